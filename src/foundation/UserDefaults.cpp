@@ -1,0 +1,117 @@
+#include "foundation/UserDefaults.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "foundation/AtomicFile.h"
+#include "foundation/Base64.h"
+#include "foundation/Log.h"
+
+namespace velto {
+
+namespace {
+// Data values are stored as {"$data": "<base64>"} so they never read as text.
+constexpr const char* dataKey = "$data";
+
+bool isDataValue(const nlohmann::json& value) {
+    return value.is_object() && value.size() == 1 && value.contains(dataKey) &&
+           value[dataKey].is_string();
+}
+}  // namespace
+
+UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) { load(); }
+
+void UserDefaults::load() {
+    std::error_code ec;
+    if (!std::filesystem::exists(file_, ec)) return;
+    std::ifstream in(file_, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    auto parsed = nlohmann::json::parse(buffer.str(), nullptr, /*allow_exceptions=*/false);
+    if (parsed.is_object()) {
+        values_ = std::move(parsed);
+        return;
+    }
+    auto aside = file_;
+    aside += ".corrupt";
+    std::filesystem::rename(file_, aside, ec);
+    Log::error("defaults", "settings file unreadable, moved aside to " + aside.string() +
+                               (ec ? " (move failed: " + ec.message() + ")" : ""));
+}
+
+std::optional<bool> UserDefaults::boolValue(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end() || !it->is_boolean()) return std::nullopt;
+    return it->get<bool>();
+}
+
+std::optional<std::int64_t> UserDefaults::integerValue(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    if (it->is_number_integer() && !it->is_number_unsigned()) return it->get<std::int64_t>();
+    if (it->is_number_unsigned() && it->get<std::uint64_t>() <= std::uint64_t(INT64_MAX))
+        return std::int64_t(it->get<std::uint64_t>());
+    return std::nullopt;
+}
+
+std::optional<double> UserDefaults::doubleValue(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end() || !it->is_number()) return std::nullopt;
+    return it->get<double>();
+}
+
+std::optional<std::string> UserDefaults::stringValue(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end() || !it->is_string()) return std::nullopt;
+    return it->get<std::string>();
+}
+
+std::optional<Bytes> UserDefaults::dataValue(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end() || !isDataValue(*it)) return std::nullopt;
+    return Base64::decode((*it)[dataKey].get<std::string>());
+}
+
+bool UserDefaults::contains(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    return values_.contains(key);
+}
+
+void UserDefaults::setBool(const std::string& key, bool value) { store(key, value); }
+void UserDefaults::setInteger(const std::string& key, std::int64_t value) { store(key, value); }
+void UserDefaults::setDouble(const std::string& key, double value) { store(key, value); }
+void UserDefaults::setString(const std::string& key, const std::string& value) {
+    store(key, value);
+}
+void UserDefaults::setData(const std::string& key, const Bytes& value) {
+    store(key, nlohmann::json{{dataKey, Base64::encode(value)}});
+}
+
+void UserDefaults::remove(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    if (values_.erase(key) > 0) save();
+}
+
+void UserDefaults::store(const std::string& key, nlohmann::json value) {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it != values_.end() && *it == value && it->type() == value.type()) return;
+    values_[key] = std::move(value);
+    save();
+}
+
+void UserDefaults::save() {
+    try {
+        // Replace invalid UTF-8 rather than throw: a setting must never take the program down.
+        writeFileAtomically(file_, values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+    } catch (const std::exception& error) {
+        Log::error("defaults", std::string("cannot save settings: ") + error.what());
+    }
+}
+
+}  // namespace velto

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velto {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Typed settings kept in one JSON file, rewritten atomically on every change. A value stored
+// with another type reads as absent; a file that cannot be read is moved aside and logged.
+class UserDefaults {
+public:
+    explicit UserDefaults(std::filesystem::path file);
+
+    std::optional<bool> boolValue(const std::string& key) const;
+    std::optional<std::int64_t> integerValue(const std::string& key) const;
+    // Integers read as doubles too.
+    std::optional<double> doubleValue(const std::string& key) const;
+    std::optional<std::string> stringValue(const std::string& key) const;
+    std::optional<Bytes> dataValue(const std::string& key) const;
+    bool contains(const std::string& key) const;
+
+    void setBool(const std::string& key, bool value);
+    void setInteger(const std::string& key, std::int64_t value);
+    void setDouble(const std::string& key, double value);
+    void setString(const std::string& key, const std::string& value);
+    void setData(const std::string& key, const Bytes& value);
+    void remove(const std::string& key);
+
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    void load();
+    void store(const std::string& key, nlohmann::json value);
+    void save();  // mutex held
+
+    std::filesystem::path file_;
+    mutable std::mutex mutex_;
+    nlohmann::json values_ = nlohmann::json::object();
+};
+
+}  // namespace velto
