@@ -32,7 +32,8 @@ std::optional<std::int64_t> parseDecimalInteger(std::string_view text) {
 std::optional<std::int64_t> readInteger(const nlohmann::json& value) {
     using Type = nlohmann::json::value_t;
     switch (value.type()) {
-        case Type::number_integer: return value.get<std::int64_t>();
+        case Type::number_integer:
+            return value.get<std::int64_t>();
         case Type::number_unsigned: {
             auto number = value.get<std::uint64_t>();
             if (number > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
@@ -46,8 +47,10 @@ std::optional<std::int64_t> readInteger(const nlohmann::json& value) {
                 return std::nullopt;
             return std::int64_t(number);
         }
-        case Type::string: return parseDecimalInteger(value.get_ref<const std::string&>());
-        default: return std::nullopt;
+        case Type::string:
+            return parseDecimalInteger(value.get_ref<const std::string&>());
+        default:
+            return std::nullopt;
     }
 }
 
@@ -75,10 +78,10 @@ std::string shortestNumberText(double value) {
 namespace {
 
 // The spaces and line breaks beyond ASCII that count as blanks, in UTF-8.
-constexpr std::string_view wideSpaces[] = {
-    "\u0085", "\u00A0", "\u1680", "\u2000", "\u2001", "\u2002", "\u2003",
-    "\u2004", "\u2005", "\u2006", "\u2007", "\u2008", "\u2009", "\u200A",
-    "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"};
+constexpr std::string_view wideSpaces[] = {"\u0085", "\u00A0", "\u1680", "\u2000", "\u2001",
+                                           "\u2002", "\u2003", "\u2004", "\u2005", "\u2006",
+                                           "\u2007", "\u2008", "\u2009", "\u200A", "\u2028",
+                                           "\u2029", "\u202F", "\u205F", "\u3000"};
 
 // Length of the white space or line break that starts `text`, 0 when there is none.
 std::size_t leadingSpaceLength(std::string_view text) {

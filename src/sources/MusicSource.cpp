@@ -7,10 +7,14 @@ namespace velto {
 
 std::string_view rawValue(MusicSource source) {
     switch (source) {
-        case MusicSource::wy: return "wy";
-        case MusicSource::tx: return "tx";
-        case MusicSource::kg: return "kg";
-        case MusicSource::local: return "local";
+        case MusicSource::wy:
+            return "wy";
+        case MusicSource::tx:
+            return "tx";
+        case MusicSource::kg:
+            return "kg";
+        case MusicSource::local:
+            return "local";
     }
     return "wy";
 }
@@ -23,10 +27,14 @@ std::optional<MusicSource> musicSourceFromRaw(std::string_view raw) {
 
 std::string_view displayName(MusicSource source) {
     switch (source) {
-        case MusicSource::wy: return "网易云";
-        case MusicSource::tx: return "QQ";
-        case MusicSource::kg: return "酷狗";
-        case MusicSource::local: return "本地";
+        case MusicSource::wy:
+            return "网易云";
+        case MusicSource::tx:
+            return "QQ";
+        case MusicSource::kg:
+            return "酷狗";
+        case MusicSource::local:
+            return "本地";
     }
     return "";
 }

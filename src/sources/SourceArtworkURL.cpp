@@ -10,9 +10,13 @@ namespace velto::SourceArtworkURL {
 
 namespace {
 
-[[noreturn]] void refuse() { throw SourceError::source("音源返回封面地址异常"); }
+[[noreturn]] void refuse() {
+    throw SourceError::source("音源返回封面地址异常");
+}
 
-bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool isHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // Characters an address may hold as they are (RFC 3986 unreserved, reserved and '%' escapes);
 // blanks, controls, bytes beyond ASCII and the excluded punctuation make the text no address.

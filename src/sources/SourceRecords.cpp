@@ -15,7 +15,7 @@ namespace {
 
 // Strict reading of coded records: `record` names the type in the error text.
 class Reader {
-public:
+  public:
     Reader(const nlohmann::json& value, const char* record) : value_(value), record_(record) {
         if (!value.is_object()) fail("the coded form is not an object");
     }
@@ -78,15 +78,15 @@ public:
     // Only whole numbers that fit: a fractional or out-of-range number is a type error.
     std::int64_t asInteger(const nlohmann::json& field, const char* key) const {
         if (field.is_number_integer() || field.is_number_float()) {
-            bool whole = !field.is_number_float() ||
-                         std::trunc(field.get<double>()) == field.get<double>();
+            bool whole =
+                !field.is_number_float() || std::trunc(field.get<double>()) == field.get<double>();
             auto value = readInteger(field);
             if (whole && value) return *value;
         }
         fail(std::string("\"") + key + "\" is not an integer");
     }
 
-private:
+  private:
     const nlohmann::json& value_;
     const char* record_;
 };
@@ -102,7 +102,9 @@ nlohmann::json listJSON(const std::vector<Element>& elements) {
     return list;
 }
 
-std::string sourceText(MusicSource source) { return std::string(rawValue(source)); }
+std::string sourceText(MusicSource source) {
+    return std::string(rawValue(source));
+}
 
 std::optional<std::int64_t> nonNegative(std::optional<std::int64_t> count) {
     if (count && *count < 0) return std::nullopt;
@@ -142,8 +144,7 @@ ArtistSummary ArtistSummary::make(const std::string& id, MusicSource source,
     ArtistSummary artist;
     artist.id = trimmed(id);
     artist.name = trimmed(name);
-    if (artist.id.empty() || artist.name.empty())
-        throw SourceError::source("歌手结果缺少身份信息");
+    if (artist.id.empty() || artist.name.empty()) throw SourceError::source("歌手结果缺少身份信息");
     artist.source = source;
     artist.imageURL = SourceArtworkURL::normalizedString(imageURL);
     artist.songCount = nonNegative(songCount);
@@ -151,7 +152,9 @@ ArtistSummary ArtistSummary::make(const std::string& id, MusicSource source,
     return artist;
 }
 
-std::string ArtistSummary::stableID() const { return sourceText(source) + "_artist_" + id; }
+std::string ArtistSummary::stableID() const {
+    return sourceText(source) + "_artist_" + id;
+}
 
 nlohmann::json ArtistSummary::toJSON() const {
     nlohmann::json value = {{"id", id}, {"source", sourceText(source)}, {"name", name}};
@@ -212,7 +215,9 @@ AlbumSummary AlbumSummary::make(const std::string& id, MusicSource source, const
     return album;
 }
 
-std::string AlbumSummary::stableID() const { return sourceText(source) + "_album_" + id; }
+std::string AlbumSummary::stableID() const {
+    return sourceText(source) + "_album_" + id;
+}
 
 nlohmann::json AlbumSummary::toJSON() const {
     nlohmann::json value = {
@@ -238,7 +243,9 @@ AlbumSummary AlbumSummary::fromJSON(const nlohmann::json& value) {
 
 // MARK: PlaylistSummary
 
-std::string PlaylistSummary::key() const { return sourceText(source) + ":" + id; }
+std::string PlaylistSummary::key() const {
+    return sourceText(source) + ":" + id;
+}
 
 nlohmann::json PlaylistSummary::toJSON() const {
     nlohmann::json value = {{"id", id}, {"name", name}, {"author", author}};
@@ -257,9 +264,9 @@ PlaylistSummary PlaylistSummary::fromJSON(const nlohmann::json& value) {
     auto id = value.find("id");
     if (id != value.end() && id->is_string()) {
         playlist.id = id->get<std::string>();
-    } else if (id != value.end() && (id->is_number_integer() ||
-                                     (id->is_number_float() &&
-                                      std::trunc(id->get<double>()) == id->get<double>())) &&
+    } else if (id != value.end() &&
+               (id->is_number_integer() ||
+                (id->is_number_float() && std::trunc(id->get<double>()) == id->get<double>())) &&
                readInteger(*id)) {
         playlist.id = std::to_string(*readInteger(*id));
     } else {
@@ -320,7 +327,9 @@ PlaylistDetailInfo PlaylistDetailInfo::fromJSON(const nlohmann::json& value) {
 
 // MARK: PlaylistDetail
 
-bool PlaylistDetail::supportsPagination() const { return supportsCatalog(source); }
+bool PlaylistDetail::supportsPagination() const {
+    return supportsCatalog(source);
+}
 
 bool PlaylistDetail::hasMore() const {
     if (!supportsPagination() || list.empty() || limit <= 0) return false;

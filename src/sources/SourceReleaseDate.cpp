@@ -9,7 +9,9 @@ namespace velto::SourceReleaseDate {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Consumes one of the separators; `unit` is the CJK sign allowed besides "-", "." and "/".
 bool consumeSeparator(std::string_view& text, std::string_view unit) {
@@ -37,7 +39,9 @@ int number(std::string_view digits) {
     return value;
 }
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int daysInMonth(int year, int month) {
     static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -34,8 +34,7 @@ ArtistSearchPage SourceRuntime::searchArtists(const std::string& query, MusicSou
     return searchArtists(query, source, page, stop);
 }
 
-AlbumPage SourceRuntime::searchAlbums(const std::string&, MusicSource, int, int,
-                                      std::stop_token) {
+AlbumPage SourceRuntime::searchAlbums(const std::string&, MusicSource, int, int, std::stop_token) {
     throw SourceError::source("音源运行时不支持专辑搜索");
 }
 
@@ -55,6 +54,8 @@ AlbumDetail SourceRuntime::albumTracks(const AlbumSummary&, std::stop_token) {
     throw SourceError::source("音源运行时不支持专辑曲目");
 }
 
-Track SourceRuntime::trackDetail(const Track& track, std::stop_token) { return track; }
+Track SourceRuntime::trackDetail(const Track& track, std::stop_token) {
+    return track;
+}
 
 }  // namespace velto

@@ -14,9 +14,10 @@ namespace velto {
 // A music-source back end: everything the rest of the program asks of an online catalogue.
 // Every operation blocks, may be called from any thread several at a time, and throws
 // (as a rule SourceError) on failure. Four operations are required; the others have defaults
-// so that a back end lacking a feature still answers.
+// so that a back end lacking a feature still answers. A conformer that overrides one form of
+// searchArtists adds `using SourceRuntime::searchArtists;` so the other stays callable on it.
 class SourceRuntime {
-public:
+  public:
     virtual ~SourceRuntime() = default;
 
     virtual SearchPage search(const std::string& query, MusicSource source, int page,

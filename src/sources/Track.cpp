@@ -19,11 +19,16 @@ constexpr const char* missingTrackInfo = "搜索结果缺少曲目信息";
 std::optional<std::string> songmidText(const nlohmann::json& value) {
     using Type = nlohmann::json::value_t;
     switch (value.type()) {
-        case Type::string: return value.get<std::string>();
-        case Type::number_integer: return std::to_string(value.get<std::int64_t>());
-        case Type::number_unsigned: return std::to_string(value.get<std::uint64_t>());
-        case Type::number_float: return shortestNumberText(value.get<double>());
-        default: return std::nullopt;
+        case Type::string:
+            return value.get<std::string>();
+        case Type::number_integer:
+            return std::to_string(value.get<std::int64_t>());
+        case Type::number_unsigned:
+            return std::to_string(value.get<std::uint64_t>());
+        case Type::number_float:
+            return shortestNumberText(value.get<double>());
+        default:
+            return std::nullopt;
     }
 }
 
@@ -48,7 +53,8 @@ bool isNegative(const nlohmann::json& object, std::string_view key) {
 
 const nlohmann::json& requireKey(const nlohmann::json& value, const char* key) {
     auto it = value.find(key);
-    if (it == value.end()) throw std::invalid_argument(std::string("Track: missing key \"") + key + "\"");
+    if (it == value.end())
+        throw std::invalid_argument(std::string("Track: missing key \"") + key + "\"");
     return *it;
 }
 
@@ -83,7 +89,9 @@ Track Track::fromRaw(MusicSource source, const nlohmann::json& raw) {
     return track;
 }
 
-std::string Track::musicID() const { return std::string(rawValue(source)) + "_" + songmid; }
+std::string Track::musicID() const {
+    return std::string(rawValue(source)) + "_" + songmid;
+}
 
 std::shared_ptr<const nlohmann::json> Track::rawPayload() const {
     return TrackPayloadCache::shared().payload(payload);
@@ -142,7 +150,8 @@ Track Track::fromJSON(const nlohmann::json& value) {
     track.album = requireText(value, "album");
     auto interval = value.find("interval");
     if (interval != value.end() && !interval->is_null()) {
-        if (!interval->is_string()) throw std::invalid_argument("Track: \"interval\" is not a text");
+        if (!interval->is_string())
+            throw std::invalid_argument("Track: \"interval\" is not a text");
         track.interval = interval->get<std::string>();
     }
     auto bytes = Base64::decode(requireText(value, "payload"));

@@ -69,16 +69,16 @@ TEST(SourceReleaseDate, ReadsTheLeadingGregorianDate) {
     EXPECT_EQ(date("2000-02-29"), "2000-02-29");
     EXPECT_EQ(date("2023-05-012"), "2023-05-01");  // only the start has to match
     EXPECT_EQ(date("2023-1.9"), "2023-01-09");
-    for (const char* bad : {"2023-02-30", "2023-13-01", "2023", "23-5-1", "1900-02-29",
-                            "2023-123-1", "2023-00-10", "2023-05-00", "0000-01-01", "2023年5日1",
-                            "x2023-05-01", "２０２３-05-01", "", "   "})
+    for (const char* bad :
+         {"2023-02-30", "2023-13-01", "2023", "23-5-1", "1900-02-29", "2023-123-1", "2023-00-10",
+          "2023-05-00", "0000-01-01", "2023年5日1", "x2023-05-01", "２０２３-05-01", "", "   "})
         EXPECT_FALSE(date(bad)) << bad;
     EXPECT_FALSE(SourceReleaseDate::normalizedString(std::nullopt));
 }
 
 TEST(ArtistSummary, TrimsIdentityAndDropsNegativeCounts) {
-    auto summary = ArtistSummary::make(" 12 \n", MusicSource::wy, "\t周\u3000", "http://h/a.jpg",
-                                       -1, 4);
+    auto summary =
+        ArtistSummary::make(" 12 \n", MusicSource::wy, "\t周\u3000", "http://h/a.jpg", -1, 4);
     EXPECT_EQ(summary.id, "12");
     EXPECT_EQ(summary.name, "周");
     EXPECT_EQ(summary.imageURL, "https://h/a.jpg");
@@ -87,13 +87,9 @@ TEST(ArtistSummary, TrimsIdentityAndDropsNegativeCounts) {
     EXPECT_EQ(summary.stableID(), "wy_artist_12");
 
     EXPECT_EQ(refusal([] { artist("   "); }), "歌手结果缺少身份信息");
-    EXPECT_EQ(refusal([] {
-                  ArtistSummary::make("1", MusicSource::wy, " ", std::nullopt, 1, 1);
-              }),
+    EXPECT_EQ(refusal([] { ArtistSummary::make("1", MusicSource::wy, " ", std::nullopt, 1, 1); }),
               "歌手结果缺少身份信息");
-    EXPECT_EQ(refusal([] {
-                  ArtistSummary::make("1", MusicSource::wy, "a", "ftp://h/x", 1, 1);
-              }),
+    EXPECT_EQ(refusal([] { ArtistSummary::make("1", MusicSource::wy, "a", "ftp://h/x", 1, 1); }),
               "音源返回封面地址异常");
 
     auto decoded = ArtistSummary::fromJSON(summary.toJSON());
@@ -164,7 +160,8 @@ TEST(ArtistSearchPage, NormalisesPagingArguments) {
 }
 
 TEST(PlaylistSummary, DecodesLenientlyWhereServicesDiffer) {
-    auto numeric = PlaylistSummary::fromJSON(json{{"id", 3778678}, {"name", "歌单"}, {"source", "wy"}});
+    auto numeric =
+        PlaylistSummary::fromJSON(json{{"id", 3778678}, {"name", "歌单"}, {"source", "wy"}});
     EXPECT_EQ(numeric.id, "3778678");
     EXPECT_EQ(numeric.author, "");
     EXPECT_EQ(numeric.playCount, "");

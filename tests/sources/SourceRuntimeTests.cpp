@@ -9,26 +9,22 @@ namespace {
 
 // Implements only what every back end must.
 class MinimalRuntime : public SourceRuntime {
-public:
-    SearchPage search(const std::string&, MusicSource, int, std::stop_token) override {
-        return {};
-    }
+  public:
+    SearchPage search(const std::string&, MusicSource, int, std::stop_token) override { return {}; }
     LyricInfo lyric(const Track&, std::stop_token) override { return {"[00:00.00]"}; }
     std::string picURL(const Track&, std::stop_token) override { return "https://h/c.jpg"; }
-    std::vector<std::string> tipSearch(const std::string&, std::stop_token) override {
-        return {};
-    }
+    std::vector<std::string> tipSearch(const std::string&, std::stop_token) override { return {}; }
 };
 
 // Offers only the three-argument artist search.
 class ArtistRuntime : public MinimalRuntime {
-public:
+  public:
     using SourceRuntime::searchArtists;
     ArtistSearchPage searchArtists(const std::string& query, MusicSource source, int page,
                                    std::stop_token) override {
         lastQuery = query;
-        auto artist = ArtistSummary::make("1", source, query, std::nullopt, std::nullopt,
-                                          std::nullopt);
+        auto artist =
+            ArtistSummary::make("1", source, query, std::nullopt, std::nullopt, std::nullopt);
         return ArtistSearchPage({artist}, 50, source, page, 10);
     }
     std::string lastQuery;
@@ -51,11 +47,13 @@ TEST(SourceRuntime, DefaultsFailWithFixedMessages) {
     std::stop_token stop;
     ArtistSummary artist{"1", MusicSource::wy, "a"};
     AlbumSummary album{"2", MusicSource::wy, "b", ""};
-    EXPECT_EQ(failure([&] { runtime.hotSearch(MusicSource::wy, stop); }), "音源运行时不支持热门搜索");
+    EXPECT_EQ(failure([&] { runtime.hotSearch(MusicSource::wy, stop); }),
+              "音源运行时不支持热门搜索");
     EXPECT_EQ(failure([&] { runtime.playlistSearch("q", MusicSource::wy, 1, stop); }),
               "音源运行时不支持歌单搜索");
-    EXPECT_EQ(failure([&] { runtime.playlistCatalog(MusicSource::tx, "5", std::nullopt, 1, stop); }),
-              "音源运行时不支持歌单广场");
+    EXPECT_EQ(
+        failure([&] { runtime.playlistCatalog(MusicSource::tx, "5", std::nullopt, 1, stop); }),
+        "音源运行时不支持歌单广场");
     EXPECT_EQ(failure([&] { runtime.playlistDetail(MusicSource::wy, "9", 1, stop); }),
               "音源运行时不支持歌单详情");
     EXPECT_EQ(failure([&] { runtime.searchAlbums("q", MusicSource::wy, 1, 30, stop); }),

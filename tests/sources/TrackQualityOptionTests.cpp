@@ -18,16 +18,15 @@ std::vector<TrackQualityOption> options(const std::string& payload) {
 TEST(TrackQualityOption, OrdersBestFirstKeepingTheFirstEntryPerQuality) {
     auto found = options(R"({"types":[{"type":"320k","size":"9.1M"},{"type":"128k"},
         {"type":"flac","size":" 30M \n"},{"type":"flac","size":"31M"}]})");
-    EXPECT_EQ(found, (std::vector<TrackQualityOption>{{Quality::lossless, "30M"},
-                                                      {Quality::high, "9.1M"},
-                                                      {Quality::standard, ""}}));
+    EXPECT_EQ(found,
+              (std::vector<TrackQualityOption>{
+                  {Quality::lossless, "30M"}, {Quality::high, "9.1M"}, {Quality::standard, ""}}));
     EXPECT_EQ(found.front().id(), Quality::lossless);
 
     auto all = options(R"({"types":[{"type":"128k"},{"type":"master","size":1},
         {"type":"flac24bit"},{"type":"FLAC"},{"type":"flac24"},{"type":3},{"size":"1M"}]})");
-    EXPECT_EQ(all, (std::vector<TrackQualityOption>{{Quality::master, ""},
-                                                    {Quality::hiRes, ""},
-                                                    {Quality::standard, ""}}));
+    EXPECT_EQ(all, (std::vector<TrackQualityOption>{
+                       {Quality::master, ""}, {Quality::hiRes, ""}, {Quality::standard, ""}}));
 }
 
 TEST(TrackQualityOption, UnusableListsGiveNoOptions) {

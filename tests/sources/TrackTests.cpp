@@ -44,8 +44,8 @@ TEST(MusicSource, RawValuesListsAndEnabling) {
     EXPECT_EQ(musicSourceFromRaw("local"), MusicSource::local);
     EXPECT_FALSE(musicSourceFromRaw("WY"));
     EXPECT_FALSE(musicSourceFromRaw(""));
-    EXPECT_EQ(MusicSources::allCases, (std::vector{MusicSource::kg, MusicSource::wy,
-                                                    MusicSource::tx, MusicSource::local}));
+    EXPECT_EQ(MusicSources::allCases,
+              (std::vector{MusicSource::kg, MusicSource::wy, MusicSource::tx, MusicSource::local}));
     EXPECT_TRUE(isEnabled(MusicSource::wy));
     EXPECT_TRUE(isEnabled(MusicSource::local));
     EXPECT_FALSE(isEnabled(MusicSource::kg));
@@ -81,8 +81,8 @@ TEST(SourceError, DescribesItselfWithTheUserText) {
 }
 
 TEST(TrackFromRaw, ReadsFieldsAndNumericSongmid) {
-    auto track = Track::fromRaw(MusicSource::wy, record({{"songmid", 42}, {"albumName", "专辑"},
-                                                         {"interval", "03:25"}}));
+    auto track = Track::fromRaw(
+        MusicSource::wy, record({{"songmid", 42}, {"albumName", "专辑"}, {"interval", "03:25"}}));
     EXPECT_EQ(track.songmid, "42");
     EXPECT_EQ(track.musicID(), "wy_42");
     EXPECT_EQ(track.id(), "wy_42");
@@ -93,9 +93,9 @@ TEST(TrackFromRaw, ReadsFieldsAndNumericSongmid) {
     EXPECT_EQ(Track::fromRaw(MusicSource::wy, record({{"songmid", 42.0}})).songmid, "42");
     EXPECT_EQ(Track::fromRaw(MusicSource::wy, record({{"songmid", 42.5}})).songmid, "42.5");
     EXPECT_EQ(Track::fromRaw(MusicSource::wy, record({{"songmid", -7}})).songmid, "-7");
-    EXPECT_EQ(Track::fromRaw(MusicSource::kg, record({{"songmid", 18446744073709551615ULL}}))
-                  .musicID(),
-              "kg_18446744073709551615");
+    EXPECT_EQ(
+        Track::fromRaw(MusicSource::kg, record({{"songmid", 18446744073709551615ULL}})).musicID(),
+        "kg_18446744073709551615");
 
     auto bare = Track::fromRaw(MusicSource::tx, record({{"interval", 205}, {"albumName", 3}}));
     EXPECT_EQ(bare.album, "");
