@@ -84,7 +84,8 @@ std::string randomIdentifier() {
     std::array<std::uint8_t, 16> bytes;
     for (std::size_t i = 0; i < bytes.size(); i += 8) {
         auto value = engine();
-        for (std::size_t k = 0; k < 8; ++k) bytes[i + k] = static_cast<std::uint8_t>(value >> (8 * k));
+        for (std::size_t k = 0; k < 8; ++k)
+            bytes[i + k] = static_cast<std::uint8_t>(value >> (8 * k));
     }
     bytes[6] = (bytes[6] & 0x0F) | 0x40;
     bytes[8] = (bytes[8] & 0x3F) | 0x80;
@@ -129,7 +130,8 @@ void parsePiece(std::string_view raw, std::vector<LyricLine>& out) {
             }
         }
         const auto whole = *minutes * 60 + *seconds;
-        out.push_back({randomIdentifier(), static_cast<double>(whole) + fraction, std::string(text)});
+        out.push_back(
+            {randomIdentifier(), static_cast<double>(whole) + fraction, std::string(text)});
     }
 }
 

@@ -73,7 +73,7 @@ std::optional<std::string> lastValue(const TagLib::PropertyMap& properties, cons
 }  // namespace
 
 const std::set<std::string>& supportedExtensions() {
-    static const std::set<std::string> extensions{"mp3",  "flac", "m4a", "wav", "aac",
+    static const std::set<std::string> extensions{"mp3",  "flac", "m4a",  "wav", "aac",
                                                   "aiff", "aif",  "alac", "ogg"};
     return extensions;
 }

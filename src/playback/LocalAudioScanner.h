@@ -24,8 +24,7 @@ bool isAudioFile(const std::filesystem::path& path);
 // Folders are walked to every depth (hidden entries skipped, folder links not followed); files
 // are read one after another, in the order found. Entries that cannot be read are left out;
 // nothing else is reported. Throws CancellationError when `stop` is requested.
-std::vector<Track> scan(const std::vector<std::filesystem::path>& paths,
-                        std::stop_token stop = {});
+std::vector<Track> scan(const std::vector<std::filesystem::path>& paths, std::stop_token stop = {});
 
 // The song of one file; none when nothing readable is at the path. Unreadable tags fall back to
 // the file and folder names, an unknown duration leaves the interval out.

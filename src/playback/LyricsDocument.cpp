@@ -21,8 +21,9 @@ LyricsDocument::LyricsDocument(std::vector<LyricLine> lines, std::vector<LyricLi
 
 std::optional<std::size_t> LyricsDocument::currentIndex(double time) const {
     const double t = std::isnan(time) || time < 0 ? 0 : time;
-    auto after = std::upper_bound(lines_.begin(), lines_.end(), t,
-                                  [](double value, const LyricLine& line) { return value < line.time; });
+    auto after =
+        std::upper_bound(lines_.begin(), lines_.end(), t,
+                         [](double value, const LyricLine& line) { return value < line.time; });
     if (after == lines_.begin()) return std::nullopt;
     return static_cast<std::size_t>(after - lines_.begin()) - 1;
 }

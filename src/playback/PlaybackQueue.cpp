@@ -120,7 +120,8 @@ std::optional<Track> PlaybackQueue::peekNext(bool wrapping) const {
         if (wrapping) return effectiveEntries_.front().track;
         return std::nullopt;
     }
-    if (auto id = nextUnplayedID(*position)) return effectiveEntries_[find(effectiveEntries_, *id)].track;
+    if (auto id = nextUnplayedID(*position))
+        return effectiveEntries_[find(effectiveEntries_, *id)].track;
     if (nextShuffleCycle_ && nextShuffleCycle_->size() >= 2) return (*nextShuffleCycle_)[1].track;
     return std::nullopt;
 }
@@ -227,7 +228,8 @@ std::optional<PlaybackQueue::EntryID> PlaybackQueue::startNextShuffleCycle(Entry
     if (auto position = find(effectiveEntries_, from); position >= 0)
         playedMusicIDs_.insert(effectiveEntries_[position].track.musicID());
     // The drawn cycle is used as it is, so the song peekNext announced is the one that plays.
-    Entries order = nextShuffleCycle_ ? std::move(*nextShuffleCycle_) : shuffledCycle(from, nullptr);
+    Entries order =
+        nextShuffleCycle_ ? std::move(*nextShuffleCycle_) : shuffledCycle(from, nullptr);
     nextShuffleCycle_.reset();
     effectiveEntries_ = std::move(order);
     if (effectiveEntries_.size() < 2) return std::nullopt;
@@ -265,14 +267,15 @@ void PlaybackQueue::replace(const std::vector<Track>& tracks, std::ptrdiff_t sta
         auto key = entry.track.musicID();
         if (preservingPlayedMusicIDs.contains(key)) playedMusicIDs_.insert(std::move(key));
     }
-    if (currentEntryID_)
-        playedMusicIDs_.insert(canonicalEntries_[startingAt].track.musicID());
+    if (currentEntryID_) playedMusicIDs_.insert(canonicalEntries_[startingAt].track.musicID());
 
     effectiveEntries_ = isShuffled_ ? shuffledCycle(currentEntryID_, nullptr) : canonicalEntries_;
     refreshNextShuffleCycle();
 }
 
-void PlaybackQueue::insert(const Track& track, std::ptrdiff_t at) { insert(track, at, true); }
+void PlaybackQueue::insert(const Track& track, std::ptrdiff_t at) {
+    insert(track, at, true);
+}
 
 void PlaybackQueue::append(const Track& track) {
     insert(track, static_cast<std::ptrdiff_t>(effectiveEntries_.size()), false);
@@ -360,7 +363,8 @@ void PlaybackQueue::clearUpcoming() {
     for (auto i = *position + 1; i < effectiveEntries_.size(); ++i)
         removed.insert(effectiveEntries_[i].id);
     effectiveEntries_.resize(*position + 1);
-    std::erase_if(canonicalEntries_, [&](const Entry& entry) { return removed.contains(entry.id); });
+    std::erase_if(canonicalEntries_,
+                  [&](const Entry& entry) { return removed.contains(entry.id); });
     forwardHistory_.clear();
     pruneNavigationState();
     refreshNextShuffleCycle();
@@ -387,7 +391,8 @@ void PlaybackQueue::pruneNavigationState() {
     auto invalid = [&](EntryID id) { return !valid.contains(id); };
     std::erase_if(history_, invalid);
     std::erase_if(forwardHistory_, invalid);
-    std::erase_if(playedMusicIDs_, [&](const std::string& key) { return !queuedKeys.contains(key); });
+    std::erase_if(playedMusicIDs_,
+                  [&](const std::string& key) { return !queuedKeys.contains(key); });
     if (currentEntryID_ && invalid(*currentEntryID_)) {
         if (effectiveEntries_.empty())
             currentEntryID_.reset();

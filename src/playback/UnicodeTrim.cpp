@@ -39,7 +39,9 @@ bool isNewline(char32_t c) {
     return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
-std::string_view trimBlanks(std::string_view text) { return trim(text, isBlank); }
+std::string_view trimBlanks(std::string_view text) {
+    return trim(text, isBlank);
+}
 
 std::string_view trimBlanksAndNewlines(std::string_view text) {
     return trim(text, [](char32_t c) { return isBlank(c) || isNewline(c); });

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,7 +27,9 @@ void writeText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-bool haveSox() { return std::system("command -v sox >/dev/null 2>&1") == 0; }
+bool haveSox() {
+    return std::system("command -v sox >/dev/null 2>&1") == 0;
+}
 
 // Silence of `seconds` encoded by sox; extra arguments go before the output (e.g. comments).
 void soxFile(const fs::path& path, double seconds, const std::string& options = "") {
@@ -85,8 +86,8 @@ TEST(LocalAudioScanner, AudioFilesAreKnownByExtensionInAnyCase) {
     for (const char* name : {"Track.MP3", "a.Flac", "x.m4a", "x.WAV", "x.aac", "x.aiff", "x.AIF",
                              "x.alac", "x.ogg", ".hidden.mp3", "/dir.x/y.mp3"})
         EXPECT_TRUE(LocalAudioScanner::isAudioFile(name)) << name;
-    for (const char* name : {"a.mp4", "a.wma", "noextension", "mp3", "a.", "a.mp3.txt",
-                             "a.opus", "/dir.mp3/y", ".mp3"})
+    for (const char* name : {"a.mp4", "a.wma", "noextension", "mp3", "a.", "a.mp3.txt", "a.opus",
+                             "/dir.mp3/y", ".mp3"})
         EXPECT_FALSE(LocalAudioScanner::isAudioFile(name)) << name;
     EXPECT_EQ(LocalAudioScanner::supportedExtensions().size(), 9u);
 }
@@ -163,9 +164,10 @@ TEST(LocalAudioScanner, EncodedFormatsGiveTagsAndDuration) {
     if (!haveSox()) GTEST_SKIP() << "sox is not installed";
     TempDir dir;
     const auto tagged = dir.path() / "tagged.flac";
-    soxFile(tagged, 3.5,
-            "--comment 'TITLE= First Title ' --add-comment 'TITLE=Second Title' "
-            "--add-comment 'ARTIST=Singer' --add-comment 'ARTIST=   ' --add-comment 'ALBUM=Record'");
+    soxFile(
+        tagged, 3.5,
+        "--comment 'TITLE= First Title ' --add-comment 'TITLE=Second Title' "
+        "--add-comment 'ARTIST=Singer' --add-comment 'ARTIST=   ' --add-comment 'ALBUM=Record'");
     auto song = LocalAudioScanner::track(tagged);
     ASSERT_TRUE(song);
     EXPECT_EQ(song->title, "Second Title");
@@ -218,9 +220,9 @@ TEST(LocalAudioScanner, FoldersAreWalkedDeeplySkippingHiddenAndUnreadableEntries
                                               "folder.mp3/inner.wav", "broken.mp3", "link.wav"};
     EXPECT_EQ(scanAsUser({root}, root), expected);
     // Chosen directly, a hidden file is taken like any other.
-    EXPECT_EQ(scanAsUser({root / "Album X" / ".hidden.wav", root / "self.wav", root / "locked"},
-                         root),
-              std::multiset<std::string>{"Album X/.hidden.wav"});
+    EXPECT_EQ(
+        scanAsUser({root / "Album X" / ".hidden.wav", root / "self.wav", root / "locked"}, root),
+        std::multiset<std::string>{"Album X/.hidden.wav"});
     fs::permissions(root / "locked", fs::perms::owner_all);
 }
 
@@ -232,8 +234,8 @@ TEST(LocalAudioScanner, ChoicesAreNeitherSortedNorDeduplicated) {
     writeText(dir.path() / "Music" / "readme.txt", "x");
     fs::create_directory(dir.path() / "Empty");
 
-    auto songs = LocalAudioScanner::scan({file, dir.path() / "Music", dir.path() / "missing",
-                                          dir.path() / "Empty", file});
+    auto songs = LocalAudioScanner::scan(
+        {file, dir.path() / "Music", dir.path() / "missing", dir.path() / "Empty", file});
     ASSERT_EQ(songs.size(), 3u);
     EXPECT_EQ(songs[0], songs[1]);
     EXPECT_EQ(songs[1], songs[2]);

@@ -24,7 +24,9 @@ std::vector<Timed> timed(const std::vector<LyricLine>& lines) {
     return result;
 }
 
-void PrintTo(const Timed& line, std::ostream* out) { *out << line.time << " " << line.text; }
+void PrintTo(const Timed& line, std::ostream* out) {
+    *out << line.time << " " << line.text;
+}
 
 }  // namespace
 
@@ -81,8 +83,8 @@ TEST(LRCParser, EveryNewlineCharacterSplitsAndLinesSortByTime) {
     const std::string text =
         "[ti:Song]\r\n[00:30]third\n[00:10]first\r[00:20]second\u2028[00:40]fourth\u0085"
         "[00:50]fifth\u2029[00:60]sixth\v[01:10]seventh\f[01:20]eighth";
-    const std::vector<Timed> expected{{10, "first"},  {20, "second"}, {30, "third"},
-                                      {40, "fourth"}, {50, "fifth"},  {60, "sixth"},
+    const std::vector<Timed> expected{{10, "first"},   {20, "second"}, {30, "third"},
+                                      {40, "fourth"},  {50, "fifth"},  {60, "sixth"},
                                       {70, "seventh"}, {80, "eighth"}};
     EXPECT_EQ(timed(LRCParser::parse(text)), expected);
 }
@@ -126,9 +128,16 @@ TEST(LyricsDocument, CurrentIndexAtTheEdges) {
         double time;
         std::optional<std::size_t> index;
     };
-    const std::vector<Case> cases{{-3, std::nullopt}, {0, std::nullopt}, {1.999, std::nullopt},
-                                  {2, 0},  {3.99, 0},  {4, 2},   {8.5, 2},
-                                  {9, 3},  {1e6, 3},   {NAN, std::nullopt}};
+    const std::vector<Case> cases{{-3, std::nullopt},
+                                  {0, std::nullopt},
+                                  {1.999, std::nullopt},
+                                  {2, 0},
+                                  {3.99, 0},
+                                  {4, 2},
+                                  {8.5, 2},
+                                  {9, 3},
+                                  {1e6, 3},
+                                  {NAN, std::nullopt}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.time);
         EXPECT_EQ(document.currentIndex(c.time), c.index);

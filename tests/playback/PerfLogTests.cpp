@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <atomic>
@@ -64,7 +63,8 @@ TEST(PerfLog, MillisecondsCountFromTheFirstMarkAndLinesKeepTheirFields) {
         clock.seconds->store(5001.25 + 1.9999);
         perf.record("url_ready", "a\tb");
         perf.waitUntilWritten();
-        EXPECT_EQ(readFile(file), "0\tmac_launch\t\n12\tload_start\tnormal\n2999\turl_ready\ta\tb\n");
+        EXPECT_EQ(readFile(file),
+                  "0\tmac_launch\t\n12\tload_start\tnormal\n2999\turl_ready\ta\tb\n");
     }
     EXPECT_EQ(log.lines, (std::vector<std::string>{"info perf: perf mac_launch  at 0ms",
                                                    "info perf: perf load_start normal at 12ms",
@@ -89,8 +89,7 @@ TEST(PerfLog, AppendsToAnExistingLogAndCreatesAMissingOne) {
         clock.seconds->store(77.5);
         perf.record("load_start", "refresh");
     }
-    EXPECT_EQ(readFile(file),
-              "0\titem_ready\t\n0\tmac_launch\t\n500\tload_start\trefresh\n");
+    EXPECT_EQ(readFile(file), "0\titem_ready\t\n0\tmac_launch\t\n500\tload_start\trefresh\n");
 }
 
 TEST(PerfLog, AnUnwritableLogLosesOnlyTheFileLine) {
