@@ -1,0 +1,43 @@
+#include "sources/ChkszBaseURL.h"
+
+#include <cstdlib>
+
+#include "foundation/Log.h"
+#include "foundation/Paths.h"
+#include "sources/BuildCredentialStore.h"
+#include "sources/TextTrimming.h"
+#include "sources/WebAddress.h"
+
+namespace velto {
+
+std::optional<std::string> chkszHTTPSOrigin(std::string_view text) {
+    const std::string trimmed = trimmedWhitespace(text);
+    const auto address = WebAddress::parse(trimmed);
+    if (!address || address->scheme != "https" || address->host.empty() || address->userInfo ||
+        address->query || address->fragment || (!address->path.empty() && address->path != "/")) {
+        return std::nullopt;
+    }
+    WebAddress origin = *address;
+    origin.path.clear();
+    return origin.text();
+}
+
+std::optional<std::string> configuredChkszBaseURL() {
+    return configuredChkszBaseURL(Paths::resourceDir());
+}
+
+std::optional<std::string> configuredChkszBaseURL(const std::filesystem::path& resourceDir) {
+    if (const char* environment = std::getenv("VELTO_ROVOZ_BASE_URL");
+        environment && *environment) {
+        if (auto origin = chkszHTTPSOrigin(environment)) return origin;
+        Log::error("rovoz", "VELTO_ROVOZ_BASE_URL is not an https origin; ignored");
+    }
+    const auto configured = BuildCredentialStore::readValue(
+        resourceDir / BuildCredentialStore::resourceName, "chkszBaseURL");
+    if (!configured) return std::nullopt;
+    if (auto origin = chkszHTTPSOrigin(*configured)) return origin;
+    Log::error("rovoz", "chkszBaseURL is not an https origin; ignored");
+    return std::nullopt;
+}
+
+}  // namespace velto
