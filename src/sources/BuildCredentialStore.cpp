@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "foundation/Paths.h"
-#include "sources/TextTrimming.h"
+#include "sources/JsonReading.h"
 
 namespace velto {
 
@@ -28,14 +28,14 @@ std::optional<std::string> BuildCredentialStore::readValue(const std::filesystem
 
     const auto document = nlohmann::json::parse(contents.str(), nullptr, false);
     if (!document.is_object()) return std::nullopt;
-    for (const auto& [name, value] : document.items()) {
-        if (!value.is_string()) return std::nullopt;
+    for (const auto& item : document) {
+        if (!item.is_string()) return std::nullopt;
     }
     const auto found = document.find(std::string(key));
     if (found == document.end()) return std::nullopt;
-    std::string trimmed = trimmedWhitespace(found->get_ref<const std::string&>());
-    if (trimmed.empty()) return std::nullopt;
-    return trimmed;
+    std::string value = trimmed(found->get_ref<const std::string&>());
+    if (value.empty()) return std::nullopt;
+    return value;
 }
 
 }  // namespace velto

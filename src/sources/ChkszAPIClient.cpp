@@ -9,7 +9,7 @@
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
 #include "sources/SourceError.h"
-#include "sources/TextTrimming.h"
+#include "sources/JsonReading.h"
 #include "sources/WebAddress.h"
 
 namespace velto {
@@ -145,7 +145,7 @@ std::string ChkszAPIClient::request(const std::string& path,
                                     const std::map<std::string, std::string>& parameters,
                                     std::stop_token stop) {
     const auto stored = credentials_->chkszKey();
-    const std::string key = stored ? trimmedWhitespace(*stored) : std::string();
+    const std::string key = stored ? trimmed(*stored) : std::string();
     if (key.empty() || !baseURL_) throw SourceError::credentialRequired(credentialHint);
 
     if (auto message = breaker_->blockedMessage()) throw SourceError::source(*message);
@@ -218,38 +218,7 @@ double ChkszAPIClient::retryDelay(const PlaybackHTTPResponse& response) {
 std::optional<std::int64_t> ChkszAPIClient::integer(const nlohmann::json* value) {
     if (!value) return std::nullopt;
     if (value->is_boolean()) return value->get<bool>() ? 1 : 0;
-    if (value->is_number_integer() && !value->is_number_unsigned()) {
-        return value->get<std::int64_t>();
-    }
-    if (value->is_number_unsigned()) {
-        const auto number = value->get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            return std::nullopt;
-        }
-        return static_cast<std::int64_t>(number);
-    }
-    if (value->is_number_float()) {
-        const double number = std::trunc(value->get<double>());
-        // 2^63 itself is out of range; the lower bound -2^63 is exact.
-        if (!std::isfinite(number) || number >= 9223372036854775808.0 ||
-            number < -9223372036854775808.0) {
-            return std::nullopt;
-        }
-        return static_cast<std::int64_t>(number);
-    }
-    if (value->is_string()) {
-        std::string_view text = value->get_ref<const std::string&>();
-        if (text.starts_with('+')) {
-            text.remove_prefix(1);
-            if (text.starts_with('-')) return std::nullopt;
-        }
-        if (text.empty()) return std::nullopt;
-        std::int64_t number = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-        if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-        return number;
-    }
-    return std::nullopt;
+    return readInteger(*value);
 }
 
 void ChkszAPIClient::validateHTTP(const PlaybackHTTPResponse& response, const std::string& path,
@@ -305,7 +274,7 @@ void ChkszAPIClient::validateEnvelope(const PlaybackHTTPResponse& response,
     }
     std::string message;
     if (const auto msg = document.find("msg"); msg != document.end() && msg->is_string()) {
-        message = trimmedWhitespace(msg->get_ref<const std::string&>());
+        message = trimmed(msg->get_ref<const std::string&>());
     }
     if (message.empty()) message = "返回异常（API " + number + "）";
     message = redacted(std::move(message), key);

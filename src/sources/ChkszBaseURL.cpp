@@ -5,14 +5,13 @@
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "sources/BuildCredentialStore.h"
-#include "sources/TextTrimming.h"
+#include "sources/JsonReading.h"
 #include "sources/WebAddress.h"
 
 namespace velto {
 
 std::optional<std::string> chkszHTTPSOrigin(std::string_view text) {
-    const std::string trimmed = trimmedWhitespace(text);
-    const auto address = WebAddress::parse(trimmed);
+    const auto address = WebAddress::parse(trimmed(text));
     if (!address || address->scheme != "https" || address->host.empty() || address->userInfo ||
         address->query || address->fragment || (!address->path.empty() && address->path != "/")) {
         return std::nullopt;

@@ -8,7 +8,7 @@
 #include "sources/ChkszMediaURL.h"
 #include "sources/ChkszQuality.h"
 #include "sources/SourceError.h"
-#include "sources/TextTrimming.h"
+#include "sources/JsonReading.h"
 
 namespace velto {
 
@@ -29,12 +29,9 @@ std::optional<std::string> string(const nlohmann::json* value) {
     if (!value) return std::nullopt;
     std::string text;
     if (value->is_string()) {
-        text = trimmedWhitespace(value->get_ref<const std::string&>());
+        text = trimmed(value->get_ref<const std::string&>());
     } else if (value->is_number_float()) {
-        const double number = value->get<double>();
-        text = std::trunc(number) == number && std::fabs(number) < 1e15
-                   ? std::to_string(static_cast<long long>(number))
-                   : value->dump();
+        text = shortestNumberText(value->get<double>());
     } else if (value->is_number()) {
         text = value->dump();
     }
@@ -84,7 +81,7 @@ const char* ChkszKugouClient::sizeName(Quality quality) {
 
 void ChkszKugouClient::requireTrack(const Track& track) const {
     requireEnabled_(track.source);
-    if (track.source != MusicSource::kg || trimmedWhitespace(track.songmid).empty()) {
+    if (track.source != MusicSource::kg || trimmed(track.songmid).empty()) {
         throw SourceError::source("酷狗歌曲标识无效");
     }
 }

@@ -9,7 +9,7 @@
 #include "sources/ChkszAPIClient.h"
 #include "sources/ChkszMediaURL.h"
 #include "sources/SourceError.h"
-#include "sources/TextTrimming.h"
+#include "sources/JsonReading.h"
 
 namespace velto {
 
@@ -25,13 +25,7 @@ const nlohmann::json* member(const nlohmann::json& object, const char* key) {
 }
 
 std::string numberText(const nlohmann::json& number) {
-    if (number.is_number_float()) {
-        const double value = number.get<double>();
-        if (std::trunc(value) == value && std::fabs(value) < 1e15) {
-            return std::to_string(static_cast<long long>(value));
-        }
-    }
-    return number.dump();
+    return number.is_number_float() ? shortestNumberText(number.get<double>()) : number.dump();
 }
 
 // Text (not empty) as it is, or a number's decimal text.
@@ -48,9 +42,9 @@ std::optional<std::string> string(const nlohmann::json* value) {
 
 std::optional<std::string> nonEmptyString(const nlohmann::json* value) {
     if (!value || !value->is_string()) return std::nullopt;
-    std::string trimmed = trimmedWhitespace(value->get_ref<const std::string&>());
-    if (trimmed.empty()) return std::nullopt;
-    return trimmed;
+    std::string text = trimmed(value->get_ref<const std::string&>());
+    if (text.empty()) return std::nullopt;
+    return text;
 }
 
 std::optional<std::string> joinedNames(const std::vector<std::string>& names) {
@@ -84,21 +78,9 @@ std::optional<std::string> artistName(const nlohmann::json* value) {
     return joinedNames(names);
 }
 
-// A decimal integer text above 0: optional sign, digits only, within 64 bits.
 bool isPositiveDecimal(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) {
-            return std::isdigit(static_cast<unsigned char>(c)) != 0;
-        })) {
-        return false;
-    }
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size() && !negative && value > 0;
+    const auto value = parseDecimalInteger(text);
+    return value && *value > 0;
 }
 
 void requireNetEaseTrack(const Track& track) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "sources/ChkszAPIClient.h"
-#include "sources/TextTrimming.h"
+#include "sources/JsonReading.h"
 
 namespace velto {
 
@@ -30,7 +30,7 @@ Quality chkszQuality(const nlohmann::json& record) {
     if (const auto bitrate = record.find("bitrate"); bitrate != record.end()) {
         if (bitrate->is_string()) {
             const std::string name =
-                lowercased(trimmedWhitespace(bitrate->get_ref<const std::string&>()));
+                lowercased(trimmed(bitrate->get_ref<const std::string&>()));
             if (name == "master") return Quality::master;
             if (name == "hires" || name == "flac24bit" || name == "hi-res") return Quality::hiRes;
             if (name == "flac" || name == "lossless") return Quality::lossless;

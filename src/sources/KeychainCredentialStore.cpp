@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "foundation/Log.h"
-#include "sources/TextTrimming.h"
+#include "sources/JsonReading.h"
 
 namespace velto {
 
@@ -171,14 +171,14 @@ void KeychainCredentialStore::write(const std::optional<std::string>& value,
         ErrorPtr ignored(raw);
     }
 
-    const std::string trimmed = trimmedWhitespace(value.value_or(std::string()));
-    if (trimmed.empty()) return;
+    const std::string secret = trimmed(value.value_or(std::string()));
+    if (secret.empty()) return;
     if (!reachable) throw WriteError("系统密钥服务不可用，无法保存第三方音源凭据");
 
     GError* raw = nullptr;
     const std::string label = "Velto " + service_ + " " + accountText;
     const gboolean stored = secret_password_store_sync(
-        passwordSchema(), SECRET_COLLECTION_DEFAULT, label.c_str(), trimmed.c_str(),
+        passwordSchema(), SECRET_COLLECTION_DEFAULT, label.c_str(), secret.c_str(),
         watchdog.cancellable(), &raw, "service", service_.c_str(), "account",
         accountText.c_str(), nullptr);
     ErrorPtr error(raw);

@@ -21,7 +21,7 @@ protected:
     }
     static json hit(json fields) {
         json base = {{"id", 1001}, {"name", "晴天"}, {"artists", "周杰伦"}};
-        base.update(fields);
+        if (fields.is_object()) base.update(fields);
         return base;
     }
 };
