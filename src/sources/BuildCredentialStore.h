@@ -12,13 +12,12 @@ namespace velto {
 // The key packaged with the program in the resource "BuildCredentials.json"; when that holds
 // none, the fallback store's key, read once at construction.
 class BuildCredentialStore : public CredentialStore {
-public:
+  public:
     static constexpr std::string_view resourceName = "BuildCredentials.json";
 
     // Reads the resource from Paths::resourceDir().
     explicit BuildCredentialStore(const CredentialStore* fallback = nullptr);
-    BuildCredentialStore(const std::filesystem::path& resourceDir,
-                         const CredentialStore* fallback);
+    BuildCredentialStore(const std::filesystem::path& resourceDir, const CredentialStore* fallback);
 
     std::optional<std::string> chkszKey() const override { return key_; }
 
@@ -27,7 +26,7 @@ public:
     static std::optional<std::string> readValue(const std::filesystem::path& file,
                                                 std::string_view key);
 
-private:
+  private:
     std::optional<std::string> key_;
 };
 

@@ -8,8 +8,8 @@
 
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
-#include "sources/SourceError.h"
 #include "sources/JsonReading.h"
+#include "sources/SourceError.h"
 #include "sources/WebAddress.h"
 
 namespace velto {
@@ -73,7 +73,8 @@ std::optional<double> decimalNumber(std::string_view text) {
     }
     std::size_t i = 0;
     std::size_t mantissaDigits = 0;
-    while (i < body.size() && std::isdigit(static_cast<unsigned char>(body[i]))) ++i, ++mantissaDigits;
+    while (i < body.size() && std::isdigit(static_cast<unsigned char>(body[i])))
+        ++i, ++mantissaDigits;
     if (i < body.size() && body[i] == '.') {
         ++i;
         while (i < body.size() && std::isdigit(static_cast<unsigned char>(body[i]))) {
@@ -84,7 +85,8 @@ std::optional<double> decimalNumber(std::string_view text) {
     bool exponentPositive = true;
     if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
         ++i;
-        if (i < body.size() && (body[i] == '+' || body[i] == '-')) exponentPositive = body[i++] == '+';
+        if (i < body.size() && (body[i] == '+' || body[i] == '-'))
+            exponentPositive = body[i++] == '+';
         const std::size_t exponentStart = i;
         while (i < body.size() && std::isdigit(static_cast<unsigned char>(body[i]))) ++i;
         if (i == exponentStart) return std::nullopt;
@@ -168,7 +170,7 @@ std::string ChkszAPIClient::request(const std::string& path,
         const double delay = retryDelay(response);
         if (delay <= longestRetryWait) {
             Log::info(logCategory, "GET " + path + " rate limited; one retry after " +
-                                       std::to_string(delay) + " s");
+                                       shortestNumberText(delay) + " s");
             const auto wait = std::chrono::duration<double>(std::max(delay, 0.0));
             sleeper_.sleep(std::chrono::duration_cast<std::chrono::nanoseconds>(wait), stop);
             response = send(request, key, stop);

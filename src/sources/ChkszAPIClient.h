@@ -17,7 +17,7 @@ namespace velto {
 // The gateway to the RoVOz music API: adds the key, asks and feeds the circuit breaker,
 // retries once after rate limiting, and turns statuses and the JSON envelope into SourceError.
 class ChkszAPIClient : public ChkszAPIRequesting {
-public:
+  public:
     static constexpr const char* credentialHint = "未配置第三方音源凭据，暂不可用";
 
     // `baseURL` is the service's origin (see configuredChkszBaseURL); without one every
@@ -25,9 +25,8 @@ public:
     // 0 → 8, capped at 30.
     ChkszAPIClient(std::shared_ptr<PlaybackHTTPClient> client,
                    std::shared_ptr<const CredentialStore> credentials,
-                   std::shared_ptr<ChkszCircuitBreaker> breaker,
-                   std::optional<std::string> baseURL, double requestTimeout = 8.0,
-                   Sleeper& sleeper = Sleeper::real());
+                   std::shared_ptr<ChkszCircuitBreaker> breaker, std::optional<std::string> baseURL,
+                   double requestTimeout = 8.0, Sleeper& sleeper = Sleeper::real());
 
     std::string request(const std::string& path,
                         const std::map<std::string, std::string>& parameters,
@@ -42,7 +41,7 @@ public:
     // with an optional sign; anything else, or a value beyond 64 bits, gives absent.
     static std::optional<std::int64_t> integer(const nlohmann::json* value);
 
-private:
+  private:
     void validateHTTP(const PlaybackHTTPResponse& response, const std::string& path,
                       const std::map<std::string, std::string>& parameters) const;
     void validateEnvelope(const PlaybackHTTPResponse& response, const std::string& key) const;

@@ -1,6 +1,5 @@
 #include "sources/ChkszCircuitBreaker.h"
 
-
 namespace velto {
 
 ChkszCircuitBreaker::ChkszCircuitBreaker(Clock clock) : clock_(std::move(clock)) {}

@@ -11,7 +11,7 @@ namespace velto {
 // Stops RoVOz requests for the rest of the run once the key was refused, and pauses them
 // after rate limiting. Shared by every holder of the one API client; calls are serialised.
 class ChkszCircuitBreaker {
-public:
+  public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     explicit ChkszCircuitBreaker(Clock clock = [] { return std::chrono::steady_clock::now(); });
@@ -25,7 +25,7 @@ public:
     // The message to fail a request with while requests are blocked; absent when one may go.
     std::optional<std::string> blockedMessage();
 
-private:
+  private:
     Clock clock_;
     mutable std::mutex mutex_;
     bool disabled_ = false;

@@ -7,8 +7,8 @@
 #include "sources/ChkszAPIClient.h"
 #include "sources/ChkszMediaURL.h"
 #include "sources/ChkszQuality.h"
-#include "sources/SourceError.h"
 #include "sources/JsonReading.h"
+#include "sources/SourceError.h"
 
 namespace velto {
 
@@ -66,15 +66,22 @@ SearchPage emptyPage() {
 
 ChkszKugouClient::ChkszKugouClient(std::shared_ptr<ChkszAPIRequesting> api,
                                    KugouMetadataCache::Clock clock, EnabledCheck requireEnabled)
-    : api_(std::move(api)), metadata_(std::move(clock)), requireEnabled_(std::move(requireEnabled)) {}
+    : api_(std::move(api)),
+      metadata_(std::move(clock)),
+      requireEnabled_(std::move(requireEnabled)) {}
 
 const char* ChkszKugouClient::sizeName(Quality quality) {
     switch (quality) {
-        case Quality::standard: return "128k";
-        case Quality::high: return "320k";
-        case Quality::lossless: return "flac";
-        case Quality::hiRes: return "hires";
-        case Quality::master: return "master";
+        case Quality::standard:
+            return "128k";
+        case Quality::high:
+            return "320k";
+        case Quality::lossless:
+            return "flac";
+        case Quality::hiRes:
+            return "hires";
+        case Quality::master:
+            return "master";
     }
     return "128k";
 }
@@ -90,7 +97,8 @@ SearchPage ChkszKugouClient::search(const std::string& keyword, int page, std::s
     requireEnabled_(MusicSource::kg);
     if (page > 1) return emptyPage();
 
-    const auto document = parsedObject(api_->request(path, {{"msg", keyword}, {"type", "json"}}, stop));
+    const auto document =
+        parsedObject(api_->request(path, {{"msg", keyword}, {"type", "json"}}, stop));
     const auto* list = member(document, "list");
     if (!list || !list->is_array()) throw SourceError::source("酷狗搜索返回数据异常");
     for (const auto& hit : *list) {

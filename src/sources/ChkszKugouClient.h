@@ -14,14 +14,14 @@ namespace velto {
 // with recent detail answers cached. Kugou is a disabled source, so every operation stops at
 // its first check until the source table enables it.
 class ChkszKugouClient : public ChkszKugouProviding {
-public:
+  public:
     // Throws the source's unavailability error for a disabled source.
     using EnabledCheck = std::function<void(MusicSource)>;
 
-    explicit ChkszKugouClient(std::shared_ptr<ChkszAPIRequesting> api,
-                              KugouMetadataCache::Clock clock =
-                                  [] { return std::chrono::steady_clock::now(); },
-                              EnabledCheck requireEnabled = velto::requireEnabled);
+    explicit ChkszKugouClient(
+        std::shared_ptr<ChkszAPIRequesting> api,
+        KugouMetadataCache::Clock clock = [] { return std::chrono::steady_clock::now(); },
+        EnabledCheck requireEnabled = velto::requireEnabled);
 
     SearchPage search(const std::string& keyword, int page, std::stop_token stop) override;
     LyricInfo lyric(const Track& track, std::stop_token stop) override;
@@ -33,7 +33,7 @@ public:
     // The "size" the service is asked for, per quality.
     static const char* sizeName(Quality quality);
 
-private:
+  private:
     void requireTrack(const Track& track) const;
     std::string detail(const Track& track, Quality quality, std::stop_token stop);
 

@@ -12,7 +12,7 @@ namespace velto {
 
 // Kugou songs read through the RoVOz music API.
 class ChkszKugouProviding {
-public:
+  public:
     virtual ~ChkszKugouProviding() = default;
     virtual SearchPage search(const std::string& keyword, int page, std::stop_token stop) = 0;
     virtual LyricInfo lyric(const Track& track, std::stop_token stop) = 0;

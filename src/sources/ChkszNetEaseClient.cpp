@@ -8,8 +8,8 @@
 
 #include "sources/ChkszAPIClient.h"
 #include "sources/ChkszMediaURL.h"
-#include "sources/SourceError.h"
 #include "sources/JsonReading.h"
+#include "sources/SourceError.h"
 
 namespace velto {
 
@@ -132,11 +132,16 @@ ChkszNetEaseClient::ChkszNetEaseClient(std::shared_ptr<ChkszAPIRequesting> api)
 
 const char* ChkszNetEaseClient::levelName(Quality quality) {
     switch (quality) {
-        case Quality::standard: return "standard";
-        case Quality::high: return "exhigh";
-        case Quality::lossless: return "lossless";
-        case Quality::hiRes: return "hires";
-        case Quality::master: return "jymaster";
+        case Quality::standard:
+            return "standard";
+        case Quality::high:
+            return "exhigh";
+        case Quality::lossless:
+            return "lossless";
+        case Quality::hiRes:
+            return "hires";
+        case Quality::master:
+            return "jymaster";
     }
     return "standard";
 }
@@ -163,12 +168,11 @@ SearchPage ChkszNetEaseClient::search(const std::string& keyword, int page, int 
                                       std::stop_token stop) {
     const std::int64_t size = std::clamp(limit, 1, 100);
     const std::int64_t pageNumber = std::max(page, 1);
-    const std::string body =
-        api_->request("/api/163_search",
-                      {{"keyword", keyword},
-                       {"limit", std::to_string(size)},
-                       {"offset", std::to_string((pageNumber - 1) * size)}},
-                      stop);
+    const std::string body = api_->request("/api/163_search",
+                                           {{"keyword", keyword},
+                                            {"limit", std::to_string(size)},
+                                            {"offset", std::to_string((pageNumber - 1) * size)}},
+                                           stop);
     const auto document = parsedObject(body);
 
     std::vector<const nlohmann::json*> hits;
@@ -210,7 +214,8 @@ SearchPage ChkszNetEaseClient::search(const std::string& keyword, int page, int 
 
 LyricInfo ChkszNetEaseClient::lyric(const Track& track, std::stop_token stop) {
     requireNetEaseTrack(track);
-    const auto document = parsedObject(api_->request("/api/163_lyric", {{"id", track.songmid}}, stop));
+    const auto document =
+        parsedObject(api_->request("/api/163_lyric", {{"id", track.songmid}}, stop));
     const auto* data = member(document, "data");
     const auto* lrc = data && data->is_object() ? member(*data, "lrc") : nullptr;
     if (!lrc || !lrc->is_string()) throw SourceError::source("RoVOz 网易歌词返回数据异常");

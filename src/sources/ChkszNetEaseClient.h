@@ -9,7 +9,7 @@ namespace velto {
 
 // Song search, lyrics and stream addresses of NetEase songs through the RoVOz API.
 class ChkszNetEaseClient : public ChkszNetEaseProviding {
-public:
+  public:
     explicit ChkszNetEaseClient(std::shared_ptr<ChkszAPIRequesting> api);
 
     SearchPage search(const std::string& keyword, int page, int limit,
@@ -24,7 +24,7 @@ public:
     static Quality quality(const std::optional<std::string>& level,
                            std::optional<std::int64_t> bitrate);
 
-private:
+  private:
     std::shared_ptr<ChkszAPIRequesting> api_;
 };
 

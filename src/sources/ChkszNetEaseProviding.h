@@ -12,7 +12,7 @@ namespace velto {
 
 // NetEase songs read through the RoVOz music API.
 class ChkszNetEaseProviding {
-public:
+  public:
     virtual ~ChkszNetEaseProviding() = default;
     virtual SearchPage search(const std::string& keyword, int page, int limit,
                               std::stop_token stop) = 0;

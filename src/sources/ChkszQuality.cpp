@@ -29,8 +29,7 @@ Quality chkszQuality(const nlohmann::json& record) {
     if (!record.is_object()) return Quality::standard;
     if (const auto bitrate = record.find("bitrate"); bitrate != record.end()) {
         if (bitrate->is_string()) {
-            const std::string name =
-                lowercased(trimmed(bitrate->get_ref<const std::string&>()));
+            const std::string name = lowercased(trimmed(bitrate->get_ref<const std::string&>()));
             if (name == "master") return Quality::master;
             if (name == "hires" || name == "flac24bit" || name == "hi-res") return Quality::hiRes;
             if (name == "flac" || name == "lossless") return Quality::lossless;

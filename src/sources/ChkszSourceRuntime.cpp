@@ -66,8 +66,8 @@ std::string fileURL(const std::string& path) {
     std::string url = "file://";
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || std::string_view("-._~/!$&'()*+,;=:@").find(c) !=
-                                      std::string_view::npos) {
+        if (std::isalnum(byte) ||
+            std::string_view("-._~/!$&'()*+,;=:@").find(c) != std::string_view::npos) {
             url += c;
         } else {
             url += '%';

@@ -11,7 +11,7 @@ namespace velto {
 // The RoVOz side as a SourceRuntime: song search and NetEase lyrics through the RoVOz NetEase
 // client, covers from the song's payload, lyrics and covers of local songs from the disk.
 class ChkszSourceRuntime : public SourceRuntime {
-public:
+  public:
     static constexpr int pageSize = 25;
 
     // QQ Music and Kugou are never served here; those arguments are accepted and dropped.
@@ -31,7 +31,7 @@ public:
     // is none or it is no UTF-8 text. Never fails.
     static LyricInfo resolveLocalLyric(const Track& track);
 
-private:
+  private:
     std::shared_ptr<ChkszNetEaseProviding> netease_;
 };
 

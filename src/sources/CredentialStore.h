@@ -7,7 +7,7 @@ namespace velto {
 
 // Where the RoVOz API key comes from. Read on every request; reading never fails.
 class CredentialStore {
-public:
+  public:
     virtual ~CredentialStore() = default;
     virtual std::optional<std::string> chkszKey() const = 0;
 };

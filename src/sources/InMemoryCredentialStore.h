@@ -9,12 +9,12 @@
 namespace velto {
 
 class InMemoryCredentialStore : public CredentialStore {
-public:
+  public:
     explicit InMemoryCredentialStore(std::optional<std::string> key = std::nullopt)
         : key_(std::move(key)) {}
     std::optional<std::string> chkszKey() const override { return key_; }
 
-private:
+  private:
     std::optional<std::string> key_;
 };
 

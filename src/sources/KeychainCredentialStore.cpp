@@ -47,7 +47,7 @@ struct ObjectDeleter {
 // Cancels a GCancellable when a bus call takes too long: libsecret's sync calls would otherwise
 // wait for the bus's own activation time-out.
 class CallWatchdog {
-public:
+  public:
     CallWatchdog() : cancellable_(g_cancellable_new()) {
         thread_ = std::jthread([this](std::stop_token finished) {
             std::mutex mutex;
@@ -65,7 +65,7 @@ public:
     }
     GCancellable* cancellable() const { return cancellable_.get(); }
 
-private:
+  private:
     std::unique_ptr<GCancellable, ObjectDeleter> cancellable_;
     std::jthread thread_;
 };
@@ -86,8 +86,7 @@ bool busNameAnswer(GDBusConnection* bus, const char* method, GVariant* parameter
     GError* raw = nullptr;
     *reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                          "org.freedesktop.DBus", method, parameters, replyType,
-                                         G_DBUS_CALL_FLAGS_NONE, busCallLimitMs, cancellable,
-                                         &raw);
+                                         G_DBUS_CALL_FLAGS_NONE, busCallLimitMs, cancellable, &raw);
     ErrorPtr error(raw);
     return *reply != nullptr;
 }
@@ -144,9 +143,9 @@ std::optional<std::string> KeychainCredentialStore::read(std::string_view accoun
 
     const std::string accountText(account);
     GError* raw = nullptr;
-    gchar* password = secret_password_lookup_sync(passwordSchema(), watchdog.cancellable(), &raw,
-                                                  "service", service_.c_str(), "account",
-                                                  accountText.c_str(), nullptr);
+    gchar* password =
+        secret_password_lookup_sync(passwordSchema(), watchdog.cancellable(), &raw, "service",
+                                    service_.c_str(), "account", accountText.c_str(), nullptr);
     ErrorPtr error(raw);
     if (error) {
         Log::info("credentials", std::string("secret service lookup failed: ") + error->message);
@@ -177,10 +176,10 @@ void KeychainCredentialStore::write(const std::optional<std::string>& value,
 
     GError* raw = nullptr;
     const std::string label = "Velto " + service_ + " " + accountText;
-    const gboolean stored = secret_password_store_sync(
-        passwordSchema(), SECRET_COLLECTION_DEFAULT, label.c_str(), secret.c_str(),
-        watchdog.cancellable(), &raw, "service", service_.c_str(), "account",
-        accountText.c_str(), nullptr);
+    const gboolean stored =
+        secret_password_store_sync(passwordSchema(), SECRET_COLLECTION_DEFAULT, label.c_str(),
+                                   secret.c_str(), watchdog.cancellable(), &raw, "service",
+                                   service_.c_str(), "account", accountText.c_str(), nullptr);
     ErrorPtr error(raw);
     if (!stored) {
         std::string message = "无法保存第三方音源凭据到系统密钥服务";

@@ -13,12 +13,12 @@ namespace velto {
 // service and account. Without a reachable secret service a read gives absent at once and a
 // write fails; no call waits on the bus for more than a few seconds.
 class KeychainCredentialStore : public CredentialStore {
-public:
+  public:
     static constexpr std::string_view defaultService = "cn.quorvanel.velto.credentials";
     static constexpr std::string_view keyAccount = "chkszKey";
 
     class WriteError : public std::runtime_error {
-    public:
+      public:
         using std::runtime_error::runtime_error;
     };
 
@@ -37,7 +37,7 @@ public:
     // the value cannot be stored.
     void write(const std::optional<std::string>& value, std::string_view account) const;
 
-private:
+  private:
     std::string service_;
 };
 

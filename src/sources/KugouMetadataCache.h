@@ -13,7 +13,7 @@ namespace velto {
 // Recent Kugou song detail answers by song id, kept in memory for a while so that lyrics,
 // covers and details of a song just played need no further request.
 class KugouMetadataCache {
-public:
+  public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     static constexpr std::chrono::seconds lifetime{1200};
@@ -29,7 +29,7 @@ public:
     void insert(const std::string& data, const std::string& songID);
     std::size_t count() const;
 
-private:
+  private:
     struct Entry {
         std::chrono::steady_clock::time_point expires;
         std::string data;

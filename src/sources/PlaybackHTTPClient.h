@@ -33,11 +33,10 @@ struct PlaybackHTTPResponse {
 // The HTTP interface of the RoVOz side. `send` answers every HTTP status; it throws
 // SourceError::network for transport failures and time-outs and CancellationError on `stop`.
 class PlaybackHTTPClient {
-public:
+  public:
     virtual ~PlaybackHTTPClient() = default;
 
-    virtual PlaybackHTTPResponse send(const PlaybackHTTPRequest& request,
-                                      std::stop_token stop) = 0;
+    virtual PlaybackHTTPResponse send(const PlaybackHTTPRequest& request, std::stop_token stop) = 0;
 
     // Default: the whole request through `send`, then only the first max(maxBytes, 1) bytes
     // of the body are kept. `timeout` is left to implementations that read incrementally.

@@ -8,7 +8,7 @@ namespace velto {
 // PlaybackHTTPClient over an HttpSession. Every request runs under a hard deadline of its own,
 // kept by a watchdog rather than trusted to the transport.
 class URLSessionPlaybackHTTPClient : public PlaybackHTTPClient {
-public:
+  public:
     explicit URLSessionPlaybackHTTPClient(HttpSession& session = HttpSession::shared());
 
     PlaybackHTTPResponse send(const PlaybackHTTPRequest& request, std::stop_token stop) override;
@@ -17,7 +17,7 @@ public:
     // above 30 → 30.
     static double effectiveTimeout(double requested);
 
-private:
+  private:
     HttpSession& session_;
 };
 

@@ -6,14 +6,23 @@ namespace velto {
 
 namespace {
 
-bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool isHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 bool hasOnlyAddressCharacters(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c <= 0x20 || c == 0x7F) return false;
         switch (c) {
-            case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|':
+            case '"':
+            case '<':
+            case '>':
+            case '\\':
+            case '^':
+            case '`':
+            case '{':
+            case '|':
             case '}':
                 return false;
             case '%':
@@ -64,7 +73,8 @@ std::optional<WebAddress> WebAddress::parse(std::string_view text) {
     }
     const auto slash = rest.find('/');
     std::string_view authority = rest.substr(0, slash);
-    address.path = slash == std::string_view::npos ? std::string() : std::string(rest.substr(slash));
+    address.path =
+        slash == std::string_view::npos ? std::string() : std::string(rest.substr(slash));
 
     if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
         address.userInfo = std::string(authority.substr(0, at));

@@ -8,7 +8,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class ChkszCircuitBreakerTest : public ::testing::Test {
-protected:
+  protected:
     std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
     ChkszCircuitBreaker breaker{[this] { return now; }};
 

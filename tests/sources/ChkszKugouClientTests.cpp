@@ -31,7 +31,7 @@ TEST(ChkszKugouDisabledTest, EverythingStopsAtTheSourceCheck) {
 
 // The behaviour once the source table enables Kugou.
 class ChkszKugouClientTest : public ::testing::Test {
-protected:
+  protected:
     std::chrono::steady_clock::time_point now{std::chrono::hours(2)};
     std::shared_ptr<RecordingChkszAPI> api = std::make_shared<RecordingChkszAPI>();
     ChkszKugouClient client{api, [this] { return now; },
@@ -41,9 +41,9 @@ protected:
     Track song = makeTrack(MusicSource::kg, "AbC123");
 
     static std::string detail(json fields = json::object()) {
-        json base = {{"id", "abc123"}, {"url", "http://k.example/s.mp3"}, {"bitrate", "320k"},
-                     {"lrc", "[00:00]kg"}, {"cover", "http://k.example/c.jpg"},
-                     {"interval", "4:05"}};
+        json base = {
+            {"id", "abc123"},     {"url", "http://k.example/s.mp3"},   {"bitrate", "320k"},
+            {"lrc", "[00:00]kg"}, {"cover", "http://k.example/c.jpg"}, {"interval", "4:05"}};
         base.update(fields);
         return base.dump();
     }
@@ -51,9 +51,16 @@ protected:
 
 TEST_F(ChkszKugouClientTest, SearchBuildsTracksAndOnlyTheFirstPageExists) {
     api->answer(json{{"list",
-                      {{{"id", 77}, {"name", " 歌 "}, {"singer", "手"}, {"album", "辑"},
-                        {"duration", 215}, {"cover", "http://k.example/c.jpg"}},
-                       {{"id", "x1"}, {"name", "n"}, {"singer", "s"}, {"duration", "215"},
+                      {{{"id", 77},
+                        {"name", " 歌 "},
+                        {"singer", "手"},
+                        {"album", "辑"},
+                        {"duration", 215},
+                        {"cover", "http://k.example/c.jpg"}},
+                       {{"id", "x1"},
+                        {"name", "n"},
+                        {"singer", "s"},
+                        {"duration", "215"},
                         {"cover", "ftp://k.example/c.jpg"}},
                        {{"id", "x2"}, {"name", ""}, {"singer", "s"}}}}}
                     .dump());
@@ -94,9 +101,9 @@ TEST_F(ChkszKugouClientTest, StreamThenLyricCoverAndDetailComeFromTheCache) {
     api->answer(detail());
     const auto result = client.musicURL(song, Quality::lossless, {});
     EXPECT_EQ(result, (ChkszPlaybackResult{"https://k.example/s.mp3", Quality::high}));
-    EXPECT_EQ(api->calls.back().parameters,
-              (std::map<std::string, std::string>{
-                  {"id", "AbC123"}, {"size", "flac"}, {"type", "json"}}));
+    EXPECT_EQ(
+        api->calls.back().parameters,
+        (std::map<std::string, std::string>{{"id", "AbC123"}, {"size", "flac"}, {"type", "json"}}));
 
     EXPECT_EQ(client.lyric(song, {}).lyric, "[00:00]kg");
     EXPECT_EQ(client.picURL(song, {}), "https://k.example/c.jpg");
@@ -135,9 +142,11 @@ TEST_F(ChkszKugouClientTest, OversizedAnswerIsUsedButNotCached) {
 }
 
 TEST_F(ChkszKugouClientTest, CoverFromPayloadFirstAndNeverARequest) {
-    const Track withImage = makeTrack(MusicSource::kg, "abc123", {{"img", "http://p.example/i.jpg"}});
+    const Track withImage =
+        makeTrack(MusicSource::kg, "abc123", {{"img", "http://p.example/i.jpg"}});
     EXPECT_EQ(client.picURL(withImage, {}), "https://p.example/i.jpg");
-    const Track withPic = makeTrack(MusicSource::kg, "abc123", {{"picUrl", "https://p.example/p.jpg"}});
+    const Track withPic =
+        makeTrack(MusicSource::kg, "abc123", {{"picUrl", "https://p.example/p.jpg"}});
     EXPECT_EQ(client.picURL(withPic, {}), "https://p.example/p.jpg");
     EXPECT_EQ(sourceErrorOf([&] { client.picURL(song, {}); }), "酷狗歌曲暂无封面");
 

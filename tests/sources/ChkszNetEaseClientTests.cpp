@@ -11,7 +11,7 @@ namespace {
 using nlohmann::json;
 
 class ChkszNetEaseClientTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<RecordingChkszAPI> api = std::make_shared<RecordingChkszAPI>();
     ChkszNetEaseClient client{api};
 
@@ -29,7 +29,7 @@ protected:
 TEST_F(ChkszNetEaseClientTest, SearchSendsClampedPageAndSizeWithTheKeywordUnchanged) {
     const json empty = {{"data", {{"songs", json::array()}, {"total", 0}}}};
     const std::vector<std::tuple<int, int, std::string, std::string>> cases = {
-        {0, 25, "25", "0"}, {1, 25, "25", "0"}, {3, 25, "25", "50"},
+        {0, 25, "25", "0"}, {1, 25, "25", "0"},     {3, 25, "25", "50"},
         {2, 0, "1", "1"},   {2, 500, "100", "100"},
     };
     for (const auto& [page, limit, sentLimit, offset] : cases) {
@@ -43,19 +43,20 @@ TEST_F(ChkszNetEaseClientTest, SearchSendsClampedPageAndSizeWithTheKeywordUnchan
 }
 
 TEST_F(ChkszNetEaseClientTest, SearchBuildsTracksFromHits) {
-    const auto page = search({{"data",
-                               {{"total", 60},
-                                {"songs",
-                                 {hit({{"id", "2002"},
-                                       {"name", "  七里香 "},
-                                       {"artists", {{{"name", "甲"}}, {{"name", "  "}}, {{"name", "乙"}}}},
-                                       {"album", " 专辑 "},
-                                       {"duration", 215000},
-                                       {"picUrl", "http://p1.example/a.jpg"}}),
-                                  hit({{"artists", {"丙", " ", "丁"}},
-                                       {"album", {{"name", "object album"}}},
-                                       {"duration", 59999},
-                                       {"picUrl", "ftp://p1.example/a.jpg"}})}}}}});
+    const auto page =
+        search({{"data",
+                 {{"total", 60},
+                  {"songs",
+                   {hit({{"id", "2002"},
+                         {"name", "  七里香 "},
+                         {"artists", {{{"name", "甲"}}, {{"name", "  "}}, {{"name", "乙"}}}},
+                         {"album", " 专辑 "},
+                         {"duration", 215000},
+                         {"picUrl", "http://p1.example/a.jpg"}}),
+                    hit({{"artists", {"丙", " ", "丁"}},
+                         {"album", {{"name", "object album"}}},
+                         {"duration", 59999},
+                         {"picUrl", "ftp://p1.example/a.jpg"}})}}}}});
     ASSERT_EQ(page.list.size(), 2u);
     EXPECT_EQ(page.total, 60);
     EXPECT_EQ(page.allPage, 3);
@@ -97,13 +98,15 @@ TEST_F(ChkszNetEaseClientTest, SearchPageCountsAndBareLists) {
 }
 
 TEST_F(ChkszNetEaseClientTest, UnusableHitsAreSkippedUnlessNothingIsLeft) {
-    for (const json& bad : {hit({{"id", 0}}), hit({{"id", -5}}), hit({{"id", "12a"}}),
-                            hit({{"name", ""}}), hit({{"artists", "   "}}),
-                            hit({{"artists", json::array()}}), hit({{"id", nullptr}})}) {
+    for (const json& bad :
+         {hit({{"id", 0}}), hit({{"id", -5}}), hit({{"id", "12a"}}), hit({{"name", ""}}),
+          hit({{"artists", "   "}}), hit({{"artists", json::array()}}), hit({{"id", nullptr}})}) {
         const auto page = search({{"data", {{"songs", {bad, hit({{"id", 7}})}}}}});
         ASSERT_EQ(page.list.size(), 1u) << bad.dump();
         EXPECT_EQ(page.list[0].songmid, "7");
-        EXPECT_EQ(sourceErrorOf([&] { search({{"data", {{"songs", {bad}}}}}); }),
+        EXPECT_EQ(sourceErrorOf([&] {
+                      search({{"data", {{"songs", {bad}}}}});
+                  }),
                   "RoVOz 网易搜索结果缺少曲目信息")
             << bad.dump();
     }
@@ -124,8 +127,8 @@ TEST_F(ChkszNetEaseClientTest, MalformedSearchAnswers) {
 }
 
 TEST_F(ChkszNetEaseClientTest, LyricReadsAllFourTexts) {
-    api->answer(json{{"data",
-                      {{"lrc", "[00:01]a"}, {"tlyric", " \n "}, {"romalrc", " r "}, {"klyric", "k"}}}}
+    api->answer(json{
+        {"data", {{"lrc", "[00:01]a"}, {"tlyric", " \n "}, {"romalrc", " r "}, {"klyric", "k"}}}}
                     .dump());
     const auto info = client.lyric(makeTrack(MusicSource::wy, "+123"), {});
     EXPECT_EQ(api->calls.back().path, "/api/163_lyric");
@@ -140,8 +143,8 @@ TEST_F(ChkszNetEaseClientTest, LyricReadsAllFourTexts) {
 }
 
 TEST_F(ChkszNetEaseClientTest, LyricWithoutTextFails) {
-    for (const char* body : {R"({"data":{"tlyric":"x"}})", R"({"data":{"lrc":5}})",
-                             R"({"data":[]})"}) {
+    for (const char* body :
+         {R"({"data":{"tlyric":"x"}})", R"({"data":{"lrc":5}})", R"({"data":[]})"}) {
         api->answer(body);
         EXPECT_EQ(sourceErrorOf([&] { client.lyric(makeTrack(MusicSource::wy, "5"), {}); }),
                   "RoVOz 网易歌词返回数据异常");
@@ -161,17 +164,18 @@ TEST_F(ChkszNetEaseClientTest, InvalidSongsFailBeforeAnyRequest) {
 }
 
 TEST_F(ChkszNetEaseClientTest, MusicURLAsksForTheLevelAndReadsTheDeliveredQuality) {
-    const std::vector<std::pair<Quality, std::string>> levels = {
-        {Quality::standard, "standard"}, {Quality::high, "exhigh"},
-        {Quality::lossless, "lossless"}, {Quality::hiRes, "hires"},
-        {Quality::master, "jymaster"}};
+    const std::vector<std::pair<Quality, std::string>> levels = {{Quality::standard, "standard"},
+                                                                 {Quality::high, "exhigh"},
+                                                                 {Quality::lossless, "lossless"},
+                                                                 {Quality::hiRes, "hires"},
+                                                                 {Quality::master, "jymaster"}};
     for (const auto& [quality, level] : levels) {
         api->answer(R"({"data":{"url":"http://m.example/a.flac","level":"SKY","br":128000}})");
         const auto result = client.musicURL(makeTrack(MusicSource::wy, "42"), quality, {});
         EXPECT_EQ(api->calls.back().path, "/api/163_music");
-        EXPECT_EQ(api->calls.back().parameters,
-                  (std::map<std::string, std::string>{
-                      {"id", "42"}, {"level", level}, {"type", "json"}}));
+        EXPECT_EQ(
+            api->calls.back().parameters,
+            (std::map<std::string, std::string>{{"id", "42"}, {"level", level}, {"type", "json"}}));
         EXPECT_EQ(result, (ChkszPlaybackResult{"https://m.example/a.flac", Quality::hiRes}));
     }
     api->answer(R"({"data":{"url":"https://m.example/b.mp3","br":"320000"}})");
@@ -184,9 +188,9 @@ TEST_F(ChkszNetEaseClientTest, MusicURLWithoutUsableAddressFails) {
          {R"({"data":{"url":null}})", R"({"data":{"url":""}})", R"({"data":{"url":"ftp://x/y"}})",
           R"({"data":{}})", R"({"data":[{"url":"https://m.example/a"}]})", R"({"code":200})"}) {
         api->answer(body);
-        EXPECT_EQ(
-            sourceErrorOf([&] { client.musicURL(makeTrack(MusicSource::wy, "1"), Quality::high, {}); }),
-            "RoVOz 网易播放未返回可用链接")
+        EXPECT_EQ(sourceErrorOf(
+                      [&] { client.musicURL(makeTrack(MusicSource::wy, "1"), Quality::high, {}); }),
+                  "RoVOz 网易播放未返回可用链接")
             << body;
     }
 }

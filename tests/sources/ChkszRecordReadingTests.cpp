@@ -93,7 +93,7 @@ TEST(ChkszNetEaseQualityTest, LevelFirstThenBitrate) {
 }
 
 class KugouMetadataCacheTest : public ::testing::Test {
-protected:
+  protected:
     std::chrono::steady_clock::time_point now{std::chrono::hours(5)};
     KugouMetadataCache cache{[this] { return now; }};
 };

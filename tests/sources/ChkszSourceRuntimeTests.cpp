@@ -12,7 +12,7 @@ namespace {
 using nlohmann::json;
 
 class FakeNetEase : public ChkszNetEaseProviding {
-public:
+  public:
     std::vector<std::tuple<std::string, int, int>> searches;
     int lyricCalls = 0;
 
@@ -35,7 +35,7 @@ public:
 };
 
 class ChkszSourceRuntimeTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<FakeNetEase> netease = std::make_shared<FakeNetEase>();
     ChkszSourceRuntime runtime{nullptr, netease, nullptr};
     TempDir dir;
@@ -43,7 +43,8 @@ protected:
     Track localSong(const std::filesystem::path& file, bool withPayloadPath = true) {
         json extra = json::object();
         if (withPayloadPath) {
-            extra = {{"filePath", file.string()}, {"filename", file.filename().string()},
+            extra = {{"filePath", file.string()},
+                     {"filename", file.filename().string()},
                      {"fileSize", 1}};
         }
         return makeTrack(MusicSource::local, withPayloadPath ? "ignored" : file.string(), extra);

@@ -13,7 +13,7 @@ namespace velto {
 namespace {
 
 class BuildCredentialStoreTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     InMemoryCredentialStore keychain{"keychain-key"};
 
@@ -68,7 +68,7 @@ TEST_F(BuildCredentialStoreTest, FallbackIsReadOnceAtConstruction) {
 }
 
 class ChkszBaseURLTest : public BuildCredentialStoreTest {
-protected:
+  protected:
     void TearDown() override { unsetenv("VELTO_ROVOZ_BASE_URL"); }
 };
 
@@ -100,7 +100,7 @@ TEST_F(ChkszBaseURLTest, EnvironmentFirstThenTheResource) {
 // The keychain tests run in a fresh process (GLib keeps its bus connection per process) with
 // the environment each case needs.
 class KeychainCredentialStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 

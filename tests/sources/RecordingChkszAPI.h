@@ -12,7 +12,7 @@ namespace velto {
 
 // Answers RoVOz requests with queued bodies (or errors) and keeps what was asked.
 class RecordingChkszAPI : public ChkszAPIRequesting {
-public:
+  public:
     struct Call {
         std::string path;
         std::map<std::string, std::string> parameters;
@@ -34,7 +34,7 @@ public:
         return next.body;
     }
 
-private:
+  private:
     struct Answer {
         std::string body;
         std::exception_ptr error;
