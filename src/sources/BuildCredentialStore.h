@@ -10,7 +10,8 @@
 namespace velto {
 
 // The key packaged with the program in the resource "BuildCredentials.json"; when that holds
-// none, the fallback store's key, read once at construction.
+// none, the fallback store's key (the keychain item), read once at construction: the fallback
+// is not kept, so a key stored later is seen only after the next start.
 class BuildCredentialStore : public CredentialStore {
   public:
     static constexpr std::string_view resourceName = "BuildCredentials.json";

@@ -1,5 +1,6 @@
 #include "sources/ChkszSourceRuntime.h"
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
