@@ -8,22 +8,30 @@
 
 #include "foundation/Paths.h"
 #include "sources/LibsecretNetEaseKeychain.h"
-#include "sources/WhitespaceTrimming.h"
+#include "sources/JsonReading.h"
 
 namespace velto {
 namespace {
 
 std::optional<std::string> usable(std::optional<std::string> value) {
-    if (!value || value->empty() || containsControlCharacter(*value)) return std::nullopt;
+    if (!value || value->empty() || !NetEaseCookieStore::isHeaderSafe(*value)) return std::nullopt;
     return value;
 }
 
 std::optional<std::string> trimmedNonEmpty(const std::optional<std::string>& value) {
     if (!value) return std::nullopt;
-    return usable(trimmingWhitespace(*value));
+    return usable(trimmed(*value));
 }
 
 }  // namespace
+
+bool NetEaseCookieStore::isHeaderSafe(std::string_view value) {
+    for (char ch : value) {
+        auto byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte == 0x7F) return false;
+    }
+    return true;
+}
 
 NetEaseCookieStore::NetEaseCookieStore(std::shared_ptr<UserDefaults> defaults,
                                        std::shared_ptr<NetEaseKeychain> keychain,
@@ -67,16 +75,16 @@ std::optional<std::string> NetEaseCookieStore::cookie() const {
 
 std::optional<std::string> NetEaseCookieStore::normalized(const std::optional<std::string>& value) {
     if (!value) return std::nullopt;
-    std::string trimmed = trimmingWhitespace(*value);
-    if (trimmed.empty()) return std::nullopt;
+    std::string text = trimmed(*value);
+    if (text.empty()) return std::nullopt;
     static constexpr std::string_view marker = "MUSIC_U=";
-    auto start = trimmed.find(marker);
-    if (start == std::string::npos) return usable(std::move(trimmed));
+    auto start = text.find(marker);
+    if (start == std::string::npos) return usable(std::move(text));
     start += marker.size();
-    auto end = trimmed.find(';', start);
-    std::string_view rest(trimmed);
+    auto end = text.find(';', start);
+    std::string_view rest(text);
     rest = rest.substr(start, end == std::string::npos ? std::string_view::npos : end - start);
-    return usable(trimmingWhitespace(rest));
+    return usable(trimmed(rest));
 }
 
 void NetEaseCookieStore::save(const std::optional<std::string>& value) const {

@@ -44,6 +44,9 @@ public:
     // The bare value from a text that may be a whole pasted cookie line.
     static std::optional<std::string> normalized(const std::optional<std::string>& value);
 
+    // False for a text with an ASCII control character, which would break a request header.
+    static bool isHeaderSafe(std::string_view value);
+
     // Replaces the keychain item with the normalised value, or only removes it when that is
     // none. Throws when the keychain refuses the new item (the old one is gone by then).
     void save(const std::optional<std::string>& value) const;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sources/JsonReading.h"
+
 namespace velto::NetEaseReplyReading {
 
 // The member `key` of an object when it is an object; null otherwise.
@@ -38,10 +40,7 @@ inline std::vector<const nlohmann::json*> objectsAt(const nlohmann::json& object
 
 // The member `key` when it is a text.
 inline std::optional<std::string> textAt(const nlohmann::json& object, std::string_view key) {
-    if (!object.is_object()) return std::nullopt;
-    auto it = object.find(key);
-    if (it == object.end() || !it->is_string()) return std::nullopt;
-    return it->get<std::string>();
+    return readText(object, key);
 }
 
 // The member `key`, or null when absent (for the integer reading).

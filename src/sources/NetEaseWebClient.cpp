@@ -5,7 +5,6 @@
 
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
-#include "sources/WhitespaceTrimming.h"
 
 namespace velto {
 namespace {
@@ -127,7 +126,7 @@ nlohmann::json NetEaseWebClient::performGet(const std::string& path, const Query
         {"Accept", "application/json"},
     };
     // Read for every attempt, so a cookie saved meanwhile is used at once.
-    if (auto cookie = cookieStore_.cookie(); cookie && !containsControlCharacter(*cookie)) {
+    if (auto cookie = cookieStore_.cookie(); cookie && NetEaseCookieStore::isHeaderSafe(*cookie)) {
         request.headers.emplace_back("Cookie", "MUSIC_U=" + *cookie + "; os=ios; appver=9.6.07");
     }
 

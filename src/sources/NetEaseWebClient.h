@@ -144,11 +144,11 @@ public:
 
     // Record parsing; pure, never failing: an unusable object gives none.
     static std::optional<std::int64_t> intValue(const nlohmann::json* value);
-    static std::optional<Track> track(const nlohmann::json& song);
+    static std::optional<Track> trackFrom(const nlohmann::json& song);
     static nlohmann::json qualityTypes(const nlohmann::json& song);
-    static std::optional<ArtistSummary> artist(const nlohmann::json& object);
-    static std::optional<AlbumSummary> album(const nlohmann::json& object);
-    static std::optional<PlaylistSummary> playlist(const nlohmann::json& object);
+    static std::optional<ArtistSummary> artistFrom(const nlohmann::json& object);
+    static std::optional<AlbumSummary> albumFrom(const nlohmann::json& object);
+    static std::optional<PlaylistSummary> playlistFrom(const nlohmann::json& object);
     static std::string dateString(std::int64_t milliseconds);
     // A stream address with a host and an http or https scheme, answered as https.
     static std::optional<std::string> mediaURL(std::string_view text);

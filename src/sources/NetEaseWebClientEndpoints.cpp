@@ -3,7 +3,7 @@
 
 #include "sources/NetEaseReplyReading.h"
 #include "sources/NetEaseWebClient.h"
-#include "sources/WhitespaceTrimming.h"
+#include "sources/JsonReading.h"
 
 namespace velto {
 
@@ -61,8 +61,8 @@ std::vector<std::string> trimmedTexts(const nlohmann::json& reply, std::string_v
     for (const nlohmann::json* element : objectsAt(objectOrEmpty(reply, "result"), listKey)) {
         auto text = textAt(*element, key);
         if (!text) continue;
-        std::string trimmed = trimmingWhitespace(*text);
-        if (!trimmed.empty()) texts.push_back(std::move(trimmed));
+        std::string clean = trimmed(*text);
+        if (!clean.empty()) texts.push_back(std::move(clean));
     }
     return texts;
 }
@@ -96,7 +96,7 @@ NetEaseWebClient::SongSearch NetEaseWebClient::searchSongs(const std::string& ke
                      stop);
     const nlohmann::json& result = objectOrEmpty(reply, "result");
     auto [tracks, total] = searchResult<Track>(reply, "songs", "songCount",
-                                               [](const nlohmann::json& o) { return track(o); });
+                                               [](const nlohmann::json& o) { return trackFrom(o); });
     if (tracks.empty() && !objectsAt(result, "songs").empty()) {
         throw Failure::malformed("搜索结果缺少曲目信息");
     }
@@ -114,7 +114,7 @@ NetEaseWebClient::ArtistSearch NetEaseWebClient::searchArtists(const std::string
                       {"offset", std::to_string(offset)}},
                      stop);
     auto [artists, total] = searchResult<ArtistSummary>(
-        reply, "artists", "artistCount", [](const nlohmann::json& o) { return artist(o); });
+        reply, "artists", "artistCount", [](const nlohmann::json& o) { return artistFrom(o); });
     return {std::move(artists), total};
 }
 
@@ -129,7 +129,7 @@ NetEaseWebClient::AlbumSearch NetEaseWebClient::searchAlbums(const std::string& 
                       {"offset", std::to_string(offset)}},
                      stop);
     auto [albums, total] = searchResult<AlbumSummary>(
-        reply, "albums", "albumCount", [](const nlohmann::json& o) { return album(o); });
+        reply, "albums", "albumCount", [](const nlohmann::json& o) { return albumFrom(o); });
     return {std::move(albums), total};
 }
 
@@ -144,7 +144,7 @@ NetEaseWebClient::PlaylistSearch NetEaseWebClient::searchPlaylists(const std::st
                       {"offset", std::to_string(offset)}},
                      stop);
     auto [playlists, total] = searchResult<PlaylistSummary>(
-        reply, "playlists", "playlistCount", [](const nlohmann::json& o) { return playlist(o); });
+        reply, "playlists", "playlistCount", [](const nlohmann::json& o) { return playlistFrom(o); });
     return {std::move(playlists), total};
 }
 
@@ -173,11 +173,11 @@ NetEaseWebClient::ArtistPage NetEaseWebClient::artist(const std::string& id, std
     const std::string key = "artist:" + id;
     if (auto cached = cachedValue(key)) return std::any_cast<ArtistPage>(*cached);
     auto reply = get("/api/v1/artist/" + percentEncoded(id), {}, stop);
-    auto summary = artist(objectOrEmpty(reply, "artist"));
+    auto summary = artistFrom(objectOrEmpty(reply, "artist"));
     if (!summary) throw Failure::malformed("歌手信息缺失");
     ArtistPage page{std::move(*summary),
                     parsedList<Track>(objectsAt(reply, "hotSongs"),
-                                      [](const nlohmann::json& o) { return track(o); })};
+                                      [](const nlohmann::json& o) { return trackFrom(o); })};
     store(page, key, memoLifetime);
     return page;
 }
@@ -189,18 +189,18 @@ std::vector<AlbumSummary> NetEaseWebClient::artistAlbums(const std::string& id,
                      {{"limit", std::to_string(limit)}, {"offset", std::to_string(offset)}},
                      stop);
     return parsedList<AlbumSummary>(objectsAt(reply, "hotAlbums"),
-                                    [](const nlohmann::json& o) { return album(o); });
+                                    [](const nlohmann::json& o) { return albumFrom(o); });
 }
 
 AlbumDetail NetEaseWebClient::album(const std::string& id, std::stop_token stop) {
     const std::string key = "album:" + id;
     if (auto cached = cachedValue(key)) return std::any_cast<AlbumDetail>(*cached);
     auto reply = get("/api/v1/album/" + percentEncoded(id), {}, stop);
-    auto summary = album(objectOrEmpty(reply, "album"));
+    auto summary = albumFrom(objectOrEmpty(reply, "album"));
     if (!summary) throw Failure::malformed("专辑信息缺失");
     AlbumDetail detail{std::move(*summary),
                        parsedList<Track>(objectsAt(reply, "songs"),
-                                         [](const nlohmann::json& o) { return track(o); })};
+                                         [](const nlohmann::json& o) { return trackFrom(o); })};
     store(detail, key, memoLifetime);
     return detail;
 }
@@ -209,7 +209,7 @@ std::vector<Track> NetEaseWebClient::songDetail(const std::vector<std::string>& 
                                                 std::stop_token stop) {
     auto reply = get("/api/song/detail", {{"ids", bracketedIDs(ids)}}, stop);
     return parsedList<Track>(objectsAt(reply, "songs"),
-                             [](const nlohmann::json& o) { return track(o); });
+                             [](const nlohmann::json& o) { return trackFrom(o); });
 }
 
 LyricInfo NetEaseWebClient::lyric(const std::string& id, std::stop_token stop) {
@@ -283,7 +283,7 @@ PlaylistDetail NetEaseWebClient::playlistDetail(const std::string& id, std::int6
     std::optional<std::string> name = playlist ? textAt(*playlist, "name") : std::nullopt;
     if (!name) throw Failure::malformed("歌单信息缺失");
     auto tracks = parsedList<Track>(objectsAt(*playlist, "tracks"),
-                                    [](const nlohmann::json& o) { return track(o); });
+                                    [](const nlohmann::json& o) { return trackFrom(o); });
     auto count = static_cast<std::int64_t>(tracks.size());
     auto total = intValue(memberAt(*playlist, "trackCount")).value_or(count);
     auto playCount = intValue(memberAt(*playlist, "playCount"));

@@ -48,7 +48,7 @@ std::optional<std::int64_t> NetEaseWebClient::intValue(const nlohmann::json* val
     return readInteger(*value);
 }
 
-std::optional<Track> NetEaseWebClient::track(const nlohmann::json& song) {
+std::optional<Track> NetEaseWebClient::trackFrom(const nlohmann::json& song) {
     auto id = intValue(memberAt(song, "id"));
     auto name = textAt(song, "name");
     if (!id || !name) return std::nullopt;
@@ -126,7 +126,7 @@ nlohmann::json NetEaseWebClient::qualityTypes(const nlohmann::json& song) {
     return types;
 }
 
-std::optional<ArtistSummary> NetEaseWebClient::artist(const nlohmann::json& object) {
+std::optional<ArtistSummary> NetEaseWebClient::artistFrom(const nlohmann::json& object) {
     auto id = intValue(memberAt(object, "id"));
     if (!id) id = intValue(memberAt(object, "artistId"));
     auto name = textAt(object, "name");
@@ -144,7 +144,7 @@ std::optional<ArtistSummary> NetEaseWebClient::artist(const nlohmann::json& obje
     }
 }
 
-std::optional<AlbumSummary> NetEaseWebClient::album(const nlohmann::json& object) {
+std::optional<AlbumSummary> NetEaseWebClient::albumFrom(const nlohmann::json& object) {
     auto id = intValue(memberAt(object, "id"));
     auto name = textAt(object, "name");
     if (!id || !name) return std::nullopt;
@@ -172,7 +172,7 @@ std::optional<AlbumSummary> NetEaseWebClient::album(const nlohmann::json& object
     }
 }
 
-std::optional<PlaylistSummary> NetEaseWebClient::playlist(const nlohmann::json& object) {
+std::optional<PlaylistSummary> NetEaseWebClient::playlistFrom(const nlohmann::json& object) {
     auto id = intValue(memberAt(object, "id"));
     auto name = textAt(object, "name");
     if (!id || !name) return std::nullopt;

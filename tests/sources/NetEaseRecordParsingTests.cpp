@@ -29,47 +29,47 @@ TEST(NetEaseIntegerReadingTest, ReadsNumbersAndSignedDecimalTexts) {
 }
 
 TEST(NetEaseTrackParsingTest, NeedsAnIntegerIdAndATextName) {
-    auto fromText = Client::track({{"id", "42"}, {"name", "a"}});
-    auto fromNumber = Client::track({{"id", 42}, {"name", "a"}});
+    auto fromText = Client::trackFrom({{"id", "42"}, {"name", "a"}});
+    auto fromNumber = Client::trackFrom({{"id", 42}, {"name", "a"}});
     ASSERT_TRUE(fromText && fromNumber);
     EXPECT_EQ(fromText->songmid, "42");
     EXPECT_EQ(*fromText, *fromNumber);
-    EXPECT_FALSE(Client::track({{"id", " 42"}, {"name", "a"}}));
-    EXPECT_FALSE(Client::track({{"id", 42}, {"name", 1}}));
-    EXPECT_FALSE(Client::track({{"name", "a"}}));
+    EXPECT_FALSE(Client::trackFrom({{"id", " 42"}, {"name", "a"}}));
+    EXPECT_FALSE(Client::trackFrom({{"id", 42}, {"name", 1}}));
+    EXPECT_FALSE(Client::trackFrom({{"name", "a"}}));
     // An empty name is a song all the same.
-    EXPECT_TRUE(Client::track({{"id", 1}, {"name", ""}}));
+    EXPECT_TRUE(Client::trackFrom({{"id", 1}, {"name", ""}}));
 }
 
 TEST(NetEaseTrackParsingTest, ArtistsComeFromArEvenWhenEmpty) {
-    auto emptyAr = Client::track({{"id", 1}, {"name", "a"}, {"ar", json::array()},
+    auto emptyAr = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", json::array()},
                                   {"artists", {{{"id", 2}, {"name", "x"}}, {{"name", "y"}}}}});
     ASSERT_TRUE(emptyAr);
     EXPECT_EQ(emptyAr->artist, "");
     EXPECT_FALSE(payloadOf(*emptyAr).contains("artistID"));
 
     // "ar" that is not a list of objects counts as missing.
-    auto fallback = Client::track({{"id", 1}, {"name", "a"}, {"ar", {1, 2}},
+    auto fallback = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", {1, 2}},
                                    {"artists", {{{"id", 2}, {"name", "x"}}, {{"name", "y"}}}}});
     ASSERT_TRUE(fallback);
     EXPECT_EQ(fallback->artist, "x/y");
     EXPECT_EQ(payloadOf(*fallback)["artistID"], 2);
     EXPECT_EQ(payloadOf(*fallback)["artistName"], "x");
 
-    auto nameless = Client::track(
+    auto nameless = Client::trackFrom(
         {{"id", 1}, {"name", "a"}, {"ar", {{{"id", 7}}, {{"name", ""}}, {{"name", "z"}}}}});
     ASSERT_TRUE(nameless);
     EXPECT_EQ(nameless->artist, "/z");  // an empty name stays, a missing one is left out
     EXPECT_EQ(payloadOf(*nameless)["artistID"], 7);
     EXPECT_FALSE(payloadOf(*nameless).contains("artistName"));
 
-    auto idless = Client::track({{"id", 1}, {"name", "a"}, {"ar", {{{"name", "x"}}}}});
+    auto idless = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", {{{"name", "x"}}}}});
     EXPECT_FALSE(payloadOf(*idless).contains("artistID"));
     EXPECT_FALSE(payloadOf(*idless).contains("artistName"));
 }
 
 TEST(NetEaseTrackParsingTest, AlbumAndCover) {
-    auto withAl = Client::track({{"id", 1},
+    auto withAl = Client::trackFrom({{"id", 1},
                                  {"name", "a"},
                                  {"picUrl", "http://song/p.jpg"},
                                  {"al", {{"id", "18905"}, {"name", "叶惠美"}, {"picUrl", "http://al/p.jpg"}}},
@@ -79,13 +79,13 @@ TEST(NetEaseTrackParsingTest, AlbumAndCover) {
     EXPECT_EQ(payloadOf(*withAl)["picUrl"], "http://al/p.jpg");
     EXPECT_EQ(payloadOf(*withAl)["albumID"], 18905);
 
-    auto songCover = Client::track(
+    auto songCover = Client::trackFrom(
         {{"id", 1}, {"name", "a"}, {"picUrl", "http://song/p.jpg"}, {"album", {{"name", "b"}}}});
     EXPECT_EQ(songCover->album, "b");
     EXPECT_EQ(payloadOf(*songCover)["picUrl"], "http://song/p.jpg");
     EXPECT_FALSE(payloadOf(*songCover).contains("albumID"));
 
-    auto bare = Client::track({{"id", 1}, {"name", "a"}});
+    auto bare = Client::trackFrom({{"id", 1}, {"name", "a"}});
     EXPECT_EQ(bare->album, "");
     EXPECT_FALSE(payloadOf(*bare).contains("picUrl"));
     EXPECT_EQ(payloadOf(*bare)["types"], json::array());
@@ -96,7 +96,7 @@ TEST(NetEaseTrackParsingTest, IntervalFromMilliseconds) {
     auto interval = [](const json& fields) {
         json song = {{"id", 1}, {"name", "a"}};
         song.update(fields);
-        return Client::track(song)->interval;
+        return Client::trackFrom(song)->interval;
     };
     EXPECT_EQ(interval({{"dt", 185999}}), "03:05");
     EXPECT_EQ(interval({{"duration", 60000}}), "01:00");
@@ -124,7 +124,7 @@ TEST(NetEaseTrackParsingTest, QualityTypesFromLowestToHighest) {
 }
 
 TEST(NetEaseTrackParsingTest, StatusFeeAndPrivilegeAreKept) {
-    auto blocked = Client::track({{"id", 1},
+    auto blocked = Client::trackFrom({{"id", 1},
                                   {"name", "a"},
                                   {"st", "-200"},
                                   {"fee", 1},
@@ -135,13 +135,13 @@ TEST(NetEaseTrackParsingTest, StatusFeeAndPrivilegeAreKept) {
     EXPECT_EQ(payload["fee"], 1);
     EXPECT_EQ(payload["privilege"]["status"], -1);
     EXPECT_FALSE(blocked->isPlayable());
-    auto plain = Client::track({{"id", 1}, {"name", "a"}, {"st", "x"}, {"privilege", 3}});
+    auto plain = Client::trackFrom({{"id", 1}, {"name", "a"}, {"st", "x"}, {"privilege", 3}});
     EXPECT_FALSE(payloadOf(*plain).contains("st"));
     EXPECT_FALSE(payloadOf(*plain).contains("privilege"));
 }
 
 TEST(NetEaseArtistParsingTest, IdNameImageAndCounts) {
-    auto artist = Client::artist({{"artistId", 6452},
+    auto artist = Client::artistFrom({{"artistId", 6452},
                                   {"name", " 周杰伦 "},
                                   {"img1v1Url", "http://p1.music.126.net/x.jpg"},
                                   {"songSize", 12},
@@ -154,15 +154,15 @@ TEST(NetEaseArtistParsingTest, IdNameImageAndCounts) {
     EXPECT_EQ(artist->albumCount, std::nullopt);
     EXPECT_EQ(artist->source, MusicSource::wy);
 
-    EXPECT_FALSE(Client::artist({{"id", 1}, {"name", "   "}}));
-    EXPECT_FALSE(Client::artist({{"name", "无编号"}}));
-    EXPECT_FALSE(Client::artist({{"id", 1}, {"name", "a"}, {"picUrl", "ftp://x/a.jpg"}}));
-    EXPECT_EQ(Client::artist({{"id", 1}, {"name", "a"}, {"picUrl", "http://a/1.jpg"},
+    EXPECT_FALSE(Client::artistFrom({{"id", 1}, {"name", "   "}}));
+    EXPECT_FALSE(Client::artistFrom({{"name", "无编号"}}));
+    EXPECT_FALSE(Client::artistFrom({{"id", 1}, {"name", "a"}, {"picUrl", "ftp://x/a.jpg"}}));
+    EXPECT_EQ(Client::artistFrom({{"id", 1}, {"name", "a"}, {"picUrl", "http://a/1.jpg"},
                               {"musicSize", 3}, {"songSize", 4}})->songCount, 3);
 }
 
 TEST(NetEaseAlbumParsingTest, ArtistDateImageAndCount) {
-    auto album = Client::album({{"id", 18905},
+    auto album = Client::albumFrom({{"id", 18905},
                                 {"name", "叶惠美"},
                                 {"artist", {{"id", 1}}},
                                 {"artists", {{{"name", " 周杰伦 "}}}},
@@ -174,11 +174,11 @@ TEST(NetEaseAlbumParsingTest, ArtistDateImageAndCount) {
     EXPECT_EQ(album->trackCount, 11);
     EXPECT_EQ(album->imageURL, std::nullopt);
 
-    auto early = Client::album({{"id", 1}, {"name", "a"}, {"publishTime", -1}});
+    auto early = Client::albumFrom({{"id", 1}, {"name", "a"}, {"publishTime", -1}});
     EXPECT_EQ(early->releaseDate, "1969-12-31");
     EXPECT_EQ(early->artist, "");
-    EXPECT_FALSE(Client::album({{"id", 1}}));
-    EXPECT_FALSE(Client::album({{"id", 1}, {"name", " "}}));
+    EXPECT_FALSE(Client::albumFrom({{"id", 1}}));
+    EXPECT_FALSE(Client::albumFrom({{"id", 1}, {"name", " "}}));
 }
 
 TEST(NetEaseDateStringTest, UtcCalendarDates) {
@@ -195,7 +195,7 @@ TEST(NetEaseDateStringTest, UtcCalendarDates) {
 }
 
 TEST(NetEasePlaylistParsingTest, DefaultsForMissingFields) {
-    auto playlist = Client::playlist({{"id", "99"}, {"name", " 歌单 "}, {"img", "i.jpg"}});
+    auto playlist = Client::playlistFrom({{"id", "99"}, {"name", " 歌单 "}, {"img", "i.jpg"}});
     ASSERT_TRUE(playlist);
     EXPECT_EQ(playlist->id, "99");
     EXPECT_EQ(playlist->name, " 歌单 ");  // nothing here is trimmed
@@ -204,8 +204,8 @@ TEST(NetEasePlaylistParsingTest, DefaultsForMissingFields) {
     EXPECT_EQ(playlist->playCount, "");
     EXPECT_EQ(playlist->total, std::nullopt);
     EXPECT_EQ(playlist->time, std::nullopt);
-    EXPECT_FALSE(Client::playlist({{"id", 1}}));
-    EXPECT_EQ(Client::playlist({{"id", 1.5}, {"name", "a"}})->id, "1");
+    EXPECT_FALSE(Client::playlistFrom({{"id", 1}}));
+    EXPECT_EQ(Client::playlistFrom({{"id", 1.5}, {"name", "a"}})->id, "1");
 }
 
 TEST(NetEaseMediaURLTest, AcceptsOnlyHttpAddressesWithAHost) {
