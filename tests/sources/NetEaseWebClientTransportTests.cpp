@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <memory>
+#include <thread>
 #include <optional>
 
 #include "foundation/Log.h"
@@ -244,6 +246,49 @@ TEST_F(NetEaseWebClientTransportTest, PurgeOnReachingSixtyFiveEntriesDropsOnlyEx
     auto fresh = makeClient(server.baseURL());
     for (int id = 1; id <= 66; ++id) fresh->artist(std::to_string(id), 1, 1);
     EXPECT_EQ(fresh->cachedEntryCount(), 66u);
+}
+
+// Each request is held at the server until `expected` requests are on the wire together; a
+// client that kept them apart would make every one of them time out here.
+class Rendezvous {
+public:
+    explicit Rendezvous(int expected) : expected_(expected) {}
+    NetEaseFakeServer::Reply arrive(const json& body) {
+        std::unique_lock lock(mutex_);
+        ++arrived_;
+        cv_.notify_all();
+        bool together = cv_.wait_for(lock, 20s, [this] { return arrived_ >= expected_; });
+        return together ? NetEaseFakeServer::Reply{200, body.dump()}
+                        : NetEaseFakeServer::Reply{503, "{}"};
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int arrived_ = 0;
+    int expected_;
+};
+
+TEST_F(NetEaseWebClientTransportTest, RequestsOverlapOnTheNetwork) {
+    Rendezvous rendezvous(3);
+    server.answerPrefix("/api/v1/artist/", [&](const httplib::Request&) {
+        return rendezvous.arrive(artistReply);
+    });
+    server.answerPrefix("/api/v1/album/", [&](const httplib::Request&) {
+        return rendezvous.arrive({{"album", {{"id", 2}, {"name", "专辑"}}}});
+    });
+    auto& shared = client();
+    // Two overlapping calls for the same artist both go out; the later answer is kept.
+    std::thread first([&] { EXPECT_NO_THROW(shared.artist("6452", 1, 1)); });
+    std::thread second([&] { EXPECT_NO_THROW(shared.artist("6452", 1, 1)); });
+    std::thread third([&] { EXPECT_NO_THROW(shared.album("2")); });
+    first.join();
+    second.join();
+    third.join();
+    EXPECT_EQ(server.requestCount("/api/v1/artist/6452"), 2u);
+    EXPECT_EQ(shared.cachedEntryCount(), 2u);
+    shared.artist("6452", 1, 1);
+    EXPECT_EQ(server.requestCount("/api/v1/artist/6452"), 2u);
 }
 
 TEST_F(NetEaseWebClientTransportTest, IdsAreEscapedInPathsAndQueries) {
