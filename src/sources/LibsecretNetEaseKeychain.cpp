@@ -32,7 +32,7 @@ const SecretSchema* schema() {
 // Cancels its GCancellable when the call it guards outlives the limit, so that a secret
 // service that accepts the connection but never answers cannot block the caller.
 class CallWatchdog {
-public:
+  public:
     explicit CallWatchdog(std::chrono::milliseconds limit) : cancellable_(g_cancellable_new()) {
         thread_ = std::thread([this, limit] {
             std::unique_lock lock(mutex_);
@@ -55,7 +55,7 @@ public:
 
     GCancellable* cancellable() const { return cancellable_; }
 
-private:
+  private:
     GCancellable* cancellable_;
     std::mutex mutex_;
     std::condition_variable cv_;
@@ -111,9 +111,9 @@ bool LibsecretNetEaseKeychain::serviceReachable() const {
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, watchdog.cancellable(), &error.error);
     if (!bus) return false;
     const int timeoutMs = static_cast<int>(callLimit_.count());
-    bool reachable = busCallAnswersTrue(bus, "NameHasOwner", watchdog.cancellable(), timeoutMs) ||
-                     busCallAnswersTrue(bus, "ListActivatableNames", watchdog.cancellable(),
-                                        timeoutMs);
+    bool reachable =
+        busCallAnswersTrue(bus, "NameHasOwner", watchdog.cancellable(), timeoutMs) ||
+        busCallAnswersTrue(bus, "ListActivatableNames", watchdog.cancellable(), timeoutMs);
     g_object_unref(bus);
     return reachable;
 }
@@ -122,9 +122,9 @@ std::optional<std::string> LibsecretNetEaseKeychain::read() {
     if (!serviceReachable()) return std::nullopt;
     CallWatchdog watchdog(callLimit_);
     ErrorHolder error;
-    gchar* secret = secret_password_lookup_sync(schema(), watchdog.cancellable(), &error.error,
-                                                "service", service_.c_str(), "account",
-                                                account_.c_str(), nullptr);
+    gchar* secret =
+        secret_password_lookup_sync(schema(), watchdog.cancellable(), &error.error, "service",
+                                    service_.c_str(), "account", account_.c_str(), nullptr);
     if (!secret) return std::nullopt;
     std::optional<std::string> value;
     if (g_utf8_validate(secret, -1, nullptr)) value = std::string(secret);
@@ -148,9 +148,8 @@ void LibsecretNetEaseKeychain::add(const std::string& value) {
     ErrorHolder error;
     const std::string label = service_ + " (" + account_ + ")";
     gboolean stored = secret_password_store_sync(
-        schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), value.c_str(),
-        watchdog.cancellable(), &error.error, "service", service_.c_str(), "account",
-        account_.c_str(), nullptr);
+        schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), value.c_str(), watchdog.cancellable(),
+        &error.error, "service", service_.c_str(), "account", account_.c_str(), nullptr);
     if (!stored) {
         int code = error.error ? error.error->code : -1;
         throw std::system_error(code, std::system_category());

@@ -11,7 +11,7 @@ namespace velto {
 // attributes service and account. Without a reachable secret service every read answers none;
 // no call waits longer than `callLimit`.
 class LibsecretNetEaseKeychain final : public NetEaseKeychain {
-public:
+  public:
     LibsecretNetEaseKeychain(std::string service, std::string account,
                              std::chrono::milliseconds callLimit = std::chrono::seconds(5));
 
@@ -20,7 +20,7 @@ public:
     // Throws std::system_error whose code is the secret service's error code.
     void add(const std::string& value) override;
 
-private:
+  private:
     bool serviceReachable() const;
 
     std::string service_;

@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "foundation/Paths.h"
-#include "sources/LibsecretNetEaseKeychain.h"
 #include "sources/JsonReading.h"
+#include "sources/LibsecretNetEaseKeychain.h"
 
 namespace velto {
 namespace {

@@ -15,7 +15,7 @@ namespace velto {
 // Where the NetEase login (the value of the "MUSIC_U" cookie) comes from. Keeps nothing in
 // memory: every lookup reads its sources afresh, so a saved value counts from the next request.
 class NetEaseCookieStore {
-public:
+  public:
     static constexpr std::string_view keychainService = "cn.quorvanel.velto.netease";
     static constexpr std::string_view keychainAccount = "MUSIC_U";
     static constexpr std::string_view defaultsKey = "velto.netease.cookie";
@@ -27,8 +27,8 @@ public:
 
     // `defaults` may be null (no defaults source); `keychain` may be null (no item).
     NetEaseCookieStore(std::shared_ptr<UserDefaults> defaults,
-                       std::shared_ptr<NetEaseKeychain> keychain,
-                       std::filesystem::path resourceDir, Environment environment);
+                       std::shared_ptr<NetEaseKeychain> keychain, std::filesystem::path resourceDir,
+                       Environment environment);
 
     // The secret-service item, the application's defaults file, the process environment and the
     // program's resource folder.
@@ -51,7 +51,7 @@ public:
     // none. Throws when the keychain refuses the new item (the old one is gone by then).
     void save(const std::optional<std::string>& value) const;
 
-private:
+  private:
     std::optional<std::string> bundledToken() const;
     std::optional<std::string> readKeychain() const;
 

@@ -8,7 +8,7 @@ namespace velto {
 // The one secret item that holds the NetEase login cookie. The store depends on this interface
 // so that tests can keep the item in memory.
 class NetEaseKeychain {
-public:
+  public:
     virtual ~NetEaseKeychain() = default;
 
     // The stored bytes as UTF-8 text; none when there is no item or it cannot be read.

@@ -48,8 +48,7 @@ std::optional<std::int64_t> integralCode(const nlohmann::json& value) {
     if (value.is_number_integer()) return value.get<std::int64_t>();
     if (value.is_number_float()) {
         double number = value.get<double>();
-        if (!std::isfinite(number) || number != std::trunc(number) ||
-            std::fabs(number) > 9.2e18) {
+        if (!std::isfinite(number) || number != std::trunc(number) || std::fabs(number) > 9.2e18) {
             return std::nullopt;
         }
         return static_cast<std::int64_t>(number);

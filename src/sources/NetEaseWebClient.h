@@ -29,11 +29,11 @@ class HttpSession;
 // connections, no cookie jar); a short memo of artist and album pages. The memo is guarded by a
 // mutex that is never held while a request waits for the network, so requests overlap.
 class NetEaseWebClient {
-public:
+  public:
     static constexpr std::string_view defaultBaseURL = "https://music.163.com";
 
     class Failure : public std::runtime_error {
-    public:
+      public:
         enum class Kind { http, api, malformed, missingCookie };
 
         static Failure http(int status);
@@ -47,7 +47,7 @@ public:
         // The service's message (api) or the path or reason (malformed).
         const std::string& detail() const { return detail_; }
 
-    private:
+      private:
         Failure(Kind kind, std::int64_t code, std::string detail, const std::string& text);
         Kind kind_;
         std::int64_t code_;
@@ -115,8 +115,8 @@ public:
     // and CancellationError.
     SongSearch searchSongs(const std::string& keyword, std::int64_t limit, std::int64_t offset,
                            std::stop_token stop = {});
-    ArtistSearch searchArtists(const std::string& keyword, std::int64_t limit,
-                               std::int64_t offset, std::stop_token stop = {});
+    ArtistSearch searchArtists(const std::string& keyword, std::int64_t limit, std::int64_t offset,
+                               std::stop_token stop = {});
     AlbumSearch searchAlbums(const std::string& keyword, std::int64_t limit, std::int64_t offset,
                              std::stop_token stop = {});
     PlaylistSearch searchPlaylists(const std::string& keyword, std::int64_t limit,
@@ -153,7 +153,7 @@ public:
     // A stream address with a host and an http or https scheme, answered as https.
     static std::optional<std::string> mediaURL(std::string_view text);
 
-private:
+  private:
     using Query = std::vector<std::pair<std::string, std::string>>;
     struct CacheEntry {
         std::any value;

@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "sources/JsonReading.h"
 #include "sources/NetEaseReplyReading.h"
 #include "sources/NetEaseWebClient.h"
-#include "sources/JsonReading.h"
 
 namespace velto {
 
@@ -29,8 +29,7 @@ std::string bracketedIDs(const std::vector<std::string>& ids) {
 }
 
 template <class Record, class Parser>
-std::vector<Record> parsedList(const std::vector<const nlohmann::json*>& elements,
-                               Parser parser) {
+std::vector<Record> parsedList(const std::vector<const nlohmann::json*>& elements, Parser parser) {
     std::vector<Record> records;
     records.reserve(elements.size());
     for (const nlohmann::json* element : elements) {
@@ -85,8 +84,7 @@ NetEaseWebClient::Failure noPlayableAddress(const nlohmann::json& element) {
 }  // namespace
 
 NetEaseWebClient::SongSearch NetEaseWebClient::searchSongs(const std::string& keyword,
-                                                           std::int64_t limit,
-                                                           std::int64_t offset,
+                                                           std::int64_t limit, std::int64_t offset,
                                                            std::stop_token stop) {
     auto reply = get("/api/search/get",
                      {{"s", keyword},
@@ -95,8 +93,8 @@ NetEaseWebClient::SongSearch NetEaseWebClient::searchSongs(const std::string& ke
                       {"offset", std::to_string(offset)}},
                      stop);
     const nlohmann::json& result = objectOrEmpty(reply, "result");
-    auto [tracks, total] = searchResult<Track>(reply, "songs", "songCount",
-                                               [](const nlohmann::json& o) { return trackFrom(o); });
+    auto [tracks, total] = searchResult<Track>(
+        reply, "songs", "songCount", [](const nlohmann::json& o) { return trackFrom(o); });
     if (tracks.empty() && !objectsAt(result, "songs").empty()) {
         throw Failure::malformed("搜索结果缺少曲目信息");
     }
@@ -143,8 +141,9 @@ NetEaseWebClient::PlaylistSearch NetEaseWebClient::searchPlaylists(const std::st
                       {"limit", std::to_string(limit)},
                       {"offset", std::to_string(offset)}},
                      stop);
-    auto [playlists, total] = searchResult<PlaylistSummary>(
-        reply, "playlists", "playlistCount", [](const nlohmann::json& o) { return playlistFrom(o); });
+    auto [playlists, total] =
+        searchResult<PlaylistSummary>(reply, "playlists", "playlistCount",
+                                      [](const nlohmann::json& o) { return playlistFrom(o); });
     return {std::move(playlists), total};
 }
 
@@ -182,12 +181,11 @@ NetEaseWebClient::ArtistPage NetEaseWebClient::artist(const std::string& id, std
     return page;
 }
 
-std::vector<AlbumSummary> NetEaseWebClient::artistAlbums(const std::string& id,
-                                                         std::int64_t limit, std::int64_t offset,
+std::vector<AlbumSummary> NetEaseWebClient::artistAlbums(const std::string& id, std::int64_t limit,
+                                                         std::int64_t offset,
                                                          std::stop_token stop) {
     auto reply = get("/api/artist/albums/" + percentEncoded(id),
-                     {{"limit", std::to_string(limit)}, {"offset", std::to_string(offset)}},
-                     stop);
+                     {{"limit", std::to_string(limit)}, {"offset", std::to_string(offset)}}, stop);
     return parsedList<AlbumSummary>(objectsAt(reply, "hotAlbums"),
                                     [](const nlohmann::json& o) { return albumFrom(o); });
 }
@@ -213,8 +211,8 @@ std::vector<Track> NetEaseWebClient::songDetail(const std::vector<std::string>& 
 }
 
 LyricInfo NetEaseWebClient::lyric(const std::string& id, std::stop_token stop) {
-    auto reply = get("/api/song/lyric", {{"id", id}, {"lv", "-1"}, {"kv", "-1"}, {"tv", "-1"}},
-                     stop);
+    auto reply =
+        get("/api/song/lyric", {{"id", id}, {"lv", "-1"}, {"kv", "-1"}, {"tv", "-1"}}, stop);
     auto textUnder = [&reply](std::string_view key) -> std::optional<std::string> {
         const nlohmann::json* object = objectAt(reply, key);
         if (!object) return std::nullopt;
@@ -249,8 +247,7 @@ NetEaseWebClient::TrackQuality NetEaseWebClient::songURL(const std::string& id,
                                                          const std::string& encodeType,
                                                          std::stop_token stop) {
     auto reply = get("/api/song/enhance/player/url/v1",
-                     {{"ids", "[" + id + "]"}, {"level", level}, {"encodeType", encodeType}},
-                     stop);
+                     {{"ids", "[" + id + "]"}, {"level", level}, {"encodeType", encodeType}}, stop);
     auto data = objectsAt(reply, "data");
     if (data.empty()) throw Failure::malformed("播放地址为空");
     const nlohmann::json& first = *data.front();
@@ -264,8 +261,7 @@ NetEaseWebClient::PlayableURL NetEaseWebClient::playableURL(const std::string& i
                                                             const std::string& encodeType,
                                                             std::stop_token stop) {
     auto reply = get("/api/song/enhance/player/url/v1",
-                     {{"ids", "[" + id + "]"}, {"level", level}, {"encodeType", encodeType}},
-                     stop);
+                     {{"ids", "[" + id + "]"}, {"level", level}, {"encodeType", encodeType}}, stop);
     auto data = objectsAt(reply, "data");
     if (data.empty()) throw Failure::api(0, "没有可用播放地址");
     const nlohmann::json& first = *data.front();
@@ -277,8 +273,7 @@ NetEaseWebClient::PlayableURL NetEaseWebClient::playableURL(const std::string& i
 
 PlaylistDetail NetEaseWebClient::playlistDetail(const std::string& id, std::int64_t limit,
                                                 std::stop_token stop) {
-    auto reply =
-        get("/api/v6/playlist/detail", {{"id", id}, {"n", std::to_string(limit)}}, stop);
+    auto reply = get("/api/v6/playlist/detail", {{"id", id}, {"n", std::to_string(limit)}}, stop);
     const nlohmann::json* playlist = objectAt(reply, "playlist");
     std::optional<std::string> name = playlist ? textAt(*playlist, "name") : std::nullopt;
     if (!name) throw Failure::malformed("歌单信息缺失");

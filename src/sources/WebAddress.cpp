@@ -42,8 +42,7 @@ std::optional<WebAddress> WebAddress::parse(std::string_view text) {
         std::isalpha(static_cast<unsigned char>(rest[0]))) {
         std::string_view scheme = rest.substr(0, colon);
         for (char c : scheme) {
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' &&
-                c != '.') {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
                 return std::nullopt;
             }
         }

@@ -10,10 +10,10 @@ namespace velto {
 // is strict: a text with a character that an address may not hold (a blank, a control
 // character, a non-ASCII byte, a stray percent sign) or a malformed authority gives none.
 struct WebAddress {
-    std::string text;      // the whole address as given
-    std::string scheme;    // empty for a relative reference
+    std::string text;    // the whole address as given
+    std::string scheme;  // empty for a relative reference
     bool hasUserInfo = false;
-    std::string host;      // empty without an authority
+    std::string host;  // empty without an authority
     std::string port;
 
     static std::optional<WebAddress> parse(std::string_view text);

@@ -13,7 +13,7 @@ namespace velto {
 namespace {
 
 class NetEaseCookieStoreTest : public ::testing::Test {
-protected:
+  protected:
     NetEaseCookieStoreTest()
         : defaults(std::make_shared<UserDefaults>(dir.path() / "defaults.json")),
           keychain(std::make_shared<InMemoryNetEaseKeychain>()) {}
@@ -60,7 +60,9 @@ TEST(NetEaseCookieNormalizedTest, EmptyResultsGiveNone) {
 
 TEST(NetEaseCookieNormalizedTest, RefusesControlCharactersInsideTheValue) {
     EXPECT_EQ(NetEaseCookieStore::normalized("abc\r\nX-Injected: 1"), std::nullopt);
-    EXPECT_EQ(NetEaseCookieStore::normalized("MUSIC_U=ab\x01" "c; os=ios"), std::nullopt);
+    EXPECT_EQ(NetEaseCookieStore::normalized("MUSIC_U=ab\x01"
+                                             "c; os=ios"),
+              std::nullopt);
     EXPECT_EQ(NetEaseCookieStore::normalized("ab\x7f"), std::nullopt);
 }
 
@@ -168,8 +170,8 @@ TEST_F(NetEaseCookieStoreTest, FailedSaveThrowsAndLeavesNoItem) {
 
 TEST(LibsecretNetEaseKeychainTest, WithoutASessionBusThereIsNoItemAndNoWait) {
     const char* previous = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    std::optional<std::string> saved = previous ? std::optional<std::string>(previous)
-                                                : std::nullopt;
+    std::optional<std::string> saved =
+        previous ? std::optional<std::string>(previous) : std::nullopt;
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     LibsecretNetEaseKeychain keychain("cn.quorvanel.velto.netease.test", "MUSIC_U");
     EXPECT_EQ(keychain.read(), std::nullopt);

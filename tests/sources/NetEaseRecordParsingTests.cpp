@@ -10,9 +10,13 @@ namespace {
 using json = nlohmann::json;
 using Client = NetEaseWebClient;
 
-json payloadOf(const Track& track) { return json::parse(track.payload); }
+json payloadOf(const Track& track) {
+    return json::parse(track.payload);
+}
 
-std::optional<std::int64_t> intOf(const json& value) { return Client::intValue(&value); }
+std::optional<std::int64_t> intOf(const json& value) {
+    return Client::intValue(&value);
+}
 
 TEST(NetEaseIntegerReadingTest, ReadsNumbersAndSignedDecimalTexts) {
     EXPECT_EQ(Client::intValue(nullptr), std::nullopt);
@@ -21,9 +25,9 @@ TEST(NetEaseIntegerReadingTest, ReadsNumbersAndSignedDecimalTexts) {
     EXPECT_EQ(intOf("+42"), 42);
     EXPECT_EQ(intOf("-7"), -7);
     EXPECT_EQ(intOf("9223372036854775807"), INT64_MAX);
-    for (const json& value : {json(""), json(" 42"), json("4.2"), json("+"),
-                              json("9223372036854775808"), json(nullptr), json::array(),
-                              json::object(), json(true)}) {
+    for (const json& value :
+         {json(""), json(" 42"), json("4.2"), json("+"), json("9223372036854775808"), json(nullptr),
+          json::array(), json::object(), json(true)}) {
         EXPECT_EQ(intOf(value), std::nullopt) << value.dump();
     }
 }
@@ -42,15 +46,19 @@ TEST(NetEaseTrackParsingTest, NeedsAnIntegerIdAndATextName) {
 }
 
 TEST(NetEaseTrackParsingTest, ArtistsComeFromArEvenWhenEmpty) {
-    auto emptyAr = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", json::array()},
-                                  {"artists", {{{"id", 2}, {"name", "x"}}, {{"name", "y"}}}}});
+    auto emptyAr = Client::trackFrom({{"id", 1},
+                                      {"name", "a"},
+                                      {"ar", json::array()},
+                                      {"artists", {{{"id", 2}, {"name", "x"}}, {{"name", "y"}}}}});
     ASSERT_TRUE(emptyAr);
     EXPECT_EQ(emptyAr->artist, "");
     EXPECT_FALSE(payloadOf(*emptyAr).contains("artistID"));
 
     // "ar" that is not a list of objects counts as missing.
-    auto fallback = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", {1, 2}},
-                                   {"artists", {{{"id", 2}, {"name", "x"}}, {{"name", "y"}}}}});
+    auto fallback = Client::trackFrom({{"id", 1},
+                                       {"name", "a"},
+                                       {"ar", {1, 2}},
+                                       {"artists", {{{"id", 2}, {"name", "x"}}, {{"name", "y"}}}}});
     ASSERT_TRUE(fallback);
     EXPECT_EQ(fallback->artist, "x/y");
     EXPECT_EQ(payloadOf(*fallback)["artistID"], 2);
@@ -69,11 +77,12 @@ TEST(NetEaseTrackParsingTest, ArtistsComeFromArEvenWhenEmpty) {
 }
 
 TEST(NetEaseTrackParsingTest, AlbumAndCover) {
-    auto withAl = Client::trackFrom({{"id", 1},
-                                 {"name", "a"},
-                                 {"picUrl", "http://song/p.jpg"},
-                                 {"al", {{"id", "18905"}, {"name", "叶惠美"}, {"picUrl", "http://al/p.jpg"}}},
-                                 {"album", {{"name", "ignored"}}}});
+    auto withAl = Client::trackFrom(
+        {{"id", 1},
+         {"name", "a"},
+         {"picUrl", "http://song/p.jpg"},
+         {"al", {{"id", "18905"}, {"name", "叶惠美"}, {"picUrl", "http://al/p.jpg"}}},
+         {"album", {{"name", "ignored"}}}});
     ASSERT_TRUE(withAl);
     EXPECT_EQ(withAl->album, "叶惠美");
     EXPECT_EQ(payloadOf(*withAl)["picUrl"], "http://al/p.jpg");
@@ -125,10 +134,10 @@ TEST(NetEaseTrackParsingTest, QualityTypesFromLowestToHighest) {
 
 TEST(NetEaseTrackParsingTest, StatusFeeAndPrivilegeAreKept) {
     auto blocked = Client::trackFrom({{"id", 1},
-                                  {"name", "a"},
-                                  {"st", "-200"},
-                                  {"fee", 1},
-                                  {"privilege", {{"st", 0}, {"status", -1}}}});
+                                      {"name", "a"},
+                                      {"st", "-200"},
+                                      {"fee", 1},
+                                      {"privilege", {{"st", 0}, {"status", -1}}}});
     ASSERT_TRUE(blocked);
     auto payload = payloadOf(*blocked);
     EXPECT_EQ(payload["st"], -200);
@@ -142,10 +151,10 @@ TEST(NetEaseTrackParsingTest, StatusFeeAndPrivilegeAreKept) {
 
 TEST(NetEaseArtistParsingTest, IdNameImageAndCounts) {
     auto artist = Client::artistFrom({{"artistId", 6452},
-                                  {"name", " 周杰伦 "},
-                                  {"img1v1Url", "http://p1.music.126.net/x.jpg"},
-                                  {"songSize", 12},
-                                  {"albumSize", -1}});
+                                      {"name", " 周杰伦 "},
+                                      {"img1v1Url", "http://p1.music.126.net/x.jpg"},
+                                      {"songSize", 12},
+                                      {"albumSize", -1}});
     ASSERT_TRUE(artist);
     EXPECT_EQ(artist->id, "6452");
     EXPECT_EQ(artist->name, "周杰伦");
@@ -157,17 +166,22 @@ TEST(NetEaseArtistParsingTest, IdNameImageAndCounts) {
     EXPECT_FALSE(Client::artistFrom({{"id", 1}, {"name", "   "}}));
     EXPECT_FALSE(Client::artistFrom({{"name", "无编号"}}));
     EXPECT_FALSE(Client::artistFrom({{"id", 1}, {"name", "a"}, {"picUrl", "ftp://x/a.jpg"}}));
-    EXPECT_EQ(Client::artistFrom({{"id", 1}, {"name", "a"}, {"picUrl", "http://a/1.jpg"},
-                              {"musicSize", 3}, {"songSize", 4}})->songCount, 3);
+    EXPECT_EQ(Client::artistFrom({{"id", 1},
+                                  {"name", "a"},
+                                  {"picUrl", "http://a/1.jpg"},
+                                  {"musicSize", 3},
+                                  {"songSize", 4}})
+                  ->songCount,
+              3);
 }
 
 TEST(NetEaseAlbumParsingTest, ArtistDateImageAndCount) {
     auto album = Client::albumFrom({{"id", 18905},
-                                {"name", "叶惠美"},
-                                {"artist", {{"id", 1}}},
-                                {"artists", {{{"name", " 周杰伦 "}}}},
-                                {"publishTime", 0},
-                                {"trackCount", 11}});
+                                    {"name", "叶惠美"},
+                                    {"artist", {{"id", 1}}},
+                                    {"artists", {{{"name", " 周杰伦 "}}}},
+                                    {"publishTime", 0},
+                                    {"trackCount", 11}});
     ASSERT_TRUE(album);
     EXPECT_EQ(album->artist, "周杰伦");
     EXPECT_EQ(album->releaseDate, "1970-01-01");

@@ -28,7 +28,7 @@ json song(std::int64_t id, const std::string& name) {
 }
 
 class NetEaseWebClientEndpointTest : public ::testing::Test {
-protected:
+  protected:
     NetEaseWebClientEndpointTest() {
         NetEaseCookieStore store(nullptr, std::make_shared<InMemoryNetEaseKeychain>(), dir.path(),
                                  [](const std::string&) { return std::nullopt; });
@@ -66,10 +66,11 @@ protected:
 };
 
 TEST_F(NetEaseWebClientEndpointTest, SongSearchParsesSongsAndTotal) {
-    server.answerJSON("/api/search/get",
-                      {{"code", 200},
-                       {"result", {{"songs", {song(186016, "晴天"), {{"name", "无编号"}}}},
-                                   {"songCount", 300}, {"hasMore", true}}}});
+    server.answerJSON("/api/search/get", {{"code", 200},
+                                          {"result",
+                                           {{"songs", {song(186016, "晴天"), {{"name", "无编号"}}}},
+                                            {"songCount", 300},
+                                            {"hasMore", true}}}});
     auto result = client->searchSongs("晴天 周杰伦", 30, 60);
     EXPECT_EQ(onlyTarget("/api/search/get"),
               "/api/search/get?s=%E6%99%B4%E5%A4%A9%20%E5%91%A8%E6%9D%B0%E4%BC%A6&type=1&limit=30"
@@ -103,19 +104,21 @@ TEST_F(NetEaseWebClientEndpointTest, SongSearchEdgeCases) {
     EXPECT_TRUE(empty.tracks.empty());
     EXPECT_EQ(empty.total, 0);
     // A count given as text still counts.
-    server.answerJSON("/api/search/get", {{"result", {{"songs", json::array()}, {"songCount", "7"}}}});
+    server.answerJSON("/api/search/get",
+                      {{"result", {{"songs", json::array()}, {"songCount", "7"}}}});
     EXPECT_EQ(client->searchSongs("a", 30, 0).total, 7);
 }
 
 TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumAndPlaylistSearches) {
-    server.answerJSON(
-        "/api/search/get",
-        {{"result",
-          {{"artists",
-            {{{"id", 6452}, {"name", "周杰伦"}, {"img1v1Url", "http://p2.music.126.net/j.jpg"},
-              {"albumSize", 41}, {"musicSize", 515}},
-             {{"id", 1}, {"name", "   "}}}},
-           {"artistCount", 2}}}});
+    server.answerJSON("/api/search/get", {{"result",
+                                           {{"artists",
+                                             {{{"id", 6452},
+                                               {"name", "周杰伦"},
+                                               {"img1v1Url", "http://p2.music.126.net/j.jpg"},
+                                               {"albumSize", 41},
+                                               {"musicSize", 515}},
+                                              {{"id", 1}, {"name", "   "}}}},
+                                            {"artistCount", 2}}}});
     auto artists = client->searchArtists("周杰伦", 20, 0);
     ASSERT_EQ(artists.artists.size(), 1u);
     EXPECT_EQ(artists.total, 2);
@@ -132,14 +135,15 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumAndPlaylistSearches) {
     EXPECT_TRUE(unusable.artists.empty());
     EXPECT_EQ(unusable.total, 9);
 
-    server.answerJSON(
-        "/api/search/get",
-        {{"result",
-          {{"albums",
-            {{{"id", 18905}, {"name", "叶惠美"}, {"artist", {{"name", "周杰伦"}}},
-              {"publishTime", 1059580800000LL}, {"size", 11},
-              {"blurPicUrl", "http://p1.music.126.net/b.jpg"}}}},
-           {"albumCount", 1}}}});
+    server.answerJSON("/api/search/get", {{"result",
+                                           {{"albums",
+                                             {{{"id", 18905},
+                                               {"name", "叶惠美"},
+                                               {"artist", {{"name", "周杰伦"}}},
+                                               {"publishTime", 1059580800000LL},
+                                               {"size", 11},
+                                               {"blurPicUrl", "http://p1.music.126.net/b.jpg"}}}},
+                                            {"albumCount", 1}}}});
     auto albums = client->searchAlbums("叶惠美", 20, 20);
     ASSERT_EQ(albums.albums.size(), 1u);
     EXPECT_EQ(albums.albums[0].releaseDate, "2003-07-30");
@@ -148,15 +152,17 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumAndPlaylistSearches) {
     EXPECT_NE(server.requests().back().target.find("type=10&limit=20&offset=20"),
               std::string::npos);
 
-    server.answerJSON(
-        "/api/search/get",
-        {{"result",
-          {{"playlists",
-            {{{"id", 2829883282LL}, {"name", "华语经典"}, {"coverImgUrl", "https://p.x/c.jpg"},
-              {"creator", {{"nickname", "云音乐"}}}, {"playCount", 123456789},
-              {"trackCount", 80}, {"description", "老歌"}},
-             {{"id", 5}, {"name", "无作者"}}}},
-           {"playlistCount", 500}}}});
+    server.answerJSON("/api/search/get", {{"result",
+                                           {{"playlists",
+                                             {{{"id", 2829883282LL},
+                                               {"name", "华语经典"},
+                                               {"coverImgUrl", "https://p.x/c.jpg"},
+                                               {"creator", {{"nickname", "云音乐"}}},
+                                               {"playCount", 123456789},
+                                               {"trackCount", 80},
+                                               {"description", "老歌"}},
+                                              {{"id", 5}, {"name", "无作者"}}}},
+                                            {"playlistCount", 500}}}});
     auto playlists = client->searchPlaylists("经典", 20, 40);
     ASSERT_EQ(playlists.playlists.size(), 2u);
     EXPECT_EQ(playlists.total, 500);
@@ -172,15 +178,14 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumAndPlaylistSearches) {
 }
 
 TEST_F(NetEaseWebClientEndpointTest, HotSearchesAreTrimmedAndLimited) {
-    server.answerJSON("/api/search/hot",
-                      {{"code", 200},
-                       {"result",
-                        {{"hots",
-                          {{{"first", "  晴天 \n"}, {"second", 1}},
-                           {{"first", ""}},
-                           {{"first", 42}},
-                           {{"first", "稻香"}},
-                           {{"first", "   "}}}}}}});
+    server.answerJSON("/api/search/hot", {{"code", 200},
+                                          {"result",
+                                           {{"hots",
+                                             {{{"first", "  晴天 \n"}, {"second", 1}},
+                                              {{"first", ""}},
+                                              {{"first", 42}},
+                                              {{"first", "稻香"}},
+                                              {{"first", "   "}}}}}}});
     EXPECT_EQ(client->hotSearches(12), (std::vector<std::string>{"晴天", "稻香"}));
     EXPECT_EQ(client->hotSearches(1), std::vector<std::string>{"晴天"});
     server.answerJSON("/api/search/hot", {{"result", {{"hots", "none"}}}});
@@ -188,14 +193,13 @@ TEST_F(NetEaseWebClientEndpointTest, HotSearchesAreTrimmedAndLimited) {
 }
 
 TEST_F(NetEaseWebClientEndpointTest, SuggestionsDropDuplicatesAfterTrimming) {
-    server.answerJSON("/api/search/suggest/keyword",
-                      {{"result",
-                        {{"allMatch",
-                          {{{"keyword", "jay"}},
-                           {{"keyword", "jay"}},
-                           {{"keyword", "JAY"}},
-                           {{"keyword", "jay "}},
-                           {{"keyword", "jay chou"}}}}}}});
+    server.answerJSON("/api/search/suggest/keyword", {{"result",
+                                                       {{"allMatch",
+                                                         {{{"keyword", "jay"}},
+                                                          {{"keyword", "jay"}},
+                                                          {{"keyword", "JAY"}},
+                                                          {{"keyword", "jay "}},
+                                                          {{"keyword", "jay chou"}}}}}}});
     EXPECT_EQ(client->searchSuggestions("ja", 8),
               (std::vector<std::string>{"jay", "JAY", "jay chou"}));
     EXPECT_EQ(client->searchSuggestions("ja", 2), (std::vector<std::string>{"jay", "JAY"}));
@@ -218,12 +222,13 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistPageWithPopularSongs) {
 }
 
 TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumsAndAlbum) {
-    server.answerJSON("/api/artist/albums/6452",
-                      {{"hotAlbums",
-                        {{{"id", 18905}, {"name", "叶惠美"}, {"artists", {{{"name", "周杰伦"}}}},
-                          {"publishTime", -86400000}},
-                         {{"id", 3}}}},
-                       {"more", true}});
+    server.answerJSON("/api/artist/albums/6452", {{"hotAlbums",
+                                                   {{{"id", 18905},
+                                                     {"name", "叶惠美"},
+                                                     {"artists", {{{"name", "周杰伦"}}}},
+                                                     {"publishTime", -86400000}},
+                                                    {{"id", 3}}}},
+                                                  {"more", true}});
     auto albums = client->artistAlbums("6452", 24, 24);
     EXPECT_EQ(onlyTarget("/api/artist/albums/6452"), "/api/artist/albums/6452?limit=24&offset=24");
     ASSERT_EQ(albums.size(), 1u);
@@ -278,12 +283,11 @@ TEST_F(NetEaseWebClientEndpointTest, LyricTakesTheFourTexts) {
 }
 
 TEST_F(NetEaseWebClientEndpointTest, PrivilegesAreKeyedById) {
-    server.answerJSON("/api/song/enhance/privilege",
-                      {{"data",
-                        {{{"id", 1}, {"st", 0}, {"maxbr", 320000}},
-                         {{"id", "2"}, {"st", -200}},
-                         {{"st", 0}},
-                         {{"id", 1}, {"st", -1}}}}});
+    server.answerJSON("/api/song/enhance/privilege", {{"data",
+                                                       {{{"id", 1}, {"st", 0}, {"maxbr", 320000}},
+                                                        {{"id", "2"}, {"st", -200}},
+                                                        {{"st", 0}},
+                                                        {{"id", 1}, {"st", -1}}}}});
     auto privileges = client->privileges({"1", "2"});
     EXPECT_EQ(onlyTarget("/api/song/enhance/privilege"),
               "/api/song/enhance/privilege?ids=%5B1%2C2%5D");
@@ -337,17 +341,16 @@ TEST_F(NetEaseWebClientEndpointTest, SongURLAndPlayableURL) {
 TEST_F(NetEaseWebClientEndpointTest, PlaylistDetail) {
     json tracks = json::array();
     for (int i = 1; i <= 20; ++i) tracks.push_back(song(i, "歌" + std::to_string(i)));
-    server.answerJSON("/api/v6/playlist/detail",
-                      {{"code", 200},
-                       {"playlist",
-                        {{"id", 3778678},
-                         {"name", "热歌榜"},
-                         {"coverImgUrl", "https://p.x/hot.jpg"},
-                         {"description", "每日更新"},
-                         {"creator", {{"nickname", "网易云音乐"}}},
-                         {"playCount", 12345},
-                         {"trackCount", 300},
-                         {"tracks", tracks}}}});
+    server.answerJSON("/api/v6/playlist/detail", {{"code", 200},
+                                                  {"playlist",
+                                                   {{"id", 3778678},
+                                                    {"name", "热歌榜"},
+                                                    {"coverImgUrl", "https://p.x/hot.jpg"},
+                                                    {"description", "每日更新"},
+                                                    {"creator", {{"nickname", "网易云音乐"}}},
+                                                    {"playCount", 12345},
+                                                    {"trackCount", 300},
+                                                    {"tracks", tracks}}}});
     auto detail = client->playlistDetail("3778678", 1000);
     EXPECT_EQ(onlyTarget("/api/v6/playlist/detail"), "/api/v6/playlist/detail?id=3778678&n=1000");
     EXPECT_EQ(detail.list.size(), 20u);
@@ -375,10 +378,9 @@ TEST_F(NetEaseWebClientEndpointTest, PlaylistDetail) {
 }
 
 TEST_F(NetEaseWebClientEndpointTest, Account) {
-    server.answerJSON("/api/nuser/account/get",
-                      {{"code", 200},
-                       {"account", {{"id", 1}, {"vipType", 11}}},
-                       {"profile", {{"nickname", "听歌的人"}}}});
+    server.answerJSON("/api/nuser/account/get", {{"code", 200},
+                                                 {"account", {{"id", 1}, {"vipType", 11}}},
+                                                 {"profile", {{"nickname", "听歌的人"}}}});
     auto account = client->account();
     EXPECT_EQ(account.nickname, "听歌的人");
     EXPECT_EQ(account.vipType, 11);

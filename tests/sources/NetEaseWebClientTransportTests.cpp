@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
-
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <memory>
-#include <thread>
 #include <optional>
+#include <thread>
 
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
@@ -23,7 +22,7 @@ using namespace std::chrono_literals;
 using json = nlohmann::json;
 
 class RecordingSleeper final : public Sleeper {
-public:
+  public:
     void sleep(std::chrono::nanoseconds duration, const std::stop_token& stop) override {
         pauses.push_back(duration);
         if (duringPause) duringPause();
@@ -53,7 +52,7 @@ const json artistReply = {
 };
 
 class NetEaseWebClientTransportTest : public ::testing::Test {
-protected:
+  protected:
     NetEaseWebClientTransportTest()
         : keychain(std::make_shared<InMemoryNetEaseKeychain>()),
           defaults(std::make_shared<UserDefaults>(dir.path() / "defaults.json")) {}
@@ -251,7 +250,7 @@ TEST_F(NetEaseWebClientTransportTest, PurgeOnReachingSixtyFiveEntriesDropsOnlyEx
 // Each request is held at the server until `expected` requests are on the wire together; a
 // client that kept them apart would make every one of them time out here.
 class Rendezvous {
-public:
+  public:
     explicit Rendezvous(int expected) : expected_(expected) {}
     NetEaseFakeServer::Reply arrive(const json& body) {
         std::unique_lock lock(mutex_);
@@ -262,7 +261,7 @@ public:
                         : NetEaseFakeServer::Reply{503, "{}"};
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     int arrived_ = 0;
@@ -271,9 +270,8 @@ private:
 
 TEST_F(NetEaseWebClientTransportTest, RequestsOverlapOnTheNetwork) {
     Rendezvous rendezvous(3);
-    server.answerPrefix("/api/v1/artist/", [&](const httplib::Request&) {
-        return rendezvous.arrive(artistReply);
-    });
+    server.answerPrefix("/api/v1/artist/",
+                        [&](const httplib::Request&) { return rendezvous.arrive(artistReply); });
     server.answerPrefix("/api/v1/album/", [&](const httplib::Request&) {
         return rendezvous.arrive({{"album", {{"id", 2}, {"name", "专辑"}}}});
     });

@@ -11,7 +11,7 @@ namespace velto {
 
 // The cookie item kept in memory; can be told to refuse the next additions.
 class InMemoryNetEaseKeychain final : public NetEaseKeychain {
-public:
+  public:
     std::optional<std::string> read() override {
         std::lock_guard lock(mutex_);
         ++reads;
@@ -31,7 +31,7 @@ public:
     bool refuseAdds = false;
     int reads = 0;
 
-private:
+  private:
     std::mutex mutex_;
 };
 

@@ -15,7 +15,7 @@ namespace velto {
 // A stand-in for the NetEase web interface on 127.0.0.1: canned answers per path, every
 // request recorded with its raw target (query order intact) and headers.
 class NetEaseFakeServer {
-public:
+  public:
     struct Reply {
         int status = 200;
         std::string body;
@@ -48,7 +48,7 @@ public:
     std::vector<Recorded> requests() const;
     std::size_t requestCount(const std::string& path) const;
 
-private:
+  private:
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;
