@@ -8,9 +8,9 @@
 
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
+#include "sources/ChkszBaseURL.h"
 #include "sources/JsonReading.h"
 #include "sources/SourceError.h"
-#include "sources/WebAddress.h"
 
 namespace velto {
 
@@ -48,19 +48,6 @@ bool isPathText(std::string_view path) {
         if (byte <= 0x20 || byte >= 0x7F || c == '?' || c == '#' || c == '%') return false;
     }
     return true;
-}
-
-// The origin without a trailing "/"; absent when the text is no http(s) origin.
-std::optional<std::string> originText(const std::optional<std::string>& baseURL) {
-    if (!baseURL) return std::nullopt;
-    auto address = WebAddress::parse(*baseURL);
-    if (!address || (address->scheme != "https" && address->scheme != "http") ||
-        address->host.empty() || address->query || address->fragment ||
-        (!address->path.empty() && address->path != "/")) {
-        return std::nullopt;
-    }
-    address->path.clear();
-    return address->text();
 }
 
 // Decimal notation only: optional sign, digits with an optional fraction, optional exponent.
@@ -154,7 +141,7 @@ std::string ChkszAPIClient::request(const std::string& path,
 
     auto items = parameters;
     items["apikey"] = key;
-    const auto origin = originText(baseURL_);
+    const auto origin = baseURL_ ? chkszOrigin(*baseURL_) : std::nullopt;
     if (!origin || !isPathText(path)) throw SourceError::source("RoVOz 请求地址异常");
     PlaybackHTTPRequest request;
     request.url = *origin + path;

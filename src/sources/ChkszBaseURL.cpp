@@ -10,15 +10,23 @@
 
 namespace velto {
 
-std::optional<std::string> chkszHTTPSOrigin(std::string_view text) {
+std::optional<std::string> chkszOrigin(std::string_view text) {
     const auto address = WebAddress::parse(trimmed(text));
-    if (!address || address->scheme != "https" || address->host.empty() || address->userInfo ||
-        address->query || address->fragment || (!address->path.empty() && address->path != "/")) {
-        return std::nullopt;
-    }
-    WebAddress origin = *address;
-    origin.path.clear();
-    return origin.text();
+    if (!address || address->host.empty() || address->hasUserInfo) return std::nullopt;
+    const std::string scheme = address->lowercasedScheme();
+    if (scheme != "https" && scheme != "http") return std::nullopt;
+    std::string origin = scheme + "://" + address->host;
+    if (!address->port.empty()) origin += ":" + address->port;
+    // Nothing may follow the authority but a lone "/".
+    const std::string given = address->withScheme(scheme);
+    if (given != origin && given != origin + "/") return std::nullopt;
+    return origin;
+}
+
+std::optional<std::string> chkszHTTPSOrigin(std::string_view text) {
+    auto origin = chkszOrigin(text);
+    if (!origin || !origin->starts_with("https://")) return std::nullopt;
+    return origin;
 }
 
 std::optional<std::string> configuredChkszBaseURL() {

@@ -15,5 +15,7 @@ std::optional<std::string> configuredChkszBaseURL(const std::filesystem::path& r
 
 // `text` as an HTTPS origin without the trailing "/", or absent when it is none.
 std::optional<std::string> chkszHTTPSOrigin(std::string_view text);
+// Same, but plain HTTP is accepted too (a loopback service in tests).
+std::optional<std::string> chkszOrigin(std::string_view text);
 
 }  // namespace velto

@@ -5,11 +5,11 @@
 namespace velto {
 
 std::optional<std::string> chkszMediaURL(std::string_view text) {
-    auto address = WebAddress::parse(text);
-    if (!address || (address->scheme != "http" && address->scheme != "https")) return std::nullopt;
-    if (address->host.empty() || address->userInfo) return std::nullopt;
-    address->scheme = "https";
-    return address->text();
+    const auto address = WebAddress::parse(text);
+    if (!address || address->host.empty() || address->hasUserInfo) return std::nullopt;
+    const std::string scheme = address->lowercasedScheme();
+    if (scheme != "http" && scheme != "https") return std::nullopt;
+    return address->withScheme("https");
 }
 
 }  // namespace velto

@@ -3,46 +3,22 @@
 #include <cctype>
 
 namespace velto {
-
 namespace {
 
-bool isHex(char c) {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+bool isAllowed(unsigned char c) {
+    if (std::isalnum(c)) return true;
+    static constexpr std::string_view others = "-._~:/?#[]@!$&'()*+,;=%";
+    return others.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-bool hasOnlyAddressCharacters(std::string_view text) {
+bool validPercentEscapes(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c <= 0x20 || c == 0x7F) return false;
-        switch (c) {
-            case '"':
-            case '<':
-            case '>':
-            case '\\':
-            case '^':
-            case '`':
-            case '{':
-            case '|':
-            case '}':
-                return false;
-            case '%':
-                if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2])) {
-                    return false;
-                }
-                break;
-            default:
-                break;
-        }
-    }
-    return true;
-}
-
-bool isSchemeText(std::string_view scheme) {
-    if (scheme.empty() || !std::isalpha(static_cast<unsigned char>(scheme.front()))) return false;
-    for (char c : scheme) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
+        if (text[i] != '%') continue;
+        if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
             return false;
         }
+        i += 2;
     }
     return true;
 }
@@ -50,71 +26,72 @@ bool isSchemeText(std::string_view scheme) {
 }  // namespace
 
 std::optional<WebAddress> WebAddress::parse(std::string_view text) {
-    if (!hasOnlyAddressCharacters(text)) return std::nullopt;
-    const auto colon = text.find(':');
-    if (colon == std::string_view::npos || !isSchemeText(text.substr(0, colon))) {
-        return std::nullopt;
+    for (char c : text) {
+        if (!isAllowed(static_cast<unsigned char>(c))) return std::nullopt;
     }
+    if (!validPercentEscapes(text)) return std::nullopt;
+
     WebAddress address;
-    for (char c : text.substr(0, colon)) {
-        address.scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    std::string_view rest = text.substr(colon + 1);
-    if (!rest.starts_with("//")) return std::nullopt;
-    rest.remove_prefix(2);
+    address.text = std::string(text);
+    std::string_view rest = text;
 
-    if (const auto hash = rest.find('#'); hash != std::string_view::npos) {
-        address.fragment = std::string(rest.substr(hash + 1));
-        rest = rest.substr(0, hash);
-    }
-    if (const auto question = rest.find('?'); question != std::string_view::npos) {
-        address.query = std::string(rest.substr(question + 1));
-        rest = rest.substr(0, question);
-    }
-    const auto slash = rest.find('/');
-    std::string_view authority = rest.substr(0, slash);
-    address.path =
-        slash == std::string_view::npos ? std::string() : std::string(rest.substr(slash));
-
-    if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
-        address.userInfo = std::string(authority.substr(0, at));
-        authority.remove_prefix(at + 1);
-    }
-    std::string_view host = authority;
-    if (authority.starts_with('[')) {
-        const auto close = authority.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
-        host = authority.substr(0, close + 1);
-        authority.remove_prefix(close + 1);
-        if (!authority.empty()) {
-            if (authority.front() != ':') return std::nullopt;
-            address.port = std::string(authority.substr(1));
+    auto colon = rest.find(':');
+    auto firstDelimiter = rest.find_first_of("/?#");
+    if (colon != std::string_view::npos && colon > 0 &&
+        (firstDelimiter == std::string_view::npos || colon < firstDelimiter) &&
+        std::isalpha(static_cast<unsigned char>(rest[0]))) {
+        std::string_view scheme = rest.substr(0, colon);
+        for (char c : scheme) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
+                return std::nullopt;
+            }
         }
-    } else if (const auto portColon = authority.rfind(':'); portColon != std::string_view::npos) {
-        host = authority.substr(0, portColon);
-        address.port = std::string(authority.substr(portColon + 1));
+        address.scheme = std::string(scheme);
+        rest.remove_prefix(colon + 1);
     }
-    if (address.port) {
-        for (char c : *address.port) {
+
+    if (rest.substr(0, 2) == "//") {
+        rest.remove_prefix(2);
+        std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+        if (auto at = authority.rfind('@'); at != std::string_view::npos) {
+            address.hasUserInfo = true;
+            authority.remove_prefix(at + 1);
+        }
+        std::string_view hostPart = authority;
+        std::string_view portPart;
+        if (!authority.empty() && authority.front() == '[') {
+            auto close = authority.find(']');
+            if (close == std::string_view::npos) return std::nullopt;
+            hostPart = authority.substr(0, close + 1);
+            std::string_view after = authority.substr(close + 1);
+            if (!after.empty()) {
+                if (after.front() != ':') return std::nullopt;
+                portPart = after.substr(1);
+            }
+        } else if (auto portColon = authority.rfind(':'); portColon != std::string_view::npos) {
+            hostPart = authority.substr(0, portColon);
+            portPart = authority.substr(portColon + 1);
+        }
+        if (hostPart.find_first_of("[]@") != std::string_view::npos && hostPart.front() != '[') {
+            return std::nullopt;
+        }
+        for (char c : portPart) {
             if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
         }
+        address.host = std::string(hostPart);
+        address.port = std::string(portPart);
     }
-    if (host.find_first_of("[]") != std::string_view::npos && !host.starts_with('[')) {
-        return std::nullopt;
-    }
-    address.host = std::string(host);
     return address;
 }
 
-std::string WebAddress::text() const {
-    std::string result = scheme + "://";
-    if (userInfo) result += *userInfo + "@";
-    result += host;
-    if (port) result += ":" + *port;
-    result += path;
-    if (query) result += "?" + *query;
-    if (fragment) result += "#" + *fragment;
-    return result;
+std::string WebAddress::lowercasedScheme() const {
+    std::string lower = scheme;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::string WebAddress::withScheme(std::string_view newScheme) const {
+    return std::string(newScheme) + text.substr(scheme.size());
 }
 
 }  // namespace velto

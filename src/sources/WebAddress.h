@@ -6,21 +6,21 @@
 
 namespace velto {
 
-// An absolute address split into its parts, as far as the sources need it: scheme, user
-// information, host, port, path, query and fragment. Only well-formed text parses.
+// The parts of an absolute or relative web address, as far as the sources need them. Parsing
+// is strict: a text with a character that an address may not hold (a blank, a control
+// character, a non-ASCII byte, a stray percent sign) or a malformed authority gives none.
 struct WebAddress {
-    std::string scheme;  // lower case
-    std::optional<std::string> userInfo;
-    std::string host;
-    std::optional<std::string> port;
-    std::string path;
-    std::optional<std::string> query;
-    std::optional<std::string> fragment;
+    std::string text;    // the whole address as given
+    std::string scheme;  // empty for a relative reference
+    bool hasUserInfo = false;
+    std::string host;  // empty without an authority
+    std::string port;
 
-    // Absent when the text has no scheme and "//" authority, or holds characters that no
-    // address may carry (spaces, controls, quotes, angle brackets, a bad percent escape).
     static std::optional<WebAddress> parse(std::string_view text);
-    std::string text() const;
+
+    std::string lowercasedScheme() const;
+    // The same address under another scheme (only for an address that has one).
+    std::string withScheme(std::string_view newScheme) const;
 };
 
 }  // namespace velto

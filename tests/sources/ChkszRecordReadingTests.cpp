@@ -5,7 +5,6 @@
 #include "sources/ChkszNetEaseClient.h"
 #include "sources/ChkszQuality.h"
 #include "sources/KugouMetadataCache.h"
-#include "sources/WebAddress.h"
 
 namespace velto {
 namespace {
@@ -29,16 +28,6 @@ TEST(ChkszMediaURLTest, RefusesOtherSchemesUsersMissingHostsAndJunk) {
     EXPECT_EQ(chkszMediaURL("https://img.example/%zz"), std::nullopt);
     EXPECT_EQ(chkszMediaURL("https://img.example:80x/"), std::nullopt);
     EXPECT_EQ(chkszMediaURL(""), std::nullopt);
-}
-
-TEST(WebAddressTest, SplitsAndRebuildsIPv6Hosts) {
-    const auto address = WebAddress::parse("http://[::1]:9000/p?q=1");
-    ASSERT_TRUE(address);
-    EXPECT_EQ(address->host, "[::1]");
-    EXPECT_EQ(address->port, "9000");
-    EXPECT_EQ(address->path, "/p");
-    EXPECT_EQ(address->query, "q=1");
-    EXPECT_EQ(address->text(), "http://[::1]:9000/p?q=1");
 }
 
 TEST(ChkszIntegerTest, ReadsNumbersBooleansAndStrictDecimalTexts) {
