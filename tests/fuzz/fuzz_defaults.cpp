@@ -1,7 +1,5 @@
 // The settings file as it lies on disk, whatever wrote it, and the JSON and Base64 coders that
 // settings and stored songs pass through.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -20,11 +18,6 @@ using namespace velto;
 namespace {
 
 std::filesystem::path folder;
-
-void removeFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-}
 
 // nlohmann's own UTF-8 check, as a second opinion.
 bool isUTF8(std::string_view text) {
@@ -113,13 +106,7 @@ void base64(std::string_view input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Every input is written and synced twice: memory-backed storage keeps that cheap.
-    std::error_code ec;
-    auto base = std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
-                                                               : std::filesystem::temp_directory_path();
-    folder = base / ("velto-fuzz-defaults-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    std::atexit(removeFolder);
+    folder = fuzz::scratchFolder("defaults");
     // A corrupt settings file is the expected case here, not news.
     Log::setSink([](Log::Level, std::string_view, std::string_view) {});
     return 0;
