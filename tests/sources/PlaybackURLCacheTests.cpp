@@ -14,7 +14,7 @@ class PlaybackURLCacheTest : public ::testing::Test {
 protected:
     std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
     PlaybackURLCache cache{1200, [this] { return now; }};
-    Track song = makeTrack(MusicSource::wy, "42");
+    Track song = makeTrack(MusicSource::wy, "9001");
 
     PlaybackURLCache::Key key(Quality quality) { return {song, quality}; }
 };
@@ -60,7 +60,7 @@ TEST_F(PlaybackURLCacheTest, RemovingOneKeyKeepsTheOtherQuality) {
 
 TEST_F(PlaybackURLCacheTest, SameSongmidOfAnotherSourceIsAnotherKey) {
     cache.insert("https://a/x.mp3", Quality::high, key(Quality::high));
-    const PlaybackURLCache::Key kugou(makeTrack(MusicSource::kg, "42"), Quality::high);
+    const PlaybackURLCache::Key kugou(makeTrack(MusicSource::kg, "9001"), Quality::high);
     EXPECT_EQ(cache.value(kugou), std::nullopt);
     EXPECT_NE(PlaybackURLCache::Key(song, Quality::high), kugou);
 }
