@@ -49,8 +49,8 @@ std::optional<Quality> HighestAvailableQualityPlaybackURLResolver::consumeLastRe
     return std::nullopt;
 }
 
-std::string HighestAvailableQualityPlaybackURLResolver::resolve(const Track& track,
-                                                                Quality quality, bool refreshing,
+std::string HighestAvailableQualityPlaybackURLResolver::resolve(const Track& track, Quality quality,
+                                                                bool refreshing,
                                                                 const std::stop_token& stop) {
     resolver_->requirePlaybackSupport(track.source);
     const auto& ladder = Qualities::descendingOrder;

@@ -18,11 +18,16 @@ struct RequestParameters {
 
 RequestParameters parametersFor(Quality quality) {
     switch (quality) {
-        case Quality::standard: return {"standard", "mp3"};
-        case Quality::high: return {"exhigh", "mp3"};
-        case Quality::lossless: return {"lossless", "flac"};
-        case Quality::hiRes: return {"hires", "flac"};
-        case Quality::master: return {"jymaster", "flac"};
+        case Quality::standard:
+            return {"standard", "mp3"};
+        case Quality::high:
+            return {"exhigh", "mp3"};
+        case Quality::lossless:
+            return {"lossless", "flac"};
+        case Quality::hiRes:
+            return {"hires", "flac"};
+        case Quality::master:
+            return {"jymaster", "flac"};
     }
     return {"standard", "mp3"};
 }
@@ -70,12 +75,17 @@ Quality NetEasePlaybackResolver::deliveredQuality(const std::string& level, std:
 
 const char* NetEasePlaybackResolver::label(Quality quality) {
     switch (quality) {
-        case Quality::standard: return "标准品质 128K";
-        case Quality::high: return "高品质 320K";
-        case Quality::lossless: return "无损 FLAC";
-        case Quality::hiRes: return "Hi-Res";
+        case Quality::standard:
+            return "标准品质 128K";
+        case Quality::high:
+            return "高品质 320K";
+        case Quality::lossless:
+            return "无损 FLAC";
+        case Quality::hiRes:
+            return "Hi-Res";
         // Nothing is above master, so it is never named as the lower delivery.
-        case Quality::master: break;
+        case Quality::master:
+            break;
     }
     return "master";
 }
@@ -87,8 +97,8 @@ std::string NetEasePlaybackResolver::resolve(const Track& track, Quality quality
         throw SourceError::source("当前解析器只支持网易云音源");
     }
     const auto parameters = parametersFor(quality);
-    auto answer = client_->playableURL(track.songmid, parameters.level, parameters.encodeType,
-                                       stop);
+    auto answer =
+        client_->playableURL(track.songmid, parameters.level, parameters.encodeType, stop);
     const Quality delivered = deliveredQuality(answer.quality.level, answer.quality.bitrate);
     if (delivered < quality) {
         throw SourceError::source(std::string("该音质不可用，实际返回 ") + label(delivered));

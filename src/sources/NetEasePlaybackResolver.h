@@ -15,13 +15,12 @@ class NetEaseWebClient;
 // Stream addresses of NetEase songs from the web interface. Refuses a stream below the wished
 // quality (so the ladder can step down) and remembers what it last delivered.
 class NetEasePlaybackResolver : public PlaybackURLRefreshing, public PlaybackQualityReporting {
-public:
+  public:
     explicit NetEasePlaybackResolver(std::shared_ptr<NetEaseWebClient> client);
 
     std::string musicURL(const Track& track, Quality quality, std::stop_token stop) override;
     // The same request again: this path keeps no address of its own to bypass.
-    std::string refreshMusicURL(const Track& track, Quality quality,
-                                std::stop_token stop) override;
+    std::string refreshMusicURL(const Track& track, Quality quality, std::stop_token stop) override;
     bool supportsPlayback(MusicSource source) const override;
     std::optional<Quality> consumeLastResolvedQuality() override;
 
@@ -30,7 +29,7 @@ public:
     // The text that names a quality in the "该音质不可用" message.
     static const char* label(Quality quality);
 
-private:
+  private:
     std::string resolve(const Track& track, Quality quality, const std::stop_token& stop);
 
     const std::shared_ptr<NetEaseWebClient> client_;

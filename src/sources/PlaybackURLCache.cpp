@@ -55,8 +55,8 @@ void PlaybackURLCache::dropExpired(std::chrono::steady_clock::time_point now) {
             it = entries_.erase(it);
             continue;
         }
-        nextExpiry_ = nextExpiry_ ? std::min(*nextExpiry_, it->second.expiresAt)
-                                  : it->second.expiresAt;
+        nextExpiry_ =
+            nextExpiry_ ? std::min(*nextExpiry_, it->second.expiresAt) : it->second.expiresAt;
         ++it;
     }
 }

@@ -16,7 +16,7 @@ namespace velto {
 // Stream addresses of the RoVOz path, per song and quality, for a fixed lifetime. Access is
 // serialised; two resolutions of one song may both miss and both store (the later wins).
 class PlaybackURLCache {
-public:
+  public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     struct Key {
@@ -45,7 +45,7 @@ public:
     void removeAll();
     std::size_t count() const;
 
-private:
+  private:
     struct Entry {
         std::string url;
         Quality actualQuality;

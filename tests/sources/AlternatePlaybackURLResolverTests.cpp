@@ -1,11 +1,10 @@
-#include "sources/AlternatePlaybackURLResolver.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "ScriptedResolver.h"
 #include "foundation/Cancellation.h"
+#include "sources/AlternatePlaybackURLResolver.h"
 #include "sources/HighestAvailableQualityPlaybackURLResolver.h"
 #include "sources/SourceError.h"
 
@@ -118,8 +117,7 @@ TEST(AlternatePlaybackURLResolverTest, CancelledFallbackGivesNoJoinedMessage) {
 TEST(AlternatePlaybackURLResolverTest, OnlyEligiblePathFailsUnchanged) {
     Chain localOnly(answering("https://a/1"), failing("本地音频路径为空"));
     EXPECT_EQ(messageOf([&] {
-                  localOnly.resolver.musicURL(makeTrack(MusicSource::local, ""), Quality::high,
-                                              {});
+                  localOnly.resolver.musicURL(makeTrack(MusicSource::local, ""), Quality::high, {});
               }),
               "本地音频路径为空");
     EXPECT_TRUE(localOnly.preferred->calls.empty());
@@ -150,8 +148,8 @@ TEST(AlternatePlaybackURLResolverTest, SourceServedByNeitherPath) {
 TEST(AlternatePlaybackURLResolverTest, RefreshReachesInnerRefreshThroughTheLadders) {
     auto preferred = std::make_shared<ScriptedResolver>(
         std::set{MusicSource::wy}, failing("该音质不可用，实际返回 标准品质 128K"));
-    auto fallback = std::make_shared<ScriptedResolver>(std::set{MusicSource::wy},
-                                                       answering("https://b/1"));
+    auto fallback =
+        std::make_shared<ScriptedResolver>(std::set{MusicSource::wy}, answering("https://b/1"));
     AlternatePlaybackURLResolver resolver(
         std::make_shared<HighestAvailableQualityPlaybackURLResolver>(preferred),
         std::make_shared<HighestAvailableQualityPlaybackURLResolver>(fallback), "脚本解析",

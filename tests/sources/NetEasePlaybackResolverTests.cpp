@@ -1,8 +1,7 @@
-#include "sources/NetEasePlaybackResolver.h"
-
 #include <gtest/gtest.h>
 
 #include "foundation/Cancellation.h"
+#include "sources/NetEasePlaybackResolver.h"
 #include "sources/NetEaseWebClient.h"
 #include "sources/SourceError.h"
 #include "support/FakeHttpServer.h"
@@ -23,7 +22,7 @@ Track song(MusicSource source = MusicSource::wy) {
 }
 
 class NetEasePlaybackResolverTest : public ::testing::Test {
-protected:
+  protected:
     FakeHttpServer server;
     TempDir resources;
     std::shared_ptr<NetEaseWebClient> client = std::make_shared<NetEaseWebClient>(
@@ -35,7 +34,7 @@ protected:
     // The service delivers `level` at `bitrate` whatever it was asked for.
     void deliver(const std::string& level, std::int64_t bitrate) {
         server.get(urlPath, [=](const httplib::Request&, httplib::Response& response) {
-            nlohmann::json element = {{"id", 1001},  {"url", "http://m.example/x.mp3"},
+            nlohmann::json element = {{"id", 1001},    {"url", "http://m.example/x.mp3"},
                                       {"br", bitrate}, {"level", level},
                                       {"size", 1000},  {"type", "mp3"},
                                       {"code", 200}};
@@ -58,8 +57,10 @@ protected:
 TEST_F(NetEasePlaybackResolverTest, AsksForTheLevelOfTheWishedQuality) {
     deliver("jymaster", 0);
     const std::vector<std::tuple<Quality, std::string, std::string>> table = {
-        {Quality::standard, "standard", "mp3"}, {Quality::high, "exhigh", "mp3"},
-        {Quality::lossless, "lossless", "flac"}, {Quality::hiRes, "hires", "flac"},
+        {Quality::standard, "standard", "mp3"},
+        {Quality::high, "exhigh", "mp3"},
+        {Quality::lossless, "lossless", "flac"},
+        {Quality::hiRes, "hires", "flac"},
         {Quality::master, "jymaster", "flac"}};
     for (const auto& [quality, level, encodeType] : table) {
         EXPECT_EQ(resolver.musicURL(song(), quality, {}), "https://m.example/x.mp3");

@@ -1,6 +1,6 @@
-#include "sources/PlaybackRedirectPolicy.h"
-
 #include <gtest/gtest.h>
+
+#include "sources/PlaybackRedirectPolicy.h"
 
 namespace velto {
 namespace {
@@ -21,8 +21,8 @@ TEST(PlaybackRedirectPolicyTest, SameHTTPSOrigin) {
     EXPECT_FALSE(isSameHTTPSOrigin("https://user@media.example.com/b.mp3", origin));
     EXPECT_FALSE(isSameHTTPSOrigin("https://user:pw@media.example.com/b.mp3", origin));
     EXPECT_FALSE(isSameHTTPSOrigin("/relative/b.mp3", origin));
-    EXPECT_FALSE(isSameHTTPSOrigin("https://media.example.com/b.mp3",
-                                   "http://media.example.com/a.mp3"));
+    EXPECT_FALSE(
+        isSameHTTPSOrigin("https://media.example.com/b.mp3", "http://media.example.com/a.mp3"));
 }
 
 }  // namespace

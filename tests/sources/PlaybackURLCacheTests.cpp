@@ -1,8 +1,7 @@
-#include "sources/PlaybackURLCache.h"
-
 #include <gtest/gtest.h>
 
 #include "ScriptedResolver.h"
+#include "sources/PlaybackURLCache.h"
 
 namespace velto {
 namespace {
@@ -11,7 +10,7 @@ using namespace std::chrono_literals;
 using testing::makeTrack;
 
 class PlaybackURLCacheTest : public ::testing::Test {
-protected:
+  protected:
     std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
     PlaybackURLCache cache{1200, [this] { return now; }};
     Track song = makeTrack(MusicSource::wy, "9001");

@@ -116,9 +116,9 @@ TEST(QualityLadderTest, CancellationStopsTheWalk) {
             throw SourceError::source(deliveredHigh);
         });
     HighestAvailableQualityPlaybackURLResolver ladder(inner);
-    EXPECT_THROW(ladder.musicURL(makeTrack(MusicSource::wy, "1"), Quality::master,
-                                 stop.get_token()),
-                 CancellationError);
+    EXPECT_THROW(
+        ladder.musicURL(makeTrack(MusicSource::wy, "1"), Quality::master, stop.get_token()),
+        CancellationError);
     EXPECT_EQ(inner->calls.size(), 1u);
 }
 

@@ -12,7 +12,7 @@ namespace velto::testing {
 
 // A resolver whose answer per call is scripted; it records every call it gets.
 class ScriptedResolver : public PlaybackURLRefreshing, public PlaybackQualityReporting {
-public:
+  public:
     struct Call {
         Quality quality;
         bool refreshing;
@@ -39,14 +39,14 @@ public:
     std::vector<Call> calls;
     std::optional<Quality> reported;
 
-private:
+  private:
     std::set<MusicSource> sources_;
     Script script_;
 };
 
 // The same without the optional capabilities.
 class PlainResolver : public PlaybackURLResolving {
-public:
+  public:
     PlainResolver(std::set<MusicSource> sources, ScriptedResolver::Script script)
         : sources_(std::move(sources)), script_(std::move(script)) {}
 
@@ -58,7 +58,7 @@ public:
 
     int calls = 0;
 
-private:
+  private:
     std::set<MusicSource> sources_;
     ScriptedResolver::Script script_;
 };
