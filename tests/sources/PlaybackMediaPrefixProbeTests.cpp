@@ -174,9 +174,8 @@ TEST_F(PlaybackMediaPrefixProbeTest, CancellationEndsAHungProbe) {
     server.get("/hang",
                [&](const httplib::Request&, httplib::Response&) { server.hangUntilStopped(); });
     std::stop_source stop;
-    std::jthread canceller([&] {
-        server.waitForRequests(1);
-        stop.request_stop();
+    std::jthread canceller([&](std::stop_token own) {
+        if (server.waitForRequests(1, own)) stop.request_stop();
     });
     EXPECT_THROW(client.probe(rangeRequest("/hang"), 64, 30.0, stop.get_token()),
                  CancellationError);
