@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "foundation/Cancellation.h"
+#include "sources/PlaybackMediaPrefixProbe.h"
 #include "sources/SourceError.h"
 
 namespace velto {
@@ -90,6 +91,18 @@ PlaybackHTTPResponse URLSessionPlaybackHTTPClient::send(const PlaybackHTTPReques
     result.body = std::move(response.body);
     result.bodyTruncated = response.bodyTruncated;
     return result;
+}
+
+PlaybackHTTPResponse URLSessionPlaybackHTTPClient::probe(const PlaybackHTTPRequest& request,
+                                                         int maxBytes, double timeout,
+                                                         std::stop_token stop) {
+    return PlaybackMediaPrefixProbe(maxBytes, std::nullopt).run(session_, request, timeout, stop);
+}
+
+PlaybackHTTPResponse URLSessionPlaybackHTTPClient::probeSameOrigin(
+    const PlaybackHTTPRequest& request, int maxBytes, double timeout, std::stop_token stop) {
+    if (request.url.empty()) throw SourceError::source("脚本请求地址无效");
+    return PlaybackMediaPrefixProbe(maxBytes, request.url).run(session_, request, timeout, stop);
 }
 
 }  // namespace velto

@@ -1,0 +1,74 @@
+#include "sources/HighestAvailableQualityPlaybackURLResolver.h"
+
+#include <algorithm>
+
+#include "foundation/Cancellation.h"
+#include "sources/PlaybackFallbackPolicy.h"
+#include "sources/SourceError.h"
+
+namespace velto {
+
+namespace {
+
+std::string ask(PlaybackURLResolving& resolver, const Track& track, Quality quality,
+                bool refreshing, const std::stop_token& stop) {
+    if (refreshing) {
+        if (auto* refresher = dynamic_cast<PlaybackURLRefreshing*>(&resolver)) {
+            return refresher->refreshMusicURL(track, quality, stop);
+        }
+    }
+    return resolver.musicURL(track, quality, stop);
+}
+
+}  // namespace
+
+HighestAvailableQualityPlaybackURLResolver::HighestAvailableQualityPlaybackURLResolver(
+    std::shared_ptr<PlaybackURLResolving> resolver)
+    : resolver_(std::move(resolver)) {}
+
+std::string HighestAvailableQualityPlaybackURLResolver::musicURL(const Track& track,
+                                                                 Quality quality,
+                                                                 std::stop_token stop) {
+    return resolve(track, quality, false, stop);
+}
+
+std::string HighestAvailableQualityPlaybackURLResolver::refreshMusicURL(const Track& track,
+                                                                        Quality quality,
+                                                                        std::stop_token stop) {
+    return resolve(track, quality, true, stop);
+}
+
+bool HighestAvailableQualityPlaybackURLResolver::supportsPlayback(MusicSource source) const {
+    return resolver_->supportsPlayback(source);
+}
+
+std::optional<Quality> HighestAvailableQualityPlaybackURLResolver::consumeLastResolvedQuality() {
+    if (auto* reporter = dynamic_cast<PlaybackQualityReporting*>(resolver_.get())) {
+        return reporter->consumeLastResolvedQuality();
+    }
+    return std::nullopt;
+}
+
+std::string HighestAvailableQualityPlaybackURLResolver::resolve(const Track& track, Quality quality,
+                                                                bool refreshing,
+                                                                const std::stop_token& stop) {
+    resolver_->requirePlaybackSupport(track.source);
+    const auto& ladder = Qualities::descendingOrder;
+    auto rung = std::find(ladder.begin(), ladder.end(), quality);
+    for (; rung != ladder.end(); ++rung) {
+        throwIfCancelled(stop);
+        try {
+            return ask(*resolver_, track, *rung, refreshing, stop);
+        } catch (const CancellationError&) {
+            throw CancellationError();
+        } catch (const SourceError& error) {
+            const bool stepsDown = error.kind() == SourceError::Kind::source &&
+                                   PlaybackFallbackPolicy::allowsFallback(error.message());
+            if (!stepsDown || std::next(rung) == ladder.end()) throw;
+        }
+    }
+    // Only reached for a quality outside the ladder, which the enumeration does not have.
+    throw SourceError::source("当前播放解析器不支持此音源");
+}
+
+}  // namespace velto
