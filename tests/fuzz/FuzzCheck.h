@@ -9,12 +9,12 @@
 #include <string_view>
 
 // A broken invariant is a finding: report it and abort so libFuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                               \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
             std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                   \
-        }                                                                                   \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (false)
 
 namespace velto::fuzz {

@@ -96,9 +96,9 @@ void base64(std::string_view input) {
     FUZZ_CHECK(decoded && std::string(decoded->begin(), decoded->end()) == input);
 
     if (auto bytes = Base64::decode(input)) {
-        FUZZ_CHECK(bytes->size() == input.size() / 4 * 3 - (input.ends_with("==") ? 2
+        FUZZ_CHECK(bytes->size() == input.size() / 4 * 3 - (input.ends_with("==")  ? 2
                                                             : input.ends_with('=') ? 1
-                                                                                    : 0));
+                                                                                   : 0));
         FUZZ_CHECK(Base64::decode(Base64::encode(*bytes)) == bytes);
     }
 }

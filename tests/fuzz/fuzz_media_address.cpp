@@ -51,7 +51,8 @@ void checkRedirect(const std::optional<std::string>& candidate, const std::strin
     FUZZ_CHECK(next->lowercasedScheme() == "https" && start->lowercasedScheme() == "https");
     FUZZ_CHECK(lowercased(next->host) == lowercased(start->host));
     // Sameness does not depend on which side is the origin.
-    if (!start->hasUserInfo) FUZZ_CHECK(PlaybackRedirectPolicy::isSameHTTPSOrigin(origin, *candidate));
+    if (!start->hasUserInfo)
+        FUZZ_CHECK(PlaybackRedirectPolicy::isSameHTTPSOrigin(origin, *candidate));
 }
 
 void checkMedia(const fuzz::Reply& reply) {
@@ -64,7 +65,8 @@ void checkMedia(const fuzz::Reply& reply) {
     if (type == reply.headers.end()) return;
     auto lower = lowercased(type->second);
     if (lower.starts_with("audio/")) FUZZ_CHECK(media);
-    if (lower.starts_with("text/") || (!lower.starts_with("audio/") && lower.find("html") != std::string::npos))
+    if (lower.starts_with("text/") ||
+        (!lower.starts_with("audio/") && lower.find("html") != std::string::npos))
         FUZZ_CHECK(!media);
 }
 

@@ -81,7 +81,8 @@ void parseRecords(const nlohmann::json& value, int& budget) {
         }
         if (auto artist = NetEaseWebClient::artistFrom(value)) FUZZ_CHECK(!artist->id.empty());
         if (auto album = NetEaseWebClient::albumFrom(value)) FUZZ_CHECK(!album->name.empty());
-        if (auto playlist = NetEaseWebClient::playlistFrom(value)) FUZZ_CHECK(!playlist->id.empty());
+        if (auto playlist = NetEaseWebClient::playlistFrom(value))
+            FUZZ_CHECK(!playlist->id.empty());
     }
     for (const auto& element : value) parseRecords(element, budget);
 }
@@ -116,9 +117,11 @@ const std::pair<const char*, Endpoint> endpoints[] = {
          static std::uint64_t next = 0;
          tracksOf(c.album(std::to_string(++next)).tracks);
      }},
-    {"songDetail", [](NetEaseWebClient& c) { tracksOf(c.songDetail({"186016", "5257138"})); }},
-    {"lyric",
-     [](NetEaseWebClient& c) { FUZZ_CHECK(!c.lyric("186016").lyric.empty()); }},
+    {"songDetail",
+     [](NetEaseWebClient& c) {
+         tracksOf(c.songDetail({"186016", "5257138"}));
+     }},
+    {"lyric", [](NetEaseWebClient& c) { FUZZ_CHECK(!c.lyric("186016").lyric.empty()); }},
     {"privileges", [](NetEaseWebClient& c) { (void)c.privileges({"186016"}); }},
     {"songURL", [](NetEaseWebClient& c) { (void)c.songURL("186016", "lossless", "flac"); }},
     {"playableURL",

@@ -72,7 +72,8 @@ void checkPage(const SearchPage& page, MusicSource source, ChkszSourceRuntime& r
     for (const auto& track : page.list) {
         FUZZ_CHECK(track.source == source && !track.songmid.empty());
         (void)track.durationSeconds();
-        if (source == MusicSource::wy) attempt([&] { checkPlayback({runtime.picURL(track, {}), {}}); });
+        if (source == MusicSource::wy)
+            attempt([&] { checkPlayback({runtime.picURL(track, {}), {}}); });
     }
 }
 
@@ -99,25 +100,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static NoSleep noSleep;
     auto reply = fuzz::parseReply(fuzz::text(data, size));
-    auto api = std::make_shared<ChkszAPIClient>(
-        std::make_shared<ReplayingHTTPClient>(reply),
-        std::make_shared<InMemoryCredentialStore>(apiKey),
-        std::make_shared<ChkszCircuitBreaker>(), "https://api.rovoz.test", 8.0, noSleep);
+    auto api = std::make_shared<ChkszAPIClient>(std::make_shared<ReplayingHTTPClient>(reply),
+                                                std::make_shared<InMemoryCredentialStore>(apiKey),
+                                                std::make_shared<ChkszCircuitBreaker>(),
+                                                "https://api.rovoz.test", 8.0, noSleep);
 
     attempt([&] {
         auto body = api->request("/api/163_search", {{"keyword", "晴天"}}, {});
         FUZZ_CHECK(body == reply.body);
     });
     // A refused key or a rate limit holds the breaker: a fresh one for each client below.
-    api = std::make_shared<ChkszAPIClient>(
-        std::make_shared<ReplayingHTTPClient>(reply),
-        std::make_shared<InMemoryCredentialStore>(apiKey),
-        std::make_shared<ChkszCircuitBreaker>(), "https://api.rovoz.test", 8.0, noSleep);
+    api = std::make_shared<ChkszAPIClient>(std::make_shared<ReplayingHTTPClient>(reply),
+                                           std::make_shared<InMemoryCredentialStore>(apiKey),
+                                           std::make_shared<ChkszCircuitBreaker>(),
+                                           "https://api.rovoz.test", 8.0, noSleep);
 
     auto netease = std::make_shared<ChkszNetEaseClient>(api);
     ChkszSourceRuntime runtime(netease);
-    auto song = Track::fromRaw(MusicSource::wy, {{"songmid", "186016"}, {"name", "晴天"},
-                                                  {"singer", "周杰伦"}});
+    auto song = Track::fromRaw(MusicSource::wy,
+                               {{"songmid", "186016"}, {"name", "晴天"}, {"singer", "周杰伦"}});
     attempt([&] { checkPage(netease->search("晴天", 1, 25, {}), MusicSource::wy, runtime); });
     attempt([&] {
         auto info = netease->lyric(song, {});
