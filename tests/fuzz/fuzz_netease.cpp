@@ -13,7 +13,9 @@
 #include "FuzzReply.h"
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
+#include "sources/NetEaseRuntimeDecorator.h"
 #include "sources/NetEaseWebClient.h"
+#include "sources/SourceError.h"
 #include "sources/SourceReleaseDate.h"
 #include "sources/TrackQualityOption.h"
 #include "sources/WebAddress.h"
@@ -31,7 +33,25 @@ std::mutex replyMutex;
 fuzz::Reply currentReply;
 httplib::Server* server = nullptr;
 std::thread* serverThread = nullptr;
-NetEaseWebClient* client = nullptr;
+std::shared_ptr<NetEaseWebClient> client;
+std::shared_ptr<NetEaseRuntimeDecorator> runtime;
+
+// The RoVOz side behind the decorator, failing whenever it is asked.
+class FailingRuntime : public SourceRuntime {
+  public:
+    SearchPage search(const std::string&, MusicSource, int, std::stop_token) override {
+        throw SourceError::source("RoVOz 网易搜索返回数据异常");
+    }
+    LyricInfo lyric(const Track&, std::stop_token) override {
+        throw SourceError::source("RoVOz 网易歌词返回数据异常");
+    }
+    std::string picURL(const Track&, std::stop_token) override {
+        throw SourceError::source("网易云歌曲暂无封面");
+    }
+    std::vector<std::string> tipSearch(const std::string&, std::stop_token) override {
+        throw SourceError::source("RoVOz 返回 JSON 异常");
+    }
+};
 
 void stopServer() {
     server->stop();
@@ -136,6 +156,61 @@ const std::pair<const char*, Endpoint> endpoints[] = {
          FUZZ_CHECK(!detail.hasMore());
      }},
     {"account", [](NetEaseWebClient& c) { (void)c.account(); }},
+    // The runtime the program talks to, on the same answers.
+    {"runtimeArtists",
+     [](NetEaseWebClient&) {
+         auto page = runtime->searchArtists("周杰伦", MusicSource::wy, 2, 30, {});
+         FUZZ_CHECK(page.page >= 1 && page.limit >= 1);
+         FUZZ_CHECK(page.total >= std::int64_t(page.list.size()));
+         if (page.list.empty()) FUZZ_CHECK(!page.hasMore);
+     }},
+    {"runtimeAlbums",
+     [](NetEaseWebClient&) { (void)runtime->searchAlbums("范特西", MusicSource::wy, 3, 20, {}); }},
+    {"runtimePlaylists",
+     [](NetEaseWebClient&) { (void)runtime->playlistSearch("华语", MusicSource::wy, 1, {}); }},
+    {"runtimeArtist",
+     [](NetEaseWebClient&) {
+         static std::uint64_t next = 0;
+         auto artist = ArtistSummary::make(std::to_string(++next), MusicSource::wy, "周杰伦",
+                                           std::nullopt, std::nullopt, std::nullopt);
+         try {
+             artist = runtime->artistDetail(artist, {});
+         } catch (const NetEaseWebClient::Failure&) {
+         }
+         tracksOf(runtime->artistPopularTracks(artist, {}));
+         (void)runtime->artistAlbums(artist, 2, {});
+     }},
+    {"runtimeAlbum",
+     [](NetEaseWebClient&) {
+         static std::uint64_t next = 0;
+         auto album = AlbumSummary::make(std::to_string(++next), MusicSource::wy, "叶惠美", "",
+                                         std::nullopt, std::nullopt, std::nullopt);
+         tracksOf(runtime->albumTracks(album, {}).tracks);
+     }},
+    {"runtimePlaylist",
+     [](NetEaseWebClient&) {
+         tracksOf(runtime->playlistDetail(MusicSource::wy, "3778678", 1, {}).list);
+     }},
+    {"runtimeLyric",
+     [](NetEaseWebClient&) {
+         auto song = Track::fromRaw(
+             MusicSource::wy, {{"songmid", "186016"}, {"name", "晴天"}, {"singer", "周杰伦"}});
+         (void)runtime->lyric(song, {});
+     }},
+    {"runtimeDetail",
+     [](NetEaseWebClient&) {
+         auto song = Track::fromRaw(
+             MusicSource::wy, {{"songmid", "186016"}, {"name", "晴天"}, {"singer", "周杰伦"}});
+         auto detail = runtime->trackDetail(song, {});
+         checkTrack(detail);
+         if (auto cover = NetEaseRuntimeDecorator::payloadCoverURL(detail))
+             FUZZ_CHECK(!cover->empty());
+     }},
+    {"runtimeSuggestions",
+     [](NetEaseWebClient&) {
+         (void)runtime->tipSearch("晴", {});
+         (void)runtime->hotSearch(MusicSource::wy, {});
+     }},
 };
 
 void callEndpoint(const fuzz::Reply& reply) {
@@ -153,6 +228,8 @@ void callEndpoint(const fuzz::Reply& reply) {
         endpoints[index].second(*client);
     } catch (const NetEaseWebClient::Failure& failure) {
         FUZZ_CHECK(std::string_view(failure.what()).starts_with("网易云"));
+    } catch (const SourceError& error) {
+        FUZZ_CHECK(!error.message().empty());
     }
 }
 
@@ -184,7 +261,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     options.sleeper = &noSleep;
     NetEaseCookieStore cookies(nullptr, nullptr, "/nonexistent",
                                [](const std::string&) { return std::string("00A1B2C3"); });
-    client = new NetEaseWebClient(std::move(cookies), std::move(options));
+    client = std::make_shared<NetEaseWebClient>(std::move(cookies), std::move(options));
+    runtime = std::make_shared<NetEaseRuntimeDecorator>(std::make_shared<FailingRuntime>(), client);
     return 0;
 }
 
