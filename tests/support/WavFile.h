@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+
+namespace velto {
+
+// Writes a 16-bit PCM WAV file holding a sine tone and returns its number of frames.
+std::size_t writeWavFile(const std::filesystem::path& path, double seconds, int sampleRate = 44100,
+                         int channels = 2, double amplitude = 0.5, double frequency = 440);
+
+}  // namespace velto
