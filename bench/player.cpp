@@ -12,7 +12,9 @@
 namespace velto {
 namespace {
 
-std::string fileUri(const std::filesystem::path& path) { return "file://" + path.string(); }
+std::string fileUri(const std::filesystem::path& path) {
+    return "file://" + path.string();
+}
 
 double cpuSeconds() {
     rusage usage{};

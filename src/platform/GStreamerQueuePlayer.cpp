@@ -1,7 +1,7 @@
 #include "platform/GStreamerQueuePlayer.h"
 
-#include <gst/audio/audio.h>
 #include <glib/gstdio.h>
+#include <gst/audio/audio.h>
 #include <gst/gst.h>
 
 #include <algorithm>
@@ -43,8 +43,8 @@ GstElement* makeSink(const std::string& description) {
     GError* error = nullptr;
     GstElement* sink = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
     if (!sink) {
-        Log::error(logCategory, "audio sink \"" + description + "\" unusable: " +
-                                    (error ? error->message : "unknown"));
+        Log::error(logCategory, "audio sink \"" + description +
+                                    "\" unusable: " + (error ? error->message : "unknown"));
         g_clear_error(&error);
         sink = gst_element_factory_make("autoaudiosink", nullptr);
     }
@@ -60,7 +60,9 @@ bool readableFile(const std::string& uri) {
     return readable;
 }
 
-double toSeconds(gint64 nanoseconds) { return static_cast<double>(nanoseconds) / GST_SECOND; }
+double toSeconds(gint64 nanoseconds) {
+    return static_cast<double>(nanoseconds) / GST_SECOND;
+}
 
 }  // namespace
 
@@ -173,11 +175,10 @@ GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options
     if (sink) {
         if (options_.sinkBufferProbe) {
             if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
-                gst_pad_add_probe(
-                    pad,
-                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                 GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                    &Callbacks::onSinkData, this, nullptr);
+                gst_pad_add_probe(pad,
+                                  static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                               GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                                  &Callbacks::onSinkData, this, nullptr);
                 gst_object_unref(pad);
             }
         }
@@ -346,8 +347,8 @@ void GStreamerQueuePlayer::updateTimeControl() {
     if (wantsToPlay_) {
         bool sounding = current && current->status() == PlayerItem::Status::readyToPlay &&
                         playingState_ && !buffering_;
-        status = sounding ? TimeControlStatus::playing
-                          : TimeControlStatus::waitingToPlayAtSpecifiedRate;
+        status =
+            sounding ? TimeControlStatus::playing : TimeControlStatus::waitingToPlayAtSpecifiedRate;
     }
     if (status == timeControl_) return;
     timeControl_ = status;

@@ -17,17 +17,17 @@ namespace velto {
 
 // The queue player on a GStreamer playbin. The current item is the playbin's URI; the item
 // behind it is handed to the playbin when the current one is about to finish, so the two
-// join without a gap. At a rate other than 1 the next
-// item opens after the current one ends instead. Bus messages are taken off the bus on the thread that posts them and
-// handled on the main queue; no GLib main loop is needed anywhere.
+// join without a gap. At a rate other than 1 the next item opens after the current one ends
+// instead. Bus messages are taken off the bus on the thread that posts them and handled on the
+// main queue; no GLib main loop is needed anywhere.
 class GStreamerQueuePlayer final : public QueuePlayer {
 public:
     struct SinkBuffer {
         std::size_t frames = 0;
-        double rate = 1.0;  // playback rate of the segment the buffer belongs to
-        double peak = 0;    // largest sample magnitude, 0...1 (16-bit integer samples only)
-        double streamTime = 0;   // position of the buffer's start in its item, seconds
-        double runningEnd = 0;   // end of the buffer on the sink's running clock, seconds
+        double rate = 1.0;      // playback rate of the segment the buffer belongs to
+        double peak = 0;        // largest sample magnitude, 0...1 (16-bit integer samples only)
+        double streamTime = 0;  // position of the buffer's start in its item, seconds
+        double runningEnd = 0;  // end of the buffer on the sink's running clock, seconds
     };
     struct Options {
         // A gst-launch style description of the audio sink, e.g. "fakesink sync=true". Empty:
@@ -99,7 +99,7 @@ private:
     std::atomic<double> rate_{1.0};
     std::atomic<bool> holdHandOver_{false};  // a seek is waiting to be sent
     std::mutex handOverMutex_;
-    PlayerItemPtr handOverCandidate_;        // the item behind the current one
+    PlayerItemPtr handOverCandidate_;           // the item behind the current one
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
 };
 

@@ -68,7 +68,9 @@ constexpr const char* introspection = R"(
 </node>
 )";
 
-gint64 toMicroseconds(double seconds) { return static_cast<gint64>(std::llround(seconds * 1e6)); }
+gint64 toMicroseconds(double seconds) {
+    return static_cast<gint64>(std::llround(seconds * 1e6));
+}
 
 GVariant* stringArray(std::initializer_list<const char*> values) {
     GVariantBuilder builder;
@@ -141,7 +143,8 @@ struct MprisNowPlayingCenter::Bus {
             GVariantBuilder artists;
             g_variant_builder_init(&artists, G_VARIANT_TYPE("as"));
             if (!info->artist.empty()) g_variant_builder_add(&artists, "s", info->artist.c_str());
-            g_variant_builder_add(&builder, "{sv}", "xesam:artist", g_variant_builder_end(&artists));
+            g_variant_builder_add(&builder, "{sv}", "xesam:artist",
+                                  g_variant_builder_end(&artists));
             g_variant_builder_add(&builder, "{sv}", "xesam:album",
                                   g_variant_new_string(info->album.c_str()));
             if (info->duration) {
@@ -258,8 +261,8 @@ struct MprisNowPlayingCenter::Bus {
         }
         if (seeked) {
             g_dbus_connection_emit_signal(connection, nullptr, objectPath, playerInterface,
-                                          "Seeked",
-                                          g_variant_new("(x)", toMicroseconds(*seeked)), nullptr);
+                                          "Seeked", g_variant_new("(x)", toMicroseconds(*seeked)),
+                                          nullptr);
         }
     }
 
@@ -379,9 +382,9 @@ struct MprisNowPlayingCenter::Bus {
         GError* error = nullptr;
         gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
         if (address) {
-            auto flags = static_cast<GDBusConnectionFlags>(
-                G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+            auto flags =
+                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
             connection =
                 g_dbus_connection_new_for_address_sync(address, flags, nullptr, nullptr, &error);
             g_free(address);
@@ -395,19 +398,18 @@ struct MprisNowPlayingCenter::Bus {
         }
         g_dbus_connection_set_exit_on_close(connection, FALSE);
         GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(introspection, nullptr);
-        static const GDBusInterfaceVTable vtable = {&Bus::onMethodCall, &Bus::onGetProperty,
-                                                    nullptr, {}};
+        static const GDBusInterfaceVTable vtable = {
+            &Bus::onMethodCall, &Bus::onGetProperty, nullptr, {}};
         guint rootId = g_dbus_connection_register_object(
-            connection, objectPath, g_dbus_node_info_lookup_interface(node, rootInterface),
-            &vtable, this, nullptr, nullptr);
+            connection, objectPath, g_dbus_node_info_lookup_interface(node, rootInterface), &vtable,
+            this, nullptr, nullptr);
         guint playerId = g_dbus_connection_register_object(
             connection, objectPath, g_dbus_node_info_lookup_interface(node, playerInterface),
             &vtable, this, nullptr, nullptr);
         g_dbus_node_info_unref(node);
-        guint ownerId = g_bus_own_name_on_connection(connection, busName.c_str(),
-                                                     G_BUS_NAME_OWNER_FLAGS_NONE,
-                                                     &Bus::onNameAcquired, &Bus::onNameLost, this,
-                                                     nullptr);
+        guint ownerId =
+            g_bus_own_name_on_connection(connection, busName.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE,
+                                         &Bus::onNameAcquired, &Bus::onNameLost, this, nullptr);
         flush();
         g_main_loop_run(loop);
         g_bus_unown_name(ownerId);
@@ -482,7 +484,9 @@ void MprisNowPlayingCenter::setHandlers(Handlers handlers) {
     bus_->scheduleFlush();
 }
 
-bool MprisNowPlayingCenter::published() const { return bus_->published; }
+bool MprisNowPlayingCenter::published() const {
+    return bus_->published;
+}
 
 std::string MprisNowPlayingCenter::trackObjectPath(const std::string& trackId) {
     // Object paths allow only [A-Za-z0-9_]; hex keeps every id distinct.

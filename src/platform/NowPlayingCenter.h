@@ -16,10 +16,10 @@ public:
         std::string title;
         std::string artist;
         std::string album;
-        std::optional<double> duration;  // seconds, when known
+        std::optional<double> duration;     // seconds, when known
         std::optional<std::string> artUrl;  // file, http or https URL of the cover
-        double elapsed = 0;  // seconds into the song when this was set
-        double rate = 1.0;   // speed at which `elapsed` moves on while playing
+        double elapsed = 0;                 // seconds into the song when this was set
+        double rate = 1.0;                  // speed at which `elapsed` moves on while playing
     };
 
     virtual ~NowPlayingCenter() = default;

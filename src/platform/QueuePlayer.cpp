@@ -123,9 +123,13 @@ void QueuePlayer::emitCurrentItemChanged(const PlayerItemPtr& item) {
     emit(currentItemObservers_, item);
 }
 
-void QueuePlayer::emitPlayedToEnd(const PlayerItemPtr& item) { emit(playedToEndObservers_, item); }
+void QueuePlayer::emitPlayedToEnd(const PlayerItemPtr& item) {
+    emit(playedToEndObservers_, item);
+}
 
-void QueuePlayer::emitStalled(const PlayerItemPtr& item) { emit(stalledObservers_, item); }
+void QueuePlayer::emitStalled(const PlayerItemPtr& item) {
+    emit(stalledObservers_, item);
+}
 
 void QueuePlayer::emitFailedToPlayToEnd(const PlayerItemPtr& item, const std::string& message) {
     emit(failedObservers_, item, message);

@@ -1,8 +1,7 @@
-#include "support/FakeQueuePlayer.h"
-
 #include <gtest/gtest.h>
 
 #include "foundation/ManualMainQueue.h"
+#include "support/FakeQueuePlayer.h"
 
 namespace velto {
 namespace {
@@ -39,11 +38,13 @@ TEST(FakeQueuePlayerTest, ScriptedEventsArriveInTheRealPlayersOrder) {
     ManualMainQueue queue;
     FakeQueuePlayer player(queue);
     std::vector<std::string> events;
-    player.addPlayedToEndObserver([&](const PlayerItemPtr& i) { events.push_back("end " + i->uri()); });
+    player.addPlayedToEndObserver(
+        [&](const PlayerItemPtr& i) { events.push_back("end " + i->uri()); });
     player.addCurrentItemObserver([&](const PlayerItemPtr& i) {
         events.push_back("current " + (i ? i->uri() : std::string("none")));
     });
-    player.addStalledObserver([&](const PlayerItemPtr& i) { events.push_back("stalled " + i->uri()); });
+    player.addStalledObserver(
+        [&](const PlayerItemPtr& i) { events.push_back("stalled " + i->uri()); });
     player.addFailedToPlayToEndObserver([&](const PlayerItemPtr& i, const std::string& message) {
         events.push_back("broke " + i->uri() + " " + message);
     });

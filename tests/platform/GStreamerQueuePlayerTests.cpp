@@ -1,12 +1,15 @@
-#include "platform/GStreamerQueuePlayer.h"
-
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <cmath>
+#include <fstream>
 #include <mutex>
+#include <sstream>
+#include <thread>
 
 #include "foundation/ManualMainQueue.h"
+#include "platform/GStreamerQueuePlayer.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
 
@@ -19,7 +22,7 @@ using SinkBuffer = GStreamerQueuePlayer::SinkBuffer;
 constexpr int sampleRate = 44100;
 
 class GStreamerQueuePlayerTest : public ::testing::Test {
-protected:
+  protected:
     void makePlayer(const std::string& sink = "fakesink sync=false") {
         GStreamerQueuePlayer::Options options;
         options.audioSink = sink;
@@ -125,8 +128,9 @@ TEST_F(GStreamerQueuePlayerTest, ConsecutiveItemsJoinWithoutLosingASample) {
     player->insert(b, a);
     player->play();
     ASSERT_TRUE(waitFor("end b"));
-    std::vector<std::string> expected = {"current a",      "status a ready", "end a", "status b ready",
-                                         "current b",      "end b",          "current none"};
+    std::vector<std::string> expected = {"current a",      "status a ready", "end a",
+                                         "status b ready", "current b",      "end b",
+                                         "current none"};
     EXPECT_EQ(events, expected);
     EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
     // One continuous running clock: the second item was not restarted after a stop.
@@ -276,6 +280,30 @@ TEST_F(GStreamerQueuePlayerTest, TimeObserverReportsOnlyWhilePlaying) {
     EXPECT_EQ(times.size(), 1u);
 }
 
+TEST_F(GStreamerQueuePlayerTest, PlaysAStreamFromAWebServer) {
+    makePlayer();
+    auto path = dir.path() / "song.wav";
+    frames["song"] = writeWavFile(path, 0.5);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    httplib::Server server;
+    std::string content = body.str();
+    server.Get("/song.wav", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content(content, "audio/x-wav");
+    });
+    server.set_keep_alive_max_count(1);  // the stream is one request; do not linger after it
+    int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    auto song = named("song", "http://127.0.0.1:" + std::to_string(port) + "/song.wav");
+    player->insert(song);
+    player->play();
+    bool ended = waitFor("end song");
+    server.stop();
+    serving.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(totalFrames(), frames["song"]);
+}
+
 TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
     makePlayer();
     auto a = item("a", 0.2);
@@ -284,7 +312,7 @@ TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
     EXPECT_TRUE(player->insert(a));
     EXPECT_TRUE(player->insert(c, a));
     EXPECT_TRUE(player->insert(b, a));
-    EXPECT_FALSE(player->insert(b));        // already queued
+    EXPECT_FALSE(player->insert(b));                               // already queued
     EXPECT_FALSE(player->insert(item("d", 0.1), item("x", 0.1)));  // unknown anchor
     EXPECT_FALSE(player->insert(nullptr));
     EXPECT_EQ(player->items(), (std::vector<PlayerItemPtr>{a, b, c}));

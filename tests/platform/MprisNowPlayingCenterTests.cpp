@@ -1,5 +1,3 @@
-#include "platform/MprisNowPlayingCenter.h"
-
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
+#include "platform/MprisNowPlayingCenter.h"
 
 namespace velto {
 namespace {
@@ -24,14 +23,14 @@ std::string uniqueBusName() {
 
 // Collects the player's signals on a thread of its own and hands them to the main queue.
 class SignalRecorder {
-public:
+  public:
     SignalRecorder(GDBusConnection* connection, ManualMainQueue& queue) : queue_(queue) {
         std::atomic<bool> subscribed = false;
         thread_ = std::thread([this, connection, &subscribed] {
             g_main_context_push_thread_default(context_);
-            guint id = g_dbus_connection_signal_subscribe(
-                connection, nullptr, nullptr, nullptr, path, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-                &SignalRecorder::onSignal, this, nullptr);
+            guint id = g_dbus_connection_signal_subscribe(connection, nullptr, nullptr, nullptr,
+                                                          path, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                                                          &SignalRecorder::onSignal, this, nullptr);
             subscribed = true;
             g_main_loop_run(loop_);
             g_dbus_connection_signal_unsubscribe(connection, id);
@@ -40,17 +39,20 @@ public:
         while (!subscribed) std::this_thread::yield();
     }
     ~SignalRecorder() {
-        g_main_context_invoke(context_, [](gpointer loop) -> gboolean {
-            g_main_loop_quit(static_cast<GMainLoop*>(loop));
-            return G_SOURCE_REMOVE;
-        }, loop_);
+        g_main_context_invoke(
+            context_,
+            [](gpointer loop) -> gboolean {
+                g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                return G_SOURCE_REMOVE;
+            },
+            loop_);
         thread_.join();
         g_main_loop_unref(loop_);
         g_main_context_unref(context_);
     }
     const std::vector<std::string>& signals() const { return signals_; }
 
-private:
+  private:
     static void onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                          const gchar* name, GVariant* parameters, gpointer data) {
         auto* self = static_cast<SignalRecorder*>(data);
@@ -68,7 +70,7 @@ private:
 };
 
 class MprisNowPlayingCenterTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "needs a session bus";
         client = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
@@ -83,9 +85,9 @@ protected:
 
     GVariant* call(const char* interface, const char* method, GVariant* args) {
         GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(client, busName.c_str(), path, interface,
-                                                      method, args, nullptr,
-                                                      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+        GVariant* reply =
+            g_dbus_connection_call_sync(client, busName.c_str(), path, interface, method, args,
+                                        nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
         if (error) {
             ADD_FAILURE() << method << ": " << error->message;
             g_error_free(error);
@@ -94,8 +96,8 @@ protected:
     }
     // The property printed in GVariant text form.
     std::string property(const char* interface, const char* name) {
-        GVariant* reply = call("org.freedesktop.DBus.Properties", "Get",
-                               g_variant_new("(ss)", interface, name));
+        GVariant* reply =
+            call("org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", interface, name));
         if (!reply) return {};
         GVariant* value = nullptr;
         g_variant_get(reply, "(v)", &value);
@@ -187,13 +189,13 @@ TEST_F(MprisNowPlayingCenterTest, CommandsRunTheirHandlersOnTheMainThread) {
     invoke("SetPosition", g_variant_new("(ox)", track.c_str(), gint64(42'000'000)));
     invoke("SetPosition", g_variant_new("(ox)", stale.c_str(), gint64(5'000'000)));
     invoke("SetPosition", g_variant_new("(ox)", track.c_str(), gint64(900'000'000)));
-    invoke("Seek", g_variant_new("(x)", gint64(5'000'000)));      // 10 s + 5 s
-    invoke("Seek", g_variant_new("(x)", gint64(-60'000'000)));    // clamps to the start
-    invoke("Seek", g_variant_new("(x)", gint64(600'000'000)));    // past the end: next song
+    invoke("Seek", g_variant_new("(x)", gint64(5'000'000)));    // 10 s + 5 s
+    invoke("Seek", g_variant_new("(x)", gint64(-60'000'000)));  // clamps to the start
+    invoke("Seek", g_variant_new("(x)", gint64(600'000'000)));  // past the end: next song
     invoke("Previous");
     // The bus thread hands the commands over in order, so the last one closes the list.
     ASSERT_TRUE(queue.runUntil([&] { return !ran.empty() && ran.back() == "previous"; }));
-    std::vector<std::string> expected = {"toggle",     "play",       "pause", "position 42",
+    std::vector<std::string> expected = {"toggle",      "play",       "pause", "position 42",
                                          "position 15", "position 0", "next",  "previous"};
     EXPECT_EQ(ran, expected);
     EXPECT_FALSE(offThread);

@@ -13,8 +13,14 @@ namespace velto {
 class FakeNowPlayingCenter final : public NowPlayingCenter, public RemoteCommandCenter {
 public:
     void setPlaybackState(PlaybackState state) override { states.push_back(state); }
-    void setInfo(const Info& value) override { info = value; ++infoUpdates; }
-    void clearInfo() override { info.reset(); ++clears; }
+    void setInfo(const Info& value) override {
+        info = value;
+        ++infoUpdates;
+    }
+    void clearInfo() override {
+        info.reset();
+        ++clears;
+    }
     void setHandlers(Handlers value) override { handlers = std::move(value); }
 
     std::optional<PlaybackState> state() const {

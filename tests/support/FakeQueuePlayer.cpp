@@ -88,8 +88,8 @@ double FakeQueuePlayer::currentTime() const {
     if (items_.empty()) return 0;
     double position = position_;
     if (timeControl_ == TimeControlStatus::playing) {
-        position += std::chrono::duration<double>(mainQueue().uptime() - positionSince_).count() *
-                    rate_;
+        position +=
+            std::chrono::duration<double>(mainQueue().uptime() - positionSince_).count() * rate_;
     }
     if (auto duration = items_.front()->duration()) position = std::min(position, *duration);
     return position;
@@ -118,7 +118,8 @@ void FakeQueuePlayer::completeSeeks(bool finished) {
     auto seeks = std::move(pendingSeeks_);
     pendingSeeks_.clear();
     for (auto& seek : seeks)
-        if (seek.completion) later([completion = seek.completion, finished] { completion(finished); });
+        if (seek.completion)
+            later([completion = seek.completion, finished] { completion(finished); });
 }
 
 void FakeQueuePlayer::setItemStatus(const PlayerItemPtr& item, PlayerItem::Status status,
@@ -180,9 +181,10 @@ void FakeQueuePlayer::update() {
     auto current = currentItem();
     TimeControlStatus status = TimeControlStatus::paused;
     if (wantsToPlay_) {
-        bool sounding = current && current->status() == PlayerItem::Status::readyToPlay && !stalled_;
-        status = sounding ? TimeControlStatus::playing
-                          : TimeControlStatus::waitingToPlayAtSpecifiedRate;
+        bool sounding =
+            current && current->status() == PlayerItem::Status::readyToPlay && !stalled_;
+        status =
+            sounding ? TimeControlStatus::playing : TimeControlStatus::waitingToPlayAtSpecifiedRate;
     }
     if (status == timeControl_) return;
     settlePosition();

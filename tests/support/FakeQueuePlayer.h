@@ -70,7 +70,7 @@ private:
     TimeControlStatus timeControl_ = TimeControlStatus::paused;
     double rate_ = 1.0;
     double volume_ = 1.0;
-    double position_ = 0;          // at positionSince_
+    double position_ = 0;  // at positionSince_
     MainQueue::Duration positionSince_{};
     struct Seek {
         double target;
