@@ -37,6 +37,12 @@ class SignalRecorder {
             g_main_context_pop_thread_default(context_);
         });
         while (!subscribed) std::this_thread::yield();
+        // The match rule went out before this call on the same connection, so once it returns
+        // the bus routes the signals to us.
+        GVariant* reply = g_dbus_connection_call_sync(
+            connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "GetId", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (reply) g_variant_unref(reply);
     }
     ~SignalRecorder() {
         g_main_context_invoke(
