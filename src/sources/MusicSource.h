@@ -20,6 +20,8 @@ bool supportsCatalog(MusicSource source);
 void requireEnabled(MusicSource source);
 
 struct PlaylistCategory;
+// The playlist categories a source offers: two for tx, none for the others.
+std::vector<PlaylistCategory> playlistCategories(MusicSource source);
 
 namespace MusicSources {
 extern const std::vector<MusicSource> allCases;  // kg, wy, tx, local

@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <unordered_set>
+
+#include "sources/SourceArtworkURL.h"
+#include "sources/SourceError.h"
+#include "sources/SourceRecords.h"
+#include "sources/SourceReleaseDate.h"
+
+using namespace velto;
+using nlohmann::json;
+
+namespace {
+
+template <typename Make>
+std::string refusal(Make make) {
+    try {
+        make();
+    } catch (const SourceError& error) {
+        return error.what();
+    }
+    return "(accepted)";
+}
+
+std::optional<std::string> artwork(const char* text) {
+    return SourceArtworkURL::normalizedString(std::string(text));
+}
+
+std::optional<std::string> date(const char* text) {
+    return SourceReleaseDate::normalizedString(std::string(text));
+}
+
+ArtistSummary artist(const std::string& id) {
+    return ArtistSummary::make(id, MusicSource::wy, "歌手", std::nullopt, std::nullopt,
+                               std::nullopt);
+}
+
+}  // namespace
+
+TEST(SourceArtworkURL, UpgradesHttpAndRefusesUnsafeAddresses) {
+    EXPECT_EQ(artwork("HTTP://p1.music.126.net/a/b.jpg?param=1"),
+              "https://p1.music.126.net/a/b.jpg?param=1");
+    EXPECT_EQ(artwork("  http://host:8080/x%20y.jpg\n"), "https://host:8080/x%20y.jpg");
+    EXPECT_EQ(artwork("https://[::1]/c.png"), "https://[::1]/c.png");
+    EXPECT_EQ(artwork("https://host"), "https://host");
+    EXPECT_FALSE(artwork(""));
+    EXPECT_FALSE(artwork(" \t\u3000"));
+    EXPECT_FALSE(SourceArtworkURL::normalizedString(std::nullopt));
+
+    for (const char* bad :
+         {"ftp://host/a.jpg", "http:///a.jpg", "https:/a.jpg", "//host/a.jpg", "host/a.jpg",
+          "http://user@host/a.jpg", "http://user:pw@host/a.jpg", "http://:pw@host/",
+          "http://host:80x/", "http://ho st/a.jpg", "http://host/封面.jpg", "http://host/%zz",
+          "1http://host/", "http://[::1/"}) {
+        try {
+            auto result = artwork(bad);
+            ADD_FAILURE() << bad << " gave " << result.value_or("none");
+        } catch (const SourceError& error) {
+            EXPECT_STREQ(error.what(), "音源返回封面地址异常") << bad;
+        }
+    }
+}
+
+TEST(SourceReleaseDate, ReadsTheLeadingGregorianDate) {
+    EXPECT_EQ(date("2023年5月1日"), "2023-05-01");
+    EXPECT_EQ(date("2023.5.1"), "2023-05-01");
+    EXPECT_EQ(date("2023/05/01 12:00"), "2023-05-01");
+    EXPECT_EQ(date(" 2024-02-29 "), "2024-02-29");
+    EXPECT_EQ(date("2000-02-29"), "2000-02-29");
+    EXPECT_EQ(date("2023-05-012"), "2023-05-01");  // only the start has to match
+    EXPECT_EQ(date("2023-1.9"), "2023-01-09");
+    for (const char* bad :
+         {"2023-02-30", "2023-13-01", "2023", "23-5-1", "1900-02-29", "2023-123-1", "2023-00-10",
+          "2023-05-00", "0000-01-01", "2023年5日1", "x2023-05-01", "２０２３-05-01", "", "   "})
+        EXPECT_FALSE(date(bad)) << bad;
+    EXPECT_FALSE(SourceReleaseDate::normalizedString(std::nullopt));
+}
+
+TEST(ArtistSummary, TrimsIdentityAndDropsNegativeCounts) {
+    auto summary =
+        ArtistSummary::make(" 12 \n", MusicSource::wy, "\t周\u3000", "http://h/a.jpg", -1, 4);
+    EXPECT_EQ(summary.id, "12");
+    EXPECT_EQ(summary.name, "周");
+    EXPECT_EQ(summary.imageURL, "https://h/a.jpg");
+    EXPECT_FALSE(summary.songCount);
+    EXPECT_EQ(summary.albumCount, 4);
+    EXPECT_EQ(summary.stableID(), "wy_artist_12");
+
+    EXPECT_EQ(refusal([] { artist("   "); }), "歌手结果缺少身份信息");
+    EXPECT_EQ(refusal([] { ArtistSummary::make("1", MusicSource::wy, " ", std::nullopt, 1, 1); }),
+              "歌手结果缺少身份信息");
+    EXPECT_EQ(refusal([] { ArtistSummary::make("1", MusicSource::wy, "a", "ftp://h/x", 1, 1); }),
+              "音源返回封面地址异常");
+
+    auto decoded = ArtistSummary::fromJSON(summary.toJSON());
+    EXPECT_EQ(decoded, summary);
+    EXPECT_EQ(std::hash<ArtistSummary>{}(decoded), std::hash<ArtistSummary>{}(summary));
+    // Stored values are taken as they are.
+    auto raw = ArtistSummary::fromJSON(
+        json{{"id", " "}, {"source", "kg"}, {"name", ""}, {"songCount", -3}});
+    EXPECT_EQ(raw.id, " ");
+    EXPECT_EQ(raw.songCount, -3);
+    EXPECT_THROW(ArtistSummary::fromJSON(json{{"id", "1"}, {"source", "xx"}, {"name", "a"}}),
+                 std::invalid_argument);
+    EXPECT_THROW(ArtistSummary::fromJSON(json{{"id", 1}, {"source", "wy"}, {"name", "a"}}),
+                 std::invalid_argument);
+    EXPECT_THROW(ArtistSummary::fromJSON(
+                     json{{"id", "1"}, {"source", "wy"}, {"name", "a"}, {"songCount", 1.5}}),
+                 std::invalid_argument);
+}
+
+TEST(AlbumSummary, NormalisesFieldsAndRefusesMissingIdentity) {
+    auto album = AlbumSummary::make("7", MusicSource::wy, " 专辑 ", "  歌手 ", std::nullopt,
+                                    "2023年5月1日", -2);
+    EXPECT_EQ(album.name, "专辑");
+    EXPECT_EQ(album.artist, "歌手");
+    EXPECT_EQ(album.releaseDate, "2023-05-01");
+    EXPECT_FALSE(album.trackCount);
+    EXPECT_EQ(album.stableID(), "wy_album_7");
+    EXPECT_EQ(AlbumSummary::make("7", MusicSource::wy, "a", "", "", "2023-02-30", 0).releaseDate,
+              std::nullopt);
+    EXPECT_EQ(refusal([] {
+                  AlbumSummary::make("", MusicSource::wy, "a", "", std::nullopt, std::nullopt, 1);
+              }),
+              "专辑结果缺少身份信息");
+    EXPECT_EQ(refusal([] {
+                  AlbumSummary::make("1", MusicSource::wy, "a", "", "http://u:p@h/", std::nullopt,
+                                     1);
+              }),
+              "音源返回封面地址异常");
+    EXPECT_EQ(AlbumSummary::fromJSON(album.toJSON()), album);
+    std::unordered_set<AlbumSummary> set{album, album};
+    EXPECT_EQ(set.size(), 1u);
+    EXPECT_THROW(AlbumSummary::fromJSON(json{{"id", "1"}, {"source", "wy"}, {"name", "a"}}),
+                 std::invalid_argument);  // "artist" is required
+}
+
+TEST(ArtistSearchPage, NormalisesPagingArguments) {
+    std::vector<ArtistSummary> three{artist("1"), artist("2"), artist("3")};
+    ArtistSearchPage page(three, -5, MusicSource::wy, 0, 0);
+    EXPECT_EQ(page.page, 1);
+    EXPECT_EQ(page.limit, 3);
+    EXPECT_EQ(page.total, 3);
+    EXPECT_FALSE(page.hasMore);
+
+    EXPECT_TRUE(ArtistSearchPage(three, 100, MusicSource::wy, 1, 30).hasMore);
+    EXPECT_TRUE(ArtistSearchPage(three, 100, MusicSource::wy, 3, 30).hasMore);
+    EXPECT_FALSE(ArtistSearchPage(three, 90, MusicSource::wy, 3, 30).hasMore);
+    EXPECT_FALSE(ArtistSearchPage(three, 100, MusicSource::wy, 1, 30, false).hasMore);
+    EXPECT_TRUE(ArtistSearchPage(three, 0, MusicSource::wy, 9, 30, true).hasMore);
+    EXPECT_FALSE(ArtistSearchPage({}, 100, MusicSource::wy, 1, 30, true).hasMore);
+    ArtistSearchPage empty({}, 0, MusicSource::kg, -4, -1);
+    EXPECT_EQ(empty.limit, 1);
+    EXPECT_EQ(empty.page, 1);
+    EXPECT_EQ(empty.source, MusicSource::kg);
+    // Huge numbers compare without overflowing.
+    auto big = std::numeric_limits<std::int64_t>::max();
+    EXPECT_FALSE(ArtistSearchPage(three, big, MusicSource::wy, big, big).hasMore);
+    EXPECT_TRUE(ArtistSearchPage(three, big, MusicSource::wy, big - 1, 1).hasMore);
+}
+
+TEST(PlaylistSummary, DecodesLenientlyWhereServicesDiffer) {
+    auto numeric =
+        PlaylistSummary::fromJSON(json{{"id", 3778678}, {"name", "歌单"}, {"source", "wy"}});
+    EXPECT_EQ(numeric.id, "3778678");
+    EXPECT_EQ(numeric.author, "");
+    EXPECT_EQ(numeric.playCount, "");
+    EXPECT_FALSE(numeric.img);
+    EXPECT_EQ(numeric.key(), "wy:3778678");
+
+    for (json id : {json(1.5), json(nullptr), json::array(), json(true)}) {
+        try {
+            PlaylistSummary::fromJSON(json{{"id", id}, {"name", "a"}, {"source", "wy"}});
+            ADD_FAILURE() << id.dump();
+        } catch (const std::invalid_argument& error) {
+            EXPECT_STREQ(error.what(), "歌单缺少有效 ID");
+        }
+    }
+    EXPECT_THROW(PlaylistSummary::fromJSON(json{{"name", "a"}, {"source", "wy"}}),
+                 std::invalid_argument);
+    EXPECT_THROW(PlaylistSummary::fromJSON(
+                     json{{"id", "1"}, {"name", "a"}, {"source", "wy"}, {"play_count", 12}}),
+                 std::invalid_argument);
+    EXPECT_THROW(PlaylistSummary::fromJSON(json{{"id", "1"}, {"name", "a"}}),
+                 std::invalid_argument);
+
+    PlaylistSummary full{"9", "n", "https://i", "作者", "1万", 20, "d", "2024", MusicSource::tx};
+    auto coded = full.toJSON();
+    EXPECT_EQ(coded["play_count"], "1万");
+    EXPECT_EQ(PlaylistSummary::fromJSON(coded), full);
+}
+
+TEST(PlaylistCatalogPage, FillsMissingPagingFromTheList) {
+    json list = json::array();
+    for (int i = 0; i < 5; ++i) list.push_back({{"id", i}, {"name", "p"}, {"source", "wy"}});
+    auto page = PlaylistCatalogPage::fromJSON(json{{"list", list}, {"source", "wy"}});
+    EXPECT_EQ(page.total, 5);
+    EXPECT_EQ(page.page, 1);
+    EXPECT_EQ(page.limit, 20);
+    EXPECT_EQ(page.list[4].id, "4");
+    EXPECT_EQ(PlaylistCatalogPage::fromJSON(page.toJSON()), page);
+
+    json many = json::array();
+    for (int i = 0; i < 25; ++i) many.push_back({{"id", "x"}, {"name", "p"}, {"source", "wy"}});
+    EXPECT_EQ(PlaylistCatalogPage::fromJSON(json{{"list", many}, {"source", "wy"}}).limit, 25);
+    EXPECT_THROW(PlaylistCatalogPage::fromJSON(json{{"source", "wy"}}), std::invalid_argument);
+    EXPECT_THROW(PlaylistCatalogPage::fromJSON(json{{"list", list}}), std::invalid_argument);
+    EXPECT_THROW(
+        PlaylistCatalogPage::fromJSON(json{{"list", list}, {"source", "wy"}, {"page", "2"}}),
+        std::invalid_argument);
+}
+
+TEST(SourceRecords, StrictRecordsRequireTheirKeys) {
+    EXPECT_THROW(PlaylistDetailInfo::fromJSON(json{{"name", "a"}, {"author", "b"}}),
+                 std::invalid_argument);
+    PlaylistDetailInfo info{"a", std::nullopt, "d", "b", "3"};
+    EXPECT_EQ(PlaylistDetailInfo::fromJSON(info.toJSON()), info);
+
+    EXPECT_THROW(LyricInfo::fromJSON(json{{"tlyric", "x"}}), std::invalid_argument);
+    LyricInfo lyric{"[00:01.00]歌", "译", std::nullopt, std::nullopt};
+    EXPECT_EQ(LyricInfo::fromJSON(lyric.toJSON()), lyric);
+    EXPECT_FALSE(lyric.toJSON().contains("rlyric"));
+
+    EXPECT_THROW(SearchPage::fromJSON(json{{"list", json::array()}, {"total", 1}}),
+                 std::invalid_argument);
+    EXPECT_THROW(SearchPage::fromJSON(json{{"list", json::object()}, {"total", 1}, {"allPage", 1}}),
+                 std::invalid_argument);
+    SearchPage search{{}, 12, 2};
+    EXPECT_EQ(SearchPage::fromJSON(search.toJSON()).allPage, 2);
+}
+
+TEST(SourceRecords, PlaylistDetailNeverPagesAndOnlyTxHasCategories) {
+    for (auto source : MusicSources::allCases) {
+        PlaylistDetail detail{{Track{}}, 1000, 1, 10, source, {}};
+        EXPECT_FALSE(detail.supportsPagination());
+        EXPECT_FALSE(detail.hasMore());
+    }
+    EXPECT_TRUE(playlistCategories(MusicSource::wy).empty());
+    EXPECT_TRUE(playlistCategories(MusicSource::local).empty());
+    EXPECT_EQ(playlistCategories(MusicSource::tx),
+              (std::vector<PlaylistCategory>{{"5", "最热"}, {"2", "最新"}}));
+}
