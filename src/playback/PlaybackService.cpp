@@ -1,3 +1,6 @@
+// The player's header comes before any Qt header: Qt's keyword macros would hit one of its
+// member names.
+#include "platform/QueuePlayer.h"
 #include "playback/PlaybackService.h"
 
 #include <algorithm>
@@ -407,7 +410,7 @@ void PlaybackService::finishLoad(std::int64_t generation, bool autoplay, const T
             return;
         }
         setState(State::failed(PlaybackFailureDiagnostics::message(result.error(), addressFallback)));
-        if (autoplay) handleAutoplayFailureAndSkip(generation, intentRevision_);
+        if (autoplay && playbackRequested_) handleAutoplayFailureAndSkip(generation, intentRevision_);
         updateNowPlaying();
         if (done) done();
         return;
@@ -422,7 +425,8 @@ void PlaybackService::finishLoad(std::int64_t generation, bool autoplay, const T
     player_.removeAllItems();
     player_.insert(item);
     installItem(item, generation);
-    if (autoplay) player_.play();
+    // A pause during the resolution wins over the load's autoplay.
+    if (autoplay && playbackRequested_) player_.play();
     synchronizePlaybackState();
     prefetchUpcomingTrackIfNeeded();
     updateNowPlaying();

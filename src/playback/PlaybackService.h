@@ -1,8 +1,5 @@
 #pragma once
 
-// Before any Qt header: the player's interface has a member that Qt's keyword macros would hit.
-#include "platform/QueuePlayer.h"
-
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -27,6 +24,9 @@
 namespace velto {
 
 class NowPlayingCenter;
+class PlayerItem;
+class QueuePlayer;
+using PlayerItemPtr = std::shared_ptr<PlayerItem>;
 
 // The playback engine: one queue player, the play queue, the address resolver and the saved
 // settings and position. Lives on the main thread; resolver calls run on workers and come back
@@ -316,7 +316,7 @@ private:
     // The item whose failure was already taken up, so its second report is not counted again.
     PlayerItemPtr failedItem_;
 
-    std::vector<QueuePlayer::ObserverToken> observerTokens_;
+    std::vector<std::uint64_t> observerTokens_;
     std::set<MainQueue::TimerId> timers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
