@@ -529,6 +529,7 @@ void PlaybackService::synchronizePlaybackState() {
             cancelBufferingTimeout();
             consecutiveAutoplayFailures_ = 0;
             isTransitionInProgress_ = false;
+            markStage("ready", &TransitionTiming::readyMilliseconds);
             markStage("playing", &TransitionTiming::playingMilliseconds);
             setState({StateKind::playing, {}});
             break;

@@ -85,6 +85,11 @@ public:
     void seek(double seconds, std::function<void(bool)> completion) override {
         seeks.push_back(seconds);
         auto item = currentItem();
+        if (item && item->status() == PlayerItem::Status::unknown) {
+            // Waits for the item to open.
+            pendingSeek_ = {item, seconds, std::move(completion)};
+            return;
+        }
         bool ok = item && item->status() == PlayerItem::Status::readyToPlay;
         if (ok) {
             position_ = seconds;
@@ -100,6 +105,12 @@ public:
         item->setDuration(length ? length : std::optional<double>(defaultLength));
         item->setStatus(PlayerItem::Status::readyToPlay);
         later([this, item] { emitItemStatusChanged(item); });
+        if (pendingSeek_.item == item) {
+            position_ = pendingSeek_.seconds;
+            since_ = mainQueue().uptimeSeconds();
+            later([completion = std::move(pendingSeek_.completion)] { completion(true); });
+            pendingSeek_ = {};
+        }
         publishTimeControl();
     }
     void failToOpen(const PlayerItemPtr& item, const std::string& message) {
@@ -158,6 +169,10 @@ private:
     void currentChanged(const PlayerItemPtr& previous) {
         auto now = currentItem();
         if (now == previous) return;
+        if (pendingSeek_.item) {
+            later([completion = std::move(pendingSeek_.completion)] { completion(false); });
+            pendingSeek_ = {};
+        }
         stalled_ = false;
         position_ = 0;
         since_ = mainQueue().uptimeSeconds();
@@ -177,7 +192,14 @@ private:
         later([this, status] { emitTimeControlStatusChanged(status); });
     }
 
+    struct PendingSeek {
+        PlayerItemPtr item;
+        double seconds = 0;
+        std::function<void(bool)> completion;
+    };
+
     std::vector<PlayerItemPtr> items_;
+    PendingSeek pendingSeek_;
     bool wish_ = false;
     bool stalled_ = false;
     double rate_ = 1;
