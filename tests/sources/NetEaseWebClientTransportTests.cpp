@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "foundation/Log.h"
+#include "platform/HttpClient.h"
+#include "sources/NetEaseWebClient.h"
+#include "support/InMemoryNetEaseKeychain.h"
+#include "support/NetEaseFakeServer.h"
+#include "support/TempDir.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+using json = nlohmann::json;
+
+class RecordingSleeper final : public Sleeper {
+  public:
+    void sleep(std::chrono::nanoseconds duration, const std::stop_token& stop) override {
+        pauses.push_back(duration);
+        if (duringPause) duringPause();
+        throwIfCancelled(stop);
+    }
+    std::vector<std::chrono::nanoseconds> pauses;
+    std::function<void()> duringPause;
+};
+
+// A port on 127.0.0.1 that nothing listens on (bound, then released).
+int unusedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+const json artistReply = {
+    {"code", 200},
+    {"artist", {{"id", 6452}, {"name", "周杰伦"}, {"picUrl", "http://p1.music.126.net/a.jpg"}}},
+    {"hotSongs", json::array()},
+};
+
+class NetEaseWebClientTransportTest : public ::testing::Test {
+  protected:
+    NetEaseWebClientTransportTest()
+        : keychain(std::make_shared<InMemoryNetEaseKeychain>()),
+          defaults(std::make_shared<UserDefaults>(dir.path() / "defaults.json")) {}
+
+    std::unique_ptr<NetEaseWebClient> makeClient(std::string baseURL) {
+        NetEaseCookieStore store(defaults, keychain, dir.path(),
+                                 [](const std::string&) { return std::nullopt; });
+        NetEaseWebClient::Options options;
+        options.baseURL = std::move(baseURL);
+        options.clock = [this] { return now; };
+        options.sleeper = &sleeper;
+        return std::make_unique<NetEaseWebClient>(std::move(store), std::move(options));
+    }
+    NetEaseWebClient& client() {
+        if (!client_) client_ = makeClient(server.baseURL());
+        return *client_;
+    }
+
+    template <class Body>
+    NetEaseWebClient::Failure failureOf(Body body) {
+        try {
+            body();
+        } catch (const NetEaseWebClient::Failure& failure) {
+            return failure;
+        }
+        ADD_FAILURE() << "no failure";
+        return NetEaseWebClient::Failure::missingCookie();
+    }
+
+    TempDir dir;
+    std::shared_ptr<InMemoryNetEaseKeychain> keychain;
+    std::shared_ptr<UserDefaults> defaults;
+    NetEaseFakeServer server;
+    RecordingSleeper sleeper;
+    std::chrono::steady_clock::time_point now{};
+    std::unique_ptr<NetEaseWebClient> client_;
+};
+
+TEST_F(NetEaseWebClientTransportTest, SendsTheFixedHeadersAndTheCookie) {
+    keychain->item = "secretLogin";
+    server.answerJSON("/api/search/hot", {{"code", 200}, {"result", {{"hots", json::array()}}}});
+    client().hotSearches(12);
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].header("User-Agent"),
+              "neteasemusic/9.6.07 (iPhone; iOS 27.0.1; Scale/3.00)");
+    EXPECT_EQ(requests[0].header("Referer"), server.baseURL() + "/");
+    EXPECT_EQ(requests[0].header("Accept"), "application/json");
+    EXPECT_EQ(requests[0].header("Cookie"), "MUSIC_U=secretLogin; os=ios; appver=9.6.07");
+    EXPECT_EQ(requests[0].target, "/api/search/hot?type=1111");
+}
+
+TEST_F(NetEaseWebClientTransportTest, GoesOutWithoutCookieHeaderWhenNoneIsUsable) {
+    server.answerJSON("/api/search/hot", {{"result", json::object()}});
+    client().hotSearches(12);
+    keychain->item = "line\r\nX-Injected: yes";
+    client().hotSearches(12);
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[0].hasHeader("Cookie"));
+    EXPECT_FALSE(requests[1].hasHeader("Cookie"));
+    EXPECT_FALSE(requests[1].hasHeader("X-Injected"));
+}
+
+TEST_F(NetEaseWebClientTransportTest, HttpStatusFailsWithoutRetry) {
+    server.answer("/api/song/detail", {404, "{}"});
+    auto failure = failureOf([&] { client().songDetail({"1"}); });
+    EXPECT_EQ(failure.kind(), NetEaseWebClient::Failure::Kind::http);
+    EXPECT_EQ(failure.code(), 404);
+    EXPECT_STREQ(failure.what(), "网易云接口返回 HTTP 404");
+    EXPECT_EQ(server.requestCount("/api/song/detail"), 1u);
+    EXPECT_TRUE(sleeper.pauses.empty());
+}
+
+TEST_F(NetEaseWebClientTransportTest, IntegralCodeOtherThan200IsAnApiFailure) {
+    server.answerJSON("/api/song/detail", {{"code", 301}, {"msg", "需要登录"}});
+    auto failure = failureOf([&] { client().songDetail({"1"}); });
+    EXPECT_EQ(failure.kind(), NetEaseWebClient::Failure::Kind::api);
+    EXPECT_EQ(failure.code(), 301);
+    EXPECT_STREQ(failure.what(), "网易云接口错误 301：需要登录");
+
+    server.answerJSON("/api/song/detail", {{"code", 400}, {"message", "参数错误"}, {"msg", "x"}});
+    EXPECT_STREQ(failureOf([&] { client().songDetail({"1"}); }).what(),
+                 "网易云接口错误 400：参数错误");
+    server.answerJSON("/api/song/detail", {{"code", -460}, {"msg", 5}});
+    EXPECT_STREQ(failureOf([&] { client().songDetail({"1"}); }).what(), "网易云接口错误 -460：");
+    server.answer("/api/song/detail", {200, R"({"code": 301.0})"});
+    EXPECT_EQ(failureOf([&] { client().songDetail({"1"}); }).code(), 301);
+    EXPECT_EQ(server.requestCount("/api/song/detail"), 4u);
+}
+
+TEST_F(NetEaseWebClientTransportTest, CodeThatIsNoIntegerIsAnsweredUnchanged) {
+    const json song = {{"id", 1}, {"name", "晴天"}, {"ar", json::array()}};
+    for (const json& code : {json("200"), json(301.5), json(nullptr)}) {
+        server.answerJSON("/api/song/detail", {{"code", code}, {"songs", {song}}});
+        EXPECT_EQ(client().songDetail({"1"}).size(), 1u) << code.dump();
+    }
+    server.answerJSON("/api/song/detail", {{"songs", {song}}});
+    EXPECT_EQ(client().songDetail({"1"}).size(), 1u);
+}
+
+TEST_F(NetEaseWebClientTransportTest, BodyThatIsNoObjectIsMalformed) {
+    for (const char* body : {"[1,2]", "<html>busy</html>", ""}) {
+        server.answer("/api/song/detail", {200, body});
+        auto failure = failureOf([&] { client().songDetail({"1"}); });
+        EXPECT_EQ(failure.kind(), NetEaseWebClient::Failure::Kind::malformed);
+        EXPECT_STREQ(failure.what(), "网易云接口数据异常：/api/song/detail");
+    }
+    EXPECT_TRUE(sleeper.pauses.empty());
+}
+
+TEST_F(NetEaseWebClientTransportTest, TransportFailureIsRetriedOnceAfterAPause) {
+    int port = unusedPort();
+    auto offline = makeClient("http://127.0.0.1:" + std::to_string(port));
+    EXPECT_THROW(offline->hotSearches(12), HttpError);
+    ASSERT_EQ(sleeper.pauses.size(), 1u);
+    EXPECT_EQ(sleeper.pauses[0], 350ms);
+
+    // The second attempt really goes out: a server that comes up during the pause answers it.
+    std::unique_ptr<NetEaseFakeServer> late;
+    sleeper.duringPause = [&] {
+        late = std::make_unique<NetEaseFakeServer>(port);
+        late->answerJSON("/api/search/hot", {{"result", {{"hots", {{{"first", "晴天"}}}}}}});
+    };
+    EXPECT_EQ(offline->hotSearches(12), std::vector<std::string>{"晴天"});
+    EXPECT_EQ(sleeper.pauses.size(), 2u);
+    EXPECT_EQ(late->requestCount("/api/search/hot"), 1u);
+}
+
+TEST_F(NetEaseWebClientTransportTest, CancellationIsNeitherRetriedNorTurnedIntoAFailure) {
+    server.answerJSON("/api/search/hot", {{"result", json::object()}});
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(client().hotSearches(12, stop.get_token()), CancellationError);
+    EXPECT_TRUE(sleeper.pauses.empty());
+
+    // A stop during the retry pause ends the request with the cancellation.
+    auto offline = makeClient("http://127.0.0.1:" + std::to_string(unusedPort()));
+    std::stop_source later;
+    sleeper.duringPause = [&] { later.request_stop(); };
+    EXPECT_THROW(offline->hotSearches(12, later.get_token()), CancellationError);
+    EXPECT_EQ(sleeper.pauses.size(), 1u);
+}
+
+TEST_F(NetEaseWebClientTransportTest, ArtistAndAlbumAnswersAreKeptForSixtySeconds) {
+    server.answerJSON("/api/v1/artist/6452", artistReply);
+    auto first = client().artist("6452", 1, 50);
+    now += 59s;
+    auto second = client().artist("6452", 3, 10);
+    EXPECT_EQ(server.requestCount("/api/v1/artist/6452"), 1u);
+    EXPECT_EQ(first.artist, second.artist);
+
+    now += 1s;  // exactly at the end of its lifetime the entry is gone
+    client().artist("6452", 1, 50);
+    EXPECT_EQ(server.requestCount("/api/v1/artist/6452"), 2u);
+
+    server.answerJSON("/api/v1/album/18905",
+                      {{"album", {{"id", 18905}, {"name", "叶惠美"}}}, {"songs", json::array()}});
+    client().album("18905");
+    client().album("18905");
+    EXPECT_EQ(server.requestCount("/api/v1/album/18905"), 1u);
+    now += 61s;
+    client().album("18905");
+    EXPECT_EQ(server.requestCount("/api/v1/album/18905"), 2u);
+}
+
+TEST_F(NetEaseWebClientTransportTest, FailureStoresNothingInTheMemo) {
+    server.answerJSON("/api/v1/artist/7", {{"artist", {{"name", "无编号"}}}});
+    EXPECT_THROW(client().artist("7", 1, 1), NetEaseWebClient::Failure);
+    EXPECT_THROW(client().artist("7", 1, 1), NetEaseWebClient::Failure);
+    EXPECT_EQ(server.requestCount("/api/v1/artist/7"), 2u);
+    EXPECT_EQ(client().cachedEntryCount(), 0u);
+}
+
+TEST_F(NetEaseWebClientTransportTest, PurgeOnReachingSixtyFiveEntriesDropsOnlyExpiredOnes) {
+    server.answerPrefix("/api/v1/artist/", [](const httplib::Request& request) {
+        std::string id = request.path.substr(std::string("/api/v1/artist/").size());
+        return NetEaseFakeServer::Reply{
+            200, json{{"artist", {{"id", std::stoll(id)}, {"name", "歌手" + id}}}}.dump()};
+    });
+    for (int id = 1; id <= 10; ++id) client().artist(std::to_string(id), 1, 1);
+    now += 61s;
+    for (int id = 11; id <= 64; ++id) client().artist(std::to_string(id), 1, 1);
+    EXPECT_EQ(client().cachedEntryCount(), 64u);  // expired entries wait for the purge
+    client().artist("65", 1, 1);
+    EXPECT_EQ(client().cachedEntryCount(), 55u);
+
+    // All fresh: nothing is removed, the memo may grow past the threshold.
+    auto fresh = makeClient(server.baseURL());
+    for (int id = 1; id <= 66; ++id) fresh->artist(std::to_string(id), 1, 1);
+    EXPECT_EQ(fresh->cachedEntryCount(), 66u);
+}
+
+// Each request is held at the server until `expected` requests are on the wire together; a
+// client that kept them apart would make every one of them time out here.
+class Rendezvous {
+  public:
+    explicit Rendezvous(int expected) : expected_(expected) {}
+    NetEaseFakeServer::Reply arrive(const json& body) {
+        std::unique_lock lock(mutex_);
+        ++arrived_;
+        cv_.notify_all();
+        bool together = cv_.wait_for(lock, 20s, [this] { return arrived_ >= expected_; });
+        return together ? NetEaseFakeServer::Reply{200, body.dump()}
+                        : NetEaseFakeServer::Reply{503, "{}"};
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int arrived_ = 0;
+    int expected_;
+};
+
+TEST_F(NetEaseWebClientTransportTest, RequestsOverlapOnTheNetwork) {
+    Rendezvous rendezvous(3);
+    server.answerPrefix("/api/v1/artist/",
+                        [&](const httplib::Request&) { return rendezvous.arrive(artistReply); });
+    server.answerPrefix("/api/v1/album/", [&](const httplib::Request&) {
+        return rendezvous.arrive({{"album", {{"id", 2}, {"name", "专辑"}}}});
+    });
+    auto& shared = client();
+    // Two overlapping calls for the same artist both go out; the later answer is kept.
+    std::thread first([&] { EXPECT_NO_THROW(shared.artist("6452", 1, 1)); });
+    std::thread second([&] { EXPECT_NO_THROW(shared.artist("6452", 1, 1)); });
+    std::thread third([&] { EXPECT_NO_THROW(shared.album("2")); });
+    first.join();
+    second.join();
+    third.join();
+    EXPECT_EQ(server.requestCount("/api/v1/artist/6452"), 2u);
+    EXPECT_EQ(shared.cachedEntryCount(), 2u);
+    shared.artist("6452", 1, 1);
+    EXPECT_EQ(server.requestCount("/api/v1/artist/6452"), 2u);
+}
+
+TEST_F(NetEaseWebClientTransportTest, IdsAreEscapedInPathsAndQueries) {
+    server.answerPrefix("/api/", [](const httplib::Request&) {
+        return NetEaseFakeServer::Reply{200, R"({"code":200})"};
+    });
+    client().artistAlbums("12/../34?x=1", 24, 48);
+    client().songDetail({"1", "2"});
+    EXPECT_THROW(client().lyric("5&admin=1"), NetEaseWebClient::Failure);  // no lyric in it
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].target, "/api/artist/albums/12%2F..%2F34%3Fx%3D1?limit=24&offset=48");
+    EXPECT_EQ(requests[1].target, "/api/song/detail?ids=%5B1%2C2%5D");
+    EXPECT_EQ(requests[1].params.find("ids")->second, "[1,2]");
+    EXPECT_EQ(requests[2].params.find("id")->second, "5&admin=1");
+    EXPECT_EQ(requests[2].params.count("admin"), 0u);
+}
+
+TEST_F(NetEaseWebClientTransportTest, LoginCookieNeverReachesTheLog) {
+    std::vector<std::string> lines;
+    std::mutex linesMutex;
+    Log::setSink([&](Log::Level, std::string_view category, std::string_view message) {
+        std::lock_guard lock(linesMutex);
+        lines.push_back(std::string(category) + " " + std::string(message));
+    });
+    keychain->item = "TopSecretLoginValue";
+    server.answer("/api/song/detail", {500, "oops"});
+    server.answerJSON("/api/song/lyric", {{"code", 301}, {"msg", "需要登录"}});
+    server.answer("/api/search/hot", {200, "not json"});
+    EXPECT_THROW(client().songDetail({"1"}), NetEaseWebClient::Failure);
+    EXPECT_THROW(client().lyric("1"), NetEaseWebClient::Failure);
+    EXPECT_THROW(client().hotSearches(1), NetEaseWebClient::Failure);
+    auto offline = makeClient("http://127.0.0.1:" + std::to_string(unusedPort()));
+    EXPECT_THROW(offline->account(), HttpError);
+    Log::setSink({});
+
+    EXPECT_GE(lines.size(), 4u);
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.find("TopSecretLoginValue"), std::string::npos) << line;
+    }
+}
+
+}  // namespace
+}  // namespace velto
