@@ -1,6 +1,5 @@
 // The player's header comes before any Qt header: Qt's keyword macros would hit one of its
 // member names.
-#include "platform/QueuePlayer.h"
 #include "playback/PlaybackService.h"
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
+#include "platform/QueuePlayer.h"
 #include "playback/PerfLog.h"
 #include "playback/PersistedSession.h"
 #include "playback/PlaybackFailureDiagnostics.h"
@@ -36,7 +36,9 @@ const char* const playbackFallback = "播放失败，请重试";
 const char* const bufferingFallback = "缓冲超时，请检查网络后重试";
 
 // Positions are kept at the player's time scale of 1/600 s.
-double atTimeScale(double seconds) { return std::round(seconds * 600.0) / 600.0; }
+double atTimeScale(double seconds) {
+    return std::round(seconds * 600.0) / 600.0;
+}
 
 std::optional<std::string> hostOf(const std::string& url) {
     auto scheme = url.find("://");
@@ -54,7 +56,9 @@ std::optional<std::string> hostOf(const std::string& url) {
     return authority;
 }
 
-bool isCancelled(const std::exception_ptr& error) { return isCancellation(error); }
+bool isCancelled(const std::exception_ptr& error) {
+    return isCancellation(error);
+}
 
 }  // namespace
 
@@ -64,10 +68,14 @@ const std::vector<PlaybackService::PlaybackMode> PlaybackService::allPlaybackMod
 
 std::string_view PlaybackService::rawValue(PlaybackMode mode) {
     switch (mode) {
-        case PlaybackMode::sequence: return "listLoop";
-        case PlaybackMode::repeatOne: return "repeatOne";
-        case PlaybackMode::shuffle: return "shuffle";
-        case PlaybackMode::playInOrder: return "playInOrder";
+        case PlaybackMode::sequence:
+            return "listLoop";
+        case PlaybackMode::repeatOne:
+            return "repeatOne";
+        case PlaybackMode::shuffle:
+            return "shuffle";
+        case PlaybackMode::playInOrder:
+            return "playInOrder";
     }
     return "listLoop";
 }
@@ -82,22 +90,19 @@ std::optional<PlaybackService::PlaybackMode> PlaybackService::playbackModeFromRa
 // --- Construction ------------------------------------------------------------------------------
 
 PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& resolver,
-                                 UserDefaults& defaults, MainQueue& mainQueue,
-                                 WorkerPool& workers, PlaybackQueue::RandomIndex randomIndex,
+                                 UserDefaults& defaults, MainQueue& mainQueue, WorkerPool& workers,
+                                 PlaybackQueue::RandomIndex randomIndex,
                                  MainQueue::Duration autoplaySkipDelay,
                                  MainQueue::Duration recoveryDelay,
-                                 MainQueue::Duration bufferingTimeout,
-                                 NowPlayingCenter* nowPlaying, QObject* parent)
+                                 MainQueue::Duration bufferingTimeout, QObject* parent)
     : QObject(parent),
       player_(player),
       resolver_(resolver),
       defaults_(defaults),
       mainQueue_(mainQueue),
-      nowPlaying_(nowPlaying),
       executor_([&workers](std::function<void()> job) { workers.submit(std::move(job)); }),
-      perfMarker_([](std::string_view name, std::string_view detail) {
-          PerfLog::mark(name, detail);
-      }),
+      perfMarker_(
+          [](std::string_view name, std::string_view detail) { PerfLog::mark(name, detail); }),
       autoplaySkipDelay_(autoplaySkipDelay),
       recoveryDelay_(recoveryDelay),
       bufferingTimeout_(bufferingTimeout),
@@ -109,8 +114,8 @@ PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& reso
     player_.setVolume(volume_);
 
     auto mode = defaults_.stringValue(modeKey);
-    playbackMode_ = mode ? playbackModeFromRaw(*mode).value_or(PlaybackMode::sequence)
-                         : PlaybackMode::sequence;
+    playbackMode_ =
+        mode ? playbackModeFromRaw(*mode).value_or(PlaybackMode::sequence) : PlaybackMode::sequence;
 
     // One-time move of every earlier preference to the best quality.
     if (defaults_.integerValue(qualityPolicyKey).value_or(0) < 1) {
@@ -119,8 +124,8 @@ PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& reso
         defaults_.setInteger(qualityPolicyKey, 1);
     } else {
         auto stored = defaults_.stringValue(qualityKey);
-        preferredQuality_ = stored ? qualityFromRaw(*stored).value_or(Quality::master)
-                                   : Quality::master;
+        preferredQuality_ =
+            stored ? qualityFromRaw(*stored).value_or(Quality::master) : Quality::master;
     }
 
     double rate = defaults_.doubleValue(rateKey).value_or(0);
@@ -130,7 +135,6 @@ PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& reso
     announceQueue();
 
     installObservers();
-    installRemoteCommands();
 }
 
 PlaybackService::~PlaybackService() {
@@ -143,10 +147,9 @@ PlaybackService::~PlaybackService() {
 }
 
 void PlaybackService::installObservers() {
-    observerTokens_.push_back(player_.addPeriodicTimeObserver(
-        toDuration(timeObserverInterval), [this](double seconds) {
-            if (player_.currentItem() && player_.currentItem() == currentItem_)
-                setElapsed(seconds);
+    observerTokens_.push_back(
+        player_.addPeriodicTimeObserver(toDuration(timeObserverInterval), [this](double seconds) {
+            if (player_.currentItem() && player_.currentItem() == currentItem_) setElapsed(seconds);
             synchronizePlaybackState();
             persistSession(false);
             updateNowPlaying();
@@ -173,10 +176,9 @@ void PlaybackService::installObservers() {
             synchronizePlaybackState();
             prefetchUpcomingTrackIfNeeded();
         } else if (item->status() == PlayerItem::Status::failed) {
-            handlePlaybackFailure(item, currentItemGeneration_,
-                                  item->errorMessage().empty() ? playbackFallback
-                                                               : item->errorMessage(),
-                                  true);
+            handlePlaybackFailure(
+                item, currentItemGeneration_,
+                item->errorMessage().empty() ? playbackFallback : item->errorMessage(), true);
         }
     }));
     observerTokens_.push_back(player_.addPlayedToEndObserver(
@@ -255,7 +257,8 @@ QString PlaybackService::currentMusicID() const {
 }
 
 QString PlaybackService::playbackModeText() const {
-    return QString::fromUtf8(rawValue(playbackMode_).data(), qsizetype(rawValue(playbackMode_).size()));
+    return QString::fromUtf8(rawValue(playbackMode_).data(),
+                             qsizetype(rawValue(playbackMode_).size()));
 }
 
 QString PlaybackService::preferredQualityText() const {
@@ -275,13 +278,13 @@ void PlaybackService::mark(std::string_view name, std::string_view detail) {
 
 void PlaybackService::scheduleOnce(MainQueue::Duration delay, std::function<void()> work) {
     auto id = std::make_shared<MainQueue::TimerId>(0);
-    *id = mainQueue_.schedule(delay, [this, id, work = std::move(work),
-                                      alive = std::weak_ptr<bool>(alive_)] {
-        auto flag = alive.lock();
-        if (!flag || !*flag) return;
-        timers_.erase(*id);
-        work();
-    });
+    *id = mainQueue_.schedule(
+        delay, [this, id, work = std::move(work), alive = std::weak_ptr<bool>(alive_)] {
+            auto flag = alive.lock();
+            if (!flag || !*flag) return;
+            timers_.erase(*id);
+            work();
+        });
     timers_.insert(*id);
 }
 
@@ -392,13 +395,13 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
         activeURLResolutionTask_ = adopted->task;
         adoptedPrefetch_ = AdoptedPrefetch{adopted->id, std::move(finish)};
     } else {
-        activeURLResolutionTask_ = resolve(*track, preferredQuality_, refreshing, std::move(finish));
+        activeURLResolutionTask_ =
+            resolve(*track, preferredQuality_, refreshing, std::move(finish));
     }
 }
 
 void PlaybackService::finishLoad(std::int64_t generation, bool autoplay, const Track& track,
-                                 TaskResult<Resolved>& result,
-                                 const std::function<void()>& done) {
+                                 TaskResult<Resolved>& result, const std::function<void()>& done) {
     if (generation != recoveryGate_.generation) {
         if (done) done();
         return;
@@ -409,8 +412,10 @@ void PlaybackService::finishLoad(std::int64_t generation, bool autoplay, const T
             if (done) done();
             return;
         }
-        setState(State::failed(PlaybackFailureDiagnostics::message(result.error(), addressFallback)));
-        if (autoplay && playbackRequested_) handleAutoplayFailureAndSkip(generation, intentRevision_);
+        setState(
+            State::failed(PlaybackFailureDiagnostics::message(result.error(), addressFallback)));
+        if (autoplay && playbackRequested_)
+            handleAutoplayFailureAndSkip(generation, intentRevision_);
         updateNowPlaying();
         if (done) done();
         return;
@@ -445,8 +450,8 @@ bool PlaybackService::handOverToPreparedItem(const Track& track, bool autoplay) 
         std::find(queued.begin(), queued.end(), item) == queued.end())
         return false;
 
-    auto reported = upcomingResolution_->result ? upcomingResolution_->result->reportedQuality
-                                                : std::nullopt;
+    auto reported =
+        upcomingResolution_->result ? upcomingResolution_->result->reportedQuality : std::nullopt;
     auto url = upcomingResolution_->result ? upcomingResolution_->result->url : item->uri();
     // The prepared item is becoming the current one: it is no longer "next".
     preparedNext_.reset();
@@ -582,7 +587,8 @@ void PlaybackService::prefetchUpcomingTrackIfNeeded() {
     }
     // Due only once the current song plays from a ready item, near enough to its end.
     if (!currentItem_ || player_.currentItem() != currentItem_ ||
-        currentItem_->status() != PlayerItem::Status::readyToPlay || activeURLResolutionTask_.valid())
+        currentItem_->status() != PlayerItem::Status::readyToPlay ||
+        activeURLResolutionTask_.valid())
         return;
     if (duration_ > 0 && duration_ - elapsed_ > prefetchLeadSeconds) return;
 
@@ -617,8 +623,8 @@ void PlaybackService::finishPrefetch(std::uint64_t id, TaskResult<Resolved>& res
 void PlaybackService::prepareUpcomingItem() {
     if (!upcomingResolution_ || !upcomingResolution_->result || preparedNext_) return;
     if (!currentItem_ || player_.currentItem() != currentItem_) return;
-    auto item = std::make_shared<PlayerItem>(upcomingResolution_->result->url,
-                                             preferredForwardBuffer);
+    auto item =
+        std::make_shared<PlayerItem>(upcomingResolution_->result->url, preferredForwardBuffer);
     // Behind the current item, so the player moves on to it without a gap.
     if (!player_.insert(item, currentItem_)) return;
     preparedNext_ = PreparedNext{upcomingResolution_->id, item};
@@ -627,8 +633,7 @@ void PlaybackService::prepareUpcomingItem() {
 // --- Failures and recovery ---------------------------------------------------------------------
 
 void PlaybackService::handlePlaybackFailure(const PlayerItemPtr& item, std::int64_t generation,
-                                            const std::string& message,
-                                            bool allowsAutoplaySkip) {
+                                            const std::string& message, bool allowsAutoplaySkip) {
     if (generation != recoveryGate_.generation) return;
     if (item && item == failedItem_) return;
     failedItem_ = item;
@@ -664,10 +669,9 @@ void PlaybackService::recover(std::int64_t generation, double position) {
             if (!result.ok()) {
                 if (isCancelled(result.error())) return;
                 failedItem_.reset();
-                handlePlaybackFailure(nullptr, generation,
-                                      PlaybackFailureDiagnostics::message(result.error(),
-                                                                          addressFallback),
-                                      true);
+                handlePlaybackFailure(
+                    nullptr, generation,
+                    PlaybackFailureDiagnostics::message(result.error(), addressFallback), true);
                 return;
             }
             recordActualQuality(result.value().reportedQuality);
@@ -690,8 +694,7 @@ void PlaybackService::recover(std::int64_t generation, double position) {
         });
 }
 
-void PlaybackService::handleAutoplayFailureAndSkip(std::int64_t generation,
-                                                   std::int64_t revision) {
+void PlaybackService::handleAutoplayFailureAndSkip(std::int64_t generation, std::int64_t revision) {
     ++consecutiveAutoplayFailures_;
     if (consecutiveAutoplayFailures_ > maxConsecutiveAutoplaySkips) return;
     if (queue_.tracks().size() < 2) return;
@@ -708,16 +711,16 @@ void PlaybackService::startBufferingTimeoutIfNeeded() {
     auto generation = recoveryGate_.generation;
     auto item = currentItem_;
     auto id = std::make_shared<MainQueue::TimerId>(0);
-    *id = mainQueue_.schedule(bufferingTimeout_, [this, generation, item, id,
-                                                  alive = std::weak_ptr<bool>(alive_)] {
-        auto flag = alive.lock();
-        if (!flag || !*flag) return;
-        if (bufferingTimeoutTask_ != *id) return;
-        bufferingTimeoutTask_.reset();
-        if (generation != recoveryGate_.generation || item != currentItem_) return;
-        if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing) return;
-        handlePlaybackFailure(item, generation, bufferingFallback, true);
-    });
+    *id = mainQueue_.schedule(
+        bufferingTimeout_, [this, generation, item, id, alive = std::weak_ptr<bool>(alive_)] {
+            auto flag = alive.lock();
+            if (!flag || !*flag) return;
+            if (bufferingTimeoutTask_ != *id) return;
+            bufferingTimeoutTask_.reset();
+            if (generation != recoveryGate_.generation || item != currentItem_) return;
+            if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing) return;
+            handlePlaybackFailure(item, generation, bufferingFallback, true);
+        });
     bufferingTimeoutTask_ = *id;
 }
 
@@ -896,8 +899,8 @@ void PlaybackService::setPreferredQuality(Quality quality,
         [this, generation, quality, rememberedElapsed, rememberedState, rememberedRevision,
          musicID = track->musicID(), report](TaskResult<Resolved>& result) {
             auto current = queue_.current();
-            bool stale = generation != recoveryGate_.generation || !current ||
-                         current->musicID() != musicID;
+            bool stale =
+                generation != recoveryGate_.generation || !current || current->musicID() != musicID;
             if (stale) return report(QualityChange::deferred());
             activeURLResolutionTask_ = {};
 
@@ -1068,14 +1071,26 @@ void PlaybackService::updateTrackMetadata(const Track& track) {
     updateNowPlaying();
 }
 
-// --- Now Playing and remote commands -----------------------------------------------------------
+// --- Now Playing -------------------------------------------------------------------------------
 
-void PlaybackService::updateNowPlaying() {
-    if (!nowPlaying_) return;
+PlaybackService::NowPlayingInfo PlaybackService::nowPlayingInfo() const {
+    NowPlayingInfo info;
+    info.state = state_.kind;
+    auto track = queue_.current();
+    if (!track) return info;
+    info.hasTrack = true;
+    info.title = track->title;
+    info.artist = track->artist;
+    info.album = track->album;
+    info.duration = duration_;
+    info.elapsed = elapsed_;
+    info.rate = playbackRate_;
+    info.artwork = nowPlayingArtwork_;
+    return info;
 }
 
-void PlaybackService::installRemoteCommands() {
-    if (!nowPlaying_) return;
+void PlaybackService::updateNowPlaying() {
+    emit nowPlayingChanged();
 }
 
 }  // namespace velto

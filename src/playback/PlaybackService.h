@@ -23,7 +23,6 @@
 
 namespace velto {
 
-class NowPlayingCenter;
 class PlayerItem;
 class QueuePlayer;
 using PlayerItemPtr = std::shared_ptr<PlayerItem>;
@@ -47,11 +46,10 @@ class PlaybackService : public QObject {
     Q_PROPERTY(QString playbackMode READ playbackModeText NOTIFY playbackModeChanged)
     Q_PROPERTY(double playbackRate READ playbackRateValue NOTIFY playbackRateChanged)
     Q_PROPERTY(QString preferredQuality READ preferredQualityText NOTIFY preferredQualityChanged)
-    Q_PROPERTY(
-        QString lastActualQuality READ lastActualQualityText NOTIFY lastActualQualityChanged)
+    Q_PROPERTY(QString lastActualQuality READ lastActualQualityText NOTIFY lastActualQualityChanged)
     Q_PROPERTY(bool playbackRequested READ playbackRequested NOTIFY playbackRequestedChanged)
 
-public:
+  public:
     enum class StateKind { failed, idle, loading, playing, paused };
     Q_ENUM(StateKind)
 
@@ -103,6 +101,19 @@ public:
         bool recoveryConsumed = false;
     };
 
+    // What the system's Now Playing display shows; republished through nowPlayingChanged().
+    struct NowPlayingInfo {
+        StateKind state = StateKind::idle;
+        bool hasTrack = false;  // without a song the display is cleared
+        std::string title;
+        std::string artist;
+        std::string album;
+        double duration = 0;
+        double elapsed = 0;
+        float rate = 1;
+        std::optional<Bytes> artwork;
+    };
+
     // Runs a blocking job somewhere off the main thread (the worker pool unless replaced).
     using BlockingExecutor = std::function<void(std::function<void()>)>;
     using PerfMarker = std::function<void(std::string_view name, std::string_view detail)>;
@@ -118,7 +129,7 @@ public:
                     MainQueue::Duration autoplaySkipDelay = std::chrono::milliseconds(150),
                     MainQueue::Duration recoveryDelay = std::chrono::milliseconds(400),
                     MainQueue::Duration bufferingTimeout = std::chrono::seconds(20),
-                    NowPlayingCenter* nowPlaying = nullptr, QObject* parent = nullptr);
+                    QObject* parent = nullptr);
     ~PlaybackService() override;
 
     // For tests: where resolver calls run, and where transition marks go.
@@ -137,7 +148,7 @@ public:
     void updateNowPlayingArtwork(std::optional<Bytes> image);
     void updateTrackMetadata(const Track& track);
 
-    // --- Transport ---------------------------------------------------------------------------
+    // --- Transport (also the handlers of the system's remote commands) -----------------------
     Q_INVOKABLE void togglePlayback();
     Q_INVOKABLE void pause();
     Q_INVOKABLE void next();
@@ -178,6 +189,7 @@ public:
     bool playbackRequested() const { return playbackRequested_; }
     const std::optional<std::string>& activePlaylistID() const { return activePlaylistID_; }
     const std::optional<Bytes>& nowPlayingArtwork() const { return nowPlayingArtwork_; }
+    NowPlayingInfo nowPlayingInfo() const;
     const std::optional<std::string>& currentMediaHost() const { return currentMediaHost_; }
 
     // Staleness counters and transition bookkeeping.
@@ -192,7 +204,7 @@ public:
     // The item queued behind the current one for a gapless hand-over, if any.
     PlayerItemPtr preparedNextItem() const { return preparedNext_ ? preparedNext_->item : nullptr; }
 
-signals:
+  signals:
     void stateChanged();
     void elapsedChanged();
     void durationChanged();
@@ -203,8 +215,9 @@ signals:
     void preferredQualityChanged();
     void lastActualQualityChanged();
     void playbackRequestedChanged();
+    void nowPlayingChanged();
 
-private:
+  private:
     struct Resolved {
         std::string url;
         std::optional<Quality> reportedQuality;
@@ -254,7 +267,6 @@ private:
     void cancelBufferingTimeout();
     void schedulePlaybackEnd(const PlayerItemPtr& item);
     void installObservers();
-    void installRemoteCommands();
     void markStage(const char* stage, std::optional<double> TransitionTiming::*field);
     TaskHandle resolve(const Track& track, Quality quality, bool refreshing, ResolveDone done);
     void mark(std::string_view name, std::string_view detail);
@@ -274,7 +286,6 @@ private:
     PlaybackURLResolving& resolver_;
     UserDefaults& defaults_;
     MainQueue& mainQueue_;
-    NowPlayingCenter* nowPlaying_;
     BlockingExecutor executor_;
     PerfMarker perfMarker_;
     MainQueue::Duration autoplaySkipDelay_;

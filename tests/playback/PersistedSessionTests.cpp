@@ -20,7 +20,9 @@ Track song() {
     return track;
 }
 
-Bytes bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 }  // namespace
 
@@ -52,5 +54,6 @@ TEST(PersistedSession, RefusesIncompleteOrMistypedData) {
         PersistedSession::decode(encode({{"track", track}, {"elapsed", "1"}, {"savedAt", 1}})));
     EXPECT_FALSE(PersistedSession::decode(
         encode({{"track", {{"source", "wy"}}}, {"elapsed", 1}, {"savedAt", 1}})));
-    EXPECT_TRUE(PersistedSession::decode(encode({{"track", track}, {"elapsed", 1}, {"savedAt", -5}})));
+    EXPECT_TRUE(
+        PersistedSession::decode(encode({{"track", track}, {"elapsed", 1}, {"savedAt", -5}})));
 }

@@ -6,7 +6,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class PlaybackServiceEngine : public PlaybackServiceTest {
-protected:
+  protected:
     void SetUp() override { make(); }
 
     // Plays the current song until `secondsLeft` remain, letting prefetches finish.
@@ -158,7 +158,8 @@ TEST_F(PlaybackServiceEngine, OneRecoveryPerLoadThenTheFailureShowsAndSkips) {
 }
 
 TEST_F(PlaybackServiceEngine, UnplayableSongsAreSkippedAtMostThreeTimesInARow) {
-    for (int i = 1; i <= 5; ++i) resolver.failAlways("wy_s" + std::to_string(i), sourceFailure("无版权"));
+    for (int i = 1; i <= 5; ++i)
+        resolver.failAlways("wy_s" + std::to_string(i), sourceFailure("无版权"));
     service->replaceQueue(makeSongs(5), 0, true);
     for (int i = 0; i < 10; ++i) {
         settle();

@@ -1,14 +1,13 @@
 #pragma once
 
 // The scripted player's header must come before any Qt header.
-#include "ScriptedQueuePlayer.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ScriptedQueuePlayer.h"
 #include "ScriptedResolver.h"
 #include "StepExecutor.h"
 #include "foundation/Log.h"
@@ -41,7 +40,7 @@ inline std::vector<Track> makeSongs(int count) {
 }
 
 class PlaybackServiceTest : public ::testing::Test {
-protected:
+  protected:
     using Kind = PlaybackService::StateKind;
     using Mode = PlaybackService::PlaybackMode;
 
@@ -64,9 +63,8 @@ protected:
             },
             std::chrono::milliseconds(150), std::chrono::milliseconds(400),
             std::chrono::seconds(20));
-        service->setBlockingExecutor([this](std::function<void()> job) {
-            executor.submit(std::move(job));
-        });
+        service->setBlockingExecutor(
+            [this](std::function<void()> job) { executor.submit(std::move(job)); });
         service->setPerfMarker([this](std::string_view name, std::string_view detail) {
             marks.emplace_back(std::string(name) + ":" + std::string(detail));
         });

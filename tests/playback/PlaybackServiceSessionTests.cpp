@@ -1,7 +1,6 @@
-#include "PlaybackServiceFixture.h"
-
 #include <QSignalSpy>
 
+#include "PlaybackServiceFixture.h"
 #include "playback/PersistedSession.h"
 
 using namespace velto;
@@ -10,7 +9,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class PlaybackServiceSession : public PlaybackServiceTest {
-protected:
+  protected:
     void SetUp() override { make(); }
 
     void save(const Track& track, double elapsed, std::chrono::seconds age) {
@@ -225,4 +224,38 @@ TEST_F(PlaybackServiceSession, RefreshedDetailsReachTheQueue) {
     service->updateTrackMetadata(renamed);
     EXPECT_EQ(queue.count(), 1);
     EXPECT_EQ(service->currentTitle(), QString("新标题"));
+}
+
+TEST_F(PlaybackServiceSession, NowPlayingFollowsTheSongItsCoverAndItsDetails) {
+    QSignalSpy nowPlaying(service.get(), &PlaybackService::nowPlayingChanged);
+    EXPECT_FALSE(service->nowPlayingInfo().hasTrack);
+    startPlaying(makeSongs(2));
+    auto info = service->nowPlayingInfo();
+    EXPECT_TRUE(info.hasTrack);
+    EXPECT_EQ(info.title, "title s1");
+    EXPECT_EQ(info.state, Kind::playing);
+    EXPECT_EQ(info.duration, 240);
+
+    int before = nowPlaying.count();
+    service->updateNowPlayingArtwork(Bytes{1, 2, 3});
+    EXPECT_EQ(nowPlaying.count(), before + 1);
+    EXPECT_EQ(service->nowPlayingInfo().artwork, (Bytes{1, 2, 3}));
+    service->updateNowPlayingArtwork(std::nullopt);
+    EXPECT_FALSE(service->nowPlayingInfo().artwork);
+
+    auto renamed = makeSong("s1");
+    renamed.artist = "新歌手";
+    service->updateTrackMetadata(renamed);
+    EXPECT_EQ(service->nowPlayingInfo().artist, "新歌手");
+}
+
+TEST_F(PlaybackServiceSession, PropertiesReadThroughQtMatchTheService) {
+    startPlaying(makeSongs(3), 2);
+    EXPECT_EQ(service->property("state").toInt(), int(Kind::playing));
+    EXPECT_EQ(service->property("currentMusicID").toString(), QString("wy_s3"));
+    EXPECT_EQ(service->property("queueCount").toInt(), 3);
+    EXPECT_EQ(service->property("preferredQuality").toString(), QString("master"));
+    EXPECT_TRUE(service->property("lastActualQuality").toString().isEmpty());
+    EXPECT_TRUE(service->property("playbackRequested").toBool());
+    EXPECT_EQ(service->property("playbackMode").toString(), QString("listLoop"));
 }

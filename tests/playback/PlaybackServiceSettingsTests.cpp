@@ -1,6 +1,6 @@
-#include "PlaybackServiceFixture.h"
-
 #include <QSignalSpy>
+
+#include "PlaybackServiceFixture.h"
 
 using namespace velto;
 
@@ -28,8 +28,8 @@ TEST_F(PlaybackServiceSettings, VolumeIsClampedOrTakenFromThePlayer) {
 }
 
 TEST_F(PlaybackServiceSettings, RateIsClampedAndNonPositiveMeansNormal) {
-    const std::vector<std::pair<double, float>> cases = {
-        {3.0, 2.0f}, {0.5, 0.5f}, {0.3, 0.5f}, {1.25, 1.25f}, {0, 1.0f}, {-1, 1.0f}};
+    const std::vector<std::pair<double, float>> cases = {{3.0, 2.0f},   {0.5, 0.5f}, {0.3, 0.5f},
+                                                         {1.25, 1.25f}, {0, 1.0f},   {-1, 1.0f}};
     for (auto [stored, expected] : cases) {
         defaults.setDouble("velto.playback.rate", stored);
         make();

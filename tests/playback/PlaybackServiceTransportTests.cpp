@@ -1,6 +1,6 @@
-#include "PlaybackServiceFixture.h"
-
 #include <QSignalSpy>
+
+#include "PlaybackServiceFixture.h"
 
 using namespace velto;
 using namespace std::chrono_literals;
@@ -9,7 +9,7 @@ using QualityChange = PlaybackService::QualityChange;
 namespace {
 
 class PlaybackServiceTransport : public PlaybackServiceTest {
-protected:
+  protected:
     void SetUp() override { make(); }
 };
 
@@ -200,7 +200,7 @@ TEST_F(PlaybackServiceTransport, RetryReloadsFromAFreshAddress) {
 // --- Preferred quality ---------------------------------------------------------------------------
 
 class PlaybackServiceQuality : public PlaybackServiceTransport {
-protected:
+  protected:
     std::optional<QualityChange> change;
     void choose(Quality quality) {
         change.reset();
@@ -283,9 +283,8 @@ TEST_F(PlaybackServiceQuality, FailedReloadOfASongStillResolvingDoesNotStayLoadi
 }
 
 TEST_F(PlaybackServiceQuality, OnlyTheCurrentLoadRecordsTheDeliveredQuality) {
-    resolver.setReportedQuality([](Quality asked) {
-        return asked == Quality::master ? Quality::lossless : asked;
-    });
+    resolver.setReportedQuality(
+        [](Quality asked) { return asked == Quality::master ? Quality::lossless : asked; });
     startPlaying(makeSongs(2));
     EXPECT_EQ(service->lastActualQuality(), Quality::lossless);
     EXPECT_EQ(defaults.stringValue("lastPlayedQuality"), "flac");

@@ -14,7 +14,7 @@ namespace velto {
 // when the test (or the automatic opener) says, and the end, stall and failure events happen on
 // command.
 class ScriptedQueuePlayer final : public QueuePlayer {
-public:
+  public:
     explicit ScriptedQueuePlayer(MainQueue& queue) : QueuePlayer(queue) {}
 
     // --- QueuePlayer ---
@@ -158,7 +158,7 @@ public:
     int rateWrites = 0;
     int volumeWrites = 0;
 
-private:
+  private:
     bool contains(const PlayerItemPtr& item) const {
         return std::find(items_.begin(), items_.end(), item) != items_.end();
     }
@@ -179,8 +179,7 @@ private:
         later([this, now] { emitCurrentItemChanged(now); });
         if (now && autoOpen && now->status() == PlayerItem::Status::unknown) {
             later([this, now] {
-                if (currentItem() == now && now->status() == PlayerItem::Status::unknown)
-                    open(now);
+                if (currentItem() == now && now->status() == PlayerItem::Status::unknown) open(now);
             });
         }
         publishTimeControl();

@@ -17,7 +17,7 @@ namespace velto {
 // A resolver whose answers the test writes down beforehand: by default every song resolves to
 // "https://cdn.test/<musicID>-<quality>.mp3"; a song can be made to fail, once or always.
 class ScriptedResolver final : public PlaybackURLRefreshing, public PlaybackQualityReporting {
-public:
+  public:
     struct Call {
         std::string musicID;
         Quality quality;
@@ -72,7 +72,7 @@ public:
     }
     std::size_t callCount() const { return calls().size(); }
 
-private:
+  private:
     std::string answer(const Track& track, Quality quality, bool refreshed,
                        const std::stop_token& stop) {
         std::lock_guard lock(mutex_);

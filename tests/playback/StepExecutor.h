@@ -8,7 +8,7 @@ namespace velto {
 // Holds blocking jobs until the test lets them run, so that every resolution finishes exactly
 // when the test says.
 class StepExecutor {
-public:
+  public:
     void submit(std::function<void()> job) { jobs_.push_back(std::move(job)); }
     // Runs the jobs waiting now and those they submit; returns how many ran.
     std::size_t runAll() {
@@ -23,7 +23,7 @@ public:
     }
     std::size_t pending() const { return jobs_.size(); }
 
-private:
+  private:
     std::deque<std::function<void()>> jobs_;
 };
 
