@@ -1,13 +1,16 @@
 #pragma once
 
 // The scripted player's header must come before any Qt header.
+// clang-format off
+#include "ScriptedQueuePlayer.h"
+// clang-format on
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "ScriptedQueuePlayer.h"
 #include "ScriptedResolver.h"
 #include "StepExecutor.h"
 #include "foundation/Log.h"

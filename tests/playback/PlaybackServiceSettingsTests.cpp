@@ -1,6 +1,8 @@
-#include <QSignalSpy>
-
+// The fixture brings the player's header, which must come before any Qt header.
+// clang-format off
 #include "PlaybackServiceFixture.h"
+// clang-format on
+#include <QSignalSpy>
 
 using namespace velto;
 
