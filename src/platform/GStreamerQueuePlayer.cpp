@@ -1,0 +1,546 @@
+#include "platform/GStreamerQueuePlayer.h"
+
+#include <glib/gstdio.h>
+#include <gst/audio/audio.h>
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "foundation/Log.h"
+
+namespace velto {
+
+namespace {
+
+constexpr std::string_view logCategory = "Player";
+
+// playbin's GstPlayFlags: audio only (no window for a cover image stream), software volume.
+constexpr guint playFlagAudio = 1 << 1;
+constexpr guint playFlagSoftVolume = 1 << 4;
+
+void ensureGStreamer() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        GError* error = nullptr;
+        if (!gst_init_check(nullptr, nullptr, &error)) {
+            Log::error(logCategory, std::string("GStreamer init failed: ") +
+                                        (error ? error->message : "unknown"));
+            g_clear_error(&error);
+        }
+    });
+}
+
+std::string describeSink(const std::string& configured) {
+    if (!configured.empty()) return configured;
+    if (const char* env = std::getenv("VELTO_AUDIO_SINK"); env && *env) return env;
+    return "autoaudiosink";
+}
+
+GstElement* makeSink(const std::string& description) {
+    GError* error = nullptr;
+    GstElement* sink = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
+    if (!sink) {
+        Log::error(logCategory, "audio sink \"" + description +
+                                    "\" unusable: " + (error ? error->message : "unknown"));
+        g_clear_error(&error);
+        sink = gst_element_factory_make("autoaudiosink", nullptr);
+    }
+    return sink;
+}
+
+// True for every URI that is not a local file, else whether the file can be read.
+bool readableFile(const std::string& uri) {
+    gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
+    if (!path) return true;
+    bool readable = g_access(path, R_OK) == 0;
+    g_free(path);
+    return readable;
+}
+
+double toSeconds(gint64 nanoseconds) {
+    return static_cast<double>(nanoseconds) / GST_SECOND;
+}
+
+}  // namespace
+
+struct GStreamerQueuePlayer::Callbacks {
+    static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
+        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        switch (GST_MESSAGE_TYPE(message)) {
+            case GST_MESSAGE_STATE_CHANGED:
+                if (GST_MESSAGE_SRC(message) != GST_OBJECT(self->playbin_)) break;
+                [[fallthrough]];
+            case GST_MESSAGE_ERROR:
+            case GST_MESSAGE_EOS:
+            case GST_MESSAGE_STREAM_START:
+            case GST_MESSAGE_ASYNC_DONE:
+            case GST_MESSAGE_BUFFERING:
+            case GST_MESSAGE_DURATION_CHANGED: {
+                // Stamped now: a message of an item that was replaced meanwhile is dropped.
+                std::uint64_t epoch = self->busEpoch_.load();
+                std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
+                self->later([self, epoch, held] { self->handleMessage(epoch, held.get()); });
+                break;
+            }
+            default:
+                break;
+        }
+        return GST_BUS_DROP;
+    }
+
+    static void onAboutToFinish(GstElement* playbin, gpointer data) {
+        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        std::lock_guard lock(self->handOverMutex_);
+        // A joined stream would start at normal speed, so at another rate the next item is
+        // opened on its own after the end, where the rate is applied before it plays.
+        if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
+            self->holdHandOver_) {
+            return;
+        }
+        const PlayerItem& next = *self->handOverCandidate_;
+        // A file that cannot be opened would stall the playbin's switch; let the current
+        // stream end instead and open the next one on its own, where it fails cleanly.
+        if (!readableFile(next.uri())) return;
+        g_object_set(playbin, "uri", next.uri().c_str(), nullptr);
+        if (next.preferredForwardBuffer() > 0) {
+            g_object_set(playbin, "buffer-duration",
+                         static_cast<gint64>(next.preferredForwardBuffer() * GST_SECOND), nullptr);
+        }
+        self->handedOver_ = next.id();
+    }
+
+    static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        GstAudioInfo audio;
+        GstCaps* caps = gst_pad_get_current_caps(pad);
+        bool known = caps && gst_audio_info_from_caps(&audio, caps);
+        if (caps) gst_caps_unref(caps);
+        if (!known || GST_AUDIO_INFO_BPF(&audio) == 0) return GST_PAD_PROBE_OK;
+        SinkBuffer report;
+        GstSegment segment;
+        gst_segment_init(&segment, GST_FORMAT_TIME);
+        if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
+            gst_event_copy_segment(event, &segment);
+            report.rate = segment.rate;
+            gst_event_unref(event);
+        }
+        bool first = true;
+        auto measure = [&](GstBuffer* buffer) {
+            std::size_t frames = gst_buffer_get_size(buffer) / GST_AUDIO_INFO_BPF(&audio);
+            report.frames += frames;
+            GstClockTime pts = GST_BUFFER_PTS(buffer);
+            if (GST_CLOCK_TIME_IS_VALID(pts) && segment.format == GST_FORMAT_TIME) {
+                if (first) {
+                    guint64 stream = gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, pts);
+                    if (GST_CLOCK_TIME_IS_VALID(stream)) report.streamTime = toSeconds(stream);
+                }
+                GstClockTime end = pts + gst_util_uint64_scale(frames, GST_SECOND, audio.rate);
+                guint64 running = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, end);
+                if (GST_CLOCK_TIME_IS_VALID(running)) report.runningEnd = toSeconds(running);
+            }
+            first = false;
+            if (GST_AUDIO_INFO_FORMAT(&audio) != GST_AUDIO_FORMAT_S16) return;
+            GstMapInfo map;
+            if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
+            const auto* samples = reinterpret_cast<const gint16*>(map.data);
+            for (gsize i = 0; i < map.size / 2; ++i)
+                report.peak = std::max(report.peak, std::abs(samples[i]) / 32768.0);
+            gst_buffer_unmap(buffer, &map);
+        };
+        if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+            measure(GST_PAD_PROBE_INFO_BUFFER(info));
+        } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+            GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+            for (guint i = 0; i < gst_buffer_list_length(list); ++i)
+                measure(gst_buffer_list_get(list, i));
+        }
+        self->options_.sinkBufferProbe(report);
+        return GST_PAD_PROBE_OK;
+    }
+};
+
+GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options)
+    : QueuePlayer(mainQueue), options_(std::move(options)) {
+    ensureGStreamer();
+    playbin_ = gst_element_factory_make("playbin", nullptr);
+    if (!playbin_) {
+        Log::error(logCategory, "playbin is missing; playback is unavailable");
+        return;
+    }
+    gst_object_ref_sink(playbin_);
+    GstElement* sink = makeSink(describeSink(options_.audioSink));
+    if (sink) {
+        if (options_.sinkBufferProbe) {
+            if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
+                gst_pad_add_probe(pad,
+                                  static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                               GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                                  &Callbacks::onSinkData, this, nullptr);
+                gst_object_unref(pad);
+            }
+        }
+        g_object_set(playbin_, "audio-sink", sink, nullptr);
+    }
+    g_object_set(playbin_, "flags", playFlagAudio | playFlagSoftVolume, "volume", 1.0, nullptr);
+    g_signal_connect(playbin_, "about-to-finish", G_CALLBACK(&Callbacks::onAboutToFinish), this);
+    GstBus* bus = gst_element_get_bus(playbin_);
+    gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, this, nullptr);
+    gst_object_unref(bus);
+}
+
+GStreamerQueuePlayer::~GStreamerQueuePlayer() {
+    if (!playbin_) return;
+    // Stopping joins the streaming threads, so no callback runs after this.
+    gst_element_set_state(playbin_, GST_STATE_NULL);
+    GstBus* bus = gst_element_get_bus(playbin_);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    g_signal_handlers_disconnect_by_data(playbin_, this);
+    gst_object_unref(playbin_);
+}
+
+std::vector<PlayerItemPtr> GStreamerQueuePlayer::items() const {
+    return {items_.begin(), items_.end()};
+}
+
+PlayerItemPtr GStreamerQueuePlayer::currentItem() const {
+    return items_.empty() ? nullptr : items_.front();
+}
+
+bool GStreamerQueuePlayer::insert(PlayerItemPtr item, const PlayerItemPtr& after) {
+    if (!item || std::find(items_.begin(), items_.end(), item) != items_.end()) return false;
+    auto position = items_.end();
+    if (after) {
+        position = std::find(items_.begin(), items_.end(), after);
+        if (position == items_.end()) return false;
+        ++position;
+    }
+    bool becomesCurrent = items_.empty();
+    items_.insert(position, std::move(item));
+    if (becomesCurrent) {
+        openCurrent();
+        later([this, current = items_.front()] { emitCurrentItemChanged(current); });
+    }
+    handOverNext();
+    return true;
+}
+
+void GStreamerQueuePlayer::remove(const PlayerItemPtr& item) {
+    auto it = std::find(items_.begin(), items_.end(), item);
+    if (it == items_.end()) return;
+    if (it == items_.begin()) {
+        advanceToNextItem();
+        return;
+    }
+    items_.erase(it);
+    handOverNext();
+}
+
+void GStreamerQueuePlayer::removeAllItems() {
+    if (items_.empty()) return;
+    items_.clear();
+    openCurrent();
+    handOverNext();
+    later([this] { emitCurrentItemChanged(nullptr); });
+}
+
+void GStreamerQueuePlayer::advanceToNextItem() {
+    if (items_.empty()) return;
+    items_.pop_front();
+    openCurrent();
+    handOverNext();
+    later([this, current = currentItem()] { emitCurrentItemChanged(current); });
+}
+
+void GStreamerQueuePlayer::play() {
+    wantsToPlay_ = true;
+    applyTargetState();
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::pause() {
+    wantsToPlay_ = false;
+    applyTargetState();
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::setRate(double rate) {
+    if (!std::isfinite(rate) || rate <= 0 || rate == rate_) return;
+    rate_.store(rate);
+    // A rate is a property of the playing segment, so it takes a seek to where we are.
+    if (prerolled_) issueSeek(seek_ ? seek_->target : currentTime());
+}
+
+void GStreamerQueuePlayer::setVolume(double volume) {
+    if (!std::isfinite(volume)) return;
+    volume_ = std::clamp(volume, 0.0, 1.0);
+    if (playbin_) g_object_set(playbin_, "volume", volume_, nullptr);
+}
+
+double GStreamerQueuePlayer::currentTime() const {
+    if (items_.empty()) return 0;
+    if (seek_) return seek_->target;
+    gint64 position = 0;
+    if (prerolled_ && playbin_ && gst_element_query_position(playbin_, GST_FORMAT_TIME, &position))
+        lastPosition_ = std::max(0.0, toSeconds(position));
+    return lastPosition_;
+}
+
+void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> completion) {
+    auto current = currentItem();
+    if (!current || current->status() == PlayerItem::Status::failed || !playbin_) {
+        if (completion) later([completion] { completion(false); });
+        return;
+    }
+    finishSeek(false);  // a new seek interrupts the one under way
+    double target = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
+    seek_ = PendingSeek{target, std::move(completion), false};
+    holdHandOver_.store(true);
+    if (prerolled_) issueSeek(target);
+}
+
+// Makes the playbin play the current item from its start, dropping whatever it played before.
+void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
+    if (!playbin_) return;
+    gst_element_set_state(playbin_, GST_STATE_READY);
+    busEpoch_.store(++epoch_);
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver_.reset();
+    }
+    prerolled_ = false;
+    playingState_ = false;
+    buffering_ = false;
+    streamStarts_ = 0;
+    lastPosition_ = 0;
+    if (keepSeek && seek_) {
+        seek_->issued = false;
+    } else {
+        finishSeek(false);
+    }
+    auto current = currentItem();
+    if (current && current->status() != PlayerItem::Status::failed) {
+        g_object_set(playbin_, "uri", current->uri().c_str(), nullptr);
+        if (current->preferredForwardBuffer() > 0) {
+            g_object_set(playbin_, "buffer-duration",
+                         static_cast<gint64>(current->preferredForwardBuffer() * GST_SECOND),
+                         nullptr);
+        }
+        applyTargetState();
+    }
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::applyTargetState() {
+    auto current = currentItem();
+    if (!playbin_ || !current || current->status() == PlayerItem::Status::failed) return;
+    bool run = wantsToPlay_ && !buffering_;
+    gst_element_set_state(playbin_, run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+}
+
+void GStreamerQueuePlayer::updateTimeControl() {
+    auto current = currentItem();
+    TimeControlStatus status = TimeControlStatus::paused;
+    if (wantsToPlay_) {
+        bool sounding = current && current->status() == PlayerItem::Status::readyToPlay &&
+                        playingState_ && !buffering_;
+        status =
+            sounding ? TimeControlStatus::playing : TimeControlStatus::waitingToPlayAtSpecifiedRate;
+    }
+    if (status == timeControl_) return;
+    timeControl_ = status;
+    later([this, status] { emitTimeControlStatusChanged(status); });
+}
+
+void GStreamerQueuePlayer::handOverNext() {
+    std::lock_guard lock(handOverMutex_);
+    handOverCandidate_ = items_.size() > 1 ? items_[1] : nullptr;
+}
+
+// The current item reached its end. The next one is `reopened` from its start, or already
+// `playing` gaplessly, or `broken`: handed over but failing, which the caller reports.
+void GStreamerQueuePlayer::finishCurrent(Continuation next) {
+    auto finished = currentItem();
+    if (!finished) return;
+    finishSeek(false);
+    items_.pop_front();
+    later([this, finished] { emitPlayedToEnd(finished); });
+    auto current = currentItem();
+    if (next == Continuation::playing && current) {
+        lastPosition_ = 0;
+        if (current->status() != PlayerItem::Status::readyToPlay) {
+            current->setStatus(PlayerItem::Status::readyToPlay);
+            later([this, current] { emitItemStatusChanged(current); });
+        }
+        queryDuration();
+    } else if (next == Continuation::reopened) {
+        openCurrent();
+    }
+    handOverNext();
+    later([this, current] { emitCurrentItemChanged(current); });
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::failCurrent(const std::string& message) {
+    auto current = currentItem();
+    if (!current) return;
+    bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
+    current->setStatus(PlayerItem::Status::failed, message);
+    Log::error(logCategory, "item " + std::to_string(current->id()) + " failed: " + message);
+    // The playbin cannot go on after an error; park it until the queue changes.
+    gst_element_set_state(playbin_, GST_STATE_READY);
+    busEpoch_.store(++epoch_);
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver_.reset();
+    }
+    prerolled_ = false;
+    playingState_ = false;
+    buffering_ = false;
+    finishSeek(false);
+    later([this, current] { emitItemStatusChanged(current); });
+    if (wasReady) later([this, current, message] { emitFailedToPlayToEnd(current, message); });
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::issueSeek(double target) {
+    holdHandOver_.store(true);
+    bool handedOver;
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver = handedOver_.has_value();
+    }
+    if (handedOver) {
+        // A flushing seek now would jump to the stream already handed over; reopen this one
+        // and seek once it is ready. The hold keeps the hand-over until the seek is sent.
+        if (!seek_) seek_ = PendingSeek{target, {}, false};
+        openCurrent(true);
+        return;
+    }
+    auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+    bool sent = gst_element_seek(playbin_, rate_, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                                 static_cast<gint64>(target * GST_SECOND), GST_SEEK_TYPE_NONE,
+                                 GST_CLOCK_TIME_NONE);
+    // The stream's end is reached anew after the flush; the hand-over is asked for again.
+    holdHandOver_.store(false);
+    if (seek_) {
+        if (sent) {
+            seek_->issued = true;
+        } else {
+            finishSeek(false);
+        }
+    }
+}
+
+void GStreamerQueuePlayer::finishSeek(bool finished) {
+    holdHandOver_.store(false);
+    if (!seek_) return;
+    auto completion = std::move(seek_->completion);
+    if (finished) lastPosition_ = seek_->target;
+    seek_.reset();
+    if (completion) later([completion, finished] { completion(finished); });
+}
+
+void GStreamerQueuePlayer::queryDuration() {
+    auto current = currentItem();
+    gint64 duration = 0;
+    if (current && gst_element_query_duration(playbin_, GST_FORMAT_TIME, &duration) &&
+        duration > 0) {
+        current->setDuration(toSeconds(duration));
+    }
+}
+
+void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message) {
+    if (epoch != epoch_ || items_.empty()) return;
+    auto current = currentItem();
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR: {
+            GError* error = nullptr;
+            gchar* debug = nullptr;
+            gst_message_parse_error(message, &error, &debug);
+            std::string text = error ? error->message : "playback error";
+            if (debug) Log::debug(logCategory, debug);
+            g_clear_error(&error);
+            g_free(debug);
+            bool handedOver;
+            {
+                std::lock_guard lock(handOverMutex_);
+                handedOver = handedOver_.has_value();
+            }
+            // An error after the hand-over belongs to the next stream. The playbin holds back
+            // the end of the current one then, so take it as ended: its data is at the sink.
+            if (handedOver && items_.size() > 1) finishCurrent(Continuation::broken);
+            failCurrent(text);
+            break;
+        }
+        case GST_MESSAGE_EOS:
+            finishCurrent(Continuation::reopened);
+            break;
+        case GST_MESSAGE_STREAM_START: {
+            if (++streamStarts_ == 1) break;
+            std::optional<PlayerItem::Id> started;
+            {
+                std::lock_guard lock(handOverMutex_);
+                started.swap(handedOver_);
+            }
+            if (items_.size() > 1 && started == items_[1]->id()) {
+                finishCurrent(Continuation::playing);
+            } else {
+                // The stream handed over was dequeued meanwhile: go on with what is queued now.
+                finishCurrent(Continuation::reopened);
+            }
+            break;
+        }
+        case GST_MESSAGE_ASYNC_DONE:
+            if (!prerolled_) {
+                prerolled_ = true;
+                queryDuration();
+                if (current->status() != PlayerItem::Status::readyToPlay) {
+                    current->setStatus(PlayerItem::Status::readyToPlay);
+                    later([this, current] { emitItemStatusChanged(current); });
+                }
+                if (seek_) {
+                    issueSeek(seek_->target);
+                } else if (rate_ != 1.0) {
+                    issueSeek(0);
+                }
+            } else if (seek_ && seek_->issued) {
+                finishSeek(true);
+            }
+            updateTimeControl();
+            break;
+        case GST_MESSAGE_STATE_CHANGED: {
+            GstState state;
+            gst_message_parse_state_changed(message, nullptr, &state, nullptr);
+            playingState_ = state == GST_STATE_PLAYING;
+            updateTimeControl();
+            break;
+        }
+        case GST_MESSAGE_BUFFERING: {
+            gint percent = 100;
+            gst_message_parse_buffering(message, &percent);
+            bool buffering = percent < 100;
+            if (buffering == buffering_) break;
+            if (buffering && timeControl_ == TimeControlStatus::playing)
+                later([this, current] { emitStalled(current); });
+            buffering_ = buffering;
+            if (buffering) {
+                gst_element_set_state(playbin_, GST_STATE_PAUSED);
+            } else {
+                applyTargetState();
+            }
+            updateTimeControl();
+            break;
+        }
+        case GST_MESSAGE_DURATION_CHANGED:
+            queryDuration();
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace velto

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/QueuePlayer.h"
+
+struct _GstElement;
+struct _GstMessage;
+
+namespace velto {
+
+// The queue player on a GStreamer playbin. The current item is the playbin's URI; the item
+// behind it is handed to the playbin when the current one is about to finish, so the two
+// join without a gap. At a rate other than 1 the next item opens after the current one ends
+// instead. Bus messages are taken off the bus on the thread that posts them and handled on the
+// main queue; no GLib main loop is needed anywhere.
+class GStreamerQueuePlayer final : public QueuePlayer {
+public:
+    struct SinkBuffer {
+        std::size_t frames = 0;
+        double rate = 1.0;      // playback rate of the segment the buffer belongs to
+        double peak = 0;        // largest sample magnitude, 0...1 (16-bit integer samples only)
+        double streamTime = 0;  // position of the buffer's start in its item, seconds
+        double runningEnd = 0;  // end of the buffer on the sink's running clock, seconds
+    };
+    struct Options {
+        // A gst-launch style description of the audio sink, e.g. "fakesink sync=true". Empty:
+        // the environment variable VELTO_AUDIO_SINK, else autoaudiosink.
+        std::string audioSink;
+        // Called on a streaming thread for every buffer that reaches the audio sink; for
+        // measurements and tests.
+        std::function<void(const SinkBuffer&)> sinkBufferProbe;
+    };
+
+    explicit GStreamerQueuePlayer(MainQueue& mainQueue, Options options = {});
+    ~GStreamerQueuePlayer() override;
+
+    std::vector<PlayerItemPtr> items() const override;
+    PlayerItemPtr currentItem() const override;
+    bool insert(PlayerItemPtr item, const PlayerItemPtr& after = nullptr) override;
+    void remove(const PlayerItemPtr& item) override;
+    void removeAllItems() override;
+    void advanceToNextItem() override;
+
+    void play() override;
+    void pause() override;
+    TimeControlStatus timeControlStatus() const override { return timeControl_; }
+    void setRate(double rate) override;
+    double rate() const override { return rate_; }
+    void setVolume(double volume) override;
+    double volume() const override { return volume_; }
+    double currentTime() const override;
+    void seek(double seconds, std::function<void(bool finished)> completion) override;
+
+private:
+    struct Callbacks;
+    struct PendingSeek {
+        double target = 0;
+        std::function<void(bool)> completion;
+        bool issued = false;
+    };
+
+    void openCurrent(bool keepSeek = false);
+    void applyTargetState();
+    void updateTimeControl();
+    void handOverNext();
+    enum class Continuation { reopened, playing, broken };
+    void finishCurrent(Continuation next);
+    void failCurrent(const std::string& message);
+    void issueSeek(double target);
+    void finishSeek(bool finished);
+    void queryDuration();
+    void handleMessage(std::uint64_t epoch, _GstMessage* message);
+
+    Options options_;
+    _GstElement* playbin_ = nullptr;
+
+    // Main thread.
+    std::deque<PlayerItemPtr> items_;
+    bool wantsToPlay_ = false;
+    TimeControlStatus timeControl_ = TimeControlStatus::paused;
+    double volume_ = 1.0;
+    std::uint64_t epoch_ = 0;
+    bool prerolled_ = false;
+    bool playingState_ = false;
+    bool buffering_ = false;
+    int streamStarts_ = 0;
+    mutable double lastPosition_ = 0;
+    std::optional<PendingSeek> seek_;
+
+    // Shared with the streaming threads.
+    std::atomic<std::uint64_t> busEpoch_{0};
+    std::atomic<double> rate_{1.0};
+    std::atomic<bool> holdHandOver_{false};  // a seek is waiting to be sent
+    std::mutex handOverMutex_;
+    PlayerItemPtr handOverCandidate_;           // the item behind the current one
+    std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
+};
+
+}  // namespace velto

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velto {
+
+// What the desktop shows as the song being played (media keys overlay, sound menu, lock
+// screen). Main thread only.
+class NowPlayingCenter {
+public:
+    enum class PlaybackState { stopped, playing, paused };
+
+    struct Info {
+        std::string trackId;  // stable per song; a change means another song
+        std::string title;
+        std::string artist;
+        std::string album;
+        std::optional<double> duration;     // seconds, when known
+        std::optional<std::string> artUrl;  // file, http or https URL of the cover
+        double elapsed = 0;                 // seconds into the song when this was set
+        double rate = 1.0;                  // speed at which `elapsed` moves on while playing
+    };
+
+    virtual ~NowPlayingCenter() = default;
+
+    virtual void setPlaybackState(PlaybackState state) = 0;
+    // Replaces the whole information; the position moves on from `elapsed` while playing.
+    virtual void setInfo(const Info& info) = 0;
+    virtual void clearInfo() = 0;
+};
+
+}  // namespace velto

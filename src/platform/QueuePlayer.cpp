@@ -1,0 +1,138 @@
+#include "platform/QueuePlayer.h"
+
+#include <algorithm>
+
+namespace velto {
+
+QueuePlayer::QueuePlayer(MainQueue& mainQueue) : mainQueue_(mainQueue) {}
+
+QueuePlayer::~QueuePlayer() {
+    *alive_ = false;
+    for (auto& [token, timer] : periodicObservers_) mainQueue_.cancel(timer);
+}
+
+void QueuePlayer::later(std::function<void()> work) {
+    mainQueue_.post([alive = std::weak_ptr<bool>(alive_), work = std::move(work)] {
+        if (auto flag = alive.lock(); flag && *flag) work();
+    });
+}
+
+void QueuePlayer::replaceCurrentItem(PlayerItemPtr item) {
+    PlayerItemPtr current = currentItem();
+    if (item == current) return;
+    if (!current) {
+        if (item) insert(std::move(item));
+        return;
+    }
+    if (item) {
+        remove(item);
+        insert(std::move(item), current);
+    }
+    remove(current);
+}
+
+QueuePlayer::ObserverToken QueuePlayer::addPeriodicTimeObserver(
+    MainQueue::Duration interval, std::function<void(double)> callback) {
+    ObserverToken token = nextToken_++;
+    periodicObservers_[token] = mainQueue_.scheduleRepeating(
+        std::max(interval, MainQueue::Duration(std::chrono::milliseconds(1))),
+        [this, callback = std::move(callback)] {
+            if (timeControlStatus() == TimeControlStatus::playing) callback(currentTime());
+        });
+    return token;
+}
+
+QueuePlayer::ObserverToken QueuePlayer::addItemStatusObserver(
+    std::function<void(const PlayerItemPtr&)> callback) {
+    ObserverToken token = nextToken_++;
+    itemStatusObservers_[token] = std::move(callback);
+    return token;
+}
+
+QueuePlayer::ObserverToken QueuePlayer::addTimeControlStatusObserver(
+    std::function<void(TimeControlStatus)> callback) {
+    ObserverToken token = nextToken_++;
+    timeControlObservers_[token] = std::move(callback);
+    return token;
+}
+
+QueuePlayer::ObserverToken QueuePlayer::addCurrentItemObserver(
+    std::function<void(const PlayerItemPtr&)> callback) {
+    ObserverToken token = nextToken_++;
+    currentItemObservers_[token] = std::move(callback);
+    return token;
+}
+
+QueuePlayer::ObserverToken QueuePlayer::addPlayedToEndObserver(
+    std::function<void(const PlayerItemPtr&)> callback) {
+    ObserverToken token = nextToken_++;
+    playedToEndObservers_[token] = std::move(callback);
+    return token;
+}
+
+QueuePlayer::ObserverToken QueuePlayer::addStalledObserver(
+    std::function<void(const PlayerItemPtr&)> callback) {
+    ObserverToken token = nextToken_++;
+    stalledObservers_[token] = std::move(callback);
+    return token;
+}
+
+QueuePlayer::ObserverToken QueuePlayer::addFailedToPlayToEndObserver(
+    std::function<void(const PlayerItemPtr&, const std::string&)> callback) {
+    ObserverToken token = nextToken_++;
+    failedObservers_[token] = std::move(callback);
+    return token;
+}
+
+void QueuePlayer::removeObserver(ObserverToken token) {
+    if (auto it = periodicObservers_.find(token); it != periodicObservers_.end()) {
+        mainQueue_.cancel(it->second);
+        periodicObservers_.erase(it);
+    }
+    itemStatusObservers_.erase(token);
+    timeControlObservers_.erase(token);
+    currentItemObservers_.erase(token);
+    playedToEndObservers_.erase(token);
+    stalledObservers_.erase(token);
+    failedObservers_.erase(token);
+}
+
+template <class Map, class... Args>
+void QueuePlayer::emit(Map& map, const Args&... args) {
+    // Callbacks may add or remove observers; walk a snapshot of the tokens and skip the removed.
+    std::vector<ObserverToken> tokens;
+    tokens.reserve(map.size());
+    for (const auto& entry : map) tokens.push_back(entry.first);
+    for (ObserverToken token : tokens) {
+        auto it = map.find(token);
+        if (it == map.end()) continue;
+        auto callback = it->second;  // the callback may remove itself
+        callback(args...);
+    }
+}
+
+void QueuePlayer::emitItemStatusChanged(const PlayerItemPtr& item) {
+    emit(itemStatusObservers_, item);
+}
+
+void QueuePlayer::emitTimeControlStatusChanged(TimeControlStatus status) {
+    emit(timeControlObservers_, status);
+}
+
+void QueuePlayer::emitCurrentItemChanged(const PlayerItemPtr& item) {
+    emit(currentItemObservers_, item);
+}
+
+void QueuePlayer::emitPlayedToEnd(const PlayerItemPtr& item) {
+    emit(playedToEndObservers_, item);
+}
+
+void QueuePlayer::emitStalled(const PlayerItemPtr& item) {
+    emit(stalledObservers_, item);
+}
+
+void QueuePlayer::emitFailedToPlayToEnd(const PlayerItemPtr& item, const std::string& message) {
+    emit(failedObservers_, item, message);
+}
+
+}  // namespace velto

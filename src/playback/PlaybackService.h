@@ -1,0 +1,335 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/MainQueue.h"
+#include "foundation/Task.h"
+#include "foundation/UserDefaults.h"
+#include "foundation/WorkerPool.h"
+#include "playback/PlaybackQueue.h"
+#include "sources/PlaybackURLResolving.h"
+#include "sources/Quality.h"
+#include "sources/Track.h"
+
+namespace velto {
+
+class PlayerItem;
+class QueuePlayer;
+using PlayerItemPtr = std::shared_ptr<PlayerItem>;
+
+// The playback engine: one queue player, the play queue, the address resolver and the saved
+// settings and position. Lives on the main thread; resolver calls run on workers and come back
+// through the main queue, where three counters (load generation, intent revision, background
+// transition revision) tell a late result that it is stale.
+class PlaybackService : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(int state READ stateKindValue NOTIFY stateChanged)
+    Q_PROPERTY(QString failureMessage READ failureMessage NOTIFY stateChanged)
+    Q_PROPERTY(double elapsed READ elapsed NOTIFY elapsedChanged)
+    Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
+    Q_PROPERTY(QString currentTitle READ currentTitle NOTIFY queueChanged)
+    Q_PROPERTY(QString currentArtist READ currentArtist NOTIFY queueChanged)
+    Q_PROPERTY(QString currentAlbum READ currentAlbum NOTIFY queueChanged)
+    Q_PROPERTY(QString currentMusicID READ currentMusicID NOTIFY queueChanged)
+    Q_PROPERTY(int queueCount READ queueCount NOTIFY queueChanged)
+    Q_PROPERTY(double volume READ volume NOTIFY volumeChanged)
+    Q_PROPERTY(QString playbackMode READ playbackModeText NOTIFY playbackModeChanged)
+    Q_PROPERTY(double playbackRate READ playbackRateValue NOTIFY playbackRateChanged)
+    Q_PROPERTY(QString preferredQuality READ preferredQualityText NOTIFY preferredQualityChanged)
+    Q_PROPERTY(QString lastActualQuality READ lastActualQualityText NOTIFY lastActualQualityChanged)
+    Q_PROPERTY(bool playbackRequested READ playbackRequested NOTIFY playbackRequestedChanged)
+
+  public:
+    enum class StateKind { failed, idle, loading, playing, paused };
+    Q_ENUM(StateKind)
+
+    struct State {
+        StateKind kind = StateKind::idle;
+        std::string message;  // only for failed
+
+        static State failed(std::string message) { return {StateKind::failed, std::move(message)}; }
+        bool operator==(const State& other) const {
+            return kind == other.kind && (kind != StateKind::failed || message == other.message);
+        }
+    };
+
+    enum class PlaybackMode { sequence, repeatOne, shuffle, playInOrder };
+    Q_ENUM(PlaybackMode)
+    static std::string_view rawValue(PlaybackMode mode);
+    static std::optional<PlaybackMode> playbackModeFromRaw(std::string_view raw);
+    static const std::vector<PlaybackMode> allPlaybackModes;
+
+    struct QualityChange {
+        enum class Kind { reloaded, failed, unchanged, deferred };
+        Kind kind = Kind::unchanged;
+        Quality quality = Quality::master;  // for reloaded
+        std::string message;                // for failed
+
+        static QualityChange reloaded(Quality q) { return {Kind::reloaded, q, {}}; }
+        static QualityChange failed(std::string m) { return {Kind::failed, {}, std::move(m)}; }
+        static QualityChange unchanged() { return {Kind::unchanged, {}, {}}; }
+        static QualityChange deferred() { return {Kind::deferred, {}, {}}; }
+        bool operator==(const QualityChange& other) const {
+            if (kind != other.kind) return false;
+            if (kind == Kind::reloaded) return quality == other.quality;
+            if (kind == Kind::failed) return message == other.message;
+            return true;
+        }
+    };
+
+    struct TransitionTiming {
+        std::int64_t id = 0;
+        double startedAt = 0;
+        bool reusedPreparedItem = false;
+        std::optional<double> resolutionMilliseconds;
+        std::optional<double> readyMilliseconds;
+        std::optional<double> playingMilliseconds;
+    };
+
+    struct PlaybackRecoveryGate {
+        std::int64_t generation = 0;
+        bool recoveryConsumed = false;
+    };
+
+    // What the system's Now Playing display shows; republished through nowPlayingChanged().
+    struct NowPlayingInfo {
+        StateKind state = StateKind::idle;
+        bool hasTrack = false;  // without a song the display is cleared
+        std::string title;
+        std::string artist;
+        std::string album;
+        double duration = 0;
+        double elapsed = 0;
+        float rate = 1;
+        std::optional<Bytes> artwork;
+    };
+
+    // Runs a blocking job somewhere off the main thread (the worker pool unless replaced).
+    using BlockingExecutor = std::function<void(std::function<void()>)>;
+    using PerfMarker = std::function<void(std::string_view name, std::string_view detail)>;
+
+    static constexpr int maxConsecutiveAutoplaySkips = 3;
+    static constexpr double sessionMaxAgeSeconds = 604800;
+    // The next song is resolved and queued behind the current one this long before its end.
+    static constexpr double prefetchLeadSeconds = 30;
+
+    PlaybackService(QueuePlayer& player, PlaybackURLResolving& resolver, UserDefaults& defaults,
+                    MainQueue& mainQueue, WorkerPool& workers,
+                    PlaybackQueue::RandomIndex randomIndex = PlaybackQueue::uniformRandomIndex(),
+                    MainQueue::Duration autoplaySkipDelay = std::chrono::milliseconds(150),
+                    MainQueue::Duration recoveryDelay = std::chrono::milliseconds(400),
+                    MainQueue::Duration bufferingTimeout = std::chrono::seconds(20),
+                    QObject* parent = nullptr);
+    ~PlaybackService() override;
+
+    // For tests: where resolver calls run, and where transition marks go.
+    void setBlockingExecutor(BlockingExecutor executor) { executor_ = std::move(executor); }
+    void setPerfMarker(PerfMarker marker) { perfMarker_ = std::move(marker); }
+
+    // --- Queue and session -------------------------------------------------------------------
+    void restoreLastSessionIfNeeded(std::function<void()> done = {});
+    void replaceQueue(const std::vector<Track>& tracks, std::optional<std::ptrdiff_t> startingAt,
+                      bool autoplay, std::optional<std::string> activePlaylistID = std::nullopt,
+                      const std::set<std::string>& preservingPlayedMusicIDs = {},
+                      std::function<void()> done = {});
+    void onTrackAddedToPlaylist(const Track& track, const std::string& playlistID);
+    void onTrackRemovedFromPlaylist(const Track& track, const std::string& playlistID);
+    // Encoded cover image for Now Playing; none clears it.
+    void updateNowPlayingArtwork(std::optional<Bytes> image);
+    void updateTrackMetadata(const Track& track);
+
+    // --- Transport (also the handlers of the system's remote commands) -----------------------
+    Q_INVOKABLE void togglePlayback();
+    Q_INVOKABLE void pause();
+    Q_INVOKABLE void next();
+    Q_INVOKABLE void previous();
+    void seek(double seconds, std::function<void()> done = {});
+    Q_INVOKABLE void seekTo(double seconds) { seek(seconds); }
+    Q_INVOKABLE void setVolume(double volume);
+    void setPlaybackMode(PlaybackMode mode);
+    Q_INVOKABLE void setPlaybackModeText(const QString& raw);
+    Q_INVOKABLE void retryCurrent();
+    void setPlaybackRate(float rate);
+    Q_INVOKABLE void setPlaybackRateValue(double rate) { setPlaybackRate(float(rate)); }
+    void setPreferredQuality(Quality quality, std::function<void(QualityChange)> done = {});
+    // The user-started play (remote play command, toggle).
+    void play();
+
+    // --- Observable state --------------------------------------------------------------------
+    const State& state() const { return state_; }
+    int stateKindValue() const { return int(state_.kind); }
+    QString failureMessage() const { return QString::fromStdString(state_.message); }
+    double elapsed() const { return elapsed_; }
+    double duration() const { return duration_; }
+    const PlaybackQueue& queue() const { return queue_; }
+    QString currentTitle() const;
+    QString currentArtist() const;
+    QString currentAlbum() const;
+    QString currentMusicID() const;
+    int queueCount() const { return int(queue_.tracks().size()); }
+    double volume() const { return volume_; }
+    PlaybackMode playbackMode() const { return playbackMode_; }
+    QString playbackModeText() const;
+    float playbackRate() const { return playbackRate_; }
+    double playbackRateValue() const { return playbackRate_; }
+    Quality preferredQuality() const { return preferredQuality_; }
+    QString preferredQualityText() const;
+    std::optional<Quality> lastActualQuality() const { return lastActualQuality_; }
+    QString lastActualQualityText() const;
+    bool playbackRequested() const { return playbackRequested_; }
+    const std::optional<std::string>& activePlaylistID() const { return activePlaylistID_; }
+    const std::optional<Bytes>& nowPlayingArtwork() const { return nowPlayingArtwork_; }
+    NowPlayingInfo nowPlayingInfo() const;
+    const std::optional<std::string>& currentMediaHost() const { return currentMediaHost_; }
+
+    // Staleness counters and transition bookkeeping.
+    const PlaybackRecoveryGate& recoveryGate() const { return recoveryGate_; }
+    std::int64_t intentRevision() const { return intentRevision_; }
+    std::int64_t backgroundTransitionRevision() const { return backgroundTransitionRevision_; }
+    bool isTransitionInProgress() const { return isTransitionInProgress_; }
+    int consecutiveAutoplayFailures() const { return consecutiveAutoplayFailures_; }
+    const std::optional<TransitionTiming>& lastTransitionTiming() const {
+        return lastTransitionTiming_;
+    }
+    // The item queued behind the current one for a gapless hand-over, if any.
+    PlayerItemPtr preparedNextItem() const { return preparedNext_ ? preparedNext_->item : nullptr; }
+
+  signals:
+    void stateChanged();
+    void elapsedChanged();
+    void durationChanged();
+    void queueChanged();
+    void volumeChanged();
+    void playbackModeChanged();
+    void playbackRateChanged();
+    void preferredQualityChanged();
+    void lastActualQualityChanged();
+    void playbackRequestedChanged();
+    void nowPlayingChanged();
+
+  private:
+    struct Resolved {
+        std::string url;
+        std::optional<Quality> reportedQuality;
+    };
+    using ResolveDone = std::function<void(TaskResult<Resolved>&)>;
+
+    struct UpcomingResolution {
+        std::uint64_t id = 0;
+        std::string musicID;
+        Quality quality = Quality::master;
+        TaskHandle task;
+        std::optional<Resolved> result;
+        bool failed = false;
+    };
+
+    // A load of the very song whose next-song resolution was still running took it over.
+    struct AdoptedPrefetch {
+        std::uint64_t id = 0;
+        ResolveDone finish;
+    };
+
+    struct PreparedNext {
+        std::uint64_t id = 0;
+        PlayerItemPtr item;
+    };
+
+    // Internal steps.
+    void loadCurrent(bool autoplay, bool refreshing, std::function<void()> done = {});
+    void finishLoad(std::int64_t generation, bool autoplay, const Track& track,
+                    TaskResult<Resolved>& result, const std::function<void()>& done);
+    bool handOverToPreparedItem(const Track& track, bool autoplay);
+    void installItem(const PlayerItemPtr& item, std::int64_t generation);
+    void discardUpcoming(bool cancelResolution, bool removePreparedItem);
+    void endTransitionBackgroundTask();
+    void persistSession(bool force);
+    void synchronizePlaybackState();
+    void prefetchUpcomingTrackIfNeeded();
+    void finishPrefetch(std::uint64_t id, TaskResult<Resolved>& result);
+    void prepareUpcomingItem();
+    void recordActualQuality(const std::optional<Quality>& quality);
+    void updateNowPlaying();
+    void handlePlaybackFailure(const PlayerItemPtr& item, std::int64_t generation,
+                               const std::string& message, bool allowsAutoplaySkip);
+    void handleAutoplayFailureAndSkip(std::int64_t generation, std::int64_t revision);
+    void recover(std::int64_t generation, double position);
+    void startBufferingTimeoutIfNeeded();
+    void cancelBufferingTimeout();
+    void schedulePlaybackEnd(const PlayerItemPtr& item);
+    void installObservers();
+    void markStage(const char* stage, std::optional<double> TransitionTiming::*field);
+    TaskHandle resolve(const Track& track, Quality quality, bool refreshing, ResolveDone done);
+    void mark(std::string_view name, std::string_view detail);
+    void scheduleOnce(MainQueue::Duration delay, std::function<void()> work);
+
+    // Setters that announce only real changes.
+    void setState(State state);
+    void setElapsed(double value);
+    void setDuration(double value);
+    void setPlaybackRequested(bool value);
+    void setLastActualQuality(std::optional<Quality> value);
+    void assignPreferredQuality(Quality quality);
+    void announceQueue() { emit queueChanged(); }
+    bool wraps() const { return playbackMode_ != PlaybackMode::playInOrder; }
+
+    QueuePlayer& player_;
+    PlaybackURLResolving& resolver_;
+    UserDefaults& defaults_;
+    MainQueue& mainQueue_;
+    BlockingExecutor executor_;
+    PerfMarker perfMarker_;
+    MainQueue::Duration autoplaySkipDelay_;
+    MainQueue::Duration recoveryDelay_;
+    MainQueue::Duration bufferingTimeout_;
+    PlaybackQueue::RandomIndex randomIndex_;
+
+    double volume_ = 1.0;
+    PlaybackQueue queue_;
+    std::optional<std::string> activePlaylistID_;
+    State state_;
+    PlaybackMode playbackMode_ = PlaybackMode::sequence;
+    double elapsed_ = 0;
+    double duration_ = 0;
+    bool playbackRequested_ = false;
+    Quality preferredQuality_ = Quality::master;
+    std::int64_t intentRevision_ = 0;
+    std::optional<MainQueue::TimerId> bufferingTimeoutTask_;
+    PlayerItemPtr endingItem_;
+    std::optional<Quality> lastActualQuality_;
+    float playbackRate_ = 1.0f;
+    std::optional<std::chrono::system_clock::time_point> lastSessionSaveAt_;
+    std::optional<Bytes> nowPlayingArtwork_;
+    std::optional<std::string> currentMediaHost_;
+    PlaybackRecoveryGate recoveryGate_;
+    std::int64_t backgroundTransitionRevision_ = 0;
+    bool isTransitionInProgress_ = false;
+    int consecutiveAutoplayFailures_ = 0;
+    std::optional<UpcomingResolution> upcomingResolution_;
+    std::optional<AdoptedPrefetch> adoptedPrefetch_;
+    std::uint64_t nextUpcomingID_ = 1;
+    TaskHandle activeURLResolutionTask_;
+    std::optional<PreparedNext> preparedNext_;
+    std::optional<TransitionTiming> lastTransitionTiming_;
+
+    // The item of the current load and the generation it belongs to.
+    PlayerItemPtr currentItem_;
+    std::int64_t currentItemGeneration_ = -1;
+    // The item whose failure was already taken up, so its second report is not counted again.
+    PlayerItemPtr failedItem_;
+
+    std::vector<std::uint64_t> observerTokens_;
+    std::set<MainQueue::TimerId> timers_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace velto

@@ -1,0 +1,330 @@
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <cmath>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "foundation/ManualMainQueue.h"
+#include "platform/GStreamerQueuePlayer.h"
+#include "support/TempDir.h"
+#include "support/WavFile.h"
+
+namespace velto {
+namespace {
+
+using Status = QueuePlayer::TimeControlStatus;
+using SinkBuffer = GStreamerQueuePlayer::SinkBuffer;
+
+constexpr int sampleRate = 44100;
+
+class GStreamerQueuePlayerTest : public ::testing::Test {
+  protected:
+    void makePlayer(const std::string& sink = "fakesink sync=false") {
+        GStreamerQueuePlayer::Options options;
+        options.audioSink = sink;
+        options.sinkBufferProbe = [this](const SinkBuffer& buffer) {
+            std::lock_guard lock(mutex);
+            buffers.push_back(buffer);
+        };
+        player = std::make_unique<GStreamerQueuePlayer>(queue, options);
+        player->addItemStatusObserver([this](const PlayerItemPtr& item) {
+            const char* names[] = {"unknown", "ready", "failed"};
+            record("status " + name(item) + " " + names[static_cast<int>(item->status())]);
+        });
+        player->addCurrentItemObserver(
+            [this](const PlayerItemPtr& item) { record("current " + name(item)); });
+        player->addPlayedToEndObserver(
+            [this](const PlayerItemPtr& item) { record("end " + name(item)); });
+        player->addStalledObserver(
+            [this](const PlayerItemPtr& item) { record("stalled " + name(item)); });
+        player->addFailedToPlayToEndObserver([this](const PlayerItemPtr& item, const std::string&) {
+            record("broke " + name(item));
+        });
+        player->addTimeControlStatusObserver([this](Status status) { timeControl = status; });
+    }
+
+    PlayerItemPtr item(const std::string& label, double seconds, double amplitude = 0.5) {
+        auto path = dir.path() / (label + ".wav");
+        frames[label] = writeWavFile(path, seconds, sampleRate, 2, amplitude);
+        return named(label, uriOf(path));
+    }
+
+    PlayerItemPtr named(const std::string& label, const std::string& uri) {
+        auto result = std::make_shared<PlayerItem>(uri);
+        labels[result->id()] = label;
+        return result;
+    }
+
+    static std::string uriOf(const std::filesystem::path& path) {
+        gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+        std::string result = uri;
+        g_free(uri);
+        return result;
+    }
+
+    std::string name(const PlayerItemPtr& item) { return item ? labels[item->id()] : "none"; }
+    void record(const std::string& event) { events.push_back(event); }
+    bool saw(const std::string& event) const {
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+    bool waitFor(const std::string& event) {
+        return queue.runUntil([&] { return saw(event); });
+    }
+    std::vector<SinkBuffer> sinkBuffers() {
+        std::lock_guard lock(mutex);
+        return buffers;
+    }
+    std::size_t framesAtOrAfter(double streamTime) {
+        std::size_t total = 0;
+        for (const auto& b : sinkBuffers())
+            if (b.streamTime >= streamTime - 0.5 / sampleRate) total += b.frames;
+        return total;
+    }
+    std::size_t totalFrames() { return framesAtOrAfter(0); }
+
+    ManualMainQueue queue;
+    TempDir dir;
+    std::unique_ptr<GStreamerQueuePlayer> player;
+    std::map<PlayerItem::Id, std::string> labels;
+    std::map<std::string, std::size_t> frames;
+    std::vector<std::string> events;
+    Status timeControl = Status::paused;
+    std::mutex mutex;
+    std::vector<SinkBuffer> buffers;
+};
+
+TEST_F(GStreamerQueuePlayerTest, PlaysAnItemToItsEndAndKeepsTheWishToPlay) {
+    makePlayer();
+    auto a = item("a", 0.5);
+    ASSERT_TRUE(player->insert(a));
+    EXPECT_EQ(player->currentItem(), a);
+    EXPECT_EQ(a->status(), PlayerItem::Status::unknown);
+    player->play();
+    ASSERT_TRUE(waitFor("current none"));
+    std::vector<std::string> expected = {"current a", "status a ready", "end a", "current none"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(totalFrames(), frames["a"]);
+    ASSERT_TRUE(a->duration().has_value());
+    EXPECT_NEAR(*a->duration(), 0.5, 1e-3);
+    EXPECT_TRUE(player->items().empty());
+    EXPECT_EQ(player->currentTime(), 0);
+    // play() still holds: an item queued after the end starts by itself.
+    EXPECT_EQ(player->timeControlStatus(), Status::waitingToPlayAtSpecifiedRate);
+    auto b = item("b", 0.3);
+    player->insert(b);
+    ASSERT_TRUE(waitFor("end b"));
+    EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
+}
+
+TEST_F(GStreamerQueuePlayerTest, ConsecutiveItemsJoinWithoutLosingASample) {
+    makePlayer();
+    auto a = item("a", 0.5);
+    auto b = item("b", 0.7);
+    player->insert(a);
+    player->insert(b, a);
+    player->play();
+    ASSERT_TRUE(waitFor("end b"));
+    std::vector<std::string> expected = {"current a",      "status a ready", "end a",
+                                         "status b ready", "current b",      "end b",
+                                         "current none"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
+    // One continuous running clock: the second item was not restarted after a stop.
+    auto all = sinkBuffers();
+    ASSERT_FALSE(all.empty());
+    EXPECT_NEAR(all.back().runningEnd, double(frames["a"] + frames["b"]) / sampleRate, 1e-4);
+}
+
+TEST_F(GStreamerQueuePlayerTest, AMissingFileFailsItsItem) {
+    makePlayer();
+    auto missing = named("missing", uriOf(dir.path() / "nothing-here.wav"));
+    player->insert(missing);
+    player->play();
+    ASSERT_TRUE(waitFor("status missing failed"));
+    EXPECT_FALSE(missing->errorMessage().empty());
+    EXPECT_FALSE(saw("broke missing"));  // it never started
+    EXPECT_EQ(player->currentItem(), missing);
+    EXPECT_EQ(player->timeControlStatus(), Status::waitingToPlayAtSpecifiedRate);
+
+    std::optional<bool> seekResult;
+    player->seek(1, [&](bool finished) { seekResult = finished; });
+    ASSERT_TRUE(queue.runUntil([&] { return seekResult.has_value(); }));
+    EXPECT_FALSE(*seekResult);
+
+    // The queue does not skip a failed item; moving on plays the next one.
+    auto a = item("a", 0.2);
+    player->insert(a, missing);
+    player->advanceToNextItem();
+    ASSERT_TRUE(waitFor("end a"));
+    EXPECT_EQ(totalFrames(), frames["a"]);
+}
+
+TEST_F(GStreamerQueuePlayerTest, AMissingNextFileFailsAfterTheFirstEnds) {
+    makePlayer();
+    auto a = item("a", 0.3);
+    auto missing = named("missing", uriOf(dir.path() / "gone.wav"));
+    player->insert(a);
+    player->insert(missing);
+    player->play();
+    ASSERT_TRUE(waitFor("status missing failed"));
+    std::vector<std::string> expected = {"current a", "status a ready", "end a", "current missing",
+                                         "status missing failed"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(player->currentItem(), missing);
+}
+
+TEST_F(GStreamerQueuePlayerTest, SeeksSampleAccuratelyOnceTheItemIsReady) {
+    makePlayer();
+    auto a = item("a", 2.0);
+    player->insert(a);
+    // Asked while the item is still opening: it waits for the item.
+    std::vector<bool> results;
+    player->seek(0.5, [&](bool finished) { results.push_back(finished); });
+    player->seek(1.5, [&](bool finished) { results.push_back(finished); });
+    EXPECT_EQ(player->currentTime(), 1.5);
+    ASSERT_TRUE(queue.runUntil([&] { return results.size() == 2; }));
+    EXPECT_EQ(results, (std::vector<bool>{false, true}));  // the first was interrupted
+    EXPECT_NEAR(player->currentTime(), 1.5, 1e-3);
+    EXPECT_EQ(timeControl, Status::paused);
+
+    player->play();
+    ASSERT_TRUE(waitFor("end a"));
+    EXPECT_EQ(framesAtOrAfter(1.5), frames["a"] - std::size_t(1.5 * sampleRate));
+    bool startsAtTarget = false;
+    for (const auto& b : sinkBuffers())
+        startsAtTarget |= std::abs(b.streamTime - 1.5) < 0.5 / sampleRate;
+    EXPECT_TRUE(startsAtTarget);
+}
+
+TEST_F(GStreamerQueuePlayerTest, RateReachesTheSinkAndOutlivesTheItemChange) {
+    makePlayer("fakesink sync=true");
+    auto a = item("a", 0.4);
+    auto b = item("b", 0.4);
+    player->insert(a);
+    player->insert(b);
+    player->setRate(2.0);
+    player->setRate(-1);  // ignored
+    player->setRate(std::nan(""));
+    EXPECT_EQ(player->rate(), 2.0);
+    EXPECT_EQ(player->timeControlStatus(), Status::paused);  // a rate does not start playback
+    player->play();
+    ASSERT_TRUE(waitFor("end b"));
+    // Each item may show its first buffer before the rate applies; everything after is at 2x.
+    auto all = sinkBuffers();
+    std::size_t fast = 0;
+    for (const auto& buffer : all)
+        if (buffer.rate == 2.0) fast += buffer.frames;
+    EXPECT_EQ(fast, frames["a"] + frames["b"]);
+    EXPECT_EQ(all.back().rate, 2.0);
+}
+
+TEST_F(GStreamerQueuePlayerTest, ASeekNearTheEndStillJoinsTheNextItem) {
+    makePlayer();
+    auto a = item("a", 0.2);
+    auto b = item("b", 0.5);
+    player->insert(a);
+    player->insert(b);
+    // The whole short file is read at once, so the next item is handed over before this seek.
+    ASSERT_TRUE(waitFor("status a ready"));
+    std::optional<bool> sought;
+    player->seek(0.1, [&](bool finished) { sought = finished; });
+    ASSERT_TRUE(queue.runUntil([&] { return sought.has_value(); }));
+    EXPECT_TRUE(*sought);
+    player->play();
+    ASSERT_TRUE(waitFor("end b"));
+    EXPECT_TRUE(saw("status b ready"));
+    auto all = sinkBuffers();
+    auto first = std::find_if(all.begin(), all.end(), [](const SinkBuffer& buffer) {
+        return std::abs(buffer.streamTime - 0.1) < 0.5 / sampleRate;
+    });
+    ASSERT_NE(first, all.end());
+    std::size_t played = 0;
+    for (auto it = first; it != all.end(); ++it) played += it->frames;
+    EXPECT_EQ(played, frames["a"] - std::size_t(0.1 * sampleRate) + frames["b"]);
+}
+
+TEST_F(GStreamerQueuePlayerTest, VolumeScalesTheSamples) {
+    makePlayer();
+    player->setVolume(0.25);
+    player->setVolume(std::nan(""));
+    EXPECT_EQ(player->volume(), 0.25);
+    auto a = item("a", 0.2, 0.8);
+    player->insert(a);
+    player->play();
+    ASSERT_TRUE(waitFor("end a"));
+    double peak = 0;
+    for (const auto& b : sinkBuffers()) peak = std::max(peak, b.peak);
+    EXPECT_NEAR(peak, 0.2, 0.01);
+    player->setVolume(3);
+    EXPECT_EQ(player->volume(), 1.0);
+}
+
+TEST_F(GStreamerQueuePlayerTest, TimeObserverReportsOnlyWhilePlaying) {
+    makePlayer("fakesink sync=true");
+    std::vector<double> times;
+    player->addPeriodicTimeObserver(std::chrono::milliseconds(200),
+                                    [&](double seconds) { times.push_back(seconds); });
+    player->insert(item("a", 5.0));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    queue.advance(std::chrono::milliseconds(200));
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_GE(times[0], 0.0);
+    player->pause();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::paused; }));
+    queue.advance(std::chrono::milliseconds(600));
+    EXPECT_EQ(times.size(), 1u);
+}
+
+TEST_F(GStreamerQueuePlayerTest, PlaysAStreamFromAWebServer) {
+    makePlayer();
+    auto path = dir.path() / "song.wav";
+    frames["song"] = writeWavFile(path, 0.5);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    httplib::Server server;
+    std::string content = body.str();
+    server.Get("/song.wav", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content(content, "audio/x-wav");
+    });
+    server.set_keep_alive_max_count(1);  // the stream is one request; do not linger after it
+    int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    auto song = named("song", "http://127.0.0.1:" + std::to_string(port) + "/song.wav");
+    player->insert(song);
+    player->play();
+    bool ended = waitFor("end song");
+    server.stop();
+    serving.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(totalFrames(), frames["song"]);
+}
+
+TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
+    makePlayer();
+    auto a = item("a", 0.2);
+    auto b = item("b", 0.2);
+    auto c = item("c", 0.2);
+    EXPECT_TRUE(player->insert(a));
+    EXPECT_TRUE(player->insert(c, a));
+    EXPECT_TRUE(player->insert(b, a));
+    EXPECT_FALSE(player->insert(b));                               // already queued
+    EXPECT_FALSE(player->insert(item("d", 0.1), item("x", 0.1)));  // unknown anchor
+    EXPECT_FALSE(player->insert(nullptr));
+    EXPECT_EQ(player->items(), (std::vector<PlayerItemPtr>{a, b, c}));
+    player->remove(b);
+    EXPECT_EQ(player->items(), (std::vector<PlayerItemPtr>{a, c}));
+    player->replaceCurrentItem(b);
+    EXPECT_EQ(player->items(), (std::vector<PlayerItemPtr>{b, c}));
+    player->removeAllItems();
+    EXPECT_EQ(player->currentItem(), nullptr);
+    queue.runPending();
+    EXPECT_EQ(events.back(), "current none");
+}
+
+}  // namespace
+}  // namespace velto

@@ -1,0 +1,266 @@
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "foundation/Log.h"
+#include "foundation/ManualMainQueue.h"
+#include "platform/MprisNowPlayingCenter.h"
+
+namespace velto {
+namespace {
+
+constexpr const char* path = "/org/mpris/MediaPlayer2";
+constexpr const char* player = "org.mpris.MediaPlayer2.Player";
+
+// Each test process owns its own name, so tests can run side by side on one bus.
+std::string uniqueBusName() {
+    return std::string(MprisNowPlayingCenter::defaultBusName) + ".test" + std::to_string(getpid());
+}
+
+// Collects the player's signals on a thread of its own and hands them to the main queue.
+class SignalRecorder {
+  public:
+    SignalRecorder(GDBusConnection* connection, ManualMainQueue& queue) : queue_(queue) {
+        std::atomic<bool> subscribed = false;
+        thread_ = std::thread([this, connection, &subscribed] {
+            g_main_context_push_thread_default(context_);
+            guint id = g_dbus_connection_signal_subscribe(connection, nullptr, nullptr, nullptr,
+                                                          path, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                                                          &SignalRecorder::onSignal, this, nullptr);
+            subscribed = true;
+            g_main_loop_run(loop_);
+            g_dbus_connection_signal_unsubscribe(connection, id);
+            g_main_context_pop_thread_default(context_);
+        });
+        while (!subscribed) std::this_thread::yield();
+        // The match rule went out before this call on the same connection, so once it returns
+        // the bus routes the signals to us.
+        GVariant* reply = g_dbus_connection_call_sync(
+            connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "GetId", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (reply) g_variant_unref(reply);
+    }
+    ~SignalRecorder() {
+        g_main_context_invoke(
+            context_,
+            [](gpointer loop) -> gboolean {
+                g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                return G_SOURCE_REMOVE;
+            },
+            loop_);
+        thread_.join();
+        g_main_loop_unref(loop_);
+        g_main_context_unref(context_);
+    }
+    const std::vector<std::string>& signals() const { return signals_; }
+
+  private:
+    static void onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                         const gchar* name, GVariant* parameters, gpointer data) {
+        auto* self = static_cast<SignalRecorder*>(data);
+        gchar* text = g_variant_print(parameters, FALSE);
+        std::string line = std::string(name) + " " + text;
+        g_free(text);
+        self->queue_.post([self, line] { self->signals_.push_back(line); });
+    }
+
+    ManualMainQueue& queue_;
+    GMainContext* context_ = g_main_context_new();
+    GMainLoop* loop_ = g_main_loop_new(context_, FALSE);
+    std::thread thread_;
+    std::vector<std::string> signals_;
+};
+
+class MprisNowPlayingCenterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "needs a session bus";
+        client = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        ASSERT_NE(client, nullptr);
+        center = std::make_unique<MprisNowPlayingCenter>(queue, busName);
+        ASSERT_TRUE(queue.runUntil([&] { return center->published(); }));
+    }
+    void TearDown() override {
+        center.reset();
+        if (client) g_object_unref(client);
+    }
+
+    GVariant* call(const char* interface, const char* method, GVariant* args) {
+        GError* error = nullptr;
+        GVariant* reply =
+            g_dbus_connection_call_sync(client, busName.c_str(), path, interface, method, args,
+                                        nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+        if (error) {
+            ADD_FAILURE() << method << ": " << error->message;
+            g_error_free(error);
+        }
+        return reply;
+    }
+    // The property printed in GVariant text form.
+    std::string property(const char* interface, const char* name) {
+        GVariant* reply =
+            call("org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", interface, name));
+        if (!reply) return {};
+        GVariant* value = nullptr;
+        g_variant_get(reply, "(v)", &value);
+        gchar* text = g_variant_print(value, FALSE);
+        std::string result = text;
+        g_free(text);
+        g_variant_unref(value);
+        g_variant_unref(reply);
+        return result;
+    }
+    void invoke(const char* method, GVariant* args = nullptr) {
+        if (GVariant* reply = call(player, method, args)) g_variant_unref(reply);
+    }
+
+    static NowPlayingCenter::Info song() {
+        NowPlayingCenter::Info info;
+        info.trackId = "netease:186016";
+        info.title = "晴天";
+        info.artist = "周杰伦";
+        info.album = "叶惠美";
+        info.duration = 269.5;
+        info.artUrl = "file:///tmp/cover.jpg";
+        info.elapsed = 10;
+        return info;
+    }
+
+    std::string busName = uniqueBusName();
+    ManualMainQueue queue;
+    GDBusConnection* client = nullptr;
+    std::unique_ptr<MprisNowPlayingCenter> center;
+};
+
+TEST_F(MprisNowPlayingCenterTest, AnswersPropertiesFromTheLatestInformation) {
+    EXPECT_EQ(property("org.mpris.MediaPlayer2", "Identity"), "'Velto'");
+    EXPECT_EQ(property("org.mpris.MediaPlayer2", "CanQuit"), "false");
+    EXPECT_EQ(property("org.mpris.MediaPlayer2", "HasTrackList"), "false");
+    EXPECT_EQ(property(player, "PlaybackStatus"), "'Stopped'");
+    EXPECT_EQ(property(player, "CanGoNext"), "false");  // no handlers yet
+
+    center->setInfo(song());
+    center->setPlaybackState(NowPlayingCenter::PlaybackState::paused);
+    EXPECT_EQ(property(player, "PlaybackStatus"), "'Paused'");
+    std::string metadata = property(player, "Metadata");
+    std::string trackPath = MprisNowPlayingCenter::trackObjectPath("netease:186016");
+    EXPECT_NE(metadata.find("'mpris:trackid': <objectpath '" + trackPath + "'>"), std::string::npos)
+        << metadata;
+    EXPECT_NE(metadata.find("'xesam:title': <'晴天'>"), std::string::npos) << metadata;
+    EXPECT_NE(metadata.find("'xesam:artist': <['周杰伦']>"), std::string::npos) << metadata;
+    EXPECT_NE(metadata.find("'xesam:album': <'叶惠美'>"), std::string::npos) << metadata;
+    EXPECT_NE(metadata.find("'mpris:length': <int64 269500000>"), std::string::npos) << metadata;
+    EXPECT_NE(metadata.find("'mpris:artUrl': <'file:///tmp/cover.jpg'>"), std::string::npos);
+    // Paused: the position stays where it was set.
+    EXPECT_EQ(property(player, "Position"), "10000000");
+
+    center->setHandlers({.play = [] {}});
+    EXPECT_EQ(property(player, "CanGoNext"), "true");
+    EXPECT_EQ(property(player, "CanSeek"), "true");
+
+    center->clearInfo();
+    EXPECT_EQ(property(player, "Metadata"),
+              "{'mpris:trackid': <objectpath '/org/mpris/MediaPlayer2/TrackList/NoTrack'>}");
+    EXPECT_EQ(property(player, "CanSeek"), "false");
+}
+
+TEST_F(MprisNowPlayingCenterTest, CommandsRunTheirHandlersOnTheMainThread) {
+    std::vector<std::string> ran;
+    auto mainThread = std::this_thread::get_id();
+    bool offThread = false;
+    auto note = [&](std::string what) {
+        offThread |= std::this_thread::get_id() != mainThread;
+        ran.push_back(std::move(what));
+    };
+    center->setHandlers({
+        .play = [&] { note("play"); },
+        .pause = [&] { note("pause"); },
+        .togglePlayPause = [&] { note("toggle"); },
+        .nextTrack = [&] { note("next"); },
+        .previousTrack = [&] { note("previous"); },
+        .changePlaybackPosition = [&](double s) { note("position " + std::to_string(int(s))); },
+    });
+    center->setInfo(song());
+    center->setPlaybackState(NowPlayingCenter::PlaybackState::paused);
+    std::string track = MprisNowPlayingCenter::trackObjectPath("netease:186016");
+    std::string stale = MprisNowPlayingCenter::trackObjectPath("netease:1");
+
+    invoke("PlayPause");
+    invoke("Play");
+    invoke("Stop");  // stopping only pauses: the song stays loaded
+    invoke("SetPosition", g_variant_new("(ox)", track.c_str(), gint64(42'000'000)));
+    invoke("SetPosition", g_variant_new("(ox)", stale.c_str(), gint64(5'000'000)));
+    invoke("SetPosition", g_variant_new("(ox)", track.c_str(), gint64(900'000'000)));
+    invoke("Seek", g_variant_new("(x)", gint64(5'000'000)));    // 10 s + 5 s
+    invoke("Seek", g_variant_new("(x)", gint64(-60'000'000)));  // clamps to the start
+    invoke("Seek", g_variant_new("(x)", gint64(600'000'000)));  // past the end: next song
+    invoke("Previous");
+    // The bus thread hands the commands over in order, so the last one closes the list.
+    ASSERT_TRUE(queue.runUntil([&] { return !ran.empty() && ran.back() == "previous"; }));
+    std::vector<std::string> expected = {"toggle",      "play",       "pause", "position 42",
+                                         "position 15", "position 0", "next",  "previous"};
+    EXPECT_EQ(ran, expected);
+    EXPECT_FALSE(offThread);
+}
+
+TEST_F(MprisNowPlayingCenterTest, AnnouncesChangesAndJumps) {
+    SignalRecorder recorder(client, queue);
+    center->setInfo(song());
+    center->setPlaybackState(NowPlayingCenter::PlaybackState::playing);
+    auto sawSignal = [&](const std::string& needle) {
+        for (const auto& s : recorder.signals())
+            if (s.find(needle) != std::string::npos) return true;
+        return false;
+    };
+    ASSERT_TRUE(queue.runUntil([&] { return sawSignal("'PlaybackStatus': <'Playing'>"); }));
+    EXPECT_TRUE(sawSignal("'xesam:title': <'晴天'>"));
+
+    // Regular updates along the way are no jump; one far from the running position is.
+    auto info = song();
+    info.elapsed = 10.2;
+    center->setInfo(info);
+    info.elapsed = 120;
+    center->setInfo(info);
+    ASSERT_TRUE(queue.runUntil([&] { return sawSignal("Seeked"); }));
+    std::size_t seeks = 0;
+    for (const auto& s : recorder.signals()) seeks += s.rfind("Seeked", 0) == 0;
+    EXPECT_EQ(seeks, 1u);
+    EXPECT_TRUE(sawSignal("Seeked (120000000,)"));
+}
+
+TEST(MprisWithoutBusTest, StaysQuietWithoutASessionBus) {
+    const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    std::string savedValue = saved ? saved : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velto-bus", 1);
+    ManualMainQueue queue;
+    std::atomic<bool> logged = false;
+    Log::setSink([&](Log::Level level, std::string_view category, std::string_view) {
+        if (level == Log::Level::error && category == "NowPlaying") {
+            logged = true;
+            queue.post([] {});
+        }
+    });
+    {
+        MprisNowPlayingCenter center(queue, uniqueBusName());
+        EXPECT_TRUE(queue.runUntil([&] { return logged.load(); }));
+        center.setInfo({.trackId = "x", .title = "t"});
+        center.setPlaybackState(NowPlayingCenter::PlaybackState::playing);
+        center.setHandlers({.play = [] {}});
+        center.clearInfo();
+        queue.runPending();
+        EXPECT_FALSE(center.published());
+    }
+    Log::setSink({});
+    if (saved) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", savedValue.c_str(), 1);
+    } else {
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+}
+
+}  // namespace
+}  // namespace velto

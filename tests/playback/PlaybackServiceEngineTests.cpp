@@ -1,0 +1,198 @@
+// The fixture brings the player's header, which must come before any Qt header.
+// clang-format off
+#include "PlaybackServiceFixture.h"
+// clang-format on
+using namespace velto;
+using namespace std::chrono_literals;
+
+namespace {
+
+class PlaybackServiceEngine : public PlaybackServiceTest {
+  protected:
+    void SetUp() override { make(); }
+
+    // Plays the current song until `secondsLeft` remain, letting prefetches finish.
+    void playUntilLeft(double secondsLeft) {
+        double target = service->duration() - secondsLeft;
+        while (service->elapsed() < target - 0.1) {
+            mainQueue.advance(200ms);
+            settle();
+        }
+    }
+    std::size_t callsFor(const std::string& musicID) const {
+        auto calls = resolver.calls();
+        return std::count_if(calls.begin(), calls.end(),
+                             [&](const auto& call) { return call.musicID == musicID; });
+    }
+};
+
+}  // namespace
+
+TEST_F(PlaybackServiceEngine, NextSongIsPreparedNearTheEndAndTakesOverWithoutAGap) {
+    resolver.setReportedQuality([](Quality) { return Quality::lossless; });
+    startPlaying(makeSongs(3));
+    resolver.setReportedQuality([](Quality) { return Quality::standard; });
+    playUntilLeft(60);
+    EXPECT_EQ(callsFor("wy_s2"), 0u);  // not due yet
+    playUntilLeft(29);
+    ASSERT_EQ(callsFor("wy_s2"), 1u);
+    auto prepared = service->preparedNextItem();
+    ASSERT_TRUE(prepared);
+    EXPECT_EQ(prepared->uri(), url("s2"));
+    EXPECT_EQ(player.items().size(), 2u);
+    // A prefetch's quality belongs to the next song, not to the one playing.
+    EXPECT_EQ(service->lastActualQuality(), Quality::lossless);
+
+    player.playToEnd();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(player.currentItem(), prepared);
+    EXPECT_EQ(callsFor("wy_s2"), 1u);
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_TRUE(service->lastTransitionTiming()->reusedPreparedItem);
+    EXPECT_EQ(service->lastActualQuality(), Quality::standard);
+    EXPECT_FALSE(service->preparedNextItem());
+    EXPECT_NE(logLines.back().find("prepared=1"), std::string::npos);
+}
+
+TEST_F(PlaybackServiceEngine, APreparedSongIsDroppedWhenTheNextSongChanges) {
+    startPlaying(makeSongs(3));
+    playUntilLeft(20);
+    ASSERT_TRUE(service->preparedNextItem());
+    service->setPlaybackMode(Mode::repeatOne);
+    EXPECT_FALSE(service->preparedNextItem());
+    EXPECT_EQ(player.items().size(), 1u);
+
+    // A user jump to another song resolves that song; the prepared one is not used.
+    service->setPlaybackMode(Mode::sequence);
+    playUntilLeft(10);
+    ASSERT_TRUE(service->preparedNextItem());
+    service->previous();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s3");
+    EXPECT_EQ(player.items().size(), 1u);
+    EXPECT_EQ(currentURL(), url("s3"));
+}
+
+TEST_F(PlaybackServiceEngine, ALoadTakesOverAPrefetchStillUnderWay) {
+    startPlaying(makeSongs(3));
+    while (executor.pending() == 0) mainQueue.advance(200ms);  // the prefetch of s2 starts
+    service->next();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(callsFor("wy_s2"), 1u);
+    EXPECT_EQ(kind(), Kind::playing);
+}
+
+TEST_F(PlaybackServiceEngine, EndOfSongFollowsTheMode) {
+    service->setPlaybackMode(Mode::repeatOne);
+    startPlaying(makeSongs(2));
+    player.playToEnd();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s1");
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_EQ(callsFor("wy_s1"), 2u);
+
+    service->setPlaybackMode(Mode::sequence);
+    startPlaying(makeSongs(2), 1);
+    player.playToEnd();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s1");
+    EXPECT_EQ(kind(), Kind::playing);
+
+    service->setPlaybackMode(Mode::playInOrder);
+    startPlaying(makeSongs(2), 1);
+    player.playToEnd();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(kind(), Kind::paused);
+    EXPECT_FALSE(service->playbackRequested());
+}
+
+TEST_F(PlaybackServiceEngine, AStallThatOutlastsTheTimeoutIsRecoveredOnce) {
+    startPlaying(makeSongs(2));
+    mainQueue.advance(30s);
+    player.stall();
+    settle();
+    EXPECT_EQ(kind(), Kind::loading);
+    mainQueue.advance(19s);
+    player.recoverFromStall();
+    settle();
+    EXPECT_EQ(kind(), Kind::playing);
+    mainQueue.advance(5s);
+    EXPECT_EQ(resolver.callCount(), 1u);  // the cancelled time-out did nothing
+
+    player.stall();
+    settle();
+    mainQueue.advance(20s);
+    mainQueue.advance(400ms);
+    settle();
+    ASSERT_EQ(resolver.callCount(), 2u);
+    EXPECT_TRUE(resolver.calls().back().refreshed);
+    EXPECT_EQ(currentID(), "wy_s1");
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_NEAR(player.currentTime(), 35, 0.5);  // resumed where it stalled
+}
+
+TEST_F(PlaybackServiceEngine, OneRecoveryPerLoadThenTheFailureShowsAndSkips) {
+    startPlaying(makeSongs(2));
+    auto generation = service->recoveryGate().generation;
+    player.breakCurrent("解码失败");
+    settle();
+    EXPECT_EQ(kind(), Kind::loading);
+    EXPECT_TRUE(service->recoveryGate().recoveryConsumed);
+    mainQueue.advance(399ms);
+    EXPECT_EQ(resolver.callCount(), 1u);
+    mainQueue.advance(1ms);
+    settle();
+    EXPECT_EQ(resolver.callCount(), 2u);
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_EQ(service->recoveryGate().generation, generation);
+
+    player.breakCurrent("解码失败");
+    settle();
+    EXPECT_EQ(service->state(), PlaybackService::State::failed("解码失败"));
+    mainQueue.advance(150ms);
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_FALSE(service->recoveryGate().recoveryConsumed);  // a new load, a new chance
+}
+
+TEST_F(PlaybackServiceEngine, UnplayableSongsAreSkippedAtMostThreeTimesInARow) {
+    for (int i = 1; i <= 5; ++i)
+        resolver.failAlways("wy_s" + std::to_string(i), sourceFailure("无版权"));
+    service->replaceQueue(makeSongs(5), 0, true);
+    for (int i = 0; i < 10; ++i) {
+        settle();
+        mainQueue.advance(150ms);
+    }
+    EXPECT_EQ(resolver.callCount(), 4u);
+    EXPECT_EQ(currentID(), "wy_s4");
+    EXPECT_EQ(service->state(), PlaybackService::State::failed("无版权"));
+    EXPECT_EQ(service->consecutiveAutoplayFailures(), 4);
+
+    // A pause during the skip delay keeps the failed song.
+    resolver.clearFailures();
+    resolver.failOnce("wy_s4", sourceFailure("无版权"));
+    service->retryCurrent();
+    settle();
+    service->pause();
+    mainQueue.advance(1s);
+    settle();
+    EXPECT_EQ(currentID(), "wy_s4");
+
+    // A single song is never skipped away from, and a load without autoplay never skips.
+    service->replaceQueue({makeSong("s1")}, 0, true);
+    resolver.failAlways("wy_s1", sourceFailure("无版权"));
+    service->retryCurrent();
+    settle();
+    mainQueue.advance(1s);
+    EXPECT_EQ(kind(), Kind::failed);
+    resolver.failAlways("wy_s2", sourceFailure("无版权"));
+    service->replaceQueue(makeSongs(3), 1, false);
+    settle();
+    mainQueue.advance(1s);
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+}

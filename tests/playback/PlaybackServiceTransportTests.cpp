@@ -1,0 +1,302 @@
+// The fixture brings the player's header, which must come before any Qt header.
+// clang-format off
+#include "PlaybackServiceFixture.h"
+// clang-format on
+#include <QSignalSpy>
+
+using namespace velto;
+using namespace std::chrono_literals;
+using QualityChange = PlaybackService::QualityChange;
+
+namespace {
+
+class PlaybackServiceTransport : public PlaybackServiceTest {
+  protected:
+    void SetUp() override { make(); }
+};
+
+}  // namespace
+
+TEST_F(PlaybackServiceTransport, PlayingAQueueGoesThroughLoadingToPlaying) {
+    QSignalSpy queue(service.get(), &PlaybackService::queueChanged);
+    service->replaceQueue(makeSongs(3), 1, true);
+    EXPECT_EQ(queue.count(), 1);
+    EXPECT_EQ(kind(), Kind::loading);
+    EXPECT_TRUE(service->playbackRequested());
+    EXPECT_EQ(service->duration(), 240);
+    settle();
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(currentURL(), url("s2"));
+    EXPECT_EQ(service->currentTitle(), "title s2");
+    EXPECT_EQ(service->currentMediaHost(), "cdn.test");
+    EXPECT_EQ(marks.front(), "load_start:normal");
+    EXPECT_NE(std::find(marks.begin(), marks.end(), "url_ready:wy_s2"), marks.end());
+    const auto& timing = *service->lastTransitionTiming();
+    EXPECT_EQ(timing.id, service->recoveryGate().generation);
+    EXPECT_TRUE(timing.resolutionMilliseconds && timing.readyMilliseconds &&
+                timing.playingMilliseconds);
+    ASSERT_FALSE(logLines.empty());
+    EXPECT_EQ(logLines.back().rfind("transition=", 0), 0u);
+    EXPECT_NE(logLines.back().find("stage=playing"), std::string::npos);
+}
+
+TEST_F(PlaybackServiceTransport, PauseFromAnyStateSavesAndStops) {
+    startPlaying(makeSongs(2));
+    mainQueue.advance(3s);
+    auto revision = service->intentRevision();
+    auto background = service->backgroundTransitionRevision();
+    service->pause();
+    EXPECT_EQ(kind(), Kind::paused);
+    EXPECT_FALSE(service->playbackRequested());
+    EXPECT_EQ(service->intentRevision(), revision + 1);
+    EXPECT_EQ(service->backgroundTransitionRevision(), background + 1);
+    EXPECT_EQ(player.timeControlStatus(), QueuePlayer::TimeControlStatus::paused);
+    ASSERT_TRUE(defaults.dataValue("velto.playback.session"));
+
+    // Also while a song is still loading: the load finishes but nothing plays.
+    service->next();
+    EXPECT_EQ(kind(), Kind::loading);
+    service->pause();
+    settle();
+    EXPECT_EQ(kind(), Kind::paused);
+    EXPECT_EQ(player.timeControlStatus(), QueuePlayer::TimeControlStatus::paused);
+}
+
+TEST_F(PlaybackServiceTransport, ToggleRetriesAFailureAndOtherwiseFlipsTheWish) {
+    resolver.failOnce("wy_s1", sourceFailure("歌曲下架"));
+    service->replaceQueue({makeSong("s1")}, 0, true);
+    settle();
+    EXPECT_EQ(service->state(), PlaybackService::State::failed("歌曲下架"));
+    EXPECT_TRUE(service->playbackRequested());
+
+    service->togglePlayback();
+    settle();
+    EXPECT_TRUE(resolver.calls().back().refreshed);
+    EXPECT_EQ(kind(), Kind::playing);
+
+    service->togglePlayback();
+    EXPECT_EQ(kind(), Kind::paused);
+    service->togglePlayback();
+    EXPECT_EQ(resolver.callCount(), 2u);  // the ready item is played, not loaded again
+    settle();
+    EXPECT_EQ(kind(), Kind::playing);
+
+    // Loading with the wish set: toggling pauses.
+    service->next();
+    EXPECT_EQ(kind(), Kind::loading);
+    service->togglePlayback();
+    EXPECT_EQ(kind(), Kind::paused);
+}
+
+TEST_F(PlaybackServiceTransport, NextOnTheLastSongFollowsTheMode) {
+    for (auto mode : {Mode::sequence, Mode::repeatOne}) {
+        service->setPlaybackMode(mode);
+        startPlaying(makeSongs(3), 2);
+        service->next();
+        settle();
+        EXPECT_EQ(currentID(), "wy_s1") << int(mode);
+        EXPECT_EQ(kind(), Kind::playing);
+    }
+
+    service->setPlaybackMode(Mode::shuffle);
+    startPlaying(makeSongs(3), 0);
+    std::set<std::string> heard{currentID()};
+    for (int i = 0; i < 3; ++i) {
+        service->next();
+        settle();
+        EXPECT_EQ(kind(), Kind::playing);
+        heard.insert(currentID());
+    }
+    EXPECT_EQ(heard.size(), 3u);
+
+    service->setPlaybackMode(Mode::playInOrder);
+    startPlaying(makeSongs(3), 2);
+    defaults.remove("velto.playback.session");
+    service->next();
+    EXPECT_EQ(kind(), Kind::paused);
+    EXPECT_FALSE(service->playbackRequested());
+    EXPECT_EQ(currentID(), "wy_s3");
+    EXPECT_TRUE(defaults.dataValue("velto.playback.session"));
+}
+
+TEST_F(PlaybackServiceTransport, PreviousOnTheFirstSongWrapsOrRestarts) {
+    startPlaying(makeSongs(3), 0);
+    service->previous();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s3");
+
+    service->setPlaybackMode(Mode::playInOrder);
+    startPlaying(makeSongs(3), 0);
+    mainQueue.advance(10s);
+    auto calls = resolver.callCount();
+    service->previous();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s1");
+    EXPECT_EQ(resolver.callCount(), calls);
+    EXPECT_EQ(player.seeks.back(), 0);
+    EXPECT_EQ(service->elapsed(), 0);
+    EXPECT_EQ(kind(), Kind::playing);  // plays on
+
+    // With history, previous goes back to the song heard before.
+    service->next();
+    settle();
+    service->previous();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s1");
+}
+
+TEST_F(PlaybackServiceTransport, SeekIsClampedToTheKnownLength) {
+    startPlaying(makeSongs(2));
+    bool done = false;
+    service->seek(500, [&] { done = true; });
+    settle();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(service->elapsed(), 240);
+    service->seek(-3);
+    settle();
+    EXPECT_EQ(service->elapsed(), 0);
+    service->seek(95.0004);
+    settle();
+    EXPECT_DOUBLE_EQ(service->elapsed(), 57000.0 / 600.0);
+    service->seek(std::nan(""));
+    settle();
+    EXPECT_EQ(service->elapsed(), 0);
+    EXPECT_EQ(player.seeks.back(), 0);
+    EXPECT_EQ(kind(), Kind::playing);
+}
+
+TEST_F(PlaybackServiceTransport, ALateSeekOfAnOldSongLeavesTheNewOneAlone) {
+    startPlaying(makeSongs(2));
+    service->seek(100);
+    service->next();  // before the seek completes
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(service->elapsed(), 0);
+}
+
+TEST_F(PlaybackServiceTransport, RateIsAppliedAtOnceOnlyWhilePlaying) {
+    startPlaying(makeSongs(1));
+    service->setPlaybackRate(1.5f);
+    EXPECT_EQ(player.rate(), 1.5);
+    service->pause();
+    service->setPlaybackRate(4);
+    EXPECT_EQ(player.rate(), 1.5);
+    service->play();
+    settle();
+    EXPECT_EQ(player.rate(), 2.0);
+}
+
+TEST_F(PlaybackServiceTransport, RetryReloadsFromAFreshAddress) {
+    service->retryCurrent();
+    EXPECT_EQ(resolver.callCount(), 0u);
+    startPlaying(makeSongs(2));
+    service->retryCurrent();
+    settle();
+    ASSERT_EQ(resolver.callCount(), 2u);
+    EXPECT_TRUE(resolver.calls().back().refreshed);
+    EXPECT_EQ(marks[marks.size() - 2], "load_start:refresh");
+    EXPECT_EQ(kind(), Kind::playing);
+}
+
+// --- Preferred quality ---------------------------------------------------------------------------
+
+class PlaybackServiceQuality : public PlaybackServiceTransport {
+  protected:
+    std::optional<QualityChange> change;
+    void choose(Quality quality) {
+        change.reset();
+        service->setPreferredQuality(quality, [this](QualityChange c) { change = c; });
+    }
+};
+
+TEST_F(PlaybackServiceQuality, SameOrNoSongReloadsNothing) {
+    choose(Quality::master);
+    EXPECT_EQ(change, QualityChange::unchanged());
+    choose(Quality::lossless);
+    EXPECT_EQ(change, QualityChange::deferred());
+    EXPECT_EQ(service->preferredQuality(), Quality::lossless);
+    EXPECT_EQ(defaults.stringValue("preferredPlaybackQuality"), "flac");
+    EXPECT_EQ(resolver.callCount(), 0u);
+}
+
+TEST_F(PlaybackServiceQuality, ReloadResumesWhereTheSongWas) {
+    startPlaying(makeSongs(2));
+    mainQueue.advance(95s);
+    auto generation = service->recoveryGate().generation;
+    choose(Quality::high);
+    EXPECT_EQ(kind(), Kind::loading);
+    EXPECT_EQ(service->recoveryGate().generation, generation + 1);
+    settle();
+    EXPECT_EQ(change, QualityChange::reloaded(Quality::high));
+    EXPECT_EQ(currentURL(), url("s1", Quality::high));
+    EXPECT_EQ(player.items().size(), 1u);
+    EXPECT_NEAR(service->elapsed(), 95, 0.01);
+    EXPECT_NEAR(player.currentTime(), 95, 0.01);
+    EXPECT_EQ(kind(), Kind::playing);
+
+    service->pause();
+    choose(Quality::lossless);
+    settle();
+    EXPECT_EQ(change, QualityChange::reloaded(Quality::lossless));
+    EXPECT_EQ(kind(), Kind::paused);
+    EXPECT_NEAR(service->elapsed(), 95, 0.01);
+    EXPECT_FALSE(service->playbackRequested());
+}
+
+TEST_F(PlaybackServiceQuality, FailedReloadKeepsTheOldStreamAndTheNewPreference) {
+    startPlaying(makeSongs(2));
+    resolver.failOnce("wy_s1", sourceFailure("音质不可用"));
+    choose(Quality::standard);
+    settle();
+    EXPECT_EQ(change, QualityChange::failed("音质不可用"));
+    EXPECT_EQ(currentURL(), url("s1"));
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_EQ(service->preferredQuality(), Quality::standard);
+
+    // Paused while the request ran: the state follows the pause.
+    resolver.failOnce("wy_s1", std::make_exception_ptr(std::runtime_error("")));
+    choose(Quality::high);
+    service->pause();
+    settle();
+    EXPECT_EQ(change, QualityChange::failed("无法切换音质"));
+    EXPECT_EQ(kind(), Kind::paused);
+}
+
+TEST_F(PlaybackServiceQuality, ReloadOvertakenByNextIsDeferred) {
+    startPlaying(makeSongs(2));
+    choose(Quality::high);
+    service->next();
+    settle();
+    EXPECT_EQ(change, QualityChange::deferred());
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(currentURL(), url("s2", Quality::high));
+    EXPECT_EQ(kind(), Kind::playing);
+}
+
+TEST_F(PlaybackServiceQuality, FailedReloadOfASongStillResolvingDoesNotStayLoading) {
+    service->replaceQueue(makeSongs(2), 0, true);
+    EXPECT_EQ(kind(), Kind::loading);
+    resolver.failOnce("wy_s1", sourceFailure("音质不可用"));
+    choose(Quality::high);
+    settle();
+    EXPECT_EQ(change, QualityChange::failed("音质不可用"));
+    EXPECT_EQ(service->state(), PlaybackService::State::failed("音质不可用"));
+}
+
+TEST_F(PlaybackServiceQuality, OnlyTheCurrentLoadRecordsTheDeliveredQuality) {
+    resolver.setReportedQuality(
+        [](Quality asked) { return asked == Quality::master ? Quality::lossless : asked; });
+    startPlaying(makeSongs(2));
+    EXPECT_EQ(service->lastActualQuality(), Quality::lossless);
+    EXPECT_EQ(defaults.stringValue("lastPlayedQuality"), "flac");
+
+    // A reload overtaken by another one reports nothing of its own.
+    choose(Quality::standard);
+    executor.runAll();  // its answer waits on the main queue
+    choose(Quality::high);
+    settle();
+    EXPECT_EQ(change, QualityChange::reloaded(Quality::high));
+    EXPECT_EQ(service->lastActualQuality(), Quality::high);
+    EXPECT_EQ(defaults.stringValue("lastPlayedQuality"), "320k");
+}
