@@ -8,6 +8,9 @@ namespace velto {
 namespace {
 // 2001-01-01 00:00:00 UTC in Unix seconds.
 constexpr double referenceDateUnixSeconds = 978307200.0;
+// No save writes a date a century away; far enough out, the clock cannot hold the date at all
+// and the age of the session would not fit either.
+constexpr double furthestSavedAtSeconds = 100 * 365.25 * 86400;
 }  // namespace
 
 double PersistedSession::secondsSinceReferenceDate(std::chrono::system_clock::time_point time) {
@@ -41,7 +44,8 @@ std::optional<PersistedSession> PersistedSession::decode(const Bytes& data) {
         return std::nullopt;
     if (!elapsed->is_number() || !savedAt->is_number()) return std::nullopt;
     double savedSeconds = savedAt->get<double>();
-    if (!std::isfinite(savedSeconds)) return std::nullopt;
+    if (!std::isfinite(savedSeconds) || std::fabs(savedSeconds) > furthestSavedAtSeconds)
+        return std::nullopt;
     try {
         return PersistedSession{Track::fromJSON(*track), elapsed->get<double>(),
                                 dateFromReferenceSeconds(savedSeconds)};

@@ -57,3 +57,21 @@ TEST(PersistedSession, RefusesIncompleteOrMistypedData) {
     EXPECT_TRUE(
         PersistedSession::decode(encode({{"track", track}, {"elapsed", 1}, {"savedAt", -5}})));
 }
+
+TEST(PersistedSession, RefusesADateTheClockCannotHold) {
+    // Found by fuzzing: a date some thousand years out overflowed the conversion to the clock.
+    auto encode = [](double savedAt) {
+        return bytes(
+            nlohmann::json{{"track", song().toJSON()}, {"elapsed", 83.5}, {"savedAt", savedAt}}
+                .dump());
+    };
+    EXPECT_FALSE(PersistedSession::decode(encode(32393206172.678)));
+    EXPECT_FALSE(PersistedSession::decode(encode(-32393206172.678)));
+    EXPECT_FALSE(PersistedSession::decode(encode(1e300)));
+    // Decades either way still read.
+    auto decades = PersistedSession::decode(encode(60.0 * 365 * 86400));
+    ASSERT_TRUE(decades);
+    EXPECT_DOUBLE_EQ(PersistedSession::secondsSinceReferenceDate(decades->savedAt),
+                     60.0 * 365 * 86400);
+    EXPECT_TRUE(PersistedSession::decode(encode(-60.0 * 365 * 86400)));
+}
