@@ -7,6 +7,7 @@
 
 #include "FuzzCheck.h"
 #include "playback/LRCParser.h"
+#include "playback/UnicodeTrim.h"
 
 using namespace velto;
 
@@ -15,7 +16,11 @@ namespace {
 void checkOrdered(const std::vector<LyricLine>& lines) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         FUZZ_CHECK(std::isfinite(lines[i].time) && lines[i].time >= 0);
+        // One line of words, without the blanks around it.
         FUZZ_CHECK(!lines[i].text.empty());
+        FUZZ_CHECK(UnicodeTrim::trimBlanks(lines[i].text) == lines[i].text);
+        FUZZ_CHECK(lines[i].text.find_first_of("\n\r") == std::string::npos);
+        FUZZ_CHECK(lines[i].id.size() == 36);
         if (i > 0) FUZZ_CHECK(lines[i - 1].time <= lines[i].time);
     }
 }
