@@ -1,8 +1,8 @@
 #pragma once
 
-// The scripted player's header must come before any Qt header.
+// The player's header must come before any Qt header.
 // clang-format off
-#include "ScriptedQueuePlayer.h"
+#include "support/FakeQueuePlayer.h"
 // clang-format on
 
 #include <gtest/gtest.h>
@@ -48,6 +48,7 @@ class PlaybackServiceTest : public ::testing::Test {
     using Mode = PlaybackService::PlaybackMode;
 
     PlaybackServiceTest() {
+        player.openItemsAutomatically(true, 240);
         Log::setSink([this](Log::Level, std::string_view category, std::string_view message) {
             if (category == "PlaybackTransition") logLines.emplace_back(message);
         });
@@ -106,7 +107,7 @@ class PlaybackServiceTest : public ::testing::Test {
     TempDir dir;
     UserDefaults defaults{dir.path() / "defaults.json"};
     ManualMainQueue mainQueue;
-    ScriptedQueuePlayer player{mainQueue};
+    FakeQueuePlayer player{mainQueue};
     ScriptedResolver resolver;
     StepExecutor executor;
     WorkerPool workers{1};

@@ -37,7 +37,7 @@ TEST_F(PlaybackServiceSession, RestoresTheSavedSongPausedAtItsPosition) {
     EXPECT_FALSE(service->playbackRequested());
     EXPECT_EQ(player.timeControlStatus(), QueuePlayer::TimeControlStatus::paused);
     EXPECT_EQ(currentURL(), url("s7"));
-    EXPECT_EQ(player.seeks, std::vector<double>{95});
+    EXPECT_EQ(player.seekTargets(), std::vector<double>{95});
     EXPECT_EQ(service->elapsed(), 95);
 
     // The first play continues from there without loading again.
@@ -75,22 +75,22 @@ TEST_F(PlaybackServiceSession, AgeSourceAndPlayabilityDecideWhetherToRestore) {
 TEST_F(PlaybackServiceSession, SavedPositionIsKeptInsideTheSong) {
     save(makeSong("s1", "4:00"), 0.8, 1h);
     restore();
-    EXPECT_TRUE(player.seeks.empty());
+    EXPECT_TRUE(player.seekTargets().empty());
     EXPECT_EQ(kind(), Kind::paused);
 
     make();
     player.removeAllItems();
     save(makeSong("s1", "1:30"), 95, 1h);
     restore();
-    EXPECT_EQ(player.seeks, std::vector<double>{89});
+    EXPECT_EQ(player.seekTargets(), std::vector<double>{89});
 
     make();
     player.removeAllItems();
-    player.seeks.clear();
-    player.defaultLength = 0;  // the stream's length stays unknown too
+    player.clearCalls();
+    player.openItemsAutomatically(true, std::nullopt);  // the stream's length stays unknown too
     save(makeSong("s1", std::nullopt), 30, 1h);
     restore();
-    EXPECT_TRUE(player.seeks.empty());
+    EXPECT_TRUE(player.seekTargets().empty());
     EXPECT_EQ(kind(), Kind::paused);
 }
 
@@ -104,11 +104,11 @@ TEST_F(PlaybackServiceSession, NeverReplacesAQueueOrUndoesWhatTheUserDid) {
     // Play pressed while the saved song loads: no seek, no pause afterwards.
     make();
     player.removeAllItems();
-    player.seeks.clear();
+    player.clearCalls();
     service->restoreLastSessionIfNeeded();
     service->play();
     settle();
-    EXPECT_TRUE(player.seeks.empty());
+    EXPECT_TRUE(player.seekTargets().empty());
     EXPECT_EQ(kind(), Kind::playing);
 
     // A new queue while the saved song loads wins as well.
@@ -119,7 +119,7 @@ TEST_F(PlaybackServiceSession, NeverReplacesAQueueOrUndoesWhatTheUserDid) {
     settle();
     EXPECT_EQ(currentID(), "wy_s2");
     EXPECT_EQ(kind(), Kind::playing);
-    EXPECT_TRUE(player.seeks.empty());
+    EXPECT_TRUE(player.seekTargets().empty());
 }
 
 TEST_F(PlaybackServiceSession, ARestoreThatCannotLoadShowsTheFailure) {

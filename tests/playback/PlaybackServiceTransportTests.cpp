@@ -134,7 +134,7 @@ TEST_F(PlaybackServiceTransport, PreviousOnTheFirstSongWrapsOrRestarts) {
     settle();
     EXPECT_EQ(currentID(), "wy_s1");
     EXPECT_EQ(resolver.callCount(), calls);
-    EXPECT_EQ(player.seeks.back(), 0);
+    EXPECT_EQ(player.seekTargets().back(), 0);
     EXPECT_EQ(service->elapsed(), 0);
     EXPECT_EQ(kind(), Kind::playing);  // plays on
 
@@ -162,7 +162,7 @@ TEST_F(PlaybackServiceTransport, SeekIsClampedToTheKnownLength) {
     service->seek(std::nan(""));
     settle();
     EXPECT_EQ(service->elapsed(), 0);
-    EXPECT_EQ(player.seeks.back(), 0);
+    EXPECT_EQ(player.seekTargets().back(), 0);
     EXPECT_EQ(kind(), Kind::playing);
 }
 
