@@ -1,9 +1,4 @@
-// The player's header comes before any Qt header: Qt's keyword macros would hit one of its
-// member names.
-// clang-format off
-#include "platform/QueuePlayer.h"
 #include "playback/PlaybackService.h"
-// clang-format on
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +6,7 @@
 
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
+#include "platform/QueuePlayer.h"
 #include "playback/PerfLog.h"
 #include "playback/PersistedSession.h"
 #include "playback/PlaybackFailureDiagnostics.h"

@@ -1,7 +1,5 @@
-// The fixture brings the player's header, which must come before any Qt header.
-// clang-format off
 #include "PlaybackServiceFixture.h"
-// clang-format on
+
 using namespace velto;
 using namespace std::chrono_literals;
 

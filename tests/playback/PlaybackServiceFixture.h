@@ -1,10 +1,5 @@
 #pragma once
 
-// The player's header must come before any Qt header.
-// clang-format off
-#include "support/FakeQueuePlayer.h"
-// clang-format on
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -19,6 +14,7 @@
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackService.h"
 #include "sources/SourceError.h"
+#include "support/FakeQueuePlayer.h"
 #include "support/TempDir.h"
 
 namespace velto {

@@ -1,8 +1,6 @@
-// The fixture brings the player's header, which must come before any Qt header.
-// clang-format off
-#include "PlaybackServiceFixture.h"
-// clang-format on
 #include <QSignalSpy>
+
+#include "PlaybackServiceFixture.h"
 
 using namespace velto;
 using namespace std::chrono_literals;
