@@ -14,6 +14,7 @@
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackService.h"
 #include "sources/SourceError.h"
+#include "support/FakeNowPlayingCenter.h"
 #include "support/FakeQueuePlayer.h"
 #include "support/TempDir.h"
 
@@ -56,7 +57,7 @@ class PlaybackServiceTest : public ::testing::Test {
 
     void make() {
         service = std::make_unique<PlaybackService>(
-            player, resolver, defaults, mainQueue, workers,
+            player, resolver, defaults, mainQueue, workers, &nowPlaying, &nowPlaying,
             [this](std::ptrdiff_t lower, std::ptrdiff_t upper) {
                 randomCalls.emplace_back(lower, upper);
                 return randomAnswer;
@@ -104,6 +105,7 @@ class PlaybackServiceTest : public ::testing::Test {
     UserDefaults defaults{dir.path() / "defaults.json"};
     ManualMainQueue mainQueue;
     FakeQueuePlayer player{mainQueue};
+    FakeNowPlayingCenter nowPlaying;
     ScriptedResolver resolver;
     StepExecutor executor;
     WorkerPool workers{1};

@@ -226,29 +226,6 @@ TEST_F(PlaybackServiceSession, RefreshedDetailsReachTheQueue) {
     EXPECT_EQ(service->currentTitle(), QString("新标题"));
 }
 
-TEST_F(PlaybackServiceSession, NowPlayingFollowsTheSongItsCoverAndItsDetails) {
-    QSignalSpy nowPlaying(service.get(), &PlaybackService::nowPlayingChanged);
-    EXPECT_FALSE(service->nowPlayingInfo().hasTrack);
-    startPlaying(makeSongs(2));
-    auto info = service->nowPlayingInfo();
-    EXPECT_TRUE(info.hasTrack);
-    EXPECT_EQ(info.title, "title s1");
-    EXPECT_EQ(info.state, Kind::playing);
-    EXPECT_EQ(info.duration, 240);
-
-    int before = nowPlaying.count();
-    service->updateNowPlayingArtwork(Bytes{1, 2, 3});
-    EXPECT_EQ(nowPlaying.count(), before + 1);
-    EXPECT_EQ(service->nowPlayingInfo().artwork, (Bytes{1, 2, 3}));
-    service->updateNowPlayingArtwork(std::nullopt);
-    EXPECT_FALSE(service->nowPlayingInfo().artwork);
-
-    auto renamed = makeSong("s1");
-    renamed.artist = "新歌手";
-    service->updateTrackMetadata(renamed);
-    EXPECT_EQ(service->nowPlayingInfo().artist, "新歌手");
-}
-
 TEST_F(PlaybackServiceSession, PropertiesReadThroughQtMatchTheService) {
     startPlaying(makeSongs(3), 2);
     EXPECT_EQ(service->property("state").toInt(), int(Kind::playing));
