@@ -55,9 +55,11 @@ class PlaybackServiceTest : public ::testing::Test {
         Log::setSink({});
     }
 
-    void make() {
+    // The service publishes to the recording fake unless given real desktop centers.
+    void make(NowPlayingCenter* center = nullptr, RemoteCommandCenter* commands = nullptr) {
         service = std::make_unique<PlaybackService>(
-            player, resolver, defaults, mainQueue, workers, &nowPlaying, &nowPlaying,
+            player, resolver, defaults, mainQueue, workers, center ? center : &nowPlaying,
+            commands ? commands : &nowPlaying,
             [this](std::ptrdiff_t lower, std::ptrdiff_t upper) {
                 randomCalls.emplace_back(lower, upper);
                 return randomAnswer;
