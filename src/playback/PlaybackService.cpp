@@ -869,8 +869,11 @@ void PlaybackService::seek(double seconds, std::function<void()> done) {
                           alive = std::weak_ptr<bool>(alive_)](bool) {
         auto flag = alive.lock();
         if (!flag || !*flag) return;
-        if (generation == recoveryGate_.generation && player_.currentItem() == item)
+        if (generation == recoveryGate_.generation && player_.currentItem() == item) {
             setElapsed(target);
+            // While paused no time observer runs, so the desktop would keep the old position.
+            updateNowPlaying();
+        }
         if (done) done();
     });
 }

@@ -44,6 +44,10 @@ TEST_F(PlaybackServiceNowPlaying, StateAndSongFollowTheTransport) {
     service->pause();
     EXPECT_EQ(nowPlaying.state(), PlaybackState::paused);
     EXPECT_EQ(info().elapsed, service->elapsed());
+    // A seek while paused shows the new position at once.
+    service->seek(42);
+    settle();
+    EXPECT_EQ(info().elapsed, 42);
 
     service->next();
     settle();
