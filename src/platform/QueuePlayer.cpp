@@ -98,7 +98,7 @@ void QueuePlayer::removeObserver(ObserverToken token) {
 }
 
 template <class Map, class... Args>
-void QueuePlayer::emit(Map& map, const Args&... args) {
+void QueuePlayer::notify(Map& map, const Args&... args) {
     // Callbacks may add or remove observers; walk a snapshot of the tokens and skip the removed.
     std::vector<ObserverToken> tokens;
     tokens.reserve(map.size());
@@ -112,27 +112,27 @@ void QueuePlayer::emit(Map& map, const Args&... args) {
 }
 
 void QueuePlayer::emitItemStatusChanged(const PlayerItemPtr& item) {
-    emit(itemStatusObservers_, item);
+    notify(itemStatusObservers_, item);
 }
 
 void QueuePlayer::emitTimeControlStatusChanged(TimeControlStatus status) {
-    emit(timeControlObservers_, status);
+    notify(timeControlObservers_, status);
 }
 
 void QueuePlayer::emitCurrentItemChanged(const PlayerItemPtr& item) {
-    emit(currentItemObservers_, item);
+    notify(currentItemObservers_, item);
 }
 
 void QueuePlayer::emitPlayedToEnd(const PlayerItemPtr& item) {
-    emit(playedToEndObservers_, item);
+    notify(playedToEndObservers_, item);
 }
 
 void QueuePlayer::emitStalled(const PlayerItemPtr& item) {
-    emit(stalledObservers_, item);
+    notify(stalledObservers_, item);
 }
 
 void QueuePlayer::emitFailedToPlayToEnd(const PlayerItemPtr& item, const std::string& message) {
-    emit(failedObservers_, item, message);
+    notify(failedObservers_, item, message);
 }
 
 }  // namespace velto

@@ -37,7 +37,7 @@ namespace velto {
 // behind the current one before that one ends plays without a gap. At the end of the last item
 // the queue is empty, the current item is none and, while play() holds, the status is waiting.
 class QueuePlayer {
-public:
+  public:
     enum class TimeControlStatus { paused, waitingToPlayAtSpecifiedRate, playing };
     using ObserverToken = std::uint64_t;
 
@@ -105,7 +105,7 @@ public:
     // not called.
     void removeObserver(ObserverToken token);
 
-protected:
+  protected:
     MainQueue& mainQueue() const { return mainQueue_; }
     // Posts `work` to the main queue; it is skipped if the player is gone by then. Safe to call
     // from any thread while the player exists.
@@ -119,9 +119,9 @@ protected:
     void emitStalled(const PlayerItemPtr& item);
     void emitFailedToPlayToEnd(const PlayerItemPtr& item, const std::string& message);
 
-private:
+  private:
     template <class Map, class... Args>
-    void emit(Map& map, const Args&... args);
+    void notify(Map& map, const Args&... args);
 
     MainQueue& mainQueue_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

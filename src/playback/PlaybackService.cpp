@@ -1,16 +1,15 @@
-// The player's header comes before any Qt header: Qt's keyword macros would hit one of its
-// member names.
-// clang-format off
-#include "platform/QueuePlayer.h"
 #include "playback/PlaybackService.h"
-// clang-format on
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
+#include "platform/NowPlayingCenter.h"
+#include "platform/QueuePlayer.h"
+#include "platform/RemoteCommandCenter.h"
 #include "playback/PerfLog.h"
 #include "playback/PersistedSession.h"
 #include "playback/PlaybackFailureDiagnostics.h"
@@ -62,6 +61,32 @@ bool isCancelled(const std::exception_ptr& error) {
     return isCancellation(error);
 }
 
+// Desktops load covers by URL; a bare path becomes a file URL.
+std::string artworkURL(const std::string& text) {
+    if (text.find("://") != std::string::npos) return text;
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || std::string_view("/-._~").find(char(c)) != std::string_view::npos) {
+            url += char(c);
+        } else {
+            url += '%';
+            url += digits[c >> 4];
+            url += digits[c & 0x0F];
+        }
+    }
+    return url;
+}
+
+std::optional<std::string> payloadPicture(const Track& track) {
+    auto payload = track.rawPayload();
+    auto found = payload->find("picUrl");
+    if (found == payload->end() || !found->is_string()) return std::nullopt;
+    auto text = found->get<std::string>();
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
 }  // namespace
 
 const std::vector<PlaybackService::PlaybackMode> PlaybackService::allPlaybackModes = {
@@ -93,12 +118,15 @@ std::optional<PlaybackService::PlaybackMode> PlaybackService::playbackModeFromRa
 
 PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& resolver,
                                  UserDefaults& defaults, MainQueue& mainQueue, WorkerPool& workers,
+                                 NowPlayingCenter* nowPlaying, RemoteCommandCenter* remoteCommands,
                                  PlaybackQueue::RandomIndex randomIndex,
                                  MainQueue::Duration autoplaySkipDelay,
                                  MainQueue::Duration recoveryDelay,
                                  MainQueue::Duration bufferingTimeout, QObject* parent)
     : QObject(parent),
       player_(player),
+      nowPlaying_(nowPlaying),
+      remoteCommands_(remoteCommands),
       resolver_(resolver),
       defaults_(defaults),
       mainQueue_(mainQueue),
@@ -137,10 +165,12 @@ PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& reso
     announceQueue();
 
     installObservers();
+    installRemoteCommands();
 }
 
 PlaybackService::~PlaybackService() {
     *alive_ = false;
+    if (remoteCommands_) remoteCommands_->setHandlers({});
     for (auto token : observerTokens_) player_.removeObserver(token);
     for (auto timer : timers_) mainQueue_.cancel(timer);
     if (bufferingTimeoutTask_) mainQueue_.cancel(*bufferingTimeoutTask_);
@@ -197,6 +227,18 @@ void PlaybackService::installObservers() {
                                   message.empty() ? playbackFallback : message, true);
             updateNowPlaying();
         }));
+}
+
+void PlaybackService::installRemoteCommands() {
+    if (!remoteCommands_) return;
+    RemoteCommandCenter::Handlers handlers;
+    handlers.play = [this] { play(); };
+    handlers.pause = [this] { pause(); };
+    handlers.togglePlayPause = [this] { togglePlayback(); };
+    handlers.nextTrack = [this] { next(); };
+    handlers.previousTrack = [this] { previous(); };
+    handlers.changePlaybackPosition = [this](double seconds) { seek(seconds); };
+    remoteCommands_->setHandlers(std::move(handlers));
 }
 
 // --- Observable helpers ------------------------------------------------------------------------
@@ -827,8 +869,11 @@ void PlaybackService::seek(double seconds, std::function<void()> done) {
                           alive = std::weak_ptr<bool>(alive_)](bool) {
         auto flag = alive.lock();
         if (!flag || !*flag) return;
-        if (generation == recoveryGate_.generation && player_.currentItem() == item)
+        if (generation == recoveryGate_.generation && player_.currentItem() == item) {
             setElapsed(target);
+            // While paused no time observer runs, so the desktop would keep the old position.
+            updateNowPlaying();
+        }
         if (done) done();
     });
 }
@@ -1062,8 +1107,9 @@ void PlaybackService::onTrackRemovedFromPlaylist(const Track& track,
     prefetchUpcomingTrackIfNeeded();
 }
 
-void PlaybackService::updateNowPlayingArtwork(std::optional<Bytes> image) {
-    nowPlayingArtwork_ = std::move(image);
+void PlaybackService::updateNowPlayingArtwork(std::optional<std::string> artwork) {
+    if (artwork && artwork->empty()) artwork.reset();
+    nowPlayingArtwork_ = std::move(artwork);
     updateNowPlaying();
 }
 
@@ -1075,24 +1121,45 @@ void PlaybackService::updateTrackMetadata(const Track& track) {
 
 // --- Now Playing -------------------------------------------------------------------------------
 
-PlaybackService::NowPlayingInfo PlaybackService::nowPlayingInfo() const {
-    NowPlayingInfo info;
-    info.state = state_.kind;
+void PlaybackService::updateNowPlaying() {
+    if (!nowPlaying_) return;
+    using PlaybackState = NowPlayingCenter::PlaybackState;
+    PlaybackState playbackState = PlaybackState::stopped;
+    switch (state_.kind) {
+        case StateKind::playing:
+            playbackState = PlaybackState::playing;
+            break;
+        case StateKind::loading:
+            // A song on its way counts as playing only when the user asked for it.
+            playbackState = playbackRequested_ ? PlaybackState::playing : PlaybackState::paused;
+            break;
+        case StateKind::paused:
+            playbackState = PlaybackState::paused;
+            break;
+        case StateKind::idle:
+        case StateKind::failed:
+            break;
+    }
+    nowPlaying_->setPlaybackState(playbackState);
+
     auto track = queue_.current();
-    if (!track) return info;
-    info.hasTrack = true;
+    if (!track) {
+        nowPlaying_->clearInfo();
+        return;
+    }
+    NowPlayingCenter::Info info;
+    info.trackId = track->musicID();
     info.title = track->title;
     info.artist = track->artist;
     info.album = track->album;
-    info.duration = duration_;
+    if (duration_ > 0) info.duration = duration_;
     info.elapsed = elapsed_;
     info.rate = playbackRate_;
-    info.artwork = nowPlayingArtwork_;
-    return info;
-}
-
-void PlaybackService::updateNowPlaying() {
-    emit nowPlayingChanged();
+    if (nowPlayingArtwork_)
+        info.artUrl = artworkURL(*nowPlayingArtwork_);
+    else
+        info.artUrl = payloadPicture(*track);
+    nowPlaying_->setInfo(info);
 }
 
 }  // namespace velto

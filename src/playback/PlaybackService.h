@@ -23,8 +23,10 @@
 
 namespace velto {
 
+class NowPlayingCenter;
 class PlayerItem;
 class QueuePlayer;
+class RemoteCommandCenter;
 using PlayerItemPtr = std::shared_ptr<PlayerItem>;
 
 // The playback engine: one queue player, the play queue, the address resolver and the saved
@@ -101,19 +103,6 @@ class PlaybackService : public QObject {
         bool recoveryConsumed = false;
     };
 
-    // What the system's Now Playing display shows; republished through nowPlayingChanged().
-    struct NowPlayingInfo {
-        StateKind state = StateKind::idle;
-        bool hasTrack = false;  // without a song the display is cleared
-        std::string title;
-        std::string artist;
-        std::string album;
-        double duration = 0;
-        double elapsed = 0;
-        float rate = 1;
-        std::optional<Bytes> artwork;
-    };
-
     // Runs a blocking job somewhere off the main thread (the worker pool unless replaced).
     using BlockingExecutor = std::function<void(std::function<void()>)>;
     using PerfMarker = std::function<void(std::string_view name, std::string_view detail)>;
@@ -123,8 +112,12 @@ class PlaybackService : public QObject {
     // The next song is resolved and queued behind the current one this long before its end.
     static constexpr double prefetchLeadSeconds = 30;
 
+    // `nowPlaying` and `remoteCommands` may be null (no desktop integration); both must outlive
+    // the service.
     PlaybackService(QueuePlayer& player, PlaybackURLResolving& resolver, UserDefaults& defaults,
                     MainQueue& mainQueue, WorkerPool& workers,
+                    NowPlayingCenter* nowPlaying = nullptr,
+                    RemoteCommandCenter* remoteCommands = nullptr,
                     PlaybackQueue::RandomIndex randomIndex = PlaybackQueue::uniformRandomIndex(),
                     MainQueue::Duration autoplaySkipDelay = std::chrono::milliseconds(150),
                     MainQueue::Duration recoveryDelay = std::chrono::milliseconds(400),
@@ -144,8 +137,9 @@ class PlaybackService : public QObject {
                       std::function<void()> done = {});
     void onTrackAddedToPlaylist(const Track& track, const std::string& playlistID);
     void onTrackRemovedFromPlaylist(const Track& track, const std::string& playlistID);
-    // Encoded cover image for Now Playing; none clears it.
-    void updateNowPlayingArtwork(std::optional<Bytes> image);
+    // The cover for Now Playing as an http(s) or file URL, or a file path; none falls back to
+    // the address in the song's record.
+    void updateNowPlayingArtwork(std::optional<std::string> artwork);
     void updateTrackMetadata(const Track& track);
 
     // --- Transport (also the handlers of the system's remote commands) -----------------------
@@ -188,8 +182,7 @@ class PlaybackService : public QObject {
     QString lastActualQualityText() const;
     bool playbackRequested() const { return playbackRequested_; }
     const std::optional<std::string>& activePlaylistID() const { return activePlaylistID_; }
-    const std::optional<Bytes>& nowPlayingArtwork() const { return nowPlayingArtwork_; }
-    NowPlayingInfo nowPlayingInfo() const;
+    const std::optional<std::string>& nowPlayingArtwork() const { return nowPlayingArtwork_; }
     const std::optional<std::string>& currentMediaHost() const { return currentMediaHost_; }
 
     // Staleness counters and transition bookkeeping.
@@ -215,7 +208,6 @@ class PlaybackService : public QObject {
     void preferredQualityChanged();
     void lastActualQualityChanged();
     void playbackRequestedChanged();
-    void nowPlayingChanged();
 
   private:
     struct Resolved {
@@ -267,6 +259,7 @@ class PlaybackService : public QObject {
     void cancelBufferingTimeout();
     void schedulePlaybackEnd(const PlayerItemPtr& item);
     void installObservers();
+    void installRemoteCommands();
     void markStage(const char* stage, std::optional<double> TransitionTiming::*field);
     TaskHandle resolve(const Track& track, Quality quality, bool refreshing, ResolveDone done);
     void mark(std::string_view name, std::string_view detail);
@@ -283,6 +276,8 @@ class PlaybackService : public QObject {
     bool wraps() const { return playbackMode_ != PlaybackMode::playInOrder; }
 
     QueuePlayer& player_;
+    NowPlayingCenter* nowPlaying_;
+    RemoteCommandCenter* remoteCommands_;
     PlaybackURLResolving& resolver_;
     UserDefaults& defaults_;
     MainQueue& mainQueue_;
@@ -308,7 +303,7 @@ class PlaybackService : public QObject {
     std::optional<Quality> lastActualQuality_;
     float playbackRate_ = 1.0f;
     std::optional<std::chrono::system_clock::time_point> lastSessionSaveAt_;
-    std::optional<Bytes> nowPlayingArtwork_;
+    std::optional<std::string> nowPlayingArtwork_;
     std::optional<std::string> currentMediaHost_;
     PlaybackRecoveryGate recoveryGate_;
     std::int64_t backgroundTransitionRevision_ = 0;

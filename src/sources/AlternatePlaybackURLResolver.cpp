@@ -9,16 +9,6 @@ namespace velto {
 
 namespace {
 
-std::string ask(PlaybackURLResolving& resolver, const Track& track, Quality quality,
-                bool refreshing, const std::stop_token& stop) {
-    if (refreshing) {
-        if (auto* refresher = dynamic_cast<PlaybackURLRefreshing*>(&resolver)) {
-            return refresher->refreshMusicURL(track, quality, stop);
-        }
-    }
-    return resolver.musicURL(track, quality, stop);
-}
-
 // The text a user would see for the failure.
 std::string describe(const std::exception_ptr& error) {
     try {
@@ -27,16 +17,6 @@ std::string describe(const std::exception_ptr& error) {
         return failure.what();
     } catch (...) {
         return "未知错误";
-    }
-}
-
-bool isCancellationError(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const CancellationError&) {
-        return true;
-    } catch (...) {
-        return false;
     }
 }
 
@@ -50,28 +30,13 @@ AlternatePlaybackURLResolver::AlternatePlaybackURLResolver(
       preferredLabel_(std::move(preferredLabel)),
       fallbackLabel_(std::move(fallbackLabel)) {}
 
-std::string AlternatePlaybackURLResolver::musicURL(const Track& track, Quality quality,
-                                                   std::stop_token stop) {
-    return resolve(track, quality, false, stop);
-}
-
-std::string AlternatePlaybackURLResolver::refreshMusicURL(const Track& track, Quality quality,
-                                                          std::stop_token stop) {
-    return resolve(track, quality, true, stop);
-}
-
 bool AlternatePlaybackURLResolver::supportsPlayback(MusicSource source) const {
     return preferred_->supportsPlayback(source) || fallback_->supportsPlayback(source);
 }
 
 std::optional<Quality> AlternatePlaybackURLResolver::consumeLastResolvedQuality() {
-    if (auto* reporter = dynamic_cast<PlaybackQualityReporting*>(preferred_.get())) {
-        if (auto quality = reporter->consumeLastResolvedQuality()) return quality;
-    }
-    if (auto* reporter = dynamic_cast<PlaybackQualityReporting*>(fallback_.get())) {
-        return reporter->consumeLastResolvedQuality();
-    }
-    return std::nullopt;
+    if (auto quality = consumeQualityOf(*preferred_)) return quality;
+    return consumeQualityOf(*fallback_);
 }
 
 std::string AlternatePlaybackURLResolver::resolve(const Track& track, Quality quality,
@@ -90,7 +55,7 @@ std::string AlternatePlaybackURLResolver::resolve(const Track& track, Quality qu
         } catch (...) {
             first = std::current_exception();
         }
-        if (isCancellationError(first)) throw CancellationError();
+        if (isCancellation(first)) throw CancellationError();
         throwIfCancelled(stop);
     }
     if (!fallbackServes) std::rethrow_exception(first);
@@ -101,7 +66,7 @@ std::string AlternatePlaybackURLResolver::resolve(const Track& track, Quality qu
     } catch (...) {
         second = std::current_exception();
     }
-    if (isCancellationError(second)) throw CancellationError();
+    if (isCancellation(second)) throw CancellationError();
     throwIfCancelled(stop);
     if (!first) std::rethrow_exception(second);
     throw SourceError::source(preferredLabel_ + "：" + describe(first) + "；" + fallbackLabel_ +

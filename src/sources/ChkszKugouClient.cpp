@@ -70,20 +70,9 @@ ChkszKugouClient::ChkszKugouClient(std::shared_ptr<ChkszAPIRequesting> api,
       metadata_(std::move(clock)),
       requireEnabled_(std::move(requireEnabled)) {}
 
-const char* ChkszKugouClient::sizeName(Quality quality) {
-    switch (quality) {
-        case Quality::standard:
-            return "128k";
-        case Quality::high:
-            return "320k";
-        case Quality::lossless:
-            return "flac";
-        case Quality::hiRes:
-            return "hires";
-        case Quality::master:
-            return "master";
-    }
-    return "128k";
+std::string ChkszKugouClient::sizeName(Quality quality) {
+    // The raw quality names but for hi-res.
+    return quality == Quality::hiRes ? "hires" : std::string(rawValue(quality));
 }
 
 void ChkszKugouClient::requireTrack(const Track& track) const {

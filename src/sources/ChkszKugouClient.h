@@ -31,7 +31,7 @@ class ChkszKugouClient : public ChkszKugouProviding {
                                  std::stop_token stop) override;
 
     // The "size" the service is asked for, per quality.
-    static const char* sizeName(Quality quality);
+    static std::string sizeName(Quality quality);
 
   private:
     void requireTrack(const Track& track) const;

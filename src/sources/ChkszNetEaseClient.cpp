@@ -9,6 +9,7 @@
 #include "sources/ChkszAPIClient.h"
 #include "sources/ChkszMediaURL.h"
 #include "sources/JsonReading.h"
+#include "sources/NetEaseLevel.h"
 #include "sources/SourceError.h"
 
 namespace velto {
@@ -130,22 +131,6 @@ Track track(const nlohmann::json& hit) {
 ChkszNetEaseClient::ChkszNetEaseClient(std::shared_ptr<ChkszAPIRequesting> api)
     : api_(std::move(api)) {}
 
-const char* ChkszNetEaseClient::levelName(Quality quality) {
-    switch (quality) {
-        case Quality::standard:
-            return "standard";
-        case Quality::high:
-            return "exhigh";
-        case Quality::lossless:
-            return "lossless";
-        case Quality::hiRes:
-            return "hires";
-        case Quality::master:
-            return "jymaster";
-    }
-    return "standard";
-}
-
 Quality ChkszNetEaseClient::quality(const std::optional<std::string>& level,
                                     std::optional<std::int64_t> bitrate) {
     if (level) {
@@ -231,7 +216,7 @@ ChkszPlaybackResult ChkszNetEaseClient::musicURL(const Track& track, Quality wis
                                                  std::stop_token stop) {
     requireNetEaseTrack(track);
     const auto document = parsedObject(api_->request(
-        "/api/163_music", {{"id", track.songmid}, {"level", levelName(wished)}, {"type", "json"}},
+        "/api/163_music", {{"id", track.songmid}, {"level", netEaseLevelName(wished)}, {"type", "json"}},
         stop));
     const auto* data = member(document, "data");
     const auto* url = data && data->is_object() ? member(*data, "url") : nullptr;

@@ -18,8 +18,6 @@ class ChkszNetEaseClient : public ChkszNetEaseProviding {
     ChkszPlaybackResult musicURL(const Track& track, Quality quality,
                                  std::stop_token stop) override;
 
-    // The "level" the service is asked for, per quality.
-    static const char* levelName(Quality quality);
     // The delivered quality from the answered level (any case) or else the bitrate.
     static Quality quality(const std::optional<std::string>& level,
                            std::optional<std::int64_t> bitrate);

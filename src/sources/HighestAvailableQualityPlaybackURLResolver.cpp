@@ -8,45 +8,16 @@
 
 namespace velto {
 
-namespace {
-
-std::string ask(PlaybackURLResolving& resolver, const Track& track, Quality quality,
-                bool refreshing, const std::stop_token& stop) {
-    if (refreshing) {
-        if (auto* refresher = dynamic_cast<PlaybackURLRefreshing*>(&resolver)) {
-            return refresher->refreshMusicURL(track, quality, stop);
-        }
-    }
-    return resolver.musicURL(track, quality, stop);
-}
-
-}  // namespace
-
 HighestAvailableQualityPlaybackURLResolver::HighestAvailableQualityPlaybackURLResolver(
     std::shared_ptr<PlaybackURLResolving> resolver)
     : resolver_(std::move(resolver)) {}
-
-std::string HighestAvailableQualityPlaybackURLResolver::musicURL(const Track& track,
-                                                                 Quality quality,
-                                                                 std::stop_token stop) {
-    return resolve(track, quality, false, stop);
-}
-
-std::string HighestAvailableQualityPlaybackURLResolver::refreshMusicURL(const Track& track,
-                                                                        Quality quality,
-                                                                        std::stop_token stop) {
-    return resolve(track, quality, true, stop);
-}
 
 bool HighestAvailableQualityPlaybackURLResolver::supportsPlayback(MusicSource source) const {
     return resolver_->supportsPlayback(source);
 }
 
 std::optional<Quality> HighestAvailableQualityPlaybackURLResolver::consumeLastResolvedQuality() {
-    if (auto* reporter = dynamic_cast<PlaybackQualityReporting*>(resolver_.get())) {
-        return reporter->consumeLastResolvedQuality();
-    }
-    return std::nullopt;
+    return consumeQualityOf(*resolver_);
 }
 
 std::string HighestAvailableQualityPlaybackURLResolver::resolve(const Track& track, Quality quality,

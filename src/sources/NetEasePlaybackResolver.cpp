@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "foundation/Cancellation.h"
+#include "sources/NetEaseLevel.h"
 #include "sources/NetEaseWebClient.h"
 #include "sources/SourceError.h"
 
@@ -17,19 +18,7 @@ struct RequestParameters {
 };
 
 RequestParameters parametersFor(Quality quality) {
-    switch (quality) {
-        case Quality::standard:
-            return {"standard", "mp3"};
-        case Quality::high:
-            return {"exhigh", "mp3"};
-        case Quality::lossless:
-            return {"lossless", "flac"};
-        case Quality::hiRes:
-            return {"hires", "flac"};
-        case Quality::master:
-            return {"jymaster", "flac"};
-    }
-    return {"standard", "mp3"};
+    return {netEaseLevelName(quality), quality >= Quality::lossless ? "flac" : "mp3"};
 }
 
 std::string lowercased(std::string text) {

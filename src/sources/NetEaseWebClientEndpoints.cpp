@@ -66,6 +66,22 @@ std::vector<std::string> trimmedTexts(const nlohmann::json& reply, std::string_v
     return texts;
 }
 
+// The query of /api/search/get; `type` names what is searched (songs, artists, albums, playlists).
+std::vector<std::pair<std::string, std::string>> searchQuery(const std::string& keyword,
+                                                             std::string type, std::int64_t limit,
+                                                             std::int64_t offset) {
+    return {{"s", keyword},
+            {"type", std::move(type)},
+            {"limit", std::to_string(limit)},
+            {"offset", std::to_string(offset)}};
+}
+
+std::vector<std::pair<std::string, std::string>> playerURLQuery(const std::string& id,
+                                                                const std::string& level,
+                                                                const std::string& encodeType) {
+    return {{"ids", "[" + id + "]"}, {"level", level}, {"encodeType", encodeType}};
+}
+
 NetEaseWebClient::TrackQuality streamQuality(const nlohmann::json& element,
                                              const std::string& level) {
     NetEaseWebClient::TrackQuality quality;
@@ -86,12 +102,7 @@ NetEaseWebClient::Failure noPlayableAddress(const nlohmann::json& element) {
 NetEaseWebClient::SongSearch NetEaseWebClient::searchSongs(const std::string& keyword,
                                                            std::int64_t limit, std::int64_t offset,
                                                            std::stop_token stop) {
-    auto reply = get("/api/search/get",
-                     {{"s", keyword},
-                      {"type", "1"},
-                      {"limit", std::to_string(limit)},
-                      {"offset", std::to_string(offset)}},
-                     stop);
+    auto reply = get("/api/search/get", searchQuery(keyword, "1", limit, offset), stop);
     const nlohmann::json& result = objectOrEmpty(reply, "result");
     auto [tracks, total] = searchResult<Track>(
         reply, "songs", "songCount", [](const nlohmann::json& o) { return trackFrom(o); });
@@ -105,12 +116,7 @@ NetEaseWebClient::ArtistSearch NetEaseWebClient::searchArtists(const std::string
                                                                std::int64_t limit,
                                                                std::int64_t offset,
                                                                std::stop_token stop) {
-    auto reply = get("/api/search/get",
-                     {{"s", keyword},
-                      {"type", "100"},
-                      {"limit", std::to_string(limit)},
-                      {"offset", std::to_string(offset)}},
-                     stop);
+    auto reply = get("/api/search/get", searchQuery(keyword, "100", limit, offset), stop);
     auto [artists, total] = searchResult<ArtistSummary>(
         reply, "artists", "artistCount", [](const nlohmann::json& o) { return artistFrom(o); });
     return {std::move(artists), total};
@@ -120,12 +126,7 @@ NetEaseWebClient::AlbumSearch NetEaseWebClient::searchAlbums(const std::string& 
                                                              std::int64_t limit,
                                                              std::int64_t offset,
                                                              std::stop_token stop) {
-    auto reply = get("/api/search/get",
-                     {{"s", keyword},
-                      {"type", "10"},
-                      {"limit", std::to_string(limit)},
-                      {"offset", std::to_string(offset)}},
-                     stop);
+    auto reply = get("/api/search/get", searchQuery(keyword, "10", limit, offset), stop);
     auto [albums, total] = searchResult<AlbumSummary>(
         reply, "albums", "albumCount", [](const nlohmann::json& o) { return albumFrom(o); });
     return {std::move(albums), total};
@@ -135,12 +136,7 @@ NetEaseWebClient::PlaylistSearch NetEaseWebClient::searchPlaylists(const std::st
                                                                    std::int64_t limit,
                                                                    std::int64_t offset,
                                                                    std::stop_token stop) {
-    auto reply = get("/api/search/get",
-                     {{"s", keyword},
-                      {"type", "1000"},
-                      {"limit", std::to_string(limit)},
-                      {"offset", std::to_string(offset)}},
-                     stop);
+    auto reply = get("/api/search/get", searchQuery(keyword, "1000", limit, offset), stop);
     auto [playlists, total] =
         searchResult<PlaylistSummary>(reply, "playlists", "playlistCount",
                                       [](const nlohmann::json& o) { return playlistFrom(o); });
@@ -246,8 +242,8 @@ NetEaseWebClient::TrackQuality NetEaseWebClient::songURL(const std::string& id,
                                                          const std::string& level,
                                                          const std::string& encodeType,
                                                          std::stop_token stop) {
-    auto reply = get("/api/song/enhance/player/url/v1",
-                     {{"ids", "[" + id + "]"}, {"level", level}, {"encodeType", encodeType}}, stop);
+    auto reply =
+        get("/api/song/enhance/player/url/v1", playerURLQuery(id, level, encodeType), stop);
     auto data = objectsAt(reply, "data");
     if (data.empty()) throw Failure::malformed("播放地址为空");
     const nlohmann::json& first = *data.front();
@@ -260,8 +256,8 @@ NetEaseWebClient::PlayableURL NetEaseWebClient::playableURL(const std::string& i
                                                             const std::string& level,
                                                             const std::string& encodeType,
                                                             std::stop_token stop) {
-    auto reply = get("/api/song/enhance/player/url/v1",
-                     {{"ids", "[" + id + "]"}, {"level", level}, {"encodeType", encodeType}}, stop);
+    auto reply =
+        get("/api/song/enhance/player/url/v1", playerURLQuery(id, level, encodeType), stop);
     auto data = objectsAt(reply, "data");
     if (data.empty()) throw Failure::api(0, "没有可用播放地址");
     const nlohmann::json& first = *data.front();

@@ -13,6 +13,20 @@ namespace velto {
 
 namespace {
 
+// Only whole numbers that fit: a fractional or out-of-range number gives none.
+std::optional<std::int64_t> wholeNumber(const nlohmann::json& field) {
+    if (!field.is_number_integer() && !field.is_number_float()) return std::nullopt;
+    if (field.is_number_float() && std::trunc(field.get<double>()) != field.get<double>()) {
+        return std::nullopt;
+    }
+    return readInteger(field);
+}
+
+// Pages needed for `total` items, `limit` a page; by division so that nothing can overflow.
+std::int64_t pageCount(std::int64_t total, std::int64_t limit) {
+    return total / limit + (total % limit != 0);
+}
+
 // Strict reading of coded records: `record` names the type in the error text.
 class Reader {
   public:
@@ -75,14 +89,8 @@ class Reader {
         return field.get<std::string>();
     }
 
-    // Only whole numbers that fit: a fractional or out-of-range number is a type error.
     std::int64_t asInteger(const nlohmann::json& field, const char* key) const {
-        if (field.is_number_integer() || field.is_number_float()) {
-            bool whole =
-                !field.is_number_float() || std::trunc(field.get<double>()) == field.get<double>();
-            auto value = readInteger(field);
-            if (whole && value) return *value;
-        }
+        if (auto value = wholeNumber(field)) return *value;
         fail(std::string("\"") + key + "\" is not an integer");
     }
 
@@ -191,8 +199,7 @@ ArtistSearchPage::ArtistSearchPage(std::vector<ArtistSummary> list, std::int64_t
     } else if (hasMore) {
         this->hasMore = *hasMore;
     } else {
-        // Compared by division so that huge page numbers cannot overflow the product.
-        this->hasMore = this->page < this->total / this->limit + (this->total % this->limit != 0);
+        this->hasMore = this->page < pageCount(this->total, this->limit);
     }
 }
 
@@ -264,11 +271,8 @@ PlaylistSummary PlaylistSummary::fromJSON(const nlohmann::json& value) {
     auto id = value.find("id");
     if (id != value.end() && id->is_string()) {
         playlist.id = id->get<std::string>();
-    } else if (id != value.end() &&
-               (id->is_number_integer() ||
-                (id->is_number_float() && std::trunc(id->get<double>()) == id->get<double>())) &&
-               readInteger(*id)) {
-        playlist.id = std::to_string(*readInteger(*id));
+    } else if (auto number = id != value.end() ? wholeNumber(*id) : std::nullopt) {
+        playlist.id = std::to_string(*number);
     } else {
         throw std::invalid_argument("歌单缺少有效 ID");
     }
@@ -333,7 +337,7 @@ bool PlaylistDetail::supportsPagination() const {
 
 bool PlaylistDetail::hasMore() const {
     if (!supportsPagination() || list.empty() || limit <= 0) return false;
-    return page < total / limit + (total % limit != 0);
+    return page < pageCount(total, limit);
 }
 
 // MARK: LyricInfo

@@ -72,7 +72,9 @@ TEST(FakeQueuePlayerTest, HeldSeeksAreInterruptedByTheNextSeekOrItem) {
     auto a = std::make_shared<PlayerItem>("a");
     player.insert(a);
     std::vector<std::string> results;
+    // Asked while the item is still opening: it waits for the item and then lands.
     player.seek(5, [&](bool done) { results.push_back("early " + std::to_string(done)); });
+    EXPECT_EQ(player.currentTime(), 5);
     player.makeReady(a, 240);
     player.holdSeeks(true);
     player.seek(500, [&](bool done) { results.push_back("first " + std::to_string(done)); });
@@ -80,7 +82,35 @@ TEST(FakeQueuePlayerTest, HeldSeeksAreInterruptedByTheNextSeekOrItem) {
     player.seek(30, [&](bool done) { results.push_back("second " + std::to_string(done)); });
     player.removeAllItems();
     queue.runPending();
-    EXPECT_EQ(results, (std::vector<std::string>{"early 0", "first 0", "second 0"}));
+    EXPECT_EQ(results, (std::vector<std::string>{"early 1", "first 0", "second 0"}));
+}
+
+TEST(FakeQueuePlayerTest, OpensEachItemWhenItBecomesCurrentIfAskedTo) {
+    ManualMainQueue queue;
+    FakeQueuePlayer player(queue);
+    player.openItemsAutomatically(true, 180);
+    auto a = std::make_shared<PlayerItem>("a");
+    auto b = std::make_shared<PlayerItem>("b");
+    player.insert(a);
+    player.insert(b);
+    EXPECT_EQ(a->status(), PlayerItem::Status::unknown);  // opens later, not inside insert
+    queue.runPending();
+    EXPECT_EQ(a->status(), PlayerItem::Status::readyToPlay);
+    EXPECT_EQ(a->duration(), 180);
+    EXPECT_EQ(b->status(), PlayerItem::Status::unknown);  // waits behind the current one
+
+    // A seek waiting for an item that then fails has nothing to land in.
+    player.openItemsAutomatically(false);
+    player.finishCurrentItem();
+    std::optional<bool> sought;
+    player.seek(30, [&](bool done) { sought = done; });
+    queue.runPending();
+    EXPECT_FALSE(sought.has_value());
+    player.setItemStatus(b, PlayerItem::Status::failed, "gone");
+    queue.runPending();
+    EXPECT_EQ(sought, false);
+    EXPECT_EQ(player.currentTime(), 0);
+    EXPECT_EQ(player.seekTargets(), std::vector<double>{30});
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The fixture brings the player's header, which must come before any Qt header.
-// clang-format off
 #include "PlaybackServiceFixture.h"
-// clang-format on
+
 using namespace velto;
 using namespace std::chrono_literals;
 
@@ -43,7 +41,7 @@ TEST_F(PlaybackServiceEngine, NextSongIsPreparedNearTheEndAndTakesOverWithoutAGa
     // A prefetch's quality belongs to the next song, not to the one playing.
     EXPECT_EQ(service->lastActualQuality(), Quality::lossless);
 
-    player.playToEnd();
+    player.finishCurrentItem();
     settle();
     EXPECT_EQ(currentID(), "wy_s2");
     EXPECT_EQ(player.currentItem(), prepared);
@@ -87,7 +85,7 @@ TEST_F(PlaybackServiceEngine, ALoadTakesOverAPrefetchStillUnderWay) {
 TEST_F(PlaybackServiceEngine, EndOfSongFollowsTheMode) {
     service->setPlaybackMode(Mode::repeatOne);
     startPlaying(makeSongs(2));
-    player.playToEnd();
+    player.finishCurrentItem();
     settle();
     EXPECT_EQ(currentID(), "wy_s1");
     EXPECT_EQ(kind(), Kind::playing);
@@ -95,14 +93,14 @@ TEST_F(PlaybackServiceEngine, EndOfSongFollowsTheMode) {
 
     service->setPlaybackMode(Mode::sequence);
     startPlaying(makeSongs(2), 1);
-    player.playToEnd();
+    player.finishCurrentItem();
     settle();
     EXPECT_EQ(currentID(), "wy_s1");
     EXPECT_EQ(kind(), Kind::playing);
 
     service->setPlaybackMode(Mode::playInOrder);
     startPlaying(makeSongs(2), 1);
-    player.playToEnd();
+    player.finishCurrentItem();
     settle();
     EXPECT_EQ(currentID(), "wy_s2");
     EXPECT_EQ(kind(), Kind::paused);
@@ -116,7 +114,7 @@ TEST_F(PlaybackServiceEngine, AStallThatOutlastsTheTimeoutIsRecoveredOnce) {
     settle();
     EXPECT_EQ(kind(), Kind::loading);
     mainQueue.advance(19s);
-    player.recoverFromStall();
+    player.resume();
     settle();
     EXPECT_EQ(kind(), Kind::playing);
     mainQueue.advance(5s);
@@ -137,7 +135,7 @@ TEST_F(PlaybackServiceEngine, AStallThatOutlastsTheTimeoutIsRecoveredOnce) {
 TEST_F(PlaybackServiceEngine, OneRecoveryPerLoadThenTheFailureShowsAndSkips) {
     startPlaying(makeSongs(2));
     auto generation = service->recoveryGate().generation;
-    player.breakCurrent("解码失败");
+    player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "解码失败");
     settle();
     EXPECT_EQ(kind(), Kind::loading);
     EXPECT_TRUE(service->recoveryGate().recoveryConsumed);
@@ -149,7 +147,7 @@ TEST_F(PlaybackServiceEngine, OneRecoveryPerLoadThenTheFailureShowsAndSkips) {
     EXPECT_EQ(kind(), Kind::playing);
     EXPECT_EQ(service->recoveryGate().generation, generation);
 
-    player.breakCurrent("解码失败");
+    player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "解码失败");
     settle();
     EXPECT_EQ(service->state(), PlaybackService::State::failed("解码失败"));
     mainQueue.advance(150ms);

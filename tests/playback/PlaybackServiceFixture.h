@@ -1,10 +1,5 @@
 #pragma once
 
-// The scripted player's header must come before any Qt header.
-// clang-format off
-#include "ScriptedQueuePlayer.h"
-// clang-format on
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -19,6 +14,8 @@
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackService.h"
 #include "sources/SourceError.h"
+#include "support/FakeNowPlayingCenter.h"
+#include "support/FakeQueuePlayer.h"
 #include "support/TempDir.h"
 
 namespace velto {
@@ -48,6 +45,7 @@ class PlaybackServiceTest : public ::testing::Test {
     using Mode = PlaybackService::PlaybackMode;
 
     PlaybackServiceTest() {
+        player.openItemsAutomatically(true, 240);
         Log::setSink([this](Log::Level, std::string_view category, std::string_view message) {
             if (category == "PlaybackTransition") logLines.emplace_back(message);
         });
@@ -57,9 +55,11 @@ class PlaybackServiceTest : public ::testing::Test {
         Log::setSink({});
     }
 
-    void make() {
+    // The service publishes to the recording fake unless given real desktop centers.
+    void make(NowPlayingCenter* center = nullptr, RemoteCommandCenter* commands = nullptr) {
         service = std::make_unique<PlaybackService>(
-            player, resolver, defaults, mainQueue, workers,
+            player, resolver, defaults, mainQueue, workers, center ? center : &nowPlaying,
+            commands ? commands : &nowPlaying,
             [this](std::ptrdiff_t lower, std::ptrdiff_t upper) {
                 randomCalls.emplace_back(lower, upper);
                 return randomAnswer;
@@ -106,7 +106,8 @@ class PlaybackServiceTest : public ::testing::Test {
     TempDir dir;
     UserDefaults defaults{dir.path() / "defaults.json"};
     ManualMainQueue mainQueue;
-    ScriptedQueuePlayer player{mainQueue};
+    FakeQueuePlayer player{mainQueue};
+    FakeNowPlayingCenter nowPlaying;
     ScriptedResolver resolver;
     StepExecutor executor;
     WorkerPool workers{1};

@@ -1,8 +1,6 @@
-// The fixture brings the player's header, which must come before any Qt header.
-// clang-format off
-#include "PlaybackServiceFixture.h"
-// clang-format on
 #include <QSignalSpy>
+
+#include "PlaybackServiceFixture.h"
 
 using namespace velto;
 
@@ -40,7 +38,7 @@ TEST_F(PlaybackServiceSettings, RateIsClampedAndNonPositiveMeansNormal) {
     defaults.remove("velto.playback.rate");
     make();
     EXPECT_EQ(service->playbackRate(), 1.0f);
-    EXPECT_EQ(player.rateWrites, 0);  // applied only once something plays
+    EXPECT_EQ(player.callCount("rate"), 0);  // applied only once something plays
 }
 
 TEST_F(PlaybackServiceSettings, ModeComesFromItsRawTextAndShufflesTheQueue) {
@@ -98,15 +96,15 @@ TEST_F(PlaybackServiceSettings, EqualWritesStaySilentAndChangesAreStored) {
     EXPECT_EQ(volume.count(), 1);
     EXPECT_DOUBLE_EQ(player.volume(), 0.3);
 
-    int writes = player.volumeWrites;
+    int writes = player.callCount("volume");
     service->setVolume(std::nan(""));
-    EXPECT_EQ(player.volumeWrites, writes);
+    EXPECT_EQ(player.callCount("volume"), writes);
     EXPECT_DOUBLE_EQ(*defaults.doubleValue("macPlaybackVolume"), 0.3);
     EXPECT_EQ(volume.count(), 1);
 
     service->setPlaybackRate(4);
     EXPECT_EQ(service->playbackRate(), 2.0f);
-    EXPECT_EQ(player.rateWrites, 0);  // idle: applied once playing
+    EXPECT_EQ(player.callCount("rate"), 0);  // idle: applied once playing
     service->setPlaybackRate(0.25f);
     EXPECT_EQ(service->playbackRate(), 0.5f);
     service->setPlaybackRate(std::nanf(""));

@@ -1,8 +1,6 @@
-// The fixture brings the player's header, which must come before any Qt header.
-// clang-format off
-#include "PlaybackServiceFixture.h"
-// clang-format on
 #include <QSignalSpy>
+
+#include "PlaybackServiceFixture.h"
 
 using namespace velto;
 using namespace std::chrono_literals;
@@ -134,7 +132,7 @@ TEST_F(PlaybackServiceTransport, PreviousOnTheFirstSongWrapsOrRestarts) {
     settle();
     EXPECT_EQ(currentID(), "wy_s1");
     EXPECT_EQ(resolver.callCount(), calls);
-    EXPECT_EQ(player.seeks.back(), 0);
+    EXPECT_EQ(player.seekTargets().back(), 0);
     EXPECT_EQ(service->elapsed(), 0);
     EXPECT_EQ(kind(), Kind::playing);  // plays on
 
@@ -162,7 +160,7 @@ TEST_F(PlaybackServiceTransport, SeekIsClampedToTheKnownLength) {
     service->seek(std::nan(""));
     settle();
     EXPECT_EQ(service->elapsed(), 0);
-    EXPECT_EQ(player.seeks.back(), 0);
+    EXPECT_EQ(player.seekTargets().back(), 0);
     EXPECT_EQ(kind(), Kind::playing);
 }
 

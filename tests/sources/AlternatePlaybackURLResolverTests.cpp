@@ -11,6 +11,8 @@
 namespace velto {
 namespace {
 
+using testing::messageOf;
+
 using testing::makeTrack;
 using testing::ScriptedResolver;
 
@@ -22,16 +24,6 @@ ScriptedResolver::Script failing(std::string message) {
 
 ScriptedResolver::Script answering(std::string url) {
     return [url](Quality, const std::stop_token&) { return url; };
-}
-
-std::string messageOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    ADD_FAILURE() << "expected a failure";
-    return {};
 }
 
 struct Chain {

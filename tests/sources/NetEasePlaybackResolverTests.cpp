@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "ScriptedResolver.h"
+
 #include "foundation/Cancellation.h"
 #include "sources/NetEasePlaybackResolver.h"
 #include "sources/NetEaseWebClient.h"
@@ -11,15 +13,6 @@ namespace velto {
 namespace {
 
 constexpr const char* urlPath = "/api/song/enhance/player/url/v1";
-
-Track song(MusicSource source = MusicSource::wy) {
-    Track track;
-    track.source = source;
-    track.songmid = "1001";
-    track.title = "歌";
-    track.artist = "人";
-    return track;
-}
 
 class NetEasePlaybackResolverTest : public ::testing::Test {
   protected:
@@ -45,7 +38,7 @@ class NetEasePlaybackResolverTest : public ::testing::Test {
 
     std::string failureOf(Quality wished) {
         try {
-            resolver.musicURL(song(), wished, {});
+            resolver.musicURL(testing::makeTrack(), wished, {});
         } catch (const SourceError& error) {
             return error.message();
         }
@@ -63,7 +56,7 @@ TEST_F(NetEasePlaybackResolverTest, AsksForTheLevelOfTheWishedQuality) {
         {Quality::hiRes, "hires", "flac"},
         {Quality::master, "jymaster", "flac"}};
     for (const auto& [quality, level, encodeType] : table) {
-        EXPECT_EQ(resolver.musicURL(song(), quality, {}), "https://m.example/x.mp3");
+        EXPECT_EQ(resolver.musicURL(testing::makeTrack(), quality, {}), "https://m.example/x.mp3");
         const auto request = server.requests().back();
         EXPECT_EQ(request.param("ids"), "[1001]");
         EXPECT_EQ(request.param("level"), level);
@@ -85,12 +78,12 @@ TEST_F(NetEasePlaybackResolverTest, LowerDeliveryIsRefusedWithItsLabel) {
 
 TEST_F(NetEasePlaybackResolverTest, HigherDeliveryIsReportedOnce) {
     deliver("LOSSLESS", 0);
-    EXPECT_EQ(resolver.musicURL(song(), Quality::high, {}), "https://m.example/x.mp3");
+    EXPECT_EQ(resolver.musicURL(testing::makeTrack(), Quality::high, {}), "https://m.example/x.mp3");
     EXPECT_EQ(resolver.consumeLastResolvedQuality(), Quality::lossless);
     EXPECT_EQ(resolver.consumeLastResolvedQuality(), std::nullopt);
 
     deliver("standard", 128000);
-    resolver.refreshMusicURL(song(), Quality::standard, {});
+    resolver.refreshMusicURL(testing::makeTrack(), Quality::standard, {});
     EXPECT_EQ(resolver.consumeLastResolvedQuality(), Quality::standard);
     EXPECT_EQ(server.requestCount(), 2u);
 }
@@ -113,7 +106,7 @@ TEST(NetEaseDeliveredQualityTest, LevelAndBitrateRules) {
 TEST_F(NetEasePlaybackResolverTest, OtherSourcesFailBeforeAnyRequest) {
     for (auto source : {MusicSource::local, MusicSource::kg, MusicSource::tx}) {
         try {
-            resolver.musicURL(song(source), Quality::high, {});
+            resolver.musicURL(testing::makeTrack(source), Quality::high, {});
             ADD_FAILURE() << "expected a failure";
         } catch (const SourceError& error) {
             EXPECT_EQ(error.message(), "当前解析器只支持网易云音源");
@@ -128,11 +121,11 @@ TEST_F(NetEasePlaybackResolverTest, ClientFailuresAndCancellationPassUnchanged) 
     server.get(urlPath, [](const httplib::Request&, httplib::Response& response) {
         response.set_content(R"({"code":200,"data":[]})", "application/json");
     });
-    EXPECT_THROW(resolver.musicURL(song(), Quality::high, {}), NetEaseWebClient::Failure);
+    EXPECT_THROW(resolver.musicURL(testing::makeTrack(), Quality::high, {}), NetEaseWebClient::Failure);
 
     std::stop_source stop;
     stop.request_stop();
-    EXPECT_THROW(resolver.musicURL(song(), Quality::high, stop.get_token()), CancellationError);
+    EXPECT_THROW(resolver.musicURL(testing::makeTrack(), Quality::high, stop.get_token()), CancellationError);
     EXPECT_EQ(resolver.consumeLastResolvedQuality(), std::nullopt);
 }
 

@@ -2,6 +2,8 @@
 // as fallback, each inside a quality ladder.
 #include <gtest/gtest.h>
 
+#include "ScriptedResolver.h"
+
 #include <fstream>
 
 #include "platform/HttpClient.h"
@@ -48,15 +50,6 @@ class PlaybackResolverChainTest : public ::testing::Test {
         });
         rovozNetEase->answer(server.url("/s.mp3"));
     }
-
-    static Track song(MusicSource source, std::string songmid) {
-        Track track;
-        track.source = source;
-        track.songmid = std::move(songmid);
-        track.title = "歌";
-        track.artist = "人";
-        return track;
-    }
 };
 
 TEST_F(PlaybackResolverChainTest, WebPathStepsDownAndReportsWhatItDelivered) {
@@ -67,7 +60,7 @@ TEST_F(PlaybackResolverChainTest, WebPathStepsDownAndReportsWhatItDelivered) {
         response.set_content(nlohmann::json{{"code", 200}, {"data", {element}}}.dump(),
                              "application/json");
     });
-    EXPECT_EQ(chain.musicURL(song(MusicSource::wy, "7"), Quality::lossless, {}),
+    EXPECT_EQ(chain.musicURL(testing::makeTrack(MusicSource::wy, "7"), Quality::lossless, {}),
               "https://m.example/x.mp3");
     EXPECT_EQ(chain.consumeLastResolvedQuality(), Quality::standard);
     EXPECT_TRUE(rovozNetEase->asked().empty());
@@ -77,7 +70,7 @@ TEST_F(PlaybackResolverChainTest, WebFailureFallsBackToTheProbedServiceAddress) 
     server.get(urlPath,
                [](const httplib::Request&, httplib::Response& response) { response.status = 500; });
     const std::string expected = "https://127.0.0.1:" + std::to_string(server.port()) + "/s.mp3";
-    EXPECT_EQ(chain.musicURL(song(MusicSource::wy, "7"), Quality::high, {}), expected);
+    EXPECT_EQ(chain.musicURL(testing::makeTrack(MusicSource::wy, "7"), Quality::high, {}), expected);
     EXPECT_EQ(rovozNetEase->asked(), std::vector{Quality::high});
     // The service path reports no delivered quality.
     EXPECT_EQ(chain.consumeLastResolvedQuality(), std::nullopt);
@@ -86,10 +79,10 @@ TEST_F(PlaybackResolverChainTest, WebFailureFallsBackToTheProbedServiceAddress) 
 TEST_F(PlaybackResolverChainTest, LocalSongsReachOnlyTheFallback) {
     const auto file = dir.path() / "a.mp3";
     std::ofstream(file) << "ID3";
-    EXPECT_EQ(chain.musicURL(song(MusicSource::local, file.string()), Quality::master, {}),
+    EXPECT_EQ(chain.musicURL(testing::makeTrack(MusicSource::local, file.string()), Quality::master, {}),
               "file://" + file.string());
     try {
-        chain.musicURL(song(MusicSource::local, (dir.path() / "b.mp3").string()), Quality::high,
+        chain.musicURL(testing::makeTrack(MusicSource::local, (dir.path() / "b.mp3").string()), Quality::high,
                        {});
         FAIL() << "expected a failure";
     } catch (const SourceError& error) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "ScriptedResolver.h"
+
 #include <fstream>
 #include <mutex>
 
@@ -20,26 +22,10 @@
 namespace velto {
 namespace {
 
+using testing::messageOf;
+using testing::makeTrack;
+
 using namespace std::chrono_literals;
-
-Track song(MusicSource source = MusicSource::wy, std::string songmid = "1001") {
-    Track track;
-    track.source = source;
-    track.songmid = std::move(songmid);
-    track.title = "歌";
-    track.artist = "人";
-    return track;
-}
-
-std::string messageOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    ADD_FAILURE() << "expected a failure";
-    return {};
-}
 
 class PlaybackURLResolverTest : public ::testing::Test {
   protected:
@@ -70,21 +56,21 @@ class PlaybackURLResolverTest : public ::testing::Test {
 };
 
 TEST_F(PlaybackURLResolverTest, SecondResolutionIsServedFromTheCache) {
-    EXPECT_EQ(resolver.musicURL(song(), Quality::high, {}), httpsURL("/s.mp3"));
+    EXPECT_EQ(resolver.musicURL(makeTrack(), Quality::high, {}), httpsURL("/s.mp3"));
     now += 1199s;
-    EXPECT_EQ(resolver.musicURL(song(), Quality::high, {}), httpsURL("/s.mp3"));
+    EXPECT_EQ(resolver.musicURL(makeTrack(), Quality::high, {}), httpsURL("/s.mp3"));
     EXPECT_EQ(netease->asked().size(), 1u);
     EXPECT_EQ(server.requestCount(), 1u);
 
     now += 1s;
-    resolver.musicURL(song(), Quality::high, {});
+    resolver.musicURL(makeTrack(), Quality::high, {});
     EXPECT_EQ(netease->asked().size(), 2u);
     EXPECT_EQ(server.requestCount(), 2u);
 }
 
 TEST_F(PlaybackURLResolverTest, HttpAnswerIsUpgradedBeforeTheProbe) {
     netease->answer(server.url("/s.mp3?sign=abc"));
-    EXPECT_EQ(resolver.musicURL(song(), Quality::high, {}), httpsURL("/s.mp3?sign=abc"));
+    EXPECT_EQ(resolver.musicURL(makeTrack(), Quality::high, {}), httpsURL("/s.mp3?sign=abc"));
     ASSERT_EQ(client->probed().size(), 1u);
     EXPECT_EQ(client->probed()[0], httpsURL("/s.mp3?sign=abc"));
     ASSERT_EQ(server.requestCount(), 1u);
@@ -93,30 +79,30 @@ TEST_F(PlaybackURLResolverTest, HttpAnswerIsUpgradedBeforeTheProbe) {
 
 TEST_F(PlaybackURLResolverTest, LowerDeliveryFailsButServesTheNextRungFromTheCache) {
     netease->answer(server.url("/s.mp3"), Quality::high);
-    EXPECT_EQ(messageOf([&] { resolver.musicURL(song(), Quality::lossless, {}); }),
+    EXPECT_EQ(messageOf([&] { resolver.musicURL(makeTrack(), Quality::lossless, {}); }),
               "该音质不可用，实际返回 320k");
-    EXPECT_EQ(resolver.musicURL(song(), Quality::high, {}), httpsURL("/s.mp3"));
+    EXPECT_EQ(resolver.musicURL(makeTrack(), Quality::high, {}), httpsURL("/s.mp3"));
     EXPECT_EQ(netease->asked(), std::vector{Quality::lossless});
     EXPECT_EQ(server.requestCount(), 1u);
 }
 
 TEST_F(PlaybackURLResolverTest, HigherDeliveryIsCachedUnderBothQualities) {
     netease->answer(server.url("/s.mp3"), Quality::lossless);
-    resolver.musicURL(song(), Quality::high, {});
-    EXPECT_EQ(cache->value({song(), Quality::high}), httpsURL("/s.mp3"));
-    EXPECT_EQ(cache->value({song(), Quality::lossless}), httpsURL("/s.mp3"));
-    resolver.musicURL(song(), Quality::lossless, {});
+    resolver.musicURL(makeTrack(), Quality::high, {});
+    EXPECT_EQ(cache->value({makeTrack(), Quality::high}), httpsURL("/s.mp3"));
+    EXPECT_EQ(cache->value({makeTrack(), Quality::lossless}), httpsURL("/s.mp3"));
+    resolver.musicURL(makeTrack(), Quality::lossless, {});
     EXPECT_EQ(netease->asked().size(), 1u);
 }
 
 TEST_F(PlaybackURLResolverTest, RefreshAsksAgainAndReplacesTheEntry) {
-    resolver.musicURL(song(), Quality::high, {});
+    resolver.musicURL(makeTrack(), Quality::high, {});
     serve("/t.mp3", 200, "audio/mpeg", "ID3");
     netease->answer(server.url("/t.mp3"));
-    EXPECT_EQ(resolver.refreshMusicURL(song(), Quality::high, {}), httpsURL("/t.mp3"));
+    EXPECT_EQ(resolver.refreshMusicURL(makeTrack(), Quality::high, {}), httpsURL("/t.mp3"));
     EXPECT_EQ(netease->asked().size(), 2u);
     EXPECT_EQ(server.requestCount(), 2u);
-    EXPECT_EQ(resolver.musicURL(song(), Quality::high, {}), httpsURL("/t.mp3"));
+    EXPECT_EQ(resolver.musicURL(makeTrack(), Quality::high, {}), httpsURL("/t.mp3"));
 }
 
 TEST_F(PlaybackURLResolverTest, ProbeVerdicts) {
@@ -150,7 +136,7 @@ TEST_F(PlaybackURLResolverTest, ProbeVerdicts) {
         const std::string path = "/case" + std::to_string(index);
         serve(path, entry.status, entry.type, entry.body);
         netease->answer(server.url(path));
-        const Track track = song(MusicSource::wy, std::to_string(2000 + index++));
+        const Track track = makeTrack(MusicSource::wy, std::to_string(2000 + index++));
         if (entry.expected.empty()) {
             EXPECT_EQ(resolver.musicURL(track, Quality::high, {}), httpsURL(path));
         } else {
@@ -167,7 +153,7 @@ TEST_F(PlaybackURLResolverTest, UnusableServiceAddressIsNotProbed) {
     for (const char* address : {"ftp://cdn.example/a.mp3", "https://user:pw@cdn.example/a.mp3",
                                 "https:///a.mp3", "not an address"}) {
         netease->answer(address);
-        EXPECT_EQ(messageOf([&] { resolver.musicURL(song(), Quality::high, {}); }),
+        EXPECT_EQ(messageOf([&] { resolver.musicURL(makeTrack(), Quality::high, {}); }),
                   "播放解析未返回可用链接")
             << address;
     }
@@ -175,7 +161,7 @@ TEST_F(PlaybackURLResolverTest, UnusableServiceAddressIsNotProbed) {
 }
 
 TEST_F(PlaybackURLResolverTest, DisabledSourcesFailBeforeAnyRequest) {
-    EXPECT_EQ(messageOf([&] { resolver.musicURL(song(MusicSource::kg), Quality::high, {}); }),
+    EXPECT_EQ(messageOf([&] { resolver.musicURL(makeTrack(MusicSource::kg), Quality::high, {}); }),
               "酷狗音源暂不可用，已收藏的歌曲会保留。");
     EXPECT_FALSE(resolver.supportsPlayback(MusicSource::tx));
     EXPECT_TRUE(resolver.supportsPlayback(MusicSource::local));
@@ -183,11 +169,11 @@ TEST_F(PlaybackURLResolverTest, DisabledSourcesFailBeforeAnyRequest) {
 }
 
 TEST_F(PlaybackURLResolverTest, CancelledCallNeverAnswersEvenFromTheCache) {
-    resolver.musicURL(song(), Quality::high, {});
+    resolver.musicURL(makeTrack(), Quality::high, {});
     std::stop_source stop;
     stop.request_stop();
-    EXPECT_THROW(resolver.musicURL(song(), Quality::high, stop.get_token()), CancellationError);
-    EXPECT_THROW(resolver.refreshMusicURL(song(), Quality::high, stop.get_token()),
+    EXPECT_THROW(resolver.musicURL(makeTrack(), Quality::high, stop.get_token()), CancellationError);
+    EXPECT_THROW(resolver.refreshMusicURL(makeTrack(), Quality::high, stop.get_token()),
                  CancellationError);
     EXPECT_EQ(netease->asked().size(), 1u);
 }
@@ -199,7 +185,7 @@ TEST(PlaybackURLResolverWiringTest, BuiltInServiceClientAsksForTheKey) {
                                  std::make_shared<ChkszCircuitBreaker>(),
                                  std::make_shared<PlaybackURLCache>(1200));
     try {
-        resolver.musicURL(song(), Quality::high, {});
+        resolver.musicURL(makeTrack(), Quality::high, {});
         FAIL() << "expected a failure";
     } catch (const SourceError& error) {
         EXPECT_EQ(error.kind(), SourceError::Kind::credentialRequired);
@@ -227,7 +213,7 @@ class LocalFileTest : public ::testing::Test {
     }
 
     static Track local(const std::string& songmid, const nlohmann::json& payload) {
-        Track track = song(MusicSource::local, songmid);
+        Track track = makeTrack(MusicSource::local, songmid);
         track.payload = payload.dump();
         return track;
     }

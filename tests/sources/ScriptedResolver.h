@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <optional>
 #include <set>
@@ -63,13 +65,24 @@ class PlainResolver : public PlaybackURLResolving {
     ScriptedResolver::Script script_;
 };
 
-inline Track makeTrack(MusicSource source, std::string songmid) {
+inline Track makeTrack(MusicSource source = MusicSource::wy, std::string songmid = "1001") {
     Track track;
     track.source = source;
     track.songmid = std::move(songmid);
     track.title = "歌";
     track.artist = "人";
     return track;
+}
+
+// The message of the exception `work` throws.
+inline std::string messageOf(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    ADD_FAILURE() << "expected a failure";
+    return {};
 }
 
 }  // namespace velto::testing

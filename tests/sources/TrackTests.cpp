@@ -44,8 +44,6 @@ TEST(MusicSource, RawValuesListsAndEnabling) {
     EXPECT_EQ(musicSourceFromRaw("local"), MusicSource::local);
     EXPECT_FALSE(musicSourceFromRaw("WY"));
     EXPECT_FALSE(musicSourceFromRaw(""));
-    EXPECT_EQ(MusicSources::allCases,
-              (std::vector{MusicSource::kg, MusicSource::wy, MusicSource::tx, MusicSource::local}));
     EXPECT_TRUE(isEnabled(MusicSource::wy));
     EXPECT_TRUE(isEnabled(MusicSource::local));
     EXPECT_FALSE(isEnabled(MusicSource::kg));
@@ -65,7 +63,6 @@ TEST(Quality, RanksFollowDeclarationAndListsRunBothWays) {
     EXPECT_EQ(qualityFromRaw("flac24bit"), Quality::hiRes);
     EXPECT_FALSE(qualityFromRaw("FLAC"));
     EXPECT_LT(Quality::high, Quality::lossless);
-    EXPECT_EQ(rank(Quality::master), 4);
     auto descending = Qualities::descendingOrder;
     std::reverse(descending.begin(), descending.end());
     EXPECT_EQ(descending, Qualities::allCases);

@@ -98,7 +98,7 @@ double FakeQueuePlayer::currentTime() const {
 void FakeQueuePlayer::seek(double seconds, std::function<void(bool)> completion) {
     calls_.push_back("seek " + number(seconds));
     auto current = currentItem();
-    if (!current || current->status() != PlayerItem::Status::readyToPlay) {
+    if (!current || current->status() == PlayerItem::Status::failed) {
         if (completion) later([completion] { completion(false); });
         return;
     }
@@ -107,7 +107,7 @@ void FakeQueuePlayer::seek(double seconds, std::function<void(bool)> completion)
     settlePosition();
     position_ = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
     if (auto duration = current->duration()) position_ = std::min(position_, *duration);
-    if (holdSeeks_) {
+    if (holdSeeks_ || current->status() == PlayerItem::Status::unknown) {
         pendingSeeks_.push_back({position_, std::move(completion)});
     } else if (completion) {
         later([completion] { completion(true); });
@@ -122,6 +122,19 @@ void FakeQueuePlayer::completeSeeks(bool finished) {
             later([completion = seek.completion, finished] { completion(finished); });
 }
 
+std::vector<double> FakeQueuePlayer::seekTargets() const {
+    std::vector<double> targets;
+    for (const auto& call : calls_)
+        if (call.rfind("seek ", 0) == 0) targets.push_back(std::stod(call.substr(5)));
+    return targets;
+}
+
+int FakeQueuePlayer::callCount(std::string_view verb) const {
+    return int(std::count_if(calls_.begin(), calls_.end(), [verb](const std::string& call) {
+        return std::string_view(call).substr(0, verb.size()) == verb;
+    }));
+}
+
 void FakeQueuePlayer::setItemStatus(const PlayerItemPtr& item, PlayerItem::Status status,
                                     std::string errorMessage) {
     bool wasReady = item->status() == PlayerItem::Status::readyToPlay;
@@ -129,6 +142,16 @@ void FakeQueuePlayer::setItemStatus(const PlayerItemPtr& item, PlayerItem::Statu
     if (isCurrent) settlePosition();
     item->setStatus(status, errorMessage);
     later([this, item] { emitItemStatusChanged(item); });
+    if (isCurrent && !wasReady && !pendingSeeks_.empty()) {
+        // The seek that waited for the item to open now lands (or has nothing to land in).
+        if (status == PlayerItem::Status::readyToPlay) {
+            if (auto duration = item->duration()) position_ = std::min(position_, *duration);
+            if (!holdSeeks_) completeSeeks(true);
+        } else if (status == PlayerItem::Status::failed) {
+            completeSeeks(false);
+            position_ = 0;
+        }
+    }
     if (status == PlayerItem::Status::failed && wasReady && isCurrent)
         later([this, item, errorMessage] { emitFailedToPlayToEnd(item, errorMessage); });
     if (isCurrent) update();
@@ -167,7 +190,14 @@ void FakeQueuePlayer::becameCurrent() {
     position_ = 0;
     positionSince_ = mainQueue().uptime();
     stalled_ = false;
-    later([this, current = currentItem()] { emitCurrentItemChanged(current); });
+    auto current = currentItem();
+    later([this, current] { emitCurrentItemChanged(current); });
+    if (autoOpen_ && current && current->status() == PlayerItem::Status::unknown) {
+        later([this, current] {
+            if (currentItem() == current && current->status() == PlayerItem::Status::unknown)
+                makeReady(current, autoOpenDuration_);
+        });
+    }
     update();
 }
 

@@ -3,6 +3,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/QueuePlayer.h"
@@ -12,9 +13,10 @@ namespace velto {
 // A scripted queue player on the main queue's clock (a ManualMainQueue in tests). It plays
 // nothing by itself: the test decides when items become ready, end, stall or fail, and reads
 // back the calls it received. While it plays a ready item, currentTime() moves with the
-// queue's uptime times the rate, up to the item's duration when that is known.
+// queue's uptime times the rate, up to the item's duration when that is known. A seek asked for
+// while the current item is still unknown waits until it opens.
 class FakeQueuePlayer final : public QueuePlayer {
-public:
+  public:
     explicit FakeQueuePlayer(MainQueue& mainQueue);
 
     std::vector<PlayerItemPtr> items() const override { return {items_.begin(), items_.end()}; }
@@ -40,6 +42,12 @@ public:
     void setItemStatus(const PlayerItemPtr& item, PlayerItem::Status status,
                        std::string errorMessage = {});
     void makeReady(const PlayerItemPtr& item, std::optional<double> duration = std::nullopt);
+    // From now on an unknown item that becomes current opens by itself a moment later (posted,
+    // as a real player would), ready with `duration`; `opens` false stops that.
+    void openItemsAutomatically(bool opens, std::optional<double> duration = std::nullopt) {
+        autoOpen_ = opens;
+        autoOpenDuration_ = duration;
+    }
     // The current item plays to its end: played-to-end, then the next item becomes current.
     void finishCurrentItem();
     // The current item runs dry (stalled) until resume().
@@ -55,9 +63,13 @@ public:
     // "insert <uri>", "remove <uri>", "removeAll", "advance".
     const std::vector<std::string>& calls() const { return calls_; }
     void clearCalls() { calls_.clear(); }
+    // The targets of the seeks in calls(), in order.
+    std::vector<double> seekTargets() const;
+    // How many calls() begin with `verb` (e.g. "rate").
+    int callCount(std::string_view verb) const;
     bool wantsToPlay() const { return wantsToPlay_; }
 
-private:
+  private:
     void becameCurrent();
     void update();
     void settlePosition();
@@ -67,6 +79,8 @@ private:
     bool wantsToPlay_ = false;
     bool stalled_ = false;
     bool holdSeeks_ = false;
+    bool autoOpen_ = false;
+    std::optional<double> autoOpenDuration_;
     TimeControlStatus timeControl_ = TimeControlStatus::paused;
     double rate_ = 1.0;
     double volume_ = 1.0;

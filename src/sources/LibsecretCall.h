@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+typedef struct _GCancellable GCancellable;
+
+namespace velto {
+
+// Calls to the desktop's secret service on generic passwords (attributes service and account),
+// bounded in time: the calls made through one object are cancelled once it outlives `limit`, so
+// that a service that accepts the connection but never answers cannot block the caller.
+class LibsecretCall {
+  public:
+    struct Failure {
+        int code = -1;
+        std::string message;
+    };
+
+    explicit LibsecretCall(std::chrono::milliseconds limit);
+    ~LibsecretCall();
+    LibsecretCall(const LibsecretCall&) = delete;
+    LibsecretCall& operator=(const LibsecretCall&) = delete;
+
+    // True when a secret service runs on the session bus or can be started by it.
+    bool serviceReachable();
+    // The password; none when missing, unreadable or not UTF-8. `failure` gets the service's
+    // error when there is one.
+    std::optional<std::string> lookup(const std::string& service, const std::string& account,
+                                      std::optional<Failure>* failure = nullptr);
+    // Errors are ignored: a missing item is what clearing wants.
+    void clear(const std::string& service, const std::string& account);
+    // None when stored.
+    std::optional<Failure> store(const std::string& service, const std::string& account,
+                                 const std::string& label, const std::string& secret);
+
+  private:
+    std::chrono::milliseconds limit_;
+    GCancellable* cancellable_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread watchdog_;
+};
+
+}  // namespace velto
