@@ -13,18 +13,7 @@ namespace {
 using json = nlohmann::json;
 
 json song(std::int64_t id, const std::string& name) {
-    return {
-        {"id", id},
-        {"name", name},
-        {"ar", {{{"id", 6452}, {"name", "周杰伦"}}, {{"id", 3066}, {"name", "费玉清"}}}},
-        {"al", {{"id", 18905}, {"name", "叶惠美"}, {"picUrl", "http://p1.music.126.net/c.jpg"}}},
-        {"dt", 269000},
-        {"l", {{"br", 128000}, {"size", 4309740}}},
-        {"h", {{"br", 320000}, {"size", 10773392}}},
-        {"sq", nullptr},
-        {"st", 0},
-        {"fee", 8},
-    };
+    return {{"id", id}, {"name", name}, {"ar", {{{"name", "周杰伦"}}, {{"name", "费玉清"}}}}};
 }
 
 class NetEaseWebClientEndpointTest : public ::testing::Test {
@@ -77,16 +66,8 @@ TEST_F(NetEaseWebClientEndpointTest, SongSearchParsesSongsAndTotal) {
               "&offset=60");
     ASSERT_EQ(result.tracks.size(), 1u);
     EXPECT_EQ(result.total, 300);
-    const Track& track = result.tracks[0];
-    EXPECT_EQ(track.musicID(), "wy_186016");
-    EXPECT_EQ(track.title, "晴天");
-    EXPECT_EQ(track.artist, "周杰伦/费玉清");
-    EXPECT_EQ(track.album, "叶惠美");
-    EXPECT_EQ(track.interval, "04:29");
-    auto payload = json::parse(track.payload);
-    EXPECT_EQ(payload["picUrl"], "http://p1.music.126.net/c.jpg");
-    EXPECT_EQ(payload["types"], json::parse(R"([{"size":"4309740","type":"128k"},
-                                                {"size":"10773392","type":"320k"}])"));
+    EXPECT_EQ(result.tracks[0].musicID(), "wy_186016");
+    EXPECT_EQ(result.tracks[0].artist, "周杰伦/费玉清");
 }
 
 TEST_F(NetEaseWebClientEndpointTest, SongSearchEdgeCases) {
@@ -110,24 +91,17 @@ TEST_F(NetEaseWebClientEndpointTest, SongSearchEdgeCases) {
 }
 
 TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumAndPlaylistSearches) {
-    server.answerJSON("/api/search/get", {{"result",
-                                           {{"artists",
-                                             {{{"id", 6452},
-                                               {"name", "周杰伦"},
-                                               {"img1v1Url", "http://p2.music.126.net/j.jpg"},
-                                               {"albumSize", 41},
-                                               {"musicSize", 515}},
-                                              {{"id", 1}, {"name", "   "}}}},
-                                            {"artistCount", 2}}}});
+    const auto lastTarget = [&] { return server.requests().back().target; };
+    server.answerJSON(
+        "/api/search/get",
+        {{"result",
+          {{"artists", {{{"id", 6452}, {"name", "周杰伦"}}, {{"id", 1}, {"name", " "}}}},
+           {"artistCount", 2}}}});
     auto artists = client->searchArtists("周杰伦", 20, 0);
     ASSERT_EQ(artists.artists.size(), 1u);
     EXPECT_EQ(artists.total, 2);
     EXPECT_EQ(artists.artists[0].id, "6452");
-    EXPECT_EQ(artists.artists[0].imageURL, "https://p2.music.126.net/j.jpg");
-    EXPECT_EQ(artists.artists[0].songCount, 515);
-    EXPECT_EQ(artists.artists[0].albumCount, 41);
-    EXPECT_NE(server.requests().back().target.find("type=100&limit=20&offset=0"),
-              std::string::npos);
+    EXPECT_TRUE(lastTarget().ends_with("type=100&limit=20&offset=0"));
 
     server.answerJSON("/api/search/get",
                       {{"result", {{"artists", {{{"name", "无编号"}}}}, {"artistCount", 9}}}});
@@ -135,46 +109,30 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumAndPlaylistSearches) {
     EXPECT_TRUE(unusable.artists.empty());
     EXPECT_EQ(unusable.total, 9);
 
-    server.answerJSON("/api/search/get", {{"result",
-                                           {{"albums",
-                                             {{{"id", 18905},
-                                               {"name", "叶惠美"},
-                                               {"artist", {{"name", "周杰伦"}}},
-                                               {"publishTime", 1059580800000LL},
-                                               {"size", 11},
-                                               {"blurPicUrl", "http://p1.music.126.net/b.jpg"}}}},
-                                            {"albumCount", 1}}}});
+    server.answerJSON("/api/search/get",
+                      {{"result",
+                        {{"albums", {{{"id", 18905}, {"name", "叶惠美"}, {"publishTime", 0}}}},
+                         {"albumCount", 1}}}});
     auto albums = client->searchAlbums("叶惠美", 20, 20);
     ASSERT_EQ(albums.albums.size(), 1u);
-    EXPECT_EQ(albums.albums[0].releaseDate, "2003-07-30");
-    EXPECT_EQ(albums.albums[0].trackCount, 11);
-    EXPECT_EQ(albums.albums[0].imageURL, "https://p1.music.126.net/b.jpg");
-    EXPECT_NE(server.requests().back().target.find("type=10&limit=20&offset=20"),
-              std::string::npos);
+    EXPECT_EQ(albums.albums[0].releaseDate, "1970-01-01");
+    EXPECT_TRUE(lastTarget().ends_with("type=10&limit=20&offset=20"));
 
     server.answerJSON("/api/search/get", {{"result",
                                            {{"playlists",
                                              {{{"id", 2829883282LL},
                                                {"name", "华语经典"},
-                                               {"coverImgUrl", "https://p.x/c.jpg"},
                                                {"creator", {{"nickname", "云音乐"}}},
-                                               {"playCount", 123456789},
-                                               {"trackCount", 80},
-                                               {"description", "老歌"}},
+                                               {"playCount", 123456789}},
                                               {{"id", 5}, {"name", "无作者"}}}},
                                             {"playlistCount", 500}}}});
     auto playlists = client->searchPlaylists("经典", 20, 40);
     ASSERT_EQ(playlists.playlists.size(), 2u);
     EXPECT_EQ(playlists.total, 500);
     EXPECT_EQ(playlists.playlists[0].id, "2829883282");
-    EXPECT_EQ(playlists.playlists[0].playCount, "123456789");
-    EXPECT_EQ(playlists.playlists[0].author, "云音乐");
-    EXPECT_EQ(playlists.playlists[0].total, 80);
-    EXPECT_EQ(playlists.playlists[1].author, "");
-    EXPECT_EQ(playlists.playlists[1].playCount, "");
-    EXPECT_EQ(playlists.playlists[1].source, MusicSource::wy);
-    EXPECT_NE(server.requests().back().target.find("type=1000&limit=20&offset=40"),
-              std::string::npos);
+    EXPECT_EQ(playlists.playlists[0].author + playlists.playlists[0].playCount, "云音乐123456789");
+    EXPECT_EQ(playlists.playlists[1].author + playlists.playlists[1].playCount, "");
+    EXPECT_TRUE(lastTarget().ends_with("type=1000&limit=20&offset=40"));
 }
 
 TEST_F(NetEaseWebClientEndpointTest, HotSearchesAreTrimmedAndLimited) {
@@ -240,7 +198,6 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumsAndAlbum) {
                        {"songs", {song(186016, "晴天"), song(186017, "以父之名")}}});
     auto detail = client->album("18905");
     EXPECT_EQ(detail.album.id, "18905");
-    EXPECT_EQ(detail.album.trackCount, 11);
     ASSERT_EQ(detail.tracks.size(), 2u);
     EXPECT_EQ(detail.tracks[1].title, "以父之名");
 
@@ -268,10 +225,8 @@ TEST_F(NetEaseWebClientEndpointTest, LyricTakesTheFourTexts) {
                        {"klyric", {{"lyric", "[1000,500]故事"}}}});
     auto info = client->lyric("186016");
     EXPECT_EQ(onlyTarget("/api/song/lyric"), "/api/song/lyric?id=186016&lv=-1&kv=-1&tv=-1");
-    EXPECT_EQ(info.lyric, "[00:01.00]故事的小黄花");
-    EXPECT_EQ(info.tlyric, "[00:01.00]little flower");
-    EXPECT_EQ(info.rlyric, std::nullopt);
-    EXPECT_EQ(info.lxlyric, "[1000,500]故事");
+    EXPECT_EQ(info, (LyricInfo{"[00:01.00]故事的小黄花", "[00:01.00]little flower", std::nullopt,
+                               "[1000,500]故事"}));
 
     server.answerJSON("/api/song/lyric", {{"lrc", {{"lyric", " "}}}});
     EXPECT_EQ(client->lyric("1").tlyric, std::nullopt);
@@ -341,36 +296,21 @@ TEST_F(NetEaseWebClientEndpointTest, SongURLAndPlayableURL) {
 TEST_F(NetEaseWebClientEndpointTest, PlaylistDetail) {
     json tracks = json::array();
     for (int i = 1; i <= 20; ++i) tracks.push_back(song(i, "歌" + std::to_string(i)));
-    server.answerJSON("/api/v6/playlist/detail", {{"code", 200},
-                                                  {"playlist",
-                                                   {{"id", 3778678},
-                                                    {"name", "热歌榜"},
-                                                    {"coverImgUrl", "https://p.x/hot.jpg"},
-                                                    {"description", "每日更新"},
+    server.answerJSON("/api/v6/playlist/detail", {{"playlist",
+                                                   {{"name", "热歌榜"},
                                                     {"creator", {{"nickname", "网易云音乐"}}},
-                                                    {"playCount", 12345},
                                                     {"trackCount", 300},
                                                     {"tracks", tracks}}}});
     auto detail = client->playlistDetail("3778678", 1000);
     EXPECT_EQ(onlyTarget("/api/v6/playlist/detail"), "/api/v6/playlist/detail?id=3778678&n=1000");
     EXPECT_EQ(detail.list.size(), 20u);
-    EXPECT_EQ(detail.total, 300);
-    EXPECT_EQ(detail.page, 1);
-    EXPECT_EQ(detail.limit, 300);
-    EXPECT_EQ(detail.source, MusicSource::wy);
-    EXPECT_EQ(detail.info.name, "热歌榜");
-    EXPECT_EQ(detail.info.img, "https://p.x/hot.jpg");
-    EXPECT_EQ(detail.info.desc, "每日更新");
-    EXPECT_EQ(detail.info.author, "网易云音乐");
-    EXPECT_EQ(detail.info.playCount, "12345");
+    EXPECT_EQ(std::tuple(detail.total, detail.page, detail.limit), std::tuple(300, 1, 300));
+    EXPECT_EQ(detail.info.name + detail.info.author, "热歌榜网易云音乐");
 
     server.answerJSON("/api/v6/playlist/detail",
                       {{"playlist", {{"name", "无总数"}, {"tracks", tracks}}}});
     auto counted = client->playlistDetail("1", 1000);
-    EXPECT_EQ(counted.total, 20);
-    EXPECT_EQ(counted.limit, 20);
-    EXPECT_EQ(counted.info.author, "");
-    EXPECT_EQ(counted.info.playCount, "");
+    EXPECT_EQ(std::tuple(counted.total, counted.limit), std::tuple(20, 20));
 
     server.answerJSON("/api/v6/playlist/detail", {{"playlist", {{"id", 1}}}});
     EXPECT_EQ(failureText([&] { client->playlistDetail("1", 1000); }),
@@ -382,13 +322,10 @@ TEST_F(NetEaseWebClientEndpointTest, Account) {
                                                  {"account", {{"id", 1}, {"vipType", 11}}},
                                                  {"profile", {{"nickname", "听歌的人"}}}});
     auto account = client->account();
-    EXPECT_EQ(account.nickname, "听歌的人");
-    EXPECT_EQ(account.vipType, 11);
-
+    EXPECT_EQ(std::tuple(account.nickname, account.vipType), std::tuple("听歌的人", 11));
     server.answerJSON("/api/nuser/account/get", {{"profile", json::object()}});
     account = client->account();
-    EXPECT_EQ(account.nickname, "");
-    EXPECT_EQ(account.vipType, 0);
+    EXPECT_EQ(std::tuple(account.nickname, account.vipType), std::tuple("", 0));
 
     server.answerJSON("/api/nuser/account/get", {{"code", 200}, {"account", nullptr}});
     EXPECT_EQ(failureText([&] { client->account(); }), "网易云接口数据异常：账号信息缺失");

@@ -96,73 +96,66 @@ TEST_F(NetEaseWebClientTransportTest, SendsTheFixedHeadersAndTheCookie) {
     server.answerJSON("/api/search/hot", {{"code", 200}, {"result", {{"hots", json::array()}}}});
     client().hotSearches(12);
 
+    // Without a usable cookie the request still goes out, with no Cookie header.
+    keychain->item = "line\r\nX-Injected: yes";
+    client().hotSearches(12);
+    keychain->item.reset();
+    client().hotSearches(12);
+
     auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].header("User-Agent"),
               "neteasemusic/9.6.07 (iPhone; iOS 27.0.1; Scale/3.00)");
     EXPECT_EQ(requests[0].header("Referer"), server.baseURL() + "/");
     EXPECT_EQ(requests[0].header("Accept"), "application/json");
     EXPECT_EQ(requests[0].header("Cookie"), "MUSIC_U=secretLogin; os=ios; appver=9.6.07");
     EXPECT_EQ(requests[0].target, "/api/search/hot?type=1111");
+    for (int i : {1, 2})
+        EXPECT_FALSE(requests[i].hasHeader("Cookie") || requests[i].hasHeader("X-Injected"));
 }
 
-TEST_F(NetEaseWebClientTransportTest, GoesOutWithoutCookieHeaderWhenNoneIsUsable) {
-    server.answerJSON("/api/search/hot", {{"result", json::object()}});
-    client().hotSearches(12);
-    keychain->item = "line\r\nX-Injected: yes";
-    client().hotSearches(12);
-    auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_FALSE(requests[0].hasHeader("Cookie"));
-    EXPECT_FALSE(requests[1].hasHeader("Cookie"));
-    EXPECT_FALSE(requests[1].hasHeader("X-Injected"));
-}
-
-TEST_F(NetEaseWebClientTransportTest, HttpStatusFailsWithoutRetry) {
-    server.answer("/api/song/detail", {404, "{}"});
-    auto failure = failureOf([&] { client().songDetail({"1"}); });
-    EXPECT_EQ(failure.kind(), NetEaseWebClient::Failure::Kind::http);
-    EXPECT_EQ(failure.code(), 404);
-    EXPECT_STREQ(failure.what(), "网易云接口返回 HTTP 404");
-    EXPECT_EQ(server.requestCount("/api/song/detail"), 1u);
-    EXPECT_TRUE(sleeper.pauses.empty());
-}
-
-TEST_F(NetEaseWebClientTransportTest, IntegralCodeOtherThan200IsAnApiFailure) {
-    server.answerJSON("/api/song/detail", {{"code", 301}, {"msg", "需要登录"}});
-    auto failure = failureOf([&] { client().songDetail({"1"}); });
-    EXPECT_EQ(failure.kind(), NetEaseWebClient::Failure::Kind::api);
-    EXPECT_EQ(failure.code(), 301);
-    EXPECT_STREQ(failure.what(), "网易云接口错误 301：需要登录");
-
-    server.answerJSON("/api/song/detail", {{"code", 400}, {"message", "参数错误"}, {"msg", "x"}});
-    EXPECT_STREQ(failureOf([&] { client().songDetail({"1"}); }).what(),
-                 "网易云接口错误 400：参数错误");
-    server.answerJSON("/api/song/detail", {{"code", -460}, {"msg", 5}});
-    EXPECT_STREQ(failureOf([&] { client().songDetail({"1"}); }).what(), "网易云接口错误 -460：");
-    server.answer("/api/song/detail", {200, R"({"code": 301.0})"});
-    EXPECT_EQ(failureOf([&] { client().songDetail({"1"}); }).code(), 301);
-    EXPECT_EQ(server.requestCount("/api/song/detail"), 4u);
-}
-
-TEST_F(NetEaseWebClientTransportTest, CodeThatIsNoIntegerIsAnsweredUnchanged) {
-    const json song = {{"id", 1}, {"name", "晴天"}, {"ar", json::array()}};
-    for (const json& code : {json("200"), json(301.5), json(nullptr)}) {
-        server.answerJSON("/api/song/detail", {{"code", code}, {"songs", {song}}});
-        EXPECT_EQ(client().songDetail({"1"}).size(), 1u) << code.dump();
-    }
-    server.answerJSON("/api/song/detail", {{"songs", {song}}});
-    EXPECT_EQ(client().songDetail({"1"}).size(), 1u);
-}
-
-TEST_F(NetEaseWebClientTransportTest, BodyThatIsNoObjectIsMalformed) {
-    for (const char* body : {"[1,2]", "<html>busy</html>", ""}) {
-        server.answer("/api/song/detail", {200, body});
+TEST_F(NetEaseWebClientTransportTest, StatusCodeAndBodyDecideTheFailureWithoutRetry) {
+    using Kind = NetEaseWebClient::Failure::Kind;
+    struct Case {
+        NetEaseFakeServer::Reply reply;
+        Kind kind;
+        int code;  // 0 for malformed bodies
+        std::string message;
+    };
+    const std::string malformed = "网易云接口数据异常：/api/song/detail";
+    const std::vector<Case> cases = {
+        {{404, "{}"}, Kind::http, 404, "网易云接口返回 HTTP 404"},
+        {{200, R"({"code":301,"msg":"需要登录"})"}, Kind::api, 301, "网易云接口错误 301：需要登录"},
+        {{200, R"({"code":400,"message":"参数错误","msg":"x"})"},
+         Kind::api,
+         400,
+         "网易云接口错误 400：参数错误"},
+        {{200, R"({"code":-460,"msg":5})"}, Kind::api, -460, "网易云接口错误 -460："},
+        {{200, R"({"code": 301.0})"}, Kind::api, 301, "网易云接口错误 301："},
+        {{200, "[1,2]"}, Kind::malformed, 0, malformed},
+        {{200, "<html>busy</html>"}, Kind::malformed, 0, malformed},
+        {{200, ""}, Kind::malformed, 0, malformed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply.body);
+        server.answer("/api/song/detail", c.reply);
         auto failure = failureOf([&] { client().songDetail({"1"}); });
-        EXPECT_EQ(failure.kind(), NetEaseWebClient::Failure::Kind::malformed);
-        EXPECT_STREQ(failure.what(), "网易云接口数据异常：/api/song/detail");
+        EXPECT_EQ(failure.kind(), c.kind);
+        EXPECT_EQ(failure.code(), c.code);
+        EXPECT_EQ(failure.what(), c.message);
     }
+    EXPECT_EQ(server.requestCount("/api/song/detail"), cases.size());
     EXPECT_TRUE(sleeper.pauses.empty());
+
+    // A code that is no integer is no failure.
+    const json song = {{"id", 1}, {"name", "晴天"}};
+    for (const auto& code : {std::optional<json>("200"), std::optional<json>(301.5),
+                             std::optional<json>(nullptr), std::optional<json>()}) {
+        json reply = {{"songs", {song}}};
+        if (code) reply["code"] = *code;
+        server.answerJSON("/api/song/detail", reply);
+        EXPECT_EQ(client().songDetail({"1"}).size(), 1u) << reply.dump();
+    }
 }
 
 TEST_F(NetEaseWebClientTransportTest, TransportFailureIsRetriedOnceAfterAPause) {
@@ -218,14 +211,14 @@ TEST_F(NetEaseWebClientTransportTest, ArtistAndAlbumAnswersAreKeptForSixtySecond
     now += 61s;
     client().album("18905");
     EXPECT_EQ(server.requestCount("/api/v1/album/18905"), 2u);
-}
 
-TEST_F(NetEaseWebClientTransportTest, FailureStoresNothingInTheMemo) {
+    // A failed answer is not kept.
+    const auto kept = client().cachedEntryCount();
     server.answerJSON("/api/v1/artist/7", {{"artist", {{"name", "无编号"}}}});
     EXPECT_THROW(client().artist("7", 1, 1), NetEaseWebClient::Failure);
     EXPECT_THROW(client().artist("7", 1, 1), NetEaseWebClient::Failure);
     EXPECT_EQ(server.requestCount("/api/v1/artist/7"), 2u);
-    EXPECT_EQ(client().cachedEntryCount(), 0u);
+    EXPECT_EQ(client().cachedEntryCount(), kept);
 }
 
 TEST_F(NetEaseWebClientTransportTest, PurgeOnReachingSixtyFiveEntriesDropsOnlyExpiredOnes) {
