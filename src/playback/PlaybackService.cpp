@@ -196,7 +196,11 @@ void PlaybackService::installObservers() {
             if (item->status() == PlayerItem::Status::failed) {
                 player_.remove(item);
                 preparedNext_.reset();
-                if (upcomingResolution_) upcomingResolution_->result.reset();
+                // Spent, so that the load neither waits on nor prefetches it again.
+                if (upcomingResolution_) {
+                    upcomingResolution_->result.reset();
+                    upcomingResolution_->failed = true;
+                }
             }
             return;
         }

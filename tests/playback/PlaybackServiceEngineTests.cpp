@@ -194,3 +194,22 @@ TEST_F(PlaybackServiceEngine, UnplayableSongsAreSkippedAtMostThreeTimesInARow) {
     settle();
     EXPECT_EQ(currentID(), "wy_s2");
 }
+
+TEST_F(PlaybackServiceEngine, APreparedSongThatCannotOpenIsLoadedAfreshAtItsTurn) {
+    startPlaying(makeSongs(3));
+    playUntilLeft(20);
+    auto prepared = service->preparedNextItem();
+    ASSERT_TRUE(prepared);
+    player.setItemStatus(prepared, PlayerItem::Status::failed, "无法打开");
+    settle();
+    EXPECT_FALSE(service->preparedNextItem());
+    playUntilLeft(5);
+    EXPECT_EQ(callsFor("wy_s2"), 1u);  // not prefetched over and over
+
+    player.finishCurrentItem();
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(callsFor("wy_s2"), 2u);
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_EQ(currentURL(), url("s2"));
+}
