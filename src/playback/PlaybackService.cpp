@@ -779,8 +779,9 @@ void PlaybackService::cancelBufferingTimeout() {
 }
 
 void PlaybackService::schedulePlaybackEnd(const PlayerItemPtr& item) {
+    // The current item ending wins over a quality reload still waiting for its address: the
+    // reload would only bring back the tail of the song, or leave nothing playing if it failed.
     if (!item || item != currentItem_ || item == endingItem_) return;
-    if (currentItemGeneration_ != recoveryGate_.generation) return;
     endingItem_ = item;
     if (playbackMode_ == PlaybackMode::repeatOne) {
         loadCurrent(true, false);

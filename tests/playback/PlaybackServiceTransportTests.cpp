@@ -298,3 +298,16 @@ TEST_F(PlaybackServiceQuality, OnlyTheCurrentLoadRecordsTheDeliveredQuality) {
     EXPECT_EQ(service->lastActualQuality(), Quality::high);
     EXPECT_EQ(defaults.stringValue("lastPlayedQuality"), "320k");
 }
+
+TEST_F(PlaybackServiceQuality, TheSongEndingWhileAReloadWaitsMovesOn) {
+    startPlaying(makeSongs(2));
+    mainQueue.advance(239s);
+    resolver.failOnce("wy_s1", sourceFailure("音质不可用"));
+    choose(Quality::high);
+    player.finishCurrentItem();
+    settle();
+    EXPECT_EQ(change, QualityChange::deferred());
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(currentURL(), url("s2", Quality::high));
+    EXPECT_EQ(kind(), Kind::playing);
+}
