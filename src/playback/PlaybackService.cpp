@@ -992,7 +992,17 @@ void PlaybackService::setPreferredQuality(Quality quality,
                 setState(rememberedState);
             else
                 setState({playbackRequested_ ? StateKind::loading : StateKind::paused, {}});
-            if (auto item = player_.currentItem()) installItem(item, generation);
+            if (auto item = player_.currentItem()) {
+                installItem(item, generation);
+                // Its failure during the reload belonged to the old generation and was dropped.
+                if (item->status() == PlayerItem::Status::failed) {
+                    failedItem_.reset();
+                    handlePlaybackFailure(
+                        item, generation,
+                        item->errorMessage().empty() ? playbackFallback : item->errorMessage(),
+                        true);
+                }
+            }
             if (state_.kind == StateKind::loading) {
                 // Nothing may stay "loading" without something under way to end it.
                 auto item = player_.currentItem();

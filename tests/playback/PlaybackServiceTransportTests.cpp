@@ -311,3 +311,20 @@ TEST_F(PlaybackServiceQuality, TheSongEndingWhileAReloadWaitsMovesOn) {
     EXPECT_EQ(currentURL(), url("s2", Quality::high));
     EXPECT_EQ(kind(), Kind::playing);
 }
+
+TEST_F(PlaybackServiceQuality, AStreamBreakingWhileAReloadFailsIsStillRecovered) {
+    startPlaying(makeSongs(2));
+    mainQueue.advance(60s);
+    resolver.failOnce("wy_s1", sourceFailure("音质不可用"));
+    choose(Quality::high);
+    player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
+    settle();
+    EXPECT_EQ(change, QualityChange::failed("音质不可用"));
+    EXPECT_EQ(kind(), Kind::loading);
+    mainQueue.advance(400ms);
+    settle();
+    EXPECT_EQ(currentID(), "wy_s1");
+    EXPECT_EQ(currentURL(), url("s1", Quality::high));
+    EXPECT_TRUE(resolver.calls().back().refreshed);
+    EXPECT_EQ(kind(), Kind::playing);
+}
