@@ -341,16 +341,17 @@ TaskHandle PlaybackService::resolve(const Track& track, Quality quality, bool re
     auto source = std::make_shared<std::stop_source>();
     auto* refresher = refreshing ? dynamic_cast<PlaybackURLRefreshing*>(&resolver_) : nullptr;
     auto* reporter = dynamic_cast<PlaybackQualityReporting*>(&resolver_);
-    executor_([this, source, track, quality, refresher, reporter, done = std::move(done),
-               alive = std::weak_ptr<bool>(alive_)]() mutable {
+    // The job may run after the service is gone: it holds only what outlives the service.
+    executor_([&resolver = resolver_, &mainQueue = mainQueue_, source, track, quality, refresher,
+               reporter, done = std::move(done), alive = std::weak_ptr<bool>(alive_)]() mutable {
         auto stop = source->get_token();
         std::optional<TaskResult<Resolved>> result;
         try {
             throwIfCancelled(stop);
-            resolver_.requirePlaybackSupport(track.source);
+            resolver.requirePlaybackSupport(track.source);
             Resolved resolved;
             resolved.url = refresher ? refresher->refreshMusicURL(track, quality, stop)
-                                     : resolver_.musicURL(track, quality, stop);
+                                     : resolver.musicURL(track, quality, stop);
             // Taken right away so that the report belongs to this very resolution.
             if (reporter) resolved.reportedQuality = reporter->consumeLastResolvedQuality();
             throwIfCancelled(stop);
@@ -361,7 +362,7 @@ TaskHandle PlaybackService::resolve(const Track& track, Quality quality, bool re
         if (stop.stop_requested() && result->ok())
             result.emplace(std::make_exception_ptr(CancellationError()));
         // The service may be gone by the time the main queue runs this; `alive` says so.
-        mainQueue_.post([done = std::move(done), result = std::move(*result), alive]() mutable {
+        mainQueue.post([done = std::move(done), result = std::move(*result), alive]() mutable {
             auto flag = alive.lock();
             if (!flag || !*flag) return;
             done(result);

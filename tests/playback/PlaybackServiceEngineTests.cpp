@@ -213,3 +213,20 @@ TEST_F(PlaybackServiceEngine, APreparedSongThatCannotOpenIsLoadedAfreshAtItsTurn
     EXPECT_EQ(kind(), Kind::playing);
     EXPECT_EQ(currentURL(), url("s2"));
 }
+
+TEST_F(PlaybackServiceEngine, AResolutionOutlivingTheServiceTouchesNothingOfIt) {
+    service->replaceQueue(makeSongs(2), 0, true);  // the current song's address
+    service.reset();
+    ASSERT_EQ(executor.pending(), 1u);
+    executor.runAll();
+    mainQueue.runPending();
+    EXPECT_EQ(resolver.callCount(), 0u);  // cancelled: the resolver is not asked
+
+    make();
+    startPlaying(makeSongs(2));
+    while (executor.pending() == 0) mainQueue.advance(200ms);  // the next song's prefetch
+    service.reset();
+    executor.runAll();
+    mainQueue.runPending();
+    EXPECT_EQ(player.items().size(), 1u);
+}
