@@ -606,9 +606,11 @@ void PlaybackService::persistSession(bool force) {
     auto track = queue_.current();
     if (!track) return;
     auto now = mainQueue_.wallNow();
-    if (!force && lastSessionSaveAt_ &&
-        std::chrono::duration<double>(now - *lastSessionSaveAt_).count() <= sessionSaveInterval)
-        return;
+    if (!force && lastSessionSaveAt_) {
+        // A last save "in the future" means the clock was set back: saving is due.
+        double since = std::chrono::duration<double>(now - *lastSessionSaveAt_).count();
+        if (since >= 0 && since <= sessionSaveInterval) return;
+    }
     try {
         defaults_.setData(sessionKey, PersistedSession{*track, elapsed_, now}.encode());
         lastSessionSaveAt_ = now;

@@ -141,6 +141,21 @@ TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying)
     EXPECT_EQ(later->track, makeSongs(1)[0]);
 }
 
+TEST_F(PlaybackServiceSession, SavingGoesOnAfterTheClockIsSetBack) {
+    startPlaying(makeSongs(1));
+    mainQueue.advance(1s);
+    auto first = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
+    ASSERT_TRUE(first);
+    mainQueue.setWallClock(mainQueue.wallNow() - 1h);
+    mainQueue.advance(6s);
+    auto later = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
+    EXPECT_GT(later->elapsed, first->elapsed + 4);
+    EXPECT_LT(later->savedAt, first->savedAt);
+    mainQueue.advance(3s);  // and still at most every five seconds
+    EXPECT_EQ(PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->elapsed,
+              later->elapsed);
+}
+
 TEST_F(PlaybackServiceSession, ReplaceQueueKeepsEverythingWhenTheChosenSongCannotPlay) {
     startPlaying(makeSongs(2));
     QSignalSpy queue(service.get(), &PlaybackService::queueChanged);
