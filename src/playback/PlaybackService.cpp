@@ -1080,7 +1080,9 @@ void PlaybackService::restoreLastSessionIfNeeded(std::function<void()> done) {
                  [this, overtaken, savedElapsed, finish] {
                      if (overtaken() || state_.kind == StateKind::failed) return finish();
                      auto settle = [this, overtaken, finish] {
-                         if (!overtaken()) setState({StateKind::paused, {}});
+                         // The stream may have failed for good while the seek ran.
+                         if (!overtaken() && state_.kind != StateKind::failed)
+                             setState({StateKind::paused, {}});
                          finish();
                      };
                      if (savedElapsed > 1.0 && duration_ > 0)

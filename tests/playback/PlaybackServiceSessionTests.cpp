@@ -127,6 +127,25 @@ TEST_F(PlaybackServiceSession, ARestoreThatCannotLoadShowsTheFailure) {
     EXPECT_EQ(service->failureMessage(), QString("版权受限"));
 }
 
+TEST_F(PlaybackServiceSession, AStreamFailingWhileTheRestoreSeeksStaysFailed) {
+    save(makeSong("s1", "3:00"), 95, 1h);
+    player.holdSeeks(true);
+    bool done = false;
+    service->restoreLastSessionIfNeeded([&] { done = true; });
+    settle();
+    ASSERT_EQ(player.pendingSeekCount(), 1u);
+    resolver.failOnce("wy_s1", sourceFailure("版权受限"));
+    player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
+    settle();
+    mainQueue.advance(400ms);  // the one refresh fails as well
+    settle();
+    ASSERT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
+    player.completeSeeks(true);
+    settle();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
+}
+
 TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying) {
     startPlaying(makeSongs(1));
     mainQueue.advance(1s);
