@@ -175,6 +175,16 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     return length;
 }
 
+// `start + span`, held at the clock's ends: a limit of milliseconds::max() means "none", and
+// would wrap round to the past in the clock's nanoseconds.
+Clock::time_point later(Clock::time_point start, milliseconds span) {
+    if (span <= milliseconds::zero()) return start;
+    if (span >= std::chrono::duration_cast<milliseconds>(Clock::time_point::max() - start)) {
+        return Clock::time_point::max();
+    }
+    return start + span;
+}
+
 long clampedMillis(milliseconds value) {
     return static_cast<long>(std::max<milliseconds::rep>(value.count(), 1));
 }
@@ -308,7 +318,7 @@ HttpResponse transferOnce(Slot& slot, const HttpRequest& request, const std::str
         throwIfCancelled(stop);
 
         auto now = Clock::now();
-        auto idleLimit = transfer.lastActivity + request.timeout;
+        auto idleLimit = later(transfer.lastActivity, request.timeout);
         if (now >= idleLimit) {
             throw HttpError(HttpError::Code::timedOut,
                             "No progress for " + std::to_string(request.timeout.count()) + " ms");
@@ -373,7 +383,7 @@ HttpSession& HttpSession::shared() {
 HttpResponse HttpSession::perform(const HttpRequest& request, std::stop_token stop) {
     throwIfCancelled(stop);
     std::optional<Clock::time_point> deadline;
-    if (request.deadline) deadline = Clock::now() + *request.deadline;
+    if (request.deadline) deadline = later(Clock::now(), *request.deadline);
 
     struct Lease {
         State& state;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <future>
+#include <limits>
 #include <thread>
 
 #include "foundation/Cancellation.h"
@@ -175,6 +176,16 @@ TEST_F(HttpClientTest, DeadlineEndsATransferThatKeepsProgressing) {
     EXPECT_GT(bytesSent.load(), 0);
 }
 
+TEST_F(HttpClientTest, LongestTimeLimitsDoNotExpireAtOnce) {
+    answer(server, "/a", "a");
+    HttpRequest request = getRequest(server.url("/a"));
+    request.timeout = std::chrono::milliseconds::max();
+    EXPECT_EQ(session.perform(request).body, "a");
+    request.timeout = 10s;
+    request.deadline = std::chrono::milliseconds::max();
+    EXPECT_EQ(session.perform(request).body, "a");
+}
+
 TEST_F(HttpClientTest, CancellationAbortsAHungRequest) {
     server.get("/hang",
                [&](const httplib::Request&, httplib::Response&) { server.hangUntilStopped(); });
@@ -272,6 +283,15 @@ TEST_F(HttpClientTest, FollowsAbsoluteAndRelativeRedirects) {
     EXPECT_EQ(asked, expected);
     ASSERT_EQ(server.requestCount(), 4u);
     EXPECT_EQ(server.requests()[2].param("x"), "1");
+}
+
+TEST_F(HttpClientTest, FollowsALocationWithSpacesAndRawUTF8) {
+    redirect(server, "/share", "/songs/晴天 live.mp3");
+    answer(server, "/songs/晴天 live.mp3", "song");
+    HttpResponse response = session.perform(getRequest(server.url("/share")));
+    EXPECT_EQ(response.statusCode, 200);
+    EXPECT_EQ(response.body, "song");
+    EXPECT_EQ(response.url, server.url("/songs/%e6%99%b4%e5%a4%a9%20live.mp3"));
 }
 
 TEST_F(HttpClientTest, HeadStaysHeadAcrossRedirects) {
