@@ -142,6 +142,7 @@ struct Transfer {
     std::optional<std::size_t> cap;
     bool capReached = false;
     Clock::time_point lastActivity = Clock::now();
+    std::string lastHeader;  // where a folded continuation line belongs
 };
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
@@ -152,10 +153,22 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     // A new status line starts a new head (after an interim 1xx answer).
     if (line.starts_with("HTTP/")) {
         transfer->response.headers.clear();
+        transfer->lastHeader.clear();
+        return length;
+    }
+    // An (obsolete) folded line goes on with the header above it, whatever colons it holds.
+    if (line.starts_with(' ') || line.starts_with('\t')) {
+        auto previous = transfer->response.headers.find(transfer->lastHeader);
+        std::string_view more = trimmed(line);
+        if (previous != transfer->response.headers.end() && !more.empty()) {
+            if (!previous->second.empty()) previous->second += ' ';
+            previous->second += more;
+        }
         return length;
     }
     if (auto colon = line.find(':'); colon != std::string_view::npos) {
-        transfer->response.headers[lowerASCII(trimmed(line.substr(0, colon)))] =
+        transfer->lastHeader = lowerASCII(trimmed(line.substr(0, colon)));
+        transfer->response.headers[transfer->lastHeader] =
             std::string(trimmed(line.substr(colon + 1)));
     }
     return length;

@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -45,6 +49,49 @@ void answer(FakeHttpServer& server, const std::string& path, const std::string& 
     });
 }
 
+// Answers one connection on 127.0.0.1 with bytes written by hand, for answers that the regular
+// server cannot produce.
+class CannedAnswerServer {
+public:
+    explicit CannedAnswerServer(std::string answer) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this, answer = std::move(answer)] {
+            int connection = ::accept(listener_, nullptr, nullptr);
+            if (connection < 0) return;
+            std::string head;
+            char buffer[1024];
+            while (head.find("\r\n\r\n") == std::string::npos) {
+                ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
+                if (got <= 0) break;
+                head.append(buffer, static_cast<size_t>(got));
+            }
+            ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::close(connection);
+        });
+    }
+    ~CannedAnswerServer() {
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
 // The server is declared first so that the session's idle connections close before it stops.
 class HttpClientTest : public ::testing::Test {
 protected:
@@ -66,6 +113,23 @@ TEST_F(HttpClientTest, ErrorStatusIsAResponseWithBodyAndLowerCaseHeaders) {
     EXPECT_EQ(response.headers["x-trace-id"], "Abc 123");
     EXPECT_EQ(response.headers["content-type"], "text/plain");
     EXPECT_EQ(response.headers.count("X-Trace-ID"), 0u);
+}
+
+TEST(HttpClientHeaderTest, FoldedHeaderLinesBelongToTheHeaderAbove) {
+    CannedAnswerServer server(
+        "HTTP/1.1 200 OK\r\n"
+        "X-Long: first\r\n"
+        "  second\r\n"
+        "\tthird: part\r\n"
+        "Content-Length: 2\r\n"
+        "Connection: close\r\n"
+        "\r\n"
+        "ok");
+    HttpSession session;
+    HttpResponse response = session.perform(getRequest(server.url("/")));
+    EXPECT_EQ(response.body, "ok");
+    EXPECT_EQ(response.headers["x-long"], "first second third: part");
+    EXPECT_EQ(response.headers.count("third"), 0u);
 }
 
 TEST_F(HttpClientTest, HeadReturnsHeadersWithoutBody) {
