@@ -175,6 +175,43 @@ TEST_F(HttpClientTest, ConnectionIsReusedWithinASessionButNotAcrossSessions) {
     EXPECT_NE(received[0].remotePort, received[2].remotePort);
 }
 
+// One slot serves these requests in turn; none may inherit what the one before it set or left.
+TEST_F(HttpClientTest, AReusedConnectionCarriesNothingOver) {
+    answer(server, "/a", "0123456789");
+    server.get("/hang",
+               [&](const httplib::Request&, httplib::Response&) { server.hangUntilStopped(); });
+
+    HttpRequest head = getRequest(server.url("/a"));
+    head.method = HttpRequest::Method::head;
+    head.headers = {{"X-Api-Key", "k1"}, {"Range", "bytes=0-1"}};
+    EXPECT_TRUE(session.perform(head).body.empty());
+    HttpResponse plain = session.perform(getRequest(server.url("/a")));
+    EXPECT_EQ(plain.body, "0123456789");
+    EXPECT_EQ(plain.headers.count("content-range"), 0u);
+
+    HttpRequest capped = getRequest(server.url("/a"));
+    capped.maxBodyBytes = 3;
+    EXPECT_TRUE(session.perform(capped).bodyTruncated);
+
+    std::stop_source cancel;
+    std::jthread canceller([&](std::stop_token ownStop) {
+        if (server.waitForRequests(4, ownStop)) cancel.request_stop();
+    });
+    EXPECT_THROW(session.perform(getRequest(server.url("/hang")), cancel.get_token()),
+                 CancellationError);
+
+    HttpResponse after = session.perform(getRequest(server.url("/a")));
+    EXPECT_EQ(after.body, "0123456789");
+    EXPECT_FALSE(after.bodyTruncated);
+    auto received = server.requests();
+    ASSERT_EQ(received.size(), 5u);
+    EXPECT_EQ(received[1].method, "GET");
+    EXPECT_EQ(received[1].header("x-api-key"), std::nullopt);
+    EXPECT_EQ(received[1].header("range"), std::nullopt);
+    // A transfer cut short leaves its connection unusable; the next one opens afresh.
+    EXPECT_NE(received[3].remotePort, received[4].remotePort);
+}
+
 TEST_F(HttpClientTest, ConcurrentRequestsOnOneSession) {
     server.get("/echo", [](const httplib::Request& request, httplib::Response& response) {
         response.set_content(request.get_param_value("n"), "text/plain");
