@@ -199,7 +199,11 @@ struct MprisNowPlayingCenter::Bus {
     void dispatch(std::function<void(Handlers&)> call) {
         std::weak_ptr<Bus> weak = self;
         mainQueue.post([weak, call = std::move(call)] {
-            if (auto bus = weak.lock()) call(bus->handlers);
+            if (auto bus = weak.lock()) {
+                // A handler may replace the handlers, its own closure included, as it runs.
+                Handlers handlers = bus->handlers;
+                call(handlers);
+            }
         });
     }
 

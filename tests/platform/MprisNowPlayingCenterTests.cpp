@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "foundation/Log.h"
@@ -205,6 +206,27 @@ TEST_F(MprisNowPlayingCenterTest, CommandsRunTheirHandlersOnTheMainThread) {
                                          "position 15", "position 0", "next",  "previous"};
     EXPECT_EQ(ran, expected);
     EXPECT_FALSE(offThread);
+}
+
+// A handler may replace the handlers, its own closure included, while it runs.
+TEST_F(MprisNowPlayingCenterTest, AHandlerMayReplaceTheHandlers) {
+    static std::weak_ptr<int> capture;
+    static bool captureAliveAfterReplacing = false;
+    auto token = std::make_shared<int>(1);
+    capture = token;
+    bool replaced = false;
+    center->setHandlers({.play = [this, token = std::move(token), &replaced] {
+        auto* target = center.get();
+        bool* flag = &replaced;
+        target->setHandlers({});
+        // Only statics from here on: the closure may be gone.
+        captureAliveAfterReplacing = !capture.expired();
+        *flag = true;
+    }});
+    invoke("Play");
+    ASSERT_TRUE(queue.runUntil([&] { return replaced; }));
+    EXPECT_TRUE(captureAliveAfterReplacing);
+    EXPECT_TRUE(capture.expired());  // and it is released once the call is over
 }
 
 TEST_F(MprisNowPlayingCenterTest, AnnouncesChangesAndJumps) {
