@@ -307,7 +307,9 @@ struct MprisNowPlayingCenter::Bus {
                 if (bus->info) length = bus->info->duration;
             }
             target = std::max(target, 0.0);
-            if (length && target > *length) {
+            if (!length) {
+                // CanSeek is false without a song of known length: no effect.
+            } else if (target > *length) {
                 simple(&Handlers::nextTrack);  // past the end counts as the next song
             } else {
                 bus->dispatch([target](Handlers& h) {
@@ -322,10 +324,10 @@ struct MprisNowPlayingCenter::Bus {
             {
                 std::lock_guard lock(bus->mutex);
                 double seconds = static_cast<double>(position) / 1e6;
-                accepted = bus->info && bus->trackPathLocked() == track && seconds >= 0 &&
-                           (!bus->info->duration || seconds <= *bus->info->duration);
+                accepted = bus->info && bus->info->duration && bus->trackPathLocked() == track &&
+                           seconds >= 0 && seconds <= *bus->info->duration;
             }
-            // A stale track id or a position outside the song is ignored.
+            // A stale track id, a position outside the song or a song without an end is ignored.
             if (accepted) {
                 double seconds = static_cast<double>(position) / 1e6;
                 bus->dispatch([seconds](Handlers& h) {

@@ -208,6 +208,25 @@ TEST_F(MprisNowPlayingCenterTest, CommandsRunTheirHandlersOnTheMainThread) {
     EXPECT_FALSE(offThread);
 }
 
+TEST_F(MprisNowPlayingCenterTest, SeekingDoesNothingWhereCanSeekIsFalse) {
+    std::vector<std::string> ran;
+    center->setHandlers({
+        .previousTrack = [&] { ran.push_back("previous"); },
+        .changePlaybackPosition = [&](double s) { ran.push_back("position " + std::to_string(s)); },
+    });
+    invoke("Seek", g_variant_new("(x)", gint64(5'000'000)));  // no song at all
+    auto stream = song();
+    stream.duration.reset();  // a stream without an end
+    center->setInfo(stream);
+    EXPECT_EQ(property(player, "CanSeek"), "false");
+    std::string track = MprisNowPlayingCenter::trackObjectPath(stream.trackId);
+    invoke("Seek", g_variant_new("(x)", G_MAXINT64));
+    invoke("SetPosition", g_variant_new("(ox)", track.c_str(), gint64(3'000'000)));
+    invoke("Previous");
+    ASSERT_TRUE(queue.runUntil([&] { return !ran.empty() && ran.back() == "previous"; }));
+    EXPECT_EQ(ran, std::vector<std::string>{"previous"});
+}
+
 // A handler may replace the handlers, its own closure included, while it runs.
 TEST_F(MprisNowPlayingCenterTest, AHandlerMayReplaceTheHandlers) {
     static std::weak_ptr<int> capture;
