@@ -69,7 +69,12 @@ constexpr const char* introspection = R"(
 )";
 
 gint64 toMicroseconds(double seconds) {
-    return static_cast<gint64>(std::llround(seconds * 1e6));
+    double micro = seconds * 1e6;
+    if (std::isnan(micro)) return 0;
+    // llround is undefined outside the 64-bit range; 2^63 itself is already outside it.
+    if (micro >= 0x1p63) return G_MAXINT64;
+    if (micro <= -0x1p63) return G_MININT64;
+    return static_cast<gint64>(std::llround(micro));
 }
 
 GVariant* stringArray(std::initializer_list<const char*> values) {
@@ -125,7 +130,7 @@ struct MprisNowPlayingCenter::Bus {
                         std::max(info->rate, 0.0);
         }
         if (info->duration) position = std::min(position, *info->duration);
-        return std::max(position, 0.0);
+        return std::isnan(position) ? 0.0 : std::max(position, 0.0);
     }
 
     std::string trackPathLocked() const {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -225,6 +226,33 @@ TEST_F(MprisNowPlayingCenterTest, SeekingDoesNothingWhereCanSeekIsFalse) {
     invoke("Previous");
     ASSERT_TRUE(queue.runUntil([&] { return !ran.empty() && ran.back() == "previous"; }));
     EXPECT_EQ(ran, std::vector<std::string>{"previous"});
+}
+
+// Numbers the player might hand over unchecked must not reach the bus or a handler as garbage.
+TEST_F(MprisNowPlayingCenterTest, NonFiniteNumbersBecomeSaneOnes) {
+    std::vector<double> targets;
+    bool done = false;
+    center->setHandlers({
+        .previousTrack = [&] { done = true; },
+        .changePlaybackPosition = [&](double s) { targets.push_back(s); },
+    });
+    auto info = song();
+    info.elapsed = std::nan("");
+    center->setInfo(info);
+    center->setPlaybackState(NowPlayingCenter::PlaybackState::paused);
+    EXPECT_EQ(property(player, "Position"), "0");
+    invoke("Seek", g_variant_new("(x)", gint64(5'000'000)));
+
+    info.elapsed = 1e300;
+    info.duration = 1e300;
+    center->setInfo(info);
+    EXPECT_EQ(property(player, "Position"), std::to_string(G_MAXINT64));
+    EXPECT_NE(property(player, "Metadata").find("'mpris:length': <int64 " +
+                                                std::to_string(G_MAXINT64) + ">"),
+              std::string::npos);
+    invoke("Previous");
+    ASSERT_TRUE(queue.runUntil([&] { return done; }));
+    EXPECT_EQ(targets, std::vector<double>{5.0});
 }
 
 // A handler may replace the handlers, its own closure included, while it runs.
