@@ -89,13 +89,14 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
 
     ManualMainQueue queue;
     TempDir dir;
-    std::unique_ptr<GStreamerQueuePlayer> player;
     std::map<PlayerItem::Id, std::string> labels;
     std::map<std::string, std::size_t> frames;
     std::vector<std::string> events;
     Status timeControl = Status::paused;
     std::mutex mutex;
     std::vector<SinkBuffer> buffers;
+    // Last, so that it goes first: its streaming threads write into `buffers` until it stops.
+    std::unique_ptr<GStreamerQueuePlayer> player;
 };
 
 TEST_F(GStreamerQueuePlayerTest, PlaysAnItemToItsEndAndKeepsTheWishToPlay) {
@@ -312,9 +313,10 @@ TEST_F(GStreamerQueuePlayerTest, AFailingHandedOverStreamThatWasDequeuedBlamesNo
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::promise<void> asked;
+    std::once_flag firstAsk;
     httplib::Server server;
     server.Get("/gone.mp3", [&](const httplib::Request&, httplib::Response& response) {
-        asked.set_value();
+        std::call_once(firstAsk, [&] { asked.set_value(); });
         released.wait();
         response.status = 404;
     });
