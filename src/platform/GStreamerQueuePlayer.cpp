@@ -465,14 +465,23 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             if (debug) Log::debug(logCategory, debug);
             g_clear_error(&error);
             g_free(debug);
-            bool handedOver;
+            std::optional<PlayerItem::Id> handedOver;
             {
                 std::lock_guard lock(handOverMutex_);
-                handedOver = handedOver_.has_value();
+                handedOver = handedOver_;
             }
             // An error after the hand-over belongs to the next stream. The playbin holds back
             // the end of the current one then, so take it as ended: its data is at the sink.
-            if (handedOver && items_.size() > 1) finishCurrent(Continuation::broken);
+            if (handedOver) {
+                if (items_.size() > 1 && *handedOver == items_[1]->id()) {
+                    finishCurrent(Continuation::broken);
+                    failCurrent(text);
+                } else {
+                    // The failing stream was dequeued meanwhile: go on with what is queued now.
+                    finishCurrent(Continuation::reopened);
+                }
+                break;
+            }
             failCurrent(text);
             break;
         }

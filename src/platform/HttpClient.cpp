@@ -142,6 +142,7 @@ struct Transfer {
     std::optional<std::size_t> cap;
     bool capReached = false;
     Clock::time_point lastActivity = Clock::now();
+    std::string lastHeader;  // where a folded continuation line belongs
 };
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
@@ -152,10 +153,22 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     // A new status line starts a new head (after an interim 1xx answer).
     if (line.starts_with("HTTP/")) {
         transfer->response.headers.clear();
+        transfer->lastHeader.clear();
+        return length;
+    }
+    // An (obsolete) folded line goes on with the header above it, whatever colons it holds.
+    if (line.starts_with(' ') || line.starts_with('\t')) {
+        auto previous = transfer->response.headers.find(transfer->lastHeader);
+        std::string_view more = trimmed(line);
+        if (previous != transfer->response.headers.end() && !more.empty()) {
+            if (!previous->second.empty()) previous->second += ' ';
+            previous->second += more;
+        }
         return length;
     }
     if (auto colon = line.find(':'); colon != std::string_view::npos) {
-        transfer->response.headers[lowerASCII(trimmed(line.substr(0, colon)))] =
+        transfer->lastHeader = lowerASCII(trimmed(line.substr(0, colon)));
+        transfer->response.headers[transfer->lastHeader] =
             std::string(trimmed(line.substr(colon + 1)));
     }
     return length;
@@ -173,6 +186,16 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     }
     body.append(data, length);
     return length;
+}
+
+// `start + span`, held at the clock's ends: a limit of milliseconds::max() means "none", and
+// would wrap round to the past in the clock's nanoseconds.
+Clock::time_point later(Clock::time_point start, milliseconds span) {
+    if (span <= milliseconds::zero()) return start;
+    if (span >= std::chrono::duration_cast<milliseconds>(Clock::time_point::max() - start)) {
+        return Clock::time_point::max();
+    }
+    return start + span;
 }
 
 long clampedMillis(milliseconds value) {
@@ -308,7 +331,7 @@ HttpResponse transferOnce(Slot& slot, const HttpRequest& request, const std::str
         throwIfCancelled(stop);
 
         auto now = Clock::now();
-        auto idleLimit = transfer.lastActivity + request.timeout;
+        auto idleLimit = later(transfer.lastActivity, request.timeout);
         if (now >= idleLimit) {
             throw HttpError(HttpError::Code::timedOut,
                             "No progress for " + std::to_string(request.timeout.count()) + " ms");
@@ -373,7 +396,7 @@ HttpSession& HttpSession::shared() {
 HttpResponse HttpSession::perform(const HttpRequest& request, std::stop_token stop) {
     throwIfCancelled(stop);
     std::optional<Clock::time_point> deadline;
-    if (request.deadline) deadline = Clock::now() + *request.deadline;
+    if (request.deadline) deadline = later(Clock::now(), *request.deadline);
 
     struct Lease {
         State& state;

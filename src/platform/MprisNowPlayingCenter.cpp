@@ -69,7 +69,12 @@ constexpr const char* introspection = R"(
 )";
 
 gint64 toMicroseconds(double seconds) {
-    return static_cast<gint64>(std::llround(seconds * 1e6));
+    double micro = seconds * 1e6;
+    if (std::isnan(micro)) return 0;
+    // llround is undefined outside the 64-bit range; 2^63 itself is already outside it.
+    if (micro >= 0x1p63) return G_MAXINT64;
+    if (micro <= -0x1p63) return G_MININT64;
+    return static_cast<gint64>(std::llround(micro));
 }
 
 GVariant* stringArray(std::initializer_list<const char*> values) {
@@ -125,7 +130,7 @@ struct MprisNowPlayingCenter::Bus {
                         std::max(info->rate, 0.0);
         }
         if (info->duration) position = std::min(position, *info->duration);
-        return std::max(position, 0.0);
+        return std::isnan(position) ? 0.0 : std::max(position, 0.0);
     }
 
     std::string trackPathLocked() const {
@@ -199,7 +204,11 @@ struct MprisNowPlayingCenter::Bus {
     void dispatch(std::function<void(Handlers&)> call) {
         std::weak_ptr<Bus> weak = self;
         mainQueue.post([weak, call = std::move(call)] {
-            if (auto bus = weak.lock()) call(bus->handlers);
+            if (auto bus = weak.lock()) {
+                // A handler may replace the handlers, its own closure included, as it runs.
+                Handlers handlers = bus->handlers;
+                call(handlers);
+            }
         });
     }
 
@@ -303,7 +312,9 @@ struct MprisNowPlayingCenter::Bus {
                 if (bus->info) length = bus->info->duration;
             }
             target = std::max(target, 0.0);
-            if (length && target > *length) {
+            if (!length) {
+                // CanSeek is false without a song of known length: no effect.
+            } else if (target > *length) {
                 simple(&Handlers::nextTrack);  // past the end counts as the next song
             } else {
                 bus->dispatch([target](Handlers& h) {
@@ -318,10 +329,10 @@ struct MprisNowPlayingCenter::Bus {
             {
                 std::lock_guard lock(bus->mutex);
                 double seconds = static_cast<double>(position) / 1e6;
-                accepted = bus->info && bus->trackPathLocked() == track && seconds >= 0 &&
-                           (!bus->info->duration || seconds <= *bus->info->duration);
+                accepted = bus->info && bus->info->duration && bus->trackPathLocked() == track &&
+                           seconds >= 0 && seconds <= *bus->info->duration;
             }
-            // A stale track id or a position outside the song is ignored.
+            // A stale track id, a position outside the song or a song without an end is ignored.
             if (accepted) {
                 double seconds = static_cast<double>(position) / 1e6;
                 bus->dispatch([seconds](Handlers& h) {

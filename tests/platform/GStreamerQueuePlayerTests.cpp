@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -88,13 +89,14 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
 
     ManualMainQueue queue;
     TempDir dir;
-    std::unique_ptr<GStreamerQueuePlayer> player;
     std::map<PlayerItem::Id, std::string> labels;
     std::map<std::string, std::size_t> frames;
     std::vector<std::string> events;
     Status timeControl = Status::paused;
     std::mutex mutex;
     std::vector<SinkBuffer> buffers;
+    // Last, so that it goes first: its streaming threads write into `buffers` until it stops.
+    std::unique_ptr<GStreamerQueuePlayer> player;
 };
 
 TEST_F(GStreamerQueuePlayerTest, PlaysAnItemToItsEndAndKeepsTheWishToPlay) {
@@ -302,6 +304,45 @@ TEST_F(GStreamerQueuePlayerTest, PlaysAStreamFromAWebServer) {
     serving.join();
     ASSERT_TRUE(ended);
     EXPECT_EQ(totalFrames(), frames["song"]);
+}
+
+// The stream handed over at the end of `a` fails after it was taken out of the queue: the
+// failure is its own, not that of the item queued in its place.
+TEST_F(GStreamerQueuePlayerTest, AFailingHandedOverStreamThatWasDequeuedBlamesNoOtherItem) {
+    makePlayer();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> asked;
+    std::once_flag firstAsk;
+    httplib::Server server;
+    server.Get("/gone.mp3", [&](const httplib::Request&, httplib::Response& response) {
+        std::call_once(firstAsk, [&] { asked.set_value(); });
+        released.wait();
+        response.status = 404;
+    });
+    server.set_keep_alive_max_count(1);
+    int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+
+    auto a = item("a", 0.3);
+    auto gone = named("gone", "http://127.0.0.1:" + std::to_string(port) + "/gone.mp3");
+    auto c = item("c", 0.2);
+    player->insert(a);
+    player->insert(gone);
+    player->play();
+    // The request shows that `gone` was handed over; the queue is edited before any message of
+    // the playbin is handled.
+    asked.get_future().wait();
+    player->remove(gone);
+    player->insert(c);
+    release.set_value();
+    bool ended = waitFor("end c");
+    server.stop();
+    serving.join();
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(saw("end a"));
+    EXPECT_FALSE(saw("status c failed"));
+    EXPECT_FALSE(saw("broke c"));
 }
 
 TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {

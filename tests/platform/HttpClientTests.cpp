@@ -1,7 +1,12 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
+#include <limits>
 #include <thread>
 
 #include "foundation/Cancellation.h"
@@ -44,6 +49,49 @@ void answer(FakeHttpServer& server, const std::string& path, const std::string& 
     });
 }
 
+// Answers one connection on 127.0.0.1 with bytes written by hand, for answers that the regular
+// server cannot produce.
+class CannedAnswerServer {
+public:
+    explicit CannedAnswerServer(std::string answer) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this, answer = std::move(answer)] {
+            int connection = ::accept(listener_, nullptr, nullptr);
+            if (connection < 0) return;
+            std::string head;
+            char buffer[1024];
+            while (head.find("\r\n\r\n") == std::string::npos) {
+                ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
+                if (got <= 0) break;
+                head.append(buffer, static_cast<size_t>(got));
+            }
+            ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::close(connection);
+        });
+    }
+    ~CannedAnswerServer() {
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
 // The server is declared first so that the session's idle connections close before it stops.
 class HttpClientTest : public ::testing::Test {
 protected:
@@ -65,6 +113,23 @@ TEST_F(HttpClientTest, ErrorStatusIsAResponseWithBodyAndLowerCaseHeaders) {
     EXPECT_EQ(response.headers["x-trace-id"], "Abc 123");
     EXPECT_EQ(response.headers["content-type"], "text/plain");
     EXPECT_EQ(response.headers.count("X-Trace-ID"), 0u);
+}
+
+TEST(HttpClientHeaderTest, FoldedHeaderLinesBelongToTheHeaderAbove) {
+    CannedAnswerServer server(
+        "HTTP/1.1 200 OK\r\n"
+        "X-Long: first\r\n"
+        "  second\r\n"
+        "\tthird: part\r\n"
+        "Content-Length: 2\r\n"
+        "Connection: close\r\n"
+        "\r\n"
+        "ok");
+    HttpSession session;
+    HttpResponse response = session.perform(getRequest(server.url("/")));
+    EXPECT_EQ(response.body, "ok");
+    EXPECT_EQ(response.headers["x-long"], "first second third: part");
+    EXPECT_EQ(response.headers.count("third"), 0u);
 }
 
 TEST_F(HttpClientTest, HeadReturnsHeadersWithoutBody) {
@@ -108,6 +173,43 @@ TEST_F(HttpClientTest, ConnectionIsReusedWithinASessionButNotAcrossSessions) {
     ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received[0].remotePort, received[1].remotePort);
     EXPECT_NE(received[0].remotePort, received[2].remotePort);
+}
+
+// One slot serves these requests in turn; none may inherit what the one before it set or left.
+TEST_F(HttpClientTest, AReusedConnectionCarriesNothingOver) {
+    answer(server, "/a", "0123456789");
+    server.get("/hang",
+               [&](const httplib::Request&, httplib::Response&) { server.hangUntilStopped(); });
+
+    HttpRequest head = getRequest(server.url("/a"));
+    head.method = HttpRequest::Method::head;
+    head.headers = {{"X-Api-Key", "k1"}, {"Range", "bytes=0-1"}};
+    EXPECT_TRUE(session.perform(head).body.empty());
+    HttpResponse plain = session.perform(getRequest(server.url("/a")));
+    EXPECT_EQ(plain.body, "0123456789");
+    EXPECT_EQ(plain.headers.count("content-range"), 0u);
+
+    HttpRequest capped = getRequest(server.url("/a"));
+    capped.maxBodyBytes = 3;
+    EXPECT_TRUE(session.perform(capped).bodyTruncated);
+
+    std::stop_source cancel;
+    std::jthread canceller([&](std::stop_token ownStop) {
+        if (server.waitForRequests(4, ownStop)) cancel.request_stop();
+    });
+    EXPECT_THROW(session.perform(getRequest(server.url("/hang")), cancel.get_token()),
+                 CancellationError);
+
+    HttpResponse after = session.perform(getRequest(server.url("/a")));
+    EXPECT_EQ(after.body, "0123456789");
+    EXPECT_FALSE(after.bodyTruncated);
+    auto received = server.requests();
+    ASSERT_EQ(received.size(), 5u);
+    EXPECT_EQ(received[1].method, "GET");
+    EXPECT_EQ(received[1].header("x-api-key"), std::nullopt);
+    EXPECT_EQ(received[1].header("range"), std::nullopt);
+    // A transfer cut short leaves its connection unusable; the next one opens afresh.
+    EXPECT_NE(received[3].remotePort, received[4].remotePort);
 }
 
 TEST_F(HttpClientTest, ConcurrentRequestsOnOneSession) {
@@ -173,6 +275,16 @@ TEST_F(HttpClientTest, DeadlineEndsATransferThatKeepsProgressing) {
     EXPECT_EQ(failureCode(session, request), HttpError::Code::timedOut);
     EXPECT_LT(Clock::now() - start, 5s);
     EXPECT_GT(bytesSent.load(), 0);
+}
+
+TEST_F(HttpClientTest, LongestTimeLimitsDoNotExpireAtOnce) {
+    answer(server, "/a", "a");
+    HttpRequest request = getRequest(server.url("/a"));
+    request.timeout = std::chrono::milliseconds::max();
+    EXPECT_EQ(session.perform(request).body, "a");
+    request.timeout = 10s;
+    request.deadline = std::chrono::milliseconds::max();
+    EXPECT_EQ(session.perform(request).body, "a");
 }
 
 TEST_F(HttpClientTest, CancellationAbortsAHungRequest) {
@@ -272,6 +384,15 @@ TEST_F(HttpClientTest, FollowsAbsoluteAndRelativeRedirects) {
     EXPECT_EQ(asked, expected);
     ASSERT_EQ(server.requestCount(), 4u);
     EXPECT_EQ(server.requests()[2].param("x"), "1");
+}
+
+TEST_F(HttpClientTest, FollowsALocationWithSpacesAndRawUTF8) {
+    redirect(server, "/share", "/songs/晴天 live.mp3");
+    answer(server, "/songs/晴天 live.mp3", "song");
+    HttpResponse response = session.perform(getRequest(server.url("/share")));
+    EXPECT_EQ(response.statusCode, 200);
+    EXPECT_EQ(response.body, "song");
+    EXPECT_EQ(response.url, server.url("/songs/%e6%99%b4%e5%a4%a9%20live.mp3"));
 }
 
 TEST_F(HttpClientTest, HeadStaysHeadAcrossRedirects) {

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "foundation/Log.h"
@@ -205,6 +207,73 @@ TEST_F(MprisNowPlayingCenterTest, CommandsRunTheirHandlersOnTheMainThread) {
                                          "position 15", "position 0", "next",  "previous"};
     EXPECT_EQ(ran, expected);
     EXPECT_FALSE(offThread);
+}
+
+TEST_F(MprisNowPlayingCenterTest, SeekingDoesNothingWhereCanSeekIsFalse) {
+    std::vector<std::string> ran;
+    center->setHandlers({
+        .previousTrack = [&] { ran.push_back("previous"); },
+        .changePlaybackPosition = [&](double s) { ran.push_back("position " + std::to_string(s)); },
+    });
+    invoke("Seek", g_variant_new("(x)", gint64(5'000'000)));  // no song at all
+    auto stream = song();
+    stream.duration.reset();  // a stream without an end
+    center->setInfo(stream);
+    EXPECT_EQ(property(player, "CanSeek"), "false");
+    std::string track = MprisNowPlayingCenter::trackObjectPath(stream.trackId);
+    invoke("Seek", g_variant_new("(x)", G_MAXINT64));
+    invoke("SetPosition", g_variant_new("(ox)", track.c_str(), gint64(3'000'000)));
+    invoke("Previous");
+    ASSERT_TRUE(queue.runUntil([&] { return !ran.empty() && ran.back() == "previous"; }));
+    EXPECT_EQ(ran, std::vector<std::string>{"previous"});
+}
+
+// Numbers the player might hand over unchecked must not reach the bus or a handler as garbage.
+TEST_F(MprisNowPlayingCenterTest, NonFiniteNumbersBecomeSaneOnes) {
+    std::vector<double> targets;
+    bool done = false;
+    center->setHandlers({
+        .previousTrack = [&] { done = true; },
+        .changePlaybackPosition = [&](double s) { targets.push_back(s); },
+    });
+    auto info = song();
+    info.elapsed = std::nan("");
+    center->setInfo(info);
+    center->setPlaybackState(NowPlayingCenter::PlaybackState::paused);
+    EXPECT_EQ(property(player, "Position"), "0");
+    invoke("Seek", g_variant_new("(x)", gint64(5'000'000)));
+
+    info.elapsed = 1e300;
+    info.duration = 1e300;
+    center->setInfo(info);
+    EXPECT_EQ(property(player, "Position"), std::to_string(G_MAXINT64));
+    EXPECT_NE(property(player, "Metadata").find("'mpris:length': <int64 " +
+                                                std::to_string(G_MAXINT64) + ">"),
+              std::string::npos);
+    invoke("Previous");
+    ASSERT_TRUE(queue.runUntil([&] { return done; }));
+    EXPECT_EQ(targets, std::vector<double>{5.0});
+}
+
+// A handler may replace the handlers, its own closure included, while it runs.
+TEST_F(MprisNowPlayingCenterTest, AHandlerMayReplaceTheHandlers) {
+    static std::weak_ptr<int> capture;
+    static bool captureAliveAfterReplacing = false;
+    auto token = std::make_shared<int>(1);
+    capture = token;
+    bool replaced = false;
+    center->setHandlers({.play = [this, token = std::move(token), &replaced] {
+        auto* target = center.get();
+        bool* flag = &replaced;
+        target->setHandlers({});
+        // Only statics from here on: the closure may be gone.
+        captureAliveAfterReplacing = !capture.expired();
+        *flag = true;
+    }});
+    invoke("Play");
+    ASSERT_TRUE(queue.runUntil([&] { return replaced; }));
+    EXPECT_TRUE(captureAliveAfterReplacing);
+    EXPECT_TRUE(capture.expired());  // and it is released once the call is over
 }
 
 TEST_F(MprisNowPlayingCenterTest, AnnouncesChangesAndJumps) {
