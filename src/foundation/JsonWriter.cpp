@@ -5,9 +5,7 @@
 
 namespace velto {
 
-namespace {
-
-bool isValidUtf8(const std::string& text) {
+bool isValidUTF8(std::string_view text) {
     std::size_t i = 0;
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     while (i < text.size()) {
@@ -43,8 +41,10 @@ bool isValidUtf8(const std::string& text) {
     return true;
 }
 
+namespace {
+
 void writeString(const std::string& text, std::string& out) {
-    if (!isValidUtf8(text)) throw std::invalid_argument("JSON text is not valid UTF-8");
+    if (!isValidUTF8(text)) throw std::invalid_argument("JSON text is not valid UTF-8");
     out += '"';
     for (unsigned char c : text) {
         switch (c) {

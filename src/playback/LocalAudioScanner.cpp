@@ -104,6 +104,8 @@ std::optional<Track> track(const fs::path& given) {
     auto path = fs::absolute(given, ec);
     if (ec) path = given;
     path = path.lexically_normal();
+    // Songs are stored and shown as UTF-8 text; a path in another encoding cannot round-trip.
+    if (!isValidUTF8(path.string())) return std::nullopt;
 
     Track song;
     song.source = MusicSource::local;
@@ -126,12 +128,7 @@ std::optional<Track> track(const fs::path& given) {
     nlohmann::json payload{{"filePath", song.songmid},
                            {"filename", path.filename().string()},
                            {"fileSize", ec ? std::uintmax_t{0} : size}};
-    try {
-        song.payload = writeSortedJSON(payload);
-    } catch (const std::exception&) {
-        // A path that is not valid UTF-8 cannot be written as JSON: the payload stays empty.
-        song.payload.clear();
-    }
+    song.payload = writeSortedJSON(payload);
     return song;
 }
 

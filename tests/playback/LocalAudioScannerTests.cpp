@@ -252,3 +252,13 @@ TEST(LocalAudioScanner, StopsWhenCancelled) {
     source.request_stop();
     EXPECT_THROW(LocalAudioScanner::scan({dir.path()}, source.get_token()), CancellationError);
 }
+
+TEST(LocalAudioScanner, PathsThatAreNotUtf8AreSkipped) {
+    TempDir dir;
+    writeWav(dir.path() / "good.wav", 1);
+    writeWav(dir.path() / std::string("bad\xff\xfe.wav"), 1);
+    const auto songs = LocalAudioScanner::scan({dir.path()});
+    ASSERT_EQ(songs.size(), 1u);
+    EXPECT_EQ(songs[0].title, "good");
+    EXPECT_FALSE(songs[0].payload.empty());
+}
