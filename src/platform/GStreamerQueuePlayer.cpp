@@ -211,15 +211,8 @@ PlayerItemPtr GStreamerQueuePlayer::currentItem() const {
 }
 
 bool GStreamerQueuePlayer::insert(PlayerItemPtr item, const PlayerItemPtr& after) {
-    if (!item || std::find(items_.begin(), items_.end(), item) != items_.end()) return false;
-    auto position = items_.end();
-    if (after) {
-        position = std::find(items_.begin(), items_.end(), after);
-        if (position == items_.end()) return false;
-        ++position;
-    }
     bool becomesCurrent = items_.empty();
-    items_.insert(position, std::move(item));
+    if (!insertInto(items_, std::move(item), after)) return false;
     if (becomesCurrent) {
         openCurrent();
         later([this, current = items_.front()] { emitCurrentItemChanged(current); });
@@ -302,9 +295,9 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
     if (prerolled_) issueSeek(target);
 }
 
-// Makes the playbin play the current item from its start, dropping whatever it played before.
-void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
-    if (!playbin_) return;
+// Stops the playbin and forgets what it played: messages of the old stream are dropped by
+// the new epoch, and no hand-over is pending.
+void GStreamerQueuePlayer::stopPipeline() {
     gst_element_set_state(playbin_, GST_STATE_READY);
     busEpoch_.store(++epoch_);
     {
@@ -314,6 +307,12 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     prerolled_ = false;
     playingState_ = false;
     buffering_ = false;
+}
+
+// Makes the playbin play the current item from its start, dropping whatever it played before.
+void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
+    if (!playbin_) return;
+    stopPipeline();
     streamStarts_ = 0;
     lastPosition_ = 0;
     if (keepSeek && seek_) {
@@ -391,15 +390,7 @@ void GStreamerQueuePlayer::failCurrent(const std::string& message) {
     current->setStatus(PlayerItem::Status::failed, message);
     Log::error(logCategory, "item " + std::to_string(current->id()) + " failed: " + message);
     // The playbin cannot go on after an error; park it until the queue changes.
-    gst_element_set_state(playbin_, GST_STATE_READY);
-    busEpoch_.store(++epoch_);
-    {
-        std::lock_guard lock(handOverMutex_);
-        handedOver_.reset();
-    }
-    prerolled_ = false;
-    playingState_ = false;
-    buffering_ = false;
+    stopPipeline();
     finishSeek(false);
     later([this, current] { emitItemStatusChanged(current); });
     if (wasReady) later([this, current, message] { emitFailedToPlayToEnd(current, message); });

@@ -66,6 +66,7 @@ private:
         bool issued = false;
     };
 
+    void stopPipeline();
     void openCurrent(bool keepSeek = false);
     void applyTargetState();
     void updateTimeControl();

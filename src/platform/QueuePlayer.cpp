@@ -11,6 +11,19 @@ QueuePlayer::~QueuePlayer() {
     for (auto& [token, timer] : periodicObservers_) mainQueue_.cancel(timer);
 }
 
+bool QueuePlayer::insertInto(std::deque<PlayerItemPtr>& items, PlayerItemPtr item,
+                             const PlayerItemPtr& after) {
+    if (!item || std::find(items.begin(), items.end(), item) != items.end()) return false;
+    auto position = items.end();
+    if (after) {
+        position = std::find(items.begin(), items.end(), after);
+        if (position == items.end()) return false;
+        ++position;
+    }
+    items.insert(position, std::move(item));
+    return true;
+}
+
 void QueuePlayer::later(std::function<void()> work) {
     mainQueue_.post([alive = std::weak_ptr<bool>(alive_), work = std::move(work)] {
         if (auto flag = alive.lock(); flag && *flag) work();

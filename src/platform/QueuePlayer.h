@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -110,6 +111,10 @@ class QueuePlayer {
     // Posts `work` to the main queue; it is skipped if the player is gone by then. Safe to call
     // from any thread while the player exists.
     void later(std::function<void()> work);
+    // The queue rule of insert(): puts `item` into `items` and returns true, or returns false
+    // and changes nothing when insert() must refuse it.
+    static bool insertInto(std::deque<PlayerItemPtr>& items, PlayerItemPtr item,
+                           const PlayerItemPtr& after);
 
     // For implementations, on the main thread: call every observer of the event now.
     void emitItemStatusChanged(const PlayerItemPtr& item);

@@ -5,21 +5,19 @@
 
 #include "PlaybackServiceFixture.h"
 #include "platform/MprisNowPlayingCenter.h"
+#include "support/MprisTestClient.h"
 
 using namespace velto;
 
 namespace {
-
-constexpr const char* objectPath = "/org/mpris/MediaPlayer2";
-constexpr const char* playerInterface = "org.mpris.MediaPlayer2.Player";
 
 // The service behind the real MPRIS center, driven by a D-Bus client on the private session bus.
 class PlaybackServiceMpris : public PlaybackServiceTest {
   protected:
     void SetUp() override {
         if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "needs a session bus";
-        client = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        ASSERT_NE(client, nullptr);
+        client = std::make_unique<MprisTestClient>(busName);
+        ASSERT_NE(client->connection(), nullptr);
         center = std::make_unique<MprisNowPlayingCenter>(mainQueue, busName);
         ASSERT_TRUE(mainQueue.runUntil([&] { return center->published(); }));
         make(center.get(), center.get());
@@ -27,42 +25,19 @@ class PlaybackServiceMpris : public PlaybackServiceTest {
     void TearDown() override {
         service.reset();  // it lets go of the center's command handlers
         center.reset();
-        if (client) g_object_unref(client);
+        client.reset();
     }
 
-    GVariant* call(const char* interface, const char* method, GVariant* args) {
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(
-            client, busName.c_str(), objectPath, interface, method, args, nullptr,
-            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
-        if (error) {
-            ADD_FAILURE() << method << ": " << error->message;
-            g_error_free(error);
-        }
-        return reply;
-    }
     // A player property in GVariant text form.
     std::string property(const char* name) {
-        GVariant* reply = call("org.freedesktop.DBus.Properties", "Get",
-                               g_variant_new("(ss)", playerInterface, name));
-        if (!reply) return {};
-        GVariant* value = nullptr;
-        g_variant_get(reply, "(v)", &value);
-        gchar* text = g_variant_print(value, FALSE);
-        std::string result = text;
-        g_free(text);
-        g_variant_unref(value);
-        g_variant_unref(reply);
-        return result;
+        return client->property(MprisTestClient::playerInterface, name);
     }
-    void invoke(const char* method) {
-        if (GVariant* reply = call(playerInterface, method, nullptr)) g_variant_unref(reply);
-    }
+    void invoke(const char* method) { client->invoke(method); }
 
     // Its own name, apart from other test programs on the same bus.
     std::string busName =
         std::string(MprisNowPlayingCenter::defaultBusName) + ".engine" + std::to_string(getpid());
-    GDBusConnection* client = nullptr;
+    std::unique_ptr<MprisTestClient> client;
     std::unique_ptr<MprisNowPlayingCenter> center;
 };
 

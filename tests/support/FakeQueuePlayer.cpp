@@ -21,16 +21,10 @@ PlayerItemPtr FakeQueuePlayer::currentItem() const {
 }
 
 bool FakeQueuePlayer::insert(PlayerItemPtr item, const PlayerItemPtr& after) {
-    if (!item || std::find(items_.begin(), items_.end(), item) != items_.end()) return false;
-    auto position = items_.end();
-    if (after) {
-        position = std::find(items_.begin(), items_.end(), after);
-        if (position == items_.end()) return false;
-        ++position;
-    }
-    calls_.push_back("insert " + item->uri());
+    const std::string uri = item ? item->uri() : std::string();
     bool becomesCurrent = items_.empty();
-    items_.insert(position, std::move(item));
+    if (!insertInto(items_, std::move(item), after)) return false;
+    calls_.push_back("insert " + uri);
     if (becomesCurrent) becameCurrent();
     return true;
 }
