@@ -114,8 +114,8 @@ void tracksOf(const std::vector<Track>& tracks) {
 }
 
 const std::pair<const char*, Endpoint> endpoints[] = {
-    {"searchSongs", [](NetEaseWebClient& c) { tracksOf(c.searchSongs("晴天", 30, 0).tracks); }},
-    {"searchArtists", [](NetEaseWebClient& c) { (void)c.searchArtists("周杰伦", 30, 0); }},
+    {"searchSongs", [](NetEaseWebClient& c) { tracksOf(c.searchSongs("雾中河", 30, 0).tracks); }},
+    {"searchArtists", [](NetEaseWebClient& c) { (void)c.searchArtists("林远舟", 30, 0); }},
     {"searchAlbums", [](NetEaseWebClient& c) { (void)c.searchAlbums("范特西", 30, 0); }},
     {"searchPlaylists", [](NetEaseWebClient& c) { (void)c.searchPlaylists("华语", 30, 0); }},
     {"hotSearches",
@@ -159,7 +159,7 @@ const std::pair<const char*, Endpoint> endpoints[] = {
     // The runtime the program talks to, on the same answers.
     {"runtimeArtists",
      [](NetEaseWebClient&) {
-         auto page = runtime->searchArtists("周杰伦", MusicSource::wy, 2, 30, {});
+         auto page = runtime->searchArtists("林远舟", MusicSource::wy, 2, 30, {});
          FUZZ_CHECK(page.page >= 1 && page.limit >= 1);
          FUZZ_CHECK(page.total >= std::int64_t(page.list.size()));
          if (page.list.empty()) FUZZ_CHECK(!page.hasMore);
@@ -171,7 +171,7 @@ const std::pair<const char*, Endpoint> endpoints[] = {
     {"runtimeArtist",
      [](NetEaseWebClient&) {
          static std::uint64_t next = 0;
-         auto artist = ArtistSummary::make(std::to_string(++next), MusicSource::wy, "周杰伦",
+         auto artist = ArtistSummary::make(std::to_string(++next), MusicSource::wy, "林远舟",
                                            std::nullopt, std::nullopt, std::nullopt);
          try {
              artist = runtime->artistDetail(artist, {});
@@ -183,7 +183,7 @@ const std::pair<const char*, Endpoint> endpoints[] = {
     {"runtimeAlbum",
      [](NetEaseWebClient&) {
          static std::uint64_t next = 0;
-         auto album = AlbumSummary::make(std::to_string(++next), MusicSource::wy, "叶惠美", "",
+         auto album = AlbumSummary::make(std::to_string(++next), MusicSource::wy, "远山集", "",
                                          std::nullopt, std::nullopt, std::nullopt);
          tracksOf(runtime->albumTracks(album, {}).tracks);
      }},
@@ -194,13 +194,13 @@ const std::pair<const char*, Endpoint> endpoints[] = {
     {"runtimeLyric",
      [](NetEaseWebClient&) {
          auto song = Track::fromRaw(
-             MusicSource::wy, {{"songmid", "186016"}, {"name", "晴天"}, {"singer", "周杰伦"}});
+             MusicSource::wy, {{"songmid", "186016"}, {"name", "雾中河"}, {"singer", "林远舟"}});
          (void)runtime->lyric(song, {});
      }},
     {"runtimeDetail",
      [](NetEaseWebClient&) {
          auto song = Track::fromRaw(
-             MusicSource::wy, {{"songmid", "186016"}, {"name", "晴天"}, {"singer", "周杰伦"}});
+             MusicSource::wy, {{"songmid", "186016"}, {"name", "雾中河"}, {"singer", "林远舟"}});
          auto detail = runtime->trackDetail(song, {});
          checkTrack(detail);
          if (auto cover = NetEaseRuntimeDecorator::payloadCoverURL(detail))

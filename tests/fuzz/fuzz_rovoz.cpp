@@ -87,7 +87,7 @@ Track kugouTrack(const std::string& body) {
         if (id.is_number_integer()) songmid = id.dump();
     }
     return Track::fromRaw(MusicSource::kg,
-                          {{"songmid", songmid}, {"name", "海阔天空"}, {"singer", "Beyond"}});
+                          {{"songmid", songmid}, {"name", "山高水长"}, {"singer", "Beyond"}});
 }
 
 }  // namespace
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                 "https://api.rovoz.test", 8.0, noSleep);
 
     attempt([&] {
-        auto body = api->request("/api/163_search", {{"keyword", "晴天"}}, {});
+        auto body = api->request("/api/163_search", {{"keyword", "雾中河"}}, {});
         FUZZ_CHECK(body == reply.body);
     });
     // A refused key or a rate limit holds the breaker: a fresh one for each client below.
@@ -118,8 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto netease = std::make_shared<ChkszNetEaseClient>(api);
     ChkszSourceRuntime runtime(netease);
     auto song = Track::fromRaw(MusicSource::wy,
-                               {{"songmid", "186016"}, {"name", "晴天"}, {"singer", "周杰伦"}});
-    attempt([&] { checkPage(netease->search("晴天", 1, 25, {}), MusicSource::wy, runtime); });
+                               {{"songmid", "186016"}, {"name", "雾中河"}, {"singer", "林远舟"}});
+    attempt([&] { checkPage(netease->search("雾中河", 1, 25, {}), MusicSource::wy, runtime); });
     attempt([&] {
         auto info = netease->lyric(song, {});
         (void)LRCParser::document(info.lyric, info.tlyric);
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ChkszKugouClient kugou(
         api, [] { return std::chrono::steady_clock::now(); }, [](MusicSource) {});
     auto kugouSong = kugouTrack(reply.body);
-    attempt([&] { checkPage(kugou.search("海阔天空", 1, {}), MusicSource::kg, runtime); });
+    attempt([&] { checkPage(kugou.search("山高水长", 1, {}), MusicSource::kg, runtime); });
     attempt([&] { checkPlayback(kugou.musicURL(kugouSong, Quality::high, {})); });
     attempt([&] { (void)kugou.lyric(kugouSong, {}); });
     attempt([&] { checkPlayback({kugou.picURL(kugouSong, {}), {}}); });

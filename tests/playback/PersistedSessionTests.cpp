@@ -12,9 +12,9 @@ Track song() {
     Track track;
     track.source = MusicSource::wy;
     track.songmid = "42";
-    track.title = "晴天";
-    track.artist = "周杰伦";
-    track.album = "叶惠美";
+    track.title = "雾中河";
+    track.artist = "林远舟";
+    track.album = "远山集";
     track.interval = "4:29";
     track.payload = R"({"id":42})";
     return track;

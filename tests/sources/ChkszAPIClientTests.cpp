@@ -109,7 +109,7 @@ TEST_F(ChkszAPIClientTest, QueryIsSortedEncodedAndCarriesTheTrimmedKey) {
     const std::string body = api.request("/api/163_search",
                                          {{"offset", "0"},
                                           {"limit", "25"},
-                                          {"keyword", "周杰伦 & 晴天=+"},
+                                          {"keyword", "林远舟 & 雾中河=+"},
                                           {"apikey", "caller's own"}},
                                          {});
     EXPECT_EQ(body, R"({"code":200,"data":{}})");
@@ -121,7 +121,7 @@ TEST_F(ChkszAPIClientTest, QueryIsSortedEncodedAndCarriesTheTrimmedKey) {
     EXPECT_LT(target.find("limit="), target.find("offset="));
     const auto recorded = server.requests().at(0);
     EXPECT_EQ(recorded.param("apikey"), key);
-    EXPECT_EQ(recorded.param("keyword"), "周杰伦 & 晴天=+");
+    EXPECT_EQ(recorded.param("keyword"), "林远舟 & 雾中河=+");
     EXPECT_EQ(recorded.method, "GET");
 }
 
@@ -395,16 +395,16 @@ TEST_F(ChkszAPIClientTest, NetEaseClientOverTheService) {
         {"data",
          {{"total", 30},
           {"songs",
-           {{{"id", 186016}, {"name", "晴天"}, {"artists", "周杰伦"}, {"duration", 269000}}}}}}};
+           {{{"id", 186016}, {"name", "雾中河"}, {"artists", "林远舟"}, {"duration", 269000}}}}}}};
     serve({{200, searchAnswer.dump(), {}}});
-    const auto page = netease.search("晴天", 2, 25, {});
+    const auto page = netease.search("雾中河", 2, 25, {});
     ASSERT_EQ(page.list.size(), 1u);
     EXPECT_EQ(page.list[0].musicID(), "wy_186016");
     EXPECT_EQ(page.allPage, 2);
     EXPECT_EQ(server.requests().back().param("offset"), "25");
 
-    serve({{200, R"({"code":200,"data":{"lrc":"[00:00.00]晴天","tlyric":""}})", {}}});
-    EXPECT_EQ(netease.lyric(page.list[0], {}).lyric, "[00:00.00]晴天");
+    serve({{200, R"({"code":200,"data":{"lrc":"[00:00.00]雾中河","tlyric":""}})", {}}});
+    EXPECT_EQ(netease.lyric(page.list[0], {}).lyric, "[00:00.00]雾中河");
 
     serve(
         {{200, R"({"code":200,"data":{"url":"http://m.example/1.flac","level":"lossless"}})", {}}});

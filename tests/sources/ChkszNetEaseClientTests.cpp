@@ -20,7 +20,7 @@ class ChkszNetEaseClientTest : public ::testing::Test {
         return client.search("周 杰伦 ", page, limit, {});
     }
     static json hit(json fields) {
-        json base = {{"id", 1001}, {"name", "晴天"}, {"artists", "周杰伦"}};
+        json base = {{"id", 1001}, {"name", "雾中河"}, {"artists", "林远舟"}};
         if (fields.is_object()) base.update(fields);
         return base;
     }

@@ -55,11 +55,11 @@ class ChkszSourceRuntimeTest : public ::testing::Test {
 };
 
 TEST_F(ChkszSourceRuntimeTest, SearchAlwaysAsksForTwentyFiveSongs) {
-    runtime.search("晴天", MusicSource::wy, 3, {});
-    runtime.search("晴天", MusicSource::local, 1, {});
+    runtime.search("雾中河", MusicSource::wy, 3, {});
+    runtime.search("雾中河", MusicSource::local, 1, {});
     ASSERT_EQ(netease->searches.size(), 2u);
-    EXPECT_EQ(netease->searches[0], std::make_tuple(std::string("晴天"), 3, 25));
-    EXPECT_EQ(netease->searches[1], std::make_tuple(std::string("晴天"), 1, 25));
+    EXPECT_EQ(netease->searches[0], std::make_tuple(std::string("雾中河"), 3, 25));
+    EXPECT_EQ(netease->searches[1], std::make_tuple(std::string("雾中河"), 1, 25));
     EXPECT_EQ(runtime.search("x", MusicSource::wy, 1, {}).total, 99);
 }
 

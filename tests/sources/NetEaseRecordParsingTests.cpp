@@ -81,10 +81,10 @@ TEST(NetEaseTrackParsingTest, AlbumAndCover) {
         {{"id", 1},
          {"name", "a"},
          {"picUrl", "http://song/p.jpg"},
-         {"al", {{"id", "18905"}, {"name", "叶惠美"}, {"picUrl", "http://al/p.jpg"}}},
+         {"al", {{"id", "18905"}, {"name", "远山集"}, {"picUrl", "http://al/p.jpg"}}},
          {"album", {{"name", "ignored"}}}});
     ASSERT_TRUE(withAl);
-    EXPECT_EQ(withAl->album, "叶惠美");
+    EXPECT_EQ(withAl->album, "远山集");
     EXPECT_EQ(payloadOf(*withAl)["picUrl"], "http://al/p.jpg");
     EXPECT_EQ(payloadOf(*withAl)["albumID"], 18905);
 
@@ -151,13 +151,13 @@ TEST(NetEaseTrackParsingTest, StatusFeeAndPrivilegeAreKept) {
 
 TEST(NetEaseArtistParsingTest, IdNameImageAndCounts) {
     auto artist = Client::artistFrom({{"artistId", 6452},
-                                      {"name", " 周杰伦 "},
+                                      {"name", " 林远舟 "},
                                       {"img1v1Url", "http://p1.music.126.net/x.jpg"},
                                       {"songSize", 12},
                                       {"albumSize", -1}});
     ASSERT_TRUE(artist);
     EXPECT_EQ(artist->id, "6452");
-    EXPECT_EQ(artist->name, "周杰伦");
+    EXPECT_EQ(artist->name, "林远舟");
     EXPECT_EQ(artist->imageURL, "https://p1.music.126.net/x.jpg");
     EXPECT_EQ(artist->songCount, 12);
     EXPECT_EQ(artist->albumCount, std::nullopt);
@@ -177,13 +177,13 @@ TEST(NetEaseArtistParsingTest, IdNameImageAndCounts) {
 
 TEST(NetEaseAlbumParsingTest, ArtistDateImageAndCount) {
     auto album = Client::albumFrom({{"id", 18905},
-                                    {"name", "叶惠美"},
+                                    {"name", "远山集"},
                                     {"artist", {{"id", 1}}},
-                                    {"artists", {{{"name", " 周杰伦 "}}}},
+                                    {"artists", {{{"name", " 林远舟 "}}}},
                                     {"publishTime", 0},
                                     {"trackCount", 11}});
     ASSERT_TRUE(album);
-    EXPECT_EQ(album->artist, "周杰伦");
+    EXPECT_EQ(album->artist, "林远舟");
     EXPECT_EQ(album->releaseDate, "1970-01-01");
     EXPECT_EQ(album->trackCount, 11);
     EXPECT_EQ(album->imageURL, std::nullopt);

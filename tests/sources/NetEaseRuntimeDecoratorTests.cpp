@@ -177,7 +177,7 @@ TEST_F(NetEaseRuntimeDecoratorTest, OtherSourcesAndSongSearchNeverTouchTheWebCli
     const auto tx = MusicSource::tx;
     const ArtistSummary artist{"7", tx, "a"};
     const auto track = makeTrack(MusicSource::kg, "9");
-    EXPECT_EQ(decorator->search("晴天", MusicSource::wy, 2, {}).total, 99);
+    EXPECT_EQ(decorator->search("雾中河", MusicSource::wy, 2, {}).total, 99);
     decorator->playlistCatalog(MusicSource::wy, "hot", std::string("5"), 3, {});
     decorator->lyric(track, {});
     base->hots = Texts{"base hot"};
@@ -193,7 +193,7 @@ TEST_F(NetEaseRuntimeDecoratorTest, OtherSourcesAndSongSearchNeverTouchTheWebCli
     decorator->albumTracks(AlbumSummary{"8", tx, "b", "a"}, {});
     EXPECT_EQ(decorator->trackDetail(track, {}).title, "base detail");
     EXPECT_EQ(base->calls,
-              (Texts{"search:晴天:wy:2", "playlistCatalog:wy:hot/5:3", "lyric:9", "hotSearch:local",
+              (Texts{"search:雾中河:wy:2", "playlistCatalog:wy:hot/5:3", "lyric:9", "hotSearch:local",
                      "playlistSearch:q:tx:0", "playlistDetail:tx:p:2",
                      // The three-argument form asks the base's paged form, 20 a page.
                      "searchArtists4:q:tx:3:20", "searchArtists4:q:tx:3:7", "searchAlbums:q:tx:0:9",
@@ -234,10 +234,10 @@ TEST_F(NetEaseRuntimeDecoratorTest, EmptyFailedOrCancelledWebAnswersFallBackToTh
          *base->hots,
          "hotSearch:wy"},
         {"/api/song/detail",
-         {{"songs", {song(186016, "晴天"), song(2, "二")}}},
+         {{"songs", {song(186016, "雾中河"), song(2, "二")}}},
          {{"songs", json::array()}},
          [&](std::stop_token stop) { return Texts{decorator->trackDetail(track, stop).title}; },
-         {"晴天"},
+         {"雾中河"},
          {"base detail"},
          "trackDetail:186016"},
     };
@@ -385,7 +385,7 @@ TEST_F(NetEaseRuntimeDecoratorTest, HugePagesNeverWrapTheOffset) {
 TEST_F(NetEaseRuntimeDecoratorTest, AlbumsOfSearchesAndArtists) {
     server.answerJSON(
         "/api/search/get",
-        {{"result", {{"albums", {{{"id", 1}, {"name", "叶惠美"}}}}, {"albumCount", 61}}}});
+        {{"result", {{"albums", {{{"id", 1}, {"name", "远山集"}}}}, {"albumCount", 61}}}});
     auto found = decorator->searchAlbums("叶", MusicSource::wy, 3, 30, {});
     EXPECT_EQ(search("type") + "/" + search("offset") + "/" + search("limit"), "10/60/30");
     EXPECT_EQ(found.total, 61);
@@ -394,7 +394,7 @@ TEST_F(NetEaseRuntimeDecoratorTest, AlbumsOfSearchesAndArtists) {
     const std::string path = "/api/artist/albums/6452";
     server.answerJSON(path,
                       {{"hotAlbums", {{{"id", 1}, {"name", "一"}}, {{"id", 2}, {"name", "二"}}}}});
-    ArtistSummary artist{"6452", MusicSource::wy, "周杰伦"};
+    ArtistSummary artist{"6452", MusicSource::wy, "林远舟"};
     auto counted = decorator->artistAlbums(artist, 2, {});
     EXPECT_EQ(param(path, "offset") + "/" + param(path, "limit"), "24/24");
     EXPECT_EQ(counted.total, 2);
@@ -408,13 +408,13 @@ TEST_F(NetEaseRuntimeDecoratorTest, AlbumsOfSearchesAndArtists) {
 
 TEST_F(NetEaseRuntimeDecoratorTest, NetEasePagesComeFromTheWeb) {
     server.answerJSON("/api/v1/artist/6452",
-                      {{"artist", {{"id", 6452}, {"name", "周杰伦"}, {"musicSize", 515}}},
+                      {{"artist", {{"id", 6452}, {"name", "林远舟"}, {"musicSize", 515}}},
                        {"hotSongs", {song(2, "二"), song(1, "一")}}});
     ArtistSummary asked{"6452", MusicSource::wy, "旧名"};
     asked.albumCount = 41;
     auto artist = decorator->artistDetail(asked, {});
     EXPECT_EQ(std::tuple(artist.name, artist.songCount, artist.albumCount),
-              std::tuple("周杰伦", std::optional(515), std::optional<int>()));
+              std::tuple("林远舟", std::optional(515), std::optional<int>()));
     auto tracks = decorator->artistPopularTracks(asked, {});
     ASSERT_EQ(tracks.size(), 2u);
     EXPECT_EQ(tracks[0].title, "二");

@@ -13,7 +13,7 @@ namespace {
 using json = nlohmann::json;
 
 json song(std::int64_t id, const std::string& name) {
-    return {{"id", id}, {"name", name}, {"ar", {{{"name", "周杰伦"}}, {{"name", "费玉清"}}}}};
+    return {{"id", id}, {"name", name}, {"ar", {{{"name", "林远舟"}}, {{"name", "费玉清"}}}}};
 }
 
 class NetEaseWebClientEndpointTest : public ::testing::Test {
@@ -57,17 +57,17 @@ class NetEaseWebClientEndpointTest : public ::testing::Test {
 TEST_F(NetEaseWebClientEndpointTest, SongSearchParsesSongsAndTotal) {
     server.answerJSON("/api/search/get", {{"code", 200},
                                           {"result",
-                                           {{"songs", {song(186016, "晴天"), {{"name", "无编号"}}}},
+                                           {{"songs", {song(186016, "雾中河"), {{"name", "无编号"}}}},
                                             {"songCount", 300},
                                             {"hasMore", true}}}});
-    auto result = client->searchSongs("晴天 周杰伦", 30, 60);
+    auto result = client->searchSongs("雾中河 林远舟", 30, 60);
     EXPECT_EQ(onlyTarget("/api/search/get"),
-              "/api/search/get?s=%E6%99%B4%E5%A4%A9%20%E5%91%A8%E6%9D%B0%E4%BC%A6&type=1&limit=30"
+              "/api/search/get?s=%E9%9B%BE%E4%B8%AD%E6%B2%B3%20%E6%9E%97%E8%BF%9C%E8%88%9F&type=1&limit=30"
               "&offset=60");
     ASSERT_EQ(result.tracks.size(), 1u);
     EXPECT_EQ(result.total, 300);
     EXPECT_EQ(result.tracks[0].musicID(), "wy_186016");
-    EXPECT_EQ(result.tracks[0].artist, "周杰伦/费玉清");
+    EXPECT_EQ(result.tracks[0].artist, "林远舟/费玉清");
 }
 
 TEST_F(NetEaseWebClientEndpointTest, SongSearchEdgeCases) {
@@ -95,9 +95,9 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumAndPlaylistSearches) {
     server.answerJSON(
         "/api/search/get",
         {{"result",
-          {{"artists", {{{"id", 6452}, {"name", "周杰伦"}}, {{"id", 1}, {"name", " "}}}},
+          {{"artists", {{{"id", 6452}, {"name", "林远舟"}}, {{"id", 1}, {"name", " "}}}},
            {"artistCount", 2}}}});
-    auto artists = client->searchArtists("周杰伦", 20, 0);
+    auto artists = client->searchArtists("林远舟", 20, 0);
     ASSERT_EQ(artists.artists.size(), 1u);
     EXPECT_EQ(artists.total, 2);
     EXPECT_EQ(artists.artists[0].id, "6452");
@@ -111,9 +111,9 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumAndPlaylistSearches) {
 
     server.answerJSON("/api/search/get",
                       {{"result",
-                        {{"albums", {{{"id", 18905}, {"name", "叶惠美"}, {"publishTime", 0}}}},
+                        {{"albums", {{{"id", 18905}, {"name", "远山集"}, {"publishTime", 0}}}},
                          {"albumCount", 1}}}});
-    auto albums = client->searchAlbums("叶惠美", 20, 20);
+    auto albums = client->searchAlbums("远山集", 20, 20);
     ASSERT_EQ(albums.albums.size(), 1u);
     EXPECT_EQ(albums.albums[0].releaseDate, "1970-01-01");
     EXPECT_TRUE(lastTarget().ends_with("type=10&limit=20&offset=20"));
@@ -139,13 +139,13 @@ TEST_F(NetEaseWebClientEndpointTest, HotSearchesAreTrimmedAndLimited) {
     server.answerJSON("/api/search/hot", {{"code", 200},
                                           {"result",
                                            {{"hots",
-                                             {{{"first", "  晴天 \n"}, {"second", 1}},
+                                             {{{"first", "  雾中河 \n"}, {"second", 1}},
                                               {{"first", ""}},
                                               {{"first", 42}},
-                                              {{"first", "稻香"}},
+                                              {{"first", "麦浪"}},
                                               {{"first", "   "}}}}}}});
-    EXPECT_EQ(client->hotSearches(12), (std::vector<std::string>{"晴天", "稻香"}));
-    EXPECT_EQ(client->hotSearches(1), std::vector<std::string>{"晴天"});
+    EXPECT_EQ(client->hotSearches(12), (std::vector<std::string>{"雾中河", "麦浪"}));
+    EXPECT_EQ(client->hotSearches(1), std::vector<std::string>{"雾中河"});
     server.answerJSON("/api/search/hot", {{"result", {{"hots", "none"}}}});
     EXPECT_TRUE(client->hotSearches(12).empty());
 }
@@ -167,10 +167,10 @@ TEST_F(NetEaseWebClientEndpointTest, SuggestionsDropDuplicatesAfterTrimming) {
 TEST_F(NetEaseWebClientEndpointTest, ArtistPageWithPopularSongs) {
     server.answerJSON("/api/v1/artist/6452",
                       {{"code", 200},
-                       {"artist", {{"id", 6452}, {"name", "周杰伦"}, {"musicSize", 515}}},
-                       {"hotSongs", {song(186016, "晴天"), {{"id", 2}}}}});
+                       {"artist", {{"id", 6452}, {"name", "林远舟"}, {"musicSize", 515}}},
+                       {"hotSongs", {song(186016, "雾中河"), {{"id", 2}}}}});
     auto page = client->artist("6452", 2, 30);
-    EXPECT_EQ(page.artist.name, "周杰伦");
+    EXPECT_EQ(page.artist.name, "林远舟");
     ASSERT_EQ(page.tracks.size(), 1u);
     EXPECT_EQ(page.tracks[0].songmid, "186016");
     EXPECT_EQ(onlyTarget("/api/v1/artist/6452"), "/api/v1/artist/6452");
@@ -182,20 +182,20 @@ TEST_F(NetEaseWebClientEndpointTest, ArtistPageWithPopularSongs) {
 TEST_F(NetEaseWebClientEndpointTest, ArtistAlbumsAndAlbum) {
     server.answerJSON("/api/artist/albums/6452", {{"hotAlbums",
                                                    {{{"id", 18905},
-                                                     {"name", "叶惠美"},
-                                                     {"artists", {{{"name", "周杰伦"}}}},
+                                                     {"name", "远山集"},
+                                                     {"artists", {{{"name", "林远舟"}}}},
                                                      {"publishTime", -86400000}},
                                                     {{"id", 3}}}},
                                                   {"more", true}});
     auto albums = client->artistAlbums("6452", 24, 24);
     EXPECT_EQ(onlyTarget("/api/artist/albums/6452"), "/api/artist/albums/6452?limit=24&offset=24");
     ASSERT_EQ(albums.size(), 1u);
-    EXPECT_EQ(albums[0].artist, "周杰伦");
+    EXPECT_EQ(albums[0].artist, "林远舟");
     EXPECT_EQ(albums[0].releaseDate, "1969-12-31");
 
     server.answerJSON("/api/v1/album/18905",
-                      {{"album", {{"id", 18905}, {"name", "叶惠美"}, {"size", 11}}},
-                       {"songs", {song(186016, "晴天"), song(186017, "以父之名")}}});
+                      {{"album", {{"id", 18905}, {"name", "远山集"}, {"size", 11}}},
+                       {"songs", {song(186016, "雾中河"), song(186017, "以父之名")}}});
     auto detail = client->album("18905");
     EXPECT_EQ(detail.album.id, "18905");
     ASSERT_EQ(detail.tracks.size(), 2u);
@@ -219,13 +219,13 @@ TEST_F(NetEaseWebClientEndpointTest, SongDetailSendsBracketedIds) {
 
 TEST_F(NetEaseWebClientEndpointTest, LyricTakesTheFourTexts) {
     server.answerJSON("/api/song/lyric",
-                      {{"lrc", {{"version", 3}, {"lyric", "[00:01.00]故事的小黄花"}}},
+                      {{"lrc", {{"version", 3}, {"lyric", "[00:01.00]河边的小白船"}}},
                        {"tlyric", {{"lyric", "[00:01.00]little flower"}}},
                        {"romalrc", {{"lyric", ""}}},
                        {"klyric", {{"lyric", "[1000,500]故事"}}}});
     auto info = client->lyric("186016");
     EXPECT_EQ(onlyTarget("/api/song/lyric"), "/api/song/lyric?id=186016&lv=-1&kv=-1&tv=-1");
-    EXPECT_EQ(info, (LyricInfo{"[00:01.00]故事的小黄花", "[00:01.00]little flower", std::nullopt,
+    EXPECT_EQ(info, (LyricInfo{"[00:01.00]河边的小白船", "[00:01.00]little flower", std::nullopt,
                                "[1000,500]故事"}));
 
     server.answerJSON("/api/song/lyric", {{"lrc", {{"lyric", " "}}}});

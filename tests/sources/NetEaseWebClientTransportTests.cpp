@@ -47,7 +47,7 @@ int unusedPort() {
 
 const json artistReply = {
     {"code", 200},
-    {"artist", {{"id", 6452}, {"name", "周杰伦"}, {"picUrl", "http://p1.music.126.net/a.jpg"}}},
+    {"artist", {{"id", 6452}, {"name", "林远舟"}, {"picUrl", "http://p1.music.126.net/a.jpg"}}},
     {"hotSongs", json::array()},
 };
 
@@ -148,7 +148,7 @@ TEST_F(NetEaseWebClientTransportTest, StatusCodeAndBodyDecideTheFailureWithoutRe
     EXPECT_TRUE(sleeper.pauses.empty());
 
     // A code that is no integer is no failure.
-    const json song = {{"id", 1}, {"name", "晴天"}};
+    const json song = {{"id", 1}, {"name", "雾中河"}};
     for (const auto& code : {std::optional<json>("200"), std::optional<json>(301.5),
                              std::optional<json>(nullptr), std::optional<json>()}) {
         json reply = {{"songs", {song}}};
@@ -169,9 +169,9 @@ TEST_F(NetEaseWebClientTransportTest, TransportFailureIsRetriedOnceAfterAPause) 
     std::unique_ptr<NetEaseFakeServer> late;
     sleeper.duringPause = [&] {
         late = std::make_unique<NetEaseFakeServer>(port);
-        late->answerJSON("/api/search/hot", {{"result", {{"hots", {{{"first", "晴天"}}}}}}});
+        late->answerJSON("/api/search/hot", {{"result", {{"hots", {{{"first", "雾中河"}}}}}}});
     };
-    EXPECT_EQ(offline->hotSearches(12), std::vector<std::string>{"晴天"});
+    EXPECT_EQ(offline->hotSearches(12), std::vector<std::string>{"雾中河"});
     EXPECT_EQ(sleeper.pauses.size(), 2u);
     EXPECT_EQ(late->requestCount("/api/search/hot"), 1u);
 }
@@ -204,7 +204,7 @@ TEST_F(NetEaseWebClientTransportTest, ArtistAndAlbumAnswersAreKeptForSixtySecond
     EXPECT_EQ(server.requestCount("/api/v1/artist/6452"), 2u);
 
     server.answerJSON("/api/v1/album/18905",
-                      {{"album", {{"id", 18905}, {"name", "叶惠美"}}}, {"songs", json::array()}});
+                      {{"album", {{"id", 18905}, {"name", "远山集"}}}, {"songs", json::array()}});
     client().album("18905");
     client().album("18905");
     EXPECT_EQ(server.requestCount("/api/v1/album/18905"), 1u);

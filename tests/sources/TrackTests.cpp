@@ -16,7 +16,7 @@ using nlohmann::json;
 namespace {
 
 json record(json extra = json::object()) {
-    json raw = {{"songmid", "42"}, {"name", "晴天"}, {"singer", "某人"}};
+    json raw = {{"songmid", "42"}, {"name", "雾中河"}, {"singer", "某人"}};
     for (auto& [key, value] : extra.items()) raw[key] = value;
     return raw;
 }
@@ -83,7 +83,7 @@ TEST(TrackFromRaw, ReadsFieldsAndNumericSongmid) {
     EXPECT_EQ(track.songmid, "42");
     EXPECT_EQ(track.musicID(), "wy_42");
     EXPECT_EQ(track.id(), "wy_42");
-    EXPECT_EQ(track.title, "晴天");
+    EXPECT_EQ(track.title, "雾中河");
     EXPECT_EQ(track.album, "专辑");
     EXPECT_EQ(track.interval, "03:25");
 
