@@ -87,8 +87,6 @@ GVariant* stringArray(std::initializer_list<const char*> values) {
 }  // namespace
 
 struct MprisNowPlayingCenter::Bus {
-    using Clock = std::chrono::steady_clock;
-
     Bus(MainQueue& queue, std::string name) : mainQueue(queue), busName(std::move(name)) {}
 
     MainQueue& mainQueue;
@@ -102,7 +100,8 @@ struct MprisNowPlayingCenter::Bus {
     std::mutex mutex;
     PlaybackState state = PlaybackState::stopped;
     std::optional<Info> info;
-    Clock::time_point infoSetAt;
+    // On the main queue's clock, so tests can hold time still.
+    MainQueue::Duration infoSetAt{};
     bool controllable = false;
     std::optional<double> pendingSeeked;
     bool flushScheduled = false;
@@ -126,7 +125,7 @@ struct MprisNowPlayingCenter::Bus {
         if (!info) return 0;
         double position = info->elapsed;
         if (state == PlaybackState::playing) {
-            position += std::chrono::duration<double>(Clock::now() - infoSetAt).count() *
+            position += std::chrono::duration<double>(mainQueue.uptime() - infoSetAt).count() *
                         std::max(info->rate, 0.0);
         }
         if (info->duration) position = std::min(position, *info->duration);
@@ -455,7 +454,7 @@ void MprisNowPlayingCenter::setPlaybackState(PlaybackState state) {
         if (bus_->info) {
             // Keep the position continuous across the change of state.
             bus_->info->elapsed = bus_->positionLocked();
-            bus_->infoSetAt = Bus::Clock::now();
+            bus_->infoSetAt = bus_->mainQueue.uptime();
         }
         bus_->state = state;
     }
@@ -470,7 +469,7 @@ void MprisNowPlayingCenter::setInfo(const Info& info) {
             bus_->pendingSeeked = info.elapsed;
         }
         bus_->info = info;
-        bus_->infoSetAt = Bus::Clock::now();
+        bus_->infoSetAt = bus_->mainQueue.uptime();
     }
     bus_->scheduleFlush();
 }

@@ -134,8 +134,13 @@ TEST_F(MprisNowPlayingCenterTest, AnswersPropertiesFromTheLatestInformation) {
     EXPECT_NE(metadata.find("'xesam:album': <'远山集'>"), std::string::npos) << metadata;
     EXPECT_NE(metadata.find("'mpris:length': <int64 269500000>"), std::string::npos) << metadata;
     EXPECT_NE(metadata.find("'mpris:artUrl': <'file:///tmp/cover.jpg'>"), std::string::npos);
-    // Paused: the position stays where it was set.
+    // Paused: the position stays where it was set; playing, it moves on with the clock.
+    queue.advance(std::chrono::seconds(3));
     EXPECT_EQ(property(player, "Position"), "10000000");
+    center->setPlaybackState(NowPlayingCenter::PlaybackState::playing);
+    queue.advance(std::chrono::milliseconds(2500));
+    EXPECT_EQ(property(player, "Position"), "12500000");
+    center->setPlaybackState(NowPlayingCenter::PlaybackState::paused);
 
     center->setHandlers({.play = [] {}});
     EXPECT_EQ(property(player, "CanGoNext"), "true");
