@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "platform/HttpClient.h"
-#include "sources/HighestAvailableQualityPlaybackURLResolver.h"
-#include "sources/PlaybackURLCache.h"
-#include "sources/PlaybackURLResolver.h"
+#include "sources/resolving/HighestAvailableQualityPlaybackURLResolver.h"
+#include "sources/resolving/PlaybackURLCache.h"
+#include "sources/resolving/PlaybackURLResolver.h"
 #include "support/FakeHttpServer.h"
 #include "support/LoopbackPlaybackHTTPClient.h"
 #include "support/ScriptedChkszNetEase.h"

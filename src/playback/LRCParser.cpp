@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <random>
 
-#include "playback/UnicodeTrim.h"
+#include "foundation/UnicodeTrim.h"
 
 namespace velto::LRCParser {
 

@@ -15,7 +15,7 @@
 
 #include "foundation/Cancellation.h"
 #include "foundation/JsonWriter.h"
-#include "playback/UnicodeTrim.h"
+#include "foundation/UnicodeTrim.h"
 
 namespace velto::LocalAudioScanner {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/Track.h"
+#include "sources/model/Track.h"
 
 namespace velto {
 

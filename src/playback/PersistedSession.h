@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "foundation/UserDefaults.h"
-#include "sources/Track.h"
+#include "sources/model/Track.h"
 
 namespace velto {
 

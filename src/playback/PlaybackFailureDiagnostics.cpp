@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "platform/HttpClient.h"
-#include "sources/SourceError.h"
+#include "sources/model/SourceError.h"
 
 namespace velto::PlaybackFailureDiagnostics {
 

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "sources/MusicSource.h"
+#include "sources/model/MusicSource.h"
 
 namespace velto {
 

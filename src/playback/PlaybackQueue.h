@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/Track.h"
+#include "sources/model/Track.h"
 
 namespace velto {
 

@@ -13,7 +13,7 @@
 #include "playback/PerfLog.h"
 #include "playback/PersistedSession.h"
 #include "playback/PlaybackFailureDiagnostics.h"
-#include "sources/MusicSource.h"
+#include "sources/model/MusicSource.h"
 
 namespace velto {
 

@@ -17,9 +17,9 @@
 #include "foundation/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackQueue.h"
-#include "sources/PlaybackURLResolving.h"
-#include "sources/Quality.h"
-#include "sources/Track.h"
+#include "sources/resolving/PlaybackURLResolving.h"
+#include "sources/model/Quality.h"
+#include "sources/model/Track.h"
 
 namespace velto {
 

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "FuzzCheck.h"
-#include "sources/JsonReading.h"
-#include "sources/NetEaseCookieStore.h"
+#include "sources/model/JsonReading.h"
+#include "sources/credentials/NetEaseCookieStore.h"
 
 using namespace velto;
 

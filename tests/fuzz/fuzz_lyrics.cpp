@@ -7,7 +7,7 @@
 
 #include "FuzzCheck.h"
 #include "playback/LRCParser.h"
-#include "playback/UnicodeTrim.h"
+#include "foundation/UnicodeTrim.h"
 
 using namespace velto;
 

@@ -6,11 +6,11 @@
 
 #include "FuzzCheck.h"
 #include "FuzzReply.h"
-#include "sources/ChkszMediaURL.h"
-#include "sources/NetEaseWebClient.h"
-#include "sources/PlaybackRedirectPolicy.h"
-#include "sources/PlaybackURLResolver.h"
-#include "sources/WebAddress.h"
+#include "sources/rovoz/ChkszMediaURL.h"
+#include "sources/netease/NetEaseWebClient.h"
+#include "sources/resolving/PlaybackRedirectPolicy.h"
+#include "sources/resolving/PlaybackURLResolver.h"
+#include "sources/model/WebAddress.h"
 
 using namespace velto;
 

@@ -13,12 +13,12 @@
 #include "FuzzReply.h"
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
-#include "sources/NetEaseRuntimeDecorator.h"
-#include "sources/NetEaseWebClient.h"
-#include "sources/SourceError.h"
-#include "sources/SourceReleaseDate.h"
-#include "sources/TrackQualityOption.h"
-#include "sources/WebAddress.h"
+#include "sources/netease/NetEaseRuntimeDecorator.h"
+#include "sources/netease/NetEaseWebClient.h"
+#include "sources/model/SourceError.h"
+#include "sources/model/SourceReleaseDate.h"
+#include "sources/model/TrackQualityOption.h"
+#include "sources/model/WebAddress.h"
 
 using namespace velto;
 

@@ -9,13 +9,13 @@
 #include "FuzzReply.h"
 #include "foundation/Log.h"
 #include "playback/LRCParser.h"
-#include "sources/ChkszAPIClient.h"
-#include "sources/ChkszKugouClient.h"
-#include "sources/ChkszMediaURL.h"
-#include "sources/ChkszNetEaseClient.h"
-#include "sources/ChkszSourceRuntime.h"
-#include "sources/InMemoryCredentialStore.h"
-#include "sources/SourceError.h"
+#include "sources/rovoz/ChkszAPIClient.h"
+#include "sources/rovoz/ChkszKugouClient.h"
+#include "sources/rovoz/ChkszMediaURL.h"
+#include "sources/rovoz/ChkszNetEaseClient.h"
+#include "sources/rovoz/ChkszSourceRuntime.h"
+#include "sources/credentials/InMemoryCredentialStore.h"
+#include "sources/model/SourceError.h"
 
 using namespace velto;
 

@@ -5,12 +5,12 @@
 #include <stdexcept>
 
 #include "FuzzCheck.h"
-#include "sources/SourceArtworkURL.h"
-#include "sources/SourceError.h"
-#include "sources/SourceRecords.h"
-#include "sources/SourceReleaseDate.h"
-#include "sources/Track.h"
-#include "sources/TrackQualityOption.h"
+#include "sources/model/SourceArtworkURL.h"
+#include "sources/model/SourceError.h"
+#include "sources/model/SourceRecords.h"
+#include "sources/model/SourceReleaseDate.h"
+#include "sources/model/Track.h"
+#include "sources/model/TrackQualityOption.h"
 
 using namespace velto;
 

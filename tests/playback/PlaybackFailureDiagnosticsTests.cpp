@@ -2,7 +2,7 @@
 
 #include "platform/HttpClient.h"
 #include "playback/PlaybackFailureDiagnostics.h"
-#include "sources/SourceError.h"
+#include "sources/model/SourceError.h"
 
 using namespace velto;
 

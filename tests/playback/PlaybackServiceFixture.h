@@ -13,7 +13,7 @@
 #include "foundation/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackService.h"
-#include "sources/SourceError.h"
+#include "sources/model/SourceError.h"
 #include "support/FakeNowPlayingCenter.h"
 #include "support/FakeQueuePlayer.h"
 #include "support/TempDir.h"

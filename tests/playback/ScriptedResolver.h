@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "foundation/Cancellation.h"
-#include "sources/PlaybackURLResolving.h"
+#include "sources/resolving/PlaybackURLResolving.h"
 
 namespace velto {
 

@@ -4,9 +4,9 @@
 
 #include "ScriptedResolver.h"
 #include "foundation/Cancellation.h"
-#include "sources/AlternatePlaybackURLResolver.h"
-#include "sources/HighestAvailableQualityPlaybackURLResolver.h"
-#include "sources/SourceError.h"
+#include "sources/resolving/AlternatePlaybackURLResolver.h"
+#include "sources/resolving/HighestAvailableQualityPlaybackURLResolver.h"
+#include "sources/model/SourceError.h"
 
 namespace velto {
 namespace {

@@ -7,10 +7,10 @@
 #include "ChkszTestSupport.h"
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
-#include "sources/ChkszAPIClient.h"
-#include "sources/ChkszNetEaseClient.h"
-#include "sources/InMemoryCredentialStore.h"
-#include "sources/URLSessionPlaybackHTTPClient.h"
+#include "sources/rovoz/ChkszAPIClient.h"
+#include "sources/rovoz/ChkszNetEaseClient.h"
+#include "sources/credentials/InMemoryCredentialStore.h"
+#include "sources/resolving/URLSessionPlaybackHTTPClient.h"
 #include "support/FakeHttpServer.h"
 
 namespace velto {

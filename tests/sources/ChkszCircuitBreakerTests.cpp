@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "sources/ChkszCircuitBreaker.h"
+#include "sources/rovoz/ChkszCircuitBreaker.h"
 
 namespace velto {
 namespace {

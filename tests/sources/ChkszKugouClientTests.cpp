@@ -2,7 +2,7 @@
 
 #include "ChkszTestSupport.h"
 #include "RecordingChkszAPI.h"
-#include "sources/ChkszKugouClient.h"
+#include "sources/rovoz/ChkszKugouClient.h"
 
 namespace velto {
 namespace {

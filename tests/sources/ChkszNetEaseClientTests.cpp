@@ -3,7 +3,7 @@
 #include "ChkszTestSupport.h"
 #include "RecordingChkszAPI.h"
 #include "foundation/Cancellation.h"
-#include "sources/ChkszNetEaseClient.h"
+#include "sources/rovoz/ChkszNetEaseClient.h"
 
 namespace velto {
 namespace {

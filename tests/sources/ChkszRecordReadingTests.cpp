@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "sources/ChkszAPIClient.h"
-#include "sources/ChkszMediaURL.h"
-#include "sources/ChkszNetEaseClient.h"
-#include "sources/ChkszQuality.h"
-#include "sources/KugouMetadataCache.h"
+#include "sources/rovoz/ChkszAPIClient.h"
+#include "sources/rovoz/ChkszMediaURL.h"
+#include "sources/rovoz/ChkszNetEaseClient.h"
+#include "sources/rovoz/ChkszQuality.h"
+#include "sources/rovoz/KugouMetadataCache.h"
 
 namespace velto {
 namespace {

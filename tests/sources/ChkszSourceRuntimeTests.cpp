@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "ChkszTestSupport.h"
-#include "sources/ChkszSourceRuntime.h"
+#include "sources/rovoz/ChkszSourceRuntime.h"
 #include "support/TempDir.h"
 
 namespace velto {

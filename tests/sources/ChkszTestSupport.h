@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "sources/SourceError.h"
-#include "sources/Track.h"
+#include "sources/model/SourceError.h"
+#include "sources/model/Track.h"
 
 namespace velto {
 

@@ -3,10 +3,10 @@
 
 #include <fstream>
 
-#include "sources/BuildCredentialStore.h"
-#include "sources/ChkszBaseURL.h"
-#include "sources/InMemoryCredentialStore.h"
-#include "sources/KeychainCredentialStore.h"
+#include "sources/credentials/BuildCredentialStore.h"
+#include "sources/rovoz/ChkszBaseURL.h"
+#include "sources/credentials/InMemoryCredentialStore.h"
+#include "sources/credentials/KeychainCredentialStore.h"
 #include "support/TempDir.h"
 
 namespace velto {

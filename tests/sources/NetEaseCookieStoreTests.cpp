@@ -4,8 +4,8 @@
 #include <fstream>
 #include <map>
 
-#include "sources/LibsecretNetEaseKeychain.h"
-#include "sources/NetEaseCookieStore.h"
+#include "sources/credentials/LibsecretNetEaseKeychain.h"
+#include "sources/credentials/NetEaseCookieStore.h"
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/TempDir.h"
 

@@ -3,9 +3,9 @@
 #include "ScriptedResolver.h"
 
 #include "foundation/Cancellation.h"
-#include "sources/NetEasePlaybackResolver.h"
-#include "sources/NetEaseWebClient.h"
-#include "sources/SourceError.h"
+#include "sources/resolving/NetEasePlaybackResolver.h"
+#include "sources/netease/NetEaseWebClient.h"
+#include "sources/model/SourceError.h"
 #include "support/FakeHttpServer.h"
 #include "support/TempDir.h"
 

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "sources/NetEaseWebClient.h"
+#include "sources/netease/NetEaseWebClient.h"
 
 namespace velto {
 namespace {

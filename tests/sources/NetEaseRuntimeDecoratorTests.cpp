@@ -4,8 +4,8 @@
 #include <functional>
 #include <memory>
 
-#include "sources/NetEaseRuntimeDecorator.h"
-#include "sources/SourceError.h"
+#include "sources/netease/NetEaseRuntimeDecorator.h"
+#include "sources/model/SourceError.h"
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/NetEaseFakeServer.h"
 #include "support/TempDir.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "sources/NetEaseWebClient.h"
+#include "sources/netease/NetEaseWebClient.h"
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/NetEaseFakeServer.h"
 #include "support/TempDir.h"

@@ -10,7 +10,7 @@
 
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
-#include "sources/NetEaseWebClient.h"
+#include "sources/netease/NetEaseWebClient.h"
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/NetEaseFakeServer.h"
 #include "support/TempDir.h"

@@ -6,9 +6,9 @@
 
 #include "foundation/Cancellation.h"
 #include "platform/HttpClient.h"
-#include "sources/PlaybackMediaPrefixProbe.h"
-#include "sources/SourceError.h"
-#include "sources/URLSessionPlaybackHTTPClient.h"
+#include "sources/resolving/PlaybackMediaPrefixProbe.h"
+#include "sources/model/SourceError.h"
+#include "sources/resolving/URLSessionPlaybackHTTPClient.h"
 #include "support/FakeHttpServer.h"
 #include "support/RangeIgnoringAnswer.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "sources/PlaybackRedirectPolicy.h"
+#include "sources/resolving/PlaybackRedirectPolicy.h"
 
 namespace velto {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedResolver.h"
-#include "sources/PlaybackURLCache.h"
+#include "sources/resolving/PlaybackURLCache.h"
 
 namespace velto {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/ChkszAPIRequesting.h"
+#include "sources/rovoz/ChkszAPIRequesting.h"
 
 namespace velto {
 

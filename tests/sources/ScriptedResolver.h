@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/PlaybackURLResolving.h"
+#include "sources/resolving/PlaybackURLResolving.h"
 
 namespace velto::testing {
 

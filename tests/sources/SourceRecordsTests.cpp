@@ -2,10 +2,10 @@
 
 #include <unordered_set>
 
-#include "sources/SourceArtworkURL.h"
-#include "sources/SourceError.h"
-#include "sources/SourceRecords.h"
-#include "sources/SourceReleaseDate.h"
+#include "sources/model/SourceArtworkURL.h"
+#include "sources/model/SourceError.h"
+#include "sources/model/SourceRecords.h"
+#include "sources/model/SourceReleaseDate.h"
 
 using namespace velto;
 using nlohmann::json;

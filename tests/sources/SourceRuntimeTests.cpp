@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "sources/SourceError.h"
-#include "sources/SourceRuntime.h"
+#include "sources/model/SourceError.h"
+#include "sources/model/SourceRuntime.h"
 
 using namespace velto;
 

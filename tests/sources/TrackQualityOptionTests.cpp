@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "sources/TrackQualityOption.h"
+#include "sources/model/TrackQualityOption.h"
 
 using namespace velto;
 

@@ -3,12 +3,12 @@
 #include <limits>
 #include <thread>
 
-#include "sources/JsonReading.h"
-#include "sources/MusicSource.h"
-#include "sources/Quality.h"
-#include "sources/SourceError.h"
-#include "sources/Track.h"
-#include "sources/TrackPayloadCache.h"
+#include "sources/model/JsonReading.h"
+#include "sources/model/MusicSource.h"
+#include "sources/model/Quality.h"
+#include "sources/model/SourceError.h"
+#include "sources/model/Track.h"
+#include "sources/model/TrackPayloadCache.h"
 
 using namespace velto;
 using nlohmann::json;

@@ -7,7 +7,7 @@
 #include "ChkszTestSupport.h"
 #include "foundation/Cancellation.h"
 #include "platform/HttpClient.h"
-#include "sources/URLSessionPlaybackHTTPClient.h"
+#include "sources/resolving/URLSessionPlaybackHTTPClient.h"
 #include "support/FakeHttpServer.h"
 
 namespace velto {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "sources/NetEaseKeychain.h"
+#include "sources/credentials/NetEaseKeychain.h"
 
 namespace velto {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/URLSessionPlaybackHTTPClient.h"
+#include "sources/resolving/URLSessionPlaybackHTTPClient.h"
 
 namespace velto {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/ChkszNetEaseProviding.h"
+#include "sources/rovoz/ChkszNetEaseProviding.h"
 
 namespace velto {
 

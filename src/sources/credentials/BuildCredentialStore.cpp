@@ -1,0 +1,41 @@
+#include "sources/credentials/BuildCredentialStore.h"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "foundation/Paths.h"
+#include "sources/model/JsonReading.h"
+
+namespace velto {
+
+BuildCredentialStore::BuildCredentialStore(const CredentialStore* fallback)
+    : BuildCredentialStore(Paths::resourceDir(), fallback) {}
+
+BuildCredentialStore::BuildCredentialStore(const std::filesystem::path& resourceDir,
+                                           const CredentialStore* fallback) {
+    key_ = readValue(resourceDir / resourceName, "chkszKey");
+    if (!key_ && fallback) key_ = fallback->chkszKey();
+}
+
+std::optional<std::string> BuildCredentialStore::readValue(const std::filesystem::path& file,
+                                                           std::string_view key) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+
+    const auto document = nlohmann::json::parse(contents.str(), nullptr, false);
+    if (!document.is_object()) return std::nullopt;
+    for (const auto& item : document) {
+        if (!item.is_string()) return std::nullopt;
+    }
+    const auto found = document.find(std::string(key));
+    if (found == document.end()) return std::nullopt;
+    std::string value = trimmed(found->get_ref<const std::string&>());
+    if (value.empty()) return std::nullopt;
+    return value;
+}
+
+}  // namespace velto

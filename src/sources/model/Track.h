@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "sources/model/MusicSource.h"
+
+namespace velto {
+
+// One song as a source returned it. `payload` is the source's raw record as compact JSON with
+// sorted keys (see writeSortedJSON); equal content gives equal bytes.
+struct Track {
+    MusicSource source = MusicSource::wy;
+    std::string songmid;
+    std::string title;
+    std::string artist;
+    std::string album;
+    std::optional<std::string> interval;
+    std::string payload;
+
+    // Builds a song from a source's raw record; throws SourceError::source("搜索结果缺少曲目信息").
+    static Track fromRaw(MusicSource source, const nlohmann::json& raw);
+
+    // "<source raw value>_<songmid>", the one identity of a song everywhere.
+    std::string musicID() const;
+    std::string id() const { return musicID(); }
+    bool isPlayable() const;
+    std::optional<double> durationSeconds() const;
+    // The payload decoded through TrackPayloadCache; an empty object when it is not an object.
+    std::shared_ptr<const nlohmann::json> rawPayload() const;
+
+    // Coded form: keys source, songmid, title, artist, album, interval (when present), payload
+    // (Base64). fromJSON throws std::invalid_argument on a missing key, wrong type or unknown source.
+    nlohmann::json toJSON() const;
+    static Track fromJSON(const nlohmann::json& value);
+
+    bool operator==(const Track&) const = default;
+};
+
+}  // namespace velto
