@@ -1,6 +1,7 @@
 #include "SearchModelFixture.h"
 
 using namespace velto;
+using namespace velto::searchtest;
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "foundation/WorkerPool.h"
 #include "support/TempDir.h"
 
-namespace velto {
+namespace velto::searchtest {
 
 class SearchModelTest : public ::testing::Test {
   protected:
@@ -50,4 +50,4 @@ class SearchModelTest : public ::testing::Test {
     std::unique_ptr<SearchViewModel> model;
 };
 
-}  // namespace velto
+}  // namespace velto::searchtest

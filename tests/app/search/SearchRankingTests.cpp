@@ -9,6 +9,7 @@
 #include "support/TempDir.h"
 
 using namespace velto;
+using namespace velto::searchtest;
 
 namespace {
 

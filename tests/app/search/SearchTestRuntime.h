@@ -11,7 +11,7 @@
 #include "sources/model/SourceError.h"
 #include "sources/model/SourceRuntime.h"
 
-namespace velto {
+namespace velto::searchtest {
 
 // A runtime that answers from a script, chosen when the call runs. Calls are logged as
 // "<operation>:<keyword>[:<page>]".
@@ -135,4 +135,4 @@ inline PlaylistSummary playlist(const std::string& id, const std::string& name,
     return summary;
 }
 
-}  // namespace velto
+}  // namespace velto::searchtest

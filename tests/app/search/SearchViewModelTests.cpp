@@ -3,6 +3,7 @@
 #include "SearchModelFixture.h"
 
 using namespace velto;
+using namespace velto::searchtest;
 using namespace std::chrono_literals;
 
 namespace {
