@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "app/widgetshare/WidgetShareStore.h"
+#include "app/search/WidgetShareStore.h"
 #include "support/TempDir.h"
 
 using namespace velto;

@@ -1,4 +1,4 @@
-#include "app/widgetshare/WidgetPlaybackSnapshot.h"
+#include "app/search/WidgetPlaybackSnapshot.h"
 
 #include <cmath>
 #include <limits>

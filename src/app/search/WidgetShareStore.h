@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/widgetshare/WidgetPlaybackSnapshot.h"
+#include "app/search/WidgetPlaybackSnapshot.h"
 #include "foundation/UserDefaults.h"
 
 namespace velto {

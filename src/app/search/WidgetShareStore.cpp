@@ -1,4 +1,4 @@
-#include "app/widgetshare/WidgetShareStore.h"
+#include "app/search/WidgetShareStore.h"
 
 #include <fstream>
 #include <iterator>
