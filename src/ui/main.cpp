@@ -2,8 +2,10 @@
 
 #include "foundation/Log.h"
 #include "ui/MacAppDelegate.h"
+#include "ui/notch/NotchPlatform.h"
 
 int main(int argc, char** argv) {
+    velto::NotchPlatform::preferX11();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velto"));
     QApplication::setOrganizationDomain(QStringLiteral("quorvanel.cn"));

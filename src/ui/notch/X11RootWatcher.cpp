@@ -1,0 +1,137 @@
+#include "ui/notch/X11RootWatcher.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
+
+#include <QGuiApplication>
+#include <QSocketNotifier>
+#include <QWindow>
+#include <cstdlib>
+#include <cstring>
+
+#include "foundation/Log.h"
+
+namespace velto {
+
+namespace {
+
+constexpr auto logCategory = "notch";
+
+// Buttons 4 to 7 are the wheel's steps, not presses.
+bool isWheel(std::uint32_t button) {
+    return button >= 4 && button <= 7;
+}
+
+}  // namespace
+
+std::unique_ptr<X11RootWatcher> X11RootWatcher::connect(const char* displayName, QObject* parent) {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(displayName, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        Log::info(logCategory, "no X display for the desktop watcher; outside presses and other programs go unseen");
+        return nullptr;
+    }
+    auto it = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && it.rem > 0; ++i) xcb_screen_next(&it);
+    return std::unique_ptr<X11RootWatcher>(new X11RootWatcher(connection, it.data->root, parent));
+}
+
+X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, QObject* parent)
+    : QObject(parent), connection_(connection), root_(root) {
+    activeWindowAtom_ = atom("_NET_ACTIVE_WINDOW");
+    pidAtom_ = atom("_NET_WM_PID");
+
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+
+    const auto* extension = xcb_get_extension_data(connection_, &xcb_input_id);
+    if (extension && extension->present) {
+        // Raw events reach every client regardless of grabs only from 2.1 on.
+        auto* version = xcb_input_xi_query_version_reply(
+            connection_, xcb_input_xi_query_version(connection_, 2, 2), nullptr);
+        if (version && (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 1))) {
+            xinputOpcode_ = extension->major_opcode;
+        }
+        std::free(version);
+    }
+    if (xinputOpcode_ == 0) Log::info(logCategory, "the X server has no XInput 2.1; presses in other programs go unseen");
+    xcb_flush(connection_);
+
+    notifier_ = new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
+    QObject::connect(notifier_, &QSocketNotifier::activated, this, &X11RootWatcher::readEvents);
+}
+
+X11RootWatcher::~X11RootWatcher() {
+    delete notifier_;
+    xcb_disconnect(connection_);
+}
+
+void X11RootWatcher::watchPresses(bool on) {
+    if (xinputOpcode_ == 0) return;
+    struct {
+        xcb_input_event_mask_t head;
+        std::uint32_t bits;
+    } mask{};
+    mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+    mask.head.mask_len = 1;
+    mask.bits = on ? XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS : 0;
+    xcb_input_xi_select_events(connection_, root_, 1, &mask.head);
+    xcb_flush(connection_);
+}
+
+void X11RootWatcher::readEvents() {
+    // Replies read below may queue further events, so drain until none is left.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        const std::uint8_t type = event->response_type & ~0x80;
+        if (type == XCB_GE_GENERIC) {
+            const auto* generic = reinterpret_cast<xcb_ge_generic_event_t*>(event);
+            if (xinputOpcode_ != 0 && generic->extension == xinputOpcode_ &&
+                generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+                const auto* press = reinterpret_cast<xcb_input_raw_button_press_event_t*>(event);
+                if (!isWheel(press->detail) && handlers_.pressed) handlers_.pressed();
+            }
+        } else if (type == XCB_PROPERTY_NOTIFY) {
+            const auto* change = reinterpret_cast<xcb_property_notify_event_t*>(event);
+            if (change->window == root_ && change->atom == activeWindowAtom_ && handlers_.activeWindowChanged) {
+                handlers_.activeWindowChanged(activeWindowProcess());
+            }
+        }
+        std::free(event);
+    }
+    if (xcb_connection_has_error(connection_)) {
+        Log::error(logCategory, "the desktop watcher lost its X connection");
+        notifier_->setEnabled(false);
+    }
+}
+
+std::optional<qint64> X11RootWatcher::activeWindowProcess() {
+    auto* active = xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, root_, activeWindowAtom_, XCB_ATOM_WINDOW, 0, 1), nullptr);
+    std::uint32_t window = 0;
+    if (active && xcb_get_property_value_length(active) >= 4) {
+        std::memcpy(&window, xcb_get_property_value(active), 4);
+    }
+    std::free(active);
+    if (window == 0) return std::nullopt;
+
+    for (const QWindow* own : QGuiApplication::allWindows()) {
+        if (own->handle() && own->winId() == window) return QCoreApplication::applicationPid();
+    }
+    auto* pid = xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, pidAtom_, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+    std::uint32_t process = 0;
+    if (pid && xcb_get_property_value_length(pid) >= 4) std::memcpy(&process, xcb_get_property_value(pid), 4);
+    std::free(pid);
+    return static_cast<qint64>(process);
+}
+
+std::uint32_t X11RootWatcher::atom(const char* name) {
+    auto* reply = xcb_intern_atom_reply(
+        connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    const std::uint32_t value = reply ? reply->atom : 0;
+    std::free(reply);
+    return value;
+}
+
+}  // namespace velto
