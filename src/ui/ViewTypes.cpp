@@ -1,0 +1,36 @@
+#include "ui/ViewTypes.h"
+
+#include <QQmlEngine>
+
+#include "ui/MacLyricsModel.h"
+#include "ui/MacPlaybackControlsModel.h"
+#include "ui/MacSeekSliderModel.h"
+#include "ui/MacTrackListModel.h"
+#include "ui/RoundedImageItem.h"
+#include "ui/SymbolTable.h"
+#include "ui/Theme.h"
+#include "ui/ViewTexts.h"
+
+namespace velto {
+
+void registerViewTypes(Theme* theme) {
+    constexpr const char* uri = "Velto";
+    qmlRegisterSingletonInstance(uri, 1, 0, "Theme", theme);
+    qmlRegisterSingletonType<SymbolTable>(uri, 1, 0, "Symbols",
+                                          [](QQmlEngine*, QJSEngine*) -> QObject* {
+                                              return new SymbolTable;
+                                          });
+    qmlRegisterSingletonType<ViewTexts>(uri, 1, 0, "ViewTexts",
+                                        [](QQmlEngine*, QJSEngine*) -> QObject* {
+                                            return new ViewTexts;
+                                        });
+    qmlRegisterType<RoundedImageItem>(uri, 1, 0, "RoundedImage");
+    const QString made = QStringLiteral("made by the application");
+    qmlRegisterUncreatableType<MacTrackListModel>(uri, 1, 0, "MacTrackListModel", made);
+    qmlRegisterUncreatableType<MacLyricsModel>(uri, 1, 0, "MacLyricsModel", made);
+    qmlRegisterUncreatableType<MacPlaybackControlsModel>(uri, 1, 0, "MacPlaybackControlsModel",
+                                                         made);
+    qmlRegisterUncreatableType<MacSeekSliderModel>(uri, 1, 0, "MacSeekSliderModel", made);
+}
+
+}  // namespace velto
