@@ -98,7 +98,7 @@ QVariant MacLyricsModel::data(const QModelIndex& index, int role) const {
 }
 
 QHash<int, QByteArray> MacLyricsModel::roleNames() const {
-    return {{TextRole, "text"},
+    return {{TextRole, "lineText"},
             {TranslationRole, "translation"},
             {TooltipRole, "tooltip"},
             {TimeRole, "time"},

@@ -22,6 +22,9 @@ class Theme : public QObject {
     Q_PROPERTY(int subheadline MEMBER subheadline_ CONSTANT)
     Q_PROPERTY(int caption MEMBER caption_ CONSTANT)
     Q_PROPERTY(int caption2 MEMBER caption2_ CONSTANT)
+    Q_PROPERTY(int semibold READ semiboldWeight CONSTANT)
+    // Help texts show after the pointer rests, as the desktop's tooltips do.
+    Q_PROPERTY(int helpDelay MEMBER helpDelay_ CONSTANT)
     Q_PROPERTY(bool dark READ dark NOTIFY colorsChanged)
     Q_PROPERTY(QColor primary READ primary NOTIFY colorsChanged)
     Q_PROPERTY(QColor secondary READ secondary NOTIFY colorsChanged)
@@ -48,6 +51,7 @@ public:
 
     // The semibold weight of the headline and of emphasised rows.
     static constexpr int semibold = 600;
+    int semiboldWeight() const { return semibold; }
 
     QString fontFamily() const;
     QString iconFamily() const;
@@ -82,6 +86,7 @@ private:
     int subheadline_ = 11;
     int caption_ = 10;
     int caption2_ = 10;
+    int helpDelay_ = 700;
 };
 
 }  // namespace velto

@@ -1,5 +1,6 @@
 #include "ui/ViewTypes.h"
 
+#include <QJSEngine>
 #include <QQmlEngine>
 
 #include "ui/MacLyricsModel.h"
@@ -15,7 +16,12 @@ namespace velto {
 
 void registerViewTypes(Theme* theme) {
     constexpr const char* uri = "Velto";
-    qmlRegisterSingletonInstance(uri, 1, 0, "Theme", theme);
+    // One theme for every engine (tests make several), owned by the caller.
+    static Theme* shared = theme;
+    qmlRegisterSingletonType<Theme>(uri, 1, 0, "Theme", [](QQmlEngine*, QJSEngine*) -> QObject* {
+        QJSEngine::setObjectOwnership(shared, QJSEngine::CppOwnership);
+        return shared;
+    });
     qmlRegisterSingletonType<SymbolTable>(uri, 1, 0, "Symbols",
                                           [](QQmlEngine*, QJSEngine*) -> QObject* {
                                               return new SymbolTable;

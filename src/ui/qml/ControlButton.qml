@@ -14,6 +14,7 @@ AbstractButton {
     Accessible.role: Accessible.Button
     Accessible.name: help
     ToolTip.visible: hovered && help.length > 0
+    ToolTip.delay: Theme.helpDelay
     ToolTip.text: help
     contentItem: Icon {
         name: button.symbol

@@ -93,6 +93,7 @@ Item {
             Accessible.role: Accessible.Button
             Accessible.name: row.heartTooltip
             ToolTip.visible: hovered
+            ToolTip.delay: Theme.helpDelay
             ToolTip.text: row.heartTooltip
             onClicked: row.listModel.toggleFavorite(row.index)
             contentItem: Icon {

@@ -5,6 +5,8 @@ import Velto
 
 ColumnLayout {
     id: root
+    // Bound by the embedding view, which Qt 6.4 does after the first run of the bindings
+    // below: they read it through ?. until then.
     required property MacLyricsModel lyrics
 
     objectName: "lyricsView"
@@ -15,7 +17,7 @@ ColumnLayout {
         spacing: 8
         Text {
             objectName: "lyricsLineCount"
-            text: root.lyrics.lineCountText
+            text: root.lyrics?.lineCountText ?? ""
             textFormat: Text.PlainText
             font.family: Theme.fontFamily
             font.pixelSize: Theme.caption2
@@ -28,12 +30,13 @@ ColumnLayout {
             scale: 0.6
             Layout.preferredWidth: implicitWidth * scale
             Layout.preferredHeight: implicitHeight * scale
-            checked: root.lyrics.follows
+            checked: root.lyrics?.follows ?? true
             onToggled: root.lyrics.follows = checked
             hoverEnabled: true
             ToolTip.visible: hovered
-            ToolTip.text: root.lyrics.followHelp
-            Accessible.name: root.lyrics.followHelp
+            ToolTip.delay: Theme.helpDelay
+            ToolTip.text: root.lyrics?.followHelp ?? ""
+            Accessible.name: root.lyrics?.followHelp ?? ""
         }
     }
 
@@ -52,7 +55,7 @@ ColumnLayout {
         delegate: AbstractButton {
             id: line
             required property int index
-            required property string text
+            required property string lineText
             required property string translation
             required property string tooltip
             required property bool isCurrent
@@ -60,17 +63,17 @@ ColumnLayout {
             objectName: "lyricsLine" + index
             width: ListView.view.width
             hoverEnabled: true
-            Accessible.name: text
+            Accessible.name: lineText
             ToolTip.visible: hovered
+            ToolTip.delay: Theme.helpDelay
             ToolTip.text: tooltip
-            ToolTip.delay: 500
             onClicked: root.lyrics.seekTo(index)
 
             contentItem: Column {
                 spacing: 3
                 Text {
                     width: parent.width
-                    text: line.text
+                    text: line.lineText
                     textFormat: Text.PlainText
                     wrapMode: Text.Wrap
                     font.family: Theme.fontFamily

@@ -5,6 +5,8 @@ import Velto
 
 Rectangle {
     id: root
+    // Bound by the embedding view, which Qt 6.4 does after the first run of the bindings
+    // below: they read it through ?. until then.
     required property MacPlaybackControlsModel controls
 
     objectName: "playbackControls"
@@ -13,7 +15,7 @@ Rectangle {
     radius: height / 2
     color: Theme.quaternaryFill
     Accessible.role: Accessible.Grouping
-    Accessible.name: controls.label
+    Accessible.name: controls?.label ?? ""
 
     RowLayout {
         id: row
@@ -24,31 +26,31 @@ Rectangle {
             spacing: 2
             ControlButton {
                 objectName: "modeButton"
-                symbol: root.controls.modeSymbol
-                help: root.controls.modeHelp
-                Accessible.name: root.controls.modeButtonLabel
-                Accessible.description: root.controls.modeName
+                symbol: root.controls?.modeSymbol ?? ""
+                help: root.controls?.modeHelp ?? ""
+                Accessible.name: root.controls?.modeButtonLabel ?? ""
+                Accessible.description: root.controls?.modeName ?? ""
                 onClicked: root.controls.cycleMode()
             }
             Row {
                 spacing: 2
-                enabled: root.controls.transportEnabled
+                enabled: root.controls?.transportEnabled ?? false
                 ControlButton {
                     objectName: "previousButton"
-                    symbol: root.controls.previousSymbol
-                    help: root.controls.previousLabel
+                    symbol: root.controls?.previousSymbol ?? ""
+                    help: root.controls?.previousLabel ?? ""
                     onClicked: root.controls.previous()
                 }
                 ControlButton {
                     objectName: "playButton"
-                    symbol: root.controls.playSymbol
-                    help: root.controls.playLabel
+                    symbol: root.controls?.playSymbol ?? ""
+                    help: root.controls?.playLabel ?? ""
                     onClicked: root.controls.togglePlayback()
                 }
                 ControlButton {
                     objectName: "nextButton"
-                    symbol: root.controls.nextSymbol
-                    help: root.controls.nextLabel
+                    symbol: root.controls?.nextSymbol ?? ""
+                    help: root.controls?.nextLabel ?? ""
                     onClicked: root.controls.next()
                 }
             }
@@ -67,7 +69,7 @@ Rectangle {
                 objectName: "speakerIcon"
                 anchors.verticalCenter: parent.verticalCenter
                 width: 12
-                name: root.controls.speakerSymbol
+                name: root.controls?.speakerSymbol ?? ""
                 size: 10
                 color: Theme.secondary
             }
@@ -79,10 +81,11 @@ Rectangle {
                 from: 0
                 to: 1
                 hoverEnabled: true
-                Accessible.name: root.controls.volumeLabel
+                Accessible.name: root.controls?.volumeLabel ?? ""
                 ToolTip.visible: hovered
-                ToolTip.text: root.controls.volumeHelp
-                Component.onCompleted: value = root.controls.volume
+                ToolTip.delay: Theme.helpDelay
+                ToolTip.text: root.controls?.volumeHelp ?? ""
+                Component.onCompleted: value = root.controls?.volume ?? 0
                 onMoved: root.controls.setVolume(value)
                 Connections {
                     target: root.controls

@@ -6,21 +6,31 @@ import Velto
 // knob shows what the model holds.
 Slider {
     id: slider
+    // Bound by the embedding view, which Qt 6.4 does after the first run of the bindings
+    // below: they read it through ?. until then.
     required property MacSeekSliderModel seek
     signal editingChanged(bool editing)
 
     objectName: "seekSlider"
     implicitHeight: 18
-    from: seek.minimum
-    to: seek.maximum
-    enabled: seek.enabled
+    from: seek?.minimum ?? 0
+    to: seek?.maximum ?? 1
+    enabled: seek?.enabled ?? false
     live: true
-    Accessible.name: seek.title
+    Accessible.name: seek?.title ?? ""
     Accessible.onIncreaseAction: seek.accessibilityIncrement()
     Accessible.onDecreaseAction: seek.accessibilityDecrement()
 
-    Component.onCompleted: value = seek.position
-    onPressedChanged: pressed ? seek.beginTracking() : seek.endTracking(value)
+    Component.onCompleted: value = seek?.position ?? 0
+    onPressedChanged: {
+        if (pressed) {
+            seek.beginTracking()
+        } else {
+            seek.endTracking(value)
+            // A cancelled drag leaves the knob where playback is.
+            value = seek.position
+        }
+    }
     onMoved: pressed ? seek.dragTo(value) : seek.keyboardChange(value)
 
     Connections {
