@@ -31,10 +31,10 @@ void startApplication() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
-    static QGuiApplication app(argc, argv);
+    // Left for the process's end: tearing Qt down in static destructors crashes.
+    new QGuiApplication(argc, argv);
     fontsLoaded = AppFonts::install();
-    static Theme theme;
-    registerViewTypes(&theme);
+    registerViewTypes(new Theme);
 }
 
 }  // namespace
@@ -106,8 +106,8 @@ QImage ViewHarness::render(const QString& name) {
     QImage image = grab();
     const QString dir = qEnvironmentVariable("VELTO_VIEWS_DIR");
     if (!dir.isEmpty()) {
-        QDir().mkpath(dir);
-        image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+        const QString file = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+        if (!QDir().mkpath(dir) || !image.save(file)) warnings << QStringLiteral("not written: ") + file;
     }
     return image;
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QLinearGradient>
-#include <QPainter>
 #include <QQuickItem>
 #include <QSignalSpy>
 #include <QTest>
@@ -47,14 +45,17 @@ LyricsDocument fixtureLyrics() {
     return LyricsDocument(std::move(lines), std::move(translated));
 }
 
-QPoint centreOf(QQuickItem* item) {
-    return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+void click(QQuickItem* item) {
+    QTest::mouseClick(item->window(), Qt::LeftButton, {},
+                      item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
 }
 
 class Views : public PlaybackServiceTest {
 protected:
     void SetUp() override { ASSERT_TRUE(ViewHarness::fontsAvailable()); }
-    void TearDown() override { EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString(); }
+    void TearDown() override {
+        EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
+    }
 
     // Renders the current state; a blank picture means the view drew nothing.
     void expectRendered(const QString& name) {
@@ -84,18 +85,12 @@ TEST_F(Views, SmallBlocks) {
     EXPECT_TRUE(item("artworkPlaceholder")->isVisible());
     expectRendered("artwork-placeholder");
     QImage cover(120, 80, QImage::Format_ARGB32);
-    QPainter painter(&cover);
-    QLinearGradient gradient(0, 0, 120, 80);
-    gradient.setColorAt(0, QColor(230, 120, 60));
-    gradient.setColorAt(1, QColor(40, 60, 160));
-    painter.fillRect(cover.rect(), gradient);
-    painter.end();
+    cover.fill(QColor(230, 120, 60));
     ASSERT_TRUE(harness.load("MacArtworkView", {{"size", 96}, {"radius", 12}, {"image", cover}},
                              {96, 96}));
     EXPECT_FALSE(item("artworkPlaceholder")->isVisible());
     const QImage shown = harness.render("artwork-image");
-    EXPECT_EQ(shown.pixelColor(48, 48).red() > 100, true);  // cropped, centred cover
-    EXPECT_NE(shown.pixel(0, 0), shown.pixel(48, 48));     // corner clipped away
+    EXPECT_NE(shown.pixel(0, 0), shown.pixel(48, 48));  // the corner is clipped away
 
     ASSERT_TRUE(harness.load("MacStatusBadge", {{"title", QStringLiteral("已下架")}}, {60, 20}));
     expectRendered("status-badge");
@@ -118,9 +113,8 @@ TEST_F(Views, TrackScroll) {
     EXPECT_FALSE(withdrawnButton->isEnabled());
     EXPECT_FALSE(withdrawn->findChild<QQuickItem*>("trackRowHeart")->isVisible());
 
-    QTest::mouseClick(harness.find("trackRow2")->window(), Qt::LeftButton, {},
-                      centreOf(harness.find("trackRow2")->findChild<QQuickItem*>("trackRowButton")));
-    QTest::mouseClick(withdrawn->window(), Qt::LeftButton, {}, centreOf(withdrawnButton));
+    click(item("trackRow2")->findChild<QQuickItem*>("trackRowButton"));
+    click(withdrawnButton);
     EXPECT_EQ(actions.calls, (std::vector<std::string>{"play 5 at 2"}));
 
     actions.setLibrary(false);
@@ -148,7 +142,7 @@ TEST_F(Views, LyricsFollowPlayback) {
     EXPECT_TRUE(item("lyricsFollowSwitch")->property("checked").toBool());
     expectRendered("lyrics");
 
-    QTest::mouseClick(list->window(), Qt::LeftButton, {}, centreOf(item("lyricsFollowSwitch")));
+    click(item("lyricsFollowSwitch"));
     EXPECT_FALSE(lyrics.follows());
 }
 
@@ -159,7 +153,7 @@ TEST_F(Views, PlaybackControls) {
                              {180, 28}));
     EXPECT_FALSE(item("playButton")->isEnabled());
     expectRendered("playback-controls-empty");
-    QTest::mouseClick(item("modeButton")->window(), Qt::LeftButton, {}, centreOf(item("modeButton")));
+    click(item("modeButton"));
     EXPECT_EQ(service->playbackMode(), PlaybackService::PlaybackMode::shuffle);
 
     service->setVolume(0.3);
@@ -167,7 +161,7 @@ TEST_F(Views, PlaybackControls) {
     EXPECT_TRUE(item("playButton")->isEnabled());
     EXPECT_EQ(item("speakerIcon")->property("name").toString(), "speaker.wave.1");
     expectRendered("playback-controls-playing");
-    QTest::mouseClick(item("playButton")->window(), Qt::LeftButton, {}, centreOf(item("playButton")));
+    click(item("playButton"));
     settle();
     EXPECT_FALSE(service->playbackRequested());
 }
