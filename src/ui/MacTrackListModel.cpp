@@ -34,6 +34,12 @@ bool MacTrackListModel::isPlayable(const Track& track) {
     return track.isPlayable() && isEnabled(track.source);
 }
 
+void MacTrackListModel::setArtworkLoader(MacArtworkLoader* loader) {
+    if (loader == artworkLoader_) return;
+    artworkLoader_ = loader;
+    emit artworkLoaderChanged();
+}
+
 void MacTrackListModel::setTracks(std::vector<Track> tracks) {
     beginResetModel();
     tracks_ = std::move(tracks);
@@ -100,6 +106,8 @@ QVariant MacTrackListModel::data(const QModelIndex& index, int role) const {
         return currentID_ && *currentID_ == track.musicID();
     case MusicIDRole:
         return text(track.musicID());
+    case TrackRole:
+        return QVariant::fromValue(track);
     default:
         return {};
     }
@@ -116,7 +124,8 @@ QHash<int, QByteArray> MacTrackListModel::roleNames() const {
             {AccessibleNameRole, "accessibleName"},
             {AccessibleHintRole, "accessibleHint"},
             {CurrentRole, "isCurrent"},
-            {MusicIDRole, "musicID"}};
+            {MusicIDRole, "musicID"},
+            {TrackRole, "track"}};
 }
 
 void MacTrackListModel::activate(int row) {

@@ -9,6 +9,7 @@
 
 #include "playback/PlaybackService.h"
 #include "sources/model/Track.h"
+#include "ui/MacArtworkModel.h"
 #include "ui/TrackListActions.h"
 
 namespace velto {
@@ -18,6 +19,8 @@ namespace velto {
 class MacTrackListModel : public QAbstractListModel {
     Q_OBJECT
     Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(velto::MacArtworkLoader* artworkLoader READ artworkLoader WRITE setArtworkLoader
+                   NOTIFY artworkLoaderChanged)
 
 public:
     enum Role {
@@ -32,6 +35,7 @@ public:
         AccessibleHintRole,
         CurrentRole,
         MusicIDRole,
+        TrackRole,
     };
 
     // Either may be null: no playback gives no current row, no actions a list that only shows.
@@ -41,6 +45,9 @@ public:
     void setTracks(std::vector<Track> tracks);
     const std::vector<Track>& tracks() const { return tracks_; }
     int count() const { return int(tracks_.size()); }
+    // Where the rows' covers come from; none shows placeholders.
+    MacArtworkLoader* artworkLoader() const { return artworkLoader_; }
+    void setArtworkLoader(MacArtworkLoader* loader);
 
     // "已下架" for a withdrawn song (before a disabled source), "不可用" for a disabled source.
     static std::optional<std::string> badge(const Track& track);
@@ -57,6 +64,7 @@ public:
 
 signals:
     void countChanged();
+    void artworkLoaderChanged();
 
 private:
     struct Row {
@@ -70,6 +78,7 @@ private:
 
     QPointer<PlaybackService> playback_;
     QPointer<TrackListActions> actions_;
+    QPointer<MacArtworkLoader> artworkLoader_;
     std::vector<Track> tracks_;
     std::vector<Row> rows_;
     std::unordered_map<std::string, std::vector<int>> rowsByID_;

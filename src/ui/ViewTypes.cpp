@@ -3,6 +3,7 @@
 #include <QJSEngine>
 #include <QQmlEngine>
 
+#include "ui/MacArtworkModel.h"
 #include "ui/MacLyricsModel.h"
 #include "ui/MacPlaybackControlsModel.h"
 #include "ui/MacSeekSliderModel.h"
@@ -31,7 +32,9 @@ void registerViewTypes(Theme* theme) {
                                             return new ViewTexts;
                                         });
     qmlRegisterType<RoundedImageItem>(uri, 1, 0, "RoundedImage");
+    qmlRegisterType<MacArtworkModel>(uri, 1, 0, "MacArtworkModel");
     const QString made = QStringLiteral("made by the application");
+    qmlRegisterUncreatableType<MacArtworkLoader>(uri, 1, 0, "MacArtworkLoader", made);
     qmlRegisterUncreatableType<MacTrackListModel>(uri, 1, 0, "MacTrackListModel", made);
     qmlRegisterUncreatableType<MacLyricsModel>(uri, 1, 0, "MacLyricsModel", made);
     qmlRegisterUncreatableType<MacPlaybackControlsModel>(uri, 1, 0, "MacPlaybackControlsModel",

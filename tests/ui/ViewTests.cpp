@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "FakeArtworkLoader.h"
 #include "FakeTrackListActions.h"
 #include "ViewHarness.h"
 #include "playback/PlaybackServiceFixture.h"
@@ -84,10 +85,14 @@ TEST_F(Views, SmallBlocks) {
     ASSERT_TRUE(harness.load("MacArtworkView", {{"size", 96}, {"radius", 12}}, {96, 96}));
     EXPECT_TRUE(item("artworkPlaceholder")->isVisible());
     expectRendered("artwork-placeholder");
-    QImage cover(120, 80, QImage::Format_ARGB32);
-    cover.fill(QColor(230, 120, 60));
-    ASSERT_TRUE(harness.load("MacArtworkView", {{"size", 96}, {"radius", 12}, {"image", cover}},
+    FakeArtworkLoader artwork;
+    ASSERT_TRUE(harness.load("MacArtworkView",
+                             {{"size", 96}, {"radius", 12},
+                              {"track", QVariant::fromValue(fixtureSongs()[0])},
+                              {"loader", QVariant::fromValue(&artwork.loader)}},
                              {96, 96}));
+    artwork.answer("wy_101", solidImage(QColor(230, 120, 60)));
+    harness.settle();
     EXPECT_FALSE(item("artworkPlaceholder")->isVisible());
     const QImage shown = harness.render("artwork-image");
     EXPECT_NE(shown.pixel(0, 0), shown.pixel(48, 48));  // the corner is clipped away
@@ -102,9 +107,13 @@ TEST_F(Views, TrackScroll) {
     actions.favorites.insert("wy_102");
     MacTrackListModel tracks(service.get(), &actions);
     tracks.setTracks(fixtureSongs());
+    FakeArtworkLoader artwork;
+    tracks.setArtworkLoader(&artwork.loader);
     startPlaying(fixtureSongs(), 1);
     ASSERT_TRUE(harness.load("MacPanelTrackScroll",
                              {{"tracks", QVariant::fromValue(&tracks)}}, {380, 260}));
+    artwork.answer("wy_102", solidImage(QColor(40, 90, 160)));
+    artwork.answer("wy_103", std::nullopt);  // no cover: the placeholder stays, no error
     expectRendered("track-scroll");
 
     QQuickItem* withdrawn = item("trackRow3");

@@ -17,6 +17,7 @@ Item {
     required property string accessibleName
     required property string accessibleHint
     required property bool isCurrent
+    required property var track
     property MacTrackListModel listModel
 
     objectName: "trackRow" + index
@@ -45,6 +46,8 @@ Item {
             contentItem: RowLayout {
                 spacing: 9
                 MacArtworkView {
+                    track: row.track
+                    loader: row.listModel?.artworkLoader ?? null
                     size: 32
                     radius: 6
                 }

@@ -12,6 +12,14 @@ ColumnLayout {
     objectName: "lyricsView"
     spacing: 6
 
+    // The desktop's reduce-motion wish decides how the model's scroll requests move the list.
+    Binding {
+        target: root.lyrics
+        property: "reduceMotion"
+        value: Theme.reduceMotion
+        when: root.lyrics !== null
+    }
+
     RowLayout {
         Layout.fillWidth: true
         spacing: 8
