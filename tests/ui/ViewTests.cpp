@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QQuickItem>
 #include <QSignalSpy>
 #include <QTest>
@@ -201,6 +202,17 @@ TEST_F(Views, SeekSlider) {
     settle();
     EXPECT_NEAR(service->elapsed(), service->duration() * 0.75, service->duration() * 0.05);
     EXPECT_EQ(editing.count(), 2);
+
+    // Assistive technology: a value set from outside and the increase action reach the model.
+    slider->setProperty("value", 42.5);
+    harness.settle();
+    settle();
+    EXPECT_EQ(service->elapsed(), 42.5);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(slider);
+    ASSERT_TRUE(accessible && accessible->actionInterface());
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+    settle();
+    EXPECT_EQ(service->elapsed(), 47.5);
 }
 
 }  // namespace

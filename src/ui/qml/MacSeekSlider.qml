@@ -21,21 +21,47 @@ Slider {
     Accessible.onIncreaseAction: seek.accessibilityIncrement()
     Accessible.onDecreaseAction: seek.accessibilityDecrement()
 
-    Component.onCompleted: value = seek?.position ?? 0
+    // A value set from outside (assistive technology) comes without `moved`; keyboard steps
+    // bring `moved` straight after the change, so the check waits for the change to settle.
+    property bool syncing: false
+    property bool outsideChange: false
+
+    function show(position) {
+        syncing = true
+        value = position
+        syncing = false
+    }
+    function takeOutsideChange() {
+        if (!outsideChange)
+            return
+        outsideChange = false
+        seek.setAccessibilityValue(value)
+    }
+
+    Component.onCompleted: show(seek?.position ?? 0)
+    onValueChanged: {
+        if (syncing || pressed)
+            return
+        outsideChange = true
+        Qt.callLater(takeOutsideChange)
+    }
     onPressedChanged: {
         if (pressed) {
             seek.beginTracking()
         } else {
             seek.endTracking(value)
             // A cancelled drag leaves the knob where playback is.
-            value = seek.position
+            show(seek.position)
         }
     }
-    onMoved: pressed ? seek.dragTo(value) : seek.keyboardChange(value)
+    onMoved: {
+        outsideChange = false
+        pressed ? seek.dragTo(value) : seek.keyboardChange(value)
+    }
 
     Connections {
         target: slider.seek
-        function onPositionChanged() { slider.value = slider.seek.position }
+        function onPositionChanged() { slider.show(slider.seek.position) }
         function onEditingChanged(editing) { slider.editingChanged(editing) }
     }
 }
