@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "playback/PlaybackServiceFixture.h"
+#include "playback/PlaybackService.h"
 #include "ui/MacPlaybackControlsModel.h"
 
 namespace velto {
@@ -69,42 +69,6 @@ TEST(MacPlaybackControls, SpeakerAndPercentage) {
         EXPECT_EQ(Controls::speakerSymbol(c.volume), c.symbol) << c.volume;
         EXPECT_EQ(Controls::volumePercent(c.volume), c.percent) << c.volume;
     }
-}
-
-class MacPlaybackControlsService : public PlaybackServiceTest {};
-
-TEST_F(MacPlaybackControlsService, TransportNeedsACurrentSongWhileModeAndVolumeAlwaysWork) {
-    make();
-    Controls controls(service.get());
-    EXPECT_FALSE(controls.transportEnabled());
-    controls.next();
-    controls.togglePlayback();
-    settle();
-    EXPECT_FALSE(service->playbackRequested());
-
-    // Four clicks go round the cycle and each change is stored by the service.
-    std::vector<std::string> stored;
-    for (int i = 0; i < 4; ++i) {
-        controls.cycleMode();
-        stored.push_back(defaults.stringValue("playbackMode").value_or(""));
-    }
-    std::vector<std::string> cycle;
-    for (Mode mode : {Mode::shuffle, Mode::repeatOne, Mode::playInOrder, Mode::sequence})
-        cycle.emplace_back(PlaybackService::rawValue(mode));
-    EXPECT_EQ(stored, cycle);
-
-    controls.setVolume(0.125);
-    EXPECT_EQ(controls.volumeHelp(), QStringLiteral("音量：13%"));
-
-    int announced = 0;
-    QObject::connect(&controls, &Controls::transportEnabledChanged, [&] { ++announced; });
-    startPlaying(makeSongs(2));
-    EXPECT_TRUE(controls.transportEnabled());
-    EXPECT_EQ(controls.playLabel(), QStringLiteral("暂停"));
-    controls.next();
-    settle();
-    EXPECT_EQ(currentID(), "wy_s2");
-    EXPECT_EQ(announced, 1);
 }
 
 }  // namespace

@@ -34,10 +34,7 @@ ColumnLayout {
         Item { Layout.fillWidth: true }
         Switch {
             objectName: "lyricsFollowSwitch"
-            // The mini control size.
-            scale: 0.6
-            Layout.preferredWidth: implicitWidth * scale
-            Layout.preferredHeight: implicitHeight * scale
+            padding: 0
             checked: root.lyrics?.follows ?? true
             onToggled: root.lyrics.follows = checked
             hoverEnabled: true
