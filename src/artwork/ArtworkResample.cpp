@@ -29,17 +29,16 @@ struct Taps {
             const int first = std::min(static_cast<int>(std::floor(begin)), from - 1);
             offset[i] = static_cast<int>(weights.size());
             start[i] = first;
-            int total = 0, largest = 0;
+            // Differences of rounded running shares: never negative, and they sum to exactly
+            // weightOne however many sources one output covers.
+            const auto share = [&](double at) {
+                const double covered = std::clamp((at - begin) / (end - begin), 0.0, 1.0);
+                return static_cast<std::int32_t>(std::lround(covered * weightOne));
+            };
             for (int j = first; j < from && (j < end || j == first); ++j) {
-                const double overlap = std::min<double>(end, j + 1) - std::max<double>(begin, j);
-                const auto w = static_cast<std::int32_t>(
-                    std::lround(std::max(overlap, 0.0) / (end - begin) * weightOne));
-                weights.push_back(w);
-                total += w;
-                if (w > weights[static_cast<std::size_t>(offset[i] + largest)]) largest = count[i];
+                weights.push_back(share(j + 1) - share(j));
                 ++count[i];
             }
-            weights[static_cast<std::size_t>(offset[i] + largest)] += weightOne - total;
             widest = std::max(widest, count[i]);
         }
     }
