@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "ArtworkTestSupport.h"
+#include "artwork/ArtworkService.h"
+#include "foundation/Cancellation.h"
+#include "foundation/ManualMainQueue.h"
+#include "support/TempDir.h"
+
+using namespace velto;
+using namespace velto::artworktest;
+namespace fs = std::filesystem;
+
+namespace {
+
+ArtworkDate at(double seconds) {
+    return ArtworkDate(std::chrono::duration_cast<ArtworkDate::duration>(
+        std::chrono::duration<double>(1'700'000'000 + seconds)));
+}
+
+std::exception_ptr networkFailure() { return std::make_exception_ptr(SourceError::network(nullptr)); }
+
+struct Outcome {
+    bool answered = false;
+    ArtworkImagePtr image;
+    std::exception_ptr error;
+    std::string message() const {
+        try {
+            if (error) std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "";
+    }
+};
+
+class ArtworkServiceTest : public ::testing::Test {
+protected:
+    void make(double ttl = 1000, ArtworkService::Limits limits = {1 << 30, 1 << 30, 1200},
+              ArtworkAddressPolicy policy = ArtworkAddressPolicy()) {
+        service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", ttl,
+                                                   limits, ArtworkService::Environment{pool, queue, policy});
+    }
+
+    std::shared_ptr<Outcome> ask(const Track* track, ArtworkDate now, ArtworkRequest* handle = nullptr,
+                                 const std::string& address = "") {
+        auto outcome = std::make_shared<Outcome>();
+        auto done = [outcome](TaskResult<ArtworkImagePtr> r) {
+            outcome->answered = true;
+            r.ok() ? void(outcome->image = r.value()) : void(outcome->error = r.error());
+        };
+        auto request = track ? service->image(*track, now, done) : service->imageAtAddress(address, now, done);
+        if (handle) *handle = request;
+        return outcome;
+    }
+
+    // Lets the worker (one thread, jobs in order) and the main queue run dry.
+    void settle() {
+        for (int round = 0; round < 6; ++round) {
+            bool reached = false;
+            pool.submit([&] { queue.post([&] { reached = true; }); });
+            ASSERT_TRUE(queue.runUntil([&] { return reached; }));
+        }
+    }
+
+    std::shared_ptr<Outcome> load(const Track& track, ArtworkDate now) {
+        auto outcome = ask(&track, now);
+        settle();
+        EXPECT_TRUE(outcome->answered);
+        return outcome;
+    }
+
+    std::string url(const Track& track) { return "https://covers.test/" + track.songmid; }
+    fs::path file(const Track& track) { return service->cacheURL(track.musicID()); }
+
+    ManualMainQueue queue;
+    WorkerPool pool{1};
+    TempDir dir;
+    std::shared_ptr<ScriptedRuntime> runtime = std::make_shared<ScriptedRuntime>();
+    std::shared_ptr<ScriptedClient> client = std::make_shared<ScriptedClient>();
+    std::unique_ptr<ArtworkService> service;
+    const Track a = song("a"), b = song("b"), c = song("c");
+};
+
+TEST_F(ArtworkServiceTest, ConcurrentCallsShareOneLoadAndTheImageInstance) {
+    make();
+    client->answer(url(a), jpeg(3000, 1500, 200, 0, 0));
+    auto first = ask(&a, at(0));
+    auto second = ask(&a, at(0));
+    EXPECT_EQ(service->cacheUsage().pendingConsumers, 2);
+    settle();
+    ASSERT_TRUE(first->image);
+    EXPECT_EQ(first->image, second->image);
+    EXPECT_EQ(first->image->width(), 1200);
+    EXPECT_EQ(runtime->calls, 1);
+    EXPECT_EQ(client->count(url(a)), 1);
+
+    // Stamped with the load's time; a later memory hit is the same instance and leaves the file be.
+    char stamp[32] = {};
+    ASSERT_GT(::getxattr(file(a).c_str(), "user.velto.created", stamp, sizeof stamp), 0);
+    EXPECT_EQ(std::stoll(stamp), at(0).time_since_epoch().count());
+    struct stat before{}, after{};
+    ::stat(file(a).c_str(), &before);
+    EXPECT_EQ(load(a, at(500))->image, first->image);
+    ::stat(file(a).c_str(), &after);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(client->count(url(a)), 1);
+}
+
+TEST_F(ArtworkServiceTest, CancelledWaitersLeaveAloneAndTheLastOneStopsTheLoad) {
+    make();
+    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
+    client->hold(true);
+    ArtworkRequest leaving;
+    auto gone = ask(&a, at(0), &leaving);
+    auto staying = ask(&a, at(0));
+    client->waitUntilHeld();
+    leaving.cancel();
+    client->hold(false);
+    settle();
+    EXPECT_FALSE(gone->answered);
+    ASSERT_TRUE(staying->image);
+
+    // The only waiter leaves: its load's late answer is dropped and a new call loads anew.
+    service->removeCachedArtwork(a);
+    settle();
+    client->hold(true);
+    ArtworkRequest only;
+    auto dropped = ask(&a, at(1), &only);
+    client->waitUntilHeld();
+    only.cancel();
+    EXPECT_EQ(service->cacheUsage().pendingConsumers, 0);
+    client->answer(url(a), jpeg(10, 10, 0, 0, 200));
+    auto fresh = ask(&a, at(1));
+    client->hold(false);
+    settle();
+    EXPECT_FALSE(dropped->answered);
+    EXPECT_LT(redAt(*fresh->image, 0, 0), 50);
+    EXPECT_EQ(load(a, at(2))->image, fresh->image);
+}
+
+TEST_F(ArtworkServiceTest, FailuresReachEveryWaiterAndAreNotRemembered) {
+    make();
+    client->answer(url(a), "", networkFailure());
+    auto first = ask(&a, at(0));
+    auto second = ask(&a, at(0));
+    settle();
+    EXPECT_EQ(first->message(), "网络失败");
+    EXPECT_EQ(first->error, second->error);
+    client->answer(url(a), "not a picture");
+    EXPECT_EQ(load(a, at(1))->message(), "封面数据无法解码");
+    EXPECT_EQ(client->count(url(a)), 2);
+
+    // A cancellation nobody asked for still ends the load and answers its waiter.
+    client->answer(url(a), "", std::make_exception_ptr(CancellationError()));
+    EXPECT_TRUE(isCancellation(load(a, at(2))->error));
+    EXPECT_EQ(service->cacheUsage().pendingConsumers, 0);
+
+    EXPECT_EQ(load(song("/nowhere/x.mp3", MusicSource::local), at(3))->message(), "本地音频暂无封面");
+}
+
+TEST_F(ArtworkServiceTest, FreshUntilStampPlusTtlThenServedStaleAndRefreshed) {
+    const double ttl = 100;
+    make(ttl);
+    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
+    auto original = load(a, at(0))->image;
+    make(ttl);  // a new service has nothing in memory
+    auto fromDisk = load(a, at(ttl - 1));
+    EXPECT_NE(fromDisk->image, original);
+    EXPECT_EQ(service->cacheUsage().memoryEntries, 1);
+
+    // At exactly t + T: served, kept out of memory, refreshed behind it. The refresh fails, so
+    // stale hits start none until 300 s later.
+    make(ttl);
+    client->answer(url(a), "", networkFailure());
+    EXPECT_TRUE(load(a, at(ttl))->image);
+    EXPECT_EQ(service->cacheUsage().memoryEntries, 0);
+    EXPECT_TRUE(load(a, at(ttl + 299))->image);
+    EXPECT_EQ(client->count(url(a)), 2);
+    client->answer(url(a), jpeg(10, 10, 0, 0, 200));
+    EXPECT_GT(redAt(*load(a, at(ttl + 300))->image, 0, 0), 150);
+    EXPECT_EQ(client->count(url(a)), 3);
+    // The refresh replaced memory and file.
+    EXPECT_LT(redAt(*load(a, at(ttl + 301))->image, 0, 0), 50);
+    make(ttl);
+    EXPECT_LT(redAt(*load(a, at(ttl + 302))->image, 0, 0), 50);
+    EXPECT_EQ(service->cacheUsage().memoryEntries, 1);
+}
+
+TEST_F(ArtworkServiceTest, ZeroTtlOrBudgetKeepsNothing) {
+    make(0);
+    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
+    load(a, at(0));
+    load(a, at(0));
+    EXPECT_EQ(client->count(url(a)), 2);
+    EXPECT_EQ(service->cacheUsage().memoryEntries, 0);
+    EXPECT_FALSE(fs::exists(file(a)));
+
+    make(100, {0, 1 << 20, 1200});
+    load(a, at(0));
+    EXPECT_EQ(service->cacheUsage().memoryBytes, 0);
+    EXPECT_TRUE(fs::exists(file(a)));
+    // A folder that cannot be written leaves no disk tier, and the service working.
+    fs::remove_all(dir.path() / "Artwork");
+    std::ofstream(dir.path() / "Artwork") << "in the way";
+    EXPECT_TRUE(load(a, at(1))->image);
+    EXPECT_TRUE(load(a, at(2))->image);
+    EXPECT_EQ(client->count(url(a)), 5);
+}
+
+TEST_F(ArtworkServiceTest, AdmissionOverBudgetEvictsTheLeastRecentlyTouched) {
+    const std::int64_t cost = 10 * 10 * 4;
+    make(1000, {2 * cost, 1 << 20, 1200});
+    for (const Track* track : {&a, &b, &c}) client->answer(url(*track), jpeg(10, 10, 9, 9, 9));
+    load(a, at(0));
+    load(b, at(0));
+    load(a, at(1));  // a memory hit: now b is the oldest
+    load(c, at(2));
+    EXPECT_EQ(service->cacheUsage().memoryBytes, 2 * cost);
+    load(a, at(3));
+    load(c, at(3));
+    load(b, at(3));  // from its file
+    EXPECT_EQ(client->count(url(a)) + client->count(url(b)) + client->count(url(c)), 3);
+    EXPECT_EQ(service->cacheUsage().memoryEntries, 2);
+}
+
+TEST_F(ArtworkServiceTest, UnusableCacheFilesAreDeletedAndLoadedAgain) {
+    make();
+    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
+    client->answer(url(b), jpeg(10, 10, 200, 0, 0));
+    std::ofstream(file(a)) << "corrupt";
+    std::ofstream(file(b)) << jpeg(4, 4, 1, 2, 3);
+    ASSERT_EQ(::setxattr(file(b).c_str(), "user.velto.created", "soon", 4, 0), 0);
+    EXPECT_EQ(load(a, at(0))->image->width(), 10);
+    EXPECT_EQ(load(b, at(0))->image->width(), 10);
+    make();
+    EXPECT_EQ(load(a, at(1))->image->width(), 10);
+    EXPECT_EQ(client->count(url(a)) + client->count(url(b)), 2);
+}
+
+TEST_F(ArtworkServiceTest, RemovingArtworkCancelsItsWaitersAndDeletesTheFile) {
+    make();
+    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
+    load(a, at(0));
+    ASSERT_TRUE(fs::exists(file(a)));
+    client->hold(true);
+    auto waiting = ask(&b, at(0));
+    client->waitUntilHeld();
+    service->removeCachedArtwork(b);
+    service->removeCachedArtwork(a);
+    client->hold(false);
+    settle();
+    EXPECT_TRUE(isCancellation(waiting->error));
+    EXPECT_FALSE(fs::exists(file(a)));
+    EXPECT_EQ(service->cacheUsage().memoryEntries, 0);
+}
+
+TEST_F(ArtworkServiceTest, ConstructionClampsAndFailsWithoutAFolder) {
+    const ArtworkService::Limits limits(-5, -1, 0);
+    EXPECT_EQ(limits.memoryBytes, 0);
+    EXPECT_EQ(limits.diskBytes, 0);
+    EXPECT_EQ(limits.maximumPixelDimension, 1);
+    make(-1);
+    EXPECT_EQ(service->ttl(), 0);
+    make(std::nan(""));
+    EXPECT_EQ(service->ttl(), 0);
+    std::ofstream(dir.path() / "file") << "x";
+    EXPECT_THROW(ArtworkService(runtime, client, dir.path() / "file" / "Artwork", 1, limits,
+                                ArtworkService::Environment{pool, queue}),
+                 fs::filesystem_error);
+}
+
+TEST_F(ArtworkServiceTest, AddressesOutsideThePolicyFailWithoutARequest) {
+    make();
+    const std::string local = "http://127.0.0.1/p.jpg";
+    client->answer(local, jpeg(10, 10, 200, 0, 0));
+    auto refused = ask(nullptr, at(0), nullptr, local);
+    settle();
+    EXPECT_EQ(refused->message(), "封面请求返回异常");
+    EXPECT_EQ(client->count(local), 0);
+
+    make(1000, {1 << 20, 1 << 20, 1200}, ArtworkAddressPolicy(true));
+    auto allowed = ask(nullptr, at(0), nullptr, local);
+    settle();
+    EXPECT_TRUE(allowed->image);
+}
+
+TEST_F(ArtworkServiceTest, StaleLocalCoverIsRefreshedFromTheFolder) {
+    const double ttl = 100;
+    make(ttl);
+    const fs::path album = dir.path() / "album";
+    fs::create_directories(album);
+    const Track local = song((album / "x.mp3").string(), MusicSource::local);
+    std::ofstream(album / "cover.jpg") << jpeg(10, 10, 200, 0, 0);
+    EXPECT_GT(redAt(*load(local, at(0))->image, 0, 0), 150);
+    std::ofstream(album / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
+    make(ttl);
+    EXPECT_GT(redAt(*load(local, at(ttl))->image, 0, 0), 150);
+    EXPECT_LT(redAt(*load(local, at(ttl + 1))->image, 0, 0), 50);
+    EXPECT_EQ(runtime->calls, 0);
+}
+
+}  // namespace
