@@ -9,7 +9,7 @@ namespace velto {
 namespace {
 
 // Code points as in the icon font package's stylesheet.
-constexpr std::array<std::pair<std::string_view, SymbolTable::Glyph>, 36> table{{
+constexpr std::array<std::pair<std::string_view, SymbolTable::Glyph>, 38> table{{
     {"waveform", {0xE1B8, true}},                // graphic_eq
     {"exclamationmark.circle", {0xE001, true}},  // error_outline
     {"exclamationmark.triangle", {0xE002, true}},  // warning
@@ -44,6 +44,8 @@ constexpr std::array<std::pair<std::string_view, SymbolTable::Glyph>, 36> table{
     {"folder.badge.plus", {0xE2CC, true}},       // create_new_folder
     {"square.and.arrow.down", {0xE2C4, true}},   // file_download
     {"square.and.arrow.up", {0xE2C6, true}},     // file_upload
+    {"pin", {0xF10D, true}},                     // push_pin, drawn fainter (no outline glyph)
+    {"pin.fill", {0xF10D, true}},                // push_pin
     {"1.circle", {0x2460, false}},               // ①
     {"2.circle", {0x2461, false}},               // ②
 }};

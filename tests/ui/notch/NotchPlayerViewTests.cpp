@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <QQuickItem>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "../FakeTrackListActions.h"
+#include "../ViewHarness.h"
+#include "app/notch/NotchFakes.h"
+#include "app/notch/NotchWindowController.h"
+#include "playback/PlaybackServiceFixture.h"
+#include "ui/notch/NotchPlayerViewModel.h"
+
+namespace velto {
+namespace {
+
+using notchtest::FakeDesktop;
+
+Track song(const std::string& id, const std::string& title, const std::string& artist) {
+    Track track = makeSong(id, "3:30");
+    track.title = title;
+    track.artist = artist;
+    return track;
+}
+
+std::vector<Track> songs() {
+    return {song("201", "灯塔下的旧唱片", "远山合唱团"), song("202", "夏夜汽水", "晚星")};
+}
+
+LyricsDocument lyrics() {
+    return LyricsDocument({{"a", 5, "潮水退去的时候"}, {"b", 10, "我们把名字写在沙上"}}, {});
+}
+
+class NotchPlayer : public PlaybackServiceTest {
+  protected:
+    NotchPlayer() {
+        auto watcher = std::make_unique<FakeDesktop>();
+        desktop = watcher.get();
+        controller = std::make_unique<NotchWindowController>(mainQueue, std::move(watcher), nullptr);
+        controller->setEnabled(true);
+        make();
+        player = std::make_unique<NotchPlayerViewModel>(*controller, *service, &actions, mainQueue);
+    }
+    ~NotchPlayer() override { player.reset(); }
+
+    void useNotchScreen(double safeTop) {
+        desktop->screenList = {{QRectF(0, 0, 1512, 982), safeTop, QRectF(0, 0, 663.5, 38),
+                                QRectF(848.5, 0, 663.5, 38)}};
+        desktop->handlers.screensChanged();
+    }
+
+    FakeDesktop* desktop = nullptr;
+    FakeTrackListActions actions;
+    std::unique_ptr<NotchWindowController> controller;
+    std::unique_ptr<NotchPlayerViewModel> player;
+};
+
+TEST_F(NotchPlayer, HeaderAndShapeFollowTheScreenTheStateAndTheSong) {
+    EXPECT_EQ(player->headerText(), "VELTO");  // no song
+    startPlaying(songs());
+    EXPECT_EQ(player->headerText(), QString::fromUtf8("灯塔下的旧唱片"));
+    EXPECT_EQ(player->headerTracking(), 0);
+    EXPECT_EQ(player->bottomRadius(), 18);
+    controller->expand(false);
+    EXPECT_EQ(player->headerText(), "VELTO");  // expanded: the brand, even while a song plays
+    EXPECT_EQ(player->headerTracking(), 3);
+    EXPECT_EQ(player->bottomRadius(), 28);
+    EXPECT_EQ(player->headerHeight(), 36);
+    EXPECT_EQ(player->topRadius(), 18);
+
+    const struct {
+        double safeTop, header;
+    } notches[] = {{24, 32}, {38, 38}};
+    for (const auto& notch : notches) {
+        useNotchScreen(notch.safeTop);
+        EXPECT_TRUE(player->hasNotch());
+        EXPECT_EQ(player->notchWidth(), 185);
+        EXPECT_EQ(player->headerHeight(), notch.header);
+        EXPECT_EQ(player->topRadius(), 8);
+    }
+}
+
+TEST_F(NotchPlayer, ControlsFollowTheSongTheLibraryAndThePlaybackState) {
+    EXPECT_FALSE(player->hasTrack() || player->favoriteEnabled());
+    EXPECT_EQ(player->title(), QString::fromUtf8("让音乐浮在手边"));
+    EXPECT_EQ(player->artist(), QString::fromUtf8("点击状态栏 Velto 搜索或选择歌曲"));
+
+    service->replaceQueue(songs(), 0, true);
+    EXPECT_TRUE(player->loading());
+    EXPECT_EQ(player->playLabel(), QString::fromUtf8("取消加载"));
+    settle();
+    EXPECT_TRUE(player->playing());
+    EXPECT_EQ(player->playSymbol(), "pause.fill");
+
+    player->toggleFavorite();
+    EXPECT_EQ(player->favoriteSymbol(), "heart.fill");
+    EXPECT_EQ(player->favoriteLabel(), QString::fromUtf8("取消收藏当前歌曲"));
+    player->toggleFavorite();
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"collect wy_201", "remove wy_201"}));
+    EXPECT_EQ(player->favoriteHelp(), QString::fromUtf8("收藏到个人歌单"));
+
+    actions.setLibrary(false);  // only the favourite button goes
+    EXPECT_FALSE(player->favoriteEnabled());
+    EXPECT_TRUE(player->hasTrack());
+}
+
+TEST_F(NotchPlayer, FooterOffersRetryThenTheLyricLineThenTheVolume) {
+    startPlaying(songs());
+    EXPECT_EQ(player->footer(), "volume");  // no lyrics
+    player->setLyrics(lyrics());
+    EXPECT_EQ(player->footer(), "volume");  // before the first line
+    service->seek(11);
+    service->pause();
+    settle();
+    EXPECT_EQ(player->footer(), "lyric");
+    EXPECT_EQ(player->lyricLine(), QString::fromUtf8("我们把名字写在沙上"));
+
+    resolver.failOnce("wy_202", sourceFailure("歌曲下架"));
+    service->next();
+    settle();
+    ASSERT_EQ(kind(), Kind::failed);
+    EXPECT_EQ(player->footer(), "retry");
+}
+
+TEST_F(NotchPlayer, TimeTextsAnnounceOnlyWhenTheShownSecondChanges) {
+    startPlaying(songs());
+    service->seek(10.1);
+    settle();
+    QSignalSpy times(player.get(), &NotchPlayerViewModel::timeChanged);
+    service->seek(10.6);
+    settle();
+    EXPECT_EQ(times.count(), 0);
+    service->seek(71);
+    settle();
+    EXPECT_EQ(times.count(), 1);
+    EXPECT_EQ(player->elapsedText(), "1:11");
+}
+
+class NotchViews : public NotchPlayer {
+  protected:
+    void SetUp() override { ASSERT_TRUE(ViewHarness::fontsAvailable()); }
+    void TearDown() override {
+        EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
+    }
+    QQuickItem* show(QSize size, bool reduceMotion = false) {
+        return harness.load("NotchPlayerView",
+                            {{"player", QVariant::fromValue(player.get())}, {"reduceMotion", reduceMotion}}, size);
+    }
+    QQuickItem* item(const char* name) {
+        QQuickItem* found = harness.find(QString::fromUtf8(name));
+        EXPECT_TRUE(found) << name;
+        return found;
+    }
+    bool meterRuns() {
+        QQuickItem* meter = item("notchEqualizer");
+        auto* timer = meter ? meter->findChild<QObject*>("notchMeterTimer") : nullptr;
+        EXPECT_TRUE(timer);
+        return timer && timer->property("running").toBool();
+    }
+    void render(const QString& name) {
+        EXPECT_FALSE(ViewHarness::isSingleColour(harness.render(name))) << name.toStdString();
+    }
+    void click(const char* name) {
+        QQuickItem* target = item(name);
+        ASSERT_TRUE(target && target->isEnabled()) << name;
+        QTest::mouseClick(target->window(), Qt::LeftButton, {},
+                          target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
+    }
+
+    ViewHarness harness;
+};
+
+TEST_F(NotchViews, EveryStateLoadsAndRenders) {
+    const QSize collapsed(230, 36), expanded(420, 262);
+    ASSERT_TRUE(show(collapsed));
+    EXPECT_FALSE(item("notchExpanded")->isVisible());
+    render("notch-collapsed-empty");
+
+    controller->expand(false);
+    ASSERT_TRUE(show(expanded));
+    EXPECT_FALSE(item("notchPlay")->isEnabled());
+    EXPECT_TRUE(item("notchOpenPanel")->isEnabled());
+    render("notch-expanded-empty");
+
+    service->replaceQueue(songs(), 0, true);
+    harness.settle();
+    EXPECT_TRUE(item("notchLoading")->isVisible());
+    render("notch-expanded-loading");
+    settle();
+    harness.settle();
+    EXPECT_TRUE(meterRuns());
+    EXPECT_TRUE(item("notchVolume")->isVisible());
+    render("notch-expanded-playing");
+
+    player->setLyrics(lyrics());
+    service->seek(6);
+    service->pause();
+    settle();
+    harness.settle();
+    EXPECT_FALSE(meterRuns());
+    EXPECT_TRUE(item("notchLyric")->isVisible());
+    controller->setPinned(true);
+    actions.setLibrary(false);
+    harness.settle();
+    EXPECT_FALSE(item("notchFavorite")->isEnabled());
+    EXPECT_TRUE(item("notchNext")->isEnabled());
+    render("notch-expanded-paused-lyric-pinned-no-library");
+
+    resolver.failOnce("wy_202", sourceFailure("歌曲下架"));
+    service->next();
+    settle();
+    harness.settle();
+    EXPECT_TRUE(item("notchRetry")->isVisible());
+    render("notch-expanded-failed");
+
+    controller->collapse();
+    service->retryCurrent();
+    settle();
+    ASSERT_TRUE(show(collapsed, true));  // reduced motion: the meter stands still while playing
+    EXPECT_FALSE(meterRuns());
+    render("notch-collapsed-playing");
+
+    useNotchScreen(38);
+    ASSERT_TRUE(show({273, 38}));
+    EXPECT_FALSE(item("notchHeaderText")->isVisible());
+    EXPECT_EQ(item("notchHousing")->width(), 185);
+    render("notch-collapsed-housing");
+}
+
+TEST_F(NotchViews, ControlsReachTheControllerAndThePlayer) {
+    startPlaying(songs());
+    controller->expand(false);
+    ASSERT_TRUE(show({420, 262}));
+    click("notchPin");
+    EXPECT_TRUE(controller->pinned());
+    click("notchFavorite");
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"collect wy_201"}));
+    click("notchPlay");
+    settle();
+    EXPECT_FALSE(service->playbackRequested());
+
+    QSignalSpy opened(controller.get(), &NotchWindowController::openStatusPanelRequested);
+    click("notchOpenPanel");
+    EXPECT_EQ(opened.count(), 1);
+    EXPECT_FALSE(controller->expanded() || controller->pinned());
+}
+
+}  // namespace
+}  // namespace velto
