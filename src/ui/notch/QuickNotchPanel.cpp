@@ -49,7 +49,8 @@ void QuickNotchPanel::setFrame(const QRectF& frame) {
 void QuickNotchPanel::orderFront() {
     wantsFront_ = true;
     showIfPlaced();
-    if (window_->isVisible()) window_->raise();
+    // Only X stacks on request; other platforms warn that they cannot.
+    if (window_->isVisible() && onX11()) window_->raise();
 }
 
 void QuickNotchPanel::orderOut() {

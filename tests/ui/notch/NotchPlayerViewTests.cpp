@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QQmlEngine>
 #include <QQuickItem>
+#include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -10,6 +12,8 @@
 #include "app/notch/NotchWindowController.h"
 #include "playback/PlaybackServiceFixture.h"
 #include "ui/notch/NotchPlayerViewModel.h"
+#include "ui/notch/QuickNotchPanel.h"
+#include "ui/notch/QuickNotchPanelFactory.h"
 
 namespace velto {
 namespace {
@@ -243,6 +247,41 @@ TEST_F(NotchViews, ControlsReachTheControllerAndThePlayer) {
     click("notchOpenPanel");
     EXPECT_EQ(opened.count(), 1);
     EXPECT_FALSE(controller->expanded() || controller->pinned());
+}
+
+TEST_F(NotchViews, TheRealPanelHangsAboveOthersAndClosesOnEscapeAndFocusLoss) {
+    QQmlEngine engine;
+    NotchWindowController windowed(mainQueue, std::make_unique<FakeDesktop>(),
+                                   QuickNotchPanelFactory({&engine, &mainQueue, service.get(), &actions, {}}));
+    windowed.setEnabled(true);
+    auto* panel = dynamic_cast<QuickNotchPanel*>(windowed.panel());
+    ASSERT_TRUE(panel);
+    QQuickWindow* window = panel->window();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->geometry(), QRect(845, 6, 230, 36));
+    const auto flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    EXPECT_EQ(window->flags() & flags, flags);
+    ASSERT_TRUE(window->contentItem()->childItems().size() == 1);
+    EXPECT_EQ(window->contentItem()->childItems()[0]->size(), QSizeF(230, 36));
+
+    windowed.expand(true);
+    EXPECT_EQ(window->geometry(), QRect(750, 6, 420, 262));
+    harness.settle();
+    EXPECT_TRUE(window->isActive());
+    QTest::keyClick(window, Qt::Key_Escape);
+    EXPECT_FALSE(windowed.expanded());
+
+    windowed.expand(true);
+    harness.settle();
+    ASSERT_TRUE(window->isActive());
+    QWindow other;
+    other.show();
+    other.requestActivate();
+    harness.settle();
+    EXPECT_FALSE(windowed.expanded());
+
+    windowed.setEnabled(false);
+    EXPECT_FALSE(window->isVisible());
 }
 
 }  // namespace
