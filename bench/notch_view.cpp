@@ -1,0 +1,134 @@
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+
+#include "BenchPlayback.h"
+#include "app/notch/NotchFakes.h"
+#include "app/notch/NotchWindowController.h"
+#include "ui/AppFonts.h"
+#include "ui/Theme.h"
+#include "ui/MacSeekSliderModel.h"
+#include "ui/ViewTypes.h"
+#include "ui/notch/NotchPlayerViewModel.h"
+
+namespace velto {
+namespace {
+
+void startApplication() {
+    static int argc = 1;
+    static char name[] = "bench_notch_view";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        QQuickStyle::setStyle(QStringLiteral("Fusion"));
+        auto* made = new QGuiApplication(argc, argv);
+        AppFonts::install();
+        registerViewTypes(new Theme);
+        return made;
+    }();
+    (void)app;
+}
+
+// One second of the notch window's life, on the virtual clock: five playback ticks and, while
+// the meter swings, seven meter steps; an offscreen software frame is drawn after each step that
+// changed what the view shows, as the scene graph would. Arguments: playing, expanded.
+void BM_NotchSecond(benchmark::State& state) {
+    startApplication();
+    const bool playing = state.range(0) != 0;
+    const bool expanded = state.range(1) != 0;
+    BenchPlayback bench;
+    NotchWindowController controller(bench.mainQueue, std::make_unique<notchtest::FakeDesktop>(), nullptr);
+    controller.setEnabled(true);
+    if (expanded) controller.expand(false);
+    bench.service->replaceQueue(BenchPlayback::songs(2), 0, true);
+    bench.settle();
+    if (!playing) {
+        bench.service->pause();
+        bench.settle();
+    }
+    NotchPlayerViewModel player(controller, *bench.service, nullptr, bench.mainQueue);
+
+    QQmlEngine engine;
+    QQmlContext context(engine.rootContext());
+    context.setContextProperty(QStringLiteral("benchPlayer"), &player);
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick\nimport \"qrc:/velto/qml\"\nNotchPlayerView { player: benchPlayer }\n",
+                      QUrl(QStringLiteral("qrc:/bench/notch.qml")));
+    std::unique_ptr<QQuickItem> view(qobject_cast<QQuickItem*>(component.create(&context)));
+    const QSizeF size = controller.geometry().frame(expanded).size();
+    QQuickWindow window;
+    window.resize(size.toSize());
+    view->setParentItem(window.contentItem());
+    view->setSize(size);
+    window.show();
+    // The meter's steps come from the loop below, not from real time.
+    auto* meter = view->findChild<QQuickItem*>(QStringLiteral("notchEqualizer"));
+    meter->findChild<QObject*>(QStringLiteral("notchMeterTimer"))->setProperty("interval", 1 << 30);
+    const bool swings = meter->property("animated").toBool();
+
+    // What the view shows changes only through these; a frame follows each change.
+    bool dirty = false;
+    const auto markDirty = [&] { dirty = true; };
+    for (auto signal : {&NotchPlayerViewModel::layoutChanged, &NotchPlayerViewModel::trackChanged,
+                        &NotchPlayerViewModel::playbackChanged, &NotchPlayerViewModel::timeChanged,
+                        &NotchPlayerViewModel::footerChanged, &NotchPlayerViewModel::volumeChanged}) {
+        QObject::connect(&player, signal, markDirty);
+    }
+    QObject::connect(player.seek(), &MacSeekSliderModel::positionChanged, markDirty);
+    QCoreApplication::processEvents();
+    (void)window.grabWindow();
+    long frames = 0;
+    double phase = 0;
+    const auto frameIfChanged = [&] {
+        QCoreApplication::processEvents();
+        if (!dirty) return;
+        dirty = false;
+        ++frames;
+        benchmark::DoNotOptimize(window.grabWindow());
+    };
+    for (auto _ : state) {
+        for (int step = 0; step < 35; ++step) {  // 1/35 s apart: every 7th a tick, every 5th a meter step
+            if (step % 7 == 0) {
+                if (bench.service->elapsed() > 225) bench.service->seek(0);
+                bench.mainQueue.advance(std::chrono::milliseconds(200));
+                frameIfChanged();
+            }
+            if (swings && step % 5 == 0) {
+                phase += 0.14;
+                meter->setProperty("phase", phase);
+                dirty = true;
+                frameIfChanged();
+            }
+        }
+    }
+    state.counters["frames/s"] = benchmark::Counter(double(frames) / double(state.iterations()));
+}
+BENCHMARK(BM_NotchSecond)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"playing", "expanded"})
+    ->Unit(benchmark::kMillisecond);
+
+// One hover event on the controller: entering schedules the open, leaving cancels it.
+void BM_NotchHover(benchmark::State& state) {
+    ManualMainQueue queue;
+    NotchWindowController controller(queue, std::make_unique<notchtest::FakeDesktop>(), nullptr);
+    controller.setEnabled(true);
+    bool inside = false;
+    for (auto _ : state) {
+        inside = !inside;
+        controller.hover(inside);
+    }
+    benchmark::DoNotOptimize(controller.hasPendingAction());
+}
+BENCHMARK(BM_NotchHover)->Unit(benchmark::kNanosecond);
+
+}  // namespace
+}  // namespace velto
