@@ -189,15 +189,6 @@ TEST_F(NotchControllerTest, PressesInsideAndActivationsOfThisProgramLeaveItOpen)
     EXPECT_TRUE(controller->expanded());
 }
 
-TEST_F(NotchControllerTest, OpeningTheStatusPanelAsksAfterCollapsing) {
-    expandByHover();
-    bool expandedWhenAsked = true;
-    QObject::connect(controller.get(), &NotchWindowController::openStatusPanelRequested,
-                     [&] { expandedWhenAsked = controller->expanded(); });
-    controller->openStatusPanel();
-    EXPECT_FALSE(expandedWhenAsked);
-}
-
 TEST_F(NotchControllerTest, SwitchingOffDropsThePendingCloseAndAllFlags) {
     expandByHover();
     controller->sliderEditingChanged(true);
