@@ -11,6 +11,7 @@
 #include "platform/MprisNowPlayingCenter.h"
 #include "sources/credentials/KeychainCredentialStore.h"
 #include "sources/credentials/LibsecretNetEaseKeychain.h"
+#include "sources/model/LoopbackAddresses.h"
 #include "sources/model/WebAddress.h"
 #include "sources/netease/NetEaseWebClient.h"
 #include "sources/rovoz/ChkszBaseURL.h"
@@ -27,11 +28,7 @@ std::optional<std::string> AppEnvironment::serviceOrigin(std::string_view text) 
     if (!origin) return std::nullopt;
     if (origin->starts_with("https://")) return origin;
     const auto address = WebAddress::parse(*origin);
-    if (!address) return std::nullopt;
-    const std::string& host = address->host;
-    if (host == "127.0.0.1" || host == "[::1]" || host == "::1" || host == "localhost") {
-        return origin;
-    }
+    if (address && LoopbackAddresses::isLoopbackHost(address->host)) return origin;
     return std::nullopt;
 }
 

@@ -10,6 +10,7 @@
 #include "playback/PlaybackService.h"
 #include "playback/SleepTimer.h"
 #include "sources/credentials/BuildCredentialStore.h"
+#include "sources/model/LoopbackAddresses.h"
 #include "sources/netease/NetEaseRuntimeDecorator.h"
 #include "sources/netease/NetEaseWebClient.h"
 #include "sources/resolving/AlternatePlaybackURLResolver.h"
@@ -47,6 +48,11 @@ QVariantList lineValues(const std::vector<LyricLine>& lines) {
 MacAppModel::MacAppModel(AppEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)), runner_(environment_.runner()) {
     auto& env = environment_;
+    // A service run beside the program answers with loopback http addresses; keep them.
+    if ((env.rovozOrigin && env.rovozOrigin->starts_with("http://")) ||
+        env.neteaseOrigin.starts_with("http://")) {
+        LoopbackAddresses::setKeepsHTTP(true);
+    }
     sleepTimer_ = std::make_shared<SleepTimer>(*env.mainQueue);
 
     credentials_ = std::make_shared<BuildCredentialStore>(env.resourceDir, env.credentialFallback.get());

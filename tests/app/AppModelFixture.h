@@ -59,7 +59,7 @@ class AppModelTest : public ::testing::Test {
         env.applicationSupportDir = dir.path() / "data" / "cn.quorvanel.velto.mac";
         env.artworkCacheDir = dir.path() / "cache" / "Artwork";
         env.resourceDir = dir.path() / "resources";
-        env.neteaseOrigin = "http://127.0.0.1:9";
+        env.neteaseOrigin = "https://127.0.0.1:9";
         env.credentialFallback = std::make_shared<InMemoryCredentialStore>();
         env.neteaseKeychain = std::make_shared<InMemoryNetEaseKeychain>();
         env.variables = [](const std::string&) -> std::optional<std::string> { return std::nullopt; };
