@@ -28,7 +28,14 @@ void SqliteTransaction::commit() {
         throw;
     }
     open_ = false;
-    for (auto& work : afterCommit_) work();
+    // The changes are stored: what follows must not report the operation as failed.
+    for (auto& work : afterCommit_) {
+        try {
+            work();
+        } catch (const std::exception& error) {
+            Log::error("library", std::string("after commit: ") + error.what());
+        }
+    }
 }
 
 void SqliteTransaction::rollback() {
