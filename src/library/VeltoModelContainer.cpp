@@ -88,6 +88,30 @@ void useWriteAheadLog(SqliteDatabase& db, const std::filesystem::path& path) {
         refuse(SQLITE_CANTOPEN, path, "write-ahead log unavailable");
 }
 
+// Nothing here writes before the file has been accepted.
+void validate(SqliteDatabase& db, const std::filesystem::path& path) {
+    const auto version = db.integer("PRAGMA user_version");
+    const auto objects = db.integer("SELECT count(*) FROM sqlite_schema");
+    if (version == 0 && objects == 0) {
+        // A new (or empty) file: it holds nothing that could be lost.
+        useWriteAheadLog(db, path);
+        createSchema(db);
+        return;
+    }
+    if (version != VeltoModelContainer::schemaVersion)
+        refuse(SQLITE_MISMATCH, path, "user_version " + std::to_string(version));
+    {
+        auto check = db.query("PRAGMA quick_check");
+        if (!check.step() || check.text(0) != "ok")
+            refuse(SQLITE_CORRUPT, path, "quick_check failed");
+    }
+    const auto tables = db.integer(
+        "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name IN "
+        "('playlists', 'track_records', 'playlist_items')");
+    if (tables != 3) refuse(SQLITE_CORRUPT, path, "tables missing");
+    useWriteAheadLog(db, path);
+}
+
 }  // namespace
 
 VeltoModelContainer::VeltoModelContainer(std::unique_ptr<SqliteDatabase> db,
@@ -113,28 +137,20 @@ std::shared_ptr<VeltoModelContainer> VeltoModelContainer::make(
     const bool exists = std::filesystem::exists(path, error);
     if (!exists && path.has_parent_path())
         std::filesystem::create_directories(path.parent_path(), error);
+    const std::filesystem::path wal = path.string() + "-wal";
+    const std::filesystem::path shm = path.string() + "-shm";
+    const bool hadWal = std::filesystem::exists(wal, error);
+    const bool hadShm = std::filesystem::exists(shm, error);
     auto db = SqliteDatabase::open(path, !exists);
-
-    // Nothing below writes before the file has been accepted.
-    const auto version = db->integer("PRAGMA user_version");
-    const auto objects = db->integer("SELECT count(*) FROM sqlite_schema");
-    if (version == 0 && objects == 0) {
-        // A new (or empty) file: it holds nothing that could be lost.
-        useWriteAheadLog(*db, path);
-        createSchema(*db);
-    } else if (version != schemaVersion) {
-        refuse(SQLITE_MISMATCH, path, "user_version " + std::to_string(version));
-    } else {
-        {
-            auto check = db->query("PRAGMA quick_check");
-            if (!check.step() || check.text(0) != "ok")
-                refuse(SQLITE_CORRUPT, path, "quick_check failed");
-        }
-        const auto tables = db->integer(
-            "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name IN "
-            "('playlists', 'track_records', 'playlist_items')");
-        if (tables != 3) refuse(SQLITE_CORRUPT, path, "tables missing");
-        useWriteAheadLog(*db, path);
+    try {
+        validate(*db, path);
+    } catch (...) {
+        db.reset();
+        // Reading a log-mode file makes empty companions; a refused store gets none of ours.
+        if (!hadWal && std::filesystem::file_size(wal, error) == 0)
+            std::filesystem::remove(wal, error);
+        if (!hadShm) std::filesystem::remove(shm, error);
+        throw;
     }
     configure(*db);
     db->execute("PRAGMA synchronous = NORMAL");
