@@ -103,6 +103,8 @@ class LibraryStore {
     // The items' row ids in item order.
     std::vector<std::int64_t> orderedItemIds(const std::string& playlistId);
     void writePositions(const std::vector<std::int64_t>& itemIds);
+    // min or max of a playlist's sortIndex values (0 when it has no items).
+    std::int64_t end(const char* aggregate, const std::string& playlistId);
     TrackRecord upsert(const Track& track);
     std::optional<TrackRecord> record(const std::string& musicId);
     PlaylistItem insert(const Track& track, const Playlist& playlist, std::optional<int> position);

@@ -9,6 +9,14 @@ namespace velto {
 
 namespace {
 using Mode = SqliteTransaction::Mode;
+}  // namespace
+
+std::int64_t LibraryStore::end(const char* aggregate, const std::string& playlistId) {
+    auto row = db().query(std::string("SELECT ") + aggregate +
+                          "(sort_index) FROM playlist_items WHERE playlist_id = ?");
+    row.bind(1, playlistId);
+    row.step();
+    return row.integer(0);
 }
 
 std::optional<TrackRecord> LibraryStore::record(const std::string& musicId) {
@@ -71,15 +79,10 @@ PlaylistItem LibraryStore::insert(const Track& track, const Playlist& target,
     // The values are positions only where they run 0...n-1; anything else (gaps left by the
     // recent plays, older files) is renumbered first, or the song would land in the wrong place.
     if (p == count) {
-        // Appending needs only that every value lies below n, which the two ends tell.
-        auto ends = db().query(
-            "SELECT min(sort_index), max(sort_index) FROM playlist_items WHERE playlist_id = ?");
-        ends.bind(1, stored.id);
-        ends.step();
-        if (count > 0 && (ends.integer(0) != 0 || ends.integer(1) != count - 1)) {
-            ends.run();
+        // Appending needs only that every value lies below n, which the two ends tell. Each end
+        // is its own query: only a lone min() or max() is read straight from the index.
+        if (count > 0 && (end("min", stored.id) != 0 || end("max", stored.id) != count - 1))
             writePositions(orderedItemIds(stored.id));
-        }
     } else {
         writePositions(orderedItemIds(stored.id));
         db().query(
@@ -159,11 +162,7 @@ Playlist LibraryStore::recordRecent(const Track& track) {
         db().query("DELETE FROM playlist_items WHERE id = ?").bind(1, id).run();
     }
     // Gaps may stay, but a value below zero would sort ahead of the new first entry.
-    auto lowest = db().query("SELECT min(sort_index) FROM playlist_items WHERE playlist_id = ?");
-    lowest.bind(1, recent.id);
-    lowest.step();
-    const bool negative = !lowest.isNull(0) && lowest.integer(0) < 0;
-    lowest.run();
+    const bool negative = end("min", recent.id) < 0;
     if (negative) writePositions(orderedItemIds(recent.id));
     db().query("UPDATE playlist_items SET sort_index = sort_index + 1 WHERE playlist_id = ?")
         .bind(1, recent.id)
