@@ -134,7 +134,7 @@ void LibraryStore::writePositions(const std::vector<std::int64_t>& itemIds) {
     }
 }
 
-std::int64_t LibraryStore::largestSortIndex() {
+std::int64_t LibraryStore::nextSortIndex() {
     auto row = db().query("SELECT max(sort_index) FROM playlists");
     row.step();
     auto largest = row.optionalInteger(0);
@@ -181,7 +181,7 @@ LibraryStore::Normalization LibraryStore::normalizePersonalPlaylist(Transaction&
     } else {
         personal.id = makeRandomUUID();
         personal.name = std::string(PersonalPlaylistDefaults::name);
-        personal.sortIndex = largestSortIndex();
+        personal.sortIndex = nextSortIndex();
         personal.isPrimaryPersonal = true;
         insertPlaylist(personal);
         changed = true;
@@ -270,7 +270,7 @@ Playlist LibraryStore::createPlaylist(const std::string& name, const PlaylistMet
     playlist.name = validatedName(name);
     Transaction transaction(db());
     playlist.id = makeRandomUUID();
-    playlist.sortIndex = largestSortIndex();
+    playlist.sortIndex = nextSortIndex();
     playlist.kindRaw = std::string(rawValue(metadata.kind));
     playlist.isShared = metadata.isShared;
     playlist.isPrivate = metadata.isPrivate;

@@ -98,7 +98,7 @@ class LibraryStore {
     std::optional<Playlist> playlist(const std::string& id);
     Playlist requirePlaylist(const std::string& id);
     std::string insertPlaylist(const Playlist& playlist);
-    std::int64_t largestSortIndex();
+    std::int64_t nextSortIndex();
     void loadItems(Playlist& playlist);
     // The items' row ids in item order.
     std::vector<std::int64_t> orderedItemIds(const std::string& playlistId);

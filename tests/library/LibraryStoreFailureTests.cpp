@@ -78,6 +78,18 @@ TEST_F(LibraryFailures, FailedRecentPlayAndDeletionLeaveTheStoreAsBefore) {
     expectAllOrNothing("BEFORE DELETE ON track_records", [&] { store->deleteTrack(song("b")); });
 }
 
+TEST_F(LibraryFailures, FullDiskFailsTheWholeOperationAndTheNextOneWorks) {
+    store->collect(song("0"));
+    sql("PRAGMA max_page_count = " + std::to_string(integer("PRAGMA page_count")));
+    const auto before = snapshot();
+    const Track large =
+        song("large", MusicSource::wy, R"({"x":")" + std::string(20000, 'a') + R"("})");
+    EXPECT_THROW(store->collect(large), SqliteError);
+    EXPECT_EQ(snapshot(), before);
+    sql("PRAGMA max_page_count = 1073741823");
+    EXPECT_TRUE(store->collect(large).inserted);
+}
+
 TEST_F(LibraryFailures, StoreLockedByAnotherWriterFailsAndTheNextCallWorks) {
     store->collect(song("1"));
     auto other = SqliteDatabase::open(storePath(), false);
