@@ -13,6 +13,7 @@
 
 namespace velto {
 
+class ArtworkHTTPClient;
 class CredentialStore;
 class FileChooser;
 class MainQueue;
@@ -52,6 +53,8 @@ struct AppEnvironment {
     NetEaseCookieStore::Environment variables;
     // HTTP for the RoVOz API and the media probe; null: the shared session.
     std::shared_ptr<PlaybackHTTPClient> httpClient;
+    // Cover downloads; null: the shared session.
+    std::shared_ptr<ArtworkHTTPClient> artworkClient;
     std::shared_ptr<QueuePlayer> player;
     std::shared_ptr<NowPlayingCenter> nowPlaying;
     std::shared_ptr<RemoteCommandCenter> remoteCommands;

@@ -3,6 +3,13 @@
 #include <QVariantMap>
 
 #include "app/NotchController.h"
+#include "artwork/ArtworkService.h"
+#include "artwork/URLSessionArtworkHTTPClient.h"
+#include "library/LibraryStore.h"
+#include "library/OnlinePlaylistImportService.h"
+#include "library/TrackDetailRefreshCoordinator.h"
+#include "library/URLSessionPlaylistShareLinkResolver.h"
+#include "platform/HttpClient.h"
 #include "app/NotchControllerFactory.h"
 #include "app/TrackValue.h"
 #include "foundation/Log.h"
@@ -70,6 +77,9 @@ MacAppModel::MacAppModel(AppEnvironment environment, QObject* parent)
     runtime_ = std::make_shared<NetEaseRuntimeDecorator>(rovozRuntime, web);
     if (env.runtime) runtime_ = env.runtime;
 
+    onlinePlaylistImporter_ = std::make_shared<OnlinePlaylistImportService>(
+        rovozAPI_, std::make_shared<URLSessionPlaylistShareLinkResolver>());
+
     auto cache = std::make_shared<PlaybackURLCache>(1200.0);
     auto rovozResolver = std::make_shared<PlaybackURLResolver>(httpClient(env), credentials_,
                                                                breaker, cache, rovozAPI_, rovozNetEase);
@@ -87,8 +97,25 @@ MacAppModel::MacAppModel(AppEnvironment environment, QObject* parent)
     if (env.perfMark) playback_->setPerfMarker(env.perfMark);
     sleepTimer_->setDefaultAction([this] { playback_->pause(); });
 
+    const auto addressPolicy = ArtworkAddressPolicy::forServiceOrigins({env.rovozOrigin, env.neteaseOrigin});
+    try {
+        auto client = env.artworkClient ? env.artworkClient
+                                        : std::make_shared<URLSessionArtworkHTTPClient>(
+                                              HttpSession::shared(), addressPolicy);
+        artworkService_ = std::make_shared<ArtworkService>(
+            runtime_, client, env.artworkCacheDir, 2592000.0,
+            ArtworkService::Limits(33554432, 134217728, 1200),
+            ArtworkService::Environment{*env.workers, *env.mainQueue, addressPolicy});
+    } catch (const std::exception& error) {
+        // The model works without covers.
+        Log::error("app", std::string("artwork service unavailable: ") + error.what());
+    }
+    detailRefresh_ = std::make_unique<TrackDetailRefreshCoordinator>(
+        runtime_, TrackDetailCachePolicy::production(), *env.workers, *env.mainQueue);
+
     notchEnabled_ = env.defaults->boolValue(notchEnabledKey).value_or(true);
     shownActionTitle_ = playbackActionTitle();
+    retryLibrary();
     observePlayback();
 }
 
@@ -135,7 +162,12 @@ void MacAppModel::announcePlaybackActionTitle() {
 void MacAppModel::play(const std::vector<Track>& tracks, std::ptrdiff_t index,
                        std::function<void()> done) {
     if (index < 0 || index >= std::ptrdiff_t(tracks.size())) return;
-    playback_->replaceQueue(tracks, index, true, std::nullopt, {}, std::move(done));
+    startQueue(tracks, index, std::nullopt, std::move(done));
+}
+
+void MacAppModel::startQueue(const std::vector<Track>& tracks, std::ptrdiff_t index,
+                             std::optional<std::string> playlistID, std::function<void()> done) {
+    playback_->replaceQueue(tracks, index, true, std::move(playlistID), {}, std::move(done));
 }
 
 void MacAppModel::play(const QVariantList& tracks, int index) {

@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <QVariantList>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,19 +15,25 @@
 
 #include "app/AppEnvironment.h"
 #include "app/AppTaskRunner.h"
+#include "artwork/ArtworkImage.h"
 #include "playback/LyricsDocument.h"
 #include "sources/model/SourceRecords.h"
 #include "sources/model/Track.h"
 
 namespace velto {
 
+class ArtworkService;
 class ChkszAPIClient;
 class CredentialStore;
+class LibraryStore;
 class NotchController;
+class OnlinePlaylistImportService;
 class PlaybackService;
 class PlaybackURLResolving;
 class SleepTimer;
 class SourceRuntime;
+class TrackDetailRefreshCoordinator;
+class VeltoModelContainer;
 
 // The one application model: builds and owns the service graph, plays lists, and keeps the
 // current song's cover and lyrics in step with playback. Lives on the main thread; its
@@ -34,6 +41,7 @@ class SourceRuntime;
 // gone by then.
 class MacAppModel : public QObject {
     Q_OBJECT
+    Q_PROPERTY(bool libraryOpen READ libraryOpen NOTIFY libraryChanged)
     Q_PROPERTY(QVariantList libraryTracks READ libraryTrackValues NOTIFY libraryTracksChanged)
     Q_PROPERTY(QVariantList recentTracks READ recentTrackValues NOTIFY recentTracksChanged)
     Q_PROPERTY(bool hasLyrics READ hasLyrics NOTIFY lyricsChanged)
@@ -50,9 +58,13 @@ class MacAppModel : public QObject {
 
   public:
     static constexpr const char* notchEnabledKey = "macNotchEnabled";
+    static constexpr const char* storeFileName = "Velto.store";
+    static constexpr int recentPlaysLimit = 100;
 
-    // The cover shown for the current song: the picture's cache file.
+    // The cover shown for the current song: the picture, and its cache file for those who
+    // take an address (QML, Now Playing). Equal when it is the same picture.
     struct Cover {
+        ArtworkImagePtr image;
         std::string fileURL;
         bool operator==(const Cover&) const = default;
     };
@@ -65,9 +77,21 @@ class MacAppModel : public QObject {
     // Constant services the views use directly.
     const std::shared_ptr<SourceRuntime>& runtime() const { return runtime_; }
     PlaybackService& playback() const { return *playback_; }
+    // Absent when it could not be made: covers then stay empty.
+    const std::shared_ptr<ArtworkService>& artworkService() const { return artworkService_; }
+    const std::shared_ptr<OnlinePlaylistImportService>& onlinePlaylistImporter() const {
+        return onlinePlaylistImporter_;
+    }
+    const std::shared_ptr<LibraryStore>& library() const { return library_; }
+    std::filesystem::path storePath() const;
     SleepTimer& sleepTimer() const { return *sleepTimer_; }
     const AppEnvironment& environment() const { return environment_; }
     AppTaskRunner runner() const { return runner_; }
+
+    // Opens the store unless it is open; a failure only sets libraryFailed.
+    Q_INVOKABLE void retryLibrary();
+    // Re-reads the favourites and the recent plays.
+    Q_INVOKABLE void reloadLibrary();
 
     // Launch work, once: the launch mark, the notch player, the saved position restored
     // (loaded, not played).
@@ -78,12 +102,26 @@ class MacAppModel : public QObject {
     // Plays `tracks` from `index` (out of range: nothing). `done` runs once the song is loaded.
     void play(const std::vector<Track>& tracks, std::ptrdiff_t index, std::function<void()> done = {});
     Q_INVOKABLE void play(const QVariantList& tracks, int index);
+    // Plays the favourites from `index`, tying the queue to the personal playlist.
+    void playFavorites(std::ptrdiff_t index, std::function<void()> done);
+    Q_INVOKABLE void playFavorites(int index) { playFavorites(index, {}); }
+    bool isFavorite(const Track& track) const;
+    void collect(const Track& track);
+    void removeFavorite(const Track& track);
+    Q_INVOKABLE bool isFavorite(const QVariant& track) const;
+    Q_INVOKABLE void collect(const QVariant& track);
+    Q_INVOKABLE void removeFavorite(const QVariant& track);
+
+    // Files, through the chooser; each reports through notice or errorMessage.
+    Q_INVOKABLE void importLocalMusic();
+    Q_INVOKABLE void exportRecovery();
 
     // Observable state.
     const std::vector<Track>& libraryTracks() const { return libraryTracks_; }
     const std::vector<Track>& recentTracks() const { return recentTracks_; }
     const std::optional<LyricsDocument>& lyrics() const { return lyrics_; }
     const std::optional<Cover>& artwork() const { return artwork_; }
+    bool libraryOpen() const { return library_ != nullptr; }
     bool libraryFailed() const { return libraryFailed_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
     const std::optional<std::string>& notice() const { return notice_; }
@@ -110,6 +148,7 @@ class MacAppModel : public QObject {
     QObject* sleepTimerObject() const;
 
   signals:
+    void libraryChanged();
     void libraryTracksChanged();
     void recentTracksChanged();
     void lyricsChanged();
@@ -131,6 +170,13 @@ class MacAppModel : public QObject {
     void finishSongLoad(const std::shared_ptr<SongLoad>& load);
     void setLyrics(std::optional<LyricsDocument> lyrics);
     void setArtwork(std::optional<Cover> cover);
+    void refreshDetails(const std::shared_ptr<SongLoad>& load);
+    void recordRecentPlay(const Track& song, const std::string& key);
+    void setLibraryFailed(bool failed);
+    void startQueue(const std::vector<Track>& tracks, std::ptrdiff_t index,
+                    std::optional<std::string> playlistID, std::function<void()> done);
+    void storeScannedSongs(const std::shared_ptr<LibraryStore>& store, const std::vector<Track>& songs);
+    void save(std::string data, std::string name, std::optional<std::string> successMessage);
     void announcePlaybackActionTitle();
     template <class T, class Signal>
     void assign(T& field, T value, Signal changed) {
@@ -147,6 +193,11 @@ class MacAppModel : public QObject {
     std::shared_ptr<SourceRuntime> runtime_;
     std::shared_ptr<PlaybackURLResolving> resolver_;
     std::unique_ptr<PlaybackService> playback_;
+    std::shared_ptr<ArtworkService> artworkService_;
+    std::shared_ptr<OnlinePlaylistImportService> onlinePlaylistImporter_;
+    std::unique_ptr<TrackDetailRefreshCoordinator> detailRefresh_;
+    std::shared_ptr<VeltoModelContainer> container_;
+    std::shared_ptr<LibraryStore> library_;
 
     std::vector<Track> libraryTracks_;
     std::vector<Track> recentTracks_;
@@ -164,6 +215,7 @@ class MacAppModel : public QObject {
     std::optional<std::string> observedTrackID_;
     std::optional<std::string> recordedTrackID_;
     bool synchronizeScheduled_ = false;
+    std::stop_source lifetime_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

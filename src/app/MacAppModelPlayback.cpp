@@ -1,6 +1,10 @@
 #include "app/MacAppModel.h"
 
+#include <QUrl>
+
 #include "app/NotchController.h"
+#include "artwork/ArtworkService.h"
+#include "library/TrackDetailRefreshCoordinator.h"
 #include "playback/LRCParser.h"
 #include "playback/PlaybackService.h"
 #include "sources/model/SourceRuntime.h"
@@ -15,10 +19,20 @@ struct MacAppModel::SongLoad {
     std::string key;
     bool coverHandled = false;
     std::optional<TaskResult<LyricInfo>> lyrics;
+    ArtworkRequest cover;
+    TrackDetailRefreshCoordinator::Handle refresh;
+
+    bool cancelled() const { return stop.stop_requested(); }
+    void cancel() {
+        stop.request_stop();
+        cover.cancel();
+        refresh.cancel();
+    }
 };
 
 MacAppModel::~MacAppModel() {
-    if (detailTask_) detailTask_->stop.request_stop();
+    if (detailTask_) detailTask_->cancel();
+    lifetime_.request_stop();
     // The playback service's signals reach this object; it goes before the rest of the graph.
     playback_->disconnect(this);
 }
@@ -55,8 +69,11 @@ void MacAppModel::synchronizePlayback() {
         setArtwork(std::nullopt);
         setLyrics(std::nullopt);
         playback_->updateNowPlayingArtwork(std::nullopt);
-        if (detailTask_) detailTask_->stop.request_stop();
+        if (detailTask_) detailTask_->cancel();
         if (song) startSongLoad(*song, *key);
+    }
+    if (playback_->state().kind == PlaybackService::StateKind::playing && song) {
+        recordRecentPlay(*song, *key);
     }
 }
 
@@ -72,11 +89,28 @@ void MacAppModel::startSongLoad(const Track& song, const std::string& key) {
             load->lyrics.emplace(std::move(result));
             if (load->coverHandled) finishSongLoad(load);
         });
-    coverArrived(load, std::nullopt);
+    if (!artworkService_) {
+        coverArrived(load, std::nullopt);
+        return;
+    }
+    std::weak_ptr<int> alive = alive_;
+    load->cover = artworkService_->image(
+        song, environment_.clock(), [this, alive, load](TaskResult<ArtworkImagePtr> result) {
+            if (alive.expired()) return;
+            std::optional<Cover> cover;
+            if (result.ok() && result.value()) {
+                const auto file = artworkService_->cacheURL(load->key);
+                cover = Cover{result.value(),
+                              QUrl::fromLocalFile(QString::fromStdString(file.string()))
+                                  .toString()
+                                  .toStdString()};
+            }
+            coverArrived(load, std::move(cover));
+        });
 }
 
 void MacAppModel::coverArrived(const std::shared_ptr<SongLoad>& load, std::optional<Cover> cover) {
-    if (cover && !load->stop.stop_requested() && observedTrackID_ == load->key) {
+    if (cover && !load->cancelled() && observedTrackID_ == load->key) {
         setArtwork(cover);
         playback_->updateNowPlayingArtwork(cover->fileURL);
     }
@@ -86,10 +120,27 @@ void MacAppModel::coverArrived(const std::shared_ptr<SongLoad>& load, std::optio
 
 void MacAppModel::finishSongLoad(const std::shared_ptr<SongLoad>& load) {
     auto& lyrics = *load->lyrics;
-    if (lyrics.ok() && !load->stop.stop_requested() && observedTrackID_ == load->key) {
+    if (lyrics.ok() && !load->cancelled() && observedTrackID_ == load->key) {
         const auto& info = lyrics.value();
         setLyrics(LRCParser::document(info.lyric, info.tlyric.value_or("")));
     }
+    refreshDetails(load);
+}
+
+void MacAppModel::refreshDetails(const std::shared_ptr<SongLoad>& load) {
+    if (!library_ || load->cancelled()) return;
+    std::weak_ptr<int> alive = alive_;
+    load->refresh = detailRefresh_->refresh(
+        load->song, library_, false, environment_.clock(),
+        [this, alive, load](TaskResult<TrackDetailRefreshOutcome> result) {
+            if (alive.expired() || load->cancelled() || !result.ok()) return;
+            const auto& outcome = result.value();
+            if (outcome.kind != TrackDetailRefreshOutcome::Kind::refreshed) return;
+            const auto& current = playback_->queue().current();
+            if (!current || current->musicID() != load->key) return;
+            playback_->updateTrackMetadata(outcome.track);
+            reloadLibrary();
+        });
 }
 
 }  // namespace velto
