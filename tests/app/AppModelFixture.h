@@ -2,15 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "app/FileChooser.h"
 #include "app/MacAppModel.h"
 #include "app/NotchController.h"
 #include "app/NotchControllerFactory.h"
 #include "foundation/UserDefaults.h"
+#include "library/LibraryStore.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackService.h"
 #include "playback/ScriptedResolver.h"
@@ -43,11 +46,35 @@ class RecordingNotchFactory final : public NotchControllerFactory {
     std::vector<std::string> calls;
 };
 
+// Answers each dialog with what the test put in, and remembers what was asked.
+class ScriptedChooser final : public FileChooser {
+  public:
+    void chooseToOpen(const OpenRequest& request,
+                      std::function<void(std::vector<std::filesystem::path>)> done) override {
+        opened.push_back(request);
+        done(openAnswer);
+    }
+    void chooseToSave(const SaveRequest& request,
+                      std::function<void(std::optional<std::filesystem::path>)> done) override {
+        saved.push_back(request);
+        done(saveAnswer);
+    }
+    std::vector<std::filesystem::path> openAnswer;
+    std::optional<std::filesystem::path> saveAnswer;
+    std::vector<OpenRequest> opened;
+    std::vector<SaveRequest> saved;
+};
+
 // The model on a temporary environment: temp folders, the manual main queue, held worker
 // jobs, the fake player and Now Playing, a scripted runtime and resolver.
 class AppModelTest : public ::testing::Test {
   protected:
-    AppModelTest() { player.openItemsAutomatically(true, 240); }
+    // Covers are off unless a test gives them a folder: a cache folder below a file cannot be
+    // made, so the model runs without its artwork service.
+    AppModelTest() {
+        player.openItemsAutomatically(true, 240);
+        std::ofstream(dir.path() / "not-a-folder") << "x";
+    }
     ~AppModelTest() override { model.reset(); }
 
     AppEnvironment environment() {
@@ -57,7 +84,7 @@ class AppModelTest : public ::testing::Test {
         env.executor = [this](std::function<void()> job) { jobs.submit(std::move(job)); };
         env.defaults = defaults;
         env.applicationSupportDir = dir.path() / "data" / "cn.quorvanel.velto.mac";
-        env.artworkCacheDir = dir.path() / "cache" / "Artwork";
+        env.artworkCacheDir = artworkCacheDir;
         env.resourceDir = dir.path() / "resources";
         env.neteaseOrigin = "https://127.0.0.1:9";
         env.credentialFallback = std::make_shared<InMemoryCredentialStore>();
@@ -67,6 +94,7 @@ class AppModelTest : public ::testing::Test {
         env.nowPlaying = std::shared_ptr<NowPlayingCenter>(&nowPlaying, [](NowPlayingCenter*) {});
         env.remoteCommands = std::shared_ptr<RemoteCommandCenter>(&nowPlaying, [](RemoteCommandCenter*) {});
         env.notchFactory = notch;
+        env.fileChooser = chooser;
         env.clock = [this] { return mainQueue.wallNow(); };
         env.perfMark = [this](std::string_view name, std::string_view) { marks.emplace_back(name); };
         env.runtime = runtime;
@@ -82,6 +110,9 @@ class AppModelTest : public ::testing::Test {
         } while (jobs.runOne());
         mainQueue.runPending();
     }
+    void sql(const std::string& statement) {
+        model->library()->container()->database().execute(statement);
+    }
     std::string currentID() const {
         auto track = model->playback().queue().current();
         return track ? track->musicID() : std::string();
@@ -89,6 +120,7 @@ class AppModelTest : public ::testing::Test {
     static LyricInfo lrc(const std::string& text) { return LyricInfo{"[00:01.00]" + text, std::nullopt, {}, {}}; }
 
     TempDir dir;
+    std::filesystem::path artworkCacheDir = dir.path() / "not-a-folder" / "Artwork";
     std::shared_ptr<UserDefaults> defaults = std::make_shared<UserDefaults>(dir.path() / "defaults.json");
     ManualMainQueue mainQueue;
     HeldJobs jobs;
@@ -97,6 +129,7 @@ class AppModelTest : public ::testing::Test {
     FakeNowPlayingCenter nowPlaying;
     std::shared_ptr<ScriptedResolver> resolver = std::make_shared<ScriptedResolver>();
     std::shared_ptr<ScriptedSourceRuntime> runtime = std::make_shared<ScriptedSourceRuntime>();
+    std::shared_ptr<ScriptedChooser> chooser = std::make_shared<ScriptedChooser>();
     std::shared_ptr<RecordingNotchFactory> notch = std::make_shared<RecordingNotchFactory>();
     std::vector<std::string> marks;
     std::unique_ptr<MacAppModel> model;

@@ -53,6 +53,7 @@ class ScriptedSourceRuntime final : public SourceRuntime {
     std::function<AlbumDetail(const AlbumSummary&)> onAlbumTracks;
     std::function<LyricInfo(const Track&)> onLyric;
     std::function<Track(const Track&)> onTrackDetail;
+    std::function<std::string(const Track&)> onPicURL;
 
     template <class F, class... Args>
     static auto answer(const F& handler, const Args&... args) -> typename F::result_type {
@@ -81,7 +82,7 @@ class ScriptedSourceRuntime final : public SourceRuntime {
     }
     std::string picURL(const Track& track, std::stop_token) override {
         record("picURL " + track.musicID());
-        throw SourceError::source("no cover");
+        return answer(onPicURL, track);
     }
     std::vector<std::string> tipSearch(const std::string&, std::stop_token) override { return {}; }
     ArtistSummary artistDetail(const ArtistSummary& artist, std::stop_token) override {
