@@ -432,8 +432,9 @@ std::string PlaylistBackup::encode(std::string_view name, const std::vector<Trac
                      {"tracks", json::array()}};
     json& list = document["tracks"];
     for (const auto& entry : entries) list.push_back(entryJSON(entry));
-    // Object keys come out sorted (the object type is ordered); slashes stay as they are.
-    std::string bytes = document.dump(2);
+    // Object keys come out sorted (the object type is ordered), slashes stay as they are, and one
+    // tab per level keeps a full 50,000-song list inside the size limit.
+    std::string bytes = document.dump(1, '\t');
     if (bytes.size() > maximumFileSize) fail(Kind::tooLarge);
     return bytes;
 }
