@@ -114,6 +114,8 @@ class MacAppModel : public QObject {
 
     // Files, through the chooser; each reports through notice or errorMessage.
     Q_INVOKABLE void importLocalMusic();
+    Q_INVOKABLE void importBackup();
+    Q_INVOKABLE void exportBackup();
     Q_INVOKABLE void exportRecovery();
 
     // Observable state.

@@ -1,5 +1,6 @@
 #include "app/MacAppModel.h"
 
+#include "app/BackupFileReader.h"
 #include "app/ErrorText.h"
 #include "app/FileChooser.h"
 #include "foundation/AtomicFile.h"
@@ -53,6 +54,47 @@ void MacAppModel::storeScannedSongs(const std::shared_ptr<LibraryStore>& store,
     setNotice("已导入 " + std::to_string(inserted) + " 首本地歌曲，重复项已跳过");
     // A song that could not be stored is not a duplicate; say so rather than pass it over.
     if (failed > 0) setErrorMessage("收藏未保存，请重试。");
+}
+
+void MacAppModel::importBackup() {
+    if (!library_ || !environment_.fileChooser) return;
+    FileChooser::OpenRequest request;
+    request.message = "导入 Velto 歌单备份，已有歌曲会自动去重。";
+    request.files = true;
+    request.jsonOnly = true;
+    std::weak_ptr<int> alive = alive_;
+    environment_.fileChooser->chooseToOpen(
+        request, [this, alive, store = library_](std::vector<std::filesystem::path> chosen) {
+            if (alive.expired() || chosen.empty()) return;
+            runner_.run(
+                alive_, lifetime_.get_token(),
+                [file = chosen.front()](std::stop_token) { return BackupFileReader::read(file); },
+                [this, store](TaskResult<std::string>& bytes) {
+                    if (isCancellation(bytes.error())) return;
+                    try {
+                        const auto result = store->importPersonalPlaylist(bytes.value());
+                        reloadLibrary();
+                        setNotice("已导入 " + std::to_string(result.insertedCount) + " 首歌曲，跳过 " +
+                                  std::to_string(result.skippedCount) + " 首重复歌曲");
+                    } catch (...) {
+                        setErrorMessage("导入失败：" +
+                                        ErrorText::describe(std::current_exception(), "app"));
+                    }
+                });
+        });
+}
+
+void MacAppModel::exportBackup() {
+    if (!library_) return;
+    std::string document;
+    try {
+        document = library_->exportPersonalPlaylist();
+    } catch (const std::exception& error) {
+        Log::error("app", std::string("backup export failed: ") + error.what());
+        setErrorMessage("导出失败，请重试。");
+        return;
+    }
+    save(std::move(document), "Velto-歌单.json", "歌单备份已导出");
 }
 
 void MacAppModel::exportRecovery() {
