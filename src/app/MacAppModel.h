@@ -60,6 +60,8 @@ class MacAppModel : public QObject {
     static constexpr const char* notchEnabledKey = "macNotchEnabled";
     static constexpr const char* storeFileName = "Velto.store";
     static constexpr int recentPlaysLimit = 100;
+    // Local songs stored per turn of the main thread.
+    static constexpr std::size_t localImportBatch = 100;
 
     // The cover shown for the current song: the picture, and its cache file for those who
     // take an address (QML, Now Playing). Equal when it is the same picture.
@@ -177,7 +179,9 @@ class MacAppModel : public QObject {
     void setLibraryFailed(bool failed);
     void startQueue(const std::vector<Track>& tracks, std::ptrdiff_t index,
                     std::optional<std::string> playlistID, std::function<void()> done);
-    void storeScannedSongs(const std::shared_ptr<LibraryStore>& store, const std::vector<Track>& songs);
+    struct LocalImport;
+    void storeScannedSongs(const std::shared_ptr<LibraryStore>& store, std::vector<Track> songs);
+    void storeNextBatch(const std::shared_ptr<LocalImport>& import);
     void save(std::string data, std::string name, std::optional<std::string> successMessage);
     void announcePlaybackActionTitle();
     template <class T, class Signal>

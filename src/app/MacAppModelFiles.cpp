@@ -1,5 +1,7 @@
 #include "app/MacAppModel.h"
 
+#include <algorithm>
+
 #include "app/BackupFileReader.h"
 #include "app/ErrorText.h"
 #include "app/FileChooser.h"
@@ -29,31 +31,53 @@ void MacAppModel::importLocalMusic() {
                 [chosen](std::stop_token stop) { return LocalAudioScanner::scan(chosen, stop); },
                 [this, store](TaskResult<std::vector<Track>>& result) {
                     if (!result.ok()) return;
-                    storeScannedSongs(store, result.value());
+                    storeScannedSongs(store, std::move(result.value()));
                 });
         });
 }
 
+// Stored a batch per turn of the main thread, so that a large folder does not freeze the views.
+struct MacAppModel::LocalImport {
+    std::shared_ptr<LibraryStore> store;
+    std::vector<Track> songs;
+    std::size_t next = 0;
+    std::size_t inserted = 0;
+    std::size_t failed = 0;
+};
+
 void MacAppModel::storeScannedSongs(const std::shared_ptr<LibraryStore>& store,
-                                    const std::vector<Track>& songs) {
+                                    std::vector<Track> songs) {
     if (songs.empty()) {
         setErrorMessage("未在所选文件或目录中找到受支持的音频文件");
         return;
     }
-    std::size_t inserted = 0;
-    std::size_t failed = 0;
-    for (const auto& song : songs) {
+    auto import = std::make_shared<LocalImport>();
+    import->store = store;
+    import->songs = std::move(songs);
+    storeNextBatch(import);
+}
+
+void MacAppModel::storeNextBatch(const std::shared_ptr<LocalImport>& import) {
+    const auto end = std::min(import->songs.size(), import->next + localImportBatch);
+    for (; import->next < end; ++import->next) {
         try {
-            if (store->collect(song).inserted) ++inserted;
+            if (import->store->collect(import->songs[import->next]).inserted) ++import->inserted;
         } catch (const std::exception& error) {
-            ++failed;
+            ++import->failed;
             Log::error("app", std::string("local song not stored: ") + error.what());
         }
     }
+    if (import->next < import->songs.size()) {
+        std::weak_ptr<int> alive = alive_;
+        environment_.mainQueue->post([this, alive, import] {
+            if (!alive.expired()) storeNextBatch(import);
+        });
+        return;
+    }
     reloadLibrary();
-    setNotice("已导入 " + std::to_string(inserted) + " 首本地歌曲，重复项已跳过");
+    setNotice("已导入 " + std::to_string(import->inserted) + " 首本地歌曲，重复项已跳过");
     // A song that could not be stored is not a duplicate; say so rather than pass it over.
-    if (failed > 0) setErrorMessage("收藏未保存，请重试。");
+    if (import->failed > 0) setErrorMessage("收藏未保存，请重试。");
 }
 
 void MacAppModel::importBackup() {
