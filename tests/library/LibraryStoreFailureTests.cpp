@@ -186,6 +186,8 @@ TEST(LibraryStoreFile, ForeignStoresAreRefusedAndLeftByteForByte) {
         EXPECT_THROW(VeltoModelContainer::make(false, path), SqliteError);
         EXPECT_EQ(bytesOf(path), store);
         EXPECT_EQ(std::filesystem::exists(wal), hadWal);
-        if (hadWal) EXPECT_EQ(bytesOf(wal), log);
+        if (hadWal) {
+            EXPECT_EQ(bytesOf(wal), log);
+        }
     }
 }

@@ -171,6 +171,8 @@ TEST(TrackRecordValues, RebuildsTheSongOnlyFromAConsistentKey) {
         stored.duration = c.duration;
         auto rebuilt = stored.track();
         EXPECT_EQ(rebuilt.has_value(), c.rebuilt) << c.musicId;
-        if (rebuilt) EXPECT_EQ(rebuilt->interval, c.interval) << c.duration;
+        if (rebuilt) {
+            EXPECT_EQ(rebuilt->interval, c.interval) << c.duration;
+        }
     }
 }
