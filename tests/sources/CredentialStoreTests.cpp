@@ -7,6 +7,7 @@
 #include "sources/rovoz/ChkszBaseURL.h"
 #include "sources/credentials/InMemoryCredentialStore.h"
 #include "sources/credentials/KeychainCredentialStore.h"
+#include "sources/credentials/LibsecretCall.h"
 #include "support/TempDir.h"
 
 namespace velto {
@@ -138,6 +139,40 @@ TEST_F(KeychainCredentialStoreTest, NoBusConfiguredGivesAbsentAndRefusesWrites) 
             exerciseWithoutSecretService();
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// Both secret stores find the bus the same way: its address, else the runtime dir's socket.
+void exitWithBusLookups(const std::string& withBus, const std::string& withoutBus) {
+    const struct {
+        const char* address;
+        std::string runtimeDir;
+        bool configured;
+    } cases[] = {
+        {"unix:path=/nonexistent/bus", "", true},
+        {nullptr, withBus, true},
+        {"", withBus, true},
+        {nullptr, withoutBus, false},
+        {nullptr, "", false},
+    };
+    bool ok = true;
+    for (const auto& each : cases) {
+        if (each.address) {
+            setenv("DBUS_SESSION_BUS_ADDRESS", each.address, 1);
+        } else {
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        }
+        setenv("XDG_RUNTIME_DIR", each.runtimeDir.c_str(), 1);
+        ok = ok && LibsecretCall::sessionBusConfigured() == each.configured;
+    }
+    std::exit(ok ? 0 : 1);
+}
+
+TEST_F(KeychainCredentialStoreTest, SessionBusIsTheAddressOrTheRuntimeSocket) {
+    TempDir withBus;
+    TempDir withoutBus;
+    std::ofstream(withBus.path() / "bus").put('\n');
+    EXPECT_EXIT(exitWithBusLookups(withBus.path().string(), withoutBus.path().string()),
+                ::testing::ExitedWithCode(0), "");
 }
 
 // The test environment (a private session bus without a secret service) must behave the same.
