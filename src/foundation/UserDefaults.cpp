@@ -77,6 +77,19 @@ std::optional<Bytes> UserDefaults::dataValue(const std::string& key) const {
     return Base64::decode((*it)[dataKey].get<std::string>());
 }
 
+std::optional<std::vector<std::string>> UserDefaults::stringListValue(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end() || !it->is_array()) return std::nullopt;
+    std::vector<std::string> list;
+    list.reserve(it->size());
+    for (const auto& element : *it) {
+        if (!element.is_string()) return std::nullopt;
+        list.push_back(element.get<std::string>());
+    }
+    return list;
+}
+
 bool UserDefaults::contains(const std::string& key) const {
     std::lock_guard lock(mutex_);
     return values_.contains(key);
@@ -90,6 +103,10 @@ void UserDefaults::setString(const std::string& key, const std::string& value) {
 }
 void UserDefaults::setData(const std::string& key, const Bytes& value) {
     store(key, nlohmann::json{{dataKey, Base64::encode(value)}});
+}
+
+void UserDefaults::setStringList(const std::string& key, const std::vector<std::string>& value) {
+    store(key, nlohmann::json(value));
 }
 
 void UserDefaults::remove(const std::string& key) {

@@ -24,6 +24,8 @@ public:
     std::optional<double> doubleValue(const std::string& key) const;
     std::optional<std::string> stringValue(const std::string& key) const;
     std::optional<Bytes> dataValue(const std::string& key) const;
+    // Absent unless the value is a list whose every element is text.
+    std::optional<std::vector<std::string>> stringListValue(const std::string& key) const;
     bool contains(const std::string& key) const;
 
     void setBool(const std::string& key, bool value);
@@ -31,6 +33,7 @@ public:
     void setDouble(const std::string& key, double value);
     void setString(const std::string& key, const std::string& value);
     void setData(const std::string& key, const Bytes& value);
+    void setStringList(const std::string& key, const std::vector<std::string>& value);
     void remove(const std::string& key);
 
     const std::filesystem::path& file() const { return file_; }

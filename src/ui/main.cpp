@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "foundation/Log.h"
+#include "ui/AppFonts.h"
 #include "ui/MacAppDelegate.h"
 
 int main(int argc, char** argv) {
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationDomain(QStringLiteral("quorvanel.cn"));
     // A tray program: closing a window never ends it, only the quit action does.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Before any menu or view exists, so the tray menu's Chinese renders on a fresh machine too.
+    velto::AppFonts::install();
 
     velto::MacAppDelegate delegate;
     delegate.applicationDidFinishLaunching();

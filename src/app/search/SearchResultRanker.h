@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sources/model/Track.h"
+
+namespace velto {
+
+// Orders song results: titles and artists the query names first, derivative versions the query
+// did not ask for last. Stateless; every tie keeps the input order.
+class SearchResultRanker {
+  public:
+    SearchResultRanker() = delete;
+
+    static constexpr std::string_view artistSeparators[] = {"、", "&", ";", "/", ",", "，", "|"};
+    static constexpr std::string_view derivativeMarkers[] = {"live", "dj",     "伴奏",     "钢琴",
+                                                             "cover", "remix", "montagem", "原唱"};
+    static constexpr std::string_view asciiDerivativeMarkers[] = {"live", "dj", "cover", "remix",
+                                                                  "montagem"};
+
+    // Enabled songs, grouped by search source, one per title-and-artist key.
+    static std::vector<Track> deduplicated(const std::vector<Track>& songs);
+    static std::vector<Track> rank(const std::vector<Track>& songs, std::string_view keyword);
+
+    // `query` is the keyword's song form, `rawQuery` the keyword as typed.
+    static int score(const Track& song, std::string_view query, std::string_view rawQuery);
+    static std::vector<std::string> artistSegments(std::string_view artist);
+    // Latin markers count only as a separate word; the others anywhere.
+    static bool containsDerivativeMarker(std::string_view marker, std::string_view text);
+};
+
+}  // namespace velto

@@ -1,0 +1,148 @@
+#include "ui/MacTrackListModel.h"
+
+namespace velto {
+
+namespace {
+QString text(const std::string& value) { return QString::fromStdString(value); }
+}  // namespace
+
+MacTrackListModel::MacTrackListModel(PlaybackService* playback, TrackListActions* actions,
+                                     QObject* parent)
+    : QAbstractListModel(parent), playback_(playback), actions_(actions) {
+    if (playback_) {
+        connect(playback_, &PlaybackService::queueChanged, this, &MacTrackListModel::followQueue);
+        followQueue();
+    }
+    if (actions_) {
+        auto hearts = [this] {
+            if (!tracks_.empty())
+                emit dataChanged(index(0), index(count() - 1),
+                                 {HeartSymbolRole, HeartTooltipRole, FavoriteEnabledRole});
+        };
+        connect(actions_, &TrackListActions::favoritesChanged, this, hearts);
+        connect(actions_, &TrackListActions::libraryChanged, this, hearts);
+    }
+}
+
+std::optional<std::string> MacTrackListModel::badge(const Track& track) {
+    if (!track.isPlayable()) return "已下架";
+    if (!isEnabled(track.source)) return "不可用";
+    return std::nullopt;
+}
+
+bool MacTrackListModel::isPlayable(const Track& track) {
+    return track.isPlayable() && isEnabled(track.source);
+}
+
+void MacTrackListModel::setArtworkLoader(MacArtworkLoader* loader) {
+    if (loader == artworkLoader_) return;
+    artworkLoader_ = loader;
+    emit artworkLoaderChanged();
+}
+
+void MacTrackListModel::setTracks(std::vector<Track> tracks) {
+    beginResetModel();
+    tracks_ = std::move(tracks);
+    rows_.clear();
+    rowsByID_.clear();
+    rows_.reserve(tracks_.size());
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+        rows_.push_back({isPlayable(tracks_[i]), badge(tracks_[i])});
+        rowsByID_[tracks_[i].musicID()].push_back(int(i));
+    }
+    endResetModel();
+    emit countChanged();
+}
+
+void MacTrackListModel::followQueue() {
+    auto current = playback_->queue().current();
+    std::optional<std::string> id = current ? std::optional(current->musicID()) : std::nullopt;
+    if (id == currentID_) return;
+    auto previous = std::exchange(currentID_, id);
+    announceRows(previous, {CurrentRole});
+    announceRows(currentID_, {CurrentRole});
+}
+
+void MacTrackListModel::announceRows(const std::optional<std::string>& musicID,
+                                     const QList<int>& roles) {
+    if (!musicID) return;
+    auto found = rowsByID_.find(*musicID);
+    if (found == rowsByID_.end()) return;
+    for (int row : found->second) emit dataChanged(index(row), index(row), roles);
+}
+
+bool MacTrackListModel::isFavorite(const Track& track) const {
+    return actions_ && actions_->isFavorite(track);
+}
+
+int MacTrackListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant MacTrackListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count()) return {};
+    const Track& track = tracks_[size_t(index.row())];
+    const Row& row = rows_[size_t(index.row())];
+    switch (role) {
+    case TitleRole:
+        return text(track.title);
+    case MetaRole:
+        return text(track.artist + " · " + std::string(displayName(track.source)));
+    case PlayableRole:
+        return row.playable;
+    case BadgeRole:
+        return row.badge ? text(*row.badge) : QString();
+    case HeartSymbolRole:
+        return isFavorite(track) ? QStringLiteral("heart.fill") : QStringLiteral("heart");
+    case HeartTooltipRole:
+        return text((isFavorite(track) ? "取消收藏 " : "收藏 ") + track.title);
+    case FavoriteEnabledRole:
+        return actions_ && actions_->hasLibrary();
+    case AccessibleNameRole:
+        return text("播放 " + track.title + "，" + track.artist);
+    case AccessibleHintRole:
+        return row.playable ? QString() : QStringLiteral("该歌曲当前不可播放");
+    case CurrentRole:
+        return currentID_ && *currentID_ == track.musicID();
+    case MusicIDRole:
+        return text(track.musicID());
+    case TrackRole:
+        return QVariant::fromValue(track);
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> MacTrackListModel::roleNames() const {
+    return {{TitleRole, "title"},
+            {MetaRole, "meta"},
+            {PlayableRole, "playable"},
+            {BadgeRole, "badge"},
+            {HeartSymbolRole, "heartSymbol"},
+            {HeartTooltipRole, "heartTooltip"},
+            {FavoriteEnabledRole, "favoriteEnabled"},
+            {AccessibleNameRole, "accessibleName"},
+            {AccessibleHintRole, "accessibleHint"},
+            {CurrentRole, "isCurrent"},
+            {MusicIDRole, "musicID"},
+            {TrackRole, "track"}};
+}
+
+void MacTrackListModel::activate(int row) {
+    if (row < 0 || row >= count() || !rows_[size_t(row)].playable || !actions_) return;
+    // A copy: playing may reload the lists this model shows.
+    const std::vector<Track> tracks = tracks_;
+    actions_->play(tracks, size_t(row));
+}
+
+void MacTrackListModel::toggleFavorite(int row) {
+    if (row < 0 || row >= count() || !actions_ || !actions_->hasLibrary()) return;
+    if (rows_[size_t(row)].badge) return;
+    const Track track = tracks_[size_t(row)];
+    if (actions_->isFavorite(track))
+        actions_->removeFavorite(track);
+    else
+        actions_->collect(track);
+}
+
+}  // namespace velto

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QPointer>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "playback/PlaybackService.h"
+#include "sources/model/Track.h"
+#include "ui/MacArtworkModel.h"
+#include "ui/TrackListActions.h"
+
+namespace velto {
+
+// The rows of a compact track list: texts, badge, heart and the current-song emphasis, which
+// follows the playback queue (only the rows whose state changed are announced).
+class MacTrackListModel : public QAbstractListModel {
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(velto::MacArtworkLoader* artworkLoader READ artworkLoader WRITE setArtworkLoader
+                   NOTIFY artworkLoaderChanged)
+
+public:
+    enum Role {
+        TitleRole = Qt::UserRole + 1,
+        MetaRole,
+        PlayableRole,
+        BadgeRole,
+        HeartSymbolRole,
+        HeartTooltipRole,
+        FavoriteEnabledRole,
+        AccessibleNameRole,
+        AccessibleHintRole,
+        CurrentRole,
+        MusicIDRole,
+        TrackRole,
+    };
+
+    // Either may be null: no playback gives no current row, no actions a list that only shows.
+    MacTrackListModel(PlaybackService* playback, TrackListActions* actions,
+                      QObject* parent = nullptr);
+
+    void setTracks(std::vector<Track> tracks);
+    const std::vector<Track>& tracks() const { return tracks_; }
+    int count() const { return int(tracks_.size()); }
+    // Where the rows' covers come from; none shows placeholders.
+    MacArtworkLoader* artworkLoader() const { return artworkLoader_; }
+    void setArtworkLoader(MacArtworkLoader* loader);
+
+    // "已下架" for a withdrawn song (before a disabled source), "不可用" for a disabled source.
+    static std::optional<std::string> badge(const Track& track);
+    static bool isPlayable(const Track& track);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    // A tap on a row: the whole list plays from that row.
+    Q_INVOKABLE void activate(int row);
+    // The heart: asks the application again at the tap whether the song is a favourite.
+    Q_INVOKABLE void toggleFavorite(int row);
+
+signals:
+    void countChanged();
+    void artworkLoaderChanged();
+
+private:
+    struct Row {
+        bool playable = false;
+        std::optional<std::string> badge;
+    };
+
+    void followQueue();
+    void announceRows(const std::optional<std::string>& musicID, const QList<int>& roles);
+    bool isFavorite(const Track& track) const;
+
+    QPointer<PlaybackService> playback_;
+    QPointer<TrackListActions> actions_;
+    QPointer<MacArtworkLoader> artworkLoader_;
+    std::vector<Track> tracks_;
+    std::vector<Row> rows_;
+    std::unordered_map<std::string, std::vector<int>> rowsByID_;
+    std::optional<std::string> currentID_;
+};
+
+}  // namespace velto

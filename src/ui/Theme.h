@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <QPalette>
+#include <QString>
+
+namespace velto {
+
+class ReduceMotionSetting;
+
+// Text styles, colours and motion the views share. Sizes are device-independent pixels.
+// Colours are fixed light and dark sets with alpha (no material blur behind the panel); which
+// set applies follows the desktop palette, and the accent is the palette's highlight.
+class Theme : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString fontFamily READ fontFamily CONSTANT)
+    Q_PROPERTY(QString iconFamily READ iconFamily CONSTANT)
+    Q_PROPERTY(int headline MEMBER headline_ CONSTANT)
+    Q_PROPERTY(int body MEMBER body_ CONSTANT)
+    Q_PROPERTY(int callout MEMBER callout_ CONSTANT)
+    Q_PROPERTY(int subheadline MEMBER subheadline_ CONSTANT)
+    Q_PROPERTY(int caption MEMBER caption_ CONSTANT)
+    Q_PROPERTY(int caption2 MEMBER caption2_ CONSTANT)
+    Q_PROPERTY(int semibold READ semiboldWeight CONSTANT)
+    // Help texts show after the pointer rests, as the desktop's tooltips do.
+    Q_PROPERTY(int helpDelay MEMBER helpDelay_ CONSTANT)
+    Q_PROPERTY(bool dark READ dark NOTIFY colorsChanged)
+    Q_PROPERTY(QColor primary READ primary NOTIFY colorsChanged)
+    Q_PROPERTY(QColor secondary READ secondary NOTIFY colorsChanged)
+    Q_PROPERTY(QColor tertiary READ tertiary NOTIFY colorsChanged)
+    Q_PROPERTY(QColor quaternaryFill READ quaternaryFill NOTIFY colorsChanged)
+    Q_PROPERTY(QColor accent READ accent NOTIFY colorsChanged)
+    Q_PROPERTY(QColor orange READ orange NOTIFY colorsChanged)
+    Q_PROPERTY(QColor separator READ separator NOTIFY colorsChanged)
+    Q_PROPERTY(QColor background READ background NOTIFY colorsChanged)
+    Q_PROPERTY(bool reduceMotion READ reduceMotion NOTIFY reduceMotionChanged)
+
+public:
+    struct Colors {
+        QColor primary, secondary, tertiary, quaternaryFill, accent, orange, separator, background;
+        bool operator==(const Colors&) const = default;
+    };
+
+    // `motion` may be null (animations on); it must outlive the theme.
+    explicit Theme(ReduceMotionSetting* motion = nullptr, QObject* parent = nullptr);
+
+    // A palette is dark when its window colour is darker than its text.
+    static bool isDark(const QPalette& palette);
+    static Colors colorsFor(const QPalette& palette);
+
+    // The semibold weight of the headline and of emphasised rows.
+    static constexpr int semibold = 600;
+    int semiboldWeight() const { return semibold; }
+
+    QString fontFamily() const;
+    QString iconFamily() const;
+    bool dark() const { return dark_; }
+    QColor primary() const { return colors_.primary; }
+    QColor secondary() const { return colors_.secondary; }
+    QColor tertiary() const { return colors_.tertiary; }
+    QColor quaternaryFill() const { return colors_.quaternaryFill; }
+    QColor accent() const { return colors_.accent; }
+    QColor orange() const { return colors_.orange; }
+    QColor separator() const { return colors_.separator; }
+    QColor background() const { return colors_.background; }
+    bool reduceMotion() const;
+
+    // Re-reads the application palette (also done on every palette change).
+    void applyPalette(const QPalette& palette);
+
+signals:
+    void colorsChanged();
+    void reduceMotionChanged();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    ReduceMotionSetting* motion_;
+    bool dark_ = false;
+    Colors colors_;
+    int headline_ = 13;
+    int body_ = 13;
+    int callout_ = 12;
+    int subheadline_ = 11;
+    int caption_ = 10;
+    int caption2_ = 10;
+    int helpDelay_ = 700;
+};
+
+}  // namespace velto

@@ -1,0 +1,45 @@
+#include "ui/ViewTypes.h"
+
+#include <QJSEngine>
+#include <QQmlEngine>
+
+#include "ui/MacArtworkModel.h"
+#include "ui/MacLyricsModel.h"
+#include "ui/MacPlaybackControlsModel.h"
+#include "ui/MacSeekSliderModel.h"
+#include "ui/MacTrackListModel.h"
+#include "ui/RoundedImageItem.h"
+#include "ui/SymbolTable.h"
+#include "ui/Theme.h"
+#include "ui/ViewTexts.h"
+
+namespace velto {
+
+void registerViewTypes(Theme* theme) {
+    constexpr const char* uri = "Velto";
+    // One theme for every engine (tests make several), owned by the caller.
+    static Theme* shared = theme;
+    qmlRegisterSingletonType<Theme>(uri, 1, 0, "Theme", [](QQmlEngine*, QJSEngine*) -> QObject* {
+        QJSEngine::setObjectOwnership(shared, QJSEngine::CppOwnership);
+        return shared;
+    });
+    qmlRegisterSingletonType<SymbolTable>(uri, 1, 0, "Symbols",
+                                          [](QQmlEngine*, QJSEngine*) -> QObject* {
+                                              return new SymbolTable;
+                                          });
+    qmlRegisterSingletonType<ViewTexts>(uri, 1, 0, "ViewTexts",
+                                        [](QQmlEngine*, QJSEngine*) -> QObject* {
+                                            return new ViewTexts;
+                                        });
+    qmlRegisterType<RoundedImageItem>(uri, 1, 0, "RoundedImage");
+    qmlRegisterType<MacArtworkModel>(uri, 1, 0, "MacArtworkModel");
+    const QString made = QStringLiteral("made by the application");
+    qmlRegisterUncreatableType<MacArtworkLoader>(uri, 1, 0, "MacArtworkLoader", made);
+    qmlRegisterUncreatableType<MacTrackListModel>(uri, 1, 0, "MacTrackListModel", made);
+    qmlRegisterUncreatableType<MacLyricsModel>(uri, 1, 0, "MacLyricsModel", made);
+    qmlRegisterUncreatableType<MacPlaybackControlsModel>(uri, 1, 0, "MacPlaybackControlsModel",
+                                                         made);
+    qmlRegisterUncreatableType<MacSeekSliderModel>(uri, 1, 0, "MacSeekSliderModel", made);
+}
+
+}  // namespace velto

@@ -1,0 +1,138 @@
+#include "ViewHarness.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QSGRendererInterface>
+
+#include "ui/AppFonts.h"
+#include "ui/Theme.h"
+#include "ui/ViewTypes.h"
+
+namespace velto {
+
+namespace {
+
+ViewHarness* active = nullptr;
+QtMessageHandler previousHandler = nullptr;
+bool fontsLoaded = false;
+
+void collect(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (active && type != QtDebugMsg && type != QtInfoMsg) active->warnings << message;
+    if (previousHandler) previousHandler(type, context, message);
+}
+
+void startApplication() {
+    static int argc = 1;
+    static char name[] = "velto_ui_tests";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    // Left for the process's end: tearing Qt down in static destructors crashes.
+    new QGuiApplication(argc, argv);
+    fontsLoaded = AppFonts::install();
+    registerViewTypes(new Theme);
+}
+
+}  // namespace
+
+ViewHarness::ViewHarness() {
+    static const bool started = (startApplication(), true);
+    (void)started;
+    active = this;
+    previousHandler = qInstallMessageHandler(collect);
+    engine_ = std::make_unique<QQmlEngine>();
+    engine_->setOutputWarningsToStandardError(false);
+    QObject::connect(engine_.get(), &QQmlEngine::warnings, [this](const QList<QQmlError>& list) {
+        for (const auto& error : list) warnings << error.toString();
+    });
+    window_ = std::make_unique<QQuickWindow>();
+}
+
+ViewHarness::~ViewHarness() {
+    root_.reset();
+    context_.reset();
+    window_.reset();
+    engine_.reset();
+    qInstallMessageHandler(previousHandler);
+    active = nullptr;
+}
+
+bool ViewHarness::fontsAvailable() { return fontsLoaded && AppFonts::familiesAvailable(); }
+
+QQuickItem* ViewHarness::load(const QString& view, const QVariantMap& properties, QSize size) {
+    // The view is built the way an embedding view builds it: every property bound at creation,
+    // so no binding ever sees a required model missing.
+    root_.reset();
+    context_ = std::make_unique<QQmlContext>(engine_->rootContext());
+    QString source = QStringLiteral("import QtQuick\nimport \"qrc:/velto/qml\"\n%1 {\n").arg(view);
+    for (auto it = properties.begin(); it != properties.end(); ++it) {
+        context_->setContextProperty(QStringLiteral("fixture_") + it.key(), it.value());
+        source += QStringLiteral("    %1: fixture_%1\n").arg(it.key());
+    }
+    source += QStringLiteral("}\n");
+    QQmlComponent component(engine_.get());
+    component.setData(source.toUtf8(), QUrl(QStringLiteral("qrc:/velto/harness/%1.qml").arg(view)));
+    QObject* object = component.create(context_.get());
+    for (const auto& error : component.errors()) warnings << error.toString();
+    auto* item = qobject_cast<QQuickItem*>(object);
+    if (!item) {
+        delete object;
+        return nullptr;
+    }
+    root_.reset(item);
+    window_->setColor(QGuiApplication::palette().window().color());
+    window_->resize(size);
+    item->setParentItem(window_->contentItem());
+    item->setSize(size);
+    window_->show();
+    settle();
+    return item;
+}
+
+void ViewHarness::settle() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+QImage ViewHarness::grab() {
+    settle();
+    return window_->grabWindow();
+}
+
+QImage ViewHarness::render(const QString& name) {
+    QImage image = grab();
+    const QString dir = qEnvironmentVariable("VELTO_VIEWS_DIR");
+    if (!dir.isEmpty()) {
+        const QString file = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+        if (!QDir().mkpath(dir) || !image.save(file)) warnings << QStringLiteral("not written: ") + file;
+    }
+    return image;
+}
+
+namespace {
+// Delegates of lists are visual children only, so the search walks the item tree.
+QQuickItem* findItem(QQuickItem* item, const QString& objectName) {
+    if (item->objectName() == objectName) return item;
+    for (QQuickItem* child : item->childItems())
+        if (QQuickItem* found = findItem(child, objectName)) return found;
+    return nullptr;
+}
+}  // namespace
+
+QQuickItem* ViewHarness::find(const QString& objectName) const {
+    return root_ ? findItem(root_.get(), objectName) : nullptr;
+}
+
+bool ViewHarness::isSingleColour(const QImage& image) {
+    if (image.isNull()) return true;
+    const QRgb first = image.pixel(0, 0);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != first) return false;
+    return true;
+}
+
+}  // namespace velto

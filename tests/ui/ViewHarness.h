@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QImage>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QStringList>
+#include <QVariantMap>
+#include <memory>
+
+namespace velto {
+
+// Loads one view offscreen on the software scene graph, collecting every QML warning and every
+// Qt warning meanwhile. The first harness starts the application (fonts, style, view types).
+class ViewHarness {
+public:
+    ViewHarness();
+    ~ViewHarness();
+
+    // Creates the view of qrc:/velto/qml/<view>.qml with the given properties in a window of
+    // `size`.
+    QQuickItem* load(const QString& view, const QVariantMap& properties, QSize size);
+    // Lets queued events and a frame happen.
+    void settle();
+    QImage grab();
+    // Grabs the window and, when VELTO_VIEWS_DIR is set, writes it there as <name>.png.
+    QImage render(const QString& name);
+    QQuickItem* find(const QString& objectName) const;
+
+    static bool fontsAvailable();
+    static bool isSingleColour(const QImage& image);
+
+    QStringList warnings;
+
+private:
+    std::unique_ptr<QQmlEngine> engine_;
+    std::unique_ptr<QQmlContext> context_;
+    std::unique_ptr<QQuickWindow> window_;
+    std::unique_ptr<QQuickItem> root_;
+};
+
+}  // namespace velto

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QQuickItem>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "FakeArtworkLoader.h"
+#include "FakeTrackListActions.h"
+#include "ViewHarness.h"
+#include "playback/PlaybackServiceFixture.h"
+#include "ui/MacLyricsModel.h"
+#include "ui/MacPlaybackControlsModel.h"
+#include "ui/MacSeekSliderModel.h"
+#include "ui/MacTrackListModel.h"
+
+namespace velto {
+namespace {
+
+Track song(const std::string& id, const std::string& title, const std::string& artist,
+           MusicSource source = MusicSource::wy, std::string payload = "{}") {
+    Track track = makeSong(id, "3:30", source, std::move(payload));
+    track.title = title;
+    track.artist = artist;
+    return track;
+}
+
+std::vector<Track> fixtureSongs() {
+    return {song("101", "晚风写给旧站台", "林间拾音"),
+            song("102", "青石巷的第七盏灯", "白鹭乐队"),
+            song("103", "Paper Lanterns", "Quiet Harbor", MusicSource::local),
+            song("104", "雾里的钟声", "南枝", MusicSource::wy, R"({"privilege":{"st":-200}})"),
+            song("105", "海盐与薄荷", "潮汐计划", MusicSource::kg)};
+}
+
+LyricsDocument fixtureLyrics() {
+    const char* texts[] = {"清晨把窗推开一条缝", "风带来远处的汽笛声", "我数着街灯一盏一盏亮",
+                           "像是谁在轻声回答", "把没说完的话折成纸船", "放进傍晚的河流",
+                           "它会漂到你的门前", "那时候天色正好"};
+    std::vector<LyricLine> lines, translated;
+    for (int i = 0; i < 8; ++i) {
+        lines.push_back({"L" + std::to_string(i), 4.0 * i + 1, texts[i]});
+        if (i % 2 == 0)
+            translated.push_back({"T" + std::to_string(i), 4.0 * i + 1.03,
+                                  "line " + std::to_string(i) + " in another tongue"});
+    }
+    return LyricsDocument(std::move(lines), std::move(translated));
+}
+
+void click(QQuickItem* item) {
+    QTest::mouseClick(item->window(), Qt::LeftButton, {},
+                      item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+}
+
+class Views : public PlaybackServiceTest {
+protected:
+    void SetUp() override { ASSERT_TRUE(ViewHarness::fontsAvailable()); }
+    void TearDown() override {
+        EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
+    }
+
+    // Renders the current state; a blank picture means the view drew nothing.
+    void expectRendered(const QString& name) {
+        EXPECT_FALSE(ViewHarness::isSingleColour(harness.render(name))) << name.toStdString();
+    }
+    QQuickItem* item(const char* objectName) {
+        QQuickItem* found = harness.find(QString::fromUtf8(objectName));
+        EXPECT_TRUE(found) << objectName;
+        return found;
+    }
+
+    ViewHarness harness;
+};
+
+TEST_F(Views, SmallBlocks) {
+    QVariantMap error{{"message", QStringLiteral("网络失败，请检查连接后重试")},
+                      {"retryAvailable", true}};
+    ASSERT_TRUE(harness.load("MacInlineError", error, {360, 60}));
+    EXPECT_TRUE(item("inlineErrorRetry")->isVisible());
+    expectRendered("inline-error-retry");
+    error["retryAvailable"] = false;
+    ASSERT_TRUE(harness.load("MacInlineError", error, {360, 60}));
+    EXPECT_FALSE(item("inlineErrorRetry")->isVisible());
+    expectRendered("inline-error");
+
+    ASSERT_TRUE(harness.load("MacArtworkView", {{"size", 96}, {"radius", 12}}, {96, 96}));
+    EXPECT_TRUE(item("artworkPlaceholder")->isVisible());
+    expectRendered("artwork-placeholder");
+    FakeArtworkLoader artwork;
+    ASSERT_TRUE(harness.load("MacArtworkView",
+                             {{"size", 96}, {"radius", 12},
+                              {"track", QVariant::fromValue(fixtureSongs()[0])},
+                              {"loader", QVariant::fromValue(&artwork.loader)}},
+                             {96, 96}));
+    artwork.answer("wy_101", solidImage(QColor(230, 120, 60)));
+    harness.settle();
+    EXPECT_FALSE(item("artworkPlaceholder")->isVisible());
+    const QImage shown = harness.render("artwork-image");
+    EXPECT_NE(shown.pixel(0, 0), shown.pixel(48, 48));  // the corner is clipped away
+
+    ASSERT_TRUE(harness.load("MacStatusBadge", {{"title", QStringLiteral("已下架")}}, {60, 20}));
+    expectRendered("status-badge");
+}
+
+TEST_F(Views, TrackScroll) {
+    make();
+    FakeTrackListActions actions;
+    actions.favorites.insert("wy_102");
+    MacTrackListModel tracks(service.get(), &actions);
+    tracks.setTracks(fixtureSongs());
+    FakeArtworkLoader artwork;
+    tracks.setArtworkLoader(&artwork.loader);
+    startPlaying(fixtureSongs(), 1);
+    ASSERT_TRUE(harness.load("MacPanelTrackScroll",
+                             {{"tracks", QVariant::fromValue(&tracks)}}, {380, 260}));
+    artwork.answer("wy_102", solidImage(QColor(40, 90, 160)));
+    artwork.answer("wy_103", std::nullopt);  // no cover: the placeholder stays, no error
+    expectRendered("track-scroll");
+
+    QQuickItem* withdrawn = item("trackRow3");
+    auto* withdrawnButton = withdrawn->findChild<QQuickItem*>("trackRowButton");
+    ASSERT_TRUE(withdrawnButton);
+    EXPECT_FALSE(withdrawnButton->isEnabled());
+    EXPECT_FALSE(withdrawn->findChild<QQuickItem*>("trackRowHeart")->isVisible());
+
+    click(item("trackRow2")->findChild<QQuickItem*>("trackRowButton"));
+    click(withdrawnButton);
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"play 5 at 2"}));
+}
+
+TEST_F(Views, LyricsFollowPlayback) {
+    make();
+    startPlaying(fixtureSongs());
+    MacLyricsModel lyrics(service.get(), mainQueue);
+    service->seek(18);
+    settle();
+    lyrics.setDocument(fixtureLyrics());
+    mainQueue.runPending();
+    ASSERT_TRUE(harness.load("MacPanelLyricsView", {{"lyrics", QVariant::fromValue(&lyrics)}},
+                             {380, 160}));
+    auto* list = qobject_cast<QQuickItem*>(item("lyricsList"));
+    const double before = list->property("contentY").toDouble();
+    lyrics.setReduceMotion(true);
+    service->seek(29);
+    settle();
+    harness.settle();
+    EXPECT_GT(list->property("contentY").toDouble(), before);  // centred on line 7
+    EXPECT_TRUE(item("lyricsFollowSwitch")->property("checked").toBool());
+    expectRendered("lyrics");
+
+    click(item("lyricsFollowSwitch"));
+    EXPECT_FALSE(lyrics.follows());
+}
+
+TEST_F(Views, PlaybackControls) {
+    make();
+    MacPlaybackControlsModel controls(service.get());
+    ASSERT_TRUE(harness.load("MacPlaybackControls", {{"controls", QVariant::fromValue(&controls)}},
+                             {180, 28}));
+    EXPECT_FALSE(item("playButton")->isEnabled());
+    expectRendered("playback-controls-empty");
+    // Without a song only the mode works, and the service stores it.
+    click(item("playButton"));
+    click(item("modeButton"));
+    settle();
+    EXPECT_FALSE(service->playbackRequested());
+    EXPECT_EQ(defaults.stringValue("playbackMode"),
+              std::string(PlaybackService::rawValue(PlaybackService::PlaybackMode::shuffle)));
+
+    service->setVolume(0.3);
+    startPlaying(fixtureSongs());
+    EXPECT_TRUE(item("playButton")->isEnabled());
+    EXPECT_EQ(item("speakerIcon")->property("name").toString(), "speaker.wave.1");
+    expectRendered("playback-controls-playing");
+    click(item("playButton"));
+    settle();
+    EXPECT_FALSE(service->playbackRequested());
+}
+
+TEST_F(Views, SeekSlider) {
+    make();
+    MacSeekSliderModel seek(service.get(), mainQueue);
+    seek.setTitle(QStringLiteral("播放进度"));
+    ASSERT_TRUE(harness.load("MacSeekSlider", {{"seek", QVariant::fromValue(&seek)}}, {300, 18}));
+    QQuickItem* slider = item("seekSlider");
+    EXPECT_FALSE(slider->isEnabled());
+    expectRendered("seek-slider-disabled");
+
+    startPlaying(fixtureSongs());
+    service->seek(60);
+    settle();
+    EXPECT_TRUE(slider->isEnabled());
+    EXPECT_DOUBLE_EQ(slider->property("value").toDouble(), 60);
+    expectRendered("seek-slider");
+
+    // A press and release at three quarters: one seek there, after the release.
+    QSignalSpy editing(slider, SIGNAL(editingChanged(bool)));
+    const QPoint target = slider->mapToScene(QPointF(slider->width() * 0.75, 9)).toPoint();
+    QTest::mousePress(slider->window(), Qt::LeftButton, {}, target);
+    EXPECT_TRUE(seek.tracking());
+    QTest::mouseRelease(slider->window(), Qt::LeftButton, {}, target);
+    EXPECT_FALSE(seek.tracking());
+    settle();
+    EXPECT_NEAR(service->elapsed(), service->duration() * 0.75, service->duration() * 0.05);
+    EXPECT_EQ(editing.count(), 2);
+
+    // Assistive technology: a value set from outside and the increase action reach the model.
+    slider->setProperty("value", 42.5);
+    harness.settle();
+    settle();
+    EXPECT_EQ(service->elapsed(), 42.5);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(slider);
+    ASSERT_TRUE(accessible && accessible->actionInterface());
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+    settle();
+    EXPECT_EQ(service->elapsed(), 47.5);
+}
+
+}  // namespace
+}  // namespace velto
