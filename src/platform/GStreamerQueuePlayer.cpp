@@ -60,6 +60,63 @@ bool readableFile(const std::string& uri) {
     return readable;
 }
 
+// What the user reads when an item fails, chosen by the error's domain and code; for a local
+// file the file itself tells missing from refused.
+std::string describeFailure(GQuark domain, int code, const std::string& uri) {
+    gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
+    const bool local = path != nullptr;
+    const bool exists = local && g_access(path, F_OK) == 0;
+    const bool readable = local && g_access(path, R_OK) == 0;
+    g_free(path);
+    if (domain == GST_RESOURCE_ERROR) {
+        if (local) {
+            if (!exists) return "找不到音频文件，可能已被移动或删除";
+            if (!readable || code == GST_RESOURCE_ERROR_NOT_AUTHORIZED)
+                return "没有权限读取音频文件";
+            return "无法读取音频文件";
+        }
+        if (code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) return "音源拒绝访问，请稍后重试";
+        return "音频流加载失败，请检查网络后重试";
+    }
+    if (domain == GST_STREAM_ERROR ||
+        (domain == GST_CORE_ERROR && code == GST_CORE_ERROR_MISSING_PLUGIN))
+        return "无法解码，可能不是可播放的音频";
+    return "播放失败，请重试";
+}
+
+// Addresses in log lines lose their user info, query and fragment: they may carry keys.
+std::string withoutSecrets(std::string_view text) {
+    auto isSchemeChar = [](char c) {
+        return g_ascii_isalnum(c) || c == '+' || c == '-' || c == '.';
+    };
+    auto endsAddress = [](char c) {
+        return g_ascii_isspace(c) || c == '"' || c == '\'' || c == '<' || c == '>' || c == ',' ||
+               c == ')';
+    };
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t mark = text.find("://", pos);
+        if (mark == std::string_view::npos) break;
+        std::size_t start = mark;
+        while (start > pos && isSchemeChar(text[start - 1])) --start;
+        std::size_t end = mark + 3;
+        while (end < text.size() && !endsAddress(text[end])) ++end;
+        out.append(text.substr(pos, mark + 3 - pos));
+        std::string_view rest = text.substr(mark + 3, end - mark - 3);
+        std::size_t cut = rest.find_first_of("?#");
+        std::string_view kept = rest.substr(0, cut);
+        std::size_t authorityEnd = std::min(kept.find('/'), kept.size());
+        if (std::size_t at = kept.substr(0, authorityEnd).rfind('@'); at != std::string_view::npos)
+            kept.remove_prefix(at + 1);
+        out.append(kept);
+        pos = end;
+    }
+    out.append(text.substr(pos));
+    return out;
+}
+
 double toSeconds(gint64 nanoseconds) {
     return static_cast<double>(nanoseconds) / GST_SECOND;
 }
@@ -383,12 +440,16 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     updateTimeControl();
 }
 
-void GStreamerQueuePlayer::failCurrent(const std::string& message) {
+void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::string& original) {
     auto current = currentItem();
     if (!current) return;
     bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
+    std::string message = describeFailure(domain, code, current->uri());
     current->setStatus(PlayerItem::Status::failed, message);
-    Log::error(logCategory, "item " + std::to_string(current->id()) + " failed: " + message);
+    Log::error(logCategory, withoutSecrets("item " + std::to_string(current->id()) + " (" +
+                                           current->uri() + ") failed: " + original + " [" +
+                                           g_quark_to_string(domain) + " " +
+                                           std::to_string(code) + "]"));
     // The playbin cannot go on after an error; park it until the queue changes.
     stopPipeline();
     finishSeek(false);
@@ -453,7 +514,9 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             gchar* debug = nullptr;
             gst_message_parse_error(message, &error, &debug);
             std::string text = error ? error->message : "playback error";
-            if (debug) Log::debug(logCategory, debug);
+            GQuark domain = error ? error->domain : 0;
+            int code = error ? error->code : 0;
+            if (debug) Log::debug(logCategory, withoutSecrets(debug));
             g_clear_error(&error);
             g_free(debug);
             std::optional<PlayerItem::Id> handedOver;
@@ -466,14 +529,14 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             if (handedOver) {
                 if (items_.size() > 1 && *handedOver == items_[1]->id()) {
                     finishCurrent(Continuation::broken);
-                    failCurrent(text);
+                    failCurrent(domain, code, text);
                 } else {
                     // The failing stream was dequeued meanwhile: go on with what is queued now.
                     finishCurrent(Continuation::reopened);
                 }
                 break;
             }
-            failCurrent(text);
+            failCurrent(domain, code, text);
             break;
         }
         case GST_MESSAGE_EOS:

@@ -73,7 +73,7 @@ private:
     void handOverNext();
     enum class Continuation { reopened, playing, broken };
     void finishCurrent(Continuation next);
-    void failCurrent(const std::string& message);
+    void failCurrent(unsigned domain, int code, const std::string& original);
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();

@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "foundation/ManualMainQueue.h"
+#include "foundation/Log.h"
 #include "platform/GStreamerQueuePlayer.h"
+#include "support/FakeHttpServer.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
 
@@ -163,6 +165,44 @@ TEST_F(GStreamerQueuePlayerTest, AMissingFileFailsItsItem) {
     player->advanceToNextItem();
     ASSERT_TRUE(waitFor("end a"));
     EXPECT_EQ(totalFrames(), frames["a"]);
+}
+
+// The user reads why in Chinese; the log keeps the player's own words but no address's secrets.
+TEST_F(GStreamerQueuePlayerTest, FailuresAreDescribedInChineseAndLoggedWithoutSecrets) {
+    std::vector<std::string> logged;
+    std::mutex logMutex;
+    Log::setSink([&](Log::Level, std::string_view, std::string_view line) {
+        std::lock_guard lock(logMutex);
+        logged.emplace_back(line);
+    });
+    FakeHttpServer server;  // nothing registered: every path answers 404
+    std::ofstream(dir.path() / "broken.mp3") << std::string(4096, '\x7f') << "not audio";
+    std::string stream = server.url("/song.mp3?token=s3cret-key");
+    stream.insert(stream.find("://") + 3, "listener:pa55word@");
+    struct Case {
+        std::string uri;
+        std::string message;
+    };
+    for (const auto& c : std::vector<Case>{
+             {uriOf(dir.path() / "gone.mp3"), "找不到音频文件，可能已被移动或删除"},
+             {uriOf(dir.path() / "broken.mp3"), "无法解码，可能不是可播放的音频"},
+             {stream, "音频流加载失败，请检查网络后重试"}}) {
+        makePlayer();
+        auto failing = named("x", c.uri);
+        player->insert(failing);
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return failing->status() == PlayerItem::Status::failed; }))
+            << c.uri;
+        EXPECT_EQ(failing->errorMessage(), c.message) << c.uri;
+    }
+    Log::setSink({});
+    bool mentionsStream = false;
+    for (const auto& line : logged) {
+        EXPECT_EQ(line.find("s3cret"), std::string::npos) << line;
+        EXPECT_EQ(line.find("pa55word"), std::string::npos) << line;
+        mentionsStream |= line.find(server.url("/song.mp3")) != std::string::npos;
+    }
+    EXPECT_TRUE(mentionsStream);
 }
 
 TEST_F(GStreamerQueuePlayerTest, AMissingNextFileFailsAfterTheFirstEnds) {
