@@ -142,6 +142,7 @@ PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& reso
     double volume = defaults_.doubleValue(volumeKey).value_or(player_.volume());
     volume_ = std::isfinite(volume) ? std::clamp(volume, 0.0, 1.0) : 1.0;
     player_.setVolume(volume_);
+    if (nowPlaying_) nowPlaying_->setVolume(volume_);
 
     auto mode = defaults_.stringValue(modeKey);
     playbackMode_ =
@@ -208,6 +209,7 @@ void PlaybackService::installObservers() {
         if (item->status() == PlayerItem::Status::readyToPlay) {
             if (duration_ <= 0 && item->duration() && *item->duration() > 0)
                 setDuration(*item->duration());
+            mark("item_ready", "");
             markStage("ready", &TransitionTiming::readyMilliseconds);
             synchronizePlaybackState();
             prefetchUpcomingTrackIfNeeded();
@@ -242,6 +244,7 @@ void PlaybackService::installRemoteCommands() {
     handlers.nextTrack = [this] { next(); };
     handlers.previousTrack = [this] { previous(); };
     handlers.changePlaybackPosition = [this](double seconds) { seek(seconds); };
+    handlers.changeVolume = [this](double volume) { setVolume(volume); };
     remoteCommands_->setHandlers(std::move(handlers));
 }
 
@@ -523,8 +526,10 @@ bool PlaybackService::handOverToPreparedItem(const Track& track, bool autoplay) 
         player_.pause();
     setState({StateKind::loading, {}});
     if (item->status() == PlayerItem::Status::readyToPlay) {
+        // Opened while it waited behind the song before; ready the moment it takes over.
         if (duration_ <= 0 && item->duration() && *item->duration() > 0)
             setDuration(*item->duration());
+        mark("item_ready", "");
         markStage("ready", &TransitionTiming::readyMilliseconds);
     }
     synchronizePlaybackState();
@@ -892,6 +897,7 @@ void PlaybackService::setVolume(double volume) {
     if (value != volume_) {
         volume_ = value;
         emit volumeChanged();
+        if (nowPlaying_) nowPlaying_->setVolume(value);
     }
     player_.setVolume(value);
     defaults_.setDouble(volumeKey, value);
