@@ -169,8 +169,19 @@ struct GStreamerQueuePlayer::Callbacks {
         self->handedOver_ = next.id();
     }
 
+    // Keeps a handed-over stream that left the queue from being heard: it starts when the
+    // current one ends, and the main thread reopens the playbin with the item queued instead.
     static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
         auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+            GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+            if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
+                self->handOverDropped_.exchange(false))
+                self->silenced_.store(true);
+            return GST_PAD_PROBE_OK;
+        }
+        if (self->silenced_) return GST_PAD_PROBE_DROP;
+        if (!self->options_.sinkBufferProbe) return GST_PAD_PROBE_OK;
         GstAudioInfo audio;
         GstCaps* caps = gst_pad_get_current_caps(pad);
         bool known = caps && gst_audio_info_from_caps(&audio, caps);
@@ -230,14 +241,13 @@ GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options
     gst_object_ref_sink(playbin_);
     GstElement* sink = makeSink(describeSink(options_.audioSink));
     if (sink) {
-        if (options_.sinkBufferProbe) {
-            if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
-                gst_pad_add_probe(pad,
-                                  static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                               GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                                  &Callbacks::onSinkData, this, nullptr);
-                gst_object_unref(pad);
-            }
+        if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
+            gst_pad_add_probe(pad,
+                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                           GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                              &Callbacks::onSinkData, this, nullptr);
+            gst_object_unref(pad);
         }
         g_object_set(playbin_, "audio-sink", sink, nullptr);
     }
@@ -361,6 +371,8 @@ void GStreamerQueuePlayer::stopPipeline() {
         std::lock_guard lock(handOverMutex_);
         handedOver_.reset();
     }
+    handOverDropped_.store(false);
+    silenced_.store(false);
     prerolled_ = false;
     playingState_ = false;
     buffering_ = false;
@@ -414,6 +426,8 @@ void GStreamerQueuePlayer::updateTimeControl() {
 void GStreamerQueuePlayer::handOverNext() {
     std::lock_guard lock(handOverMutex_);
     handOverCandidate_ = items_.size() > 1 ? items_[1] : nullptr;
+    handOverDropped_.store(handedOver_ &&
+                           (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_));
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
@@ -583,6 +597,12 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             break;
         }
         case GST_MESSAGE_BUFFERING: {
+            {
+                // The current stream was read to its end before the hand-over, so this is the
+                // next one filling up; pausing for it would stall the end of the current one.
+                std::lock_guard lock(handOverMutex_);
+                if (handedOver_) break;
+            }
             gint percent = 100;
             gst_message_parse_buffering(message, &percent);
             bool buffering = percent < 100;

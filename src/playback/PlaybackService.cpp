@@ -681,7 +681,8 @@ void PlaybackService::prepareUpcomingItem() {
     if (!currentItem_ || player_.currentItem() != currentItem_) return;
     auto item =
         std::make_shared<PlayerItem>(upcomingResolution_->result->url, preferredForwardBuffer);
-    // Behind the current item, so the player moves on to it without a gap.
+    // Behind the current item, so the player moves on to it without a gap; a next song changed
+    // in the last seconds, after the player handed over, follows after a short gap instead.
     if (!player_.insert(item, currentItem_)) return;
     preparedNext_ = PreparedNext{upcomingResolution_->id, item};
 }

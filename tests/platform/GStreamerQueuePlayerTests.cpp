@@ -383,6 +383,45 @@ TEST_F(GStreamerQueuePlayerTest, AFailingHandedOverStreamThatWasDequeuedBlamesNo
     EXPECT_TRUE(saw("end a"));
     EXPECT_FALSE(saw("status c failed"));
     EXPECT_FALSE(saw("broke c"));
+    // The item queued after the hand-over opened on its own, from its start.
+    EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);
+}
+
+// The playbin cannot take a hand-over back: a next item swapped after it does not join the
+// current one but opens on its own once that has ended, from its start; the dropped stream plays
+// not a sample.
+TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfterTheCurrentOne) {
+    makePlayer();
+    auto bPath = dir.path() / "b.wav";
+    writeWavFile(bPath, 0.4);
+    std::ostringstream body;
+    body << std::ifstream(bPath, std::ios::binary).rdbuf();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> asked;
+    std::once_flag firstAsk;
+    FakeHttpServer server;
+    server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
+        std::call_once(firstAsk, [&] { asked.set_value(); });
+        released.wait();
+        response.set_content(body.str(), "audio/x-wav");
+    });
+    auto a = item("a", 0.3);
+    auto b = named("b", server.url("/b.wav"));
+    auto c = item("c", 0.2);
+    player->insert(a);
+    player->insert(b);
+    player->play();
+    asked.get_future().wait();  // b was handed over
+    player->remove(b);
+    player->insert(c);
+    release.set_value();
+    ASSERT_TRUE(waitFor("end c"));
+    std::vector<std::string> expected = {"current a", "status a ready", "end a",
+                                         "current c", "status c ready", "end c",
+                                         "current none"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);
 }
 
 TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
