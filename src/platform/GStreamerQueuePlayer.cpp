@@ -460,10 +460,10 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
     bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
     std::string message = describeFailure(domain, code, current->uri());
     current->setStatus(PlayerItem::Status::failed, message);
-    Log::error(logCategory, withoutSecrets("item " + std::to_string(current->id()) + " (" +
-                                           current->uri() + ") failed: " + original + " [" +
-                                           g_quark_to_string(domain) + " " +
-                                           std::to_string(code) + "]"));
+    Log::error(logCategory,
+               withoutSecrets("item " + std::to_string(current->id()) + " (" + current->uri() +
+                              ") failed: " + original + " [" + g_quark_to_string(domain) + " " +
+                              std::to_string(code) + "]"));
     // The playbin cannot go on after an error; park it until the queue changes.
     stopPipeline();
     finishSeek(false);

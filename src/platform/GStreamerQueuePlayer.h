@@ -20,8 +20,9 @@ namespace velto {
 // before it is heard to end, at once for a short file), so the two join without a gap. The
 // playbin cannot take a hand-over back: an item put behind the current one after it opens on
 // its own when the current one has ended, after a short gap, and the stream handed over is
-// never heard. At a rate other than 1 the next item opens after the current one ends instead. Bus messages are taken off the bus on the thread that posts them and handled on the
-// main queue; no GLib main loop is needed anywhere.
+// never heard. At a rate other than 1 the next item opens after the current one ends instead.
+// Bus messages are taken off the bus on the thread that posts them and handled on the main
+// queue; no GLib main loop is needed anywhere.
 class GStreamerQueuePlayer final : public QueuePlayer {
 public:
     struct SinkBuffer {
@@ -104,8 +105,8 @@ private:
     std::mutex handOverMutex_;
     PlayerItemPtr handOverCandidate_;           // the item behind the current one
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
-    std::atomic<bool> handOverDropped_{false};   // ... and no longer the item behind the current
-    std::atomic<bool> silenced_{false};          // the sink drops what reaches it until reopened
+    std::atomic<bool> handOverDropped_{false};  // ... and no longer the item behind the current
+    std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
 };
 
 }  // namespace velto

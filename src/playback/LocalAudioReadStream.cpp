@@ -2,8 +2,7 @@
 
 namespace velto {
 
-LocalAudioReadStream::LocalAudioReadStream(const std::filesystem::path& path,
-                                           std::stop_token stop)
+LocalAudioReadStream::LocalAudioReadStream(const std::filesystem::path& path, std::stop_token stop)
     : TagLib::FileStream(path.c_str(), true), stop_(std::move(stop)) {}
 
 TagLib::ByteVector LocalAudioReadStream::readBlock(unsigned long length) {

@@ -16,7 +16,7 @@ void SleepTimer::start(int minutes, std::function<void()> action) {
     if (task_) mainQueue_.cancel(*task_);
     task_.reset();
     deadline_ = clock_() + std::chrono::duration_cast<MainQueue::Duration>(
-                                          std::chrono::minutes(std::max(minutes, 0)));
+                               std::chrono::minutes(std::max(minutes, 0)));
     action_ = std::move(action);
     task_ = mainQueue_.scheduleRepeating(std::chrono::seconds(1), [this] { tick(); });
     publish();

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <thread>
 
-#include "foundation/ManualMainQueue.h"
 #include "foundation/Log.h"
+#include "foundation/ManualMainQueue.h"
 #include "platform/GStreamerQueuePlayer.h"
 #include "support/FakeHttpServer.h"
 #include "support/TempDir.h"
@@ -183,10 +183,10 @@ TEST_F(GStreamerQueuePlayerTest, FailuresAreDescribedInChineseAndLoggedWithoutSe
         std::string uri;
         std::string message;
     };
-    for (const auto& c : std::vector<Case>{
-             {uriOf(dir.path() / "gone.mp3"), "找不到音频文件，可能已被移动或删除"},
-             {uriOf(dir.path() / "broken.mp3"), "无法解码，可能不是可播放的音频"},
-             {stream, "音频流加载失败，请检查网络后重试"}}) {
+    for (const auto& c :
+         std::vector<Case>{{uriOf(dir.path() / "gone.mp3"), "找不到音频文件，可能已被移动或删除"},
+                           {uriOf(dir.path() / "broken.mp3"), "无法解码，可能不是可播放的音频"},
+                           {stream, "音频流加载失败，请检查网络后重试"}}) {
         makePlayer();
         auto failing = named("x", c.uri);
         player->insert(failing);
@@ -417,8 +417,8 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
     player->insert(c);
     release.set_value();
     ASSERT_TRUE(waitFor("end c"));
-    std::vector<std::string> expected = {"current a", "status a ready", "end a",
-                                         "current c", "status c ready", "end c",
+    std::vector<std::string> expected = {"current a",   "status a ready", "end a",
+                                         "current c",   "status c ready", "end c",
                                          "current none"};
     EXPECT_EQ(events, expected);
     EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);

@@ -88,7 +88,8 @@ TEST_F(PlaybackServiceMpris, VolumeIsTheServicesToReadAndWrite) {
         double written;
         double taken;
     };
-    for (const auto& c : std::vector<Case>{{0.25, 0.25}, {1.7, 1.0}, {std::nan(""), 1.0}, {-2, 0}}) {
+    for (const auto& c :
+         std::vector<Case>{{0.25, 0.25}, {1.7, 1.0}, {std::nan(""), 1.0}, {-2, 0}}) {
         // The reply comes once the write is on its way to the main queue.
         client->setProperty("Volume", g_variant_new_double(c.written));
         mainQueue.runPending();

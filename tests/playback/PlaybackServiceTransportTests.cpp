@@ -29,8 +29,8 @@ TEST_F(PlaybackServiceTransport, PlayingAQueueGoesThroughLoadingToPlaying) {
     EXPECT_EQ(currentURL(), url("s2"));
     EXPECT_EQ(service->currentTitle(), "title s2");
     EXPECT_EQ(service->currentMediaHost(), "cdn.test");
-    EXPECT_EQ(marks, (std::vector<std::string>{"load_start:normal", "url_ready:wy_s2",
-                                               "item_ready:"}));
+    EXPECT_EQ(marks,
+              (std::vector<std::string>{"load_start:normal", "url_ready:wy_s2", "item_ready:"}));
     const auto& timing = *service->lastTransitionTiming();
     EXPECT_EQ(timing.id, service->recoveryGate().generation);
     EXPECT_TRUE(timing.resolutionMilliseconds && timing.readyMilliseconds &&
