@@ -40,6 +40,7 @@ void collectFolder(const fs::path& folder, std::vector<fs::path>& files,
     if (ec) return;
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         if (ec) return;
+        throwIfCancelled(stop);
         const auto& entry = *it;
         if (isHidden(entry.path())) continue;
         std::error_code statusError;
