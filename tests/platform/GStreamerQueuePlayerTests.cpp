@@ -346,82 +346,50 @@ TEST_F(GStreamerQueuePlayerTest, PlaysAStreamFromAWebServer) {
     EXPECT_EQ(totalFrames(), frames["song"]);
 }
 
-// The stream handed over at the end of `a` fails after it was taken out of the queue: the
-// failure is its own, not that of the item queued in its place.
-TEST_F(GStreamerQueuePlayerTest, AFailingHandedOverStreamThatWasDequeuedBlamesNoOtherItem) {
-    makePlayer();
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::promise<void> asked;
-    std::once_flag firstAsk;
-    httplib::Server server;
-    server.Get("/gone.mp3", [&](const httplib::Request&, httplib::Response& response) {
-        std::call_once(firstAsk, [&] { asked.set_value(); });
-        released.wait();
-        response.status = 404;
-    });
-    server.set_keep_alive_max_count(1);
-    int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-
-    auto a = item("a", 0.3);
-    auto gone = named("gone", "http://127.0.0.1:" + std::to_string(port) + "/gone.mp3");
-    auto c = item("c", 0.2);
-    player->insert(a);
-    player->insert(gone);
-    player->play();
-    // The request shows that `gone` was handed over; the queue is edited before any message of
-    // the playbin is handled.
-    asked.get_future().wait();
-    player->remove(gone);
-    player->insert(c);
-    release.set_value();
-    bool ended = waitFor("end c");
-    server.stop();
-    serving.join();
-    ASSERT_TRUE(ended);
-    EXPECT_TRUE(saw("end a"));
-    EXPECT_FALSE(saw("status c failed"));
-    EXPECT_FALSE(saw("broke c"));
-    // The item queued after the hand-over opened on its own, from its start.
-    EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);
-}
-
-// The playbin cannot take a hand-over back: a next item swapped after it does not join the
-// current one but opens on its own once that has ended, from its start; the dropped stream plays
-// not a sample.
+// The playbin cannot take a hand-over back. A next item swapped after it opens on its own once
+// the current one has ended, from its start; the stream handed over is not heard, and if it
+// fails, the failure is its own, not that of the item queued in its place.
 TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfterTheCurrentOne) {
-    makePlayer();
     auto bPath = dir.path() / "b.wav";
     writeWavFile(bPath, 0.4);
     std::ostringstream body;
     body << std::ifstream(bPath, std::ios::binary).rdbuf();
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::promise<void> asked;
-    std::once_flag firstAsk;
-    FakeHttpServer server;
-    server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
-        std::call_once(firstAsk, [&] { asked.set_value(); });
-        released.wait();
-        response.set_content(body.str(), "audio/x-wav");
-    });
-    auto a = item("a", 0.3);
-    auto b = named("b", server.url("/b.wav"));
-    auto c = item("c", 0.2);
-    player->insert(a);
-    player->insert(b);
-    player->play();
-    asked.get_future().wait();  // b was handed over
-    player->remove(b);
-    player->insert(c);
-    release.set_value();
-    ASSERT_TRUE(waitFor("end c"));
-    std::vector<std::string> expected = {"current a",   "status a ready", "end a",
-                                         "current c",   "status c ready", "end c",
-                                         "current none"};
-    EXPECT_EQ(events, expected);
-    EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);
+    for (int status : {200, 404}) {
+        SCOPED_TRACE(status);
+        makePlayer();
+        events.clear();
+        {
+            std::lock_guard lock(mutex);
+            buffers.clear();
+        }
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::promise<void> asked;
+        std::once_flag firstAsk;
+        FakeHttpServer server;
+        server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
+            std::call_once(firstAsk, [&] { asked.set_value(); });
+            released.wait();
+            response.status = status;
+            if (status == 200) response.set_content(body.str(), "audio/x-wav");
+        });
+        auto a = item("a", 0.3);
+        auto c = item("c", 0.2);
+        player->insert(a);
+        player->insert(named("b", server.url("/b.wav")));
+        player->play();
+        asked.get_future().wait();  // b was handed over
+        player->remove(player->items()[1]);
+        player->insert(c);
+        release.set_value();
+        ASSERT_TRUE(waitFor("end c"));
+        std::vector<std::string> expected = {"current a",   "status a ready", "end a",
+                                             "current c",   "status c ready", "end c",
+                                             "current none"};
+        EXPECT_EQ(events, expected);
+        EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);
+        player.reset();  // its connection would hold up the server's stop
+    }
 }
 
 TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
