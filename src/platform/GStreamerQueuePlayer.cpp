@@ -280,11 +280,11 @@ PlayerItemPtr GStreamerQueuePlayer::currentItem() const {
 bool GStreamerQueuePlayer::insert(PlayerItemPtr item, const PlayerItemPtr& after) {
     bool becomesCurrent = items_.empty();
     if (!insertInto(items_, std::move(item), after)) return false;
+    handOverNext();
     if (becomesCurrent) {
         openCurrent();
         later([this, current = items_.front()] { emitCurrentItemChanged(current); });
     }
-    handOverNext();
     return true;
 }
 
@@ -302,16 +302,16 @@ void GStreamerQueuePlayer::remove(const PlayerItemPtr& item) {
 void GStreamerQueuePlayer::removeAllItems() {
     if (items_.empty()) return;
     items_.clear();
-    openCurrent();
     handOverNext();
+    openCurrent();
     later([this] { emitCurrentItemChanged(nullptr); });
 }
 
 void GStreamerQueuePlayer::advanceToNextItem() {
     if (items_.empty()) return;
     items_.pop_front();
-    openCurrent();
     handOverNext();
+    openCurrent();
     later([this, current = currentItem()] { emitCurrentItemChanged(current); });
 }
 
@@ -423,6 +423,8 @@ void GStreamerQueuePlayer::updateTimeControl() {
     later([this, status] { emitTimeControlStatusChanged(status); });
 }
 
+// Called whenever the queue changes, before the playbin is (re)started: the playbin may ask for
+// the next item as soon as it runs, and must not be handed the one that just became current.
 void GStreamerQueuePlayer::handOverNext() {
     std::lock_guard lock(handOverMutex_);
     handOverCandidate_ = items_.size() > 1 ? items_[1] : nullptr;
@@ -437,6 +439,7 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     if (!finished) return;
     finishSeek(false);
     items_.pop_front();
+    handOverNext();
     later([this, finished] { emitPlayedToEnd(finished); });
     auto current = currentItem();
     if (next == Continuation::playing && current) {
@@ -449,7 +452,6 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     } else if (next == Continuation::reopened) {
         openCurrent();
     }
-    handOverNext();
     later([this, current] { emitCurrentItemChanged(current); });
     updateTimeControl();
 }

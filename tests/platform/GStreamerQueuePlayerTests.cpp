@@ -387,7 +387,10 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
                                              "current c",   "status c ready", "end c",
                                              "current none"};
         EXPECT_EQ(events, expected);
-        EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);
+        // A failure cuts the playbin short, so only a stream that plays shows it is not heard.
+        if (status == 200) {
+            EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);
+        }
         player.reset();  // its connection would hold up the server's stop
     }
 }
