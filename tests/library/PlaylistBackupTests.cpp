@@ -118,6 +118,7 @@ TEST(PlaylistBackupTest, EntryRules) {
         {{{"metadata", {{"img", ""}}}}, std::nullopt},
         {{{"metadata", {{"img", "ftp://p.example/a.jpg"}}}}, Kind::invalidTrack},
         {{{"metadata", {{"img", "https://u@p.example/a.jpg"}}}}, Kind::invalidTrack},
+        {{{"metadata", {{"img", "https://p.example::/a.jpg"}}}}, Kind::invalidTrack},
         {{{"metadata", {{"img", "https://p.example/" + std::string(4096, 'a')}}}}, Kind::invalidTrack},
         // A local song is known by its absolute path.
         {{{"source", "local"}, {"songmid", "/home/林/音乐/a b.flac"}}, std::nullopt},
