@@ -1,0 +1,471 @@
+#include "artwork/ArtworkService.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <stop_token>
+#include <unordered_map>
+#include <utility>
+
+#include "artwork/ArtworkCacheHash.h"
+#include "artwork/ArtworkDecoder.h"
+#include "artwork/ArtworkJPEG.h"
+#include "artwork/ArtworkPalette.h"
+#include "artwork/LocalArtworkLoader.h"
+#include "foundation/Cancellation.h"
+#include "foundation/Paths.h"
+#include "sources/model/SourceError.h"
+
+namespace velto {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr const char* noLocalArtwork = "本地音频暂无封面";
+constexpr const char* undecodable = "封面数据无法解码";
+constexpr const char* badAnswer = "封面请求返回异常";
+
+// `date` moved by `seconds`, held at the ends of the clock's range.
+ArtworkDate addSeconds(ArtworkDate date, double seconds) {
+    using Duration = ArtworkDate::duration;
+    const double ticks = seconds * Duration::period::den / Duration::period::num;
+    const double now = static_cast<double>(date.time_since_epoch().count());
+    const double sum = now + ticks;
+    if (sum >= static_cast<double>(std::numeric_limits<Duration::rep>::max()))
+        return ArtworkDate::max();
+    if (sum <= static_cast<double>(std::numeric_limits<Duration::rep>::min()))
+        return ArtworkDate::min();
+    return date + Duration(static_cast<Duration::rep>(std::llround(ticks)));
+}
+
+// Disk writes and deletions, one after another in the order asked, off the main thread: a
+// deletion asked after a write never finds that write still to come.
+class SerialJobs : public std::enable_shared_from_this<SerialJobs> {
+public:
+    explicit SerialJobs(WorkerPool& pool) : pool_(pool) {}
+
+    void add(std::function<void()> job) {
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(job));
+            if (running_) return;
+            running_ = true;
+        }
+        pool_.submit([self = shared_from_this()] { self->drain(); });
+    }
+
+private:
+    void drain() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::lock_guard lock(mutex_);
+                if (jobs_.empty()) {
+                    running_ = false;
+                    return;
+                }
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            try {
+                job();
+            } catch (...) {
+                // Disk work reports nothing.
+            }
+        }
+    }
+
+    WorkerPool& pool_;
+    std::mutex mutex_;
+    std::deque<std::function<void()>> jobs_;
+    bool running_ = false;
+};
+
+// Where a key's picture comes from: a track, or an address.
+struct Origin {
+    std::optional<Track> track;
+    std::string address;
+};
+
+struct LoadOutcome {
+    ArtworkImagePtr image;
+    std::optional<ArtworkDate> diskStamp;  // set when the picture came from the cache file
+};
+
+}  // namespace
+
+ArtworkService::Limits::Limits(std::int64_t memory, std::int64_t disk, std::int64_t dimension)
+    : memoryBytes(std::max<std::int64_t>(memory, 0)),
+      diskBytes(std::max<std::int64_t>(disk, 0)),
+      maximumPixelDimension(std::max<std::int64_t>(dimension, 1)) {}
+
+struct ArtworkService::Core : std::enable_shared_from_this<Core> {
+    Core(std::shared_ptr<SourceRuntime> runtime, std::shared_ptr<ArtworkHTTPClient> client,
+         fs::path directory, double ttl, Limits limits, Environment environment)
+        : runtime(std::move(runtime)), client(std::move(client)), directory(std::move(directory)),
+          ttl(ttl), limits(limits), workers(environment.workers),
+          mainQueue(environment.mainQueue), addresses(environment.addresses),
+          disk(std::make_shared<SerialJobs>(environment.workers)) {}
+
+    // Set at construction, read on any thread.
+    const std::shared_ptr<SourceRuntime> runtime;
+    const std::shared_ptr<ArtworkHTTPClient> client;
+    const fs::path directory;
+    const double ttl;
+    const Limits limits;
+    WorkerPool& workers;
+    MainQueue& mainQueue;
+    const ArtworkAddressPolicy addresses;
+    const std::shared_ptr<SerialJobs> disk;
+
+    // Main thread only.
+    struct MemoryEntry {
+        ArtworkImagePtr image;
+        std::int64_t cost;
+        Date expiresAt;
+        std::uint64_t access;
+    };
+    struct Waiter {
+        std::shared_ptr<ArtworkRequest::State> request;
+        ImageDone done;
+    };
+    struct Pending {
+        std::uint64_t id;
+        std::shared_ptr<std::stop_source> stop;
+        std::map<std::uint64_t, Waiter> waiters;
+    };
+    struct BackgroundPending {
+        std::uint64_t id;
+        std::shared_ptr<std::stop_source> stop;
+    };
+    std::unordered_map<std::string, MemoryEntry> memoryCache;
+    std::int64_t memoryBytes = 0;
+    std::uint64_t access = 0;
+    std::unordered_map<std::string, Pending> pending;
+    std::unordered_map<std::string, BackgroundPending> backgroundPending;
+    std::unordered_map<std::string, Date> staleRetryAfter;
+    std::uint64_t nextID = 0;
+
+    fs::path cacheURL(std::string_view key) const {
+        return directory / (ArtworkCacheHash::hexDigest(key) + ".img");
+    }
+
+    ArtworkImagePtr decode(std::string_view data) const {
+        return ArtworkDecoder::downsample(data, limits.maximumPixelDimension);
+    }
+
+    // Blocking; on a worker.
+    std::string fetch(const Origin& origin, std::stop_token stop) const {
+        if (origin.track && origin.track->source == MusicSource::local) {
+            auto data = LocalArtworkLoader::loadLocalArtworkData(*origin.track);
+            if (!data) throw SourceError::source(noLocalArtwork);
+            return std::move(*data);
+        }
+        const std::string url =
+            origin.track ? runtime->picURL(*origin.track, stop) : origin.address;
+        throwIfCancelled(stop);
+        if (!addresses.allows(url)) throw SourceError::source(badAnswer);
+        return client->data(url, stop);
+    }
+
+    ArtworkImagePtr fetchImage(const Origin& origin, std::stop_token stop) const {
+        const std::string data = fetch(origin, stop);
+        throwIfCancelled(stop);
+        ArtworkImagePtr image = decode(data);
+        if (!image) throw SourceError::source(undecodable);
+        return image;
+    }
+
+    LoadOutcome load(const std::string& key, const Origin& origin, Date now,
+                     std::stop_token stop) const {
+        auto hit = ArtworkDiskCache::read(cacheURL(key), now,
+                                          [this](std::string_view data) { return decode(data); });
+        if (hit) return {std::move(hit->image), hit->stamp};
+        return {fetchImage(origin, stop), std::nullopt};
+    }
+
+    void persist(const ArtworkImage& image, std::string_view key, Date date) const {
+        if (ttl > 0 && limits.diskBytes >= 1) {
+            auto jpeg = ArtworkJPEG::encode(image, 0.9);
+            if (jpeg && static_cast<std::int64_t>(jpeg->size()) <= limits.diskBytes)
+                ArtworkDiskCache::write(cacheURL(key), *jpeg, date);
+        }
+        ArtworkDiskCache::trim(directory, limits.diskBytes);
+    }
+
+    // Runs `work` on a worker and `done` with its outcome on the main queue, whatever it was:
+    // a cancellation nobody asked for still reaches `done`, which decides what is stale.
+    template <class T, class Work, class Done>
+    void run(const std::shared_ptr<std::stop_source>& stop, Work work, Done done) {
+        workers.submit([self = shared_from_this(), stop, work = std::move(work),
+                        done = std::move(done)]() mutable {
+            std::optional<TaskResult<T>> result;
+            try {
+                result.emplace(work(*self, stop->get_token()));
+            } catch (...) {
+                result.emplace(std::current_exception());
+            }
+            self->mainQueue.post([self, done = std::move(done), result = std::move(*result)]() mutable {
+                done(*self, result);
+            });
+        });
+    }
+
+    static void answer(const Waiter& waiter, const TaskResult<ArtworkImagePtr>& result) {
+        auto& state = *waiter.request;
+        if (state.cancelled || state.answered) return;
+        state.answered = true;
+        state.onCancel = nullptr;
+        waiter.done(result);
+    }
+
+    ArtworkRequest request(const std::string& key, Origin origin, Date now, ImageDone done) {
+        auto state = std::make_shared<ArtworkRequest::State>();
+        trimMemory(now);
+        if (auto hit = memoryCache.find(key); hit != memoryCache.end()) {
+            hit->second.access = ++access;
+            mainQueue.post([waiter = Waiter{state, std::move(done)}, image = hit->second.image] {
+                answer(waiter, TaskResult<ArtworkImagePtr>(image));
+            });
+            return ArtworkRequest(state);
+        }
+
+        const std::uint64_t waiterID = ++nextID;
+        state->onCancel = [weak = weak_from_this(), key, waiterID] {
+            if (auto self = weak.lock()) self->cancelWaiter(key, waiterID);
+        };
+        if (auto found = pending.find(key); found != pending.end()) {
+            found->second.waiters.emplace(waiterID, Waiter{state, std::move(done)});
+            return ArtworkRequest(state);
+        }
+
+        const std::uint64_t requestID = ++nextID;
+        auto stop = std::make_shared<std::stop_source>();
+        Pending entry{requestID, stop, {}};
+        entry.waiters.emplace(waiterID, Waiter{state, std::move(done)});
+        pending.emplace(key, std::move(entry));
+        run<LoadOutcome>(
+            stop,
+            [key, origin, now](Core& self, std::stop_token token) {
+                return self.load(key, origin, now, token);
+            },
+            [key, origin, requestID, now](Core& self, TaskResult<LoadOutcome>& result) {
+                self.finish(key, origin, requestID, result, now);
+            });
+        return ArtworkRequest(state);
+    }
+
+    void finish(const std::string& key, const Origin& origin, std::uint64_t requestID,
+                TaskResult<LoadOutcome>& result, Date now) {
+        auto found = pending.find(key);
+        if (found == pending.end() || found->second.id != requestID) return;
+        Pending entry = std::move(found->second);
+        pending.erase(found);
+
+        std::optional<TaskResult<ArtworkImagePtr>> delivered;
+        if (result.ok()) {
+            LoadOutcome& outcome = result.value();
+            if (outcome.diskStamp) {
+                const Date expiresAt = addSeconds(*outcome.diskStamp, ttl);
+                if (expiresAt > now) {
+                    admit(outcome.image, key, expiresAt, now);
+                } else {
+                    scheduleBackgroundRefresh(origin, key, now);
+                }
+            } else {
+                admit(outcome.image, key, addSeconds(now, ttl), now);
+                disk->add([self = shared_from_this(), image = outcome.image, key, now] {
+                    self->persist(*image, key, now);
+                });
+            }
+            delivered.emplace(outcome.image);
+        } else {
+            delivered.emplace(result.error());
+        }
+        for (const auto& [id, waiter] : entry.waiters) answer(waiter, *delivered);
+    }
+
+    void cancelWaiter(const std::string& key, std::uint64_t waiterID) {
+        auto found = pending.find(key);
+        if (found == pending.end()) return;
+        if (found->second.waiters.erase(waiterID) == 0) return;
+        if (found->second.waiters.empty()) {
+            found->second.stop->request_stop();
+            pending.erase(found);
+        }
+    }
+
+    void scheduleBackgroundRefresh(const Origin& origin, const std::string& key, Date now) {
+        if (backgroundPending.contains(key)) return;
+        if (auto blocked = staleRetryAfter.find(key);
+            blocked != staleRetryAfter.end() && blocked->second > now) {
+            return;
+        }
+        const std::uint64_t requestID = ++nextID;
+        auto stop = std::make_shared<std::stop_source>();
+        backgroundPending.emplace(key, BackgroundPending{requestID, stop});
+        run<ArtworkImagePtr>(
+            stop,
+            [origin](Core& self, std::stop_token token) { return self.fetchImage(origin, token); },
+            [key, requestID, now](Core& self, TaskResult<ArtworkImagePtr>& result) {
+                self.finishBackground(key, requestID, result, now);
+            });
+    }
+
+    void finishBackground(const std::string& key, std::uint64_t requestID,
+                          TaskResult<ArtworkImagePtr>& result, Date now) {
+        auto found = backgroundPending.find(key);
+        if (found == backgroundPending.end() || found->second.id != requestID) return;
+        backgroundPending.erase(found);
+        if (!result.ok()) {
+            staleRetryAfter[key] = addSeconds(now, staleRetryInterval);
+            return;
+        }
+        staleRetryAfter.erase(key);
+        ArtworkImagePtr image = result.value();
+        admit(image, key, addSeconds(now, ttl), now);
+        disk->add([self = shared_from_this(), image, key, now] { self->persist(*image, key, now); });
+    }
+
+    void admit(const ArtworkImagePtr& image, const std::string& key, Date expiresAt, Date now) {
+        removeMemory(key);
+        const std::int64_t cost = image->cost();
+        if (cost > limits.memoryBytes || !(expiresAt > now)) return;
+        memoryCache[key] = MemoryEntry{image, cost, expiresAt, ++access};
+        memoryBytes += cost;
+        trimMemory(now);
+    }
+
+    void trimMemory(Date now) {
+        for (auto it = memoryCache.begin(); it != memoryCache.end();) {
+            if (it->second.expiresAt <= now) {
+                memoryBytes -= it->second.cost;
+                it = memoryCache.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        while (memoryBytes > limits.memoryBytes && !memoryCache.empty()) {
+            auto oldest = memoryCache.begin();
+            for (auto it = memoryCache.begin(); it != memoryCache.end(); ++it)
+                if (it->second.access < oldest->second.access) oldest = it;
+            memoryBytes -= oldest->second.cost;
+            memoryCache.erase(oldest);
+        }
+    }
+
+    void removeMemory(const std::string& key) {
+        if (auto found = memoryCache.find(key); found != memoryCache.end()) {
+            memoryBytes -= found->second.cost;
+            memoryCache.erase(found);
+        }
+    }
+
+    void remove(const std::string& key) {
+        removeMemory(key);
+        if (auto found = pending.find(key); found != pending.end()) {
+            Pending entry = std::move(found->second);
+            pending.erase(found);
+            entry.stop->request_stop();
+            // Answered from the queue, not from inside this call.
+            mainQueue.post([waiters = std::move(entry.waiters)] {
+                const TaskResult<ArtworkImagePtr> cancelled(
+                    std::make_exception_ptr(CancellationError()));
+                for (const auto& [id, waiter] : waiters) answer(waiter, cancelled);
+            });
+        }
+        if (auto found = backgroundPending.find(key); found != backgroundPending.end()) {
+            found->second.stop->request_stop();
+            backgroundPending.erase(found);
+        }
+        staleRetryAfter.erase(key);
+        disk->add([file = cacheURL(key)] { std::error_code ignored; fs::remove(file, ignored); });
+    }
+};
+
+ArtworkService::ArtworkService(std::shared_ptr<SourceRuntime> sourceRuntime,
+                               std::shared_ptr<ArtworkHTTPClient> client,
+                               std::optional<fs::path> cacheDirectory, double ttl, Limits limits,
+                               Environment environment) {
+    fs::path directory =
+        cacheDirectory ? std::move(*cacheDirectory) : Paths::cachesDir() / "Artwork";
+    fs::create_directories(directory);
+    core_ = std::make_shared<Core>(std::move(sourceRuntime), std::move(client), directory,
+                                   ttl >= 0 ? ttl : 0, limits, environment);
+    core_->disk->add([directory, limit = limits.diskBytes] { trimDisk(directory, limit); });
+}
+
+// Loads under way finish on their own and still fill the caches.
+ArtworkService::~ArtworkService() = default;
+
+ArtworkRequest ArtworkService::image(const Track& track, Date now, ImageDone done) {
+    return core_->request(track.musicID(), Origin{track, {}}, now, std::move(done));
+}
+
+ArtworkRequest ArtworkService::imageAtAddress(const std::string& address, Date now,
+                                              ImageDone done) {
+    // Its own key space: no source's key starts with "address_".
+    return core_->request("address_" + address, Origin{std::nullopt, address}, now,
+                          std::move(done));
+}
+
+ArtworkRequest ArtworkService::accentHex(const Track& track, Date now, AccentDone done) {
+    auto outer = std::make_shared<ArtworkRequest::State>();
+    auto answer = [outer, done](TaskResult<std::optional<std::string>> result) {
+        if (outer->cancelled || outer->answered) return;
+        outer->answered = true;
+        outer->onCancel = nullptr;
+        done(std::move(result));
+    };
+    ArtworkRequest inner = image(track, now, [core = core_, outer, answer](TaskResult<ArtworkImagePtr> result) {
+        if (!result.ok()) return answer(TaskResult<std::optional<std::string>>(result.error()));
+        core->workers.submit([core, outer, answer, image = result.value()] {
+            if (outer->cancelled) return;
+            auto accent = ArtworkPalette::accentHexFrom(*image);
+            core->mainQueue.post([answer, accent] {
+                answer(TaskResult<std::optional<std::string>>(accent));
+            });
+        });
+    });
+    outer->onCancel = [inner]() mutable { inner.cancel(); };
+    return ArtworkRequest(outer);
+}
+
+void ArtworkService::removeCachedArtwork(const Track& track) { core_->remove(track.musicID()); }
+
+ArtworkService::CacheUsage ArtworkService::cacheUsage() const {
+    CacheUsage usage;
+    usage.memoryBytes = core_->memoryBytes;
+    usage.memoryEntries = static_cast<std::int64_t>(core_->memoryCache.size());
+    for (const auto& [key, entry] : core_->pending)
+        usage.pendingConsumers += static_cast<std::int64_t>(entry.waiters.size());
+    usage.backgroundRequests = static_cast<std::int64_t>(core_->backgroundPending.size());
+    return usage;
+}
+
+const fs::path& ArtworkService::cacheDirectory() const { return core_->directory; }
+double ArtworkService::ttl() const { return core_->ttl; }
+const ArtworkService::Limits& ArtworkService::limits() const { return core_->limits; }
+
+fs::path ArtworkService::cacheURL(std::string_view key) const { return core_->cacheURL(key); }
+
+void ArtworkService::persist(const ArtworkImage& image, std::string_view key, Date date) const {
+    core_->persist(image, key, date);
+}
+
+void ArtworkService::trimDisk(const fs::path& directory, std::int64_t limit) {
+    ArtworkDiskCache::trim(directory, limit);
+}
+
+ArtworkImagePtr ArtworkService::downsample(std::string_view data,
+                                           std::int64_t maximumPixelDimension) {
+    return ArtworkDecoder::downsample(data, maximumPixelDimension);
+}
+
+std::optional<std::string> ArtworkService::loadLocalArtworkData(const Track& track) {
+    return LocalArtworkLoader::loadLocalArtworkData(track);
+}
+
+}  // namespace velto

@@ -1,0 +1,114 @@
+#include "artwork/LocalArtworkLoader.h"
+
+#include <sys/stat.h>
+#include <taglib/aifffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4coverart.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/speexfile.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <array>
+#include <filesystem>
+#include <string_view>
+
+#include "artwork/ArtworkDiskCache.h"
+
+namespace velto::LocalArtworkLoader {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::array<std::string_view, 6> sideFiles = {"cover.jpg",  "cover.png", "folder.jpg",
+                                                        "front.jpg",  "Cover.jpg", "Cover.png"};
+
+std::optional<std::string> usable(const TagLib::ByteVector& bytes) {
+    if (bytes.isEmpty() || bytes.size() > ArtworkDiskCache::maximumFileBytes) return std::nullopt;
+    return std::string(bytes.data(), bytes.size());
+}
+
+std::optional<std::string> fromID3v2(TagLib::ID3v2::Tag* tag) {
+    if (!tag) return std::nullopt;
+    for (TagLib::ID3v2::Frame* frame : tag->frameList("APIC")) {
+        auto* picture = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(frame);
+        if (!picture) continue;
+        if (auto data = usable(picture->picture())) return data;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> fromPictures(const TagLib::List<TagLib::FLAC::Picture*>& pictures) {
+    for (TagLib::FLAC::Picture* picture : pictures) {
+        if (!picture) continue;
+        if (auto data = usable(picture->data())) return data;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> fromXiph(TagLib::Ogg::XiphComment* comment) {
+    return comment ? fromPictures(comment->pictureList()) : std::nullopt;
+}
+
+std::optional<std::string> embedded(const fs::path& file) {
+    TagLib::FileRef ref(file.c_str(), false);
+    TagLib::File* opened = ref.file();
+    if (!opened || !opened->isValid()) return std::nullopt;
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(opened)) return fromID3v2(mpeg->ID3v2Tag());
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(opened)) {
+        if (auto data = fromPictures(flac->pictureList())) return data;
+        return fromXiph(flac->xiphComment());
+    }
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(opened)) {
+        TagLib::MP4::Tag* tag = mp4->tag();
+        if (!tag || !tag->contains("covr")) return std::nullopt;
+        for (const TagLib::MP4::CoverArt& art : tag->item("covr").toCoverArtList())
+            if (auto data = usable(art.data())) return data;
+        return std::nullopt;
+    }
+    if (auto* vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File*>(opened)) return fromXiph(vorbis->tag());
+    if (auto* opus = dynamic_cast<TagLib::Ogg::Opus::File*>(opened)) return fromXiph(opus->tag());
+    if (auto* speex = dynamic_cast<TagLib::Ogg::Speex::File*>(opened)) return fromXiph(speex->tag());
+    if (auto* oggFlac = dynamic_cast<TagLib::Ogg::FLAC::File*>(opened)) return fromXiph(oggFlac->tag());
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(opened)) return fromID3v2(wav->ID3v2Tag());
+    if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(opened)) return fromID3v2(aiff->tag());
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> loadLocalArtworkData(const Track& track) {
+    std::string path = track.songmid;
+    if (auto payload = track.rawPayload(); payload && payload->is_object()) {
+        auto found = payload->find("filePath");
+        if (found != payload->end() && found->is_string()) path = found->get<std::string>();
+    }
+    if (path.empty()) return std::nullopt;
+
+    const fs::path file(path);
+    const fs::path folder = file.parent_path();
+    for (std::string_view name : sideFiles) {
+        auto data = ArtworkDiskCache::readRegularFile(folder / name,
+                                                      ArtworkDiskCache::maximumFileBytes, true);
+        if (data && !data->empty()) return data;
+    }
+
+    // TagLib would block on a pipe and has nothing to read in a folder.
+    struct stat info{};
+    if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    try {
+        return embedded(file);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace velto::LocalArtworkLoader

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "artwork/ArtworkAddressPolicy.h"
+#include "artwork/ArtworkHTTPClient.h"
+#include "platform/HttpClient.h"
+
+namespace velto {
+
+// Pictures over the project's HTTP layer: a plain GET; 2xx answers give their body, anything
+// else and addresses (or redirects) the policy refuses fail with "封面请求返回异常", bodies over
+// 16 MiB too; transport failures become SourceError::network.
+class URLSessionArtworkHTTPClient final : public ArtworkHTTPClient {
+public:
+    explicit URLSessionArtworkHTTPClient(HttpSession& session = HttpSession::shared(),
+                                         ArtworkAddressPolicy policy = ArtworkAddressPolicy());
+    std::string data(const std::string& url, std::stop_token stop) override;
+
+private:
+    HttpSession& session_;
+    ArtworkAddressPolicy policy_;
+};
+
+}  // namespace velto

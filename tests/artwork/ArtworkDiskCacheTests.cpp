@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "ArtworkTestSupport.h"
+#include "artwork/ArtworkCacheHash.h"
+#include "artwork/ArtworkDiskCache.h"
+#include "artwork/ArtworkService.h"
+#include "foundation/ManualMainQueue.h"
+#include "support/TempDir.h"
+
+using namespace velto;
+using namespace velto::artworktest;
+namespace fs = std::filesystem;
+
+namespace {
+
+void writeFile(const fs::path& path, std::size_t size, long mtime) {
+    std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+    const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+std::set<std::string> names(const fs::path& folder) {
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) found.insert(entry.path().filename());
+    return found;
+}
+
+}  // namespace
+
+TEST(ArtworkDiskCache, TrimDeletesOldestImgFilesFirstAndLeavesEverythingElse) {
+    TempDir dir;
+    const auto& d = dir.path();
+    writeFile(d / "b.img", 10, 100);
+    writeFile(d / "a.img", 10, 100);  // same date as b: the path decides
+    writeFile(d / "c.img", 10, 50);
+    writeFile(d / "new.img", 10, 300);
+    writeFile(d / "empty.img", 0, 400);
+    writeFile(d / "huge.img", 100, 400);
+    writeFile(d / "upper.IMG", 100, 1);
+    writeFile(d / "other.jpg", 100, 1);
+    fs::create_directory(d / "folder.img");
+    fs::create_symlink(d / "new.img", d / "link.img");
+    ArtworkService::trimDisk(d, 25);
+    EXPECT_EQ(names(d), (std::set<std::string>{"b.img", "new.img", "upper.IMG", "other.jpg",
+                                               "folder.img", "link.img"}));
+    ArtworkService::trimDisk(d, 0);
+    EXPECT_EQ(names(d), (std::set<std::string>{"upper.IMG", "other.jpg", "folder.img", "link.img"}));
+}
+
+TEST(ArtworkDiskCache, FailedDeletionDoesNotCountAndTheTrimGoesOn) {
+    TempDir dir;
+    for (long i = 1; i <= 3; ++i) writeFile(dir.path() / (std::to_string(i) + ".img"), 10, i);
+    ArtworkDiskCache::trim(dir.path(), 15, [](const fs::path& path) {
+        return path.filename() != "1.img" && ::unlink(path.c_str()) == 0;
+    });
+    EXPECT_EQ(names(dir.path()), std::set<std::string>{"1.img"});
+}
+
+TEST(ArtworkDiskCache, PersistWritesWithinTheBudgetOnly) {
+    TempDir dir;
+    ManualMainQueue queue;
+    WorkerPool pool{1};
+    const auto image = solid(40, 40, 10, 20, 30);
+    const auto size = static_cast<std::int64_t>(ArtworkJPEG::encode(*image, 0.9)->size());
+    const auto date = ArtworkDate(std::chrono::seconds(1'700'000'000));
+    auto make = [&](double ttl, std::int64_t disk) {
+        return std::make_unique<ArtworkService>(nullptr, nullptr, dir.path(), ttl,
+                                                ArtworkService::Limits(1, disk, 1200),
+                                                ArtworkService::Environment{pool, queue});
+    };
+    auto exact = make(10, size);
+    exact->persist(*image, "wy_1", date);
+    ASSERT_TRUE(fs::exists(exact->cacheURL("wy_1")));
+    struct stat info{};
+    ASSERT_EQ(::stat(exact->cacheURL("wy_1").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1'700'000'000);
+
+    auto tight = make(10, size - 1);
+    tight->persist(*image, "wy_2", date);
+    EXPECT_FALSE(fs::exists(tight->cacheURL("wy_2")));
+    EXPECT_FALSE(fs::exists(tight->cacheURL("wy_1")));  // the trim still ran
+
+    make(0, 1 << 20)->persist(*image, "wy_3", date);
+    EXPECT_FALSE(fs::exists(dir.path() / (ArtworkCacheHash::hexDigest("wy_3") + ".img")));
+    EXPECT_EQ(ArtworkCacheHash::hexDigest("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(exact->cacheURL("wy_1").filename().string().size(), 68u);
+}
+
+TEST(ArtworkDiskCache, OnlyRegularFilesWithinTheCapAreRead) {
+    TempDir dir;
+    const auto& d = dir.path();
+    ASSERT_EQ(::mkfifo((d / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(ArtworkDiskCache::readRegularFile(d / "pipe", 100, true));
+    std::ofstream(d / "small") << "abc";
+    fs::resize_file(d / "small", 3);
+    fs::create_symlink(d / "small", d / "link");
+    EXPECT_EQ(ArtworkDiskCache::readRegularFile(d / "link", 3, true), "abc");
+    EXPECT_FALSE(ArtworkDiskCache::readRegularFile(d / "link", 3, false));
+    EXPECT_FALSE(ArtworkDiskCache::readRegularFile(d / "small", 2, true));
+    EXPECT_FALSE(ArtworkDiskCache::readRegularFile(d, 100, true));
+}
