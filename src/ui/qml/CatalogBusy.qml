@@ -1,0 +1,18 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// A page's content while it loads: a small busy indicator in the page's width.
+Item {
+    Layout.fillWidth: true
+    Layout.minimumHeight: 120
+    implicitHeight: 120
+
+    BusyIndicator {
+        objectName: "catalogBusy"
+        anchors.centerIn: parent
+        implicitWidth: 20
+        implicitHeight: 20
+        running: parent.visible
+    }
+}
