@@ -9,6 +9,7 @@
 #include "app/AppTestSupport.h"
 #include "foundation/UserDefaults.h"
 #include "library/LibraryStore.h"
+#include "library/OnlinePlaylistImportError.h"
 #include "library/OnlinePlaylistImporting.h"
 #include "library/VeltoModelContainer.h"
 #include "support/TempDir.h"

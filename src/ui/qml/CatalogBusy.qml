@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Layouts
 
 // A page's content while it loads: a small busy indicator in the page's width.
@@ -8,11 +7,8 @@ Item {
     Layout.minimumHeight: 120
     implicitHeight: 120
 
-    BusyIndicator {
+    SmallBusyIndicator {
         objectName: "catalogBusy"
         anchors.centerIn: parent
-        implicitWidth: 20
-        implicitHeight: 20
-        running: parent.visible
     }
 }

@@ -43,4 +43,9 @@ ColumnLayout {
         visible: page.content === "tracks"
         tracks: page.tracks
     }
+    // Keeps the header at the top while the content is a hint or the busy indicator.
+    Item {
+        Layout.fillHeight: true
+        visible: page.content !== "tracks" && page.content !== "albums"
+    }
 }

@@ -91,7 +91,7 @@ ColumnLayout {
         bottomMargin: 2
         // As many columns of at least 96 as fit, 10 apart.
         readonly property int columns: Math.max(1, Math.floor((width + 10) / (96 + 10)))
-        cellWidth: Math.floor((width + 10) / columns)
+        cellWidth: Math.floor(width / columns)
         cellHeight: 96 + 5 + 28 + 5 + 14 + 12
         model: page.albums
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
@@ -136,5 +136,10 @@ ColumnLayout {
                 }
             }
         }
+    }
+    // Keeps the header at the top while the content is a hint or the busy indicator.
+    Item {
+        Layout.fillHeight: true
+        visible: page.content !== "tracks" && page.content !== "albums"
     }
 }

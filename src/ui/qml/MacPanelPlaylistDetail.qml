@@ -56,4 +56,9 @@ ColumnLayout {
         font.pixelSize: Theme.callout
         onClicked: page.loadNextPage()
     }
+    // Keeps the header at the top while the content is a hint or the busy indicator.
+    Item {
+        Layout.fillHeight: true
+        visible: page.content !== "tracks" && page.content !== "albums"
+    }
 }

@@ -44,6 +44,7 @@ FocusScope {
                 spacing: 4
                 Text {
                     objectName: "online-playlist-import-sheet"
+                    Layout.fillWidth: true
                     text: root.texts.title
                     textFormat: Text.PlainText
                     font.family: Theme.fontFamily
@@ -143,8 +144,8 @@ FocusScope {
                                     background: null
                                     padding: 0
                                     Accessible.name: root.texts.placeholder
-                                    onTextChanged: root.sheet.input = text
-                                    onActiveFocusChanged: root.sheet.inputFocused = activeFocus
+                                    onTextChanged: if (root.sheet) root.sheet.input = text
+                                    onActiveFocusChanged: if (root.sheet) root.sheet.inputFocused = activeFocus
                                     Keys.onReturnPressed: (event) => { event.accepted = true; root.sheet.startReading() }
                                     Keys.onEnterPressed: (event) => { event.accepted = true; root.sheet.startReading() }
                                 }
@@ -233,13 +234,12 @@ FocusScope {
                     color: root.fieldFill
                     RowLayout {
                         id: loadingRow
-                        anchors.fill: parent
-                        anchors.margins: 14
+                        x: 14
+                        y: 14
+                        width: parent.width - 28
                         spacing: 12
-                        BusyIndicator {
-                            implicitWidth: 20
-                            implicitHeight: 20
-                            running: root.sheetState === "loading"
+                        SmallBusyIndicator {
+                            color: Theme.accent
                         }
                         ColumnLayout {
                             Layout.fillWidth: true
@@ -482,7 +482,8 @@ FocusScope {
                         }
                     }
                     Text {
-                        Layout.alignment: Qt.AlignHCenter
+                        Layout.fillWidth: true
+                        horizontalAlignment: Text.AlignHCenter
                         text: root.texts.successTitle
                         textFormat: Text.PlainText
                         font.family: Theme.fontFamily
@@ -583,16 +584,21 @@ FocusScope {
                     color: Theme.secondary
                 }
             }
-            Button {
-                objectName: root.footer.kind !== "cancel" ? root.footer.id ?? "" : ""
-                Layout.alignment: Qt.AlignRight
+            Item {
+                Layout.fillWidth: true
+                implicitHeight: primary.implicitHeight
                 visible: root.footer.kind !== "cancel"
-                enabled: root.footer.enabled ?? false
-                highlighted: true
-                text: root.footer.title ?? ""
-                font.family: Theme.fontFamily
-                font.pixelSize: Theme.body
-                onClicked: root.sheet.pressPrimary()
+                Button {
+                    id: primary
+                    objectName: root.footer.kind !== "cancel" ? root.footer.id ?? "" : ""
+                    anchors.right: parent.right
+                    enabled: root.footer.enabled ?? false
+                    highlighted: true
+                    text: root.footer.title ?? ""
+                    font.family: Theme.fontFamily
+                    font.pixelSize: Theme.body
+                    onClicked: root.sheet.pressPrimary()
+                }
             }
         }
     }
