@@ -60,10 +60,14 @@ void PlaylistPageModel::loadNextPage() {
 void PlaylistPageModel::disappear() { request_.request_stop(); }
 
 void PlaylistPageModel::merge(const PlaylistDetail& detail, std::int64_t askedPage) {
-    std::vector<Track> tracks = loadedTracks();
+    std::vector<Track> tracks;
     for (const Track& track : detail.list)
         if (keys_.insert(track.musicID()).second) tracks.push_back(track);
-    setTracks(tracks);
+    // A page that adds nothing leaves the list alone.
+    if (!tracks.empty()) {
+        tracks.insert(tracks.begin(), loadedTracks().begin(), loadedTracks().end());
+        setTracks(std::move(tracks));
+    }
     loadedPage_ = detail.page >= 1 ? detail.page : askedPage;
     const bool more = hasFurtherPage(detail, catalogSupport_(detail.source)) && loadedPage_ < INT_MAX;
     if (more != hasMore_) {
