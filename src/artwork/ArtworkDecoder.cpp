@@ -10,12 +10,8 @@
 #include <optional>
 #include <vector>
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#define STBI_ONLY_GIF
-#define STBI_ONLY_BMP
-#define STBI_NO_STDIO
-#define STBI_MAX_DIMENSIONS (1 << 16)
+// The distribution's build of stb_image, like libjpeg-turbo's: third-party decoders are not
+// compiled (nor sanitised) with our code.
 #include <stb/stb_image.h>
 
 #include "artwork/ArtworkResample.h"
@@ -159,8 +155,16 @@ std::optional<Decoded> decodeJpeg(std::string_view data, std::int64_t target,
     return decoded;
 }
 
+// PNG, GIF and BMP only: the library would also take formats without a signature (TGA), and
+// so read nearly any bytes as a picture.
+bool hasOtherSignature(std::string_view data) {
+    return data.starts_with(std::string_view("\x89PNG\r\n\x1a\n", 8)) ||
+           data.starts_with("GIF87a") || data.starts_with("GIF89a") || data.starts_with("BM");
+}
+
 std::optional<Decoded> decodeOther(std::string_view data, const Options& options) {
-    if (data.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+    if (!hasOtherSignature(data) || data.size() > static_cast<std::size_t>(INT_MAX))
+        return std::nullopt;
     auto* bytes = reinterpret_cast<const stbi_uc*>(data.data());
     const int length = static_cast<int>(data.size());
     int width = 0, height = 0, channels = 0;

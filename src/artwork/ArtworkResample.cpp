@@ -3,74 +3,95 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <deque>
-#include <utility>
 
 namespace velto::ArtworkResample {
 namespace {
 
-struct Tap {
-    int source;
-    float weight;
-};
+constexpr int weightBits = 14;
+constexpr int weightOne = 1 << weightBits;
+// Rows resampled across keep this many extra bits between the two passes.
+constexpr int middleBits = 8;
 
-// For each output index, the source indices it covers and their share of it.
-std::vector<std::vector<Tap>> taps(int from, int to) {
-    std::vector<std::vector<Tap>> result(static_cast<std::size_t>(to));
-    const double scale = static_cast<double>(from) / to;
-    for (int i = 0; i < to; ++i) {
-        const double start = i * scale;
-        const double end = std::min<double>(from, (i + 1) * scale);
-        int first = static_cast<int>(std::floor(start));
-        for (int j = first; j < from && j < end; ++j) {
-            const double overlap = std::min<double>(end, j + 1) - std::max<double>(start, j);
-            if (overlap > 0) result[i].push_back({j, static_cast<float>(overlap / (end - start))});
+// For each output index: the first source index it covers and fixed-point weights (their share
+// of the output pixel) that sum to exactly weightOne.
+struct Taps {
+    std::vector<int> start;
+    std::vector<int> count;
+    std::vector<int> offset;
+    std::vector<std::int32_t> weights;
+    int widest = 1;
+
+    Taps(int from, int to) : start(to), count(to), offset(to) {
+        const double scale = static_cast<double>(from) / to;
+        for (int i = 0; i < to; ++i) {
+            const double begin = i * scale;
+            const double end = std::min<double>(from, (i + 1) * scale);
+            const int first = std::min(static_cast<int>(std::floor(begin)), from - 1);
+            offset[i] = static_cast<int>(weights.size());
+            start[i] = first;
+            // Differences of rounded running shares: never negative, and they sum to exactly
+            // weightOne however many sources one output covers.
+            const auto share = [&](double at) {
+                const double covered = std::clamp((at - begin) / (end - begin), 0.0, 1.0);
+                return static_cast<std::int32_t>(std::lround(covered * weightOne));
+            };
+            for (int j = first; j < from && (j < end || j == first); ++j) {
+                weights.push_back(share(j + 1) - share(j));
+                ++count[i];
+            }
+            widest = std::max(widest, count[i]);
         }
-        if (result[i].empty()) result[i].push_back({std::min(first, from - 1), 1.0f});
     }
-    return result;
-}
+};
 
 }  // namespace
 
 std::vector<std::uint8_t> area(const std::uint8_t* pixels, int width, int height, int newWidth,
                                int newHeight) {
-    const auto columns = taps(width, newWidth);
-    const auto rows = taps(height, newHeight);
-    const std::size_t rowFloats = static_cast<std::size_t>(newWidth) * 4;
-    std::vector<std::uint8_t> out(rowFloats * static_cast<std::size_t>(newHeight));
+    const Taps columns(width, newWidth);
+    const Taps rows(height, newHeight);
+    const std::size_t rowValues = static_cast<std::size_t>(newWidth) * 4;
+    std::vector<std::uint8_t> out(rowValues * static_cast<std::size_t>(newHeight));
 
-    // Source rows resampled across, kept while later output rows still need them.
-    std::deque<std::pair<int, std::vector<float>>> window;
-    auto across = [&](int y) -> const std::vector<float>& {
-        for (const auto& [index, values] : window)
-            if (index == y) return values;
-        std::vector<float> values(rowFloats, 0.0f);
+    // A ring of source rows already resampled across; the rows an output row needs always fit.
+    const int ringRows = rows.widest;
+    std::vector<std::uint16_t> ring(rowValues * static_cast<std::size_t>(ringRows));
+    int computed = 0;
+    auto across = [&](int y) {
         const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * width * 4;
+        std::uint16_t* dst = ring.data() + rowValues * static_cast<std::size_t>(y % ringRows);
         for (int x = 0; x < newWidth; ++x) {
-            float sum[4] = {0, 0, 0, 0};
-            for (const Tap& tap : columns[x]) {
-                const std::uint8_t* p = src + static_cast<std::size_t>(tap.source) * 4;
-                for (int c = 0; c < 4; ++c) sum[c] += p[c] * tap.weight;
+            std::int32_t sum[4] = {0, 0, 0, 0};
+            const std::int32_t* w = columns.weights.data() + columns.offset[x];
+            const std::uint8_t* p = src + static_cast<std::size_t>(columns.start[x]) * 4;
+            for (int t = 0; t < columns.count[x]; ++t, p += 4) {
+                sum[0] += p[0] * w[t], sum[1] += p[1] * w[t];
+                sum[2] += p[2] * w[t], sum[3] += p[3] * w[t];
             }
-            for (int c = 0; c < 4; ++c) values[static_cast<std::size_t>(x) * 4 + c] = sum[c];
+            for (int c = 0; c < 4; ++c) {
+                dst[static_cast<std::size_t>(x) * 4 + c] = static_cast<std::uint16_t>(
+                    (sum[c] + (1 << (weightBits - middleBits - 1))) >> (weightBits - middleBits));
+            }
         }
-        window.emplace_back(y, std::move(values));
-        return window.back().second;
     };
 
-    std::vector<float> sum(rowFloats);
+    std::vector<std::int32_t> sum(rowValues);
     for (int y = 0; y < newHeight; ++y) {
-        const int firstNeeded = rows[y].front().source;
-        while (!window.empty() && window.front().first < firstNeeded) window.pop_front();
-        std::fill(sum.begin(), sum.end(), 0.0f);
-        for (const Tap& tap : rows[y]) {
-            const auto& values = across(tap.source);
-            for (std::size_t i = 0; i < rowFloats; ++i) sum[i] += values[i] * tap.weight;
+        const int last = rows.start[y] + rows.count[y] - 1;
+        for (; computed <= last; ++computed) across(computed);
+        std::fill(sum.begin(), sum.end(), 0);
+        const std::int32_t* w = rows.weights.data() + rows.offset[y];
+        for (int t = 0; t < rows.count[y]; ++t) {
+            const int source = rows.start[y] + t;
+            const std::uint16_t* values =
+                ring.data() + rowValues * static_cast<std::size_t>(source % ringRows);
+            const std::int32_t weight = w[t];
+            for (std::size_t i = 0; i < rowValues; ++i) sum[i] += values[i] * weight;
         }
-        std::uint8_t* dst = out.data() + rowFloats * static_cast<std::size_t>(y);
-        for (std::size_t i = 0; i < rowFloats; ++i)
-            dst[i] = static_cast<std::uint8_t>(std::clamp(sum[i] + 0.5f, 0.0f, 255.0f));
+        std::uint8_t* dst = out.data() + rowValues * static_cast<std::size_t>(y);
+        constexpr int shift = weightBits + middleBits;
+        for (std::size_t i = 0; i < rowValues; ++i)
+            dst[i] = static_cast<std::uint8_t>(std::min((sum[i] + (1 << (shift - 1))) >> shift, 255));
     }
     return out;
 }

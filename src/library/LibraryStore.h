@@ -62,7 +62,8 @@ class LibraryStore {
 
     // Inserts at `position` (the end when none), clamped.
     PlaylistItem add(const Track& track, const Playlist& playlist, std::optional<int> position);
-    // Adds the song to the end of the personal playlist unless it is there already.
+    // Adds the song to the end of the personal playlist unless it is there already. The result's
+    // playlist comes without its items: favouriting does not read the whole list.
     PersonalPlaylistCollectionResult collect(const Track& track);
     void removeItem(int position, const Playlist& playlist);
     void moveItems(const Playlist& playlist, const std::set<int>& fromOffsets, int toOffset);

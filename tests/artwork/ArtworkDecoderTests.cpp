@@ -111,3 +111,21 @@ TEST(ArtworkDecoder, OtherFormatsAlphaAndCmyk) {
     EXPECT_GT(red->row(8)[0], 200);
     EXPECT_LT(red->row(8)[1], 40);
 }
+
+TEST(ArtworkDecoder, ShrinkingFarKeepsColoursWithinAlpha) {
+    // Thousands of sources per output pixel: the weights must neither go negative nor drift.
+    const int width = 15105;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * 4);
+    for (int x = 0; x < width; ++x) {
+        const std::uint8_t alpha = x % 3 == 0 ? 200 : 0;
+        pixels[x * 4] = alpha, pixels[x * 4 + 2] = alpha, pixels[x * 4 + 3] = alpha;
+    }
+    auto image = ArtworkDecoder::downsample(png(*ArtworkImage::make(width, 1, pixels)), 6);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width(), 6);
+    for (int x = 0; x < 6; ++x) {
+        const auto* p = image->row(0) + x * 4;
+        EXPECT_LE(p[2], p[3]);
+        EXPECT_NEAR(p[3], 67, 1);
+    }
+}

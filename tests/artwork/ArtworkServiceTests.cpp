@@ -5,8 +5,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <optional>
 
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkService.h"
@@ -20,18 +18,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Date = ArtworkService::Date;
-
-Date at(double seconds) {
-    return Date(std::chrono::duration_cast<Date::duration>(
+ArtworkDate at(double seconds) {
+    return ArtworkDate(std::chrono::duration_cast<ArtworkDate::duration>(
         std::chrono::duration<double>(1'700'000'000 + seconds)));
 }
+
+std::exception_ptr networkFailure() { return std::make_exception_ptr(SourceError::network(nullptr)); }
 
 struct Outcome {
     bool answered = false;
     ArtworkImagePtr image;
     std::exception_ptr error;
-
     std::string message() const {
         try {
             if (error) std::rethrow_exception(error);
@@ -40,7 +37,6 @@ struct Outcome {
         }
         return "";
     }
-    bool cancelled() const { return isCancellation(error); }
 };
 
 class ArtworkServiceTest : public ::testing::Test {
@@ -48,17 +44,17 @@ protected:
     void make(double ttl = 1000, ArtworkService::Limits limits = {1 << 30, 1 << 30, 1200},
               ArtworkAddressPolicy policy = ArtworkAddressPolicy()) {
         service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", ttl,
-                                                   limits,
-                                                   ArtworkService::Environment{pool, queue, policy});
+                                                   limits, ArtworkService::Environment{pool, queue, policy});
     }
 
-    std::shared_ptr<Outcome> ask(const Track& track, Date now, ArtworkRequest* handle = nullptr) {
+    std::shared_ptr<Outcome> ask(const Track* track, ArtworkDate now, ArtworkRequest* handle = nullptr,
+                                 const std::string& address = "") {
         auto outcome = std::make_shared<Outcome>();
-        auto request = service->image(track, now, [outcome](TaskResult<ArtworkImagePtr> r) {
+        auto done = [outcome](TaskResult<ArtworkImagePtr> r) {
             outcome->answered = true;
-            if (r.ok()) outcome->image = r.value();
-            else outcome->error = r.error();
-        });
+            r.ok() ? void(outcome->image = r.value()) : void(outcome->error = r.error());
+        };
+        auto request = track ? service->image(*track, now, done) : service->imageAtAddress(address, now, done);
         if (handle) *handle = request;
         return outcome;
     }
@@ -72,8 +68,8 @@ protected:
         }
     }
 
-    std::shared_ptr<Outcome> load(const Track& track, Date now) {
-        auto outcome = ask(track, now);
+    std::shared_ptr<Outcome> load(const Track& track, ArtworkDate now) {
+        auto outcome = ask(&track, now);
         settle();
         EXPECT_TRUE(outcome->answered);
         return outcome;
@@ -88,16 +84,14 @@ protected:
     std::shared_ptr<ScriptedRuntime> runtime = std::make_shared<ScriptedRuntime>();
     std::shared_ptr<ScriptedClient> client = std::make_shared<ScriptedClient>();
     std::unique_ptr<ArtworkService> service;
-    const Track a = song("a");
-    const Track b = song("b");
-    const Track c = song("c");
+    const Track a = song("a"), b = song("b"), c = song("c");
 };
 
 TEST_F(ArtworkServiceTest, ConcurrentCallsShareOneLoadAndTheImageInstance) {
     make();
     client->answer(url(a), jpeg(3000, 1500, 200, 0, 0));
-    auto first = ask(a, at(0));
-    auto second = ask(a, at(0));
+    auto first = ask(&a, at(0));
+    auto second = ask(&a, at(0));
     EXPECT_EQ(service->cacheUsage().pendingConsumers, 2);
     settle();
     ASSERT_TRUE(first->image);
@@ -106,17 +100,16 @@ TEST_F(ArtworkServiceTest, ConcurrentCallsShareOneLoadAndTheImageInstance) {
     EXPECT_EQ(runtime->calls, 1);
     EXPECT_EQ(client->count(url(a)), 1);
 
-    // Stored with its load time; a later memory hit is the same instance and leaves the file be.
-    struct stat before{};
-    ASSERT_EQ(::stat(file(a).c_str(), &before), 0);
+    // Stamped with the load's time; a later memory hit is the same instance and leaves the file be.
     char stamp[32] = {};
     ASSERT_GT(::getxattr(file(a).c_str(), "user.velto.created", stamp, sizeof stamp), 0);
     EXPECT_EQ(std::stoll(stamp), at(0).time_since_epoch().count());
+    struct stat before{}, after{};
+    ::stat(file(a).c_str(), &before);
     EXPECT_EQ(load(a, at(500))->image, first->image);
-    struct stat after{};
-    ASSERT_EQ(::stat(file(a).c_str(), &after), 0);
+    ::stat(file(a).c_str(), &after);
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
-    EXPECT_EQ(client->total(), 1);
+    EXPECT_EQ(client->count(url(a)), 1);
 }
 
 TEST_F(ArtworkServiceTest, CancelledWaitersLeaveAloneAndTheLastOneStopsTheLoad) {
@@ -124,8 +117,8 @@ TEST_F(ArtworkServiceTest, CancelledWaitersLeaveAloneAndTheLastOneStopsTheLoad) 
     client->answer(url(a), jpeg(10, 10, 200, 0, 0));
     client->hold(true);
     ArtworkRequest leaving;
-    auto gone = ask(a, at(0), &leaving);
-    auto staying = ask(a, at(0));
+    auto gone = ask(&a, at(0), &leaving);
+    auto staying = ask(&a, at(0));
     client->waitUntilHeld();
     leaving.cancel();
     client->hold(false);
@@ -138,25 +131,24 @@ TEST_F(ArtworkServiceTest, CancelledWaitersLeaveAloneAndTheLastOneStopsTheLoad) 
     settle();
     client->hold(true);
     ArtworkRequest only;
-    auto dropped = ask(a, at(1), &only);
+    auto dropped = ask(&a, at(1), &only);
     client->waitUntilHeld();
     only.cancel();
     EXPECT_EQ(service->cacheUsage().pendingConsumers, 0);
     client->answer(url(a), jpeg(10, 10, 0, 0, 200));
-    auto fresh = ask(a, at(1));
+    auto fresh = ask(&a, at(1));
     client->hold(false);
     settle();
     EXPECT_FALSE(dropped->answered);
-    ASSERT_TRUE(fresh->image);
     EXPECT_LT(redAt(*fresh->image, 0, 0), 50);
     EXPECT_EQ(load(a, at(2))->image, fresh->image);
 }
 
 TEST_F(ArtworkServiceTest, FailuresReachEveryWaiterAndAreNotRemembered) {
     make();
-    client->fail(url(a), []() -> std::string { throw SourceError::network(nullptr); });
-    auto first = ask(a, at(0));
-    auto second = ask(a, at(0));
+    client->answer(url(a), "", networkFailure());
+    auto first = ask(&a, at(0));
+    auto second = ask(&a, at(0));
     settle();
     EXPECT_EQ(first->message(), "网络失败");
     EXPECT_EQ(first->error, second->error);
@@ -165,8 +157,8 @@ TEST_F(ArtworkServiceTest, FailuresReachEveryWaiterAndAreNotRemembered) {
     EXPECT_EQ(client->count(url(a)), 2);
 
     // A cancellation nobody asked for still ends the load and answers its waiter.
-    client->fail(url(a), []() -> std::string { throw CancellationError(); });
-    EXPECT_TRUE(load(a, at(2))->cancelled());
+    client->answer(url(a), "", std::make_exception_ptr(CancellationError()));
+    EXPECT_TRUE(isCancellation(load(a, at(2))->error));
     EXPECT_EQ(service->cacheUsage().pendingConsumers, 0);
 
     EXPECT_EQ(load(song("/nowhere/x.mp3", MusicSource::local), at(3))->message(), "本地音频暂无封面");
@@ -177,24 +169,19 @@ TEST_F(ArtworkServiceTest, FreshUntilStampPlusTtlThenServedStaleAndRefreshed) {
     make(ttl);
     client->answer(url(a), jpeg(10, 10, 200, 0, 0));
     auto original = load(a, at(0))->image;
-
-    // Memory is gone with a new service; the file is fresh just before t + T.
-    make(ttl);
+    make(ttl);  // a new service has nothing in memory
     auto fromDisk = load(a, at(ttl - 1));
-    ASSERT_TRUE(fromDisk->image);
     EXPECT_NE(fromDisk->image, original);
     EXPECT_EQ(service->cacheUsage().memoryEntries, 1);
 
-    // At exactly t + T the file is stale: served, kept out of memory, refreshed behind it. The
-    // refresh fails, so stale hits start none until 300 s later.
+    // At exactly t + T: served, kept out of memory, refreshed behind it. The refresh fails, so
+    // stale hits start none until 300 s later.
     make(ttl);
-    client->fail(url(a), []() -> std::string { throw SourceError::network(nullptr); });
+    client->answer(url(a), "", networkFailure());
     EXPECT_TRUE(load(a, at(ttl))->image);
     EXPECT_EQ(service->cacheUsage().memoryEntries, 0);
-    EXPECT_EQ(client->count(url(a)), 2);
     EXPECT_TRUE(load(a, at(ttl + 299))->image);
     EXPECT_EQ(client->count(url(a)), 2);
-
     client->answer(url(a), jpeg(10, 10, 0, 0, 200));
     EXPECT_GT(redAt(*load(a, at(ttl + 300))->image, 0, 0), 150);
     EXPECT_EQ(client->count(url(a)), 3);
@@ -218,6 +205,12 @@ TEST_F(ArtworkServiceTest, ZeroTtlOrBudgetKeepsNothing) {
     load(a, at(0));
     EXPECT_EQ(service->cacheUsage().memoryBytes, 0);
     EXPECT_TRUE(fs::exists(file(a)));
+    // A folder that cannot be written leaves no disk tier, and the service working.
+    fs::remove_all(dir.path() / "Artwork");
+    std::ofstream(dir.path() / "Artwork") << "in the way";
+    EXPECT_TRUE(load(a, at(1))->image);
+    EXPECT_TRUE(load(a, at(2))->image);
+    EXPECT_EQ(client->count(url(a)), 5);
 }
 
 TEST_F(ArtworkServiceTest, AdmissionOverBudgetEvictsTheLeastRecentlyTouched) {
@@ -231,27 +224,23 @@ TEST_F(ArtworkServiceTest, AdmissionOverBudgetEvictsTheLeastRecentlyTouched) {
     EXPECT_EQ(service->cacheUsage().memoryBytes, 2 * cost);
     load(a, at(3));
     load(c, at(3));
-    EXPECT_EQ(client->count(url(a)), 1);
-    EXPECT_EQ(client->count(url(c)), 1);
-    // b was evicted from memory; its fresh file still serves it without a download.
-    load(b, at(3));
-    EXPECT_EQ(client->count(url(b)), 1);
+    load(b, at(3));  // from its file
+    EXPECT_EQ(client->count(url(a)) + client->count(url(b)) + client->count(url(c)), 3);
+    EXPECT_EQ(service->cacheUsage().memoryEntries, 2);
 }
 
 TEST_F(ArtworkServiceTest, UnusableCacheFilesAreDeletedAndLoadedAgain) {
     make();
     client->answer(url(a), jpeg(10, 10, 200, 0, 0));
     client->answer(url(b), jpeg(10, 10, 200, 0, 0));
-    fs::create_directories(dir.path() / "Artwork");
     std::ofstream(file(a)) << "corrupt";
-    std::ofstream(file(b)) << std::string(*ArtworkJPEG::encode(*solid(4, 4, 1, 2, 3), 0.9));
+    std::ofstream(file(b)) << jpeg(4, 4, 1, 2, 3);
     ASSERT_EQ(::setxattr(file(b).c_str(), "user.velto.created", "soon", 4, 0), 0);
-    EXPECT_TRUE(load(a, at(0))->image);
-    EXPECT_TRUE(load(b, at(0))->image);
-    EXPECT_EQ(client->total(), 2);
+    EXPECT_EQ(load(a, at(0))->image->width(), 10);
+    EXPECT_EQ(load(b, at(0))->image->width(), 10);
     make();
     EXPECT_EQ(load(a, at(1))->image->width(), 10);
-    EXPECT_EQ(client->total(), 2);
+    EXPECT_EQ(client->count(url(a)) + client->count(url(b)), 2);
 }
 
 TEST_F(ArtworkServiceTest, RemovingArtworkCancelsItsWaitersAndDeletesTheFile) {
@@ -260,13 +249,13 @@ TEST_F(ArtworkServiceTest, RemovingArtworkCancelsItsWaitersAndDeletesTheFile) {
     load(a, at(0));
     ASSERT_TRUE(fs::exists(file(a)));
     client->hold(true);
-    auto waiting = ask(song("b"), at(0));
+    auto waiting = ask(&b, at(0));
     client->waitUntilHeld();
     service->removeCachedArtwork(b);
     service->removeCachedArtwork(a);
     client->hold(false);
     settle();
-    EXPECT_TRUE(waiting->cancelled());
+    EXPECT_TRUE(isCancellation(waiting->error));
     EXPECT_FALSE(fs::exists(file(a)));
     EXPECT_EQ(service->cacheUsage().memoryEntries, 0);
 }
@@ -280,48 +269,25 @@ TEST_F(ArtworkServiceTest, ConstructionClampsAndFailsWithoutAFolder) {
     EXPECT_EQ(service->ttl(), 0);
     make(std::nan(""));
     EXPECT_EQ(service->ttl(), 0);
-
     std::ofstream(dir.path() / "file") << "x";
     EXPECT_THROW(ArtworkService(runtime, client, dir.path() / "file" / "Artwork", 1, limits,
                                 ArtworkService::Environment{pool, queue}),
                  fs::filesystem_error);
 }
 
-TEST_F(ArtworkServiceTest, WorksWithoutADiskTierWhenTheFolderCannotBeWritten) {
-    make(1000, {0, 1 << 20, 1200});
-    fs::remove_all(dir.path() / "Artwork");
-    std::ofstream(dir.path() / "Artwork") << "in the way";
-    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
-    EXPECT_TRUE(load(a, at(0))->image);
-    EXPECT_TRUE(load(a, at(1))->image);
-    EXPECT_EQ(client->count(url(a)), 2);
-}
-
 TEST_F(ArtworkServiceTest, AddressesOutsideThePolicyFailWithoutARequest) {
     make();
-    const std::string cover = "https://img.test/p.jpg";
-    client->answer(cover, jpeg(10, 10, 200, 0, 0));
-    for (std::string refused : {"http://127.0.0.1/p.jpg", "ftp://img.test/p.jpg", "file:///p.jpg",
-                                "http://192.168.1.2/p.jpg"}) {
-        auto outcome = std::make_shared<Outcome>();
-        service->imageAtAddress(refused, at(0), [outcome](TaskResult<ArtworkImagePtr> r) {
-            outcome->error = r.error();
-        });
-        settle();
-        EXPECT_EQ(outcome->message(), "封面请求返回异常") << refused;
-    }
-    EXPECT_EQ(client->total(), 0);
-    ArtworkImagePtr image;
-    service->imageAtAddress(cover, at(0), [&](TaskResult<ArtworkImagePtr> r) { image = r.value(); });
+    const std::string local = "http://127.0.0.1/p.jpg";
+    client->answer(local, jpeg(10, 10, 200, 0, 0));
+    auto refused = ask(nullptr, at(0), nullptr, local);
     settle();
-    EXPECT_TRUE(image);
+    EXPECT_EQ(refused->message(), "封面请求返回异常");
+    EXPECT_EQ(client->count(local), 0);
 
     make(1000, {1 << 20, 1 << 20, 1200}, ArtworkAddressPolicy(true));
-    client->answer("http://127.0.0.1/p.jpg", jpeg(10, 10, 200, 0, 0));
-    service->imageAtAddress("http://127.0.0.1/p.jpg", at(0),
-                            [&](TaskResult<ArtworkImagePtr> r) { image = r.value(); });
+    auto allowed = ask(nullptr, at(0), nullptr, local);
     settle();
-    EXPECT_EQ(client->count("http://127.0.0.1/p.jpg"), 1);
+    EXPECT_TRUE(allowed->image);
 }
 
 TEST_F(ArtworkServiceTest, StaleLocalCoverIsRefreshedFromTheFolder) {
@@ -337,15 +303,6 @@ TEST_F(ArtworkServiceTest, StaleLocalCoverIsRefreshedFromTheFolder) {
     EXPECT_GT(redAt(*load(local, at(ttl))->image, 0, 0), 150);
     EXPECT_LT(redAt(*load(local, at(ttl + 1))->image, 0, 0), 50);
     EXPECT_EQ(runtime->calls, 0);
-}
-
-TEST_F(ArtworkServiceTest, AccentOfTheCover) {
-    make();
-    client->answer(url(a), png(*solid(64, 64, 255, 0, 0)));
-    std::optional<std::string> accent;
-    service->accentHex(a, at(0), [&](TaskResult<std::optional<std::string>> r) { accent = r.value(); });
-    settle();
-    EXPECT_EQ(accent, "#F12222");
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <string>
@@ -62,28 +62,18 @@ public:
     std::atomic<int> calls{0};
 };
 
-// Answers each address from a script: bytes, or an error to throw. A held address blocks its
-// download until released, so tests can act while a load is under way.
+// Answers each address with bytes or an error. While held, downloads wait at the hold.
 class ScriptedClient final : public ArtworkHTTPClient {
 public:
-    using Answer = std::function<std::string()>;
-
-    void answer(const std::string& url, std::string bytes) {
+    void answer(const std::string& url, std::string bytes, std::exception_ptr error = nullptr) {
         std::lock_guard lock(mutex_);
-        script_[url] = [bytes] { return bytes; };
-    }
-    void fail(const std::string& url, std::function<std::string()> thrower) {
-        std::lock_guard lock(mutex_);
-        script_[url] = std::move(thrower);
+        script_[url] = {std::move(bytes), error};
     }
     void hold(bool held) {
-        {
-            std::lock_guard lock(mutex_);
-            held_ = held;
-        }
+        std::lock_guard lock(mutex_);
+        held_ = held;
         changed_.notify_all();
     }
-    // Blocks until a download is waiting at the hold.
     void waitUntilHeld() {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return waiting_ > 0; });
@@ -92,33 +82,22 @@ public:
         std::lock_guard lock(mutex_);
         return counts_[url];
     }
-    int total() {
-        std::lock_guard lock(mutex_);
-        int sum = 0;
-        for (const auto& [url, n] : counts_) sum += n;
-        return sum;
-    }
 
     std::string data(const std::string& url, std::stop_token) override {
-        Answer answer;
-        {
-            std::unique_lock lock(mutex_);
-            ++counts_[url];
-            ++waiting_;
-            changed_.notify_all();
-            changed_.wait(lock, [this] { return !held_; });
-            --waiting_;
-            auto found = script_.find(url);
-            if (found == script_.end()) throw SourceError::source("封面请求返回异常");
-            answer = found->second;
-        }
-        return answer();
+        std::unique_lock lock(mutex_);
+        ++counts_[url], ++waiting_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !held_; });
+        --waiting_;
+        auto [bytes, error] = script_[url];
+        if (error) std::rethrow_exception(error);
+        return bytes;
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::map<std::string, Answer> script_;
+    std::map<std::string, std::pair<std::string, std::exception_ptr>> script_;
     std::map<std::string, int> counts_;
     bool held_ = false;
     int waiting_ = 0;

@@ -17,10 +17,9 @@ class ScriptedDetailRuntime final : public SourceRuntime {
   public:
     using Answer = std::variant<Track, std::exception_ptr>;
 
-    Track trackDetail(const Track& track, std::stop_token stop) override {
+    Track trackDetail(const Track&, std::stop_token stop) override {
         std::unique_lock lock(mutex_);
         ++calls_;
-        requested_.push_back(track);
         changed_.notify_all();
         changed_.wait(lock, stop, [&] { return !answers_.empty(); });
         if (answers_.empty()) {
@@ -64,7 +63,6 @@ class ScriptedDetailRuntime final : public SourceRuntime {
     std::mutex mutex_;
     std::condition_variable_any changed_;
     std::deque<Answer> answers_;
-    std::vector<Track> requested_;
     int calls_ = 0;
     int cancelled_ = 0;
 };

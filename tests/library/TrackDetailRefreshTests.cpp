@@ -29,8 +29,6 @@ TEST(TrackDetailCachePolicyValues, KeepsNonNegativeDurationsOnly) {
     const TrackDetailCachePolicy odd(-5, std::nan(""));
     EXPECT_EQ(odd.ttl, 0);
     EXPECT_EQ(odd.failureRetryDelay, 0);
-    EXPECT_EQ(TrackDetailCachePolicy::production().ttl, 2592000);
-    EXPECT_EQ(TrackDetailCachePolicy::production().failureRetryDelay, 21600);
     EXPECT_EQ(TrackDetailCachePolicy(0, 7).failureRetryDelay, 7);
 }
 
@@ -78,27 +76,15 @@ TEST_F(TrackDetailStore, DecisionFollowsRecordQualityAndDates) {
 TEST_F(TrackDetailStore, SuccessCreatesOrRefreshesTheRecordAndFailureNeedsOne) {
     store->recordTrackDetailFailure(song("new"), at(50));
     EXPECT_EQ(integer("SELECT count(*) FROM track_records"), 0);
-
-    Track fetched = song("new");
-    fetched.title = "详情";
-    TrackRecord record = store->recordTrackDetailSuccess(fetched, "wy_new", at(10), 1);
-    EXPECT_EQ(record.title, "详情");
-    EXPECT_FALSE(record.accentHex);
-    EXPECT_EQ(record.detailRefreshVersion, 1);
-    EXPECT_EQ(record.detailRefreshedAt, at(10));
-
+    TrackRecord record = store->recordTrackDetailSuccess(song("new"), "wy_new", at(10), 1);
+    EXPECT_TRUE(!record.accentHex && record.detailRefreshVersion == 1);
     store->recordTrackDetailFailure(song("new"), at(99));
-    EXPECT_EQ(store->updateTrack(fetched).detailRefreshedAt, at(10));
-    EXPECT_EQ(store->updateTrack(fetched).detailRetryAfter, at(99));
-    store->recordTrackDetailSuccess(fetched, "wy_new", at(20), 1);
-    EXPECT_FALSE(store->updateTrack(fetched).detailRetryAfter);
-
-    try {
-        store->recordTrackDetailSuccess(song("other"), "wy_new", at(30), 1);
-        ADD_FAILURE();
-    } catch (const TrackDetailRefreshError& error) {
-        EXPECT_EQ(error, TrackDetailRefreshError::identityMismatch("wy_new", "wy_other"));
-    }
+    record = store->updateTrack(song("new"));
+    EXPECT_TRUE(record.detailRefreshedAt == at(10) && record.detailRetryAfter == at(99));
+    store->recordTrackDetailSuccess(song("new"), "wy_new", at(20), 1);
+    EXPECT_FALSE(store->updateTrack(song("new")).detailRetryAfter);
+    EXPECT_THROW(store->recordTrackDetailSuccess(song("other"), "wy_new", at(30), 1),
+                 TrackDetailRefreshError);
     EXPECT_EQ(integer("SELECT count(*) FROM track_records WHERE music_id = 'wy_other'"), 0);
 }
 
@@ -121,6 +107,11 @@ class TrackDetailCoordination : public LibraryFixture {
     void awaitResult(const std::shared_ptr<Call>& call) {
         ASSERT_TRUE(queue.runUntil([&] { return call->result.has_value(); }));
     }
+    // Answers the `count`th request once it has arrived.
+    void answerRequest(int count, ScriptedDetailRuntime::Answer answer) {
+        runtime->awaitCalls(count);
+        runtime->answer(std::move(answer));
+    }
     Outcome outcome(const std::shared_ptr<Call>& call) {
         EXPECT_TRUE(call->result && call->result->ok());
         return call->result && call->result->ok() ? call->result->value() : Outcome{};
@@ -136,16 +127,13 @@ class TrackDetailCoordination : public LibraryFixture {
 };
 
 TEST_F(TrackDetailCoordination, AnswersWithoutFetchingWhenNothingIsDue) {
-    Track disabled = song("1", MusicSource::kg);
-    auto off = refresh(disabled, 0, true);
-    shared->recordTrackDetailSuccess(song("fresh"), "wy_fresh", at(0), 1);
-    auto fresh = refresh(song("fresh"), 10);
-    shared->recordTrackDetailFailure(song("fresh"), at(2000));
-    auto deferred = refresh(song("fresh"), 1500);
+    auto off = refresh(song("1", MusicSource::kg), 0, true);
+    shared->updateTrack(song("3"));
+    shared->recordTrackDetailFailure(song("3"), at(2000));
+    auto deferred = refresh(song("3"), 1500);
     queue.runPending();
-    EXPECT_EQ(outcome(off), Outcome::cached(disabled));
-    EXPECT_EQ(outcome(fresh), Outcome::cached(song("fresh")));
-    EXPECT_EQ(outcome(deferred), Outcome::retryDeferred(song("fresh"), at(2000)));
+    EXPECT_EQ(outcome(off), Outcome::cached(song("1", MusicSource::kg)));
+    EXPECT_EQ(outcome(deferred), Outcome::retryDeferred(song("3"), at(2000)));
     EXPECT_EQ(runtime->calls(), 0);
 }
 
@@ -154,8 +142,7 @@ TEST_F(TrackDetailCoordination, CallersShareOneFetchAndItsOutcome) {
     fetched.album = "新专辑";
     auto first = refresh(song("1"), 100);
     auto second = refresh(song("1"), 300, true);
-    runtime->awaitCalls(1);
-    runtime->answer(fetched);
+    answerRequest(1, fetched);
     awaitResult(first);
     awaitResult(second);
     EXPECT_EQ(outcome(first), Outcome::refreshed(fetched));
@@ -172,8 +159,7 @@ TEST_F(TrackDetailCoordination, FailureDefersFromTheFirstCallersClockAndKeepsEac
     theirs.title = "另一个";
     auto first = refresh(mine, 100);
     auto second = refresh(theirs, 500);
-    runtime->awaitCalls(1);
-    runtime->answer(std::make_exception_ptr(SourceError::source("失败")));
+    answerRequest(1, std::make_exception_ptr(SourceError::source("失败")));
     awaitResult(first);
     awaitResult(second);
     EXPECT_EQ(outcome(first), Outcome::failedWithExistingData(mine));
@@ -200,8 +186,7 @@ TEST_F(TrackDetailCoordination, ACancelledWaiterLeavesAloneAndTheLastOneEndsTheF
     queue.runPending();
     runtime->awaitCancelled(1);
     auto third = refresh(song("2"), 0);
-    runtime->awaitCalls(3);
-    runtime->answer(song("2"));
+    answerRequest(3, song("2"));
     awaitResult(third);
     queue.runPending();
     EXPECT_FALSE(a->result);
@@ -212,8 +197,7 @@ TEST_F(TrackDetailCoordination, ACancelledWaiterLeavesAloneAndTheLastOneEndsTheF
 TEST_F(TrackDetailCoordination, UnaskedCancellationStillAnswersAndEndsTheEntry) {
     auto first = refresh(song("1"), 0);
     auto second = refresh(song("1"), 0);
-    runtime->awaitCalls(1);
-    runtime->answer(std::make_exception_ptr(CancellationError()));
+    answerRequest(1, std::make_exception_ptr(CancellationError()));
     awaitResult(first);
     awaitResult(second);
     EXPECT_TRUE(isCancellation(first->result->error()));
@@ -221,8 +205,7 @@ TEST_F(TrackDetailCoordination, UnaskedCancellationStillAnswersAndEndsTheEntry) 
     EXPECT_EQ(integer("SELECT count(*) FROM track_records"), 0);
 
     auto later = refresh(song("1"), 0);
-    runtime->awaitCalls(2);
-    runtime->answer(song("1"));
+    answerRequest(2, song("1"));
     awaitResult(later);
     EXPECT_EQ(outcome(later), Outcome::refreshed(song("1")));
 }
@@ -230,8 +213,7 @@ TEST_F(TrackDetailCoordination, UnaskedCancellationStillAnswersAndEndsTheEntry) 
 TEST_F(TrackDetailCoordination, AnotherSongInTheAnswerIsAMismatchAndDefersTheRequested) {
     stored("1");
     auto call = refresh(song("1"), 100);
-    runtime->awaitCalls(1);
-    runtime->answer(song("2"));
+    answerRequest(1, song("2"));
     awaitResult(call);
     try {
         std::rethrow_exception(call->result->error());

@@ -1,0 +1,106 @@
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "artwork/ArtworkDecoder.h"
+#include "artwork/ArtworkDiskCache.h"
+#include "artwork/ArtworkJPEG.h"
+#include "artwork/ArtworkService.h"
+#include "foundation/ManualMainQueue.h"
+#include "support/TempDir.h"
+
+using namespace velto;
+
+namespace {
+
+// A 3000 × 3000 cover with detail in it (gradients and stripes), as photographs have.
+const std::string& largeCover() {
+    static const std::string data = [] {
+        const int side = 3000;
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(side) * side * 4);
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                auto* p = pixels.data() + (static_cast<std::size_t>(y) * side + x) * 4;
+                p[0] = static_cast<std::uint8_t>(x * 255 / side);
+                p[1] = static_cast<std::uint8_t>(y * 255 / side);
+                p[2] = static_cast<std::uint8_t>((x / 7 + y / 5) % 2 ? 200 : 40);
+                p[3] = 255;
+            }
+        return *ArtworkJPEG::encode(*ArtworkImage::make(side, side, std::move(pixels)), 0.9);
+    }();
+    return data;
+}
+
+void BM_ScaledDecode3000To1200(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(ArtworkDecoder::downsample(largeCover(), 1200));
+    state.counters["jpeg_bytes"] = static_cast<double>(largeCover().size());
+}
+BENCHMARK(BM_ScaledDecode3000To1200)->Unit(benchmark::kMillisecond);
+
+// The scaled decode alone (1/2 gives 1500 px, no resize): what the resize adds on top.
+void BM_ScaledDecodeOnly3000To1500(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(ArtworkDecoder::downsample(largeCover(), 1500));
+}
+BENCHMARK(BM_ScaledDecodeOnly3000To1500)->Unit(benchmark::kMillisecond);
+
+void BM_FullDecodeAndResize3000To1200(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            ArtworkDecoder::downsample(largeCover(), 1200, {.scaledDecode = false}));
+}
+BENCHMARK(BM_FullDecodeAndResize3000To1200)->Unit(benchmark::kMillisecond);
+
+// A list row whose cover is only on disk: read the 1200 px cache file, decode it, date it.
+void BM_DiskHit1200(benchmark::State& state) {
+    TempDir dir;
+    const auto file = dir.path() / "cover.img";
+    const auto image = ArtworkDecoder::downsample(largeCover(), 1200);
+    const auto date = ArtworkDate(std::chrono::seconds(1'700'000'000));
+    ArtworkDiskCache::write(file, *ArtworkJPEG::encode(*image, 0.9), date);
+    for (auto _ : state) {
+        auto hit = ArtworkDiskCache::read(file, date, [](std::string_view data) {
+            return ArtworkDecoder::downsample(data, 1200);
+        });
+        if (!hit) state.SkipWithError("the cache file did not read");
+        benchmark::DoNotOptimize(hit);
+    }
+}
+BENCHMARK(BM_DiskHit1200)->Unit(benchmark::kMillisecond);
+
+// A cover already in memory: the service's lookup and the answer through the main queue.
+void BM_MemoryHit(benchmark::State& state) {
+    class NoRuntime final : public SourceRuntime {
+    public:
+        SearchPage search(const std::string&, MusicSource, int, std::stop_token) override { return {}; }
+        LyricInfo lyric(const Track&, std::stop_token) override { return {}; }
+        std::vector<std::string> tipSearch(const std::string&, std::stop_token) override { return {}; }
+        std::string picURL(const Track&, std::stop_token) override { return "https://covers.test/a"; }
+    };
+    class OneCover final : public ArtworkHTTPClient {
+    public:
+        std::string data(const std::string&, std::stop_token) override { return largeCover(); }
+    };
+    TempDir dir;
+    ManualMainQueue queue;
+    WorkerPool pool(1);
+    ArtworkService service(std::make_shared<NoRuntime>(), std::make_shared<OneCover>(),
+                           dir.path(), 3600, {32 << 20, 128 << 20, 1200},
+                           ArtworkService::Environment{pool, queue});
+    Track track;
+    track.songmid = "1";
+    const auto now = ArtworkDate(std::chrono::seconds(1'700'000'000));
+    ArtworkImagePtr first;
+    service.image(track, now, [&](TaskResult<ArtworkImagePtr> r) { first = r.value(); });
+    if (!queue.runUntil([&] { return first != nullptr; })) state.SkipWithError("no cover");
+    for (auto _ : state) {
+        ArtworkImagePtr image;
+        service.image(track, now, [&](TaskResult<ArtworkImagePtr> r) { image = r.value(); });
+        queue.runPending();
+        if (image != first) state.SkipWithError("not a memory hit");
+    }
+}
+BENCHMARK(BM_MemoryHit)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
