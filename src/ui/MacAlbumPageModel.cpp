@@ -7,7 +7,7 @@ MacAlbumPageModel::~MacAlbumPageModel() { firstLoad_.request_stop(); }
 std::string MacAlbumPageModel::subtitle(const AlbumSummary& album) {
     std::string text = album.artist;
     if (album.releaseDate && !album.releaseDate->empty()) text += " · " + *album.releaseDate;
-    if (album.trackCount) text += " · " + std::to_string(*album.trackCount) + " 首";
+    if (album.trackCount && *album.trackCount >= 0) text += " · " + std::to_string(*album.trackCount) + " 首";
     return text;
 }
 

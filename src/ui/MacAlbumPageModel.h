@@ -17,7 +17,8 @@ class MacAlbumPageModel : public MacCatalogPageModel {
     using MacCatalogPageModel::MacCatalogPageModel;
     ~MacAlbumPageModel() override;
 
-    // "<artist>", then " · <date>" unless absent or empty, then " · <n> 首" (0 included).
+    // "<artist>", then " · <date>" unless absent or empty, then " · <n> 首" (0 included; a
+    // negative count, which the sources never send, is left out).
     using MacCatalogPageModel::subtitle;
     static std::string subtitle(const AlbumSummary& album);
 

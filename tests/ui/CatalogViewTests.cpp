@@ -134,12 +134,18 @@ TEST_F(CatalogViews, PlaylistPageStates) {
     h.runtime->onPlaylistDetail = [](const std::string&, int) {
         return catalog::playlistPage({song("1", "晚风写给旧站台"), song("2", "青石巷的第七盏灯")}, 1, 1000, 2);
     };
-    ASSERT_TRUE(loadFrame(MacCatalogDestination::playlist(catalog::playlistSummary())));
+    QQuickItem* frame = loadFrame(MacCatalogDestination::playlist(catalog::playlistSummary()));
+    ASSERT_TRUE(frame);
     EXPECT_TRUE(shown("catalogBusy"));
     expectRendered("catalog-playlist-loading");
     settle();
     EXPECT_FALSE(shown("playlistLoadMore"));
     expectRendered("catalog-playlist");
+    // Shown again: the page asks for the page after the last one.
+    frame->setVisible(false);
+    frame->setVisible(true);
+    settle();
+    EXPECT_EQ(h.runtime->pagesAsked(), (std::vector<int>{1, 2}));
 
     h.runtime->onPlaylistDetail = [](const std::string&, int) -> PlaylistDetail { throw SourceError::source("网络失败"); };
     ASSERT_TRUE(loadFrame(MacCatalogDestination::playlist(catalog::playlistSummary())));

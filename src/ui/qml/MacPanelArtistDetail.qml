@@ -19,8 +19,9 @@ ColumnLayout {
         destination: root.destination
         onPush: (destination) => root.push(destination)
     }
-    Component.onCompleted: page.appear()
-    Component.onDestruction: page.disappear()
+    // Each showing of the page starts its load; hiding it ends the load it started.
+    Component.onCompleted: if (visible) page.appear()
+    onVisibleChanged: visible ? page.appear() : page.disappear()
 
     CatalogPageHeader {
         Layout.fillWidth: true

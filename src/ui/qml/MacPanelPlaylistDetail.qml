@@ -17,8 +17,9 @@ ColumnLayout {
         services: root.services
         destination: root.destination
     }
-    Component.onCompleted: page.appear()
-    Component.onDestruction: page.disappear()
+    // Each showing of the page starts its load; hiding it ends the load it started.
+    Component.onCompleted: if (visible) page.appear()
+    onVisibleChanged: visible ? page.appear() : page.disappear()
 
     CatalogPageHeader {
         Layout.fillWidth: true
