@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "ScriptedResolver.h"
 
@@ -9,6 +10,7 @@
 #include "platform/HttpClient.h"
 #include "sources/rovoz/ChkszCircuitBreaker.h"
 #include "sources/credentials/InMemoryCredentialStore.h"
+#include "sources/resolving/PlaybackMediaPrefixProbe.h"
 #include "sources/resolving/PlaybackURLCache.h"
 #include "sources/resolving/PlaybackURLResolver.h"
 #include "sources/model/SourceError.h"
@@ -149,6 +151,25 @@ TEST_F(PlaybackURLResolverTest, ProbeVerdicts) {
     }
 }
 
+TEST_F(PlaybackURLResolverTest, ProbeReadsAtMost64BytesWithinEightSeconds) {
+    struct Recording : LoopbackPlaybackHTTPClient {
+        using LoopbackPlaybackHTTPClient::LoopbackPlaybackHTTPClient;
+        PlaybackHTTPResponse probe(const PlaybackHTTPRequest& request, int maxBytes,
+                                   double timeout, std::stop_token stop) override {
+            handed.push_back(PlaybackMediaPrefixProbe(maxBytes, std::nullopt).request(request, timeout));
+            return LoopbackPlaybackHTTPClient::probe(request, maxBytes, timeout, stop);
+        }
+        std::vector<HttpRequest> handed;
+    };
+    auto recording = std::make_shared<Recording>(session);
+    PlaybackURLResolver probing{recording, nullptr, nullptr, cache, nullptr, netease};
+    probing.musicURL(makeTrack(), Quality::high, {});
+    ASSERT_EQ(recording->handed.size(), 1u);
+    EXPECT_EQ(recording->handed[0].maxBodyBytes, std::optional<std::size_t>(64));
+    EXPECT_EQ(recording->handed[0].timeout, 8s);
+    EXPECT_EQ(recording->handed[0].deadline, std::optional<std::chrono::milliseconds>(8s));
+}
+
 TEST_F(PlaybackURLResolverTest, UnusableServiceAddressIsNotProbed) {
     for (const char* address : {"ftp://cdn.example/a.mp3", "https://user:pw@cdn.example/a.mp3",
                                 "https:///a.mp3", "not an address"}) {
@@ -251,6 +272,15 @@ TEST_F(LocalFileTest, MissingOrEmptyPathsFailWithTheirMessages) {
                   resolver.musicURL(local("x", {{"filePath", missing}}), Quality::high, {});
               }),
               "本地音频文件不存在或已移动: gone.mp3");
+    // Only regular files play: a folder, a device or a pipe is as good as missing.
+    const auto pipe = dir.path() / "pipe.mp3";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {dir.path().string(), std::string("/dev/null"), pipe.string()}) {
+        EXPECT_TRUE(messageOf([&] {
+                        resolver.musicURL(local(path, nlohmann::json::object()), Quality::high, {});
+                    }).starts_with("本地音频文件不存在或已移动: "))
+            << path;
+    }
     EXPECT_EQ(messageOf([&] {
                   resolver.musicURL(local("", nlohmann::json::object()), Quality::high, {});
               }),
