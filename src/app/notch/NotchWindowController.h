@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/NotchController.h"
 #include "app/notch/NotchDesktopWatcher.h"
 #include "app/notch/NotchGeometry.h"
 #include "app/notch/NotchPanel.h"
@@ -17,7 +18,7 @@ namespace velto {
 // screen, expands it on hover (after a short delay), a header click or a request, and collapses
 // it on hover out (after a longer delay), Escape, presses outside it, another program coming to
 // the front and focus loss. Main thread; the delays run on the main queue.
-class NotchWindowController : public QObject {
+class NotchWindowController : public QObject, public NotchController {
     Q_OBJECT
     Q_PROPERTY(bool expanded READ expanded NOTIFY expandedChanged)
     Q_PROPERTY(bool pinned READ pinned WRITE setPinned NOTIFY pinnedChanged)
@@ -35,9 +36,9 @@ class NotchWindowController : public QObject {
                           PanelFactory makePanel, QObject* parent = nullptr);
     ~NotchWindowController() override;
 
-    void setEnabled(bool enabled);
+    void setEnabled(bool enabled) override;
     Q_INVOKABLE void hover(bool inside);
-    Q_INVOKABLE void expand(bool keyboard);
+    Q_INVOKABLE void expand(bool keyboard) override;
     Q_INVOKABLE void collapse();
     // Measures the screen again and moves the panel to the frame of the current state.
     void reposition();

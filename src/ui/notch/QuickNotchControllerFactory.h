@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "app/NotchControllerFactory.h"
+
+class QQmlEngine;
+
+namespace velto {
+
+// Makes the application model's notch controller: the notch panel with the player view on this
+// display, and the desktop watcher. `openStatusPanel` runs when the player asks for the panel.
+class QuickNotchControllerFactory final : public NotchControllerFactory {
+  public:
+    QuickNotchControllerFactory(QQmlEngine* engine, std::function<void()> openStatusPanel);
+
+    std::unique_ptr<NotchController> make(MacAppModel& model) override;
+
+  private:
+    QQmlEngine* engine_;
+    std::function<void()> openStatusPanel_;
+};
+
+}  // namespace velto
