@@ -217,6 +217,8 @@ class MacStatusPanel : public QObject {
     QString resultSummaryText() const { return QString::fromStdString(resultSummary()); }
     QVariantList artistExpansionWarningRows() const;
     Q_INVOKABLE QString artistMetaAt(int visibleRow) const;
+    // The author, or the source's name when the playlist names none.
+    Q_INVOKABLE QString playlistSubtitleAt(int row) const;
     QVariantMap messageValue() const;
     QVariantMap lyricsEmptyValue() const;
     bool hasLyricLines() const;

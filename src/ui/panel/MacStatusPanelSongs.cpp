@@ -207,6 +207,13 @@ QString MacStatusPanel::artistMetaAt(int row) const {
     return text(artistMeta(artists[std::size_t(row)]));
 }
 
+QString MacStatusPanel::playlistSubtitleAt(int row) const {
+    const auto& playlists = search_->playlistResults();
+    if (row < 0 || std::size_t(row) >= playlists.size()) return {};
+    const PlaylistSummary& playlist = playlists[std::size_t(row)];
+    return text(playlist.author.empty() ? std::string(displayName(playlist.source)) : playlist.author);
+}
+
 std::vector<MusicSource> MacStatusPanel::artistExpansionWarningSources() const {
     std::vector<MusicSource> sources(search_->artistExpansionFailedSources().begin(),
                                      search_->artistExpansionFailedSources().end());

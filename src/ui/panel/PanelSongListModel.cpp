@@ -1,5 +1,6 @@
 #include "ui/panel/PanelSongListModel.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -34,14 +35,18 @@ void PanelSongListModel::setRows(std::vector<Row> rows) {
     if (count() != before) emit countChanged();
 }
 
-// False when the change is not a matter of removals and insertions (a reordering, or keys that
-// repeat): the caller then resets.
+// False when the change is not a matter of removals and insertions of a few rows (a new list, a
+// reordering, or keys that repeat): the caller then resets.
 bool PanelSongListModel::applyByKey(std::vector<Row>& rows) {
     std::unordered_set<std::string> oldKeys, newKeys;
     if (!uniqueKeys(rows_, oldKeys) || !uniqueKeys(rows, newKeys)) return false;
     // The songs both lists keep must keep their order.
     std::unordered_map<std::string, std::size_t> newPosition;
     for (std::size_t i = 0; i < rows.size(); ++i) newPosition[rows[i].track.musicID()] = i;
+    // A list that keeps none of the old songs is a new list, not a row-by-row change.
+    if (std::none_of(rows_.begin(), rows_.end(),
+                     [&](const Row& row) { return newKeys.count(row.track.musicID()) > 0; }))
+        return false;
     std::size_t last = 0;
     bool first = true;
     for (const auto& row : rows_) {
