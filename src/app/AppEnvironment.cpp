@@ -9,6 +9,7 @@
 #include "playback/PerfLog.h"
 #include "platform/GStreamerQueuePlayer.h"
 #include "platform/MprisNowPlayingCenter.h"
+#include "sources/credentials/BuildCredentialStore.h"
 #include "sources/credentials/KeychainCredentialStore.h"
 #include "sources/credentials/LibsecretNetEaseKeychain.h"
 #include "sources/model/LoopbackAddresses.h"
@@ -51,7 +52,12 @@ AppEnvironment AppEnvironment::system(MainQueue& mainQueue, std::shared_ptr<File
     environment.artworkCacheDir = Paths::cachesDir() / "Artwork";
     environment.resourceDir = Paths::resourceDir();
     environment.rovozOrigin = originFromVariable("VELTO_ROVOZ_BASE_URL");
-    if (!environment.rovozOrigin) environment.rovozOrigin = configuredChkszBaseURL(environment.resourceDir);
+    if (!environment.rovozOrigin) {
+        // The resource file's address; the variable was judged above.
+        const auto configured = BuildCredentialStore::readValue(
+            environment.resourceDir / BuildCredentialStore::resourceName, "chkszBaseURL");
+        if (configured) environment.rovozOrigin = chkszHTTPSOrigin(*configured);
+    }
     environment.neteaseOrigin = originFromVariable("VELTO_NETEASE_BASE_URL")
                                     .value_or(std::string(NetEaseWebClient::defaultBaseURL));
     environment.credentialFallback = std::make_shared<KeychainCredentialStore>();

@@ -2,6 +2,10 @@
 
 #include <QVariantMap>
 
+#include "app/AlbumDetailViewModel.h"
+#include "app/AlbumValue.h"
+#include "app/ArtistDetailViewModel.h"
+#include "app/ArtistValue.h"
 #include "app/NotchController.h"
 #include "artwork/ArtworkService.h"
 #include "artwork/URLSessionArtworkHTTPClient.h"
@@ -93,7 +97,14 @@ MacAppModel::MacAppModel(AppEnvironment environment, QObject* parent)
         *env.player, *resolver_, *env.defaults, *env.mainQueue, *env.workers, env.nowPlaying.get(),
         env.remoteCommands.get(), PlaybackQueue::uniformRandomIndex(),
         std::chrono::milliseconds(150), std::chrono::milliseconds(400), std::chrono::seconds(20));
-    if (env.executor) playback_->setBlockingExecutor(env.executor);
+    // Address jobs may still run when the model is gone; each keeps the chain it resolves with.
+    AppTaskRunner::Executor executor = env.executor;
+    if (!executor) {
+        executor = [&pool = *env.workers](std::function<void()> job) { pool.submit(std::move(job)); };
+    }
+    playback_->setBlockingExecutor([executor, resolver = resolver_](std::function<void()> job) {
+        executor([job = std::move(job), resolver] { job(); });
+    });
     if (env.perfMark) playback_->setPerfMarker(env.perfMark);
     sleepTimer_->setDefaultAction([this] { playback_->pause(); });
 
@@ -225,6 +236,18 @@ QString MacAppModel::noticeText() const {
 
 void MacAppModel::setNoticeText(const QString& text) {
     setNotice(text.isEmpty() ? std::nullopt : std::optional(text.toStdString()));
+}
+
+QObject* MacAppModel::makeArtistDetailModel(const QVariant& artist) const {
+    auto summary = ArtistValue::fromVariant(artist);
+    if (!summary) return nullptr;
+    return new ArtistDetailViewModel(std::move(*summary), runtime_, runner_);
+}
+
+QObject* MacAppModel::makeAlbumDetailModel(const QVariant& album) const {
+    auto summary = AlbumValue::fromVariant(album);
+    if (!summary) return nullptr;
+    return new AlbumDetailViewModel(std::move(*summary), runtime_, runner_);
 }
 
 QObject* MacAppModel::playbackObject() const { return playback_.get(); }

@@ -95,6 +95,12 @@ class MacAppModel : public QObject {
     // Re-reads the favourites and the recent plays.
     Q_INVOKABLE void reloadLibrary();
 
+    // The models behind an artist's and an album's page, over the application's runtime. From
+    // QML the page owns what it gets (no parent: the engine takes ownership); none for a value
+    // that is not an ArtistValue / AlbumValue.
+    Q_INVOKABLE QObject* makeArtistDetailModel(const QVariant& artist) const;
+    Q_INVOKABLE QObject* makeAlbumDetailModel(const QVariant& album) const;
+
     // Launch work, once: the launch mark, the notch player, the saved position restored
     // (loaded, not played).
     Q_INVOKABLE void start();

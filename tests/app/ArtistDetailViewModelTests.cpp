@@ -40,13 +40,6 @@ class ArtistDetailViewModelTest : public ::testing::Test {
     std::unique_ptr<ArtistDetailViewModel> model;
 };
 
-TEST(ArtistDetailTabTest, RawValuesAreExact) {
-    EXPECT_EQ(ArtistDetailTabs::fromRaw("最新"), ArtistDetailTab::latest);
-    for (auto tab : ArtistDetailTabs::allCases) EXPECT_EQ(ArtistDetailTabs::fromRaw(ArtistDetailTabs::rawValue(tab)), tab);
-    EXPECT_FALSE(ArtistDetailTabs::fromRaw(" 热门"));
-    EXPECT_FALSE(ArtistDetailTabs::fromRaw("popular"));
-}
-
 TEST(TrackListUtilitiesTest, SortsNewestFirstStablyWithUndatedLast) {
     auto sorted = TrackListUtilities::sortedNewestFirst(
         {album("a", "2021-05-01"), album("b"), album("c", "2023-01-10"), album("d", "2021-05-01")});

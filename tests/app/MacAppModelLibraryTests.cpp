@@ -3,6 +3,7 @@
 
 #include "AppModelFixture.h"
 #include "library/LibraryStore.h"
+#include "playback/PersistedSession.h"
 #include "support/WavFile.h"
 
 namespace velto {
@@ -54,6 +55,13 @@ TEST_F(AppModelTest, CollectingAndRemovingKeepStoreListAndNoticesInStep) {
     EXPECT_EQ(model->notice(), "已将「雨巷」移出歌单");
     EXPECT_EQ(keys(model->libraryTracks()), std::vector<std::string>{"wy_2"});
 
+    model->collect(song("3"));
+    sql("UPDATE track_records SET source = 'zz' WHERE music_id = 'wy_3'");
+    model->reloadLibrary();
+    EXPECT_EQ(keys(model->libraryTracks()), std::vector<std::string>{"wy_2"});
+    EXPECT_EQ(model->notice(), "已加入个人歌单");
+    EXPECT_FALSE(model->errorMessage());
+
     sql("CREATE TRIGGER injected BEFORE INSERT ON playlist_items BEGIN SELECT RAISE(ABORT, 'x'); END");
     model->collect(song("4"));
     EXPECT_EQ(model->errorMessage(), "收藏未保存，请重试。");
@@ -103,6 +111,26 @@ TEST_F(AppModelTest, SongIsRecordedOnceItPlaysAndAgainAfterAFailedWrite) {
     model->playback().togglePlayback();
     settle();
     EXPECT_EQ(keys(model->recentTracks()), (std::vector<std::string>{"wy_2", "wy_1"}));
+}
+
+TEST_F(AppModelTest, RestoredSongLoadsOnceAndIsRecordedOnlyWhenPlayed) {
+    defaults->setData("velto.playback.session",
+                      PersistedSession{song("5"), 30, mainQueue.wallNow()}.encode());
+    runtime->onLyric = [](const Track&) { return lrc("词"); };
+    make();
+    model->start();
+    model->start();
+    mainQueue.runPending();
+    EXPECT_EQ(model->playback().state().kind, PlaybackService::StateKind::loading);
+    EXPECT_EQ(model->playbackActionTitle(), "播放");
+    settle();
+    EXPECT_EQ(currentID(), "wy_5");
+    EXPECT_TRUE(model->lyrics());
+    EXPECT_EQ(resolver->callCount(), 1u);
+    EXPECT_TRUE(model->recentTracks().empty());
+    model->playback().togglePlayback();
+    settle();
+    EXPECT_EQ(keys(model->recentTracks()), std::vector<std::string>{"wy_5"});
 }
 
 TEST_F(AppModelTest, LocalImportCountsNewSongsAndReportsOnesNotStored) {
