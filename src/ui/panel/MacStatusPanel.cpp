@@ -58,6 +58,7 @@ MacStatusPanel::MacStatusPanel(MacAppModel& model, MacArtworkLoader* artwork, QO
     lyrics_ = new MacLyricsModel(&playback_, mainQueue_, this);
     songs_ = new PanelSongListModel(artwork, this);
     connectModels();
+    if (model.lyrics()) lyrics_->setDocument(*model.lyrics());
     refreshSongs();
     refreshLayout();
     refreshStrip();
@@ -159,6 +160,7 @@ void MacStatusPanel::setTab(std::optional<MusicTab> tab) {
     setCatalogPath({});
     setRemovalFeedback({});
     emit tabChanged();
+    if (tab_ == MusicTab::search) focusSearchSoon();
     refreshSongs();
     refreshLayout();
     refreshStrip();
@@ -315,6 +317,17 @@ QVariantMap MacStatusPanel::catalogPage() const {
 }
 
 // --- Search ------------------------------------------------------------------------------------
+
+// Opening the search tab puts the focus into the field, after the field has come up, and loads
+// the hot searches once for the model's life.
+void MacStatusPanel::focusSearchSoon() {
+    std::weak_ptr<int> alive = alive_;
+    mainQueue_.post([this, alive] {
+        if (alive.expired() || tab_ != MusicTab::search) return;
+        setSearchFocused(true);
+        search_->loadHotSearchesIfNeeded();
+    });
+}
 
 void MacStatusPanel::submitSearch() { search_->search(std::nullopt); }
 

@@ -257,6 +257,7 @@ class MacStatusPanel : public QObject {
     void setCatalogPath(std::vector<CatalogDestination> path);
     void setRemovalFeedback(std::map<std::string, FavoriteRemovalFeedback> feedback);
     void setQualityNotice(std::optional<std::string> notice);
+    void focusSearchSoon();
     void restartNoticeTimer();
     void cancelNoticeTimer();
     void noticeTimerFired(const std::string& remembered);

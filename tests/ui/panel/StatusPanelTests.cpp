@@ -24,9 +24,13 @@ TEST_F(StatusPanelTest, ContentRuleFollowsTabsSettingsPagesAndImport) {
     };
     EXPECT_TRUE(shows({&Layout::messages}));  // the compact panel
 
+    searchRuntime->hot = [] { return std::vector<std::string>{"热一"}; };
     panel->selectTab("search");
     EXPECT_TRUE(shows({&Layout::divider, &Layout::searchField, &Layout::scopePicker,
                        &Layout::messages, &Layout::results}));
+    settle();  // the field takes the focus once it is up, and the hot searches load
+    EXPECT_TRUE(panel->searchFocused());
+    EXPECT_EQ(panel->search().hotSearches(), std::vector<std::string>{"热一"});
     EXPECT_EQ(panel->layout().results_kind, "discovery");
     panel->setSearchFocused(true);
     panel->openCatalog(ArtistSummary{"7", MusicSource::wy, "岚屿", {}, {}, {}});

@@ -16,9 +16,10 @@ AbstractButton {
     hoverEnabled: true
     Accessible.role: Accessible.Button
     Accessible.name: help
-    ToolTip.visible: hovered && help.length > 0
-    ToolTip.delay: Theme.helpDelay
-    ToolTip.text: help
+    PanelToolTip {
+        visible: button.hovered && button.help.length > 0
+        text: button.help
+    }
     contentItem: Icon {
         name: button.symbol
         size: button.symbolSize

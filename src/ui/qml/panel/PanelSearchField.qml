@@ -57,11 +57,4 @@ Rectangle {
                 field.forceActiveFocus()
         }
     }
-    // Opening the search tab puts the focus into the field and loads the hot searches once.
-    Component.onCompleted: Qt.callLater(function() {
-        if (row.panel && row.panel.tab === "search") {
-            row.panel.searchFocused = true
-            row.panel.search.loadHotSearches()
-        }
-    })
 }

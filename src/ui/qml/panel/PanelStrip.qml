@@ -37,9 +37,10 @@ ColumnLayout {
                     wrapMode: Text.Wrap
                     maximumLineCount: 2
                     HoverHandler { id: titleHover }
-                    ToolTip.visible: titleHover.hovered
-                    ToolTip.delay: Theme.helpDelay
-                    ToolTip.text: text
+                    PanelToolTip {
+                        visible: titleHover.hovered
+                        text: title.text
+                    }
                 }
                 MacPlaybackControls {
                     controls: strip.panel?.controls ?? null

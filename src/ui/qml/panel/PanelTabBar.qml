@@ -31,9 +31,10 @@ Rectangle {
                 Accessible.role: Accessible.PageTab
                 Accessible.name: modelData.label
                 Accessible.selected: modelData.selected
-                ToolTip.visible: hovered
-                ToolTip.delay: Theme.helpDelay
-                ToolTip.text: modelData.help
+                PanelToolTip {
+                    visible: parent.hovered
+                    text: modelData.help
+                }
                 onClicked: bar.panel.selectTab(modelData.id)
                 background: Rectangle {
                     radius: 6
