@@ -9,6 +9,9 @@ Button {
     property string symbol
     property real textSize: Theme.caption
 
+    implicitWidth: contentItem.implicitWidth + leftPadding + rightPadding
+    leftPadding: 10
+    rightPadding: 10
     font.family: Theme.fontFamily
     font.pixelSize: textSize
     Accessible.name: text
