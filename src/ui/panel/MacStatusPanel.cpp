@@ -294,12 +294,6 @@ void MacStatusPanel::closeCatalog() {
     if (catalogPath_.empty()) return;
     auto path = catalogPath_;
     path.pop_back();
-    if (path.empty()) {
-        catalogPath_.clear();
-        emit catalogPathChanged();
-        refreshLayout();
-        return;
-    }
     setCatalogPath(std::move(path));
 }
 

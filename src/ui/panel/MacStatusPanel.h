@@ -294,6 +294,7 @@ class MacStatusPanel : public QObject {
     bool searchFocused_ = false;
     bool shown_ = false;
     bool composing_ = false;
+    bool holdingSongs_ = false;
     bool editWaiting_ = false;
     std::optional<MainQueue::TimerId> noticeTimer_;
 

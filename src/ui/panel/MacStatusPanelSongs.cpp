@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <unordered_set>
 
 #include "app/MacAppModel.h"
 #include "app/search/SearchViewModel.h"
@@ -38,15 +39,19 @@ std::vector<Track> MacStatusPanel::displayedTracks() const {
 }
 
 void MacStatusPanel::refreshSongs() {
+    if (holdingSongs_) return;
     const std::vector<Track> list = displayedTracks();
     const std::optional<Track> current = currentTrack();
     const std::string currentKey = current ? current->musicID() : std::string();
     const bool libraryOpen = model_.libraryOpen();
+    // One pass over the favourites, not one per row.
+    std::unordered_set<std::string> favorites;
+    for (const Track& track : model_.libraryTracks()) favorites.insert(track.musicID());
     std::vector<PanelSongListModel::Row> rows;
     rows.reserve(list.size());
     for (const Track& track : list) {
-        const std::string key = track.musicID();
-        rows.push_back({track, removalFeedback_.count(key) > 0, model_.isFavorite(track),
+        std::string key = track.musicID();
+        rows.push_back({track, removalFeedback_.count(key) > 0, favorites.count(key) > 0,
                         current && key == currentKey, libraryOpen});
     }
     songs_->setRows(std::move(rows));
@@ -84,11 +89,17 @@ void MacStatusPanel::toggleFavorite(const Track& track) {
                 break;
             }
     }
+    // The rows wait for the feedback: a removed row must not leave and come back.
+    holdingSongs_ = true;
     if (model_.isFavorite(track))
         model_.removeFavorite(track);
     else
         model_.collect(track);
-    if (!index || model_.isFavorite(track)) return;
+    holdingSongs_ = false;
+    if (!index || model_.isFavorite(track)) {
+        refreshSongs();
+        return;
+    }
     auto feedback = removalFeedback_;
     feedback[key] = {track, *index};
     setRemovalFeedback(std::move(feedback));

@@ -93,6 +93,7 @@ TEST_F(StatusPanelTest, RemovedFavouritesStayInPlaceAndLeaveInTurn) {
     makePanel();
     favourites({"A", "B", "C", "D"});
     panel->selectTab("favorites");
+    QSignalSpy left(&panel->songList(), &QAbstractItemModel::rowsRemoved);
     panel->toggleFavoriteRow(1);
     advance(0.5);
     panel->toggleFavoriteRow(3);
@@ -103,6 +104,7 @@ TEST_F(StatusPanelTest, RemovedFavouritesStayInPlaceAndLeaveInTurn) {
     EXPECT_TRUE(panel->songList().rows()[1].wasRemoved);
     EXPECT_FALSE(panel->songList().rows()[2].wasRemoved);
     EXPECT_EQ(panel->resultSummary(), "2 首歌曲");  // counts the library, not the rows
+    EXPECT_EQ(left.count(), 0);  // the removed rows have not moved
 
     // A pending song ignores the heart; collected again elsewhere it is listed once.
     panel->toggleFavorite(song("D"));
@@ -114,6 +116,7 @@ TEST_F(StatusPanelTest, RemovedFavouritesStayInPlaceAndLeaveInTurn) {
     advance(0.3);  // B's 0.8 s are over; D moves to 2
     EXPECT_EQ(panel->removalFeedback().at("wy_D").index, 2);
     EXPECT_EQ(shownKeys(), (std::vector<std::string>{"wy_A", "wy_C", "wy_D"}));
+    EXPECT_EQ(left.count(), 1);
     advance(0.5);
     EXPECT_EQ(shownKeys(), (std::vector<std::string>{"wy_A", "wy_C"}));
 
