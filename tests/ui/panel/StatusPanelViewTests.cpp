@@ -42,9 +42,9 @@ class PanelViews : public StatusPanelTest {
     }
     // Renders at the panel's own height, as the popup would size it.
     void expectRendered(QQuickItem* root, const QString& name) {
-        harness.settle();
+        harness.grab();
         animations.step(1000);
-        harness.settle();
+        harness.grab();  // lays the column out, so its height is the content's
         root->window()->resize(380, int(root->implicitHeight()));
         root->setHeight(root->implicitHeight());
         EXPECT_FALSE(ViewHarness::isSingleColour(harness.render("panel-" + name))) << name.toStdString();

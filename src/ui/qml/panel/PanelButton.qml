@@ -15,6 +15,16 @@ Button {
     font.family: Theme.fontFamily
     font.pixelSize: textSize
     Accessible.name: text
+    topPadding: 4
+    bottomPadding: 4
+    background: Rectangle {
+        radius: 5
+        color: button.flat ? "transparent" : button.highlighted ? Theme.accent
+               : button.down ? Theme.separator : Theme.quaternaryFill
+        border.width: button.flat || button.highlighted ? 0 : 1
+        border.color: Theme.separator
+        opacity: button.enabled ? 1 : 0.5
+    }
     contentItem: Row {
         spacing: 4
         Icon {
