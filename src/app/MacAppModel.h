@@ -178,6 +178,7 @@ class MacAppModel : public QObject {
     void startSongLoad(const Track& song, const std::string& key);
     void coverArrived(const std::shared_ptr<SongLoad>& load, std::optional<Cover> cover);
     void finishSongLoad(const std::shared_ptr<SongLoad>& load);
+    void publishCoverFile(const std::shared_ptr<SongLoad>& load, const Cover& cover);
     void setLyrics(std::optional<LyricsDocument> lyrics);
     void setArtwork(std::optional<Cover> cover);
     void refreshDetails(const std::shared_ptr<SongLoad>& load);

@@ -112,10 +112,28 @@ void MacAppModel::startSongLoad(const Track& song, const std::string& key) {
 void MacAppModel::coverArrived(const std::shared_ptr<SongLoad>& load, std::optional<Cover> cover) {
     if (cover && !load->cancelled() && observedTrackID_ == load->key) {
         setArtwork(cover);
-        playback_->updateNowPlayingArtwork(cover->fileURL);
+        publishCoverFile(load, *cover);
     }
     load->coverHandled = true;
     if (load->lyrics) finishSongLoad(load);
+}
+
+// Now Playing takes the cover as the address of its cache file, which the artwork service
+// writes after answering; the address is handed on once the file is there.
+void MacAppModel::publishCoverFile(const std::shared_ptr<SongLoad>& load, const Cover& cover) {
+    runner_.run(
+        alive_, load->stop.get_token(),
+        [service = artworkService_, image = cover.image, key = load->key,
+         now = environment_.clock()](std::stop_token) {
+            const auto file = service->cacheURL(key);
+            if (!std::filesystem::exists(file)) service->persist(*image, key, now);
+            return std::filesystem::exists(file);
+        },
+        [this, load, url = cover.fileURL](TaskResult<bool>& written) {
+            if (!written.ok() || !written.value()) return;
+            if (observedTrackID_ != load->key) return;
+            playback_->updateNowPlayingArtwork(url);
+        });
 }
 
 void MacAppModel::finishSongLoad(const std::shared_ptr<SongLoad>& load) {

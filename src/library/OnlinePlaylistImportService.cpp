@@ -8,7 +8,7 @@
 #include "foundation/UnicodeTrim.h"
 #include "library/OnlinePlaylistImportError.h"
 #include "library/OnlinePlaylistInput.h"
-#include "library/OutsideJSON.h"
+#include "foundation/BoundedJson.h"
 #include "library/PlaylistBackup.h"
 #include "sources/model/JsonReading.h"
 #include "sources/model/SourceError.h"
@@ -154,8 +154,9 @@ OnlinePlaylistPreview OnlinePlaylistImportService::readNetEase(const OnlinePlayl
         chkszAPI_->requestCapped("/api/163_playlist", {{"id", reference.id}}, maximumBodyBytes + 1, stop);
     throwIfCancelled(stop);
     if (body.size() > maximumBodyBytes) fail(Kind::tooLarge);
-    const auto document = OutsideJSON::parse(body);
-    if (!document) throw OnlinePlaylistJSONError();
+    const auto parsed = BoundedJson::parse(body);
+    if (parsed.is_discarded()) throw OnlinePlaylistJSONError();
+    const json* document = &parsed;
 
     if (!document->is_object()) fail(Kind::unavailable);
     const json* data = member(*document, "data");

@@ -12,7 +12,7 @@
 #include "foundation/JsonWriter.h"
 #include "foundation/UnicodeTrim.h"
 #include "library/ExchangeText.h"
-#include "library/OutsideJSON.h"
+#include "foundation/BoundedJson.h"
 #include "library/PlaylistBackupError.h"
 #include "sources/model/Quality.h"
 #include "sources/model/WebAddress.h"
@@ -441,9 +441,8 @@ std::string PlaylistBackup::encode(std::string_view name, const std::vector<Trac
 
 PlaylistBackup::Contents PlaylistBackup::decode(std::string_view bytes) {
     if (bytes.size() > maximumFileSize) fail(Kind::tooLarge);
-    auto parsed = OutsideJSON::parse(bytes);
-    if (!parsed || !parsed->is_object()) fail(Kind::invalidFile);
-    const json& document = *parsed;
+    const json document = BoundedJson::parse(bytes);
+    if (document.is_discarded() || !document.is_object()) fail(Kind::invalidFile);
 
     std::vector<Entry> entries;
     std::string name;

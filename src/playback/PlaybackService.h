@@ -33,6 +33,11 @@ using PlayerItemPtr = std::shared_ptr<PlayerItem>;
 // settings and position. Lives on the main thread; resolver calls run on workers and come back
 // through the main queue, where three counters (load generation, intent revision, background
 // transition revision) tell a late result that it is stale.
+//
+// Defined by share: loading, state, failures and transport in PlaybackService.cpp; the queue
+// and the saved session in PlaybackServiceSession.cpp; the next song and the hand-over to it in
+// PlaybackServiceUpcoming.cpp; the quality reload in PlaybackServiceQuality.cpp; Now Playing in
+// PlaybackServiceNowPlaying.cpp.
 class PlaybackService : public QObject {
     Q_OBJECT
     Q_PROPERTY(int state READ stateKindValue NOTIFY stateChanged)
@@ -263,6 +268,8 @@ class PlaybackService : public QObject {
     void markStage(const char* stage, std::optional<double> TransitionTiming::*field);
     TaskHandle resolve(const Track& track, Quality quality, bool refreshing, ResolveDone done);
     void mark(std::string_view name, std::string_view detail);
+    // The current item became ready: its length, the perf marks.
+    void noteItemReady(const PlayerItem& item);
     void scheduleOnce(MainQueue::Duration delay, std::function<void()> work);
 
     // Setters that announce only real changes.

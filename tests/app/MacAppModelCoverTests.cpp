@@ -1,3 +1,4 @@
+#include <QUrl>
 #include <condition_variable>
 #include <mutex>
 
@@ -59,12 +60,16 @@ TEST_F(AppModelCoverTest, LyricsWaitForTheCoverWhichAlsoReachesNowPlaying) {
     EXPECT_FALSE(model->artwork());
 
     client->open();
-    ASSERT_TRUE(mainQueue.runUntil([&] { return model->artwork().has_value(); }));
+    ASSERT_TRUE(mainQueue.runUntil([&] {
+        settle();
+        return model->artwork().has_value() && model->playback().nowPlayingArtwork().has_value();
+    }));
     ASSERT_TRUE(model->lyrics());
     EXPECT_EQ(model->lyrics()->lines().at(0).text, "词1");
     const auto& url = model->artwork()->fileURL;
     EXPECT_TRUE(url.starts_with("file://") && url.ends_with(".img")) << url;
     EXPECT_EQ(model->playback().nowPlayingArtwork(), url);
+    EXPECT_TRUE(std::filesystem::exists(QUrl(QString::fromStdString(url)).toLocalFile().toStdString()));
 
     // Another song clears the cover at once, Now Playing included.
     client->open(false);

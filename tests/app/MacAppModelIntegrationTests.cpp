@@ -55,7 +55,8 @@ class AppModelIntegrationTest : public ::testing::Test {
         const bool done = mainQueue.runUntil(
             [&] {
                 return model->playback().state().kind == PlaybackService::StateKind::playing &&
-                       model->lyrics() && model->artwork() && !model->recentTracks().empty();
+                       model->lyrics() && model->artwork() && !model->recentTracks().empty() &&
+                       model->playback().nowPlayingArtwork();
             },
             std::chrono::seconds(30));
         ASSERT_TRUE(done) << "state " << int(model->playback().state().kind) << " "

@@ -35,7 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(a.musicID() == b.musicID());
         FUZZ_CHECK(a.title == b.title && a.artist == b.artist && a.album == b.album);
         FUZZ_CHECK(a.interval == b.interval);
-        FUZZ_CHECK(a.payload == b.payload);
     }
+    // The first round trip may drop what writing leaves out (an empty "_types"); after it the
+    // songs stay exactly as they are.
+    const auto third = PlaylistBackup::decode(PlaylistBackup::encode(second.name, second.tracks));
+    FUZZ_CHECK(third.tracks == second.tracks);
     return 0;
 }

@@ -46,12 +46,9 @@ TEST_F(LibraryExchangeTest, ExportThenImportIntoAFreshStoreKeepsOrderKeysAndCove
     const Playlist imported = fresh.ensurePersonalPlaylist();
     EXPECT_EQ(keys(imported), keys(original));
     EXPECT_EQ(keys(imported)[0], "kg_0Ab");
-    for (const auto& item : imported.orderedItems()) {
-        const auto payload = json::parse(item.track.payload);
-        if (item.track.musicId == covered.musicID()) EXPECT_EQ(payload["img"], "https://p.example/c.jpg");
-        ASSERT_TRUE(item.track.track().has_value());
-    }
-    EXPECT_EQ(imported.orderedItems()[3].track.track()->songmid, local.songmid);
+    const auto items = imported.orderedItems();
+    EXPECT_EQ(json::parse(items[2].track.payload)["img"], "https://p.example/c.jpg");
+    EXPECT_EQ(items[3].track.track()->songmid, local.songmid);
 }
 
 TEST_F(LibraryExchangeTest, ImportAddsOnlyMissingSongsAtTheEnd) {

@@ -43,6 +43,25 @@ std::string answer(json tracks, json trackCount, json id = 123, json name = "夜
         .dump();
 }
 
+json with(json base, const json& change) {
+    base.update(change);
+    return base;
+}
+json without(json base, const char* key) {
+    base.erase(key);
+    return base;
+}
+
+// The import error kind `call` throws, or none when it succeeds.
+std::optional<Kind> importErrorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const OnlinePlaylistImportError& error) {
+        return error.kind();
+    }
+    return std::nullopt;
+}
+
 class OnlinePlaylistImportServiceTest : public ::testing::Test {
 protected:
     std::shared_ptr<RecordingChkszAPI> api = std::make_shared<RecordingChkszAPI>();
@@ -54,46 +73,27 @@ protected:
         return service.preview(text, MusicSource::wy, {});
     }
 
-    // The import error kind of a preview of `body`, or none when it succeeds.
     std::optional<Kind> failure(const std::string& body) {
-        try {
-            preview(body);
-        } catch (const OnlinePlaylistImportError& error) {
-            return error.kind();
-        }
-        return std::nullopt;
+        return importErrorOf([&] { preview(body); });
     }
 };
 
 TEST_F(OnlinePlaylistImportServiceTest, SourcesAndShortLinks) {
-    const auto read = preview(answer(json::array({song(1)}), 1));
-    ASSERT_EQ(api->calls.size(), 1u);
+    EXPECT_EQ(preview(answer(json::array({song(1)}), 1)).reference, (OnlinePlaylistReference{MusicSource::wy, "123"}));
     EXPECT_EQ(api->calls[0].path, "/api/163_playlist");
     EXPECT_EQ(api->calls[0].parameters, (std::map<std::string, std::string>{{"id", "123"}}));
-    EXPECT_EQ(read.reference, (OnlinePlaylistReference{MusicSource::wy, "123"}));
-
+    // Switched-off sources stop before any network access; a local identifier is no playlist.
     EXPECT_THROW(service.preview("123", MusicSource::local, {}), OnlinePlaylistImportError);
-    try {
-        service.preview("https://url.cn/abc", MusicSource::wy, {});
-        ADD_FAILURE() << "a QQ Music short link was read";
-    } catch (const SourceError& error) {
-        EXPECT_STREQ(error.what(), "QQ音源暂不可用，已收藏的歌曲会保留。");
-    }
+    EXPECT_THROW(service.preview("https://url.cn/abc", MusicSource::wy, {}), SourceError);
     EXPECT_THROW(service.preview("5", MusicSource::tx, {}), SourceError);
     EXPECT_TRUE(links->asked.empty());
     EXPECT_EQ(api->calls.size(), 1u);
 
     links->target = "https://music.163.com/playlist?id=00123&userid=9";
-    api->answer(answer(json::array(), 0));
-    EXPECT_EQ(service.preview("分享 http://163cn.tv/Ab1", MusicSource::wy, {}).reference.id, "123");
+    EXPECT_EQ(preview(answer(json::array(), 0), "分享 http://163cn.tv/Ab1").reference.id, "123");
     EXPECT_EQ(links->asked, std::vector<std::string>{"https://163cn.tv/Ab1"});
-    links->target = "https://163cn.tv/Ab1";
-    try {
-        service.preview("http://163cn.tv/Ab1", MusicSource::wy, {});
-        ADD_FAILURE() << "an unresolved short link was read";
-    } catch (const OnlinePlaylistImportError& error) {
-        EXPECT_EQ(error.kind(), Kind::notPlaylistLink);
-    }
+    links->target = "https://163cn.tv/Ab1";  // not followed anywhere
+    EXPECT_THROW(service.preview("http://163cn.tv/Ab1", MusicSource::wy, {}), OnlinePlaylistImportError);
 }
 
 TEST_F(OnlinePlaylistImportServiceTest, AnswerStructureAndLimits) {
@@ -128,33 +128,17 @@ TEST_F(OnlinePlaylistImportServiceTest, AnswerStructureAndLimits) {
 }
 
 TEST_F(OnlinePlaylistImportServiceTest, EntriesCountsAndSongFields) {
-    json noArtists = song(4);
-    noArtists.erase("ar");
-    json artistsOnly = song(5);
-    artistsOnly.erase("ar");
-    artistsOnly["artists"] = {{{"name", "甲"}}, {{"name", ""}}, {{"name", "乙"}}};
-    json wrongAr = song(6);
-    wrongAr["ar"] = "林远舟";
-    wrongAr["artists"] = {{{"name", "甲"}}};
-    json picture = song(7);
-    picture["al"] = {{"name", "远山"}, {"picUrl", "http://p.example/c.jpg?param=200y200#x"}};
-    picture["dt"] = 61999;
-    json noHost = song(8);
-    noHost["al"] = {{"picUrl", "/c.jpg"}};
-    noHost.erase("dt");
-    noHost["duration"] = "4500000";
-    json blankArtists = song(9);
-    blankArtists["ar"] = {{{"name", ""}}};
-    json withoutDuration = song(2);
-    withoutDuration["dt"] = 0;
-
+    const json artists = {{{"name", "甲"}}, {{"name", ""}}, {{"name", "乙"}}};
     const auto read = preview(answer(
-        json::array({song(1), "not a song", noArtists, song("0001"), artistsOnly, wrongAr, picture, noHost}), 10));
-    EXPECT_EQ(read.remoteTrackCount, 10);
-    EXPECT_EQ(read.missingTrackCount, 2);
-    EXPECT_EQ(read.invalidTrackCount, 3);
-    EXPECT_EQ(read.duplicateTrackCount, 1);
-    EXPECT_TRUE(read.isIncomplete());
+        json::array({song(1), "not a song", without(song(4), "ar"), song("0001"),
+                     with(without(song(5), "ar"), {{"artists", artists}}),
+                     with(song(6), {{"ar", "林远舟"}, {"artists", artists}}),
+                     with(song(7), {{"al", {{"name", "远山"}, {"picUrl", "http://p.example/c.jpg?s=2#x"}}}, {"dt", 61999}}),
+                     with(without(song(8), "dt"), {{"al", {{"picUrl", "/c.jpg"}}}, {"duration", "4500000"}})}),
+        10));
+    EXPECT_EQ(std::make_tuple(read.remoteTrackCount, read.missingTrackCount, read.invalidTrackCount,
+                              read.duplicateTrackCount, read.isIncomplete()),
+              std::make_tuple(10, 2, 3, 1, true));
     ASSERT_EQ(read.tracks.size(), 4u);
     EXPECT_EQ(read.tracks[0].interval, "4:05");
     EXPECT_EQ(read.tracks[1].artist, "甲、乙");
@@ -164,13 +148,12 @@ TEST_F(OnlinePlaylistImportServiceTest, EntriesCountsAndSongFields) {
     EXPECT_EQ(read.tracks[3].interval, "75:00");
     EXPECT_FALSE(json::parse(read.tracks[3].payload).contains("img"));
 
-    const auto extra = preview(answer(json::array({song(1), blankArtists, withoutDuration}), 1, 123, "  夜行 "));
+    const auto extra = preview(answer(
+        json::array({song(1), with(song(9), {{"ar", {{{"name", ""}}}}}), with(song(2), {{"dt", 0}})}), 1, 123, " 夜行 "));
     EXPECT_EQ(extra.name, "夜行");
-    EXPECT_EQ(extra.remoteTrackCount, 3);
-    EXPECT_EQ(extra.missingTrackCount, 0);
-    EXPECT_EQ(extra.invalidTrackCount, 1);
+    EXPECT_EQ(std::make_tuple(extra.remoteTrackCount, extra.missingTrackCount, extra.invalidTrackCount),
+              std::make_tuple(3, 0, 1));
     EXPECT_EQ(extra.tracks[1].interval, std::nullopt);
-    // The preview's backup reads back as the same songs.
     EXPECT_EQ(PlaylistBackup::decode(extra.backupData()).tracks, extra.tracks);
 }
 
@@ -185,20 +168,14 @@ TEST(OnlinePlaylistImportLoopbackTest, ReadsThePlaylistFromTheService) {
                                                 std::make_shared<InMemoryCredentialStore>("k3y"),
                                                 std::make_shared<ChkszCircuitBreaker>(), server.baseURL());
     OnlinePlaylistImportService service(api, std::make_shared<FixedShareLinks>());
-    const auto read = service.preview("https://music.163.com/#/playlist?id=123", MusicSource::wy, {});
-    EXPECT_EQ(read.tracks.size(), 2u);
+    EXPECT_EQ(service.preview("https://music.163.com/#/playlist?id=123", MusicSource::wy, {}).tracks.size(), 2u);
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].param("id"), "123");
     EXPECT_EQ(server.requests()[0].param("apikey"), "k3y");
 
     // An answer past the limit (and past the client's usual cut) is refused as too large.
     body = answer(json::array({song(1)}), 1, 123, std::string(std::size_t{17} << 20, 'n'));
-    try {
-        service.preview("123", MusicSource::wy, {});
-        ADD_FAILURE() << "an oversized answer was read";
-    } catch (const OnlinePlaylistImportError& error) {
-        EXPECT_EQ(error.kind(), Kind::tooLarge);
-    }
+    EXPECT_EQ(importErrorOf([&] { service.preview("123", MusicSource::wy, {}); }), Kind::tooLarge);
 }
 
 }  // namespace

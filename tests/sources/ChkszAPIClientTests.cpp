@@ -382,7 +382,7 @@ TEST_F(ChkszAPIClientTest, KeyNeverReachesLogsOrMessages) {
     EXPECT_EQ(messages[4], "无法连接服务器");
     EXPECT_NE(messages[5].find("Failed to reach"), std::string::npos);
     EXPECT_FALSE(lines.empty());
-    for (const std::string form : {std::string(key), std::string("k3y%2B%2F%3D%26secret"),
+    for (const std::string& form : {std::string(key), std::string("k3y%2B%2F%3D%26secret"),
                                    std::string("k3y%2b%2f%3d%26secret")}) {
         for (const auto& text : lines) EXPECT_EQ(text.find(form), std::string::npos) << text;
         for (const auto& text : messages) EXPECT_EQ(text.find(form), std::string::npos) << text;

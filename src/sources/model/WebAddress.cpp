@@ -78,7 +78,8 @@ std::optional<WebAddress> WebAddress::parse(std::string_view text) {
             hostPart = authority.substr(0, portColon);
             portPart = authority.substr(portColon + 1);
         }
-        if (hostPart.find_first_of("[]@") != std::string_view::npos && hostPart.front() != '[') {
+        // Only a bracketed literal may hold a colon: "a::b:80" is no host and port.
+        if (hostPart.find_first_of("[]@:") != std::string_view::npos && hostPart.front() != '[') {
             return std::nullopt;
         }
         for (char c : portPart) {
