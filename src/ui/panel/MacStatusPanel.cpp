@@ -6,11 +6,13 @@
 #include "app/search/SearchViewModel.h"
 #include "foundation/RandomUUID.h"
 #include "foundation/UserDefaults.h"
+#include "library/OnlinePlaylistImportService.h"
 #include "playback/SleepTimer.h"
 #include "ui/MacLyricsModel.h"
 #include "ui/MacPlaybackControlsModel.h"
 #include "ui/MacSeekSliderModel.h"
 #include "ui/MacTime.h"
+#include "ui/panel/PanelTrackListActions.h"
 
 namespace velto {
 
@@ -57,6 +59,9 @@ MacStatusPanel::MacStatusPanel(MacAppModel& model, MacArtworkLoader* artwork, QO
     seek_->setTitle(QStringLiteral("播放进度"));
     lyrics_ = new MacLyricsModel(&playback_, mainQueue_, this);
     songs_ = new PanelSongListModel(artwork, this);
+    actions_ = new PanelTrackListActions(model, this);
+    catalogServices_ = new MacCatalogServices(model.runtime(), model.runner(), &playback_, actions_,
+                                              artwork, this);
     connectModels();
     if (model.lyrics()) lyrics_->setDocument(*model.lyrics());
     refreshSongs();
@@ -181,6 +186,15 @@ void MacStatusPanel::setShowsSettings(bool shows) {
 void MacStatusPanel::setImportPresentation(std::optional<ImportPresentation> presentation) {
     if (!presentation && !importPresentation_) return;
     importPresentation_ = std::move(presentation);
+    // The sheet may be closing itself: it goes once its call has returned.
+    if (importSheet_) importSheet_->deleteLater();
+    importSheet_ = nullptr;
+    if (importPresentation_) {
+        MacAppModel* model = &model_;
+        importSheet_ = new OnlinePlaylistImportModel(
+            model_.onlinePlaylistImporter(), importPresentation_->library, artwork_,
+            model_.runner(), [model] { model->reloadLibrary(); }, [this] { closeImport(); }, this);
+    }
     emit importPresentationChanged();
     refreshLayout();
 }
@@ -275,19 +289,27 @@ void MacStatusPanel::openCatalog(CatalogDestination destination) {
     setCatalogPath(std::move(path));
 }
 
+void MacStatusPanel::openCatalogValue(const QVariant& destination) {
+    if (destination.canConvert<MacCatalogDestination>())
+        openCatalog(destination.value<MacCatalogDestination>());
+}
+
 void MacStatusPanel::openArtist(int row) {
     const auto artists = search_->visibleArtistResults();
-    if (row >= 0 && std::size_t(row) < artists.size()) openCatalog(artists[std::size_t(row)]);
+    if (row >= 0 && std::size_t(row) < artists.size())
+        openCatalog(MacCatalogDestination::artist(artists[std::size_t(row)]));
 }
 
 void MacStatusPanel::openAlbum(int row) {
     const auto& albums = search_->albumResults();
-    if (row >= 0 && std::size_t(row) < albums.size()) openCatalog(albums[std::size_t(row)]);
+    if (row >= 0 && std::size_t(row) < albums.size())
+        openCatalog(MacCatalogDestination::album(albums[std::size_t(row)]));
 }
 
 void MacStatusPanel::openPlaylist(int row) {
     const auto& playlists = search_->playlistResults();
-    if (row >= 0 && std::size_t(row) < playlists.size()) openCatalog(playlists[std::size_t(row)]);
+    if (row >= 0 && std::size_t(row) < playlists.size())
+        openCatalog(MacCatalogDestination::playlist(playlists[std::size_t(row)]));
 }
 
 void MacStatusPanel::closeCatalog() {
@@ -297,17 +319,8 @@ void MacStatusPanel::closeCatalog() {
     setCatalogPath(std::move(path));
 }
 
-QVariantMap MacStatusPanel::catalogPage() const {
-    if (catalogPath_.empty()) return {};
-    return std::visit(
-        [](const auto& summary) -> QVariantMap {
-            using T = std::decay_t<decltype(summary)>;
-            const char* kind = std::is_same_v<T, ArtistSummary>  ? "artist"
-                               : std::is_same_v<T, AlbumSummary> ? "album"
-                                                                 : "playlist";
-            return {{"kind", QString::fromLatin1(kind)}, {"name", text(summary.name)}};
-        },
-        catalogPath_.back());
+QVariant MacStatusPanel::catalogDestination() const {
+    return catalogPath_.empty() ? QVariant() : QVariant::fromValue(catalogPath_.back());
 }
 
 // --- Search ------------------------------------------------------------------------------------

@@ -10,15 +10,17 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "app/MacCatalogDestination.h"
 #include "app/search/SearchViewModel.h"
 #include "foundation/MainQueue.h"
 #include "playback/PlaybackService.h"
 #include "sources/model/Quality.h"
 #include "sources/model/SourceRecords.h"
 #include "sources/model/Track.h"
+#include "ui/MacCatalogServices.h"
+#include "ui/OnlinePlaylistImportModel.h"
 #include "ui/panel/PanelSongListModel.h"
 
 namespace velto {
@@ -29,6 +31,7 @@ class MacArtworkLoader;
 class MacLyricsModel;
 class MacPlaybackControlsModel;
 class MacSeekSliderModel;
+class PanelTrackListActions;
 
 // The popup's content: the panel's own navigation state and everything its sections show,
 // derived from the application, playback and search models. Made once by the delegate and kept
@@ -48,7 +51,9 @@ class MacStatusPanel : public QObject {
     Q_PROPERTY(bool showsSettings READ showsSettings NOTIFY showsSettingsChanged)
     Q_PROPERTY(QString importPresentationID READ importPresentationID NOTIFY importPresentationChanged)
     Q_PROPERTY(int catalogDepth READ catalogDepth NOTIFY catalogPathChanged)
-    Q_PROPERTY(QVariantMap catalogPage READ catalogPage NOTIFY catalogPathChanged)
+    Q_PROPERTY(QVariant catalogDestination READ catalogDestination NOTIFY catalogPathChanged)
+    Q_PROPERTY(velto::MacCatalogServices* catalogServices READ catalogServices CONSTANT)
+    Q_PROPERTY(velto::OnlinePlaylistImportModel* importSheet READ importSheet NOTIFY importPresentationChanged)
     Q_PROPERTY(bool searchFocused READ searchFocused WRITE setSearchFocused NOTIFY searchFocusedChanged)
     Q_PROPERTY(bool shown READ shown WRITE setShown NOTIFY shownChanged)
     Q_PROPERTY(QVariantMap layout READ layoutValue NOTIFY layoutChanged)
@@ -81,7 +86,7 @@ class MacStatusPanel : public QObject {
         Track track;
         int index = 0;
     };
-    using CatalogDestination = std::variant<ArtistSummary, AlbumSummary, PlaylistSummary>;
+    using CatalogDestination = MacCatalogDestination;
 
     // What the content rule shows below the strip.
     struct Layout {
@@ -168,6 +173,8 @@ class MacStatusPanel : public QObject {
     Q_INVOKABLE void finishRemovalFeedback(const QString& key);
     void finishRemovalFeedback(const std::string& key);
     void openCatalog(CatalogDestination destination);
+    // The catalog page's push: a destination it was handed.
+    Q_INVOKABLE void openCatalogValue(const QVariant& destination);
     Q_INVOKABLE void openArtist(int visibleRow);
     Q_INVOKABLE void openAlbum(int row);
     Q_INVOKABLE void openPlaylist(int row);
@@ -208,7 +215,10 @@ class MacStatusPanel : public QObject {
     QVariantList tabButtons() const;
     QString importPresentationID() const;
     int catalogDepth() const { return int(catalogPath_.size()); }
-    QVariantMap catalogPage() const;
+    QVariant catalogDestination() const;
+    MacCatalogServices* catalogServices() const { return catalogServices_; }
+    // The import sheet of the current presentation; a new presentation gets a new one.
+    OnlinePlaylistImportModel* importSheet() const { return importSheet_; }
     QVariantMap layoutValue() const { return layoutValue_; }
     QVariantMap headerValue() const;
     QVariantMap stripValue() const { return stripValue_; }
@@ -282,6 +292,9 @@ class MacStatusPanel : public QObject {
     MacSeekSliderModel* seek_;
     MacLyricsModel* lyrics_;
     PanelSongListModel* songs_;
+    PanelTrackListActions* actions_;
+    MacCatalogServices* catalogServices_;
+    OnlinePlaylistImportModel* importSheet_ = nullptr;
 
     std::optional<MusicTab> tab_;
     bool showsSettings_ = false;

@@ -33,9 +33,9 @@ TEST_F(StatusPanelTest, ContentRuleFollowsTabsSettingsPagesAndImport) {
     EXPECT_EQ(panel->search().hotSearches(), std::vector<std::string>{"热一"});
     EXPECT_EQ(panel->layout().results_kind, "discovery");
     panel->setSearchFocused(true);
-    panel->openCatalog(ArtistSummary{"7", MusicSource::wy, "岚屿", {}, {}, {}});
+    panel->openCatalog(MacCatalogDestination::artist({"7", MusicSource::wy, "岚屿", {}, {}, {}}));
     EXPECT_FALSE(panel->searchFocused());
-    panel->openCatalog(ArtistSummary{"7", MusicSource::wy, "岚屿", {}, {}, {}});
+    panel->openCatalog(MacCatalogDestination::artist({"7", MusicSource::wy, "岚屿", {}, {}, {}}));
     EXPECT_EQ(panel->catalogPath().size(), 2u);
     EXPECT_TRUE(shows({&Layout::divider, &Layout::searchField, &Layout::messages, &Layout::catalog}));
     panel->closeCatalog();
@@ -45,7 +45,7 @@ TEST_F(StatusPanelTest, ContentRuleFollowsTabsSettingsPagesAndImport) {
     EXPECT_TRUE(panel->layout().scopePicker && panel->layout().results);
 
     // Opening the settings closes the tab, its focus and its pages.
-    panel->openCatalog(AlbumSummary{});
+    panel->openCatalog(MacCatalogDestination::album({}));
     panel->setSearchFocused(true);
     panel->toggleSettings();
     EXPECT_FALSE(panel->tab());
@@ -57,9 +57,12 @@ TEST_F(StatusPanelTest, ContentRuleFollowsTabsSettingsPagesAndImport) {
     ASSERT_TRUE(panel->importPresentation());
     const std::string first = panel->importPresentation()->id;
     EXPECT_TRUE(shows({&Layout::divider, &Layout::importView}));
-    panel->closeImport();
+    panel->importSheet()->setInput("123");
+    panel->importSheet()->close();  // the sheet's own close button
+    EXPECT_FALSE(panel->importPresentation());
     panel->openOnlineImport();
     EXPECT_NE(panel->importPresentation()->id, first);
+    EXPECT_TRUE(panel->importSheet()->input().isEmpty());  // a new presentation starts afresh
     panel->toggleSettings();  // closing drops the presentation
     EXPECT_FALSE(panel->importPresentation());
     EXPECT_FALSE(panel->tab());
@@ -256,7 +259,7 @@ TEST_F(StatusPanelTest, ClosingThePopupResetsNavigationOnly) {
     makePanel();
     favourites({"A", "B"});
     searchSongs("雨", {song("x")});
-    panel->openCatalog(PlaylistSummary{});
+    panel->openCatalog(MacCatalogDestination::playlist({}));
     panel->applyQuality(Quality::lossless);
     panel->panelDidClose();
     EXPECT_FALSE(panel->tab());
@@ -270,7 +273,7 @@ TEST_F(StatusPanelTest, ClosingThePopupResetsNavigationOnly) {
 TEST_F(StatusPanelTest, QueryEditsClosePagesAndWaitForTheComposition) {
     makePanel();
     searchSongs("雨", {song("x")});
-    panel->openCatalog(ArtistSummary{});
+    panel->openCatalog(MacCatalogDestination::artist({}));
     panel->editQuery("雨天", true);
     EXPECT_TRUE(panel->catalogPath().empty());
     EXPECT_TRUE(panel->search().hasSearched());  // the model has not heard of it

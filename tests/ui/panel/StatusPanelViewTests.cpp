@@ -201,6 +201,33 @@ TEST_F(PanelViews, FavouritesLyricsAndMessages) {
     panel->openOnlineImport();
     EXPECT_TRUE(shown("mac-panel-import-slot"));
     EXPECT_FALSE(shown("mac-panel-settings-page"));
+    EXPECT_FALSE(shown("mac-panel-messages"));
+    expectRendered(root, "import-idle");
+    panel->importSheet()->setInput("https://music.163.com/playlist?id=123");
+    panel->importSheet()->startReading();
+    expectRendered(root, "import-loading");
+    settle();
+    EXPECT_EQ(panel->importSheet()->stateName(), "failed");  // no service answers here
+    expectRendered(root, "import-failed");
+    panel->importSheet()->close();
+    EXPECT_TRUE(shown("mac-panel-settings-page"));
+}
+
+TEST_F(PanelViews, CatalogPageTakesTheListsPlace) {
+    QQuickItem* root = load();
+    scriptScopes();
+    panel->selectTab("search");
+    panel->editQuery("雨", false);
+    panel->submitSearch();
+    panel->selectScope("专辑");
+    settle();
+    panel->openAlbum(0);
+    EXPECT_TRUE(shown("mac-panel-catalog-slot"));
+    EXPECT_FALSE(shown("mac-panel-scope-picker"));
+    EXPECT_FALSE(shown("mac-panel-summary"));
+    expectRendered(root, "catalog-album");
+    panel->closeCatalog();
+    EXPECT_TRUE(shown("mac-panel-scope-picker"));
 }
 
 TEST_F(PanelViews, WithoutALibrary) {

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import ".."
 
 // The popup's content: 380 wide, as tall as what the content rule shows; the popup takes
 // implicitHeight.
@@ -36,14 +37,23 @@ Item {
             color: Theme.separator
         }
 
-        // The import sheet, in the settings page's place; a new presentation starts afresh.
-        Loader {
-            id: importSlot
+        // The import sheet, in the settings page's place; each presentation gets a new view.
+        Rectangle {
             objectName: "mac-panel-import-slot"
             Layout.fillWidth: true
             Layout.preferredHeight: 440
             visible: root.layout.importView ?? false
-            active: visible
+            radius: 12
+            color: Theme.quaternaryFill
+            clip: true
+            Repeater {
+                model: (root.panel?.importPresentationID ?? "").length > 0 ? [root.panel.importPresentationID] : []
+                delegate: OnlinePlaylistImportView {
+                    width: parent.width
+                    height: parent.height
+                    sheet: root.panel.importSheet
+                }
+            }
         }
         PanelSettings {
             Layout.fillWidth: true
@@ -72,12 +82,17 @@ Item {
         }
         // The catalog page of the last place on the path.
         Loader {
-            id: catalogSlot
             objectName: "mac-panel-catalog-slot"
             Layout.fillWidth: true
             Layout.preferredHeight: 300
             visible: root.layout.catalog ?? false
             active: visible
+            sourceComponent: MacPanelCatalogView {
+                model: root.panel.catalogServices
+                destination: root.panel.catalogDestination
+                onPush: destination => root.panel.openCatalogValue(destination)
+                onBack: root.panel.closeCatalog()
+            }
         }
         PanelResults {
             Layout.fillWidth: true
