@@ -68,7 +68,7 @@ QQuickItem* ViewHarness::load(const QString& view, const QVariantMap& properties
     // so no binding ever sees a required model missing.
     root_.reset();
     context_ = std::make_unique<QQmlContext>(engine_->rootContext());
-    QString source = QStringLiteral("import QtQuick\nimport \"qrc:/velto/qml\"\n%1 {\n").arg(view);
+    QString source = QStringLiteral("import QtQuick\nimport \"qrc:/velto/qml\"\nimport \"qrc:/velto/qml/panel\"\n%1 {\n").arg(view);
     for (auto it = properties.begin(); it != properties.end(); ++it) {
         context_->setContextProperty(QStringLiteral("fixture_") + it.key(), it.value());
         source += QStringLiteral("    %1: fixture_%1\n").arg(it.key());

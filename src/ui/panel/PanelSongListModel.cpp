@@ -1,0 +1,140 @@
+#include "ui/panel/PanelSongListModel.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "ui/MacTrackListModel.h"
+
+namespace velto {
+
+namespace {
+
+QString text(const std::string& value) { return QString::fromStdString(value); }
+
+bool uniqueKeys(const std::vector<PanelSongListModel::Row>& rows,
+                std::unordered_set<std::string>& keys) {
+    keys.reserve(rows.size());
+    for (const auto& row : rows)
+        if (!keys.insert(row.track.musicID()).second) return false;
+    return true;
+}
+
+}  // namespace
+
+PanelSongListModel::PanelSongListModel(MacArtworkLoader* artwork, QObject* parent)
+    : QAbstractListModel(parent), artwork_(artwork) {}
+
+void PanelSongListModel::setRows(std::vector<Row> rows) {
+    const int before = count();
+    if (!applyByKey(rows)) {
+        beginResetModel();
+        rows_ = std::move(rows);
+        endResetModel();
+    }
+    if (count() != before) emit countChanged();
+}
+
+// False when the change is not a matter of removals and insertions of a few rows (a new list, a
+// reordering, or keys that repeat): the caller then resets.
+bool PanelSongListModel::applyByKey(std::vector<Row>& rows) {
+    std::unordered_set<std::string> oldKeys, newKeys;
+    if (!uniqueKeys(rows_, oldKeys) || !uniqueKeys(rows, newKeys)) return false;
+    // The songs both lists keep must keep their order.
+    std::unordered_map<std::string, std::size_t> newPosition;
+    for (std::size_t i = 0; i < rows.size(); ++i) newPosition[rows[i].track.musicID()] = i;
+    // A list that keeps none of the old songs is a new list, not a row-by-row change.
+    if (std::none_of(rows_.begin(), rows_.end(),
+                     [&](const Row& row) { return newKeys.count(row.track.musicID()) > 0; }))
+        return false;
+    std::size_t last = 0;
+    bool first = true;
+    for (const auto& row : rows_) {
+        auto found = newPosition.find(row.track.musicID());
+        if (found == newPosition.end()) continue;
+        if (!first && found->second < last) return false;
+        last = found->second;
+        first = false;
+    }
+    for (int i = count() - 1; i >= 0; --i) {
+        if (newKeys.count(rows_[std::size_t(i)].track.musicID())) continue;
+        beginRemoveRows({}, i, i);
+        rows_.erase(rows_.begin() + i);
+        endRemoveRows();
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i < rows_.size() && rows_[i].track.musicID() == rows[i].track.musicID()) {
+            if (!(rows_[i] == rows[i])) {
+                rows_[i] = std::move(rows[i]);
+                emit dataChanged(index(int(i)), index(int(i)));
+            }
+            continue;
+        }
+        beginInsertRows({}, int(i), int(i));
+        rows_.insert(rows_.begin() + std::ptrdiff_t(i), std::move(rows[i]));
+        endInsertRows();
+    }
+    return true;
+}
+
+int PanelSongListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant PanelSongListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count()) return {};
+    const Row& row = rows_[std::size_t(index.row())];
+    const Track& track = row.track;
+    const bool playable = MacTrackListModel::isPlayable(track);
+    switch (role) {
+    case TitleRole:
+        return text(track.title);
+    case MetaRole:
+        return text(track.artist + " · " + std::string(displayName(track.source)));
+    case PlayableRole:
+        return playable && !row.wasRemoved;
+    case BadgeRole:
+        return text(MacTrackListModel::badge(track).value_or(""));
+    case HeartSymbolRole:
+        return row.favorite ? QStringLiteral("heart.fill") : QStringLiteral("heart");
+    case HeartTooltipRole:
+        return text((row.favorite ? "取消收藏 " : "收藏 ") + track.title);
+    case FavoriteEnabledRole:
+        return row.libraryOpen;
+    case AccessibleNameRole:
+        return text("播放 " + track.title + "，" + track.artist);
+    case AccessibleHintRole:
+        return playable ? QString() : QStringLiteral("该歌曲当前不可播放");
+    case CurrentRole:
+        return row.current;
+    case MusicIDRole:
+        return text(track.musicID());
+    case TrackRole:
+        return QVariant::fromValue(track);
+    case WasRemovedRole:
+        return row.wasRemoved;
+    case RemovedLabelRole:
+        return text(track.title + "已移出个人歌单");
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> PanelSongListModel::roleNames() const {
+    return {{TitleRole, "title"},
+            {MetaRole, "meta"},
+            {PlayableRole, "playable"},
+            {BadgeRole, "badge"},
+            {HeartSymbolRole, "heartSymbol"},
+            {HeartTooltipRole, "heartTooltip"},
+            {FavoriteEnabledRole, "favoriteEnabled"},
+            {AccessibleNameRole, "accessibleName"},
+            {AccessibleHintRole, "accessibleHint"},
+            {CurrentRole, "isCurrent"},
+            {MusicIDRole, "musicID"},
+            {TrackRole, "track"},
+            {WasRemovedRole, "wasRemoved"},
+            {RemovedLabelRole, "removedLabel"}};
+}
+
+}  // namespace velto

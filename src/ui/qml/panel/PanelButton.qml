@@ -1,0 +1,45 @@
+import QtQuick
+import QtQuick.Controls
+import Velto
+import ".."
+
+// A text button, with an optional leading symbol, in the panel's font.
+Button {
+    id: button
+    property string symbol
+    property real textSize: Theme.caption
+
+    implicitWidth: contentItem.implicitWidth + leftPadding + rightPadding
+    leftPadding: 10
+    rightPadding: 10
+    font.family: Theme.fontFamily
+    font.pixelSize: textSize
+    Accessible.name: text
+    topPadding: 4
+    bottomPadding: 4
+    background: Rectangle {
+        radius: 5
+        color: button.flat ? "transparent" : button.highlighted ? Theme.accent
+               : button.down ? Theme.separator : Theme.quaternaryFill
+        border.width: button.flat || button.highlighted ? 0 : 1
+        border.color: Theme.separator
+        opacity: button.enabled ? 1 : 0.5
+    }
+    contentItem: Row {
+        spacing: 4
+        Icon {
+            anchors.verticalCenter: parent.verticalCenter
+            visible: button.symbol.length > 0
+            name: button.symbol
+            size: button.textSize + 1
+            color: button.highlighted ? "white" : Theme.primary
+        }
+        PanelText {
+            anchors.verticalCenter: parent.verticalCenter
+            text: button.text
+            size: button.textSize
+            color: button.highlighted ? "white" : Theme.primary
+            opacity: button.enabled ? 1 : 0.4
+        }
+    }
+}

@@ -1,0 +1,113 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Velto
+
+// Preferred quality, playback rate and the sleep timer.
+PanelCard {
+    id: card
+    required property var panel
+    readonly property var settings: panel?.settings ?? ({})
+
+    objectName: "mac-panel-playback-card"
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 10
+        ColumnLayout {
+            spacing: 2
+            PanelText { text: "音质"; font.weight: Font.Medium }
+            PanelText { text: "从这一档开始，缺档自动降级"; size: Theme.caption2; color: Theme.secondary }
+        }
+        Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
+        ComboBox {
+            id: quality
+            objectName: "mac-settings-quality"
+            Layout.preferredWidth: 150
+            model: card.panel?.qualityLabels ?? []
+            currentIndex: card.settings.qualityIndex ?? 0
+            font.family: Theme.fontFamily
+            font.pixelSize: Theme.caption
+            Accessible.name: "首选音质"
+            // The service decides: the box shows the stored preference again after a pick.
+            onActivated: index => {
+                card.panel.applyQualityAt(index)
+                currentIndex = Qt.binding(() => card.settings.qualityIndex ?? 0)
+            }
+        }
+    }
+    PanelText {
+        objectName: "mac-panel-last-quality"
+        visible: text.length > 0
+        text: card.settings.lastActualLine ?? ""
+        size: Theme.caption2
+        color: Theme.secondary
+    }
+    PanelText {
+        objectName: "mac-panel-quality-notice"
+        Layout.fillWidth: true
+        visible: text.length > 0
+        text: card.settings.qualityNotice ?? ""
+        size: Theme.caption2
+        color: Theme.secondary
+        wrapMode: Text.Wrap
+    }
+    Rectangle { Layout.fillWidth: true; implicitHeight: 1; color: Theme.separator }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 10
+        PanelText { text: "播放速度"; font.weight: Font.Medium }
+        Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
+        ComboBox {
+            objectName: "mac-settings-rate"
+            Layout.preferredWidth: 80
+            model: card.panel?.rateLabels ?? []
+            currentIndex: card.settings.rateIndex ?? -1
+            // A stored rate that is no entry shows its own value.
+            displayText: card.settings.rateLabel ?? ""
+            font.family: Theme.fontFamily
+            font.pixelSize: Theme.caption
+            Accessible.name: "播放速度"
+            onActivated: index => {
+                card.panel.setRateAt(index)
+                currentIndex = Qt.binding(() => card.settings.rateIndex ?? -1)
+            }
+        }
+    }
+    Rectangle { Layout.fillWidth: true; implicitHeight: 1; color: Theme.separator }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 10
+        PanelText { text: "定时关闭"; font.weight: Font.Medium }
+        Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
+        PanelButton {
+            id: sleepButton
+            objectName: "mac-settings-sleep-timer"
+            flat: true
+            text: card.settings.sleepTitle ?? ""
+            onClicked: sleepMenu.open()
+            Menu {
+                id: sleepMenu
+                y: sleepButton.height
+                MenuItem {
+                    text: "关闭定时"
+                    font.family: Theme.fontFamily
+                    onTriggered: card.panel.stopSleepTimer()
+                }
+                MenuSeparator {}
+                Repeater {
+                    model: card.panel?.sleepLabels ?? []
+                    delegate: MenuItem {
+                        required property string modelData
+                        required property int index
+                        text: modelData
+                        font.family: Theme.fontFamily
+                        onTriggered: card.panel.startSleepTimerAt(index)
+                    }
+                }
+            }
+        }
+    }
+}

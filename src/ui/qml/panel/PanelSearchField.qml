@@ -1,0 +1,60 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Velto
+import ".."
+
+// The search field with its button; edits go through the panel, which holds back an
+// uncommitted input-method composition.
+Rectangle {
+    id: row
+    required property var panel
+
+    objectName: "mac-panel-search-field"
+    Layout.fillWidth: true
+    implicitHeight: content.implicitHeight + 16
+    radius: 8
+    color: Theme.quaternaryFill
+
+    RowLayout {
+        id: content
+        anchors.fill: parent
+        anchors.margins: 8
+        spacing: 8
+        Icon {
+            name: "magnifyingglass"
+            color: Theme.secondary
+        }
+        TextField {
+            id: field
+            objectName: "mac-panel-search-input"
+            Layout.fillWidth: true
+            placeholderText: "搜索歌曲、歌手或专辑"
+            Accessible.name: placeholderText
+            font.family: Theme.fontFamily
+            font.pixelSize: Theme.body
+            color: Theme.primary
+            background: null
+            padding: 0
+            text: row.panel?.search.query ?? ""
+            onTextEdited: row.panel.editQuery(text, preeditText.length > 0)
+            onPreeditTextChanged: row.panel.setComposing(preeditText.length > 0)
+            onAccepted: row.panel.submitSearch()
+            onActiveFocusChanged: if (!activeFocus && row.panel) row.panel.searchFocused = false
+        }
+        PanelButton {
+            objectName: "mac-panel-search-submit"
+            text: "搜索"
+            enabled: row.panel?.searchEnabled ?? false
+            onClicked: row.panel.submitSearch()
+        }
+    }
+
+    Connections {
+        target: row.panel
+        function onSearchFocusedChanged() {
+            if (row.panel.searchFocused)
+                field.forceActiveFocus()
+        }
+    }
+}

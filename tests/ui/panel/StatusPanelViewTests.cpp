@@ -1,0 +1,253 @@
+#include <QAnimationDriver>
+#include <QQuickItem>
+
+#include "StatusPanelFixture.h"
+#include "ui/ViewHarness.h"
+
+namespace velto::paneltest {
+namespace {
+
+// Animation time that moves only when the test says so: pictures show the rows once their
+// transitions have ended, without waiting for the wall clock.
+class SteppedAnimationDriver : public QAnimationDriver {
+  public:
+    qint64 elapsed() const override { return now_; }
+    void step(qint64 ms) {
+        now_ += ms;
+        advance();
+    }
+
+  private:
+    qint64 now_ = 0;
+};
+
+// The panel's QML over a panel model in a fixture state: every state loads without a QML
+// warning and draws something; a few texts, flags and names are checked on the way.
+class PanelViews : public StatusPanelTest {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(ViewHarness::fontsAvailable());
+        makePanel();
+        animations.install();
+    }
+    void TearDown() override {
+        animations.uninstall();
+        EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
+    }
+    QQuickItem* load() {
+        QQuickItem* root = harness.load("MacStatusPanel", {{"panel", QVariant::fromValue<QObject*>(panel.get())}},
+                                        {380, 800});
+        EXPECT_TRUE(root);
+        return root;
+    }
+    // Renders at the panel's own height, as the popup would size it.
+    void expectRendered(QQuickItem* root, const QString& name) {
+        harness.grab();
+        animations.step(1000);
+        harness.grab();  // lays the column out, so its height is the content's
+        root->window()->resize(380, int(root->implicitHeight()));
+        root->setHeight(root->implicitHeight());
+        EXPECT_FALSE(ViewHarness::isSingleColour(harness.render("panel-" + name))) << name.toStdString();
+    }
+    // Grabbing polishes the window, so list rows exist before they are looked for.
+    QQuickItem* item(const char* objectName) {
+        harness.grab();
+        QQuickItem* found = harness.find(QString::fromUtf8(objectName));
+        EXPECT_TRUE(found) << objectName;
+        return found;
+    }
+    bool shown(const char* objectName) {
+        QQuickItem* found = item(objectName);
+        return found && found->isVisible();
+    }
+    QVariant property(const char* objectName, const char* name) {
+        QQuickItem* found = item(objectName);
+        return found ? found->property(name) : QVariant();
+    }
+    void scriptScopes() {
+        std::vector<ArtistSummary> artists;
+        for (int i = 1; i <= 5; ++i)
+            artists.push_back({std::to_string(i), MusicSource::wy, "歌手" + std::to_string(i), {},
+                               i * 10, i == 1 ? std::optional<std::int64_t>(0) : i});
+        searchRuntime->artists["雨:1"] = [artists] {
+            return ArtistSearchPage(artists, 5, MusicSource::wy, 1, 5);
+        };
+        searchRuntime->albums["雨"] = [] {
+            return AlbumPage{{{"a1", MusicSource::wy, "雨天的专辑，名字很长很长很长很长很长很长很长很长", "岚屿", {}, {}, {}}}, 1};
+        };
+        searchRuntime->playlists["雨"] = [] {
+            PlaylistSummary mine;
+            mine.id = "p1";
+            mine.name = "下雨天听的歌";
+            PlaylistSummary theirs = mine;
+            theirs.id = "p2";
+            theirs.author = "云游";
+            return PlaylistCatalogPage{{mine, theirs}, 2};
+        };
+    }
+
+    ViewHarness harness;
+    SteppedAnimationDriver animations;
+};
+
+TEST_F(PanelViews, CompactDiscoveryAndSongStates) {
+    QQuickItem* root = load();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(property("mac-panel-strip-title", "text").toString(), "从一首好歌开始");
+    EXPECT_FALSE(shown("mac-panel-search-field"));
+    EXPECT_FALSE(shown("mac-panel-strip-heart"));
+    EXPECT_EQ(property("mac-panel-settings", "help").toString(), "打开设置");
+    expectRendered(root, "compact");
+
+    panel->selectTab("search");
+    EXPECT_TRUE(shown("mac-panel-discovery"));
+    EXPECT_FALSE(property("mac-panel-search-submit", "enabled").toBool());
+    EXPECT_FALSE(shown("mac-panel-summary"));
+    expectRendered(root, "search-discovery");
+
+    searchRuntime->songs["雨"] = [] {
+        Track gone = song("3", "停在雨里");
+        gone.payload = R"({"st":-1})";
+        Track other = song("4", "海盐");
+        other.source = MusicSource::kg;
+        return SearchPage{{song("1", "雨巷"), song("2", "雨后<b>晴</b>"), gone, other}, 4, 1};
+    };
+    panel->editQuery("雨", false);
+    panel->submitSearch();
+    expectRendered(root, "search-songs-loading");
+    EXPECT_TRUE(shown("mac-panel-searching"));
+    settle();
+    EXPECT_EQ(property("mac-panel-summary", "text").toString(),
+              QString::number(panel->search().results().size()) + " 首歌曲");
+    expectRendered(root, "search-songs");
+
+    searchRuntime->songs["无"] = [] { return SearchPage{}; };
+    panel->editQuery("无", false);
+    panel->submitSearch();
+    settle();
+    EXPECT_EQ(property("mac-panel-hint-title", "text").toString(), "没有找到歌曲");
+    expectRendered(root, "search-songs-empty");
+}
+
+TEST_F(PanelViews, ScopeStates) {
+    QQuickItem* root = load();
+    scriptScopes();
+    panel->selectTab("search");
+    panel->editQuery("雨", false);
+    panel->submitSearch();
+    settle();
+    const struct {
+        const char* scope;
+        const char* name;
+        const char* unit;
+        std::function<std::size_t()> count;
+    } scopes[] = {{"歌手", "artists", " 位歌手", [&] { return panel->search().artistResults().size(); }},
+                  {"专辑", "albums", " 张专辑", [&] { return panel->search().albumResults().size(); }},
+                  {"歌单", "playlists", " 个歌单", [&] { return panel->search().playlistResults().size(); }}};
+    for (const auto& s : scopes) {
+        panel->selectScope(s.scope);
+        expectRendered(root, QString("search-%1-loading").arg(s.name));
+        settle();
+        EXPECT_GT(s.count(), 0u);
+        EXPECT_EQ(property("mac-panel-summary", "text").toString(),
+                  QString::number(s.count()) + s.unit);
+        expectRendered(root, QString("search-%1").arg(s.name));
+    }
+    panel->selectScope("歌手");
+    EXPECT_TRUE(shown("mac-panel-more-artists"));
+
+    searchRuntime->artists.clear();
+    searchRuntime->albums.clear();
+    searchRuntime->playlists.clear();
+    panel->editQuery("雪", false);
+    panel->submitSearch();
+    settle();
+    for (const auto& s : scopes) {
+        panel->selectScope(s.scope);
+        settle();
+        expectRendered(root, QString("search-%1-empty").arg(s.name));
+    }
+}
+
+TEST_F(PanelViews, FavouritesLyricsAndMessages) {
+    QQuickItem* root = load();
+    panel->selectTab("favorites");
+    expectRendered(root, "favorites-empty");
+    EXPECT_TRUE(shown("mac-panel-import-local-empty"));
+
+    favourites({"A", "B", "C"});
+    model->play({song("B")}, 0);
+    settle();
+    panel->toggleFavoriteRow(1);
+    EXPECT_TRUE(property("mac-panel-song-1", "wasRemoved").toBool());
+    expectRendered(root, "favorites-removed");
+
+    panel->selectTab("lyrics");
+    EXPECT_EQ(property("mac-panel-lyrics-empty-title", "text").toString(), "暂无歌词");
+    expectRendered(root, "lyrics-waiting");
+
+    resolver->failAlways("wy_A", std::make_exception_ptr(SourceError::source("这首歌暂时无法播放")));
+    model->play({song("A")}, 0);
+    settle();
+    model->setErrorMessage("收藏未保存，请重试。");
+    EXPECT_EQ(property("mac-panel-message-button", "text").toString(), "重试");
+    expectRendered(root, "failure-playback");
+    panel->toggleSettings();
+    EXPECT_EQ(property("mac-panel-message-button", "text").toString(), "关闭");
+    expectRendered(root, "settings");
+    for (const char* name : {"mac-settings-quality", "mac-settings-rate", "mac-settings-sleep-timer",
+                             "mac-settings-import-local-music", "mac-settings-import-online-playlist"})
+        EXPECT_TRUE(property(name, "enabled").toBool()) << name;
+    panel->openOnlineImport();
+    EXPECT_TRUE(shown("mac-panel-import-slot"));
+    EXPECT_FALSE(shown("mac-panel-settings-page"));
+    EXPECT_FALSE(shown("mac-panel-messages"));
+    expectRendered(root, "import-idle");
+    panel->importSheet()->setInput("https://music.163.com/playlist?id=123");
+    panel->importSheet()->startReading();
+    expectRendered(root, "import-loading");
+    settle();
+    EXPECT_EQ(panel->importSheet()->stateName(), "failed");  // no service answers here
+    expectRendered(root, "import-failed");
+    panel->importSheet()->close();
+    EXPECT_TRUE(shown("mac-panel-settings-page"));
+}
+
+TEST_F(PanelViews, CatalogPageTakesTheListsPlace) {
+    QQuickItem* root = load();
+    scriptScopes();
+    panel->selectTab("search");
+    panel->editQuery("雨", false);
+    panel->submitSearch();
+    panel->selectScope("专辑");
+    settle();
+    panel->openAlbum(0);
+    EXPECT_TRUE(shown("mac-panel-catalog-slot"));
+    EXPECT_FALSE(shown("mac-panel-scope-picker"));
+    EXPECT_FALSE(shown("mac-panel-summary"));
+    expectRendered(root, "catalog-album");
+    panel->closeCatalog();
+    EXPECT_TRUE(shown("mac-panel-scope-picker"));
+}
+
+TEST_F(PanelViews, WithoutALibrary) {
+    panel.reset();
+    model.reset();
+    std::filesystem::remove_all(dir.path() / "data" / "cn.quorvanel.velto.mac");
+    std::ofstream(dir.path() / "data" / "cn.quorvanel.velto.mac") << "not a folder";
+    makePanel();
+    QQuickItem* root = load();
+    EXPECT_TRUE(shown("mac-panel-library-row"));
+    expectRendered(root, "failure-library");
+    panel->toggleSettings();
+    EXPECT_FALSE(property("mac-settings-import-online-playlist", "enabled").toBool());
+    EXPECT_FALSE(shown("mac-panel-backup-count"));
+    expectRendered(root, "settings-no-library");
+    panel->toggleSettings();
+    panel->selectTab("lyrics");
+    EXPECT_EQ(property("mac-panel-lyrics-empty-title", "text").toString(), "尚未播放");
+    expectRendered(root, "lyrics-idle");
+}
+
+}  // namespace
+}  // namespace velto::paneltest
