@@ -1,20 +1,43 @@
 #include <QApplication>
+#include <QQuickStyle>
 
 #include "foundation/Log.h"
+#include "foundation/QtMainQueue.h"
 #include "ui/AppFonts.h"
 #include "ui/MacAppDelegate.h"
+#include "ui/SingleInstance.h"
+#include "ui/Theme.h"
+#include "ui/ViewTypes.h"
 
 int main(int argc, char** argv) {
+    // Native Wayland lets no program place its own windows (the panel at the tray, the notch
+    // player at the top): run on X11 through XWayland where there is one, unless the user chose.
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velto"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Velto"));
     QApplication::setOrganizationDomain(QStringLiteral("quorvanel.cn"));
     // A tray program: closing a window never ends it, only the quit action does.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // Once per user: a later start opens the running program's panel and leaves.
+    velto::SingleInstance instance(velto::SingleInstance::runtimeFolder());
+    if (!instance.claim()) return instance.openRunning() ? 0 : 1;
+
     // Before any menu or view exists, so the tray menu's Chinese renders on a fresh machine too.
     velto::AppFonts::install();
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    velto::Theme theme;
+    velto::registerViewTypes(&theme);
 
-    velto::MacAppDelegate delegate;
+    velto::QtMainQueue mainQueue;
+    velto::MacAppDelegate delegate({&mainQueue, {QUrl(QStringLiteral("qrc:/velto/qml/MacStatusPanel.qml")), {}, {}}});
+    QObject::connect(&instance, &velto::SingleInstance::openRequested, &delegate,
+                     &velto::MacAppDelegate::applicationShouldHandleReopen);
     delegate.applicationDidFinishLaunching();
     velto::Log::info("app", "started");
-    return QApplication::exec();
+    QApplication::exec();
+    return 0;
 }

@@ -1,0 +1,88 @@
+#include "ui/PanelWindow.h"
+
+#include <QCoreApplication>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QShortcut>
+
+#include "foundation/Log.h"
+#include "ui/PanelNotifications.h"
+
+namespace velto {
+
+PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
+    setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setTitle(QStringLiteral("Velto"));
+    setColor(Qt::transparent);
+    engine_ = std::make_unique<QQmlEngine>();
+    engine_->rootContext()->setContextProperty(QStringLiteral("panelNotifications"),
+                                               &PanelNotifications::shared());
+    // The system popover closes on Escape; the quit item's key lives here, there being no
+    // application menu bar.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &PanelWindow::performClose);
+    auto* quit = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
+    connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+PanelWindow::~PanelWindow() {
+    root_.reset();
+    engine_.reset();
+}
+
+bool PanelWindow::ensureRoot() {
+    if (root_) return true;
+    if (rootFailed_) return false;
+    QQmlComponent component(engine_.get());
+    if (rootSpec_.source.isEmpty()) component.loadUrl(rootSpec_.url);
+    else component.setData(rootSpec_.source, rootSpec_.url);
+    QObject* object = component.createWithInitialProperties(rootSpec_.properties);
+    auto* item = qobject_cast<QQuickItem*>(object);
+    if (!item) {
+        delete object;
+        rootFailed_ = true;
+        Log::error("app", "the panel view cannot be made: " + component.errorString().toStdString());
+        return false;
+    }
+    root_.reset(item);
+    item->setParentItem(contentItem());
+    connect(item, &QQuickItem::implicitWidthChanged, this, &PanelWindow::fitToRoot);
+    connect(item, &QQuickItem::implicitHeightChanged, this, &PanelWindow::fitToRoot);
+    fitToRoot();
+    return true;
+}
+
+QSize PanelWindow::panelSize() const {
+    if (!root_) return {};
+    return QSizeF(root_->implicitWidth(), root_->implicitHeight()).toSize();
+}
+
+void PanelWindow::fitToRoot() {
+    // Resizing keeps the top-left corner where it is.
+    const QSize size = panelSize();
+    root_->setSize(size);
+    resize(size);
+}
+
+void PanelWindow::showAt(QPoint topLeft) {
+    if (shown_) return;
+    shown_ = true;
+    setPosition(topLeft);
+    show();
+    requestActivate();
+}
+
+void PanelWindow::performClose() {
+    if (!shown_) return;
+    shown_ = false;
+    hide();
+    emit didClose();
+}
+
+int PanelWindow::activationObserverCount() const {
+    return receivers(SIGNAL(activeChanged()));
+}
+
+}  // namespace velto
