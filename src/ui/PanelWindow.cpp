@@ -38,7 +38,9 @@ bool PanelWindow::ensureRoot() {
     QQmlComponent component(engine_.get());
     if (rootSpec_.source.isEmpty()) component.loadUrl(rootSpec_.url);
     else component.setData(rootSpec_.source, rootSpec_.url);
-    QObject* object = component.createWithInitialProperties(rootSpec_.properties);
+    // Creating from a component in error crashes rather than failing.
+    QObject* object =
+        component.isReady() ? component.createWithInitialProperties(rootSpec_.properties) : nullptr;
     auto* item = qobject_cast<QQuickItem*>(object);
     if (!item) {
         delete object;

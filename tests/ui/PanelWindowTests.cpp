@@ -164,6 +164,17 @@ TEST_F(PanelRules, TrayIconReadsOnLightAndDarkPanels) {
         EXPECT_GT(strongestContrast(icon, tray), 0.6) << tray.name().toStdString();
 }
 
+TEST(PanelWindow, AViewThatCannotBeMadeLeavesThePanelClosed) {
+    ViewHarness harness;
+    ManualMainQueue mainQueue;
+    MacAppDelegate delegate{{&mainQueue, {QUrl(QStringLiteral("qrc:/velto/qml/Missing.qml")), {}, {}}, false}};
+    delegate.applicationDidFinishLaunching();
+    delegate.showStatusPanel();
+    delegate.toggleStatusPanel();
+    EXPECT_FALSE(delegate.panel().isShown());
+    EXPECT_FALSE(delegate.panel().isVisible());
+}
+
 TEST(PanelViews, PanelWindow) {
     ViewHarness harness;
     ASSERT_TRUE(ViewHarness::fontsAvailable());
