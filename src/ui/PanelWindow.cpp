@@ -1,11 +1,11 @@
 #include "ui/PanelWindow.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QShortcut>
 
 #include "foundation/Log.h"
 #include "ui/PanelNotifications.h"
@@ -19,12 +19,6 @@ PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
     engine_ = std::make_unique<QQmlEngine>();
     engine_->rootContext()->setContextProperty(QStringLiteral("panelNotifications"),
                                                &PanelNotifications::shared());
-    // The system popover closes on Escape; the quit item's key lives here, there being no
-    // application menu bar.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &PanelWindow::performClose);
-    auto* quit = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
-    connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 PanelWindow::~PanelWindow() {
@@ -81,6 +75,20 @@ void PanelWindow::performClose() {
     shown_ = false;
     hide();
     emit didClose();
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent* event) {
+    // What the view leaves unhandled: Escape closes, as the system popover does, and the quit
+    // item's key lives here, there being no application menu bar.
+    QQuickWindow::keyPressEvent(event);
+    if (event->isAccepted()) return;
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        performClose();
+    } else if (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier) {
+        event->accept();
+        QCoreApplication::quit();
+    }
 }
 
 int PanelWindow::activationObserverCount() const {

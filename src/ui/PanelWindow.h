@@ -48,6 +48,9 @@ public:
 signals:
     void didClose();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void fitToRoot();
 

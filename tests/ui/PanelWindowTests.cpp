@@ -73,6 +73,7 @@ TEST_F(PanelRules, TrayClicksToggleAndEveryCloseIsPostedOnce) {
 
     openAndActivate();
     EXPECT_EQ(perShowing(), 1);
+    panel().rootItem()->findChild<QQuickItem*>(QStringLiteral("fixtureField"))->forceActiveFocus();
     QTest::keyClick(&panel(), Qt::Key_Escape);
     EXPECT_FALSE(panel().isShown());
     EXPECT_EQ(didClose.count(), 2);
