@@ -22,6 +22,10 @@ MacAppDelegate::MacAppDelegate(Setup setup, QObject* parent)
 }
 
 MacAppDelegate::~MacAppDelegate() {
+    // The window hides as it goes; nothing may answer that on a half-destroyed delegate.
+    disconnect(popoverFocusObserver_);
+    disconnect(activationObserver_);
+    disconnect(popover_.get(), nullptr, this, nullptr);
     if (statusItem_) statusItem_->hide();
 }
 

@@ -46,7 +46,6 @@ public:
     void applicationWillTerminate();
 
     PanelWindow& panel() const { return *popover_; }
-    QSystemTrayIcon* statusItem() const { return statusItem_; }
 
 private:
     enum class CloseCause { request, lostActivation };

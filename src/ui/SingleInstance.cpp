@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -36,13 +35,16 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::runtimeFolder() {
     // $XDG_RUNTIME_DIR, which Qt checks is the user's own and private.
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return folder.isEmpty() ? QDir::tempPath() : folder;
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
 }
 
 QString SingleInstance::socketPath() const { return folder_ + QStringLiteral("/velto.socket"); }
 
 bool SingleInstance::claim() {
+    if (folder_.isEmpty()) {
+        Log::error("app", "no private runtime folder; later starts will run beside this one");
+        return true;
+    }
     lock_ = std::make_unique<QLockFile>(folder_ + QStringLiteral("/velto.lock"));
     // Only a lock whose process has gone is stale, however old.
     lock_->setStaleLockTime(0);

@@ -15,10 +15,12 @@ namespace velto {
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // `folder`: where the lock and the socket live (the user's runtime folder in the program).
+    // `folder`: where the lock and the socket live (the user's runtime folder in the program);
+    // empty: no such folder, and every start runs on its own.
     explicit SingleInstance(QString folder, QObject* parent = nullptr);
     ~SingleInstance() override;
 
+    // The user's private runtime folder; empty when there is none.
     static QString runtimeFolder();
 
     // True when this process is now the one instance and listens; false when another holds it.
