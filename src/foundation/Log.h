@@ -6,7 +6,9 @@
 
 namespace velto {
 
-// Log lines carry the subsystem and a category, as the system log would.
+// Log lines carry the subsystem and a category, as the system log would. Categories and
+// messages are written escaped, so text from outside (a file name, a server's message) can never
+// start a line of its own or send terminal controls.
 class Log {
 public:
     enum class Level { debug, info, error };
@@ -24,6 +26,10 @@ public:
     static void error(std::string_view category, std::string_view message) {
         write(Level::error, category, message);
     }
+
+    // `text` with control characters (C0, DEL, C1) and the Unicode line and paragraph separators
+    // written as escapes: "\n", "\r", "\t", "\xNN" for other bytes, "\uNNNN" for code points.
+    static std::string escaped(std::string_view text);
 
     // Replaces the stderr writer (tests capture lines); an empty sink restores stderr.
     static void setSink(Sink sink);

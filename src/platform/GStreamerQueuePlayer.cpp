@@ -60,6 +60,63 @@ bool readableFile(const std::string& uri) {
     return readable;
 }
 
+// What the user reads when an item fails, chosen by the error's domain and code; for a local
+// file the file itself tells missing from refused.
+std::string describeFailure(GQuark domain, int code, const std::string& uri) {
+    gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
+    const bool local = path != nullptr;
+    const bool exists = local && g_access(path, F_OK) == 0;
+    const bool readable = local && g_access(path, R_OK) == 0;
+    g_free(path);
+    if (domain == GST_RESOURCE_ERROR) {
+        if (local) {
+            if (!exists) return "找不到音频文件，可能已被移动或删除";
+            if (!readable || code == GST_RESOURCE_ERROR_NOT_AUTHORIZED)
+                return "没有权限读取音频文件";
+            return "无法读取音频文件";
+        }
+        if (code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) return "音源拒绝访问，请稍后重试";
+        return "音频流加载失败，请检查网络后重试";
+    }
+    if (domain == GST_STREAM_ERROR ||
+        (domain == GST_CORE_ERROR && code == GST_CORE_ERROR_MISSING_PLUGIN))
+        return "无法解码，可能不是可播放的音频";
+    return "播放失败，请重试";
+}
+
+// Addresses in log lines lose their user info, query and fragment: they may carry keys.
+std::string withoutSecrets(std::string_view text) {
+    auto isSchemeChar = [](char c) {
+        return g_ascii_isalnum(c) || c == '+' || c == '-' || c == '.';
+    };
+    auto endsAddress = [](char c) {
+        return g_ascii_isspace(c) || c == '"' || c == '\'' || c == '<' || c == '>' || c == ',' ||
+               c == ')';
+    };
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t mark = text.find("://", pos);
+        if (mark == std::string_view::npos) break;
+        std::size_t start = mark;
+        while (start > pos && isSchemeChar(text[start - 1])) --start;
+        std::size_t end = mark + 3;
+        while (end < text.size() && !endsAddress(text[end])) ++end;
+        out.append(text.substr(pos, mark + 3 - pos));
+        std::string_view rest = text.substr(mark + 3, end - mark - 3);
+        std::size_t cut = rest.find_first_of("?#");
+        std::string_view kept = rest.substr(0, cut);
+        std::size_t authorityEnd = std::min(kept.find('/'), kept.size());
+        if (std::size_t at = kept.substr(0, authorityEnd).rfind('@'); at != std::string_view::npos)
+            kept.remove_prefix(at + 1);
+        out.append(kept);
+        pos = end;
+    }
+    out.append(text.substr(pos));
+    return out;
+}
+
 double toSeconds(gint64 nanoseconds) {
     return static_cast<double>(nanoseconds) / GST_SECOND;
 }
@@ -112,8 +169,19 @@ struct GStreamerQueuePlayer::Callbacks {
         self->handedOver_ = next.id();
     }
 
+    // Keeps a handed-over stream that left the queue from being heard: it starts when the
+    // current one ends, and the main thread reopens the playbin with the item queued instead.
     static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
         auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+            GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+            if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
+                self->handOverDropped_.exchange(false))
+                self->silenced_.store(true);
+            return GST_PAD_PROBE_OK;
+        }
+        if (self->silenced_) return GST_PAD_PROBE_DROP;
+        if (!self->options_.sinkBufferProbe) return GST_PAD_PROBE_OK;
         GstAudioInfo audio;
         GstCaps* caps = gst_pad_get_current_caps(pad);
         bool known = caps && gst_audio_info_from_caps(&audio, caps);
@@ -173,14 +241,13 @@ GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options
     gst_object_ref_sink(playbin_);
     GstElement* sink = makeSink(describeSink(options_.audioSink));
     if (sink) {
-        if (options_.sinkBufferProbe) {
-            if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
-                gst_pad_add_probe(pad,
-                                  static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                               GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                                  &Callbacks::onSinkData, this, nullptr);
-                gst_object_unref(pad);
-            }
+        if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
+            gst_pad_add_probe(pad,
+                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                           GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                              &Callbacks::onSinkData, this, nullptr);
+            gst_object_unref(pad);
         }
         g_object_set(playbin_, "audio-sink", sink, nullptr);
     }
@@ -213,11 +280,11 @@ PlayerItemPtr GStreamerQueuePlayer::currentItem() const {
 bool GStreamerQueuePlayer::insert(PlayerItemPtr item, const PlayerItemPtr& after) {
     bool becomesCurrent = items_.empty();
     if (!insertInto(items_, std::move(item), after)) return false;
+    handOverNext();
     if (becomesCurrent) {
         openCurrent();
         later([this, current = items_.front()] { emitCurrentItemChanged(current); });
     }
-    handOverNext();
     return true;
 }
 
@@ -235,16 +302,16 @@ void GStreamerQueuePlayer::remove(const PlayerItemPtr& item) {
 void GStreamerQueuePlayer::removeAllItems() {
     if (items_.empty()) return;
     items_.clear();
-    openCurrent();
     handOverNext();
+    openCurrent();
     later([this] { emitCurrentItemChanged(nullptr); });
 }
 
 void GStreamerQueuePlayer::advanceToNextItem() {
     if (items_.empty()) return;
     items_.pop_front();
-    openCurrent();
     handOverNext();
+    openCurrent();
     later([this, current = currentItem()] { emitCurrentItemChanged(current); });
 }
 
@@ -304,6 +371,8 @@ void GStreamerQueuePlayer::stopPipeline() {
         std::lock_guard lock(handOverMutex_);
         handedOver_.reset();
     }
+    handOverDropped_.store(false);
+    silenced_.store(false);
     prerolled_ = false;
     playingState_ = false;
     buffering_ = false;
@@ -354,9 +423,13 @@ void GStreamerQueuePlayer::updateTimeControl() {
     later([this, status] { emitTimeControlStatusChanged(status); });
 }
 
+// Called whenever the queue changes, before the playbin is (re)started: the playbin may ask for
+// the next item as soon as it runs, and must not be handed the one that just became current.
 void GStreamerQueuePlayer::handOverNext() {
     std::lock_guard lock(handOverMutex_);
     handOverCandidate_ = items_.size() > 1 ? items_[1] : nullptr;
+    handOverDropped_.store(handedOver_ &&
+                           (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_));
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
@@ -366,6 +439,7 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     if (!finished) return;
     finishSeek(false);
     items_.pop_front();
+    handOverNext();
     later([this, finished] { emitPlayedToEnd(finished); });
     auto current = currentItem();
     if (next == Continuation::playing && current) {
@@ -378,17 +452,20 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     } else if (next == Continuation::reopened) {
         openCurrent();
     }
-    handOverNext();
     later([this, current] { emitCurrentItemChanged(current); });
     updateTimeControl();
 }
 
-void GStreamerQueuePlayer::failCurrent(const std::string& message) {
+void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::string& original) {
     auto current = currentItem();
     if (!current) return;
     bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
+    std::string message = describeFailure(domain, code, current->uri());
     current->setStatus(PlayerItem::Status::failed, message);
-    Log::error(logCategory, "item " + std::to_string(current->id()) + " failed: " + message);
+    Log::error(logCategory,
+               withoutSecrets("item " + std::to_string(current->id()) + " (" + current->uri() +
+                              ") failed: " + original + " [" + g_quark_to_string(domain) + " " +
+                              std::to_string(code) + "]"));
     // The playbin cannot go on after an error; park it until the queue changes.
     stopPipeline();
     finishSeek(false);
@@ -453,7 +530,9 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             gchar* debug = nullptr;
             gst_message_parse_error(message, &error, &debug);
             std::string text = error ? error->message : "playback error";
-            if (debug) Log::debug(logCategory, debug);
+            GQuark domain = error ? error->domain : 0;
+            int code = error ? error->code : 0;
+            if (debug) Log::debug(logCategory, withoutSecrets(debug));
             g_clear_error(&error);
             g_free(debug);
             std::optional<PlayerItem::Id> handedOver;
@@ -466,14 +545,14 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             if (handedOver) {
                 if (items_.size() > 1 && *handedOver == items_[1]->id()) {
                     finishCurrent(Continuation::broken);
-                    failCurrent(text);
+                    failCurrent(domain, code, text);
                 } else {
                     // The failing stream was dequeued meanwhile: go on with what is queued now.
                     finishCurrent(Continuation::reopened);
                 }
                 break;
             }
-            failCurrent(text);
+            failCurrent(domain, code, text);
             break;
         }
         case GST_MESSAGE_EOS:
@@ -520,6 +599,12 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             break;
         }
         case GST_MESSAGE_BUFFERING: {
+            {
+                // The current stream was read to its end before the hand-over, so this is the
+                // next one filling up; pausing for it would stall the end of the current one.
+                std::lock_guard lock(handOverMutex_);
+                if (handedOver_) break;
+            }
             gint percent = 100;
             gst_message_parse_buffering(message, &percent);
             bool buffering = percent < 100;

@@ -16,10 +16,13 @@ struct _GstMessage;
 namespace velto {
 
 // The queue player on a GStreamer playbin. The current item is the playbin's URI; the item
-// behind it is handed to the playbin when the current one is about to finish, so the two
-// join without a gap. At a rate other than 1 the next item opens after the current one ends
-// instead. Bus messages are taken off the bus on the thread that posts them and handled on the
-// main queue; no GLib main loop is needed anywhere.
+// behind it is handed to the playbin once the current one has been read to its end (seconds
+// before it is heard to end, at once for a short file), so the two join without a gap. The
+// playbin cannot take a hand-over back: an item put behind the current one after it opens on
+// its own when the current one has ended, after a short gap, and the stream handed over is
+// never heard. At a rate other than 1 the next item opens after the current one ends instead.
+// Bus messages are taken off the bus on the thread that posts them and handled on the main
+// queue; no GLib main loop is needed anywhere.
 class GStreamerQueuePlayer final : public QueuePlayer {
 public:
     struct SinkBuffer {
@@ -73,7 +76,7 @@ private:
     void handOverNext();
     enum class Continuation { reopened, playing, broken };
     void finishCurrent(Continuation next);
-    void failCurrent(const std::string& message);
+    void failCurrent(unsigned domain, int code, const std::string& original);
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
@@ -102,6 +105,8 @@ private:
     std::mutex handOverMutex_;
     PlayerItemPtr handOverCandidate_;           // the item behind the current one
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
+    std::atomic<bool> handOverDropped_{false};  // ... and no longer the item behind the current
+    std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
 };
 
 }  // namespace velto

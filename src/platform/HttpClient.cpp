@@ -14,6 +14,25 @@
 
 namespace velto {
 
+HttpError::HttpError(Code code, std::string detail, int curlCode)
+    : std::runtime_error(description(code)),
+      code_(code),
+      detail_(std::move(detail)),
+      curlCode_(curlCode) {}
+
+const char* HttpError::description(Code code) {
+    switch (code) {
+        case Code::cannotFindHost: return "无法找到服务器";
+        case Code::cannotConnectToHost:
+        case Code::notConnectedToInternet: return "无法连接服务器";
+        case Code::timedOut: return "请求超时";
+        case Code::secureConnectionFailed: return "安全连接失败";
+        case Code::tooManyRedirects: return "重定向次数过多";
+        case Code::responseTooLarge: return "返回数据过大";
+        default: return "网络失败";
+    }
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -125,13 +144,12 @@ RedirectTarget resolveLocation(const std::string& base, const std::string& locat
     if (curl_url_set(url.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK ||
         curl_url_set(url.get(), CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
             CURLUE_OK) {
-        throw HttpError(HttpError::Code::badServerResponse,
-                        "Malformed redirect location: " + location);
+        throw HttpError(HttpError::Code::badServerResponse, "Malformed redirect location");
     }
     std::string scheme = lowerASCII(urlPart(url.get(), CURLUPART_SCHEME));
     if (scheme != "http" && scheme != "https") {
         throw HttpError(HttpError::Code::redirectRefused,
-                        "Refused redirect to a non-HTTP location: " + location);
+                        "Refused redirect to the scheme \"" + scheme + "\"");
     }
     return {urlPart(url.get(), CURLUPART_URL), originOf(url.get())};
 }
@@ -143,17 +161,26 @@ struct Transfer {
     bool capReached = false;
     Clock::time_point lastActivity = Clock::now();
     std::string lastHeader;  // where a folded continuation line belongs
+    bool interimHead = false;  // the head being read is a 1xx one
 };
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
-    transfer->lastActivity = Clock::now();
     std::string_view line(data, length);
+    // Single lines are no progress: a head sent a byte at a time, a line every few seconds, must
+    // not hold the request open for ever. Only the end of the final head counts.
+    if (trimmed(line).empty()) {
+        if (!transfer->interimHead) transfer->lastActivity = Clock::now();
+        return length;
+    }
     // A new status line starts a new head (after an interim 1xx answer).
     if (line.starts_with("HTTP/")) {
         transfer->response.headers.clear();
         transfer->lastHeader.clear();
+        auto space = line.find(' ');
+        transfer->interimHead = space != std::string_view::npos && space + 1 < line.size() &&
+                                line[space + 1] == '1';
         return length;
     }
     // An (obsolete) folded line goes on with the header above it, whatever colons it holds.
@@ -356,7 +383,8 @@ HttpResponse transferOnce(Slot& slot, const HttpRequest& request, const std::str
     } else if (result != CURLE_OK) {
         long osErrno = 0;
         curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
-        std::string message = errorText[0] ? errorText : curl_easy_strerror(result);
+        std::string message = "curl " + std::to_string(static_cast<int>(result)) + ": " +
+                              (errorText[0] ? errorText : curl_easy_strerror(result));
         throw HttpError(codeFor(result, osErrno), message, static_cast<int>(result));
     }
 

@@ -21,6 +21,8 @@ struct HttpRequest {
     std::string url;
     std::vector<std::pair<std::string, std::string>> headers;
     // Longest wait without progress (connecting included) before the request fails as timed out.
+    // Progress is a whole head received or any body bytes: a head that trickles in line by line
+    // must still be complete within this time.
     std::chrono::milliseconds timeout{60'000};
     // Hard limit on the whole request, whatever the progress.
     std::optional<std::chrono::milliseconds> deadline;
@@ -45,6 +47,8 @@ struct HttpResponse {
 };
 
 // A transport failure (never an HTTP status). Codes follow the classes the UI tells apart.
+// what() is the Chinese text a user may read, chosen by the code; detail() is the technical text
+// (host, port, curl's words) for the log only.
 class HttpError : public std::runtime_error {
 public:
     enum class Code {
@@ -59,15 +63,19 @@ public:
         badServerResponse,
         tooManyRedirects,
         redirectRefused,         // a redirect to a scheme other than http/https
+        responseTooLarge,        // raised by callers whose answer may not be cut
         other,
     };
-    HttpError(Code code, std::string message, int curlCode = 0)
-        : std::runtime_error(std::move(message)), code_(code), curlCode_(curlCode) {}
+    HttpError(Code code, std::string detail, int curlCode = 0);
     Code code() const { return code_; }
+    const std::string& detail() const { return detail_; }
     int curlCode() const { return curlCode_; }
+
+    static const char* description(Code code);
 
 private:
     Code code_;
+    std::string detail_;
     int curlCode_;
 };
 

@@ -54,7 +54,7 @@ constexpr const char* introspection = R"(
     <property name="PlaybackStatus" type="s" access="read"/>
     <property name="Rate" type="d" access="read"/>
     <property name="Metadata" type="a{sv}" access="read"/>
-    <property name="Volume" type="d" access="read"/>
+    <property name="Volume" type="d" access="readwrite"/>
     <property name="Position" type="x" access="read"/>
     <property name="MinimumRate" type="d" access="read"/>
     <property name="MaximumRate" type="d" access="read"/>
@@ -100,6 +100,7 @@ struct MprisNowPlayingCenter::Bus {
     std::mutex mutex;
     PlaybackState state = PlaybackState::stopped;
     std::optional<Info> info;
+    double volume = 1.0;
     // On the main queue's clock, so tests can hold time still.
     MainQueue::Duration infoSetAt{};
     bool controllable = false;
@@ -173,7 +174,7 @@ struct MprisNowPlayingCenter::Bus {
         }
         if (n == "Rate") return g_variant_new_double(info && info->rate > 0 ? info->rate : 1.0);
         if (n == "Metadata") return metadataLocked();
-        if (n == "Volume") return g_variant_new_double(1.0);
+        if (n == "Volume") return g_variant_new_double(volume);
         if (n == "Position") return g_variant_new_int64(toMicroseconds(positionLocked()));
         // The engine's speeds run from half to double.
         if (n == "MinimumRate") return g_variant_new_double(0.5);
@@ -237,8 +238,9 @@ struct MprisNowPlayingCenter::Bus {
             std::lock_guard lock(mutex);
             flushScheduled = false;
             // Position is never announced: clients read it or follow Seeked.
-            for (const char* name : {"PlaybackStatus", "Metadata", "Rate", "CanSeek", "CanGoNext",
-                                     "CanGoPrevious", "CanPlay", "CanPause", "CanControl"}) {
+            for (const char* name :
+                 {"PlaybackStatus", "Metadata", "Rate", "Volume", "CanSeek", "CanGoNext",
+                  "CanGoPrevious", "CanPlay", "CanPause", "CanControl"}) {
                 GVariant* now = g_variant_ref_sink(playerPropertyLocked(name));
                 GVariant*& last = announced[name];
                 if (last && g_variant_equal(now, last)) {
@@ -365,6 +367,24 @@ struct MprisNowPlayingCenter::Bus {
         return value;
     }
 
+    // Only Volume can be written; the player decides what it takes and announces the result.
+    static gboolean onSetProperty(GDBusConnection*, const gchar*, const gchar*,
+                                  const gchar* interfaceName, const gchar* propertyName,
+                                  GVariant* value, GError** error, gpointer data) {
+        auto* bus = static_cast<Bus*>(data);
+        if (std::string_view(interfaceName) != playerInterface ||
+            std::string_view(propertyName) != "Volume") {
+            g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_PROPERTY_READ_ONLY, "%s is read-only",
+                        propertyName);
+            return FALSE;
+        }
+        double volume = g_variant_get_double(value);
+        bus->dispatch([volume](Handlers& h) {
+            if (h.changeVolume) h.changeVolume(volume);
+        });
+        return TRUE;
+    }
+
     void setPublished(bool value) {
         std::weak_ptr<Bus> weak = self;
         mainQueue.post([weak, value] {
@@ -409,7 +429,7 @@ struct MprisNowPlayingCenter::Bus {
         g_dbus_connection_set_exit_on_close(connection, FALSE);
         GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(introspection, nullptr);
         static const GDBusInterfaceVTable vtable = {
-            &Bus::onMethodCall, &Bus::onGetProperty, nullptr, {}};
+            &Bus::onMethodCall, &Bus::onGetProperty, &Bus::onSetProperty, {}};
         guint rootId = g_dbus_connection_register_object(
             connection, objectPath, g_dbus_node_info_lookup_interface(node, rootInterface), &vtable,
             this, nullptr, nullptr);
@@ -482,10 +502,18 @@ void MprisNowPlayingCenter::clearInfo() {
     bus_->scheduleFlush();
 }
 
+void MprisNowPlayingCenter::setVolume(double volume) {
+    {
+        std::lock_guard lock(bus_->mutex);
+        bus_->volume = std::isfinite(volume) ? std::clamp(volume, 0.0, 1.0) : 1.0;
+    }
+    bus_->scheduleFlush();
+}
+
 void MprisNowPlayingCenter::setHandlers(Handlers handlers) {
     bool controllable = handlers.play || handlers.pause || handlers.togglePlayPause ||
                         handlers.nextTrack || handlers.previousTrack ||
-                        handlers.changePlaybackPosition;
+                        handlers.changePlaybackPosition || handlers.changeVolume;
     bus_->handlers = std::move(handlers);
     {
         std::lock_guard lock(bus_->mutex);

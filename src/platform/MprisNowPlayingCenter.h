@@ -24,6 +24,7 @@ public:
     void setPlaybackState(PlaybackState state) override;
     void setInfo(const Info& info) override;
     void clearInfo() override;
+    void setVolume(double volume) override;
     void setHandlers(Handlers handlers) override;
 
     // Whether the bus name is owned; follows the bus through the main queue.

@@ -28,6 +28,8 @@ public:
     // Replaces the whole information; the position moves on from `elapsed` while playing.
     virtual void setInfo(const Info& info) = 0;
     virtual void clearInfo() = 0;
+    // The player's volume, 0...1, which the desktop shows and may change (RemoteCommandCenter).
+    virtual void setVolume(double volume) = 0;
 };
 
 }  // namespace velto

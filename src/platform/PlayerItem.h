@@ -31,7 +31,8 @@ public:
     Status status() const { return status_; }
     // Length in seconds once the player knows it (never for an endless stream).
     std::optional<double> duration() const { return duration_; }
-    // The player's description of the failure; empty unless the status is failed.
+    // What the user reads about the failure (the player logs the technical detail); empty
+    // unless the status is failed.
     const std::string& errorMessage() const { return errorMessage_; }
 
     // For player implementations (and their fakes) only.

@@ -34,9 +34,12 @@ namespace velto {
 // A failed item stays current until it is removed; the queue does not skip it.
 //
 // End of an item: the item's played-to-end event comes first, then it leaves the queue and the
-// next item (if any) becomes current, announced by a current-item change. An item inserted
-// behind the current one before that one ends plays without a gap. At the end of the last item
-// the queue is empty, the current item is none and, while play() holds, the status is waiting.
+// next item (if any) becomes current, announced by a current-item change. The item behind the
+// current one plays without a gap if it is there when the player hands over to it, which it
+// does some time before the current one ends (once that has been read to its end); an item put
+// behind the current one after the hand-over still follows it, from its start, but after a
+// short gap, and the item handed over is not heard. At the end of the last item the queue is
+// empty, the current item is none and, while play() holds, the status is waiting.
 class QueuePlayer {
   public:
     enum class TimeControlStatus { paused, waitingToPlayAtSpecifiedRate, playing };

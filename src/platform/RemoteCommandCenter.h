@@ -15,6 +15,8 @@ public:
         std::function<void()> nextTrack;
         std::function<void()> previousTrack;
         std::function<void(double seconds)> changePlaybackPosition;
+        // Any number the desktop sends, unchecked.
+        std::function<void(double volume)> changeVolume;
     };
 
     virtual ~RemoteCommandCenter() = default;

@@ -100,24 +100,34 @@ std::string randomIdentifier() {
     return text;
 }
 
-void parsePiece(std::string_view raw, std::vector<LyricLine>& out) {
+// What the words of the lines may add up to; `parse` stops adding lines at any of the limits.
+struct Budget {
+    std::size_t lines = maxLines;
+    std::size_t textBytes = maxTextBytes;
+};
+
+void parsePiece(std::string_view raw, std::vector<LyricLine>& out, Budget& budget) {
     // Pieces hold no newline characters, so trimming blanks is trimming white space.
     const auto piece = UnicodeTrim::trimBlanks(raw);
     if (piece.empty()) return;
+    // Only the first tags can give lines; the last one still marks where the words begin.
     std::vector<Tag> tags;
+    std::optional<std::size_t> wordsBegin;
     for (std::size_t i = 0; i < piece.size();) {
         if (auto tag = matchTag(piece, i)) {
             i = tag->end;
-            tags.push_back(*tag);
+            wordsBegin = tag->end;
+            if (tags.size() < maxLinesPerTaggedLine) tags.push_back(*tag);
         } else {
             ++i;
         }
     }
-    if (tags.empty()) return;
+    if (!wordsBegin) return;
     // Only the words after the last tag count; anything before or between tags is dropped.
-    const auto text = UnicodeTrim::trimBlanks(piece.substr(tags.back().end));
+    const auto text = UnicodeTrim::trimBlanks(piece.substr(*wordsBegin));
     if (text.empty()) return;
     for (const auto& tag : tags) {
+        if (budget.lines == 0 || budget.textBytes < text.size()) return;
         auto minutes = asciiValue(piece, tag.minutes);
         auto seconds = asciiValue(piece, tag.seconds);
         if (!minutes || !seconds) continue;
@@ -132,6 +142,8 @@ void parsePiece(std::string_view raw, std::vector<LyricLine>& out) {
         const auto whole = *minutes * 60 + *seconds;
         out.push_back(
             {randomIdentifier(), static_cast<double>(whole) + fraction, std::string(text)});
+        --budget.lines;
+        budget.textBytes -= text.size();
     }
 }
 
@@ -139,16 +151,17 @@ void parsePiece(std::string_view raw, std::vector<LyricLine>& out) {
 
 std::vector<LyricLine> parse(std::string_view text) {
     std::vector<LyricLine> lines;
+    Budget budget;
     std::size_t pieceBegin = 0;
     for (std::size_t i = 0; i < text.size();) {
         const auto at = i;
         const auto c = nextCodePoint(text, i);
         if (c < 0 || !UnicodeTrim::isNewline(static_cast<char32_t>(c))) continue;
         // Each newline character separates on its own, so CR LF leaves an empty piece between.
-        parsePiece(text.substr(pieceBegin, at - pieceBegin), lines);
+        parsePiece(text.substr(pieceBegin, at - pieceBegin), lines, budget);
         pieceBegin = i;
     }
-    parsePiece(text.substr(pieceBegin), lines);
+    parsePiece(text.substr(pieceBegin), lines, budget);
     // Equal times keep their order in the text, so the current line is the same on every parse.
     std::stable_sort(lines.begin(), lines.end(),
                      [](const LyricLine& a, const LyricLine& b) { return a.time < b.time; });

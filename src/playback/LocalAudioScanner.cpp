@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <taglib/fileref.h>
+#include <taglib/oggfile.h>
+#include <taglib/oggpageheader.h>
 #include <taglib/tpropertymap.h>
 #include <unistd.h>
 
@@ -10,12 +12,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
 #include "foundation/Cancellation.h"
 #include "foundation/JsonWriter.h"
 #include "foundation/UnicodeTrim.h"
+#include "playback/LocalAudioReadStream.h"
 
 namespace velto::LocalAudioScanner {
 
@@ -36,6 +40,7 @@ void collectFolder(const fs::path& folder, std::vector<fs::path>& files,
     if (ec) return;
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         if (ec) return;
+        throwIfCancelled(stop);
         const auto& entry = *it;
         if (isHidden(entry.path())) continue;
         std::error_code statusError;
@@ -70,6 +75,48 @@ std::optional<std::string> lastValue(const TagLib::PropertyMap& properties, cons
     return result;
 }
 
+struct OggPage {
+    long long granule = -1;
+    unsigned serial = 0;
+};
+
+// The last whole page of an Ogg file, looked for from the end.
+std::optional<OggPage> lastOggPage(TagLib::IOStream& stream) {
+    constexpr long tail = 2 * 65307;  // two pages of the largest size
+    const long length = stream.length();
+    const long start = std::max(0L, length - tail);
+    stream.seek(start);
+    const TagLib::ByteVector bytes = stream.readBlock(static_cast<unsigned long>(length - start));
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const long size = static_cast<long>(bytes.size());
+    for (long at = size - 27; at >= 0; --at) {
+        if (std::memcmp(data + at, "OggS", 4) != 0 || data[at + 4] != 0) continue;
+        const long segments = data[at + 26];
+        if (at + 27 + segments > size) continue;
+        long end = at + 27 + segments;
+        for (long i = 0; i < segments; ++i) end += data[at + 27 + i];
+        if (end > size) continue;
+        OggPage page;
+        page.granule = 0;
+        for (int i = 7; i >= 0; --i) page.granule = (page.granule << 8) | data[at + 6 + i];
+        for (int i = 3; i >= 0; --i) page.serial = (page.serial << 8) | data[at + 14 + i];
+        return page;
+    }
+    return std::nullopt;
+}
+
+// TagLib 1.13 misses an "OggS" that starts one byte into one of the 1 KiB blocks it reads
+// backwards from the end, takes the page before the last for the last one and reports the
+// length a page short (62 s read as 60.864 s). The page it missed makes up the difference.
+long long oggLengthCorrection(TagLib::Ogg::File& file, TagLib::IOStream& stream, int sampleRate) {
+    const auto* taken = file.lastPageHeader();
+    if (!taken || !taken->isValid() || sampleRate <= 0) return 0;
+    auto last = lastOggPage(stream);
+    if (!last || last->granule < 0 || last->serial != taken->streamSerialNumber()) return 0;
+    const long long missed = last->granule - taken->absoluteGranularPosition();
+    return missed > 0 ? missed * 1000 / sampleRate : 0;
+}
+
 }  // namespace
 
 const std::set<std::string>& supportedExtensions() {
@@ -98,7 +145,8 @@ std::optional<std::string> intervalText(double seconds) {
     return std::string(text);
 }
 
-std::optional<Track> track(const fs::path& given) {
+std::optional<Track> track(const fs::path& given, std::stop_token stop) {
+    throwIfCancelled(stop);
     std::error_code ec;
     if (!fs::exists(given, ec) || !isReadableFile(given)) return std::nullopt;
     auto path = fs::absolute(given, ec);
@@ -114,14 +162,22 @@ std::optional<Track> track(const fs::path& given) {
     song.artist = "本地音乐";
     song.album = path.parent_path().filename().string();
 
-    TagLib::FileRef file(path.c_str(), true, TagLib::AudioProperties::Average);
-    if (!file.isNull()) {
-        const auto properties = file.file()->properties();
-        if (auto title = lastValue(properties, "TITLE")) song.title = *title;
-        if (auto artist = lastValue(properties, "ARTIST")) song.artist = *artist;
-        if (auto album = lastValue(properties, "ALBUM")) song.album = *album;
-        if (auto* audio = file.audioProperties())
-            song.interval = intervalText(audio->lengthInMilliseconds() / 1000.0);
+    {
+        LocalAudioReadStream stream(path, stop);
+        TagLib::FileRef file(&stream, true, TagLib::AudioProperties::Average);
+        if (!file.isNull()) {
+            const auto properties = file.file()->properties();
+            if (auto title = lastValue(properties, "TITLE")) song.title = *title;
+            if (auto artist = lastValue(properties, "ARTIST")) song.artist = *artist;
+            if (auto album = lastValue(properties, "ALBUM")) song.album = *album;
+            if (auto* audio = file.audioProperties()) {
+                long long milliseconds = audio->lengthInMilliseconds();
+                if (auto* ogg = dynamic_cast<TagLib::Ogg::File*>(file.file()))
+                    milliseconds += oggLengthCorrection(*ogg, stream, audio->sampleRate());
+                song.interval = intervalText(double(milliseconds) / 1000.0);
+            }
+        }
+        if (stream.stopped()) throw CancellationError();
     }
 
     auto size = fs::file_size(path, ec);
@@ -147,7 +203,7 @@ std::vector<Track> scan(const std::vector<fs::path>& paths, std::stop_token stop
     std::vector<Track> songs;
     for (const auto& file : files) {
         throwIfCancelled(stop);
-        if (auto song = track(file)) songs.push_back(std::move(*song));
+        if (auto song = track(file, stop)) songs.push_back(std::move(*song));
     }
     return songs;
 }

@@ -32,8 +32,11 @@ void PerfLog::record(std::string_view name, std::string_view detail) {
         // The first mark of a run reads 0, however late it comes.
         if (!startedAt_) startedAt_ = now;
         milliseconds = static_cast<std::int64_t>((now - *startedAt_) * 1000);
+        // Escaped like the log, so a name or detail from outside (a file name) keeps its line
+        // to itself and its three fields.
         std::string line = std::to_string(milliseconds);
-        line.append("\t").append(name).append("\t").append(detail).append("\n");
+        line.append("\t").append(Log::escaped(name)).append("\t").append(Log::escaped(detail));
+        line.append("\n");
         pending_.push_back(std::move(line));
     }
     changed_.notify_all();

@@ -13,7 +13,8 @@
 namespace velto {
 
 // Timing marks of notable moments of a run: a "perf" log line and one tab-separated line
-// (milliseconds since the first mark, name, detail) appended to "perf.log". The caller never
+// (milliseconds since the first mark, name, detail; control characters escaped as in the log)
+// appended to "perf.log". The caller never
 // waits for the file: one writer thread appends the lines in the order of the marks.
 class PerfLog {
 public:

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
-#include <regex>
+#include <string_view>
 
 #include "platform/HttpClient.h"
 #include "sources/model/SourceError.h"
@@ -47,15 +47,52 @@ std::string description(const std::exception_ptr& error) {
     }
 }
 
-std::string withoutAddresses(const std::string& text) {
-    // Addresses are ASCII; stopping at the first other byte keeps the Chinese text intact.
-    static const std::regex address(R"((https?|file)://[A-Za-z0-9._~:/?#@!$&'*+,;=%\-]*)",
-                                    std::regex::icase);
-    std::string stripped = std::regex_replace(text, address, "");
+bool isAddressCharacter(char c) {
+    static constexpr std::string_view punctuation = "._~:/?#@!$&'*+,;=%-";
+    auto byte = static_cast<unsigned char>(c);
+    return std::isalnum(byte) || punctuation.find(c) != std::string_view::npos;
+}
+
+// Length of the scheme and "://" of a web or file address starting at `at`, in any case; 0
+// when none starts there.
+std::size_t schemeLength(std::string_view text, std::size_t at) {
+    for (std::string_view scheme : {"https://", "http://", "file://"}) {
+        if (text.size() - at < scheme.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < scheme.size() && same; ++i) {
+            same = std::tolower(static_cast<unsigned char>(text[at + i])) == scheme[i];
+        }
+        if (same) return scheme.size();
+    }
+    return 0;
+}
+
+// One pass: an address runs from its scheme over ASCII address characters, so the first other
+// byte (a blank, Chinese text) ends it and stays.
+std::string withoutAddresses(std::string_view text) {
+    std::string stripped;
+    stripped.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (std::size_t length = schemeLength(text, at)) {
+            at += length;
+            while (at < text.size() && isAddressCharacter(text[at])) ++at;
+        } else {
+            stripped += text[at++];
+        }
+    }
     auto notSpace = [](unsigned char c) { return !std::isspace(c); };
     auto begin = std::find_if(stripped.begin(), stripped.end(), notSpace);
     auto end = std::find_if(stripped.rbegin(), stripped.rend(), notSpace).base();
     return begin < end ? std::string(begin, end) : std::string();
+}
+
+// At most maxMessageBytes of `text`, cut before a whole UTF-8 character, marked with "…".
+std::string capped(std::string text) {
+    if (text.size() <= maxMessageBytes) return text;
+    std::size_t end = maxMessageBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+    return text + "…";
 }
 
 }  // namespace
@@ -64,7 +101,7 @@ std::string message(const std::exception_ptr& error, const std::string& fallback
     if (!error) return fallback;
     if (auto hint = hintFor(error)) return *hint;
     std::string text = withoutAddresses(description(error));
-    return text.empty() ? fallback : text;
+    return text.empty() ? fallback : capped(std::move(text));
 }
 
 }  // namespace velto::PlaybackFailureDiagnostics

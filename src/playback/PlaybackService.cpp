@@ -1,7 +1,6 @@
 #include "playback/PlaybackService.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -11,80 +10,27 @@
 #include "platform/QueuePlayer.h"
 #include "platform/RemoteCommandCenter.h"
 #include "playback/PerfLog.h"
-#include "playback/PersistedSession.h"
 #include "playback/PlaybackFailureDiagnostics.h"
+#include "playback/PlaybackServiceCommon.h"
 #include "sources/model/MusicSource.h"
 
 namespace velto {
 
+using namespace playback_service;
+
 namespace {
 
-constexpr std::string_view logCategory = "PlaybackTransition";
 constexpr const char* volumeKey = "macPlaybackVolume";
 constexpr const char* modeKey = "playbackMode";
-constexpr const char* qualityKey = "preferredPlaybackQuality";
 constexpr const char* qualityPolicyKey = "playbackQualityPolicyVersion";
 constexpr const char* rateKey = "velto.playback.rate";
-constexpr const char* lastQualityKey = "lastPlayedQuality";
-constexpr const char* sessionKey = "velto.playback.session";
-constexpr double sessionSaveInterval = 5.0;
-constexpr double preferredForwardBuffer = 10;
 constexpr auto timeObserverInterval = std::chrono::milliseconds(200);
 
-const char* const addressFallback = "无法获取播放地址";
-const char* const qualityFallback = "无法切换音质";
-const char* const playbackFallback = "播放失败，请重试";
 const char* const bufferingFallback = "缓冲超时，请检查网络后重试";
 
 // Positions are kept at the player's time scale of 1/600 s.
 double atTimeScale(double seconds) {
     return std::round(seconds * 600.0) / 600.0;
-}
-
-std::optional<std::string> hostOf(const std::string& url) {
-    auto scheme = url.find("://");
-    if (scheme == std::string::npos) return std::nullopt;
-    auto start = scheme + 3;
-    auto end = url.find_first_of("/?#", start);
-    std::string authority = url.substr(start, end == std::string::npos ? end : end - start);
-    if (auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
-    if (!authority.empty() && authority.front() == '[') {
-        auto close = authority.find(']');
-        return authority.substr(1, close == std::string::npos ? close : close - 1);
-    }
-    if (auto colon = authority.find(':'); colon != std::string::npos) authority.resize(colon);
-    if (authority.empty()) return std::nullopt;
-    return authority;
-}
-
-bool isCancelled(const std::exception_ptr& error) {
-    return isCancellation(error);
-}
-
-// Desktops load covers by URL; a bare path becomes a file URL.
-std::string artworkURL(const std::string& text) {
-    if (text.find("://") != std::string::npos) return text;
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || std::string_view("/-._~").find(char(c)) != std::string_view::npos) {
-            url += char(c);
-        } else {
-            url += '%';
-            url += digits[c >> 4];
-            url += digits[c & 0x0F];
-        }
-    }
-    return url;
-}
-
-std::optional<std::string> payloadPicture(const Track& track) {
-    auto payload = track.rawPayload();
-    auto found = payload->find("picUrl");
-    if (found == payload->end() || !found->is_string()) return std::nullopt;
-    auto text = found->get<std::string>();
-    if (text.empty()) return std::nullopt;
-    return text;
 }
 
 }  // namespace
@@ -142,6 +88,7 @@ PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& reso
     double volume = defaults_.doubleValue(volumeKey).value_or(player_.volume());
     volume_ = std::isfinite(volume) ? std::clamp(volume, 0.0, 1.0) : 1.0;
     player_.setVolume(volume_);
+    if (nowPlaying_) nowPlaying_->setVolume(volume_);
 
     auto mode = defaults_.stringValue(modeKey);
     playbackMode_ =
@@ -208,6 +155,7 @@ void PlaybackService::installObservers() {
         if (item->status() == PlayerItem::Status::readyToPlay) {
             if (duration_ <= 0 && item->duration() && *item->duration() > 0)
                 setDuration(*item->duration());
+            mark("item_ready", "");
             markStage("ready", &TransitionTiming::readyMilliseconds);
             synchronizePlaybackState();
             prefetchUpcomingTrackIfNeeded();
@@ -242,6 +190,7 @@ void PlaybackService::installRemoteCommands() {
     handlers.nextTrack = [this] { next(); };
     handlers.previousTrack = [this] { previous(); };
     handlers.changePlaybackPosition = [this](double seconds) { seek(seconds); };
+    handlers.changeVolume = [this](double volume) { setVolume(volume); };
     remoteCommands_->setHandlers(std::move(handlers));
 }
 
@@ -275,13 +224,6 @@ void PlaybackService::setLastActualQuality(std::optional<Quality> value) {
     if (value == lastActualQuality_) return;
     lastActualQuality_ = value;
     emit lastActualQualityChanged();
-}
-
-void PlaybackService::assignPreferredQuality(Quality quality) {
-    bool changed = quality != preferredQuality_;
-    preferredQuality_ = quality;
-    defaults_.setString(qualityKey, std::string(velto::rawValue(quality)));
-    if (changed) emit preferredQualityChanged();
 }
 
 QString PlaybackService::currentTitle() const {
@@ -457,7 +399,7 @@ void PlaybackService::finishLoad(std::int64_t generation, bool autoplay, const T
     }
     activeURLResolutionTask_ = {};
     if (!result.ok()) {
-        if (isCancelled(result.error())) {
+        if (isCancellation(result.error())) {
             if (done) done();
             return;
         }
@@ -487,66 +429,9 @@ void PlaybackService::finishLoad(std::int64_t generation, bool autoplay, const T
     if (done) done();
 }
 
-bool PlaybackService::handOverToPreparedItem(const Track& track, bool autoplay) {
-    if (!preparedNext_ || !upcomingResolution_ || upcomingResolution_->id != preparedNext_->id)
-        return false;
-    if (upcomingResolution_->musicID != track.musicID() ||
-        upcomingResolution_->quality != preferredQuality_)
-        return false;
-    auto item = preparedNext_->item;
-    auto queued = player_.items();
-    if (item->status() == PlayerItem::Status::failed ||
-        std::find(queued.begin(), queued.end(), item) == queued.end())
-        return false;
-
-    auto reported =
-        upcomingResolution_->result ? upcomingResolution_->result->reportedQuality : std::nullopt;
-    auto url = upcomingResolution_->result ? upcomingResolution_->result->url : item->uri();
-    // The prepared item is becoming the current one: it is no longer "next".
-    preparedNext_.reset();
-    upcomingResolution_.reset();
-
-    // Whatever still plays before it (the ended or skipped song) goes; the player then continues
-    // with the prepared item, without a gap when the previous one ended by itself.
-    while (player_.currentItem() && player_.currentItem() != item)
-        player_.remove(player_.currentItem());
-
-    if (lastTransitionTiming_) lastTransitionTiming_->reusedPreparedItem = true;
-    markStage("resolved", &TransitionTiming::resolutionMilliseconds);
-    recordActualQuality(reported);
-    currentMediaHost_ = hostOf(url);
-    mark("url_ready", track.musicID());
-    installItem(item, recoveryGate_.generation);
-    if (autoplay)
-        player_.play();
-    else
-        player_.pause();
-    setState({StateKind::loading, {}});
-    if (item->status() == PlayerItem::Status::readyToPlay) {
-        if (duration_ <= 0 && item->duration() && *item->duration() > 0)
-            setDuration(*item->duration());
-        markStage("ready", &TransitionTiming::readyMilliseconds);
-    }
-    synchronizePlaybackState();
-    prefetchUpcomingTrackIfNeeded();
-    updateNowPlaying();
-    return true;
-}
-
 void PlaybackService::installItem(const PlayerItemPtr& item, std::int64_t generation) {
     currentItem_ = item;
     currentItemGeneration_ = generation;
-}
-
-void PlaybackService::discardUpcoming(bool cancelResolution, bool removePreparedItem) {
-    if (cancelResolution && upcomingResolution_) {
-        upcomingResolution_->task.cancel();
-        upcomingResolution_.reset();
-    }
-    if (removePreparedItem && preparedNext_) {
-        if (player_.currentItem() != preparedNext_->item) player_.remove(preparedNext_->item);
-        preparedNext_.reset();
-    }
 }
 
 void PlaybackService::endTransitionBackgroundTask() {
@@ -596,91 +481,6 @@ void PlaybackService::synchronizePlaybackState() {
     }
 }
 
-void PlaybackService::recordActualQuality(const std::optional<Quality>& quality) {
-    if (!quality) return;
-    setLastActualQuality(*quality);
-    defaults_.setString(lastQualityKey, std::string(velto::rawValue(*quality)));
-}
-
-void PlaybackService::persistSession(bool force) {
-    auto track = queue_.current();
-    if (!track) return;
-    auto now = mainQueue_.wallNow();
-    if (!force && lastSessionSaveAt_) {
-        // A last save "in the future" means the clock was set back: saving is due.
-        double since = std::chrono::duration<double>(now - *lastSessionSaveAt_).count();
-        if (since >= 0 && since <= sessionSaveInterval) return;
-    }
-    try {
-        defaults_.setData(sessionKey, PersistedSession{*track, elapsed_, now}.encode());
-        lastSessionSaveAt_ = now;
-    } catch (const std::exception&) {
-        // A song that cannot be coded is simply not saved.
-    }
-}
-
-// --- Prefetch ----------------------------------------------------------------------------------
-
-void PlaybackService::prefetchUpcomingTrackIfNeeded() {
-    auto next = playbackMode_ == PlaybackMode::repeatOne ? std::nullopt : queue_.peekNext(wraps());
-    if (!next) {
-        discardUpcoming(true, true);
-        return;
-    }
-    const auto musicID = next->musicID();
-    if (upcomingResolution_) {
-        if (upcomingResolution_->musicID == musicID &&
-            upcomingResolution_->quality == preferredQuality_) {
-            if (upcomingResolution_->result && !preparedNext_) prepareUpcomingItem();
-            return;
-        }
-        discardUpcoming(true, true);
-    }
-    // Due only once the current song plays from a ready item, near enough to its end.
-    if (!currentItem_ || player_.currentItem() != currentItem_ ||
-        currentItem_->status() != PlayerItem::Status::readyToPlay ||
-        activeURLResolutionTask_.valid())
-        return;
-    if (duration_ > 0 && duration_ - elapsed_ > prefetchLeadSeconds) return;
-
-    UpcomingResolution upcoming;
-    upcoming.id = nextUpcomingID_++;
-    upcoming.musicID = musicID;
-    upcoming.quality = preferredQuality_;
-    auto id = upcoming.id;
-    upcomingResolution_ = std::move(upcoming);
-    upcomingResolution_->task =
-        resolve(*next, preferredQuality_, false,
-                [this, id](TaskResult<Resolved>& result) { finishPrefetch(id, result); });
-}
-
-void PlaybackService::finishPrefetch(std::uint64_t id, TaskResult<Resolved>& result) {
-    if (adoptedPrefetch_ && adoptedPrefetch_->id == id) {
-        auto load = std::move(adoptedPrefetch_->finish);
-        adoptedPrefetch_.reset();
-        load(result);
-        return;
-    }
-    if (!upcomingResolution_ || upcomingResolution_->id != id) return;
-    if (!result.ok()) {
-        // Not tried again for this song: its own load will report the failure.
-        upcomingResolution_->failed = true;
-        return;
-    }
-    upcomingResolution_->result = result.value();
-    prepareUpcomingItem();
-}
-
-void PlaybackService::prepareUpcomingItem() {
-    if (!upcomingResolution_ || !upcomingResolution_->result || preparedNext_) return;
-    if (!currentItem_ || player_.currentItem() != currentItem_) return;
-    auto item =
-        std::make_shared<PlayerItem>(upcomingResolution_->result->url, preferredForwardBuffer);
-    // Behind the current item, so the player moves on to it without a gap.
-    if (!player_.insert(item, currentItem_)) return;
-    preparedNext_ = PreparedNext{upcomingResolution_->id, item};
-}
-
 // --- Failures and recovery ---------------------------------------------------------------------
 
 void PlaybackService::handlePlaybackFailure(const PlayerItemPtr& item, std::int64_t generation,
@@ -718,7 +518,7 @@ void PlaybackService::recover(std::int64_t generation, double position) {
             auto current = queue_.current();
             if (!current || current->musicID() != musicID) return;
             if (!result.ok()) {
-                if (isCancelled(result.error())) return;
+                if (isCancellation(result.error())) return;
                 failedItem_.reset();
                 handlePlaybackFailure(
                     nullptr, generation,
@@ -892,6 +692,7 @@ void PlaybackService::setVolume(double volume) {
     if (value != volume_) {
         volume_ = value;
         emit volumeChanged();
+        if (nowPlaying_) nowPlaying_->setVolume(value);
     }
     player_.setVolume(value);
     defaults_.setDouble(volumeKey, value);
@@ -926,260 +727,6 @@ void PlaybackService::setPlaybackRate(float rate) {
     }
     defaults_.setDouble(rateKey, double(value));
     if (state_.kind == StateKind::playing) player_.setRate(value);
-}
-
-void PlaybackService::setPreferredQuality(Quality quality,
-                                          std::function<void(QualityChange)> done) {
-    auto report = [done](QualityChange change) {
-        if (done) done(std::move(change));
-    };
-    if (quality == preferredQuality_) return report(QualityChange::unchanged());
-    assignPreferredQuality(quality);
-    discardUpcoming(true, true);
-    activeURLResolutionTask_.cancel();
-    activeURLResolutionTask_ = {};
-    auto track = queue_.current();
-    if (!track) return report(QualityChange::deferred());
-
-    recoveryGate_ = {recoveryGate_.generation + 1, false};
-    const auto generation = recoveryGate_.generation;
-    cancelBufferingTimeout();
-    const double rememberedElapsed = elapsed_;
-    const State rememberedState = state_;
-    const auto rememberedRevision = intentRevision_;
-    setState({StateKind::loading, {}});
-
-    activeURLResolutionTask_ = resolve(
-        *track, quality, false,
-        [this, generation, quality, rememberedElapsed, rememberedState, rememberedRevision,
-         musicID = track->musicID(), report](TaskResult<Resolved>& result) {
-            auto current = queue_.current();
-            bool stale =
-                generation != recoveryGate_.generation || !current || current->musicID() != musicID;
-            if (stale) return report(QualityChange::deferred());
-            activeURLResolutionTask_ = {};
-
-            if (result.ok()) {
-                const Resolved& resolved = result.value();
-                recordActualQuality(resolved.reportedQuality);
-                currentMediaHost_ = hostOf(resolved.url);
-                mark("url_ready", musicID);
-                auto item = std::make_shared<PlayerItem>(resolved.url, preferredForwardBuffer);
-                player_.removeAllItems();
-                player_.insert(item);
-                installItem(item, generation);
-                if (rememberedElapsed > 0) {
-                    player_.seek(rememberedElapsed, [](bool) {});
-                    setElapsed(rememberedElapsed);
-                } else {
-                    setElapsed(0);
-                }
-                if (playbackRequested_) {
-                    player_.play();
-                    synchronizePlaybackState();
-                } else {
-                    player_.pause();
-                    setState({StateKind::paused, {}});
-                }
-                prefetchUpcomingTrackIfNeeded();
-                updateNowPlaying();
-                return report(QualityChange::reloaded(quality));
-            }
-
-            // The old item keeps playing at the old quality; put the state back.
-            bool cancelled = isCancelled(result.error());
-            std::string message =
-                cancelled ? std::string()
-                          : PlaybackFailureDiagnostics::message(result.error(), qualityFallback);
-            if (intentRevision_ == rememberedRevision)
-                setState(rememberedState);
-            else
-                setState({playbackRequested_ ? StateKind::loading : StateKind::paused, {}});
-            if (auto item = player_.currentItem()) {
-                installItem(item, generation);
-                // Its failure during the reload belonged to the old generation and was dropped.
-                if (item->status() == PlayerItem::Status::failed) {
-                    failedItem_.reset();
-                    handlePlaybackFailure(
-                        item, generation,
-                        item->errorMessage().empty() ? playbackFallback : item->errorMessage(),
-                        true);
-                }
-            }
-            if (state_.kind == StateKind::loading) {
-                // Nothing may stay "loading" without something under way to end it.
-                auto item = player_.currentItem();
-                if (!item) {
-                    if (cancelled) {
-                        setPlaybackRequested(false);
-                        setState({StateKind::paused, {}});
-                    } else {
-                        setState(State::failed(message));
-                    }
-                } else if (playbackRequested_ &&
-                           player_.timeControlStatus() == QueuePlayer::TimeControlStatus::paused) {
-                    player_.play();
-                }
-            }
-            synchronizePlaybackState();
-            updateNowPlaying();
-            if (cancelled) return report(QualityChange::deferred());
-            return report(QualityChange::failed(message));
-        });
-}
-
-// --- Queue and session -------------------------------------------------------------------------
-
-void PlaybackService::replaceQueue(const std::vector<Track>& tracks,
-                                   std::optional<std::ptrdiff_t> startingAt, bool autoplay,
-                                   std::optional<std::string> activePlaylistID,
-                                   const std::set<std::string>& preservingPlayedMusicIDs,
-                                   std::function<void()> done) {
-    auto selection = PlaybackQueue::playableSelection(tracks, startingAt);
-    if (!selection) {
-        if (done) done();
-        return;
-    }
-    activePlaylistID_ = std::move(activePlaylistID);
-    consecutiveAutoplayFailures_ = 0;
-    discardUpcoming(true, true);
-    std::ptrdiff_t start = 0;
-    if (startingAt && selection->index) {
-        start = std::ptrdiff_t(*selection->index);
-    } else if (playbackMode_ == PlaybackMode::shuffle && selection->tracks.size() >= 2) {
-        std::ptrdiff_t count = std::ptrdiff_t(selection->tracks.size());
-        start = randomIndex_(0, count);
-        if (start < 0 || start >= count) start = 0;
-    }
-    queue_.replace(selection->tracks, start, preservingPlayedMusicIDs);
-    announceQueue();
-    loadCurrent(autoplay, false, std::move(done));
-}
-
-void PlaybackService::restoreLastSessionIfNeeded(std::function<void()> done) {
-    auto finish = [done] {
-        if (done) done();
-    };
-    if (queue_.current()) return finish();
-    auto data = defaults_.dataValue(sessionKey);
-    if (!data) return finish();
-    auto session = PersistedSession::decode(*data);
-    if (!session) return finish();
-    if (!isEnabled(session->track.source) || !session->track.isPlayable()) return finish();
-    double age = std::chrono::duration<double>(mainQueue_.wallNow() - session->savedAt).count();
-    if (age >= sessionMaxAgeSeconds) return finish();
-
-    // Whatever the user does while the song loads wins over the restore.
-    auto revision = std::make_shared<std::int64_t>(-1);
-    auto generation = std::make_shared<std::int64_t>(-1);
-    auto overtaken = [this, revision, generation] {
-        return *revision != intentRevision_ || *generation != recoveryGate_.generation;
-    };
-    double savedElapsed = session->elapsed;
-    replaceQueue({session->track}, std::nullopt, false, std::nullopt, {},
-                 [this, overtaken, savedElapsed, finish] {
-                     if (overtaken() || state_.kind == StateKind::failed) return finish();
-                     auto settle = [this, overtaken, finish] {
-                         // The stream may have failed for good while the seek ran.
-                         if (!overtaken() && state_.kind != StateKind::failed)
-                             setState({StateKind::paused, {}});
-                         finish();
-                     };
-                     if (savedElapsed > 1.0 && duration_ > 0)
-                         seek(std::min(std::max(duration_ - 1.0, 0.0), savedElapsed), settle);
-                     else
-                         settle();
-                 });
-    // The load began inside replaceQueue; its counters are the restore's own.
-    *revision = intentRevision_;
-    *generation = recoveryGate_.generation;
-}
-
-void PlaybackService::onTrackAddedToPlaylist(const Track& track, const std::string& playlistID) {
-    if (!isEnabled(track.source)) return;
-    if (!activePlaylistID_ || *activePlaylistID_ != playlistID) return;
-    auto tracks = queue_.tracks();
-    auto id = track.musicID();
-    if (std::any_of(tracks.begin(), tracks.end(),
-                    [&](const Track& t) { return t.musicID() == id; }))
-        return;
-    auto index = queue_.currentIndex();
-    if (playbackMode_ == PlaybackMode::shuffle && index)
-        queue_.insert(track, std::ptrdiff_t(*index) + 1, true);
-    else
-        queue_.insert(track, std::ptrdiff_t(tracks.size()), false);
-    announceQueue();
-    prefetchUpcomingTrackIfNeeded();
-}
-
-void PlaybackService::onTrackRemovedFromPlaylist(const Track& track,
-                                                 const std::string& playlistID) {
-    if (!activePlaylistID_ || *activePlaylistID_ != playlistID) return;
-    auto tracks = queue_.tracks();
-    auto id = track.musicID();
-    auto it = std::find_if(tracks.begin(), tracks.end(),
-                           [&](const Track& t) { return t.musicID() == id; });
-    if (it == tracks.end()) return;
-    auto position = std::size_t(it - tracks.begin());
-    if (queue_.currentIndex() == position) return;
-    queue_.remove(std::ptrdiff_t(position));
-    announceQueue();
-    prefetchUpcomingTrackIfNeeded();
-}
-
-void PlaybackService::updateNowPlayingArtwork(std::optional<std::string> artwork) {
-    if (artwork && artwork->empty()) artwork.reset();
-    nowPlayingArtwork_ = std::move(artwork);
-    updateNowPlaying();
-}
-
-void PlaybackService::updateTrackMetadata(const Track& track) {
-    queue_.updateTrack(track);
-    announceQueue();
-    updateNowPlaying();
-}
-
-// --- Now Playing -------------------------------------------------------------------------------
-
-void PlaybackService::updateNowPlaying() {
-    if (!nowPlaying_) return;
-    using PlaybackState = NowPlayingCenter::PlaybackState;
-    PlaybackState playbackState = PlaybackState::stopped;
-    switch (state_.kind) {
-        case StateKind::playing:
-            playbackState = PlaybackState::playing;
-            break;
-        case StateKind::loading:
-            // A song on its way counts as playing only when the user asked for it.
-            playbackState = playbackRequested_ ? PlaybackState::playing : PlaybackState::paused;
-            break;
-        case StateKind::paused:
-            playbackState = PlaybackState::paused;
-            break;
-        case StateKind::idle:
-        case StateKind::failed:
-            break;
-    }
-    nowPlaying_->setPlaybackState(playbackState);
-
-    auto track = queue_.current();
-    if (!track) {
-        nowPlaying_->clearInfo();
-        return;
-    }
-    NowPlayingCenter::Info info;
-    info.trackId = track->musicID();
-    info.title = track->title;
-    info.artist = track->artist;
-    info.album = track->album;
-    if (duration_ > 0) info.duration = duration_;
-    info.elapsed = elapsed_;
-    info.rate = playbackRate_;
-    if (nowPlayingArtwork_)
-        info.artUrl = artworkURL(*nowPlayingArtwork_);
-    else
-        info.artUrl = payloadPicture(*track);
-    nowPlaying_->setInfo(info);
 }
 
 }  // namespace velto

@@ -33,6 +33,11 @@ using PlayerItemPtr = std::shared_ptr<PlayerItem>;
 // settings and position. Lives on the main thread; resolver calls run on workers and come back
 // through the main queue, where three counters (load generation, intent revision, background
 // transition revision) tell a late result that it is stale.
+//
+// Defined by share: loading, state, failures and transport in PlaybackService.cpp; the queue
+// and the saved session in PlaybackServiceSession.cpp; the next song and the hand-over to it in
+// PlaybackServiceUpcoming.cpp; the quality reload in PlaybackServiceQuality.cpp; Now Playing in
+// PlaybackServiceNowPlaying.cpp.
 class PlaybackService : public QObject {
     Q_OBJECT
     Q_PROPERTY(int state READ stateKindValue NOTIFY stateChanged)

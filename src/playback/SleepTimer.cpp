@@ -5,8 +5,8 @@
 
 namespace velto {
 
-SleepTimer::SleepTimer(MainQueue& mainQueue, QObject* parent)
-    : QObject(parent), mainQueue_(mainQueue) {}
+SleepTimer::SleepTimer(MainQueue& mainQueue, QObject* parent, BootClock::Now clock)
+    : QObject(parent), mainQueue_(mainQueue), clock_(std::move(clock)) {}
 
 SleepTimer::~SleepTimer() {
     if (task_) mainQueue_.cancel(*task_);
@@ -15,8 +15,8 @@ SleepTimer::~SleepTimer() {
 void SleepTimer::start(int minutes, std::function<void()> action) {
     if (task_) mainQueue_.cancel(*task_);
     task_.reset();
-    deadline_ = mainQueue_.uptime() + std::chrono::duration_cast<MainQueue::Duration>(
-                                          std::chrono::minutes(std::max(minutes, 0)));
+    deadline_ = clock_() + std::chrono::duration_cast<MainQueue::Duration>(
+                               std::chrono::minutes(std::max(minutes, 0)));
     action_ = std::move(action);
     task_ = mainQueue_.scheduleRepeating(std::chrono::seconds(1), [this] { tick(); });
     publish();
@@ -34,7 +34,7 @@ void SleepTimer::stop() {
 
 void SleepTimer::tick() {
     if (!deadline_) return;
-    if (mainQueue_.uptime() >= *deadline_) {
+    if (clock_() >= *deadline_) {
         auto action = std::move(action_);
         stop();
         if (action) action();
@@ -45,7 +45,7 @@ void SleepTimer::tick() {
 
 std::optional<std::string> SleepTimer::remainingText() const {
     if (!deadline_) return std::nullopt;
-    double left = std::chrono::duration<double>(*deadline_ - mainQueue_.uptime()).count();
+    double left = std::chrono::duration<double>(*deadline_ - clock_()).count();
     long long s = std::max(0LL, std::llround(left));
     char text[64];
     if (s >= 60)

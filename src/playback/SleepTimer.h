@@ -5,17 +5,21 @@
 #include <functional>
 #include <optional>
 
+#include "foundation/BootClock.h"
 #include "foundation/MainQueue.h"
 
 namespace velto {
 
-// Pauses playback after a chosen number of minutes; checks once a second on the main queue.
+// Pauses playback after a chosen number of minutes; checks once a second on the main queue. The
+// deadline runs on `clock`, which goes on counting while the machine is suspended, so after a
+// suspend the timer fires at the next check if its time has passed meanwhile.
 class SleepTimer : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString remainingText READ remainingTextProperty NOTIFY remainingTextChanged)
     Q_PROPERTY(bool active READ isActive NOTIFY activeChanged)
 public:
-    explicit SleepTimer(MainQueue& mainQueue, QObject* parent = nullptr);
+    explicit SleepTimer(MainQueue& mainQueue, QObject* parent = nullptr,
+                        BootClock::Now clock = &BootClock::now);
     ~SleepTimer() override;
 
     // Replaces any running timer.
@@ -29,7 +33,7 @@ public:
     // "剩 M 分 SS 秒" / "剩 S 秒"; none while no timer runs.
     std::optional<std::string> remainingText() const;
     QString remainingTextProperty() const;
-    // The moment the timer fires, on the main queue's clock.
+    // The moment the timer fires, on its clock.
     std::optional<MainQueue::Duration> deadline() const { return deadline_; }
 
 signals:
@@ -41,6 +45,7 @@ private:
     void publish();
 
     MainQueue& mainQueue_;
+    BootClock::Now clock_;
     std::optional<MainQueue::Duration> deadline_;
     std::optional<MainQueue::TimerId> task_;
     std::function<void()> action_;

@@ -7,6 +7,7 @@
 
 #include "FuzzCheck.h"
 #include "FuzzReply.h"
+#include "foundation/BoundedJson.h"
 #include "foundation/Log.h"
 #include "playback/LRCParser.h"
 #include "sources/rovoz/ChkszAPIClient.h"
@@ -105,9 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                 std::make_shared<ChkszCircuitBreaker>(),
                                                 "https://api.rovoz.test", 8.0, noSleep);
 
+    const bool tooDeep = BoundedJson::nestsDeeperThan(reply.body, BoundedJson::maxDepth);
     attempt([&] {
         auto body = api->request("/api/163_search", {{"keyword", "雾中河"}}, {});
         FUZZ_CHECK(body == reply.body);
+        // Nesting past the limit is refused before any recursive reader sees it.
+        FUZZ_CHECK(!tooDeep);
     });
     // A refused key or a rate limit holds the breaker: a fresh one for each client below.
     api = std::make_shared<ChkszAPIClient>(std::make_shared<ReplayingHTTPClient>(reply),

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "FuzzCheck.h"
+#include "foundation/BoundedJson.h"
 #include "sources/model/SourceArtworkURL.h"
 #include "sources/model/SourceError.h"
 #include "sources/model/SourceRecords.h"
@@ -113,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     addressAndDate(input);
 
-    auto value = nlohmann::json::parse(input, nullptr, /*allow_exceptions=*/false);
+    // Records reach the model only through the bounded reader.
+    auto value = BoundedJson::parse(input);
     if (value.is_discarded()) return 0;
     rawRecord(value);
     codedRecords(value);

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <future>
 #include <limits>
+#include <mutex>
 #include <thread>
 
 #include "foundation/Cancellation.h"
@@ -50,10 +52,10 @@ void answer(FakeHttpServer& server, const std::string& path, const std::string& 
 }
 
 // Answers one connection on 127.0.0.1 with bytes written by hand, for answers that the regular
-// server cannot produce.
+// server cannot produce; with a gap, one byte at a time.
 class CannedAnswerServer {
 public:
-    explicit CannedAnswerServer(std::string answer) {
+    explicit CannedAnswerServer(std::string answer, std::chrono::milliseconds gap = {}) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -63,7 +65,7 @@ public:
         socklen_t length = sizeof address;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this, answer = std::move(answer)] {
+        thread_ = std::thread([this, answer = std::move(answer), gap] {
             int connection = ::accept(listener_, nullptr, nullptr);
             if (connection < 0) return;
             std::string head;
@@ -73,11 +75,22 @@ public:
                 if (got <= 0) break;
                 head.append(buffer, static_cast<size_t>(got));
             }
-            ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            if (gap.count() == 0) {
+                ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            } else {
+                for (char byte : answer) {
+                    if (::send(connection, &byte, 1, MSG_NOSIGNAL) != 1 || stopsWithin(gap)) break;
+                }
+            }
             ::close(connection);
         });
     }
     ~CannedAnswerServer() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
         ::shutdown(listener_, SHUT_RDWR);
         thread_.join();
         ::close(listener_);
@@ -87,8 +100,16 @@ public:
     }
 
 private:
+    bool stopsWithin(std::chrono::milliseconds gap) {
+        std::unique_lock lock(mutex_);
+        return wake_.wait_for(lock, gap, [this] { return stopping_; });
+    }
+
     int listener_ = -1;
     int port_ = 0;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
     std::thread thread_;
 };
 
@@ -263,6 +284,17 @@ TEST_F(HttpClientTest, SteadyProgressKeepsASlowAnswerAlive) {
     request.timeout = 600ms;  // half the whole answer's time, six times the gap between bytes
     HttpResponse response = session.perform(request);
     EXPECT_EQ(response.body, std::string(12, 'x'));
+}
+
+TEST(HttpClientHeadTest, AHeadTricklingInLineByLineStillTimesOut) {
+    // Every short line comes well within the time-out; the whole head never does.
+    std::string head = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 400; ++i) head += "a:b\r\n";
+    CannedAnswerServer server(head, 10ms);
+    HttpSession session;
+    HttpRequest request = getRequest(server.url("/"));
+    request.timeout = 300ms;
+    EXPECT_EQ(failureCode(session, request), HttpError::Code::timedOut);
 }
 
 TEST_F(HttpClientTest, DeadlineEndsATransferThatKeepsProgressing) {
@@ -487,6 +519,14 @@ TEST(HttpClientFailureTest, TransportFailuresAreClassified) {
     HttpSession session;
     EXPECT_EQ(failureCode(session, getRequest(closedAddress)),
               HttpError::Code::cannotConnectToHost);
+    // A user reads Chinese; host, port and curl's words stay in the detail for the log.
+    try {
+        session.perform(getRequest(closedAddress));
+    } catch (const HttpError& error) {
+        EXPECT_STREQ(error.what(), "无法连接服务器");
+        EXPECT_NE(error.detail().find("127.0.0.1"), std::string::npos) << error.detail();
+        EXPECT_EQ(error.curlCode(), 7);
+    }
     EXPECT_EQ(failureCode(session, getRequest("ftp://127.0.0.1/x")),
               HttpError::Code::unsupportedURL);
     EXPECT_EQ(failureCode(session, getRequest("file:///etc/passwd")),

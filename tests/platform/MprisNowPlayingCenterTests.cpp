@@ -283,6 +283,23 @@ TEST_F(MprisNowPlayingCenterTest, AnnouncesChangesAndJumps) {
     EXPECT_TRUE(sawSignal("Seeked (120000000,)"));
 }
 
+TEST_F(MprisNowPlayingCenterTest, VolumeIsAnnouncedAndWritesGoToTheHandler) {
+    SignalRecorder recorder(client->connection(), queue);
+    std::vector<double> written;
+    center->setHandlers({.changeVolume = [&](double v) { written.push_back(v); }});
+    center->setVolume(0.5);
+    ASSERT_TRUE(queue.runUntil([&] {
+        for (const auto& s : recorder.signals())
+            if (s.find("'Volume': <0.5>") != std::string::npos) return true;
+        return false;
+    }));
+    EXPECT_EQ(property(player, "Volume"), "0.5");
+    client->setProperty("Volume", g_variant_new_double(1.5));
+    queue.runPending();
+    EXPECT_EQ(written, std::vector<double>{1.5});  // the player judges it
+    EXPECT_EQ(property(player, "Volume"), "0.5");  // until it says otherwise
+}
+
 TEST(MprisWithoutBusTest, StaysQuietWithoutASessionBus) {
     const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     std::string savedValue = saved ? saved : "";

@@ -114,6 +114,29 @@ TEST(LRCParser, EveryLineGetsAFreshIdentifier) {
     EXPECT_EQ(timed(first), timed(second));
 }
 
+TEST(LRCParser, HostileTagRunsAreBoundedWhileOrdinaryRepeatsStayWhole) {
+    // An ordinary chorus with a dozen tags keeps every one of them.
+    std::string chorus;
+    for (int i = 0; i < 12; ++i) chorus += "[00:" + std::to_string(10 + i) + ".00]";
+    EXPECT_EQ(LRCParser::parse(chorus + "副歌").size(), 12u);
+
+    // One line of 100 000 tags, and lines enough to pass the line limit, without blowing up.
+    std::string tags;
+    for (int i = 0; i < 100'000; ++i) tags += "[0:1]";
+    const auto manyTags = LRCParser::parse(tags + std::string(4096, 'w'));
+    EXPECT_EQ(manyTags.size(), LRCParser::maxLinesPerTaggedLine);
+    std::string manyLines;
+    for (std::size_t i = 0; i < LRCParser::maxLines + 10; ++i) manyLines += "[0:1]x\n";
+    EXPECT_EQ(LRCParser::parse(manyLines).size(), LRCParser::maxLines);
+
+    // Long words on many tags stop at the text budget.
+    std::string longWords;
+    for (int i = 0; i < 12; ++i) longWords += "[0:1][0:2]" + std::string(1 << 20, 'w') + "\n";
+    std::size_t textBytes = 0;
+    for (const auto& line : LRCParser::parse(longWords)) textBytes += line.text.size();
+    EXPECT_LE(textBytes, LRCParser::maxTextBytes);
+}
+
 TEST(LyricsDocument, EmptyLyricsHaveNoCurrentLine) {
     auto document = LRCParser::document("", std::nullopt);
     EXPECT_TRUE(document.lines().empty());

@@ -61,14 +61,16 @@ TEST(PerfLog, MillisecondsCountFromTheFirstMarkAndLinesKeepTheirFields) {
         clock.seconds->store(5000.25 + 0.0129);
         perf.record("load_start", "normal");
         clock.seconds->store(5001.25 + 1.9999);
-        perf.record("url_ready", "a\tb");
+        // A detail from outside (a file name) keeps to its own line and field.
+        perf.record("url_ready", "a\tb\n0\tforged");
         perf.waitUntilWritten();
-        EXPECT_EQ(readFile(file),
-                  "0\tmac_launch\t\n12\tload_start\tnormal\n2999\turl_ready\ta\tb\n");
+        EXPECT_EQ(readFile(file), "0\tmac_launch\t\n12\tload_start\tnormal\n"
+                                  "2999\turl_ready\ta\\tb\\n0\\tforged\n");
     }
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"info perf: perf mac_launch  at 0ms",
-                                                   "info perf: perf load_start normal at 12ms",
-                                                   "info perf: perf url_ready a\tb at 2999ms"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"info perf: perf mac_launch  at 0ms",
+                                        "info perf: perf load_start normal at 12ms",
+                                        "info perf: perf url_ready a\\tb\\n0\\tforged at 2999ms"}));
 }
 
 TEST(PerfLog, AppendsToAnExistingLogAndCreatesAMissingOne) {

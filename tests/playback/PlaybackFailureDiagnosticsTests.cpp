@@ -38,3 +38,14 @@ TEST(PlaybackFailureDiagnostics, OtherErrorsLoseTheirWebAddressesOrFallBack) {
     EXPECT_EQ(messageFor(std::runtime_error("  "), "无法切换音质"), "无法切换音质");
     EXPECT_EQ(PlaybackFailureDiagnostics::message(nullptr, "无法获取播放地址"), "无法获取播放地址");
 }
+
+TEST(PlaybackFailureDiagnostics, LongOutsideMessagesAreScannedOnceAndCapped) {
+    // A message tens of thousands of characters long, most of it one address.
+    const std::string address = "HTTPS://m.example/" + std::string(200'000, 'a');
+    EXPECT_EQ(messageFor(SourceError::source("无法播放 " + address + " 请重试")), "无法播放  请重试");
+    std::string chinese;
+    for (int i = 0; i < 100'000; ++i) chinese += "长";
+    const std::string text = messageFor(SourceError::source(chinese));
+    EXPECT_LE(text.size(), PlaybackFailureDiagnostics::maxMessageBytes + std::string("…").size());
+    EXPECT_TRUE(text.ends_with("长…")) << text.substr(text.size() - 8);
+}

@@ -203,6 +203,19 @@ TEST(PlaybackQueueShuffle, EveryCycleVisitsEverySongOnceWithAnyRandomSource) {
     }
 }
 
+// Each new cycle is drawn afresh. A source that never swaps leaves the songs in list order, which
+// the cycle must avoid after its first song: cycle one is A C B D, cycle two D B A C.
+TEST(PlaybackQueueShuffle, LaterCyclesAreDrawnAnewAndNotInListOrder) {
+    PlaybackQueue queue(songs("ABCD"), 0,
+                        [](std::ptrdiff_t, std::ptrdiff_t upper) { return upper - 1; });
+    queue.setShuffled(true);
+    EXPECT_EQ(names(queue.tracks()), "ACBD");
+    for (int i = 0; i < 3; ++i) queue.advance(false);
+    EXPECT_EQ(name(queue.peekNext(false)), "B");
+    EXPECT_EQ(name(queue.advance(false)), "B");
+    EXPECT_EQ(names(queue.tracks()), "DBAC");
+}
+
 TEST(PlaybackQueueShuffle, OutOfRangeAnswersCountAsZero) {
     PlaybackQueue high(songs("ABCDEF"), 2,
                        [](std::ptrdiff_t, std::ptrdiff_t upper) { return upper; });

@@ -77,4 +77,25 @@ TEST_F(PlaybackServiceMpris, PlayPauseFromTheBusReachesTheServiceAndTheSongIsSho
     EXPECT_EQ(metadata.find("mpris:artUrl"), std::string::npos) << metadata;
 }
 
+// The desktop's volume control: it reads the service's volume, is told of changes, and its
+// writes go through setVolume, which ignores non-finite numbers and clamps.
+TEST_F(PlaybackServiceMpris, VolumeIsTheServicesToReadAndWrite) {
+    EXPECT_EQ(property("Volume"), "1.0");
+    service->setVolume(0.5);
+    EXPECT_EQ(property("Volume"), "0.5");
+
+    struct Case {
+        double written;
+        double taken;
+    };
+    for (const auto& c :
+         std::vector<Case>{{0.25, 0.25}, {1.7, 1.0}, {std::nan(""), 1.0}, {-2, 0}}) {
+        // The reply comes once the write is on its way to the main queue.
+        client->setProperty("Volume", g_variant_new_double(c.written));
+        mainQueue.runPending();
+        EXPECT_EQ(service->volume(), c.taken) << c.written;
+        EXPECT_EQ(defaults.doubleValue("macPlaybackVolume"), c.taken) << c.written;
+    }
+}
+
 }  // namespace

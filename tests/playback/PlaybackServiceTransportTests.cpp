@@ -1,6 +1,7 @@
 #include <QSignalSpy>
 
 #include "PlaybackServiceFixture.h"
+#include "playback/PersistedSession.h"
 
 using namespace velto;
 using namespace std::chrono_literals;
@@ -28,8 +29,8 @@ TEST_F(PlaybackServiceTransport, PlayingAQueueGoesThroughLoadingToPlaying) {
     EXPECT_EQ(currentURL(), url("s2"));
     EXPECT_EQ(service->currentTitle(), "title s2");
     EXPECT_EQ(service->currentMediaHost(), "cdn.test");
-    EXPECT_EQ(marks.front(), "load_start:normal");
-    EXPECT_NE(std::find(marks.begin(), marks.end(), "url_ready:wy_s2"), marks.end());
+    EXPECT_EQ(marks,
+              (std::vector<std::string>{"load_start:normal", "url_ready:wy_s2", "item_ready:"}));
     const auto& timing = *service->lastTransitionTiming();
     EXPECT_EQ(timing.id, service->recoveryGate().generation);
     EXPECT_TRUE(timing.resolutionMilliseconds && timing.readyMilliseconds &&
@@ -41,7 +42,7 @@ TEST_F(PlaybackServiceTransport, PlayingAQueueGoesThroughLoadingToPlaying) {
 
 TEST_F(PlaybackServiceTransport, PauseFromAnyStateSavesAndStops) {
     startPlaying(makeSongs(2));
-    mainQueue.advance(3s);
+    mainQueue.advance(3s);  // the last periodic save was at the start
     auto revision = service->intentRevision();
     auto background = service->backgroundTransitionRevision();
     service->pause();
@@ -50,7 +51,10 @@ TEST_F(PlaybackServiceTransport, PauseFromAnyStateSavesAndStops) {
     EXPECT_EQ(service->intentRevision(), revision + 1);
     EXPECT_EQ(service->backgroundTransitionRevision(), background + 1);
     EXPECT_EQ(player.timeControlStatus(), QueuePlayer::TimeControlStatus::paused);
-    ASSERT_TRUE(defaults.dataValue("velto.playback.session"));
+    auto saved = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->elapsed, service->elapsed());
+    EXPECT_NEAR(saved->elapsed, 3, 0.3);
 
     // Also while a song is still loading: the load finishes but nothing plays.
     service->next();
@@ -193,7 +197,45 @@ TEST_F(PlaybackServiceTransport, RetryReloadsFromAFreshAddress) {
     settle();
     ASSERT_EQ(resolver.callCount(), 2u);
     EXPECT_TRUE(resolver.calls().back().refreshed);
-    EXPECT_EQ(marks[marks.size() - 2], "load_start:refresh");
+    EXPECT_EQ(marks[marks.size() - 3], "load_start:refresh");
+    EXPECT_EQ(kind(), Kind::playing);
+}
+
+// Every move the user makes gives a run of unplayable songs its full number of skips again.
+TEST_F(PlaybackServiceTransport, UserMovesResetTheAutoplayFailureCount) {
+    std::vector<std::pair<const char*, std::function<void()>>> moves{
+        {"next", [this] { service->next(); }},
+        {"previous", [this] { service->previous(); }},
+        {"replaceQueue", [this] { service->replaceQueue(makeSongs(3), 1, true); }}};
+    for (auto& [label, move] : moves) {
+        for (int i = 1; i <= 3; ++i)
+            resolver.failAlways("wy_s" + std::to_string(i), sourceFailure("无版权"));
+        service->replaceQueue(makeSongs(3), 0, true);
+        settle();
+        ASSERT_EQ(service->consecutiveAutoplayFailures(), 1) << label;
+        move();
+        EXPECT_EQ(service->consecutiveAutoplayFailures(), 0) << label;
+        resolver.clearFailures();
+        settle();
+    }
+}
+
+// play() on a song whose stream broke for good asks for a new address, not the cached one.
+TEST_F(PlaybackServiceTransport, PlayAfterAFailedItemReloadsFromAFreshAddress) {
+    startPlaying(makeSongs(1));
+    for (int i = 0; i < 2; ++i) {  // the first failure is recovered once
+        player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
+        settle();
+        mainQueue.advance(400ms);
+        settle();
+    }
+    ASSERT_EQ(service->state(), PlaybackService::State::failed("连接中断"));
+    const auto calls = resolver.callCount();
+    service->play();
+    settle();
+    ASSERT_EQ(resolver.callCount(), calls + 1);
+    EXPECT_TRUE(resolver.calls().back().refreshed);
+    EXPECT_EQ(marks[marks.size() - 3], "load_start:refresh");
     EXPECT_EQ(kind(), Kind::playing);
 }
 

@@ -8,9 +8,23 @@
 using namespace velto;
 using namespace std::chrono_literals;
 
-TEST(SleepTimer, CountsDownAndRunsTheActionOnceAtTheDeadline) {
+namespace {
+
+// The clock that counts suspended time: the queue's virtual time plus what a test "sleeps".
+struct Clocks {
     ManualMainQueue queue;
-    SleepTimer timer(queue);
+    MainQueue::Duration suspended{};
+    BootClock::Now boot() {
+        return [this] { return queue.uptime() + suspended; };
+    }
+};
+
+}  // namespace
+
+TEST(SleepTimer, CountsDownAndRunsTheActionOnceAtTheDeadline) {
+    Clocks clocks;
+    auto& queue = clocks.queue;
+    SleepTimer timer(queue, nullptr, clocks.boot());
     int paused = 0;
     EXPECT_FALSE(timer.remainingText());
     timer.start(15, [&] { ++paused; });
@@ -29,8 +43,9 @@ TEST(SleepTimer, CountsDownAndRunsTheActionOnceAtTheDeadline) {
 }
 
 TEST(SleepTimer, RestartReplacesTheRunningTimerAndStopCancelsIt) {
-    ManualMainQueue queue;
-    SleepTimer timer(queue);
+    Clocks clocks;
+    auto& queue = clocks.queue;
+    SleepTimer timer(queue, nullptr, clocks.boot());
     int first = 0, second = 0;
     timer.start(1, [&] { ++first; });
     queue.advance(30s);
@@ -48,8 +63,9 @@ TEST(SleepTimer, RestartReplacesTheRunningTimerAndStopCancelsIt) {
 }
 
 TEST(SleepTimer, AnnouncesRemainingTextChangesButNotEqualWrites) {
-    ManualMainQueue queue;
-    SleepTimer timer(queue);
+    Clocks clocks;
+    auto& queue = clocks.queue;
+    SleepTimer timer(queue, nullptr, clocks.boot());
     QSignalSpy text(&timer, &SleepTimer::remainingTextChanged);
     QSignalSpy active(&timer, &SleepTimer::activeChanged);
     timer.start(1, [] {});
@@ -60,4 +76,20 @@ TEST(SleepTimer, AnnouncesRemainingTextChangesButNotEqualWrites) {
     timer.stop();
     EXPECT_EQ(active.count(), 2);
     EXPECT_EQ(text.count(), 5);
+}
+
+// The main queue's clock stops while the machine is suspended; the deadline's does not.
+TEST(SleepTimer, TimeSpentSuspendedCounts) {
+    Clocks clocks;
+    SleepTimer timer(clocks.queue, nullptr, clocks.boot());
+    int paused = 0;
+    timer.start(30, [&] { ++paused; });
+    clocks.queue.advance(5min);
+    clocks.suspended += 20min;
+    clocks.queue.advance(1s);
+    EXPECT_EQ(timer.remainingText(), "剩 4 分 59 秒");
+    clocks.suspended += 1h;
+    clocks.queue.advance(1s);
+    EXPECT_EQ(paused, 1);
+    EXPECT_FALSE(timer.isActive());
 }

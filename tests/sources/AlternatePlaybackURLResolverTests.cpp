@@ -4,9 +4,13 @@
 
 #include "ScriptedResolver.h"
 #include "foundation/Cancellation.h"
+#include "platform/HttpClient.h"
 #include "sources/resolving/AlternatePlaybackURLResolver.h"
 #include "sources/resolving/HighestAvailableQualityPlaybackURLResolver.h"
 #include "sources/model/SourceError.h"
+#include "sources/netease/NetEaseWebClient.h"
+#include "sources/resolving/NetEasePlaybackResolver.h"
+#include "support/FakeHttpServer.h"
 
 namespace velto {
 namespace {
@@ -77,6 +81,32 @@ TEST(AlternatePlaybackURLResolverTest, JoinedMessageUsesDescriptionsOfAnyKind) {
                   chain.resolver.musicURL(makeTrack(MusicSource::wy, "1"), Quality::high, {});
               }),
               "脚本解析：网络失败；备用解析：未配置第三方音源凭据，暂不可用");
+}
+
+TEST(AlternatePlaybackURLResolverTest, OfflineWebPathReadsInChinese) {
+    struct NoPause : Sleeper {
+        void sleep(std::chrono::nanoseconds, const std::stop_token&) override {}
+    } noPause;
+    std::string closedBase;
+    {
+        FakeHttpServer gone;
+        closedBase = gone.baseURL();
+    }
+    auto web = std::make_shared<NetEaseWebClient>(
+        NetEaseCookieStore(nullptr, nullptr, "/nonexistent",
+                           [](const std::string&) { return std::optional<std::string>(); }),
+        NetEaseWebClient::Options{.baseURL = closedBase, .sleeper = &noPause});
+    AlternatePlaybackURLResolver resolver(
+        std::make_shared<NetEasePlaybackResolver>(web),
+        std::make_shared<ScriptedResolver>(
+            std::set<MusicSource>{MusicSource::wy},
+            [](Quality, const std::stop_token&) -> std::string {
+                throw SourceError::network(std::make_exception_ptr(
+                    HttpError(HttpError::Code::cannotConnectToHost, "curl 7: refused")));
+            }),
+        "脚本解析", "备用解析");
+    EXPECT_EQ(messageOf([&] { resolver.musicURL(makeTrack(MusicSource::wy, "1"), Quality::high, {}); }),
+              "脚本解析：无法连接服务器；备用解析：网络失败");
 }
 
 TEST(AlternatePlaybackURLResolverTest, CancelledPreferredNeverFallsBack) {

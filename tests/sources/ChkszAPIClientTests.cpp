@@ -325,12 +325,16 @@ TEST_F(ChkszAPIClientTest, SilentServerEndsAtTheDeadlineOrOnCancellation) {
     EXPECT_THROW(api.request("/api/hang", {}, stop.get_token()), CancellationError);
 }
 
-// A transport whose error text quotes the address it failed on.
+// A transport whose error text quotes the address it failed on, also with lower-case escapes.
 class QuotingTransport : public PlaybackHTTPClient {
   public:
     PlaybackHTTPResponse send(const PlaybackHTTPRequest& request, std::stop_token) override {
-        throw SourceError::network(std::make_exception_ptr(
-            HttpError(HttpError::Code::cannotConnectToHost, "Failed to reach " + request.url)));
+        std::string lower = request.url;
+        for (std::size_t at = lower.find('%'); at != std::string::npos; at = lower.find('%', at + 1))
+            for (std::size_t i = at + 1; i < at + 3 && i < lower.size(); ++i)
+                lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[i])));
+        throw SourceError::network(std::make_exception_ptr(HttpError(
+            HttpError::Code::cannotConnectToHost, "Failed to reach " + request.url + " " + lower)));
     }
 };
 
@@ -350,6 +354,9 @@ TEST_F(ChkszAPIClientTest, KeyNeverReachesLogsOrMessages) {
             if (error.underlying()) {
                 try {
                     std::rethrow_exception(error.underlying());
+                } catch (const HttpError& inner) {
+                    messages.emplace_back(inner.what());
+                    messages.emplace_back(inner.detail());
                 } catch (const std::exception& inner) {
                     messages.emplace_back(inner.what());
                 }
@@ -359,7 +366,7 @@ TEST_F(ChkszAPIClientTest, KeyNeverReachesLogsOrMessages) {
 
     serve({{429, "{}", {{"Retry-After", "1"}}},
            {500, "{}", {}},
-           {200, std::string(R"({"code":500,"msg":"bad apikey )") + key + "\"}", {}},
+           {200, std::string(R"({"code":500,"msg":"bad apikey )") + key + " k3y%2b%2f%3d%26secret\"}", {}},
            {401, "{}", {}}});
     for (int i = 0; i < 3; ++i) {
         collect([&] { client().request("/api/163_search", {{"keyword", "k"}}, {}); });
@@ -370,18 +377,15 @@ TEST_F(ChkszAPIClientTest, KeyNeverReachesLogsOrMessages) {
     collect([&] { quoting.request("/api/163_search", {{"keyword", "k"}}, {}); });
     Log::setSink({});
 
-    ASSERT_EQ(messages.size(), 5u);
-    EXPECT_EQ(messages[1], "RoVOz: bad apikey ***");
-    EXPECT_NE(messages[4].find("Failed to reach"), std::string::npos);
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages[1], "RoVOz: bad apikey *** ***");
+    EXPECT_EQ(messages[4], "无法连接服务器");
+    EXPECT_NE(messages[5].find("Failed to reach"), std::string::npos);
     EXPECT_FALSE(lines.empty());
-    const std::string encodedKey = "k3y%2B%2F%3D%26secret";
-    for (const auto& text : lines) {
-        EXPECT_EQ(text.find(key), std::string::npos) << text;
-        EXPECT_EQ(text.find(encodedKey), std::string::npos) << text;
-    }
-    for (const auto& text : messages) {
-        EXPECT_EQ(text.find(key), std::string::npos) << text;
-        EXPECT_EQ(text.find(encodedKey), std::string::npos) << text;
+    for (const std::string& form : {std::string(key), std::string("k3y%2B%2F%3D%26secret"),
+                                   std::string("k3y%2b%2f%3d%26secret")}) {
+        for (const auto& text : lines) EXPECT_EQ(text.find(form), std::string::npos) << text;
+        for (const auto& text : messages) EXPECT_EQ(text.find(form), std::string::npos) << text;
     }
 }
 

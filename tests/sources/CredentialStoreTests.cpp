@@ -7,6 +7,7 @@
 #include "sources/rovoz/ChkszBaseURL.h"
 #include "sources/credentials/InMemoryCredentialStore.h"
 #include "sources/credentials/KeychainCredentialStore.h"
+#include "sources/credentials/LibsecretCall.h"
 #include "support/TempDir.h"
 
 namespace velto {
@@ -138,6 +139,24 @@ TEST_F(KeychainCredentialStoreTest, NoBusConfiguredGivesAbsentAndRefusesWrites) 
             exerciseWithoutSecretService();
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// Both secret stores find the bus the same way: its address, else the runtime dir's socket.
+void exitWithBusLookups(const std::string& withBus, const std::string& withoutBus) {
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    setenv("XDG_RUNTIME_DIR", withBus.c_str(), 1);
+    bool ok = LibsecretCall::sessionBusConfigured();
+    setenv("XDG_RUNTIME_DIR", withoutBus.c_str(), 1);
+    ok = ok && !LibsecretCall::sessionBusConfigured();
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+    std::exit(ok && LibsecretCall::sessionBusConfigured() ? 0 : 1);
+}
+
+TEST_F(KeychainCredentialStoreTest, SessionBusIsTheAddressOrTheRuntimeSocket) {
+    TempDir withBus, withoutBus;
+    std::ofstream(withBus.path() / "bus").put('\n');
+    EXPECT_EXIT(exitWithBusLookups(withBus.path().string(), withoutBus.path().string()),
+                ::testing::ExitedWithCode(0), "");
 }
 
 // The test environment (a private session bus without a secret service) must behave the same.

@@ -11,6 +11,7 @@
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
 #include "sources/netease/NetEaseWebClient.h"
+#include "support/FakeHttpServer.h"
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/NetEaseFakeServer.h"
 #include "support/TempDir.h"
@@ -298,28 +299,68 @@ TEST_F(NetEaseWebClientTransportTest, IdsAreEscapedInPathsAndQueries) {
     EXPECT_EQ(requests[2].params.count("admin"), 0u);
 }
 
-TEST_F(NetEaseWebClientTransportTest, LoginCookieNeverReachesTheLog) {
+TEST_F(NetEaseWebClientTransportTest, LoginCookieNeverReachesTheLogOrAMessage) {
     std::vector<std::string> lines;
     std::mutex linesMutex;
     Log::setSink([&](Log::Level, std::string_view category, std::string_view message) {
         std::lock_guard lock(linesMutex);
         lines.push_back(std::string(category) + " " + std::string(message));
     });
-    keychain->item = "TopSecretLoginValue";
+    keychain->item = "TopSecret/Login=Value";
+    // The forms a server may echo it in: as sent, percent-encoded in either case.
+    const std::vector<std::string> forms = {"TopSecret/Login=Value", "TopSecret%2FLogin%3DValue",
+                                            "TopSecret%2flogin%3dValue"};
     server.answer("/api/song/detail", {500, "oops"});
-    server.answerJSON("/api/song/lyric", {{"code", 301}, {"msg", "需要登录"}});
+    server.answerJSON("/api/song/lyric",
+                      {{"code", 301}, {"msg", "需要登录 TopSecret%2fLogin%3dValue"}});
     server.answer("/api/search/hot", {200, "not json"});
     EXPECT_THROW(client().songDetail({"1"}), NetEaseWebClient::Failure);
-    EXPECT_THROW(client().lyric("1"), NetEaseWebClient::Failure);
+    const std::string shown = failureOf([&] { client().lyric("1"); }).what();
+    EXPECT_EQ(shown, "网易云接口错误 301：需要登录 ***");
     EXPECT_THROW(client().hotSearches(1), NetEaseWebClient::Failure);
     auto offline = makeClient("http://127.0.0.1:" + std::to_string(unusedPort()));
     EXPECT_THROW(offline->account(), HttpError);
+    FakeHttpServer redirecting;
+    redirecting.get("/api/nuser/account/get", [](const httplib::Request&, httplib::Response& r) {
+        r.status = 302;
+        r.set_header("Location", "ftp://elsewhere.example/?c=TopSecret%2FLogin%3DValue");
+    });
+    EXPECT_THROW(makeClient(redirecting.baseURL())->account(), HttpError);
     Log::setSink({});
 
-    EXPECT_GE(lines.size(), 4u);
+    EXPECT_GE(lines.size(), 5u);
     for (const auto& line : lines) {
-        EXPECT_EQ(line.find("TopSecretLoginValue"), std::string::npos) << line;
+        for (const auto& form : forms) EXPECT_EQ(line.find(form), std::string::npos) << line;
     }
+}
+
+TEST_F(NetEaseWebClientTransportTest, RequestHandsItsLimitsToTheHttpLayer) {
+    const HttpRequest request = client().request("/api/search/hot", {});
+    EXPECT_EQ(request.timeout, 15s);
+    EXPECT_EQ(request.deadline, std::optional<std::chrono::milliseconds>(30s));
+    EXPECT_EQ(request.maxBodyBytes, std::optional<std::size_t>(16u << 20));
+}
+
+TEST_F(NetEaseWebClientTransportTest, HostileAnswersFailOnceWithoutRetry) {
+    // An endless answer is cut at the limit and refused, not buffered again.
+    server.answer("/api/search/hot", {200, std::string((16u << 20) + 1, ' ')});
+    try {
+        client().hotSearches(12);
+        ADD_FAILURE() << "an oversized answer was accepted";
+    } catch (const HttpError& error) {
+        EXPECT_EQ(error.code(), HttpError::Code::responseTooLarge);
+        EXPECT_STREQ(error.what(), "返回数据过大");
+    }
+    EXPECT_EQ(server.requestCount("/api/search/hot"), 1u);
+    EXPECT_TRUE(sleeper.pauses.empty());
+
+    // A song whose privilege nests far too deep is malformed before anything copies it.
+    const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
+    server.answer("/api/song/detail",
+                  {200, R"({"code":200,"songs":[{"id":1,"name":"雾中河"}],"privileges":[{"id":1,"x":)" +
+                            deep + "}]}"});
+    EXPECT_EQ(failureOf([&] { client().songDetail({"1"}); }).kind(),
+              NetEaseWebClient::Failure::Kind::malformed);
 }
 
 }  // namespace

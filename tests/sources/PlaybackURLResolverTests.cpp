@@ -9,6 +9,7 @@
 #include "platform/HttpClient.h"
 #include "sources/rovoz/ChkszCircuitBreaker.h"
 #include "sources/credentials/InMemoryCredentialStore.h"
+#include "sources/resolving/PlaybackMediaPrefixProbe.h"
 #include "sources/resolving/PlaybackURLCache.h"
 #include "sources/resolving/PlaybackURLResolver.h"
 #include "sources/model/SourceError.h"
@@ -147,6 +148,25 @@ TEST_F(PlaybackURLResolverTest, ProbeVerdicts) {
             EXPECT_EQ(cache->value({track, Quality::high}), std::nullopt) << path;
         }
     }
+}
+
+TEST_F(PlaybackURLResolverTest, ProbeReadsAtMost64BytesWithinEightSeconds) {
+    struct Recording : LoopbackPlaybackHTTPClient {
+        using LoopbackPlaybackHTTPClient::LoopbackPlaybackHTTPClient;
+        PlaybackHTTPResponse probe(const PlaybackHTTPRequest& request, int maxBytes,
+                                   double timeout, std::stop_token stop) override {
+            handed.push_back(PlaybackMediaPrefixProbe(maxBytes, std::nullopt).request(request, timeout));
+            return LoopbackPlaybackHTTPClient::probe(request, maxBytes, timeout, stop);
+        }
+        std::vector<HttpRequest> handed;
+    };
+    auto recording = std::make_shared<Recording>(session);
+    PlaybackURLResolver probing{recording, nullptr, nullptr, cache, nullptr, netease};
+    probing.musicURL(makeTrack(), Quality::high, {});
+    ASSERT_EQ(recording->handed.size(), 1u);
+    EXPECT_EQ(recording->handed[0].maxBodyBytes, std::optional<std::size_t>(64));
+    EXPECT_EQ(recording->handed[0].timeout, 8s);
+    EXPECT_EQ(recording->handed[0].deadline, std::optional<std::chrono::milliseconds>(8s));
 }
 
 TEST_F(PlaybackURLResolverTest, UnusableServiceAddressIsNotProbed) {

@@ -21,6 +21,7 @@ public:
         info.reset();
         ++clears;
     }
+    void setVolume(double value) override { volume = value; }
     void setHandlers(Handlers value) override { handlers = std::move(value); }
 
     std::optional<PlaybackState> state() const {
@@ -32,6 +33,7 @@ public:
     int infoUpdates = 0;
     int clears = 0;
     Handlers handlers;
+    std::optional<double> volume;
 };
 
 }  // namespace velto

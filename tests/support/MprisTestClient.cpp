@@ -38,6 +38,12 @@ std::string MprisTestClient::property(const char* interface, const char* name) {
     return result;
 }
 
+void MprisTestClient::setProperty(const char* name, GVariant* value) {
+    GVariant* reply = call("org.freedesktop.DBus.Properties", "Set",
+                           g_variant_new("(ssv)", playerInterface, name, value));
+    if (reply) g_variant_unref(reply);
+}
+
 void MprisTestClient::invoke(const char* method, GVariant* args) {
     if (GVariant* reply = call(playerInterface, method, args)) g_variant_unref(reply);
 }

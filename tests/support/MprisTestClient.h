@@ -24,6 +24,8 @@ public:
     GVariant* call(const char* interface, const char* method, GVariant* args);
     // A property in GVariant text form; empty after a failure.
     std::string property(const char* interface, const char* name);
+    // Writes a property of the player interface.
+    void setProperty(const char* name, GVariant* value);
     // Calls a method of the player interface and drops the reply.
     void invoke(const char* method, GVariant* args = nullptr);
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "foundation/BoundedJson.h"
 #include "foundation/Paths.h"
 #include "sources/model/JsonReading.h"
 
@@ -26,7 +27,7 @@ std::optional<std::string> BuildCredentialStore::readValue(const std::filesystem
     contents << in.rdbuf();
     if (in.bad()) return std::nullopt;
 
-    const auto document = nlohmann::json::parse(contents.str(), nullptr, false);
+    const auto document = BoundedJson::parse(contents.str());
     if (!document.is_object()) return std::nullopt;
     for (const auto& item : document) {
         if (!item.is_string()) return std::nullopt;

@@ -1,8 +1,6 @@
 #include "sources/credentials/KeychainCredentialStore.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 
 #include "foundation/Log.h"
 #include "sources/model/JsonReading.h"
@@ -13,17 +11,6 @@ namespace velto {
 namespace {
 
 constexpr auto busCallLimit = std::chrono::seconds(3);
-
-bool sessionBusConfigured() {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address && *address) return true;
-    // Without an address GLib would try the runtime dir's socket, then X11 autolaunch; only
-    // the socket is worth a try.
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtimeDir || !*runtimeDir) return false;
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::path(runtimeDir) / "bus", error);
-}
 
 }  // namespace
 
@@ -40,7 +27,7 @@ void KeychainCredentialStore::setChkszKey(const std::optional<std::string>& valu
 
 std::optional<std::string> KeychainCredentialStore::read(std::string_view account) const {
     LibsecretCall call(busCallLimit);
-    if (!sessionBusConfigured() || !call.serviceReachable()) return std::nullopt;
+    if (!call.serviceReachable()) return std::nullopt;
     std::optional<LibsecretCall::Failure> failure;
     auto password = call.lookup(service_, std::string(account), &failure);
     if (failure) Log::info("credentials", "secret service lookup failed: " + failure->message);
@@ -50,7 +37,7 @@ std::optional<std::string> KeychainCredentialStore::read(std::string_view accoun
 void KeychainCredentialStore::write(const std::optional<std::string>& value,
                                     std::string_view account) const {
     LibsecretCall call(busCallLimit);
-    const bool reachable = sessionBusConfigured() && call.serviceReachable();
+    const bool reachable = call.serviceReachable();
     const std::string accountText(account);
     if (reachable) call.clear(service_, accountText);
 

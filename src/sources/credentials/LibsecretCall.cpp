@@ -3,7 +3,9 @@
 #include <gio/gio.h>
 #include <libsecret/secret.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace velto {
 
@@ -83,7 +85,17 @@ LibsecretCall::~LibsecretCall() {
     g_object_unref(cancellable_);
 }
 
+bool LibsecretCall::sessionBusConfigured() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address) return true;
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtimeDir || !*runtimeDir) return false;
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::path(runtimeDir) / "bus", error);
+}
+
 bool LibsecretCall::serviceReachable() {
+    if (!sessionBusConfigured()) return false;
     ErrorHolder error;
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, cancellable_, &error.error);
     if (!bus) return false;

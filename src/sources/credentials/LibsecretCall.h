@@ -26,8 +26,12 @@ class LibsecretCall {
     LibsecretCall(const LibsecretCall&) = delete;
     LibsecretCall& operator=(const LibsecretCall&) = delete;
 
-    // True when a secret service runs on the session bus or can be started by it.
+    // True when a session bus is configured (sessionBusConfigured) and a secret service runs on
+    // it or can be started by it.
     bool serviceReachable();
+    // DBUS_SESSION_BUS_ADDRESS, else the socket $XDG_RUNTIME_DIR/bus. GLib would go on to an X11
+    // autolaunch, which can stall; without either there is no bus worth asking.
+    static bool sessionBusConfigured();
     // The password; none when missing, unreadable or not UTF-8. `failure` gets the service's
     // error when there is one.
     std::optional<std::string> lookup(const std::string& service, const std::string& account,

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "foundation/BoundedJson.h"
 #include "foundation/Paths.h"
 #include "sources/model/JsonReading.h"
 #include "sources/credentials/LibsecretNetEaseKeychain.h"
@@ -100,7 +101,7 @@ std::optional<std::string> NetEaseCookieStore::bundledToken() const {
     if (!file) return std::nullopt;
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad()) return std::nullopt;
-    auto json = nlohmann::json::parse(text, nullptr, false);
+    auto json = BoundedJson::parse(text);
     if (!json.is_object()) return std::nullopt;
     auto token = json.find("wyToken");
     if (token == json.end() || !token->is_string()) return std::nullopt;

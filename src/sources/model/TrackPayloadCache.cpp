@@ -1,5 +1,7 @@
 #include "sources/model/TrackPayloadCache.h"
 
+#include "foundation/BoundedJson.h"
+
 namespace velto {
 
 namespace {
@@ -28,12 +30,7 @@ std::shared_ptr<const nlohmann::json> TrackPayloadCache::payload(const std::stri
 
     // Parsed outside the lock: two threads missing on the same bytes both parse, and the later
     // store replaces an equal value.
-    nlohmann::json parsed;
-    try {
-        parsed = nlohmann::json::parse(bytes, nullptr, /*allow_exceptions=*/false);
-    } catch (const nlohmann::json::exception&) {
-        return emptyObject();
-    }
+    nlohmann::json parsed = BoundedJson::parse(bytes);
     if (!parsed.is_object()) return emptyObject();
     auto value = std::make_shared<const nlohmann::json>(std::move(parsed));
 

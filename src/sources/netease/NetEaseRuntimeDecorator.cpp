@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "foundation/Cancellation.h"
+#include "sources/model/SourceArtworkURL.h"
 #include "sources/model/SourceError.h"
 #include "sources/model/TrackPayloadCache.h"
-#include "sources/model/WebAddress.h"
 
 namespace velto {
 
@@ -43,10 +43,12 @@ std::optional<std::string> NetEaseRuntimeDecorator::payloadCoverURL(const Track&
     const auto payload = TrackPayloadCache::shared().payload(track.payload);
     const auto value = payload->find("picUrl");
     if (value == payload->end() || !value->is_string()) return std::nullopt;
-    const auto& text = value->get_ref<const std::string&>();
-    const auto address = WebAddress::parse(text);
-    if (!address || address->host.empty()) return std::nullopt;
-    return text;
+    // The same rule as every other cover: http and https with a host and no user, as https.
+    try {
+        return SourceArtworkURL::normalizedString(value->get<std::string>());
+    } catch (const SourceError&) {
+        return std::nullopt;
+    }
 }
 
 SearchPage NetEaseRuntimeDecorator::search(const std::string& query, MusicSource source, int page,

@@ -50,7 +50,7 @@ class NetEaseRuntimeDecorator : public SourceRuntime {
     // The request offset of a page: (max(page, 1) - 1) x limit, 0 for a negative limit. A product
     // beyond 64 bits throws SourceError rather than sending a wrapped offset.
     static std::int64_t pageOffset(std::int64_t page, std::int64_t limit);
-    // The "picUrl" of the song's payload when it is an address with a host.
+    // The "picUrl" of the song's payload as a safe cover address (see SourceArtworkURL).
     static std::optional<std::string> payloadCoverURL(const Track& track);
 
   private:

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "foundation/BoundedJson.h"
 #include "foundation/Log.h"
+#include "foundation/SecretMasking.h"
 #include "platform/HttpClient.h"
 
 namespace velto {
@@ -13,6 +15,11 @@ constexpr std::string_view logCategory = "NetEaseWebClient";
 constexpr std::string_view userAgent = "neteasemusic/9.6.07 (iPhone; iOS 27.0.1; Scale/3.00)";
 constexpr std::chrono::milliseconds retryPause{350};
 constexpr std::size_t purgeThreshold = 65;
+// Longest wait for further data, and the whole request's limit.
+constexpr std::chrono::seconds idleLimit{15};
+constexpr std::chrono::seconds requestLimit{30};
+// Far above the largest answer (a playlist of a thousand songs); a body cut here is refused.
+constexpr std::size_t bodyLimit = std::size_t{16} << 20;
 
 }  // namespace
 
@@ -98,7 +105,9 @@ nlohmann::json NetEaseWebClient::get(const std::string& path, const Query& query
     try {
         return performGet(path, query, stop);
     } catch (const HttpError& error) {
-        Log::info(logCategory, "GET " + path + " failed, retrying once: " + error.what());
+        // A second answer would be just as large.
+        if (error.code() == HttpError::Code::responseTooLarge) throw;
+        Log::info(logCategory, "GET " + path + " retrying once");
     }
     try {
         sleeper_->sleep(retryPause, stop);
@@ -108,31 +117,53 @@ nlohmann::json NetEaseWebClient::get(const std::string& path, const Query& query
     return performGet(path, query, stop);
 }
 
-nlohmann::json NetEaseWebClient::performGet(const std::string& path, const Query& query,
-                                            const std::stop_token& stop) {
+HttpRequest NetEaseWebClient::request(const std::string& path, const Query& query) const {
+    return request(path, query, usableCookie());
+}
+
+std::optional<std::string> NetEaseWebClient::usableCookie() const {
+    auto cookie = cookieStore_.cookie();
+    if (cookie && NetEaseCookieStore::isHeaderSafe(*cookie)) return cookie;
+    return std::nullopt;
+}
+
+HttpRequest NetEaseWebClient::request(const std::string& path, const Query& query,
+                                      const std::optional<std::string>& cookie) const {
     HttpRequest request;
     request.url = baseURL_ + path;
     for (std::size_t i = 0; i < query.size(); ++i) {
         request.url += i == 0 ? '?' : '&';
         request.url += percentEncoded(query[i].first) + "=" + percentEncoded(query[i].second);
     }
-    // Longest wait for further data, and the whole request's limit.
-    request.timeout = std::chrono::seconds(15);
-    request.deadline = std::chrono::seconds(30);
+    request.timeout = idleLimit;
+    request.deadline = requestLimit;
+    request.maxBodyBytes = bodyLimit;
     request.headers = {
         {"User-Agent", std::string(userAgent)},
         {"Referer", baseURL_ + "/"},
         {"Accept", "application/json"},
     };
-    // Read for every attempt, so a cookie saved meanwhile is used at once.
-    if (auto cookie = cookieStore_.cookie(); cookie && NetEaseCookieStore::isHeaderSafe(*cookie)) {
+    if (cookie) {
         request.headers.emplace_back("Cookie", "MUSIC_U=" + *cookie + "; os=ios; appver=9.6.07");
     }
+    return request;
+}
+
+nlohmann::json NetEaseWebClient::performGet(const std::string& path, const Query& query,
+                                            const std::stop_token& stop) {
+    // Read for every attempt, so a cookie saved meanwhile is used at once.
+    const auto cookie = usableCookie();
+    const HttpRequest request = this->request(path, query, cookie);
+    // What a server echoes (an error message, a redirect address) may quote the cookie.
+    auto hidden = [&cookie](std::string_view text) {
+        return SecretMasking::masked(text, cookie.value_or(std::string()));
+    };
 
     HttpResponse response;
     try {
         response = session_->perform(request, stop);
     } catch (const HttpError& error) {
+        Log::info(logCategory, "GET " + path + " failed: " + hidden(error.detail()));
         if (error.code() == HttpError::Code::badURL ||
             error.code() == HttpError::Code::unsupportedURL) {
             throw Failure::malformed(path);
@@ -144,7 +175,12 @@ nlohmann::json NetEaseWebClient::performGet(const std::string& path, const Query
                    "GET " + path + " answered HTTP " + std::to_string(response.statusCode));
         throw Failure::http(response.statusCode);
     }
-    auto body = nlohmann::json::parse(response.body, nullptr, false);
+    if (response.bodyTruncated) {
+        Log::error(logCategory,
+                   "GET " + path + " answered more than " + std::to_string(bodyLimit) + " bytes");
+        throw HttpError(HttpError::Code::responseTooLarge, "answer cut at the body limit");
+    }
+    auto body = BoundedJson::parse(response.body);
     if (!body.is_object()) {
         Log::error(logCategory, "GET " + path + " answered no JSON object");
         throw Failure::malformed(path);
@@ -158,7 +194,7 @@ nlohmann::json NetEaseWebClient::performGet(const std::string& path, const Query
                 message = alt->get<std::string>();
             }
             Log::error(logCategory, "GET " + path + " answered code " + std::to_string(*value));
-            throw Failure::api(*value, std::move(message));
+            throw Failure::api(*value, hidden(message));
         }
     }
     return body;

@@ -24,6 +24,7 @@
 namespace velto {
 
 class HttpSession;
+struct HttpRequest;
 
 // The one client of the NetEase Cloud Music web interface. Its own HTTP session (no shared
 // connections, no cookie jar); a short memo of artist and album pages. The memo is guarded by a
@@ -111,8 +112,8 @@ class NetEaseWebClient {
     // Entries in the memo, expired ones included until they are purged.
     std::size_t cachedEntryCount();
 
-    // Endpoints. Each is one GET; failures are Failure, HttpError (transport, after one retry)
-    // and CancellationError.
+    // Endpoints. Each is one GET; failures are Failure, HttpError (transport, after one retry;
+    // an answer over the body limit without a retry) and CancellationError.
     SongSearch searchSongs(const std::string& keyword, std::int64_t limit, std::int64_t offset,
                            std::stop_token stop = {});
     ArtistSearch searchArtists(const std::string& keyword, std::int64_t limit, std::int64_t offset,
@@ -142,6 +143,11 @@ class NetEaseWebClient {
                                   std::stop_token stop = {});
     Account account(std::stop_token stop = {});
 
+    using Query = std::vector<std::pair<std::string, std::string>>;
+    // The request one attempt sends for `path` and `query`: its headers, its limits and the
+    // cookie as the store gives it now.
+    HttpRequest request(const std::string& path, const Query& query) const;
+
     // Record parsing; pure, never failing: an unusable object gives none.
     static std::optional<std::int64_t> intValue(const nlohmann::json* value);
     static std::optional<Track> trackFrom(const nlohmann::json& song);
@@ -154,7 +160,6 @@ class NetEaseWebClient {
     static std::optional<std::string> mediaURL(std::string_view text);
 
   private:
-    using Query = std::vector<std::pair<std::string, std::string>>;
     struct CacheEntry {
         std::any value;
         std::chrono::steady_clock::time_point expiresAt;
@@ -162,6 +167,9 @@ class NetEaseWebClient {
 
     // Everything but the unreserved characters percent-encoded; for query items and path ids.
     static std::string percentEncoded(std::string_view text);
+    std::optional<std::string> usableCookie() const;
+    HttpRequest request(const std::string& path, const Query& query,
+                        const std::optional<std::string>& cookie) const;
     nlohmann::json get(const std::string& path, const Query& query, std::stop_token stop);
     nlohmann::json performGet(const std::string& path, const Query& query,
                               const std::stop_token& stop);

@@ -27,10 +27,8 @@ PlaybackMediaPrefixProbe::PlaybackMediaPrefixProbe(int maxBytes,
     : maxBytes_(static_cast<std::size_t>(std::max(maxBytes, 1))),
       redirectOrigin_(std::move(redirectOrigin)) {}
 
-PlaybackHTTPResponse PlaybackMediaPrefixProbe::run(HttpSession& session,
-                                                   const PlaybackHTTPRequest& request,
-                                                   double timeout, std::stop_token stop) const {
-    throwIfCancelled(stop);
+HttpRequest PlaybackMediaPrefixProbe::request(const PlaybackHTTPRequest& request,
+                                              double timeout) const {
     const auto limit = std::max(
         std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::duration<double>(URLSessionPlaybackHTTPClient::effectiveTimeout(timeout))),
@@ -47,6 +45,14 @@ PlaybackHTTPResponse PlaybackMediaPrefixProbe::run(HttpSession& session,
     // streams a whole file costs no more than the cap.
     http.maxBodyBytes = maxBytes_;
     http.redirects = HttpRequest::Redirects::follow;
+    return http;
+}
+
+PlaybackHTTPResponse PlaybackMediaPrefixProbe::run(HttpSession& session,
+                                                   const PlaybackHTTPRequest& request,
+                                                   double timeout, std::stop_token stop) const {
+    throwIfCancelled(stop);
+    HttpRequest http = this->request(request, timeout);
 
     std::atomic<bool> refused{false};
     http.redirectPolicy = [this, &refused](const std::string&, const std::string& to) {

@@ -10,6 +10,7 @@
 namespace velto {
 
 class HttpSession;
+struct HttpRequest;
 
 // One bounded look at the start of a stream: at most `maxBytes` body bytes within the time-out,
 // no body at all kept for a status other than 200 and 206. With a redirect origin, every
@@ -22,6 +23,10 @@ class PlaybackMediaPrefixProbe {
     // SourceError::network for transport failures, the deadline and a refused redirect.
     PlaybackHTTPResponse run(HttpSession& session, const PlaybackHTTPRequest& request,
                              double timeout, std::stop_token stop) const;
+
+    // What `run` hands to the HTTP layer, before its redirect check: the cap and the clamped
+    // time-out as both the idle and the whole-request limit.
+    HttpRequest request(const PlaybackHTTPRequest& request, double timeout) const;
 
     std::size_t maxBytes() const { return maxBytes_; }
 

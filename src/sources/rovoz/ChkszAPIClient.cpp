@@ -6,7 +6,9 @@
 #include <cmath>
 #include <limits>
 
+#include "foundation/BoundedJson.h"
 #include "foundation/Log.h"
+#include "foundation/SecretMasking.h"
 #include "platform/HttpClient.h"
 #include "sources/rovoz/ChkszBaseURL.h"
 #include "sources/model/JsonReading.h"
@@ -103,17 +105,6 @@ std::string failureLabel(const std::string& path,
     return "搜索";
 }
 
-// Text with every occurrence of `secret` (raw and percent-encoded) masked.
-std::string redacted(std::string text, const std::string& secret) {
-    for (const std::string& form : {secret, percentEncoded(secret)}) {
-        if (form.empty()) continue;
-        for (auto at = text.find(form); at != std::string::npos; at = text.find(form, at)) {
-            text.replace(at, form.size(), "***");
-        }
-    }
-    return text;
-}
-
 }  // namespace
 
 ChkszAPIClient::ChkszAPIClient(std::shared_ptr<PlaybackHTTPClient> client,
@@ -173,17 +164,18 @@ PlaybackHTTPResponse ChkszAPIClient::send(const PlaybackHTTPRequest& request,
     try {
         return client_->send(request, stop);
     } catch (const SourceError& error) {
-        // A transport's message may quote the address, and with it the key.
+        // A transport's technical text may quote the address, and with it the key.
         if (error.kind() != SourceError::Kind::network || !error.underlying()) throw;
         try {
             std::rethrow_exception(error.underlying());
         } catch (const HttpError& underlying) {
-            const std::string message = redacted(underlying.what(), key);
-            if (message == underlying.what()) throw error;
+            const std::string detail = SecretMasking::masked(underlying.detail(), key);
+            Log::info(logCategory, "request failed: " + detail);
+            if (detail == underlying.detail()) throw error;
             throw SourceError::network(std::make_exception_ptr(
-                HttpError(underlying.code(), message, underlying.curlCode())));
+                HttpError(underlying.code(), detail, underlying.curlCode())));
         } catch (const std::exception& underlying) {
-            const std::string message = redacted(underlying.what(), key);
+            const std::string message = SecretMasking::masked(underlying.what(), key);
             if (message == underlying.what()) throw error;
             throw SourceError::network(
                 std::make_exception_ptr(HttpError(HttpError::Code::other, message)));
@@ -240,7 +232,7 @@ void ChkszAPIClient::validateHTTP(const PlaybackHTTPResponse& response, const st
 void ChkszAPIClient::validateEnvelope(const PlaybackHTTPResponse& response,
                                       const std::string& key) const {
     if (response.bodyTruncated) throw SourceError::source("RoVOz 返回 JSON 异常");
-    const auto document = nlohmann::json::parse(response.body, nullptr, false);
+    const auto document = BoundedJson::parse(response.body);
     if (!document.is_object()) throw SourceError::source("RoVOz 返回 JSON 异常");
     const auto found = document.find("code");
     const auto code = integer(found == document.end() ? nullptr : &*found);
@@ -266,7 +258,7 @@ void ChkszAPIClient::validateEnvelope(const PlaybackHTTPResponse& response,
         message = trimmed(msg->get_ref<const std::string&>());
     }
     if (message.empty()) message = "返回异常（API " + number + "）";
-    message = redacted(std::move(message), key);
+    message = SecretMasking::masked(message, key);
     // The service's name is checked, so a message that already names it is never prefixed.
     if (lowercased(message).find("rovoz") == std::string::npos) message = "RoVOz: " + message;
     throw SourceError::source(message);

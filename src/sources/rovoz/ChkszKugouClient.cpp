@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "foundation/BoundedJson.h"
 #include "sources/rovoz/ChkszAPIClient.h"
 #include "sources/rovoz/ChkszMediaURL.h"
 #include "sources/rovoz/ChkszQuality.h"
@@ -45,7 +46,7 @@ std::optional<std::string> mediaURL(const nlohmann::json* value) {
 }
 
 nlohmann::json parsedObject(const std::string& body) {
-    auto document = nlohmann::json::parse(body, nullptr, false);
+    auto document = BoundedJson::parse(body);
     if (!document.is_object()) throw SourceError::source(malformedMessage);
     return document;
 }

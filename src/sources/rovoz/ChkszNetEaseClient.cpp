@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "foundation/BoundedJson.h"
 #include "sources/rovoz/ChkszAPIClient.h"
 #include "sources/rovoz/ChkszMediaURL.h"
 #include "sources/model/JsonReading.h"
@@ -91,7 +92,7 @@ void requireNetEaseTrack(const Track& track) {
 }
 
 nlohmann::json parsedObject(const std::string& body) {
-    auto document = nlohmann::json::parse(body, nullptr, false);
+    auto document = BoundedJson::parse(body);
     if (!document.is_object()) throw SourceError::source("RoVOz 返回 JSON 异常");
     return document;
 }

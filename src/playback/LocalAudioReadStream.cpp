@@ -1,0 +1,20 @@
+#include "playback/LocalAudioReadStream.h"
+
+namespace velto {
+
+LocalAudioReadStream::LocalAudioReadStream(const std::filesystem::path& path, std::stop_token stop)
+    : TagLib::FileStream(path.c_str(), true), stop_(std::move(stop)) {}
+
+TagLib::ByteVector LocalAudioReadStream::readBlock(unsigned long length) {
+    if (stop_.stop_requested()) {
+        stopped_ = true;
+        return {};
+    }
+    std::uint64_t& spent = length < scanBlockLimit ? scanned_ : read_;
+    const std::uint64_t allowance = length < scanBlockLimit ? scanAllowance : blockAllowance;
+    if (spent + length > allowance) return {};
+    spent += length;
+    return TagLib::FileStream::readBlock(length);
+}
+
+}  // namespace velto

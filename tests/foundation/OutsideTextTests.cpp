@@ -1,0 +1,57 @@
+// The foundation's guards for text from outside: nesting depth, echoed secrets, log lines.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/BoundedJson.h"
+#include "foundation/Log.h"
+#include "foundation/SecretMasking.h"
+
+namespace velto {
+namespace {
+
+std::string nested(std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
+
+TEST(BoundedJson, RefusesNestingBeyondTheLimitAndOnlyThat) {
+    EXPECT_TRUE(BoundedJson::parse(nested(BoundedJson::maxDepth)).is_array());
+    EXPECT_TRUE(BoundedJson::parse(nested(BoundedJson::maxDepth + 1)).is_discarded());
+    // Brackets inside texts, after escaped quotes too, are no nesting.
+    EXPECT_TRUE(BoundedJson::parse(R"({"a":"\"[[[[","b":")" + nested(1000) + "\"}").is_object());
+}
+
+TEST(SecretMasking, HidesEveryFormAServerMayEchoAndNothingElse) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"key k3y+/= x.", "key ***."},
+        {"?apikey=k3y%2B%2F%3D%20x&a=1", "?apikey=***&a=1"},
+        {"?apikey=k3y%2b%2f%3d+x", "?apikey=***"},
+        {"mixed k3y+%2F=%20x, twice k3y%252B%252F%253D%2520x", "mixed ***, twice ***"},
+        {"near k3y+/= y and k3y%2B", "near k3y+/= y and k3y%2B"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(SecretMasking::masked(text, "k3y+/= x"), expected) << text;
+    }
+    EXPECT_EQ(SecretMasking::masked("unchanged", ""), "unchanged");
+}
+
+TEST(Log, ControlCharactersCannotForgeLines) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"歌曲\r\t.mp3", "歌曲\\r\\t.mp3"},
+        {std::string("nul\0esc\x1b[2J", 11), "nul\\x00esc\\x1B[2J"},
+        {"c1\xC2\x85 sep\xE2\x80\xA8 nbsp\xC2\xA0", "c1\\u0085 sep\\u2028 nbsp\xC2\xA0"},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(Log::escaped(text), expected);
+
+    std::vector<std::string> lines;
+    Log::setSink([&](Log::Level, std::string_view category, std::string_view message) {
+        lines.push_back(std::string(category) + "|" + std::string(message));
+    });
+    Log::info("scan", "file a\nerror: forged");
+    Log::setSink({});
+    EXPECT_EQ(lines, std::vector<std::string>{"scan|file a\\nerror: forged"});
+}
+
+}  // namespace
+}  // namespace velto
