@@ -1,7 +1,8 @@
 #include "ui/PanelWindow.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPalette>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -15,7 +16,6 @@ namespace velto {
 PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
     setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setTitle(QStringLiteral("Velto"));
-    setColor(Qt::transparent);
     engine_ = std::make_unique<QQmlEngine>();
     engine_->rootContext()->setContextProperty(QStringLiteral("panelNotifications"),
                                                &PanelNotifications::shared());
@@ -65,6 +65,9 @@ void PanelWindow::fitToRoot() {
 void PanelWindow::showAt(QPoint topLeft) {
     if (shown_) return;
     shown_ = true;
+    // Opaque: without a compositor a transparent window shows black. Taken on each showing so
+    // that a light or dark desktop palette set meanwhile applies.
+    setColor(QGuiApplication::palette().window().color());
     setPosition(topLeft);
     show();
     requestActivate();

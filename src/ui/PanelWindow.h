@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QPointer>
 #include <QQuickWindow>
 #include <QUrl>
 #include <QVariantMap>

@@ -11,48 +11,36 @@
 namespace velto {
 namespace {
 
-QString folderOf(const TempDir& dir) { return QString::fromStdString(dir.path().string()); }
-
-void send(const QString& socketPath, const QByteArray& bytes) {
-    QLocalSocket client;
-    client.connectToServer(socketPath);
-    ASSERT_TRUE(client.waitForConnected(5000));
-    client.write(bytes);
-    ASSERT_TRUE(client.waitForBytesWritten(5000));
-    client.disconnectFromServer();
-}
-
 TEST(SingleInstance, ASecondStartOpensTheRunningPanelAndExitsZero) {
     ViewHarness harness;  // the application object
     TempDir runtime;
-    SingleInstance first(folderOf(runtime));
+    const QString folder = QString::fromStdString(runtime.path().string());
+    SingleInstance first(folder);
     ASSERT_TRUE(first.claim());
+    EXPECT_FALSE(SingleInstance(folder).claim());
     QSignalSpy opened(&first, &SingleInstance::openRequested);
 
     QProcess second;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folderOf(runtime));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     second.setProcessEnvironment(environment);
     second.start(QStringLiteral(VELTO_PROGRAM), {});
-    const bool finished = second.waitForFinished(60000);
-    if (!finished) second.kill();
-    ASSERT_TRUE(finished) << "the second start kept running";
+    if (!second.waitForFinished(60000)) second.kill();
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     EXPECT_TRUE(opened.count() == 1 || opened.wait(10000));
 
-    // Nothing but the one command counts; a partial one neither.
-    send(first.socketPath(), "open please\n");
-    send(first.socketPath(), "exit\n");
-    send(first.socketPath(), "op");
-    send(first.socketPath(), "open\n");
+    // Only the one command counts, whole.
+    for (const char* bytes : {"open please\n", "exit\n", "op", "open\n"}) {
+        QLocalSocket client;
+        client.connectToServer(first.socketPath());
+        ASSERT_TRUE(client.waitForConnected(5000));
+        client.write(bytes);
+        ASSERT_TRUE(client.waitForBytesWritten(5000));
+    }
     EXPECT_TRUE(opened.count() == 2 || opened.wait(10000));
     EXPECT_EQ(opened.count(), 2);
-
-    // Another claim while the first holds the place fails.
-    SingleInstance rival(folderOf(runtime));
-    EXPECT_FALSE(rival.claim());
 }
 
 }  // namespace
