@@ -7,6 +7,7 @@
 #include "foundation/QtMainQueue.h"
 #include "ui/AppFonts.h"
 #include "ui/MacAppDelegate.h"
+#include "ui/ReduceMotionSetting.h"
 #include "ui/SingleInstance.h"
 #include "ui/Theme.h"
 #include "ui/ViewTypes.h"
@@ -35,7 +36,8 @@ int main(int argc, char** argv) {
     // Before any menu or view exists, so the tray menu's Chinese renders on a fresh machine too.
     velto::AppFonts::install();
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
-    velto::Theme theme;
+    velto::ReduceMotionSetting motion;
+    velto::Theme theme(&motion);
     velto::registerViewTypes(&theme);
 
     velto::QtMainQueue mainQueue;
