@@ -2,16 +2,19 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/UserDefaults.h"
 #include "library/DetailRefreshDecision.h"
 #include "library/LibraryError.h"
 #include "library/PersonalPlaylistCollectionResult.h"
+#include "library/PlaylistImportResult.h"
 #include "library/Playlist.h"
 #include "library/PlaylistMetadata.h"
 #include "library/SqliteTransaction.h"
@@ -81,6 +84,20 @@ class LibraryStore {
                                          Date at, std::int64_t version);
     // Defers the song's next fetch; a song without a record is left alone.
     void recordTrackDetailFailure(const Track& requested, Date retryAfter);
+
+    // --- Backup export and import (LibraryStoreExchange.cpp) ---
+
+    // The personal playlist as backup bytes, in item order. Throws what ensurePersonalPlaylist
+    // and PlaylistBackup::encode throw, or PlaylistBackupError::invalidTrack for a stored song
+    // that cannot be rebuilt.
+    std::string exportPersonalPlaylist();
+    // Adds the backup's songs that the personal playlist lacks to its end, in one transaction.
+    // Throws PlaylistBackupError only: the decoding errors (store untouched), pendingChanges, or
+    // saveFailed after rolling everything back. `save` runs last, before the commit; a throw
+    // from it rolls back as well.
+    PlaylistImportResult importPersonalPlaylist(std::string_view bytes);
+    PlaylistImportResult importPersonalPlaylist(std::string_view bytes,
+                                                const std::function<void(SqliteDatabase&)>& save);
 
   private:
     struct Normalization {

@@ -153,10 +153,7 @@ void PlaybackService::installObservers() {
         }
         if (item != currentItem_ || currentItemGeneration_ != recoveryGate_.generation) return;
         if (item->status() == PlayerItem::Status::readyToPlay) {
-            if (duration_ <= 0 && item->duration() && *item->duration() > 0)
-                setDuration(*item->duration());
-            mark("item_ready", "");
-            markStage("ready", &TransitionTiming::readyMilliseconds);
+            noteItemReady(*item);
             synchronizePlaybackState();
             prefetchUpcomingTrackIfNeeded();
         } else if (item->status() == PlayerItem::Status::failed) {
@@ -260,6 +257,12 @@ QString PlaybackService::lastActualQualityText() const {
     if (!lastActualQuality_) return QString();
     auto raw = velto::rawValue(*lastActualQuality_);
     return QString::fromUtf8(raw.data(), qsizetype(raw.size()));
+}
+
+void PlaybackService::noteItemReady(const PlayerItem& item) {
+    if (duration_ <= 0 && item.duration() && *item.duration() > 0) setDuration(*item.duration());
+    mark("item_ready", "");
+    markStage("ready", &TransitionTiming::readyMilliseconds);
 }
 
 void PlaybackService::mark(std::string_view name, std::string_view detail) {

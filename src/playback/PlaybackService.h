@@ -268,6 +268,8 @@ class PlaybackService : public QObject {
     void markStage(const char* stage, std::optional<double> TransitionTiming::*field);
     TaskHandle resolve(const Track& track, Quality quality, bool refreshing, ResolveDone done);
     void mark(std::string_view name, std::string_view detail);
+    // The current item became ready: its length, the perf marks.
+    void noteItemReady(const PlayerItem& item);
     void scheduleOnce(MainQueue::Duration delay, std::function<void()> work);
 
     // Setters that announce only real changes.

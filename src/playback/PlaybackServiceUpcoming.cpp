@@ -48,10 +48,7 @@ bool PlaybackService::handOverToPreparedItem(const Track& track, bool autoplay) 
     setState({StateKind::loading, {}});
     if (item->status() == PlayerItem::Status::readyToPlay) {
         // Opened while it waited behind the song before; ready the moment it takes over.
-        if (duration_ <= 0 && item->duration() && *item->duration() > 0)
-            setDuration(*item->duration());
-        mark("item_ready", "");
-        markStage("ready", &TransitionTiming::readyMilliseconds);
+        noteItemReady(*item);
     }
     synchronizePlaybackState();
     prefetchUpcomingTrackIfNeeded();

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "ScriptedResolver.h"
 
@@ -271,6 +272,15 @@ TEST_F(LocalFileTest, MissingOrEmptyPathsFailWithTheirMessages) {
                   resolver.musicURL(local("x", {{"filePath", missing}}), Quality::high, {});
               }),
               "本地音频文件不存在或已移动: gone.mp3");
+    // Only regular files play: a folder, a device or a pipe is as good as missing.
+    const auto pipe = dir.path() / "pipe.mp3";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {dir.path().string(), std::string("/dev/null"), pipe.string()}) {
+        EXPECT_TRUE(messageOf([&] {
+                        resolver.musicURL(local(path, nlohmann::json::object()), Quality::high, {});
+                    }).starts_with("本地音频文件不存在或已移动: "))
+            << path;
+    }
     EXPECT_EQ(messageOf([&] {
                   resolver.musicURL(local("", nlohmann::json::object()), Quality::high, {});
               }),

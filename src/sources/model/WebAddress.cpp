@@ -23,6 +23,11 @@ bool validPercentEscapes(std::string_view text) {
     return true;
 }
 
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    return std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+}
+
 }  // namespace
 
 std::optional<WebAddress> WebAddress::parse(std::string_view text) {
@@ -53,6 +58,7 @@ std::optional<WebAddress> WebAddress::parse(std::string_view text) {
     if (rest.substr(0, 2) == "//") {
         rest.remove_prefix(2);
         std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+        const std::size_t authorityLength = authority.size();
         if (auto at = authority.rfind('@'); at != std::string_view::npos) {
             address.hasUserInfo = true;
             authority.remove_prefix(at + 1);
@@ -72,7 +78,8 @@ std::optional<WebAddress> WebAddress::parse(std::string_view text) {
             hostPart = authority.substr(0, portColon);
             portPart = authority.substr(portColon + 1);
         }
-        if (hostPart.find_first_of("[]@") != std::string_view::npos && hostPart.front() != '[') {
+        // Only a bracketed literal may hold a colon: "a::b:80" is no host and port.
+        if (hostPart.find_first_of("[]@:") != std::string_view::npos && hostPart.front() != '[') {
             return std::nullopt;
         }
         for (char c : portPart) {
@@ -80,8 +87,55 @@ std::optional<WebAddress> WebAddress::parse(std::string_view text) {
         }
         address.host = std::string(hostPart);
         address.port = std::string(portPart);
+        rest.remove_prefix(authorityLength);
     }
+    if (auto hash = rest.find('#'); hash != std::string_view::npos) {
+        address.fragment = std::string(rest.substr(hash + 1));
+        rest = rest.substr(0, hash);
+    }
+    if (auto question = rest.find('?'); question != std::string_view::npos) {
+        address.query = std::string(rest.substr(question + 1));
+        rest = rest.substr(0, question);
+    }
+    address.path = std::string(rest);
     return address;
+}
+
+std::string WebAddress::percentDecoded(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            result += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
+std::vector<WebAddress::QueryItem> WebAddress::queryItems() const {
+    std::vector<QueryItem> items;
+    if (!query || query->empty()) return items;
+    std::string_view rest = *query;
+    while (true) {
+        const auto amp = rest.find('&');
+        const std::string_view piece = rest.substr(0, amp);
+        QueryItem item;
+        if (auto equals = piece.find('='); equals != std::string_view::npos) {
+            item.name = percentDecoded(piece.substr(0, equals));
+            item.value = percentDecoded(piece.substr(equals + 1));
+        } else {
+            item.name = percentDecoded(piece);
+        }
+        items.push_back(std::move(item));
+        if (amp == std::string_view::npos) break;
+        rest.remove_prefix(amp + 1);
+    }
+    return items;
 }
 
 std::string WebAddress::lowercasedScheme() const {

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velto {
 
@@ -15,8 +16,24 @@ struct WebAddress {
     bool hasUserInfo = false;
     std::string host;  // empty without an authority
     std::string port;
+    std::string path;                     // as written, escapes kept
+    std::optional<std::string> query;     // after "?", escapes kept; none without "?"
+    std::optional<std::string> fragment;  // after "#", escapes kept; none without "#"
+
+    // One "name=value" piece of the query, escapes decoded; a piece without "=" has no value.
+    struct QueryItem {
+        std::string name;
+        std::optional<std::string> value;
+        bool operator==(const QueryItem&) const = default;
+    };
 
     static std::optional<WebAddress> parse(std::string_view text);
+    // Percent escapes turned into their bytes (the text has been checked by parse).
+    static std::string percentDecoded(std::string_view text);
+
+    // The query split at "&", in order; an empty or absent query has none.
+    std::vector<QueryItem> queryItems() const;
+    std::string decodedPath() const { return percentDecoded(path); }
 
     std::string lowercasedScheme() const;
     // The same address under another scheme (only for an address that has one).

@@ -159,7 +159,8 @@ std::string PlaybackURLResolver::localFileURL(const Track& track) {
     std::error_code error;
     const auto absolute = std::filesystem::absolute(std::filesystem::path(path), error);
     const auto file = error ? std::filesystem::path(path) : absolute.lexically_normal();
-    if (!std::filesystem::exists(file, error)) {
+    // Only a regular file plays; a path naming a device, pipe or folder counts as missing.
+    if (!std::filesystem::is_regular_file(file, error)) {
         auto name = file.filename();
         if (name.empty()) name = file.parent_path().filename();
         throw SourceError::source("本地音频文件不存在或已移动: " + name.string());

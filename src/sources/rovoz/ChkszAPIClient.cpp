@@ -124,6 +124,18 @@ ChkszAPIClient::ChkszAPIClient(std::shared_ptr<PlaybackHTTPClient> client,
 std::string ChkszAPIClient::request(const std::string& path,
                                     const std::map<std::string, std::string>& parameters,
                                     std::stop_token stop) {
+    return perform(path, parameters, std::nullopt, std::move(stop));
+}
+
+std::string ChkszAPIClient::requestCapped(const std::string& path,
+                                          const std::map<std::string, std::string>& parameters,
+                                          std::size_t maxBodyBytes, std::stop_token stop) {
+    return perform(path, parameters, maxBodyBytes, std::move(stop));
+}
+
+std::string ChkszAPIClient::perform(const std::string& path,
+                                    const std::map<std::string, std::string>& parameters,
+                                    std::optional<std::size_t> maxBodyBytes, std::stop_token stop) {
     const auto stored = credentials_->chkszKey();
     const std::string key = stored ? trimmed(*stored) : std::string();
     if (key.empty() || !baseURL_) throw SourceError::credentialRequired(credentialHint);
@@ -142,6 +154,7 @@ std::string ChkszAPIClient::request(const std::string& path,
         separator = '&';
     }
     request.timeoutSeconds = requestTimeout_;
+    if (maxBodyBytes) request.maxBodyBytes = maxBodyBytes;
 
     PlaybackHTTPResponse response = send(request, key, stop);
     if (response.statusCode == 429) {
@@ -155,6 +168,7 @@ std::string ChkszAPIClient::request(const std::string& path,
         }
     }
     validateHTTP(response, path, parameters);
+    if (maxBodyBytes && response.bodyTruncated) return std::move(response.body);
     validateEnvelope(response, key);
     return std::move(response.body);
 }

@@ -31,6 +31,9 @@ class ChkszAPIClient : public ChkszAPIRequesting {
     std::string request(const std::string& path,
                         const std::map<std::string, std::string>& parameters,
                         std::stop_token stop) override;
+    std::string requestCapped(const std::string& path,
+                              const std::map<std::string, std::string>& parameters,
+                              std::size_t maxBodyBytes, std::stop_token stop) override;
 
     double requestTimeout() const { return requestTimeout_; }
 
@@ -42,6 +45,9 @@ class ChkszAPIClient : public ChkszAPIRequesting {
     static std::optional<std::int64_t> integer(const nlohmann::json* value);
 
   private:
+    std::string perform(const std::string& path,
+                        const std::map<std::string, std::string>& parameters,
+                        std::optional<std::size_t> maxBodyBytes, std::stop_token stop);
     void validateHTTP(const PlaybackHTTPResponse& response, const std::string& path,
                       const std::map<std::string, std::string>& parameters) const;
     void validateEnvelope(const PlaybackHTTPResponse& response, const std::string& key) const;

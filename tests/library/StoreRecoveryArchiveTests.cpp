@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "foundation/Base64.h"
+#include "library/StoreRecoveryArchive.h"
+#include "support/TempDir.h"
+
+namespace velto {
+namespace {
+
+using nlohmann::json;
+using Archive = StoreRecoveryArchive;
+using Kind = Archive::RecoveryError::Kind;
+using Stage = Archive::Stage;
+
+class StoreRecoveryArchiveTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::filesystem::path store = dir.path() / "Velto.store";
+
+    void write(const std::string& suffix, const std::string& bytes) {
+        std::ofstream(store.string() + suffix, std::ios::binary | std::ios::app) << bytes;
+    }
+
+    // Name and decoded bytes of each archived file, in order.
+    using Files = std::vector<std::pair<std::string, std::string>>;
+    static Files files(const std::string& document) {
+        Files result;
+        const json parsed = json::parse(document);
+        for (const auto& file : parsed["files"]) {
+            auto bytes = Base64::decode(file["data"].get<std::string>());
+            EXPECT_TRUE(bytes.has_value());
+            result.emplace_back(file["name"], std::string(bytes->begin(), bytes->end()));
+        }
+        return result;
+    }
+
+    std::optional<Kind> failure(const std::function<void(Stage)>& observe = {}) {
+        try {
+            (void)Archive::capture(store, observe);
+        } catch (const Archive::RecoveryError& error) {
+            return error.kind();
+        }
+        return std::nullopt;
+    }
+};
+
+TEST_F(StoreRecoveryArchiveTest, CopiesThePresentFilesInOrder) {
+    write("-wal", "wal");
+    EXPECT_EQ(files(Archive::capture(store)), (Files{{"Velto.store-wal", "wal"}}));
+
+    std::string binary(70'000, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7);
+    write("", binary);
+    write("-shm", "");
+    const std::string document = Archive::capture(store);
+    EXPECT_EQ(files(document), (Files{{"Velto.store", binary}, {"Velto.store-wal", "wal"}, {"Velto.store-shm", ""}}));
+    const json parsed = json::parse(document);
+    EXPECT_EQ(parsed["format"], "velto-store-recovery");
+    EXPECT_EQ(parsed["version"], 1);
+    EXPECT_EQ(parsed["files"][2]["data"], "");
+    EXPECT_TRUE(std::regex_match(parsed["createdAt"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+}
+
+TEST_F(StoreRecoveryArchiveTest, RefusesMissingOddOrChangingFiles) {
+    EXPECT_EQ(failure(), Kind::noFiles);
+    std::filesystem::create_directory(store);
+    EXPECT_EQ(failure(), Kind::unreadable);
+    std::filesystem::remove(store);
+
+    write("", "store");
+    // A log written to between the stamp sets, or appearing after the listing.
+    for (Stage at : {Stage::read, Stage::listed}) {
+        write("-wal", "log");
+        if (at == Stage::listed) std::filesystem::remove(store.string() + "-wal");
+        EXPECT_EQ(failure([&](Stage stage) {
+                      if (stage == at) write("-wal", "more");
+                  }),
+                  Kind::changed);
+        std::filesystem::remove(store.string() + "-wal");
+    }
+    // A listed file removed before it is read is the system's failure; no document.
+    EXPECT_THROW((void)Archive::capture(store,
+                                        [&](Stage stage) {
+                                            if (stage == Stage::stamped) std::filesystem::remove(store);
+                                        }),
+                 Archive::FileError);
+}
+
+}  // namespace
+}  // namespace velto
