@@ -43,7 +43,7 @@ double residentMiB() {
 
 // The delegate over the stand-in panel with `rows` songs, and a way to wait for its next frame.
 struct Panel {
-    explicit Panel(int rows) : delegate({&mainQueue, panelFixtureRoot(rows), false}) {
+    explicit Panel(int rows) : delegate(panelFixtureSetup(mainQueue, rows)) {
         delegate.applicationDidFinishLaunching();
         QObject::connect(&delegate.panel(), &QQuickWindow::afterRendering, &delegate.panel(),
                          [this] { rendered = true; }, Qt::DirectConnection);
