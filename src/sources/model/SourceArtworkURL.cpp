@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "sources/model/JsonReading.h"
+#include "sources/model/LoopbackAddresses.h"
 #include "sources/model/SourceError.h"
 
 namespace velto::SourceArtworkURL {
@@ -84,6 +85,9 @@ std::optional<std::string> normalizedString(const std::optional<std::string>& te
     if (host.empty()) refuse();
 
     // Everything past the scheme is kept as the service wrote it.
+    if (scheme == "http" && LoopbackAddresses::keepsHTTP() && LoopbackAddresses::isLoopbackHost(host)) {
+        return "http:" + std::string(rest);
+    }
     return "https:" + std::string(rest);
 }
 

@@ -4,6 +4,7 @@
 #include "sources/model/JsonReading.h"
 #include "sources/netease/NetEaseReplyReading.h"
 #include "sources/netease/NetEaseWebClient.h"
+#include "sources/model/LoopbackAddresses.h"
 #include "sources/model/WebAddress.h"
 
 namespace velto {
@@ -211,7 +212,7 @@ std::optional<std::string> NetEaseWebClient::mediaURL(std::string_view text) {
     if (address->lowercasedScheme() != "http" && address->lowercasedScheme() != "https") {
         return std::nullopt;
     }
-    return address->withScheme("https");
+    return address->withScheme(LoopbackAddresses::upgradedScheme(*address));
 }
 
 }  // namespace velto

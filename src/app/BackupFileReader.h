@@ -1,0 +1,16 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace velto {
+
+// Reads a chosen backup file without trusting it: a regular file only, its size checked
+// before any byte is read, never more than the format's limit plus one byte.
+namespace BackupFileReader {
+// Throws PlaylistBackupError: tooLarge past the limit, invalidFile when it is no regular file
+// or cannot be read.
+std::string read(const std::filesystem::path& path);
+}  // namespace BackupFileReader
+
+}  // namespace velto

@@ -1,0 +1,164 @@
+#include "app/MacAppModel.h"
+
+#include <QUrl>
+
+#include "app/NotchController.h"
+#include "artwork/ArtworkService.h"
+#include "library/TrackDetailRefreshCoordinator.h"
+#include "playback/LRCParser.h"
+#include "playback/PlaybackService.h"
+#include "sources/model/SourceRuntime.h"
+
+namespace velto {
+
+// The current song's cover-and-lyrics load: both start at once; the cover is applied first,
+// then the lyrics, whichever arrives first.
+struct MacAppModel::SongLoad {
+    std::stop_source stop;
+    Track song;
+    std::string key;
+    bool coverHandled = false;
+    std::optional<TaskResult<LyricInfo>> lyrics;
+    ArtworkRequest cover;
+    TrackDetailRefreshCoordinator::Handle refresh;
+
+    bool cancelled() const { return stop.stop_requested(); }
+    void cancel() {
+        stop.request_stop();
+        cover.cancel();
+        refresh.cancel();
+    }
+};
+
+MacAppModel::~MacAppModel() {
+    if (detailTask_) detailTask_->cancel();
+    lifetime_.request_stop();
+    // The playback service's signals reach this object; it goes before the rest of the graph.
+    playback_->disconnect(this);
+}
+
+void MacAppModel::observePlayback() {
+    connect(playback_.get(), &PlaybackService::queueChanged, this, &MacAppModel::scheduleSynchronize);
+    connect(playback_.get(), &PlaybackService::stateChanged, this, [this] {
+        scheduleSynchronize();
+        announcePlaybackActionTitle();
+    });
+    connect(playback_.get(), &PlaybackService::playbackRequestedChanged, this,
+            &MacAppModel::announcePlaybackActionTitle);
+}
+
+// Several changes in one turn make one run, which reads the values as they are by then.
+void MacAppModel::scheduleSynchronize() {
+    if (synchronizeScheduled_) return;
+    synchronizeScheduled_ = true;
+    std::weak_ptr<int> alive = alive_;
+    environment_.mainQueue->post([this, alive] {
+        if (alive.expired()) return;
+        synchronizeScheduled_ = false;
+        synchronizePlayback();
+    });
+}
+
+void MacAppModel::synchronizePlayback() {
+    const auto& current = playback_->queue().current();
+    const std::optional<Track> song = current ? std::optional<Track>(*current) : std::nullopt;
+    const std::optional<std::string> key = song ? std::optional(song->musicID()) : std::nullopt;
+    if (key != observedTrackID_) {
+        observedTrackID_ = key;
+        recordedTrackID_.reset();
+        setArtwork(std::nullopt);
+        setLyrics(std::nullopt);
+        playback_->updateNowPlayingArtwork(std::nullopt);
+        if (detailTask_) detailTask_->cancel();
+        if (song) startSongLoad(*song, *key);
+    }
+    if (playback_->state().kind == PlaybackService::StateKind::playing && song) {
+        recordRecentPlay(*song, *key);
+    }
+}
+
+void MacAppModel::startSongLoad(const Track& song, const std::string& key) {
+    auto load = std::make_shared<SongLoad>();
+    load->song = song;
+    load->key = key;
+    detailTask_ = load;
+    runner_.run(
+        alive_, load->stop.get_token(),
+        [runtime = runtime_, song](std::stop_token stop) { return runtime->lyric(song, stop); },
+        [this, load](TaskResult<LyricInfo>& result) {
+            load->lyrics.emplace(std::move(result));
+            if (load->coverHandled) finishSongLoad(load);
+        });
+    if (!artworkService_) {
+        coverArrived(load, std::nullopt);
+        return;
+    }
+    std::weak_ptr<int> alive = alive_;
+    load->cover = artworkService_->image(
+        song, environment_.clock(), [this, alive, load](TaskResult<ArtworkImagePtr> result) {
+            if (alive.expired()) return;
+            std::optional<Cover> cover;
+            if (result.ok() && result.value()) {
+                const auto file = artworkService_->cacheURL(load->key);
+                cover = Cover{result.value(),
+                              QUrl::fromLocalFile(QString::fromStdString(file.string()))
+                                  .toString()
+                                  .toStdString()};
+            }
+            coverArrived(load, std::move(cover));
+        });
+}
+
+void MacAppModel::coverArrived(const std::shared_ptr<SongLoad>& load, std::optional<Cover> cover) {
+    if (cover && !load->cancelled() && observedTrackID_ == load->key) {
+        setArtwork(cover);
+        publishCoverFile(load, *cover);
+    }
+    load->coverHandled = true;
+    if (load->lyrics) finishSongLoad(load);
+}
+
+// Now Playing takes the cover as the address of its cache file, which the artwork service
+// writes after answering; the address is handed on once the file is there.
+void MacAppModel::publishCoverFile(const std::shared_ptr<SongLoad>& load, const Cover& cover) {
+    runner_.run(
+        alive_, load->stop.get_token(),
+        [service = artworkService_, image = cover.image, key = load->key,
+         now = environment_.clock()](std::stop_token) {
+            const auto file = service->cacheURL(key);
+            if (!std::filesystem::exists(file)) service->persist(*image, key, now);
+            return std::filesystem::exists(file);
+        },
+        [this, load, url = cover.fileURL](TaskResult<bool>& written) {
+            if (!written.ok() || !written.value()) return;
+            if (observedTrackID_ != load->key) return;
+            playback_->updateNowPlayingArtwork(url);
+        });
+}
+
+void MacAppModel::finishSongLoad(const std::shared_ptr<SongLoad>& load) {
+    auto& lyrics = *load->lyrics;
+    if (lyrics.ok() && !load->cancelled() && observedTrackID_ == load->key) {
+        const auto& info = lyrics.value();
+        setLyrics(LRCParser::document(info.lyric, info.tlyric.value_or("")));
+    }
+    refreshDetails(load);
+}
+
+void MacAppModel::refreshDetails(const std::shared_ptr<SongLoad>& load) {
+    if (!library_ || load->cancelled()) return;
+    std::weak_ptr<int> alive = alive_;
+    load->refresh = detailRefresh_->refresh(
+        load->song, library_, false, environment_.clock(),
+        [this, alive, load](TaskResult<TrackDetailRefreshOutcome> result) {
+            if (alive.expired() || load->cancelled() || !result.ok()) return;
+            const auto& outcome = result.value();
+            if (outcome.kind != TrackDetailRefreshOutcome::Kind::refreshed) return;
+            const auto& current = playback_->queue().current();
+            if (!current || current->musicID() != load->key) return;
+            playback_->updateTrackMetadata(outcome.track);
+            reloadLibrary();
+        });
+}
+
+}  // namespace velto

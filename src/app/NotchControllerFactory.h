@@ -1,0 +1,18 @@
+#pragma once
+
+#include <memory>
+
+#include "app/NotchController.h"
+
+namespace velto {
+
+class MacAppModel;
+
+// Makes the notch controller for the model, which it refers to without owning.
+class NotchControllerFactory {
+  public:
+    virtual ~NotchControllerFactory() = default;
+    virtual std::unique_ptr<NotchController> make(MacAppModel& model) = 0;
+};
+
+}  // namespace velto

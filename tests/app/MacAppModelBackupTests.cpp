@@ -1,0 +1,66 @@
+#include <fstream>
+
+#include "AppModelFixture.h"
+#include "library/PlaylistBackup.h"
+#include "library/PlaylistBackupError.h"
+
+namespace velto {
+namespace {
+
+std::string failure(PlaylistBackupError::Kind kind) {
+    return "导入失败：" + std::string(PlaylistBackupError::description(kind));
+}
+
+TEST_F(AppModelTest, BackupRoundTripsThroughTheChooser) {
+    make();
+    model->collect(song("1"));
+    model->collect(song("2"));
+    const auto file = dir.path() / "backup.json";
+    chooser->saveAnswer = file;
+    model->exportBackup();
+    settle();
+    ASSERT_EQ(chooser->saved.size(), 1u);
+    EXPECT_EQ(chooser->saved[0].suggestedName, "Velto-歌单.json");
+    EXPECT_EQ(model->notice(), "歌单备份已导出");
+
+    model->removeFavorite(song("2"));
+    chooser->openAnswer = {file};
+    model->importBackup();
+    settle();
+    EXPECT_TRUE(chooser->opened.back().jsonOnly);
+    EXPECT_FALSE(chooser->opened.back().folders || chooser->opened.back().multiple);
+    EXPECT_EQ(model->notice(), "已导入 1 首歌曲，跳过 1 首重复歌曲");
+    EXPECT_EQ(model->libraryTracks().size(), 2u);
+}
+
+TEST_F(AppModelTest, BackupImportRefusesBadFilesBeforeReadingThem) {
+    using Kind = PlaylistBackupError::Kind;
+    const auto malformed = dir.path() / "malformed.json";
+    std::ofstream(malformed) << "{\"format\":";
+    const auto huge = dir.path() / "huge.json";
+    std::ofstream(huge).close();
+    std::filesystem::resize_file(huge, PlaylistBackup::maximumFileSize + 1);
+    const auto limit = dir.path() / "limit.json";
+    std::ofstream(limit).close();
+    std::filesystem::resize_file(limit, PlaylistBackup::maximumFileSize);
+    const std::pair<std::filesystem::path, Kind> cases[] = {
+        {malformed, Kind::invalidFile},
+        {huge, Kind::tooLarge},
+        {limit, Kind::invalidFile},  // within the limit, so read and found not to be JSON
+        {dir.path(), Kind::invalidFile},
+        {dir.path() / "gone.json", Kind::invalidFile},
+    };
+    make();
+    model->collect(song("1"));
+    for (const auto& [path, kind] : cases) {
+        chooser->openAnswer = {path};
+        model->importBackup();
+        settle();
+        EXPECT_EQ(model->errorMessage(), failure(kind)) << path;
+        model->setErrorMessage(std::nullopt);
+    }
+    EXPECT_EQ(model->libraryTracks().size(), 1u);
+}
+
+}  // namespace
+}  // namespace velto

@@ -1,0 +1,30 @@
+// Serves both music services with invented songs on loopback until interrupted, so that velto
+// can be run without the real services. Prints the variables to start velto with.
+#include <signal.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "support/FakeMusicServices.h"
+
+int main(int argc, char** argv) {
+    const std::filesystem::path resources =
+        argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::current_path() / "fake-resources";
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    // Blocked before the server's threads start, so that they inherit the mask.
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    velto::FakeMusicServices services;
+    services.writeResources(std::filesystem::absolute(resources));
+    std::cout << "export VELTO_NETEASE_BASE_URL=" << services.origin() << "\n"
+              << "export VELTO_ROVOZ_BASE_URL=" << services.origin() << "\n"
+              << "export VELTO_RESOURCE_DIR=" << std::filesystem::absolute(resources).string() << "\n"
+              << std::flush;
+    int received = 0;
+    sigwait(&signals, &received);
+    return 0;
+}
