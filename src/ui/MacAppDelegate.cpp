@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 
+#include "app/MacAppModel.h"
 #include "foundation/Log.h"
 #include "ui/PanelNotifications.h"
 #include "ui/PanelPlacement.h"
@@ -17,7 +18,8 @@ MacAppDelegate::MacAppDelegate(Setup setup, QObject* parent)
     : QObject(parent),
       mainQueue_(*setup.mainQueue),
       wantsStatusItem_(setup.statusItem),
-      popover_(std::make_unique<PanelWindow>(std::move(setup.root))) {
+      model_(setup.makeModel ? setup.makeModel() : nullptr),
+      popover_(std::make_unique<PanelWindow>(setup.makeRoot(model_.get()))) {
     connect(popover_.get(), &PanelWindow::didClose, this, &MacAppDelegate::popoverDidClose);
 }
 
@@ -66,6 +68,9 @@ void MacAppDelegate::applicationDidFinishLaunching() {
                                           close(CloseCause::lostActivation);
                                   });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &MacAppDelegate::applicationWillTerminate);
+
+    // Last: what it starts (the notch player) may ask for the panel at once.
+    if (model_) model_->start();
 }
 
 void MacAppDelegate::toggleStatusPanel() {

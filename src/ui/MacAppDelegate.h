@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -14,6 +15,8 @@ class QSystemTrayIcon;
 
 namespace velto {
 
+class MacAppModel;
+
 // The program's desktop presence: the tray item and its menu, the status panel's window and
 // the rules that open and close it. Everything runs on the main thread.
 class MacAppDelegate : public QObject {
@@ -21,8 +24,10 @@ class MacAppDelegate : public QObject {
 public:
     struct Setup {
         MainQueue* mainQueue = nullptr;
-        // The panel's root view.
-        PanelWindow::Root root;
+        // Builds the application model; empty where the window is tried alone (tests).
+        std::function<std::unique_ptr<MacAppModel>()> makeModel;
+        // The panel's root view over the model (null when there is none).
+        std::function<PanelWindow::Root(MacAppModel*)> makeRoot;
         // Off where no tray is wanted (tests): the panel then opens only on request.
         bool statusItem = true;
     };
@@ -31,6 +36,7 @@ public:
     // that took the activation away: it must not reopen the panel.
     static constexpr std::chrono::milliseconds trayRaceWindow{300};
 
+    // Makes the model, then the panel window, hidden.
     explicit MacAppDelegate(Setup setup, QObject* parent = nullptr);
     ~MacAppDelegate() override;
 
@@ -45,6 +51,7 @@ public:
     // Termination: closes the panel, then removes the long-lived observers.
     void applicationWillTerminate();
 
+    MacAppModel* model() const { return model_.get(); }
     PanelWindow& panel() const { return *popover_; }
 
 private:
@@ -55,6 +62,8 @@ private:
 
     MainQueue& mainQueue_;
     bool wantsStatusItem_;
+    // Before the window, so that the view goes before the model it reads.
+    std::unique_ptr<MacAppModel> model_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon* statusItem_ = nullptr;
     std::unique_ptr<PanelWindow> popover_;

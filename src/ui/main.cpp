@@ -3,6 +3,8 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
+#include "app/AppEnvironment.h"
+#include "app/MacAppModel.h"
 #include "foundation/Log.h"
 #include "foundation/QtMainQueue.h"
 #include "ui/AppFonts.h"
@@ -41,7 +43,17 @@ int main(int argc, char** argv) {
     velto::registerViewTypes(&theme);
 
     velto::QtMainQueue mainQueue;
-    velto::MacAppDelegate delegate({&mainQueue, {QUrl(QStringLiteral("qrc:/velto/qml/MacStatusPanel.qml")), {}, {}}});
+    velto::MacAppDelegate delegate({
+        &mainQueue,
+        [&mainQueue] {
+            return std::make_unique<velto::MacAppModel>(
+                velto::AppEnvironment::system(mainQueue, nullptr, nullptr));
+        },
+        [](velto::MacAppModel* model) {
+            return velto::PanelWindow::Root{
+                QUrl(QStringLiteral("qrc:/velto/qml/MacStatusPanel.qml")), {},
+                {{QStringLiteral("model"), QVariant::fromValue<QObject*>(model)}}};
+        }});
     QObject::connect(&instance, &velto::SingleInstance::openRequested, &delegate,
                      &velto::MacAppDelegate::applicationShouldHandleReopen);
     delegate.applicationDidFinishLaunching();

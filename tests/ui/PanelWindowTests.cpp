@@ -124,7 +124,9 @@ TEST(PanelWindow, AViewThatCannotBeMadeLeavesThePanelClosed) {
     ViewHarness harness;
     ManualMainQueue mainQueue;
     MacAppDelegate::Setup setup = panelFixtureSetup(mainQueue);
-    setup.root = {QUrl(QStringLiteral("qrc:/velto/qml/Missing.qml")), {}, {}};
+    setup.makeRoot = [](MacAppModel*) {
+        return PanelWindow::Root{QUrl(QStringLiteral("qrc:/velto/qml/Missing.qml")), {}, {}};
+    };
     MacAppDelegate delegate(std::move(setup));
     delegate.applicationDidFinishLaunching();
     delegate.toggleStatusPanel();
