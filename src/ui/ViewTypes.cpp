@@ -3,11 +3,17 @@
 #include <QJSEngine>
 #include <QQmlEngine>
 
+#include "ui/MacAlbumPageModel.h"
+#include "ui/MacArtistPageModel.h"
 #include "ui/MacArtworkModel.h"
+#include "ui/MacCatalogFrameModel.h"
+#include "ui/MacCatalogServices.h"
 #include "ui/MacLyricsModel.h"
 #include "ui/MacPlaybackControlsModel.h"
 #include "ui/MacSeekSliderModel.h"
 #include "ui/MacTrackListModel.h"
+#include "ui/OnlinePlaylistImportModel.h"
+#include "ui/PlaylistPageModel.h"
 #include "ui/RoundedImageItem.h"
 #include "ui/SymbolTable.h"
 #include "ui/Theme.h"
@@ -40,6 +46,15 @@ void registerViewTypes(Theme* theme) {
     qmlRegisterUncreatableType<MacPlaybackControlsModel>(uri, 1, 0, "MacPlaybackControlsModel",
                                                          made);
     qmlRegisterUncreatableType<MacSeekSliderModel>(uri, 1, 0, "MacSeekSliderModel", made);
+    // The catalog pages make their own models, so each lives exactly as long as its page.
+    qmlRegisterType<MacCatalogFrameModel>(uri, 1, 0, "MacCatalogFrameModel");
+    qmlRegisterType<MacArtistPageModel>(uri, 1, 0, "MacArtistPageModel");
+    qmlRegisterType<MacAlbumPageModel>(uri, 1, 0, "MacAlbumPageModel");
+    qmlRegisterType<PlaylistPageModel>(uri, 1, 0, "PlaylistPageModel");
+    qmlRegisterUncreatableType<MacCatalogPageModel>(uri, 1, 0, "MacCatalogPageModel", made);
+    qmlRegisterUncreatableType<MacCatalogServices>(uri, 1, 0, "MacCatalogServices", made);
+    qmlRegisterUncreatableType<OnlinePlaylistImportModel>(uri, 1, 0, "OnlinePlaylistImportModel",
+                                                          made);
 }
 
 }  // namespace velto

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QMetaType>
+#include <string>
+#include <variant>
+
+#include "sources/model/SourceRecords.h"
+
+namespace velto {
+
+enum class MacCatalogKind { artist, album, playlist };
+
+// A place opened inside the panel: an artist, an album or an online playlist with the summary
+// it was opened with. Deliberately not comparable: opening the same artist twice gives two
+// places.
+class MacCatalogDestination {
+  public:
+    MacCatalogDestination() = default;
+    static MacCatalogDestination artist(ArtistSummary summary) { return {std::move(summary)}; }
+    static MacCatalogDestination album(AlbumSummary summary) { return {std::move(summary)}; }
+    static MacCatalogDestination playlist(PlaylistSummary summary) { return {std::move(summary)}; }
+
+    MacCatalogKind kind() const { return MacCatalogKind(summary_.index()); }
+    // The title of the place's header.
+    const std::string& name() const;
+
+    // The summary of the matching kind, or null.
+    const ArtistSummary* artistSummary() const { return std::get_if<ArtistSummary>(&summary_); }
+    const AlbumSummary* albumSummary() const { return std::get_if<AlbumSummary>(&summary_); }
+    const PlaylistSummary* playlistSummary() const {
+        return std::get_if<PlaylistSummary>(&summary_);
+    }
+
+  private:
+    using Summary = std::variant<ArtistSummary, AlbumSummary, PlaylistSummary>;
+    MacCatalogDestination(Summary summary) : summary_(std::move(summary)) {}
+
+    Summary summary_;
+};
+
+}  // namespace velto
+
+Q_DECLARE_METATYPE(velto::MacCatalogDestination)

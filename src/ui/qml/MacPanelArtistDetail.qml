@@ -1,0 +1,146 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Velto
+
+// An artist: header, the tab picker, the tab's error and its songs or albums.
+ColumnLayout {
+    id: root
+    required property MacCatalogServices services
+    required property var destination
+    signal push(var destination)
+
+    objectName: "artistPage"
+    spacing: 8
+
+    MacArtistPageModel {
+        id: page
+        services: root.services
+        destination: root.destination
+        onPush: (destination) => root.push(destination)
+    }
+    // Each showing of the page starts its load; hiding it ends the load it started.
+    Component.onCompleted: if (visible) page.appear()
+    onVisibleChanged: visible ? page.appear() : page.disappear()
+
+    CatalogPageHeader {
+        Layout.fillWidth: true
+        page: page
+        artworkRadius: 21
+        playHelp: page.playHelp
+    }
+
+    Row {
+        objectName: "artistTabs"
+        Layout.alignment: Qt.AlignHCenter
+        spacing: 0
+        Accessible.role: Accessible.PageTabList
+        Accessible.name: page.pickerTitle
+        ButtonGroup { id: tabs }
+        Repeater {
+            model: page.tabTitles
+            delegate: Button {
+                required property int index
+                required property string modelData
+                objectName: "artistTab" + index
+                checkable: true
+                checked: page.selectedTab === index
+                ButtonGroup.group: tabs
+                padding: 4
+                leftPadding: 12
+                rightPadding: 12
+                text: modelData
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.callout
+                Accessible.role: Accessible.PageTab
+                onClicked: page.selectedTab = index
+            }
+        }
+    }
+
+    MacInlineError {
+        objectName: "catalogError"
+        Layout.fillWidth: true
+        visible: page.hasError
+        message: page.error
+        retryAvailable: true
+        onRetry: page.retry()
+    }
+
+    CatalogBusy { visible: page.content === "loading" }
+    CatalogEmptyHint {
+        objectName: "catalogEmpty"
+        visible: page.content === "empty"
+        title: page.emptyTitle
+        detail: page.emptyDetail
+    }
+    MacPanelTrackScroll {
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+        visible: page.content === "tracks"
+        tracks: page.tracks
+    }
+    GridView {
+        id: grid
+        objectName: "albumGrid"
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+        visible: page.content === "albums"
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+        topMargin: 2
+        bottomMargin: 2
+        // As many columns of at least 96 as fit, 10 apart.
+        readonly property int columns: Math.max(1, Math.floor((width + 10) / (96 + 10)))
+        cellWidth: Math.floor(width / columns)
+        cellHeight: 96 + 5 + 28 + 5 + 14 + 12
+        model: page.albums
+        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        delegate: AbstractButton {
+            id: card
+            required property int index
+            required property var modelData
+            objectName: "albumCard" + index
+            width: grid.cellWidth - 10
+            hoverEnabled: true
+            Accessible.role: Accessible.Button
+            Accessible.name: modelData.name
+            onClicked: page.openAlbum(index)
+            contentItem: ColumnLayout {
+                spacing: 5
+                MacArtworkView {
+                    url: card.modelData.imageURL
+                    loader: page.artworkLoader
+                    size: 96
+                    radius: 8
+                }
+                Text {
+                    Layout.fillWidth: true
+                    text: card.modelData.name
+                    textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
+                    maximumLineCount: 2
+                    elide: Text.ElideRight
+                    font.family: Theme.fontFamily
+                    font.pixelSize: Theme.caption
+                    color: Theme.primary
+                }
+                Text {
+                    Layout.fillWidth: true
+                    text: card.modelData.dateText
+                    textFormat: Text.PlainText
+                    maximumLineCount: 1
+                    elide: Text.ElideRight
+                    font.family: Theme.fontFamily
+                    font.pixelSize: Theme.caption2
+                    color: Theme.secondary
+                }
+            }
+        }
+    }
+    // Keeps the header at the top while the content is a hint or the busy indicator.
+    Item {
+        Layout.fillHeight: true
+        visible: page.content !== "tracks" && page.content !== "albums"
+    }
+}

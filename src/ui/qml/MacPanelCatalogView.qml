@@ -1,0 +1,92 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Velto
+
+// The place on top of the panel's catalog path: back button and name, then its page. Each
+// place given makes a new page, and with it a new detail model.
+ColumnLayout {
+    id: root
+    required property MacCatalogServices model
+    required property var destination
+    signal push(var destination)
+    signal back()
+
+    objectName: "catalogView"
+    spacing: 8
+
+    MacCatalogFrameModel {
+        id: frame
+        destination: root.destination
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 6
+        AbstractButton {
+            objectName: "catalogBack"
+            Layout.preferredWidth: 20
+            Layout.preferredHeight: 20
+            Layout.minimumWidth: 20
+            hoverEnabled: true
+            Accessible.role: Accessible.Button
+            Accessible.name: frame.backLabel
+            ToolTip.visible: hovered
+            ToolTip.delay: Theme.helpDelay
+            ToolTip.text: frame.backLabel
+            onClicked: root.back()
+            contentItem: Icon {
+                name: frame.backSymbol
+                size: 11
+                font.weight: Theme.semibold
+            }
+        }
+        Text {
+            objectName: "catalogTitle"
+            Layout.fillWidth: true
+            text: frame.title
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
+            maximumLineCount: 1
+            font.family: Theme.fontFamily
+            font.pixelSize: Theme.subheadline
+            font.weight: Theme.semibold
+            color: Theme.primary
+        }
+    }
+
+    Repeater {
+        model: frame.pageKeys
+        delegate: Loader {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            // Chosen once: a page never turns into another kind.
+            Component.onCompleted: sourceComponent = frame.kind === "artist" ? artistPage
+                                                   : frame.kind === "album" ? albumPage
+                                                   : playlistPage
+        }
+    }
+
+    Component {
+        id: artistPage
+        MacPanelArtistDetail {
+            services: root.model
+            destination: frame.destination
+            onPush: (destination) => root.push(destination)
+        }
+    }
+    Component {
+        id: albumPage
+        MacPanelAlbumDetail {
+            services: root.model
+            destination: frame.destination
+        }
+    }
+    Component {
+        id: playlistPage
+        MacPanelPlaylistDetail {
+            services: root.model
+            destination: frame.destination
+        }
+    }
+}
