@@ -1,35 +1,127 @@
 #include "ui/MacAppDelegate.h"
 
-#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
+#include "app/MacAppModel.h"
 #include "foundation/Log.h"
+#include "ui/PanelNotifications.h"
+#include "ui/PanelPlacement.h"
 #include "ui/StatusIcon.h"
 
 namespace velto {
 
-MacAppDelegate::MacAppDelegate(QObject* parent) : QObject(parent) {}
+MacAppDelegate::MacAppDelegate(Setup setup, QObject* parent)
+    : QObject(parent),
+      mainQueue_(*setup.mainQueue),
+      wantsStatusItem_(setup.statusItem),
+      model_(setup.makeModel ? setup.makeModel() : nullptr),
+      popover_(std::make_unique<PanelWindow>(setup.makeRoot(model_.get()))) {
+    connect(popover_.get(), &PanelWindow::didClose, this, &MacAppDelegate::popoverDidClose);
+}
 
 MacAppDelegate::~MacAppDelegate() {
+    // The window hides as it goes; nothing may answer that on a half-destroyed delegate.
+    disconnect(popoverFocusObserver_);
+    disconnect(activationObserver_);
+    disconnect(popover_.get(), nullptr, this, nullptr);
     if (statusItem_) statusItem_->hide();
 }
 
-bool MacAppDelegate::applicationDidFinishLaunching() {
-    menu_ = std::make_unique<QMenu>();
-    QAction* quit = menu_->addAction(QStringLiteral("退出 Velto"));
-    quit->setObjectName(QStringLiteral("mac-status-quit"));
-    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
+void MacAppDelegate::applicationDidFinishLaunching() {
+    // No taskbar entry: the panel is a tool window and there is no main window.
+    if (wantsStatusItem_ && QSystemTrayIcon::isSystemTrayAvailable()) {
+        menu_ = std::make_unique<QMenu>();
+        // Some tray hosts only ever open the menu, never sending the click.
+        QAction* open = menu_->addAction(QStringLiteral("打开 Velto"));
+        connect(open, &QAction::triggered, this, &MacAppDelegate::toggleStatusPanel);
+        QAction* quit = menu_->addAction(QStringLiteral("退出 Velto"));
+        quit->setObjectName(QStringLiteral("mac-status-quit"));
+        connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
 
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        statusItem_ = new QSystemTrayIcon(makeStatusIcon(), this);
+        statusItem_->setToolTip(QStringLiteral("Velto · 音乐与灵动岛"));
+        statusItem_->setContextMenu(menu_.get());
+        connect(statusItem_, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger) toggleStatusPanel();
+                });
+        statusItem_->show();
+    } else if (wantsStatusItem_) {
         Log::info("app", "no system tray on this desktop; running without a status item");
-        return false;
     }
-    statusItem_ = new QSystemTrayIcon(makeStatusIcon(), this);
-    statusItem_->setToolTip(QStringLiteral("Velto"));
-    statusItem_->setContextMenu(menu_.get());
-    statusItem_->show();
-    return true;
+
+    // Open requests are taken on a later turn, never inside the posting call.
+    observer_ = connect(&PanelNotifications::shared(), &PanelNotifications::veltoOpenStatusPanel,
+                        this, [this] {
+                            mainQueue_.post([self = QPointer(this)] {
+                                if (self) self->showStatusPanel();
+                            });
+                        });
+    // Another application becoming active leaves this one inactive.
+    activationObserver_ = connect(qApp, &QGuiApplication::applicationStateChanged, this,
+                                  [this](Qt::ApplicationState state) {
+                                      if (state != Qt::ApplicationActive)
+                                          close(CloseCause::lostActivation);
+                                  });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &MacAppDelegate::applicationWillTerminate);
+
+    // Last: what it starts (the notch player) may ask for the panel at once.
+    if (model_) model_->start();
+}
+
+void MacAppDelegate::toggleStatusPanel() {
+    if (popover_->isShown()) {
+        close(CloseCause::request);
+        return;
+    }
+    if (lostActivationAt_ && mainQueue_.uptime() - *lostActivationAt_ < trayRaceWindow) return;
+    show(true);
+}
+
+void MacAppDelegate::showStatusPanel() { show(false); }
+
+void MacAppDelegate::applicationShouldHandleReopen() {
+    mainQueue_.post([self = QPointer(this)] {
+        if (self) self->showStatusPanel();
+    });
+}
+
+void MacAppDelegate::show(bool byTrayClick) {
+    if (popover_->isShown() || !popover_->ensureRoot()) return;
+    PanelPlacement::Input input;
+    if (statusItem_) input.trayIcon = statusItem_->geometry();
+    for (QScreen* screen : QGuiApplication::screens())
+        input.screens.push_back({screen->geometry(), screen->availableGeometry()});
+    input.cursor = QCursor::pos();
+    input.openedByTrayClick = byTrayClick;
+    input.panel = popover_->panelSize();
+    popover_->showAt(PanelPlacement::topLeft(input));
+    // Losing activation stands for key-window loss and clicks in other applications alike.
+    popoverFocusObserver_ = connect(popover_.get(), &QWindow::activeChanged, this, [this] {
+        if (!popover_->isActive()) close(CloseCause::lostActivation);
+    });
+}
+
+void MacAppDelegate::close(CloseCause cause) {
+    if (!popover_->isShown()) return;
+    if (cause == CloseCause::lostActivation) lostActivationAt_ = mainQueue_.uptime();
+    popover_->performClose();
+}
+
+void MacAppDelegate::popoverDidClose() {
+    disconnect(popoverFocusObserver_);
+    popoverFocusObserver_ = {};
+    emit PanelNotifications::shared().veltoStatusPanelDidClose();
+}
+
+void MacAppDelegate::applicationWillTerminate() {
+    close(CloseCause::request);
+    disconnect(observer_);
+    disconnect(activationObserver_);
 }
 
 }  // namespace velto

@@ -4,7 +4,8 @@
 
 namespace velto {
 
-// The square "waveform" symbol of the status item, drawn so that no image file is needed.
+// The square "waveform" symbol of the status item, drawn so that no image file is needed and
+// so that it reads on light and dark tray panels alike.
 QIcon makeStatusIcon();
 
 }  // namespace velto

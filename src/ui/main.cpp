@@ -1,22 +1,63 @@
 #include <QApplication>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 
+#include "app/AppEnvironment.h"
+#include "app/MacAppModel.h"
 #include "foundation/Log.h"
+#include "foundation/QtMainQueue.h"
 #include "ui/AppFonts.h"
 #include "ui/MacAppDelegate.h"
+#include "ui/ReduceMotionSetting.h"
+#include "ui/SingleInstance.h"
+#include "ui/Theme.h"
+#include "ui/ViewTypes.h"
 #include "ui/notch/NotchPlatform.h"
 
 int main(int argc, char** argv) {
+    // Native Wayland lets no program place its own windows (the panel at the tray, the notch
+    // player at the top): run on X11 through XWayland where there is one, unless the user chose.
     velto::NotchPlatform::preferX11();
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velto"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Velto"));
     QApplication::setOrganizationDomain(QStringLiteral("quorvanel.cn"));
     // A tray program: closing a window never ends it, only the quit action does.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // Once per user: a later start opens the running program's panel and leaves.
+    velto::SingleInstance instance(velto::SingleInstance::runtimeFolder());
+    if (!instance.claim()) return instance.openRunning() ? 0 : 1;
+
+    // The views use no shader effects, so they need no GPU; the software scene graph spares
+    // the GL driver, which otherwise doubles the resident size of a program that idles all day.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     // Before any menu or view exists, so the tray menu's Chinese renders on a fresh machine too.
     velto::AppFonts::install();
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    velto::ReduceMotionSetting motion;
+    velto::Theme theme(&motion);
+    velto::registerViewTypes(&theme);
 
-    velto::MacAppDelegate delegate;
+    velto::QtMainQueue mainQueue;
+    velto::MacAppDelegate delegate({
+        &mainQueue,
+        [&mainQueue] {
+            return std::make_unique<velto::MacAppModel>(
+                velto::AppEnvironment::system(mainQueue, nullptr, nullptr));
+        },
+        [](velto::MacAppModel* model) {
+            return velto::PanelWindow::Root{
+                QUrl(QStringLiteral("qrc:/velto/qml/MacStatusPanel.qml")), {},
+                {{QStringLiteral("model"), QVariant::fromValue<QObject*>(model)}}};
+        }});
+    QObject::connect(&instance, &velto::SingleInstance::openRequested, &delegate,
+                     &velto::MacAppDelegate::applicationShouldHandleReopen);
     delegate.applicationDidFinishLaunching();
     velto::Log::info("app", "started");
-    return QApplication::exec();
+    QApplication::exec();
+    return 0;
 }

@@ -8,7 +8,7 @@ namespace velto {
 
 void NotchPlatform::preferX11() {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
-    if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return;
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) return;
     // Wayland stays the fallback should the X server refuse us.
     qputenv("QT_QPA_PLATFORM", "xcb;wayland");
 }

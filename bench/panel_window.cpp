@@ -1,0 +1,118 @@
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <atomic>
+#include <fstream>
+
+#include "foundation/ManualMainQueue.h"
+#include "ui/AppFonts.h"
+#include "ui/MacAppDelegate.h"
+#include "ui/PanelFixture.h"
+#include "ui/Theme.h"
+#include "ui/ViewTypes.h"
+
+namespace velto {
+namespace {
+
+void startApplication() {
+    static int argc = 1;
+    static char name[] = "bench_panel_window";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        QQuickStyle::setStyle(QStringLiteral("Fusion"));
+        auto* made = new QGuiApplication(argc, argv);
+        AppFonts::install();
+        registerViewTypes(new Theme);
+        return made;
+    }();
+    (void)app;
+}
+
+double residentMiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// The delegate over the stand-in panel with `rows` songs, and a way to wait for its next frame.
+struct Panel {
+    explicit Panel(int rows) : delegate(panelFixtureSetup(mainQueue, rows)) {
+        delegate.applicationDidFinishLaunching();
+        QObject::connect(&delegate.panel(), &QQuickWindow::afterRendering, &delegate.panel(),
+                         [this] { rendered = true; }, Qt::DirectConnection);
+    }
+    ~Panel() { delegate.applicationWillTerminate(); }
+    // From the tray click to the first frame of the shown panel.
+    void openToFirstFrame() {
+        rendered = false;
+        delegate.toggleStatusPanel();
+        for (int i = 0; i < 10000 && !rendered; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    void close() {
+        delegate.toggleStatusPanel();
+        QCoreApplication::processEvents();
+    }
+
+    ManualMainQueue mainQueue;
+    MacAppDelegate delegate;
+    std::atomic<bool> rendered = false;
+};
+
+// The first opening makes the panel's view.
+void BM_FirstOpening(benchmark::State& state) {
+    startApplication();
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto panel = std::make_unique<Panel>(1000);
+        state.ResumeTiming();
+        panel->openToFirstFrame();
+        state.PauseTiming();
+        panel.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_FirstOpening)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+void BM_LaterOpening(benchmark::State& state) {
+    startApplication();
+    Panel panel(1000);
+    panel.openToFirstFrame();
+    panel.close();
+    for (auto _ : state) {
+        panel.openToFirstFrame();
+        state.PauseTiming();
+        panel.close();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_LaterOpening)->Unit(benchmark::kMillisecond);
+
+// Resident size idle before the first opening, after the first cycle and after 20 cycles.
+void BM_ResidentSize(benchmark::State& state) {
+    startApplication();
+    for (auto _ : state) {
+        Panel panel(1000);
+        QCoreApplication::processEvents();
+        state.counters["idle_MiB"] = residentMiB();
+        panel.openToFirstFrame();
+        panel.close();
+        state.counters["after_1_MiB"] = residentMiB();
+        for (int i = 1; i < 20; ++i) {
+            panel.openToFirstFrame();
+            panel.close();
+        }
+        state.counters["after_20_MiB"] = residentMiB();
+    }
+}
+BENCHMARK(BM_ResidentSize)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace velto

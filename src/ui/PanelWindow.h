@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QQuickWindow>
+#include <QUrl>
+#include <QVariantMap>
+#include <memory>
+
+class QQmlEngine;
+class QQuickItem;
+
+namespace velto {
+
+// The status panel's window: frameless, above other windows, a tool window (no taskbar entry),
+// sized to its root view's implicit size. The root view is made on the first showing. Every
+// close, however caused, ends in one `didClose`.
+class PanelWindow : public QQuickWindow {
+    Q_OBJECT
+public:
+    struct Root {
+        // The view's QML file; with `source` set, that text is loaded as if it were the file.
+        QUrl url;
+        QByteArray source;
+        // Bound on creation (the application model for the status panel).
+        QVariantMap properties;
+    };
+
+    explicit PanelWindow(Root root);
+    ~PanelWindow() override;
+
+    // Makes the root view unless it exists; false (logged) when it cannot be made.
+    bool ensureRoot();
+    QQuickItem* rootItem() const { return root_.get(); }
+    QQmlEngine& engine() const { return *engine_; }
+    // The root's implicit size (before the root exists: empty).
+    QSize panelSize() const;
+
+    bool isShown() const { return shown_; }
+    // Shows the panel at `topLeft` and asks for activation, which the desktop may refuse.
+    void showAt(QPoint topLeft);
+    // Closes the panel if it is shown; nothing otherwise.
+    void performClose();
+
+    // Connections to `activeChanged`, so that a caller can see none is left behind.
+    int activationObserverCount() const;
+
+signals:
+    void didClose();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void fitToRoot();
+
+    Root rootSpec_;
+    std::unique_ptr<QQmlEngine> engine_;
+    std::unique_ptr<QQuickItem> root_;
+    bool rootFailed_ = false;
+    bool shown_ = false;
+};
+
+}  // namespace velto

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <QPainter>
+#include <QQuickItem>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "PanelFixture.h"
+#include "ViewHarness.h"
+#include "foundation/ManualMainQueue.h"
+#include "ui/PanelNotifications.h"
+#include "ui/StatusIcon.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+
+void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+// The delegate over the stand-in root. The panel gets the activation it asks for, as from a
+// window manager that allows it; another window can take it away.
+class PanelRules : public ::testing::Test {
+protected:
+    void SetUp() override {
+        delegate.applicationDidFinishLaunching();
+        baseline = panel().activationObserverCount();
+    }
+    void TearDown() override {
+        delegate.applicationWillTerminate();
+        EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
+    }
+    PanelWindow& panel() { return delegate.panel(); }
+    void open() {
+        delegate.toggleStatusPanel();
+        settle();
+        ASSERT_TRUE(panel().isActive());
+    }
+    void activateElsewhere() {
+        elsewhere.show();
+        elsewhere.requestActivate();
+        settle();
+    }
+    int perShowing() { return panel().activationObserverCount() - baseline; }
+
+    ViewHarness harness;
+    ManualMainQueue mainQueue;
+    MacAppDelegate delegate{panelFixtureSetup(mainQueue)};
+    QSignalSpy didClose{&PanelNotifications::shared(), &PanelNotifications::veltoStatusPanelDidClose};
+    QWindow elsewhere;
+    int baseline = 0;
+};
+
+TEST_F(PanelRules, EveryCloseIsPostedOnceAndDropsItsObserver) {
+    const std::function<void()> closings[] = {
+        [&] { delegate.toggleStatusPanel(); },
+        [&] {
+            panel().rootItem()->findChild<QQuickItem*>("fixtureField")->forceActiveFocus();
+            QTest::keyClick(&panel(), Qt::Key_Escape);
+        },
+        [&] { activateElsewhere(); },
+        [&] { delegate.applicationWillTerminate(); },
+    };
+    int closes = 0;
+    for (const auto& close : closings) {
+        open();
+        EXPECT_EQ(perShowing(), 1);
+        close();
+        EXPECT_FALSE(panel().isVisible());
+        EXPECT_EQ(didClose.count(), ++closes);
+        EXPECT_EQ(perShowing(), 0);
+        mainQueue.advance(1s);  // past the tray guard
+    }
+    EXPECT_EQ(panel().rootItem()->property("closes").toInt(), closes);
+    // Terminated: open requests go unheard.
+    emit PanelNotifications::shared().veltoOpenStatusPanel();
+    mainQueue.runPending();
+    EXPECT_FALSE(panel().isShown());
+}
+
+TEST_F(PanelRules, OpenRequestsTakeALaterTurnAndChangeNothingWhileShown) {
+    emit PanelNotifications::shared().veltoOpenStatusPanel();
+    EXPECT_FALSE(panel().isShown());
+    mainQueue.runPending();
+    ASSERT_TRUE(panel().isShown());
+    EXPECT_EQ(panel().size(), QSize(380, 520));
+
+    panel().setPosition(panel().position() + QPoint(5, 5));  // moved by the window manager
+    const QPoint moved = panel().position();
+    emit PanelNotifications::shared().veltoOpenStatusPanel();
+    delegate.applicationShouldHandleReopen();
+    mainQueue.runPending();
+    EXPECT_EQ(panel().position(), moved);
+    EXPECT_EQ(didClose.count(), 0);
+    EXPECT_EQ(perShowing(), 1);
+
+    // The panel follows its root's size where it stands.
+    panel().rootItem()->setImplicitHeight(610);
+    EXPECT_EQ(panel().size(), QSize(380, 610));
+    EXPECT_EQ(panel().position(), moved);
+}
+
+TEST_F(PanelRules, TheTrayClickThatTookTheActivationDoesNotReopen) {
+    for (const auto& [after, opens] : {std::pair{0ms, false}, {299ms, false}, {300ms, true}}) {
+        open();
+        activateElsewhere();
+        ASSERT_FALSE(panel().isShown());
+        mainQueue.advance(after);
+        delegate.toggleStatusPanel();
+        EXPECT_EQ(panel().isShown(), opens) << after.count() << " ms";
+        if (opens) delegate.toggleStatusPanel();
+        mainQueue.advance(1s);
+    }
+    // Only the tray is guarded: a request opens at once.
+    open();
+    activateElsewhere();
+    delegate.showStatusPanel();
+    EXPECT_TRUE(panel().isShown());
+}
+
+TEST(PanelWindow, AViewThatCannotBeMadeLeavesThePanelClosed) {
+    ViewHarness harness;
+    ManualMainQueue mainQueue;
+    MacAppDelegate::Setup setup = panelFixtureSetup(mainQueue);
+    setup.makeRoot = [](MacAppModel*) {
+        return PanelWindow::Root{QUrl(QStringLiteral("qrc:/velto/qml/Missing.qml")), {}, {}};
+    };
+    MacAppDelegate delegate(std::move(setup));
+    delegate.applicationDidFinishLaunching();
+    delegate.toggleStatusPanel();
+    EXPECT_FALSE(delegate.panel().isVisible());
+}
+
+TEST(PanelWindow, TrayIconReadsOnLightAndDarkPanels) {
+    ViewHarness harness;
+    const QIcon icon = makeStatusIcon();
+    for (const char* tray : {"#f6f6f6", "#e0e0e0", "#303030", "#101010"}) {
+        QImage image(22, 22, QImage::Format_ARGB32);
+        image.fill(QColor(tray));
+        QPainter painter(&image);
+        icon.paint(&painter, image.rect());
+        double strongest = 0;
+        for (int y = 0; y < 22; ++y)
+            for (int x = 0; x < 22; ++x)
+                strongest = std::max(strongest, std::abs(double(QColor(image.pixel(x, y)).lightnessF()) -
+                                                         QColor(tray).lightnessF()));
+        EXPECT_GT(strongest, 0.6) << tray;
+    }
+}
+
+TEST(PanelViews, PanelWindow) {
+    ViewHarness harness;
+    ASSERT_TRUE(ViewHarness::fontsAvailable());
+    ManualMainQueue mainQueue;
+    MacAppDelegate delegate(panelFixtureSetup(mainQueue));
+    delegate.applicationDidFinishLaunching();
+    delegate.showStatusPanel();
+    settle();
+    const QImage image = delegate.panel().grabWindow();
+    EXPECT_FALSE(ViewHarness::isSingleColour(image));
+    const QString dir = qEnvironmentVariable("VELTO_VIEWS_DIR");
+    EXPECT_TRUE(dir.isEmpty() || image.save(dir + QStringLiteral("/panel-window.png")));
+    delegate.applicationWillTerminate();
+    EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
+}
+
+}  // namespace
+}  // namespace velto
