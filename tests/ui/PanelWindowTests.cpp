@@ -150,7 +150,7 @@ TEST(PanelWindow, TrayIconReadsOnLightAndDarkPanels) {
     }
 }
 
-TEST(PanelViews, PanelWindow) {
+TEST(PanelWindowViews, PanelWindow) {
     ViewHarness harness;
     ASSERT_TRUE(ViewHarness::fontsAvailable());
     ManualMainQueue mainQueue;
