@@ -79,29 +79,43 @@ int MacTrackListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : count();
 }
 
+QVariant MacTrackListModel::rowText(int role, const Track& track, bool favorite, bool playable) {
+    switch (role) {
+    case TitleRole:
+        return text(track.title);
+    case MetaRole:
+        return text(track.artist + " · " + std::string(displayName(track.source)));
+    case HeartSymbolRole:
+        return favorite ? QStringLiteral("heart.fill") : QStringLiteral("heart");
+    case HeartTooltipRole:
+        return text((favorite ? "取消收藏 " : "收藏 ") + track.title);
+    case AccessibleNameRole:
+        return text("播放 " + track.title + "，" + track.artist);
+    case AccessibleHintRole:
+        return playable ? QString() : QStringLiteral("该歌曲当前不可播放");
+    default:
+        return {};
+    }
+}
+
 QVariant MacTrackListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= count()) return {};
     const Track& track = tracks_[size_t(index.row())];
     const Row& row = rows_[size_t(index.row())];
     switch (role) {
     case TitleRole:
-        return text(track.title);
     case MetaRole:
-        return text(track.artist + " · " + std::string(displayName(track.source)));
+    case HeartSymbolRole:
+    case HeartTooltipRole:
+    case AccessibleNameRole:
+    case AccessibleHintRole:
+        return rowText(role, track, isFavorite(track), row.playable);
     case PlayableRole:
         return row.playable;
     case BadgeRole:
         return row.badge ? text(*row.badge) : QString();
-    case HeartSymbolRole:
-        return isFavorite(track) ? QStringLiteral("heart.fill") : QStringLiteral("heart");
-    case HeartTooltipRole:
-        return text((isFavorite(track) ? "取消收藏 " : "收藏 ") + track.title);
     case FavoriteEnabledRole:
         return actions_ && actions_->hasLibrary();
-    case AccessibleNameRole:
-        return text("播放 " + track.title + "，" + track.artist);
-    case AccessibleHintRole:
-        return row.playable ? QString() : QStringLiteral("该歌曲当前不可播放");
     case CurrentRole:
         return currentID_ && *currentID_ == track.musicID();
     case MusicIDRole:

@@ -52,6 +52,8 @@ public:
     // "已下架" for a withdrawn song (before a disabled source), "不可用" for a disabled source.
     static std::optional<std::string> badge(const Track& track);
     static bool isPlayable(const Track& track);
+    // A song row's texts, shared by every list that draws song rows.
+    static QVariant rowText(int role, const Track& track, bool favorite, bool playable);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;

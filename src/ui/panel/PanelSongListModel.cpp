@@ -77,6 +77,13 @@ bool PanelSongListModel::applyByKey(std::vector<Row>& rows) {
     return true;
 }
 
+static_assert(int(PanelSongListModel::TitleRole) == int(MacTrackListModel::TitleRole) &&
+              int(PanelSongListModel::MetaRole) == int(MacTrackListModel::MetaRole) &&
+              int(PanelSongListModel::HeartSymbolRole) == int(MacTrackListModel::HeartSymbolRole) &&
+              int(PanelSongListModel::HeartTooltipRole) == int(MacTrackListModel::HeartTooltipRole) &&
+              int(PanelSongListModel::AccessibleNameRole) == int(MacTrackListModel::AccessibleNameRole) &&
+              int(PanelSongListModel::AccessibleHintRole) == int(MacTrackListModel::AccessibleHintRole));
+
 int PanelSongListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : count();
 }
@@ -88,23 +95,19 @@ QVariant PanelSongListModel::data(const QModelIndex& index, int role) const {
     const bool playable = MacTrackListModel::isPlayable(track);
     switch (role) {
     case TitleRole:
-        return text(track.title);
     case MetaRole:
-        return text(track.artist + " · " + std::string(displayName(track.source)));
+    case HeartSymbolRole:
+    case HeartTooltipRole:
+    case AccessibleNameRole:
+    case AccessibleHintRole:
+        // The roles share their numbers with the plain track list's.
+        return MacTrackListModel::rowText(role, track, row.favorite, playable);
     case PlayableRole:
         return playable && !row.wasRemoved;
     case BadgeRole:
         return text(MacTrackListModel::badge(track).value_or(""));
-    case HeartSymbolRole:
-        return row.favorite ? QStringLiteral("heart.fill") : QStringLiteral("heart");
-    case HeartTooltipRole:
-        return text((row.favorite ? "取消收藏 " : "收藏 ") + track.title);
     case FavoriteEnabledRole:
         return row.libraryOpen;
-    case AccessibleNameRole:
-        return text("播放 " + track.title + "，" + track.artist);
-    case AccessibleHintRole:
-        return playable ? QString() : QStringLiteral("该歌曲当前不可播放");
     case CurrentRole:
         return row.current;
     case MusicIDRole:
