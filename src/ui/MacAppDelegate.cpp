@@ -10,7 +10,9 @@
 #include "foundation/Log.h"
 #include "ui/PanelNotifications.h"
 #include "ui/PanelPlacement.h"
+#include "ui/ServiceArtworkLoader.h"
 #include "ui/StatusIcon.h"
+#include "ui/panel/MacStatusPanel.h"
 
 namespace velto {
 
@@ -19,8 +21,16 @@ MacAppDelegate::MacAppDelegate(Setup setup, QObject* parent)
       mainQueue_(*setup.mainQueue),
       wantsStatusItem_(setup.statusItem),
       model_(setup.makeModel ? setup.makeModel() : nullptr),
-      popover_(std::make_unique<PanelWindow>(setup.makeRoot(model_.get()))) {
+      artworkLoader_(model_ ? std::make_unique<ServiceArtworkLoader>(
+                                  model_->artworkService(), model_->environment().clock)
+                            : nullptr),
+      statusPanel_(model_ ? std::make_unique<MacStatusPanel>(*model_, artworkLoader_.get())
+                          : nullptr),
+      popover_(std::make_unique<PanelWindow>(setup.makeRoot(model_.get(), statusPanel_.get()))) {
     connect(popover_.get(), &PanelWindow::didClose, this, &MacAppDelegate::popoverDidClose);
+    if (statusPanel_)
+        connect(&PanelNotifications::shared(), &PanelNotifications::veltoStatusPanelDidClose,
+                statusPanel_.get(), &MacStatusPanel::panelDidClose);
 }
 
 MacAppDelegate::~MacAppDelegate() {
@@ -100,6 +110,7 @@ void MacAppDelegate::show(bool byTrayClick) {
     input.openedByTrayClick = byTrayClick;
     input.panel = popover_->panelSize();
     popover_->showAt(PanelPlacement::topLeft(input));
+    if (statusPanel_) statusPanel_->setShown(true);
     // Losing activation stands for key-window loss and clicks in other applications alike.
     popoverFocusObserver_ = connect(popover_.get(), &QWindow::activeChanged, this, [this] {
         if (!popover_->isActive()) close(CloseCause::lostActivation);
@@ -115,6 +126,7 @@ void MacAppDelegate::close(CloseCause cause) {
 void MacAppDelegate::popoverDidClose() {
     disconnect(popoverFocusObserver_);
     popoverFocusObserver_ = {};
+    if (statusPanel_) statusPanel_->setShown(false);
     emit PanelNotifications::shared().veltoStatusPanelDidClose();
 }
 

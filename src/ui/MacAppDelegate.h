@@ -16,6 +16,8 @@ class QSystemTrayIcon;
 namespace velto {
 
 class MacAppModel;
+class MacArtworkLoader;
+class MacStatusPanel;
 
 // The program's desktop presence: the tray item and its menu, the status panel's window and
 // the rules that open and close it. Everything runs on the main thread.
@@ -26,8 +28,9 @@ public:
         MainQueue* mainQueue = nullptr;
         // Builds the application model; empty where the window is tried alone (tests).
         std::function<std::unique_ptr<MacAppModel>()> makeModel;
-        // The panel's root view over the model (null when there is none).
-        std::function<PanelWindow::Root(MacAppModel*)> makeRoot;
+        // The panel's root view over the model and the status panel made over it (both null
+        // when there is no model).
+        std::function<PanelWindow::Root(MacAppModel*, MacStatusPanel*)> makeRoot;
         // Off where no tray is wanted (tests): the panel then opens only on request.
         bool statusItem = true;
     };
@@ -36,7 +39,7 @@ public:
     // that took the activation away: it must not reopen the panel.
     static constexpr std::chrono::milliseconds trayRaceWindow{300};
 
-    // Makes the model, then the panel window, hidden.
+    // Makes the model and the status panel over it, then the panel window, hidden.
     explicit MacAppDelegate(Setup setup, QObject* parent = nullptr);
     ~MacAppDelegate() override;
 
@@ -52,6 +55,7 @@ public:
     void applicationWillTerminate();
 
     MacAppModel* model() const { return model_.get(); }
+    MacStatusPanel* statusPanel() const { return statusPanel_.get(); }
     PanelWindow& panel() const { return *popover_; }
 
 private:
@@ -62,8 +66,10 @@ private:
 
     MainQueue& mainQueue_;
     bool wantsStatusItem_;
-    // Before the window, so that the view goes before the model it reads.
+    // Before the window, so that the view goes before the models it reads.
     std::unique_ptr<MacAppModel> model_;
+    std::unique_ptr<MacArtworkLoader> artworkLoader_;
+    std::unique_ptr<MacStatusPanel> statusPanel_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon* statusItem_ = nullptr;
     std::unique_ptr<PanelWindow> popover_;

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QQmlEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -9,11 +10,15 @@
 #include "foundation/QtMainQueue.h"
 #include "ui/AppFonts.h"
 #include "ui/MacAppDelegate.h"
+#include "ui/PanelNotifications.h"
+#include "ui/QtFileChooser.h"
 #include "ui/ReduceMotionSetting.h"
 #include "ui/SingleInstance.h"
 #include "ui/Theme.h"
 #include "ui/ViewTypes.h"
 #include "ui/notch/NotchPlatform.h"
+#include "ui/notch/QuickNotchControllerFactory.h"
+#include "ui/panel/MacStatusPanel.h"
 
 int main(int argc, char** argv) {
     // Native Wayland lets no program place its own windows (the panel at the tray, the notch
@@ -43,16 +48,21 @@ int main(int argc, char** argv) {
     velto::registerViewTypes(&theme);
 
     velto::QtMainQueue mainQueue;
+    // The notch player's views; it outlives the delegate, and with it the model's notch player.
+    QQmlEngine notchEngine;
     velto::MacAppDelegate delegate({
         &mainQueue,
-        [&mainQueue] {
-            return std::make_unique<velto::MacAppModel>(
-                velto::AppEnvironment::system(mainQueue, nullptr, nullptr));
+        [&mainQueue, &notchEngine] {
+            auto notch = std::make_shared<velto::QuickNotchControllerFactory>(&notchEngine, [] {
+                emit velto::PanelNotifications::shared().veltoOpenStatusPanel();
+            });
+            return std::make_unique<velto::MacAppModel>(velto::AppEnvironment::system(
+                mainQueue, std::make_shared<velto::QtFileChooser>(), std::move(notch)));
         },
-        [](velto::MacAppModel* model) {
+        [](velto::MacAppModel*, velto::MacStatusPanel* panel) {
             return velto::PanelWindow::Root{
-                QUrl(QStringLiteral("qrc:/velto/qml/MacStatusPanel.qml")), {},
-                {{QStringLiteral("model"), QVariant::fromValue<QObject*>(model)}}};
+                QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
+                {{QStringLiteral("panel"), QVariant::fromValue<QObject*>(panel)}}};
         }});
     QObject::connect(&instance, &velto::SingleInstance::openRequested, &delegate,
                      &velto::MacAppDelegate::applicationShouldHandleReopen);

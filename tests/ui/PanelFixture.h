@@ -38,7 +38,8 @@ Rectangle {
 
 // The delegate over the stand-in, without a model and without a tray (offscreen has none).
 inline MacAppDelegate::Setup panelFixtureSetup(MainQueue& mainQueue, int rows = 12) {
-    return {&mainQueue, {}, [rows](MacAppModel*) { return panelFixtureRoot(rows); }, false};
+    return {&mainQueue, {},
+            [rows](MacAppModel*, MacStatusPanel*) { return panelFixtureRoot(rows); }, false};
 }
 
 }  // namespace velto

@@ -16,6 +16,7 @@
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/TempDir.h"
 #include "ui/PanelNotifications.h"
+#include "ui/panel/MacStatusPanel.h"
 
 namespace velto {
 namespace {
@@ -65,7 +66,7 @@ TEST(PanelLaunch, TheModelIsMadeFirstAndStartedLastWithThePanelReadingIt) {
         env.clock = [&] { return mainQueue.wallNow(); };
         return std::make_unique<MacAppModel>(std::move(env));
     };
-    setup.makeRoot = [](MacAppModel* model) {
+    setup.makeRoot = [](MacAppModel* model, MacStatusPanel*) {
         PanelWindow::Root root = panelFixtureRoot();
         root.properties[QStringLiteral("model")] = QVariant::fromValue<QObject*>(model);
         return root;
@@ -81,7 +82,15 @@ TEST(PanelLaunch, TheModelIsMadeFirstAndStartedLastWithThePanelReadingIt) {
     mainQueue.runPending();
     ASSERT_TRUE(delegate.panel().isShown());
     EXPECT_EQ(delegate.panel().rootItem()->property("model").value<QObject*>(), delegate.model());
+    // The status panel follows its window: shown with it, back to the compact panel on close.
+    MacStatusPanel& content = *delegate.statusPanel();
+    EXPECT_EQ(content.modelObject(), delegate.model());
+    EXPECT_TRUE(content.shown());
+    content.toggleSettings();
+    ASSERT_TRUE(content.showsSettings());
     delegate.applicationWillTerminate();
+    EXPECT_FALSE(content.shown());
+    EXPECT_FALSE(content.showsSettings());
     EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
 }
 

@@ -124,7 +124,7 @@ TEST(PanelWindow, AViewThatCannotBeMadeLeavesThePanelClosed) {
     ViewHarness harness;
     ManualMainQueue mainQueue;
     MacAppDelegate::Setup setup = panelFixtureSetup(mainQueue);
-    setup.makeRoot = [](MacAppModel*) {
+    setup.makeRoot = [](MacAppModel*, MacStatusPanel*) {
         return PanelWindow::Root{QUrl(QStringLiteral("qrc:/velto/qml/Missing.qml")), {}, {}};
     };
     MacAppDelegate delegate(std::move(setup));

@@ -1,0 +1,103 @@
+#include "ui/QtFileChooser.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace velto {
+namespace {
+
+const QString jsonFilter = QStringLiteral("JSON 文件 (*.json)");
+
+// In a files mode the dialog takes a chosen folder as a wish to enter it. Where folders may be
+// chosen too, a selection whose entries all exist is taken as it is; entering a folder stays a
+// double click.
+class FilesAndFoldersDialog final : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        const bool allExist = std::all_of(files.begin(), files.end(),
+                                          [](const QString& file) { return QFileInfo::exists(file); });
+        if (files.isEmpty() || !allExist) return QFileDialog::accept();
+        chosen = files;
+        QDialog::accept();
+    }
+
+    QStringList chosen;
+};
+
+std::filesystem::path localPath(const QString& file) {
+    return std::filesystem::path(QFile::encodeName(file).toStdString());
+}
+
+}  // namespace
+
+QtFileChooser::~QtFileChooser() {
+    // Whoever asked may be going too: a dialog left open answers nobody.
+    for (const auto& dialog : open_) {
+        if (!dialog) continue;
+        dialog->disconnect();
+        delete dialog.data();
+    }
+}
+
+void QtFileChooser::present(QFileDialog* dialog,
+                            std::function<void(QFileDialog*, bool accepted)> finished) {
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    std::erase_if(open_, [](const QPointer<QFileDialog>& open) { return open.isNull(); });
+    open_.emplace_back(dialog);
+    QObject::connect(dialog, &QDialog::finished, dialog,
+                     [dialog, finished = std::move(finished)](int result) {
+                         finished(dialog, result == QDialog::Accepted);
+                     });
+    dialog->open();
+}
+
+void QtFileChooser::chooseToOpen(const OpenRequest& request,
+                                 std::function<void(std::vector<std::filesystem::path>)> done) {
+    const bool mixed = request.files && request.folders;
+    QFileDialog* dialog = mixed ? new FilesAndFoldersDialog : new QFileDialog;
+    dialog->setWindowTitle(QString::fromStdString(request.message));
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    if (request.files) {
+        dialog->setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    } else {
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+    }
+    if (request.jsonOnly) dialog->setNameFilter(jsonFilter);
+    if (!request.confirmTitle.empty())
+        dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(request.confirmTitle));
+    present(dialog, [mixed, done = std::move(done)](QFileDialog* dialog, bool accepted) {
+        std::vector<std::filesystem::path> chosen;
+        if (accepted) {
+            const QStringList files = mixed ? static_cast<FilesAndFoldersDialog*>(dialog)->chosen
+                                            : dialog->selectedFiles();
+            for (const QString& file : files) chosen.push_back(localPath(file));
+        }
+        done(std::move(chosen));
+    });
+}
+
+void QtFileChooser::chooseToSave(const SaveRequest& request,
+                                 std::function<void(std::optional<std::filesystem::path>)> done) {
+    auto* dialog = new QFileDialog;
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    if (request.jsonOnly) {
+        dialog->setNameFilter(jsonFilter);
+        dialog->setDefaultSuffix(QStringLiteral("json"));
+    }
+    dialog->selectFile(QString::fromStdString(request.suggestedName));
+    present(dialog, [done = std::move(done)](QFileDialog* dialog, bool accepted) {
+        const QStringList files = dialog->selectedFiles();
+        if (!accepted || files.isEmpty()) return done(std::nullopt);
+        done(localPath(files.front()));
+    });
+}
+
+}  // namespace velto
