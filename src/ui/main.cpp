@@ -1,8 +1,10 @@
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QQmlEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
+#include <QTranslator>
 
 #include "app/AppEnvironment.h"
 #include "app/MacAppModel.h"
@@ -42,6 +44,12 @@ int main(int argc, char** argv) {
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     // Before any menu or view exists, so the tray menu's Chinese renders on a fresh machine too.
     velto::AppFonts::install();
+    // Qt's own texts (the file dialog's buttons and labels) in Chinese like the rest.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
+    else
+        velto::Log::info("app", "Qt's Chinese translations are missing; its dialogs show English");
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
     velto::ReduceMotionSetting motion;
     velto::Theme theme(&motion);
