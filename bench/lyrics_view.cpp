@@ -10,6 +10,7 @@
 #include <QSGRendererInterface>
 
 #include "BenchPlayback.h"
+#include "BenchViews.h"
 #include "ui/AppFonts.h"
 #include "ui/MacLyricsModel.h"
 #include "ui/Theme.h"
@@ -56,19 +57,7 @@ BENCHMARK(BM_LyricsTick)->Arg(50)->Arg(500)->Arg(5000)->Unit(benchmark::kMicrose
 
 // A tick and an offscreen software frame of the lyrics view while it follows the song.
 void BM_LyricsViewFrame(benchmark::State& state) {
-    static int argc = 1;
-    static char name[] = "bench_lyrics_view";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        QQuickStyle::setStyle(QStringLiteral("Fusion"));
-        auto* made = new QGuiApplication(argc, argv);
-        AppFonts::install();
-        registerViewTypes(new Theme);
-        return made;
-    }();
-    (void)app;
+    startViewApplication();
     Following following(int(state.range(0)));
     following.model.setReduceMotion(true);  // each tick lands on its line at once
     QQmlEngine engine;

@@ -12,6 +12,7 @@
 #include "BenchPlayback.h"
 #include "app/notch/NotchFakes.h"
 #include "app/notch/NotchWindowController.h"
+#include "BenchViews.h"
 #include "ui/AppFonts.h"
 #include "ui/Theme.h"
 #include "ui/MacSeekSliderModel.h"
@@ -21,27 +22,11 @@
 namespace velto {
 namespace {
 
-void startApplication() {
-    static int argc = 1;
-    static char name[] = "bench_notch_view";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        QQuickStyle::setStyle(QStringLiteral("Fusion"));
-        auto* made = new QGuiApplication(argc, argv);
-        AppFonts::install();
-        registerViewTypes(new Theme);
-        return made;
-    }();
-    (void)app;
-}
-
 // One second of the notch window's life, on the virtual clock: five playback ticks and, while
 // the meter swings, seven meter steps; an offscreen software frame is drawn after each step that
 // changed what the view shows, as the scene graph would. Arguments: playing, expanded.
 void BM_NotchSecond(benchmark::State& state) {
-    startApplication();
+    startViewApplication();
     const bool playing = state.range(0) != 0;
     const bool expanded = state.range(1) != 0;
     BenchPlayback bench;

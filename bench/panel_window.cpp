@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "foundation/ManualMainQueue.h"
+#include "BenchViews.h"
 #include "ui/AppFonts.h"
 #include "ui/MacAppDelegate.h"
 #include "ui/PanelFixture.h"
@@ -17,22 +18,6 @@
 
 namespace velto {
 namespace {
-
-void startApplication() {
-    static int argc = 1;
-    static char name[] = "bench_panel_window";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        QQuickStyle::setStyle(QStringLiteral("Fusion"));
-        auto* made = new QGuiApplication(argc, argv);
-        AppFonts::install();
-        registerViewTypes(new Theme);
-        return made;
-    }();
-    (void)app;
-}
 
 double residentMiB() {
     std::ifstream statm("/proc/self/statm");
@@ -68,7 +53,7 @@ struct Panel {
 
 // The first opening makes the panel's view.
 void BM_FirstOpening(benchmark::State& state) {
-    startApplication();
+    startViewApplication();
     for (auto _ : state) {
         state.PauseTiming();
         auto panel = std::make_unique<Panel>(1000);
@@ -82,7 +67,7 @@ void BM_FirstOpening(benchmark::State& state) {
 BENCHMARK(BM_FirstOpening)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void BM_LaterOpening(benchmark::State& state) {
-    startApplication();
+    startViewApplication();
     Panel panel(1000);
     panel.openToFirstFrame();
     panel.close();
@@ -97,7 +82,7 @@ BENCHMARK(BM_LaterOpening)->Unit(benchmark::kMillisecond);
 
 // Resident size idle before the first opening, after the first cycle and after 20 cycles.
 void BM_ResidentSize(benchmark::State& state) {
-    startApplication();
+    startViewApplication();
     for (auto _ : state) {
         Panel panel(1000);
         QCoreApplication::processEvents();

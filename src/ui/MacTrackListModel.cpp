@@ -127,7 +127,9 @@ QVariant MacTrackListModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-QHash<int, QByteArray> MacTrackListModel::roleNames() const {
+QHash<int, QByteArray> MacTrackListModel::roleNames() const { return songRoleNames(); }
+
+QHash<int, QByteArray> MacTrackListModel::songRoleNames() {
     return {{TitleRole, "title"},
             {MetaRole, "meta"},
             {PlayableRole, "playable"},

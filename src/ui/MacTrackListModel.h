@@ -54,6 +54,7 @@ public:
     static bool isPlayable(const Track& track);
     // A song row's texts, shared by every list that draws song rows.
     static QVariant rowText(int role, const Track& track, bool favorite, bool playable);
+    static QHash<int, QByteArray> songRoleNames();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;

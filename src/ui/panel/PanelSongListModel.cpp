@@ -77,12 +77,19 @@ bool PanelSongListModel::applyByKey(std::vector<Row>& rows) {
     return true;
 }
 
-static_assert(int(PanelSongListModel::TitleRole) == int(MacTrackListModel::TitleRole) &&
-              int(PanelSongListModel::MetaRole) == int(MacTrackListModel::MetaRole) &&
-              int(PanelSongListModel::HeartSymbolRole) == int(MacTrackListModel::HeartSymbolRole) &&
-              int(PanelSongListModel::HeartTooltipRole) == int(MacTrackListModel::HeartTooltipRole) &&
-              int(PanelSongListModel::AccessibleNameRole) == int(MacTrackListModel::AccessibleNameRole) &&
-              int(PanelSongListModel::AccessibleHintRole) == int(MacTrackListModel::AccessibleHintRole));
+// The song roles share their numbers, names and texts with the plain track list's.
+static_assert(int(PanelSongListModel::TitleRole) == int(MacTrackListModel::TitleRole));
+static_assert(int(PanelSongListModel::MetaRole) == int(MacTrackListModel::MetaRole));
+static_assert(int(PanelSongListModel::PlayableRole) == int(MacTrackListModel::PlayableRole));
+static_assert(int(PanelSongListModel::BadgeRole) == int(MacTrackListModel::BadgeRole));
+static_assert(int(PanelSongListModel::HeartSymbolRole) == int(MacTrackListModel::HeartSymbolRole));
+static_assert(int(PanelSongListModel::HeartTooltipRole) == int(MacTrackListModel::HeartTooltipRole));
+static_assert(int(PanelSongListModel::FavoriteEnabledRole) == int(MacTrackListModel::FavoriteEnabledRole));
+static_assert(int(PanelSongListModel::AccessibleNameRole) == int(MacTrackListModel::AccessibleNameRole));
+static_assert(int(PanelSongListModel::AccessibleHintRole) == int(MacTrackListModel::AccessibleHintRole));
+static_assert(int(PanelSongListModel::CurrentRole) == int(MacTrackListModel::CurrentRole));
+static_assert(int(PanelSongListModel::MusicIDRole) == int(MacTrackListModel::MusicIDRole));
+static_assert(int(PanelSongListModel::TrackRole) == int(MacTrackListModel::TrackRole));
 
 int PanelSongListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : count();
@@ -100,7 +107,6 @@ QVariant PanelSongListModel::data(const QModelIndex& index, int role) const {
     case HeartTooltipRole:
     case AccessibleNameRole:
     case AccessibleHintRole:
-        // The roles share their numbers with the plain track list's.
         return MacTrackListModel::rowText(role, track, row.favorite, playable);
     case PlayableRole:
         return playable && !row.wasRemoved;
@@ -124,20 +130,10 @@ QVariant PanelSongListModel::data(const QModelIndex& index, int role) const {
 }
 
 QHash<int, QByteArray> PanelSongListModel::roleNames() const {
-    return {{TitleRole, "title"},
-            {MetaRole, "meta"},
-            {PlayableRole, "playable"},
-            {BadgeRole, "badge"},
-            {HeartSymbolRole, "heartSymbol"},
-            {HeartTooltipRole, "heartTooltip"},
-            {FavoriteEnabledRole, "favoriteEnabled"},
-            {AccessibleNameRole, "accessibleName"},
-            {AccessibleHintRole, "accessibleHint"},
-            {CurrentRole, "isCurrent"},
-            {MusicIDRole, "musicID"},
-            {TrackRole, "track"},
-            {WasRemovedRole, "wasRemoved"},
-            {RemovedLabelRole, "removedLabel"}};
+    auto names = MacTrackListModel::songRoleNames();
+    names.insert(WasRemovedRole, "wasRemoved");
+    names.insert(RemovedLabelRole, "removedLabel");
+    return names;
 }
 
 }  // namespace velto
