@@ -1,10 +1,13 @@
 #include "foundation/SecretMasking.h"
 
 #include <optional>
+#include <vector>
 
 namespace velto::SecretMasking {
 
 namespace {
+
+constexpr std::size_t noMatch = std::string_view::npos;
 
 std::optional<unsigned> hexValue(char c) {
     if (c >= '0' && c <= '9') return unsigned(c - '0');
@@ -22,30 +25,132 @@ std::optional<unsigned char> escapedByte(std::string_view text, std::size_t at) 
     return static_cast<unsigned char>(*high * 16 + *low);
 }
 
-// Length of the form of `byte` that starts at `at`; 0 when none does.
-std::size_t formLength(std::string_view text, std::size_t at, unsigned char byte) {
+// Length of the form of a byte that `fits` and starts at `at`: the byte itself, escaped once or
+// escaped twice; 0 when none does.
+template <class Fits>
+std::size_t formLength(std::string_view text, std::size_t at, Fits fits) {
     if (at >= text.size()) return 0;
-    if (static_cast<unsigned char>(text[at]) == byte) return 1;
-    if (byte == ' ' && text[at] == '+') return 1;
+    if (fits(static_cast<unsigned char>(text[at]))) return 1;
     if (auto decoded = escapedByte(text, at)) {
-        if (*decoded == byte) return 3;
+        if (fits(*decoded)) return 3;
         // "%25" is an escaped '%', so "%25" and two hex digits is the byte encoded twice.
         if (*decoded == '%' && at + 4 < text.size()) {
             auto high = hexValue(text[at + 3]);
             auto low = hexValue(text[at + 4]);
-            if (high && low && *high * 16 + *low == byte) return 5;
+            if (high && low && fits(static_cast<unsigned char>(*high * 16 + *low))) return 5;
         }
     }
     return 0;
+}
+
+std::size_t byteLength(std::string_view text, std::size_t at, unsigned char byte) {
+    if (byte == ' ' && at < text.size() && text[at] == '+') return 1;
+    return formLength(text, at, [byte](unsigned char c) { return c == byte; });
 }
 
 // Length of the secret's occurrence starting at `at`; 0 when there is none.
 std::size_t occurrenceLength(std::string_view text, std::size_t at, std::string_view secret) {
     std::size_t end = at;
     for (char c : secret) {
-        std::size_t length = formLength(text, end, static_cast<unsigned char>(c));
+        std::size_t length = byteLength(text, end, static_cast<unsigned char>(c));
         if (length == 0) return 0;
         end += length;
+    }
+    return end - at;
+}
+
+// Either alphabet: the URL-safe one differs only in the last two characters.
+int sextetValue(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+' || c == '-') return 62;
+    if (c == '/' || c == '_') return 63;
+    return -1;
+}
+
+// One Base64 character of an encoded secret: which of its six bits the secret decides, and
+// their values.
+struct Sextet {
+    unsigned value = 0;
+    unsigned known = 0;
+};
+
+// The characters the secret decides when it starts `offset` bytes (0 to 2) into a three-byte
+// group. The core's characters lie wholly inside the secret, so they read the same whatever
+// surrounds it; the lead and tail characters share bits with the bytes around it.
+struct EncodedForm {
+    std::optional<Sextet> lead;
+    std::vector<Sextet> core;
+    std::optional<Sextet> tail;
+    std::size_t padding = 0;  // the '=' that follow when the secret ends the encoded bytes
+};
+
+EncodedForm encodedForm(std::string_view secret, std::size_t offset) {
+    const std::size_t first = offset * 8;
+    const std::size_t end = first + secret.size() * 8;
+    auto inside = [&](std::size_t bit) { return bit >= first && bit < end; };
+    EncodedForm form;
+    for (std::size_t start = first / 6 * 6; start < end; start += 6) {
+        Sextet sextet;
+        for (std::size_t bit = start; bit < start + 6; ++bit) {
+            unsigned value = 0;
+            if (inside(bit)) {
+                const auto byte = static_cast<unsigned char>(secret[(bit - first) / 8]);
+                value = (byte >> (7 - (bit - first) % 8)) & 1u;
+            }
+            sextet.value = sextet.value << 1 | value;
+            sextet.known = sextet.known << 1 | (inside(bit) ? 1u : 0u);
+        }
+        if (sextet.known == 0x3F) {
+            form.core.push_back(sextet);
+        } else if (start < first) {
+            form.lead = sextet;
+        } else {
+            form.tail = sextet;
+        }
+    }
+    form.padding = (3 - (offset + secret.size()) % 3) % 3;
+    return form;
+}
+
+std::size_t sextetLength(std::string_view text, std::size_t at, Sextet sextet) {
+    return formLength(text, at, [sextet](unsigned char c) {
+        const int value = sextetValue(c);
+        return value >= 0 && (unsigned(value) & sextet.known) == sextet.value;
+    });
+}
+
+// End of the core's characters read from `at`; noMatch when they are not there.
+std::size_t coreEnd(std::string_view text, std::size_t at, const std::vector<Sextet>& core) {
+    for (const Sextet& sextet : core) {
+        const std::size_t length = sextetLength(text, at, sextet);
+        if (length == 0) return noMatch;
+        at += length;
+    }
+    return at;
+}
+
+// Length of the encoded form starting at `at`; 0 when there is none. Only the core must be
+// there; the lead and tail characters and the padding are hidden with it when they fit.
+std::size_t encodedLength(std::string_view text, std::size_t at, const EncodedForm& form) {
+    std::size_t end = noMatch;
+    if (form.lead) {
+        if (std::size_t length = sextetLength(text, at, *form.lead)) {
+            end = coreEnd(text, at + length, form.core);
+        }
+    }
+    if (end == noMatch) end = coreEnd(text, at, form.core);
+    if (end == noMatch) return 0;
+    if (form.tail) {
+        if (std::size_t length = sextetLength(text, end, *form.tail)) {
+            end += length;
+            for (std::size_t i = 0; i < form.padding; ++i) {
+                length = formLength(text, end, [](unsigned char c) { return c == '='; });
+                if (length == 0) break;
+                end += length;
+            }
+        }
     }
     return end - at;
 }
@@ -54,10 +159,21 @@ std::size_t occurrenceLength(std::string_view text, std::size_t at, std::string_
 
 std::string masked(std::string_view text, std::string_view secret) {
     if (secret.empty()) return std::string(text);
+    std::vector<EncodedForm> forms;
+    if (secret.size() >= shortestEncodedSecret) {
+        for (std::size_t offset = 0; offset < 3; ++offset) {
+            forms.push_back(encodedForm(secret, offset));
+        }
+    }
     std::string result;
     result.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        if (std::size_t length = occurrenceLength(text, at, secret)) {
+        std::size_t length = occurrenceLength(text, at, secret);
+        for (const EncodedForm& form : forms) {
+            if (length != 0) break;
+            length = encodedLength(text, at, form);
+        }
+        if (length != 0) {
             result += mask;
             at += length;
         } else {

@@ -8,10 +8,16 @@ namespace velto {
 // Hides a secret (an API key, a login cookie) in text that a server may have echoed back: an
 // error message, a redirect address. Servers echo what they received in whatever encoding they
 // like, so every byte of the secret may appear as itself, percent-encoded with upper- or
-// lower-case hex, percent-encoded twice ("%25" + hex), or as '+' for a space.
+// lower-case hex, percent-encoded twice ("%25" + hex), or as '+' for a space. A server may also
+// echo a Base64 text that contains the secret somewhere inside, in the standard or the URL-safe
+// alphabet, padded or not, its characters percent-encoded or not.
 namespace SecretMasking {
 
 inline constexpr std::string_view mask = "***";
+
+// Secrets shorter than this are not looked for in Base64: their few encoded characters would
+// match ordinary words.
+inline constexpr std::size_t shortestEncodedSecret = 8;
 
 // `text` with every occurrence of `secret`, in any of those forms, replaced by `mask`. An empty
 // secret changes nothing.

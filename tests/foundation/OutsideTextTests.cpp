@@ -1,9 +1,11 @@
 // The foundation's guards for text from outside: nesting depth, echoed secrets, log lines.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "foundation/Base64.h"
 #include "foundation/BoundedJson.h"
 #include "foundation/Log.h"
 #include "foundation/SecretMasking.h"
@@ -34,6 +36,41 @@ TEST(SecretMasking, HidesEveryFormAServerMayEchoAndNothingElse) {
         EXPECT_EQ(SecretMasking::masked(text, "k3y+/= x"), expected) << text;
     }
     EXPECT_EQ(SecretMasking::masked("unchanged", ""), "unchanged");
+}
+
+// Inside an echoed Base64 text, every character that holds a bit of the secret is hidden,
+// whatever the secret's alignment, the alphabet, padding or escaping, and no other character.
+TEST(SecretMasking, HidesTheSecretInsideBase64) {
+    const std::string secret = "k3y+/=&secret";
+    auto spelled = [](std::string text, std::string_view plus, std::string_view slash,
+                      std::string_view pad) {
+        std::string out;
+        for (char c : text) {
+            out += c == '+' ? plus : c == '/' ? slash : c == '=' ? pad : std::string_view(&c, 1);
+        }
+        return out;
+    };
+    const std::function<std::string(std::string)> spellings[] = {
+        [&](std::string t) { return t; },
+        [&](std::string t) { return spelled(t, "-", "_", "="); },
+        [&](std::string t) { return spelled(t, "+", "/", ""); },
+        [&](std::string t) { return spelled(t, "%2B", "%2F", "%3D"); },
+    };
+    for (std::string prefix : {"", "a", "ab", "RoVOz key="}) {
+        for (std::string suffix : {"", "!", "&x=1"}) {
+            const std::string encoded = Base64::encode(prefix + secret + suffix);
+            const std::size_t first = prefix.size() * 8 / 6;
+            const std::size_t end = ((prefix.size() + secret.size()) * 8 + 5) / 6;
+            const std::string after = suffix.empty() ? "" : encoded.substr(end);
+            for (const auto& spell : spellings) {
+                EXPECT_EQ(SecretMasking::masked("bad key " + spell(encoded), secret),
+                          "bad key " + spell(encoded.substr(0, first)) + "***" + spell(after))
+                    << prefix << "|" << suffix << "|" << spell(encoded);
+            }
+        }
+    }
+    const std::string other = Base64::encode("k3y+/=&sEcret");
+    EXPECT_EQ(SecretMasking::masked(other, secret), other);
 }
 
 TEST(Log, ControlCharactersCannotForgeLines) {

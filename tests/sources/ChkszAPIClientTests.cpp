@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ChkszTestSupport.h"
+#include "foundation/Base64.h"
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
 #include "sources/rovoz/ChkszAPIClient.h"
@@ -366,7 +367,9 @@ TEST_F(ChkszAPIClientTest, KeyNeverReachesLogsOrMessages) {
 
     serve({{429, "{}", {{"Retry-After", "1"}}},
            {500, "{}", {}},
-           {200, std::string(R"({"code":500,"msg":"bad apikey )") + key + " k3y%2b%2f%3d%26secret\"}", {}},
+           {200, std::string(R"({"code":500,"msg":"bad apikey )") + key + " k3y%2b%2f%3d%26secret " +
+                     Base64::encode(std::string("apikey=") + key) + "\"}",
+            {}},
            {401, "{}", {}}});
     for (int i = 0; i < 3; ++i) {
         collect([&] { client().request("/api/163_search", {{"keyword", "k"}}, {}); });
@@ -378,7 +381,7 @@ TEST_F(ChkszAPIClientTest, KeyNeverReachesLogsOrMessages) {
     Log::setSink({});
 
     ASSERT_EQ(messages.size(), 6u);
-    EXPECT_EQ(messages[1], "RoVOz: bad apikey *** ***");
+    EXPECT_EQ(messages[1], "RoVOz: bad apikey *** *** YXBpa2V5P***");
     EXPECT_EQ(messages[4], "无法连接服务器");
     EXPECT_NE(messages[5].find("Failed to reach"), std::string::npos);
     EXPECT_FALSE(lines.empty());
