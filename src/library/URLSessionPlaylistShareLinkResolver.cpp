@@ -72,8 +72,9 @@ private:
 
 }  // namespace
 
-URLSessionPlaylistShareLinkResolver::URLSessionPlaylistShareLinkResolver(Transport transport)
-    : transport_(std::move(transport)) {}
+URLSessionPlaylistShareLinkResolver::URLSessionPlaylistShareLinkResolver(Transport transport,
+                                                                         Clock clock)
+    : transport_(std::move(transport)), clock_(std::move(clock)) {}
 
 std::string URLSessionPlaylistShareLinkResolver::resolve(const std::string& link, std::stop_token stop) {
     std::unique_ptr<HttpSession> session;
@@ -84,15 +85,22 @@ std::string URLSessionPlaylistShareLinkResolver::resolve(const std::string& link
             return session->perform(request, std::move(token));
         };
     }
+    const Clock now = clock_ ? clock_ : Clock(&std::chrono::steady_clock::now);
+    const auto end = now() + deadline;
     PlaylistShareRedirectGuard guard;
     std::string url = link;
     try {
         throwIfCancelled(stop);
         while (true) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now());
+            if (left <= std::chrono::milliseconds::zero()) {
+                throw HttpError(HttpError::Code::timedOut, "share link resolution deadline exceeded");
+            }
             HttpRequest request;
             request.method = HttpRequest::Method::head;
             request.url = url;
             request.timeout = timeout;
+            request.deadline = left;
             request.redirects = HttpRequest::Redirects::report;
             const HttpResponse response = transport(request, stop);
             if (isFollowedStatus(response.statusCode)) {

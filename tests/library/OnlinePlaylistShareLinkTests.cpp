@@ -13,10 +13,13 @@
 namespace velto {
 namespace {
 
-// Answers each address from a script; an address without an answer is a 404.
+// Answers each address from a script; an address without an answer is a 404. Each answer takes
+// `hop` on a virtual clock, or fails as timed out at the request's own deadline.
 struct ScriptedTransport {
     std::map<std::string, HttpResponse> answers;
     std::vector<HttpRequest> requests;
+    std::chrono::steady_clock::time_point now;
+    std::chrono::milliseconds hop{0};
 
     void redirect(const std::string& from, const std::string& to, int status = 302) {
         answers[from] = HttpResponse{status, from, {{"location", to}}, {}, false};
@@ -24,17 +27,23 @@ struct ScriptedTransport {
     void ok(const std::string& at) { answers[at] = HttpResponse{200, at, {}, {}, false}; }
 
     URLSessionPlaylistShareLinkResolver resolver() {
-        return URLSessionPlaylistShareLinkResolver([this](const HttpRequest& request, std::stop_token) {
-            requests.push_back(request);
-            auto it = answers.find(request.url);
-            return it != answers.end() ? it->second : HttpResponse{404, request.url, {}, {}, false};
-        });
+        return URLSessionPlaylistShareLinkResolver(
+            [this](const HttpRequest& request, std::stop_token) {
+                requests.push_back(request);
+                if (request.deadline && hop > *request.deadline) {
+                    now += *request.deadline;
+                    throw HttpError(HttpError::Code::timedOut, "deadline");
+                }
+                now += hop;
+                auto it = answers.find(request.url);
+                return it != answers.end() ? it->second : HttpResponse{404, request.url, {}, {}, false};
+            },
+            [this] { return now; });
     }
 };
 
-TEST(OnlinePlaylistShareLinkTest, RedirectsAreFollowedEightTimesBetweenKnownHosts) {
-    ScriptedTransport script;
-    // Nine redirects in a row: the ninth is refused and its sender is the result.
+// Nine redirects in a row between music hosts, each ending in `hop` answers.
+void chainOfNine(ScriptedTransport& script) {
     std::string at = "https://163cn.tv/s";
     for (int hop = 1; hop <= 9; ++hop) {
         const std::string next = "https://music.163.com/r" + std::to_string(hop);
@@ -42,12 +51,40 @@ TEST(OnlinePlaylistShareLinkTest, RedirectsAreFollowedEightTimesBetweenKnownHost
         at = next;
     }
     script.ok(at);
+}
+
+TEST(OnlinePlaylistShareLinkTest, RedirectsAreFollowedEightTimesBetweenKnownHosts) {
+    ScriptedTransport script;
+    // The ninth redirect is refused and its sender is the result.
+    chainOfNine(script);
     EXPECT_EQ(script.resolver().resolve("https://163cn.tv/s", {}), "https://music.163.com/r8");
     ASSERT_EQ(script.requests.size(), 9u);
     for (const auto& request : script.requests) {
         EXPECT_EQ(request.method, HttpRequest::Method::head);
         EXPECT_EQ(request.redirects, HttpRequest::Redirects::report);
         EXPECT_EQ(request.timeout, std::chrono::seconds(8));
+    }
+}
+
+TEST(OnlinePlaylistShareLinkTest, SlowHopsEndAtOneDeadlineForTheWholeResolution) {
+    using std::chrono::milliseconds;
+    const auto deadline = URLSessionPlaylistShareLinkResolver::deadline;
+    // Each hop just within its own time-out, and one that never answers.
+    for (milliseconds hop : {milliseconds(7'500), milliseconds(deadline) * 10}) {
+        ScriptedTransport script;
+        chainOfNine(script);
+        script.hop = hop;
+        const auto start = script.now;
+        try {
+            script.resolver().resolve("https://163cn.tv/s", {});
+            ADD_FAILURE() << "resolved after " << hop.count() << " ms hops";
+        } catch (const SourceError& error) {
+            EXPECT_EQ(error.kind(), SourceError::Kind::network);
+        }
+        EXPECT_LE(script.now - start, deadline) << hop.count();
+        for (const auto& request : script.requests) {
+            EXPECT_LE(request.deadline.value_or(milliseconds::max()), deadline);
+        }
     }
 }
 
