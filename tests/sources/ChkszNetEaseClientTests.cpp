@@ -88,6 +88,13 @@ TEST_F(ChkszNetEaseClientTest, SearchPageCountsAndBareLists) {
     const auto small = search({{"data", {{"songs", many}, {"total", 3}}}});
     EXPECT_EQ(small.total, 3);  // as read, not raised to the number of songs
     EXPECT_EQ(small.allPage, 1);
+    // More songs than asked for: the first usable ones up to the limit.
+    many[0] = hit({{"id", 0}});
+    for (int i = 26; i <= 400; ++i) many.push_back(hit({{"id", i}}));
+    const auto flood = search({{"data", many}}, 1, 20);
+    ASSERT_EQ(flood.list.size(), 20u);
+    EXPECT_EQ(flood.list.front().songmid, "2");
+    EXPECT_EQ(flood.list.back().songmid, "21");
 
     const auto none = search({{"data", {{"songs", json::array()}, {"total", 0}}}});
     EXPECT_TRUE(none.list.empty());

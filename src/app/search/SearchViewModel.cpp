@@ -333,14 +333,16 @@ bool SearchViewModel::isCurrentSearch(std::int64_t generation, const std::string
            trimmedQuery() == keyword;
 }
 
-// MARK: Songs
+// Songs.
 
 void SearchViewModel::search(const std::string& keyword, MusicSource source,
                              std::function<void(SourceResult)> done) {
     runBlocking<SearchPage>(
         searchStop_->get_token(),
         [&runtime = runtime_, keyword, source](std::stop_token token) {
-            return runtime.search(keyword, source, 1, token);
+            SearchPage page = runtime.search(keyword, source, 1, token);
+            if (page.list.size() > songsPerSourceLimit) page.list.resize(songsPerSourceLimit);
+            return page;
         },
         [source, done = std::move(done)](TaskResult<SearchPage> answer) {
             SourceResult result;

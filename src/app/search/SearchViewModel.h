@@ -109,6 +109,9 @@ class SearchViewModel : public QObject {
     static constexpr std::int64_t artistPageLimit = 3;
     static constexpr int albumPageLimit = 20;
     static constexpr std::size_t hotSearchLimit = 12;
+    // Songs kept of one source's answer, cut on the worker: ranking runs on the main thread, and
+    // a server that ignores the page size asked for must not stall it.
+    static constexpr std::size_t songsPerSourceLimit = 100;
     static const std::vector<std::string> defaultHotSearches;
     static constexpr MainQueue::Duration suggestionDelay = std::chrono::milliseconds(320);
 

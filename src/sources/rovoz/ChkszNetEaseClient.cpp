@@ -184,6 +184,8 @@ SearchPage ChkszNetEaseClient::search(const std::string& keyword, int page, int 
 
     SearchPage result;
     for (const auto* hit : hits) {
+        // A server may send far more songs than asked for; only the page asked for is read.
+        if (result.list.size() == static_cast<std::size_t>(size)) break;
         try {
             result.list.push_back(track(*hit));
         } catch (const SourceError&) {

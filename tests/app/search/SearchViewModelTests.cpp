@@ -112,6 +112,18 @@ TEST_F(SearchModelTest, SubmissionLoadsOnlyTheChosenScopeAndOthersOnce) {
     EXPECT_EQ(runtime.calls.size(), 2u);
 }
 
+TEST_F(SearchModelTest, AFloodedAnswerKeepsOnlyTheFirstSongsOfItsSource) {
+    const std::size_t limit = SearchViewModel::songsPerSourceLimit;
+    std::vector<Track> flood;
+    for (std::size_t i = 0; i < 10 * limit; ++i) {
+        flood.push_back(song(std::to_string(i), "歌" + std::to_string(i), "某人"));
+    }
+    runtime.songs["晴天"] = songs(flood);
+    submit("晴天");
+    ASSERT_EQ(model->results().size(), limit);
+    EXPECT_EQ(model->results().back().songmid, std::to_string(limit - 1));
+}
+
 TEST_F(SearchModelTest, FailedSourceShowsTheBannerAndRetriesOneAtATime) {
     runtime.songs["晴天"] = SearchTestRuntime::failing<SearchPage>("接口繁忙");
     submit("晴天");
