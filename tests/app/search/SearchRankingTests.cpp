@@ -57,6 +57,27 @@ TEST(SearchResultRanker, DeduplicatesByFoldedTitleAndArtistInSourceOrder) {
               (std::vector<std::string>{"1", "3", "4", "local1"}));
 }
 
+TEST(SearchResultRanker, OneSongPerTitleAndArtistNotPerTitle) {
+    struct Case {
+        std::string firstTitle, firstArtist, secondTitle, secondArtist;
+        bool bothStay;
+    } cases[] = {
+        {"晴天", "周杰伦", "晴天", "林远舟", true},
+        {"Song", "Jay", "Song", "Jay Band", true},
+        {"Song", "Jay", "Other", "Jay", true},
+        {"晴天", "周杰伦", "晴 天", "周杰伦", false},
+        {"Song", "Jay", "ＳＯＮＧ!", "jay", false},
+    };
+    for (const auto& c : cases) {
+        const std::vector<Track> songs{song("1", c.firstTitle, c.firstArtist),
+                                       song("2", c.secondTitle, c.secondArtist)};
+        const auto expected = c.bothStay ? std::vector<std::string>{"1", "2"}
+                                         : std::vector<std::string>{"1"};
+        EXPECT_EQ(ids(SearchResultRanker::deduplicated(songs)), expected) << c.secondArtist;
+        EXPECT_EQ(SearchResultRanker::rank(songs, "zzz").size(), expected.size()) << c.secondArtist;
+    }
+}
+
 TEST(SearchResultRanker, ScoresTitleArtistAndMarkersAsTabled) {
     struct Case {
         std::string title, artist, keyword;
