@@ -142,7 +142,7 @@ SearchViewModel::~SearchViewModel() {
     if (hotSearchStop_) hotSearchStop_->request_stop();
 }
 
-// MARK: Query and suggestions
+// Query and suggestions.
 
 std::string SearchViewModel::trimmedQuery() const {
     return SearchTextFolding::trimmedKeyword(query_);
@@ -236,7 +236,7 @@ void SearchViewModel::queryChanged() {
     });
 }
 
-// MARK: Submission and scopes
+// Submission and scopes.
 
 void SearchViewModel::search(std::optional<SearchScope> scope, Done done) {
     const auto keyword = trimmedQuery();
@@ -468,7 +468,7 @@ void SearchViewModel::updateSearchError() {
     assign(errorMessage_, std::move(message), &SearchViewModel::errorMessageChanged);
 }
 
-// MARK: Hot searches
+// Hot searches.
 
 void SearchViewModel::loadHotSearchesIfNeeded(Done done) {
     if (!hasLoadedHotSearches_ && !isLoadingHotSearches_) return refreshHotSearches(done);
@@ -521,7 +521,7 @@ std::vector<std::string> SearchViewModel::normalizeHotSearches(const std::vector
     return out;
 }
 
-// MARK: Setters
+// Setters: an equal value stays silent.
 
 void SearchViewModel::setQuery(std::string query) {
     assign(query_, std::move(query), &SearchViewModel::queryValueChanged);
@@ -619,7 +619,7 @@ std::vector<MusicSource> SearchViewModel::songSourceWarnings() const {
     return sources;
 }
 
-// MARK: Qt faces
+// The properties and calls the views use, in Qt types.
 
 QString SearchViewModel::selectedScopeText() const {
     auto raw = rawValue(selectedScope_);

@@ -28,7 +28,7 @@ bool nextPageFits(std::int64_t page) { return page < INT_MAX; }
 
 }  // namespace
 
-// MARK: Candidates and first pages
+// Candidates and first pages.
 
 std::vector<std::string> SearchViewModel::candidateArtistKeywords(std::string_view keyword) {
     const auto trimmed = SearchTextFolding::trimmedKeyword(keyword);
@@ -171,7 +171,7 @@ std::vector<ArtistSummary> SearchViewModel::rankedArtists(const std::string& key
     return ArtistResultRanker::rank(deduplicated(all), keyword);
 }
 
-// MARK: Further pages
+// Further pages.
 
 void SearchViewModel::mergeArtistPage(const ArtistSearchPage& page, MusicSource source) {
     auto states = artistSourceStates_;
@@ -316,7 +316,7 @@ void SearchViewModel::retryArtistExpansion(MusicSource source, Done done) {
     });
 }
 
-// MARK: Albums and playlists
+// Albums and playlists.
 
 void SearchViewModel::loadSubmittedAlbums(const std::string& keyword, std::int64_t generation,
                                           Done done) {
@@ -389,7 +389,7 @@ void SearchViewModel::loadSubmittedPlaylists(const std::string& keyword, std::in
     });
 }
 
-// MARK: Resets and derived values
+// Resets and derived values.
 
 void SearchViewModel::resetArtistResults() {
     setArtistResults({});

@@ -127,8 +127,6 @@ void combine(std::size_t& seed, const Value& value) {
 
 }  // namespace
 
-// MARK: SearchPage
-
 nlohmann::json SearchPage::toJSON() const {
     return {{"list", listJSON(list)}, {"total", total}, {"allPage", allPage}};
 }
@@ -141,8 +139,6 @@ SearchPage SearchPage::fromJSON(const nlohmann::json& value) {
     page.allPage = reader.integer("allPage");
     return page;
 }
-
-// MARK: ArtistSummary
 
 ArtistSummary ArtistSummary::make(const std::string& id, MusicSource source,
                                   const std::string& name,
@@ -184,8 +180,6 @@ ArtistSummary ArtistSummary::fromJSON(const nlohmann::json& value) {
     return artist;
 }
 
-// MARK: ArtistSearchPage
-
 ArtistSearchPage::ArtistSearchPage(std::vector<ArtistSummary> list, std::int64_t total,
                                    MusicSource source, std::int64_t page, std::int64_t limit,
                                    std::optional<bool> hasMore)
@@ -202,8 +196,6 @@ ArtistSearchPage::ArtistSearchPage(std::vector<ArtistSummary> list, std::int64_t
         this->hasMore = this->page < pageCount(this->total, this->limit);
     }
 }
-
-// MARK: AlbumSummary
 
 AlbumSummary AlbumSummary::make(const std::string& id, MusicSource source, const std::string& name,
                                 const std::string& artist,
@@ -248,8 +240,6 @@ AlbumSummary AlbumSummary::fromJSON(const nlohmann::json& value) {
     return album;
 }
 
-// MARK: PlaylistSummary
-
 std::string PlaylistSummary::key() const {
     return sourceText(source) + ":" + id;
 }
@@ -287,8 +277,6 @@ PlaylistSummary PlaylistSummary::fromJSON(const nlohmann::json& value) {
     return playlist;
 }
 
-// MARK: PlaylistCatalogPage
-
 nlohmann::json PlaylistCatalogPage::toJSON() const {
     return {{"list", listJSON(list)},
             {"total", total},
@@ -309,8 +297,6 @@ PlaylistCatalogPage PlaylistCatalogPage::fromJSON(const nlohmann::json& value) {
     return catalog;
 }
 
-// MARK: PlaylistDetailInfo
-
 nlohmann::json PlaylistDetailInfo::toJSON() const {
     nlohmann::json value = {{"name", name}, {"author", author}, {"play_count", playCount}};
     putOptional(value, "img", img);
@@ -329,8 +315,6 @@ PlaylistDetailInfo PlaylistDetailInfo::fromJSON(const nlohmann::json& value) {
     return info;
 }
 
-// MARK: PlaylistDetail
-
 bool PlaylistDetail::supportsPagination() const {
     return supportsCatalog(source);
 }
@@ -339,8 +323,6 @@ bool PlaylistDetail::hasMore() const {
     if (!supportsPagination() || list.empty() || limit <= 0) return false;
     return page < pageCount(total, limit);
 }
-
-// MARK: LyricInfo
 
 nlohmann::json LyricInfo::toJSON() const {
     nlohmann::json value = {{"lyric", lyric}};

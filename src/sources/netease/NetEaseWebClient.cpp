@@ -65,8 +65,6 @@ std::optional<std::int64_t> integralCode(const nlohmann::json& value) {
 
 }  // namespace
 
-// MARK: Failure
-
 NetEaseWebClient::Failure::Failure(Kind kind, std::int64_t code, std::string detail,
                                    const std::string& text)
     : std::runtime_error(text), kind_(kind), code_(code), detail_(std::move(detail)) {}
@@ -88,8 +86,6 @@ NetEaseWebClient::Failure NetEaseWebClient::Failure::malformed(std::string text)
 NetEaseWebClient::Failure NetEaseWebClient::Failure::missingCookie() {
     return Failure(Kind::missingCookie, 0, {}, "还没有配置网易云登录 Cookie");
 }
-
-// MARK: Client
 
 NetEaseWebClient::NetEaseWebClient(NetEaseCookieStore cookieStore, Options options)
     : session_(std::make_unique<HttpSession>()),
@@ -200,7 +196,7 @@ nlohmann::json NetEaseWebClient::performGet(const std::string& path, const Query
     return body;
 }
 
-// MARK: Memo
+// The memo of artist and album pages.
 
 std::chrono::steady_clock::time_point NetEaseWebClient::now() const {
     return clock_ ? clock_() : std::chrono::steady_clock::now();
