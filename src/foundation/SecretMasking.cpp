@@ -155,14 +155,34 @@ std::size_t encodedLength(std::string_view text, std::size_t at, const EncodedFo
     return end - at;
 }
 
+// The secret as it travels in an address: a server may encode the address it was asked for.
+std::string escaped(std::string_view secret) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : secret) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
+        if (unreserved) {
+            out += c;
+        } else {
+            out += {'%', digits[byte >> 4], digits[byte & 0x0F]};
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string masked(std::string_view text, std::string_view secret) {
     if (secret.empty()) return std::string(text);
     std::vector<EncodedForm> forms;
     if (secret.size() >= shortestEncodedSecret) {
+        const std::string inAddress = escaped(secret);
         for (std::size_t offset = 0; offset < 3; ++offset) {
             forms.push_back(encodedForm(secret, offset));
+            if (inAddress != secret) forms.push_back(encodedForm(inAddress, offset));
         }
     }
     std::string result;

@@ -9,8 +9,9 @@ namespace velto {
 // error message, a redirect address. Servers echo what they received in whatever encoding they
 // like, so every byte of the secret may appear as itself, percent-encoded with upper- or
 // lower-case hex, percent-encoded twice ("%25" + hex), or as '+' for a space. A server may also
-// echo a Base64 text that contains the secret somewhere inside, in the standard or the URL-safe
-// alphabet, padded or not, its characters percent-encoded or not.
+// echo a Base64 text that contains the secret (as itself, or percent-encoded as in an address)
+// somewhere inside, in the standard or the URL-safe alphabet, padded or not, its characters
+// percent-encoded or not.
 namespace SecretMasking {
 
 inline constexpr std::string_view mask = "***";

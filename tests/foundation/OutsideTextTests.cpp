@@ -56,16 +56,19 @@ TEST(SecretMasking, HidesTheSecretInsideBase64) {
         [&](std::string t) { return spelled(t, "+", "/", ""); },
         [&](std::string t) { return spelled(t, "%2B", "%2F", "%3D"); },
     };
-    for (std::string prefix : {"", "a", "ab", "RoVOz key="}) {
-        for (std::string suffix : {"", "!", "&x=1"}) {
-            const std::string encoded = Base64::encode(prefix + secret + suffix);
-            const std::size_t first = prefix.size() * 8 / 6;
-            const std::size_t end = ((prefix.size() + secret.size()) * 8 + 5) / 6;
-            const std::string after = suffix.empty() ? "" : encoded.substr(end);
-            for (const auto& spell : spellings) {
-                EXPECT_EQ(SecretMasking::masked("bad key " + spell(encoded), secret),
-                          "bad key " + spell(encoded.substr(0, first)) + "***" + spell(after))
-                    << prefix << "|" << suffix << "|" << spell(encoded);
+    // The secret as itself, and percent-encoded as an echoed address carries it.
+    for (std::string form : {secret, std::string("k3y%2B%2F%3D%26secret")}) {
+        for (std::string prefix : {"", "a", "ab", "RoVOz key="}) {
+            for (std::string suffix : {"", "!", "&x=1"}) {
+                const std::string encoded = Base64::encode(prefix + form + suffix);
+                const std::size_t first = prefix.size() * 8 / 6;
+                const std::size_t end = ((prefix.size() + form.size()) * 8 + 5) / 6;
+                const std::string after = suffix.empty() ? "" : encoded.substr(end);
+                for (const auto& spell : spellings) {
+                    EXPECT_EQ(SecretMasking::masked("bad key " + spell(encoded), secret),
+                              "bad key " + spell(encoded.substr(0, first)) + "***" + spell(after))
+                        << prefix << "|" << suffix << "|" << spell(encoded);
+                }
             }
         }
     }
