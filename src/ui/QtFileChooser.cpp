@@ -1,14 +1,20 @@
 #include "ui/QtFileChooser.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <algorithm>
+
+#include "playback/LocalAudioScanner.h"
 
 namespace velto {
 namespace {
 
 const QString jsonFilter = QStringLiteral("JSON 文件 (*.json)");
+// Wide enough for the detail view's name, size, type and date columns.
+constexpr QSize dialogSize(900, 560);
 
 // In a files mode the dialog takes a chosen folder as a wish to enter it. Where folders may be
 // chosen too, a selection whose entries all exist is taken as it is; entering a folder stays a
@@ -35,6 +41,26 @@ std::filesystem::path localPath(const QString& file) {
 
 }  // namespace
 
+QtFileChooser::QtFileChooser(std::function<void()> ended) : ended_(std::move(ended)) {}
+
+QString QtFileChooser::startFolder(const QString& lastUsed) {
+    if (!lastUsed.isEmpty() && QFileInfo(lastUsed).isDir()) return lastUsed;
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
+    return QDir::homePath();
+}
+
+QStringList QtFileChooser::audioFilters() {
+    QStringList patterns;
+    // The file dialog matches case by case: MP3 and mp3 alike.
+    for (const std::string& extension : LocalAudioScanner::supportedExtensions()) {
+        const QString lower = QString::fromStdString(extension);
+        patterns << QStringLiteral("*.") + lower << QStringLiteral("*.") + lower.toUpper();
+    }
+    return {QStringLiteral("音频文件 (%1)").arg(patterns.join(QLatin1Char(' '))),
+            QStringLiteral("所有文件 (*)")};
+}
+
 QtFileChooser::~QtFileChooser() {
     // Whoever asked may be going too: a dialog left open answers nobody.
     for (const auto& dialog : open_) {
@@ -48,11 +74,15 @@ void QtFileChooser::present(QFileDialog* dialog,
                             std::function<void(QFileDialog*, bool accepted)> finished) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setDirectory(startFolder(lastFolder_));
+    dialog->resize(dialogSize);
     std::erase_if(open_, [](const QPointer<QFileDialog>& open) { return open.isNull(); });
     open_.emplace_back(dialog);
     QObject::connect(dialog, &QDialog::finished, dialog,
-                     [dialog, finished = std::move(finished)](int result) {
+                     [this, dialog, finished = std::move(finished)](int result) {
+                         lastFolder_ = dialog->directory().absolutePath();
                          finished(dialog, result == QDialog::Accepted);
+                         if (ended_) ended_();
                      });
     dialog->open();
 }
@@ -70,6 +100,7 @@ void QtFileChooser::chooseToOpen(const OpenRequest& request,
         dialog->setOption(QFileDialog::ShowDirsOnly);
     }
     if (request.jsonOnly) dialog->setNameFilter(jsonFilter);
+    else if (request.files) dialog->setNameFilters(audioFilters());
     if (!request.confirmTitle.empty())
         dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(request.confirmTitle));
     present(dialog, [mixed, done = std::move(done)](QFileDialog* dialog, bool accepted) {

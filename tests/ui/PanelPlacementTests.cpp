@@ -12,6 +12,9 @@ using Screen = PanelPlacement::Screen;
 const Screen topBar{{0, 0, 1920, 1080}, {0, 32, 1920, 1048}};
 const Screen bottomBar{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}};
 const Screen right{{1920, 0, 1280, 1024}, {1920, 0, 1280, 1024}};
+// Trays down the left and the right side of a 1920×1080 screen.
+const Screen leftBar{{0, 0, 1920, 1080}, {40, 0, 1880, 1080}};
+const Screen rightBar{{0, 0, 1920, 1080}, {0, 0, 1880, 1080}};
 
 struct Case {
     const char* name;
@@ -49,6 +52,46 @@ TEST(PanelPlacement, FollowsTheIconTheCursorAndTheScreenEdges) {
     for (const Case& c : cases) {
         PanelPlacement::Input input{c.icon, c.screens, c.cursor, c.trayClick, c.panel};
         EXPECT_EQ(PanelPlacement::topLeft(input), c.expected) << c.name;
+    }
+}
+
+// The panel opens compact, grows (settings, a long list) and shrinks again while shown: the side
+// facing the tray stays put and the whole panel stays on the screen, whatever opened it.
+TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
+    struct Resize {
+        const char* name;
+        std::vector<Screen> screens;
+        QRect icon;
+        QPoint cursor;
+        bool trayClick;
+        QRect compact, grown, tall;  // at 380×155, 380×467 and 380×1400
+    };
+    const Resize cases[] = {
+        {"bottom tray: the bottom edge stays", {bottomBar}, {1000, 1048, 24, 24}, {}, false,
+         {822, 877, 380, 155}, {822, 565, 380, 467}, {822, 0, 380, 1400}},
+        {"top tray: the top edge stays", {topBar}, {1000, 4, 24, 24}, {}, false,
+         {822, 40, 380, 155}, {822, 40, 380, 467}, {822, 32, 380, 1400}},
+        {"left tray, low: right of it, bottom level with it", {leftBar}, {8, 900, 24, 24}, {},
+         false, {48, 769, 380, 155}, {48, 457, 380, 467}, {48, 0, 380, 1400}},
+        {"right tray, high: left of it, top level with it", {rightBar}, {1888, 100, 24, 24}, {},
+         false, {1492, 100, 380, 155}, {1492, 100, 380, 467}, {1492, 0, 380, 1400}},
+        {"bottom-right corner: kept inside", {bottomBar}, {1900, 1050, 24, 24}, {}, true,
+         {1532, 877, 380, 155}, {1532, 565, 380, 467}, {1532, 0, 380, 1400}},
+        {"no rectangle, tray click at a bottom tray", {bottomBar}, {}, {700, 1060}, true,
+         {510, 877, 380, 155}, {510, 565, 380, 467}, {510, 0, 380, 1400}},
+        {"no rectangle, request: the top-right corner", {bottomBar}, {}, {700, 1060}, false,
+         {1532, 8, 380, 155}, {1532, 8, 380, 467}, {1532, 0, 380, 1400}},
+    };
+    for (const Resize& c : cases) {
+        PanelPlacement::Input input{c.icon, c.screens, c.cursor, c.trayClick, {380, 467}};
+        const PanelPlacement::Anchor anchor = PanelPlacement::anchor(input);
+        // The size when the anchor is taken does not matter: a panel that was left expanded
+        // and opens compact lands where a compact one belongs.
+        input.panel = {380, 155};
+        EXPECT_EQ(PanelPlacement::anchor(input), anchor) << c.name;
+        EXPECT_EQ(PanelPlacement::frame(anchor, {380, 155}), c.compact) << c.name;
+        EXPECT_EQ(PanelPlacement::frame(anchor, {380, 467}), c.grown) << c.name;
+        EXPECT_EQ(PanelPlacement::frame(anchor, {380, 1400}), c.tall) << c.name;
     }
 }
 

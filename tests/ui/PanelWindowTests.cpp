@@ -87,19 +87,40 @@ TEST_F(PanelRules, OpenRequestsTakeALaterTurnAndChangeNothingWhileShown) {
     ASSERT_TRUE(panel().isShown());
     EXPECT_EQ(panel().size(), QSize(380, 520));
 
-    panel().setPosition(panel().position() + QPoint(5, 5));  // moved by the window manager
-    const QPoint moved = panel().position();
+    // Moved by the window manager: the panel goes back where it belongs.
+    const QPoint placed = panel().position();
+    panel().setPosition(placed + QPoint(5, 5));
+    settle();
+    EXPECT_EQ(panel().position(), placed);
     emit PanelNotifications::shared().veltoOpenStatusPanel();
     delegate.applicationShouldHandleReopen();
     mainQueue.runPending();
-    EXPECT_EQ(panel().position(), moved);
+    EXPECT_EQ(panel().position(), placed);
     EXPECT_EQ(didClose.count(), 0);
     EXPECT_EQ(perShowing(), 1);
+}
 
-    // The panel follows its root's size where it stands.
-    panel().rootItem()->setImplicitHeight(610);
-    EXPECT_EQ(panel().size(), QSize(380, 610));
-    EXPECT_EQ(panel().position(), moved);
+// Shown over a bottom tray, the panel grows upwards and shrinks downwards from the tray, on the
+// screen, also after being moved.
+TEST(PanelWindow, ResizesFromItsAnchor) {
+    ViewHarness harness;
+    PanelWindow window(panelFixtureRoot());
+    ASSERT_TRUE(window.ensureRoot());
+    const QRect area(0, 0, 800, 600);
+    window.showAt({area, PanelPlacement::Align::centre, 400, PanelPlacement::Align::end, 570});
+    settle();
+    for (int height : {155, 467, 700, 200}) {
+        window.setPosition(window.position() + QPoint(3, -3));
+        window.rootItem()->setImplicitHeight(height);
+        settle();
+        const QRect frame = window.geometry();
+        EXPECT_EQ(frame.size(), QSize(380, height));
+        EXPECT_EQ(frame.center().x(), 400 - 1) << height;  // 190 px either side
+        if (height + 2 * PanelPlacement::margin <= area.height()) EXPECT_EQ(frame.bottom() + 1, 570) << height;
+        else EXPECT_EQ(frame.top(), 0) << height;
+    }
+    window.performClose();
+    EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
 }
 
 TEST_F(PanelRules, TheTrayClickThatTookTheActivationDoesNotReopen) {
