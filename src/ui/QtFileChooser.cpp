@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QTreeView>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -15,6 +18,20 @@ namespace {
 const QString jsonFilter = QStringLiteral("JSON 文件 (*.json)");
 // Wide enough for the detail view's name, size, type and date columns.
 constexpr QSize dialogSize(900, 560);
+
+// The detail view's size, type and date columns as wide as what they show, the name taking the
+// rest; the side bar wide enough for its folder names.
+void fitColumns(QFileDialog* dialog) {
+    if (auto* details = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    if (auto* splitter = dialog->findChild<QSplitter*>(QStringLiteral("splitter")))
+        splitter->setSizes({180, dialogSize.width() - 180});
+}
 
 // In a files mode the dialog takes a chosen folder as a wish to enter it. Where folders may be
 // chosen too, a selection whose entries all exist is taken as it is; entering a folder stays a
@@ -52,10 +69,10 @@ QString QtFileChooser::startFolder(const QString& lastUsed) {
 
 QStringList QtFileChooser::audioFilters() {
     QStringList patterns;
-    // The file dialog matches case by case: MP3 and mp3 alike.
+    // The file dialog matches them in any case, as the scanner does.
     for (const std::string& extension : LocalAudioScanner::supportedExtensions()) {
         const QString lower = QString::fromStdString(extension);
-        patterns << QStringLiteral("*.") + lower << QStringLiteral("*.") + lower.toUpper();
+        patterns << QStringLiteral("*.") + lower;
     }
     return {QStringLiteral("音频文件 (%1)").arg(patterns.join(QLatin1Char(' '))),
             QStringLiteral("所有文件 (*)")};
@@ -85,6 +102,7 @@ void QtFileChooser::present(QFileDialog* dialog,
                          if (ended_) ended_();
                      });
     dialog->open();
+    fitColumns(dialog);
 }
 
 void QtFileChooser::chooseToOpen(const OpenRequest& request,
