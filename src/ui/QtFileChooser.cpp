@@ -1,13 +1,13 @@
 #include "ui/QtFileChooser.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QSplitter>
-#include <QTreeView>
 #include <QStandardPaths>
+#include <QTreeView>
 #include <algorithm>
 
 #include "playback/LocalAudioScanner.h"
@@ -87,12 +87,17 @@ QtFileChooser::~QtFileChooser() {
     }
 }
 
-void QtFileChooser::present(QFileDialog* dialog,
-                            std::function<void(QFileDialog*, bool accepted)> finished) {
+QFileDialog* QtFileChooser::prepare(QFileDialog* dialog) const {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Before a suggested name, which a change of folder would clear.
     dialog->setDirectory(startFolder(lastFolder_));
     dialog->resize(dialogSize);
+    return dialog;
+}
+
+void QtFileChooser::present(QFileDialog* dialog,
+                            std::function<void(QFileDialog*, bool accepted)> finished) {
     std::erase_if(open_, [](const QPointer<QFileDialog>& open) { return open.isNull(); });
     open_.emplace_back(dialog);
     QObject::connect(dialog, &QDialog::finished, dialog,
@@ -108,7 +113,7 @@ void QtFileChooser::present(QFileDialog* dialog,
 void QtFileChooser::chooseToOpen(const OpenRequest& request,
                                  std::function<void(std::vector<std::filesystem::path>)> done) {
     const bool mixed = request.files && request.folders;
-    QFileDialog* dialog = mixed ? new FilesAndFoldersDialog : new QFileDialog;
+    QFileDialog* dialog = prepare(mixed ? new FilesAndFoldersDialog : new QFileDialog);
     dialog->setWindowTitle(QString::fromStdString(request.message));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     if (request.files) {
@@ -134,7 +139,7 @@ void QtFileChooser::chooseToOpen(const OpenRequest& request,
 
 void QtFileChooser::chooseToSave(const SaveRequest& request,
                                  std::function<void(std::optional<std::filesystem::path>)> done) {
-    auto* dialog = new QFileDialog;
+    QFileDialog* dialog = prepare(new QFileDialog);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     if (request.jsonOnly) {

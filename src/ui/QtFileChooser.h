@@ -33,6 +33,8 @@ class QtFileChooser final : public FileChooser {
                       std::function<void(std::optional<std::filesystem::path>)> done) override;
 
   private:
+    // Non-native, in the start folder, at a size that shows the details.
+    QFileDialog* prepare(QFileDialog* dialog) const;
     void present(QFileDialog* dialog, std::function<void(QFileDialog*, bool accepted)> finished);
 
     std::vector<QPointer<QFileDialog>> open_;
