@@ -79,7 +79,11 @@ PanelPlacement::Anchor PanelPlacement::anchor(const Input& input) {
     if (input.screens.empty())
         return {QRect(), Align::start, input.cursor.x(), Align::start, input.cursor.y()};
     const QRect icon = input.trayIcon;
-    if (!icon.isEmpty()) {
+    // A tray click happens on the icon: a rectangle far from the cursor then is stale (a tray
+    // host that moved the icon, a position reported relative to the tray).
+    const bool stale = input.openedByTrayClick &&
+                       !icon.adjusted(-clickSlack, -clickSlack, clickSlack, clickSlack).contains(input.cursor);
+    if (!icon.isEmpty() && !stale) {
         const Screen* screen = screenAt(input.screens, icon.center());
         if (screen && icon.width() <= screen->geometry.width() &&
             icon.height() <= screen->geometry.height())

@@ -38,12 +38,14 @@ struct PanelPlacement {
     };
 
     static constexpr int margin = 8;
+    // How far from the icon a tray click may be seen (the tray menu's first item included).
+    static constexpr int clickSlack = 100;
 
     // Beside the icon on the side away from the screen edge that holds it: below a top tray and
     // above a bottom one, centred on the icon; right of a left tray and left of a right one,
     // level with the icon and growing towards the screen's far end. Without a usable icon
-    // rectangle: the same around the cursor after a tray click, else from the top-right corner
-    // of the screen under the cursor.
+    // rectangle (none, or one far from the cursor at a tray click): the same around the cursor
+    // after a tray click, else from the top-right corner of the screen under the cursor.
     static Anchor anchor(const Input& input);
     // The panel of `size` at `anchor`, kept inside the area; a panel that does not fit between
     // the margins goes to the area's top or left edge itself.

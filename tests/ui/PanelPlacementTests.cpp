@@ -29,11 +29,11 @@ struct Case {
 TEST(PanelPlacement, FollowsTheIconTheCursorAndTheScreenEdges) {
     const QSize panel(380, 520);
     const Case cases[] = {
-        {"below a top icon, centred", {topBar}, {900, 4, 24, 24}, {}, true, panel, {722, 40}},
-        {"top-right corner", {topBar}, {1890, 4, 24, 24}, {}, true, panel, {1532, 40}},
-        {"above a bottom icon", {bottomBar}, {1000, 1048, 24, 24}, {}, true, panel, {822, 512}},
-        {"bottom-left corner", {bottomBar}, {0, 1050, 24, 24}, {}, true, panel, {8, 512}},
-        {"icon on the second screen", {topBar, right}, {2500, 0, 24, 24}, {}, true, panel,
+        {"below a top icon, centred", {topBar}, {900, 4, 24, 24}, {910, 14}, true, panel, {722, 40}},
+        {"top-right corner", {topBar}, {1890, 4, 24, 24}, {1900, 14}, true, panel, {1532, 40}},
+        {"above a bottom icon", {bottomBar}, {1000, 1048, 24, 24}, {1010, 1060}, true, panel, {822, 512}},
+        {"bottom-left corner", {bottomBar}, {0, 1050, 24, 24}, {10, 1060}, true, panel, {8, 512}},
+        {"icon on the second screen", {topBar, right}, {2500, 0, 24, 24}, {2510, 10}, true, panel,
          {2322, 24}},
         {"no rectangle, tray click: at the cursor", {topBar, right}, {}, {1000, 10}, true, panel,
          {810, 40}},
@@ -45,8 +45,12 @@ TEST(PanelPlacement, FollowsTheIconTheCursorAndTheScreenEdges) {
          {0, 0, 4000, 30}, {100, 1000}, true, panel, {8, 480}},
         {"cursor off every screen: the first screen", {topBar, right}, {}, {-50, -50}, false,
          panel, {1532, 40}},
-        {"panel taller than the screen", {topBar}, {900, 4, 24, 24}, {}, true, {380, 1200},
+        {"panel taller than the screen", {topBar}, {900, 4, 24, 24}, {910, 14}, true, {380, 1200},
          {722, 32}},
+        {"tray click on the menu's first item: still the icon", {bottomBar}, {1000, 1048, 24, 24},
+         {960, 980}, true, panel, {822, 512}},
+        {"tray click far from a stale rectangle: the cursor", {bottomBar}, {0, 0, 24, 24},
+         {1000, 1060}, true, panel, {810, 512}},
         {"no screens at all", {}, {900, 4, 24, 24}, {5, 6}, true, panel, {5, 6}},
     };
     for (const Case& c : cases) {
@@ -75,7 +79,7 @@ TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
          false, {48, 769, 380, 155}, {48, 457, 380, 467}, {48, 0, 380, 1400}},
         {"right tray, high: left of it, top level with it", {rightBar}, {1888, 100, 24, 24}, {},
          false, {1492, 100, 380, 155}, {1492, 100, 380, 467}, {1492, 0, 380, 1400}},
-        {"bottom-right corner: kept inside", {bottomBar}, {1900, 1050, 24, 24}, {}, true,
+        {"bottom-right corner: kept inside", {bottomBar}, {1900, 1050, 24, 24}, {1910, 1060}, true,
          {1532, 877, 380, 155}, {1532, 565, 380, 467}, {1532, 0, 380, 1400}},
         {"no rectangle, tray click at a bottom tray", {bottomBar}, {}, {700, 1060}, true,
          {510, 877, 380, 155}, {510, 565, 380, 467}, {510, 0, 380, 1400}},
