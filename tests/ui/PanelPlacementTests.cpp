@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "ui/PanelPlacement.h"
 
 namespace velto {
@@ -59,43 +61,33 @@ TEST(PanelPlacement, FollowsTheIconTheCursorAndTheScreenEdges) {
     }
 }
 
-// The panel opens compact, grows (settings, a long list) and shrinks again while shown: the side
-// facing the tray stays put and the whole panel stays on the screen, whatever opened it.
+// The panel opens compact, grows and shrinks while shown: the side facing the tray stays put and
+// the panel stays on the screen, whatever opened it and whatever size it was anchored at.
 TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
     struct Resize {
         const char* name;
-        std::vector<Screen> screens;
+        Screen screen;
         QRect icon;
         QPoint cursor;
         bool trayClick;
-        QRect compact, grown, tall;  // at 380×155, 380×467 and 380×1400
+        int x, tops[3];  // at heights 155, 467 and 1400
     };
     const Resize cases[] = {
-        {"bottom tray: the bottom edge stays", {bottomBar}, {1000, 1048, 24, 24}, {}, false,
-         {822, 877, 380, 155}, {822, 565, 380, 467}, {822, 0, 380, 1400}},
-        {"top tray: the top edge stays", {topBar}, {1000, 4, 24, 24}, {}, false,
-         {822, 40, 380, 155}, {822, 40, 380, 467}, {822, 32, 380, 1400}},
-        {"left tray, low: right of it, bottom level with it", {leftBar}, {8, 900, 24, 24}, {},
-         false, {48, 769, 380, 155}, {48, 457, 380, 467}, {48, 0, 380, 1400}},
-        {"right tray, high: left of it, top level with it", {rightBar}, {1888, 100, 24, 24}, {},
-         false, {1492, 100, 380, 155}, {1492, 100, 380, 467}, {1492, 0, 380, 1400}},
-        {"bottom-right corner: kept inside", {bottomBar}, {1900, 1050, 24, 24}, {1910, 1060}, true,
-         {1532, 877, 380, 155}, {1532, 565, 380, 467}, {1532, 0, 380, 1400}},
-        {"no rectangle, tray click at a bottom tray", {bottomBar}, {}, {700, 1060}, true,
-         {510, 877, 380, 155}, {510, 565, 380, 467}, {510, 0, 380, 1400}},
-        {"no rectangle, request: the top-right corner", {bottomBar}, {}, {700, 1060}, false,
-         {1532, 8, 380, 155}, {1532, 8, 380, 467}, {1532, 0, 380, 1400}},
+        {"bottom tray", bottomBar, {1000, 1048, 24, 24}, {}, false, 822, {877, 565, 0}},
+        {"top tray", topBar, {1000, 4, 24, 24}, {}, false, 822, {40, 40, 32}},
+        {"left tray, low", leftBar, {8, 900, 24, 24}, {}, false, 48, {769, 457, 0}},
+        {"right tray, high", rightBar, {1888, 100, 24, 24}, {}, false, 1492, {100, 100, 0}},
+        {"bottom-right corner", bottomBar, {1900, 1050, 24, 24}, {1910, 1060}, true, 1532, {877, 565, 0}},
+        {"no rectangle, tray click", bottomBar, {}, {700, 1060}, true, 510, {877, 565, 0}},
+        {"no rectangle, request", bottomBar, {}, {700, 1060}, false, 1532, {8, 8, 0}},
     };
     for (const Resize& c : cases) {
-        PanelPlacement::Input input{c.icon, c.screens, c.cursor, c.trayClick, {380, 467}};
-        const PanelPlacement::Anchor anchor = PanelPlacement::anchor(input);
-        // The size when the anchor is taken does not matter: a panel that was left expanded
-        // and opens compact lands where a compact one belongs.
-        input.panel = {380, 155};
-        EXPECT_EQ(PanelPlacement::anchor(input), anchor) << c.name;
-        EXPECT_EQ(PanelPlacement::frame(anchor, {380, 155}), c.compact) << c.name;
-        EXPECT_EQ(PanelPlacement::frame(anchor, {380, 467}), c.grown) << c.name;
-        EXPECT_EQ(PanelPlacement::frame(anchor, {380, 1400}), c.tall) << c.name;
+        const auto anchor = PanelPlacement::anchor({c.icon, {c.screen}, c.cursor, c.trayClick, {380, 467}});
+        EXPECT_EQ(PanelPlacement::anchor({c.icon, {c.screen}, c.cursor, c.trayClick, {380, 155}}), anchor);
+        for (int i = 0; i < 3; ++i) {
+            const int height = std::array{155, 467, 1400}[i];
+            EXPECT_EQ(PanelPlacement::frame(anchor, {380, height}), QRect(c.x, c.tops[i], 380, height)) << c.name;
+        }
     }
 }
 
