@@ -42,7 +42,7 @@ MacAppDelegate::~MacAppDelegate() {
 }
 
 void MacAppDelegate::applicationDidFinishLaunching() {
-    // No taskbar entry: the panel is a tool window and there is no main window.
+    // No main window: the panel is a utility window kept out of the taskbar (PanelWindow).
     if (wantsStatusItem_ && QSystemTrayIcon::isSystemTrayAvailable()) {
         menu_ = std::make_unique<QMenu>();
         // Some tray hosts only ever open the menu, never sending the click.
@@ -108,8 +108,9 @@ void MacAppDelegate::show(bool byTrayClick) {
         input.screens.push_back({screen->geometry(), screen->availableGeometry()});
     input.cursor = QCursor::pos();
     input.openedByTrayClick = byTrayClick;
-    input.panel = popover_->panelSize();
-    popover_->showAt(PanelPlacement::topLeft(input));
+    // Only the anchor is taken here: the view may still hold the size it closed at (its layout
+    // resets when next drawn), and the window follows each size it takes from the anchor.
+    popover_->showAt(PanelPlacement::anchor(input));
     if (statusPanel_) statusPanel_->setShown(true);
     // Losing activation stands for key-window loss and clicks in other applications alike.
     popoverFocusObserver_ = connect(popover_.get(), &QWindow::activeChanged, this, [this] {

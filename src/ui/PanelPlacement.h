@@ -9,6 +9,10 @@ namespace velto {
 
 // Where the panel window goes, from what the tray and the screens report. Pure, so the rules
 // can be checked without a desktop.
+//
+// The panel hangs from its tray item: placing it yields an anchor, and every size the panel
+// takes afterwards is laid out from that anchor, so the side facing the tray stays where it is
+// (the bottom edge over a bottom tray) and the panel grows away from the tray.
 struct PanelPlacement {
     struct Screen {
         QRect geometry;
@@ -22,13 +26,31 @@ struct PanelPlacement {
         QSize panel;
     };
 
-    static constexpr int margin = 8;
+    // Which panel side or centre sits on the anchor's coordinate along each axis.
+    enum class Align { start, centre, end };
+    struct Anchor {
+        QRect area;  // the panel stays `margin` inside it where it fits
+        Align horizontal = Align::end;
+        int x = 0;  // the panel's left (start), centre or right (end, exclusive)
+        Align vertical = Align::start;
+        int y = 0;  // the panel's top (start) or bottom (end, exclusive)
+        bool operator==(const Anchor&) const = default;
+    };
 
-    // The panel's top-left corner: below the icon when it lies in the upper half of its screen,
-    // else above it, centred on it and kept `margin` inside the available area. Without a usable
-    // icon rectangle: the same around the cursor after a tray click, else the top-right corner of
-    // the screen under the cursor.
-    static QPoint topLeft(const Input& input);
+    static constexpr int margin = 8;
+    // How far from the icon a tray click may be seen (the tray menu's first item included).
+    static constexpr int clickSlack = 100;
+
+    // Beside the icon on the side away from the screen edge that holds it: below a top tray and
+    // above a bottom one, centred on the icon; right of a left tray and left of a right one,
+    // level with the icon and growing towards the screen's far end. Without a usable icon
+    // rectangle (none, or one far from the cursor at a tray click): the same around the cursor
+    // after a tray click, else from the top-right corner of the screen under the cursor.
+    static Anchor anchor(const Input& input);
+    // The panel of `size` at `anchor`, kept inside the area; a panel that does not fit between
+    // the margins goes to the area's top or left edge itself.
+    static QRect frame(const Anchor& anchor, QSize size);
+    static QPoint topLeft(const Input& input) { return frame(anchor(input), input.panel).topLeft(); }
 };
 
 }  // namespace velto

@@ -1,5 +1,7 @@
 #include "ui/PanelWindow.h"
 
+#include <xcb/xcb.h>
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPalette>
@@ -7,11 +9,26 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <cstdlib>
+#include <cstring>
 
 #include "foundation/Log.h"
 #include "ui/PanelNotifications.h"
 
 namespace velto {
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
+    auto* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr);
+    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return found;
+}
+
+}  // namespace
 
 PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
     setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
@@ -55,22 +72,57 @@ QSize PanelWindow::panelSize() const {
     return QSizeF(root_->implicitWidth(), root_->implicitHeight()).toSize();
 }
 
-void PanelWindow::fitToRoot() {
-    // Resizing keeps the top-left corner where it is.
-    const QSize size = panelSize();
-    root_->setSize(size);
-    resize(size);
+QRect PanelWindow::placedFrame() const {
+    return PanelPlacement::frame(anchor_, panelSize());
 }
 
-void PanelWindow::showAt(QPoint topLeft) {
+void PanelWindow::fitToRoot() {
+    // A shown panel grows and shrinks from its anchor, so its side facing the tray stays put.
+    const QSize size = panelSize();
+    root_->setSize(size);
+    if (shown_) setGeometry(placedFrame());
+    else resize(size);
+}
+
+void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
     if (shown_) return;
     shown_ = true;
+    anchor_ = anchor;
+    corrections_ = 0;
     // Opaque: without a compositor a transparent window shows black. Taken on each showing so
     // that a light or dark desktop palette set meanwhile applies.
     setColor(QGuiApplication::palette().window().color());
-    setPosition(topLeft);
+    setGeometry(placedFrame());
+    keepOutOfTaskbar();
     show();
     requestActivate();
+}
+
+void PanelWindow::keepOutOfTaskbar() {
+    // A tray popover has no taskbar or pager entry, yet it must stay a window that takes the
+    // keyboard focus (a popup type would not get it from every window manager). The window
+    // manager drops the state when the window is hidden, so it is set before each mapping; Qt
+    // adds its own states to it then.
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection) return;
+    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(winId()),
+                        atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+}
+
+bool PanelWindow::event(QEvent* event) {
+    // A window manager may place a new window by its own policy, or move it on a resize:
+    // the panel goes back where it belongs, a few times per showing, so that a window manager
+    // that insists is not fought without end.
+    if (event->type() == QEvent::Move && shown_ && position() != placedFrame().topLeft() &&
+        corrections_ < maxCorrections) {
+        ++corrections_;
+        setPosition(placedFrame().topLeft());
+    }
+    return QQuickWindow::event(event);
 }
 
 void PanelWindow::performClose() {

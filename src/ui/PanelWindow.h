@@ -6,13 +6,16 @@
 #include <QVariantMap>
 #include <memory>
 
+#include "ui/PanelPlacement.h"
+
 class QQmlEngine;
 class QQuickItem;
 
 namespace velto {
 
-// The status panel's window: frameless, above other windows, a tool window (no taskbar entry),
-// sized to its root view's implicit size. The root view is made on the first showing. Every
+// The status panel's window: frameless, above other windows, a utility window kept out of the
+// taskbar and the pager, sized to its root view's implicit size and laid out from the anchor it
+// was shown at whenever that size changes. The root view is made on the first showing. Every
 // close, however caused, ends in one `didClose`.
 class PanelWindow : public QQuickWindow {
     Q_OBJECT
@@ -36,8 +39,10 @@ public:
     QSize panelSize() const;
 
     bool isShown() const { return shown_; }
-    // Shows the panel at `topLeft` and asks for activation, which the desktop may refuse.
-    void showAt(QPoint topLeft);
+    // Shows the panel at `anchor` and asks for activation, which the desktop may refuse.
+    void showAt(const PanelPlacement::Anchor& anchor);
+    // Where the panel belongs at its present size (valid while shown).
+    QRect placedFrame() const;
     // Closes the panel if it is shown; nothing otherwise.
     void performClose();
 
@@ -49,15 +54,20 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void fitToRoot();
+    void keepOutOfTaskbar();
 
     Root rootSpec_;
     std::unique_ptr<QQmlEngine> engine_;
     std::unique_ptr<QQuickItem> root_;
     bool rootFailed_ = false;
     bool shown_ = false;
+    PanelPlacement::Anchor anchor_;
+    static constexpr int maxCorrections = 8;
+    int corrections_ = 0;
 };
 
 }  // namespace velto

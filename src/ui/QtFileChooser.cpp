@@ -1,14 +1,37 @@
 #include "ui/QtFileChooser.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTreeView>
 #include <algorithm>
+
+#include "playback/LocalAudioScanner.h"
 
 namespace velto {
 namespace {
 
 const QString jsonFilter = QStringLiteral("JSON 文件 (*.json)");
+// Wide enough for the detail view's name, size, type and date columns.
+constexpr QSize dialogSize(900, 560);
+
+// The detail view's size, type and date columns as wide as what they show, the name taking the
+// rest; the side bar wide enough for its folder names.
+void fitColumns(QFileDialog* dialog) {
+    if (auto* details = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    if (auto* splitter = dialog->findChild<QSplitter*>(QStringLiteral("splitter")))
+        splitter->setSizes({180, dialogSize.width() - 180});
+}
 
 // In a files mode the dialog takes a chosen folder as a wish to enter it. Where folders may be
 // chosen too, a selection whose entries all exist is taken as it is; entering a folder stays a
@@ -35,6 +58,26 @@ std::filesystem::path localPath(const QString& file) {
 
 }  // namespace
 
+QtFileChooser::QtFileChooser(std::function<void()> ended) : ended_(std::move(ended)) {}
+
+QString QtFileChooser::startFolder(const QString& lastUsed) {
+    if (!lastUsed.isEmpty() && QFileInfo(lastUsed).isDir()) return lastUsed;
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
+    return QDir::homePath();
+}
+
+QStringList QtFileChooser::audioFilters() {
+    QStringList patterns;
+    // The file dialog matches them in any case, as the scanner does.
+    for (const std::string& extension : LocalAudioScanner::supportedExtensions()) {
+        const QString lower = QString::fromStdString(extension);
+        patterns << QStringLiteral("*.") + lower;
+    }
+    return {QStringLiteral("音频文件 (%1)").arg(patterns.join(QLatin1Char(' '))),
+            QStringLiteral("所有文件 (*)")};
+}
+
 QtFileChooser::~QtFileChooser() {
     // Whoever asked may be going too: a dialog left open answers nobody.
     for (const auto& dialog : open_) {
@@ -44,23 +87,33 @@ QtFileChooser::~QtFileChooser() {
     }
 }
 
-void QtFileChooser::present(QFileDialog* dialog,
-                            std::function<void(QFileDialog*, bool accepted)> finished) {
+QFileDialog* QtFileChooser::prepare(QFileDialog* dialog) const {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Before a suggested name, which a change of folder would clear.
+    dialog->setDirectory(startFolder(lastFolder_));
+    dialog->resize(dialogSize);
+    return dialog;
+}
+
+void QtFileChooser::present(QFileDialog* dialog,
+                            std::function<void(QFileDialog*, bool accepted)> finished) {
     std::erase_if(open_, [](const QPointer<QFileDialog>& open) { return open.isNull(); });
     open_.emplace_back(dialog);
     QObject::connect(dialog, &QDialog::finished, dialog,
-                     [dialog, finished = std::move(finished)](int result) {
+                     [this, dialog, finished = std::move(finished)](int result) {
+                         lastFolder_ = dialog->directory().absolutePath();
                          finished(dialog, result == QDialog::Accepted);
+                         if (ended_) ended_();
                      });
     dialog->open();
+    fitColumns(dialog);
 }
 
 void QtFileChooser::chooseToOpen(const OpenRequest& request,
                                  std::function<void(std::vector<std::filesystem::path>)> done) {
     const bool mixed = request.files && request.folders;
-    QFileDialog* dialog = mixed ? new FilesAndFoldersDialog : new QFileDialog;
+    QFileDialog* dialog = prepare(mixed ? new FilesAndFoldersDialog : new QFileDialog);
     dialog->setWindowTitle(QString::fromStdString(request.message));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     if (request.files) {
@@ -70,6 +123,7 @@ void QtFileChooser::chooseToOpen(const OpenRequest& request,
         dialog->setOption(QFileDialog::ShowDirsOnly);
     }
     if (request.jsonOnly) dialog->setNameFilter(jsonFilter);
+    else if (request.files) dialog->setNameFilters(audioFilters());
     if (!request.confirmTitle.empty())
         dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(request.confirmTitle));
     present(dialog, [mixed, done = std::move(done)](QFileDialog* dialog, bool accepted) {
@@ -85,7 +139,7 @@ void QtFileChooser::chooseToOpen(const OpenRequest& request,
 
 void QtFileChooser::chooseToSave(const SaveRequest& request,
                                  std::function<void(std::optional<std::filesystem::path>)> done) {
-    auto* dialog = new QFileDialog;
+    QFileDialog* dialog = prepare(new QFileDialog);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     if (request.jsonOnly) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
+#include <functional>
 #include <vector>
 
 #include "app/FileChooser.h"
@@ -12,10 +14,18 @@ namespace velto {
 // The application model's open and save dialogs, on Qt's own (non-native) file dialog: neither
 // the desktop portal nor the native dialogs let one selection hold files and folders together.
 // Needs a QApplication; the dialogs open without blocking and answer when they close.
+// They open in the user's music folder (else home) and then in the folder last used.
 class QtFileChooser final : public FileChooser {
   public:
-    QtFileChooser() = default;
+    // `ended` runs after each dialog has answered (the panel it came from closed as it opened).
+    explicit QtFileChooser(std::function<void()> ended = {});
     ~QtFileChooser() override;
+
+    // Where a dialog opens: the folder last used while it exists, else the user's music folder
+    // (XDG_MUSIC_DIR) while it exists, else home.
+    static QString startFolder(const QString& lastUsed);
+    // "音频文件 (…)" over the extensions the scanner reads, then all files.
+    static QStringList audioFilters();
 
     void chooseToOpen(const OpenRequest& request,
                       std::function<void(std::vector<std::filesystem::path>)> done) override;
@@ -23,9 +33,13 @@ class QtFileChooser final : public FileChooser {
                       std::function<void(std::optional<std::filesystem::path>)> done) override;
 
   private:
+    // Non-native, in the start folder, at a size that shows the details.
+    QFileDialog* prepare(QFileDialog* dialog) const;
     void present(QFileDialog* dialog, std::function<void(QFileDialog*, bool accepted)> finished);
 
     std::vector<QPointer<QFileDialog>> open_;
+    std::function<void()> ended_;
+    QString lastFolder_;
 };
 
 }  // namespace velto

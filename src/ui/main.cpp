@@ -64,8 +64,12 @@ int main(int argc, char** argv) {
             auto notch = std::make_shared<velto::QuickNotchControllerFactory>(&notchEngine, [] {
                 emit velto::PanelNotifications::shared().veltoOpenStatusPanel();
             });
-            return std::make_unique<velto::MacAppModel>(velto::AppEnvironment::system(
-                mainQueue, std::make_shared<velto::QtFileChooser>(), std::move(notch)));
+            // A dialog takes the activation and so closes the panel: it comes back when the
+            // dialog ends, with what the choice brought (an import's notice).
+            auto files = std::make_shared<velto::QtFileChooser>(
+                [] { emit velto::PanelNotifications::shared().veltoOpenStatusPanel(); });
+            return std::make_unique<velto::MacAppModel>(
+                velto::AppEnvironment::system(mainQueue, std::move(files), std::move(notch)));
         },
         [](velto::MacAppModel*, velto::MacStatusPanel* panel) {
             return velto::PanelWindow::Root{

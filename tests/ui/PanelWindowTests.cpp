@@ -87,19 +87,17 @@ TEST_F(PanelRules, OpenRequestsTakeALaterTurnAndChangeNothingWhileShown) {
     ASSERT_TRUE(panel().isShown());
     EXPECT_EQ(panel().size(), QSize(380, 520));
 
-    panel().setPosition(panel().position() + QPoint(5, 5));  // moved by the window manager
-    const QPoint moved = panel().position();
+    // Moved by the window manager: the panel goes back where it belongs.
+    const QPoint placed = panel().position();
+    panel().setPosition(placed + QPoint(5, 5));
+    settle();
+    EXPECT_EQ(panel().position(), placed);
     emit PanelNotifications::shared().veltoOpenStatusPanel();
     delegate.applicationShouldHandleReopen();
     mainQueue.runPending();
-    EXPECT_EQ(panel().position(), moved);
+    EXPECT_EQ(panel().position(), placed);
     EXPECT_EQ(didClose.count(), 0);
     EXPECT_EQ(perShowing(), 1);
-
-    // The panel follows its root's size where it stands.
-    panel().rootItem()->setImplicitHeight(610);
-    EXPECT_EQ(panel().size(), QSize(380, 610));
-    EXPECT_EQ(panel().position(), moved);
 }
 
 TEST_F(PanelRules, TheTrayClickThatTookTheActivationDoesNotReopen) {
@@ -118,6 +116,21 @@ TEST_F(PanelRules, TheTrayClickThatTookTheActivationDoesNotReopen) {
     activateElsewhere();
     delegate.showStatusPanel();
     EXPECT_TRUE(panel().isShown());
+}
+
+// Over a bottom tray the panel grows up and shrinks down from it, moved or not, on the screen.
+TEST(PanelWindow, ResizesFromItsAnchor) {
+    ViewHarness harness;
+    PanelWindow window(panelFixtureRoot());
+    ASSERT_TRUE(window.ensureRoot());
+    window.showAt({{0, 0, 800, 600}, PanelPlacement::Align::centre, 400, PanelPlacement::Align::end, 570});
+    for (const auto& [height, top] : {std::pair{155, 415}, {467, 103}, {700, 0}, {200, 370}}) {
+        window.setPosition(window.position() + QPoint(3, -3));
+        window.rootItem()->setImplicitHeight(height);
+        settle();
+        EXPECT_EQ(window.geometry(), QRect(210, top, 380, height)) << height;
+    }
+    window.performClose();
 }
 
 TEST(PanelWindow, AViewThatCannotBeMadeLeavesThePanelClosed) {

@@ -1,10 +1,13 @@
 #include "ui/notch/QuickNotchPanel.h"
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QQuickWindow>
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace velto {
@@ -43,7 +46,71 @@ QuickNotchPanel::~QuickNotchPanel() {
 void QuickNotchPanel::setFrame(const QRectF& frame) {
     frame_ = frame.toRect();
     if (!frame_.isEmpty()) window_->setGeometry(frame_);
+    applyOutline();
     showIfPlaced();
+}
+
+void QuickNotchPanel::setCornerSource(std::function<std::pair<double, double>()> radii) {
+    cornerSource_ = std::move(radii);
+    refreshCorners();
+}
+
+void QuickNotchPanel::refreshCorners() {
+    if (!cornerSource_) return;
+    const auto [top, bottom] = cornerSource_();
+    if (top == topRadius_ && bottom == bottomRadius_) return;
+    topRadius_ = top;
+    bottomRadius_ = bottom;
+    applyOutline();
+}
+
+std::vector<QRect> QuickNotchPanel::outline(QSize size, double topRadius, double bottomRadius) {
+    std::vector<QRect> bands;
+    const int w = size.width(), h = size.height();
+    if (w <= 0 || h <= 0) return bands;
+    const double limit = std::min(w, h) / 2.0;
+    const double top = std::clamp(topRadius, 0.0, limit);
+    const double bottom = std::clamp(bottomRadius, 0.0, limit);
+    // How far in from each side row `y` starts: the corner arc at the row's centre, the first
+    // pixel whose centre lies on or inside it.
+    const auto inset = [&](int y) {
+        const double centre = y + 0.5;
+        double radius = 0, depth = 0;  // depth: how far into the corner's square the row lies
+        if (centre < top) radius = top, depth = top - centre;
+        else if (centre > h - bottom) radius = bottom, depth = centre - (h - bottom);
+        else return 0;
+        const double edge = radius - std::sqrt(std::max(0.0, radius * radius - depth * depth));
+        return static_cast<int>(std::ceil(edge - 0.5));
+    };
+    for (int y = 0; y < h; ++y) {
+        const int in = inset(y);
+        if (2 * in >= w) continue;
+        if (!bands.empty() && bands.back().left() == in && bands.back().bottom() == y - 1)
+            bands.back().setBottom(y);
+        else
+            bands.emplace_back(in, y, w - 2 * in, 1);
+    }
+    return bands;
+}
+
+void QuickNotchPanel::applyOutline() {
+    if (frame_.isEmpty() || !onX11()) return;
+    xcb_connection_t* connection = qtConnection();
+    if (!connection) return;
+    const auto* shape = xcb_get_extension_data(connection, &xcb_shape_id);
+    if (!shape || !shape->present) return;
+    // The outline is cut in device pixels.
+    const double ratio = window_->devicePixelRatio();
+    const QSize size = (QSizeF(frame_.size()) * ratio).toSize();
+    std::vector<xcb_rectangle_t> rectangles;
+    for (const QRect& band : outline(size, topRadius_ * ratio, bottomRadius_ * ratio))
+        rectangles.push_back({static_cast<std::int16_t>(band.x()), static_cast<std::int16_t>(band.y()),
+                              static_cast<std::uint16_t>(band.width()),
+                              static_cast<std::uint16_t>(band.height())});
+    xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_BANDED,
+                         static_cast<xcb_window_t>(window_->winId()), 0, 0,
+                         static_cast<std::uint32_t>(rectangles.size()), rectangles.data());
+    xcb_flush(connection);
 }
 
 void QuickNotchPanel::orderFront() {

@@ -2,6 +2,7 @@
 
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
 
@@ -37,6 +38,13 @@ std::unique_ptr<NotchPanel> QuickNotchPanelFactory::operator()(NotchWindowContro
     QObject::connect(shown, &QWindow::widthChanged, view, fit);
     QObject::connect(shown, &QWindow::heightChanged, view, fit);
     fit();
+    // The window's outline follows the view's corners, the animated bottom ones included.
+    QuickNotchPanel* outlined = panel.get();
+    outlined->setCornerSource([player, view] {
+        return std::pair(player->topRadius(), view->property("bottomRadius").toDouble());
+    });
+    QObject::connect(player, &NotchPlayerViewModel::layoutChanged, outlined, &QuickNotchPanel::refreshCorners);
+    QQmlProperty(view, QStringLiteral("bottomRadius")).connectNotifySignal(outlined, SLOT(refreshCorners()));
     return panel;
 }
 
