@@ -92,7 +92,9 @@ void MacAppModel::importBackup() {
             if (alive.expired() || chosen.empty()) return;
             runner_.run(
                 alive_, lifetime_.get_token(),
-                [file = chosen.front()](std::stop_token) { return BackupFileReader::read(file); },
+                [file = chosen.front()](std::stop_token stop) {
+                    return BackupFileReader::read(file, stop);
+                },
                 [this, store](TaskResult<std::string>& bytes) {
                     if (isCancellation(bytes.error())) return;
                     try {
