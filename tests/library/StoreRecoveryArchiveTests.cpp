@@ -114,13 +114,15 @@ TEST_F(StoreRecoveryArchiveTest, StreamsTheSameDocumentIntoAFileOrLeavesTheFileA
                  createdAt);
     EXPECT_EQ(streamed, held);
 
+    // Stopped, changed while read, or nothing to archive.
     std::stop_source stopped;
     stopped.request_stop();
+    auto changeLog = [&](Stage stage) {
+        if (stage == Stage::read) write("-wal", "more");
+    };
     const std::function<void()> failures[] = {
         [&] { Archive::captureTo(store, destination, stopped.get_token()); },
-        [&] { Archive::captureTo(store, destination, {}, [&](Stage stage) {
-                  if (stage == Stage::read) write("-wal", "more");
-              }); },
+        [&] { Archive::captureTo(store, destination, {}, changeLog); },
         [&] { Archive::captureTo(dir.path() / "gone.store", destination); },
     };
     for (const auto& failure : failures) {
