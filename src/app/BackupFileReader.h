@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <stop_token>
 #include <string>
 
 namespace velto {
@@ -9,8 +10,8 @@ namespace velto {
 // before any byte is read, never more than the format's limit plus one byte.
 namespace BackupFileReader {
 // Throws PlaylistBackupError: tooLarge past the limit, invalidFile when it is no regular file
-// or cannot be read.
-std::string read(const std::filesystem::path& path);
+// or cannot be read; CancellationError at once on a stop, even while a read hangs.
+std::string read(const std::filesystem::path& path, std::stop_token stop = {});
 }  // namespace BackupFileReader
 
 }  // namespace velto

@@ -92,7 +92,9 @@ void MacAppModel::importBackup() {
             if (alive.expired() || chosen.empty()) return;
             runner_.run(
                 alive_, lifetime_.get_token(),
-                [file = chosen.front()](std::stop_token) { return BackupFileReader::read(file); },
+                [file = chosen.front()](std::stop_token stop) {
+                    return BackupFileReader::read(file, stop);
+                },
                 [this, store](TaskResult<std::string>& bytes) {
                     if (isCancellation(bytes.error())) return;
                     try {
@@ -122,14 +124,34 @@ void MacAppModel::exportBackup() {
 }
 
 void MacAppModel::exportRecovery() {
-    std::string archive;
-    try {
-        archive = StoreRecoveryArchive::capture(storePath());
-    } catch (...) {
-        setErrorMessage(ErrorText::describe(std::current_exception(), "app"));
-        return;
-    }
-    save(std::move(archive), "Velto-资料库恢复.json", std::nullopt);
+    if (!environment_.fileChooser) return;
+    FileChooser::SaveRequest request;
+    request.suggestedName = "Velto-资料库恢复.json";
+    request.jsonOnly = true;
+    std::weak_ptr<int> alive = alive_;
+    // The archive is as large as the store: it goes straight to the chosen file on a worker.
+    environment_.fileChooser->chooseToSave(
+        request, [this, alive, store = storePath()](std::optional<std::filesystem::path> destination) {
+            if (alive.expired() || !destination) return;
+            runner_.run(
+                alive_, lifetime_.get_token(),
+                [store, destination = *destination](std::stop_token stop) {
+                    StoreRecoveryArchive::captureTo(store, destination, stop);
+                },
+                [this](TaskResult<Unit>& result) {
+                    if (result.ok() || isCancellation(result.error())) return;
+                    const std::string text = ErrorText::describe(result.error(), "app");
+                    try {
+                        std::rethrow_exception(result.error());
+                    } catch (const StoreRecoveryArchive::RecoveryError&) {
+                        setErrorMessage(text);
+                    } catch (const StoreRecoveryArchive::FileError&) {
+                        setErrorMessage(text);
+                    } catch (...) {
+                        setErrorMessage("文件未能保存，请重试。");
+                    }
+                });
+        });
 }
 
 void MacAppModel::save(std::string data, std::string name,

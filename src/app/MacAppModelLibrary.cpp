@@ -1,6 +1,7 @@
 #include "app/MacAppModel.h"
 
 #include "app/TrackValue.h"
+#include "app/search/WidgetShareStore.h"
 #include "foundation/Log.h"
 #include "library/LibraryStore.h"
 #include "library/VeltoModelContainer.h"
@@ -48,6 +49,8 @@ void MacAppModel::reloadLibrary() {
     }
     std::vector<Track> tracks;
     const auto items = personal.orderedItems();
+    // Every change of the favourites passes here.
+    WidgetShareStore::shared().updateFavoritesCount(std::int64_t(items.size()));
     tracks.reserve(items.size());
     for (const auto& item : items) {
         if (auto track = item.track.track()) tracks.push_back(std::move(*track));

@@ -159,7 +159,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     // Blocking; on a worker.
     std::string fetch(const Origin& origin, std::stop_token stop) const {
         if (origin.track && origin.track->source == MusicSource::local) {
-            auto data = LocalArtworkLoader::loadLocalArtworkData(*origin.track);
+            auto data = LocalArtworkLoader::loadLocalArtworkData(*origin.track, stop);
             if (!data) throw SourceError::source(noLocalArtwork);
             return std::move(*data);
         }

@@ -23,6 +23,9 @@
 #include <string_view>
 
 #include "artwork/ArtworkDiskCache.h"
+#include "foundation/AbandonableWork.h"
+#include "foundation/Cancellation.h"
+#include "platform/LocalAudioReadStream.h"
 
 namespace velto::LocalArtworkLoader {
 namespace fs = std::filesystem;
@@ -58,9 +61,7 @@ std::optional<std::string> fromXiph(TagLib::Ogg::XiphComment* comment) {
     return comment ? fromPictures(comment->pictureList()) : std::nullopt;
 }
 
-std::optional<std::string> embedded(const fs::path& file) {
-    TagLib::FileRef ref(file.c_str(), false);
-    TagLib::File* opened = ref.file();
+std::optional<std::string> embedded(TagLib::File* opened) {
     if (!opened || !opened->isValid()) return std::nullopt;
     if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(opened)) return fromID3v2(mpeg->ID3v2Tag());
     if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(opened)) {
@@ -83,19 +84,10 @@ std::optional<std::string> embedded(const fs::path& file) {
     return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<std::string> loadLocalArtworkData(const Track& track) {
-    std::string path = track.songmid;
-    if (auto payload = track.rawPayload(); payload && payload->is_object()) {
-        auto found = payload->find("filePath");
-        if (found != payload->end() && found->is_string()) path = found->get<std::string>();
-    }
-    if (path.empty()) return std::nullopt;
-
-    const fs::path file(path);
+std::optional<std::string> read(const fs::path& file, std::stop_token stop) {
     const fs::path folder = file.parent_path();
     for (std::string_view name : sideFiles) {
+        throwIfCancelled(stop);
         auto data = ArtworkDiskCache::readRegularFile(folder / name,
                                                       ArtworkDiskCache::maximumFileBytes, true);
         if (data && !data->empty()) return data;
@@ -104,9 +96,35 @@ std::optional<std::string> loadLocalArtworkData(const Track& track) {
     // TagLib would block on a pipe and has nothing to read in a folder.
     struct stat info{};
     if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    std::optional<std::string> found;
+    bool stopped = false;
     try {
-        return embedded(file);
+        // Bounded like the scanner's reads, so that a large file of zeros ends in moments.
+        LocalAudioReadStream stream(file, stop);
+        TagLib::FileRef ref(&stream, false);
+        found = embedded(ref.file());
+        stopped = stream.stopped();
     } catch (...) {
+        return std::nullopt;
+    }
+    if (stopped) throw CancellationError();
+    return found;
+}
+
+}  // namespace
+
+std::optional<std::string> loadLocalArtworkData(const Track& track, std::stop_token stop) {
+    std::string path = track.songmid;
+    if (auto payload = track.rawPayload(); payload && payload->is_object()) {
+        auto found = payload->find("filePath");
+        if (found != payload->end() && found->is_string()) path = found->get<std::string>();
+    }
+    if (path.empty()) return std::nullopt;
+    try {
+        // The file may sit on a share that stopped answering: only a stop frees this worker then.
+        return AbandonableWork::shared().run<std::optional<std::string>>(
+            stop, [file = fs::path(path)](std::stop_token stop) { return read(file, stop); });
+    } catch (const AbandonableWork::Refused&) {
         return std::nullopt;
     }
 }

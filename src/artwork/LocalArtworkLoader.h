@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "sources/model/Track.h"
@@ -11,7 +12,8 @@ namespace velto::LocalArtworkLoader {
 // ("cover.jpg", "cover.png", "folder.jpg", "front.jpg", "Cover.jpg", "Cover.png"), else the first
 // non-empty picture embedded in the file (ID3v2, FLAC and Xiph pictures, MP4 "covr"). The file is
 // the payload's "filePath", or the songmid. Files and pictures over 16 MiB are passed over.
-// None when nothing is found; never fails. Blocks.
-std::optional<std::string> loadLocalArtworkData(const Track& track);
+// None when nothing is found. Blocks, but ends at once on a stop (throwing CancellationError),
+// even while a read of the file hangs; tag reads end early past the scanner's read allowance.
+std::optional<std::string> loadLocalArtworkData(const Track& track, std::stop_token stop = {});
 
 }  // namespace velto::LocalArtworkLoader

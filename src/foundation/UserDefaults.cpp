@@ -5,6 +5,7 @@
 
 #include "foundation/AtomicFile.h"
 #include "foundation/Base64.h"
+#include "foundation/BoundedJson.h"
 #include "foundation/Log.h"
 
 namespace velto {
@@ -27,7 +28,8 @@ void UserDefaults::load() {
     std::ifstream in(file_, std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
-    auto parsed = nlohmann::json::parse(buffer.str(), nullptr, /*allow_exceptions=*/false);
+    // Bounded: a value nested too deep would overflow the stack on the next save.
+    auto parsed = BoundedJson::parse(buffer.str());
     if (parsed.is_object()) {
         values_ = std::move(parsed);
         return;

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 
 #include "foundation/Base64.h"
+#include "foundation/Cancellation.h"
 #include "foundation/Log.h"
 
 namespace velto {
@@ -63,26 +65,112 @@ StampSet takeStamps(const std::filesystem::path& store) {
     return stamps;
 }
 
-std::string readWhole(const std::filesystem::path& path) {
+// Where the document goes as it is made: appended piece by piece, with room kept for the one
+// field known only at the end.
+class Sink {
+public:
+    virtual ~Sink() = default;
+    virtual void append(std::string_view text) = 0;
+    virtual std::uint64_t size() const = 0;
+    // Replaces bytes already appended with as many others.
+    virtual void overwrite(std::uint64_t at, std::string_view text) = 0;
+};
+
+class TextSink final : public Sink {
+public:
+    std::string text;
+    void append(std::string_view piece) override { text.append(piece); }
+    std::uint64_t size() const override { return text.size(); }
+    void overwrite(std::uint64_t at, std::string_view piece) override {
+        text.replace(std::size_t(at), piece.size(), piece);
+    }
+};
+
+// A temporary file beside the destination, renamed over it once complete; removed otherwise.
+// Its failures are plain runtime errors, told apart from the store's own.
+class FileSink final : public Sink {
+public:
+    explicit FileSink(const std::filesystem::path& destination)
+        : destination_(destination), temp_(destination.string() + ".tmp-XXXXXX") {
+        fd_ = ::mkstemp(temp_.data());
+        if (fd_ < 0) fail("create");
+    }
+    ~FileSink() override {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(temp_.c_str());
+    }
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
+
+    void append(std::string_view piece) override {
+        while (!piece.empty()) {
+            const ssize_t count = ::write(fd_, piece.data(), piece.size());
+            if (count < 0 && errno == EINTR) continue;
+            if (count <= 0) fail("write");
+            piece.remove_prefix(std::size_t(count));
+            size_ += std::uint64_t(count);
+        }
+    }
+    std::uint64_t size() const override { return size_; }
+    void overwrite(std::uint64_t at, std::string_view piece) override {
+        if (::pwrite(fd_, piece.data(), piece.size(), off_t(at)) != ssize_t(piece.size()))
+            fail("write");
+    }
+    void commit(unsigned mode) {
+        ::fchmod(fd_, mode_t(mode));
+        const bool flushed = ::fsync(fd_) == 0;
+        const bool closed = ::close(fd_) == 0;
+        fd_ = -1;
+        if (!flushed || !closed) fail("flush");
+        if (::rename(temp_.c_str(), destination_.c_str()) != 0) fail("replace");
+        committed_ = true;
+    }
+
+private:
+    [[noreturn]] void fail(const char* what) const {
+        throw std::runtime_error(std::string("recovery archive: cannot ") + what + " " + temp_ +
+                                 ": " + std::strerror(errno));
+    }
+
+    std::filesystem::path destination_;
+    std::string temp_;
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    bool committed_ = false;
+};
+
+// Appends the file's bytes as Base64, a bounded piece at a time; returns how many were read.
+std::uint64_t copyAsBase64(const std::filesystem::path& path, Sink& sink,
+                           const std::stop_token& stop) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) failFile(path, errno, "open");
-    std::string data;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) data.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[1 << 16];
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    // Whole groups of three bytes encode without padding, so pieces join seamlessly.
+    constexpr std::size_t piece = 3 * 16 * 1024;
+    std::string buffer(piece, '\0');
+    std::size_t held = 0;
+    std::uint64_t total = 0;
     while (true) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count == 0) break;
+        throwIfCancelled(stop);
+        const ssize_t count = ::read(fd, buffer.data() + held, buffer.size() - held);
         if (count < 0) {
             if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd);
-            failFile(path, error, "read");
+            failFile(path, errno, "read");
         }
-        data.append(buffer, static_cast<std::size_t>(count));
+        if (count == 0) break;
+        held += std::size_t(count);
+        total += std::uint64_t(count);
+        const std::size_t whole = held / 3 * 3;
+        sink.append(Base64::encode(std::string_view(buffer.data(), whole)));
+        buffer.erase(0, whole);
+        buffer.resize(piece, '\0');
+        held -= whole;
     }
-    ::close(fd);
-    return data;
+    if (held > 0) sink.append(Base64::encode(std::string_view(buffer.data(), held)));
+    return total;
 }
 
 std::string isoTime(std::chrono::system_clock::time_point time) {
@@ -139,8 +227,14 @@ std::string StoreRecoveryArchive::encoded() const {
     return out;
 }
 
-std::string StoreRecoveryArchive::capture(const std::filesystem::path& storePath,
-                                          const std::function<void(Stage)>& observe) {
+namespace {
+
+// The placeholder stands in for "createdAt" until every check has passed; it has the length of
+// every time from the year 1000 to 9999.
+constexpr std::string_view createdAtPlaceholder = "0000-00-00T00:00:00Z";
+
+void writeDocument(const std::filesystem::path& storePath, Sink& sink,
+                   const std::function<void(Stage)>& observe, const std::stop_token& stop) {
     auto notify = [&observe](Stage stage) {
         if (observe) observe(stage);
     };
@@ -153,20 +247,59 @@ std::string StoreRecoveryArchive::capture(const std::filesystem::path& storePath
 
     const StampSet before = takeStamps(storePath);
     notify(Stage::stamped);
-    StoreRecoveryArchive archive;
-    for (const auto& path : listed) archive.files.push_back({path.filename().string(), readWhole(path)});
+    // Written by hand in field order, straight from the files, so that no copy of the data is
+    // ever held whole.
+    const StoreRecoveryArchive fields;
+    sink.append("{\"format\":" + nlohmann::json(fields.format).dump());
+    sink.append(",\"version\":" + std::to_string(fields.version));
+    sink.append(",\"createdAt\":\"");
+    const std::uint64_t createdAt = sink.size();
+    sink.append(createdAtPlaceholder);
+    sink.append("\",\"files\":[");
+    std::vector<std::pair<std::string, std::uint64_t>> copied;
+    for (const auto& path : listed) {
+        const std::string name = path.filename().string();
+        sink.append(std::string(copied.empty() ? "" : ",") + "{\"name\":" +
+                    nlohmann::json(name).dump() + ",\"data\":\"");
+        copied.emplace_back(name, copyAsBase64(path, sink, stop));
+        sink.append("\"}");
+    }
+    sink.append("]}");
     notify(Stage::read);
     const StampSet after = takeStamps(storePath);
 
-    if (after != before || archive.files.size() != before.size())
+    if (after != before || copied.size() != before.size())
         throw RecoveryError(RecoveryError::Kind::changed);
-    for (const auto& file : archive.files) {
-        auto stamp = before.find(file.name);
-        if (stamp == before.end() || stamp->second.size != file.data.size())
+    for (const auto& [name, size] : copied) {
+        auto stamp = before.find(name);
+        if (stamp == before.end() || stamp->second.size != size)
             throw RecoveryError(RecoveryError::Kind::changed);
     }
-    archive.createdAt = std::chrono::system_clock::now();
-    return archive.encoded();
+    const std::string now = isoTime(std::chrono::system_clock::now());
+    if (now.size() != createdAtPlaceholder.size())
+        throw std::runtime_error("recovery archive: creation time out of range: " + now);
+    sink.overwrite(createdAt, now);
+}
+
+}  // namespace
+
+std::string StoreRecoveryArchive::capture(const std::filesystem::path& storePath,
+                                          const std::function<void(Stage)>& observe) {
+    TextSink sink;
+    writeDocument(storePath, sink, observe, {});
+    return std::move(sink.text);
+}
+
+void StoreRecoveryArchive::captureTo(const std::filesystem::path& storePath,
+                                     const std::filesystem::path& destination,
+                                     std::stop_token stop,
+                                     const std::function<void(Stage)>& observe) {
+    std::error_code ignored;
+    if (destination.has_parent_path())
+        std::filesystem::create_directories(destination.parent_path(), ignored);
+    FileSink sink(destination);
+    writeDocument(storePath, sink, observe, stop);
+    sink.commit(0644);
 }
 
 }  // namespace velto

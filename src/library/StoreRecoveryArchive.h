@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -57,6 +58,13 @@ struct StoreRecoveryArchive {
     // Archives the store at `storePath`. Throws RecoveryError or FileError; writes nothing.
     static std::string capture(const std::filesystem::path& storePath,
                                const std::function<void(Stage)>& observe = {});
+    // The same document streamed into a file that replaces `destination` once complete, in
+    // memory that does not grow with the store. Throws as capture does, CancellationError on a
+    // stop, and std::runtime_error when the destination cannot be written; on any failure the
+    // destination is left as it was.
+    static void captureTo(const std::filesystem::path& storePath,
+                          const std::filesystem::path& destination, std::stop_token stop = {},
+                          const std::function<void(Stage)>& observe = {});
 };
 
 }  // namespace velto

@@ -19,7 +19,7 @@
 #include "foundation/Cancellation.h"
 #include "foundation/JsonWriter.h"
 #include "foundation/UnicodeTrim.h"
-#include "playback/LocalAudioReadStream.h"
+#include "platform/LocalAudioReadStream.h"
 
 namespace velto::LocalAudioScanner {
 

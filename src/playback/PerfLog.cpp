@@ -1,6 +1,7 @@
 #include "playback/PerfLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,7 +38,12 @@ void PerfLog::record(std::string_view name, std::string_view detail) {
         std::string line = std::to_string(milliseconds);
         line.append("\t").append(Log::escaped(name)).append("\t").append(Log::escaped(detail));
         line.append("\n");
-        pending_.push_back(std::move(line));
+        // A writer held up by the file must not let the queue grow without end.
+        if (pending_.size() < maxQueuedLines) {
+            pending_.push_back(std::move(line));
+        } else if (dropped_++ == 0) {
+            Log::error("perf", "perf.log falls behind, marks are dropped");
+        }
     }
     changed_.notify_all();
     std::string message = "perf ";
@@ -71,9 +77,23 @@ void PerfLog::run(std::stop_token stop) {
 void PerfLog::append(const std::string& line) {
     if (!file_) file_ = fileLocation_ ? fileLocation_() : std::nullopt;
     if (!*file_) return;
-    // Append mode only: an existing log is never cut, a missing one is created.
-    int fd = ::open((*file_)->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
+    // Append mode only: an existing log is never cut, a missing one is created. Non-blocking,
+    // so that a pipe under the log's name can neither hold the writer nor be written.
+    int fd = ::open((*file_)->c_str(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    struct stat info{};
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(fd);
+        fd = -1;
+        errno = ENXIO;
+    }
+    if (fd < 0) {
+        if (errno == ENXIO) {
+            Log::error("perf", "perf.log is not a regular file, no marks are written to it");
+            *file_ = std::nullopt;
+        }
+        return;
+    }
     const char* data = line.data();
     std::size_t left = line.size();
     while (left > 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -15,9 +16,12 @@ namespace velto {
 // Timing marks of notable moments of a run: a "perf" log line and one tab-separated line
 // (milliseconds since the first mark, name, detail; control characters escaped as in the log)
 // appended to "perf.log". The caller never
-// waits for the file: one writer thread appends the lines in the order of the marks.
+// waits for the file: one writer thread appends the lines in the order of the marks. Only a
+// regular file is written; marks past `maxQueuedLines` waiting for the writer are dropped.
 class PerfLog {
 public:
+    static constexpr std::size_t maxQueuedLines = 4096;
+
     // Where the log file goes, asked once on the writer thread; none writes no file.
     using FileLocation = std::function<std::optional<std::filesystem::path>()>;
     // Seconds on a monotonic clock.
@@ -49,6 +53,7 @@ private:
     std::condition_variable_any changed_;
     std::optional<double> startedAt_;
     std::deque<std::string> pending_;
+    std::size_t dropped_ = 0;
     bool writing_ = false;
     // Touched only by the writer thread.
     std::optional<std::optional<std::filesystem::path>> file_;

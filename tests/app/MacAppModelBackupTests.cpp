@@ -1,6 +1,10 @@
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "AppModelFixture.h"
+#include "app/BackupFileReader.h"
+#include "foundation/Cancellation.h"
 #include "library/PlaylistBackup.h"
 #include "library/PlaylistBackupError.h"
 
@@ -43,7 +47,10 @@ TEST_F(AppModelTest, BackupImportRefusesBadFilesBeforeReadingThem) {
     const auto limit = dir.path() / "limit.json";
     std::ofstream(limit).close();
     std::filesystem::resize_file(limit, PlaylistBackup::maximumFileSize);
+    const auto pipe = dir.path() / "pipe.json";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const std::pair<std::filesystem::path, Kind> cases[] = {
+        {pipe, Kind::invalidFile},
         {malformed, Kind::invalidFile},
         {huge, Kind::tooLarge},
         {limit, Kind::invalidFile},  // within the limit, so read and found not to be JSON
@@ -60,6 +67,9 @@ TEST_F(AppModelTest, BackupImportRefusesBadFilesBeforeReadingThem) {
         model->setErrorMessage(std::nullopt);
     }
     EXPECT_EQ(model->libraryTracks().size(), 1u);
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_THROW(BackupFileReader::read(malformed, stopped.get_token()), CancellationError);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "AppModelFixture.h"
 #include "library/LibraryStore.h"
+#include "library/StoreRecoveryArchive.h"
 #include "playback/PersistedSession.h"
 #include "support/WavFile.h"
 
@@ -187,6 +188,17 @@ TEST_F(AppModelTest, RecoveryExportWorksWithoutLibraryAndReportsUnwritableDestin
     model->exportRecovery();
     settle();
     EXPECT_EQ(model->errorMessage(), "文件未能保存，请重试。");
+}
+
+TEST_F(AppModelTest, RecoveryExportTellsWhyTheStoreCannotBeArchivedAndWritesNothing) {
+    std::filesystem::create_directories(dir.path() / "data" / "cn.quorvanel.velto.mac" / "Velto.store");
+    make();
+    chooser->saveAnswer = dir.path() / "recovery.json";
+    model->exportRecovery();
+    settle();
+    EXPECT_EQ(model->errorMessage(), StoreRecoveryArchive::RecoveryError::description(
+                                         StoreRecoveryArchive::RecoveryError::Kind::unreadable));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "recovery.json"));
 }
 
 TEST_F(AppModelTest, RefreshedDetailsReachQueueAndFavourites) {

@@ -12,6 +12,7 @@
 
 #include "ArtworkTestSupport.h"
 #include "artwork/LocalArtworkLoader.h"
+#include "foundation/Cancellation.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -89,6 +90,10 @@ TEST(LocalArtworkLoader, PicturesEmbeddedInEachFormat) {
         ASSERT_TRUE(file.save(TagLib::MPEG::File::ID3v2));
     }
     EXPECT_EQ(LocalArtworkLoader::loadLocalArtworkData(localSong(mp3)), "apic");
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_THROW(LocalArtworkLoader::loadLocalArtworkData(localSong(mp3), stopped.get_token()),
+                 CancellationError);
 
     const fs::path ogg = dir.path() / "b" / "song.ogg";
     fs::create_directories(ogg.parent_path());

@@ -39,14 +39,19 @@ TEST(UserDefaults, ValuesSurviveReopeningAndReadOnlyAsTheirOwnType) {
 }
 
 TEST(UserDefaults, CorruptFileIsMovedAsideAndStartsEmpty) {
-    TempDir dir;
-    auto file = dir.path() / "defaults.json";
-    std::ofstream(file) << "{ not json";
-    UserDefaults defaults(file);
-    EXPECT_FALSE(defaults.contains("anything"));
-    EXPECT_TRUE(std::filesystem::exists(dir.path() / "defaults.json.corrupt"));
-    defaults.setString("k", "v");
-    EXPECT_EQ(UserDefaults(file).stringValue("k"), "v");
+    // A value nested this deep used to overflow the stack on the first save.
+    const std::string deep =
+        "{\"anything\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    for (const std::string& content : {std::string("{ not json"), deep}) {
+        TempDir dir;
+        auto file = dir.path() / "defaults.json";
+        std::ofstream(file) << content;
+        UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.contains("anything"));
+        EXPECT_TRUE(std::filesystem::exists(dir.path() / "defaults.json.corrupt"));
+        defaults.setString("k", "v");
+        EXPECT_EQ(UserDefaults(file).stringValue("k"), "v");
+    }
 }
 
 TEST(UserDefaults, InvalidUtf8TextDoesNotLoseTheOtherSettings) {

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
 
 #include <atomic>
 #include <filesystem>
@@ -144,4 +148,46 @@ TEST(PerfLog, SharedLogWritesIntoTheDocumentsFolder) {
     EXPECT_EQ(content.substr(0, 13), "0\tmac_launch\t");
     EXPECT_NE(content.find("\tload_start\tnormal\n"), std::string::npos);
     unsetenv("XDG_DOCUMENTS_DIR");
+}
+
+TEST(PerfLog, APipeUnderTheLogsNameIsNeitherWaitedForNorWritten) {
+    // Without a reader the open used to block for good, and the program could not exit.
+    for (bool reader : {false, true}) {
+        TempDir dir;
+        const auto pipe = dir.path() / "perf.log";
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        const int readEnd = reader ? ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        ManualUptime clock;
+        {
+            PerfLog perf(at(pipe), clock.function());
+            perf.record("mac_launch", "");
+            perf.record("load_start", "normal");
+        }
+        if (reader) {
+            char byte = 0;
+            EXPECT_LE(::read(readEnd, &byte, 1), 0);
+            ::close(readEnd);
+        }
+    }
+}
+
+TEST(PerfLog, MarksWaitingForAHeldUpWriterAreBounded) {
+    TempDir dir;
+    const auto file = dir.path() / "perf.log";
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::size_t marks = PerfLog::maxQueuedLines + 100;
+    {
+        // The writer asks where the file goes on its first line and is held there.
+        PerfLog perf([&] { released.wait(); return std::optional(file); }, ManualUptime().function());
+        for (std::size_t i = 0; i < marks; ++i) perf.record("mark", std::to_string(i));
+        release.set_value();
+    }
+    // The earliest marks are kept, in order; at most one more than the queue holds was taken.
+    std::ifstream in(file);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line); ++count)
+        EXPECT_EQ(line, "0\tmark\t" + std::to_string(count));
+    EXPECT_GE(count, PerfLog::maxQueuedLines);
+    EXPECT_LE(count, PerfLog::maxQueuedLines + 1);
 }

@@ -4,6 +4,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "foundation/BoundedJson.h"
+
 namespace velto {
 
 namespace {
@@ -85,7 +87,7 @@ std::optional<std::string> WidgetPlaybackSnapshot::toJSON() const {
 }
 
 std::optional<WidgetPlaybackSnapshot> WidgetPlaybackSnapshot::fromJSON(std::string_view text) {
-    auto object = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    auto object = BoundedJson::parse(text);
     if (!object.is_object()) return std::nullopt;
     auto title = textField(object, "title");
     auto artist = textField(object, "artist");

@@ -74,6 +74,8 @@ class WidgetShareStore {
     void clearArtwork();
 
     void reloadAllWidgets() {}
+    // Told the favourites count after every change of the favourites. Writes nothing: the count
+    // reaches a widget only inside a snapshot, and a normal run publishes none.
     void updateFavoritesCount(std::int64_t) {}
 
   private:

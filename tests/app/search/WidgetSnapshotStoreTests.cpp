@@ -88,9 +88,14 @@ TEST(WidgetShareStore, LoadingFallsThroughFileDataAndKeysToEmpty) {
     object["title"] = "file";
     writeFile(dir.path() / "playback_snapshot.json", object.dump());
     EXPECT_EQ(store.loadSnapshot().title, "file");
+    // A file missing a key, or nesting too deep anywhere, falls through to the data setting.
+    std::string deep = object.dump();
+    deep.insert(deep.size() - 1, ",\"x\":" + std::string(100000, '[') + std::string(100000, ']'));
     object.erase("favoritesCount");
-    writeFile(dir.path() / "playback_snapshot.json", object.dump());
-    EXPECT_EQ(store.loadSnapshot(), playing());
+    for (const std::string& text : {object.dump(), deep}) {
+        writeFile(dir.path() / "playback_snapshot.json", text);
+        EXPECT_EQ(store.loadSnapshot(), playing());
+    }
     object["favoritesCount"] = 1;
     object["album"] = std::string(WidgetShareStore::maxSnapshotFileSize, 'x');
     writeFile(dir.path() / "playback_snapshot.json", object.dump());

@@ -1,4 +1,4 @@
-#include "playback/LocalAudioReadStream.h"
+#include "platform/LocalAudioReadStream.h"
 
 namespace velto {
 
