@@ -117,6 +117,17 @@ std::string withoutSecrets(std::string_view text) {
     return out;
 }
 
+// Whether the playing stream can be sought in time; a network stream whose server ignores
+// "Range" cannot, and a seek sent to it flushes what was buffered without moving anywhere.
+bool canSeek(GstElement* playbin) {
+    GstQuery* query = gst_query_new_seeking(GST_FORMAT_TIME);
+    gboolean seekable = FALSE;
+    if (gst_element_query(playbin, query))
+        gst_query_parse_seeking(query, nullptr, &seekable, nullptr, nullptr);
+    gst_query_unref(query);
+    return seekable;
+}
+
 double toSeconds(gint64 nanoseconds) {
     return static_cast<double>(nanoseconds) / GST_SECOND;
 }
@@ -366,6 +377,7 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
 // the new epoch, and no hand-over is pending.
 void GStreamerQueuePlayer::stopPipeline() {
     gst_element_set_state(playbin_, GST_STATE_READY);
+    settling_ = false;
     busEpoch_.store(++epoch_);
     {
         std::lock_guard lock(handOverMutex_);
@@ -374,6 +386,7 @@ void GStreamerQueuePlayer::stopPipeline() {
     handOverDropped_.store(false);
     silenced_.store(false);
     prerolled_ = false;
+    seekable_ = false;
     playingState_ = false;
     buffering_ = false;
 }
@@ -406,7 +419,17 @@ void GStreamerQueuePlayer::applyTargetState() {
     auto current = currentItem();
     if (!playbin_ || !current || current->status() == PlayerItem::Status::failed) return;
     bool run = wantsToPlay_ && !buffering_;
-    gst_element_set_state(playbin_, run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+    setPipelineState(run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+}
+
+// A state set while the playbin still moves to the one asked before (prerolling, then going
+// on to play) can be lost: the playbin stays marked busy and never moves again. So only one
+// change is under way at a time; the state wanted meanwhile is set once the playbin settles.
+void GStreamerQueuePlayer::setPipelineState(int state) {
+    wantedState_ = state;
+    if (settling_) return;
+    if (gst_element_set_state(playbin_, static_cast<GstState>(state)) == GST_STATE_CHANGE_ASYNC)
+        settling_ = true;
 }
 
 void GStreamerQueuePlayer::updateTimeControl() {
@@ -475,6 +498,11 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
 }
 
 void GStreamerQueuePlayer::issueSeek(double target) {
+    if (!seekable_) {
+        // Neither the position nor the rate can change; the stream plays on as it is.
+        finishSeek(false);
+        return;
+    }
     holdHandOver_.store(true);
     bool handedOver;
     {
@@ -576,6 +604,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
         case GST_MESSAGE_ASYNC_DONE:
             if (!prerolled_) {
                 prerolled_ = true;
+                seekable_ = canSeek(playbin_);
                 queryDuration();
                 if (current->status() != PlayerItem::Status::readyToPlay) {
                     current->setStatus(PlayerItem::Status::readyToPlay);
@@ -593,30 +622,33 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             break;
         case GST_MESSAGE_STATE_CHANGED: {
             GstState state;
-            gst_message_parse_state_changed(message, nullptr, &state, nullptr);
+            GstState pending;
+            gst_message_parse_state_changed(message, nullptr, &state, &pending);
             playingState_ = state == GST_STATE_PLAYING;
+            if (settling_ && pending == GST_STATE_VOID_PENDING) {
+                settling_ = false;
+                if (state != wantedState_) setPipelineState(wantedState_);
+            }
             updateTimeControl();
             break;
         }
         case GST_MESSAGE_BUFFERING: {
-            {
-                // The current stream was read to its end before the hand-over, so this is the
-                // next one filling up; pausing for it would stall the end of the current one.
-                std::lock_guard lock(handOverMutex_);
-                if (handedOver_) break;
-            }
             gint percent = 100;
             gst_message_parse_buffering(message, &percent);
             bool buffering = percent < 100;
+            if (buffering) {
+                // The current stream was read to its end before the hand-over, so this is the
+                // next one filling up; pausing for it would stall the end of the current one.
+                // A full buffer is always taken: it may be the current stream's own, posted
+                // just before the hand-over, and dropping it would leave it paused for good.
+                std::lock_guard lock(handOverMutex_);
+                if (handedOver_) break;
+            }
             if (buffering == buffering_) break;
             if (buffering && timeControl_ == TimeControlStatus::playing)
                 later([this, current] { emitStalled(current); });
             buffering_ = buffering;
-            if (buffering) {
-                gst_element_set_state(playbin_, GST_STATE_PAUSED);
-            } else {
-                applyTargetState();
-            }
+            applyTargetState();
             updateTimeControl();
             break;
         }

@@ -72,6 +72,7 @@ private:
     void stopPipeline();
     void openCurrent(bool keepSeek = false);
     void applyTargetState();
+    void setPipelineState(int state);
     void updateTimeControl();
     void handOverNext();
     enum class Continuation { reopened, playing, broken };
@@ -92,6 +93,9 @@ private:
     double volume_ = 1.0;
     std::uint64_t epoch_ = 0;
     bool prerolled_ = false;
+    bool seekable_ = false;
+    bool settling_ = false;  // the playbin is still moving to the state last set
+    int wantedState_ = 0;
     bool playingState_ = false;
     bool buffering_ = false;
     int streamStarts_ = 0;

@@ -132,6 +132,44 @@ TEST_F(PlaybackServiceEngine, AStallThatOutlastsTheTimeoutIsRecoveredOnce) {
     EXPECT_NEAR(player.currentTime(), 35, 0.5);  // resumed where it stalled
 }
 
+// An item that never opens sends no stall; every way into a load must still end, after its one
+// recovery, in a failure the user reads instead of an endless spinner.
+TEST_F(PlaybackServiceEngine, ALoadThatNeverOpensEndsInTheTimeOutFailure) {
+    player.openItemsAutomatically(false);
+    const auto timedOut = PlaybackService::State::failed("缓冲超时，请检查网络后重试");
+    using Enter = std::function<void()>;
+    for (const auto& [name, enter] : std::vector<std::pair<std::string, Enter>>{
+             {"load", [&] { startPlaying(makeSongs(2)); }},
+             {"next while paused", [&] {
+                  startPlaying(makeSongs(2));
+                  service->pause();
+                  service->next();
+              }},
+             {"play after a paused load", [&] {
+                  service->replaceQueue(makeSongs(2), 0, false);
+                  settle();
+                  service->play();
+              }}}) {
+        SCOPED_TRACE(name);
+        enter();
+        settle();
+        const auto song = currentID();
+        EXPECT_EQ(kind(), Kind::loading);
+        mainQueue.advance(20s);
+        settle();
+        EXPECT_TRUE(service->recoveryGate().recoveryConsumed);
+        mainQueue.advance(400ms);  // the recovery's new address
+        settle();
+        EXPECT_EQ(kind(), Kind::loading);
+        mainQueue.advance(20s);
+        settle();
+        EXPECT_EQ(service->state(), timedOut);
+        EXPECT_EQ(currentID(), song);
+        service->pause();  // no skip to the next song either: it would not open
+        mainQueue.advance(1s);
+    }
+}
+
 TEST_F(PlaybackServiceEngine, OneRecoveryPerLoadThenTheFailureShowsAndSkips) {
     startPlaying(makeSongs(2));
     auto generation = service->recoveryGate().generation;
