@@ -7,7 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <thread>
+#include <utility>
 
 #include "foundation/Log.h"
 
@@ -117,12 +122,12 @@ std::string withoutSecrets(std::string_view text) {
     return out;
 }
 
-// Whether the playing stream can be sought in time; a network stream whose server ignores
+// Whether a stream's source can jump to another byte; a network stream whose server ignores
 // "Range" cannot, and a seek sent to it flushes what was buffered without moving anywhere.
-bool canSeek(GstElement* playbin) {
-    GstQuery* query = gst_query_new_seeking(GST_FORMAT_TIME);
+bool canSeek(GstElement* source) {
+    GstQuery* query = gst_query_new_seeking(GST_FORMAT_BYTES);
     gboolean seekable = FALSE;
-    if (gst_element_query(playbin, query))
+    if (gst_element_query(source, query))
         gst_query_parse_seeking(query, nullptr, &seekable, nullptr, nullptr);
     gst_query_unref(query);
     return seekable;
@@ -134,12 +139,56 @@ double toSeconds(gint64 nanoseconds) {
 
 }  // namespace
 
+// One playbin's way back to the player. Its callbacks run on streaming threads and reach the
+// player only through it; retiring the playbin cuts it, so a playbin still being torn down
+// (perhaps for long, on a source stuck in a read) never touches the player again.
+struct GStreamerQueuePlayer::Link {
+    std::mutex mutex;
+    GStreamerQueuePlayer* owner = nullptr;  // null once the playbin is retired
+    GstElement* playbin = nullptr;          // not owned
+    std::uint64_t epoch = 0;
+    // The sources of the current stream and of the one handed over after it, in that order.
+    std::deque<GstElement*> sources;
+
+    ~Link() {
+        for (GstElement* source : sources) gst_object_unref(source);
+    }
+};
+
+// Playbins being stopped off the main thread.
+struct GStreamerQueuePlayer::Teardowns {
+    std::mutex mutex;
+    std::condition_variable done;
+    int running = 0;
+};
+
+namespace {
+
+using LinkPtr = std::shared_ptr<GStreamerQueuePlayer::Link>;
+
+gpointer holdLink(const LinkPtr& link) {
+    return new LinkPtr(link);
+}
+
+void releaseLink(gpointer data) {
+    delete static_cast<LinkPtr*>(data);
+}
+
+void releaseLinkClosure(gpointer data, GClosure*) {
+    releaseLink(data);
+}
+
+}  // namespace
+
 struct GStreamerQueuePlayer::Callbacks {
     static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
-        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        Link& link = **static_cast<LinkPtr*>(data);
+        std::lock_guard linked(link.mutex);
+        auto* self = link.owner;
+        if (!self) return GST_BUS_DROP;
         switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_STATE_CHANGED:
-                if (GST_MESSAGE_SRC(message) != GST_OBJECT(self->playbin_)) break;
+                if (GST_MESSAGE_SRC(message) != GST_OBJECT(link.playbin)) break;
                 [[fallthrough]];
             case GST_MESSAGE_ERROR:
             case GST_MESSAGE_EOS:
@@ -148,7 +197,7 @@ struct GStreamerQueuePlayer::Callbacks {
             case GST_MESSAGE_BUFFERING:
             case GST_MESSAGE_DURATION_CHANGED: {
                 // Stamped now: a message of an item that was replaced meanwhile is dropped.
-                std::uint64_t epoch = self->busEpoch_.load();
+                std::uint64_t epoch = link.epoch;
                 std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
                 self->later([self, epoch, held] { self->handleMessage(epoch, held.get()); });
                 break;
@@ -159,8 +208,17 @@ struct GStreamerQueuePlayer::Callbacks {
         return GST_BUS_DROP;
     }
 
+    static void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
+        Link& link = **static_cast<LinkPtr*>(data);
+        std::lock_guard linked(link.mutex);
+        link.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
+    }
+
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
-        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        Link& link = **static_cast<LinkPtr*>(data);
+        std::lock_guard linked(link.mutex);
+        auto* self = link.owner;
+        if (!self) return;
         std::lock_guard lock(self->handOverMutex_);
         // A joined stream would start at normal speed, so at another rate the next item is
         // opened on its own after the end, where the rate is applied before it plays.
@@ -183,7 +241,10 @@ struct GStreamerQueuePlayer::Callbacks {
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
     // current one ends, and the main thread reopens the playbin with the item queued instead.
     static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        Link& link = **static_cast<LinkPtr*>(data);
+        std::lock_guard linked(link.mutex);
+        auto* self = link.owner;
+        if (!self) return GST_PAD_PROBE_DROP;
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
             if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
@@ -242,14 +303,36 @@ struct GStreamerQueuePlayer::Callbacks {
 };
 
 GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options)
-    : QueuePlayer(mainQueue), options_(std::move(options)) {
+    : QueuePlayer(mainQueue),
+      options_(std::move(options)),
+      teardowns_(std::make_shared<Teardowns>()) {
     ensureGStreamer();
-    playbin_ = gst_element_factory_make("playbin", nullptr);
-    if (!playbin_) {
+    if (GstElementFactory* factory = gst_element_factory_find("playbin")) {
+        gst_object_unref(factory);
+    } else {
         Log::error(logCategory, "playbin is missing; playback is unavailable");
-        return;
     }
-    gst_object_ref_sink(playbin_);
+}
+
+GStreamerQueuePlayer::~GStreamerQueuePlayer() {
+    retirePipeline();
+    // A teardown ends at once unless a source is stuck in a read; such a one is left behind
+    // rather than keeping the program from exiting.
+    std::unique_lock lock(teardowns_->mutex);
+    teardowns_->done.wait_for(lock, std::chrono::seconds(2),
+                              [&] { return teardowns_->running == 0; });
+}
+
+// A fresh playbin for each item opened: the one before may be stuck on its source, and is
+// stopped on a thread of its own (retirePipeline) instead of being reused.
+bool GStreamerQueuePlayer::makePipeline() {
+    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    if (!playbin) return false;
+    gst_object_ref_sink(playbin);
+    link_ = std::make_shared<Link>();
+    link_->owner = this;
+    link_->playbin = playbin;
+    link_->epoch = epoch_;
     GstElement* sink = makeSink(describeSink(options_.audioSink));
     if (sink) {
         if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
@@ -257,27 +340,45 @@ GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options
                               static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                            GST_PAD_PROBE_TYPE_BUFFER_LIST |
                                                            GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                              &Callbacks::onSinkData, this, nullptr);
+                              &Callbacks::onSinkData, holdLink(link_), &releaseLink);
             gst_object_unref(pad);
         }
-        g_object_set(playbin_, "audio-sink", sink, nullptr);
+        g_object_set(playbin, "audio-sink", sink, nullptr);
     }
-    g_object_set(playbin_, "flags", playFlagAudio | playFlagSoftVolume, "volume", 1.0, nullptr);
-    g_signal_connect(playbin_, "about-to-finish", G_CALLBACK(&Callbacks::onAboutToFinish), this);
-    GstBus* bus = gst_element_get_bus(playbin_);
-    gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, this, nullptr);
+    g_object_set(playbin, "flags", playFlagAudio | playFlagSoftVolume, "volume", volume_,
+                 nullptr);
+    g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(&Callbacks::onAboutToFinish),
+                          holdLink(link_), &releaseLinkClosure, GConnectFlags(0));
+    g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&Callbacks::onSourceSetup),
+                          holdLink(link_), &releaseLinkClosure, GConnectFlags(0));
+    GstBus* bus = gst_element_get_bus(playbin);
+    gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, holdLink(link_), &releaseLink);
     gst_object_unref(bus);
+    playbin_ = playbin;
+    return true;
 }
 
-GStreamerQueuePlayer::~GStreamerQueuePlayer() {
+// Cuts the playbin off the player and stops it on a thread of its own: stopping waits for its
+// streaming threads, and one blocked in a read of a stalled file would hold the caller.
+void GStreamerQueuePlayer::retirePipeline() {
     if (!playbin_) return;
-    // Stopping joins the streaming threads, so no callback runs after this.
-    gst_element_set_state(playbin_, GST_STATE_NULL);
-    GstBus* bus = gst_element_get_bus(playbin_);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    g_signal_handlers_disconnect_by_data(playbin_, this);
-    gst_object_unref(playbin_);
+    {
+        std::lock_guard lock(link_->mutex);
+        link_->owner = nullptr;
+    }
+    link_.reset();
+    GstElement* playbin = std::exchange(playbin_, nullptr);
+    {
+        std::lock_guard lock(teardowns_->mutex);
+        ++teardowns_->running;
+    }
+    std::thread([playbin, teardowns = teardowns_] {
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        gst_object_unref(playbin);
+        std::lock_guard lock(teardowns->mutex);
+        --teardowns->running;
+        teardowns->done.notify_all();
+    }).detach();
 }
 
 std::vector<PlayerItemPtr> GStreamerQueuePlayer::items() const {
@@ -376,9 +477,9 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
 // Stops the playbin and forgets what it played: messages of the old stream are dropped by
 // the new epoch, and no hand-over is pending.
 void GStreamerQueuePlayer::stopPipeline() {
-    gst_element_set_state(playbin_, GST_STATE_READY);
+    retirePipeline();
     settling_ = false;
-    busEpoch_.store(++epoch_);
+    ++epoch_;
     {
         std::lock_guard lock(handOverMutex_);
         handedOver_.reset();
@@ -393,7 +494,6 @@ void GStreamerQueuePlayer::stopPipeline() {
 
 // Makes the playbin play the current item from its start, dropping whatever it played before.
 void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
-    if (!playbin_) return;
     stopPipeline();
     streamStarts_ = 0;
     lastPosition_ = 0;
@@ -403,7 +503,7 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
         finishSeek(false);
     }
     auto current = currentItem();
-    if (current && current->status() != PlayerItem::Status::failed) {
+    if (current && current->status() != PlayerItem::Status::failed && makePipeline()) {
         g_object_set(playbin_, "uri", current->uri().c_str(), nullptr);
         if (current->preferredForwardBuffer() > 0) {
             g_object_set(playbin_, "buffer-duration",
@@ -465,6 +565,16 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     handOverNext();
     later([this, finished] { emitPlayedToEnd(finished); });
     auto current = currentItem();
+    if (next == Continuation::playing && link_) {
+        {
+            std::lock_guard lock(link_->mutex);
+            if (!link_->sources.empty()) {
+                gst_object_unref(link_->sources.front());
+                link_->sources.pop_front();
+            }
+        }
+        seekable_ = currentSourceCanSeek();
+    }
     if (next == Continuation::playing && current) {
         lastPosition_ = 0;
         if (current->status() != PlayerItem::Status::readyToPlay) {
@@ -540,10 +650,23 @@ void GStreamerQueuePlayer::finishSeek(bool finished) {
     if (completion) later([completion, finished] { completion(finished); });
 }
 
+bool GStreamerQueuePlayer::currentSourceCanSeek() {
+    GstElement* source = nullptr;
+    {
+        std::lock_guard lock(link_->mutex);
+        if (!link_->sources.empty())
+            source = GST_ELEMENT(gst_object_ref(link_->sources.front()));
+    }
+    if (!source) return false;
+    bool seekable = canSeek(source);
+    gst_object_unref(source);
+    return seekable;
+}
+
 void GStreamerQueuePlayer::queryDuration() {
     auto current = currentItem();
     gint64 duration = 0;
-    if (current && gst_element_query_duration(playbin_, GST_FORMAT_TIME, &duration) &&
+    if (current && playbin_ && gst_element_query_duration(playbin_, GST_FORMAT_TIME, &duration) &&
         duration > 0) {
         current->setDuration(toSeconds(duration));
     }
@@ -604,7 +727,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
         case GST_MESSAGE_ASYNC_DONE:
             if (!prerolled_) {
                 prerolled_ = true;
-                seekable_ = canSeek(playbin_);
+                seekable_ = currentSourceCanSeek();
                 queryDuration();
                 if (current->status() != PlayerItem::Status::readyToPlay) {
                     current->setStatus(PlayerItem::Status::readyToPlay);

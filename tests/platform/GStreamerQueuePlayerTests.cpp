@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <glib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -437,6 +441,31 @@ TEST_F(GStreamerQueuePlayerTest, StreamsThatCannotSeekAlwaysMoveOnToPlaying) {
             player.reset();
         }
     }
+}
+
+// A song whose file blocks on read (a stalled network share) stays loading; moving on must tear
+// it down without waiting for the read, which would freeze the program until the share answers.
+TEST_F(GStreamerQueuePlayerTest, AnItemStuckInAReadIsLeftWithoutWaitingForIt) {
+    makePlayer();
+    auto path = dir.path() / "stalled.wav";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    int writer = ::open(path.c_str(), O_RDWR);  // a writer that never finishes: reads block
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::write(writer, "RIFF", 4), 4);
+    auto stalled = named("stalled", uriOf(path));
+    auto a = item("a", 0.2);
+    player->insert(stalled);
+    player->insert(a);
+    player->play();
+    int unread = 4;
+    while (unread > 0 && ::ioctl(writer, FIONREAD, &unread) == 0) std::this_thread::yield();
+    // The player has read what there was and waits in the next read.
+    player->advanceToNextItem();
+    bool played = waitFor("end a");
+    ::close(writer);  // lets the stuck read end, so its teardown finishes
+    ASSERT_TRUE(played);
+    EXPECT_EQ(stalled->status(), PlayerItem::Status::unknown);
+    EXPECT_EQ(totalFrames(), frames["a"]);
 }
 
 TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
