@@ -65,22 +65,34 @@ bool readableFile(const std::string& uri) {
     return readable;
 }
 
-// What the user reads when an item fails, chosen by the error's domain and code; for a local
-// file the file itself tells missing from refused.
-std::string describeFailure(GQuark domain, int code, const std::string& uri) {
+// Whether a failing element is the stream's source (the file or HTTP reader), as opposed to a
+// parser or decoder behind it.
+bool isSourceElement(GstObject* element) {
+    return element && GST_IS_URI_HANDLER(element) &&
+           gst_uri_handler_get_uri_type(GST_URI_HANDLER(element)) == GST_URI_SRC;
+}
+
+// What the user reads when an item fails, chosen by the element that failed and the error's
+// domain and code; for a local file the file itself tells missing from refused. A source
+// fails on reading whatever domain it names: a connection broken or refused in its TLS
+// handshake comes as a stream error of the HTTP source, and is a network fault, not a
+// decoding one.
+std::string describeFailure(GQuark domain, int code, const std::string& uri, bool fromSource) {
     gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
     const bool local = path != nullptr;
     const bool exists = local && g_access(path, F_OK) == 0;
     const bool readable = local && g_access(path, R_OK) == 0;
     g_free(path);
-    if (domain == GST_RESOURCE_ERROR) {
+    if (domain == GST_RESOURCE_ERROR || fromSource) {
         if (local) {
             if (!exists) return "找不到音频文件，可能已被移动或删除";
-            if (!readable || code == GST_RESOURCE_ERROR_NOT_AUTHORIZED)
+            if (!readable || (domain == GST_RESOURCE_ERROR &&
+                              code == GST_RESOURCE_ERROR_NOT_AUTHORIZED))
                 return "没有权限读取音频文件";
             return "无法读取音频文件";
         }
-        if (code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) return "音源拒绝访问，请稍后重试";
+        if (domain == GST_RESOURCE_ERROR && code == GST_RESOURCE_ERROR_NOT_AUTHORIZED)
+            return "音源拒绝访问，请稍后重试";
         return "音频流加载失败，请检查网络后重试";
     }
     if (domain == GST_STREAM_ERROR ||
@@ -589,11 +601,12 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     updateTimeControl();
 }
 
-void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::string& original) {
+void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::string& original,
+                                       bool fromSource) {
     auto current = currentItem();
     if (!current) return;
     bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
-    std::string message = describeFailure(domain, code, current->uri());
+    std::string message = describeFailure(domain, code, current->uri(), fromSource);
     current->setStatus(PlayerItem::Status::failed, message);
     Log::error(logCategory,
                withoutSecrets("item " + std::to_string(current->id()) + " (" + current->uri() +
@@ -683,6 +696,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             std::string text = error ? error->message : "playback error";
             GQuark domain = error ? error->domain : 0;
             int code = error ? error->code : 0;
+            bool fromSource = isSourceElement(GST_MESSAGE_SRC(message));
             if (debug) Log::debug(logCategory, withoutSecrets(debug));
             g_clear_error(&error);
             g_free(debug);
@@ -696,14 +710,14 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             if (handedOver) {
                 if (items_.size() > 1 && *handedOver == items_[1]->id()) {
                     finishCurrent(Continuation::broken);
-                    failCurrent(domain, code, text);
+                    failCurrent(domain, code, text, fromSource);
                 } else {
                     // The failing stream was dequeued meanwhile: go on with what is queued now.
                     finishCurrent(Continuation::reopened);
                 }
                 break;
             }
-            failCurrent(domain, code, text);
+            failCurrent(domain, code, text, fromSource);
             break;
         }
         case GST_MESSAGE_EOS:

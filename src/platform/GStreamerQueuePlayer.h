@@ -85,7 +85,7 @@ private:
     void handOverNext();
     enum class Continuation { reopened, playing, broken };
     void finishCurrent(Continuation next);
-    void failCurrent(unsigned domain, int code, const std::string& original);
+    void failCurrent(unsigned domain, int code, const std::string& original, bool fromSource);
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();

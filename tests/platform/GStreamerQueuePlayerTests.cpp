@@ -180,7 +180,12 @@ TEST_F(GStreamerQueuePlayerTest, FailuresAreDescribedInChineseAndLoggedWithoutSe
         std::lock_guard lock(logMutex);
         logged.emplace_back(line);
     });
-    FakeHttpServer server;  // nothing registered: every path answers 404
+    FakeHttpServer server;  // every path but this one answers 404
+    server.get("/cut.mp3", [](const httplib::Request&, httplib::Response& response) {
+        // The connection breaks right after the headers, before any of the promised body.
+        response.set_content_provider(
+            100000, "audio/mpeg", [](size_t, size_t, httplib::DataSink&) { return false; });
+    });
     std::ofstream(dir.path() / "broken.mp3") << std::string(4096, '\x7f') << "not audio";
     std::string stream = server.url("/song.mp3?token=s3cret-key");
     stream.insert(stream.find("://") + 3, "listener:pa55word@");
@@ -192,7 +197,9 @@ TEST_F(GStreamerQueuePlayerTest, FailuresAreDescribedInChineseAndLoggedWithoutSe
          std::vector<Case>{{uriOf(dir.path() / "gone.mp3"), "找不到音频文件，可能已被移动或删除"},
                            {uriOf(dir.path() / "broken.mp3"), "无法解码，可能不是可播放的音频"},
                            {stream, "音频流加载失败，请检查网络后重试"},
-                           // A server that cannot speak TLS: a network fault, not a decoding one.
+                           // Network faults, not decoding ones: a broken connection and a
+                           // server that cannot speak TLS.
+                           {server.url("/cut.mp3"), "音频流加载失败，请检查网络后重试"},
                            {"https://" + server.baseURL().substr(7) + "/song.mp3",
                             "音频流加载失败，请检查网络后重试"}}) {
         makePlayer();
