@@ -486,7 +486,7 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
     if (prerolled_) issueSeek(target);
 }
 
-// Stops the playbin and forgets what it played: messages of the old stream are dropped by
+// Retires the playbin and forgets what it played: messages of the old stream are dropped by
 // the new epoch, and no hand-over is pending.
 void GStreamerQueuePlayer::stopPipeline() {
     retirePipeline();
@@ -504,7 +504,7 @@ void GStreamerQueuePlayer::stopPipeline() {
     buffering_ = false;
 }
 
-// Makes the playbin play the current item from its start, dropping whatever it played before.
+// Plays the current item from its start on a fresh playbin, dropping whatever played before.
 void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     stopPipeline();
     streamStarts_ = 0;
@@ -612,7 +612,7 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
                withoutSecrets("item " + std::to_string(current->id()) + " (" + current->uri() +
                               ") failed: " + original + " [" + g_quark_to_string(domain) + " " +
                               std::to_string(code) + "]"));
-    // The playbin cannot go on after an error; park it until the queue changes.
+    // The playbin cannot go on after an error; retire it until the queue changes.
     stopPipeline();
     finishSeek(false);
     later([this, current] { emitItemStatusChanged(current); });
