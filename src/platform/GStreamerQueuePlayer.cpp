@@ -7,7 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <thread>
+#include <utility>
 
 #include "foundation/Log.h"
 
@@ -60,22 +65,34 @@ bool readableFile(const std::string& uri) {
     return readable;
 }
 
-// What the user reads when an item fails, chosen by the error's domain and code; for a local
-// file the file itself tells missing from refused.
-std::string describeFailure(GQuark domain, int code, const std::string& uri) {
+// Whether a failing element is the stream's source (the file or HTTP reader), as opposed to a
+// parser or decoder behind it.
+bool isSourceElement(GstObject* element) {
+    return element && GST_IS_URI_HANDLER(element) &&
+           gst_uri_handler_get_uri_type(GST_URI_HANDLER(element)) == GST_URI_SRC;
+}
+
+// What the user reads when an item fails, chosen by the element that failed and the error's
+// domain and code; for a local file the file itself tells missing from refused. A source
+// fails on reading whatever domain it names: a connection broken or refused in its TLS
+// handshake comes as a stream error of the HTTP source, and is a network fault, not a
+// decoding one.
+std::string describeFailure(GQuark domain, int code, const std::string& uri, bool fromSource) {
     gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
     const bool local = path != nullptr;
     const bool exists = local && g_access(path, F_OK) == 0;
     const bool readable = local && g_access(path, R_OK) == 0;
     g_free(path);
-    if (domain == GST_RESOURCE_ERROR) {
+    if (domain == GST_RESOURCE_ERROR || fromSource) {
         if (local) {
             if (!exists) return "找不到音频文件，可能已被移动或删除";
-            if (!readable || code == GST_RESOURCE_ERROR_NOT_AUTHORIZED)
+            if (!readable || (domain == GST_RESOURCE_ERROR &&
+                              code == GST_RESOURCE_ERROR_NOT_AUTHORIZED))
                 return "没有权限读取音频文件";
             return "无法读取音频文件";
         }
-        if (code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) return "音源拒绝访问，请稍后重试";
+        if (domain == GST_RESOURCE_ERROR && code == GST_RESOURCE_ERROR_NOT_AUTHORIZED)
+            return "音源拒绝访问，请稍后重试";
         return "音频流加载失败，请检查网络后重试";
     }
     if (domain == GST_STREAM_ERROR ||
@@ -117,18 +134,73 @@ std::string withoutSecrets(std::string_view text) {
     return out;
 }
 
+// Whether a stream's source can jump to another byte; a network stream whose server ignores
+// "Range" cannot, and a seek sent to it flushes what was buffered without moving anywhere.
+bool canSeek(GstElement* source) {
+    GstQuery* query = gst_query_new_seeking(GST_FORMAT_BYTES);
+    gboolean seekable = FALSE;
+    if (gst_element_query(source, query))
+        gst_query_parse_seeking(query, nullptr, &seekable, nullptr, nullptr);
+    gst_query_unref(query);
+    return seekable;
+}
+
 double toSeconds(gint64 nanoseconds) {
     return static_cast<double>(nanoseconds) / GST_SECOND;
 }
 
 }  // namespace
 
+// One playbin's way back to the player. Its callbacks run on streaming threads and reach the
+// player only through it; retiring the playbin cuts it, so a playbin still being torn down
+// (perhaps for long, on a source stuck in a read) never touches the player again.
+struct GStreamerQueuePlayer::Link {
+    std::mutex mutex;
+    GStreamerQueuePlayer* owner = nullptr;  // null once the playbin is retired
+    GstElement* playbin = nullptr;          // not owned
+    std::uint64_t epoch = 0;
+    // The sources of the current stream and of the one handed over after it, in that order.
+    std::deque<GstElement*> sources;
+
+    ~Link() {
+        for (GstElement* source : sources) gst_object_unref(source);
+    }
+};
+
+// Playbins being stopped off the main thread.
+struct GStreamerQueuePlayer::Teardowns {
+    std::mutex mutex;
+    std::condition_variable done;
+    int running = 0;
+};
+
+namespace {
+
+using LinkPtr = std::shared_ptr<GStreamerQueuePlayer::Link>;
+
+gpointer holdLink(const LinkPtr& link) {
+    return new LinkPtr(link);
+}
+
+void releaseLink(gpointer data) {
+    delete static_cast<LinkPtr*>(data);
+}
+
+void releaseLinkClosure(gpointer data, GClosure*) {
+    releaseLink(data);
+}
+
+}  // namespace
+
 struct GStreamerQueuePlayer::Callbacks {
     static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
-        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        Link& link = **static_cast<LinkPtr*>(data);
+        std::lock_guard linked(link.mutex);
+        auto* self = link.owner;
+        if (!self) return GST_BUS_DROP;
         switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_STATE_CHANGED:
-                if (GST_MESSAGE_SRC(message) != GST_OBJECT(self->playbin_)) break;
+                if (GST_MESSAGE_SRC(message) != GST_OBJECT(link.playbin)) break;
                 [[fallthrough]];
             case GST_MESSAGE_ERROR:
             case GST_MESSAGE_EOS:
@@ -137,7 +209,7 @@ struct GStreamerQueuePlayer::Callbacks {
             case GST_MESSAGE_BUFFERING:
             case GST_MESSAGE_DURATION_CHANGED: {
                 // Stamped now: a message of an item that was replaced meanwhile is dropped.
-                std::uint64_t epoch = self->busEpoch_.load();
+                std::uint64_t epoch = link.epoch;
                 std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
                 self->later([self, epoch, held] { self->handleMessage(epoch, held.get()); });
                 break;
@@ -148,8 +220,17 @@ struct GStreamerQueuePlayer::Callbacks {
         return GST_BUS_DROP;
     }
 
+    static void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
+        Link& link = **static_cast<LinkPtr*>(data);
+        std::lock_guard linked(link.mutex);
+        link.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
+    }
+
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
-        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        Link& link = **static_cast<LinkPtr*>(data);
+        std::lock_guard linked(link.mutex);
+        auto* self = link.owner;
+        if (!self) return;
         std::lock_guard lock(self->handOverMutex_);
         // A joined stream would start at normal speed, so at another rate the next item is
         // opened on its own after the end, where the rate is applied before it plays.
@@ -172,7 +253,10 @@ struct GStreamerQueuePlayer::Callbacks {
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
     // current one ends, and the main thread reopens the playbin with the item queued instead.
     static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-        auto* self = static_cast<GStreamerQueuePlayer*>(data);
+        Link& link = **static_cast<LinkPtr*>(data);
+        std::lock_guard linked(link.mutex);
+        auto* self = link.owner;
+        if (!self) return GST_PAD_PROBE_DROP;
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
             if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
@@ -231,14 +315,36 @@ struct GStreamerQueuePlayer::Callbacks {
 };
 
 GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options)
-    : QueuePlayer(mainQueue), options_(std::move(options)) {
+    : QueuePlayer(mainQueue),
+      options_(std::move(options)),
+      teardowns_(std::make_shared<Teardowns>()) {
     ensureGStreamer();
-    playbin_ = gst_element_factory_make("playbin", nullptr);
-    if (!playbin_) {
+    if (GstElementFactory* factory = gst_element_factory_find("playbin")) {
+        gst_object_unref(factory);
+    } else {
         Log::error(logCategory, "playbin is missing; playback is unavailable");
-        return;
     }
-    gst_object_ref_sink(playbin_);
+}
+
+GStreamerQueuePlayer::~GStreamerQueuePlayer() {
+    retirePipeline();
+    // A teardown ends at once unless a source is stuck in a read; such a one is left behind
+    // rather than keeping the program from exiting.
+    std::unique_lock lock(teardowns_->mutex);
+    teardowns_->done.wait_for(lock, std::chrono::seconds(2),
+                              [&] { return teardowns_->running == 0; });
+}
+
+// A fresh playbin for each item opened: the one before may be stuck on its source, and is
+// stopped on a thread of its own (retirePipeline) instead of being reused.
+bool GStreamerQueuePlayer::makePipeline() {
+    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    if (!playbin) return false;
+    gst_object_ref_sink(playbin);
+    link_ = std::make_shared<Link>();
+    link_->owner = this;
+    link_->playbin = playbin;
+    link_->epoch = epoch_;
     GstElement* sink = makeSink(describeSink(options_.audioSink));
     if (sink) {
         if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
@@ -246,27 +352,45 @@ GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options
                               static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                            GST_PAD_PROBE_TYPE_BUFFER_LIST |
                                                            GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                              &Callbacks::onSinkData, this, nullptr);
+                              &Callbacks::onSinkData, holdLink(link_), &releaseLink);
             gst_object_unref(pad);
         }
-        g_object_set(playbin_, "audio-sink", sink, nullptr);
+        g_object_set(playbin, "audio-sink", sink, nullptr);
     }
-    g_object_set(playbin_, "flags", playFlagAudio | playFlagSoftVolume, "volume", 1.0, nullptr);
-    g_signal_connect(playbin_, "about-to-finish", G_CALLBACK(&Callbacks::onAboutToFinish), this);
-    GstBus* bus = gst_element_get_bus(playbin_);
-    gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, this, nullptr);
+    g_object_set(playbin, "flags", playFlagAudio | playFlagSoftVolume, "volume", volume_,
+                 nullptr);
+    g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(&Callbacks::onAboutToFinish),
+                          holdLink(link_), &releaseLinkClosure, GConnectFlags(0));
+    g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&Callbacks::onSourceSetup),
+                          holdLink(link_), &releaseLinkClosure, GConnectFlags(0));
+    GstBus* bus = gst_element_get_bus(playbin);
+    gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, holdLink(link_), &releaseLink);
     gst_object_unref(bus);
+    playbin_ = playbin;
+    return true;
 }
 
-GStreamerQueuePlayer::~GStreamerQueuePlayer() {
+// Cuts the playbin off the player and stops it on a thread of its own: stopping waits for its
+// streaming threads, and one blocked in a read of a stalled file would hold the caller.
+void GStreamerQueuePlayer::retirePipeline() {
     if (!playbin_) return;
-    // Stopping joins the streaming threads, so no callback runs after this.
-    gst_element_set_state(playbin_, GST_STATE_NULL);
-    GstBus* bus = gst_element_get_bus(playbin_);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    g_signal_handlers_disconnect_by_data(playbin_, this);
-    gst_object_unref(playbin_);
+    {
+        std::lock_guard lock(link_->mutex);
+        link_->owner = nullptr;
+    }
+    link_.reset();
+    GstElement* playbin = std::exchange(playbin_, nullptr);
+    {
+        std::lock_guard lock(teardowns_->mutex);
+        ++teardowns_->running;
+    }
+    std::thread([playbin, teardowns = teardowns_] {
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        gst_object_unref(playbin);
+        std::lock_guard lock(teardowns->mutex);
+        --teardowns->running;
+        teardowns->done.notify_all();
+    }).detach();
 }
 
 std::vector<PlayerItemPtr> GStreamerQueuePlayer::items() const {
@@ -362,11 +486,12 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
     if (prerolled_) issueSeek(target);
 }
 
-// Stops the playbin and forgets what it played: messages of the old stream are dropped by
+// Retires the playbin and forgets what it played: messages of the old stream are dropped by
 // the new epoch, and no hand-over is pending.
 void GStreamerQueuePlayer::stopPipeline() {
-    gst_element_set_state(playbin_, GST_STATE_READY);
-    busEpoch_.store(++epoch_);
+    retirePipeline();
+    settling_ = false;
+    ++epoch_;
     {
         std::lock_guard lock(handOverMutex_);
         handedOver_.reset();
@@ -374,13 +499,13 @@ void GStreamerQueuePlayer::stopPipeline() {
     handOverDropped_.store(false);
     silenced_.store(false);
     prerolled_ = false;
+    seekable_ = false;
     playingState_ = false;
     buffering_ = false;
 }
 
-// Makes the playbin play the current item from its start, dropping whatever it played before.
+// Plays the current item from its start on a fresh playbin, dropping whatever played before.
 void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
-    if (!playbin_) return;
     stopPipeline();
     streamStarts_ = 0;
     lastPosition_ = 0;
@@ -390,7 +515,7 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
         finishSeek(false);
     }
     auto current = currentItem();
-    if (current && current->status() != PlayerItem::Status::failed) {
+    if (current && current->status() != PlayerItem::Status::failed && makePipeline()) {
         g_object_set(playbin_, "uri", current->uri().c_str(), nullptr);
         if (current->preferredForwardBuffer() > 0) {
             g_object_set(playbin_, "buffer-duration",
@@ -406,7 +531,17 @@ void GStreamerQueuePlayer::applyTargetState() {
     auto current = currentItem();
     if (!playbin_ || !current || current->status() == PlayerItem::Status::failed) return;
     bool run = wantsToPlay_ && !buffering_;
-    gst_element_set_state(playbin_, run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+    setPipelineState(run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+}
+
+// A state set while the playbin still moves to the one asked before (prerolling, then going
+// on to play) can be lost: the playbin stays marked busy and never moves again. So only one
+// change is under way at a time; the state wanted meanwhile is set once the playbin settles.
+void GStreamerQueuePlayer::setPipelineState(int state) {
+    wantedState_ = state;
+    if (settling_) return;
+    if (gst_element_set_state(playbin_, static_cast<GstState>(state)) == GST_STATE_CHANGE_ASYNC)
+        settling_ = true;
 }
 
 void GStreamerQueuePlayer::updateTimeControl() {
@@ -442,6 +577,16 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     handOverNext();
     later([this, finished] { emitPlayedToEnd(finished); });
     auto current = currentItem();
+    if (next == Continuation::playing && link_) {
+        {
+            std::lock_guard lock(link_->mutex);
+            if (!link_->sources.empty()) {
+                gst_object_unref(link_->sources.front());
+                link_->sources.pop_front();
+            }
+        }
+        seekable_ = currentSourceCanSeek();
+    }
     if (next == Continuation::playing && current) {
         lastPosition_ = 0;
         if (current->status() != PlayerItem::Status::readyToPlay) {
@@ -456,17 +601,18 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     updateTimeControl();
 }
 
-void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::string& original) {
+void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::string& original,
+                                       bool fromSource) {
     auto current = currentItem();
     if (!current) return;
     bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
-    std::string message = describeFailure(domain, code, current->uri());
+    std::string message = describeFailure(domain, code, current->uri(), fromSource);
     current->setStatus(PlayerItem::Status::failed, message);
     Log::error(logCategory,
                withoutSecrets("item " + std::to_string(current->id()) + " (" + current->uri() +
                               ") failed: " + original + " [" + g_quark_to_string(domain) + " " +
                               std::to_string(code) + "]"));
-    // The playbin cannot go on after an error; park it until the queue changes.
+    // The playbin cannot go on after an error; retire it until the queue changes.
     stopPipeline();
     finishSeek(false);
     later([this, current] { emitItemStatusChanged(current); });
@@ -475,6 +621,11 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
 }
 
 void GStreamerQueuePlayer::issueSeek(double target) {
+    if (!seekable_) {
+        // Neither the position nor the rate can change; the stream plays on as it is.
+        finishSeek(false);
+        return;
+    }
     holdHandOver_.store(true);
     bool handedOver;
     {
@@ -512,10 +663,23 @@ void GStreamerQueuePlayer::finishSeek(bool finished) {
     if (completion) later([completion, finished] { completion(finished); });
 }
 
+bool GStreamerQueuePlayer::currentSourceCanSeek() {
+    GstElement* source = nullptr;
+    {
+        std::lock_guard lock(link_->mutex);
+        if (!link_->sources.empty())
+            source = GST_ELEMENT(gst_object_ref(link_->sources.front()));
+    }
+    if (!source) return false;
+    bool seekable = canSeek(source);
+    gst_object_unref(source);
+    return seekable;
+}
+
 void GStreamerQueuePlayer::queryDuration() {
     auto current = currentItem();
     gint64 duration = 0;
-    if (current && gst_element_query_duration(playbin_, GST_FORMAT_TIME, &duration) &&
+    if (current && playbin_ && gst_element_query_duration(playbin_, GST_FORMAT_TIME, &duration) &&
         duration > 0) {
         current->setDuration(toSeconds(duration));
     }
@@ -532,6 +696,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             std::string text = error ? error->message : "playback error";
             GQuark domain = error ? error->domain : 0;
             int code = error ? error->code : 0;
+            bool fromSource = isSourceElement(GST_MESSAGE_SRC(message));
             if (debug) Log::debug(logCategory, withoutSecrets(debug));
             g_clear_error(&error);
             g_free(debug);
@@ -545,14 +710,14 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             if (handedOver) {
                 if (items_.size() > 1 && *handedOver == items_[1]->id()) {
                     finishCurrent(Continuation::broken);
-                    failCurrent(domain, code, text);
+                    failCurrent(domain, code, text, fromSource);
                 } else {
                     // The failing stream was dequeued meanwhile: go on with what is queued now.
                     finishCurrent(Continuation::reopened);
                 }
                 break;
             }
-            failCurrent(domain, code, text);
+            failCurrent(domain, code, text, fromSource);
             break;
         }
         case GST_MESSAGE_EOS:
@@ -576,6 +741,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
         case GST_MESSAGE_ASYNC_DONE:
             if (!prerolled_) {
                 prerolled_ = true;
+                seekable_ = currentSourceCanSeek();
                 queryDuration();
                 if (current->status() != PlayerItem::Status::readyToPlay) {
                     current->setStatus(PlayerItem::Status::readyToPlay);
@@ -593,30 +759,33 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             break;
         case GST_MESSAGE_STATE_CHANGED: {
             GstState state;
-            gst_message_parse_state_changed(message, nullptr, &state, nullptr);
+            GstState pending;
+            gst_message_parse_state_changed(message, nullptr, &state, &pending);
             playingState_ = state == GST_STATE_PLAYING;
+            if (settling_ && pending == GST_STATE_VOID_PENDING) {
+                settling_ = false;
+                if (state != wantedState_) setPipelineState(wantedState_);
+            }
             updateTimeControl();
             break;
         }
         case GST_MESSAGE_BUFFERING: {
-            {
-                // The current stream was read to its end before the hand-over, so this is the
-                // next one filling up; pausing for it would stall the end of the current one.
-                std::lock_guard lock(handOverMutex_);
-                if (handedOver_) break;
-            }
             gint percent = 100;
             gst_message_parse_buffering(message, &percent);
             bool buffering = percent < 100;
+            if (buffering) {
+                // The current stream was read to its end before the hand-over, so this is the
+                // next one filling up; pausing for it would stall the end of the current one.
+                // A full buffer is always taken: it may be the current stream's own, posted
+                // just before the hand-over, and dropping it would leave it paused for good.
+                std::lock_guard lock(handOverMutex_);
+                if (handedOver_) break;
+            }
             if (buffering == buffering_) break;
             if (buffering && timeControl_ == TimeControlStatus::playing)
                 later([this, current] { emitStalled(current); });
             buffering_ = buffering;
-            if (buffering) {
-                gst_element_set_state(playbin_, GST_STATE_PAUSED);
-            } else {
-                applyTargetState();
-            }
+            applyTargetState();
             updateTimeControl();
             break;
         }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,7 +23,9 @@ namespace velto {
 // its own when the current one has ended, after a short gap, and the stream handed over is
 // never heard. At a rate other than 1 the next item opens after the current one ends instead.
 // Bus messages are taken off the bus on the thread that posts them and handled on the main
-// queue; no GLib main loop is needed anywhere.
+// queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own; the
+// one it replaces is stopped on a thread of its own, so a source stuck in a read never holds
+// up the main thread.
 class GStreamerQueuePlayer final : public QueuePlayer {
 public:
     struct SinkBuffer {
@@ -61,29 +64,38 @@ public:
     double currentTime() const override;
     void seek(double seconds, std::function<void(bool finished)> completion) override;
 
+    struct Link;
+
 private:
     struct Callbacks;
+    struct Teardowns;
     struct PendingSeek {
         double target = 0;
         std::function<void(bool)> completion;
         bool issued = false;
     };
 
+    bool makePipeline();
+    void retirePipeline();
     void stopPipeline();
     void openCurrent(bool keepSeek = false);
     void applyTargetState();
+    void setPipelineState(int state);
     void updateTimeControl();
     void handOverNext();
     enum class Continuation { reopened, playing, broken };
     void finishCurrent(Continuation next);
-    void failCurrent(unsigned domain, int code, const std::string& original);
+    void failCurrent(unsigned domain, int code, const std::string& original, bool fromSource);
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
+    bool currentSourceCanSeek();
     void handleMessage(std::uint64_t epoch, _GstMessage* message);
 
     Options options_;
-    _GstElement* playbin_ = nullptr;
+    _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
+    std::shared_ptr<Link> link_;
+    std::shared_ptr<Teardowns> teardowns_;
 
     // Main thread.
     std::deque<PlayerItemPtr> items_;
@@ -92,6 +104,9 @@ private:
     double volume_ = 1.0;
     std::uint64_t epoch_ = 0;
     bool prerolled_ = false;
+    bool seekable_ = false;
+    bool settling_ = false;  // the playbin is still moving to the state last set
+    int wantedState_ = 0;
     bool playingState_ = false;
     bool buffering_ = false;
     int streamStarts_ = 0;
@@ -99,7 +114,6 @@ private:
     std::optional<PendingSeek> seek_;
 
     // Shared with the streaming threads.
-    std::atomic<std::uint64_t> busEpoch_{0};
     std::atomic<double> rate_{1.0};
     std::atomic<bool> holdHandOver_{false};  // a seek is waiting to be sent
     std::mutex handOverMutex_;

@@ -476,10 +476,11 @@ void PlaybackService::synchronizePlaybackState() {
             setState({StateKind::playing, {}});
             break;
         case QueuePlayer::TimeControlStatus::waitingToPlayAtSpecifiedRate:
-            setState({playbackRequested_ ? StateKind::loading : StateKind::paused, {}});
-            break;
         case QueuePlayer::TimeControlStatus::paused:
             setState({playbackRequested_ ? StateKind::loading : StateKind::paused, {}});
+            // An item that never opens or never starts sends no stall either: the time-out
+            // guards every wait for sound, so a load always ends in playing or a failure.
+            if (playbackRequested_) startBufferingTimeoutIfNeeded();
             break;
     }
 }

@@ -132,6 +132,30 @@ TEST_F(PlaybackServiceEngine, AStallThatOutlastsTheTimeoutIsRecoveredOnce) {
     EXPECT_NEAR(player.currentTime(), 35, 0.5);  // resumed where it stalled
 }
 
+// An item that never opens sends no stall; every way into a load must still end, after its one
+// recovery, in a failure the user reads instead of an endless spinner.
+TEST_F(PlaybackServiceEngine, ALoadThatNeverOpensEndsInTheTimeOutFailure) {
+    player.openItemsAutomatically(false);
+    for (bool pausedFirst : {false, true}) {
+        startPlaying(makeSongs(2));
+        if (pausedFirst) {
+            service->pause();
+            service->next();
+            settle();
+        }
+        EXPECT_EQ(kind(), Kind::loading);
+        mainQueue.advance(20s);
+        settle();
+        EXPECT_TRUE(service->recoveryGate().recoveryConsumed);
+        mainQueue.advance(400ms);  // the recovery's new item never opens either
+        settle();
+        mainQueue.advance(20s);
+        settle();
+        EXPECT_EQ(service->state(), PlaybackService::State::failed("缓冲超时，请检查网络后重试"));
+        service->pause();
+    }
+}
+
 TEST_F(PlaybackServiceEngine, OneRecoveryPerLoadThenTheFailureShowsAndSkips) {
     startPlaying(makeSongs(2));
     auto generation = service->recoveryGate().generation;
