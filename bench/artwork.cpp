@@ -1,4 +1,5 @@
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include "artwork/ArtworkJPEG.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
+#include "support/HostileCovers.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -102,5 +104,71 @@ void BM_MemoryHit(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MemoryHit)->Unit(benchmark::kMicrosecond);
+
+// Hostile covers: peak memory of the whole process (run each alone with --benchmark_filter, as
+// the peak only ever grows). The budget holds when the peak stays near the program's own size
+// however large the claimed picture or however many arrive at once.
+double peakMegabytes() {
+    struct rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024;
+}
+
+void BM_HostileProgressiveJpeg50000(benchmark::State& state) {
+    const std::string data = HostileCovers::progressiveJpeg(50000, 50000);
+    for (auto _ : state) benchmark::DoNotOptimize(ArtworkDecoder::downsample(data, 1200));
+    state.counters["file_bytes"] = static_cast<double>(data.size());
+    state.counters["peak_mb"] = peakMegabytes();
+}
+BENCHMARK(BM_HostileProgressiveJpeg50000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+const std::string& sixteenBitPng() {
+    static const std::string data = HostileCovers::zeroPng(6324, 6324, 16, 6);
+    return data;
+}
+
+void BM_Hostile16BitPng6324(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(ArtworkDecoder::downsample(sixteenBitPng(), 1200));
+    state.counters["file_bytes"] = static_cast<double>(sixteenBitPng().size());
+    state.counters["peak_mb"] = peakMegabytes();
+}
+BENCHMARK(BM_Hostile16BitPng6324)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Eight different covers at once through one service on eight workers.
+void BM_EightHostilePngsAtOnce(benchmark::State& state) {
+    class Addresses final : public SourceRuntime {
+    public:
+        SearchPage search(const std::string&, MusicSource, int, std::stop_token) override { return {}; }
+        LyricInfo lyric(const Track&, std::stop_token) override { return {}; }
+        std::vector<std::string> tipSearch(const std::string&, std::stop_token) override { return {}; }
+        std::string picURL(const Track& track, std::stop_token) override {
+            return "https://covers.test/" + track.songmid;
+        }
+    };
+    class SamePng final : public ArtworkHTTPClient {
+    public:
+        std::string data(const std::string&, std::stop_token) override { return sixteenBitPng(); }
+    };
+    sixteenBitPng();
+    for (auto _ : state) {
+        TempDir dir;
+        ManualMainQueue queue;
+        WorkerPool pool(8);
+        ArtworkService service(std::make_shared<Addresses>(), std::make_shared<SamePng>(),
+                               dir.path(), 3600, {32 << 20, 128 << 20, 1200},
+                               ArtworkService::Environment{pool, queue});
+        int answered = 0;
+        for (int i = 0; i < 8; ++i) {
+            Track track;
+            track.songmid = std::to_string(i);
+            service.image(track, ArtworkDate(std::chrono::seconds(1'700'000'000)),
+                          [&](TaskResult<ArtworkImagePtr>) { ++answered; });
+        }
+        if (!queue.runUntil([&] { return answered == 8; }, std::chrono::minutes(5)))
+            state.SkipWithError("not every cover was answered");
+    }
+    state.counters["peak_mb"] = peakMegabytes();
+}
+BENCHMARK(BM_EightHostilePngsAtOnce)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
