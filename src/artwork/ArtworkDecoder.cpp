@@ -233,9 +233,13 @@ bool hasOtherSignature(std::string_view data) {
 // The inflated size of a PNG's image data from its header, interlaced passes counted; none
 // for a header that does not say.
 std::optional<std::int64_t> pngRawBytes(const std::uint8_t* data, std::size_t size) {
-    if (size < 33 || !std::equal(data + 12, data + 16, "IHDR")) return std::nullopt;
-    const std::int64_t width = read32(data + 16, false), height = read32(data + 20, false);
-    const int depth = data[24], type = data[25], interlaced = data[28];
+    std::size_t at = 8;
+    if (size >= 16 && std::equal(data + 12, data + 16, "CgBI")) at += 12 + read32(data + 8, false);
+    if (at > size || size - at < 25 || !std::equal(data + at + 4, data + at + 8, "IHDR"))
+        return std::nullopt;
+    const std::uint8_t* header = data + at + 8;
+    const std::int64_t width = read32(header, false), height = read32(header + 4, false);
+    const int depth = header[8], type = header[9], interlaced = header[12];
     const int channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
     auto passBytes = [&](std::int64_t w, std::int64_t h) {
         return w < 1 || h < 1 ? 0 : h * (1 + (w * channels * depth + 7) / 8);
@@ -271,8 +275,11 @@ bool pngDataFitsHeader(const std::uint8_t* data, std::size_t size, std::int64_t 
     if (!joined || rawBytes > INT_MAX || joined->size() > static_cast<std::size_t>(INT_MAX))
         return false;
     std::vector<char> buffer(static_cast<std::size_t>(rawBytes));
-    return stbi_zlib_decode_buffer(buffer.data(), static_cast<int>(buffer.size()),
-                                   joined->data(), static_cast<int>(joined->size())) >= 0;
+    // Apple's variant (a CgBI chunk first) stores raw deflate without the zlib header.
+    const bool apple = size >= 16 && std::equal(data + 12, data + 16, "CgBI");
+    const auto decode = apple ? stbi_zlib_decode_noheader_buffer : stbi_zlib_decode_buffer;
+    return decode(buffer.data(), static_cast<int>(buffer.size()), joined->data(),
+                  static_cast<int>(joined->size())) >= 0;
 }
 
 // What decoding (to 8-bit RGBA, premultiplied, then resized) may hold at once: for PNG the
