@@ -45,7 +45,8 @@ ArtworkDate addSeconds(ArtworkDate date, double seconds) {
 // after a write never finds that write still to come and no trim meets a file half written.
 class LimitedJobs : public std::enable_shared_from_this<LimitedJobs> {
 public:
-    LimitedJobs(WorkerPool& pool, std::size_t width) : pool_(pool), width_(std::max<std::size_t>(width, 1)) {}
+    LimitedJobs(WorkerPool& pool, std::size_t width)
+        : pool_(pool), width_(std::max<std::size_t>(width, 1)) {}
 
     void add(std::function<void()> job) {
         {
@@ -186,8 +187,9 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
 
     LoadOutcome load(const std::string& key, const Origin& origin, Date now,
                      std::stop_token stop) const {
-        auto hit = ArtworkDiskCache::read(cacheURL(key), now,
-                                          [this](std::string_view data) { return decode(data); });
+        auto hit = ArtworkDiskCache::read(
+            cacheURL(key), now, [this](std::string_view data) { return decode(data); },
+            [this](std::function<void()> deletion) { disk->add(std::move(deletion)); });
         if (hit) return {std::move(hit->image), hit->stamp};
         return {fetchImage(origin, stop), std::nullopt};
     }
@@ -462,11 +464,13 @@ void ArtworkService::persist(ArtworkImagePtr image, std::string key, Date date, 
                              std::function<void(bool stored)> done) const {
     core_->disk->add([core = core_, image = std::move(image), key = std::move(key), date, existing,
                       done = std::move(done)] {
+        // Links and other odd things under the name are written over, never kept.
         const fs::path file = core->cacheURL(key);
         std::error_code error;
-        if (existing == Existing::replace || !fs::exists(file, error)) core->persist(*image, key, date);
+        auto regular = [&] { return fs::is_regular_file(fs::symlink_status(file, error)); };
+        if (existing == Existing::replace || !regular()) core->persist(*image, key, date);
         if (!done) return;
-        const bool stored = fs::is_regular_file(file, error);
+        const bool stored = regular();
         core->mainQueue.post([done, stored] { done(stored); });
     });
 }

@@ -27,7 +27,8 @@ namespace velto {
 // behind it.
 //
 // State lives on the main thread: every call, and every callback, is made there. Disk work,
-// decoding and downloads run on the workers. The service never reads the clock: each decision
+// decoding and downloads run on the workers: every write and deletion of the cache folder on
+// one serial queue, downloads and decodes on at most half the pool (at least one worker). The service never reads the clock: each decision
 // uses the `now` of the call that caused it.
 class ArtworkService {
 public:

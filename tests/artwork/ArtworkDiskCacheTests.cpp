@@ -7,9 +7,11 @@
 #include <fstream>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkCacheHash.h"
+#include "artwork/ArtworkDecoder.h"
 #include "artwork/ArtworkDiskCache.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
@@ -123,6 +125,23 @@ TEST(ArtworkDiskCache, WritesFromOutsideTheServiceSurviveItsTrims) {
         const std::string key = "wy_" + std::to_string(round);
         ASSERT_TRUE(persisted(service, queue, image, key, date)) << "round " << round;
     }
+}
+
+// The deletion of a file found unusable runs later, on the disk queue: a file written under the
+// name in between is spared.
+TEST(ArtworkDiskCache, AnUnusableFileIsDeletedUnlessWrittenAnewMeanwhile) {
+    TempDir dir;
+    const auto date = ArtworkDate(std::chrono::seconds(1'700'000'000));
+    auto decode = [](std::string_view data) { return ArtworkDecoder::downsample(data, 100); };
+    std::vector<std::function<void()>> later;
+    auto defer = [&](std::function<void()> job) { later.push_back(std::move(job)); };
+    for (const char* name : {"rewritten.img", "bad.img"}) {
+        std::ofstream(dir.path() / name) << "corrupt";
+        EXPECT_FALSE(ArtworkDiskCache::read(dir.path() / name, date, decode, defer));
+    }
+    ArtworkDiskCache::write(dir.path() / "rewritten.img", jpeg(4, 4, 1, 2, 3), date);
+    for (const auto& job : later) job();
+    EXPECT_EQ(names(dir.path()), std::set<std::string>{"rewritten.img"});
 }
 
 TEST(ArtworkDiskCache, OnlyRegularFilesWithinTheCapAreRead) {
