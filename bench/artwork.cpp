@@ -132,7 +132,8 @@ const std::string& sixteenBitPng(int side = 6324) {
 }
 
 void BM_Hostile16BitPng6324(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(ArtworkDecoder::downsample(sixteenBitPng(), 1200));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ArtworkDecoder::downsample(sixteenBitPng(), 1200));
     state.counters["file_bytes"] = static_cast<double>(sixteenBitPng().size());
     state.counters["peak_mb"] = peakMegabytes();
 }
@@ -154,7 +155,9 @@ void BM_EightSixteenBitPngsAtOnce(benchmark::State& state) {
     class SamePng final : public ArtworkHTTPClient {
     public:
         explicit SamePng(int side) : side_(side) {}
-        std::string data(const std::string&, std::stop_token) override { return sixteenBitPng(side_); }
+        std::string data(const std::string&, std::stop_token) override {
+            return sixteenBitPng(side_);
+        }
 
     private:
         int side_;
@@ -181,6 +184,10 @@ void BM_EightSixteenBitPngsAtOnce(benchmark::State& state) {
     state.counters["decoded"] = decoded;
     state.counters["peak_mb"] = peakMegabytes();
 }
-BENCHMARK(BM_EightSixteenBitPngsAtOnce)->Arg(6324)->Arg(2600)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_EightSixteenBitPngsAtOnce)
+    ->Arg(6324)
+    ->Arg(2600)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace

@@ -139,9 +139,9 @@ std::int64_t jpegCost(const JpegMarkers& markers, std::int64_t width, std::int64
     for (auto [h, v] : sampling) {
         const std::int64_t blocksWide = roundUp((width * h + maxH - 1) / maxH, 8) / 8;
         const std::int64_t blocksHigh = roundUp((height * v + maxV - 1) / maxV, 8) / 8;
-        if (wholePicture)
-            cost += roundUp(blocksWide, h) * roundUp(blocksHigh, v) * 64 * 2;  // 16-bit coefficients
-        cost += roundUp(blocksWide, h) * 8 * maxV * 8 * 3 * sampleBytes;      // row buffers
+        // 64 coefficients of 16 bits a block, and a few rows of samples.
+        if (wholePicture) cost += roundUp(blocksWide, h) * roundUp(blocksHigh, v) * 64 * 2;
+        cost += roundUp(blocksWide, h) * 8 * maxV * 8 * 3 * sampleBytes;
     }
     // The bitmap, and beside it its turned or resized copy.
     return cost + scaledWidth * scaledHeight * 4 * 2;

@@ -149,7 +149,8 @@ TEST(ArtworkDecoder, MemoryIsJudgedFromTheHeaderInBytes) {
         {"progressive 1000²", HostileCovers::progressiveJpeg(1000, 1000), 500, true},
         {"8-bit PNG 2000²", HostileCovers::zeroPng(2000, 2000, 8, 6), 500, true},
         {"16-bit PNG 2000²", HostileCovers::zeroPng(2000, 2000, 16, 6), 500, false},
-        {"PNG data past its header", HostileCovers::zeroPng(100, 100, 8, 6, 401 * 100 + 1), 50, false},
+        {"PNG data past its header", HostileCovers::zeroPng(100, 100, 8, 6, 401 * 100 + 1), 50,
+         false},
         {"PNG data short of its header", HostileCovers::zeroPng(100, 100, 8, 6, 100), 50, false},
     };
     for (const auto& c : cases) {

@@ -71,13 +71,15 @@ TEST(URLSessionArtworkHTTPClient, AnswersAndFailures) {
 TEST(URLSessionArtworkHTTPClient, ATricklingDownloadEndsAtItsDeadline) {
     FakeHttpServer server;
     server.get("/slow", [&server](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("image/jpeg", [&server](size_t, httplib::DataSink& sink) {
-            while (sink.write("x", 1) && server.pause(std::chrono::milliseconds(20))) {
-            }
-            return false;
-        });
+        response.set_chunked_content_provider(
+            "image/jpeg", [&server](size_t, httplib::DataSink& sink) {
+                while (sink.write("x", 1) && server.pause(std::chrono::milliseconds(20))) {
+                }
+                return false;
+            });
     });
     HttpSession session;
-    URLSessionArtworkHTTPClient client(session, ArtworkAddressPolicy(true), std::chrono::milliseconds(200));
+    URLSessionArtworkHTTPClient client(session, ArtworkAddressPolicy(true),
+                                       std::chrono::milliseconds(200));
     EXPECT_THROW(client.data(server.url("/slow"), {}), SourceError);
 }

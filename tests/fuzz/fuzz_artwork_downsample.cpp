@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // picture over the memory budget must be refused before the decoder allocates for it, which
     // the sanitiser's allocation limit would catch.
     static ArtworkDecodeBudget budget(64 << 20);
-    auto image = ArtworkDecoder::downsample(bytes, target, {.pixelLimit = 1'000'000, .budget = &budget});
+    auto image = ArtworkDecoder::downsample(bytes, target,
+                                            {.pixelLimit = 1'000'000, .budget = &budget});
     FUZZ_CHECK(budget.reserved() == 0);
     if (!image) return 0;
     FUZZ_CHECK(image->width() >= 1 && image->height() >= 1);

@@ -36,7 +36,8 @@ TEST(TrackDetailCachePolicyValues, KeepsNonNegativeDurationsOnly) {
 TEST(TrackDetailCachePolicyValues, AfterHoldsAtTheEndsOfTheClock) {
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(TrackDetailCachePolicy::after(at(1000), 1.5), at(1001.5));
-    for (double far : {inf, 1e300}) EXPECT_EQ(TrackDetailCachePolicy::after(at(1000), far), Date::max());
+    for (double far : {inf, 1e300})
+        EXPECT_EQ(TrackDetailCachePolicy::after(at(1000), far), Date::max());
     EXPECT_EQ(TrackDetailCachePolicy::after(at(1000), -inf), Date::min());
     EXPECT_EQ(TrackDetailCachePolicy::after(Date::max() - std::chrono::seconds(1), 2), Date::max());
 }

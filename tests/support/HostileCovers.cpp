@@ -113,7 +113,8 @@ std::string progressiveJpeg(int width, int height) {
     throw std::runtime_error("no progressive frame header");
 }
 
-std::string zeroPng(int width, int height, int bitDepth, int colourType, std::int64_t inflatedBytes) {
+std::string zeroPng(int width, int height, int bitDepth, int colourType,
+                    std::int64_t inflatedBytes) {
     const int channels = colourType == 6 ? 4 : colourType == 2 ? 3 : colourType == 4 ? 2 : 1;
     std::string header;
     put32(header, static_cast<std::uint32_t>(width));
