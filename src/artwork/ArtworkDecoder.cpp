@@ -275,9 +275,9 @@ bool pngDataFitsHeader(const std::uint8_t* data, std::size_t size, std::int64_t 
     if (!joined || rawBytes > INT_MAX || joined->size() > static_cast<std::size_t>(INT_MAX))
         return false;
     std::vector<char> buffer(static_cast<std::size_t>(rawBytes));
-    // Apple's variant (a CgBI chunk first) stores raw deflate without the zlib header.
-    const bool apple = size >= 16 && std::equal(data + 12, data + 16, "CgBI");
-    const auto decode = apple ? stbi_zlib_decode_noheader_buffer : stbi_zlib_decode_buffer;
+    // The CgBI variant (that chunk first) stores raw deflate without the zlib header.
+    const bool cgbi = size >= 16 && std::equal(data + 12, data + 16, "CgBI");
+    const auto decode = cgbi ? stbi_zlib_decode_noheader_buffer : stbi_zlib_decode_buffer;
     return decode(buffer.data(), static_cast<int>(buffer.size()), joined->data(),
                   static_cast<int>(joined->size())) >= 0;
 }
