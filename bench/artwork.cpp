@@ -1,5 +1,7 @@
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "artwork/ArtworkJPEG.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
+#include "support/HostileCovers.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -102,5 +105,89 @@ void BM_MemoryHit(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MemoryHit)->Unit(benchmark::kMicrosecond);
+
+// Hostile covers: peak memory of the whole process (run each alone with --benchmark_filter, as
+// the peak only ever grows). The budget holds when the peak stays near the program's own size
+// however large the claimed picture or however many arrive at once.
+double peakMegabytes() {
+    struct rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024;
+}
+
+void BM_HostileProgressiveJpeg50000(benchmark::State& state) {
+    const std::string data = HostileCovers::progressiveJpeg(50000, 50000);
+    for (auto _ : state) benchmark::DoNotOptimize(ArtworkDecoder::downsample(data, 1200));
+    state.counters["file_bytes"] = static_cast<double>(data.size());
+    state.counters["peak_mb"] = peakMegabytes();
+}
+BENCHMARK(BM_HostileProgressiveJpeg50000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A 16-bit RGBA PNG of zeros, side × side.
+const std::string& sixteenBitPng(int side = 6324) {
+    static std::map<int, std::string> made;
+    auto [found, added] = made.try_emplace(side);
+    if (added) found->second = HostileCovers::zeroPng(side, side, 16, 6);
+    return found->second;
+}
+
+void BM_Hostile16BitPng6324(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ArtworkDecoder::downsample(sixteenBitPng(), 1200));
+    state.counters["file_bytes"] = static_cast<double>(sixteenBitPng().size());
+    state.counters["peak_mb"] = peakMegabytes();
+}
+BENCHMARK(BM_Hostile16BitPng6324)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Eight different covers at once through one service on sixteen workers: 6324 px is refused
+// alone; 2600 px (243 MB by its header) fits the budget once, so the eight take turns.
+void BM_EightSixteenBitPngsAtOnce(benchmark::State& state) {
+    const int side = static_cast<int>(state.range(0));
+    class Addresses final : public SourceRuntime {
+    public:
+        SearchPage search(const std::string&, MusicSource, int, std::stop_token) override { return {}; }
+        LyricInfo lyric(const Track&, std::stop_token) override { return {}; }
+        std::vector<std::string> tipSearch(const std::string&, std::stop_token) override { return {}; }
+        std::string picURL(const Track& track, std::stop_token) override {
+            return "https://covers.test/" + track.songmid;
+        }
+    };
+    class SamePng final : public ArtworkHTTPClient {
+    public:
+        explicit SamePng(int side) : side_(side) {}
+        std::string data(const std::string&, std::stop_token) override {
+            return sixteenBitPng(side_);
+        }
+
+    private:
+        int side_;
+    };
+    sixteenBitPng(side);
+    int decoded = 0;
+    for (auto _ : state) {
+        int answered = 0;
+        TempDir dir;
+        ManualMainQueue queue;
+        WorkerPool pool(16);
+        ArtworkService service(std::make_shared<Addresses>(), std::make_shared<SamePng>(side),
+                               dir.path(), 3600, {32 << 20, 128 << 20, 1200},
+                               ArtworkService::Environment{pool, queue});
+        for (int i = 0; i < 8; ++i) {
+            Track track;
+            track.songmid = std::to_string(i);
+            service.image(track, ArtworkDate(std::chrono::seconds(1'700'000'000)),
+                          [&](TaskResult<ArtworkImagePtr> r) { ++answered, decoded += r.ok(); });
+        }
+        if (!queue.runUntil([&] { return answered == 8; }, std::chrono::minutes(5)))
+            state.SkipWithError("not every cover was answered");
+    }
+    state.counters["decoded"] = decoded;
+    state.counters["peak_mb"] = peakMegabytes();
+}
+BENCHMARK(BM_EightSixteenBitPngsAtOnce)
+    ->Arg(6324)
+    ->Arg(2600)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace

@@ -119,18 +119,14 @@ void MacAppModel::coverArrived(const std::shared_ptr<SongLoad>& load, std::optio
 }
 
 // Now Playing takes the cover as the address of its cache file, which the artwork service
-// writes after answering; the address is handed on once the file is there.
+// writes after answering; the address is handed on once the file is there. The write goes
+// through the service's own disk writer, so no trim of the folder meets it half done.
 void MacAppModel::publishCoverFile(const std::shared_ptr<SongLoad>& load, const Cover& cover) {
-    runner_.run(
-        alive_, load->stop.get_token(),
-        [service = artworkService_, image = cover.image, key = load->key,
-         now = environment_.clock()](std::stop_token) {
-            const auto file = service->cacheURL(key);
-            if (!std::filesystem::exists(file)) service->persist(*image, key, now);
-            return std::filesystem::exists(file);
-        },
-        [this, load, url = cover.fileURL](TaskResult<bool>& written) {
-            if (!written.ok() || !written.value()) return;
+    std::weak_ptr<int> alive = alive_;
+    artworkService_->persist(
+        cover.image, load->key, environment_.clock(), ArtworkService::Existing::keep,
+        [this, alive, load, url = cover.fileURL](bool stored) {
+            if (alive.expired() || !stored || load->cancelled()) return;
             if (observedTrackID_ != load->key) return;
             playback_->updateNowPlayingArtwork(url);
         });

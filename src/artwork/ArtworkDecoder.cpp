@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The distribution's build of stb_image, like libjpeg-turbo's: third-party decoders are not
@@ -30,6 +31,12 @@ struct Decoded {
 struct JpegMarkers {
     int orientation = 1;
     bool adobe = false;  // an Adobe segment: CMYK samples are stored inverted
+    // From the frame header, when one was found before the first scan.
+    bool frame = false;
+    bool progressive = false;
+    int precision = 8;
+    std::vector<std::pair<int, int>> sampling;  // per component: horizontal, vertical
+    std::size_t firstScanComponents = 0;
 };
 
 std::uint16_t read16(const std::uint8_t* p, bool little) {
@@ -77,7 +84,11 @@ JpegMarkers scanMarkers(const std::uint8_t* data, std::size_t size) {
             ++at;
             continue;
         }
-        if (marker == 0xDA || marker == 0xD9) break;
+        if (marker == 0xDA) {
+            if (at + 4 < size) markers.firstScanComponents = data[at + 4];
+            break;
+        }
+        if (marker == 0xD9) break;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
             at += 2;
             continue;
@@ -90,14 +101,65 @@ JpegMarkers scanMarkers(const std::uint8_t* data, std::size_t size) {
             markers.orientation = exifOrientation(body + 6, bodySize - 6);
         } else if (marker == 0xEE && bodySize >= 5 && std::equal(body, body + 5, "Adobe")) {
             markers.adobe = true;
+        } else if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                   marker != 0xCC && bodySize >= 6 && !markers.frame) {
+            const std::size_t count = body[5];
+            if (count < 1 || bodySize < 6 + 3 * count) break;
+            markers.frame = true;
+            markers.progressive = (marker & 0x03) == 0x02;  // C2, C6, CA, CE
+            markers.precision = body[0];
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint8_t factors = body[6 + 3 * i + 1];
+                markers.sampling.emplace_back(std::max(1, factors >> 4), std::max(1, factors & 15));
+            }
         }
         at += 2 + length;
     }
     return markers;
 }
 
+std::int64_t roundUp(std::int64_t value, std::int64_t step) {
+    return (value + step - 1) / step * step;
+}
+
+// The most a decode of the whole `width` × `height` picture into a `scaledWidth` ×
+// `scaledHeight` bitmap may hold at once. A file read in several scans (progressive, or
+// components in scans of their own) keeps the coefficients of the whole picture, whatever the
+// scale; a single-scan one needs a few rows only. Without a readable frame header, the worst.
+std::int64_t jpegCost(const JpegMarkers& markers, std::int64_t width, std::int64_t height,
+                      std::int64_t scaledWidth, std::int64_t scaledHeight) {
+    std::vector<std::pair<int, int>> sampling = markers.sampling;
+    if (!markers.frame) sampling.assign(4, {1, 1});
+    int maxH = 1, maxV = 1;
+    for (auto [h, v] : sampling) maxH = std::max(maxH, h), maxV = std::max(maxV, v);
+    const std::int64_t sampleBytes = markers.precision > 8 ? 2 : 1;
+    const bool wholePicture =
+        !markers.frame || markers.progressive || markers.firstScanComponents < sampling.size();
+    std::int64_t cost = 0;
+    for (auto [h, v] : sampling) {
+        const std::int64_t blocksWide = roundUp((width * h + maxH - 1) / maxH, 8) / 8;
+        const std::int64_t blocksHigh = roundUp((height * v + maxV - 1) / maxV, 8) / 8;
+        // 64 coefficients of 16 bits a block, and a few rows of samples.
+        if (wholePicture) cost += roundUp(blocksWide, h) * roundUp(blocksHigh, v) * 64 * 2;
+        cost += roundUp(blocksWide, h) * 8 * maxV * 8 * 3 * sampleBytes;
+    }
+    // The bitmap, and beside it its turned or resized copy.
+    return cost + scaledWidth * scaledHeight * 4 * 2;
+}
+
+using Held = std::optional<ArtworkDecodeBudget::Reservation>;
+
+// Reserves `cost` in `held` (kept until the picture is finished); false when it is refused.
+bool reserve(const Options& options, std::int64_t cost, Held& held) {
+    if (!options.budget) return true;
+    auto reservation = options.budget->reserve(cost);
+    if (!reservation) return false;
+    held.emplace(std::move(*reservation));
+    return true;
+}
+
 std::optional<Decoded> decodeJpeg(std::string_view data, std::int64_t target,
-                                  const Options& options) {
+                                  const Options& options, Held& held) {
     std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
     if (!handle) return std::nullopt;
     auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
@@ -128,6 +190,9 @@ std::optional<Decoded> decodeJpeg(std::string_view data, std::int64_t target,
     const int scaledHeight = TJSCALED(height, chosen);
     if (static_cast<std::int64_t>(scaledWidth) * scaledHeight > options.pixelLimit)
         return std::nullopt;
+    const JpegMarkers markers = scanMarkers(bytes, data.size());
+    if (!reserve(options, jpegCost(markers, width, height, scaledWidth, scaledHeight), held))
+        return std::nullopt;
 
     const bool cmyk = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
     Decoded decoded{scaledWidth, scaledHeight,
@@ -138,7 +203,6 @@ std::optional<Decoded> decodeJpeg(std::string_view data, std::int64_t target,
         return std::nullopt;
     }
 
-    const JpegMarkers markers = scanMarkers(bytes, data.size());
     if (cmyk) {
         for (std::size_t i = 0; i < decoded.pixels.size(); i += 4) {
             std::uint8_t* p = decoded.pixels.data() + i;
@@ -155,14 +219,80 @@ std::optional<Decoded> decodeJpeg(std::string_view data, std::int64_t target,
     return decoded;
 }
 
+bool isPng(std::string_view data) {
+    return data.starts_with(std::string_view("\x89PNG\r\n\x1a\n", 8));
+}
+
 // PNG, GIF and BMP only: the library would also take formats without a signature (TGA), and
 // so read nearly any bytes as a picture.
 bool hasOtherSignature(std::string_view data) {
-    return data.starts_with(std::string_view("\x89PNG\r\n\x1a\n", 8)) ||
-           data.starts_with("GIF87a") || data.starts_with("GIF89a") || data.starts_with("BM");
+    return isPng(data) || data.starts_with("GIF87a") || data.starts_with("GIF89a") ||
+           data.starts_with("BM");
 }
 
-std::optional<Decoded> decodeOther(std::string_view data, const Options& options) {
+// The inflated size of a PNG's image data from its header, interlaced passes counted; none
+// for a header that does not say.
+std::optional<std::int64_t> pngRawBytes(const std::uint8_t* data, std::size_t size) {
+    std::size_t at = 8;
+    if (size >= 16 && std::equal(data + 12, data + 16, "CgBI")) at += 12 + read32(data + 8, false);
+    if (at > size || size - at < 25 || !std::equal(data + at + 4, data + at + 8, "IHDR"))
+        return std::nullopt;
+    const std::uint8_t* header = data + at + 8;
+    const std::int64_t width = read32(header, false), height = read32(header + 4, false);
+    const int depth = header[8], type = header[9], interlaced = header[12];
+    const int channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
+    auto passBytes = [&](std::int64_t w, std::int64_t h) {
+        return w < 1 || h < 1 ? 0 : h * (1 + (w * channels * depth + 7) / 8);
+    };
+    if (!interlaced) return passBytes(width, height);
+    static constexpr int pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                       {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    std::int64_t total = 0;
+    for (const auto& [x, y, dx, dy] : pass)
+        total += passBytes((width - x + dx - 1) / dx, (height - y + dy - 1) / dy);
+    return total;
+}
+
+// The PNG's image data, chunks joined; none when the chunks overrun the file.
+std::optional<std::string> pngImageData(const std::uint8_t* data, std::size_t size) {
+    std::string joined;
+    for (std::size_t at = 8; at + 12 <= size;) {
+        const std::size_t length = read32(data + at, false);
+        if (length > size - at - 12) return std::nullopt;
+        if (std::equal(data + at + 4, data + at + 8, "IDAT"))
+            joined.append(reinterpret_cast<const char*>(data + at + 8), length);
+        if (std::equal(data + at + 4, data + at + 8, "IEND")) break;
+        at += 12 + length;
+    }
+    return joined;
+}
+
+// The decoder inflates whatever the image data holds, past what the header needs; so the
+// data is first inflated into a buffer of the header's size (within the same reservation),
+// and a stream that overflows it is refused.
+bool pngDataFitsHeader(const std::uint8_t* data, std::size_t size, std::int64_t rawBytes) {
+    auto joined = pngImageData(data, size);
+    if (!joined || rawBytes > INT_MAX || joined->size() > static_cast<std::size_t>(INT_MAX))
+        return false;
+    std::vector<char> buffer(static_cast<std::size_t>(rawBytes));
+    // The CgBI variant (that chunk first) stores raw deflate without the zlib header.
+    const bool cgbi = size >= 16 && std::equal(data + 12, data + 16, "CgBI");
+    const auto decode = cgbi ? stbi_zlib_decode_noheader_buffer : stbi_zlib_decode_buffer;
+    return decode(buffer.data(), static_cast<int>(buffer.size()), joined->data(),
+                  static_cast<int>(joined->size())) >= 0;
+}
+
+// What decoding (to 8-bit RGBA, premultiplied, then resized) may hold at once: for PNG the
+// inflated data beside the picture at its own sample depth and its 8-bit copies; for GIF and BMP
+// the decoder's frame, background and history beside our copies.
+std::int64_t otherCost(std::int64_t width, std::int64_t height, std::optional<std::int64_t> raw,
+                       bool sixteenBit) {
+    const std::int64_t pixels = width * height;
+    if (!raw) return pixels * 17;
+    return *raw * 2 + pixels * (4 * (sixteenBit ? 2 : 1) + 12);
+}
+
+std::optional<Decoded> decodeOther(std::string_view data, const Options& options, Held& held) {
     if (!hasOtherSignature(data) || data.size() > static_cast<std::size_t>(INT_MAX))
         return std::nullopt;
     auto* bytes = reinterpret_cast<const stbi_uc*>(data.data());
@@ -172,6 +302,14 @@ std::optional<Decoded> decodeOther(std::string_view data, const Options& options
         height < 1 || static_cast<std::int64_t>(width) * height > options.pixelLimit) {
         return std::nullopt;
     }
+    std::optional<std::int64_t> raw;
+    if (isPng(data)) {
+        raw = pngRawBytes(bytes, data.size());
+        if (!raw) return std::nullopt;
+    }
+    const bool sixteenBit = stbi_is_16_bit_from_memory(bytes, length) != 0;
+    if (!reserve(options, otherCost(width, height, raw, sixteenBit), held)) return std::nullopt;
+    if (raw && !pngDataFitsHeader(bytes, data.size(), *raw)) return std::nullopt;
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
         stbi_load_from_memory(bytes, length, &width, &height, &channels, 4), stbi_image_free);
     if (!pixels || static_cast<std::int64_t>(width) * height > options.pixelLimit)
@@ -221,8 +359,9 @@ ArtworkImagePtr downsample(std::string_view data, std::int64_t maximumPixelDimen
     const bool jpeg = data.size() >= 3 && static_cast<std::uint8_t>(data[0]) == 0xFF &&
                       static_cast<std::uint8_t>(data[1]) == 0xD8 &&
                       static_cast<std::uint8_t>(data[2]) == 0xFF;
-    std::optional<Decoded> decoded = jpeg ? decodeJpeg(data, target, options)
-                                          : decodeOther(data, options);
+    Held held;
+    std::optional<Decoded> decoded = jpeg ? decodeJpeg(data, target, options, held)
+                                          : decodeOther(data, options, held);
     if (!decoded) return nullptr;
 
     const int longest = std::max(decoded->width, decoded->height);

@@ -94,6 +94,15 @@ void noteRefusedAttributes(int error) {
     }
 }
 
+// A deletion of `path` that spares whatever was written under the name after `info` was taken.
+std::function<void()> deletionOf(const fs::path& path, const struct stat& info) {
+    return [path, device = info.st_dev, inode = info.st_ino] {
+        struct stat now{};
+        if (::lstat(path.c_str(), &now) == 0 && now.st_dev == device && now.st_ino == inode)
+            ::unlink(path.c_str());
+    };
+}
+
 }  // namespace
 
 std::optional<std::string> readRegularFile(const fs::path& path, std::size_t maxBytes,
@@ -111,15 +120,17 @@ std::optional<std::string> readRegularFile(const fs::path& path, std::size_t max
 }
 
 std::optional<Hit> read(const fs::path& file, ArtworkDate now,
-                        const std::function<ArtworkImagePtr(std::string_view)>& decode) {
+                        const std::function<ArtworkImagePtr(std::string_view)>& decode,
+                        const Deletion& deletion) {
+    struct stat info{};
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!fd) {
-        if (errno != ENOENT) ::unlink(file.c_str());
+        if (errno != ENOENT && ::lstat(file.c_str(), &info) == 0) deletion(deletionOf(file, info));
         return std::nullopt;
     }
+    const bool known = ::fstat(fd.get(), &info) == 0;
     auto usable = [&]() -> std::optional<Hit> {
-        struct stat info{};
-        if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        if (!known || !S_ISREG(info.st_mode) ||
             static_cast<std::uint64_t>(info.st_size) > maximumFileBytes) {
             return std::nullopt;
         }
@@ -132,7 +143,7 @@ std::optional<Hit> read(const fs::path& file, ArtworkDate now,
         return Hit{std::move(image), stamp};
     }();
     if (!usable) {
-        ::unlink(file.c_str());
+        if (known) deletion(deletionOf(file, info));
         return std::nullopt;
     }
     const struct timespec times[2] = {{0, UTIME_OMIT}, timespecOf(now)};

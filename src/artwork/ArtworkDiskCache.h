@@ -37,11 +37,16 @@ struct Hit {
     ArtworkDate stamp;  // creation date, else modification date
 };
 
+// Runs a deletion: at once, or later on the one queue that writes the folder.
+using Deletion = std::function<void(std::function<void()>)>;
+
 // Reads and decodes the cache file. A usable one has its modification date set to `now`; an
 // unusable one (not a regular file, too large, undecodable, empty, or with an unreadable creation
-// date) is deleted and none returned. A missing file gives none.
+// date) is deleted through `deletion` and none returned; the deletion spares a file written
+// under the name since. A missing file gives none.
 std::optional<Hit> read(const std::filesystem::path& file, ArtworkDate now,
-                        const std::function<ArtworkImagePtr(std::string_view)>& decode);
+                        const std::function<ArtworkImagePtr(std::string_view)>& decode,
+                        const Deletion& deletion = [](std::function<void()> job) { job(); });
 
 // Writes `bytes` through a temporary file in the same folder, dated `date` (creation and
 // modification) before it is renamed into place.

@@ -40,18 +40,20 @@ ArtworkDate addSeconds(ArtworkDate date, double seconds) {
     return date + Duration(static_cast<Duration::rep>(std::llround(ticks)));
 }
 
-// Disk writes and deletions, one after another in the order asked, off the main thread: a
-// deletion asked after a write never finds that write still to come.
-class SerialJobs : public std::enable_shared_from_this<SerialJobs> {
+// Jobs on the shared pool, at most `width` of them running at once, started in the order
+// asked. Width 1 is the disk queue: writes and deletions one after another, so a deletion asked
+// after a write never finds that write still to come and no trim meets a file half written.
+class LimitedJobs : public std::enable_shared_from_this<LimitedJobs> {
 public:
-    explicit SerialJobs(WorkerPool& pool) : pool_(pool) {}
+    LimitedJobs(WorkerPool& pool, std::size_t width)
+        : pool_(pool), width_(std::max<std::size_t>(width, 1)) {}
 
     void add(std::function<void()> job) {
         {
             std::lock_guard lock(mutex_);
             jobs_.push_back(std::move(job));
-            if (running_) return;
-            running_ = true;
+            if (running_ == width_) return;
+            ++running_;
         }
         pool_.submit([self = shared_from_this()] { self->drain(); });
     }
@@ -63,7 +65,7 @@ private:
             {
                 std::lock_guard lock(mutex_);
                 if (jobs_.empty()) {
-                    running_ = false;
+                    --running_;
                     return;
                 }
                 job = std::move(jobs_.front());
@@ -72,15 +74,16 @@ private:
             try {
                 job();
             } catch (...) {
-                // Disk work reports nothing.
+                // Jobs report through their own results.
             }
         }
     }
 
     WorkerPool& pool_;
+    const std::size_t width_;
     std::mutex mutex_;
     std::deque<std::function<void()>> jobs_;
-    bool running_ = false;
+    std::size_t running_ = 0;
 };
 
 // Where a key's picture comes from: a track, or an address.
@@ -107,7 +110,10 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         : runtime(std::move(runtime)), client(std::move(client)), directory(std::move(directory)),
           ttl(ttl), limits(limits), workers(environment.workers),
           mainQueue(environment.mainQueue), addresses(environment.addresses),
-          disk(std::make_shared<SerialJobs>(environment.workers)) {}
+          disk(std::make_shared<LimitedJobs>(environment.workers, 1)),
+          // Slow servers must not hold every worker: downloads and decodes get half the pool.
+          loads(std::make_shared<LimitedJobs>(environment.workers,
+                                              environment.workers.threadCount() / 2)) {}
 
     // Set at construction, read on any thread.
     const std::shared_ptr<SourceRuntime> runtime;
@@ -118,7 +124,8 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     WorkerPool& workers;
     MainQueue& mainQueue;
     const ArtworkAddressPolicy addresses;
-    const std::shared_ptr<SerialJobs> disk;
+    const std::shared_ptr<LimitedJobs> disk;
+    const std::shared_ptr<LimitedJobs> loads;
 
     // Main thread only.
     struct MemoryEntry {
@@ -180,12 +187,14 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
 
     LoadOutcome load(const std::string& key, const Origin& origin, Date now,
                      std::stop_token stop) const {
-        auto hit = ArtworkDiskCache::read(cacheURL(key), now,
-                                          [this](std::string_view data) { return decode(data); });
+        auto hit = ArtworkDiskCache::read(
+            cacheURL(key), now, [this](std::string_view data) { return decode(data); },
+            [this](std::function<void()> deletion) { disk->add(std::move(deletion)); });
         if (hit) return {std::move(hit->image), hit->stamp};
         return {fetchImage(origin, stop), std::nullopt};
     }
 
+    // On the disk queue only.
     void persist(const ArtworkImage& image, std::string_view key, Date date) const {
         if (ttl > 0 && limits.diskBytes >= 1) {
             auto jpeg = ArtworkJPEG::encode(image, 0.9);
@@ -199,8 +208,8 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     // a cancellation nobody asked for still reaches `done`, which decides what is stale.
     template <class T, class Work, class Done>
     void run(const std::shared_ptr<std::stop_source>& stop, Work work, Done done) {
-        workers.submit([self = shared_from_this(), stop, work = std::move(work),
-                        done = std::move(done)]() mutable {
+        loads->add([self = shared_from_this(), stop, work = std::move(work),
+                    done = std::move(done)]() mutable {
             std::optional<TaskResult<T>> result;
             try {
                 result.emplace(work(*self, stop->get_token()));
@@ -421,7 +430,7 @@ ArtworkRequest ArtworkService::accentHex(const Track& track, Date now, AccentDon
     };
     ArtworkRequest inner = image(track, now, [core = core_, outer, answer](TaskResult<ArtworkImagePtr> result) {
         if (!result.ok()) return answer(TaskResult<std::optional<std::string>>(result.error()));
-        core->workers.submit([core, outer, answer, image = result.value()] {
+        core->loads->add([core, outer, answer, image = result.value()] {
             if (outer->cancelled) return;
             auto accent = ArtworkPalette::accentHexFrom(*image);
             core->mainQueue.post([answer, accent] {
@@ -451,8 +460,19 @@ const ArtworkService::Limits& ArtworkService::limits() const { return core_->lim
 
 fs::path ArtworkService::cacheURL(std::string_view key) const { return core_->cacheURL(key); }
 
-void ArtworkService::persist(const ArtworkImage& image, std::string_view key, Date date) const {
-    core_->persist(image, key, date);
+void ArtworkService::persist(ArtworkImagePtr image, std::string key, Date date, Existing existing,
+                             std::function<void(bool stored)> done) const {
+    core_->disk->add([core = core_, image = std::move(image), key = std::move(key), date, existing,
+                      done = std::move(done)] {
+        // Links and other odd things under the name are written over, never kept.
+        const fs::path file = core->cacheURL(key);
+        std::error_code error;
+        auto regular = [&] { return fs::is_regular_file(fs::symlink_status(file, error)); };
+        if (existing == Existing::replace || !regular()) core->persist(*image, key, date);
+        if (!done) return;
+        const bool stored = regular();
+        core->mainQueue.post([done, stored] { done(stored); });
+    });
 }
 
 void ArtworkService::trimDisk(const fs::path& directory, std::int64_t limit) {

@@ -27,7 +27,8 @@ namespace velto {
 // behind it.
 //
 // State lives on the main thread: every call, and every callback, is made there. Disk work,
-// decoding and downloads run on the workers. The service never reads the clock: each decision
+// decoding and downloads run on the workers: every write and deletion of the cache folder on
+// one serial queue, downloads and decodes on at most half the pool (at least one worker). The service never reads the clock: each decision
 // uses the `now` of the call that caused it.
 class ArtworkService {
 public:
@@ -91,9 +92,15 @@ public:
 
     // The cache file of a key: the hex SHA-256 of the key with ".img".
     std::filesystem::path cacheURL(std::string_view key) const;
-    // Writes the picture as JPEG (quality 0.9) dated `date`, unless ttl or disk budget is 0 or
-    // it would not fit, then trims the folder. Blocks; reports nothing.
-    void persist(const ArtworkImage& image, std::string_view key, Date date) const;
+    enum class Existing { replace, keep };
+    // Queues on the service's one disk writer, behind every write and deletion asked before:
+    // writes the picture as the key's cache file, JPEG (quality 0.9) dated `date`, unless ttl or
+    // disk budget is 0, it would not fit, or (with Existing::keep) a file is already there; then
+    // trims the folder. `done`, when given, runs on the main queue with whether the key's cache
+    // file is there afterwards.
+    void persist(ArtworkImagePtr image, std::string key, Date date,
+                 Existing existing = Existing::replace,
+                 std::function<void(bool stored)> done = {}) const;
 
     static void trimDisk(const std::filesystem::path& directory, std::int64_t limit);
     static ArtworkImagePtr downsample(std::string_view data, std::int64_t maximumPixelDimension);

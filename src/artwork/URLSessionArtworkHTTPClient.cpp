@@ -1,5 +1,7 @@
 #include "artwork/URLSessionArtworkHTTPClient.h"
 
+#include <algorithm>
+
 #include "artwork/ArtworkDiskCache.h"
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
@@ -13,8 +15,9 @@ SourceError badAnswer() { return SourceError::source("封面请求返回异常")
 }  // namespace
 
 URLSessionArtworkHTTPClient::URLSessionArtworkHTTPClient(HttpSession& session,
-                                                         ArtworkAddressPolicy policy)
-    : session_(session), policy_(policy) {}
+                                                         ArtworkAddressPolicy policy,
+                                                         std::chrono::milliseconds deadline)
+    : session_(session), policy_(policy), deadline_(deadline) {}
 
 std::string URLSessionArtworkHTTPClient::data(const std::string& url, std::stop_token stop) {
     throwIfCancelled(stop);
@@ -25,6 +28,8 @@ std::string URLSessionArtworkHTTPClient::data(const std::string& url, std::stop_
     HttpRequest request;
     request.url = url;
     request.maxBodyBytes = ArtworkDiskCache::maximumFileBytes;
+    request.deadline = deadline_;
+    request.timeout = std::min(request.timeout, deadline_);
     request.redirectPolicy = [this](const std::string&, const std::string& to) {
         return policy_.allows(to);
     };

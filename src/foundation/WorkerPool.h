@@ -19,6 +19,7 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     void submit(std::function<void()> job);
+    std::size_t threadCount() const { return threads_.size(); }
 
     // The process-wide pool.
     static WorkerPool& shared();

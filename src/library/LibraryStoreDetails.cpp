@@ -5,13 +5,6 @@
 
 namespace velto {
 
-namespace {
-LibraryStore::Date after(LibraryStore::Date date, double seconds) {
-    return date + std::chrono::duration_cast<LibraryStore::Date::duration>(
-                      std::chrono::duration<double>(seconds));
-}
-}  // namespace
-
 DetailRefreshDecision LibraryStore::detailRefreshDecision(const Track& track, Date now,
                                                           const TrackDetailCachePolicy& policy,
                                                           bool force) {
@@ -24,7 +17,8 @@ DetailRefreshDecision LibraryStore::detailRefreshDecision(const Track& track, Da
     auto stored = record(track.musicID());
     if (!stored) return DetailRefreshDecision::refresh();
     if (stored->detailRefreshVersion == TrackDetailCachePolicy::currentVersion &&
-        stored->detailRefreshedAt && after(*stored->detailRefreshedAt, policy.ttl) > now)
+        stored->detailRefreshedAt &&
+        TrackDetailCachePolicy::after(*stored->detailRefreshedAt, policy.ttl) > now)
         return DetailRefreshDecision::cached();
     if (stored->detailRetryAfter && *stored->detailRetryAfter > now)
         return DetailRefreshDecision::retryDeferred(*stored->detailRetryAfter);

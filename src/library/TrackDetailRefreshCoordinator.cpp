@@ -31,12 +31,6 @@ bool isCancellationError(const std::exception_ptr& error) {
     }
 }
 
-TrackDetailRefreshCoordinator::Date after(TrackDetailRefreshCoordinator::Date date,
-                                          double seconds) {
-    return date + std::chrono::duration_cast<TrackDetailRefreshCoordinator::Date::duration>(
-                      std::chrono::duration<double>(seconds));
-}
-
 }  // namespace
 
 struct TrackDetailRefreshCoordinator::Handle::Link {
@@ -190,7 +184,7 @@ TrackDetailRefreshCoordinator::Handle TrackDetailRefreshCoordinator::refresh(
     }
 
     const std::uint64_t requestId = state_->nextId++;
-    const Date retryAfter = after(now, policy_.failureRetryDelay);
+    const Date retryAfter = TrackDetailCachePolicy::after(now, policy_.failureRetryDelay);
     std::weak_ptr<State> weakState = state_;
     auto task = runTask(
         state_->pool, state_->mainQueue,

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkDecoder.h"
+#include "support/HostileCovers.h"
 
 using namespace velto;
 using namespace velto::artworktest;
@@ -128,4 +131,49 @@ TEST(ArtworkDecoder, ShrinkingFarKeepsColoursWithinAlpha) {
         EXPECT_LE(p[2], p[3]);
         EXPECT_NEAR(p[3], 67, 1);
     }
+}
+
+// The cost is judged from the header in bytes, before anything is allocated: a progressive file
+// keeps every coefficient of the full-size picture whatever the decode scale, and 16-bit samples
+// cost twice as much as 8-bit ones.
+TEST(ArtworkDecoder, MemoryIsJudgedFromTheHeaderInBytes) {
+    struct Case {
+        const char* name;
+        std::string data;
+        std::int64_t target;
+        bool decoded;
+    };
+    const std::vector<Case> cases = {
+        {"baseline 4000² at 1/8", jpeg(4000, 4000, 9, 9, 9), 500, true},
+        {"progressive 8000² at 1/8", HostileCovers::progressiveJpeg(8000, 8000), 1000, false},
+        {"progressive 1000²", HostileCovers::progressiveJpeg(1000, 1000), 500, true},
+        {"8-bit PNG 2000²", HostileCovers::zeroPng(2000, 2000, 8, 6), 500, true},
+        {"16-bit PNG 2000²", HostileCovers::zeroPng(2000, 2000, 16, 6), 500, false},
+        {"PNG data past its header", HostileCovers::zeroPng(100, 100, 8, 6, 401 * 100 + 1), 50,
+         false},
+        {"PNG data short of its header", HostileCovers::zeroPng(100, 100, 8, 6, 100), 50, false},
+    };
+    for (const auto& c : cases) {
+        ArtworkDecodeBudget budget(120 << 20);
+        EXPECT_EQ(ArtworkDecoder::downsample(c.data, c.target, {.budget = &budget}) != nullptr,
+                  c.decoded)
+            << c.name;
+        EXPECT_EQ(budget.reserved(), 0) << c.name;
+    }
+}
+
+TEST(ArtworkDecodeBudget, DecodesWaitForRoomAndThoseOverTheWholeBudgetAreRefused) {
+    ArtworkDecodeBudget budget(100);
+    EXPECT_FALSE(budget.reserve(101));
+    std::optional<ArtworkDecodeBudget::Reservation> first = budget.reserve(60);
+    ASSERT_TRUE(first);
+    std::optional<ArtworkDecodeBudget::Reservation> second;
+    std::thread waiter([&] { second.emplace(std::move(*budget.reserve(60))); });
+    while (budget.waiting() == 0) std::this_thread::yield();
+    EXPECT_EQ(budget.reserved(), 60);  // the second waits while the first holds its share
+    first.reset();
+    waiter.join();
+    EXPECT_EQ(budget.reserved(), 60);
+    second.reset();
+    EXPECT_EQ(budget.reserved(), 0);
 }

@@ -5,10 +5,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
+#include <vector>
 
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkCacheHash.h"
+#include "artwork/ArtworkDecoder.h"
 #include "artwork/ArtworkDiskCache.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
@@ -63,6 +66,16 @@ TEST(ArtworkDiskCache, FailedDeletionDoesNotCountAndTheTrimGoesOn) {
     EXPECT_EQ(names(dir.path()), std::set<std::string>{"1.img"});
 }
 
+// Waits for the service's disk writer to finish the write; whether the file is there then.
+bool persisted(const ArtworkService& service, ManualMainQueue& queue, const ArtworkImagePtr& image,
+               const std::string& key, ArtworkDate date,
+               ArtworkService::Existing existing = ArtworkService::Existing::replace) {
+    std::optional<bool> stored;
+    service.persist(image, key, date, existing, [&](bool written) { stored = written; });
+    EXPECT_TRUE(queue.runUntil([&] { return stored.has_value(); }));
+    return stored.value_or(false);
+}
+
 TEST(ArtworkDiskCache, PersistWritesWithinTheBudgetOnly) {
     TempDir dir;
     ManualMainQueue queue;
@@ -76,22 +89,59 @@ TEST(ArtworkDiskCache, PersistWritesWithinTheBudgetOnly) {
                                                 ArtworkService::Environment{pool, queue});
     };
     auto exact = make(10, size);
-    exact->persist(*image, "wy_1", date);
-    ASSERT_TRUE(fs::exists(exact->cacheURL("wy_1")));
+    ASSERT_TRUE(persisted(*exact, queue, image, "wy_1", date));
     struct stat info{};
+    ASSERT_EQ(::stat(exact->cacheURL("wy_1").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1'700'000'000);
+    // Kept as it is when asked to keep an existing file.
+    EXPECT_TRUE(persisted(*exact, queue, image, "wy_1", date + std::chrono::hours(1),
+                          ArtworkService::Existing::keep));
     ASSERT_EQ(::stat(exact->cacheURL("wy_1").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtim.tv_sec, 1'700'000'000);
 
     auto tight = make(10, size - 1);
-    tight->persist(*image, "wy_2", date);
-    EXPECT_FALSE(fs::exists(tight->cacheURL("wy_2")));
+    EXPECT_FALSE(persisted(*tight, queue, image, "wy_2", date));
     EXPECT_FALSE(fs::exists(tight->cacheURL("wy_1")));  // the trim still ran
 
-    make(0, 1 << 20)->persist(*image, "wy_3", date);
+    EXPECT_FALSE(persisted(*make(0, 1 << 20), queue, image, "wy_3", date));
     EXPECT_FALSE(fs::exists(dir.path() / (ArtworkCacheHash::hexDigest("wy_3") + ".img")));
     EXPECT_EQ(ArtworkCacheHash::hexDigest("abc"),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(exact->cacheURL("wy_1").filename().string().size(), 68u);
+}
+
+// A write asked from elsewhere while the service trims its folder (its first trim, its own
+// writes) is never lost: every write and deletion of the folder takes the one disk queue.
+TEST(ArtworkDiskCache, WritesFromOutsideTheServiceSurviveItsTrims) {
+    TempDir dir;
+    ManualMainQueue queue;
+    WorkerPool pool{4};
+    const auto image = solid(8, 8, 10, 20, 30);
+    const auto date = ArtworkDate(std::chrono::seconds(1'700'000'000));
+    for (int i = 0; i < 150; ++i) writeFile(dir.path() / (std::to_string(i) + ".img"), 10, i);
+    for (int round = 0; round < 200; ++round) {
+        ArtworkService service(nullptr, nullptr, dir.path(), 10, {1, 1 << 20, 1200},
+                               ArtworkService::Environment{pool, queue});
+        const std::string key = "wy_" + std::to_string(round);
+        ASSERT_TRUE(persisted(service, queue, image, key, date)) << "round " << round;
+    }
+}
+
+// The deletion of a file found unusable runs later, on the disk queue: a file written under the
+// name in between is spared.
+TEST(ArtworkDiskCache, AnUnusableFileIsDeletedUnlessWrittenAnewMeanwhile) {
+    TempDir dir;
+    const auto date = ArtworkDate(std::chrono::seconds(1'700'000'000));
+    auto decode = [](std::string_view data) { return ArtworkDecoder::downsample(data, 100); };
+    std::vector<std::function<void()>> later;
+    auto defer = [&](std::function<void()> job) { later.push_back(std::move(job)); };
+    for (const char* name : {"rewritten.img", "bad.img"}) {
+        std::ofstream(dir.path() / name) << "corrupt";
+        EXPECT_FALSE(ArtworkDiskCache::read(dir.path() / name, date, decode, defer));
+    }
+    ArtworkDiskCache::write(dir.path() / "rewritten.img", jpeg(4, 4, 1, 2, 3), date);
+    for (const auto& job : later) job();
+    EXPECT_EQ(names(dir.path()), std::set<std::string>{"rewritten.img"});
 }
 
 TEST(ArtworkDiskCache, OnlyRegularFilesWithinTheCapAreRead) {

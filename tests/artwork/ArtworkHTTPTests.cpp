@@ -66,3 +66,20 @@ TEST(URLSessionArtworkHTTPClient, AnswersAndFailures) {
     EXPECT_THROW(client.data(server.url("/empty"), stop.get_token()), CancellationError);
     EXPECT_EQ(failure("http://127.0.0.1:1/closed"), "网络失败");
 }
+
+// The whole download is bounded, progress or not (the HTTP layer's tests cover its clock).
+TEST(URLSessionArtworkHTTPClient, ATricklingDownloadEndsAtItsDeadline) {
+    FakeHttpServer server;
+    server.get("/slow", [&server](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider(
+            "image/jpeg", [&server](size_t, httplib::DataSink& sink) {
+                while (sink.write("x", 1) && server.pause(std::chrono::milliseconds(20))) {
+                }
+                return false;
+            });
+    });
+    HttpSession session;
+    URLSessionArtworkHTTPClient client(session, ArtworkAddressPolicy(true),
+                                       std::chrono::milliseconds(200));
+    EXPECT_THROW(client.data(server.url("/slow"), {}), SourceError);
+}

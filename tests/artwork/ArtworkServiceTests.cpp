@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -217,20 +218,22 @@ TEST_F(ArtworkServiceTest, AdmissionOverBudgetEvictsTheLeastRecentlyTouched) {
     const std::int64_t cost = 10 * 10 * 4;
     make(1000, {2 * cost, 1 << 20, 1200});
     for (const Track* track : {&a, &b, &c}) client->answer(url(*track), jpeg(10, 10, 9, 9, 9));
-    load(a, at(0));
-    load(b, at(0));
-    load(a, at(1));  // a memory hit: now b is the oldest
-    load(c, at(2));
+    const auto first = load(a, at(0))->image;
+    const auto second = load(b, at(0))->image;
+    EXPECT_EQ(load(a, at(1))->image, first);  // a memory hit: now b is the oldest
+    const auto third = load(c, at(2))->image;
     EXPECT_EQ(service->cacheUsage().memoryBytes, 2 * cost);
-    load(a, at(3));
-    load(c, at(3));
-    load(b, at(3));  // from its file
+    // a and c are still the instances in memory; b went and comes back from its file.
+    EXPECT_EQ(load(a, at(3))->image, first);
+    EXPECT_EQ(load(c, at(3))->image, third);
+    EXPECT_NE(load(b, at(3))->image, second);
     EXPECT_EQ(client->count(url(a)) + client->count(url(b)) + client->count(url(c)), 3);
     EXPECT_EQ(service->cacheUsage().memoryEntries, 2);
 }
 
 TEST_F(ArtworkServiceTest, UnusableCacheFilesAreDeletedAndLoadedAgain) {
     make();
+    settle();  // the service's first trim of its folder would take a file planted half-written
     client->answer(url(a), jpeg(10, 10, 200, 0, 0));
     client->answer(url(b), jpeg(10, 10, 200, 0, 0));
     std::ofstream(file(a)) << "corrupt";
@@ -288,6 +291,31 @@ TEST_F(ArtworkServiceTest, AddressesOutsideThePolicyFailWithoutARequest) {
     auto allowed = ask(nullptr, at(0), nullptr, local);
     settle();
     EXPECT_TRUE(allowed->image);
+}
+
+// Downloads that never end take at most half the pool; other work still runs beside them.
+TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
+    WorkerPool four{4};
+    service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
+                                               ArtworkService::Limits{1 << 20, 1 << 20, 1200},
+                                               ArtworkService::Environment{four, queue});
+    client->hold(true);
+    std::vector<std::shared_ptr<Outcome>> covers;
+    for (int i = 0; i < 8; ++i) {
+        const Track track = song(std::to_string(i));
+        client->answer(url(track), jpeg(10, 10, 9, 9, 9));
+        covers.push_back(ask(&track, at(0)));
+    }
+    client->waitUntilHeld();
+    bool ran = false;
+    four.submit([&] { queue.post([&] { ran = true; }); });
+    EXPECT_TRUE(queue.runUntil([&] { return ran; }));
+    EXPECT_LE(client->held(), 2);
+    client->hold(false);
+    EXPECT_TRUE(queue.runUntil([&] {
+        return std::all_of(covers.begin(), covers.end(), [](const auto& o) { return o->answered; });
+    }));
+    service.reset();
 }
 
 TEST_F(ArtworkServiceTest, StaleLocalCoverIsRefreshedFromTheFolder) {

@@ -78,6 +78,10 @@ public:
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return waiting_ > 0; });
     }
+    int held() {
+        std::lock_guard lock(mutex_);
+        return waiting_;
+    }
     int count(const std::string& url) {
         std::lock_guard lock(mutex_);
         return counts_[url];

@@ -16,8 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first byte picks the target side, small ones included.
     const std::int64_t target = 1 + data[0] * 5;
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-    // A low cap keeps each run quick; the cap itself is what is checked.
-    auto image = ArtworkDecoder::downsample(bytes, target, {.pixelLimit = 1'000'000});
+    // Low caps keep each run quick; the caps themselves are what is checked. A header claiming a
+    // picture over the memory budget must be refused before the decoder allocates for it, which
+    // the sanitiser's allocation limit would catch.
+    static ArtworkDecodeBudget budget(64 << 20);
+    auto image = ArtworkDecoder::downsample(bytes, target,
+                                            {.pixelLimit = 1'000'000, .budget = &budget});
+    FUZZ_CHECK(budget.reserved() == 0);
     if (!image) return 0;
     FUZZ_CHECK(image->width() >= 1 && image->height() >= 1);
     FUZZ_CHECK(std::max(image->width(), image->height()) <= target);

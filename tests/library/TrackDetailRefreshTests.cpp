@@ -1,4 +1,5 @@
 #include <cmath>
+#include <limits>
 
 #include "foundation/ManualMainQueue.h"
 #include "library/LibraryFixture.h"
@@ -30,6 +31,15 @@ TEST(TrackDetailCachePolicyValues, KeepsNonNegativeDurationsOnly) {
     EXPECT_EQ(odd.ttl, 0);
     EXPECT_EQ(odd.failureRetryDelay, 0);
     EXPECT_EQ(TrackDetailCachePolicy(0, 7).failureRetryDelay, 7);
+}
+
+TEST(TrackDetailCachePolicyValues, AfterHoldsAtTheEndsOfTheClock) {
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(TrackDetailCachePolicy::after(at(1000), 1.5), at(1001.5));
+    for (double far : {inf, 1e300})
+        EXPECT_EQ(TrackDetailCachePolicy::after(at(1000), far), Date::max());
+    EXPECT_EQ(TrackDetailCachePolicy::after(at(1000), -inf), Date::min());
+    EXPECT_EQ(TrackDetailCachePolicy::after(Date::max() - std::chrono::seconds(1), 2), Date::max());
 }
 
 class TrackDetailStore : public LibraryFixture {};
@@ -71,6 +81,9 @@ TEST_F(TrackDetailStore, DecisionFollowsRecordQualityAndDates) {
     EXPECT_EQ(
         store->detailRefreshDecision(song("fresh"), at(1000), TrackDetailCachePolicy(0, 0), false),
         Decision::refresh());
+    // Details kept for good stay fresh.
+    const TrackDetailCachePolicy forever(std::numeric_limits<double>::infinity(), 10);
+    EXPECT_EQ(store->detailRefreshDecision(song("fresh"), at(1e9), forever, false), Decision::cached());
 }
 
 TEST_F(TrackDetailStore, SuccessCreatesOrRefreshesTheRecordAndFailureNeedsOne) {

@@ -1,0 +1,133 @@
+#include "support/HostileCovers.h"
+
+#include <turbojpeg.h>
+
+#include <array>
+#include <memory>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+namespace velto::HostileCovers {
+namespace {
+
+void put32(std::string& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(value >> shift));
+}
+
+std::uint32_t crc32(std::string_view bytes) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes) c = table[(c ^ byte) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+void chunk(std::string& out, std::string_view type, const std::string& body) {
+    put32(out, static_cast<std::uint32_t>(body.size()));
+    const std::string typed = std::string(type) + body;
+    out += typed;
+    put32(out, crc32(typed));
+}
+
+// Deflate bits, least significant first; Huffman codes go in most significant bit first.
+class BitWriter {
+public:
+    void bits(std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) push((value >> i) & 1);
+    }
+    void code(std::uint32_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) push((value >> i) & 1);
+    }
+    std::string finish() {
+        if (used_) out_.push_back(static_cast<char>(current_));
+        return std::move(out_);
+    }
+
+private:
+    void push(std::uint32_t bit) {
+        current_ |= bit << used_;
+        if (++used_ == 8) {
+            out_.push_back(static_cast<char>(current_));
+            current_ = 0, used_ = 0;
+        }
+    }
+    std::string out_;
+    std::uint32_t current_ = 0;
+    int used_ = 0;
+};
+
+// A zlib stream of `count` zero bytes: one literal, then back-references of 258 bytes at
+// distance 1 in a fixed-Huffman block.
+std::string zlibZeros(std::uint64_t count) {
+    BitWriter writer;
+    writer.bits(1, 1);  // last block
+    writer.bits(1, 2);  // fixed codes
+    std::uint64_t written = 0;
+    auto literalZero = [&] { writer.code(0x30, 8), ++written; };
+    if (count > 0) literalZero();
+    while (count - written >= 258) {
+        writer.code(0xC5, 8);  // length 258
+        writer.code(0, 5);     // distance 1
+        written += 258;
+    }
+    while (written < count) literalZero();
+    writer.code(0, 7);  // end of block
+    std::string out("\x78\x01", 2);
+    out += writer.finish();
+    put32(out, static_cast<std::uint32_t>(count % 65521) << 16 | 1);  // Adler-32 of zeros
+    return out;
+}
+
+}  // namespace
+
+std::string progressiveJpeg(int width, int height) {
+    std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
+    std::vector<unsigned char> pixels(16 * 16 * 4, 128);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    if (!handle || tjCompress2(handle.get(), pixels.data(), 16, 0, 16, TJPF_RGBX, &out, &size,
+                               TJSAMP_420, 90, TJFLAG_PROGRESSIVE) != 0) {
+        throw std::runtime_error("the progressive encoder failed");
+    }
+    std::string data(reinterpret_cast<const char*>(out), size);
+    tjFree(out);
+    for (std::size_t at = 2; at + 9 < data.size();) {
+        const auto marker = static_cast<unsigned char>(data[at + 1]);
+        const std::size_t length = static_cast<unsigned char>(data[at + 2]) << 8 |
+                                   static_cast<unsigned char>(data[at + 3]);
+        if (marker == 0xC2) {
+            data[at + 5] = static_cast<char>(height >> 8), data[at + 6] = static_cast<char>(height);
+            data[at + 7] = static_cast<char>(width >> 8), data[at + 8] = static_cast<char>(width);
+            return data;
+        }
+        at += 2 + length;
+    }
+    throw std::runtime_error("no progressive frame header");
+}
+
+std::string zeroPng(int width, int height, int bitDepth, int colourType,
+                    std::int64_t inflatedBytes) {
+    const int channels = colourType == 6 ? 4 : colourType == 2 ? 3 : colourType == 4 ? 2 : 1;
+    std::string header;
+    put32(header, static_cast<std::uint32_t>(width));
+    put32(header, static_cast<std::uint32_t>(height));
+    header += {static_cast<char>(bitDepth), static_cast<char>(colourType), 0, 0, 0};
+    const std::uint64_t rowBytes =
+        1 + (static_cast<std::uint64_t>(width) * channels * bitDepth + 7) / 8;
+    std::string out("\x89PNG\r\n\x1a\n", 8);
+    chunk(out, "IHDR", header);
+    chunk(out, "IDAT", zlibZeros(inflatedBytes < 0 ? rowBytes * static_cast<std::uint64_t>(height)
+                                                   : static_cast<std::uint64_t>(inflatedBytes)));
+    chunk(out, "IEND", "");
+    return out;
+}
+
+}  // namespace velto::HostileCovers
