@@ -34,6 +34,7 @@ Item {
         spacing: 8
 
         AbstractButton {
+            FocusRing {}
             objectName: "trackRowButton"
             Layout.fillWidth: true
             enabled: row.playable
@@ -87,6 +88,7 @@ Item {
         }
 
         AbstractButton {
+            FocusRing {}
             objectName: "trackRowHeart"
             visible: row.badge.length === 0
             enabled: row.favoriteEnabled

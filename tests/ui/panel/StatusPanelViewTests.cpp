@@ -1,7 +1,12 @@
 #include <QAnimationDriver>
+#include <QInputMethodEvent>
 #include <QQuickItem>
+#include <QTest>
+#include <QWheelEvent>
 
 #include "StatusPanelFixture.h"
+#include "library/PlaylistBackup.h"
+#include "ui/PanelWindow.h"
 #include "ui/ViewHarness.h"
 
 namespace velto::paneltest {
@@ -198,6 +203,17 @@ TEST_F(PanelViews, FavouritesLyricsAndMessages) {
     for (const char* name : {"mac-settings-quality", "mac-settings-rate", "mac-settings-sleep-timer",
                              "mac-settings-import-local-music", "mac-settings-import-online-playlist"})
         EXPECT_TRUE(property(name, "enabled").toBool()) << name;
+    // The rate menu opens on the current rate, and the pointer that opened it leaves it there.
+    for (const float rate : {1.25f, 1.0f}) {
+        model->playback().setPlaybackRate(rate);
+        QQuickItem* box = item("mac-settings-rate");
+        const QPoint centre = box->mapToScene({box->width() / 2, box->height() / 2}).toPoint();
+        QTest::mouseClick(box->window(), Qt::LeftButton, {}, centre);
+        QTest::mouseMove(box->window(), centre + QPoint(1, 1));
+        harness.grab();
+        EXPECT_EQ(box->property("highlightedIndex").toInt(), panel->settingsValue()["rateIndex"].toInt()) << rate;
+        QTest::keyClick(box->window(), Qt::Key_Escape);
+    }
     panel->openOnlineImport();
     EXPECT_TRUE(shown("mac-panel-import-slot"));
     EXPECT_FALSE(shown("mac-panel-settings-page"));
@@ -228,6 +244,15 @@ TEST_F(PanelViews, CatalogPageTakesTheListsPlace) {
     expectRendered(root, "catalog-album");
     panel->closeCatalog();
     EXPECT_TRUE(shown("mac-panel-scope-picker"));
+
+    // A composition under way is an edit too: the pages close before anything is committed.
+    panel->openAlbum(0);
+    QQuickItem* field = item("mac-panel-search-input");
+    field->forceActiveFocus();
+    QInputMethodEvent compose(QStringLiteral("yu"), {});
+    QCoreApplication::sendEvent(field, &compose);
+    EXPECT_TRUE(panel->catalogPath().empty());
+    EXPECT_EQ(panel->search().query(), "雨");
 }
 
 TEST_F(PanelViews, WithoutALibrary) {
@@ -247,6 +272,51 @@ TEST_F(PanelViews, WithoutALibrary) {
     panel->selectTab("lyrics");
     EXPECT_EQ(property("mac-panel-lyrics-empty-title", "text").toString(), "尚未播放");
     expectRendered(root, "lyrics-idle");
+}
+
+// Open, favourites, wheel, Escape, again and again over 1,000 favourites in the program's own
+// window (which follows the content's height): every frame ends, the list keeps a screenful of
+// rows, and closing leaves none behind.
+TEST_F(PanelViews, FavouritesSurviveOpeningScrollingAndClosingOverAndOver) {
+    std::vector<Track> songs;
+    for (int i = 0; i < 1000; ++i) songs.push_back(song(std::to_string(i), "歌曲 " + std::to_string(i)));
+    model->library()->importPersonalPlaylist(PlaylistBackup::encode("收藏", songs));
+    model->reloadLibrary();
+    settle();
+    ASSERT_EQ(model->libraryTracks().size(), 1000u);
+    PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
+                        {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+    QObject::connect(&window, &PanelWindow::didClose, panel.get(), &MacStatusPanel::panelDidClose);
+    ASSERT_TRUE(window.ensureRoot());
+    // Rows are the list's visual children only.
+    const std::function<int(QQuickItem*)> rowsIn = [&](QQuickItem* item) {
+        int count = item->isVisible() && item->property("musicID").isValid();
+        for (QQuickItem* child : item->childItems()) count += rowsIn(child);
+        return count;
+    };
+    auto rows = [&] { return rowsIn(window.rootItem()); };
+    for (int cycle = 0; cycle < 40; ++cycle) {
+        window.showAt({0, 0});
+        panel->selectTab("favorites");
+        harness.grab();
+        QQuickItem* list = window.rootItem()->findChild<QQuickItem*>("mac-panel-song-scroll");
+        ASSERT_TRUE(list);
+        const QPointF at = list->mapToScene({list->width() / 2, list->height() / 2});
+        for (int notch = 0; notch < 1 + cycle % 7; ++notch) {
+            QWheelEvent wheel(at, window.mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(&window, &wheel);
+            animations.step(16 * (cycle % 5));
+        }
+        QCoreApplication::processEvents();
+        EXPECT_GT(rows(), 0) << cycle;
+        EXPECT_LT(rows(), 40) << cycle;
+        QTest::keyClick(&window, Qt::Key_Escape);
+        animations.step(16 * (cycle % 3));
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(rows(), 0) << cycle;
+    }
 }
 
 }  // namespace

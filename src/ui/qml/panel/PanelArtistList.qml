@@ -16,6 +16,7 @@ ListView {
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     delegate: AbstractButton {
+        FocusRing {}
         id: artistRow
         required property int index
         required property string name

@@ -38,7 +38,7 @@ Rectangle {
             padding: 0
             text: row.panel?.search.query ?? ""
             onTextEdited: row.panel.editQuery(text, preeditText.length > 0)
-            onPreeditTextChanged: row.panel.setComposing(preeditText.length > 0)
+            onPreeditTextChanged: row.panel.editComposition(preeditText)
             onAccepted: row.panel.submitSearch()
             onActiveFocusChanged: if (!activeFocus && row.panel) row.panel.searchFocused = false
         }

@@ -39,6 +39,7 @@ Rectangle {
         spacing: 8
 
         AbstractButton {
+            FocusRing {}
             objectName: "mac-panel-song-play"
             Layout.fillWidth: true
             enabled: row.playable
