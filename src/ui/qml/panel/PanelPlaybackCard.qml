@@ -24,6 +24,8 @@ PanelCard {
             id: quality
             objectName: "mac-settings-quality"
             Layout.preferredWidth: 150
+            hoverEnabled: true
+            popup.y: height
             model: card.panel?.qualityLabels ?? []
             currentIndex: card.settings.qualityIndex ?? 0
             font.family: Theme.fontFamily
@@ -62,6 +64,10 @@ PanelCard {
         ComboBox {
             objectName: "mac-settings-rate"
             Layout.preferredWidth: 80
+            hoverEnabled: true
+            // Below the box: over it, the first entry sat under the pointer that opened the
+            // list and took the highlight from the current rate.
+            popup.y: height
             model: card.panel?.rateLabels ?? []
             currentIndex: card.settings.rateIndex ?? -1
             // A stored rate that is no entry shows its own value.
