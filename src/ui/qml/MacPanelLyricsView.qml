@@ -34,6 +34,7 @@ ColumnLayout {
         }
         Item { Layout.fillWidth: true }
         Switch {
+            FocusRing {}
             objectName: "lyricsFollowSwitch"
             padding: 0
             checked: root.lyrics?.follows ?? true

@@ -359,6 +359,7 @@ Item {
                         spacing: 8
                         Icon { name: "speaker.wave.1"; size: 9; color: "white"; opacity: 0.4 }
                         Slider {
+                            FocusRing {}
                             objectName: "notchVolumeSlider"
                             Layout.fillWidth: true
                             implicitHeight: 14

@@ -126,6 +126,10 @@ FocusScope {
                             implicitHeight: Math.max(52, fieldRow.implicitHeight + 12)
                             radius: 12
                             color: root.fieldFill
+                            FocusRing {
+                                visible: field.activeFocus && (field.focusReason === Qt.TabFocusReason || field.focusReason === Qt.BacktabFocusReason)
+                                radius: 12
+                            }
                             RowLayout {
                                 id: fieldRow
                                 anchors.fill: parent

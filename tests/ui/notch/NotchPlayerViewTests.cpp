@@ -190,6 +190,11 @@ TEST_F(NotchViews, EveryStateLoadsAndRenders) {
     EXPECT_TRUE(meterRuns());
     EXPECT_TRUE(item("notchVolume")->isVisible());
     render("notch-expanded-playing");
+    QTest::keyClick(item("notchPlay")->window(), Qt::Key_Tab);
+    QQuickItem* focused = item("notchPlay")->window()->activeFocusItem();
+    ASSERT_TRUE(focused && focused->property("visualFocus").toBool());
+    EXPECT_TRUE(focused->findChild<QQuickItem*>("focusRing")->isVisible());
+    render("notch-expanded-focus-ring");
 
     player->setLyrics(lyrics());
     service->seek(6);

@@ -1,4 +1,5 @@
 #include <QAnimationDriver>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QQuickItem>
 #include <QTest>
@@ -7,6 +8,7 @@
 #include "StatusPanelFixture.h"
 #include "library/PlaylistBackup.h"
 #include "ui/PanelWindow.h"
+#include "ui/Theme.h"
 #include "ui/ViewHarness.h"
 
 namespace velto::paneltest {
@@ -272,6 +274,45 @@ TEST_F(PanelViews, WithoutALibrary) {
     panel->selectTab("lyrics");
     EXPECT_EQ(property("mac-panel-lyrics-empty-title", "text").toString(), "尚未播放");
     expectRendered(root, "lyrics-idle");
+}
+
+// Tab walks the compact panel in reading order, and wherever it stops a ring in the palette's
+// highlight shows it.
+TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
+    favourites({"A"});
+    model->play({song("A")}, 0);
+    settle();
+    QQuickItem* root = load();
+    expectRendered(root, "compact-playing");
+    QQuickWindow* window = root->window();
+    const QColor accent = Theme::colorsFor(QGuiApplication::palette()).accent;
+    QPointF last(-1, -1);
+    QSet<QQuickItem*> seen;
+    for (int press = 0; press < 16; ++press) {
+        QTest::keyClick(window, Qt::Key_Tab);
+        QQuickItem* focused = window->activeFocusItem();
+        ASSERT_TRUE(focused);
+        if (seen.contains(focused)) break;  // round again
+        seen.insert(focused);
+        if (!focused->property("visualFocus").isValid()) continue;  // the seek slider's own look
+        QQuickItem* ring = nullptr;
+        for (QQuickItem* child : focused->childItems())
+            if (child->objectName() == "focusRing") ring = child;
+        ASSERT_TRUE(ring && ring->isVisible()) << press << " " << focused->objectName().toStdString();
+        const QRectF at = focused->mapRectToScene({0, 0, focused->width(), focused->height()});
+        // Reading order: further down, or on the same line further right.
+        EXPECT_TRUE(at.top() >= last.y() + 12 || (std::abs(at.top() - last.y()) < 12 && at.left() > last.x()))
+            << press << " " << focused->objectName().toStdString();
+        last = at.topLeft();
+        const QImage shot = press == 0 ? harness.render("panel-focus-ring") : harness.grab();
+        int ringPixels = 0;
+        const QRect area = at.toAlignedRect();
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ringPixels += shot.valid(x, y) && QColor(shot.pixel(x, y)) == accent;
+        EXPECT_GT(ringPixels, area.width()) << press << " " << focused->objectName().toStdString();
+    }
+    EXPECT_GT(seen.size(), 6);
 }
 
 // Open, favourites, wheel, Escape, again and again over 1,000 favourites in the program's own

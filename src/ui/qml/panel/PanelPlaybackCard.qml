@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import ".."
 
 // Preferred quality, playback rate and the sleep timer.
 PanelCard {
@@ -21,6 +22,7 @@ PanelCard {
         }
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
         ComboBox {
+            FocusRing {}
             id: quality
             objectName: "mac-settings-quality"
             Layout.preferredWidth: 150
@@ -62,6 +64,7 @@ PanelCard {
         PanelText { text: "播放速度"; font.weight: Font.Medium }
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
         ComboBox {
+            FocusRing {}
             objectName: "mac-settings-rate"
             Layout.preferredWidth: 80
             hoverEnabled: true

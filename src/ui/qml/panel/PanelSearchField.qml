@@ -16,6 +16,12 @@ Rectangle {
     radius: 8
     color: Theme.quaternaryFill
 
+    // The field itself shows its caret; the ring goes round the whole box.
+    FocusRing {
+        visible: field.activeFocus && (field.focusReason === Qt.TabFocusReason || field.focusReason === Qt.BacktabFocusReason)
+        radius: 8
+    }
+
     RowLayout {
         id: content
         anchors.fill: parent
