@@ -1,6 +1,7 @@
 #include <QAnimationDriver>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
+#include <QPointer>
 #include <QQuickItem>
 #include <QTest>
 #include <QWheelEvent>
@@ -357,7 +358,14 @@ TEST_F(PanelViews, FavouritesSurviveOpeningScrollingAndClosingOverAndOver) {
         madeOrGone = 0;
         window.showAt({0, 0});
         panel->selectTab("favorites");
-        if (cycle % 2) window.grabWindow();
+        // Rows keep the height the list placed them with: a row that grew afterwards sent the
+        // list to lay out again, which at an unlucky scroll position never ended.
+        std::vector<std::pair<QPointer<QQuickItem>, qreal>> placed;
+        for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
+            if (row->property("musicID").isValid()) placed.emplace_back(row, row->height());
+        window.grabWindow();
+        for (const auto& [row, height] : placed)
+            if (row) EXPECT_EQ(row->height(), height) << cycle;
         for (int notch = 0; notch < 1 + cycle % 9; ++notch) {
             QWheelEvent wheel(at, window.mapToGlobal(at), {}, {0, -120 * (1 + cycle % 3)}, Qt::NoButton,
                               Qt::NoModifier, Qt::NoScrollPhase, false);
