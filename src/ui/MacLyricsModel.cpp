@@ -1,5 +1,7 @@
 #include "ui/MacLyricsModel.h"
 
+#include <utility>
+
 #include "ui/MacTime.h"
 
 namespace velto {
@@ -32,10 +34,20 @@ void MacLyricsModel::setDocument(LyricsDocument document) {
     firstLineID_ = firstID;
     updateCurrent(!firstAppearance);
     if (!newFirstLine || !firstID) return;
+    jumpToCurrentSoon();
+}
+
+void MacLyricsModel::jumpToCurrentSoon() {
     mainQueue_.post([this, alive = alive_] {
         if (!*alive || !follows_ || !current_) return;
         scrollTo(*current_, false);
     });
+}
+
+void MacLyricsModel::viewAppeared() {
+    // Not through setFollows: switching on there scrolls at once, with animation.
+    if (!std::exchange(follows_, true)) emit followsChanged();
+    jumpToCurrentSoon();
 }
 
 QString MacLyricsModel::lineCountText() const {

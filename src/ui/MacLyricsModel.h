@@ -51,6 +51,9 @@ public:
 
     // A tap on a line seeks to its time.
     Q_INVOKABLE void seekTo(int row);
+    // A new lyrics view (the tab opened, a new song's lyrics shown) follows again and, after one
+    // main-queue turn, jumps to the current line without animation.
+    Q_INVOKABLE void viewAppeared();
 
 signals:
     void documentChanged();
@@ -63,6 +66,7 @@ private:
     void followPlayback();
     void updateCurrent(bool allowScroll);
     void scrollTo(std::size_t index, bool animated);
+    void jumpToCurrentSoon();
 
     QPointer<PlaybackService> playback_;
     MainQueue& mainQueue_;

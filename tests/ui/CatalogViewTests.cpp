@@ -203,6 +203,13 @@ TEST_F(CatalogViews, ImportSheetStates) {
     click(item("online-playlist-import-confirm"));
     harness.settle();
     EXPECT_TRUE(shown("online-playlist-import-save-error"));
+    // Below the rows, yet brought into the scroll area's view once laid out.
+    harness.grab();
+    harness.settle();
+    QQuickItem* notice = item("online-playlist-import-save-error");
+    QQuickItem* scroll = item("online-playlist-import-scroll");
+    EXPECT_TRUE(scroll->mapRectToScene({0, 0, scroll->width(), scroll->height()})
+                    .contains(notice->mapRectToScene({0, 0, notice->width(), notice->height()})));
     expectRendered("import-save-error");
     sheet.sql("DROP TRIGGER refuse");
     click(item("online-playlist-import-confirm"));

@@ -76,6 +76,16 @@ TEST_F(MacLyrics, FollowRules) {
     EXPECT_TRUE(takeScrolls().empty());
     mainQueue.runPending();
     EXPECT_EQ(takeScrolls(), Scrolls{"1 jump"});
+
+    // A new view follows again, whatever the last one chose, and jumps one turn later.
+    model->setFollows(false);
+    QSignalSpy follows(model.get(), &Model::followsChanged);
+    model->viewAppeared();
+    EXPECT_TRUE(model->follows());
+    EXPECT_EQ(follows.count(), 1);
+    EXPECT_TRUE(takeScrolls().empty());
+    mainQueue.runPending();
+    EXPECT_EQ(takeScrolls(), Scrolls{"1 jump"});
 }
 
 TEST_F(MacLyrics, RowsTranslationsTooltipsAndSeeking) {

@@ -150,6 +150,21 @@ TEST_F(Views, LyricsFollowPlayback) {
 
     click(item("lyricsFollowSwitch"));
     EXPECT_FALSE(lyrics.follows());
+
+    // The tab opened again mid-song: a new view, following, its current line in the middle.
+    service->seek(13);
+    settle();
+    ASSERT_TRUE(harness.load("MacPanelLyricsView", {{"lyrics", QVariant::fromValue(&lyrics)}},
+                             {380, 160}));
+    mainQueue.runPending();
+    harness.settle();
+    EXPECT_TRUE(lyrics.follows());
+    EXPECT_TRUE(item("lyricsFollowSwitch")->property("checked").toBool());
+    list = item("lyricsList");
+    QQuickItem* current = item(("lyricsLine" + std::to_string(lyrics.currentIndexValue())).c_str());
+    ASSERT_TRUE(list && current);
+    const double centre = current->y() + current->height() / 2 - list->property("contentY").toDouble();
+    EXPECT_NEAR(centre, list->height() / 2, current->height() / 2);
 }
 
 TEST_F(Views, PlaybackControls) {

@@ -360,6 +360,11 @@ void MacStatusPanel::setComposing(bool composing) {
     if (!composing_ && std::exchange(editWaiting_, false)) search_->queryChanged();
 }
 
+void MacStatusPanel::editComposition(const QString& preedit) {
+    setCatalogPath({});
+    setComposing(!preedit.isEmpty());
+}
+
 void MacStatusPanel::selectScope(const QString& raw) {
     const auto scope = searchScopeFromRaw(raw.toStdString());
     if (!scope || *scope == search_->selectedScope()) return;

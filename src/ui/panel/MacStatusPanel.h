@@ -186,6 +186,9 @@ class MacStatusPanel : public QObject {
     // The field's text; `composing` while the input method holds an uncommitted pre-edit.
     Q_INVOKABLE void editQuery(const QString& text, bool composing);
     Q_INVOKABLE void setComposing(bool composing);
+    // The input method's pre-edit text changed: an edit of the field like any other for the
+    // pages, though the search waits for the commit.
+    Q_INVOKABLE void editComposition(const QString& preedit);
     Q_INVOKABLE void selectScope(const QString& scope);
     Q_INVOKABLE void expandArtists();
     Q_INVOKABLE void retryArtistExpansion(const QString& source);

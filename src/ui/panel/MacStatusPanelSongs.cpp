@@ -97,7 +97,9 @@ void MacStatusPanel::toggleFavorite(const Track& track) {
         model_.collect(track);
     holdingSongs_ = false;
     if (!index || model_.isFavorite(track)) {
+        // The layout too: the first row ends the empty list's state.
         refreshSongs();
+        refreshLayout();
         return;
     }
     auto feedback = removalFeedback_;

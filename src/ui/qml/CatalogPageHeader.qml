@@ -46,6 +46,7 @@ RowLayout {
         }
     }
     Button {
+        FocusRing {}
         id: play
         objectName: "catalogPagePlay"
         enabled: header.page.playEnabled

@@ -4,6 +4,7 @@ import Velto
 
 // The shared look of the transport buttons: a symbol in a 20 × 24 hit area.
 AbstractButton {
+    FocusRing {}
     id: button
     property string symbol
     property string help

@@ -21,7 +21,9 @@ Item {
     property MacTrackListModel listModel
 
     objectName: "trackRow" + index
-    implicitHeight: content.implicitHeight + 12
+    // One fixed height (the title and meta lines and the margins): a row that grew after its
+    // list placed it sent the list to lay out again, at an unlucky scroll position for ever.
+    implicitHeight: 49
     implicitWidth: content.implicitWidth + 6
 
     RowLayout {
@@ -34,6 +36,7 @@ Item {
         spacing: 8
 
         AbstractButton {
+            FocusRing {}
             objectName: "trackRowButton"
             Layout.fillWidth: true
             enabled: row.playable
@@ -87,6 +90,7 @@ Item {
         }
 
         AbstractButton {
+            FocusRing {}
             objectName: "trackRowHeart"
             visible: row.badge.length === 0
             enabled: row.favoriteEnabled

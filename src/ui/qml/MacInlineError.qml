@@ -45,6 +45,7 @@ Rectangle {
             implicitWidth: 8
         }
         Button {
+            FocusRing {}
             objectName: "inlineErrorRetry"
             visible: root.retryAvailable
             text: ViewTexts.retry

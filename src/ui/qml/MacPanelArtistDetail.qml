@@ -40,6 +40,7 @@ ColumnLayout {
         Repeater {
             model: page.tabTitles
             delegate: Button {
+                FocusRing {}
                 required property int index
                 required property string modelData
                 objectName: "artistTab" + index
@@ -97,6 +98,7 @@ ColumnLayout {
         model: page.albums
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
         delegate: AbstractButton {
+            FocusRing {}
             id: card
             required property int index
             required property var modelData

@@ -24,6 +24,7 @@ ColumnLayout {
         Layout.fillWidth: true
         spacing: 6
         AbstractButton {
+            FocusRing {}
             objectName: "catalogBack"
             Layout.preferredWidth: 20
             Layout.preferredHeight: 20

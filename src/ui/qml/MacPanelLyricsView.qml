@@ -11,6 +11,7 @@ ColumnLayout {
 
     objectName: "lyricsView"
     spacing: 6
+    Component.onCompleted: root.lyrics?.viewAppeared()
 
     // The desktop's reduce-motion wish decides how the model's scroll requests move the list.
     Binding {
@@ -33,6 +34,7 @@ ColumnLayout {
         }
         Item { Layout.fillWidth: true }
         Switch {
+            FocusRing {}
             objectName: "lyricsFollowSwitch"
             padding: 0
             checked: root.lyrics?.follows ?? true
@@ -58,6 +60,7 @@ ColumnLayout {
         boundsBehavior: Flickable.StopAtBounds
 
         delegate: AbstractButton {
+            FocusRing {}
             id: line
             required property int index
             required property string lineText

@@ -47,6 +47,7 @@ ColumnLayout {
         tracks: page.tracks
     }
     Button {
+        FocusRing {}
         objectName: "playlistLoadMore"
         Layout.alignment: Qt.AlignHCenter
         visible: page.content === "tracks" && page.hasMore

@@ -74,6 +74,7 @@ Rectangle {
                 color: Theme.secondary
             }
             Slider {
+                FocusRing {}
                 id: volume
                 objectName: "volumeSlider"
                 anchors.verticalCenter: parent.verticalCenter

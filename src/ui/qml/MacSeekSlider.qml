@@ -5,6 +5,7 @@ import Velto
 // Press begins a drag, release commits it and ends it, a keyboard step commits at once; the
 // knob shows what the model holds.
 Slider {
+    FocusRing {}
     id: slider
     // Bound by the embedding view, which Qt 6.4 does after the first run of the bindings
     // below: they read it through ?. until then.

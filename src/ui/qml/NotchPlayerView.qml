@@ -91,6 +91,7 @@ Item {
     }
 
     component NotchButton: AbstractButton {
+        FocusRing {}
         id: button
         property string symbol
         property real symbolSize: 15
@@ -282,11 +283,12 @@ Item {
                     Item {
                         implicitWidth: 24
                         implicitHeight: 24
-                        BusyIndicator {
+                        // In the notch's own light foreground: the style's dark one vanishes on black.
+                        SmallBusyIndicator {
                             objectName: "notchLoading"
                             anchors.fill: parent
                             visible: root.player.loading
-                            running: visible
+                            color: "white"
                         }
                         NotchButton {
                             objectName: "notchPlay"
@@ -321,6 +323,7 @@ Item {
                     Layout.fillHeight: true
 
                     AbstractButton {
+                        FocusRing {}
                         objectName: "notchRetry"
                         visible: root.player.footer === "retry"
                         anchors.horizontalCenter: parent.horizontalCenter
@@ -356,6 +359,7 @@ Item {
                         spacing: 8
                         Icon { name: "speaker.wave.1"; size: 9; color: "white"; opacity: 0.4 }
                         Slider {
+                            FocusRing {}
                             objectName: "notchVolumeSlider"
                             Layout.fillWidth: true
                             implicitHeight: 14

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import "panel"
 
 // The online playlist import sheet: header, the state's content in a scroll area, the footer.
 // Return in the link field reads; elsewhere Return and Enter press the enabled primary button.
@@ -18,6 +19,13 @@ FocusScope {
     focus: true
     Keys.onReturnPressed: sheet.pressPrimary()
     Keys.onEnterPressed: sheet.pressPrimary()
+
+    function showSaveError() {
+        if (!saveError.visible) return
+        const bottom = saveError.mapToItem(scroller.contentItem, 0, saveError.height).y + 20
+        scroller.contentY = Math.max(0, Math.min(bottom - scroller.height,
+                                                 scroller.contentHeight - scroller.height))
+    }
 
     Connections {
         target: root.sheet
@@ -61,6 +69,7 @@ FocusScope {
                 }
             }
             AbstractButton {
+                FocusRing {}
                 objectName: "online-playlist-import-close"
                 Layout.preferredWidth: 44
                 Layout.preferredHeight: 44
@@ -79,6 +88,7 @@ FocusScope {
 
         Flickable {
             id: scroller
+            objectName: "online-playlist-import-scroll"
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
@@ -116,6 +126,10 @@ FocusScope {
                             implicitHeight: Math.max(52, fieldRow.implicitHeight + 12)
                             radius: 12
                             color: root.fieldFill
+                            FocusRing {
+                                visible: field.activeFocus && (field.focusReason === Qt.TabFocusReason || field.focusReason === Qt.BacktabFocusReason)
+                                radius: 12
+                            }
                             RowLayout {
                                 id: fieldRow
                                 anchors.fill: parent
@@ -150,6 +164,7 @@ FocusScope {
                                     Keys.onEnterPressed: (event) => { event.accepted = true; root.sheet.startReading() }
                                 }
                                 AbstractButton {
+                                    FocusRing {}
                                     id: clear
                                     objectName: "online-playlist-import-clear"
                                     visible: root.sheet?.clearVisible ?? false
@@ -332,6 +347,7 @@ FocusScope {
                             color: Theme.secondary
                         }
                         AbstractButton {
+                            FocusRing {}
                             objectName: "online-playlist-import-change"
                             implicitHeight: 44
                             implicitWidth: changeLabel.implicitWidth
@@ -532,8 +548,12 @@ FocusScope {
                 }
 
                 ImportNotice {
+                    id: saveError
                     objectName: "online-playlist-import-save-error"
                     visible: root.sheet?.hasSaveError ?? false
+                    // It comes below the rows: brought into view, again as the layout places it.
+                    onVisibleChanged: if (visible) Qt.callLater(root.showSaveError)
+                    onYChanged: if (visible) Qt.callLater(root.showSaveError)
                     title: root.texts.saveErrorTitle
                     message: root.sheet?.saveError ?? ""
                     symbol: root.texts.errorSymbol
@@ -566,6 +586,7 @@ FocusScope {
                 color: Theme.secondary
             }
             AbstractButton {
+                FocusRing {}
                 objectName: root.footer.kind === "cancel" ? root.footer.id : ""
                 Layout.fillWidth: true
                 implicitHeight: 44
@@ -588,15 +609,19 @@ FocusScope {
                 Layout.fillWidth: true
                 implicitHeight: primary.implicitHeight
                 visible: root.footer.kind !== "cancel"
-                Button {
+                // The panel's prominent button, as its other main actions.
+                PanelButton {
                     id: primary
                     objectName: root.footer.kind !== "cancel" ? root.footer.id ?? "" : ""
                     anchors.right: parent.right
                     enabled: root.footer.enabled ?? false
                     highlighted: true
                     text: root.footer.title ?? ""
-                    font.family: Theme.fontFamily
-                    font.pixelSize: Theme.body
+                    textSize: Theme.body
+                    topPadding: 6
+                    bottomPadding: 6
+                    leftPadding: 14
+                    rightPadding: 14
                     onClicked: root.sheet.pressPrimary()
                 }
             }

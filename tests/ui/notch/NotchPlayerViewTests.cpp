@@ -149,6 +149,16 @@ class NotchViews : public NotchPlayer {
     void render(const QString& name) {
         EXPECT_FALSE(ViewHarness::isSingleColour(harness.render(name))) << name.toStdString();
     }
+    // Seen, not only there: the light pixels in an item's place on the black notch.
+    static int lightPixels(const QImage& shot, QQuickItem* target) {
+        if (!target) return 0;
+        const QRect area = target->mapRectToScene({0, 0, target->width(), target->height()}).toAlignedRect();
+        int light = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                light += shot.valid(x, y) && qGray(shot.pixel(x, y)) > 150;
+        return light;
+    }
     void click(const char* name) {
         QQuickItem* target = item(name);
         ASSERT_TRUE(target && target->isEnabled()) << name;
@@ -174,12 +184,17 @@ TEST_F(NotchViews, EveryStateLoadsAndRenders) {
     service->replaceQueue(songs(), 0, true);
     harness.settle();
     EXPECT_TRUE(item("notchLoading")->isVisible());
-    render("notch-expanded-loading");
+    EXPECT_GT(lightPixels(harness.render("notch-expanded-loading"), item("notchLoading")), 8);
     settle();
     harness.settle();
     EXPECT_TRUE(meterRuns());
     EXPECT_TRUE(item("notchVolume")->isVisible());
     render("notch-expanded-playing");
+    QTest::keyClick(item("notchPlay")->window(), Qt::Key_Tab);
+    QQuickItem* focused = item("notchPlay")->window()->activeFocusItem();
+    ASSERT_TRUE(focused && focused->property("visualFocus").toBool());
+    EXPECT_TRUE(focused->findChild<QQuickItem*>("focusRing")->isVisible());
+    render("notch-expanded-focus-ring");
 
     player->setLyrics(lyrics());
     service->seek(6);

@@ -156,6 +156,14 @@ TEST_F(StatusPanelTest, HeartLeavesFeedbackOnlyForARemovalOnTheFavouritesTab) {
     panel->toggleCurrentFavorite();
     ASSERT_EQ(panel->removalFeedback().count("wy_A"), 1u);
     EXPECT_FALSE(panel->stripValue()["heartEnabled"].toBool());
+
+    // The empty list's state does not outlive the row the heart brings back.
+    advance(1);
+    model->removeFavorite(song("B"));
+    ASSERT_EQ(panel->layout().overlay, "favoritesEmpty");
+    panel->toggleCurrentFavorite();
+    EXPECT_EQ(shownKeys(), std::vector<std::string>{"wy_A"});
+    EXPECT_EQ(panel->layout().overlay, "");
 }
 
 TEST_F(StatusPanelTest, RowsPlayTheirListOrTheFavouriteFoundByKey) {

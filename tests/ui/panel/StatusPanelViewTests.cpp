@@ -1,7 +1,15 @@
 #include <QAnimationDriver>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QPointer>
 #include <QQuickItem>
+#include <QTest>
+#include <QWheelEvent>
 
 #include "StatusPanelFixture.h"
+#include "library/PlaylistBackup.h"
+#include "ui/PanelWindow.h"
+#include "ui/Theme.h"
 #include "ui/ViewHarness.h"
 
 namespace velto::paneltest {
@@ -198,6 +206,17 @@ TEST_F(PanelViews, FavouritesLyricsAndMessages) {
     for (const char* name : {"mac-settings-quality", "mac-settings-rate", "mac-settings-sleep-timer",
                              "mac-settings-import-local-music", "mac-settings-import-online-playlist"})
         EXPECT_TRUE(property(name, "enabled").toBool()) << name;
+    // The rate menu opens on the current rate, and the pointer that opened it leaves it there.
+    for (const float rate : {1.25f, 1.0f}) {
+        model->playback().setPlaybackRate(rate);
+        QQuickItem* box = item("mac-settings-rate");
+        const QPoint centre = box->mapToScene({box->width() / 2, box->height() / 2}).toPoint();
+        QTest::mouseClick(box->window(), Qt::LeftButton, {}, centre);
+        QTest::mouseMove(box->window(), centre + QPoint(1, 1));
+        harness.grab();
+        EXPECT_EQ(box->property("highlightedIndex").toInt(), panel->settingsValue()["rateIndex"].toInt()) << rate;
+        QTest::keyClick(box->window(), Qt::Key_Escape);
+    }
     panel->openOnlineImport();
     EXPECT_TRUE(shown("mac-panel-import-slot"));
     EXPECT_FALSE(shown("mac-panel-settings-page"));
@@ -228,6 +247,15 @@ TEST_F(PanelViews, CatalogPageTakesTheListsPlace) {
     expectRendered(root, "catalog-album");
     panel->closeCatalog();
     EXPECT_TRUE(shown("mac-panel-scope-picker"));
+
+    // A composition under way is an edit too: the pages close before anything is committed.
+    panel->openAlbum(0);
+    QQuickItem* field = item("mac-panel-search-input");
+    field->forceActiveFocus();
+    QInputMethodEvent compose(QStringLiteral("yu"), {});
+    QCoreApplication::sendEvent(field, &compose);
+    EXPECT_TRUE(panel->catalogPath().empty());
+    EXPECT_EQ(panel->search().query(), "雨");
 }
 
 TEST_F(PanelViews, WithoutALibrary) {
@@ -247,6 +275,122 @@ TEST_F(PanelViews, WithoutALibrary) {
     panel->selectTab("lyrics");
     EXPECT_EQ(property("mac-panel-lyrics-empty-title", "text").toString(), "尚未播放");
     expectRendered(root, "lyrics-idle");
+}
+
+// Tab walks the compact panel in reading order, and wherever it stops a ring in the palette's
+// highlight shows it.
+TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
+    favourites({"A"});
+    model->play({song("A")}, 0);
+    settle();
+    QQuickItem* root = load();
+    expectRendered(root, "compact-playing");
+    QQuickWindow* window = root->window();
+    const QColor accent = Theme::colorsFor(QGuiApplication::palette()).accent;
+    QPointF last(-1, -1);
+    QSet<QQuickItem*> seen;
+    for (int press = 0; press < 16; ++press) {
+        QTest::keyClick(window, Qt::Key_Tab);
+        QQuickItem* focused = window->activeFocusItem();
+        ASSERT_TRUE(focused);
+        if (seen.contains(focused)) break;  // round again
+        seen.insert(focused);
+        if (!focused->property("visualFocus").isValid()) continue;  // the seek slider's own look
+        QQuickItem* ring = nullptr;
+        for (QQuickItem* child : focused->childItems())
+            if (child->objectName() == "focusRing") ring = child;
+        ASSERT_TRUE(ring && ring->isVisible()) << press << " " << focused->objectName().toStdString();
+        const QRectF at = focused->mapRectToScene({0, 0, focused->width(), focused->height()});
+        // Reading order: further down, or on the same line further right.
+        EXPECT_TRUE(at.top() >= last.y() + 12 || (std::abs(at.top() - last.y()) < 12 && at.left() > last.x()))
+            << press << " " << focused->objectName().toStdString();
+        last = at.topLeft();
+        const QImage shot = press == 0 ? harness.render("panel-focus-ring") : harness.grab();
+        int ringPixels = 0;
+        const QRect area = at.toAlignedRect();
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ringPixels += shot.valid(x, y) && QColor(shot.pixel(x, y)) == accent;
+        EXPECT_GT(ringPixels, area.width()) << press << " " << focused->objectName().toStdString();
+    }
+    EXPECT_GT(seen.size(), 6);
+}
+
+// Open, favourites, wheel, Escape, again and again over 1,000 favourites in the program's own
+// window (which follows the content's height), with a song playing and the timing of each step
+// varied: every frame ends having made a screenful of rows, and closing leaves none behind.
+TEST_F(PanelViews, FavouritesSurviveOpeningScrollingAndClosingOverAndOver) {
+    std::vector<Track> songs;
+    for (int i = 0; i < 1000; ++i) songs.push_back(song(std::to_string(i), "歌曲 " + std::to_string(i)));
+    model->library()->importPersonalPlaylist(PlaylistBackup::encode("收藏", songs));
+    model->reloadLibrary();
+    model->play(songs, 3);
+    settle();
+    ASSERT_EQ(model->libraryTracks().size(), 1000u);
+    PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
+                        {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+    QObject::connect(&window, &PanelWindow::didClose, panel.get(), &MacStatusPanel::panelDidClose);
+    ASSERT_TRUE(window.ensureRoot());
+    auto* list = window.rootItem()->findChild<QQuickItem*>("mac-panel-song-scroll");
+    ASSERT_TRUE(list);
+    // Rows come and go as children of the list's content; a polish that never ends makes them
+    // without end, and is stopped here rather than left to eat the memory.
+    int madeOrGone = 0;
+    QObject::connect(list->property("contentItem").value<QQuickItem*>(), &QQuickItem::childrenChanged, [&] {
+        if (++madeOrGone < 100000) return;
+        ADD_FAILURE() << "rows made without end";
+        std::abort();
+    });
+    const std::function<int(QQuickItem*)> rowsIn = [&](QQuickItem* item) {
+        int count = item->isVisible() && item->property("musicID").isValid();
+        for (QQuickItem* child : item->childItems()) count += rowsIn(child);
+        return count;
+    };
+    // Where the list lies once laid out (the same on each opening).
+    window.showAt({0, 0});
+    panel->selectTab("favorites");
+    window.grabWindow();
+    const QPointF at = list->mapToScene({list->width() / 2, list->height() / 2});
+    window.performClose();
+    ulong wheelTime = 1000;
+    int scrolled = 0;
+    for (int cycle = 0; cycle < 60; ++cycle) {
+        madeOrGone = 0;
+        window.showAt({0, 0});
+        panel->selectTab("favorites");
+        // Rows keep the height the list placed them with: a row that grew afterwards sent the
+        // list to lay out again, which at an unlucky scroll position never ended.
+        std::vector<std::pair<QPointer<QQuickItem>, qreal>> placed;
+        for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
+            if (row->property("musicID").isValid()) placed.emplace_back(row, row->height());
+        window.grabWindow();
+        for (const auto& [row, height] : placed)
+            if (row) EXPECT_EQ(row->height(), height) << cycle;
+        for (int notch = 0; notch < 1 + cycle % 9; ++notch) {
+            QWheelEvent wheel(at, window.mapToGlobal(at), {}, {0, -120 * (1 + cycle % 3)}, Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            wheel.setTimestamp(wheelTime += 20 + 40 * (notch % 2));
+            QCoreApplication::sendEvent(&window, &wheel);
+            animations.step(8 + 8 * (cycle % 4));
+            if (cycle % 3 == 0) QCoreApplication::processEvents();
+        }
+        if (cycle % 4) mainQueue.advance(std::chrono::milliseconds(250));  // the playing song ticks
+        for (int frame = 0; frame <= cycle % 6; ++frame) {  // Escape comes mid-flick or after it
+            animations.step(50);
+            window.grabWindow();
+        }
+        window.grabWindow();
+        scrolled += list->property("contentY").toDouble() > 0;
+        EXPECT_GT(rowsIn(list), 0) << cycle;
+        EXPECT_LT(rowsIn(list), 40) << cycle;
+        QTest::keyClick(&window, Qt::Key_Escape);
+        animations.step(16 * (cycle % 3));
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(rowsIn(list), 0) << cycle;
+        EXPECT_LT(madeOrGone, 400) << cycle;
+    }
+    EXPECT_GT(scrolled, 15);  // a wheel notch that lands between frames may not move the list
 }
 
 }  // namespace

@@ -16,13 +16,15 @@ ListView {
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     delegate: AbstractButton {
+        FocusRing {}
         id: artistRow
         required property int index
         required property string name
         required property string imageURL
         objectName: "mac-panel-artist-" + index
         width: ListView.view.width
-        implicitHeight: content.implicitHeight + 10
+        // Fixed, as the song rows: a row must not grow after the list placed it.
+        implicitHeight: 47
         Accessible.role: Accessible.Button
         Accessible.name: name
         onClicked: artists.panel.openArtist(index)

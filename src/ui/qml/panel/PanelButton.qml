@@ -5,6 +5,7 @@ import ".."
 
 // A text button, with an optional leading symbol, in the panel's font.
 Button {
+    FocusRing {}
     id: button
     property string symbol
     property real textSize: Theme.caption

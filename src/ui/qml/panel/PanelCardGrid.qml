@@ -18,6 +18,7 @@ GridView {
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     delegate: AbstractButton {
+        FocusRing {}
         id: card
         required property int index
         required property string name

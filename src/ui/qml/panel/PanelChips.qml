@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Velto
+import ".."
 
 // Texts as tappable chips, as many columns of at least 96 as fit; a tap searches the text.
 Flow {
@@ -14,6 +15,7 @@ Flow {
     Repeater {
         model: chips.entries
         delegate: AbstractButton {
+            FocusRing {}
             required property string modelData
             required property int index
             objectName: "mac-panel-chip-" + index

@@ -33,6 +33,7 @@ Flickable {
             model: (discovery.search && discovery.search.query.length > 0)
                    ? discovery.search.suggestions.slice(0, 5) : []
             delegate: AbstractButton {
+                FocusRing {}
                 required property string modelData
                 Layout.fillWidth: true
                 Accessible.role: Accessible.Button

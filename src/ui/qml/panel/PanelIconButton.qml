@@ -5,6 +5,7 @@ import ".."
 
 // A bare symbol button whose help text is also its accessible name.
 AbstractButton {
+    FocusRing {}
     id: button
     property string symbol
     property string help

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import ".."
 
 // Preferred quality, playback rate and the sleep timer.
 PanelCard {
@@ -21,9 +22,12 @@ PanelCard {
         }
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
         ComboBox {
+            FocusRing {}
             id: quality
             objectName: "mac-settings-quality"
             Layout.preferredWidth: 150
+            hoverEnabled: true
+            popup.y: height
             model: card.panel?.qualityLabels ?? []
             currentIndex: card.settings.qualityIndex ?? 0
             font.family: Theme.fontFamily
@@ -60,8 +64,13 @@ PanelCard {
         PanelText { text: "播放速度"; font.weight: Font.Medium }
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
         ComboBox {
+            FocusRing {}
             objectName: "mac-settings-rate"
             Layout.preferredWidth: 80
+            hoverEnabled: true
+            // Below the box: over it, the first entry sat under the pointer that opened the
+            // list and took the highlight from the current rate.
+            popup.y: height
             model: card.panel?.rateLabels ?? []
             currentIndex: card.settings.rateIndex ?? -1
             // A stored rate that is no entry shows its own value.

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import ".."
 
 // The four search scopes as one segmented row.
 Rectangle {
@@ -23,6 +24,7 @@ Rectangle {
         Repeater {
             model: picker.panel?.search.availableScopes ?? []
             delegate: AbstractButton {
+                FocusRing {}
                 required property string modelData
                 readonly property bool selected: picker.panel?.search.selectedScope === modelData
                 objectName: "mac-panel-scope-" + modelData

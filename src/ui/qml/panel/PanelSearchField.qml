@@ -16,6 +16,12 @@ Rectangle {
     radius: 8
     color: Theme.quaternaryFill
 
+    // The field itself shows its caret; the ring goes round the whole box.
+    FocusRing {
+        visible: field.activeFocus && (field.focusReason === Qt.TabFocusReason || field.focusReason === Qt.BacktabFocusReason)
+        radius: 8
+    }
+
     RowLayout {
         id: content
         anchors.fill: parent
@@ -38,7 +44,7 @@ Rectangle {
             padding: 0
             text: row.panel?.search.query ?? ""
             onTextEdited: row.panel.editQuery(text, preeditText.length > 0)
-            onPreeditTextChanged: row.panel.setComposing(preeditText.length > 0)
+            onPreeditTextChanged: row.panel.editComposition(preeditText)
             onAccepted: row.panel.submitSearch()
             onActiveFocusChanged: if (!activeFocus && row.panel) row.panel.searchFocused = false
         }

@@ -26,6 +26,7 @@ ColumnLayout {
             }
             Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
             Switch {
+                FocusRing {}
                 objectName: "mac-panel-notch-switch"
                 padding: 0
                 checked: page.settings.notchEnabled ?? false

@@ -6,6 +6,7 @@ import ".."
 
 // A whole-row button of the library card: symbol, title and subtitle, chevron.
 AbstractButton {
+    FocusRing {}
     id: rowButton
     property string symbol
     property string title

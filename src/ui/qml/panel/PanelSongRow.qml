@@ -25,7 +25,9 @@ Rectangle {
     property var panel
 
     objectName: "mac-panel-song-" + index
-    implicitHeight: content.implicitHeight + 12
+    // One fixed height (the title and meta lines and the margins): the list places and counts
+    // its rows by it, so no row changes size after the list laid it out.
+    implicitHeight: 49
     radius: 8
     color: wasRemoved ? Qt.rgba(0.2, 0.78, 0.35, 0.1) : "transparent"
 
@@ -39,6 +41,7 @@ Rectangle {
         spacing: 8
 
         AbstractButton {
+            FocusRing {}
             objectName: "mac-panel-song-play"
             Layout.fillWidth: true
             enabled: row.playable

@@ -23,6 +23,7 @@ Rectangle {
         Repeater {
             model: bar.panel?.tabs ?? []
             delegate: AbstractButton {
+                FocusRing {}
                 required property var modelData
                 objectName: "mac-panel-tab-" + modelData.id
                 implicitWidth: 24

@@ -1,0 +1,85 @@
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QQuickItem>
+#include <fstream>
+
+#include "BenchViews.h"
+#include "app/AppModelFixture.h"
+#include "library/PlaylistBackup.h"
+#include "ui/PanelWindow.h"
+#include "ui/panel/MacStatusPanel.h"
+
+namespace velto {
+namespace {
+
+double residentMiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// The status panel's own window over 1,000 favourites.
+class Favourites : public AppModelTest {
+  public:
+    Favourites() {
+        make();
+        std::vector<Track> songs;
+        for (int i = 0; i < 1000; ++i) songs.push_back(song(std::to_string(i), "歌曲 " + std::to_string(i)));
+        model->library()->importPersonalPlaylist(PlaylistBackup::encode("收藏", songs));
+        model->reloadLibrary();
+        panel = std::make_unique<MacStatusPanel>(*model);
+        window = std::make_unique<PanelWindow>(PanelWindow::Root{
+            QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
+            {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+        QObject::connect(window.get(), &PanelWindow::didClose, panel.get(), &MacStatusPanel::panelDidClose);
+        window->ensureRoot();
+        list = window->rootItem()->findChild<QQuickItem*>("mac-panel-song-scroll");
+        QObject::connect(list->property("contentItem").value<QQuickItem*>(), &QQuickItem::childrenChanged,
+                         [this] { ++rowsMadeOrGone; });
+    }
+    ~Favourites() override {
+        window.reset();
+        panel.reset();
+    }
+    void TestBody() override {}
+
+    // Open, favourites, a scroll over five frames, close.
+    void cycle() {
+        window->showAt({0, 0});
+        panel->selectTab("favorites");
+        window->grabWindow();
+        // The wheel's flick runs on the wall clock; its frames are set here, 150 px apart.
+        for (int frame = 1; frame <= 5; ++frame) {
+            list->setProperty("contentY", 150.0 * frame);
+            window->grabWindow();
+        }
+        window->performClose();
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    std::unique_ptr<MacStatusPanel> panel;
+    std::unique_ptr<PanelWindow> window;
+    QQuickItem* list = nullptr;
+    long rowsMadeOrGone = 0;
+};
+
+// One opening of the favourites with a scroll and the closing; the resident growth per cycle
+// should stay near zero and the rows made per cycle near a screenful.
+void BM_FavouritesOpenScrollClose(benchmark::State& state) {
+    startViewApplication();
+    Favourites bench;
+    bench.cycle();  // the view's first making is not a cycle's cost
+    const double before = residentMiB();
+    bench.rowsMadeOrGone = 0;
+    for (auto _ : state) bench.cycle();
+    const auto cycles = double(state.iterations());
+    state.counters["MiB per cycle"] = (residentMiB() - before) / cycles;
+    state.counters["rows made or gone per cycle"] = double(bench.rowsMadeOrGone) / cycles;
+}
+BENCHMARK(BM_FavouritesOpenScrollClose)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace velto
