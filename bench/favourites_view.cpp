@@ -47,7 +47,7 @@ class Favourites : public AppModelTest {
 
     // Open, favourites, a scroll over five frames, close.
     void cycle() {
-        window->showAt({0, 0});
+        window->showAt({{}, PanelPlacement::Align::start, 0, PanelPlacement::Align::start, 0});
         panel->selectTab("favorites");
         window->grabWindow();
         // The wheel's flick runs on the wall clock; its frames are set here, 150 px apart.
