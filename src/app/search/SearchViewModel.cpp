@@ -659,6 +659,7 @@ std::vector<std::string> SearchViewModel::shownSuggestions() const {
 std::vector<std::string> SearchViewModel::shownHotSearches() const {
     return {hotSearches_.begin(), hotSearches_.begin() + std::min(hotSearches_.size(), shownHotSearchLimit)};
 }
+
 QStringList SearchViewModel::historyList() const { return toQt(history_); }
 
 void SearchViewModel::setHistoryList(const QStringList& list) {
