@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/AppTaskRunner.h"
+#include "foundation/BootClock.h"
 #include "sources/credentials/NetEaseCookieStore.h"
 
 namespace velto {
@@ -62,6 +63,8 @@ struct AppEnvironment {
     // Null until the notch player exists: start() then makes no controller.
     std::shared_ptr<NotchControllerFactory> notchFactory;
     Clock clock;
+    // The sleep timer's clock; null: the machine's boot clock.
+    BootClock::Now bootClock;
     PerfMark perfMark;
     // Stand-ins for tests: when set, the graph is still built but these serve in place of the
     // application's runtime and address resolver.

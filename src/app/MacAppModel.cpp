@@ -64,7 +64,8 @@ MacAppModel::MacAppModel(AppEnvironment environment, QObject* parent)
         env.neteaseOrigin.starts_with("http://")) {
         LoopbackAddresses::setKeepsHTTP(true);
     }
-    sleepTimer_ = std::make_shared<SleepTimer>(*env.mainQueue);
+    sleepTimer_ = std::make_shared<SleepTimer>(
+        *env.mainQueue, nullptr, env.bootClock ? env.bootClock : BootClock::Now(&BootClock::now));
 
     credentials_ = std::make_shared<BuildCredentialStore>(env.resourceDir, env.credentialFallback.get());
     auto breaker = std::make_shared<ChkszCircuitBreaker>();

@@ -117,6 +117,11 @@ bool ManualMainQueue::runUntil(const std::function<bool()>& done, std::chrono::m
     }
 }
 
+bool ManualMainQueue::waitForPosted(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return posted_.wait_for(lock, limit, [this] { return !queue_.empty(); });
+}
+
 std::size_t ManualMainQueue::pendingTimerCount() const {
     std::lock_guard lock(mutex_);
     return timers_.size();

@@ -36,6 +36,10 @@ public:
     bool runUntil(const std::function<bool()>& done,
                   std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+    // Waits in real time, without running anything, until another thread has posted work or
+    // `limit` passes. Returns whether work is waiting.
+    bool waitForPosted(std::chrono::milliseconds limit = std::chrono::seconds(10));
+
     std::size_t pendingTimerCount() const;
     void setWallClock(std::chrono::system_clock::time_point now);
 

@@ -96,6 +96,7 @@ class AppModelTest : public ::testing::Test {
         env.notchFactory = notch;
         env.fileChooser = chooser;
         env.clock = [this] { return mainQueue.wallNow(); };
+        env.bootClock = [this] { return mainQueue.uptime(); };
         env.perfMark = [this](std::string_view name, std::string_view) { marks.emplace_back(name); };
         env.runtime = runtime;
         env.resolver = resolver;

@@ -1,3 +1,5 @@
+#include <future>
+
 #include <QSignalSpy>
 
 #include "AppModelFixture.h"
@@ -123,6 +125,48 @@ TEST_F(AppModelTest, EachNewSongGetsItsOwnLyricsAndStaleOnesAreDropped) {
     settle();
     EXPECT_FALSE(model->lyrics());
     EXPECT_EQ(model->playback().state().kind, PlaybackService::StateKind::playing);
+}
+
+TEST_F(AppModelTest, PlaybackSyncRunsOnceForABurstAndDropsAStaleDetail) {
+    runtime->onLyric = [](const Track& t) { return lrc("词" + t.songmid); };
+    runtime->onTrackDetail = [](Track t) {
+        t.title = "新" + t.title;
+        return t;
+    };
+    make();
+    // A burst of changes in one turn: one run, a turn later, reading the song as it is by then.
+    model->play({song("1", "曲1"), song("2", "曲2")}, 0);
+    model->playback().next();
+    settle();
+    EXPECT_EQ(runtime->count("lyric"), 1u);
+    EXPECT_EQ(runtime->count("lyric wy_2"), 1u);
+    for (int i = 0; i < 3; ++i) {
+        emit model->playback().queueChanged();
+        emit model->playback().stateChanged();
+    }
+    EXPECT_EQ(mainQueue.runPending(), 1u);
+    // The current song's refreshed detail is applied.
+    ASSERT_TRUE(mainQueue.runUntil([&] { return model->playback().queue().current()->title == "新曲2"; }));
+
+    // Song 1's detail arrives after the song changed but before the model noticed.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    runtime->onTrackDetail = [released](Track t) {
+        released.wait();
+        t.title = "新" + t.title;
+        return t;
+    };
+    model->play({song("1", "曲1"), song("2", "曲2")}, 0);
+    ASSERT_TRUE(mainQueue.runUntil([&] {
+        jobs.runOne();
+        return runtime->count("trackDetail wy_1") == 1;
+    }));
+    release.set_value();
+    ASSERT_TRUE(mainQueue.waitForPosted());  // the answer waits on the main queue
+    model->playback().next();
+    settle();
+    EXPECT_EQ(currentID(), "wy_2");
+    EXPECT_EQ(model->playback().queue().tracks().at(0).title, "曲1");
 }
 
 // Lets the test end the model while an address is being resolved.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkPalette.h"
 #include "artwork/M3Scheme.h"
@@ -23,6 +26,33 @@ TEST(ArtworkPalette, AccentOfAPicture) {
         halves[i] = left ? 0 : 255, halves[i + 1] = left ? 255 : 0, halves[i + 3] = 255;
     }
     EXPECT_EQ(ArtworkPalette::accentHexFrom(*ArtworkImage::make(44, 44, halves)), "#F12222");
+}
+
+// The lightness (percent) of a colour text.
+static double lightness(const std::string& hex) {
+    const auto byte = [&](int at) { return std::stoi(hex.substr(1 + at, 2), nullptr, 16); };
+    const int r = byte(0), g = byte(2), b = byte(4);
+    return (std::max({r, g, b}) + std::min({r, g, b})) / 2.0 / 255 * 100;
+}
+
+TEST(ArtworkPalette, LightnessWindows) {
+    // Pixels count from 12 to 92 percent lightness; the accent is held within 54 … 72.
+    const struct {
+        std::uint8_t r, g, b;
+        std::optional<double> accent;
+    } pixels[] = {
+        {61, 0, 0, std::nullopt}, {62, 0, 0, 54},  // lightness 11.96 / 12.16
+        {255, 214, 214, 72}, {255, 215, 215, std::nullopt},  // 91.96 / 92.16
+    };
+    for (const auto& p : pixels) {
+        const auto accent = ArtworkPalette::accentHexFrom(*solid(44, 44, p.r, p.g, p.b));
+        ASSERT_EQ(accent.has_value(), p.accent.has_value()) << int(p.r) << "," << int(p.g);
+        if (accent) EXPECT_NEAR(lightness(*accent), *p.accent, 0.5) << *accent;
+    }
+    // A palette's colours are held within 56 … 74.
+    const std::pair<const char*, double> texts[] = {{"#3D0000", 56}, {"#E65C5C", 63.1}, {"#FF9999", 74}};
+    for (const auto& [text, expected] : texts)
+        EXPECT_NEAR(lightness(ArtworkPalette::from(text).accentHex), expected, 0.5) << text;
 }
 
 TEST(ArtworkPalette, PaletteOfAColourText) {

@@ -102,6 +102,8 @@ TEST_F(OnlinePlaylistImportServiceTest, AnswerStructureAndLimits) {
     exact += std::string(OnlinePlaylistImportService::maximumBodyBytes - exact.size(), ' ');
     json many = json::array();
     for (int i = 1; i <= 5000; ++i) many.push_back(song(i));
+    json tooMany = many;
+    tooMany.push_back(song(5001));
     const std::pair<std::string, std::optional<Kind>> cases[] = {
         {answer(five, 1, "00123"), std::nullopt},
         {answer(five, 1, 124), Kind::unavailable},
@@ -112,6 +114,7 @@ TEST_F(OnlinePlaylistImportServiceTest, AnswerStructureAndLimits) {
         {answer(five, nullptr), Kind::unavailable},
         {answer(five, 5001), Kind::tooLarge},
         {answer(many, 5000), std::nullopt},
+        {answer(tooMany, 1), Kind::tooLarge},  // delivered entries count even when the total is low
         {answer(five, 1, 123, 7), Kind::unavailable},
         {answer(five, 1, 123, " \n "), Kind::invalidResponse},
         {answer("tracks", 1), Kind::unavailable},

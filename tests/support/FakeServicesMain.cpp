@@ -1,16 +1,25 @@
 // Serves both music services with invented songs on loopback until interrupted, so that velto
 // can be run without the real services. Prints the variables to start velto with.
+// "--ignore-range" makes the streams answer whole files, like a server without byte ranges.
 #include <signal.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 
 #include "support/FakeMusicServices.h"
 
 int main(int argc, char** argv) {
-    const std::filesystem::path resources =
-        argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::current_path() / "fake-resources";
+    std::filesystem::path resources = std::filesystem::current_path() / "fake-resources";
+    bool ignoreRange = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--ignore-range") {
+            ignoreRange = true;
+        } else {
+            resources = argv[i];
+        }
+    }
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -19,6 +28,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     velto::FakeMusicServices services;
+    services.ignoreRange(ignoreRange);
     services.writeResources(std::filesystem::absolute(resources));
     std::cout << "export VELTO_NETEASE_BASE_URL=" << services.origin() << "\n"
               << "export VELTO_ROVOZ_BASE_URL=" << services.origin() << "\n"

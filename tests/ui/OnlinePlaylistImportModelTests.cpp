@@ -76,6 +76,14 @@ TEST(ImportSheet, StaleAndFailedReadings) {
     h.tasks.settle();
     EXPECT_EQ(h.sheet->state(), State::idle);
 
+    // A failure read before a reset but delivered after it changes nothing either.
+    h.sheet->startReading();
+    ASSERT_TRUE(h.tasks.jobs.runOne());
+    h.sheet->setInput("3001");
+    h.tasks.settle();
+    EXPECT_EQ(h.sheet->state(), State::idle);
+    EXPECT_TRUE(h.sheet->failureMessage().isEmpty());
+
     h.sheet->startReading();
     h.tasks.settle();
     EXPECT_EQ(h.sheet->state(), State::failed);

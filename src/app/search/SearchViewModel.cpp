@@ -133,6 +133,15 @@ SearchViewModel::SearchViewModel(SourceRuntime& runtime, UserDefaults& defaults,
     albumResultsModel_ = new SearchResultListModel(albumRoles, this);
     playlistResultsModel_ = new SearchResultListModel(playlistRoles, this);
     visibleArtistResultsModel_ = new SearchResultListModel(artistRoles, this);
+    // The shown suggestions follow both the list and the query, and announce only real changes.
+    auto refreshShown = [this] {
+        auto shown = shownSuggestions();
+        if (shown == shownSuggestions_) return;
+        shownSuggestions_ = std::move(shown);
+        emit shownSuggestionsChanged();
+    };
+    connect(this, &SearchViewModel::suggestionsChanged, this, refreshShown);
+    connect(this, &SearchViewModel::queryValueChanged, this, refreshShown);
 }
 
 SearchViewModel::~SearchViewModel() {
@@ -641,6 +650,18 @@ QStringList SearchViewModel::availableScopes() const {
 
 QStringList SearchViewModel::suggestionList() const { return toQt(suggestions_); }
 QStringList SearchViewModel::hotSearchList() const { return toQt(hotSearches_); }
+QStringList SearchViewModel::shownSuggestionList() const { return toQt(shownSuggestions_); }
+QStringList SearchViewModel::shownHotSearchList() const { return toQt(shownHotSearches()); }
+
+std::vector<std::string> SearchViewModel::shownSuggestions() const {
+    if (query_.empty()) return {};
+    return {suggestions_.begin(), suggestions_.begin() + std::min(suggestions_.size(), shownSuggestionLimit)};
+}
+
+std::vector<std::string> SearchViewModel::shownHotSearches() const {
+    return {hotSearches_.begin(), hotSearches_.begin() + std::min(hotSearches_.size(), shownHotSearchLimit)};
+}
+
 QStringList SearchViewModel::historyList() const { return toQt(history_); }
 
 void SearchViewModel::setHistoryList(const QStringList& list) {

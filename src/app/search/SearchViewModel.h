@@ -46,6 +46,8 @@ class SearchViewModel : public QObject {
     Q_PROPERTY(bool hasLoadedAlbums READ hasLoadedAlbums NOTIFY hasLoadedAlbumsChanged)
     Q_PROPERTY(bool hasLoadedPlaylists READ hasLoadedPlaylists NOTIFY hasLoadedPlaylistsChanged)
     Q_PROPERTY(QStringList hotSearches READ hotSearchList NOTIFY hotSearchesChanged)
+    Q_PROPERTY(QStringList shownSuggestions READ shownSuggestionList NOTIFY shownSuggestionsChanged)
+    Q_PROPERTY(QStringList shownHotSearches READ shownHotSearchList NOTIFY hotSearchesChanged)
     Q_PROPERTY(QStringList history READ historyList WRITE setHistoryList NOTIFY historyChanged)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(bool isLoadingArtists READ isLoadingArtists NOTIFY isLoadingArtistsChanged)
@@ -177,6 +179,12 @@ class SearchViewModel : public QObject {
     bool hasLoadedAlbums() const { return hasLoadedAlbums_; }
     bool hasLoadedPlaylists() const { return hasLoadedPlaylists_; }
     const std::vector<std::string>& hotSearches() const { return hotSearches_; }
+    // What the discovery view lists: the first suggestions, only while the query has any text
+    // at all, and the first hot searches.
+    static constexpr std::size_t shownSuggestionLimit = 5;
+    static constexpr std::size_t shownHotSearchLimit = 8;
+    std::vector<std::string> shownSuggestions() const;
+    std::vector<std::string> shownHotSearches() const;
     const std::vector<std::string>& history() const { return history_; }
     void setHistory(std::vector<std::string> history);
     bool isLoading() const { return isLoading_; }
@@ -234,6 +242,8 @@ class SearchViewModel : public QObject {
     QAbstractListModel* visibleArtistResultsModel() const { return visibleArtistResultsModel_; }
     QStringList suggestionList() const;
     QStringList hotSearchList() const;
+    QStringList shownSuggestionList() const;
+    QStringList shownHotSearchList() const;
     QStringList historyList() const;
     void setHistoryList(const QStringList& list);
     QString errorMessageText() const;
@@ -260,6 +270,7 @@ class SearchViewModel : public QObject {
     void hasLoadedAlbumsChanged();
     void hasLoadedPlaylistsChanged();
     void hotSearchesChanged();
+    void shownSuggestionsChanged();
     void historyChanged();
     void isLoadingChanged();
     void isLoadingArtistsChanged();
@@ -335,6 +346,7 @@ class SearchViewModel : public QObject {
     std::vector<AlbumSummary> albumResults_;
     std::vector<PlaylistSummary> playlistResults_;
     std::vector<std::string> suggestions_;
+    std::vector<std::string> shownSuggestions_;
     bool hasLoadedSongs_ = false;
     bool hasLoadedArtists_ = false;
     bool hasLoadedAlbums_ = false;

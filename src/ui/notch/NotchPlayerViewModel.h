@@ -57,8 +57,26 @@ class NotchPlayerViewModel : public QObject {
     Q_PROPERTY(QImage cover READ cover NOTIFY coverChanged)
     Q_PROPERTY(bool hasCover READ hasCover NOTIFY coverChanged)
     Q_PROPERTY(velto::MacSeekSliderModel* seek READ seek CONSTANT)
+    Q_PROPERTY(double headerPadding READ headerPaddingValue CONSTANT)
+    Q_PROPERTY(double blockHeight READ blockHeightValue CONSTANT)
+    Q_PROPERTY(double blockSidePadding READ blockSidePaddingValue CONSTANT)
+    Q_PROPERTY(double blockTopPadding READ blockTopPaddingValue CONSTANT)
+    Q_PROPERTY(double blockBottomPadding READ blockBottomPaddingValue CONSTANT)
 
   public:
+    // The header's padding at either side, and the expanded block under it: a fixed height that
+    // the window's expanded frame makes room for, with its content padded inside.
+    static constexpr double headerPadding = 12;
+    static constexpr double blockHeight = 226;
+    static constexpr double blockSidePadding = 24;
+    static constexpr double blockTopPadding = 14;
+    static constexpr double blockBottomPadding = 16;
+    static double headerPaddingValue() { return headerPadding; }
+    static double blockHeightValue() { return blockHeight; }
+    static double blockSidePaddingValue() { return blockSidePadding; }
+    static double blockTopPaddingValue() { return blockTopPadding; }
+    static double blockBottomPaddingValue() { return blockBottomPadding; }
+
     NotchPlayerViewModel(NotchWindowController& controller, PlaybackService& playback,
                          TrackListActions* actions, MainQueue& mainQueue, QObject* parent = nullptr);
     ~NotchPlayerViewModel() override;

@@ -60,9 +60,28 @@ QVariantMap MacStatusPanel::messageValue() const {
     static const char* kinds[] = {"settingsError", "settingsNotice", "compact", "error", "notice"};
     static const char* actions[] = {"closeError", "closeNotice", "retryPlayback", "submitSearch",
                                     "retrySource"};
+    // How each kind looks: its leading symbol, whether it is orange, its line limit, and either a
+    // titled button or the "xmark" close button.
+    struct Look {
+        const char* symbol;
+        bool orange;
+        int lines;
+        const char* button;
+    };
+    static const Look looks[] = {{"exclamationmark.circle", true, 2, "关闭"},
+                                 {"checkmark.circle", false, 2, ""},
+                                 {"", true, 2, "重试"},
+                                 {"", true, 2, "关闭"},
+                                 {"", false, 1, ""}};
+    const Look& look = looks[int(message_->kind)];
     return {{"kind", QString::fromLatin1(kinds[int(message_->kind)])},
             {"text", text(message_->text)},
-            {"action", QString::fromLatin1(actions[int(message_->action)])}};
+            {"action", QString::fromLatin1(actions[int(message_->action)])},
+            {"symbol", QString::fromLatin1(look.symbol)},
+            {"orange", look.orange},
+            {"lineLimit", look.lines},
+            {"buttonTitle", QString::fromUtf8(look.button)},
+            {"closable", *look.button == 0}};
 }
 
 void MacStatusPanel::messageAction(const QString& action) {

@@ -131,8 +131,8 @@ Item {
             }
             RowLayout {
                 anchors.fill: parent
-                anchors.leftMargin: 12
-                anchors.rightMargin: 12
+                anchors.leftMargin: root.player.headerPadding
+                anchors.rightMargin: root.player.headerPadding
                 spacing: 0
                 Cover {
                     Layout.preferredWidth: 24
@@ -175,14 +175,14 @@ Item {
             objectName: "notchExpanded"
             visible: root.player.expanded
             width: parent.width
-            height: 226
+            height: root.player.blockHeight
 
             ColumnLayout {
                 anchors.fill: parent
-                anchors.leftMargin: 24
-                anchors.rightMargin: 24
-                anchors.topMargin: 14
-                anchors.bottomMargin: 16
+                anchors.leftMargin: root.player.blockSidePadding
+                anchors.rightMargin: root.player.blockSidePadding
+                anchors.topMargin: root.player.blockTopPadding
+                anchors.bottomMargin: root.player.blockBottomPadding
                 spacing: 14
 
                 RowLayout {

@@ -52,6 +52,32 @@ TEST_F(SearchModelTest, SuggestionsWaitForAPauseAndDropLateAnswers) {
     EXPECT_EQ(model->suggestions(), (std::vector<std::string>{"new"}));
 }
 
+TEST_F(SearchModelTest, DiscoveryShowsFiveSuggestionsForAnyQueryTextAndEightHotSearches) {
+    const std::vector<std::string> seven{"s1", "s2", "s3", "s4", "s5", "s6", "s7"};
+    runtime.tips["abc"] = [seven] { return seven; };
+    type("abc");
+    queue.advance(320ms);
+    held.releaseAll();
+    ASSERT_EQ(model->suggestions(), seven);
+    EXPECT_EQ(model->shownSuggestions(), std::vector<std::string>(seven.begin(), seven.begin() + 5));
+    const std::pair<std::string, std::size_t> queries[] = {{"", 0}, {" ", 5}, {"abc", 5}};
+    for (const auto& [query, shown] : queries) {
+        model->setQuery(query);  // the setter alone keeps the suggestions
+        EXPECT_EQ(model->shownSuggestions().size(), shown) << "'" << query << "'";
+        EXPECT_EQ(model->shownSuggestionList().size(), qsizetype(shown)) << "'" << query << "'";
+    }
+
+    runtime.hot = [] {
+        std::vector<std::string> list;
+        for (int i = 0; i < 10; ++i) list.push_back("k" + std::to_string(i));
+        return list;
+    };
+    model->refreshHotSearches();
+    held.releaseAll();
+    ASSERT_EQ(model->hotSearches().size(), 10u);
+    EXPECT_EQ(model->shownHotSearches(), std::vector<std::string>(model->hotSearches().begin(), model->hotSearches().begin() + 8));
+}
+
 TEST_F(SearchModelTest, SubmittedKeywordSurvivesSpacesButNotOtherEdits) {
     runtime.songs["晴天"] = songs({song("1", "晴天", "周杰伦"), song("2", "晴天 (Live)", "周杰伦")});
     submit(" 晴天");

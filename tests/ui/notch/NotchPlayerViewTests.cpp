@@ -80,7 +80,13 @@ TEST_F(NotchPlayer, HeaderAndShapeFollowTheScreenTheStateAndTheSong) {
         EXPECT_EQ(player->notchWidth(), 185);
         EXPECT_EQ(player->headerHeight(), notch.header);
         EXPECT_EQ(player->topRadius(), 8);
+        // The expanded block fills exactly what the expanded window adds under the header.
+        EXPECT_EQ(player->headerHeight() + player->property("blockHeight").toDouble(),
+                  controller->geometry().frame(true).height());
     }
+    const std::pair<const char*, double> paddings[] = {
+        {"blockHeight", 226}, {"headerPadding", 12}, {"blockSidePadding", 24}, {"blockTopPadding", 14}, {"blockBottomPadding", 16}};
+    for (const auto& [name, value] : paddings) EXPECT_EQ(player->property(name).toDouble(), value) << name;
 }
 
 TEST_F(NotchPlayer, ControlsFollowTheSongTheLibraryAndThePlaybackState) {
@@ -123,6 +129,16 @@ TEST_F(NotchPlayer, FooterOffersRetryThenTheLyricLineThenTheVolume) {
     settle();
     ASSERT_EQ(kind(), Kind::failed);
     EXPECT_EQ(player->footer(), "retry");
+    player->setLyrics(LyricsDocument({{"a", 0, "潮水退去的时候"}}, {}));  // a line is current
+    EXPECT_EQ(player->footer(), "retry");
+}
+
+TEST_F(NotchPlayer, HeaderTapOpensForTheKeyboardAndClosesAgain) {
+    player->headerTapped();
+    EXPECT_TRUE(controller->expanded());
+    EXPECT_TRUE(controller->keyboardOpen());
+    player->headerTapped();
+    EXPECT_FALSE(controller->expanded());
 }
 
 class NotchViews : public NotchPlayer {

@@ -77,6 +77,10 @@ TEST_F(StatusPanelTest, ContentRuleFollowsTabsSettingsPagesAndImport) {
     panel->selectTab("favorites");
     EXPECT_TRUE(panel->layout().summary && panel->layout().results);
     EXPECT_EQ(panel->layout().overlay, "favoritesEmpty");
+    // A tab's button offers to put its own tab away and to show the others.
+    QStringList helps;
+    for (const QVariant& button : panel->tabButtons()) helps << button.toMap()["help"].toString();
+    EXPECT_EQ(helps, (QStringList{"显示搜索", "收起播放列表", "显示歌词"}));
 }
 
 TEST_F(StatusPanelTest, ImportNeedsAnOpenLibrary) {
@@ -263,6 +267,41 @@ TEST_F(StatusPanelTest, MessageRowsByPriority) {
     EXPECT_EQ(panel->message()->kind, Kind::notice);
 }
 
+TEST_F(StatusPanelTest, MessageRowLooksByKind) {
+    makePanel();
+    resolver->failAlways("wy_1", std::make_exception_ptr(SourceError::source("这首歌暂时无法播放")));
+    const struct {
+        std::function<void()> step;
+        const char* kind;
+        const char* symbol;
+        bool orange;
+        int lines;
+        const char* button;
+        bool closable;
+    } cases[] = {
+        {[&] { model->setNotice("已加入个人歌单"); }, "notice", "", false, 1, "", true},
+        {[&] { model->setErrorMessage("收藏未保存，请重试。"); }, "error", "", true, 2, "关闭", false},
+        {[&] { panel->toggleSettings(); }, "settingsError", "exclamationmark.circle", true, 2, "关闭", false},
+        {[&] { model->setErrorMessage(std::nullopt); }, "settingsNotice", "checkmark.circle", false, 2, "", true},
+        {[&] {
+             panel->toggleSettings();
+             model->play({song("1")}, 0);
+             settle();
+         },
+         "compact", "", true, 2, "重试", false},
+    };
+    for (const auto& c : cases) {
+        c.step();
+        const QVariantMap row = panel->messageValue();
+        EXPECT_EQ(row["kind"].toString(), c.kind);
+        EXPECT_EQ(row["symbol"].toString(), c.symbol) << c.kind;
+        EXPECT_EQ(row["orange"].toBool(), c.orange) << c.kind;
+        EXPECT_EQ(row["lineLimit"].toInt(), c.lines) << c.kind;
+        EXPECT_EQ(row["buttonTitle"].toString(), QString::fromUtf8(c.button)) << c.kind;
+        EXPECT_EQ(row["closable"].toBool(), c.closable) << c.kind;
+    }
+}
+
 TEST_F(StatusPanelTest, ClosingThePopupResetsNavigationOnly) {
     makePanel();
     favourites({"A", "B"});
@@ -351,6 +390,37 @@ TEST_F(StatusPanelTest, RatesShowTheirValueAndAForeignRateItsOwnLabel) {
     EXPECT_EQ(panel->settingsValue()["sleepTitle"].toString(), "剩 15 分 00 秒");
     panel->stopSleepTimer();
     EXPECT_EQ(panel->settingsValue()["sleepTitle"].toString(), "关闭");
+}
+
+TEST_F(StatusPanelTest, SleepMenuMinutesPauseAtTheirDeadline) {
+    player.openItemsAutomatically(true, 24 * 3600);
+    makePanel();
+    model->play({song("1"), song("2")}, 0);
+    settle();
+    const int minutes[] = {15, 30, 60, 90};
+    ASSERT_EQ(MacStatusPanel::sleepLabels().size(), 4);
+    for (int index = 0; index < 4; ++index) {
+        EXPECT_EQ(MacStatusPanel::sleepLabels()[index], QString::number(minutes[index]) + " 分钟");
+        if (model->playback().state().kind != PlaybackService::StateKind::playing) model->playback().togglePlayback();
+        settle();
+        panel->startSleepTimerAt(index);
+        advance(minutes[index] * 60 - 1);
+        settle();
+        EXPECT_EQ(model->playback().state().kind, PlaybackService::StateKind::playing) << minutes[index];
+        advance(1);
+        settle();
+        // Paused, not stopped: the queue and the song stay.
+        EXPECT_EQ(model->playback().state().kind, PlaybackService::StateKind::paused) << minutes[index];
+        EXPECT_EQ(currentID(), "wy_1");
+        EXPECT_FALSE(model->sleepTimer().isActive());
+    }
+    // The timer's own default action pauses too.
+    model->playback().togglePlayback();
+    settle();
+    model->sleepTimer().startMinutes(1);
+    advance(60);
+    settle();
+    EXPECT_EQ(model->playback().state().kind, PlaybackService::StateKind::paused);
 }
 
 TEST_F(StatusPanelTest, ElapsedTicksLeaveTheSongRowsAlone) {

@@ -30,8 +30,7 @@ Flickable {
         }
         Repeater {
             id: suggestions
-            model: (discovery.search && discovery.search.query.length > 0)
-                   ? discovery.search.suggestions.slice(0, 5) : []
+            model: discovery.search?.shownSuggestions ?? []
             delegate: AbstractButton {
                 FocusRing {}
                 required property string modelData
@@ -83,7 +82,7 @@ Flickable {
             objectName: "mac-panel-hot"
             Layout.fillWidth: true
             panel: discovery.panel
-            entries: (discovery.search?.hotSearches ?? []).slice(0, 8)
+            entries: discovery.search?.shownHotSearches ?? []
         }
     }
 }

@@ -10,7 +10,7 @@ ColumnLayout {
     required property var panel
     readonly property var row: panel?.message ?? ({})
     readonly property string kind: row.kind ?? ""
-    readonly property bool orange: kind === "settingsError" || kind === "compact" || kind === "error"
+    readonly property bool orange: row.orange ?? false
 
     objectName: "mac-panel-messages"
     spacing: 12
@@ -42,10 +42,10 @@ ColumnLayout {
         Layout.fillWidth: true
         visible: messages.kind.length > 0
         Icon {
-            visible: messages.kind === "settingsError" || messages.kind === "settingsNotice"
-            name: messages.kind === "settingsError" ? "exclamationmark.circle" : "checkmark.circle"
+            visible: name.length > 0
+            name: messages.row.symbol ?? ""
             size: Theme.caption + 2
-            color: messages.kind === "settingsError" ? Theme.orange : Theme.secondary
+            color: messages.orange ? Theme.orange : Theme.secondary
         }
         PanelText {
             objectName: "mac-panel-message-text"
@@ -54,17 +54,17 @@ ColumnLayout {
             size: Theme.caption
             color: messages.orange ? Theme.orange : Theme.secondary
             wrapMode: Text.Wrap
-            maximumLineCount: messages.kind === "notice" ? 1 : 2
+            maximumLineCount: messages.row.lineLimit ?? 2
         }
         PanelButton {
             objectName: "mac-panel-message-button"
-            visible: messages.kind === "settingsError" || messages.kind === "compact" || messages.kind === "error"
-            text: messages.kind === "compact" ? "重试" : "关闭"
+            visible: text.length > 0
+            text: messages.row.buttonTitle ?? ""
             onClicked: messages.panel.messageAction(messages.row.action)
         }
         PanelIconButton {
             objectName: "mac-panel-message-close"
-            visible: messages.kind === "settingsNotice" || messages.kind === "notice"
+            visible: messages.row.closable ?? false
             symbol: "xmark"
             help: "关闭提示"
             symbolSize: Theme.caption
