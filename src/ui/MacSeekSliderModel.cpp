@@ -28,7 +28,15 @@ void MacSeekSliderModel::setTitle(const QString& title) {
     emit titleChanged();
 }
 
+void MacSeekSliderModel::setShown(bool shown) {
+    if (shown == shown_) return;
+    shown_ = shown;
+    emit shownChanged();
+    if (shown_ && playback_) syncFromPlayback();
+}
+
 void MacSeekSliderModel::syncFromPlayback() {
+    if (!shown_ && !tracking_) return;
     auto current = playback_->queue().current();
     configure(playback_->elapsed(), playback_->duration(),
               current ? std::optional(current->musicID()) : std::nullopt);

@@ -26,6 +26,9 @@ class MacSeekSliderModel : public QObject {
     Q_PROPERTY(bool enabled READ enabled NOTIFY rangeChanged)
     Q_PROPERTY(double position READ position NOTIFY positionChanged)
     Q_PROPERTY(bool tracking READ tracking NOTIFY trackingChanged)
+    // The slider is on screen. A hidden one stops following playback, which moves it five times
+    // a second, and catches up when it shows again.
+    Q_PROPERTY(bool shown READ shown WRITE setShown NOTIFY shownChanged)
 
 public:
     static constexpr double accessibilityStep = 5.0;
@@ -42,6 +45,8 @@ public:
     bool enabled() const { return enabled_; }
     double position() const { return position_; }
     bool tracking() const { return tracking_; }
+    bool shown() const { return shown_; }
+    void setShown(bool shown);
     bool trackingCancelled() const { return trackingCancelled_; }
     const std::optional<std::string>& representedTrackID() const { return representedTrackID_; }
 
@@ -72,6 +77,7 @@ signals:
     void rangeChanged();
     void positionChanged();
     void trackingChanged();
+    void shownChanged();
     void editingChanged(bool editing);
     // A committed position and the song it belongs to (the seek follows one turn later).
     void committed(double position, const QString& trackID);
@@ -93,6 +99,7 @@ private:
     double maximum_ = 1.0;
     bool enabled_ = false;
     double position_ = 0;
+    bool shown_ = true;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -18,6 +18,7 @@
 #include "ui/SymbolTable.h"
 #include "ui/Theme.h"
 #include "ui/ViewTexts.h"
+#include "ui/notch/NotchMeterModel.h"
 
 namespace velto {
 
@@ -46,6 +47,7 @@ void registerViewTypes(Theme* theme) {
     qmlRegisterUncreatableType<MacPlaybackControlsModel>(uri, 1, 0, "MacPlaybackControlsModel",
                                                          made);
     qmlRegisterUncreatableType<MacSeekSliderModel>(uri, 1, 0, "MacSeekSliderModel", made);
+    qmlRegisterUncreatableType<NotchMeterModel>(uri, 1, 0, "NotchMeterModel", made);
     // The catalog pages make their own models, so each lives exactly as long as its page.
     qmlRegisterType<MacCatalogFrameModel>(uri, 1, 0, "MacCatalogFrameModel");
     qmlRegisterType<MacArtistPageModel>(uri, 1, 0, "MacArtistPageModel");

@@ -137,5 +137,28 @@ TEST_F(MacSeekSliderPlayback, NoSeekWhenTheSongChangedBeforeTheSeekRuns) {
     EXPECT_EQ(service->elapsed(), 0);
 }
 
+// A hidden slider stays still while playback moves, and catches up with song and position
+// when it shows again.
+TEST_F(MacSeekSliderPlayback, AHiddenSliderFollowsPlaybackOnlyOnceShown) {
+    make();
+    startPlaying(makeSongs(2));
+    MacSeekSliderModel slider(service.get(), mainQueue);
+    int moves = 0;
+    QObject::connect(&slider, &MacSeekSliderModel::positionChanged, [&] { ++moves; });
+    for (int round = 0; round < 2; ++round) {
+        slider.setShown(false);
+        moves = 0;
+        mainQueue.advance(std::chrono::seconds(3));
+        if (round == 1) service->next();
+        settle();
+        EXPECT_EQ(moves, 0) << round;
+        slider.setShown(true);
+        EXPECT_EQ(slider.position(), service->elapsed()) << round;
+        EXPECT_EQ(slider.representedTrackID(), std::optional(currentID())) << round;
+        mainQueue.advance(std::chrono::seconds(1));
+        EXPECT_GE(moves, 4) << round;
+    }
+}
+
 }  // namespace
 }  // namespace velto

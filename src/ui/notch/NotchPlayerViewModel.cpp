@@ -6,6 +6,7 @@
 #include "playback/PlaybackService.h"
 #include "ui/MacPlaybackControlsModel.h"
 #include "ui/MacSeekSliderModel.h"
+#include "ui/notch/NotchMeterModel.h"
 #include "ui/MacTime.h"
 #include "ui/TrackListActions.h"
 
@@ -27,7 +28,8 @@ NotchPlayerViewModel::NotchPlayerViewModel(NotchWindowController& controller, Pl
       controller_(&controller),
       service_(&playback),
       actions_(actions),
-      seek_(new MacSeekSliderModel(&playback, mainQueue, this)) {
+      seek_(new MacSeekSliderModel(&playback, mainQueue, this)),
+      meter_(new NotchMeterModel(mainQueue, this)) {
     seek_->setTitle(text("刘海播放进度"));
 
     connect(&controller, &NotchWindowController::expandedChanged, this, &NotchPlayerViewModel::refreshLayout);

@@ -14,6 +14,7 @@
 namespace velto {
 
 class MacSeekSliderModel;
+class NotchMeterModel;
 class NotchWindowController;
 class PlaybackService;
 class TrackListActions;
@@ -57,6 +58,7 @@ class NotchPlayerViewModel : public QObject {
     Q_PROPERTY(QImage cover READ cover NOTIFY coverChanged)
     Q_PROPERTY(bool hasCover READ hasCover NOTIFY coverChanged)
     Q_PROPERTY(velto::MacSeekSliderModel* seek READ seek CONSTANT)
+    Q_PROPERTY(velto::NotchMeterModel* meter READ meter CONSTANT)
 
   public:
     NotchPlayerViewModel(NotchWindowController& controller, PlaybackService& playback,
@@ -102,6 +104,7 @@ class NotchPlayerViewModel : public QObject {
     QImage cover() const { return cover_; }
     bool hasCover() const { return !cover_.isNull(); }
     MacSeekSliderModel* seek() const { return seek_; }
+    NotchMeterModel* meter() const { return meter_; }
 
     Q_INVOKABLE void hover(bool inside);
     Q_INVOKABLE void headerTapped();
@@ -168,6 +171,7 @@ class NotchPlayerViewModel : public QObject {
     QPointer<PlaybackService> service_;
     QPointer<TrackListActions> actions_;
     MacSeekSliderModel* seek_;
+    NotchMeterModel* meter_;
     std::optional<Track> current_;
     std::optional<LyricsDocument> lyrics_;
     Layout layout_;

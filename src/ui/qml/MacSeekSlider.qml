@@ -59,6 +59,12 @@ Slider {
         pressed ? seek.dragTo(value) : seek.keyboardChange(value)
     }
 
+    Binding {
+        target: slider.seek
+        when: slider.seek !== null
+        property: "shown"
+        value: slider.visible && slider.Window.visibility !== Window.Hidden
+    }
     Connections {
         target: slider.seek
         function onPositionChanged() { slider.show(slider.seek.position) }

@@ -10,6 +10,7 @@
 #include "app/notch/NotchFakes.h"
 #include "app/notch/NotchWindowController.h"
 #include "playback/PlaybackServiceFixture.h"
+#include "ui/notch/NotchMeterModel.h"
 #include "ui/notch/NotchPlayerViewModel.h"
 #include "ui/notch/QuickNotchPanel.h"
 #include "ui/notch/QuickNotchPanelFactory.h"
@@ -141,10 +142,8 @@ class NotchViews : public NotchPlayer {
         return found;
     }
     bool meterRuns() {
-        QQuickItem* meter = item("notchEqualizer");
-        auto* timer = meter ? meter->findChild<QObject*>("notchMeterTimer") : nullptr;
-        EXPECT_TRUE(timer);
-        return timer && timer->property("running").toBool();
+        EXPECT_TRUE(item("notchEqualizer"));
+        return player->meter()->running();
     }
     void render(const QString& name) {
         EXPECT_FALSE(ViewHarness::isSingleColour(harness.render(name))) << name.toStdString();
