@@ -18,6 +18,7 @@
 #include "ui/SymbolTable.h"
 #include "ui/Theme.h"
 #include "ui/ViewTexts.h"
+#include "ui/notch/NotchMeterItem.h"
 #include "ui/notch/NotchMeterModel.h"
 
 namespace velto {
@@ -39,6 +40,7 @@ void registerViewTypes(Theme* theme) {
                                             return new ViewTexts;
                                         });
     qmlRegisterType<RoundedImageItem>(uri, 1, 0, "RoundedImage");
+    qmlRegisterType<NotchMeterItem>(uri, 1, 0, "NotchMeterBars");
     qmlRegisterType<MacArtworkModel>(uri, 1, 0, "MacArtworkModel");
     const QString made = QStringLiteral("made by the application");
     qmlRegisterUncreatableType<MacArtworkLoader>(uri, 1, 0, "MacArtworkLoader", made);

@@ -21,20 +21,8 @@ Item {
         value: meter.visible && meter.Window.visibility !== Window.Hidden
     }
 
-    Row {
-        anchors.centerIn: parent
-        spacing: 2
-        Repeater {
-            model: meter.model.heights.length
-            Rectangle {
-                required property int index
-                anchors.verticalCenter: parent.verticalCenter
-                width: 3
-                height: meter.model.heights[index]
-                radius: 1.5
-                color: "#32ade6"
-                opacity: meter.model.barOpacity
-            }
-        }
+    NotchMeterBars {
+        anchors.fill: parent
+        model: meter.model
     }
 }
