@@ -24,7 +24,8 @@
 // folders: its CPU per second of audio beside a bare GStreamer playbin on the same file, and
 // the anonymous memory it gains per song over a run on repeat. Both need GStreamer's command
 // line tools and skip with a message where they are missing. VELTO_BENCH_SECONDS lengthens the
-// measured windows (the default keeps a run to about a minute).
+// measured windows (the default keeps a run to about a minute); VELTO_BENCH_WRAPPER names a
+// tool to run the program under, whose own figures then count too.
 
 extern char** environ;
 
@@ -154,7 +155,11 @@ public:
                 "QT_QPA_PLATFORM=" + std::string(platform ? platform : "offscreen"),
                 "VELTO_AUDIO_SINK=fakesink sync=true"};
         if (display) env_.push_back("DISPLAY=" + std::string(display));
-        program_.emplace(std::vector<std::string>{VELTO_PROGRAM}, env_);
+        std::vector<std::string> command{VELTO_PROGRAM};
+        // A tool to run the program under, for looking into what a figure shows (heaptrack).
+        if (const char* wrapper = std::getenv("VELTO_BENCH_WRAPPER"); wrapper && *wrapper)
+            command.insert(command.begin(), wrapper);
+        program_.emplace(command, env_);
     }
     ~Program() {
         program_.reset();
