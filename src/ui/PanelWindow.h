@@ -52,6 +52,7 @@ protected:
 
 private:
     void fitToRoot();
+    void releaseClosedViews();
 
     Root rootSpec_;
     std::unique_ptr<QQmlEngine> engine_;
