@@ -43,7 +43,9 @@ NotchPlayerViewModel::NotchPlayerViewModel(NotchWindowController& controller, Pl
     connect(&playback, &PlaybackService::stateChanged, this, &NotchPlayerViewModel::refreshPlayback);
     connect(&playback, &PlaybackService::playbackRequestedChanged, this, &NotchPlayerViewModel::refreshPlayback);
     connect(&playback, &PlaybackService::elapsedChanged, this, [this] {
-        refreshTime();
+        // The elapsed text shows only in the expanded player; collapsed, it would make the
+        // window draw once a second for nothing seen. Expanding brings it up to date.
+        if (layout_.expanded) refreshTime();
         refreshFooter();
     });
     connect(&playback, &PlaybackService::durationChanged, this, &NotchPlayerViewModel::refreshTime);
@@ -177,7 +179,9 @@ void NotchPlayerViewModel::refreshLayout() {
     const bool showsTitle = !next.expanded && current_ && !next.hasNotch;
     next.headerText = showsTitle ? QString::fromStdString(current_->title) : QStringLiteral("VELTO");
     next.headerTracking = showsTitle ? 0 : 3;
+    const bool expanding = next.expanded && !layout_.expanded;
     assign(layout_, std::move(next), &NotchPlayerViewModel::layoutChanged);
+    if (expanding) refreshTime();
 }
 
 void NotchPlayerViewModel::refreshTrack() {

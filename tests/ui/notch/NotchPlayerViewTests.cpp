@@ -126,6 +126,23 @@ TEST_F(NotchPlayer, FooterOffersRetryThenTheLyricLineThenTheVolume) {
     EXPECT_EQ(player->footer(), "retry");
 }
 
+// Collapsed, the elapsed text (shown only expanded) stays put instead of redrawing the window
+// every second; expanding brings it up to date, and then it follows playback.
+TEST_F(NotchPlayer, ElapsedTextMovesOnlyWhileExpanded) {
+    startPlaying(songs());
+    int changes = 0;
+    QObject::connect(player.get(), &NotchPlayerViewModel::timeChanged, [&] { ++changes; });
+    mainQueue.advance(std::chrono::seconds(3));
+    EXPECT_EQ(changes, 0);
+    controller->expand(false);
+    settle();
+    EXPECT_EQ(player->elapsedText(), NotchPlayerViewModel::time(service->elapsed()));
+    EXPECT_NE(player->elapsedText(), NotchPlayerViewModel::time(0));
+    mainQueue.advance(std::chrono::seconds(2));
+    EXPECT_EQ(player->elapsedText(), NotchPlayerViewModel::time(service->elapsed()));
+    EXPECT_GE(changes, 3);
+}
+
 class NotchViews : public NotchPlayer {
   protected:
     void SetUp() override { ASSERT_TRUE(ViewHarness::fontsAvailable()); }
