@@ -29,6 +29,9 @@ class MacSeekSliderModel : public QObject {
     // The slider is on screen. A hidden one stops following playback, which moves it five times
     // a second, and catches up when it shows again.
     Q_PROPERTY(bool shown READ shown WRITE setShown NOTIFY shownChanged)
+    // The slider's length on screen in pixels (0: unknown). Playback moves the knob only once
+    // it has gone a pixel or more, which a long song does far less often than five times a second.
+    Q_PROPERTY(double pixels READ pixels WRITE setPixels NOTIFY pixelsChanged)
 
 public:
     static constexpr double accessibilityStep = 5.0;
@@ -47,6 +50,8 @@ public:
     bool tracking() const { return tracking_; }
     bool shown() const { return shown_; }
     void setShown(bool shown);
+    double pixels() const { return pixels_; }
+    void setPixels(double pixels);
     bool trackingCancelled() const { return trackingCancelled_; }
     const std::optional<std::string>& representedTrackID() const { return representedTrackID_; }
 
@@ -78,6 +83,7 @@ signals:
     void positionChanged();
     void trackingChanged();
     void shownChanged();
+    void pixelsChanged();
     void editingChanged(bool editing);
     // A committed position and the song it belongs to (the seek follows one turn later).
     void committed(double position, const QString& trackID);
@@ -100,6 +106,7 @@ private:
     bool enabled_ = false;
     double position_ = 0;
     bool shown_ = true;
+    double pixels_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -65,6 +65,12 @@ Slider {
         property: "shown"
         value: slider.visible && slider.Window.visibility !== Window.Hidden
     }
+    Binding {
+        target: slider.seek
+        when: slider.seek !== null
+        property: "pixels"
+        value: slider.availableWidth
+    }
     Connections {
         target: slider.seek
         function onPositionChanged() { slider.show(slider.seek.position) }
