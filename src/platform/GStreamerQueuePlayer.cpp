@@ -217,6 +217,9 @@ struct GStreamerQueuePlayer::Callbacks {
             default:
                 break;
         }
+        // A sync handler that drops a message owns it: unreleased, it would keep its source
+        // element, and with it the item's whole decoding chain, alive for good.
+        gst_message_unref(message);
         return GST_BUS_DROP;
     }
 

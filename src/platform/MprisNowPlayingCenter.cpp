@@ -471,6 +471,8 @@ MprisNowPlayingCenter::~MprisNowPlayingCenter() {
 void MprisNowPlayingCenter::setPlaybackState(PlaybackState state) {
     {
         std::lock_guard lock(bus_->mutex);
+        // The service repeats its state with every position update; only a change is news.
+        if (state == bus_->state) return;
         if (bus_->info) {
             // Keep the position continuous across the change of state.
             bus_->info->elapsed = bus_->positionLocked();
@@ -484,12 +486,19 @@ void MprisNowPlayingCenter::setPlaybackState(PlaybackState state) {
 void MprisNowPlayingCenter::setInfo(const Info& info) {
     {
         std::lock_guard lock(bus_->mutex);
-        if (bus_->info && bus_->info->trackId == info.trackId &&
-            std::abs(bus_->positionLocked() - info.elapsed) > seekThreshold) {
-            bus_->pendingSeeked = info.elapsed;
-        }
+        const auto& old = bus_->info;
+        const bool seeked = old && old->trackId == info.trackId &&
+                            std::abs(bus_->positionLocked() - info.elapsed) > seekThreshold;
+        if (seeked) bus_->pendingSeeked = info.elapsed;
+        // The position is never announced, so a song that merely played on changes nothing
+        // the bus hears: the flush, and the wake-up of the bus thread, are spared.
+        const bool same = old && !seeked && old->trackId == info.trackId &&
+                          old->title == info.title && old->artist == info.artist &&
+                          old->album == info.album && old->duration == info.duration &&
+                          old->artUrl == info.artUrl && old->rate == info.rate;
         bus_->info = info;
         bus_->infoSetAt = bus_->mainQueue.uptime();
+        if (same) return;
     }
     bus_->scheduleFlush();
 }

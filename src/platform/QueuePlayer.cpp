@@ -8,7 +8,7 @@ QueuePlayer::QueuePlayer(MainQueue& mainQueue) : mainQueue_(mainQueue) {}
 
 QueuePlayer::~QueuePlayer() {
     *alive_ = false;
-    for (auto& [token, timer] : periodicObservers_) mainQueue_.cancel(timer);
+    runPeriodicObservers(false);
 }
 
 bool QueuePlayer::insertInto(std::deque<PlayerItemPtr>& items, PlayerItemPtr item,
@@ -47,12 +47,29 @@ void QueuePlayer::replaceCurrentItem(PlayerItemPtr item) {
 QueuePlayer::ObserverToken QueuePlayer::addPeriodicTimeObserver(
     MainQueue::Duration interval, std::function<void(double)> callback) {
     ObserverToken token = nextToken_++;
-    periodicObservers_[token] = mainQueue_.scheduleRepeating(
-        std::max(interval, MainQueue::Duration(std::chrono::milliseconds(1))),
-        [this, callback = std::move(callback)] {
-            if (timeControlStatus() == TimeControlStatus::playing) callback(currentTime());
-        });
+    auto& observer = periodicObservers_[token];
+    observer.interval = std::max(interval, MainQueue::Duration(std::chrono::milliseconds(1)));
+    observer.callback = std::move(callback);
+    runPeriodicObservers(timeControlStatus() == TimeControlStatus::playing);
     return token;
+}
+
+// Time only moves while playing, so the periodic timers run only then: a paused player wakes
+// nobody up.
+void QueuePlayer::runPeriodicObservers(bool run) {
+    for (auto& [token, observer] : periodicObservers_) {
+        if (run && !observer.timer) {
+            observer.timer = mainQueue_.scheduleRepeating(observer.interval, [this, token] {
+                auto it = periodicObservers_.find(token);
+                if (it != periodicObservers_.end() &&
+                    timeControlStatus() == TimeControlStatus::playing)
+                    it->second.callback(currentTime());
+            });
+        } else if (!run && observer.timer) {
+            mainQueue_.cancel(*observer.timer);
+            observer.timer.reset();
+        }
+    }
 }
 
 QueuePlayer::ObserverToken QueuePlayer::addItemStatusObserver(
@@ -99,7 +116,7 @@ QueuePlayer::ObserverToken QueuePlayer::addFailedToPlayToEndObserver(
 
 void QueuePlayer::removeObserver(ObserverToken token) {
     if (auto it = periodicObservers_.find(token); it != periodicObservers_.end()) {
-        mainQueue_.cancel(it->second);
+        if (it->second.timer) mainQueue_.cancel(*it->second.timer);
         periodicObservers_.erase(it);
     }
     itemStatusObservers_.erase(token);
@@ -129,6 +146,7 @@ void QueuePlayer::emitItemStatusChanged(const PlayerItemPtr& item) {
 }
 
 void QueuePlayer::emitTimeControlStatusChanged(TimeControlStatus status) {
+    runPeriodicObservers(timeControlStatus() == TimeControlStatus::playing);
     notify(timeControlObservers_, status);
 }
 

@@ -3,6 +3,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,7 +91,8 @@ class QueuePlayer {
     virtual void seek(double seconds, std::function<void(bool finished)> completion) = 0;
 
     // --- Observers (main thread only) ---------------------------------------------------------
-    // Every `interval` of wall time while timeControlStatus() is playing, with currentTime().
+    // Every `interval` of wall time while timeControlStatus() is playing, with currentTime(),
+    // counted from when playing began; no timer runs while it is not playing.
     ObserverToken addPeriodicTimeObserver(MainQueue::Duration interval,
                                           std::function<void(double seconds)> callback);
     // The status of any queued item changed (unknown -> readyToPlay or failed).
@@ -134,7 +136,13 @@ class QueuePlayer {
     MainQueue& mainQueue_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     ObserverToken nextToken_ = 1;
-    std::map<ObserverToken, MainQueue::TimerId> periodicObservers_;
+    struct PeriodicObserver {
+        MainQueue::Duration interval{};
+        std::function<void(double)> callback;
+        std::optional<MainQueue::TimerId> timer;  // only while playing
+    };
+    void runPeriodicObservers(bool run);
+    std::map<ObserverToken, PeriodicObserver> periodicObservers_;
     std::map<ObserverToken, std::function<void(const PlayerItemPtr&)>> itemStatusObservers_;
     std::map<ObserverToken, std::function<void(TimeControlStatus)>> timeControlObservers_;
     std::map<ObserverToken, std::function<void(const PlayerItemPtr&)>> currentItemObservers_;

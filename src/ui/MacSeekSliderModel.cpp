@@ -28,7 +28,22 @@ void MacSeekSliderModel::setTitle(const QString& title) {
     emit titleChanged();
 }
 
+void MacSeekSliderModel::setShown(bool shown) {
+    if (shown == shown_) return;
+    shown_ = shown;
+    emit shownChanged();
+    if (shown_ && playback_) syncFromPlayback();
+}
+
+void MacSeekSliderModel::setPixels(double pixels) {
+    pixels = std::isfinite(pixels) && pixels > 0 ? pixels : 0;
+    if (pixels == pixels_) return;
+    pixels_ = pixels;
+    emit pixelsChanged();
+}
+
 void MacSeekSliderModel::syncFromPlayback() {
+    if (!shown_ && !tracking_) return;
     auto current = playback_->queue().current();
     configure(playback_->elapsed(), playback_->duration(),
               current ? std::optional(current->musicID()) : std::nullopt);
@@ -47,16 +62,24 @@ void MacSeekSliderModel::setPosition(double value) {
 void MacSeekSliderModel::configure(double value, double duration,
                                    std::optional<std::string> trackID) {
     if (tracking_ && trackID != representedTrackID_) trackingCancelled_ = true;
+    const bool songChanged = trackID != representedTrackID_;
     representedTrackID_ = std::move(trackID);
     const double maximum = std::isfinite(duration) && duration >= 1.0 ? duration : 1.0;
     const bool enabled = representedTrackID_ && std::isfinite(duration) && duration > 0;
-    if (maximum != maximum_ || enabled != enabled_) {
+    const bool rangeMoved = maximum != maximum_ || enabled != enabled_;
+    if (rangeMoved) {
         maximum_ = maximum;
         enabled_ = enabled;
         emit rangeChanged();
     }
     if (tracking_ && !trackingCancelled_) return;
-    setPosition(std::isfinite(value) ? clamp(value) : minimum());
+    const double next = std::isfinite(value) ? clamp(value) : minimum();
+    // Playing on within the song by less than a pixel changes nothing anyone sees.
+    const bool sameSong = !trackingCancelled_ && !songChanged && !rangeMoved;
+    if (sameSong && pixels_ > 0 && next > position_ &&
+        next - position_ < (maximum_ - minimum()) / pixels_)
+        return;
+    setPosition(next);
 }
 
 bool MacSeekSliderModel::beginTracking() {

@@ -26,6 +26,12 @@ class MacSeekSliderModel : public QObject {
     Q_PROPERTY(bool enabled READ enabled NOTIFY rangeChanged)
     Q_PROPERTY(double position READ position NOTIFY positionChanged)
     Q_PROPERTY(bool tracking READ tracking NOTIFY trackingChanged)
+    // The slider is on screen. A hidden one stops following playback, which moves it five times
+    // a second, and catches up when it shows again.
+    Q_PROPERTY(bool shown READ shown WRITE setShown NOTIFY shownChanged)
+    // The slider's length on screen in pixels (0: unknown). Playback moves the knob only once
+    // it has gone a pixel or more, which a long song does far less often than five times a second.
+    Q_PROPERTY(double pixels READ pixels WRITE setPixels NOTIFY pixelsChanged)
 
 public:
     static constexpr double accessibilityStep = 5.0;
@@ -42,6 +48,10 @@ public:
     bool enabled() const { return enabled_; }
     double position() const { return position_; }
     bool tracking() const { return tracking_; }
+    bool shown() const { return shown_; }
+    void setShown(bool shown);
+    double pixels() const { return pixels_; }
+    void setPixels(double pixels);
     bool trackingCancelled() const { return trackingCancelled_; }
     const std::optional<std::string>& representedTrackID() const { return representedTrackID_; }
 
@@ -72,6 +82,8 @@ signals:
     void rangeChanged();
     void positionChanged();
     void trackingChanged();
+    void shownChanged();
+    void pixelsChanged();
     void editingChanged(bool editing);
     // A committed position and the song it belongs to (the seek follows one turn later).
     void committed(double position, const QString& trackID);
@@ -93,6 +105,8 @@ private:
     double maximum_ = 1.0;
     bool enabled_ = false;
     double position_ = 0;
+    bool shown_ = true;
+    double pixels_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -1,6 +1,7 @@
 #include "ui/PanelWindow.h"
 
 #include <xcb/xcb.h>
+#include <malloc.h>
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -130,6 +131,16 @@ void PanelWindow::performClose() {
     shown_ = false;
     hide();
     emit didClose();
+    releaseClosedViews();
+}
+
+// What the closed panel's views let go of (the rows of a list, a page left) is garbage of the
+// script engine until it collects; collected at once, and the freed heap handed back, a closed
+// panel holds only what the next opening reuses.
+void PanelWindow::releaseClosedViews() {
+    engine_->collectGarbage();
+    engine_->trimComponentCache();
+    malloc_trim(0);
 }
 
 void PanelWindow::keyPressEvent(QKeyEvent* event) {

@@ -59,6 +59,7 @@ protected:
 private:
     void fitToRoot();
     void keepOutOfTaskbar();
+    void releaseClosedViews();
 
     Root rootSpec_;
     std::unique_ptr<QQmlEngine> engine_;

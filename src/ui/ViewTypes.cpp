@@ -18,6 +18,8 @@
 #include "ui/SymbolTable.h"
 #include "ui/Theme.h"
 #include "ui/ViewTexts.h"
+#include "ui/notch/NotchMeterItem.h"
+#include "ui/notch/NotchMeterModel.h"
 
 namespace velto {
 
@@ -38,6 +40,7 @@ void registerViewTypes(Theme* theme) {
                                             return new ViewTexts;
                                         });
     qmlRegisterType<RoundedImageItem>(uri, 1, 0, "RoundedImage");
+    qmlRegisterType<NotchMeterItem>(uri, 1, 0, "NotchMeterBars");
     qmlRegisterType<MacArtworkModel>(uri, 1, 0, "MacArtworkModel");
     const QString made = QStringLiteral("made by the application");
     qmlRegisterUncreatableType<MacArtworkLoader>(uri, 1, 0, "MacArtworkLoader", made);
@@ -46,6 +49,7 @@ void registerViewTypes(Theme* theme) {
     qmlRegisterUncreatableType<MacPlaybackControlsModel>(uri, 1, 0, "MacPlaybackControlsModel",
                                                          made);
     qmlRegisterUncreatableType<MacSeekSliderModel>(uri, 1, 0, "MacSeekSliderModel", made);
+    qmlRegisterUncreatableType<NotchMeterModel>(uri, 1, 0, "NotchMeterModel", made);
     // The catalog pages make their own models, so each lives exactly as long as its page.
     qmlRegisterType<MacCatalogFrameModel>(uri, 1, 0, "MacCatalogFrameModel");
     qmlRegisterType<MacArtistPageModel>(uri, 1, 0, "MacArtistPageModel");

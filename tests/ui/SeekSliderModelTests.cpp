@@ -86,6 +86,26 @@ TEST_F(MacSeekSliderState, ADragCommitsOnceOnReleaseUnlessTheSongChanged) {
     EXPECT_EQ(commits, (std::vector<std::pair<double, std::string>>{{30, "wy_1"}}));
 }
 
+// On a 240-pixel slider a 240 s song moves a pixel a second: playback's quarter-second steps
+// move the knob every fourth time; a jump back, another song or a new range move it at once.
+TEST_F(MacSeekSliderState, PlaybackMovesTheKnobByWholePixels) {
+    slider.setPixels(240);
+    slider.configure(0, 240, "wy_1");
+    int moves = 0;
+    QObject::connect(&slider, &MacSeekSliderModel::positionChanged, [&] { ++moves; });
+    for (int step = 1; step <= 20; ++step) slider.configure(step * 0.25, 240, "wy_1");
+    EXPECT_EQ(moves, 5);
+    EXPECT_EQ(slider.position(), 5.0);
+    const struct {
+        double value, duration;
+        const char* id;
+    } jumps[] = {{1.0, 240, "wy_1"}, {1.2, 240, "wy_2"}, {1.4, 200, "wy_2"}};
+    for (const auto& jump : jumps) {
+        slider.configure(jump.value, jump.duration, jump.id);
+        EXPECT_EQ(slider.position(), jump.value) << jump.id;
+    }
+}
+
 TEST_F(MacSeekSliderState, AssistiveValuesAndSteps) {
     slider.configure(178, 180, "wy_1");
     EXPECT_TRUE(slider.accessibilityIncrement());
@@ -136,6 +156,29 @@ TEST_F(MacSeekSliderPlayback, NoSeekWhenTheSongChangedBeforeTheSeekRuns) {
     EXPECT_EQ(currentID(), "wy_s2");
     // Not even clamped to the loading song's unknown length: the seek never reaches the player.
     EXPECT_TRUE(player.seekTargets().empty());
+}
+
+// A hidden slider stays still while playback moves, and catches up with song and position
+// when it shows again.
+TEST_F(MacSeekSliderPlayback, AHiddenSliderFollowsPlaybackOnlyOnceShown) {
+    make();
+    startPlaying(makeSongs(2));
+    MacSeekSliderModel slider(service.get(), mainQueue);
+    int moves = 0;
+    QObject::connect(&slider, &MacSeekSliderModel::positionChanged, [&] { ++moves; });
+    for (int round = 0; round < 2; ++round) {
+        slider.setShown(false);
+        moves = 0;
+        mainQueue.advance(std::chrono::seconds(3));
+        if (round == 1) service->next();
+        settle();
+        EXPECT_EQ(moves, 0) << round;
+        slider.setShown(true);
+        EXPECT_EQ(slider.position(), service->elapsed()) << round;
+        EXPECT_EQ(slider.representedTrackID(), std::optional(currentID())) << round;
+        mainQueue.advance(std::chrono::seconds(1));
+        EXPECT_GE(moves, 4) << round;
+    }
 }
 
 }  // namespace

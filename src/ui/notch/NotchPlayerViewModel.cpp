@@ -6,6 +6,7 @@
 #include "playback/PlaybackService.h"
 #include "ui/MacPlaybackControlsModel.h"
 #include "ui/MacSeekSliderModel.h"
+#include "ui/notch/NotchMeterModel.h"
 #include "ui/MacTime.h"
 #include "ui/TrackListActions.h"
 
@@ -27,7 +28,8 @@ NotchPlayerViewModel::NotchPlayerViewModel(NotchWindowController& controller, Pl
       controller_(&controller),
       service_(&playback),
       actions_(actions),
-      seek_(new MacSeekSliderModel(&playback, mainQueue, this)) {
+      seek_(new MacSeekSliderModel(&playback, mainQueue, this)),
+      meter_(new NotchMeterModel(mainQueue, this)) {
     seek_->setTitle(text("刘海播放进度"));
 
     connect(&controller, &NotchWindowController::expandedChanged, this, &NotchPlayerViewModel::refreshLayout);
@@ -41,7 +43,9 @@ NotchPlayerViewModel::NotchPlayerViewModel(NotchWindowController& controller, Pl
     connect(&playback, &PlaybackService::stateChanged, this, &NotchPlayerViewModel::refreshPlayback);
     connect(&playback, &PlaybackService::playbackRequestedChanged, this, &NotchPlayerViewModel::refreshPlayback);
     connect(&playback, &PlaybackService::elapsedChanged, this, [this] {
-        refreshTime();
+        // The elapsed text shows only in the expanded player; collapsed, it would make the
+        // window draw once a second for nothing seen. Expanding brings it up to date.
+        if (layout_.expanded) refreshTime();
         refreshFooter();
     });
     connect(&playback, &PlaybackService::durationChanged, this, &NotchPlayerViewModel::refreshTime);
@@ -175,7 +179,9 @@ void NotchPlayerViewModel::refreshLayout() {
     const bool showsTitle = !next.expanded && current_ && !next.hasNotch;
     next.headerText = showsTitle ? QString::fromStdString(current_->title) : QStringLiteral("VELTO");
     next.headerTracking = showsTitle ? 0 : 3;
+    const bool expanding = next.expanded && !layout_.expanded;
     assign(layout_, std::move(next), &NotchPlayerViewModel::layoutChanged);
+    if (expanding) refreshTime();
 }
 
 void NotchPlayerViewModel::refreshTrack() {

@@ -14,6 +14,7 @@
 namespace velto {
 
 class MacSeekSliderModel;
+class NotchMeterModel;
 class NotchWindowController;
 class PlaybackService;
 class TrackListActions;
@@ -62,6 +63,7 @@ class NotchPlayerViewModel : public QObject {
     Q_PROPERTY(double blockSidePadding READ blockSidePaddingValue CONSTANT)
     Q_PROPERTY(double blockTopPadding READ blockTopPaddingValue CONSTANT)
     Q_PROPERTY(double blockBottomPadding READ blockBottomPaddingValue CONSTANT)
+    Q_PROPERTY(velto::NotchMeterModel* meter READ meter CONSTANT)
 
   public:
     // The header's padding at either side, and the expanded block under it: a fixed height that
@@ -120,6 +122,7 @@ class NotchPlayerViewModel : public QObject {
     QImage cover() const { return cover_; }
     bool hasCover() const { return !cover_.isNull(); }
     MacSeekSliderModel* seek() const { return seek_; }
+    NotchMeterModel* meter() const { return meter_; }
 
     Q_INVOKABLE void hover(bool inside);
     Q_INVOKABLE void headerTapped();
@@ -186,6 +189,7 @@ class NotchPlayerViewModel : public QObject {
     QPointer<PlaybackService> service_;
     QPointer<TrackListActions> actions_;
     MacSeekSliderModel* seek_;
+    NotchMeterModel* meter_;
     std::optional<Track> current_;
     std::optional<LyricsDocument> lyrics_;
     Layout layout_;

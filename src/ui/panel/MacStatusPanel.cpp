@@ -57,6 +57,7 @@ MacStatusPanel::MacStatusPanel(MacAppModel& model, MacArtworkLoader* artwork, QO
     controls_ = new MacPlaybackControlsModel(&playback_, this);
     seek_ = new MacSeekSliderModel(&playback_, mainQueue_, this);
     seek_->setTitle(QStringLiteral("播放进度"));
+    seek_->setShown(shown_);  // a closed panel's slider does not follow playback
     lyrics_ = new MacLyricsModel(&playback_, mainQueue_, this);
     songs_ = new PanelSongListModel(artwork, this);
     actions_ = new PanelTrackListActions(model, this);
@@ -215,6 +216,7 @@ void MacStatusPanel::setSearchFocused(bool focused) {
 void MacStatusPanel::setShown(bool shown) {
     if (shown == shown_) return;
     shown_ = shown;
+    seek_->setShown(shown);
     emit shownChanged();
     restartNoticeTimer();
 }

@@ -60,6 +60,18 @@ Slider {
         pressed ? seek.dragTo(value) : seek.keyboardChange(value)
     }
 
+    Binding {
+        target: slider.seek
+        when: slider.seek !== null
+        property: "shown"
+        value: slider.visible && slider.Window.visibility !== Window.Hidden
+    }
+    Binding {
+        target: slider.seek
+        when: slider.seek !== null
+        property: "pixels"
+        value: slider.availableWidth
+    }
     Connections {
         target: slider.seek
         function onPositionChanged() { slider.show(slider.seek.position) }

@@ -1,45 +1,28 @@
 import QtQuick
 import Velto
 
-// Four bars that swing while music plays, at most about seven times a second; still while
-// paused or with reduced motion.
+// Four bars that swing while music plays; their heights, the pace and when they move are the
+// model's. The meter tells the model whether it can be seen, so a hidden one costs nothing.
 Item {
     id: meter
+    required property NotchMeterModel model
     property bool playing
     property bool reduceMotion
-    readonly property bool animated: playing && !reduceMotion
-    // Seconds since the first of January 2001, as the swing's phase.
-    property real phase: 0
 
     objectName: "notchEqualizer"
     Accessible.role: Accessible.Indicator
-    Accessible.name: playing ? "正在播放" : "已暂停"
+    Accessible.name: model.accessibleName
 
-    function tick() { phase = Date.now() / 1000 - 978307200 }
-
-    Timer {
-        objectName: "notchMeterTimer"
-        interval: 140
-        repeat: true
-        running: meter.animated
-        triggeredOnStart: true
-        onTriggered: meter.tick()
+    Binding { target: meter.model; property: "playing"; value: meter.playing }
+    Binding { target: meter.model; property: "reduceMotion"; value: meter.reduceMotion }
+    Binding {
+        target: meter.model
+        property: "shown"
+        value: meter.visible && meter.Window.visibility !== Window.Hidden
     }
-    Row {
-        anchors.centerIn: parent
-        spacing: 2
-        Repeater {
-            model: 4
-            Rectangle {
-                required property int index
-                anchors.verticalCenter: parent.verticalCenter
-                width: 3
-                height: meter.animated ? Math.abs(Math.sin(index * 1.4 + meter.phase * 5)) * 12 + 5
-                                       : (meter.playing ? 10 : 4)
-                radius: 1.5
-                color: "#32ade6"
-                opacity: meter.playing ? 0.9 : 0.4
-            }
-        }
+
+    NotchMeterBars {
+        anchors.fill: parent
+        model: meter.model
     }
 }

@@ -163,6 +163,7 @@ Item {
                 }
                 Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
                 NotchEqualizer {
+                    model: root.player.meter
                     Layout.preferredWidth: 24
                     Layout.preferredHeight: 20
                     playing: root.player.playing

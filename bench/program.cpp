@@ -1,0 +1,285 @@
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/UserDefaults.h"
+#include "playback/LocalAudioScanner.h"
+#include "playback/PersistedSession.h"
+#include "support/TempDir.h"
+
+// The whole program while it plays, as a separate process on its own session bus and private
+// folders: its CPU per second of audio beside a bare GStreamer playbin on the same file, and
+// the anonymous memory it gains per song over a run on repeat. Both need GStreamer's command
+// line tools and skip with a message where they are missing. VELTO_BENCH_SECONDS lengthens the
+// measured windows (the default keeps a run to about a minute); VELTO_BENCH_WRAPPER names a
+// tool to run the program under, whose own figures then count too.
+
+extern char** environ;
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool onPath(const std::string& tool) {
+    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+double measuredSeconds(double fallback) {
+    const char* value = std::getenv("VELTO_BENCH_SECONDS");
+    return value && std::atof(value) > 0 ? std::atof(value) : fallback;
+}
+
+// A child process that is killed and reaped when it goes out of scope.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        std::vector<char*> vars;
+        for (const auto& e : env) vars.push_back(const_cast<char*>(e.c_str()));
+        vars.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), vars.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() { stop(); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+    // Waits for the child to end by itself; its exit status.
+    int wait() {
+        int status = -1;
+        if (pid_ > 0) waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 50 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(100ms);
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+    // CPU seconds of its live threads so far, to the nanosecond (the scheduler's own count;
+    // the clock ticks of /proc/PID/stat are too coarse for a few milliseconds a second).
+    double cpuSeconds() const {
+        double total = 0;
+        std::error_code error;
+        const auto tasks = std::filesystem::path("/proc") / std::to_string(pid_) / "task";
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream schedstat(task.path() / "schedstat");
+            double nanoseconds = 0;
+            if (schedstat >> nanoseconds) total += nanoseconds / 1e9;
+        }
+        return total;
+    }
+    double anonymousResidentBytes() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("RssAnon:", 0) == 0) return std::stod(line.substr(8)) * 1024;
+        }
+        return 0;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        pclose(pipe);
+    }
+    return out;
+}
+
+// The program in private folders with one local song restored as its session, on a session
+// bus of its own, playing into a synchronising null sink.
+class Program {
+public:
+    Program(const std::filesystem::path& song, const std::string& mode) {
+        for (const char* sub : {"config", "data", "cache", "runtime"})
+            std::filesystem::create_directories(dir_.path() / sub);
+        std::filesystem::permissions(dir_.path() / "runtime", std::filesystem::perms::owner_all);
+        auto track = LocalAudioScanner::track(song, {});
+        if (!track) return;
+        UserDefaults defaults(dir_.path() / "config" / "velto" / "defaults.json");
+        defaults.setString("playbackMode", mode);
+        defaults.setData("velto.playback.session",
+                         PersistedSession{*track, 0, std::chrono::system_clock::now()}.encode());
+
+        std::istringstream bus(run("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
+        std::string pid;
+        std::getline(bus, busAddress_);
+        std::getline(bus, pid);
+        busPid_ = std::atoi(pid.c_str());
+
+        const char* platform = std::getenv("QT_QPA_PLATFORM");
+        const char* display = std::getenv("DISPLAY");
+        env_ = {"HOME=" + dir_.path().string(),
+                "PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin"),
+                "XDG_CONFIG_HOME=" + (dir_.path() / "config").string(),
+                "XDG_DATA_HOME=" + (dir_.path() / "data").string(),
+                "XDG_CACHE_HOME=" + (dir_.path() / "cache").string(),
+                "XDG_RUNTIME_DIR=" + (dir_.path() / "runtime").string(),
+                "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
+                "QT_QPA_PLATFORM=" + std::string(platform ? platform : "offscreen"),
+                "VELTO_AUDIO_SINK=fakesink sync=true"};
+        if (display) env_.push_back("DISPLAY=" + std::string(display));
+        std::vector<std::string> command{VELTO_PROGRAM};
+        // A tool to run the program under, for looking into what a figure shows (heaptrack).
+        if (const char* wrapper = std::getenv("VELTO_BENCH_WRAPPER"); wrapper && *wrapper)
+            command.insert(command.begin(), wrapper);
+        program_.emplace(command, env_);
+    }
+    ~Program() {
+        program_.reset();
+        if (busPid_ > 0) kill(busPid_, SIGTERM);
+    }
+
+    const Child& child() const { return *program_; }
+
+    // Asks it to play over its media-player interface until it says it plays.
+    bool play() {
+        const std::string send = "DBUS_SESSION_BUS_ADDRESS='" + busAddress_ +
+                                 "' dbus-send --session --print-reply "
+                                 "--dest=org.mpris.MediaPlayer2.velto /org/mpris/MediaPlayer2 ";
+        for (int i = 0; i < 100 && program_->running(); ++i) {
+            run(send + "org.mpris.MediaPlayer2.Player.Play 2>/dev/null");
+            std::this_thread::sleep_for(200ms);
+            if (run(send + "org.freedesktop.DBus.Properties.Get "
+                           "string:org.mpris.MediaPlayer2.Player string:PlaybackStatus "
+                           "2>/dev/null")
+                    .find("\"Playing\"") != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+    // A second start hands over to the running one, which opens its panel.
+    bool openPanel() {
+        Child second({VELTO_PROGRAM}, env_);
+        return second.wait() == 0;
+    }
+
+private:
+    TempDir dir_;
+    std::string busAddress_;
+    int busPid_ = 0;
+    std::vector<std::string> env_;
+    std::optional<Child> program_;
+};
+
+// A FLAC of a sine tone made by GStreamer itself.
+bool writeFlac(const std::filesystem::path& path, double seconds) {
+    const int buffers = int(seconds * 10);
+    return std::system(("gst-launch-1.0 -q audiotestsrc wave=sine num-buffers=" +
+                        std::to_string(buffers) +
+                        " samplesperbuffer=4410 ! audio/x-raw,rate=44100,channels=2 ! "
+                        "audioconvert ! flacenc ! filesink location='" + path.string() + "'")
+                           .c_str()) == 0;
+}
+
+bool toolsMissing(benchmark::State& state) {
+    if (std::string(VELTO_PROGRAM).empty()) {
+        state.SkipWithError("the program was not built (VELTO_BUILD_UI is off)");
+        return true;
+    }
+    for (const char* tool : {"gst-launch-1.0", "dbus-daemon", "dbus-send"}) {
+        if (!onPath(tool)) {
+            state.SkipWithError((std::string(tool) +
+                                 " is missing (Debian: gstreamer1.0-tools, dbus-daemon, dbus-bin)")
+                                    .c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
+// Both players start together on the same file; each window measures both at once, first
+// with the panel closed, then with it open.
+void BM_ProgramCpuBesidePlaybin(benchmark::State& state) {
+    if (toolsMissing(state)) return;
+    const double window = measuredSeconds(15);
+    TempDir dir;
+    auto song = dir.path() / "song.flac";
+    if (!writeFlac(song, 2 * window + 20)) return state.SkipWithError("flacenc is missing");
+    for (auto _ : state) {
+        Program program(song, "playInOrder");
+        if (!program.play()) return state.SkipWithError("the program did not start playing");
+        Child playbin({"gst-launch-1.0", "-q", "playbin", "uri=file://" + song.string(),
+                       "audio-sink=fakesink sync=true", "flags=2"},
+                      {"PATH=/usr/bin:/bin"});
+        std::this_thread::sleep_for(3s);  // past start-up and the first frames
+        auto measure = [&](const char* name) {
+            double programBefore = program.child().cpuSeconds();
+            double playbinBefore = playbin.cpuSeconds();
+            std::this_thread::sleep_for(std::chrono::duration<double>(window));
+            double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
+            double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
+            state.counters[std::string(name) + "_ms_per_s"] = programMs;
+            state.counters["playbin_" + std::string(name) + "_ms_per_s"] = playbinMs;
+            state.counters[std::string(name) + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
+        };
+        measure("closed");
+        if (!program.openPanel()) return state.SkipWithError("the panel did not open");
+        std::this_thread::sleep_for(2s);
+        measure("open");
+    }
+}
+BENCHMARK(BM_ProgramCpuBesidePlaybin)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Short songs on repeat: after a warm-up, the anonymous memory the program gains per song.
+void BM_ProgramMemoryPerSong(benchmark::State& state) {
+    if (toolsMissing(state)) return;
+    const double songSeconds = 1;
+    const double window = measuredSeconds(40);
+    TempDir dir;
+    auto song = dir.path() / "song.flac";
+    if (!writeFlac(song, songSeconds)) return state.SkipWithError("flacenc is missing");
+    for (auto _ : state) {
+        Program program(song, "repeatOne");
+        if (!program.play()) return state.SkipWithError("the program did not start playing");
+        std::this_thread::sleep_for(10s);
+        double before = program.child().anonymousResidentBytes();
+        std::this_thread::sleep_for(std::chrono::duration<double>(window / 2));
+        // Halfway: growth that slows down is settling, growth that keeps its pace is a leak.
+        state.counters["anon_rss_half_MB"] = program.child().anonymousResidentBytes() / 1e6;
+        std::this_thread::sleep_for(std::chrono::duration<double>(window / 2));
+        double after = program.child().anonymousResidentBytes();
+        state.counters["anon_rss_start_MB"] = before / 1e6;
+        state.counters["anon_rss_end_MB"] = after / 1e6;
+        state.counters["anon_bytes_per_song"] = (after - before) / (window / songSeconds);
+    }
+}
+BENCHMARK(BM_ProgramMemoryPerSong)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace velto
