@@ -56,7 +56,7 @@ class PanelMemory : public AppModelTest {
         auto started = std::chrono::steady_clock::now();
         rendered = false;
         if (!window->ensureRoot()) return -1;
-        window->showAt(QPoint(0, 0));
+        window->showAt({{}, PanelPlacement::Align::start, 0, PanelPlacement::Align::start, 0});
         panel->setShown(true);
         panel->selectTab("favorites");
         settle();

@@ -197,7 +197,10 @@ struct GStreamerQueuePlayer::Callbacks {
         Link& link = **static_cast<LinkPtr*>(data);
         std::lock_guard linked(link.mutex);
         auto* self = link.owner;
-        if (!self) return GST_BUS_DROP;
+        if (!self) {
+            gst_message_unref(message);
+            return GST_BUS_DROP;
+        }
         switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_STATE_CHANGED:
                 if (GST_MESSAGE_SRC(message) != GST_OBJECT(link.playbin)) break;
