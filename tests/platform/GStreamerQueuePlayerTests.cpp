@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <atomic>
 #include <future>
 #include <mutex>
 #include <sstream>
@@ -379,11 +380,10 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         }
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
-        std::promise<void> asked;
-        std::once_flag firstAsk;
+        std::atomic<bool> asked{false};
         FakeHttpServer server;
         server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
-            std::call_once(firstAsk, [&] { asked.set_value(); });
+            asked = true;
             released.wait();
             response.status = status;
             if (status == 200) response.set_content(body.str(), "audio/x-wav");
@@ -393,7 +393,10 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         player->insert(a);
         player->insert(named("b", server.url("/b.wav")));
         player->play();
-        asked.get_future().wait();  // b was handed over
+        // The player settles its state changes on the main queue, so it must run meanwhile.
+        const bool handedOver = queue.runUntil([&] { return asked.load(); });
+        if (!handedOver) release.set_value();  // or the server's stop waits on its handler
+        ASSERT_TRUE(handedOver);
         player->remove(player->items()[1]);
         player->insert(c);
         release.set_value();
