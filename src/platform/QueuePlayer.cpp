@@ -57,7 +57,9 @@ QueuePlayer::ObserverToken QueuePlayer::addPeriodicTimeObserver(
 // Time only moves while playing, so the periodic timers run only then: a paused player wakes
 // nobody up.
 void QueuePlayer::runPeriodicObservers(bool run) {
-    for (auto& [token, observer] : periodicObservers_) {
+    for (auto& entry : periodicObservers_) {
+        const auto token = entry.first;
+        auto& observer = entry.second;
         if (run && !observer.timer) {
             observer.timer = mainQueue_.scheduleRepeating(observer.interval, [this, token] {
                 auto it = periodicObservers_.find(token);
