@@ -51,6 +51,10 @@ struct Engine {
         player.insert(std::make_shared<PlayerItem>(uri));
         return queue.runUntil([&] { return ended > before || failed > 0; }) && failed == 0;
     }
+    // Lets the playbins replaced finish stopping, so only what is kept is counted.
+    bool settle() {
+        return queue.runUntil([&] { return !player.tearingDown(); });
+    }
 
     ManualMainQueue queue;
     GStreamerQueuePlayer player;
@@ -72,12 +76,14 @@ void BM_MemoryPerSong(benchmark::State& state) {
         for (int i = 0; i < warmUp; ++i) {
             if (!engine.playOne(uri)) return state.SkipWithError("a song did not play");
         }
+        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
         malloc_trim(0);
         double heapBefore = heapBytes();
         double anonymousBefore = anonymousResidentBytes();
         for (int i = 0; i < songs; ++i) {
             if (!engine.playOne(uri)) return state.SkipWithError("a song did not play");
         }
+        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
         malloc_trim(0);
         heap += heapBytes() - heapBefore;
         anonymous += anonymousResidentBytes() - anonymousBefore;

@@ -26,6 +26,21 @@ constexpr std::string_view logCategory = "Player";
 constexpr guint playFlagAudio = 1 << 1;
 constexpr guint playFlagSoftVolume = 1 << 4;
 
+// The sink with a volume element in front of it, as one bin. playbin's own software volume
+// leaves its volume element behind when the playbin is destroyed, and every item opened gets
+// a playbin; this one goes with the sink. Null `volume` if there is no volume element.
+GstElement* withVolume(GstElement* sink, GstElement** volume) {
+    *volume = gst_element_factory_make("volume", nullptr);
+    if (!*volume) return sink;
+    GstElement* bin = gst_bin_new(nullptr);
+    gst_bin_add_many(GST_BIN(bin), *volume, sink, nullptr);
+    gst_element_link(*volume, sink);
+    GstPad* target = gst_element_get_static_pad(*volume, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
+    gst_object_unref(target);
+    return bin;
+}
+
 void ensureGStreamer() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -172,6 +187,15 @@ struct GStreamerQueuePlayer::Teardowns {
     std::mutex mutex;
     std::condition_variable done;
     int running = 0;
+    GStreamerQueuePlayer* owner = nullptr;  // null once the player is being destroyed
+
+    void finish() {
+        std::lock_guard lock(mutex);
+        --running;
+        done.notify_all();
+        // Wakes a main queue waiting for tearingDown() to end.
+        if (owner) owner->later([] {});
+    }
 };
 
 namespace {
@@ -324,6 +348,7 @@ GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options
     : QueuePlayer(mainQueue),
       options_(std::move(options)),
       teardowns_(std::make_shared<Teardowns>()) {
+    teardowns_->owner = this;
     ensureGStreamer();
     if (GstElementFactory* factory = gst_element_factory_find("playbin")) {
         gst_object_unref(factory);
@@ -337,6 +362,7 @@ GStreamerQueuePlayer::~GStreamerQueuePlayer() {
     // A teardown ends at once unless a source is stuck in a read; such a one is left behind
     // rather than keeping the program from exiting.
     std::unique_lock lock(teardowns_->mutex);
+    teardowns_->owner = nullptr;
     teardowns_->done.wait_for(lock, std::chrono::seconds(2),
                               [&] { return teardowns_->running == 0; });
 }
@@ -352,6 +378,7 @@ bool GStreamerQueuePlayer::makePipeline() {
     link_->playbin = playbin;
     link_->epoch = epoch_;
     GstElement* sink = makeSink(describeSink(options_.audioSink));
+    GstElement* volume = nullptr;
     if (sink) {
         if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
             gst_pad_add_probe(pad,
@@ -361,10 +388,15 @@ bool GStreamerQueuePlayer::makePipeline() {
                               &Callbacks::onSinkData, holdLink(link_), &releaseLink);
             gst_object_unref(pad);
         }
-        g_object_set(playbin, "audio-sink", sink, nullptr);
+        g_object_set(playbin, "audio-sink", withVolume(sink, &volume), nullptr);
     }
-    g_object_set(playbin, "flags", playFlagAudio | playFlagSoftVolume, "volume", volume_,
-                 nullptr);
+    if (volume) {
+        g_object_set(playbin, "flags", playFlagAudio, nullptr);
+        g_object_set(volume, "volume", volume_, nullptr);
+    } else {
+        g_object_set(playbin, "flags", playFlagAudio | playFlagSoftVolume, "volume", volume_,
+                     nullptr);
+    }
     g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(&Callbacks::onAboutToFinish),
                           holdLink(link_), &releaseLinkClosure, GConnectFlags(0));
     g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&Callbacks::onSourceSetup),
@@ -373,6 +405,7 @@ bool GStreamerQueuePlayer::makePipeline() {
     gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, holdLink(link_), &releaseLink);
     gst_object_unref(bus);
     playbin_ = playbin;
+    volumeControl_ = volume ? volume : playbin;
     return true;
 }
 
@@ -386,17 +419,29 @@ void GStreamerQueuePlayer::retirePipeline() {
     }
     link_.reset();
     GstElement* playbin = std::exchange(playbin_, nullptr);
+    volumeControl_ = nullptr;
     {
         std::lock_guard lock(teardowns_->mutex);
         ++teardowns_->running;
     }
-    std::thread([playbin, teardowns = teardowns_] {
+    // Done when the playbin is finalized, which may be after our unref: a state change of its
+    // own can still hold it on one of GStreamer's threads.
+    static const GQuark teardownQuark = g_quark_from_static_string("velto-teardown");
+    g_object_set_qdata_full(G_OBJECT(playbin), teardownQuark,
+                            new std::shared_ptr<Teardowns>(teardowns_), [](gpointer data) {
+                                auto* teardowns = static_cast<std::shared_ptr<Teardowns>*>(data);
+                                (*teardowns)->finish();
+                                delete teardowns;
+                            });
+    std::thread([playbin] {
         gst_element_set_state(playbin, GST_STATE_NULL);
         gst_object_unref(playbin);
-        std::lock_guard lock(teardowns->mutex);
-        --teardowns->running;
-        teardowns->done.notify_all();
     }).detach();
+}
+
+bool GStreamerQueuePlayer::tearingDown() const {
+    std::lock_guard lock(teardowns_->mutex);
+    return teardowns_->running > 0;
 }
 
 std::vector<PlayerItemPtr> GStreamerQueuePlayer::items() const {
@@ -467,7 +512,7 @@ void GStreamerQueuePlayer::setRate(double rate) {
 void GStreamerQueuePlayer::setVolume(double volume) {
     if (!std::isfinite(volume)) return;
     volume_ = std::clamp(volume, 0.0, 1.0);
-    if (playbin_) g_object_set(playbin_, "volume", volume_, nullptr);
+    if (volumeControl_) g_object_set(volumeControl_, "volume", volume_, nullptr);
 }
 
 double GStreamerQueuePlayer::currentTime() const {

@@ -64,6 +64,10 @@ public:
     double currentTime() const override;
     void seek(double seconds, std::function<void(bool finished)> completion) override;
 
+    // Whether a playbin replaced is still being stopped; the main queue is woken when one is
+    // done. For tests that count what playbins leave behind.
+    bool tearingDown() const;
+
     struct Link;
 
 private:
@@ -94,6 +98,7 @@ private:
 
     Options options_;
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
+    _GstElement* volumeControl_ = nullptr;  // the playbin's element with our volume; not owned
     std::shared_ptr<Link> link_;
     std::shared_ptr<Teardowns> teardowns_;
 
