@@ -347,7 +347,8 @@ TEST_F(PanelViews, FavouritesSurviveOpeningScrollingAndClosingOverAndOver) {
         return count;
     };
     // Where the list lies once laid out (the same on each opening).
-    window.showAt({0, 0});
+    const PanelPlacement::Anchor topLeft{{}, PanelPlacement::Align::start, 0, PanelPlacement::Align::start, 0};
+    window.showAt(topLeft);
     panel->selectTab("favorites");
     window.grabWindow();
     const QPointF at = list->mapToScene({list->width() / 2, list->height() / 2});
@@ -356,7 +357,7 @@ TEST_F(PanelViews, FavouritesSurviveOpeningScrollingAndClosingOverAndOver) {
     int scrolled = 0;
     for (int cycle = 0; cycle < 60; ++cycle) {
         madeOrGone = 0;
-        window.showAt({0, 0});
+        window.showAt(topLeft);
         panel->selectTab("favorites");
         // Rows keep the height the list placed them with: a row that grew afterwards sent the
         // list to lay out again, which at an unlucky scroll position never ended.
