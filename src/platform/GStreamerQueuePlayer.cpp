@@ -664,6 +664,7 @@ void GStreamerQueuePlayer::finishSeek(bool finished) {
 }
 
 bool GStreamerQueuePlayer::currentSourceCanSeek() {
+    if (auto current = currentItem(); current && wholeOnly_ == current->uri()) return false;
     GstElement* source = nullptr;
     {
         std::lock_guard lock(link_->mutex);
@@ -704,6 +705,15 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             {
                 std::lock_guard lock(handOverMutex_);
                 handedOver = handedOver_;
+            }
+            // A server that announced no ranges yet seemed seekable (its length known) answers
+            // the seek with the whole stream, which the source takes as a failure: the song
+            // starts again and is not sought any more, as a stream that cannot seek.
+            if (!handedOver && fromSource && domain == GST_RESOURCE_ERROR &&
+                code == GST_RESOURCE_ERROR_SEEK && wholeOnly_ != current->uri()) {
+                wholeOnly_ = current->uri();
+                openCurrent();
+                break;
             }
             // An error after the hand-over belongs to the next stream. The playbin holds back
             // the end of the current one then, so take it as ended: its data is at the sink.
