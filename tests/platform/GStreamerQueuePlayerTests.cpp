@@ -455,7 +455,7 @@ TEST_F(GStreamerQueuePlayerTest, StreamsThatCannotSeekAlwaysMoveOnToPlaying) {
 // which fails the song at the first seek (a restored position, a click on the seek bar).
 TEST_F(GStreamerQueuePlayerTest, ASeekTheServerCannotAnswerLeavesTheSongPlaying) {
     std::ostringstream body;
-    writeWavFile(dir.path() / "song.wav", 0.6, 8000, 1, 0.2);
+    writeWavFile(dir.path() / "song.wav", 0.4, 8000, 1, 0.2);
     body << std::ifstream(dir.path() / "song.wav", std::ios::binary).rdbuf();
     FakeHttpServer server;
     for (const std::string route : {"/whole.wav", "/ranged.wav"}) {
@@ -464,20 +464,23 @@ TEST_F(GStreamerQueuePlayerTest, ASeekTheServerCannotAnswerLeavesTheSongPlaying)
             if (route == "/whole.wav") const_cast<httplib::Request&>(request).ranges.clear();
             response.set_content(body.str(), "audio/wav");
         });
-        for (bool whilePlaying : {false, true}) {
-            SCOPED_TRACE(route + (whilePlaying ? " while playing" : " before ready"));
+        // Near the end, the next song may be handed over before the seek's failure arrives.
+        for (int round = 0; round < (route == "/whole.wav" ? 8 : 2); ++round) {
+            const bool whilePlaying = round % 2;
+            SCOPED_TRACE(route + " " + std::to_string(round));
             makePlayer("fakesink sync=true");
             events.clear();
             player->insert(named("a", server.url(route)));
+            player->insert(named("b", server.url(route)));
             std::optional<bool> moved;
-            if (!whilePlaying) player->seek(0.3, [&](bool done) { moved = done; });
+            if (!whilePlaying) player->seek(0.2, [&](bool done) { moved = done; });
             player->play();
             if (whilePlaying) {
                 ASSERT_TRUE(waitFor("status a ready"));
                 player->seek(0.3, [&](bool done) { moved = done; });
             }
             ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
-            EXPECT_TRUE(saw("end a"));
+            EXPECT_TRUE(saw("end a") && saw("end b")) << ::testing::PrintToString(events);
             EXPECT_EQ(moved, route == "/ranged.wav");
             player.reset();
         }
