@@ -715,6 +715,7 @@ void GStreamerQueuePlayer::finishSeek(bool finished) {
 }
 
 bool GStreamerQueuePlayer::currentSourceCanSeek() {
+    if (auto current = currentItem(); current && wholeOnly_ == current->uri()) return false;
     GstElement* source = nullptr;
     {
         std::lock_guard lock(link_->mutex);
@@ -755,6 +756,27 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             {
                 std::lock_guard lock(handOverMutex_);
                 handedOver = handedOver_;
+            }
+            // A server that announced no ranges yet seemed seekable (its length known) answers
+            // the seek with the whole stream, which the source takes as a failure: the song
+            // starts again and is not sought any more, as a stream that cannot seek. The next
+            // song may have been handed over, or have started, meanwhile: the failing source
+            // tells whose seek it was, and one of a song already ended changes nothing.
+            if (fromSource && domain == GST_RESOURCE_ERROR && code == GST_RESOURCE_ERROR_SEEK) {
+                std::ptrdiff_t whose;
+                {
+                    std::lock_guard lock(link_->mutex);
+                    auto& sources = link_->sources;
+                    whose = std::find(sources.begin(), sources.end(),
+                                      GST_ELEMENT(GST_MESSAGE_SRC(message))) - sources.begin();
+                    if (whose == std::ssize(sources)) whose = -1;
+                }
+                if (whose < 0) break;
+                if (whose == 0 && wholeOnly_ != current->uri()) {
+                    wholeOnly_ = current->uri();
+                    openCurrent();
+                    break;
+                }
             }
             // An error after the hand-over belongs to the next stream. The playbin holds back
             // the end of the current one then, so take it as ended: its data is at the sink.

@@ -117,6 +117,8 @@ private:
     int streamStarts_ = 0;
     mutable double lastPosition_ = 0;
     std::optional<PendingSeek> seek_;
+    // The last stream whose server answered a seek with the whole stream: not sought again.
+    std::string wholeOnly_;
 
     // Shared with the streaming threads.
     std::atomic<double> rate_{1.0};
