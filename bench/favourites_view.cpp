@@ -4,6 +4,7 @@
 #include <QQuickItem>
 #include <fstream>
 
+#include "BenchMemory.h"
 #include "BenchViews.h"
 #include "app/AppModelFixture.h"
 #include "library/PlaylistBackup.h"
@@ -12,13 +13,6 @@
 
 namespace velto {
 namespace {
-
-double residentMiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
 
 // The status panel's own window over 1,000 favourites.
 class Favourites : public AppModelTest {

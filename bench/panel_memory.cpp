@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchMemory.h"
 #include "BenchViews.h"
 #include "app/AppModelFixture.h"
 #include "library/PlaylistBackup.h"
@@ -18,15 +19,6 @@
 
 namespace velto {
 namespace {
-
-double anonymousMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("RssAnon:", 0) == 0) return std::stod(line.substr(8)) / 1024.0;
-    }
-    return 0;
-}
 
 class PanelMemory : public AppModelTest {
   public:

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "foundation/ManualMainQueue.h"
+#include "BenchMemory.h"
 #include "BenchViews.h"
 #include "ui/AppFonts.h"
 #include "ui/MacAppDelegate.h"
@@ -19,23 +20,6 @@
 
 namespace velto {
 namespace {
-
-double residentMiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-// Private memory only: what a closed panel keeps shows here, not among the mapped files.
-double anonymousMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("RssAnon:", 0) == 0) return std::stod(line.substr(8)) / 1024.0;
-    }
-    return 0;
-}
 
 // The delegate over the stand-in panel with `rows` songs, and a way to wait for its next frame.
 struct Panel {

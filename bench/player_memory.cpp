@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchMemory.h"
 #include "foundation/ManualMainQueue.h"
 #include "platform/GStreamerQueuePlayer.h"
 #include "support/TempDir.h"
@@ -21,15 +22,6 @@ namespace {
 double heapBytes() {
     struct mallinfo2 info = mallinfo2();
     return double(info.uordblks + info.hblkhd);
-}
-
-double anonymousResidentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("RssAnon:", 0) == 0) return std::stod(line.substr(8)) * 1024;
-    }
-    return 0;
 }
 
 struct Engine {
