@@ -24,7 +24,6 @@ constexpr const char* volumeKey = "macPlaybackVolume";
 constexpr const char* modeKey = "playbackMode";
 constexpr const char* qualityPolicyKey = "playbackQualityPolicyVersion";
 constexpr const char* rateKey = "velto.playback.rate";
-constexpr auto timeObserverInterval = std::chrono::milliseconds(200);
 
 const char* const bufferingFallback = "缓冲超时，请检查网络后重试";
 
@@ -119,21 +118,45 @@ PlaybackService::~PlaybackService() {
     *alive_ = false;
     if (remoteCommands_) remoteCommands_->setHandlers({});
     for (auto token : observerTokens_) player_.removeObserver(token);
+    if (clockToken_) player_.removeObserver(*clockToken_);
     for (auto timer : timers_) mainQueue_.cancel(timer);
     if (bufferingTimeoutTask_) mainQueue_.cancel(*bufferingTimeoutTask_);
     activeURLResolutionTask_.cancel();
     if (upcomingResolution_) upcomingResolution_->task.cancel();
 }
 
+PlaybackService::TimeWatch PlaybackService::watchTime() {
+    if (timeWatchers_++ == 0) {
+        installClock();
+        if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
+            player_.currentItem() && player_.currentItem() == currentItem_)
+            setElapsed(player_.currentTime());
+    }
+    return std::shared_ptr<const void>(
+        alive_.get(), [this, alive = std::weak_ptr<bool>(alive_)](const void*) {
+            auto flag = alive.lock();
+            if (flag && *flag && --timeWatchers_ == 0) installClock();
+        });
+}
+
+void PlaybackService::installClock() {
+    if (clockToken_) player_.removeObserver(*clockToken_);
+    clockToken_ = player_.addPeriodicTimeObserver(
+        timeWatched() ? MainQueue::Duration(fineClockInterval)
+                      : MainQueue::Duration(coarseClockInterval),
+        [this](double seconds) { clockTicked(seconds); });
+}
+
+void PlaybackService::clockTicked(double seconds) {
+    if (player_.currentItem() && player_.currentItem() == currentItem_) setElapsed(seconds);
+    synchronizePlaybackState();
+    persistSession(false);
+    publishNowPlaying();
+    prefetchUpcomingTrackIfNeeded();
+}
+
 void PlaybackService::installObservers() {
-    observerTokens_.push_back(
-        player_.addPeriodicTimeObserver(toDuration(timeObserverInterval), [this](double seconds) {
-            if (player_.currentItem() && player_.currentItem() == currentItem_) setElapsed(seconds);
-            synchronizePlaybackState();
-            persistSession(false);
-            updateNowPlaying();
-            prefetchUpcomingTrackIfNeeded();
-        }));
+    installClock();
     observerTokens_.push_back(player_.addTimeControlStatusObserver(
         [this](QueuePlayer::TimeControlStatus) { synchronizePlaybackState(); }));
     observerTokens_.push_back(player_.addItemStatusObserver([this](const PlayerItemPtr& item) {
@@ -731,6 +754,7 @@ void PlaybackService::setPlaybackRate(float rate) {
     }
     defaults_.setDouble(rateKey, double(value));
     if (state_.kind == StateKind::playing) player_.setRate(value);
+    updateNowPlaying();
 }
 
 }  // namespace velto

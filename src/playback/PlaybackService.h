@@ -190,6 +190,16 @@ class PlaybackService : public QObject {
     const std::optional<std::string>& nowPlayingArtwork() const { return nowPlayingArtwork_; }
     const std::optional<std::string>& currentMediaHost() const { return currentMediaHost_; }
 
+    // The clock that moves `elapsed` ticks five times a second while a view shows the time
+    // moving, and once a second otherwise, for what runs unseen (the saved position, the next
+    // song's prefetch). A view holds the returned watch while it shows the time; the first
+    // watch brings `elapsed` up to date at once.
+    using TimeWatch = std::shared_ptr<const void>;
+    [[nodiscard]] TimeWatch watchTime();
+    bool timeWatched() const { return timeWatchers_ > 0; }
+    static constexpr auto fineClockInterval = std::chrono::milliseconds(200);
+    static constexpr auto coarseClockInterval = std::chrono::seconds(1);
+
     // Staleness counters and transition bookkeeping.
     const PlaybackRecoveryGate& recoveryGate() const { return recoveryGate_; }
     std::int64_t intentRevision() const { return intentRevision_; }
@@ -256,6 +266,7 @@ class PlaybackService : public QObject {
     void prepareUpcomingItem();
     void recordActualQuality(const std::optional<Quality>& quality);
     void updateNowPlaying();
+    void publishNowPlaying();
     void handlePlaybackFailure(const PlayerItemPtr& item, std::int64_t generation,
                                const std::string& message, bool allowsAutoplaySkip);
     void handleAutoplayFailureAndSkip(std::int64_t generation, std::int64_t revision);
@@ -264,6 +275,8 @@ class PlaybackService : public QObject {
     void cancelBufferingTimeout();
     void schedulePlaybackEnd(const PlayerItemPtr& item);
     void installObservers();
+    void installClock();
+    void clockTicked(double seconds);
     void installRemoteCommands();
     void markStage(const char* stage, std::optional<double> TransitionTiming::*field);
     TaskHandle resolve(const Track& track, Quality quality, bool refreshing, ResolveDone done);
@@ -330,6 +343,8 @@ class PlaybackService : public QObject {
     PlayerItemPtr failedItem_;
 
     std::vector<std::uint64_t> observerTokens_;
+    std::optional<std::uint64_t> clockToken_;
+    int timeWatchers_ = 0;
     std::set<MainQueue::TimerId> timers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -1,6 +1,7 @@
 #include <cctype>
 
 #include "platform/NowPlayingCenter.h"
+#include "platform/QueuePlayer.h"
 #include "playback/PlaybackService.h"
 
 // What the desktop shows of the playing song.
@@ -44,6 +45,16 @@ void PlaybackService::updateNowPlayingArtwork(std::optional<std::string> artwork
 }
 
 void PlaybackService::updateNowPlaying() {
+    if (!nowPlaying_) return;
+    // Between the clock's ticks, which may be a second apart, the position goes out as it is
+    // now, so that the desktop does not take the lag for a seek.
+    if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
+        player_.currentItem() && player_.currentItem() == currentItem_)
+        setElapsed(player_.currentTime());
+    publishNowPlaying();
+}
+
+void PlaybackService::publishNowPlaying() {
     if (!nowPlaying_) return;
     using PlaybackState = NowPlayingCenter::PlaybackState;
     PlaybackState playbackState = PlaybackState::stopped;

@@ -17,6 +17,7 @@ MacSeekSliderModel::MacSeekSliderModel(PlaybackService* playback, MainQueue& mai
             &MacSeekSliderModel::syncFromPlayback);
     connect(playback_, &PlaybackService::queueChanged, this,
             &MacSeekSliderModel::syncFromPlayback);
+    timeWatch_ = playback_->watchTime();
     syncFromPlayback();
 }
 
@@ -31,6 +32,7 @@ void MacSeekSliderModel::setTitle(const QString& title) {
 void MacSeekSliderModel::setShown(bool shown) {
     if (shown == shown_) return;
     shown_ = shown;
+    timeWatch_ = shown_ && playback_ ? playback_->watchTime() : nullptr;
     emit shownChanged();
     if (shown_ && playback_) syncFromPlayback();
 }

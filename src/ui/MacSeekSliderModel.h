@@ -106,6 +106,8 @@ private:
     bool enabled_ = false;
     double position_ = 0;
     bool shown_ = true;
+    // Held while shown: the knob then moves with the fine clock.
+    PlaybackService::TimeWatch timeWatch_;
     double pixels_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -177,6 +177,37 @@ TEST_F(PlaybackServiceTransport, ALateSeekOfAnOldSongLeavesTheNewOneAlone) {
     EXPECT_EQ(service->elapsed(), 0);
 }
 
+// Unwatched, the position moves once a second; while a view watches, five times, and the
+// first watch brings it up to date at once. Paused, no clock runs at all.
+TEST_F(PlaybackServiceTransport, TheClockRunsFineOnlyWhileWatched) {
+    startPlaying(makeSongs(1));
+    const std::size_t playingTimers = mainQueue.pendingTimerCount();
+    QSignalSpy ticks(service.get(), &PlaybackService::elapsedChanged);
+    mainQueue.advance(2s);
+    EXPECT_EQ(ticks.count(), 2);
+    mainQueue.advance(500ms);
+    {
+        auto watch = service->watchTime();
+        auto second = service->watchTime();
+        EXPECT_NEAR(service->elapsed(), player.currentTime(), 1e-9);
+        ticks.clear();
+        mainQueue.advance(1s);
+        EXPECT_EQ(ticks.count(), 5);
+        watch.reset();
+        ticks.clear();
+        mainQueue.advance(1s);
+        EXPECT_EQ(ticks.count(), 5);  // one watch is left
+    }
+    EXPECT_FALSE(service->timeWatched());
+    ticks.clear();
+    mainQueue.advance(2s);
+    EXPECT_EQ(ticks.count(), 2);
+    EXPECT_EQ(mainQueue.pendingTimerCount(), playingTimers);
+    service->pause();
+    auto watch = service->watchTime();
+    EXPECT_EQ(mainQueue.pendingTimerCount(), playingTimers - 1);
+}
+
 TEST_F(PlaybackServiceTransport, RateIsAppliedAtOnceOnlyWhilePlaying) {
     startPlaying(makeSongs(1));
     service->setPlaybackRate(1.5f);

@@ -168,6 +168,7 @@ TEST_F(MacSeekSliderPlayback, AHiddenSliderFollowsPlaybackOnlyOnceShown) {
     QObject::connect(&slider, &MacSeekSliderModel::positionChanged, [&] { ++moves; });
     for (int round = 0; round < 2; ++round) {
         slider.setShown(false);
+        EXPECT_FALSE(service->timeWatched());  // the clock may slow down
         moves = 0;
         mainQueue.advance(std::chrono::seconds(3));
         if (round == 1) service->next();

@@ -20,6 +20,13 @@ void NotchMeterItem::setModel(NotchMeterModel* model) {
     update();
 }
 
+void NotchMeterItem::setBackdrop(const QColor& colour) {
+    if (colour == fillColor()) return;
+    setFillColor(colour);
+    setOpaquePainting(colour.alpha() == 255);
+    emit backdropChanged();
+}
+
 void NotchMeterItem::paint(QPainter* painter) {
     if (!model_) return;
     const auto heights = model_->heights();

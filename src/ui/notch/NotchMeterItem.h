@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QPointer>
 #include <QQuickPaintedItem>
 
@@ -12,6 +13,9 @@ namespace velto {
 class NotchMeterItem : public QQuickPaintedItem {
     Q_OBJECT
     Q_PROPERTY(velto::NotchMeterModel* model READ model WRITE setModel NOTIFY modelChanged)
+    // The solid colour the bars stand on. An opaque one is painted under them, so that a new
+    // frame covers this square alone and nothing beneath it is drawn or sent again.
+    Q_PROPERTY(QColor backdrop READ backdrop WRITE setBackdrop NOTIFY backdropChanged)
 
   public:
     static constexpr double barWidth = 3;
@@ -21,11 +25,14 @@ class NotchMeterItem : public QQuickPaintedItem {
 
     NotchMeterModel* model() const { return model_; }
     void setModel(NotchMeterModel* model);
+    QColor backdrop() const { return fillColor(); }
+    void setBackdrop(const QColor& colour);
 
     void paint(QPainter* painter) override;
 
   signals:
     void modelChanged();
+    void backdropChanged();
 
   private:
     QPointer<NotchMeterModel> model_;

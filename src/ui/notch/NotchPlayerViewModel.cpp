@@ -181,6 +181,8 @@ void NotchPlayerViewModel::refreshLayout() {
     next.headerTracking = showsTitle ? 0 : 3;
     const bool expanding = next.expanded && !layout_.expanded;
     assign(layout_, std::move(next), &NotchPlayerViewModel::layoutChanged);
+    if (layout_.expanded != bool(timeWatch_))
+        timeWatch_ = layout_.expanded && service_ ? service_->watchTime() : nullptr;
     if (expanding) refreshTime();
 }
 

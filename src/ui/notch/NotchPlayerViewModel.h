@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <memory>
 #include <optional>
 
 #include "artwork/ArtworkImage.h"
@@ -193,6 +194,8 @@ class NotchPlayerViewModel : public QObject {
     std::optional<Track> current_;
     std::optional<LyricsDocument> lyrics_;
     Layout layout_;
+    // Held while expanded, where the elapsed text and the lyric line move.
+    std::shared_ptr<const void> timeWatch_;  // a PlaybackService::TimeWatch
     TrackState track_;
     PlaybackState playback_;
     TimeState time_;

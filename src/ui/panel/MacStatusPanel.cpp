@@ -217,6 +217,7 @@ void MacStatusPanel::setShown(bool shown) {
     if (shown == shown_) return;
     shown_ = shown;
     seek_->setShown(shown);
+    refreshTimes();
     emit shownChanged();
     restartNoticeTimer();
 }
@@ -505,7 +506,9 @@ QVariantMap MacStatusPanel::headerValue() const {
             {"settingsActive", showsSettings_}};
 }
 
+// A closed panel's times are brought up to date when it shows again.
 void MacStatusPanel::refreshTimes() {
+    if (!shown_) return;
     const QString elapsed = text(macTime(playback_.elapsed()));
     const QString duration = text(macTime(playback_.duration()));
     if (elapsed == elapsedText_ && duration == durationText_) return;

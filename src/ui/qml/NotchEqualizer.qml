@@ -8,6 +8,8 @@ Item {
     required property NotchMeterModel model
     property bool playing
     property bool reduceMotion
+    // The solid colour behind the meter, if there is one.
+    property color backdrop: "transparent"
 
     objectName: "notchEqualizer"
     Accessible.role: Accessible.Indicator
@@ -24,5 +26,6 @@ Item {
     NotchMeterBars {
         anchors.fill: parent
         model: meter.model
+        backdrop: meter.backdrop
     }
 }

@@ -29,10 +29,11 @@ Item {
     Shape {
         id: background
         anchors.fill: parent
+        readonly property color fillColour: "black"
         readonly property real topR: Math.min(root.player.topRadius, width / 2, height / 2)
         readonly property real bottomR: Math.min(root.bottomRadius, width / 2, height / 2)
         ShapePath {
-            fillColor: "black"
+            fillColor: background.fillColour
             strokeWidth: -1
             startX: background.topR; startY: 0
             PathLine { x: background.width - background.topR; y: 0 }
@@ -168,6 +169,7 @@ Item {
                     Layout.preferredHeight: 20
                     playing: root.player.playing
                     reduceMotion: root.reduceMotion
+                    backdrop: background.fillColour
                 }
             }
         }

@@ -11,6 +11,7 @@
 #include "app/notch/NotchWindowController.h"
 #include "playback/PlaybackServiceFixture.h"
 #include "ui/notch/NotchMeterModel.h"
+#include "ui/MacSeekSliderModel.h"
 #include "ui/notch/NotchPlayerViewModel.h"
 #include "ui/notch/QuickNotchPanel.h"
 #include "ui/notch/QuickNotchPanelFactory.h"
@@ -146,12 +147,15 @@ TEST_F(NotchPlayer, HeaderTapOpensForTheKeyboardAndClosesAgain) {
 // every second; expanding brings it up to date, and then it follows playback.
 TEST_F(NotchPlayer, ElapsedTextMovesOnlyWhileExpanded) {
     startPlaying(songs());
+    player->seek()->setShown(false);  // as the collapsed view has it
     int changes = 0;
     QObject::connect(player.get(), &NotchPlayerViewModel::timeChanged, [&] { ++changes; });
     mainQueue.advance(std::chrono::seconds(3));
     EXPECT_EQ(changes, 0);
+    EXPECT_FALSE(service->timeWatched());
     controller->expand(false);
     settle();
+    EXPECT_TRUE(service->timeWatched());
     EXPECT_EQ(player->elapsedText(), NotchPlayerViewModel::time(service->elapsed()));
     EXPECT_NE(player->elapsedText(), NotchPlayerViewModel::time(0));
     mainQueue.advance(std::chrono::seconds(2));
