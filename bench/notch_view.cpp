@@ -17,14 +17,15 @@
 #include "ui/Theme.h"
 #include "ui/MacSeekSliderModel.h"
 #include "ui/ViewTypes.h"
+#include "ui/notch/NotchMeterModel.h"
 #include "ui/notch/NotchPlayerViewModel.h"
 
 namespace velto {
 namespace {
 
-// One second of the notch window's life, on the virtual clock: five playback ticks and, while
-// the meter swings, seven meter steps; an offscreen software frame is drawn after each step that
-// changed what the view shows, as the scene graph would. Arguments: playing, expanded.
+// One second of the notch window's life, on the virtual clock: the playback ticks and, while the
+// meter swings, its steps; an offscreen software frame is drawn after each moment that changed
+// what the view shows, as the scene graph would. Arguments: playing, expanded.
 void BM_NotchSecond(benchmark::State& state) {
     startViewApplication();
     const bool playing = state.range(0) != 0;
@@ -54,10 +55,8 @@ void BM_NotchSecond(benchmark::State& state) {
     view->setParentItem(window.contentItem());
     view->setSize(size);
     window.show();
-    // The meter's steps come from the loop below, not from real time.
-    auto* meter = view->findChild<QQuickItem*>(QStringLiteral("notchEqualizer"));
-    meter->findChild<QObject*>(QStringLiteral("notchMeterTimer"))->setProperty("interval", 1 << 30);
-    const bool swings = meter->property("animated").toBool();
+    // The meter steps on the virtual clock's timers like the playback ticks.
+    NotchMeterModel* meter = player.meter();
 
     // What the view shows changes only through these; a frame follows each change.
     bool dirty = false;
@@ -68,10 +67,10 @@ void BM_NotchSecond(benchmark::State& state) {
         QObject::connect(&player, signal, markDirty);
     }
     QObject::connect(player.seek(), &MacSeekSliderModel::positionChanged, markDirty);
+    QObject::connect(meter, &NotchMeterModel::heightsChanged, markDirty);
     QCoreApplication::processEvents();
     (void)window.grabWindow();
     long frames = 0;
-    double phase = 0;
     const auto frameIfChanged = [&] {
         QCoreApplication::processEvents();
         if (!dirty) return;
@@ -80,18 +79,10 @@ void BM_NotchSecond(benchmark::State& state) {
         benchmark::DoNotOptimize(window.grabWindow());
     };
     for (auto _ : state) {
-        for (int step = 0; step < 35; ++step) {  // 1/35 s apart: every 7th a tick, every 5th a meter step
-            if (step % 7 == 0) {
-                if (bench.service->elapsed() > 225) bench.service->seek(0);
-                bench.mainQueue.advance(std::chrono::milliseconds(200));
-                frameIfChanged();
-            }
-            if (swings && step % 5 == 0) {
-                phase += 0.14;
-                meter->setProperty("phase", phase);
-                dirty = true;
-                frameIfChanged();
-            }
+        for (int step = 0; step < 50; ++step) {  // 20 ms apart, a frame after each change
+            if (bench.service->elapsed() > 225) bench.service->seek(0);
+            bench.mainQueue.advance(std::chrono::milliseconds(20));
+            frameIfChanged();
         }
     }
     state.counters["frames/s"] = benchmark::Counter(double(frames) / double(state.iterations()));
