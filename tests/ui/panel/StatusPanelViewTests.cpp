@@ -42,7 +42,9 @@ class PanelViews : public StatusPanelTest {
         animations.uninstall();
         EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
     }
+    // On screen, as the program shows it: a closed panel's times stand still.
     QQuickItem* load() {
+        panel->setShown(true);
         QQuickItem* root = harness.load("MacStatusPanel", {{"panel", QVariant::fromValue<QObject*>(panel.get())}},
                                         {380, 800});
         EXPECT_TRUE(root);
