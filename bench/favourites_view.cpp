@@ -6,24 +6,16 @@
 
 #include "BenchMemory.h"
 #include "BenchViews.h"
-#include "app/AppModelFixture.h"
-#include "library/PlaylistBackup.h"
+#include "BenchFavourites.h"
 #include "ui/PanelWindow.h"
-#include "ui/panel/MacStatusPanel.h"
 
 namespace velto {
 namespace {
 
 // The status panel's own window over 1,000 favourites.
-class Favourites : public AppModelTest {
+class Favourites : public FavouritesBench {
   public:
     Favourites() {
-        make();
-        std::vector<Track> songs;
-        for (int i = 0; i < 1000; ++i) songs.push_back(song(std::to_string(i), "歌曲 " + std::to_string(i)));
-        model->library()->importPersonalPlaylist(PlaylistBackup::encode("收藏", songs));
-        model->reloadLibrary();
-        panel = std::make_unique<MacStatusPanel>(*model);
         window = std::make_unique<PanelWindow>(PanelWindow::Root{
             QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
             {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
@@ -33,11 +25,7 @@ class Favourites : public AppModelTest {
         QObject::connect(list->property("contentItem").value<QQuickItem*>(), &QQuickItem::childrenChanged,
                          [this] { ++rowsMadeOrGone; });
     }
-    ~Favourites() override {
-        window.reset();
-        panel.reset();
-    }
-    void TestBody() override {}
+    ~Favourites() override { window.reset(); }
 
     // Open, favourites, a scroll over five frames, close.
     void cycle() {
@@ -54,7 +42,6 @@ class Favourites : public AppModelTest {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    std::unique_ptr<MacStatusPanel> panel;
     std::unique_ptr<PanelWindow> window;
     QQuickItem* list = nullptr;
     long rowsMadeOrGone = 0;

@@ -8,10 +8,8 @@
 
 #include "BenchMemory.h"
 #include "BenchViews.h"
-#include "app/AppModelFixture.h"
-#include "library/PlaylistBackup.h"
+#include "BenchFavourites.h"
 #include "ui/PanelWindow.h"
-#include "ui/panel/MacStatusPanel.h"
 
 // The real status panel's views over the application model with 1,000 favourites: what it
 // keeps in private memory once closed, before the first opening, after one and after twenty
@@ -20,15 +18,9 @@
 namespace velto {
 namespace {
 
-class PanelMemory : public AppModelTest {
+class PanelMemory : public FavouritesBench {
   public:
     PanelMemory() {
-        make();
-        std::vector<Track> songs;
-        for (int i = 0; i < 1000; ++i) songs.push_back(song(std::to_string(i)));
-        model->library()->importPersonalPlaylist(PlaylistBackup::encode("收藏", songs));
-        model->reloadLibrary();
-        panel = std::make_unique<MacStatusPanel>(*model);
         window = std::make_unique<PanelWindow>(PanelWindow::Root{
             QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")),
             {},
@@ -37,11 +29,7 @@ class PanelMemory : public AppModelTest {
                          [this] { rendered = true; }, Qt::DirectConnection);
         settle();
     }
-    ~PanelMemory() override {
-        window.reset();
-        panel.reset();
-    }
-    void TestBody() override {}
+    ~PanelMemory() override { window.reset(); }
 
     // Opens the panel on the favourites and waits for its frame; the seconds it took.
     double openFavourites() {
@@ -67,7 +55,6 @@ class PanelMemory : public AppModelTest {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    std::unique_ptr<MacStatusPanel> panel;
     std::unique_ptr<PanelWindow> window;
     std::atomic<bool> rendered = false;
 };

@@ -2,31 +2,19 @@
 
 #include <QCoreApplication>
 
-#include "app/AppModelFixture.h"
-#include "library/PlaylistBackup.h"
-#include "ui/panel/MacStatusPanel.h"
+#include "BenchFavourites.h"
 
 namespace velto {
 namespace {
 
 // The application model on the test environment, with 1,000 favourites in its library.
-class PanelBench : public AppModelTest {
+class PanelBench : public FavouritesBench {
   public:
     PanelBench() {
-        make();
-        std::vector<Track> songs;
-        for (int i = 0; i < 1000; ++i) songs.push_back(song(std::to_string(i)));
-        model->library()->importPersonalPlaylist(PlaylistBackup::encode("收藏", songs));
-        model->reloadLibrary();
-        panel = std::make_unique<MacStatusPanel>(*model);
         model->play(songs, 500);
         settle();
     }
-    ~PanelBench() override { panel.reset(); }
-    void TestBody() override {}
     void tick() { mainQueue.advance(std::chrono::milliseconds(200)); }
-
-    std::unique_ptr<MacStatusPanel> panel;
 };
 
 // One tick of the playback clock while the panel lists the favourites (1) or shows the compact
