@@ -22,7 +22,7 @@ PanelCard {
         }
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
         ComboBox {
-            FocusRing {}
+            FocusRing { keyboardOnly: false }
             id: quality
             objectName: "mac-settings-quality"
             Layout.preferredWidth: 150
@@ -64,7 +64,7 @@ PanelCard {
         PanelText { text: "播放速度"; font.weight: Font.Medium }
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
         ComboBox {
-            FocusRing {}
+            FocusRing { keyboardOnly: false }
             objectName: "mac-settings-rate"
             Layout.preferredWidth: 80
             hoverEnabled: true
