@@ -302,17 +302,31 @@ TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
     ASSERT_TRUE(window.ensureRoot());
     window.showAt({{}, PanelPlacement::Align::start, 0, PanelPlacement::Align::start, 0});
     window.grabWindow();
+    const std::pair<const char*, QPalette::ColorRole> drawnFrom[] = {
+        {"button", QPalette::Button}, {"base", QPalette::Base}, {"window", QPalette::Window}};
     for (const char* name : {"mac-settings-quality", "mac-settings-rate", "mac-panel-notch-switch",
                              "volumeSlider", "seekSlider"}) {
         auto* control = window.rootItem()->findChild<QQuickItem*>(name);
         ASSERT_TRUE(control) << name;
         auto* colors = control->property("palette").value<QObject*>();
         ASSERT_TRUE(colors) << name;
-        const std::pair<const char*, QPalette::ColorRole> drawnFrom[] = {
-            {"button", QPalette::Button}, {"base", QPalette::Base}, {"window", QPalette::Window}};
         for (const auto& [role, value] : drawnFrom)
             EXPECT_EQ(colors->property(role).value<QColor>(), dark.color(value))
                 << name << " " << role;
+    }
+    // The drop-down lists and the sleep timer's menu too.
+    for (const char* name : {"mac-settings-quality", "mac-settings-rate", "mac-settings-sleep-menu"}) {
+        auto* control = window.rootItem()->findChild<QObject*>(name);
+        ASSERT_TRUE(control) << name;
+        QObject* popup = control->property("popup").value<QObject*>();
+        if (!popup) popup = control;
+        QMetaObject::invokeMethod(popup, "open");
+        window.grabWindow();
+        auto* colors = popup->property("palette").value<QObject*>();
+        ASSERT_TRUE(colors) << name;
+        for (const auto& [role, value] : drawnFrom)
+            EXPECT_EQ(colors->property(role).value<QColor>(), dark.color(value)) << name << " " << role;
+        QMetaObject::invokeMethod(popup, "close");
     }
     window.performClose();
     QGuiApplication::setPalette(before);

@@ -28,6 +28,8 @@ PanelCard {
             Layout.preferredWidth: 150
             hoverEnabled: true
             popup.y: height
+            // Popups take no palette from the window: the box hands on its own.
+            popup.palette: palette
             model: card.panel?.qualityLabels ?? []
             currentIndex: card.settings.qualityIndex ?? 0
             font.family: Theme.fontFamily
@@ -71,6 +73,7 @@ PanelCard {
             // Below the box: over it, the first entry sat under the pointer that opened the
             // list and took the highlight from the current rate.
             popup.y: height
+            popup.palette: palette
             model: card.panel?.rateLabels ?? []
             currentIndex: card.settings.rateIndex ?? -1
             // A stored rate that is no entry shows its own value.
@@ -99,6 +102,8 @@ PanelCard {
             onClicked: sleepMenu.open()
             Menu {
                 id: sleepMenu
+                objectName: "mac-settings-sleep-menu"
+                palette: sleepButton.palette
                 y: sleepButton.height
                 MenuItem {
                     text: "关闭定时"
