@@ -282,7 +282,10 @@ TEST_F(PanelViews, WithoutALibrary) {
 // In a dark desktop scheme every control draws from the palette, in the program's window made
 // under that scheme: no drop-down box, switch or slider groove stays light on the dark panel.
 TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
-    const QPalette before = QGuiApplication::palette();
+    struct Restore {
+        QPalette before = QGuiApplication::palette();
+        ~Restore() { QGuiApplication::setPalette(before); }
+    } restore;
     QPalette dark;
     const char* roles[] = {"#ffffff", "#424245", "#979797", "#5e5c5b", "#302f2e", "#4a4947", "#ffffff",
                            "#ffffff", "#ffffff", "#3d3d3d", "#222020", "#e7e4e0", "#12608a", "#f9f9f9",
@@ -296,6 +299,9 @@ TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
     QQuickItem* root = load();
     panel->toggleSettings();
     expectRendered(root, "settings-dark");
+    for (int press = 0; press < 20 && root->window()->activeFocusItem()->objectName() != "mac-settings-rate"; ++press)
+        QTest::keyClick(root->window(), Qt::Key_Tab);
+    harness.render("panel-settings-dark-focus");
 
     PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
                         {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
@@ -329,7 +335,6 @@ TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
         QMetaObject::invokeMethod(popup, "close");
     }
     window.performClose();
-    QGuiApplication::setPalette(before);
 }
 
 // Tab walks the compact panel in reading order, and wherever it stops the focus ring shows it.
