@@ -15,6 +15,7 @@
 
 #include "foundation/Log.h"
 #include "ui/PanelNotifications.h"
+#include "ui/Theme.h"
 
 namespace velto {
 
@@ -90,9 +91,10 @@ void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
     shown_ = true;
     anchor_ = anchor;
     corrections_ = 0;
-    // Opaque: without a compositor a transparent window shows black. Taken on each showing so
-    // that a light or dark desktop palette set meanwhile applies.
+    // Opaque: without a compositor a transparent window shows black. Taken on each showing, as
+    // the controls' palette, so that a light or dark desktop palette set meanwhile applies.
     setColor(QGuiApplication::palette().window().color());
+    Theme::paintControls(*this, QGuiApplication::palette());
     setGeometry(placedFrame());
     keepOutOfTaskbar();
     show();
@@ -130,8 +132,15 @@ void PanelWindow::performClose() {
     if (!shown_) return;
     shown_ = false;
     hide();
+    dropFocus();
     emit didClose();
     releaseClosedViews();
+}
+
+// Each opening starts with no control focused: a focus kept from the last one would come back
+// on activation, which is no keyboard move and so shows no ring, and keys would act on it unseen.
+void PanelWindow::dropFocus() {
+    if (QQuickItem* focused = contentItem()->scopedFocusItem()) focused->setFocus(false);
 }
 
 // What the closed panel's views let go of (the rows of a list, a page left) is garbage of the

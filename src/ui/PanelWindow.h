@@ -59,6 +59,7 @@ protected:
 private:
     void fitToRoot();
     void keepOutOfTaskbar();
+    void dropFocus();
     void releaseClosedViews();
 
     Root rootSpec_;

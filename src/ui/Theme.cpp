@@ -2,6 +2,11 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QList>
+#include <QQuickWindow>
+#include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include "ui/AppFonts.h"
 #include "ui/ReduceMotionSetting.h"
@@ -13,6 +18,58 @@ namespace {
 QColor withAlpha(QColor color, double alpha) {
     color.setAlphaF(float(alpha));
     return color;
+}
+
+// `top` laid on `bottom`, as drawn.
+QColor over(const QColor& top, const QColor& bottom) {
+    const double a = top.alphaF();
+    return QColor::fromRgbF(float(top.redF() * a + bottom.redF() * (1 - a)),
+                            float(top.greenF() * a + bottom.greenF() * (1 - a)),
+                            float(top.blueF() * a + bottom.blueF() * (1 - a)));
+}
+
+double luminance(const QColor& color) {
+    const auto channel = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+           0.0722 * channel(color.blueF());
+}
+
+// What a focus ring is drawn on: the window and the panel's ground, bare or under the fills of
+// capsules, cards, buttons in cards, pressed buttons, the selected tab, a removed song's row, and
+// the palette's own control fills.
+QList<QColor> focusGrounds(const Theme::Colors& colors, const QPalette& palette) {
+    QList<QColor> grounds{palette.color(QPalette::Button), palette.color(QPalette::Base)};
+    const QColor tab = withAlpha(colors.accent, 0.15);
+    const QColor removed = QColor::fromRgbF(0.2f, 0.78f, 0.35f, 0.1f);
+    for (const QColor& ground : {palette.color(QPalette::Window), colors.background}) {
+        const QColor fill = over(colors.quaternaryFill, ground);
+        grounds << ground << fill << over(colors.quaternaryFill, fill)
+                << over(colors.separator, fill) << over(tab, fill) << over(removed, ground);
+    }
+    return grounds;
+}
+
+double leastContrast(const QColor& color, const QList<QColor>& grounds) {
+    double least = 21;
+    for (const QColor& ground : grounds) least = std::min(least, Theme::contrast(color, ground));
+    return least;
+}
+
+// `start`, or the first step from it towards `ink` that stands out from every ground.
+QColor legible(const QColor& start, const QColor& ink, const QList<QColor>& grounds) {
+    constexpr int steps = 20;
+    for (int step = 0; step < steps; ++step) {
+        const double t = double(step) / steps;
+        // In the 8 bits a channel is drawn with.
+        const QColor mixed(QColor::fromRgbF(float(start.redF() + (ink.redF() - start.redF()) * t),
+                                            float(start.greenF() + (ink.greenF() - start.greenF()) * t),
+                                            float(start.blueF() + (ink.blueF() - start.blueF()) * t))
+                               .rgb());
+        if (leastContrast(mixed, grounds) >= Theme::focusContrast) return mixed;
+    }
+    return ink;
 }
 
 }  // namespace
@@ -42,7 +99,41 @@ Theme::Colors Theme::colorsFor(const QPalette& palette) {
     colors.orange = dark ? QColor(255, 159, 10) : QColor(255, 149, 0);
     colors.accent = palette.color(QPalette::Active, QPalette::Highlight);
     colors.background = dark ? QColor(40, 40, 42) : QColor(246, 246, 246);
+    const QColor accent(over(colors.accent, colors.background).rgb());
+    colors.focusRing = legible(accent, dark ? Qt::white : Qt::black, focusGrounds(colors, palette));
+    // The prominent button's label is white; the ring is too, unless the accent is pale.
+    colors.focusRingOnAccent = contrast(Qt::white, accent) >= focusContrast ? QColor(Qt::white)
+                                                                             : QColor(Qt::black);
     return colors;
+}
+
+double Theme::contrast(const QColor& a, const QColor& b) {
+    const QColor under = over(b, Qt::white);
+    const double la = luminance(over(a, under));
+    const double lb = luminance(under);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+void Theme::paintControls(QQuickWindow& window, const QPalette& palette) {
+    static const std::pair<const char*, QPalette::ColorGroup> groups[] = {
+        {"active", QPalette::Active}, {"inactive", QPalette::Inactive}, {"disabled", QPalette::Disabled}};
+    static const std::pair<const char*, QPalette::ColorRole> roles[] = {
+        {"alternateBase", QPalette::AlternateBase}, {"base", QPalette::Base},
+        {"brightText", QPalette::BrightText}, {"button", QPalette::Button},
+        {"buttonText", QPalette::ButtonText}, {"dark", QPalette::Dark},
+        {"highlight", QPalette::Highlight}, {"highlightedText", QPalette::HighlightedText},
+        {"light", QPalette::Light}, {"link", QPalette::Link}, {"linkVisited", QPalette::LinkVisited},
+        {"mid", QPalette::Mid}, {"midlight", QPalette::Midlight}, {"shadow", QPalette::Shadow},
+        {"text", QPalette::Text}, {"toolTipBase", QPalette::ToolTipBase},
+        {"toolTipText", QPalette::ToolTipText}, {"window", QPalette::Window},
+        {"windowText", QPalette::WindowText}, {"placeholderText", QPalette::PlaceholderText}};
+    auto* target = window.property("palette").value<QObject*>();
+    if (!target) return;
+    for (const auto& [groupName, group] : groups) {
+        auto* colors = target->property(groupName).value<QObject*>();
+        if (!colors) continue;
+        for (const auto& [roleName, role] : roles) colors->setProperty(roleName, palette.color(group, role));
+    }
 }
 
 QString Theme::fontFamily() const { return AppFonts::textFamily(); }

@@ -5,13 +5,17 @@
 #include <QPalette>
 #include <QString>
 
+class QQuickWindow;
+
 namespace velto {
 
 class ReduceMotionSetting;
 
 // Text styles, colours and motion the views share. Sizes are device-independent pixels.
 // Colours are fixed light and dark sets with alpha (no material blur behind the panel); which
-// set applies follows the desktop palette, and the accent is the palette's highlight.
+// set applies follows the desktop palette, and the accent is the palette's highlight. The focus
+// ring starts from the accent and is moved towards the ink until it stands out from every ground
+// the controls lay it on.
 class Theme : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString fontFamily READ fontFamily CONSTANT)
@@ -34,11 +38,15 @@ class Theme : public QObject {
     Q_PROPERTY(QColor orange READ orange NOTIFY colorsChanged)
     Q_PROPERTY(QColor separator READ separator NOTIFY colorsChanged)
     Q_PROPERTY(QColor background READ background NOTIFY colorsChanged)
+    Q_PROPERTY(QColor focusRing READ focusRing NOTIFY colorsChanged)
+    // On a control filled with the accent (a prominent button).
+    Q_PROPERTY(QColor focusRingOnAccent READ focusRingOnAccent NOTIFY colorsChanged)
     Q_PROPERTY(bool reduceMotion READ reduceMotion NOTIFY reduceMotionChanged)
 
 public:
     struct Colors {
         QColor primary, secondary, tertiary, quaternaryFill, accent, orange, separator, background;
+        QColor focusRing, focusRingOnAccent;
         bool operator==(const Colors&) const = default;
     };
 
@@ -48,6 +56,10 @@ public:
     // A palette is dark when its window colour is darker than its text.
     static bool isDark(const QPalette& palette);
     static Colors colorsFor(const QPalette& palette);
+    // The contrast ratio of two colours as seen (1 to 21), the translucent one laid on the other.
+    static double contrast(const QColor& a, const QColor& b);
+    // The least contrast a focus ring keeps with what it is drawn on.
+    static constexpr double focusContrast = 3.0;
 
     // The semibold weight of the headline and of emphasised rows.
     static constexpr int semibold = 600;
@@ -64,7 +76,14 @@ public:
     QColor orange() const { return colors_.orange; }
     QColor separator() const { return colors_.separator; }
     QColor background() const { return colors_.background; }
+    QColor focusRing() const { return colors_.focusRing; }
+    QColor focusRingOnAccent() const { return colors_.focusRingOnAccent; }
     bool reduceMotion() const;
+
+    // Gives every role of `palette` to the window's controls. Qt Quick's controls take the
+    // desktop's palette only as a change arriving after the window was made; without this, a
+    // window made under a dark desktop scheme draws its controls in the style's light colours.
+    static void paintControls(QQuickWindow& window, const QPalette& palette);
 
     // Re-reads the application palette (also done on every palette change).
     void applyPalette(const QPalette& palette);

@@ -3,6 +3,7 @@
 #include <QJSEngine>
 #include <QQmlEngine>
 
+#include "ui/ListKeys.h"
 #include "ui/MacAlbumPageModel.h"
 #include "ui/MacArtistPageModel.h"
 #include "ui/MacArtworkModel.h"
@@ -39,6 +40,9 @@ void registerViewTypes(Theme* theme) {
                                         [](QQmlEngine*, QJSEngine*) -> QObject* {
                                             return new ViewTexts;
                                         });
+    qmlRegisterSingletonType<ListKeys>(uri, 1, 0, "ListKeys", [](QQmlEngine*, QJSEngine*) -> QObject* {
+        return new ListKeys;
+    });
     qmlRegisterType<RoundedImageItem>(uri, 1, 0, "RoundedImage");
     qmlRegisterType<NotchMeterItem>(uri, 1, 0, "NotchMeterBars");
     qmlRegisterType<MacArtworkModel>(uri, 1, 0, "MacArtworkModel");

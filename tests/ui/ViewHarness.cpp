@@ -85,6 +85,7 @@ QQuickItem* ViewHarness::load(const QString& view, const QVariantMap& properties
     }
     root_.reset(item);
     window_->setColor(QGuiApplication::palette().window().color());
+    Theme::paintControls(*window_, QGuiApplication::palette());
     window_->resize(size);
     item->setParentItem(window_->contentItem());
     item->setSize(size);

@@ -58,6 +58,9 @@ ColumnLayout {
         topMargin: 4
         bottomMargin: 4
         boundsBehavior: Flickable.StopAtBounds
+        keyNavigationEnabled: false
+        Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
+        FocusedRowKeys { id: rowKeys; view: list }
 
         delegate: AbstractButton {
             FocusRing {}

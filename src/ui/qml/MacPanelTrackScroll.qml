@@ -10,6 +10,9 @@ ListView {
     spacing: 2
     clip: true
     boundsBehavior: Flickable.StopAtBounds
+    keyNavigationEnabled: false
+    Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
+    FocusedRowKeys { id: rowKeys; view: list }
     delegate: MacCompactTrackRow {
         width: ListView.view.width
         listModel: list.tracks

@@ -279,8 +279,65 @@ TEST_F(PanelViews, WithoutALibrary) {
     expectRendered(root, "lyrics-idle");
 }
 
-// Tab walks the compact panel in reading order, and wherever it stops a ring in the palette's
-// highlight shows it.
+// In a dark desktop scheme every control draws from the palette, in the program's window made
+// under that scheme: no drop-down box, switch or slider groove stays light on the dark panel.
+TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
+    struct Restore {
+        QPalette before = QGuiApplication::palette();
+        ~Restore() { QGuiApplication::setPalette(before); }
+    } restore;
+    QPalette dark;
+    const char* roles[] = {"#ffffff", "#424245", "#979797", "#5e5c5b", "#302f2e", "#4a4947", "#ffffff",
+                           "#ffffff", "#ffffff", "#3d3d3d", "#222020", "#e7e4e0", "#12608a", "#f9f9f9",
+                           "#0986d3", "#a70b06", "#5c5b5a"};
+    for (int role = 0; role < int(std::size(roles)); ++role)
+        dark.setColor(QPalette::ColorRole(role), QColor(roles[role]));
+    QGuiApplication::setPalette(dark);
+    favourites({"A"});
+    model->play({song("A")}, 0);
+    settle();
+    QQuickItem* root = load();
+    panel->toggleSettings();
+    expectRendered(root, "settings-dark");
+    for (int press = 0; press < 20 && root->window()->activeFocusItem()->objectName() != "mac-settings-rate"; ++press)
+        QTest::keyClick(root->window(), Qt::Key_Tab);
+    harness.render("panel-settings-dark-focus");
+
+    PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
+                        {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+    ASSERT_TRUE(window.ensureRoot());
+    window.showAt({{}, PanelPlacement::Align::start, 0, PanelPlacement::Align::start, 0});
+    window.grabWindow();
+    const std::pair<const char*, QPalette::ColorRole> drawnFrom[] = {
+        {"button", QPalette::Button}, {"base", QPalette::Base}, {"window", QPalette::Window}};
+    for (const char* name : {"mac-settings-quality", "mac-settings-rate", "mac-panel-notch-switch",
+                             "volumeSlider", "seekSlider"}) {
+        auto* control = window.rootItem()->findChild<QQuickItem*>(name);
+        ASSERT_TRUE(control) << name;
+        auto* colors = control->property("palette").value<QObject*>();
+        ASSERT_TRUE(colors) << name;
+        for (const auto& [role, value] : drawnFrom)
+            EXPECT_EQ(colors->property(role).value<QColor>(), dark.color(value))
+                << name << " " << role;
+    }
+    // The drop-down lists and the sleep timer's menu too.
+    for (const char* name : {"mac-settings-quality", "mac-settings-rate", "mac-settings-sleep-menu"}) {
+        auto* control = window.rootItem()->findChild<QObject*>(name);
+        ASSERT_TRUE(control) << name;
+        QObject* popup = control->property("popup").value<QObject*>();
+        if (!popup) popup = control;
+        QMetaObject::invokeMethod(popup, "open");
+        window.grabWindow();
+        auto* colors = popup->property("palette").value<QObject*>();
+        ASSERT_TRUE(colors) << name;
+        for (const auto& [role, value] : drawnFrom)
+            EXPECT_EQ(colors->property(role).value<QColor>(), dark.color(value)) << name << " " << role;
+        QMetaObject::invokeMethod(popup, "close");
+    }
+    window.performClose();
+}
+
+// Tab walks the compact panel in reading order, and wherever it stops the focus ring shows it.
 TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
     favourites({"A"});
     model->play({song("A")}, 0);
@@ -288,7 +345,7 @@ TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
     QQuickItem* root = load();
     expectRendered(root, "compact-playing");
     QQuickWindow* window = root->window();
-    const QColor accent = Theme::colorsFor(QGuiApplication::palette()).accent;
+    const QColor ringColour = Theme::colorsFor(QGuiApplication::palette()).focusRing;
     QPointF last(-1, -1);
     QSet<QQuickItem*> seen;
     for (int press = 0; press < 16; ++press) {
@@ -312,10 +369,118 @@ TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
         const QRect area = at.toAlignedRect();
         for (int y = area.top(); y <= area.bottom(); ++y)
             for (int x = area.left(); x <= area.right(); ++x)
-                ringPixels += shot.valid(x, y) && QColor(shot.pixel(x, y)) == accent;
+                ringPixels += shot.valid(x, y) && QColor(shot.pixel(x, y)) == ringColour;
         EXPECT_GT(ringPixels, area.width()) << press << " " << focused->objectName().toStdString();
     }
     EXPECT_GT(seen.size(), 6);
+}
+
+// A key acts only on a control that shows it holds the focus: a reopened panel starts with none
+// focused, and a click leaves none behind.
+TEST_F(PanelViews, KeysActOnlyWhereTheRingShows) {
+    PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
+                        {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+    QObject::connect(&window, &PanelWindow::didClose, panel.get(), &MacStatusPanel::panelDidClose);
+    ASSERT_TRUE(window.ensureRoot());
+    const auto open = [&] {
+        window.showAt({{}, PanelPlacement::Align::start, 0, PanelPlacement::Align::start, 0});
+        QCoreApplication::processEvents();
+        window.grabWindow();
+    };
+    const auto ringShown = [](QQuickItem* item) {
+        for (QQuickItem* child : item ? item->childItems() : QList<QQuickItem*>())
+            if (child->objectName() == "focusRing") return child->isVisible();
+        return false;
+    };
+    for (const char* name : {"mac-panel-notch", "mac-panel-settings"}) {
+        model->setNotchEnabled(false);
+        open();
+        for (int press = 0; press < 8 && window.activeFocusItem()->objectName() != name; ++press)
+            QTest::keyClick(&window, Qt::Key_Tab);
+        ASSERT_EQ(window.activeFocusItem()->objectName(), name);
+        EXPECT_TRUE(ringShown(window.activeFocusItem())) << name;
+        QTest::keyClick(&window, Qt::Key_Escape);
+        ASSERT_FALSE(window.isShown());
+        open();
+        QQuickItem* focused = window.activeFocusItem();
+        EXPECT_TRUE(!focused || focused == window.contentItem() || ringShown(focused))
+            << name << " " << focused->objectName().toStdString();
+        QTest::keyClick(&window, Qt::Key_Space);
+        EXPECT_FALSE(model->notchEnabled()) << name;
+        EXPECT_FALSE(panel->showsSettings()) << name;
+        window.performClose();
+    }
+    open();
+    QQuickItem* settings = window.rootItem()->findChild<QQuickItem*>("mac-panel-settings");
+    ASSERT_TRUE(settings);
+    QTest::mouseClick(&window, Qt::LeftButton, {}, settings->mapToScene({11, 11}).toPoint());
+    ASSERT_TRUE(panel->showsSettings());
+    QTest::keyClick(&window, Qt::Key_Space);
+    EXPECT_TRUE(panel->showsSettings());
+}
+
+// In a song list Up and Down move the focus, ring and all, to the same control of the next row;
+// Page Down, Page Up, Home and End move it a screenful or to an end and scroll the list to show it.
+// The focus never falls to the list itself, and Space plays the row whose ring shows.
+TEST_F(PanelViews, ListKeysMoveTheFocusedRow) {
+    std::vector<Track> found;
+    for (int i = 0; i < 12; ++i) found.push_back(song(std::to_string(i), "歌曲 " + std::to_string(i)));
+    QQuickItem* root = load();
+    searchSongs("歌", found);
+    QQuickWindow* window = root->window();
+    QQuickItem* list = item("mac-panel-song-scroll");
+    ASSERT_TRUE(list);
+    const auto focusedRow = [&] {
+        for (QQuickItem* at = window->activeFocusItem(); at; at = at->parentItem())
+            if (at->property("musicID").isValid()) return at;
+        return static_cast<QQuickItem*>(nullptr);
+    };
+    // The focused control shows its ring and lies wholly in the list's view.
+    const auto expectFocus = [&](int row, const char* control, const char* step) {
+        harness.grab();
+        QQuickItem* focused = window->activeFocusItem();
+        QQuickItem* at = focusedRow();
+        ASSERT_TRUE(at) << step;
+        EXPECT_EQ(at->property("index").toInt(), row) << step;
+        EXPECT_EQ(focused->objectName(), control) << step;
+        QQuickItem* ring = nullptr;
+        for (QQuickItem* child : focused->childItems())
+            if (child->objectName() == "focusRing") ring = child;
+        EXPECT_TRUE(ring && ring->isVisible()) << step;
+        const QRectF shown = list->mapRectToScene({0, 0, list->width(), list->height()});
+        const QRectF place = focused->mapRectToScene({0, 0, focused->width(), focused->height()});
+        EXPECT_TRUE(shown.contains(place)) << step;
+    };
+    for (int press = 0; press < 20 && !focusedRow(); ++press) QTest::keyClick(window, Qt::Key_Tab);
+    expectFocus(0, "mac-panel-song-play", "tab");
+    QTest::keyClick(window, Qt::Key_Down);
+    expectFocus(1, "mac-panel-song-play", "down");
+    harness.render("panel-focused-row");
+    QTest::keyClick(window, Qt::Key_Up);
+    QTest::keyClick(window, Qt::Key_Up);
+    expectFocus(0, "mac-panel-song-play", "up at the top");
+    QTest::keyClick(window, Qt::Key_PageDown);  // five rows of 49 and 2 between fill the 260
+    expectFocus(5, "mac-panel-song-play", "page down");
+    QTest::keyClick(window, Qt::Key_Tab);
+    expectFocus(5, "mac-panel-song-heart", "tab to the heart");
+    QTest::keyClick(window, Qt::Key_Down);
+    expectFocus(6, "mac-panel-song-heart", "down from the heart");
+    QTest::keyClick(window, Qt::Key_End);
+    expectFocus(11, "mac-panel-song-heart", "end");
+    EXPECT_GT(list->property("contentY").toDouble(), 0);
+    QTest::keyClick(window, Qt::Key_Down);
+    expectFocus(11, "mac-panel-song-heart", "down at the end");
+    QTest::keyClick(window, Qt::Key_PageUp);
+    expectFocus(6, "mac-panel-song-heart", "page up");
+    QTest::keyClick(window, Qt::Key_Home);
+    expectFocus(0, "mac-panel-song-heart", "home");
+    QTest::keyClick(window, Qt::Key_Backtab);
+    QTest::keyClick(window, Qt::Key_Down);
+    QTest::keyClick(window, Qt::Key_Down);
+    expectFocus(2, "mac-panel-song-play", "down twice");
+    QTest::keyClick(window, Qt::Key_Space);
+    settle();
+    EXPECT_EQ(currentID(), found[2].musicID());
 }
 
 // Open, favourites, wheel, Escape, again and again over 1,000 favourites in the program's own

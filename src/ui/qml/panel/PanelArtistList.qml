@@ -15,6 +15,9 @@ ListView {
     spacing: 2
     clip: true
     boundsBehavior: Flickable.StopAtBounds
+    keyNavigationEnabled: false
+    Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
+    FocusedRowKeys { id: rowKeys; view: artists }
     delegate: AbstractButton {
         FocusRing {}
         id: artistRow

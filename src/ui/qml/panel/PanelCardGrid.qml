@@ -17,6 +17,9 @@ GridView {
     cellHeight: 96 + 5 + 2 * 14 + 14 + 12
     clip: true
     boundsBehavior: Flickable.StopAtBounds
+    keyNavigationEnabled: false
+    Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
+    FocusedRowKeys { id: rowKeys; view: grid }
     delegate: AbstractButton {
         FocusRing {}
         id: card

@@ -22,12 +22,14 @@ PanelCard {
         }
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
         ComboBox {
-            FocusRing {}
+            FocusRing { keyboardOnly: false }
             id: quality
             objectName: "mac-settings-quality"
             Layout.preferredWidth: 150
             hoverEnabled: true
             popup.y: height
+            // Popups take no palette from the window: the box hands on its own.
+            popup.palette: palette
             model: card.panel?.qualityLabels ?? []
             currentIndex: card.settings.qualityIndex ?? 0
             font.family: Theme.fontFamily
@@ -64,13 +66,14 @@ PanelCard {
         PanelText { text: "播放速度"; font.weight: Font.Medium }
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
         ComboBox {
-            FocusRing {}
+            FocusRing { keyboardOnly: false }
             objectName: "mac-settings-rate"
             Layout.preferredWidth: 80
             hoverEnabled: true
             // Below the box: over it, the first entry sat under the pointer that opened the
             // list and took the highlight from the current rate.
             popup.y: height
+            popup.palette: palette
             model: card.panel?.rateLabels ?? []
             currentIndex: card.settings.rateIndex ?? -1
             // A stored rate that is no entry shows its own value.
@@ -99,6 +102,8 @@ PanelCard {
             onClicked: sleepMenu.open()
             Menu {
                 id: sleepMenu
+                objectName: "mac-settings-sleep-menu"
+                palette: sleepButton.palette
                 y: sleepButton.height
                 MenuItem {
                     text: "关闭定时"

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import ".."
 
 // The song rows of the favourites or the song results, with the loading and empty states.
 Item {
@@ -19,6 +20,9 @@ Item {
         spacing: 2
         clip: true
         boundsBehavior: Flickable.StopAtBounds
+        keyNavigationEnabled: false
+        Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
+        FocusedRowKeys { id: rowKeys; view: list }
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOff }
         delegate: PanelSongRow {
             width: ListView.view.width
