@@ -28,9 +28,6 @@ MacAppDelegate::MacAppDelegate(Setup setup, QObject* parent)
                           : nullptr),
       popover_(std::make_unique<PanelWindow>(setup.makeRoot(model_.get(), statusPanel_.get()))) {
     connect(popover_.get(), &PanelWindow::didClose, this, &MacAppDelegate::popoverDidClose);
-    if (statusPanel_)
-        connect(&PanelNotifications::shared(), &PanelNotifications::veltoStatusPanelDidClose,
-                statusPanel_.get(), &MacStatusPanel::panelDidClose);
 }
 
 MacAppDelegate::~MacAppDelegate() {
@@ -127,7 +124,12 @@ void MacAppDelegate::close(CloseCause cause) {
 void MacAppDelegate::popoverDidClose() {
     disconnect(popoverFocusObserver_);
     popoverFocusObserver_ = {};
-    if (statusPanel_) statusPanel_->setShown(false);
+    if (statusPanel_) {
+        statusPanel_->setShown(false);
+        // A dialog of the program's own (a file dialog) takes the activation and so closes the
+        // panel, which comes back when the dialog ends: on the page the dialog was opened from.
+        if (!QGuiApplication::modalWindow()) statusPanel_->panelDidClose();
+    }
     emit PanelNotifications::shared().veltoStatusPanelDidClose();
 }
 

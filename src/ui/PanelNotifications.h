@@ -14,7 +14,7 @@ public:
 signals:
     // Asks the delegate to open the panel (the notch player's open action).
     void veltoOpenStatusPanel();
-    // The panel has closed, however; its root resets its navigation.
+    // The panel has closed, however.
     void veltoStatusPanelDidClose();
 
 private:

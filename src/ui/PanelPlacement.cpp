@@ -40,10 +40,37 @@ Side traySide(QRect anchor, const Screen& screen) {
     return left <= right ? Side::left : Side::right;
 }
 
+// A screen that reports no usable area (X11 with several screens) leaves the tray's strip in the
+// area. Trays centre their icons across the strip, so the strip is taken to reach as far past
+// the icon as the icon lies from the screen edge; an icon farther from the edge than its own
+// size is in no strip that can be told.
+QRect withoutTrayStrip(QRect area, QRect anchor, Side side, const QRect& g) {
+    if (!area.contains(anchor.center())) return area;
+    switch (side) {
+    case Side::top:
+        if (anchor.top() - g.top() <= anchor.height())
+            area.setTop(std::max(area.top(), anchor.bottom() + 1 + (anchor.top() - g.top())));
+        break;
+    case Side::bottom:
+        if (g.bottom() - anchor.bottom() <= anchor.height())
+            area.setBottom(std::min(area.bottom(), anchor.top() - 1 - (g.bottom() - anchor.bottom())));
+        break;
+    case Side::left:
+        if (anchor.left() - g.left() <= anchor.width())
+            area.setLeft(std::max(area.left(), anchor.right() + 1 + (anchor.left() - g.left())));
+        break;
+    case Side::right:
+        if (g.right() - anchor.right() <= anchor.width())
+            area.setRight(std::min(area.right(), anchor.left() - 1 - (g.right() - anchor.right())));
+        break;
+    }
+    return area;
+}
+
 Anchor besideAnchor(QRect anchor, const Screen& screen) {
     Anchor a;
-    a.area = areaOf(screen);
     const Side side = traySide(anchor, screen);
+    a.area = withoutTrayStrip(areaOf(screen), anchor, side, screen.geometry);
     if (side == Side::top || side == Side::bottom) {
         a.horizontal = Align::centre;
         a.x = anchor.left() + anchor.width() / 2;
@@ -66,6 +93,11 @@ int alongAxis(Align align, int at, int size) {
     case Align::end: return at - size;
     }
     return at;
+}
+
+// The room the panel may take along an axis of the area: all of it between the margins.
+int fitted(int size, int length) {
+    return std::min(size, length > 2 * m ? length - 2 * m : length);
 }
 
 int keptInside(int value, int start, int length, int size) {
@@ -97,6 +129,8 @@ PanelPlacement::Anchor PanelPlacement::anchor(const Input& input) {
 }
 
 QRect PanelPlacement::frame(const Anchor& anchor, QSize size) {
+    if (!anchor.area.isEmpty())
+        size = {fitted(size.width(), anchor.area.width()), fitted(size.height(), anchor.area.height())};
     QPoint topLeft(alongAxis(anchor.horizontal, anchor.x, size.width()),
                    alongAxis(anchor.vertical, anchor.y, size.height()));
     if (!anchor.area.isEmpty()) {

@@ -29,7 +29,7 @@ struct PanelPlacement {
     // Which panel side or centre sits on the anchor's coordinate along each axis.
     enum class Align { start, centre, end };
     struct Anchor {
-        QRect area;  // the panel stays `margin` inside it where it fits
+        QRect area;  // the panel stays `margin` inside it
         Align horizontal = Align::end;
         int x = 0;  // the panel's left (start), centre or right (end, exclusive)
         Align vertical = Align::start;
@@ -43,12 +43,13 @@ struct PanelPlacement {
 
     // Beside the icon on the side away from the screen edge that holds it: below a top tray and
     // above a bottom one, centred on the icon; right of a left tray and left of a right one,
-    // level with the icon and growing towards the screen's far end. Without a usable icon
+    // level with the icon and growing towards the screen's far end. A screen reporting no usable
+    // area keeps the panel off the tray strip its icon implies. Without a usable icon
     // rectangle (none, or one far from the cursor at a tray click): the same around the cursor
     // after a tray click, else from the top-right corner of the screen under the cursor.
     static Anchor anchor(const Input& input);
-    // The panel of `size` at `anchor`, kept inside the area; a panel that does not fit between
-    // the margins goes to the area's top or left edge itself.
+    // The panel of `size` at `anchor`, kept inside the area between its margins and never
+    // larger: a panel too large for it is cut to it (its view scrolls).
     static QRect frame(const Anchor& anchor, QSize size);
     static QPoint topLeft(const Input& input) { return frame(anchor(input), input.panel).topLeft(); }
 };

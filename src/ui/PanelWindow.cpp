@@ -79,23 +79,31 @@ QRect PanelWindow::placedFrame() const {
 }
 
 void PanelWindow::fitToRoot() {
-    // A shown panel grows and shrinks from its anchor, so its side facing the tray stays put.
-    const QSize size = panelSize();
-    root_->setSize(size);
-    if (shown_) setGeometry(placedFrame());
-    else resize(size);
+    if (shown_) return place();
+    root_->setSize(panelSize());
+    resize(panelSize());
+}
+
+// A shown panel grows and shrinks from its anchor, so its side facing the tray stays put; the
+// root takes the frame's size, which the usable area may cut, and scrolls what is left.
+void PanelWindow::place() {
+    const QRect frame = placedFrame();
+    if (root_) root_->setSize(frame.size());
+    corrections_ = 0;
+    setGeometry(frame);
 }
 
 void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
     if (shown_) return;
     shown_ = true;
+    const bool grewUpward = growsUpward();
     anchor_ = anchor;
-    corrections_ = 0;
+    if (growsUpward() != grewUpward) emit growsUpwardChanged();
     // Opaque: without a compositor a transparent window shows black. Taken on each showing, as
     // the controls' palette, so that a light or dark desktop palette set meanwhile applies.
     setColor(QGuiApplication::palette().window().color());
     Theme::paintControls(*this, QGuiApplication::palette());
-    setGeometry(placedFrame());
+    place();
     keepOutOfTaskbar();
     show();
     requestActivate();
@@ -117,13 +125,15 @@ void PanelWindow::keepOutOfTaskbar() {
 }
 
 bool PanelWindow::event(QEvent* event) {
-    // A window manager may place a new window by its own policy, or move it on a resize:
-    // the panel goes back where it belongs, a few times per showing, so that a window manager
-    // that insists is not fought without end.
-    if (event->type() == QEvent::Move && shown_ && position() != placedFrame().topLeft() &&
+    // A window manager may place a new window by its own policy, or move it on a resize: the
+    // panel goes back where it belongs, a few times per frame it asks for, so that a window
+    // manager that insists is not fought without end. A move may also be the late confirmation
+    // of an earlier frame, bringing back that frame's size while a newer one is on its way: the
+    // whole frame is asked for again, never the position alone.
+    if (event->type() == QEvent::Move && shown_ && geometry() != placedFrame() &&
         corrections_ < maxCorrections) {
         ++corrections_;
-        setPosition(placedFrame().topLeft());
+        setGeometry(placedFrame());
     }
     return QQuickWindow::event(event);
 }

@@ -15,10 +15,14 @@ namespace velto {
 
 // The status panel's window: frameless, above other windows, a utility window kept out of the
 // taskbar and the pager, sized to its root view's implicit size and laid out from the anchor it
-// was shown at whenever that size changes. The root view is made on the first showing. Every
+// was shown at whenever that size changes; where the usable area is smaller, the window and its
+// root are cut to it and the root scrolls. The root view is made on the first showing. Every
 // close, however caused, ends in one `didClose`.
 class PanelWindow : public QQuickWindow {
     Q_OBJECT
+    // The bottom edge is held (over a bottom tray): the panel grows upward, so what comes and
+    // goes belongs at its top, where it moves nothing else on the screen.
+    Q_PROPERTY(bool growsUpward READ growsUpward NOTIFY growsUpwardChanged)
 public:
     struct Root {
         // The view's QML file; with `source` set, that text is loaded as if it were the file.
@@ -43,6 +47,7 @@ public:
     void showAt(const PanelPlacement::Anchor& anchor);
     // Where the panel belongs at its present size (valid while shown).
     QRect placedFrame() const;
+    bool growsUpward() const { return anchor_.vertical == PanelPlacement::Align::end; }
     // Closes the panel if it is shown; nothing otherwise.
     void performClose();
 
@@ -51,6 +56,7 @@ public:
 
 signals:
     void didClose();
+    void growsUpwardChanged();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -58,6 +64,7 @@ protected:
 
 private:
     void fitToRoot();
+    void place();
     void keepOutOfTaskbar();
     void dropFocus();
     void releaseClosedViews();
@@ -68,6 +75,7 @@ private:
     bool rootFailed_ = false;
     bool shown_ = false;
     PanelPlacement::Anchor anchor_;
+    // Corrections of the window manager's moves per frame the panel asks for.
     static constexpr int maxCorrections = 8;
     int corrections_ = 0;
 };

@@ -82,12 +82,27 @@ TEST(PanelLaunch, TheModelIsMadeFirstAndStartedLastWithThePanelReadingIt) {
     mainQueue.runPending();
     ASSERT_TRUE(delegate.panel().isShown());
     EXPECT_EQ(delegate.panel().rootItem()->property("model").value<QObject*>(), delegate.model());
-    // The status panel follows its window: shown with it, back to the compact panel on close.
+    // The status panel follows its window: shown with it, back to the compact panel on close
+    // (not on one for a dialog of the program's own).
     MacStatusPanel& content = *delegate.statusPanel();
     EXPECT_EQ(content.modelObject(), delegate.model());
     EXPECT_TRUE(content.shown());
     content.toggleSettings();
     ASSERT_TRUE(content.showsSettings());
+    // A file dialog opened from the page takes the activation and closes the panel, which
+    // comes back on that page when the dialog ends.
+    QWindow dialog;
+    dialog.setModality(Qt::ApplicationModal);
+    dialog.show();
+    dialog.requestActivate();
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    ASSERT_FALSE(delegate.panel().isShown());
+    EXPECT_FALSE(content.shown());
+    dialog.hide();
+    emit PanelNotifications::shared().veltoOpenStatusPanel();
+    mainQueue.runPending();
+    ASSERT_TRUE(delegate.panel().isShown());
+    EXPECT_TRUE(content.showsSettings());
     delegate.applicationWillTerminate();
     EXPECT_FALSE(content.shown());
     EXPECT_FALSE(content.showsSettings());

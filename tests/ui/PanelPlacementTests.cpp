@@ -17,6 +17,10 @@ const Screen right{{1920, 0, 1280, 1024}, {1920, 0, 1280, 1024}};
 // Trays down the left and the right side of a 1920×1080 screen.
 const Screen leftBar{{0, 0, 1920, 1080}, {40, 0, 1880, 1080}};
 const Screen rightBar{{0, 0, 1920, 1080}, {0, 0, 1880, 1080}};
+// 1920×1080 at scale 2 with a 30 px bottom bar: a usable area lower than many of the panel's pages.
+const Screen small{{0, 0, 960, 540}, {0, 0, 960, 510}};
+// A screen beside another as X11 reports it to Qt: no usable area, whatever bar it has.
+const Screen noArea{{0, 0, 1920, 1080}, {0, 0, 1920, 1080}};
 
 struct Case {
     const char* name;
@@ -35,8 +39,8 @@ TEST(PanelPlacement, FollowsTheIconTheCursorAndTheScreenEdges) {
         {"top-right corner", {topBar}, {1890, 4, 24, 24}, {1900, 14}, true, panel, {1532, 40}},
         {"above a bottom icon", {bottomBar}, {1000, 1048, 24, 24}, {1010, 1060}, true, panel, {822, 512}},
         {"bottom-left corner", {bottomBar}, {0, 1050, 24, 24}, {10, 1060}, true, panel, {8, 512}},
-        {"icon on the second screen", {topBar, right}, {2500, 0, 24, 24}, {2510, 10}, true, panel,
-         {2322, 24}},
+        {"icon on the second screen, which reports no usable area", {topBar, right},
+         {2500, 0, 24, 24}, {2510, 10}, true, panel, {2322, 32}},
         {"no rectangle, tray click: at the cursor", {topBar, right}, {}, {1000, 10}, true, panel,
          {810, 40}},
         {"no rectangle, request: corner under the cursor", {topBar, right}, {}, {2000, 500}, false,
@@ -47,13 +51,18 @@ TEST(PanelPlacement, FollowsTheIconTheCursorAndTheScreenEdges) {
          {0, 0, 4000, 30}, {100, 1000}, true, panel, {8, 480}},
         {"cursor off every screen: the first screen", {topBar, right}, {}, {-50, -50}, false,
          panel, {1532, 40}},
-        {"panel taller than the screen", {topBar}, {900, 4, 24, 24}, {910, 14}, true, {380, 1200},
-         {722, 32}},
         {"tray click on the menu's first item: still the icon", {bottomBar}, {1000, 1048, 24, 24},
          {960, 980}, true, panel, {822, 512}},
         {"tray click far from a stale rectangle: the cursor", {bottomBar}, {0, 0, 24, 24},
          {1000, 1060}, true, panel, {810, 512}},
         {"no screens at all", {}, {900, 4, 24, 24}, {5, 6}, true, panel, {5, 6}},
+        // Its icon centred in a 32 px bar: as far from the bar as if the screen had reported it.
+        {"no usable area, bottom icon", {noArea, right}, {1000, 1052, 24, 24}, {1010, 1060}, true,
+         panel, {822, 520}},
+        {"no usable area, top icon", {noArea, right}, {900, 4, 24, 24}, {910, 14}, true, panel,
+         {722, 40}},
+        {"no usable area, icon off the edge", {noArea, right}, {1000, 900, 24, 24}, {1010, 910},
+         true, panel, {822, 380}},
     };
     for (const Case& c : cases) {
         PanelPlacement::Input input{c.icon, c.screens, c.cursor, c.trayClick, c.panel};
@@ -62,7 +71,8 @@ TEST(PanelPlacement, FollowsTheIconTheCursorAndTheScreenEdges) {
 }
 
 // The panel opens compact, grows and shrinks while shown: the side facing the tray stays put and
-// the panel stays on the screen, whatever opened it and whatever size it was anchored at.
+// the panel stays whole on the screen, whatever opened it and whatever size it was anchored at;
+// taller than the usable area, it is cut to the area between the margins.
 TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
     struct Resize {
         const char* name;
@@ -71,24 +81,36 @@ TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
         QPoint cursor;
         bool trayClick;
         int x, tops[3];  // at heights 155, 467 and 1400
+        int tallest;     // the height 1400 is cut to
     };
     const Resize cases[] = {
-        {"bottom tray", bottomBar, {1000, 1048, 24, 24}, {}, false, 822, {877, 565, 0}},
-        {"top tray", topBar, {1000, 4, 24, 24}, {}, false, 822, {40, 40, 32}},
-        {"left tray, low", leftBar, {8, 900, 24, 24}, {}, false, 48, {769, 457, 0}},
-        {"right tray, high", rightBar, {1888, 100, 24, 24}, {}, false, 1492, {100, 100, 0}},
-        {"bottom-right corner", bottomBar, {1900, 1050, 24, 24}, {1910, 1060}, true, 1532, {877, 565, 0}},
-        {"no rectangle, tray click", bottomBar, {}, {700, 1060}, true, 510, {877, 565, 0}},
-        {"no rectangle, request", bottomBar, {}, {700, 1060}, false, 1532, {8, 8, 0}},
+        {"bottom tray", bottomBar, {1000, 1048, 24, 24}, {}, false, 822, {877, 565, 8}, 1024},
+        {"top tray", topBar, {1000, 4, 24, 24}, {}, false, 822, {40, 40, 40}, 1032},
+        {"left tray, low", leftBar, {8, 900, 24, 24}, {}, false, 48, {769, 457, 8}, 1064},
+        {"right tray, high", rightBar, {1888, 100, 24, 24}, {}, false, 1492, {100, 100, 8}, 1064},
+        {"bottom-right corner", bottomBar, {1900, 1050, 24, 24}, {1910, 1060}, true, 1532, {877, 565, 8}, 1024},
+        {"no rectangle, tray click", bottomBar, {}, {700, 1060}, true, 510, {877, 565, 8}, 1024},
+        {"no rectangle, request", bottomBar, {}, {700, 1060}, false, 1532, {8, 8, 8}, 1024},
+        {"small screen, bottom tray", small, {600, 514, 24, 24}, {}, false, 422, {347, 35, 8}, 494},
     };
     for (const Resize& c : cases) {
         const auto anchor = PanelPlacement::anchor({c.icon, {c.screen}, c.cursor, c.trayClick, {380, 467}});
         EXPECT_EQ(PanelPlacement::anchor({c.icon, {c.screen}, c.cursor, c.trayClick, {380, 155}}), anchor);
         for (int i = 0; i < 3; ++i) {
             const int height = std::array{155, 467, 1400}[i];
-            EXPECT_EQ(PanelPlacement::frame(anchor, {380, height}), QRect(c.x, c.tops[i], 380, height)) << c.name;
+            EXPECT_EQ(PanelPlacement::frame(anchor, {380, height}),
+                      QRect(c.x, c.tops[i], 380, i == 2 ? c.tallest : height))
+                << c.name;
         }
     }
+    // An area narrower and lower than the panel: the panel is cut on both axes; an area too
+    // small for the margins is taken whole.
+    const PanelPlacement::Anchor narrow{{0, 0, 300, 200}, PanelPlacement::Align::centre, 150,
+                                        PanelPlacement::Align::end, 190};
+    EXPECT_EQ(PanelPlacement::frame(narrow, {380, 520}), QRect(8, 8, 284, 184));
+    const PanelPlacement::Anchor tiny{{0, 0, 12, 10}, PanelPlacement::Align::start, 0,
+                                      PanelPlacement::Align::start, 0};
+    EXPECT_EQ(PanelPlacement::frame(tiny, {380, 520}), QRect(0, 0, 12, 10));
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 #include <QPainter>
+#include <QProcess>
 #include <QQuickItem>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
+#include <cstdlib>
+#include <cstring>
+#include <set>
 
 #include "PanelFixture.h"
 #include "ViewHarness.h"
@@ -118,19 +124,135 @@ TEST_F(PanelRules, TheTrayClickThatTookTheActivationDoesNotReopen) {
     EXPECT_TRUE(panel().isShown());
 }
 
-// Over a bottom tray the panel grows up and shrinks down from it, moved or not, on the screen.
+// Over a bottom tray the panel grows up and shrinks down from it, cut to the usable area where
+// that is lower: the resize alone puts it there, and a move by the window manager, or the late
+// confirmation of a frame asked for before, takes it back.
 TEST(PanelWindow, ResizesFromItsAnchor) {
     ViewHarness harness;
     PanelWindow window(panelFixtureRoot());
     ASSERT_TRUE(window.ensureRoot());
-    window.showAt({{0, 0, 800, 600}, PanelPlacement::Align::centre, 400, PanelPlacement::Align::end, 570});
-    for (const auto& [height, top] : {std::pair{155, 415}, {467, 103}, {700, 0}, {200, 370}}) {
-        window.setPosition(window.position() + QPoint(3, -3));
+    const PanelPlacement::Anchor anchor{{0, 0, 800, 600}, PanelPlacement::Align::centre, 400,
+                                        PanelPlacement::Align::end, 570};
+    window.showAt(anchor);
+    settle();
+    for (const auto& [height, frame] : {std::pair{155, QRect(210, 415, 380, 155)},
+                                        {467, QRect(210, 103, 380, 467)},
+                                        {700, QRect(210, 8, 380, 584)},
+                                        {200, QRect(210, 370, 380, 200)}}) {
         window.rootItem()->setImplicitHeight(height);
         settle();
-        EXPECT_EQ(window.geometry(), QRect(210, top, 380, height)) << height;
+        EXPECT_EQ(window.geometry(), frame) << height;
+        EXPECT_EQ(window.rootItem()->size(), frame.size()) << height;
+        window.setPosition(window.position() + QPoint(3, -3));
+        settle();
+        EXPECT_EQ(window.geometry(), frame) << height << " moved";
     }
+    // Resizes faster than their confirmations: each frame is confirmed only after the next one
+    // was asked for, as a window manager's configure notices come in.
+    QRect asked = window.geometry();
+    for (int height : {300, 420, 260, 510, 480}) {
+        const QRect earlier = asked;
+        window.rootItem()->setImplicitHeight(height);
+        asked = PanelPlacement::frame(anchor, {380, height});
+        window.setGeometry(earlier);
+    }
+    settle();
+    EXPECT_EQ(window.geometry(), QRect(210, 90, 380, 480));
     window.performClose();
+}
+
+// The X server's side of the shown panel, asked over Qt's own connection so that it answers
+// after all Qt has sent.
+class XServerSide {
+public:
+    XServerSide() : connection_(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection()) {}
+    xcb_atom_t atom(const char* name) const {
+        auto* reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    }
+    std::set<xcb_atom_t> states(const QWindow& window) const {
+        auto* reply = xcb_get_property_reply(
+            connection_, xcb_get_property(connection_, 0, xcb_window_t(window.winId()),
+                                          atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
+            nullptr);
+        std::set<xcb_atom_t> found;
+        if (reply && reply->format == 32) {
+            const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+            found.insert(atoms, atoms + xcb_get_property_value_length(reply) / 4);
+        }
+        std::free(reply);
+        return found;
+    }
+    bool viewable(const QWindow& window) const {
+        auto* reply = xcb_get_window_attributes_reply(
+            connection_, xcb_get_window_attributes(connection_, xcb_window_t(window.winId())), nullptr);
+        const bool shown = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(reply);
+        return shown;
+    }
+    // What a window manager does as a window is withdrawn.
+    void dropStates(const QWindow& window) const {
+        xcb_delete_property(connection_, xcb_window_t(window.winId()), atom("_NET_WM_STATE"));
+        xcb_flush(connection_);
+    }
+
+private:
+    xcb_connection_t* connection_;
+};
+
+// Qt sets its states on a window before mapping it and a window manager drops them on hiding,
+// so the panel's own are set before each mapping: without a window manager the server holds
+// just what the panel and Qt set.
+void checkWindowStatesOnX() {
+    ViewHarness harness;
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    const XServerSide server;
+    PanelWindow window(panelFixtureRoot());
+    ASSERT_TRUE(window.ensureRoot());
+    for (int showing = 1; showing <= 2; ++showing) {
+        window.showAt({{0, 0, 1280, 770}, PanelPlacement::Align::centre, 640, PanelPlacement::Align::end, 774});
+        EXPECT_TRUE(server.viewable(window)) << showing;
+        const std::set<xcb_atom_t> states = server.states(window);
+        for (const char* state : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_ABOVE"})
+            EXPECT_TRUE(states.contains(server.atom(state))) << state << " at showing " << showing;
+        window.performClose();
+        server.dropStates(window);
+    }
+    EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
+}
+
+// On an X server of the test's own. A process holds one platform, so the checks run in a child
+// of this test program on that server.
+TEST(PanelWindowOnX, StaysOutOfTheTaskbarAndThePager) {
+    if (qEnvironmentVariableIsSet("VELTO_PANEL_X_CHILD")) return checkWindowStatesOnX();
+    ViewHarness harness;
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty()) GTEST_SKIP() << "Xvfb is missing: the panel's window states on X go unchecked";
+    QProcess server;
+    // The server takes the first free display and writes its number to its standard output.
+    server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24"});
+    ASSERT_TRUE(server.waitForStarted(5000));
+    QByteArray display;
+    while (!display.contains('\n') && server.waitForReadyRead(10000)) display += server.readAllStandardOutput();
+    ASSERT_TRUE(display.contains('\n')) << server.readAllStandardError().toStdString();
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", ":" + QString::fromLatin1(display.trimmed()));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("VELTO_PANEL_X_CHILD", "1");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PanelWindowOnX.*"});
+    const bool finished = child.waitForFinished(60000);
+    if (!finished) child.kill();
+    server.terminate();
+    server.waitForFinished(5000);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
 }
 
 TEST(PanelWindow, AViewThatCannotBeMadeLeavesThePanelClosed) {

@@ -8,6 +8,7 @@
 
 #include "StatusPanelFixture.h"
 #include "library/PlaylistBackup.h"
+#include "ui/PanelPlacement.h"
 #include "ui/PanelWindow.h"
 #include "ui/Theme.h"
 #include "ui/ViewHarness.h"
@@ -337,6 +338,140 @@ TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
     window.performClose();
 }
 
+// The panel in its own window at an anchor, rendered as the window shows it.
+class PanelWindowedViews : public PanelViews {
+  protected:
+    void SetUp() override {
+        PanelViews::SetUp();
+        made = std::make_unique<PanelWindow>(PanelWindow::Root{
+            QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
+            {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+        ASSERT_TRUE(made->ensureRoot());
+    }
+    void TearDown() override {
+        made.reset();
+        PanelViews::TearDown();
+    }
+    void open(const PanelPlacement::Anchor& anchor) {
+        window().showAt(anchor);
+        panel->setShown(true);
+        layOut();
+    }
+    void layOut() {
+        window().grabWindow();
+        animations.step(1000);
+        window().grabWindow();
+    }
+    void save(const QString& name) {
+        const QImage image = window().grabWindow();
+        EXPECT_FALSE(ViewHarness::isSingleColour(image)) << name.toStdString();
+        const QString dir = qEnvironmentVariable("VELTO_VIEWS_DIR");
+        EXPECT_TRUE(dir.isEmpty() || image.save(dir + "/panel-" + name + ".png")) << name.toStdString();
+    }
+    QQuickItem* find(const char* objectName) {
+        auto* found = window().rootItem()->findChild<QQuickItem*>(QString::fromUtf8(objectName));
+        EXPECT_TRUE(found) << objectName;
+        return found;
+    }
+    // Where an item is on the screen.
+    QRectF onScreen(QQuickItem* item) {
+        return item->mapRectToScene({0, 0, item->width(), item->height()}).translated(window().position());
+    }
+    bool inView(QQuickItem* item) {
+        return QRectF(window().geometry()).contains(onScreen(item));
+    }
+
+    PanelWindow& window() { return *made; }
+
+    std::unique_ptr<PanelWindow> made;
+};
+
+// A notice comes and goes at the edge the panel grows at: at its top over a bottom tray, at its
+// bottom under a top tray. No control moves on the screen meanwhile, so that a second click lands
+// where it was aimed.
+TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
+    searchSongs("雨", {song("1", "雨巷"), song("2", "雨后"), song("3", "停在雨里")});
+    const struct {
+        const char* name;
+        PanelPlacement::Anchor anchor;
+        const char* playing;
+    } trays[] = {{"bottom-tray", {{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048}, "A"},
+                 {"top-tray", {{0, 32, 1920, 1048}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::start, 28}, "B"}};
+    for (const auto& tray : trays) {
+        model->play({song(tray.playing)}, 0);
+        settle();
+        open(tray.anchor);
+        QList<QQuickItem*> controls;
+        for (const char* name : {"mac-panel-header", "mac-panel-strip-heart", "mac-panel-tabs",
+                                 "mac-panel-search-field", "mac-panel-scope-picker", "mac-panel-results",
+                                 "mac-panel-summary"})
+            controls << find(name);
+        ASSERT_FALSE(controls.contains(nullptr));
+        const auto where = [&] {
+            QList<QRectF> rects;
+            for (QQuickItem* control : controls) rects << onScreen(control);
+            return rects;
+        };
+        const QList<QRectF> before = where();
+        QQuickItem* heart = controls[1];
+        QTest::mouseClick(&window(), Qt::LeftButton, {}, heart->mapToScene({heart->width() / 2, heart->height() / 2}).toPoint());
+        settle();
+        layOut();
+        EXPECT_EQ(find("mac-panel-message-text")->property("text").toString(), "已加入个人歌单");
+        EXPECT_TRUE(find("mac-panel-messages")->isVisible()) << tray.name;
+        EXPECT_EQ(where(), before) << tray.name;
+        save(QString("notice-") + tray.name);
+        advance(3);
+        layOut();
+        EXPECT_FALSE(find("mac-panel-messages")->isVisible()) << tray.name;
+        EXPECT_EQ(where(), before) << tray.name;
+        window().performClose();
+    }
+}
+
+// 1920×1080 at scale 2 with a 30 px bottom bar leaves 960×510: the settings page, taller than
+// that, is cut to the usable area and scrolls, and wheel and Tab reach every control on it.
+TEST_F(PanelWindowedViews, SettingsPageOnALowScreenScrollsToEveryControl) {
+    panel->toggleSettings();
+    const QRect area(0, 0, 960, 510);
+    open({area, PanelPlacement::Align::centre, 600, PanelPlacement::Align::end, 514});
+    EXPECT_GT(window().rootItem()->implicitHeight(), area.height());
+    EXPECT_EQ(window().geometry(), QRect(410, 8, 380, 494));
+    QQuickItem* exportBackup = find("mac-panel-export-backup");
+    ASSERT_TRUE(exportBackup);
+    EXPECT_FALSE(inView(exportBackup));
+    save("settings-low-screen");
+
+    // The wheel over the panel's margin, where no control takes it, scrolls to the end.
+    for (int notch = 0; notch < 12; ++notch) {
+        QWheelEvent wheel({8, 250}, window().mapToGlobal(QPointF(8, 250)), {}, {0, -120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        wheel.setTimestamp(1000 + 200 * notch);
+        QCoreApplication::sendEvent(&window(), &wheel);
+        QCoreApplication::processEvents();  // starts the animation timer
+        animations.step(200);
+    }
+    layOut();
+    EXPECT_TRUE(inView(exportBackup));
+    save("settings-low-screen-scrolled");
+
+    // Back at the top, Tab brings each control it stops at into view.
+    find("mac-panel-scroller")->setProperty("contentY", 0);
+    window().requestActivate();
+    find("mac-panel-settings")->forceActiveFocus(Qt::TabFocusReason);
+    QSet<QQuickItem*> seen;
+    for (int press = 0; press < 40 && !seen.contains(exportBackup); ++press) {
+        QTest::keyClick(&window(), Qt::Key_Tab);
+        layOut();
+        QQuickItem* focused = window().activeFocusItem();
+        ASSERT_TRUE(focused);
+        seen.insert(focused);
+        EXPECT_TRUE(inView(focused)) << press << " " << focused->objectName().toStdString();
+    }
+    EXPECT_TRUE(seen.contains(exportBackup));
+    window().performClose();
+}
+
 // Tab walks the compact panel in reading order, and wherever it stops the focus ring shows it.
 TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
     favourites({"A"});
@@ -532,7 +667,9 @@ TEST_F(PanelViews, FavouritesSurviveOpeningScrollingAndClosingOverAndOver) {
             if (row->property("musicID").isValid()) placed.emplace_back(row, row->height());
         window.grabWindow();
         for (const auto& [row, height] : placed)
-            if (row) EXPECT_EQ(row->height(), height) << cycle;
+            if (row) {
+                EXPECT_EQ(row->height(), height) << cycle;
+            }
         for (int notch = 0; notch < 1 + cycle % 9; ++notch) {
             QWheelEvent wheel(at, window.mapToGlobal(at), {}, {0, -120 * (1 + cycle % 3)}, Qt::NoButton,
                               Qt::NoModifier, Qt::NoScrollPhase, false);

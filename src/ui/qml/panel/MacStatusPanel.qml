@@ -5,108 +5,162 @@ import Velto
 import ".."
 
 // The popup's content: 380 wide, as tall as what the content rule shows; the popup takes
-// implicitHeight.
+// implicitHeight, and where the screen's usable area is smaller it makes the view smaller and
+// the content scrolls.
 Item {
     id: root
     required property var panel
     readonly property var layout: panel?.layout ?? ({})
+    // The messages go at the edge the window grows and shrinks at (the top over a bottom tray,
+    // else the bottom), so that coming and going they move no other row on the screen.
+    readonly property bool messagesFirst: root.Window.window?.growsUpward ?? false
+
+    readonly property bool showsMessages: (layout.messages ?? false)
+                                          && ((panel?.libraryRow ?? false) || (panel?.message.kind ?? "").length > 0)
 
     objectName: "mac-panel"
     implicitWidth: 380
-    implicitHeight: column.implicitHeight + 32
+    implicitHeight: page.implicitHeight + 32
 
-    ColumnLayout {
-        id: column
-        x: 16
-        y: 16
-        width: 348
-        spacing: 12
+    // The focused control is scrolled into view.
+    Connections {
+        target: root.Window.window
+        function onActiveFocusItemChanged() {
+            const item = root.Window.activeFocusItem
+            let inside = item
+            while (inside && inside !== page) inside = inside.parent
+            if (!inside || !scroller.interactive) return
+            const at = item.mapToItem(scroller.contentItem, 0, 0, item.width, item.height)
+            const top = Math.min(at.y - 8, scroller.contentY)
+            const shown = Math.max(top, at.y + at.height + 8 - scroller.height)
+            scroller.contentY = Math.max(0, Math.min(shown, scroller.contentHeight - scroller.height))
+        }
+    }
 
-        PanelHeader {
-            Layout.fillWidth: true
-            panel: root.panel
+    Flickable {
+        id: scroller
+        objectName: "mac-panel-scroller"
+        anchors.fill: parent
+        contentWidth: root.implicitWidth
+        contentHeight: root.implicitHeight
+        interactive: contentHeight > height || contentWidth > width
+        clip: interactive
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {
+            policy: scroller.contentHeight > scroller.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
         }
-        PanelStrip {
-            Layout.fillWidth: true
-            panel: root.panel
-        }
-        Rectangle {
-            Layout.fillWidth: true
-            visible: root.layout.divider ?? false
-            implicitHeight: 1
-            color: Theme.separator
-        }
+        // A panel grown back to its whole height shows it from the top.
+        onInteractiveChanged: if (!interactive) contentY = 0
 
-        // The import sheet, in the settings page's place; each presentation gets a new view.
-        Rectangle {
-            objectName: "mac-panel-import-slot"
-            Layout.fillWidth: true
-            Layout.preferredHeight: 440
-            visible: root.layout.importView ?? false
-            radius: 12
-            color: Theme.quaternaryFill
-            clip: true
-            Repeater {
-                model: (root.panel?.importPresentationID ?? "").length > 0 ? [root.panel.importPresentationID] : []
-                delegate: OnlinePlaylistImportView {
-                    width: parent.width
-                    height: parent.height
-                    sheet: root.panel.importSheet
+        ColumnLayout {
+            id: page
+            x: 16
+            y: 16
+            width: 348
+            spacing: 12
+
+            ColumnLayout {
+                id: firstSlot
+                Layout.fillWidth: true
+                visible: root.messagesFirst && root.showsMessages
+            }
+            ColumnLayout {
+                id: column
+                Layout.fillWidth: true
+                spacing: 12
+
+                PanelHeader {
+                    Layout.fillWidth: true
+                    panel: root.panel
+                }
+                PanelStrip {
+                    Layout.fillWidth: true
+                    panel: root.panel
+                }
+                Rectangle {
+                    Layout.fillWidth: true
+                    visible: root.layout.divider ?? false
+                    implicitHeight: 1
+                    color: Theme.separator
+                }
+
+                // The import sheet, in the settings page's place; each presentation gets a new view.
+                Rectangle {
+                    objectName: "mac-panel-import-slot"
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 440
+                    visible: root.layout.importView ?? false
+                    radius: 12
+                    color: Theme.quaternaryFill
+                    clip: true
+                    Repeater {
+                        model: (root.panel?.importPresentationID ?? "").length > 0 ? [root.panel.importPresentationID] : []
+                        delegate: OnlinePlaylistImportView {
+                            width: parent.width
+                            height: parent.height
+                            sheet: root.panel.importSheet
+                        }
+                    }
+                }
+                PanelSettings {
+                    Layout.fillWidth: true
+                    visible: root.layout.settingsPage ?? false
+                    panel: root.panel
+                }
+                PanelSearchField {
+                    visible: root.layout.searchField ?? false
+                    panel: root.panel
+                }
+                PanelScopePicker {
+                    visible: root.layout.scopePicker ?? false
+                    panel: root.panel
+                }
+                PanelLyricsSection {
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 300
+                    visible: root.layout.lyrics ?? false
+                    panel: root.panel
+                }
+                // The catalog page of the last place on the path.
+                Loader {
+                    objectName: "mac-panel-catalog-slot"
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 300
+                    visible: root.layout.catalog ?? false
+                    active: visible
+                    sourceComponent: MacPanelCatalogView {
+                        model: root.panel.catalogServices
+                        destination: root.panel.catalogDestination
+                        onPush: destination => root.panel.openCatalogValue(destination)
+                        onBack: root.panel.closeCatalog()
+                    }
+                }
+                PanelResults {
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 260
+                    visible: root.layout.results ?? false
+                    panel: root.panel
+                }
+                PanelText {
+                    objectName: "mac-panel-summary"
+                    Layout.fillWidth: true
+                    visible: root.layout.summary ?? false
+                    text: root.panel?.resultSummary ?? ""
+                    size: Theme.caption
+                    color: Theme.secondary
                 }
             }
-        }
-        PanelSettings {
-            Layout.fillWidth: true
-            visible: root.layout.settingsPage ?? false
-            panel: root.panel
-        }
-        PanelSearchField {
-            visible: root.layout.searchField ?? false
-            panel: root.panel
-        }
-        PanelScopePicker {
-            visible: root.layout.scopePicker ?? false
-            panel: root.panel
-        }
-        PanelMessages {
-            Layout.fillWidth: true
-            visible: (root.layout.messages ?? false)
-                     && ((root.panel?.libraryRow ?? false) || (root.panel?.message.kind ?? "").length > 0)
-            panel: root.panel
-        }
-        PanelLyricsSection {
-            Layout.fillWidth: true
-            Layout.preferredHeight: 300
-            visible: root.layout.lyrics ?? false
-            panel: root.panel
-        }
-        // The catalog page of the last place on the path.
-        Loader {
-            objectName: "mac-panel-catalog-slot"
-            Layout.fillWidth: true
-            Layout.preferredHeight: 300
-            visible: root.layout.catalog ?? false
-            active: visible
-            sourceComponent: MacPanelCatalogView {
-                model: root.panel.catalogServices
-                destination: root.panel.catalogDestination
-                onPush: destination => root.panel.openCatalogValue(destination)
-                onBack: root.panel.closeCatalog()
+            ColumnLayout {
+                id: lastSlot
+                Layout.fillWidth: true
+                visible: !root.messagesFirst && root.showsMessages
             }
-        }
-        PanelResults {
-            Layout.fillWidth: true
-            Layout.preferredHeight: 260
-            visible: root.layout.results ?? false
-            panel: root.panel
-        }
-        PanelText {
-            objectName: "mac-panel-summary"
-            Layout.fillWidth: true
-            visible: root.layout.summary ?? false
-            text: root.panel?.resultSummary ?? ""
-            size: Theme.caption
-            color: Theme.secondary
+            PanelMessages {
+                id: messages
+                parent: root.messagesFirst ? firstSlot : lastSlot
+                Layout.fillWidth: true
+                panel: root.panel
+            }
         }
     }
 }
