@@ -251,16 +251,18 @@ bool readJpegPixels(JpegSession& session, JSAMPROW* rows, JDIMENSION width, JDIM
 // skipped as the library skips it, up to the next marker that is not a restart.
 Work judgeJpegScans(const std::uint8_t* data, std::size_t size,
                     const jpeg_decompress_struct& info) {
+    // The largest component of that id (the library takes the next unused one of several), or
+    // of all when none has it (the library refuses such a scan).
     auto blocksOf = [&](int id) {
-        std::int64_t most = 0;
+        std::int64_t most = 0, mostOfId = -1;
         for (int c = 0; c < info.num_components; ++c) {
             const jpeg_component_info& component = info.comp_info[c];
             const std::int64_t blocks =
                 static_cast<std::int64_t>(component.width_in_blocks) * component.height_in_blocks;
-            if (component.component_id == id) return blocks;
             most = std::max(most, blocks);
+            if (component.component_id == id) mostOfId = std::max(mostOfId, blocks);
         }
-        return most;  // no such component: the library refuses the scan; count the worst
+        return mostOfId >= 0 ? mostOfId : most;
     };
     Work work;
     std::size_t at = 2;  // after SOI
