@@ -1,9 +1,12 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <chrono>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "artwork/ArtworkDecoder.h"
@@ -139,19 +142,23 @@ void BM_Hostile16BitPng6324(benchmark::State& state) {
 }
 BENCHMARK(BM_Hostile16BitPng6324)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// Names "https://covers.test/<songmid>" for every song.
+class Addresses final : public SourceRuntime {
+public:
+    SearchPage search(const std::string&, MusicSource, int, std::stop_token) override { return {}; }
+    LyricInfo lyric(const Track&, std::stop_token) override { return {}; }
+    std::vector<std::string> tipSearch(const std::string&, std::stop_token) override { return {}; }
+    std::string picURL(const Track& track, std::stop_token) override {
+        return "https://covers.test/" + track.songmid;
+    }
+};
+
 // Eight different covers at once through one service on sixteen workers: 6324 px is refused
-// alone; 2600 px (243 MB by its header) fits the budget once, so the eight take turns.
+// alone; 2600 px (243 MB by its header) fits the budget once, so the eight take turns. The peak
+// depends on the allocator's policy, which the program sets in its main: run with
+// MALLOC_MMAP_THRESHOLD_=33554432 to measure as the program runs (146 MB against 433 MB).
 void BM_EightSixteenBitPngsAtOnce(benchmark::State& state) {
     const int side = static_cast<int>(state.range(0));
-    class Addresses final : public SourceRuntime {
-    public:
-        SearchPage search(const std::string&, MusicSource, int, std::stop_token) override { return {}; }
-        LyricInfo lyric(const Track&, std::stop_token) override { return {}; }
-        std::vector<std::string> tipSearch(const std::string&, std::stop_token) override { return {}; }
-        std::string picURL(const Track& track, std::stop_token) override {
-            return "https://covers.test/" + track.songmid;
-        }
-    };
     class SamePng final : public ArtworkHTTPClient {
     public:
         explicit SamePng(int side) : side_(side) {}
@@ -188,6 +195,152 @@ BENCHMARK(BM_EightSixteenBitPngsAtOnce)
     ->Arg(6324)
     ->Arg(2600)
     ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// Work without data: a progressive picture whose scans send the decoder over every coefficient
+// of every block again and again (HostileCovers::refinementJpeg: a DC scan and 499 refinements
+// of the whole band, all end-of-band runs). The CPU column is one decode's CPU, whatever came
+// of it.
+void BM_RefinementBomb(benchmark::State& state) {
+    const int side = static_cast<int>(state.range(0));
+    const std::string data = HostileCovers::refinementJpeg(side, side);
+    int decoded = 0;
+    for (auto _ : state) decoded += ArtworkDecoder::downsample(data, 1200) != nullptr;
+    state.counters["file_bytes"] = static_cast<double>(data.size());
+    state.counters["decoded"] = decoded;
+}
+BENCHMARK(BM_RefinementBomb)->Arg(4000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The costliest JPEGs the work bound lets through, decoded whole: refinements of the whole band
+// (the costliest kind of scan) up to the bound's 12 M blocks. Their CPU is the most a JPEG's scans
+// can cost.
+void BM_WorkBoundWorstCase(benchmark::State& state) {
+    const int side = static_cast<int>(state.range(0));
+    const std::int64_t blocks = static_cast<std::int64_t>((side + 7) / 8) * ((side + 7) / 8);
+    const int scans = static_cast<int>(ArtworkDecoder::defaultWorkLimit / blocks);
+    const std::string data = HostileCovers::refinementJpeg(side, side, scans - 1);
+    int decoded = 0;
+    for (auto _ : state) decoded += ArtworkDecoder::downsample(data, 1200) != nullptr;
+    state.counters["scans"] = scans;
+    state.counters["decoded"] = decoded;
+}
+BENCHMARK(BM_WorkBoundWorstCase)
+    ->Arg(4000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// A stop in the middle of a long decode (the 10000² bomb, let through by a raised work limit):
+// how long the decode runs on after the stop is asked.
+void BM_StopEndsADecode(benchmark::State& state) {
+    const std::string data = HostileCovers::refinementJpeg(10000, 10000);
+    double afterStop = 0;
+    int decoded = 0;
+    for (auto _ : state) {
+        std::stop_source stop;
+        std::chrono::steady_clock::time_point asked;
+        std::jthread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            asked = std::chrono::steady_clock::now();
+            stop.request_stop();
+        });
+        decoded +=
+            ArtworkDecoder::downsample(data, 1200,
+                                       {.workLimit = std::numeric_limits<std::int64_t>::max(),
+                                        .stop = stop.get_token()}) != nullptr;
+        const auto returned = std::chrono::steady_clock::now();
+        stopper.join();
+        afterStop = std::chrono::duration<double, std::milli>(returned - asked).count();
+    }
+    state.counters["after_stop_ms"] = afterStop;
+    state.counters["decoded"] = decoded;
+}
+BENCHMARK(BM_StopEndsADecode)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+double processCpuSeconds() {
+    struct rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The hostile picture for every address but ".../small", which is a plain 64² cover.
+class HostileOrSmall final : public ArtworkHTTPClient {
+public:
+    explicit HostileOrSmall(std::string hostile) : hostile_(std::move(hostile)) {}
+    std::string data(const std::string& url, std::stop_token) override {
+        if (url.ends_with("/small")) return small_;
+        return hostile_;
+    }
+
+private:
+    std::string hostile_;
+    std::string small_ = *ArtworkJPEG::encode(
+        *ArtworkImage::make(64, 64, std::vector<std::uint8_t>(64 * 64 * 4, 200)), 0.9);
+};
+
+// Hostile covers asked for at once through one service on eight workers (four artwork slots),
+// every request cancelled after a while; then a plain 64² cover is asked for.
+//   slot_wait_ms: from the cancel to the plain cover's answer, that is until a slot was free;
+//   cpu_after_cancel_s: CPU the process spent from the cancel until every worker was idle.
+// Kinds: 0, eight 4000² refinement bombs cancelled after 2 s; 1, eight 4000² pictures of 48
+// scans (12 M blocks, at the work bound), cancelled after 200 ms; 2, forty 10000² pictures of
+// 7 scans (11 M blocks; 212 MB of budget each, so one decodes while the others wait for the
+// budget), cancelled after 1 s.
+void BM_CancelledCoversFreeTheirSlots(benchmark::State& state) {
+    const auto kind = state.range(0);
+    const std::string hostile = kind == 0   ? HostileCovers::refinementJpeg(4000, 4000)
+                                : kind == 1 ? HostileCovers::refinementJpeg(4000, 4000, 47)
+                                            : HostileCovers::refinementJpeg(10000, 10000, 6);
+    const int count = kind == 2 ? 40 : 8;
+    const auto cancelAfter = std::chrono::milliseconds(kind == 0 ? 2000 : kind == 1 ? 200 : 1000);
+    const auto now = ArtworkDate(std::chrono::seconds(1'700'000'000));
+    double slotWait = 0, cpuAfter = 0;
+    bool plainDecoded = false;
+    for (auto _ : state) {
+        TempDir dir;
+        ManualMainQueue queue;
+        double cpuAtCancel = 0;
+        {
+            WorkerPool pool(8);
+            ArtworkService service(std::make_shared<Addresses>(),
+                                   std::make_shared<HostileOrSmall>(hostile), dir.path(), 3600,
+                                   {32 << 20, 128 << 20, 1200},
+                                   ArtworkService::Environment{pool, queue});
+            std::vector<ArtworkRequest> requests;
+            for (int i = 0; i < count; ++i) {
+                Track track;
+                track.songmid = std::to_string(i);
+                requests.push_back(service.image(track, now, [](TaskResult<ArtworkImagePtr>) {}));
+            }
+            queue.runUntil([] { return false; }, cancelAfter);
+            cpuAtCancel = processCpuSeconds();
+            const auto cancelled = std::chrono::steady_clock::now();
+            for (auto& request : requests) request.cancel();
+            bool answered = false;
+            Track plain;
+            plain.songmid = "small";
+            service.image(plain, now, [&](TaskResult<ArtworkImagePtr> r) {
+                answered = true, plainDecoded = r.ok();
+            });
+            if (!queue.runUntil([&] { return answered; }, std::chrono::minutes(5)))
+                state.SkipWithError("the plain cover was not answered");
+            slotWait = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                                 cancelled)
+                           .count();
+        }  // the pool waits for every job still running
+        cpuAfter = processCpuSeconds() - cpuAtCancel;
+    }
+    state.counters["slot_wait_ms"] = slotWait;
+    state.counters["cpu_after_cancel_s"] = cpuAfter;
+    state.counters["plain_decoded"] = plainDecoded;
+}
+BENCHMARK(BM_CancelledCoversFreeTheirSlots)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
     ->Iterations(1);
 
 }  // namespace

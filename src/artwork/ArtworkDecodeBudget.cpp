@@ -1,7 +1,5 @@
 #include "artwork/ArtworkDecodeBudget.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 
 namespace velto {
@@ -21,13 +19,21 @@ ArtworkDecodeBudget::Reservation::~Reservation() {
 ArtworkDecodeBudget::ArtworkDecodeBudget(std::int64_t capacity)
     : capacity_(std::max<std::int64_t>(capacity, 0)) {}
 
-std::optional<ArtworkDecodeBudget::Reservation> ArtworkDecodeBudget::reserve(std::int64_t bytes) {
+std::optional<ArtworkDecodeBudget::Reservation> ArtworkDecodeBudget::reserve(std::int64_t bytes,
+                                                                             std::stop_token stop) {
     bytes = std::max<std::int64_t>(bytes, 0);
     if (bytes > capacity_) return std::nullopt;
     std::unique_lock lock(mutex_);
-    ++waiting_;
-    freed_.wait(lock, [&] { return reserved_ <= capacity_ - bytes; });
-    --waiting_;
+    if (stop.stop_requested()) return std::nullopt;
+    const std::uint64_t ticket = nextTicket_++;
+    queue_.push_back(ticket);
+    // Woken by every release and every departure from the queue, and by the stop.
+    const bool admitted = changed_.wait(
+        lock, stop, [&] { return queue_.front() == ticket && reserved_ <= capacity_ - bytes; });
+    queue_.erase(std::find(queue_.begin(), queue_.end(), ticket));
+    // The next in line may fit too, or (when this one leaves unserved) be first now.
+    changed_.notify_all();
+    if (!admitted || stop.stop_requested()) return std::nullopt;
     reserved_ += bytes;
     return Reservation(this, bytes);
 }
@@ -39,7 +45,7 @@ std::int64_t ArtworkDecodeBudget::reserved() const {
 
 int ArtworkDecodeBudget::waiting() const {
     std::lock_guard lock(mutex_);
-    return waiting_;
+    return static_cast<int>(queue_.size());
 }
 
 void ArtworkDecodeBudget::release(std::int64_t bytes) {
@@ -47,18 +53,11 @@ void ArtworkDecodeBudget::release(std::int64_t bytes) {
         std::lock_guard lock(mutex_);
         reserved_ -= bytes;
     }
-    freed_.notify_all();
+    changed_.notify_all();
 }
 
 ArtworkDecodeBudget& ArtworkDecodeBudget::shared() {
-    static ArtworkDecodeBudget budget = [] {
-        // The allocator's mapping threshold, fixed at its usual ceiling, stops adapting: adapted,
-        // it serves decode-sized buffers from each worker's own arena and keeps them there once
-        // freed, so the peak grew with the number of workers that ever decoded, whatever the
-        // budget (eight 2600² 16-bit PNGs on 16 workers: 430 MB against 146 MB fixed).
-        ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-        return ArtworkDecodeBudget(sharedCapacity);
-    }();
+    static ArtworkDecodeBudget budget(sharedCapacity);
     return budget;
 }
 

@@ -1,11 +1,12 @@
 #include "artwork/ArtworkDecoder.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <csetjmp>
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -14,6 +15,9 @@
 // The distribution's build of stb_image, like libjpeg-turbo's: third-party decoders are not
 // compiled (nor sanitised) with our code.
 #include <stb/stb_image.h>
+// libjpeg-turbo's libjpeg interface (not TurboJPEG's): it alone lets a progress monitor watch a
+// decode between its scans and rows, and end it.
+#include <jpeglib.h>
 
 #include "artwork/ArtworkResample.h"
 
@@ -152,54 +156,199 @@ using Held = std::optional<ArtworkDecodeBudget::Reservation>;
 // Reserves `cost` in `held` (kept until the picture is finished); false when it is refused.
 bool reserve(const Options& options, std::int64_t cost, Held& held) {
     if (!options.budget) return true;
-    auto reservation = options.budget->reserve(cost);
+    auto reservation = options.budget->reserve(cost, options.stop);
     if (!reservation) return false;
     held.emplace(std::move(*reservation));
     return true;
 }
 
-std::optional<Decoded> decodeJpeg(std::string_view data, std::int64_t target,
-                                  const Options& options, Held& held) {
-    std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
-    if (!handle) return std::nullopt;
-    auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-    const auto size = static_cast<unsigned long>(data.size());
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), bytes, size, &width, &height, &subsampling,
-                            &colorspace) != 0 ||
-        width < 1 || height < 1) {
-        return std::nullopt;
-    }
+// libjpeg reports an error by calling error_exit, which must not return: it jumps back to the
+// setjmp of the call into the library under way. So does the progress monitor, to stop. Only
+// the library's C frames and the monitor's (nothing with a destructor) are jumped over.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
 
-    tjscalingfactor chosen{1, 1};
-    if (options.scaledDecode) {
-        int count = 0;
-        const tjscalingfactor* factors = tjGetScalingFactors(&count);
-        std::int64_t best = INT64_MAX;
-        for (int i = 0; factors && i < count; ++i) {
-            const tjscalingfactor f = factors[i];
-            if (f.num > f.denom) continue;
-            const std::int64_t side = std::max(TJSCALED(width, f), TJSCALED(height, f));
-            if (side >= target && side < best) {
-                best = side;
-                chosen = f;
-            }
+struct JpegProgress {
+    jpeg_progress_mgr manager;
+    const Options* options;
+    int scan = 0;
+    Work work;
+};
+
+struct JpegSession {
+    jpeg_decompress_struct info{};
+    JpegErrors errors{};
+    JpegProgress progress{};
+    explicit JpegSession(const Options& options) {
+        info.err = jpeg_std_error(&errors.manager);
+        errors.manager.error_exit = [](j_common_ptr info) {
+            std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+        };
+        // Warnings (data cut short, an odd progression) are counted, not printed.
+        errors.manager.output_message = [](j_common_ptr) {};
+        progress.options = &options;
+    }
+    JpegSession(const JpegSession&) = delete;
+    JpegSession& operator=(const JpegSession&) = delete;
+    // Safe on a struct the library never set up: it frees only what it allocated.
+    ~JpegSession() { jpeg_destroy_decompress(&info); }
+};
+
+// Called by the library between scans, after each row of a scan it reads, and at each call for
+// output rows: charges a scan as it starts, and ends the decode when it goes past the limits or
+// is stopped.
+void jpegProgress(j_common_ptr common) {
+    auto* info = reinterpret_cast<j_decompress_ptr>(common);
+    auto* progress = reinterpret_cast<JpegProgress*>(common->progress);
+    const Options& options = *progress->options;
+    if (info->input_scan_number != progress->scan) {
+        progress->scan = info->input_scan_number;
+        ++progress->work.scans;
+        for (int i = 0; i < info->comps_in_scan; ++i) {
+            const jpeg_component_info* component = info->cur_comp_info[i];
+            progress->work.blocks +=
+                static_cast<std::int64_t>(component->width_in_blocks) * component->height_in_blocks;
+        }
+        if (options.onScan) options.onScan(progress->work);
+        if (progress->work.scans > scanLimit || progress->work.blocks > options.workLimit)
+            std::longjmp(reinterpret_cast<JpegErrors*>(common->err)->jump, 1);
+    }
+    if (options.stop.stop_requested())
+        std::longjmp(reinterpret_cast<JpegErrors*>(common->err)->jump, 1);
+}
+
+// Reads up to the first scan; false when the library gave up.
+bool readJpegHeader(JpegSession& session, const std::uint8_t* bytes, std::size_t size) {
+    if (setjmp(session.errors.jump)) return false;
+    jpeg_create_decompress(&session.info);
+    jpeg_mem_src(&session.info, bytes, static_cast<unsigned long>(size));
+    return jpeg_read_header(&session.info, TRUE) == JPEG_HEADER_OK;
+}
+
+// Decodes into `rows` (one for each output row, 4 bytes a pixel); false when the library gave
+// up, the decode went past the limits or was stopped.
+bool readJpegPixels(JpegSession& session, JSAMPROW* rows, JDIMENSION width, JDIMENSION height) {
+    jpeg_decompress_struct& info = session.info;
+    if (setjmp(session.errors.jump)) return false;
+    session.progress.manager.progress_monitor = jpegProgress;
+    info.progress = &session.progress.manager;
+    // A progressive picture's scans are all read here, the monitor called between their rows.
+    jpeg_start_decompress(&info);
+    if (info.output_width != width || info.output_height != height || info.output_components != 4)
+        return false;
+    while (info.output_scanline < height) {
+        if (jpeg_read_scanlines(&info, rows + info.output_scanline,
+                                height - info.output_scanline) == 0) {
+            return false;
         }
     }
-    const int scaledWidth = TJSCALED(width, chosen);
-    const int scaledHeight = TJSCALED(height, chosen);
-    if (static_cast<std::int64_t>(scaledWidth) * scaledHeight > options.pixelLimit)
-        return std::nullopt;
+    return true;
+}
+
+// The work of every scan in the file, from their headers: the entropy-coded data between them is
+// skipped as the library skips it, up to the next marker that is not a restart.
+Work judgeJpegScans(const std::uint8_t* data, std::size_t size,
+                    const jpeg_decompress_struct& info) {
+    // The largest component of that id (the library takes the next unused one of several), or
+    // of all when none has it (the library refuses such a scan).
+    auto blocksOf = [&](int id) {
+        std::int64_t most = 0, mostOfId = -1;
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info& component = info.comp_info[c];
+            const std::int64_t blocks =
+                static_cast<std::int64_t>(component.width_in_blocks) * component.height_in_blocks;
+            most = std::max(most, blocks);
+            if (component.component_id == id) mostOfId = std::max(mostOfId, blocks);
+        }
+        return mostOfId >= 0 ? mostOfId : most;
+    };
+    Work work;
+    std::size_t at = 2;  // after SOI
+    while (at + 1 < size) {
+        if (data[at] != 0xFF) {  // stray bytes, skipped with a warning
+            const void* next = std::memchr(data + at, 0xFF, size - at);
+            if (!next) break;
+            at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - data);
+            continue;
+        }
+        const std::uint8_t marker = data[at + 1];
+        if (marker == 0xFF) {  // fill
+            ++at;
+            continue;
+        }
+        if (marker == 0xD9) break;  // EOI
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        if (at + 4 > size) break;
+        const std::size_t length = read16(data + at + 2, false);
+        if (length < 2 || at + 2 + length > size) break;
+        at += 2 + length;
+        if (marker != 0xDA) continue;
+        const std::uint8_t* body = data + at - length + 2;
+        const std::size_t count = std::min<std::size_t>(length > 2 ? body[0] : 0, 4);
+        ++work.scans;
+        for (std::size_t i = 0; i < count && 1 + 2 * i < length - 2; ++i)
+            work.blocks += blocksOf(body[1 + 2 * i]);
+        // The scan's data, to the next marker.
+        while (at + 1 < size) {
+            const void* next = std::memchr(data + at, 0xFF, size - at - 1);
+            if (!next) {
+                at = size;
+                break;
+            }
+            at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - data);
+            const std::uint8_t after = data[at + 1];
+            if (after != 0x00 && after != 0xFF && (after < 0xD0 || after > 0xD7)) break;
+            at += after == 0xFF ? 1 : 2;
+        }
+    }
+    return work;
+}
+
+std::optional<Decoded> decodeJpeg(std::string_view data, std::int64_t target,
+                                  const Options& options, Held& held) {
+    auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+    JpegSession session(options);
+    if (!readJpegHeader(session, bytes, data.size())) return std::nullopt;
+    jpeg_decompress_struct& info = session.info;
+    const std::int64_t width = info.image_width, height = info.image_height;
+    // Arithmetic coding is refused: its decoder spends up to 5 µs on a block that a few bytes
+    // describe (100 times a Huffman scan's worst, 25 times its cost a byte), beyond what the
+    // bound on blocks can hold, and no encoder of pictures for the web writes it.
+    if (width < 1 || height < 1 || info.arith_code) return std::nullopt;
+
+    // Scales of n/8: the smallest whose longest side still reaches the target.
+    auto scaled = [](std::int64_t side, int eighths) { return (side * eighths + 7) / 8; };
+    int eighths = 8;
+    for (int n = 1; options.scaledDecode && n < 8; ++n) {
+        if (std::max(scaled(width, n), scaled(height, n)) >= target) {
+            eighths = n;
+            break;
+        }
+    }
+    const std::int64_t scaledWidth = scaled(width, eighths), scaledHeight = scaled(height, eighths);
+    if (scaledWidth * scaledHeight > options.pixelLimit) return std::nullopt;
+    const Work work = judgeJpegScans(bytes, data.size(), info);
+    if (work.scans > scanLimit || work.blocks > options.workLimit) return std::nullopt;
     const JpegMarkers markers = scanMarkers(bytes, data.size());
     if (!reserve(options, jpegCost(markers, width, height, scaledWidth, scaledHeight), held))
         return std::nullopt;
 
-    const bool cmyk = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
-    Decoded decoded{scaledWidth, scaledHeight,
-                    Bytes(static_cast<std::size_t>(scaledWidth) * scaledHeight * 4)};
-    if (tjDecompress2(handle.get(), bytes, size, decoded.pixels.data(), scaledWidth, 0,
-                      scaledHeight, cmyk ? TJPF_CMYK : TJPF_RGBA, TJFLAG_LIMITSCANS) != 0 &&
-        tjGetErrorCode(handle.get()) != TJERR_WARNING) {
+    const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    info.scale_num = static_cast<unsigned int>(eighths);
+    info.scale_denom = 8;
+    Decoded decoded{static_cast<int>(scaledWidth), static_cast<int>(scaledHeight),
+                    Bytes(static_cast<std::size_t>(scaledWidth * scaledHeight * 4))};
+    std::vector<JSAMPROW> rows(static_cast<std::size_t>(scaledHeight));
+    for (std::size_t y = 0; y < rows.size(); ++y)
+        rows[y] = decoded.pixels.data() + y * static_cast<std::size_t>(scaledWidth) * 4;
+    if (!readJpegPixels(session, rows.data(), static_cast<JDIMENSION>(scaledWidth),
+                        static_cast<JDIMENSION>(scaledHeight))) {
         return std::nullopt;
     }
 
@@ -298,10 +447,12 @@ std::optional<Decoded> decodeOther(std::string_view data, const Options& options
     auto* bytes = reinterpret_cast<const stbi_uc*>(data.data());
     const int length = static_cast<int>(data.size());
     int width = 0, height = 0, channels = 0;
-    if (!stbi_info_from_memory(bytes, length, &width, &height, &channels) || width < 1 ||
-        height < 1 || static_cast<std::int64_t>(width) * height > options.pixelLimit) {
+    if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) return std::nullopt;
+    // A BMP stored top row first says so by a negative height, which the library reports as it
+    // is (and decodes).
+    if (data.starts_with("BM") && height < 0 && height > INT_MIN) height = -height;
+    if (width < 1 || height < 1 || static_cast<std::int64_t>(width) * height > options.pixelLimit)
         return std::nullopt;
-    }
     std::optional<std::int64_t> raw;
     if (isPng(data)) {
         raw = pngRawBytes(bytes, data.size());
@@ -362,7 +513,7 @@ ArtworkImagePtr downsample(std::string_view data, std::int64_t maximumPixelDimen
     Held held;
     std::optional<Decoded> decoded = jpeg ? decodeJpeg(data, target, options, held)
                                           : decodeOther(data, options, held);
-    if (!decoded) return nullptr;
+    if (!decoded || options.stop.stop_requested()) return nullptr;
 
     const int longest = std::max(decoded->width, decoded->height);
     if (longest > target) {

@@ -159,8 +159,13 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         return directory / (ArtworkCacheHash::hexDigest(key) + ".img");
     }
 
-    ArtworkImagePtr decode(std::string_view data) const {
-        return ArtworkDecoder::downsample(data, limits.maximumPixelDimension);
+    // A decode ended by the stop is a cancellation, not bytes that failed to decode (for which a
+    // cache file would be deleted).
+    ArtworkImagePtr decode(std::string_view data, std::stop_token stop) const {
+        ArtworkImagePtr image =
+            ArtworkDecoder::downsample(data, limits.maximumPixelDimension, {.stop = stop});
+        throwIfCancelled(stop);
+        return image;
     }
 
     // Blocking; on a worker.
@@ -180,7 +185,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     ArtworkImagePtr fetchImage(const Origin& origin, std::stop_token stop) const {
         const std::string data = fetch(origin, stop);
         throwIfCancelled(stop);
-        ArtworkImagePtr image = decode(data);
+        ArtworkImagePtr image = decode(data, stop);
         if (!image) throw SourceError::source(undecodable);
         return image;
     }
@@ -188,7 +193,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     LoadOutcome load(const std::string& key, const Origin& origin, Date now,
                      std::stop_token stop) const {
         auto hit = ArtworkDiskCache::read(
-            cacheURL(key), now, [this](std::string_view data) { return decode(data); },
+            cacheURL(key), now, [this, stop](std::string_view data) { return decode(data, stop); },
             [this](std::function<void()> deletion) { disk->add(std::move(deletion)); });
         if (hit) return {std::move(hit->image), hit->stamp};
         return {fetchImage(origin, stop), std::nullopt};

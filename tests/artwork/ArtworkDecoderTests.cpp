@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -8,7 +12,10 @@
 
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkDecoder.h"
+#include "artwork/ArtworkService.h"
+#include "foundation/ManualMainQueue.h"
 #include "support/HostileCovers.h"
+#include "support/TempDir.h"
 
 using namespace velto;
 using namespace velto::artworktest;
@@ -39,6 +46,45 @@ std::string forgedJpeg(int side) {
     valid[sof + 5] = char(side >> 8), valid[sof + 6] = char(side & 0xFF);
     valid[sof + 7] = char(side >> 8), valid[sof + 8] = char(side & 0xFF);
     return valid;
+}
+
+// Whether `condition` holds within a few seconds: a rule that breaks fails the test in seconds,
+// saying which, instead of at ctest's time-out.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// A 24-bit BMP of two columns and two rows, red on top and blue below, stored top row first
+// (a negative height) or, as most are, bottom row first.
+std::string twoRowBmp(bool topDown) {
+    auto put32 = [](std::string& out, std::int32_t value) {
+        for (int shift = 0; shift < 32; shift += 8)
+            out.push_back(static_cast<char>(value >> shift));
+    };
+    const std::string red("\0\0\xFF\0\0\xFF\0\0", 8), blue("\xFF\0\0\xFF\0\0\0\0", 8);
+    std::string out = "BM";
+    put32(out, 14 + 40 + 16);
+    put32(out, 0);
+    put32(out, 14 + 40);
+    put32(out, 40);
+    put32(out, 2);
+    put32(out, topDown ? -2 : 2);
+    out += std::string("\x01\0\x18\0", 4);  // one plane, 24 bits
+    for (int i = 0; i < 6; ++i) put32(out, 0);
+    out += topDown ? red + blue : blue + red;
+    return out;
+}
+
+// A reservation's holder cannot be assigned: it is filled in place.
+void keep(std::optional<ArtworkDecodeBudget::Reservation>& holder,
+          std::optional<ArtworkDecodeBudget::Reservation> reservation) {
+    if (reservation) holder.emplace(std::move(*reservation));
 }
 
 std::string forgedPng(int side) {
@@ -113,6 +159,15 @@ TEST(ArtworkDecoder, OtherFormatsAlphaAndCmyk) {
     ASSERT_TRUE(red);
     EXPECT_GT(red->row(8)[0], 200);
     EXPECT_LT(red->row(8)[1], 40);
+
+    // A BMP stored top row first (a negative height) as well as one stored bottom row first.
+    for (bool topDown : {true, false}) {
+        auto bmp = ArtworkDecoder::downsample(twoRowBmp(topDown), 100);
+        ASSERT_TRUE(bmp) << topDown;
+        EXPECT_EQ(bmp->height(), 2);
+        EXPECT_GT(redAt(*bmp, 0, 0), 200) << topDown;  // red on top either way
+        EXPECT_LT(redAt(*bmp, 1, 1), 50) << topDown;
+    }
 }
 
 TEST(ArtworkDecoder, ShrinkingFarKeepsColoursWithinAlpha) {
@@ -135,7 +190,9 @@ TEST(ArtworkDecoder, ShrinkingFarKeepsColoursWithinAlpha) {
 
 // The cost is judged from the header in bytes, before anything is allocated: a progressive file
 // keeps every coefficient of the full-size picture whatever the decode scale, and 16-bit samples
-// cost twice as much as 8-bit ones.
+// cost twice as much as 8-bit ones. The budget lies between the two costs of the 16-bit PNG
+// (128.0 MB counted at 8 bits a sample, 144.0 MB at 16): a cost that ignored the sample depth
+// would let it through.
 TEST(ArtworkDecoder, MemoryIsJudgedFromTheHeaderInBytes) {
     struct Case {
         const char* name;
@@ -154,7 +211,7 @@ TEST(ArtworkDecoder, MemoryIsJudgedFromTheHeaderInBytes) {
         {"PNG data short of its header", HostileCovers::zeroPng(100, 100, 8, 6, 100), 50, false},
     };
     for (const auto& c : cases) {
-        ArtworkDecodeBudget budget(120 << 20);
+        ArtworkDecodeBudget budget(136 << 20);
         EXPECT_EQ(ArtworkDecoder::downsample(c.data, c.target, {.budget = &budget}) != nullptr,
                   c.decoded)
             << c.name;
@@ -168,12 +225,196 @@ TEST(ArtworkDecodeBudget, DecodesWaitForRoomAndThoseOverTheWholeBudgetAreRefused
     std::optional<ArtworkDecodeBudget::Reservation> first = budget.reserve(60);
     ASSERT_TRUE(first);
     std::optional<ArtworkDecodeBudget::Reservation> second;
-    std::thread waiter([&] { second.emplace(std::move(*budget.reserve(60))); });
-    while (budget.waiting() == 0) std::this_thread::yield();
+    std::atomic<bool> served{false};
+    // Its own stop ends the wait when the test leaves early.
+    std::jthread waiter([&](std::stop_token stop) {
+        keep(second, budget.reserve(60, stop));
+        served = true;
+    });
+    ASSERT_TRUE(eventually([&] { return budget.waiting() == 1 || served; }));
+    ASSERT_FALSE(served) << "the second was served beside the first, over the capacity";
     EXPECT_EQ(budget.reserved(), 60);  // the second waits while the first holds its share
     first.reset();
+    ASSERT_TRUE(eventually([&] { return served.load(); }))
+        << "the second was not served once the first let go";
     waiter.join();
+    ASSERT_TRUE(second);
     EXPECT_EQ(budget.reserved(), 60);
     second.reset();
     EXPECT_EQ(budget.reserved(), 0);
+}
+
+// First come, first served: a small picture that would fit waits behind a large one that does
+// not yet, so a stream of small ones cannot keep the large one waiting for ever.
+TEST(ArtworkDecodeBudget, WaitersAreServedInTheOrderTheyCame) {
+    ArtworkDecodeBudget budget(100);
+    std::optional<ArtworkDecodeBudget::Reservation> held = budget.reserve(60);
+    std::optional<ArtworkDecodeBudget::Reservation> large, small;
+    std::atomic<int> served{0};
+    std::jthread first([&](std::stop_token stop) {
+        keep(large, budget.reserve(50, stop));
+        ++served;
+    });
+    ASSERT_TRUE(eventually([&] { return budget.waiting() == 1; }));
+    std::jthread second([&](std::stop_token stop) {
+        keep(small, budget.reserve(30, stop));  // 90 of 100 beside what is held
+        ++served;
+    });
+    ASSERT_TRUE(eventually([&] { return budget.waiting() == 2 || served > 0; }));
+    ASSERT_EQ(served, 0) << "the small one went ahead of the large one";
+    EXPECT_EQ(budget.reserved(), 60);
+    held.reset();
+    ASSERT_TRUE(eventually([&] { return served == 2; }));
+    first.join(), second.join();
+    EXPECT_TRUE(large && small);
+    EXPECT_EQ(budget.reserved(), 80);
+}
+
+// Refinement bombs: a few dozen kilobytes whose scans send the decoder over every coefficient of
+// the picture 500 times. The work is the blocks read summed over the scans,
+// judged from every scan header of the file before anything is allocated or read.
+TEST(ArtworkDecoder, WorkIsJudgedFromTheScanHeadersOfTheWholeFile) {
+    std::vector<ArtworkDecoder::Work> seen;
+    auto watch = [&](const ArtworkDecoder::Work& work) { seen.push_back(work); };
+
+    // 1000² grey is 125 × 125 blocks; a DC scan and 9 refinements read them 10 times.
+    const auto ten = HostileCovers::refinementJpeg(1000, 1000, 9);
+    EXPECT_TRUE(ArtworkDecoder::downsample(ten, 500, {.workLimit = 156'250, .onScan = watch}));
+    ASSERT_EQ(seen.size(), 10u);
+    EXPECT_EQ(seen.back().scans, 10);
+    EXPECT_EQ(seen.back().blocks, 156'250);
+    seen.clear();
+    EXPECT_FALSE(ArtworkDecoder::downsample(ten, 500, {.workLimit = 156'249, .onScan = watch}));
+    EXPECT_TRUE(seen.empty()) << "refused only after reading " << seen.size() << " scans";
+
+    // The bombs, 125 M and 781 M blocks; refused before their first scan.
+    for (int side : {4000, 10000}) {
+        EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::refinementJpeg(side, side), 1200,
+                                                {.onScan = watch}))
+            << side;
+    }
+    EXPECT_TRUE(seen.empty());
+    // However small the picture, no more scans than any encoder writes.
+    EXPECT_TRUE(ArtworkDecoder::downsample(
+        HostileCovers::refinementJpeg(8, 8, ArtworkDecoder::scanLimit - 1), 8));
+    EXPECT_FALSE(ArtworkDecoder::downsample(
+        HostileCovers::refinementJpeg(8, 8, ArtworkDecoder::scanLimit), 8, {.onScan = watch}));
+    EXPECT_TRUE(seen.empty());
+
+    // Arithmetic coding (the same scans under an SOF10 frame header), however small.
+    auto arithmetic = HostileCovers::refinementJpeg(64, 64, 1);
+    arithmetic[arithmetic.find("\xFF\xC2") + 1] = '\xCA';
+    EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::refinementJpeg(64, 64, 1), 64));
+    EXPECT_FALSE(ArtworkDecoder::downsample(arithmetic, 64, {.onScan = watch}));
+    EXPECT_TRUE(seen.empty());
+
+    // libjpeg's own progression (10 scans, 4:2:0) at the largest size the memory budget allows
+    // reads its blocks 5⅓ times: 8 M, well within the default bound.
+    EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::progressiveJpeg(8000, 8000), 1000,
+                                           {.onScan = watch}));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().scans, 10);
+    EXPECT_EQ(seen.back().blocks, 8'000'000);
+}
+
+TEST(ArtworkDecoder, AStopEndsAJpegDecodeBetweenItsScans) {
+    const auto data = HostileCovers::refinementJpeg(1024, 1024, 60);
+    ArtworkDecodeBudget budget(256 << 20);
+    std::stop_source stop;
+    std::vector<int> scans;
+    auto image = ArtworkDecoder::downsample(data, 500,
+                                            {.budget = &budget,
+                                             .stop = stop.get_token(),
+                                             .onScan = [&](const ArtworkDecoder::Work& work) {
+                                                 scans.push_back(work.scans);
+                                                 if (work.scans == 3) stop.request_stop();
+                                             }});
+    EXPECT_FALSE(image);
+    EXPECT_EQ(scans, (std::vector<int>{1, 2, 3}));  // nothing read after the stop
+    EXPECT_EQ(budget.reserved(), 0);
+
+    // Unstopped, the same picture decodes, all 61 scans read.
+    scans.clear();
+    EXPECT_TRUE(ArtworkDecoder::downsample(
+        data, 500,
+        {.budget = &budget, .onScan = [&](const auto& work) { scans.push_back(work.scans); }}));
+    EXPECT_EQ(scans.size(), 61u);
+    // A stop asked before the call: nothing read. A baseline picture stops too (its one scan).
+    EXPECT_FALSE(ArtworkDecoder::downsample(
+        data, 500,
+        {.budget = &budget, .stop = stop.get_token(), .onScan = [&](const auto&) { FAIL(); }}));
+    std::stop_source late;
+    EXPECT_FALSE(ArtworkDecoder::downsample(jpeg(1000, 1000, 9, 9, 9), 500,
+                                            {.budget = &budget,
+                                             .stop = late.get_token(),
+                                             .onScan = [&](const auto&) { late.request_stop(); }}));
+}
+
+// A cancelled request's decode leaves the budget's queue at once instead of decoding once served.
+TEST(ArtworkDecoder, AStopReleasesADecodeWaitingForTheBudget) {
+    ArtworkDecodeBudget budget(64 << 20);
+    std::optional<ArtworkDecodeBudget::Reservation> hold = budget.reserve(64 << 20);
+    const auto data = jpeg(800, 800, 9, 9, 9);
+    std::stop_source stop;
+    std::atomic<bool> done{false};
+    std::atomic<int> scans{0};
+    ArtworkImagePtr image;
+    std::jthread decode([&] {
+        image = ArtworkDecoder::downsample(
+            data, 400,
+            {.budget = &budget, .stop = stop.get_token(), .onScan = [&](const auto&) { ++scans; }});
+        done = true;
+    });
+    ASSERT_TRUE(eventually([&] { return budget.waiting() == 1; }));
+    stop.request_stop();
+    if (!eventually([&] { return done.load(); })) {
+        hold.reset();
+        FAIL() << "the stop did not release the decode";
+    }
+    decode.join();
+    EXPECT_FALSE(image);
+    EXPECT_EQ(scans, 0) << "decoded after its stop";
+    EXPECT_EQ(budget.waiting(), 0);
+    hold.reset();
+    EXPECT_EQ(budget.reserved(), 0);
+    // A stop asked before the call refuses even when there is room.
+    EXPECT_FALSE(budget.reserve(10, stop.get_token()));
+    EXPECT_TRUE(budget.reserve(10));
+}
+
+// A stopped decode says nothing about the bytes: a cache file whose decode a cancel ended (here
+// while it waited for the budget) stays, to be read next time.
+TEST(ArtworkDecoder, ACancelledDecodeOfACacheFileKeepsTheFile) {
+    TempDir dir;
+    ManualMainQueue queue;
+    WorkerPool pool(2);  // one artwork slot, its jobs in order
+    auto client = std::make_shared<ScriptedClient>();
+    ArtworkService service(std::make_shared<ScriptedRuntime>(), client, dir.path(), 1000,
+                           {1 << 30, 1 << 30, 1200}, ArtworkService::Environment{pool, queue});
+    const auto now = ArtworkDate(std::chrono::seconds(1'700'000'000));
+    const Track cached = song("cached"), other = song("other");
+    bool stored = false;
+    service.persist(solid(64, 64, 200, 0, 0), cached.musicID(), now,
+                    ArtworkService::Existing::replace, [&](bool done) { stored = done; });
+    ASSERT_TRUE(queue.runUntil([&] { return stored; }));
+
+    std::optional<ArtworkDecodeBudget::Reservation> hold =
+        ArtworkDecodeBudget::shared().reserve(ArtworkDecodeBudget::sharedCapacity);
+    ArtworkRequest request = service.image(cached, now, [](TaskResult<ArtworkImagePtr>) {});
+    ASSERT_TRUE(eventually([] { return ArtworkDecodeBudget::shared().waiting() == 1; }));
+    request.cancel();
+    ASSERT_TRUE(eventually([] { return ArtworkDecodeBudget::shared().waiting() == 0; }))
+        << "the cancel did not release the decode";
+    hold.reset();
+    // Once the next job in the slot is answered, the cancelled one is over; then a job on the
+    // disk queue runs after any deletion it asked for.
+    client->answer("https://covers.test/other", jpeg(64, 64, 0, 0, 200));
+    bool answered = false, flushed = false;
+    service.image(other, now, [&](TaskResult<ArtworkImagePtr>) { answered = true; });
+    ASSERT_TRUE(queue.runUntil([&] { return answered; }));
+    service.persist(solid(8, 8, 1, 1, 1), "flush", now, ArtworkService::Existing::keep,
+                    [&](bool) { flushed = true; });
+    ASSERT_TRUE(queue.runUntil([&] { return flushed; }));
+    EXPECT_TRUE(std::filesystem::exists(service.cacheURL(cached.musicID())));
+    EXPECT_EQ(client->count("https://covers.test/cached"), 0);
 }

@@ -20,8 +20,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // picture over the memory budget must be refused before the decoder allocates for it, which
     // the sanitiser's allocation limit would catch.
     static ArtworkDecodeBudget budget(64 << 20);
-    auto image = ArtworkDecoder::downsample(bytes, target,
-                                            {.pixelLimit = 1'000'000, .budget = &budget});
+    // A JPEG's work is judged from all its scan headers before it is decoded, so the decoder
+    // never counts more than the limit: a scan it finds that the judgement missed would be a
+    // finding here (the decode would only be stopped there).
+    constexpr std::int64_t workLimit = 2'000'000;
+    auto image = ArtworkDecoder::downsample(
+        bytes, target,
+        {.pixelLimit = 1'000'000,
+         .budget = &budget,
+         .workLimit = workLimit,
+         .onScan = [](const ArtworkDecoder::Work& work) {
+             FUZZ_CHECK(work.blocks <= workLimit && work.scans <= ArtworkDecoder::scanLimit);
+         }});
     FUZZ_CHECK(budget.reserved() == 0);
     if (!image) return 0;
     FUZZ_CHECK(image->width() >= 1 && image->height() >= 1);

@@ -2,6 +2,7 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <stdexcept>
@@ -86,7 +87,89 @@ std::string zlibZeros(std::uint64_t count) {
     return out;
 }
 
+// Bits of JPEG entropy-coded data, most significant first, a 0 stuffed after each 0xFF byte.
+class JpegBits {
+public:
+    void put(std::uint32_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            current_ = current_ << 1 | ((value >> i) & 1);
+            if (++used_ == 8) flush();
+        }
+    }
+    std::string finish() {
+        while (used_ != 0) put(1, 1);  // padded with ones
+        return std::move(out_);
+    }
+
+private:
+    void flush() {
+        out_.push_back(static_cast<char>(current_));
+        if (current_ == 0xFF) out_.push_back('\0');
+        current_ = 0, used_ = 0;
+    }
+    std::string out_;
+    std::uint32_t current_ = 0;
+    int used_ = 0;
+};
+
+void segment(std::string& out, unsigned char marker, const std::string& body) {
+    const std::size_t length = body.size() + 2;
+    out += {char(0xFF), static_cast<char>(marker), static_cast<char>(length >> 8),
+            static_cast<char>(length & 0xFF)};
+    out += body;
+}
+
 }  // namespace
+
+std::string zeroProgressiveJpeg(int width, int height, const std::vector<JpegScan>& scans) {
+    std::string out("\xFF\xD8", 2);
+    segment(out, 0xDB, std::string(1, '\0') + std::string(64, '\1'));  // quantisers of 1
+    segment(out, 0xC2,
+            {8, static_cast<char>(height >> 8), static_cast<char>(height),
+             static_cast<char>(width >> 8), static_cast<char>(width), 1, 1, 0x11, 0});
+    // DC table 0: one code, "0", for a difference of nothing. AC table 0: the end-of-band runs
+    // EOB0 to EOB14 (symbols 0x00 to 0xE0), four bits each, the code of EOBr being r.
+    std::string tables;
+    tables += '\x00';
+    tables += std::string(1, '\1') + std::string(15, '\0');
+    tables += '\0';
+    tables += '\x10';
+    tables += std::string(3, '\0') + std::string(1, '\x0F') + std::string(12, '\0');
+    for (int r = 0; r < 15; ++r) tables += static_cast<char>(r << 4);
+    segment(out, 0xC4, tables);
+
+    const std::int64_t blocks =
+        static_cast<std::int64_t>((width + 7) / 8) * static_cast<std::int64_t>((height + 7) / 8);
+    for (const JpegScan& scan : scans) {
+        segment(out, 0xDA,
+                {1, 1, 0, static_cast<char>(scan.ss), static_cast<char>(scan.se),
+                 static_cast<char>(scan.ah << 4 | scan.al)});
+        JpegBits bits;
+        if (scan.ss == 0) {
+            // A first DC scan codes each block's difference (code "0"); a refinement its bit.
+            for (std::int64_t i = 0; i < blocks; ++i) bits.put(0, 1);
+        } else {
+            // Runs of at most 32767 blocks: EOBr, then r bits of the run less 2^r.
+            for (std::int64_t left = blocks; left > 0;) {
+                const auto run = static_cast<std::uint32_t>(std::min<std::int64_t>(left, 32767));
+                int r = 0;
+                while ((run >> (r + 1)) != 0) ++r;
+                bits.put(static_cast<std::uint32_t>(r), 4);
+                bits.put(run - (1u << r), r);
+                left -= run;
+            }
+        }
+        out += bits.finish();
+    }
+    out += "\xFF\xD9";
+    return out;
+}
+
+std::string refinementJpeg(int width, int height, int refinements) {
+    std::vector<JpegScan> scans{{0, 0, 0, 0}};
+    scans.insert(scans.end(), static_cast<std::size_t>(std::max(refinements, 0)), {1, 63, 1, 0});
+    return zeroProgressiveJpeg(width, height, scans);
+}
 
 std::string progressiveJpeg(int width, int height) {
     std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
@@ -111,6 +194,24 @@ std::string progressiveJpeg(int width, int height) {
         at += 2 + length;
     }
     throw std::runtime_error("no progressive frame header");
+}
+
+std::string baselineJpeg(int width, int height) {
+    std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
+    std::vector<unsigned char> pixels(16 * 16 * 4, 128);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    if (!handle || tjCompress2(handle.get(), pixels.data(), 16, 0, 16, TJPF_RGBX, &out, &size,
+                               TJSAMP_420, 90, 0) != 0) {
+        throw std::runtime_error("the baseline encoder failed");
+    }
+    std::string data(reinterpret_cast<const char*>(out), size);
+    tjFree(out);
+    const auto sof = data.find("\xFF\xC0");
+    if (sof == std::string::npos) throw std::runtime_error("no baseline frame header");
+    data[sof + 5] = static_cast<char>(height >> 8), data[sof + 6] = static_cast<char>(height);
+    data[sof + 7] = static_cast<char>(width >> 8), data[sof + 8] = static_cast<char>(width);
+    return data;
 }
 
 std::string zeroPng(int width, int height, int bitDepth, int colourType,

@@ -2,12 +2,36 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velto::HostileCovers {
 
 // A small progressive JPEG whose frame header claims `width` × `height` (4:2:0 colour): a few
 // hundred bytes that a decoder trusting the header would allocate the whole picture for.
 std::string progressiveJpeg(int width, int height);
+
+// A small baseline JPEG (4:2:0 colour) whose frame header claims `width` × `height`: the
+// decoder finds the data short and fills the rest of the picture with grey.
+std::string baselineJpeg(int width, int height);
+
+// One scan of a progressive JPEG: its band of coefficients (spectral selection `ss` to `se`)
+// and its bit positions (successive approximation: `ah` the previous low bit, 0 in a first scan;
+// `al` the new one).
+struct JpegScan {
+    int ss, se, ah, al;
+};
+
+// A progressive greyscale JPEG of `width` × `height` whose coefficients are all zero, coded in
+// the given scans as they are, rules of progression or not (libjpeg only warns at a scan that
+// breaks them). A DC scan costs a bit a block; an AC scan nothing but end-of-band runs, about
+// 90 bytes at 10000², so the file stays small whatever work its scans ask for.
+std::string zeroProgressiveJpeg(int width, int height, const std::vector<JpegScan>& scans);
+
+// The refinement bomb: a DC scan, then `refinements` AC refinement scans of the whole band, the
+// same one over and over (each one a "bogus progression" that libjpeg only warns about). 500
+// scans in all by default, just within TurboJPEG's scan limit; every refinement makes the
+// decoder walk every coefficient of every block.
+std::string refinementJpeg(int width, int height, int refinements = 499);
 
 // A PNG of all-zero samples at the given bit depth and colour type (0 grey, 2 RGB, 4 grey with
 // alpha, 6 RGBA), its image data deflated to about 1 byte per 160. The data inflates to
