@@ -47,7 +47,9 @@ TEST(ArtworkPalette, LightnessWindows) {
     for (const auto& p : pixels) {
         const auto accent = ArtworkPalette::accentHexFrom(*solid(44, 44, p.r, p.g, p.b));
         ASSERT_EQ(accent.has_value(), p.accent.has_value()) << int(p.r) << "," << int(p.g);
-        if (accent) EXPECT_NEAR(lightness(*accent), *p.accent, 0.5) << *accent;
+        if (accent) {
+            EXPECT_NEAR(lightness(*accent), *p.accent, 0.5) << *accent;
+        }
     }
     // A palette's colours are held within 56 … 74.
     const std::pair<const char*, double> texts[] = {{"#3D0000", 56}, {"#E65C5C", 63.1}, {"#FF9999", 74}};
