@@ -3,8 +3,9 @@
 namespace velto {
 
 AbandonableWork& AbandonableWork::shared() {
-    // Far more than the reads a player makes at once; few enough to stay cheap when all hang.
-    static AbandonableWork work(32);
+    // Threads left behind cost little more than their stacks; the bound is long enough for the
+    // largest file read (a 16 MiB cover) from a slow share that still answers.
+    static AbandonableWork work(32, std::chrono::seconds(10));
     return work;
 }
 

@@ -293,12 +293,17 @@ TEST_F(ArtworkServiceTest, AddressesOutsideThePolicyFailWithoutARequest) {
     EXPECT_TRUE(allowed->image);
 }
 
-// Downloads that never end take at most half the pool; other work still runs beside them.
+// Downloads that never end take at most half the pool; other work still runs beside them, and
+// a cover already on disk is shown without waiting for a download's turn.
 TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
     WorkerPool four{4};
     service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
                                                ArtworkService::Limits{1 << 20, 1 << 20, 1200},
                                                ArtworkService::Environment{four, queue});
+    bool stored = false;
+    service->persist(solid(10, 10, 200, 0, 0), c.musicID(), at(0), ArtworkService::Existing::replace,
+                     [&](bool written) { stored = written; });
+    ASSERT_TRUE(queue.runUntil([&] { return stored; }));
     client->hold(true);
     std::vector<std::shared_ptr<Outcome>> covers;
     for (int i = 0; i < 8; ++i) {
@@ -311,6 +316,9 @@ TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
     four.submit([&] { queue.post([&] { ran = true; }); });
     EXPECT_TRUE(queue.runUntil([&] { return ran; }));
     EXPECT_LE(client->held(), 2);
+    auto cached = ask(&c, at(1));
+    EXPECT_TRUE(queue.runUntil([&] { return cached->answered; }, std::chrono::seconds(3)));
+    EXPECT_TRUE(cached->image);
     client->hold(false);
     EXPECT_TRUE(queue.runUntil([&] {
         return std::all_of(covers.begin(), covers.end(), [](const auto& o) { return o->answered; });
