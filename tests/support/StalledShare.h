@@ -36,6 +36,9 @@ public:
         return true;
     }
 
+    // Reads started from now on run at once, as on another disk; those held stay held.
+    void holdNoMore() { AbandonableWork::shared().holdWorkUntil({}); }
+
     // The share answers again: held reads go on, new ones run at once.
     void answer() {
         if (answeredOnce_) return;
