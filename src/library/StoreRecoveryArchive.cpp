@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -16,6 +15,7 @@
 #include "foundation/Cancellation.h"
 #include "foundation/FileDescriptor.h"
 #include "foundation/Log.h"
+#include "foundation/RegularFile.h"
 
 namespace velto {
 
@@ -102,7 +102,7 @@ public:
 // Appends the file's bytes as Base64, a bounded piece at a time; returns how many were read.
 std::uint64_t copyAsBase64(const std::filesystem::path& path, Sink& sink,
                            const std::stop_token& stop) {
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor fd = RegularFile::open(path, O_RDONLY);
     if (!fd) failFile(path, errno, "open");
     // Whole groups of three bytes encode without padding, so pieces join seamlessly.
     constexpr std::size_t piece = 3 * 16 * 1024;
