@@ -13,7 +13,7 @@ namespace velto {
 // missing) and renamed over `path` by commit(), so a reader sees the old or the new file, never
 // a torn one. Left uncommitted, the temporary file is removed. Throws std::runtime_error.
 class AtomicFileWriter {
-public:
+  public:
     explicit AtomicFileWriter(const std::filesystem::path& path);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
@@ -26,7 +26,7 @@ public:
     // Flushes the file to the disk and renames it into place.
     void commit(unsigned mode = 0600);
 
-private:
+  private:
     [[noreturn]] void fail(const char* what) const;
 
     std::filesystem::path path_;

@@ -8,7 +8,7 @@ namespace velto {
 
 // An open file descriptor, closed when it goes; -1 holds none.
 class FileDescriptor {
-public:
+  public:
     FileDescriptor() = default;
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() { reset(); }
@@ -32,7 +32,7 @@ public:
         return ::close(std::exchange(fd_, -1)) == 0;
     }
 
-private:
+  private:
     void reset() {
         if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     }

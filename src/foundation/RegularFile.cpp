@@ -9,11 +9,10 @@
 
 namespace velto::RegularFile {
 
-FileDescriptor open(const std::filesystem::path& path, int flags, struct stat* info,
-                    mode_t mode) {
+FileDescriptor open(const std::filesystem::path& path, int flags, struct stat* info, mode_t mode) {
     FileDescriptor fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode));
     if (!fd) return fd;
-    struct stat found{};
+    struct stat found {};
     const bool known = ::fstat(fd.get(), &found) == 0;
     if (info) *info = found;
     if (known && S_ISREG(found.st_mode)) return fd;
@@ -44,7 +43,7 @@ std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token
 
 std::optional<std::string> read(const std::filesystem::path& path, std::size_t maxBytes,
                                 bool followLinks, std::stop_token stop) {
-    struct stat info{};
+    struct stat info {};
     FileDescriptor fd = open(path, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW), &info);
     if (!fd || static_cast<std::uint64_t>(info.st_size) > maxBytes) return std::nullopt;
     return readAll(fd.get(), maxBytes, stop);

@@ -14,7 +14,7 @@ namespace velto {
 // stopped answering: deaf to stops, until released. Its end releases them and waits, bounded,
 // for the held reads to finish.
 class StalledShare {
-public:
+  public:
     StalledShare() { AbandonableWork::shared().holdWorkUntil(answered_.get_future().share()); }
     ~StalledShare() {
         answer();
@@ -47,7 +47,7 @@ public:
         answered_.set_value();
     }
 
-private:
+  private:
     std::promise<void> answered_;
     bool answeredOnce_ = false;
 };
