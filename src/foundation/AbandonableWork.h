@@ -22,8 +22,9 @@ namespace velto {
 // a stalled network share, which no poll or signal can interrupt). The work runs on a thread of
 // its own and the caller waits for its outcome, its stop or the bound, whichever comes first;
 // then the caller throws (CancellationError on a stop, TimedOut past the bound) and leaves the
-// thread to finish alone, stopped too. At most `capacity` threads left so may still run, so a
+// thread to finish alone, stopped too. At most `capacity` threads so left may run at once, so a
 // stalled share cannot gather threads without end: past that, work is refused with Refused.
+// Threads whose callers still wait do not count; those are bounded by the callers.
 class AbandonableWork {
   public:
     // The work was not done, though its file is not known to be unreadable: try again later.
