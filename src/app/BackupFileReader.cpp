@@ -43,7 +43,7 @@ std::string read(const std::filesystem::path& path, std::stop_token stop) {
         // A file on a share that stopped answering holds its read; a stop or the bound still
         // frees the caller.
         return AbandonableWork::shared().run<std::string>(
-            stop, [path](std::stop_token stop) { return readBounded(path, stop); });
+            stop, [path](std::stop_token stop) { return readBounded(path, stop); }, path);
     } catch (const AbandonableWork::Busy& busy) {
         unreadable(std::string("not read (") + busy.what() + ")", path);
     }

@@ -124,7 +124,8 @@ std::optional<std::string> loadLocalArtworkData(const Track& track, std::stop_to
         // The file may sit on a share that stopped answering: a stop or the bound frees this
         // worker then.
         return AbandonableWork::shared().run<std::optional<std::string>>(
-            stop, [file = fs::path(path)](std::stop_token stop) { return read(file, stop); });
+            stop, [file = fs::path(path)](std::stop_token stop) { return read(file, stop); },
+            path);
     } catch (const AbandonableWork::Busy&) {
         return std::nullopt;
     }

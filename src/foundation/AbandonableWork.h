@@ -10,8 +10,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <stop_token>
+#include <string>
 #include <thread>
 
 #include "foundation/Cancellation.h"
@@ -24,7 +26,8 @@ namespace velto {
 // then the caller throws (CancellationError on a stop, TimedOut past the bound) and leaves the
 // thread to finish alone, stopped too. At most `capacity` threads so left may run at once, so a
 // stalled share cannot gather threads without end: past that, work is refused with Refused.
-// Threads whose callers still wait do not count; those are bounded by the callers.
+// Threads whose callers still wait do not count; those are bounded by the callers. A file whose
+// read was left behind and still hangs is not read again until that read ends.
 class AbandonableWork {
   public:
     // The work was not done, though its file is not known to be unreadable: try again later.
@@ -61,11 +64,16 @@ class AbandonableWork {
         hold_ = std::move(released);
     }
 
+    // `file` names what the work reads, when it reads one file.
     template <class T>
-    T run(std::stop_token stop, std::function<T(std::stop_token)> work) {
+    T run(std::stop_token stop, std::function<T(std::stop_token)> work, std::string file = {}) {
         throwIfCancelled(stop);
         auto counter = counter_;
         if (counter->abandoned.load() >= counter->capacity) throw Refused();
+        if (!file.empty()) {
+            std::lock_guard lock(counter->mutex);
+            if (counter->held.contains(file)) throw Busy("file still held up by an earlier read");
+        }
         const Clock::time_point now = Clock::now();
         const Clock::time_point deadline =
             bound_ < Clock::time_point::max() - now ? now + bound_ : Clock::time_point::max();
@@ -79,7 +87,8 @@ class AbandonableWork {
         }
         counter->running.fetch_add(1);
         try {
-            std::thread([counter, outcome, token = own->get_token(), hold, work = std::move(work)] {
+            std::thread([counter, outcome, token = own->get_token(), hold, file,
+                         work = std::move(work)] {
                 if (hold.valid()) hold.wait();
                 std::optional<T> value;
                 std::exception_ptr error;
@@ -93,7 +102,7 @@ class AbandonableWork {
                     outcome->value = std::move(value);
                     outcome->error = error;
                     outcome->done = true;
-                    if (outcome->abandoned) counter->abandoned.fetch_sub(1);
+                    if (outcome->abandoned) counter->release(file);
                 }
                 outcome->changed.notify_all();
                 counter->running.fetch_sub(1);
@@ -106,7 +115,7 @@ class AbandonableWork {
         if (!outcome->changed.wait_until(lock, own->get_token(), deadline,
                                          [&] { return outcome->done; })) {
             outcome->abandoned = true;
-            counter->abandoned.fetch_add(1);
+            counter->leave(file);
             lock.unlock();
             // The work sees a stop too, so a read that can end does end.
             own->request_stop();
@@ -123,6 +132,21 @@ class AbandonableWork {
         const std::size_t capacity;
         std::atomic<std::size_t> running{0};
         std::atomic<std::size_t> abandoned{0};
+        std::mutex mutex;
+        std::multiset<std::string> held;  // files of the works left behind
+
+        void leave(const std::string& file) {
+            abandoned.fetch_add(1);
+            if (file.empty()) return;
+            std::lock_guard lock(mutex);
+            held.insert(file);
+        }
+        void release(const std::string& file) {
+            abandoned.fetch_sub(1);
+            if (file.empty()) return;
+            std::lock_guard lock(mutex);
+            held.erase(held.find(file));
+        }
     };
     template <class T>
     struct Outcome {

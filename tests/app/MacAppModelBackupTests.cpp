@@ -76,10 +76,10 @@ TEST_F(AppModelTest, BackupImportRefusesBadFilesBeforeReadingThem) {
 
 // Reads left behind on a share that stopped answering never turn a healthy backup away.
 TEST_F(AppModelTest, ABackupIsReadWhileReadsOfAStalledShareHang) {
-    const auto stuck = dir.path() / "stuck.json";
-    std::ofstream(stuck) << "{}";
     StalledShare share;
     for (std::size_t left = 1; left <= 40; ++left) {
+        const auto stuck = dir.path() / ("stuck-" + std::to_string(left) + ".json");
+        std::ofstream(stuck) << "{}";
         std::stop_source stop;
         auto read = std::async(std::launch::async, [&] { return BackupFileReader::read(stuck, stop.get_token()); });
         ASSERT_TRUE(share.waitUntilHeld(left));

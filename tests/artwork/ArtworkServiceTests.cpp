@@ -373,9 +373,15 @@ TEST_F(ArtworkServiceTest, StalledLocalCoversAreMissingPastTheirDeadline) {
     }
     for (const auto& cover : covers) EXPECT_EQ(cover->message(), "本地音频暂无封面");
     EXPECT_EQ(service->cacheUsage().pendingConsumers, 0);
+    // Asked again while its read still hangs, a cover is missing at once.
+    const Track first = local(0);
+    auto retried = ask(&first, at(2));
+    EXPECT_TRUE(queue.runUntil([&] { return retried->answered; }));
+    EXPECT_EQ(retried->message(), "本地音频暂无封面");
+    EXPECT_EQ(AbandonableWork::shared().running(), 4u);
     stalled.reset();
     const Track again = local(0);
-    auto read = ask(&again, at(2));
+    auto read = ask(&again, at(3));
     ASSERT_TRUE(queue.runUntil([&] { return read->answered; }));
     ASSERT_TRUE(read->image);
     EXPECT_LT(redAt(*read->image, 0, 0), 50);

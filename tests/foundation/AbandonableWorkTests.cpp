@@ -49,7 +49,8 @@ TEST(AbandonableWork, AStopFreesTheCallerOfAHeldReadAndHeldReadsAreCapped) {
 }
 
 // Past its bound a held read is left behind as if stopped; only reads left behind fill the
-// cap, so reads whose callers still wait never turn a healthy one away.
+// cap, so reads whose callers still wait never turn a healthy one away, and a file left behind
+// is not read again while it hangs.
 TEST(AbandonableWork, PastItsBoundACallerLeavesAndOnlyReadsLeftBehindAreCapped) {
     std::promise<void> release;
     const auto released = release.get_future().share();
@@ -65,19 +66,25 @@ TEST(AbandonableWork, PastItsBoundACallerLeavesAndOnlyReadsLeftBehindAreCapped) 
     started.get_future().wait();
     EXPECT_EQ(work.run<int>({}, [](std::stop_token) { return 2; }), 2);
 
-    AbandonableWork bounded(1, std::chrono::seconds(0));
-    std::atomic<bool> sawStop = false;
-    EXPECT_THROW(bounded.run<int>({}, [&](std::stop_token stop) {
+    AbandonableWork bounded(2, std::chrono::seconds(0));
+    std::atomic<int> sawStop = 0;
+    auto held = [&](std::stop_token stop) {
         released.wait();
-        sawStop = stop.stop_requested();
+        sawStop += stop.stop_requested();
         return 3;
-    }), AbandonableWork::TimedOut);
-    EXPECT_EQ(bounded.abandoned(), 1u);
-    EXPECT_THROW(bounded.run<int>({}, [](std::stop_token) { return 4; }), AbandonableWork::Busy);
+    };
+    const auto quick = [](std::stop_token) { return 4; };
+    EXPECT_THROW(bounded.run<int>({}, held, "a"), AbandonableWork::TimedOut);
+    // A file whose read was left behind hanging is not read again meanwhile.
+    EXPECT_THROW(bounded.run<int>({}, quick, "a"), AbandonableWork::Busy);
+    EXPECT_EQ(bounded.running(), 1u);
+    EXPECT_THROW(bounded.run<int>({}, held, "b"), AbandonableWork::TimedOut);
+    EXPECT_EQ(bounded.abandoned(), 2u);
+    EXPECT_THROW(bounded.run<int>({}, quick, "c"), AbandonableWork::Refused);
 
     release.set_value();
     EXPECT_EQ(waiting.get(), 1);
     waitUntilIdle(bounded);
-    EXPECT_TRUE(sawStop);
+    EXPECT_EQ(sawStop, 2);
     EXPECT_EQ(bounded.abandoned(), 0u);
 }

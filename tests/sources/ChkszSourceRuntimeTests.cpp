@@ -119,17 +119,18 @@ TEST_F(ChkszSourceRuntimeTest, LocalLyricMissingUnreadableOrNotUTF8IsEmpty) {
 // Each song change stops the lyric read of the song before: on a share that stopped answering,
 // only the current song's read holds a worker of the shared pool.
 TEST_F(ChkszSourceRuntimeTest, LocalLyricReadsOnAStalledShareEndWithTheirSong) {
-    const auto audio = dir.path() / "a.mp3";
-    writeFile(dir.path() / "a.lrc", "[00:01.00]line\n");
+    auto audio = [&](std::size_t song) { return dir.path() / (std::to_string(song) + ".mp3"); };
+    for (std::size_t song = 0; song < 20; ++song)
+        writeFile(dir.path() / (std::to_string(song) + ".lrc"), "[00:01.00]line\n");
     StalledShare share;
     WorkerPool pool{16};
     std::atomic<int> ended = 0;
     std::vector<std::stop_source> songs(20);
     for (std::size_t change = 0; change < songs.size(); ++change) {
         if (change > 0) songs[change - 1].request_stop();
-        pool.submit([&, token = songs[change].get_token()] {
+        pool.submit([&, change, token = songs[change].get_token()] {
             try {
-                runtime.lyric(localSong(audio), token);
+                runtime.lyric(localSong(audio(change)), token);
             } catch (const CancellationError&) {
             }
             ++ended;
@@ -142,7 +143,7 @@ TEST_F(ChkszSourceRuntimeTest, LocalLyricReadsOnAStalledShareEndWithTheirSong) {
     share.answer();
     while (ended < 20 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
     EXPECT_EQ(ended, 20);
-    EXPECT_EQ(runtime.lyric(localSong(audio), {}).lyric, "[00:01.00]line\n");
+    EXPECT_EQ(runtime.lyric(localSong(audio(0)), {}).lyric, "[00:01.00]line\n");
 }
 
 TEST_F(ChkszSourceRuntimeTest, LocalCoverIsTheFileAddressEvenWhenMissing) {

@@ -16,13 +16,7 @@ namespace velto {
 class StalledShare {
   public:
     StalledShare() { AbandonableWork::shared().holdWorkUntil(answered_.get_future().share()); }
-    ~StalledShare() {
-        answer();
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (AbandonableWork::shared().running() > 0 && std::chrono::steady_clock::now() < limit)
-            std::this_thread::yield();
-        EXPECT_EQ(AbandonableWork::shared().running(), 0u);
-    }
+    ~StalledShare() { answer(); }
     StalledShare(const StalledShare&) = delete;
     StalledShare& operator=(const StalledShare&) = delete;
 
@@ -39,12 +33,16 @@ class StalledShare {
     // Reads started from now on run at once, as on another disk; those held stay held.
     void holdNoMore() { AbandonableWork::shared().holdWorkUntil({}); }
 
-    // The share answers again: held reads go on, new ones run at once.
+    // The share answers again: held reads go on, and are waited for; new ones run at once.
     void answer() {
         if (answeredOnce_) return;
         answeredOnce_ = true;
         AbandonableWork::shared().holdWorkUntil({});
         answered_.set_value();
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (AbandonableWork::shared().running() > 0 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::yield();
+        EXPECT_EQ(AbandonableWork::shared().running(), 0u);
     }
 
   private:

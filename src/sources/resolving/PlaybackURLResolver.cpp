@@ -165,10 +165,13 @@ std::string PlaybackURLResolver::localFileURL(const Track& track, std::stop_toke
     // so does one on a share that does not answer within the bound of the user's file reads.
     bool regular = false;
     try {
-        regular = AbandonableWork::shared().run<bool>(stop, [file](std::stop_token) {
-            std::error_code ignored;
-            return std::filesystem::is_regular_file(file, ignored);
-        });
+        regular = AbandonableWork::shared().run<bool>(
+            stop,
+            [file](std::stop_token) {
+                std::error_code ignored;
+                return std::filesystem::is_regular_file(file, ignored);
+            },
+            file);
     } catch (const AbandonableWork::Busy& busy) {
         Log::info("sources", std::string("local audio file not examined: ") + busy.what());
     }

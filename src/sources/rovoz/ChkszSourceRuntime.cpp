@@ -153,7 +153,8 @@ LyricInfo ChkszSourceRuntime::resolveLocalLyric(const Track& track, std::stop_to
         text = AbandonableWork::shared().run<std::optional<std::string>>(
             stop, [lyricPath](std::stop_token stop) {
                 return RegularFile::read(lyricPath, largestLyricFile, true, stop);
-            });
+            },
+            lyricPath);
     } catch (const AbandonableWork::Busy& busy) {
         Log::info("sources", std::string("local lyric not read: ") + busy.what());
         return info;
