@@ -10,7 +10,8 @@ namespace velto {
 // before any byte is read, never more than the format's limit plus one byte.
 namespace BackupFileReader {
 // Throws PlaylistBackupError: tooLarge past the limit, invalidFile when it is no regular file
-// or cannot be read; CancellationError at once on a stop, even while a read hangs.
+// or cannot be read, also within the bound of the user's file reads; CancellationError at once
+// on a stop, even while a read hangs. Memory grows with the bytes read, never ahead of them.
 std::string read(const std::filesystem::path& path, std::stop_token stop = {});
 }  // namespace BackupFileReader
 

@@ -13,28 +13,15 @@
 #include <system_error>
 #include <vector>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/Log.h"
+#include "foundation/RegularFile.h"
 
 namespace velto::ArtworkDiskCache {
 namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view logCategory = "artwork";
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 std::int64_t nanosecondsOf(ArtworkDate date) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch()).count();
@@ -54,21 +41,6 @@ struct timespec timespecOf(ArtworkDate date) {
         --seconds;
     }
     return {static_cast<time_t>(seconds), static_cast<long>(rest)};
-}
-
-std::optional<std::string> readAll(int fd, std::size_t maxBytes) {
-    std::string data;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        if (count == 0) return data;
-        data.append(buffer, static_cast<std::size_t>(count));
-        if (data.size() > maxBytes) return std::nullopt;  // grew since it was measured
-    }
 }
 
 // Absent: no creation date (then the mtime counts). Set but not a date: none at all.
@@ -105,45 +77,27 @@ std::function<void()> deletionOf(const fs::path& path, const struct stat& info) 
 
 }  // namespace
 
-std::optional<std::string> readRegularFile(const fs::path& path, std::size_t maxBytes,
-                                           bool followLinks) {
-    // Non-blocking, so that a pipe under a cover's name cannot hold the worker.
-    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW);
-    FileDescriptor fd(::open(path.c_str(), flags));
-    if (!fd) return std::nullopt;
-    struct stat info{};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uint64_t>(info.st_size) > maxBytes) {
-        return std::nullopt;
-    }
-    return readAll(fd.get(), maxBytes);
-}
-
 std::optional<Hit> read(const fs::path& file, ArtworkDate now,
                         const std::function<ArtworkImagePtr(std::string_view)>& decode,
                         const Deletion& deletion) {
     struct stat info{};
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    const FileDescriptor fd = RegularFile::open(file, O_RDONLY | O_NOFOLLOW, &info);
     if (!fd) {
         if (errno != ENOENT && ::lstat(file.c_str(), &info) == 0) deletion(deletionOf(file, info));
         return std::nullopt;
     }
-    const bool known = ::fstat(fd.get(), &info) == 0;
     auto usable = [&]() -> std::optional<Hit> {
-        if (!known || !S_ISREG(info.st_mode) ||
-            static_cast<std::uint64_t>(info.st_size) > maximumFileBytes) {
-            return std::nullopt;
-        }
+        if (static_cast<std::uint64_t>(info.st_size) > maximumFileBytes) return std::nullopt;
         ArtworkDate stamp = dateOf(info.st_mtim);
         if (readCreated(fd.get(), stamp) == Created::malformed) return std::nullopt;
-        auto data = readAll(fd.get(), maximumFileBytes);
+        auto data = RegularFile::readAll(fd.get(), maximumFileBytes);
         if (!data) return std::nullopt;
         ArtworkImagePtr image = decode(*data);
         if (!image) return std::nullopt;
         return Hit{std::move(image), stamp};
     }();
     if (!usable) {
-        if (known) deletion(deletionOf(file, info));
+        deletion(deletionOf(file, info));
         return std::nullopt;
     }
     const struct timespec times[2] = {{0, UTIME_OMIT}, timespecOf(now)};

@@ -27,11 +27,6 @@ namespace ArtworkDiskCache {
 inline constexpr std::size_t maximumFileBytes = 16 * 1024 * 1024;
 inline constexpr std::string_view createdAttribute = "user.velto.created";
 
-// The contents of a regular file of at most `maxBytes`; none for anything else (a folder, a
-// device, a pipe, a larger file, a link when `followLinks` is off) or on a read error.
-std::optional<std::string> readRegularFile(const std::filesystem::path& path,
-                                           std::size_t maxBytes, bool followLinks);
-
 struct Hit {
     ArtworkImagePtr image;
     ArtworkDate stamp;  // creation date, else modification date

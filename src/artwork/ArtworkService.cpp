@@ -16,6 +16,7 @@
 #include "artwork/ArtworkPalette.h"
 #include "artwork/LocalArtworkLoader.h"
 #include "foundation/Cancellation.h"
+#include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "sources/model/SourceError.h"
 
@@ -111,6 +112,9 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
           ttl(ttl), limits(limits), workers(environment.workers),
           mainQueue(environment.mainQueue), addresses(environment.addresses),
           disk(std::make_shared<LimitedJobs>(environment.workers, 1)),
+          // Pictures already on disk never wait behind downloads or reads of the user's files.
+          cacheReads(std::make_shared<LimitedJobs>(environment.workers,
+                                                   environment.workers.threadCount() / 4)),
           // Slow servers must not hold every worker: downloads and decodes get half the pool.
           loads(std::make_shared<LimitedJobs>(environment.workers,
                                               environment.workers.threadCount() / 2)) {}
@@ -125,6 +129,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     MainQueue& mainQueue;
     const ArtworkAddressPolicy addresses;
     const std::shared_ptr<LimitedJobs> disk;
+    const std::shared_ptr<LimitedJobs> cacheReads;
     const std::shared_ptr<LimitedJobs> loads;
 
     // Main thread only.
@@ -168,13 +173,31 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         return image;
     }
 
+    // Blocking; on a worker. A share that stopped answering holds the read past the deadline:
+    // the cover counts as missing then, and is read anew when asked again.
+    std::string readLocal(const Track& track, const std::stop_token& stop) const {
+        auto deadline = std::make_shared<std::stop_source>();
+        std::stop_callback forward(stop, [deadline] { deadline->request_stop(); });
+        const MainQueue::TimerId timer = mainQueue.schedule(
+            seconds(localReadDeadline), [deadline] { deadline->request_stop(); });
+        std::optional<std::string> data;
+        try {
+            data = LocalArtworkLoader::loadLocalArtworkData(track, deadline->get_token());
+        } catch (const CancellationError&) {
+            mainQueue.cancel(timer);
+            if (stop.stop_requested()) throw;
+            Log::info("artwork", "local cover not read in time: " + track.songmid);
+            throw SourceError::source(noLocalArtwork);
+        }
+        mainQueue.cancel(timer);
+        if (!data) throw SourceError::source(noLocalArtwork);
+        return std::move(*data);
+    }
+
     // Blocking; on a worker.
     std::string fetch(const Origin& origin, std::stop_token stop) const {
-        if (origin.track && origin.track->source == MusicSource::local) {
-            auto data = LocalArtworkLoader::loadLocalArtworkData(*origin.track, stop);
-            if (!data) throw SourceError::source(noLocalArtwork);
-            return std::move(*data);
-        }
+        if (origin.track && origin.track->source == MusicSource::local)
+            return readLocal(*origin.track, stop);
         const std::string url =
             origin.track ? runtime->picURL(*origin.track, stop) : origin.address;
         throwIfCancelled(stop);
@@ -190,13 +213,12 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         return image;
     }
 
-    LoadOutcome load(const std::string& key, const Origin& origin, Date now,
-                     std::stop_token stop) const {
+    std::optional<LoadOutcome> readCache(const std::string& key, Date now) const {
         auto hit = ArtworkDiskCache::read(
             cacheURL(key), now, [this, stop](std::string_view data) { return decode(data, stop); },
             [this](std::function<void()> deletion) { disk->add(std::move(deletion)); });
-        if (hit) return {std::move(hit->image), hit->stamp};
-        return {fetchImage(origin, stop), std::nullopt};
+        if (!hit) return std::nullopt;
+        return LoadOutcome{std::move(hit->image), hit->stamp};
     }
 
     // On the disk queue only.
@@ -213,8 +235,13 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     // a cancellation nobody asked for still reaches `done`, which decides what is stale.
     template <class T, class Work, class Done>
     void run(const std::shared_ptr<std::stop_source>& stop, Work work, Done done) {
-        loads->add([self = shared_from_this(), stop, work = std::move(work),
-                    done = std::move(done)]() mutable {
+        loads->add(job<T>(stop, std::move(work), std::move(done)));
+    }
+
+    template <class T, class Work, class Done>
+    std::function<void()> job(const std::shared_ptr<std::stop_source>& stop, Work work, Done done) {
+        return [self = shared_from_this(), stop, work = std::move(work),
+                done = std::move(done)]() mutable {
             std::optional<TaskResult<T>> result;
             try {
                 result.emplace(work(*self, stop->get_token()));
@@ -224,7 +251,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
             self->mainQueue.post([self, done = std::move(done), result = std::move(*result)]() mutable {
                 done(*self, result);
             });
-        });
+        };
     }
 
     static void answer(const Waiter& waiter, const TaskResult<ArtworkImagePtr>& result) {
@@ -260,14 +287,30 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         Pending entry{requestID, stop, {}};
         entry.waiters.emplace(waiterID, Waiter{state, std::move(done)});
         pending.emplace(key, std::move(entry));
-        run<LoadOutcome>(
+        auto finished = [key, origin, requestID, now](Core& self, TaskResult<LoadOutcome>& result) {
+            self.finish(key, origin, requestID, result, now);
+        };
+        auto fetched = job<LoadOutcome>(
             stop,
-            [key, origin, now](Core& self, std::stop_token token) {
-                return self.load(key, origin, now, token);
+            [origin](Core& self, std::stop_token token) {
+                return LoadOutcome{self.fetchImage(origin, token), std::nullopt};
             },
-            [key, origin, requestID, now](Core& self, TaskResult<LoadOutcome>& result) {
-                self.finish(key, origin, requestID, result, now);
+            finished);
+        cacheReads->add([self = shared_from_this(), stop, key, now, finished,
+                         fetched = std::move(fetched)]() mutable {
+            if (stop->stop_requested()) return;
+            std::optional<LoadOutcome> hit;
+            try {
+                hit = self->readCache(key, now);
+            } catch (...) {
+                // Read as a miss: the source has the picture too.
+            }
+            if (!hit) return self->loads->add(std::move(fetched));
+            TaskResult<LoadOutcome> result(std::move(*hit));
+            self->mainQueue.post([self, finished, result = std::move(result)]() mutable {
+                finished(*self, result);
             });
+        });
         return ArtworkRequest(state);
     }
 

@@ -28,8 +28,10 @@ namespace velto {
 //
 // State lives on the main thread: every call, and every callback, is made there. Disk work,
 // decoding and downloads run on the workers: every write and deletion of the cache folder on
-// one serial queue, downloads and decodes on at most half the pool (at least one worker). The service never reads the clock: each decision
-// uses the `now` of the call that caused it.
+// one serial queue, reads of the cache folder on at most a quarter of the pool, downloads, reads
+// of the user's files and their decodes on at most half (each at least one worker). The service
+// reads the clock only through the main queue's timers: each decision uses the `now` of the
+// call that caused it.
 class ArtworkService {
 public:
     using Date = ArtworkDate;
@@ -60,6 +62,8 @@ public:
 
     // After a failed background refresh, none for the same key for this long.
     static constexpr double staleRetryInterval = 300;
+    // A local song's cover not read by then counts as missing until asked again.
+    static constexpr double localReadDeadline = 3;
 
     // `cacheDirectory` absent: the Artwork folder of Velto's XDG cache folder. The folder is
     // created; when that fails the constructor throws (std::filesystem::filesystem_error) and

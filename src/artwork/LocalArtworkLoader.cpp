@@ -25,6 +25,7 @@
 #include "artwork/ArtworkDiskCache.h"
 #include "foundation/AbandonableWork.h"
 #include "foundation/Cancellation.h"
+#include "foundation/RegularFile.h"
 #include "platform/LocalAudioReadStream.h"
 
 namespace velto::LocalArtworkLoader {
@@ -88,8 +89,7 @@ std::optional<std::string> read(const fs::path& file, std::stop_token stop) {
     const fs::path folder = file.parent_path();
     for (std::string_view name : sideFiles) {
         throwIfCancelled(stop);
-        auto data = ArtworkDiskCache::readRegularFile(folder / name,
-                                                      ArtworkDiskCache::maximumFileBytes, true);
+        auto data = RegularFile::read(folder / name, ArtworkDiskCache::maximumFileBytes, true, stop);
         if (data && !data->empty()) return data;
     }
 
@@ -121,10 +121,12 @@ std::optional<std::string> loadLocalArtworkData(const Track& track, std::stop_to
     }
     if (path.empty()) return std::nullopt;
     try {
-        // The file may sit on a share that stopped answering: only a stop frees this worker then.
+        // The file may sit on a share that stopped answering: a stop or the bound frees this
+        // worker then.
         return AbandonableWork::shared().run<std::optional<std::string>>(
-            stop, [file = fs::path(path)](std::stop_token stop) { return read(file, stop); });
-    } catch (const AbandonableWork::Refused&) {
+            stop, [file = fs::path(path)](std::stop_token stop) { return read(file, stop); },
+            path);
+    } catch (const AbandonableWork::Busy&) {
         return std::nullopt;
     }
 }

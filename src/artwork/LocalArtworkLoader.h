@@ -12,8 +12,10 @@ namespace velto::LocalArtworkLoader {
 // ("cover.jpg", "cover.png", "folder.jpg", "front.jpg", "Cover.jpg", "Cover.png"), else the first
 // non-empty picture embedded in the file (ID3v2, FLAC and Xiph pictures, MP4 "covr"). The file is
 // the payload's "filePath", or the songmid. Files and pictures over 16 MiB are passed over.
-// None when nothing is found. Blocks, but ends at once on a stop (throwing CancellationError),
-// even while a read of the file hangs; tag reads end early past the scanner's read allowance.
+// None when nothing is found, or when the files did not answer within the bound of the user's
+// file reads (then asking again reads anew). Blocks, but ends at once on a stop (throwing
+// CancellationError), even while a read of the file hangs; tag reads end early past the
+// scanner's read allowance.
 std::optional<std::string> loadLocalArtworkData(const Track& track, std::stop_token stop = {});
 
 }  // namespace velto::LocalArtworkLoader

@@ -1,47 +1,62 @@
 #include "foundation/AtomicFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <string>
 
 namespace velto {
 
+AtomicFileWriter::AtomicFileWriter(const std::filesystem::path& path)
+    : path_(path), temp_(path.string() + ".tmp-XXXXXX") {
+    std::error_code ignored;
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ignored);
+    fd_ = FileDescriptor(::mkstemp(temp_.data()));
+    if (!fd_) fail("create");
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    if (committed_) return;
+    fd_.close();
+    ::unlink(temp_.c_str());
+}
+
+void AtomicFileWriter::append(std::string_view piece) {
+    while (!piece.empty()) {
+        const ssize_t count = ::write(fd_.get(), piece.data(), piece.size());
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) fail("write");
+        piece.remove_prefix(std::size_t(count));
+        size_ += std::uint64_t(count);
+    }
+}
+
+void AtomicFileWriter::overwrite(std::uint64_t at, std::string_view piece) {
+    if (::pwrite(fd_.get(), piece.data(), piece.size(), off_t(at)) != ssize_t(piece.size()))
+        fail("write");
+}
+
+void AtomicFileWriter::commit(unsigned mode) {
+    ::fchmod(fd_.get(), mode_t(mode));
+    const bool flushed = ::fsync(fd_.get()) == 0;
+    if (!fd_.close() || !flushed) fail("flush");
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) fail("rename");
+    committed_ = true;
+}
+
+void AtomicFileWriter::fail(const char* what) const {
+    throw std::runtime_error(std::string("cannot ") + what + " " + temp_ + ": " +
+                             std::strerror(errno));
+}
+
 void writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
                          unsigned mode) {
-    std::error_code ec;
-    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-    std::string temp = path.string() + ".tmp-XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) throw std::runtime_error("cannot create " + temp + ": " + std::strerror(errno));
-    const char* data = contents.data();
-    std::size_t left = contents.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            throw std::runtime_error("cannot write " + temp + ": " + std::strerror(err));
-        }
-        data += n;
-        left -= std::size_t(n);
-    }
-    ::fchmod(fd, mode_t(mode));
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        ::unlink(temp.c_str());
-        throw std::runtime_error("cannot flush " + temp);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        throw std::runtime_error("cannot replace " + path.string() + ": " + std::strerror(err));
-    }
+    AtomicFileWriter writer(path);
+    writer.append(contents);
+    writer.commit(mode);
 }
 
 }  // namespace velto

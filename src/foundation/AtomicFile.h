@@ -1,12 +1,42 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
+
+#include "foundation/FileDescriptor.h"
 
 namespace velto {
 
-// Writes `contents` to a temporary file beside `path`, flushes it and renames it over `path`,
-// so a reader sees the old or the new file, never a torn one. Throws std::runtime_error.
+// A file written piece by piece under a temporary name beside `path` (its folder created when
+// missing) and renamed over `path` by commit(), so a reader sees the old or the new file, never
+// a torn one. Left uncommitted, the temporary file is removed. Throws std::runtime_error.
+class AtomicFileWriter {
+  public:
+    explicit AtomicFileWriter(const std::filesystem::path& path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void append(std::string_view piece);
+    // Replaces bytes already appended with as many others.
+    void overwrite(std::uint64_t at, std::string_view piece);
+    std::uint64_t size() const { return size_; }
+    // Flushes the file to the disk and renames it into place.
+    void commit(unsigned mode = 0600);
+
+  private:
+    [[noreturn]] void fail(const char* what) const;
+
+    std::filesystem::path path_;
+    std::string temp_;
+    FileDescriptor fd_;
+    std::uint64_t size_ = 0;
+    bool committed_ = false;
+};
+
+// The whole of `contents` through an AtomicFileWriter.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
                          unsigned mode = 0600);
 

@@ -5,15 +5,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "foundation/AtomicFile.h"
 #include "foundation/Base64.h"
 #include "foundation/Cancellation.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/Log.h"
+#include "foundation/RegularFile.h"
 
 namespace velto {
 
@@ -86,68 +88,22 @@ public:
     }
 };
 
-// A temporary file beside the destination, renamed over it once complete; removed otherwise.
-// Its failures are plain runtime errors, told apart from the store's own.
+// A file that replaces the destination once complete. Its failures are plain runtime errors,
+// told apart from the store's own.
 class FileSink final : public Sink {
 public:
-    explicit FileSink(const std::filesystem::path& destination)
-        : destination_(destination), temp_(destination.string() + ".tmp-XXXXXX") {
-        fd_ = ::mkstemp(temp_.data());
-        if (fd_ < 0) fail("create");
-    }
-    ~FileSink() override {
-        if (fd_ >= 0) ::close(fd_);
-        if (!committed_) ::unlink(temp_.c_str());
-    }
-    FileSink(const FileSink&) = delete;
-    FileSink& operator=(const FileSink&) = delete;
-
-    void append(std::string_view piece) override {
-        while (!piece.empty()) {
-            const ssize_t count = ::write(fd_, piece.data(), piece.size());
-            if (count < 0 && errno == EINTR) continue;
-            if (count <= 0) fail("write");
-            piece.remove_prefix(std::size_t(count));
-            size_ += std::uint64_t(count);
-        }
-    }
-    std::uint64_t size() const override { return size_; }
-    void overwrite(std::uint64_t at, std::string_view piece) override {
-        if (::pwrite(fd_, piece.data(), piece.size(), off_t(at)) != ssize_t(piece.size()))
-            fail("write");
-    }
-    void commit(unsigned mode) {
-        ::fchmod(fd_, mode_t(mode));
-        const bool flushed = ::fsync(fd_) == 0;
-        const bool closed = ::close(fd_) == 0;
-        fd_ = -1;
-        if (!flushed || !closed) fail("flush");
-        if (::rename(temp_.c_str(), destination_.c_str()) != 0) fail("replace");
-        committed_ = true;
-    }
-
-private:
-    [[noreturn]] void fail(const char* what) const {
-        throw std::runtime_error(std::string("recovery archive: cannot ") + what + " " + temp_ +
-                                 ": " + std::strerror(errno));
-    }
-
-    std::filesystem::path destination_;
-    std::string temp_;
-    int fd_ = -1;
-    std::uint64_t size_ = 0;
-    bool committed_ = false;
+    explicit FileSink(const std::filesystem::path& destination) : file(destination) {}
+    void append(std::string_view piece) override { file.append(piece); }
+    std::uint64_t size() const override { return file.size(); }
+    void overwrite(std::uint64_t at, std::string_view piece) override { file.overwrite(at, piece); }
+    AtomicFileWriter file;
 };
 
 // Appends the file's bytes as Base64, a bounded piece at a time; returns how many were read.
 std::uint64_t copyAsBase64(const std::filesystem::path& path, Sink& sink,
                            const std::stop_token& stop) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) failFile(path, errno, "open");
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const FileDescriptor fd = RegularFile::open(path, O_RDONLY);
+    if (!fd) failFile(path, errno, "open");
     // Whole groups of three bytes encode without padding, so pieces join seamlessly.
     constexpr std::size_t piece = 3 * 16 * 1024;
     std::string buffer(piece, '\0');
@@ -155,7 +111,7 @@ std::uint64_t copyAsBase64(const std::filesystem::path& path, Sink& sink,
     std::uint64_t total = 0;
     while (true) {
         throwIfCancelled(stop);
-        const ssize_t count = ::read(fd, buffer.data() + held, buffer.size() - held);
+        const ssize_t count = ::read(fd.get(), buffer.data() + held, buffer.size() - held);
         if (count < 0) {
             if (errno == EINTR) continue;
             failFile(path, errno, "read");
@@ -294,12 +250,9 @@ void StoreRecoveryArchive::captureTo(const std::filesystem::path& storePath,
                                      const std::filesystem::path& destination,
                                      std::stop_token stop,
                                      const std::function<void(Stage)>& observe) {
-    std::error_code ignored;
-    if (destination.has_parent_path())
-        std::filesystem::create_directories(destination.parent_path(), ignored);
     FileSink sink(destination);
     writeDocument(storePath, sink, observe, stop);
-    sink.commit(0644);
+    sink.file.commit(0644);
 }
 
 }  // namespace velto

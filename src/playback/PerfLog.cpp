@@ -1,7 +1,6 @@
 #include "playback/PerfLog.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,8 +9,10 @@
 #include <system_error>
 #include <utility>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/RegularFile.h"
 
 namespace velto {
 
@@ -79,15 +80,8 @@ void PerfLog::append(const std::string& line) {
     if (!*file_) return;
     // Append mode only: an existing log is never cut, a missing one is created. Non-blocking,
     // so that a pipe under the log's name can neither hold the writer nor be written.
-    int fd = ::open((*file_)->c_str(),
-                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
-    struct stat info{};
-    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-        ::close(fd);
-        fd = -1;
-        errno = ENXIO;
-    }
-    if (fd < 0) {
+    const FileDescriptor fd = RegularFile::open(**file_, O_WRONLY | O_APPEND | O_CREAT, nullptr, 0644);
+    if (!fd) {
         if (errno == ENXIO) {
             Log::error("perf", "perf.log is not a regular file, no marks are written to it");
             *file_ = std::nullopt;
@@ -97,13 +91,12 @@ void PerfLog::append(const std::string& line) {
     const char* data = line.data();
     std::size_t left = line.size();
     while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
+        ssize_t written = ::write(fd.get(), data, left);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) break;
         data += written;
         left -= static_cast<std::size_t>(written);
     }
-    ::close(fd);
 }
 
 void PerfLog::mark(std::string_view name, std::string_view detail) {

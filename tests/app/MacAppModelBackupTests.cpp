@@ -1,12 +1,14 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <future>
 
 #include "AppModelFixture.h"
 #include "app/BackupFileReader.h"
 #include "foundation/Cancellation.h"
 #include "library/PlaylistBackup.h"
 #include "library/PlaylistBackupError.h"
+#include "support/StalledShare.h"
 
 namespace velto {
 namespace {
@@ -70,6 +72,24 @@ TEST_F(AppModelTest, BackupImportRefusesBadFilesBeforeReadingThem) {
     std::stop_source stopped;
     stopped.request_stop();
     EXPECT_THROW(BackupFileReader::read(malformed, stopped.get_token()), CancellationError);
+}
+
+// Reads left behind on a share that stopped answering never turn a healthy backup away.
+TEST_F(AppModelTest, ABackupIsReadWhileReadsOfAStalledShareHang) {
+    StalledShare share;
+    for (std::size_t left = 1; left <= 40; ++left) {
+        const auto stuck = dir.path() / ("stuck-" + std::to_string(left) + ".json");
+        std::ofstream(stuck) << "{}";
+        std::stop_source stop;
+        auto read = std::async(std::launch::async, [&] { return BackupFileReader::read(stuck, stop.get_token()); });
+        ASSERT_TRUE(share.waitUntilHeld(left));
+        stop.request_stop();
+        EXPECT_THROW(read.get(), CancellationError);
+    }
+    share.holdNoMore();
+    const auto healthy = dir.path() / "healthy.json";
+    std::ofstream(healthy) << "{\"format\":1}";
+    EXPECT_EQ(BackupFileReader::read(healthy), "{\"format\":1}");
 }
 
 }  // namespace

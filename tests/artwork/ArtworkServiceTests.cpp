@@ -6,11 +6,13 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/Cancellation.h"
 #include "foundation/ManualMainQueue.h"
+#include "support/StalledShare.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -293,12 +295,17 @@ TEST_F(ArtworkServiceTest, AddressesOutsideThePolicyFailWithoutARequest) {
     EXPECT_TRUE(allowed->image);
 }
 
-// Downloads that never end take at most half the pool; other work still runs beside them.
+// Downloads that never end take at most half the pool; other work still runs beside them, and
+// a cover already on disk is shown without waiting for a download's turn.
 TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
     WorkerPool four{4};
     service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
                                                ArtworkService::Limits{1 << 20, 1 << 20, 1200},
                                                ArtworkService::Environment{four, queue});
+    bool stored = false;
+    service->persist(solid(10, 10, 200, 0, 0), c.musicID(), at(0), ArtworkService::Existing::replace,
+                     [&](bool written) { stored = written; });
+    ASSERT_TRUE(queue.runUntil([&] { return stored; }));
     client->hold(true);
     std::vector<std::shared_ptr<Outcome>> covers;
     for (int i = 0; i < 8; ++i) {
@@ -311,10 +318,73 @@ TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
     four.submit([&] { queue.post([&] { ran = true; }); });
     EXPECT_TRUE(queue.runUntil([&] { return ran; }));
     EXPECT_LE(client->held(), 2);
+    auto cached = ask(&c, at(1));
+    EXPECT_TRUE(queue.runUntil([&] { return cached->answered; }, std::chrono::seconds(3)));
+    EXPECT_TRUE(cached->image);
     client->hold(false);
     EXPECT_TRUE(queue.runUntil([&] {
         return std::all_of(covers.begin(), covers.end(), [](const auto& o) { return o->answered; });
     }));
+    service.reset();
+}
+
+// Local covers on a share that stopped answering give their workers back at the deadline and
+// count as missing until asked again; covers already on disk never wait for them.
+TEST_F(ArtworkServiceTest, StalledLocalCoversAreMissingPastTheirDeadline) {
+    WorkerPool four{4};
+    service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
+                                               ArtworkService::Limits{1 << 20, 1 << 20, 1200},
+                                               ArtworkService::Environment{four, queue});
+    bool stored = false;
+    service->persist(solid(10, 10, 200, 0, 0), c.musicID(), at(0), ArtworkService::Existing::replace,
+                     [&](bool written) { stored = written; });
+    ASSERT_TRUE(queue.runUntil([&] { return stored; }));
+    const fs::path album = dir.path() / "share";
+    fs::create_directories(album);
+    std::ofstream(album / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
+    auto stalled = std::make_unique<StalledShare>();
+    std::vector<std::shared_ptr<Outcome>> covers;
+    auto local = [&](int i) {
+        return song((album / (std::to_string(i) + ".mp3")).string(), MusicSource::local);
+    };
+    for (int i = 0; i < 4; ++i) {
+        const Track track = local(i);
+        covers.push_back(ask(&track, at(0)));
+    }
+    ASSERT_TRUE(stalled->waitUntilHeld(2));
+    auto cached = ask(&c, at(1));
+    EXPECT_TRUE(queue.runUntil([&] { return cached->answered; }, std::chrono::seconds(3)));
+    EXPECT_TRUE(cached->image);
+
+    auto answered = [&] {
+        return std::count_if(covers.begin(), covers.end(), [](const auto& o) { return o->answered; });
+    };
+    auto timersSet = [&] {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (queue.pendingTimerCount() < 2 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::yield();
+        return queue.pendingTimerCount() == 2;
+    };
+    for (long round = 1; round <= 2; ++round) {
+        ASSERT_TRUE(timersSet());
+        EXPECT_EQ(answered(), 2 * (round - 1));
+        queue.advance(seconds(ArtworkService::localReadDeadline));
+        EXPECT_TRUE(queue.runUntil([&] { return answered() == 2 * round; }));
+    }
+    for (const auto& cover : covers) EXPECT_EQ(cover->message(), "本地音频暂无封面");
+    EXPECT_EQ(service->cacheUsage().pendingConsumers, 0);
+    // Asked again while its read still hangs, a cover is missing at once.
+    const Track first = local(0);
+    auto retried = ask(&first, at(2));
+    EXPECT_TRUE(queue.runUntil([&] { return retried->answered; }));
+    EXPECT_EQ(retried->message(), "本地音频暂无封面");
+    EXPECT_EQ(AbandonableWork::shared().running(), 4u);
+    stalled.reset();
+    const Track again = local(0);
+    auto read = ask(&again, at(3));
+    ASSERT_TRUE(queue.runUntil([&] { return read->answered; }));
+    ASSERT_TRUE(read->image);
+    EXPECT_LT(redAt(*read->image, 0, 0), 50);
     service.reset();
 }
 

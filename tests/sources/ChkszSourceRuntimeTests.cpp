@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "ChkszTestSupport.h"
+#include "foundation/Cancellation.h"
+#include "foundation/WorkerPool.h"
 #include "sources/rovoz/ChkszSourceRuntime.h"
+#include "support/StalledShare.h"
 #include "support/TempDir.h"
 
 namespace velto {
@@ -109,6 +114,36 @@ TEST_F(ChkszSourceRuntimeTest, LocalLyricMissingUnreadableOrNotUTF8IsEmpty) {
     std::filesystem::create_directory(dir.path() / "a.lrc");
     EXPECT_EQ(runtime.lyric(localSong(audio), {}).lyric, "");
     EXPECT_EQ(runtime.lyric(makeTrack(MusicSource::local, "x", {{"filePath", ""}}), {}).lyric, "");
+}
+
+// Each song change stops the lyric read of the song before: on a share that stopped answering,
+// only the current song's read holds a worker of the shared pool.
+TEST_F(ChkszSourceRuntimeTest, LocalLyricReadsOnAStalledShareEndWithTheirSong) {
+    auto audio = [&](std::size_t song) { return dir.path() / (std::to_string(song) + ".mp3"); };
+    for (std::size_t song = 0; song < 20; ++song)
+        writeFile(dir.path() / (std::to_string(song) + ".lrc"), "[00:01.00]line\n");
+    StalledShare share;
+    WorkerPool pool{16};
+    std::atomic<int> ended = 0;
+    std::vector<std::stop_source> songs(20);
+    for (std::size_t change = 0; change < songs.size(); ++change) {
+        if (change > 0) songs[change - 1].request_stop();
+        pool.submit([&, change, token = songs[change].get_token()] {
+            try {
+                runtime.lyric(localSong(audio(change)), token);
+            } catch (const CancellationError&) {
+            }
+            ++ended;
+        });
+        ASSERT_TRUE(share.waitUntilHeld(change + 1));
+    }
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ended < 19 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    EXPECT_EQ(ended, 19) << "workers still held by songs no longer playing";
+    share.answer();
+    while (ended < 20 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    EXPECT_EQ(ended, 20);
+    EXPECT_EQ(runtime.lyric(localSong(audio(0)), {}).lyric, "[00:01.00]line\n");
 }
 
 TEST_F(ChkszSourceRuntimeTest, LocalCoverIsTheFileAddressEvenWhenMissing) {

@@ -4,6 +4,7 @@
 #include "ScriptedResolver.h"
 
 #include <fstream>
+#include <future>
 #include <mutex>
 
 #include "foundation/Cancellation.h"
@@ -19,6 +20,7 @@
 #include "support/LoopbackPlaybackHTTPClient.h"
 #include "support/RangeIgnoringAnswer.h"
 #include "support/ScriptedChkszNetEase.h"
+#include "support/StalledShare.h"
 #include "support/TempDir.h"
 
 namespace velto {
@@ -285,6 +287,19 @@ TEST_F(LocalFileTest, MissingOrEmptyPathsFailWithTheirMessages) {
                   resolver.musicURL(local("", nlohmann::json::object()), Quality::high, {});
               }),
               "本地音频路径为空");
+    // A file on a share that stopped answering: the check ends at once on a stop.
+    {
+        StalledShare share;
+        std::stop_source stop;
+        auto check = std::async(std::launch::async, [&] {
+            return resolver.musicURL(local(touch("d.mp3").string(), nlohmann::json::object()),
+                                     Quality::high, stop.get_token());
+        });
+        ASSERT_TRUE(share.waitUntilHeld(1));
+        stop.request_stop();
+        ASSERT_EQ(check.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_THROW(check.get(), CancellationError);
+    }
     EXPECT_EQ(messageOf([&] {
                   resolver.musicURL(local("x", {{"filePath", ""}}), Quality::high, {});
               }),

@@ -2,7 +2,9 @@
 
 #include <filesystem>
 
+#include "foundation/AbandonableWork.h"
 #include "foundation/Cancellation.h"
+#include "foundation/Log.h"
 #include "sources/rovoz/ChkszAPIClient.h"
 #include "sources/rovoz/ChkszBaseURL.h"
 #include "sources/rovoz/ChkszMediaURL.h"
@@ -74,7 +76,7 @@ bool PlaybackURLResolver::supportsPlayback(MusicSource source) const {
 std::string PlaybackURLResolver::musicURL(const Track& track, Quality quality,
                                           std::stop_token stop) {
     throwIfCancelled(stop);
-    if (track.source == MusicSource::local) return localFileURL(track);
+    if (track.source == MusicSource::local) return localFileURL(track, stop);
     requireEnabled(track.source);
     if (auto cached = cache_->value(PlaybackURLCache::Key(track, quality))) return *cached;
     return resolveProbeAndCache(track, quality, stop);
@@ -83,7 +85,7 @@ std::string PlaybackURLResolver::musicURL(const Track& track, Quality quality,
 std::string PlaybackURLResolver::refreshMusicURL(const Track& track, Quality quality,
                                                  std::stop_token stop) {
     throwIfCancelled(stop);
-    if (track.source == MusicSource::local) return localFileURL(track);
+    if (track.source == MusicSource::local) return localFileURL(track, stop);
     requireEnabled(track.source);
     cache_->removeValue(PlaybackURLCache::Key(track, quality));
     return resolveProbeAndCache(track, quality, stop);
@@ -148,7 +150,7 @@ bool PlaybackURLResolver::looksLikeMedia(const PlaybackHTTPResponse& response) {
     return true;
 }
 
-std::string PlaybackURLResolver::localFileURL(const Track& track) {
+std::string PlaybackURLResolver::localFileURL(const Track& track, std::stop_token stop) {
     // No sandbox here, so a stored bookmark is never read: the path decides.
     const auto payload = track.rawPayload();
     std::string path = track.songmid;
@@ -159,8 +161,21 @@ std::string PlaybackURLResolver::localFileURL(const Track& track) {
     std::error_code error;
     const auto absolute = std::filesystem::absolute(std::filesystem::path(path), error);
     const auto file = error ? std::filesystem::path(path) : absolute.lexically_normal();
-    // Only a regular file plays; a path naming a device, pipe or folder counts as missing.
-    if (!std::filesystem::is_regular_file(file, error)) {
+    // Only a regular file plays; a path naming a device, pipe or folder counts as missing, and
+    // so does one on a share that does not answer within the bound of the user's file reads.
+    bool regular = false;
+    try {
+        regular = AbandonableWork::shared().run<bool>(
+            stop,
+            [file](std::stop_token) {
+                std::error_code ignored;
+                return std::filesystem::is_regular_file(file, ignored);
+            },
+            file);
+    } catch (const AbandonableWork::Busy& busy) {
+        Log::info("sources", std::string("local audio file not examined: ") + busy.what());
+    }
+    if (!regular) {
         auto name = file.filename();
         if (name.empty()) name = file.parent_path().filename();
         throw SourceError::source("本地音频文件不存在或已移动: " + name.string());

@@ -39,8 +39,10 @@ class PlaybackURLResolver : public PlaybackURLRefreshing {
     static std::optional<std::string> mediaURL(const std::string& text);
     // Whether a probe answer carries audio rather than an error page or document.
     static bool looksLikeMedia(const PlaybackHTTPResponse& response);
-    // The file:// address of a local song; throws SourceError when there is no such file.
-    static std::string localFileURL(const Track& track);
+    // The file:// address of a local song; throws SourceError when there is no such file or it
+    // does not answer within the bound of the user's file reads, CancellationError at once on a
+    // stop even while the check hangs.
+    static std::string localFileURL(const Track& track, std::stop_token stop = {});
 
   private:
     std::string resolveProbeAndCache(const Track& track, Quality quality,

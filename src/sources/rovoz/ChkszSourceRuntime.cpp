@@ -2,9 +2,10 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "foundation/AbandonableWork.h"
+#include "foundation/Log.h"
+#include "foundation/RegularFile.h"
 #include "sources/rovoz/ChkszMediaURL.h"
 #include "sources/model/SourceError.h"
 
@@ -13,7 +14,7 @@ namespace velto {
 namespace {
 
 // A lyrics file is a few kilobytes; anything this large is not one.
-constexpr std::uintmax_t largestLyricFile = std::uintmax_t{16} << 20;
+constexpr std::size_t largestLyricFile = std::size_t{16} << 20;
 
 std::string localPath(const Track& track) {
     const auto payload = track.rawPayload();
@@ -115,7 +116,7 @@ SearchPage ChkszSourceRuntime::search(const std::string& query, MusicSource sour
 }
 
 LyricInfo ChkszSourceRuntime::lyric(const Track& track, std::stop_token stop) {
-    if (track.source == MusicSource::local) return resolveLocalLyric(track);
+    if (track.source == MusicSource::local) return resolveLocalLyric(track, stop);
     requireEnabled(track.source);
     return netease_->lyric(track, stop);
 }
@@ -140,23 +141,26 @@ Track ChkszSourceRuntime::trackDetail(const Track& track, std::stop_token /*stop
     return track;
 }
 
-LyricInfo ChkszSourceRuntime::resolveLocalLyric(const Track& track) {
+LyricInfo ChkszSourceRuntime::resolveLocalLyric(const Track& track, std::stop_token stop) {
     LyricInfo info;
     const std::string path = localPath(track);
     if (path.empty()) return info;
     const auto lyricPath = std::filesystem::path(path).replace_extension("lrc");
-
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(lyricPath, error)) return info;
-    const auto size = std::filesystem::file_size(lyricPath, error);
-    if (error || size > largestLyricFile) return info;
-    std::ifstream in(lyricPath, std::ios::binary);
-    if (!in) return info;
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    std::string text = contents.str();
-    if (in.bad() || !isUTF8(text)) return info;
-    info.lyric = std::move(text);
+    std::optional<std::string> text;
+    try {
+        // The song may sit on a share that stopped answering: a stop or the bound frees this
+        // worker then.
+        text = AbandonableWork::shared().run<std::optional<std::string>>(
+            stop, [lyricPath](std::stop_token stop) {
+                return RegularFile::read(lyricPath, largestLyricFile, true, stop);
+            },
+            lyricPath);
+    } catch (const AbandonableWork::Busy& busy) {
+        Log::info("sources", std::string("local lyric not read: ") + busy.what());
+        return info;
+    }
+    if (!text || !isUTF8(*text)) return info;
+    info.lyric = std::move(*text);
     return info;
 }
 

@@ -28,8 +28,9 @@ class ChkszSourceRuntime : public SourceRuntime {
     Track trackDetail(const Track& track, std::stop_token stop) override;
 
     // The text of the ".lrc" file beside a local song's audio file; an empty lyric when there
-    // is none or it is no UTF-8 text. Never fails.
-    static LyricInfo resolveLocalLyric(const Track& track);
+    // is none, it is no UTF-8 text or it was not read within the bound of the user's file
+    // reads. Fails only with CancellationError, at once on a stop even while the read hangs.
+    static LyricInfo resolveLocalLyric(const Track& track, std::stop_token stop = {});
 
   private:
     std::shared_ptr<ChkszNetEaseProviding> netease_;

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "foundation/AbandonableWork.h"
+
+namespace velto {
+
+// While it lives, every read of the user's files started holds like one on a network share that
+// stopped answering: deaf to stops, until released. Its end releases them and waits, bounded,
+// for the held reads to finish.
+class StalledShare {
+  public:
+    StalledShare() { AbandonableWork::shared().holdWorkUntil(answered_.get_future().share()); }
+    ~StalledShare() { answer(); }
+    StalledShare(const StalledShare&) = delete;
+    StalledShare& operator=(const StalledShare&) = delete;
+
+    // Waits, bounded, until `reads` reads are held; whether they are.
+    bool waitUntilHeld(std::size_t reads) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (AbandonableWork::shared().running() < reads) {
+            if (std::chrono::steady_clock::now() >= limit) return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
+    // Reads started from now on run at once, as on another disk; those held stay held.
+    void holdNoMore() { AbandonableWork::shared().holdWorkUntil({}); }
+
+    // The share answers again: held reads go on, and are waited for; new ones run at once.
+    void answer() {
+        if (answeredOnce_) return;
+        answeredOnce_ = true;
+        AbandonableWork::shared().holdWorkUntil({});
+        answered_.set_value();
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (AbandonableWork::shared().running() > 0 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::yield();
+        EXPECT_EQ(AbandonableWork::shared().running(), 0u);
+    }
+
+  private:
+    std::promise<void> answered_;
+    bool answeredOnce_ = false;
+};
+
+}  // namespace velto
