@@ -213,7 +213,8 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         return image;
     }
 
-    std::optional<LoadOutcome> readCache(const std::string& key, Date now) const {
+    std::optional<LoadOutcome> readCache(const std::string& key, Date now,
+                                         std::stop_token stop) const {
         auto hit = ArtworkDiskCache::read(
             cacheURL(key), now, [this, stop](std::string_view data) { return decode(data, stop); },
             [this](std::function<void()> deletion) { disk->add(std::move(deletion)); });
@@ -301,7 +302,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
             if (stop->stop_requested()) return;
             std::optional<LoadOutcome> hit;
             try {
-                hit = self->readCache(key, now);
+                hit = self->readCache(key, now, stop->get_token());
             } catch (...) {
                 // Read as a miss: the source has the picture too.
             }
