@@ -122,22 +122,31 @@ struct FixedAnswer final : ChkszAPIRequesting {
 };
 
 // Hostile RoVOz song answers under the body cap: 15 songs whose names are 1 MB each (arg 0),
-// 25 songs of 20,000 artists each (arg 1). The names mix CJK, accented and full-width letters,
-// so that every fold takes the slow path.
+// 25 songs of 20,000 artists each (arg 1), and a full page of 100 songs whose title, album and
+// artists all reach the song model's bounds (arg 2). The names mix CJK, accented and
+// full-width letters, so that every fold takes the slow path.
 std::string heavyAnswer(std::int64_t kind) {
     auto songs = nlohmann::json::array();
-    const std::string piece = "晴天é Ｊａｙ ";  // 16 bytes
-    for (int i = 0; i < (kind == 0 ? 15 : 25); ++i) {
+    const std::string piece = "晴天é Ｊａｙ ";  // 16 bytes, 7 characters
+    auto longText = [&piece](int i, std::size_t bytes) {
+        std::string text = std::to_string(i) + " ";
+        while (text.size() < bytes) text += piece;
+        return text;
+    };
+    for (int i = 0; i < (kind == 0 ? 15 : kind == 1 ? 25 : 100); ++i) {
         nlohmann::json song = {{"id", i + 1}, {"album", "叶惠美"}};
         auto artists = nlohmann::json::array();
         if (kind == 0) {
-            std::string name = std::to_string(i) + " ";
-            while (name.size() < (std::size_t{1} << 20)) name += piece;
-            song["name"] = name;
+            song["name"] = longText(i, std::size_t{1} << 20);
             artists.push_back({{"name", "周杰伦"}});
-        } else {
+        } else if (kind == 1) {
             song["name"] = "晴天 " + std::to_string(i);
             for (int a = 0; a < 20'000; ++a) artists.push_back({{"name", "歌手é" + std::to_string(a)}});
+        } else {
+            song["name"] = longText(i, 4 * Track::longestName);
+            song["album"] = longText(i, 4 * Track::longestName);
+            for (std::size_t a = 0; a < Track::mostArtists; ++a)
+                artists.push_back({{"name", longText(int(a), 48)}});
         }
         song["artists"] = artists;
         songs.push_back(song);
@@ -174,7 +183,7 @@ void BM_PublishHeavySongAnswer(benchmark::State& state) {
     state.counters["answer_MB"] = double(api->body.size()) / double(1 << 20);
     state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(queue.longest).count();
 }
-BENCHMARK(BM_PublishHeavySongAnswer)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PublishHeavySongAnswer)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_RankArtists(benchmark::State& state) {
     std::vector<ArtistSummary> list;
