@@ -55,8 +55,8 @@ void BM_RankSongs(benchmark::State& state) {
 BENCHMARK(BM_RankSongs)->Arg(25)->Arg(100'000)->Unit(benchmark::kMicrosecond);
 
 // The main thread's part of a song search whose one source answers with this many songs: what
-// the search model does when the answer arrives (ranking, de-duplication, the list model). The
-// worker's part, the request and reading the answer, is not timed.
+// the search model does when the answer arrives (de-duplication, ordering, the list model). The
+// worker's part, the request, reading the answer and scoring its songs, is not timed.
 void BM_PublishSongAnswer(benchmark::State& state) {
     TempDir dir;
     UserDefaults defaults(dir.path() / "defaults.json");
@@ -154,8 +154,8 @@ std::string heavyAnswer(std::int64_t kind) {
     return nlohmann::json{{"code", 200}, {"data", {{"songs", songs}, {"total", songs.size()}}}}.dump();
 }
 
-// The main thread's part of a search whose RoVOz answer is hostile: the answer is read by the
-// parser on the worker (not timed), then published. "longest_ms" is the longest main-thread turn.
+// The main thread's part of a search whose RoVOz answer is hostile: the answer is read and
+// scored on the worker (not timed), then published. "longest_ms" is the longest main-thread turn.
 void BM_PublishHeavySongAnswer(benchmark::State& state) {
     TempDir dir;
     UserDefaults defaults(dir.path() / "defaults.json");
