@@ -1,6 +1,10 @@
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,8 @@
 #include "foundation/ManualMainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/WorkerPool.h"
+#include "sources/rovoz/ChkszAPIRequesting.h"
+#include "sources/rovoz/ChkszNetEaseClient.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -49,8 +55,8 @@ void BM_RankSongs(benchmark::State& state) {
 BENCHMARK(BM_RankSongs)->Arg(25)->Arg(100'000)->Unit(benchmark::kMicrosecond);
 
 // The main thread's part of a song search whose one source answers with this many songs: what
-// the search model does when the answer arrives (ranking, de-duplication, the list model). The
-// worker's part, the request and reading the answer, is not timed.
+// the search model does when the answer arrives (de-duplication, ordering, the list model). The
+// worker's part, the request, reading the answer and scoring its songs, is not timed.
 void BM_PublishSongAnswer(benchmark::State& state) {
     TempDir dir;
     UserDefaults defaults(dir.path() / "defaults.json");
@@ -78,6 +84,106 @@ void BM_PublishSongAnswer(benchmark::State& state) {
     state.counters["results"] = double(model.results().size());
 }
 BENCHMARK(BM_PublishSongAnswer)->Arg(25)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+
+// Times every turn the main thread takes, to report the longest.
+class TimedMainQueue final : public MainQueue {
+  public:
+    explicit TimedMainQueue(ManualMainQueue& queue) : queue_(queue) {}
+    void post(std::function<void()> work) override {
+        queue_.post([this, work = std::move(work)] {
+            const auto start = std::chrono::steady_clock::now();
+            work();
+            longest = std::max(longest, std::chrono::steady_clock::now() - start);
+        });
+    }
+    TimerId schedule(Duration delay, std::function<void()> work) override {
+        return queue_.schedule(delay, std::move(work));
+    }
+    TimerId scheduleRepeating(Duration interval, std::function<void()> work) override {
+        return queue_.scheduleRepeating(interval, std::move(work));
+    }
+    void cancel(TimerId id) override { queue_.cancel(id); }
+    Duration uptime() const override { return queue_.uptime(); }
+    std::chrono::system_clock::time_point wallNow() const override { return queue_.wallNow(); }
+
+    std::chrono::steady_clock::duration longest{};
+
+  private:
+    ManualMainQueue& queue_;
+};
+
+// A RoVOz service that answers every request with one body.
+struct FixedAnswer final : ChkszAPIRequesting {
+    std::string body;
+    std::string request(const std::string&, const std::map<std::string, std::string>&,
+                        std::stop_token) override {
+        return body;
+    }
+};
+
+// Hostile RoVOz song answers under the body cap: 15 songs whose names are 1 MB each (arg 0),
+// 25 songs of 20,000 artists each (arg 1), and a full page of 100 songs whose title, album and
+// artists all reach the song model's bounds (arg 2). The names mix CJK, accented and
+// full-width letters, so that every fold takes the slow path.
+std::string heavyAnswer(std::int64_t kind) {
+    auto songs = nlohmann::json::array();
+    const std::string piece = "晴天é Ｊａｙ ";  // 16 bytes, 7 characters
+    auto longText = [&piece](int i, std::size_t bytes) {
+        std::string text = std::to_string(i) + " ";
+        while (text.size() < bytes) text += piece;
+        return text;
+    };
+    for (int i = 0; i < (kind == 0 ? 15 : kind == 1 ? 25 : 100); ++i) {
+        nlohmann::json song = {{"id", i + 1}, {"album", "叶惠美"}};
+        auto artists = nlohmann::json::array();
+        if (kind == 0) {
+            song["name"] = longText(i, std::size_t{1} << 20);
+            artists.push_back({{"name", "周杰伦"}});
+        } else if (kind == 1) {
+            song["name"] = "晴天 " + std::to_string(i);
+            for (int a = 0; a < 20'000; ++a) artists.push_back({{"name", "歌手é" + std::to_string(a)}});
+        } else {
+            song["name"] = longText(i, 4 * Track::longestName);
+            song["album"] = longText(i, 4 * Track::longestName);
+            for (std::size_t a = 0; a < Track::mostArtists; ++a)
+                artists.push_back({{"name", longText(int(a), 48)}});
+        }
+        song["artists"] = artists;
+        songs.push_back(song);
+    }
+    return nlohmann::json{{"code", 200}, {"data", {{"songs", songs}, {"total", songs.size()}}}}.dump();
+}
+
+// The main thread's part of a search whose RoVOz answer is hostile: the answer is read and
+// scored on the worker (not timed), then published. "longest_ms" is the longest main-thread turn.
+void BM_PublishHeavySongAnswer(benchmark::State& state) {
+    TempDir dir;
+    UserDefaults defaults(dir.path() / "defaults.json");
+    ManualMainQueue manual;
+    TimedMainQueue queue(manual);
+    WorkerPool workers{1};
+    searchtest::SearchTestRuntime runtime;
+    auto api = std::make_shared<FixedAnswer>();
+    api->body = heavyAnswer(state.range(0));
+    ChkszNetEaseClient client(api);
+    runtime.songs["晴天 周杰伦"] = [&client] { return client.search("晴天 周杰伦", 1, 100, {}); };
+    SearchViewModel model(runtime, defaults, queue, workers);
+    std::vector<std::function<void()>> jobs;
+    model.setBlockingExecutor([&jobs](std::function<void()> job) { jobs.push_back(std::move(job)); });
+    model.setQuery("晴天 周杰伦");
+    for (auto _ : state) {
+        state.PauseTiming();
+        model.search();
+        for (auto& job : jobs) job();
+        jobs.clear();
+        state.ResumeTiming();
+        manual.runPending();
+    }
+    state.counters["results"] = double(model.results().size());
+    state.counters["answer_MB"] = double(api->body.size()) / double(1 << 20);
+    state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(queue.longest).count();
+}
+BENCHMARK(BM_PublishHeavySongAnswer)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_RankArtists(benchmark::State& state) {
     std::vector<ArtistSummary> list;

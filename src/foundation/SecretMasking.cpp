@@ -43,20 +43,56 @@ std::size_t formLength(std::string_view text, std::size_t at, Fits fits) {
     return 0;
 }
 
-std::size_t byteLength(std::string_view text, std::size_t at, unsigned char byte) {
+unsigned char asciiLower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+// `caseless`: a server may have changed the case of the letters it echoes.
+std::size_t byteLength(std::string_view text, std::size_t at, unsigned char byte, bool caseless) {
     if (byte == ' ' && at < text.size() && text[at] == '+') return 1;
-    return formLength(text, at, [byte](unsigned char c) { return c == byte; });
+    return formLength(text, at, [byte, caseless](unsigned char c) {
+        return c == byte || (caseless && asciiLower(c) == asciiLower(byte));
+    });
 }
 
 // Length of the secret's occurrence starting at `at`; 0 when there is none.
-std::size_t occurrenceLength(std::string_view text, std::size_t at, std::string_view secret) {
+std::size_t occurrenceLength(std::string_view text, std::size_t at, std::string_view secret,
+                             bool caseless) {
     std::size_t end = at;
     for (char c : secret) {
-        std::size_t length = byteLength(text, end, static_cast<unsigned char>(c));
+        std::size_t length = byteLength(text, end, static_cast<unsigned char>(c), caseless);
         if (length == 0) return 0;
         end += length;
     }
     return end - at;
+}
+
+// Length of the secret written as hex digits, two a byte, starting at `at`; 0 when it is not.
+std::size_t hexLength(std::string_view text, std::size_t at, std::string_view secret) {
+    if (text.size() - at < 2 * secret.size()) return 0;
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+        const auto high = hexValue(text[at + 2 * i]);
+        const auto low = hexValue(text[at + 2 * i + 1]);
+        if (!high || !low || *high * 16 + *low != static_cast<unsigned char>(secret[i])) return 0;
+    }
+    return 2 * secret.size();
+}
+
+// MIME breaks Base64 into lines with CR LF or LF.
+std::size_t lineBreakLength(std::string_view text, std::size_t at) {
+    if (at < text.size() && text[at] == '\n') return 1;
+    if (at + 1 < text.size() && text[at] == '\r' && text[at + 1] == '\n') return 2;
+    return 0;
+}
+
+// Length of what `read` finds at `at`, or after a line break there; 0 when it finds nothing.
+template <class Read>
+std::size_t lengthAcrossBreak(std::string_view text, std::size_t at, Read read) {
+    if (std::size_t length = read(at)) return length;
+    const std::size_t lineBreak = lineBreakLength(text, at);
+    if (lineBreak == 0) return 0;
+    const std::size_t length = read(at + lineBreak);
+    return length == 0 ? 0 : lineBreak + length;
 }
 
 // Either alphabet: the URL-safe one differs only in the last two characters.
@@ -121,12 +157,21 @@ std::size_t sextetLength(std::string_view text, std::size_t at, Sextet sextet) {
     });
 }
 
-// End of the core's characters read from `at`; noMatch when they are not there.
-std::size_t coreEnd(std::string_view text, std::size_t at, const std::vector<Sextet>& core) {
+// A character of the encoded form after its first: a line break may come before it.
+std::size_t nextSextetLength(std::string_view text, std::size_t at, Sextet sextet) {
+    return lengthAcrossBreak(text, at, [&](std::size_t from) { return sextetLength(text, from, sextet); });
+}
+
+// End of the core's characters read from `at`; noMatch when they are not there. `first` tells
+// whether the core begins the encoded form.
+std::size_t coreEnd(std::string_view text, std::size_t at, const std::vector<Sextet>& core,
+                    bool first) {
     for (const Sextet& sextet : core) {
-        const std::size_t length = sextetLength(text, at, sextet);
+        const std::size_t length =
+            first ? sextetLength(text, at, sextet) : nextSextetLength(text, at, sextet);
         if (length == 0) return noMatch;
         at += length;
+        first = false;
     }
     return at;
 }
@@ -137,16 +182,18 @@ std::size_t encodedLength(std::string_view text, std::size_t at, const EncodedFo
     std::size_t end = noMatch;
     if (form.lead) {
         if (std::size_t length = sextetLength(text, at, *form.lead)) {
-            end = coreEnd(text, at + length, form.core);
+            end = coreEnd(text, at + length, form.core, false);
         }
     }
-    if (end == noMatch) end = coreEnd(text, at, form.core);
+    if (end == noMatch) end = coreEnd(text, at, form.core, true);
     if (end == noMatch) return 0;
     if (form.tail) {
-        if (std::size_t length = sextetLength(text, end, *form.tail)) {
+        if (std::size_t length = nextSextetLength(text, end, *form.tail)) {
             end += length;
             for (std::size_t i = 0; i < form.padding; ++i) {
-                length = formLength(text, end, [](unsigned char c) { return c == '='; });
+                length = lengthAcrossBreak(text, end, [&](std::size_t from) {
+                    return formLength(text, from, [](unsigned char c) { return c == '='; });
+                });
                 if (length == 0) break;
                 end += length;
             }
@@ -177,8 +224,9 @@ std::string escaped(std::string_view secret) {
 
 std::string masked(std::string_view text, std::string_view secret) {
     if (secret.empty()) return std::string(text);
+    const bool longSecret = secret.size() >= shortestEncodedSecret;
     std::vector<EncodedForm> forms;
-    if (secret.size() >= shortestEncodedSecret) {
+    if (longSecret) {
         const std::string inAddress = escaped(secret);
         for (std::size_t offset = 0; offset < 3; ++offset) {
             forms.push_back(encodedForm(secret, offset));
@@ -188,7 +236,8 @@ std::string masked(std::string_view text, std::string_view secret) {
     std::string result;
     result.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        std::size_t length = occurrenceLength(text, at, secret);
+        std::size_t length = occurrenceLength(text, at, secret, longSecret);
+        if (length == 0 && longSecret) length = hexLength(text, at, secret);
         for (const EncodedForm& form : forms) {
             if (length != 0) break;
             length = encodedLength(text, at, form);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+
 #include "artwork/ArtworkAddressPolicy.h"
 #include "artwork/URLSessionArtworkHTTPClient.h"
 #include "foundation/Cancellation.h"
@@ -67,13 +70,15 @@ TEST(URLSessionArtworkHTTPClient, AnswersAndFailures) {
     EXPECT_EQ(failure("http://127.0.0.1:1/closed"), "网络失败");
 }
 
-// The whole download is bounded, progress or not (the HTTP layer's tests cover its clock).
+// The whole download is bounded, progress or not (the HTTP layer's tests cover its clock). The
+// test's wait is bounded too: a download that never ends fails here within seconds.
 TEST(URLSessionArtworkHTTPClient, ATricklingDownloadEndsAtItsDeadline) {
     FakeHttpServer server;
-    server.get("/slow", [&server](const httplib::Request&, httplib::Response& response) {
+    std::atomic<bool> givenUp = false;
+    server.get("/slow", [&](const httplib::Request&, httplib::Response& response) {
         response.set_chunked_content_provider(
-            "image/jpeg", [&server](size_t, httplib::DataSink& sink) {
-                while (sink.write("x", 1) && server.pause(std::chrono::milliseconds(20))) {
+            "image/jpeg", [&](size_t, httplib::DataSink& sink) {
+                while (!givenUp && sink.write("x", 1) && server.pause(std::chrono::milliseconds(20))) {
                 }
                 return false;
             });
@@ -81,5 +86,13 @@ TEST(URLSessionArtworkHTTPClient, ATricklingDownloadEndsAtItsDeadline) {
     HttpSession session;
     URLSessionArtworkHTTPClient client(session, ArtworkAddressPolicy(true),
                                        std::chrono::milliseconds(200));
-    EXPECT_THROW(client.data(server.url("/slow"), {}), SourceError);
+    std::stop_source stop;
+    auto download = std::async(std::launch::async,
+                               [&] { return client.data(server.url("/slow"), stop.get_token()); });
+    if (download.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+        ADD_FAILURE() << "the download still ran 10 s after its 200 ms deadline";
+        givenUp = true;
+        stop.request_stop();
+    }
+    EXPECT_THROW(download.get(), SourceError);
 }

@@ -43,6 +43,14 @@ TEST_F(ChkszNetEaseClientTest, SearchSendsClampedPageAndSizeWithTheKeywordUnchan
 }
 
 TEST_F(ChkszNetEaseClientTest, SearchBuildsTracksFromHits) {
+    // A hostile hit: a name of 1 MB and 20,000 artists.
+    auto crowd = json::array();
+    std::string named;
+    for (int i = 0; i < 20'000; ++i) {
+        crowd.push_back({{"name", "歌手" + std::to_string(i)}});
+        if (std::size_t(i) < Track::mostArtists) named += (i ? "、歌手" : "歌手") + std::to_string(i);
+    }
+    const std::string huge(1 << 20, 'x');
     const auto page =
         search({{"data",
                  {{"total", 60},
@@ -56,8 +64,9 @@ TEST_F(ChkszNetEaseClientTest, SearchBuildsTracksFromHits) {
                     hit({{"artists", {"丙", " ", "丁"}},
                          {"album", {{"name", "object album"}}},
                          {"duration", 59999},
-                         {"picUrl", "ftp://p1.example/a.jpg"}})}}}}});
-    ASSERT_EQ(page.list.size(), 2u);
+                         {"picUrl", "ftp://p1.example/a.jpg"}}),
+                    hit({{"name", huge}, {"artists", crowd}})}}}}});
+    ASSERT_EQ(page.list.size(), 3u);
     EXPECT_EQ(page.total, 60);
     EXPECT_EQ(page.allPage, 3);
 
@@ -76,6 +85,9 @@ TEST_F(ChkszNetEaseClientTest, SearchBuildsTracksFromHits) {
     EXPECT_EQ(second.album, "");
     EXPECT_EQ(second.interval, "0:59");
     EXPECT_FALSE(second.rawPayload()->contains("picUrl"));
+
+    EXPECT_EQ(page.list[2].title, huge.substr(0, Track::longestName));
+    EXPECT_EQ(page.list[2].artist, named);
 }
 
 TEST_F(ChkszNetEaseClientTest, SearchPageCountsAndBareLists) {

@@ -74,6 +74,22 @@ TEST(NetEaseTrackParsingTest, ArtistsComeFromArEvenWhenEmpty) {
     auto idless = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", {{{"name", "x"}}}}});
     EXPECT_FALSE(payloadOf(*idless).contains("artistID"));
     EXPECT_FALSE(payloadOf(*idless).contains("artistName"));
+
+    // Hostile songs: one of 20,000 artists, one whose artist is named with 1 MB.
+    auto crowd = json::array();
+    std::string joined;
+    for (int i = 0; i < 20'000; ++i) {
+        crowd.push_back({{"name", std::to_string(i)}});
+        if (std::size_t(i) < Track::mostArtists) joined += (i ? "/" : "") + std::to_string(i);
+    }
+    auto crowded = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", crowd}});
+    ASSERT_TRUE(crowded);
+    EXPECT_EQ(crowded->artist, joined);
+    const std::string huge(1 << 20, 'x');
+    auto named = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", {{{"id", 3}, {"name", huge}}}}});
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->artist, huge.substr(0, Track::longestName));
+    EXPECT_EQ(payloadOf(*named)["artistName"], named->artist);
 }
 
 TEST(NetEaseTrackParsingTest, AlbumAndCover) {

@@ -142,6 +142,31 @@ TEST(TrackFromRaw, PayloadBytesDependOnContentNotKeyOrder) {
     EXPECT_EQ(retitled.musicID(), first.musicID());
 }
 
+// A hostile record's names are cut to the bound on a character boundary, in the song and in its
+// payload alike; a name at the bound stays whole.
+TEST(TrackFromRaw, BoundsNamesAtACharacterBoundary) {
+    const auto repeated = [](std::string_view unit, std::size_t count) {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i) text += unit;
+        return text;
+    };
+    const std::size_t bound = Track::longestName;
+    // One character each: five scalars joined into a family, and e with a combining accent.
+    const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
+    const std::string accented = "e\u0301";
+    auto track = Track::fromRaw(MusicSource::wy,
+                                record({{"name", "a" + repeated(family, (1 << 20) / family.size())},
+                                        {"singer", repeated(accented, bound)},
+                                        {"albumName", repeated("歌", bound) + "!"}}));
+    EXPECT_EQ(track.title, "a" + repeated(family, bound - 1));
+    EXPECT_EQ(track.artist, repeated(accented, bound));
+    EXPECT_EQ(track.album, repeated("歌", bound));
+    const auto payload = json::parse(track.payload);
+    EXPECT_EQ(payload, record({{"name", track.title},
+                               {"singer", track.artist},
+                               {"albumName", track.album}}));
+}
+
 TEST(TrackFromRaw, UnwritableRecordFailsWithoutCrashing) {
     EXPECT_ANY_THROW(Track::fromRaw(MusicSource::wy, record({{"extra", std::string("\xff\xfe")}})));
     EXPECT_ANY_THROW(Track::fromRaw(MusicSource::wy, record({{"songmid", std::nan("")}})));

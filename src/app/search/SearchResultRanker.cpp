@@ -52,26 +52,71 @@ bool hasMarker(std::string_view marker, const MarkerText& text) {
     return contains(text.form, SearchTextFolding::songForm(marker));
 }
 
-}  // namespace
+// A musicID holds "_", which no folded form does, so the two kinds of key never meet.
+std::string deduplicationKey(const Track& song) {
+    auto title = SearchTextFolding::songForm(song.title);
+    auto artist = SearchTextFolding::songForm(song.artist);
+    return !title.empty() && !artist.empty() ? title + "|" + artist : song.musicID();
+}
 
-std::vector<Track> SearchResultRanker::deduplicated(const std::vector<Track>& songs) {
+// Positions of the enabled songs, grouped by search source, the first of each key.
+template <class Songs, class SourceOf, class KeyOf>
+std::vector<std::size_t> keptPositions(const Songs& songs, SourceOf sourceOf, KeyOf keyOf) {
     std::vector<std::size_t> order(songs.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return sourcePosition(songs[a].source) < sourcePosition(songs[b].source);
+        return sourcePosition(sourceOf(songs[a])) < sourcePosition(sourceOf(songs[b]));
     });
-    std::vector<Track> kept;
+    std::vector<std::size_t> kept;
     std::unordered_set<std::string> seen;
     for (auto index : order) {
-        const auto& song = songs[index];
-        if (!isEnabled(song.source)) continue;
-        auto title = SearchTextFolding::songForm(song.title);
-        auto artist = SearchTextFolding::songForm(song.artist);
-        // A musicID holds "_", which no folded form does, so the two kinds of key never meet.
-        auto key = !title.empty() && !artist.empty() ? title + "|" + artist : song.musicID();
-        if (seen.insert(std::move(key)).second) kept.push_back(song);
+        if (!isEnabled(sourceOf(songs[index]))) continue;
+        if (seen.insert(keyOf(songs[index])).second) kept.push_back(index);
     }
     return kept;
+}
+
+}  // namespace
+
+std::vector<Track> SearchResultRanker::deduplicated(const std::vector<Track>& songs) {
+    std::vector<Track> kept;
+    for (auto index : keptPositions(
+             songs, [](const Track& song) { return song.source; }, deduplicationKey)) {
+        kept.push_back(songs[index]);
+    }
+    return kept;
+}
+
+std::vector<SearchResultRanker::ScoredSong> SearchResultRanker::scored(std::vector<Track> songs,
+                                                                       std::string_view keyword) {
+    const auto query = SearchTextFolding::songForm(keyword);
+    std::vector<ScoredSong> out;
+    out.reserve(songs.size());
+    for (auto& song : songs) {
+        auto key = deduplicationKey(song);
+        const int points = score(song, query, keyword);
+        out.push_back({std::move(song), std::move(key), points});
+    }
+    return out;
+}
+
+std::vector<SearchResultRanker::ScoredSong> SearchResultRanker::ranked(std::vector<ScoredSong> songs) {
+    const auto kept = keptPositions(
+        songs, [](const ScoredSong& entry) { return entry.song.source; },
+        [](const ScoredSong& entry) { return entry.key; });
+    std::vector<ScoredSong> out;
+    out.reserve(kept.size());
+    for (auto index : kept) out.push_back(std::move(songs[index]));
+    std::stable_sort(out.begin(), out.end(),
+                     [](const ScoredSong& a, const ScoredSong& b) { return a.score > b.score; });
+    return out;
+}
+
+std::vector<Track> SearchResultRanker::rank(const std::vector<Track>& songs,
+                                            std::string_view keyword) {
+    std::vector<Track> out;
+    for (auto& entry : ranked(scored(songs, keyword))) out.push_back(std::move(entry.song));
+    return out;
 }
 
 std::vector<std::string> SearchResultRanker::artistSegments(std::string_view artist) {
@@ -132,26 +177,6 @@ int SearchResultRanker::score(const Track& song, std::string_view query, std::st
         if (hasMarker(marker, songText) && !hasMarker(marker, queryText)) total -= 700;
     }
     return total;
-}
-
-std::vector<Track> SearchResultRanker::rank(const std::vector<Track>& songs,
-                                            std::string_view keyword) {
-    const auto query = SearchTextFolding::songForm(keyword);
-    auto unique = deduplicated(songs);
-    struct Scored {
-        std::size_t position;
-        int score;
-    };
-    std::vector<Scored> scored;
-    scored.reserve(unique.size());
-    for (std::size_t i = 0; i < unique.size(); ++i)
-        scored.push_back({i, score(unique[i], query, keyword)});
-    std::stable_sort(scored.begin(), scored.end(),
-                     [](const Scored& a, const Scored& b) { return a.score > b.score; });
-    std::vector<Track> ranked;
-    ranked.reserve(scored.size());
-    for (const auto& entry : scored) ranked.push_back(std::move(unique[entry.position]));
-    return ranked;
 }
 
 }  // namespace velto

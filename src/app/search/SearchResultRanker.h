@@ -20,9 +20,21 @@ class SearchResultRanker {
     static constexpr std::string_view asciiDerivativeMarkers[] = {"live", "dj", "cover", "remix",
                                                                   "montagem"};
 
+    // A song with what ranking needs of it for one keyword. Working it out folds every name,
+    // which is the costly part, so it is done off the main thread before an answer is published.
+    struct ScoredSong {
+        Track song;
+        std::string key;  // the de-duplication key
+        int score = 0;
+    };
+
     // Enabled songs, grouped by search source, one per title-and-artist key.
     static std::vector<Track> deduplicated(const std::vector<Track>& songs);
     static std::vector<Track> rank(const std::vector<Track>& songs, std::string_view keyword);
+
+    static std::vector<ScoredSong> scored(std::vector<Track> songs, std::string_view keyword);
+    // The enabled songs, de-duplicated as above, highest score first; folds nothing.
+    static std::vector<ScoredSong> ranked(std::vector<ScoredSong> songs);
 
     // `query` is the keyword's song form, `rawQuery` the keyword as typed.
     static int score(const Track& song, std::string_view query, std::string_view rawQuery);

@@ -1,6 +1,7 @@
 #include "app/search/SearchViewModel.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/search/SearchErrorText.h"
 #include "app/search/SearchHistoryStore.h"
@@ -346,18 +347,18 @@ bool SearchViewModel::isCurrentSearch(std::int64_t generation, const std::string
 
 void SearchViewModel::search(const std::string& keyword, MusicSource source,
                              std::function<void(SourceResult)> done) {
-    runBlocking<SearchPage>(
+    runBlocking<std::vector<SearchResultRanker::ScoredSong>>(
         searchStop_->get_token(),
         [&runtime = runtime_, keyword, source](std::stop_token token) {
             SearchPage page = runtime.search(keyword, source, 1, token);
             if (page.list.size() > songsPerSourceLimit) page.list.resize(songsPerSourceLimit);
-            return page;
+            return SearchResultRanker::scored(std::move(page.list), keyword);
         },
-        [source, done = std::move(done)](TaskResult<SearchPage> answer) {
+        [source, done = std::move(done)](TaskResult<std::vector<SearchResultRanker::ScoredSong>> answer) {
             SourceResult result;
             result.source = source;
             if (answer.ok()) {
-                result.tracks = std::move(answer.value().list);
+                result.songs = std::move(answer.value());
             } else if (isCancellation(answer.error())) {
                 result.cancelled = true;
             } else {
@@ -386,13 +387,13 @@ void SearchViewModel::loadSubmittedSongs(const std::string& keyword, std::int64_
         std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
             return searchSourcePosition(a.source) < searchSourcePosition(b.source);
         });
-        std::vector<Track> tracks;
+        std::vector<SearchResultRanker::ScoredSong> songs;
         std::vector<std::pair<MusicSource, std::string>> failures;
         for (auto& result : ordered) {
-            tracks.insert(tracks.end(), result.tracks.begin(), result.tracks.end());
+            std::move(result.songs.begin(), result.songs.end(), std::back_inserter(songs));
             if (result.errorMessage) failures.emplace_back(result.source, *result.errorMessage);
         }
-        setResults(SearchResultRanker::rank(SearchResultRanker::deduplicated(tracks), keyword));
+        setResults(SearchResultRanker::ranked(std::move(songs)));
         const auto first = failures.empty() ? std::optional<MusicSource>() : failures.front().first;
         setSongFailures(std::move(failures));
         assign(failedSource_, first, &SearchViewModel::failedSourceChanged);
@@ -436,9 +437,9 @@ void SearchViewModel::retryFailedSource(std::optional<MusicSource> requested, Do
         auto failures = songFailures_;
         std::erase_if(failures, [&](const auto& entry) { return entry.first == source; });
         if (!result.errorMessage) {
-            auto merged = results_;
-            merged.insert(merged.end(), result.tracks.begin(), result.tracks.end());
-            setResults(SearchResultRanker::rank(SearchResultRanker::deduplicated(merged), keyword));
+            auto merged = scoredResults_;
+            std::move(result.songs.begin(), result.songs.end(), std::back_inserter(merged));
+            setResults(SearchResultRanker::ranked(std::move(merged)));
         } else {
             failures.emplace_back(source, *result.errorMessage);
         }
@@ -553,7 +554,11 @@ void SearchViewModel::setArtistResultsExpanded(bool value) {
     refreshDerived();
 }
 
-void SearchViewModel::setResults(std::vector<Track> results) {
+void SearchViewModel::setResults(std::vector<SearchResultRanker::ScoredSong> ranked) {
+    std::vector<Track> results;
+    results.reserve(ranked.size());
+    for (const auto& entry : ranked) results.push_back(entry.song);
+    scoredResults_ = std::move(ranked);
     if (results == results_) return;
     results_ = std::move(results);
     resultsModel_->setRows(rows(results_));

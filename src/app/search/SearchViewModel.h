@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/search/SearchResultListModel.h"
+#include "app/search/SearchResultRanker.h"
 #include "app/search/SearchScope.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Task.h"
@@ -74,9 +75,10 @@ class SearchViewModel : public QObject {
 
   public:
     // The outcome of one source's song search: songs, a failure text, or neither (cancelled).
+    // The songs come scored on the worker, so that publishing them folds no name.
     struct SourceResult {
         MusicSource source = MusicSource::wy;
-        std::vector<Track> tracks;
+        std::vector<SearchResultRanker::ScoredSong> songs;
         std::optional<std::string> errorMessage;
         bool cancelled = false;
     };
@@ -111,8 +113,8 @@ class SearchViewModel : public QObject {
     static constexpr std::int64_t artistPageLimit = 3;
     static constexpr int albumPageLimit = 20;
     static constexpr std::size_t hotSearchLimit = 12;
-    // Songs kept of one source's answer, cut on the worker: ranking runs on the main thread, and
-    // a server that ignores the page size asked for must not stall it.
+    // Songs kept of one source's answer, cut on the worker: a server that ignores the page size
+    // asked for must not stall the main thread, which ranks and lists them.
     static constexpr std::size_t songsPerSourceLimit = 100;
     static const std::vector<std::string> defaultHotSearches;
     static constexpr MainQueue::Duration suggestionDelay = std::chrono::milliseconds(320);
@@ -310,7 +312,8 @@ class SearchViewModel : public QObject {
     void nextSearchGeneration();
     void cancelSuggestion();
 
-    void setResults(std::vector<Track> results);
+    // `ranked` as SearchResultRanker::ranked orders songs.
+    void setResults(std::vector<SearchResultRanker::ScoredSong> ranked);
     void setArtistResults(std::vector<ArtistSummary> artists);
     void setAlbumResults(std::vector<AlbumSummary> albums);
     void setPlaylistResults(std::vector<PlaylistSummary> playlists);
@@ -342,6 +345,7 @@ class SearchViewModel : public QObject {
     std::string query_;
     SearchScope selectedScope_ = SearchScope::songs;
     std::vector<Track> results_;
+    std::vector<SearchResultRanker::ScoredSong> scoredResults_;  // results_ with their scores
     std::vector<ArtistSummary> artistResults_;
     std::vector<AlbumSummary> albumResults_;
     std::vector<PlaylistSummary> playlistResults_;

@@ -1,7 +1,11 @@
 #include "sources/model/Track.h"
 
+#include <unicode/ubrk.h>
+#include <unicode/utext.h>
+
 #include <charconv>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 
 #include "foundation/Base64.h"
@@ -65,7 +69,59 @@ std::string requireText(const nlohmann::json& value, const char* key) {
     return field.get<std::string>();
 }
 
+struct BreakIteratorCloser {
+    void operator()(UBreakIterator* iterator) const { ubrk_close(iterator); }
+};
+
+// Opening a break iterator costs far more than one cut; each thread keeps one.
+UBreakIterator* characterIterator() {
+    thread_local std::unique_ptr<UBreakIterator, BreakIteratorCloser> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UBreakIterator* opened = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
+        return std::unique_ptr<UBreakIterator, BreakIteratorCloser>(U_SUCCESS(status) ? opened
+                                                                                      : nullptr);
+    }();
+    return iterator.get();
+}
+
+// The byte length of the first `limit` characters of `text`; reads no further than that.
+std::size_t characterPrefixLength(std::string_view text, std::size_t limit) {
+    UBreakIterator* iterator = characterIterator();
+    if (!iterator) throw std::runtime_error("no character break iterator");
+    UErrorCode status = U_ZERO_ERROR;
+    UText local = UTEXT_INITIALIZER;
+    UText* utext = utext_openUTF8(&local, text.data(), std::int64_t(text.size()), &status);
+    ubrk_setUText(iterator, utext, &status);
+    std::size_t end = text.size();
+    if (U_SUCCESS(status)) {
+        ubrk_first(iterator);
+        for (std::size_t count = 0; count < limit; ++count) {
+            if (ubrk_next(iterator) == UBRK_DONE) break;
+        }
+        // The UTF-8 text's native index is a byte offset.
+        end = std::size_t(ubrk_current(iterator));
+    }
+    utext_close(utext);
+    if (U_FAILURE(status)) throw std::runtime_error("cannot cut text at a character");
+    return end;
+}
+
+// Cuts the text under `key` of `bounded` (a copy of `raw`, made on the first cut) to match `text`.
+void cutName(std::string& text, const char* key, const nlohmann::json& raw, nlohmann::json& bounded) {
+    auto cut = Track::boundedName(text);
+    if (cut.size() == text.size()) return;
+    text = std::move(cut);
+    if (bounded.is_null()) bounded = raw;
+    bounded[key] = text;
+}
+
 }  // namespace
+
+std::string Track::boundedName(std::string_view text) {
+    // Every character takes at least one byte.
+    if (text.size() <= longestName) return std::string(text);
+    return std::string(text.substr(0, characterPrefixLength(text, longestName)));
+}
 
 Track Track::fromRaw(MusicSource source, const nlohmann::json& raw) {
     if (!raw.is_object() || raw.empty()) throw SourceError::source(missingTrackInfo);
@@ -85,7 +141,11 @@ Track Track::fromRaw(MusicSource source, const nlohmann::json& raw) {
     track.artist = std::move(*artist);
     track.album = readText(raw, "albumName").value_or("");
     track.interval = readText(raw, "interval");
-    track.payload = writeSortedJSON(raw);
+    nlohmann::json bounded;
+    cutName(track.title, "name", raw, bounded);
+    cutName(track.artist, "singer", raw, bounded);
+    cutName(track.album, "albumName", raw, bounded);
+    track.payload = writeSortedJSON(bounded.is_null() ? raw : bounded);
     return track;
 }
 

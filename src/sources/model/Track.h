@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "sources/model/MusicSource.h"
 
@@ -20,7 +21,16 @@ struct Track {
     std::optional<std::string> interval;
     std::string payload;
 
+    // Bounds no real catalogue reaches, so that no consumer of a song (ranking, library, views)
+    // works through the megabytes a hostile answer may hold: names are cut to `longestName`
+    // user-perceived characters, and a parser joins at most `mostArtists` artists.
+    static constexpr std::size_t longestName = 500;
+    static constexpr std::size_t mostArtists = 30;
+    // `text` cut to `longestName` characters (grapheme clusters; an invalid byte counts as one).
+    static std::string boundedName(std::string_view text);
+
     // Builds a song from a source's raw record; throws SourceError::source("搜索结果缺少曲目信息").
+    // Title, artist and album are bounded, in the song and in its payload.
     static Track fromRaw(MusicSource source, const nlohmann::json& raw);
 
     // "<source raw value>_<songmid>", the one identity of a song everywhere.

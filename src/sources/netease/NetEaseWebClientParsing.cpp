@@ -63,13 +63,13 @@ std::optional<Track> NetEaseWebClient::trackFrom(const nlohmann::json& song) {
     const nlohmann::json& album = albumObject ? *albumObject : emptyObject;
 
     std::string singer;
-    bool firstName = true;
+    std::size_t named = 0;
     for (const nlohmann::json* artist : artistList) {
+        if (named == Track::mostArtists) break;
         auto artistName = textAt(*artist, "name");
         if (!artistName) continue;
-        if (!firstName) singer += "/";
+        if (named++ != 0) singer += "/";
         singer += *artistName;
-        firstName = false;
     }
 
     nlohmann::json raw = nlohmann::json::object();
@@ -87,7 +87,7 @@ std::optional<Track> NetEaseWebClient::trackFrom(const nlohmann::json& song) {
         if (auto artistID = intValue(memberAt(*artistList.front(), "id"))) {
             raw["artistID"] = *artistID;
             if (auto artistName = textAt(*artistList.front(), "name")) {
-                raw["artistName"] = *artistName;
+                raw["artistName"] = Track::boundedName(*artistName);
             }
         }
     }

@@ -67,14 +67,12 @@ std::optional<std::string> artistName(const nlohmann::json* value) {
                                       [](const nlohmann::json& item) { return item.is_string(); });
     const bool allObjects = std::all_of(
         value->begin(), value->end(), [](const nlohmann::json& item) { return item.is_object(); });
+    if (!allTexts && !allObjects) return std::nullopt;
     std::vector<std::string> names;
-    if (allTexts) {
-        for (const auto& item : *value) {
-            if (auto name = nonEmptyString(&item)) names.push_back(*name);
-        }
-    } else if (allObjects) {
-        for (const auto& item : *value) {
-            if (auto name = nonEmptyString(member(item, "name"))) names.push_back(*name);
+    for (const auto& item : *value) {
+        if (names.size() == Track::mostArtists) break;
+        if (auto name = nonEmptyString(allTexts ? &item : member(item, "name"))) {
+            names.push_back(*name);
         }
     }
     return joinedNames(names);
