@@ -1,14 +1,12 @@
 #include "sources/model/Track.h"
 
-#include <unicode/ubrk.h>
-#include <unicode/utext.h>
-
 #include <charconv>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
 
 #include "foundation/Base64.h"
+#include "foundation/CharacterPrefix.h"
 #include "foundation/JsonWriter.h"
 #include "sources/model/JsonReading.h"
 #include "sources/model/SourceError.h"
@@ -69,43 +67,6 @@ std::string requireText(const nlohmann::json& value, const char* key) {
     return field.get<std::string>();
 }
 
-struct BreakIteratorCloser {
-    void operator()(UBreakIterator* iterator) const { ubrk_close(iterator); }
-};
-
-// Opening a break iterator costs far more than one cut; each thread keeps one.
-UBreakIterator* characterIterator() {
-    thread_local std::unique_ptr<UBreakIterator, BreakIteratorCloser> iterator = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        UBreakIterator* opened = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
-        return std::unique_ptr<UBreakIterator, BreakIteratorCloser>(U_SUCCESS(status) ? opened
-                                                                                      : nullptr);
-    }();
-    return iterator.get();
-}
-
-// The byte length of the first `limit` characters of `text`; reads no further than that.
-std::size_t characterPrefixLength(std::string_view text, std::size_t limit) {
-    UBreakIterator* iterator = characterIterator();
-    if (!iterator) throw std::runtime_error("no character break iterator");
-    UErrorCode status = U_ZERO_ERROR;
-    UText local = UTEXT_INITIALIZER;
-    UText* utext = utext_openUTF8(&local, text.data(), std::int64_t(text.size()), &status);
-    ubrk_setUText(iterator, utext, &status);
-    std::size_t end = text.size();
-    if (U_SUCCESS(status)) {
-        ubrk_first(iterator);
-        for (std::size_t count = 0; count < limit; ++count) {
-            if (ubrk_next(iterator) == UBRK_DONE) break;
-        }
-        // The UTF-8 text's native index is a byte offset.
-        end = std::size_t(ubrk_current(iterator));
-    }
-    utext_close(utext);
-    if (U_FAILURE(status)) throw std::runtime_error("cannot cut text at a character");
-    return end;
-}
-
 // Cuts the text under `key` of `bounded` (a copy of `raw`, made on the first cut) to match `text`.
 void cutName(std::string& text, const char* key, const nlohmann::json& raw, nlohmann::json& bounded) {
     auto cut = Track::boundedName(text);
@@ -118,8 +79,6 @@ void cutName(std::string& text, const char* key, const nlohmann::json& raw, nloh
 }  // namespace
 
 std::string Track::boundedName(std::string_view text) {
-    // Every character takes at least one byte.
-    if (text.size() <= longestName) return std::string(text);
     return std::string(text.substr(0, characterPrefixLength(text, longestName)));
 }
 
