@@ -33,9 +33,11 @@ constexpr int sampleRate = 44100;
 
 class GStreamerQueuePlayerTest : public ::testing::Test {
   protected:
-    void makePlayer(const std::string& sink = "fakesink sync=false") {
+    void makePlayer(const std::string& sink = "fakesink sync=false",
+                    std::function<void(std::function<void()>)> startThread = {}) {
         GStreamerQueuePlayer::Options options;
         options.audioSink = sink;
+        options.startThread = std::move(startThread);
         options.sinkBufferProbe = [this](const SinkBuffer& buffer) {
             std::lock_guard lock(mutex);
             buffers.push_back(buffer);
@@ -490,29 +492,87 @@ TEST_F(GStreamerQueuePlayerTest, ASeekTheServerCannotAnswerLeavesTheSongPlaying)
     }
 }
 
-// A song whose file blocks on read (a stalled network share) stays loading; moving on must tear
-// it down without waiting for the read, which would freeze the program until the share answers.
-TEST_F(GStreamerQueuePlayerTest, AnItemStuckInAReadIsLeftWithoutWaitingForIt) {
-    makePlayer();
-    auto path = dir.path() / "stalled.wav";
-    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    int writer = ::open(path.c_str(), O_RDWR);  // a writer that never finishes: reads block
-    ASSERT_GE(writer, 0);
-    ASSERT_EQ(::write(writer, "RIFF", 4), 4);
-    auto stalled = named("stalled", uriOf(path));
+// Songs whose files block on read (a stalled network share) stay loading. Moving on must leave
+// each without waiting for its read, which would freeze the program until the share answers,
+// and the stuck ones tie up no more than the few threads that stop replaced playbins.
+TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) {
+    struct Threads {
+        std::mutex mutex;
+        int live = 0;
+        int most = 0;
+    };
+    auto threads = std::make_shared<Threads>();
+    makePlayer("fakesink sync=false", [threads](std::function<void()> work) {
+        std::thread([threads, work = std::move(work)] {
+            {
+                std::lock_guard lock(threads->mutex);
+                threads->most = std::max(threads->most, ++threads->live);
+            }
+            work();
+            std::lock_guard lock(threads->mutex);
+            --threads->live;
+        }).detach();
+    });
+    // Writers that never finish: reads block until they close, which ends every stuck read.
+    // Before that, empty files take the pipes' places, so no song opened later blocks there.
+    struct Writers {
+        std::vector<std::filesystem::path> paths;
+        std::vector<int> fds;
+        void close() {
+            for (const auto& path : paths) {
+                std::filesystem::remove(path);
+                std::ofstream{path};
+            }
+            for (int fd : fds) ::close(fd);
+            fds.clear();
+        }
+        ~Writers() { close(); }
+    } writers;
+    constexpr int stalledCount = 2 * GStreamerQueuePlayer::maxRetiringThreads;
+    std::vector<PlayerItemPtr> stalled;
+    for (int i = 0; i < stalledCount; ++i) {
+        auto path = dir.path() / ("stalled" + std::to_string(i) + ".wav");
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        int writer = ::open(path.c_str(), O_RDWR);
+        ASSERT_GE(writer, 0);
+        writers.paths.push_back(path);
+        writers.fds.push_back(writer);
+        ASSERT_EQ(::write(writer, "RIFF", 4), 4);
+        stalled.push_back(named("stalled", uriOf(path)));
+        player->insert(stalled.back());
+    }
     auto a = item("a", 0.2);
-    player->insert(stalled);
     player->insert(a);
     player->play();
-    int unread = 4;
-    while (unread > 0 && ::ioctl(writer, FIONREAD, &unread) == 0) std::this_thread::yield();
-    // The player has read what there was and waits in the next read.
-    player->advanceToNextItem();
+    for (int i = 0; i < stalledCount; ++i) {
+        SCOPED_TRACE(i);
+        // The player has read what there was and waits in the next read.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int unread = 4;
+        while (unread > 0 && ::ioctl(writers.fds[i], FIONREAD, &unread) == 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_EQ(unread, 0) << "the stalled song was never read";
+        auto moved = std::async(std::launch::async, [&] { player->advanceToNextItem(); });
+        if (moved.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            writers.close();
+            moved.wait();
+            FAIL() << "moving on waited for the stuck read";
+        }
+    }
     bool played = waitFor("end a");
-    ::close(writer);  // lets the stuck read end, so its teardown finishes
+    int most;
+    {
+        std::lock_guard lock(threads->mutex);
+        most = threads->most;
+    }
+    writers.close();
     ASSERT_TRUE(played);
-    EXPECT_EQ(stalled->status(), PlayerItem::Status::unknown);
+    EXPECT_LE(most, GStreamerQueuePlayer::maxRetiringThreads);
+    for (const auto& item : stalled) EXPECT_EQ(item->status(), PlayerItem::Status::unknown);
     EXPECT_EQ(totalFrames(), frames["a"]);
+    // With the reads ended, every playbin left behind is stopped, those that waited too.
+    EXPECT_TRUE(queue.runUntil([&] { return !player->tearingDown(); }));
 }
 
 TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
