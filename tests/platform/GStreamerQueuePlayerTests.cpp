@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include <gst/gst.h>
+
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
 #include "platform/GStreamerQueuePlayer.h"
@@ -22,6 +24,38 @@
 #include "support/RangeIgnoringAnswer.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
+
+// Finds the playbin a player made last, through the tracing hooks that any tracer object may
+// register.
+namespace {
+
+std::atomic<GstElement*> latestPlaybin{nullptr};
+
+struct PlaybinFinder {
+    GstTracer parent;
+};
+struct PlaybinFinderClass {
+    GstTracerClass parent;
+};
+
+G_DEFINE_TYPE(PlaybinFinder, playbin_finder, GST_TYPE_TRACER)
+
+void onElementNew(GstTracer*, guint64, GstElement* element) {
+    if (std::string_view(G_OBJECT_TYPE_NAME(element)) == "GstPlayBin") latestPlaybin = element;
+}
+void playbin_finder_class_init(PlaybinFinderClass*) {}
+void playbin_finder_init(PlaybinFinder* self) {
+    gst_tracing_register_hook(GST_TRACER(self), "element-new", G_CALLBACK(onElementNew));
+}
+
+GstState targetState(GstElement* element) {
+    GST_OBJECT_LOCK(element);
+    GstState target = GST_STATE_TARGET(element);
+    GST_OBJECT_UNLOCK(element);
+    return target;
+}
+
+}  // namespace
 
 namespace velto {
 namespace {
@@ -41,6 +75,7 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         options.sinkBufferProbe = [this](const SinkBuffer& buffer) {
             std::lock_guard lock(mutex);
             buffers.push_back(buffer);
+            queue.post([] {});  // wakes a runUntil that waits for the sink
         };
         player = std::make_unique<GStreamerQueuePlayer>(queue, options);
         player->addItemStatusObserver([this](const PlayerItemPtr& item) {
@@ -490,6 +525,66 @@ TEST_F(GStreamerQueuePlayerTest, ASeekTheServerCannotAnswerLeavesTheSongPlaying)
             player.reset();
         }
     }
+}
+
+// Streams from a server that ignores "Range" and sends no length, the first held before it
+// answers: its playbin is still moving to its first state while play, pause and play are asked.
+// It takes one state change at a time (one set while another is under way can be lost, the
+// playbin then never moving again) and ends playing. A seek is refused at once: the song plays
+// on where it was, though the next one, its whole body come at once, is already handed over.
+TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnPastASeek) {
+    gst_init(nullptr, nullptr);
+    static GstTracer* finder = GST_TRACER(g_object_new(playbin_finder_get_type(), nullptr));
+    ASSERT_NE(finder, nullptr);
+    constexpr int rate = 8000;
+    std::ostringstream body;
+    const std::size_t songFrames = writeWavFile(dir.path() / "song.wav", 1.0, rate, 1, 0.2);
+    body << std::ifstream(dir.path() / "song.wav", std::ios::binary).rdbuf();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> asked{false};
+    FakeHttpServer server;
+    server.get("/song.wav", [&](const httplib::Request&, httplib::Response& response) {
+        asked = true;
+        queue.post([] {});
+        released.wait();
+        answerIgnoringRange(response, 200, "audio/wav", body.str());
+    });
+    makePlayer("fakesink sync=true");
+    player->insert(named("a", server.url("/song.wav")));
+    player->insert(named("b", server.url("/song.wav")));
+    const bool held = queue.runUntil([&] { return asked.load(); });
+    GstElement* playbin = latestPlaybin;
+    // What is asked while the playbin moves to its first state waits for it to settle.
+    std::vector<GstState> targets;
+    for (bool play : {true, false, true}) {
+        play ? player->play() : player->pause();
+        if (playbin) targets.push_back(targetState(playbin));
+    }
+    release.set_value();
+    ASSERT_TRUE(held);
+    EXPECT_EQ(targets, std::vector<GstState>(3, GST_STATE_PAUSED))
+        << "a state was set while the playbin still moved to the one before";
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+
+    ASSERT_TRUE(queue.runUntil([&] { return framesAtOrAfter(0) >= songFrames / 4; }));
+    std::optional<bool> sought;
+    player->seek(0.8, [&](bool finished) { sought = finished; });
+    queue.runPending();
+    EXPECT_EQ(sought, false) << "the seek was not refused at once";
+    EXPECT_LT(player->currentTime(), 0.8);
+    ASSERT_TRUE(waitFor("end b"));
+    EXPECT_FALSE(saw("stalled a"));
+    // Every buffer follows the one before: nothing flushed, nothing played twice or skipped.
+    std::size_t played = 0;
+    std::optional<double> jumpedAt;
+    for (const auto& buffer : sinkBuffers()) {
+        const double expected = double(played % songFrames) / rate;
+        if (!jumpedAt && std::abs(buffer.streamTime - expected) > 0.5 / rate) jumpedAt = expected;
+        played += buffer.frames;
+    }
+    EXPECT_EQ(jumpedAt, std::nullopt) << "played on from elsewhere";
+    EXPECT_EQ(played, 2 * songFrames);
 }
 
 // Songs whose files block on read (a stalled network share) stay loading. Moving on must leave
