@@ -12,7 +12,7 @@
 namespace velto {
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
-                         unsigned mode) {
+                         unsigned mode, Durability durability) {
     std::error_code ec;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
     std::string temp = path.string() + ".tmp-XXXXXX";
@@ -33,7 +33,7 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
         left -= std::size_t(n);
     }
     ::fchmod(fd, mode_t(mode));
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if ((durability == Durability::forced && ::fsync(fd) != 0) || ::close(fd) != 0) {
         ::unlink(temp.c_str());
         throw std::runtime_error("cannot flush " + temp);
     }

@@ -5,9 +5,14 @@
 
 namespace velto {
 
-// Writes `contents` to a temporary file beside `path`, flushes it and renames it over `path`,
-// so a reader sees the old or the new file, never a torn one. Throws std::runtime_error.
+// How far a write has gone when it returns. `forced`: to the disk, so a power cut keeps it.
+// `deferred`: to the system, which writes it back within seconds; a power cut before that can
+// leave the file as it was before the write.
+enum class Durability { forced, deferred };
+
+// Writes `contents` to a temporary file beside `path` and renames it over `path`, so a reader
+// sees the old or the new file, never a torn one. Throws std::runtime_error.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
-                         unsigned mode = 0600);
+                         unsigned mode = 0600, Durability durability = Durability::forced);
 
 }  // namespace velto
