@@ -1,5 +1,6 @@
 #include "foundation/AtomicFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,12 +40,19 @@ void AtomicFileWriter::overwrite(std::uint64_t at, std::string_view piece) {
         fail("write");
 }
 
-void AtomicFileWriter::commit(unsigned mode) {
+void AtomicFileWriter::commit(unsigned mode, Durability durability) {
     ::fchmod(fd_.get(), mode_t(mode));
-    const bool flushed = ::fsync(fd_.get()) == 0;
+    const bool flushed = durability != Durability::forced || ::fsync(fd_.get()) == 0;
     if (!fd_.close() || !flushed) fail("flush");
     if (::rename(temp_.c_str(), path_.c_str()) != 0) fail("rename");
     committed_ = true;
+    // The rename itself reaches the disk with its folder.
+    if (durability == Durability::forced) {
+        const std::filesystem::path folder =
+            path_.has_parent_path() ? path_.parent_path() : std::filesystem::path(".");
+        if (FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir)
+            ::fsync(dir.get());
+    }
 }
 
 void AtomicFileWriter::fail(const char* what) const {
@@ -53,10 +61,10 @@ void AtomicFileWriter::fail(const char* what) const {
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
-                         unsigned mode) {
+                         unsigned mode, Durability durability) {
     AtomicFileWriter writer(path);
     writer.append(contents);
-    writer.commit(mode);
+    writer.commit(mode, durability);
 }
 
 }  // namespace velto

@@ -20,7 +20,10 @@ bool isDataValue(const nlohmann::json& value) {
 }
 }  // namespace
 
-UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) { load(); }
+UserDefaults::UserDefaults(std::filesystem::path file, Writer write)
+    : file_(std::move(file)), write_(std::move(write)) {
+    load();
+}
 
 void UserDefaults::load() {
     std::error_code ec;
@@ -103,8 +106,8 @@ void UserDefaults::setDouble(const std::string& key, double value) { store(key, 
 void UserDefaults::setString(const std::string& key, const std::string& value) {
     store(key, value);
 }
-void UserDefaults::setData(const std::string& key, const Bytes& value) {
-    store(key, nlohmann::json{{dataKey, Base64::encode(value)}});
+void UserDefaults::setData(const std::string& key, const Bytes& value, Durability durability) {
+    store(key, nlohmann::json{{dataKey, Base64::encode(value)}}, durability);
 }
 
 void UserDefaults::setStringList(const std::string& key, const std::vector<std::string>& value) {
@@ -116,18 +119,22 @@ void UserDefaults::remove(const std::string& key) {
     if (values_.erase(key) > 0) save();
 }
 
-void UserDefaults::store(const std::string& key, nlohmann::json value) {
+void UserDefaults::store(const std::string& key, nlohmann::json value, Durability durability) {
     std::lock_guard lock(mutex_);
     auto it = values_.find(key);
     if (it != values_.end() && *it == value && it->type() == value.type()) return;
     values_[key] = std::move(value);
-    save();
+    save(durability);
 }
 
-void UserDefaults::save() {
+void UserDefaults::save(Durability durability) {
     try {
         // Replace invalid UTF-8 rather than throw: a setting must never take the program down.
-        writeFileAtomically(file_, values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+        auto text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+        if (write_)
+            write_(file_, text, durability);
+        else
+            writeFileAtomically(file_, text, 0600, durability);
     } catch (const std::exception& error) {
         Log::error("defaults", std::string("cannot save settings: ") + error.what());
     }

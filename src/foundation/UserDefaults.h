@@ -2,11 +2,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "foundation/AtomicFile.h"
 
 namespace velto {
 
@@ -16,7 +20,11 @@ using Bytes = std::vector<std::uint8_t>;
 // with another type reads as absent; a file that cannot be read is moved aside and logged.
 class UserDefaults {
 public:
-    explicit UserDefaults(std::filesystem::path file);
+    // Replaces the file whole; writeFileAtomically unless a test watches the writes.
+    using Writer =
+        std::function<void(const std::filesystem::path&, std::string_view, Durability)>;
+
+    explicit UserDefaults(std::filesystem::path file, Writer write = {});
 
     std::optional<bool> boolValue(const std::string& key) const;
     std::optional<std::int64_t> integerValue(const std::string& key) const;
@@ -32,7 +40,9 @@ public:
     void setInteger(const std::string& key, std::int64_t value);
     void setDouble(const std::string& key, double value);
     void setString(const std::string& key, const std::string& value);
-    void setData(const std::string& key, const Bytes& value);
+    // `deferred` for a value rewritten often whose last few seconds a power cut may take back.
+    void setData(const std::string& key, const Bytes& value,
+                 Durability durability = Durability::forced);
     void setStringList(const std::string& key, const std::vector<std::string>& value);
     void remove(const std::string& key);
 
@@ -40,10 +50,12 @@ public:
 
 private:
     void load();
-    void store(const std::string& key, nlohmann::json value);
-    void save();  // mutex held
+    void store(const std::string& key, nlohmann::json value,
+               Durability durability = Durability::forced);
+    void save(Durability durability = Durability::forced);  // mutex held
 
     std::filesystem::path file_;
+    Writer write_;
     mutable std::mutex mutex_;
     nlohmann::json values_ = nlohmann::json::object();
 };

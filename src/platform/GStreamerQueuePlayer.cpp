@@ -166,10 +166,10 @@ double toSeconds(gint64 nanoseconds) {
 
 }  // namespace
 
-// One playbin's way back to the player. Its callbacks run on streaming threads and reach the
-// player only through it; retiring the playbin cuts it, so a playbin still being torn down
-// (perhaps for long, on a source stuck in a read) never touches the player again.
-struct GStreamerQueuePlayer::Link {
+// What one playbin's callbacks, on streaming threads, share with the player: the player
+// itself, cut when the playbin is retired so that a playbin still being torn down (perhaps for
+// long, on a source stuck in a read) never touches it again, and the sources it opened.
+struct GStreamerQueuePlayer::PlaybinContext {
     std::mutex mutex;
     GStreamerQueuePlayer* owner = nullptr;  // null once the playbin is retired
     GstElement* playbin = nullptr;          // not owned
@@ -177,16 +177,19 @@ struct GStreamerQueuePlayer::Link {
     // The sources of the current stream and of the one handed over after it, in that order.
     std::deque<GstElement*> sources;
 
-    ~Link() {
+    ~PlaybinContext() {
         for (GstElement* source : sources) gst_object_unref(source);
     }
 };
 
-// Playbins being stopped off the main thread.
+// Playbins being stopped off the main thread, by at most maxRetiringThreads threads that take
+// them in turn and end when none is left; more would only wait on the same stalled share.
 struct GStreamerQueuePlayer::Teardowns {
     std::mutex mutex;
     std::condition_variable done;
-    int running = 0;
+    int running = 0;                  // retired playbins not yet finalized
+    int threads = 0;                  // threads stopping playbins
+    std::deque<GstElement*> waiting;  // retired playbins no thread has taken yet
     GStreamerQueuePlayer* owner = nullptr;  // null once the player is being destroyed
 
     void finish() {
@@ -196,38 +199,56 @@ struct GStreamerQueuePlayer::Teardowns {
         // Wakes a main queue waiting for tearingDown() to end.
         if (owner) owner->later([] {});
     }
+
+    // A stopping thread's work: every playbin waiting, one after the other.
+    void stopWaiting() {
+        while (true) {
+            GstElement* playbin;
+            {
+                std::lock_guard lock(mutex);
+                if (waiting.empty()) {
+                    --threads;
+                    return;
+                }
+                playbin = waiting.front();
+                waiting.pop_front();
+            }
+            gst_element_set_state(playbin, GST_STATE_NULL);
+            gst_object_unref(playbin);
+        }
+    }
 };
 
 namespace {
 
-using LinkPtr = std::shared_ptr<GStreamerQueuePlayer::Link>;
+using ContextPtr = std::shared_ptr<GStreamerQueuePlayer::PlaybinContext>;
 
-gpointer holdLink(const LinkPtr& link) {
-    return new LinkPtr(link);
+gpointer holdContext(const ContextPtr& context) {
+    return new ContextPtr(context);
 }
 
-void releaseLink(gpointer data) {
-    delete static_cast<LinkPtr*>(data);
+void releaseContext(gpointer data) {
+    delete static_cast<ContextPtr*>(data);
 }
 
-void releaseLinkClosure(gpointer data, GClosure*) {
-    releaseLink(data);
+void releaseContextClosure(gpointer data, GClosure*) {
+    releaseContext(data);
 }
 
 }  // namespace
 
 struct GStreamerQueuePlayer::Callbacks {
     static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
-        Link& link = **static_cast<LinkPtr*>(data);
-        std::lock_guard linked(link.mutex);
-        auto* self = link.owner;
+        PlaybinContext& context = **static_cast<ContextPtr*>(data);
+        std::lock_guard locked(context.mutex);
+        auto* self = context.owner;
         if (!self) {
             gst_message_unref(message);
             return GST_BUS_DROP;
         }
         switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_STATE_CHANGED:
-                if (GST_MESSAGE_SRC(message) != GST_OBJECT(link.playbin)) break;
+                if (GST_MESSAGE_SRC(message) != GST_OBJECT(context.playbin)) break;
                 [[fallthrough]];
             case GST_MESSAGE_ERROR:
             case GST_MESSAGE_EOS:
@@ -236,7 +257,7 @@ struct GStreamerQueuePlayer::Callbacks {
             case GST_MESSAGE_BUFFERING:
             case GST_MESSAGE_DURATION_CHANGED: {
                 // Stamped now: a message of an item that was replaced meanwhile is dropped.
-                std::uint64_t epoch = link.epoch;
+                std::uint64_t epoch = context.epoch;
                 std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
                 self->later([self, epoch, held] { self->handleMessage(epoch, held.get()); });
                 break;
@@ -251,15 +272,15 @@ struct GStreamerQueuePlayer::Callbacks {
     }
 
     static void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
-        Link& link = **static_cast<LinkPtr*>(data);
-        std::lock_guard linked(link.mutex);
-        link.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
+        PlaybinContext& context = **static_cast<ContextPtr*>(data);
+        std::lock_guard locked(context.mutex);
+        context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
     }
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
-        Link& link = **static_cast<LinkPtr*>(data);
-        std::lock_guard linked(link.mutex);
-        auto* self = link.owner;
+        PlaybinContext& context = **static_cast<ContextPtr*>(data);
+        std::lock_guard locked(context.mutex);
+        auto* self = context.owner;
         if (!self) return;
         std::lock_guard lock(self->handOverMutex_);
         // A joined stream would start at normal speed, so at another rate the next item is
@@ -283,9 +304,9 @@ struct GStreamerQueuePlayer::Callbacks {
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
     // current one ends, and the main thread reopens the playbin with the item queued instead.
     static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-        Link& link = **static_cast<LinkPtr*>(data);
-        std::lock_guard linked(link.mutex);
-        auto* self = link.owner;
+        PlaybinContext& context = **static_cast<ContextPtr*>(data);
+        std::lock_guard locked(context.mutex);
+        auto* self = context.owner;
         if (!self) return GST_PAD_PROBE_DROP;
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
@@ -368,15 +389,15 @@ GStreamerQueuePlayer::~GStreamerQueuePlayer() {
 }
 
 // A fresh playbin for each item opened: the one before may be stuck on its source, and is
-// stopped on a thread of its own (retirePipeline) instead of being reused.
+// stopped off the main thread (retirePipeline) instead of being reused.
 bool GStreamerQueuePlayer::makePipeline() {
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
     if (!playbin) return false;
     gst_object_ref_sink(playbin);
-    link_ = std::make_shared<Link>();
-    link_->owner = this;
-    link_->playbin = playbin;
-    link_->epoch = epoch_;
+    context_ = std::make_shared<PlaybinContext>();
+    context_->owner = this;
+    context_->playbin = playbin;
+    context_->epoch = epoch_;
     GstElement* sink = makeSink(describeSink(options_.audioSink));
     GstElement* volume = nullptr;
     if (sink) {
@@ -385,7 +406,7 @@ bool GStreamerQueuePlayer::makePipeline() {
                               static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                            GST_PAD_PROBE_TYPE_BUFFER_LIST |
                                                            GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                              &Callbacks::onSinkData, holdLink(link_), &releaseLink);
+                              &Callbacks::onSinkData, holdContext(context_), &releaseContext);
             gst_object_unref(pad);
         }
         g_object_set(playbin, "audio-sink", withVolume(sink, &volume), nullptr);
@@ -398,32 +419,28 @@ bool GStreamerQueuePlayer::makePipeline() {
                      nullptr);
     }
     g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(&Callbacks::onAboutToFinish),
-                          holdLink(link_), &releaseLinkClosure, GConnectFlags(0));
+                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
     g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&Callbacks::onSourceSetup),
-                          holdLink(link_), &releaseLinkClosure, GConnectFlags(0));
+                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
     GstBus* bus = gst_element_get_bus(playbin);
-    gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, holdLink(link_), &releaseLink);
+    gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, holdContext(context_), &releaseContext);
     gst_object_unref(bus);
     playbin_ = playbin;
     volumeControl_ = volume ? volume : playbin;
     return true;
 }
 
-// Cuts the playbin off the player and stops it on a thread of its own: stopping waits for its
-// streaming threads, and one blocked in a read of a stalled file would hold the caller.
+// Cuts the playbin off the player and has it stopped off the main thread: stopping waits for
+// its streaming threads, and one blocked in a read of a stalled file would hold the caller.
 void GStreamerQueuePlayer::retirePipeline() {
     if (!playbin_) return;
     {
-        std::lock_guard lock(link_->mutex);
-        link_->owner = nullptr;
+        std::lock_guard lock(context_->mutex);
+        context_->owner = nullptr;
     }
-    link_.reset();
+    context_.reset();
     GstElement* playbin = std::exchange(playbin_, nullptr);
     volumeControl_ = nullptr;
-    {
-        std::lock_guard lock(teardowns_->mutex);
-        ++teardowns_->running;
-    }
     // Done when the playbin is finalized, which may be after our unref: a state change of its
     // own can still hold it on one of GStreamer's threads.
     static const GQuark teardownQuark = g_quark_from_static_string("velto-teardown");
@@ -433,10 +450,26 @@ void GStreamerQueuePlayer::retirePipeline() {
                                 (*teardowns)->finish();
                                 delete teardowns;
                             });
-    std::thread([playbin] {
-        gst_element_set_state(playbin, GST_STATE_NULL);
-        gst_object_unref(playbin);
-    }).detach();
+    bool needsThread;
+    {
+        std::lock_guard lock(teardowns_->mutex);
+        ++teardowns_->running;
+        teardowns_->waiting.push_back(playbin);
+        needsThread = teardowns_->threads < maxRetiringThreads;
+        if (needsThread) ++teardowns_->threads;
+    }
+    if (!needsThread) return;
+    try {
+        auto work = [teardowns = teardowns_] { teardowns->stopWaiting(); };
+        if (options_.startThread)
+            options_.startThread(work);
+        else
+            std::thread(work).detach();
+    } catch (const std::exception& error) {
+        // Stopped here then, whatever the wait: a playbin left running would play on unheard.
+        Log::error(logCategory, std::string("no thread to stop a playbin: ") + error.what());
+        teardowns_->stopWaiting();
+    }
 }
 
 bool GStreamerQueuePlayer::tearingDown() const {
@@ -628,12 +661,12 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     handOverNext();
     later([this, finished] { emitPlayedToEnd(finished); });
     auto current = currentItem();
-    if (next == Continuation::playing && link_) {
+    if (next == Continuation::playing && context_) {
         {
-            std::lock_guard lock(link_->mutex);
-            if (!link_->sources.empty()) {
-                gst_object_unref(link_->sources.front());
-                link_->sources.pop_front();
+            std::lock_guard lock(context_->mutex);
+            if (!context_->sources.empty()) {
+                gst_object_unref(context_->sources.front());
+                context_->sources.pop_front();
             }
         }
         seekable_ = currentSourceCanSeek();
@@ -715,12 +748,12 @@ void GStreamerQueuePlayer::finishSeek(bool finished) {
 }
 
 bool GStreamerQueuePlayer::currentSourceCanSeek() {
-    if (auto current = currentItem(); current && wholeOnly_ == current->uri()) return false;
+    if (auto current = currentItem(); current && unseekableUri_ == current->uri()) return false;
     GstElement* source = nullptr;
     {
-        std::lock_guard lock(link_->mutex);
-        if (!link_->sources.empty())
-            source = GST_ELEMENT(gst_object_ref(link_->sources.front()));
+        std::lock_guard lock(context_->mutex);
+        if (!context_->sources.empty())
+            source = GST_ELEMENT(gst_object_ref(context_->sources.front()));
     }
     if (!source) return false;
     bool seekable = canSeek(source);
@@ -757,23 +790,24 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                 std::lock_guard lock(handOverMutex_);
                 handedOver = handedOver_;
             }
-            // A server that announced no ranges yet seemed seekable (its length known) answers
-            // the seek with the whole stream, which the source takes as a failure: the song
-            // starts again and is not sought any more, as a stream that cannot seek. The next
-            // song may have been handed over, or have started, meanwhile: the failing source
-            // tells whose seek it was, and one of a song already ended changes nothing.
+            // A server that announces no ranges but a length seems seekable, and answers a seek
+            // with the whole stream, which its source takes as a failure: the song starts again
+            // and is not sought any more. The failing source tells whose seek it was: the
+            // current stream's, or that of a song already ended, which changes nothing.
             if (fromSource && domain == GST_RESOURCE_ERROR && code == GST_RESOURCE_ERROR_SEEK) {
-                std::ptrdiff_t whose;
+                bool known;
+                bool ofCurrentStream;
                 {
-                    std::lock_guard lock(link_->mutex);
-                    auto& sources = link_->sources;
-                    whose = std::find(sources.begin(), sources.end(),
-                                      GST_ELEMENT(GST_MESSAGE_SRC(message))) - sources.begin();
-                    if (whose == std::ssize(sources)) whose = -1;
+                    std::lock_guard lock(context_->mutex);
+                    auto& sources = context_->sources;
+                    auto failing = std::find(sources.begin(), sources.end(),
+                                             GST_ELEMENT(GST_MESSAGE_SRC(message)));
+                    known = failing != sources.end();
+                    ofCurrentStream = failing == sources.begin() && known;
                 }
-                if (whose < 0) break;
-                if (whose == 0 && wholeOnly_ != current->uri()) {
-                    wholeOnly_ = current->uri();
+                if (!known) break;
+                if (ofCurrentStream && unseekableUri_ != current->uri()) {
+                    unseekableUri_ = current->uri();
                     openCurrent();
                     break;
                 }

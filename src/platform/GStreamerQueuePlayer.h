@@ -24,8 +24,7 @@ namespace velto {
 // never heard. At a rate other than 1 the next item opens after the current one ends instead.
 // Bus messages are taken off the bus on the thread that posts them and handled on the main
 // queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own; the
-// one it replaces is stopped on a thread of its own, so a source stuck in a read never holds
-// up the main thread.
+// one it replaces is stopped off the main thread, so a source stuck in a read never holds it up.
 class GStreamerQueuePlayer final : public QueuePlayer {
 public:
     struct SinkBuffer {
@@ -42,7 +41,13 @@ public:
         // Called on a streaming thread for every buffer that reaches the audio sink; for
         // measurements and tests.
         std::function<void(const SinkBuffer&)> sinkBufferProbe;
+        // Starts a detached thread that runs `work`, or throws (std::system_error) when none
+        // can be started. Empty: std::thread. For tests that count or refuse threads.
+        std::function<void(std::function<void()> work)> startThread;
     };
+    // Replaced playbins are stopped by at most this many threads at a time; the others wait
+    // for one of them, so sources stuck in reads tie up no more.
+    static constexpr int maxRetiringThreads = 2;
 
     explicit GStreamerQueuePlayer(MainQueue& mainQueue, Options options = {});
     ~GStreamerQueuePlayer() override;
@@ -68,7 +73,7 @@ public:
     // done. For tests that count what playbins leave behind.
     bool tearingDown() const;
 
-    struct Link;
+    struct PlaybinContext;
 
 private:
     struct Callbacks;
@@ -99,7 +104,7 @@ private:
     Options options_;
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
     _GstElement* volumeControl_ = nullptr;  // the playbin's element with our volume; not owned
-    std::shared_ptr<Link> link_;
+    std::shared_ptr<PlaybinContext> context_;
     std::shared_ptr<Teardowns> teardowns_;
 
     // Main thread.
@@ -118,7 +123,7 @@ private:
     mutable double lastPosition_ = 0;
     std::optional<PendingSeek> seek_;
     // The last stream whose server answered a seek with the whole stream: not sought again.
-    std::string wholeOnly_;
+    std::string unseekableUri_;
 
     // Shared with the streaming threads.
     std::atomic<double> rate_{1.0};

@@ -106,6 +106,7 @@ struct MprisNowPlayingCenter::Bus {
     bool controllable = false;
     std::optional<double> pendingSeeked;
     bool flushScheduled = false;
+    std::size_t flushRequests = 0;
     // What the bus last heard, to announce only changes.
     std::map<std::string, GVariant*> announced;
 
@@ -218,6 +219,7 @@ struct MprisNowPlayingCenter::Bus {
     void scheduleFlush() {
         {
             std::lock_guard lock(mutex);
+            ++flushRequests;
             if (flushScheduled) return;
             flushScheduled = true;
         }
@@ -529,6 +531,11 @@ void MprisNowPlayingCenter::setHandlers(Handlers handlers) {
         bus_->controllable = controllable;
     }
     bus_->scheduleFlush();
+}
+
+std::size_t MprisNowPlayingCenter::flushesScheduled() const {
+    std::lock_guard lock(bus_->mutex);
+    return bus_->flushRequests;
 }
 
 bool MprisNowPlayingCenter::published() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,10 @@ public:
 
     // Whether the bus name is owned; follows the bus through the main queue.
     bool published() const;
+
+    // How many changes were handed to the bus thread to announce (those close together make
+    // one announcement there); a count of work for tests.
+    std::size_t flushesScheduled() const;
 
     // The object path that stands for a song in the MPRIS metadata.
     static std::string trackObjectPath(const std::string& trackId);

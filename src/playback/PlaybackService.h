@@ -323,6 +323,7 @@ class PlaybackService : public QObject {
     std::optional<Quality> lastActualQuality_;
     float playbackRate_ = 1.0f;
     std::optional<std::chrono::system_clock::time_point> lastSessionSaveAt_;
+    std::string lastSessionSong_;  // music ID of the song last saved
     std::optional<std::string> nowPlayingArtwork_;
     std::optional<std::string> currentMediaHost_;
     PlaybackRecoveryGate recoveryGate_;

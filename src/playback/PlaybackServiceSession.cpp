@@ -93,9 +93,17 @@ void PlaybackService::persistSession(bool force) {
         double since = std::chrono::duration<double>(now - *lastSessionSaveAt_).count();
         if (since >= 0 && since <= sessionSaveInterval) return;
     }
+    // The saves along a song only replace the file, which stays whole; a power cut may take
+    // the last of them back, a few seconds of position. A pause and a new song, whose loss
+    // would bring back another place or another song, go to the disk.
+    auto song = track->musicID();
+    auto durability =
+        force || song != lastSessionSong_ ? Durability::forced : Durability::deferred;
     try {
-        defaults_.setData(sessionKey, PersistedSession{*track, elapsed_, now}.encode());
+        defaults_.setData(sessionKey, PersistedSession{*track, elapsed_, now}.encode(),
+                          durability);
         lastSessionSaveAt_ = now;
+        lastSessionSong_ = std::move(song);
     } catch (const std::exception&) {
         // A song that cannot be coded is simply not saved.
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <system_error>
 
 #include "foundation/ManualMainQueue.h"
 #include "platform/GStreamerQueuePlayer.h"
@@ -41,7 +42,8 @@ namespace {
 
 // Every item the player opens builds elements; none may outlive the item that used them, nor
 // the player. Ends one after the other, hand-overs and removal of a playing item all count.
-// With nothing to play and the playbins it replaced stopped, the player holds no element.
+// With nothing to play and the playbins it replaced stopped, the player holds no element; a
+// replaced playbin is stopped even when no thread can be started to stop it.
 TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
     gst_init(nullptr, nullptr);
     static GstTracer* counter =
@@ -52,34 +54,45 @@ TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
     writeWavFile(path, 0.3);
     const std::string uri = "file://" + path.string();
 
-    const int before = liveElements;
-    std::vector<int> alive;
-    {
-        ManualMainQueue queue;
-        GStreamerQueuePlayer::Options options;
-        options.audioSink = "fakesink sync=false";
-        GStreamerQueuePlayer player(queue, options);
-        player.play();
-        for (int round = 0; round < 6; ++round) {
-            // One item alone, a pair handed over without a gap, an item removed while it plays.
-            const int items = round % 3 == 0 ? 1 : 2;
-            for (int i = 0; i < items; ++i) player.insert(std::make_shared<PlayerItem>(uri));
-            if (round % 3 == 2) {
-                ASSERT_TRUE(queue.runUntil([&] {
-                    auto current = player.currentItem();
-                    return !current || current->status() == PlayerItem::Status::readyToPlay;
-                }));
-                if (auto current = player.currentItem()) player.remove(current);
+    for (bool threadsFail : {false, true}) {
+        SCOPED_TRACE(threadsFail ? "no thread can be started" : "threads start");
+        const int before = liveElements;
+        std::vector<int> alive;
+        {
+            ManualMainQueue queue;
+            GStreamerQueuePlayer::Options options;
+            options.audioSink = "fakesink sync=false";
+            if (threadsFail) {
+                options.startThread = [](std::function<void()>) {
+                    throw std::system_error(
+                        std::make_error_code(std::errc::resource_unavailable_try_again));
+                };
             }
-            ASSERT_TRUE(queue.runUntil([&] { return !player.currentItem(); })) << "round " << round;
-            if (round % 3 == 2) {
-                ASSERT_TRUE(queue.runUntil([&] { return !player.tearingDown(); }));
-                alive.push_back(liveElements - before);
+            GStreamerQueuePlayer player(queue, options);
+            player.play();
+            for (int round = 0; round < 6; ++round) {
+                // One item alone, a pair handed over without a gap, an item removed while it
+                // plays.
+                const int items = round % 3 == 0 ? 1 : 2;
+                for (int i = 0; i < items; ++i) player.insert(std::make_shared<PlayerItem>(uri));
+                if (round % 3 == 2) {
+                    ASSERT_TRUE(queue.runUntil([&] {
+                        auto current = player.currentItem();
+                        return !current || current->status() == PlayerItem::Status::readyToPlay;
+                    }));
+                    if (auto current = player.currentItem()) player.remove(current);
+                }
+                ASSERT_TRUE(queue.runUntil([&] { return !player.currentItem(); }))
+                    << "round " << round;
+                if (round % 3 == 2) {
+                    ASSERT_TRUE(queue.runUntil([&] { return !player.tearingDown(); }));
+                    alive.push_back(liveElements - before);
+                }
             }
         }
+        EXPECT_EQ(alive, std::vector<int>(2, 0)) << "elements kept per item while the player lives";
+        EXPECT_EQ(liveElements - before, 0) << "elements kept after the player is gone";
     }
-    EXPECT_EQ(alive, std::vector<int>(2, 0)) << "elements kept per item while the player lives";
-    EXPECT_EQ(liveElements - before, 0) << "elements kept after the player is gone";
 }
 
 }  // namespace

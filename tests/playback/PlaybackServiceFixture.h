@@ -104,7 +104,14 @@ class PlaybackServiceTest : public ::testing::Test {
     }
 
     TempDir dir;
-    UserDefaults defaults{dir.path() / "defaults.json"};
+    // How far each write of the defaults was forced.
+    std::vector<Durability> defaultsWrites;
+    UserDefaults defaults{dir.path() / "defaults.json",
+                          [this](const std::filesystem::path& file, std::string_view contents,
+                                 Durability durability) {
+                              defaultsWrites.push_back(durability);
+                              writeFileAtomically(file, contents, 0600, durability);
+                          }};
     ManualMainQueue mainQueue;
     FakeQueuePlayer player{mainQueue};
     FakeNowPlayingCenter nowPlaying;

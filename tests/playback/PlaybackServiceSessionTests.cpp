@@ -146,8 +146,11 @@ TEST_F(PlaybackServiceSession, AStreamFailingWhileTheRestoreSeeksStaysFailed) {
     EXPECT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
 }
 
+// Saves along a song only replace the file; a song's first save and a pause go to the disk.
 TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying) {
-    startPlaying(makeSongs(1));
+    using enum Durability;
+    startPlaying(makeSongs(2));
+    defaultsWrites.clear();
     mainQueue.advance(1s);
     auto first = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
     ASSERT_TRUE(first);
@@ -158,6 +161,17 @@ TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying)
     auto later = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
     EXPECT_GT(later->elapsed, first->elapsed + 4);
     EXPECT_EQ(later->track, makeSongs(1)[0]);
+    EXPECT_EQ(defaultsWrites, (std::vector{forced, deferred}));
+
+    service->next();
+    settle();
+    defaultsWrites.clear();
+    mainQueue.advance(12s);
+    EXPECT_EQ(PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->track,
+              makeSongs(2)[1]);
+    mainQueue.advance(1s);
+    service->pause();
+    EXPECT_EQ(defaultsWrites, (std::vector{forced, deferred, forced}));
 }
 
 TEST_F(PlaybackServiceSession, SavingGoesOnAfterTheClockIsSetBack) {
