@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <xcb/sync.h>
 #include <xcb/xcb.h>
 
 #include <QImage>
@@ -11,6 +12,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "foundation/Log.h"
@@ -56,6 +61,98 @@ struct Film {
     QColor backdrop;
 };
 
+using Clock = std::chrono::steady_clock;
+
+std::int64_t milliseconds(Clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+
+// Swing steps queued ahead on a connection of their own, each held back by the server until its
+// time (the SYNC extension's Await on the server's SERVERTIME counter, in milliseconds of the
+// same monotonic clock on a local server). Only dropping the connection and the window drops
+// what it still holds, so it lives for one window and one look.
+class ServerPacer {
+  public:
+    static std::unique_ptr<ServerPacer> connect(const std::string& displayName, std::uint32_t window) {
+        xcb_connection_t* connection = xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), nullptr);
+        std::unique_ptr<ServerPacer> pacer(new ServerPacer(connection));
+        if (xcb_connection_has_error(connection)) return nullptr;
+        const auto* sync = xcb_get_extension_data(connection, &xcb_sync_id);
+        if (!sync || !sync->present) return nullptr;
+        std::free(xcb_sync_initialize_reply(connection, xcb_sync_initialize(connection, 3, 1), nullptr));
+        pacer->counter_ = serverTime(connection);
+        if (pacer->counter_ == 0) return nullptr;
+        const auto before = Clock::now();
+        auto* value = xcb_sync_query_counter_reply(connection, xcb_sync_query_counter(connection, pacer->counter_),
+                                                   nullptr);
+        if (!value) return nullptr;
+        const auto after = Clock::now();
+        const std::int64_t server = (std::int64_t(value->counter_value.hi) << 32) | value->counter_value.lo;
+        std::free(value);
+        pacer->offset_ = server - milliseconds(before + (after - before) / 2);
+        pacer->window_ = window;
+        pacer->gc_ = xcb_generate_id(connection);
+        const std::uint32_t noExposures = 0;
+        xcb_create_gc(connection, pacer->gc_, window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+        return pacer;
+    }
+    ~ServerPacer() { xcb_disconnect(connection_); }
+
+    int descriptor() const { return xcb_get_file_descriptor(connection_); }
+    // Copies `frame` of `size` into the window at `at`.
+    void queue(Clock::time_point at, std::uint32_t frame, QSize size) {
+        const std::int64_t due = milliseconds(at) + offset_;
+        xcb_sync_waitcondition_t condition{};
+        condition.trigger.counter = counter_;
+        condition.trigger.wait_type = XCB_SYNC_VALUETYPE_ABSOLUTE;
+        condition.trigger.wait_value = {static_cast<std::int32_t>(due >> 32), static_cast<std::uint32_t>(due)};
+        condition.trigger.test_type = XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON;
+        // Late by this much before the server tells: never, so that a step wakes nobody here.
+        condition.event_threshold = {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::uint32_t>::max()};
+        xcb_sync_await(connection_, 1, &condition);
+        xcb_copy_area(connection_, frame, window_, gc_, 0, 0, 0, 0, static_cast<std::uint16_t>(size.width()),
+                      static_cast<std::uint16_t>(size.height()));
+    }
+    void flush() { xcb_flush(connection_); }
+    // Errors about frames or a window already gone are passed over.
+    void drain() {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) std::free(event);
+    }
+
+  private:
+    explicit ServerPacer(xcb_connection_t* connection) : connection_(connection) {}
+
+    // The SERVERTIME counter, 0 when the server has none. Its list is read by hand: each entry
+    // is a counter, a resolution, a name length and the name, padded to four bytes.
+    static std::uint32_t serverTime(xcb_connection_t* connection) {
+        auto* list = xcb_sync_list_system_counters_reply(connection, xcb_sync_list_system_counters(connection),
+                                                         nullptr);
+        if (!list) return 0;
+        const auto* data = reinterpret_cast<const std::uint8_t*>(list + 1);
+        const std::size_t length = std::size_t(list->length) * 4;
+        std::uint32_t found = 0;
+        std::size_t at = 0;
+        for (std::uint32_t i = 0; i < list->counters_len && at + 14 <= length; ++i) {
+            std::uint32_t counter;
+            std::uint16_t nameLength;
+            std::memcpy(&counter, data + at, 4);
+            std::memcpy(&nameLength, data + at + 12, 2);
+            if (at + 14 + nameLength > length) break;
+            if (std::string_view(reinterpret_cast<const char*>(data + at + 14), nameLength) == "SERVERTIME")
+                found = counter;
+            at += (14 + nameLength + 3) & ~std::size_t(3);
+        }
+        std::free(list);
+        return found;
+    }
+
+    xcb_connection_t* connection_;
+    std::uint32_t counter_ = 0;
+    std::int64_t offset_ = 0;  // server milliseconds minus steady ones
+    std::uint32_t window_ = 0;
+    std::uint32_t gc_ = 0;
+};
+
 std::uint32_t pixel(const QColor& colour, std::uint8_t depth) {
     const std::uint32_t rgb = colour.rgb() & 0xffffff;
     return depth == 32 ? 0xff000000 | rgb : rgb;
@@ -70,11 +167,11 @@ std::unique_ptr<X11MeterWindow> X11MeterWindow::connect(const char* displayName)
         Log::info("notch", "the meter is drawn in the notch window's scene: no suitable X display of its own");
         return nullptr;
     }
-    return std::unique_ptr<X11MeterWindow>(new X11MeterWindow(connection));
+    return std::unique_ptr<X11MeterWindow>(new X11MeterWindow(connection, displayName ? displayName : ""));
 }
 
-X11MeterWindow::X11MeterWindow(xcb_connection_t* connection)
-    : connection_(connection), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+X11MeterWindow::X11MeterWindow(xcb_connection_t* connection, std::string displayName)
+    : connection_(connection), displayName_(std::move(displayName)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     worker_ = std::jthread([this](std::stop_token stop) { run(stop); });
 }
 
@@ -112,8 +209,13 @@ void X11MeterWindow::wake() {
 }
 
 void X11MeterWindow::run(std::stop_token stop) {
-    using Clock = std::chrono::steady_clock;
+    // Queued steps reach this far ahead, and more are queued when less than `lead` is left.
+    constexpr auto horizon = std::chrono::seconds(2);
+    constexpr auto lead = std::chrono::milliseconds(300);
     Drawn drawn;
+    std::unique_ptr<ServerPacer> pacer;
+    bool pacerUnavailable = false;
+    Clock::time_point queuedUntil{};
     Film film;
     Look shown;
     bool stale = true;
@@ -156,6 +258,11 @@ void X11MeterWindow::run(std::stop_token stop) {
             area = area_;
             ratio = ratio_;
             look = look_;
+        }
+        // Steps already queued would go on showing the old look or place: they go with the window.
+        if (pacer && (parent != drawn.parent || area != drawn.area || look != shown || ratio != film.ratio)) {
+            takeAway();
+            pacer.reset();
         }
         if (parent != drawn.parent) {
             takeAway();
@@ -202,7 +309,8 @@ void X11MeterWindow::run(std::stop_token stop) {
         shown = look;
 
         const auto now = Clock::now();
-        if (drawn.window != 0 && look.swinging && (stale || now >= nextStep)) {
+        int timeout = -1;
+        if (drawn.window != 0 && look.swinging) {
             if (film.frames.empty() || film.size != drawn.area.size() || film.ratio != ratio ||
                 film.opacity != look.opacity || film.backdrop != look.backdrop) {
                 dropFilm();
@@ -219,30 +327,50 @@ void X11MeterWindow::run(std::stop_token stop) {
                     film.frames.push_back(pixmap);
                 }
             }
-            const double seconds =
-                std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() -
-                NotchMeterModel::referenceDate;
-            const int frame =
-                static_cast<int>(std::lround(std::fmod(seconds, Film::period) / Film::period * Film::length)) %
-                Film::length;
-            xcb_copy_area(connection_, film.frames[static_cast<std::size_t>(frame)], drawn.window, drawn.gc, 0, 0, 0,
-                          0, static_cast<std::uint16_t>(film.size.width()),
-                          static_cast<std::uint16_t>(film.size.height()));
-            nextStep = now + NotchMeterModel::interval;
-            stale = false;
+            // The frame nearest in phase to the swing at `at`.
+            const auto wallNow = std::chrono::system_clock::now();
+            const auto frameAt = [&](Clock::time_point at) {
+                const double seconds =
+                    std::chrono::duration<double>((wallNow + (at - now)).time_since_epoch()).count() -
+                    NotchMeterModel::referenceDate;
+                const long index = std::lround(std::fmod(seconds, Film::period) / Film::period * Film::length);
+                return film.frames[static_cast<std::size_t>(index % Film::length)];
+            };
+            if (!pacer && !pacerUnavailable) {
+                xcb_flush(connection_);  // the window and frames exist before the other connection names them
+                pacer = ServerPacer::connect(displayName_, drawn.window);
+                pacerUnavailable = !pacer;
+                queuedUntil = now;
+            }
+            if (stale || (!pacer && now >= nextStep)) {
+                xcb_copy_area(connection_, frameAt(now), drawn.window, drawn.gc, 0, 0, 0, 0,
+                              static_cast<std::uint16_t>(film.size.width()),
+                              static_cast<std::uint16_t>(film.size.height()));
+                nextStep = now + NotchMeterModel::interval;
+                stale = false;
+            }
+            if (pacer && queuedUntil - now < lead) {
+                for (auto at = std::max(queuedUntil, now) + NotchMeterModel::interval; at <= now + horizon;
+                     at += NotchMeterModel::interval) {
+                    pacer->queue(at, frameAt(at), film.size);
+                    queuedUntil = at;
+                }
+                pacer->flush();
+            }
+            const auto wakeAt = pacer ? queuedUntil - lead : nextStep;
+            timeout = static_cast<int>(
+                std::max<long long>(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now()).count(), 0));
         } else if (drawn.window != 0 && stale) {
             send(drawn.window, paint(look.heights, look, ratio));
             stale = false;
         }
         xcb_flush(connection_);
 
-        int timeout = -1;
-        if (look.swinging && drawn.window != 0) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextStep - Clock::now()).count();
-            timeout = static_cast<int>(std::max<long long>(left, 0));
-        }
-        pollfd fds[] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        poll(fds, 2, timeout);
+        pollfd fds[] = {{xcb_get_file_descriptor(connection_), POLLIN, 0},
+                        {wakeFd_, POLLIN, 0},
+                        {pacer ? pacer->descriptor() : -1, POLLIN, 0}};
+        poll(fds, 3, timeout);
+        if (pacer && fds[2].revents != 0) pacer->drain();
         if (fds[1].revents & POLLIN) {
             std::uint64_t count;
             [[maybe_unused]] const auto taken = read(wakeFd_, &count, sizeof count);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <string>
 #include <thread>
 
 struct xcb_connection_t;
@@ -14,10 +15,10 @@ struct xcb_connection_t;
 namespace velto {
 
 // The notch meter drawn in a small X window of its own inside the notch window, by a thread of
-// its own on a connection of its own: a swing step paints a few hundred pixels and sends them
-// to the server without waiting for it, and neither the main thread nor the notch window's
-// scene wakes up for it. The window selects no input, so the pointer's events go on to the
-// notch window around it.
+// its own on a connection of its own, so that neither the main thread nor the notch window's
+// scene wakes up for a swing step. Where the server can hold requests until a time, the steps
+// are queued ahead and the thread wakes about once in two seconds. The window selects no
+// input, so the pointer's events go on to the notch window around it.
 class X11MeterWindow {
   public:
     struct Look {
@@ -40,11 +41,12 @@ class X11MeterWindow {
     void show(const Look& look);
 
   private:
-    explicit X11MeterWindow(xcb_connection_t* connection);
+    X11MeterWindow(xcb_connection_t* connection, std::string displayName);
     void wake();
     void run(std::stop_token stop);
 
     xcb_connection_t* connection_;
+    std::string displayName_;
     int wakeFd_ = -1;
     std::mutex mutex_;
     std::uint32_t parent_ = 0;
