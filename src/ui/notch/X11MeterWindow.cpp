@@ -219,6 +219,9 @@ void X11MeterWindow::run(std::stop_token stop) {
     Film film;
     Look shown;
     bool stale = true;
+    // The server tells that windows above hide the meter whole; kept across its windows, as the
+    // next one's first notice corrects it.
+    bool hidden = false;
     Clock::time_point nextStep{};
     QImage image;
 
@@ -259,8 +262,9 @@ void X11MeterWindow::run(std::stop_token stop) {
             ratio = ratio_;
             look = look_;
         }
-        // Steps already queued would go on showing the old look or place: they go with the window.
-        if (pacer && (parent != drawn.parent || area != drawn.area || look != shown || ratio != film.ratio)) {
+        // Steps already queued would go on showing the old look or place, or where nobody sees
+        // them: they go with the window.
+        if (pacer && (parent != drawn.parent || area != drawn.area || look != shown || ratio != film.ratio || hidden)) {
             takeAway();
             pacer.reset();
         }
@@ -274,7 +278,8 @@ void X11MeterWindow::run(std::stop_token stop) {
                     drawn.depth = geometry->depth;
                     drawn.window = xcb_generate_id(connection_);
                     // Uncovered parts show the backdrop until the bars come.
-                    const std::uint32_t values[] = {pixel(look.backdrop, drawn.depth), XCB_EVENT_MASK_EXPOSURE};
+                    const std::uint32_t values[] = {pixel(look.backdrop, drawn.depth),
+                                                    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_VISIBILITY_CHANGE};
                     xcb_create_window(connection_, XCB_COPY_FROM_PARENT, drawn.window, parent,
                                       static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
                                       static_cast<std::uint16_t>(area.width()),
@@ -310,7 +315,7 @@ void X11MeterWindow::run(std::stop_token stop) {
 
         const auto now = Clock::now();
         int timeout = -1;
-        if (drawn.window != 0 && look.swinging) {
+        if (drawn.window != 0 && look.swinging && !hidden) {
             if (film.frames.empty() || film.size != drawn.area.size() || film.ratio != ratio ||
                 film.opacity != look.opacity || film.backdrop != look.backdrop) {
                 dropFilm();
@@ -381,7 +386,13 @@ void X11MeterWindow::run(std::stop_token stop) {
         const bool readable = fds[0].revents != 0;
         while (xcb_generic_event_t* event =
                    readable ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_)) {
-            if ((event->response_type & ~0x80) == XCB_EXPOSE) stale = true;
+            const std::uint8_t type = event->response_type & ~0x80;
+            if (type == XCB_EXPOSE) stale = true;
+            if (type == XCB_VISIBILITY_NOTIFY) {
+                const bool was = std::exchange(
+                    hidden, reinterpret_cast<xcb_visibility_notify_event_t*>(event)->state == XCB_VISIBILITY_FULLY_OBSCURED);
+                stale = stale || was != hidden;
+            }
             std::free(event);
         }
     }
