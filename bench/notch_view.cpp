@@ -1,6 +1,8 @@
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -17,6 +19,7 @@
 #include "ui/Theme.h"
 #include "ui/MacSeekSliderModel.h"
 #include "ui/ViewTypes.h"
+#include "ui/notch/NotchMeterItem.h"
 #include "ui/notch/NotchMeterModel.h"
 #include "ui/notch/NotchPlayerViewModel.h"
 
@@ -91,6 +94,23 @@ BENCHMARK(BM_NotchSecond)
     ->ArgsProduct({{0, 1}, {0, 1}})
     ->ArgNames({"playing", "expanded"})
     ->Unit(benchmark::kMillisecond);
+
+// One swing step of the meter as its own X window draws it, short of sending it: the bars at
+// the step's heights on the backdrop, in the meter's 24 by 20 pixels.
+void BM_NotchMeterStep(benchmark::State& state) {
+    QImage image(24, 20, QImage::Format_ARGB32_Premultiplied);
+    double seconds = 0;
+    for (auto _ : state) {
+        seconds += 0.14;
+        QList<double> heights(NotchMeterModel::barCount);
+        for (int i = 0; i < heights.size(); ++i) heights[i] = NotchMeterModel::swingHeight(i, seconds);
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        NotchMeterItem::paintBars(painter, image.size(), heights, 0.9);
+    }
+    benchmark::DoNotOptimize(image.constBits());
+}
+BENCHMARK(BM_NotchMeterStep)->Unit(benchmark::kMicrosecond);
 
 // One hover event on the controller: entering schedules the open, leaving cancels it.
 void BM_NotchHover(benchmark::State& state) {

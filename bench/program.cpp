@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,9 +25,12 @@
 // The whole program while it plays, as a separate process on its own session bus and private
 // folders: its CPU per second of audio beside a bare GStreamer playbin on the same file, and
 // the anonymous memory it gains per song over a run on repeat. Both need GStreamer's command
-// line tools and skip with a message where they are missing. VELTO_BENCH_SECONDS lengthens the
-// measured windows (the default keeps a run to about a minute); VELTO_BENCH_WRAPPER names a
-// tool to run the program under, whose own figures then count too.
+// line tools and skip with a message where they are missing. The CPU is measured offscreen and
+// on an X server of its own (Xvfb with openbox, which skip where missing), with the main
+// thread's wake-ups. VELTO_BENCH_SECONDS lengthens the measured windows (the default keeps a
+// run to about a minute); VELTO_BENCH_DISPLAY picks the X display (":71"; by default the first
+// free one from :90); VELTO_BENCH_WRAPPER names a tool to run the program under, whose own
+// figures then count too.
 
 extern char** environ;
 
@@ -98,6 +102,18 @@ public:
         }
         return total;
     }
+    // The main thread's context switches so far: (voluntary, involuntary). A voluntary one is
+    // a wait that ended, so their pace is how often the thread wakes up.
+    std::pair<double, double> mainThreadSwitches() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/status");
+        std::pair<double, double> switches;
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) switches.first = std::stod(line.substr(24));
+            if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) switches.second = std::stod(line.substr(27));
+        }
+        return switches;
+    }
     double anonymousResidentBytes() const {
         std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
         std::string line;
@@ -125,7 +141,8 @@ std::string run(const std::string& command) {
 // bus of its own, playing into a synchronising null sink.
 class Program {
 public:
-    Program(const std::filesystem::path& song, const std::string& mode) {
+    // `display`: the X display to show it on, offscreen when empty.
+    Program(const std::filesystem::path& song, const std::string& mode, const std::string& display = {}) {
         for (const char* sub : {"config", "data", "cache", "runtime"})
             std::filesystem::create_directories(dir_.path() / sub);
         std::filesystem::permissions(dir_.path() / "runtime", std::filesystem::perms::owner_all);
@@ -142,8 +159,6 @@ public:
         std::getline(bus, pid);
         busPid_ = std::atoi(pid.c_str());
 
-        const char* platform = std::getenv("QT_QPA_PLATFORM");
-        const char* display = std::getenv("DISPLAY");
         env_ = {"HOME=" + dir_.path().string(),
                 "PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin"),
                 "XDG_CONFIG_HOME=" + (dir_.path() / "config").string(),
@@ -151,9 +166,9 @@ public:
                 "XDG_CACHE_HOME=" + (dir_.path() / "cache").string(),
                 "XDG_RUNTIME_DIR=" + (dir_.path() / "runtime").string(),
                 "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
-                "QT_QPA_PLATFORM=" + std::string(platform ? platform : "offscreen"),
+                "QT_QPA_PLATFORM=" + std::string(display.empty() ? "offscreen" : "xcb"),
                 "VELTO_AUDIO_SINK=fakesink sync=true"};
-        if (display) env_.push_back("DISPLAY=" + std::string(display));
+        if (!display.empty()) env_.push_back("DISPLAY=" + display);
         std::vector<std::string> command{VELTO_PROGRAM};
         // A tool to run the program under, for looking into what a figure shows (heaptrack).
         if (const char* wrapper = std::getenv("VELTO_BENCH_WRAPPER"); wrapper && *wrapper)
@@ -197,6 +212,55 @@ private:
     std::optional<Child> program_;
 };
 
+// An X server of its own with a window manager, as on a desktop: Xvfb and openbox. The screen
+// saver is off, so that the screen stays lit through the run.
+class XDesktop {
+public:
+    static std::optional<std::string> missingTool() {
+        for (const char* tool : {"Xvfb", "openbox"}) {
+            if (!onPath(tool)) return std::string(tool) + " is missing (Debian: xvfb, openbox)";
+        }
+        return std::nullopt;
+    }
+
+    XDesktop() {
+        std::vector<int> candidates;
+        if (const char* chosen = std::getenv("VELTO_BENCH_DISPLAY"); chosen && *chosen)
+            candidates.push_back(std::atoi(chosen + (chosen[0] == ':' ? 1 : 0)));
+        else
+            for (int n = 90; n < 100; ++n) candidates.push_back(n);
+        for (int n : candidates) {
+            if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+            const std::string name = ":" + std::to_string(n);
+            server_.emplace(std::vector<std::string>{"Xvfb", name, "-screen", "0", "1920x1080x24", "-nolisten",
+                                                     "tcp", "-s", "0"},
+                            std::vector<std::string>{"PATH=/usr/bin:/bin"});
+            const auto socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            for (int i = 0; i < 100 && server_->running() && !std::filesystem::exists(socket); ++i)
+                std::this_thread::sleep_for(100ms);
+            if (!server_->running() || !std::filesystem::exists(socket)) {
+                server_.reset();
+                continue;
+            }
+            display_ = name;
+            manager_.emplace(std::vector<std::string>{"openbox"},
+                             std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name,
+                                                      "HOME=" + dir_.path().string()});
+            std::this_thread::sleep_for(1s);  // until it manages the screen
+            return;
+        }
+    }
+
+    // Empty when no server could be started.
+    const std::string& display() const { return display_; }
+
+private:
+    TempDir dir_;
+    std::optional<Child> server_;
+    std::optional<Child> manager_;
+    std::string display_;
+};
+
 // A FLAC of a sine tone made by GStreamer itself.
 bool writeFlac(const std::filesystem::path& path, double seconds) {
     const int buffers = int(seconds * 10);
@@ -224,29 +288,33 @@ bool toolsMissing(benchmark::State& state) {
 }
 
 // Both players start together on the same file; each window measures both at once, first
-// with the panel closed, then with it open.
-void BM_ProgramCpuBesidePlaybin(benchmark::State& state) {
-    if (toolsMissing(state)) return;
+// with the panel closed, then with it open: the CPU per second of audio and the program's
+// main-thread wake-ups (and involuntary switches) a second.
+void measureBesidePlaybin(benchmark::State& state, const std::string& display) {
     const double window = measuredSeconds(15);
     TempDir dir;
     auto song = dir.path() / "song.flac";
     if (!writeFlac(song, 2 * window + 20)) return state.SkipWithError("flacenc is missing");
     for (auto _ : state) {
-        Program program(song, "playInOrder");
+        Program program(song, "playInOrder", display);
         if (!program.play()) return state.SkipWithError("the program did not start playing");
         Child playbin({"gst-launch-1.0", "-q", "playbin", "uri=file://" + song.string(),
                        "audio-sink=fakesink sync=true", "flags=2"},
                       {"PATH=/usr/bin:/bin"});
         std::this_thread::sleep_for(3s);  // past start-up and the first frames
-        auto measure = [&](const char* name) {
-            double programBefore = program.child().cpuSeconds();
-            double playbinBefore = playbin.cpuSeconds();
+        auto measure = [&](const std::string& name) {
+            const double programBefore = program.child().cpuSeconds();
+            const double playbinBefore = playbin.cpuSeconds();
+            const auto switchesBefore = program.child().mainThreadSwitches();
             std::this_thread::sleep_for(std::chrono::duration<double>(window));
-            double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
-            double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
-            state.counters[std::string(name) + "_ms_per_s"] = programMs;
-            state.counters["playbin_" + std::string(name) + "_ms_per_s"] = playbinMs;
-            state.counters[std::string(name) + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
+            const double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
+            const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
+            const auto switches = program.child().mainThreadSwitches();
+            state.counters[name + "_ms_per_s"] = programMs;
+            state.counters["playbin_" + name + "_ms_per_s"] = playbinMs;
+            state.counters[name + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
+            state.counters[name + "_wakeups_per_s"] = (switches.first - switchesBefore.first) / window;
+            state.counters[name + "_involuntary_per_s"] = (switches.second - switchesBefore.second) / window;
         };
         measure("closed");
         if (!program.openPanel()) return state.SkipWithError("the panel did not open");
@@ -254,7 +322,22 @@ void BM_ProgramCpuBesidePlaybin(benchmark::State& state) {
         measure("open");
     }
 }
+
+void BM_ProgramCpuBesidePlaybin(benchmark::State& state) {
+    if (toolsMissing(state)) return;
+    measureBesidePlaybin(state, {});
+}
 BENCHMARK(BM_ProgramCpuBesidePlaybin)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The same on an X desktop, where the windows are drawn and sent to the server.
+void BM_ProgramCpuBesidePlaybinOnX(benchmark::State& state) {
+    if (toolsMissing(state)) return;
+    if (auto missing = XDesktop::missingTool()) return state.SkipWithError(missing->c_str());
+    XDesktop desktop;
+    if (desktop.display().empty()) return state.SkipWithError("no X display could be started");
+    measureBesidePlaybin(state, desktop.display());
+}
+BENCHMARK(BM_ProgramCpuBesidePlaybinOnX)->Iterations(1)->Unit(benchmark::kSecond);
 
 // Short songs on repeat: after a warm-up, the anonymous memory the program gains per song.
 void BM_ProgramMemoryPerSong(benchmark::State& state) {

@@ -41,6 +41,12 @@ int main(int argc, char** argv) {
     // still pace themselves on their own timer.
     if (qEnvironmentVariableIsEmpty("QT_QPA_UPDATE_IDLE_TIME"))
         qputenv("QT_QPA_UPDATE_IDLE_TIME", "0");
+    // On X a window's frame goes to the server in a request rather than through shared memory:
+    // shared memory makes every frame wait for the server's answer to the last before drawing
+    // over it, a round trip and a wake-up each time the panel's seek slider moves. Qt takes
+    // the same path on its own for a display on another machine.
+    if (qEnvironmentVariableIsEmpty("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velto"));

@@ -10,7 +10,7 @@
 namespace velto {
 
 // What the notch controller needs of the desktop around its panel: the screens, presses of
-// the mouse anywhere, and which program comes to the front.
+// the mouse anywhere, which program comes to the front, and whether anyone can see the notch.
 class NotchDesktopWatcher {
   public:
     struct Screen {
@@ -28,6 +28,9 @@ class NotchDesktopWatcher {
         std::function<void(std::optional<qint64>)> applicationActivated;
         // A screen was added, removed or changed, or another became primary.
         std::function<void()> screensChanged;
+        // Nobody can see the notch (the screen is blanked or locked, or a full-screen window
+        // is in front), or it can be seen again.
+        std::function<void(bool)> obscuredChanged;
     };
 
     virtual ~NotchDesktopWatcher() = default;

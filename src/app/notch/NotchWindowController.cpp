@@ -21,6 +21,12 @@ NotchWindowController::NotchWindowController(MainQueue& queue,
         .pressed = [this](QPointF position) { dismissIfOutside(position); },
         .applicationActivated = [this](std::optional<qint64> pid) { applicationActivated(pid); },
         .screensChanged = [this] { reposition(); },
+        .obscuredChanged =
+            [this](bool obscured) {
+                if (obscured == obscured_) return;
+                obscured_ = obscured;
+                emit obscuredChanged();
+            },
     });
 }
 

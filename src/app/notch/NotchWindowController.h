@@ -23,6 +23,8 @@ class NotchWindowController : public QObject, public NotchController {
     Q_PROPERTY(bool expanded READ expanded NOTIFY expandedChanged)
     Q_PROPERTY(bool pinned READ pinned WRITE setPinned NOTIFY pinnedChanged)
     Q_PROPERTY(velto::NotchGeometry geometry READ geometry NOTIFY geometryChanged)
+    // As the desktop tells: nobody can see the notch, whether or not its window is shown.
+    Q_PROPERTY(bool obscured READ obscured NOTIFY obscuredChanged)
 
   public:
     static constexpr double openDelay = 0.17;
@@ -56,6 +58,7 @@ class NotchWindowController : public QObject, public NotchController {
     bool pinned() const { return pinned_; }
     void setPinned(bool pinned);
     const NotchGeometry& geometry() const { return geometry_; }
+    bool obscured() const { return obscured_; }
     bool enabled() const { return enabled_; }
     bool interacting() const { return interacting_; }
     void setInteracting(bool interacting) { interacting_ = interacting; }
@@ -68,6 +71,7 @@ class NotchWindowController : public QObject, public NotchController {
     void expandedChanged();
     void pinnedChanged();
     void geometryChanged();
+    void obscuredChanged();
     void openStatusPanelRequested();
 
   private:
@@ -90,6 +94,7 @@ class NotchWindowController : public QObject, public NotchController {
     bool expanded_ = false;
     bool pinned_ = false;
     NotchGeometry geometry_;
+    bool obscured_ = false;
     bool enabled_ = false;
     bool interacting_ = false;
     bool pointerInside_ = false;

@@ -4,11 +4,6 @@
 
 namespace velto {
 
-namespace {
-// 1 January 2001 00:00 UTC in Unix seconds: the swing's phase counts from there.
-constexpr double referenceDate = 978307200;
-}  // namespace
-
 NotchMeterModel::NotchMeterModel(MainQueue& mainQueue, QObject* parent)
     : QObject(parent), mainQueue_(mainQueue) {
     update();
@@ -36,6 +31,18 @@ void NotchMeterModel::setShown(bool shown) {
     update();
 }
 
+void NotchMeterModel::setObscured(bool obscured) {
+    if (obscured == obscured_) return;
+    obscured_ = obscured;
+    update();
+}
+
+void NotchMeterModel::setPacedByPainter(bool paced) {
+    if (paced == pacedByPainter_) return;
+    pacedByPainter_ = paced;
+    update();
+}
+
 QString NotchMeterModel::accessibleName() const {
     return playing_ ? QStringLiteral("正在播放") : QStringLiteral("已暂停");
 }
@@ -45,10 +52,11 @@ double NotchMeterModel::swingHeight(int index, double seconds) {
 }
 
 void NotchMeterModel::update() {
-    const bool run = animated() && shown_;
-    if (run && !timer_) {
+    running_ = animated() && shown_ && !obscured_;
+    const bool timed = running_ && !pacedByPainter_;
+    if (timed && !timer_) {
         timer_ = mainQueue_.scheduleRepeating(interval, [this] { tick(); });
-    } else if (!run && timer_) {
+    } else if (!timed && timer_) {
         mainQueue_.cancel(*timer_);
         timer_.reset();
     }

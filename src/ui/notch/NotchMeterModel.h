@@ -10,14 +10,17 @@
 namespace velto {
 
 // The notch's four-bar level meter. While music plays and motion is not reduced the bars swing,
-// redrawn at most about seven times a second by a timer on the main queue that runs only then
-// and only while the meter can be seen; otherwise the bars stand still and nothing wakes up.
+// redrawn at most about seven times a second, only while the meter can be seen; otherwise the
+// bars stand still and nothing wakes up. The steps come from a timer on the main queue unless
+// the painter paces them itself.
 class NotchMeterModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool playing READ playing WRITE setPlaying NOTIFY stateChanged)
     Q_PROPERTY(bool reduceMotion READ reduceMotion WRITE setReduceMotion NOTIFY stateChanged)
     // The meter is on screen: its window is shown and the meter is visible in it.
     Q_PROPERTY(bool shown READ shown WRITE setShown NOTIFY stateChanged)
+    // Nobody can see the screen where it is shown (blanked, locked, covered by a full-screen window).
+    Q_PROPERTY(bool obscured READ obscured WRITE setObscured NOTIFY stateChanged)
     Q_PROPERTY(bool animated READ animated NOTIFY stateChanged)
     Q_PROPERTY(bool running READ running NOTIFY stateChanged)
     Q_PROPERTY(double barOpacity READ barOpacity NOTIFY stateChanged)
@@ -27,6 +30,8 @@ class NotchMeterModel : public QObject {
   public:
     static constexpr int barCount = 4;
     static constexpr MainQueue::Duration interval = std::chrono::milliseconds(140);
+    // 1 January 2001 00:00 UTC in Unix seconds: the swing's phase counts from there.
+    static constexpr double referenceDate = 978307200;
 
     explicit NotchMeterModel(MainQueue& mainQueue, QObject* parent = nullptr);
     ~NotchMeterModel() override;
@@ -37,8 +42,13 @@ class NotchMeterModel : public QObject {
     void setReduceMotion(bool reduceMotion);
     bool shown() const { return shown_; }
     void setShown(bool shown);
+    bool obscured() const { return obscured_; }
+    void setObscured(bool obscured);
     bool animated() const { return playing_ && !reduceMotion_; }
-    bool running() const { return timer_.has_value(); }
+    // The bars swing now: animated, shown and not obscured.
+    bool running() const { return running_; }
+    // Whoever draws the meter steps the swing at `interval` on its own: no main-queue timer.
+    void setPacedByPainter(bool paced);
     double barOpacity() const { return playing_ ? 0.9 : 0.4; }
     QString accessibleName() const;
     QList<double> heights() const { return heights_; }
@@ -58,6 +68,9 @@ class NotchMeterModel : public QObject {
     bool playing_ = false;
     bool reduceMotion_ = false;
     bool shown_ = false;
+    bool obscured_ = false;
+    bool running_ = false;
+    bool pacedByPainter_ = false;
     std::optional<MainQueue::TimerId> timer_;
     QList<double> heights_;
 };

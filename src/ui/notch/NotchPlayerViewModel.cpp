@@ -35,6 +35,9 @@ NotchPlayerViewModel::NotchPlayerViewModel(NotchWindowController& controller, Pl
     connect(&controller, &NotchWindowController::expandedChanged, this, &NotchPlayerViewModel::refreshLayout);
     connect(&controller, &NotchWindowController::pinnedChanged, this, &NotchPlayerViewModel::refreshLayout);
     connect(&controller, &NotchWindowController::geometryChanged, this, &NotchPlayerViewModel::refreshLayout);
+    connect(&controller, &NotchWindowController::obscuredChanged, meter_,
+            [this] { meter_->setObscured(controller_->obscured()); });
+    meter_->setObscured(controller.obscured());
     connect(&playback, &PlaybackService::queueChanged, this, [this] {
         current_ = service_ ? service_->queue().current() : std::nullopt;
         refreshTrack();

@@ -23,6 +23,9 @@ QtNotchDesktopWatcher::QtNotchDesktopWatcher(QObject* parent) : QObject(parent) 
             .activeWindowChanged = [this](std::optional<qint64> pid) {
                 if (handlers_.applicationActivated) handlers_.applicationActivated(pid);
             },
+            .obscuredChanged = [this](bool obscured) {
+                if (handlers_.obscuredChanged) handlers_.obscuredChanged(obscured);
+            },
         });
     }
 
@@ -42,6 +45,8 @@ QtNotchDesktopWatcher::~QtNotchDesktopWatcher() {
 
 void QtNotchDesktopWatcher::setHandlers(Handlers handlers) {
     handlers_ = std::move(handlers);
+    // What the display showed before anyone asked.
+    if (root_ && root_->obscured() && handlers_.obscuredChanged) handlers_.obscuredChanged(true);
 }
 
 std::vector<NotchDesktopWatcher::Screen> QtNotchDesktopWatcher::screens() const {

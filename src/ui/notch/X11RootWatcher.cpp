@@ -1,5 +1,6 @@
 #include "ui/notch/X11RootWatcher.h"
 
+#include <xcb/screensaver.h>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
@@ -41,6 +42,8 @@ X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root,
     : QObject(parent), connection_(connection), root_(root) {
     activeWindowAtom_ = atom("_NET_ACTIVE_WINDOW");
     pidAtom_ = atom("_NET_WM_PID");
+    stateAtom_ = atom("_NET_WM_STATE");
+    fullScreenAtom_ = atom("_NET_WM_STATE_FULLSCREEN");
 
     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
@@ -56,6 +59,22 @@ X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root,
         std::free(version);
     }
     if (xinputOpcode_ == 0) Log::info(logCategory, "the X server has no XInput 2.1; presses in other programs go unseen");
+
+    const auto* saver = xcb_get_extension_data(connection_, &xcb_screensaver_id);
+    if (saver && saver->present) {
+        screenSaverEvent_ = saver->first_event + XCB_SCREENSAVER_NOTIFY;
+        xcb_screensaver_select_input(connection_, root_, XCB_SCREENSAVER_EVENT_NOTIFY_MASK);
+        auto* info = xcb_screensaver_query_info_reply(connection_, xcb_screensaver_query_info(connection_, root_),
+                                                      nullptr);
+        screenSaverOn_ = info && info->state == XCB_SCREENSAVER_STATE_ON;
+        std::free(info);
+    }
+    // Watches the active window's state from the start; nobody is told of this first one.
+    activeWindow_ = activeWindow();
+    if (activeWindow_ != 0) {
+        xcb_change_window_attributes(connection_, activeWindow_, XCB_CW_EVENT_MASK, &mask);
+        fullScreenActive_ = fullScreen(activeWindow_);
+    }
     xcb_flush(connection_);
 
     notifier_ = new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
@@ -93,9 +112,18 @@ void X11RootWatcher::readEvents() {
             }
         } else if (type == XCB_PROPERTY_NOTIFY) {
             const auto* change = reinterpret_cast<xcb_property_notify_event_t*>(event);
-            if (change->window == root_ && change->atom == activeWindowAtom_ && handlers_.activeWindowChanged) {
-                handlers_.activeWindowChanged(activeWindowProcess());
+            if (change->window == root_ && change->atom == activeWindowAtom_) {
+                activeWindowChanged();
+            } else if (change->window == activeWindow_ && change->atom == stateAtom_) {
+                const bool was = obscured();
+                fullScreenActive_ = fullScreen(activeWindow_);
+                reportObscured(was);
             }
+        } else if (screenSaverEvent_ != 0 && type == screenSaverEvent_) {
+            const bool was = obscured();
+            screenSaverOn_ = reinterpret_cast<xcb_screensaver_notify_event_t*>(event)->state ==
+                             XCB_SCREENSAVER_STATE_ON;
+            reportObscured(was);
         }
         std::free(event);
     }
@@ -105,7 +133,22 @@ void X11RootWatcher::readEvents() {
     }
 }
 
-std::optional<qint64> X11RootWatcher::activeWindowProcess() {
+void X11RootWatcher::activeWindowChanged() {
+    const bool was = obscured();
+    const std::uint32_t window = activeWindow();
+    if (window != activeWindow_) {
+        // Errors for a window already gone come back as events and are passed over.
+        const std::uint32_t none = 0, watch = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        if (activeWindow_ != 0) xcb_change_window_attributes(connection_, activeWindow_, XCB_CW_EVENT_MASK, &none);
+        if (window != 0) xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &watch);
+        activeWindow_ = window;
+    }
+    fullScreenActive_ = window != 0 && fullScreen(window);
+    reportObscured(was);
+    if (handlers_.activeWindowChanged) handlers_.activeWindowChanged(window == 0 ? std::nullopt : process(window));
+}
+
+std::uint32_t X11RootWatcher::activeWindow() {
     auto* active = xcb_get_property_reply(
         connection_, xcb_get_property(connection_, 0, root_, activeWindowAtom_, XCB_ATOM_WINDOW, 0, 1), nullptr);
     std::uint32_t window = 0;
@@ -113,8 +156,23 @@ std::optional<qint64> X11RootWatcher::activeWindowProcess() {
         std::memcpy(&window, xcb_get_property_value(active), 4);
     }
     std::free(active);
-    if (window == 0) return std::nullopt;
+    return window;
+}
 
+bool X11RootWatcher::fullScreen(std::uint32_t window) {
+    auto* state = xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, stateAtom_, XCB_ATOM_ATOM, 0, 32), nullptr);
+    bool found = false;
+    if (state) {
+        const auto* atoms = static_cast<const std::uint32_t*>(xcb_get_property_value(state));
+        const int count = xcb_get_property_value_length(state) / 4;
+        for (int i = 0; i < count && !found; ++i) found = atoms[i] == fullScreenAtom_;
+    }
+    std::free(state);
+    return found;
+}
+
+std::optional<qint64> X11RootWatcher::process(std::uint32_t window) {
     for (const QWindow* own : QGuiApplication::allWindows()) {
         if (own->handle() && own->winId() == window) return QCoreApplication::applicationPid();
     }
@@ -124,6 +182,10 @@ std::optional<qint64> X11RootWatcher::activeWindowProcess() {
     if (pid && xcb_get_property_value_length(pid) >= 4) std::memcpy(&process, xcb_get_property_value(pid), 4);
     std::free(pid);
     return static_cast<qint64>(process);
+}
+
+void X11RootWatcher::reportObscured(bool wasObscured) {
+    if (obscured() != wasObscured && handlers_.obscuredChanged) handlers_.obscuredChanged(obscured());
 }
 
 std::uint32_t X11RootWatcher::atom(const char* name) {

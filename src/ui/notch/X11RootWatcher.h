@@ -13,7 +13,8 @@ class QSocketNotifier;
 namespace velto {
 
 // Watches the X display's root window on a connection of its own: raw button presses of every
-// program (XInput 2.1 or later; only while asked) and the window manager's active window.
+// program (XInput 2.1 or later; only while asked), the window manager's active window and
+// whether it fills the screen, and the screen saver (which lockers start too).
 class X11RootWatcher final : public QObject {
     Q_OBJECT
   public:
@@ -22,6 +23,8 @@ class X11RootWatcher final : public QObject {
         // The process of the newly active window: none when no window is active, 0 when the
         // window names no process.
         std::function<void(std::optional<qint64>)> activeWindowChanged;
+        // The screen saver runs or a full-screen window is active, or neither any more.
+        std::function<void(bool)> obscuredChanged;
     };
 
     // None (and one log line) when the display cannot be reached.
@@ -32,17 +35,28 @@ class X11RootWatcher final : public QObject {
     // False when the server has no usable XInput 2: presses of other programs go unseen.
     bool canWatchPresses() const { return xinputOpcode_ != 0; }
     void watchPresses(bool on);
+    bool obscured() const { return screenSaverOn_ || fullScreenActive_; }
 
   private:
     X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, QObject* parent);
     void readEvents();
-    std::optional<qint64> activeWindowProcess();
+    void activeWindowChanged();
+    std::uint32_t activeWindow();
+    bool fullScreen(std::uint32_t window);
+    std::optional<qint64> process(std::uint32_t window);
+    void reportObscured(bool wasObscured);
     std::uint32_t atom(const char* name);
 
     xcb_connection_t* connection_;
     std::uint32_t root_;
     std::uint32_t activeWindowAtom_ = 0;
     std::uint32_t pidAtom_ = 0;
+    std::uint32_t stateAtom_ = 0;
+    std::uint32_t fullScreenAtom_ = 0;
+    std::uint32_t activeWindow_ = 0;  // whose state changes are watched
+    std::uint8_t screenSaverEvent_ = 0;  // 0: no screen-saver extension
+    bool screenSaverOn_ = false;
+    bool fullScreenActive_ = false;
     std::uint8_t xinputOpcode_ = 0;
     QSocketNotifier* notifier_ = nullptr;
     Handlers handlers_;

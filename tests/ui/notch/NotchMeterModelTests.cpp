@@ -10,28 +10,33 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The meter swings only while playing, without reduced motion and on screen; otherwise its
-// bars stand still and no timer is left to wake the program.
+// The meter swings only while playing, without reduced motion, on screen and not obscured;
+// otherwise its bars stand still and no timer is left to wake the program. A painter that
+// paces the swing itself leaves the rule alone but takes the timer.
 TEST(NotchMeterModelTest, SwingsOnlyWhilePlayingAndSeen) {
     struct Case {
-        bool playing, reduceMotion, shown;
+        bool playing, reduceMotion, shown, obscured, paced;
         bool runs;
         double stillHeight;  // 0: swinging
     } cases[] = {
-        {true, false, true, true, 0},   {true, false, false, false, 0},
-        {true, true, true, false, 10},  {false, false, true, false, 4},
-        {false, true, false, false, 4},
+        {true, false, true, false, false, true, 0},  {true, false, false, false, false, false, 0},
+        {true, false, true, true, false, false, 0},  {true, false, true, false, true, true, 0},
+        {true, true, true, false, false, false, 10}, {false, false, true, false, false, false, 4},
+        {false, true, false, false, true, false, 4},
     };
     for (const auto& c : cases) {
         ManualMainQueue queue;
         const std::size_t idle = queue.pendingTimerCount();
         NotchMeterModel meter(queue);
         meter.setShown(c.shown);
+        meter.setObscured(c.obscured);
+        meter.setPacedByPainter(c.paced);
         meter.setReduceMotion(c.reduceMotion);
         meter.setPlaying(c.playing);
-        SCOPED_TRACE(testing::Message() << c.playing << c.reduceMotion << c.shown);
+        SCOPED_TRACE(testing::Message() << c.playing << c.reduceMotion << c.shown << c.obscured << c.paced);
         EXPECT_EQ(meter.running(), c.runs);
-        EXPECT_EQ(queue.pendingTimerCount(), idle + (c.runs ? 1 : 0));
+        const bool timed = c.runs && !c.paced;
+        EXPECT_EQ(queue.pendingTimerCount(), idle + (timed ? 1 : 0));
         EXPECT_EQ(meter.accessibleName(), c.playing ? "正在播放" : "已暂停");
         EXPECT_EQ(meter.barOpacity(), c.playing ? 0.9 : 0.4);
 
@@ -41,7 +46,7 @@ TEST(NotchMeterModelTest, SwingsOnlyWhilePlayingAndSeen) {
         if (c.stillHeight > 0) {
             EXPECT_EQ(meter.heights(), QList<double>(NotchMeterModel::barCount, c.stillHeight));
         }
-        if (!c.runs) {
+        if (!timed) {
             EXPECT_EQ(changes.count(), 0);
             continue;
         }
@@ -52,6 +57,12 @@ TEST(NotchMeterModelTest, SwingsOnlyWhilePlayingAndSeen) {
             EXPECT_GE(height, 5);
             EXPECT_LE(height, 17);
         }
+        // Covered while it swings: it stops, and goes on when seen again.
+        meter.setObscured(true);
+        EXPECT_FALSE(meter.running());
+        EXPECT_EQ(queue.pendingTimerCount(), idle);
+        meter.setObscured(false);
+        EXPECT_TRUE(meter.running());
         meter.setShown(false);
         EXPECT_FALSE(meter.running());
         EXPECT_EQ(queue.pendingTimerCount(), idle);

@@ -224,6 +224,12 @@ TEST_F(NotchViews, EveryStateLoadsAndRenders) {
     settle();
     harness.settle();
     EXPECT_TRUE(meterRuns());
+    // The desktop tells that nobody can see the notch (blanked, locked, a full-screen window):
+    // the meter stops until it can be seen again.
+    desktop->handlers.obscuredChanged(true);
+    EXPECT_FALSE(meterRuns());
+    desktop->handlers.obscuredChanged(false);
+    EXPECT_TRUE(meterRuns());
     EXPECT_TRUE(item("notchVolume")->isVisible());
     render("notch-expanded-playing");
     QTest::keyClick(item("notchPlay")->window(), Qt::Key_Tab);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QRect>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+struct xcb_connection_t;
+
+namespace velto {
+
+// The notch meter drawn in a small X window of its own inside the notch window, by a thread of
+// its own on a connection of its own, so that neither the main thread nor the notch window's
+// scene wakes up for a swing step. Where the server can hold requests until a time, the steps
+// are queued ahead and the thread wakes about once in two seconds; while windows above hide the
+// meter whole, it does not step at all. The window selects no input, so the pointer's events go
+// on to the notch window around it.
+class X11MeterWindow {
+  public:
+    struct Look {
+        bool swinging = false;  // the bars follow the swing; otherwise they stand at `heights`
+        QList<double> heights;
+        double opacity = 0;
+        QColor backdrop;
+        bool operator==(const Look&) const = default;
+    };
+
+    // None when the display cannot be reached or its images are not 32-bit little-endian ones.
+    static std::unique_ptr<X11MeterWindow> connect(const char* displayName);
+    ~X11MeterWindow();
+    X11MeterWindow(const X11MeterWindow&) = delete;
+    X11MeterWindow& operator=(const X11MeterWindow&) = delete;
+
+    // Inside the X window `parent` at `area` (its device pixels), drawn at `ratio`; a parent of
+    // 0 or an empty area takes it away.
+    void place(std::uint32_t parent, QRect area, double ratio);
+    void show(const Look& look);
+
+  private:
+    X11MeterWindow(xcb_connection_t* connection, std::string displayName);
+    void wake();
+    void run(std::stop_token stop);
+
+    xcb_connection_t* connection_;
+    std::string displayName_;
+    int wakeFd_ = -1;
+    std::mutex mutex_;
+    std::uint32_t parent_ = 0;
+    QRect area_;
+    double ratio_ = 1;
+    Look look_;
+    std::jthread worker_;
+};
+
+}  // namespace velto
