@@ -396,7 +396,10 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
         PanelPlacement::Anchor anchor;
         const char* playing;
     } trays[] = {{"bottom-tray", {{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048}, "A"},
-                 {"top-tray", {{0, 32, 1920, 1048}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::start, 28}, "B"}};
+                 {"top-tray", {{0, 32, 1920, 1048}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::start, 28}, "B"},
+                 // 1024×600 over a 30 px bar: the panel with results fills the height, so the
+                 // notice has no room to grow into and the view makes it by scrolling.
+                 {"low-bottom-tray", {{0, 0, 1024, 570}, PanelPlacement::Align::centre, 872, PanelPlacement::Align::end, 574}, "C"}};
     for (const auto& tray : trays) {
         model->play({song(tray.playing)}, 0);
         settle();

@@ -37,8 +37,31 @@ Item {
         }
     }
 
+    // Over a bottom tray the rows under the messages keep their place on the screen: what the
+    // window cannot grow or shrink by at the height of the usable area, the view scrolls by.
+    QtObject {
+        id: rowKeeper
+        property real top: 0
+        property real height: 0
+        function keep() {
+            const grown = column.y - top
+            const shift = grown - (scroller.height - height)
+            top = column.y
+            height = scroller.height
+            if (!root.messagesFirst || shift === 0) return
+            // The page's height may take in rows that came above only after they moved.
+            const end = Math.max(0, root.implicitHeight - scroller.height) + Math.max(0, grown)
+            scroller.contentY = Math.max(0, Math.min(scroller.contentY + shift, end))
+        }
+    }
+    Connections {
+        target: column
+        function onYChanged() { rowKeeper.keep() }
+    }
+
     Flickable {
         id: scroller
+        onHeightChanged: rowKeeper.keep()
         objectName: "mac-panel-scroller"
         anchors.fill: parent
         contentWidth: root.implicitWidth
