@@ -342,12 +342,20 @@ TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
             EXPECT_EQ(colors->property(role).value<QColor>(), dark.color(value))
                 << name << " " << role;
     }
-    // The drop-down lists and the sleep timer's menu too.
-    for (const char* name : {"mac-settings-quality", "mac-settings-rate", "mac-settings-sleep-menu"}) {
+    // The drop-down lists and the sleep timer's menu too, in their control's font (a popup
+    // takes the window's, the desktop's, otherwise).
+    for (const auto& [name, opener] : {std::pair{"mac-settings-quality", "mac-settings-quality"},
+                                       {"mac-settings-rate", "mac-settings-rate"},
+                                       {"mac-settings-sleep-menu", "mac-settings-sleep-timer"}}) {
         auto* control = window.rootItem()->findChild<QObject*>(name);
         ASSERT_TRUE(control) << name;
         QObject* popup = control->property("popup").value<QObject*>();
         if (!popup) popup = control;
+        auto* opening = window.rootItem()->findChild<QObject*>(opener);
+        ASSERT_TRUE(opening) << opener;
+        const QFont font = popup->property("font").value<QFont>();
+        EXPECT_EQ(font.pixelSize(), opening->property("font").value<QFont>().pixelSize()) << name;
+        EXPECT_EQ(font.family(), opening->property("font").value<QFont>().family()) << name;
         QMetaObject::invokeMethod(popup, "open");
         window.grabWindow();
         auto* colors = popup->property("palette").value<QObject*>();
