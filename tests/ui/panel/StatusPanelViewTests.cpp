@@ -457,6 +457,12 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
         layOut();
         EXPECT_FALSE(find("mac-panel-messages")->isVisible()) << tray.name;
         EXPECT_EQ(where(), before) << tray.name;
+        // An error stays until it is acted on: it is brought into view, whatever moves.
+        model->setErrorMessage("收藏未保存，请重试。");
+        layOut();
+        EXPECT_TRUE(inView(find("mac-panel-message-button"))) << tray.name;
+        model->setErrorMessage(std::nullopt);
+        layOut();
         window().performClose();
     }
 }

@@ -37,18 +37,26 @@ Item {
         }
     }
 
-    // Over a bottom tray the rows under the messages keep their place on the screen: what the
-    // window cannot grow or shrink by at the height of the usable area, the view scrolls by.
+    // Over a bottom tray the rows under a notice keep their place on the screen: what the window
+    // cannot grow or shrink by at the height of the usable area, the view scrolls by. A message
+    // that stays until it is acted on is scrolled into view instead.
     QtObject {
         id: rowKeeper
         property real top: 0
         property real height: 0
+        property bool lasting: false
         function keep() {
             const grown = column.y - top
             const shift = grown - (scroller.height - height)
             top = column.y
             height = scroller.height
+            if (root.showsMessages)
+                lasting = (root.panel?.libraryRow ?? false) || !(root.panel?.message.transient ?? true)
             if (!root.messagesFirst || shift === 0) return
+            if (lasting && grown > 0) {
+                scroller.contentY = 0
+                return
+            }
             // The page's height may take in rows that came above only after they moved.
             const end = Math.max(0, root.implicitHeight - scroller.height) + Math.max(0, grown)
             scroller.contentY = Math.max(0, Math.min(scroller.contentY + shift, end))
