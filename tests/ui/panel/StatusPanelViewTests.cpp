@@ -67,27 +67,6 @@ class PanelViews : public StatusPanelTest {
         EXPECT_TRUE(found) << objectName;
         return found;
     }
-    // The lines of text (not the symbols) of a focused control that its ring crosses or leaves out.
-    static QStringList linesOutsideItsRing(QQuickItem* focused) {
-        QQuickItem* ring = nullptr;
-        for (QQuickItem* child : focused->childItems())
-            if (child->objectName() == "focusRing") ring = child;
-        if (!ring || !ring->isVisible()) return {"no ring"};
-        const QRectF inside = ring->mapRectToScene({0, 0, ring->width(), ring->height()}).adjusted(2, 2, -2, -2);
-        QStringList outside;
-        std::vector<QQuickItem*> items{focused};
-        while (!items.empty()) {
-            QQuickItem* at = items.back();
-            items.pop_back();
-            for (QQuickItem* child : at->childItems())
-                if (child->isVisible()) items.push_back(child);
-            if (at->inherits("QQuickText") && at->property("elide").toInt() != Qt::ElideNone &&
-                !at->property("text").toString().isEmpty() &&
-                !inside.contains(at->mapRectToScene({0, 0, at->width(), at->height()})))
-                outside << at->property("text").toString();
-        }
-        return outside;
-    }
     bool shown(const char* objectName) {
         QQuickItem* found = item(objectName);
         return found && found->isVisible();
@@ -506,7 +485,7 @@ TEST_F(PanelWindowedViews, SettingsPageOnALowScreenScrollsToEveryControl) {
         seen.insert(focused);
         EXPECT_TRUE(inView(focused)) << press << " " << focused->objectName().toStdString();
         if (focused->property("visualFocus").isValid())
-            EXPECT_EQ(linesOutsideItsRing(focused), QStringList()) << focused->objectName().toStdString();
+            EXPECT_EQ(ViewHarness::linesOutsideItsRing(focused), QStringList()) << focused->objectName().toStdString();
     }
     EXPECT_TRUE(seen.contains(exportBackup));
     window().performClose();
@@ -622,7 +601,7 @@ TEST_F(PanelViews, ListKeysMoveTheFocusedRow) {
         for (QQuickItem* child : focused->childItems())
             if (child->objectName() == "focusRing") ring = child;
         ASSERT_TRUE(ring && ring->isVisible()) << step;
-        EXPECT_EQ(linesOutsideItsRing(focused), QStringList()) << step;
+        EXPECT_EQ(ViewHarness::linesOutsideItsRing(focused), QStringList()) << step;
         const QRectF shown = list->mapRectToScene({0, 0, list->width(), list->height()});
         EXPECT_TRUE(shown.contains(ring->mapRectToScene({0, 0, ring->width(), ring->height()}))) << step;
     };
