@@ -61,17 +61,19 @@ QVariantMap MacStatusPanel::messageValue() const {
     static const char* actions[] = {"closeError", "closeNotice", "retryPlayback", "submitSearch",
                                     "retrySource"};
     // How each kind looks: its leading symbol, whether it is orange, its line limit, and either a
-    // titled button or the "xmark" close button; and whether it goes by itself (a notice), so
-    // the view may keep it out of sight rather than move the rows under the pointer.
+    // titled button or the "xmark" close button; and whether it is quiet: it goes by itself and
+    // what it tells shows elsewhere too (a heart, a list), so the view may keep it out of sight
+    // rather than move the rows under the pointer. A settings notice is the only word on what a
+    // file dialog did, and an error waits for the user: neither is quiet.
     struct Look {
         const char* symbol;
         bool orange;
         int lines;
         const char* button;
-        bool transient;
+        bool quiet;
     };
     static const Look looks[] = {{"exclamationmark.circle", true, 2, "关闭", false},
-                                 {"checkmark.circle", false, 2, "", true},
+                                 {"checkmark.circle", false, 2, "", false},
                                  {"", true, 2, "重试", false},
                                  {"", true, 2, "关闭", false},
                                  {"", false, 1, "", true}};
@@ -84,7 +86,7 @@ QVariantMap MacStatusPanel::messageValue() const {
             {"lineLimit", look.lines},
             {"buttonTitle", QString::fromUtf8(look.button)},
             {"closable", *look.button == 0},
-            {"transient", look.transient}};
+            {"quiet", look.quiet}};
 }
 
 void MacStatusPanel::messageAction(const QString& action) {

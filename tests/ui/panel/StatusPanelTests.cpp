@@ -278,12 +278,12 @@ TEST_F(StatusPanelTest, MessageRowLooksByKind) {
         int lines;
         const char* button;
         bool closable;
-        bool transient;
+        bool quiet;
     } cases[] = {
         {[&] { model->setNotice("已加入个人歌单"); }, "notice", "", false, 1, "", true, true},
         {[&] { model->setErrorMessage("收藏未保存，请重试。"); }, "error", "", true, 2, "关闭", false, false},
         {[&] { panel->toggleSettings(); }, "settingsError", "exclamationmark.circle", true, 2, "关闭", false, false},
-        {[&] { model->setErrorMessage(std::nullopt); }, "settingsNotice", "checkmark.circle", false, 2, "", true, true},
+        {[&] { model->setErrorMessage(std::nullopt); }, "settingsNotice", "checkmark.circle", false, 2, "", true, false},
         {[&] {
              panel->toggleSettings();
              model->play({song("1")}, 0);
@@ -300,7 +300,7 @@ TEST_F(StatusPanelTest, MessageRowLooksByKind) {
         EXPECT_EQ(row["lineLimit"].toInt(), c.lines) << c.kind;
         EXPECT_EQ(row["buttonTitle"].toString(), QString::fromUtf8(c.button)) << c.kind;
         EXPECT_EQ(row["closable"].toBool(), c.closable) << c.kind;
-        EXPECT_EQ(row["transient"].toBool(), c.transient) << c.kind;
+        EXPECT_EQ(row["quiet"].toBool(), c.quiet) << c.kind;
     }
 }
 

@@ -37,23 +37,23 @@ Item {
         }
     }
 
-    // Over a bottom tray the rows under a notice keep their place on the screen: what the window
-    // cannot grow or shrink by at the height of the usable area, the view scrolls by. A message
-    // that stays until it is acted on is scrolled into view instead.
+    // Over a bottom tray the rows under a quiet notice keep their place on the screen: what the
+    // window cannot grow or shrink by at the height of the usable area, the view scrolls by. Any
+    // other message is scrolled into view instead.
     QtObject {
         id: rowKeeper
         property real top: 0
         property real height: 0
-        property bool lasting: false
+        property bool mustBeSeen: false
         function keep() {
             const grown = column.y - top
             const shift = grown - (scroller.height - height)
             top = column.y
             height = scroller.height
             if (root.showsMessages)
-                lasting = (root.panel?.libraryRow ?? false) || !(root.panel?.message.transient ?? true)
+                mustBeSeen = (root.panel?.libraryRow ?? false) || !(root.panel?.message.quiet ?? true)
             if (!root.messagesFirst || shift === 0) return
-            if (lasting && grown > 0) {
+            if (mustBeSeen && grown > 0) {
                 scroller.contentY = 0
                 return
             }
