@@ -365,8 +365,10 @@ class PanelWindowedViews : public PanelViews {
         panel->setShown(true);
         layOut();
     }
+    // A frame, what the view left for after it, and the frame after.
     void layOut() {
         window().grabWindow();
+        QCoreApplication::processEvents();
         animations.step(1000);
         window().grabWindow();
     }
@@ -407,7 +409,8 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
                  {"top-tray", {{0, 32, 1920, 1048}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::start, 28}, "B"},
                  // 1024×600 over a 30 px bar: the panel with results fills the height, so the
                  // notice has no room to grow into and the view makes it by scrolling.
-                 {"low-bottom-tray", {{0, 0, 1024, 570}, PanelPlacement::Align::centre, 872, PanelPlacement::Align::end, 574}, "C"}};
+                 {"low-bottom-tray", {{0, 0, 1024, 570}, PanelPlacement::Align::centre, 872, PanelPlacement::Align::end, 574}, "C"},
+                 {"low-top-tray", {{0, 30, 1024, 570}, PanelPlacement::Align::centre, 872, PanelPlacement::Align::start, 26}, "D"}};
     for (const auto& tray : trays) {
         model->play({song(tray.playing)}, 0);
         settle();
