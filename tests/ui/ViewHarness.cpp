@@ -6,6 +6,7 @@
 #include <QQmlContext>
 #include <QQuickStyle>
 #include <QSGRendererInterface>
+#include <vector>
 
 #include "ui/AppFonts.h"
 #include "ui/Theme.h"
@@ -134,6 +135,27 @@ bool ViewHarness::isSingleColour(const QImage& image) {
         for (int x = 0; x < image.width(); ++x)
             if (image.pixel(x, y) != first) return false;
     return true;
+}
+
+QStringList ViewHarness::linesOutsideItsRing(QQuickItem* focused) {
+    QQuickItem* ring = nullptr;
+    for (QQuickItem* child : focused->childItems())
+        if (child->objectName() == "focusRing") ring = child;
+    if (!ring || !ring->isVisible()) return {"no ring"};
+    const QRectF inside = ring->mapRectToScene({0, 0, ring->width(), ring->height()}).adjusted(2, 2, -2, -2);
+    QStringList outside;
+    std::vector<QQuickItem*> items{focused};
+    while (!items.empty()) {
+        QQuickItem* at = items.back();
+        items.pop_back();
+        for (QQuickItem* child : at->childItems())
+            if (child->isVisible()) items.push_back(child);
+        if (at->inherits("QQuickText") && at->property("elide").toInt() != Qt::ElideNone &&
+            !at->property("text").toString().isEmpty() &&
+            !inside.contains(at->mapRectToScene({0, 0, at->width(), at->height()})))
+            outside << at->property("text").toString();
+    }
+    return outside;
 }
 
 }  // namespace velto

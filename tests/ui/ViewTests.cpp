@@ -123,6 +123,12 @@ TEST_F(Views, TrackScroll) {
     EXPECT_FALSE(withdrawnButton->isEnabled());
     EXPECT_FALSE(withdrawn->findChild<QQuickItem*>("trackRowHeart")->isVisible());
 
+    // The ring of a row goes round its lines of text.
+    auto* first = item("trackRow0")->findChild<QQuickItem*>("trackRowButton");
+    first->forceActiveFocus(Qt::TabFocusReason);
+    harness.grab();
+    EXPECT_EQ(ViewHarness::linesOutsideItsRing(first), QStringList());
+
     click(item("trackRow2")->findChild<QQuickItem*>("trackRowButton"));
     click(withdrawnButton);
     EXPECT_EQ(actions.calls, (std::vector<std::string>{"play 5 at 2"}));

@@ -36,7 +36,8 @@ Item {
         spacing: 8
 
         AbstractButton {
-            FocusRing {}
+            // Round the row in its margins: its lines of text fill the button's height.
+            FocusRing { inset: -3 }
             objectName: "trackRowButton"
             Layout.fillWidth: true
             enabled: row.playable

@@ -37,8 +37,46 @@ Item {
         }
     }
 
+    // Over a bottom tray the rows under a quiet notice keep their place on the screen: what the
+    // window cannot grow or shrink by at the height of the usable area, the view scrolls by. Any
+    // other message is scrolled into view instead, at either edge.
+    QtObject {
+        id: rowKeeper
+        property real top: 0
+        property real height: 0
+        property bool mustBeSeen: false
+        function seen() {
+            return (root.panel?.libraryRow ?? false) || !(root.panel?.message.quiet ?? true)
+        }
+        // Once the page has laid out the messages at its end.
+        function reveal() {
+            if (!root.messagesFirst && root.showsMessages && seen())
+                scroller.contentY = Math.max(0, scroller.contentHeight - scroller.height)
+        }
+        function keep() {
+            const grown = column.y - top
+            const shift = grown - (scroller.height - height)
+            top = column.y
+            height = scroller.height
+            if (root.showsMessages) mustBeSeen = seen()
+            if (!root.messagesFirst || shift === 0) return
+            if (mustBeSeen && grown > 0) {
+                scroller.contentY = 0
+                return
+            }
+            // The page's height may take in rows that came above only after they moved.
+            const end = Math.max(0, root.implicitHeight - scroller.height) + Math.max(0, grown)
+            scroller.contentY = Math.max(0, Math.min(scroller.contentY + shift, end))
+        }
+    }
+    Connections {
+        target: column
+        function onYChanged() { rowKeeper.keep() }
+    }
+
     Flickable {
         id: scroller
+        onHeightChanged: rowKeeper.keep()
         objectName: "mac-panel-scroller"
         anchors.fill: parent
         contentWidth: root.implicitWidth
@@ -154,6 +192,8 @@ Item {
                 id: lastSlot
                 Layout.fillWidth: true
                 visible: !root.messagesFirst && root.showsMessages
+                onVisibleChanged: if (visible) Qt.callLater(rowKeeper.reveal)
+                onHeightChanged: if (visible) Qt.callLater(rowKeeper.reveal)
             }
             PanelMessages {
                 id: messages

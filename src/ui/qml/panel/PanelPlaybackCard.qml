@@ -28,8 +28,9 @@ PanelCard {
             Layout.preferredWidth: 150
             hoverEnabled: true
             popup.y: height
-            // Popups take no palette from the window: the box hands on its own.
+            // Popups take no palette or font from the box but the window's: the box hands on its own.
             popup.palette: palette
+            popup.font: font
             model: card.panel?.qualityLabels ?? []
             currentIndex: card.settings.qualityIndex ?? 0
             font.family: Theme.fontFamily
@@ -74,6 +75,7 @@ PanelCard {
             // list and took the highlight from the current rate.
             popup.y: height
             popup.palette: palette
+            popup.font: font
             model: card.panel?.rateLabels ?? []
             currentIndex: card.settings.rateIndex ?? -1
             // A stored rate that is no entry shows its own value.
@@ -104,10 +106,12 @@ PanelCard {
                 id: sleepMenu
                 objectName: "mac-settings-sleep-menu"
                 palette: sleepButton.palette
+                font: sleepButton.font
+                // Right-aligned with the button, which ends at the panel's right margin.
+                x: sleepButton.width - width
                 y: sleepButton.height
                 MenuItem {
                     text: "关闭定时"
-                    font.family: Theme.fontFamily
                     onTriggered: card.panel.stopSleepTimer()
                 }
                 MenuSeparator {}
@@ -117,7 +121,6 @@ PanelCard {
                         required property string modelData
                         required property int index
                         text: modelData
-                        font.family: Theme.fontFamily
                         onTriggered: card.panel.startSleepTimerAt(index)
                     }
                 }

@@ -41,7 +41,8 @@ Rectangle {
         spacing: 8
 
         AbstractButton {
-            FocusRing {}
+            // Round the row in its margins: its lines of text fill the button's height.
+            FocusRing { inset: -3 }
             objectName: "mac-panel-song-play"
             Layout.fillWidth: true
             enabled: row.playable
