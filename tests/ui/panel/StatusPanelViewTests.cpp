@@ -487,8 +487,10 @@ TEST_F(PanelWindowedViews, SettingsPageOnALowScreenScrollsToEveryControl) {
         ASSERT_TRUE(focused);
         seen.insert(focused);
         EXPECT_TRUE(inView(focused)) << press << " " << focused->objectName().toStdString();
-        if (focused->property("visualFocus").isValid())
-            EXPECT_EQ(ViewHarness::linesOutsideItsRing(focused), QStringList()) << focused->objectName().toStdString();
+        if (focused->property("visualFocus").isValid()) {
+            EXPECT_EQ(ViewHarness::linesOutsideItsRing(focused), QStringList())
+                << focused->objectName().toStdString();
+        }
     }
     EXPECT_TRUE(seen.contains(exportBackup));
     window().performClose();
