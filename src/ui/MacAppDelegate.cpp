@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 
 #include "app/MacAppModel.h"
+#include "app/notch/NotchWindowController.h"
 #include "foundation/Log.h"
 #include "ui/PanelNotifications.h"
 #include "ui/PanelPlacement.h"
@@ -78,6 +79,20 @@ void MacAppDelegate::applicationDidFinishLaunching() {
 
     // Last: what it starts (the notch player) may ask for the panel at once.
     if (model_) model_->start();
+    if (auto* notch = notchWindow())
+        connect(notch, &NotchWindowController::shownFrameChanged, this,
+                [this] { popover_->setObstacle(notchFrame()); });
+}
+
+NotchWindowController* MacAppDelegate::notchWindow() const {
+    return model_ ? dynamic_cast<NotchWindowController*>(model_->notchController()) : nullptr;
+}
+
+// The panel leaves the notch player uncovered: its corner would hide the notch, and a pointer
+// there would open the notch over the panel.
+QRect MacAppDelegate::notchFrame() const {
+    const NotchWindowController* notch = notchWindow();
+    return notch ? notch->shownFrame().toAlignedRect() : QRect();
 }
 
 void MacAppDelegate::toggleStatusPanel() {
@@ -105,6 +120,7 @@ void MacAppDelegate::show(bool byTrayClick) {
         input.screens.push_back({screen->geometry(), screen->availableGeometry()});
     input.cursor = QCursor::pos();
     input.openedByTrayClick = byTrayClick;
+    input.obstacle = notchFrame();
     // Only the anchor is taken here: the view may still hold the size it closed at (its layout
     // resets when next drawn), and the window follows each size it takes from the anchor.
     popover_->showAt(PanelPlacement::anchor(input));

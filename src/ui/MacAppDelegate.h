@@ -18,6 +18,7 @@ namespace velto {
 class MacAppModel;
 class MacArtworkLoader;
 class MacStatusPanel;
+class NotchWindowController;
 
 // The program's desktop presence: the tray item and its menu, the status panel's window and
 // the rules that open and close it. Everything runs on the main thread.
@@ -63,6 +64,8 @@ private:
     void show(bool byTrayClick);
     void close(CloseCause cause);
     void popoverDidClose();
+    NotchWindowController* notchWindow() const;
+    QRect notchFrame() const;
 
     MainQueue& mainQueue_;
     bool wantsStatusItem_;

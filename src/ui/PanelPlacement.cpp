@@ -108,6 +108,12 @@ int keptInside(int value, int start, int length, int size) {
 }  // namespace
 
 PanelPlacement::Anchor PanelPlacement::anchor(const Input& input) {
+    Anchor a = placed(input);
+    a.obstacle = input.obstacle;
+    return a;
+}
+
+PanelPlacement::Anchor PanelPlacement::placed(const Input& input) {
     if (input.screens.empty())
         return {QRect(), Align::start, input.cursor.x(), Align::start, input.cursor.y()};
     const QRect icon = input.trayIcon;
@@ -129,16 +135,20 @@ PanelPlacement::Anchor PanelPlacement::anchor(const Input& input) {
 }
 
 QRect PanelPlacement::frame(const Anchor& anchor, QSize size) {
-    if (!anchor.area.isEmpty())
-        size = {fitted(size.width(), anchor.area.width()), fitted(size.height(), anchor.area.height())};
-    QPoint topLeft(alongAxis(anchor.horizontal, anchor.x, size.width()),
-                   alongAxis(anchor.vertical, anchor.y, size.height()));
-    if (!anchor.area.isEmpty()) {
-        const QRect& a = anchor.area;
-        topLeft = {keptInside(topLeft.x(), a.left(), a.width(), size.width()),
-                   keptInside(topLeft.y(), a.top(), a.height(), size.height())};
-    }
-    return {topLeft, size};
+    QRect a = anchor.area;
+    if (a.isEmpty())
+        return {{alongAxis(anchor.horizontal, anchor.x, size.width()),
+                 alongAxis(anchor.vertical, anchor.y, size.height())},
+                size};
+    const int width = fitted(size.width(), a.width());
+    const int x = keptInside(alongAxis(anchor.horizontal, anchor.x, width), a.left(), a.width(), width);
+    const QRect& o = anchor.obstacle;
+    if (!o.isEmpty() && x <= o.right() && o.left() < x + width && o.top() <= a.bottom() &&
+        o.bottom() >= a.top())
+        a.setTop(std::min(o.bottom() + 1, a.bottom()));
+    const int height = fitted(size.height(), a.height());
+    const int y = keptInside(alongAxis(anchor.vertical, anchor.y, height), a.top(), a.height(), height);
+    return {x, y, width, height};
 }
 
 }  // namespace velto

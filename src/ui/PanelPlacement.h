@@ -24,6 +24,9 @@ struct PanelPlacement {
         QPoint cursor;
         bool openedByTrayClick = false;
         QSize panel;
+        // A window hanging from the top of a screen that the panel must leave uncovered (the
+        // notch player); empty when there is none.
+        QRect obstacle;
     };
 
     // Which panel side or centre sits on the anchor's coordinate along each axis.
@@ -34,6 +37,7 @@ struct PanelPlacement {
         int x = 0;  // the panel's left (start), centre or right (end, exclusive)
         Align vertical = Align::start;
         int y = 0;  // the panel's top (start) or bottom (end, exclusive)
+        QRect obstacle;
         bool operator==(const Anchor&) const = default;
     };
 
@@ -49,9 +53,13 @@ struct PanelPlacement {
     // after a tray click, else from the top-right corner of the screen under the cursor.
     static Anchor anchor(const Input& input);
     // The panel of `size` at `anchor`, kept inside the area between its margins and never
-    // larger: a panel too large for it is cut to it (its view scrolls).
+    // larger: a panel too large for it is cut to it (its view scrolls). Where the panel's span
+    // across meets the obstacle's, the area starts below the obstacle.
     static QRect frame(const Anchor& anchor, QSize size);
     static QPoint topLeft(const Input& input) { return frame(anchor(input), input.panel).topLeft(); }
+
+private:
+    static Anchor placed(const Input& input);
 };
 
 }  // namespace velto

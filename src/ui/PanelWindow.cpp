@@ -78,6 +78,12 @@ QRect PanelWindow::placedFrame() const {
     return PanelPlacement::frame(anchor_, panelSize());
 }
 
+void PanelWindow::setObstacle(QRect obstacle) {
+    if (anchor_.obstacle == obstacle) return;
+    anchor_.obstacle = obstacle;
+    if (shown_) place();
+}
+
 void PanelWindow::fitToRoot() {
     if (shown_) return place();
     root_->setSize(panelSize());

@@ -47,6 +47,8 @@ public:
     void showAt(const PanelPlacement::Anchor& anchor);
     // Where the panel belongs at its present size (valid while shown).
     QRect placedFrame() const;
+    // What the panel keeps clear of (PanelPlacement's obstacle); a shown panel is placed again.
+    void setObstacle(QRect obstacle);
     bool growsUpward() const { return anchor_.vertical == PanelPlacement::Align::end; }
     // Closes the panel if it is shown; nothing otherwise.
     void performClose();

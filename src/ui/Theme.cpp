@@ -36,9 +36,9 @@ double luminance(const QColor& color) {
            0.0722 * channel(color.blueF());
 }
 
-// What a focus ring is drawn on: the window and the panel's ground, bare or under the fills of
-// capsules, cards, buttons in cards, pressed buttons, the selected tab, a removed song's row, and
-// the palette's own control fills.
+// What a focus ring, or an icon or text in the accent, is drawn on: the window and the panel's
+// ground, bare or under the fills of capsules, cards, buttons in cards, pressed buttons, the
+// selected tab, a removed song's row, and the palette's own control fills.
 QList<QColor> focusGrounds(const Theme::Colors& colors, const QPalette& palette) {
     QList<QColor> grounds{palette.color(QPalette::Button), palette.color(QPalette::Base)};
     const QColor tab = withAlpha(colors.accent, 0.15);
@@ -57,8 +57,8 @@ double leastContrast(const QColor& color, const QList<QColor>& grounds) {
     return least;
 }
 
-// `start`, or the first step from it towards `ink` that stands out from every ground.
-QColor legible(const QColor& start, const QColor& ink, const QList<QColor>& grounds) {
+// `start`, or the first step from it towards `ink` that keeps `least` on every ground.
+QColor legible(const QColor& start, const QColor& ink, const QList<QColor>& grounds, double least) {
     constexpr int steps = 20;
     for (int step = 0; step < steps; ++step) {
         const double t = double(step) / steps;
@@ -67,7 +67,7 @@ QColor legible(const QColor& start, const QColor& ink, const QList<QColor>& grou
                                             float(start.greenF() + (ink.greenF() - start.greenF()) * t),
                                             float(start.blueF() + (ink.blueF() - start.blueF()) * t))
                                .rgb());
-        if (leastContrast(mixed, grounds) >= Theme::focusContrast) return mixed;
+        if (leastContrast(mixed, grounds) >= least) return mixed;
     }
     return ink;
 }
@@ -100,7 +100,11 @@ Theme::Colors Theme::colorsFor(const QPalette& palette) {
     colors.accent = palette.color(QPalette::Active, QPalette::Highlight);
     colors.background = dark ? QColor(40, 40, 42) : QColor(246, 246, 246);
     const QColor accent(over(colors.accent, colors.background).rgb());
-    colors.focusRing = legible(accent, dark ? Qt::white : Qt::black, focusGrounds(colors, palette));
+    const QList<QColor> grounds = focusGrounds(colors, palette);
+    const QColor towards = dark ? Qt::white : Qt::black;
+    colors.focusRing = legible(accent, towards, grounds, focusContrast);
+    colors.accentIcon = legible(accent, towards, grounds, iconContrast);
+    colors.accentText = legible(accent, towards, grounds, textContrast);
     // The prominent button's label is white; the ring is too, unless the accent is pale.
     colors.focusRingOnAccent = contrast(Qt::white, accent) >= focusContrast ? QColor(Qt::white)
                                                                              : QColor(Qt::black);

@@ -14,8 +14,8 @@ class ReduceMotionSetting;
 // Text styles, colours and motion the views share. Sizes are device-independent pixels.
 // Colours are fixed light and dark sets with alpha (no material blur behind the panel); which
 // set applies follows the desktop palette, and the accent is the palette's highlight. The focus
-// ring starts from the accent and is moved towards the ink until it stands out from every ground
-// the controls lay it on.
+// ring, and icons and text in the accent, start from the accent and are moved towards the ink
+// until they stand out from every ground the controls lay them on; fills take the accent as is.
 class Theme : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString fontFamily READ fontFamily CONSTANT)
@@ -35,6 +35,8 @@ class Theme : public QObject {
     Q_PROPERTY(QColor tertiary READ tertiary NOTIFY colorsChanged)
     Q_PROPERTY(QColor quaternaryFill READ quaternaryFill NOTIFY colorsChanged)
     Q_PROPERTY(QColor accent READ accent NOTIFY colorsChanged)
+    Q_PROPERTY(QColor accentIcon READ accentIcon NOTIFY colorsChanged)
+    Q_PROPERTY(QColor accentText READ accentText NOTIFY colorsChanged)
     Q_PROPERTY(QColor orange READ orange NOTIFY colorsChanged)
     Q_PROPERTY(QColor separator READ separator NOTIFY colorsChanged)
     Q_PROPERTY(QColor background READ background NOTIFY colorsChanged)
@@ -46,7 +48,7 @@ class Theme : public QObject {
 public:
     struct Colors {
         QColor primary, secondary, tertiary, quaternaryFill, accent, orange, separator, background;
-        QColor focusRing, focusRingOnAccent;
+        QColor focusRing, focusRingOnAccent, accentIcon, accentText;
         bool operator==(const Colors&) const = default;
     };
 
@@ -60,6 +62,9 @@ public:
     static double contrast(const QColor& a, const QColor& b);
     // The least contrast a focus ring keeps with what it is drawn on.
     static constexpr double focusContrast = 3.0;
+    // The least contrast of an icon, and of text, drawn in the accent.
+    static constexpr double iconContrast = 3.0;
+    static constexpr double textContrast = 4.5;
 
     // The semibold weight of the headline and of emphasised rows.
     static constexpr int semibold = 600;
@@ -73,6 +78,8 @@ public:
     QColor tertiary() const { return colors_.tertiary; }
     QColor quaternaryFill() const { return colors_.quaternaryFill; }
     QColor accent() const { return colors_.accent; }
+    QColor accentIcon() const { return colors_.accentIcon; }
+    QColor accentText() const { return colors_.accentText; }
     QColor orange() const { return colors_.orange; }
     QColor separator() const { return colors_.separator; }
     QColor background() const { return colors_.background; }

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "app/notch/NotchGeometry.h"
 #include "ui/PanelPlacement.h"
 
 namespace velto {
@@ -19,6 +20,7 @@ const Screen leftBar{{0, 0, 1920, 1080}, {40, 0, 1880, 1080}};
 const Screen rightBar{{0, 0, 1920, 1080}, {0, 0, 1880, 1080}};
 // 1920×1080 at scale 2 with a 30 px bottom bar: a usable area lower than many of the panel's pages.
 const Screen small{{0, 0, 960, 540}, {0, 0, 960, 510}};
+const Screen smallTopBar{{0, 0, 960, 540}, {0, 15, 960, 525}};
 // A screen beside another as X11 reports it to Qt: no usable area, whatever bar it has.
 const Screen noArea{{0, 0, 1920, 1080}, {0, 0, 1920, 1080}};
 
@@ -70,9 +72,15 @@ TEST(PanelPlacement, FollowsTheIconTheCursorAndTheScreenEdges) {
     }
 }
 
+// The notch player's collapsed frame on a screen without a camera housing.
+QRect notchOn(const Screen& screen) {
+    return NotchGeometry{QRectF(screen.geometry)}.frame(false).toAlignedRect();
+}
+
 // The panel opens compact, grows and shrinks while shown: the side facing the tray stays put and
 // the panel stays whole on the screen, whatever opened it and whatever size it was anchored at;
-// taller than the usable area, it is cut to the area between the margins.
+// taller than the usable area, it is cut to the area between the margins. Where it would meet
+// the notch player, the area starts below the notch.
 TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
     struct Resize {
         const char* name;
@@ -81,7 +89,8 @@ TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
         QPoint cursor;
         bool trayClick;
         int x, tops[3];  // at heights 155, 467 and 1400
-        int tallest;     // the height 1400 is cut to
+        int tallest;     // the height it is cut to
+        QRect notch{};
     };
     const Resize cases[] = {
         {"bottom tray", bottomBar, {1000, 1048, 24, 24}, {}, false, 822, {877, 565, 8}, 1024},
@@ -92,15 +101,23 @@ TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
         {"no rectangle, tray click", bottomBar, {}, {700, 1060}, true, 510, {877, 565, 8}, 1024},
         {"no rectangle, request", bottomBar, {}, {700, 1060}, false, 1532, {8, 8, 8}, 1024},
         {"small screen, bottom tray", small, {600, 514, 24, 24}, {}, false, 422, {347, 35, 8}, 494},
+        {"small screen, bottom tray, the notch above", small, {600, 514, 24, 24}, {}, false, 422,
+         {347, 50, 50}, 452, notchOn(small)},
+        {"small screen, top tray, the notch across the bar", smallTopBar, {600, 0, 15, 15}, {},
+         false, 417, {50, 50, 50}, 482, notchOn(smallTopBar)},
+        {"bottom-right corner, the notch far off", bottomBar, {1900, 1050, 24, 24}, {1910, 1060},
+         true, 1532, {877, 565, 8}, 1024, notchOn(bottomBar)},
     };
     for (const Resize& c : cases) {
-        const auto anchor = PanelPlacement::anchor({c.icon, {c.screen}, c.cursor, c.trayClick, {380, 467}});
-        EXPECT_EQ(PanelPlacement::anchor({c.icon, {c.screen}, c.cursor, c.trayClick, {380, 155}}), anchor);
+        const auto anchor =
+            PanelPlacement::anchor({c.icon, {c.screen}, c.cursor, c.trayClick, {380, 467}, c.notch});
+        EXPECT_EQ(PanelPlacement::anchor({c.icon, {c.screen}, c.cursor, c.trayClick, {380, 155}, c.notch}),
+                  anchor);
         for (int i = 0; i < 3; ++i) {
             const int height = std::array{155, 467, 1400}[i];
             EXPECT_EQ(PanelPlacement::frame(anchor, {380, height}),
-                      QRect(c.x, c.tops[i], 380, i == 2 ? c.tallest : height))
-                << c.name;
+                      QRect(c.x, c.tops[i], 380, std::min(height, c.tallest)))
+                << c.name << " " << height;
         }
     }
     // An area narrower and lower than the panel: the panel is cut on both axes; an area too

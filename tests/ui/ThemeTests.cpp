@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QPalette>
+#include <tuple>
 
 #include "ui/Theme.h"
 
@@ -25,10 +26,12 @@ QPalette palette(const char* window, const char* text, const char* button, const
     return p;
 }
 
-// The focus ring keeps a contrast of 3:1 with everything the panel draws it on (the window, the
-// capsules and cards, buttons in cards, the selected tab, a removed song's row, the palette's
-// control fills, a prominent button's accent), in the standard light palette, a dark desktop
-// scheme, and palettes whose highlight sits close to their ground; it keeps the highlight's hue.
+// The focus ring, and icons in the accent, keep a contrast of 3:1 with everything the panel draws
+// them on (the window, the capsules and cards, buttons in cards, the selected tab, a removed
+// song's row, the palette's control fills; the ring also a prominent button's accent), text in
+// the accent 4.5:1, in the standard light palette, a dark desktop scheme, and palettes whose
+// highlight sits close to their ground; they keep the highlight's hue, and an accent that
+// stands out already is drawn as it is.
 TEST(Theme, FocusRingStandsOutInLightAndDarkPalettes) {
     // As measured on screen: each palette's highlight on the panel's ground.
     EXPECT_NEAR(Theme::contrast(QColor("#12608a"), QColor("#28282a")), 2.15, 0.02);
@@ -59,14 +62,22 @@ TEST(Theme, FocusRingStandsOutInLightAndDarkPalettes) {
                             capsule)
                     << over(QColor::fromRgbF(0.2f, 0.78f, 0.35f, 0.1f), ground);
         }
-        for (const QColor& ground : grounds)
-            EXPECT_GE(Theme::contrast(colors.focusRing, ground), 3.0)
-                << name << " " << colors.focusRing.name().toStdString() << " on "
-                << ground.name().toStdString();
+        double accentLeast = 21;
+        for (const QColor& ground : grounds) {
+            accentLeast = std::min(accentLeast, Theme::contrast(colors.accent, ground));
+            for (const auto& [role, color, least] : {std::tuple{"ring", colors.focusRing, 3.0},
+                                                     std::tuple{"icon", colors.accentIcon, 3.0},
+                                                     std::tuple{"text", colors.accentText, 4.5}})
+                EXPECT_GE(Theme::contrast(color, ground), least)
+                    << name << " " << role << " " << color.name().toStdString() << " on "
+                    << ground.name().toStdString();
+        }
         EXPECT_GE(Theme::contrast(colors.focusRingOnAccent, colors.accent), 3.0) << name;
         if (colors.accent.hsvSaturation() > 60) {
-            EXPECT_LE(std::abs(colors.focusRing.hsvHue() - colors.accent.hsvHue()), 4) << name;
+            for (const QColor& color : {colors.focusRing, colors.accentIcon, colors.accentText})
+                EXPECT_LE(std::abs(color.hsvHue() - colors.accent.hsvHue()), 4) << name;
         }
+        if (accentLeast >= 3.0) EXPECT_EQ(colors.accentIcon, colors.accent) << name;
     }
 }
 

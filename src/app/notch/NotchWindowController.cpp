@@ -53,6 +53,7 @@ void NotchWindowController::setEnabled(bool enabled) {
         }
         reposition();
         if (panel_) panel_->orderFront();
+        updateShownFrame();
         return;
     }
     cancelPendingAction();
@@ -63,6 +64,7 @@ void NotchWindowController::setEnabled(bool enabled) {
     pointerInside_ = false;
     keyboardOpen_ = false;
     if (panel_) panel_->orderOut();
+    updateShownFrame();
 }
 
 void NotchWindowController::hover(bool inside) {
@@ -123,6 +125,14 @@ void NotchWindowController::reposition() {
         emit geometryChanged();
     }
     if (panel_) panel_->setFrame(geometry_.frame(expanded_));
+    updateShownFrame();
+}
+
+void NotchWindowController::updateShownFrame() {
+    const QRectF frame = enabled_ && panel_ ? geometry_.frame(false) : QRectF();
+    if (frame == shownFrame_) return;
+    shownFrame_ = frame;
+    emit shownFrameChanged();
 }
 
 void NotchWindowController::toggleFromHeader() {

@@ -59,6 +59,9 @@ class NotchWindowController : public QObject, public NotchController {
     void setPinned(bool pinned);
     const NotchGeometry& geometry() const { return geometry_; }
     bool obscured() const { return obscured_; }
+    // The collapsed frame while the panel is on screen, else empty: other windows of the
+    // program keep clear of it.
+    QRectF shownFrame() const { return shownFrame_; }
     bool enabled() const { return enabled_; }
     bool interacting() const { return interacting_; }
     void setInteracting(bool interacting) { interacting_ = interacting; }
@@ -73,6 +76,7 @@ class NotchWindowController : public QObject, public NotchController {
     void geometryChanged();
     void obscuredChanged();
     void openStatusPanelRequested();
+    void shownFrameChanged();
 
   private:
     void setExpanded(bool expanded);
@@ -83,6 +87,7 @@ class NotchWindowController : public QObject, public NotchController {
     void stopOutsideClickMonitoring();
     void dismissIfOutside(QPointF position);
     void applicationActivated(std::optional<qint64> pid);
+    void updateShownFrame();
 
     MainQueue& queue_;
     std::unique_ptr<NotchDesktopWatcher> desktop_;
@@ -95,6 +100,7 @@ class NotchWindowController : public QObject, public NotchController {
     bool pinned_ = false;
     NotchGeometry geometry_;
     bool obscured_ = false;
+    QRectF shownFrame_;
     bool enabled_ = false;
     bool interacting_ = false;
     bool pointerInside_ = false;

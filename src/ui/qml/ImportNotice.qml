@@ -23,7 +23,7 @@ Rectangle {
         y: 14
         name: notice.symbol
         size: 16
-        color: Theme.accent
+        color: Theme.accentIcon
     }
     Column {
         id: texts

@@ -254,7 +254,7 @@ FocusScope {
                         width: parent.width - 28
                         spacing: 12
                         SmallBusyIndicator {
-                            color: Theme.accent
+                            color: Theme.accentIcon
                         }
                         ColumnLayout {
                             Layout.fillWidth: true
@@ -362,7 +362,7 @@ FocusScope {
                                 font.family: Theme.fontFamily
                                 font.pixelSize: 13
                                 font.weight: Font.Medium
-                                color: Theme.accent
+                                color: Theme.accentText
                             }
                         }
                     }
@@ -494,7 +494,7 @@ FocusScope {
                             name: root.texts.checkSymbol
                             size: 28
                             font.weight: Theme.semibold
-                            color: Theme.accent
+                            color: Theme.accentIcon
                         }
                     }
                     Text {

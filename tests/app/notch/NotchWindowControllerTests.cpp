@@ -63,10 +63,13 @@ TEST_F(NotchControllerTest, SwitchingOnShowsOnePanelCollapsedAndSwitchingOffHide
     controller->setEnabled(true);  // a second switch-on keeps the expanded state
     EXPECT_TRUE(controller->expanded());
     EXPECT_EQ(panel->frame, expandedFrame);
+    // What other windows keep clear of: the collapsed frame while the panel is shown.
+    EXPECT_EQ(controller->shownFrame(), collapsedFrame);
 
     controller->setEnabled(false);
     EXPECT_FALSE(panel->visible);
     EXPECT_FALSE(controller->expanded());
+    EXPECT_TRUE(controller->shownFrame().isEmpty());
     controller->setEnabled(true);
     EXPECT_EQ(panelsMade, 1);
     EXPECT_TRUE(panel->visible);
@@ -238,6 +241,7 @@ TEST_F(NotchControllerTest, WithoutAPanelTheControllerStillRunsAndTriesAgainNext
     controller->hover(true);
     queue.advance(170ms);
     EXPECT_TRUE(controller->expanded());
+    EXPECT_TRUE(controller->shownFrame().isEmpty());
     controller->collapse();
 
     canMakePanel = true;

@@ -45,7 +45,7 @@ Rectangle {
                     name: modelData.symbol
                     size: 11
                     font.weight: Font.Medium
-                    color: modelData.selected ? Theme.accent : Theme.primary
+                    color: modelData.selected ? Theme.accentIcon : Theme.primary
                 }
             }
         }
