@@ -77,7 +77,9 @@ TEST(Theme, FocusRingStandsOutInLightAndDarkPalettes) {
             for (const QColor& color : {colors.focusRing, colors.accentIcon, colors.accentText})
                 EXPECT_LE(std::abs(color.hsvHue() - colors.accent.hsvHue()), 4) << name;
         }
-        if (accentLeast >= 3.0) EXPECT_EQ(colors.accentIcon, colors.accent) << name;
+        if (accentLeast >= 3.0) {
+            EXPECT_EQ(colors.accentIcon, colors.accent) << name;
+        }
     }
 }
 
