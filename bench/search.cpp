@@ -18,6 +18,7 @@
 #include "foundation/WorkerPool.h"
 #include "sources/rovoz/ChkszAPIRequesting.h"
 #include "sources/rovoz/ChkszNetEaseClient.h"
+#include "support/ForwardingMainQueue.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -86,30 +87,18 @@ void BM_PublishSongAnswer(benchmark::State& state) {
 BENCHMARK(BM_PublishSongAnswer)->Arg(25)->Arg(100'000)->Unit(benchmark::kMicrosecond);
 
 // Times every turn the main thread takes, to report the longest.
-class TimedMainQueue final : public MainQueue {
+class TimedMainQueue final : public ForwardingMainQueue {
   public:
-    explicit TimedMainQueue(ManualMainQueue& queue) : queue_(queue) {}
+    using ForwardingMainQueue::ForwardingMainQueue;
     void post(std::function<void()> work) override {
-        queue_.post([this, work = std::move(work)] {
+        inner_.post([this, work = std::move(work)] {
             const auto start = std::chrono::steady_clock::now();
             work();
             longest = std::max(longest, std::chrono::steady_clock::now() - start);
         });
     }
-    TimerId schedule(Duration delay, std::function<void()> work) override {
-        return queue_.schedule(delay, std::move(work));
-    }
-    TimerId scheduleRepeating(Duration interval, std::function<void()> work) override {
-        return queue_.scheduleRepeating(interval, std::move(work));
-    }
-    void cancel(TimerId id) override { queue_.cancel(id); }
-    Duration uptime() const override { return queue_.uptime(); }
-    std::chrono::system_clock::time_point wallNow() const override { return queue_.wallNow(); }
 
     std::chrono::steady_clock::duration longest{};
-
-  private:
-    ManualMainQueue& queue_;
 };
 
 // A RoVOz service that answers every request with one body.

@@ -18,6 +18,7 @@
 #include "artwork/ArtworkDiskCache.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
+#include "support/ForwardingMainQueue.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -117,9 +118,9 @@ namespace {
 
 // Forwards to a manual queue. While holding, a post made by a worker waits to be let go, so
 // the disk job that posts stays under way.
-class HoldingQueue final : public MainQueue {
+class HoldingQueue final : public ForwardingMainQueue {
 public:
-    explicit HoldingQueue(ManualMainQueue& inner) : inner_(inner) {}
+    using ForwardingMainQueue::ForwardingMainQueue;
 
     void post(std::function<void()> work) override {
         {
@@ -132,16 +133,6 @@ public:
         }
         inner_.post(std::move(work));
     }
-    TimerId schedule(Duration delay, std::function<void()> work) override {
-        return inner_.schedule(delay, std::move(work));
-    }
-    TimerId scheduleRepeating(Duration interval, std::function<void()> work) override {
-        return inner_.scheduleRepeating(interval, std::move(work));
-    }
-    void cancel(TimerId id) override { inner_.cancel(id); }
-    Duration uptime() const override { return inner_.uptime(); }
-    std::chrono::system_clock::time_point wallNow() const override { return inner_.wallNow(); }
-
     void hold(bool holding) {
         std::lock_guard lock(mutex_);
         holding_ = holding;
@@ -153,7 +144,6 @@ public:
     }
 
 private:
-    ManualMainQueue& inner_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool holding_ = false;
