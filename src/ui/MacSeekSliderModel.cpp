@@ -1,5 +1,6 @@
 #include "ui/MacSeekSliderModel.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -52,7 +53,9 @@ PlaybackService::TimeWatch MacSeekSliderModel::watchTime() {
 double MacSeekSliderModel::nextMove(double elapsed) const {
     if (tracking_ && !trackingCancelled_) return std::numeric_limits<double>::infinity();
     if (pixels_ <= 0) return elapsed;
-    return position_ + (maximum_ - minimum()) / pixels_;
+    const double pixel = (maximum_ - minimum()) / pixels_;
+    const double rate = playback_ ? double(playback_->playbackRate()) : 1.0;
+    return position_ + std::max(pixel, std::min(2 * pixel, knobStepSeconds * rate));
 }
 
 void MacSeekSliderModel::syncFromPlayback() {

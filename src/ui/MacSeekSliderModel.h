@@ -36,6 +36,9 @@ class MacSeekSliderModel : public QObject {
 
 public:
     static constexpr double accessibilityStep = 5.0;
+    // Playback moves the knob once it has gone a pixel; on a short song, by up to two pixels
+    // at a time and then at most this often (seconds), as smooth to the eye at fewer frames.
+    static constexpr double knobStepSeconds = 0.4;
 
     // `playback` may be null (a disabled slider); the queue runs the seeks.
     MacSeekSliderModel(PlaybackService* playback, MainQueue& mainQueue,

@@ -184,9 +184,9 @@ TEST_F(MacSeekSliderPlayback, AHiddenSliderFollowsPlaybackOnlyOnceShown) {
     }
 }
 
-// A shown slider ticks the clock for its knob: just after the knob reaches its next pixel,
-// though not sooner than the fine interval nor later than the coarse one after the last tick;
-// while a drag holds the knob, only at the coarse pace.
+// A shown slider ticks the clock for its knob: just after the knob reaches its next pixel (on a
+// short song, its next step of up to two pixels), though not later than the coarse interval
+// after the last tick; while a drag holds the knob, only at the coarse pace.
 TEST_F(MacSeekSliderPlayback, TheKnobTicksTheClockAsItReachesEachPixel) {
     make();
     startPlaying(makeSongs(1));  // 240 s
@@ -204,22 +204,24 @@ TEST_F(MacSeekSliderPlayback, TheKnobTicksTheClockAsItReachesEachPixel) {
     });
     QObject::connect(&slider, &MacSeekSliderModel::positionChanged,
                      [&] { moves.push_back(slider.position() - std::exchange(knob, slider.position())); });
-    for (double pixels : {240.0, 2400.0, 80.0}) {
+    for (double pixels : {240.0, 960.0, 4800.0, 80.0}) {
         slider.setPixels(pixels);
         mainQueue.advance(std::chrono::seconds(2));
         gaps.clear();
         moves.clear();
         mainQueue.advance(std::chrono::seconds(12));
         const double pixel = 240 / pixels;
+        const double step =
+            std::max(pixel, std::min(2 * pixel, MacSeekSliderModel::knobStepSeconds));
         for (double gap : gaps) {
             EXPECT_GE(gap, fine - 1e-9) << pixels;
             EXPECT_LE(gap, coarse + leeway) << pixels;
         }
         for (double move : moves) {
-            EXPECT_GE(move, pixel - 1e-9) << pixels;
-            EXPECT_LE(move, std::max(pixel + leeway, fine + 1e-9)) << pixels;
+            EXPECT_GE(move, step - 1e-9) << pixels;
+            EXPECT_LE(move, std::max(step + leeway, fine + 1e-9)) << pixels;
         }
-        EXPECT_NEAR(double(moves.size()), 12 / std::max(pixel + leeway, fine), 1) << pixels;
+        EXPECT_NEAR(double(moves.size()), 12 / std::max(step + leeway, fine), 1) << pixels;
         if (pixel <= coarse) {
             EXPECT_EQ(gaps.size(), moves.size()) << pixels;  // none for nothing
         }
