@@ -31,7 +31,7 @@ class MacSeekSliderModel : public QObject {
     Q_PROPERTY(bool shown READ shown WRITE setShown NOTIFY shownChanged)
     // How many pixels the knob travels from end to end on screen (0: unknown). Playback moves
     // the knob only once it has gone a pixel or more, and the playback clock, watched by a shown
-    // slider, ticks for it only then.
+    // slider, ticks for the knob's next step.
     Q_PROPERTY(double pixels READ pixels WRITE setPixels NOTIFY pixelsChanged)
 
 public:
