@@ -63,9 +63,11 @@ void QueuePlayer::runPeriodicObservers(bool run) {
         if (run && !observer.timer) {
             observer.timer = mainQueue_.scheduleRepeating(observer.interval, [this, token] {
                 auto it = periodicObservers_.find(token);
-                if (it != periodicObservers_.end() &&
-                    timeControlStatus() == TimeControlStatus::playing)
-                    it->second.callback(currentTime());
+                if (it == periodicObservers_.end() ||
+                    timeControlStatus() != TimeControlStatus::playing)
+                    return;
+                auto callback = it->second.callback;  // the callback may remove itself
+                callback(currentTime());
             });
         } else if (!run && observer.timer) {
             mainQueue_.cancel(*observer.timer);

@@ -125,40 +125,85 @@ PlaybackService::~PlaybackService() {
     if (upcomingResolution_) upcomingResolution_->task.cancel();
 }
 
-PlaybackService::TimeWatch PlaybackService::watchTime() {
-    if (timeWatchers_++ == 0) {
-        installClock();
-        if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
-            player_.currentItem() && player_.currentItem() == currentItem_)
-            setElapsed(player_.currentTime());
-    }
+PlaybackService::TimeWatch PlaybackService::watchTime(NextChange nextChange) {
+    const auto id = nextTimeWatcherID_++;
+    if (!nextChange) nextChange = [](double elapsed) { return elapsed; };
+    timeWatchers_.emplace(id, std::move(nextChange));
+    const bool playing = player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
+                         player_.currentItem() && player_.currentItem() == currentItem_;
+    const double position = playing ? player_.currentTime() : elapsed_;
+    if (position == elapsed_)
+        installClock(position);
+    else
+        setElapsed(position);  // plans the clock from there
     return std::shared_ptr<const void>(
-        alive_.get(), [this, alive = std::weak_ptr<bool>(alive_)](const void*) {
+        alive_.get(), [this, id, alive = std::weak_ptr<bool>(alive_)](const void*) {
             auto flag = alive.lock();
-            if (flag && *flag && --timeWatchers_ == 0) installClock();
+            if (!flag || !*flag) return;
+            timeWatchers_.erase(id);
+            installClock();
         });
 }
 
-void PlaybackService::installClock() {
+void PlaybackService::installClock(std::optional<double> position) {
+    MainQueue::Duration interval = coarseClockInterval;
+    if (timeWatched()) {
+        if (!position) {
+            const bool current = player_.currentItem() && player_.currentItem() == currentItem_;
+            position = current && player_.timeControlStatus() ==
+                                      QueuePlayer::TimeControlStatus::playing
+                           ? player_.currentTime()
+                           : elapsed_;
+        }
+        interval = nextTickDelay(*position);
+    }
     if (clockToken_) player_.removeObserver(*clockToken_);
     clockToken_ = player_.addPeriodicTimeObserver(
-        timeWatched() ? MainQueue::Duration(fineClockInterval)
-                      : MainQueue::Duration(coarseClockInterval),
-        [this](double seconds) { clockTicked(seconds); });
+        interval, [this](double seconds) { clockTicked(seconds); });
+}
+
+MainQueue::Duration PlaybackService::nextTickDelay(double position) const {
+    using Seconds = std::chrono::duration<double>;
+    const double rate = playbackRate_ > 0 ? double(playbackRate_) : 1.0;
+    // Positions move `rate` times as fast as the wall clock.
+    const double fine = Seconds(fineClockInterval).count() * rate;
+    std::vector<double> changes;
+    changes.reserve(timeWatchers_.size());
+    for (const auto& [id, nextChange] : timeWatchers_) {
+        const double change = nextChange(position);
+        changes.push_back(std::isnan(change) ? position : change);
+    }
+    const double first = *std::min_element(changes.begin(), changes.end());
+    if (!std::isfinite(first)) return coarseClockInterval;
+    double last = first;
+    for (double change : changes)
+        if (change <= first + fine) last = std::max(last, change);
+    const double wait = std::min((last - position) / rate, Seconds(coarseClockInterval).count());
+    return std::max(seconds(wait) + clockLeeway, MainQueue::Duration(fineClockInterval));
 }
 
 void PlaybackService::clockTicked(double seconds) {
-    if (player_.currentItem() && player_.currentItem() == currentItem_) setElapsed(seconds);
+    if (player_.currentItem() && player_.currentItem() == currentItem_) {
+        ticking_ = true;
+        setElapsed(seconds);
+        ticking_ = false;
+    }
     synchronizePlaybackState();
     persistSession(false);
     publishNowPlaying();
     prefetchUpcomingTrackIfNeeded();
+    // Watched, each tick plans the next; the coarse clock just repeats.
+    if (timeWatched()) installClock(elapsed_);
 }
 
 void PlaybackService::installObservers() {
     installClock();
-    observerTokens_.push_back(player_.addTimeControlStatusObserver(
-        [this](QueuePlayer::TimeControlStatus) { synchronizePlaybackState(); }));
+    observerTokens_.push_back(
+        player_.addTimeControlStatusObserver([this](QueuePlayer::TimeControlStatus status) {
+            // Playing again, the watched changes are planned from where it resumed.
+            if (status == QueuePlayer::TimeControlStatus::playing && timeWatched()) installClock();
+            synchronizePlaybackState();
+        }));
     observerTokens_.push_back(player_.addItemStatusObserver([this](const PlayerItemPtr& item) {
         if (!item) return;
         if (preparedNext_ && item == preparedNext_->item && item != currentItem_) {
@@ -226,6 +271,8 @@ void PlaybackService::setElapsed(double value) {
     if (value == elapsed_) return;
     elapsed_ = value;
     emit elapsedChanged();
+    // A move other than the clock's (a seek, another song) puts the watched changes elsewhere.
+    if (!ticking_ && timeWatched()) installClock(value);
 }
 
 void PlaybackService::setDuration(double value) {
@@ -755,6 +802,7 @@ void PlaybackService::setPlaybackRate(float rate) {
     defaults_.setDouble(rateKey, double(value));
     if (state_.kind == StateKind::playing) player_.setRate(value);
     updateNowPlaying();
+    if (timeWatched()) installClock();
 }
 
 }  // namespace velto

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -190,15 +191,22 @@ class PlaybackService : public QObject {
     const std::optional<std::string>& nowPlayingArtwork() const { return nowPlayingArtwork_; }
     const std::optional<std::string>& currentMediaHost() const { return currentMediaHost_; }
 
-    // The clock that moves `elapsed` ticks five times a second while a view shows the time
-    // moving, and once a second otherwise, for what runs unseen (the saved position, the next
-    // song's prefetch). A view holds the returned watch while it shows the time; the first
-    // watch brings `elapsed` up to date at once.
+    // The clock that moves `elapsed`. Unwatched, it ticks once a second, for what runs unseen
+    // (the saved position, the next song's prefetch, the desktop's position). A view that shows
+    // the time moving holds a watch, which tells from a position the next position at which the
+    // view shows something else (without one: any). While watched, the clock ticks just after
+    // the earliest of these changes, together with those due within a fine interval after it
+    // (so none is shown later than that), and the ticks stay between a fine and a coarse
+    // interval apart. A new watch brings `elapsed` up to date at once; so does any other move
+    // of `elapsed` than the clock's, from where the clock plans again.
+    using NextChange = std::function<double(double elapsed)>;
     using TimeWatch = std::shared_ptr<const void>;
-    [[nodiscard]] TimeWatch watchTime();
-    bool timeWatched() const { return timeWatchers_ > 0; }
+    [[nodiscard]] TimeWatch watchTime(NextChange nextChange = {});
+    bool timeWatched() const { return !timeWatchers_.empty(); }
     static constexpr auto fineClockInterval = std::chrono::milliseconds(200);
     static constexpr auto coarseClockInterval = std::chrono::seconds(1);
+    // A tick comes this long after the change it is for, so that the position it reads is past it.
+    static constexpr auto clockLeeway = std::chrono::milliseconds(10);
 
     // Staleness counters and transition bookkeeping.
     const PlaybackRecoveryGate& recoveryGate() const { return recoveryGate_; }
@@ -275,7 +283,9 @@ class PlaybackService : public QObject {
     void cancelBufferingTimeout();
     void schedulePlaybackEnd(const PlayerItemPtr& item);
     void installObservers();
-    void installClock();
+    // `position`: where playback is now, if known; otherwise read from the player.
+    void installClock(std::optional<double> position = std::nullopt);
+    MainQueue::Duration nextTickDelay(double position) const;
     void clockTicked(double seconds);
     void installRemoteCommands();
     void markStage(const char* stage, std::optional<double> TransitionTiming::*field);
@@ -345,7 +355,9 @@ class PlaybackService : public QObject {
 
     std::vector<std::uint64_t> observerTokens_;
     std::optional<std::uint64_t> clockToken_;
-    int timeWatchers_ = 0;
+    std::map<std::uint64_t, NextChange> timeWatchers_;
+    std::uint64_t nextTimeWatcherID_ = 1;
+    bool ticking_ = false;
     std::set<MainQueue::TimerId> timers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

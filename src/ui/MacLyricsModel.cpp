@@ -1,5 +1,8 @@
 #include "ui/MacLyricsModel.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <utility>
 
 #include "ui/MacTime.h"
@@ -79,6 +82,14 @@ void MacLyricsModel::updateCurrent(bool allowScroll) {
         emit dataChanged(this->index(int(*current_)), this->index(int(*current_)), {CurrentRole});
     emit currentIndexChanged();
     if (allowScroll && follows_ && current_) scrollTo(*current_, !reduceMotion_);
+}
+
+double MacLyricsModel::nextLineTime(double elapsed) const {
+    const auto& lines = document_.lines();
+    const double t = std::isnan(elapsed) || elapsed < 0 ? 0 : elapsed;
+    auto after = std::upper_bound(lines.begin(), lines.end(), t,
+                                  [](double value, const LyricLine& line) { return value < line.time; });
+    return after == lines.end() ? std::numeric_limits<double>::infinity() : after->time;
 }
 
 void MacLyricsModel::scrollTo(std::size_t index, bool animated) {

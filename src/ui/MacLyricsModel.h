@@ -41,6 +41,8 @@ public:
     bool follows() const { return follows_; }
     void setFollows(bool follows);
     std::optional<std::size_t> currentIndex() const { return current_; }
+    // The position at which the current line next changes while playing on (infinity: never).
+    double nextLineTime(double elapsed) const;
     int currentIndexValue() const { return current_ ? int(*current_) : -1; }
     bool reduceMotion() const { return reduceMotion_; }
     void setReduceMotion(bool value);

@@ -1,7 +1,9 @@
 #include "ui/MacSeekSliderModel.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "foundation/UnicodeTrim.h"
 
@@ -17,7 +19,7 @@ MacSeekSliderModel::MacSeekSliderModel(PlaybackService* playback, MainQueue& mai
             &MacSeekSliderModel::syncFromPlayback);
     connect(playback_, &PlaybackService::queueChanged, this,
             &MacSeekSliderModel::syncFromPlayback);
-    timeWatch_ = playback_->watchTime();
+    timeWatch_ = watchTime();
     syncFromPlayback();
 }
 
@@ -32,7 +34,7 @@ void MacSeekSliderModel::setTitle(const QString& title) {
 void MacSeekSliderModel::setShown(bool shown) {
     if (shown == shown_) return;
     shown_ = shown;
-    timeWatch_ = shown_ && playback_ ? playback_->watchTime() : nullptr;
+    timeWatch_ = shown_ && playback_ ? watchTime() : nullptr;
     emit shownChanged();
     if (shown_ && playback_) syncFromPlayback();
 }
@@ -42,6 +44,18 @@ void MacSeekSliderModel::setPixels(double pixels) {
     if (pixels == pixels_) return;
     pixels_ = pixels;
     emit pixelsChanged();
+}
+
+PlaybackService::TimeWatch MacSeekSliderModel::watchTime() {
+    return playback_->watchTime([this](double elapsed) { return nextMove(elapsed); });
+}
+
+double MacSeekSliderModel::nextMove(double elapsed) const {
+    if (tracking_ && !trackingCancelled_) return std::numeric_limits<double>::infinity();
+    if (pixels_ <= 0) return elapsed;
+    const double pixel = (maximum_ - minimum()) / pixels_;
+    const double rate = playback_ ? double(playback_->playbackRate()) : 1.0;
+    return position_ + std::max(pixel, std::min(2 * pixel, knobStepSeconds * rate));
 }
 
 void MacSeekSliderModel::syncFromPlayback() {

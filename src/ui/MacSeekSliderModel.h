@@ -26,15 +26,19 @@ class MacSeekSliderModel : public QObject {
     Q_PROPERTY(bool enabled READ enabled NOTIFY rangeChanged)
     Q_PROPERTY(double position READ position NOTIFY positionChanged)
     Q_PROPERTY(bool tracking READ tracking NOTIFY trackingChanged)
-    // The slider is on screen. A hidden one stops following playback, which moves it five times
-    // a second, and catches up when it shows again.
+    // The slider is on screen. A hidden one stops following playback and catches up when it
+    // shows again.
     Q_PROPERTY(bool shown READ shown WRITE setShown NOTIFY shownChanged)
-    // The slider's length on screen in pixels (0: unknown). Playback moves the knob only once
-    // it has gone a pixel or more, which a long song does far less often than five times a second.
+    // How many pixels the knob travels from end to end on screen (0: unknown). Playback moves
+    // the knob only once it has gone a pixel or more, and the playback clock, watched by a shown
+    // slider, ticks for the knob's next step.
     Q_PROPERTY(double pixels READ pixels WRITE setPixels NOTIFY pixelsChanged)
 
 public:
     static constexpr double accessibilityStep = 5.0;
+    // Playback moves the knob once it has gone a pixel; on a short song, by up to two pixels
+    // at a time and then at most this often (seconds), as smooth to the eye at fewer frames.
+    static constexpr double knobStepSeconds = 0.4;
 
     // `playback` may be null (a disabled slider); the queue runs the seeks.
     MacSeekSliderModel(PlaybackService* playback, MainQueue& mainQueue,
@@ -57,6 +61,8 @@ public:
 
     // Shows a playback position; also called for every change of the service.
     void configure(double value, double duration, std::optional<std::string> trackID);
+    // The position at which playing on next moves the knob (infinity: while a drag holds it).
+    double nextMove(double elapsed) const;
 
     // Press: starts a drag where the slider is enabled; returns whether it did.
     Q_INVOKABLE bool beginTracking();
@@ -90,6 +96,7 @@ signals:
 
 private:
     void syncFromPlayback();
+    PlaybackService::TimeWatch watchTime();
     void setPosition(double value);
     double clamp(double value) const;
     void commitAction();
@@ -106,7 +113,7 @@ private:
     bool enabled_ = false;
     double position_ = 0;
     bool shown_ = true;
-    // Held while shown: the knob then moves with the fine clock.
+    // Held while shown, for the knob's next move.
     PlaybackService::TimeWatch timeWatch_;
     double pixels_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -1,5 +1,6 @@
 #include "ui/MacTime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +20,11 @@ std::string macTime(double seconds) {
     std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(total / 60),
                   static_cast<long long>(total % 60));
     return text;
+}
+
+double nextMacTimeChange(double seconds) {
+    if (std::isnan(seconds)) return std::numeric_limits<double>::infinity();
+    return std::floor(std::max(seconds, 0.0)) + 1;
 }
 
 }  // namespace velto

@@ -1,5 +1,9 @@
 #include <QSignalSpy>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 #include "PlaybackServiceFixture.h"
 #include "playback/PersistedSession.h"
 
@@ -177,8 +181,8 @@ TEST_F(PlaybackServiceTransport, ALateSeekOfAnOldSongLeavesTheNewOneAlone) {
     EXPECT_EQ(service->elapsed(), 0);
 }
 
-// Unwatched, the position moves once a second; while a view watches, five times, and the
-// first watch brings it up to date at once. Paused, no clock runs at all.
+// Unwatched, the position moves once a second; while a view watches without a next change,
+// five times, and a watch brings it up to date at once. Paused, no clock runs at all.
 TEST_F(PlaybackServiceTransport, TheClockRunsFineOnlyWhileWatched) {
     startPlaying(makeSongs(1));
     const std::size_t playingTimers = mainQueue.pendingTimerCount();
@@ -206,6 +210,51 @@ TEST_F(PlaybackServiceTransport, TheClockRunsFineOnlyWhileWatched) {
     service->pause();
     auto watch = service->watchTime();
     EXPECT_EQ(mainQueue.pendingTimerCount(), playingTimers - 1);
+}
+
+// Watched, the clock ticks just after the earliest change a view shows next, together with
+// the changes due within the fine interval after it, and never more than the coarse interval
+// apart. A seek, a resume and a new rate plan from where playback then is.
+TEST_F(PlaybackServiceTransport, AWatchedClockTicksJustAfterWhatTheViewsShowChanges) {
+    startPlaying(makeSongs(1));
+    std::vector<long> ticks;  // the position at each tick, in ms
+    QObject::connect(service.get(), &PlaybackService::elapsedChanged,
+                     [&] { ticks.push_back(std::lround(service->elapsed() * 1000)); });
+    auto wholeSeconds = service->watchTime([](double at) { return std::floor(at) + 1; });
+    const std::vector<double> lines{2.9, 5.5};
+    auto lyrics = service->watchTime([&](double at) {
+        auto next = std::upper_bound(lines.begin(), lines.end(), at);
+        return next == lines.end() ? std::numeric_limits<double>::infinity() : *next;
+    });
+    mainQueue.advance(7500ms);
+    // The line at 2.9 waits for the second at 3, 0.1 s on; the one at 5.5 has a tick of its own.
+    EXPECT_EQ(ticks, (std::vector<long>{1010, 2010, 3010, 4010, 5010, 5510, 6010, 7010}));
+
+    ticks.clear();
+    wholeSeconds.reset();  // only lyrics without a next line: the clock's slowest pace
+    mainQueue.advance(2s);
+    EXPECT_EQ(ticks, (std::vector<long>{8500, 9500}));
+
+    wholeSeconds = service->watchTime([](double at) { return std::floor(at) + 1; });
+    service->seek(20.7);
+    settle();
+    ticks.clear();
+    mainQueue.advance(1s);
+    EXPECT_EQ(ticks, (std::vector<long>{21010}));
+    mainQueue.advance(500ms);
+    service->pause();  // at 22.2
+    mainQueue.advance(3s);
+    service->play();
+    settle();
+    ticks.clear();
+    mainQueue.advance(1s);
+    EXPECT_EQ(ticks, (std::vector<long>{23010}));  // not a whole interval after the resume
+
+    service->setPlaybackRate(2);
+    ticks.clear();
+    mainQueue.advance(1s);
+    EXPECT_EQ(ticks.size(), 2u);  // a second of the song every half second
+    for (long tick : ticks) EXPECT_LE(tick % 1000, 20) << tick;
 }
 
 TEST_F(PlaybackServiceTransport, RateIsAppliedAtOnceOnlyWhilePlaying) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <cmath>
@@ -180,6 +182,55 @@ TEST_F(MacSeekSliderPlayback, AHiddenSliderFollowsPlaybackOnlyOnceShown) {
         mainQueue.advance(std::chrono::seconds(1));
         EXPECT_GE(moves, 4) << round;
     }
+}
+
+// A shown slider ticks the clock for its knob: just after the knob reaches its next pixel (on a
+// short song, its next step of up to two pixels), though not later than the coarse interval
+// after the last tick; while a drag holds the knob, only at the coarse pace.
+TEST_F(MacSeekSliderPlayback, TheKnobTicksTheClockAsItReachesEachPixel) {
+    make();
+    startPlaying(makeSongs(1));  // 240 s
+    MacSeekSliderModel slider(service.get(), mainQueue);
+    using Seconds = std::chrono::duration<double>;
+    const double leeway = Seconds(PlaybackService::clockLeeway).count() + 1e-9;
+    const double fine = Seconds(PlaybackService::fineClockInterval).count();
+    const double coarse = Seconds(PlaybackService::coarseClockInterval).count();
+    std::vector<double> gaps;   // between ticks
+    std::vector<double> moves;  // of the knob
+    double lastTick = mainQueue.uptimeSeconds();
+    double knob = slider.position();
+    QObject::connect(service.get(), &PlaybackService::elapsedChanged, [&] {
+        gaps.push_back(mainQueue.uptimeSeconds() - std::exchange(lastTick, mainQueue.uptimeSeconds()));
+    });
+    QObject::connect(&slider, &MacSeekSliderModel::positionChanged,
+                     [&] { moves.push_back(slider.position() - std::exchange(knob, slider.position())); });
+    for (double pixels : {240.0, 960.0, 4800.0, 80.0}) {
+        slider.setPixels(pixels);
+        mainQueue.advance(std::chrono::seconds(2));
+        gaps.clear();
+        moves.clear();
+        mainQueue.advance(std::chrono::seconds(12));
+        const double pixel = 240 / pixels;
+        const double step =
+            std::max(pixel, std::min(2 * pixel, MacSeekSliderModel::knobStepSeconds));
+        for (double gap : gaps) {
+            EXPECT_GE(gap, fine - 1e-9) << pixels;
+            EXPECT_LE(gap, coarse + leeway) << pixels;
+        }
+        for (double move : moves) {
+            EXPECT_GE(move, step - 1e-9) << pixels;
+            EXPECT_LE(move, std::max(step + leeway, fine + 1e-9)) << pixels;
+        }
+        EXPECT_NEAR(double(moves.size()), 12 / std::max(step + leeway, fine), 1) << pixels;
+        if (pixel <= coarse) {
+            EXPECT_EQ(gaps.size(), moves.size()) << pixels;  // none for nothing
+        }
+    }
+    ASSERT_TRUE(slider.beginTracking());
+    mainQueue.advance(std::chrono::seconds(2));
+    gaps.clear();
+    mainQueue.advance(std::chrono::seconds(3));
+    EXPECT_EQ(gaps.size(), 3u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ui/panel/MacStatusPanel.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 
 #include "app/MacAppModel.h"
 #include "app/search/SearchViewModel.h"
@@ -217,6 +218,7 @@ void MacStatusPanel::setShown(bool shown) {
     if (shown == shown_) return;
     shown_ = shown;
     seek_->setShown(shown);
+    watchTime();
     refreshTimes();
     emit shownChanged();
     restartNoticeTimer();
@@ -453,7 +455,10 @@ void MacStatusPanel::refreshLayout() {
         }
     }
     if (next == layout_ && !layoutValue_.isEmpty()) return;
+    const bool lyricsToggled = next.lyrics != layout_.lyrics;
     layout_ = next;
+    // The lyrics page starts from where playback is now, and then ticks the clock by its lines.
+    if (lyricsToggled) watchTime();
     layoutValue_ = {{"divider", next.divider},
                     {"importView", next.importView},
                     {"settingsPage", next.settingsPage},
@@ -504,6 +509,17 @@ QVariantMap MacStatusPanel::headerValue() const {
                                                 : QStringLiteral("启用并展开灵动岛")},
             {"settingsHelp", showsSettings_ ? QStringLiteral("关闭设置") : QStringLiteral("打开设置")},
             {"settingsActive", showsSettings_}};
+}
+
+void MacStatusPanel::watchTime() {
+    if (!shown_) {
+        timeWatch_.reset();
+        return;
+    }
+    timeWatch_ = playback_.watchTime([this](double elapsed) {
+        const double second = nextMacTimeChange(elapsed);
+        return layout_.lyrics ? std::min(second, lyrics_->nextLineTime(elapsed)) : second;
+    });
 }
 
 // A closed panel's times are brought up to date when it shows again.

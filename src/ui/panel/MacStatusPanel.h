@@ -281,6 +281,7 @@ class MacStatusPanel : public QObject {
     void refreshLayout();
     void refreshStrip();
     void refreshTimes();
+    void watchTime();
     void refreshMessages();
     void refreshSettings();
     std::optional<MessageRow> chooseMessage() const;
@@ -319,6 +320,8 @@ class MacStatusPanel : public QObject {
     QVariantMap stripValue_;
     QString elapsedText_;
     QString durationText_;
+    // Held while shown, for the elapsed time's next second and the lyrics page's next line.
+    PlaybackService::TimeWatch timeWatch_;
     std::optional<MessageRow> message_;
     bool libraryRow_ = false;
     QVariantMap settingsValue_;

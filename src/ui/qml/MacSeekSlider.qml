@@ -70,7 +70,7 @@ Slider {
         target: slider.seek
         when: slider.seek !== null
         property: "pixels"
-        value: slider.availableWidth
+        value: slider.availableWidth - (slider.handle?.width ?? 0)
     }
     Connections {
         target: slider.seek

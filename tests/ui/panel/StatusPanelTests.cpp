@@ -1,7 +1,12 @@
 #include <QSignalSpy>
 
+#include <cmath>
+#include <utility>
+
 #include "StatusPanelFixture.h"
 #include "playback/SleepTimer.h"
+#include "ui/MacLyricsModel.h"
+#include "ui/MacSeekSliderModel.h"
 
 namespace velto::paneltest {
 namespace {
@@ -423,6 +428,56 @@ TEST_F(StatusPanelTest, SleepMenuMinutesPauseAtTheirDeadline) {
     advance(60);
     settle();
     EXPECT_EQ(model->playback().state().kind, PlaybackService::StateKind::paused);
+}
+
+// Open, the panel ticks the clock only for what it shows changing: its elapsed text's seconds,
+// the knob's pixels (three seconds each here) and, on the lyrics page, the lines, each shown at
+// most the fine interval late. Closed, the clock keeps its slow pace.
+TEST_F(StatusPanelTest, TheOpenPanelTicksTheClockForWhatItShowsChanging) {
+    makePanel();
+    model->play({song("B")}, 0);
+    settle();
+    PlaybackService& playback = model->playback();
+    auto& seek = *qobject_cast<MacSeekSliderModel*>(panel->seekObject());
+    auto& lyrics = *qobject_cast<MacLyricsModel*>(panel->lyricsObject());
+    const std::vector<double> lines{3.45, 5.3, 7.95, 8.1};
+    std::vector<LyricLine> document;
+    for (double time : lines) document.push_back({std::to_string(time), time, "line"});
+    lyrics.setDocument(LyricsDocument(document, {}));
+    seek.setPixels(80);
+
+    int ticks = 0;
+    QString text;
+    double knob = 0;
+    int line = -1;
+    const double late = 0.2 + 0.01 + 1e-9;  // the fine interval and the clock's leeway
+    QObject::connect(&playback, &PlaybackService::elapsedChanged, [&] {
+        ++ticks;
+        if (!panel->shown()) return;
+        const double at = playback.elapsed();
+        const bool textMoved = std::exchange(text, panel->elapsedText()) != text;
+        const bool knobMoved = std::exchange(knob, seek.position()) != knob;
+        const bool lineMoved = std::exchange(line, lyrics.currentIndexValue()) != line;
+        EXPECT_TRUE(textMoved || knobMoved || lineMoved) << at;
+        if (textMoved) {
+            EXPECT_LE(at - std::floor(at), late) << at;
+        }
+        if (lineMoved) {
+            EXPECT_LE(at - lines[size_t(line)], late) << at;
+        }
+    });
+    advance(3);
+    EXPECT_EQ(ticks, 3);  // closed
+    panel->setShown(true);
+    panel->selectTab("lyrics");
+    text = panel->elapsedText();
+    knob = seek.position();
+    line = lyrics.currentIndexValue();
+    ticks = 0;
+    advance(7.25);
+    EXPECT_EQ(panel->elapsedText(), "0:10");
+    EXPECT_EQ(lyrics.currentIndexValue(), 3);
+    EXPECT_LE(ticks, 7 + 3);  // the last two lines come together
 }
 
 TEST_F(StatusPanelTest, ElapsedTicksLeaveTheSongRowsAlone) {
