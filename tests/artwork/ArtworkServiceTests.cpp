@@ -62,6 +62,8 @@ protected:
         return outcome;
     }
 
+    void serveOnPoolWithCoverOfCCached(WorkerPool& pool);
+
     // Lets the worker (one thread, jobs in order) and the main queue run dry.
     void settle() {
         for (int round = 0; round < 6; ++round) {
@@ -295,17 +297,22 @@ TEST_F(ArtworkServiceTest, AddressesOutsideThePolicyFailWithoutARequest) {
     EXPECT_TRUE(allowed->image);
 }
 
-// Downloads that never end take at most half the pool; other work still runs beside them, and
-// a cover already on disk is shown without waiting for a download's turn.
-TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
-    WorkerPool four{4};
+// A service on its own pool, with song c's cover already on disk.
+void ArtworkServiceTest::serveOnPoolWithCoverOfCCached(WorkerPool& pool) {
     service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
                                                ArtworkService::Limits{1 << 20, 1 << 20, 1200},
-                                               ArtworkService::Environment{four, queue});
+                                               ArtworkService::Environment{pool, queue});
     bool stored = false;
     service->persist(solid(10, 10, 200, 0, 0), c.musicID(), at(0), ArtworkService::Existing::replace,
                      [&](bool written) { stored = written; });
     ASSERT_TRUE(queue.runUntil([&] { return stored; }));
+}
+
+// Downloads that never end take at most half the pool; other work still runs beside them, and
+// a cover already on disk is shown without waiting for a download's turn.
+TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
+    WorkerPool four{4};
+    ASSERT_NO_FATAL_FAILURE(serveOnPoolWithCoverOfCCached(four));
     client->hold(true);
     std::vector<std::shared_ptr<Outcome>> covers;
     for (int i = 0; i < 8; ++i) {
@@ -332,13 +339,7 @@ TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
 // count as missing until asked again; covers already on disk never wait for them.
 TEST_F(ArtworkServiceTest, StalledLocalCoversAreMissingPastTheirDeadline) {
     WorkerPool four{4};
-    service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
-                                               ArtworkService::Limits{1 << 20, 1 << 20, 1200},
-                                               ArtworkService::Environment{four, queue});
-    bool stored = false;
-    service->persist(solid(10, 10, 200, 0, 0), c.musicID(), at(0), ArtworkService::Existing::replace,
-                     [&](bool written) { stored = written; });
-    ASSERT_TRUE(queue.runUntil([&] { return stored; }));
+    ASSERT_NO_FATAL_FAILURE(serveOnPoolWithCoverOfCCached(four));
     const fs::path album = dir.path() / "share";
     fs::create_directories(album);
     std::ofstream(album / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
@@ -367,6 +368,8 @@ TEST_F(ArtworkServiceTest, StalledLocalCoversAreMissingPastTheirDeadline) {
     };
     for (long round = 1; round <= 2; ++round) {
         ASSERT_TRUE(timersSet());
+        // A deadline set and passed before its read began would leave no read held.
+        ASSERT_TRUE(stalled->waitUntilHeld(std::size_t(2 * round)));
         EXPECT_EQ(answered(), 2 * (round - 1));
         queue.advance(seconds(ArtworkService::localReadDeadline));
         EXPECT_TRUE(queue.runUntil([&] { return answered() == 2 * round; }));
