@@ -270,6 +270,48 @@ TEST(ArtworkDecodeBudget, WaitersAreServedInTheOrderTheyCame) {
     EXPECT_EQ(budget.reserved(), 80);
 }
 
+// A waiter behind the first sleeps until the first leaves the queue, served or giving up: that
+// departure is what tells it it is first now. Woken together, most waiters look before the one
+// ahead of them has left; one not woken again then sleeps with room free. Many waiters at once,
+// released together over several rounds, so that such a look is certain to happen.
+TEST(ArtworkDecodeBudget, EachWaiterIsServedOnceThoseAheadOfItLeave) {
+    constexpr int waiters = 8, share = 10;
+    ArtworkDecodeBudget budget(waiters * share);
+    for (int round = 0; round < 20; ++round) {
+        // Even rounds: a hold of the whole budget is let go. Odd rounds: a first waiter too large
+        // to fit beside a held share gives up, and those behind it fit.
+        const bool givesUp = round % 2 == 1;
+        std::optional<ArtworkDecodeBudget::Reservation> held =
+            budget.reserve(givesUp ? share : waiters * share);
+        std::optional<ArtworkDecodeBudget::Reservation> large;
+        std::vector<std::optional<ArtworkDecodeBudget::Reservation>> served(waiters);
+        std::atomic<int> count{0};
+        std::vector<std::jthread> threads;
+        if (givesUp) {
+            threads.emplace_back(
+                [&](std::stop_token stop) { keep(large, budget.reserve(waiters * share, stop)); });
+            ASSERT_TRUE(eventually([&] { return budget.waiting() == 1; }));
+        }
+        const int ahead = givesUp ? 1 : 0, behind = givesUp ? waiters - 1 : waiters;
+        for (int i = 0; i < behind; ++i) {
+            threads.emplace_back([&, i](std::stop_token stop) {
+                keep(served[i], budget.reserve(share, stop));
+                ++count;
+            });
+        }
+        ASSERT_TRUE(eventually([&] { return budget.waiting() == ahead + behind; }));
+        if (givesUp) threads.front().request_stop();
+        else held.reset();
+        ASSERT_TRUE(eventually([&] { return count == behind; }))
+            << "round " << round << ": " << count << " of " << behind
+            << " served with room for all of them";
+        threads.clear();
+        EXPECT_FALSE(large);
+        EXPECT_EQ(budget.waiting(), 0);
+    }
+    EXPECT_EQ(budget.reserved(), 0);
+}
+
 // Refinement bombs: a few dozen kilobytes whose scans send the decoder over every coefficient of
 // the picture 500 times. The work is the blocks read summed over the scans,
 // judged from every scan header of the file before anything is allocated or read.
