@@ -1,6 +1,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <map>
@@ -230,17 +231,93 @@ BENCHMARK(BM_WorkBoundWorstCase)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
-// A stop in the middle of a long decode (the 10000² bomb, let through by a raised work limit):
-// how long the decode runs on after the stop is asked.
+// Work without pixels in the other formats, each file ending as a 1×1 or 64² picture. The GIF
+// (HostileCovers::chainGif) makes a decoder that walks each LZW code's string walk some 4090
+// symbols for every 12 bits of the file; the PNG (64² RGBA) puts 1.38 M empty dynamic-Huffman
+// blocks, 15.7 MB, ahead of its image data, each one three code tables to build.
+const std::string& chainGif(std::int64_t bytes) {
+    static std::map<std::int64_t, std::string> made;
+    auto [found, added] = made.try_emplace(bytes);
+    if (added) found->second = HostileCovers::chainGif(static_cast<std::size_t>(bytes));
+    return found->second;
+}
+
+const std::string& emptyBlocksPng() {
+    static const std::string data = HostileCovers::zeroPng(64, 64, 8, 6, -1, 1'380'000);
+    return data;
+}
+
+void BM_ChainGif(benchmark::State& state) {
+    const std::string& data = chainGif(state.range(0));
+    int decoded = 0;
+    for (auto _ : state) decoded += ArtworkDecoder::downsample(data, 1200) != nullptr;
+    state.counters["file_bytes"] = static_cast<double>(data.size());
+    state.counters["decoded"] = decoded;
+}
+BENCHMARK(BM_ChainGif)
+    ->Arg(71'000)
+    ->Arg(1'060'000)
+    ->Arg(15'800'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+void BM_EmptyBlocksPng(benchmark::State& state) {
+    emptyBlocksPng();
+    int decoded = 0;
+    for (auto _ : state) decoded += ArtworkDecoder::downsample(emptyBlocksPng(), 1200) != nullptr;
+    state.counters["file_bytes"] = static_cast<double>(emptyBlocksPng().size());
+    state.counters["decoded"] = decoded;
+}
+BENCHMARK(BM_EmptyBlocksPng)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The costliest GIF and PNG the work bounds let through, within the memory budget: a 3000² GIF
+// whose codes stand for as many symbols as its frame may, a symbol each (kind 0), and a 3000²
+// RGBA PNG whose image data takes as many blocks as it may, all but one empty dynamic ones
+// (kind 1).
+const std::string& atWorkBound(std::int64_t kind) {
+    static const std::string gif = [] {
+        const std::int64_t symbols = ArtworkDecoder::gifSymbolLimit(3000 * 3000);
+        return HostileCovers::gif(3000, 3000, HostileCovers::rootCodes(symbols, 1));
+    }();
+    static const std::string png = [] {
+        const std::int64_t blocks = ArtworkDecoder::pngBlockLimit(3000 * (1 + 3000 * 4));
+        return HostileCovers::zeroPng(3000, 3000, 8, 6, -1, blocks - 1);
+    }();
+    return kind == 0 ? gif : png;
+}
+
+void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
+    const std::string& data = atWorkBound(state.range(0));
+    int decoded = 0;
+    for (auto _ : state) decoded += ArtworkDecoder::downsample(data, 1200) != nullptr;
+    state.counters["file_bytes"] = static_cast<double>(data.size());
+    state.counters["decoded"] = decoded;
+}
+BENCHMARK(BM_WorkBoundWorstCaseOtherFormats)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// A stop in the middle of a long decode: how long the decode runs on after the stop is asked
+// (0 when it returned before). Kinds: 0, the 10000² JPEG bomb let through by a raised work limit,
+// stopped after 500 ms; 1, the 1 MB chain GIF, and 2, the 15.7 MB PNG of empty blocks, each
+// stopped after 200 ms; 3 and 4, the GIF and the PNG at their work bounds, stopped after 50 ms.
 void BM_StopEndsADecode(benchmark::State& state) {
-    const std::string data = HostileCovers::refinementJpeg(10000, 10000);
-    double afterStop = 0;
+    const auto kind = state.range(0);
+    const std::string data = kind == 0   ? HostileCovers::refinementJpeg(10000, 10000)
+                             : kind == 1 ? chainGif(1'060'000)
+                             : kind == 2 ? emptyBlocksPng()
+                                         : atWorkBound(kind - 3);
+    const auto stopAfter = std::chrono::milliseconds(kind == 0 ? 500 : kind < 3 ? 200 : 50);
+    double afterStop = 0, returnedAfter = 0;
     int decoded = 0;
     for (auto _ : state) {
         std::stop_source stop;
+        const auto started = std::chrono::steady_clock::now();
         std::chrono::steady_clock::time_point asked;
         std::jthread stopper([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            std::this_thread::sleep_for(stopAfter);
             asked = std::chrono::steady_clock::now();
             stop.request_stop();
         });
@@ -250,12 +327,22 @@ void BM_StopEndsADecode(benchmark::State& state) {
                                         .stop = stop.get_token()}) != nullptr;
         const auto returned = std::chrono::steady_clock::now();
         stopper.join();
-        afterStop = std::chrono::duration<double, std::milli>(returned - asked).count();
+        afterStop = std::max(0.0, std::chrono::duration<double, std::milli>(returned - asked).count());
+        returnedAfter = std::chrono::duration<double, std::milli>(returned - started).count();
     }
     state.counters["after_stop_ms"] = afterStop;
+    state.counters["returned_ms"] = returnedAfter;
     state.counters["decoded"] = decoded;
 }
-BENCHMARK(BM_StopEndsADecode)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_StopEndsADecode)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 double processCpuSeconds() {
     struct rusage usage{};
@@ -286,14 +373,16 @@ private:
 // Kinds: 0, eight 4000² refinement bombs cancelled after 2 s; 1, eight 4000² pictures of 48
 // scans (12 M blocks, at the work bound), cancelled after 200 ms; 2, forty 10000² pictures of
 // 7 scans (11 M blocks; 212 MB of budget each, so one decodes while the others wait for the
-// budget), cancelled after 1 s.
+// budget), cancelled after 1 s; 3, eight 1 MB chain GIFs cancelled after 2 s.
 void BM_CancelledCoversFreeTheirSlots(benchmark::State& state) {
     const auto kind = state.range(0);
     const std::string hostile = kind == 0   ? HostileCovers::refinementJpeg(4000, 4000)
                                 : kind == 1 ? HostileCovers::refinementJpeg(4000, 4000, 47)
-                                            : HostileCovers::refinementJpeg(10000, 10000, 6);
+                                : kind == 2 ? HostileCovers::refinementJpeg(10000, 10000, 6)
+                                            : chainGif(1'060'000);
     const int count = kind == 2 ? 40 : 8;
-    const auto cancelAfter = std::chrono::milliseconds(kind == 0 ? 2000 : kind == 1 ? 200 : 1000);
+    const auto cancelAfter =
+        std::chrono::milliseconds(kind == 1 ? 200 : kind == 2 ? 1000 : 2000);
     const auto now = ArtworkDate(std::chrono::seconds(1'700'000'000));
     double slotWait = 0, cpuAfter = 0;
     bool plainDecoded = false;
@@ -339,6 +428,7 @@ BENCHMARK(BM_CancelledCoversFreeTheirSlots)
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
+    ->Arg(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

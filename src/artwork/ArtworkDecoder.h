@@ -21,6 +21,11 @@ inline constexpr std::int64_t defaultPixelLimit = 40'000'000;
 struct Work {
     int scans = 0;
     std::int64_t blocks = 0;  // summed over the scans
+    // PNG: the deflate blocks of the image data inflated so far.
+    std::int64_t deflateBlocks = 0;
+    // GIF: the symbols (pixels) the first frame's LZW codes stand for, a clear code counted as
+    // one, counted so far.
+    std::int64_t symbols = 0;
 };
 
 // A refinement of the whole band, the costliest kind of scan, reads a block in 40 to 55 ns on the
@@ -32,6 +37,26 @@ inline constexpr std::int64_t defaultWorkLimit = 12'000'000;
 // No encoder writes this many scans (libjpeg's progression has 6 to 10; TurboJPEG refuses more
 // than 500 too).
 inline constexpr int scanLimit = 500;
+
+// A GIF decoder walks each LZW code's whole string, a symbol a step, even past the end of the
+// frame: its work follows the symbols the codes stand for, not the size of the file (12 bits can
+// stand for 4095 symbols; 1 MB, 3 G of them, 8 s). An encoder's codes stand for the frame's
+// pixels, a symbol each: a first frame whose codes stand for more than twice its pixels and this
+// allowance is refused. The codes are counted before decoding, without expanding them.
+inline constexpr std::int64_t gifSymbolAllowance = 65'536;
+constexpr std::int64_t gifSymbolLimit(std::int64_t framePixels) {
+    return 2 * framePixels + gifSymbolAllowance;
+}
+
+// Each deflate block costs its inflater the building of its code tables, about a microsecond,
+// however little it holds; an encoder's blocks hold kilobytes of the image data each (zlib's,
+// 16 K symbols). A PNG whose image data takes more blocks than this allowance and one for every
+// 512 bytes its header needs is refused when it gets there.
+inline constexpr std::int64_t pngBlockAllowance = 64;
+inline constexpr std::int64_t pngBytesPerBlock = 512;
+constexpr std::int64_t pngBlockLimit(std::int64_t inflatedBytes) {
+    return pngBlockAllowance + inflatedBytes / pngBytesPerBlock;
+}
 
 struct Options {
     std::int64_t pixelLimit = defaultPixelLimit;
@@ -47,18 +72,20 @@ struct Options {
     // `scanLimit` scans) is refused; a decode that gets there all the same (the library
     // finding scans the judgement did not) is stopped there.
     std::int64_t workLimit = defaultWorkLimit;
-    // Ends the decode, which then gives none: while it waits for the budget, and between the
-    // rows and scans of a JPEG.
+    // Ends the decode, which then gives none: while it waits for the budget, between the rows
+    // and scans of a JPEG, between the deflate blocks of a PNG and the data blocks of a GIF.
     std::stop_token stop;
-    // JPEG only: called as each scan starts, with the work counted so far (that scan's
-    // included), before the limits are checked. For tests and benchmarks; it must not throw.
-    std::function<void(const Work&)> onScan;
+    // Called with the work counted so far, before the limits are checked: as each scan of a JPEG
+    // starts (that scan's included), after each deflate block of a PNG's image data, and as each
+    // data sub-block of a GIF's first frame is reached in the count before decoding. For tests
+    // and benchmarks; it must not throw.
+    std::function<void(const Work&)> onWork;
 };
 
 // Decodes JPEG (libjpeg-turbo; EXIF orientation applied, CMYK converted), PNG, GIF (first frame)
 // and BMP into a picture whose longest side is at most `maximumPixelDimension` (never enlarged).
 // None for bytes that are no such picture, one over the pixel limit, the memory budget or the
-// work limit, or a decode stopped.
+// work limits, or a decode stopped.
 ArtworkImagePtr downsample(std::string_view data, std::int64_t maximumPixelDimension,
                            const Options& options = {});
 

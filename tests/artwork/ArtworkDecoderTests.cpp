@@ -321,18 +321,18 @@ TEST(ArtworkDecoder, WorkIsJudgedFromTheScanHeadersOfTheWholeFile) {
 
     // 1000² grey is 125 × 125 blocks; a DC scan and 9 refinements read them 10 times.
     const auto ten = HostileCovers::refinementJpeg(1000, 1000, 9);
-    EXPECT_TRUE(ArtworkDecoder::downsample(ten, 500, {.workLimit = 156'250, .onScan = watch}));
+    EXPECT_TRUE(ArtworkDecoder::downsample(ten, 500, {.workLimit = 156'250, .onWork = watch}));
     ASSERT_EQ(seen.size(), 10u);
     EXPECT_EQ(seen.back().scans, 10);
     EXPECT_EQ(seen.back().blocks, 156'250);
     seen.clear();
-    EXPECT_FALSE(ArtworkDecoder::downsample(ten, 500, {.workLimit = 156'249, .onScan = watch}));
+    EXPECT_FALSE(ArtworkDecoder::downsample(ten, 500, {.workLimit = 156'249, .onWork = watch}));
     EXPECT_TRUE(seen.empty()) << "refused only after reading " << seen.size() << " scans";
 
     // The bombs, 125 M and 781 M blocks; refused before their first scan.
     for (int side : {4000, 10000}) {
         EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::refinementJpeg(side, side), 1200,
-                                                {.onScan = watch}))
+                                                {.onWork = watch}))
             << side;
     }
     EXPECT_TRUE(seen.empty());
@@ -340,20 +340,20 @@ TEST(ArtworkDecoder, WorkIsJudgedFromTheScanHeadersOfTheWholeFile) {
     EXPECT_TRUE(ArtworkDecoder::downsample(
         HostileCovers::refinementJpeg(8, 8, ArtworkDecoder::scanLimit - 1), 8));
     EXPECT_FALSE(ArtworkDecoder::downsample(
-        HostileCovers::refinementJpeg(8, 8, ArtworkDecoder::scanLimit), 8, {.onScan = watch}));
+        HostileCovers::refinementJpeg(8, 8, ArtworkDecoder::scanLimit), 8, {.onWork = watch}));
     EXPECT_TRUE(seen.empty());
 
     // Arithmetic coding (the same scans under an SOF10 frame header), however small.
     auto arithmetic = HostileCovers::refinementJpeg(64, 64, 1);
     arithmetic[arithmetic.find("\xFF\xC2") + 1] = '\xCA';
     EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::refinementJpeg(64, 64, 1), 64));
-    EXPECT_FALSE(ArtworkDecoder::downsample(arithmetic, 64, {.onScan = watch}));
+    EXPECT_FALSE(ArtworkDecoder::downsample(arithmetic, 64, {.onWork = watch}));
     EXPECT_TRUE(seen.empty());
 
     // libjpeg's own progression (10 scans, 4:2:0) at the largest size the memory budget allows
     // reads its blocks 5⅓ times: 8 M, well within the default bound.
     EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::progressiveJpeg(8000, 8000), 1000,
-                                           {.onScan = watch}));
+                                           {.onWork = watch}));
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back().scans, 10);
     EXPECT_EQ(seen.back().blocks, 8'000'000);
@@ -367,7 +367,7 @@ TEST(ArtworkDecoder, AStopEndsAJpegDecodeBetweenItsScans) {
     auto image = ArtworkDecoder::downsample(data, 500,
                                             {.budget = &budget,
                                              .stop = stop.get_token(),
-                                             .onScan = [&](const ArtworkDecoder::Work& work) {
+                                             .onWork = [&](const ArtworkDecoder::Work& work) {
                                                  scans.push_back(work.scans);
                                                  if (work.scans == 3) stop.request_stop();
                                              }});
@@ -379,17 +379,92 @@ TEST(ArtworkDecoder, AStopEndsAJpegDecodeBetweenItsScans) {
     scans.clear();
     EXPECT_TRUE(ArtworkDecoder::downsample(
         data, 500,
-        {.budget = &budget, .onScan = [&](const auto& work) { scans.push_back(work.scans); }}));
+        {.budget = &budget, .onWork = [&](const auto& work) { scans.push_back(work.scans); }}));
     EXPECT_EQ(scans.size(), 61u);
     // A stop asked before the call: nothing read. A baseline picture stops too (its one scan).
     EXPECT_FALSE(ArtworkDecoder::downsample(
         data, 500,
-        {.budget = &budget, .stop = stop.get_token(), .onScan = [&](const auto&) { FAIL(); }}));
+        {.budget = &budget, .stop = stop.get_token(), .onWork = [&](const auto&) { FAIL(); }}));
     std::stop_source late;
     EXPECT_FALSE(ArtworkDecoder::downsample(jpeg(1000, 1000, 9, 9, 9), 500,
                                             {.budget = &budget,
                                              .stop = late.get_token(),
-                                             .onScan = [&](const auto&) { late.request_stop(); }}));
+                                             .onWork = [&](const auto&) { late.request_stop(); }}));
+}
+
+// A GIF decoder walks each LZW code's whole string, past the end of the frame too, so a few
+// bytes can stand for millions of symbols. What the first frame's codes stand for is counted
+// before decoding: at most twice the frame's pixels and an allowance, an encoder's codes standing
+// for its pixels alone.
+TEST(ArtworkDecoder, GifWorkIsCountedFromItsCodesBeforeDecoding) {
+    using HostileCovers::gif, HostileCovers::rootCodes;
+    std::vector<ArtworkDecoder::Work> seen;
+    auto watch = [&](const ArtworkDecoder::Work& work) { seen.push_back(work); };
+    auto last = [&] { return seen.empty() ? ArtworkDecoder::Work{} : seen.back(); };
+
+    // Red over blue, three pixels a row.
+    std::vector<int> codes = rootCodes(4, 1), blue = rootCodes(4, 3);
+    codes.insert(codes.end(), blue.begin(), blue.end());
+    auto picture = ArtworkDecoder::downsample(gif(3, 2, codes), 100);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width(), 3);
+    EXPECT_GT(redAt(*picture, 2, 0), 200);
+    EXPECT_LT(redAt(*picture, 0, 1), 50);
+    EXPECT_GT(picture->row(1)[2], 200);
+
+    // Codes of a symbol each, a clear code counted as one: up to the limit, and one past it.
+    for (auto [width, height] : {std::pair{1, 1}, std::pair{400, 300}}) {
+        const std::int64_t limit = ArtworkDecoder::gifSymbolLimit(std::int64_t{width} * height);
+        seen.clear();
+        EXPECT_TRUE(ArtworkDecoder::downsample(gif(width, height, rootCodes(limit, 2)), 100,
+                                               {.onWork = watch}))
+            << width;
+        EXPECT_GT(last().symbols, limit - 1000) << width;
+        EXPECT_FALSE(ArtworkDecoder::downsample(gif(width, height, rootCodes(limit + 1, 2)), 100))
+            << width;
+    }
+
+    // One pixel and 25 M symbols: refused, counted no further than the limit.
+    seen.clear();
+    EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::chainGif(12'000), 100,
+                                            {.onWork = watch}));
+    EXPECT_FALSE(seen.empty());
+    EXPECT_LE(last().symbols, ArtworkDecoder::gifSymbolLimit(1));
+
+    // A stop ends the count (and so the decode) at the next block of data.
+    std::stop_source stop;
+    int blocks = 0;
+    EXPECT_FALSE(ArtworkDecoder::downsample(gif(1, 1, rootCodes(60'000, 2)), 100,
+                                            {.stop = stop.get_token(), .onWork = [&](const auto&) {
+                                                 if (++blocks == 3) stop.request_stop();
+                                             }}));
+    EXPECT_EQ(blocks, 3);
+}
+
+// A deflate block costs its inflater the building of its code tables however little it holds.
+// A PNG's blocks are counted as its image data is inflated, and those past what the header's
+// size allows refused there; a stop ends the inflating between blocks.
+TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
+    std::vector<ArtworkDecoder::Work> seen;
+    auto watch = [&](const ArtworkDecoder::Work& work) { seen.push_back(work); };
+    auto last = [&] { return seen.empty() ? ArtworkDecoder::Work{} : seen.back(); };
+    const std::int64_t limit = ArtworkDecoder::pngBlockLimit(64 * (1 + 64 * 4));
+    // The data's one block behind the empty ones: the limit in all, then one more.
+    EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::zeroPng(64, 64, 8, 6, -1, limit - 1), 64,
+                                           {.onWork = watch}));
+    EXPECT_EQ(last().deflateBlocks, limit);
+    seen.clear();
+    EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::zeroPng(64, 64, 8, 6, -1, 100 * limit),
+                                            64, {.onWork = watch}));
+    EXPECT_EQ(last().deflateBlocks, limit + 1) << "refused only after inflating them all";
+
+    std::stop_source stop;
+    int blocks = 0;
+    EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::zeroPng(64, 64, 8, 6, -1, 50), 64,
+                                            {.stop = stop.get_token(), .onWork = [&](const auto&) {
+                                                 if (++blocks == 3) stop.request_stop();
+                                             }}));
+    EXPECT_EQ(blocks, 3);
 }
 
 // A cancelled request's decode leaves the budget's queue at once instead of decoding once served.
@@ -404,7 +479,7 @@ TEST(ArtworkDecoder, AStopReleasesADecodeWaitingForTheBudget) {
     std::jthread decode([&] {
         image = ArtworkDecoder::downsample(
             data, 400,
-            {.budget = &budget, .stop = stop.get_token(), .onScan = [&](const auto&) { ++scans; }});
+            {.budget = &budget, .stop = stop.get_token(), .onWork = [&](const auto&) { ++scans; }});
         done = true;
     });
     ASSERT_TRUE(eventually([&] { return budget.waiting() == 1; }));

@@ -22,15 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static ArtworkDecodeBudget budget(64 << 20);
     // A JPEG's work is judged from all its scan headers before it is decoded, so the decoder
     // never counts more than the limit: a scan it finds that the judgement missed would be a
-    // finding here (the decode would only be stopped there).
-    constexpr std::int64_t workLimit = 2'000'000;
+    // finding here (the decode would only be stopped there). A GIF's count of symbols stops at
+    // its frame's limit, and no frame has more pixels than the picture may.
+    constexpr std::int64_t workLimit = 2'000'000, pixelLimit = 1'000'000;
     auto image = ArtworkDecoder::downsample(
         bytes, target,
-        {.pixelLimit = 1'000'000,
+        {.pixelLimit = pixelLimit,
          .budget = &budget,
          .workLimit = workLimit,
-         .onScan = [](const ArtworkDecoder::Work& work) {
+         .onWork = [](const ArtworkDecoder::Work& work) {
              FUZZ_CHECK(work.blocks <= workLimit && work.scans <= ArtworkDecoder::scanLimit);
+             FUZZ_CHECK(work.symbols <= ArtworkDecoder::gifSymbolLimit(pixelLimit));
          }});
     FUZZ_CHECK(budget.reserved() == 0);
     if (!image) return 0;

@@ -65,10 +65,29 @@ private:
     int used_ = 0;
 };
 
-// A zlib stream of `count` zero bytes: one literal, then back-references of 258 bytes at
-// distance 1 in a fixed-Huffman block.
-std::string zlibZeros(std::uint64_t count) {
+// A dynamic-Huffman block that holds nothing: 92 bits, three code tables for a decoder to build.
+// Code lengths are coded with 18 (a run of zeros) as "0", 0 as "10" and 1 as "11"; the only
+// literal/length code is end-of-block's, one bit long, and there are no distance codes.
+void emptyDynamicBlock(BitWriter& writer) {
+    writer.bits(0, 1);   // not the last block
+    writer.bits(2, 2);   // dynamic codes
+    writer.bits(0, 5);   // 257 literal/length codes
+    writer.bits(0, 5);   // one distance code
+    writer.bits(14, 4);  // 18 code-length code lengths, in their order 16 17 18 0 8 7 ... 2 14 1
+    for (int length : {0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2})
+        writer.bits(static_cast<std::uint32_t>(length), 3);
+    writer.code(0, 1), writer.bits(138 - 11, 7);  // literals 0-137 unused
+    writer.code(0, 1), writer.bits(118 - 11, 7);  // literals 138-255 unused
+    writer.code(3, 2);                            // end-of-block: one bit
+    writer.code(2, 2);                            // the distance code unused
+    writer.code(0, 1);                            // end-of-block
+}
+
+// A zlib stream of `count` zero bytes: `emptyBlocks` empty dynamic blocks, then one literal and
+// back-references of 258 bytes at distance 1 in a fixed-Huffman block.
+std::string zlibZeros(std::uint64_t count, std::int64_t emptyBlocks = 0) {
     BitWriter writer;
+    for (std::int64_t i = 0; i < emptyBlocks; ++i) emptyDynamicBlock(writer);
     writer.bits(1, 1);  // last block
     writer.bits(1, 2);  // fixed codes
     std::uint64_t written = 0;
@@ -215,7 +234,7 @@ std::string baselineJpeg(int width, int height) {
 }
 
 std::string zeroPng(int width, int height, int bitDepth, int colourType,
-                    std::int64_t inflatedBytes) {
+                    std::int64_t inflatedBytes, std::int64_t emptyBlocks) {
     const int channels = colourType == 6 ? 4 : colourType == 2 ? 3 : colourType == 4 ? 2 : 1;
     std::string header;
     put32(header, static_cast<std::uint32_t>(width));
@@ -226,9 +245,94 @@ std::string zeroPng(int width, int height, int bitDepth, int colourType,
     std::string out("\x89PNG\r\n\x1a\n", 8);
     chunk(out, "IHDR", header);
     chunk(out, "IDAT", zlibZeros(inflatedBytes < 0 ? rowBytes * static_cast<std::uint64_t>(height)
-                                                   : static_cast<std::uint64_t>(inflatedBytes)));
+                                                   : static_cast<std::uint64_t>(inflatedBytes),
+                                 emptyBlocks));
     chunk(out, "IEND", "");
     return out;
+}
+
+namespace {
+
+// LZW codes (minimum code size 2: clear 4, end 5) written at the sizes a decoder reads them, each
+// one bit wider once the table reaches the next power of two, up to 12 bits.
+class LzwWriter {
+public:
+    void put(int code) {
+        bits_ |= static_cast<std::uint64_t>(code) << used_;
+        used_ += size_;
+        while (used_ >= 8) {
+            bytes_.push_back(static_cast<char>(bits_ & 0xFF));
+            bits_ >>= 8, used_ -= 8;
+        }
+        if (code == gifClear) {
+            size_ = 3, next_ = gifClear + 2, previous_ = -1;
+            return;
+        }
+        if (previous_ >= 0) ++next_;
+        if ((next_ & ((1 << size_) - 1)) == 0 && next_ <= 0xFFF) ++size_;
+        previous_ = code;
+    }
+    int next() const { return next_; }
+    // About the size of the sub-blocks finish() writes.
+    std::size_t size() const { return bytes_.size() + bytes_.size() / 255 + 2; }
+    // The codes and an end code, in sub-blocks of up to 255 bytes and their terminator.
+    std::string finish() {
+        put(gifClear + 1);
+        if (used_ > 0) bytes_.push_back(static_cast<char>(bits_ & 0xFF));
+        std::string out;
+        for (std::size_t at = 0; at < bytes_.size(); at += 255) {
+            const std::size_t length = std::min<std::size_t>(255, bytes_.size() - at);
+            out.push_back(static_cast<char>(length));
+            out.append(bytes_, at, length);
+        }
+        out.push_back('\0');
+        return out;
+    }
+
+private:
+    std::string bytes_;
+    std::uint64_t bits_ = 0;
+    int used_ = 0, size_ = 3, next_ = gifClear + 2, previous_ = -1;
+};
+
+std::string gifWith(int width, int height, const std::string& lzw) {
+    auto put16 = [](std::string& out, int value) {
+        out.push_back(static_cast<char>(value & 0xFF));
+        out.push_back(static_cast<char>(value >> 8));
+    };
+    std::string out = "GIF89a";
+    put16(out, width), put16(out, height);
+    out += {'\x81', 0, 0};  // a global table of four colours
+    out += std::string("\0\0\0\xFF\0\0\0\xFF\0\0\0\xFF", 12);
+    out += '\x2C';
+    put16(out, 0), put16(out, 0), put16(out, width), put16(out, height);
+    out += {0, 2};  // no table of its own, not interlaced; minimum code size 2
+    return out + lzw + "\x3B";
+}
+
+}  // namespace
+
+std::string gif(int width, int height, const std::vector<int>& codes) {
+    LzwWriter writer;
+    for (int code : codes) writer.put(code);
+    return gifWith(width, height, writer.finish());
+}
+
+std::vector<int> rootCodes(std::int64_t count, int colour) {
+    std::vector<int> codes;
+    for (std::int64_t i = 0; i < count; ++i) codes.push_back(i % 4000 == 0 ? gifClear : colour);
+    return codes;
+}
+
+std::string chainGif(std::size_t bytes) {
+    LzwWriter writer;
+    do {
+        writer.put(gifClear);
+        writer.put(0);
+        while (writer.next() <= 0xFFF) writer.put(writer.next());
+        while (writer.next() < 8192) writer.put(0xFFF);
+    } while (writer.size() + 40 < bytes);
+    return gifWith(1, 1, writer.finish());
 }
 
 }  // namespace velto::HostileCovers

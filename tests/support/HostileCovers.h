@@ -35,8 +35,28 @@ std::string refinementJpeg(int width, int height, int refinements = 499);
 
 // A PNG of all-zero samples at the given bit depth and colour type (0 grey, 2 RGB, 4 grey with
 // alpha, 6 RGBA), its image data deflated to about 1 byte per 160. The data inflates to
-// `inflatedBytes`, or (when negative) to exactly what the header needs.
+// `inflatedBytes`, or (when negative) to exactly what the header needs. `emptyBlocks` deflate
+// blocks that hold nothing (dynamic-Huffman ones, 11.5 bytes each) come ahead of the data, one
+// block.
 std::string zeroPng(int width, int height, int bitDepth, int colourType,
-                    std::int64_t inflatedBytes = -1);
+                    std::int64_t inflatedBytes = -1, std::int64_t emptyBlocks = 0);
+
+// GIF LZW codes at a minimum code size of 2: the four colours of the palette below, then these.
+inline constexpr int gifClear = 4;
+
+// A GIF of one frame filling its `width` × `height` screen, drawn in black, red, green and blue
+// (codes 0 to 3) with the given codes, an end code after them; the codes are written at the sizes
+// the decoder reads them.
+std::string gif(int width, int height, const std::vector<int>& codes);
+
+// `count` codes, each a pixel of `colour` but for a clear code first and every 4000 codes,
+// before the code table fills.
+std::vector<int> rootCodes(std::int64_t count, int colour);
+
+// The chain GIF: a 1×1 picture whose codes, round after round until the file reaches `bytes`,
+// are a clear code, a pixel, then each the code just made (one symbol longer than the one before)
+// up to the largest code of 4091 symbols, then that one again until the code table is full. A
+// decoder that walks each code's string draws one pixel and walks 25 M symbols a round of 11.7 KB.
+std::string chainGif(std::size_t bytes);
 
 }  // namespace velto::HostileCovers
