@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -19,10 +18,10 @@
 // libjpeg-turbo's libjpeg interface (not TurboJPEG's): it alone lets a progress monitor watch a
 // decode between its scans and rows, and end it.
 #include <jpeglib.h>
-// zlib inflates a PNG's image data here, once, a block at a time: the library's own inflater can
-// neither be stopped nor bounded in the blocks it reads.
-#include <zlib.h>
 
+#include "artwork/ArtworkDecodeSource.h"
+#include "artwork/ArtworkGIFWork.h"
+#include "artwork/ArtworkPNGSource.h"
 #include "artwork/ArtworkResample.h"
 
 namespace velto::ArtworkDecoder {
@@ -406,338 +405,29 @@ std::optional<std::int64_t> pngRawBytes(const std::uint8_t* data, std::size_t si
     return total;
 }
 
-// The decoder reads through these: a stop ends what it reads, and it then finds the data at an
-// end.
-struct Source {
-    virtual ~Source() = default;
-    // Fills `out` unless the data ends or the read fails; what was filled.
-    virtual std::size_t read(std::uint8_t* out, std::size_t size) = 0;
-    virtual bool atEnd() const = 0;
-    // False when what was read is not the file's whole picture, whatever the decoder made of it.
-    virtual bool complete() const { return true; }
-};
 
+// The library reads a file through a source, by these.
 stbi_io_callbacks sourceCallbacks() {
     stbi_io_callbacks callbacks{};
     callbacks.read = [](void* user, char* out, int size) {
-        return size <= 0 ? 0
-                         : static_cast<int>(static_cast<Source*>(user)->read(
-                               reinterpret_cast<std::uint8_t*>(out), static_cast<std::size_t>(size)));
+        auto* source = static_cast<ArtworkDecodeSource*>(user);
+        if (size <= 0) return 0;
+        return static_cast<int>(
+            source->read(reinterpret_cast<std::uint8_t*>(out), static_cast<std::size_t>(size)));
     };
     callbacks.skip = [](void* user, int count) {
+        auto* source = static_cast<ArtworkDecodeSource*>(user);
         std::uint8_t scratch[4096];
-        for (auto* source = static_cast<Source*>(user); count > 0;) {
-            const auto step = std::min<std::size_t>(sizeof scratch, static_cast<std::size_t>(count));
+        while (count > 0) {
+            const auto step = std::min(sizeof scratch, static_cast<std::size_t>(count));
             if (source->read(scratch, step) < step) return;
             count -= static_cast<int>(step);
         }
     };
-    callbacks.eof = [](void* user) { return static_cast<Source*>(user)->atEnd() ? 1 : 0; };
+    callbacks.eof = [](void* user) {
+        return static_cast<ArtworkDecodeSource*>(user)->atEnd() ? 1 : 0;
+    };
     return callbacks;
-}
-
-// The file's bytes as they are.
-class BytesSource final : public Source {
-public:
-    BytesSource(std::string_view data, std::stop_token stop) : data_(data), stop_(std::move(stop)) {}
-    std::size_t read(std::uint8_t* out, std::size_t size) override {
-        if (stop_.stop_requested()) return 0;
-        const std::size_t count = std::min(size, data_.size() - at_);
-        std::memcpy(out, data_.data() + at_, count);
-        at_ += count;
-        return count;
-    }
-    bool atEnd() const override { return at_ == data_.size() || stop_.stop_requested(); }
-
-private:
-    std::string_view data_;
-    std::stop_token stop_;
-    std::size_t at_ = 0;
-};
-
-// A PNG made anew for the decoder as it reads: the chunks before the image data as they are, then
-// all of the image data in one chunk, inflated here (once, counting its blocks, stoppable) and
-// stored again in uncompressed deflate blocks, which the decoder copies instead of inflating;
-// then the chunks after it. Only what the header needs is inflated: a stream that holds more, or
-// less, or more blocks than it may take, is cut short, and the decoder refuses the file.
-class PngSource final : public Source {
-public:
-    // None when the chunks overrun the file or the data's zlib header is refused.
-    static std::unique_ptr<PngSource> open(const std::uint8_t* data, std::size_t size,
-                                           std::int64_t rawBytes, const Options& options) {
-        auto source = std::unique_ptr<PngSource>(new PngSource(rawBytes, options));
-        if (!source->split(data, size) || !source->start()) return nullptr;
-        return source;
-    }
-    PngSource(const PngSource&) = delete;
-    PngSource& operator=(const PngSource&) = delete;
-    ~PngSource() override {
-        if (inflating_) inflateEnd(&stream_);
-    }
-
-    std::size_t read(std::uint8_t* out, std::size_t size) override {
-        std::size_t given = 0;
-        while (given < size && !failed_) {
-            if (!literal_.empty()) {
-                const std::size_t count = std::min(size - given, literal_.size());
-                std::memcpy(out + given, literal_.data(), count);
-                literal_.remove_prefix(count), given += count;
-            } else if (storedLeft_ > 0) {
-                const std::size_t count = std::min<std::size_t>(size - given, storedLeft_);
-                if (!inflateInto(out + given, count)) failed_ = true;
-                else given += count, storedLeft_ -= count;
-            } else if (!next()) {
-                break;
-            }
-        }
-        return given;
-    }
-    bool atEnd() const override { return failed_ || (step_ == Step::done && literal_.empty()); }
-    // Whether the image data inflated to what the header needs, within the limits, unstopped.
-    bool complete() const override { return !failed_ && step_ == Step::done; }
-
-private:
-    static constexpr std::size_t storedMost = 65535;
-    enum class Step { head, blocks, done };
-
-    PngSource(std::int64_t rawBytes, const Options& options)
-        : rawBytes_(rawBytes), blockLimit_(pngBlockLimit(rawBytes)), options_(options) {}
-
-    // The chunks before the image data, the image data's pieces, the chunks after it to IEND.
-    bool split(const std::uint8_t* data, std::size_t size) {
-        cgbi_ = size >= 16 && std::equal(data + 12, data + 16, "CgBI");
-        std::size_t at = 8, firstData = 0;
-        for (; at + 12 <= size;) {
-            const std::size_t length = read32(data + at, false);
-            if (length > size - at - 12) return false;
-            const std::uint8_t* type = data + at + 4;
-            if (std::equal(type, type + 4, "IDAT")) {
-                if (pieces_.empty()) firstData = at;
-                pieces_.emplace_back(data + at + 8, length);
-            } else if (!pieces_.empty()) {
-                tail_.append(reinterpret_cast<const char*>(data + at), length + 12);
-            }
-            at += 12 + length;
-            if (std::equal(type, type + 4, "IEND")) break;
-        }
-        if (pieces_.empty()) return false;
-        head_ = {reinterpret_cast<const char*>(data), firstData};
-        return true;
-    }
-
-    // Reads the zlib header as the decoder would accept it (none in the CgBI variant) and sets
-    // up the raw inflater after it.
-    bool start() {
-        if (!cgbi_) {
-            std::uint8_t header[2];
-            for (std::uint8_t& byte : header) {
-                while (!pieces_.empty() && pieces_.front().empty()) pieces_.pop_front();
-                if (pieces_.empty()) return false;
-                byte = pieces_.front().front();
-                pieces_.front().remove_prefix(1);
-            }
-            if ((header[0] * 256 + header[1]) % 31 != 0 || (header[1] & 32) || (header[0] & 15) != 8)
-                return false;
-        }
-        if (inflateInit2(&stream_, -15) != Z_OK) return false;
-        inflating_ = true;
-        return true;
-    }
-
-    // Sets up what comes next: the head with the new chunk's header, each stored block's header
-    // and then its data, then the stream's and the chunk's check values (which the decoder does
-    // not read) and the chunks after the data. False at the end.
-    bool next() {
-        const std::int64_t blocks = (rawBytes_ + storedMost - 1) / storedMost;
-        switch (step_) {
-            case Step::head: {
-                own_.assign(head_);
-                const std::int64_t length = (cgbi_ ? 0 : 2 + 4) + rawBytes_ + 5 * blocks;
-                for (int shift = 24; shift >= 0; shift -= 8)
-                    own_.push_back(static_cast<char>(length >> shift));
-                own_ += "IDAT";
-                if (!cgbi_) own_ += "\x78\x01";
-                step_ = Step::blocks;
-                break;
-            }
-            case Step::blocks: {
-                if (written_ == rawBytes_) {
-                    if (!endsHere()) {
-                        failed_ = true;
-                        return false;
-                    }
-                    own_.assign(cgbi_ ? 4 : 8, '\0');
-                    own_ += tail_;
-                    step_ = Step::done;
-                    break;
-                }
-                const std::size_t length =
-                    static_cast<std::size_t>(std::min<std::int64_t>(storedMost, rawBytes_ - written_));
-                const bool last = written_ + static_cast<std::int64_t>(length) == rawBytes_;
-                own_ = {static_cast<char>(last ? 1 : 0), static_cast<char>(length & 0xFF),
-                        static_cast<char>(length >> 8), static_cast<char>(~length & 0xFF),
-                        static_cast<char>((~length >> 8) & 0xFF)};
-                storedLeft_ = length;
-                written_ += static_cast<std::int64_t>(length);
-                break;
-            }
-            case Step::done:
-                return false;
-        }
-        literal_ = own_;
-        return true;
-    }
-
-    // One step of the inflater, a deflate block at most; false when it failed, went past the
-    // block limit or was stopped.
-    bool inflateStep(int& result) {
-        if (options_.stop.stop_requested()) return false;
-        while (stream_.avail_in == 0 && !pieces_.empty()) {
-            const std::size_t count = std::min<std::size_t>(pieces_.front().size(), UINT_MAX);
-            stream_.next_in = const_cast<Bytef*>(pieces_.front().data());
-            stream_.avail_in = static_cast<uInt>(count);
-            pieces_.front().remove_prefix(count);
-            if (pieces_.front().empty()) pieces_.pop_front();
-        }
-        result = inflate(&stream_, Z_BLOCK);
-        // No progress without more data: the data ends before its stream does.
-        if (result == Z_BUF_ERROR && stream_.avail_in == 0) return false;
-        if (result != Z_OK && result != Z_STREAM_END) return false;
-        if (stream_.data_type & 128) {  // at the end of a block
-            ++work_.deflateBlocks;
-            if (options_.onWork) options_.onWork(work_);
-            if (work_.deflateBlocks > blockLimit_) return false;
-        }
-        return true;
-    }
-
-    bool inflateInto(std::uint8_t* out, std::size_t size) {
-        stream_.next_out = out;
-        stream_.avail_out = static_cast<uInt>(size);
-        while (stream_.avail_out > 0) {
-            int result = Z_OK;
-            if (!inflateStep(result)) return false;
-            if (result == Z_STREAM_END && stream_.avail_out > 0) return false;  // short
-        }
-        return true;
-    }
-
-    // Whether the stream ends with what the header needs, not a byte more.
-    bool endsHere() {
-        std::uint8_t beyond = 0;
-        stream_.next_out = &beyond;
-        stream_.avail_out = 1;
-        for (;;) {
-            int result = Z_OK;
-            if (!inflateStep(result) || stream_.avail_out == 0) return false;
-            if (result == Z_STREAM_END) return true;
-        }
-    }
-
-    const std::int64_t rawBytes_;
-    const std::int64_t blockLimit_;
-    const Options& options_;
-    bool cgbi_ = false;
-    std::string_view head_;
-    std::deque<std::basic_string_view<std::uint8_t>> pieces_;
-    std::string tail_;
-    z_stream stream_{};
-    bool inflating_ = false;
-    Work work_;
-    Step step_ = Step::head;
-    std::string own_;
-    std::string_view literal_;
-    std::int64_t written_ = 0;
-    std::size_t storedLeft_ = 0;
-    bool failed_ = false;
-};
-
-// Reads a GIF as the decoder reads it up to its first frame's LZW data, and follows the codes
-// of that frame as the decoder does, without drawing: a code is its prefix's string and one
-// symbol more, so each code's length is kept instead of its string. False when the codes stand
-// for more symbols than the frame may (or the decoder would refuse the file), or on a stop.
-bool gifWorkFits(const std::uint8_t* data, std::size_t size, const Options& options) {
-    std::size_t at = 0;
-    auto get8 = [&]() -> int { return at < size ? data[at++] : 0; };
-    auto get16 = [&] { return get8() | get8() << 8; };
-    auto skip = [&](std::size_t count) { at += std::min(count, size - at); };
-    skip(6);
-    const int screenWidth = get16(), screenHeight = get16();
-    const int flags = get8();
-    skip(2);
-    if (flags & 0x80) skip(3 * (2u << (flags & 7)));
-    std::int64_t pixels = 0;
-    for (bool frame = false; !frame;) {
-        switch (get8()) {
-            case 0x2C: {
-                const int x = get16(), y = get16(), width = get16(), height = get16();
-                if (x + width > screenWidth || y + height > screenHeight) return false;
-                const int localFlags = get8();
-                if (localFlags & 0x80) skip(3 * (2u << (localFlags & 7)));
-                else if (!(flags & 0x80)) return false;
-                pixels = static_cast<std::int64_t>(width) * height;
-                frame = true;
-                break;
-            }
-            case 0x21: {
-                if (get8() == 0xF9) {
-                    const int length = get8();
-                    skip(static_cast<std::size_t>(length));
-                    if (length != 4) break;
-                }
-                while (const int length = get8()) skip(static_cast<std::size_t>(length));
-                break;
-            }
-            default:  // the end of the file before any frame, or bytes of no block
-                return false;
-        }
-    }
-
-    const int minimumSize = get8();
-    if (minimumSize > 12) return false;
-    const int clear = 1 << minimumSize;
-    const std::int64_t limit = gifSymbolLimit(pixels);
-    std::vector<std::int32_t> lengths(8192, 1);
-    int codeSize = minimumSize + 1, next = clear + 2, previous = -1, blockLeft = 0, bitCount = 0;
-    std::uint32_t bits = 0;
-    bool cleared = false;
-    Work work;
-    for (;;) {
-        if (bitCount < codeSize) {
-            if (blockLeft == 0) {
-                blockLeft = get8();
-                if (blockLeft == 0) return true;
-                if (options.onWork) options.onWork(work);
-                if (options.stop.stop_requested()) return false;
-            }
-            --blockLeft;
-            bits |= static_cast<std::uint32_t>(get8()) << bitCount;
-            bitCount += 8;
-            continue;
-        }
-        const int code = static_cast<int>(bits & ((1u << codeSize) - 1));
-        bits >>= codeSize;
-        bitCount -= codeSize;
-        if (code == clear) {
-            codeSize = minimumSize + 1, next = clear + 2, previous = -1, cleared = true;
-            ++work.symbols;
-        } else if (code == clear + 1) {
-            return true;  // the decoder skips the rest of the frame's data
-        } else if (code <= next && cleared) {
-            if (previous >= 0) {
-                if (next == 8192) return false;  // the table overflows
-                lengths[static_cast<std::size_t>(next++)] = lengths[static_cast<std::size_t>(previous)] + 1;
-            } else if (code == next) {
-                return false;
-            }
-            work.symbols += lengths[static_cast<std::size_t>(code)];
-            if ((next & ((1 << codeSize) - 1)) == 0 && next <= 0xFFF) ++codeSize;
-            previous = code;
-        } else {
-            return false;  // a code past the table, or one before the first clear code
-        }
-        if (work.symbols > limit) return false;
-    }
 }
 
 // What decoding (to 8-bit RGBA, premultiplied, then resized) may hold at once: for PNG the
@@ -770,11 +460,12 @@ std::optional<Decoded> decodeOther(std::string_view data, const Options& options
     }
     const bool sixteenBit = stbi_is_16_bit_from_memory(bytes, length) != 0;
     if (!reserve(options, otherCost(width, height, raw, sixteenBit), held)) return std::nullopt;
-    if (data.starts_with("GIF") && !gifWorkFits(bytes, data.size(), options)) return std::nullopt;
+    if (data.starts_with("GIF") && !ArtworkGIFWork::fits(bytes, data.size(), options))
+        return std::nullopt;
 
-    std::unique_ptr<Source> source;
-    if (raw) source = PngSource::open(bytes, data.size(), *raw, options);
-    else source = std::make_unique<BytesSource>(data, options.stop);
+    std::unique_ptr<ArtworkDecodeSource> source;
+    if (raw) source = ArtworkPNGSource::open(bytes, data.size(), *raw, options);
+    else source = std::make_unique<ArtworkBytesSource>(data, options.stop);
     if (!source) return std::nullopt;
     const stbi_io_callbacks callbacks = sourceCallbacks();
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
