@@ -329,12 +329,17 @@ TEST(TrackCoding, DecodedNamesAreBounded) {
     auto track = Track::fromRaw(MusicSource::wy, record());
     track.title = markedLetter(1 << 20);
     track.artist = markedLetters(Track::longestName, 2048);
+    // A pictograph with marks around a joiner, then another pictograph: leaving out the marks
+    // past the joiner joins the two.
+    const std::string smile = "\U0001F600";
+    track.album = smile + markedLetter(61).substr(1) + "\u200D" + markedLetter(11).substr(1) + smile;
     track.payload = record({{"name", track.title}, {"singer", track.artist}, {"st", -1}}).dump();
     const auto decoded = Track::fromJSON(track.toJSON());
     EXPECT_TRUE(decoded.title == Track::boundedName(track.title)) << decoded.title.size() << " bytes";
     EXPECT_EQ(decoded.title.size(), 2 * Track::mostCodePointsPerCharacter - 1);
     EXPECT_TRUE(decoded.artist == Track::boundedName(track.artist)) << decoded.artist.size() << " bytes";
     EXPECT_LE(decoded.artist.size(), Track::longestNameBytes);
+    EXPECT_EQ(decoded.album, smile + markedLetter(61).substr(1) + "\u200D");
     EXPECT_TRUE(json::parse(decoded.payload) == record({{"name", decoded.title},
                                                         {"singer", decoded.artist},
                                                         {"st", -1}}));
