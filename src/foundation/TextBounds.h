@@ -7,9 +7,9 @@
 namespace velto {
 
 // What one short text from outside (a name) may carry: user-perceived characters (extended
-// grapheme clusters), code points and bytes, and code points in any one character. A character
-// is not bounded by its kind: one letter may carry any number of combining marks, which no
-// script writes more than a few of, and every mark costs a view's layout as much as a letter.
+// grapheme clusters), code points and bytes, and code points in any one character. Characters
+// alone bound nothing: one letter may carry any number of combining marks, where no script
+// writes more than a few, and a view lays out every mark.
 struct TextBounds {
     std::size_t characters = 0;
     std::size_t codePoints = 0;
