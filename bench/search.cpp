@@ -119,9 +119,17 @@ struct FixedAnswer final : ChkszAPIRequesting {
     }
 };
 
+// One base letter and then combining acute accents (2 bytes each) up to `bytes`: one character.
+std::string markedLetter(std::size_t bytes) {
+    std::string text = "a";
+    while (text.size() + 2 <= bytes) text += "\xCC\x81";
+    return text;
+}
+
 // Hostile RoVOz song answers under the body cap: 15 songs whose names are 1 MB each (arg 0),
-// 25 songs of 20,000 artists each (arg 1), and a full page of 100 songs whose title, album and
-// artists all reach the song model's bounds (arg 2). The names mix CJK, accented and
+// 25 songs of 20,000 artists each (arg 1), a full page of 100 songs whose title, album and
+// artists all reach the song model's bounds (arg 2), and 15 songs whose names are 1 MB of one
+// character (arg 3) or of 500 characters of 2 KB each (arg 4). The names mix CJK, accented and
 // full-width letters, so that every fold takes the slow path.
 std::string heavyAnswer(std::int64_t kind) {
     auto songs = nlohmann::json::array();
@@ -131,11 +139,21 @@ std::string heavyAnswer(std::int64_t kind) {
         while (text.size() < bytes) text += piece;
         return text;
     };
-    for (int i = 0; i < (kind == 0 ? 15 : kind == 1 ? 25 : 100); ++i) {
+    for (int i = 0; i < (kind == 1 ? 25 : kind == 2 ? 100 : 15); ++i) {
         nlohmann::json song = {{"id", i + 1}, {"album", "叶惠美"}};
         auto artists = nlohmann::json::array();
         if (kind == 0) {
             song["name"] = longText(i, std::size_t{1} << 20);
+            artists.push_back({{"name", "周杰伦"}});
+        } else if (kind == 3 || kind == 4) {
+            std::string name = "晴天 " + std::to_string(i) + " ";
+            if (kind == 3) {
+                name += markedLetter(std::size_t{1} << 20);
+            } else {
+                const std::string character = markedLetter(2048);
+                for (int c = 0; c < 500; ++c) name += character;
+            }
+            song["name"] = std::move(name);
             artists.push_back({{"name", "周杰伦"}});
         } else if (kind == 1) {
             song["name"] = "晴天 " + std::to_string(i);
@@ -170,7 +188,7 @@ void BM_PublishHeavySongAnswer(benchmark::State& state) {
     state.counters["answer_MB"] = double(api->body.size()) / double(1 << 20);
     state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(queue.longest).count();
 }
-BENCHMARK(BM_PublishHeavySongAnswer)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PublishHeavySongAnswer)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_RankArtists(benchmark::State& state) {
     std::vector<ArtistSummary> list;

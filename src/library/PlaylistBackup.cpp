@@ -27,6 +27,8 @@ using Kind = PlaylistBackupError::Kind;
 constexpr std::string_view formatName = "velto.personal-playlist";
 constexpr std::size_t nameLimit = 512;
 constexpr std::size_t textLimit = 2048;
+// Room for 2,048 characters of several code points each; a text past it is no name but a load.
+constexpr std::size_t textBytes = 16'384;
 constexpr std::size_t intervalLimit = 32;
 constexpr std::size_t identifierLimit = 256;
 constexpr std::size_t localPathBytes = 4096;
@@ -227,7 +229,8 @@ void validateSize(const std::optional<std::string>& size) {
 }
 
 void validateText(std::string_view text) {
-    if (!isValidUTF8(text) || tooLong(text, textLimit)) fail(Kind::invalidTrack);
+    if (text.size() > textBytes || !isValidUTF8(text) || tooLong(text, textLimit))
+        fail(Kind::invalidTrack);
 }
 
 void validateIdentifierValue(const std::optional<Identifier>& identifier) {

@@ -48,7 +48,7 @@ std::optional<Track> TrackRecord::track() const {
                       static_cast<long long>(duration % 60));
         song.interval = text;
     }
-    return song;
+    return std::move(song).bounded();
 }
 
 }  // namespace velto

@@ -33,8 +33,8 @@ struct TrackRecord {
     // Rewrites title, artist, album, duration, source and payload; keeps the key, the accent
     // colour and the detail fields.
     void update(const Track& track);
-    // The song again, or none when the source text is unknown, the key does not start with it
-    // and "_", or the songmid would be empty.
+    // The song again, its names bounded, or none when the source text is unknown, the key does
+    // not start with it and "_", or the songmid would be empty.
     std::optional<Track> track() const;
 
     bool operator==(const TrackRecord&) const = default;

@@ -185,7 +185,7 @@ std::optional<Track> track(const fs::path& given, std::stop_token stop) {
                            {"filename", path.filename().string()},
                            {"fileSize", ec ? std::uintmax_t{0} : size}};
     song.payload = writeSortedJSON(payload);
-    return song;
+    return std::move(song).bounded();
 }
 
 std::vector<Track> scan(const std::vector<fs::path>& paths, std::stop_token stop) {

@@ -25,8 +25,12 @@ MacTrackListModel::MacTrackListModel(PlaybackService* playback, TrackListActions
 }
 
 std::optional<std::string> MacTrackListModel::badge(const Track& track) {
-    if (!track.isPlayable()) return "已下架";
-    if (!isEnabled(track.source)) return "不可用";
+    return badge(track.source, track.isPlayable());
+}
+
+std::optional<std::string> MacTrackListModel::badge(MusicSource source, bool released) {
+    if (!released) return "已下架";
+    if (!isEnabled(source)) return "不可用";
     return std::nullopt;
 }
 

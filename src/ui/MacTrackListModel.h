@@ -51,6 +51,8 @@ public:
 
     // "已下架" for a withdrawn song (before a disabled source), "不可用" for a disabled source.
     static std::optional<std::string> badge(const Track& track);
+    // The same for a song whose record was read already: `released` is its Track::isPlayable.
+    static std::optional<std::string> badge(MusicSource source, bool released);
     static bool isPlayable(const Track& track);
     // A song row's texts, shared by every list that draws song rows.
     static QVariant rowText(int role, const Track& track, bool favorite, bool playable);

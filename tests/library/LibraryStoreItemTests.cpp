@@ -1,4 +1,5 @@
 #include "library/LibraryFixture.h"
+#include "support/HostileNames.h"
 
 using namespace velto;
 
@@ -152,6 +153,17 @@ TEST(TrackRecordValues, RebuildsTheSongOnlyFromAConsistentKey) {
     ASSERT_TRUE(record.track());
     EXPECT_EQ(record.track()->interval, "61:05");
     EXPECT_EQ(record.track()->payload, original.payload);
+
+    // An older version stored names whole: one character of 1 MB, 500 characters of 2 KB.
+    TrackRecord legacy = record;
+    legacy.title = markedLetter(1 << 20);
+    legacy.album = markedLetters(500, 2048);
+    const auto bounded = legacy.track();
+    ASSERT_TRUE(bounded);
+    const std::size_t keptLetter = 2 * Track::mostCodePointsPerCharacter - 1;
+    EXPECT_EQ(bounded->title.size(), keptLetter);
+    EXPECT_EQ(bounded->album.size(),
+              Track::longestNameCodePoints / Track::mostCodePointsPerCharacter * keptLetter);
 
     struct Case {
         std::string source, musicId;

@@ -7,6 +7,7 @@
 
 #include "library/PlaylistBackup.h"
 #include "library/PlaylistBackupError.h"
+#include "support/HostileNames.h"
 
 namespace velto {
 namespace {
@@ -99,6 +100,9 @@ TEST(PlaylistBackupTest, EntryRules) {
         {{{"title", " \n "}}, Kind::invalidTrack},
         {{{"title", long2049}}, Kind::invalidTrack},
         {{{"artist", long2049}}, Kind::invalidTrack},
+        // A megabyte is refused whether it makes one character or 500.
+        {{{"title", markedLetter(1 << 20)}}, Kind::invalidTrack},
+        {{{"album", markedLetters(500, 2048)}}, Kind::invalidTrack},
         {{{"interval", ""}}, std::nullopt},
         {{{"interval", nullptr}}, std::nullopt},
         {{{"interval", "1:02:03"}}, std::nullopt},
@@ -141,9 +145,10 @@ TEST(PlaylistBackupTest, RoundTripKeepsSongsAndCleansTheirMetadata) {
                                        {"albumId", "0042"},
                                        {"img", "HTTP://p.example:8080/a/b.jpg?x=1#top"},
                                        {"types", {{{"type", "flac"}}}}}}}),
-                      with(entry(), {{"source", "local"}, {"songmid", "/音乐/x.mp3"}, {"interval", nullptr}})}))
+                      with(entry(), {{"source", "local"}, {"songmid", "/音乐/x.mp3"}, {"interval", nullptr}}),
+                      with(entry(), {{"title", "歌" + markedLetter(4096)}})}))
             .dump());
-    ASSERT_EQ(read.tracks.size(), 2u);
+    ASSERT_EQ(read.tracks.size(), 3u);
     const auto payload = json::parse(read.tracks[0].payload);
     EXPECT_EQ(payload, json({{"source", "wy"}, {"songmid", "186016"}, {"name", "雾中河"}, {"singer", "林远舟"},
                              {"albumName", "远山"}, {"interval", "04:05"}, {"songId", 42}, {"albumId", "0042"},
@@ -151,6 +156,10 @@ TEST(PlaylistBackupTest, RoundTripKeepsSongsAndCleansTheirMetadata) {
                              {"types", {{{"type", "flac"}, {"size", nullptr}}}}}));
     EXPECT_EQ(read.tracks[1].musicID(), "local_/音乐/x.mp3");
     EXPECT_EQ(read.tracks[1].interval, std::nullopt);
+    // A character keeps the code points a script writes, in the song and in its payload.
+    const std::string kept = "歌" + markedLetter(2 * Track::mostCodePointsPerCharacter - 1);
+    EXPECT_EQ(read.tracks[2].title, kept);
+    EXPECT_EQ(json::parse(read.tracks[2].payload)["name"], kept);
 
     // Written again and read back: same songs, identifiers in the same form.
     const std::string bytes = PlaylistBackup::encode(read.name, read.tracks);

@@ -4,6 +4,7 @@
 #include "RecordingChkszAPI.h"
 #include "foundation/Cancellation.h"
 #include "sources/rovoz/ChkszNetEaseClient.h"
+#include "support/HostileNames.h"
 
 namespace velto {
 namespace {
@@ -43,14 +44,14 @@ TEST_F(ChkszNetEaseClientTest, SearchSendsClampedPageAndSizeWithTheKeywordUnchan
 }
 
 TEST_F(ChkszNetEaseClientTest, SearchBuildsTracksFromHits) {
-    // A hostile hit: a name of 1 MB and 20,000 artists.
+    // A hostile hit: a name of 1 MB in 500 characters and 20,000 artists.
     auto crowd = json::array();
     std::string named;
     for (int i = 0; i < 20'000; ++i) {
         crowd.push_back({{"name", "歌手" + std::to_string(i)}});
         if (std::size_t(i) < Track::mostArtists) named += (i ? "、歌手" : "歌手") + std::to_string(i);
     }
-    const std::string huge(1 << 20, 'x');
+    const std::string huge = markedLetters(Track::longestName, 2048);
     const auto page =
         search({{"data",
                  {{"total", 60},
@@ -86,7 +87,11 @@ TEST_F(ChkszNetEaseClientTest, SearchBuildsTracksFromHits) {
     EXPECT_EQ(second.interval, "0:59");
     EXPECT_FALSE(second.rawPayload()->contains("picUrl"));
 
-    EXPECT_EQ(page.list[2].title, huge.substr(0, Track::longestName));
+    // Each character keeps 32 code points, and the name as many of those as 2,000 code points hold.
+    EXPECT_TRUE(page.list[2].title ==
+                markedLetters(Track::longestNameCodePoints / Track::mostCodePointsPerCharacter,
+                              2 * Track::mostCodePointsPerCharacter - 1))
+        << page.list[2].title.size() << " bytes";
     EXPECT_EQ(page.list[2].artist, named);
 }
 

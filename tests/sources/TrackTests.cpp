@@ -9,6 +9,7 @@
 #include "sources/model/SourceError.h"
 #include "sources/model/Track.h"
 #include "sources/model/TrackPayloadCache.h"
+#include "support/HostileNames.h"
 
 using namespace velto;
 using nlohmann::json;
@@ -142,8 +143,9 @@ TEST(TrackFromRaw, PayloadBytesDependOnContentNotKeyOrder) {
     EXPECT_EQ(retitled.musicID(), first.musicID());
 }
 
-// A hostile record's names are cut to the bound on a character boundary, in the song and in its
-// payload alike; a name at the bound stays whole.
+// A hostile record's names are cut on a character boundary to every bound, in the song and in its
+// payload alike: characters (album), bytes (title), code points (artist), and the code points one
+// character carries, so that one letter with a megabyte of marks keeps a few of them.
 TEST(TrackFromRaw, BoundsNamesAtACharacterBoundary) {
     const auto repeated = [](std::string_view unit, std::size_t count) {
         std::string text;
@@ -151,20 +153,31 @@ TEST(TrackFromRaw, BoundsNamesAtACharacterBoundary) {
         return text;
     };
     const std::size_t bound = Track::longestName;
-    // One character each: five scalars joined into a family, and e with a combining accent.
+    // One character: five code points (18 bytes) joined into a family.
     const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
-    const std::string accented = "e\u0301";
+    // 32 code points: a letter and 31 marks.
+    const std::string keptLetter = markedLetter(2 * Track::mostCodePointsPerCharacter - 1);
     auto track = Track::fromRaw(MusicSource::wy,
                                 record({{"name", "a" + repeated(family, (1 << 20) / family.size())},
-                                        {"singer", repeated(accented, bound)},
+                                        {"singer", markedLetters(bound, 2048)},
                                         {"albumName", repeated("歌", bound) + "!"}}));
-    EXPECT_EQ(track.title, "a" + repeated(family, bound - 1));
-    EXPECT_EQ(track.artist, repeated(accented, bound));
+    EXPECT_TRUE(track.title == "a" + repeated(family, (Track::longestNameBytes - 1) / family.size()))
+        << track.title.size() << " bytes";
+    EXPECT_TRUE(track.artist ==
+                repeated(keptLetter, Track::longestNameCodePoints / Track::mostCodePointsPerCharacter))
+        << track.artist.size() << " bytes";
     EXPECT_EQ(track.album, repeated("歌", bound));
-    const auto payload = json::parse(track.payload);
-    EXPECT_EQ(payload, record({{"name", track.title},
-                               {"singer", track.artist},
-                               {"albumName", track.album}}));
+    EXPECT_TRUE(json::parse(track.payload) == record({{"name", track.title},
+                                                      {"singer", track.artist},
+                                                      {"albumName", track.album}}));
+
+    const std::string accented = "e\u0301";
+    auto marked = Track::fromRaw(MusicSource::wy,
+                                 record({{"name", markedLetter(1 << 20) + "歌"},
+                                         {"singer", repeated(accented, bound)}}));
+    EXPECT_TRUE(marked.title == keptLetter + "歌") << marked.title.size() << " bytes";
+    EXPECT_EQ(marked.artist, repeated(accented, bound));
+    EXPECT_TRUE(json::parse(marked.payload)["name"] == marked.title);
 }
 
 TEST(TrackFromRaw, UnwritableRecordFailsWithoutCrashing) {
@@ -308,4 +321,28 @@ TEST(TrackCoding, RoundTripsAndDecodesStrictly) {
     EXPECT_THROW(Track::fromJSON(with("interval", 3)), std::invalid_argument);
     EXPECT_THROW(Track::fromJSON(with("payload", "not base64!")), std::invalid_argument);
     EXPECT_THROW(Track::fromJSON(json::array()), std::invalid_argument);
+}
+
+// Songs an older version stored or wrote may carry names past the bounds: they come back cut, in
+// the payload too, and what was cut comes back unchanged.
+TEST(TrackCoding, DecodedNamesAreBounded) {
+    auto track = Track::fromRaw(MusicSource::wy, record());
+    track.title = markedLetter(1 << 20);
+    track.artist = markedLetters(Track::longestName, 2048);
+    // A pictograph with marks around a joiner, then another pictograph: leaving out the marks
+    // past the joiner joins the two.
+    const std::string smile = "\U0001F600";
+    track.album = smile + markedLetter(61).substr(1) + "\u200D" + markedLetter(11).substr(1) + smile;
+    track.payload = record({{"name", track.title}, {"singer", track.artist}, {"st", -1}}).dump();
+    const auto decoded = Track::fromJSON(track.toJSON());
+    EXPECT_TRUE(decoded.title == Track::boundedName(track.title)) << decoded.title.size() << " bytes";
+    EXPECT_EQ(decoded.title.size(), 2 * Track::mostCodePointsPerCharacter - 1);
+    EXPECT_TRUE(decoded.artist == Track::boundedName(track.artist)) << decoded.artist.size() << " bytes";
+    EXPECT_LE(decoded.artist.size(), Track::longestNameBytes);
+    EXPECT_EQ(decoded.album, smile + markedLetter(61).substr(1) + "\u200D");
+    EXPECT_TRUE(json::parse(decoded.payload) == record({{"name", decoded.title},
+                                                        {"singer", decoded.artist},
+                                                        {"st", -1}}));
+    EXPECT_FALSE(decoded.isPlayable());
+    EXPECT_EQ(Track::fromJSON(decoded.toJSON()), decoded);
 }

@@ -95,7 +95,8 @@ std::vector<SearchResultRanker::ScoredSong> SearchResultRanker::scored(std::vect
     for (auto& song : songs) {
         auto key = deduplicationKey(song);
         const int points = score(song, query, keyword);
-        out.push_back({std::move(song), std::move(key), points});
+        const bool playable = song.isPlayable();
+        out.push_back({std::move(song), std::move(key), points, playable});
     }
     return out;
 }

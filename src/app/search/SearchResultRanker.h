@@ -26,6 +26,9 @@ class SearchResultRanker {
         Track song;
         std::string key;  // the de-duplication key
         int score = 0;
+        // Track::isPlayable, which reads the song's record: decided here once, so that no list
+        // reads records on the main thread.
+        bool playable = true;
     };
 
     // Enabled songs, grouped by search source, one per title-and-artist key.

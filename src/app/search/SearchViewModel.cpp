@@ -48,7 +48,8 @@ QString sourceText(MusicSource source) {
     return QString::fromUtf8(raw.data(), qsizetype(raw.size()));
 }
 
-QVariantMap row(const Track& track) {
+QVariantMap row(const SearchResultRanker::ScoredSong& entry) {
+    const Track& track = entry.song;
     auto name = displayName(track.source);
     return {{"musicID", QString::fromStdString(track.musicID())},
             {"title", QString::fromStdString(track.title)},
@@ -57,7 +58,7 @@ QVariantMap row(const Track& track) {
             {"interval", optionalValue(track.interval)},
             {"source", sourceText(track.source)},
             {"sourceName", QString::fromUtf8(name.data(), qsizetype(name.size()))},
-            {"isPlayable", track.isPlayable()}};
+            {"isPlayable", entry.playable}};
 }
 
 QVariantMap row(const ArtistSummary& artist) {
@@ -561,7 +562,7 @@ void SearchViewModel::setResults(std::vector<SearchResultRanker::ScoredSong> ran
     scoredResults_ = std::move(ranked);
     if (results == results_) return;
     results_ = std::move(results);
-    resultsModel_->setRows(rows(results_));
+    resultsModel_->setRows(rows(scoredResults_));
     emit resultsChanged();
     refreshDerived();
 }

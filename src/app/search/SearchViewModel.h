@@ -172,6 +172,8 @@ class SearchViewModel : public QObject {
     SearchScope selectedScope() const { return selectedScope_; }
     void setSelectedScope(SearchScope scope);
     const std::vector<Track>& results() const { return results_; }
+    // The same songs in the same order, with what the worker read of each (its playability).
+    const std::vector<SearchResultRanker::ScoredSong>& scoredResults() const { return scoredResults_; }
     const std::vector<ArtistSummary>& artistResults() const { return artistResults_; }
     const std::vector<AlbumSummary>& albumResults() const { return albumResults_; }
     const std::vector<PlaylistSummary>& playlistResults() const { return playlistResults_; }

@@ -6,8 +6,9 @@
 #include <stdexcept>
 
 #include "foundation/Base64.h"
-#include "foundation/CharacterPrefix.h"
+#include "foundation/BoundedJson.h"
 #include "foundation/JsonWriter.h"
+#include "foundation/TextBounds.h"
 #include "sources/model/JsonReading.h"
 #include "sources/model/SourceError.h"
 #include "sources/model/TrackPayloadCache.h"
@@ -79,7 +80,9 @@ void cutName(std::string& text, const char* key, const nlohmann::json& raw, nloh
 }  // namespace
 
 std::string Track::boundedName(std::string_view text) {
-    return std::string(text.substr(0, characterPrefixLength(text, longestName)));
+    static constexpr TextBounds bounds{longestName, longestNameCodePoints, longestNameBytes,
+                                       mostCodePointsPerCharacter};
+    return bounds.cut(text);
 }
 
 Track Track::fromRaw(MusicSource source, const nlohmann::json& raw) {
@@ -147,6 +150,27 @@ std::optional<double> Track::durationSeconds() const {
     return total;
 }
 
+Track Track::bounded() && {
+    nlohmann::json raw;
+    bool cut = false;
+    for (auto [name, key] : {std::pair{&title, "name"}, std::pair{&artist, "singer"},
+                             std::pair{&album, "albumName"}}) {
+        auto kept = boundedName(*name);
+        if (kept.size() == name->size()) continue;
+        *name = std::move(kept);
+        // The payload holds the names under a source record's keys.
+        if (!cut) raw = BoundedJson::parse(payload);
+        cut = true;
+        if (raw.is_object()) {
+            auto field = raw.find(key);
+            if (field != raw.end() && field->is_string())
+                *field = boundedName(field->get_ref<const std::string&>());
+        }
+    }
+    if (cut && raw.is_object()) payload = writeSortedJSON(raw);
+    return std::move(*this);
+}
+
 nlohmann::json Track::toJSON() const {
     nlohmann::json value = {
         {"source", rawValue(source)}, {"songmid", songmid}, {"title", title},
@@ -176,7 +200,7 @@ Track Track::fromJSON(const nlohmann::json& value) {
     auto bytes = Base64::decode(requireText(value, "payload"));
     if (!bytes) throw std::invalid_argument("Track: \"payload\" is not Base64");
     track.payload.assign(bytes->begin(), bytes->end());
-    return track;
+    return std::move(track).bounded();
 }
 
 }  // namespace velto

@@ -19,6 +19,7 @@ TrackPayloadCache& TrackPayloadCache::shared() {
 }
 
 std::shared_ptr<const nlohmann::json> TrackPayloadCache::payload(const std::string& bytes) {
+    lookups_.fetch_add(1, std::memory_order_relaxed);
     {
         std::lock_guard lock(mutex_);
         auto hit = index_.find(std::string_view(bytes));

@@ -47,12 +47,18 @@ void MacStatusPanel::refreshSongs() {
     // One pass over the favourites, not one per row.
     std::unordered_set<std::string> favorites;
     for (const Track& track : model_.libraryTracks()) favorites.insert(track.musicID());
+    // Song results come in the list's order with their records read on the worker.
+    const auto& scored = search_->scoredResults();
+    const bool searched =
+        tab_ == MusicTab::search && search_->selectedScope() == SearchScope::songs;
     std::vector<PanelSongListModel::Row> rows;
     rows.reserve(list.size());
-    for (const Track& track : list) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const Track& track = list[i];
         std::string key = track.musicID();
+        const bool released = searched && i < scored.size() ? scored[i].playable : track.isPlayable();
         rows.push_back({track, removalFeedback_.count(key) > 0, favorites.count(key) > 0,
-                        current && key == currentKey, libraryOpen});
+                        current && key == currentKey, libraryOpen, released});
     }
     songs_->setRows(std::move(rows));
 }

@@ -99,7 +99,7 @@ QVariant PanelSongListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= count()) return {};
     const Row& row = rows_[std::size_t(index.row())];
     const Track& track = row.track;
-    const bool playable = MacTrackListModel::isPlayable(track);
+    const bool playable = row.released && isEnabled(track.source);
     switch (role) {
     case TitleRole:
     case MetaRole:
@@ -111,7 +111,7 @@ QVariant PanelSongListModel::data(const QModelIndex& index, int role) const {
     case PlayableRole:
         return playable && !row.wasRemoved;
     case BadgeRole:
-        return text(MacTrackListModel::badge(track).value_or(""));
+        return text(MacTrackListModel::badge(track.source, row.released).value_or(""));
     case FavoriteEnabledRole:
         return row.libraryOpen;
     case CurrentRole:

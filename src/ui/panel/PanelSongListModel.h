@@ -25,6 +25,8 @@ class PanelSongListModel : public QAbstractListModel {
         bool favorite = false;
         bool current = false;
         bool libraryOpen = false;
+        // Track::isPlayable, read where the row is made: the view never reads a song's record.
+        bool released = true;
         bool operator==(const Row&) const = default;
     };
 

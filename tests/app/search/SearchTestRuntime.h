@@ -90,10 +90,14 @@ class HeldJobs {
         return count;
     }
     void release(std::size_t index) {
+        run(index);
+        queue_.runPending();
+    }
+    // The job alone: what it posted waits in the main queue.
+    void run(std::size_t index) {
         auto job = std::move(jobs_.at(index));
         jobs_.at(index) = nullptr;
         if (job) job();
-        queue_.runPending();
     }
     // Releases everything, including jobs the released ones lead to.
     void releaseAll() {

@@ -1,10 +1,13 @@
 #include <QSignalSpy>
 
 #include "SearchModelFixture.h"
+#include "app/search/SearchResultListModel.h"
+#include "sources/model/TrackPayloadCache.h"
 
 using namespace velto;
 using namespace velto::searchtest;
 using namespace std::chrono_literals;
+using nlohmann::json;
 
 namespace {
 
@@ -148,6 +151,26 @@ TEST_F(SearchModelTest, AFloodedAnswerKeepsOnlyTheFirstSongsOfItsSource) {
     submit("晴天");
     ASSERT_EQ(model->results().size(), limit);
     EXPECT_EQ(model->results().back().songmid, std::to_string(limit - 1));
+}
+
+// Whether a song may play is read from its record on the worker: publishing an answer reads no
+// record on the main thread, however large the records are.
+TEST_F(SearchModelTest, PublishingAnAnswerReadsNoSongRecordOnTheMainThread) {
+    Track withdrawn = song("1", "晴天", "周杰伦");
+    withdrawn.payload = json({{"st", -1}, {"lyric", std::string(1 << 16, 'x')}}).dump();
+    Track released = song("2", "晴天 (Live)", "周杰伦");
+    released.payload = json({{"privilege", {{"st", 0}}}}).dump();
+    runtime.songs["晴天"] = songs({withdrawn, released});
+    type("晴天");
+    model->search(SearchScope::songs);
+    for (std::size_t i = 0; i < held.submitted(); ++i) held.run(i);
+    const auto lookups = TrackPayloadCache::shared().lookups();
+    queue.runPending();
+    EXPECT_EQ(TrackPayloadCache::shared().lookups(), lookups);
+    auto* rows = qobject_cast<SearchResultListModel*>(model->resultsModel());
+    ASSERT_TRUE(rows && rows->rowCount() == 2);
+    EXPECT_EQ(rows->get(0).value("isPlayable"), QVariant(false));
+    EXPECT_EQ(rows->get(1).value("isPlayable"), QVariant(true));
 }
 
 TEST_F(SearchModelTest, FailedSourceShowsTheBannerAndRetriesOneAtATime) {

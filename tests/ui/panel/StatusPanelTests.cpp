@@ -5,6 +5,7 @@
 
 #include "StatusPanelFixture.h"
 #include "playback/SleepTimer.h"
+#include "sources/model/TrackPayloadCache.h"
 #include "ui/MacLyricsModel.h"
 #include "ui/MacSeekSliderModel.h"
 
@@ -188,8 +189,22 @@ TEST_F(StatusPanelTest, RowsPlayTheirListOrTheFavouriteFoundByKey) {
     EXPECT_EQ(currentID(), "wy_C");
     EXPECT_TRUE(panel->songList().rows()[2].current);
 
-    searchSongs("雨", {song("x"), song("y")});
-    EXPECT_EQ(panel->resultSummary(), "2 首歌曲");
+    // The rows take whether a result may play from the search, read on its worker: drawing
+    // them reads no song record.
+    Track withdrawn = song("w");
+    withdrawn.payload = R"({"st":-1})";
+    searchSongs("雨", {song("x"), song("y"), withdrawn});
+    EXPECT_EQ(panel->resultSummary(), "3 首歌曲");
+    const auto lookups = TrackPayloadCache::shared().lookups();
+    const auto& list = panel->songList();
+    std::vector<std::pair<bool, QString>> shown;
+    for (int row = 0; row < list.count(); ++row) {
+        for (int role : list.roleNames().keys()) (void)list.data(list.index(row), role);
+        shown.emplace_back(list.data(list.index(row), PanelSongListModel::PlayableRole).toBool(),
+                           list.data(list.index(row), PanelSongListModel::BadgeRole).toString());
+    }
+    EXPECT_EQ(TrackPayloadCache::shared().lookups(), lookups);
+    EXPECT_EQ(shown, (std::vector<std::pair<bool, QString>>{{true, ""}, {true, ""}, {false, "已下架"}}));
     panel->playRow(1);
     settle();
     EXPECT_EQ(currentID(), "wy_y");
