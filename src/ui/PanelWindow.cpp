@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "foundation/Log.h"
+#include "ui/ActivationKeys.h"
 #include "ui/PanelNotifications.h"
 #include "ui/Theme.h"
 
@@ -35,6 +36,7 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
 PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
     setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setTitle(QStringLiteral("Velto"));
+    new ActivationKeys(*this);
     engine_ = std::make_unique<QQmlEngine>();
     engine_->rootContext()->setContextProperty(QStringLiteral("panelNotifications"),
                                                &PanelNotifications::shared());
@@ -171,7 +173,9 @@ void PanelWindow::releaseClosedViews() {
 void PanelWindow::keyPressEvent(QKeyEvent* event) {
     // What the view leaves unhandled: Escape closes, as the system popover does, and the quit
     // item's key lives here, there being no application menu bar.
+    ++keysActing_;
     QQuickWindow::keyPressEvent(event);
+    --keysActing_;
     if (event->isAccepted()) return;
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         event->accept();
@@ -180,6 +184,12 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
         event->accept();
         QCoreApplication::quit();
     }
+}
+
+void PanelWindow::keyReleaseEvent(QKeyEvent* event) {
+    ++keysActing_;
+    QQuickWindow::keyReleaseEvent(event);
+    --keysActing_;
 }
 
 int PanelWindow::activationObserverCount() const {

@@ -56,12 +56,17 @@ public:
     // Connections to `activeChanged`, so that a caller can see none is left behind.
     int activationObserverCount() const;
 
+    // Whether a key press or release is being delivered: a page it opens takes the focus on its
+    // first control, where a click leaves the focus alone.
+    Q_INVOKABLE bool actingOnKey() const { return keysActing_ > 0; }
+
 signals:
     void didClose();
     void growsUpwardChanged();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -80,6 +85,7 @@ private:
     // Corrections of the window manager's moves per frame the panel asks for.
     static constexpr int maxCorrections = 8;
     int corrections_ = 0;
+    int keysActing_ = 0;
 };
 
 }  // namespace velto

@@ -59,6 +59,13 @@ Slider {
         outsideChange = false
         pressed ? seek.dragTo(value) : seek.keyboardChange(value)
     }
+    Keys.onPressed: event => {
+        const to = SliderKeys.seekTarget(event.key, seek.position, seek.maximum)
+        if (to === undefined)
+            return
+        event.accepted = true
+        seek.keyboardChange(to)
+    }
 
     Binding {
         target: slider.seek
