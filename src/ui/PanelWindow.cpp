@@ -12,6 +12,7 @@
 #include <QQuickItem>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "foundation/Log.h"
 #include "ui/ActivationKeys.h"
@@ -158,6 +159,8 @@ void PanelWindow::performClose() {
 // Each opening starts with no control focused: a focus kept from the last one would come back
 // on activation, which is no keyboard move and so shows no ring, and keys would act on it unseen.
 void PanelWindow::dropFocus() {
+    opener_ = nullptr;
+    openerName_.clear();
     if (QQuickItem* focused = contentItem()->scopedFocusItem()) focused->setFocus(false);
 }
 
@@ -173,9 +176,7 @@ void PanelWindow::releaseClosedViews() {
 void PanelWindow::keyPressEvent(QKeyEvent* event) {
     // What the view leaves unhandled: Escape closes, as the system popover does, and the quit
     // item's key lives here, there being no application menu bar.
-    ++keysActing_;
-    QQuickWindow::keyPressEvent(event);
-    --keysActing_;
+    deliverKey(event);
     if (event->isAccepted()) return;
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         event->accept();
@@ -187,9 +188,41 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void PanelWindow::keyReleaseEvent(QKeyEvent* event) {
+    deliverKey(event);
+}
+
+void PanelWindow::deliverKey(QKeyEvent* event) {
+    const QPointer<QQuickItem> before = activeFocusItem();
     ++keysActing_;
-    QQuickWindow::keyReleaseEvent(event);
+    if (event->type() == QEvent::KeyPress) QQuickWindow::keyPressEvent(event);
+    else QQuickWindow::keyReleaseEvent(event);
     --keysActing_;
+    QQuickItem* now = activeFocusItem();
+    if (now == before) return;
+    const bool dropped = !now || now == contentItem() || !now->activeFocusOnTab() || !now->isVisible();
+    if (dropped) {
+        // The page may have made its controls anew meanwhile: the one of the same name stands in.
+        QQuickItem* back = opener_ && opener_->isVisible() ? opener_.data() : findShown(openerName_);
+        if (back) back->forceActiveFocus(Qt::TabFocusReason);
+        opener_ = nullptr;
+        openerName_.clear();
+    } else if (before && !before->isVisible()) {
+        opener_ = before;
+        openerName_ = before->objectName();
+    }
+}
+
+QQuickItem* PanelWindow::findShown(const QString& name) const {
+    if (name.isEmpty()) return nullptr;
+    std::vector<QQuickItem*> items{contentItem()};
+    while (!items.empty()) {
+        QQuickItem* item = items.back();
+        items.pop_back();
+        if (!item->isVisible()) continue;
+        if (item->objectName() == name && item->activeFocusOnTab() && item->isEnabled()) return item;
+        for (QQuickItem* child : item->childItems()) items.push_back(child);
+    }
+    return nullptr;
 }
 
 int PanelWindow::activationObserverCount() const {

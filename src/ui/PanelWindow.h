@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPointer>
 #include <QQuickWindow>
 #include <QUrl>
 #include <QVariantMap>
@@ -67,6 +68,9 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void deliverKey(QKeyEvent* event);
+    // A shown control of that name that takes the focus from the keyboard.
+    QQuickItem* findShown(const QString& name) const;
     bool event(QEvent* event) override;
 
 private:
@@ -86,6 +90,10 @@ private:
     static constexpr int maxCorrections = 8;
     int corrections_ = 0;
     int keysActing_ = 0;
+    // The control a key hid behind the page it opened: the key that drops the focus as the page
+    // goes gives the focus back to it.
+    QPointer<QQuickItem> opener_;
+    QString openerName_;
 };
 
 }  // namespace velto

@@ -19,6 +19,8 @@ FocusScope {
     focus: true
     Keys.onReturnPressed: sheet.pressPrimary()
     Keys.onEnterPressed: sheet.pressPrimary()
+    // Opened from the keyboard, the sheet goes on from its field.
+    Component.onCompleted: if (root.Window.window?.actingOnKey?.() ?? false) field.forceActiveFocus(Qt.TabFocusReason)
 
     function showSaveError() {
         if (!saveError.visible) return

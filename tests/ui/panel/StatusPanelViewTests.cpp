@@ -512,8 +512,10 @@ TEST_F(PanelWindowedViews, EnterActsAsSpaceDoes) {
 }
 
 // A page opened from the keyboard goes on from its first control, ring and all: a result card's
-// page from its back button, a suggestion's search from the field. Down in the field reaches the
-// first suggestion or result. A page opened by a click leaves the focus alone.
+// page from its back button, a suggestion's search from the field, the import sheet from its
+// field; closed from the keyboard, it gives the focus back to the control that opened it. Down
+// in the field reaches the first suggestion or result. A page opened by a click leaves the
+// focus alone.
 TEST_F(PanelWindowedViews, APageOpenedFromTheKeyboardGoesOnFromItsFirstControl) {
     scriptScopes();
     searchRuntime->tips["雨天"] = [] { return std::vector<std::string>{"雨天的歌", "雨天心情"}; };
@@ -566,15 +568,34 @@ TEST_F(PanelWindowedViews, APageOpenedFromTheKeyboardGoesOnFromItsFirstControl) 
     EXPECT_EQ(focused()->objectName().toStdString(), "catalogBack");
     ringShown("card opened");
     save("catalog-opened-from-the-keyboard");
-
-    panel->closeCatalog();
+    // Back from the keyboard: the card that opened the page has the focus again.
+    QTest::keyClick(&window(), Qt::Key_Space);
     layOut();
+    ASSERT_TRUE(panel->catalogPath().empty());
+    EXPECT_EQ(focused()->objectName().toStdString(), "mac-panel-card-0");
+    ringShown("back");
+
     QQuickItem* card = find("mac-panel-card-0");
     ASSERT_TRUE(card);
     QTest::mouseClick(&window(), Qt::LeftButton, {}, card->mapToScene({card->width() / 2, 20}).toPoint());
     layOut();
     ASSERT_EQ(panel->catalogPath().size(), 1u);
     EXPECT_NE(focused()->objectName().toStdString(), "catalogBack");
+    panel->closeCatalog();
+
+    // The import sheet goes on from its field, and closed gives the focus back to its row.
+    panel->toggleSettings();
+    layOut();
+    find("mac-settings-import-online-playlist")->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_EQ(focused()->objectName().toStdString(), "online-playlist-import-input");
+    ringShown("sheet opened");
+    find("online-playlist-import-close")->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_FALSE(find("mac-panel-import-slot")->isVisible());
+    EXPECT_EQ(focused()->objectName().toStdString(), "mac-settings-import-online-playlist");
     window().performClose();
 }
 
