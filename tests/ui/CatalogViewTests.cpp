@@ -188,11 +188,15 @@ TEST_F(CatalogViews, ImportSheetStates) {
     EXPECT_TRUE(shown("online-playlist-import-error"));
     expectRendered("import-failed");
 
+    // Read from the keyboard: as the field goes, the import button takes the focus and its keys.
     sheet.importer->onPreview = [](const std::string&) { return importsheet::previewOf(23, 2); };
-    click(item("online-playlist-import-read"));
+    QQuickWindow* window = item("online-playlist-import-input")->window();
+    item("online-playlist-import-input")->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(window, Qt::Key_Return);
     sheet.tasks.settle();
     harness.settle();
     EXPECT_TRUE(shown("online-playlist-import-preview"));
+    EXPECT_EQ(window->activeFocusItem()->objectName().toStdString(), "online-playlist-import-confirm");
     EXPECT_TRUE(shown("online-playlist-import-incomplete"));
     EXPECT_TRUE(shown("online-playlist-import-remainder"));
     EXPECT_TRUE(shown("online-playlist-import-row19"));
