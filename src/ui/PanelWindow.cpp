@@ -193,6 +193,7 @@ void PanelWindow::keyReleaseEvent(QKeyEvent* event) {
 
 void PanelWindow::deliverKey(QKeyEvent* event) {
     const QPointer<QQuickItem> before = activeFocusItem();
+    const QString beforeName = before ? before->objectName() : QString();
     ++keysActing_;
     if (event->type() == QEvent::KeyPress) QQuickWindow::keyPressEvent(event);
     else QQuickWindow::keyReleaseEvent(event);
@@ -200,29 +201,37 @@ void PanelWindow::deliverKey(QKeyEvent* event) {
     QQuickItem* now = activeFocusItem();
     if (now == before) return;
     const bool dropped = !now || now == contentItem() || !now->activeFocusOnTab() || !now->isVisible();
-    if (dropped) {
-        // The page may have made its controls anew meanwhile: the one of the same name stands in.
-        QQuickItem* back = opener_ && opener_->isVisible() ? opener_.data() : findShown(openerName_);
-        if (back) back->forceActiveFocus(Qt::TabFocusReason);
-        opener_ = nullptr;
-        openerName_.clear();
-    } else if (before && !before->isVisible()) {
-        opener_ = before;
-        openerName_ = before->objectName();
+    if (!dropped) {
+        if (before && !before->isVisible()) {
+            opener_ = before;
+            openerName_ = beforeName;
+        }
+        return;
     }
+    // The page may have made its controls anew meanwhile: the one of the same name stands in;
+    // else a control its list made anew for the one that had the focus.
+    QQuickItem* back = opener_ && opener_->isVisible() ? opener_.data() : findShown(openerName_);
+    if (!back) back = findShown(beforeName);
+    if (back) back->forceActiveFocus(Qt::TabFocusReason);
+    opener_ = nullptr;
+    openerName_.clear();
 }
 
 QQuickItem* PanelWindow::findShown(const QString& name) const {
     if (name.isEmpty()) return nullptr;
+    QQuickItem* found = nullptr;
     std::vector<QQuickItem*> items{contentItem()};
     while (!items.empty()) {
         QQuickItem* item = items.back();
         items.pop_back();
         if (!item->isVisible()) continue;
-        if (item->objectName() == name && item->activeFocusOnTab() && item->isEnabled()) return item;
+        if (item->objectName() == name && item->activeFocusOnTab() && item->isEnabled()) {
+            if (found) return nullptr;  // one of many rows' controls: none stands in
+            found = item;
+        }
         for (QQuickItem* child : item->childItems()) items.push_back(child);
     }
-    return nullptr;
+    return found;
 }
 
 int PanelWindow::activationObserverCount() const {

@@ -69,7 +69,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void deliverKey(QKeyEvent* event);
-    // A shown control of that name that takes the focus from the keyboard.
+    // The one shown control of that name that takes the focus from the keyboard (none where
+    // several do).
     QQuickItem* findShown(const QString& name) const;
     bool event(QEvent* event) override;
 
@@ -91,7 +92,7 @@ private:
     int corrections_ = 0;
     int keysActing_ = 0;
     // The control a key hid behind the page it opened: the key that drops the focus as the page
-    // goes gives the focus back to it.
+    // goes gives the focus back to it (or to its namesake where the page made it anew).
     QPointer<QQuickItem> opener_;
     QString openerName_;
 };

@@ -476,6 +476,16 @@ TEST_F(PanelWindowedViews, EnterActsAsSpaceDoes) {
         layOut();
         return control;
     };
+    // A tab button made anew as its tab opens keeps the focus.
+    focus(find("mac-panel-tab-favorites"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_EQ(panel->layout().results_kind, "songs");
+    EXPECT_EQ(window().activeFocusItem()->objectName().toStdString(), "mac-panel-tab-favorites");
+    focus(find("mac-panel-tab-search"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+
     QQuickItem* row = find("mac-panel-song-0");
     ASSERT_TRUE(row);
     focus(row->findChild<QQuickItem*>("mac-panel-song-play"));
