@@ -84,6 +84,12 @@ TEST_F(CatalogViews, ArtistPageTabsAndNavigation) {
     settle();
     EXPECT_TRUE(shown("albumGrid"));
     expectRendered("catalog-artist-albums");
+    // A card's ring goes round its picture and lines, clear of their first characters.
+    for (const char* card : {"albumCard0", "albumCard1"}) {
+        item(card)->forceActiveFocus(Qt::TabFocusReason);
+        harness.grab();
+        EXPECT_EQ(ViewHarness::linesOutsideItsRing(item(card)).join(" | ").toStdString(), "") << card;
+    }
     QSignalSpy pushed(frame, SIGNAL(push(QVariant)));
     click(item("albumCard0"));
     ASSERT_EQ(pushed.count(), 1);
