@@ -61,10 +61,9 @@ Slider {
     }
     Keys.onPressed: event => {
         const to = SliderKeys.seekTarget(event.key, seek.position, seek.maximum)
-        if (to === undefined)
-            return
-        event.accepted = true
-        seek.keyboardChange(to)
+        event.accepted = to !== undefined
+        if (event.accepted)
+            seek.keyboardChange(to)
     }
 
     Binding {
