@@ -200,9 +200,12 @@ void PanelWindow::deliverKey(QKeyEvent* event) {
     --keysActing_;
     QQuickItem* now = activeFocusItem();
     if (now == before) return;
-    const bool dropped = !now || now == contentItem() || !now->activeFocusOnTab() || !now->isVisible();
+    // A menu or list the key opened holds the keys for its entries, and gives them back on closing.
+    const bool opened = inPopup(now) && before && !inPopup(before);
+    const bool dropped = !inPopup(now) && (!now || now == contentItem() || !now->activeFocusOnTab() ||
+                                           !now->isVisible());
     if (!dropped) {
-        if (before && !before->isVisible()) {
+        if (before && (!before->isVisible() || opened)) {
             opener_ = before;
             openerName_ = beforeName;
         }
@@ -215,6 +218,12 @@ void PanelWindow::deliverKey(QKeyEvent* event) {
     if (back) back->forceActiveFocus(Qt::TabFocusReason);
     opener_ = nullptr;
     openerName_.clear();
+}
+
+bool PanelWindow::inPopup(const QQuickItem* item) {
+    for (; item; item = item->parentItem())
+        if (item->inherits("QQuickPopupItem")) return true;
+    return false;
 }
 
 QQuickItem* PanelWindow::findShown(const QString& name) const {

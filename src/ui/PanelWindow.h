@@ -72,6 +72,7 @@ protected:
     // The one shown control of that name that takes the focus from the keyboard (none where
     // several do).
     QQuickItem* findShown(const QString& name) const;
+    static bool inPopup(const QQuickItem* item);
     bool event(QEvent* event) override;
 
 private:
@@ -91,8 +92,9 @@ private:
     static constexpr int maxCorrections = 8;
     int corrections_ = 0;
     int keysActing_ = 0;
-    // The control a key hid behind the page it opened: the key that drops the focus as the page
-    // goes gives the focus back to it (or to its namesake where the page made it anew).
+    // The control a key hid behind the page it opened, or whose menu it opened: the key that
+    // drops the focus as the page or menu goes gives the focus back to it (or to its namesake
+    // where the page made it anew).
     QPointer<QQuickItem> opener_;
     QString openerName_;
 };

@@ -518,6 +518,29 @@ TEST_F(PanelWindowedViews, EnterActsAsSpaceDoes) {
     ASSERT_TRUE(popup);
     EXPECT_TRUE(popup->property("visible").toBool());
     QTest::keyClick(&window(), Qt::Key_Escape);
+    // A menu opened from the keyboard keeps the keys for its entries.
+    QQuickItem* sleep = focus(find("mac-settings-sleep-timer"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    auto* menu = sleep->findChild<QObject*>("mac-settings-sleep-menu");
+    ASSERT_TRUE(menu);
+    EXPECT_TRUE(menu->property("visible").toBool());
+    EXPECT_NE(window().activeFocusItem(), sleep);
+    QTest::keyClick(&window(), Qt::Key_Escape);
+    layOut();
+    EXPECT_FALSE(menu->property("visible").toBool());
+    EXPECT_EQ(window().activeFocusItem(), sleep);
+    // Down to the first timer past "关闭定时", Return to start it; the focus goes back to the button.
+    const QString off = panel->settingsValue()["sleepTitle"].toString();
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    QTest::keyClick(&window(), Qt::Key_Down);
+    QTest::keyClick(&window(), Qt::Key_Down);
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_FALSE(menu->property("visible").toBool());
+    EXPECT_NE(panel->settingsValue()["sleepTitle"].toString(), off);
+    EXPECT_EQ(window().activeFocusItem(), sleep);
     window().performClose();
 }
 
