@@ -517,7 +517,14 @@ TEST_F(PanelWindowedViews, EnterActsAsSpaceDoes) {
     auto* popup = rate->property("popup").value<QObject*>();
     ASSERT_TRUE(popup);
     EXPECT_TRUE(popup->property("visible").toBool());
-    QTest::keyClick(&window(), Qt::Key_Escape);
+    // In the open list Return picks the highlighted rate, and the box keeps the focus.
+    const int rateIndex = panel->settingsValue()["rateIndex"].toInt();
+    QTest::keyClick(&window(), Qt::Key_Down);
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_FALSE(popup->property("visible").toBool());
+    EXPECT_EQ(panel->settingsValue()["rateIndex"].toInt(), rateIndex + 1);
+    EXPECT_EQ(window().activeFocusItem(), rate);
     // A menu opened from the keyboard keeps the keys for its entries.
     QQuickItem* sleep = focus(find("mac-settings-sleep-timer"));
     QTest::keyClick(&window(), Qt::Key_Return);
