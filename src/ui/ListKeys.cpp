@@ -52,4 +52,12 @@ QList<int> ListKeys::rowsFor(int key, int row, int count, int columns, double vi
     return rows;
 }
 
+double ListKeys::shownAt(double contentY, double minimum, double maximum, double viewHeight,
+                         double top, double bottom) {
+    double y = contentY;
+    if (bottom > y + viewHeight) y = bottom - viewHeight;
+    if (top < y) y = top;
+    return std::clamp(y, minimum, std::max(minimum, maximum));
+}
+
 }  // namespace velto

@@ -17,6 +17,10 @@ public:
     // None for a key the list leaves alone or a move past an end.
     Q_INVOKABLE static QList<int> rowsFor(int key, int row, int count, int columns,
                                           double viewHeight, double rowPitch);
+    // The scroll position nearest `contentY` (within minimum and maximum) at which a view of
+    // `viewHeight` shows the content from `top` to `bottom`: its top where not all of it fits.
+    Q_INVOKABLE static double shownAt(double contentY, double minimum, double maximum,
+                                      double viewHeight, double top, double bottom);
 };
 
 }  // namespace velto

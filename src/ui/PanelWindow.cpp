@@ -12,8 +12,10 @@
 #include <QQuickItem>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "foundation/Log.h"
+#include "ui/ActivationKeys.h"
 #include "ui/PanelNotifications.h"
 #include "ui/Theme.h"
 
@@ -35,6 +37,7 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
 PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
     setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setTitle(QStringLiteral("Velto"));
+    new ActivationKeys(*this);
     engine_ = std::make_unique<QQmlEngine>();
     engine_->rootContext()->setContextProperty(QStringLiteral("panelNotifications"),
                                                &PanelNotifications::shared());
@@ -156,6 +159,8 @@ void PanelWindow::performClose() {
 // Each opening starts with no control focused: a focus kept from the last one would come back
 // on activation, which is no keyboard move and so shows no ring, and keys would act on it unseen.
 void PanelWindow::dropFocus() {
+    opener_ = nullptr;
+    openerName_.clear();
     if (QQuickItem* focused = contentItem()->scopedFocusItem()) focused->setFocus(false);
 }
 
@@ -171,7 +176,7 @@ void PanelWindow::releaseClosedViews() {
 void PanelWindow::keyPressEvent(QKeyEvent* event) {
     // What the view leaves unhandled: Escape closes, as the system popover does, and the quit
     // item's key lives here, there being no application menu bar.
-    QQuickWindow::keyPressEvent(event);
+    deliverKey(event);
     if (event->isAccepted()) return;
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         event->accept();
@@ -180,6 +185,62 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
         event->accept();
         QCoreApplication::quit();
     }
+}
+
+void PanelWindow::keyReleaseEvent(QKeyEvent* event) {
+    deliverKey(event);
+}
+
+void PanelWindow::deliverKey(QKeyEvent* event) {
+    const QPointer<QQuickItem> before = activeFocusItem();
+    const QString beforeName = before ? before->objectName() : QString();
+    ++keysActing_;
+    if (event->type() == QEvent::KeyPress) QQuickWindow::keyPressEvent(event);
+    else QQuickWindow::keyReleaseEvent(event);
+    --keysActing_;
+    QQuickItem* now = activeFocusItem();
+    if (now == before) return;
+    // A menu or list the key opened holds the keys for its entries, and gives them back on closing.
+    const bool opened = inPopup(now) && before && !inPopup(before);
+    const bool dropped = !inPopup(now) && (!now || now == contentItem() || !now->activeFocusOnTab() ||
+                                           !now->isVisible());
+    if (!dropped) {
+        if (before && (!before->isVisible() || opened)) {
+            opener_ = before;
+            openerName_ = beforeName;
+        }
+        return;
+    }
+    // The page may have made its controls anew meanwhile: the one of the same name stands in;
+    // else a control its list made anew for the one that had the focus.
+    QQuickItem* back = opener_ && opener_->isVisible() ? opener_.data() : findShown(openerName_);
+    if (!back) back = findShown(beforeName);
+    if (back) back->forceActiveFocus(Qt::TabFocusReason);
+    opener_ = nullptr;
+    openerName_.clear();
+}
+
+bool PanelWindow::inPopup(const QQuickItem* item) {
+    for (; item; item = item->parentItem())
+        if (item->inherits("QQuickPopupItem")) return true;
+    return false;
+}
+
+QQuickItem* PanelWindow::findShown(const QString& name) const {
+    if (name.isEmpty()) return nullptr;
+    QQuickItem* found = nullptr;
+    std::vector<QQuickItem*> items{contentItem()};
+    while (!items.empty()) {
+        QQuickItem* item = items.back();
+        items.pop_back();
+        if (!item->isVisible()) continue;
+        if (item->objectName() == name && item->activeFocusOnTab() && item->isEnabled()) {
+            if (found) return nullptr;  // one of many rows' controls: none stands in
+            found = item;
+        }
+        for (QQuickItem* child : item->childItems()) items.push_back(child);
+    }
+    return found;
 }
 
 int PanelWindow::activationObserverCount() const {

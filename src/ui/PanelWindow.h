@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPointer>
 #include <QQuickWindow>
 #include <QUrl>
 #include <QVariantMap>
@@ -56,12 +57,22 @@ public:
     // Connections to `activeChanged`, so that a caller can see none is left behind.
     int activationObserverCount() const;
 
+    // Whether a key press or release is being delivered: a page it opens takes the focus on its
+    // first control, where a click leaves the focus alone.
+    Q_INVOKABLE bool actingOnKey() const { return keysActing_ > 0; }
+
 signals:
     void didClose();
     void growsUpwardChanged();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void deliverKey(QKeyEvent* event);
+    // The one shown control of that name that takes the focus from the keyboard (none where
+    // several do).
+    QQuickItem* findShown(const QString& name) const;
+    static bool inPopup(const QQuickItem* item);
     bool event(QEvent* event) override;
 
 private:
@@ -80,6 +91,12 @@ private:
     // Corrections of the window manager's moves per frame the panel asks for.
     static constexpr int maxCorrections = 8;
     int corrections_ = 0;
+    int keysActing_ = 0;
+    // The control a key hid behind the page it opened, or whose menu it opened: the key that
+    // drops the focus as the page or menu goes gives the focus back to it (or to its namesake
+    // where the page made it anew).
+    QPointer<QQuickItem> opener_;
+    QString openerName_;
 };
 
 }  // namespace velto

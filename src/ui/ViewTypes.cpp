@@ -16,6 +16,7 @@
 #include "ui/OnlinePlaylistImportModel.h"
 #include "ui/PlaylistPageModel.h"
 #include "ui/RoundedImageItem.h"
+#include "ui/SliderKeys.h"
 #include "ui/SymbolTable.h"
 #include "ui/Theme.h"
 #include "ui/ViewTexts.h"
@@ -43,6 +44,10 @@ void registerViewTypes(Theme* theme) {
     qmlRegisterSingletonType<ListKeys>(uri, 1, 0, "ListKeys", [](QQmlEngine*, QJSEngine*) -> QObject* {
         return new ListKeys;
     });
+    qmlRegisterSingletonType<SliderKeys>(uri, 1, 0, "SliderKeys",
+                                         [](QQmlEngine*, QJSEngine*) -> QObject* {
+                                             return new SliderKeys;
+                                         });
     qmlRegisterType<RoundedImageItem>(uri, 1, 0, "RoundedImage");
     qmlRegisterType<NotchMeterItem>(uri, 1, 0, "NotchMeterBars");
     qmlRegisterType<MacArtworkModel>(uri, 1, 0, "MacArtworkModel");

@@ -84,6 +84,12 @@ TEST_F(CatalogViews, ArtistPageTabsAndNavigation) {
     settle();
     EXPECT_TRUE(shown("albumGrid"));
     expectRendered("catalog-artist-albums");
+    // A card's ring goes round its picture and lines, clear of their first characters.
+    for (const char* card : {"albumCard0", "albumCard1"}) {
+        item(card)->forceActiveFocus(Qt::TabFocusReason);
+        harness.grab();
+        EXPECT_EQ(ViewHarness::linesOutsideItsRing(item(card)).join(" | ").toStdString(), "") << card;
+    }
     QSignalSpy pushed(frame, SIGNAL(push(QVariant)));
     click(item("albumCard0"));
     ASSERT_EQ(pushed.count(), 1);
@@ -188,11 +194,15 @@ TEST_F(CatalogViews, ImportSheetStates) {
     EXPECT_TRUE(shown("online-playlist-import-error"));
     expectRendered("import-failed");
 
+    // Read from the keyboard: as the field goes, the import button takes the focus and its keys.
     sheet.importer->onPreview = [](const std::string&) { return importsheet::previewOf(23, 2); };
-    click(item("online-playlist-import-read"));
+    QQuickWindow* window = item("online-playlist-import-input")->window();
+    item("online-playlist-import-input")->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(window, Qt::Key_Return);
     sheet.tasks.settle();
     harness.settle();
     EXPECT_TRUE(shown("online-playlist-import-preview"));
+    EXPECT_EQ(window->activeFocusItem()->objectName().toStdString(), "online-playlist-import-confirm");
     EXPECT_TRUE(shown("online-playlist-import-incomplete"));
     EXPECT_TRUE(shown("online-playlist-import-remainder"));
     EXPECT_TRUE(shown("online-playlist-import-row19"));

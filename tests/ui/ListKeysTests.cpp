@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "ui/ActivationKeys.h"
 #include "ui/ListKeys.h"
+#include "ui/SliderKeys.h"
 
 namespace velto {
 namespace {
@@ -27,6 +29,48 @@ TEST(ListKeys, GridRowsBestFirst) {
     EXPECT_FALSE(ListKeys::handles(Qt::Key_Left, 1));
     EXPECT_EQ(ListKeys::rowsFor(Qt::Key_PageDown, 2, 20, 1, 100, 30).first(), 5);
     EXPECT_EQ(ListKeys::rowsFor(Qt::Key_PageUp, 2, 20, 1, 100, 30), (Rows{0, 1}));
+}
+
+// A focused control scrolls into view by the least move, its top first where it is taller than
+// the view, never past the content's ends.
+TEST(ListKeys, ScrollsAFocusedControlIntoViewByTheLeastMove) {
+    EXPECT_EQ(ListKeys::shownAt(500, 0, 900, 260, 100, 149), 100);  // above: at the top
+    EXPECT_EQ(ListKeys::shownAt(0, 0, 900, 260, 600, 649), 389);    // below: at the bottom
+    EXPECT_EQ(ListKeys::shownAt(50, 0, 900, 260, 100, 149), 50);    // in view: stays
+    EXPECT_EQ(ListKeys::shownAt(0, 0, 900, 260, 300, 700), 300);    // taller than the view
+    EXPECT_EQ(ListKeys::shownAt(0, -4, 900, 260, -4, 40), -4);      // a top margin
+    EXPECT_EQ(ListKeys::shownAt(0, 0, 100, 260, 600, 649), 100);    // not past the end
+}
+
+// Return and keypad Enter activate, with no other modifier.
+TEST(ActivationKeys, ReturnAndEnterActivate) {
+    EXPECT_TRUE(ActivationKeys::activates(Qt::Key_Return, Qt::NoModifier));
+    EXPECT_TRUE(ActivationKeys::activates(Qt::Key_Enter, Qt::KeypadModifier));
+    EXPECT_FALSE(ActivationKeys::activates(Qt::Key_Return, Qt::ShiftModifier));
+    EXPECT_FALSE(ActivationKeys::activates(Qt::Key_Enter, Qt::KeypadModifier | Qt::ControlModifier));
+    EXPECT_FALSE(ActivationKeys::activates(Qt::Key_Space, Qt::NoModifier));
+}
+
+// The seek slider's keys move a four-minute song by 5 s, a tenth of it, or to its ends; the
+// volume's by 5 % and 10 %; neither goes past its ends, and other keys are not theirs.
+TEST(SliderKeys, StepsAPersonCanUse) {
+    const auto seek = [](int key, double at) { return SliderKeys::seekTarget(key, at, 240); };
+    EXPECT_EQ(seek(Qt::Key_Right, 60), 65.0);
+    EXPECT_EQ(seek(Qt::Key_Up, 60), 65.0);
+    EXPECT_EQ(seek(Qt::Key_Left, 60), 55.0);
+    EXPECT_EQ(seek(Qt::Key_Down, 3), 0.0);
+    EXPECT_EQ(seek(Qt::Key_PageUp, 60), 84.0);
+    EXPECT_EQ(seek(Qt::Key_PageDown, 60), 36.0);
+    EXPECT_EQ(seek(Qt::Key_PageUp, 230), 240.0);
+    EXPECT_EQ(seek(Qt::Key_Home, 60), 0.0);
+    EXPECT_EQ(seek(Qt::Key_End, 60), 240.0);
+    EXPECT_FALSE(seek(Qt::Key_Space, 60).isValid());
+    EXPECT_DOUBLE_EQ(SliderKeys::volumeTarget(Qt::Key_Right, 0.3).toDouble(), 0.35);
+    EXPECT_DOUBLE_EQ(SliderKeys::volumeTarget(Qt::Key_PageDown, 0.3).toDouble(), 0.2);
+    EXPECT_EQ(SliderKeys::volumeTarget(Qt::Key_PageUp, 0.95), 1.0);
+    EXPECT_EQ(SliderKeys::volumeTarget(Qt::Key_Down, 0.02), 0.0);
+    EXPECT_EQ(SliderKeys::volumeTarget(Qt::Key_End, 0.3), 1.0);
+    EXPECT_FALSE(SliderKeys::volumeTarget(Qt::Key_Tab, 0.3).isValid());
 }
 
 }  // namespace

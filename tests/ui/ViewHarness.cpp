@@ -143,6 +143,8 @@ QStringList ViewHarness::linesOutsideItsRing(QQuickItem* focused) {
         if (child->objectName() == "focusRing") ring = child;
     if (!ring || !ring->isVisible()) return {"no ring"};
     const QRectF inside = ring->mapRectToScene({0, 0, ring->width(), ring->height()}).adjusted(2, 2, -2, -2);
+    // A symbol that is the control's whole content is drawn small in its middle.
+    const auto* whole = focused->property("contentItem").value<QQuickItem*>();
     QStringList outside;
     std::vector<QQuickItem*> items{focused};
     while (!items.empty()) {
@@ -150,10 +152,17 @@ QStringList ViewHarness::linesOutsideItsRing(QQuickItem* focused) {
         items.pop_back();
         for (QQuickItem* child : at->childItems())
             if (child->isVisible()) items.push_back(child);
-        if (at->inherits("QQuickText") && at->property("elide").toInt() != Qt::ElideNone &&
-            !at->property("text").toString().isEmpty() &&
-            !inside.contains(at->mapRectToScene({0, 0, at->width(), at->height()})))
-            outside << at->property("text").toString();
+        const QString text = at->property("text").toString();
+        const bool symbol = at->property("name").isValid();
+        if (text.isEmpty() || (symbol && at == whole)) continue;
+        QRectF drawn(0, 0, at->width(), at->height());
+        if (at->inherits("QQuickTextInput")) {  // a field fills its box: its line, mid-height
+            drawn = QRectF(at->property("leftPadding").toDouble(), at->height() / 2,
+                           at->property("contentWidth").toDouble(), 1);
+        } else if (!at->inherits("QQuickText")) {
+            continue;
+        }
+        if (!inside.contains(at->mapRectToScene(drawn))) outside << text;
     }
     return outside;
 }

@@ -30,8 +30,8 @@ public:
 
     static bool fontsAvailable();
     static bool isSingleColour(const QImage& image);
-    // The lines of text (not the symbols) of a focused control that its ring crosses or leaves
-    // out; "no ring" where none shows.
+    // The lines of text and the symbols beside them of a focused control that its ring crosses
+    // or leaves out; "no ring" where none shows.
     static QStringList linesOutsideItsRing(QQuickItem* focused);
 
     QStringList warnings;

@@ -127,7 +127,7 @@ TEST_F(Views, TrackScroll) {
     auto* first = item("trackRow0")->findChild<QQuickItem*>("trackRowButton");
     first->forceActiveFocus(Qt::TabFocusReason);
     harness.grab();
-    EXPECT_EQ(ViewHarness::linesOutsideItsRing(first), QStringList());
+    EXPECT_EQ(ViewHarness::linesOutsideItsRing(first).join(" | ").toStdString(), "");
 
     click(item("trackRow2")->findChild<QQuickItem*>("trackRowButton"));
     click(withdrawnButton);
@@ -171,6 +171,13 @@ TEST_F(Views, LyricsFollowPlayback) {
     ASSERT_TRUE(list && current);
     const double centre = current->y() + current->height() / 2 - list->property("contentY").toDouble();
     EXPECT_NEAR(centre, list->height() / 2, current->height() / 2);
+
+    // The ring of a line with a translation goes round both lines.
+    QQuickItem* translated = item("lyricsLine2");
+    translated->forceActiveFocus(Qt::TabFocusReason);
+    harness.grab();
+    EXPECT_EQ(ViewHarness::linesOutsideItsRing(translated).join(" | ").toStdString(), "");
+    expectRendered("lyrics-focused");
 }
 
 TEST_F(Views, PlaybackControls) {
@@ -196,6 +203,15 @@ TEST_F(Views, PlaybackControls) {
     click(item("playButton"));
     settle();
     EXPECT_FALSE(service->playbackRequested());
+
+    // Keys: 5 % an arrow, 10 % a page, the ends on Home and End.
+    item("volumeSlider")->forceActiveFocus(Qt::TabFocusReason);
+    for (const auto& [key, to] : {std::pair{Qt::Key_Right, 0.35}, {Qt::Key_PageUp, 0.45},
+                                  {Qt::Key_Down, 0.4}, {Qt::Key_End, 1.0}, {Qt::Key_Home, 0.0}}) {
+        QTest::keyClick(item("volumeSlider")->window(), key);
+        EXPECT_NEAR(controls.volume(), to, 1e-9) << key;
+        EXPECT_NEAR(item("volumeSlider")->property("value").toDouble(), to, 1e-9) << key;
+    }
 }
 
 TEST_F(Views, SeekSlider) {
@@ -235,6 +251,18 @@ TEST_F(Views, SeekSlider) {
     accessible->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
     settle();
     EXPECT_EQ(service->elapsed(), 47.5);
+
+    // Keys: 5 s an arrow, a tenth of the song a page, Home to the start; each a seek at once.
+    slider->forceActiveFocus(Qt::TabFocusReason);
+    const double page = service->duration() / 10;
+    for (const auto& [key, to] : {std::pair{Qt::Key_Right, 52.5}, {Qt::Key_Up, 57.5},
+                                  {Qt::Key_Left, 52.5}, {Qt::Key_PageDown, 52.5 - page},
+                                  {Qt::Key_PageUp, 52.5}, {Qt::Key_Home, 0.0}}) {
+        QTest::keyClick(slider->window(), key);
+        settle();
+        EXPECT_DOUBLE_EQ(service->elapsed(), to) << key;
+        EXPECT_DOUBLE_EQ(slider->property("value").toDouble(), to) << key;
+    }
 }
 
 }  // namespace

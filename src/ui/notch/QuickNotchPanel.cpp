@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "ui/ActivationKeys.h"
+
 namespace velto {
 
 namespace {
@@ -34,6 +36,7 @@ QuickNotchPanel::QuickNotchPanel(std::unique_ptr<QQuickWindow> window, QObject* 
     window_->setTitle(QString::fromUtf8(title));
     window_->setColor(Qt::transparent);
     window_->installEventFilter(this);
+    new ActivationKeys(*window_);
     connect(window_.get(), &QWindow::activeChanged, this, [this] {
         if (!window_->isActive() && handlers_.focusLost) handlers_.focusLost();
     });

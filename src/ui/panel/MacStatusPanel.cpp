@@ -343,9 +343,10 @@ void MacStatusPanel::focusSearchSoon() {
 
 void MacStatusPanel::submitSearch() { search_->search(std::nullopt); }
 
-void MacStatusPanel::pick(const QString& entry) {
+void MacStatusPanel::pick(const QString& entry, bool fromKeyboard) {
     search_->setQueryText(entry);
     search_->search(std::nullopt);
+    if (fromKeyboard) setSearchFocused(true);
 }
 
 void MacStatusPanel::clearHistory() {

@@ -180,8 +180,9 @@ class MacStatusPanel : public QObject {
     Q_INVOKABLE void openPlaylist(int row);
     Q_INVOKABLE void closeCatalog();
     Q_INVOKABLE void submitSearch();
-    // A suggestion, history or hot-search entry.
-    Q_INVOKABLE void pick(const QString& text);
+    // A suggestion, history or hot-search entry; one picked from the keyboard hands the focus
+    // back to the field, which shows the entry, as the control that took the key goes.
+    Q_INVOKABLE void pick(const QString& text, bool fromKeyboard = false);
     Q_INVOKABLE void clearHistory();
     // The field's text; `composing` while the input method holds an uncommitted pre-edit.
     Q_INVOKABLE void editQuery(const QString& text, bool composing);

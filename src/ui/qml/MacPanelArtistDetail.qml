@@ -97,7 +97,7 @@ ColumnLayout {
         // As many columns of at least 96 as fit, 10 apart.
         readonly property int columns: Math.max(1, Math.floor((width + 10) / (96 + 10)))
         cellWidth: Math.floor(width / columns)
-        cellHeight: 96 + 5 + 28 + 5 + 14 + 12
+        cellHeight: 96 + 5 + 28 + 5 + 14 + 2 * 4 + 12
         model: page.albums
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
         delegate: AbstractButton {
@@ -107,6 +107,8 @@ ColumnLayout {
             required property var modelData
             objectName: "albumCard" + index
             width: grid.cellWidth - 10
+            // The ring goes round the picture and the lines, in the padding.
+            padding: 4
             hoverEnabled: true
             Accessible.role: Accessible.Button
             Accessible.name: modelData.name

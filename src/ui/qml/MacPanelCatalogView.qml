@@ -15,6 +15,13 @@ ColumnLayout {
     objectName: "catalogView"
     spacing: 8
 
+    // A page opened from the keyboard goes on from its first control; a click leaves the focus.
+    function focusIfKeyed() {
+        if (root.Window.window?.actingOnKey?.() ?? false)
+            back.forceActiveFocus(Qt.TabFocusReason)
+    }
+    onDestinationChanged: focusIfKeyed()
+
     MacCatalogFrameModel {
         id: frame
         destination: root.destination
@@ -25,6 +32,7 @@ ColumnLayout {
         spacing: 6
         AbstractButton {
             FocusRing {}
+            id: back
             objectName: "catalogBack"
             Layout.preferredWidth: 20
             Layout.preferredHeight: 20
@@ -36,6 +44,7 @@ ColumnLayout {
             ToolTip.delay: Theme.helpDelay
             ToolTip.text: frame.backLabel
             onClicked: root.back()
+            Component.onCompleted: root.focusIfKeyed()
             contentItem: Icon {
                 name: frame.backSymbol
                 size: 11

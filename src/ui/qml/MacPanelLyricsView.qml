@@ -54,7 +54,8 @@ ColumnLayout {
         Layout.fillHeight: true
         clip: true
         model: root.lyrics
-        spacing: 12
+        // With each line's padding, 12 between the texts.
+        spacing: 4
         topMargin: 4
         bottomMargin: 4
         boundsBehavior: Flickable.StopAtBounds
@@ -73,6 +74,8 @@ ColumnLayout {
 
             objectName: "lyricsLine" + index
             width: ListView.view.width
+            // The ring goes round both lines, in the padding.
+            padding: 4
             hoverEnabled: true
             Accessible.name: lineText
             ToolTip.visible: hovered

@@ -88,6 +88,12 @@ Rectangle {
                 ToolTip.text: root.controls?.volumeHelp ?? ""
                 Component.onCompleted: value = root.controls?.volume ?? 0
                 onMoved: root.controls.setVolume(value)
+                Keys.onPressed: event => {
+                    const to = SliderKeys.volumeTarget(event.key, root.controls.volume)
+                    event.accepted = to !== undefined
+                    if (event.accepted)
+                        root.controls.setVolume(to)
+                }
                 Connections {
                     target: root.controls
                     function onVolumeChanged() { volume.value = root.controls.volume }

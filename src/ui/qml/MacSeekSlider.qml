@@ -59,6 +59,12 @@ Slider {
         outsideChange = false
         pressed ? seek.dragTo(value) : seek.keyboardChange(value)
     }
+    Keys.onPressed: event => {
+        const to = SliderKeys.seekTarget(event.key, seek.position, seek.maximum)
+        event.accepted = to !== undefined
+        if (event.accepted)
+            seek.keyboardChange(to)
+    }
 
     Binding {
         target: slider.seek

@@ -372,6 +372,12 @@ Item {
                             opacity: 0.4
                             Accessible.name: "刘海音量"
                             onMoved: root.player.setVolume(value)
+                            Keys.onPressed: event => {
+                                const to = SliderKeys.volumeTarget(event.key, root.player.volume)
+                                event.accepted = to !== undefined
+                                if (event.accepted)
+                                    root.player.setVolume(to)
+                            }
                             onPressedChanged: root.player.sliderEditingChanged(pressed)
                         }
                         Icon { name: "speaker.wave.3"; size: 9; color: "white"; opacity: 0.4 }

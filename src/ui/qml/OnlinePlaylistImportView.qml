@@ -19,6 +19,21 @@ FocusScope {
     focus: true
     Keys.onReturnPressed: sheet.pressPrimary()
     Keys.onEnterPressed: sheet.pressPrimary()
+    // Opened from the keyboard, the sheet goes on from its field.
+    Component.onCompleted: if (root.Window.window?.actingOnKey?.() ?? false) field.forceActiveFocus(Qt.TabFocusReason)
+
+    // A hidden field would keep the keys unseen: once the footer shows what comes next, its main
+    // button takes them, or else the sheet.
+    function leaveHiddenField() {
+        if (!field.activeFocus || field.visible)
+            return
+        if (primary.visible && primary.enabled) {
+            primary.forceActiveFocus(Qt.TabFocusReason)
+        } else {
+            field.focus = false
+            root.forceActiveFocus()
+        }
+    }
 
     function showSaveError() {
         if (!saveError.visible) return
@@ -160,6 +175,7 @@ FocusScope {
                                     Accessible.name: root.texts.placeholder
                                     onTextChanged: if (root.sheet) root.sheet.input = text
                                     onActiveFocusChanged: if (root.sheet) root.sheet.inputFocused = activeFocus
+                                    onVisibleChanged: if (!visible && activeFocus) Qt.callLater(root.leaveHiddenField)
                                     Keys.onReturnPressed: (event) => { event.accepted = true; root.sheet.startReading() }
                                     Keys.onEnterPressed: (event) => { event.accepted = true; root.sheet.startReading() }
                                 }

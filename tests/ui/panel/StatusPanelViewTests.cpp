@@ -303,6 +303,14 @@ TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
     for (int press = 0; press < 20 && root->window()->activeFocusItem()->objectName() != "mac-settings-rate"; ++press)
         QTest::keyClick(root->window(), Qt::Key_Tab);
     harness.render("panel-settings-dark-focus");
+    // The box's text stands clear of its ring, as a button's does.
+    QQuickItem* rate = root->window()->activeFocusItem();
+    ASSERT_EQ(rate->objectName().toStdString(), "mac-settings-rate");
+    EXPECT_EQ(ViewHarness::linesOutsideItsRing(rate).join(" | ").toStdString(), "");
+    auto* rateText = rate->property("contentItem").value<QQuickItem*>();
+    QQuickItem* rateRing = rate->findChild<QQuickItem*>("focusRing");
+    ASSERT_TRUE(rateText && rateRing);
+    EXPECT_GE(rateText->x() + rateText->property("leftPadding").toDouble() - (rateRing->x() + 2), 4);
 
     PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
                         {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
@@ -378,8 +386,16 @@ class PanelWindowedViews : public PanelViews {
         const QString dir = qEnvironmentVariable("VELTO_VIEWS_DIR");
         EXPECT_TRUE(dir.isEmpty() || image.save(dir + "/panel-" + name + ".png")) << name.toStdString();
     }
+    // List rows are visual children only: the item tree is searched too.
     QQuickItem* find(const char* objectName) {
-        auto* found = window().rootItem()->findChild<QQuickItem*>(QString::fromUtf8(objectName));
+        const QString name = QString::fromUtf8(objectName);
+        auto* found = window().rootItem()->findChild<QQuickItem*>(name);
+        for (std::vector<QQuickItem*> items{window().rootItem()}; !found && !items.empty();) {
+            QQuickItem* at = items.back();
+            items.pop_back();
+            if (at->objectName() == name) found = at;
+            for (QQuickItem* child : at->childItems()) items.push_back(child);
+        }
         EXPECT_TRUE(found) << objectName;
         return found;
     }
@@ -447,6 +463,180 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
         layOut();
         window().performClose();
     }
+}
+
+// Return and keypad Enter act wherever Space acts: on a song row, a heart, a button, a switch
+// and a drop-down box; a text field keeps Return for itself.
+TEST_F(PanelWindowedViews, EnterActsAsSpaceDoes) {
+    searchSongs("雨", {song("1", "雨巷"), song("2", "雨后"), song("3", "停在雨里")});
+    open({{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048});
+    window().requestActivate();
+    const auto focus = [&](QQuickItem* control) {
+        control->forceActiveFocus(Qt::TabFocusReason);
+        layOut();
+        return control;
+    };
+    // A tab button made anew as its tab opens keeps the focus.
+    focus(find("mac-panel-tab-favorites"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_EQ(panel->layout().results_kind, "songs");
+    EXPECT_EQ(window().activeFocusItem()->objectName().toStdString(), "mac-panel-tab-favorites");
+    focus(find("mac-panel-tab-search"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+
+    QQuickItem* row = find("mac-panel-song-0");
+    ASSERT_TRUE(row);
+    focus(row->findChild<QQuickItem*>("mac-panel-song-play"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(currentID(), song("1").musicID());
+    focus(row->findChild<QQuickItem*>("mac-panel-song-heart"));
+    QTest::keyClick(&window(), Qt::Key_Enter, Qt::KeypadModifier);
+    settle();
+    EXPECT_TRUE(model->isFavorite(song("1")));
+
+    // In the field Return searches, as it did: the field keeps its text and the focus.
+    QQuickItem* field = focus(find("mac-panel-search-input"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    EXPECT_EQ(window().activeFocusItem(), field);
+    EXPECT_EQ(field->property("text").toString(), "雨");
+
+    focus(find("mac-panel-settings"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    ASSERT_TRUE(panel->showsSettings());
+    const bool notch = model->notchEnabled();
+    focus(find("mac-panel-notch-switch"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    EXPECT_NE(model->notchEnabled(), notch);
+    QQuickItem* rate = focus(find("mac-settings-rate"));
+    QTest::keyClick(&window(), Qt::Key_Enter, Qt::KeypadModifier);
+    layOut();
+    auto* popup = rate->property("popup").value<QObject*>();
+    ASSERT_TRUE(popup);
+    EXPECT_TRUE(popup->property("visible").toBool());
+    // In the open list Return picks the highlighted rate, and the box keeps the focus.
+    const int rateIndex = panel->settingsValue()["rateIndex"].toInt();
+    QTest::keyClick(&window(), Qt::Key_Down);
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_FALSE(popup->property("visible").toBool());
+    EXPECT_EQ(panel->settingsValue()["rateIndex"].toInt(), rateIndex + 1);
+    EXPECT_EQ(window().activeFocusItem(), rate);
+    // A menu opened from the keyboard keeps the keys for its entries.
+    QQuickItem* sleep = focus(find("mac-settings-sleep-timer"));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    auto* menu = sleep->findChild<QObject*>("mac-settings-sleep-menu");
+    ASSERT_TRUE(menu);
+    EXPECT_TRUE(menu->property("visible").toBool());
+    EXPECT_NE(window().activeFocusItem(), sleep);
+    QTest::keyClick(&window(), Qt::Key_Escape);
+    layOut();
+    EXPECT_FALSE(menu->property("visible").toBool());
+    EXPECT_EQ(window().activeFocusItem(), sleep);
+    // Down to the first timer past "关闭定时", Return to start it; the focus goes back to the button.
+    const QString off = panel->settingsValue()["sleepTitle"].toString();
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    QTest::keyClick(&window(), Qt::Key_Down);
+    QTest::keyClick(&window(), Qt::Key_Down);
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_FALSE(menu->property("visible").toBool());
+    EXPECT_NE(panel->settingsValue()["sleepTitle"].toString(), off);
+    EXPECT_EQ(window().activeFocusItem(), sleep);
+    window().performClose();
+}
+
+// A page opened from the keyboard goes on from its first control, ring and all: a result card's
+// page from its back button, a suggestion's search from the field, the import sheet from its
+// field; closed from the keyboard, it gives the focus back to the control that opened it. Down
+// in the field reaches the first suggestion or result. A page opened by a click leaves the
+// focus alone.
+TEST_F(PanelWindowedViews, APageOpenedFromTheKeyboardGoesOnFromItsFirstControl) {
+    scriptScopes();
+    searchRuntime->tips["雨天"] = [] { return std::vector<std::string>{"雨天的歌", "雨天心情"}; };
+    panel->selectTab("search");
+    open({{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048});
+    window().requestActivate();
+    panel->editQuery("雨天", false);
+    advance(0.4);
+    settle();
+    layOut();
+    ASSERT_EQ(panel->search().shownSuggestions().size(), 2u);
+    const auto focused = [&] { return window().activeFocusItem(); };
+    const auto ringShown = [&](const char* step) {
+        QQuickItem* at = focused();
+        ASSERT_TRUE(at) << step;
+        QQuickItem* ring = nullptr;
+        for (QQuickItem* child : at->childItems())
+            if (child->objectName() == "focusRing") ring = child;
+        if (!ring) ring = at->parentItem()->parentItem()->findChild<QQuickItem*>("focusRing");
+        EXPECT_TRUE(ring && ring->isVisible()) << step << " " << at->objectName().toStdString();
+    };
+    QQuickItem* field = find("mac-panel-search-input");
+    // Down from the field to the first of the results, its ring round all it shows.
+    const auto downFromTheField = [&](const char* first) {
+        field->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(&window(), Qt::Key_Down);
+        layOut();
+        EXPECT_EQ(focused()->objectName().toStdString(), first);
+        EXPECT_EQ(ViewHarness::linesOutsideItsRing(focused()).join(" | ").toStdString(), "");
+    };
+    downFromTheField("mac-panel-suggestion-0");
+    save("focused-suggestion");
+    QTest::keyClick(&window(), Qt::Key_Space);
+    settle();
+    layOut();
+    EXPECT_EQ(panel->search().query(), "雨天的歌");
+    EXPECT_EQ(focused(), field);
+    ringShown("suggestion picked");
+
+    panel->editQuery("雨", false);
+    panel->submitSearch();
+    panel->selectScope("专辑");
+    settle();
+    layOut();
+    downFromTheField("mac-panel-card-0");
+    save("focused-card");
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    ASSERT_EQ(panel->catalogPath().size(), 1u);
+    EXPECT_EQ(focused()->objectName().toStdString(), "catalogBack");
+    ringShown("card opened");
+    save("catalog-opened-from-the-keyboard");
+    // Back from the keyboard: the card that opened the page has the focus again.
+    QTest::keyClick(&window(), Qt::Key_Space);
+    layOut();
+    ASSERT_TRUE(panel->catalogPath().empty());
+    EXPECT_EQ(focused()->objectName().toStdString(), "mac-panel-card-0");
+    ringShown("back");
+
+    QQuickItem* card = find("mac-panel-card-0");
+    ASSERT_TRUE(card);
+    QTest::mouseClick(&window(), Qt::LeftButton, {}, card->mapToScene({card->width() / 2, 20}).toPoint());
+    layOut();
+    ASSERT_EQ(panel->catalogPath().size(), 1u);
+    EXPECT_NE(focused()->objectName().toStdString(), "catalogBack");
+    panel->closeCatalog();
+
+    // The import sheet goes on from its field, and closed gives the focus back to its row.
+    panel->toggleSettings();
+    layOut();
+    find("mac-settings-import-online-playlist")->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_EQ(focused()->objectName().toStdString(), "online-playlist-import-input");
+    ringShown("sheet opened");
+    find("online-playlist-import-close")->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(&window(), Qt::Key_Return);
+    layOut();
+    EXPECT_FALSE(find("mac-panel-import-slot")->isVisible());
+    EXPECT_EQ(focused()->objectName().toStdString(), "mac-settings-import-online-playlist");
+    window().performClose();
 }
 
 // 1920×1080 at scale 2 with a 30 px bottom bar leaves 960×510: the settings page, taller than
@@ -640,6 +830,47 @@ TEST_F(PanelViews, ListKeysMoveTheFocusedRow) {
     QTest::keyClick(window, Qt::Key_Space);
     settle();
     EXPECT_EQ(currentID(), found[2].musicID());
+}
+
+// Whatever gives a row the focus brings it into view, ring and all: Tab into a list scrolled to
+// its end, Shift+Tab into one at its start.
+TEST_F(PanelViews, TabIntoAScrolledListShowsTheFocusedRow) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < 12; ++i) ids.push_back(std::to_string(i));
+    favourites(ids);
+    QQuickItem* root = load();
+    panel->selectTab("favorites");
+    QQuickWindow* window = root->window();
+    QQuickItem* list = item("mac-panel-song-scroll");
+    ASSERT_TRUE(list);
+    const auto inList = [&](QQuickItem* at) {
+        for (; at; at = at->parentItem())
+            if (at == list) return true;
+        return false;
+    };
+    const auto expectShown = [&](const char* step) {
+        harness.grab();
+        QQuickItem* focused = window->activeFocusItem();
+        ASSERT_TRUE(inList(focused)) << step;
+        QQuickItem* ring = nullptr;
+        for (QQuickItem* child : focused->childItems())
+            if (child->objectName() == "focusRing") ring = child;
+        ASSERT_TRUE(ring && ring->isVisible()) << step;
+        const QRectF shown = list->mapRectToScene({0, 0, list->width(), list->height()});
+        EXPECT_TRUE(shown.contains(ring->mapRectToScene({0, 0, ring->width(), ring->height()})))
+            << step << " " << focused->parentItem()->parentItem()->objectName().toStdString();
+    };
+    harness.grab();
+    list->setProperty("contentY", list->property("contentHeight").toDouble() - list->height());
+    harness.grab();
+    for (int press = 0; press < 20 && !inList(window->activeFocusItem()); ++press)
+        QTest::keyClick(window, Qt::Key_Tab);
+    expectShown("tab");
+    list->setProperty("contentY", 0);
+    item("mac-panel-notch")->forceActiveFocus(Qt::TabFocusReason);
+    for (int press = 0; press < 20 && !inList(window->activeFocusItem()); ++press)
+        QTest::keyClick(window, Qt::Key_Backtab);
+    expectShown("shift+tab");
 }
 
 // Open, favourites, wheel, Escape, again and again over 1,000 favourites in the program's own

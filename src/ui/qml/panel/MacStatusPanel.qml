@@ -23,19 +23,7 @@ Item {
     implicitHeight: page.implicitHeight + 32
 
     // The focused control is scrolled into view.
-    Connections {
-        target: root.Window.window
-        function onActiveFocusItemChanged() {
-            const item = root.Window.activeFocusItem
-            let inside = item
-            while (inside && inside !== page) inside = inside.parent
-            if (!inside || !scroller.interactive) return
-            const at = item.mapToItem(scroller.contentItem, 0, 0, item.width, item.height)
-            const top = Math.min(at.y - 8, scroller.contentY)
-            const shown = Math.max(top, at.y + at.height + 8 - scroller.height)
-            scroller.contentY = Math.max(0, Math.min(shown, scroller.contentHeight - scroller.height))
-        }
-    }
+    FocusInView { scope: root }
 
     // Over a bottom tray the rows under a quiet notice keep their place on the screen: what the
     // window cannot grow or shrink by at the height of the usable area, the view scrolls by. Any

@@ -14,7 +14,7 @@ GridView {
     model: kind === "albums" ? (panel?.search.albumResults ?? null)
                              : (panel?.search.playlistResults ?? null)
     cellWidth: width / columns
-    cellHeight: 96 + 5 + 2 * 14 + 14 + 12
+    cellHeight: 96 + 5 + 2 * 15 + 5 + 15 + 2 * 4 + 12
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     keyNavigationEnabled: false
@@ -32,6 +32,8 @@ GridView {
         objectName: "mac-panel-card-" + index
         width: grid.cellWidth - 10
         height: grid.cellHeight - 12
+        // The ring goes round the picture and the lines, in the padding.
+        padding: 4
         Accessible.role: Accessible.Button
         Accessible.name: name
         onClicked: grid.kind === "albums" ? grid.panel.openAlbum(index) : grid.panel.openPlaylist(index)

@@ -26,7 +26,7 @@ Flow {
             bottomPadding: 5
             Accessible.role: Accessible.Button
             Accessible.name: modelData
-            onClicked: chips.panel.pick(modelData)
+            onClicked: chips.panel.pick(modelData, Window.window?.actingOnKey?.() ?? false)
             background: Rectangle {
                 radius: 7
                 color: Theme.quaternaryFill

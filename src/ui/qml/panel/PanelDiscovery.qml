@@ -34,10 +34,17 @@ Flickable {
             delegate: AbstractButton {
                 FocusRing {}
                 required property string modelData
+                required property int index
+                objectName: "mac-panel-suggestion-" + index
                 Layout.fillWidth: true
+                // The ring goes round the symbol and the text, in the padding.
+                leftPadding: 4
+                rightPadding: 4
+                topPadding: 3
+                bottomPadding: 3
                 Accessible.role: Accessible.Button
                 Accessible.name: modelData
-                onClicked: discovery.panel.pick(modelData)
+                onClicked: discovery.panel.pick(modelData, Window.window?.actingOnKey?.() ?? false)
                 contentItem: Row {
                     spacing: 6
                     Icon { name: "magnifyingglass"; size: Theme.callout; color: Theme.secondary }

@@ -26,6 +26,8 @@ PanelCard {
             id: quality
             objectName: "mac-settings-quality"
             Layout.preferredWidth: 150
+            // Its text clear of the ring.
+            leftPadding: 4
             hoverEnabled: true
             popup.y: height
             // Popups take no palette or font from the box but the window's: the box hands on its own.
@@ -70,6 +72,7 @@ PanelCard {
             FocusRing { keyboardOnly: false }
             objectName: "mac-settings-rate"
             Layout.preferredWidth: 80
+            leftPadding: 4
             hoverEnabled: true
             // Below the box: over it, the first entry sat under the pointer that opened the
             // list and took the highlight from the current rate.

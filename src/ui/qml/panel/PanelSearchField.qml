@@ -47,6 +47,7 @@ Rectangle {
             onPreeditTextChanged: row.panel.editComposition(preeditText)
             onAccepted: row.panel.submitSearch()
             onActiveFocusChanged: if (!activeFocus && row.panel) row.panel.searchFocused = false
+            Keys.onDownPressed: event => event.accepted = row.focusResults()
         }
         PanelButton {
             objectName: "mac-panel-search-submit"
@@ -56,11 +57,30 @@ Rectangle {
         }
     }
 
+    // Down goes on to the first suggestion or result below, past the scopes.
+    function focusResults() {
+        let next = field
+        for (let step = 0; step < 100; ++step) {
+            next = next.nextItemInFocusChain(true)
+            if (!next || next === field)
+                return false
+            for (let at = next; at; at = at.parent) {
+                if (at.objectName === "mac-panel-results") {
+                    next.forceActiveFocus(Qt.TabFocusReason)
+                    return true
+                }
+            }
+        }
+        return false
+    }
+
     Connections {
         target: row.panel
+        // Given from the keyboard, the focus shows its ring.
         function onSearchFocusedChanged() {
             if (row.panel.searchFocused)
-                field.forceActiveFocus()
+                field.forceActiveFocus((row.Window.window?.actingOnKey?.() ?? false) ? Qt.TabFocusReason
+                                                                                      : Qt.OtherFocusReason)
         }
     }
 }
