@@ -106,7 +106,8 @@ void X11RootWatcher::setNotchWindow(std::uint32_t window) {
     if (window == notch_) return;
     notch_ = window;
     judgeFullScreen();
-    readEvents();  // what its replies brought along, which the socket no longer tells
+    // What its replies brought along, which the socket no longer tells, on a later turn.
+    QMetaObject::invokeMethod(this, &X11RootWatcher::readEvents, Qt::QueuedConnection);
 }
 
 void X11RootWatcher::readEvents() {
