@@ -28,7 +28,8 @@
 // the anonymous memory it gains per song over a run on repeat. Both need GStreamer's command
 // line tools and skip with a message where they are missing. The CPU is measured offscreen and
 // on an X server of its own (Xvfb with openbox, which skip where missing), with the main
-// thread's wake-ups. VELTO_BENCH_SECONDS lengthens the measured windows (the default keeps a
+// thread's wake-ups; on X also the server's CPU and wake-ups over the same windows, since what
+// the program draws, and the steps it leaves the server to time, cost the desktop there. VELTO_BENCH_SECONDS lengthens the measured windows (the default keeps a
 // run to about a minute); VELTO_BENCH_SONG_SECONDS sets the length of the song played beside
 // playbin (four minutes, an ordinary song: the open panel draws each time its seek slider's
 // knob moves a pixel, so a short song costs more); VELTO_BENCH_DISPLAY picks the X display
@@ -258,6 +259,7 @@ public:
 
     // Empty when no server could be started.
     const std::string& display() const { return display_; }
+    const Child& server() const { return *server_; }
 
 private:
     TempDir dir_;
@@ -294,8 +296,10 @@ bool toolsMissing(benchmark::State& state) {
 
 // Both players start together on the same file; each window measures both at once, first
 // with the panel closed, then with it open: the CPU per second of audio and the program's
-// main-thread wake-ups (and involuntary switches) a second.
-void measureBesidePlaybin(benchmark::State& state, const std::string& display) {
+// main-thread wake-ups (and involuntary switches) a second. Given the X server, its CPU and
+// wake-ups too, and the ratio of the program and the server together to playbin, which needs
+// no server: openbox, the server's only other client, stays idle meanwhile.
+void measureBesidePlaybin(benchmark::State& state, const std::string& display, const Child* server = nullptr) {
     const double window = measuredSeconds(15);
     // It outlasts both windows whatever its length.
     const double songSeconds = std::max(positiveSetting("VELTO_BENCH_SONG_SECONDS", 240), 2 * window + 20);
@@ -313,7 +317,9 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display) {
         auto measure = [&](const std::string& name) {
             const double programBefore = program.child().cpuSeconds();
             const double playbinBefore = playbin.cpuSeconds();
+            const double serverBefore = server ? server->cpuSeconds() : 0;
             const auto switchesBefore = program.child().mainThreadSwitches();
+            const auto serverSwitchesBefore = server ? server->mainThreadSwitches() : std::pair<double, double>();
             std::this_thread::sleep_for(std::chrono::duration<double>(window));
             const double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
             const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
@@ -323,6 +329,12 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display) {
             state.counters[name + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
             state.counters[name + "_wakeups_per_s"] = (switches.first - switchesBefore.first) / window;
             state.counters[name + "_involuntary_per_s"] = (switches.second - switchesBefore.second) / window;
+            if (!server) return;
+            const double serverMs = 1000 * (server->cpuSeconds() - serverBefore) / window;
+            state.counters["x_server_" + name + "_ms_per_s"] = serverMs;
+            state.counters["x_server_" + name + "_wakeups_per_s"] =
+                (server->mainThreadSwitches().first - serverSwitchesBefore.first) / window;
+            state.counters[name + "_with_x_server_ratio"] = playbinMs > 0 ? (programMs + serverMs) / playbinMs : 0;
         };
         measure("closed");
         if (!program.openPanel()) return state.SkipWithError("the panel did not open");
@@ -343,7 +355,7 @@ void BM_ProgramCpuBesidePlaybinOnX(benchmark::State& state) {
     if (auto missing = XDesktop::missingTool()) return state.SkipWithError(missing->c_str());
     XDesktop desktop;
     if (desktop.display().empty()) return state.SkipWithError("no X display could be started");
-    measureBesidePlaybin(state, desktop.display());
+    measureBesidePlaybin(state, desktop.display(), &desktop.server());
 }
 BENCHMARK(BM_ProgramCpuBesidePlaybinOnX)->Iterations(1)->Unit(benchmark::kSecond);
 

@@ -5,7 +5,6 @@
 #include <QProcess>
 #include <QQuickItem>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTest>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +12,7 @@
 
 #include "PanelFixture.h"
 #include "ViewHarness.h"
+#include "XvfbDisplay.h"
 #include "foundation/ManualMainQueue.h"
 #include "ui/PanelNotifications.h"
 #include "ui/StatusIcon.h"
@@ -229,19 +229,13 @@ void checkWindowStatesOnX() {
 TEST(PanelWindowOnX, StaysOutOfTheTaskbarAndThePager) {
     if (qEnvironmentVariableIsSet("VELTO_PANEL_X_CHILD")) return checkWindowStatesOnX();
     ViewHarness harness;
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty()) GTEST_SKIP() << "Xvfb is missing: the panel's window states on X go unchecked";
-    QProcess server;
-    // The server takes the first free display and writes its number to its standard output.
-    server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24"});
-    ASSERT_TRUE(server.waitForStarted(5000));
-    QByteArray display;
-    while (!display.contains('\n') && server.waitForReadyRead(10000)) display += server.readAllStandardOutput();
-    ASSERT_TRUE(display.contains('\n')) << server.readAllStandardError().toStdString();
+    XvfbDisplay display;
+    if (!display.present()) GTEST_SKIP() << "Xvfb is missing: the panel's window states on X go unchecked";
+    ASSERT_FALSE(display.name().isEmpty()) << display.errors().toStdString();
 
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", ":" + QString::fromLatin1(display.trimmed()));
+    environment.insert("DISPLAY", QString::fromLatin1(display.name()));
     environment.insert("QT_QPA_PLATFORM", "xcb");
     environment.insert("VELTO_PANEL_X_CHILD", "1");
     child.setProcessEnvironment(environment);
@@ -249,8 +243,6 @@ TEST(PanelWindowOnX, StaysOutOfTheTaskbarAndThePager) {
     child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PanelWindowOnX.*"});
     const bool finished = child.waitForFinished(60000);
     if (!finished) child.kill();
-    server.terminate();
-    server.waitForFinished(5000);
     ASSERT_TRUE(finished);
     EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
 }

@@ -70,6 +70,15 @@ void QtNotchDesktopWatcher::watchPresses(bool on) {
     if (root_) root_->watchPresses(on);
 }
 
+void QtNotchDesktopWatcher::watchNotch(QWindow* window) {
+    if (!root_ || !window) return;
+    const auto follow = [this, window] {
+        root_->setNotchWindow(window->isVisible() ? static_cast<std::uint32_t>(window->winId()) : 0);
+    };
+    connect(window, &QWindow::visibleChanged, this, follow);
+    follow();
+}
+
 bool QtNotchDesktopWatcher::eventFilter(QObject* watched, QEvent* event) {
     // Every press passes its window first; items and widgets below it see it again.
     if (event->type() == QEvent::MouseButtonPress && qobject_cast<QWindow*>(watched)) {

@@ -6,6 +6,7 @@
 #include "app/notch/NotchDesktopWatcher.h"
 
 class QScreen;
+class QWindow;
 
 namespace velto {
 
@@ -23,6 +24,8 @@ class QtNotchDesktopWatcher final : public QObject, public NotchDesktopWatcher {
     void setHandlers(Handlers handlers) override;
     std::vector<Screen> screens() const override;
     void watchPresses(bool on) override;
+    // The notch panel's window: a full-screen window hides the notch only in front of it.
+    void watchNotch(QWindow* window);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,5 +1,7 @@
 #include "ui/notch/QuickNotchControllerFactory.h"
 
+#include <QQuickWindow>
+
 #include "app/MacAppModel.h"
 #include "app/notch/NotchWindowController.h"
 #include "ui/TrackListActions.h"
@@ -39,8 +41,9 @@ std::unique_ptr<NotchController> QuickNotchControllerFactory::make(MacAppModel& 
     MainQueue& queue = *model.environment().mainQueue;
     // The model owns the controller, which owns the panel and everything below it.
     auto* favorites = new ModelFavorites(model, nullptr);
-    auto controller = std::make_unique<NotchWindowController>(queue, std::make_unique<QtNotchDesktopWatcher>(),
-                                                              QuickNotchPanelFactory({
+    auto desktop = std::make_unique<QtNotchDesktopWatcher>();
+    QtNotchDesktopWatcher* watcher = desktop.get();
+    QuickNotchPanelFactory makePanel({
         .engine = engine_,
         .mainQueue = &queue,
         .playback = &model.playback(),
@@ -56,7 +59,15 @@ std::unique_ptr<NotchController> QuickNotchControllerFactory::make(MacAppModel& 
                 lyrics();
                 cover();
             },
-    }));
+    });
+    // The controller owns the watcher as well as the panel it is told of.
+    auto controller = std::make_unique<NotchWindowController>(
+        queue, std::move(desktop),
+        [makePanel = std::move(makePanel), watcher](NotchWindowController& owner) -> std::unique_ptr<NotchPanel> {
+            auto panel = makePanel(owner);
+            if (panel) watcher->watchNotch(panel->window());
+            return panel;
+        });
     favorites->setParent(controller.get());
     if (openStatusPanel_) {
         QObject::connect(controller.get(), &NotchWindowController::openStatusPanelRequested, controller.get(),

@@ -9,11 +9,10 @@
 #include "foundation/Log.h"
 #include "ui/notch/NotchPlatform.h"
 #include "ui/notch/NotchPlayerViewModel.h"
-#include "ui/notch/QuickNotchPanel.h"
 
 namespace velto {
 
-std::unique_ptr<NotchPanel> QuickNotchPanelFactory::operator()(NotchWindowController& controller) const {
+std::unique_ptr<QuickNotchPanel> QuickNotchPanelFactory::operator()(NotchWindowController& controller) const {
     if (!NotchPlatform::canPlacePanel() || !parts_.engine || !parts_.mainQueue || !parts_.playback) return nullptr;
 
     auto window = std::make_unique<QQuickWindow>();

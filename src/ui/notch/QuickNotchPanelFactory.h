@@ -3,8 +3,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/notch/NotchPanel.h"
 #include "foundation/MainQueue.h"
+#include "ui/notch/QuickNotchPanel.h"
 
 class QQmlEngine;
 
@@ -30,7 +30,7 @@ class QuickNotchPanelFactory {
 
     explicit QuickNotchPanelFactory(Parts parts) : parts_(std::move(parts)) {}
 
-    std::unique_ptr<NotchPanel> operator()(NotchWindowController& controller) const;
+    std::unique_ptr<QuickNotchPanel> operator()(NotchWindowController& controller) const;
 
   private:
     Parts parts_;

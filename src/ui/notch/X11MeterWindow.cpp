@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QRegion>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -38,28 +39,6 @@ bool takesImagesAsTheyAre(xcb_connection_t* connection) {
     }
     return depth24 && depth32;
 }
-
-// What the worker has made on the server.
-struct Drawn {
-    std::uint32_t parent = 0;
-    std::uint32_t window = 0;
-    std::uint32_t gc = 0;
-    std::uint8_t depth = 0;
-    QRect area;
-};
-
-// The swing repeats every π/5 s (each bar's |sin| has the period π in 5t): its frames are drawn
-// once into pixmaps on the server, and a step copies the one nearest in phase, 0.3 px at most
-// from the exact heights.
-struct Film {
-    static constexpr int length = 64;
-    static constexpr double period = 3.14159265358979323846 / 5;
-    std::vector<std::uint32_t> frames;
-    QSize size;
-    double ratio = 0;
-    double opacity = 0;
-    QColor backdrop;
-};
 
 using Clock = std::chrono::steady_clock;
 
@@ -99,6 +78,8 @@ class ServerPacer {
     ~ServerPacer() { xcb_disconnect(connection_); }
 
     int descriptor() const { return xcb_get_file_descriptor(connection_); }
+    // The server closed it: its descriptor stays readable, and nothing it holds will come.
+    bool broken() const { return xcb_connection_has_error(connection_) != 0; }
     // Copies `frame` of `size` into the window at `at`.
     void queue(Clock::time_point at, std::uint32_t frame, QSize size) {
         const std::int64_t due = milliseconds(at) + offset_;
@@ -158,20 +139,384 @@ std::uint32_t pixel(const QColor& colour, std::uint8_t depth) {
     return depth == 32 ? 0xff000000 | rgb : rgb;
 }
 
+
+// What the meter's thread keeps between its turns: the window it made on the server, the
+// swing's frames there, and the steps queued ahead. Each turn brings the server up to what is
+// wanted, then waits for the server, a wake-up or the next step.
+class MeterWorker {
+  public:
+    struct Wanted {
+        std::uint32_t parent = 0;
+        QRect area;
+        double ratio = 1;
+        X11MeterWindow::Look look;
+    };
+
+    MeterWorker(xcb_connection_t* connection, const std::string& displayName)
+        : connection_(connection), displayName_(displayName) {}
+    ~MeterWorker() {
+        takeAway();
+        xcb_flush(connection_);
+    }
+
+    // How long the next wait may last, in milliseconds (-1: until something comes).
+    int turn(const Wanted& wanted);
+    void wait(int wakeFd, int timeout);
+
+  private:
+    // Queued steps reach this far ahead, and more are queued when less than `lead` is left.
+    static constexpr auto horizon = std::chrono::seconds(2);
+    static constexpr auto lead = std::chrono::milliseconds(300);
+
+    struct Drawn {
+        std::uint32_t parent = 0;
+        std::uint32_t window = 0;
+        std::uint32_t gc = 0;
+        std::uint8_t depth = 0;
+        QRect area;
+    };
+    struct Film {
+        std::vector<std::uint32_t> frames;
+        QSize size;
+        double ratio = 0;
+        double opacity = 0;
+        QColor backdrop;
+    };
+
+    void follow(const Wanted& wanted);
+    void create(const Wanted& wanted);
+    void judgeCover(const Wanted& wanted);
+    bool coveredWhole();
+    void shoot(const Wanted& wanted);
+    int swing(const Wanted& wanted);
+    std::uint32_t frameAt(Clock::time_point at) const;
+    void copy(std::uint32_t frame);
+    const QImage& paint(const QList<double>& heights, const X11MeterWindow::Look& look, double ratio);
+    void send(std::uint32_t drawable, const QImage& picture);
+    void dropFilm();
+    void takeAway();
+    // Whether any event came.
+    bool readEvents(bool readable);
+
+    xcb_connection_t* connection_;
+    std::string displayName_;
+    std::uint32_t root_ = 0;  // whose children's changes are watched
+    Drawn drawn_;
+    Film film_;
+    X11MeterWindow::Look shown_;
+    std::unique_ptr<ServerPacer> pacer_;
+    bool pacerUnavailable_ = false;
+    Clock::time_point queuedUntil_{};
+    Clock::time_point nextStep_{};
+    bool stale_ = true;
+    // Windows above hide the meter whole. The server tells no visibility to a window that
+    // Composite redirects, as it does the notch's 32-bit one, so this is judged from the
+    // stacking order and the frames of the windows above, again after any of them changed.
+    bool hidden_ = false;
+    bool coverStale_ = true;
+    QImage image_;
+};
+
+int MeterWorker::turn(const Wanted& wanted) {
+    judgeCover(wanted);
+    // Steps already queued would go on showing the old look or place, or where nobody sees
+    // them: they go with the window.
+    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area != drawn_.area || wanted.look != shown_ ||
+                   wanted.ratio != film_.ratio || hidden_)) {
+        takeAway();
+        pacer_.reset();
+    }
+    follow(wanted);
+    judgeCover(wanted);
+    stale_ = stale_ || wanted.look != shown_;
+    shown_ = wanted.look;
+
+    int timeout = -1;
+    if (drawn_.window != 0 && wanted.look.swinging && !hidden_) {
+        timeout = swing(wanted);
+    } else {
+        // Frames nobody sees are not kept on the server.
+        if (hidden_) dropFilm();
+        if (drawn_.window != 0 && stale_) {
+            send(drawn_.window, paint(wanted.look.heights, wanted.look, wanted.ratio));
+            stale_ = false;
+        }
+    }
+    xcb_flush(connection_);
+    return timeout;
+}
+
+void MeterWorker::follow(const Wanted& wanted) {
+    if (wanted.parent != drawn_.parent) {
+        takeAway();
+        if (wanted.parent != 0) create(wanted);
+    } else if (drawn_.window != 0 && wanted.area != drawn_.area) {
+        const QRect& area = wanted.area;
+        const std::uint32_t values[] = {static_cast<std::uint32_t>(area.x()), static_cast<std::uint32_t>(area.y()),
+                                        static_cast<std::uint32_t>(area.width()),
+                                        static_cast<std::uint32_t>(area.height())};
+        xcb_configure_window(connection_, drawn_.window,
+                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                                 XCB_CONFIG_WINDOW_HEIGHT,
+                             values);
+        drawn_.area = area;
+        stale_ = true;
+        coverStale_ = true;
+    }
+    if (wanted.look.backdrop != shown_.backdrop && drawn_.window != 0) {
+        const std::uint32_t value = pixel(wanted.look.backdrop, drawn_.depth);
+        xcb_change_window_attributes(connection_, drawn_.window, XCB_CW_BACK_PIXEL, &value);
+    }
+}
+
+void MeterWorker::create(const Wanted& wanted) {
+    // The parent's depth is the meter's, and so that of the images it is sent.
+    auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, wanted.parent), nullptr);
+    if (!geometry) return;
+    if (geometry->root != root_) {
+        root_ = geometry->root;
+        const std::uint32_t watch = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &watch);
+    }
+    const QRect& area = wanted.area;
+    drawn_.parent = wanted.parent;
+    drawn_.depth = geometry->depth;
+    std::free(geometry);
+    drawn_.window = xcb_generate_id(connection_);
+    // Uncovered parts show the backdrop until the bars come.
+    const std::uint32_t values[] = {pixel(wanted.look.backdrop, drawn_.depth), XCB_EVENT_MASK_EXPOSURE};
+    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, drawn_.window, wanted.parent,
+                      static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
+                      static_cast<std::uint16_t>(area.width()), static_cast<std::uint16_t>(area.height()), 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
+                      values);
+    drawn_.gc = xcb_generate_id(connection_);
+    // No expose events for copies: a lost part comes back through the window's own.
+    const std::uint32_t noExposures = 0;
+    xcb_create_gc(connection_, drawn_.gc, drawn_.window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+    xcb_map_window(connection_, drawn_.window);
+    drawn_.area = area;
+    stale_ = true;
+    coverStale_ = true;
+}
+
+void MeterWorker::judgeCover(const Wanted& wanted) {
+    // Only a swing is held: judged when it is due, on the window where it would be drawn.
+    if (!coverStale_ || drawn_.window == 0 || !wanted.look.swinging) return;
+    coverStale_ = false;
+    const bool was = std::exchange(hidden_, coveredWhole());
+    stale_ = stale_ || was != hidden_;
+}
+
+bool MeterWorker::coveredWhole() {
+    // The notch's own window and where the meter lies on the screen.
+    std::uint32_t top = drawn_.window;
+    for (int level = 0; level < 64; ++level) {
+        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, top), nullptr);
+        if (!tree) return false;
+        const std::uint32_t parent = tree->parent;
+        std::free(tree);
+        if (parent == root_ || parent == XCB_NONE) break;
+        top = parent;
+    }
+    auto* at = xcb_translate_coordinates_reply(
+        connection_, xcb_translate_coordinates(connection_, drawn_.window, root_, 0, 0), nullptr);
+    if (!at) return false;
+    QRegion open(QRect(at->dst_x, at->dst_y, drawn_.area.width(), drawn_.area.height()));
+    std::free(at);
+
+    // The root's children come bottom first; those after the notch's window lie above it.
+    auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
+    if (!tree) return false;
+    const std::uint32_t* children = xcb_query_tree_children(tree);
+    const std::uint32_t* end = children + xcb_query_tree_children_length(tree);
+    const std::uint32_t* notch = std::find(children, end, top);
+    std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> above;
+    for (const std::uint32_t* window = notch == end ? end : notch + 1; window != end; ++window)
+        above.emplace_back(xcb_get_window_attributes(connection_, *window), xcb_get_geometry(connection_, *window));
+    std::free(tree);
+    for (const auto& [attributesAsked, geometryAsked] : above) {
+        auto* attributes = xcb_get_window_attributes_reply(connection_, attributesAsked, nullptr);
+        auto* geometry = xcb_get_geometry_reply(connection_, geometryAsked, nullptr);
+        if (attributes && geometry && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+            attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT)
+            open -= QRect(geometry->x, geometry->y, geometry->width + 2 * geometry->border_width,
+                          geometry->height + 2 * geometry->border_width);
+        std::free(attributes);
+        std::free(geometry);
+    }
+    return notch != end && open.isEmpty();
+}
+
+void MeterWorker::shoot(const Wanted& wanted) {
+    const auto& look = wanted.look;
+    if (!film_.frames.empty() && film_.size == drawn_.area.size() && film_.ratio == wanted.ratio &&
+        film_.opacity == look.opacity && film_.backdrop == look.backdrop)
+        return;
+    dropFilm();
+    film_ = {{}, drawn_.area.size(), wanted.ratio, look.opacity, look.backdrop};
+    for (int frame = 0; frame < X11MeterWindow::filmLength; ++frame) {
+        QList<double> heights(NotchMeterModel::barCount);
+        for (int i = 0; i < heights.size(); ++i)
+            heights[i] = NotchMeterModel::swingHeight(
+                i, frame * X11MeterWindow::filmPeriod / X11MeterWindow::filmLength);
+        const std::uint32_t pixmap = xcb_generate_id(connection_);
+        xcb_create_pixmap(connection_, drawn_.depth, pixmap, drawn_.window,
+                          static_cast<std::uint16_t>(film_.size.width()),
+                          static_cast<std::uint16_t>(film_.size.height()));
+        send(pixmap, paint(heights, look, wanted.ratio));
+        film_.frames.push_back(pixmap);
+    }
+}
+
+int MeterWorker::swing(const Wanted& wanted) {
+    shoot(wanted);
+    const auto now = Clock::now();
+    if (!pacer_ && !pacerUnavailable_) {
+        xcb_flush(connection_);  // the window and frames exist before the other connection names them
+        pacer_ = ServerPacer::connect(displayName_, drawn_.window);
+        pacerUnavailable_ = !pacer_;
+        queuedUntil_ = now;
+    }
+    if (stale_ || (!pacer_ && now >= nextStep_)) {
+        copy(frameAt(now));
+        nextStep_ = now + NotchMeterModel::interval;
+        stale_ = false;
+    }
+    if (pacer_ && queuedUntil_ - now < lead) {
+        for (auto at = std::max(queuedUntil_, now) + NotchMeterModel::interval; at <= now + horizon;
+             at += NotchMeterModel::interval) {
+            pacer_->queue(at, frameAt(at), film_.size);
+            queuedUntil_ = at;
+        }
+        pacer_->flush();
+    }
+    const auto wakeAt = pacer_ ? queuedUntil_ - lead : nextStep_;
+    return static_cast<int>(
+        std::max<long long>(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now()).count(), 0));
+}
+
+std::uint32_t MeterWorker::frameAt(Clock::time_point at) const {
+    // By the steady clock, so that the wall clock's jumps (a machine that boots in 1970 and then
+    // syncs) neither stop the swing nor make it skip.
+    return film_.frames[static_cast<std::size_t>(
+        X11MeterWindow::filmFrame(std::chrono::duration<double>(at.time_since_epoch()).count()))];
+}
+
+void MeterWorker::copy(std::uint32_t frame) {
+    xcb_copy_area(connection_, frame, drawn_.window, drawn_.gc, 0, 0, 0, 0,
+                  static_cast<std::uint16_t>(film_.size.width()), static_cast<std::uint16_t>(film_.size.height()));
+}
+
+const QImage& MeterWorker::paint(const QList<double>& heights, const X11MeterWindow::Look& look, double ratio) {
+    if (image_.size() != drawn_.area.size()) image_ = QImage(drawn_.area.size(), QImage::Format_ARGB32_Premultiplied);
+    image_.setDevicePixelRatio(ratio);
+    image_.fill(look.backdrop.rgb());
+    QPainter painter(&image_);
+    NotchMeterItem::paintBars(painter, QSizeF(drawn_.area.size()) / ratio, heights, look.opacity);
+    return image_;
+}
+
+void MeterWorker::send(std::uint32_t drawable, const QImage& picture) {
+    xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, drawn_.gc,
+                  static_cast<std::uint16_t>(picture.width()), static_cast<std::uint16_t>(picture.height()), 0, 0, 0,
+                  drawn_.depth, static_cast<std::uint32_t>(picture.sizeInBytes()), picture.constBits());
+}
+
+void MeterWorker::dropFilm() {
+    for (std::uint32_t pixmap : film_.frames) xcb_free_pixmap(connection_, pixmap);
+    film_ = {};
+}
+
+void MeterWorker::takeAway() {
+    if (drawn_.window == 0) return;
+    dropFilm();
+    xcb_free_gc(connection_, drawn_.gc);
+    xcb_destroy_window(connection_, drawn_.window);
+    drawn_ = {};
+}
+
+void MeterWorker::wait(int wakeFd, int timeout) {
+    // Replies waited for in the turn may have brought events along, which no poll would tell.
+    if (readEvents(false)) return;
+    pollfd fds[] = {{xcb_get_file_descriptor(connection_), POLLIN, 0},
+                    {wakeFd, POLLIN, 0},
+                    {pacer_ ? pacer_->descriptor() : -1, POLLIN, 0}};
+    poll(fds, 3, timeout);
+    if (pacer_ && fds[2].revents != 0) {
+        pacer_->drain();
+        if (pacer_->broken()) {
+            // Stepped from here on, as where the server cannot hold steps.
+            Log::error("notch", "the meter's stepping connection to the X server was closed");
+            pacer_.reset();
+            pacerUnavailable_ = true;
+            nextStep_ = Clock::now();
+        }
+    }
+    if (fds[1].revents & POLLIN) {
+        std::uint64_t count;
+        [[maybe_unused]] const auto taken = read(wakeFd, &count, sizeof count);
+    }
+    readEvents(fds[0].revents != 0);
+}
+
+bool MeterWorker::readEvents(bool readable) {
+    // Contents lost to the server come back at once; errors about a parent already gone (the
+    // notch window closed first) are passed over. The socket is read only when it has
+    // something, so that a step costs no more calls than it needs.
+    bool any = false;
+    while (xcb_generic_event_t* event =
+               readable ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_)) {
+        any = true;
+        switch (event->response_type & ~0x80) {
+        case XCB_EXPOSE:
+            stale_ = true;
+            break;
+        case XCB_CONFIGURE_NOTIFY:
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY:
+        case XCB_DESTROY_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        case XCB_CIRCULATE_NOTIFY:
+        case XCB_GRAVITY_NOTIFY:
+            coverStale_ = true;
+            break;
+        default:
+            break;
+        }
+        std::free(event);
+    }
+    return any;
+}
+
 }  // namespace
 
+int X11MeterWindow::filmFrame(double seconds) {
+    double phase = std::fmod(seconds, filmPeriod);
+    if (phase < 0) phase += filmPeriod;
+    return static_cast<int>(std::lround(phase / filmPeriod * filmLength) % filmLength);
+}
+
 std::unique_ptr<X11MeterWindow> X11MeterWindow::connect(const char* displayName) {
+    // Without its wake-ups the thread would hear of no new look, nor that it should end.
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+        Log::error("notch", "the meter is drawn in the notch window's scene: no descriptor to wake its thread");
+        return nullptr;
+    }
     xcb_connection_t* connection = xcb_connect(displayName, nullptr);
     if (xcb_connection_has_error(connection) || !takesImagesAsTheyAre(connection)) {
         xcb_disconnect(connection);
+        close(wakeFd);
         Log::info("notch", "the meter is drawn in the notch window's scene: no suitable X display of its own");
         return nullptr;
     }
-    return std::unique_ptr<X11MeterWindow>(new X11MeterWindow(connection, displayName ? displayName : ""));
+    return std::unique_ptr<X11MeterWindow>(
+        new X11MeterWindow(connection, displayName ? displayName : "", wakeFd));
 }
 
-X11MeterWindow::X11MeterWindow(xcb_connection_t* connection, std::string displayName)
-    : connection_(connection), displayName_(std::move(displayName)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+X11MeterWindow::X11MeterWindow(xcb_connection_t* connection, std::string displayName, int wakeFd)
+    : connection_(connection), displayName_(std::move(displayName)), wakeFd_(wakeFd) {
     worker_ = std::jthread([this](std::stop_token stop) { run(stop); });
 }
 
@@ -209,195 +554,15 @@ void X11MeterWindow::wake() {
 }
 
 void X11MeterWindow::run(std::stop_token stop) {
-    // Queued steps reach this far ahead, and more are queued when less than `lead` is left.
-    constexpr auto horizon = std::chrono::seconds(2);
-    constexpr auto lead = std::chrono::milliseconds(300);
-    Drawn drawn;
-    std::unique_ptr<ServerPacer> pacer;
-    bool pacerUnavailable = false;
-    Clock::time_point queuedUntil{};
-    Film film;
-    Look shown;
-    bool stale = true;
-    // The server tells that windows above hide the meter whole; kept across its windows, as the
-    // next one's first notice corrects it.
-    bool hidden = false;
-    Clock::time_point nextStep{};
-    QImage image;
-
-    const auto paint = [&](const QList<double>& heights, const Look& look, double ratio) -> const QImage& {
-        if (image.size() != drawn.area.size()) image = QImage(drawn.area.size(), QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(ratio);
-        image.fill(look.backdrop.rgb());
-        QPainter painter(&image);
-        NotchMeterItem::paintBars(painter, QSizeF(drawn.area.size()) / ratio, heights, look.opacity);
-        return image;
-    };
-    const auto send = [&](std::uint32_t drawable, const QImage& picture) {
-        xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, drawn.gc,
-                      static_cast<std::uint16_t>(picture.width()), static_cast<std::uint16_t>(picture.height()), 0, 0, 0,
-                      drawn.depth, static_cast<std::uint32_t>(picture.sizeInBytes()), picture.constBits());
-    };
-    const auto dropFilm = [&] {
-        for (std::uint32_t pixmap : film.frames) xcb_free_pixmap(connection_, pixmap);
-        film = {};
-    };
-    const auto takeAway = [&] {
-        if (drawn.window == 0) return;
-        dropFilm();
-        xcb_free_gc(connection_, drawn.gc);
-        xcb_destroy_window(connection_, drawn.window);
-        drawn = {};
-    };
-
+    MeterWorker worker(connection_, displayName_);
     while (!stop.stop_requested() && !xcb_connection_has_error(connection_)) {
-        std::uint32_t parent;
-        QRect area;
-        double ratio;
-        Look look;
+        MeterWorker::Wanted wanted;
         {
             std::lock_guard lock(mutex_);
-            parent = area_.isEmpty() ? 0 : parent_;
-            area = area_;
-            ratio = ratio_;
-            look = look_;
+            wanted = {area_.isEmpty() ? 0 : parent_, area_, ratio_, look_};
         }
-        // Steps already queued would go on showing the old look or place, or where nobody sees
-        // them: they go with the window.
-        if (pacer && (parent != drawn.parent || area != drawn.area || look != shown || ratio != film.ratio || hidden)) {
-            takeAway();
-            pacer.reset();
-        }
-        if (parent != drawn.parent) {
-            takeAway();
-            if (parent != 0) {
-                // The parent's depth is the meter's, and so that of the images it is sent.
-                auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, parent), nullptr);
-                if (geometry) {
-                    drawn.parent = parent;
-                    drawn.depth = geometry->depth;
-                    drawn.window = xcb_generate_id(connection_);
-                    // Uncovered parts show the backdrop until the bars come.
-                    const std::uint32_t values[] = {pixel(look.backdrop, drawn.depth),
-                                                    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_VISIBILITY_CHANGE};
-                    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, drawn.window, parent,
-                                      static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
-                                      static_cast<std::uint16_t>(area.width()),
-                                      static_cast<std::uint16_t>(area.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                                      XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-                    drawn.gc = xcb_generate_id(connection_);
-                    // No expose events for copies: a lost part comes back through the window's own.
-                    const std::uint32_t noExposures = 0;
-                    xcb_create_gc(connection_, drawn.gc, drawn.window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
-                    xcb_map_window(connection_, drawn.window);
-                    drawn.area = area;
-                    stale = true;
-                }
-                std::free(geometry);
-            }
-        } else if (drawn.window != 0 && area != drawn.area) {
-            const std::uint32_t values[] = {static_cast<std::uint32_t>(area.x()), static_cast<std::uint32_t>(area.y()),
-                                            static_cast<std::uint32_t>(area.width()),
-                                            static_cast<std::uint32_t>(area.height())};
-            xcb_configure_window(connection_, drawn.window,
-                                 XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-                                     XCB_CONFIG_WINDOW_HEIGHT,
-                                 values);
-            drawn.area = area;
-            stale = true;
-        }
-        if (look.backdrop != shown.backdrop && drawn.window != 0) {
-            const std::uint32_t value = pixel(look.backdrop, drawn.depth);
-            xcb_change_window_attributes(connection_, drawn.window, XCB_CW_BACK_PIXEL, &value);
-        }
-        stale = stale || look != shown;
-        shown = look;
-
-        const auto now = Clock::now();
-        int timeout = -1;
-        if (drawn.window != 0 && look.swinging && !hidden) {
-            if (film.frames.empty() || film.size != drawn.area.size() || film.ratio != ratio ||
-                film.opacity != look.opacity || film.backdrop != look.backdrop) {
-                dropFilm();
-                film = {{}, drawn.area.size(), ratio, look.opacity, look.backdrop};
-                for (int frame = 0; frame < Film::length; ++frame) {
-                    QList<double> heights(NotchMeterModel::barCount);
-                    for (int i = 0; i < heights.size(); ++i)
-                        heights[i] = NotchMeterModel::swingHeight(i, frame * Film::period / Film::length);
-                    const std::uint32_t pixmap = xcb_generate_id(connection_);
-                    xcb_create_pixmap(connection_, drawn.depth, pixmap, drawn.window,
-                                      static_cast<std::uint16_t>(film.size.width()),
-                                      static_cast<std::uint16_t>(film.size.height()));
-                    send(pixmap, paint(heights, look, ratio));
-                    film.frames.push_back(pixmap);
-                }
-            }
-            // The frame nearest in phase to the swing at `at`.
-            const auto wallNow = std::chrono::system_clock::now();
-            const auto frameAt = [&](Clock::time_point at) {
-                const double seconds =
-                    std::chrono::duration<double>((wallNow + (at - now)).time_since_epoch()).count() -
-                    NotchMeterModel::referenceDate;
-                const long index = std::lround(std::fmod(seconds, Film::period) / Film::period * Film::length);
-                return film.frames[static_cast<std::size_t>(index % Film::length)];
-            };
-            if (!pacer && !pacerUnavailable) {
-                xcb_flush(connection_);  // the window and frames exist before the other connection names them
-                pacer = ServerPacer::connect(displayName_, drawn.window);
-                pacerUnavailable = !pacer;
-                queuedUntil = now;
-            }
-            if (stale || (!pacer && now >= nextStep)) {
-                xcb_copy_area(connection_, frameAt(now), drawn.window, drawn.gc, 0, 0, 0, 0,
-                              static_cast<std::uint16_t>(film.size.width()),
-                              static_cast<std::uint16_t>(film.size.height()));
-                nextStep = now + NotchMeterModel::interval;
-                stale = false;
-            }
-            if (pacer && queuedUntil - now < lead) {
-                for (auto at = std::max(queuedUntil, now) + NotchMeterModel::interval; at <= now + horizon;
-                     at += NotchMeterModel::interval) {
-                    pacer->queue(at, frameAt(at), film.size);
-                    queuedUntil = at;
-                }
-                pacer->flush();
-            }
-            const auto wakeAt = pacer ? queuedUntil - lead : nextStep;
-            timeout = static_cast<int>(
-                std::max<long long>(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now()).count(), 0));
-        } else if (drawn.window != 0 && stale) {
-            send(drawn.window, paint(look.heights, look, ratio));
-            stale = false;
-        }
-        xcb_flush(connection_);
-
-        pollfd fds[] = {{xcb_get_file_descriptor(connection_), POLLIN, 0},
-                        {wakeFd_, POLLIN, 0},
-                        {pacer ? pacer->descriptor() : -1, POLLIN, 0}};
-        poll(fds, 3, timeout);
-        if (pacer && fds[2].revents != 0) pacer->drain();
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t count;
-            [[maybe_unused]] const auto taken = read(wakeFd_, &count, sizeof count);
-        }
-        // Contents lost to the server come back at once; errors about a parent already gone
-        // (the notch window closed first) are passed over. The socket is read only when it
-        // has something, so that a step costs no more calls than it needs.
-        const bool readable = fds[0].revents != 0;
-        while (xcb_generic_event_t* event =
-                   readable ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_)) {
-            const std::uint8_t type = event->response_type & ~0x80;
-            if (type == XCB_EXPOSE) stale = true;
-            if (type == XCB_VISIBILITY_NOTIFY) {
-                const bool was = std::exchange(
-                    hidden, reinterpret_cast<xcb_visibility_notify_event_t*>(event)->state == XCB_VISIBILITY_FULLY_OBSCURED);
-                stale = stale || was != hidden;
-            }
-            std::free(event);
-        }
+        worker.wait(wakeFd_, worker.turn(wanted));
     }
-    takeAway();
-    xcb_flush(connection_);
 }
 
 }  // namespace velto

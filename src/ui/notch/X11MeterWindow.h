@@ -30,7 +30,17 @@ class X11MeterWindow {
         bool operator==(const Look&) const = default;
     };
 
-    // None when the display cannot be reached or its images are not 32-bit little-endian ones.
+    // The swing repeats every π/5 s (each bar's |sin| has the period π in 5t): its frames are
+    // drawn once into pixmaps on the server, and a step copies the one nearest in phase, 0.3 px
+    // at most from the exact heights.
+    static constexpr int filmLength = 64;
+    static constexpr double filmPeriod = 3.14159265358979323846 / 5;
+    // The frame nearest in phase to the swing `seconds` into any count, however far before
+    // that count's start.
+    static int filmFrame(double seconds);
+
+    // None when the display cannot be reached, its images are not 32-bit little-endian ones, or
+    // no descriptor is left to wake the meter's thread.
     static std::unique_ptr<X11MeterWindow> connect(const char* displayName);
     ~X11MeterWindow();
     X11MeterWindow(const X11MeterWindow&) = delete;
@@ -42,13 +52,13 @@ class X11MeterWindow {
     void show(const Look& look);
 
   private:
-    X11MeterWindow(xcb_connection_t* connection, std::string displayName);
+    X11MeterWindow(xcb_connection_t* connection, std::string displayName, int wakeFd);
     void wake();
     void run(std::stop_token stop);
 
     xcb_connection_t* connection_;
     std::string displayName_;
-    int wakeFd_ = -1;
+    int wakeFd_;
     std::mutex mutex_;
     std::uint32_t parent_ = 0;
     QRect area_;

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +18,9 @@ namespace velto {
 namespace {
 
 constexpr auto logCategory = "notch";
+// On the active window: its state, and its unmapping and end, which leave the window manager's
+// property naming it on some desktops.
+constexpr std::uint32_t activeMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 
 // Buttons 4 to 7 are the wheel's steps, not presses.
 bool isWheel(std::uint32_t button) {
@@ -45,8 +49,10 @@ X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root,
     stateAtom_ = atom("_NET_WM_STATE");
     fullScreenAtom_ = atom("_NET_WM_STATE_FULLSCREEN");
 
-    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+    // The top-level windows' moves, restacks and ends tell when a full-screen one comes in
+    // front of the notch or leaves it.
+    const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &rootMask);
 
     const auto* extension = xcb_get_extension_data(connection_, &xcb_input_id);
     if (extension && extension->present) {
@@ -71,10 +77,7 @@ X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root,
     }
     // Watches the active window's state from the start; nobody is told of this first one.
     activeWindow_ = activeWindow();
-    if (activeWindow_ != 0) {
-        xcb_change_window_attributes(connection_, activeWindow_, XCB_CW_EVENT_MASK, &mask);
-        fullScreenActive_ = fullScreen(activeWindow_);
-    }
+    if (activeWindow_ != 0) xcb_change_window_attributes(connection_, activeWindow_, XCB_CW_EVENT_MASK, &activeMask);
     xcb_flush(connection_);
 
     notifier_ = new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
@@ -99,8 +102,27 @@ void X11RootWatcher::watchPresses(bool on) {
     xcb_flush(connection_);
 }
 
+void X11RootWatcher::setNotchWindow(std::uint32_t window) {
+    if (window == notch_) return;
+    notch_ = window;
+    judgeFullScreen();
+    // What its replies brought along, which the socket no longer tells, on a later turn.
+    QMetaObject::invokeMethod(this, &X11RootWatcher::readEvents, Qt::QueuedConnection);
+}
+
 void X11RootWatcher::readEvents() {
+    // A window dragged about sends many changes: they are judged once a round, after the last.
+    // The judging's replies may bring further events along, which the socket no longer tells.
+    while (takeEvents()) judgeFullScreen();
+    if (xcb_connection_has_error(connection_)) {
+        Log::error(logCategory, "the desktop watcher lost its X connection");
+        notifier_->setEnabled(false);
+    }
+}
+
+bool X11RootWatcher::takeEvents() {
     // Replies read below may queue further events, so drain until none is left.
+    bool windowsChanged = false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
         const std::uint8_t type = event->response_type & ~0x80;
         if (type == XCB_GE_GENERIC) {
@@ -115,10 +137,11 @@ void X11RootWatcher::readEvents() {
             if (change->window == root_ && change->atom == activeWindowAtom_) {
                 activeWindowChanged();
             } else if (change->window == activeWindow_ && change->atom == stateAtom_) {
-                const bool was = obscured();
-                fullScreenActive_ = fullScreen(activeWindow_);
-                reportObscured(was);
+                windowsChanged = true;
             }
+        } else if (type == XCB_CONFIGURE_NOTIFY || type == XCB_MAP_NOTIFY || type == XCB_UNMAP_NOTIFY ||
+                   type == XCB_DESTROY_NOTIFY || type == XCB_REPARENT_NOTIFY || type == XCB_CIRCULATE_NOTIFY) {
+            windowsChanged = true;
         } else if (screenSaverEvent_ != 0 && type == screenSaverEvent_) {
             const bool was = obscured();
             screenSaverOn_ = reinterpret_cast<xcb_screensaver_notify_event_t*>(event)->state ==
@@ -127,10 +150,7 @@ void X11RootWatcher::readEvents() {
         }
         std::free(event);
     }
-    if (xcb_connection_has_error(connection_)) {
-        Log::error(logCategory, "the desktop watcher lost its X connection");
-        notifier_->setEnabled(false);
-    }
+    return windowsChanged;
 }
 
 void X11RootWatcher::activeWindowChanged() {
@@ -138,12 +158,12 @@ void X11RootWatcher::activeWindowChanged() {
     const std::uint32_t window = activeWindow();
     if (window != activeWindow_) {
         // Errors for a window already gone come back as events and are passed over.
-        const std::uint32_t none = 0, watch = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        const std::uint32_t none = 0;
         if (activeWindow_ != 0) xcb_change_window_attributes(connection_, activeWindow_, XCB_CW_EVENT_MASK, &none);
-        if (window != 0) xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &watch);
+        if (window != 0) xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &activeMask);
         activeWindow_ = window;
     }
-    fullScreenActive_ = window != 0 && fullScreen(window);
+    fullScreenActive_ = hidesNotch(window);
     reportObscured(was);
     if (handlers_.activeWindowChanged) handlers_.activeWindowChanged(window == 0 ? std::nullopt : process(window));
 }
@@ -170,6 +190,59 @@ bool X11RootWatcher::fullScreen(std::uint32_t window) {
     }
     std::free(state);
     return found;
+}
+
+void X11RootWatcher::judgeFullScreen() {
+    const bool was = obscured();
+    fullScreenActive_ = hidesNotch(activeWindow_);
+    reportObscured(was);
+}
+
+bool X11RootWatcher::hidesNotch(std::uint32_t window) {
+    // An unmapped or destroyed window is full-screen no more, whatever its state still says.
+    if (window == 0 || notch_ == 0 || window == notch_ || !fullScreen(window)) return false;
+    const auto frame = frameOnRoot(window);
+    const auto notch = frameOnRoot(notch_);
+    if (!frame || !notch || !frame->intersects(*notch)) return false;
+    // The root's children come bottom first.
+    const std::uint32_t windowTop = topLevel(window), notchTop = topLevel(notch_);
+    auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
+    if (!tree) return false;
+    const std::uint32_t* children = xcb_query_tree_children(tree);
+    const std::uint32_t* end = children + xcb_query_tree_children_length(tree);
+    const auto* windowAt = std::find(children, end, windowTop);
+    const auto* notchAt = std::find(children, end, notchTop);
+    const bool above = windowAt != end && notchAt != end && windowAt > notchAt;
+    std::free(tree);
+    return above;
+}
+
+std::optional<QRect> X11RootWatcher::frameOnRoot(std::uint32_t window) {
+    const auto attributesAsked = xcb_get_window_attributes(connection_, window);
+    const auto geometryAsked = xcb_get_geometry(connection_, window);
+    const auto placeAsked = xcb_translate_coordinates(connection_, window, root_, 0, 0);
+    auto* attributes = xcb_get_window_attributes_reply(connection_, attributesAsked, nullptr);
+    auto* geometry = xcb_get_geometry_reply(connection_, geometryAsked, nullptr);
+    auto* place = xcb_translate_coordinates_reply(connection_, placeAsked, nullptr);
+    std::optional<QRect> frame;
+    if (attributes && geometry && place && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+        frame = QRect(place->dst_x, place->dst_y, geometry->width, geometry->height);
+    std::free(attributes);
+    std::free(geometry);
+    std::free(place);
+    return frame;
+}
+
+std::uint32_t X11RootWatcher::topLevel(std::uint32_t window) {
+    // A managed window lies in the window manager's frame, and that is what is stacked.
+    for (int level = 0; level < 64; ++level) {
+        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
+        const std::uint32_t parent = tree ? tree->parent : XCB_NONE;
+        std::free(tree);
+        if (parent == root_ || parent == XCB_NONE) break;
+        window = parent;
+    }
+    return window;
 }
 
 std::optional<qint64> X11RootWatcher::process(std::uint32_t window) {

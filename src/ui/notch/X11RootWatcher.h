@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QtGlobal>
 #include <cstdint>
 #include <functional>
@@ -14,7 +15,8 @@ namespace velto {
 
 // Watches the X display's root window on a connection of its own: raw button presses of every
 // program (XInput 2.1 or later; only while asked), the window manager's active window and
-// whether it fills the screen, and the screen saver (which lockers start too).
+// whether it is full-screen in front of the notch, and the screen saver (which lockers start
+// too).
 class X11RootWatcher final : public QObject {
     Q_OBJECT
   public:
@@ -23,7 +25,8 @@ class X11RootWatcher final : public QObject {
         // The process of the newly active window: none when no window is active, 0 when the
         // window names no process.
         std::function<void(std::optional<qint64>)> activeWindowChanged;
-        // The screen saver runs or a full-screen window is active, or neither any more.
+        // The screen saver runs or the active window is full-screen in front of the notch, or
+        // neither any more.
         std::function<void(bool)> obscuredChanged;
     };
 
@@ -36,13 +39,22 @@ class X11RootWatcher final : public QObject {
     bool canWatchPresses() const { return xinputOpcode_ != 0; }
     void watchPresses(bool on);
     bool obscured() const { return screenSaverOn_ || fullScreenActive_; }
+    // The notch's X window, 0 while none is shown. A full-screen window hides it only when it
+    // is on the notch's screen (over the notch) and stacked above it.
+    void setNotchWindow(std::uint32_t window);
 
   private:
     X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, QObject* parent);
     void readEvents();
+    // Whether any window changed that may come in front of the notch or leave it.
+    bool takeEvents();
     void activeWindowChanged();
     std::uint32_t activeWindow();
     bool fullScreen(std::uint32_t window);
+    bool hidesNotch(std::uint32_t window);
+    std::optional<QRect> frameOnRoot(std::uint32_t window);
+    std::uint32_t topLevel(std::uint32_t window);
+    void judgeFullScreen();
     std::optional<qint64> process(std::uint32_t window);
     void reportObscured(bool wasObscured);
     std::uint32_t atom(const char* name);
@@ -53,7 +65,8 @@ class X11RootWatcher final : public QObject {
     std::uint32_t pidAtom_ = 0;
     std::uint32_t stateAtom_ = 0;
     std::uint32_t fullScreenAtom_ = 0;
-    std::uint32_t activeWindow_ = 0;  // whose state changes are watched
+    std::uint32_t activeWindow_ = 0;  // whose state changes, unmapping and end are watched
+    std::uint32_t notch_ = 0;
     std::uint8_t screenSaverEvent_ = 0;  // 0: no screen-saver extension
     bool screenSaverOn_ = false;
     bool fullScreenActive_ = false;

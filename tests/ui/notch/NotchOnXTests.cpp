@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <xcb/damage.h>
+#include <xcb/res.h>
+#include <xcb/xcb.h>
+
+#include <QRect>
+#include <QTest>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "../ViewHarness.h"
+#include "../XvfbDisplay.h"
+#include "ui/notch/X11MeterWindow.h"
+#include "ui/notch/X11RootWatcher.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto patience = 10s;
+
+// The test's own client on its X server: it makes the windows a desktop would have, acts as
+// the window manager where one is needed, and watches what the meter does to the server.
+class Desk {
+public:
+    explicit Desk(const QByteArray& display) : connection_(xcb_connect(display.constData(), nullptr)) {
+        screen_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        std::free(xcb_damage_query_version_reply(connection_, xcb_damage_query_version(connection_, 1, 1), nullptr));
+        damageEvent_ = xcb_get_extension_data(connection_, &xcb_damage_id)->first_event + XCB_DAMAGE_NOTIFY;
+    }
+    ~Desk() { xcb_disconnect(connection_); }
+
+    bool connected() const { return xcb_connection_has_error(connection_) == 0; }
+    xcb_window_t root() const { return screen_->root; }
+
+    // An override-redirect window on the root (or inside `parent`), mapped; 32 bits deep with
+    // an alpha channel as the notch's, or as deep as the root.
+    xcb_window_t window(QRect frame, bool alpha = false, xcb_window_t parent = 0) {
+        xcb_visualid_t visual = screen_->root_visual;
+        std::uint8_t depth = screen_->root_depth;
+        xcb_colormap_t colormap = screen_->default_colormap;
+        if (alpha) {
+            for (auto d = xcb_screen_allowed_depths_iterator(screen_); d.rem > 0; xcb_depth_next(&d)) {
+                if (d.data->depth != 32) continue;
+                visual = xcb_depth_visuals_iterator(d.data).data->visual_id;
+                depth = 32;
+            }
+            colormap = xcb_generate_id(connection_);
+            xcb_create_colormap(connection_, XCB_COLORMAP_ALLOC_NONE, colormap, root(), visual);
+        }
+        const xcb_window_t window = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {0, 0, 1, colormap};
+        xcb_create_window(connection_, depth, window, parent ? parent : root(), std::int16_t(frame.x()),
+                          std::int16_t(frame.y()), std::uint16_t(frame.width()), std::uint16_t(frame.height()), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_COLORMAP,
+                          values);
+        map(window);
+        return window;
+    }
+    void map(xcb_window_t window) { xcb_map_window(connection_, window), sync(); }
+    void unmap(xcb_window_t window) { xcb_unmap_window(connection_, window), sync(); }
+    void destroy(xcb_window_t window) { xcb_destroy_window(connection_, window), sync(); }
+    void raise(xcb_window_t window) {
+        const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+        xcb_configure_window(connection_, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        sync();
+    }
+    void move(xcb_window_t window, QPoint to) {
+        const std::uint32_t values[] = {std::uint32_t(to.x()), std::uint32_t(to.y())};
+        xcb_configure_window(connection_, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+        sync();
+    }
+    // What a window manager sets: the active window, and a window's full-screen state.
+    void activate(xcb_window_t window) {
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, root(), atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW,
+                            32, 1, &window);
+        sync();
+    }
+    void makeFullScreen(xcb_window_t window) {
+        const xcb_atom_t state = atom("_NET_WM_STATE_FULLSCREEN");
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 1,
+                            &state);
+        sync();
+    }
+
+    // The first window made inside `parent` by another client, once there is one.
+    xcb_window_t childOf(xcb_window_t parent) {
+        xcb_window_t found = 0;
+        waitUntil([&] {
+            auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, parent), nullptr);
+            if (tree && xcb_query_tree_children_length(tree) > 0) found = xcb_query_tree_children(tree)[0];
+            std::free(tree);
+            return found != 0;
+        });
+        return found;
+    }
+
+    // Each drawing into `window` or the windows inside it from now on is an event here.
+    void watchDrawing(xcb_window_t window) {
+        watched_ = window;
+        xcb_damage_create(connection_, xcb_generate_id(connection_), window,
+                          XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
+        sync();
+    }
+    // Waits for `count` drawings into the watched window after those already told.
+    bool drawnAgain(int count) {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) std::free(event);
+        int seen = 0;
+        const auto deadline = Clock::now() + patience;
+        while (seen < count && Clock::now() < deadline) {
+            pollfd fd{xcb_get_file_descriptor(connection_), POLLIN, 0};
+            poll(&fd, 1, 100);
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+                if ((event->response_type & ~0x80) == damageEvent_ &&
+                    reinterpret_cast<xcb_damage_notify_event_t*>(event)->drawable == watched_)
+                    ++seen;
+                std::free(event);
+            }
+        }
+        return seen >= count;
+    }
+
+    // The clients of the server other than this one and the server itself: (resource base,
+    // pixmaps held).
+    std::vector<std::pair<std::uint32_t, int>> otherClients() {
+        std::vector<std::pair<std::uint32_t, int>> found;
+        auto* clients = xcb_res_query_clients_reply(connection_, xcb_res_query_clients(connection_), nullptr);
+        if (!clients) return found;
+        const xcb_atom_t pixmap = atom("PIXMAP");
+        for (auto it = xcb_res_query_clients_clients_iterator(clients); it.rem > 0; xcb_res_client_next(&it)) {
+            const std::uint32_t base = it.data->resource_base;
+            if (base == 0 || base == xcb_get_setup(connection_)->resource_id_base) continue;
+            auto* held = xcb_res_query_client_resources_reply(
+                connection_, xcb_res_query_client_resources(connection_, base), nullptr);
+            if (!held) continue;  // gone since
+            int pixmaps = 0;
+            for (auto type = xcb_res_query_client_resources_types_iterator(held); type.rem > 0;
+                 xcb_res_type_next(&type))
+                if (type.data->resource_type == pixmap) pixmaps = int(type.data->count);
+            std::free(held);
+            found.emplace_back(base, pixmaps);
+        }
+        std::free(clients);
+        return found;
+    }
+    void kill(std::uint32_t client) {
+        xcb_kill_client(connection_, client);
+        sync();
+    }
+
+    static bool waitUntil(const std::function<bool()>& done) {
+        const auto deadline = Clock::now() + patience;
+        while (!done()) {
+            if (Clock::now() >= deadline) return false;
+            QTest::qWait(10);
+        }
+        return true;
+    }
+
+private:
+    xcb_atom_t atom(const char* name) {
+        auto* reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    }
+    void sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+
+    xcb_connection_t* connection_;
+    xcb_screen_t* screen_ = nullptr;
+    std::uint8_t damageEvent_ = 0;
+    xcb_window_t watched_ = 0;
+};
+
+class NotchOnX : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!display.present()) GTEST_SKIP() << "Xvfb is missing: the notch on X goes unchecked";
+        ASSERT_FALSE(display.name().isEmpty()) << display.errors().toStdString();
+        desk.emplace(display.name());
+        ASSERT_TRUE(desk->connected());
+    }
+
+    ViewHarness harness;
+    XvfbDisplay display{QStringLiteral("2560x800x24")};
+    std::optional<Desk> desk;
+};
+
+// The meter steps while it is seen; covered whole by windows above (a redirected 32-bit
+// window hears no visibility from the server) it neither steps nor keeps its frames on the
+// server; and when the server closes the connection that times its steps, it steps by itself.
+TEST_F(NotchOnX, TheMeterStepsOnlyWhileSeen) {
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    const xcb_window_t bars = desk->childOf(notch);
+    ASSERT_NE(bars, 0u);
+    // The meter's window goes with steps queued for it, so its drawings are watched on the notch.
+    desk->watchDrawing(notch);
+    EXPECT_TRUE(desk->drawnAgain(4)) << "shown";
+
+    // Two windows, each over a part of it, hide it whole.
+    const xcb_window_t left = desk->window({400, 0, 240, 40});
+    const xcb_window_t right = desk->window({640, 0, 300, 40});
+    const auto meterOnly = [&] {
+        const auto clients = desk->otherClients();
+        return clients.size() == 1 && clients[0].second == 0;
+    };
+    EXPECT_TRUE(Desk::waitUntil(meterOnly)) << "covered: clients and their pixmaps " << testing::PrintToString(desk->otherClients());
+    desk->unmap(right);
+    EXPECT_TRUE(desk->drawnAgain(4)) << "half covered";
+    desk->destroy(left);
+
+    std::vector<std::pair<std::uint32_t, int>> clients;
+    ASSERT_TRUE(Desk::waitUntil([&] { return (clients = desk->otherClients()).size() == 2; }));
+    const std::uint32_t meterClient = bars & ~std::uint32_t(0x1fffff);
+    desk->kill(clients[0].first == meterClient ? clients[1].first : clients[0].first);
+    EXPECT_TRUE(desk->drawnAgain(4)) << "after losing the stepping connection";
+}
+
+// Time counted from before its start, as a wall clock in 1970 reads against 2001, falls on a
+// frame as well as any other.
+TEST(NotchMeterFilm, EveryTimeFallsOnAFrameOfThePeriod) {
+    constexpr double period = X11MeterWindow::filmPeriod;
+    for (double seconds : {0.0, -0.0, 1e-9, -1e-9, period, -period, period * 0.999999, -978307200.0, -1.5,
+                           1765000000.0 - 978307200.0, 3e9}) {
+        const int frame = X11MeterWindow::filmFrame(seconds);
+        EXPECT_GE(frame, 0) << seconds;
+        EXPECT_LT(frame, X11MeterWindow::filmLength) << seconds;
+    }
+    for (double phase : {0.1, 0.3, 0.55}) {
+        EXPECT_EQ(X11MeterWindow::filmFrame(phase - 3 * period), X11MeterWindow::filmFrame(phase)) << phase;
+        EXPECT_EQ(X11MeterWindow::filmFrame(phase), std::lround(phase / period * X11MeterWindow::filmLength));
+    }
+}
+
+// With no descriptor left for waking its thread, there is no meter window: the scene draws it.
+TEST_F(NotchOnX, WithNoDescriptorLeftThereIsNoMeterWindow) {
+    const int lowest = dup(0);
+    ASSERT_GE(lowest, 0);
+    close(lowest);
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+    // One descriptor left: enough for the connection alone.
+    rlimit tight = before;
+    tight.rlim_cur = rlim_t(lowest) + 1;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_TRUE(meter == nullptr);
+    // One that cannot be woken would wait for ever to be destroyed.
+    if (meter) static_cast<void>(meter.release());
+}
+
+// The meter stands still while the active window is full-screen on the notch's screen and
+// stacked above the notch; unmapped or destroyed, that window is full-screen no more, though
+// the window manager still names it. The right half of the display stands for a second screen.
+TEST_F(NotchOnX, AFullScreenWindowHidesTheNotchOnlyInFrontOfIt) {
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    // A managed window lies in its window manager's frame.
+    const xcb_window_t frame = desk->window({1280, 0, 1280, 800});
+    const xcb_window_t player = desk->window({0, 0, 1280, 800}, false, frame);
+    desk->makeFullScreen(player);
+    desk->activate(player);
+
+    auto watcher = X11RootWatcher::connect(display.name().constData());
+    ASSERT_NE(watcher, nullptr);
+    std::vector<bool> told;
+    watcher->setHandlers({.obscuredChanged = [&](bool obscured) { told.push_back(obscured); }});
+    watcher->setNotchWindow(notch);
+    EXPECT_FALSE(watcher->obscured()) << "on the other screen";
+
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"moved over the notch", [&] { desk->move(frame, {0, 0}); }},
+        {"the notch raised", [&] { desk->raise(notch); }},
+        {"raised again", [&] { desk->raise(frame); }},
+        {"unmapped", [&] { desk->unmap(player); }},
+        {"mapped again", [&] { desk->map(player); }},
+        {"destroyed", [&] { desk->destroy(player); }},
+    };
+    bool hidden = false;
+    for (const auto& [name, step] : steps) {
+        step();
+        hidden = !hidden;
+        EXPECT_TRUE(Desk::waitUntil([&] { return watcher->obscured() == hidden; })) << name;
+    }
+    EXPECT_EQ(told, std::vector<bool>({true, false, true, false, true, false}));
+}
+
+}  // namespace
+}  // namespace velto
