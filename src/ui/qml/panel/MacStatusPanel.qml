@@ -11,18 +11,28 @@ Item {
     id: root
     required property var panel
     readonly property var layout: panel?.layout ?? ({})
-    // The messages go at the edge the window grows and shrinks at (the top over a bottom tray,
-    // else the bottom), so that coming and going they move no other row on the screen.
-    readonly property bool messagesFirst: root.Window.window?.growsUpward ?? false
-
+    readonly property var panelWindow: root.Window.window
+    // The messages lie in a band at the edge the window grows and shrinks at (the top over a
+    // bottom tray, else the bottom). The panel's window grows by the band as far as it can and
+    // keeps the content where it stood; what it cannot grow by, the band covers of the content
+    // for its time. Coming and going, a message thus moves no control and is always seen.
+    readonly property bool bandFirst: panelWindow?.growsUpward ?? false
     readonly property bool showsMessages: (layout.messages ?? false)
                                           && ((panel?.libraryRow ?? false) || (panel?.message.kind ?? "").length > 0)
+    readonly property real noticeHeight: showsMessages ? messages.implicitHeight + 12 : 0
+    // Where the content stands: as the panel's window places it, else beside the band.
+    readonly property rect contentArea: panelWindow?.contentArea
+                                        ?? Qt.rect(0, bandFirst ? noticeHeight : 0, width, height - noticeHeight)
+    // What of the band lies over the content; the view scrolls that far further, so that what
+    // lies under it can still be reached.
+    readonly property real covered: Math.max(0, bandFirst ? noticeHeight - contentArea.y
+                                                          : contentArea.y + contentArea.height - (height - noticeHeight))
 
     objectName: "mac-panel"
     implicitWidth: 380
-    implicitHeight: page.implicitHeight + 32
+    implicitHeight: page.implicitHeight + 32 + noticeHeight
 
-    // The focused control is scrolled into view.
+    // The focused control is scrolled into view, clear of the band.
     Connections {
         target: root.Window.window
         function onActiveFocusItemChanged() {
@@ -31,61 +41,64 @@ Item {
             while (inside && inside !== page) inside = inside.parent
             if (!inside || !scroller.interactive) return
             const at = item.mapToItem(scroller.contentItem, 0, 0, item.width, item.height)
-            const top = Math.min(at.y - 8, scroller.contentY)
-            const shown = Math.max(top, at.y + at.height + 8 - scroller.height)
-            scroller.contentY = Math.max(0, Math.min(shown, scroller.contentHeight - scroller.height))
+            const above = root.bandFirst ? root.covered : 0
+            const below = root.bandFirst ? 0 : root.covered
+            const top = Math.min(at.y - 8 - above, scroller.contentY)
+            const shown = Math.max(top, at.y + at.height + 8 + below - scroller.height)
+            scroller.contentY = Math.max(-scroller.topMargin,
+                                         Math.min(shown, scroller.contentHeight + scroller.bottomMargin - scroller.height))
         }
     }
 
-    // Over a bottom tray the rows under a quiet notice keep their place on the screen: what the
-    // window cannot grow or shrink by at the height of the usable area, the view scrolls by. Any
-    // other message is scrolled into view instead, at either edge.
-    QtObject {
-        id: rowKeeper
-        property real top: 0
-        property real height: 0
-        property bool mustBeSeen: false
-        function seen() {
-            return (root.panel?.libraryRow ?? false) || !(root.panel?.message.quiet ?? true)
+    Rectangle {
+        objectName: "mac-panel-notice-band"
+        z: 1
+        y: root.bandFirst ? 0 : root.height - height
+        width: root.width
+        height: root.noticeHeight
+        visible: root.showsMessages
+        color: root.panelWindow?.color ?? Theme.background
+        Rectangle {
+            visible: root.covered > 0
+            y: root.bandFirst ? parent.height - 1 : 0
+            width: parent.width
+            height: 1
+            color: Theme.separator
         }
-        // Once the page has laid out the messages at its end.
-        function reveal() {
-            if (!root.messagesFirst && root.showsMessages && seen())
-                scroller.contentY = Math.max(0, scroller.contentHeight - scroller.height)
+        PanelMessages {
+            id: messages
+            x: 16
+            y: root.bandFirst ? 12 : 0
+            width: parent.width - 32
+            panel: root.panel
         }
-        function keep() {
-            const grown = column.y - top
-            const shift = grown - (scroller.height - height)
-            top = column.y
-            height = scroller.height
-            if (root.showsMessages) mustBeSeen = seen()
-            if (!root.messagesFirst || shift === 0) return
-            if (mustBeSeen && grown > 0) {
-                scroller.contentY = 0
-                return
-            }
-            // The page's height may take in rows that came above only after they moved.
-            const end = Math.max(0, root.implicitHeight - scroller.height) + Math.max(0, grown)
-            scroller.contentY = Math.max(0, Math.min(scroller.contentY + shift, end))
-        }
-    }
-    Connections {
-        target: column
-        function onYChanged() { rowKeeper.keep() }
     }
 
     Flickable {
         id: scroller
-        onHeightChanged: rowKeeper.keep()
         objectName: "mac-panel-scroller"
-        anchors.fill: parent
+        y: root.contentArea.y
+        width: root.width
+        height: root.contentArea.height
         contentWidth: root.implicitWidth
-        contentHeight: root.implicitHeight
-        interactive: contentHeight > height || contentWidth > width
+        contentHeight: page.implicitHeight + 32
+        topMargin: Math.max(root.bandFirst ? root.covered : 0, keptAbove)
+        bottomMargin: Math.max(root.bandFirst ? 0 : root.covered, keptBelow)
+        // Scrolled under the band when it goes, the view keeps that margin rather than move, till
+        // it is scrolled out of it.
+        property real keptAbove: 0
+        property real keptBelow: 0
+        onContentYChanged: {
+            const above = Math.max(0, -contentY)
+            const below = Math.max(0, contentY + height - contentHeight)
+            keptAbove = root.covered > 0 ? above : Math.min(keptAbove, above)
+            keptBelow = root.covered > 0 ? below : Math.min(keptBelow, below)
+        }
+        interactive: contentHeight + topMargin + bottomMargin > height || contentWidth > width
         clip: interactive
         boundsBehavior: Flickable.StopAtBounds
         ScrollBar.vertical: ScrollBar {
-            policy: scroller.contentHeight > scroller.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+            policy: scroller.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
         }
         // A panel grown back to its whole height shows it from the top.
         onInteractiveChanged: if (!interactive) contentY = 0
@@ -97,11 +110,6 @@ Item {
             width: 348
             spacing: 12
 
-            ColumnLayout {
-                id: firstSlot
-                Layout.fillWidth: true
-                visible: root.messagesFirst && root.showsMessages
-            }
             ColumnLayout {
                 id: column
                 Layout.fillWidth: true
@@ -187,19 +195,6 @@ Item {
                     size: Theme.caption
                     color: Theme.secondary
                 }
-            }
-            ColumnLayout {
-                id: lastSlot
-                Layout.fillWidth: true
-                visible: !root.messagesFirst && root.showsMessages
-                onVisibleChanged: if (visible) Qt.callLater(rowKeeper.reveal)
-                onHeightChanged: if (visible) Qt.callLater(rowKeeper.reveal)
-            }
-            PanelMessages {
-                id: messages
-                parent: root.messagesFirst ? firstSlot : lastSlot
-                Layout.fillWidth: true
-                panel: root.panel
             }
         }
     }
