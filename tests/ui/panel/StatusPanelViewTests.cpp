@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
+#include <tuple>
+#include <optional>
 
 #include "StatusPanelFixture.h"
 #include "library/PlaylistBackup.h"
@@ -236,6 +238,26 @@ TEST_F(PanelViews, FavouritesLyricsAndMessages) {
     EXPECT_TRUE(shown("mac-panel-settings-page"));
 }
 
+// The chosen search scope stands out from the picker's track as drawn, in either palette.
+TEST_F(PanelViews, ChosenScopeStandsOutInBothPalettes) {
+    scriptScopes();
+    searchSongs("雨", {song("1", "雨巷")});
+    for (const bool dark : {false, true}) {
+        std::optional<ViewHarness::DarkScheme> scheme;
+        if (dark) scheme.emplace();
+        QQuickItem* root = load();
+        for (const auto& [scope, other, name] : {std::tuple{"歌曲", "专辑", "songs"}, {"歌手", "歌曲", "artists"}}) {
+            panel->selectScope(scope);
+            settle();
+            expectRendered(root, QString("scope-picker-%1%2").arg(name, dark ? "-dark" : ""));
+            const QImage drawn = harness.grab();
+            const QColor chosen = ViewHarness::seenAt(drawn, item((std::string("mac-panel-scope-") + scope).c_str()), {4, 12});
+            const QColor track = ViewHarness::seenAt(drawn, item((std::string("mac-panel-scope-") + other).c_str()), {4, 12});
+            EXPECT_GE(Theme::contrast(chosen, track), 3.0) << scope << " " << dark;
+        }
+    }
+}
+
 TEST_F(PanelViews, CatalogPageTakesTheListsPlace) {
     QQuickItem* root = load();
     scriptScopes();
@@ -284,17 +306,8 @@ TEST_F(PanelViews, WithoutALibrary) {
 // In a dark desktop scheme every control draws from the palette, in the program's window made
 // under that scheme: no drop-down box, switch or slider groove stays light on the dark panel.
 TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
-    struct Restore {
-        QPalette before = QGuiApplication::palette();
-        ~Restore() { QGuiApplication::setPalette(before); }
-    } restore;
-    QPalette dark;
-    const char* roles[] = {"#ffffff", "#424245", "#979797", "#5e5c5b", "#302f2e", "#4a4947", "#ffffff",
-                           "#ffffff", "#ffffff", "#3d3d3d", "#222020", "#e7e4e0", "#12608a", "#f9f9f9",
-                           "#0986d3", "#a70b06", "#5c5b5a"};
-    for (int role = 0; role < int(std::size(roles)); ++role)
-        dark.setColor(QPalette::ColorRole(role), QColor(roles[role]));
-    QGuiApplication::setPalette(dark);
+    const ViewHarness::DarkScheme scheme;
+    const QPalette dark = scheme.palette();
     favourites({"A"});
     model->play({song("A")}, 0);
     settle();
@@ -438,68 +451,75 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
                                      "mac-settings-quality", "mac-settings-import-local-music",
                                      "mac-panel-export-backup"}}};
     int playing = 0;
-    for (const auto& page : pages) {
-        for (const auto& tray : trays) {
-            const std::string at = std::string(page.name) + " " + tray.name;
-            model->play({song("p" + std::to_string(++playing))}, 0);
-            settle();
-            if (panel->showsSettings() != page.settings) panel->toggleSettings();
-            open(tray.anchor);
-            if (tray.fullHeight) {
-                EXPECT_EQ(window().height(), tray.anchor.area.height() - 16) << at;
+    for (const bool dark : {false, true}) {
+        // In the dark scheme the pages at the screen's full height only, for their pictures.
+        std::optional<ViewHarness::DarkScheme> scheme;
+        if (dark) scheme.emplace();
+        for (const auto& page : pages) {
+            for (const auto& tray : trays) {
+                if (dark && !tray.fullHeight) continue;
+                const std::string at = std::string(page.name) + " " + tray.name + (dark ? " dark" : "");
+                model->play({song("p" + std::to_string(++playing))}, 0);
+                settle();
+                if (panel->showsSettings() != page.settings) panel->toggleSettings();
+                if (!page.settings && panel->tabText() != "search") panel->selectTab("search");
+                open(tray.anchor);
+                if (tray.fullHeight) {
+                    EXPECT_EQ(window().height(), tray.anchor.area.height() - 16) << at;
+                }
+                QList<QQuickItem*> controls;
+                for (const char* name : page.controls) controls << find(name);
+                ASSERT_FALSE(controls.contains(nullptr)) << at;
+                const auto where = [&] {
+                    QList<QRectF> rects;
+                    for (QQuickItem* control : controls) rects << onScreen(control);
+                    return rects;
+                };
+                const QList<QRectF> before = where();
+                QQuickItem* heart = controls[1];
+                const QPoint spot = heart->mapToScene({heart->width() / 2, heart->height() / 2}).toPoint();
+                const QRect shownFrame = window().geometry();
+                QSignalSpy resized(&window(), &QWindow::heightChanged);
+                clickNow(spot);
+                settle();
+                // What is drawn while the window manager is still to grow the window.
+                window().grabWindow();
+                EXPECT_EQ(window().geometry() == shownFrame, tray.fullHeight) << at;
+                EXPECT_EQ(resized.count(), 0) << at;
+                EXPECT_EQ(where(), before) << at << ", the window not grown yet";
+                layOut();
+                EXPECT_EQ(find("mac-panel-message-text")->property("text").toString(), "已加入个人歌单") << at;
+                EXPECT_TRUE(find("mac-panel-messages")->isVisible()) << at;
+                EXPECT_TRUE(inView(find("mac-panel-message-text"))) << at;
+                EXPECT_EQ(where(), before) << at;
+                save(QString("notice-%1-%2%3").arg(page.name, tray.name, dark ? "-dark" : ""));
+                resized.clear();
+                advance(3);
+                window().grabWindow();
+                EXPECT_EQ(window().geometry(), shownFrame) << at;
+                EXPECT_EQ(resized.count(), 0) << at;
+                EXPECT_EQ(where(), before) << at << ", the window not shrunk yet";
+                layOut();
+                EXPECT_FALSE(find("mac-panel-messages")->isVisible()) << at;
+                EXPECT_EQ(where(), before) << at;
+                // A second click at the same spot takes the heart back.
+                QTest::mouseClick(&window(), Qt::LeftButton, {}, spot);
+                settle();
+                layOut();
+                EXPECT_EQ(where(), before) << at;
+                EXPECT_TRUE(inView(find("mac-panel-message-text"))) << at;
+                EXPECT_NE(find("mac-panel-message-text")->property("text").toString(), "已加入个人歌单") << at;
+                advance(3);
+                // An error stays until it is acted on: it is seen, and moves nothing either.
+                model->setErrorMessage("收藏未保存，请重试。");
+                layOut();
+                EXPECT_TRUE(inView(find("mac-panel-message-button"))) << at;
+                EXPECT_EQ(where(), before) << at;
+                model->setErrorMessage(std::nullopt);
+                layOut();
+                EXPECT_EQ(where(), before) << at;
+                window().performClose();
             }
-            QList<QQuickItem*> controls;
-            for (const char* name : page.controls) controls << find(name);
-            ASSERT_FALSE(controls.contains(nullptr)) << at;
-            const auto where = [&] {
-                QList<QRectF> rects;
-                for (QQuickItem* control : controls) rects << onScreen(control);
-                return rects;
-            };
-            const QList<QRectF> before = where();
-            QQuickItem* heart = controls[1];
-            const QPoint spot = heart->mapToScene({heart->width() / 2, heart->height() / 2}).toPoint();
-            const QRect shownFrame = window().geometry();
-            QSignalSpy resized(&window(), &QWindow::heightChanged);
-            clickNow(spot);
-            settle();
-            // What is drawn while the window manager is still to grow the window.
-            window().grabWindow();
-            EXPECT_EQ(window().geometry() == shownFrame, tray.fullHeight) << at;
-            EXPECT_EQ(resized.count(), 0) << at;
-            EXPECT_EQ(where(), before) << at << ", the window not grown yet";
-            layOut();
-            EXPECT_EQ(find("mac-panel-message-text")->property("text").toString(), "已加入个人歌单") << at;
-            EXPECT_TRUE(find("mac-panel-messages")->isVisible()) << at;
-            EXPECT_TRUE(inView(find("mac-panel-message-text"))) << at;
-            EXPECT_EQ(where(), before) << at;
-            save(QString("notice-%1-%2").arg(page.name, tray.name));
-            resized.clear();
-            advance(3);
-            window().grabWindow();
-            EXPECT_EQ(window().geometry(), shownFrame) << at;
-            EXPECT_EQ(resized.count(), 0) << at;
-            EXPECT_EQ(where(), before) << at << ", the window not shrunk yet";
-            layOut();
-            EXPECT_FALSE(find("mac-panel-messages")->isVisible()) << at;
-            EXPECT_EQ(where(), before) << at;
-            // A second click at the same spot takes the heart back.
-            QTest::mouseClick(&window(), Qt::LeftButton, {}, spot);
-            settle();
-            layOut();
-            EXPECT_EQ(where(), before) << at;
-            EXPECT_TRUE(inView(find("mac-panel-message-text"))) << at;
-            EXPECT_NE(find("mac-panel-message-text")->property("text").toString(), "已加入个人歌单") << at;
-            advance(3);
-            // An error stays until it is acted on: it is seen, and moves nothing either.
-            model->setErrorMessage("收藏未保存，请重试。");
-            layOut();
-            EXPECT_TRUE(inView(find("mac-panel-message-button"))) << at;
-            EXPECT_EQ(where(), before) << at;
-            model->setErrorMessage(std::nullopt);
-            layOut();
-            EXPECT_EQ(where(), before) << at;
-            window().performClose();
         }
     }
 }
