@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 #include <malloc.h>
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMoveEvent>
@@ -178,7 +179,20 @@ bool PanelWindow::event(QEvent* event) {
     if (event->type() == QEvent::Resize) reported_.setSize(static_cast<QResizeEvent*>(event)->size());
     const bool handled = QQuickWindow::event(event);
     if (event->type() == QEvent::Move || event->type() == QEvent::Resize) followFrame();
+    if (event->type() == QEvent::Move) pointAgain();
     return handled;
+}
+
+// A window that moves under a pointer at rest gets no pointer event, so the scene would go on
+// taking the pointer where it was in the window before the move: after the content is laid in
+// its new place, what the pointer is over there would seem hovered and show its help. The
+// pointer is told again where it is.
+void PanelWindow::pointAgain() {
+    if (!shown_ || QGuiApplication::mouseButtons() != Qt::NoButton) return;
+    const QPoint global = QCursor::pos(screen());
+    QMouseEvent moved(QEvent::MouseMove, mapFromGlobal(QPointF(global)), QPointF(global), Qt::NoButton,
+                      Qt::NoButton, QGuiApplication::keyboardModifiers());
+    QCoreApplication::sendEvent(this, &moved);
 }
 
 void PanelWindow::performClose() {

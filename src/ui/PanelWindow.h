@@ -81,6 +81,7 @@ private:
     int band() const;
     QRect contentFrame() const;
     void followFrame();
+    void pointAgain();
     void place();
     void keepOutOfTaskbar();
     void dropFocus();

@@ -1,4 +1,5 @@
 #include <QAnimationDriver>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QPointer>
@@ -480,6 +481,7 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
                 const QPoint spot = heart->mapToScene({heart->width() / 2, heart->height() / 2}).toPoint();
                 const QRect shownFrame = window().geometry();
                 QSignalSpy resized(&window(), &QWindow::heightChanged);
+                QCursor::setPos(window().mapToGlobal(spot));
                 clickNow(spot);
                 settle();
                 // What is drawn while the window manager is still to grow the window.
@@ -492,6 +494,9 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
                 EXPECT_TRUE(find("mac-panel-messages")->isVisible()) << at;
                 EXPECT_TRUE(inView(find("mac-panel-message-text"))) << at;
                 EXPECT_EQ(where(), before) << at;
+                // The pointer that has not moved is still over the heart, not over what came
+                // under it in the window.
+                EXPECT_TRUE(heart->property("hovered").toBool()) << at;
                 save(QString("notice-%1-%2%3").arg(page.name, tray.name, dark ? "-dark" : ""));
                 resized.clear();
                 advance(3);
