@@ -406,6 +406,17 @@ class PanelWindowedViews : public PanelViews {
     bool inView(QQuickItem* item) {
         return QRectF(window().geometry()).contains(onScreen(item));
     }
+    // The wheel over the panel's margin, where no control takes it, a notch at a time.
+    void wheel(int delta, int notches = 12) {
+        for (int notch = 0; notch < notches; ++notch) {
+            QWheelEvent turned({8, 250}, window().mapToGlobal(QPointF(8, 250)), {}, {0, delta}, Qt::NoButton,
+                               Qt::NoModifier, Qt::NoScrollPhase, false);
+            turned.setTimestamp(1000 + 200 * notch);
+            QCoreApplication::sendEvent(&window(), &turned);
+            QCoreApplication::processEvents();  // starts the animation timer
+            animations.step(200);
+        }
+    }
     // A click delivered at once, leaving the frames the window asked for unconfirmed: as on a
     // desktop, where the window manager answers later.
     void clickNow(QPoint at) {
@@ -523,6 +534,22 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
                 model->setErrorMessage(std::nullopt);
                 layOut();
                 EXPECT_EQ(where(), before) << at;
+                if (tray.fullHeight) {
+                    // Scrolled to what the band covers, the view stays put as the band goes.
+                    model->setNotice("已加入个人歌单");
+                    layOut();
+                    QQuickItem* scroller = find("mac-panel-scroller");
+                    EXPECT_GT(scroller->property(tray.anchor.vertical == Align::end ? "topMargin" : "bottomMargin").toDouble(), 0) << at;
+                    wheel(tray.anchor.vertical == Align::end ? 120 : -120);
+                    layOut();
+                    const QList<QRectF> scrolled = where();
+                    EXPECT_NE(scrolled, before) << at;
+                    advance(3);
+                    layOut();
+                    EXPECT_FALSE(find("mac-panel-messages")->isVisible()) << at;
+                    EXPECT_EQ(where(), scrolled) << at;
+                    scroller->setProperty("contentY", 0);
+                }
                 window().performClose();
             }
         }
@@ -543,14 +570,7 @@ TEST_F(PanelWindowedViews, SettingsPageOnALowScreenScrollsToEveryControl) {
     save("settings-low-screen");
 
     // The wheel over the panel's margin, where no control takes it, scrolls to the end.
-    for (int notch = 0; notch < 12; ++notch) {
-        QWheelEvent wheel({8, 250}, window().mapToGlobal(QPointF(8, 250)), {}, {0, -120}, Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        wheel.setTimestamp(1000 + 200 * notch);
-        QCoreApplication::sendEvent(&window(), &wheel);
-        QCoreApplication::processEvents();  // starts the animation timer
-        animations.step(200);
-    }
+    wheel(-120);
     layOut();
     EXPECT_TRUE(inView(exportBackup));
     save("settings-low-screen-scrolled");

@@ -19,12 +19,11 @@ Item {
     readonly property bool bandFirst: panelWindow?.growsUpward ?? false
     readonly property bool showsMessages: (layout.messages ?? false)
                                           && ((panel?.libraryRow ?? false) || (panel?.message.kind ?? "").length > 0)
-    readonly property real noticeHeight: showsMessages ? messages.implicitHeight + 12 : 0
+    readonly property real noticeHeight: showsMessages && messages.implicitHeight > 0 ? messages.implicitHeight + 12 : 0
     // Where the content stands: as the panel's window places it, else beside the band.
     readonly property rect contentArea: panelWindow?.contentArea
                                         ?? Qt.rect(0, bandFirst ? noticeHeight : 0, width, height - noticeHeight)
-    // What of the band lies over the content; the view scrolls that far further, so that what
-    // lies under it can still be reached.
+    // How far the band lies over the content.
     readonly property real covered: Math.max(0, bandFirst ? noticeHeight - contentArea.y
                                                           : contentArea.y + contentArea.height - (height - noticeHeight))
 
@@ -41,8 +40,8 @@ Item {
             while (inside && inside !== page) inside = inside.parent
             if (!inside || !scroller.interactive) return
             const at = item.mapToItem(scroller.contentItem, 0, 0, item.width, item.height)
-            const above = root.bandFirst ? root.covered : 0
-            const below = root.bandFirst ? 0 : root.covered
+            const above = root.bandFirst ? scroller.under : 0
+            const below = root.bandFirst ? 0 : scroller.under
             const top = Math.min(at.y - 8 - above, scroller.contentY)
             const shown = Math.max(top, at.y + at.height + 8 + below - scroller.height)
             scroller.contentY = Math.max(-scroller.topMargin,
@@ -82,17 +81,25 @@ Item {
         height: root.contentArea.height
         contentWidth: root.implicitWidth
         contentHeight: page.implicitHeight + 32
-        topMargin: Math.max(root.bandFirst ? root.covered : 0, keptAbove)
-        bottomMargin: Math.max(root.bandFirst ? 0 : root.covered, keptBelow)
-        // Scrolled under the band when it goes, the view keeps that margin rather than move, till
-        // it is scrolled out of it.
+        // What lies under the band can be scrolled to.
+        readonly property real under: root.covered
+        topMargin: Math.max(root.bandFirst ? under : 0, keptAbove)
+        bottomMargin: Math.max(root.bandFirst ? 0 : under, keptBelow)
+        // Where the user leaves the view scrolled into a margin, it stays when the band goes,
+        // rather than move, till the user scrolls again.
         property real keptAbove: 0
         property real keptBelow: 0
-        onContentYChanged: {
-            const above = Math.max(0, -contentY)
-            const below = Math.max(0, contentY + height - contentHeight)
-            keptAbove = root.covered > 0 ? above : Math.min(keptAbove, above)
-            keptBelow = root.covered > 0 ? below : Math.min(keptBelow, below)
+        onMovementEnded: {
+            keptAbove = Math.max(0, -contentY)
+            keptBelow = Math.max(0, contentY + height - contentHeight)
+        }
+        // A new opening has nothing on the screen to hold still.
+        Connections {
+            target: root.panel
+            function onShownChanged() {
+                scroller.keptAbove = 0
+                scroller.keptBelow = 0
+            }
         }
         interactive: contentHeight + topMargin + bottomMargin > height || contentWidth > width
         clip: interactive
