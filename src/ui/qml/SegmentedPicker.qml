@@ -27,7 +27,8 @@ Rectangle {
         Repeater {
             model: picker.titles
             delegate: AbstractButton {
-                FocusRing {}
+                // On the chosen segment's fill, the ring is drawn in its label's colour.
+                FocusRing { border.color: segment.selected ? Theme.chosenSegmentText : Theme.focusRing }
                 id: segment
                 required property int index
                 required property string modelData

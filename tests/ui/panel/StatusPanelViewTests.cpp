@@ -239,7 +239,8 @@ TEST_F(PanelViews, FavouritesLyricsAndMessages) {
     EXPECT_TRUE(shown("mac-panel-settings-page"));
 }
 
-// The chosen search scope stands out from the picker's track as drawn, in either palette.
+// The chosen search scope stands out from the picker's track as drawn, in either palette, and so
+// does the focus ring on it.
 TEST_F(PanelViews, ChosenScopeStandsOutInBothPalettes) {
     scriptScopes();
     searchSongs("雨", {song("1", "雨巷")});
@@ -255,6 +256,11 @@ TEST_F(PanelViews, ChosenScopeStandsOutInBothPalettes) {
             const QColor chosen = ViewHarness::seenAt(drawn, item((std::string("mac-panel-scope-") + scope).c_str()), {4, 12});
             const QColor track = ViewHarness::seenAt(drawn, item((std::string("mac-panel-scope-") + other).c_str()), {4, 12});
             EXPECT_GE(Theme::contrast(chosen, track), 3.0) << scope << " " << dark;
+            // Focused from the keyboard, its ring stands out from its fill.
+            QQuickItem* segment = item((std::string("mac-panel-scope-") + scope).c_str());
+            segment->forceActiveFocus(Qt::TabFocusReason);
+            EXPECT_GE(Theme::contrast(ViewHarness::seenAt(harness.grab(), segment, {2, 12}), chosen), 3.0)
+                << scope << " " << dark;
         }
     }
 }
