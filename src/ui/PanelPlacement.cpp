@@ -105,6 +105,16 @@ int keptInside(int value, int start, int length, int size) {
     return std::clamp(value, start + m, start + length - m - size);
 }
 
+// The anchor's area, starting below the obstacle where the panel's span across meets it.
+QRect clearOfObstacle(const Anchor& anchor, int x, int width) {
+    QRect a = anchor.area;
+    const QRect& o = anchor.obstacle;
+    if (!o.isEmpty() && x <= o.right() && o.left() < x + width && o.top() <= a.bottom() &&
+        o.bottom() >= a.top())
+        a.setTop(std::min(o.bottom() + 1, a.bottom()));
+    return a;
+}
+
 }  // namespace
 
 PanelPlacement::Anchor PanelPlacement::anchor(const Input& input) {
@@ -142,13 +152,25 @@ QRect PanelPlacement::frame(const Anchor& anchor, QSize size) {
                 size};
     const int width = fitted(size.width(), a.width());
     const int x = keptInside(alongAxis(anchor.horizontal, anchor.x, width), a.left(), a.width(), width);
-    const QRect& o = anchor.obstacle;
-    if (!o.isEmpty() && x <= o.right() && o.left() < x + width && o.top() <= a.bottom() &&
-        o.bottom() >= a.top())
-        a.setTop(std::min(o.bottom() + 1, a.bottom()));
+    a = clearOfObstacle(anchor, x, width);
     const int height = fitted(size.height(), a.height());
     const int y = keptInside(alongAxis(anchor.vertical, anchor.y, height), a.top(), a.height(), height);
     return {x, y, width, height};
+}
+
+QRect PanelPlacement::withBand(const Anchor& anchor, QRect content, int band) {
+    if (band <= 0) return content;
+    const QRect a = clearOfObstacle(anchor, content.x(), content.width());
+    QRect window = content;
+    if (anchor.vertical == Align::end) {
+        const int top = a.isEmpty() ? content.top() - band : std::max(content.top() - band, a.top() + m);
+        window.setTop(std::min(top, content.top()));
+    } else {
+        const int bottom =
+            a.isEmpty() ? content.bottom() + band : std::min(content.bottom() + band, a.bottom() - m);
+        window.setBottom(std::max(bottom, content.bottom()));
+    }
+    return window;
 }
 
 }  // namespace velto

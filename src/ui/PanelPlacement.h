@@ -56,6 +56,11 @@ struct PanelPlacement {
     // larger: a panel too large for it is cut to it (its view scrolls). Where the panel's span
     // across meets the obstacle's, the area starts below the obstacle.
     static QRect frame(const Anchor& anchor, QSize size);
+    // The window of a panel whose content stands at `content` (where `frame` puts it), with a
+    // band of `band` beyond the content's edge that the panel grows at (its top when the bottom
+    // edge is held), as far as the area lets the window grow: the content stays where it is, and
+    // what the area withholds the band lays over the content's edge instead.
+    static QRect withBand(const Anchor& anchor, QRect content, int band);
     static QPoint topLeft(const Input& input) { return frame(anchor(input), input.panel).topLeft(); }
 
 private:

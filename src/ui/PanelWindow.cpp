@@ -3,13 +3,18 @@
 #include <xcb/xcb.h>
 #include <malloc.h>
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMoveEvent>
+#include <QResizeEvent>
 #include <QPalette>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QQmlProperty>
 #include <QQuickItem>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -68,6 +73,7 @@ bool PanelWindow::ensureRoot() {
     item->setParentItem(contentItem());
     connect(item, &QQuickItem::implicitWidthChanged, this, &PanelWindow::fitToRoot);
     connect(item, &QQuickItem::implicitHeightChanged, this, &PanelWindow::fitToRoot);
+    QQmlProperty(item, QStringLiteral("noticeHeight")).connectNotifySignal(this, SLOT(fitToRoot()));
     fitToRoot();
     return true;
 }
@@ -77,8 +83,20 @@ QSize PanelWindow::panelSize() const {
     return QSizeF(root_->implicitWidth(), root_->implicitHeight()).toSize();
 }
 
+int PanelWindow::band() const {
+    return root_ ? std::clamp(root_->property("noticeHeight").toInt(), 0, panelSize().height()) : 0;
+}
+
+QSize PanelWindow::contentSize() const {
+    return panelSize() - QSize(0, band());
+}
+
+QRect PanelWindow::contentFrame() const {
+    return PanelPlacement::frame(anchor_, contentSize());
+}
+
 QRect PanelWindow::placedFrame() const {
-    return PanelPlacement::frame(anchor_, panelSize());
+    return PanelPlacement::withBand(anchor_, contentFrame(), band());
 }
 
 void PanelWindow::setObstacle(QRect obstacle) {
@@ -89,17 +107,33 @@ void PanelWindow::setObstacle(QRect obstacle) {
 
 void PanelWindow::fitToRoot() {
     if (shown_) return place();
-    root_->setSize(panelSize());
     resize(panelSize());
+    if (!isVisible()) reported_.setSize(panelSize());
+    followFrame();
 }
 
 // A shown panel grows and shrinks from its anchor, so its side facing the tray stays put; the
-// root takes the frame's size, which the usable area may cut, and scrolls what is left.
+// usable area may cut the frame, and the root scrolls what is left.
 void PanelWindow::place() {
-    const QRect frame = placedFrame();
-    if (root_) root_->setSize(frame.size());
     corrections_ = 0;
+    const QRect frame = placedFrame();
+    // A window not on the screen yet has no frame to keep still.
+    if (!isVisible()) reported_ = frame;
     setGeometry(frame);
+    followFrame();
+}
+
+// The root takes the window's size as the window system last reported it, and the content its
+// place on the screen within that frame: a window manager confirms a new frame a while after it
+// was asked for, and until then the window stands where it stood.
+void PanelWindow::followFrame() {
+    if (!root_) return;
+    root_->setSize(reported_.size());
+    const QRect area = shown_ ? contentFrame().translated(-reported_.topLeft())
+                              : QRect(QPoint(0, growsUpward() ? band() : 0), contentSize());
+    if (area == contentArea_) return;
+    contentArea_ = area;
+    emit contentAreaChanged();
 }
 
 void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
@@ -144,7 +178,24 @@ bool PanelWindow::event(QEvent* event) {
         ++corrections_;
         setGeometry(placedFrame());
     }
-    return QQuickWindow::event(event);
+    if (event->type() == QEvent::Move) reported_.moveTopLeft(static_cast<QMoveEvent*>(event)->pos());
+    if (event->type() == QEvent::Resize) reported_.setSize(static_cast<QResizeEvent*>(event)->size());
+    const bool handled = QQuickWindow::event(event);
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize) followFrame();
+    if (event->type() == QEvent::Move) pointAgain();
+    return handled;
+}
+
+// A window that moves under a pointer at rest gets no pointer event, so the scene would go on
+// taking the pointer where it was in the window before the move: after the content is laid in
+// its new place, what the pointer is over there would seem hovered and show its help. The
+// pointer is told again where it is.
+void PanelWindow::pointAgain() {
+    if (!shown_ || QGuiApplication::mouseButtons() != Qt::NoButton) return;
+    const QPoint global = QCursor::pos(screen());
+    QMouseEvent moved(QEvent::MouseMove, mapFromGlobal(QPointF(global)), QPointF(global), Qt::NoButton,
+                      Qt::NoButton, QGuiApplication::keyboardModifiers());
+    QCoreApplication::sendEvent(this, &moved);
 }
 
 void PanelWindow::performClose() {

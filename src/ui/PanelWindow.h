@@ -16,14 +16,21 @@ namespace velto {
 
 // The status panel's window: frameless, above other windows, a utility window kept out of the
 // taskbar and the pager, sized to its root view's implicit size and laid out from the anchor it
-// was shown at whenever that size changes; where the usable area is smaller, the window and its
-// root are cut to it and the root scrolls. The root view is made on the first showing. Every
-// close, however caused, ends in one `didClose`.
+// was shown at whenever that size changes; where the usable area is smaller, the window is cut
+// to it and the root's content scrolls. The root may hold a band (its `noticeHeight`, part of
+// its implicit height) that comes and goes: the window grows by it at the edge it grows at, as
+// far as it can, while the content stays where it stood on the screen. The root view is made on
+// the first showing and takes the window's size. Every close, however caused, ends in one
+// `didClose`.
 class PanelWindow : public QQuickWindow {
     Q_OBJECT
-    // The bottom edge is held (over a bottom tray): the panel grows upward, so what comes and
-    // goes belongs at its top, where it moves nothing else on the screen.
+    // The bottom edge is held (over a bottom tray): the panel grows upward, so the band belongs at
+    // its top.
     Q_PROPERTY(bool growsUpward READ growsUpward NOTIFY growsUpwardChanged)
+    // Where the root's content stands in the window: its place on the screen, taken against the
+    // frame the window has now rather than the one asked for, so that no frame shows the content
+    // moved while the window manager is still to grow or shrink the window.
+    Q_PROPERTY(QRect contentArea READ contentArea NOTIFY contentAreaChanged)
 public:
     struct Root {
         // The view's QML file; with `source` set, that text is loaded as if it were the file.
@@ -40,14 +47,16 @@ public:
     bool ensureRoot();
     QQuickItem* rootItem() const { return root_.get(); }
     QQmlEngine& engine() const { return *engine_; }
-    // The root's implicit size (before the root exists: empty).
+    // The root's implicit size (before the root exists: empty), and that less the band.
     QSize panelSize() const;
+    QSize contentSize() const;
 
     bool isShown() const { return shown_; }
     // Shows the panel at `anchor` and asks for activation, which the desktop may refuse.
     void showAt(const PanelPlacement::Anchor& anchor);
-    // Where the panel belongs at its present size (valid while shown).
+    // Where the panel belongs at its present size, band included (valid while shown).
     QRect placedFrame() const;
+    QRect contentArea() const { return contentArea_; }
     // What the panel keeps clear of (PanelPlacement's obstacle); a shown panel is placed again.
     void setObstacle(QRect obstacle);
     bool growsUpward() const { return anchor_.vertical == PanelPlacement::Align::end; }
@@ -64,6 +73,7 @@ public:
 signals:
     void didClose();
     void growsUpwardChanged();
+    void contentAreaChanged();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -75,8 +85,14 @@ protected:
     static bool inPopup(const QQuickItem* item);
     bool event(QEvent* event) override;
 
-private:
+private slots:
     void fitToRoot();
+
+private:
+    int band() const;
+    QRect contentFrame() const;
+    void followFrame();
+    void pointAgain();
     void place();
     void keepOutOfTaskbar();
     void dropFocus();
@@ -88,6 +104,9 @@ private:
     bool rootFailed_ = false;
     bool shown_ = false;
     PanelPlacement::Anchor anchor_;
+    // The frame as the window system last reported it.
+    QRect reported_;
+    QRect contentArea_;
     // Corrections of the window manager's moves per frame the panel asks for.
     static constexpr int maxCorrections = 8;
     int corrections_ = 0;

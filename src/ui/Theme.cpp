@@ -57,8 +57,9 @@ double leastContrast(const QColor& color, const QList<QColor>& grounds) {
     return least;
 }
 
-// `start`, or the first step from it towards `ink` that keeps `least` on every ground.
-QColor legible(const QColor& start, const QColor& ink, const QList<QColor>& grounds, double least) {
+// `start`, or the first step from it towards `ink` that `fits`.
+template <typename Fits>
+QColor towards(const QColor& start, const QColor& ink, Fits fits) {
     constexpr int steps = 20;
     for (int step = 0; step < steps; ++step) {
         const double t = double(step) / steps;
@@ -67,9 +68,23 @@ QColor legible(const QColor& start, const QColor& ink, const QList<QColor>& grou
                                             float(start.greenF() + (ink.greenF() - start.greenF()) * t),
                                             float(start.blueF() + (ink.blueF() - start.blueF()) * t))
                                .rgb());
-        if (leastContrast(mixed, grounds) >= least) return mixed;
+        if (fits(mixed)) return mixed;
     }
     return ink;
+}
+
+// `start`, or the first step from it towards `ink` that keeps `least` on every ground.
+QColor legible(const QColor& start, const QColor& ink, const QList<QColor>& grounds, double least) {
+    return towards(start, ink, [&](const QColor& c) { return leastContrast(c, grounds) >= least; });
+}
+
+QColor inkOf(const Theme::Colors& colors) {
+    return colors.primary.lightness() > 127 ? QColor(Qt::white) : QColor(Qt::black);
+}
+
+// The accent as drawn on the panel's ground.
+QColor opaqueAccent(const Theme::Colors& colors) {
+    return QColor(over(colors.accent, colors.background).rgb());
 }
 
 }  // namespace
@@ -99,16 +114,33 @@ Theme::Colors Theme::colorsFor(const QPalette& palette) {
     colors.orange = dark ? QColor(255, 159, 10) : QColor(255, 149, 0);
     colors.accent = palette.color(QPalette::Active, QPalette::Highlight);
     colors.background = dark ? QColor(40, 40, 42) : QColor(246, 246, 246);
-    const QColor accent(over(colors.accent, colors.background).rgb());
-    const QList<QColor> grounds = focusGrounds(colors, palette);
-    const QColor towards = dark ? Qt::white : Qt::black;
-    colors.focusRing = legible(accent, towards, grounds, focusContrast);
-    colors.accentIcon = legible(accent, towards, grounds, iconContrast);
-    colors.accentText = legible(accent, towards, grounds, textContrast);
+    colors.window = QColor(palette.color(QPalette::Window).rgb());
+    const QColor accent = opaqueAccent(colors);
+    colors.focusRing = legible(accent, ink, focusGrounds(colors, palette), focusContrast);
     // The prominent button's label is white; the ring is too, unless the accent is pale.
     colors.focusRingOnAccent = contrast(Qt::white, accent) >= focusContrast ? QColor(Qt::white)
                                                                              : QColor(Qt::black);
+    colors.segmentTrack = laid(colors.quaternaryFill, colors.window, colors);
+    colors.selectedTab = laid(withAlpha(colors.accent, 0.15), colors.segmentTrack, colors);
+    // The chosen segment is filled with the accent, moved as far towards the ink as it takes to
+    // stand out from the track and to carry its label, white in a light palette (as on a
+    // prominent button) and black in a dark one.
+    colors.chosenSegmentText = dark ? QColor(Qt::black) : QColor(Qt::white);
+    colors.chosenSegment = towards(accent, ink, [&](const QColor& fill) {
+        return contrast(fill, colors.segmentTrack) >= segmentContrast &&
+               contrast(colors.chosenSegmentText, fill) >= textContrast;
+    });
     return colors;
+}
+
+QColor Theme::laid(const QColor& top, const QColor& under, const Colors& colors) {
+    const QColor ground = under.alpha() == 255 ? under : over(under, colors.window);
+    return QColor(over(top, ground).rgb());
+}
+
+QColor Theme::accentOn(const Colors& colors, const QColor& ground, double least) {
+    const QColor seen = laid(ground, colors.window, colors);
+    return legible(opaqueAccent(colors), inkOf(colors), {seen}, least);
 }
 
 double Theme::contrast(const QColor& a, const QColor& b) {

@@ -14,8 +14,10 @@ class ReduceMotionSetting;
 // Text styles, colours and motion the views share. Sizes are device-independent pixels.
 // Colours are fixed light and dark sets with alpha (no material blur behind the panel); which
 // set applies follows the desktop palette, and the accent is the palette's highlight. The focus
-// ring, and icons and text in the accent, start from the accent and are moved towards the ink
-// until they stand out from every ground the controls lay them on; fills take the accent as is.
+// ring starts from the accent and is moved towards the ink until it stands out from every ground
+// the controls lay it on; an icon or text in the accent is drawn in the accent where that stands
+// out from its own ground, and moved likewise only where it does not; fills take the accent as
+// is, but for the chosen segment of a segmented control, which must stand out from its track.
 class Theme : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString fontFamily READ fontFamily CONSTANT)
@@ -35,8 +37,14 @@ class Theme : public QObject {
     Q_PROPERTY(QColor tertiary READ tertiary NOTIFY colorsChanged)
     Q_PROPERTY(QColor quaternaryFill READ quaternaryFill NOTIFY colorsChanged)
     Q_PROPERTY(QColor accent READ accent NOTIFY colorsChanged)
-    Q_PROPERTY(QColor accentIcon READ accentIcon NOTIFY colorsChanged)
-    Q_PROPERTY(QColor accentText READ accentText NOTIFY colorsChanged)
+    // The panel's own ground (the palette's window colour, which the panel window is filled with).
+    Q_PROPERTY(QColor window READ window NOTIFY colorsChanged)
+    // The selected tab button's fill, as seen on the tab bar.
+    Q_PROPERTY(QColor selectedTab READ selectedTab NOTIFY colorsChanged)
+    // A segmented control's track, its chosen segment and that segment's label.
+    Q_PROPERTY(QColor segmentTrack READ segmentTrack NOTIFY colorsChanged)
+    Q_PROPERTY(QColor chosenSegment READ chosenSegment NOTIFY colorsChanged)
+    Q_PROPERTY(QColor chosenSegmentText READ chosenSegmentText NOTIFY colorsChanged)
     Q_PROPERTY(QColor orange READ orange NOTIFY colorsChanged)
     Q_PROPERTY(QColor separator READ separator NOTIFY colorsChanged)
     Q_PROPERTY(QColor background READ background NOTIFY colorsChanged)
@@ -48,7 +56,8 @@ class Theme : public QObject {
 public:
     struct Colors {
         QColor primary, secondary, tertiary, quaternaryFill, accent, orange, separator, background;
-        QColor focusRing, focusRingOnAccent, accentIcon, accentText;
+        QColor focusRing, focusRingOnAccent;
+        QColor window, selectedTab, segmentTrack, chosenSegment, chosenSegmentText;
         bool operator==(const Colors&) const = default;
     };
 
@@ -62,9 +71,17 @@ public:
     static double contrast(const QColor& a, const QColor& b);
     // The least contrast a focus ring keeps with what it is drawn on.
     static constexpr double focusContrast = 3.0;
-    // The least contrast of an icon, and of text, drawn in the accent.
+    // The least contrast of an icon, and of text, drawn in the accent, and of a chosen segment
+    // with its track.
     static constexpr double iconContrast = 3.0;
     static constexpr double textContrast = 4.5;
+    static constexpr double segmentContrast = 3.0;
+    // `top` laid on `under` as seen: opaque where `under` is; a translucent `under` lies on the
+    // panel's ground.
+    static QColor laid(const QColor& top, const QColor& under, const Colors& colors);
+    // The accent, where it stands `least` on `ground` (translucent: laid on the panel's ground);
+    // else the first step from it towards the ink that does.
+    static QColor accentOn(const Colors& colors, const QColor& ground, double least);
 
     // The semibold weight of the headline and of emphasised rows.
     static constexpr int semibold = 600;
@@ -78,8 +95,14 @@ public:
     QColor tertiary() const { return colors_.tertiary; }
     QColor quaternaryFill() const { return colors_.quaternaryFill; }
     QColor accent() const { return colors_.accent; }
-    QColor accentIcon() const { return colors_.accentIcon; }
-    QColor accentText() const { return colors_.accentText; }
+    QColor window() const { return colors_.window; }
+    QColor selectedTab() const { return colors_.selectedTab; }
+    QColor segmentTrack() const { return colors_.segmentTrack; }
+    QColor chosenSegment() const { return colors_.chosenSegment; }
+    QColor chosenSegmentText() const { return colors_.chosenSegmentText; }
+    Q_INVOKABLE QColor laid(const QColor& top, const QColor& under) const { return laid(top, under, colors_); }
+    Q_INVOKABLE QColor accentIconOn(const QColor& ground) const { return accentOn(colors_, ground, iconContrast); }
+    Q_INVOKABLE QColor accentTextOn(const QColor& ground) const { return accentOn(colors_, ground, textContrast); }
     QColor orange() const { return colors_.orange; }
     QColor separator() const { return colors_.separator; }
     QColor background() const { return colors_.background; }

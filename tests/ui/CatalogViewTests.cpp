@@ -3,11 +3,13 @@
 #include <QQuickItem>
 #include <QSignalSpy>
 #include <QTest>
+#include <optional>
 
 #include "CatalogTestSupport.h"
 #include "FakeArtworkLoader.h"
 #include "ImportSheetTestSupport.h"
 #include "ViewHarness.h"
+#include "ui/Theme.h"
 
 namespace velto {
 namespace {
@@ -43,11 +45,17 @@ class CatalogViews : public ::testing::Test {
     void TearDown() override {
         EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
     }
+    // Inside the panel's margins, as the panel lays it out.
     QQuickItem* loadFrame(const MacCatalogDestination& destination) {
-        return harness.load("MacPanelCatalogView",
-                            {{"model", QVariant::fromValue<QObject*>(&h.services)},
-                             {"destination", QVariant::fromValue(destination)}},
-                            {380, 420});
+        QQuickItem* frame = harness.load("MacPanelCatalogView",
+                                         {{"model", QVariant::fromValue<QObject*>(&h.services)},
+                                          {"destination", QVariant::fromValue(destination)}},
+                                         {380, 420});
+        if (frame) {
+            frame->setPosition({16, 16});
+            frame->setSize({348, 388});
+        }
+        return frame;
     }
     void settle() {
         h.tasks.settle();
@@ -134,6 +142,45 @@ TEST_F(CatalogViews, FrameMakesANewPageForEveryPlace) {
     EXPECT_TRUE(shown("catalogError"));
     EXPECT_FALSE(item("catalogPagePlay")->isEnabled());
     expectRendered("catalog-album-error");
+}
+
+// The catalog pages' controls are the panel's own small ones, in either palette: the artist
+// page's tab picker is the segmented control of the search scopes, whose chosen segment stands
+// out from its track as drawn, and the play buttons are no taller than it.
+TEST_F(CatalogViews, PagesUseThePanelsSmallControls) {
+    h.runtime->onPlaylistDetail = [](const std::string&, int) {
+        return catalog::playlistPage({song("1", "晚风写给旧站台")}, 1, 1, 1);
+    };
+    for (const bool dark : {false, true}) {
+        std::optional<ViewHarness::DarkScheme> scheme;
+        if (dark) scheme.emplace();
+        const QString suffix = dark ? "-dark" : "";
+        QQuickItem* frame = loadFrame(MacCatalogDestination::artist(catalog::artistSummary()));
+        ASSERT_TRUE(frame);
+        settle();
+        QQuickItem* picker = item("artistTabs");
+        ASSERT_TRUE(picker);
+        EXPECT_EQ(picker->height(), 24) << dark;
+        EXPECT_EQ(picker->width(), 348) << dark;
+        QImage drawn = harness.render("catalog-artist-popular" + suffix);
+        const QColor chosen = ViewHarness::seenAt(drawn, item("artistTab0"), {4, 12});
+        const QColor track = ViewHarness::seenAt(drawn, item("artistTab1"), {4, 12});
+        EXPECT_GE(Theme::contrast(chosen, track), 3.0) << dark;
+        const auto small = [&](const char* name) {
+            QQuickItem* button = item(name);
+            return button && button->height() <= picker->height() &&
+                   button->mapRectToScene({0, 0, button->width(), button->height()}).right() <= 364;
+        };
+        EXPECT_TRUE(small("catalogPagePlay")) << dark;
+        frame->setProperty("destination", QVariant::fromValue(MacCatalogDestination::album(album("a", "2024-03-01"))));
+        settle();
+        EXPECT_TRUE(small("catalogPagePlay")) << dark;
+        harness.render("catalog-album" + suffix);
+        frame->setProperty("destination", QVariant::fromValue(MacCatalogDestination::playlist(catalog::playlistSummary())));
+        settle();
+        EXPECT_TRUE(small("catalogPagePlay")) << dark;
+        harness.render("catalog-playlist" + suffix);
+    }
 }
 
 TEST_F(CatalogViews, PlaylistPageStates) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include "app/notch/NotchGeometry.h"
 #include "ui/PanelPlacement.h"
@@ -128,6 +129,25 @@ TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
     const PanelPlacement::Anchor tiny{{0, 0, 12, 10}, PanelPlacement::Align::start, 0,
                                       PanelPlacement::Align::start, 0};
     EXPECT_EQ(PanelPlacement::frame(tiny, {380, 520}), QRect(0, 0, 12, 10));
+}
+
+// A band grows the window at the edge the panel grows at, as far as the area's margin, never
+// moving the content; under the notch the area starts below it.
+TEST(PanelPlacement, ABandGrowsTheWindowAsFarAsTheAreaLets) {
+    using Align = PanelPlacement::Align;
+    const PanelPlacement::Anchor bottom{{0, 0, 1024, 570}, Align::centre, 872, Align::end, 574};
+    const PanelPlacement::Anchor top{{0, 30, 1024, 570}, Align::centre, 872, Align::start, 26};
+    for (const auto& [height, grown, overTop] : {std::tuple{400, 434, 128}, {520, 554, 8}, {600, 554, 8}}) {
+        const QRect low = PanelPlacement::frame(bottom, {380, height});
+        EXPECT_EQ(PanelPlacement::withBand(bottom, low, 34), QRect(636, overTop, 380, grown)) << height;
+        const QRect high = PanelPlacement::frame(top, {380, height});
+        EXPECT_EQ(PanelPlacement::withBand(top, high, 34), QRect(636, 38, 380, grown)) << height;
+        EXPECT_EQ(PanelPlacement::withBand(top, high, 0), high) << height;
+    }
+    PanelPlacement::Anchor notched = bottom;
+    notched.obstacle = QRect(700, 0, 200, 60);
+    EXPECT_EQ(PanelPlacement::withBand(notched, PanelPlacement::frame(notched, {380, 400}), 200),
+              QRect(636, 68, 380, 494));
 }
 
 }  // namespace

@@ -64,6 +64,18 @@ ViewHarness::~ViewHarness() {
 
 bool ViewHarness::fontsAvailable() { return fontsLoaded && AppFonts::familiesAvailable(); }
 
+ViewHarness::DarkScheme::DarkScheme() { QGuiApplication::setPalette(palette()); }
+
+QPalette ViewHarness::DarkScheme::palette() {
+    QPalette dark;
+    const char* roles[] = {"#ffffff", "#424245", "#979797", "#5e5c5b", "#302f2e", "#4a4947", "#ffffff",
+                           "#ffffff", "#ffffff", "#3d3d3d", "#222020", "#e7e4e0", "#12608a", "#f9f9f9",
+                           "#0986d3", "#a70b06", "#5c5b5a"};
+    for (int role = 0; role < int(std::size(roles)); ++role)
+        dark.setColor(QPalette::ColorRole(role), QColor(roles[role]));
+    return dark;
+}
+
 QQuickItem* ViewHarness::load(const QString& view, const QVariantMap& properties, QSize size) {
     // The view is built the way an embedding view builds it: every property bound at creation,
     // so no binding ever sees a required model missing.
@@ -123,6 +135,12 @@ QQuickItem* findItem(QQuickItem* item, const QString& objectName) {
     return nullptr;
 }
 }  // namespace
+
+QColor ViewHarness::seenAt(const QImage& image, QQuickItem* item, QPointF point) {
+    if (!item) return {};
+    const QPointF at = item->mapToScene(point) * image.devicePixelRatio();
+    return image.pixelColor(at.toPoint());
+}
 
 QQuickItem* ViewHarness::find(const QString& objectName) const {
     return root_ ? findItem(root_.get(), objectName) : nullptr;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QGuiApplication>
 #include <QImage>
+#include <QPalette>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -30,11 +32,22 @@ public:
 
     static bool fontsAvailable();
     static bool isSingleColour(const QImage& image);
+    // The colour drawn at `point` of `item` in a grab of its window.
+    static QColor seenAt(const QImage& image, QQuickItem* item, QPointF point);
     // The lines of text and the symbols beside them of a focused control that its ring crosses
     // or leaves out; "no ring" where none shows.
     static QStringList linesOutsideItsRing(QQuickItem* focused);
 
     QStringList warnings;
+
+    // The desktop palette of a dark scheme (qt6ct's darker one), the application's palette for
+    // as long as it lives.
+    struct DarkScheme {
+        DarkScheme();
+        ~DarkScheme() { QGuiApplication::setPalette(before); }
+        static QPalette palette();
+        QPalette before = QGuiApplication::palette();
+    };
 
 private:
     std::unique_ptr<QQmlEngine> engine_;

@@ -61,22 +61,18 @@ QVariantMap MacStatusPanel::messageValue() const {
     static const char* actions[] = {"closeError", "closeNotice", "retryPlayback", "submitSearch",
                                     "retrySource"};
     // How each kind looks: its leading symbol, whether it is orange, its line limit, and either a
-    // titled button or the "xmark" close button; and whether it is quiet: it goes by itself and
-    // what it tells shows elsewhere too (a heart, a list), so the view may keep it out of sight
-    // rather than move the rows under the pointer. A settings notice is the only word on what a
-    // file dialog did, and an error waits for the user: neither is quiet.
+    // titled button or the "xmark" close button.
     struct Look {
         const char* symbol;
         bool orange;
         int lines;
         const char* button;
-        bool quiet;
     };
-    static const Look looks[] = {{"exclamationmark.circle", true, 2, "关闭", false},
-                                 {"checkmark.circle", false, 2, "", false},
-                                 {"", true, 2, "重试", false},
-                                 {"", true, 2, "关闭", false},
-                                 {"", false, 1, "", true}};
+    static const Look looks[] = {{"exclamationmark.circle", true, 2, "关闭"},
+                                 {"checkmark.circle", false, 2, ""},
+                                 {"", true, 2, "重试"},
+                                 {"", true, 2, "关闭"},
+                                 {"", false, 1, ""}};
     const Look& look = looks[int(message_->kind)];
     return {{"kind", QString::fromLatin1(kinds[int(message_->kind)])},
             {"text", text(message_->text)},
@@ -85,8 +81,7 @@ QVariantMap MacStatusPanel::messageValue() const {
             {"orange", look.orange},
             {"lineLimit", look.lines},
             {"buttonTitle", QString::fromUtf8(look.button)},
-            {"closable", *look.button == 0},
-            {"quiet", look.quiet}};
+            {"closable", *look.button == 0}};
 }
 
 void MacStatusPanel::messageAction(const QString& action) {

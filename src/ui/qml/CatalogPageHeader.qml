@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import "panel"
 
 // A catalog page's header: picture, name, subtitle and the play button.
 RowLayout {
@@ -45,36 +46,19 @@ RowLayout {
             color: Theme.secondary
         }
     }
-    Button {
-        FocusRing {}
+    PanelButton {
         id: play
         objectName: "catalogPagePlay"
+        Layout.alignment: Qt.AlignVCenter
         enabled: header.page.playEnabled
         hoverEnabled: true
-        padding: 4
-        font.family: Theme.fontFamily
-        font.pixelSize: Theme.callout
-        Accessible.name: header.page.playTitle
+        symbol: header.page.playSymbol
+        text: header.page.playTitle
         Accessible.description: header.playHelp
-        ToolTip.visible: hovered && header.playHelp.length > 0
-        ToolTip.delay: Theme.helpDelay
-        ToolTip.text: header.playHelp
         onClicked: header.page.play()
-        contentItem: Row {
-            spacing: 4
-            opacity: play.enabled ? 1 : 0.4
-            Icon {
-                anchors.verticalCenter: parent.verticalCenter
-                name: header.page.playSymbol
-                size: 12
-            }
-            Text {
-                anchors.verticalCenter: parent.verticalCenter
-                text: header.page.playTitle
-                textFormat: Text.PlainText
-                font: play.font
-                color: Theme.primary
-            }
+        PanelToolTip {
+            visible: play.hovered && header.playHelp.length > 0
+            text: header.playHelp
         }
     }
 }

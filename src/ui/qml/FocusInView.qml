@@ -6,6 +6,10 @@ import Velto
 // a list its whole row, any other view the control with a margin for its ring.
 Connections {
     required property Item scope
+    // A view whose edge a band covers for now: what the band covers does not count as shown.
+    property Item banded: null
+    property real bandAbove: 0
+    property real bandBelow: 0
 
     target: scope.Window.window
 
@@ -24,9 +28,11 @@ Connections {
                 shown = shown.parent
             const margin = list ? 0 : 8
             const at = shown.mapToItem(view.contentItem, 0, 0, shown.width, shown.height)
+            const above = view === banded ? bandAbove : 0
+            const below = view === banded ? bandBelow : 0
             view.contentY = ListKeys.shownAt(view.contentY, view.originY - view.topMargin,
                                              view.originY + view.contentHeight + view.bottomMargin - view.height,
-                                             view.height, at.y - margin, at.y + at.height + margin)
+                                             view.height, at.y - margin - above, at.y + at.height + margin + below)
         }
     }
 }

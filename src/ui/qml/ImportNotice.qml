@@ -9,6 +9,8 @@ Rectangle {
     property string title
     property string message
     property string symbol
+    // What the card lies on: the panel's import slot.
+    property color ground: Theme.laid(Theme.quaternaryFill, Theme.window)
 
     Layout.fillWidth: true
     implicitHeight: Math.max(glyph.implicitHeight, texts.implicitHeight) + 28
@@ -23,7 +25,7 @@ Rectangle {
         y: 14
         name: notice.symbol
         size: 16
-        color: Theme.accentIcon
+        color: Theme.accentIconOn(Theme.laid(notice.color, notice.ground))
     }
     Column {
         id: texts

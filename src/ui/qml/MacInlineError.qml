@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import "panel"
 
 Rectangle {
     id: root
@@ -44,12 +45,10 @@ Rectangle {
             Layout.minimumWidth: 8
             implicitWidth: 8
         }
-        Button {
-            FocusRing {}
+        PanelButton {
             objectName: "inlineErrorRetry"
             visible: root.retryAvailable
             text: ViewTexts.retry
-            font.pixelSize: Theme.callout
             onClicked: root.retry()
         }
     }

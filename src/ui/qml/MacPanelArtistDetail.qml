@@ -30,33 +30,14 @@ ColumnLayout {
         playHelp: page.playHelp
     }
 
-    Row {
+    SegmentedPicker {
         objectName: "artistTabs"
-        Layout.alignment: Qt.AlignHCenter
-        spacing: 0
-        Accessible.role: Accessible.PageTabList
+        Layout.fillWidth: true
         Accessible.name: page.pickerTitle
-        ButtonGroup { id: tabs }
-        Repeater {
-            model: page.tabTitles
-            delegate: Button {
-                FocusRing {}
-                required property int index
-                required property string modelData
-                objectName: "artistTab" + index
-                checkable: true
-                checked: page.selectedTab === index
-                ButtonGroup.group: tabs
-                padding: 4
-                leftPadding: 12
-                rightPadding: 12
-                text: modelData
-                font.family: Theme.fontFamily
-                font.pixelSize: Theme.callout
-                Accessible.role: Accessible.PageTab
-                onClicked: page.selectedTab = index
-            }
-        }
+        segmentPrefix: "artistTab"
+        titles: page.tabTitles
+        chosen: page.selectedTab
+        onChoose: index => page.selectedTab = index
     }
 
     MacInlineError {

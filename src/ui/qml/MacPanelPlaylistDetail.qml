@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Velto
+import "panel"
 
 // An online playlist: header, error row, the songs loaded so far and the load-more button.
 ColumnLayout {
@@ -46,16 +47,12 @@ ColumnLayout {
         visible: page.content === "tracks"
         tracks: page.tracks
     }
-    Button {
-        FocusRing {}
+    PanelButton {
         objectName: "playlistLoadMore"
         Layout.alignment: Qt.AlignHCenter
         visible: page.content === "tracks" && page.hasMore
         enabled: !page.isLoading
-        padding: 4
         text: page.loadMoreTitle
-        font.family: Theme.fontFamily
-        font.pixelSize: Theme.callout
         onClicked: page.loadNextPage()
     }
     // Keeps the header at the top while the content is a hint or the busy indicator.

@@ -14,6 +14,9 @@ FocusScope {
     readonly property var preview: sheet?.preview ?? ({})
     readonly property var footer: sheet?.footer ?? ({})
     readonly property color fieldFill: Qt.rgba(Theme.primary.r, Theme.primary.g, Theme.primary.b, 0.07)
+    // The sheet lies in the panel's import slot; a field or card lies on that.
+    readonly property color sheetGround: Theme.laid(Theme.quaternaryFill, Theme.window)
+    readonly property color fieldGround: Theme.laid(fieldFill, sheetGround)
 
     objectName: "onlinePlaylistImportView"
     focus: true
@@ -270,7 +273,7 @@ FocusScope {
                         width: parent.width - 28
                         spacing: 12
                         SmallBusyIndicator {
-                            color: Theme.accentIcon
+                            color: Theme.accentIconOn(root.fieldGround)
                         }
                         ColumnLayout {
                             Layout.fillWidth: true
@@ -378,7 +381,7 @@ FocusScope {
                                 font.family: Theme.fontFamily
                                 font.pixelSize: 13
                                 font.weight: Font.Medium
-                                color: Theme.accentText
+                                color: Theme.accentTextOn(root.sheetGround)
                             }
                         }
                     }
@@ -510,7 +513,7 @@ FocusScope {
                             name: root.texts.checkSymbol
                             size: 28
                             font.weight: Theme.semibold
-                            color: Theme.accentIcon
+                            color: Theme.accentIconOn(root.fieldGround)
                         }
                     }
                     Text {

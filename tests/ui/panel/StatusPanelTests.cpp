@@ -298,18 +298,17 @@ TEST_F(StatusPanelTest, MessageRowLooksByKind) {
         int lines;
         const char* button;
         bool closable;
-        bool quiet;
     } cases[] = {
-        {[&] { model->setNotice("已加入个人歌单"); }, "notice", "", false, 1, "", true, true},
-        {[&] { model->setErrorMessage("收藏未保存，请重试。"); }, "error", "", true, 2, "关闭", false, false},
-        {[&] { panel->toggleSettings(); }, "settingsError", "exclamationmark.circle", true, 2, "关闭", false, false},
-        {[&] { model->setErrorMessage(std::nullopt); }, "settingsNotice", "checkmark.circle", false, 2, "", true, false},
+        {[&] { model->setNotice("已加入个人歌单"); }, "notice", "", false, 1, "", true},
+        {[&] { model->setErrorMessage("收藏未保存，请重试。"); }, "error", "", true, 2, "关闭", false},
+        {[&] { panel->toggleSettings(); }, "settingsError", "exclamationmark.circle", true, 2, "关闭", false},
+        {[&] { model->setErrorMessage(std::nullopt); }, "settingsNotice", "checkmark.circle", false, 2, "", true},
         {[&] {
              panel->toggleSettings();
              model->play({song("1")}, 0);
              settle();
          },
-         "compact", "", true, 2, "重试", false, false},
+         "compact", "", true, 2, "重试", false},
     };
     for (const auto& c : cases) {
         c.step();
@@ -320,7 +319,6 @@ TEST_F(StatusPanelTest, MessageRowLooksByKind) {
         EXPECT_EQ(row["lineLimit"].toInt(), c.lines) << c.kind;
         EXPECT_EQ(row["buttonTitle"].toString(), QString::fromUtf8(c.button)) << c.kind;
         EXPECT_EQ(row["closable"].toBool(), c.closable) << c.kind;
-        EXPECT_EQ(row["quiet"].toBool(), c.quiet) << c.kind;
     }
 }
 

@@ -1,10 +1,14 @@
 #include <QAnimationDriver>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QPointer>
 #include <QQuickItem>
+#include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
+#include <tuple>
+#include <optional>
 
 #include "StatusPanelFixture.h"
 #include "library/PlaylistBackup.h"
@@ -235,6 +239,32 @@ TEST_F(PanelViews, FavouritesLyricsAndMessages) {
     EXPECT_TRUE(shown("mac-panel-settings-page"));
 }
 
+// The chosen search scope stands out from the picker's track as drawn, in either palette, and so
+// does the focus ring on it.
+TEST_F(PanelViews, ChosenScopeStandsOutInBothPalettes) {
+    scriptScopes();
+    searchSongs("雨", {song("1", "雨巷")});
+    for (const bool dark : {false, true}) {
+        std::optional<ViewHarness::DarkScheme> scheme;
+        if (dark) scheme.emplace();
+        QQuickItem* root = load();
+        for (const auto& [scope, other, name] : {std::tuple{"歌曲", "专辑", "songs"}, {"歌手", "歌曲", "artists"}}) {
+            panel->selectScope(scope);
+            settle();
+            expectRendered(root, QString("scope-picker-%1%2").arg(name, dark ? "-dark" : ""));
+            const QImage drawn = harness.grab();
+            const QColor chosen = ViewHarness::seenAt(drawn, item((std::string("mac-panel-scope-") + scope).c_str()), {4, 12});
+            const QColor track = ViewHarness::seenAt(drawn, item((std::string("mac-panel-scope-") + other).c_str()), {4, 12});
+            EXPECT_GE(Theme::contrast(chosen, track), 3.0) << scope << " " << dark;
+            // Focused from the keyboard, its ring stands out from its fill.
+            QQuickItem* segment = item((std::string("mac-panel-scope-") + scope).c_str());
+            segment->forceActiveFocus(Qt::TabFocusReason);
+            EXPECT_GE(Theme::contrast(ViewHarness::seenAt(harness.grab(), segment, {2, 12}), chosen), 3.0)
+                << scope << " " << dark;
+        }
+    }
+}
+
 TEST_F(PanelViews, CatalogPageTakesTheListsPlace) {
     QQuickItem* root = load();
     scriptScopes();
@@ -283,17 +313,8 @@ TEST_F(PanelViews, WithoutALibrary) {
 // In a dark desktop scheme every control draws from the palette, in the program's window made
 // under that scheme: no drop-down box, switch or slider groove stays light on the dark panel.
 TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
-    struct Restore {
-        QPalette before = QGuiApplication::palette();
-        ~Restore() { QGuiApplication::setPalette(before); }
-    } restore;
-    QPalette dark;
-    const char* roles[] = {"#ffffff", "#424245", "#979797", "#5e5c5b", "#302f2e", "#4a4947", "#ffffff",
-                           "#ffffff", "#ffffff", "#3d3d3d", "#222020", "#e7e4e0", "#12608a", "#f9f9f9",
-                           "#0986d3", "#a70b06", "#5c5b5a"};
-    for (int role = 0; role < int(std::size(roles)); ++role)
-        dark.setColor(QPalette::ColorRole(role), QColor(roles[role]));
-    QGuiApplication::setPalette(dark);
+    const ViewHarness::DarkScheme scheme;
+    const QPalette dark = scheme.palette();
     favourites({"A"});
     model->play({song("A")}, 0);
     settle();
@@ -377,6 +398,7 @@ class PanelWindowedViews : public PanelViews {
     void layOut() {
         window().grabWindow();
         QCoreApplication::processEvents();
+        reported = window().position();
         animations.step(1000);
         window().grabWindow();
     }
@@ -399,69 +421,160 @@ class PanelWindowedViews : public PanelViews {
         EXPECT_TRUE(found) << objectName;
         return found;
     }
-    // Where an item is on the screen.
+    // Where an item is on the screen, with the window where the window system last reported it.
     QRectF onScreen(QQuickItem* item) {
-        return item->mapRectToScene({0, 0, item->width(), item->height()}).translated(window().position());
+        return item->mapRectToScene({0, 0, item->width(), item->height()}).translated(reported);
     }
     bool inView(QQuickItem* item) {
         return QRectF(window().geometry()).contains(onScreen(item));
+    }
+    // The wheel over the panel's margin, where no control takes it, a notch at a time.
+    void wheel(int delta, int notches = 12) {
+        for (int notch = 0; notch < notches; ++notch) {
+            QWheelEvent turned({8, 250}, window().mapToGlobal(QPointF(8, 250)), {}, {0, delta}, Qt::NoButton,
+                               Qt::NoModifier, Qt::NoScrollPhase, false);
+            turned.setTimestamp(1000 + 200 * notch);
+            QCoreApplication::sendEvent(&window(), &turned);
+            QCoreApplication::processEvents();  // starts the animation timer
+            animations.step(200);
+        }
+    }
+    // A click delivered at once, leaving the frames the window asked for unconfirmed: as on a
+    // desktop, where the window manager answers later.
+    void clickNow(QPoint at) {
+        const QPointF global = window().mapToGlobal(QPointF(at));
+        QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&window(), &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, {});
+        QCoreApplication::sendEvent(&window(), &release);
     }
 
     PanelWindow& window() { return *made; }
 
     std::unique_ptr<PanelWindow> made;
+    QPoint reported;
 };
 
-// A notice comes and goes at the edge the panel grows at: at its top over a bottom tray, at its
-// bottom under a top tray. No control moves on the screen meanwhile, so that a second click lands
-// where it was aimed.
+// A message lies in a band at the edge the panel grows at: its top over a bottom tray, its bottom
+// under a top tray. The window grows by the band where it can; where the panel already takes the
+// usable height the band lies over the content for its time. No control moves on the screen,
+// not even in the frame drawn before the window manager has resized the window, so that a second
+// click lands where it was aimed; and the message is seen, on every page.
 TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
     searchSongs("雨", {song("1", "雨巷"), song("2", "雨后"), song("3", "停在雨里")});
+    using Align = PanelPlacement::Align;
     const struct {
         const char* name;
         PanelPlacement::Anchor anchor;
-        const char* playing;
-    } trays[] = {{"bottom-tray", {{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048}, "A"},
-                 {"top-tray", {{0, 32, 1920, 1048}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::start, 28}, "B"},
-                 // 1024×600 over a 30 px bar: the panel with results fills the height, so the
-                 // notice has no room to grow into and the view makes it by scrolling.
-                 {"low-bottom-tray", {{0, 0, 1024, 570}, PanelPlacement::Align::centre, 872, PanelPlacement::Align::end, 574}, "C"},
-                 {"low-top-tray", {{0, 30, 1024, 570}, PanelPlacement::Align::centre, 872, PanelPlacement::Align::start, 26}, "D"}};
-    for (const auto& tray : trays) {
-        model->play({song(tray.playing)}, 0);
-        settle();
-        open(tray.anchor);
-        QList<QQuickItem*> controls;
-        for (const char* name : {"mac-panel-header", "mac-panel-strip-heart", "mac-panel-tabs",
-                                 "mac-panel-search-field", "mac-panel-scope-picker", "mac-panel-results",
-                                 "mac-panel-summary"})
-            controls << find(name);
-        ASSERT_FALSE(controls.contains(nullptr));
-        const auto where = [&] {
-            QList<QRectF> rects;
-            for (QQuickItem* control : controls) rects << onScreen(control);
-            return rects;
-        };
-        const QList<QRectF> before = where();
-        QQuickItem* heart = controls[1];
-        QTest::mouseClick(&window(), Qt::LeftButton, {}, heart->mapToScene({heart->width() / 2, heart->height() / 2}).toPoint());
-        settle();
-        layOut();
-        EXPECT_EQ(find("mac-panel-message-text")->property("text").toString(), "已加入个人歌单");
-        EXPECT_TRUE(find("mac-panel-messages")->isVisible()) << tray.name;
-        EXPECT_EQ(where(), before) << tray.name;
-        save(QString("notice-") + tray.name);
-        advance(3);
-        layOut();
-        EXPECT_FALSE(find("mac-panel-messages")->isVisible()) << tray.name;
-        EXPECT_EQ(where(), before) << tray.name;
-        // An error stays until it is acted on: it is brought into view, whatever moves.
-        model->setErrorMessage("收藏未保存，请重试。");
-        layOut();
-        EXPECT_TRUE(inView(find("mac-panel-message-button"))) << tray.name;
-        model->setErrorMessage(std::nullopt);
-        layOut();
-        window().performClose();
+        bool fullHeight;
+    } trays[] = {{"bottom-tray", {{0, 0, 1920, 1040}, Align::centre, 1000, Align::end, 1048}, false},
+                 {"top-tray", {{0, 32, 1920, 1048}, Align::centre, 1000, Align::start, 28}, false},
+                 // 1024×600 and 1920×1080 at scale 2 over a 30 px bar.
+                 {"low-bottom-tray", {{0, 0, 1024, 570}, Align::centre, 872, Align::end, 574}, true},
+                 {"low-top-tray", {{0, 30, 1024, 570}, Align::centre, 872, Align::start, 26}, true},
+                 {"scaled-bottom-tray", {{0, 0, 960, 510}, Align::centre, 900, Align::end, 514}, true},
+                 {"scaled-top-tray", {{0, 30, 960, 510}, Align::centre, 900, Align::start, 26}, true}};
+    const struct {
+        const char* name;
+        bool settings;
+        std::vector<const char*> controls;
+    } pages[] = {{"search", false, {"mac-panel-header", "mac-panel-strip-heart", "mac-panel-tabs",
+                                    "mac-panel-search-field", "mac-panel-scope-picker", "mac-panel-results",
+                                    "mac-panel-summary"}},
+                 {"settings", true, {"mac-panel-header", "mac-panel-strip-heart", "mac-panel-notch-switch",
+                                     "mac-settings-quality", "mac-settings-import-local-music",
+                                     "mac-panel-export-backup"}}};
+    int playing = 0;
+    for (const bool dark : {false, true}) {
+        // In the dark scheme the pages at the screen's full height only, for their pictures.
+        std::optional<ViewHarness::DarkScheme> scheme;
+        if (dark) scheme.emplace();
+        for (const auto& page : pages) {
+            for (const auto& tray : trays) {
+                if (dark && !tray.fullHeight) continue;
+                const std::string at = std::string(page.name) + " " + tray.name + (dark ? " dark" : "");
+                model->play({song("p" + std::to_string(++playing))}, 0);
+                settle();
+                if (panel->showsSettings() != page.settings) panel->toggleSettings();
+                if (!page.settings && panel->tabText() != "search") panel->selectTab("search");
+                open(tray.anchor);
+                if (tray.fullHeight) {
+                    EXPECT_EQ(window().height(), tray.anchor.area.height() - 16) << at;
+                }
+                QList<QQuickItem*> controls;
+                for (const char* name : page.controls) controls << find(name);
+                ASSERT_FALSE(controls.contains(nullptr)) << at;
+                const auto where = [&] {
+                    QList<QRectF> rects;
+                    for (QQuickItem* control : controls) rects << onScreen(control);
+                    return rects;
+                };
+                const QList<QRectF> before = where();
+                QQuickItem* heart = controls[1];
+                const QPoint spot = heart->mapToScene({heart->width() / 2, heart->height() / 2}).toPoint();
+                const QRect shownFrame = window().geometry();
+                QSignalSpy resized(&window(), &QWindow::heightChanged);
+                QCursor::setPos(window().mapToGlobal(spot));
+                clickNow(spot);
+                settle();
+                // What is drawn while the window manager is still to grow the window.
+                window().grabWindow();
+                EXPECT_EQ(window().geometry() == shownFrame, tray.fullHeight) << at;
+                EXPECT_EQ(resized.count(), 0) << at;
+                EXPECT_EQ(where(), before) << at << ", the window not grown yet";
+                layOut();
+                EXPECT_EQ(find("mac-panel-message-text")->property("text").toString(), "已加入个人歌单") << at;
+                EXPECT_TRUE(find("mac-panel-messages")->isVisible()) << at;
+                EXPECT_TRUE(inView(find("mac-panel-message-text"))) << at;
+                EXPECT_EQ(where(), before) << at;
+                // The pointer that has not moved is still over the heart, not over what came
+                // under it in the window.
+                EXPECT_TRUE(heart->property("hovered").toBool()) << at;
+                save(QString("notice-%1-%2%3").arg(page.name, tray.name, dark ? "-dark" : ""));
+                resized.clear();
+                advance(3);
+                window().grabWindow();
+                EXPECT_EQ(window().geometry(), shownFrame) << at;
+                EXPECT_EQ(resized.count(), 0) << at;
+                EXPECT_EQ(where(), before) << at << ", the window not shrunk yet";
+                layOut();
+                EXPECT_FALSE(find("mac-panel-messages")->isVisible()) << at;
+                EXPECT_EQ(where(), before) << at;
+                // A second click at the same spot takes the heart back.
+                QTest::mouseClick(&window(), Qt::LeftButton, {}, spot);
+                settle();
+                layOut();
+                EXPECT_EQ(where(), before) << at;
+                EXPECT_TRUE(inView(find("mac-panel-message-text"))) << at;
+                EXPECT_NE(find("mac-panel-message-text")->property("text").toString(), "已加入个人歌单") << at;
+                advance(3);
+                // An error stays until it is acted on: it is seen, and moves nothing either.
+                model->setErrorMessage("收藏未保存，请重试。");
+                layOut();
+                EXPECT_TRUE(inView(find("mac-panel-message-button"))) << at;
+                EXPECT_EQ(where(), before) << at;
+                model->setErrorMessage(std::nullopt);
+                layOut();
+                EXPECT_EQ(where(), before) << at;
+                if (tray.fullHeight) {
+                    // Scrolled to what the band covers, the view stays put as the band goes.
+                    model->setNotice("已加入个人歌单");
+                    layOut();
+                    QQuickItem* scroller = find("mac-panel-scroller");
+                    EXPECT_GT(scroller->property(tray.anchor.vertical == Align::end ? "topMargin" : "bottomMargin").toDouble(), 0) << at;
+                    wheel(tray.anchor.vertical == Align::end ? 120 : -120);
+                    layOut();
+                    const QList<QRectF> scrolled = where();
+                    EXPECT_NE(scrolled, before) << at;
+                    advance(3);
+                    layOut();
+                    EXPECT_FALSE(find("mac-panel-messages")->isVisible()) << at;
+                    EXPECT_EQ(where(), scrolled) << at;
+                    scroller->setProperty("contentY", 0);
+                }
+                window().performClose();
+            }
+        }
     }
 }
 
@@ -653,14 +766,7 @@ TEST_F(PanelWindowedViews, SettingsPageOnALowScreenScrollsToEveryControl) {
     save("settings-low-screen");
 
     // The wheel over the panel's margin, where no control takes it, scrolls to the end.
-    for (int notch = 0; notch < 12; ++notch) {
-        QWheelEvent wheel({8, 250}, window().mapToGlobal(QPointF(8, 250)), {}, {0, -120}, Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        wheel.setTimestamp(1000 + 200 * notch);
-        QCoreApplication::sendEvent(&window(), &wheel);
-        QCoreApplication::processEvents();  // starts the animation timer
-        animations.step(200);
-    }
+    wheel(-120);
     layOut();
     EXPECT_TRUE(inView(exportBackup));
     save("settings-low-screen-scrolled");

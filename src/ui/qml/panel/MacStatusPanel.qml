@@ -11,69 +11,91 @@ Item {
     id: root
     required property var panel
     readonly property var layout: panel?.layout ?? ({})
-    // The messages go at the edge the window grows and shrinks at (the top over a bottom tray,
-    // else the bottom), so that coming and going they move no other row on the screen.
-    readonly property bool messagesFirst: root.Window.window?.growsUpward ?? false
-
+    readonly property var panelWindow: root.Window.window
+    // The messages lie in a band at the edge the window grows and shrinks at (the top over a
+    // bottom tray, else the bottom). The panel's window grows by the band as far as it can and
+    // keeps the content where it stood; what it cannot grow by, the band covers of the content
+    // for its time. Coming and going, a message thus moves no control and is always seen.
+    readonly property bool bandFirst: panelWindow?.growsUpward ?? false
     readonly property bool showsMessages: (layout.messages ?? false)
                                           && ((panel?.libraryRow ?? false) || (panel?.message.kind ?? "").length > 0)
+    readonly property real noticeHeight: showsMessages && messages.implicitHeight > 0 ? messages.implicitHeight + 12 : 0
+    // Where the content stands: as the panel's window places it, else beside the band.
+    readonly property rect contentArea: panelWindow?.contentArea
+                                        ?? Qt.rect(0, bandFirst ? noticeHeight : 0, width, height - noticeHeight)
+    // How far the band lies over the content.
+    readonly property real covered: Math.max(0, bandFirst ? noticeHeight - contentArea.y
+                                                          : contentArea.y + contentArea.height - (height - noticeHeight))
 
     objectName: "mac-panel"
     implicitWidth: 380
-    implicitHeight: page.implicitHeight + 32
+    implicitHeight: page.implicitHeight + 32 + noticeHeight
 
-    // The focused control is scrolled into view.
-    FocusInView { scope: root }
-
-    // Over a bottom tray the rows under a quiet notice keep their place on the screen: what the
-    // window cannot grow or shrink by at the height of the usable area, the view scrolls by. Any
-    // other message is scrolled into view instead, at either edge.
-    QtObject {
-        id: rowKeeper
-        property real top: 0
-        property real height: 0
-        property bool mustBeSeen: false
-        function seen() {
-            return (root.panel?.libraryRow ?? false) || !(root.panel?.message.quiet ?? true)
-        }
-        // Once the page has laid out the messages at its end.
-        function reveal() {
-            if (!root.messagesFirst && root.showsMessages && seen())
-                scroller.contentY = Math.max(0, scroller.contentHeight - scroller.height)
-        }
-        function keep() {
-            const grown = column.y - top
-            const shift = grown - (scroller.height - height)
-            top = column.y
-            height = scroller.height
-            if (root.showsMessages) mustBeSeen = seen()
-            if (!root.messagesFirst || shift === 0) return
-            if (mustBeSeen && grown > 0) {
-                scroller.contentY = 0
-                return
-            }
-            // The page's height may take in rows that came above only after they moved.
-            const end = Math.max(0, root.implicitHeight - scroller.height) + Math.max(0, grown)
-            scroller.contentY = Math.max(0, Math.min(scroller.contentY + shift, end))
-        }
+    // The focused control is scrolled into view, clear of the band.
+    FocusInView {
+        scope: root
+        banded: scroller
+        bandAbove: root.bandFirst ? scroller.under : 0
+        bandBelow: root.bandFirst ? 0 : scroller.under
     }
-    Connections {
-        target: column
-        function onYChanged() { rowKeeper.keep() }
+
+    Rectangle {
+        objectName: "mac-panel-notice-band"
+        z: 1
+        y: root.bandFirst ? 0 : root.height - height
+        width: root.width
+        height: root.noticeHeight
+        visible: root.showsMessages
+        color: root.panelWindow?.color ?? Theme.background
+        Rectangle {
+            visible: root.covered > 0
+            y: root.bandFirst ? parent.height - 1 : 0
+            width: parent.width
+            height: 1
+            color: Theme.separator
+        }
+        PanelMessages {
+            id: messages
+            x: 16
+            y: root.bandFirst ? 12 : 0
+            width: parent.width - 32
+            panel: root.panel
+        }
     }
 
     Flickable {
         id: scroller
-        onHeightChanged: rowKeeper.keep()
         objectName: "mac-panel-scroller"
-        anchors.fill: parent
+        y: root.contentArea.y
+        width: root.width
+        height: root.contentArea.height
         contentWidth: root.implicitWidth
-        contentHeight: root.implicitHeight
-        interactive: contentHeight > height || contentWidth > width
+        contentHeight: page.implicitHeight + 32
+        // What lies under the band can be scrolled to.
+        readonly property real under: root.covered
+        topMargin: Math.max(root.bandFirst ? under : 0, keptAbove)
+        bottomMargin: Math.max(root.bandFirst ? 0 : under, keptBelow)
+        // Where the user leaves the view scrolled into a margin, it stays when the band goes,
+        // rather than move, till the user scrolls again.
+        property real keptAbove: 0
+        property real keptBelow: 0
+        onMovementEnded: {
+            keptAbove = Math.max(0, -contentY)
+            keptBelow = Math.max(0, contentY + height - contentHeight)
+        }
+        // A new opening has nothing on the screen to hold still.
+        Connections {
+            target: root.panel
+            function onShownChanged() {
+                scroller.keptAbove = 0
+                scroller.keptBelow = 0
+            }
+        }
+        interactive: contentHeight + topMargin + bottomMargin > height || contentWidth > width
         clip: interactive
         boundsBehavior: Flickable.StopAtBounds
         ScrollBar.vertical: ScrollBar {
-            policy: scroller.contentHeight > scroller.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+            policy: scroller.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
         }
         // A panel grown back to its whole height shows it from the top.
         onInteractiveChanged: if (!interactive) contentY = 0
@@ -85,11 +107,6 @@ Item {
             width: 348
             spacing: 12
 
-            ColumnLayout {
-                id: firstSlot
-                Layout.fillWidth: true
-                visible: root.messagesFirst && root.showsMessages
-            }
             ColumnLayout {
                 id: column
                 Layout.fillWidth: true
@@ -175,19 +192,6 @@ Item {
                     size: Theme.caption
                     color: Theme.secondary
                 }
-            }
-            ColumnLayout {
-                id: lastSlot
-                Layout.fillWidth: true
-                visible: !root.messagesFirst && root.showsMessages
-                onVisibleChanged: if (visible) Qt.callLater(rowKeeper.reveal)
-                onHeightChanged: if (visible) Qt.callLater(rowKeeper.reveal)
-            }
-            PanelMessages {
-                id: messages
-                parent: root.messagesFirst ? firstSlot : lastSlot
-                Layout.fillWidth: true
-                panel: root.panel
             }
         }
     }

@@ -35,7 +35,7 @@ RowLayout {
         objectName: "mac-panel-settings"
         symbol: "slider.horizontal.3"
         help: header.panel?.header.settingsHelp ?? ""
-        tint: (header.panel?.header.settingsActive ?? false) ? Theme.accentIcon : Theme.primary
+        tint: (header.panel?.header.settingsActive ?? false) ? Theme.accentIconOn(Theme.window) : Theme.primary
         onClicked: header.panel.toggleSettings()
     }
     PanelIconButton {

@@ -39,13 +39,13 @@ Rectangle {
                 onClicked: bar.panel.selectTab(modelData.id)
                 background: Rectangle {
                     radius: 6
-                    color: modelData.selected ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.15) : "transparent"
+                    color: modelData.selected ? Theme.selectedTab : "transparent"
                 }
                 contentItem: Icon {
                     name: modelData.symbol
                     size: 11
                     font.weight: Font.Medium
-                    color: modelData.selected ? Theme.accentIcon : Theme.primary
+                    color: modelData.selected ? Theme.accentIconOn(Theme.selectedTab) : Theme.primary
                 }
             }
         }
