@@ -35,10 +35,11 @@ bool lies(const std::string& path, const std::string& mount) {
 
 AbandonableWork& AbandonableWork::shared() {
     // A thread left behind holds little more than its stack, as reads keep only the bytes that
-    // arrived: enough room that covers, lyrics and file checks asked again and again while
-    // shares hang never turn away a read of a healthy disk. The bound leaves time for the
-    // largest file read (a 16 MiB cover) from a slow share that still answers.
-    static AbandonableWork work(256, std::chrono::seconds(10));
+    // arrived. Four per mount let a disk spinning up keep a few cover reads waiting while the
+    // rest queue for it; the cap over all mounts is then reached only by dozens of stalled
+    // shares. The bound leaves time for the largest file read (a 16 MiB cover) from a slow
+    // share that still answers.
+    static AbandonableWork work(256, std::chrono::seconds(10), 4);
     return work;
 }
 
