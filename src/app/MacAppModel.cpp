@@ -118,6 +118,10 @@ MacAppModel::MacAppModel(AppEnvironment environment, QObject* parent)
             runtime_, client, env.artworkCacheDir, 2592000.0,
             ArtworkService::Limits(33554432, 134217728, 1200),
             ArtworkService::Environment{*env.workers, *env.mainQueue, addressPolicy});
+        artworkService_->setLateCoverHandler(
+            [this, alive = std::weak_ptr<int>(alive_)](const std::string& key) {
+                if (!alive.expired()) lateCoverArrived(key);
+            });
     } catch (const std::exception& error) {
         // The model works without covers.
         Log::error("app", std::string("artwork service unavailable: ") + error.what());

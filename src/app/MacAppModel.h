@@ -176,6 +176,8 @@ class MacAppModel : public QObject {
     void scheduleSynchronize();
     void synchronizePlayback();
     void startSongLoad(const Track& song, const std::string& key);
+    void askCover(const std::shared_ptr<SongLoad>& load);
+    void lateCoverArrived(const std::string& key);
     void coverArrived(const std::shared_ptr<SongLoad>& load, std::optional<Cover> cover);
     void finishSongLoad(const std::shared_ptr<SongLoad>& load);
     void publishCoverFile(const std::shared_ptr<SongLoad>& load, const Cover& cover);

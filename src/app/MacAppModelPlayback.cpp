@@ -93,9 +93,13 @@ void MacAppModel::startSongLoad(const Track& song, const std::string& key) {
         coverArrived(load, std::nullopt);
         return;
     }
+    askCover(load);
+}
+
+void MacAppModel::askCover(const std::shared_ptr<SongLoad>& load) {
     std::weak_ptr<int> alive = alive_;
     load->cover = artworkService_->image(
-        song, environment_.clock(), [this, alive, load](TaskResult<ArtworkImagePtr> result) {
+        load->song, environment_.clock(), [this, alive, load](TaskResult<ArtworkImagePtr> result) {
             if (alive.expired()) return;
             std::optional<Cover> cover;
             if (result.ok() && result.value()) {
@@ -109,11 +113,19 @@ void MacAppModel::startSongLoad(const Track& song, const std::string& key) {
         });
 }
 
+// A cover read after its deadline: the song still playing gets it in place of the placeholder.
+void MacAppModel::lateCoverArrived(const std::string& key) {
+    if (artwork_ || !detailTask_ || detailTask_->cancelled() || observedTrackID_ != key) return;
+    if (detailTask_->key == key && detailTask_->coverHandled) askCover(detailTask_);
+}
+
 void MacAppModel::coverArrived(const std::shared_ptr<SongLoad>& load, std::optional<Cover> cover) {
     if (cover && !load->cancelled() && observedTrackID_ == load->key) {
         setArtwork(cover);
         publishCoverFile(load, *cover);
     }
+    // Asked again for a cover that came late, the rest of the song's load is done already.
+    if (load->coverHandled) return;
     load->coverHandled = true;
     if (load->lyrics) finishSongLoad(load);
 }

@@ -159,6 +159,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     std::unordered_map<std::string, BackgroundPending> backgroundPending;
     std::unordered_map<std::string, Date> staleRetryAfter;
     std::uint64_t nextID = 0;
+    std::function<void(const std::string&)> lateCovers;
 
     fs::path cacheURL(std::string_view key) const {
         return directory / (ArtworkCacheHash::hexDigest(key) + ".img");
@@ -173,31 +174,55 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         return image;
     }
 
-    // Blocking; on a worker. A share that stopped answering holds the read past the deadline:
-    // the cover counts as missing then, and is read anew when asked again.
-    std::string readLocal(const Track& track, const std::stop_token& stop) const {
-        auto deadline = std::make_shared<std::stop_source>();
-        std::stop_callback forward(stop, [deadline] { deadline->request_stop(); });
+    // Blocking; on a worker. A share that stopped answering, or a disk spinning up, holds the
+    // read past the deadline: the cover counts as missing then, and the read goes on; the
+    // cover it still finds is cached and announced (see arrivedLate).
+    std::string readLocal(const Track& track, Date now, const std::stop_token& stop) {
+        auto patience = std::make_shared<std::stop_source>();
         const MainQueue::TimerId timer = mainQueue.schedule(
-            seconds(localReadDeadline), [deadline] { deadline->request_stop(); });
+            seconds(localReadDeadline), [patience] { patience->request_stop(); });
+        auto late = [weak = weak_from_this(), key = track.musicID(),
+                     now](std::optional<std::string> data) {
+            if (auto self = weak.lock(); self && data) self->arrivedLate(key, std::move(*data), now);
+        };
         std::optional<std::string> data;
         try {
-            data = LocalArtworkLoader::loadLocalArtworkData(track, deadline->get_token());
-        } catch (const CancellationError&) {
+            data = LocalArtworkLoader::loadLocalArtworkData(track, stop,
+                                                            {patience->get_token(), late});
+        } catch (...) {
             mainQueue.cancel(timer);
-            if (stop.stop_requested()) throw;
-            Log::info("artwork", "local cover not read in time: " + track.songmid);
-            throw SourceError::source(noLocalArtwork);
+            throw;
         }
         mainQueue.cancel(timer);
+        if (!data && patience->stop_requested())
+            Log::info("artwork", "local cover not read in time: " + track.songmid);
         if (!data) throw SourceError::source(noLocalArtwork);
         return std::move(*data);
     }
 
+    // Any thread: a local cover read after its deadline.
+    void arrivedLate(const std::string& key, std::string data, Date now) {
+        loads->add([self = shared_from_this(), key, data = std::move(data), now] {
+            ArtworkImagePtr image;
+            try {
+                image = self->decode(data, {});
+            } catch (...) {
+                return;
+            }
+            if (!image) return;
+            self->mainQueue.post([self, key, image, now] {
+                if (self->memoryCache.contains(key)) return;  // read anew meanwhile
+                self->admit(image, key, addSeconds(now, self->ttl), now);
+                self->disk->add([self, image, key, now] { self->persist(*image, key, now); });
+                if (self->lateCovers) self->lateCovers(key);
+            });
+        });
+    }
+
     // Blocking; on a worker.
-    std::string fetch(const Origin& origin, std::stop_token stop) const {
+    std::string fetch(const Origin& origin, Date now, std::stop_token stop) {
         if (origin.track && origin.track->source == MusicSource::local)
-            return readLocal(*origin.track, stop);
+            return readLocal(*origin.track, now, stop);
         const std::string url =
             origin.track ? runtime->picURL(*origin.track, stop) : origin.address;
         throwIfCancelled(stop);
@@ -205,8 +230,8 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         return client->data(url, stop);
     }
 
-    ArtworkImagePtr fetchImage(const Origin& origin, std::stop_token stop) const {
-        const std::string data = fetch(origin, stop);
+    ArtworkImagePtr fetchImage(const Origin& origin, Date now, std::stop_token stop) {
+        const std::string data = fetch(origin, now, stop);
         throwIfCancelled(stop);
         ArtworkImagePtr image = decode(data, stop);
         if (!image) throw SourceError::source(undecodable);
@@ -293,8 +318,8 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         };
         auto fetched = job<LoadOutcome>(
             stop,
-            [origin](Core& self, std::stop_token token) {
-                return LoadOutcome{self.fetchImage(origin, token), std::nullopt};
+            [origin, now](Core& self, std::stop_token token) {
+                return LoadOutcome{self.fetchImage(origin, now, token), std::nullopt};
             },
             finished);
         cacheReads->add([self = shared_from_this(), stop, key, now, finished,
@@ -366,7 +391,9 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         backgroundPending.emplace(key, BackgroundPending{requestID, stop});
         run<ArtworkImagePtr>(
             stop,
-            [origin](Core& self, std::stop_token token) { return self.fetchImage(origin, token); },
+            [origin, now](Core& self, std::stop_token token) {
+                return self.fetchImage(origin, now, token);
+            },
             [key, requestID, now](Core& self, TaskResult<ArtworkImagePtr>& result) {
                 self.finishBackground(key, requestID, result, now);
             });
@@ -492,6 +519,10 @@ ArtworkRequest ArtworkService::accentHex(const Track& track, Date now, AccentDon
 }
 
 void ArtworkService::removeCachedArtwork(const Track& track) { core_->remove(track.musicID()); }
+
+void ArtworkService::setLateCoverHandler(std::function<void(const std::string& key)> handler) {
+    core_->lateCovers = std::move(handler);
+}
 
 ArtworkService::CacheUsage ArtworkService::cacheUsage() const {
     CacheUsage usage;

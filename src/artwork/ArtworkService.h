@@ -62,7 +62,8 @@ public:
 
     // After a failed background refresh, none for the same key for this long.
     static constexpr double staleRetryInterval = 300;
-    // A local song's cover not read by then counts as missing until asked again.
+    // A local song's cover not read by then counts as missing until asked again, or until its
+    // read ends after all.
     static constexpr double localReadDeadline = 3;
 
     // `cacheDirectory` absent: the Artwork folder of Velto's XDG cache folder. The folder is
@@ -88,6 +89,10 @@ public:
     ArtworkRequest accentHex(const Track& track, Date now, AccentDone done);
     // Forgets the track's picture in every tier; its waiters get CancellationError.
     void removeCachedArtwork(const Track& track);
+    // A local cover answered as missing at its deadline whose read still ends with a picture:
+    // the picture is cached then and its key handed to `handler` on the main queue, so that
+    // whoever shows the placeholder can ask again.
+    void setLateCoverHandler(std::function<void(const std::string& key)> handler);
     CacheUsage cacheUsage() const;
 
     const std::filesystem::path& cacheDirectory() const;

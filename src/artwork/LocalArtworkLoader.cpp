@@ -113,7 +113,9 @@ std::optional<std::string> read(const fs::path& file, std::stop_token stop) {
 
 }  // namespace
 
-std::optional<std::string> loadLocalArtworkData(const Track& track, std::stop_token stop) {
+std::optional<std::string> loadLocalArtworkData(
+    const Track& track, std::stop_token stop,
+    AbandonableWork::Late<std::optional<std::string>> late) {
     std::string path = track.songmid;
     if (auto payload = track.rawPayload(); payload && payload->is_object()) {
         auto found = payload->find("filePath");
@@ -125,7 +127,7 @@ std::optional<std::string> loadLocalArtworkData(const Track& track, std::stop_to
         // worker then.
         return AbandonableWork::shared().run<std::optional<std::string>>(
             stop, [file = fs::path(path)](std::stop_token stop) { return read(file, stop); },
-            path);
+            path, std::move(late));
     } catch (const AbandonableWork::Busy&) {
         return std::nullopt;
     }

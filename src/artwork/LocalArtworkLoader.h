@@ -4,6 +4,7 @@
 #include <stop_token>
 #include <string>
 
+#include "foundation/AbandonableWork.h"
 #include "sources/model/Track.h"
 
 namespace velto::LocalArtworkLoader {
@@ -16,6 +17,11 @@ namespace velto::LocalArtworkLoader {
 // file reads (then asking again reads anew). Blocks, but ends at once on a stop (throwing
 // CancellationError), even while a read of the file hangs; tag reads end early past the
 // scanner's read allowance.
-std::optional<std::string> loadLocalArtworkData(const Track& track, std::stop_token stop = {});
+//
+// With `late`, a caller that stops waiting at `patience` leaves the read to go on unstopped; the
+// picture it then finds goes to `late`, on a thread of its own.
+std::optional<std::string> loadLocalArtworkData(
+    const Track& track, std::stop_token stop = {},
+    AbandonableWork::Late<std::optional<std::string>> late = {});
 
 }  // namespace velto::LocalArtworkLoader

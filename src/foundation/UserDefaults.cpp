@@ -1,5 +1,6 @@
 #include "foundation/UserDefaults.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -18,6 +19,33 @@ bool isDataValue(const nlohmann::json& value) {
     return value.is_object() && value.size() == 1 && value.contains(dataKey) &&
            value[dataKey].is_string();
 }
+
+// Names one text of the settings file: its length and its 64-bit FNV-1a.
+std::string digestOf(std::string_view text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char name[48];
+    std::snprintf(name, sizeof name, "%zu-%016llx", text.size(),
+                  static_cast<unsigned long long>(hash));
+    return name;
+}
+
+std::optional<std::string> readText(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+std::string dump(const nlohmann::json& value) {
+    // Replace invalid UTF-8 rather than throw: a setting must never take the program down.
+    return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 }  // namespace
 
 UserDefaults::UserDefaults(std::filesystem::path file, Writer write)
@@ -25,23 +53,48 @@ UserDefaults::UserDefaults(std::filesystem::path file, Writer write)
     load();
 }
 
+std::filesystem::path UserDefaults::deferredFile() const {
+    auto file = file_;
+    file += ".deferred";
+    return file;
+}
+
 void UserDefaults::load() {
-    std::error_code ec;
-    if (!std::filesystem::exists(file_, ec)) return;
-    std::ifstream in(file_, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    // Bounded: a value nested too deep would overflow the stack on the next save.
-    auto parsed = BoundedJson::parse(buffer.str());
-    if (parsed.is_object()) {
+    auto text = readText(file_);
+    digest_ = digestOf(text.value_or(""));
+    if (text) {
+        // Bounded: a value nested too deep would overflow the stack on the next save.
+        auto parsed = BoundedJson::parse(*text);
+        if (!parsed.is_object()) {
+            auto aside = file_;
+            aside += ".corrupt";
+            std::error_code ec;
+            std::filesystem::rename(file_, aside, ec);
+            Log::error("defaults", "settings file unreadable, moved aside to " + aside.string() +
+                                       (ec ? " (move failed: " + ec.message() + ")" : ""));
+            digest_ = digestOf("");
+            return;
+        }
         values_ = std::move(parsed);
+    }
+    loadDeferred(digest_);
+}
+
+void UserDefaults::loadDeferred(const std::string& digest) {
+    auto text = readText(deferredFile());
+    if (!text) return;
+    auto parsed = BoundedJson::parse(*text);
+    auto over = parsed.find("over");
+    auto values = parsed.find("values");
+    if (!parsed.is_object() || over == parsed.end() || values == parsed.end() ||
+        !values->is_object() || *over != digest) {
+        // Emptied by a power cut, or left from before the settings were last written.
         return;
     }
-    auto aside = file_;
-    aside += ".corrupt";
-    std::filesystem::rename(file_, aside, ec);
-    Log::error("defaults", "settings file unreadable, moved aside to " + aside.string() +
-                               (ec ? " (move failed: " + ec.message() + ")" : ""));
+    for (auto& [key, value] : values->items()) {
+        values_[key] = value;
+        deferredKeys_.insert(key);
+    }
 }
 
 std::optional<bool> UserDefaults::boolValue(const std::string& key) const {
@@ -124,17 +177,43 @@ void UserDefaults::store(const std::string& key, nlohmann::json value, Durabilit
     auto it = values_.find(key);
     if (it != values_.end() && *it == value && it->type() == value.type()) return;
     values_[key] = std::move(value);
-    save(durability);
+    if (durability == Durability::deferred) {
+        deferredKeys_.insert(key);
+        saveDeferred();
+    } else {
+        save();
+    }
 }
 
-void UserDefaults::save(Durability durability) {
+void UserDefaults::write(const std::filesystem::path& file, std::string_view text,
+                         Durability durability) {
+    if (write_)
+        write_(file, text, durability);
+    else
+        writeFileAtomically(file, text, 0600, durability);
+}
+
+void UserDefaults::save() {
     try {
-        // Replace invalid UTF-8 rather than throw: a setting must never take the program down.
-        auto text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-        if (write_)
-            write_(file_, text, durability);
-        else
-            writeFileAtomically(file_, text, 0600, durability);
+        auto text = dump(values_);
+        write(file_, text, Durability::forced);
+        // The deferred values went with it; their file now names a settings file that is gone.
+        digest_ = digestOf(text);
+        deferredKeys_.clear();
+    } catch (const std::exception& error) {
+        Log::error("defaults", std::string("cannot save settings: ") + error.what());
+    }
+}
+
+void UserDefaults::saveDeferred() {
+    try {
+        nlohmann::json values = nlohmann::json::object();
+        for (const auto& key : deferredKeys_)
+            if (auto it = values_.find(key); it != values_.end()) values[key] = *it;
+        nlohmann::json file = nlohmann::json::object();
+        file["over"] = digest_;
+        file["values"] = std::move(values);
+        write(deferredFile(), dump(file), Durability::deferred);
     } catch (const std::exception& error) {
         Log::error("defaults", std::string("cannot save settings: ") + error.what());
     }

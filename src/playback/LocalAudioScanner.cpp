@@ -32,24 +32,71 @@ bool isHidden(const fs::path& path) {
     return !name.empty() && name.front() == '.';
 }
 
+// Numbers compare as numbers ("track2" before "track10"), letters without regard to case, as a
+// file manager lists them; the bytes decide what is still equal, so the order never depends on
+// the order the file system returns.
+bool namedBefore(const std::string& a, const std::string& b) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0, j = 0;
+    int zeros = 0;  // leading zeros decide between equal numbers: "2" before "02"
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            std::size_t endA = i, endB = j;
+            while (endA < a.size() && digit(a[endA])) ++endA;
+            while (endB < b.size() && digit(b[endB])) ++endB;
+            std::size_t startA = i, startB = j;
+            while (startA + 1 < endA && a[startA] == '0') ++startA;
+            while (startB + 1 < endB && b[startB] == '0') ++startB;
+            const std::size_t lengthA = endA - startA, lengthB = endB - startB;
+            if (lengthA != lengthB) return lengthA < lengthB;
+            if (int order = a.compare(startA, lengthA, b, startB, lengthB); order != 0)
+                return order < 0;
+            if (zeros == 0 && endA - i != endB - j) zeros = endA - i < endB - j ? -1 : 1;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        const auto lowerA = std::tolower(static_cast<unsigned char>(a[i]));
+        const auto lowerB = std::tolower(static_cast<unsigned char>(b[j]));
+        if (lowerA != lowerB) return lowerA < lowerB;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size()) return j < b.size();
+    if (zeros != 0) return zeros < 0;
+    return a < b;
+}
+
 void collectFolder(const fs::path& folder, std::vector<fs::path>& files,
                    const std::stop_token& stop) {
     throwIfCancelled(stop);
     std::error_code ec;
     fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
     if (ec) return;
+    struct Entry {
+        fs::path path;
+        std::string name;
+        bool folder;
+    };
+    std::vector<Entry> entries;
     for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) return;
+        if (ec) break;
         throwIfCancelled(stop);
         const auto& entry = *it;
         if (isHidden(entry.path())) continue;
         std::error_code statusError;
         // Links to folders are not followed, so a link back up the tree cannot loop.
-        if (entry.symlink_status(statusError).type() == fs::file_type::directory) {
-            collectFolder(entry.path(), files, stop);
-        } else if (isAudioFile(entry.path())) {
-            files.push_back(entry.path());
-        }
+        const bool isFolder = entry.symlink_status(statusError).type() == fs::file_type::directory;
+        if (isFolder || isAudioFile(entry.path()))
+            entries.push_back({entry.path(), entry.path().filename().string(), isFolder});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return namedBefore(a.name, b.name); });
+    for (auto& entry : entries) {
+        if (entry.folder)
+            collectFolder(entry.path, files, stop);
+        else
+            files.push_back(std::move(entry.path));
     }
 }
 

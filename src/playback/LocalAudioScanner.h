@@ -21,9 +21,10 @@ const std::set<std::string>& supportedExtensions();
 // Judged by the extension alone, in any case.
 bool isAudioFile(const std::filesystem::path& path);
 
-// Folders are walked to every depth (hidden entries skipped, folder links not followed); files
-// are read one after another, in the order found. Entries that cannot be read are left out;
-// nothing else is reported. Throws CancellationError when `stop` is requested.
+// Folders are walked to every depth (hidden entries skipped, folder links not followed), each
+// folder's files and folders together in name order, numbers compared as numbers ("track2"
+// before "track10"); paths chosen one by one keep their order. Entries that cannot be read are
+// left out; nothing else is reported. Throws CancellationError when `stop` is requested.
 std::vector<Track> scan(const std::vector<std::filesystem::path>& paths, std::stop_token stop = {});
 
 // The song of one file; none when nothing readable is at the path. Unreadable tags fall back to

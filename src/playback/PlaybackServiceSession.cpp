@@ -93,9 +93,9 @@ void PlaybackService::persistSession(bool force) {
         double since = std::chrono::duration<double>(now - *lastSessionSaveAt_).count();
         if (since >= 0 && since <= sessionSaveInterval) return;
     }
-    // The saves along a song only replace the file, which stays whole; a power cut may take
-    // the last of them back, a few seconds of position. A pause and a new song, whose loss
-    // would bring back another place or another song, go to the disk.
+    // The saves along a song are not forced to the disk: a power cut may take the last of them
+    // back, a few seconds of position, and never another setting. A pause and a new song, whose
+    // loss would bring back another place or another song, go to the disk.
     auto song = track->musicID();
     auto durability =
         force || song != lastSessionSong_ ? Durability::forced : Durability::deferred;

@@ -1,11 +1,15 @@
 #include <QUrl>
+#include <filesystem>
+#include <fstream>
 #include <condition_variable>
 #include <mutex>
 
 #include "AppModelFixture.h"
 #include "artwork/ArtworkHTTPClient.h"
 #include "artwork/ArtworkJPEG.h"
+#include "artwork/ArtworkService.h"
 #include "foundation/Cancellation.h"
+#include "support/StalledShare.h"
 
 namespace velto {
 namespace {
@@ -78,6 +82,36 @@ TEST_F(AppModelCoverTest, LyricsWaitForTheCoverWhichAlsoReachesNowPlaying) {
     EXPECT_FALSE(model->artwork());
     EXPECT_FALSE(model->lyrics());
     EXPECT_FALSE(model->playback().nowPlayingArtwork());
+}
+
+// A local cover read past its deadline (a share slow to answer, a disk spinning up) leaves the
+// placeholder, and the cover takes its place when the read ends after all.
+TEST_F(AppModelCoverTest, ALocalCoverReadPastItsDeadlineStillShows) {
+    const auto album = dir.path() / "album";
+    std::filesystem::create_directories(album);
+    std::vector<std::uint8_t> pixels(8 * 8 * 4, 120);
+    std::ofstream(album / "cover.jpg", std::ios::binary)
+        << ArtworkJPEG::encode(*ArtworkImage::make(8, 8, std::move(pixels)), 0.9).value();
+    Track local = song((album / "a.mp3").string());
+    local.source = MusicSource::local;
+    model = std::make_unique<MacAppModel>(coverEnvironment());
+    StalledShare share;
+    model->play({local}, 0);
+    settle();
+    ASSERT_TRUE(share.waitUntilHeld(1));
+    mainQueue.advance(seconds(ArtworkService::localReadDeadline));
+    ASSERT_TRUE(mainQueue.runUntil([&] {
+        settle();
+        return model->lyrics().has_value();  // they wait for the cover's answer
+    }));
+    EXPECT_FALSE(model->artwork());
+
+    share.answer();
+    ASSERT_TRUE(mainQueue.runUntil([&] {
+        settle();
+        return model->artwork().has_value();
+    }));
+    EXPECT_EQ(model->artwork()->image->width(), 8);
 }
 
 }  // namespace

@@ -252,6 +252,30 @@ TEST(LocalAudioScanner, FoldersAreWalkedDeeplySkippingHiddenAndUnreadableEntries
     fs::permissions(root / "locked", fs::perms::owner_all);
 }
 
+// Whatever order the file system keeps its entries in, a folder comes in as a person sees it
+// listed: names in order, numbers as numbers, folders among the files by the same rule.
+TEST(LocalAudioScanner, FolderEntriesComeInNameOrderWithNumbersAsNumbers) {
+    TempDir dir;
+    const auto root = dir.path() / "Album";
+    fs::create_directories(root / "disc 10");
+    fs::create_directories(root / "disc 9");
+    std::vector<std::string> names;
+    for (int i = 60; i >= 1; i -= 7) names.push_back("track" + std::to_string(i) + ".mp3");
+    for (const auto& name : {"Track3.wav", "track03.wav", "x.mp3", "disc 10/a.mp3",
+                             "disc 9/b.mp3", "disc 9/a.mp3", "track0.mp3"})
+        names.push_back(name);
+    for (const auto& name : names) writeText(root / name, "");
+
+    std::vector<std::string> found;
+    for (const auto& song : LocalAudioScanner::scan({root})) found.push_back(relative(song, root));
+    const std::vector<std::string> expected{
+        "disc 9/a.mp3", "disc 9/b.mp3", "disc 10/a.mp3", "track0.mp3",   "Track3.wav",
+        "track03.wav",  "track4.mp3",   "track11.mp3",   "track18.mp3",  "track25.mp3",
+        "track32.mp3",  "track39.mp3",  "track46.mp3",   "track53.mp3",  "track60.mp3",
+        "x.mp3"};
+    EXPECT_EQ(found, expected);
+}
+
 TEST(LocalAudioScanner, ChoicesAreNeitherSortedNorDeduplicated) {
     TempDir dir;
     fs::create_directory(dir.path() / "Music");

@@ -135,7 +135,7 @@ TEST_F(ChkszSourceRuntimeTest, LocalLyricReadsOnAStalledShareEndWithTheirSong) {
             }
             ++ended;
         });
-        ASSERT_TRUE(share.waitUntilHeld(change + 1));
+        ASSERT_TRUE(share.waitUntilHeldOrQueued(change + 1));
     }
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (ended < 19 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -12,10 +13,12 @@ namespace velto {
 
 // While it lives, every read of the user's files started holds like one on a network share that
 // stopped answering: deaf to stops, until released. Its end releases them and waits, bounded,
-// for the held reads to finish.
+// for the held reads to finish. Files under `folder`, when named, lie on a mount of their own.
 class StalledShare {
   public:
-    StalledShare() { AbandonableWork::shared().holdWorkUntil(answered_.get_future().share()); }
+    explicit StalledShare(const std::filesystem::path& folder = {}) {
+        AbandonableWork::shared().holdWorkUntil(answered_.get_future().share(), folder.string());
+    }
     ~StalledShare() { answer(); }
     StalledShare(const StalledShare&) = delete;
     StalledShare& operator=(const StalledShare&) = delete;
@@ -24,6 +27,18 @@ class StalledShare {
     bool waitUntilHeld(std::size_t reads) {
         const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (AbandonableWork::shared().running() < reads) {
+            if (std::chrono::steady_clock::now() >= limit) return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
+    // Waits, bounded, until `reads` reads are held, or a read beyond those waits its turn
+    // behind the held ones of its place; whether one did.
+    bool waitUntilHeldOrQueued(std::size_t reads) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (AbandonableWork::shared().running() < reads &&
+               AbandonableWork::shared().waiting() == 0) {
             if (std::chrono::steady_clock::now() >= limit) return false;
             std::this_thread::yield();
         }

@@ -136,7 +136,10 @@ void MacStatusPanel::connectModels() {
             refreshLayout();
             emit resultSummaryChanged();
         });
-    connect(s, &SearchViewModel::errorMessageChanged, this, messages);
+    connect(s, &SearchViewModel::errorMessageChanged, this, [this] {
+        refreshMessages();
+        refreshLayout();
+    });
     connect(s, &SearchViewModel::songSourceWarningsChanged, this, messages);
     connect(s, &SearchViewModel::artistExpansionWarningsChanged, this,
             &MacStatusPanel::artistExpansionWarningsChanged);
@@ -416,12 +419,16 @@ void MacStatusPanel::refreshLayout() {
             next.summary = tab_ == MusicTab::favorites || search_->hasSearched();
         }
     }
+    // A search that failed found nothing to count and no proof that nothing matches: the list
+    // says neither, whatever row the failure got above it.
+    const bool searchFailed = tab_ == MusicTab::search && search_->errorMessage().has_value();
+    if (next.results && searchFailed && resultCount() == 0) next.summary = false;
     if (next.results) {
         const SearchScope scope = search_->selectedScope();
         auto scopeOverlay = [&](bool loading, bool empty, const char* title, const char* message) {
             if (loading) {
                 next.overlay = "loading";
-            } else if (empty) {
+            } else if (empty && !searchFailed) {
                 next.overlay = "hint";
                 next.hintTitle = title;
                 next.hintMessage = message;
@@ -433,7 +440,7 @@ void MacStatusPanel::refreshLayout() {
             if (discovery) {
             } else if (tab_ == MusicTab::search && search_->isLoading()) {
                 next.overlay = "loading";
-            } else if (songs_->count() > 0) {
+            } else if (songs_->count() > 0 || searchFailed) {
             } else if (tab_ == MusicTab::search) {
                 next.overlay = "hint";
                 next.hintTitle = "没有找到歌曲";

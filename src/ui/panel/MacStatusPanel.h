@@ -150,6 +150,8 @@ class MacStatusPanel : public QObject {
     std::vector<Track> displayedTracks() const;
     const Layout& layout() const { return layout_; }
     std::string resultSummary() const;
+    // What the summary counts: favourites, or the results of the search scope shown.
+    std::size_t resultCount() const;
     static std::string artistMeta(const ArtistSummary& artist);
     std::vector<MusicSource> artistExpansionWarningSources() const;
     bool libraryRow() const;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <map>
 #include <unordered_set>
 
 #include "app/MacAppModel.h"
@@ -194,21 +195,30 @@ void MacStatusPanel::refreshStrip() {
 
 // --- Results -----------------------------------------------------------------------------------
 
-std::string MacStatusPanel::resultSummary() const {
-    auto line = [](std::size_t count, const char* unit) { return std::to_string(count) + unit; };
-    if (tab_ == MusicTab::favorites) return line(model_.libraryTracks().size(), " 首歌曲");
-    if (tab_ != MusicTab::search) return {};
+std::size_t MacStatusPanel::resultCount() const {
+    if (tab_ == MusicTab::favorites) return model_.libraryTracks().size();
+    if (tab_ != MusicTab::search) return 0;
     switch (search_->selectedScope()) {
     case SearchScope::songs:
-        return line(search_->results().size(), " 首歌曲");
+        return search_->results().size();
     case SearchScope::artists:
-        return line(search_->artistResults().size(), " 位歌手");
+        return search_->artistResults().size();
     case SearchScope::albums:
-        return line(search_->albumResults().size(), " 张专辑");
+        return search_->albumResults().size();
     case SearchScope::playlists:
-        return line(search_->playlistResults().size(), " 个歌单");
+        return search_->playlistResults().size();
     }
-    return {};
+    return 0;
+}
+
+std::string MacStatusPanel::resultSummary() const {
+    if (tab_ == MusicTab::favorites) return std::to_string(resultCount()) + " 首歌曲";
+    if (tab_ != MusicTab::search) return {};
+    static const std::map<SearchScope, const char*> units = {{SearchScope::songs, " 首歌曲"},
+                                                             {SearchScope::artists, " 位歌手"},
+                                                             {SearchScope::albums, " 张专辑"},
+                                                             {SearchScope::playlists, " 个歌单"}};
+    return std::to_string(resultCount()) + units.at(search_->selectedScope());
 }
 
 std::string MacStatusPanel::artistMeta(const ArtistSummary& artist) {

@@ -287,6 +287,43 @@ TEST_F(StatusPanelTest, MessageRowsByPriority) {
     EXPECT_EQ(panel->message()->kind, Kind::notice);
 }
 
+// A search that failed is never told as a search that found nothing: not under its own error
+// row, nor when a playback failure standing takes the row.
+TEST_F(StatusPanelTest, AFailedSearchNeverReadsAsNoMatch) {
+    makePanel();
+    auto noMatchClaimed = [&] {
+        const Layout& now = panel->layout();
+        return now.overlay == "hint" || now.summary;
+    };
+    searchRuntime->songs["雾"] = searchtest::SearchTestRuntime::failing<SearchPage>("网络失败");
+    searchRuntime->artists["雾:1"] =
+        searchtest::SearchTestRuntime::failing<ArtistSearchPage>("网络失败");
+    panel->selectTab("search");
+    panel->editQuery("雾", false);
+    panel->submitSearch();
+    settle();
+    ASSERT_EQ(panel->message()->action, MacStatusPanel::MessageRow::Action::submitSearch);
+    EXPECT_FALSE(noMatchClaimed()) << panel->layout().hintTitle;
+
+    resolver->failAlways("wy_1", std::make_exception_ptr(SourceError::source("这首歌暂时无法播放")));
+    model->play({song("1")}, 0);
+    settle();
+    ASSERT_EQ(panel->message()->action, MacStatusPanel::MessageRow::Action::retryPlayback);
+    EXPECT_FALSE(noMatchClaimed()) << panel->layout().hintTitle;
+    panel->selectScope("歌手");
+    settle();
+    ASSERT_TRUE(panel->search().errorMessage());
+    EXPECT_FALSE(noMatchClaimed()) << panel->layout().hintTitle;
+
+    // Answered, and empty, the search does say so.
+    searchRuntime->artists["雾:1"] = [] { return ArtistSearchPage({}, 0, MusicSource::wy, 1, 20); };
+    panel->submitSearch();
+    settle();
+    EXPECT_EQ(panel->layout().hintTitle, "没有找到歌手");
+    EXPECT_EQ(panel->resultSummary(), "0 位歌手");
+    EXPECT_TRUE(panel->layout().summary);
+}
+
 TEST_F(StatusPanelTest, MessageRowLooksByKind) {
     makePanel();
     resolver->failAlways("wy_1", std::make_exception_ptr(SourceError::source("这首歌暂时无法播放")));
