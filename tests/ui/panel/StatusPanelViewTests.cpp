@@ -979,6 +979,66 @@ TEST_F(PanelViews, TabIntoAScrolledListShowsTheFocusedRow) {
     expectShown("shift+tab");
 }
 
+// A favourite removed from the keyboard hands the focus, ring and all, to the heart of the row
+// that takes its place, in view: the next row's, at the end the previous one's, past the rows of
+// songs just removed; with none left, to the empty list's import button once it shows.
+TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsPlace) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < 12; ++i) ids.push_back(std::to_string(i));
+    favourites(ids);
+    panel->selectTab("favorites");
+    open({{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048});
+    window().requestActivate();
+    QQuickItem* list = find("mac-panel-song-scroll");
+    ASSERT_TRUE(list);
+    const auto expectFocusOn = [&](QQuickItem* focused, const char* step) {
+        ASSERT_TRUE(focused) << step;
+        QQuickItem* ring = nullptr;
+        for (QQuickItem* child : focused->childItems())
+            if (child->objectName() == "focusRing") ring = child;
+        ASSERT_TRUE(ring && ring->isVisible()) << step << " " << focused->objectName().toStdString();
+        EXPECT_TRUE(inView(ring)) << step;
+    };
+    const auto expectHeartOf = [&](const std::string& id, const char* step) {
+        layOut();
+        QQuickItem* focused = window().activeFocusItem();
+        ASSERT_TRUE(focused) << step;
+        EXPECT_EQ(focused->objectName().toStdString(), "mac-panel-song-heart") << step;
+        QQuickItem* row = focused;
+        while (row && !row->property("musicID").isValid()) row = row->parentItem();
+        ASSERT_TRUE(row) << step;
+        EXPECT_EQ(row->property("musicID").toString().toStdString(), song(id).musicID()) << step;
+        expectFocusOn(focused, step);
+        EXPECT_TRUE(list->mapRectToScene({0, 0, list->width(), list->height()})
+                        .contains(focused->mapRectToScene({0, 0, focused->width(), focused->height()})))
+            << step;
+    };
+    find("mac-panel-song-0")->findChild<QQuickItem*>("mac-panel-song-heart")->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(&window(), Qt::Key_Space);
+    expectHeartOf("1", "the first removed");
+    QTest::keyClick(&window(), Qt::Key_Return);
+    expectHeartOf("2", "the next one at once");
+    advance(1);
+    expectHeartOf("2", "their rows gone");
+    QTest::keyClick(&window(), Qt::Key_End);
+    QTest::keyClick(&window(), Qt::Key_Space);
+    expectHeartOf("10", "the last removed");
+    QTest::keyClick(&window(), Qt::Key_Space);
+    expectHeartOf("9", "past the removed last row");
+    advance(1);
+    expectHeartOf("9", "the last rows gone");
+    for (const std::string id : {"2", "3", "4", "5", "6", "7", "8"}) model->removeFavorite(song(id));
+    settle();
+    expectHeartOf("9", "the others removed elsewhere");
+    QTest::keyClick(&window(), Qt::Key_Space);
+    advance(1);
+    layOut();
+    ASSERT_TRUE(window().activeFocusItem());
+    EXPECT_EQ(window().activeFocusItem()->objectName().toStdString(), "mac-panel-import-local-empty");
+    expectFocusOn(window().activeFocusItem(), "none left");
+    window().performClose();
+}
+
 // Open, favourites, wheel, Escape, again and again over 1,000 favourites in the program's own
 // window (which follows the content's height), with a song playing and the timing of each step
 // varied: every frame ends having made a screenful of rows, and closing leaves none behind.
