@@ -792,6 +792,64 @@ TEST_F(PanelWindowedViews, SettingsPageOnALowScreenScrollsToEveryControl) {
     window().performClose();
 }
 
+// A file dialog opened from the settings page takes the activation and closes the panel, which
+// comes back as the dialog ends: opened from the keyboard, with the focus, ring and all, on the
+// button that opened it, scrolled into view on a low screen; opened by a click, with none.
+TEST_F(PanelWindowedViews, ThePanelBackFromAFileDialogAKeyOpenedFocusesItsButton) {
+    const PanelPlacement::Anchor anchor{{0, 0, 960, 510}, PanelPlacement::Align::centre, 600,
+                                        PanelPlacement::Align::end, 514};
+    QWindow dialog;
+    dialog.setModality(Qt::ApplicationModal);
+    std::function<void()> answer;
+    chooser->shown = [&](std::function<void()> given) {
+        answer = std::move(given);
+        dialog.show();
+        dialog.requestActivate();
+    };
+    // What the program does: the panel closes as it loses the activation, and opens again as
+    // the dialog ends.
+    const auto throughTheDialog = [&](const char* name) {
+        ASSERT_TRUE(dialog.isVisible()) << name;
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(window().isActive()) << name;
+        window().performClose();
+        find("mac-panel-scroller")->setProperty("contentY", 0);
+        dialog.hide();
+        answer();
+        settle();
+        open(anchor);
+    };
+    panel->toggleSettings();
+    for (const auto& [name, key] : {std::pair{"mac-settings-import-local-music", Qt::Key_Return},
+                                    {"mac-panel-import-backup", Qt::Key_Space},
+                                    {"mac-panel-export-backup", Qt::Key_Return}}) {
+        open(anchor);
+        window().requestActivate();
+        find(name)->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(&window(), key);
+        throughTheDialog(name);
+        ASSERT_TRUE(panel->showsSettings()) << name;
+        QQuickItem* focused = window().activeFocusItem();
+        ASSERT_TRUE(focused) << name;
+        EXPECT_EQ(focused->objectName().toStdString(), name);
+        QQuickItem* ring = focused->findChild<QQuickItem*>("focusRing");
+        ASSERT_TRUE(ring) << name;
+        EXPECT_TRUE(ring->isVisible()) << name;
+        EXPECT_TRUE(inView(ring)) << name;
+        window().performClose();
+    }
+    EXPECT_EQ(chooser->opened.size(), 2u);
+    EXPECT_EQ(chooser->saved.size(), 1u);
+
+    open(anchor);
+    QQuickItem* button = find("mac-settings-import-local-music");
+    QTest::mouseClick(&window(), Qt::LeftButton, {}, button->mapToScene({button->width() / 2, button->height() / 2}).toPoint());
+    throughTheDialog("clicked");
+    QQuickItem* focused = window().activeFocusItem();
+    EXPECT_TRUE(!focused || focused == window().contentItem()) << focused->objectName().toStdString();
+    window().performClose();
+}
+
 // Tab walks the compact panel in reading order, and wherever it stops the focus ring shows it.
 TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
     favourites({"A"});
