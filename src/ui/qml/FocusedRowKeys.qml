@@ -60,13 +60,16 @@ QtObject {
                     return
         }
     }
+    // It gives the focus to the first row that comes, as an import from it fills the list.
     property Connections emptied: Connections {
         target: keys.emptyControl
         function onVisibleChanged() {
+            const empty = keys.emptyControl
             const focused = keys.view.Window.activeFocusItem
-            if (keys.emptyControl.visible && focused
-                    && (focused === keys.view || (!focused.visible && keys.rowOf(focused))))
-                keys.emptyControl.forceActiveFocus(Qt.TabFocusReason)
+            if (empty.visible && focused && (focused === keys.view || (!focused.visible && keys.rowOf(focused))))
+                empty.forceActiveFocus(Qt.TabFocusReason)
+            else if (!empty.visible && empty.activeFocus && keys.view.count > 0)
+                keys.focusRowControl(0, "")
         }
     }
     // Whether the key was the list's.

@@ -1039,7 +1039,8 @@ TEST_F(PanelViews, TabIntoAScrolledListShowsTheFocusedRow) {
 
 // A favourite removed from the keyboard hands the focus, ring and all, to the heart of the row
 // that takes its place, in view: the next row's, at the end the previous one's, past the rows of
-// songs just removed; with none left, to the empty list's import button once it shows.
+// songs just removed; with none left, to the empty list's import button once it shows, which
+// gives it to the first row when songs come.
 TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsPlace) {
     std::vector<std::string> ids;
     for (int i = 0; i < 12; ++i) ids.push_back(std::to_string(i));
@@ -1094,6 +1095,12 @@ TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsP
     ASSERT_TRUE(window().activeFocusItem());
     EXPECT_EQ(window().activeFocusItem()->objectName().toStdString(), "mac-panel-import-local-empty");
     expectFocusOn(window().activeFocusItem(), "none left");
+    // Songs coming while it has the focus (its import done) give it to the first row.
+    favourites({"12"});
+    layOut();
+    ASSERT_TRUE(window().activeFocusItem());
+    EXPECT_EQ(window().activeFocusItem()->objectName().toStdString(), "mac-panel-song-play");
+    expectFocusOn(window().activeFocusItem(), "a song imported");
     window().performClose();
 }
 
