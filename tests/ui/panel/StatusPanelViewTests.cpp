@@ -1050,8 +1050,12 @@ TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsP
     window().requestActivate();
     QQuickItem* list = find("mac-panel-song-scroll");
     ASSERT_TRUE(list);
-    const auto expectFocusOn = [&](QQuickItem* focused, const char* step) {
+    // The focused control, of that name, shows its ring in view.
+    const auto expectFocused = [&](const char* name, const char* step) {
+        layOut();
+        QQuickItem* focused = window().activeFocusItem();
         ASSERT_TRUE(focused) << step;
+        EXPECT_EQ(focused->objectName().toStdString(), name) << step;
         QQuickItem* ring = nullptr;
         for (QQuickItem* child : focused->childItems())
             if (child->objectName() == "focusRing") ring = child;
@@ -1059,15 +1063,12 @@ TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsP
         EXPECT_TRUE(inView(ring)) << step;
     };
     const auto expectHeartOf = [&](const std::string& id, const char* step) {
-        layOut();
+        expectFocused("mac-panel-song-heart", step);
         QQuickItem* focused = window().activeFocusItem();
-        ASSERT_TRUE(focused) << step;
-        EXPECT_EQ(focused->objectName().toStdString(), "mac-panel-song-heart") << step;
         QQuickItem* row = focused;
         while (row && !row->property("musicID").isValid()) row = row->parentItem();
         ASSERT_TRUE(row) << step;
         EXPECT_EQ(row->property("musicID").toString().toStdString(), song(id).musicID()) << step;
-        expectFocusOn(focused, step);
         EXPECT_TRUE(list->mapRectToScene({0, 0, list->width(), list->height()})
                         .contains(focused->mapRectToScene({0, 0, focused->width(), focused->height()})))
             << step;
@@ -1091,16 +1092,10 @@ TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsP
     expectHeartOf("9", "the others removed elsewhere");
     QTest::keyClick(&window(), Qt::Key_Space);
     advance(1);
-    layOut();
-    ASSERT_TRUE(window().activeFocusItem());
-    EXPECT_EQ(window().activeFocusItem()->objectName().toStdString(), "mac-panel-import-local-empty");
-    expectFocusOn(window().activeFocusItem(), "none left");
+    expectFocused("mac-panel-import-local-empty", "none left");
     // Songs coming while it has the focus (its import done) give it to the first row.
     favourites({"12"});
-    layOut();
-    ASSERT_TRUE(window().activeFocusItem());
-    EXPECT_EQ(window().activeFocusItem()->objectName().toStdString(), "mac-panel-song-play");
-    expectFocusOn(window().activeFocusItem(), "a song imported");
+    expectFocused("mac-panel-song-play", "a song imported");
     window().performClose();
 }
 
