@@ -52,6 +52,14 @@ QList<int> ListKeys::rowsFor(int key, int row, int count, int columns, double vi
     return rows;
 }
 
+QList<int> ListKeys::rowsInPlaceOf(int row, int count) {
+    QList<int> rows;
+    if (row < 0 || row >= count) return rows;
+    for (int r = row + 1; r < count; ++r) rows << r;
+    for (int r = row - 1; r >= 0; --r) rows << r;
+    return rows;
+}
+
 double ListKeys::shownAt(double contentY, double minimum, double maximum, double viewHeight,
                          double top, double bottom) {
     double y = contentY;

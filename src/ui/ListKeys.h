@@ -17,6 +17,9 @@ public:
     // None for a key the list leaves alone or a move past an end.
     Q_INVOKABLE static QList<int> rowsFor(int key, int row, int count, int columns,
                                           double viewHeight, double rowPitch);
+    // The rows that take the place of `row` as it goes, or as the focused control in it does,
+    // best first: those after it, then those before it, nearest first.
+    Q_INVOKABLE static QList<int> rowsInPlaceOf(int row, int count);
     // The scroll position nearest `contentY` (within minimum and maximum) at which a view of
     // `viewHeight` shows the content from `top` to `bottom`: its top where not all of it fits.
     Q_INVOKABLE static double shownAt(double contentY, double minimum, double maximum,

@@ -150,6 +150,12 @@ void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
     keepOutOfTaskbar();
     show();
     requestActivate();
+    // Back as a dialog a key opened ends: the control that opened it has the focus again.
+    QQuickItem* back = dialogOpener_ && dialogOpener_->isVisible() ? dialogOpener_.data()
+                                                                 : findShown(dialogOpenerName_);
+    if (back) back->forceActiveFocus(Qt::TabFocusReason);
+    dialogOpener_ = nullptr;
+    dialogOpenerName_.clear();
 }
 
 void PanelWindow::keepOutOfTaskbar() {
@@ -212,6 +218,11 @@ void PanelWindow::performClose() {
 void PanelWindow::dropFocus() {
     opener_ = nullptr;
     openerName_.clear();
+    // Not when a dialog of the program's own closed it: its end brings the panel back.
+    if (!QGuiApplication::modalWindow()) {
+        dialogOpener_ = nullptr;
+        dialogOpenerName_.clear();
+    }
     if (QQuickItem* focused = contentItem()->scopedFocusItem()) focused->setFocus(false);
 }
 
@@ -245,10 +256,15 @@ void PanelWindow::keyReleaseEvent(QKeyEvent* event) {
 void PanelWindow::deliverKey(QKeyEvent* event) {
     const QPointer<QQuickItem> before = activeFocusItem();
     const QString beforeName = before ? before->objectName() : QString();
+    const bool inDialog = QGuiApplication::modalWindow() != nullptr;
     ++keysActing_;
     if (event->type() == QEvent::KeyPress) QQuickWindow::keyPressEvent(event);
     else QQuickWindow::keyReleaseEvent(event);
     --keysActing_;
+    if (!inDialog && QGuiApplication::modalWindow() && before) {
+        dialogOpener_ = before;
+        dialogOpenerName_ = beforeName;
+    }
     QQuickItem* now = activeFocusItem();
     if (now == before) return;
     // A menu or list the key opened holds the keys for its entries, and gives them back on closing.

@@ -116,6 +116,10 @@ private:
     // where the page made it anew).
     QPointer<QQuickItem> opener_;
     QString openerName_;
+    // The control whose key opened a dialog of the program's own: the dialog takes the activation
+    // and so closes the panel, and the opening as it ends gives the focus back to that control.
+    QPointer<QQuickItem> dialogOpener_;
+    QString dialogOpenerName_;
 };
 
 }  // namespace velto

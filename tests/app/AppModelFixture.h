@@ -46,19 +46,25 @@ class RecordingNotchFactory final : public NotchControllerFactory {
     std::vector<std::string> calls;
 };
 
-// Answers each dialog with what the test put in, and remembers what was asked.
+// Answers each dialog with what the test put in, and remembers what was asked. With `shown` set,
+// the dialog stands open instead: it answers when the test calls what `shown` was handed.
 class ScriptedChooser final : public FileChooser {
   public:
     void chooseToOpen(const OpenRequest& request,
                       std::function<void(std::vector<std::filesystem::path>)> done) override {
         opened.push_back(request);
-        done(openAnswer);
+        answer([this, done] { done(openAnswer); });
     }
     void chooseToSave(const SaveRequest& request,
                       std::function<void(std::optional<std::filesystem::path>)> done) override {
         saved.push_back(request);
-        done(saveAnswer);
+        answer([this, done] { done(saveAnswer); });
     }
+    void answer(std::function<void()> answering) {
+        if (shown) shown(std::move(answering));
+        else answering();
+    }
+    std::function<void(std::function<void()> answer)> shown;
     std::vector<std::filesystem::path> openAnswer;
     std::optional<std::filesystem::path> saveAnswer;
     std::vector<OpenRequest> opened;

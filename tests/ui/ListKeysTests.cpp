@@ -29,6 +29,10 @@ TEST(ListKeys, GridRowsBestFirst) {
     EXPECT_FALSE(ListKeys::handles(Qt::Key_Left, 1));
     EXPECT_EQ(ListKeys::rowsFor(Qt::Key_PageDown, 2, 20, 1, 100, 30).first(), 5);
     EXPECT_EQ(ListKeys::rowsFor(Qt::Key_PageUp, 2, 20, 1, 100, 30), (Rows{0, 1}));
+    // A row that goes: the rows after it take its place, then those before it.
+    EXPECT_EQ(ListKeys::rowsInPlaceOf(1, 4), (Rows{2, 3, 0}));
+    EXPECT_EQ(ListKeys::rowsInPlaceOf(3, 4), (Rows{2, 1, 0}));
+    EXPECT_EQ(ListKeys::rowsInPlaceOf(0, 1), Rows{});
 }
 
 // A focused control scrolls into view by the least move, its top first where it is taller than

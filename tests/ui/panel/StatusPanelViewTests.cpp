@@ -792,6 +792,64 @@ TEST_F(PanelWindowedViews, SettingsPageOnALowScreenScrollsToEveryControl) {
     window().performClose();
 }
 
+// A file dialog opened from the settings page takes the activation and closes the panel, which
+// comes back as the dialog ends: opened from the keyboard, with the focus, ring and all, on the
+// button that opened it, scrolled into view on a low screen; opened by a click, with none.
+TEST_F(PanelWindowedViews, ThePanelBackFromAFileDialogAKeyOpenedFocusesItsButton) {
+    const PanelPlacement::Anchor anchor{{0, 0, 960, 510}, PanelPlacement::Align::centre, 600,
+                                        PanelPlacement::Align::end, 514};
+    QWindow dialog;
+    dialog.setModality(Qt::ApplicationModal);
+    std::function<void()> answer;
+    chooser->shown = [&](std::function<void()> given) {
+        answer = std::move(given);
+        dialog.show();
+        dialog.requestActivate();
+    };
+    // What the program does: the panel closes as it loses the activation, and opens again as
+    // the dialog ends.
+    const auto throughTheDialog = [&](const char* name) {
+        ASSERT_TRUE(dialog.isVisible()) << name;
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(window().isActive()) << name;
+        window().performClose();
+        find("mac-panel-scroller")->setProperty("contentY", 0);
+        dialog.hide();
+        answer();
+        settle();
+        open(anchor);
+    };
+    panel->toggleSettings();
+    for (const auto& [name, key] : {std::pair{"mac-settings-import-local-music", Qt::Key_Return},
+                                    {"mac-panel-import-backup", Qt::Key_Space},
+                                    {"mac-panel-export-backup", Qt::Key_Return}}) {
+        open(anchor);
+        window().requestActivate();
+        find(name)->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(&window(), key);
+        throughTheDialog(name);
+        ASSERT_TRUE(panel->showsSettings()) << name;
+        QQuickItem* focused = window().activeFocusItem();
+        ASSERT_TRUE(focused) << name;
+        EXPECT_EQ(focused->objectName().toStdString(), name);
+        QQuickItem* ring = focused->findChild<QQuickItem*>("focusRing");
+        ASSERT_TRUE(ring) << name;
+        EXPECT_TRUE(ring->isVisible()) << name;
+        EXPECT_TRUE(inView(ring)) << name;
+        window().performClose();
+    }
+    EXPECT_EQ(chooser->opened.size(), 2u);
+    EXPECT_EQ(chooser->saved.size(), 1u);
+
+    open(anchor);
+    QQuickItem* button = find("mac-settings-import-local-music");
+    QTest::mouseClick(&window(), Qt::LeftButton, {}, button->mapToScene({button->width() / 2, button->height() / 2}).toPoint());
+    throughTheDialog("clicked");
+    QQuickItem* focused = window().activeFocusItem();
+    EXPECT_TRUE(!focused || focused == window().contentItem()) << focused->objectName().toStdString();
+    window().performClose();
+}
+
 // Tab walks the compact panel in reading order, and wherever it stops the focus ring shows it.
 TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
     favourites({"A"});
@@ -977,6 +1035,68 @@ TEST_F(PanelViews, TabIntoAScrolledListShowsTheFocusedRow) {
     for (int press = 0; press < 20 && !inList(window->activeFocusItem()); ++press)
         QTest::keyClick(window, Qt::Key_Backtab);
     expectShown("shift+tab");
+}
+
+// A favourite removed from the keyboard hands the focus, ring and all, to the heart of the row
+// that takes its place, in view: the next row's, at the end the previous one's, past the rows of
+// songs just removed; with none left, to the empty list's import button once it shows, which
+// gives it to the first row when songs come.
+TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsPlace) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < 12; ++i) ids.push_back(std::to_string(i));
+    favourites(ids);
+    panel->selectTab("favorites");
+    open({{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048});
+    window().requestActivate();
+    QQuickItem* list = find("mac-panel-song-scroll");
+    ASSERT_TRUE(list);
+    // The focused control, of that name, shows its ring in view.
+    const auto expectFocused = [&](const char* name, const char* step) {
+        layOut();
+        QQuickItem* focused = window().activeFocusItem();
+        ASSERT_TRUE(focused) << step;
+        EXPECT_EQ(focused->objectName().toStdString(), name) << step;
+        QQuickItem* ring = nullptr;
+        for (QQuickItem* child : focused->childItems())
+            if (child->objectName() == "focusRing") ring = child;
+        ASSERT_TRUE(ring && ring->isVisible()) << step << " " << focused->objectName().toStdString();
+        EXPECT_TRUE(inView(ring)) << step;
+    };
+    const auto expectHeartOf = [&](const std::string& id, const char* step) {
+        expectFocused("mac-panel-song-heart", step);
+        QQuickItem* focused = window().activeFocusItem();
+        QQuickItem* row = focused;
+        while (row && !row->property("musicID").isValid()) row = row->parentItem();
+        ASSERT_TRUE(row) << step;
+        EXPECT_EQ(row->property("musicID").toString().toStdString(), song(id).musicID()) << step;
+        EXPECT_TRUE(list->mapRectToScene({0, 0, list->width(), list->height()})
+                        .contains(focused->mapRectToScene({0, 0, focused->width(), focused->height()})))
+            << step;
+    };
+    find("mac-panel-song-0")->findChild<QQuickItem*>("mac-panel-song-heart")->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(&window(), Qt::Key_Space);
+    expectHeartOf("1", "the first removed");
+    QTest::keyClick(&window(), Qt::Key_Return);
+    expectHeartOf("2", "the next one at once");
+    advance(1);
+    expectHeartOf("2", "their rows gone");
+    QTest::keyClick(&window(), Qt::Key_End);
+    QTest::keyClick(&window(), Qt::Key_Space);
+    expectHeartOf("10", "the last removed");
+    QTest::keyClick(&window(), Qt::Key_Space);
+    expectHeartOf("9", "past the removed last row");
+    advance(1);
+    expectHeartOf("9", "the last rows gone");
+    for (const std::string id : {"2", "3", "4", "5", "6", "7", "8"}) model->removeFavorite(song(id));
+    settle();
+    expectHeartOf("9", "the others removed elsewhere");
+    QTest::keyClick(&window(), Qt::Key_Space);
+    advance(1);
+    expectFocused("mac-panel-import-local-empty", "none left");
+    // Songs coming while it has the focus (its import done) give it to the first row.
+    favourites({"12"});
+    expectFocused("mac-panel-song-play", "a song imported");
+    window().performClose();
 }
 
 // Open, favourites, wheel, Escape, again and again over 1,000 favourites in the program's own

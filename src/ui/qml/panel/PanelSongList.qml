@@ -22,7 +22,7 @@ Item {
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: false
         Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-        FocusedRowKeys { id: rowKeys; view: list }
+        FocusedRowKeys { id: rowKeys; view: list; emptyControl: importLocal }
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOff }
         delegate: PanelSongRow {
             width: ListView.view.width
@@ -75,6 +75,7 @@ Item {
             color: Theme.secondary
         }
         PanelButton {
+            id: importLocal
             objectName: "mac-panel-import-local-empty"
             Layout.alignment: Qt.AlignHCenter
             highlighted: true
