@@ -67,6 +67,11 @@ QString QtFileChooser::startFolder(const QString& lastUsed) {
     return QDir::homePath();
 }
 
+QString QtFileChooser::folderUsed(const QString& browsed, const QStringList& chosen) {
+    if (chosen.isEmpty()) return browsed;
+    return QFileInfo(chosen.front()).absolutePath();
+}
+
 QStringList QtFileChooser::audioFilters() {
     QStringList patterns;
     // The file dialog matches them in any case, as the scanner does.
@@ -97,13 +102,13 @@ QFileDialog* QtFileChooser::prepare(QFileDialog* dialog) const {
 }
 
 void QtFileChooser::present(QFileDialog* dialog,
-                            std::function<void(QFileDialog*, bool accepted)> finished) {
+                            std::function<QStringList(QFileDialog*, bool accepted)> finished) {
     std::erase_if(open_, [](const QPointer<QFileDialog>& open) { return open.isNull(); });
     open_.emplace_back(dialog);
     QObject::connect(dialog, &QDialog::finished, dialog,
                      [this, dialog, finished = std::move(finished)](int result) {
-                         lastFolder_ = dialog->directory().absolutePath();
-                         finished(dialog, result == QDialog::Accepted);
+                         const QStringList chosen = finished(dialog, result == QDialog::Accepted);
+                         lastFolder_ = folderUsed(dialog->directory().absolutePath(), chosen);
                          if (ended_) ended_();
                      });
     dialog->open();
@@ -127,13 +132,13 @@ void QtFileChooser::chooseToOpen(const OpenRequest& request,
     if (!request.confirmTitle.empty())
         dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(request.confirmTitle));
     present(dialog, [mixed, done = std::move(done)](QFileDialog* dialog, bool accepted) {
+        QStringList files;
+        if (accepted)
+            files = mixed ? static_cast<FilesAndFoldersDialog*>(dialog)->chosen : dialog->selectedFiles();
         std::vector<std::filesystem::path> chosen;
-        if (accepted) {
-            const QStringList files = mixed ? static_cast<FilesAndFoldersDialog*>(dialog)->chosen
-                                            : dialog->selectedFiles();
-            for (const QString& file : files) chosen.push_back(localPath(file));
-        }
+        for (const QString& file : files) chosen.push_back(localPath(file));
         done(std::move(chosen));
+        return files;
     });
 }
 
@@ -148,9 +153,10 @@ void QtFileChooser::chooseToSave(const SaveRequest& request,
     }
     dialog->selectFile(QString::fromStdString(request.suggestedName));
     present(dialog, [done = std::move(done)](QFileDialog* dialog, bool accepted) {
-        const QStringList files = dialog->selectedFiles();
-        if (!accepted || files.isEmpty()) return done(std::nullopt);
-        done(localPath(files.front()));
+        const QStringList files = accepted ? dialog->selectedFiles() : QStringList{};
+        if (files.isEmpty()) done(std::nullopt);
+        else done(localPath(files.front()));
+        return files;
     });
 }
 

@@ -24,6 +24,9 @@ class QtFileChooser final : public FileChooser {
     // Where a dialog opens: the folder last used while it exists, else the user's music folder
     // (XDG_MUSIC_DIR) while it exists, else home.
     static QString startFolder(const QString& lastUsed);
+    // The folder a dialog leaves as last used: the one holding what was chosen (a path typed into
+    // the name field never changes the folder browsed), else the one browsed.
+    static QString folderUsed(const QString& browsed, const QStringList& chosen);
     // "音频文件 (…)" over the extensions the scanner reads, then all files.
     static QStringList audioFilters();
 
@@ -35,7 +38,9 @@ class QtFileChooser final : public FileChooser {
   private:
     // Non-native, in the start folder, at a size that shows the details.
     QFileDialog* prepare(QFileDialog* dialog) const;
-    void present(QFileDialog* dialog, std::function<void(QFileDialog*, bool accepted)> finished);
+    // `finished` answers with what was chosen (nothing when the dialog was cancelled).
+    void present(QFileDialog* dialog,
+                 std::function<QStringList(QFileDialog*, bool accepted)> finished);
 
     std::vector<QPointer<QFileDialog>> open_;
     std::function<void()> ended_;

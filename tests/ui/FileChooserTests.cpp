@@ -29,5 +29,13 @@ TEST(FileChooser, OpensInTheLastFolderElseMusicElseHome) {
     qputenv("XDG_CONFIG_HOME", config);
 }
 
+TEST(FileChooser, TheFolderLastUsedHoldsWhatWasChosenEvenWhenItsPathWasTyped) {
+    const QString home = QStringLiteral("/home/u");
+    EXPECT_EQ(QtFileChooser::folderUsed(home, {QStringLiteral("/srv/音乐/专辑")}), QStringLiteral("/srv/音乐"));
+    EXPECT_EQ(QtFileChooser::folderUsed(home, {QStringLiteral("/srv/a/1.flac"), QStringLiteral("/srv/b/2.flac")}),
+              QStringLiteral("/srv/a"));
+    EXPECT_EQ(QtFileChooser::folderUsed(home, {}), home);  // cancelled: where the person browsed to
+}
+
 }  // namespace
 }  // namespace velto
