@@ -113,6 +113,24 @@ class TimedMainQueue final : public ForwardingMainQueue {
     std::chrono::steady_clock::duration longest{};
 };
 
+// A search model's surroundings with its main-thread turns timed.
+struct TimedSearch {
+    TempDir dir;
+    UserDefaults defaults{dir.path() / "defaults.json"};
+    ManualMainQueue manual;
+    TimedMainQueue queue{manual};
+    WorkerPool workers{1};
+    searchtest::SearchTestRuntime runtime;
+
+    // publishSearches, reporting the results and "longest_ms", the longest main-thread turn.
+    void publish(benchmark::State& state, SearchScope scope = SearchScope::songs) {
+        state.counters["results"] =
+            double(publishSearches(state, runtime, defaults, manual, queue, workers, scope));
+        state.counters["longest_ms"] =
+            std::chrono::duration<double, std::milli>(queue.longest).count();
+    }
+};
+
 // A RoVOz service that answers every request with one body.
 struct FixedAnswer final : ChkszAPIRequesting {
     std::string body;
@@ -176,20 +194,13 @@ std::string heavyAnswer(std::int64_t kind) {
 // The main thread's part of a search whose RoVOz answer is hostile: the answer is read and
 // scored on the worker (not timed), then published. "longest_ms" is the longest main-thread turn.
 void BM_PublishHeavySongAnswer(benchmark::State& state) {
-    TempDir dir;
-    UserDefaults defaults(dir.path() / "defaults.json");
-    ManualMainQueue manual;
-    TimedMainQueue queue(manual);
-    WorkerPool workers{1};
-    searchtest::SearchTestRuntime runtime;
+    TimedSearch search;
     auto api = std::make_shared<FixedAnswer>();
     api->body = heavyAnswer(state.range(0));
     ChkszNetEaseClient client(api);
-    runtime.songs["晴天 周杰伦"] = [&client] { return client.search("晴天 周杰伦", 1, 100, {}); };
-    state.counters["results"] =
-        double(publishSearches(state, runtime, defaults, manual, queue, workers));
+    search.runtime.songs["晴天 周杰伦"] = [&client] { return client.search("晴天 周杰伦", 1, 100, {}); };
+    search.publish(state);
     state.counters["answer_MB"] = double(api->body.size()) / double(1 << 20);
-    state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(queue.longest).count();
 }
 BENCHMARK(BM_PublishHeavySongAnswer)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -198,12 +209,7 @@ BENCHMARK(BM_PublishHeavySongAnswer)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Arg(4)->Un
 // each (1), an album's artist too, read by the web client's parser on the worker (not timed).
 // Artists show three a source. "longest_ms" is the longest main-thread turn.
 void BM_PublishHeavyCatalogAnswer(benchmark::State& state) {
-    TempDir dir;
-    UserDefaults defaults(dir.path() / "defaults.json");
-    ManualMainQueue manual;
-    TimedMainQueue queue(manual);
-    WorkerPool workers{1};
-    searchtest::SearchTestRuntime runtime;
+    TimedSearch search;
     auto answer = nlohmann::json::array();
     for (int i = 0; i < 15; ++i) {
         std::string name = "周杰伦 " + std::to_string(i) + " ";
@@ -217,23 +223,20 @@ void BM_PublishHeavyCatalogAnswer(benchmark::State& state) {
     }
     const bool albums = state.range(1) == 1;
     if (albums) {
-        runtime.albums["晴天 周杰伦"] = [&answer] {
+        search.runtime.albums["晴天 周杰伦"] = [&answer] {
             AlbumPage page;
             for (const auto& object : answer) page.list.push_back(*NetEaseWebClient::albumFrom(object));
             page.total = 15;
             return page;
         };
     } else {
-        runtime.artists["晴天 周杰伦:1"] = [&answer] {
+        search.runtime.artists["晴天 周杰伦:1"] = [&answer] {
             std::vector<ArtistSummary> list;
             for (const auto& object : answer) list.push_back(*NetEaseWebClient::artistFrom(object));
             return ArtistSearchPage(std::move(list), 15, MusicSource::wy, 1, 30);
         };
     }
-    const auto scope = albums ? SearchScope::albums : SearchScope::artists;
-    state.counters["results"] =
-        double(publishSearches(state, runtime, defaults, manual, queue, workers, scope));
-    state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(queue.longest).count();
+    search.publish(state, albums ? SearchScope::albums : SearchScope::artists);
 }
 BENCHMARK(BM_PublishHeavyCatalogAnswer)
     ->ArgsProduct({{0, 1}, {0, 1}})
