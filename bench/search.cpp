@@ -17,6 +17,7 @@
 #include "foundation/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "sources/rovoz/ChkszAPIRequesting.h"
+#include "sources/netease/NetEaseWebClient.h"
 #include "sources/rovoz/ChkszNetEaseClient.h"
 #include "support/ForwardingMainQueue.h"
 #include "support/TempDir.h"
@@ -59,19 +60,21 @@ BENCHMARK(BM_RankSongs)->Arg(25)->Arg(100'000)->Unit(benchmark::kMicrosecond);
 // run untimed first. Returns how many results the last search published.
 std::size_t publishSearches(benchmark::State& state, searchtest::SearchTestRuntime& runtime,
                             UserDefaults& defaults, ManualMainQueue& manual, MainQueue& queue,
-                            WorkerPool& workers) {
+                            WorkerPool& workers, SearchScope scope = SearchScope::songs) {
     SearchViewModel model(runtime, defaults, queue, workers);
     std::vector<std::function<void()>> jobs;
     model.setBlockingExecutor([&jobs](std::function<void()> job) { jobs.push_back(std::move(job)); });
     model.setQuery("晴天 周杰伦");
     for (auto _ : state) {
         state.PauseTiming();
-        model.search();
+        model.search(scope);
         for (auto& job : jobs) job();
         jobs.clear();
         state.ResumeTiming();
         manual.runPending();
     }
+    if (scope == SearchScope::artists) return model.artistResults().size();
+    if (scope == SearchScope::albums) return model.albumResults().size();
     return model.results().size();
 }
 
@@ -108,6 +111,24 @@ class TimedMainQueue final : public ForwardingMainQueue {
     }
 
     std::chrono::steady_clock::duration longest{};
+};
+
+// A search model's surroundings with its main-thread turns timed.
+struct TimedSearch {
+    TempDir dir;
+    UserDefaults defaults{dir.path() / "defaults.json"};
+    ManualMainQueue manual;
+    TimedMainQueue queue{manual};
+    WorkerPool workers{1};
+    searchtest::SearchTestRuntime runtime;
+
+    // publishSearches, reporting the results and "longest_ms", the longest main-thread turn.
+    void publish(benchmark::State& state, SearchScope scope = SearchScope::songs) {
+        state.counters["results"] =
+            double(publishSearches(state, runtime, defaults, manual, queue, workers, scope));
+        state.counters["longest_ms"] =
+            std::chrono::duration<double, std::milli>(queue.longest).count();
+    }
 };
 
 // A RoVOz service that answers every request with one body.
@@ -173,22 +194,54 @@ std::string heavyAnswer(std::int64_t kind) {
 // The main thread's part of a search whose RoVOz answer is hostile: the answer is read and
 // scored on the worker (not timed), then published. "longest_ms" is the longest main-thread turn.
 void BM_PublishHeavySongAnswer(benchmark::State& state) {
-    TempDir dir;
-    UserDefaults defaults(dir.path() / "defaults.json");
-    ManualMainQueue manual;
-    TimedMainQueue queue(manual);
-    WorkerPool workers{1};
-    searchtest::SearchTestRuntime runtime;
+    TimedSearch search;
     auto api = std::make_shared<FixedAnswer>();
     api->body = heavyAnswer(state.range(0));
     ChkszNetEaseClient client(api);
-    runtime.songs["晴天 周杰伦"] = [&client] { return client.search("晴天 周杰伦", 1, 100, {}); };
-    state.counters["results"] =
-        double(publishSearches(state, runtime, defaults, manual, queue, workers));
+    search.runtime.songs["晴天 周杰伦"] = [&client] { return client.search("晴天 周杰伦", 1, 100, {}); };
+    search.publish(state);
     state.counters["answer_MB"] = double(api->body.size()) / double(1 << 20);
-    state.counters["longest_ms"] = std::chrono::duration<double, std::milli>(queue.longest).count();
 }
 BENCHMARK(BM_PublishHeavySongAnswer)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The main thread's part of an artist (second arg 0) or album (1) search whose NetEase answer
+// holds 15 records named with 1 MB of one character (first arg 0) or of 500 characters of 2 KB
+// each (1), an album's artist too, read by the web client's parser on the worker (not timed).
+// Artists show three a source. "longest_ms" is the longest main-thread turn.
+void BM_PublishHeavyCatalogAnswer(benchmark::State& state) {
+    TimedSearch search;
+    auto answer = nlohmann::json::array();
+    for (int i = 0; i < 15; ++i) {
+        std::string name = "周杰伦 " + std::to_string(i) + " ";
+        if (state.range(0) == 0) {
+            name += markedLetter(std::size_t{1} << 20);
+        } else {
+            const std::string character = markedLetter(2048);
+            for (int c = 0; c < 500; ++c) name += character;
+        }
+        answer.push_back({{"id", i + 1}, {"name", name}, {"artist", {{"name", name}}}});
+    }
+    const bool albums = state.range(1) == 1;
+    if (albums) {
+        search.runtime.albums["晴天 周杰伦"] = [&answer] {
+            AlbumPage page;
+            for (const auto& object : answer) page.list.push_back(*NetEaseWebClient::albumFrom(object));
+            page.total = 15;
+            return page;
+        };
+    } else {
+        search.runtime.artists["晴天 周杰伦:1"] = [&answer] {
+            std::vector<ArtistSummary> list;
+            for (const auto& object : answer) list.push_back(*NetEaseWebClient::artistFrom(object));
+            return ArtistSearchPage(std::move(list), 15, MusicSource::wy, 1, 30);
+        };
+    }
+    search.publish(state, albums ? SearchScope::albums : SearchScope::artists);
+}
+BENCHMARK(BM_PublishHeavyCatalogAnswer)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 void BM_RankArtists(benchmark::State& state) {
     std::vector<ArtistSummary> list;

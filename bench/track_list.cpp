@@ -14,7 +14,7 @@ void BM_CurrentSongChange(benchmark::State& state) {
     std::unique_ptr<MacTrackListModel> following;
     if (state.range(0)) {
         following = std::make_unique<MacTrackListModel>(bench.service.get(), nullptr);
-        following->setTracks(songs);
+        following->setTracks(ListedTracks(songs));
     }
     int announced = 0;
     if (following)

@@ -26,9 +26,11 @@ void AlbumDetailViewModel::load(std::stop_token stop) {
     runner_.run(
         alive_, stop,
         [runtime = runtime_, album = requestedAlbum_](std::stop_token token) {
-            return runtime->albumTracks(album, token);
+            auto detail = runtime->albumTracks(album, token);
+            return std::pair(std::move(detail.album),
+                             ListedTracks(TrackListUtilities::deduplicated(detail.tracks)));
         },
-        [this, g](TaskResult<AlbumDetail>& result) {
+        [this, g](TaskResult<std::pair<AlbumSummary, ListedTracks>>& result) {
             if (generation_ != g) return;
             if (!result.ok()) {
                 setIsLoading(false);
@@ -37,16 +39,16 @@ void AlbumDetailViewModel::load(std::stop_token stop) {
                 }
                 return;
             }
-            auto& detail = result.value();
-            setAlbum(std::move(detail.album));
-            setTracks(TrackListUtilities::deduplicated(detail.tracks));
+            auto& [album, tracks] = result.value();
+            setAlbum(std::move(album));
+            setTracks(std::move(tracks));
             setIsLoading(false);
         });
 }
 
 QVariant AlbumDetailViewModel::albumValue() const { return QVariant::fromValue(AlbumValue(album_)); }
 
-QVariantList AlbumDetailViewModel::trackValues() const { return TrackValue::toList(tracks_); }
+QVariantList AlbumDetailViewModel::trackValues() const { return TrackValue::toList(tracks_.tracks); }
 
 QString AlbumDetailViewModel::errorMessageText() const {
     return errorMessage_ ? QString::fromStdString(*errorMessage_) : QString();
@@ -58,7 +60,7 @@ void AlbumDetailViewModel::setAlbum(AlbumSummary album) {
     emit albumChanged();
 }
 
-void AlbumDetailViewModel::setTracks(std::vector<Track> tracks) {
+void AlbumDetailViewModel::setTracks(ListedTracks tracks) {
     if (tracks == tracks_) return;
     tracks_ = std::move(tracks);
     emit tracksChanged();

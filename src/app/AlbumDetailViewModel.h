@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/AppTaskRunner.h"
+#include "app/ListedTracks.h"
 #include "sources/model/SourceRecords.h"
 #include "sources/model/SourceRuntime.h"
 
@@ -39,7 +40,9 @@ class AlbumDetailViewModel : public QObject {
 
     const AlbumSummary& requestedAlbum() const { return requestedAlbum_; }
     const AlbumSummary& album() const { return album_; }
-    const std::vector<Track>& tracks() const { return tracks_; }
+    const std::vector<Track>& tracks() const { return tracks_.tracks; }
+    // The same songs with whether each may play, read on the worker that loaded them.
+    const ListedTracks& listedTracks() const { return tracks_; }
     bool isLoading() const { return isLoading_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
     std::int64_t generation() const { return generation_; }
@@ -57,13 +60,13 @@ class AlbumDetailViewModel : public QObject {
 
   private:
     void setAlbum(AlbumSummary album);
-    void setTracks(std::vector<Track> tracks);
+    void setTracks(ListedTracks tracks);
     void setIsLoading(bool value);
     void setErrorMessage(std::optional<std::string> message);
 
     const AlbumSummary requestedAlbum_;
     AlbumSummary album_;
-    std::vector<Track> tracks_;
+    ListedTracks tracks_;
     bool isLoading_ = false;
     std::optional<std::string> errorMessage_;
     std::shared_ptr<SourceRuntime> runtime_;

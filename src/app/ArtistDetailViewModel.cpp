@@ -15,7 +15,7 @@ struct ArtistDetailViewModel::LatestProgress {
     std::int64_t generation = 0;
     std::vector<AlbumSummary> newest;
     std::size_t next = 0;
-    std::vector<Track> tracks;
+    ListedTracks tracks;
     std::exception_ptr lastFailure;
 };
 
@@ -76,10 +76,10 @@ void ArtistDetailViewModel::loadSelectedIfNeeded() {
         if (stop.stop_requested()) return;
         switch (selectedTab_) {
             case ArtistDetailTab::popular:
-                if (popularTracks_.empty() && !popularError()) loadPopular(stop);
+                if (popularTracks().empty() && !popularError()) loadPopular(stop);
                 break;
             case ArtistDetailTab::latest:
-                if (latestAlbums_.empty() && latestTracks_.empty() && !latestError()) {
+                if (latestAlbums_.empty() && latestTracks().empty() && !latestError()) {
                     loadLatest(stop);
                 }
                 break;
@@ -119,12 +119,13 @@ void ArtistDetailViewModel::loadPopular(std::stop_token stop) {
     runner_.run(
         alive_, stop,
         [runtime = runtime_, artist = artist_](std::stop_token token) {
-            return runtime->artistPopularTracks(artist, token);
+            return ListedTracks(
+                TrackListUtilities::deduplicated(runtime->artistPopularTracks(artist, token)));
         },
-        [this, g](TaskResult<std::vector<Track>>& result) {
+        [this, g](TaskResult<ListedTracks>& result) {
             if (!isCurrent(ArtistDetailTab::popular, g)) return;
             if (!result.ok()) return failLoad(ArtistDetailTab::popular, result.error());
-            assign(popularTracks_, TrackListUtilities::deduplicated(result.value()),
+            assign(popularTracks_, std::move(result.value()),
                    &ArtistDetailViewModel::popularTracksChanged);
             setLoading(ArtistDetailTab::popular, false);
         });
@@ -175,12 +176,12 @@ void ArtistDetailViewModel::fetchLatestTracks(std::shared_ptr<LatestProgress> pr
     runner_.run(
         alive_, stop,
         [runtime = runtime_, album](std::stop_token token) {
-            return runtime->albumTracks(album, token);
+            return ListedTracks(
+                TrackListUtilities::deduplicated(runtime->albumTracks(album, token).tracks));
         },
-        [this, progress, stop](TaskResult<AlbumDetail>& result) {
+        [this, progress, stop](TaskResult<ListedTracks>& result) {
             if (result.ok()) {
-                auto& tracks = result.value().tracks;
-                progress->tracks.insert(progress->tracks.end(), tracks.begin(), tracks.end());
+                progress->tracks.append(result.value());
             } else if (isCancellation(result.error())) {
                 // The songs gathered so far go with the cancelled load.
                 if (isCurrent(ArtistDetailTab::latest, progress->generation)) {
@@ -196,11 +197,11 @@ void ArtistDetailViewModel::fetchLatestTracks(std::shared_ptr<LatestProgress> pr
 }
 
 void ArtistDetailViewModel::finishLatest(const std::shared_ptr<LatestProgress>& progress) {
-    if (progress->tracks.empty() && progress->lastFailure) {
+    if (progress->tracks.tracks.empty() && progress->lastFailure) {
         return failLoad(ArtistDetailTab::latest, progress->lastFailure);
     }
     assign(latestAlbums_, progress->newest, &ArtistDetailViewModel::latestAlbumsChanged);
-    assign(latestTracks_, TrackListUtilities::deduplicated(progress->tracks),
+    assign(latestTracks_, progress->tracks.deduplicated(),
            &ArtistDetailViewModel::latestTracksChanged);
     if (progress->lastFailure) {
         setError(ArtistDetailTab::latest, std::string(partialLatestMessage));
@@ -222,13 +223,13 @@ void ArtistDetailViewModel::setSelectedTabText(const QString& raw) {
 }
 
 QVariantList ArtistDetailViewModel::popularTrackValues() const {
-    return TrackValue::toList(popularTracks_);
+    return TrackValue::toList(popularTracks_.tracks);
 }
 QVariantList ArtistDetailViewModel::latestAlbumValues() const {
     return AlbumValue::toList(latestAlbums_);
 }
 QVariantList ArtistDetailViewModel::latestTrackValues() const {
-    return TrackValue::toList(latestTracks_);
+    return TrackValue::toList(latestTracks_.tracks);
 }
 QVariantList ArtistDetailViewModel::albumValues() const { return AlbumValue::toList(albums_); }
 

@@ -14,6 +14,7 @@
 
 #include "app/AppTaskRunner.h"
 #include "app/ArtistDetailTab.h"
+#include "app/ListedTracks.h"
 #include "sources/model/SourceRecords.h"
 #include "sources/model/SourceRuntime.h"
 
@@ -67,9 +68,12 @@ class ArtistDetailViewModel : public QObject {
     const ArtistSummary& artist() const { return artist_; }
     ArtistDetailTab selectedTab() const { return selectedTab_; }
     void setSelectedTab(ArtistDetailTab tab);
-    const std::vector<Track>& popularTracks() const { return popularTracks_; }
+    const std::vector<Track>& popularTracks() const { return popularTracks_.tracks; }
     const std::vector<AlbumSummary>& latestAlbums() const { return latestAlbums_; }
-    const std::vector<Track>& latestTracks() const { return latestTracks_; }
+    const std::vector<Track>& latestTracks() const { return latestTracks_.tracks; }
+    // The same songs with whether each may play, read on the workers that loaded them.
+    const ListedTracks& listedPopularTracks() const { return popularTracks_; }
+    const ListedTracks& listedLatestTracks() const { return latestTracks_; }
     const std::vector<AlbumSummary>& albums() const { return albums_; }
     bool popularIsLoading() const { return tabs_[0].isLoading; }
     bool latestIsLoading() const { return tabs_[1].isLoading; }
@@ -144,9 +148,9 @@ class ArtistDetailViewModel : public QObject {
 
     ArtistSummary artist_;
     ArtistDetailTab selectedTab_ = ArtistDetailTab::popular;
-    std::vector<Track> popularTracks_;
+    ListedTracks popularTracks_;
     std::vector<AlbumSummary> latestAlbums_;
-    std::vector<Track> latestTracks_;
+    ListedTracks latestTracks_;
     std::vector<AlbumSummary> albums_;
     Tab tabs_[3];
     std::shared_ptr<SourceRuntime> runtime_;

@@ -112,15 +112,33 @@ void MacAppModel::importBackup() {
 
 void MacAppModel::exportBackup() {
     if (!library_) return;
-    std::string document;
-    try {
-        document = library_->exportPersonalPlaylist();
-    } catch (const std::exception& error) {
-        Log::error("app", std::string("backup export failed: ") + error.what());
+    const auto failed = [this](const std::exception_ptr& error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& reason) {
+            Log::error("app", std::string("backup export failed: ") + reason.what());
+        } catch (...) {
+            Log::error("app", "backup export failed");
+        }
         setErrorMessage("导出失败，请重试。");
-        return;
+    };
+    Playlist personal;
+    try {
+        personal = library_->ensurePersonalPlaylist();
+    } catch (const std::exception&) {
+        return failed(std::current_exception());
     }
-    save(std::move(document), "Velto-歌单.json", "歌单备份已导出");
+    // Writing the backup reads every song's payload: a worker does it, before the chooser opens.
+    runner_.run(
+        alive_, lifetime_.get_token(),
+        [personal = std::move(personal)](std::stop_token) {
+            return LibraryStore::exportPlaylist(personal);
+        },
+        [this, failed](TaskResult<std::string>& result) {
+            if (isCancellation(result.error())) return;
+            if (!result.ok()) return failed(result.error());
+            save(std::move(result.value()), "Velto-歌单.json", "歌单备份已导出");
+        });
 }
 
 void MacAppModel::exportRecovery() {

@@ -91,6 +91,9 @@ class LibraryStore {
     // and PlaylistBackup::encode throw, or PlaylistBackupError::invalidTrack for a stored song
     // that cannot be rebuilt.
     std::string exportPersonalPlaylist();
+    // The same for a playlist read with its items, without the store: it reads every song's
+    // payload, which a caller may do on a worker.
+    static std::string exportPlaylist(const Playlist& playlist);
     // Adds the backup's songs that the personal playlist lacks to its end, in one transaction.
     // Throws PlaylistBackupError only: the decoding errors (store untouched), pendingChanges, or
     // saveFailed after rolling everything back. `save` runs last, before the commit; a throw

@@ -8,7 +8,10 @@
 namespace velto {
 
 std::string LibraryStore::exportPersonalPlaylist() {
-    const Playlist personal = ensurePersonalPlaylist();
+    return exportPlaylist(ensurePersonalPlaylist());
+}
+
+std::string LibraryStore::exportPlaylist(const Playlist& personal) {
     std::vector<Track> tracks;
     const auto items = personal.orderedItems();
     tracks.reserve(items.size());

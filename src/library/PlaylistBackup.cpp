@@ -26,6 +26,8 @@ using Kind = PlaylistBackupError::Kind;
 
 constexpr std::string_view formatName = "velto.personal-playlist";
 constexpr std::size_t nameLimit = 512;
+// Eight bytes a character, as for a song's texts.
+constexpr std::size_t nameBytes = 4096;
 constexpr std::size_t textLimit = 2048;
 // Room for 2,048 characters of several code points each; a text past it is no name but a load.
 constexpr std::size_t textBytes = 16'384;
@@ -278,7 +280,8 @@ void validateEntry(const Entry& entry) {
 std::string validateName(std::string_view name) {
     if (!isValidUTF8(name)) fail(Kind::invalidFile);
     const std::string_view trimmedName = UnicodeTrim::trimBlanksAndNewlines(name);
-    if (trimmedName.empty() || tooLong(trimmedName, nameLimit)) fail(Kind::invalidFile);
+    if (trimmedName.empty() || trimmedName.size() > nameBytes || tooLong(trimmedName, nameLimit))
+        fail(Kind::invalidFile);
     return std::string(trimmedName);
 }
 

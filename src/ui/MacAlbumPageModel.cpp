@@ -36,7 +36,7 @@ void MacAlbumPageModel::retry() {
 void MacAlbumPageModel::refresh() {
     const AlbumSummary& album = detail_->album();
     setHeader(album.name, album.imageURL, subtitle(album));
-    setTracks(detail_->tracks());
+    setTracks(detail_->listedTracks());
     setLoading(detail_->isLoading());
     setError(detail_->errorMessage());
     if (detail_->isLoading())

@@ -90,7 +90,7 @@ void MacArtistPageModel::refresh() {
     setHeader(artist.name, artist.imageURL, subtitle(artist));
     const ArtistDetailTab tab = d.selectedTab();
     // The albums tab shows albums, but its play button still offers the popular songs.
-    setTracks(tab == ArtistDetailTab::latest ? d.latestTracks() : d.popularTracks());
+    setTracks(tab == ArtistDetailTab::latest ? d.listedLatestTracks() : d.listedPopularTracks());
     const bool loading = tab == ArtistDetailTab::popular  ? d.popularIsLoading()
                          : tab == ArtistDetailTab::latest ? d.latestIsLoading()
                                                           : d.albumsIsLoading();

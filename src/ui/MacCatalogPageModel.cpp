@@ -46,8 +46,8 @@ void MacCatalogPageModel::play() {
     services_->actions()->play(tracks, 0);
 }
 
-void MacCatalogPageModel::setTracks(std::vector<Track> tracks) {
-    if (trackList_ && trackList_->tracks() != tracks) trackList_->setTracks(std::move(tracks));
+void MacCatalogPageModel::setTracks(ListedTracks tracks) {
+    if (trackList_ && trackList_->listedTracks() != tracks) trackList_->setTracks(std::move(tracks));
 }
 
 void MacCatalogPageModel::setHeader(const std::string& name,

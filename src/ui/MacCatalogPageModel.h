@@ -91,7 +91,7 @@ class MacCatalogPageModel : public QObject, public QQmlParserStatus {
     // Re-reads the detail model into the properties above.
     virtual void refresh() = 0;
 
-    void setTracks(std::vector<Track> tracks);
+    void setTracks(ListedTracks tracks);
     void setHeader(const std::string& name, const std::optional<std::string>& imageURL,
                    const std::string& subtitle);
     void setError(const std::optional<std::string>& error);

@@ -15,7 +15,7 @@ MacTrackListModel::MacTrackListModel(PlaybackService* playback, TrackListActions
     }
     if (actions_) {
         auto hearts = [this] {
-            if (!tracks_.empty())
+            if (count() > 0)
                 emit dataChanged(index(0), index(count() - 1),
                                  {HeartSymbolRole, HeartTooltipRole, FavoriteEnabledRole});
         };
@@ -24,18 +24,10 @@ MacTrackListModel::MacTrackListModel(PlaybackService* playback, TrackListActions
     }
 }
 
-std::optional<std::string> MacTrackListModel::badge(const Track& track) {
-    return badge(track.source, track.isPlayable());
-}
-
 std::optional<std::string> MacTrackListModel::badge(MusicSource source, bool released) {
     if (!released) return "已下架";
     if (!isEnabled(source)) return "不可用";
     return std::nullopt;
-}
-
-bool MacTrackListModel::isPlayable(const Track& track) {
-    return track.isPlayable() && isEnabled(track.source);
 }
 
 void MacTrackListModel::setArtworkLoader(MacArtworkLoader* loader) {
@@ -44,15 +36,17 @@ void MacTrackListModel::setArtworkLoader(MacArtworkLoader* loader) {
     emit artworkLoaderChanged();
 }
 
-void MacTrackListModel::setTracks(std::vector<Track> tracks) {
+void MacTrackListModel::setTracks(ListedTracks tracks) {
     beginResetModel();
-    tracks_ = std::move(tracks);
+    listed_ = std::move(tracks);
     rows_.clear();
     rowsByID_.clear();
-    rows_.reserve(tracks_.size());
-    for (size_t i = 0; i < tracks_.size(); ++i) {
-        rows_.push_back({isPlayable(tracks_[i]), badge(tracks_[i])});
-        rowsByID_[tracks_[i].musicID()].push_back(int(i));
+    rows_.reserve(listed_.tracks.size());
+    for (size_t i = 0; i < listed_.tracks.size(); ++i) {
+        const Track& track = listed_.tracks[i];
+        const bool released = listed_.released[i];
+        rows_.push_back({released && isEnabled(track.source), badge(track.source, released)});
+        rowsByID_[track.musicID()].push_back(int(i));
     }
     endResetModel();
     emit countChanged();
@@ -104,7 +98,7 @@ QVariant MacTrackListModel::rowText(int role, const Track& track, bool favorite,
 
 QVariant MacTrackListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= count()) return {};
-    const Track& track = tracks_[size_t(index.row())];
+    const Track& track = listed_.tracks[size_t(index.row())];
     const Row& row = rows_[size_t(index.row())];
     switch (role) {
     case TitleRole:
@@ -151,14 +145,14 @@ QHash<int, QByteArray> MacTrackListModel::songRoleNames() {
 void MacTrackListModel::activate(int row) {
     if (row < 0 || row >= count() || !rows_[size_t(row)].playable || !actions_) return;
     // A copy: playing may reload the lists this model shows.
-    const std::vector<Track> tracks = tracks_;
+    const std::vector<Track> tracks = listed_.tracks;
     actions_->play(tracks, size_t(row));
 }
 
 void MacTrackListModel::toggleFavorite(int row) {
     if (row < 0 || row >= count() || !actions_ || !actions_->hasLibrary()) return;
     if (rows_[size_t(row)].badge) return;
-    const Track track = tracks_[size_t(row)];
+    const Track track = listed_.tracks[size_t(row)];
     if (actions_->isFavorite(track))
         actions_->removeFavorite(track);
     else

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/ListedTracks.h"
 #include "playback/PlaybackService.h"
 #include "sources/model/Track.h"
 #include "ui/MacArtworkModel.h"
@@ -42,18 +43,19 @@ public:
     MacTrackListModel(PlaybackService* playback, TrackListActions* actions,
                       QObject* parent = nullptr);
 
-    void setTracks(std::vector<Track> tracks);
-    const std::vector<Track>& tracks() const { return tracks_; }
-    int count() const { return int(tracks_.size()); }
+    // The rows use what was read of each song where the list was made: drawing them reads no
+    // song's payload.
+    void setTracks(ListedTracks tracks);
+    const ListedTracks& listedTracks() const { return listed_; }
+    const std::vector<Track>& tracks() const { return listed_.tracks; }
+    int count() const { return int(listed_.tracks.size()); }
     // Where the rows' covers come from; none shows placeholders.
     MacArtworkLoader* artworkLoader() const { return artworkLoader_; }
     void setArtworkLoader(MacArtworkLoader* loader);
 
-    // "已下架" for a withdrawn song (before a disabled source), "不可用" for a disabled source.
-    static std::optional<std::string> badge(const Track& track);
-    // The same for a song whose record was read already: `released` is its Track::isPlayable.
+    // "已下架" for a withdrawn song (before a disabled source), "不可用" for a disabled source;
+    // `released` is the song's Track::isPlayable, read where its list was made.
     static std::optional<std::string> badge(MusicSource source, bool released);
-    static bool isPlayable(const Track& track);
     // A song row's texts, shared by every list that draws song rows.
     static QVariant rowText(int role, const Track& track, bool favorite, bool playable);
     static QHash<int, QByteArray> songRoleNames();
@@ -84,7 +86,7 @@ private:
     QPointer<PlaybackService> playback_;
     QPointer<TrackListActions> actions_;
     QPointer<MacArtworkLoader> artworkLoader_;
-    std::vector<Track> tracks_;
+    ListedTracks listed_;
     std::vector<Row> rows_;
     std::unordered_map<std::string, std::vector<int>> rowsByID_;
     std::optional<std::string> currentID_;

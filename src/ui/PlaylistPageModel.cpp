@@ -45,11 +45,13 @@ void PlaylistPageModel::loadNextPage() {
     services()->runner().run(
         alive_, request_.get_token(),
         [runtime = services()->runtime(), playlist = playlist_, asked](std::stop_token stop) {
-            return runtime->playlistDetail(playlist.source, playlist.id, int(asked), stop);
+            auto detail = runtime->playlistDetail(playlist.source, playlist.id, int(asked), stop);
+            auto released = ListedTracks::releasedOf(detail.list);
+            return std::pair(std::move(detail), std::move(released));
         },
-        [this, asked](TaskResult<PlaylistDetail>& result) {
+        [this, asked](TaskResult<std::pair<PlaylistDetail, std::vector<bool>>>& result) {
             if (result.ok())
-                merge(result.value(), asked);
+                merge(result.value().first, result.value().second, asked);
             else if (!isCancellation(result.error()))
                 error_ = ErrorText::describe(result.error(), "playlist");
             loading_ = false;
@@ -59,14 +61,19 @@ void PlaylistPageModel::loadNextPage() {
 
 void PlaylistPageModel::disappear() { request_.request_stop(); }
 
-void PlaylistPageModel::merge(const PlaylistDetail& detail, std::int64_t askedPage) {
-    std::vector<Track> tracks;
-    for (const Track& track : detail.list)
-        if (keys_.insert(track.musicID()).second) tracks.push_back(track);
+void PlaylistPageModel::merge(const PlaylistDetail& detail, const std::vector<bool>& released,
+                              std::int64_t askedPage) {
+    ListedTracks fresh;
+    for (std::size_t i = 0; i < detail.list.size(); ++i) {
+        if (!keys_.insert(detail.list[i].musicID()).second) continue;
+        fresh.tracks.push_back(detail.list[i]);
+        fresh.released.push_back(released[i]);
+    }
     // A page that adds nothing leaves the list alone.
-    if (!tracks.empty()) {
-        tracks.insert(tracks.begin(), loadedTracks().begin(), loadedTracks().end());
-        setTracks(std::move(tracks));
+    if (!fresh.tracks.empty()) {
+        ListedTracks all = trackList()->listedTracks();
+        all.append(fresh);
+        setTracks(std::move(all));
     }
     loadedPage_ = detail.page >= 1 ? detail.page : askedPage;
     const bool more = hasFurtherPage(detail, catalogSupport_(detail.source)) && loadedPage_ < INT_MAX;

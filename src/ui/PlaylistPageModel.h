@@ -63,7 +63,9 @@ class PlaylistPageModel : public MacCatalogPageModel {
     void refresh() override;
 
   private:
-    void merge(const PlaylistDetail& detail, std::int64_t askedPage);
+    // `released` is ListedTracks::releasedOf the page's songs, read on the worker.
+    void merge(const PlaylistDetail& detail, const std::vector<bool>& released,
+               std::int64_t askedPage);
 
     PlaylistSummary playlist_;
     CatalogSupport catalogSupport_;

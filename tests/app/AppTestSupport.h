@@ -13,6 +13,7 @@
 #include "foundation/ManualMainQueue.h"
 #include "sources/model/SourceError.h"
 #include "sources/model/SourceRuntime.h"
+#include "sources/model/TrackPayloadCache.h"
 
 namespace velto {
 
@@ -125,6 +126,25 @@ inline Track song(const std::string& songmid, const std::string& title = "") {
     track.album = "雾港";
     track.payload = "{}";
     return track;
+}
+
+// A song the source has withdrawn: its payload says so.
+inline Track withdrawnSong(const std::string& songmid) {
+    Track track = song(songmid);
+    track.payload = R"({"st":-1})";
+    return track;
+}
+
+// Runs held jobs and what they post until nothing is left; answers how many song payloads were
+// looked up (TrackPayloadCache::lookups) while the main queue ran, not while the jobs did.
+inline std::size_t settleCountingMainThreadReads(ManualMainQueue& mainQueue, HeldJobs& jobs) {
+    std::size_t reads = 0;
+    do {
+        const auto before = TrackPayloadCache::shared().lookups();
+        mainQueue.runPending();
+        reads += TrackPayloadCache::shared().lookups() - before;
+    } while (jobs.runOne());
+    return reads;
 }
 
 inline AlbumSummary album(const std::string& id, std::optional<std::string> date = std::nullopt) {

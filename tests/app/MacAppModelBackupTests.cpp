@@ -23,8 +23,11 @@ TEST_F(AppModelTest, BackupRoundTripsThroughTheChooser) {
     model->collect(song("2"));
     const auto file = dir.path() / "backup.json";
     chooser->saveAnswer = file;
+    // Writing the backup reads every song's payload, on a worker only.
+    const auto before = TrackPayloadCache::shared().lookups();
     model->exportBackup();
-    settle();
+    EXPECT_EQ(TrackPayloadCache::shared().lookups(), before);
+    EXPECT_EQ(settleCountingMainThreadReads(mainQueue, jobs), 0u);
     ASSERT_EQ(chooser->saved.size(), 1u);
     EXPECT_EQ(chooser->saved[0].suggestedName, "Velto-歌单.json");
     EXPECT_EQ(model->notice(), "歌单备份已导出");

@@ -77,6 +77,9 @@ TEST(PlaylistBackupTest, NameAndCountLimits) {
     name += "e\u0301";  // one character of two scalars
     EXPECT_EQ(decodeFailure(document(json::array(), name).dump()), std::nullopt);
     EXPECT_EQ(decodeFailure(document(json::array(), name + "x").dump()), Kind::invalidFile);
+    // A megabyte is refused whether it makes one character or 500.
+    EXPECT_EQ(decodeFailure(document(json::array(), markedLetter(1 << 20)).dump()), Kind::invalidFile);
+    EXPECT_EQ(decodeFailure(document(json::array(), markedLetters(500, 2048)).dump()), Kind::invalidFile);
 
     json tracks = json::array();
     json small = {{"source", "wy"}, {"songmid", "1"}, {"title", "t"},

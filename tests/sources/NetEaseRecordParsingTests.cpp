@@ -89,7 +89,7 @@ TEST(NetEaseTrackParsingTest, ArtistsComeFromArEvenWhenEmpty) {
     const std::string huge = markedLetter(1 << 20);
     auto named = Client::trackFrom({{"id", 1}, {"name", "a"}, {"ar", {{{"id", 3}, {"name", huge}}}}});
     ASSERT_TRUE(named);
-    EXPECT_TRUE(named->artist == markedLetter(2 * Track::mostCodePointsPerCharacter - 1))
+    EXPECT_TRUE(named->artist == keptMarkedLetter())
         << named->artist.size() << " bytes";
     EXPECT_EQ(payloadOf(*named)["artistName"], named->artist);
 }
@@ -191,6 +191,14 @@ TEST(NetEaseArtistParsingTest, IdNameImageAndCounts) {
                                   {"songSize", 4}})
                   ->songCount,
               3);
+
+    // A megabyte keeps what a script writes, whether it makes one character or 500.
+    for (const auto& [name, kept] : {std::pair(markedLetter(1 << 20), keptMarkedLetter()),
+                                     std::pair(markedLetters(500, 2048), keptMarkedLetters())}) {
+        auto hostile = Client::artistFrom({{"id", 1}, {"name", name}});
+        ASSERT_TRUE(hostile);
+        EXPECT_TRUE(hostile->name == kept) << hostile->name.size() << " bytes";
+    }
 }
 
 TEST(NetEaseAlbumParsingTest, ArtistDateImageAndCount) {
@@ -211,6 +219,13 @@ TEST(NetEaseAlbumParsingTest, ArtistDateImageAndCount) {
     EXPECT_EQ(early->artist, "");
     EXPECT_FALSE(Client::albumFrom({{"id", 1}}));
     EXPECT_FALSE(Client::albumFrom({{"id", 1}, {"name", " "}}));
+
+    auto hostile = Client::albumFrom({{"id", 1},
+                                      {"name", markedLetters(500, 2048)},
+                                      {"artist", {{"name", markedLetter(1 << 20)}}}});
+    ASSERT_TRUE(hostile);
+    EXPECT_TRUE(hostile->name == keptMarkedLetters()) << hostile->name.size() << " bytes";
+    EXPECT_TRUE(hostile->artist == keptMarkedLetter()) << hostile->artist.size() << " bytes";
 }
 
 TEST(NetEaseDateStringTest, UtcCalendarDates) {
@@ -238,6 +253,17 @@ TEST(NetEasePlaylistParsingTest, DefaultsForMissingFields) {
     EXPECT_EQ(playlist->time, std::nullopt);
     EXPECT_FALSE(Client::playlistFrom({{"id", 1}}));
     EXPECT_EQ(Client::playlistFrom({{"id", 1.5}, {"name", "a"}})->id, "1");
+
+    // Names are cut as a song's; a description, never shown on one line, keeps more.
+    auto hostile = Client::playlistFrom({{"id", 1},
+                                         {"name", markedLetter(1 << 20)},
+                                         {"creator", {{"nickname", markedLetters(500, 2048)}}},
+                                         {"description", std::string(1 << 20, 'x')}});
+    ASSERT_TRUE(hostile);
+    EXPECT_TRUE(hostile->name == keptMarkedLetter()) << hostile->name.size() << " bytes";
+    EXPECT_TRUE(hostile->author == keptMarkedLetters()) << hostile->author.size() << " bytes";
+    EXPECT_TRUE(hostile->desc == std::string(PlaylistSummary::longestDescription, 'x'))
+        << hostile->desc.value_or("").size() << " bytes";
 }
 
 TEST(NetEaseMediaURLTest, AcceptsOnlyHttpAddressesWithAHost) {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "sources/netease/NetEaseWebClient.h"
+#include "support/HostileNames.h"
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/NetEaseFakeServer.h"
 #include "support/TempDir.h"
@@ -143,8 +144,9 @@ TEST_F(NetEaseWebClientEndpointTest, HotSearchesAreTrimmedAndLimited) {
                                               {{"first", ""}},
                                               {{"first", 42}},
                                               {{"first", "麦浪"}},
-                                              {{"first", "   "}}}}}}});
-    EXPECT_EQ(client->hotSearches(12), (std::vector<std::string>{"雾中河", "麦浪"}));
+                                              {{"first", "   "}},
+                                              {{"first", markedLetter(4096)}}}}}}});
+    EXPECT_EQ(client->hotSearches(12), (std::vector<std::string>{"雾中河", "麦浪", keptMarkedLetter()}));
     EXPECT_EQ(client->hotSearches(1), std::vector<std::string>{"雾中河"});
     server.answerJSON("/api/search/hot", {{"result", {{"hots", "none"}}}});
     EXPECT_TRUE(client->hotSearches(12).empty());
@@ -157,9 +159,10 @@ TEST_F(NetEaseWebClientEndpointTest, SuggestionsDropDuplicatesAfterTrimming) {
                                                           {{"keyword", "jay"}},
                                                           {{"keyword", "JAY"}},
                                                           {{"keyword", "jay "}},
-                                                          {{"keyword", "jay chou"}}}}}}});
+                                                          {{"keyword", "jay chou"}},
+                                                          {{"keyword", markedLetter(4096)}}}}}}});
     EXPECT_EQ(client->searchSuggestions("ja", 8),
-              (std::vector<std::string>{"jay", "JAY", "jay chou"}));
+              (std::vector<std::string>{"jay", "JAY", "jay chou", keptMarkedLetter()}));
     EXPECT_EQ(client->searchSuggestions("ja", 2), (std::vector<std::string>{"jay", "JAY"}));
     EXPECT_EQ(server.requests().front().target, "/api/search/suggest/keyword?s=ja");
 }
@@ -312,6 +315,17 @@ TEST_F(NetEaseWebClientEndpointTest, PlaylistDetail) {
     auto counted = client->playlistDetail("1", 1000);
     EXPECT_EQ(std::tuple(counted.total, counted.limit), std::tuple(20, 20));
 
+    server.answerJSON("/api/v6/playlist/detail",
+                      {{"playlist",
+                        {{"name", markedLetter(4096)},
+                         {"creator", {{"nickname", markedLetters(500, 64)}}},
+                         {"description", markedLetter(4096)},
+                         {"tracks", tracks}}}});
+    auto hostile = client->playlistDetail("1", 1000);
+    EXPECT_EQ(hostile.info.name, keptMarkedLetter());
+    EXPECT_EQ(hostile.info.author, keptMarkedLetters());
+    EXPECT_EQ(hostile.info.desc, keptMarkedLetter());
+
     server.answerJSON("/api/v6/playlist/detail", {{"playlist", {{"id", 1}}}});
     EXPECT_EQ(failureText([&] { client->playlistDetail("1", 1000); }),
               "网易云接口数据异常：歌单信息缺失");
@@ -326,6 +340,8 @@ TEST_F(NetEaseWebClientEndpointTest, Account) {
     server.answerJSON("/api/nuser/account/get", {{"profile", json::object()}});
     account = client->account();
     EXPECT_EQ(std::tuple(account.nickname, account.vipType), std::tuple("", 0));
+    server.answerJSON("/api/nuser/account/get", {{"profile", {{"nickname", markedLetter(4096)}}}});
+    EXPECT_EQ(client->account().nickname, keptMarkedLetter());
 
     server.answerJSON("/api/nuser/account/get", {{"code", 200}, {"account", nullptr}});
     EXPECT_EQ(failureText([&] { client->account(); }), "网易云接口数据异常：账号信息缺失");

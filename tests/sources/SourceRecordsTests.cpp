@@ -6,6 +6,7 @@
 #include "sources/model/SourceError.h"
 #include "sources/model/SourceRecords.h"
 #include "sources/model/SourceReleaseDate.h"
+#include "support/HostileNames.h"
 
 using namespace velto;
 using nlohmann::json;
@@ -95,11 +96,15 @@ TEST(ArtistSummary, TrimsIdentityAndDropsNegativeCounts) {
     auto decoded = ArtistSummary::fromJSON(summary.toJSON());
     EXPECT_EQ(decoded, summary);
     EXPECT_EQ(std::hash<ArtistSummary>{}(decoded), std::hash<ArtistSummary>{}(summary));
-    // Stored values are taken as they are.
+    // Stored values are taken as they are, but for a name's bounds.
     auto raw = ArtistSummary::fromJSON(
         json{{"id", " "}, {"source", "kg"}, {"name", ""}, {"songCount", -3}});
     EXPECT_EQ(raw.id, " ");
     EXPECT_EQ(raw.songCount, -3);
+    auto hostile = ArtistSummary::fromJSON(json{{"id", "1"}, {"source", "wy"}, {"name", markedLetter(1 << 20)}});
+    EXPECT_TRUE(hostile.name == keptMarkedLetter()) << hostile.name.size() << " bytes";
+    EXPECT_EQ(ArtistSummary::make("1", MusicSource::wy, markedLetters(500, 2048), std::nullopt, 1, 1).name,
+              keptMarkedLetters());
     EXPECT_THROW(ArtistSummary::fromJSON(json{{"id", "1"}, {"source", "xx"}, {"name", "a"}}),
                  std::invalid_argument);
     EXPECT_THROW(ArtistSummary::fromJSON(json{{"id", 1}, {"source", "wy"}, {"name", "a"}}),
@@ -129,6 +134,12 @@ TEST(AlbumSummary, NormalisesFieldsAndRefusesMissingIdentity) {
               }),
               "音源返回封面地址异常");
     EXPECT_EQ(AlbumSummary::fromJSON(album.toJSON()), album);
+    AlbumSummary hostile = album;
+    hostile.name = markedLetters(500, 2048);
+    hostile.artist = markedLetter(1 << 20);
+    auto bounded = AlbumSummary::fromJSON(hostile.toJSON());
+    EXPECT_TRUE(bounded.name == keptMarkedLetters()) << bounded.name.size() << " bytes";
+    EXPECT_TRUE(bounded.artist == keptMarkedLetter()) << bounded.artist.size() << " bytes";
     std::unordered_set<AlbumSummary> set{album, album};
     EXPECT_EQ(set.size(), 1u);
     EXPECT_THROW(AlbumSummary::fromJSON(json{{"id", "1"}, {"source", "wy"}, {"name", "a"}}),
@@ -188,6 +199,16 @@ TEST(PlaylistSummary, DecodesLenientlyWhereServicesDiffer) {
     auto coded = full.toJSON();
     EXPECT_EQ(coded["play_count"], "1万");
     EXPECT_EQ(PlaylistSummary::fromJSON(coded), full);
+
+    PlaylistSummary hostile = full;
+    hostile.name = markedLetter(1 << 20);
+    hostile.author = markedLetters(500, 2048);
+    hostile.desc = std::string(1 << 20, 'x');
+    auto bounded = PlaylistSummary::fromJSON(hostile.toJSON());
+    EXPECT_TRUE(bounded.name == keptMarkedLetter()) << bounded.name.size() << " bytes";
+    EXPECT_TRUE(bounded.author == keptMarkedLetters()) << bounded.author.size() << " bytes";
+    EXPECT_TRUE(bounded.desc == std::string(PlaylistSummary::longestDescription, 'x'))
+        << bounded.desc.value_or("").size() << " bytes";
 }
 
 TEST(PlaylistCatalogPage, FillsMissingPagingFromTheList) {
@@ -215,6 +236,11 @@ TEST(SourceRecords, StrictRecordsRequireTheirKeys) {
                  std::invalid_argument);
     PlaylistDetailInfo info{"a", std::nullopt, "d", "b", "3"};
     EXPECT_EQ(PlaylistDetailInfo::fromJSON(info.toJSON()), info);
+    const PlaylistDetailInfo hostile{markedLetter(4096), std::nullopt, markedLetter(4096),
+                                     markedLetters(500, 64), "3"};
+    EXPECT_EQ(PlaylistDetailInfo::fromJSON(hostile.toJSON()),
+              (PlaylistDetailInfo{keptMarkedLetter(), std::nullopt, keptMarkedLetter(),
+                                  keptMarkedLetters(), "3"}));
 
     EXPECT_THROW(LyricInfo::fromJSON(json{{"tlyric", "x"}}), std::invalid_argument);
     LyricInfo lyric{"[00:01.00]歌", "译", std::nullopt, std::nullopt};

@@ -145,6 +145,44 @@ TEST(AlbumPage, LoadsOnceOnFirstShowing) {
     EXPECT_EQ(page->trackList()->count(), 1);
 }
 
+// Whether a song may play is read on the worker that loads a page: showing the songs of an
+// artist, an album or a playlist reads no song's payload on the main thread.
+TEST(CatalogPages, ShowSongsWithoutReadingTheirPayloadsOnTheMainThread) {
+    CatalogHarness h;
+    const std::vector<Track> songs{withdrawnSong("1"), song("2")};
+    h.runtime->scripted.onPopular = [&](const ArtistSummary&) { return songs; };
+    h.runtime->scripted.onArtistAlbums = [](const ArtistSummary&, int) {
+        return AlbumPage{{album("a", "2023-01-01")}, 1, MusicSource::wy};
+    };
+    h.runtime->scripted.onAlbumTracks = [&](const AlbumSummary& a) { return AlbumDetail{a, songs}; };
+    h.runtime->onPlaylistDetail = [&](const std::string&, int) { return playlistPage(songs, 1, 2, 2); };
+    const auto expectRows = [](MacCatalogPageModel& page, const char* which) {
+        auto* list = page.trackList();
+        ASSERT_EQ(list->count(), 2) << which;
+        EXPECT_EQ(list->data(list->index(0), MacTrackListModel::BadgeRole), "已下架") << which;
+        EXPECT_EQ(list->data(list->index(0), MacTrackListModel::PlayableRole), false) << which;
+        EXPECT_EQ(list->data(list->index(1), MacTrackListModel::PlayableRole), true) << which;
+    };
+
+    auto artist = makePage<MacArtistPageModel>(h.services, MacCatalogDestination::artist(artistSummary()));
+    artist->appear();
+    EXPECT_EQ(settleCountingMainThreadReads(h.tasks.mainQueue, h.tasks.jobs), 0u);
+    expectRows(*artist, "popular");
+    artist->selectTab(int(ArtistDetailTab::latest));
+    EXPECT_EQ(settleCountingMainThreadReads(h.tasks.mainQueue, h.tasks.jobs), 0u);
+    expectRows(*artist, "latest");
+
+    auto albumPage = makePage<MacAlbumPageModel>(h.services, MacCatalogDestination::album(album("a")));
+    albumPage->appear();
+    EXPECT_EQ(settleCountingMainThreadReads(h.tasks.mainQueue, h.tasks.jobs), 0u);
+    expectRows(*albumPage, "album");
+
+    auto playlist = makePage<PlaylistPageModel>(h.services, MacCatalogDestination::playlist(playlistSummary()));
+    playlist->appear();
+    EXPECT_EQ(settleCountingMainThreadReads(h.tasks.mainQueue, h.tasks.jobs), 0u);
+    expectRows(*playlist, "playlist");
+}
+
 class PlaylistPage : public ::testing::Test {
   protected:
     void make(bool catalog) {

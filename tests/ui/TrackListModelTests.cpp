@@ -24,7 +24,7 @@ protected:
     void makeModel(std::vector<Track> tracks) {
         make();
         model = std::make_unique<Model>(service.get(), &actions);
-        model->setTracks(std::move(tracks));
+        model->setTracks(ListedTracks(std::move(tracks)));
     }
 
     FakeTrackListActions actions;

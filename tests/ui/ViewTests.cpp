@@ -107,7 +107,7 @@ TEST_F(Views, TrackScroll) {
     FakeTrackListActions actions;
     actions.favorites.insert("wy_102");
     MacTrackListModel tracks(service.get(), &actions);
-    tracks.setTracks(fixtureSongs());
+    tracks.setTracks(ListedTracks(fixtureSongs()));
     FakeArtworkLoader artwork;
     tracks.setArtworkLoader(&artwork.loader);
     startPlaying(fixtureSongs(), 1);

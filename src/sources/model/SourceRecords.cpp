@@ -4,6 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "foundation/TextBounds.h"
 #include "sources/model/JsonReading.h"
 #include "sources/model/SourceArtworkURL.h"
 #include "sources/model/SourceError.h"
@@ -114,6 +115,17 @@ std::string sourceText(MusicSource source) {
     return std::string(rawValue(source));
 }
 
+// Names from outside are cut as a song's are (Track::boundedName) wherever a record is made.
+std::optional<std::string> cutName(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    return Track::boundedName(*text);
+}
+
+std::optional<std::string> cutDescription(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    return PlaylistSummary::boundedDescription(*text);
+}
+
 std::optional<std::int64_t> nonNegative(std::optional<std::int64_t> count) {
     if (count && *count < 0) return std::nullopt;
     return count;
@@ -147,7 +159,7 @@ ArtistSummary ArtistSummary::make(const std::string& id, MusicSource source,
                                   std::optional<std::int64_t> albumCount) {
     ArtistSummary artist;
     artist.id = trimmed(id);
-    artist.name = trimmed(name);
+    artist.name = Track::boundedName(trimmed(name));
     if (artist.id.empty() || artist.name.empty()) throw SourceError::source("歌手结果缺少身份信息");
     artist.source = source;
     artist.imageURL = SourceArtworkURL::normalizedString(imageURL);
@@ -173,7 +185,7 @@ ArtistSummary ArtistSummary::fromJSON(const nlohmann::json& value) {
     ArtistSummary artist;
     artist.id = reader.text("id");
     artist.source = reader.source();
-    artist.name = reader.text("name");
+    artist.name = Track::boundedName(reader.text("name"));
     artist.imageURL = reader.optionalText("imageURL");
     artist.songCount = reader.optionalInteger("songCount");
     artist.albumCount = reader.optionalInteger("albumCount");
@@ -204,10 +216,10 @@ AlbumSummary AlbumSummary::make(const std::string& id, MusicSource source, const
                                 std::optional<std::int64_t> trackCount) {
     AlbumSummary album;
     album.id = trimmed(id);
-    album.name = trimmed(name);
+    album.name = Track::boundedName(trimmed(name));
     if (album.id.empty() || album.name.empty()) throw SourceError::source("专辑结果缺少身份信息");
     album.source = source;
-    album.artist = trimmed(artist);
+    album.artist = Track::boundedName(trimmed(artist));
     album.imageURL = SourceArtworkURL::normalizedString(imageURL);
     album.releaseDate = SourceReleaseDate::normalizedString(releaseDate);
     album.trackCount = nonNegative(trackCount);
@@ -232,12 +244,18 @@ AlbumSummary AlbumSummary::fromJSON(const nlohmann::json& value) {
     AlbumSummary album;
     album.id = reader.text("id");
     album.source = reader.source();
-    album.name = reader.text("name");
-    album.artist = reader.text("artist");
+    album.name = Track::boundedName(reader.text("name"));
+    album.artist = Track::boundedName(reader.text("artist"));
     album.imageURL = reader.optionalText("imageURL");
     album.releaseDate = reader.optionalText("releaseDate");
     album.trackCount = reader.optionalInteger("trackCount");
     return album;
+}
+
+std::string PlaylistSummary::boundedDescription(std::string_view text) {
+    static constexpr TextBounds bounds{longestDescription, 4 * longestDescription,
+                                       12 * longestDescription, Track::mostCodePointsPerCharacter};
+    return bounds.cut(text);
 }
 
 std::string PlaylistSummary::key() const {
@@ -266,12 +284,12 @@ PlaylistSummary PlaylistSummary::fromJSON(const nlohmann::json& value) {
     } else {
         throw std::invalid_argument("歌单缺少有效 ID");
     }
-    playlist.name = reader.text("name");
+    playlist.name = Track::boundedName(reader.text("name"));
     playlist.img = reader.optionalText("img");
-    playlist.author = reader.optionalText("author").value_or("");
+    playlist.author = cutName(reader.optionalText("author")).value_or("");
     playlist.playCount = reader.optionalText("play_count").value_or("");
     playlist.total = reader.optionalInteger("total");
-    playlist.desc = reader.optionalText("desc");
+    playlist.desc = cutDescription(reader.optionalText("desc"));
     playlist.time = reader.optionalText("time");
     playlist.source = reader.source();
     return playlist;
@@ -307,10 +325,10 @@ nlohmann::json PlaylistDetailInfo::toJSON() const {
 PlaylistDetailInfo PlaylistDetailInfo::fromJSON(const nlohmann::json& value) {
     Reader reader(value, "PlaylistDetailInfo");
     PlaylistDetailInfo info;
-    info.name = reader.text("name");
+    info.name = Track::boundedName(reader.text("name"));
     info.img = reader.optionalText("img");
-    info.desc = reader.optionalText("desc");
-    info.author = reader.text("author");
+    info.desc = cutDescription(reader.optionalText("desc"));
+    info.author = Track::boundedName(reader.text("author"));
     info.playCount = reader.text("play_count");
     return info;
 }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sources/model/MusicSource.h"
@@ -12,7 +13,9 @@
 
 // The records the source operations answer with. Coded records decode strictly (a missing
 // required key or a wrong type throws std::invalid_argument), except PlaylistSummary and
-// PlaylistCatalogPage, which fill defaults where the services differ.
+// PlaylistCatalogPage, which fill defaults where the services differ. Every name a record is
+// made or decoded with is cut to Track::boundedName, and a description to
+// PlaylistSummary::boundedDescription.
 
 namespace velto {
 
@@ -34,8 +37,8 @@ struct ArtistSummary {
     std::optional<std::int64_t> songCount;
     std::optional<std::int64_t> albumCount;
 
-    // Trims id and name (refusing "歌手结果缺少身份信息" when either is then empty), normalises
-    // the cover address and drops negative counts.
+    // Trims id and name (refusing "歌手结果缺少身份信息" when either is then empty), bounds the
+    // name, normalises the cover address and drops negative counts.
     static ArtistSummary make(const std::string& id, MusicSource source, const std::string& name,
                               const std::optional<std::string>& imageURL,
                               std::optional<std::int64_t> songCount,
@@ -72,7 +75,8 @@ struct AlbumSummary {
     std::optional<std::int64_t> trackCount;
 
     // Trims id, name and artist (refusing "专辑结果缺少身份信息" for an empty id or name),
-    // normalises the cover address and release date and drops a negative track count.
+    // bounds the names, normalises the cover address and release date and drops a negative
+    // track count.
     static AlbumSummary make(const std::string& id, MusicSource source, const std::string& name,
                              const std::string& artist, const std::optional<std::string>& imageURL,
                              const std::optional<std::string>& releaseDate,
@@ -112,6 +116,12 @@ struct PlaylistSummary {
     std::optional<std::string> desc;
     std::optional<std::string> time;
     MusicSource source = MusicSource::wy;
+
+    // A description runs over several lines and is never shown on one, so it has more room
+    // than a name: at most `longestDescription` characters, four code points and twelve bytes
+    // a character on average, and a name's code points in any one character.
+    static constexpr std::size_t longestDescription = 5000;
+    static std::string boundedDescription(std::string_view text);
 
     // "<source raw value>:<id>"
     std::string key() const;

@@ -53,14 +53,14 @@ std::pair<std::vector<Record>, std::int64_t> searchResult(const nlohmann::json& 
     return {std::move(records), total};
 }
 
-// Trimmed, non-empty texts under `key` of result.<listKey>, in order.
+// Trimmed, non-empty texts under `key` of result.<listKey>, in order, each cut as a name.
 std::vector<std::string> trimmedTexts(const nlohmann::json& reply, std::string_view listKey,
                                       std::string_view key) {
     std::vector<std::string> texts;
     for (const nlohmann::json* element : objectsAt(objectOrEmpty(reply, "result"), listKey)) {
         auto text = textAt(*element, key);
         if (!text) continue;
-        std::string clean = trimmed(*text);
+        std::string clean = Track::boundedName(trimmed(*text));
         if (!clean.empty()) texts.push_back(std::move(clean));
     }
     return texts;
@@ -280,10 +280,12 @@ PlaylistDetail NetEaseWebClient::playlistDetail(const std::string& id, std::int6
     auto playCount = intValue(memberAt(*playlist, "playCount"));
 
     PlaylistDetailInfo info;
-    info.name = std::move(*name);
+    info.name = Track::boundedName(*name);
     info.img = textAt(*playlist, "coverImgUrl");
-    info.desc = textAt(*playlist, "description");
-    info.author = textAt(objectOrEmpty(*playlist, "creator"), "nickname").value_or("");
+    if (auto description = textAt(*playlist, "description"))
+        info.desc = PlaylistSummary::boundedDescription(*description);
+    info.author =
+        Track::boundedName(textAt(objectOrEmpty(*playlist, "creator"), "nickname").value_or(""));
     info.playCount = playCount ? std::to_string(*playCount) : std::string();
 
     PlaylistDetail detail;
@@ -301,7 +303,7 @@ NetEaseWebClient::Account NetEaseWebClient::account(std::stop_token stop) {
     const nlohmann::json* profile = objectAt(reply, "profile");
     if (!profile) throw Failure::malformed("账号信息缺失");
     Account account;
-    account.nickname = textAt(*profile, "nickname").value_or("");
+    account.nickname = Track::boundedName(textAt(*profile, "nickname").value_or(""));
     account.vipType = intValue(memberAt(objectOrEmpty(reply, "account"), "vipType")).value_or(0);
     return account;
 }

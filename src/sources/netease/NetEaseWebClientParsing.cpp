@@ -179,15 +179,16 @@ std::optional<PlaylistSummary> NetEaseWebClient::playlistFrom(const nlohmann::js
     if (!id || !name) return std::nullopt;
     PlaylistSummary summary;
     summary.id = std::to_string(*id);
-    summary.name = std::move(*name);
+    summary.name = Track::boundedName(*name);
     summary.img = textAt(object, "coverImgUrl");
     if (!summary.img) summary.img = textAt(object, "img");
     const nlohmann::json* creator = objectAt(object, "creator");
-    summary.author = creator ? textAt(*creator, "nickname").value_or("") : "";
+    summary.author = Track::boundedName(creator ? textAt(*creator, "nickname").value_or("") : "");
     auto playCount = intValue(memberAt(object, "playCount"));
     summary.playCount = playCount ? std::to_string(*playCount) : std::string();
     summary.total = intValue(memberAt(object, "trackCount"));
-    summary.desc = textAt(object, "description");
+    if (auto description = textAt(object, "description"))
+        summary.desc = PlaylistSummary::boundedDescription(*description);
     summary.time = std::nullopt;
     summary.source = MusicSource::wy;
     return summary;
