@@ -184,6 +184,10 @@ bool PanelWindow::event(QEvent* event) {
         ++corrections_;
         setGeometry(placedFrame());
     }
+    if (event->type() == QEvent::MouseButtonPress) {
+        keyed_ = nullptr;
+        keyedName_.clear();
+    }
     if (event->type() == QEvent::Move) reported_.moveTopLeft(static_cast<QMoveEvent*>(event)->pos());
     if (event->type() == QEvent::Resize) reported_.setSize(static_cast<QResizeEvent*>(event)->size());
     const bool handled = QQuickWindow::event(event);
@@ -218,11 +222,18 @@ void PanelWindow::performClose() {
 void PanelWindow::dropFocus() {
     opener_ = nullptr;
     openerName_.clear();
-    // Not when a dialog of the program's own closed it: its end brings the panel back.
+    // Not when a dialog of the program's own closed it: its end brings the panel back. A dialog
+    // may open a moment after the key that asked for it (once a worker has prepared what it
+    // saves), so the control the last key acted on stands for its opener.
     if (!QGuiApplication::modalWindow()) {
         dialogOpener_ = nullptr;
         dialogOpenerName_.clear();
+    } else if (!dialogOpener_ && dialogOpenerName_.isEmpty()) {
+        dialogOpener_ = keyed_;
+        dialogOpenerName_ = keyedName_;
     }
+    keyed_ = nullptr;
+    keyedName_.clear();
     if (QQuickItem* focused = contentItem()->scopedFocusItem()) focused->setFocus(false);
 }
 
@@ -264,6 +275,10 @@ void PanelWindow::deliverKey(QKeyEvent* event) {
     if (!inDialog && QGuiApplication::modalWindow() && before) {
         dialogOpener_ = before;
         dialogOpenerName_ = beforeName;
+    }
+    if (event->type() == QEvent::KeyPress && event->isAccepted()) {
+        keyed_ = before;
+        keyedName_ = beforeName;
     }
     QQuickItem* now = activeFocusItem();
     if (now == before) return;

@@ -120,6 +120,9 @@ private:
     // and so closes the panel, and the opening as it ends gives the focus back to that control.
     QPointer<QQuickItem> dialogOpener_;
     QString dialogOpenerName_;
+    // The control the last key pressed acted on, until a mouse button is pressed.
+    QPointer<QQuickItem> keyed_;
+    QString keyedName_;
 };
 
 }  // namespace velto

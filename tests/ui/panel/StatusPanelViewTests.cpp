@@ -809,6 +809,7 @@ TEST_F(PanelWindowedViews, ThePanelBackFromAFileDialogAKeyOpenedFocusesItsButton
     // What the program does: the panel closes as it loses the activation, and opens again as
     // the dialog ends.
     const auto throughTheDialog = [&](const char* name) {
+        settle();  // a backup is written on a worker before its dialog opens
         ASSERT_TRUE(dialog.isVisible()) << name;
         QCoreApplication::processEvents();
         EXPECT_FALSE(window().isActive()) << name;
