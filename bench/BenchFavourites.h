@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/AppModelFixture.h"
-#include "library/PlaylistBackup.h"
+#include "library/exchange/PlaylistBackup.h"
 #include "ui/panel/MacStatusPanel.h"
 
 namespace velto {

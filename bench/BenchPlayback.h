@@ -6,7 +6,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackService.h"
 #include "playback/ScriptedResolver.h"

@@ -5,8 +5,8 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
-#include "ui/AppFonts.h"
-#include "ui/Theme.h"
+#include "ui/style/AppFonts.h"
+#include "ui/style/Theme.h"
 #include "ui/ViewTypes.h"
 
 namespace velto {

@@ -1,13 +1,13 @@
 #include <benchmark/benchmark.h>
 
 #include "app/AppTestSupport.h"
-#include "foundation/UserDefaults.h"
-#include "library/LibraryStore.h"
-#include "library/PlaylistBackup.h"
-#include "library/VeltoModelContainer.h"
+#include "foundation/files/UserDefaults.h"
+#include "library/store/LibraryStore.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "library/store/VeltoModelContainer.h"
 #include "support/TempDir.h"
-#include "ui/OnlinePlaylistImportModel.h"
-#include "ui/PlaylistPageModel.h"
+#include "ui/views/OnlinePlaylistImportModel.h"
+#include "ui/views/PlaylistPageModel.h"
 
 namespace velto {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "library/LibraryStore.h"
-#include "library/PlaylistBackup.h"
-#include "library/StoreRecoveryArchive.h"
+#include "library/store/LibraryStore.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "library/exchange/StoreRecoveryArchive.h"
 #include "support/TempDir.h"
 
 using namespace velto;

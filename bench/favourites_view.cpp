@@ -7,7 +7,7 @@
 #include "BenchMemory.h"
 #include "BenchViews.h"
 #include "BenchFavourites.h"
-#include "ui/PanelWindow.h"
+#include "ui/window/PanelWindow.h"
 
 namespace velto {
 namespace {

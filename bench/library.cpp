@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "library/LibraryStore.h"
+#include "library/store/LibraryStore.h"
 #include "support/TempDir.h"
 
 using namespace velto;

@@ -11,9 +11,9 @@
 
 #include "BenchPlayback.h"
 #include "BenchViews.h"
-#include "ui/AppFonts.h"
-#include "ui/MacLyricsModel.h"
-#include "ui/Theme.h"
+#include "ui/style/AppFonts.h"
+#include "ui/views/MacLyricsModel.h"
+#include "ui/style/Theme.h"
 #include "ui/ViewTypes.h"
 
 namespace velto {

@@ -9,7 +9,7 @@
 #include "BenchMemory.h"
 #include "BenchViews.h"
 #include "BenchFavourites.h"
-#include "ui/PanelWindow.h"
+#include "ui/window/PanelWindow.h"
 
 // The real status panel's views over the application model with 1,000 favourites: what it
 // keeps in private memory once closed, before the first opening, after one and after twenty

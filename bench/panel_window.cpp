@@ -12,10 +12,10 @@
 #include "foundation/ManualMainQueue.h"
 #include "BenchMemory.h"
 #include "BenchViews.h"
-#include "ui/AppFonts.h"
-#include "ui/MacAppDelegate.h"
+#include "ui/style/AppFonts.h"
+#include "ui/window/MacAppDelegate.h"
 #include "ui/PanelFixture.h"
-#include "ui/Theme.h"
+#include "ui/style/Theme.h"
 #include "ui/ViewTypes.h"
 
 namespace velto {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "playback/LocalAudioScanner.h"
 #include "playback/PersistedSession.h"
 #include "support/TempDir.h"

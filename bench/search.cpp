@@ -14,7 +14,7 @@
 #include "app/search/SearchTestRuntime.h"
 #include "app/search/SearchViewModel.h"
 #include "foundation/ManualMainQueue.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "sources/rovoz/ChkszAPIRequesting.h"
 #include "sources/netease/NetEaseWebClient.h"

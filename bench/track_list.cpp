@@ -1,7 +1,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchPlayback.h"
-#include "ui/MacTrackListModel.h"
+#include "ui/views/MacTrackListModel.h"
 
 namespace velto {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "foundation/Log.h"
-#include "foundation/Paths.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/Paths.h"
+#include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PerfLog.h"
 #include "platform/GStreamerQueuePlayer.h"

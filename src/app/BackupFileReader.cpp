@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "foundation/AbandonableWork.h"
+#include "foundation/files/AbandonableWork.h"
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
-#include "foundation/RegularFile.h"
-#include "library/PlaylistBackup.h"
-#include "library/PlaylistBackupError.h"
+#include "foundation/files/RegularFile.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "library/exchange/PlaylistBackupError.h"
 
 namespace velto::BackupFileReader {
 

@@ -5,10 +5,10 @@
 #include "app/BackupFileReader.h"
 #include "app/ErrorText.h"
 #include "app/FileChooser.h"
-#include "foundation/AtomicFile.h"
+#include "foundation/files/AtomicFile.h"
 #include "foundation/Log.h"
-#include "library/LibraryStore.h"
-#include "library/StoreRecoveryArchive.h"
+#include "library/store/LibraryStore.h"
+#include "library/exchange/StoreRecoveryArchive.h"
 #include "playback/LocalAudioScanner.h"
 
 namespace velto {

@@ -3,8 +3,8 @@
 #include "app/TrackValue.h"
 #include "app/search/WidgetShareStore.h"
 #include "foundation/Log.h"
-#include "library/LibraryStore.h"
-#include "library/VeltoModelContainer.h"
+#include "library/store/LibraryStore.h"
+#include "library/store/VeltoModelContainer.h"
 #include "playback/PlaybackService.h"
 
 namespace velto {

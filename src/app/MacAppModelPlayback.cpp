@@ -4,7 +4,7 @@
 
 #include "app/NotchController.h"
 #include "artwork/ArtworkService.h"
-#include "library/TrackDetailRefreshCoordinator.h"
+#include "library/details/TrackDetailRefreshCoordinator.h"
 #include "playback/LRCParser.h"
 #include "playback/PlaybackService.h"
 #include "sources/model/SourceRuntime.h"

@@ -13,9 +13,9 @@
 #include <system_error>
 #include <vector>
 
-#include "foundation/FileDescriptor.h"
+#include "foundation/files/FileDescriptor.h"
 #include "foundation/Log.h"
-#include "foundation/RegularFile.h"
+#include "foundation/files/RegularFile.h"
 
 namespace velto::ArtworkDiskCache {
 namespace fs = std::filesystem;

@@ -17,7 +17,7 @@
 #include "artwork/LocalArtworkLoader.h"
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
-#include "foundation/Paths.h"
+#include "foundation/files/Paths.h"
 #include "sources/model/SourceError.h"
 
 namespace velto {

@@ -23,9 +23,9 @@
 #include <string_view>
 
 #include "artwork/ArtworkDiskCache.h"
-#include "foundation/AbandonableWork.h"
+#include "foundation/files/AbandonableWork.h"
 #include "foundation/Cancellation.h"
-#include "foundation/RegularFile.h"
+#include "foundation/files/RegularFile.h"
 #include "platform/LocalAudioReadStream.h"
 
 namespace velto::LocalArtworkLoader {

@@ -4,7 +4,7 @@
 #include <stop_token>
 #include <string>
 
-#include "foundation/AbandonableWork.h"
+#include "foundation/files/AbandonableWork.h"
 #include "sources/model/Track.h"
 
 namespace velto::LocalArtworkLoader {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <random>
 
-#include "foundation/UnicodeTrim.h"
+#include "foundation/text/UnicodeTrim.h"
 
 namespace velto::LRCParser {
 

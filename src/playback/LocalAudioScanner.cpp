@@ -17,8 +17,8 @@
 #include <system_error>
 
 #include "foundation/Cancellation.h"
-#include "foundation/JsonWriter.h"
-#include "foundation/UnicodeTrim.h"
+#include "foundation/text/JsonWriter.h"
+#include "foundation/text/UnicodeTrim.h"
 #include "platform/LocalAudioReadStream.h"
 
 namespace velto::LocalAudioScanner {

@@ -9,10 +9,10 @@
 #include <system_error>
 #include <utility>
 
-#include "foundation/FileDescriptor.h"
+#include "foundation/files/FileDescriptor.h"
 #include "foundation/Log.h"
-#include "foundation/Paths.h"
-#include "foundation/RegularFile.h"
+#include "foundation/files/Paths.h"
+#include "foundation/files/RegularFile.h"
 
 namespace velto {
 

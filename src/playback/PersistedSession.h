@@ -3,7 +3,7 @@
 #include <chrono>
 #include <optional>
 
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "sources/model/Track.h"
 
 namespace velto {

@@ -15,7 +15,7 @@
 
 #include "foundation/MainQueue.h"
 #include "foundation/Task.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackQueue.h"
 #include "sources/resolving/PlaybackURLResolving.h"

@@ -6,8 +6,8 @@
 #include "AppModelFixture.h"
 #include "app/BackupFileReader.h"
 #include "foundation/Cancellation.h"
-#include "library/PlaylistBackup.h"
-#include "library/PlaylistBackupError.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "library/exchange/PlaylistBackupError.h"
 #include "support/StalledShare.h"
 
 namespace velto {

@@ -2,8 +2,8 @@
 #include <fstream>
 
 #include "AppModelFixture.h"
-#include "library/LibraryStore.h"
-#include "library/StoreRecoveryArchive.h"
+#include "library/store/LibraryStore.h"
+#include "library/exchange/StoreRecoveryArchive.h"
 #include "playback/PersistedSession.h"
 #include "support/WavFile.h"
 

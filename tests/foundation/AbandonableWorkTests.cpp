@@ -5,7 +5,7 @@
 #include <future>
 #include <thread>
 
-#include "foundation/AbandonableWork.h"
+#include "foundation/files/AbandonableWork.h"
 #include "support/TempDir.h"
 
 using namespace velto;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "foundation/Base64.h"
-#include "foundation/JsonWriter.h"
+#include "foundation/text/Base64.h"
+#include "foundation/text/JsonWriter.h"
 
 using namespace velto;
 

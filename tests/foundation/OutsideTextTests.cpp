@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "foundation/Base64.h"
-#include "foundation/BoundedJson.h"
+#include "foundation/text/Base64.h"
+#include "foundation/text/BoundedJson.h"
 #include "foundation/Log.h"
-#include "foundation/SecretMasking.h"
+#include "foundation/text/SecretMasking.h"
 
 namespace velto {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "foundation/Paths.h"
+#include "foundation/files/Paths.h"
 #include "support/TempDir.h"
 
 using namespace velto;

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "foundation/RegularFile.h"
+#include "foundation/files/RegularFile.h"
 #include "support/TempDir.h"
 
 using namespace velto;

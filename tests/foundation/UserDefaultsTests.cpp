@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "support/TempDir.h"
 
 using namespace velto;

@@ -8,10 +8,10 @@
 #include <stdexcept>
 
 #include "FuzzCheck.h"
-#include "foundation/Base64.h"
-#include "foundation/JsonWriter.h"
+#include "foundation/text/Base64.h"
+#include "foundation/text/JsonWriter.h"
 #include "foundation/Log.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 
 using namespace velto;
 

@@ -7,7 +7,7 @@
 
 #include "FuzzCheck.h"
 #include "playback/LRCParser.h"
-#include "foundation/UnicodeTrim.h"
+#include "foundation/text/UnicodeTrim.h"
 
 using namespace velto;
 

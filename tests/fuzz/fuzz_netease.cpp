@@ -11,7 +11,7 @@
 
 #include "FuzzCheck.h"
 #include "FuzzReply.h"
-#include "foundation/BoundedJson.h"
+#include "foundation/text/BoundedJson.h"
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
 #include "sources/netease/NetEaseRuntimeDecorator.h"

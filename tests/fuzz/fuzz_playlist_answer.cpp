@@ -7,9 +7,9 @@
 
 #include "FuzzCheck.h"
 #include "foundation/Log.h"
-#include "library/OnlinePlaylistImportError.h"
-#include "library/OnlinePlaylistImportService.h"
-#include "library/PlaylistBackupError.h"
+#include "library/online/OnlinePlaylistImportError.h"
+#include "library/online/OnlinePlaylistImportService.h"
+#include "library/exchange/PlaylistBackupError.h"
 
 using namespace velto;
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "library/PlaylistBackup.h"
-#include "library/PlaylistBackupError.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "library/exchange/PlaylistBackupError.h"
 
 using namespace velto;
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "library/OnlinePlaylistImportError.h"
-#include "library/OnlinePlaylistInput.h"
+#include "library/online/OnlinePlaylistImportError.h"
+#include "library/online/OnlinePlaylistInput.h"
 
 using namespace velto;
 

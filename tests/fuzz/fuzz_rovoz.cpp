@@ -7,7 +7,7 @@
 
 #include "FuzzCheck.h"
 #include "FuzzReply.h"
-#include "foundation/BoundedJson.h"
+#include "foundation/text/BoundedJson.h"
 #include "foundation/Log.h"
 #include "playback/LRCParser.h"
 #include "sources/rovoz/ChkszAPIClient.h"

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "FuzzCheck.h"
-#include "foundation/BoundedJson.h"
+#include "foundation/text/BoundedJson.h"
 #include "sources/model/JsonReading.h"
 #include "sources/model/SourceArtworkURL.h"
 #include "sources/model/SourceError.h"

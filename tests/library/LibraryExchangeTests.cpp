@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "LibraryFixture.h"
-#include "library/PlaylistBackup.h"
-#include "library/PlaylistBackupError.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "library/exchange/PlaylistBackupError.h"
 
 namespace velto {
 namespace {

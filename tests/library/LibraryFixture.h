@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "foundation/UserDefaults.h"
-#include "library/LibraryStore.h"
-#include "library/VeltoModelContainer.h"
+#include "foundation/files/UserDefaults.h"
+#include "library/store/LibraryStore.h"
+#include "library/store/VeltoModelContainer.h"
 #include "support/TempDir.h"
 
 namespace velto {

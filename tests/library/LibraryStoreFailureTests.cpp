@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "library/LibraryFixture.h"
-#include "library/SqliteError.h"
+#include "library/sqlite/SqliteError.h"
 
 using namespace velto;
 

@@ -4,10 +4,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "library/OnlinePlaylistImportError.h"
-#include "library/OnlinePlaylistImportService.h"
-#include "library/PlaylistBackup.h"
-#include "library/PlaylistBackupError.h"
+#include "library/online/OnlinePlaylistImportError.h"
+#include "library/online/OnlinePlaylistImportService.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "library/exchange/PlaylistBackupError.h"
 #include "platform/HttpClient.h"
 #include "sources/RecordingChkszAPI.h"
 #include "sources/credentials/InMemoryCredentialStore.h"

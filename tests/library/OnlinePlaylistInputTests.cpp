@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "library/OnlinePlaylistImportError.h"
-#include "library/OnlinePlaylistInput.h"
+#include "library/online/OnlinePlaylistImportError.h"
+#include "library/online/OnlinePlaylistInput.h"
 
 namespace velto {
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "foundation/Cancellation.h"
-#include "library/OnlinePlaylistImportError.h"
-#include "library/URLSessionPlaylistShareLinkResolver.h"
+#include "library/online/OnlinePlaylistImportError.h"
+#include "library/online/URLSessionPlaylistShareLinkResolver.h"
 #include "sources/model/SourceError.h"
 #include "support/FakeHttpServer.h"
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "library/PlaylistBackup.h"
-#include "library/PlaylistBackupError.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "library/exchange/PlaylistBackupError.h"
 #include "support/HostileNames.h"
 
 namespace velto {

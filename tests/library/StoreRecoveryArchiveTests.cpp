@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "foundation/Base64.h"
-#include "library/StoreRecoveryArchive.h"
+#include "foundation/text/Base64.h"
+#include "library/exchange/StoreRecoveryArchive.h"
 #include "support/TempDir.h"
 
 namespace velto {

@@ -4,8 +4,8 @@
 #include "foundation/ManualMainQueue.h"
 #include "library/LibraryFixture.h"
 #include "library/ScriptedDetailRuntime.h"
-#include "library/TrackDetailRefreshCoordinator.h"
-#include "library/TrackDetailRefreshError.h"
+#include "library/details/TrackDetailRefreshCoordinator.h"
+#include "library/details/TrackDetailRefreshError.h"
 #include "sources/model/SourceError.h"
 
 using namespace velto;

@@ -10,7 +10,7 @@
 #include "StepExecutor.h"
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PlaybackService.h"
 #include "sources/model/SourceError.h"

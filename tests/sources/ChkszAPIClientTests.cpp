@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "ChkszTestSupport.h"
-#include "foundation/Base64.h"
+#include "foundation/text/Base64.h"
 #include "foundation/Log.h"
 #include "platform/HttpClient.h"
 #include "sources/rovoz/ChkszAPIClient.h"

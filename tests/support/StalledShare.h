@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "foundation/AbandonableWork.h"
+#include "foundation/files/AbandonableWork.h"
 
 namespace velto {
 

@@ -2,7 +2,7 @@
 
 #include "FakeArtworkLoader.h"
 #include "playback/PlaybackServiceFixture.h"
-#include "ui/MacArtworkModel.h"
+#include "ui/artwork/MacArtworkModel.h"
 
 namespace velto {
 namespace {

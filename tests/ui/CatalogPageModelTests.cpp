@@ -4,10 +4,10 @@
 #include <climits>
 
 #include "CatalogTestSupport.h"
-#include "ui/MacAlbumPageModel.h"
-#include "ui/MacArtistPageModel.h"
-#include "ui/MacCatalogFrameModel.h"
-#include "ui/PlaylistPageModel.h"
+#include "ui/views/MacAlbumPageModel.h"
+#include "ui/views/MacArtistPageModel.h"
+#include "ui/views/MacCatalogFrameModel.h"
+#include "ui/views/PlaylistPageModel.h"
 
 namespace velto::catalog {
 namespace {

@@ -10,8 +10,8 @@
 #include "FakeTrackListActions.h"
 #include "app/AppTestSupport.h"
 #include "app/MacCatalogDestination.h"
-#include "ui/MacCatalogPageModel.h"
-#include "ui/MacCatalogServices.h"
+#include "ui/views/MacCatalogPageModel.h"
+#include "ui/views/MacCatalogServices.h"
 
 namespace velto::catalog {
 

@@ -9,7 +9,7 @@
 #include "FakeArtworkLoader.h"
 #include "ImportSheetTestSupport.h"
 #include "ViewHarness.h"
-#include "ui/Theme.h"
+#include "ui/style/Theme.h"
 
 namespace velto {
 namespace {

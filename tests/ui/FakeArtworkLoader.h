@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/MacArtworkLoader.h"
+#include "ui/artwork/MacArtworkLoader.h"
 
 namespace velto {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/TrackListActions.h"
+#include "ui/views/TrackListActions.h"
 
 namespace velto {
 

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "support/TempDir.h"
-#include "ui/QtFileChooser.h"
+#include "ui/window/QtFileChooser.h"
 
 namespace velto {
 namespace {

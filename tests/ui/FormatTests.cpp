@@ -4,10 +4,10 @@
 #include <limits>
 
 #include "ViewHarness.h"
-#include "ui/MacPlaybackControlsModel.h"
-#include "ui/MacTime.h"
-#include "ui/SymbolTable.h"
-#include "ui/ViewTexts.h"
+#include "ui/views/MacPlaybackControlsModel.h"
+#include "ui/style/MacTime.h"
+#include "ui/style/SymbolTable.h"
+#include "ui/style/ViewTexts.h"
 
 namespace velto {
 namespace {

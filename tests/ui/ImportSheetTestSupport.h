@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "app/AppTestSupport.h"
-#include "foundation/UserDefaults.h"
-#include "library/LibraryStore.h"
-#include "library/OnlinePlaylistImportError.h"
-#include "library/OnlinePlaylistImporting.h"
-#include "library/VeltoModelContainer.h"
+#include "foundation/files/UserDefaults.h"
+#include "library/store/LibraryStore.h"
+#include "library/online/OnlinePlaylistImportError.h"
+#include "library/online/OnlinePlaylistImporting.h"
+#include "library/store/VeltoModelContainer.h"
 #include "support/TempDir.h"
-#include "ui/OnlinePlaylistImportModel.h"
+#include "ui/views/OnlinePlaylistImportModel.h"
 
 namespace velto::importsheet {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "ui/ActivationKeys.h"
-#include "ui/ListKeys.h"
-#include "ui/SliderKeys.h"
+#include "ui/keys/ActivationKeys.h"
+#include "ui/keys/ListKeys.h"
+#include "ui/keys/SliderKeys.h"
 
 namespace velto {
 namespace {

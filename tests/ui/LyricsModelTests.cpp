@@ -3,7 +3,7 @@
 #include <QSignalSpy>
 
 #include "playback/PlaybackServiceFixture.h"
-#include "ui/MacLyricsModel.h"
+#include "ui/views/MacLyricsModel.h"
 
 namespace velto {
 namespace {

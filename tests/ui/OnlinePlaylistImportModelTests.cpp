@@ -3,7 +3,7 @@
 #include <QSignalSpy>
 
 #include "ImportSheetTestSupport.h"
-#include "library/OnlinePlaylistImportError.h"
+#include "library/online/OnlinePlaylistImportError.h"
 
 namespace velto::importsheet {
 namespace {

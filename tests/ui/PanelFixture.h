@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/MacAppDelegate.h"
+#include "ui/window/MacAppDelegate.h"
 
 namespace velto {
 

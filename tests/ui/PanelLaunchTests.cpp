@@ -8,14 +8,14 @@
 #include "app/MacAppModel.h"
 #include "app/NotchControllerFactory.h"
 #include "foundation/ManualMainQueue.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "sources/credentials/InMemoryCredentialStore.h"
 #include "support/FakeNowPlayingCenter.h"
 #include "support/FakeQueuePlayer.h"
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/TempDir.h"
-#include "ui/PanelNotifications.h"
+#include "ui/window/PanelNotifications.h"
 #include "ui/panel/MacStatusPanel.h"
 
 namespace velto {

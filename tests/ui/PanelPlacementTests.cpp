@@ -4,7 +4,7 @@
 #include <tuple>
 
 #include "app/notch/NotchGeometry.h"
-#include "ui/PanelPlacement.h"
+#include "ui/window/PanelPlacement.h"
 
 namespace velto {
 namespace {

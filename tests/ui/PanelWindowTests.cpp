@@ -14,8 +14,8 @@
 #include "ViewHarness.h"
 #include "XvfbDisplay.h"
 #include "foundation/ManualMainQueue.h"
-#include "ui/PanelNotifications.h"
-#include "ui/StatusIcon.h"
+#include "ui/window/PanelNotifications.h"
+#include "ui/window/StatusIcon.h"
 
 namespace velto {
 namespace {

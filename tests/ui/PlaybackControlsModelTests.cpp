@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "playback/PlaybackService.h"
-#include "ui/MacPlaybackControlsModel.h"
+#include "ui/views/MacPlaybackControlsModel.h"
 
 namespace velto {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "playback/PlaybackServiceFixture.h"
 #include "support/TempDir.h"
-#include "ui/MacSeekSliderModel.h"
+#include "ui/views/MacSeekSliderModel.h"
 
 namespace velto {
 namespace {

@@ -5,7 +5,7 @@
 #include "foundation/ManualMainQueue.h"
 #include "foundation/WorkerPool.h"
 #include "support/TempDir.h"
-#include "ui/ServiceArtworkLoader.h"
+#include "ui/artwork/ServiceArtworkLoader.h"
 
 namespace velto {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "ViewHarness.h"
 #include "support/TempDir.h"
-#include "ui/SingleInstance.h"
+#include "ui/window/SingleInstance.h"
 
 namespace velto {
 namespace {

@@ -3,7 +3,7 @@
 #include <QPalette>
 #include <tuple>
 
-#include "ui/Theme.h"
+#include "ui/style/Theme.h"
 
 namespace velto {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "FakeTrackListActions.h"
 #include "playback/PlaybackServiceFixture.h"
-#include "ui/MacTrackListModel.h"
+#include "ui/views/MacTrackListModel.h"
 
 namespace velto {
 namespace {

@@ -8,8 +8,8 @@
 #include <QSGRendererInterface>
 #include <vector>
 
-#include "ui/AppFonts.h"
-#include "ui/Theme.h"
+#include "ui/style/AppFonts.h"
+#include "ui/style/Theme.h"
 #include "ui/ViewTypes.h"
 
 namespace velto {

@@ -9,10 +9,10 @@
 #include "FakeTrackListActions.h"
 #include "ViewHarness.h"
 #include "playback/PlaybackServiceFixture.h"
-#include "ui/MacLyricsModel.h"
-#include "ui/MacPlaybackControlsModel.h"
-#include "ui/MacSeekSliderModel.h"
-#include "ui/MacTrackListModel.h"
+#include "ui/views/MacLyricsModel.h"
+#include "ui/views/MacPlaybackControlsModel.h"
+#include "ui/views/MacSeekSliderModel.h"
+#include "ui/views/MacTrackListModel.h"
 
 namespace velto {
 namespace {

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 
 namespace velto {
 

@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "foundation/JsonWriter.h"
-#include "foundation/UnicodeTrim.h"
+#include "foundation/text/JsonWriter.h"
+#include "foundation/text/UnicodeTrim.h"
 
 namespace velto::SearchTextFolding {
 

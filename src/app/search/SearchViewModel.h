@@ -19,7 +19,7 @@
 #include "app/search/SearchScope.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Task.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "sources/model/SourceRecords.h"
 #include "sources/model/SourceRuntime.h"

@@ -4,7 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "foundation/BoundedJson.h"
+#include "foundation/text/BoundedJson.h"
 
 namespace velto {
 

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "foundation/AtomicFile.h"
+#include "foundation/files/AtomicFile.h"
 #include "foundation/Log.h"
-#include "foundation/Paths.h"
+#include "foundation/files/Paths.h"
 
 namespace velto {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "app/search/WidgetPlaybackSnapshot.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 
 namespace velto {
 

@@ -4,8 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "foundation/BoundedJson.h"
-#include "foundation/Paths.h"
+#include "foundation/text/BoundedJson.h"
+#include "foundation/files/Paths.h"
 #include "sources/model/JsonReading.h"
 
 namespace velto {

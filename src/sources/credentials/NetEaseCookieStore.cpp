@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "foundation/BoundedJson.h"
-#include "foundation/Paths.h"
+#include "foundation/text/BoundedJson.h"
+#include "foundation/files/Paths.h"
 #include "sources/model/JsonReading.h"
 #include "sources/credentials/LibsecretNetEaseKeychain.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "sources/credentials/NetEaseKeychain.h"
 
 namespace velto {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "foundation/TextBounds.h"
+#include "foundation/text/TextBounds.h"
 #include "sources/model/JsonReading.h"
 #include "sources/model/SourceArtworkURL.h"
 #include "sources/model/SourceError.h"

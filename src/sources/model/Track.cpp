@@ -5,10 +5,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "foundation/Base64.h"
-#include "foundation/BoundedJson.h"
-#include "foundation/JsonWriter.h"
-#include "foundation/TextBounds.h"
+#include "foundation/text/Base64.h"
+#include "foundation/text/BoundedJson.h"
+#include "foundation/text/JsonWriter.h"
+#include "foundation/text/TextBounds.h"
 #include "sources/model/JsonReading.h"
 #include "sources/model/SourceError.h"
 #include "sources/model/TrackPayloadCache.h"

@@ -1,6 +1,6 @@
 #include "sources/model/TrackPayloadCache.h"
 
-#include "foundation/BoundedJson.h"
+#include "foundation/text/BoundedJson.h"
 
 namespace velto {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include "foundation/BoundedJson.h"
+#include "foundation/text/BoundedJson.h"
 #include "foundation/Log.h"
-#include "foundation/SecretMasking.h"
+#include "foundation/text/SecretMasking.h"
 #include "platform/HttpClient.h"
 
 namespace velto {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "foundation/AbandonableWork.h"
+#include "foundation/files/AbandonableWork.h"
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
 #include "sources/rovoz/ChkszAPIClient.h"

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <limits>
 
-#include "foundation/BoundedJson.h"
+#include "foundation/text/BoundedJson.h"
 #include "foundation/Log.h"
-#include "foundation/SecretMasking.h"
+#include "foundation/text/SecretMasking.h"
 #include "platform/HttpClient.h"
 #include "sources/rovoz/ChkszBaseURL.h"
 #include "sources/model/JsonReading.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "foundation/Log.h"
-#include "foundation/Paths.h"
+#include "foundation/files/Paths.h"
 #include "sources/credentials/BuildCredentialStore.h"
 #include "sources/model/JsonReading.h"
 #include "sources/model/WebAddress.h"

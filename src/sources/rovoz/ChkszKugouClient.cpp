@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "foundation/BoundedJson.h"
+#include "foundation/text/BoundedJson.h"
 #include "sources/rovoz/ChkszAPIClient.h"
 #include "sources/rovoz/ChkszMediaURL.h"
 #include "sources/rovoz/ChkszQuality.h"

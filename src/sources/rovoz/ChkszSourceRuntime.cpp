@@ -3,9 +3,9 @@
 #include <cctype>
 #include <filesystem>
 
-#include "foundation/AbandonableWork.h"
+#include "foundation/files/AbandonableWork.h"
 #include "foundation/Log.h"
-#include "foundation/RegularFile.h"
+#include "foundation/files/RegularFile.h"
 #include "sources/rovoz/ChkszMediaURL.h"
 #include "sources/model/SourceError.h"
 

@@ -4,11 +4,11 @@
 
 #include "app/notch/NotchWindowController.h"
 #include "playback/PlaybackService.h"
-#include "ui/MacPlaybackControlsModel.h"
-#include "ui/MacSeekSliderModel.h"
+#include "ui/views/MacPlaybackControlsModel.h"
+#include "ui/views/MacSeekSliderModel.h"
 #include "ui/notch/NotchMeterModel.h"
-#include "ui/MacTime.h"
-#include "ui/TrackListActions.h"
+#include "ui/style/MacTime.h"
+#include "ui/views/TrackListActions.h"
 
 namespace velto {
 

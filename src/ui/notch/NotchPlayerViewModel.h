@@ -25,6 +25,8 @@ class TrackListActions;
 // application's track actions, and the lyric line and cover the application hands in. Each
 // group of values announces itself only when one of them changed.
 class NotchPlayerViewModel : public QObject {
+    Q_MOC_INCLUDE("ui/views/MacSeekSliderModel.h")
+    Q_MOC_INCLUDE("ui/notch/NotchMeterModel.h")
     Q_OBJECT
     Q_PROPERTY(bool expanded READ expanded NOTIFY layoutChanged)
     Q_PROPERTY(bool hasNotch READ hasNotch NOTIFY layoutChanged)

@@ -4,7 +4,7 @@
 
 #include "app/MacAppModel.h"
 #include "app/notch/NotchWindowController.h"
-#include "ui/TrackListActions.h"
+#include "ui/views/TrackListActions.h"
 #include "ui/notch/NotchPlayerViewModel.h"
 #include "ui/notch/QtNotchDesktopWatcher.h"
 #include "ui/notch/QuickNotchPanelFactory.h"

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "ui/ActivationKeys.h"
+#include "ui/keys/ActivationKeys.h"
 
 namespace velto {
 

@@ -19,8 +19,8 @@
 #include "sources/model/Quality.h"
 #include "sources/model/SourceRecords.h"
 #include "sources/model/Track.h"
-#include "ui/MacCatalogServices.h"
-#include "ui/OnlinePlaylistImportModel.h"
+#include "ui/views/MacCatalogServices.h"
+#include "ui/views/OnlinePlaylistImportModel.h"
 #include "ui/panel/PanelSongListModel.h"
 
 namespace velto {

@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "ui/MacTrackListModel.h"
+#include "ui/views/MacTrackListModel.h"
 
 namespace velto {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sources/model/Track.h"
-#include "ui/MacArtworkLoader.h"
+#include "ui/artwork/MacArtworkLoader.h"
 
 namespace velto {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/TrackListActions.h"
+#include "ui/views/TrackListActions.h"
 
 namespace velto {
 

@@ -7,7 +7,7 @@
 #include "SearchTestRuntime.h"
 #include "app/search/SearchViewModel.h"
 #include "foundation/ManualMainQueue.h"
-#include "foundation/UserDefaults.h"
+#include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
 #include "support/TempDir.h"
 

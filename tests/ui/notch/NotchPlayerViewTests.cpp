@@ -11,7 +11,7 @@
 #include "app/notch/NotchWindowController.h"
 #include "playback/PlaybackServiceFixture.h"
 #include "ui/notch/NotchMeterModel.h"
-#include "ui/MacSeekSliderModel.h"
+#include "ui/views/MacSeekSliderModel.h"
 #include "ui/notch/NotchPlayerViewModel.h"
 #include "ui/notch/QuickNotchPanel.h"
 #include "ui/notch/QuickNotchPanelFactory.h"

@@ -6,8 +6,8 @@
 #include "StatusPanelFixture.h"
 #include "playback/SleepTimer.h"
 #include "sources/model/TrackPayloadCache.h"
-#include "ui/MacLyricsModel.h"
-#include "ui/MacSeekSliderModel.h"
+#include "ui/views/MacLyricsModel.h"
+#include "ui/views/MacSeekSliderModel.h"
 
 namespace velto::paneltest {
 namespace {

@@ -11,10 +11,10 @@
 #include <optional>
 
 #include "StatusPanelFixture.h"
-#include "library/PlaylistBackup.h"
-#include "ui/PanelPlacement.h"
-#include "ui/PanelWindow.h"
-#include "ui/Theme.h"
+#include "library/exchange/PlaylistBackup.h"
+#include "ui/window/PanelPlacement.h"
+#include "ui/window/PanelWindow.h"
+#include "ui/style/Theme.h"
 #include "ui/ViewHarness.h"
 
 namespace velto::paneltest {

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/files/AtomicFile.h"
+
+namespace velto {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Typed settings kept in one JSON file, rewritten atomically and forced to the disk on every
+// change, so a power cut at any moment leaves it whole. A value stored with another type reads
+// as absent; a file that cannot be read is moved aside and logged.
+//
+// A value set `deferred` (one rewritten often, whose last seconds a power cut may take back) is
+// written, without forcing, to a file of its own beside the settings ("<file>.deferred"), which
+// names the settings file it completes by a digest of its text. It is read over the settings
+// only while it names the settings file that is there and reads whole: a power cut that empties
+// it, or a later forced write, brings back the value last forced instead. The next forced write
+// carries the deferred values into the settings file.
+class UserDefaults {
+public:
+    // Replaces the file whole; writeFileAtomically unless a test watches the writes.
+    using Writer =
+        std::function<void(const std::filesystem::path&, std::string_view, Durability)>;
+
+    explicit UserDefaults(std::filesystem::path file, Writer write = {});
+
+    std::optional<bool> boolValue(const std::string& key) const;
+    std::optional<std::int64_t> integerValue(const std::string& key) const;
+    // Integers read as doubles too.
+    std::optional<double> doubleValue(const std::string& key) const;
+    std::optional<std::string> stringValue(const std::string& key) const;
+    std::optional<Bytes> dataValue(const std::string& key) const;
+    // Absent unless the value is a list whose every element is text.
+    std::optional<std::vector<std::string>> stringListValue(const std::string& key) const;
+    bool contains(const std::string& key) const;
+
+    void setBool(const std::string& key, bool value);
+    void setInteger(const std::string& key, std::int64_t value);
+    void setDouble(const std::string& key, double value);
+    void setString(const std::string& key, const std::string& value);
+    // `deferred` for a value rewritten often whose last few seconds a power cut may take back.
+    void setData(const std::string& key, const Bytes& value,
+                 Durability durability = Durability::forced);
+    void setStringList(const std::string& key, const std::vector<std::string>& value);
+    void remove(const std::string& key);
+
+    const std::filesystem::path& file() const { return file_; }
+    std::filesystem::path deferredFile() const;
+
+private:
+    void load();
+    void loadDeferred(const std::string& digest);
+    void store(const std::string& key, nlohmann::json value,
+               Durability durability = Durability::forced);
+    // Mutex held.
+    void save();
+    void saveDeferred();
+    void write(const std::filesystem::path& file, std::string_view text, Durability durability);
+
+    std::filesystem::path file_;
+    Writer write_;
+    mutable std::mutex mutex_;
+    nlohmann::json values_ = nlohmann::json::object();
+    // The digest of the settings file as last read or written, and the keys set deferred since.
+    std::string digest_;
+    std::set<std::string> deferredKeys_;
+};
+
+}  // namespace velto

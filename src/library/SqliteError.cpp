@@ -1,8 +1,0 @@
-#include "library/SqliteError.h"
-
-namespace velto {
-
-SqliteError::SqliteError(int code, std::string detail)
-    : std::runtime_error("资料库读写失败"), code_(code), detail_(std::move(detail)) {}
-
-}  // namespace velto

@@ -1,9 +1,0 @@
-#include "ui/ViewTexts.h"
-
-#include <algorithm>
-
-namespace velto {
-
-double ViewTexts::placeholderSize(double side) { return std::max(side * 0.28, 14.0); }
-
-}  // namespace velto

@@ -1,0 +1,120 @@
+#include "ui/views/MacArtistPageModel.h"
+
+#include <QVariantMap>
+
+namespace velto {
+
+std::string MacArtistPageModel::subtitle(const ArtistSummary& artist) {
+    std::string text = "歌手 · " + std::string(displayName(artist.source));
+    if (artist.songCount && *artist.songCount > 0)
+        text += " · " + std::to_string(*artist.songCount) + " 首";
+    return text;
+}
+
+QStringList MacArtistPageModel::tabTitles() {
+    QStringList titles;
+    for (auto tab : ArtistDetailTabs::allCases)
+        titles << QString::fromUtf8(ArtistDetailTabs::rawValue(tab).data(),
+                                    qsizetype(ArtistDetailTabs::rawValue(tab).size()));
+    return titles;
+}
+
+int MacArtistPageModel::selectedTab() const { return detail_ ? int(detail_->selectedTab()) : 0; }
+
+void MacArtistPageModel::selectTab(int index) {
+    if (!detail_ || index < 0 || index >= int(ArtistDetailTabs::allCases.size())) return;
+    detail_->setSelectedTab(ArtistDetailTabs::allCases[std::size_t(index)]);
+}
+
+bool MacArtistPageModel::build(const MacCatalogDestination& destination) {
+    const ArtistSummary* artist = destination.artistSummary();
+    if (!artist) return false;
+    detail_ = new ArtistDetailViewModel(*artist, services()->runtime(), services()->runner(), this);
+    const auto update = [this] { refresh(); };
+    for (auto signal : {&ArtistDetailViewModel::artistChanged,
+                        &ArtistDetailViewModel::popularTracksChanged,
+                        &ArtistDetailViewModel::latestTracksChanged,
+                        &ArtistDetailViewModel::albumsChanged,
+                        &ArtistDetailViewModel::popularIsLoadingChanged,
+                        &ArtistDetailViewModel::latestIsLoadingChanged,
+                        &ArtistDetailViewModel::albumsIsLoadingChanged,
+                        &ArtistDetailViewModel::popularErrorChanged,
+                        &ArtistDetailViewModel::latestErrorChanged,
+                        &ArtistDetailViewModel::albumsErrorChanged})
+        connect(detail_, signal, this, update);
+    // The load is keyed by the tab: whoever changes it, the new tab loads if it needs to.
+    connect(detail_, &ArtistDetailViewModel::selectedTabChanged, this, [this] {
+        refresh();
+        emit selectedTabChanged();
+        if (shown_) detail_->loadSelectedIfNeeded();
+    });
+    return true;
+}
+
+void MacArtistPageModel::appear() {
+    if (!detail_ || shown_) return;
+    shown_ = true;
+    detail_->loadSelectedIfNeeded();
+}
+
+void MacArtistPageModel::disappear() { shown_ = false; }
+
+void MacArtistPageModel::retry() {
+    if (!detail_) return;
+    switch (detail_->selectedTab()) {
+        case ArtistDetailTab::popular: return detail_->loadPopular();
+        case ArtistDetailTab::latest: return detail_->loadLatest();
+        case ArtistDetailTab::albums: return detail_->loadAlbums();
+    }
+}
+
+void MacArtistPageModel::openAlbum(int index) {
+    if (!detail_ || index < 0 || std::size_t(index) >= detail_->albums().size()) return;
+    emit push(QVariant::fromValue(MacCatalogDestination::album(detail_->albums()[std::size_t(index)])));
+}
+
+QString MacArtistPageModel::emptyTitle() const {
+    return selectedTab() == int(ArtistDetailTab::albums) ? QStringLiteral("暂无专辑")
+                                                         : QStringLiteral("暂无歌曲");
+}
+
+QString MacArtistPageModel::emptyDetail() const {
+    return selectedTab() == int(ArtistDetailTab::albums) ? QStringLiteral("此音源尚未返回歌手专辑。")
+                                                         : QStringLiteral("换一个歌手或稍后重试。");
+}
+
+void MacArtistPageModel::refresh() {
+    if (!detail_) return;
+    const ArtistDetailViewModel& d = *detail_;
+    const ArtistSummary& artist = d.artist();
+    setHeader(artist.name, artist.imageURL, subtitle(artist));
+    const ArtistDetailTab tab = d.selectedTab();
+    // The albums tab shows albums, but its play button still offers the popular songs.
+    setTracks(tab == ArtistDetailTab::latest ? d.listedLatestTracks() : d.listedPopularTracks());
+    const bool loading = tab == ArtistDetailTab::popular  ? d.popularIsLoading()
+                         : tab == ArtistDetailTab::latest ? d.latestIsLoading()
+                                                          : d.albumsIsLoading();
+    setLoading(loading);
+    setError(tab == ArtistDetailTab::popular  ? d.popularError()
+             : tab == ArtistDetailTab::latest ? d.latestError()
+                                              : d.albumsError());
+
+    QVariantList cards;
+    for (const auto& album : d.albums())
+        cards << QVariantMap{{"name", QString::fromStdString(album.name)},
+                             {"dateText", QString::fromStdString(album.releaseDate.value_or("专辑"))},
+                             {"imageURL", QString::fromStdString(album.imageURL.value_or(""))}};
+    if (cards != albums_) {
+        albums_ = cards;
+        emit albumsChanged();
+    }
+
+    if (loading)
+        setContent(QStringLiteral("loading"));
+    else if (tab == ArtistDetailTab::albums)
+        setContent(d.albums().empty() ? QStringLiteral("empty") : QStringLiteral("albums"));
+    else
+        setContent(trackList()->count() > 0 ? QStringLiteral("tracks") : QStringLiteral("empty"));
+}
+
+}  // namespace velto

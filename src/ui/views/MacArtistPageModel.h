@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QStringList>
+#include <QVariantList>
+
+#include "app/ArtistDetailViewModel.h"
+#include "ui/views/MacCatalogPageModel.h"
+
+namespace velto {
+
+// The artist page: header, the three tabs, and per tab its songs or the album grid. Showing
+// the page and every tab change load the selected tab when it has neither data nor an error;
+// the detail model cancels the load of a tab left and of a page that goes away.
+class MacArtistPageModel : public MacCatalogPageModel {
+    Q_OBJECT
+    Q_PROPERTY(QStringList tabTitles READ tabTitles CONSTANT)
+    Q_PROPERTY(int selectedTab READ selectedTab WRITE selectTab NOTIFY selectedTabChanged)
+    Q_PROPERTY(QString pickerTitle READ pickerTitle CONSTANT)
+    Q_PROPERTY(QString playHelp READ playHelp CONSTANT)
+    // The cards of the album grid: name, dateText, imageURL.
+    Q_PROPERTY(QVariantList albums READ albums NOTIFY albumsChanged)
+    Q_PROPERTY(QString emptyTitle READ emptyTitle NOTIFY selectedTabChanged)
+    Q_PROPERTY(QString emptyDetail READ emptyDetail NOTIFY selectedTabChanged)
+
+  public:
+    using MacCatalogPageModel::MacCatalogPageModel;
+
+    // "歌手 · <source>", then " · <n> 首" only for a count above 0.
+    using MacCatalogPageModel::subtitle;
+    static std::string subtitle(const ArtistSummary& artist);
+
+    ArtistDetailViewModel* detail() const { return detail_; }
+    static QStringList tabTitles();
+    int selectedTab() const;
+    void selectTab(int index);
+    static QString pickerTitle() { return QStringLiteral("歌手内容"); }
+    static QString playHelp() { return QStringLiteral("播放热门歌曲"); }
+    QVariantList albums() const { return albums_; }
+    QString emptyTitle() const;
+    QString emptyDetail() const;
+
+    void appear() override;
+    void disappear() override;
+    // Reloads the selected tab, also when it has data.
+    void retry() override;
+    // An album card: pushes that album's place.
+    Q_INVOKABLE void openAlbum(int index);
+
+  signals:
+    void selectedTabChanged();
+    void albumsChanged();
+
+  protected:
+    bool build(const MacCatalogDestination& destination) override;
+    void refresh() override;
+
+  private:
+    ArtistDetailViewModel* detail_ = nullptr;
+    QVariantList albums_;
+    bool shown_ = false;
+};
+
+}  // namespace velto

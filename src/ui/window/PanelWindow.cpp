@@ -1,0 +1,332 @@
+#include "ui/window/PanelWindow.h"
+
+#include <xcb/xcb.h>
+#include <malloc.h>
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QPalette>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQmlProperty>
+#include <QQuickItem>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "foundation/Log.h"
+#include "ui/keys/ActivationKeys.h"
+#include "ui/window/PanelNotifications.h"
+#include "ui/style/Theme.h"
+
+namespace velto {
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
+    auto* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr);
+    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return found;
+}
+
+}  // namespace
+
+PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
+    setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setTitle(QStringLiteral("Velto"));
+    new ActivationKeys(*this);
+    engine_ = std::make_unique<QQmlEngine>();
+    engine_->rootContext()->setContextProperty(QStringLiteral("panelNotifications"),
+                                               &PanelNotifications::shared());
+}
+
+PanelWindow::~PanelWindow() {
+    root_.reset();
+    engine_.reset();
+}
+
+bool PanelWindow::ensureRoot() {
+    if (root_) return true;
+    if (rootFailed_) return false;
+    QQmlComponent component(engine_.get());
+    if (rootSpec_.source.isEmpty()) component.loadUrl(rootSpec_.url);
+    else component.setData(rootSpec_.source, rootSpec_.url);
+    // Creating from a component in error crashes rather than failing.
+    QObject* object =
+        component.isReady() ? component.createWithInitialProperties(rootSpec_.properties) : nullptr;
+    auto* item = qobject_cast<QQuickItem*>(object);
+    if (!item) {
+        delete object;
+        rootFailed_ = true;
+        Log::error("app", "the panel view cannot be made: " + component.errorString().toStdString());
+        return false;
+    }
+    root_.reset(item);
+    item->setParentItem(contentItem());
+    connect(item, &QQuickItem::implicitWidthChanged, this, &PanelWindow::fitToRoot);
+    connect(item, &QQuickItem::implicitHeightChanged, this, &PanelWindow::fitToRoot);
+    QQmlProperty(item, QStringLiteral("noticeHeight")).connectNotifySignal(this, SLOT(fitToRoot()));
+    fitToRoot();
+    return true;
+}
+
+QSize PanelWindow::panelSize() const {
+    if (!root_) return {};
+    return QSizeF(root_->implicitWidth(), root_->implicitHeight()).toSize();
+}
+
+int PanelWindow::band() const {
+    return root_ ? std::clamp(root_->property("noticeHeight").toInt(), 0, panelSize().height()) : 0;
+}
+
+QSize PanelWindow::contentSize() const {
+    return panelSize() - QSize(0, band());
+}
+
+QRect PanelWindow::contentFrame() const {
+    return PanelPlacement::frame(anchor_, contentSize());
+}
+
+QRect PanelWindow::placedFrame() const {
+    return PanelPlacement::withBand(anchor_, contentFrame(), band());
+}
+
+void PanelWindow::setObstacle(QRect obstacle) {
+    if (anchor_.obstacle == obstacle) return;
+    anchor_.obstacle = obstacle;
+    if (shown_) place();
+}
+
+void PanelWindow::fitToRoot() {
+    if (shown_) return place();
+    resize(panelSize());
+    if (!isVisible()) reported_.setSize(panelSize());
+    followFrame();
+}
+
+// A shown panel grows and shrinks from its anchor, so its side facing the tray stays put; the
+// usable area may cut the frame, and the root scrolls what is left.
+void PanelWindow::place() {
+    corrections_ = 0;
+    const QRect frame = placedFrame();
+    // A window not on the screen yet has no frame to keep still.
+    if (!isVisible()) reported_ = frame;
+    setGeometry(frame);
+    followFrame();
+}
+
+// The root takes the window's size as the window system last reported it, and the content its
+// place on the screen within that frame: a window manager confirms a new frame a while after it
+// was asked for, and until then the window stands where it stood.
+void PanelWindow::followFrame() {
+    if (!root_) return;
+    root_->setSize(reported_.size());
+    const QRect area = shown_ ? contentFrame().translated(-reported_.topLeft())
+                              : QRect(QPoint(0, growsUpward() ? band() : 0), contentSize());
+    if (area == contentArea_) return;
+    contentArea_ = area;
+    emit contentAreaChanged();
+}
+
+void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
+    if (shown_) return;
+    shown_ = true;
+    const bool grewUpward = growsUpward();
+    anchor_ = anchor;
+    if (growsUpward() != grewUpward) emit growsUpwardChanged();
+    // Opaque: without a compositor a transparent window shows black. Taken on each showing, as
+    // the controls' palette, so that a light or dark desktop palette set meanwhile applies.
+    setColor(QGuiApplication::palette().window().color());
+    Theme::paintControls(*this, QGuiApplication::palette());
+    place();
+    keepOutOfTaskbar();
+    show();
+    requestActivate();
+    // Back as a dialog a key opened ends: the control that opened it has the focus again.
+    QQuickItem* back = dialogOpener_ && dialogOpener_->isVisible() ? dialogOpener_.data()
+                                                                 : findShown(dialogOpenerName_);
+    if (back) back->forceActiveFocus(Qt::TabFocusReason);
+    dialogOpener_ = nullptr;
+    dialogOpenerName_.clear();
+}
+
+void PanelWindow::keepOutOfTaskbar() {
+    // A tray popover has no taskbar or pager entry, yet it must stay a window that takes the
+    // keyboard focus (a popup type would not get it from every window manager). The window
+    // manager drops the state when the window is hidden, so it is set before each mapping; Qt
+    // adds its own states to it then.
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection) return;
+    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(winId()),
+                        atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+}
+
+bool PanelWindow::event(QEvent* event) {
+    // A window manager may place a new window by its own policy, or move it on a resize: the
+    // panel goes back where it belongs, a few times per frame it asks for, so that a window
+    // manager that insists is not fought without end. A move may also be the late confirmation
+    // of an earlier frame, bringing back that frame's size while a newer one is on its way: the
+    // whole frame is asked for again, never the position alone.
+    if (event->type() == QEvent::Move && shown_ && geometry() != placedFrame() &&
+        corrections_ < maxCorrections) {
+        ++corrections_;
+        setGeometry(placedFrame());
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+        keyed_ = nullptr;
+        keyedName_.clear();
+    }
+    if (event->type() == QEvent::Move) reported_.moveTopLeft(static_cast<QMoveEvent*>(event)->pos());
+    if (event->type() == QEvent::Resize) reported_.setSize(static_cast<QResizeEvent*>(event)->size());
+    const bool handled = QQuickWindow::event(event);
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize) followFrame();
+    if (event->type() == QEvent::Move) pointAgain();
+    return handled;
+}
+
+// A window that moves under a pointer at rest gets no pointer event, so the scene would go on
+// taking the pointer where it was in the window before the move: after the content is laid in
+// its new place, what the pointer is over there would seem hovered and show its help. The
+// pointer is told again where it is.
+void PanelWindow::pointAgain() {
+    if (!shown_ || QGuiApplication::mouseButtons() != Qt::NoButton) return;
+    const QPoint global = QCursor::pos(screen());
+    QMouseEvent moved(QEvent::MouseMove, mapFromGlobal(QPointF(global)), QPointF(global), Qt::NoButton,
+                      Qt::NoButton, QGuiApplication::keyboardModifiers());
+    QCoreApplication::sendEvent(this, &moved);
+}
+
+void PanelWindow::performClose() {
+    if (!shown_) return;
+    shown_ = false;
+    hide();
+    dropFocus();
+    emit didClose();
+    releaseClosedViews();
+}
+
+// Each opening starts with no control focused: a focus kept from the last one would come back
+// on activation, which is no keyboard move and so shows no ring, and keys would act on it unseen.
+void PanelWindow::dropFocus() {
+    opener_ = nullptr;
+    openerName_.clear();
+    // Not when a dialog of the program's own closed it: its end brings the panel back. A dialog
+    // may open a moment after the key that asked for it (once a worker has prepared what it
+    // saves), so the control the last key acted on stands for its opener.
+    if (!QGuiApplication::modalWindow()) {
+        dialogOpener_ = nullptr;
+        dialogOpenerName_.clear();
+    } else if (!dialogOpener_ && dialogOpenerName_.isEmpty()) {
+        dialogOpener_ = keyed_;
+        dialogOpenerName_ = keyedName_;
+    }
+    keyed_ = nullptr;
+    keyedName_.clear();
+    if (QQuickItem* focused = contentItem()->scopedFocusItem()) focused->setFocus(false);
+}
+
+// What the closed panel's views let go of (the rows of a list, a page left) is garbage of the
+// script engine until it collects; collected at once, and the freed heap handed back, a closed
+// panel holds only what the next opening reuses.
+void PanelWindow::releaseClosedViews() {
+    engine_->collectGarbage();
+    engine_->trimComponentCache();
+    malloc_trim(0);
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent* event) {
+    // What the view leaves unhandled: Escape closes, as the system popover does, and the quit
+    // item's key lives here, there being no application menu bar.
+    deliverKey(event);
+    if (event->isAccepted()) return;
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        performClose();
+    } else if (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier) {
+        event->accept();
+        QCoreApplication::quit();
+    }
+}
+
+void PanelWindow::keyReleaseEvent(QKeyEvent* event) {
+    deliverKey(event);
+}
+
+void PanelWindow::deliverKey(QKeyEvent* event) {
+    const QPointer<QQuickItem> before = activeFocusItem();
+    const QString beforeName = before ? before->objectName() : QString();
+    const bool inDialog = QGuiApplication::modalWindow() != nullptr;
+    ++keysActing_;
+    if (event->type() == QEvent::KeyPress) QQuickWindow::keyPressEvent(event);
+    else QQuickWindow::keyReleaseEvent(event);
+    --keysActing_;
+    if (!inDialog && QGuiApplication::modalWindow() && before) {
+        dialogOpener_ = before;
+        dialogOpenerName_ = beforeName;
+    }
+    if (event->type() == QEvent::KeyPress && event->isAccepted()) {
+        keyed_ = before;
+        keyedName_ = beforeName;
+    }
+    QQuickItem* now = activeFocusItem();
+    if (now == before) return;
+    // A menu or list the key opened holds the keys for its entries, and gives them back on closing.
+    const bool opened = inPopup(now) && before && !inPopup(before);
+    const bool dropped = !inPopup(now) && (!now || now == contentItem() || !now->activeFocusOnTab() ||
+                                           !now->isVisible());
+    if (!dropped) {
+        if (before && (!before->isVisible() || opened)) {
+            opener_ = before;
+            openerName_ = beforeName;
+        }
+        return;
+    }
+    // The page may have made its controls anew meanwhile: the one of the same name stands in;
+    // else a control its list made anew for the one that had the focus.
+    QQuickItem* back = opener_ && opener_->isVisible() ? opener_.data() : findShown(openerName_);
+    if (!back) back = findShown(beforeName);
+    if (back) back->forceActiveFocus(Qt::TabFocusReason);
+    opener_ = nullptr;
+    openerName_.clear();
+}
+
+bool PanelWindow::inPopup(const QQuickItem* item) {
+    for (; item; item = item->parentItem())
+        if (item->inherits("QQuickPopupItem")) return true;
+    return false;
+}
+
+QQuickItem* PanelWindow::findShown(const QString& name) const {
+    if (name.isEmpty()) return nullptr;
+    QQuickItem* found = nullptr;
+    std::vector<QQuickItem*> items{contentItem()};
+    while (!items.empty()) {
+        QQuickItem* item = items.back();
+        items.pop_back();
+        if (!item->isVisible()) continue;
+        if (item->objectName() == name && item->activeFocusOnTab() && item->isEnabled()) {
+            if (found) return nullptr;  // one of many rows' controls: none stands in
+            found = item;
+        }
+        for (QQuickItem* child : item->childItems()) items.push_back(child);
+    }
+    return found;
+}
+
+int PanelWindow::activationObserverCount() const {
+    return receivers(SIGNAL(activeChanged()));
+}
+
+}  // namespace velto

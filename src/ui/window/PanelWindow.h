@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPointer>
+#include <QQuickWindow>
+#include <QUrl>
+#include <QVariantMap>
+#include <memory>
+
+#include "ui/window/PanelPlacement.h"
+
+class QQmlEngine;
+class QQuickItem;
+
+namespace velto {
+
+// The status panel's window: frameless, above other windows, a utility window kept out of the
+// taskbar and the pager, sized to its root view's implicit size and laid out from the anchor it
+// was shown at whenever that size changes; where the usable area is smaller, the window is cut
+// to it and the root's content scrolls. The root may hold a band (its `noticeHeight`, part of
+// its implicit height) that comes and goes: the window grows by it at the edge it grows at, as
+// far as it can, while the content stays where it stood on the screen. The root view is made on
+// the first showing and takes the window's size. Every close, however caused, ends in one
+// `didClose`.
+class PanelWindow : public QQuickWindow {
+    Q_OBJECT
+    // The bottom edge is held (over a bottom tray): the panel grows upward, so the band belongs at
+    // its top.
+    Q_PROPERTY(bool growsUpward READ growsUpward NOTIFY growsUpwardChanged)
+    // Where the root's content stands in the window: its place on the screen, taken against the
+    // frame the window has now rather than the one asked for, so that no frame shows the content
+    // moved while the window manager is still to grow or shrink the window.
+    Q_PROPERTY(QRect contentArea READ contentArea NOTIFY contentAreaChanged)
+public:
+    struct Root {
+        // The view's QML file; with `source` set, that text is loaded as if it were the file.
+        QUrl url;
+        QByteArray source;
+        // Bound on creation (the application model for the status panel).
+        QVariantMap properties;
+    };
+
+    explicit PanelWindow(Root root);
+    ~PanelWindow() override;
+
+    // Makes the root view unless it exists; false (logged) when it cannot be made.
+    bool ensureRoot();
+    QQuickItem* rootItem() const { return root_.get(); }
+    QQmlEngine& engine() const { return *engine_; }
+    // The root's implicit size (before the root exists: empty), and that less the band.
+    QSize panelSize() const;
+    QSize contentSize() const;
+
+    bool isShown() const { return shown_; }
+    // Shows the panel at `anchor` and asks for activation, which the desktop may refuse.
+    void showAt(const PanelPlacement::Anchor& anchor);
+    // Where the panel belongs at its present size, band included (valid while shown).
+    QRect placedFrame() const;
+    QRect contentArea() const { return contentArea_; }
+    // What the panel keeps clear of (PanelPlacement's obstacle); a shown panel is placed again.
+    void setObstacle(QRect obstacle);
+    bool growsUpward() const { return anchor_.vertical == PanelPlacement::Align::end; }
+    // Closes the panel if it is shown; nothing otherwise.
+    void performClose();
+
+    // Connections to `activeChanged`, so that a caller can see none is left behind.
+    int activationObserverCount() const;
+
+    // Whether a key press or release is being delivered: a page it opens takes the focus on its
+    // first control, where a click leaves the focus alone.
+    Q_INVOKABLE bool actingOnKey() const { return keysActing_ > 0; }
+
+signals:
+    void didClose();
+    void growsUpwardChanged();
+    void contentAreaChanged();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void deliverKey(QKeyEvent* event);
+    // The one shown control of that name that takes the focus from the keyboard (none where
+    // several do).
+    QQuickItem* findShown(const QString& name) const;
+    static bool inPopup(const QQuickItem* item);
+    bool event(QEvent* event) override;
+
+private slots:
+    void fitToRoot();
+
+private:
+    int band() const;
+    QRect contentFrame() const;
+    void followFrame();
+    void pointAgain();
+    void place();
+    void keepOutOfTaskbar();
+    void dropFocus();
+    void releaseClosedViews();
+
+    Root rootSpec_;
+    std::unique_ptr<QQmlEngine> engine_;
+    std::unique_ptr<QQuickItem> root_;
+    bool rootFailed_ = false;
+    bool shown_ = false;
+    PanelPlacement::Anchor anchor_;
+    // The frame as the window system last reported it.
+    QRect reported_;
+    QRect contentArea_;
+    // Corrections of the window manager's moves per frame the panel asks for.
+    static constexpr int maxCorrections = 8;
+    int corrections_ = 0;
+    int keysActing_ = 0;
+    // The control a key hid behind the page it opened, or whose menu it opened: the key that
+    // drops the focus as the page or menu goes gives the focus back to it (or to its namesake
+    // where the page made it anew).
+    QPointer<QQuickItem> opener_;
+    QString openerName_;
+    // The control whose key opened a dialog of the program's own: the dialog takes the activation
+    // and so closes the panel, and the opening as it ends gives the focus back to that control.
+    QPointer<QQuickItem> dialogOpener_;
+    QString dialogOpenerName_;
+    // The control the last key pressed acted on, until a mouse button is pressed.
+    QPointer<QQuickItem> keyed_;
+    QString keyedName_;
+};
+
+}  // namespace velto

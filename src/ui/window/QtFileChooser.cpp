@@ -1,0 +1,163 @@
+#include "ui/window/QtFileChooser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTreeView>
+#include <algorithm>
+
+#include "playback/LocalAudioScanner.h"
+
+namespace velto {
+namespace {
+
+const QString jsonFilter = QStringLiteral("JSON 文件 (*.json)");
+// Wide enough for the detail view's name, size, type and date columns.
+constexpr QSize dialogSize(900, 560);
+
+// The detail view's size, type and date columns as wide as what they show, the name taking the
+// rest; the side bar wide enough for its folder names.
+void fitColumns(QFileDialog* dialog) {
+    if (auto* details = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    if (auto* splitter = dialog->findChild<QSplitter*>(QStringLiteral("splitter")))
+        splitter->setSizes({180, dialogSize.width() - 180});
+}
+
+// In a files mode the dialog takes a chosen folder as a wish to enter it. Where folders may be
+// chosen too, a selection whose entries all exist is taken as it is; entering a folder stays a
+// double click.
+class FilesAndFoldersDialog final : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        const bool allExist = std::all_of(files.begin(), files.end(),
+                                          [](const QString& file) { return QFileInfo::exists(file); });
+        if (files.isEmpty() || !allExist) return QFileDialog::accept();
+        chosen = files;
+        QDialog::accept();
+    }
+
+    QStringList chosen;
+};
+
+std::filesystem::path localPath(const QString& file) {
+    return std::filesystem::path(QFile::encodeName(file).toStdString());
+}
+
+}  // namespace
+
+QtFileChooser::QtFileChooser(std::function<void()> ended) : ended_(std::move(ended)) {}
+
+QString QtFileChooser::startFolder(const QString& lastUsed) {
+    if (!lastUsed.isEmpty() && QFileInfo(lastUsed).isDir()) return lastUsed;
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
+    return QDir::homePath();
+}
+
+QString QtFileChooser::folderUsed(const QString& browsed, const QStringList& chosen) {
+    if (chosen.isEmpty()) return browsed;
+    return QFileInfo(chosen.front()).absolutePath();
+}
+
+QStringList QtFileChooser::audioFilters() {
+    QStringList patterns;
+    // The file dialog matches them in any case, as the scanner does.
+    for (const std::string& extension : LocalAudioScanner::supportedExtensions()) {
+        const QString lower = QString::fromStdString(extension);
+        patterns << QStringLiteral("*.") + lower;
+    }
+    return {QStringLiteral("音频文件 (%1)").arg(patterns.join(QLatin1Char(' '))),
+            QStringLiteral("所有文件 (*)")};
+}
+
+QtFileChooser::~QtFileChooser() {
+    // Whoever asked may be going too: a dialog left open answers nobody.
+    for (const auto& dialog : open_) {
+        if (!dialog) continue;
+        dialog->disconnect();
+        delete dialog.data();
+    }
+}
+
+QFileDialog* QtFileChooser::prepare(QFileDialog* dialog) const {
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Before a suggested name, which a change of folder would clear.
+    dialog->setDirectory(startFolder(lastFolder_));
+    dialog->resize(dialogSize);
+    return dialog;
+}
+
+void QtFileChooser::present(QFileDialog* dialog,
+                            std::function<QStringList(QFileDialog*, bool accepted)> finished) {
+    std::erase_if(open_, [](const QPointer<QFileDialog>& open) { return open.isNull(); });
+    open_.emplace_back(dialog);
+    QObject::connect(dialog, &QDialog::finished, dialog,
+                     [this, dialog, finished = std::move(finished)](int result) {
+                         const QStringList chosen = finished(dialog, result == QDialog::Accepted);
+                         lastFolder_ = folderUsed(dialog->directory().absolutePath(), chosen);
+                         if (ended_) ended_();
+                     });
+    dialog->open();
+    fitColumns(dialog);
+}
+
+void QtFileChooser::chooseToOpen(const OpenRequest& request,
+                                 std::function<void(std::vector<std::filesystem::path>)> done) {
+    const bool mixed = request.files && request.folders;
+    QFileDialog* dialog = prepare(mixed ? new FilesAndFoldersDialog : new QFileDialog);
+    dialog->setWindowTitle(QString::fromStdString(request.message));
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    if (request.files) {
+        dialog->setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    } else {
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+    }
+    if (request.jsonOnly) dialog->setNameFilter(jsonFilter);
+    else if (request.files) dialog->setNameFilters(audioFilters());
+    if (!request.confirmTitle.empty())
+        dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(request.confirmTitle));
+    present(dialog, [mixed, done = std::move(done)](QFileDialog* dialog, bool accepted) {
+        QStringList files;
+        if (accepted)
+            files = mixed ? static_cast<FilesAndFoldersDialog*>(dialog)->chosen : dialog->selectedFiles();
+        std::vector<std::filesystem::path> chosen;
+        for (const QString& file : files) chosen.push_back(localPath(file));
+        done(std::move(chosen));
+        return files;
+    });
+}
+
+void QtFileChooser::chooseToSave(const SaveRequest& request,
+                                 std::function<void(std::optional<std::filesystem::path>)> done) {
+    QFileDialog* dialog = prepare(new QFileDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    if (request.jsonOnly) {
+        dialog->setNameFilter(jsonFilter);
+        dialog->setDefaultSuffix(QStringLiteral("json"));
+    }
+    dialog->selectFile(QString::fromStdString(request.suggestedName));
+    present(dialog, [done = std::move(done)](QFileDialog* dialog, bool accepted) {
+        const QStringList files = accepted ? dialog->selectedFiles() : QStringList{};
+        if (files.isEmpty()) done(std::nullopt);
+        else done(localPath(files.front()));
+        return files;
+    });
+}
+
+}  // namespace velto
