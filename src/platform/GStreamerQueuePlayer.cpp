@@ -574,7 +574,6 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
 // the new epoch, and no hand-over is pending.
 void GStreamerQueuePlayer::stopPipeline() {
     retirePipeline();
-    settling_ = false;
     ++epoch_;
     {
         std::lock_guard lock(handOverMutex_);
@@ -618,14 +617,28 @@ void GStreamerQueuePlayer::applyTargetState() {
     setPipelineState(run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
 }
 
-// A state set while the playbin still moves to the one asked before (prerolling, then going
-// on to play) can be lost: the playbin stays marked busy and never moves again. So only one
-// change is under way at a time; the state wanted meanwhile is set once the playbin settles.
+// A state set while the playbin still moves to another (prerolling, then going on to play, or
+// winning back the state a flushing seek lost) can be lost: the playbin stays marked busy and
+// never moves again. So a state is set only while the playbin rests, and whenever it comes to
+// rest, by whichever change (ours, a seek's, one going on by itself after a preroll), in
+// another state than the one wanted, the wanted one is set. Whether it rests is asked of the
+// playbin itself: a message at rest may belong to another change than the one under way.
 void GStreamerQueuePlayer::setPipelineState(int state) {
     wantedState_ = state;
-    if (settling_) return;
-    if (gst_element_set_state(playbin_, static_cast<GstState>(state)) == GST_STATE_CHANGE_ASYNC)
-        settling_ = true;
+    settleOnWantedState();
+}
+
+void GStreamerQueuePlayer::settleOnWantedState() {
+    if (!playbin_) return;
+    GstState state = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    // Without waiting: a failure is reported on the bus, and a change under way ends with a
+    // state message that brings us back here.
+    GstStateChangeReturn result = gst_element_get_state(playbin_, &state, &pending, 0);
+    if (result == GST_STATE_CHANGE_FAILURE || pending != GST_STATE_VOID_PENDING ||
+        state == wantedState_)
+        return;
+    gst_element_set_state(playbin_, static_cast<GstState>(wantedState_));
 }
 
 void GStreamerQueuePlayer::updateTimeControl() {
@@ -869,10 +882,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             GstState pending;
             gst_message_parse_state_changed(message, nullptr, &state, &pending);
             playingState_ = state == GST_STATE_PLAYING;
-            if (settling_ && pending == GST_STATE_VOID_PENDING) {
-                settling_ = false;
-                if (state != wantedState_) setPipelineState(wantedState_);
-            }
+            if (pending == GST_STATE_VOID_PENDING) settleOnWantedState();
             updateTimeControl();
             break;
         }

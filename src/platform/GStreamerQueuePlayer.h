@@ -90,6 +90,7 @@ private:
     void openCurrent(bool keepSeek = false);
     void applyTargetState();
     void setPipelineState(int state);
+    void settleOnWantedState();
     void updateTimeControl();
     void handOverNext();
     enum class Continuation { reopened, playing, broken };
@@ -115,7 +116,6 @@ private:
     std::uint64_t epoch_ = 0;
     bool prerolled_ = false;
     bool seekable_ = false;
-    bool settling_ = false;  // the playbin is still moving to the state last set
     int wantedState_ = 0;
     bool playingState_ = false;
     bool buffering_ = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
@@ -425,7 +426,7 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
     }
 
     setPlaybackRequested(autoplay);
-    setElapsed(0);
+    setElapsed(std::exchange(loadStartsAt_, 0));
     setDuration(track->durationSeconds().value_or(0));
 
     if (!refreshing && handOverToPreparedItem(*track, autoplay)) {

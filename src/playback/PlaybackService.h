@@ -324,6 +324,9 @@ class PlaybackService : public QObject {
     State state_;
     PlaybackMode playbackMode_ = PlaybackMode::sequence;
     double elapsed_ = 0;
+    // Where the next load shows its song at until its seek ends: a restored session's place,
+    // so that the desktop never sees the restored song at its start first.
+    double loadStartsAt_ = 0;
     double duration_ = 0;
     bool playbackRequested_ = false;
     Quality preferredQuality_ = Quality::master;

@@ -64,9 +64,16 @@ void PlaybackService::restoreLastSessionIfNeeded(std::function<void()> done) {
     auto overtaken = [this, revision, generation] {
         return *revision != intentRevision_ || *generation != recoveryGate_.generation;
     };
-    double savedElapsed = session->elapsed;
+    // A place within the song's last second, or in a song of unknown length, is not kept.
+    const double savedElapsed = session->elapsed;
+    auto restoredPlace = [savedElapsed](double duration) {
+        return savedElapsed > 1.0 && duration > 0
+                   ? std::min(std::max(duration - 1.0, 0.0), savedElapsed)
+                   : 0.0;
+    };
+    loadStartsAt_ = restoredPlace(session->track.durationSeconds().value_or(0));
     replaceQueue({session->track}, std::nullopt, false, std::nullopt, {},
-                 [this, overtaken, savedElapsed, finish] {
+                 [this, overtaken, restoredPlace, finish] {
                      if (overtaken() || state_.kind == StateKind::failed) return finish();
                      auto settle = [this, overtaken, finish] {
                          // The stream may have failed for good while the seek ran.
@@ -74,11 +81,12 @@ void PlaybackService::restoreLastSessionIfNeeded(std::function<void()> done) {
                              setState({StateKind::paused, {}});
                          finish();
                      };
-                     if (savedElapsed > 1.0 && duration_ > 0)
-                         seek(std::min(std::max(duration_ - 1.0, 0.0), savedElapsed), settle);
+                     if (const double place = restoredPlace(duration_); place > 0)
+                         seek(place, settle);
                      else
                          settle();
                  });
+    loadStartsAt_ = 0;
     // The load began inside replaceQueue; its counters are the restore's own.
     *revision = intentRevision_;
     *generation = recoveryGate_.generation;

@@ -343,6 +343,57 @@ TEST_F(GStreamerQueuePlayerTest, ASeekNearTheEndStillJoinsTheNextItem) {
     EXPECT_EQ(played, frames["a"] - std::size_t(0.1 * sampleRate) + frames["b"]);
 }
 
+// A buffering pause comes while a flushing seek's lost state is recovered: the pause is still
+// under way when the buffer is full again, and the recovery reaching PLAYING is the first
+// change to settle, before the pause itself. Whichever change settles the playbin, it must end
+// in the state wanted; here the stand-in messages come in that order ahead of the real ones.
+TEST_F(GStreamerQueuePlayerTest, TheStateWantedIsReachedWhicheverChangeSettlesFirst) {
+    gst_init(nullptr, nullptr);
+    static GstTracer* finder = GST_TRACER(g_object_new(playbin_finder_get_type(), nullptr));
+    ASSERT_NE(finder, nullptr);
+    makePlayer("fakesink sync=true");
+    auto a = item("a", 1.0);
+    player->insert(a);
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    GstElement* playbin = latestPlaybin;
+    ASSERT_NE(playbin, nullptr);
+    // Data held before the sink keeps the pause for the buffering under way until released.
+    struct Hold {
+        std::atomic<bool> held{false};
+        ManualMainQueue* queue;
+    } hold{false, &queue};
+    GstElement* sink = nullptr;
+    g_object_get(playbin, "audio-sink", &sink, nullptr);
+    ASSERT_NE(sink, nullptr);
+    GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+    gst_object_unref(sink);
+    const gulong probe = gst_pad_add_probe(
+        sinkPad, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM,
+        [](GstPad*, GstPadProbeInfo*, gpointer data) {
+            auto* hold = static_cast<Hold*>(data);
+            hold->held = true;
+            hold->queue->post([] {});
+            return GST_PAD_PROBE_OK;
+        },
+        &hold, nullptr);
+    const bool held = queue.runUntil([&] { return hold.held.load(); });
+    auto post = [&](GstMessage* message) { gst_element_post_message(playbin, message); };
+    post(gst_message_new_buffering(GST_OBJECT(playbin), 0));
+    post(gst_message_new_buffering(GST_OBJECT(playbin), 100));
+    post(gst_message_new_state_changed(GST_OBJECT(playbin), GST_STATE_PAUSED, GST_STATE_PLAYING,
+                                       GST_STATE_VOID_PENDING));
+    queue.runPending();
+    GstState pending = GST_STATE_VOID_PENDING;
+    gst_element_get_state(playbin, nullptr, &pending, 0);
+    gst_pad_remove_probe(sinkPad, probe);
+    gst_object_unref(sinkPad);
+    ASSERT_TRUE(held);
+    EXPECT_EQ(pending, GST_STATE_PAUSED);
+    ASSERT_TRUE(waitFor("end a")) << "left paused while playing was wanted";
+    EXPECT_EQ(totalFrames(), frames["a"]);
+}
+
 TEST_F(GStreamerQueuePlayerTest, VolumeScalesTheSamples) {
     makePlayer();
     player->setVolume(0.25);

@@ -36,6 +36,10 @@ TEST_F(PlaybackServiceSession, RestoresTheSavedSongPausedAtItsPosition) {
     EXPECT_EQ(currentURL(), url("s7"));
     EXPECT_EQ(player.seekTargets(), std::vector<double>{95});
     EXPECT_EQ(service->elapsed(), 95);
+    // The desktop never sees the paused song at its start first.
+    ASSERT_FALSE(nowPlaying.elapsedPublished.empty());
+    EXPECT_EQ(nowPlaying.elapsedPublished,
+              std::vector<double>(nowPlaying.elapsedPublished.size(), 95));
 
     // The first play continues from there without loading again.
     service->play();

@@ -61,8 +61,9 @@ constexpr std::int64_t publishTime = 1'700'000'000'000;
 
 }  // namespace
 
-FakeMusicServices::FakeMusicServices()
-    : songs_{{"9001", "雾港晨钟", "岚屿", "潮汐集",
+FakeMusicServices::FakeMusicServices(double streamSeconds)
+    : streamSeconds_(streamSeconds),
+      songs_{{"9001", "雾港晨钟", "岚屿", "潮汐集",
               "[00:00.50]钟声落在雾里\n[00:04.00]船还没有回来\n[00:08.00]灯塔一闪一闪\n[00:12.00]潮水漫过石阶\n",
               "[00:00.50]The bell falls into the fog\n[00:04.00]The boat has not come back\n"
               "[00:08.00]The lighthouse blinks\n[00:12.00]The tide climbs the steps\n"},
@@ -76,7 +77,7 @@ FakeMusicServices::FakeMusicServices()
                  {"79", "夜航灯塔", "灯塔守望者", {"9002"}}} {
     {
         TempDir dir;
-        writeWavFile(dir.path() / "s.wav", streamSeconds, 8000, 1, 0.2);
+        writeWavFile(dir.path() / "s.wav", streamSeconds_, 8000, 1, 0.2);
         wav_ = fileBytes(dir.path() / "s.wav");
     }
     covers_ = {solidJPEG(220, 60, 40), solidJPEG(40, 110, 200), solidJPEG(60, 170, 90),
@@ -95,7 +96,7 @@ void FakeMusicServices::serveRovoz() {
                             {"name", song->title},
                             {"artists", json::array({{{"name", song->artist}}})},
                             {"album", song->album},
-                            {"duration", int(streamSeconds * 1000)},
+                            {"duration", int(streamSeconds_ * 1000)},
                             {"picUrl", coverURL(song->album == albums_[0].name ? 0 : 1)}});
         }
         answerJSON(response, {{"code", 200}, {"data", {{"songs", list}, {"total", found.size()}}}});
@@ -122,7 +123,7 @@ void FakeMusicServices::serveRovoz() {
             tracks.push_back({{"id", std::stoll(song.id)}, {"name", song.title},
                               {"ar", json::array({{{"name", song.artist}}})},
                               {"al", {{"name", song.album}, {"picUrl", coverURL(song.album == albums_[0].name ? 0 : 1)}}},
-                              {"dt", int(streamSeconds * 1000)}});
+                              {"dt", int(streamSeconds_ * 1000)}});
         }
         answerJSON(response, {{"code", 200},
                               {"data", {{"id", std::stoll(playlist->id)}, {"name", playlist->name},
@@ -149,7 +150,7 @@ void FakeMusicServices::serveNetEase() {
         return json{{"id", std::stoll(song.id)}, {"name", song.title},
                     {"ar", json::array({{{"id", std::stoll(artist.id)}, {"name", artist.name}}})},
                     {"al", {{"id", std::stoll(album.id)}, {"name", album.name}, {"picUrl", coverURL(albumIndex(song.album))}}},
-                    {"dt", int(streamSeconds * 1000)}};
+                    {"dt", int(streamSeconds_ * 1000)}};
     };
     auto artistJSON = [this](std::size_t index) {
         const auto& artist = artists_[index];

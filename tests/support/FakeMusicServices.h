@@ -32,7 +32,8 @@ class FakeMusicServices {
         std::vector<std::string> songIDs;
     };
 
-    FakeMusicServices();
+    // Every song's stream is a tone `streamSeconds` long.
+    explicit FakeMusicServices(double streamSeconds = 30);
 
     std::string origin() const { return server_.baseURL(); }
     const std::vector<Song>& songs() const { return songs_; }
@@ -48,8 +49,6 @@ class FakeMusicServices {
     // How often a path was asked for.
     std::size_t requestCount(const std::string& path) const;
 
-    static constexpr double streamSeconds = 30;
-
   private:
     struct Named {
         std::string id;
@@ -64,6 +63,7 @@ class FakeMusicServices {
     std::vector<const Song*> matching(const std::string& keyword) const;
     std::vector<const Song*> songsWhere(const std::string Song::*field, const std::string& value) const;
 
+    const double streamSeconds_;
     FakeHttpServer server_;
     std::vector<Song> songs_;
     std::vector<Named> artists_;

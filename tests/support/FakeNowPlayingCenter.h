@@ -16,6 +16,7 @@ public:
     void setInfo(const Info& value) override {
         info = value;
         ++infoUpdates;
+        elapsedPublished.push_back(value.elapsed);
     }
     void clearInfo() override {
         info.reset();
@@ -31,6 +32,7 @@ public:
     std::vector<PlaybackState> states;
     std::optional<Info> info;
     int infoUpdates = 0;
+    std::vector<double> elapsedPublished;
     int clears = 0;
     Handlers handlers;
     std::optional<double> volume;

@@ -1,9 +1,12 @@
 // Serves both music services with invented songs on loopback until interrupted, so that velto
 // can be run without the real services. Prints the variables to start velto with.
-// "--ignore-range" makes the streams answer whole files, like a server without byte ranges.
+// "--ignore-range" makes the streams answer whole files, like a server without byte ranges;
+// "--song-seconds N" makes every song N seconds long instead of 30.
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string_view>
@@ -13,9 +16,12 @@
 int main(int argc, char** argv) {
     std::filesystem::path resources = std::filesystem::current_path() / "fake-resources";
     bool ignoreRange = false;
+    double songSeconds = 30;
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--ignore-range") {
             ignoreRange = true;
+        } else if (std::string_view(argv[i]) == "--song-seconds" && i + 1 < argc) {
+            songSeconds = std::clamp(std::atof(argv[++i]), 1.0, 600.0);
         } else {
             resources = argv[i];
         }
@@ -27,7 +33,7 @@ int main(int argc, char** argv) {
     // Blocked before the server's threads start, so that they inherit the mask.
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    velto::FakeMusicServices services;
+    velto::FakeMusicServices services(songSeconds);
     services.ignoreRange(ignoreRange);
     services.writeResources(std::filesystem::absolute(resources));
     std::cout << "export VELTO_NETEASE_BASE_URL=" << services.origin() << "\n"
