@@ -275,6 +275,15 @@ struct GStreamerQueuePlayer::Callbacks {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
         std::lock_guard locked(context.mutex);
         context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
+        auto* self = context.owner;
+        if (!self) return;
+        std::lock_guard lock(self->handOverMutex_);
+        if (!std::exchange(self->openingNext_, false)) return;
+        // The next stream has its address: a state held back meanwhile is set now.
+        std::uint64_t epoch = context.epoch;
+        self->later([self, epoch] {
+            if (epoch == self->epoch_) self->settleOnWantedState();
+        });
     }
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
@@ -285,8 +294,10 @@ struct GStreamerQueuePlayer::Callbacks {
         std::lock_guard lock(self->handOverMutex_);
         // A joined stream would start at normal speed, so at another rate the next item is
         // opened on its own after the end, where the rate is applied before it plays.
+        // While a state change of ours runs through the playbin, the next stream is opened on
+        // its own after the end as well.
         if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
-            self->holdHandOver_) {
+            self->holdHandOver_ || self->settingState_) {
             return;
         }
         const PlayerItem& next = *self->handOverCandidate_;
@@ -299,6 +310,7 @@ struct GStreamerQueuePlayer::Callbacks {
                          static_cast<gint64>(next.preferredForwardBuffer() * GST_SECOND), nullptr);
         }
         self->handedOver_ = next.id();
+        self->openingNext_ = true;
     }
 
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
@@ -578,6 +590,7 @@ void GStreamerQueuePlayer::stopPipeline() {
     {
         std::lock_guard lock(handOverMutex_);
         handedOver_.reset();
+        openingNext_ = false;
     }
     handOverDropped_.store(false);
     silenced_.store(false);
@@ -638,7 +651,14 @@ void GStreamerQueuePlayer::settleOnWantedState() {
     if (result == GST_STATE_CHANGE_FAILURE || pending != GST_STATE_VOID_PENDING ||
         state == wantedState_)
         return;
+    {
+        std::lock_guard lock(handOverMutex_);
+        if (openingNext_) return;  // set once the next stream's source is made
+        settingState_ = true;
+    }
     gst_element_set_state(playbin_, static_cast<GstState>(wantedState_));
+    std::lock_guard lock(handOverMutex_);
+    settingState_ = false;
 }
 
 void GStreamerQueuePlayer::updateTimeControl() {
