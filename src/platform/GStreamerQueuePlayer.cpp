@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <chrono>
 #include <condition_variable>
@@ -360,9 +361,12 @@ struct GStreamerQueuePlayer::Callbacks {
             if (GST_AUDIO_INFO_FORMAT(&audio) != GST_AUDIO_FORMAT_S16) return;
             GstMapInfo map;
             if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
-            const auto* samples = reinterpret_cast<const gint16*>(map.data);
-            for (gsize i = 0; i < map.size / 2; ++i)
-                report.peak = std::max(report.peak, std::abs(samples[i]) / 32768.0);
+            // A buffer cut out of a stream at any byte need not be aligned for its samples.
+            for (gsize i = 0; i + sizeof(gint16) <= map.size; i += sizeof(gint16)) {
+                gint16 sample;
+                std::memcpy(&sample, map.data + i, sizeof sample);
+                report.peak = std::max(report.peak, std::abs(sample) / 32768.0);
+            }
             gst_buffer_unmap(buffer, &map);
         };
         if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
