@@ -257,10 +257,14 @@ struct GStreamerQueuePlayer::Callbacks {
             case GST_MESSAGE_ASYNC_DONE:
             case GST_MESSAGE_BUFFERING:
             case GST_MESSAGE_DURATION_CHANGED: {
-                // Stamped now: a message of an item that was replaced meanwhile is dropped.
+                // Stamped now: a message of an item that was replaced meanwhile is dropped, and
+                // a seek ends only on a message posted once the sink had its data.
                 std::uint64_t epoch = context.epoch;
+                std::uint64_t landed = self->seekLanded_.load();
                 std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
-                self->later([self, epoch, held] { self->handleMessage(epoch, held.get()); });
+                self->later([self, epoch, held, landed] {
+                    self->handleMessage(epoch, held.get(), landed);
+                });
                 break;
             }
             default:
@@ -323,12 +327,17 @@ struct GStreamerQueuePlayer::Callbacks {
         if (!self) return GST_PAD_PROBE_DROP;
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+            if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
+                self->seekFlushed_.store(self->seeksSent_.load());
+            if (GST_EVENT_TYPE(event) == GST_EVENT_EOS)
+                self->seekLanded_.store(self->seekFlushed_.load());
             if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
                 self->handOverDropped_.exchange(false))
                 self->silenced_.store(true);
             return GST_PAD_PROBE_OK;
         }
         if (self->silenced_) return GST_PAD_PROBE_DROP;
+        self->seekLanded_.store(self->seekFlushed_.load());
         if (!self->options_.sinkBufferProbe) return GST_PAD_PROBE_OK;
         GstAudioInfo audio;
         GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -421,7 +430,8 @@ bool GStreamerQueuePlayer::makePipeline() {
             gst_pad_add_probe(pad,
                               static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                            GST_PAD_PROBE_TYPE_BUFFER_LIST |
-                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                           GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                               &Callbacks::onSinkData, holdContext(context_), &releaseContext);
             gst_object_unref(pad);
         }
@@ -761,6 +771,8 @@ void GStreamerQueuePlayer::issueSeek(double target) {
         return;
     }
     auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+    // Counted before it is sent: its flush may reach the sink before the call returns.
+    const std::uint64_t flush = ++seeksSent_;
     bool sent = gst_element_seek(playbin_, rate_, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
                                  static_cast<gint64>(target * GST_SECOND), GST_SEEK_TYPE_NONE,
                                  GST_CLOCK_TIME_NONE);
@@ -769,6 +781,7 @@ void GStreamerQueuePlayer::issueSeek(double target) {
     if (seek_) {
         if (sent) {
             seek_->issued = true;
+            seek_->flush = flush;
         } else {
             finishSeek(false);
         }
@@ -807,7 +820,8 @@ void GStreamerQueuePlayer::queryDuration() {
     }
 }
 
-void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message) {
+void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message,
+                                         std::uint64_t landed) {
     if (epoch != epoch_ || items_.empty()) return;
     auto current = currentItem();
     switch (GST_MESSAGE_TYPE(message)) {
@@ -896,7 +910,11 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                 } else if (rate_ != 1.0) {
                     issueSeek(0);
                 }
-            } else if (seek_ && seek_->issued) {
+            } else if (seek_ && seek_->issued && landed == seek_->flush) {
+                // Only once the sink had data or the end after the seek's flush: the playbin
+                // says it is done also when no seek ended (a second time after its preroll,
+                // over and over as it starts playing), and a source whose server fails the
+                // seek's request sends nothing but its error, and an end after it.
                 finishSeek(true);
             }
             updateTimeControl();

@@ -82,6 +82,7 @@ private:
         double target = 0;
         std::function<void(bool)> completion;
         bool issued = false;
+        std::uint64_t flush = 0;  // which of seeksSent_ sent it
     };
 
     bool makePipeline();
@@ -100,7 +101,8 @@ private:
     void finishSeek(bool finished);
     void queryDuration();
     bool currentSourceCanSeek();
-    void handleMessage(std::uint64_t epoch, _GstMessage* message);
+    // `landed`: seekLanded_ when the message was posted.
+    void handleMessage(std::uint64_t epoch, _GstMessage* message, std::uint64_t landed);
 
     Options options_;
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
@@ -133,6 +135,11 @@ private:
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
     std::atomic<bool> handOverDropped_{false};  // ... and no longer the item behind the current
     std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
+    // Flushing seeks sent; the last one whose flush reached the sink; the last one whose flush
+    // was followed there by data or the end. A server failing a seek's request sends nothing.
+    std::atomic<std::uint64_t> seeksSent_{0};
+    std::atomic<std::uint64_t> seekFlushed_{0};
+    std::atomic<std::uint64_t> seekLanded_{0};
     // The playbin adds the handed-over stream's decoder before giving it its address, and a
     // state change of ours reaching it then fails it for want of one. So neither starts while
     // the other is under way (guarded by handOverMutex_).

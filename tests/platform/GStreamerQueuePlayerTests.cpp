@@ -632,14 +632,42 @@ TEST_F(GStreamerQueuePlayerTest, StreamsThatCannotSeekAlwaysMoveOnToPlaying) {
 }
 
 // A server that ignores "Range" but gives the body's length seems seekable to the HTTP source,
-// which fails the song at the first seek (a restored position, a click on the seek bar).
+// which fails the song at the first seek (a restored position, a click on the seek bar). The
+// playbin also says it is done changing state when no seek has ended (a second time after its
+// preroll, over and over as it starts playing): one of those, here a stand-in, comes while the
+// server still holds its answer to the seek, and tells nothing of where the song is.
 TEST_F(GStreamerQueuePlayerTest, ASeekTheServerCannotAnswerLeavesTheSongPlaying) {
+    ASSERT_TRUE(findPlaybins());
     std::ostringstream body;
     writeWavFile(dir.path() / "song.wav", 0.4, 8000, 1, 0.2);
     body << std::ifstream(dir.path() / "song.wav", std::ios::binary).rdbuf();
+    struct Answers {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool asked = false;  // a request for a part of the song is held
+        bool open = false;
+        void let(bool go) {
+            std::lock_guard lock(mutex);
+            open = go;
+            if (!go) asked = false;
+            changed.notify_all();
+        }
+    };
+    Answers answers;
     FakeHttpServer server;
+    struct LetGo {  // before the server stops, which waits for its handlers
+        Answers& answers;
+        ~LetGo() { answers.let(true); }
+    } letGo{answers};
     for (const std::string route : {"/whole.wav", "/ranged.wav"}) {
         server.get(route, [&, route](const httplib::Request& request, httplib::Response& response) {
+            if (const auto range = request.get_header_value("Range");
+                !range.empty() && range != "bytes=0-") {
+                std::unique_lock lock(answers.mutex);
+                answers.asked = true;
+                queue.post([] {});
+                answers.changed.wait(lock, [&] { return answers.open; });
+            }
             // Dropped, the ranges are not cut by the loopback server itself.
             if (route == "/whole.wav") const_cast<httplib::Request&>(request).ranges.clear();
             response.set_content(body.str(), "audio/wav");
@@ -650,6 +678,7 @@ TEST_F(GStreamerQueuePlayerTest, ASeekTheServerCannotAnswerLeavesTheSongPlaying)
             SCOPED_TRACE(route + " " + std::to_string(round));
             makePlayer("fakesink sync=true");
             events.clear();
+            answers.let(false);
             player->insert(named("a", server.url(route)));
             player->insert(named("b", server.url(route)));
             std::optional<bool> moved;
@@ -659,6 +688,16 @@ TEST_F(GStreamerQueuePlayerTest, ASeekTheServerCannotAnswerLeavesTheSongPlaying)
                 ASSERT_TRUE(waitFor("status a ready"));
                 player->seek(0.3, [&](bool done) { moved = done; });
             }
+            ASSERT_TRUE(queue.runUntil([&] {
+                std::lock_guard lock(answers.mutex);
+                return answers.asked;
+            }));
+            GstElement* playbin = latestPlaybin;
+            gst_element_post_message(
+                playbin, gst_message_new_async_done(GST_OBJECT(playbin), GST_CLOCK_TIME_NONE));
+            queue.runPending();
+            EXPECT_EQ(moved, std::nullopt) << "taken as done before the server answered";
+            answers.let(true);
             ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
             EXPECT_TRUE(saw("end a") && saw("end b")) << ::testing::PrintToString(events);
             EXPECT_EQ(moved, route == "/ranged.wav");
