@@ -327,9 +327,9 @@ struct GStreamerQueuePlayer::Callbacks {
         if (!self) return GST_PAD_PROBE_DROP;
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-            if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
-                self->seekFlushed_.store(self->seeksSent_.load());
-            if (GST_EVENT_TYPE(event) == GST_EVENT_EOS)
+            const GstEventType type = GST_EVENT_TYPE(event);
+            if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(self->seeksSent_.load());
+            if (type == GST_EVENT_GAP || type == GST_EVENT_EOS)
                 self->seekLanded_.store(self->seekFlushed_.load());
             if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
                 self->handOverDropped_.exchange(false))
@@ -911,10 +911,10 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                     issueSeek(0);
                 }
             } else if (seek_ && seek_->issued && landed == seek_->flush) {
-                // Only once the sink had data or the end after the seek's flush: the playbin
-                // says it is done also when no seek ended (a second time after its preroll,
-                // over and over as it starts playing), and a source whose server fails the
-                // seek's request sends nothing but its error, and an end after it.
+                // Only once the sink had data, a gap or the end after the seek's flush: the
+                // playbin says it is done also when no seek ended (a second time after its
+                // preroll, over and over as it starts playing), and a source whose server fails
+                // the seek's request sends nothing but its error, and an end after it.
                 finishSeek(true);
             }
             updateTimeControl();

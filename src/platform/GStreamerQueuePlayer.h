@@ -136,7 +136,8 @@ private:
     std::atomic<bool> handOverDropped_{false};  // ... and no longer the item behind the current
     std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
     // Flushing seeks sent; the last one whose flush reached the sink; the last one whose flush
-    // was followed there by data or the end. A server failing a seek's request sends nothing.
+    // was followed there by data, a gap or the end. A server failing a seek's request sends
+    // nothing.
     std::atomic<std::uint64_t> seeksSent_{0};
     std::atomic<std::uint64_t> seekFlushed_{0};
     std::atomic<std::uint64_t> seekLanded_{0};
