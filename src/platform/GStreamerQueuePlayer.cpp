@@ -257,14 +257,10 @@ struct GStreamerQueuePlayer::Callbacks {
             case GST_MESSAGE_ASYNC_DONE:
             case GST_MESSAGE_BUFFERING:
             case GST_MESSAGE_DURATION_CHANGED: {
-                // Stamped now: a message of an item that was replaced meanwhile is dropped, and
-                // a seek ends only on a message posted once the sink had its data.
+                // Stamped now: a message of an item that was replaced meanwhile is dropped.
                 std::uint64_t epoch = context.epoch;
-                std::uint64_t landed = self->seekLanded_.load();
                 std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
-                self->later([self, epoch, held, landed] {
-                    self->handleMessage(epoch, held.get(), landed);
-                });
+                self->later([self, epoch, held] { self->handleMessage(epoch, held.get()); });
                 break;
             }
             default:
@@ -325,19 +321,31 @@ struct GStreamerQueuePlayer::Callbacks {
         std::lock_guard locked(context.mutex);
         auto* self = context.owner;
         if (!self) return GST_PAD_PROBE_DROP;
+        // Data, a gap or the end reaching the sink after a seek's flush come from where the
+        // seek went: it is done. The playbin's word that it is done changing state tells less:
+        // it comes also when no seek ended (a second time after the preroll, over and over as
+        // it starts playing). A source whose server fails the seek's request sends nothing but
+        // its error, and an end after it.
+        auto land = [self] {
+            const std::uint64_t flush = self->seekFlushed_.load();
+            if (self->seekLanded_.exchange(flush) == flush) return;
+            self->later([self, flush] {
+                if (self->seek_ && self->seek_->issued && self->seek_->flush == flush)
+                    self->finishSeek(true);
+            });
+        };
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
             const GstEventType type = GST_EVENT_TYPE(event);
             if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(self->seeksSent_.load());
-            if (type == GST_EVENT_GAP || type == GST_EVENT_EOS)
-                self->seekLanded_.store(self->seekFlushed_.load());
+            if (type == GST_EVENT_GAP || type == GST_EVENT_EOS) land();
             if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
                 self->handOverDropped_.exchange(false))
                 self->silenced_.store(true);
             return GST_PAD_PROBE_OK;
         }
         if (self->silenced_) return GST_PAD_PROBE_DROP;
-        self->seekLanded_.store(self->seekFlushed_.load());
+        land();
         if (!self->options_.sinkBufferProbe) return GST_PAD_PROBE_OK;
         GstAudioInfo audio;
         GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -820,8 +828,7 @@ void GStreamerQueuePlayer::queryDuration() {
     }
 }
 
-void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message,
-                                         std::uint64_t landed) {
+void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message) {
     if (epoch != epoch_ || items_.empty()) return;
     auto current = currentItem();
     switch (GST_MESSAGE_TYPE(message)) {
@@ -910,12 +917,6 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                 } else if (rate_ != 1.0) {
                     issueSeek(0);
                 }
-            } else if (seek_ && seek_->issued && landed == seek_->flush) {
-                // Only once the sink had data, a gap or the end after the seek's flush: the
-                // playbin says it is done also when no seek ended (a second time after its
-                // preroll, over and over as it starts playing), and a source whose server fails
-                // the seek's request sends nothing but its error, and an end after it.
-                finishSeek(true);
             }
             updateTimeControl();
             break;

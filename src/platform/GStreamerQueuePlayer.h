@@ -101,8 +101,7 @@ private:
     void finishSeek(bool finished);
     void queryDuration();
     bool currentSourceCanSeek();
-    // `landed`: seekLanded_ when the message was posted.
-    void handleMessage(std::uint64_t epoch, _GstMessage* message, std::uint64_t landed);
+    void handleMessage(std::uint64_t epoch, _GstMessage* message);
 
     Options options_;
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
@@ -136,8 +135,7 @@ private:
     std::atomic<bool> handOverDropped_{false};  // ... and no longer the item behind the current
     std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
     // Flushing seeks sent; the last one whose flush reached the sink; the last one whose flush
-    // was followed there by data, a gap or the end. A server failing a seek's request sends
-    // nothing.
+    // was followed there by data, a gap or the end.
     std::atomic<std::uint64_t> seeksSent_{0};
     std::atomic<std::uint64_t> seekFlushed_{0};
     std::atomic<std::uint64_t> seekLanded_{0};
