@@ -272,6 +272,31 @@ struct GStreamerQueuePlayer::Callbacks {
         return GST_BUS_DROP;
     }
 
+    // A playbin's first state change makes its source, which opens the file: on a share that
+    // stalls, open() waits until the share answers. So it runs here, on a thread of its own.
+    static void start(const ContextPtr& context) {
+        GstElement* playbin;
+        {
+            std::lock_guard lock(context->mutex);
+            if (!context->owner) return;  // replaced before it started: nothing to stop
+            playbin = GST_ELEMENT(gst_object_ref(context->playbin));
+        }
+        gst_element_set_state(playbin, GST_STATE_PAUSED);
+        bool replaced;
+        {
+            std::lock_guard lock(context->mutex);
+            auto* self = context->owner;
+            replaced = !self;
+            if (self) {
+                std::uint64_t epoch = context->epoch;
+                self->later([self, epoch] { self->started(epoch); });
+            }
+        }
+        // Replaced meanwhile, it may have been stopped before this start: stopped again.
+        if (replaced) gst_element_set_state(playbin, GST_STATE_NULL);
+        gst_object_unref(playbin);
+    }
+
     static void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
         std::lock_guard locked(context.mutex);
@@ -620,6 +645,7 @@ void GStreamerQueuePlayer::stopPipeline() {
     seekable_ = false;
     playingState_ = false;
     buffering_ = false;
+    starting_ = false;
 }
 
 // Plays the current item from its start on a fresh playbin, dropping whatever played before.
@@ -664,7 +690,7 @@ void GStreamerQueuePlayer::setPipelineState(int state) {
 }
 
 void GStreamerQueuePlayer::settleOnWantedState() {
-    if (!playbin_) return;
+    if (!playbin_ || starting_) return;
     GstState state = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
     // Without waiting: a failure is reported on the bus, and a change under way ends with a
@@ -673,6 +699,10 @@ void GStreamerQueuePlayer::settleOnWantedState() {
     if (result == GST_STATE_CHANGE_FAILURE || pending != GST_STATE_VOID_PENDING ||
         state == wantedState_)
         return;
+    if (state == GST_STATE_NULL) {
+        startPipeline();
+        return;
+    }
     {
         std::lock_guard lock(handOverMutex_);
         if (openingNext_) return;  // set once the next stream's source is made
@@ -681,6 +711,28 @@ void GStreamerQueuePlayer::settleOnWantedState() {
     gst_element_set_state(playbin_, static_cast<GstState>(wantedState_));
     std::lock_guard lock(handOverMutex_);
     settingState_ = false;
+}
+
+// Prerolls the fresh playbin off the main thread (see Callbacks::start); the wanted state is
+// set once it is back.
+void GStreamerQueuePlayer::startPipeline() {
+    starting_ = true;
+    auto work = [context = context_] { Callbacks::start(context); };
+    try {
+        if (options_.startThread)
+            options_.startThread(work);
+        else
+            std::thread(work).detach();
+    } catch (const std::exception& error) {
+        Log::error(logCategory, std::string("no thread to start a playbin: ") + error.what());
+        work();
+    }
+}
+
+void GStreamerQueuePlayer::started(std::uint64_t epoch) {
+    if (epoch != epoch_) return;
+    starting_ = false;
+    settleOnWantedState();
 }
 
 void GStreamerQueuePlayer::updateTimeControl() {

@@ -23,8 +23,9 @@ namespace velto {
 // its own when the current one has ended, after a short gap, and the stream handed over is
 // never heard. At a rate other than 1 the next item opens after the current one ends instead.
 // Bus messages are taken off the bus on the thread that posts them and handled on the main
-// queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own; the
-// one it replaces is stopped off the main thread, so a source stuck in a read never holds it up.
+// queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, started
+// and, once replaced, stopped off the main thread, so a source stuck in an open (a file on a
+// share that stalls) or a read never holds it up.
 class GStreamerQueuePlayer final : public QueuePlayer {
 public:
     struct SinkBuffer {
@@ -92,6 +93,8 @@ private:
     void applyTargetState();
     void setPipelineState(int state);
     void settleOnWantedState();
+    void startPipeline();
+    void started(std::uint64_t epoch);
     void updateTimeControl();
     void handOverNext();
     enum class Continuation { reopened, playing, broken };
@@ -118,6 +121,7 @@ private:
     bool prerolled_ = false;
     bool seekable_ = false;
     int wantedState_ = 0;
+    bool starting_ = false;  // the fresh playbin is being started on a thread of its own
     bool playingState_ = false;
     bool buffering_ = false;
     int streamStarts_ = 0;

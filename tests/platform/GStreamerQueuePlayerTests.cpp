@@ -764,25 +764,27 @@ TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnP
     EXPECT_EQ(played, 2 * songFrames);
 }
 
-// Songs whose files block on read (a stalled network share) stay loading. Moving on must leave
-// each without waiting for its read, which would freeze the program until the share answers,
-// and the stuck ones tie up no more than the few threads that stop replaced playbins.
+// Songs whose files block on read (a stalled network share) stay loading. Opening one, where
+// even open() may wait for the share, and moving on must leave each without waiting for it,
+// which would freeze the program until the share answers; the stuck ones tie up no more than
+// the few threads that stop replaced playbins and the one whose open waits.
 TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) {
     struct Threads {
         std::mutex mutex;
+        std::condition_variable changed;
         int live = 0;
-        int most = 0;
     };
     auto threads = std::make_shared<Threads>();
     makePlayer("fakesink sync=false", [threads](std::function<void()> work) {
         std::thread([threads, work = std::move(work)] {
             {
                 std::lock_guard lock(threads->mutex);
-                threads->most = std::max(threads->most, ++threads->live);
+                ++threads->live;
             }
             work();
             std::lock_guard lock(threads->mutex);
             --threads->live;
+            threads->changed.notify_all();
         }).detach();
     });
     // Writers that never finish: reads block until they close, which ends every stuck read.
@@ -790,7 +792,14 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
     struct Writers {
         std::vector<std::filesystem::path> paths;
         std::vector<int> fds;
+        std::filesystem::path unopened;  // a pipe without a writer: opening it waits for one
         void close() {
+            if (!unopened.empty()) {
+                // Lets an open under way end; one made after it finds an empty file.
+                int fd = ::open(unopened.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) fds.push_back(fd);
+                paths.push_back(std::exchange(unopened, {}));
+            }
             for (const auto& path : paths) {
                 std::filesystem::remove(path);
                 std::ofstream{path};
@@ -800,6 +809,17 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
         }
         ~Writers() { close(); }
     } writers;
+    writers.unopened = dir.path() / "unopened.wav";
+    ASSERT_EQ(mkfifo(writers.unopened.c_str(), 0600), 0);
+    auto opened = std::async(std::launch::async, [&] {
+        player->insert(named("unopened", uriOf(writers.unopened)));
+        player->play();
+    });
+    if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        writers.close();
+        opened.wait();
+        FAIL() << "opening the song waited for its file to open";
+    }
     constexpr int stalledCount = 2 * GStreamerQueuePlayer::maxRetiringThreads;
     std::vector<PlayerItemPtr> stalled;
     for (int i = 0; i < stalledCount; ++i) {
@@ -815,7 +835,9 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
     }
     auto a = item("a", 0.2);
     player->insert(a);
-    player->play();
+    auto moved = std::async(std::launch::async, [&] { player->advanceToNextItem(); });
+    ASSERT_EQ(moved.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "moving on waited for the file to open";
     for (int i = 0; i < stalledCount; ++i) {
         SCOPED_TRACE(i);
         // The player has read what there was and waits in the next read.
@@ -833,14 +855,18 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
         }
     }
     bool played = waitFor("end a");
-    int most;
+    // Threads that started playbins which opened end at once; what stays is what is stuck.
+    int live;
     {
-        std::lock_guard lock(threads->mutex);
-        most = threads->most;
+        std::unique_lock lock(threads->mutex);
+        threads->changed.wait_for(lock, std::chrono::seconds(10), [&] {
+            return threads->live <= GStreamerQueuePlayer::maxRetiringThreads + 1;
+        });
+        live = threads->live;
     }
     writers.close();
     ASSERT_TRUE(played);
-    EXPECT_LE(most, GStreamerQueuePlayer::maxRetiringThreads);
+    EXPECT_LE(live, GStreamerQueuePlayer::maxRetiringThreads + 1);
     for (const auto& item : stalled) EXPECT_EQ(item->status(), PlayerItem::Status::unknown);
     EXPECT_EQ(totalFrames(), frames["a"]);
     // With the reads ended, every playbin left behind is stopped, those that waited too.
