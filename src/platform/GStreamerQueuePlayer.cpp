@@ -177,6 +177,17 @@ struct GStreamerQueuePlayer::PlaybinContext {
     std::uint64_t epoch = 0;
     // The sources of the current stream and of the one handed over after it, in that order.
     std::deque<GstElement*> sources;
+    // Seeks are sent off the main thread, one after the other, the last one asked for first:
+    // a flushing seek waits for the streaming thread, which a stalled read holds. Apart from
+    // `mutex`, which streaming threads may hold while they wait.
+    struct Seek {
+        double rate = 1;
+        double target = 0;
+        std::uint64_t flush = 0;
+    };
+    std::mutex seekMutex;
+    std::optional<Seek> nextSeek;
+    bool sendingSeeks = false;
 
     ~PlaybinContext() {
         for (GstElement* source : sources) gst_object_unref(source);
@@ -295,6 +306,48 @@ struct GStreamerQueuePlayer::Callbacks {
         // Replaced meanwhile, it may have been stopped before this start: stopped again.
         if (replaced) gst_element_set_state(playbin, GST_STATE_NULL);
         gst_object_unref(playbin);
+    }
+
+    static void sendSeeks(const ContextPtr& context) {
+        while (true) {
+            PlaybinContext::Seek seek;
+            {
+                std::lock_guard lock(context->seekMutex);
+                if (!context->nextSeek) {
+                    context->sendingSeeks = false;
+                    return;
+                }
+                seek = *std::exchange(context->nextSeek, std::nullopt);
+            }
+            GstElement* playbin;
+            {
+                std::lock_guard lock(context->mutex);
+                if (!context->owner) continue;  // replaced: nothing to move
+                playbin = GST_ELEMENT(gst_object_ref(context->playbin));
+            }
+            auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+            bool sent = gst_element_seek(playbin, seek.rate, GST_FORMAT_TIME, flags,
+                                         GST_SEEK_TYPE_SET,
+                                         static_cast<gint64>(seek.target * GST_SECOND),
+                                         GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+            gst_object_unref(playbin);
+            std::lock_guard lock(context->mutex);
+            auto* self = context->owner;
+            if (!self) continue;
+            {
+                // The stream's end is reached anew after the flush; the hand-over is asked for
+                // again, unless another seek is on its way.
+                std::lock_guard hold(self->handOverMutex_);
+                if (self->seeksSent_ == seek.flush) self->holdHandOver_.store(false);
+            }
+            if (!sent) {
+                std::uint64_t epoch = context->epoch;
+                self->later([self, epoch, flush = seek.flush] {
+                    if (epoch == self->epoch_ && self->seek_ && self->seek_->flush == flush)
+                        self->finishSeek(false);
+                });
+            }
+        }
     }
 
     static void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
@@ -717,14 +770,18 @@ void GStreamerQueuePlayer::settleOnWantedState() {
 // set once it is back.
 void GStreamerQueuePlayer::startPipeline() {
     starting_ = true;
-    auto work = [context = context_] { Callbacks::start(context); };
+    offMainThread([context = context_] { Callbacks::start(context); });
+}
+
+// Runs `work` on a thread of its own, or here when none can be had.
+void GStreamerQueuePlayer::offMainThread(std::function<void()> work) {
     try {
         if (options_.startThread)
             options_.startThread(work);
         else
             std::thread(work).detach();
     } catch (const std::exception& error) {
-        Log::error(logCategory, std::string("no thread to start a playbin: ") + error.what());
+        Log::error(logCategory, std::string("no thread for a playbin: ") + error.what());
         work();
     }
 }
@@ -830,22 +887,23 @@ void GStreamerQueuePlayer::issueSeek(double target) {
         openCurrent(true);
         return;
     }
-    auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
     // Counted before it is sent: its flush may reach the sink before the call returns.
-    const std::uint64_t flush = ++seeksSent_;
-    bool sent = gst_element_seek(playbin_, rate_, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
-                                 static_cast<gint64>(target * GST_SECOND), GST_SEEK_TYPE_NONE,
-                                 GST_CLOCK_TIME_NONE);
-    // The stream's end is reached anew after the flush; the hand-over is asked for again.
-    holdHandOver_.store(false);
-    if (seek_) {
-        if (sent) {
-            seek_->issued = true;
-            seek_->flush = flush;
-        } else {
-            finishSeek(false);
-        }
+    std::uint64_t flush;
+    {
+        std::lock_guard lock(handOverMutex_);
+        flush = ++seeksSent_;
     }
+    if (seek_) {
+        seek_->issued = true;
+        seek_->flush = flush;
+    }
+    bool startSending;
+    {
+        std::lock_guard lock(context_->seekMutex);
+        context_->nextSeek = PlaybinContext::Seek{rate_, target, flush};
+        startSending = !std::exchange(context_->sendingSeeks, true);
+    }
+    if (startSending) offMainThread([context = context_] { Callbacks::sendSeeks(context); });
 }
 
 void GStreamerQueuePlayer::finishSeek(bool finished) {

@@ -94,6 +94,7 @@ private:
     void setPipelineState(int state);
     void settleOnWantedState();
     void startPipeline();
+    void offMainThread(std::function<void()> work);
     void started(std::uint64_t epoch);
     void updateTimeControl();
     void handOverNext();

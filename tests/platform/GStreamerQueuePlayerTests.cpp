@@ -110,6 +110,7 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         options.audioSink = sink;
         options.startThread = std::move(startThread);
         options.sinkBufferProbe = [this](const SinkBuffer& buffer) {
+            ++probeCalls;
             std::lock_guard lock(mutex);
             buffers.push_back(buffer);
             queue.post([] {});  // wakes a runUntil that waits for the sink
@@ -176,7 +177,8 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
     std::map<std::string, std::size_t> frames;
     std::vector<std::string> events;
     Status timeControl = Status::paused;
-    std::mutex mutex;
+    std::mutex mutex;  // held by a test, it holds the stream at the sink
+    std::atomic<int> probeCalls{0};
     std::vector<SinkBuffer> buffers;
     // Last, so that it goes first: its streaming threads write into `buffers` until it stops.
     std::unique_ptr<GStreamerQueuePlayer> player;
@@ -331,6 +333,36 @@ TEST_F(GStreamerQueuePlayerTest, SeeksSampleAccuratelyOnceTheItemIsReady) {
     for (const auto& b : sinkBuffers())
         startsAtTarget |= std::abs(b.streamTime - 1.5) < 0.5 / sampleRate;
     EXPECT_TRUE(startsAtTarget);
+}
+
+// A flushing seek waits for the streaming thread, which a stalled read holds (here the sink,
+// held by the test). Asked meanwhile, it leaves the caller free and lands once the stream
+// goes on.
+TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheStreamIsHeldLeavesTheCallerFree) {
+    makePlayer("fakesink sync=true");
+    player->insert(item("a", 2.0));
+    player->play();
+    ASSERT_TRUE(queue.runUntil(
+        [&] { return timeControl == Status::playing && sinkBuffers().size() > 1; }));
+    std::optional<bool> moved;
+    {
+        std::unique_lock hold(mutex);
+        const int calls = probeCalls;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (probeCalls == calls && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_GT(probeCalls, calls) << "the stream never reached the sink again";
+        auto asked = std::async(std::launch::async, [&] {
+            player->seek(1.5, [&](bool finished) { moved = finished; });
+        });
+        const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        hold.unlock();
+        asked.wait();
+        ASSERT_TRUE(free) << "the seek waited for the held stream";
+    }
+    ASSERT_TRUE(queue.runUntil([&] { return moved.has_value(); }));
+    EXPECT_EQ(moved, true);
+    ASSERT_TRUE(waitFor("end a"));
 }
 
 TEST_F(GStreamerQueuePlayerTest, RateReachesTheSinkAndOutlivesTheItemChange) {
