@@ -177,6 +177,12 @@ struct GStreamerQueuePlayer::PlaybinContext {
     std::uint64_t epoch = 0;
     // The sources of the current stream and of the one handed over after it, in that order.
     std::deque<GstElement*> sources;
+    // The playbin adds the handed-over stream's decoder before giving it its address, and a
+    // state change of ours reaching it then fails it for want of one. So neither runs while the
+    // other is under way.
+    bool settingState = false;  // a state change of ours is under way
+    bool openingNext = false;   // the next stream is being set up, its source not made yet
+    std::condition_variable stateSet;  // a state change of ours has ended
 
     ~PlaybinContext() {
         for (GstElement* source : sources) gst_object_unref(source);
@@ -277,9 +283,7 @@ struct GStreamerQueuePlayer::Callbacks {
         std::lock_guard locked(context.mutex);
         context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
         auto* self = context.owner;
-        if (!self) return;
-        std::lock_guard lock(self->handOverMutex_);
-        if (!std::exchange(self->openingNext_, false)) return;
+        if (!self || !std::exchange(context.openingNext, false)) return;
         // The next stream has its address: a state held back meanwhile is set now.
         std::uint64_t epoch = context.epoch;
         self->later([self, epoch] {
@@ -289,29 +293,34 @@ struct GStreamerQueuePlayer::Callbacks {
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
-        std::lock_guard locked(context.mutex);
+        std::unique_lock locked(context.mutex);
         auto* self = context.owner;
         if (!self) return;
-        std::lock_guard lock(self->handOverMutex_);
-        // A joined stream would start at normal speed, so at another rate the next item is
-        // opened on its own after the end, where the rate is applied before it plays.
-        // While a state change of ours runs through the playbin, the next stream is opened on
-        // its own after the end as well.
-        if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
-            self->holdHandOver_ || self->settingState_) {
-            return;
+        {
+            std::lock_guard lock(self->handOverMutex_);
+            // A joined stream would start at normal speed, so at another rate the next item is
+            // opened on its own after the end, where the rate is applied before it plays.
+            if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
+                self->holdHandOver_) {
+                return;
+            }
+            const PlayerItem& next = *self->handOverCandidate_;
+            // A file that cannot be opened would stall the playbin's switch; let the current
+            // stream end instead and open the next one on its own, where it fails cleanly.
+            if (!readableFile(next.uri())) return;
+            g_object_set(playbin, "uri", next.uri().c_str(), nullptr);
+            if (next.preferredForwardBuffer() > 0) {
+                g_object_set(playbin, "buffer-duration",
+                             static_cast<gint64>(next.preferredForwardBuffer() * GST_SECOND),
+                             nullptr);
+            }
+            self->handedOver_ = next.id();
         }
-        const PlayerItem& next = *self->handOverCandidate_;
-        // A file that cannot be opened would stall the playbin's switch; let the current
-        // stream end instead and open the next one on its own, where it fails cleanly.
-        if (!readableFile(next.uri())) return;
-        g_object_set(playbin, "uri", next.uri().c_str(), nullptr);
-        if (next.preferredForwardBuffer() > 0) {
-            g_object_set(playbin, "buffer-duration",
-                         static_cast<gint64>(next.preferredForwardBuffer() * GST_SECOND), nullptr);
-        }
-        self->handedOver_ = next.id();
-        self->openingNext_ = true;
+        context.openingNext = true;
+        // The playbin sets the next stream up once this returns, so a state change of ours
+        // under way is let end first; skipping the hand-over instead would cost the join. The
+        // wait lets go of the context, which that change's messages take on the main thread.
+        context.stateSet.wait(locked, [&] { return !context.settingState; });
     }
 
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
@@ -594,7 +603,6 @@ void GStreamerQueuePlayer::stopPipeline() {
     {
         std::lock_guard lock(handOverMutex_);
         handedOver_.reset();
-        openingNext_ = false;
     }
     handOverDropped_.store(false);
     silenced_.store(false);
@@ -655,14 +663,18 @@ void GStreamerQueuePlayer::settleOnWantedState() {
     if (result == GST_STATE_CHANGE_FAILURE || pending != GST_STATE_VOID_PENDING ||
         state == wantedState_)
         return;
+    std::shared_ptr<PlaybinContext> context = context_;
     {
-        std::lock_guard lock(handOverMutex_);
-        if (openingNext_) return;  // set once the next stream's source is made
-        settingState_ = true;
+        std::lock_guard lock(context->mutex);
+        if (context->openingNext) return;  // set once the next stream's source is made
+        context->settingState = true;
     }
     gst_element_set_state(playbin_, static_cast<GstState>(wantedState_));
-    std::lock_guard lock(handOverMutex_);
-    settingState_ = false;
+    {
+        std::lock_guard lock(context->mutex);
+        context->settingState = false;
+    }
+    context->stateSet.notify_all();
 }
 
 void GStreamerQueuePlayer::updateTimeControl() {

@@ -133,11 +133,6 @@ private:
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
     std::atomic<bool> handOverDropped_{false};  // ... and no longer the item behind the current
     std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
-    // The playbin adds the handed-over stream's decoder before giving it its address, and a
-    // state change of ours reaching it then fails it for want of one. So neither starts while
-    // the other is under way (guarded by handOverMutex_).
-    bool settingState_ = false;   // a state change of ours is under way
-    bool openingNext_ = false;    // the next stream is being set up, its source not made yet
 };
 
 }  // namespace velto

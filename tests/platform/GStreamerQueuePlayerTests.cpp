@@ -58,25 +58,55 @@ struct HandOverGate {
     }
 };
 std::atomic<HandOverGate*> handOverGate{nullptr};
+// ... and the one that holds it before the player is asked.
+std::atomic<HandOverGate*> askGate{nullptr};
 
-void holdAfterHandOver(GstElement*, gpointer) {
-    HandOverGate* gate = handOverGate;
+void holdAt(std::atomic<HandOverGate*>& which) {
+    HandOverGate* gate = which;
     if (!gate) return;
     std::unique_lock lock(gate->mutex);
     gate->reached = true;
     if (gate->onReached) gate->onReached();
     gate->changed.wait(lock, [gate] { return gate->open; });
 }
+void holdAfterHandOver(GstElement*, gpointer) { holdAt(handOverGate); }
+void holdBeforeHandOver(GstElement*, gpointer) { holdAt(askGate); }
+
+// Called whenever a playbin is given an address.
+std::atomic<std::function<void()>*> onAddress{nullptr};
+
+void addressGiven(GObject*, GParamSpec*, gpointer) {
+    if (auto* callback = onAddress.load()) (*callback)();
+}
+
+// Runs on the thread that sets `playbin` from PAUSED to PLAYING, inside the change, once.
+struct StateChangeHook {
+    GstElement* playbin = nullptr;
+    std::function<void()> inside;
+};
+std::atomic<StateChangeHook*> stateChangeHook{nullptr};
+
+void onChangeStatePre(GstTracer*, guint64, GstElement* element, GstStateChange transition) {
+    StateChangeHook* hook = stateChangeHook;
+    if (!hook || element != hook->playbin || transition != GST_STATE_CHANGE_PAUSED_TO_PLAYING)
+        return;
+    stateChangeHook = nullptr;
+    hook->inside();
+}
 
 void onElementNew(GstTracer*, guint64, GstElement* element) {
     if (std::string_view(G_OBJECT_TYPE_NAME(element)) != "GstPlayBin") return;
     latestPlaybin = element;
-    // After the player's own handler, which sets the next stream's address.
+    // Before and after the player's own handler, which sets the next stream's address.
+    g_signal_connect(element, "about-to-finish", G_CALLBACK(holdBeforeHandOver), nullptr);
     g_signal_connect_after(element, "about-to-finish", G_CALLBACK(holdAfterHandOver), nullptr);
+    g_signal_connect(element, "notify::uri", G_CALLBACK(addressGiven), nullptr);
 }
 void playbin_finder_class_init(PlaybinFinderClass*) {}
 void playbin_finder_init(PlaybinFinder* self) {
     gst_tracing_register_hook(GST_TRACER(self), "element-new", G_CALLBACK(onElementNew));
+    gst_tracing_register_hook(GST_TRACER(self), "element-change-state-pre",
+                              G_CALLBACK(onChangeStatePre));
 }
 
 bool findPlaybins() {
@@ -589,6 +619,63 @@ TEST_F(GStreamerQueuePlayerTest, AStateAskedWhileTheNextStreamIsSetUpIsSetOnceIt
                                          "current none"};
     EXPECT_EQ(events, expected);
     EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
+}
+
+// The other order: the playbin asks for the next stream while a state change of ours runs
+// through it. The hand-over waits for the change to end; skipped, the next item would open on
+// its own after the end, with a gap.
+TEST_F(GStreamerQueuePlayerTest, TheNextStreamAskedForDuringAStateChangeOfOursIsStillJoined) {
+    ASSERT_TRUE(findPlaybins());
+    HandOverGate asked;
+    asked.onReached = [this] { queue.post([] {}); };
+    // The player has given the next address, or returned without.
+    std::promise<void> decided;
+    std::once_flag once;
+    std::function<void()> decide = [&] { std::call_once(once, [&] { decided.set_value(); }); };
+    HandOverGate answered;
+    answered.open = true;
+    answered.onReached = decide;
+    struct Hooks {
+        HandOverGate& asked;
+        ~Hooks() {
+            asked.release();
+            askGate = nullptr;
+            handOverGate = nullptr;
+            onAddress = nullptr;
+            stateChangeHook = nullptr;
+        }
+    } hooks{asked};
+    askGate = &asked;
+    handOverGate = &answered;
+    makePlayer();
+    auto a = item("a", 0.2);
+    auto b = item("b", 0.3);
+    player->insert(a);
+    GstElement* playbin = latestPlaybin;
+    player->insert(b);
+    ASSERT_TRUE(queue.runUntil([&] {
+        std::lock_guard lock(asked.mutex);
+        return asked.reached && saw("status a ready");
+    })) << ::testing::PrintToString(events);
+    onAddress = &decide;
+    bool heldInside = false;
+    StateChangeHook hook{playbin, [&] {
+                             heldInside = true;
+                             asked.release();
+                             decided.get_future().wait();
+                         }};
+    stateChangeHook = &hook;
+    player->play();
+    EXPECT_TRUE(heldInside) << "play() set no state";
+    ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+    std::vector<std::string> expected = {"current a", "status a ready", "end a",
+                                         "status b ready", "current b", "end b",
+                                         "current none"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
+    auto all = sinkBuffers();
+    ASSERT_FALSE(all.empty());
+    EXPECT_NEAR(all.back().runningEnd, double(frames["a"] + frames["b"]) / sampleRate, 1e-4);
 }
 
 // Streams from a server that ignores "Range" cannot seek, and their whole body arrives at once,
