@@ -183,6 +183,9 @@ struct GStreamerQueuePlayer::PlaybinContext {
     bool settingState = false;  // a state change of ours is under way
     bool openingNext = false;   // the next stream is being set up, its source not made yet
     std::condition_variable stateSet;  // a state change of ours has ended
+    // The sink has had all of the current stream; the playbin holds back its end while another
+    // is handed over.
+    bool streamDone = false;
 
     ~PlaybinContext() {
         for (GstElement* source : sources) gst_object_unref(source);
@@ -332,9 +335,16 @@ struct GStreamerQueuePlayer::Callbacks {
         if (!self) return GST_PAD_PROBE_DROP;
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-            if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
-                self->handOverDropped_.exchange(false))
-                self->silenced_.store(true);
+            if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START) {
+                context.streamDone = false;
+                if (self->handOverDropped_.exchange(false)) self->silenced_.store(true);
+            } else if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_GROUP_DONE) {
+                context.streamDone = true;
+                std::uint64_t epoch = context.epoch;
+                self->later([self, epoch] {
+                    if (epoch == self->epoch_) self->endBeforeFailedHandOver();
+                });
+            }
             return GST_PAD_PROBE_OK;
         }
         if (self->silenced_) return GST_PAD_PROBE_DROP;
@@ -604,6 +614,7 @@ void GStreamerQueuePlayer::stopPipeline() {
         std::lock_guard lock(handOverMutex_);
         handedOver_.reset();
     }
+    handOverFailure_.reset();
     handOverDropped_.store(false);
     silenced_.store(false);
     prerolled_ = false;
@@ -753,6 +764,40 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
     updateTimeControl();
 }
 
+// Whether `element` belongs to the stream handed over: its source or what decodes it.
+bool GStreamerQueuePlayer::fromHandedOverStream(GstObject* element) {
+    GstObject* stream = nullptr;
+    {
+        std::lock_guard lock(context_->mutex);
+        if (context_->sources.size() > 1)
+            stream = gst_object_get_parent(GST_OBJECT(context_->sources.back()));
+    }
+    if (!stream) return false;
+    bool inside = element == stream || gst_object_has_as_ancestor(element, stream);
+    gst_object_unref(stream);
+    return inside;
+}
+
+// After the stream handed over failed: the current item ends, and the failure is the next
+// item's if that stream is still the one queued behind it.
+void GStreamerQueuePlayer::endBeforeFailedHandOver() {
+    if (!handOverFailure_) return;
+    Failure failure = std::move(*handOverFailure_);
+    handOverFailure_.reset();
+    std::optional<PlayerItem::Id> handedOver;
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver = handedOver_;
+    }
+    if (handedOver && items_.size() > 1 && *handedOver == items_[1]->id()) {
+        finishCurrent(Continuation::broken);
+        failCurrent(failure.domain, failure.code, failure.message, failure.fromSource);
+    } else {
+        // The failing stream was dequeued meanwhile: go on with what is queued now.
+        finishCurrent(Continuation::reopened);
+    }
+}
+
 void GStreamerQueuePlayer::issueSeek(double target) {
     if (!seekable_) {
         // Neither the position nor the rate can change; the stream plays on as it is.
@@ -861,16 +906,23 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                     break;
                 }
             }
-            // An error after the hand-over belongs to the next stream. The playbin holds back
-            // the end of the current one then, so take it as ended: its data is at the sink.
-            if (handedOver) {
-                if (items_.size() > 1 && *handedOver == items_[1]->id()) {
-                    finishCurrent(Continuation::broken);
-                    failCurrent(domain, code, text, fromSource);
-                } else {
-                    // The failing stream was dequeued meanwhile: go on with what is queued now.
-                    finishCurrent(Continuation::reopened);
+            // An error of the stream handed over: the playbin still plays the current one out
+            // but holds back its end, so the current item ends once it has reached the sink.
+            if (handedOver && fromHandedOverStream(GST_MESSAGE_SRC(message))) {
+                if (!handOverFailure_) handOverFailure_ = Failure{domain, code, text, fromSource};
+                bool playedOut;
+                {
+                    std::lock_guard lock(context_->mutex);
+                    playedOut = context_->streamDone;
                 }
+                if (playedOut) endBeforeFailedHandOver();
+                break;
+            }
+            // Any other error after the hand-over stops both streams; the current one is taken
+            // as ended, the next one as failed.
+            if (handedOver) {
+                handOverFailure_ = Failure{domain, code, text, fromSource};
+                endBeforeFailedHandOver();
                 break;
             }
             failCurrent(domain, code, text, fromSource);

@@ -13,6 +13,7 @@
 
 struct _GstElement;
 struct _GstMessage;
+struct _GstObject;
 
 namespace velto {
 
@@ -96,6 +97,14 @@ private:
     enum class Continuation { reopened, playing, broken };
     void finishCurrent(Continuation next);
     void failCurrent(unsigned domain, int code, const std::string& original, bool fromSource);
+    struct Failure {
+        unsigned domain = 0;
+        int code = 0;
+        std::string message;
+        bool fromSource = false;
+    };
+    bool fromHandedOverStream(_GstObject* element);
+    void endBeforeFailedHandOver();
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
@@ -122,6 +131,8 @@ private:
     int streamStarts_ = 0;
     mutable double lastPosition_ = 0;
     std::optional<PendingSeek> seek_;
+    // The stream handed over failed; taken up once the current one has been played out.
+    std::optional<Failure> handOverFailure_;
     // The last stream whose server answered a seek with the whole stream: not sought again.
     std::string unseekableUri_;
 
