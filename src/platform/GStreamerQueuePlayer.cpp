@@ -161,6 +161,15 @@ bool canSeek(GstElement* source) {
     return seekable;
 }
 
+// Whether `element` is the stream read by `source` or what decodes it.
+bool ofStream(GstObject* element, GstElement* source) {
+    GstObject* stream = gst_object_get_parent(GST_OBJECT(source));
+    if (!stream) return false;
+    bool inside = element == stream || gst_object_has_as_ancestor(element, stream);
+    gst_object_unref(stream);
+    return inside;
+}
+
 double toSeconds(gint64 nanoseconds) {
     return static_cast<double>(nanoseconds) / GST_SECOND;
 }
@@ -268,8 +277,14 @@ struct GStreamerQueuePlayer::Callbacks {
             case GST_MESSAGE_DURATION_CHANGED: {
                 // Stamped now: a message of an item that was replaced meanwhile is dropped.
                 std::uint64_t epoch = context.epoch;
+                // Told now as well: the playbin may take a failed stream apart meanwhile.
+                bool ofNextStream = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR &&
+                                    context.sources.size() > 1 &&
+                                    ofStream(GST_MESSAGE_SRC(message), context.sources.back());
                 std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
-                self->later([self, epoch, held] { self->handleMessage(epoch, held.get()); });
+                self->later([self, epoch, held, ofNextStream] {
+                    self->handleMessage(epoch, held.get(), ofNextStream);
+                });
                 break;
             }
             default:
@@ -764,20 +779,6 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
     updateTimeControl();
 }
 
-// Whether `element` belongs to the stream handed over: its source or what decodes it.
-bool GStreamerQueuePlayer::fromHandedOverStream(GstObject* element) {
-    GstObject* stream = nullptr;
-    {
-        std::lock_guard lock(context_->mutex);
-        if (context_->sources.size() > 1)
-            stream = gst_object_get_parent(GST_OBJECT(context_->sources.back()));
-    }
-    if (!stream) return false;
-    bool inside = element == stream || gst_object_has_as_ancestor(element, stream);
-    gst_object_unref(stream);
-    return inside;
-}
-
 // After the stream handed over failed: the current item ends, and the failure is the next
 // item's if that stream is still the one queued behind it.
 void GStreamerQueuePlayer::endBeforeFailedHandOver() {
@@ -864,7 +865,8 @@ void GStreamerQueuePlayer::queryDuration() {
     }
 }
 
-void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message) {
+void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message,
+                                         bool ofNextStream) {
     if (epoch != epoch_ || items_.empty()) return;
     auto current = currentItem();
     switch (GST_MESSAGE_TYPE(message)) {
@@ -908,7 +910,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             }
             // An error of the stream handed over: the playbin still plays the current one out
             // but holds back its end, so the current item ends once it has reached the sink.
-            if (handedOver && fromHandedOverStream(GST_MESSAGE_SRC(message))) {
+            if (handedOver && ofNextStream) {
                 if (!handOverFailure_) handOverFailure_ = Failure{domain, code, text, fromSource};
                 bool playedOut;
                 {

@@ -13,7 +13,6 @@
 
 struct _GstElement;
 struct _GstMessage;
-struct _GstObject;
 
 namespace velto {
 
@@ -103,13 +102,13 @@ private:
         std::string message;
         bool fromSource = false;
     };
-    bool fromHandedOverStream(_GstObject* element);
     void endBeforeFailedHandOver();
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
     bool currentSourceCanSeek();
-    void handleMessage(std::uint64_t epoch, _GstMessage* message);
+    // `ofNextStream`: an error of the stream handed over, not of the current one.
+    void handleMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream);
 
     Options options_;
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
