@@ -199,6 +199,20 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         return total;
     }
     std::size_t totalFrames() { return framesAtOrAfter(0); }
+    // The second item followed the first without a gap: handed over, not opened after the end,
+    // and on one continuous running clock, not restarted after a stop.
+    void expectJoined(const std::string& first, const std::string& second) {
+        std::vector<std::string> expected = {
+            "current " + first,         "status " + first + " ready", "end " + first,
+            "status " + second + " ready", "current " + second,       "end " + second,
+            "current none"};
+        EXPECT_EQ(events, expected);
+        EXPECT_EQ(totalFrames(), frames[first] + frames[second]);
+        auto all = sinkBuffers();
+        ASSERT_FALSE(all.empty());
+        EXPECT_NEAR(all.back().runningEnd, double(frames[first] + frames[second]) / sampleRate,
+                    1e-4);
+    }
 
     ManualMainQueue queue;
     TempDir dir;
@@ -242,16 +256,8 @@ TEST_F(GStreamerQueuePlayerTest, ConsecutiveItemsJoinWithoutLosingASample) {
     player->insert(a);
     player->insert(b, a);
     player->play();
-    ASSERT_TRUE(waitFor("end b"));
-    std::vector<std::string> expected = {"current a",      "status a ready", "end a",
-                                         "status b ready", "current b",      "end b",
-                                         "current none"};
-    EXPECT_EQ(events, expected);
-    EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
-    // One continuous running clock: the second item was not restarted after a stop.
-    auto all = sinkBuffers();
-    ASSERT_FALSE(all.empty());
-    EXPECT_NEAR(all.back().runningEnd, double(frames["a"] + frames["b"]) / sampleRate, 1e-4);
+    ASSERT_TRUE(waitFor("current none"));
+    expectJoined("a", "b");
 }
 
 TEST_F(GStreamerQueuePlayerTest, AMissingFileFailsItsItem) {
@@ -724,14 +730,7 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamAskedForDuringAStateChangeOfOursIs
     player->play();
     EXPECT_TRUE(heldInside) << "play() set no state";
     ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
-    std::vector<std::string> expected = {"current a", "status a ready", "end a",
-                                         "status b ready", "current b", "end b",
-                                         "current none"};
-    EXPECT_EQ(events, expected);
-    EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
-    auto all = sinkBuffers();
-    ASSERT_FALSE(all.empty());
-    EXPECT_NEAR(all.back().runningEnd, double(frames["a"] + frames["b"]) / sampleRate, 1e-4);
+    expectJoined("a", "b");
 }
 
 // Streams from a server that ignores "Range" cannot seek, and their whole body arrives at once,
