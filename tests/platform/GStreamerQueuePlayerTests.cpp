@@ -42,8 +42,8 @@ struct PlaybinFinderClass {
 
 G_DEFINE_TYPE(PlaybinFinder, playbin_finder, GST_TYPE_TRACER)
 
-// Holds the streaming thread that asked for the next stream, once the player has given it,
-// until the test opens the gate.
+// Holds a streaming thread until the test opens the gate; the gate below holds the one that
+// asked for the next stream, once the player has given it.
 struct HandOverGate {
     std::mutex mutex;
     std::condition_variable changed;
@@ -536,17 +536,9 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
     Log::setSink([&](Log::Level, std::string_view, std::string_view line) {
         if (line.find("(404)") != std::string_view::npos) failureHandled = true;
     });
-    // Holds the last buffer of the current item before the sink until opened.
-    struct SinkHold {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool open = false;
-        void release() {
-            std::lock_guard lock(mutex);
-            open = true;
-            changed.notify_all();
-        }
-    };
+    struct Unlog {
+        ~Unlog() { Log::setSink({}); }
+    } unlog;
     for (int status : {200, 404}) {
         SCOPED_TRACE(status);
         makePlayer();
@@ -561,21 +553,24 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         FakeHttpServer server;
         server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
             asked = true;
+            queue.post([] {});
             released.wait();
             response.status = status;
             if (status == 200) response.set_content(body.str(), "audio/x-wav");
         });
         HandOverGate queued;  // the current stream is read to its end only once b is queued
-        SinkHold hold;
+        // Holds the last buffer of the current item before the sink until opened; shared with
+        // the probe, which may outlive this round in a playbin still being stopped.
+        auto hold = std::make_shared<HandOverGate>();
         struct Hooks {
             HandOverGate& queued;
-            SinkHold& hold;
+            HandOverGate& hold;
             ~Hooks() {
                 queued.release();
                 askGate = nullptr;
                 hold.release();
             }
-        } hooks{queued, hold};
+        } hooks{queued, *hold};
         askGate = &queued;
         auto a = item("a", 0.3);
         auto c = item("c", 0.2);
@@ -595,12 +590,13 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
                                                                    GST_SECOND,
                                                                    frameBytes * sampleRate);
                 if (end < 3 * GST_SECOND / 10) return GST_PAD_PROBE_OK;
-                auto* hold = static_cast<SinkHold*>(data);
-                std::unique_lock lock(hold->mutex);
-                hold->changed.wait(lock, [hold] { return hold->open; });
+                auto& hold = **static_cast<std::shared_ptr<HandOverGate>*>(data);
+                std::unique_lock lock(hold.mutex);
+                hold.changed.wait(lock, [&] { return hold.open; });
                 return GST_PAD_PROBE_OK;
             },
-            &hold, nullptr);
+            new std::shared_ptr<HandOverGate>(hold),
+            [](gpointer data) { delete static_cast<std::shared_ptr<HandOverGate>*>(data); });
         gst_object_unref(sinkPad);
         player->insert(named("b", server.url("/b.wav")));
         queued.release();
@@ -617,7 +613,7 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         if (status == 404) {
             ASSERT_TRUE(queue.runUntil([&] { return failureHandled.load(); }));
         }
-        hold.release();
+        hold->release();
         ASSERT_TRUE(waitFor("end c"));
         std::vector<std::string> expected = {"current a",   "status a ready", "end a",
                                              "current c",   "status c ready", "end c",
@@ -626,7 +622,6 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         EXPECT_EQ(totalFrames(), frames["a"] + frames["c"]);
         player.reset();  // its connection would hold up the server's stop
     }
-    Log::setSink({});
 }
 
 // The playbin adds the next stream's decoder before it gives it the address handed over, and a
