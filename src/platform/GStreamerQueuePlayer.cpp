@@ -195,6 +195,7 @@ struct GStreamerQueuePlayer::PlaybinContext {
     // The sink has had all of the current stream; the playbin holds back its end while another
     // is handed over.
     bool streamDone = false;
+    int sinkStreams = 0;  // streams whose start has reached the sink
 
     ~PlaybinContext() {
         for (GstElement* source : sources) gst_object_unref(source);
@@ -352,7 +353,7 @@ struct GStreamerQueuePlayer::Callbacks {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
             if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START) {
                 context.streamDone = false;
-                if (self->handOverDropped_.exchange(false)) self->silenced_.store(true);
+                if (++context.sinkStreams == self->droppedStream_) self->silenced_.store(true);
             } else if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_GROUP_DONE) {
                 context.streamDone = true;
                 std::uint64_t epoch = context.epoch;
@@ -630,7 +631,7 @@ void GStreamerQueuePlayer::stopPipeline() {
         handedOver_.reset();
     }
     handOverFailure_.reset();
-    handOverDropped_.store(false);
+    droppedStream_.store(0);
     silenced_.store(false);
     prerolled_ = false;
     seekable_ = false;
@@ -642,6 +643,7 @@ void GStreamerQueuePlayer::stopPipeline() {
 void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     stopPipeline();
     streamStarts_ = 0;
+    currentStream_ = 1;
     lastPosition_ = 0;
     if (keepSeek && seek_) {
         seek_->issued = false;
@@ -722,8 +724,11 @@ void GStreamerQueuePlayer::updateTimeControl() {
 void GStreamerQueuePlayer::handOverNext() {
     std::lock_guard lock(handOverMutex_);
     handOverCandidate_ = items_.size() > 1 ? items_[1] : nullptr;
-    handOverDropped_.store(handedOver_ &&
-                           (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_));
+    bool dropped =
+        handedOver_ && (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_);
+    // The stream handed over follows the current one; the current one's own start may not have
+    // reached the sink yet.
+    droppedStream_.store(dropped ? currentStream_ + 1 : 0);
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
@@ -737,6 +742,7 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     later([this, finished] { emitPlayedToEnd(finished); });
     auto current = currentItem();
     if (next == Continuation::playing && context_) {
+        ++currentStream_;
         {
             std::lock_guard lock(context_->mutex);
             if (!context_->sources.empty()) {

@@ -128,6 +128,7 @@ private:
     bool playingState_ = false;
     bool buffering_ = false;
     int streamStarts_ = 0;
+    int currentStream_ = 1;  // the number of the current item's stream in the playbin's order
     mutable double lastPosition_ = 0;
     std::optional<PendingSeek> seek_;
     // The stream handed over failed; taken up once the current one has been played out.
@@ -141,7 +142,9 @@ private:
     std::mutex handOverMutex_;
     PlayerItemPtr handOverCandidate_;           // the item behind the current one
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
-    std::atomic<bool> handOverDropped_{false};  // ... and no longer the item behind the current
+    // ... and no longer the item behind the current: the number of its stream in the playbin's
+    // order (1 the first it played), 0 for none.
+    std::atomic<int> droppedStream_{0};
     std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
 };
 

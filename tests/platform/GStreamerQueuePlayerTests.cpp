@@ -79,19 +79,23 @@ void addressGiven(GObject*, GParamSpec*, gpointer) {
     if (auto* callback = onAddress.load()) (*callback)();
 }
 
-// Runs on the thread that sets `playbin` from PAUSED to PLAYING, inside the change, once.
+// Runs on the thread that takes `playbin` (null: any playbin) through `transition`, inside the
+// change, once.
 struct StateChangeHook {
     GstElement* playbin = nullptr;
-    std::function<void()> inside;
+    GstStateChange transition = GST_STATE_CHANGE_PAUSED_TO_PLAYING;
+    std::function<void(GstElement* playbin)> inside;
 };
 std::atomic<StateChangeHook*> stateChangeHook{nullptr};
 
 void onChangeStatePre(GstTracer*, guint64, GstElement* element, GstStateChange transition) {
     StateChangeHook* hook = stateChangeHook;
-    if (!hook || element != hook->playbin || transition != GST_STATE_CHANGE_PAUSED_TO_PLAYING)
+    if (!hook || transition != hook->transition ||
+        (hook->playbin ? element != hook->playbin
+                       : std::string_view(G_OBJECT_TYPE_NAME(element)) != "GstPlayBin"))
         return;
     stateChangeHook = nullptr;
-    hook->inside();
+    hook->inside(element);
 }
 
 void onElementNew(GstTracer*, guint64, GstElement* element) {
@@ -525,7 +529,8 @@ TEST_F(GStreamerQueuePlayerTest, PlaysAStreamFromAWebServer) {
 // The playbin cannot take a hand-over back. A next item swapped after it opens on its own once
 // the current one has ended, from its start; the stream handed over is not heard, and if it
 // fails, the failure is its own, not that of the item queued in its place. The current item
-// plays whole either way, also when that failure comes before it has been played out.
+// plays whole either way, also when the swap comes before it has started at the sink, or that
+// failure before it has been played out.
 TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfterTheCurrentOne) {
     ASSERT_TRUE(findPlaybins());
     auto bPath = dir.path() / "b.wav";
@@ -539,8 +544,12 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
     struct Unlog {
         ~Unlog() { Log::setSink({}); }
     } unlog;
-    for (int status : {200, 404}) {
-        SCOPED_TRACE(status);
+    // The orders: the swap comes before the current stream has started at the sink; the failure
+    // comes once it has started, before it has been played out.
+    enum class Order { swapBeforeStart, failureBeforeEnd };
+    for (Order order : {Order::swapBeforeStart, Order::failureBeforeEnd}) {
+        SCOPED_TRACE(static_cast<int>(order));
+        const int status = order == Order::swapBeforeStart ? 200 : 404;
         makePlayer();
         events.clear();
         {
@@ -559,46 +568,71 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
             if (status == 200) response.set_content(body.str(), "audio/x-wav");
         });
         HandOverGate queued;  // the current stream is read to its end only once b is queued
-        // Holds the last buffer of the current item before the sink until opened; shared with
-        // the probe, which may outlive this round in a playbin still being stopped.
-        auto hold = std::make_shared<HandOverGate>();
+        // Hold the start of the current item before the sink until the swap, and its last
+        // buffer until the failure has been taken up; shared with the probe, which may
+        // outlive this round in a playbin still being stopped.
+        struct SinkHolds {
+            HandOverGate start;
+            HandOverGate end;
+        };
+        auto holds = std::make_shared<SinkHolds>();
         struct Hooks {
             HandOverGate& queued;
-            HandOverGate& hold;
+            SinkHolds& holds;
             ~Hooks() {
                 queued.release();
                 askGate = nullptr;
-                hold.release();
+                stateChangeHook = nullptr;
+                holds.start.release();
+                holds.end.release();
             }
-        } hooks{queued, *hold};
+        } hooks{queued, *holds};
         askGate = &queued;
         auto a = item("a", 0.3);
         auto c = item("c", 0.2);
+        // Before the playbin runs, so that nothing of a reaches the sink unseen.
+        StateChangeHook watch{nullptr, GST_STATE_CHANGE_NULL_TO_READY, [&](GstElement* playbin) {
+            GstElement* sink = nullptr;
+            g_object_get(playbin, "audio-sink", &sink, nullptr);
+            GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+            gst_object_unref(sink);
+            gst_pad_add_probe(
+                sinkPad,
+                static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                             GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                    auto& holds = **static_cast<std::shared_ptr<SinkHolds>*>(data);
+                    HandOverGate* gate = nullptr;
+                    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+                        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+                        const std::size_t frameBytes = 4;  // 16-bit stereo
+                        const GstClockTime end =
+                            GST_BUFFER_PTS(buffer) +
+                            gst_util_uint64_scale(gst_buffer_get_size(buffer), GST_SECOND,
+                                                  frameBytes * sampleRate);
+                        if (end >= 3 * GST_SECOND / 10) gate = &holds.end;
+                    } else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) ==
+                               GST_EVENT_STREAM_START) {
+                        gate = &holds.start;
+                    }
+                    if (gate) {
+                        std::unique_lock lock(gate->mutex);
+                        gate->changed.wait(lock, [gate] { return gate->open; });
+                    }
+                    return GST_PAD_PROBE_OK;
+                },
+                new std::shared_ptr<SinkHolds>(holds),
+                [](gpointer data) { delete static_cast<std::shared_ptr<SinkHolds>*>(data); });
+            gst_object_unref(sinkPad);
+        }};
+        stateChangeHook = &watch;
         player->insert(a);
-        GstElement* sink = nullptr;
-        g_object_get(latestPlaybin.load(), "audio-sink", &sink, nullptr);
-        ASSERT_NE(sink, nullptr);
-        GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
-        gst_object_unref(sink);
-        gst_pad_add_probe(
-            sinkPad, GST_PAD_PROBE_TYPE_BUFFER,
-            [](GstPad*, GstPadProbeInfo* info, gpointer data) {
-                GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-                const std::size_t frameBytes = 4;  // 16-bit stereo
-                const GstClockTime end =
-                    GST_BUFFER_PTS(buffer) + gst_util_uint64_scale(gst_buffer_get_size(buffer),
-                                                                   GST_SECOND,
-                                                                   frameBytes * sampleRate);
-                if (end < 3 * GST_SECOND / 10) return GST_PAD_PROBE_OK;
-                auto& hold = **static_cast<std::shared_ptr<HandOverGate>*>(data);
-                std::unique_lock lock(hold.mutex);
-                hold.changed.wait(lock, [&] { return hold.open; });
-                return GST_PAD_PROBE_OK;
-            },
-            new std::shared_ptr<HandOverGate>(hold),
-            [](gpointer data) { delete static_cast<std::shared_ptr<HandOverGate>*>(data); });
-        gst_object_unref(sinkPad);
+        ASSERT_EQ(stateChangeHook.load(), nullptr);
         player->insert(named("b", server.url("/b.wav")));
+        if (order == Order::failureBeforeEnd) {
+            holds->start.release();
+            ASSERT_TRUE(waitFor("status a ready"));
+        }
         queued.release();
         player->play();
         // The player settles its state changes on the main queue, so it must run meanwhile.
@@ -608,13 +642,14 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         ASSERT_EQ(player->items().size(), 2u);
         player->remove(player->items()[1]);
         player->insert(c);
+        holds->start.release();
         release.set_value();
         // The failure of the stream handed over is taken up before a has reached the sink.
         if (status == 404) {
             ASSERT_TRUE(queue.runUntil([&] { return failureHandled.load(); }));
         }
-        hold->release();
-        ASSERT_TRUE(waitFor("end c"));
+        holds->end.release();
+        ASSERT_TRUE(waitFor("end c")) << ::testing::PrintToString(events);
         std::vector<std::string> expected = {"current a",   "status a ready", "end a",
                                              "current c",   "status c ready", "end c",
                                              "current none"};
@@ -716,7 +751,7 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamAskedForDuringAStateChangeOfOursIs
     })) << ::testing::PrintToString(events);
     onAddress = &decide;
     bool heldInside = false;
-    StateChangeHook hook{playbin, [&] {
+    StateChangeHook hook{playbin, GST_STATE_CHANGE_PAUSED_TO_PLAYING, [&](GstElement*) {
                              heldInside = true;
                              asked.release();
                              decided.get_future().wait();
