@@ -161,6 +161,15 @@ bool canSeek(GstElement* source) {
     return seekable;
 }
 
+// Whether `element` is the stream read by `source` or what decodes it.
+bool ofStream(GstObject* element, GstElement* source) {
+    GstObject* stream = gst_object_get_parent(GST_OBJECT(source));
+    if (!stream) return false;
+    bool inside = element == stream || gst_object_has_as_ancestor(element, stream);
+    gst_object_unref(stream);
+    return inside;
+}
+
 double toSeconds(gint64 nanoseconds) {
     return static_cast<double>(nanoseconds) / GST_SECOND;
 }
@@ -188,6 +197,16 @@ struct GStreamerQueuePlayer::PlaybinContext {
     std::mutex seekMutex;
     std::optional<Seek> nextSeek;
     bool sendingSeeks = false;
+    // The playbin adds the handed-over stream's decoder before giving it its address, and a
+    // state change of ours reaching it then fails it for want of one. So neither runs while the
+    // other is under way.
+    bool settingState = false;  // a state change of ours is under way
+    bool openingNext = false;   // the next stream is being set up, its source not made yet
+    std::condition_variable stateSet;  // a state change of ours has ended
+    // The sink has had all of the current stream; the playbin holds back its end while another
+    // is handed over.
+    bool streamDone = false;
+    int sinkStreams = 0;  // streams whose start has reached the sink
 
     ~PlaybinContext() {
         for (GstElement* source : sources) gst_object_unref(source);
@@ -270,8 +289,14 @@ struct GStreamerQueuePlayer::Callbacks {
             case GST_MESSAGE_DURATION_CHANGED: {
                 // Stamped now: a message of an item that was replaced meanwhile is dropped.
                 std::uint64_t epoch = context.epoch;
+                // Told now as well: the playbin may take a failed stream apart meanwhile.
+                bool ofNextStream = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR &&
+                                    context.sources.size() > 1 &&
+                                    ofStream(GST_MESSAGE_SRC(message), context.sources.back());
                 std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
-                self->later([self, epoch, held] { self->handleMessage(epoch, held.get()); });
+                self->later([self, epoch, held, ofNextStream] {
+                    self->handleMessage(epoch, held.get(), ofNextStream);
+                });
                 break;
             }
             default:
@@ -291,11 +316,14 @@ struct GStreamerQueuePlayer::Callbacks {
             std::lock_guard lock(context->mutex);
             if (!context->owner) return;  // replaced before it started: nothing to stop
             playbin = GST_ELEMENT(gst_object_ref(context->playbin));
+            context->settingState = true;
         }
         gst_element_set_state(playbin, GST_STATE_PAUSED);
         bool replaced;
         {
             std::lock_guard lock(context->mutex);
+            context->settingState = false;
+            context->stateSet.notify_all();
             auto* self = context->owner;
             replaced = !self;
             if (self) {
@@ -355,9 +383,7 @@ struct GStreamerQueuePlayer::Callbacks {
         std::lock_guard locked(context.mutex);
         context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
         auto* self = context.owner;
-        if (!self) return;
-        std::lock_guard lock(self->handOverMutex_);
-        if (!std::exchange(self->openingNext_, false)) return;
+        if (!self || !std::exchange(context.openingNext, false)) return;
         // The next stream has its address: a state held back meanwhile is set now.
         std::uint64_t epoch = context.epoch;
         self->later([self, epoch] {
@@ -367,29 +393,34 @@ struct GStreamerQueuePlayer::Callbacks {
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
-        std::lock_guard locked(context.mutex);
+        std::unique_lock locked(context.mutex);
         auto* self = context.owner;
         if (!self) return;
-        std::lock_guard lock(self->handOverMutex_);
-        // A joined stream would start at normal speed, so at another rate the next item is
-        // opened on its own after the end, where the rate is applied before it plays.
-        // While a state change of ours runs through the playbin, the next stream is opened on
-        // its own after the end as well.
-        if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
-            self->holdHandOver_ || self->settingState_) {
-            return;
+        {
+            std::lock_guard lock(self->handOverMutex_);
+            // A joined stream would start at normal speed, so at another rate the next item is
+            // opened on its own after the end, where the rate is applied before it plays.
+            if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
+                self->holdHandOver_) {
+                return;
+            }
+            const PlayerItem& next = *self->handOverCandidate_;
+            // A file that cannot be opened would stall the playbin's switch; let the current
+            // stream end instead and open the next one on its own, where it fails cleanly.
+            if (!readableFile(next.uri())) return;
+            g_object_set(playbin, "uri", next.uri().c_str(), nullptr);
+            if (next.preferredForwardBuffer() > 0) {
+                g_object_set(playbin, "buffer-duration",
+                             static_cast<gint64>(next.preferredForwardBuffer() * GST_SECOND),
+                             nullptr);
+            }
+            self->handedOver_ = next.id();
         }
-        const PlayerItem& next = *self->handOverCandidate_;
-        // A file that cannot be opened would stall the playbin's switch; let the current
-        // stream end instead and open the next one on its own, where it fails cleanly.
-        if (!readableFile(next.uri())) return;
-        g_object_set(playbin, "uri", next.uri().c_str(), nullptr);
-        if (next.preferredForwardBuffer() > 0) {
-            g_object_set(playbin, "buffer-duration",
-                         static_cast<gint64>(next.preferredForwardBuffer() * GST_SECOND), nullptr);
-        }
-        self->handedOver_ = next.id();
-        self->openingNext_ = true;
+        context.openingNext = true;
+        // The playbin sets the next stream up once this returns, so a state change of ours
+        // under way is let end first; skipping the hand-over instead would cost the join. The
+        // wait lets go of the context, which that change's messages take on the main thread.
+        context.stateSet.wait(locked, [&] { return !context.settingState; });
     }
 
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
@@ -417,9 +448,16 @@ struct GStreamerQueuePlayer::Callbacks {
             const GstEventType type = GST_EVENT_TYPE(event);
             if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(self->seeksSent_.load());
             if (type == GST_EVENT_GAP || type == GST_EVENT_EOS) land();
-            if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START &&
-                self->handOverDropped_.exchange(false))
-                self->silenced_.store(true);
+            if (type == GST_EVENT_STREAM_START) {
+                context.streamDone = false;
+                if (++context.sinkStreams == self->droppedStream_) self->silenced_.store(true);
+            } else if (type == GST_EVENT_STREAM_GROUP_DONE) {
+                context.streamDone = true;
+                std::uint64_t epoch = context.epoch;
+                self->later([self, epoch] {
+                    if (epoch == self->epoch_) self->endBeforeFailedHandOver();
+                });
+            }
             return GST_PAD_PROBE_OK;
         }
         if (self->silenced_) return GST_PAD_PROBE_DROP;
@@ -690,9 +728,9 @@ void GStreamerQueuePlayer::stopPipeline() {
     {
         std::lock_guard lock(handOverMutex_);
         handedOver_.reset();
-        openingNext_ = false;
     }
-    handOverDropped_.store(false);
+    handOverFailure_.reset();
+    droppedStream_.store(0);
     silenced_.store(false);
     prerolled_ = false;
     seekable_ = false;
@@ -705,6 +743,7 @@ void GStreamerQueuePlayer::stopPipeline() {
 void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     stopPipeline();
     streamStarts_ = 0;
+    currentStream_ = 1;
     lastPosition_ = 0;
     if (keepSeek && seek_) {
         seek_->issued = false;
@@ -756,14 +795,18 @@ void GStreamerQueuePlayer::settleOnWantedState() {
         startPipeline();
         return;
     }
+    std::shared_ptr<PlaybinContext> context = context_;
     {
-        std::lock_guard lock(handOverMutex_);
-        if (openingNext_) return;  // set once the next stream's source is made
-        settingState_ = true;
+        std::lock_guard lock(context->mutex);
+        if (context->openingNext) return;  // set once the next stream's source is made
+        context->settingState = true;
     }
     gst_element_set_state(playbin_, static_cast<GstState>(wantedState_));
-    std::lock_guard lock(handOverMutex_);
-    settingState_ = false;
+    {
+        std::lock_guard lock(context->mutex);
+        context->settingState = false;
+    }
+    context->stateSet.notify_all();
 }
 
 // Prerolls the fresh playbin off the main thread (see Callbacks::start); the wanted state is
@@ -811,8 +854,11 @@ void GStreamerQueuePlayer::updateTimeControl() {
 void GStreamerQueuePlayer::handOverNext() {
     std::lock_guard lock(handOverMutex_);
     handOverCandidate_ = items_.size() > 1 ? items_[1] : nullptr;
-    handOverDropped_.store(handedOver_ &&
-                           (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_));
+    bool dropped =
+        handedOver_ && (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_);
+    // The stream handed over follows the current one; the current one's own start may not have
+    // reached the sink yet.
+    droppedStream_.store(dropped ? currentStream_ + 1 : 0);
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
@@ -826,6 +872,7 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     later([this, finished] { emitPlayedToEnd(finished); });
     auto current = currentItem();
     if (next == Continuation::playing && context_) {
+        ++currentStream_;
         {
             std::lock_guard lock(context_->mutex);
             if (!context_->sources.empty()) {
@@ -866,6 +913,26 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
     later([this, current] { emitItemStatusChanged(current); });
     if (wasReady) later([this, current, message] { emitFailedToPlayToEnd(current, message); });
     updateTimeControl();
+}
+
+// After the stream handed over failed: the current item ends, and the failure is the next
+// item's if that stream is still the one queued behind it.
+void GStreamerQueuePlayer::endBeforeFailedHandOver() {
+    if (!handOverFailure_) return;
+    Failure failure = std::move(*handOverFailure_);
+    handOverFailure_.reset();
+    std::optional<PlayerItem::Id> handedOver;
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver = handedOver_;
+    }
+    if (handedOver && items_.size() > 1 && *handedOver == items_[1]->id()) {
+        finishCurrent(Continuation::broken);
+        failCurrent(failure.domain, failure.code, failure.message, failure.fromSource);
+    } else {
+        // The failing stream was dequeued meanwhile: go on with what is queued now.
+        finishCurrent(Continuation::reopened);
+    }
 }
 
 void GStreamerQueuePlayer::issueSeek(double target) {
@@ -938,7 +1005,8 @@ void GStreamerQueuePlayer::queryDuration() {
     }
 }
 
-void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message) {
+void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message,
+                                         bool ofNextStream) {
     if (epoch != epoch_ || items_.empty()) return;
     auto current = currentItem();
     switch (GST_MESSAGE_TYPE(message)) {
@@ -980,16 +1048,23 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                     break;
                 }
             }
-            // An error after the hand-over belongs to the next stream. The playbin holds back
-            // the end of the current one then, so take it as ended: its data is at the sink.
-            if (handedOver) {
-                if (items_.size() > 1 && *handedOver == items_[1]->id()) {
-                    finishCurrent(Continuation::broken);
-                    failCurrent(domain, code, text, fromSource);
-                } else {
-                    // The failing stream was dequeued meanwhile: go on with what is queued now.
-                    finishCurrent(Continuation::reopened);
+            // An error of the stream handed over: the playbin still plays the current one out
+            // but holds back its end, so the current item ends once it has reached the sink.
+            if (handedOver && ofNextStream) {
+                if (!handOverFailure_) handOverFailure_ = Failure{domain, code, text, fromSource};
+                bool playedOut;
+                {
+                    std::lock_guard lock(context_->mutex);
+                    playedOut = context_->streamDone;
                 }
+                if (playedOut) endBeforeFailedHandOver();
+                break;
+            }
+            // Any other error after the hand-over stops both streams; the current one is taken
+            // as ended, the next one as failed.
+            if (handedOver) {
+                handOverFailure_ = Failure{domain, code, text, fromSource};
+                endBeforeFailedHandOver();
                 break;
             }
             failCurrent(domain, code, text, fromSource);

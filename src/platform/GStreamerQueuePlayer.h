@@ -101,11 +101,19 @@ private:
     enum class Continuation { reopened, playing, broken };
     void finishCurrent(Continuation next);
     void failCurrent(unsigned domain, int code, const std::string& original, bool fromSource);
+    struct Failure {
+        unsigned domain = 0;
+        int code = 0;
+        std::string message;
+        bool fromSource = false;
+    };
+    void endBeforeFailedHandOver();
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
     bool currentSourceCanSeek();
-    void handleMessage(std::uint64_t epoch, _GstMessage* message);
+    // `ofNextStream`: an error of the stream handed over, not of the current one.
+    void handleMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream);
 
     Options options_;
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
@@ -126,8 +134,11 @@ private:
     bool playingState_ = false;
     bool buffering_ = false;
     int streamStarts_ = 0;
+    int currentStream_ = 1;  // the number of the current item's stream in the playbin's order
     mutable double lastPosition_ = 0;
     std::optional<PendingSeek> seek_;
+    // The stream handed over failed; taken up once the current one has been played out.
+    std::optional<Failure> handOverFailure_;
     // The last stream whose server answered a seek with the whole stream: not sought again.
     std::string unseekableUri_;
 
@@ -137,18 +148,15 @@ private:
     std::mutex handOverMutex_;
     PlayerItemPtr handOverCandidate_;           // the item behind the current one
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
-    std::atomic<bool> handOverDropped_{false};  // ... and no longer the item behind the current
+    // ... and no longer the item behind the current: the number of its stream in the playbin's
+    // order (1 the first it played), 0 for none.
+    std::atomic<int> droppedStream_{0};
     std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
     // Flushing seeks sent; the last one whose flush reached the sink; the last one whose flush
     // was followed there by data, a gap or the end.
     std::atomic<std::uint64_t> seeksSent_{0};
     std::atomic<std::uint64_t> seekFlushed_{0};
     std::atomic<std::uint64_t> seekLanded_{0};
-    // The playbin adds the handed-over stream's decoder before giving it its address, and a
-    // state change of ours reaching it then fails it for want of one. So neither starts while
-    // the other is under way (guarded by handOverMutex_).
-    bool settingState_ = false;   // a state change of ours is under way
-    bool openingNext_ = false;    // the next stream is being set up, its source not made yet
 };
 
 }  // namespace velto
