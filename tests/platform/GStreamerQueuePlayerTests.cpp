@@ -775,7 +775,14 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamAskedForDuringAStateChangeOfOursIs
     } hooks{asked};
     askGate = &asked;
     handOverGate = &answered;
-    makePlayer();
+    auto starting = std::make_shared<std::atomic<int>>(0);
+    makePlayer("fakesink sync=false", [starting](std::function<void()> work) {
+        ++*starting;
+        std::thread([starting, work = std::move(work)] {
+            work();
+            --*starting;
+        }).detach();
+    });
     auto a = item("a", 0.2);
     auto b = item("b", 0.3);
     player->insert(a);
@@ -785,6 +792,10 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamAskedForDuringAStateChangeOfOursIs
         std::lock_guard lock(asked.mutex);
         return asked.reached && saw("status a ready");
     })) << ::testing::PrintToString(events);
+    // The playbin was started on a thread of its own; play() sets a state once that is back.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (*starting > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    queue.runPending();
     onAddress = &decide;
     bool heldInside = false;
     StateChangeHook hook{playbin, GST_STATE_CHANGE_PAUSED_TO_PLAYING, [&](GstElement*) {
