@@ -1103,5 +1103,58 @@ TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
     EXPECT_EQ(events.back(), "current none");
 }
 
+// The stream handed over opens while the current one plays out, and every change of the
+// playbin waits for it; a server slow to answer holds it until the current song has ended. A
+// pause or a play asked meanwhile still takes effect at once, and playing is told as it sounds.
+TEST_F(GStreamerQueuePlayerTest, PauseAndPlayTakeEffectWhileTheNextStreamOpens) {
+    ASSERT_TRUE(findPlaybins());
+    std::ostringstream body;
+    frames["b"] = writeWavFile(dir.path() / "b.wav", 0.3, sampleRate, 2, 0.5);
+    body << std::ifstream(dir.path() / "b.wav", std::ios::binary).rdbuf();
+    std::promise<void> answered;
+    std::shared_future<void> answer = answered.get_future().share();
+    FakeHttpServer server;
+    server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
+        answer.wait();
+        response.set_content(body.str(), "audio/wav");
+    });
+    struct Answer {  // before the server stops, which waits for its handlers
+        std::promise<void>& promise;
+        bool given = false;
+        void now() {
+            if (!std::exchange(given, true)) promise.set_value();
+        }
+        ~Answer() { now(); }
+    } letGo{answered};
+    makePlayer("fakesink sync=true");
+    player->insert(item("a", 2.0));
+    GstElement* playbin = latestPlaybin;
+    player->insert(named("b", server.url("/b.wav")));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    // Handed over: its source waits for the answer.
+    ASSERT_TRUE(server.waitForRequests(1));
+    GstElement* sink = nullptr;
+    g_object_get(playbin, "audio-sink", &sink, nullptr);
+    ASSERT_NE(sink, nullptr);
+    std::unique_ptr<GstElement, decltype(&gst_object_unref)> holdSink(sink, gst_object_unref);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        player->pause();
+        EXPECT_EQ(player->timeControlStatus(), Status::paused);
+        // A sink stops at once, then waits for a buffer before it is paused.
+        EXPECT_EQ(targetState(sink), GST_STATE_PAUSED) << "the pause was held back";
+        player->play();
+        EXPECT_EQ(player->timeControlStatus(), Status::playing);
+        int heard = probeCalls;
+        ASSERT_TRUE(queue.runUntil([&] { return probeCalls > heard; })) << "no sound after play";
+        queue.runPending();
+        EXPECT_EQ(player->timeControlStatus(), Status::playing) << "sounding, but not told";
+    }
+    letGo.now();
+    ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+    expectJoined("a", "b");
+}
+
 }  // namespace
 }  // namespace velto
