@@ -178,6 +178,21 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         return result;
     }
 
+    // Serves a song `label` of `seconds` at /label.wav, each answer held until `answer` is given.
+    void serveWhenAnswered(FakeHttpServer& server, const std::string& label, double seconds,
+                           std::shared_future<void> answer) {
+        auto path = dir.path() / (label + ".wav");
+        frames[label] = writeWavFile(path, seconds, sampleRate, 2, 0.5);
+        std::ostringstream body;
+        body << std::ifstream(path, std::ios::binary).rdbuf();
+        server.get("/" + label + ".wav",
+                   [answer, content = body.str()](const httplib::Request&,
+                                                  httplib::Response& response) {
+                       answer.wait();
+                       response.set_content(content, "audio/wav");
+                   });
+    }
+
     static std::string uriOf(const std::filesystem::path& path) {
         gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
         std::string result = uri;
@@ -712,16 +727,9 @@ TEST_F(GStreamerQueuePlayerTest, AStateAskedWhileTheNextStreamIsSetUpIsSetOnceIt
     } release{gate};
     // The first song's whole body comes at once, when the next one is queued: it is read to
     // its end while the sink holds its first buffer, paused.
-    std::ostringstream body;
-    frames["a"] = writeWavFile(dir.path() / "a.wav", 0.2, sampleRate, 2, 0.5);
-    body << std::ifstream(dir.path() / "a.wav", std::ios::binary).rdbuf();
     std::promise<void> queued;
-    std::shared_future<void> answer = queued.get_future().share();
     FakeHttpServer server;
-    server.get("/a.wav", [&](const httplib::Request&, httplib::Response& response) {
-        answer.wait();
-        response.set_content(body.str(), "audio/wav");
-    });
+    serveWhenAnswered(server, "a", 0.2, queued.get_future().share());
     makePlayer("fakesink sync=true");
     player->insert(named("a", server.url("/a.wav")));
     player->insert(item("b", 0.2));
@@ -1108,16 +1116,9 @@ TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
 // pause or a play asked meanwhile still takes effect at once, and playing is told as it sounds.
 TEST_F(GStreamerQueuePlayerTest, PauseAndPlayTakeEffectWhileTheNextStreamOpens) {
     ASSERT_TRUE(findPlaybins());
-    std::ostringstream body;
-    frames["b"] = writeWavFile(dir.path() / "b.wav", 0.3, sampleRate, 2, 0.5);
-    body << std::ifstream(dir.path() / "b.wav", std::ios::binary).rdbuf();
     std::promise<void> answered;
-    std::shared_future<void> answer = answered.get_future().share();
     FakeHttpServer server;
-    server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
-        answer.wait();
-        response.set_content(body.str(), "audio/wav");
-    });
+    serveWhenAnswered(server, "b", 0.3, answered.get_future().share());
     struct Answer {  // before the server stops, which waits for its handlers
         std::promise<void>& promise;
         bool given = false;
