@@ -788,9 +788,15 @@ void GStreamerQueuePlayer::settleOnWantedState() {
     // Without waiting: a failure is reported on the bus, and a change under way ends with a
     // state message that brings us back here.
     GstStateChangeReturn result = gst_element_get_state(playbin_, &state, &pending, 0);
-    if (result == GST_STATE_CHANGE_FAILURE || pending != GST_STATE_VOID_PENDING ||
-        state == wantedState_)
-        return;
+    if (result == GST_STATE_CHANGE_FAILURE) return;
+    // A change of the playbin waits for the stream handed over to open, which may take until
+    // the current one has ended; meanwhile the playbin passes the state it is going to on to
+    // the rest of its elements over and over, so one set now takes effect at once, and a pause
+    // is not held back until the end of the song.
+    const bool nextOpening = pending != GST_STATE_VOID_PENDING && state >= GST_STATE_PAUSED &&
+                             nextStreamOpening();
+    if (pending != GST_STATE_VOID_PENDING && !nextOpening) return;
+    if ((nextOpening ? pending : state) == wantedState_) return;
     if (state == GST_STATE_NULL) {
         startPipeline();
         return;
@@ -807,6 +813,32 @@ void GStreamerQueuePlayer::settleOnWantedState() {
         context->settingState = false;
     }
     context->stateSet.notify_all();
+    followStateWhileNextOpens();
+}
+
+// While the stream handed over opens, the playbin tells it is on its way to a state its sink is
+// already in (see settleOnWantedState); a message of it may be older than a change of ours.
+void GStreamerQueuePlayer::followStateWhileNextOpens() {
+    if (!playbin_) return;
+    GstState state = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    if (gst_element_get_state(playbin_, &state, &pending, 0) == GST_STATE_CHANGE_ASYNC &&
+        pending != GST_STATE_VOID_PENDING && nextStreamOpening())
+        playingState_ = pending == GST_STATE_PLAYING;
+}
+
+// Whether the stream handed over is still opening (reading its start, to find what it is).
+bool GStreamerQueuePlayer::nextStreamOpening() {
+    GstElement* stream = nullptr;
+    {
+        std::lock_guard lock(context_->mutex);
+        if (context_->sources.size() > 1)
+            stream = GST_ELEMENT(gst_object_get_parent(GST_OBJECT(context_->sources.back())));
+    }
+    if (!stream) return false;
+    bool opening = gst_element_get_state(stream, nullptr, nullptr, 0) == GST_STATE_CHANGE_ASYNC;
+    gst_object_unref(stream);
+    return opening;
 }
 
 // Prerolls the fresh playbin off the main thread (see Callbacks::start); the wanted state is
@@ -1111,6 +1143,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             gst_message_parse_state_changed(message, nullptr, &state, &pending);
             playingState_ = state == GST_STATE_PLAYING;
             if (pending == GST_STATE_VOID_PENDING) settleOnWantedState();
+            followStateWhileNextOpens();
             updateTimeControl();
             break;
         }

@@ -93,6 +93,8 @@ private:
     void applyTargetState();
     void setPipelineState(int state);
     void settleOnWantedState();
+    bool nextStreamOpening();
+    void followStateWhileNextOpens();
     void startPipeline();
     void offMainThread(std::function<void()> work);
     void started(std::uint64_t epoch);

@@ -178,6 +178,21 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         return result;
     }
 
+    // Serves a song `label` of `seconds` at /label.wav, each answer held until `answer` is given.
+    void serveWhenAnswered(FakeHttpServer& server, const std::string& label, double seconds,
+                           std::shared_future<void> answer) {
+        auto path = dir.path() / (label + ".wav");
+        frames[label] = writeWavFile(path, seconds, sampleRate, 2, 0.5);
+        std::ostringstream body;
+        body << std::ifstream(path, std::ios::binary).rdbuf();
+        server.get("/" + label + ".wav",
+                   [answer, content = body.str()](const httplib::Request&,
+                                                  httplib::Response& response) {
+                       answer.wait();
+                       response.set_content(content, "audio/wav");
+                   });
+    }
+
     static std::string uriOf(const std::filesystem::path& path) {
         gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
         std::string result = uri;
@@ -712,16 +727,9 @@ TEST_F(GStreamerQueuePlayerTest, AStateAskedWhileTheNextStreamIsSetUpIsSetOnceIt
     } release{gate};
     // The first song's whole body comes at once, when the next one is queued: it is read to
     // its end while the sink holds its first buffer, paused.
-    std::ostringstream body;
-    frames["a"] = writeWavFile(dir.path() / "a.wav", 0.2, sampleRate, 2, 0.5);
-    body << std::ifstream(dir.path() / "a.wav", std::ios::binary).rdbuf();
     std::promise<void> queued;
-    std::shared_future<void> answer = queued.get_future().share();
     FakeHttpServer server;
-    server.get("/a.wav", [&](const httplib::Request&, httplib::Response& response) {
-        answer.wait();
-        response.set_content(body.str(), "audio/wav");
-    });
+    serveWhenAnswered(server, "a", 0.2, queued.get_future().share());
     makePlayer("fakesink sync=true");
     player->insert(named("a", server.url("/a.wav")));
     player->insert(item("b", 0.2));
@@ -1112,6 +1120,52 @@ TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
     EXPECT_EQ(player->currentItem(), nullptr);
     queue.runPending();
     EXPECT_EQ(events.back(), "current none");
+}
+
+// The stream handed over opens while the current one plays out, and every change of the
+// playbin waits for it; a server slow to answer holds it until the current song has ended. A
+// pause or a play asked meanwhile still takes effect at once, and playing is told as it sounds.
+TEST_F(GStreamerQueuePlayerTest, PauseAndPlayTakeEffectWhileTheNextStreamOpens) {
+    ASSERT_TRUE(findPlaybins());
+    std::promise<void> answered;
+    FakeHttpServer server;
+    serveWhenAnswered(server, "b", 0.3, answered.get_future().share());
+    struct Answer {  // before the server stops, which waits for its handlers
+        std::promise<void>& promise;
+        bool given = false;
+        void now() {
+            if (!std::exchange(given, true)) promise.set_value();
+        }
+        ~Answer() { now(); }
+    } letGo{answered};
+    makePlayer("fakesink sync=true");
+    player->insert(item("a", 2.0));
+    GstElement* playbin = latestPlaybin;
+    player->insert(named("b", server.url("/b.wav")));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    // Handed over: its source waits for the answer.
+    ASSERT_TRUE(server.waitForRequests(1));
+    GstElement* sink = nullptr;
+    g_object_get(playbin, "audio-sink", &sink, nullptr);
+    ASSERT_NE(sink, nullptr);
+    std::unique_ptr<GstElement, decltype(&gst_object_unref)> holdSink(sink, gst_object_unref);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        player->pause();
+        EXPECT_EQ(player->timeControlStatus(), Status::paused);
+        // A sink stops at once, then waits for a buffer before it is paused.
+        EXPECT_EQ(targetState(sink), GST_STATE_PAUSED) << "the pause was held back";
+        player->play();
+        EXPECT_EQ(player->timeControlStatus(), Status::playing);
+        int heard = probeCalls;
+        ASSERT_TRUE(queue.runUntil([&] { return probeCalls > heard; })) << "no sound after play";
+        queue.runPending();
+        EXPECT_EQ(player->timeControlStatus(), Status::playing) << "sounding, but not told";
+    }
+    letGo.now();
+    ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+    expectJoined("a", "b");
 }
 
 }  // namespace
