@@ -208,6 +208,23 @@ struct GStreamerQueuePlayer::PlaybinContext {
     bool streamDone = false;
     int sinkStreams = 0;  // streams whose start has reached the sink
 
+    // Sets a state change of ours, which the hand-over waits for; none is set while the next
+    // stream is being set up (false then).
+    bool setState(GstElement* element, GstState state) {
+        {
+            std::lock_guard lock(mutex);
+            if (openingNext) return false;
+            settingState = true;
+        }
+        gst_element_set_state(element, state);
+        {
+            std::lock_guard lock(mutex);
+            settingState = false;
+        }
+        stateSet.notify_all();
+        return true;
+    }
+
     ~PlaybinContext() {
         for (GstElement* source : sources) gst_object_unref(source);
     }
@@ -316,14 +333,11 @@ struct GStreamerQueuePlayer::Callbacks {
             std::lock_guard lock(context->mutex);
             if (!context->owner) return;  // replaced before it started: nothing to stop
             playbin = GST_ELEMENT(gst_object_ref(context->playbin));
-            context->settingState = true;
         }
-        gst_element_set_state(playbin, GST_STATE_PAUSED);
+        context->setState(playbin, GST_STATE_PAUSED);
         bool replaced;
         {
             std::lock_guard lock(context->mutex);
-            context->settingState = false;
-            context->stateSet.notify_all();
             auto* self = context->owner;
             replaced = !self;
             if (self) {
@@ -608,18 +622,9 @@ void GStreamerQueuePlayer::retirePipeline() {
         needsThread = teardowns_->threads < maxRetiringThreads;
         if (needsThread) ++teardowns_->threads;
     }
-    if (!needsThread) return;
-    try {
-        auto work = [teardowns = teardowns_] { teardowns->stopWaiting(); };
-        if (options_.startThread)
-            options_.startThread(work);
-        else
-            std::thread(work).detach();
-    } catch (const std::exception& error) {
-        // Stopped here then, whatever the wait: a playbin left running would play on unheard.
-        Log::error(logCategory, std::string("no thread to stop a playbin: ") + error.what());
-        teardowns_->stopWaiting();
-    }
+    // Without a thread it is stopped here, whatever the wait: a playbin left running would play
+    // on unheard.
+    if (needsThread) offMainThread([teardowns = teardowns_] { teardowns->stopWaiting(); });
 }
 
 bool GStreamerQueuePlayer::tearingDown() const {
@@ -801,18 +806,8 @@ void GStreamerQueuePlayer::settleOnWantedState() {
         startPipeline();
         return;
     }
-    std::shared_ptr<PlaybinContext> context = context_;
-    {
-        std::lock_guard lock(context->mutex);
-        if (context->openingNext) return;  // set once the next stream's source is made
-        context->settingState = true;
-    }
-    gst_element_set_state(playbin_, static_cast<GstState>(wantedState_));
-    {
-        std::lock_guard lock(context->mutex);
-        context->settingState = false;
-    }
-    context->stateSet.notify_all();
+    // Set once the next stream's source is made, if it is being set up.
+    if (!context_->setState(playbin_, static_cast<GstState>(wantedState_))) return;
     followStateWhileNextOpens();
 }
 

@@ -208,6 +208,12 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
     bool waitFor(const std::string& event) {
         return queue.runUntil([&] { return saw(event); });
     }
+    // Waits for another thread to make `done` hold, without running the queue.
+    static bool spinUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        return done();
+    }
     std::vector<SinkBuffer> sinkBuffers() {
         std::lock_guard lock(mutex);
         return buffers;
@@ -403,10 +409,8 @@ TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheStreamIsHeldLeavesTheCallerFree) {
     {
         std::unique_lock hold(mutex);
         const int calls = probeCalls;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (probeCalls == calls && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        ASSERT_GT(probeCalls, calls) << "the stream never reached the sink again";
+        ASSERT_TRUE(spinUntil([&] { return probeCalls > calls; }))
+            << "the stream never reached the sink again";
         auto asked = std::async(std::launch::async, [&] {
             player->seek(1.5, [&](bool finished) { moved = finished; });
         });
@@ -675,10 +679,7 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         stateChangeHook = &watch;
         player->insert(a);
         // The playbin starts on a thread of its own.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (stateChangeHook.load() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        ASSERT_EQ(stateChangeHook.load(), nullptr);
+        ASSERT_TRUE(spinUntil([] { return stateChangeHook.load() == nullptr; }));
         player->insert(named("b", server.url("/b.wav")));
         if (order == Order::failureBeforeEnd) {
             holds->start.release();
@@ -801,8 +802,7 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamAskedForDuringAStateChangeOfOursIs
         return asked.reached && saw("status a ready");
     })) << ::testing::PrintToString(events);
     // The playbin was started on a thread of its own; play() sets a state once that is back.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (*starting > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    spinUntil([&] { return *starting == 0; });
     queue.runPending();
     onAddress = &decide;
     bool heldInside = false;
