@@ -837,10 +837,13 @@ bool GStreamerQueuePlayer::nextStreamOpening() {
 }
 
 // Prerolls the fresh playbin off the main thread (see Callbacks::start); the wanted state is
-// set once it is back.
+// set once it is back. Not before the turn that opened it is over: a short song is read to its
+// end while it prerolls, and asks for the next one then, which the caller may queue right after.
 void GStreamerQueuePlayer::startPipeline() {
     starting_ = true;
-    offMainThread([context = context_] { Callbacks::start(context); });
+    later([this, epoch = epoch_] {
+        if (epoch == epoch_) offMainThread([context = context_] { Callbacks::start(context); });
+    });
 }
 
 // Runs `work` on a thread of its own, or here when none can be had.
