@@ -174,6 +174,12 @@ double toSeconds(gint64 nanoseconds) {
     return static_cast<double>(nanoseconds) / GST_SECOND;
 }
 
+// Marks a retired playbin; the data's release tells that it is done with.
+GQuark teardownQuark() {
+    static const GQuark quark = g_quark_from_static_string("velto-teardown");
+    return quark;
+}
+
 }  // namespace
 
 // What one playbin's callbacks, on streaming threads, share with the player: the player
@@ -261,9 +267,26 @@ struct GStreamerQueuePlayer::Teardowns {
                 playbin = waiting.front();
                 waiting.pop_front();
             }
-            gst_element_set_state(playbin, GST_STATE_NULL);
-            gst_object_unref(playbin);
+            stop(playbin);
         }
+    }
+
+    // A stop fails when a stream the playbin opens fails on the way down (its decoder takes
+    // the failure of a change it was still in for its own). It is asked again: a playbin freed
+    // in another state keeps threads running on what it frees. One that will not stop is left
+    // alive rather than crash the program.
+    static void stop(GstElement* playbin) {
+        constexpr int attempts = 3;
+        for (int attempt = 1; attempt <= attempts; ++attempt) {
+            if (gst_element_set_state(playbin, GST_STATE_NULL) != GST_STATE_CHANGE_FAILURE) {
+                gst_object_unref(playbin);
+                return;
+            }
+            Log::info(logCategory, std::string("stopping ") + GST_ELEMENT_NAME(playbin) +
+                                       " failed, attempt " + std::to_string(attempt));
+        }
+        Log::error(logCategory, std::string(GST_ELEMENT_NAME(playbin)) + " cannot be stopped");
+        g_object_set_qdata(G_OBJECT(playbin), teardownQuark(), nullptr);  // counted as done
     }
 };
 
@@ -607,8 +630,7 @@ void GStreamerQueuePlayer::retirePipeline() {
     volumeControl_ = nullptr;
     // Done when the playbin is finalized, which may be after our unref: a state change of its
     // own can still hold it on one of GStreamer's threads.
-    static const GQuark teardownQuark = g_quark_from_static_string("velto-teardown");
-    g_object_set_qdata_full(G_OBJECT(playbin), teardownQuark,
+    g_object_set_qdata_full(G_OBJECT(playbin), teardownQuark(),
                             new std::shared_ptr<Teardowns>(teardowns_), [](gpointer data) {
                                 auto* teardowns = static_cast<std::shared_ptr<Teardowns>*>(data);
                                 (*teardowns)->finish();
