@@ -458,6 +458,11 @@ struct GStreamerQueuePlayer::Callbacks {
         // under way is let end first; skipping the hand-over instead would cost the join. The
         // wait lets go of the context, which that change's messages take on the main thread.
         context.stateSet.wait(locked, [&] { return !context.settingState; });
+        // So is one the playbin goes on with by itself (after a preroll, after a seek): run
+        // over the switch, it sets the old stream's parts going again as the switch stops them,
+        // and they are freed running. A little, for one that waits on something else.
+        locked.unlock();
+        gst_element_get_state(playbin, nullptr, nullptr, GST_SECOND);
     }
 
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
