@@ -281,8 +281,7 @@ TEST_F(GStreamerQueuePlayerTest, PlaysAnItemToItsEndAndKeepsTheWishToPlay) {
 // comes back (here it waits for the playbin to ask).
 TEST_F(GStreamerQueuePlayerTest, ConsecutiveItemsJoinWithoutLosingASample) {
     ASSERT_TRUE(findPlaybins());
-    HandOverGate asked;
-    asked.open = true;
+    HandOverGate asked{.open = true};
     struct Reset {
         ~Reset() { handOverGate = nullptr; }
     } reset;
@@ -1080,25 +1079,23 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
     }
     auto a = item("a", 0.2);
     player->insert(a);
-    auto moved = std::async(std::launch::async, [&] {
-        player->advanceToNextItem();
-        queue.runPending();
-    });
+    auto moveOn = [&] {
+        return std::async(std::launch::async, [&] {
+            player->advanceToNextItem();
+            queue.runPending();  // starts the next one
+        });
+    };
+    auto moved = moveOn();
     ASSERT_EQ(moved.wait_for(std::chrono::seconds(5)), std::future_status::ready)
         << "moving on waited for the file to open";
     for (int i = 0; i < stalledCount; ++i) {
         SCOPED_TRACE(i);
         // The player has read what there was and waits in the next read.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        int unread = 4;
-        while (unread > 0 && ::ioctl(writers.fds[i], FIONREAD, &unread) == 0 &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        ASSERT_EQ(unread, 0) << "the stalled song was never read";
-        auto moved = std::async(std::launch::async, [&] {
-        player->advanceToNextItem();
-        queue.runPending();
-    });
+        ASSERT_TRUE(spinUntil([&] {
+            int unread = 0;
+            return ::ioctl(writers.fds[i], FIONREAD, &unread) == 0 && unread == 0;
+        })) << "the stalled song was never read";
+        auto moved = moveOn();
         if (moved.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
             writers.close();
             moved.wait();
