@@ -324,6 +324,51 @@ TEST_F(StatusPanelTest, AFailedSearchNeverReadsAsNoMatch) {
     EXPECT_TRUE(panel->layout().summary);
 }
 
+// The failure belongs to the scope whose search failed: back on it after another scope, with the
+// services meanwhile answering, it shows that failure and its retry, never another scope's, nor
+// the hint or a count; a search under way shows no count either, and the retry ends it.
+TEST_F(StatusPanelTest, AFailedScopeKeepsItsOwnErrorAcrossScopeSwitches) {
+    makePanel();
+    using Action = MacStatusPanel::MessageRow::Action;
+    searchRuntime->songs["雾"] = searchtest::SearchTestRuntime::failing<SearchPage>("网络失败");
+    searchRuntime->artists["雾:1"] =
+        searchtest::SearchTestRuntime::failing<ArtistSearchPage>("网络失败");
+    panel->selectTab("search");
+    panel->editQuery("雾", false);
+    panel->submitSearch();
+    EXPECT_EQ(panel->layout().overlay, "loading");
+    EXPECT_FALSE(panel->layout().summary) << panel->resultSummary();
+    settle();
+    ASSERT_TRUE(panel->message());
+    const std::string songsFailed = panel->message()->text;
+    panel->selectScope("歌手");
+    settle();
+    ASSERT_TRUE(panel->message());
+    EXPECT_EQ(panel->message()->text, "歌手搜索暂不可用，请重试");
+    searchRuntime->songs["雾"] = [] { return SearchPage{{song("5")}, 1, 1}; };
+    searchRuntime->artists["雾:1"] = [] {
+        return ArtistSearchPage({{"a1", MusicSource::wy, "雾人", {}, {}, {}}}, 1, MusicSource::wy, 1, 20);
+    };
+    for (int trip = 0; trip < 3; ++trip) {
+        panel->selectScope("歌曲");
+        settle();
+        ASSERT_TRUE(panel->message()) << trip;
+        EXPECT_EQ(panel->message()->text, songsFailed) << trip;
+        EXPECT_EQ(panel->message()->action, Action::submitSearch) << trip;
+        EXPECT_EQ(panel->layout().overlay, "") << trip;
+        EXPECT_FALSE(panel->layout().summary) << trip;
+        panel->selectScope(trip == 0 ? "歌手" : "专辑");
+        settle();
+    }
+    panel->selectScope("歌曲");
+    panel->messageAction("submitSearch");
+    EXPECT_FALSE(panel->message());
+    settle();
+    EXPECT_FALSE(panel->message());
+    EXPECT_EQ(panel->resultSummary(), "1 首歌曲");
+    EXPECT_TRUE(panel->layout().summary);
+}
+
 TEST_F(StatusPanelTest, MessageRowLooksByKind) {
     makePanel();
     resolver->failAlways("wy_1", std::make_exception_ptr(SourceError::source("这首歌暂时无法播放")));
