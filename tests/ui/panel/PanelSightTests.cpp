@@ -258,6 +258,59 @@ TEST_P(PanelSight, EveryViewKeepsItsControlsInSightAndStill) {
     window().performClose();
 }
 
+// A band never lies over the focused control: the view moves it clear as the band comes, as it
+// does for Tab. At scale 2 the settings page takes the whole height over either tray edge.
+TEST_F(PanelWindowedViews, ABandComingMovesTheFocusedControlClearOfIt) {
+    for (const Tray& tray : {trays[4], trays[5]}) {
+        panel->toggleSettings();
+        open(tray.anchor);
+        window().requestActivate();
+        QQuickItem* exporter = find("mac-panel-export-backup");
+        ASSERT_TRUE(exporter);
+        exporter->forceActiveFocus(Qt::TabFocusReason);
+        layOut();
+        model->setNotice("歌单备份已导出");
+        layOut();
+        QQuickItem* band = find("mac-panel-notice-band");
+        ASSERT_TRUE(band->isVisible() && band->height() > 0) << tray.name;
+        const QRectF focused = exporter->mapRectToScene({0, 0, exporter->width(), exporter->height()});
+        const QRectF lying = band->mapRectToScene({0, 0, band->width(), band->height()});
+        EXPECT_FALSE(lying.intersects(focused)) << tray.name;
+        EXPECT_GE(focused.top(), 0) << tray.name;
+        advance(3);
+        window().performClose();
+    }
+}
+
+// A playback failure stands on a page that takes the screen's whole height, over a bottom and a
+// top tray, in both palettes: the header in sight, the band over the content's bottom.
+TEST_F(PanelWindowedViews, AStandingErrorOnAFullHeightPanel) {
+    resolver->failAlways("wy_E", std::make_exception_ptr(SourceError::source("音频流加载失败，请检查网络后重试")));
+    model->play({song("E")}, 0);
+    settle();
+    for (const bool dark : {false, true}) {
+        std::optional<ViewHarness::DarkScheme> scheme;
+        if (dark) scheme.emplace();
+        for (const Tray& tray : {trays[0], trays[1]}) {
+            for (const char* page : {"search", "settings"}) {
+                if (std::string(page) == "settings") panel->toggleSettings();
+                else panel->selectTab("search");
+                open(tray.anchor);
+                const std::string at = std::string(page) + " " + tray.name + (dark ? " dark" : "");
+                if (panel->showsSettings()) EXPECT_EQ(window().height(), tray.anchor.area.height() - 16) << at;
+                EXPECT_EQ(find("mac-panel-message-button")->property("text").toString(), "重试") << at;
+                QQuickItem* band = find("mac-panel-notice-band");
+                QQuickItem* header = find("mac-panel-header");
+                EXPECT_FALSE(band->mapRectToScene({0, 0, band->width(), band->height()})
+                                 .intersects(header->mapRectToScene({0, 0, header->width(), header->height()})))
+                    << at;
+                save(QString("standing-error-%1-%2%3").arg(page, tray.name, dark ? "-dark" : ""));
+                window().performClose();
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Trays, PanelSight, ::testing::ValuesIn(trays),
                          [](const ::testing::TestParamInfo<Tray>& info) {
                              std::string name = info.param.name;

@@ -44,7 +44,8 @@ Item {
         banded: scroller
         bandBelow: scroller.under
     }
-    onCoveredChanged: focusInView.reveal()
+    // Once the view's margins have taken the band in.
+    onCoveredChanged: Qt.callLater(focusInView.reveal)
 
     Rectangle {
         objectName: "mac-panel-notice-band"
