@@ -182,6 +182,12 @@ class PanelWindowedViews : public PanelViews {
     }
 
     PanelWindow& window() { return *made; }
+    // As the program closes it: the panel model goes back to the compact panel.
+    void closePanel() {
+        window().performClose();
+        panel->setShown(false);
+        panel->panelDidClose();
+    }
 
     std::unique_ptr<PanelWindow> made;
     QPoint reported;
