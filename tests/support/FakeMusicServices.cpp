@@ -89,6 +89,7 @@ FakeMusicServices::FakeMusicServices(double streamSeconds)
 
 void FakeMusicServices::serveRovoz() {
     server_.get("/api/163_search", [this](const httplib::Request& request, httplib::Response& response) {
+        if (songSearchFails_) return void(response.status = 500);
         const auto found = matching(request.get_param_value("keyword"));
         json list = json::array();
         for (const auto* song : page(found, request)) {
@@ -197,6 +198,8 @@ void FakeMusicServices::serveNetEase() {
             list(albums, albumJSON, "albums", "albumCount");
         } else if (type == "1000") {
             list(playlists, playlistJSON, "playlists", "playlistCount");
+        } else if (songSearchFails_) {
+            return void(response.status = 500);
         } else {
             list(found, [&](const Song* song) { return songJSON(*song); }, "songs", "songCount");
         }

@@ -42,6 +42,8 @@ class FakeMusicServices {
     const Song& brokenSong() const { return songs_.back(); }
     // Makes the NetEase stream-address endpoint fail, so only the RoVOz path can play.
     void failNetEaseStreams(bool fail) { netEaseStreamsFail_ = fail; }
+    // Makes the song searches of both services answer HTTP 500; the other scopes still answer.
+    void failSongSearch(bool fail) { songSearchFails_ = fail; }
     // Streams answer the whole file to every request, like a media server without byte ranges.
     void ignoreRange(bool ignore) { ignoreRange_ = ignore; }
     // Writes BuildCredentials.json (a dummy RoVOz key and NetEase cookie) into `folder`.
@@ -73,6 +75,7 @@ class FakeMusicServices {
     std::vector<std::string> covers_;
     std::atomic<bool> netEaseStreamsFail_{false};
     std::atomic<bool> ignoreRange_{false};
+    std::atomic<bool> songSearchFails_{false};
 };
 
 }  // namespace velto

@@ -1,7 +1,8 @@
 // Serves both music services with invented songs on loopback until interrupted, so that velto
 // can be run without the real services. Prints the variables to start velto with.
 // "--ignore-range" makes the streams answer whole files, like a server without byte ranges;
-// "--song-seconds N" makes every song N seconds long instead of 30.
+// "--song-seconds N" makes every song N seconds long instead of 30; "--fail-song-search" makes
+// every song search fail (HTTP 500) while the other scopes answer.
 #include <signal.h>
 
 #include <algorithm>
@@ -16,10 +17,13 @@
 int main(int argc, char** argv) {
     std::filesystem::path resources = std::filesystem::current_path() / "fake-resources";
     bool ignoreRange = false;
+    bool failSongSearch = false;
     double songSeconds = 30;
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--ignore-range") {
             ignoreRange = true;
+        } else if (std::string_view(argv[i]) == "--fail-song-search") {
+            failSongSearch = true;
         } else if (std::string_view(argv[i]) == "--song-seconds" && i + 1 < argc) {
             songSeconds = std::clamp(std::atof(argv[++i]), 1.0, 600.0);
         } else {
@@ -35,6 +39,7 @@ int main(int argc, char** argv) {
 
     velto::FakeMusicServices services(songSeconds);
     services.ignoreRange(ignoreRange);
+    services.failSongSearch(failSongSearch);
     services.writeResources(std::filesystem::absolute(resources));
     std::cout << "export VELTO_NETEASE_BASE_URL=" << services.origin() << "\n"
               << "export VELTO_ROVOZ_BASE_URL=" << services.origin() << "\n"

@@ -4,8 +4,8 @@
 
 namespace velto {
 
-// A stand-in for the status panel: its width, a field, `rows` songs, the model it was given and
-// a count of the close notifications it saw.
+// A stand-in for the status panel: its width, a field, `rows` songs, the model it was given, a
+// count of the close notifications it saw, and whether a page is open with the tallest's height.
 inline PanelWindow::Root panelFixtureRoot(int rows = 12) {
     static const QByteArray source = R"(
 import QtQuick
@@ -16,6 +16,8 @@ Rectangle {
     property int rows: 12
     property int closes: 0
     property QtObject model: null
+    property bool pageOpen: false
+    property real tallestPage: 0
     implicitWidth: 380; implicitHeight: 520
     color: Theme.background
     Connections {

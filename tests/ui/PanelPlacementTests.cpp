@@ -131,23 +131,39 @@ TEST(PanelPlacement, KeepsTheSideFacingTheTrayAsThePanelResizes) {
     EXPECT_EQ(PanelPlacement::frame(tiny, {380, 520}), QRect(0, 0, 12, 10));
 }
 
-// A band grows the window at the edge the panel grows at, as far as the area's margin, never
-// moving the content; under the notch the area starts below it.
-TEST(PanelPlacement, ABandGrowsTheWindowAsFarAsTheAreaLets) {
+// A band lies beyond the content at the edge the panel grows at, the window grown by it, where
+// the area's margin lets it grow by all of it; elsewhere it lies over the content's bottom (never
+// the header's edge), the window as the content's. The content never moves; under the notch the
+// area starts below it.
+TEST(PanelPlacement, ABandLiesBesideTheContentOrOverItsBottom) {
     using Align = PanelPlacement::Align;
+    using Banded = PanelPlacement::Banded;
     const PanelPlacement::Anchor bottom{{0, 0, 1024, 570}, Align::centre, 872, Align::end, 574};
     const PanelPlacement::Anchor top{{0, 30, 1024, 570}, Align::centre, 872, Align::start, 26};
-    for (const auto& [height, grown, overTop] : {std::tuple{400, 434, 128}, {520, 554, 8}, {600, 554, 8}}) {
-        const QRect low = PanelPlacement::frame(bottom, {380, height});
-        EXPECT_EQ(PanelPlacement::withBand(bottom, low, 34), QRect(636, overTop, 380, grown)) << height;
-        const QRect high = PanelPlacement::frame(top, {380, height});
-        EXPECT_EQ(PanelPlacement::withBand(top, high, 34), QRect(636, 38, 380, grown)) << height;
-        EXPECT_EQ(PanelPlacement::withBand(top, high, 0), high) << height;
+    const QRect low = PanelPlacement::frame(bottom, {380, 400});
+    const QRect high = PanelPlacement::frame(top, {380, 400});
+    EXPECT_EQ(PanelPlacement::withBand(bottom, low, 34),
+              (Banded{QRect(636, 128, 380, 434), QRect(636, 128, 380, 34)}));
+    EXPECT_EQ(PanelPlacement::withBand(top, high, 34),
+              (Banded{QRect(636, 38, 380, 434), QRect(636, 438, 380, 34)}));
+    EXPECT_EQ(PanelPlacement::withBand(top, high, 0).window, high);
+    // One pixel short of the room, and at the whole usable height.
+    for (const int height : {521, 554}) {
+        const QRect bottomFull = PanelPlacement::frame(bottom, {380, height});
+        EXPECT_EQ(PanelPlacement::withBand(bottom, bottomFull, 34),
+                  (Banded{bottomFull, QRect(636, bottomFull.bottom() - 33, 380, 34)})) << height;
+        const QRect topFull = PanelPlacement::frame(top, {380, height});
+        EXPECT_EQ(PanelPlacement::withBand(top, topFull, 34),
+                  (Banded{topFull, QRect(636, topFull.bottom() - 33, 380, 34)})) << height;
     }
+    EXPECT_EQ(PanelPlacement::withBand(bottom, PanelPlacement::frame(bottom, {380, 520}), 34).window,
+              QRect(636, 8, 380, 554));
     PanelPlacement::Anchor notched = bottom;
     notched.obstacle = QRect(700, 0, 200, 60);
-    EXPECT_EQ(PanelPlacement::withBand(notched, PanelPlacement::frame(notched, {380, 400}), 200),
-              QRect(636, 68, 380, 494));
+    EXPECT_EQ(PanelPlacement::withBand(notched, PanelPlacement::frame(notched, {380, 400}), 60).window,
+              QRect(636, 102, 380, 460));
+    EXPECT_EQ(PanelPlacement::withBand(notched, PanelPlacement::frame(notched, {380, 400}), 200).window,
+              PanelPlacement::frame(notched, {380, 400}));
 }
 
 }  // namespace

@@ -161,6 +161,41 @@ TEST(PanelWindow, ResizesFromItsAnchor) {
     window.performClose();
 }
 
+// Over a bottom tray a page opened holds the tallest page's height, within the usable area, until
+// the panel closes (back on the compact panel too), so that the page buttons stay where they
+// were; the compact panel before it and a panel over a top tray take their own heights.
+TEST(PanelWindow, HoldsThePageHeightOverABottomTrayWhileShown) {
+    ViewHarness harness;
+    PanelWindow window(panelFixtureRoot());
+    ASSERT_TRUE(window.ensureRoot());
+    QQuickItem* root = window.rootItem();
+    root->setProperty("tallestPage", 480);
+    const PanelPlacement::Anchor bottom{{0, 0, 800, 600}, PanelPlacement::Align::centre, 400,
+                                        PanelPlacement::Align::end, 570};
+    const PanelPlacement::Anchor top{{0, 30, 800, 570}, PanelPlacement::Align::centre, 400,
+                                     PanelPlacement::Align::start, 26};
+    for (const auto& [anchor, held] : {std::pair{bottom, true}, {top, false}}) {
+        root->setImplicitHeight(155);
+        window.showAt(anchor);
+        settle();
+        EXPECT_EQ(window.height(), 155) << held;
+        for (const int height : {300, 420, 155, 700}) {
+            root->setProperty("pageOpen", height != 155);
+            root->setImplicitHeight(height);
+            settle();
+            const int expected = std::min(held ? std::max(height, 480) : height, anchor.area.height() - 16);
+            EXPECT_EQ(window.height(), expected) << height << " " << held;
+        }
+        window.performClose();
+        root->setProperty("pageOpen", false);
+        root->setImplicitHeight(155);
+        window.showAt(anchor);
+        settle();
+        EXPECT_EQ(window.height(), 155) << held << " reopened";
+        window.performClose();
+    }
+}
+
 // The X server's side of the shown panel, asked over Qt's own connection so that it answers
 // after all Qt has sent.
 class XServerSide {

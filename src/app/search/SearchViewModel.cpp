@@ -453,30 +453,51 @@ void SearchViewModel::retryFailedSource(std::optional<MusicSource> requested, Do
 }
 
 void SearchViewModel::updateSearchError() {
-    std::optional<std::string> message;
-    switch (selectedScope_) {
+    assign(errorMessage_, scopeError(selectedScope_), &SearchViewModel::errorMessageChanged);
+}
+
+SearchViewModel::ScopeState SearchViewModel::scopeState(SearchScope scope) const {
+    auto state = [](bool loading, bool found, bool loaded, bool failed) {
+        if (loading) return ScopeState::loading;
+        if (found) return ScopeState::results;
+        if (!loaded) return ScopeState::idle;
+        return failed ? ScopeState::failed : ScopeState::empty;
+    };
+    switch (scope) {
         case SearchScope::songs:
-            if (!isLoading_ && results_.empty() && !songFailures_.empty()) {
-                std::string text = "搜索失败：";
-                for (std::size_t i = 0; i < songFailures_.size(); ++i) {
-                    if (i > 0) text += "；";
-                    text += songFailures_[i].second;
-                }
-                message = std::move(text);
-            }
-            break;
+            return state(isLoading_, !results_.empty(), hasLoadedSongs_, !songFailures_.empty());
         case SearchScope::artists:
-            if (!isLoadingArtists_ && artistResults_.empty() && !failedArtistSources_.empty())
-                message = "歌手搜索暂不可用，请重试";
-            break;
+            return state(isLoadingArtists_, !artistResults_.empty(), hasLoadedArtists_,
+                         !failedArtistSources_.empty());
         case SearchScope::albums:
-            if (!isLoadingAlbums_ && albumResults_.empty()) message = albumErrorMessage_;
-            break;
+            return state(isLoadingAlbums_, !albumResults_.empty(), hasLoadedAlbums_,
+                         albumErrorMessage_.has_value());
         case SearchScope::playlists:
-            message = playlistErrorMessage_;
-            break;
+            return state(isLoadingPlaylists_, !playlistResults_.empty(), hasLoadedPlaylists_,
+                         playlistErrorMessage_.has_value());
     }
-    assign(errorMessage_, std::move(message), &SearchViewModel::errorMessageChanged);
+    return ScopeState::idle;
+}
+
+std::optional<std::string> SearchViewModel::scopeError(SearchScope scope) const {
+    if (scopeState(scope) != ScopeState::failed) return std::nullopt;
+    switch (scope) {
+        case SearchScope::songs: {
+            std::string text = "搜索失败：";
+            for (std::size_t i = 0; i < songFailures_.size(); ++i) {
+                if (i > 0) text += "；";
+                text += songFailures_[i].second;
+            }
+            return text;
+        }
+        case SearchScope::artists:
+            return "歌手搜索暂不可用，请重试";
+        case SearchScope::albums:
+            return albumErrorMessage_;
+        case SearchScope::playlists:
+            return playlistErrorMessage_;
+    }
+    return std::nullopt;
 }
 
 // Hot searches.
@@ -538,8 +559,11 @@ void SearchViewModel::setQuery(std::string query) {
     assign(query_, std::move(query), &SearchViewModel::queryValueChanged);
 }
 
+// The error shown is the scope's own: switching brings back a failure that stands and drops
+// another scope's.
 void SearchViewModel::setSelectedScope(SearchScope scope) {
     assign(selectedScope_, scope, &SearchViewModel::selectedScopeChanged);
+    updateSearchError();
 }
 
 void SearchViewModel::setHistory(std::vector<std::string> history) {

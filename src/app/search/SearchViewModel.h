@@ -102,6 +102,11 @@ class SearchViewModel : public QObject {
         std::string candidate;
     };
 
+    // What a scope's page stands at for the submitted keyword: not asked yet, its search under
+    // way, its last search failed (it shows the failure, never a hint or a count), answered
+    // with nothing, or with results.
+    enum class ScopeState { idle, loading, failed, empty, results };
+
     struct PlaylistSourceResult {
         std::optional<PlaylistCatalogPage> page;
         std::optional<std::string> errorMessage;
@@ -228,6 +233,10 @@ class SearchViewModel : public QObject {
     bool hasLoadedHotSearches() const { return hasLoadedHotSearches_; }
 
     // Derived.
+    ScopeState scopeState(SearchScope scope) const;
+    // The failure of the scope's last search while it stands; `errorMessage` is the selected
+    // scope's.
+    std::optional<std::string> scopeError(SearchScope scope) const;
     std::vector<ArtistSummary> visibleArtistResults() const;
     bool canExpandArtistResults() const;
     std::vector<MusicSource> artistExpansionWarnings() const;

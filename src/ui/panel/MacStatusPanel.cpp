@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <map>
 
 #include "app/MacAppModel.h"
 #include "app/search/SearchViewModel.h"
@@ -125,13 +126,16 @@ void MacStatusPanel::connectModels() {
 
     SearchViewModel* s = search_.get();
     for (auto signal : {&SearchViewModel::resultsChanged, &SearchViewModel::selectedScopeChanged,
-                        &SearchViewModel::isLoadingChanged})
+                        &SearchViewModel::isLoadingChanged, &SearchViewModel::hasLoadedSongsChanged})
         connect(s, signal, this, songs);
     for (auto signal : {&SearchViewModel::artistResultsChanged, &SearchViewModel::albumResultsChanged,
                         &SearchViewModel::playlistResultsChanged, &SearchViewModel::hasSearchedChanged,
                         &SearchViewModel::isLoadingArtistsChanged,
                         &SearchViewModel::isLoadingAlbumsChanged,
-                        &SearchViewModel::isLoadingPlaylistsChanged})
+                        &SearchViewModel::isLoadingPlaylistsChanged,
+                        &SearchViewModel::hasLoadedArtistsChanged,
+                        &SearchViewModel::hasLoadedAlbumsChanged,
+                        &SearchViewModel::hasLoadedPlaylistsChanged})
         connect(s, signal, this, [this] {
             refreshLayout();
             emit resultSummaryChanged();
@@ -416,50 +420,39 @@ void MacStatusPanel::refreshLayout() {
             next.catalog = true;
         } else if (tab_) {
             next.results = true;
-            next.summary = tab_ == MusicTab::favorites || search_->hasSearched();
         }
     }
-    // A search that failed found nothing to count and no proof that nothing matches: the list
-    // says neither, whatever row the failure got above it.
-    const bool searchFailed = tab_ == MusicTab::search && search_->errorMessage().has_value();
-    if (next.results && searchFailed && resultCount() == 0) next.summary = false;
-    if (next.results) {
+    if (next.results && tab_ == MusicTab::favorites) {
+        next.results_kind = "songs";
+        next.summary = true;
+        if (songs_->count() == 0) next.overlay = "favoritesEmpty";
+    } else if (next.results) {
+        // The page of the scope shown follows its one state: a count only for an answer, the
+        // hint only for an empty one, and a failure shows as the scope's error row alone.
+        using State = SearchViewModel::ScopeState;
         const SearchScope scope = search_->selectedScope();
-        auto scopeOverlay = [&](bool loading, bool empty, const char* title, const char* message) {
-            if (loading) {
-                next.overlay = "loading";
-            } else if (empty && !searchFailed) {
-                next.overlay = "hint";
-                next.hintTitle = title;
-                next.hintMessage = message;
-            }
+        const State state = search_->scopeState(scope);
+        struct Look {
+            const char* kind;
+            const char* title;
+            const char* message;
         };
-        if (tab_ == MusicTab::favorites || scope == SearchScope::songs) {
-            const bool discovery = tab_ == MusicTab::search && !search_->hasSearched();
-            next.results_kind = discovery ? "discovery" : "songs";
-            if (discovery) {
-            } else if (tab_ == MusicTab::search && search_->isLoading()) {
-                next.overlay = "loading";
-            } else if (songs_->count() > 0 || searchFailed) {
-            } else if (tab_ == MusicTab::search) {
-                next.overlay = "hint";
-                next.hintTitle = "没有找到歌曲";
-                next.hintMessage = "试试其他关键词。";
-            } else {
-                next.overlay = "favoritesEmpty";
-            }
-        } else if (scope == SearchScope::artists) {
-            next.results_kind = "artists";
-            scopeOverlay(search_->isLoadingArtists(), search_->artistResults().empty(),
-                         "没有找到歌手", "试试完整的歌手名。");
-        } else if (scope == SearchScope::albums) {
-            next.results_kind = "albums";
-            scopeOverlay(search_->isLoadingAlbums(), search_->albumResults().empty(),
-                         "没有找到专辑", "试试专辑名或歌手名。");
-        } else {
-            next.results_kind = "playlists";
-            scopeOverlay(search_->isLoadingPlaylists(), search_->playlistResults().empty(),
-                         "没有找到歌单", "试试歌单名、主题或歌手名。");
+        static const std::map<SearchScope, Look> looks = {
+            {SearchScope::songs, {"songs", "没有找到歌曲", "试试其他关键词。"}},
+            {SearchScope::artists, {"artists", "没有找到歌手", "试试完整的歌手名。"}},
+            {SearchScope::albums, {"albums", "没有找到专辑", "试试专辑名或歌手名。"}},
+            {SearchScope::playlists, {"playlists", "没有找到歌单", "试试歌单名、主题或歌手名。"}}};
+        const Look& look = looks.at(scope);
+        const bool discovery = scope == SearchScope::songs && !search_->hasSearched();
+        next.results_kind = discovery ? "discovery" : look.kind;
+        next.summary = !discovery && (state == State::empty || state == State::results);
+        if (discovery) {
+        } else if (state == State::loading) {
+            next.overlay = "loading";
+        } else if (state == State::empty) {
+            next.overlay = "hint";
+            next.hintTitle = look.title;
+            next.hintMessage = look.message;
         }
     }
     if (next == layout_ && !layoutValue_.isEmpty()) return;

@@ -14,6 +14,10 @@ Connections {
     target: scope.Window.window
 
     function onActiveFocusItemChanged() {
+        reveal()
+    }
+
+    function reveal() {
         const item = scope.Window.activeFocusItem
         let inside = item
         while (inside && inside !== scope) inside = inside.parent

@@ -158,19 +158,17 @@ QRect PanelPlacement::frame(const Anchor& anchor, QSize size) {
     return {x, y, width, height};
 }
 
-QRect PanelPlacement::withBand(const Anchor& anchor, QRect content, int band) {
-    if (band <= 0) return content;
+PanelPlacement::Banded PanelPlacement::withBand(const Anchor& anchor, QRect content, int band) {
+    band = std::max(band, 0);
     const QRect a = clearOfObstacle(anchor, content.x(), content.width());
-    QRect window = content;
-    if (anchor.vertical == Align::end) {
-        const int top = a.isEmpty() ? content.top() - band : std::max(content.top() - band, a.top() + m);
-        window.setTop(std::min(top, content.top()));
-    } else {
-        const int bottom =
-            a.isEmpty() ? content.bottom() + band : std::min(content.bottom() + band, a.bottom() - m);
-        window.setBottom(std::max(bottom, content.bottom()));
-    }
-    return window;
+    const bool upward = anchor.vertical == Align::end;
+    const QRect beyond = upward ? QRect(content.x(), content.top() - band, content.width(), band)
+                                : QRect(content.x(), content.bottom() + 1, content.width(), band);
+    const bool fits = a.isEmpty() || band == 0 ||
+                      (upward ? beyond.top() >= a.top() + m : beyond.bottom() <= a.bottom() - m);
+    if (fits) return {content.united(beyond), beyond};
+    const int over = std::min(band, content.height());
+    return {content, QRect(content.x(), content.bottom() + 1 - over, content.width(), over)};
 }
 
 }  // namespace velto

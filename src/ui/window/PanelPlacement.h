@@ -56,11 +56,19 @@ struct PanelPlacement {
     // larger: a panel too large for it is cut to it (its view scrolls). Where the panel's span
     // across meets the obstacle's, the area starts below the obstacle.
     static QRect frame(const Anchor& anchor, QSize size);
-    // The window of a panel whose content stands at `content` (where `frame` puts it), with a
-    // band of `band` beyond the content's edge that the panel grows at (its top when the bottom
-    // edge is held), as far as the area lets the window grow: the content stays where it is, and
-    // what the area withholds the band lays over the content's edge instead.
-    static QRect withBand(const Anchor& anchor, QRect content, int band);
+    // A panel whose content stands at `content` (where `frame` puts it) with a message band of
+    // `band` beside it: the window, and where the band lies, on the screen.
+    struct Banded {
+        QRect window;
+        QRect band;
+        bool operator==(const Banded&) const = default;
+    };
+    // The band lies beyond the content's edge that the panel grows at (its top when the bottom
+    // edge is held), the window grown by it, where the area lets the window grow by all of it.
+    // Elsewhere the window keeps the content's frame and the band lies over the content's
+    // bottom, away from the header, whichever edge the tray holds: the content never moves for
+    // a message, and a message that stays hides no header control.
+    static Banded withBand(const Anchor& anchor, QRect content, int band);
     static QPoint topLeft(const Input& input) { return frame(anchor(input), input.panel).topLeft(); }
 
 private:

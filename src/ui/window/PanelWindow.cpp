@@ -15,6 +15,7 @@
 #include <QQmlProperty>
 #include <QQuickItem>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -73,7 +74,8 @@ bool PanelWindow::ensureRoot() {
     item->setParentItem(contentItem());
     connect(item, &QQuickItem::implicitWidthChanged, this, &PanelWindow::fitToRoot);
     connect(item, &QQuickItem::implicitHeightChanged, this, &PanelWindow::fitToRoot);
-    QQmlProperty(item, QStringLiteral("noticeHeight")).connectNotifySignal(this, SLOT(fitToRoot()));
+    for (const char* name : {"noticeHeight", "pageOpen", "tallestPage"})
+        QQmlProperty(item, QString::fromLatin1(name)).connectNotifySignal(this, SLOT(fitToRoot()));
     fitToRoot();
     return true;
 }
@@ -83,12 +85,19 @@ QSize PanelWindow::panelSize() const {
     return QSizeF(root_->implicitWidth(), root_->implicitHeight()).toSize();
 }
 
+qreal PanelWindow::rootValue(const char* name) const {
+    return root_ ? root_->property(name).toReal() : 0;
+}
+
 int PanelWindow::band() const {
-    return root_ ? std::clamp(root_->property("noticeHeight").toInt(), 0, panelSize().height()) : 0;
+    return std::clamp(int(rootValue("noticeHeight")), 0, panelSize().height());
 }
 
 QSize PanelWindow::contentSize() const {
-    return panelSize() - QSize(0, band());
+    QSize size = panelSize() - QSize(0, band());
+    // Over a top tray a page's growth moves nothing above it, so each takes its own height.
+    if (pageHeld_ && growsUpward()) size.setHeight(std::max(size.height(), int(std::ceil(rootValue("tallestPage")))));
+    return size;
 }
 
 QRect PanelWindow::contentFrame() const {
@@ -96,7 +105,7 @@ QRect PanelWindow::contentFrame() const {
 }
 
 QRect PanelWindow::placedFrame() const {
-    return PanelPlacement::withBand(anchor_, contentFrame(), band());
+    return PanelPlacement::withBand(anchor_, contentFrame(), band()).window;
 }
 
 void PanelWindow::setObstacle(QRect obstacle) {
@@ -106,6 +115,7 @@ void PanelWindow::setObstacle(QRect obstacle) {
 }
 
 void PanelWindow::fitToRoot() {
+    if (shown_ && root_ && root_->property("pageOpen").toBool()) pageHeld_ = true;
     if (shown_) return place();
     resize(panelSize());
     if (!isVisible()) reported_.setSize(panelSize());
@@ -129,16 +139,22 @@ void PanelWindow::place() {
 void PanelWindow::followFrame() {
     if (!root_) return;
     root_->setSize(reported_.size());
-    const QRect area = shown_ ? contentFrame().translated(-reported_.topLeft())
-                              : QRect(QPoint(0, growsUpward() ? band() : 0), contentSize());
-    if (area == contentArea_) return;
+    const QRect content = contentFrame();
+    const PanelPlacement::Banded placed = PanelPlacement::withBand(anchor_, content, band());
+    // A window not shown yet stands where it will be placed.
+    const QPoint origin = shown_ ? reported_.topLeft() : placed.window.topLeft();
+    const QRect area = content.translated(-origin);
+    const QRect bandArea = placed.band.translated(-origin);
+    if (area == contentArea_ && bandArea == bandArea_) return;
     contentArea_ = area;
+    bandArea_ = bandArea;
     emit contentAreaChanged();
 }
 
 void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
     if (shown_) return;
     shown_ = true;
+    pageHeld_ = root_ && root_->property("pageOpen").toBool();
     const bool grewUpward = growsUpward();
     anchor_ = anchor;
     if (growsUpward() != grewUpward) emit growsUpwardChanged();

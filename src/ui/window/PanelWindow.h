@@ -18,10 +18,12 @@ namespace velto {
 // taskbar and the pager, sized to its root view's implicit size and laid out from the anchor it
 // was shown at whenever that size changes; where the usable area is smaller, the window is cut
 // to it and the root's content scrolls. The root may hold a band (its `noticeHeight`, part of
-// its implicit height) that comes and goes: the window grows by it at the edge it grows at, as
-// far as it can, while the content stays where it stood on the screen. The root view is made on
-// the first showing and takes the window's size. Every close, however caused, ends in one
-// `didClose`.
+// its implicit height) that comes and goes: PanelPlacement::withBand says where it lies, and the
+// content stays where it stood on the screen. Over a bottom tray, once the root has opened a
+// page (its `pageOpen`) the content keeps at least the height of its tallest page (its
+// `tallestPage`) until the panel closes, so that a click that changes the page moves no control
+// under the pointer. The root view is made on the first showing and takes the window's size.
+// Every close, however caused, ends in one `didClose`.
 class PanelWindow : public QQuickWindow {
     Q_OBJECT
     // The bottom edge is held (over a bottom tray): the panel grows upward, so the band belongs at
@@ -31,6 +33,10 @@ class PanelWindow : public QQuickWindow {
     // frame the window has now rather than the one asked for, so that no frame shows the content
     // moved while the window manager is still to grow or shrink the window.
     Q_PROPERTY(QRect contentArea READ contentArea NOTIFY contentAreaChanged)
+    // Where the band lies in the window, on the same terms, and how much of the content's bottom
+    // it lies over (what the root lets be scrolled to).
+    Q_PROPERTY(QRect bandArea READ bandArea NOTIFY contentAreaChanged)
+    Q_PROPERTY(int bandOverContent READ bandOverContent NOTIFY contentAreaChanged)
 public:
     struct Root {
         // The view's QML file; with `source` set, that text is loaded as if it were the file.
@@ -57,6 +63,8 @@ public:
     // Where the panel belongs at its present size, band included (valid while shown).
     QRect placedFrame() const;
     QRect contentArea() const { return contentArea_; }
+    QRect bandArea() const { return bandArea_; }
+    int bandOverContent() const { return contentArea_.intersected(bandArea_).height(); }
     // What the panel keeps clear of (PanelPlacement's obstacle); a shown panel is placed again.
     void setObstacle(QRect obstacle);
     bool growsUpward() const { return anchor_.vertical == PanelPlacement::Align::end; }
@@ -90,6 +98,7 @@ private slots:
 
 private:
     int band() const;
+    qreal rootValue(const char* name) const;
     QRect contentFrame() const;
     void followFrame();
     void pointAgain();
@@ -107,6 +116,9 @@ private:
     // The frame as the window system last reported it.
     QRect reported_;
     QRect contentArea_;
+    QRect bandArea_;
+    // A page has been open since the panel was shown: over a bottom tray its height is held.
+    bool pageHeld_ = false;
     // Corrections of the window manager's moves per frame the panel asks for.
     static constexpr int maxCorrections = 8;
     int corrections_ = 0;

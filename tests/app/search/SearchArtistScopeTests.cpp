@@ -145,3 +145,63 @@ TEST_F(SearchModelTest, AlbumsAndPlaylistsShowTheirOwnBanners) {
     EXPECT_EQ(model->playlistResults().front().id, "b");
     EXPECT_FALSE(model->errorMessage());
 }
+
+// Each scope keeps its own state of the submitted keyword, and the error shown is the selected
+// scope's own: a failure stands however often the scopes are switched, never read as an empty
+// answer, until a new submission ends it; an answer of another scope never takes its place.
+TEST_F(SearchModelTest, EachScopeKeepsItsOwnStateAndErrorAcrossSwitches) {
+    using State = SearchViewModel::ScopeState;
+    runtime.songs["雾"] = SearchTestRuntime::failing<SearchPage>("接口繁忙");
+    runtime.artists["雾:1"] = artistPage({"a1"}, 1, 1, false);
+    runtime.albums["雾"] = [] { return AlbumPage{}; };
+    runtime.playlists["雾"] = SearchTestRuntime::failing<PlaylistCatalogPage>("歌单坏了");
+    EXPECT_EQ(model->scopeState(SearchScope::songs), State::idle);
+    type("雾");
+    model->search();
+    EXPECT_EQ(model->scopeState(SearchScope::songs), State::loading);
+    held.releaseAll();
+    const std::string songsFailed = "搜索失败：网易云：接口繁忙";
+    EXPECT_EQ(model->scopeState(SearchScope::songs), State::failed);
+    EXPECT_EQ(model->errorMessage(), songsFailed);
+    EXPECT_EQ(model->scopeState(SearchScope::artists), State::idle);
+
+    const std::pair<SearchScope, State> answered[] = {{SearchScope::artists, State::results},
+                                                      {SearchScope::albums, State::empty},
+                                                      {SearchScope::playlists, State::failed}};
+    for (const auto& [scope, state] : answered) {
+        model->setSelectedScope(scope);
+        model->loadScopeIfNeeded(scope);
+        EXPECT_EQ(model->scopeState(scope), State::loading) << rawValue(scope);
+        EXPECT_FALSE(model->errorMessage()) << rawValue(scope);
+        held.releaseAll();
+        EXPECT_EQ(model->scopeState(scope), state) << rawValue(scope);
+    }
+    EXPECT_EQ(model->errorMessage(), "歌单坏了");
+    const auto calls = runtime.calls.size();
+    // Round trips, the services meanwhile back: what stood stays until it is searched again.
+    runtime.songs["雾"] = [] { return SearchPage{{song("1", "雾", "某人")}, 1, 1}; };
+    for (int trip = 0; trip < 2; ++trip) {
+        for (const auto& [scope, error] :
+             {std::pair{SearchScope::songs, std::optional<std::string>(songsFailed)},
+              {SearchScope::artists, std::nullopt},
+              {SearchScope::playlists, std::optional<std::string>("歌单坏了")},
+              {SearchScope::albums, std::nullopt}}) {
+            model->setSelectedScope(scope);
+            model->loadScopeIfNeeded(scope);
+            held.releaseAll();
+            EXPECT_EQ(model->errorMessage(), error) << rawValue(scope) << " trip " << trip;
+        }
+    }
+    EXPECT_EQ(runtime.calls.size(), calls);
+    EXPECT_EQ(model->scopeState(SearchScope::songs), State::failed);
+
+    // The retry is a new submission of the scope shown: it ends the failure.
+    model->setSelectedScope(SearchScope::songs);
+    model->search();
+    EXPECT_EQ(model->scopeState(SearchScope::songs), State::loading);
+    EXPECT_FALSE(model->errorMessage());
+    held.releaseAll();
+    EXPECT_EQ(model->scopeState(SearchScope::songs), State::results);
+    EXPECT_EQ(model->scopeState(SearchScope::playlists), State::idle);
+    EXPECT_FALSE(model->errorMessage());
+}

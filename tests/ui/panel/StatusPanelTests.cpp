@@ -287,10 +287,14 @@ TEST_F(StatusPanelTest, MessageRowsByPriority) {
     EXPECT_EQ(panel->message()->kind, Kind::notice);
 }
 
-// A search that failed is never told as a search that found nothing: not under its own error
-// row, nor when a playback failure standing takes the row.
+// A search that failed is never told as a search that found nothing: not while it loads, not
+// under its own error row, nor when a playback failure standing takes the row. The failure
+// belongs to the scope whose search failed: back on it after another scope, with the services
+// meanwhile answering, it shows that failure and its retry, never another scope's; a new search
+// ends it.
 TEST_F(StatusPanelTest, AFailedSearchNeverReadsAsNoMatch) {
     makePanel();
+    using Action = MacStatusPanel::MessageRow::Action;
     auto noMatchClaimed = [&] {
         const Layout& now = panel->layout();
         return now.overlay == "hint" || now.summary;
@@ -301,23 +305,47 @@ TEST_F(StatusPanelTest, AFailedSearchNeverReadsAsNoMatch) {
     panel->selectTab("search");
     panel->editQuery("雾", false);
     panel->submitSearch();
+    EXPECT_EQ(panel->layout().overlay, "loading");
+    EXPECT_FALSE(panel->layout().summary) << panel->resultSummary();
     settle();
-    ASSERT_EQ(panel->message()->action, MacStatusPanel::MessageRow::Action::submitSearch);
+    ASSERT_EQ(panel->message()->action, Action::submitSearch);
     EXPECT_FALSE(noMatchClaimed()) << panel->layout().hintTitle;
+    const std::string songsFailed = panel->message()->text;
+    panel->selectScope("歌手");
+    settle();
+    ASSERT_TRUE(panel->message());
+    EXPECT_EQ(panel->message()->text, "歌手搜索暂不可用，请重试");
+    EXPECT_FALSE(noMatchClaimed()) << panel->layout().hintTitle;
+
+    searchRuntime->songs["雾"] = [] { return SearchPage{{song("5")}, 1, 1}; };
+    searchRuntime->artists["雾:1"] = [] { return ArtistSearchPage({}, 0, MusicSource::wy, 1, 20); };
+    for (int trip = 0; trip < 3; ++trip) {
+        panel->selectScope("歌曲");
+        settle();
+        ASSERT_TRUE(panel->message()) << trip;
+        EXPECT_EQ(panel->message()->text, songsFailed) << trip;
+        EXPECT_EQ(panel->message()->action, Action::submitSearch) << trip;
+        EXPECT_FALSE(noMatchClaimed()) << trip << " " << panel->layout().hintTitle;
+        panel->selectScope(trip == 0 ? "歌手" : "专辑");
+        settle();
+    }
 
     resolver->failAlways("wy_1", std::make_exception_ptr(SourceError::source("这首歌暂时无法播放")));
     model->play({song("1")}, 0);
     settle();
-    ASSERT_EQ(panel->message()->action, MacStatusPanel::MessageRow::Action::retryPlayback);
-    EXPECT_FALSE(noMatchClaimed()) << panel->layout().hintTitle;
-    panel->selectScope("歌手");
-    settle();
-    ASSERT_TRUE(panel->search().errorMessage());
-    EXPECT_FALSE(noMatchClaimed()) << panel->layout().hintTitle;
+    ASSERT_EQ(panel->message()->action, Action::retryPlayback);
+    for (const char* scope : {"歌手", "歌曲"}) {
+        panel->selectScope(scope);
+        settle();
+        EXPECT_FALSE(noMatchClaimed()) << scope << " " << panel->layout().hintTitle;
+    }
 
-    // Answered, and empty, the search does say so.
-    searchRuntime->artists["雾:1"] = [] { return ArtistSearchPage({}, 0, MusicSource::wy, 1, 20); };
+    // Searched again, and answered, the search does say what it found, empty or not.
     panel->submitSearch();
+    settle();
+    EXPECT_EQ(panel->resultSummary(), "1 首歌曲");
+    EXPECT_TRUE(panel->layout().summary);
+    panel->selectScope("歌手");
     settle();
     EXPECT_EQ(panel->layout().hintTitle, "没有找到歌手");
     EXPECT_EQ(panel->resultSummary(), "0 位歌手");

@@ -12,44 +12,52 @@ Item {
     required property var panel
     readonly property var layout: panel?.layout ?? ({})
     readonly property var panelWindow: root.Window.window
-    // The messages lie in a band at the edge the window grows and shrinks at (the top over a
-    // bottom tray, else the bottom). The panel's window grows by the band as far as it can and
-    // keeps the content where it stood; what it cannot grow by, the band covers of the content
-    // for its time. Coming and going, a message thus moves no control and is always seen.
-    readonly property bool bandFirst: panelWindow?.growsUpward ?? false
+    // The messages lie in a band whose place the panel's window works out (beside the content
+    // where the window can grow by it, else over the content's bottom); without that window,
+    // below the content. Coming and going, a message moves no control and is always seen; what
+    // it lies over can be scrolled to.
     readonly property bool showsMessages: (layout.messages ?? false)
                                           && ((panel?.libraryRow ?? false) || (panel?.message.kind ?? "").length > 0)
     readonly property real noticeHeight: showsMessages && messages.implicitHeight > 0 ? messages.implicitHeight + 12 : 0
-    // Where the content stands: as the panel's window places it, else beside the band.
-    readonly property rect contentArea: panelWindow?.contentArea
-                                        ?? Qt.rect(0, bandFirst ? noticeHeight : 0, width, height - noticeHeight)
-    // How far the band lies over the content.
-    readonly property real covered: Math.max(0, bandFirst ? noticeHeight - contentArea.y
-                                                          : contentArea.y + contentArea.height - (height - noticeHeight))
+    readonly property rect contentArea: panelWindow?.contentArea ?? Qt.rect(0, 0, width, height - noticeHeight)
+    readonly property rect bandArea: panelWindow?.bandArea ?? Qt.rect(0, height - noticeHeight, width, noticeHeight)
+    readonly property real covered: panelWindow?.bandOverContent ?? 0
+    // A page is open (the window holds its height over a bottom tray), and the height the
+    // tallest page takes: the import sheet, the settings, the search page with its count line,
+    // or a catalog page under the field.
+    readonly property bool pageOpen: layout.divider ?? false
+    readonly property real tallestPage: 32 + header.implicitHeight + strip.implicitHeight + 1 + 3 * column.spacing
+        + Math.max(importSlot.Layout.preferredHeight, settings.implicitHeight,
+                   searchField.implicitHeight + scopePicker.implicitHeight + results.Layout.preferredHeight
+                   + summary.implicitHeight + 3 * column.spacing,
+                   searchField.implicitHeight + catalogSlot.Layout.preferredHeight + column.spacing)
 
     objectName: "mac-panel"
     implicitWidth: 380
     implicitHeight: page.implicitHeight + 32 + noticeHeight
 
     // The focused control is scrolled into view, clear of the band.
+    // The focused control is scrolled into view, clear of the band, also as the band comes.
     FocusInView {
+        id: focusInView
         scope: root
         banded: scroller
-        bandAbove: root.bandFirst ? scroller.under : 0
-        bandBelow: root.bandFirst ? 0 : scroller.under
+        bandBelow: scroller.under
     }
+    // Once the view's margins have taken the band in.
+    onCoveredChanged: Qt.callLater(focusInView.reveal)
 
     Rectangle {
         objectName: "mac-panel-notice-band"
         z: 1
-        y: root.bandFirst ? 0 : root.height - height
-        width: root.width
-        height: root.noticeHeight
+        x: root.bandArea.x
+        y: root.bandArea.y
+        width: root.bandArea.width
+        height: root.bandArea.height
         visible: root.showsMessages
         color: root.panelWindow?.color ?? Theme.background
         Rectangle {
             visible: root.covered > 0
-            y: root.bandFirst ? parent.height - 1 : 0
             width: parent.width
             height: 1
             color: Theme.separator
@@ -57,7 +65,7 @@ Item {
         PanelMessages {
             id: messages
             x: 16
-            y: root.bandFirst ? 12 : 0
+            anchors.verticalCenter: parent.verticalCenter
             width: parent.width - 32
             panel: root.panel
         }
@@ -73,8 +81,8 @@ Item {
         contentHeight: page.implicitHeight + 32
         // What lies under the band can be scrolled to.
         readonly property real under: root.covered
-        topMargin: Math.max(root.bandFirst ? under : 0, keptAbove)
-        bottomMargin: Math.max(root.bandFirst ? 0 : under, keptBelow)
+        topMargin: keptAbove
+        bottomMargin: Math.max(under, keptBelow)
         // Where the user leaves the view scrolled into a margin, it stays when the band goes,
         // rather than move, till the user scrolls again.
         property real keptAbove: 0
@@ -113,10 +121,12 @@ Item {
                 spacing: 12
 
                 PanelHeader {
+                    id: header
                     Layout.fillWidth: true
                     panel: root.panel
                 }
                 PanelStrip {
+                    id: strip
                     Layout.fillWidth: true
                     panel: root.panel
                 }
@@ -129,6 +139,7 @@ Item {
 
                 // The import sheet, in the settings page's place; each presentation gets a new view.
                 Rectangle {
+                    id: importSlot
                     objectName: "mac-panel-import-slot"
                     Layout.fillWidth: true
                     Layout.preferredHeight: 440
@@ -146,15 +157,18 @@ Item {
                     }
                 }
                 PanelSettings {
+                    id: settings
                     Layout.fillWidth: true
                     visible: root.layout.settingsPage ?? false
                     panel: root.panel
                 }
                 PanelSearchField {
+                    id: searchField
                     visible: root.layout.searchField ?? false
                     panel: root.panel
                 }
                 PanelScopePicker {
+                    id: scopePicker
                     visible: root.layout.scopePicker ?? false
                     panel: root.panel
                 }
@@ -166,6 +180,7 @@ Item {
                 }
                 // The catalog page of the last place on the path.
                 Loader {
+                    id: catalogSlot
                     objectName: "mac-panel-catalog-slot"
                     Layout.fillWidth: true
                     Layout.preferredHeight: 300
@@ -179,12 +194,14 @@ Item {
                     }
                 }
                 PanelResults {
+                    id: results
                     Layout.fillWidth: true
                     Layout.preferredHeight: 260
                     visible: root.layout.results ?? false
                     panel: root.panel
                 }
                 PanelText {
+                    id: summary
                     objectName: "mac-panel-summary"
                     Layout.fillWidth: true
                     visible: root.layout.summary ?? false
