@@ -628,7 +628,7 @@ void PlaybackService::handleAutoplayFailureAndSkip(std::int64_t generation, std:
         if (generation != recoveryGate_.generation || revision != intentRevision_) return;
         auto next = queue_.advance(wraps());
         announceQueue();
-        if (next) loadCurrent(true, false);
+        if (next) loadAsAsked();
     });
 }
 
@@ -662,15 +662,21 @@ void PlaybackService::schedulePlaybackEnd(const PlayerItemPtr& item) {
     if (!item || item != currentItem_ || item == endingItem_) return;
     endingItem_ = item;
     if (playbackMode_ == PlaybackMode::repeatOne) {
-        loadCurrent(true, false);
+        loadAsAsked();
         return;
     }
     auto next = queue_.advance(wraps());
     announceQueue();
     if (next)
-        loadCurrent(true, false);
+        loadAsAsked();
     else
         pause();
+}
+
+// The player reports an end after the fact: a pause sent in the song's last moments is already
+// in, and the next song must not undo it.
+void PlaybackService::loadAsAsked() {
+    loadCurrent(playbackRequested_, false);
 }
 
 // --- Transport ---------------------------------------------------------------------------------

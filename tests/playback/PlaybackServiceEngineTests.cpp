@@ -107,6 +107,54 @@ TEST_F(PlaybackServiceEngine, EndOfSongFollowsTheMode) {
     EXPECT_FALSE(service->playbackRequested());
 }
 
+// A song's end carries on with what the person asked for last. A pause sent in its last moments
+// comes before the player's report of that end, whether or not the player already went on to
+// the next song; the next song then waits, paused.
+TEST_F(PlaybackServiceEngine, APauseInASongsLastMomentsHoldsThroughItsEnd) {
+    for (auto mode : PlaybackService::allPlaybackModes) {
+        for (int count : {1, 3}) {
+            for (bool movedOnFirst : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "mode " << PlaybackService::rawValue(mode)
+                                                << ", songs " << count << ", moved on first "
+                                                << movedOnFirst);
+                service->setPlaybackMode(mode);
+                startPlaying(makeSongs(count));
+                service->seek(service->duration() - 1.3);
+                mainQueue.advance(1s);  // the next song's item is queued behind
+                settle();
+                const bool wraps = mode != Mode::playInOrder;
+                const auto next = mode == Mode::repeatOne ? service->queue().current()
+                                                          : service->queue().peekNext(wraps);
+                const auto expected = next ? next->musicID() : currentID();
+                if (next && mode != Mode::repeatOne) {
+                    ASSERT_TRUE(service->preparedNextItem());
+                }
+                const auto prepared = service->preparedNextItem();
+
+                if (movedOnFirst) player.finishCurrentItem();
+                service->pause();
+                if (!movedOnFirst) player.finishCurrentItem();
+                settle();
+                mainQueue.advance(1s);
+                settle();
+                EXPECT_EQ(currentID(), expected);
+                EXPECT_EQ(kind(), Kind::paused);
+                EXPECT_FALSE(service->playbackRequested());
+                EXPECT_FALSE(player.wantsToPlay());
+                if (prepared) {
+                    EXPECT_EQ(player.currentItem(), prepared);
+                }
+
+                // Play then starts that song where it waits.
+                service->play();
+                settle();
+                EXPECT_EQ(currentID(), expected);
+                EXPECT_EQ(kind(), Kind::playing);
+            }
+        }
+    }
+}
+
 TEST_F(PlaybackServiceEngine, AStallThatOutlastsTheTimeoutIsRecoveredOnce) {
     startPlaying(makeSongs(2));
     mainQueue.advance(30s);
