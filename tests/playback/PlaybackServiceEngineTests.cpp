@@ -17,6 +17,14 @@ class PlaybackServiceEngine : public PlaybackServiceTest {
             settle();
         }
     }
+    // Plays `count` songs from the first and seeks into its last moments, where the next song's
+    // item is already queued behind it.
+    void playIntoLastMoments(int count) {
+        startPlaying(makeSongs(count));
+        service->seek(service->duration() - 1.3);
+        mainQueue.advance(1s);
+        settle();
+    }
     std::size_t callsFor(const std::string& musicID) const {
         auto calls = resolver.calls();
         return std::count_if(calls.begin(), calls.end(),
@@ -118,10 +126,7 @@ TEST_F(PlaybackServiceEngine, APauseInASongsLastMomentsHoldsThroughItsEnd) {
                                                 << ", songs " << count << ", moved on first "
                                                 << movedOnFirst);
                 service->setPlaybackMode(mode);
-                startPlaying(makeSongs(count));
-                service->seek(service->duration() - 1.3);
-                mainQueue.advance(1s);  // the next song's item is queued behind
-                settle();
+                playIntoLastMoments(count);
                 const bool wraps = mode != Mode::playInOrder;
                 const auto next = mode == Mode::repeatOne ? service->queue().current()
                                                           : service->queue().peekNext(wraps);
@@ -151,6 +156,72 @@ TEST_F(PlaybackServiceEngine, APauseInASongsLastMomentsHoldsThroughItsEnd) {
                 EXPECT_EQ(currentID(), expected);
                 EXPECT_EQ(kind(), Kind::playing);
             }
+        }
+    }
+}
+
+// Whatever moves on by itself near a song's end yields to what the person asks for after it: a
+// pause stays paused and a play plays, on the song the move leads to.
+TEST_F(PlaybackServiceEngine, WhatMovesOnNearTheEndYieldsToAPauseOrPlayAfterIt) {
+    auto breakStream = [this] {
+        player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
+        settle();
+    };
+    struct Move {
+        const char* name;
+        std::function<void()> start;
+        const char* song;  // where it leads
+    };
+    const std::vector<Move> moves{
+        {"the end, the player already on the next song", [&] { player.finishCurrentItem(); },
+         "wy_s2"},
+        {"a broken stream's recovery", breakStream, "wy_s1"},
+        {"the skip after a stream broken for good",
+         [&] {
+             breakStream();
+             mainQueue.advance(400ms);
+             settle();
+             breakStream();
+         },
+         "wy_s1"},
+        {"the skip past a next song that cannot load",
+         [&] {
+             player.setItemStatus(service->preparedNextItem(), PlayerItem::Status::failed);
+             resolver.failOnce("wy_s2", sourceFailure("无版权"));
+             settle();
+             player.finishCurrentItem();
+             settle();
+         },
+         "wy_s2"},
+        {"a retry", [&] { service->retryCurrent(); }, "wy_s1"},
+        {"next, the player already on the next song",
+         [&] {
+             player.finishCurrentItem();
+             service->next();
+         },
+         "wy_s2"},
+        {"previous, the player already on the next song",
+         [&] {
+             player.finishCurrentItem();
+             service->previous();
+         },
+         "wy_s3"},
+    };
+    for (const auto& move : moves) {
+        for (bool playAfter : {false, true}) {
+            SCOPED_TRACE(testing::Message() << move.name << (playAfter ? ", pause, play" : ", pause"));
+            playIntoLastMoments(3);
+            ASSERT_TRUE(service->preparedNextItem());
+            move.start();
+            service->pause();
+            if (playAfter) service->play();
+            settle();
+            mainQueue.advance(1s);  // past the recovery's and the skip's delays
+            settle();
+            EXPECT_EQ(currentID(), move.song);
+            EXPECT_EQ(service->playbackRequested(), playAfter);
+            EXPECT_EQ(player.wantsToPlay(), playAfter);
+            EXPECT_EQ(kind(), playAfter ? Kind::playing : Kind::paused);
         }
     }
 }
