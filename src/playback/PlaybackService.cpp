@@ -682,23 +682,24 @@ void PlaybackService::loadAsAsked() {
 // --- Transport ---------------------------------------------------------------------------------
 
 void PlaybackService::play() {
+    // The player may already have gone past the song's end, whose report is still on its way:
+    // the end is taken first, so that the play goes on from where it leads instead of starting
+    // the ended song again.
+    const auto queued = player_.items();
+    if (currentItem_ && currentItem_ != endingItem_ &&
+        std::find(queued.begin(), queued.end(), currentItem_) == queued.end())
+        schedulePlaybackEnd(currentItem_);
     cancelBufferingTimeout();
     ++intentRevision_;
     consecutiveAutoplayFailures_ = 0;
     setPlaybackRequested(true);
     auto item = player_.currentItem();
-    const auto queued = player_.items();
     if (item && item == currentItem_ && item->status() != PlayerItem::Status::failed) {
         setState({StateKind::loading, {}});
         player_.play();
         synchronizePlaybackState();
         prefetchUpcomingTrackIfNeeded();
         updateNowPlaying();
-    } else if (currentItem_ && currentItem_ != endingItem_ &&
-               std::find(queued.begin(), queued.end(), currentItem_) == queued.end()) {
-        // The player already went past the song's end, whose report is still on its way: the
-        // end is taken now, so that the play goes on from it instead of starting the song again.
-        schedulePlaybackEnd(currentItem_);
     } else {
         loadCurrent(true, item != nullptr);
     }

@@ -17,10 +17,10 @@ class PlaybackServiceEngine : public PlaybackServiceTest {
             settle();
         }
     }
-    // Plays `count` songs from the first and seeks into its last moments, where the next song's
-    // item is already queued behind it.
-    void playIntoLastMoments(int count) {
-        startPlaying(makeSongs(count));
+    // Plays `count` songs from `start` and seeks into its last moments, where the next song's
+    // item (if any) is already queued behind it.
+    void playIntoLastMoments(int count, std::ptrdiff_t start = 0) {
+        startPlaying(makeSongs(count), start);
         service->seek(service->duration() - 1.3);
         mainQueue.advance(1s);
         settle();
@@ -171,6 +171,8 @@ TEST_F(PlaybackServiceEngine, WhatMovesOnNearTheEndYieldsToAPauseOrPlayAfterIt) 
         const char* name;
         std::function<void()> start;
         const char* song;  // where it leads
+        Mode mode = Mode::sequence;
+        std::ptrdiff_t from = 0;
     };
     const std::vector<Move> moves{
         {"the end, the player already on the next song", [&] { player.finishCurrentItem(); },
@@ -206,12 +208,14 @@ TEST_F(PlaybackServiceEngine, WhatMovesOnNearTheEndYieldsToAPauseOrPlayAfterIt) 
              service->previous();
          },
          "wy_s3"},
+        {"the end of a queue that stops there, the player past it",
+         [&] { player.finishCurrentItem(); }, "wy_s3", Mode::playInOrder, 2},
     };
     for (const auto& move : moves) {
         for (bool playAfter : {false, true}) {
             SCOPED_TRACE(testing::Message() << move.name << (playAfter ? ", pause, play" : ", pause"));
-            playIntoLastMoments(3);
-            ASSERT_TRUE(service->preparedNextItem());
+            service->setPlaybackMode(move.mode);
+            playIntoLastMoments(3, move.from);
             move.start();
             service->pause();
             if (playAfter) service->play();
