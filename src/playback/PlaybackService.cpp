@@ -628,7 +628,7 @@ void PlaybackService::handleAutoplayFailureAndSkip(std::int64_t generation, std:
         if (generation != recoveryGate_.generation || revision != intentRevision_) return;
         auto next = queue_.advance(wraps());
         announceQueue();
-        if (next) loadCurrent(true, false);
+        if (next) loadAsAsked();
     });
 }
 
@@ -662,20 +662,33 @@ void PlaybackService::schedulePlaybackEnd(const PlayerItemPtr& item) {
     if (!item || item != currentItem_ || item == endingItem_) return;
     endingItem_ = item;
     if (playbackMode_ == PlaybackMode::repeatOne) {
-        loadCurrent(true, false);
+        loadAsAsked();
         return;
     }
     auto next = queue_.advance(wraps());
     announceQueue();
     if (next)
-        loadCurrent(true, false);
+        loadAsAsked();
     else
         pause();
+}
+
+// The player reports an end after the fact: a pause sent in the song's last moments is already
+// in, and the next song must not undo it.
+void PlaybackService::loadAsAsked() {
+    loadCurrent(playbackRequested_, false);
 }
 
 // --- Transport ---------------------------------------------------------------------------------
 
 void PlaybackService::play() {
+    // The player may already have gone past the song's end, whose report is still on its way:
+    // the end is taken first, so that the play goes on from where it leads instead of starting
+    // the ended song again.
+    const auto queued = player_.items();
+    if (currentItem_ && currentItem_ != endingItem_ &&
+        std::find(queued.begin(), queued.end(), currentItem_) == queued.end())
+        schedulePlaybackEnd(currentItem_);
     cancelBufferingTimeout();
     ++intentRevision_;
     consecutiveAutoplayFailures_ = 0;

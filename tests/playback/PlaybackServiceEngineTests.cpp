@@ -17,6 +17,14 @@ class PlaybackServiceEngine : public PlaybackServiceTest {
             settle();
         }
     }
+    // Plays `count` songs from `start` and seeks into its last moments, where the next song's
+    // item (if any) is already queued behind it.
+    void playIntoLastMoments(int count, std::ptrdiff_t start = 0) {
+        startPlaying(makeSongs(count), start);
+        service->seek(service->duration() - 1.3);
+        mainQueue.advance(1s);
+        settle();
+    }
     std::size_t callsFor(const std::string& musicID) const {
         auto calls = resolver.calls();
         return std::count_if(calls.begin(), calls.end(),
@@ -105,6 +113,121 @@ TEST_F(PlaybackServiceEngine, EndOfSongFollowsTheMode) {
     EXPECT_EQ(currentID(), "wy_s2");
     EXPECT_EQ(kind(), Kind::paused);
     EXPECT_FALSE(service->playbackRequested());
+}
+
+// A song's end carries on with what the person asked for last. A pause sent in its last moments
+// comes before the player's report of that end, whether or not the player already went on to
+// the next song; the next song then waits, paused.
+TEST_F(PlaybackServiceEngine, APauseInASongsLastMomentsHoldsThroughItsEnd) {
+    for (auto mode : PlaybackService::allPlaybackModes) {
+        for (int count : {1, 3}) {
+            for (bool movedOnFirst : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "mode " << PlaybackService::rawValue(mode)
+                                                << ", songs " << count << ", moved on first "
+                                                << movedOnFirst);
+                service->setPlaybackMode(mode);
+                playIntoLastMoments(count);
+                const bool wraps = mode != Mode::playInOrder;
+                const auto next = mode == Mode::repeatOne ? service->queue().current()
+                                                          : service->queue().peekNext(wraps);
+                const auto expected = next ? next->musicID() : currentID();
+                if (next && mode != Mode::repeatOne) {
+                    ASSERT_TRUE(service->preparedNextItem());
+                }
+                const auto prepared = service->preparedNextItem();
+
+                if (movedOnFirst) player.finishCurrentItem();
+                service->pause();
+                if (!movedOnFirst) player.finishCurrentItem();
+                settle();
+                mainQueue.advance(1s);
+                settle();
+                EXPECT_EQ(currentID(), expected);
+                EXPECT_EQ(kind(), Kind::paused);
+                EXPECT_FALSE(service->playbackRequested());
+                EXPECT_FALSE(player.wantsToPlay());
+                if (prepared) {
+                    EXPECT_EQ(player.currentItem(), prepared);
+                }
+
+                // Play then starts that song where it waits.
+                service->play();
+                settle();
+                EXPECT_EQ(currentID(), expected);
+                EXPECT_EQ(kind(), Kind::playing);
+            }
+        }
+    }
+}
+
+// Whatever moves on by itself near a song's end yields to what the person asks for after it: a
+// pause stays paused and a play plays, on the song the move leads to.
+TEST_F(PlaybackServiceEngine, WhatMovesOnNearTheEndYieldsToAPauseOrPlayAfterIt) {
+    auto breakStream = [this] {
+        player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
+        settle();
+    };
+    struct Move {
+        const char* name;
+        std::function<void()> start;
+        const char* song;  // where it leads
+        Mode mode = Mode::sequence;
+        std::ptrdiff_t from = 0;
+    };
+    const std::vector<Move> moves{
+        {"the end, the player already on the next song", [&] { player.finishCurrentItem(); },
+         "wy_s2"},
+        {"a broken stream's recovery", breakStream, "wy_s1"},
+        {"the skip after a stream broken for good",
+         [&] {
+             breakStream();
+             mainQueue.advance(400ms);
+             settle();
+             breakStream();
+         },
+         "wy_s1"},
+        {"the skip past a next song that cannot load",
+         [&] {
+             player.setItemStatus(service->preparedNextItem(), PlayerItem::Status::failed);
+             resolver.failOnce("wy_s2", sourceFailure("无版权"));
+             settle();
+             player.finishCurrentItem();
+             settle();
+         },
+         "wy_s2"},
+        {"a retry", [&] { service->retryCurrent(); }, "wy_s1"},
+        {"next, the player already on the next song",
+         [&] {
+             player.finishCurrentItem();
+             service->next();
+         },
+         "wy_s2"},
+        {"previous, the player already on the next song",
+         [&] {
+             player.finishCurrentItem();
+             service->previous();
+         },
+         "wy_s3"},
+        {"the end of a queue that stops there, the player past it",
+         [&] { player.finishCurrentItem(); }, "wy_s3", Mode::playInOrder, 2},
+    };
+    for (const auto& move : moves) {
+        for (bool playAfter : {false, true}) {
+            SCOPED_TRACE(testing::Message() << move.name << (playAfter ? ", pause, play" : ", pause"));
+            service->setPlaybackMode(move.mode);
+            playIntoLastMoments(3, move.from);
+            move.start();
+            service->pause();
+            if (playAfter) service->play();
+            settle();
+            mainQueue.advance(1s);  // past the recovery's and the skip's delays
+            settle();
+            EXPECT_EQ(currentID(), move.song);
+            EXPECT_EQ(service->playbackRequested(), playAfter);
+            EXPECT_EQ(player.wantsToPlay(), playAfter);
+            EXPECT_EQ(kind(), playAfter ? Kind::playing : Kind::paused);
+        }
+    }
 }
 
 TEST_F(PlaybackServiceEngine, AStallThatOutlastsTheTimeoutIsRecoveredOnce) {
