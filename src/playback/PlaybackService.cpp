@@ -715,6 +715,7 @@ void PlaybackService::togglePlayback() {
 }
 
 void PlaybackService::pause() {
+    catchUpElapsed();
     persistSession(true);
     ++intentRevision_;
     setPlaybackRequested(false);

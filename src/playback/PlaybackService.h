@@ -264,6 +264,7 @@ class PlaybackService : public QObject {
     // A move on that the person did not ask for (a song's end, a skip past a failure) carries on
     // with what they asked for last: it never turns a pause into play, nor a play into a pause.
     void loadAsAsked();
+    void catchUpElapsed();
     void finishLoad(std::int64_t generation, bool autoplay, const Track& track,
                     TaskResult<Resolved>& result, const std::function<void()>& done);
     bool handOverToPreparedItem(const Track& track, bool autoplay);

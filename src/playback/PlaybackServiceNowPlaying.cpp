@@ -46,12 +46,17 @@ void PlaybackService::updateNowPlayingArtwork(std::optional<std::string> artwork
 
 void PlaybackService::updateNowPlaying() {
     if (!nowPlaying_) return;
-    // Between the clock's ticks, which may be a second apart, the position goes out as it is
-    // now, so that the desktop does not take the lag for a seek.
+    catchUpElapsed();
+    publishNowPlaying();
+}
+
+// The clock's ticks may be a second apart: what goes out or is saved between them takes the
+// position as it is now, so that the desktop does not take the lag for a seek and a pause keeps
+// the place where the song stopped.
+void PlaybackService::catchUpElapsed() {
     if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
         player_.currentItem() && player_.currentItem() == currentItem_)
         setElapsed(player_.currentTime());
-    publishNowPlaying();
 }
 
 void PlaybackService::publishNowPlaying() {

@@ -173,9 +173,15 @@ TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying)
     mainQueue.advance(12s);
     EXPECT_EQ(PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->track,
               makeSongs(2)[1]);
-    mainQueue.advance(1s);
+    // A pause between the clock's ticks saves the place where the song stopped, not the tick's.
+    mainQueue.advance(1500ms);
+    const double stoppedAt = player.currentTime();
     service->pause();
     EXPECT_EQ(defaultsWrites, (std::vector{forced, deferred, forced}));
+    EXPECT_DOUBLE_EQ(
+        PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->elapsed,
+        stoppedAt);
+    EXPECT_DOUBLE_EQ(service->elapsed(), stoppedAt);
 }
 
 TEST_F(PlaybackServiceSession, SavingGoesOnAfterTheClockIsSetBack) {
