@@ -269,17 +269,24 @@ BENCHMARK(BM_EmptyBlocksPng)->Unit(benchmark::kMillisecond)->Iterations(1);
 // The costliest GIF and PNG the work bounds let through, within the memory budget: a 3000² GIF
 // whose codes stand for as many symbols as its frame may, a symbol each (kind 0), and a 3000²
 // RGBA PNG whose image data takes as many blocks as it may, all but one empty dynamic ones
-// (kind 1).
+// (kind 1). Kind 2 is the PNG whose rows allow the most blocks for their bytes, a grey one a
+// pixel wide, with as many empty dynamic blocks as a cover's 16 MB hold.
 const std::string& atWorkBound(std::int64_t kind) {
     static const std::string gif = [] {
         const std::int64_t symbols = ArtworkDecoder::gifSymbolLimit(3000 * 3000);
         return HostileCovers::gif(3000, 3000, HostileCovers::rootCodes(symbols, 1));
     }();
     static const std::string png = [] {
-        const std::int64_t blocks = ArtworkDecoder::pngBlockLimit(3000 * (1 + 3000 * 4));
+        const std::int64_t blocks = ArtworkDecoder::pngBlockLimit(3000, 1 + 3000 * 4);
         return HostileCovers::zeroPng(3000, 3000, 8, 6, -1, blocks - 1);
     }();
-    return kind == 0 ? gif : png;
+    static const std::string thinPng = [] {
+        const std::int64_t blocks = ArtworkDiskCache::maximumFileBytes * 2 / 23 - 1000;  // 11.5 B
+        const std::int64_t rows = (blocks - ArtworkDecoder::pngBlockAllowance) /
+                                  ArtworkDecoder::pngRowBlocks(2);
+        return HostileCovers::zeroPng(1, static_cast<int>(rows), 8, 0, -1, blocks - 1);
+    }();
+    return kind == 0 ? gif : kind == 1 ? png : thinPng;
 }
 
 void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
@@ -288,6 +295,7 @@ void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
 BENCHMARK(BM_WorkBoundWorstCaseOtherFormats)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

@@ -382,9 +382,14 @@ bool hasOtherSignature(std::string_view data) {
            data.starts_with("BM");
 }
 
-// The inflated size of a PNG's image data from its header, interlaced passes counted; none
-// for a header that does not say.
-std::optional<std::int64_t> pngRawBytes(const std::uint8_t* data, std::size_t size) {
+// From a PNG's header: what its image data inflates to, interlaced passes counted, and the most
+// deflate blocks it may take; none for a header that does not say.
+struct PngData {
+    std::int64_t bytes = 0;
+    std::int64_t blockLimit = pngBlockAllowance;
+};
+
+std::optional<PngData> pngData(const std::uint8_t* data, std::size_t size) {
     std::size_t at = 8;
     if (size >= 16 && std::equal(data + 12, data + 16, "CgBI")) at += 12 + read32(data + 8, false);
     if (at > size || size - at < 25 || !std::equal(data + at + 4, data + at + 8, "IHDR"))
@@ -393,18 +398,23 @@ std::optional<std::int64_t> pngRawBytes(const std::uint8_t* data, std::size_t si
     const std::int64_t width = read32(header, false), height = read32(header + 4, false);
     const int depth = header[8], type = header[9], interlaced = header[12];
     const int channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
-    auto passBytes = [&](std::int64_t w, std::int64_t h) {
-        return w < 1 || h < 1 ? 0 : h * (1 + (w * channels * depth + 7) / 8);
+    PngData png;
+    auto addPass = [&](std::int64_t w, std::int64_t h) {
+        if (w < 1 || h < 1) return;
+        const std::int64_t rowBytes = 1 + (w * channels * depth + 7) / 8;
+        png.bytes += h * rowBytes;
+        png.blockLimit += h * pngRowBlocks(rowBytes);
     };
-    if (!interlaced) return passBytes(width, height);
+    if (!interlaced) {
+        addPass(width, height);
+        return png;
+    }
     static constexpr int pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                        {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    std::int64_t total = 0;
     for (const auto& [x, y, dx, dy] : pass)
-        total += passBytes((width - x + dx - 1) / dx, (height - y + dy - 1) / dy);
-    return total;
+        addPass((width - x + dx - 1) / dx, (height - y + dy - 1) / dy);
+    return png;
 }
-
 
 // The library reads a file through a source, by these.
 stbi_io_callbacks sourceCallbacks() {
@@ -433,11 +443,11 @@ stbi_io_callbacks sourceCallbacks() {
 // What decoding (to 8-bit RGBA, premultiplied, then resized) may hold at once: for PNG the
 // inflated data beside the picture at its own sample depth and its 8-bit copies; for GIF and BMP
 // the decoder's frame, background and history beside our copies.
-std::int64_t otherCost(std::int64_t width, std::int64_t height, std::optional<std::int64_t> raw,
+std::int64_t otherCost(std::int64_t width, std::int64_t height, const std::optional<PngData>& png,
                        bool sixteenBit) {
     const std::int64_t pixels = width * height;
-    if (!raw) return pixels * 17;
-    return *raw * 2 + pixels * (4 * (sixteenBit ? 2 : 1) + 12);
+    if (!png) return pixels * 17;
+    return png->bytes * 2 + pixels * (4 * (sixteenBit ? 2 : 1) + 12);
 }
 
 std::optional<Decoded> decodeOther(std::string_view data, const Options& options, Held& held) {
@@ -452,20 +462,22 @@ std::optional<Decoded> decodeOther(std::string_view data, const Options& options
     if (data.starts_with("BM") && height < 0 && height > INT_MIN) height = -height;
     if (width < 1 || height < 1 || static_cast<std::int64_t>(width) * height > options.pixelLimit)
         return std::nullopt;
-    std::optional<std::int64_t> raw;
+    std::optional<PngData> png;
     if (isPng(data)) {
-        raw = pngRawBytes(bytes, data.size());
+        png = pngData(bytes, data.size());
         // The data, stored anew, goes to the library in one chunk, whose size it keeps in an int.
-        if (!raw || *raw > INT_MAX / 2) return std::nullopt;
+        if (!png || png->bytes > INT_MAX / 2) return std::nullopt;
     }
     const bool sixteenBit = stbi_is_16_bit_from_memory(bytes, length) != 0;
-    if (!reserve(options, otherCost(width, height, raw, sixteenBit), held)) return std::nullopt;
+    if (!reserve(options, otherCost(width, height, png, sixteenBit), held)) return std::nullopt;
     if (data.starts_with("GIF") && !ArtworkGIFWork::fits(bytes, data.size(), options))
         return std::nullopt;
 
     std::unique_ptr<ArtworkDecodeSource> source;
-    if (raw) source = ArtworkPNGSource::open(bytes, data.size(), *raw, options);
-    else source = std::make_unique<ArtworkBytesSource>(data, options.stop);
+    if (png)
+        source = ArtworkPNGSource::open(bytes, data.size(), png->bytes, png->blockLimit, options);
+    else
+        source = std::make_unique<ArtworkBytesSource>(data, options.stop);
     if (!source) return std::nullopt;
     const stbi_io_callbacks callbacks = sourceCallbacks();
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(

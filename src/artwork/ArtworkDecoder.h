@@ -49,14 +49,20 @@ constexpr std::int64_t gifSymbolLimit(std::int64_t framePixels) {
 }
 
 // A deflate block with code tables of its own costs its inflater about a microsecond to build
-// them, however little it holds (an empty one is 11.5 bytes: 16 MB of them, 1.4 M microseconds);
-// an encoder's blocks hold kilobytes of the image data each (zlib's, 16 K symbols). A PNG whose
-// image data takes more blocks than this allowance and one for every 512 bytes its header needs
-// is refused when it gets there: at most about 0.3 s of them within the memory budget.
+// them, however little it holds (an empty one is 11.5 bytes: 16 MB of them, 1.4 M microseconds).
+// An encoder's blocks hold image data: zlib ends one every 16 K symbols, but every 127 at its
+// smallest memory level, and a writer that flushes after each row ends one there and adds an
+// empty one. So a row of n bytes may take n / 127 blocks, rounded up, and one more; a PNG whose
+// image data takes more blocks than its rows may, and this allowance, is refused when it gets
+// there.
 inline constexpr std::int64_t pngBlockAllowance = 64;
-inline constexpr std::int64_t pngBytesPerBlock = 512;
-constexpr std::int64_t pngBlockLimit(std::int64_t inflatedBytes) {
-    return pngBlockAllowance + inflatedBytes / pngBytesPerBlock;
+inline constexpr std::int64_t pngSymbolsPerBlock = 127;
+constexpr std::int64_t pngRowBlocks(std::int64_t rowBytes) {
+    return (rowBytes + pngSymbolsPerBlock - 1) / pngSymbolsPerBlock + 1;
+}
+// A picture stored without interlacing, `rows` of `rowBytes` each (its filter byte counted).
+constexpr std::int64_t pngBlockLimit(std::int64_t rows, std::int64_t rowBytes) {
+    return pngBlockAllowance + rows * pngRowBlocks(rowBytes);
 }
 
 struct Options {

@@ -22,17 +22,17 @@ bool isType(const std::uint8_t* chunk, const char* type) {
 
 std::unique_ptr<ArtworkPNGSource> ArtworkPNGSource::open(const std::uint8_t* data, std::size_t size,
                                                          std::int64_t inflatedBytes,
+                                                         std::int64_t blockLimit,
                                                          const ArtworkDecoder::Options& options) {
-    auto source = std::unique_ptr<ArtworkPNGSource>(new ArtworkPNGSource(inflatedBytes, options));
+    auto source = std::unique_ptr<ArtworkPNGSource>(
+        new ArtworkPNGSource(inflatedBytes, blockLimit, options));
     if (!source->split(data, size) || !source->start()) return nullptr;
     return source;
 }
 
-ArtworkPNGSource::ArtworkPNGSource(std::int64_t inflatedBytes,
+ArtworkPNGSource::ArtworkPNGSource(std::int64_t inflatedBytes, std::int64_t blockLimit,
                                    const ArtworkDecoder::Options& options)
-    : inflatedBytes_(inflatedBytes),
-      blockLimit_(ArtworkDecoder::pngBlockLimit(inflatedBytes)),
-      options_(options) {}
+    : inflatedBytes_(inflatedBytes), blockLimit_(blockLimit), options_(options) {}
 
 ArtworkPNGSource::~ArtworkPNGSource() {
     if (inflating_) inflateEnd(&stream_);

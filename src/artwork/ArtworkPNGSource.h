@@ -20,14 +20,17 @@ namespace velto {
 // time, counting the blocks, stoppable between them) and stored again in uncompressed deflate
 // blocks, which the library copies instead of inflating; then the chunks after it. The library's
 // own inflater could neither be stopped nor bounded in the blocks it reads. Only what the header
-// needs is inflated: a stream that holds more or less, or takes more blocks than
-// `ArtworkDecoder::pngBlockLimit`, is cut short there, and the library refuses the file.
+// needs is inflated: a stream that holds more or less, or takes more blocks than the header
+// allows (see `ArtworkDecoder::pngRowBlocks`), is cut short there, and the library refuses the
+// file.
 class ArtworkPNGSource final : public ArtworkDecodeSource {
   public:
-    // `inflatedBytes` is what the header needs. None when the chunks overrun the file or the
-    // image data's zlib header is one the library refuses.
+    // `inflatedBytes` is what the header needs, `blockLimit` the most deflate blocks it allows.
+    // None when the chunks overrun the file or the image data's zlib header is one the library
+    // refuses.
     static std::unique_ptr<ArtworkPNGSource> open(const std::uint8_t* data, std::size_t size,
                                                   std::int64_t inflatedBytes,
+                                                  std::int64_t blockLimit,
                                                   const ArtworkDecoder::Options& options);
     ArtworkPNGSource(const ArtworkPNGSource&) = delete;
     ArtworkPNGSource& operator=(const ArtworkPNGSource&) = delete;
@@ -41,7 +44,8 @@ class ArtworkPNGSource final : public ArtworkDecodeSource {
   private:
     enum class Step { head, blocks, done };
 
-    ArtworkPNGSource(std::int64_t inflatedBytes, const ArtworkDecoder::Options& options);
+    ArtworkPNGSource(std::int64_t inflatedBytes, std::int64_t blockLimit,
+                     const ArtworkDecoder::Options& options);
     bool split(const std::uint8_t* data, std::size_t size);
     bool start();
     bool next();

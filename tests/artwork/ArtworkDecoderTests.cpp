@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -448,7 +449,7 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
     std::vector<ArtworkDecoder::Work> seen;
     auto watch = [&](const ArtworkDecoder::Work& work) { seen.push_back(work); };
     auto last = [&] { return seen.empty() ? ArtworkDecoder::Work{} : seen.back(); };
-    const std::int64_t limit = ArtworkDecoder::pngBlockLimit(64 * (1 + 64 * 4));
+    const std::int64_t limit = ArtworkDecoder::pngBlockLimit(64, 1 + 64 * 4);
     // The data's one block behind the empty ones: the limit in all, then one more.
     EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::zeroPng(64, 64, 8, 6, -1, limit - 1), 64,
                                            {.onWork = watch}));
@@ -467,6 +468,38 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
                                                  if (++blocks == 3) stop.request_stop();
                                              }}));
     EXPECT_EQ(blocks, 3);
+}
+
+// zlib ends a block every 127 symbols at its smallest memory level, and a writer that flushes
+// after each row ends one there and adds an empty one; pictures of noise, all literals, take the
+// most blocks. Every such PNG decodes, in each colour type.
+TEST(ArtworkDecoder, PngsOfEveryZlibSettingDecode) {
+    const int side = 300;
+    for (int colourType : {0, 2, 4, 6}) {
+        const std::size_t channels = colourType == 6 ? 4 : colourType == 2 ? 3 : colourType == 4 ? 2 : 1;
+        std::vector<std::uint8_t> samples(std::size_t{side} * side * channels);
+        std::uint32_t seed = 7;
+        for (auto& sample : samples) seed = seed * 1103515245 + 12345, sample = seed >> 24;
+        if (channels % 2 == 0)  // opaque, so the premultiplied picture keeps the samples
+            for (std::size_t i = channels - 1; i < samples.size(); i += channels) samples[i] = 255;
+        for (auto [memoryLevel, rowFlush] : {std::pair{1, Z_NO_FLUSH}, {2, Z_NO_FLUSH},
+                                             {8, Z_SYNC_FLUSH}, {8, Z_FULL_FLUSH},
+                                             {1, Z_SYNC_FLUSH}, {1, Z_FULL_FLUSH}}) {
+            const auto picture = ArtworkDecoder::downsample(
+                HostileCovers::png(side, side, colourType, samples, {memoryLevel, rowFlush}), side);
+            ASSERT_TRUE(picture) << colourType << " " << memoryLevel << " " << rowFlush;
+            for (int y : {0, 1, 150, side - 1}) {
+                const std::uint8_t* row = picture->row(y);
+                const std::uint8_t* line = samples.data() + std::size_t{side} * channels * std::size_t(y);
+                for (int x : {0, 1, 2, side / 2, side - 1}) {
+                    const std::uint8_t* sample = line + channels * std::size_t(x);
+                    const int red = sample[0], blue = channels >= 3 ? sample[2] : sample[0];
+                    EXPECT_EQ(row[4 * x], red) << colourType << " " << memoryLevel << " " << y;
+                    EXPECT_EQ(row[4 * x + 2], blue) << colourType << " " << memoryLevel << " " << y;
+                }
+            }
+        }
+    }
 }
 
 // A cancelled request's decode leaves the budget's queue at once instead of decoding once served.

@@ -1,9 +1,11 @@
 #include "support/HostileCovers.h"
 
 #include <turbojpeg.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string_view>
@@ -247,6 +249,62 @@ std::string zeroPng(int width, int height, int bitDepth, int colourType,
     chunk(out, "IDAT", zlibZeros(inflatedBytes < 0 ? rowBytes * static_cast<std::uint64_t>(height)
                                                    : static_cast<std::uint64_t>(inflatedBytes),
                                  emptyBlocks));
+    chunk(out, "IEND", "");
+    return out;
+}
+
+std::string png(int width, int height, int colourType, const std::vector<std::uint8_t>& samples,
+                PngDeflation deflation) {
+    const std::size_t channels = colourType == 6 ? 4 : colourType == 2 ? 3 : colourType == 4 ? 2 : 1;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels;
+    if (samples.size() != rowBytes * static_cast<std::size_t>(height))
+        throw std::invalid_argument("the samples do not fill the picture");
+    auto paeth = [](int a, int b, int c) {
+        const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+        return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+    };
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, deflation.memoryLevel,
+                     Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("zlib refused the settings");
+    std::string data;
+    std::vector<std::uint8_t> row(rowBytes + 1);
+    auto deflateRow = [&](int flush) {
+        stream.next_in = row.data();
+        stream.avail_in = static_cast<uInt>(row.size());
+        int result;
+        do {
+            char out[16384];
+            stream.next_out = reinterpret_cast<Bytef*>(out);
+            stream.avail_out = sizeof out;
+            result = deflate(&stream, flush);
+            data.append(out, sizeof out - stream.avail_out);
+        } while (stream.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+    };
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* line = samples.data() + rowBytes * static_cast<std::size_t>(y);
+        const std::uint8_t* above = y > 0 ? line - rowBytes : nullptr;
+        const int filter = y % 5;
+        row[0] = static_cast<std::uint8_t>(filter);
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            const int a = i >= channels ? line[i - channels] : 0;
+            const int b = above ? above[i] : 0;
+            const int c = above && i >= channels ? above[i - channels] : 0;
+            const int predicted = filter == 1 ? a : filter == 2 ? b : filter == 3 ? (a + b) / 2
+                                  : filter == 4 ? paeth(a, b, c) : 0;
+            row[i + 1] = static_cast<std::uint8_t>(line[i] - predicted);
+        }
+        deflateRow(y + 1 == height ? Z_FINISH : deflation.rowFlush);
+    }
+    deflateEnd(&stream);
+
+    std::string header;
+    put32(header, static_cast<std::uint32_t>(width));
+    put32(header, static_cast<std::uint32_t>(height));
+    header += {8, static_cast<char>(colourType), 0, 0, 0};
+    std::string out("\x89PNG\r\n\x1a\n", 8);
+    chunk(out, "IHDR", header);
+    chunk(out, "IDAT", data);
     chunk(out, "IEND", "");
     return out;
 }
