@@ -327,7 +327,8 @@ void BM_StopEndsADecode(benchmark::State& state) {
                                         .stop = stop.get_token()}) != nullptr;
         const auto returned = std::chrono::steady_clock::now();
         stopper.join();
-        afterStop = std::max(0.0, std::chrono::duration<double, std::milli>(returned - asked).count());
+        afterStop =
+            std::max(0.0, std::chrono::duration<double, std::milli>(returned - asked).count());
         returnedAfter = std::chrono::duration<double, std::milli>(returned - started).count();
     }
     state.counters["after_stop_ms"] = afterStop;
@@ -344,8 +345,60 @@ BENCHMARK(BM_StopEndsADecode)
     ->UseRealTime()
     ->Iterations(3);
 
+// A 3000² RGBA PNG with detail (gradients and noise), deflated by zlib as ordinary writers do.
+const std::string& detailedPng() {
+    static const std::string data = [] {
+        const int side = 3000;
+        std::vector<std::uint8_t> samples(static_cast<std::size_t>(side) * side * 4);
+        std::uint32_t seed = 1;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            seed = seed * 1103515245 + 12345;
+            const auto x = static_cast<int>(i / 4 % side);
+            samples[i] = static_cast<std::uint8_t>(x * 255 / side + (seed >> 29));
+        }
+        return HostileCovers::png(side, side, 6, samples);
+    }();
+    return data;
+}
+
+// A stop asked as the picture library has read the whole file, from where it decodes alone:
+// how long the decode runs on after it. Kinds: 0, the 3000² RGBA PNG with detail; 1, the 2600²
+// 16-bit RGBA PNG; 2, the 3000² GIF at its work bound.
+void BM_StopAfterTheLibraryRead(benchmark::State& state) {
+    const auto kind = state.range(0);
+    const std::string& data = kind == 0   ? detailedPng()
+                              : kind == 1 ? sixteenBitPng(2600)
+                                          : atWorkBound(0);
+    double afterStop = 0;
+    int decoded = 0, read = 0;
+    for (auto _ : state) {
+        std::stop_source stop;
+        std::chrono::steady_clock::time_point asked;
+        auto ask = [&] {
+            ++read;
+            asked = std::chrono::steady_clock::now();
+            stop.request_stop();
+        };
+        decoded += ArtworkDecoder::downsample(data, 1200,
+                                              {.stop = stop.get_token(), .onRead = ask}) != nullptr;
+        afterStop =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked)
+                .count();
+    }
+    state.counters["after_stop_ms"] = afterStop;
+    state.counters["read"] = read;
+    state.counters["decoded"] = decoded;
+}
+BENCHMARK(BM_StopAfterTheLibraryRead)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
 double processCpuSeconds() {
-    struct rusage usage{};
+    struct rusage usage {};
     ::getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);

@@ -416,26 +416,42 @@ std::optional<PngData> pngData(const std::uint8_t* data, std::size_t size) {
     return png;
 }
 
-// The library reads a file through a source, by these.
-stbi_io_callbacks sourceCallbacks() {
+// What the library reads a file through: the source, and who is told once it is read.
+struct SourceReader {
+    ArtworkDecodeSource& source;
+    const Options& options;
+    bool read = false;
+
+    void tellIfRead() {
+        if (read || !source.atEnd()) return;
+        read = true;
+        if (options.onRead) options.onRead();
+    }
+};
+
+// The library reads a file through a reader, by these.
+stbi_io_callbacks readerCallbacks() {
     stbi_io_callbacks callbacks{};
     callbacks.read = [](void* user, char* out, int size) {
-        auto* source = static_cast<ArtworkDecodeSource*>(user);
+        auto* reader = static_cast<SourceReader*>(user);
         if (size <= 0) return 0;
-        return static_cast<int>(
-            source->read(reinterpret_cast<std::uint8_t*>(out), static_cast<std::size_t>(size)));
+        const auto count = reader->source.read(reinterpret_cast<std::uint8_t*>(out),
+                                               static_cast<std::size_t>(size));
+        reader->tellIfRead();
+        return static_cast<int>(count);
     };
     callbacks.skip = [](void* user, int count) {
-        auto* source = static_cast<ArtworkDecodeSource*>(user);
+        auto* reader = static_cast<SourceReader*>(user);
         std::uint8_t scratch[4096];
         while (count > 0) {
             const auto step = std::min(sizeof scratch, static_cast<std::size_t>(count));
-            if (source->read(scratch, step) < step) return;
+            if (reader->source.read(scratch, step) < step) break;
             count -= static_cast<int>(step);
         }
+        reader->tellIfRead();
     };
     callbacks.eof = [](void* user) {
-        return static_cast<ArtworkDecodeSource*>(user)->atEnd() ? 1 : 0;
+        return static_cast<SourceReader*>(user)->source.atEnd() ? 1 : 0;
     };
     return callbacks;
 }
@@ -479,21 +495,28 @@ std::optional<Decoded> decodeOther(std::string_view data, const Options& options
     else
         source = std::make_unique<ArtworkBytesSource>(data, options.stop);
     if (!source) return std::nullopt;
-    const stbi_io_callbacks callbacks = sourceCallbacks();
+    const stbi_io_callbacks callbacks = readerCallbacks();
+    SourceReader reader{*source, options};
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-        stbi_load_from_callbacks(&callbacks, source.get(), &width, &height, &channels, 4),
+        stbi_load_from_callbacks(&callbacks, &reader, &width, &height, &channels, 4),
         stbi_image_free);
-    if (!pixels || !source->complete() ||
+    if (!pixels || !source->complete() || options.stop.stop_requested() ||
         static_cast<std::int64_t>(width) * height > options.pixelLimit) {
         return std::nullopt;
     }
     Decoded decoded{width, height, Bytes(static_cast<std::size_t>(width) * height * 4)};
-    const stbi_uc* src = pixels.get();
-    for (std::size_t i = 0; i < decoded.pixels.size(); i += 4) {
-        const int alpha = src[i + 3];
-        for (int c = 0; c < 3; ++c)
-            decoded.pixels[i + c] = static_cast<std::uint8_t>((src[i + c] * alpha + 127) / 255);
-        decoded.pixels[i + 3] = static_cast<std::uint8_t>(alpha);
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+    for (int y = 0; y < height; ++y) {
+        if (options.stop.stop_requested()) return std::nullopt;
+        const stbi_uc* src = pixels.get() + rowBytes * static_cast<std::size_t>(y);
+        std::uint8_t* dst = decoded.pixels.data() + rowBytes * static_cast<std::size_t>(y);
+        for (std::size_t i = 0; i < rowBytes; i += 4) {
+            const int alpha = src[i + 3];
+            for (int c = 0; c < 3; ++c)
+                dst[i + c] = static_cast<std::uint8_t>((src[i + c] * alpha + 127) / 255);
+            dst[i + 3] = static_cast<std::uint8_t>(alpha);
+        }
+        if (options.onRow) options.onRow(y + 1);
     }
     return decoded;
 }
@@ -542,8 +565,13 @@ ArtworkImagePtr downsample(std::string_view data, std::int64_t maximumPixelDimen
         const double scale = static_cast<double>(target) / longest;
         const int width = std::max(1, static_cast<int>(std::lround(decoded->width * scale)));
         const int height = std::max(1, static_cast<int>(std::lround(decoded->height * scale)));
+        std::int64_t rows = decoded->height;
         decoded->pixels = ArtworkResample::area(decoded->pixels.data(), decoded->width,
-                                                decoded->height, width, height);
+                                                decoded->height, width, height, [&] {
+                                                    if (options.onRow) options.onRow(++rows);
+                                                    return !options.stop.stop_requested();
+                                                });
+        if (decoded->pixels.empty()) return nullptr;
         decoded->width = width;
         decoded->height = height;
     }

@@ -47,7 +47,7 @@ struct Taps {
 }  // namespace
 
 std::vector<std::uint8_t> area(const std::uint8_t* pixels, int width, int height, int newWidth,
-                               int newHeight) {
+                               int newHeight, const std::function<bool()>& goOn) {
     const Taps columns(width, newWidth);
     const Taps rows(height, newHeight);
     const std::size_t rowValues = static_cast<std::size_t>(newWidth) * 4;
@@ -92,6 +92,7 @@ std::vector<std::uint8_t> area(const std::uint8_t* pixels, int width, int height
         constexpr int shift = weightBits + middleBits;
         for (std::size_t i = 0; i < rowValues; ++i)
             dst[i] = static_cast<std::uint8_t>(std::min((sum[i] + (1 << (shift - 1))) >> shift, 255));
+        if (goOn && !goOn()) return {};
     }
     return out;
 }

@@ -502,6 +502,43 @@ TEST(ArtworkDecoder, PngsOfEveryZlibSettingDecode) {
     }
 }
 
+// Once the library has read the whole file it decodes alone, out of reach of a stop; what comes
+// after it, premultiplying the rows and resizing them, sees a stop at the next row.
+TEST(ArtworkDecoder, AStopEndsTheRowsMadeAfterTheLibrarysDecode) {
+    std::vector<std::uint8_t> samples(300 * 200 * 4);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = i % 4 == 3 ? 128 : i % 251;
+    // 300 × 200, each shrunk to 100 × 67: 200 rows premultiplied, then 67 resized.
+    const std::string files[] = {HostileCovers::gif(300, 200, HostileCovers::rootCodes(60'016, 1)),
+                                 HostileCovers::png(300, 200, 6, samples)};
+    for (const std::string& file : files) {
+        std::int64_t rows = 0;
+        auto count = [&](std::int64_t made) { rows = made; };
+        const auto whole = ArtworkDecoder::downsample(file, 100, {.onRow = count});
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(whole->height(), 67);
+        EXPECT_EQ(rows, 200 + 67);
+
+        for (std::int64_t stopAt : {0, 1, 120, 200, 201, 230}) {
+            std::stop_source stop;
+            bool read = false;
+            rows = 0;
+            auto stopAfter = [&](std::int64_t made) {
+                rows = made;
+                if (made == stopAt) stop.request_stop();
+            };
+            auto stopOnRead = [&] {
+                read = true;
+                if (stopAt == 0) stop.request_stop();
+            };
+            EXPECT_FALSE(ArtworkDecoder::downsample(
+                file, 100, {.stop = stop.get_token(), .onRead = stopOnRead, .onRow = stopAfter}))
+                << stopAt;
+            EXPECT_TRUE(read);
+            EXPECT_EQ(rows, stopAt) << "rows made after the stop";
+        }
+    }
+}
+
 // A cancelled request's decode leaves the budget's queue at once instead of decoding once served.
 TEST(ArtworkDecoder, AStopReleasesADecodeWaitingForTheBudget) {
     ArtworkDecodeBudget budget(64 << 20);
