@@ -1,7 +1,11 @@
 #include <benchmark/benchmark.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <limits>
 #include <map>
@@ -345,57 +349,95 @@ BENCHMARK(BM_StopEndsADecode)
     ->UseRealTime()
     ->Iterations(3);
 
-// A 3000² RGBA PNG with detail (gradients and noise), deflated by zlib as ordinary writers do.
-const std::string& detailedPng() {
-    static const std::string data = [] {
+// A 3000² RGBA PNG with detail (gradients and noise), deflated by zlib as ordinary writers do;
+// interlaced or not.
+const std::string& detailedPng(bool interlaced = false) {
+    static const std::array<std::string, 2> data = [] {
         const int side = 3000;
-        std::vector<std::uint8_t> samples(static_cast<std::size_t>(side) * side * 4);
+        HostileCovers::PngPicture picture{side, side, 6, 8};
+        picture.samples.resize(static_cast<std::size_t>(side) * side * 4);
         std::uint32_t seed = 1;
-        for (std::size_t i = 0; i < samples.size(); ++i) {
+        for (std::size_t i = 0; i < picture.samples.size(); ++i) {
             seed = seed * 1103515245 + 12345;
             const auto x = static_cast<int>(i / 4 % side);
-            samples[i] = static_cast<std::uint8_t>(x * 255 / side + (seed >> 29));
+            picture.samples[i] = static_cast<std::uint16_t>((x * 255 / side + (seed >> 29)) & 255);
         }
-        return HostileCovers::png(side, side, 6, samples);
+        std::string plain = HostileCovers::png(picture);
+        picture.interlaced = true;
+        return std::array<std::string, 2>{std::move(plain), HostileCovers::png(picture)};
     }();
-    return data;
+    return data[interlaced ? 1 : 0];
 }
 
-// A stop asked as the picture library has read the whole file, from where it decodes alone:
-// how long the decode runs on after it. Kinds: 0, the 3000² RGBA PNG with detail; 1, the 2600²
-// 16-bit RGBA PNG; 2, the 3000² GIF at its work bound.
-void BM_StopAfterTheLibraryRead(benchmark::State& state) {
+// CPU time of a thread, by its clock.
+double cpuMilliseconds(clockid_t clock) {
+    timespec now{};
+    ::clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// A stop asked at any point of a decode: how long the decode runs on after it, in real time and
+// in the decoding thread's CPU (which a loaded machine does not stretch). Each iteration asks at
+// another point, spread over the time the whole decode takes; the worst is kept. Kinds: 0, the
+// 3000² RGBA PNG with detail; 1, the 2600² 16-bit RGBA PNG; 2, the 3000² GIF at its work bound;
+// 3, the same GIF asked to stop as the library has read it whole (from where the library decodes
+// alone); 4, the PNG of kind 0 interlaced.
+void BM_StopAtAnyPointOfADecode(benchmark::State& state) {
     const auto kind = state.range(0);
     const std::string& data = kind == 0   ? detailedPng()
                               : kind == 1 ? sixteenBitPng(2600)
+                              : kind == 4 ? detailedPng(true)
                                           : atWorkBound(0);
-    double afterStop = 0;
-    int decoded = 0, read = 0;
+    const auto started = std::chrono::steady_clock::now();
+    ArtworkDecoder::downsample(data, 1200);
+    const auto whole = std::chrono::steady_clock::now() - started;
+    clockid_t decoding{};
+    ::pthread_getcpuclockid(::pthread_self(), &decoding);
+    double worst = 0, worstCpu = 0;
+    int decoded = 0, asked = 0;
     for (auto _ : state) {
         std::stop_source stop;
-        std::chrono::steady_clock::time_point asked;
+        std::atomic<std::int64_t> askedAt{0};
+        std::atomic<double> cpuAtAsk{0};
         auto ask = [&] {
-            ++read;
-            asked = std::chrono::steady_clock::now();
+            cpuAtAsk = cpuMilliseconds(decoding);
+            askedAt = std::chrono::steady_clock::now().time_since_epoch().count();
             stop.request_stop();
         };
-        decoded += ArtworkDecoder::downsample(data, 1200,
-                                              {.stop = stop.get_token(), .onRead = ask}) != nullptr;
-        afterStop =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked)
-                .count();
+        std::jthread stopper;
+        if (kind != 3) {
+            stopper = std::jthread([&, after = whole * (asked + 1) / 41] {
+                std::this_thread::sleep_for(after);
+                ask();
+            });
+        }
+        const bool made =
+            ArtworkDecoder::downsample(data, 1200, {.stop = stop.get_token(), .onRead = [&] {
+                                                        if (kind == 3) ask();
+                                                    }}) != nullptr;
+        const double cpuAtReturn = cpuMilliseconds(decoding);
+        const auto returned = std::chrono::steady_clock::now().time_since_epoch().count();
+        if (stopper.joinable()) stopper.join();
+        decoded += made;
+        ++asked;
+        if (!made) {
+            worst = std::max(worst, static_cast<double>(returned - askedAt) / 1e6);
+            worstCpu = std::max(worstCpu, cpuAtReturn - cpuAtAsk);
+        }
     }
-    state.counters["after_stop_ms"] = afterStop;
-    state.counters["read"] = read;
+    state.counters["worst_after_stop_ms"] = worst;
+    state.counters["worst_cpu_after_stop_ms"] = worstCpu;
     state.counters["decoded"] = decoded;
 }
-BENCHMARK(BM_StopAfterTheLibraryRead)
+BENCHMARK(BM_StopAtAnyPointOfADecode)
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
+    ->Arg(3)
+    ->Arg(4)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
-    ->Iterations(3);
+    ->Iterations(40);
 
 double processCpuSeconds() {
     struct rusage usage {};

@@ -80,19 +80,20 @@ struct Options {
     // finding scans the judgement did not) is stopped there.
     std::int64_t workLimit = defaultWorkLimit;
     // Ends the decode, which then gives none: while it waits for the budget, between the rows
-    // and scans of a JPEG, between the deflate blocks of a PNG and the data blocks of a GIF, and
-    // between the rows made ready after decoding.
+    // and scans of a JPEG, between the deflate blocks, the rows and the strips of a PNG, between
+    // the data blocks of a GIF, and between the rows taken in after decoding.
     std::stop_token stop;
     // Called with the work counted so far, before the limits are checked: as each scan of a JPEG
     // starts (that scan's included), after each deflate block of a PNG's image data, and as each
     // data sub-block of a GIF's first frame is reached in the count before decoding. For tests
     // and benchmarks; it must not throw.
     std::function<void(const Work&)> onWork;
-    // PNG, GIF and BMP: called once the library has read the whole file, as it goes on to
-    // decode alone. For tests and benchmarks; it must not throw.
+    // GIF and BMP: called once the library has read the whole file, as it goes on to decode
+    // alone. (A PNG goes to it in strips of rows.) For tests and benchmarks; it must not throw.
     std::function<void()> onRead;
-    // Called as each row of the decoded picture is made ready (premultiplied, then each row of
-    // it resized), with the rows so far. For tests and benchmarks; it must not throw.
+    // Called as each row of the decoded picture is taken in (premultiplied, and resized with
+    // the next when the picture is kept smaller), with the rows so far. For tests and
+    // benchmarks; it must not throw.
     std::function<void(std::int64_t rows)> onRow;
 };
 

@@ -49,8 +49,24 @@ struct PngDeflation {
     int rowFlush = 0;
 };
 
-// An 8-bit PNG of `colourType` (0 grey, 2 RGB, 4 grey with alpha, 6 RGBA) holding `samples`, row
-// after row; its rows are filtered with each of the five filters in turn.
+// A PNG of any colour type (0 grey, 2 RGB, 3 palette, 4 grey with alpha, 6 RGBA) and depth,
+// interlaced or not. `samples` hold each pixel's samples, row after row, a value of `depth` bits
+// each; `palette` and `transparency` are the bodies of those chunks, left out when empty.
+struct PngPicture {
+    int width = 0;
+    int height = 0;
+    int colourType = 6;
+    int depth = 8;
+    bool interlaced = false;
+    std::string palette;
+    std::string transparency;
+    std::vector<std::uint16_t> samples;
+};
+
+// Its rows (each pass's when interlaced) are filtered with each of the five filters in turn.
+std::string png(const PngPicture& picture, PngDeflation deflation = {});
+
+// An 8-bit PNG of `colourType` holding `samples`.
 std::string png(int width, int height, int colourType, const std::vector<std::uint8_t>& samples,
                 PngDeflation deflation = {});
 
