@@ -26,6 +26,8 @@ struct Work {
     // GIF: the symbols (pixels) the first frame's LZW codes stand for, a clear code counted as
     // one, counted so far.
     std::int64_t symbols = 0;
+    // PNG: the strips of rows handed to the picture library so far.
+    int strips = 0;
 };
 
 // A refinement of the whole band, the costliest kind of scan, reads a block in 40 to 55 ns on the
@@ -84,9 +86,9 @@ struct Options {
     // the data blocks of a GIF, and between the rows taken in after decoding.
     std::stop_token stop;
     // Called with the work counted so far, before the limits are checked: as each scan of a JPEG
-    // starts (that scan's included), after each deflate block of a PNG's image data, and as each
-    // data sub-block of a GIF's first frame is reached in the count before decoding. For tests
-    // and benchmarks; it must not throw.
+    // starts (that scan's included), after each deflate block of a PNG's image data and as each
+    // strip of it is handed to the library, and as each data sub-block of a GIF's first frame is
+    // reached in the count before decoding. For tests and benchmarks; it must not throw.
     std::function<void(const Work&)> onWork;
     // GIF and BMP: called once the library has read the whole file, as it goes on to decode
     // alone. (A PNG goes to it in strips of rows.) For tests and benchmarks; it must not throw.

@@ -270,6 +270,8 @@ std::string ArtworkPNGStrips::nextStrip() {
     out.append(cgbi_ ? 4 : 8, '\0');
     out += nextRow_ == 0 ? std::string_view(tail_) : endChunk;
     nextRow_ += rows;
+    ++work_.strips;
+    if (options_.onWork) options_.onWork(work_);
     return out;
 }
 

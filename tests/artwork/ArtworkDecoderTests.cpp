@@ -527,15 +527,19 @@ TEST(ArtworkDecoder, AStopIsSeenAtTheNextRowAfterTheLibrarysDecode) {
         {jpeg(300, 300, 10, 200, 30), 113, {1, 57, 113}}};
     for (const auto& [file, height, stops] : cases) {
         std::int64_t rows = 0;
+        int strips = 0;
+        auto countStrips = [&](const ArtworkDecoder::Work& work) { strips = work.strips; };
         const auto whole = ArtworkDecoder::downsample(
-            file, 100, {.onRow = [&](std::int64_t taken) { rows = taken; }});
+            file, 100, {.onWork = countStrips, .onRow = [&](std::int64_t taken) { rows = taken; }});
         ASSERT_TRUE(whole);
         EXPECT_EQ(whole->height(), 100);
         EXPECT_EQ(rows, height);
+        const bool png = file.starts_with("\x89PNG");
+        EXPECT_EQ(strips, png ? 2 : 0);
 
         for (std::int64_t stopAt : stops) {
             std::stop_source stop;
-            rows = 0;
+            rows = 0, strips = 0;
             auto stopAfter = [&](std::int64_t taken) {
                 rows = taken;
                 if (taken == stopAt) stop.request_stop();
@@ -543,10 +547,16 @@ TEST(ArtworkDecoder, AStopIsSeenAtTheNextRowAfterTheLibrarysDecode) {
             auto stopOnRead = [&] {
                 if (stopAt == 0) stop.request_stop();
             };
-            EXPECT_FALSE(ArtworkDecoder::downsample(
-                file, 100, {.stop = stop.get_token(), .onRead = stopOnRead, .onRow = stopAfter}))
+            EXPECT_FALSE(ArtworkDecoder::downsample(file, 100,
+                                                    {.stop = stop.get_token(),
+                                                     .onWork = countStrips,
+                                                     .onRead = stopOnRead,
+                                                     .onRow = stopAfter}))
                 << stopAt;
             EXPECT_EQ(rows, stopAt) << "rows taken after the stop";
+            if (png) {
+                EXPECT_EQ(strips, stopAt <= 218 ? 1 : 2) << stopAt;
+            }
         }
     }
 }
