@@ -331,8 +331,7 @@ void BM_StopEndsADecode(benchmark::State& state) {
                                         .stop = stop.get_token()}) != nullptr;
         const auto returned = std::chrono::steady_clock::now();
         stopper.join();
-        afterStop =
-            std::max(0.0, std::chrono::duration<double, std::milli>(returned - asked).count());
+        afterStop = std::max(0.0, std::chrono::duration<double, std::milli>(returned - asked).count());
         returnedAfter = std::chrono::duration<double, std::milli>(returned - started).count();
     }
     state.counters["after_stop_ms"] = afterStop;
@@ -430,11 +429,7 @@ void BM_StopAtAnyPointOfADecode(benchmark::State& state) {
     state.counters["decoded"] = decoded;
 }
 BENCHMARK(BM_StopAtAnyPointOfADecode)
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(3)
-    ->Arg(4)
+    ->DenseRange(0, 4)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(40);
