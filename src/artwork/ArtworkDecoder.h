@@ -56,7 +56,8 @@ constexpr std::int64_t gifSymbolLimit(std::int64_t framePixels) {
 // smallest memory level, and a writer that flushes after each row ends one there and adds an
 // empty one. So a row of n bytes may take n / 127 blocks, rounded up, and one more; a PNG whose
 // image data takes more blocks than its rows may, and this allowance, is refused when it gets
-// there.
+// there. A picture a pixel wide lets a cover's whole 16 MB be empty blocks (1.2 s here); a
+// 3000² RGBA one, 288 K of them.
 inline constexpr std::int64_t pngBlockAllowance = 64;
 inline constexpr std::int64_t pngSymbolsPerBlock = 127;
 constexpr std::int64_t pngRowBlocks(std::int64_t rowBytes) {
