@@ -475,7 +475,8 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
 
 // zlib ends a block every 127 symbols at its smallest memory level, and a writer that flushes
 // after each row ends one there and adds an empty one; pictures of noise, all literals, take the
-// most blocks. Every such PNG decodes, in each colour type.
+// most blocks. Every such PNG decodes, in each colour type, interlaced (its passes' rows
+// counted) or not.
 TEST(ArtworkDecoder, PngsOfEveryZlibSettingDecode) {
     const int side = 300;
     for (int colourType : {0, 2, 4, 6}) {
@@ -494,18 +495,25 @@ TEST(ArtworkDecoder, PngsOfEveryZlibSettingDecode) {
                                              {8, Z_FULL_FLUSH},
                                              {1, Z_SYNC_FLUSH},
                                              {1, Z_FULL_FLUSH}}) {
-            const auto picture = ArtworkDecoder::downsample(
-                HostileCovers::png(side, side, colourType, samples, {memoryLevel, rowFlush}), side);
-            ASSERT_TRUE(picture) << colourType << " " << memoryLevel << " " << rowFlush;
-            for (int y : {0, 1, 150, side - 1}) {
-                const std::uint8_t* row = picture->row(y);
-                const std::uint8_t* line =
-                    samples.data() + std::size_t{side} * channels * std::size_t(y);
-                for (int x : {0, 1, 2, side / 2, side - 1}) {
-                    const std::uint8_t* sample = line + channels * std::size_t(x);
-                    const int red = sample[0], blue = channels >= 3 ? sample[2] : sample[0];
-                    EXPECT_EQ(row[4 * x], red) << colourType << " " << memoryLevel << " " << y;
-                    EXPECT_EQ(row[4 * x + 2], blue) << colourType << " " << memoryLevel << " " << y;
+            for (bool interlaced : {false, true}) {
+                const HostileCovers::PngPicture stored{
+                    side,       side, colourType, 8,
+                    interlaced, {},   {},         {samples.begin(), samples.end()}};
+                const auto picture = ArtworkDecoder::downsample(
+                    HostileCovers::png(stored, {memoryLevel, rowFlush}), side);
+                ASSERT_TRUE(picture)
+                    << colourType << " " << memoryLevel << " " << rowFlush << " " << interlaced;
+                for (int y : {0, 1, 150, side - 1}) {
+                    const std::uint8_t* row = picture->row(y);
+                    const std::uint8_t* line =
+                        samples.data() + std::size_t{side} * channels * std::size_t(y);
+                    for (int x : {0, 1, 2, side / 2, side - 1}) {
+                        const std::uint8_t* sample = line + channels * std::size_t(x);
+                        const int red = sample[0], blue = channels >= 3 ? sample[2] : sample[0];
+                        EXPECT_EQ(row[4 * x], red) << colourType << " " << memoryLevel << " " << y;
+                        EXPECT_EQ(row[4 * x + 2], blue)
+                            << colourType << " " << memoryLevel << " " << y;
+                    }
                 }
             }
         }
