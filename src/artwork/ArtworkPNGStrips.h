@@ -10,7 +10,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "artwork/ArtworkDecoder.h"
 
