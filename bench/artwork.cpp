@@ -1,7 +1,11 @@
 #include <benchmark/benchmark.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <limits>
 #include <map>
@@ -269,17 +273,24 @@ BENCHMARK(BM_EmptyBlocksPng)->Unit(benchmark::kMillisecond)->Iterations(1);
 // The costliest GIF and PNG the work bounds let through, within the memory budget: a 3000² GIF
 // whose codes stand for as many symbols as its frame may, a symbol each (kind 0), and a 3000²
 // RGBA PNG whose image data takes as many blocks as it may, all but one empty dynamic ones
-// (kind 1).
+// (kind 1). Kind 2 is the PNG whose rows allow the most blocks for their bytes, a grey one a
+// pixel wide, with as many empty dynamic blocks as a cover's 16 MB hold.
 const std::string& atWorkBound(std::int64_t kind) {
     static const std::string gif = [] {
         const std::int64_t symbols = ArtworkDecoder::gifSymbolLimit(3000 * 3000);
         return HostileCovers::gif(3000, 3000, HostileCovers::rootCodes(symbols, 1));
     }();
     static const std::string png = [] {
-        const std::int64_t blocks = ArtworkDecoder::pngBlockLimit(3000 * (1 + 3000 * 4));
+        const std::int64_t blocks = ArtworkDecoder::pngBlockLimit(3000, 1 + 3000 * 4);
         return HostileCovers::zeroPng(3000, 3000, 8, 6, -1, blocks - 1);
     }();
-    return kind == 0 ? gif : png;
+    static const std::string thinPng = [] {
+        const std::int64_t blocks = ArtworkDiskCache::maximumFileBytes * 2 / 23 - 1000;  // 11.5 B
+        const std::int64_t rows = (blocks - ArtworkDecoder::pngBlockAllowance) /
+                                  ArtworkDecoder::pngRowBlocks(2);
+        return HostileCovers::zeroPng(1, static_cast<int>(rows), 8, 0, -1, blocks - 1);
+    }();
+    return kind == 0 ? gif : kind == 1 ? png : thinPng;
 }
 
 void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
@@ -288,6 +299,7 @@ void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
 BENCHMARK(BM_WorkBoundWorstCaseOtherFormats)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
@@ -336,8 +348,94 @@ BENCHMARK(BM_StopEndsADecode)
     ->UseRealTime()
     ->Iterations(3);
 
+// A 3000² RGBA PNG with detail (gradients and noise), deflated by zlib as ordinary writers do;
+// interlaced or not.
+const std::string& detailedPng(bool interlaced = false) {
+    static const std::array<std::string, 2> data = [] {
+        const int side = 3000;
+        HostileCovers::PngPicture picture{side, side, 6, 8};
+        picture.samples.resize(static_cast<std::size_t>(side) * side * 4);
+        std::uint32_t seed = 1;
+        for (std::size_t i = 0; i < picture.samples.size(); ++i) {
+            seed = seed * 1103515245 + 12345;
+            const auto x = static_cast<int>(i / 4 % side);
+            picture.samples[i] = static_cast<std::uint16_t>((x * 255 / side + (seed >> 29)) & 255);
+        }
+        std::string plain = HostileCovers::png(picture);
+        picture.interlaced = true;
+        return std::array<std::string, 2>{std::move(plain), HostileCovers::png(picture)};
+    }();
+    return data[interlaced ? 1 : 0];
+}
+
+// CPU time of a thread, by its clock.
+double cpuMilliseconds(clockid_t clock) {
+    timespec now{};
+    ::clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// A stop asked at any point of a decode: how long the decode runs on after it, in real time and
+// in the decoding thread's CPU (which a loaded machine does not stretch). Each iteration asks at
+// another point, spread over the time the whole decode takes; the worst is kept. Kinds: 0, the
+// 3000² RGBA PNG with detail; 1, the 2600² 16-bit RGBA PNG; 2, the 3000² GIF at its work bound;
+// 3, the same GIF asked to stop as the library has read it whole (from where the library decodes
+// alone); 4, the PNG of kind 0 interlaced.
+void BM_StopAtAnyPointOfADecode(benchmark::State& state) {
+    const auto kind = state.range(0);
+    const std::string& data = kind == 0   ? detailedPng()
+                              : kind == 1 ? sixteenBitPng(2600)
+                              : kind == 4 ? detailedPng(true)
+                                          : atWorkBound(0);
+    const auto started = std::chrono::steady_clock::now();
+    ArtworkDecoder::downsample(data, 1200);
+    const auto whole = std::chrono::steady_clock::now() - started;
+    clockid_t decoding{};
+    ::pthread_getcpuclockid(::pthread_self(), &decoding);
+    double worst = 0, worstCpu = 0;
+    int decoded = 0, asked = 0;
+    for (auto _ : state) {
+        std::stop_source stop;
+        std::atomic<std::int64_t> askedAt{0};
+        std::atomic<double> cpuAtAsk{0};
+        auto ask = [&] {
+            cpuAtAsk = cpuMilliseconds(decoding);
+            askedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+            stop.request_stop();
+        };
+        std::jthread stopper;
+        if (kind != 3) {
+            stopper = std::jthread([&, after = whole * (asked + 1) / 41] {
+                std::this_thread::sleep_for(after);
+                ask();
+            });
+        }
+        const bool made =
+            ArtworkDecoder::downsample(data, 1200, {.stop = stop.get_token(), .onRead = [&] {
+                                                        if (kind == 3) ask();
+                                                    }}) != nullptr;
+        const double cpuAtReturn = cpuMilliseconds(decoding);
+        const auto returned = std::chrono::steady_clock::now().time_since_epoch().count();
+        if (stopper.joinable()) stopper.join();
+        decoded += made;
+        ++asked;
+        if (!made) {
+            worst = std::max(worst, static_cast<double>(returned - askedAt) / 1e6);
+            worstCpu = std::max(worstCpu, cpuAtReturn - cpuAtAsk);
+        }
+    }
+    state.counters["worst_after_stop_ms"] = worst;
+    state.counters["worst_cpu_after_stop_ms"] = worstCpu;
+    state.counters["decoded"] = decoded;
+}
+BENCHMARK(BM_StopAtAnyPointOfADecode)
+    ->DenseRange(0, 4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(40);
+
 double processCpuSeconds() {
-    struct rusage usage{};
+    struct rusage usage {};
     ::getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);

@@ -21,7 +21,7 @@
 
 #include "artwork/ArtworkDecodeSource.h"
 #include "artwork/ArtworkGIFWork.h"
-#include "artwork/ArtworkPNGSource.h"
+#include "artwork/ArtworkPNGStrips.h"
 #include "artwork/ArtworkResample.h"
 
 namespace velto::ArtworkDecoder {
@@ -382,65 +382,151 @@ bool hasOtherSignature(std::string_view data) {
            data.starts_with("BM");
 }
 
-// The inflated size of a PNG's image data from its header, interlaced passes counted; none
-// for a header that does not say.
-std::optional<std::int64_t> pngRawBytes(const std::uint8_t* data, std::size_t size) {
-    std::size_t at = 8;
-    if (size >= 16 && std::equal(data + 12, data + 16, "CgBI")) at += 12 + read32(data + 8, false);
-    if (at > size || size - at < 25 || !std::equal(data + at + 4, data + at + 8, "IHDR"))
-        return std::nullopt;
-    const std::uint8_t* header = data + at + 8;
-    const std::int64_t width = read32(header, false), height = read32(header + 4, false);
-    const int depth = header[8], type = header[9], interlaced = header[12];
-    const int channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
-    auto passBytes = [&](std::int64_t w, std::int64_t h) {
-        return w < 1 || h < 1 ? 0 : h * (1 + (w * channels * depth + 7) / 8);
-    };
-    if (!interlaced) return passBytes(width, height);
-    static constexpr int pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                       {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    std::int64_t total = 0;
-    for (const auto& [x, y, dx, dy] : pass)
-        total += passBytes((width - x + dx - 1) / dx, (height - y + dy - 1) / dy);
-    return total;
-}
+// What the library reads a file through: the source, and who is told once it is read.
+struct SourceReader {
+    ArtworkDecodeSource& source;
+    const Options& options;
+    bool read = false;
 
+    void tellIfRead() {
+        if (read || !source.atEnd()) return;
+        read = true;
+        if (options.onRead) options.onRead();
+    }
+};
 
-// The library reads a file through a source, by these.
-stbi_io_callbacks sourceCallbacks() {
+// The library reads a file through a reader, by these.
+stbi_io_callbacks readerCallbacks() {
     stbi_io_callbacks callbacks{};
     callbacks.read = [](void* user, char* out, int size) {
-        auto* source = static_cast<ArtworkDecodeSource*>(user);
+        auto* reader = static_cast<SourceReader*>(user);
         if (size <= 0) return 0;
-        return static_cast<int>(
-            source->read(reinterpret_cast<std::uint8_t*>(out), static_cast<std::size_t>(size)));
+        const auto count = reader->source.read(reinterpret_cast<std::uint8_t*>(out),
+                                               static_cast<std::size_t>(size));
+        reader->tellIfRead();
+        return static_cast<int>(count);
     };
     callbacks.skip = [](void* user, int count) {
-        auto* source = static_cast<ArtworkDecodeSource*>(user);
+        auto* reader = static_cast<SourceReader*>(user);
         std::uint8_t scratch[4096];
         while (count > 0) {
             const auto step = std::min(sizeof scratch, static_cast<std::size_t>(count));
-            if (source->read(scratch, step) < step) return;
+            if (reader->source.read(scratch, step) < step) break;
             count -= static_cast<int>(step);
         }
+        reader->tellIfRead();
     };
     callbacks.eof = [](void* user) {
-        return static_cast<ArtworkDecodeSource*>(user)->atEnd() ? 1 : 0;
+        return static_cast<SourceReader*>(user)->source.atEnd() ? 1 : 0;
     };
     return callbacks;
 }
 
 // What decoding (to 8-bit RGBA, premultiplied, then resized) may hold at once: for PNG the
-// inflated data beside the picture at its own sample depth and its 8-bit copies; for GIF and BMP
-// the decoder's frame, background and history beside our copies.
-std::int64_t otherCost(std::int64_t width, std::int64_t height, std::optional<std::int64_t> raw,
-                       bool sixteenBit) {
+// inflated data beside the picture at its own sample depth and its 8-bit copies, as when the
+// library took the whole picture at once (it takes a strip at a time, so less is held; the bound
+// stays, so the same pictures fit); for GIF and BMP the decoder's frame, background and history
+// beside our copies.
+std::int64_t otherCost(std::int64_t width, std::int64_t height,
+                       const std::optional<ArtworkPNGStrips::Header>& png, bool sixteenBit) {
     const std::int64_t pixels = width * height;
-    if (!raw) return pixels * 17;
-    return *raw * 2 + pixels * (4 * (sixteenBit ? 2 : 1) + 12);
+    if (!png) return pixels * 17;
+    return png->bytes * 2 + pixels * (4 * (sixteenBit ? 2 : 1) + 12);
 }
 
-std::optional<Decoded> decodeOther(std::string_view data, const Options& options, Held& held) {
+// A picture taken a row at a time and kept at the size it is kept at: its longest side at most
+// `target`, resized as its rows come when it is larger.
+class KeptPicture {
+  public:
+    KeptPicture(int width, int height, std::int64_t target)
+        : width_(width), kept_{width, height, {}} {
+        const int longest = std::max(width, height);
+        if (longest <= target) {
+            kept_.pixels.reserve(static_cast<std::size_t>(width) * height * 4);
+            return;
+        }
+        const double scale = static_cast<double>(target) / longest;
+        kept_.width = std::max(1, static_cast<int>(std::lround(width * scale)));
+        kept_.height = std::max(1, static_cast<int>(std::lround(height * scale)));
+        resize_.emplace(width, height, kept_.width, kept_.height);
+    }
+
+    int width() const { return width_; }
+    std::int64_t rows() const { return rows_; }
+
+    // The next row of `width` pixels.
+    void add(const std::uint8_t* row) {
+        ++rows_;
+        if (resize_) return resize_->add(row);
+        kept_.pixels.insert(kept_.pixels.end(), row, row + static_cast<std::size_t>(width_) * 4);
+    }
+
+    Decoded take() {
+        if (resize_) kept_.pixels = resize_->take();
+        return std::move(kept_);
+    }
+
+  private:
+    const int width_;
+    Decoded kept_;
+    std::optional<ArtworkResample::AreaRows> resize_;
+    std::int64_t rows_ = 0;
+};
+
+// Gives `kept` the `rows` rows of RGBA at `pixels`, premultiplied unless they are opaque; false
+// on a stop, seen between the rows.
+bool keepRows(const std::uint8_t* pixels, int rows, bool opaque, KeptPicture& kept,
+              const Options& options) {
+    const std::size_t rowBytes = static_cast<std::size_t>(kept.width()) * 4;
+    Bytes premultiplied(opaque ? 0 : rowBytes);
+    for (int y = 0; y < rows; ++y) {
+        if (options.stop.stop_requested()) return false;
+        const std::uint8_t* row = pixels + rowBytes * static_cast<std::size_t>(y);
+        if (!opaque) {
+            for (std::size_t i = 0; i < rowBytes; i += 4) {
+                const int alpha = row[i + 3];
+                for (int c = 0; c < 3; ++c)
+                    premultiplied[i + c] =
+                        static_cast<std::uint8_t>((row[i + c] * alpha + 127) / 255);
+                premultiplied[i + 3] = static_cast<std::uint8_t>(alpha);
+            }
+            row = premultiplied.data();
+        }
+        kept.add(row);
+        if (options.onRow) options.onRow(kept.rows());
+    }
+    return true;
+}
+
+using LibraryPixels = std::unique_ptr<stbi_uc, void (*)(void*)>;
+
+// The library decodes a PNG a strip at a time, a stop seen between them.
+std::optional<Decoded> decodePng(const stbi_uc* bytes, std::size_t size,
+                                 const ArtworkPNGStrips::Header& header, int width, int height,
+                                 std::int64_t target, const Options& options) {
+    auto strips = ArtworkPNGStrips::open(bytes, size, header, options);
+    if (!strips || !strips->prepare()) return std::nullopt;
+    KeptPicture kept(width, height, target);
+    for (int y = 0; y < height;) {
+        if (options.stop.stop_requested()) return std::nullopt;
+        const std::string strip = strips->nextStrip();
+        int stripWidth = 0, rows = 0, channels = 0;
+        LibraryPixels pixels(
+            stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(strip.data()),
+                                  static_cast<int>(strip.size()), &stripWidth, &rows, &channels,
+                                  4),
+            stbi_image_free);
+        if (!pixels || stripWidth != width || rows < 1 || rows > height - y ||
+            !keepRows(pixels.get(), rows, false, kept, options)) {
+            return std::nullopt;
+        }
+        y += rows;
+    }
+    return kept.take();
+}
+
+std::optional<Decoded> decodeOther(std::string_view data, std::int64_t target,
+                                   const Options& options, Held& held) {
     if (!hasOtherSignature(data) || data.size() > static_cast<std::size_t>(INT_MAX))
         return std::nullopt;
     auto* bytes = reinterpret_cast<const stbi_uc*>(data.data());
@@ -452,38 +538,29 @@ std::optional<Decoded> decodeOther(std::string_view data, const Options& options
     if (data.starts_with("BM") && height < 0 && height > INT_MIN) height = -height;
     if (width < 1 || height < 1 || static_cast<std::int64_t>(width) * height > options.pixelLimit)
         return std::nullopt;
-    std::optional<std::int64_t> raw;
+    std::optional<ArtworkPNGStrips::Header> png;
     if (isPng(data)) {
-        raw = pngRawBytes(bytes, data.size());
-        // The data, stored anew, goes to the library in one chunk, whose size it keeps in an int.
-        if (!raw || *raw > INT_MAX / 2) return std::nullopt;
+        png = ArtworkPNGStrips::header(bytes, data.size());
+        // A strip goes to the library in one piece, whose size it keeps in an int.
+        if (!png || png->bytes > INT_MAX / 2) return std::nullopt;
     }
     const bool sixteenBit = stbi_is_16_bit_from_memory(bytes, length) != 0;
-    if (!reserve(options, otherCost(width, height, raw, sixteenBit), held)) return std::nullopt;
+    if (!reserve(options, otherCost(width, height, png, sixteenBit), held)) return std::nullopt;
     if (data.starts_with("GIF") && !ArtworkGIFWork::fits(bytes, data.size(), options))
         return std::nullopt;
+    if (png) return decodePng(bytes, data.size(), *png, width, height, target, options);
 
-    std::unique_ptr<ArtworkDecodeSource> source;
-    if (raw) source = ArtworkPNGSource::open(bytes, data.size(), *raw, options);
-    else source = std::make_unique<ArtworkBytesSource>(data, options.stop);
-    if (!source) return std::nullopt;
-    const stbi_io_callbacks callbacks = sourceCallbacks();
-    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-        stbi_load_from_callbacks(&callbacks, source.get(), &width, &height, &channels, 4),
-        stbi_image_free);
-    if (!pixels || !source->complete() ||
-        static_cast<std::int64_t>(width) * height > options.pixelLimit) {
-        return std::nullopt;
-    }
-    Decoded decoded{width, height, Bytes(static_cast<std::size_t>(width) * height * 4)};
-    const stbi_uc* src = pixels.get();
-    for (std::size_t i = 0; i < decoded.pixels.size(); i += 4) {
-        const int alpha = src[i + 3];
-        for (int c = 0; c < 3; ++c)
-            decoded.pixels[i + c] = static_cast<std::uint8_t>((src[i + c] * alpha + 127) / 255);
-        decoded.pixels[i + 3] = static_cast<std::uint8_t>(alpha);
-    }
-    return decoded;
+    ArtworkDecodeSource source(data, options.stop);
+    const stbi_io_callbacks callbacks = readerCallbacks();
+    SourceReader reader{source, options};
+    int decodedWidth = 0, decodedHeight = 0;
+    LibraryPixels pixels(stbi_load_from_callbacks(&callbacks, &reader, &decodedWidth,
+                                                  &decodedHeight, &channels, 4),
+                         stbi_image_free);
+    if (!pixels || decodedWidth != width || decodedHeight != height) return std::nullopt;
+    KeptPicture kept(width, height, target);
+    if (!keepRows(pixels.get(), height, false, kept, options)) return std::nullopt;
+    return kept.take();
 }
 
 // Turns the stored picture upright as the EXIF orientation (1-8) says.
@@ -522,20 +599,17 @@ ArtworkImagePtr downsample(std::string_view data, std::int64_t maximumPixelDimen
                       static_cast<std::uint8_t>(data[2]) == 0xFF;
     Held held;
     std::optional<Decoded> decoded = jpeg ? decodeJpeg(data, target, options, held)
-                                          : decodeOther(data, options, held);
+                                          : decodeOther(data, target, options, held);
     if (!decoded || options.stop.stop_requested()) return nullptr;
-
-    const int longest = std::max(decoded->width, decoded->height);
-    if (longest > target) {
-        const double scale = static_cast<double>(target) / longest;
-        const int width = std::max(1, static_cast<int>(std::lround(decoded->width * scale)));
-        const int height = std::max(1, static_cast<int>(std::lround(decoded->height * scale)));
-        decoded->pixels = ArtworkResample::area(decoded->pixels.data(), decoded->width,
-                                                decoded->height, width, height);
-        decoded->width = width;
-        decoded->height = height;
-    }
     if (jpeg) {
+        // Decoded at the smallest scale that reaches the target, whole: resized after.
+        if (std::max(decoded->width, decoded->height) > target) {
+            KeptPicture kept(decoded->width, decoded->height, target);
+            if (!keepRows(decoded->pixels.data(), decoded->height, true, kept, options))
+                return nullptr;
+            decoded = kept.take();
+            if (options.stop.stop_requested()) return nullptr;
+        }
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
         *decoded = orient(std::move(*decoded), scanMarkers(bytes, data.size()).orientation);
     }

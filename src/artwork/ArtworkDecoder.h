@@ -26,6 +26,8 @@ struct Work {
     // GIF: the symbols (pixels) the first frame's LZW codes stand for, a clear code counted as
     // one, counted so far.
     std::int64_t symbols = 0;
+    // PNG: the strips of rows handed to the picture library so far.
+    int strips = 0;
 };
 
 // A refinement of the whole band, the costliest kind of scan, reads a block in 40 to 55 ns on the
@@ -49,14 +51,21 @@ constexpr std::int64_t gifSymbolLimit(std::int64_t framePixels) {
 }
 
 // A deflate block with code tables of its own costs its inflater about a microsecond to build
-// them, however little it holds (an empty one is 11.5 bytes: 16 MB of them, 1.4 M microseconds);
-// an encoder's blocks hold kilobytes of the image data each (zlib's, 16 K symbols). A PNG whose
-// image data takes more blocks than this allowance and one for every 512 bytes its header needs
-// is refused when it gets there: at most about 0.3 s of them within the memory budget.
+// them, however little it holds (an empty one is 11.5 bytes: 16 MB of them, 1.4 M microseconds).
+// An encoder's blocks hold image data: zlib ends one every 16 K symbols, but every 127 at its
+// smallest memory level, and a writer that flushes after each row ends one there and adds an
+// empty one. So a row of n bytes may take n / 127 blocks, rounded up, and one more; a PNG whose
+// image data takes more blocks than its rows may, and this allowance, is refused when it gets
+// there. A picture a pixel wide lets a cover's whole 16 MB be empty blocks (1.2 s here); a
+// 3000² RGBA one, 288 K of them.
 inline constexpr std::int64_t pngBlockAllowance = 64;
-inline constexpr std::int64_t pngBytesPerBlock = 512;
-constexpr std::int64_t pngBlockLimit(std::int64_t inflatedBytes) {
-    return pngBlockAllowance + inflatedBytes / pngBytesPerBlock;
+inline constexpr std::int64_t pngSymbolsPerBlock = 127;
+constexpr std::int64_t pngRowBlocks(std::int64_t rowBytes) {
+    return (rowBytes + pngSymbolsPerBlock - 1) / pngSymbolsPerBlock + 1;
+}
+// A picture stored without interlacing, `rows` of `rowBytes` each (its filter byte counted).
+constexpr std::int64_t pngBlockLimit(std::int64_t rows, std::int64_t rowBytes) {
+    return pngBlockAllowance + rows * pngRowBlocks(rowBytes);
 }
 
 struct Options {
@@ -74,13 +83,21 @@ struct Options {
     // finding scans the judgement did not) is stopped there.
     std::int64_t workLimit = defaultWorkLimit;
     // Ends the decode, which then gives none: while it waits for the budget, between the rows
-    // and scans of a JPEG, between the deflate blocks of a PNG and the data blocks of a GIF.
+    // and scans of a JPEG, between the deflate blocks, the rows and the strips of a PNG, between
+    // the data blocks of a GIF, and between the rows taken in after decoding.
     std::stop_token stop;
     // Called with the work counted so far, before the limits are checked: as each scan of a JPEG
-    // starts (that scan's included), after each deflate block of a PNG's image data, and as each
-    // data sub-block of a GIF's first frame is reached in the count before decoding. For tests
-    // and benchmarks; it must not throw.
+    // starts (that scan's included), after each deflate block of a PNG's image data and as each
+    // strip of it is handed to the library, and as each data sub-block of a GIF's first frame is
+    // reached in the count before decoding. For tests and benchmarks; it must not throw.
     std::function<void(const Work&)> onWork;
+    // GIF and BMP: called once the library has read the whole file, as it goes on to decode
+    // alone. (A PNG goes to it in strips of rows.) For tests and benchmarks; it must not throw.
+    std::function<void()> onRead;
+    // Called as each row of the decoded picture is taken in (premultiplied, and resized with
+    // the next when the picture is kept smaller), with the rows so far. For tests and
+    // benchmarks; it must not throw.
+    std::function<void(std::int64_t rows)> onRow;
 };
 
 // Decodes JPEG (libjpeg-turbo; EXIF orientation applied, CMYK converted), PNG, GIF (first frame)

@@ -12,9 +12,11 @@ constexpr int weightOne = 1 << weightBits;
 // Rows resampled across keep this many extra bits between the two passes.
 constexpr int middleBits = 8;
 
+}  // namespace
+
 // For each output index: the first source index it covers and fixed-point weights (their share
 // of the output pixel) that sum to exactly weightOne.
-struct Taps {
+struct AreaRows::Taps {
     std::vector<int> start;
     std::vector<int> count;
     std::vector<int> offset;
@@ -44,62 +46,79 @@ struct Taps {
     }
 };
 
-}  // namespace
+AreaRows::AreaRows(int width, int height, int newWidth, int newHeight)
+    : height_(height),
+      newWidth_(newWidth),
+      newHeight_(newHeight),
+      columns_(std::make_unique<const Taps>(width, newWidth)),
+      rows_(std::make_unique<const Taps>(height, newHeight)),
+      rowValues_(static_cast<std::size_t>(newWidth) * 4),
+      ringRows_(rows_->widest),
+      ring_(rowValues_ * static_cast<std::size_t>(ringRows_)),
+      sum_(rowValues_) {
+    out_.reserve(rowValues_ * static_cast<std::size_t>(newHeight));
+}
+
+AreaRows::~AreaRows() = default;
+
+void AreaRows::add(const std::uint8_t* row) {
+    if (added_ == height_) return;
+    across(row, added_++);
+    while (made_ < newHeight_ && rows_->start[made_] + rows_->count[made_] <= added_) down(made_++);
+}
+
+std::vector<std::uint8_t> AreaRows::take() {
+    return std::move(out_);
+}
+
+void AreaRows::across(const std::uint8_t* src, int y) {
+    const Taps& columns = *columns_;
+    std::uint16_t* dst = ring_.data() + rowValues_ * static_cast<std::size_t>(y % ringRows_);
+    for (int x = 0; x < newWidth_; ++x) {
+        std::int32_t sum[4] = {0, 0, 0, 0};
+        const std::int32_t* w = columns.weights.data() + columns.offset[x];
+        const std::uint8_t* p = src + static_cast<std::size_t>(columns.start[x]) * 4;
+        for (int t = 0; t < columns.count[x]; ++t, p += 4) {
+            sum[0] += p[0] * w[t], sum[1] += p[1] * w[t];
+            sum[2] += p[2] * w[t], sum[3] += p[3] * w[t];
+        }
+        for (int c = 0; c < 4; ++c) {
+            dst[static_cast<std::size_t>(x) * 4 + c] = static_cast<std::uint16_t>(
+                (sum[c] + (1 << (weightBits - middleBits - 1))) >> (weightBits - middleBits));
+        }
+    }
+}
+
+void AreaRows::down(int y) {
+    const Taps& rows = *rows_;
+    std::fill(sum_.begin(), sum_.end(), 0);
+    const std::int32_t* w = rows.weights.data() + rows.offset[y];
+    for (int t = 0; t < rows.count[y]; ++t) {
+        const int source = rows.start[y] + t;
+        const std::uint16_t* values =
+            ring_.data() + rowValues_ * static_cast<std::size_t>(source % ringRows_);
+        const std::int32_t weight = w[t];
+        for (std::size_t i = 0; i < rowValues_; ++i) sum_[i] += values[i] * weight;
+    }
+    const std::size_t at = out_.size();
+    out_.resize(at + rowValues_);
+    std::uint8_t* dst = out_.data() + at;
+    constexpr int shift = weightBits + middleBits;
+    for (std::size_t i = 0; i < rowValues_; ++i)
+        dst[i] = static_cast<std::uint8_t>(std::min((sum_[i] + (1 << (shift - 1))) >> shift, 255));
+}
 
 std::vector<std::uint8_t> area(const std::uint8_t* pixels, int width, int height, int newWidth,
                                int newHeight) {
-    const Taps columns(width, newWidth);
-    const Taps rows(height, newHeight);
-    const std::size_t rowValues = static_cast<std::size_t>(newWidth) * 4;
-    std::vector<std::uint8_t> out(rowValues * static_cast<std::size_t>(newHeight));
-
-    // A ring of source rows already resampled across; the rows an output row needs always fit.
-    const int ringRows = rows.widest;
-    std::vector<std::uint16_t> ring(rowValues * static_cast<std::size_t>(ringRows));
-    int computed = 0;
-    auto across = [&](int y) {
-        const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * width * 4;
-        std::uint16_t* dst = ring.data() + rowValues * static_cast<std::size_t>(y % ringRows);
-        for (int x = 0; x < newWidth; ++x) {
-            std::int32_t sum[4] = {0, 0, 0, 0};
-            const std::int32_t* w = columns.weights.data() + columns.offset[x];
-            const std::uint8_t* p = src + static_cast<std::size_t>(columns.start[x]) * 4;
-            for (int t = 0; t < columns.count[x]; ++t, p += 4) {
-                sum[0] += p[0] * w[t], sum[1] += p[1] * w[t];
-                sum[2] += p[2] * w[t], sum[3] += p[3] * w[t];
-            }
-            for (int c = 0; c < 4; ++c) {
-                dst[static_cast<std::size_t>(x) * 4 + c] = static_cast<std::uint16_t>(
-                    (sum[c] + (1 << (weightBits - middleBits - 1))) >> (weightBits - middleBits));
-            }
-        }
-    };
-
-    std::vector<std::int32_t> sum(rowValues);
-    for (int y = 0; y < newHeight; ++y) {
-        const int last = rows.start[y] + rows.count[y] - 1;
-        for (; computed <= last; ++computed) across(computed);
-        std::fill(sum.begin(), sum.end(), 0);
-        const std::int32_t* w = rows.weights.data() + rows.offset[y];
-        for (int t = 0; t < rows.count[y]; ++t) {
-            const int source = rows.start[y] + t;
-            const std::uint16_t* values =
-                ring.data() + rowValues * static_cast<std::size_t>(source % ringRows);
-            const std::int32_t weight = w[t];
-            for (std::size_t i = 0; i < rowValues; ++i) sum[i] += values[i] * weight;
-        }
-        std::uint8_t* dst = out.data() + rowValues * static_cast<std::size_t>(y);
-        constexpr int shift = weightBits + middleBits;
-        for (std::size_t i = 0; i < rowValues; ++i)
-            dst[i] = static_cast<std::uint8_t>(std::min((sum[i] + (1 << (shift - 1))) >> shift, 255));
-    }
-    return out;
+    AreaRows rows(width, height, newWidth, newHeight);
+    for (int y = 0; y < height; ++y) rows.add(pixels + static_cast<std::size_t>(y) * width * 4);
+    return rows.take();
 }
 
 ArtworkImagePtr area(const ArtworkImage& image, int newWidth, int newHeight) {
-    return ArtworkImage::make(newWidth, newHeight,
-                              area(image.pixels().data(), image.width(), image.height(), newWidth,
-                                   newHeight));
+    return ArtworkImage::make(
+        newWidth, newHeight,
+        area(image.pixels().data(), image.width(), image.height(), newWidth, newHeight));
 }
 
 }  // namespace velto::ArtworkResample

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <string_view>
 #include <system_error>
 
 #include "foundation/Cancellation.h"
@@ -34,8 +35,8 @@ bool isHidden(const fs::path& path) {
 
 // Numbers compare as numbers ("track2" before "track10"), letters without regard to case, as a
 // file manager lists them; the bytes decide what is still equal, so the order never depends on
-// the order the file system returns.
-bool namedBefore(const std::string& a, const std::string& b) {
+// the order the file system returns. Negative when `a` comes first, 0 only for equal bytes.
+int compareNames(std::string_view a, std::string_view b) {
     auto digit = [](char c) { return c >= '0' && c <= '9'; };
     std::size_t i = 0, j = 0;
     int zeros = 0;  // leading zeros decide between equal numbers: "2" before "02"
@@ -48,9 +49,9 @@ bool namedBefore(const std::string& a, const std::string& b) {
             while (startA + 1 < endA && a[startA] == '0') ++startA;
             while (startB + 1 < endB && b[startB] == '0') ++startB;
             const std::size_t lengthA = endA - startA, lengthB = endB - startB;
-            if (lengthA != lengthB) return lengthA < lengthB;
-            if (int order = a.compare(startA, lengthA, b, startB, lengthB); order != 0)
-                return order < 0;
+            if (lengthA != lengthB) return lengthA < lengthB ? -1 : 1;
+            if (int order = a.substr(startA, lengthA).compare(b.substr(startB, lengthB)))
+                return order;
             if (zeros == 0 && endA - i != endB - j) zeros = endA - i < endB - j ? -1 : 1;
             i = endA;
             j = endB;
@@ -58,13 +59,13 @@ bool namedBefore(const std::string& a, const std::string& b) {
         }
         const auto lowerA = std::tolower(static_cast<unsigned char>(a[i]));
         const auto lowerB = std::tolower(static_cast<unsigned char>(b[j]));
-        if (lowerA != lowerB) return lowerA < lowerB;
+        if (lowerA != lowerB) return lowerA < lowerB ? -1 : 1;
         ++i;
         ++j;
     }
-    if (i < a.size() || j < b.size()) return j < b.size();
-    if (zeros != 0) return zeros < 0;
-    return a < b;
+    if (i < a.size() || j < b.size()) return j < b.size() ? -1 : 1;
+    if (zeros != 0) return zeros;
+    return a.compare(b);
 }
 
 void collectFolder(const fs::path& folder, std::vector<fs::path>& files,
@@ -75,7 +76,10 @@ void collectFolder(const fs::path& folder, std::vector<fs::path>& files,
     if (ec) return;
     struct Entry {
         fs::path path;
+        // A file's name without its extension is compared first ("track3.mp3" before
+        // "track3-1.mp3"), then the extension.
         std::string name;
+        std::string extension;
         bool folder;
     };
     std::vector<Entry> entries;
@@ -87,11 +91,16 @@ void collectFolder(const fs::path& folder, std::vector<fs::path>& files,
         std::error_code statusError;
         // Links to folders are not followed, so a link back up the tree cannot loop.
         const bool isFolder = entry.symlink_status(statusError).type() == fs::file_type::directory;
-        if (isFolder || isAudioFile(entry.path()))
-            entries.push_back({entry.path(), entry.path().filename().string(), isFolder});
+        if (isFolder)
+            entries.push_back({entry.path(), entry.path().filename().string(), {}, true});
+        else if (isAudioFile(entry.path()))
+            entries.push_back({entry.path(), entry.path().stem().string(),
+                               entry.path().extension().string(), false});
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return namedBefore(a.name, b.name); });
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (int order = compareNames(a.name, b.name)) return order < 0;
+        return compareNames(a.extension, b.extension) < 0;
+    });
     for (auto& entry : entries) {
         if (entry.folder)
             collectFolder(entry.path, files, stop);

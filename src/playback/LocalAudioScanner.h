@@ -23,7 +23,8 @@ bool isAudioFile(const std::filesystem::path& path);
 
 // Folders are walked to every depth (hidden entries skipped, folder links not followed), each
 // folder's files and folders together in name order, numbers compared as numbers ("track2"
-// before "track10"); paths chosen one by one keep their order. Entries that cannot be read are
+// before "track10"), a file's extension only after the rest of its name ("track3.mp3" before
+// "track3-1.mp3"); paths chosen one by one keep their order. Entries that cannot be read are
 // left out; nothing else is reported. Throws CancellationError when `stop` is requested.
 std::vector<Track> scan(const std::vector<std::filesystem::path>& paths, std::stop_token stop = {});
 

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <stb/stb_image.h>
 #include <turbojpeg.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ArtworkTestSupport.h"
@@ -448,7 +452,7 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
     std::vector<ArtworkDecoder::Work> seen;
     auto watch = [&](const ArtworkDecoder::Work& work) { seen.push_back(work); };
     auto last = [&] { return seen.empty() ? ArtworkDecoder::Work{} : seen.back(); };
-    const std::int64_t limit = ArtworkDecoder::pngBlockLimit(64 * (1 + 64 * 4));
+    const std::int64_t limit = ArtworkDecoder::pngBlockLimit(64, 1 + 64 * 4);
     // The data's one block behind the empty ones: the limit in all, then one more.
     EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::zeroPng(64, 64, 8, 6, -1, limit - 1), 64,
                                            {.onWork = watch}));
@@ -467,6 +471,201 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
                                                  if (++blocks == 3) stop.request_stop();
                                              }}));
     EXPECT_EQ(blocks, 3);
+}
+
+// zlib ends a block every 127 symbols at its smallest memory level, and a writer that flushes
+// after each row ends one there and adds an empty one; pictures of noise, all literals, take the
+// most blocks. Every such PNG decodes, in each colour type, interlaced (its passes' rows
+// counted) or not.
+TEST(ArtworkDecoder, PngsOfEveryZlibSettingDecode) {
+    const int side = 300;
+    for (int colourType : {0, 2, 4, 6}) {
+        const std::size_t channels = colourType == 6   ? 4
+                                     : colourType == 2 ? 3
+                                     : colourType == 4 ? 2
+                                                       : 1;
+        std::vector<std::uint8_t> samples(std::size_t{side} * side * channels);
+        std::uint32_t seed = 7;
+        for (auto& sample : samples) seed = seed * 1103515245 + 12345, sample = seed >> 24;
+        if (channels % 2 == 0)  // opaque, so the premultiplied picture keeps the samples
+            for (std::size_t i = channels - 1; i < samples.size(); i += channels) samples[i] = 255;
+        for (auto [memoryLevel, rowFlush] : {std::pair{1, Z_NO_FLUSH},
+                                             {2, Z_NO_FLUSH},
+                                             {8, Z_SYNC_FLUSH},
+                                             {8, Z_FULL_FLUSH},
+                                             {1, Z_SYNC_FLUSH},
+                                             {1, Z_FULL_FLUSH}}) {
+            for (bool interlaced : {false, true}) {
+                const HostileCovers::PngPicture stored{
+                    side,       side, colourType, 8,
+                    interlaced, {},   {},         {samples.begin(), samples.end()}};
+                const auto picture = ArtworkDecoder::downsample(
+                    HostileCovers::png(stored, {memoryLevel, rowFlush}), side);
+                ASSERT_TRUE(picture)
+                    << colourType << " " << memoryLevel << " " << rowFlush << " " << interlaced;
+                for (int y : {0, 1, 150, side - 1}) {
+                    const std::uint8_t* row = picture->row(y);
+                    const std::uint8_t* line =
+                        samples.data() + std::size_t{side} * channels * std::size_t(y);
+                    for (int x : {0, 1, 2, side / 2, side - 1}) {
+                        const std::uint8_t* sample = line + channels * std::size_t(x);
+                        const int red = sample[0], blue = channels >= 3 ? sample[2] : sample[0];
+                        EXPECT_EQ(row[4 * x], red) << colourType << " " << memoryLevel << " " << y;
+                        EXPECT_EQ(row[4 * x + 2], blue)
+                            << colourType << " " << memoryLevel << " " << y;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The picture library decodes what it is handed in one call that nothing ends. A GIF it reads
+// whole, then decodes alone: a stop asked then is seen before the first row is taken from it. A
+// PNG it is handed in strips of rows (here 218 and 82), a stop seen between them. The rows are
+// then premultiplied and resized one at a time (a JPEG's too, decoded at 3/8, 113 rows), a stop
+// seen at the next.
+TEST(ArtworkDecoder, AStopIsSeenAtTheNextRowAfterTheLibrarysDecode) {
+    std::vector<std::uint8_t> samples(300 * 300 * 4);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = i % 4 == 3 ? 128 : i % 251;
+    const int codes = 90'000 + 90'000 / 3999 + 1;  // a clear code every 4000
+    const std::tuple<std::string, std::int64_t, std::vector<std::int64_t>> cases[] = {
+        {HostileCovers::gif(300, 300, HostileCovers::rootCodes(codes, 1)), 300, {0, 1, 150, 300}},
+        {HostileCovers::png(300, 300, 6, samples), 300, {1, 150, 218, 219, 300}},
+        {jpeg(300, 300, 10, 200, 30), 113, {1, 57, 113}}};
+    for (const auto& [file, height, stops] : cases) {
+        std::int64_t rows = 0;
+        int strips = 0;
+        auto countStrips = [&](const ArtworkDecoder::Work& work) { strips = work.strips; };
+        const auto whole = ArtworkDecoder::downsample(
+            file, 100, {.onWork = countStrips, .onRow = [&](std::int64_t taken) { rows = taken; }});
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(whole->height(), 100);
+        EXPECT_EQ(rows, height);
+        const bool png = file.starts_with("\x89PNG");
+        EXPECT_EQ(strips, png ? 2 : 0);
+
+        for (std::int64_t stopAt : stops) {
+            std::stop_source stop;
+            rows = 0, strips = 0;
+            auto stopAfter = [&](std::int64_t taken) {
+                rows = taken;
+                if (taken == stopAt) stop.request_stop();
+            };
+            auto stopOnRead = [&] {
+                if (stopAt == 0) stop.request_stop();
+            };
+            EXPECT_FALSE(ArtworkDecoder::downsample(file, 100,
+                                                    {.stop = stop.get_token(),
+                                                     .onWork = countStrips,
+                                                     .onRead = stopOnRead,
+                                                     .onRow = stopAfter}))
+                << stopAt;
+            EXPECT_EQ(rows, stopAt) << "rows taken after the stop";
+            if (png) {
+                EXPECT_EQ(strips, stopAt <= 218 ? 1 : 2) << stopAt;
+            }
+        }
+    }
+}
+
+// The CgBI variant of a PNG: a chunk of its own first, the image data deflated without zlib's
+// header and check value.
+std::string cgbi(const std::string& png) {
+    std::string out = png.substr(0, 8) + std::string("\0\0\0\4CgBI\0\0\0\0\0\0\0\0", 16);
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length = std::size_t(std::uint8_t(png[at])) << 24 |
+                                   std::size_t(std::uint8_t(png[at + 1])) << 16 |
+                                   std::size_t(std::uint8_t(png[at + 2])) << 8 |
+                                   std::uint8_t(png[at + 3]);
+        std::string chunk = png.substr(at, 12 + length);
+        if (png.compare(at + 4, 4, "IDAT") == 0) {
+            const std::size_t raw = length - 6;
+            chunk = std::string{char(raw >> 24), char(raw >> 16), char(raw >> 8), char(raw)} +
+                    "IDAT" + png.substr(at + 10, raw) + std::string(4, '\0');
+        }
+        out += chunk;
+        at += 12 + length;
+    }
+    return out;
+}
+
+// What the picture library makes of a whole file in one call, premultiplied; empty when it
+// refuses it.
+std::vector<std::uint8_t> libraryPicture(const std::string& file) {
+    int width = 0, height = 0, channels = 0;
+    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
+        stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(file.data()),
+                              static_cast<int>(file.size()), &width, &height, &channels, 4),
+        stbi_image_free);
+    if (!pixels) return {};
+    std::vector<std::uint8_t> out(pixels.get(), pixels.get() + std::size_t(width) * height * 4);
+    for (std::size_t i = 0; i < out.size(); i += 4)
+        for (std::size_t c = 0; c < 3; ++c) out[i + c] = (out[i + c] * out[i + 3] + 127) / 255;
+    return out;
+}
+
+// A picture of random samples in a PNG of that colour type and depth, with a palette and some
+// transparency where the type takes them.
+HostileCovers::PngPicture randomPngPicture(int type, int depth, bool interlaced, int width,
+                                           int height, std::uint32_t& seed) {
+    auto next = [&](std::uint32_t below) {
+        seed = seed * 1103515245 + 12345;
+        return static_cast<std::uint16_t>((seed >> 8) % below);
+    };
+    HostileCovers::PngPicture picture{width, height, type, depth, interlaced};
+    const int channels = type == 6 ? 4 : type == 2 ? 3 : type == 4 ? 2 : 1;
+    const std::uint32_t values = 1u << std::min(depth, type == 3 ? 8 : 16);
+    for (int i = 0; i < width * height * channels; ++i) picture.samples.push_back(next(values));
+    if (type == 3) {
+        for (std::uint32_t i = 0; i < values * 3; ++i)
+            picture.palette.push_back(static_cast<char>(next(256)));
+        for (std::uint32_t i = 0; i < values / 2 + 1; ++i)
+            picture.transparency.push_back(static_cast<char>(next(256)));
+    } else if (type == 0 || type == 2) {  // the first pixel's colour is transparent
+        for (int c = 0; c < channels; ++c)
+            picture.transparency += {static_cast<char>(picture.samples[c] >> 8),
+                                     static_cast<char>(picture.samples[c] & 0xFF)};
+    }
+    return picture;
+}
+
+// The picture library is handed a PNG a strip of rows at a time, rows whose filters were undone
+// and whose interlaced passes were put in place beforehand: the picture is still the one it makes
+// of the whole file, in every colour type and depth, interlaced or not, over several strips, and
+// in the CgBI variant.
+TEST(ArtworkDecoder, PngsDecodedInStripsAreTheLibrarysPictureOfTheWholeFile) {
+    const std::pair<int, int> kinds[] = {{0, 1}, {0, 2},  {0, 4},  {0, 8}, {0, 16},
+                                         {2, 8}, {2, 16}, {3, 1},  {3, 2}, {3, 4},
+                                         {3, 8}, {4, 8},  {4, 16}, {6, 8}, {6, 16}};
+    std::uint32_t seed = 11;
+    for (auto [type, depth] : kinds) {
+        for (bool interlaced : {false, true}) {
+            for (auto [width, height] : {std::pair{1, 1}, {5, 3}, {37, 29}, {300, 301}}) {
+                const std::string kind = std::to_string(type) + "/" + std::to_string(depth) +
+                                         (interlaced ? " interlaced " : " ") +
+                                         std::to_string(width) + "x" + std::to_string(height);
+                const std::string file = HostileCovers::png(
+                    randomPngPicture(type, depth, interlaced, width, height, seed));
+                const std::vector<std::uint8_t> expected = libraryPicture(file);
+                ASSERT_FALSE(expected.empty()) << kind;
+                std::vector<std::string> files{file};
+                if (type == 6 && depth == 8) files.push_back(cgbi(file));
+                for (const std::string& each : files) {
+                    const auto image = ArtworkDecoder::downsample(each, std::max(width, height));
+                    ASSERT_TRUE(image) << kind;
+                    ASSERT_EQ(image->width(), width);
+                    ASSERT_EQ(image->height(), height);
+                    int differing = 0;
+                    for (int y = 0; y < height; ++y) {
+                        const std::uint8_t* row = expected.data() + std::size_t(y) * width * 4;
+                        differing += !std::equal(row, row + width * 4, image->row(y));
+                    }
+                    EXPECT_EQ(differing, 0) << kind << (each == file ? "" : " CgBI");
+                }
+            }
+        }
+    }
 }
 
 // A cancelled request's decode leaves the budget's queue at once instead of decoding once served.

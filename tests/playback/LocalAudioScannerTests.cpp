@@ -261,18 +261,20 @@ TEST(LocalAudioScanner, FolderEntriesComeInNameOrderWithNumbersAsNumbers) {
     fs::create_directories(root / "disc 9");
     std::vector<std::string> names;
     for (int i = 60; i >= 1; i -= 7) names.push_back("track" + std::to_string(i) + ".mp3");
-    for (const auto& name : {"Track3.wav", "track03.wav", "x.mp3", "disc 10/a.mp3",
-                             "disc 9/b.mp3", "disc 9/a.mp3", "track0.mp3"})
+    for (const auto& name :
+         {"Track3.wav", "track03.wav", "track3.mp3", "track03.mp3", "track3-1.mp3", "x.mp3",
+          "disc 10/a.mp3", "disc 9/b.mp3", "disc 9/a.mp3", "track0.mp3"})
         names.push_back(name);
     for (const auto& name : names) writeText(root / name, "");
 
+    // The names without their extensions come first; the extension decides between equal ones.
     std::vector<std::string> found;
     for (const auto& song : LocalAudioScanner::scan({root})) found.push_back(relative(song, root));
     const std::vector<std::string> expected{
         "disc 9/a.mp3", "disc 9/b.mp3", "disc 10/a.mp3", "track0.mp3",   "Track3.wav",
-        "track03.wav",  "track4.mp3",   "track11.mp3",   "track18.mp3",  "track25.mp3",
-        "track32.mp3",  "track39.mp3",  "track46.mp3",   "track53.mp3",  "track60.mp3",
-        "x.mp3"};
+        "track3.mp3",   "track03.mp3",  "track03.wav",   "track3-1.mp3", "track4.mp3",
+        "track11.mp3",  "track18.mp3",  "track25.mp3",   "track32.mp3",  "track39.mp3",
+        "track46.mp3",  "track53.mp3",  "track60.mp3",   "x.mp3"};
     EXPECT_EQ(found, expected);
 }
 

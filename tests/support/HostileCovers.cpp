@@ -1,10 +1,13 @@
 #include "support/HostileCovers.h"
 
 #include <turbojpeg.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -249,6 +252,102 @@ std::string zeroPng(int width, int height, int bitDepth, int colourType,
                                  emptyBlocks));
     chunk(out, "IEND", "");
     return out;
+}
+
+std::string png(const PngPicture& picture, PngDeflation deflation) {
+    const int type = picture.colourType, depth = picture.depth;
+    const std::size_t channels = type == 6 ? 4 : type == 2 ? 3 : type == 4 ? 2 : 1;
+    const auto width = static_cast<std::size_t>(picture.width);
+    const auto height = static_cast<std::size_t>(picture.height);
+    if (picture.samples.size() != width * height * channels)
+        throw std::invalid_argument("the samples do not fill the picture");
+    const std::size_t step = std::max<std::size_t>(1, channels * depth / 8);
+    auto paeth = [](int a, int b, int c) {
+        const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+        return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+    };
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, deflation.memoryLevel,
+                     Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("zlib refused the settings");
+    std::string data;
+    auto deflateBytes = [&](std::vector<std::uint8_t>& bytes, int flush) {
+        stream.next_in = bytes.data();
+        stream.avail_in = static_cast<uInt>(bytes.size());
+        int result;
+        do {
+            char out[16384];
+            stream.next_out = reinterpret_cast<Bytef*>(out);
+            stream.avail_out = sizeof out;
+            result = deflate(&stream, flush);
+            data.append(out, sizeof out - stream.avail_out);
+        } while (stream.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+    };
+    // The rows of each pass (the whole picture when not interlaced), packed, then filtered.
+    static constexpr int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    static constexpr int whole[1][4] = {{0, 0, 1, 1}};
+    const auto layout = picture.interlaced ? std::span<const int[4]>(passes)
+                                           : std::span<const int[4]>(whole);
+    int filter = 0;
+    for (const auto& [x0, y0, dx, dy] : layout) {
+        if (width <= static_cast<std::size_t>(x0) || height <= static_cast<std::size_t>(y0))
+            continue;
+        const std::size_t passWidth = (width + dx - 1 - x0) / dx;
+        const std::size_t rowBytes = (passWidth * channels * depth + 7) / 8;
+        std::vector<std::uint8_t> above(rowBytes), line(rowBytes), row(rowBytes + 1);
+        for (std::size_t y = y0; y < height; y += dy) {
+            std::fill(line.begin(), line.end(), 0);
+            std::size_t bit = 0;
+            for (std::size_t x = x0; x < width; x += dx) {
+                for (std::size_t c = 0; c < channels; ++c, bit += depth) {
+                    const unsigned value = picture.samples[(y * width + x) * channels + c];
+                    if (depth == 16) {
+                        line[bit / 8] = static_cast<std::uint8_t>(value >> 8);
+                        line[bit / 8 + 1] = static_cast<std::uint8_t>(value);
+                    } else {
+                        line[bit / 8] |= static_cast<std::uint8_t>(value << (8 - depth - bit % 8));
+                    }
+                }
+            }
+            filter = (filter + 1) % 5;
+            row[0] = static_cast<std::uint8_t>(filter);
+            for (std::size_t i = 0; i < rowBytes; ++i) {
+                const int a = i >= step ? line[i - step] : 0, b = above[i];
+                const int c = i >= step ? above[i - step] : 0;
+                const int predicted = filter == 1   ? a
+                                      : filter == 2 ? b
+                                      : filter == 3 ? (a + b) / 2
+                                      : filter == 4 ? paeth(a, b, c)
+                                                    : 0;
+                row[i + 1] = static_cast<std::uint8_t>(line[i] - predicted);
+            }
+            std::swap(above, line);
+            deflateBytes(row, deflation.rowFlush);
+        }
+    }
+    std::vector<std::uint8_t> none;
+    deflateBytes(none, Z_FINISH);
+    deflateEnd(&stream);
+
+    std::string header;
+    put32(header, static_cast<std::uint32_t>(width));
+    put32(header, static_cast<std::uint32_t>(height));
+    header += {static_cast<char>(depth), static_cast<char>(type), 0, 0,
+               static_cast<char>(picture.interlaced ? 1 : 0)};
+    std::string out("\x89PNG\r\n\x1a\n", 8);
+    chunk(out, "IHDR", header);
+    if (!picture.palette.empty()) chunk(out, "PLTE", picture.palette);
+    if (!picture.transparency.empty()) chunk(out, "tRNS", picture.transparency);
+    chunk(out, "IDAT", data);
+    chunk(out, "IEND", "");
+    return out;
+}
+
+std::string png(int width, int height, int colourType, const std::vector<std::uint8_t>& samples,
+                PngDeflation deflation) {
+    return png({width, height, colourType, 8, false, {}, {}, {samples.begin(), samples.end()}},
+               deflation);
 }
 
 namespace {

@@ -41,6 +41,35 @@ std::string refinementJpeg(int width, int height, int refinements = 499);
 std::string zeroPng(int width, int height, int bitDepth, int colourType,
                     std::int64_t inflatedBytes = -1, std::int64_t emptyBlocks = 0);
 
+// How zlib deflates a PNG's image data: at a memory level from 1 to 9 (at 1 and 2 it ends a
+// block every 127 and 255 symbols), and after each row with the given flush (Z_SYNC_FLUSH or
+// Z_FULL_FLUSH, as a writer that streams its rows does; Z_NO_FLUSH for none).
+struct PngDeflation {
+    int memoryLevel = 8;
+    int rowFlush = 0;
+};
+
+// A PNG of any colour type (0 grey, 2 RGB, 3 palette, 4 grey with alpha, 6 RGBA) and depth,
+// interlaced or not. `samples` hold each pixel's samples, row after row, a value of `depth` bits
+// each; `palette` and `transparency` are the bodies of those chunks, left out when empty.
+struct PngPicture {
+    int width = 0;
+    int height = 0;
+    int colourType = 6;
+    int depth = 8;
+    bool interlaced = false;
+    std::string palette;
+    std::string transparency;
+    std::vector<std::uint16_t> samples;
+};
+
+// Its rows (each pass's when interlaced) are filtered with each of the five filters in turn.
+std::string png(const PngPicture& picture, PngDeflation deflation = {});
+
+// An 8-bit PNG of `colourType` holding `samples`.
+std::string png(int width, int height, int colourType, const std::vector<std::uint8_t>& samples,
+                PngDeflation deflation = {});
+
 // GIF LZW codes at a minimum code size of 2: the four colours of the palette below, then these.
 inline constexpr int gifClear = 4;
 

@@ -1,0 +1,330 @@
+#include "artwork/ArtworkPNGStrips.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace velto {
+namespace {
+
+// The most an uncompressed deflate block holds.
+constexpr std::size_t storedMost = 65535;
+
+std::size_t read32(const std::uint8_t* p) {
+    return std::size_t{p[0]} << 24 | std::size_t{p[1]} << 16 | std::size_t{p[2]} << 8 | p[3];
+}
+
+bool isType(const std::uint8_t* chunk, const char* type) {
+    return std::equal(chunk + 4, chunk + 8, type);
+}
+
+// Where the header chunk starts: after the CgBI variant's own first chunk, if any.
+std::size_t headerChunkAt(const std::uint8_t* data, std::size_t size) {
+    std::size_t at = 8;
+    if (size >= 16 && std::equal(data + 12, data + 16, "CgBI")) at += 12 + read32(data + 8);
+    return at;
+}
+
+// Adam7: each pass's first column and row, and its steps.
+constexpr int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                              {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+std::int64_t passSide(std::int64_t side, int first, int step) {
+    return (side - first + step - 1) / step;
+}
+
+const std::string_view endChunk{"\0\0\0\0IEND\xAE\x42\x60\x82", 12};
+
+}  // namespace
+
+std::optional<ArtworkPNGStrips::Header> ArtworkPNGStrips::header(const std::uint8_t* data,
+                                                                 std::size_t size) {
+    const std::size_t at = headerChunkAt(data, size);
+    if (at > size || size - at < 25 || !isType(data + at, "IHDR")) return std::nullopt;
+    const std::uint8_t* fields = data + at + 8;
+    Header header;
+    header.width = static_cast<std::int64_t>(read32(fields));
+    header.height = static_cast<std::int64_t>(read32(fields + 4));
+    header.depth = fields[8];
+    const int type = fields[9];
+    header.channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
+    header.interlaced = fields[12] != 0;
+    header.blockLimit = ArtworkDecoder::pngBlockAllowance;
+    auto addPass = [&](std::int64_t w, std::int64_t h) {
+        if (w < 1 || h < 1) return;
+        const std::int64_t rowBytes = 1 + (w * header.channels * header.depth + 7) / 8;
+        header.bytes += h * rowBytes;
+        header.blockLimit += h * ArtworkDecoder::pngRowBlocks(rowBytes);
+    };
+    if (!header.interlaced) {
+        addPass(header.width, header.height);
+        return header;
+    }
+    for (const auto& [x, y, dx, dy] : passes)
+        addPass(passSide(header.width, x, dx), passSide(header.height, y, dy));
+    return header;
+}
+
+std::unique_ptr<ArtworkPNGStrips> ArtworkPNGStrips::open(const std::uint8_t* data, std::size_t size,
+                                                         const Header& header,
+                                                         const ArtworkDecoder::Options& options) {
+    auto strips = std::unique_ptr<ArtworkPNGStrips>(new ArtworkPNGStrips(header, options));
+    if (!strips->split(data, size) || !strips->start()) return nullptr;
+    return strips;
+}
+
+ArtworkPNGStrips::ArtworkPNGStrips(const Header& header, const ArtworkDecoder::Options& options)
+    : header_(header),
+      options_(options),
+      rowBytes_(1 + (header.width * header.channels * header.depth + 7) / 8) {}
+
+ArtworkPNGStrips::~ArtworkPNGStrips() {
+    if (inflating_) inflateEnd(&stream_);
+}
+
+// The chunks before the image data (the header's and what the library needs of the others kept
+// apart), the image data's pieces, the chunks after it up to IEND.
+bool ArtworkPNGStrips::split(const std::uint8_t* data, std::size_t size) {
+    cgbi_ = size >= 16 && std::equal(data + 12, data + 16, "CgBI");
+    const std::size_t headerAt = headerChunkAt(data, size);
+    std::size_t firstData = 0;
+    for (std::size_t at = 8; at + 12 <= size;) {
+        const std::size_t length = read32(data + at);
+        if (length > size - at - 12) return false;
+        const auto* chunk = reinterpret_cast<const char*>(data + at);
+        if (isType(data + at, "IDAT")) {
+            if (pieces_.empty()) firstData = at;
+            pieces_.emplace_back(data + at + 8, length);
+        } else if (!pieces_.empty()) {
+            tail_.append(chunk, length + 12);
+        } else if (at == headerAt) {
+            if (length != 13) return false;  // as the library
+            essentials_ = {reinterpret_cast<const char*>(data), at + 12 + length};
+        } else if (isType(data + at, "PLTE") || isType(data + at, "tRNS")) {
+            extras_.append(chunk, length + 12);
+        }
+        if (isType(data + at, "IEND")) break;
+        at += 12 + length;
+    }
+    if (pieces_.empty() || essentials_.empty()) return false;
+    head_ = {reinterpret_cast<const char*>(data), firstData};
+    return true;
+}
+
+// Reads the zlib header as the library would accept it (there is none in the CgBI variant) and
+// sets up a raw inflater after it: the library checks no Adler-32, so zlib does not either.
+bool ArtworkPNGStrips::start() {
+    if (!cgbi_) {
+        std::uint8_t header[2];
+        for (std::uint8_t& byte : header) {
+            while (!pieces_.empty() && pieces_.front().empty()) pieces_.pop_front();
+            if (pieces_.empty()) return false;
+            byte = pieces_.front().front();
+            pieces_.front() = pieces_.front().subspan(1);
+        }
+        if ((header[0] * 256 + header[1]) % 31 != 0 || (header[1] & 32) || (header[0] & 15) != 8)
+            return false;
+    }
+    if (inflateInit2(&stream_, -15) != Z_OK) return false;
+    inflating_ = true;
+    return true;
+}
+
+bool ArtworkPNGStrips::prepare() {
+    // Left as allocated (not zeroed: that would be a long wait no stop ends); all is written.
+    raw_.reset(new std::uint8_t[static_cast<std::size_t>(header_.bytes)]);
+    if (!inflateInto(raw_.get(), static_cast<std::size_t>(header_.bytes)) || !endsHere())
+        return false;
+    inflateEnd(&stream_);
+    inflating_ = false;
+    if (!header_.interlaced) {
+        if (!unfilter(raw_.get(), header_.width, header_.height)) return false;
+        image_ = std::move(raw_);
+        return true;
+    }
+    image_.reset(new std::uint8_t[static_cast<std::size_t>(rowBytes_ * header_.height)]);
+    for (std::int64_t y = 0; y < header_.height; ++y) {
+        if (options_.stop.stop_requested()) return false;
+        std::memset(image_.get() + y * rowBytes_, 0, static_cast<std::size_t>(rowBytes_));
+    }
+    std::uint8_t* pass = raw_.get();
+    for (const auto& [x, y, dx, dy] : passes) {
+        const std::int64_t width = passSide(header_.width, x, dx);
+        const std::int64_t height = passSide(header_.height, y, dy);
+        if (width < 1 || height < 1) continue;
+        if (!unfilter(pass, width, height) || !placePass(pass, width, height, x, y, dx, dy))
+            return false;
+        pass += height * (1 + (width * header_.channels * header_.depth + 7) / 8);
+    }
+    raw_.reset();
+    return !options_.stop.stop_requested();
+}
+
+// Undoes the filters of `height` rows of `width` pixels, each after its filter byte, which is
+// then 0.
+bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int64_t height) {
+    const auto length =
+        static_cast<std::size_t>((width * header_.channels * header_.depth + 7) / 8);
+    const std::size_t step = std::max(1, header_.channels * header_.depth / 8);
+    const std::vector<std::uint8_t> zeros(length);
+    const std::uint8_t* above = zeros.data();
+    for (std::int64_t y = 0; y < height; ++y) {
+        if (options_.stop.stop_requested()) return false;
+        std::uint8_t* row = rows + static_cast<std::size_t>(y) * (length + 1);
+        const int filter = row[0];
+        row[0] = 0;
+        std::uint8_t* x = row + 1;
+        switch (filter) {
+            case 0:
+                break;
+            case 1:
+                for (std::size_t i = step; i < length; ++i) x[i] += x[i - step];
+                break;
+            case 2:
+                for (std::size_t i = 0; i < length; ++i) x[i] += above[i];
+                break;
+            case 3:
+                for (std::size_t i = 0; i < length; ++i)
+                    x[i] +=
+                        static_cast<std::uint8_t>(((i >= step ? x[i - step] : 0) + above[i]) / 2);
+                break;
+            case 4:
+                for (std::size_t i = 0; i < length; ++i) {
+                    const int a = i >= step ? x[i - step] : 0, b = above[i];
+                    const int c = i >= step ? above[i - step] : 0;
+                    const int pa = std::abs(b - c), pb = std::abs(a - c),
+                              pc = std::abs(a + b - 2 * c);
+                    x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+                }
+                break;
+            default:
+                return false;
+        }
+        above = x;
+    }
+    return true;
+}
+
+// Puts an unfiltered pass's pixels in their places in the picture; false on a stop.
+bool ArtworkPNGStrips::placePass(const std::uint8_t* rows, std::int64_t width, std::int64_t height,
+                                 int x0, int y0, int dx, int dy) {
+    const std::int64_t bits = header_.channels * header_.depth;
+    const std::size_t length = static_cast<std::size_t>((width * bits + 7) / 8) + 1;
+    for (std::int64_t y = 0; y < height; ++y) {
+        if (options_.stop.stop_requested()) return false;
+        const std::uint8_t* from = rows + static_cast<std::size_t>(y) * length + 1;
+        std::uint8_t* to = image_.get() + static_cast<std::size_t>((y0 + y * dy) * rowBytes_) + 1;
+        if (bits >= 8) {
+            const auto pixel = static_cast<std::size_t>(bits / 8);
+            for (std::int64_t x = 0; x < width; ++x)
+                std::memcpy(to + static_cast<std::size_t>(x0 + x * dx) * pixel,
+                            from + static_cast<std::size_t>(x) * pixel, pixel);
+            continue;
+        }
+        // Samples of 1, 2 or 4 bits, the first in a byte's high bits.
+        const int mask = (1 << bits) - 1;
+        for (std::int64_t x = 0; x < width; ++x) {
+            const std::int64_t at = x * bits, place = (x0 + x * dx) * bits;
+            const int value = from[at / 8] >> (8 - bits - at % 8) & mask;
+            to[place / 8] |= static_cast<std::uint8_t>(value << (8 - bits - place % 8));
+        }
+    }
+    return true;
+}
+
+// `chunks`, which end with the header's, saying `rows` rows, not interlaced.
+std::string ArtworkPNGStrips::chunksWithHeight(std::string_view chunks, std::int64_t rows) const {
+    std::string out(chunks);
+    const std::size_t fields = essentials_.size() - 4 - 13;
+    for (int i = 0; i < 4; ++i) out[fields + 4 + i] = static_cast<char>(rows >> (24 - 8 * i));
+    out[fields + 12] = '\0';
+    return out;
+}
+
+std::string ArtworkPNGStrips::nextStrip() {
+    const std::int64_t left = header_.height - nextRow_;
+    if (left <= 0) return {};
+    const std::int64_t rows = std::clamp<std::int64_t>(stripBytes / rowBytes_, 1, left);
+    std::string out = nextRow_ == 0 ? chunksWithHeight(head_, rows)
+                                    : chunksWithHeight(essentials_, rows) + extras_;
+    // One chunk of image data: the zlib header (none in the CgBI variant), the rows in stored
+    // blocks, the stream's check value (which the library does not read, nor the chunk's).
+    const std::int64_t bytes = rows * rowBytes_;
+    const std::int64_t blocks = (bytes + std::int64_t{storedMost} - 1) / std::int64_t{storedMost};
+    const std::int64_t length = (cgbi_ ? 0 : 2 + 4) + bytes + 5 * blocks;
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(length >> shift));
+    out += "IDAT";
+    if (!cgbi_) out += "\x78\x01";
+    const auto* rowsAt = reinterpret_cast<const char*>(image_.get()) + nextRow_ * rowBytes_;
+    for (std::int64_t written = 0; written < bytes;) {
+        const auto size =
+            static_cast<std::size_t>(std::min<std::int64_t>(storedMost, bytes - written));
+        const bool last = written + static_cast<std::int64_t>(size) == bytes;
+        out += {static_cast<char>(last ? 1 : 0), static_cast<char>(size & 0xFF),
+                static_cast<char>(size >> 8), static_cast<char>(~size & 0xFF),
+                static_cast<char>((~size >> 8) & 0xFF)};
+        out.append(rowsAt + written, size);
+        written += static_cast<std::int64_t>(size);
+    }
+    out.append(cgbi_ ? 4 : 8, '\0');
+    out += nextRow_ == 0 ? std::string_view(tail_) : endChunk;
+    nextRow_ += rows;
+    ++work_.strips;
+    if (options_.onWork) options_.onWork(work_);
+    return out;
+}
+
+// One step of the inflater, to the end of a deflate block at most; false when it failed, went
+// past the block limit or was stopped.
+bool ArtworkPNGStrips::inflateStep(int& result) {
+    if (options_.stop.stop_requested()) return false;
+    while (stream_.avail_in == 0 && !pieces_.empty()) {
+        const std::size_t count = std::min<std::size_t>(pieces_.front().size(), UINT_MAX);
+        stream_.next_in = const_cast<Bytef*>(pieces_.front().data());
+        stream_.avail_in = static_cast<uInt>(count);
+        pieces_.front() = pieces_.front().subspan(count);
+        if (pieces_.front().empty()) pieces_.pop_front();
+    }
+    result = inflate(&stream_, Z_BLOCK);
+    // No progress without more data: the data ends before its stream does.
+    if (result == Z_BUF_ERROR && stream_.avail_in == 0) return false;
+    if (result != Z_OK && result != Z_STREAM_END) return false;
+    if (stream_.data_type & 128) {  // stopped at the end of a block
+        ++work_.deflateBlocks;
+        if (options_.onWork) options_.onWork(work_);
+        if (work_.deflateBlocks > header_.blockLimit) return false;
+    }
+    return true;
+}
+
+bool ArtworkPNGStrips::inflateInto(std::uint8_t* out, std::size_t size) {
+    // A piece at a time, so that a stop is seen within a block that holds much.
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t piece = std::min<std::size_t>(size - done, stripBytes);
+        stream_.next_out = out + done;
+        stream_.avail_out = static_cast<uInt>(piece);
+        while (stream_.avail_out > 0) {
+            int result = Z_OK;
+            if (!inflateStep(result)) return false;
+            if (result == Z_STREAM_END && stream_.avail_out > 0) return false;  // short
+        }
+        done += piece;
+    }
+    return true;
+}
+
+// Whether the stream ends with what the header needs, not a byte more.
+bool ArtworkPNGStrips::endsHere() {
+    std::uint8_t beyond = 0;
+    stream_.next_out = &beyond;
+    stream_.avail_out = 1;
+    for (;;) {
+        int result = Z_OK;
+        if (!inflateStep(result) || stream_.avail_out == 0) return false;
+        if (result == Z_STREAM_END) return true;
+    }
+}
+
+}  // namespace velto
