@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "foundation/files/AbandonableWork.h"

@@ -80,8 +80,8 @@ namespace {
 // The settings at `file`, opened within a bound no read comes near, or none: a pipe there held
 // the opening, which ends once the pipe was opened for writing and closed.
 std::unique_ptr<UserDefaults> openedPromptly(const std::filesystem::path& file) {
-    auto opening = std::async(std::launch::async,
-                              [file] { return std::make_unique<UserDefaults>(file); });
+    auto opening =
+        std::async(std::launch::async, [file] { return std::make_unique<UserDefaults>(file); });
     if (eventually(
             [&] { return opening.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }))
         return opening.get();
@@ -101,7 +101,8 @@ TEST(UserDefaults, FilesOfOtherKindsOrSizesAreDamagedFiles) {
     using Lay = std::function<void(const std::filesystem::path&)>;
     const std::pair<std::string, Lay> kinds[] = {
         {"a pipe", [](const auto& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
-        {"a link to a device", [](const auto& at) { std::filesystem::create_symlink("/dev/zero", at); }},
+        {"a link to a device",
+         [](const auto& at) { std::filesystem::create_symlink("/dev/zero", at); }},
         {"a file of 400 MB",
          [](const auto& at) {
              std::ofstream(at) << "{}";
@@ -120,8 +121,8 @@ TEST(UserDefaults, FilesOfOtherKindsOrSizesAreDamagedFiles) {
             EXPECT_EQ(defaults->stringValue("volume"),
                       deferred ? std::optional<std::string>("0.35") : std::nullopt)
                 << what;
-            EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(
-                          dir.path() / "defaults.json.corrupt")),
+            EXPECT_EQ(std::filesystem::exists(
+                          std::filesystem::symlink_status(dir.path() / "defaults.json.corrupt")),
                       !deferred)
                 << what;
             defaults->setString("mode", "shuffle");
@@ -196,6 +197,27 @@ TEST(UserDefaults, WritesGoInOrderOnAThreadOfTheirOwnAndTheLastWins) {
     UserDefaults reopened(file);
     EXPECT_EQ(reopened.stringValue("volume"), "0.3");
     EXPECT_EQ(reopened.dataValue("session"), Bytes{2});
+}
+
+// A deferred file names the settings file it completes: while a forced write failed, the next
+// change, deferred or not, writes the settings whole again.
+TEST(UserDefaults, AForcedWriteThatFailedIsMadeAgainByTheNextChange) {
+    TempDir dir;
+    const auto file = dir.path() / "defaults.json";
+    bool diskFull = true;
+    UserDefaults defaults(file, [&](const std::filesystem::path& at, std::string_view text,
+                                    Durability durability) {
+        if (diskFull) throw std::runtime_error("no space left on device");
+        writeFileAtomically(at, text, 0600, durability);
+    });
+    defaults.setString("volume", "0.3");
+    defaults.flush();
+    diskFull = false;
+    defaults.setData("session", Bytes{5}, Durability::deferred);
+    defaults.flush();
+    UserDefaults reopened(file);
+    EXPECT_EQ(reopened.stringValue("volume"), "0.3");
+    EXPECT_EQ(reopened.dataValue("session"), Bytes{5});
 }
 
 TEST(UserDefaults, InvalidUtf8TextDoesNotLoseTheOtherSettings) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -53,7 +54,7 @@ std::vector<Mount> mountsIn(std::string_view table) {
         std::string id, parent, device, root, point, field;
         if (!(fields >> id >> parent >> device >> root >> point)) continue;
         // Optional fields, then "-" and the file system's type.
-        while (fields >> field && field != "-") {}
+        while (fields >> field && field != "-") continue;
         std::string type;
         fields >> type;
         mounts.push_back({unescaped(point), type});
@@ -75,10 +76,10 @@ const Mount& mountOf(const std::string& path, const std::vector<Mount>& mounts) 
 // waits on a server or a daemon. Any other (a network share, FUSE, an automount) may hang.
 bool answersAlways(const std::string& type) {
     static constexpr std::array<std::string_view, 26> local = {
-        "ext2",  "ext3",    "ext4",    "xfs",      "btrfs", "f2fs",     "jfs",
-        "reiserfs", "bcachefs", "nilfs2", "zfs",  "vfat",  "msdos",    "exfat",
-        "ntfs3", "hfsplus", "iso9660", "udf",      "squashfs", "erofs", "tmpfs",
-        "ramfs", "devtmpfs", "proc",   "sysfs",    "overlay"};
+        "ext2",     "ext3",     "ext4",    "xfs",   "btrfs",    "f2fs",  "jfs",
+        "reiserfs", "bcachefs", "nilfs2",  "zfs",   "vfat",     "msdos", "exfat",
+        "ntfs3",    "hfsplus",  "iso9660", "udf",   "squashfs", "erofs", "tmpfs",
+        "ramfs",    "devtmpfs", "proc",    "sysfs", "overlay"};
     return std::find(local.begin(), local.end(), type) != local.end();
 }
 
@@ -129,7 +130,7 @@ void AbandonableWork::holdWorkUntil(std::shared_future<void> released, std::stri
         for (char c : point) {
             if (c == ' ' || c == '\t' || c == '\n' || c == '\\') {
                 char escape[5];
-                std::snprintf(escape, sizeof escape, "\\%03o", unsigned(static_cast<unsigned char>(c)));
+                std::snprintf(escape, sizeof escape, "\\%03o", unsigned(std::uint8_t(c)));
                 mount += escape;
             } else {
                 mount.push_back(c);
@@ -177,18 +178,16 @@ std::string AbandonableWork::placeOf(const std::string& file, std::string_view m
         const Mount& mount = mountOf(next, mounts);
         if (!answersAlways(mount.type)) return mount.point;
         struct stat info {};
-        // Missing, or a loop of links: the open fails there.
-        if (::lstat(next.c_str(), &info) != 0 || (S_ISLNK(info.st_mode) && ++links > 40)) {
-            rest.push_front(name);
-            return mountOf(writtenFrom(at, rest), mounts).point;
-        }
-        if (!S_ISLNK(info.st_mode)) {
+        const bool found = ::lstat(next.c_str(), &info) == 0;
+        if (found && !S_ISLNK(info.st_mode)) {
             at = next;
             continue;
         }
         std::string target(PATH_MAX, '\0');
-        const ssize_t length = ::readlink(next.c_str(), target.data(), target.size());
+        const ssize_t length =
+            found && ++links <= 40 ? ::readlink(next.c_str(), target.data(), target.size()) : -1;
         if (length <= 0) {
+            // Missing, or a loop of links: the open fails there.
             rest.push_front(name);
             return mountOf(writtenFrom(at, rest), mounts).point;
         }

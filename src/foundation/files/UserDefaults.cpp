@@ -137,7 +137,10 @@ UserDefaults::UserDefaults(std::filesystem::path file, Writer write)
     load();
 }
 
-UserDefaults::~UserDefaults() = default;
+UserDefaults::~UserDefaults() {
+    // Waits for the last write, before anything it uses goes.
+    writes_.reset();
+}
 
 void UserDefaults::flush() { writes_->flush(); }
 
@@ -198,8 +201,8 @@ void UserDefaults::loadDeferred(const std::string& digest) {
         text = readText(deferredFile());
     } catch (const std::exception& error) {
         // As one a power cut emptied: the values last forced hold.
-        Log::error("defaults", "deferred settings unreadable (" + std::string(error.what()) +
-                                   "), ignored");
+        Log::error("defaults",
+                   "deferred settings unreadable (" + std::string(error.what()) + "), ignored");
         return;
     }
     if (!text) return;

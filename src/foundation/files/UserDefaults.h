@@ -86,7 +86,6 @@ private:
 
     std::filesystem::path file_;
     Writer write_;
-    // After the writer it calls: it ends first, once the last write is done.
     std::unique_ptr<Writes> writes_;
     mutable std::mutex mutex_;
     nlohmann::json values_ = nlohmann::json::object();
