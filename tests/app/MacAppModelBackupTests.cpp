@@ -1,13 +1,18 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <future>
+#include <optional>
 
 #include "AppModelFixture.h"
 #include "app/BackupFileReader.h"
+#include "artwork/LocalArtworkLoader.h"
 #include "foundation/Cancellation.h"
 #include "library/exchange/PlaylistBackup.h"
 #include "library/exchange/PlaylistBackupError.h"
+#include "sources/resolving/PlaybackURLResolver.h"
+#include "sources/rovoz/ChkszSourceRuntime.h"
 #include "support/StalledShare.h"
 
 namespace velto {
@@ -78,13 +83,17 @@ TEST_F(AppModelTest, BackupImportRefusesBadFilesBeforeReadingThem) {
 }
 
 // Reads left behind on a share that stopped answering, more than the threads ever left behind
-// in all, never turn a healthy backup on another disk away.
-TEST_F(AppModelTest, ABackupIsReadWhileReadsOfAStalledShareHang) {
+// in all, never turn healthy files on another disk away: a backup, a song, its lyrics and its
+// cover, though the share is reached through a link on that disk.
+TEST_F(AppModelTest, FilesOfTheHomeDiskAreReadWhileReadsOfALinkedStalledShareHang) {
     const auto mount = dir.path() / "share";
+    const auto home = dir.path() / "home";
     std::filesystem::create_directories(mount);
+    std::filesystem::create_directories(home / "Local");
+    std::filesystem::create_directory_symlink("../share", home / "Music");
     StalledShare share(mount);
     for (std::size_t left = 1; left <= 300; ++left) {
-        const auto stuck = mount / ("stuck-" + std::to_string(left) + ".json");
+        const auto stuck = home / "Music" / ("stuck-" + std::to_string(left) + ".json");
         std::ofstream(stuck) << "{}";
         std::stop_source stop;
         auto read = std::async(std::launch::async, [&] { return BackupFileReader::read(stuck, stop.get_token()); });
@@ -93,9 +102,30 @@ TEST_F(AppModelTest, ABackupIsReadWhileReadsOfAStalledShareHang) {
         EXPECT_THROW(read.get(), CancellationError);
     }
     share.holdNoMore();
-    const auto healthy = dir.path() / "healthy.json";
+    // What each read gave, or the message it failed with.
+    auto outcome = [](const std::function<std::optional<std::string>()>& read) {
+        try {
+            return read().value_or("nothing");
+        } catch (const std::exception& error) {
+            return std::string("failed: ") + error.what();
+        }
+    };
+    const auto healthy = home / "healthy.json";
     std::ofstream(healthy) << "{\"format\":1}";
-    EXPECT_EQ(BackupFileReader::read(healthy), "{\"format\":1}");
+    EXPECT_EQ(outcome([&] { return BackupFileReader::read(healthy); }), "{\"format\":1}");
+
+    const auto audio = home / "Local" / "song.mp3";
+    std::ofstream(audio) << "ID3";
+    std::ofstream(home / "Local" / "song.lrc") << "[00:01.00]词\n";
+    std::ofstream(home / "Local" / "cover.jpg") << "\xFF\xD8\xFF";
+    Track local = song(audio.string());
+    local.source = MusicSource::local;
+    EXPECT_EQ(outcome([&] { return PlaybackURLResolver::localFileURL(local); }),
+              "file://" + audio.string());
+    EXPECT_EQ(outcome([&] { return ChkszSourceRuntime(nullptr).lyric(local, {}).lyric; }),
+              "[00:01.00]词\n");
+    EXPECT_EQ(outcome([&] { return LocalArtworkLoader::loadLocalArtworkData(local); }),
+              "\xFF\xD8\xFF");
 }
 
 }  // namespace

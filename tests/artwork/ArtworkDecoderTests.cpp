@@ -18,6 +18,7 @@
 #include "artwork/ArtworkDecoder.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
+#include "support/Eventually.h"
 #include "support/HostileCovers.h"
 #include "support/TempDir.h"
 
@@ -50,18 +51,6 @@ std::string forgedJpeg(int side) {
     valid[sof + 5] = char(side >> 8), valid[sof + 6] = char(side & 0xFF);
     valid[sof + 7] = char(side >> 8), valid[sof + 8] = char(side & 0xFF);
     return valid;
-}
-
-// Whether `condition` holds within a few seconds: a rule that breaks fails the test in seconds,
-// saying which, instead of at ctest's time-out.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::yield();
-    }
-    return true;
 }
 
 // A 24-bit BMP of two columns and two rows, red on top and blue below, stored top row first

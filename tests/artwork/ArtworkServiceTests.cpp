@@ -12,6 +12,7 @@
 #include "artwork/ArtworkService.h"
 #include "foundation/Cancellation.h"
 #include "foundation/ManualMainQueue.h"
+#include "support/Eventually.h"
 #include "support/StalledShare.h"
 #include "support/TempDir.h"
 
@@ -362,14 +363,8 @@ TEST_F(ArtworkServiceTest, StalledLocalCoversAreMissingPastTheirDeadline) {
     auto answered = [&] {
         return std::count_if(covers.begin(), covers.end(), [](const auto& o) { return o->answered; });
     };
-    auto timersSet = [&] {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (queue.pendingTimerCount() < 2 && std::chrono::steady_clock::now() < limit)
-            std::this_thread::yield();
-        return queue.pendingTimerCount() == 2;
-    };
     for (long round = 1; round <= 2; ++round) {
-        ASSERT_TRUE(timersSet());
+        ASSERT_TRUE(eventually([&] { return queue.pendingTimerCount() == 2; }));
         // A deadline set and passed before its read began would leave no read held.
         ASSERT_TRUE(stalled->waitUntilHeld(std::size_t(2 * round)));
         EXPECT_EQ(answered(), 2 * (round - 1));

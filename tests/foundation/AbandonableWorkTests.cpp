@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "foundation/files/AbandonableWork.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -13,16 +17,6 @@ using namespace velto;
 namespace {
 
 constexpr auto unbounded = std::chrono::hours(1);
-
-// Whether `condition` holds within a bound that no passing run comes near.
-bool eventually(const std::function<bool()>& condition) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= limit) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 void waitUntilIdle(const AbandonableWork& work) {
     ASSERT_TRUE(eventually([&] { return work.running() == 0; }));
@@ -121,14 +115,57 @@ TEST(AbandonableWork, PastItsBoundACallerLeavesAndOnlyReadsLeftBehindAreCapped) 
     EXPECT_EQ(bounded.abandoned(), 0u);
 }
 
+// A read's place is the mount it goes through first that may not answer, links followed up to
+// it and not beyond: a link on a share is not read, as the read itself goes through the share.
+// Else it is the mount holding the file: the deepest, by whole names.
+TEST(AbandonableWork, APlaceIsTheMountAReadGoesThroughFirst) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const fs::path home = fs::canonical(dir.path()) / "home";
+    const fs::path share = home.parent_path() / "nas";
+    const fs::path disk = home.parent_path() / "usb disk";
+    for (const auto& folder : {home / "Albums", share / "Music", disk / "Albums"})
+        fs::create_directories(folder);
+    // A link a share holds goes nowhere it could be followed from without the share.
+    fs::create_directory_symlink(disk, share / "Elsewhere");
+    fs::create_directory_symlink("../nas/Music", home / "Music");
+    fs::create_directory_symlink(disk / "Albums", home / "Disk");
+    fs::create_directory_symlink("Music/../Elsewhere", home / "Through");
+    fs::create_symlink(home / "Loop", home / "Loop");
+    std::ifstream in("/proc/self/mountinfo");
+    std::stringstream table;
+    table << in.rdbuf() << "900 1 0:90 / " << share.string() << " rw - nfs4 nas:/music rw\n"
+          << "901 1 8:17 / " << (home.parent_path() / "usb\\040disk").string()
+          << " rw - ext4 /dev/sdb1 rw\n"
+          << "902 1 0:91 / /media/music rw - cifs //nas/music rw\n";
+    auto place = [&](const fs::path& file) {
+        return AbandonableWork::placeOf(file.string(), table.str());
+    };
+    const std::string homePlace = place(home / "song.mp3");
+    EXPECT_NE(homePlace, share.string());
+    EXPECT_EQ(place(home / "Albums" / "a.mp3"), homePlace);
+    EXPECT_EQ(place(home / "Loop" / "a.mp3"), homePlace);
+    EXPECT_EQ(place(home / "Music" / "a.mp3"), share.string());
+    EXPECT_EQ(place(home / "Music" / ".." / "Elsewhere" / "a.mp3"), share.string());
+    EXPECT_EQ(place(home / "Through" / "a.mp3"), share.string());
+    EXPECT_EQ(place(share / "Elsewhere" / "a.mp3"), share.string());
+    EXPECT_EQ(place(home / "Disk" / "a.mp3"), disk.string());
+    EXPECT_EQ(place("/media/music/a.mp3"), "/media/music");
+    EXPECT_EQ(place("/media/music"), "/media/music");
+    EXPECT_NE(place("/media/music2/a.mp3"), "/media/music");
+    EXPECT_NE(place("/media/mus"), "/media/music");
+}
+
 // Reads left behind on a share that stopped answering hold a few threads there; the callers
-// that come after wait their turn, within their stop, and files elsewhere read as ever.
+// that come after wait their turn, within their stop, and files elsewhere read as ever, though
+// the share is reached through a link on their disk.
 TEST(AbandonableWork, ReadsHeldOnOneStalledPlaceLeaveOtherPlacesFree) {
     Share share;
     AbandonableWork work(8, unbounded, 2);
-    // Its own mount on every Linux, and never read here: the reads are held by the share.
-    const std::string stalled = "/proc/velto-stalled-share/";
     TempDir dir;
+    // Its own mount on every Linux, and never read here: the reads are held by the share.
+    std::filesystem::create_directory_symlink("/proc/velto-stalled-share", dir.path() / "Music");
+    const std::string stalled = (dir.path() / "Music").string() + "/";
     const std::string healthy = (dir.path() / "song.mp3").string();
     EXPECT_EQ(AbandonableWork::placeOf(stalled + "a.mp3"), "/proc");
     EXPECT_NE(AbandonableWork::placeOf(healthy), "/proc");
@@ -153,9 +190,66 @@ TEST(AbandonableWork, ReadsHeldOnOneStalledPlaceLeaveOtherPlacesFree) {
     }
     EXPECT_EQ(work.running(), 2u);
     const auto quick = [](std::stop_token) { return 7; };
-    EXPECT_EQ(work.run<int>({}, quick, healthy), 7);
+    auto beside = std::async(std::launch::async, [&] { return work.run<int>({}, quick, healthy); });
+    const bool read = eventually(
+        [&] { return beside.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    EXPECT_TRUE(read) << "a read of another disk waits for the stalled share";
+    if (!read) share.answer();
+    EXPECT_EQ(beside.get(), 7);
 
     share.answer();
     waitUntilIdle(work);
     EXPECT_EQ(work.run<int>({}, quick, stalled + "0.mp3"), 7);
+}
+
+// A caller waiting its turn behind reads held at its file's place waits no longer than it would
+// for its own read: its stop, its patience. And when a held read there ends, it goes on.
+TEST(AbandonableWork, AWaitForRoomEndsWithItsCallerOrWhenAHeldReadEnds) {
+    Share share;
+    AbandonableWork work(8, unbounded, 1);
+    const std::string place = "/proc/velto-stalled-share/";
+    {
+        std::stop_source caller;
+        auto held = [&caller, released = share.released()](std::stop_token) {
+            caller.request_stop();
+            hold(released);
+            return 0;
+        };
+        EXPECT_THROW(work.run<int>(caller.get_token(), held, place + "held.mp3"),
+                     CancellationError);
+    }
+    const auto quick = [](std::stop_token) { return 7; };
+    auto waitFor = [&](std::stop_token stop, AbandonableWork::Late<int> late) {
+        return std::async(std::launch::async, [&work, &place, quick, stop, late] {
+            return work.run<int>(stop, quick, place + "next.mp3", late);
+        });
+    };
+    auto ready = [](std::future<int>& asked) {
+        return eventually(
+            [&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    };
+
+    std::stop_source patience;
+    auto impatient = waitFor({}, {patience.get_token(), [](int) {}});
+    ASSERT_TRUE(eventually([&] { return work.waiting() == 1; }));
+    patience.request_stop();
+    EXPECT_TRUE(ready(impatient));
+    EXPECT_THROW(impatient.get(), AbandonableWork::TimedOut);
+
+    std::stop_source stop;
+    auto stopped = waitFor(stop.get_token(), {});
+    ASSERT_TRUE(eventually([&] { return work.waiting() == 1; }));
+    stop.request_stop();
+    EXPECT_TRUE(ready(stopped));
+    EXPECT_THROW(stopped.get(), CancellationError);
+
+    std::stop_source last;
+    auto patient = waitFor(last.get_token(), {});
+    ASSERT_TRUE(eventually([&] { return work.waiting() == 1; }));
+    share.answer();
+    const bool woke = ready(patient);
+    last.request_stop();
+    EXPECT_TRUE(woke);
+    EXPECT_EQ(patient.get(), 7);
+    waitUntilIdle(work);
 }

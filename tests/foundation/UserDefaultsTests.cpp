@@ -1,15 +1,25 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "foundation/files/FileDescriptor.h"
 #include "foundation/files/UserDefaults.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 
 using namespace velto;
@@ -24,8 +34,11 @@ TEST(UserDefaults, ValuesSurviveReopeningAndReadOnlyAsTheirOwnType) {
         defaults.setDouble("macPlaybackVolume", 0.35);
         defaults.setString("playbackMode", "shuffle");
         defaults.setData("velto.playback.session", Bytes{0, 1, 2, 255});
+        // Read back over the settings the forced write before it left.
+        defaults.setData("velto.playback.position", Bytes{7}, Durability::deferred);
     }
     UserDefaults defaults(file);
+    EXPECT_EQ(defaults.dataValue("velto.playback.position"), Bytes{7});
     EXPECT_EQ(defaults.boolValue("macNotchEnabled"), false);
     EXPECT_EQ(defaults.integerValue("playbackQualityPolicyVersion"), 2);
     EXPECT_EQ(defaults.doubleValue("macPlaybackVolume"), 0.35);
@@ -41,6 +54,7 @@ TEST(UserDefaults, ValuesSurviveReopeningAndReadOnlyAsTheirOwnType) {
     EXPECT_EQ(defaults.doubleValue("playbackQualityPolicyVersion"), 2.0);
 
     defaults.remove("playbackMode");
+    defaults.flush();
     EXPECT_FALSE(UserDefaults(file).contains("playbackMode"));
 }
 
@@ -56,8 +70,154 @@ TEST(UserDefaults, CorruptFileIsMovedAsideAndStartsEmpty) {
         EXPECT_FALSE(defaults.contains("anything"));
         EXPECT_TRUE(std::filesystem::exists(dir.path() / "defaults.json.corrupt"));
         defaults.setString("k", "v");
+        defaults.flush();
         EXPECT_EQ(UserDefaults(file).stringValue("k"), "v");
     }
+}
+
+namespace {
+
+// The settings at `file`, opened within a bound no read comes near, or none: a pipe there held
+// the opening, which ends once the pipe was opened for writing and closed.
+std::unique_ptr<UserDefaults> openedPromptly(const std::filesystem::path& file) {
+    auto opening =
+        std::async(std::launch::async, [file] { return std::make_unique<UserDefaults>(file); });
+    if (eventually(
+            [&] { return opening.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }))
+        return opening.get();
+    for (auto name : {file.string(), file.string() + ".deferred"})
+        FileDescriptor(::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    opening.wait();
+    return nullptr;
+}
+
+}  // namespace
+
+// What cannot be settings, as settings or as deferred settings, counts as a damaged file: one
+// holding the settings is moved aside and they start empty; a deferred one counts for nothing,
+// as one a power cut emptied. None holds the start or fills the memory, and the next writes
+// replace it.
+TEST(UserDefaults, FilesOfOtherKindsOrSizesAreDamagedFiles) {
+    using Lay = std::function<void(const std::filesystem::path&)>;
+    const std::pair<std::string, Lay> kinds[] = {
+        {"a pipe", [](const auto& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
+        {"a link to a device",
+         [](const auto& at) { std::filesystem::create_symlink("/dev/zero", at); }},
+        {"a file of 400 MB",
+         [](const auto& at) {
+             std::ofstream(at) << "{}";
+             std::filesystem::resize_file(at, 400'000'000);
+         }},
+    };
+    for (const auto& [kind, lay] : kinds) {
+        for (const bool deferred : {false, true}) {
+            TempDir dir;
+            const auto file = dir.path() / "defaults.json";
+            const std::string what = kind + (deferred ? " as deferred settings" : " as settings");
+            if (deferred) UserDefaults(file).setString("volume", "0.35");
+            lay(deferred ? std::filesystem::path(file.string() + ".deferred") : file);
+            auto defaults = openedPromptly(file);
+            ASSERT_TRUE(defaults) << what << " held the start";
+            EXPECT_EQ(defaults->stringValue("volume"),
+                      deferred ? std::optional<std::string>("0.35") : std::nullopt)
+                << what;
+            EXPECT_EQ(std::filesystem::exists(
+                          std::filesystem::symlink_status(dir.path() / "defaults.json.corrupt")),
+                      !deferred)
+                << what;
+            defaults->setString("mode", "shuffle");
+            defaults->setData("session", Bytes{1}, Durability::deferred);
+            defaults.reset();
+            UserDefaults reopened(file);
+            EXPECT_EQ(reopened.stringValue("mode"), "shuffle") << what;
+            EXPECT_EQ(reopened.dataValue("session"), Bytes{1}) << what;
+        }
+    }
+}
+
+// A write killed before its rename leaves its temporary file; the next start removes those of
+// its own files, and nothing else.
+TEST(UserDefaults, WritesLeftUnfinishedAreRemovedAtStart) {
+    TempDir dir;
+    const auto file = dir.path() / "defaults.json";
+    const std::vector<std::string> left = {"defaults.json.tmp-a1B2c3",
+                                           "defaults.json.deferred.tmp-Zz9_x0"};
+    const std::vector<std::string> kept = {"defaults.json.tmp-notes.txt", "other.json.tmp-a1B2c3",
+                                           "defaults.json.tmp-"};
+    for (const auto& names : {left, kept})
+        for (const auto& name : names) std::ofstream(dir.path() / name) << "{\"torn";
+    UserDefaults defaults(file);
+    for (const auto& name : left) EXPECT_FALSE(std::filesystem::exists(dir.path() / name)) << name;
+    for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(dir.path() / name)) << name;
+}
+
+// A change returns at once; the settings go to the disk on a thread of their own, in the order
+// of the changes, those made while a write is under way carried by the next write, forced as
+// before. Their end waits for the last write.
+TEST(UserDefaults, WritesGoInOrderOnAThreadOfTheirOwnAndTheLastWins) {
+    TempDir dir;
+    const auto file = dir.path() / "defaults.json";
+    std::promise<void> open;
+    std::shared_future<void> opened = open.get_future().share();
+    const auto changer = std::this_thread::get_id();
+    std::atomic<bool> entered = false, heldTheChanger = false;
+    std::mutex mutex;
+    std::vector<std::string> written;
+    auto defaults = std::make_unique<UserDefaults>(
+        file, [&](const std::filesystem::path& at, std::string_view text, Durability durability) {
+            heldTheChanger = heldTheChanger || std::this_thread::get_id() == changer;
+            entered = true;
+            // A disk slow to answer, for as long as no passing run comes near.
+            opened.wait_for(std::chrono::seconds(5));
+            {
+                std::lock_guard lock(mutex);
+                written.push_back(at.filename().string() +
+                                  (durability == Durability::forced ? " forced " : " ") +
+                                  std::string(text));
+            }
+            writeFileAtomically(at, text, 0600, durability);
+        });
+    defaults->setString("volume", "0.1");
+    ASSERT_TRUE(eventually([&] { return entered.load(); }));
+    defaults->setString("volume", "0.2");
+    defaults->setData("session", Bytes{1}, Durability::deferred);
+    defaults->setString("volume", "0.3");
+    defaults->setData("session", Bytes{2}, Durability::deferred);
+    EXPECT_FALSE(heldTheChanger);
+    open.set_value();
+    defaults.reset();
+
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(written.size(), 3u);
+    EXPECT_TRUE(written[0].starts_with("defaults.json forced ")) << written[0];
+    EXPECT_NE(written[0].find("0.1"), std::string::npos) << written[0];
+    EXPECT_TRUE(written[1].starts_with("defaults.json forced ")) << written[1];
+    EXPECT_NE(written[1].find("0.3"), std::string::npos) << written[1];
+    EXPECT_TRUE(written[2].starts_with("defaults.json.deferred ")) << written[2];
+    UserDefaults reopened(file);
+    EXPECT_EQ(reopened.stringValue("volume"), "0.3");
+    EXPECT_EQ(reopened.dataValue("session"), Bytes{2});
+}
+
+// A deferred file names the settings file it completes: while a forced write failed, the next
+// change, deferred or not, writes the settings whole again.
+TEST(UserDefaults, AForcedWriteThatFailedIsMadeAgainByTheNextChange) {
+    TempDir dir;
+    const auto file = dir.path() / "defaults.json";
+    bool diskFull = true;
+    UserDefaults defaults(file, [&](const std::filesystem::path& at, std::string_view text,
+                                    Durability durability) {
+        if (diskFull) throw std::runtime_error("no space left on device");
+        writeFileAtomically(at, text, 0600, durability);
+    });
+    defaults.setString("volume", "0.3");
+    defaults.flush();
+    diskFull = false;
+    defaults.setData("session", Bytes{5}, Durability::deferred);
+    defaults.flush();
+    UserDefaults reopened(file);
+    EXPECT_EQ(reopened.stringValue("volume"), "0.3");
+    EXPECT_EQ(reopened.dataValue("session"), Bytes{5});
 }
 
 TEST(UserDefaults, InvalidUtf8TextDoesNotLoseTheOtherSettings) {
@@ -178,6 +338,7 @@ TEST(UserDefaults, APowerCutAtAnyStepLeavesTheSettingsWhole) {
         make(next);
         cuts.expect(now, next);
         apply();
+        defaults.flush();
         now = next;
     };
     auto set = [&](const std::string& key, const std::string& value) {

@@ -154,6 +154,7 @@ TEST_F(PlaybackServiceSession, AStreamFailingWhileTheRestoreSeeksStaysFailed) {
 TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying) {
     using enum Durability;
     startPlaying(makeSongs(2));
+    defaults.flush();
     defaultsWrites.clear();
     mainQueue.advance(1s);
     auto first = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
@@ -165,10 +166,12 @@ TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying)
     auto later = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
     EXPECT_GT(later->elapsed, first->elapsed + 4);
     EXPECT_EQ(later->track, makeSongs(1)[0]);
+    defaults.flush();
     EXPECT_EQ(defaultsWrites, (std::vector{forced, deferred}));
 
     service->next();
     settle();
+    defaults.flush();
     defaultsWrites.clear();
     mainQueue.advance(12s);
     EXPECT_EQ(PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->track,
@@ -177,6 +180,7 @@ TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying)
     mainQueue.advance(1500ms);
     const double stoppedAt = player.currentTime();
     service->pause();
+    defaults.flush();
     EXPECT_EQ(defaultsWrites, (std::vector{forced, deferred, forced}));
     EXPECT_DOUBLE_EQ(
         PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->elapsed,

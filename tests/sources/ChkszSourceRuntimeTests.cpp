@@ -8,6 +8,7 @@
 #include "foundation/Cancellation.h"
 #include "foundation/WorkerPool.h"
 #include "sources/rovoz/ChkszSourceRuntime.h"
+#include "support/Eventually.h"
 #include "support/StalledShare.h"
 #include "support/TempDir.h"
 
@@ -137,12 +138,10 @@ TEST_F(ChkszSourceRuntimeTest, LocalLyricReadsOnAStalledShareEndWithTheirSong) {
         });
         ASSERT_TRUE(share.waitUntilHeldOrQueued(change + 1));
     }
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (ended < 19 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
-    EXPECT_EQ(ended, 19) << "workers still held by songs no longer playing";
+    EXPECT_TRUE(eventually([&] { return ended == 19; }))
+        << "workers still held by songs no longer playing";
     share.answer();
-    while (ended < 20 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
-    EXPECT_EQ(ended, 20);
+    EXPECT_TRUE(eventually([&] { return ended == 20; }));
     EXPECT_EQ(runtime.lyric(localSong(audio(0)), {}).lyric, "[00:01.00]line\n");
 }
 

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <future>
-#include <thread>
 
 #include "foundation/files/AbandonableWork.h"
+#include "support/Eventually.h"
 
 namespace velto {
 
@@ -25,24 +24,16 @@ class StalledShare {
 
     // Waits, bounded, until `reads` reads are held; whether they are.
     bool waitUntilHeld(std::size_t reads) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (AbandonableWork::shared().running() < reads) {
-            if (std::chrono::steady_clock::now() >= limit) return false;
-            std::this_thread::yield();
-        }
-        return true;
+        return eventually([reads] { return AbandonableWork::shared().running() >= reads; });
     }
 
     // Waits, bounded, until `reads` reads are held, or a read beyond those waits its turn
     // behind the held ones of its place; whether one did.
     bool waitUntilHeldOrQueued(std::size_t reads) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (AbandonableWork::shared().running() < reads &&
-               AbandonableWork::shared().waiting() == 0) {
-            if (std::chrono::steady_clock::now() >= limit) return false;
-            std::this_thread::yield();
-        }
-        return true;
+        return eventually([reads] {
+            return AbandonableWork::shared().running() >= reads ||
+                   AbandonableWork::shared().waiting() > 0;
+        });
     }
 
     // Reads started from now on run at once, as on another disk; those held stay held.
@@ -54,10 +45,7 @@ class StalledShare {
         answeredOnce_ = true;
         AbandonableWork::shared().holdWorkUntil({});
         answered_.set_value();
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (AbandonableWork::shared().running() > 0 && std::chrono::steady_clock::now() < limit)
-            std::this_thread::yield();
-        EXPECT_EQ(AbandonableWork::shared().running(), 0u);
+        EXPECT_TRUE(eventually([] { return AbandonableWork::shared().running() == 0; }));
     }
 
   private:

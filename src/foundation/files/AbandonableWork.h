@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "foundation/Cancellation.h"
@@ -66,10 +67,13 @@ class AbandonableWork {
     // The process-wide limit for reads of the user's files.
     static AbandonableWork& shared();
 
-    // Where `file` lies: the mount point holding it, judged from its path alone (asking the file
-    // system could hang on the very share in question). Relative paths start at the working
-    // folder.
+    // Where a read of `file` goes: the mount point holding it, links followed, and where a link
+    // could only be read by asking a file system that may not answer (a share, FUSE), that file
+    // system's mount point, which the read goes through first. Relative paths start at the
+    // working folder.
     static std::string placeOf(const std::string& file);
+    // The same in the mounts of `mountTable`, written as /proc/self/mountinfo.
+    static std::string placeOf(const std::string& file, std::string_view mountTable);
 
     // Threads started and not yet finished.
     std::size_t running() const { return counter_->running.load(); }
@@ -79,13 +83,9 @@ class AbandonableWork {
     std::size_t waiting() const { return counter_->waiting.load(); }
 
     // Every work started from now on first waits for `released`, deaf to stops, as a read of a
-    // share that stopped answering does; an empty future ends that. Files under `share`, when
-    // named, lie in a place of their own, as if mounted there. For tests.
-    void holdWorkUntil(std::shared_future<void> released, std::string share = {}) {
-        std::lock_guard lock(holdMutex_);
-        hold_ = std::move(released);
-        share_ = std::move(share);
-    }
+    // share that stopped answering does; an empty future ends that. A share is mounted at the
+    // folder `share`, when named, as far as places go. For tests.
+    void holdWorkUntil(std::shared_future<void> released, std::string share = {});
 
     // `file` names what the work reads, when it reads one file.
     template <class T>
@@ -98,18 +98,6 @@ class AbandonableWork {
         const Clock::time_point now = Clock::now();
         const Clock::time_point deadline =
             bound_ < Clock::time_point::max() - now ? now + bound_ : Clock::time_point::max();
-        if (!file.empty()) {
-            std::unique_lock lock(counter->mutex);
-            if (counter->held.contains(file)) throw Busy("file still held up by an earlier read");
-            if (!counter->hasRoom(place)) {
-                counter->waiting.fetch_add(1);
-                const bool room = counter->room.wait_until(
-                    lock, stop, deadline, [&] { return counter->hasRoom(place); });
-                counter->waiting.fetch_sub(1);
-                if (!room && stop.stop_requested()) throw CancellationError();
-                if (!room) throw TimedOut();
-            }
-        }
         // Ends the caller's wait: its stop, its patience.
         auto waited = std::make_shared<std::stop_source>();
         // Ends the work: the caller's stop, and its leaving unless the work is to go on.
@@ -119,6 +107,19 @@ class AbandonableWork {
             waited->request_stop();
         });
         std::stop_callback patience(late.patience, [waited] { waited->request_stop(); });
+        if (!file.empty()) {
+            std::unique_lock lock(counter->mutex);
+            if (counter->held.contains(file)) throw Busy("file still held up by an earlier read");
+            if (!counter->hasRoom(place)) {
+                // Within the caller's own time: past its patience nothing is left to go on.
+                counter->waiting.fetch_add(1);
+                const bool room = counter->room.wait_until(
+                    lock, waited->get_token(), deadline, [&] { return counter->hasRoom(place); });
+                counter->waiting.fetch_sub(1);
+                if (!room && stop.stop_requested()) throw CancellationError();
+                if (!room) throw TimedOut();
+            }
+        }
         auto outcome = std::make_shared<Outcome<T>>();
         outcome->late = std::move(late.deliver);
         std::shared_future<void> hold;
@@ -231,13 +232,7 @@ class AbandonableWork {
         bool abandoned = false;
     };
 
-    std::string placeOfRead(const std::string& file) {
-        {
-            std::lock_guard lock(holdMutex_);
-            if (!share_.empty() && file.starts_with(share_ + "/")) return share_;
-        }
-        return placeOf(file);
-    }
+    std::string placeOfRead(const std::string& file);
 
     std::shared_ptr<Counter> counter_;
     const Clock::duration bound_;

@@ -45,7 +45,11 @@ std::optional<std::string> read(const std::filesystem::path& path, std::size_t m
                                 bool followLinks, std::stop_token stop) {
     struct stat info {};
     FileDescriptor fd = open(path, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW), &info);
-    if (!fd || static_cast<std::uint64_t>(info.st_size) > maxBytes) return std::nullopt;
+    if (!fd) return std::nullopt;
+    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
+        errno = EFBIG;
+        return std::nullopt;
+    }
     return readAll(fd.get(), maxBytes, stop);
 }
 

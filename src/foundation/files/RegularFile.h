@@ -24,7 +24,8 @@ FileDescriptor open(const std::filesystem::path& path, int flags, struct stat* i
 std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token stop = {});
 
 // The contents of a regular file of at most `maxBytes`; none for anything else (a folder, a
-// device, a pipe, a larger file, a link when `followLinks` is off) or on a read error.
+// device, a pipe, a larger file, a link when `followLinks` is off) or on a read error, errno
+// saying which (EFBIG for a larger file).
 std::optional<std::string> read(const std::filesystem::path& path, std::size_t maxBytes,
                                 bool followLinks = true, std::stop_token stop = {});
 

@@ -1,10 +1,18 @@
 #include "foundation/files/UserDefaults.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstring>
+#include <deque>
+#include <stdexcept>
+#include <thread>
 
 #include "foundation/files/AtomicFile.h"
+#include "foundation/files/RegularFile.h"
 #include "foundation/text/Base64.h"
 #include "foundation/text/BoundedJson.h"
 #include "foundation/Log.h"
@@ -33,13 +41,16 @@ std::string digestOf(std::string_view text) {
     return name;
 }
 
+// Settings take a few kilobytes; a file far larger is something else.
+constexpr std::size_t largestFile = 4 << 20;
+
+// The text of a settings file, none when there is none. Throws when the file cannot be
+// settings: unreadable, not a regular file (a pipe would hold the start, a device feed it
+// without end), or too large.
 std::optional<std::string> readText(const std::filesystem::path& file) {
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
+    if (auto text = RegularFile::read(file, largestFile)) return text;
+    if (errno == ENOENT) return std::nullopt;
+    throw std::runtime_error(std::strerror(errno));
 }
 
 std::string dump(const nlohmann::json& value) {
@@ -48,9 +59,106 @@ std::string dump(const nlohmann::json& value) {
 }
 }  // namespace
 
+// The writes of one settings file and its deferred file, in order, on a thread of its own.
+class UserDefaults::Writes {
+  public:
+    explicit Writes(UserDefaults& owner) : owner_(owner) {}
+    ~Writes() {
+        {
+            std::lock_guard lock(mutex_);
+            ending_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // Behind a write under way, replaces a write of the same file waiting there: the text
+    // asked last wins, and a disk that does not answer holds two texts at most.
+    void add(std::filesystem::path file, std::string text, Durability durability) {
+        {
+            std::lock_guard lock(mutex_);
+            if (writing_)
+                std::erase_if(pending_, [&](const Write& write) { return write.file == file; });
+            pending_.push_back({std::move(file), std::move(text), durability});
+            if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        }
+        changed_.notify_all();
+    }
+
+    void flush() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return pending_.empty() && !writing_; });
+    }
+
+    // Whether a forced write failed since last asked: the settings file is older than believed.
+    bool failedForced() { return failedForced_.exchange(false); }
+
+  private:
+    struct Write {
+        std::filesystem::path file;
+        std::string text;
+        Durability durability;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return !pending_.empty() || ending_; });
+            if (pending_.empty()) return;
+            Write write = std::move(pending_.front());
+            pending_.pop_front();
+            writing_ = true;
+            lock.unlock();
+            try {
+                owner_.write(write.file, write.text, write.durability);
+            } catch (const std::exception& error) {
+                if (write.durability == Durability::forced) failedForced_ = true;
+                Log::error("defaults", std::string("cannot save settings: ") + error.what());
+            }
+            lock.lock();
+            writing_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    UserDefaults& owner_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Write> pending_;
+    bool writing_ = false;
+    bool ending_ = false;
+    std::atomic<bool> failedForced_{false};
+    std::thread thread_;
+};
+
 UserDefaults::UserDefaults(std::filesystem::path file, Writer write)
-    : file_(std::move(file)), write_(std::move(write)) {
+    : file_(std::move(file)), write_(std::move(write)), writes_(std::make_unique<Writes>(*this)) {
+    removeLeftTemporaries();
     load();
+}
+
+UserDefaults::~UserDefaults() {
+    // Waits for the last write, before anything it uses goes.
+    writes_.reset();
+}
+
+void UserDefaults::flush() { writes_->flush(); }
+
+void UserDefaults::removeLeftTemporaries() const {
+    // Named as AtomicFileWriter names them: the file's name, ".tmp-" and six characters.
+    std::set<std::string> files = {file_.filename().string(), deferredFile().filename().string()};
+    std::error_code error;
+    const auto folder = file_.has_parent_path() ? file_.parent_path() : ".";
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const auto mark = name.rfind(".tmp-");
+        if (mark == std::string::npos || name.size() != mark + 11 ||
+            !files.contains(name.substr(0, mark)))
+            continue;
+        if (::unlink(it->path().c_str()) == 0)
+            Log::info("defaults", "removed a write left unfinished: " + name);
+    }
 }
 
 std::filesystem::path UserDefaults::deferredFile() const {
@@ -60,28 +168,43 @@ std::filesystem::path UserDefaults::deferredFile() const {
 }
 
 void UserDefaults::load() {
-    auto text = readText(file_);
-    digest_ = digestOf(text.value_or(""));
-    if (text) {
+    std::optional<std::string> text;
+    nlohmann::json parsed = nlohmann::json::object();
+    std::string unreadable;
+    try {
+        text = readText(file_);
         // Bounded: a value nested too deep would overflow the stack on the next save.
-        auto parsed = BoundedJson::parse(*text);
-        if (!parsed.is_object()) {
-            auto aside = file_;
-            aside += ".corrupt";
-            std::error_code ec;
-            std::filesystem::rename(file_, aside, ec);
-            Log::error("defaults", "settings file unreadable, moved aside to " + aside.string() +
-                                       (ec ? " (move failed: " + ec.message() + ")" : ""));
-            digest_ = digestOf("");
-            return;
-        }
-        values_ = std::move(parsed);
+        if (text) parsed = BoundedJson::parse(*text);
+        if (!parsed.is_object()) unreadable = "not a JSON object";
+    } catch (const std::exception& error) {
+        unreadable = error.what();
     }
+    if (!unreadable.empty()) {
+        auto aside = file_;
+        aside += ".corrupt";
+        std::error_code ec;
+        std::filesystem::rename(file_, aside, ec);
+        Log::error("defaults", "settings file unreadable (" + unreadable + "), moved aside to " +
+                                   aside.string() +
+                                   (ec ? " (move failed: " + ec.message() + ")" : ""));
+        digest_ = digestOf("");
+        return;
+    }
+    digest_ = digestOf(text.value_or(""));
+    values_ = std::move(parsed);
     loadDeferred(digest_);
 }
 
 void UserDefaults::loadDeferred(const std::string& digest) {
-    auto text = readText(deferredFile());
+    std::optional<std::string> text;
+    try {
+        text = readText(deferredFile());
+    } catch (const std::exception& error) {
+        // As one a power cut emptied: the values last forced hold.
+        Log::error("defaults",
+                   "deferred settings unreadable (" + std::string(error.what()) + "), ignored");
+        return;
+    }
     if (!text) return;
     auto parsed = BoundedJson::parse(*text);
     auto over = parsed.find("over");
@@ -177,7 +300,9 @@ void UserDefaults::store(const std::string& key, nlohmann::json value, Durabilit
     auto it = values_.find(key);
     if (it != values_.end() && *it == value && it->type() == value.type()) return;
     values_[key] = std::move(value);
-    if (durability == Durability::deferred) {
+    // A deferred file names the settings file it completes: while that one failed to be
+    // written, the values go to the disk whole again.
+    if (durability == Durability::deferred && !writes_->failedForced()) {
         deferredKeys_.insert(key);
         saveDeferred();
     } else {
@@ -194,29 +319,21 @@ void UserDefaults::write(const std::filesystem::path& file, std::string_view tex
 }
 
 void UserDefaults::save() {
-    try {
-        auto text = dump(values_);
-        write(file_, text, Durability::forced);
-        // The deferred values went with it; their file now names a settings file that is gone.
-        digest_ = digestOf(text);
-        deferredKeys_.clear();
-    } catch (const std::exception& error) {
-        Log::error("defaults", std::string("cannot save settings: ") + error.what());
-    }
+    auto text = dump(values_);
+    // The deferred values go with it; their file then names a settings file that is gone.
+    digest_ = digestOf(text);
+    deferredKeys_.clear();
+    writes_->add(file_, std::move(text), Durability::forced);
 }
 
 void UserDefaults::saveDeferred() {
-    try {
-        nlohmann::json values = nlohmann::json::object();
-        for (const auto& key : deferredKeys_)
-            if (auto it = values_.find(key); it != values_.end()) values[key] = *it;
-        nlohmann::json file = nlohmann::json::object();
-        file["over"] = digest_;
-        file["values"] = std::move(values);
-        write(deferredFile(), dump(file), Durability::deferred);
-    } catch (const std::exception& error) {
-        Log::error("defaults", std::string("cannot save settings: ") + error.what());
-    }
+    nlohmann::json values = nlohmann::json::object();
+    for (const auto& key : deferredKeys_)
+        if (auto it = values_.find(key); it != values_.end()) values[key] = *it;
+    nlohmann::json file = nlohmann::json::object();
+    file["over"] = digest_;
+    file["values"] = std::move(values);
+    writes_->add(deferredFile(), dump(file), Durability::deferred);
 }
 
 }  // namespace velto

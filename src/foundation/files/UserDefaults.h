@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -19,7 +20,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Typed settings kept in one JSON file, rewritten atomically and forced to the disk on every
 // change, so a power cut at any moment leaves it whole. A value stored with another type reads
-// as absent; a file that cannot be read is moved aside and logged.
+// as absent; a file that cannot be settings (unreadable, not JSON, not a regular file, larger
+// than any settings) is moved aside and logged. Temporary files a killed write left beside the
+// settings are removed when they are opened.
+//
+// The writes go to the disk on a thread of their own, one after another in the order of the
+// changes; of several changes made while a write is under way, the next write carries the
+// last. The end of the settings waits for the last write.
 //
 // A value set `deferred` (one rewritten often, whose last seconds a power cut may take back) is
 // written, without forcing, to a file of its own beside the settings ("<file>.deferred"), which
@@ -34,6 +41,9 @@ public:
         std::function<void(const std::filesystem::path&, std::string_view, Durability)>;
 
     explicit UserDefaults(std::filesystem::path file, Writer write = {});
+    ~UserDefaults();
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
 
     std::optional<bool> boolValue(const std::string& key) const;
     std::optional<std::int64_t> integerValue(const std::string& key) const;
@@ -58,7 +68,13 @@ public:
     const std::filesystem::path& file() const { return file_; }
     std::filesystem::path deferredFile() const;
 
+    // Waits until every change made so far is written.
+    void flush();
+
 private:
+    class Writes;
+
+    void removeLeftTemporaries() const;
     void load();
     void loadDeferred(const std::string& digest);
     void store(const std::string& key, nlohmann::json value,
@@ -70,6 +86,7 @@ private:
 
     std::filesystem::path file_;
     Writer write_;
+    std::unique_ptr<Writes> writes_;
     mutable std::mutex mutex_;
     nlohmann::json values_ = nlohmann::json::object();
     // The digest of the settings file as last read or written, and the keys set deferred since.
