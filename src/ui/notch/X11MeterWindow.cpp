@@ -497,9 +497,13 @@ int X11MeterWindow::filmFrame(double seconds) {
     return static_cast<int>(std::lround(phase / filmPeriod * filmLength) % filmLength);
 }
 
-std::unique_ptr<X11MeterWindow> X11MeterWindow::connect(const char* displayName) {
+int X11MeterWindow::eventDescriptor() {
+    return eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+std::unique_ptr<X11MeterWindow> X11MeterWindow::connect(const char* displayName, WakeDescriptorMaker makeWake) {
     // Without its wake-ups the thread would hear of no new look, nor that it should end.
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int wakeFd = makeWake();
     if (wakeFd < 0) {
         Log::error("notch", "the meter is drawn in the notch window's scene: no descriptor to wake its thread");
         return nullptr;

@@ -39,9 +39,14 @@ class X11MeterWindow {
     // that count's start.
     static int filmFrame(double seconds);
 
+    // Makes the descriptor that wakes the meter's thread: an eventfd, or -1 when none is left.
+    using WakeDescriptorMaker = int (*)();
+    static int eventDescriptor();
+
     // None when the display cannot be reached, its images are not 32-bit little-endian ones, or
     // no descriptor is left to wake the meter's thread.
-    static std::unique_ptr<X11MeterWindow> connect(const char* displayName);
+    static std::unique_ptr<X11MeterWindow> connect(const char* displayName,
+                                                   WakeDescriptorMaker makeWake = eventDescriptor);
     ~X11MeterWindow();
     X11MeterWindow(const X11MeterWindow&) = delete;
     X11MeterWindow& operator=(const X11MeterWindow&) = delete;
