@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "foundation/Log.h"
 #include "ui/notch/NotchMeterItem.h"
 #include "ui/notch/NotchMeterModel.h"
+#include "ui/notch/X11Stacking.h"
 
 namespace velto {
 
@@ -152,8 +154,8 @@ class MeterWorker {
         X11MeterWindow::Look look;
     };
 
-    MeterWorker(xcb_connection_t* connection, const std::string& displayName)
-        : connection_(connection), displayName_(displayName) {}
+    MeterWorker(xcb_connection_t* connection, const std::string& displayName, X11MeterWindow::Counts& counts)
+        : connection_(connection), displayName_(displayName), counts_(counts) {}
     ~MeterWorker() {
         takeAway();
         xcb_flush(connection_);
@@ -200,7 +202,8 @@ class MeterWorker {
 
     xcb_connection_t* connection_;
     std::string displayName_;
-    std::uint32_t root_ = 0;  // whose children's changes are watched
+    X11MeterWindow::Counts& counts_;
+    std::optional<X11Stacking> stacking_;  // over the root whose children's changes are watched
     Drawn drawn_;
     Film film_;
     X11MeterWindow::Look shown_;
@@ -211,9 +214,14 @@ class MeterWorker {
     bool stale_ = true;
     // Windows above hide the meter whole. The server tells no visibility to a window that
     // Composite redirects, as it does the notch's 32-bit one, so this is judged from the
-    // stacking order and the frames of the windows above, again after any of them changed.
+    // stacking order and the frames of the windows above, again after a window that lies or lay
+    // over the meter changed.
     bool hidden_ = false;
     bool coverStale_ = true;
+    Drawn judged_;  // where the meter was when last judged
+    // Changes of other windows are read at most once a step: one dragged about sends one for
+    // each move, and none of them should cost a wake-up of their own.
+    Clock::time_point eventsQuietUntil_{};
     QImage image_;
 };
 
@@ -273,10 +281,10 @@ void MeterWorker::create(const Wanted& wanted) {
     // The parent's depth is the meter's, and so that of the images it is sent.
     auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, wanted.parent), nullptr);
     if (!geometry) return;
-    if (geometry->root != root_) {
-        root_ = geometry->root;
+    if (!stacking_ || geometry->root != stacking_->root()) {
+        stacking_.emplace(connection_, geometry->root);
         const std::uint32_t watch = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &watch);
+        xcb_change_window_attributes(connection_, geometry->root, XCB_CW_EVENT_MASK, &watch);
     }
     const QRect& area = wanted.area;
     drawn_.parent = wanted.parent;
@@ -297,55 +305,34 @@ void MeterWorker::create(const Wanted& wanted) {
     xcb_map_window(connection_, drawn_.window);
     drawn_.area = area;
     stale_ = true;
-    coverStale_ = true;
+    // The same place again (made anew to drop the steps queued for the old window) lies under
+    // the same windows.
+    coverStale_ = coverStale_ || wanted.parent != judged_.parent || area != judged_.area;
 }
 
 void MeterWorker::judgeCover(const Wanted& wanted) {
     // Only a swing is held: judged when it is due, on the window where it would be drawn.
     if (!coverStale_ || drawn_.window == 0 || !wanted.look.swinging) return;
     coverStale_ = false;
+    judged_ = {drawn_.parent, 0, 0, 0, drawn_.area};
     const bool was = std::exchange(hidden_, coveredWhole());
     stale_ = stale_ || was != hidden_;
 }
 
 bool MeterWorker::coveredWhole() {
-    // The notch's own window and where the meter lies on the screen.
-    std::uint32_t top = drawn_.window;
-    for (int level = 0; level < 64; ++level) {
-        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, top), nullptr);
-        if (!tree) return false;
-        const std::uint32_t parent = tree->parent;
-        std::free(tree);
-        if (parent == root_ || parent == XCB_NONE) break;
-        top = parent;
-    }
+    ++counts_.judgements;
+    const std::uint32_t top = stacking_->topLevel(drawn_.window);
     auto* at = xcb_translate_coordinates_reply(
-        connection_, xcb_translate_coordinates(connection_, drawn_.window, root_, 0, 0), nullptr);
+        connection_, xcb_translate_coordinates(connection_, drawn_.window, stacking_->root(), 0, 0), nullptr);
     if (!at) return false;
-    QRegion open(QRect(at->dst_x, at->dst_y, drawn_.area.width(), drawn_.area.height()));
+    const QRect area(at->dst_x, at->dst_y, drawn_.area.width(), drawn_.area.height());
     std::free(at);
-
-    // The root's children come bottom first; those after the notch's window lie above it.
-    auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
-    if (!tree) return false;
-    const std::uint32_t* children = xcb_query_tree_children(tree);
-    const std::uint32_t* end = children + xcb_query_tree_children_length(tree);
-    const std::uint32_t* notch = std::find(children, end, top);
-    std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> above;
-    for (const std::uint32_t* window = notch == end ? end : notch + 1; window != end; ++window)
-        above.emplace_back(xcb_get_window_attributes(connection_, *window), xcb_get_geometry(connection_, *window));
-    std::free(tree);
-    for (const auto& [attributesAsked, geometryAsked] : above) {
-        auto* attributes = xcb_get_window_attributes_reply(connection_, attributesAsked, nullptr);
-        auto* geometry = xcb_get_geometry_reply(connection_, geometryAsked, nullptr);
-        if (attributes && geometry && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-            attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT)
-            open -= QRect(geometry->x, geometry->y, geometry->width + 2 * geometry->border_width,
-                          geometry->height + 2 * geometry->border_width);
-        std::free(attributes);
-        std::free(geometry);
-    }
-    return notch != end && open.isEmpty();
+    stacking_->watch(area);
+    const auto above = stacking_->above(top);
+    if (!above) return false;
+    QRegion open(area);
+    for (const QRect& frame : stacking_->shownFrames(*above)) open -= frame;
+    return open.isEmpty();
 }
 
 void MeterWorker::shoot(const Wanted& wanted) {
@@ -439,7 +426,13 @@ void MeterWorker::takeAway() {
 void MeterWorker::wait(int wakeFd, int timeout) {
     // Replies waited for in the turn may have brought events along, which no poll would tell.
     if (readEvents(false)) return;
-    pollfd fds[] = {{xcb_get_file_descriptor(connection_), POLLIN, 0},
+    const auto now = Clock::now();
+    const bool quiet = now < eventsQuietUntil_;
+    if (quiet) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(eventsQuietUntil_ - now).count();
+        timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
+    }
+    pollfd fds[] = {{quiet ? -1 : xcb_get_file_descriptor(connection_), POLLIN, 0},
                     {wakeFd, POLLIN, 0},
                     {pacer_ ? pacer_->descriptor() : -1, POLLIN, 0}};
     poll(fds, 3, timeout);
@@ -457,32 +450,23 @@ void MeterWorker::wait(int wakeFd, int timeout) {
         std::uint64_t count;
         [[maybe_unused]] const auto taken = read(wakeFd, &count, sizeof count);
     }
-    readEvents(fds[0].revents != 0);
+    if (fds[0].revents != 0 && readEvents(true)) eventsQuietUntil_ = Clock::now() + NotchMeterModel::interval;
 }
 
 bool MeterWorker::readEvents(bool readable) {
-    // Contents lost to the server come back at once; errors about a parent already gone (the
-    // notch window closed first) are passed over. The socket is read only when it has
+    // Contents lost to the server come back by the next step; errors about a parent already
+    // gone (the notch window closed first) are passed over. The socket is read only when it has
     // something, so that a step costs no more calls than it needs.
     bool any = false;
     while (xcb_generic_event_t* event =
                readable ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_)) {
         any = true;
-        switch (event->response_type & ~0x80) {
-        case XCB_EXPOSE:
+        const std::uint8_t type = event->response_type & ~0x80;
+        if (type == XCB_EXPOSE) {
             stale_ = true;
-            break;
-        case XCB_CONFIGURE_NOTIFY:
-        case XCB_MAP_NOTIFY:
-        case XCB_UNMAP_NOTIFY:
-        case XCB_DESTROY_NOTIFY:
-        case XCB_REPARENT_NOTIFY:
-        case XCB_CIRCULATE_NOTIFY:
-        case XCB_GRAVITY_NOTIFY:
-            coverStale_ = true;
-            break;
-        default:
-            break;
+        } else if (type != 0) {
+            ++counts_.events;
+            if (stacking_ && stacking_->concerns(event)) coverStale_ = true;
         }
         std::free(event);
     }
@@ -558,7 +542,7 @@ void X11MeterWindow::wake() {
 }
 
 void X11MeterWindow::run(std::stop_token stop) {
-    MeterWorker worker(connection_, displayName_);
+    MeterWorker worker(connection_, displayName_, counts_);
     while (!stop.stop_requested() && !xcb_connection_has_error(connection_)) {
         MeterWorker::Wanted wanted;
         {

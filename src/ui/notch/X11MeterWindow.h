@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QList>
 #include <QRect>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,14 @@ class X11MeterWindow {
     void place(std::uint32_t parent, QRect area, double ratio);
     void show(const Look& look);
 
+    // What the thread has done so far: events of the server read, and judgements of whether
+    // windows above hide the meter whole.
+    struct Counts {
+        std::atomic<std::uint64_t> events = 0;
+        std::atomic<std::uint64_t> judgements = 0;
+    };
+    const Counts& counts() const { return counts_; }
+
   private:
     X11MeterWindow(xcb_connection_t* connection, std::string displayName, int wakeFd);
     void wake();
@@ -69,6 +78,7 @@ class X11MeterWindow {
     QRect area_;
     double ratio_ = 1;
     Look look_;
+    Counts counts_;
     std::jthread worker_;
 };
 

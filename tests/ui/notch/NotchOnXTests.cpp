@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "../ViewHarness.h"
@@ -157,6 +158,10 @@ public:
         sync();
     }
 
+    // Past this, events that the server sent other clients for earlier requests are in their
+    // sockets: the server flushed them before it read this request.
+    void roundTrips() { sync(), sync(); }
+
     static bool waitUntil(const std::function<bool()>& done) {
         const auto deadline = Clock::now() + patience;
         while (!done()) {
@@ -230,6 +235,50 @@ TEST_F(NotchOnX, TheMeterStepsOnlyWhileSeen) {
     EXPECT_TRUE(desk->drawnAgain(4)) << "after losing the stepping connection";
 }
 
+// The cover is judged again only after a change of a window that lies or lay over the meter:
+// moves, restacks, unmapping and mapping elsewhere cost no round trips.
+TEST_F(NotchOnX, OnlyChangesOverTheMeterAreJudged) {
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    const xcb_window_t other = desk->window({0, 400, 200, 200});
+    const xcb_window_t spare = desk->window({900, 400, 100, 100});
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    const auto& counts = meter->counts();
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    ASSERT_TRUE(Desk::waitUntil([&] { return counts.judgements > 0; }));
+
+    const std::uint64_t first = counts.judgements;
+    int judged = 0;
+    const std::tuple<const char*, bool, std::function<void()>> steps[] = {
+        {"moved elsewhere", false, [&] { desk->move(other, {300, 500}); }},
+        {"raised elsewhere", false, [&] { desk->raise(other); }},
+        {"another raised", false, [&] { desk->raise(spare); }},
+        {"unmapped elsewhere", false, [&] { desk->unmap(other); }},
+        {"mapped elsewhere", false, [&] { desk->map(other); }},
+        {"moved over the meter", true, [&] { desk->move(other, {560, 0}); }},
+        {"raised over the meter", true, [&] { desk->raise(other); }},
+        {"another raised above it", false, [&] { desk->raise(spare); }},
+        {"unmapped over the meter", true, [&] { desk->unmap(other); }},
+        {"mapped over the meter", true, [&] { desk->map(other); }},
+        {"moved away", true, [&] { desk->move(other, {300, 500}); }},
+        {"moved about elsewhere", false, [&] { desk->move(other, {320, 520}); }},
+        {"destroyed elsewhere", false, [&] { desk->destroy(other); }},
+        {"moved over the meter at last", true, [&] { desk->move(spare, {600, 0}); }},
+    };
+    for (const auto& [name, over, step] : steps) {
+        const std::uint64_t events = counts.events;
+        step();
+        // Read before the next step's, so that each is judged on its own or not at all.
+        ASSERT_TRUE(Desk::waitUntil([&] { return counts.events > events; })) << name;
+        if (!over) continue;
+        ++judged;
+        EXPECT_TRUE(Desk::waitUntil([&] { return counts.judgements >= first + judged; })) << name;
+    }
+    // A judgement of a change elsewhere would have come before the last one's.
+    EXPECT_EQ(counts.judgements, first + judged);
+}
+
 // Time counted from before its start, as a wall clock in 1970 reads against 2001, falls on a
 // frame as well as any other.
 TEST(NotchMeterFilm, EveryTimeFallsOnAFrameOfThePeriod) {
@@ -285,11 +334,19 @@ TEST_F(NotchOnX, AFullScreenWindowHidesTheNotchOnlyInFrontOfIt) {
         {"mapped again", [&] { desk->map(player); }},
         {"destroyed", [&] { desk->destroy(player); }},
     };
+    // Other windows' changes are not even told.
+    const xcb_window_t bystander = desk->window({600, 300, 100, 100});
     bool hidden = false;
     for (const auto& [name, step] : steps) {
         step();
         hidden = !hidden;
         EXPECT_TRUE(Desk::waitUntil([&] { return watcher->obscured() == hidden; })) << name;
+        const std::uint64_t judgements = watcher->judgements();
+        desk->move(bystander, {hidden ? 0 : 600, 300});
+        desk->raise(bystander);
+        desk->roundTrips();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(watcher->judgements(), judgements) << "a bystander moved after: " << name;
     }
     EXPECT_EQ(told, std::vector<bool>({true, false, true, false, true, false}));
 }
