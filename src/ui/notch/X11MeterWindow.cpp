@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <xcb/shape.h>
 #include <xcb/sync.h>
 #include <xcb/xcb.h>
 
@@ -29,17 +30,16 @@ namespace velto {
 
 namespace {
 
-// Images go to the server as they lie in memory: 32 bits a pixel, lowest byte first.
+// Images go to the server as they lie in memory, to windows as deep as the root: 32 bits a
+// pixel, lowest byte first, 24 of them the colour.
 bool takesImagesAsTheyAre(xcb_connection_t* connection) {
     const xcb_setup_t* setup = xcb_get_setup(connection);
     if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
-    bool depth24 = false, depth32 = false;
-    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem > 0; xcb_format_next(&it)) {
-        if (it.data->bits_per_pixel != 32) continue;
-        depth24 |= it.data->depth == 24;
-        depth32 |= it.data->depth == 32;
-    }
-    return depth24 && depth32;
+    for (auto it = xcb_setup_roots_iterator(setup); it.rem > 0; xcb_screen_next(&it))
+        if (it.data->root_depth != 24) return false;
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem > 0; xcb_format_next(&it))
+        if (it.data->depth == 24) return it.data->bits_per_pixel == 32;
+    return false;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -136,15 +136,20 @@ class ServerPacer {
     std::uint32_t gc_ = 0;
 };
 
-std::uint32_t pixel(const QColor& colour, std::uint8_t depth) {
-    const std::uint32_t rgb = colour.rgb() & 0xffffff;
-    return depth == 32 ? 0xff000000 | rgb : rgb;
+// The backdrop as a pixel of the meter's window, as deep as the root.
+std::uint32_t pixel(const QColor& colour) {
+    return colour.rgb() & 0xffffff;
 }
-
 
 // What the meter's thread keeps between its turns: the window it made on the server, the
 // swing's frames there, and the steps queued ahead. Each turn brings the server up to what is
 // wanted, then waits for the server, a wake-up or the next step.
+//
+// The meter's window is a top-level one of the root's depth, laid over the notch and stacked
+// just above it, rather than a window inside the notch's: the notch's has an alpha channel, and
+// a server with the Composite extension composites such a window itself after every change of
+// it or inside it, which cost Xvfb some 40 % more for each step. It takes no pointer input, so
+// that the pointer's events go on to the notch beneath.
 class MeterWorker {
   public:
     struct Wanted {
@@ -170,11 +175,19 @@ class MeterWorker {
     static constexpr auto horizon = std::chrono::seconds(2);
     static constexpr auto lead = std::chrono::milliseconds(300);
 
+    // The notch window the meter lies on, as the server last told of it.
+    struct Notch {
+        std::uint32_t window = 0;
+        std::uint32_t top = 0;  // the root's child that holds it, over which the meter is stacked
+        QPoint origin;          // of the notch window on the root
+        QPoint inTop;           // of the notch window in `top`, inside its border
+        bool shown = false;
+        bool moved = false;
+    };
     struct Drawn {
         std::uint32_t parent = 0;
         std::uint32_t window = 0;
         std::uint32_t gc = 0;
-        std::uint8_t depth = 0;
         QRect area;
     };
     struct Film {
@@ -185,8 +198,10 @@ class MeterWorker {
         QColor backdrop;
     };
 
+    void knowNotch(std::uint32_t window);
     void follow(const Wanted& wanted);
     void create(const Wanted& wanted);
+    void lay(const QRect& area);
     void judgeCover(const Wanted& wanted);
     bool coveredWhole();
     void shoot(const Wanted& wanted);
@@ -199,11 +214,14 @@ class MeterWorker {
     void takeAway();
     // Whether any event came.
     bool readEvents(bool readable);
+    void notchChanged(const xcb_generic_event_t* event);
 
     xcb_connection_t* connection_;
     std::string displayName_;
     X11MeterWindow::Counts& counts_;
-    std::optional<X11Stacking> stacking_;  // over the root whose children's changes are watched
+    std::optional<X11Stacking> stacking_;  // over the notch's root
+    const xcb_screen_t* screen_ = nullptr;
+    Notch notch_;
     Drawn drawn_;
     Film film_;
     X11MeterWindow::Look shown_;
@@ -212,25 +230,29 @@ class MeterWorker {
     Clock::time_point queuedUntil_{};
     Clock::time_point nextStep_{};
     bool stale_ = true;
-    // Windows above hide the meter whole. The server tells no visibility to a window that
-    // Composite redirects, as it does the notch's 32-bit one, so this is judged from the
-    // stacking order and the frames of the windows above, again after a window that lies or lay
-    // over the meter changed.
+    // Windows above hide the meter whole. The server tells a window's visibility unless a
+    // compositing manager redirects it; then this is judged from the stacking order and the
+    // frames of the windows above, again after a window that lies or lay over the meter changed.
     bool hidden_ = false;
+    bool judgedByStacking_ = false;
     bool coverStale_ = true;
-    Drawn judged_;  // where the meter was when last judged
+    Drawn judged_;  // where the meter was when last judged or told
     // Changes of other windows are read at most once a step: one dragged about sends one for
     // each move, and none of them should cost a wake-up of their own.
     Clock::time_point eventsQuietUntil_{};
     QImage image_;
 };
 
-int MeterWorker::turn(const Wanted& wanted) {
+int MeterWorker::turn(const Wanted& asked) {
+    knowNotch(asked.parent);
+    // Nothing lies over a notch that is not shown.
+    Wanted wanted = asked;
+    if (!notch_.shown) wanted.parent = 0;
     judgeCover(wanted);
-    // Steps already queued would go on showing the old look or place, or where nobody sees
+    // Steps already queued would go on showing the old look or size, or where nobody sees
     // them: they go with the window.
-    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area != drawn_.area || wanted.look != shown_ ||
-                   wanted.ratio != film_.ratio || hidden_)) {
+    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area.size() != drawn_.area.size() ||
+                   wanted.look != shown_ || wanted.ratio != film_.ratio || hidden_)) {
         takeAway();
         pacer_.reset();
     }
@@ -254,50 +276,91 @@ int MeterWorker::turn(const Wanted& wanted) {
     return timeout;
 }
 
+void MeterWorker::knowNotch(std::uint32_t window) {
+    if (window == notch_.window) return;
+    notch_ = {.window = window};
+    if (window == 0) return;
+    auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+    if (!geometry) return;
+    const std::uint32_t root = geometry->root;
+    std::free(geometry);
+    int number = 0;
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(connection_)); it.rem > 0; xcb_screen_next(&it), ++number) {
+        if (it.data->root == root) screen_ = it.data;
+        if (it.data->root == root) break;
+    }
+    if (!stacking_ || stacking_->root() != root) {
+        stacking_.emplace(connection_, root);
+        const xcb_setup_t* setup = xcb_get_setup(connection_);
+        stacking_->passOver(setup->resource_id_base, setup->resource_id_mask);
+        // Other windows' changes matter only where the server tells no visibility.
+        const std::string name = "_NET_WM_CM_S" + std::to_string(number);
+        auto* atom = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+            nullptr);
+        auto* owner = atom ? xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, atom->atom),
+                                                           nullptr)
+                           : nullptr;
+        judgedByStacking_ = owner && owner->owner != XCB_NONE;
+        std::free(owner);
+        std::free(atom);
+        const std::uint32_t watch = judgedByStacking_ ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0;
+        xcb_change_window_attributes(connection_, root, XCB_CW_EVENT_MASK, &watch);
+    }
+    notch_.top = stacking_->topLevel(window);
+    const auto attributesAsked = xcb_get_window_attributes(connection_, notch_.top);
+    const auto topAsked = xcb_get_geometry(connection_, notch_.top);
+    const auto placeAsked = xcb_translate_coordinates(connection_, window, root, 0, 0);
+    auto* attributes = xcb_get_window_attributes_reply(connection_, attributesAsked, nullptr);
+    auto* top = xcb_get_geometry_reply(connection_, topAsked, nullptr);
+    auto* place = xcb_translate_coordinates_reply(connection_, placeAsked, nullptr);
+    if (attributes && top && place) {
+        notch_.shown = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+        notch_.origin = QPoint(place->dst_x, place->dst_y);
+        notch_.inTop = notch_.origin - QPoint(top->x + top->border_width, top->y + top->border_width);
+    }
+    std::free(attributes);
+    std::free(top);
+    std::free(place);
+    // Its moves, restacks, unmapping and end.
+    const std::uint32_t watch = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, notch_.top, XCB_CW_EVENT_MASK, &watch);
+}
+
 void MeterWorker::follow(const Wanted& wanted) {
     if (wanted.parent != drawn_.parent) {
         takeAway();
         if (wanted.parent != 0) create(wanted);
-    } else if (drawn_.window != 0 && wanted.area != drawn_.area) {
-        const QRect& area = wanted.area;
-        const std::uint32_t values[] = {static_cast<std::uint32_t>(area.x()), static_cast<std::uint32_t>(area.y()),
-                                        static_cast<std::uint32_t>(area.width()),
-                                        static_cast<std::uint32_t>(area.height())};
-        xcb_configure_window(connection_, drawn_.window,
-                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-                                 XCB_CONFIG_WINDOW_HEIGHT,
-                             values);
-        drawn_.area = area;
-        stale_ = true;
+        return;
+    }
+    if (drawn_.window == 0) return;
+    if (wanted.area != drawn_.area || notch_.moved) {
+        lay(wanted.area);
+        if (wanted.area.size() != drawn_.area.size()) stale_ = true;
+        drawn_.area = wanted.area;
         coverStale_ = true;
     }
-    if (wanted.look.backdrop != shown_.backdrop && drawn_.window != 0) {
-        const std::uint32_t value = pixel(wanted.look.backdrop, drawn_.depth);
+    if (wanted.look.backdrop != shown_.backdrop) {
+        const std::uint32_t value = pixel(wanted.look.backdrop);
         xcb_change_window_attributes(connection_, drawn_.window, XCB_CW_BACK_PIXEL, &value);
     }
 }
 
 void MeterWorker::create(const Wanted& wanted) {
-    // The parent's depth is the meter's, and so that of the images it is sent.
-    auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, wanted.parent), nullptr);
-    if (!geometry) return;
-    if (!stacking_ || geometry->root != stacking_->root()) {
-        stacking_.emplace(connection_, geometry->root);
-        const std::uint32_t watch = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection_, geometry->root, XCB_CW_EVENT_MASK, &watch);
-    }
+    if (!screen_ || notch_.top == 0) return;
     const QRect& area = wanted.area;
     drawn_.parent = wanted.parent;
-    drawn_.depth = geometry->depth;
-    std::free(geometry);
     drawn_.window = xcb_generate_id(connection_);
     // Uncovered parts show the backdrop until the bars come.
-    const std::uint32_t values[] = {pixel(wanted.look.backdrop, drawn_.depth), XCB_EVENT_MASK_EXPOSURE};
-    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, drawn_.window, wanted.parent,
-                      static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
+    const std::uint32_t values[] = {pixel(wanted.look.backdrop), 1,
+                                    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_VISIBILITY_CHANGE};
+    xcb_create_window(connection_, screen_->root_depth, drawn_.window, screen_->root, 0, 0,
                       static_cast<std::uint16_t>(area.width()), static_cast<std::uint16_t>(area.height()), 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
-                      values);
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+    xcb_shape_rectangles(connection_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
+                         drawn_.window, 0, 0, 0, nullptr);
+    lay(area);
     drawn_.gc = xcb_generate_id(connection_);
     // No expose events for copies: a lost part comes back through the window's own.
     const std::uint32_t noExposures = 0;
@@ -307,28 +370,39 @@ void MeterWorker::create(const Wanted& wanted) {
     stale_ = true;
     // The same place again (made anew to drop the steps queued for the old window) lies under
     // the same windows.
-    coverStale_ = coverStale_ || wanted.parent != judged_.parent || area != judged_.area;
+    if (wanted.parent != judged_.parent || area != judged_.area) {
+        coverStale_ = true;
+        hidden_ = false;
+        judged_ = {drawn_.parent, 0, 0, area};
+    }
+}
+
+void MeterWorker::lay(const QRect& area) {
+    const QPoint at = notch_.origin + area.topLeft();
+    const std::uint32_t values[] = {static_cast<std::uint32_t>(at.x()), static_cast<std::uint32_t>(at.y()),
+                                    static_cast<std::uint32_t>(area.width()),
+                                    static_cast<std::uint32_t>(area.height()), notch_.top, XCB_STACK_MODE_ABOVE};
+    xcb_configure_window(connection_, drawn_.window,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE,
+                         values);
+    notch_.moved = false;
 }
 
 void MeterWorker::judgeCover(const Wanted& wanted) {
     // Only a swing is held: judged when it is due, on the window where it would be drawn.
-    if (!coverStale_ || drawn_.window == 0 || !wanted.look.swinging) return;
+    if (!judgedByStacking_ || !coverStale_ || drawn_.window == 0 || !wanted.look.swinging) return;
     coverStale_ = false;
-    judged_ = {drawn_.parent, 0, 0, 0, drawn_.area};
+    judged_ = {drawn_.parent, 0, 0, drawn_.area};
     const bool was = std::exchange(hidden_, coveredWhole());
     stale_ = stale_ || was != hidden_;
 }
 
 bool MeterWorker::coveredWhole() {
     ++counts_.judgements;
-    const std::uint32_t top = stacking_->topLevel(drawn_.window);
-    auto* at = xcb_translate_coordinates_reply(
-        connection_, xcb_translate_coordinates(connection_, drawn_.window, stacking_->root(), 0, 0), nullptr);
-    if (!at) return false;
-    const QRect area(at->dst_x, at->dst_y, drawn_.area.width(), drawn_.area.height());
-    std::free(at);
+    const QRect area(notch_.origin + drawn_.area.topLeft(), drawn_.area.size());
     stacking_->watch(area);
-    const auto above = stacking_->above(top);
+    const auto above = stacking_->above(drawn_.window);
     if (!above) return false;
     QRegion open(area);
     for (const QRect& frame : stacking_->shownFrames(*above)) open -= frame;
@@ -348,7 +422,7 @@ void MeterWorker::shoot(const Wanted& wanted) {
             heights[i] = NotchMeterModel::swingHeight(
                 i, frame * X11MeterWindow::filmPeriod / X11MeterWindow::filmLength);
         const std::uint32_t pixmap = xcb_generate_id(connection_);
-        xcb_create_pixmap(connection_, drawn_.depth, pixmap, drawn_.window,
+        xcb_create_pixmap(connection_, screen_->root_depth, pixmap, drawn_.window,
                           static_cast<std::uint16_t>(film_.size.width()),
                           static_cast<std::uint16_t>(film_.size.height()));
         send(pixmap, paint(heights, look, wanted.ratio));
@@ -407,7 +481,7 @@ const QImage& MeterWorker::paint(const QList<double>& heights, const X11MeterWin
 void MeterWorker::send(std::uint32_t drawable, const QImage& picture) {
     xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, drawn_.gc,
                   static_cast<std::uint16_t>(picture.width()), static_cast<std::uint16_t>(picture.height()), 0, 0, 0,
-                  drawn_.depth, static_cast<std::uint32_t>(picture.sizeInBytes()), picture.constBits());
+                  screen_->root_depth, static_cast<std::uint32_t>(picture.sizeInBytes()), picture.constBits());
 }
 
 void MeterWorker::dropFilm() {
@@ -450,11 +524,12 @@ void MeterWorker::wait(int wakeFd, int timeout) {
         std::uint64_t count;
         [[maybe_unused]] const auto taken = read(wakeFd, &count, sizeof count);
     }
-    if (fds[0].revents != 0 && readEvents(true)) eventsQuietUntil_ = Clock::now() + NotchMeterModel::interval;
+    if (fds[0].revents != 0 && readEvents(true) && judgedByStacking_)
+        eventsQuietUntil_ = Clock::now() + NotchMeterModel::interval;
 }
 
 bool MeterWorker::readEvents(bool readable) {
-    // Contents lost to the server come back by the next step; errors about a parent already
+    // Contents lost to the server come back by the next step; errors about a window already
     // gone (the notch window closed first) are passed over. The socket is read only when it has
     // something, so that a step costs no more calls than it needs.
     bool any = false;
@@ -464,13 +539,44 @@ bool MeterWorker::readEvents(bool readable) {
         const std::uint8_t type = event->response_type & ~0x80;
         if (type == XCB_EXPOSE) {
             stale_ = true;
+        } else if (type == XCB_VISIBILITY_NOTIFY) {
+            const auto* told = reinterpret_cast<const xcb_visibility_notify_event_t*>(event);
+            if (told->window == drawn_.window && !judgedByStacking_) {
+                const bool was = std::exchange(hidden_, told->state == XCB_VISIBILITY_FULLY_OBSCURED);
+                stale_ = stale_ || was != hidden_;
+            }
         } else if (type != 0) {
             ++counts_.events;
-            if (stacking_ && stacking_->concerns(event)) coverStale_ = true;
+            notchChanged(event);
+            if (judgedByStacking_ && stacking_ && stacking_->concerns(event)) coverStale_ = true;
         }
         std::free(event);
     }
     return any;
+}
+
+void MeterWorker::notchChanged(const xcb_generic_event_t* event) {
+    if (notch_.top == 0) return;
+    switch (event->response_type & ~0x80) {
+    case XCB_CONFIGURE_NOTIFY: {
+        const auto* changed = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+        if (changed->window != notch_.top) return;
+        notch_.origin = QPoint(changed->x + changed->border_width, changed->y + changed->border_width) + notch_.inTop;
+        notch_.moved = true;
+        return;
+    }
+    case XCB_MAP_NOTIFY:
+        if (reinterpret_cast<const xcb_map_notify_event_t*>(event)->window == notch_.top) notch_.shown = true;
+        return;
+    case XCB_UNMAP_NOTIFY:
+        if (reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window == notch_.top) notch_.shown = false;
+        return;
+    case XCB_DESTROY_NOTIFY:
+        if (reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == notch_.top) notch_.shown = false;
+        return;
+    default:
+        return;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace velto {
 
@@ -66,7 +67,13 @@ bool X11Stacking::meets(std::uint32_t window) const {
 }
 
 bool X11Stacking::concerns(const xcb_generic_event_t* event) {
-    switch (event->response_type & ~0x80) {
+    const std::uint8_t type = event->response_type & ~0x80;
+    if (type < XCB_CREATE_NOTIFY || type > XCB_CIRCULATE_NOTIFY) return false;
+    // Every structure event names its window after the window told.
+    std::uint32_t window;
+    std::memcpy(&window, reinterpret_cast<const std::uint8_t*>(event) + 8, sizeof window);
+    if (ownMask_ != 0 && (window & ~ownMask_) == ownBase_) return false;
+    switch (type) {
     case XCB_CREATE_NOTIFY: {
         // Made on top, unmapped: it matters once it is mapped.
         const auto* made = reinterpret_cast<const xcb_create_notify_event_t*>(event);

@@ -26,6 +26,8 @@ class X11Stacking {
     // The frames on the root, borders included, of those of `windows` that are shown and drawn.
     std::vector<QRect> shownFrames(const std::vector<std::uint32_t>& windows);
 
+    // Windows of the client with this resource base and mask (the caller's own) concern it not.
+    void passOver(std::uint32_t base, std::uint32_t mask) { ownBase_ = base, ownMask_ = mask; }
     // From now on only changes that can touch `area` (on the root) concern the caller.
     void watch(QRect area) { area_ = area; }
     // Whether the change in `event`, told by the root's SubstructureNotify, can alter what lies
@@ -40,6 +42,7 @@ class X11Stacking {
 
     xcb_connection_t* connection_;
     std::uint32_t root_;
+    std::uint32_t ownBase_ = 0, ownMask_ = 0;
     QRect area_;
     std::unordered_map<std::uint32_t, QRect> frames_;  // last known, of the root's children
 };
