@@ -127,6 +127,14 @@ public:
         std::free(attributes);
         return found;
     }
+    // The top-level window that takes the pointer's events at `at`.
+    xcb_window_t pointedAt(QPoint at) {
+        xcb_warp_pointer(connection_, XCB_NONE, root(), 0, 0, 0, 0, std::int16_t(at.x()), std::int16_t(at.y()));
+        auto* pointer = xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root()), nullptr);
+        const xcb_window_t found = pointer ? pointer->child : 0;
+        std::free(pointer);
+        return found;
+    }
     // The window another client stacked just above `window`, once there is one.
     xcb_window_t madeAbove(xcb_window_t window) {
         xcb_window_t found = 0;
@@ -288,6 +296,7 @@ TEST_F(NotchOnX, TheMeterLiesOverTheNotch) {
         });
     };
     EXPECT_TRUE(liesAt({620, 4})) << "placed";
+    EXPECT_EQ(desk->pointedAt({640, 16}), notch) << "the pointer's events go on to the notch";
     desk->move(notch, {300, 10});
     EXPECT_TRUE(liesAt({420, 14})) << "the notch moved";
     desk->raise(notch);
