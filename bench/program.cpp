@@ -354,19 +354,21 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
     auto song = dir.path() / "song.flac";
     if (!writeFlac(song, songSeconds)) return state.SkipWithError("flacenc is missing");
     state.counters["song_seconds"] = songSeconds;
-    double moverAloneMs = 0, moverAloneWakeups = 0;
-    if (server) {
+    // What the moves alone cost the server (CPU, wake-ups), measured before the program starts
+    // and again after it ended, as the machine's load drifts.
+    std::pair<double, double> moverAlone;
+    const auto measureMoverAlone = [&] {
         WindowMover mover(display);
-        if (!mover.moving()) return state.SkipWithError("no window could be moved on the X display");
+        if (!mover.moving()) return false;
         std::this_thread::sleep_for(1s);
         const double before = server->cpuSeconds();
         const double wakeupsBefore = server->mainThreadSwitches().first;
         std::this_thread::sleep_for(std::chrono::duration<double>(window));
-        moverAloneMs = 1000 * (server->cpuSeconds() - before) / window;
-        moverAloneWakeups = (server->mainThreadSwitches().first - wakeupsBefore) / window;
-        state.counters["x_server_mover_alone_ms_per_s"] = moverAloneMs;
-        state.counters["x_server_mover_alone_wakeups_per_s"] = moverAloneWakeups;
-    }
+        moverAlone.first += 1000 * (server->cpuSeconds() - before) / window / 2;
+        moverAlone.second += (server->mainThreadSwitches().first - wakeupsBefore) / window / 2;
+        return true;
+    };
+    if (server && !measureMoverAlone()) return state.SkipWithError("no window could be moved on the X display");
     for (auto _ : state) {
         Program program(song, "playInOrder", display);
         if (!program.play()) return state.SkipWithError("the program did not start playing");
@@ -403,18 +405,23 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
             measure("moving");
             mover.reset();
             const double stillMs = state.counters["closed_ms_per_s"];
-            const double stillServerMs = state.counters["x_server_closed_ms_per_s"];
-            const double extraServerMs = state.counters["x_server_moving_ms_per_s"] - moverAloneMs;
             state.counters["moving_vs_still"] = stillMs > 0 ? state.counters["moving_ms_per_s"] / stillMs : 0;
-            state.counters["x_server_moving_extra_ms_per_s"] = extraServerMs;
-            state.counters["x_server_moving_extra_vs_still"] = stillServerMs > 0 ? extraServerMs / stillServerMs : 0;
-            state.counters["x_server_moving_extra_wakeups_per_s"] =
-                state.counters["x_server_moving_wakeups_per_s"] - moverAloneWakeups;
         }
         if (!program.openPanel()) return state.SkipWithError("the panel did not open");
         std::this_thread::sleep_for(2s);
         measure("open");
     }
+    if (!server || !measureMoverAlone()) return;
+    // The server's CPU and wake-ups beyond what the moves alone cost it, beside its own with
+    // nothing moving (the meter's steps are in both).
+    const double stillServerMs = state.counters["x_server_closed_ms_per_s"];
+    const double extraServerMs = state.counters["x_server_moving_ms_per_s"] - moverAlone.first;
+    state.counters["x_server_mover_alone_ms_per_s"] = moverAlone.first;
+    state.counters["x_server_mover_alone_wakeups_per_s"] = moverAlone.second;
+    state.counters["x_server_moving_extra_ms_per_s"] = extraServerMs;
+    state.counters["x_server_moving_extra_vs_still"] = stillServerMs > 0 ? extraServerMs / stillServerMs : 0;
+    state.counters["x_server_moving_extra_wakeups_per_s"] =
+        state.counters["x_server_moving_wakeups_per_s"] - moverAlone.second;
 }
 
 void BM_ProgramCpuBesidePlaybin(benchmark::State& state) {
