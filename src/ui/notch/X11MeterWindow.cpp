@@ -399,13 +399,14 @@ void MeterWorker::judgeCover(const Wanted& wanted) {
 }
 
 bool MeterWorker::coveredWhole() {
-    ++counts_.judgements;
     const QRect area(notch_.origin + drawn_.area.topLeft(), drawn_.area.size());
     stacking_->watch(area);
-    const auto above = stacking_->above(drawn_.window);
-    if (!above) return false;
     QRegion open(area);
-    for (const QRect& frame : stacking_->shownFrames(*above)) open -= frame;
+    if (const auto above = stacking_->above(drawn_.window)) {
+        for (const QRect& frame : stacking_->shownFrames(*above)) open -= frame;
+    }
+    // Counted once its answers are in, so that a change made after the count is seen after it.
+    ++counts_.judgements;
     return open.isEmpty();
 }
 
