@@ -4,8 +4,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -268,6 +270,48 @@ private:
     std::string display_;
 };
 
+// Another program's window moved about 60 times a second far from the notch (at the top of the
+// screen), as a window dragged or animated on a desktop, on a connection of its own. It passes
+// the window manager by, so that the moves cost the server little beside what the program adds.
+class WindowMover {
+public:
+    explicit WindowMover(const std::string& display) : connection_(xcb_connect(display.c_str(), nullptr)) {
+        if (xcb_connection_has_error(connection_)) return;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        window_ = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {screen->white_pixel, 1};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, 100, 600, 100, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(connection_, window_);
+        xcb_flush(connection_);
+        mover_ = std::jthread([this](std::stop_token stop) {
+            auto next = std::chrono::steady_clock::now();
+            for (int step = 0; !stop.stop_requested(); ++step) {
+                const std::uint32_t place[] = {std::uint32_t(100 + (step % 120) * 5), 600};
+                xcb_configure_window(connection_, window_, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, place);
+                xcb_flush(connection_);
+                while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) std::free(event);
+                next += std::chrono::microseconds(16667);
+                std::this_thread::sleep_until(next);
+            }
+        });
+    }
+    ~WindowMover() {
+        mover_ = {};
+        xcb_disconnect(connection_);
+    }
+    WindowMover(const WindowMover&) = delete;
+    WindowMover& operator=(const WindowMover&) = delete;
+
+    bool moving() const { return mover_.joinable(); }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_window_t window_ = 0;
+    std::jthread mover_;
+};
+
 // A FLAC of a sine tone made by GStreamer itself.
 bool writeFlac(const std::filesystem::path& path, double seconds) {
     const int buffers = int(seconds * 10);
@@ -298,7 +342,10 @@ bool toolsMissing(benchmark::State& state) {
 // with the panel closed, then with it open: the CPU per second of audio and the program's
 // main-thread wake-ups (and involuntary switches) a second. Given the X server, its CPU and
 // wake-ups too, and the ratio of the program and the server together to playbin, which needs
-// no server: openbox, the server's only other client, stays idle meanwhile.
+// no server: openbox, the server's only other client, stays idle meanwhile. On X also with the
+// panel closed while another program's window moves far from the notch ("moving"): the
+// program's CPU beside its own with nothing moving, and the server's beyond what the same
+// moves cost it before the program started, beside its own with nothing moving.
 void measureBesidePlaybin(benchmark::State& state, const std::string& display, const Child* server = nullptr) {
     const double window = measuredSeconds(15);
     // It outlasts both windows whatever its length.
@@ -307,6 +354,21 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
     auto song = dir.path() / "song.flac";
     if (!writeFlac(song, songSeconds)) return state.SkipWithError("flacenc is missing");
     state.counters["song_seconds"] = songSeconds;
+    // What the moves alone cost the server (CPU, wake-ups), measured before the program starts
+    // and again after it ended, as the machine's load drifts.
+    std::pair<double, double> moverAlone;
+    const auto measureMoverAlone = [&] {
+        WindowMover mover(display);
+        if (!mover.moving()) return false;
+        std::this_thread::sleep_for(1s);
+        const double before = server->cpuSeconds();
+        const double wakeupsBefore = server->mainThreadSwitches().first;
+        std::this_thread::sleep_for(std::chrono::duration<double>(window));
+        moverAlone.first += 1000 * (server->cpuSeconds() - before) / window / 2;
+        moverAlone.second += (server->mainThreadSwitches().first - wakeupsBefore) / window / 2;
+        return true;
+    };
+    if (server && !measureMoverAlone()) return state.SkipWithError("no window could be moved on the X display");
     for (auto _ : state) {
         Program program(song, "playInOrder", display);
         if (!program.play()) return state.SkipWithError("the program did not start playing");
@@ -337,10 +399,29 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
             state.counters[name + "_with_x_server_ratio"] = playbinMs > 0 ? (programMs + serverMs) / playbinMs : 0;
         };
         measure("closed");
+        if (server) {
+            std::optional<WindowMover> mover(std::in_place, display);
+            std::this_thread::sleep_for(1s);
+            measure("moving");
+            mover.reset();
+            const double stillMs = state.counters["closed_ms_per_s"];
+            state.counters["moving_vs_still"] = stillMs > 0 ? state.counters["moving_ms_per_s"] / stillMs : 0;
+        }
         if (!program.openPanel()) return state.SkipWithError("the panel did not open");
         std::this_thread::sleep_for(2s);
         measure("open");
     }
+    if (!server || !measureMoverAlone()) return;
+    // The server's CPU and wake-ups beyond what the moves alone cost it, beside its own with
+    // nothing moving (the meter's steps are in both).
+    const double stillServerMs = state.counters["x_server_closed_ms_per_s"];
+    const double extraServerMs = state.counters["x_server_moving_ms_per_s"] - moverAlone.first;
+    state.counters["x_server_mover_alone_ms_per_s"] = moverAlone.first;
+    state.counters["x_server_mover_alone_wakeups_per_s"] = moverAlone.second;
+    state.counters["x_server_moving_extra_ms_per_s"] = extraServerMs;
+    state.counters["x_server_moving_extra_vs_still"] = stillServerMs > 0 ? extraServerMs / stillServerMs : 0;
+    state.counters["x_server_moving_extra_wakeups_per_s"] =
+        state.counters["x_server_moving_wakeups_per_s"] - moverAlone.second;
 }
 
 void BM_ProgramCpuBesidePlaybin(benchmark::State& state) {

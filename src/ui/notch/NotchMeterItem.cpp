@@ -45,6 +45,7 @@ void NotchMeterItem::itemChange(ItemChange change, const ItemChangeData& value) 
     QQuickPaintedItem::itemChange(change, value);
     if (change != ItemSceneChange) return;
     disconnect(frames_);
+    disconnect(shownChanges_);
     useNativeWhereDue(value.window);
 }
 
@@ -67,6 +68,9 @@ void NotchMeterItem::useNativeWhereDue(QQuickWindow* window) {
     if (!frames_)
         frames_ = connect(window, &QQuickWindow::beforeSynchronizing, this, &NotchMeterItem::placeNative,
                           Qt::DirectConnection);
+    // A hidden window draws no frame; the meter over it goes at once.
+    if (!shownChanges_)
+        shownChanges_ = connect(window, &QWindow::visibleChanged, this, &NotchMeterItem::placeNative);
     placeNative();
 }
 

@@ -53,6 +53,7 @@ class NotchMeterItem : public QQuickPaintedItem {
     QPointer<NotchMeterModel> model_;
     std::unique_ptr<X11MeterWindow> native_;
     QMetaObject::Connection frames_;
+    QMetaObject::Connection shownChanges_;
 };
 
 }  // namespace velto

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <xcb/shape.h>
 #include <xcb/sync.h>
 #include <xcb/xcb.h>
 
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -22,22 +24,22 @@
 #include "foundation/Log.h"
 #include "ui/notch/NotchMeterItem.h"
 #include "ui/notch/NotchMeterModel.h"
+#include "ui/notch/X11Stacking.h"
 
 namespace velto {
 
 namespace {
 
-// Images go to the server as they lie in memory: 32 bits a pixel, lowest byte first.
+// Images go to the server as they lie in memory, to windows as deep as the root: 32 bits a
+// pixel, lowest byte first, 24 of them the colour.
 bool takesImagesAsTheyAre(xcb_connection_t* connection) {
     const xcb_setup_t* setup = xcb_get_setup(connection);
     if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
-    bool depth24 = false, depth32 = false;
-    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem > 0; xcb_format_next(&it)) {
-        if (it.data->bits_per_pixel != 32) continue;
-        depth24 |= it.data->depth == 24;
-        depth32 |= it.data->depth == 32;
-    }
-    return depth24 && depth32;
+    for (auto it = xcb_setup_roots_iterator(setup); it.rem > 0; xcb_screen_next(&it))
+        if (it.data->root_depth != 24) return false;
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem > 0; xcb_format_next(&it))
+        if (it.data->depth == 24) return it.data->bits_per_pixel == 32;
+    return false;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -134,15 +136,20 @@ class ServerPacer {
     std::uint32_t gc_ = 0;
 };
 
-std::uint32_t pixel(const QColor& colour, std::uint8_t depth) {
-    const std::uint32_t rgb = colour.rgb() & 0xffffff;
-    return depth == 32 ? 0xff000000 | rgb : rgb;
+// The backdrop as a pixel of the meter's window, as deep as the root.
+std::uint32_t pixel(const QColor& colour) {
+    return colour.rgb() & 0xffffff;
 }
-
 
 // What the meter's thread keeps between its turns: the window it made on the server, the
 // swing's frames there, and the steps queued ahead. Each turn brings the server up to what is
 // wanted, then waits for the server, a wake-up or the next step.
+//
+// The meter's window is a top-level one of the root's depth, laid over the notch and stacked
+// just above it, rather than a window inside the notch's: the notch's has an alpha channel, and
+// a server with the Composite extension composites such a window itself after every change of
+// it or inside it, which cost Xvfb some 40 % more for each step. It takes no pointer input, so
+// that the pointer's events go on to the notch beneath.
 class MeterWorker {
   public:
     struct Wanted {
@@ -152,8 +159,8 @@ class MeterWorker {
         X11MeterWindow::Look look;
     };
 
-    MeterWorker(xcb_connection_t* connection, const std::string& displayName)
-        : connection_(connection), displayName_(displayName) {}
+    MeterWorker(xcb_connection_t* connection, const std::string& displayName, X11MeterWindow::Counts& counts)
+        : connection_(connection), displayName_(displayName), counts_(counts) {}
     ~MeterWorker() {
         takeAway();
         xcb_flush(connection_);
@@ -168,11 +175,19 @@ class MeterWorker {
     static constexpr auto horizon = std::chrono::seconds(2);
     static constexpr auto lead = std::chrono::milliseconds(300);
 
+    // The notch window the meter lies on, as the server last told of it.
+    struct Notch {
+        std::uint32_t window = 0;
+        std::uint32_t top = 0;  // the root's child that holds it, over which the meter is stacked
+        QPoint origin;          // of the notch window on the root
+        QPoint inTop;           // of the notch window in `top`, inside its border
+        bool shown = false;
+        bool moved = false;
+    };
     struct Drawn {
         std::uint32_t parent = 0;
         std::uint32_t window = 0;
         std::uint32_t gc = 0;
-        std::uint8_t depth = 0;
         QRect area;
     };
     struct Film {
@@ -183,8 +198,10 @@ class MeterWorker {
         QColor backdrop;
     };
 
+    void knowNotch(std::uint32_t window);
     void follow(const Wanted& wanted);
     void create(const Wanted& wanted);
+    void lay(const QRect& area);
     void judgeCover(const Wanted& wanted);
     bool coveredWhole();
     void shoot(const Wanted& wanted);
@@ -197,10 +214,14 @@ class MeterWorker {
     void takeAway();
     // Whether any event came.
     bool readEvents(bool readable);
+    void notchChanged(const xcb_generic_event_t* event);
 
     xcb_connection_t* connection_;
     std::string displayName_;
-    std::uint32_t root_ = 0;  // whose children's changes are watched
+    X11MeterWindow::Counts& counts_;
+    std::optional<X11Stacking> stacking_;  // over the notch's root
+    const xcb_screen_t* screen_ = nullptr;
+    Notch notch_;
     Drawn drawn_;
     Film film_;
     X11MeterWindow::Look shown_;
@@ -209,20 +230,29 @@ class MeterWorker {
     Clock::time_point queuedUntil_{};
     Clock::time_point nextStep_{};
     bool stale_ = true;
-    // Windows above hide the meter whole. The server tells no visibility to a window that
-    // Composite redirects, as it does the notch's 32-bit one, so this is judged from the
-    // stacking order and the frames of the windows above, again after any of them changed.
+    // Windows above hide the meter whole. The server tells a window's visibility unless a
+    // compositing manager redirects it; then this is judged from the stacking order and the
+    // frames of the windows above, again after a window that lies or lay over the meter changed.
     bool hidden_ = false;
+    bool judgedByStacking_ = false;
     bool coverStale_ = true;
+    Drawn judged_;  // where the meter was when last judged or told
+    // Changes of other windows are read at most once a step: one dragged about sends one for
+    // each move, and none of them should cost a wake-up of their own.
+    Clock::time_point eventsQuietUntil_{};
     QImage image_;
 };
 
-int MeterWorker::turn(const Wanted& wanted) {
+int MeterWorker::turn(const Wanted& asked) {
+    knowNotch(asked.parent);
+    // Nothing lies over a notch that is not shown.
+    Wanted wanted = asked;
+    if (!notch_.shown) wanted.parent = 0;
     judgeCover(wanted);
-    // Steps already queued would go on showing the old look or place, or where nobody sees
+    // Steps already queued would go on showing the old look or size, or where nobody sees
     // them: they go with the window.
-    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area != drawn_.area || wanted.look != shown_ ||
-                   wanted.ratio != film_.ratio || hidden_)) {
+    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area.size() != drawn_.area.size() ||
+                   wanted.look != shown_ || wanted.ratio != film_.ratio || hidden_)) {
         takeAway();
         pacer_.reset();
     }
@@ -246,50 +276,91 @@ int MeterWorker::turn(const Wanted& wanted) {
     return timeout;
 }
 
+void MeterWorker::knowNotch(std::uint32_t window) {
+    if (window == notch_.window) return;
+    notch_ = {.window = window};
+    if (window == 0) return;
+    auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+    if (!geometry) return;
+    const std::uint32_t root = geometry->root;
+    std::free(geometry);
+    int number = 0;
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(connection_)); it.rem > 0; xcb_screen_next(&it), ++number) {
+        if (it.data->root == root) screen_ = it.data;
+        if (it.data->root == root) break;
+    }
+    if (!stacking_ || stacking_->root() != root) {
+        stacking_.emplace(connection_, root);
+        const xcb_setup_t* setup = xcb_get_setup(connection_);
+        stacking_->passOver(setup->resource_id_base, setup->resource_id_mask);
+        // Other windows' changes matter only where the server tells no visibility.
+        const std::string name = "_NET_WM_CM_S" + std::to_string(number);
+        auto* atom = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+            nullptr);
+        auto* owner = atom ? xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, atom->atom),
+                                                           nullptr)
+                           : nullptr;
+        judgedByStacking_ = owner && owner->owner != XCB_NONE;
+        std::free(owner);
+        std::free(atom);
+        const std::uint32_t watch = judgedByStacking_ ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0;
+        xcb_change_window_attributes(connection_, root, XCB_CW_EVENT_MASK, &watch);
+    }
+    notch_.top = stacking_->topLevel(window);
+    const auto attributesAsked = xcb_get_window_attributes(connection_, notch_.top);
+    const auto topAsked = xcb_get_geometry(connection_, notch_.top);
+    const auto placeAsked = xcb_translate_coordinates(connection_, window, root, 0, 0);
+    auto* attributes = xcb_get_window_attributes_reply(connection_, attributesAsked, nullptr);
+    auto* top = xcb_get_geometry_reply(connection_, topAsked, nullptr);
+    auto* place = xcb_translate_coordinates_reply(connection_, placeAsked, nullptr);
+    if (attributes && top && place) {
+        notch_.shown = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+        notch_.origin = QPoint(place->dst_x, place->dst_y);
+        notch_.inTop = notch_.origin - QPoint(top->x + top->border_width, top->y + top->border_width);
+    }
+    std::free(attributes);
+    std::free(top);
+    std::free(place);
+    // Its moves, restacks, unmapping and end.
+    const std::uint32_t watch = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, notch_.top, XCB_CW_EVENT_MASK, &watch);
+}
+
 void MeterWorker::follow(const Wanted& wanted) {
     if (wanted.parent != drawn_.parent) {
         takeAway();
         if (wanted.parent != 0) create(wanted);
-    } else if (drawn_.window != 0 && wanted.area != drawn_.area) {
-        const QRect& area = wanted.area;
-        const std::uint32_t values[] = {static_cast<std::uint32_t>(area.x()), static_cast<std::uint32_t>(area.y()),
-                                        static_cast<std::uint32_t>(area.width()),
-                                        static_cast<std::uint32_t>(area.height())};
-        xcb_configure_window(connection_, drawn_.window,
-                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-                                 XCB_CONFIG_WINDOW_HEIGHT,
-                             values);
-        drawn_.area = area;
-        stale_ = true;
+        return;
+    }
+    if (drawn_.window == 0) return;
+    if (wanted.area != drawn_.area || notch_.moved) {
+        lay(wanted.area);
+        if (wanted.area.size() != drawn_.area.size()) stale_ = true;
+        drawn_.area = wanted.area;
         coverStale_ = true;
     }
-    if (wanted.look.backdrop != shown_.backdrop && drawn_.window != 0) {
-        const std::uint32_t value = pixel(wanted.look.backdrop, drawn_.depth);
+    if (wanted.look.backdrop != shown_.backdrop) {
+        const std::uint32_t value = pixel(wanted.look.backdrop);
         xcb_change_window_attributes(connection_, drawn_.window, XCB_CW_BACK_PIXEL, &value);
     }
 }
 
 void MeterWorker::create(const Wanted& wanted) {
-    // The parent's depth is the meter's, and so that of the images it is sent.
-    auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, wanted.parent), nullptr);
-    if (!geometry) return;
-    if (geometry->root != root_) {
-        root_ = geometry->root;
-        const std::uint32_t watch = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &watch);
-    }
+    if (!screen_ || notch_.top == 0) return;
     const QRect& area = wanted.area;
     drawn_.parent = wanted.parent;
-    drawn_.depth = geometry->depth;
-    std::free(geometry);
     drawn_.window = xcb_generate_id(connection_);
     // Uncovered parts show the backdrop until the bars come.
-    const std::uint32_t values[] = {pixel(wanted.look.backdrop, drawn_.depth), XCB_EVENT_MASK_EXPOSURE};
-    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, drawn_.window, wanted.parent,
-                      static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
+    const std::uint32_t values[] = {pixel(wanted.look.backdrop), 1,
+                                    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_VISIBILITY_CHANGE};
+    xcb_create_window(connection_, screen_->root_depth, drawn_.window, screen_->root, 0, 0,
                       static_cast<std::uint16_t>(area.width()), static_cast<std::uint16_t>(area.height()), 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
-                      values);
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+    xcb_shape_rectangles(connection_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
+                         drawn_.window, 0, 0, 0, nullptr);
+    lay(area);
     drawn_.gc = xcb_generate_id(connection_);
     // No expose events for copies: a lost part comes back through the window's own.
     const std::uint32_t noExposures = 0;
@@ -297,55 +368,46 @@ void MeterWorker::create(const Wanted& wanted) {
     xcb_map_window(connection_, drawn_.window);
     drawn_.area = area;
     stale_ = true;
-    coverStale_ = true;
+    // The same place again (made anew to drop the steps queued for the old window) lies under
+    // the same windows.
+    if (wanted.parent != judged_.parent || area != judged_.area) {
+        coverStale_ = true;
+        hidden_ = false;
+        judged_ = {drawn_.parent, 0, 0, area};
+    }
+}
+
+void MeterWorker::lay(const QRect& area) {
+    const QPoint at = notch_.origin + area.topLeft();
+    const std::uint32_t values[] = {static_cast<std::uint32_t>(at.x()), static_cast<std::uint32_t>(at.y()),
+                                    static_cast<std::uint32_t>(area.width()),
+                                    static_cast<std::uint32_t>(area.height()), notch_.top, XCB_STACK_MODE_ABOVE};
+    xcb_configure_window(connection_, drawn_.window,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE,
+                         values);
+    notch_.moved = false;
 }
 
 void MeterWorker::judgeCover(const Wanted& wanted) {
     // Only a swing is held: judged when it is due, on the window where it would be drawn.
-    if (!coverStale_ || drawn_.window == 0 || !wanted.look.swinging) return;
+    if (!judgedByStacking_ || !coverStale_ || drawn_.window == 0 || !wanted.look.swinging) return;
     coverStale_ = false;
+    judged_ = {drawn_.parent, 0, 0, drawn_.area};
     const bool was = std::exchange(hidden_, coveredWhole());
     stale_ = stale_ || was != hidden_;
 }
 
 bool MeterWorker::coveredWhole() {
-    // The notch's own window and where the meter lies on the screen.
-    std::uint32_t top = drawn_.window;
-    for (int level = 0; level < 64; ++level) {
-        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, top), nullptr);
-        if (!tree) return false;
-        const std::uint32_t parent = tree->parent;
-        std::free(tree);
-        if (parent == root_ || parent == XCB_NONE) break;
-        top = parent;
+    const QRect area(notch_.origin + drawn_.area.topLeft(), drawn_.area.size());
+    stacking_->watch(area);
+    QRegion open(area);
+    if (const auto above = stacking_->above(drawn_.window)) {
+        for (const QRect& frame : stacking_->shownFrames(*above)) open -= frame;
     }
-    auto* at = xcb_translate_coordinates_reply(
-        connection_, xcb_translate_coordinates(connection_, drawn_.window, root_, 0, 0), nullptr);
-    if (!at) return false;
-    QRegion open(QRect(at->dst_x, at->dst_y, drawn_.area.width(), drawn_.area.height()));
-    std::free(at);
-
-    // The root's children come bottom first; those after the notch's window lie above it.
-    auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
-    if (!tree) return false;
-    const std::uint32_t* children = xcb_query_tree_children(tree);
-    const std::uint32_t* end = children + xcb_query_tree_children_length(tree);
-    const std::uint32_t* notch = std::find(children, end, top);
-    std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> above;
-    for (const std::uint32_t* window = notch == end ? end : notch + 1; window != end; ++window)
-        above.emplace_back(xcb_get_window_attributes(connection_, *window), xcb_get_geometry(connection_, *window));
-    std::free(tree);
-    for (const auto& [attributesAsked, geometryAsked] : above) {
-        auto* attributes = xcb_get_window_attributes_reply(connection_, attributesAsked, nullptr);
-        auto* geometry = xcb_get_geometry_reply(connection_, geometryAsked, nullptr);
-        if (attributes && geometry && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-            attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT)
-            open -= QRect(geometry->x, geometry->y, geometry->width + 2 * geometry->border_width,
-                          geometry->height + 2 * geometry->border_width);
-        std::free(attributes);
-        std::free(geometry);
-    }
-    return notch != end && open.isEmpty();
+    // Counted once its answers are in, so that a change made after the count is seen after it.
+    ++counts_.judgements;
+    return open.isEmpty();
 }
 
 void MeterWorker::shoot(const Wanted& wanted) {
@@ -361,7 +423,7 @@ void MeterWorker::shoot(const Wanted& wanted) {
             heights[i] = NotchMeterModel::swingHeight(
                 i, frame * X11MeterWindow::filmPeriod / X11MeterWindow::filmLength);
         const std::uint32_t pixmap = xcb_generate_id(connection_);
-        xcb_create_pixmap(connection_, drawn_.depth, pixmap, drawn_.window,
+        xcb_create_pixmap(connection_, screen_->root_depth, pixmap, drawn_.window,
                           static_cast<std::uint16_t>(film_.size.width()),
                           static_cast<std::uint16_t>(film_.size.height()));
         send(pixmap, paint(heights, look, wanted.ratio));
@@ -420,7 +482,7 @@ const QImage& MeterWorker::paint(const QList<double>& heights, const X11MeterWin
 void MeterWorker::send(std::uint32_t drawable, const QImage& picture) {
     xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, drawn_.gc,
                   static_cast<std::uint16_t>(picture.width()), static_cast<std::uint16_t>(picture.height()), 0, 0, 0,
-                  drawn_.depth, static_cast<std::uint32_t>(picture.sizeInBytes()), picture.constBits());
+                  screen_->root_depth, static_cast<std::uint32_t>(picture.sizeInBytes()), picture.constBits());
 }
 
 void MeterWorker::dropFilm() {
@@ -439,7 +501,13 @@ void MeterWorker::takeAway() {
 void MeterWorker::wait(int wakeFd, int timeout) {
     // Replies waited for in the turn may have brought events along, which no poll would tell.
     if (readEvents(false)) return;
-    pollfd fds[] = {{xcb_get_file_descriptor(connection_), POLLIN, 0},
+    const auto now = Clock::now();
+    const bool quiet = now < eventsQuietUntil_;
+    if (quiet) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(eventsQuietUntil_ - now).count();
+        timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
+    }
+    pollfd fds[] = {{quiet ? -1 : xcb_get_file_descriptor(connection_), POLLIN, 0},
                     {wakeFd, POLLIN, 0},
                     {pacer_ ? pacer_->descriptor() : -1, POLLIN, 0}};
     poll(fds, 3, timeout);
@@ -457,36 +525,59 @@ void MeterWorker::wait(int wakeFd, int timeout) {
         std::uint64_t count;
         [[maybe_unused]] const auto taken = read(wakeFd, &count, sizeof count);
     }
-    readEvents(fds[0].revents != 0);
+    if (fds[0].revents != 0 && readEvents(true) && judgedByStacking_)
+        eventsQuietUntil_ = Clock::now() + NotchMeterModel::interval;
 }
 
 bool MeterWorker::readEvents(bool readable) {
-    // Contents lost to the server come back at once; errors about a parent already gone (the
-    // notch window closed first) are passed over. The socket is read only when it has
+    // Contents lost to the server come back by the next step; errors about a window already
+    // gone (the notch window closed first) are passed over. The socket is read only when it has
     // something, so that a step costs no more calls than it needs.
     bool any = false;
     while (xcb_generic_event_t* event =
                readable ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_)) {
         any = true;
-        switch (event->response_type & ~0x80) {
-        case XCB_EXPOSE:
+        const std::uint8_t type = event->response_type & ~0x80;
+        if (type == XCB_EXPOSE) {
             stale_ = true;
-            break;
-        case XCB_CONFIGURE_NOTIFY:
-        case XCB_MAP_NOTIFY:
-        case XCB_UNMAP_NOTIFY:
-        case XCB_DESTROY_NOTIFY:
-        case XCB_REPARENT_NOTIFY:
-        case XCB_CIRCULATE_NOTIFY:
-        case XCB_GRAVITY_NOTIFY:
-            coverStale_ = true;
-            break;
-        default:
-            break;
+        } else if (type == XCB_VISIBILITY_NOTIFY) {
+            const auto* told = reinterpret_cast<const xcb_visibility_notify_event_t*>(event);
+            if (told->window == drawn_.window && !judgedByStacking_) {
+                const bool was = std::exchange(hidden_, told->state == XCB_VISIBILITY_FULLY_OBSCURED);
+                stale_ = stale_ || was != hidden_;
+            }
+        } else if (type != 0) {
+            ++counts_.events;
+            notchChanged(event);
+            if (judgedByStacking_ && stacking_ && stacking_->concerns(event)) coverStale_ = true;
         }
         std::free(event);
     }
     return any;
+}
+
+void MeterWorker::notchChanged(const xcb_generic_event_t* event) {
+    if (notch_.top == 0) return;
+    switch (event->response_type & ~0x80) {
+    case XCB_CONFIGURE_NOTIFY: {
+        const auto* changed = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+        if (changed->window != notch_.top) return;
+        notch_.origin = QPoint(changed->x + changed->border_width, changed->y + changed->border_width) + notch_.inTop;
+        notch_.moved = true;
+        return;
+    }
+    case XCB_MAP_NOTIFY:
+        if (reinterpret_cast<const xcb_map_notify_event_t*>(event)->window == notch_.top) notch_.shown = true;
+        return;
+    case XCB_UNMAP_NOTIFY:
+        if (reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window == notch_.top) notch_.shown = false;
+        return;
+    case XCB_DESTROY_NOTIFY:
+        if (reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == notch_.top) notch_.shown = false;
+        return;
+    default:
+        return;
+    }
 }
 
 }  // namespace
@@ -497,9 +588,13 @@ int X11MeterWindow::filmFrame(double seconds) {
     return static_cast<int>(std::lround(phase / filmPeriod * filmLength) % filmLength);
 }
 
-std::unique_ptr<X11MeterWindow> X11MeterWindow::connect(const char* displayName) {
+int X11MeterWindow::eventDescriptor() {
+    return eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+std::unique_ptr<X11MeterWindow> X11MeterWindow::connect(const char* displayName, WakeDescriptorMaker makeWake) {
     // Without its wake-ups the thread would hear of no new look, nor that it should end.
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int wakeFd = makeWake();
     if (wakeFd < 0) {
         Log::error("notch", "the meter is drawn in the notch window's scene: no descriptor to wake its thread");
         return nullptr;
@@ -554,7 +649,7 @@ void X11MeterWindow::wake() {
 }
 
 void X11MeterWindow::run(std::stop_token stop) {
-    MeterWorker worker(connection_, displayName_);
+    MeterWorker worker(connection_, displayName_, counts_);
     while (!stop.stop_requested() && !xcb_connection_has_error(connection_)) {
         MeterWorker::Wanted wanted;
         {

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QList>
 #include <QRect>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -14,12 +15,12 @@ struct xcb_connection_t;
 
 namespace velto {
 
-// The notch meter drawn in a small X window of its own inside the notch window, by a thread of
+// The notch meter drawn in a small X window of its own over the notch window, by a thread of
 // its own on a connection of its own, so that neither the main thread nor the notch window's
 // scene wakes up for a swing step. Where the server can hold requests until a time, the steps
 // are queued ahead and the thread wakes about once in two seconds; while windows above hide the
-// meter whole, it does not step at all. The window selects no input, so the pointer's events go
-// on to the notch window around it.
+// meter whole, it does not step at all. The window takes no pointer input, so the pointer's
+// events go on to the notch window beneath.
 class X11MeterWindow {
   public:
     struct Look {
@@ -39,17 +40,30 @@ class X11MeterWindow {
     // that count's start.
     static int filmFrame(double seconds);
 
-    // None when the display cannot be reached, its images are not 32-bit little-endian ones, or
-    // no descriptor is left to wake the meter's thread.
-    static std::unique_ptr<X11MeterWindow> connect(const char* displayName);
+    // Makes the descriptor that wakes the meter's thread: an eventfd, or -1 when none is left.
+    using WakeDescriptorMaker = int (*)();
+    static int eventDescriptor();
+
+    // None when the display cannot be reached, its screens are not 24 bits deep in 32-bit
+    // little-endian pixels, or no descriptor is left to wake the meter's thread.
+    static std::unique_ptr<X11MeterWindow> connect(const char* displayName,
+                                                   WakeDescriptorMaker makeWake = eventDescriptor);
     ~X11MeterWindow();
     X11MeterWindow(const X11MeterWindow&) = delete;
     X11MeterWindow& operator=(const X11MeterWindow&) = delete;
 
-    // Inside the X window `parent` at `area` (its device pixels), drawn at `ratio`; a parent of
-    // 0 or an empty area takes it away.
+    // Over the X window `parent` at `area` (in its device pixels), drawn at `ratio`, while that
+    // window is shown; a parent of 0 or an empty area takes it away.
     void place(std::uint32_t parent, QRect area, double ratio);
     void show(const Look& look);
+
+    // What the thread has done so far: events of the server read, and judgements of whether
+    // windows above hide the meter whole.
+    struct Counts {
+        std::atomic<std::uint64_t> events = 0;
+        std::atomic<std::uint64_t> judgements = 0;
+    };
+    const Counts& counts() const { return counts_; }
 
   private:
     X11MeterWindow(xcb_connection_t* connection, std::string displayName, int wakeFd);
@@ -64,6 +78,7 @@ class X11MeterWindow {
     QRect area_;
     double ratio_ = 1;
     Look look_;
+    Counts counts_;
     std::jthread worker_;
 };
 

@@ -18,9 +18,6 @@ namespace velto {
 namespace {
 
 constexpr auto logCategory = "notch";
-// On the active window: its state, and its unmapping and end, which leave the window manager's
-// property naming it on some desktops.
-constexpr std::uint32_t activeMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 
 // Buttons 4 to 7 are the wheel's steps, not presses.
 bool isWheel(std::uint32_t button) {
@@ -43,15 +40,15 @@ std::unique_ptr<X11RootWatcher> X11RootWatcher::connect(const char* displayName,
 }
 
 X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, QObject* parent)
-    : QObject(parent), connection_(connection), root_(root) {
+    : QObject(parent), connection_(connection), root_(root), stacking_(connection, root) {
     activeWindowAtom_ = atom("_NET_ACTIVE_WINDOW");
     pidAtom_ = atom("_NET_WM_PID");
     stateAtom_ = atom("_NET_WM_STATE");
     fullScreenAtom_ = atom("_NET_WM_STATE_FULLSCREEN");
 
-    // The top-level windows' moves, restacks and ends tell when a full-screen one comes in
-    // front of the notch or leaves it.
-    const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    // The active window is named on the root. Other windows' moves are not watched: only the
+    // active window and the notch decide whether the one hides the other.
+    const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &rootMask);
 
     const auto* extension = xcb_get_extension_data(connection_, &xcb_input_id);
@@ -77,7 +74,8 @@ X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root,
     }
     // Watches the active window's state from the start; nobody is told of this first one.
     activeWindow_ = activeWindow();
-    if (activeWindow_ != 0) xcb_change_window_attributes(connection_, activeWindow_, XCB_CW_EVENT_MASK, &activeMask);
+    activeFullScreen_ = fullScreen(activeWindow_);
+    watchWindows();
     xcb_flush(connection_);
 
     notifier_ = new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
@@ -105,13 +103,15 @@ void X11RootWatcher::watchPresses(bool on) {
 void X11RootWatcher::setNotchWindow(std::uint32_t window) {
     if (window == notch_) return;
     notch_ = window;
+    watchWindows();
     judgeFullScreen();
     // What its replies brought along, which the socket no longer tells, on a later turn.
     QMetaObject::invokeMethod(this, &X11RootWatcher::readEvents, Qt::QueuedConnection);
 }
 
 void X11RootWatcher::readEvents() {
-    // A window dragged about sends many changes: they are judged once a round, after the last.
+    // A full-screen window dragged about sends many changes: they are judged once a round,
+    // after the last.
     // The judging's replies may bring further events along, which the socket no longer tells.
     while (takeEvents()) judgeFullScreen();
     if (xcb_connection_has_error(connection_)) {
@@ -137,10 +137,15 @@ bool X11RootWatcher::takeEvents() {
             if (change->window == root_ && change->atom == activeWindowAtom_) {
                 activeWindowChanged();
             } else if (change->window == activeWindow_ && change->atom == stateAtom_) {
+                activeFullScreen_ = fullScreen(activeWindow_);
+                watchWindows();
                 windowsChanged = true;
             }
         } else if (type == XCB_CONFIGURE_NOTIFY || type == XCB_MAP_NOTIFY || type == XCB_UNMAP_NOTIFY ||
                    type == XCB_DESTROY_NOTIFY || type == XCB_REPARENT_NOTIFY || type == XCB_CIRCULATE_NOTIFY) {
+            // Only the windows selected below tell these: the active one, its frame, the notch.
+            // A window moved into another frame is stacked as that frame.
+            if (type == XCB_REPARENT_NOTIFY) watchWindows();
             windowsChanged = true;
         } else if (screenSaverEvent_ != 0 && type == screenSaverEvent_) {
             const bool was = obscured();
@@ -156,13 +161,9 @@ bool X11RootWatcher::takeEvents() {
 void X11RootWatcher::activeWindowChanged() {
     const bool was = obscured();
     const std::uint32_t window = activeWindow();
-    if (window != activeWindow_) {
-        // Errors for a window already gone come back as events and are passed over.
-        const std::uint32_t none = 0;
-        if (activeWindow_ != 0) xcb_change_window_attributes(connection_, activeWindow_, XCB_CW_EVENT_MASK, &none);
-        if (window != 0) xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &activeMask);
-        activeWindow_ = window;
-    }
+    activeWindow_ = window;
+    activeFullScreen_ = fullScreen(window);
+    watchWindows();
     fullScreenActive_ = hidesNotch(window);
     reportObscured(was);
     if (handlers_.activeWindowChanged) handlers_.activeWindowChanged(window == 0 ? std::nullopt : process(window));
@@ -180,6 +181,7 @@ std::uint32_t X11RootWatcher::activeWindow() {
 }
 
 bool X11RootWatcher::fullScreen(std::uint32_t window) {
+    if (window == 0) return false;
     auto* state = xcb_get_property_reply(
         connection_, xcb_get_property(connection_, 0, window, stateAtom_, XCB_ATOM_ATOM, 0, 32), nullptr);
     bool found = false;
@@ -198,23 +200,41 @@ void X11RootWatcher::judgeFullScreen() {
     reportObscured(was);
 }
 
+void X11RootWatcher::watchWindows() {
+    // The active window's state always; while it is full-screen over a shown notch also its
+    // moves, restacks, unmapping and end (which leave the window manager's property naming it
+    // on some desktops), and those of its frame and of the notch.
+    std::map<std::uint32_t, std::uint32_t> wanted;
+    if (activeWindow_ != 0) wanted[activeWindow_] = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    if (activeWindow_ != 0 && activeWindow_ != notch_ && activeFullScreen_ && notch_ != 0) {
+        wanted[activeWindow_] |= XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        wanted[stacking_.topLevel(activeWindow_)] |= XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        wanted[notch_] |= XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    }
+    wanted.erase(root_);  // named active by some window managers; keeps its own mask
+    // Errors for a window already gone come back as events and are passed over.
+    for (const auto& [window, mask] : selected_) {
+        if (wanted.contains(window)) continue;
+        const std::uint32_t none = 0;
+        xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &none);
+    }
+    for (const auto& [window, mask] : wanted) {
+        const auto was = selected_.find(window);
+        if (was == selected_.end() || was->second != mask)
+            xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &mask);
+    }
+    selected_ = std::move(wanted);
+}
+
 bool X11RootWatcher::hidesNotch(std::uint32_t window) {
     // An unmapped or destroyed window is full-screen no more, whatever its state still says.
-    if (window == 0 || notch_ == 0 || window == notch_ || !fullScreen(window)) return false;
+    if (window == 0 || notch_ == 0 || window == notch_ || !activeFullScreen_) return false;
+    ++judgements_;
     const auto frame = frameOnRoot(window);
     const auto notch = frameOnRoot(notch_);
     if (!frame || !notch || !frame->intersects(*notch)) return false;
-    // The root's children come bottom first.
-    const std::uint32_t windowTop = topLevel(window), notchTop = topLevel(notch_);
-    auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
-    if (!tree) return false;
-    const std::uint32_t* children = xcb_query_tree_children(tree);
-    const std::uint32_t* end = children + xcb_query_tree_children_length(tree);
-    const auto* windowAt = std::find(children, end, windowTop);
-    const auto* notchAt = std::find(children, end, notchTop);
-    const bool above = windowAt != end && notchAt != end && windowAt > notchAt;
-    std::free(tree);
-    return above;
+    const auto above = stacking_.above(stacking_.topLevel(notch_));
+    return above && std::find(above->begin(), above->end(), stacking_.topLevel(window)) != above->end();
 }
 
 std::optional<QRect> X11RootWatcher::frameOnRoot(std::uint32_t window) {
@@ -231,18 +251,6 @@ std::optional<QRect> X11RootWatcher::frameOnRoot(std::uint32_t window) {
     std::free(geometry);
     std::free(place);
     return frame;
-}
-
-std::uint32_t X11RootWatcher::topLevel(std::uint32_t window) {
-    // A managed window lies in the window manager's frame, and that is what is stacked.
-    for (int level = 0; level < 64; ++level) {
-        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
-        const std::uint32_t parent = tree ? tree->parent : XCB_NONE;
-        std::free(tree);
-        if (parent == root_ || parent == XCB_NONE) break;
-        window = parent;
-    }
-    return window;
 }
 
 std::optional<qint64> X11RootWatcher::process(std::uint32_t window) {

@@ -5,10 +5,12 @@
 #include <QtGlobal>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
-struct xcb_connection_t;
+#include "ui/notch/X11Stacking.h"
+
 class QSocketNotifier;
 
 namespace velto {
@@ -42,18 +44,21 @@ class X11RootWatcher final : public QObject {
     // The notch's X window, 0 while none is shown. A full-screen window hides it only when it
     // is on the notch's screen (over the notch) and stacked above it.
     void setNotchWindow(std::uint32_t window);
+    // How many times so far whether the active window hides the notch was judged.
+    std::uint64_t judgements() const { return judgements_; }
 
   private:
     X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, QObject* parent);
     void readEvents();
-    // Whether any window changed that may come in front of the notch or leave it.
+    // Whether the active window or the notch changed so that the one may come in front of the
+    // other or leave it.
     bool takeEvents();
     void activeWindowChanged();
     std::uint32_t activeWindow();
     bool fullScreen(std::uint32_t window);
+    void watchWindows();
     bool hidesNotch(std::uint32_t window);
     std::optional<QRect> frameOnRoot(std::uint32_t window);
-    std::uint32_t topLevel(std::uint32_t window);
     void judgeFullScreen();
     std::optional<qint64> process(std::uint32_t window);
     void reportObscured(bool wasObscured);
@@ -65,8 +70,13 @@ class X11RootWatcher final : public QObject {
     std::uint32_t pidAtom_ = 0;
     std::uint32_t stateAtom_ = 0;
     std::uint32_t fullScreenAtom_ = 0;
-    std::uint32_t activeWindow_ = 0;  // whose state changes, unmapping and end are watched
+    std::uint32_t activeWindow_ = 0;  // whose state changes are watched
+    bool activeFullScreen_ = false;   // as its state says
     std::uint32_t notch_ = 0;
+    X11Stacking stacking_;
+    // The windows this connection selected events on, with their masks.
+    std::map<std::uint32_t, std::uint32_t> selected_;
+    std::uint64_t judgements_ = 0;
     std::uint8_t screenSaverEvent_ = 0;  // 0: no screen-saver extension
     bool screenSaverOn_ = false;
     bool fullScreenActive_ = false;

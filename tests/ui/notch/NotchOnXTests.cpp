@@ -1,18 +1,18 @@
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <xcb/damage.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
 #include <QRect>
 #include <QTest>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "../ViewHarness.h"
@@ -93,15 +93,52 @@ public:
         sync();
     }
 
-    // The first window made inside `parent` by another client, once there is one.
-    xcb_window_t childOf(xcb_window_t parent) {
+    // Owns the selection by which a compositing manager tells it runs on the first screen.
+    void poseAsCompositor() {
+        const xcb_window_t owner = xcb_generate_id(connection_);
+        xcb_create_window(connection_, 0, owner, root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_set_selection_owner(connection_, owner, atom("_NET_WM_CM_S0"), XCB_CURRENT_TIME);
+        sync();
+    }
+
+    // The root's child stacked just above `window`, 0 when there is none.
+    xcb_window_t above(xcb_window_t window) {
+        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root()), nullptr);
         xcb_window_t found = 0;
-        waitUntil([&] {
-            auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, parent), nullptr);
-            if (tree && xcb_query_tree_children_length(tree) > 0) found = xcb_query_tree_children(tree)[0];
-            std::free(tree);
-            return found != 0;
-        });
+        if (tree) {
+            const xcb_window_t* children = xcb_query_tree_children(tree);
+            const int count = xcb_query_tree_children_length(tree);
+            for (int i = 0; i + 1 < count; ++i)
+                if (children[i] == window) found = children[i + 1];
+        }
+        std::free(tree);
+        return found;
+    }
+    // Where `window` lies on the root and whether it is shown.
+    std::pair<QRect, bool> frame(xcb_window_t window) {
+        auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+        auto* attributes =
+            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
+        std::pair<QRect, bool> found;
+        if (geometry) found.first = QRect(geometry->x, geometry->y, geometry->width, geometry->height);
+        found.second = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(geometry);
+        std::free(attributes);
+        return found;
+    }
+    // The top-level window that takes the pointer's events at `at`.
+    xcb_window_t pointedAt(QPoint at) {
+        xcb_warp_pointer(connection_, XCB_NONE, root(), 0, 0, 0, 0, std::int16_t(at.x()), std::int16_t(at.y()));
+        auto* pointer = xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root()), nullptr);
+        const xcb_window_t found = pointer ? pointer->child : 0;
+        std::free(pointer);
+        return found;
+    }
+    // The window another client stacked just above `window`, once there is one.
+    xcb_window_t madeAbove(xcb_window_t window) {
+        xcb_window_t found = 0;
+        waitUntil([&] { return (found = above(window)) != 0; });
         return found;
     }
 
@@ -158,6 +195,10 @@ public:
         sync();
     }
 
+    // Past this, events that the server sent other clients for earlier requests are in their
+    // sockets: the server flushed them before it read this request.
+    void roundTrips() { sync(), sync(); }
+
     static bool waitUntil(const std::function<bool()>& done) {
         const auto deadline = Clock::now() + patience;
         while (!done()) {
@@ -197,19 +238,22 @@ protected:
     std::optional<Desk> desk;
 };
 
-// The meter steps while it is seen; covered whole by windows above (a redirected 32-bit
-// window hears no visibility from the server) it neither steps nor keeps its frames on the
-// server; and when the server closes the connection that times its steps, it steps by itself.
-TEST_F(NotchOnX, TheMeterStepsOnlyWhileSeen) {
+class NotchOnXWithOrWithoutCompositor : public NotchOnX, public ::testing::WithParamInterface<bool> {};
+
+// The meter steps while it is seen; covered whole by windows above it neither steps nor keeps
+// its frames on the server; and when the server closes the connection that times its steps, it
+// steps by itself. The server tells the meter's window whether it is seen, unless a compositing
+// manager redirects it: then it is judged from the windows stacked above.
+TEST_P(NotchOnXWithOrWithoutCompositor, TheMeterStepsOnlyWhileSeen) {
+    if (GetParam()) desk->poseAsCompositor();
     const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
     auto meter = X11MeterWindow::connect(display.name().constData());
     ASSERT_NE(meter, nullptr);
     meter->place(notch, {120, 4, 40, 24}, 1);
     meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
-    const xcb_window_t bars = desk->childOf(notch);
+    xcb_window_t bars = desk->madeAbove(notch);
     ASSERT_NE(bars, 0u);
-    // The meter's window goes with steps queued for it, so its drawings are watched on the notch.
-    desk->watchDrawing(notch);
+    desk->watchDrawing(bars);
     EXPECT_TRUE(desk->drawnAgain(4)) << "shown";
 
     // Two windows, each over a part of it, hide it whole.
@@ -220,6 +264,9 @@ TEST_F(NotchOnX, TheMeterStepsOnlyWhileSeen) {
         return clients.size() == 1 && clients[0].second == 0;
     };
     EXPECT_TRUE(Desk::waitUntil(meterOnly)) << "covered: clients and their pixmaps " << testing::PrintToString(desk->otherClients());
+    // Made anew with the steps queued for it dropped.
+    bars = desk->above(notch);
+    desk->watchDrawing(bars);
     desk->unmap(right);
     EXPECT_TRUE(desk->drawnAgain(4)) << "half covered";
     desk->destroy(left);
@@ -229,6 +276,83 @@ TEST_F(NotchOnX, TheMeterStepsOnlyWhileSeen) {
     const std::uint32_t meterClient = bars & ~std::uint32_t(0x1fffff);
     desk->kill(clients[0].first == meterClient ? clients[1].first : clients[0].first);
     EXPECT_TRUE(desk->drawnAgain(4)) << "after losing the stepping connection";
+}
+INSTANTIATE_TEST_SUITE_P(NotchOnX, NotchOnXWithOrWithoutCompositor, ::testing::Bool());
+
+// The meter lies over its place in the notch, stacked just above it, wherever the notch goes,
+// and only while the notch is shown.
+TEST_F(NotchOnX, TheMeterLiesOverTheNotch) {
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    desk->window({0, 0, 100, 100});
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    // It may be made anew, to drop what was queued for it.
+    const auto liesAt = [&](QPoint at) {
+        return Desk::waitUntil([&] {
+            const xcb_window_t bars = desk->above(notch);
+            return bars != 0 && desk->frame(bars) == std::pair(QRect(at, QSize(40, 24)), true);
+        });
+    };
+    EXPECT_TRUE(liesAt({620, 4})) << "placed";
+    EXPECT_EQ(desk->pointedAt({640, 16}), notch) << "the pointer's events go on to the notch";
+    desk->move(notch, {300, 10});
+    EXPECT_TRUE(liesAt({420, 14})) << "the notch moved";
+    desk->raise(notch);
+    EXPECT_TRUE(liesAt({420, 14})) << "the notch raised";
+    meter->place(notch, {100, 2, 40, 24}, 1);
+    EXPECT_TRUE(liesAt({400, 12})) << "placed anew in it";
+    desk->unmap(notch);
+    EXPECT_TRUE(Desk::waitUntil([&] { return desk->above(notch) == 0; })) << "the notch unmapped";
+    desk->map(notch);
+    EXPECT_TRUE(liesAt({400, 12})) << "the notch mapped again";
+}
+
+// Where a compositing manager runs, the cover is judged again only after a change of a window
+// that lies or lay over the meter: moves, restacks, unmapping and mapping elsewhere cost no
+// round trips.
+TEST_F(NotchOnX, OnlyChangesOverTheMeterAreJudged) {
+    desk->poseAsCompositor();
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    const xcb_window_t other = desk->window({0, 400, 200, 200});
+    const xcb_window_t spare = desk->window({900, 400, 100, 100});
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    const auto& counts = meter->counts();
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    ASSERT_TRUE(Desk::waitUntil([&] { return counts.judgements > 0; }));
+
+    const std::uint64_t first = counts.judgements;
+    int judged = 0;
+    const std::tuple<const char*, bool, std::function<void()>> steps[] = {
+        {"moved elsewhere", false, [&] { desk->move(other, {300, 500}); }},
+        {"raised elsewhere", false, [&] { desk->raise(other); }},
+        {"another raised", false, [&] { desk->raise(spare); }},
+        {"unmapped elsewhere", false, [&] { desk->unmap(other); }},
+        {"mapped elsewhere", false, [&] { desk->map(other); }},
+        {"moved over the meter", true, [&] { desk->move(other, {560, 0}); }},
+        {"raised over the meter", true, [&] { desk->raise(other); }},
+        {"another raised above it", false, [&] { desk->raise(spare); }},
+        {"unmapped over the meter", true, [&] { desk->unmap(other); }},
+        {"mapped over the meter", true, [&] { desk->map(other); }},
+        {"moved away", true, [&] { desk->move(other, {300, 500}); }},
+        {"moved about elsewhere", false, [&] { desk->move(other, {320, 520}); }},
+        {"destroyed elsewhere", false, [&] { desk->destroy(other); }},
+        {"moved over the meter at last", true, [&] { desk->move(spare, {600, 0}); }},
+    };
+    for (const auto& [name, over, step] : steps) {
+        const std::uint64_t events = counts.events;
+        step();
+        // Read before the next step's, so that each is judged on its own or not at all.
+        ASSERT_TRUE(Desk::waitUntil([&] { return counts.events > events; })) << name;
+        if (!over) continue;
+        ++judged;
+        EXPECT_TRUE(Desk::waitUntil([&] { return counts.judgements >= first + judged; })) << name;
+    }
+    // A judgement of a change elsewhere would have come before the last one's.
+    EXPECT_EQ(counts.judgements, first + judged);
 }
 
 // Time counted from before its start, as a wall clock in 1970 reads against 2001, falls on a
@@ -247,22 +371,17 @@ TEST(NotchMeterFilm, EveryTimeFallsOnAFrameOfThePeriod) {
     }
 }
 
-// With no descriptor left for waking its thread, there is no meter window: the scene draws it.
-TEST_F(NotchOnX, WithNoDescriptorLeftThereIsNoMeterWindow) {
-    const int lowest = dup(0);
-    ASSERT_GE(lowest, 0);
-    close(lowest);
-    rlimit before{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
-    // One descriptor left: enough for the connection alone.
-    rlimit tight = before;
-    tight.rlim_cur = rlim_t(lowest) + 1;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    setrlimit(RLIMIT_NOFILE, &before);
+// With no descriptor left to wake its thread there is no meter window, though the display can be
+// reached: the scene draws the meter.
+TEST_F(NotchOnX, WithoutAWakeDescriptorThereIsNoMeterWindow) {
+    auto meter = X11MeterWindow::connect(display.name().constData(), [] {
+        errno = EMFILE;
+        return -1;
+    });
     EXPECT_TRUE(meter == nullptr);
     // One that cannot be woken would wait for ever to be destroyed.
     if (meter) static_cast<void>(meter.release());
+    EXPECT_NE(X11MeterWindow::connect(display.name().constData()), nullptr) << "with one";
 }
 
 // The meter stands still while the active window is full-screen on the notch's screen and
@@ -291,11 +410,19 @@ TEST_F(NotchOnX, AFullScreenWindowHidesTheNotchOnlyInFrontOfIt) {
         {"mapped again", [&] { desk->map(player); }},
         {"destroyed", [&] { desk->destroy(player); }},
     };
+    // Other windows' changes are not even told.
+    const xcb_window_t bystander = desk->window({600, 300, 100, 100});
     bool hidden = false;
     for (const auto& [name, step] : steps) {
         step();
         hidden = !hidden;
         EXPECT_TRUE(Desk::waitUntil([&] { return watcher->obscured() == hidden; })) << name;
+        const std::uint64_t judgements = watcher->judgements();
+        desk->move(bystander, {hidden ? 0 : 600, 300});
+        desk->raise(bystander);
+        desk->roundTrips();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(watcher->judgements(), judgements) << "a bystander moved after: " << name;
     }
     EXPECT_EQ(told, std::vector<bool>({true, false, true, false, true, false}));
 }
