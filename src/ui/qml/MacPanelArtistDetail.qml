@@ -72,8 +72,6 @@ ColumnLayout {
         boundsBehavior: Flickable.StopAtBounds
         topMargin: 2
         keyNavigationEnabled: false
-        Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-        FocusedRowKeys { id: rowKeys; view: grid }
         bottomMargin: 2
         // As many columns of at least 96 as fit, 10 apart.
         readonly property int columns: Math.max(1, Math.floor((width + 10) / (96 + 10)))

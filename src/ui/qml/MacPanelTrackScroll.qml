@@ -11,8 +11,6 @@ ListView {
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     keyNavigationEnabled: false
-    Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-    FocusedRowKeys { id: rowKeys; view: list }
     delegate: MacCompactTrackRow {
         width: ListView.view.width
         listModel: list.tracks

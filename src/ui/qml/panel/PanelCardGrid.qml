@@ -18,8 +18,6 @@ GridView {
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     keyNavigationEnabled: false
-    Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-    FocusedRowKeys { id: rowKeys; view: grid }
     delegate: AbstractButton {
         FocusRing {}
         id: card
