@@ -405,6 +405,12 @@ bool FocusChain::eventFilter(QObject* watched, QEvent* event) {
         return step(false);
     if (key->key() == Qt::Key_Tab && modifiers == Qt::NoModifier) return step(true);
     if (modifiers != Qt::NoModifier || isNothing(focused)) return false;
+    if (key->key() == Qt::Key_Space && held_.item == focused && held_.after) {
+        // A control after a list that loads more rows into it: the first row added takes the
+        // focus, wherever the control went meanwhile.
+        awaitRows(focused, held_.after, held_.afterCount);
+        return false;
+    }
     if (key->key() == Qt::Key_Down && focused->inherits("QQuickTextInput") && downIntoLists(focused))
         return true;
     return listKey(key->key(), focused);
@@ -458,6 +464,7 @@ void FocusChain::recover() {
     if (inPopup(now) || !isNothing(now)) return;
     const Held gone = held_;
     held_ = {};
+
     // A closed window starts again with nothing focused; a click leaves the focus where it
     // puts it, with no ring.
     if (!window_->isVisible() || pointed_ || (!gone.item && gone.name.isEmpty())) return;
@@ -503,7 +510,9 @@ void FocusChain::recover() {
     const QList<Stop> chain = stopsIn(scope_, gone.item);
     qsizetype at = -1;
     for (qsizetype i = 0; i < chain.size() && at < 0; ++i)
-        if (gone.item && (chain[i].item == gone.item || chain[i].item->isAncestorOf(gone.item))) at = i;
+        if (gone.item && chain[i].item == gone.item) at = i;
+    for (qsizetype i = 0; i < chain.size() && at < 0; ++i)
+        if (gone.item && chain[i].item->isAncestorOf(gone.item)) at = i;
     if (at < 0) {
         for (qsizetype i = 0; i < chain.size(); ++i)
             if (before(chain[i].box, gone.box)) at = i + 1;
@@ -513,22 +522,72 @@ void FocusChain::recover() {
         placed = chain[i].item != gone.item && enter(chain[i], reason);
     for (qsizetype i = 0; i < chain.size() && !placed; ++i)
         placed = chain[i].item != gone.item && enter(chain[i], reason);
-    // An emptied list's control takes the focus once it shows, if nothing moved it meanwhile.
-    if (placed && empty) {
-        QPointer<QQuickItem> placedOn = window_->activeFocusItem();
-        QPointer<QQuickItem> waiting = empty;
-        auto* once = new QObject(this);
-        connect(empty, &QQuickItem::visibleChanged, once, [this, placedOn, waiting, once] {
-            if (waiting && waiting->isVisible()) {
-                if (window_ && placedOn && window_->activeFocusItem() == placedOn)
-                    waiting->forceActiveFocus(Qt::TabFocusReason);
-                once->deleteLater();
-            }
-        });
-        connect(window_, &QQuickWindow::activeFocusItemChanged, once, [this, placedOn, once] {
-            if (!window_ || window_->activeFocusItem() != placedOn) once->deleteLater();
-        });
+    // Where the focus stands in for now, what comes back takes it again, if nothing moved it
+    // meanwhile: the control itself shown again, the rows it loaded, an emptied list's control.
+    if (!placed) return;
+    await({window_->activeFocusItem(), gone.item, gone.after, gone.afterCount, empty});
+}
+
+void FocusChain::awaitRows(QQuickItem* control, QQuickItem* list, int count) {
+    await({control, nullptr, list, count, nullptr});
+}
+
+void FocusChain::await(const Waiting& waiting) {
+    stopWaiting();
+    waiting_ = waiting;
+    watch(waiting_.control);
+    watch(waiting_.empty);
+    if (waiting_.list) {
+        watch(waiting_.list);
+        if (isItemView(waiting_.list))
+            connect(waiting_.list, SIGNAL(countChanged()), this, SLOT(checkWaiting()), Qt::UniqueConnection);
     }
+    connect(window_, &QQuickWindow::activeFocusItemChanged, this, &FocusChain::checkWaiting,
+            Qt::UniqueConnection);
+}
+
+void FocusChain::stopWaiting() {
+    const Waiting waiting = std::exchange(waiting_, {});
+    for (QQuickItem* item : {waiting.control.data(), waiting.empty.data(), waiting.list.data()}) {
+        if (!item) continue;
+        disconnect(item, &QQuickItem::visibleChanged, this, &FocusChain::checkWaiting);
+        disconnect(item, &QQuickItem::enabledChanged, this, &FocusChain::checkWaiting);
+        disconnect(item, &QQuickItem::childrenChanged, this, &FocusChain::checkWaiting);
+        if (isItemView(item)) disconnect(item, SIGNAL(countChanged()), this, SLOT(checkWaiting()));
+    }
+    if (window_) disconnect(window_, &QQuickWindow::activeFocusItemChanged, this, &FocusChain::checkWaiting);
+}
+
+void FocusChain::watch(QQuickItem* item) {
+    if (!item) return;
+    connect(item, &QQuickItem::visibleChanged, this, &FocusChain::checkWaiting, Qt::UniqueConnection);
+    connect(item, &QQuickItem::enabledChanged, this, &FocusChain::checkWaiting, Qt::UniqueConnection);
+    connect(item, &QQuickItem::childrenChanged, this, &FocusChain::checkWaiting, Qt::UniqueConnection);
+}
+
+void FocusChain::checkWaiting() {
+    const Waiting waiting = waiting_;
+    if (!waiting.placedOn) return;
+    if (!window_ || window_->activeFocusItem() != waiting.placedOn) {
+        // Moved on meanwhile, by a key or by what the control did: the rows it loaded may still
+        // come while the focus is lost.
+        if (!window_ || !isNothing(window_->activeFocusItem())) stopWaiting();
+        return;
+    }
+    QQuickItem* into = nullptr;
+    if (waiting.control != waiting.placedOn && isShownStop(waiting.control)) {
+        into = waiting.control;
+    } else if (waiting.list && waiting.list->isVisible() && countOf(waiting.list) > waiting.count) {
+        stopWaiting();
+        focusRow(waiting.list, waiting.count, QString(), Qt::TabFocusReason);
+        return;
+    } else if (isShownStop(waiting.empty)) {
+        into = waiting.empty;
+    } else {
+        return;
+    }
+    stopWaiting();
+    into->forceActiveFocus(Qt::TabFocusReason);
 }
 
 }  // namespace velto

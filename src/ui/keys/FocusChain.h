@@ -74,7 +74,21 @@ private:
         int afterCount = 0;
     };
 
+    // What may take the focus back from where recovery put it.
+    struct Waiting {
+        QPointer<QQuickItem> placedOn;
+        QPointer<QQuickItem> control;
+        QPointer<QQuickItem> list;
+        int count = 0;
+        QPointer<QQuickItem> empty;
+    };
+
     void attach(QQuickWindow* window);
+    void watch(QQuickItem* item);
+    void await(const Waiting& waiting);
+    void awaitRows(QQuickItem* control, QQuickItem* list, int count);
+    void stopWaiting();
+    Q_SLOT void checkWaiting();
     void focusMoved();
     void recover();
     bool step(bool forward);
@@ -103,6 +117,7 @@ private:
     // Where the focus last was in each list: its row and the control's name.
     QHash<const QQuickItem*, QPair<int, QString>> lastRows_;
     QList<QMetaObject::Connection> watching_;
+    Waiting waiting_;
     // Whether a pointer, not a key, acted last.
     bool pointed_ = false;
 };

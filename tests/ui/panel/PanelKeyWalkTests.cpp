@@ -118,6 +118,16 @@ class PanelKeys : public StatusPanelTest {
         QTest::keyClick(made.get(), Qt::Key(key), modifiers);
         layOut();
     }
+    // Text typed, a key for each character.
+    void type(const QString& text) {
+        for (const QChar c : text) {
+            QKeyEvent down(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(made.get(), &down);
+            QKeyEvent up(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(made.get(), &up);
+        }
+        layOut();
+    }
     QQuickItem* focused() const { return made->activeFocusItem(); }
     // List rows are visual children only: the item tree is searched too.
     QQuickItem* find(const QString& name) const {
@@ -400,6 +410,157 @@ INSTANTIATE_TEST_SUITE_P(EveryView, Walks, testing::ValuesIn(views),
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+// A control that goes as a key acts on it hands the focus, ring and all, to a control shown:
+// what took its place, else the one before it. The history cleared by "清空"; the error band
+// gone with "重试".
+TEST_F(PanelKeys, AControlThatGoesHandsTheFocusOn) {
+    for (const char* keyword : {"林", "灯塔"}) searchSongs(keyword, someSongs(keyword, 2));
+    open(screens[0].anchor);
+    panel->selectTab("search");
+    panel->editQuery("", false);
+    layOut();
+    ASSERT_TRUE(focus("mac-panel-clear-history"));
+    press(Qt::Key_Return);
+    EXPECT_TRUE(panel->search().history().empty());
+    EXPECT_EQ(unseen(), "") << "history cleared";
+    press(Qt::Key_Tab);
+    EXPECT_EQ(unseen(), "") << "history cleared, then tab";
+
+    searchRuntime->songs["雨"] = searchtest::SearchTestRuntime::failing<SearchPage>("搜索失败，请重试。");
+    panel->editQuery("雨", false);
+    panel->submitSearch();
+    layOut();
+    ASSERT_TRUE(focus("mac-panel-message-button"));
+    ASSERT_EQ(focused()->property("text").toString(), "重试");
+    searchRuntime->songs["雨"] = [] { return SearchPage{someSongs("r", 3), 3, 1}; };
+    press(Qt::Key_Return);
+    EXPECT_EQ(panel->search().results().size(), 3u);
+    EXPECT_EQ(unseen(), "") << "retried";
+
+}
+
+// "搜索" pressed from the keyboard runs the search and leaves the query selected, so that what is
+// typed next replaces it; Up from the first result goes back to the field, as Down came.
+TEST_F(PanelKeys, ASearchFromTheKeyboardLeavesItsQuerySelected) {
+    searchRuntime->songs["林"] = [] { return SearchPage{someSongs("l", 3), 3, 1}; };
+    panel->selectTab("search");
+    open(screens[0].anchor);
+    QQuickItem* field = focus("mac-panel-search-input");
+    ASSERT_TRUE(field);
+    type("林");
+    ASSERT_TRUE(focus("mac-panel-search-submit"));
+    press(Qt::Key_Return);
+    EXPECT_EQ(panel->search().results().size(), 3u);
+    EXPECT_EQ(unseen(), "");
+    if (focused() != field) press(Qt::Key_Backtab);
+    ASSERT_EQ(focused(), field);
+    EXPECT_EQ(field->property("selectedText").toString(), "林");
+    type("灯塔");
+    EXPECT_EQ(field->property("text").toString(), "灯塔");
+    press(Qt::Key_Return);
+    EXPECT_EQ(field->property("selectedText").toString(), "灯塔") << "searched with Return";
+
+    field->setProperty("text", "林");
+    panel->editQuery("林", false);
+    panel->submitSearch();
+    layOut();
+    field->forceActiveFocus(Qt::TabFocusReason);
+    press(Qt::Key_Down);
+    EXPECT_EQ(nameOf(focused()), "mac-panel-song-play in mac-panel-song-scroll");
+    press(Qt::Key_Up);
+    EXPECT_EQ(focused(), field);
+}
+
+// Every segmented picker takes Left and Right, Home and End, as one Tab stop entered at the
+// chosen segment: the artist page's and the search scopes.
+TEST_F(PanelKeys, PickersTakeTheArrows) {
+    searchRain("歌手");
+    panel->openArtist(0);
+    open(screens[0].anchor);
+    for (const char* prefix : {"artistTab", "mac-panel-scope-"}) {
+        if (std::string(prefix) != "artistTab") {
+            panel->closeCatalog();
+            layOut();
+        }
+        QQuickItem* start = focus("catalogBack");
+        if (!start) focus("mac-panel-search-submit");
+        press(Qt::Key_Tab);
+        if (focused()->objectName() == "catalogPagePlay") press(Qt::Key_Tab);
+        const QString chosen = focused()->objectName();
+        EXPECT_TRUE(chosen.startsWith(prefix)) << prefix << " " << chosen.toStdString();
+        EXPECT_TRUE(focused()->property("selected").toBool()) << prefix;
+        press(Qt::Key_Right);
+        EXPECT_NE(focused()->objectName(), chosen) << prefix;
+        EXPECT_TRUE(focused()->objectName().startsWith(prefix)) << prefix;
+        press(Qt::Key_End);
+        const QString last = focused()->objectName();
+        press(Qt::Key_Right);
+        EXPECT_EQ(focused()->objectName(), last) << prefix << " right at the end";
+        press(Qt::Key_Home);
+        press(Qt::Key_Left);
+        EXPECT_TRUE(focused()->objectName().startsWith(prefix)) << prefix << " left at the start";
+        press(Qt::Key_Space);
+        EXPECT_TRUE(focused()->property("selected").toBool()) << prefix << " chosen with Space";
+        EXPECT_EQ(unseen(), "") << prefix;
+    }
+}
+
+// "显示更多歌手" comes after the rows it extends; pressed from the keyboard, the focus stays on
+// it or goes to the first row it added, and Tab goes on past it.
+TEST_F(PanelKeys, ShowingMoreKeepsTheFocusAfterTheRows) {
+    scriptScopes(*searchRuntime);
+    std::vector<ArtistSummary> more;
+    for (int i = 13; i <= 24; ++i)
+        more.push_back({std::to_string(i), MusicSource::wy, "歌手" + std::to_string(i), {}, i, i});
+    searchRuntime->artists["雨:2"] = [more] { return ArtistSearchPage(more, 30, MusicSource::wy, 2, 12); };
+    searchRain("歌手");
+    open(screens[0].anchor);
+    for (int press = 0; press < 3 && find("mac-panel-more-artists"); ++press) {
+        ASSERT_TRUE(focus("mac-panel-more-artists"));
+        const int shown = int(panel->search().visibleArtistResults().size());
+        this->press(Qt::Key_Return);
+        const bool added = int(panel->search().visibleArtistResults().size()) > shown;
+        EXPECT_EQ(unseen(), "") << press;
+        QQuickItem* at = focused();
+        if (added && at->objectName() != "mac-panel-more-artists") {
+            EXPECT_EQ(at->objectName().toStdString(), "mac-panel-artist-" + std::to_string(shown)) << press;
+            continue;
+        }
+        this->press(Qt::Key_Tab);
+        EXPECT_FALSE(listOf(focused())) << press << " " << nameOf(focused());
+    }
+}
+
+// A list is one Tab stop, however long: 37 favourites are passed with one Tab, and Shift+Tab
+// after a wheel to their end and back comes out of the list the way it went in.
+TEST_F(PanelKeys, AListIsOneStop) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < 37; ++i) ids.push_back(std::to_string(i));
+    favourites(ids);
+    panel->selectTab("favorites");
+    open(screens[0].anchor);
+    QQuickItem* list = find("mac-panel-song-scroll");
+    ASSERT_TRUE(list);
+    wheel(list, -120, 40);
+    wheel(list, 120, 40);
+    ASSERT_TRUE(focus("mac-panel-tab-lyrics"));
+    press(Qt::Key_Tab);
+    ASSERT_EQ(listOf(focused()), list);
+    press(Qt::Key_Home);
+    EXPECT_EQ(nameOf(focused()), "mac-panel-song-play in mac-panel-song-scroll");
+    press(Qt::Key_Right);
+    EXPECT_EQ(nameOf(focused()), "mac-panel-song-heart in mac-panel-song-scroll");
+    press(Qt::Key_Left);
+    press(Qt::Key_Backtab);
+    EXPECT_EQ(focused()->objectName().toStdString(), "mac-panel-tab-lyrics");
+    EXPECT_EQ(list->property("contentY").toDouble(), 0);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    EXPECT_NE(listOf(focused()), list);
+    EXPECT_EQ(unseen(), "");
+    EXPECT_EQ(model->libraryTracks().size(), 37u);
+}
 
 }  // namespace
 }  // namespace velto::paneltest

@@ -43,12 +43,24 @@ Rectangle {
             background: null
             padding: 0
             text: row.panel?.search.query ?? ""
-            onTextEdited: row.panel.editQuery(text, preeditText.length > 0)
+            // Set by a search run till the next edit: the query searched is selected whenever the
+            // field shows it anew or takes the focus.
+            property bool searched: false
+            onTextEdited: {
+                searched = false
+                row.panel.editQuery(text, preeditText.length > 0)
+            }
+            onTextChanged: if (searched) selectAll()
             onPreeditTextChanged: row.panel.editComposition(preeditText)
             // Down goes on into the suggestions or results, and Up from their first line back.
             readonly property string listsBelow: "mac-panel-results"
             onAccepted: row.submit()
-            onActiveFocusChanged: if (!activeFocus && row.panel) row.panel.searchFocused = false
+            onActiveFocusChanged: {
+                if (activeFocus && searched)
+                    selectAll()
+                if (!activeFocus && row.panel)
+                    row.panel.searchFocused = false
+            }
         }
         PanelButton {
             objectName: "mac-panel-search-submit"
@@ -62,6 +74,7 @@ Rectangle {
     function submit() {
         row.panel.submitSearch()
         field.selectAll()
+        field.searched = true
     }
 
     Connections {
