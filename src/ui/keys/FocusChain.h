@@ -4,10 +4,10 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QQuickItem>
 #include <QRectF>
 #include <QString>
 
-class QQuickItem;
 class QQuickWindow;
 
 namespace velto {
