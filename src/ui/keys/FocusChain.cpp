@@ -154,13 +154,6 @@ QList<FocusChain::Stop> FocusChain::stopsIn(QQuickItem* item, const QQuickItem* 
     return stops;
 }
 
-QList<QQuickItem*> FocusChain::stops() const {
-    QList<QQuickItem*> items;
-    if (!scope_) return items;
-    for (const Stop& stop : stopsIn(scope_)) items << stop.item;
-    return items;
-}
-
 QList<FocusChain::Row> FocusChain::rowsOf(QQuickItem* list) const {
     QList<Row> rows;
     if (isItemView(list)) {

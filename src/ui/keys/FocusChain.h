@@ -19,8 +19,11 @@ namespace velto {
 // Down, Page Up, Page Down, Home and End move between its rows; Left and Right between a row's own
 // controls, or between the cells of a grid. A text field that names in `listsBelow` the item its
 // lists lie in goes down into them, and Up from their first line comes back to it. When the
-// focused control goes away (removed, hidden, disabled), the focus moves to what took its place,
-// else to the nearest control before it, else to the first one, ring and all.
+// focused control goes away (removed, hidden, disabled), the focus moves to what took its place
+// (the row in its place, the rows a list's `emptyControl` stood in for, the rows a control after
+// a list loaded into it), else to the nearest control before it, else to the first one, ring and
+// all; what comes back in its place takes it again. After a click it stays where the click left
+// it, with no ring.
 class FocusChain : public QObject {
     Q_OBJECT
     Q_PROPERTY(QQuickItem* scope READ scope WRITE setScope NOTIFY scopeChanged)
@@ -39,11 +42,9 @@ public:
     // How many cells a line of a list holds: those beside the first one.
     static int columns(const QList<QRectF>& rows);
     // The row Tab enters a list at: the one asked for or last focused while the list has it,
-    // else the first whose top is in the viewport, else the first.
+    // else the first wholly in the viewport, else the first partly in it, else the first.
+    // `rows` holds the boxes of the rows made, null for the others.
     static int entryRow(int asked, int count, const QList<QRectF>& rows, const QRectF& viewport);
-
-    // The stops of the scope in the order Tab takes them; a list is one.
-    QList<QQuickItem*> stops() const;
 
 signals:
     void scopeChanged();

@@ -60,8 +60,6 @@ ColumnLayout {
         bottomMargin: 4
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: false
-        // No current row: it would take the focus from the footer as the rows change.
-        currentIndex: -1
 
         delegate: AbstractButton {
             FocusRing {}
