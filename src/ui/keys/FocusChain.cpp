@@ -446,7 +446,10 @@ void FocusChain::focusMoved() {
     held_ = held;
     // Hidden, a control may keep the focus it can no longer show.
     for (const auto& watch : watching_) disconnect(watch);
-    const auto check = [this] { QMetaObject::invokeMethod(this, &FocusChain::recover, Qt::QueuedConnection); };
+    const auto check = [this] {
+        if (held_.item && (!held_.item->isVisible() || !held_.item->isEnabled())) held_.went = true;
+        QMetaObject::invokeMethod(this, &FocusChain::recover, Qt::QueuedConnection);
+    };
     watching_ = {connect(now, &QQuickItem::visibleChanged, this, check),
                  connect(now, &QQuickItem::enabledChanged, this, check)};
 }
@@ -461,6 +464,8 @@ void FocusChain::recover() {
     // A closed window starts again with nothing focused; a click leaves the focus where it
     // puts it, with no ring.
     if (!window_->isVisible() || pointed_ || (!gone.item && gone.name.isEmpty())) return;
+    // Still shown, it gave the focus up to what asked for it.
+    if (gone.item && !gone.went) return;
     // Disabled for a moment and back: it keeps the focus.
     if (isShownStop(gone.item)) {
         gone.item->forceActiveFocus(Qt::TabFocusReason);

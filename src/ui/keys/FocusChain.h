@@ -73,6 +73,7 @@ private:
         QPointer<QQuickItem> emptyOf;  // the list it stands in for while that is empty
         QPointer<QQuickItem> after;    // the list just before it, and its rows then
         int afterCount = 0;
+        bool went = false;  // hidden or disabled since
     };
 
     // What may take the focus back from where recovery put it.
