@@ -3,6 +3,7 @@
 #include <QJSEngine>
 #include <QQmlEngine>
 
+#include "ui/keys/FocusChain.h"
 #include "ui/keys/ListKeys.h"
 #include "ui/views/MacAlbumPageModel.h"
 #include "ui/views/MacArtistPageModel.h"
@@ -48,6 +49,7 @@ void registerViewTypes(Theme* theme) {
                                          [](QQmlEngine*, QJSEngine*) -> QObject* {
                                              return new SliderKeys;
                                          });
+    qmlRegisterType<FocusChain>(uri, 1, 0, "FocusChain");
     qmlRegisterType<RoundedImageItem>(uri, 1, 0, "RoundedImage");
     qmlRegisterType<NotchMeterItem>(uri, 1, 0, "NotchMeterBars");
     qmlRegisterType<MacArtworkModel>(uri, 1, 0, "MacArtworkModel");

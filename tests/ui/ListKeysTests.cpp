@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/keys/ActivationKeys.h"
+#include "ui/keys/FocusChain.h"
 #include "ui/keys/ListKeys.h"
 #include "ui/keys/SliderKeys.h"
 
@@ -44,6 +45,42 @@ TEST(ListKeys, ScrollsAFocusedControlIntoViewByTheLeastMove) {
     EXPECT_EQ(ListKeys::shownAt(0, 0, 900, 260, 300, 700), 300);    // taller than the view
     EXPECT_EQ(ListKeys::shownAt(0, -4, 900, 260, -4, 40), -4);      // a top margin
     EXPECT_EQ(ListKeys::shownAt(0, 0, 100, 260, 600, 649), 100);    // not past the end
+}
+
+// Tab's order is the order boxes are seen in: bands of boxes beside one another, top band first,
+// each left to right, whatever order they come in: a header of three buttons at slightly
+// different heights, a tall box with two stacked beside it, a row below both.
+TEST(FocusChain, VisualOrderIsTopToBottomThenLeftToRight) {
+    const QList<QRectF> boxes{{300, 12, 20, 20}, {10, 10, 60, 24}, {340, 14, 20, 16},
+                              {10, 200, 300, 40}, {10, 50, 40, 120}, {60, 100, 30, 30},
+                              {60, 50, 30, 30}};
+    EXPECT_EQ(FocusChain::visualOrder(boxes), (QList<int>{1, 0, 2, 4, 6, 5, 3}));
+    EXPECT_EQ(FocusChain::visualOrder({}), QList<int>{});
+    // Before a control that went: what lies above it, or beside it to its left.
+    const QRectF gone(100, 100, 40, 20);
+    EXPECT_TRUE(FocusChain::before({300, 40, 20, 20}, gone));
+    EXPECT_TRUE(FocusChain::before({20, 105, 20, 20}, gone));
+    EXPECT_FALSE(FocusChain::before({200, 95, 20, 20}, gone));
+    EXPECT_FALSE(FocusChain::before({0, 130, 20, 20}, gone));
+}
+
+// A list's lines hold as many cells as lie beside its first; Tab enters it at the row asked for
+// or last focused while the list still has it, else the first row wholly in view, else the first
+// partly in view, else its first.
+TEST(FocusChain, ColumnsAndTheRowTabEntersAt) {
+    EXPECT_EQ(FocusChain::columns({{0, 0, 50, 30}, {60, 0, 50, 30}, {120, 0.5, 50, 30}, {0, 40, 50, 30}}), 3);
+    EXPECT_EQ(FocusChain::columns({{0, 0, 50, 30}, {0, 40, 50, 30}}), 1);
+    EXPECT_EQ(FocusChain::columns({}), 1);
+    const QRectF view(0, 100, 300, 120);
+    // Rows of 49 at a pitch of 51, scrolled so that row 2 is cut at the top.
+    QList<QRectF> rows;
+    for (int i = 0; i < 8; ++i) rows << QRectF(0, 100 - 110 + i * 51, 300, 49);
+    EXPECT_EQ(FocusChain::entryRow(5, 8, rows, view), 5);
+    EXPECT_EQ(FocusChain::entryRow(8, 8, rows, view), 3);  // gone: the first wholly in view
+    EXPECT_EQ(FocusChain::entryRow(-1, 8, rows, view), 3);
+    EXPECT_EQ(FocusChain::entryRow(-1, 8, {{}, {}, QRectF(0, 90, 300, 150)}, view), 2);
+    EXPECT_EQ(FocusChain::entryRow(-1, 8, {}, view), 0);  // none made: the first
+    EXPECT_EQ(FocusChain::entryRow(0, 0, rows, view), -1);
 }
 
 // Return and keypad Enter activate, with no other modifier.

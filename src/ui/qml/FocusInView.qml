@@ -5,11 +5,14 @@ import Velto
 // opening), each view that scrolls it, innermost first, scrolls by the least move that shows it:
 // a list its whole row, any other view the control with a margin for its ring.
 Connections {
+    id: inView
     required property Item scope
     // A view whose edge a band covers for now: what the band covers does not count as shown.
     property Item banded: null
     property real bandAbove: 0
     property real bandBelow: 0
+    // The keys move the focus inside the scope as one model has it.
+    readonly property FocusChain chain: FocusChain { scope: inView.scope }
 
     target: scope.Window.window
 

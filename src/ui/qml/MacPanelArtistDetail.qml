@@ -72,8 +72,8 @@ ColumnLayout {
         boundsBehavior: Flickable.StopAtBounds
         topMargin: 2
         keyNavigationEnabled: false
-        Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-        FocusedRowKeys { id: rowKeys; view: grid }
+        // No current row: it would take the focus from the footer as the rows change.
+        currentIndex: -1
         bottomMargin: 2
         // As many columns of at least 96 as fit, 10 apart.
         readonly property int columns: Math.max(1, Math.floor((width + 10) / (96 + 10)))

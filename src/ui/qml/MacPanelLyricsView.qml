@@ -60,8 +60,6 @@ ColumnLayout {
         bottomMargin: 4
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: false
-        Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-        FocusedRowKeys { id: rowKeys; view: list }
 
         delegate: AbstractButton {
             FocusRing {}

@@ -50,8 +50,9 @@ ColumnLayout {
     PanelButton {
         objectName: "playlistLoadMore"
         Layout.alignment: Qt.AlignHCenter
+        // Kept enabled while it loads, so that the focus stays on it; a press meanwhile
+        // does nothing.
         visible: page.content === "tracks" && page.hasMore
-        enabled: !page.isLoading
         text: page.loadMoreTitle
         onClicked: page.loadNextPage()
     }

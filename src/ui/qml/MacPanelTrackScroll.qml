@@ -11,8 +11,8 @@ ListView {
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     keyNavigationEnabled: false
-    Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-    FocusedRowKeys { id: rowKeys; view: list }
+    // No current row: it would take the focus from the footer as the rows change.
+    currentIndex: -1
     delegate: MacCompactTrackRow {
         width: ListView.view.width
         listModel: list.tracks

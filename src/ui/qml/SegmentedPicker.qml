@@ -21,6 +21,9 @@ Rectangle {
 
     RowLayout {
         id: row
+        // One stop for Tab, entered at the chosen segment; the arrows, Home and End go along.
+        readonly property bool focusList: true
+        readonly property int focusEntry: picker.chosen
         anchors.fill: parent
         anchors.margins: 2
         spacing: 2

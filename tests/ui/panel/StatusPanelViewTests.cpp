@@ -791,12 +791,18 @@ TEST_F(PanelViews, ListKeysMoveTheFocusedRow) {
     expectFocus(1, "mac-panel-song-play", "down");
     harness.render("panel-focused-row");
     QTest::keyClick(window, Qt::Key_Up);
+    expectFocus(0, "mac-panel-song-play", "up");
+    // Up from the first row goes back to the field, Down from it to the rows.
     QTest::keyClick(window, Qt::Key_Up);
-    expectFocus(0, "mac-panel-song-play", "up at the top");
+    EXPECT_EQ(window->activeFocusItem()->objectName(), "mac-panel-search-input");
+    QTest::keyClick(window, Qt::Key_Down);
+    expectFocus(0, "mac-panel-song-play", "down from the field");
     QTest::keyClick(window, Qt::Key_PageDown);  // five rows of 49 and 2 between fill the 260
     expectFocus(5, "mac-panel-song-play", "page down");
-    QTest::keyClick(window, Qt::Key_Tab);
-    expectFocus(5, "mac-panel-song-heart", "tab to the heart");
+    QTest::keyClick(window, Qt::Key_Right);
+    expectFocus(5, "mac-panel-song-heart", "right to the heart");
+    QTest::keyClick(window, Qt::Key_Right);
+    expectFocus(5, "mac-panel-song-heart", "right at the row's end");
     QTest::keyClick(window, Qt::Key_Down);
     expectFocus(6, "mac-panel-song-heart", "down from the heart");
     QTest::keyClick(window, Qt::Key_End);
@@ -808,7 +814,12 @@ TEST_F(PanelViews, ListKeysMoveTheFocusedRow) {
     expectFocus(6, "mac-panel-song-heart", "page up");
     QTest::keyClick(window, Qt::Key_Home);
     expectFocus(0, "mac-panel-song-heart", "home");
+    // The list is one stop: Tab leaves it, Shift+Tab comes back to the control last focused.
+    QTest::keyClick(window, Qt::Key_Tab);
+    EXPECT_EQ(focusedRow(), nullptr);
     QTest::keyClick(window, Qt::Key_Backtab);
+    expectFocus(0, "mac-panel-song-heart", "back into the list");
+    QTest::keyClick(window, Qt::Key_Left);
     QTest::keyClick(window, Qt::Key_Down);
     QTest::keyClick(window, Qt::Key_Down);
     expectFocus(2, "mac-panel-song-play", "down twice");

@@ -16,8 +16,8 @@ ListView {
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     keyNavigationEnabled: false
-    Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-    FocusedRowKeys { id: rowKeys; view: artists }
+    // No current row: it would take the focus from the footer as the rows change.
+    currentIndex: -1
     delegate: AbstractButton {
         FocusRing {}
         id: artistRow
@@ -72,8 +72,9 @@ ListView {
         PanelButton {
             objectName: "mac-panel-more-artists"
             Layout.alignment: Qt.AlignHCenter
+            // Kept enabled while it loads, so that the focus stays on it; a press meanwhile
+            // does nothing.
             visible: artists.search?.canExpandArtistResults ?? false
-            enabled: !(artists.search?.isLoadingMoreArtists ?? false)
             text: (artists.search?.isLoadingMoreArtists ?? false) ? "正在载入…" : "显示更多歌手"
             onClicked: artists.panel.expandArtists()
         }

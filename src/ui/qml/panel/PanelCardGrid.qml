@@ -18,8 +18,8 @@ GridView {
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     keyNavigationEnabled: false
-    Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-    FocusedRowKeys { id: rowKeys; view: grid }
+    // No current row: it would take the focus from the footer as the rows change.
+    currentIndex: -1
     delegate: AbstractButton {
         FocusRing {}
         id: card

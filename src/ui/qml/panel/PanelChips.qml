@@ -11,6 +11,9 @@ Flow {
     readonly property int columns: Math.max(1, Math.floor((width + 6) / (96 + 6)))
     readonly property real cellWidth: (width - (columns - 1) * 6) / columns
 
+    // One stop for Tab; the arrows go between the chips.
+    readonly property bool focusList: true
+
     spacing: 6
     Repeater {
         model: chips.entries

@@ -28,27 +28,34 @@ Flickable {
             font.weight: Theme.semibold
             color: Theme.secondary
         }
-        Repeater {
-            id: suggestions
-            model: discovery.search?.shownSuggestions ?? []
-            delegate: AbstractButton {
-                FocusRing {}
-                required property string modelData
-                required property int index
-                objectName: "mac-panel-suggestion-" + index
-                Layout.fillWidth: true
-                // The ring goes round the symbol and the text, in the padding.
-                leftPadding: 4
-                rightPadding: 4
-                topPadding: 3
-                bottomPadding: 3
-                Accessible.role: Accessible.Button
-                Accessible.name: modelData
-                onClicked: discovery.panel.pick(modelData, Window.window?.actingOnKey?.() ?? false)
-                contentItem: Row {
-                    spacing: 6
-                    Icon { name: "magnifyingglass"; size: Theme.callout; color: Theme.secondary }
-                    PanelText { text: modelData }
+        // One stop for Tab; Up and Down go between the suggestions.
+        ColumnLayout {
+            readonly property bool focusList: true
+            Layout.fillWidth: true
+            visible: suggestions.count > 0
+            spacing: 12
+            Repeater {
+                id: suggestions
+                model: discovery.search?.shownSuggestions ?? []
+                delegate: AbstractButton {
+                    FocusRing {}
+                    required property string modelData
+                    required property int index
+                    objectName: "mac-panel-suggestion-" + index
+                    Layout.fillWidth: true
+                    // The ring goes round the symbol and the text, in the padding.
+                    leftPadding: 4
+                    rightPadding: 4
+                    topPadding: 3
+                    bottomPadding: 3
+                    Accessible.role: Accessible.Button
+                    Accessible.name: modelData
+                    onClicked: discovery.panel.pick(modelData, Window.window?.actingOnKey?.() ?? false)
+                    contentItem: Row {
+                        spacing: 6
+                        Icon { name: "magnifyingglass"; size: Theme.callout; color: Theme.secondary }
+                        PanelText { text: modelData }
+                    }
                 }
             }
         }

@@ -43,35 +43,38 @@ Rectangle {
             background: null
             padding: 0
             text: row.panel?.search.query ?? ""
-            onTextEdited: row.panel.editQuery(text, preeditText.length > 0)
+            // Set by a search run till the next edit: the query searched is selected whenever the
+            // field shows it anew or takes the focus.
+            property bool searched: false
+            onTextEdited: {
+                searched = false
+                row.panel.editQuery(text, preeditText.length > 0)
+            }
+            onTextChanged: if (searched) selectAll()
             onPreeditTextChanged: row.panel.editComposition(preeditText)
-            onAccepted: row.panel.submitSearch()
-            onActiveFocusChanged: if (!activeFocus && row.panel) row.panel.searchFocused = false
-            Keys.onDownPressed: event => event.accepted = row.focusResults()
+            // Down goes on into the suggestions or results, and Up from their first line back.
+            readonly property string listsBelow: "mac-panel-results"
+            onAccepted: row.submit()
+            onActiveFocusChanged: {
+                if (activeFocus && searched)
+                    selectAll()
+                if (!activeFocus && row.panel)
+                    row.panel.searchFocused = false
+            }
         }
         PanelButton {
             objectName: "mac-panel-search-submit"
             text: "搜索"
             enabled: row.panel?.searchEnabled ?? false
-            onClicked: row.panel.submitSearch()
+            onClicked: row.submit()
         }
     }
 
-    // Down goes on to the first suggestion or result below, past the scopes.
-    function focusResults() {
-        let next = field
-        for (let step = 0; step < 100; ++step) {
-            next = next.nextItemInFocusChain(true)
-            if (!next || next === field)
-                return false
-            for (let at = next; at; at = at.parent) {
-                if (at.objectName === "mac-panel-results") {
-                    next.forceActiveFocus(Qt.TabFocusReason)
-                    return true
-                }
-            }
-        }
-        return false
+    // The query searched stays selected, so that what is typed next replaces it.
+    function submit() {
+        row.panel.submitSearch()
+        field.selectAll()
+        field.searched = true
     }
 
     Connections {

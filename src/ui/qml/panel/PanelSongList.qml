@@ -21,8 +21,10 @@ Item {
         clip: true
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: false
-        Keys.onPressed: event => event.accepted = rowKeys.take(event.key)
-        FocusedRowKeys { id: rowKeys; view: list; emptyControl: importLocal }
+        // No current row: it would take the focus from the footer as the rows change.
+        currentIndex: -1
+        // Takes the focus from the rows when the last goes, and gives it to the first that comes.
+        property Item emptyControl: importLocal
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOff }
         delegate: PanelSongRow {
             width: ListView.view.width
