@@ -1,4 +1,3 @@
-#include <QAnimationDriver>
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QTest>
@@ -7,6 +6,7 @@
 #include <optional>
 
 #include "StatusPanelFixture.h"
+#include "ui/SteppedAnimationDriver.h"
 #include "ui/ViewHarness.h"
 #include "ui/window/PanelPlacement.h"
 #include "ui/window/PanelWindow.h"
@@ -15,19 +15,6 @@ namespace velto::paneltest {
 namespace {
 
 using Align = PanelPlacement::Align;
-
-// Animation time that moves only when the test says so.
-class SteppedAnimationDriver : public QAnimationDriver {
-  public:
-    qint64 elapsed() const override { return now_; }
-    void step(qint64 ms) {
-        now_ += ms;
-        advance();
-    }
-
-  private:
-    qint64 now_ = 0;
-};
 
 std::vector<Track> someSongs(const std::string& prefix, int count) {
     std::vector<Track> made;

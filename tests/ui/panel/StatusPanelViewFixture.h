@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QAnimationDriver>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
@@ -17,24 +16,11 @@
 #include "ui/window/PanelPlacement.h"
 #include "ui/window/PanelWindow.h"
 #include "ui/style/Theme.h"
+#include "ui/SteppedAnimationDriver.h"
 #include "ui/ViewHarness.h"
 
 
 namespace velto::paneltest {
-
-// Animation time that moves only when the test says so: pictures show the rows once their
-// transitions have ended, without waiting for the wall clock.
-class SteppedAnimationDriver : public QAnimationDriver {
-  public:
-    qint64 elapsed() const override { return now_; }
-    void step(qint64 ms) {
-        now_ += ms;
-        advance();
-    }
-
-  private:
-    qint64 now_ = 0;
-};
 
 // The panel's QML over a panel model in a fixture state: every state loads without a QML
 // warning and draws something; a few texts, flags and names are checked on the way.
