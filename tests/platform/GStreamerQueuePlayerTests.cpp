@@ -139,10 +139,12 @@ constexpr int sampleRate = 44100;
 class GStreamerQueuePlayerTest : public ::testing::Test {
   protected:
     void makePlayer(const std::string& sink = "fakesink sync=false",
-                    std::function<void(std::function<void()>)> startThread = {}) {
+                    std::function<void(std::function<void()>)> startThread = {},
+                    std::function<bool(const std::string&)> fileReadable = {}) {
         GStreamerQueuePlayer::Options options;
         options.audioSink = sink;
         options.startThread = std::move(startThread);
+        options.fileReadable = std::move(fileReadable);
         options.sinkBufferProbe = [this](const SinkBuffer& buffer) {
             ++probeCalls;
             std::lock_guard lock(mutex);
@@ -1119,6 +1121,90 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
     EXPECT_EQ(totalFrames(), frames["a"]);
     // With the reads ended, every playbin left behind is stopped, those that waited too.
     EXPECT_TRUE(queue.runUntil([&] { return !player->tearingDown(); }));
+}
+
+// Before the next song is handed over its file is looked at, which on a share that stopped
+// answering lasts as long as the share does. A pause, a seek and a change of the queue asked
+// meanwhile return at once. A song queued behind the current one meanwhile is looked at in turn
+// and joined in place of the one looked at first; after a seek sent meanwhile, the next song is
+// still joined.
+TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
+    struct Look {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::string> asked;  // the names of the files looked at
+        bool open = false;
+        void release() {
+            std::lock_guard lock(mutex);
+            open = true;
+            changed.notify_all();
+        }
+        std::size_t count() {
+            std::lock_guard lock(mutex);
+            return asked.size();
+        }
+    };
+    for (bool seeking : {false, true}) {
+        SCOPED_TRACE(seeking ? "a seek" : "a change of the queue");
+        auto look = std::make_shared<Look>();
+        struct Release {
+            Look& look;
+            ~Release() { look.release(); }
+        } release{*look};
+        makePlayer("fakesink sync=true", {}, [look, this](const std::string& path) {
+            std::unique_lock lock(look->mutex);
+            look->asked.push_back(std::filesystem::path(path).stem().string());
+            queue.post([] {});
+            look->changed.wait(lock, [&] { return look->open; });
+            return true;
+        });
+        events.clear();
+        auto a = item("a", 1.0);
+        auto b = item("b", 0.3);
+        auto c = item("c", 0.3);
+        player->insert(a);
+        player->insert(b);
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
+        EXPECT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }))
+            << "the player's messages waited for the look";
+        // Asked on another thread, which must not wait for the look.
+        auto returnsAtOnce = [&](const std::function<void()>& call) {
+            auto asked = std::async(std::launch::async, call);
+            const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            if (!free) look->release();
+            asked.wait();
+            return free;
+        };
+        std::optional<bool> sought;
+        ASSERT_TRUE(returnsAtOnce([&] { player->pause(); })) << "the pause waited";
+        if (seeking) {
+            ASSERT_TRUE(returnsAtOnce([&] {
+                player->seek(0.5, [&](bool finished) { sought = finished; });
+            })) << "the seek waited";
+        } else {
+            ASSERT_TRUE(returnsAtOnce([&] { player->remove(b); })) << "the removal waited";
+            ASSERT_TRUE(returnsAtOnce([&] { player->insert(c); })) << "the insert waited";
+        }
+        look->release();
+        player->play();
+        ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+        if (seeking) {
+            EXPECT_EQ(sought, true);
+            std::vector<std::string> expected = {
+                "current a", "status a ready", "end a", "status b ready", "current b", "end b",
+                "current none"};
+            EXPECT_EQ(events, expected);
+        } else {
+            std::vector<std::string> expected = {
+                "current a", "status a ready", "end a", "status c ready", "current c", "end c",
+                "current none"};
+            EXPECT_EQ(events, expected);
+            std::lock_guard lock(look->mutex);
+            EXPECT_EQ(look->asked, (std::vector<std::string>{"b", "c"}));
+        }
+        player.reset();
+    }
 }
 
 TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
