@@ -882,6 +882,72 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamAskedForDuringAStateChangeOfOursIs
     expectJoined("a", "b");
 }
 
+// After a seek the playbin wins back its playing state by itself, on a thread of its own. The
+// next stream asked for meanwhile is handed over once that change has ended: run over the
+// switch, it sets the old stream's parts playing as the switch stops them, and they are freed
+// running.
+TEST_F(GStreamerQueuePlayerTest, TheNextStreamIsHandedOverOnceAStateChangeOfThePlaybinsOwnHasEnded) {
+    ASSERT_TRUE(findPlaybins());
+    // The first ask after the seek and the playbin's change meet: each waits, bounded, for the
+    // other to have started, so that they run together.
+    struct Meeting {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool asked = false;
+        bool changing = false;
+        void meet(bool& mine, const bool& theirs) {
+            std::unique_lock lock(mutex);
+            mine = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(2), [&] { return theirs; });
+        }
+    } meeting;
+    std::atomic<bool> armed{false};
+    HandOverGate asking{.open = true};
+    asking.onReached = [&] {
+        if (armed) meeting.meet(meeting.asked, meeting.changing);
+    };
+    // Once the player has answered, before the playbin switches: whether it still changes state.
+    std::optional<GstState> pendingAtSwitch;
+    GstElement* playbin = nullptr;
+    HandOverGate answered{.open = true};
+    answered.onReached = [&] {
+        if (!armed.exchange(false)) return;
+        GstState pending = GST_STATE_VOID_PENDING;
+        gst_element_get_state(playbin, nullptr, &pending, 0);
+        pendingAtSwitch = pending;
+        queue.post([] {});
+    };
+    struct Hooks {
+        ~Hooks() {
+            askGate = nullptr;
+            handOverGate = nullptr;
+            stateChangeHook = nullptr;
+        }
+    } hooks;
+    askGate = &asking;
+    handOverGate = &answered;
+    makePlayer("fakesink sync=true");
+    // Long enough that its end is read only after the seek there.
+    player->insert(item("a", 5.0));
+    playbin = latestPlaybin;
+    player->insert(item("b", 0.5));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    StateChangeHook hook{playbin, GST_STATE_CHANGE_PAUSED_TO_PLAYING,
+                         [&](GstElement*) { meeting.meet(meeting.changing, meeting.asked); }};
+    stateChangeHook = &hook;
+    armed = true;
+    player->seek(4.7, {});
+    ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+    {
+        std::lock_guard lock(meeting.mutex);
+        ASSERT_TRUE(meeting.asked && meeting.changing) << "the ask and the change never met";
+    }
+    EXPECT_EQ(pendingAtSwitch, GST_STATE_VOID_PENDING)
+        << "handed over while the playbin still changed state";
+}
+
 // Streams from a server that ignores "Range" cannot seek, and their whole body arrives at once,
 // so the next stream is handed over while the current one is still filling its buffer. Every
 // way of moving on must still bring the next item to play; the race is rare, so it is looped.
