@@ -99,6 +99,13 @@ bool countElements() {
     return counter && registered;
 }
 
+// A song of 0.3 s in `dir`; its address.
+std::string shortSong(const TempDir& dir) {
+    auto path = dir.path() / "song.wav";
+    writeWavFile(path, 0.3);
+    return "file://" + path.string();
+}
+
 // Every item the player opens builds elements; none may outlive the item that used them, nor
 // the player. Ends one after the other, hand-overs and removal of a playing item all count.
 // With nothing to play and the playbins it replaced stopped, the player holds no element; a
@@ -107,9 +114,7 @@ bool countElements() {
 TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
     ASSERT_TRUE(countElements());
     TempDir dir;
-    auto path = dir.path() / "song.wav";
-    writeWavFile(path, 0.3);
-    const std::string uri = "file://" + path.string();
+    const std::string uri = shortSong(dir);
 
     for (bool threadsFail : {false, true}) {
         SCOPED_TRACE(threadsFail ? "no thread can be started" : "threads start");
@@ -161,9 +166,7 @@ TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
 TEST(GStreamerQueuePlayerLeakTest, APlaybinReplacedWhileItStartsIsStoppedOnceStarted) {
     ASSERT_TRUE(countElements());
     TempDir dir;
-    auto path = dir.path() / "song.wav";
-    writeWavFile(path, 0.3);
-    const std::string uri = "file://" + path.string();
+    const std::string uri = shortSong(dir);
     const int before = liveElements;
     const int freedRunning = destroyedRunning;
     {
