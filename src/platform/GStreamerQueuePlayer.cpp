@@ -72,13 +72,15 @@ GstElement* makeSink(const std::string& description) {
     return sink;
 }
 
-// True for every URI that is not a local file, else whether the file can be read.
-bool readableFile(const std::string& uri) {
+// True for every URI that is not a local file, else whether the file can be read, asked of
+// `readable` if given.
+bool readableFile(const std::string& uri,
+                  const std::function<bool(const std::string& path)>& readable) {
     gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
     if (!path) return true;
-    bool readable = g_access(path, R_OK) == 0;
+    const bool result = readable ? readable(path) : g_access(path, R_OK) == 0;
     g_free(path);
-    return readable;
+    return result;
 }
 
 // Whether a failing element is the stream's source (the file or HTTP reader), as opposed to a
@@ -189,6 +191,7 @@ struct GStreamerQueuePlayer::PlaybinContext {
     std::mutex mutex;
     GStreamerQueuePlayer* owner = nullptr;  // null once the playbin is retired
     GstElement* playbin = nullptr;          // not owned
+    std::function<bool(const std::string& path)> fileReadable;  // the player's option
     std::uint64_t epoch = 0;
     // The sources of the current stream and of the one handed over after it, in that order.
     std::deque<GstElement*> sources;
@@ -430,28 +433,47 @@ struct GStreamerQueuePlayer::Callbacks {
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
-        std::unique_lock locked(context.mutex);
-        auto* self = context.owner;
-        if (!self) return;
-        {
-            std::lock_guard lock(self->handOverMutex_);
+        std::unique_lock locked(context.mutex, std::defer_lock);
+        // The next item's file is looked at with no lock held: on a share that stopped
+        // answering the look lasts as long as the share does, and the main thread takes these
+        // locks at every pause, seek and change of the queue. What it found holds only for the
+        // item it looked at, so it is asked again if another one came behind the current.
+        PlayerItemPtr looked;
+        bool lookedReadable = false;
+        std::uint64_t seeksBeforeLook = 0;
+        while (true) {
+            locked.lock();
+            auto* self = context.owner;
+            if (!self) return;
+            std::unique_lock handOver(self->handOverMutex_);
             // A joined stream would start at normal speed, so at another rate the next item is
-            // opened on its own after the end, where the rate is applied before it plays.
+            // opened on its own after the end, where the rate is applied before it plays. A
+            // seek sent during the look flushed the end this call was for; the end reached
+            // after it asks again.
             if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
-                self->holdHandOver_) {
+                self->holdHandOver_ || (looked && self->seeksSent_ != seeksBeforeLook)) {
                 return;
             }
-            const PlayerItem& next = *self->handOverCandidate_;
-            // A file that cannot be opened would stall the playbin's switch; let the current
-            // stream end instead and open the next one on its own, where it fails cleanly.
-            if (!readableFile(next.uri())) return;
-            g_object_set(playbin, "uri", next.uri().c_str(), nullptr);
-            if (next.preferredForwardBuffer() > 0) {
-                g_object_set(playbin, "buffer-duration",
-                             static_cast<gint64>(next.preferredForwardBuffer() * GST_SECOND),
-                             nullptr);
+            PlayerItemPtr next = self->handOverCandidate_;
+            if (next == looked) {
+                // A file that cannot be opened would stall the playbin's switch; let the
+                // current stream end instead and open the next one on its own, where it fails
+                // cleanly.
+                if (!lookedReadable) return;
+                g_object_set(playbin, "uri", next->uri().c_str(), nullptr);
+                if (next->preferredForwardBuffer() > 0) {
+                    g_object_set(
+                        playbin, "buffer-duration",
+                        static_cast<gint64>(next->preferredForwardBuffer() * GST_SECOND), nullptr);
+                }
+                self->handedOver_ = next->id();
+                break;
             }
-            self->handedOver_ = next.id();
+            seeksBeforeLook = self->seeksSent_;
+            handOver.unlock();
+            locked.unlock();
+            lookedReadable = readableFile(next->uri(), context.fileReadable);
+            looked = std::move(next);
         }
         context.openingNext = true;
         // The playbin sets the next stream up once this returns, so a state change of ours
@@ -589,6 +611,7 @@ bool GStreamerQueuePlayer::makePipeline() {
     context_->owner = this;
     context_->playbin = playbin;
     context_->epoch = epoch_;
+    context_->fileReadable = options_.fileReadable;
     GstElement* sink = makeSink(describeSink(options_.audioSink));
     GstElement* volume = nullptr;
     if (sink) {

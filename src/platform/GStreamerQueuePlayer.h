@@ -45,6 +45,9 @@ public:
         // Starts a detached thread that runs `work`, or throws (std::system_error) when none
         // can be started. Empty: std::thread. For tests that count or refuse threads.
         std::function<void(std::function<void()> work)> startThread;
+        // Whether the local file at `path` can be read, asked of the next item's file before it
+        // is handed over. Empty: the file system. For tests that hold it as a stalled share does.
+        std::function<bool(const std::string& path)> fileReadable;
     };
     // Replaced playbins are stopped by at most this many threads at a time; the others wait
     // for one of them, so sources stuck in reads tie up no more.

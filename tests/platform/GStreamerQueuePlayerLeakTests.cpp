@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <string_view>
 #include <system_error>
+#include <thread>
 
 #include "foundation/ManualMainQueue.h"
 #include "platform/GStreamerQueuePlayer.h"
@@ -31,11 +34,29 @@ void onObjectDestroyed(GstTracer*, guint64, GstObject* object) {
     --liveElements;
     if (GST_STATE(GST_ELEMENT(object)) != GST_STATE_NULL) ++destroyedRunning;
 }
+// Runs on the thread that takes a playbin through `transition`, inside the change, once.
+struct PlaybinChangeHook {
+    GstStateChange transition;
+    std::function<void()> inside;
+};
+std::atomic<PlaybinChangeHook*> playbinChangeHook{nullptr};
+
+void onChangeStatePre(GstTracer*, guint64, GstElement* element, GstStateChange transition) {
+    PlaybinChangeHook* hook = playbinChangeHook;
+    if (!hook || transition != hook->transition ||
+        std::string_view(G_OBJECT_TYPE_NAME(element)) != "GstPlayBin")
+        return;
+    playbinChangeHook = nullptr;
+    hook->inside();
+}
+
 void element_counter_class_init(ElementCounterClass*) {}
 void element_counter_init(ElementCounter* self) {
     gst_tracing_register_hook(GST_TRACER(self), "element-new", G_CALLBACK(onElementNew));
     gst_tracing_register_hook(GST_TRACER(self), "object-destroyed",
                               G_CALLBACK(onObjectDestroyed));
+    gst_tracing_register_hook(GST_TRACER(self), "element-change-state-pre",
+                              G_CALLBACK(onChangeStatePre));
 }
 
 // An element without pads whose way down from PAUSED fails as often as asked: a stand-in for a
@@ -70,22 +91,30 @@ void failing_stop_init(FailingStop*) {}
 namespace velto {
 namespace {
 
+bool countElements() {
+    gst_init(nullptr, nullptr);
+    static GstTracer* counter = GST_TRACER(g_object_new(element_counter_get_type(), nullptr));
+    static const bool registered = gst_element_register(nullptr, "veltofailingstop",
+                                                         GST_RANK_NONE, failing_stop_get_type());
+    return counter && registered;
+}
+
+// A song of 0.3 s in `dir`; its address.
+std::string shortSong(const TempDir& dir) {
+    auto path = dir.path() / "song.wav";
+    writeWavFile(path, 0.3);
+    return "file://" + path.string();
+}
+
 // Every item the player opens builds elements; none may outlive the item that used them, nor
 // the player. Ends one after the other, hand-overs and removal of a playing item all count.
 // With nothing to play and the playbins it replaced stopped, the player holds no element; a
 // replaced playbin is stopped even when no thread can be started to stop it, or when its stop
 // fails once.
 TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
-    gst_init(nullptr, nullptr);
-    static GstTracer* counter =
-        GST_TRACER(g_object_new(element_counter_get_type(), nullptr));
-    ASSERT_NE(counter, nullptr);
-    ASSERT_TRUE(gst_element_register(nullptr, "veltofailingstop", GST_RANK_NONE,
-                                     failing_stop_get_type()));
+    ASSERT_TRUE(countElements());
     TempDir dir;
-    auto path = dir.path() / "song.wav";
-    writeWavFile(path, 0.3);
-    const std::string uri = "file://" + path.string();
+    const std::string uri = shortSong(dir);
 
     for (bool threadsFail : {false, true}) {
         SCOPED_TRACE(threadsFail ? "no thread can be started" : "threads start");
@@ -128,6 +157,58 @@ TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
         EXPECT_EQ(liveElements - before, 0) << "elements kept after the player is gone";
         EXPECT_EQ(destroyedRunning, 0) << "elements freed without being stopped";
     }
+}
+
+// A skip while a playbin's first state change is under way (its file on a share that stalls)
+// retires it, and its stop may come before that change has taken effect: here on the thread
+// making the change, inside it. The playbin is stopped again once started, or it is freed
+// running.
+TEST(GStreamerQueuePlayerLeakTest, APlaybinReplacedWhileItStartsIsStoppedOnceStarted) {
+    ASSERT_TRUE(countElements());
+    TempDir dir;
+    const std::string uri = shortSong(dir);
+    const int before = liveElements;
+    const int freedRunning = destroyedRunning;
+    {
+        ManualMainQueue queue;
+        static thread_local bool runHere = false;
+        GStreamerQueuePlayer::Options options;
+        options.audioSink = "fakesink sync=false";
+        options.startThread = [](std::function<void()> work) {
+            if (runHere) {
+                work();
+            } else {
+                std::thread(std::move(work)).detach();
+            }
+        };
+        GStreamerQueuePlayer player(queue, options);
+        std::atomic<bool> replaced{false};
+        PlaybinChangeHook hook{GST_STATE_CHANGE_NULL_TO_READY, [&] {
+                                   runHere = true;
+                                   player.advanceToNextItem();
+                                   runHere = false;
+                                   replaced = true;
+                               }};
+        struct Unhook {
+            ~Unhook() { playbinChangeHook = nullptr; }
+        } unhook;
+        playbinChangeHook = &hook;
+        player.insert(std::make_shared<PlayerItem>(uri));
+        player.insert(std::make_shared<PlayerItem>(uri));
+        queue.runPending();  // the first playbin starts on a thread of its own
+        const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!replaced && std::chrono::steady_clock::now() < started) std::this_thread::yield();
+        ASSERT_TRUE(replaced);
+        player.play();
+        ASSERT_TRUE(queue.runUntil([&] { return !player.currentItem(); }));
+        ASSERT_TRUE(queue.runUntil([&] { return !player.tearingDown(); }));
+    }
+    // An element of a stopped stream may be freed a moment after its playbin.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (liveElements > before && std::chrono::steady_clock::now() < limit)
+        std::this_thread::yield();
+    EXPECT_LE(liveElements - before, 0) << "elements kept";
+    EXPECT_EQ(destroyedRunning - freedRunning, 0) << "elements freed without being stopped";
 }
 
 }  // namespace

@@ -139,10 +139,12 @@ constexpr int sampleRate = 44100;
 class GStreamerQueuePlayerTest : public ::testing::Test {
   protected:
     void makePlayer(const std::string& sink = "fakesink sync=false",
-                    std::function<void(std::function<void()>)> startThread = {}) {
+                    std::function<void(std::function<void()>)> startThread = {},
+                    std::function<bool(const std::string&)> fileReadable = {}) {
         GStreamerQueuePlayer::Options options;
         options.audioSink = sink;
         options.startThread = std::move(startThread);
+        options.fileReadable = std::move(fileReadable);
         options.sinkBufferProbe = [this](const SinkBuffer& buffer) {
             ++probeCalls;
             std::lock_guard lock(mutex);
@@ -200,6 +202,19 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         return result;
     }
 
+    // Adds `probe` to the pad where `playbin`'s audio reaches the player's sink, ahead of the
+    // player's own probe there.
+    static void probeBeforeSink(GstElement* playbin, GstPadProbeType type,
+                                GstPadProbeCallback probe, gpointer data) {
+        GstElement* sink = nullptr;
+        g_object_get(playbin, "audio-sink", &sink, nullptr);
+        ASSERT_NE(sink, nullptr);
+        GstPad* pad = gst_element_get_static_pad(sink, "sink");
+        gst_object_unref(sink);
+        gst_pad_add_probe(pad, type, probe, data, nullptr);
+        gst_object_unref(pad);
+    }
+
     std::string name(const PlayerItemPtr& item) { return item ? labels[item->id()] : "none"; }
     void record(const std::string& event) { events.push_back(event); }
     bool saw(const std::string& event) const {
@@ -225,6 +240,17 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         return total;
     }
     std::size_t totalFrames() { return framesAtOrAfter(0); }
+    // The frames heard from the first buffer that starts at `streamTime` on, if one does.
+    std::optional<std::size_t> framesFrom(double streamTime) {
+        auto all = sinkBuffers();
+        auto first = std::find_if(all.begin(), all.end(), [&](const SinkBuffer& buffer) {
+            return std::abs(buffer.streamTime - streamTime) < 0.5 / sampleRate;
+        });
+        if (first == all.end()) return std::nullopt;
+        std::size_t played = 0;
+        for (auto it = first; it != all.end(); ++it) played += it->frames;
+        return played;
+    }
     // The second item followed the first without a gap: handed over, not opened after the end,
     // and on one continuous running clock, not restarted after a stop.
     void expectJoined(const std::string& first, const std::string& second) {
@@ -439,6 +465,35 @@ TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheStreamIsHeldLeavesTheCallerFree) {
     ASSERT_TRUE(waitFor("end a"));
 }
 
+// Where a song has no data, a seek lands on a gap: the sink prerolls on it as on data. Here a
+// stand-in: the end found after the seek's flush comes as a gap.
+TEST_F(GStreamerQueuePlayerTest, ASeekThatLandsOnAGapEnds) {
+    ASSERT_TRUE(findPlaybins());
+    makePlayer("fakesink sync=true");
+    player->insert(item("a", 1.0));
+    ASSERT_TRUE(waitFor("status a ready"));
+    static std::atomic<bool> flushed{false};
+    flushed = false;
+    probeBeforeSink(
+        latestPlaybin,
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                     GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+        [](GstPad*, GstPadProbeInfo* info, gpointer) {
+            auto* event = GST_PAD_PROBE_INFO_EVENT(info);
+            if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) flushed = true;
+            if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && flushed) {
+                gst_event_unref(event);
+                GST_PAD_PROBE_INFO_DATA(info) = gst_event_new_gap(GST_SECOND, GST_CLOCK_TIME_NONE);
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        nullptr);
+    std::optional<bool> sought;
+    player->seek(1.0, [&](bool finished) { sought = finished; });
+    ASSERT_TRUE(queue.runUntil([&] { return sought.has_value(); })) << "the seek never ended";
+    EXPECT_EQ(sought, true);
+}
+
 TEST_F(GStreamerQueuePlayerTest, RateReachesTheSinkAndOutlivesTheItemChange) {
     makePlayer("fakesink sync=true");
     auto a = item("a", 0.4);
@@ -476,14 +531,7 @@ TEST_F(GStreamerQueuePlayerTest, ASeekNearTheEndStillJoinsTheNextItem) {
     player->play();
     ASSERT_TRUE(waitFor("end b"));
     EXPECT_TRUE(saw("status b ready"));
-    auto all = sinkBuffers();
-    auto first = std::find_if(all.begin(), all.end(), [](const SinkBuffer& buffer) {
-        return std::abs(buffer.streamTime - 0.1) < 0.5 / sampleRate;
-    });
-    ASSERT_NE(first, all.end());
-    std::size_t played = 0;
-    for (auto it = first; it != all.end(); ++it) played += it->frames;
-    EXPECT_EQ(played, frames["a"] - std::size_t(0.1 * sampleRate) + frames["b"]);
+    EXPECT_EQ(framesFrom(0.1), frames["a"] - std::size_t(0.1 * sampleRate) + frames["b"]);
 }
 
 // A buffering pause comes while a flushing seek's lost state is recovered: the pause is still
@@ -834,6 +882,72 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamAskedForDuringAStateChangeOfOursIs
     expectJoined("a", "b");
 }
 
+// After a seek the playbin wins back its playing state by itself, on a thread of its own. The
+// next stream asked for meanwhile is handed over once that change has ended: run over the
+// switch, it sets the old stream's parts playing as the switch stops them, and they are freed
+// running.
+TEST_F(GStreamerQueuePlayerTest, TheNextStreamIsHandedOverOnceAStateChangeOfThePlaybinsOwnHasEnded) {
+    ASSERT_TRUE(findPlaybins());
+    // The first ask after the seek and the playbin's change meet: each waits, bounded, for the
+    // other to have started, so that they run together.
+    struct Meeting {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool asked = false;
+        bool changing = false;
+        void meet(bool& mine, const bool& theirs) {
+            std::unique_lock lock(mutex);
+            mine = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(2), [&] { return theirs; });
+        }
+    } meeting;
+    std::atomic<bool> armed{false};
+    HandOverGate asking{.open = true};
+    asking.onReached = [&] {
+        if (armed) meeting.meet(meeting.asked, meeting.changing);
+    };
+    // Once the player has answered, before the playbin switches: whether it still changes state.
+    std::optional<GstState> pendingAtSwitch;
+    GstElement* playbin = nullptr;
+    HandOverGate answered{.open = true};
+    answered.onReached = [&] {
+        if (!armed.exchange(false)) return;
+        GstState pending = GST_STATE_VOID_PENDING;
+        gst_element_get_state(playbin, nullptr, &pending, 0);
+        pendingAtSwitch = pending;
+        queue.post([] {});
+    };
+    struct Hooks {
+        ~Hooks() {
+            askGate = nullptr;
+            handOverGate = nullptr;
+            stateChangeHook = nullptr;
+        }
+    } hooks;
+    askGate = &asking;
+    handOverGate = &answered;
+    makePlayer("fakesink sync=true");
+    // Long enough that its end is read only after the seek there.
+    player->insert(item("a", 5.0));
+    playbin = latestPlaybin;
+    player->insert(item("b", 0.5));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    StateChangeHook hook{playbin, GST_STATE_CHANGE_PAUSED_TO_PLAYING,
+                         [&](GstElement*) { meeting.meet(meeting.changing, meeting.asked); }};
+    stateChangeHook = &hook;
+    armed = true;
+    player->seek(4.7, {});
+    ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+    {
+        std::lock_guard lock(meeting.mutex);
+        ASSERT_TRUE(meeting.asked && meeting.changing) << "the ask and the change never met";
+    }
+    EXPECT_EQ(pendingAtSwitch, GST_STATE_VOID_PENDING)
+        << "handed over while the playbin still changed state";
+}
+
 // Streams from a server that ignores "Range" cannot seek, and their whole body arrives at once,
 // so the next stream is handed over while the current one is still filling its buffer. Every
 // way of moving on must still bring the next item to play; the race is rare, so it is looped.
@@ -1119,6 +1233,89 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
     EXPECT_EQ(totalFrames(), frames["a"]);
     // With the reads ended, every playbin left behind is stopped, those that waited too.
     EXPECT_TRUE(queue.runUntil([&] { return !player->tearingDown(); }));
+}
+
+// Before the next song is handed over its file is looked at, which on a share that stopped
+// answering lasts as long as the share does. A pause, a seek and a change of the queue asked
+// meanwhile return at once. A song queued behind the current one meanwhile is looked at in turn
+// and joined in place of the one looked at first.
+TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
+    struct Look {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::string> asked;  // the names of the files looked at
+        bool open = false;
+        void release() {
+            std::lock_guard lock(mutex);
+            open = true;
+            changed.notify_all();
+        }
+        std::size_t count() {
+            std::lock_guard lock(mutex);
+            return asked.size();
+        }
+    };
+    for (bool seeking : {false, true}) {
+        SCOPED_TRACE(seeking ? "a seek" : "a change of the queue");
+        auto look = std::make_shared<Look>();
+        struct Release {
+            Look& look;
+            ~Release() { look.release(); }
+        } release{*look};
+        makePlayer("fakesink sync=true", {}, [look, this](const std::string& path) {
+            std::unique_lock lock(look->mutex);
+            look->asked.push_back(std::filesystem::path(path).stem().string());
+            queue.post([] {});
+            look->changed.wait(lock, [&] { return look->open; });
+            return true;
+        });
+        events.clear();
+        auto a = item("a", 1.0);
+        auto b = item("b", 0.3);
+        auto c = item("c", 0.3);
+        player->insert(a);
+        player->insert(b);
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
+        EXPECT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }))
+            << "the player's messages waited for the look";
+        // Asked on another thread, which must not wait for the look.
+        auto returnsAtOnce = [&](const std::function<void()>& call) {
+            auto asked = std::async(std::launch::async, call);
+            const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            if (!free) look->release();
+            asked.wait();
+            return free;
+        };
+        std::optional<bool> sought;
+        ASSERT_TRUE(returnsAtOnce([&] { player->pause(); })) << "the pause waited";
+        if (seeking) {
+            ASSERT_TRUE(returnsAtOnce([&] {
+                player->seek(0.5, [&](bool finished) { sought = finished; });
+            })) << "the seek waited";
+        } else {
+            ASSERT_TRUE(returnsAtOnce([&] { player->remove(b); })) << "the removal waited";
+            ASSERT_TRUE(returnsAtOnce([&] { player->insert(c); })) << "the insert waited";
+        }
+        look->release();
+        player->play();
+        ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+        if (seeking) {
+            // Joined, or opened after the end when the seek's end asks for it before the seek
+            // is through; either way whole.
+            EXPECT_EQ(sought, true);
+            EXPECT_TRUE(saw("end a") && saw("end b")) << ::testing::PrintToString(events);
+            EXPECT_EQ(framesFrom(0.5), frames["a"] - std::size_t(0.5 * sampleRate) + frames["b"]);
+        } else {
+            std::vector<std::string> expected = {
+                "current a", "status a ready", "end a", "status c ready", "current c", "end c",
+                "current none"};
+            EXPECT_EQ(events, expected);
+            std::lock_guard lock(look->mutex);
+            EXPECT_EQ(look->asked, (std::vector<std::string>{"b", "c"}));
+        }
+        player.reset();
+    }
 }
 
 TEST_F(GStreamerQueuePlayerTest, EditsTheQueue) {
