@@ -67,6 +67,7 @@ void defaultsFile(std::string_view input) {
     std::string text = isUTF8(input) ? std::string(input) : "value";
     defaults.setString("velto.fuzz.text", text);
     defaults.setData("velto.fuzz.data", Bytes(input.begin(), input.end()));
+    defaults.flush();  // writes land on a thread of their own
     UserDefaults reopened(file);
     FUZZ_CHECK(reopened.stringValue("velto.fuzz.text") == text);
     FUZZ_CHECK(reopened.dataValue("velto.fuzz.data") == Bytes(input.begin(), input.end()));
