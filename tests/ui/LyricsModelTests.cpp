@@ -98,6 +98,8 @@ TEST_F(MacLyrics, RowsTranslationsTooltipsAndSeeking) {
     EXPECT_EQ(model->lineCountText(), QStringLiteral("6 行歌词"));
     EXPECT_EQ(row(0, Model::TranslationRole).toString(), "near");
     EXPECT_EQ(row(1, Model::TranslationRole).toString(), "");
+    EXPECT_TRUE(row(0, Model::HasTranslationRole).toBool());
+    EXPECT_FALSE(row(1, Model::HasTranslationRole).toBool());
     EXPECT_EQ(row(5, Model::TooltipRole).toString(), QStringLiteral("跳转到 1:15"));
 
     model->seekTo(5);

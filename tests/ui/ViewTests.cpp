@@ -4,9 +4,13 @@
 #include <QQuickItem>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
+#include <cstdio>
+#include <cstdlib>
 
 #include "FakeArtworkLoader.h"
 #include "FakeTrackListActions.h"
+#include "SteppedAnimationDriver.h"
 #include "ViewHarness.h"
 #include "playback/PlaybackServiceFixture.h"
 #include "ui/views/MacLyricsModel.h"
@@ -178,6 +182,66 @@ TEST_F(Views, LyricsFollowPlayback) {
     harness.grab();
     EXPECT_EQ(ViewHarness::linesOutsideItsRing(translated).join(" | ").toStdString(), "");
     expectRendered("lyrics-focused");
+}
+
+// Wheeled to the end and back, the lyrics stand where they stood, laid out once. A row whose
+// height came only after the list had placed it moved the rows above it, a little more each
+// time; at the edge of the rows kept made above the view such a row was dropped and made again
+// without end.
+TEST_F(Views, LyricsWheeledToTheEndAndBack) {
+    make();
+    startPlaying(fixtureSongs());
+    MacLyricsModel lyrics(service.get(), mainQueue);
+    std::vector<LyricLine> lines, translated;
+    for (int i = 0; i < 30; ++i) {
+        std::string text = "第 " + std::to_string(i) + " 行歌词";
+        if (i % 7 == 3) text += "，长到要折成两三行：风从很远的地方带来汽笛声和旧站台的灯光";
+        lines.push_back({"L" + std::to_string(i), 10.0 + i, text});
+        if (i % 4 == 1)
+            translated.push_back({"T" + std::to_string(i), 10.0 + i, "line " + std::to_string(i)});
+    }
+    lyrics.setDocument(LyricsDocument(std::move(lines), std::move(translated)));
+    mainQueue.runPending();
+    SteppedAnimationDriver clock;
+    clock.install();
+    ASSERT_TRUE(
+        harness.load("MacPanelLyricsView", {{"lyrics", QVariant::fromValue(&lyrics)}}, {348, 300}));
+    QQuickItem* list = item("lyricsList");
+    ASSERT_TRUE(list);
+    // An endless layout never comes back to the test: past a bound the run ends, saying so.
+    int made = 0;
+    QObject::connect(
+        list->property("contentItem").value<QQuickItem*>(), &QQuickItem::childrenChanged, list,
+        [&] {
+            if (++made < 1000) return;
+            std::fprintf(stderr, "the lyrics list made 1000 rows at contentY %g without settling\n",
+                         list->property("contentY").toDouble());
+            std::abort();
+        });
+    ulong time = 1000;
+    const auto wheel = [&](int delta) {
+        const QPointF at = list->mapToScene({list->width() / 2, list->height() / 2});
+        for (int notch = 0; notch < 25; ++notch) {
+            made = 0;
+            QWheelEvent turned(at, list->window()->mapToGlobal(at), {}, {0, delta}, Qt::NoButton,
+                               Qt::NoModifier, Qt::NoScrollPhase, false);
+            turned.setTimestamp(time += 200);
+            QCoreApplication::sendEvent(list->window(), &turned);
+            harness.grab();
+            clock.step(200);
+        }
+        for (int frame = 0; frame < 3; ++frame) {
+            harness.grab();
+            clock.step(500);
+        }
+    };
+    for (int round = 0; round < 3; ++round) {
+        wheel(-120);
+        EXPECT_TRUE(list->property("atYEnd").toBool()) << round;
+        wheel(120);
+        EXPECT_EQ(list->property("originY").toDouble(), 0) << round;
+        EXPECT_EQ(item("lyricsLine0")->y(), 0) << round;
+    }
 }
 
 TEST_F(Views, PlaybackControls) {

@@ -67,6 +67,7 @@ ColumnLayout {
             required property int index
             required property string lineText
             required property string translation
+            required property bool hasTranslation
             required property string tooltip
             required property bool isCurrent
 
@@ -81,9 +82,13 @@ ColumnLayout {
             ToolTip.text: tooltip
             onClicked: root.lyrics.seekTo(index)
 
-            contentItem: Column {
-                spacing: 3
+            // Its height is known as the row is made: a Column would give it only once it
+            // laid out later, after the list had placed the row by its padding alone.
+            contentItem: Item {
+                implicitHeight: line.hasTranslation ? translationText.y + translationText.height
+                                                    : lineLabel.height
                 Text {
+                    id: lineLabel
                     width: parent.width
                     text: line.lineText
                     textFormat: Text.PlainText
@@ -94,8 +99,10 @@ ColumnLayout {
                     color: line.isCurrent ? Theme.primary : Theme.secondary
                 }
                 Text {
+                    id: translationText
+                    y: lineLabel.height + 3
                     width: parent.width
-                    visible: line.translation.length > 0
+                    visible: line.hasTranslation
                     text: line.translation
                     textFormat: Text.PlainText
                     wrapMode: Text.Wrap

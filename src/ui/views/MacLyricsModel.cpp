@@ -109,6 +109,8 @@ QVariant MacLyricsModel::data(const QModelIndex& index, int role) const {
         return QString::fromStdString(line.text);
     case TranslationRole:
         return translations_[row] ? QString::fromStdString(*translations_[row]) : QString();
+    case HasTranslationRole:
+        return translations_[row] && !translations_[row]->empty();
     case TooltipRole:
         return QString::fromStdString("跳转到 " + macTime(line.time));
     case TimeRole:
@@ -125,7 +127,8 @@ QHash<int, QByteArray> MacLyricsModel::roleNames() const {
             {TranslationRole, "translation"},
             {TooltipRole, "tooltip"},
             {TimeRole, "time"},
-            {CurrentRole, "isCurrent"}};
+            {CurrentRole, "isCurrent"},
+            {HasTranslationRole, "hasTranslation"}};
 }
 
 void MacLyricsModel::seekTo(int row) {

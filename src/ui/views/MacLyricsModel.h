@@ -25,7 +25,14 @@ class MacLyricsModel : public QAbstractListModel {
     Q_PROPERTY(QString followHelp MEMBER followHelp_ CONSTANT)
 
 public:
-    enum Role { TextRole = Qt::UserRole + 1, TranslationRole, TooltipRole, TimeRole, CurrentRole };
+    enum Role {
+        TextRole = Qt::UserRole + 1,
+        TranslationRole,
+        TooltipRole,
+        TimeRole,
+        CurrentRole,
+        HasTranslationRole
+    };
 
     static constexpr double translationTolerance = 0.08;
 

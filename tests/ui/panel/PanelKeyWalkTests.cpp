@@ -265,10 +265,7 @@ class PanelKeys : public StatusPanelTest {
             QQuickItem* at = items.back();
             items.pop_back();
             if (!at->isVisible()) continue;
-            // Not the lyrics: wheeled to their end and back, their rows of wrapped lines can be
-            // laid out again without end (as without these keys; left to its own mend).
-            if (at->inherits("QQuickFlickable") && at->objectName() != "mac-panel-scroller" &&
-                at->objectName() != "lyricsList")
+            if (at->inherits("QQuickFlickable") && at->objectName() != "mac-panel-scroller")
                 views.push_back(at);
             for (QQuickItem* child : at->childItems()) items.push_back(child);
         }
