@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <functional>
+#include <tuple>
 
 #include "StatusPanelViewFixture.h"
 
@@ -17,13 +18,15 @@ void PrintTo(const Tray& tray, std::ostream* out) { *out << tray.name; }
 // 1024×600, 1920×1080 with a 40 px bar, and 1920×1080 at scale 2 (960×540) over a 30 px bar, each
 // with the tray at the bottom and at the top.
 const Tray trays[] = {
-    {"low-bottom", {{0, 0, 1024, 570}, Align::centre, 872, Align::end, 574}},
-    {"low-top", {{0, 30, 1024, 570}, Align::centre, 872, Align::start, 26}},
-    {"wide-bottom", {{0, 0, 1920, 1040}, Align::centre, 1000, Align::end, 1048}},
-    {"wide-top", {{0, 40, 1920, 1040}, Align::centre, 1000, Align::start, 32}},
-    {"scaled-bottom", {{0, 0, 960, 510}, Align::centre, 900, Align::end, 514}},
-    {"scaled-top", {{0, 30, 960, 510}, Align::centre, 900, Align::start, 26}},
+    {"low_bottom", {{0, 0, 1024, 570}, Align::centre, 872, Align::end, 574}},
+    {"low_top", {{0, 30, 1024, 570}, Align::centre, 872, Align::start, 26}},
+    {"wide_bottom", {{0, 0, 1920, 1040}, Align::centre, 1000, Align::end, 1048}},
+    {"wide_top", {{0, 40, 1920, 1040}, Align::centre, 1000, Align::start, 32}},
+    {"scaled_bottom", {{0, 0, 960, 510}, Align::centre, 900, Align::end, 514}},
+    {"scaled_top", {{0, 30, 960, 510}, Align::centre, 900, Align::start, 26}},
 };
+
+QRectF inScene(QQuickItem* item) { return item->mapRectToScene({0, 0, item->width(), item->height()}); }
 
 const char* const headerControls[] = {"mac-panel-notch", "mac-panel-settings", "mac-panel-quit"};
 const char* const pageButtons[] = {"mac-panel-tab-search", "mac-panel-tab-favorites", "mac-panel-tab-lyrics",
@@ -39,11 +42,14 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
   protected:
     void SetUp() override {
         PanelWindowedViews::SetUp();
-        scriptScopes();
-        searchRuntime->songs["雨"] = [] { return SearchPage{{song("1", "雨巷"), song("2", "雨后")}, 2, 1}; };
+        scriptSearch();
         favourites({"A", "B"});
         model->play({song("A")}, 0);
         settle();
+    }
+    void scriptSearch() {
+        scriptScopes();
+        searchRuntime->songs["雨"] = [] { return SearchPage{{song("1", "雨巷"), song("2", "雨后")}, 2, 1}; };
     }
     const Tray& tray() const { return GetParam(); }
     bool overBottomTray() const { return tray().anchor.vertical == Align::end; }
@@ -61,7 +67,6 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
             if (QQuickItem* found = takerAt(*it, scene)) return found;
         return inside && (item->acceptedMouseButtons() & Qt::LeftButton) ? item : nullptr;
     }
-    QRectF inScene(QQuickItem* item) { return item->mapRectToScene({0, 0, item->width(), item->height()}); }
     QRectF band() {
         QQuickItem* found = find("mac-panel-notice-band");
         return found && found->isVisible() && found->height() > 0 ? inScene(found) : QRectF();
@@ -109,19 +114,17 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
     static std::string segment(const char* scope) { return std::string("mac-panel-scope-") + scope; }
 
     // A click at a place fixed on the screen, wherever the window stands now.
-    void clickAt(QPoint global) {
-        QTest::mouseClick(&window(), Qt::LeftButton, {}, global - reported);
+    void clickAt(QPointF global) {
+        QTest::mouseClick(&window(), Qt::LeftButton, {}, global.toPoint() - reported);
+        relayOut();
+    }
+    void relayOut() {
         settle();
         layOut();
     }
-    QPoint centreOf(const char* name) { return onScreen(find(name)).center().toPoint(); }
 
-    struct Message {
-        const char* name;
-        std::function<void()> come;
-        std::function<void()> go;
-    };
-    std::vector<Message> messages() {
+    // Each message with how it comes and how it goes.
+    std::vector<std::tuple<const char*, std::function<void()>, std::function<void()>>> messages() {
         return {{"notice", [&] { model->setNotice("已加入个人歌单"); }, [&] { advance(3); }},
                 {"playback-error",
                  [&] {
@@ -129,33 +132,24 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
                      model->play({song("E")}, 0);
                  },
                  [&] { model->play({song("A")}, 0); }},
-                {"search-error",
-                 [&] { searchAgain(true); },
-                 [&] { searchAgain(false); }}};
+                {"search-error", [&] { searchAgain(true); }, [&] { searchAgain(false); }}};
     }
     // The scope shown searched again, failing or answering.
     void searchAgain(bool failing) {
         if (!panel->layout().scopePicker) return;
         const SearchScope scope = panel->search().selectedScope();
         if (failing) {
-            savedScripts = {searchRuntime->songs, searchRuntime->artists, searchRuntime->albums,
-                            searchRuntime->playlists};
             searchRuntime->songs["雨"] = searchtest::SearchTestRuntime::failing<SearchPage>("网络失败");
             searchRuntime->artists["雨:1"] = searchtest::SearchTestRuntime::failing<ArtistSearchPage>("网络失败");
             searchRuntime->albums["雨"] = searchtest::SearchTestRuntime::failing<AlbumPage>("网络失败");
             searchRuntime->playlists["雨"] = searchtest::SearchTestRuntime::failing<PlaylistCatalogPage>("网络失败");
         } else {
-            std::tie(searchRuntime->songs, searchRuntime->artists, searchRuntime->albums,
-                     searchRuntime->playlists) = savedScripts;
+            scriptSearch();
         }
         panel->search().search(scope);
         settle();
         EXPECT_EQ(panel->search().errorMessage().has_value(), failing);
     }
-    template <class T>
-    using Script = searchtest::SearchTestRuntime::Script<T>;
-    std::tuple<Script<SearchPage>, Script<ArtistSearchPage>, Script<AlbumPage>, Script<PlaylistCatalogPage>>
-        savedScripts;
 
     // Each message comes and goes over the page shown: the header stays in sight and takes its
     // clicks, what the band lies over can be scrolled to, and nothing under the pointer moves.
@@ -163,17 +157,15 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
         const std::string at = page + " " + tray().name;
         expectHeaderInSight(at);
         const QList<QRectF> before = resting();
-        for (const Message& message : messages()) {
-            const std::string with = at + " with " + message.name;
-            message.come();
-            settle();
-            layOut();
+        for (const auto& [name, come, go] : messages()) {
+            const std::string with = at + " with " + name;
+            come();
+            relayOut();
             expectHeaderInSight(with);
             expectCoveredReachable(with);
             EXPECT_EQ(resting(), before) << with;
-            message.go();
-            settle();
-            layOut();
+            go();
+            relayOut();
             EXPECT_EQ(resting(), before) << with << " gone";
         }
     }
@@ -185,53 +177,40 @@ TEST_P(PanelSight, EveryViewKeepsItsControlsInSightAndStill) {
 
     // The first step from the compact panel sets the height; from there every page button and
     // scope stays where the pointer rests, and a click there lands on what it aimed at.
-    clickAt(centreOf("mac-panel-tab-search"));
+    clickAt(onScreen(find("mac-panel-tab-search")).center());
     ASSERT_EQ(panel->tabText(), "search");
     panel->editQuery("雨", false);
     panel->submitSearch();
-    settle();
-    layOut();
-    QList<QPoint> buttons;
-    for (const char* name : pageButtons) buttons << centreOf(name);
-    QList<QPoint> scopePlaces;
-    for (const char* scope : scopes) scopePlaces << centreOf(segment(scope).c_str());
+    relayOut();
+    // Page buttons at 0..3, the scope segments at 7..10.
     const QList<QRectF> still = resting();
     const auto expectStill = [&](const std::string& at) {
-        QList<QRectF> now;
-        for (const char* name : pageButtons) now << onScreen(find(name));
-        EXPECT_EQ(now, still.mid(0, 4)) << at << " " << tray().name;
+        EXPECT_EQ(resting().mid(0, 4), still.mid(0, 4)) << at << " " << tray().name;
     };
 
     // Four scope clicks at fixed places, then again with the songs' search failed.
     for (const bool failed : {false, true}) {
         for (int i = 0; i < 4; ++i) {
-            clickAt(scopePlaces[i]);
+            clickAt(still[7 + i].center());
             const std::string at = std::string(scopes[i]) + (failed ? " failed" : "") + " " + tray().name;
             EXPECT_EQ(panel->search().selectedScopeText().toStdString(), scopes[i]) << at;
             EXPECT_EQ(resting(), still) << at;
             if (!failed) checkMessages(std::string("search-") + scopes[i]);
         }
         if (!failed) {
-            clickAt(scopePlaces[0]);
+            clickAt(still[7].center());
             searchAgain(true);
         }
     }
     searchAgain(false);
 
     // Page buttons clicked at their places: favourites, lyrics, settings, and back to search.
-    const struct {
-        int button;
-        const char* page;
-        std::function<bool()> reached;
-    } clicks[] = {{1, "favorites", [&] { return panel->tabText() == "favorites"; }},
-                  {2, "lyrics", [&] { return panel->tabText() == "lyrics"; }},
-                  {3, "settings", [&] { return panel->showsSettings(); }},
-                  {0, "search", [&] { return panel->tabText() == "search" && !panel->showsSettings(); }}};
-    for (const auto& click : clicks) {
-        clickAt(buttons[click.button]);
-        EXPECT_TRUE(click.reached()) << click.page << " " << tray().name;
-        expectStill(click.page);
-        checkMessages(click.page);
+    const std::pair<int, QString> clicks[] = {{1, "favorites"}, {2, "lyrics"}, {3, "settings"}, {0, "search"}};
+    for (const auto& [button, page] : clicks) {
+        clickAt(still[button].center());
+        EXPECT_EQ(panel->showsSettings() ? QString("settings") : panel->tabText(), page) << tray().name;
+        expectStill(page.toStdString());
+        checkMessages(page.toStdString());
     }
 
     // The catalog pages and the import sheet.
@@ -241,17 +220,15 @@ TEST_P(PanelSight, EveryViewKeepsItsControlsInSightAndStill) {
         {"playlist", [&] { panel->selectScope("歌单"); settle(); panel->openPlaylist(0); }}};
     for (const auto& [name, openPage] : catalogs) {
         openPage();
-        settle();
-        layOut();
+        relayOut();
         ASSERT_TRUE(panel->layout().catalog) << name;
         expectStill(std::string("catalog-") + name);
         checkMessages(std::string("catalog-") + name);
         panel->closeCatalog();
     }
-    clickAt(buttons[3]);
+    clickAt(still[3].center());
     panel->openOnlineImport();
-    settle();
-    layOut();
+    relayOut();
     ASSERT_TRUE(panel->layout().importView);
     expectStill("import");
     checkMessages("import");
@@ -271,15 +248,13 @@ TEST_F(PanelWindowedViews, ABandComingMovesTheFocusedControlClearOfIt) {
         exporter->forceActiveFocus(Qt::TabFocusReason);
         layOut();
         const QRectF inWindow(0, 0, window().width(), window().height());
-        ASSERT_TRUE(inWindow.contains(exporter->mapRectToScene({0, 0, exporter->width(), exporter->height()})))
-            << tray.name;
+        ASSERT_TRUE(inWindow.contains(inScene(exporter))) << tray.name;
         model->setNotice("歌单备份已导出");
         layOut();
         QQuickItem* band = find("mac-panel-notice-band");
         ASSERT_TRUE(band->isVisible() && band->height() > 0) << tray.name;
-        const QRectF focused = exporter->mapRectToScene({0, 0, exporter->width(), exporter->height()});
-        const QRectF lying = band->mapRectToScene({0, 0, band->width(), band->height()});
-        EXPECT_FALSE(lying.intersects(focused)) << tray.name;
+        const QRectF focused = inScene(exporter);
+        EXPECT_FALSE(inScene(band).intersects(focused)) << tray.name;
         EXPECT_TRUE(inWindow.contains(focused)) << tray.name;
         advance(3);
         closePanel();
@@ -303,10 +278,7 @@ TEST_F(PanelWindowedViews, AStandingErrorOnAFullHeightPanel) {
                 const std::string at = std::string(page) + " " + tray.name + (dark ? " dark" : "");
                 if (panel->showsSettings()) EXPECT_EQ(window().height(), tray.anchor.area.height() - 16) << at;
                 EXPECT_EQ(find("mac-panel-message-button")->property("text").toString(), "重试") << at;
-                QQuickItem* band = find("mac-panel-notice-band");
-                QQuickItem* header = find("mac-panel-header");
-                EXPECT_FALSE(band->mapRectToScene({0, 0, band->width(), band->height()})
-                                 .intersects(header->mapRectToScene({0, 0, header->width(), header->height()})))
+                EXPECT_FALSE(inScene(find("mac-panel-notice-band")).intersects(inScene(find("mac-panel-header"))))
                     << at;
                 save(QString("standing-error-%1-%2%3").arg(page, tray.name, dark ? "-dark" : ""));
                 closePanel();
@@ -316,11 +288,7 @@ TEST_F(PanelWindowedViews, AStandingErrorOnAFullHeightPanel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Trays, PanelSight, ::testing::ValuesIn(trays),
-                         [](const ::testing::TestParamInfo<Tray>& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+                         [](const ::testing::TestParamInfo<Tray>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velto::paneltest
