@@ -205,13 +205,14 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
     // Adds `probe` to the pad where `playbin`'s audio reaches the player's sink, ahead of the
     // player's own probe there.
     static void probeBeforeSink(GstElement* playbin, GstPadProbeType type,
-                                GstPadProbeCallback probe, gpointer data) {
+                                GstPadProbeCallback probe, gpointer data,
+                                GDestroyNotify destroy = nullptr) {
         GstElement* sink = nullptr;
         g_object_get(playbin, "audio-sink", &sink, nullptr);
         ASSERT_NE(sink, nullptr);
         GstPad* pad = gst_element_get_static_pad(sink, "sink");
         gst_object_unref(sink);
-        gst_pad_add_probe(pad, type, probe, data, nullptr);
+        gst_pad_add_probe(pad, type, probe, data, destroy);
         gst_object_unref(pad);
     }
 
@@ -706,12 +707,8 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         auto c = item("c", 0.2);
         // Before the playbin runs, so that nothing of a reaches the sink unseen.
         StateChangeHook watch{nullptr, GST_STATE_CHANGE_NULL_TO_READY, [&](GstElement* playbin) {
-            GstElement* sink = nullptr;
-            g_object_get(playbin, "audio-sink", &sink, nullptr);
-            GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
-            gst_object_unref(sink);
-            gst_pad_add_probe(
-                sinkPad,
+            probeBeforeSink(
+                playbin,
                 static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                              GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                 [](GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -737,7 +734,6 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
                 },
                 new std::shared_ptr<SinkHolds>(holds),
                 [](gpointer data) { delete static_cast<std::shared_ptr<SinkHolds>*>(data); });
-            gst_object_unref(sinkPad);
         }};
         stateChangeHook = &watch;
         player->insert(a);
