@@ -468,12 +468,12 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
 // then premultiplied and resized one at a time (a JPEG's too, decoded at 3/8, 113 rows), a stop
 // seen at the next.
 TEST(ArtworkDecoder, AStopIsSeenAtTheNextRowAfterTheLibrarysDecode) {
-    std::vector<std::uint8_t> samples(300 * 300 * 4);
+    std::vector<std::uint16_t> samples(300 * 300 * 4);
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = i % 4 == 3 ? 128 : i % 251;
     const int codes = 90'000 + 90'000 / 3999 + 1;  // a clear code every 4000
     const std::tuple<std::string, std::int64_t, std::vector<std::int64_t>> cases[] = {
         {HostileCovers::gif(300, 300, HostileCovers::rootCodes(codes, 1)), 300, {0, 1, 150, 300}},
-        {HostileCovers::png(300, 300, 6, samples), 300, {1, 150, 218, 219, 300}},
+        {HostileCovers::png({300, 300, 6, 8, false, {}, {}, samples}), 300, {1, 150, 218, 219, 300}},
         {jpeg(300, 300, 10, 200, 30), 113, {1, 57, 113}}};
     for (const auto& [file, height, stops] : cases) {
         std::int64_t rows = 0;
