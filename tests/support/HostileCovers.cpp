@@ -344,12 +344,6 @@ std::string png(const PngPicture& picture, PngDeflation deflation) {
     return out;
 }
 
-std::string png(int width, int height, int colourType, const std::vector<std::uint8_t>& samples,
-                PngDeflation deflation) {
-    return png({width, height, colourType, 8, false, {}, {}, {samples.begin(), samples.end()}},
-               deflation);
-}
-
 namespace {
 
 // LZW codes (minimum code size 2: clear 4, end 5) written at the sizes a decoder reads them, each

@@ -66,10 +66,6 @@ struct PngPicture {
 // Its rows (each pass's when interlaced) are filtered with each of the five filters in turn.
 std::string png(const PngPicture& picture, PngDeflation deflation = {});
 
-// An 8-bit PNG of `colourType` holding `samples`.
-std::string png(int width, int height, int colourType, const std::vector<std::uint8_t>& samples,
-                PngDeflation deflation = {});
-
 // GIF LZW codes at a minimum code size of 2: the four colours of the palette below, then these.
 inline constexpr int gifClear = 4;
 
