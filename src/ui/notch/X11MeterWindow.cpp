@@ -172,7 +172,9 @@ class MeterWorker {
 
   private:
     // Queued steps reach this far ahead, and more are queued when less than `lead` is left.
-    static constexpr auto horizon = std::chrono::seconds(2);
+    // A wake-up here costs about what a step costs the server; the queue, 60 bytes a step,
+    // stays far inside the socket's buffer.
+    static constexpr auto horizon = std::chrono::seconds(10);
     static constexpr auto lead = std::chrono::milliseconds(300);
 
     // The notch window the meter lies on, as the server last told of it.

@@ -18,7 +18,7 @@ namespace velto {
 // The notch meter drawn in a small X window of its own over the notch window, by a thread of
 // its own on a connection of its own, so that neither the main thread nor the notch window's
 // scene wakes up for a swing step. Where the server can hold requests until a time, the steps
-// are queued ahead and the thread wakes about once in two seconds; while windows above hide the
+// are queued ahead and the thread wakes about once in ten seconds; while windows above hide the
 // meter whole, it does not step at all. The window takes no pointer input, so the pointer's
 // events go on to the notch window beneath.
 class X11MeterWindow {
