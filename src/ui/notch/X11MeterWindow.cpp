@@ -658,7 +658,9 @@ void X11MeterWindow::run(std::stop_token stop) {
             std::lock_guard lock(mutex_);
             wanted = {area_.isEmpty() ? 0 : parent_, area_, ratio_, look_};
         }
-        worker.wait(wakeFd_, worker.turn(wanted));
+        const int timeout = worker.turn(wanted);
+        ++counts_.turns;
+        worker.wait(wakeFd_, timeout);
     }
 }
 
