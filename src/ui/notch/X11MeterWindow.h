@@ -57,8 +57,8 @@ class X11MeterWindow {
     void place(std::uint32_t parent, QRect area, double ratio);
     void show(const Look& look);
 
-    // What the thread has done so far: turns taken (one after each wake-up), events of the
-    // server read, and judgements of whether windows above hide the meter whole.
+    // What the thread has done so far: turns taken (the first, then one after each wake-up),
+    // events of the server read, and judgements of whether windows above hide the meter whole.
     struct Counts {
         std::atomic<std::uint64_t> turns = 0;
         std::atomic<std::uint64_t> events = 0;
