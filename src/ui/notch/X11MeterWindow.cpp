@@ -172,7 +172,9 @@ class MeterWorker {
 
   private:
     // Queued steps reach this far ahead, and more are queued when less than `lead` is left.
-    static constexpr auto horizon = std::chrono::seconds(2);
+    // A wake-up here costs about what a step costs the server; the queue, 60 bytes a step,
+    // stays far inside the socket's buffer.
+    static constexpr auto horizon = std::chrono::seconds(10);
     static constexpr auto lead = std::chrono::milliseconds(300);
 
     // The notch window the meter lies on, as the server last told of it.
@@ -656,7 +658,9 @@ void X11MeterWindow::run(std::stop_token stop) {
             std::lock_guard lock(mutex_);
             wanted = {area_.isEmpty() ? 0 : parent_, area_, ratio_, look_};
         }
-        worker.wait(wakeFd_, worker.turn(wanted));
+        const int timeout = worker.turn(wanted);
+        ++counts_.turns;
+        worker.wait(wakeFd_, timeout);
     }
 }
 

@@ -18,7 +18,7 @@ namespace velto {
 // The notch meter drawn in a small X window of its own over the notch window, by a thread of
 // its own on a connection of its own, so that neither the main thread nor the notch window's
 // scene wakes up for a swing step. Where the server can hold requests until a time, the steps
-// are queued ahead and the thread wakes about once in two seconds; while windows above hide the
+// are queued ahead and the thread wakes about once in ten seconds; while windows above hide the
 // meter whole, it does not step at all. The window takes no pointer input, so the pointer's
 // events go on to the notch window beneath.
 class X11MeterWindow {
@@ -57,9 +57,10 @@ class X11MeterWindow {
     void place(std::uint32_t parent, QRect area, double ratio);
     void show(const Look& look);
 
-    // What the thread has done so far: events of the server read, and judgements of whether
-    // windows above hide the meter whole.
+    // What the thread has done so far: turns taken (the first, then one after each wake-up),
+    // events of the server read, and judgements of whether windows above hide the meter whole.
     struct Counts {
+        std::atomic<std::uint64_t> turns = 0;
         std::atomic<std::uint64_t> events = 0;
         std::atomic<std::uint64_t> judgements = 0;
     };

@@ -279,6 +279,23 @@ TEST_P(NotchOnXWithOrWithoutCompositor, TheMeterStepsOnlyWhileSeen) {
 }
 INSTANTIATE_TEST_SUITE_P(NotchOnX, NotchOnXWithOrWithoutCompositor, ::testing::Bool());
 
+// While it swings, the server times the steps: the meter's thread sleeps through them.
+TEST_F(NotchOnX, ItsThreadSleepsThroughTheSteps) {
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    const xcb_window_t bars = desk->madeAbove(notch);
+    ASSERT_NE(bars, 0u);
+    desk->watchDrawing(bars);
+    ASSERT_TRUE(desk->drawnAgain(2));
+    const std::uint64_t turns = meter->counts().turns;
+    // Three seconds of steps.
+    ASSERT_TRUE(desk->drawnAgain(22));
+    EXPECT_EQ(meter->counts().turns, turns);
+}
+
 // The meter lies over its place in the notch, stacked just above it, wherever the notch goes,
 // and only while the notch is shown.
 TEST_F(NotchOnX, TheMeterLiesOverTheNotch) {
