@@ -206,6 +206,9 @@ struct GStreamerQueuePlayer::PlaybinContext {
     std::mutex seekMutex;
     std::optional<Seek> nextSeek;
     bool sendingSeeks = false;
+    // The last seek given to the playbin: a flush reaching the sink is its own, though another
+    // may have been asked for meanwhile.
+    std::atomic<std::uint64_t> seekGiven{0};
     // The playbin adds the handed-over stream's decoder before giving it its address, and a
     // state change of ours reaching it then fails it for want of one. So neither runs while the
     // other is under way.
@@ -393,6 +396,7 @@ struct GStreamerQueuePlayer::Callbacks {
                 if (!context->owner) continue;  // replaced: nothing to move
                 playbin = GST_ELEMENT(gst_object_ref(context->playbin));
             }
+            context->seekGiven.store(seek.flush);
             auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
             bool sent = gst_element_seek(playbin, seek.rate, GST_FORMAT_TIME, flags,
                                          GST_SEEK_TYPE_SET,
@@ -510,7 +514,7 @@ struct GStreamerQueuePlayer::Callbacks {
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
             const GstEventType type = GST_EVENT_TYPE(event);
-            if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(self->seeksSent_.load());
+            if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(context.seekGiven.load());
             if (type == GST_EVENT_GAP || type == GST_EVENT_EOS) land();
             if (type == GST_EVENT_STREAM_START) {
                 context.streamDone = false;

@@ -157,8 +157,9 @@ private:
     // order (1 the first it played), 0 for none.
     std::atomic<int> droppedStream_{0};
     std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
-    // Flushing seeks sent; the last one whose flush reached the sink; the last one whose flush
-    // was followed there by data, a gap or the end.
+    // Flushing seeks asked for; the last one whose flush reached the sink (one asked for later
+    // may not have been sent yet); the last one whose flush was followed there by data, a gap or
+    // the end.
     std::atomic<std::uint64_t> seeksSent_{0};
     std::atomic<std::uint64_t> seekFlushed_{0};
     std::atomic<std::uint64_t> seekLanded_{0};

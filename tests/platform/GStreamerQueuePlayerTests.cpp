@@ -495,6 +495,151 @@ TEST_F(GStreamerQueuePlayerTest, ASeekThatLandsOnAGapEnds) {
     EXPECT_EQ(sought, true);
 }
 
+// A second seek asked while the first is still on its way: the first's flush, and what reaches
+// the sink after it (data, or a gap where the song has none), come once the second is counted,
+// and are not the second's landing. Only the second is reported done, at its own place, and
+// each completion runs once. The seeks are held on their way up to the source, which holds no
+// streaming thread; the song rests paused, so nothing waits for the playbin's state while a
+// held seek keeps it.
+TEST_F(GStreamerQueuePlayerTest, OfTwoSeeksCloseTogetherTheLastIsDoneAtItsPlace) {
+    ASSERT_TRUE(findPlaybins());
+    struct Flow {
+        std::mutex mutex;
+        std::condition_variable changed;
+        ManualMainQueue* queue = nullptr;
+        int seeksAsked = 0;      // seeks that reached the hold
+        int seeksLet = 0;        // ... and were let on
+        int flushes = 0;         // flushes that reached the sink
+        int landedOnFirst = 0;   // data or gaps there after the first flush
+        bool gapForEnd = false;  // the first end after a flush comes as a gap instead
+        void let(int seeks) {
+            std::lock_guard lock(mutex);
+            seeksLet = seeks;
+            changed.notify_all();
+        }
+        void noted() {
+            changed.notify_all();
+            queue->post([] {});
+        }
+    };
+    // Shared with the probes, which may outlive a failed round.
+    using FlowPtr = std::shared_ptr<Flow>;
+    auto probeData = [](const FlowPtr& flow) { return new FlowPtr(flow); };
+    auto releaseData = [](gpointer data) { delete static_cast<FlowPtr*>(data); };
+    for (bool firstOnAGap : {false, true}) {
+        SCOPED_TRACE(firstOnAGap ? "the first lands on a gap" : "the first lands on data");
+        auto shared = std::make_shared<Flow>();
+        Flow& flow = *shared;
+        flow.queue = &queue;
+        flow.gapForEnd = firstOnAGap;
+        struct LetGo {  // before the player stops, which waits for a held seek
+            Flow& flow;
+            ~LetGo() { flow.let(1 << 20); }
+        } letGo{flow};
+        makePlayer("fakesink sync=false");
+        events.clear();
+        auto a = item("a", 2.0);
+        player->insert(a);
+        ASSERT_TRUE(waitFor("status a ready"));
+        GstElement* playbin = latestPlaybin;
+        probeBeforeSink(
+            playbin,
+            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_EVENT_UPSTREAM |
+                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            [](GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+                auto& flow = **static_cast<FlowPtr*>(data);
+                GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+                std::unique_lock lock(flow.mutex);
+                if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
+                    const int seek = ++flow.seeksAsked;
+                    flow.noted();
+                    flow.changed.wait(lock, [&] { return flow.seeksLet >= seek; });
+                } else if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && flow.flushes > 0 &&
+                           std::exchange(flow.gapForEnd, false)) {
+                    GstClockTime end = GST_CLOCK_TIME_NONE;
+                    if (GstEvent* segment = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
+                        const GstSegment* part;
+                        gst_event_parse_segment(segment, &part);
+                        end = part->start;
+                        gst_event_unref(segment);
+                    }
+                    gst_event_unref(event);
+                    GST_PAD_PROBE_INFO_DATA(info) = gst_event_new_gap(end, GST_CLOCK_TIME_NONE);
+                }
+                return GST_PAD_PROBE_OK;
+            },
+            probeData(shared), releaseData);
+        // Behind the player's own probe: what is seen here the player has seen.
+        GstElement* sink = nullptr;
+        GstIterator* sinks =
+            gst_bin_iterate_all_by_element_factory_name(GST_BIN(playbin), "fakesink");
+        GValue found = G_VALUE_INIT;
+        if (gst_iterator_next(sinks, &found) == GST_ITERATOR_OK)
+            sink = GST_ELEMENT(g_value_dup_object(&found));
+        g_value_unset(&found);
+        gst_iterator_free(sinks);
+        ASSERT_NE(sink, nullptr);
+        GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+        gst_object_unref(sink);
+        gst_pad_add_probe(
+            sinkPad,
+            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                         GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+            [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                auto& flow = **static_cast<FlowPtr*>(data);
+                std::lock_guard lock(flow.mutex);
+                const bool buffer = info->type & GST_PAD_PROBE_TYPE_BUFFER;
+                const GstEventType type =
+                    buffer ? GST_EVENT_UNKNOWN : GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
+                if (type == GST_EVENT_FLUSH_STOP) ++flow.flushes;
+                if (flow.flushes == 1 && (buffer || type == GST_EVENT_GAP)) {
+                    ++flow.landedOnFirst;
+                    flow.noted();
+                }
+                return GST_PAD_PROBE_OK;
+            },
+            probeData(shared), releaseData);
+        gst_object_unref(sinkPad);
+
+        std::vector<bool> first;
+        std::vector<bool> second;
+        std::optional<double> placeWhenDone;
+        player->seek(firstOnAGap ? 2.0 : 0.5, [&](bool done) { first.push_back(done); });
+        ASSERT_TRUE(queue.runUntil([&] {
+            std::lock_guard lock(flow.mutex);
+            return flow.seeksAsked == 1;
+        })) << "the first seek was never sent";
+        player->seek(1.5, [&](bool done) {
+            second.push_back(done);
+            placeWhenDone = player->currentTime();
+        });
+        flow.let(1);
+        // The first lands while the second is held on its way.
+        {
+            std::unique_lock lock(flow.mutex);
+            ASSERT_TRUE(flow.changed.wait_for(lock, std::chrono::seconds(10), [&] {
+                return flow.landedOnFirst > 0 && flow.seeksAsked == 2;
+            })) << "the first seek never landed";
+        }
+        queue.runPending();
+        EXPECT_EQ(first, std::vector<bool>{false});
+        EXPECT_TRUE(second.empty()) << "the first seek's landing was taken as the second's";
+        flow.let(2);
+        ASSERT_TRUE(queue.runUntil([&] { return !second.empty(); })) << "the second never ended";
+        EXPECT_EQ(second, std::vector<bool>{true});
+        ASSERT_TRUE(placeWhenDone.has_value());
+        EXPECT_NEAR(*placeWhenDone, 1.5, 1e-3);
+        player->play();
+        ASSERT_TRUE(waitFor("end a"));
+        EXPECT_EQ(first.size() + second.size(), 2u);
+        EXPECT_EQ(framesFrom(1.5), frames["a"] - std::size_t(1.5 * sampleRate));
+        player.reset();
+        std::lock_guard lock(mutex);
+        buffers.clear();
+    }
+}
+
 TEST_F(GStreamerQueuePlayerTest, RateReachesTheSinkAndOutlivesTheItemChange) {
     makePlayer("fakesink sync=true");
     auto a = item("a", 0.4);
