@@ -46,7 +46,8 @@ public:
         // can be started. Empty: std::thread. For tests that count or refuse threads.
         std::function<void(std::function<void()> work)> startThread;
         // Whether the local file at `path` can be read, asked of the next item's file before it
-        // is handed over. Empty: the file system. For tests that hold it as a stalled share does.
+        // is handed over and of a failed item's file to tell why. Empty: the file system. For
+        // tests that hold it as a stalled share does.
         std::function<bool(const std::string& path)> fileReadable;
     };
     // Replaced playbins are stopped by at most this many threads at a time; the others wait
@@ -163,6 +164,18 @@ private:
     std::atomic<std::uint64_t> seeksSent_{0};
     std::atomic<std::uint64_t> seekFlushed_{0};
     std::atomic<std::uint64_t> seekLanded_{0};
+
+    // How looks at failed items' files, on threads of their own, reach the player: cut as it is
+    // destroyed, so a look stuck on a stalled share never touches it again.
+    struct Reach {
+        std::mutex mutex;
+        GStreamerQueuePlayer* player;
+    };
+    struct CutOnDestroy {
+        std::shared_ptr<Reach> reach;
+        ~CutOnDestroy();
+    };
+    CutOnDestroy looksReach_{std::shared_ptr<Reach>(new Reach{{}, this})};
 };
 
 }  // namespace velto

@@ -230,6 +230,44 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
         return done();
     }
+    // Looks at files that last as on a share that stopped answering, until released; at most
+    // 20 s, for a look that holds the test's own thread.
+    struct HeldLook {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::string> asked;  // the names of the files looked at
+        bool open = false;
+        bool overran = false;  // one waited out the bound
+        void release() {
+            std::lock_guard lock(mutex);
+            open = true;
+            changed.notify_all();
+        }
+        std::size_t count() {
+            std::lock_guard lock(mutex);
+            return asked.size();
+        }
+    };
+    std::function<bool(const std::string&)> heldBy(std::shared_ptr<HeldLook> look) {
+        return [look, this](const std::string& path) {
+            std::unique_lock lock(look->mutex);
+            look->asked.push_back(std::filesystem::path(path).stem().string());
+            queue.post([] {});
+            if (!look->changed.wait_for(lock, std::chrono::seconds(20), [&] { return look->open; }))
+                look->overran = true;
+            return true;
+        };
+    }
+    // Asks `call` on another thread, standing for the main one: whether it returned at once. If
+    // not, `unhold` lets it end.
+    static bool returnsAtOnce(const std::function<void()>& call,
+                              const std::function<void()>& unhold) {
+        auto asked = std::async(std::launch::async, call);
+        const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        if (!free) unhold();
+        asked.wait();
+        return free;
+    }
     std::vector<SinkBuffer> sinkBuffers() {
         std::lock_guard lock(mutex);
         return buffers;
@@ -1381,35 +1419,14 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
 // meanwhile return at once. A song queued behind the current one meanwhile is looked at in turn
 // and joined in place of the one looked at first.
 TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
-    struct Look {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<std::string> asked;  // the names of the files looked at
-        bool open = false;
-        void release() {
-            std::lock_guard lock(mutex);
-            open = true;
-            changed.notify_all();
-        }
-        std::size_t count() {
-            std::lock_guard lock(mutex);
-            return asked.size();
-        }
-    };
     for (bool seeking : {false, true}) {
         SCOPED_TRACE(seeking ? "a seek" : "a change of the queue");
-        auto look = std::make_shared<Look>();
+        auto look = std::make_shared<HeldLook>();
         struct Release {
-            Look& look;
+            HeldLook& look;
             ~Release() { look.release(); }
         } release{*look};
-        makePlayer("fakesink sync=true", {}, [look, this](const std::string& path) {
-            std::unique_lock lock(look->mutex);
-            look->asked.push_back(std::filesystem::path(path).stem().string());
-            queue.post([] {});
-            look->changed.wait(lock, [&] { return look->open; });
-            return true;
-        });
+        makePlayer("fakesink sync=true", {}, heldBy(look));
         events.clear();
         auto a = item("a", 1.0);
         auto b = item("b", 0.3);
@@ -1420,13 +1437,8 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
         ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
         EXPECT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }))
             << "the player's messages waited for the look";
-        // Asked on another thread, which must not wait for the look.
         auto returnsAtOnce = [&](const std::function<void()>& call) {
-            auto asked = std::async(std::launch::async, call);
-            const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-            if (!free) look->release();
-            asked.wait();
-            return free;
+            return GStreamerQueuePlayerTest::returnsAtOnce(call, [&] { look->release(); });
         };
         std::optional<bool> sought;
         ASSERT_TRUE(returnsAtOnce([&] { player->pause(); })) << "the pause waited";
@@ -1454,6 +1466,79 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
             EXPECT_EQ(events, expected);
             std::lock_guard lock(look->mutex);
             EXPECT_EQ(look->asked, (std::vector<std::string>{"b", "c"}));
+        }
+        player.reset();
+    }
+}
+
+// Why a song failed is told by its file: missing, or there but refused. On a share that stopped
+// answering that look lasts as long as the share does; a pause, a seek and a skip asked
+// meanwhile return at once. The failure is told once the look is back, unless the song was left
+// meanwhile: the song played instead is not the one that failed.
+TEST_F(GStreamerQueuePlayerTest, ALookAtAFailedSongsFileHoldsNothingElse) {
+    struct Threads {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int live = 0;
+    };
+    for (bool skipping : {false, true}) {
+        SCOPED_TRACE(skipping ? "a skip" : "a pause and a seek");
+        auto look = std::make_shared<HeldLook>();
+        struct Release {
+            HeldLook& look;
+            ~Release() { look.release(); }
+        } release{*look};
+        auto threads = std::make_shared<Threads>();
+        auto startThread = [threads](std::function<void()> work) {
+            {
+                std::lock_guard lock(threads->mutex);
+                ++threads->live;
+            }
+            std::thread([threads, work = std::move(work)] {
+                work();
+                std::lock_guard lock(threads->mutex);
+                --threads->live;
+                threads->changed.notify_all();
+            }).detach();
+        };
+        makePlayer("fakesink sync=false", startThread, heldBy(look));
+        events.clear();
+        auto missing = named("missing", uriOf(dir.path() / "gone.wav"));
+        auto a = item("a", 0.3);
+        player->insert(missing);
+        player->insert(a);
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
+        {
+            std::lock_guard lock(look->mutex);
+            ASSERT_FALSE(look->overran) << "the look at the failed song's file held the player";
+        }
+        auto returnsAtOnce = [&](const std::function<void()>& call) {
+            return GStreamerQueuePlayerTest::returnsAtOnce(call, [&] { look->release(); });
+        };
+        if (!skipping) {
+            std::optional<bool> sought;
+            ASSERT_TRUE(returnsAtOnce([&] { player->pause(); })) << "the pause waited";
+            ASSERT_TRUE(returnsAtOnce([&] {
+                player->seek(0.1, [&](bool finished) { sought = finished; });
+            })) << "the seek waited";
+            look->release();
+            ASSERT_TRUE(waitFor("status missing failed"));
+            EXPECT_EQ(missing->errorMessage(), "找不到音频文件，可能已被移动或删除");
+            EXPECT_EQ(sought, false);
+            EXPECT_EQ(player->currentItem(), missing);
+        } else {
+            ASSERT_TRUE(returnsAtOnce([&] { player->advanceToNextItem(); })) << "the skip waited";
+            EXPECT_TRUE(waitFor("end a")) << "the next song waited for the look";
+            look->release();
+            // Every look and every playbin's thread ended: whatever they posted is in the queue.
+            std::unique_lock lock(threads->mutex);
+            ASSERT_TRUE(threads->changed.wait_for(lock, std::chrono::seconds(10),
+                                                  [&] { return threads->live == 0; }));
+            lock.unlock();
+            queue.runPending();
+            EXPECT_FALSE(saw("status missing failed")) << ::testing::PrintToString(events);
+            EXPECT_EQ(missing->status(), PlayerItem::Status::unknown);
         }
         player.reset();
     }
