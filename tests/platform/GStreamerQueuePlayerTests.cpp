@@ -247,6 +247,11 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
             std::lock_guard lock(mutex);
             return asked.size();
         }
+        // Lets every look end as it goes, before the player, which may wait for one.
+        struct Releaser {
+            HeldLook& look;
+            ~Releaser() { look.release(); }
+        };
     };
     std::function<bool(const std::string&)> heldBy(std::shared_ptr<HeldLook> look) {
         return [look, this](const std::string& path) {
@@ -1422,10 +1427,7 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
     for (bool seeking : {false, true}) {
         SCOPED_TRACE(seeking ? "a seek" : "a change of the queue");
         auto look = std::make_shared<HeldLook>();
-        struct Release {
-            HeldLook& look;
-            ~Release() { look.release(); }
-        } release{*look};
+        HeldLook::Releaser release{*look};
         makePlayer("fakesink sync=true", {}, heldBy(look));
         events.clear();
         auto a = item("a", 1.0);
@@ -1484,10 +1486,7 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtAFailedSongsFileHoldsNothingElse) {
     for (bool skipping : {false, true}) {
         SCOPED_TRACE(skipping ? "a skip" : "a pause and a seek");
         auto look = std::make_shared<HeldLook>();
-        struct Release {
-            HeldLook& look;
-            ~Release() { look.release(); }
-        } release{*look};
+        HeldLook::Releaser release{*look};
         auto threads = std::make_shared<Threads>();
         auto startThread = [threads](std::function<void()> work) {
             {
