@@ -90,22 +90,44 @@ bool isSourceElement(GstObject* element) {
            gst_uri_handler_get_uri_type(GST_URI_HANDLER(element)) == GST_URI_SRC;
 }
 
-// What the user reads when an item fails, chosen by the element that failed and the error's
-// domain and code; for a local file the file itself tells missing from refused. A source
-// fails on reading whatever domain it names: a connection broken or refused in its TLS
-// handshake comes as a stream error of the HTTP source, and is a network fault, not a
-// decoding one.
-std::string describeFailure(GQuark domain, int code, const std::string& uri, bool fromSource) {
+// What a failed item's local file showed.
+struct FileLook {
+    bool exists = false;
+    bool readable = false;
+};
+
+// Looks at the local file of `uri`, asking `readable` if given whether it can be read. On a
+// share that stopped answering this lasts as long as the share does.
+FileLook lookAtFile(const std::string& uri,
+                    const std::function<bool(const std::string& path)>& readable) {
+    gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
+    FileLook look{path && g_access(path, F_OK) == 0, readableFile(uri, readable)};
+    g_free(path);
+    return look;
+}
+
+// Whether the user is told why an item failed by its file, missing or refused: the failure of
+// a local file's source, or of its resource.
+bool toldByFile(GQuark domain, bool fromSource, const std::string& uri) {
+    if (domain != GST_RESOURCE_ERROR && !fromSource) return false;
     gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
     const bool local = path != nullptr;
-    const bool exists = local && g_access(path, F_OK) == 0;
-    const bool readable = local && g_access(path, R_OK) == 0;
     g_free(path);
+    return local;
+}
+
+// What the user reads when an item fails, chosen by the element that failed and the error's
+// domain and code, and for a failure told by a local file (toldByFile) by what its `file`
+// showed. A source fails on reading whatever domain it names: a connection broken or refused
+// in its TLS handshake comes as a stream error of the HTTP source, and is a network fault, not
+// a decoding one.
+std::string describeFailure(GQuark domain, int code, bool fromSource,
+                            const std::optional<FileLook>& file) {
     if (domain == GST_RESOURCE_ERROR || fromSource) {
-        if (local) {
-            if (!exists) return "找不到音频文件，可能已被移动或删除";
-            if (!readable || (domain == GST_RESOURCE_ERROR &&
-                              code == GST_RESOURCE_ERROR_NOT_AUTHORIZED))
+        if (file) {
+            if (!file->exists) return "找不到音频文件，可能已被移动或删除";
+            if (!file->readable || (domain == GST_RESOURCE_ERROR &&
+                                    code == GST_RESOURCE_ERROR_NOT_AUTHORIZED))
                 return "没有权限读取音频文件";
             return "无法读取音频文件";
         }
@@ -206,6 +228,9 @@ struct GStreamerQueuePlayer::PlaybinContext {
     std::mutex seekMutex;
     std::optional<Seek> nextSeek;
     bool sendingSeeks = false;
+    // The last seek given to the playbin: a flush reaching the sink is its own, though another
+    // may have been asked for meanwhile.
+    std::atomic<std::uint64_t> seekGiven{0};
     // The playbin adds the handed-over stream's decoder before giving it its address, and a
     // state change of ours reaching it then fails it for want of one. So neither runs while the
     // other is under way.
@@ -393,6 +418,7 @@ struct GStreamerQueuePlayer::Callbacks {
                 if (!context->owner) continue;  // replaced: nothing to move
                 playbin = GST_ELEMENT(gst_object_ref(context->playbin));
             }
+            context->seekGiven.store(seek.flush);
             auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
             bool sent = gst_element_seek(playbin, seek.rate, GST_FORMAT_TIME, flags,
                                          GST_SEEK_TYPE_SET,
@@ -510,7 +536,7 @@ struct GStreamerQueuePlayer::Callbacks {
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
             GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
             const GstEventType type = GST_EVENT_TYPE(event);
-            if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(self->seeksSent_.load());
+            if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(context.seekGiven.load());
             if (type == GST_EVENT_GAP || type == GST_EVENT_EOS) land();
             if (type == GST_EVENT_STREAM_START) {
                 context.streamDone = false;
@@ -980,9 +1006,7 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
                                        bool fromSource) {
     auto current = currentItem();
     if (!current) return;
-    bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
-    std::string message = describeFailure(domain, code, current->uri(), fromSource);
-    current->setStatus(PlayerItem::Status::failed, message);
+    const bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
     Log::error(logCategory,
                withoutSecrets("item " + std::to_string(current->id()) + " (" + current->uri() +
                               ") failed: " + original + " [" + g_quark_to_string(domain) + " " +
@@ -990,9 +1014,31 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
     // The playbin cannot go on after an error; retire it until the queue changes.
     stopPipeline();
     finishSeek(false);
-    later([this, current] { emitItemStatusChanged(current); });
-    if (wasReady) later([this, current, message] { emitFailedToPlayToEnd(current, message); });
+    auto fail = [this, current, wasReady, epoch = epoch_](const std::string& message) {
+        if (epoch != epoch_) return;  // the item was left meanwhile
+        current->setStatus(PlayerItem::Status::failed, message);
+        later([this, current] { emitItemStatusChanged(current); });
+        if (wasReady) later([this, current, message] { emitFailedToPlayToEnd(current, message); });
+        updateTimeControl();
+    };
+    if (!toldByFile(domain, fromSource, current->uri())) {
+        fail(describeFailure(domain, code, fromSource, std::nullopt));
+        return;
+    }
+    // Not looked at here: on a share that stopped answering the look lasts as long as the share
+    // does, and would hold every pause, seek and skip meanwhile.
     updateTimeControl();
+    offMainThread([reach = looksReach_.reach, uri = current->uri(),
+                   readable = options_.fileReadable, domain, code, fromSource, fail] {
+        std::string message = describeFailure(domain, code, fromSource, lookAtFile(uri, readable));
+        std::lock_guard lock(reach->mutex);
+        if (reach->player) reach->player->later([fail, message] { fail(message); });
+    });
+}
+
+GStreamerQueuePlayer::CutOnDestroy::~CutOnDestroy() {
+    std::lock_guard lock(reach->mutex);
+    reach->player = nullptr;
 }
 
 // After the stream handed over failed: the current item ends, and the failure is the next

@@ -46,7 +46,8 @@ public:
         // can be started. Empty: std::thread. For tests that count or refuse threads.
         std::function<void(std::function<void()> work)> startThread;
         // Whether the local file at `path` can be read, asked of the next item's file before it
-        // is handed over. Empty: the file system. For tests that hold it as a stalled share does.
+        // is handed over and of a failed item's file to tell why. Empty: the file system. For
+        // tests that hold it as a stalled share does.
         std::function<bool(const std::string& path)> fileReadable;
     };
     // Replaced playbins are stopped by at most this many threads at a time; the others wait
@@ -157,11 +158,24 @@ private:
     // order (1 the first it played), 0 for none.
     std::atomic<int> droppedStream_{0};
     std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
-    // Flushing seeks sent; the last one whose flush reached the sink; the last one whose flush
-    // was followed there by data, a gap or the end.
+    // Flushing seeks asked for; the last one whose flush reached the sink (one asked for later
+    // may not have been sent yet); the last one whose flush was followed there by data, a gap or
+    // the end.
     std::atomic<std::uint64_t> seeksSent_{0};
     std::atomic<std::uint64_t> seekFlushed_{0};
     std::atomic<std::uint64_t> seekLanded_{0};
+
+    // How looks at failed items' files, on threads of their own, reach the player: cut as it is
+    // destroyed, so a look stuck on a stalled share never touches it again.
+    struct Reach {
+        std::mutex mutex;
+        GStreamerQueuePlayer* player;
+    };
+    struct CutOnDestroy {
+        std::shared_ptr<Reach> reach;
+        ~CutOnDestroy();
+    };
+    CutOnDestroy looksReach_{std::shared_ptr<Reach>(new Reach{{}, this})};
 };
 
 }  // namespace velto

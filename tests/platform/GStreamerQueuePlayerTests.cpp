@@ -230,6 +230,49 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
         return done();
     }
+    // Looks at files that last as on a share that stopped answering, until released; at most
+    // 20 s, for a look that holds the test's own thread.
+    struct HeldLook {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::string> asked;  // the names of the files looked at
+        bool open = false;
+        bool overran = false;  // one waited out the bound
+        void release() {
+            std::lock_guard lock(mutex);
+            open = true;
+            changed.notify_all();
+        }
+        std::size_t count() {
+            std::lock_guard lock(mutex);
+            return asked.size();
+        }
+        // Lets every look end as it goes, before the player, which may wait for one.
+        struct Releaser {
+            HeldLook& look;
+            ~Releaser() { look.release(); }
+        };
+    };
+    std::function<bool(const std::string&)> heldBy(std::shared_ptr<HeldLook> look) {
+        return [look, this](const std::string& path) {
+            std::unique_lock lock(look->mutex);
+            look->asked.push_back(std::filesystem::path(path).stem().string());
+            queue.post([] {});
+            if (!look->changed.wait_for(lock, std::chrono::seconds(20), [&] { return look->open; }))
+                look->overran = true;
+            return true;
+        };
+    }
+    // Asks `call` on another thread, standing for the main one: whether it returned at once. If
+    // not, `unhold` lets it end.
+    static bool returnsAtOnce(const std::function<void()>& call,
+                              const std::function<void()>& unhold) {
+        auto asked = std::async(std::launch::async, call);
+        const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        if (!free) unhold();
+        asked.wait();
+        return free;
+    }
     std::vector<SinkBuffer> sinkBuffers() {
         std::lock_guard lock(mutex);
         return buffers;
@@ -493,6 +536,151 @@ TEST_F(GStreamerQueuePlayerTest, ASeekThatLandsOnAGapEnds) {
     player->seek(1.0, [&](bool finished) { sought = finished; });
     ASSERT_TRUE(queue.runUntil([&] { return sought.has_value(); })) << "the seek never ended";
     EXPECT_EQ(sought, true);
+}
+
+// A second seek asked while the first is still on its way: the first's flush, and what reaches
+// the sink after it (data, or a gap where the song has none), come once the second is counted,
+// and are not the second's landing. Only the second is reported done, at its own place, and
+// each completion runs once. The seeks are held on their way up to the source, which holds no
+// streaming thread; the song rests paused, so nothing waits for the playbin's state while a
+// held seek keeps it.
+TEST_F(GStreamerQueuePlayerTest, OfTwoSeeksCloseTogetherTheLastIsDoneAtItsPlace) {
+    ASSERT_TRUE(findPlaybins());
+    struct Flow {
+        std::mutex mutex;
+        std::condition_variable changed;
+        ManualMainQueue* queue = nullptr;
+        int seeksAsked = 0;      // seeks that reached the hold
+        int seeksLet = 0;        // ... and were let on
+        int flushes = 0;         // flushes that reached the sink
+        int landedOnFirst = 0;   // data or gaps there after the first flush
+        bool gapForEnd = false;  // the first end after a flush comes as a gap instead
+        void let(int seeks) {
+            std::lock_guard lock(mutex);
+            seeksLet = seeks;
+            changed.notify_all();
+        }
+        void noted() {
+            changed.notify_all();
+            queue->post([] {});
+        }
+    };
+    // Shared with the probes, which may outlive a failed round.
+    using FlowPtr = std::shared_ptr<Flow>;
+    auto probeData = [](const FlowPtr& flow) { return new FlowPtr(flow); };
+    auto releaseData = [](gpointer data) { delete static_cast<FlowPtr*>(data); };
+    for (bool firstOnAGap : {false, true}) {
+        SCOPED_TRACE(firstOnAGap ? "the first lands on a gap" : "the first lands on data");
+        auto shared = std::make_shared<Flow>();
+        Flow& flow = *shared;
+        flow.queue = &queue;
+        flow.gapForEnd = firstOnAGap;
+        struct LetGo {  // before the player stops, which waits for a held seek
+            Flow& flow;
+            ~LetGo() { flow.let(1 << 20); }
+        } letGo{flow};
+        makePlayer("fakesink sync=false");
+        events.clear();
+        auto a = item("a", 2.0);
+        player->insert(a);
+        ASSERT_TRUE(waitFor("status a ready"));
+        GstElement* playbin = latestPlaybin;
+        probeBeforeSink(
+            playbin,
+            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_EVENT_UPSTREAM |
+                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            [](GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+                auto& flow = **static_cast<FlowPtr*>(data);
+                GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+                std::unique_lock lock(flow.mutex);
+                if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
+                    const int seek = ++flow.seeksAsked;
+                    flow.noted();
+                    flow.changed.wait(lock, [&] { return flow.seeksLet >= seek; });
+                } else if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && flow.flushes > 0 &&
+                           std::exchange(flow.gapForEnd, false)) {
+                    GstClockTime end = GST_CLOCK_TIME_NONE;
+                    if (GstEvent* segment = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
+                        const GstSegment* part;
+                        gst_event_parse_segment(segment, &part);
+                        end = part->start;
+                        gst_event_unref(segment);
+                    }
+                    gst_event_unref(event);
+                    GST_PAD_PROBE_INFO_DATA(info) = gst_event_new_gap(end, GST_CLOCK_TIME_NONE);
+                }
+                return GST_PAD_PROBE_OK;
+            },
+            probeData(shared), releaseData);
+        // Behind the player's own probe: what is seen here the player has seen.
+        GstElement* sink = nullptr;
+        GstIterator* sinks =
+            gst_bin_iterate_all_by_element_factory_name(GST_BIN(playbin), "fakesink");
+        GValue found = G_VALUE_INIT;
+        if (gst_iterator_next(sinks, &found) == GST_ITERATOR_OK)
+            sink = GST_ELEMENT(g_value_dup_object(&found));
+        g_value_unset(&found);
+        gst_iterator_free(sinks);
+        ASSERT_NE(sink, nullptr);
+        GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+        gst_object_unref(sink);
+        gst_pad_add_probe(
+            sinkPad,
+            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                         GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+            [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                auto& flow = **static_cast<FlowPtr*>(data);
+                std::lock_guard lock(flow.mutex);
+                const bool buffer = info->type & GST_PAD_PROBE_TYPE_BUFFER;
+                const GstEventType type =
+                    buffer ? GST_EVENT_UNKNOWN : GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
+                if (type == GST_EVENT_FLUSH_STOP) ++flow.flushes;
+                if (flow.flushes == 1 && (buffer || type == GST_EVENT_GAP)) {
+                    ++flow.landedOnFirst;
+                    flow.noted();
+                }
+                return GST_PAD_PROBE_OK;
+            },
+            probeData(shared), releaseData);
+        gst_object_unref(sinkPad);
+
+        std::vector<bool> first;
+        std::vector<bool> second;
+        std::optional<double> placeWhenDone;
+        player->seek(firstOnAGap ? 2.0 : 0.5, [&](bool done) { first.push_back(done); });
+        ASSERT_TRUE(queue.runUntil([&] {
+            std::lock_guard lock(flow.mutex);
+            return flow.seeksAsked == 1;
+        })) << "the first seek was never sent";
+        player->seek(1.5, [&](bool done) {
+            second.push_back(done);
+            placeWhenDone = player->currentTime();
+        });
+        flow.let(1);
+        // The first lands while the second is held on its way.
+        {
+            std::unique_lock lock(flow.mutex);
+            ASSERT_TRUE(flow.changed.wait_for(lock, std::chrono::seconds(10), [&] {
+                return flow.landedOnFirst > 0 && flow.seeksAsked == 2;
+            })) << "the first seek never landed";
+        }
+        queue.runPending();
+        EXPECT_EQ(first, std::vector<bool>{false});
+        EXPECT_TRUE(second.empty()) << "the first seek's landing was taken as the second's";
+        flow.let(2);
+        ASSERT_TRUE(queue.runUntil([&] { return !second.empty(); })) << "the second never ended";
+        EXPECT_EQ(second, std::vector<bool>{true});
+        ASSERT_TRUE(placeWhenDone.has_value());
+        EXPECT_NEAR(*placeWhenDone, 1.5, 1e-3);
+        player->play();
+        ASSERT_TRUE(waitFor("end a"));
+        EXPECT_EQ(first.size() + second.size(), 2u);
+        EXPECT_EQ(framesFrom(1.5), frames["a"] - std::size_t(1.5 * sampleRate));
+        player.reset();
+        std::lock_guard lock(mutex);
+        buffers.clear();
+    }
 }
 
 TEST_F(GStreamerQueuePlayerTest, RateReachesTheSinkAndOutlivesTheItemChange) {
@@ -1236,35 +1424,11 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
 // meanwhile return at once. A song queued behind the current one meanwhile is looked at in turn
 // and joined in place of the one looked at first.
 TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
-    struct Look {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<std::string> asked;  // the names of the files looked at
-        bool open = false;
-        void release() {
-            std::lock_guard lock(mutex);
-            open = true;
-            changed.notify_all();
-        }
-        std::size_t count() {
-            std::lock_guard lock(mutex);
-            return asked.size();
-        }
-    };
     for (bool seeking : {false, true}) {
         SCOPED_TRACE(seeking ? "a seek" : "a change of the queue");
-        auto look = std::make_shared<Look>();
-        struct Release {
-            Look& look;
-            ~Release() { look.release(); }
-        } release{*look};
-        makePlayer("fakesink sync=true", {}, [look, this](const std::string& path) {
-            std::unique_lock lock(look->mutex);
-            look->asked.push_back(std::filesystem::path(path).stem().string());
-            queue.post([] {});
-            look->changed.wait(lock, [&] { return look->open; });
-            return true;
-        });
+        auto look = std::make_shared<HeldLook>();
+        HeldLook::Releaser release{*look};
+        makePlayer("fakesink sync=true", {}, heldBy(look));
         events.clear();
         auto a = item("a", 1.0);
         auto b = item("b", 0.3);
@@ -1275,13 +1439,8 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
         ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
         EXPECT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }))
             << "the player's messages waited for the look";
-        // Asked on another thread, which must not wait for the look.
         auto returnsAtOnce = [&](const std::function<void()>& call) {
-            auto asked = std::async(std::launch::async, call);
-            const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-            if (!free) look->release();
-            asked.wait();
-            return free;
+            return GStreamerQueuePlayerTest::returnsAtOnce(call, [&] { look->release(); });
         };
         std::optional<bool> sought;
         ASSERT_TRUE(returnsAtOnce([&] { player->pause(); })) << "the pause waited";
@@ -1309,6 +1468,76 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
             EXPECT_EQ(events, expected);
             std::lock_guard lock(look->mutex);
             EXPECT_EQ(look->asked, (std::vector<std::string>{"b", "c"}));
+        }
+        player.reset();
+    }
+}
+
+// Why a song failed is told by its file: missing, or there but refused. On a share that stopped
+// answering that look lasts as long as the share does; a pause, a seek and a skip asked
+// meanwhile return at once. The failure is told once the look is back, unless the song was left
+// meanwhile: the song played instead is not the one that failed.
+TEST_F(GStreamerQueuePlayerTest, ALookAtAFailedSongsFileHoldsNothingElse) {
+    struct Threads {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int live = 0;
+    };
+    for (bool skipping : {false, true}) {
+        SCOPED_TRACE(skipping ? "a skip" : "a pause and a seek");
+        auto look = std::make_shared<HeldLook>();
+        HeldLook::Releaser release{*look};
+        auto threads = std::make_shared<Threads>();
+        auto startThread = [threads](std::function<void()> work) {
+            {
+                std::lock_guard lock(threads->mutex);
+                ++threads->live;
+            }
+            std::thread([threads, work = std::move(work)] {
+                work();
+                std::lock_guard lock(threads->mutex);
+                --threads->live;
+                threads->changed.notify_all();
+            }).detach();
+        };
+        makePlayer("fakesink sync=false", startThread, heldBy(look));
+        events.clear();
+        auto missing = named("missing", uriOf(dir.path() / "gone.wav"));
+        auto a = item("a", 0.3);
+        player->insert(missing);
+        player->insert(a);
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
+        {
+            std::lock_guard lock(look->mutex);
+            ASSERT_FALSE(look->overran) << "the look at the failed song's file held the player";
+        }
+        auto returnsAtOnce = [&](const std::function<void()>& call) {
+            return GStreamerQueuePlayerTest::returnsAtOnce(call, [&] { look->release(); });
+        };
+        if (!skipping) {
+            std::optional<bool> sought;
+            ASSERT_TRUE(returnsAtOnce([&] { player->pause(); })) << "the pause waited";
+            ASSERT_TRUE(returnsAtOnce([&] {
+                player->seek(0.1, [&](bool finished) { sought = finished; });
+            })) << "the seek waited";
+            look->release();
+            ASSERT_TRUE(waitFor("status missing failed"));
+            EXPECT_EQ(missing->errorMessage(), "找不到音频文件，可能已被移动或删除");
+            EXPECT_EQ(sought, false);
+            EXPECT_EQ(player->currentItem(), missing);
+        } else {
+            ASSERT_TRUE(returnsAtOnce([&] { player->advanceToNextItem(); })) << "the skip waited";
+            EXPECT_TRUE(waitFor("end a")) << "the next song waited for the look";
+            look->release();
+            // Every look and every playbin's thread ended: whatever they posted is in the queue.
+            std::unique_lock lock(threads->mutex);
+            ASSERT_TRUE(threads->changed.wait_for(lock, std::chrono::seconds(10),
+                                                  [&] { return threads->live == 0; }));
+            lock.unlock();
+            queue.runPending();
+            EXPECT_FALSE(saw("status missing failed")) << ::testing::PrintToString(events);
+            EXPECT_EQ(missing->status(), PlayerItem::Status::unknown);
         }
         player.reset();
     }
