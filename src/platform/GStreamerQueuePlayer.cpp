@@ -182,6 +182,12 @@ GQuark teardownQuark() {
     return quark;
 }
 
+// Marks a group's decoder whose end is watched.
+GQuark switchQuark() {
+    static const GQuark quark = g_quark_from_static_string("velto-switch");
+    return quark;
+}
+
 }  // namespace
 
 // What one playbin's callbacks, on streaming threads, share with the player: the player
@@ -216,6 +222,18 @@ struct GStreamerQueuePlayer::PlaybinContext {
     // is handed over.
     bool streamDone = false;
     int sinkStreams = 0;  // streams whose start has reached the sink
+    // Streams read to their end whose switch to the next group is under way on their own
+    // streaming thread. The playbin's switch does not look whether the playbin is being stopped:
+    // run over a stop, it starts the group the stop has just put back, and waits on the stop
+    // from the very thread the stop waits for. So a retired playbin starts no switch, and its
+    // stop waits for one already begun.
+    int switching = 0;
+    std::condition_variable switched;
+
+    void waitOutSwitches() {
+        std::unique_lock lock(mutex);
+        switched.wait(lock, [&] { return switching == 0; });
+    }
 
     // Sets a state change of ours, which the hand-over waits for; none is set while the next
     // stream is being set up (false then).
@@ -246,7 +264,11 @@ struct GStreamerQueuePlayer::Teardowns {
     std::condition_variable done;
     int running = 0;                  // retired playbins not yet finalized
     int threads = 0;                  // threads stopping playbins
-    std::deque<GstElement*> waiting;  // retired playbins no thread has taken yet
+    struct Retired {
+        GstElement* playbin;
+        std::shared_ptr<PlaybinContext> context;
+    };
+    std::deque<Retired> waiting;  // retired playbins no thread has taken yet
     GStreamerQueuePlayer* owner = nullptr;  // null once the player is being destroyed
 
     void finish() {
@@ -260,17 +282,20 @@ struct GStreamerQueuePlayer::Teardowns {
     // A stopping thread's work: every playbin waiting, one after the other.
     void stopWaiting() {
         while (true) {
-            GstElement* playbin;
+            Retired retired;
             {
                 std::lock_guard lock(mutex);
                 if (waiting.empty()) {
                     --threads;
                     return;
                 }
-                playbin = waiting.front();
+                retired = std::move(waiting.front());
                 waiting.pop_front();
             }
-            stop(playbin);
+            retired.context->waitOutSwitches();
+            // Let go before the playbin is freed: the context holds the sources it opened.
+            retired.context.reset();
+            stop(retired.playbin);
         }
     }
 
@@ -307,6 +332,19 @@ void releaseContext(gpointer data) {
 
 void releaseContextClosure(gpointer data, GClosure*) {
     releaseContext(data);
+}
+
+// For callbacks on what the playbin frees after itself: the context keeps the sources it opened.
+gpointer watchContext(const ContextPtr& context) {
+    return new std::weak_ptr<GStreamerQueuePlayer::PlaybinContext>(context);
+}
+
+void unwatchContextClosure(gpointer data, GClosure*) {
+    delete static_cast<std::weak_ptr<GStreamerQueuePlayer::PlaybinContext>*>(data);
+}
+
+ContextPtr watchedContext(gpointer data) {
+    return static_cast<std::weak_ptr<GStreamerQueuePlayer::PlaybinContext>*>(data)->lock();
 }
 
 }  // namespace
@@ -372,7 +410,10 @@ struct GStreamerQueuePlayer::Callbacks {
             }
         }
         // Replaced meanwhile, it may have been stopped before this start: stopped again.
-        if (replaced) gst_element_set_state(playbin, GST_STATE_NULL);
+        if (replaced) {
+            context->waitOutSwitches();
+            gst_element_set_state(playbin, GST_STATE_NULL);
+        }
         gst_object_unref(playbin);
     }
 
@@ -429,6 +470,42 @@ struct GStreamerQueuePlayer::Callbacks {
         self->later([self, epoch] {
             if (epoch == self->epoch_) self->settleOnWantedState();
         });
+    }
+
+    // Each group's decoder, as the playbin adds it: its end is watched before and after the
+    // playbin's own handling of it, which switches to the next group.
+    static void onElementSetup(GstElement*, GstElement* element, gpointer data) {
+        if (std::string_view(G_OBJECT_TYPE_NAME(element)) != "GstURIDecodeBin") return;
+        // A group's decoder is added again each time the group is reused.
+        if (g_object_get_qdata(G_OBJECT(element), switchQuark())) return;
+        g_object_set_qdata(G_OBJECT(element), switchQuark(), element);
+        const ContextPtr& context = *static_cast<ContextPtr*>(data);
+        g_signal_connect_data(element, "drained", G_CALLBACK(&Callbacks::onSwitchBegins),
+                              watchContext(context), &unwatchContextClosure, GConnectFlags(0));
+        g_signal_connect_data(element, "drained", G_CALLBACK(&Callbacks::onSwitchEnded),
+                              watchContext(context), &unwatchContextClosure, G_CONNECT_AFTER);
+    }
+
+    static void onSwitchBegins(GstElement* decoder, gpointer data) {
+        ContextPtr context = watchedContext(data);
+        if (context) {
+            std::lock_guard locked(context->mutex);
+            if (context->owner) {
+                ++context->switching;
+                return;
+            }
+        }
+        g_signal_stop_emission_by_name(decoder, "drained");
+    }
+
+    static void onSwitchEnded(GstElement*, gpointer data) {
+        ContextPtr context = watchedContext(data);
+        if (!context) return;
+        {
+            std::lock_guard locked(context->mutex);
+            --context->switching;
+        }
+        context->switched.notify_all();
     }
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
@@ -637,6 +714,8 @@ bool GStreamerQueuePlayer::makePipeline() {
                           holdContext(context_), &releaseContextClosure, GConnectFlags(0));
     g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&Callbacks::onSourceSetup),
                           holdContext(context_), &releaseContextClosure, GConnectFlags(0));
+    g_signal_connect_data(playbin, "element-setup", G_CALLBACK(&Callbacks::onElementSetup),
+                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
     GstBus* bus = gst_element_get_bus(playbin);
     gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, holdContext(context_), &releaseContext);
     gst_object_unref(bus);
@@ -653,7 +732,7 @@ void GStreamerQueuePlayer::retirePipeline() {
         std::lock_guard lock(context_->mutex);
         context_->owner = nullptr;
     }
-    context_.reset();
+    auto context = std::move(context_);
     GstElement* playbin = std::exchange(playbin_, nullptr);
     volumeControl_ = nullptr;
     // Done when the playbin is finalized, which may be after our unref: a state change of its
@@ -668,7 +747,7 @@ void GStreamerQueuePlayer::retirePipeline() {
     {
         std::lock_guard lock(teardowns_->mutex);
         ++teardowns_->running;
-        teardowns_->waiting.push_back(playbin);
+        teardowns_->waiting.push_back({playbin, std::move(context)});
         needsThread = teardowns_->threads < maxRetiringThreads;
         if (needsThread) ++teardowns_->threads;
     }
