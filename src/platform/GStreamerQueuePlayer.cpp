@@ -199,7 +199,8 @@ struct GStreamerQueuePlayer::PlaybinContext {
     GstElement* playbin = nullptr;          // not owned
     std::function<bool(const std::string& path)> fileReadable;  // the player's option
     std::uint64_t epoch = 0;
-    // The sources of the current stream and of the one handed over after it, in that order.
+    // The sources of the current stream and of the one handed over after it, in that order;
+    // none once the playbin is retired.
     std::deque<GstElement*> sources;
     // Seeks are sent off the main thread, one after the other, the last one asked for first:
     // a flushing seek waits for the streaming thread, which a stalled read holds. Apart from
@@ -293,8 +294,6 @@ struct GStreamerQueuePlayer::Teardowns {
                 waiting.pop_front();
             }
             retired.context->waitOutSwitches();
-            // Let go before the playbin is freed: the context holds the sources it opened.
-            retired.context.reset();
             stop(retired.playbin);
         }
     }
@@ -332,19 +331,6 @@ void releaseContext(gpointer data) {
 
 void releaseContextClosure(gpointer data, GClosure*) {
     releaseContext(data);
-}
-
-// For callbacks on what the playbin frees after itself: the context keeps the sources it opened.
-gpointer watchContext(const ContextPtr& context) {
-    return new std::weak_ptr<GStreamerQueuePlayer::PlaybinContext>(context);
-}
-
-void unwatchContextClosure(gpointer data, GClosure*) {
-    delete static_cast<std::weak_ptr<GStreamerQueuePlayer::PlaybinContext>*>(data);
-}
-
-ContextPtr watchedContext(gpointer data) {
-    return static_cast<std::weak_ptr<GStreamerQueuePlayer::PlaybinContext>*>(data)->lock();
 }
 
 }  // namespace
@@ -462,9 +448,10 @@ struct GStreamerQueuePlayer::Callbacks {
     static void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
         std::lock_guard locked(context.mutex);
-        context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
         auto* self = context.owner;
-        if (!self || !std::exchange(context.openingNext, false)) return;
+        if (!self) return;
+        context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
+        if (!std::exchange(context.openingNext, false)) return;
         // The next stream has its address: a state held back meanwhile is set now.
         std::uint64_t epoch = context.epoch;
         self->later([self, epoch] {
@@ -481,31 +468,28 @@ struct GStreamerQueuePlayer::Callbacks {
         g_object_set_qdata(G_OBJECT(element), switchQuark(), element);
         const ContextPtr& context = *static_cast<ContextPtr*>(data);
         g_signal_connect_data(element, "drained", G_CALLBACK(&Callbacks::onSwitchBegins),
-                              watchContext(context), &unwatchContextClosure, GConnectFlags(0));
+                              holdContext(context), &releaseContextClosure, GConnectFlags(0));
         g_signal_connect_data(element, "drained", G_CALLBACK(&Callbacks::onSwitchEnded),
-                              watchContext(context), &unwatchContextClosure, G_CONNECT_AFTER);
+                              holdContext(context), &releaseContextClosure, G_CONNECT_AFTER);
     }
 
     static void onSwitchBegins(GstElement* decoder, gpointer data) {
-        ContextPtr context = watchedContext(data);
-        if (context) {
-            std::lock_guard locked(context->mutex);
-            if (context->owner) {
-                ++context->switching;
-                return;
-            }
+        PlaybinContext& context = **static_cast<ContextPtr*>(data);
+        std::lock_guard locked(context.mutex);
+        if (context.owner) {
+            ++context.switching;
+        } else {
+            g_signal_stop_emission_by_name(decoder, "drained");
         }
-        g_signal_stop_emission_by_name(decoder, "drained");
     }
 
     static void onSwitchEnded(GstElement*, gpointer data) {
-        ContextPtr context = watchedContext(data);
-        if (!context) return;
+        PlaybinContext& context = **static_cast<ContextPtr*>(data);
         {
-            std::lock_guard locked(context->mutex);
-            --context->switching;
+            std::lock_guard locked(context.mutex);
+            --context.switching;
         }
-        context->switched.notify_all();
+        context.switched.notify_all();
     }
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
@@ -731,6 +715,10 @@ void GStreamerQueuePlayer::retirePipeline() {
     {
         std::lock_guard lock(context_->mutex);
         context_->owner = nullptr;
+        // Whoever still holds the context (a thread it started) must not keep the playbin's
+        // sources alive after the playbin.
+        for (GstElement* source : context_->sources) gst_object_unref(source);
+        context_->sources.clear();
     }
     auto context = std::move(context_);
     GstElement* playbin = std::exchange(playbin_, nullptr);
