@@ -204,6 +204,12 @@ GQuark teardownQuark() {
     return quark;
 }
 
+// Marks a group's decoder whose end is watched.
+GQuark switchQuark() {
+    static const GQuark quark = g_quark_from_static_string("velto-switch");
+    return quark;
+}
+
 }  // namespace
 
 // What one playbin's callbacks, on streaming threads, share with the player: the player
@@ -215,7 +221,8 @@ struct GStreamerQueuePlayer::PlaybinContext {
     GstElement* playbin = nullptr;          // not owned
     std::function<bool(const std::string& path)> fileReadable;  // the player's option
     std::uint64_t epoch = 0;
-    // The sources of the current stream and of the one handed over after it, in that order.
+    // The sources of the current stream and of the one handed over after it, in that order;
+    // none once the playbin is retired.
     std::deque<GstElement*> sources;
     // Seeks are sent off the main thread, one after the other, the last one asked for first:
     // a flushing seek waits for the streaming thread, which a stalled read holds. Apart from
@@ -241,6 +248,18 @@ struct GStreamerQueuePlayer::PlaybinContext {
     // is handed over.
     bool streamDone = false;
     int sinkStreams = 0;  // streams whose start has reached the sink
+    // Streams read to their end whose switch to the next group is under way on their own
+    // streaming thread. The playbin's switch does not look whether the playbin is being stopped:
+    // run over a stop, it starts the group the stop has just put back, and waits on the stop
+    // from the very thread the stop waits for. So a retired playbin starts no switch, and its
+    // stop waits for one already begun.
+    int switching = 0;
+    std::condition_variable switched;
+
+    void waitOutSwitches() {
+        std::unique_lock lock(mutex);
+        switched.wait(lock, [&] { return switching == 0; });
+    }
 
     // Sets a state change of ours, which the hand-over waits for; none is set while the next
     // stream is being set up (false then).
@@ -271,7 +290,11 @@ struct GStreamerQueuePlayer::Teardowns {
     std::condition_variable done;
     int running = 0;                  // retired playbins not yet finalized
     int threads = 0;                  // threads stopping playbins
-    std::deque<GstElement*> waiting;  // retired playbins no thread has taken yet
+    struct Retired {
+        GstElement* playbin;
+        std::shared_ptr<PlaybinContext> context;
+    };
+    std::deque<Retired> waiting;  // retired playbins no thread has taken yet
     GStreamerQueuePlayer* owner = nullptr;  // null once the player is being destroyed
 
     void finish() {
@@ -285,17 +308,18 @@ struct GStreamerQueuePlayer::Teardowns {
     // A stopping thread's work: every playbin waiting, one after the other.
     void stopWaiting() {
         while (true) {
-            GstElement* playbin;
+            Retired retired;
             {
                 std::lock_guard lock(mutex);
                 if (waiting.empty()) {
                     --threads;
                     return;
                 }
-                playbin = waiting.front();
+                retired = std::move(waiting.front());
                 waiting.pop_front();
             }
-            stop(playbin);
+            retired.context->waitOutSwitches();
+            stop(retired.playbin);
         }
     }
 
@@ -397,7 +421,10 @@ struct GStreamerQueuePlayer::Callbacks {
             }
         }
         // Replaced meanwhile, it may have been stopped before this start: stopped again.
-        if (replaced) gst_element_set_state(playbin, GST_STATE_NULL);
+        if (replaced) {
+            context->waitOutSwitches();
+            gst_element_set_state(playbin, GST_STATE_NULL);
+        }
         gst_object_unref(playbin);
     }
 
@@ -447,14 +474,48 @@ struct GStreamerQueuePlayer::Callbacks {
     static void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
         std::lock_guard locked(context.mutex);
-        context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
         auto* self = context.owner;
-        if (!self || !std::exchange(context.openingNext, false)) return;
+        if (!self) return;
+        context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
+        if (!std::exchange(context.openingNext, false)) return;
         // The next stream has its address: a state held back meanwhile is set now.
         std::uint64_t epoch = context.epoch;
         self->later([self, epoch] {
             if (epoch == self->epoch_) self->settleOnWantedState();
         });
+    }
+
+    // Each group's decoder, as the playbin adds it: its end is watched before and after the
+    // playbin's own handling of it, which switches to the next group.
+    static void onElementSetup(GstElement*, GstElement* element, gpointer data) {
+        if (std::string_view(G_OBJECT_TYPE_NAME(element)) != "GstURIDecodeBin") return;
+        // A group's decoder is added again each time the group is reused.
+        if (g_object_get_qdata(G_OBJECT(element), switchQuark())) return;
+        g_object_set_qdata(G_OBJECT(element), switchQuark(), element);
+        const ContextPtr& context = *static_cast<ContextPtr*>(data);
+        g_signal_connect_data(element, "drained", G_CALLBACK(&Callbacks::onSwitchBegins),
+                              holdContext(context), &releaseContextClosure, GConnectFlags(0));
+        g_signal_connect_data(element, "drained", G_CALLBACK(&Callbacks::onSwitchEnded),
+                              holdContext(context), &releaseContextClosure, G_CONNECT_AFTER);
+    }
+
+    static void onSwitchBegins(GstElement* decoder, gpointer data) {
+        PlaybinContext& context = **static_cast<ContextPtr*>(data);
+        std::lock_guard locked(context.mutex);
+        if (context.owner) {
+            ++context.switching;
+        } else {
+            g_signal_stop_emission_by_name(decoder, "drained");
+        }
+    }
+
+    static void onSwitchEnded(GstElement*, gpointer data) {
+        PlaybinContext& context = **static_cast<ContextPtr*>(data);
+        {
+            std::lock_guard locked(context.mutex);
+            --context.switching;
+        }
+        context.switched.notify_all();
     }
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
@@ -663,6 +724,8 @@ bool GStreamerQueuePlayer::makePipeline() {
                           holdContext(context_), &releaseContextClosure, GConnectFlags(0));
     g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&Callbacks::onSourceSetup),
                           holdContext(context_), &releaseContextClosure, GConnectFlags(0));
+    g_signal_connect_data(playbin, "element-setup", G_CALLBACK(&Callbacks::onElementSetup),
+                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
     GstBus* bus = gst_element_get_bus(playbin);
     gst_bus_set_sync_handler(bus, &Callbacks::onBusMessage, holdContext(context_), &releaseContext);
     gst_object_unref(bus);
@@ -678,8 +741,12 @@ void GStreamerQueuePlayer::retirePipeline() {
     {
         std::lock_guard lock(context_->mutex);
         context_->owner = nullptr;
+        // Whoever still holds the context (a thread it started) must not keep the playbin's
+        // sources alive after the playbin.
+        for (GstElement* source : context_->sources) gst_object_unref(source);
+        context_->sources.clear();
     }
-    context_.reset();
+    auto context = std::move(context_);
     GstElement* playbin = std::exchange(playbin_, nullptr);
     volumeControl_ = nullptr;
     // Done when the playbin is finalized, which may be after our unref: a state change of its
@@ -694,7 +761,7 @@ void GStreamerQueuePlayer::retirePipeline() {
     {
         std::lock_guard lock(teardowns_->mutex);
         ++teardowns_->running;
-        teardowns_->waiting.push_back(playbin);
+        teardowns_->waiting.push_back({playbin, std::move(context)});
         needsThread = teardowns_->threads < maxRetiringThreads;
         if (needsThread) ++teardowns_->threads;
     }

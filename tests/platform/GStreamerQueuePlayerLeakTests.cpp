@@ -108,9 +108,9 @@ std::string shortSong(const TempDir& dir) {
 
 // Every item the player opens builds elements; none may outlive the item that used them, nor
 // the player. Ends one after the other, hand-overs and removal of a playing item all count.
-// With nothing to play and the playbins it replaced stopped, the player holds no element; a
-// replaced playbin is stopped even when no thread can be started to stop it, or when its stop
-// fails once.
+// With nothing to play and the playbins it replaced stopped, the player holds no element, even
+// while a thread it started still holds what it was given; a replaced playbin is stopped even
+// when no thread can be started to stop it, or when its stop fails once.
 TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
     ASSERT_TRUE(countElements());
     TempDir dir;
@@ -120,6 +120,7 @@ TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
         SCOPED_TRACE(threadsFail ? "no thread can be started" : "threads start");
         const int before = liveElements;
         std::vector<int> alive;
+        std::vector<std::function<void()>> given;  // kept past the player
         {
             ManualMainQueue queue;
             GStreamerQueuePlayer::Options options;
@@ -128,6 +129,11 @@ TEST(GStreamerQueuePlayerLeakTest, KeepsNoElementPerItem) {
                 options.startThread = [](std::function<void()>) {
                     throw std::system_error(
                         std::make_error_code(std::errc::resource_unavailable_try_again));
+                };
+            } else {
+                options.startThread = [&given](std::function<void()> work) {
+                    given.push_back(work);
+                    std::thread(std::move(work)).detach();
                 };
             }
             GStreamerQueuePlayer player(queue, options);
