@@ -295,7 +295,9 @@ struct GStreamerQueuePlayer::Teardowns {
         std::shared_ptr<PlaybinContext> context;
     };
     std::deque<Retired> waiting;  // retired playbins no thread has taken yet
-    GStreamerQueuePlayer* owner = nullptr;  // null once the player is being destroyed
+    // Null once the player is being destroyed; threads of the player's own that may outlive it
+    // (a look stuck on a stalled share) reach it only through here.
+    GStreamerQueuePlayer* owner = nullptr;
 
     void finish() {
         std::lock_guard lock(mutex);
@@ -1095,17 +1097,12 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
     // Not looked at here: on a share that stopped answering the look lasts as long as the share
     // does, and would hold every pause, seek and skip meanwhile.
     updateTimeControl();
-    offMainThread([reach = looksReach_.reach, uri = current->uri(),
+    offMainThread([teardowns = teardowns_, uri = current->uri(),
                    readable = options_.fileReadable, domain, code, fromSource, fail] {
         std::string message = describeFailure(domain, code, fromSource, lookAtFile(uri, readable));
-        std::lock_guard lock(reach->mutex);
-        if (reach->player) reach->player->later([fail, message] { fail(message); });
+        std::lock_guard lock(teardowns->mutex);
+        if (teardowns->owner) teardowns->owner->later([fail, message] { fail(message); });
     });
-}
-
-GStreamerQueuePlayer::CutOnDestroy::~CutOnDestroy() {
-    std::lock_guard lock(reach->mutex);
-    reach->player = nullptr;
 }
 
 // After the stream handed over failed: the current item ends, and the failure is the next

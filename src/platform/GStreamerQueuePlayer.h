@@ -164,18 +164,6 @@ private:
     std::atomic<std::uint64_t> seeksSent_{0};
     std::atomic<std::uint64_t> seekFlushed_{0};
     std::atomic<std::uint64_t> seekLanded_{0};
-
-    // How looks at failed items' files, on threads of their own, reach the player: cut as it is
-    // destroyed, so a look stuck on a stalled share never touches it again.
-    struct Reach {
-        std::mutex mutex;
-        GStreamerQueuePlayer* player;
-    };
-    struct CutOnDestroy {
-        std::shared_ptr<Reach> reach;
-        ~CutOnDestroy();
-    };
-    CutOnDestroy looksReach_{std::shared_ptr<Reach>(new Reach{{}, this})};
 };
 
 }  // namespace velto

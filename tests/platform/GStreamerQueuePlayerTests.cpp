@@ -230,6 +230,26 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
         return done();
     }
+    // The player's threads, counted while they run.
+    struct Threads {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int live = 0;
+    };
+    static std::function<void(std::function<void()>)> countedBy(std::shared_ptr<Threads> threads) {
+        return [threads](std::function<void()> work) {
+            {
+                std::lock_guard lock(threads->mutex);
+                ++threads->live;
+            }
+            std::thread([threads, work = std::move(work)] {
+                work();
+                std::lock_guard lock(threads->mutex);
+                --threads->live;
+                threads->changed.notify_all();
+            }).detach();
+        };
+    }
     // Looks at files that last as on a share that stopped answering, until released; at most
     // 20 s, for a look that holds the test's own thread.
     struct HeldLook {
@@ -1310,24 +1330,8 @@ TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnP
 // which would freeze the program until the share answers; the stuck ones tie up no more than
 // the few threads that stop replaced playbins and the one whose open waits.
 TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) {
-    struct Threads {
-        std::mutex mutex;
-        std::condition_variable changed;
-        int live = 0;
-    };
     auto threads = std::make_shared<Threads>();
-    makePlayer("fakesink sync=false", [threads](std::function<void()> work) {
-        std::thread([threads, work = std::move(work)] {
-            {
-                std::lock_guard lock(threads->mutex);
-                ++threads->live;
-            }
-            work();
-            std::lock_guard lock(threads->mutex);
-            --threads->live;
-            threads->changed.notify_all();
-        }).detach();
-    });
+    makePlayer("fakesink sync=false", countedBy(threads));
     // Writers that never finish: reads block until they close, which ends every stuck read.
     // Before that, empty files take the pipes' places, so no song opened later blocks there.
     struct Writers {
@@ -1478,29 +1482,12 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
 // meanwhile return at once. The failure is told once the look is back, unless the song was left
 // meanwhile: the song played instead is not the one that failed.
 TEST_F(GStreamerQueuePlayerTest, ALookAtAFailedSongsFileHoldsNothingElse) {
-    struct Threads {
-        std::mutex mutex;
-        std::condition_variable changed;
-        int live = 0;
-    };
     for (bool skipping : {false, true}) {
         SCOPED_TRACE(skipping ? "a skip" : "a pause and a seek");
         auto look = std::make_shared<HeldLook>();
         HeldLook::Releaser release{*look};
         auto threads = std::make_shared<Threads>();
-        auto startThread = [threads](std::function<void()> work) {
-            {
-                std::lock_guard lock(threads->mutex);
-                ++threads->live;
-            }
-            std::thread([threads, work = std::move(work)] {
-                work();
-                std::lock_guard lock(threads->mutex);
-                --threads->live;
-                threads->changed.notify_all();
-            }).detach();
-        };
-        makePlayer("fakesink sync=false", startThread, heldBy(look));
+        makePlayer("fakesink sync=false", countedBy(threads), heldBy(look));
         events.clear();
         auto missing = named("missing", uriOf(dir.path() / "gone.wav"));
         auto a = item("a", 0.3);
