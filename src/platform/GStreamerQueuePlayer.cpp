@@ -578,11 +578,15 @@ struct GStreamerQueuePlayer::Callbacks {
 
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
     // current one ends, and the main thread reopens the playbin with the item queued instead.
+    // So is a retired playbin until it is stopped. Only data is dropped: the sink pad keeps the
+    // stream's events, without which the data after them is not the sink's to take.
     static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
         std::lock_guard locked(context.mutex);
         auto* self = context.owner;
-        if (!self) return GST_PAD_PROBE_DROP;
+        const bool event =
+            info->type & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH);
+        if (!self) return event ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
         // Data, a gap or the end reaching the sink after a seek's flush come from where the
         // seek went: it is done. The playbin's word that it is done changing state tells less:
         // it comes also when no seek ended (a second time after the preroll, over and over as
@@ -596,9 +600,8 @@ struct GStreamerQueuePlayer::Callbacks {
                     self->finishSeek(true);
             });
         };
-        if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-            GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-            const GstEventType type = GST_EVENT_TYPE(event);
+        if (event) {
+            const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
             if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(context.seekGiven.load());
             if (type == GST_EVENT_GAP || type == GST_EVENT_EOS) land();
             if (type == GST_EVENT_STREAM_START) {

@@ -119,6 +119,22 @@ bool findPlaybins() {
     return finder != nullptr;
 }
 
+// What GStreamer warned of while a test ran: each is a fault of the player's, such as data let
+// onto a pad that was not told of its stream first.
+struct Warned {
+    std::mutex mutex;
+    std::vector<std::string> said;
+};
+Warned warned;
+
+void heardWarning(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    {
+        std::lock_guard lock(warned.mutex);
+        warned.said.push_back(message);
+    }
+    g_log_default_handler(domain, level, message, nullptr);
+}
+
 GstState targetState(GstElement* element) {
     GST_OBJECT_LOCK(element);
     GstState target = GST_STATE_TARGET(element);
@@ -138,6 +154,20 @@ constexpr int sampleRate = 44100;
 
 class GStreamerQueuePlayerTest : public ::testing::Test {
   protected:
+    void SetUp() override {
+        std::lock_guard lock(warned.mutex);
+        warned.said.clear();
+        warnings = g_log_set_handler(
+            "GStreamer", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL), &heardWarning,
+            nullptr);
+    }
+    void TearDown() override {
+        player.reset();
+        g_log_remove_handler("GStreamer", warnings);
+        std::lock_guard lock(warned.mutex);
+        EXPECT_EQ(warned.said, std::vector<std::string>{});
+    }
+
     void makePlayer(const std::string& sink = "fakesink sync=false",
                     std::function<void(std::function<void()>)> startThread = {},
                     std::function<bool(const std::string&)> fileReadable = {}) {
@@ -339,6 +369,7 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
     std::mutex mutex;  // held by a test, it holds the stream at the sink
     std::atomic<int> probeCalls{0};
     std::vector<SinkBuffer> buffers;
+    guint warnings = 0;
     // Last, so that it goes first: its streaming threads write into `buffers` until it stops.
     std::unique_ptr<GStreamerQueuePlayer> player;
 };
@@ -1330,6 +1361,7 @@ TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnP
 // which would freeze the program until the share answers; the stuck ones tie up no more than
 // the few threads that stop replaced playbins and the one whose open waits.
 TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) {
+    ASSERT_TRUE(findPlaybins());
     auto threads = std::make_shared<Threads>();
     makePlayer("fakesink sync=false", countedBy(threads));
     // Writers that never finish: reads block until they close, which ends every stuck read.
@@ -1390,6 +1422,7 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
     auto moved = moveOn();
     ASSERT_EQ(moved.wait_for(std::chrono::seconds(5)), std::future_status::ready)
         << "moving on waited for the file to open";
+    GstElement* lastStalled = nullptr;
     for (int i = 0; i < stalledCount; ++i) {
         SCOPED_TRACE(i);
         // The player has read what there was and waits in the next read.
@@ -1397,6 +1430,7 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
             int unread = 0;
             return ::ioctl(writers.fds[i], FIONREAD, &unread) == 0 && unread == 0;
         })) << "the stalled song was never read";
+        if (i == stalledCount - 1) lastStalled = latestPlaybin;
         auto moved = moveOn();
         if (moved.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
             writers.close();
@@ -1404,6 +1438,25 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
             FAIL() << "moving on waited for the stuck read";
         }
     }
+    // Both threads that stop the playbins left behind wait on stuck ones, so the last one left
+    // still runs. Its read let go with the rest of a song, the song reaches the sink there,
+    // unheard.
+    std::atomic<bool> reachedSink{false};
+    probeBeforeSink(
+        lastStalled, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer reached) {
+            static_cast<std::atomic<bool>*>(reached)->store(true);
+            return GST_PAD_PROBE_OK;
+        },
+        &reachedSink);
+    {
+        writeWavFile(dir.path() / "rest.wav", 0.2, sampleRate, 2, 0.5);
+        std::ostringstream body;
+        body << std::ifstream(dir.path() / "rest.wav", std::ios::binary).rdbuf();
+        const std::string rest = body.str().substr(4);  // after the "RIFF" read already
+        ASSERT_EQ(::write(writers.fds.back(), rest.data(), rest.size()), ssize_t(rest.size()));
+    }
+    ASSERT_TRUE(spinUntil([&] { return reachedSink.load(); }));
     bool played = waitFor("end a");
     // Threads that started playbins which opened end at once; what stays is what is stuck.
     int live;
