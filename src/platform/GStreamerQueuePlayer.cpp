@@ -256,6 +256,11 @@ struct GStreamerQueuePlayer::PlaybinContext {
     int switching = 0;
     std::condition_variable switched;
 
+    bool sendsSeeks() {
+        std::lock_guard lock(seekMutex);
+        return sendingSeeks;
+    }
+
     void waitOutSwitches() {
         std::unique_lock lock(mutex);
         switched.wait(lock, [&] { return switching == 0; });
@@ -434,9 +439,18 @@ struct GStreamerQueuePlayer::Callbacks {
         while (true) {
             PlaybinContext::Seek seek;
             {
-                std::lock_guard lock(context->seekMutex);
+                std::unique_lock lock(context->seekMutex);
                 if (!context->nextSeek) {
                     context->sendingSeeks = false;
+                    lock.unlock();
+                    // A state wanted meanwhile was held back for the seeks (see
+                    // settleOnWantedState).
+                    std::lock_guard locked(context->mutex);
+                    if (auto* self = context->owner) {
+                        self->later([self, epoch = context->epoch] {
+                            if (epoch == self->epoch_) self->settleOnWantedState();
+                        });
+                    }
                     return;
                 }
                 seek = *std::exchange(context->nextSeek, std::nullopt);
@@ -935,7 +949,9 @@ void GStreamerQueuePlayer::setPipelineState(int state) {
 }
 
 void GStreamerQueuePlayer::settleOnWantedState() {
-    if (!playbin_ || starting_) return;
+    // A seek on its way holds the playbin's state until the stream lets the seek through, and a
+    // read stalled on a share holds the stream: the state is set once the seek is given.
+    if (!playbin_ || starting_ || context_->sendsSeeks()) return;
     GstState state = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
     // Without waiting: a failure is reported on the bus, and a change under way ends with a

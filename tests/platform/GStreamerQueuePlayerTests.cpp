@@ -533,9 +533,11 @@ TEST_F(GStreamerQueuePlayerTest, SeeksSampleAccuratelyOnceTheItemIsReady) {
 }
 
 // A flushing seek waits for the streaming thread, which a stalled read holds (here the sink,
-// held by the test). Asked meanwhile, it leaves the caller free and lands once the stream
-// goes on.
+// held by the test), and holds the playbin's state meanwhile. Asked then, it leaves the caller
+// free, as do a pause and a look at the time after it; the seek lands once the stream goes on,
+// and the pause holds.
 TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheStreamIsHeldLeavesTheCallerFree) {
+    ASSERT_TRUE(findPlaybins());
     makePlayer("fakesink sync=true");
     player->insert(item("a", 2.0));
     player->play();
@@ -549,14 +551,24 @@ TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheStreamIsHeldLeavesTheCallerFree) {
             << "the stream never reached the sink again";
         auto asked = std::async(std::launch::async, [&] {
             player->seek(1.5, [&](bool finished) { moved = finished; });
+            player->pause();
+            player->currentTime();
         });
         const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
         hold.unlock();
         asked.wait();
-        ASSERT_TRUE(free) << "the seek waited for the held stream";
+        ASSERT_TRUE(free) << "the seek, the pause or the time waited for the held stream";
     }
     ASSERT_TRUE(queue.runUntil([&] { return moved.has_value(); }));
     EXPECT_EQ(moved, true);
+    EXPECT_TRUE(queue.runUntil([&] {
+        GstState state = GST_STATE_VOID_PENDING;
+        return gst_element_get_state(latestPlaybin, &state, nullptr, 0) ==
+                   GST_STATE_CHANGE_SUCCESS &&
+               state == GST_STATE_PAUSED;
+    })) << "the pause was lost";
+    EXPECT_FALSE(saw("end a"));
+    player->play();
     ASSERT_TRUE(waitFor("end a"));
 }
 
