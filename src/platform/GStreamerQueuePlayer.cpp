@@ -235,6 +235,9 @@ struct GStreamerQueuePlayer::PlaybinContext {
     std::mutex seekMutex;
     std::optional<Seek> nextSeek;
     bool sendingSeeks = false;
+    // A seek holds the playbin's state until the stream lets it through, which a read stalled on
+    // a share may not for long; a state wanted meanwhile is set by the sending thread after it.
+    std::optional<GstState> nextState;
     // The last seek given to the playbin: a flush reaching the sink is its own, though another
     // may have been asked for meanwhile.
     std::atomic<std::uint64_t> seekGiven{0};
@@ -256,8 +259,11 @@ struct GStreamerQueuePlayer::PlaybinContext {
     int switching = 0;
     std::condition_variable switched;
 
-    bool sendsSeeks() {
+    // Has `state` set after the seek on its way, in place of one asked before; none keeps the
+    // state as it is. False if no seek is on its way: the state is for the caller to set.
+    bool setStateAfterSeeks(std::optional<GstState> state) {
         std::lock_guard lock(seekMutex);
+        if (sendingSeeks) nextState = state;
         return sendingSeeks;
     }
 
@@ -438,28 +444,26 @@ struct GStreamerQueuePlayer::Callbacks {
     static void sendSeeks(const ContextPtr& context) {
         while (true) {
             PlaybinContext::Seek seek;
+            std::optional<GstState> state;  // asked after the seek before, so set before the next
             {
-                std::unique_lock lock(context->seekMutex);
-                if (!context->nextSeek) {
+                std::lock_guard lock(context->seekMutex);
+                state = std::exchange(context->nextState, std::nullopt);
+                if (!state && !context->nextSeek) {
                     context->sendingSeeks = false;
-                    lock.unlock();
-                    // A state wanted meanwhile was held back for the seeks (see
-                    // settleOnWantedState).
-                    std::lock_guard locked(context->mutex);
-                    if (auto* self = context->owner) {
-                        self->later([self, epoch = context->epoch] {
-                            if (epoch == self->epoch_) self->settleOnWantedState();
-                        });
-                    }
                     return;
                 }
-                seek = *std::exchange(context->nextSeek, std::nullopt);
+                if (!state) seek = *std::exchange(context->nextSeek, std::nullopt);
             }
             GstElement* playbin;
             {
                 std::lock_guard lock(context->mutex);
                 if (!context->owner) continue;  // replaced: nothing to move
                 playbin = GST_ELEMENT(gst_object_ref(context->playbin));
+            }
+            if (state) {
+                context->setState(playbin, *state);
+                gst_object_unref(playbin);
+                continue;
             }
             context->seekGiven.store(seek.flush);
             auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
@@ -949,9 +953,7 @@ void GStreamerQueuePlayer::setPipelineState(int state) {
 }
 
 void GStreamerQueuePlayer::settleOnWantedState() {
-    // A seek on its way holds the playbin's state until the stream lets the seek through, and a
-    // read stalled on a share holds the stream: the state is set once the seek is given.
-    if (!playbin_ || starting_ || context_->sendsSeeks()) return;
+    if (!playbin_ || starting_) return;
     GstState state = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
     // Without waiting: a failure is reported on the bus, and a change under way ends with a
@@ -965,11 +967,15 @@ void GStreamerQueuePlayer::settleOnWantedState() {
     const bool nextOpening = pending != GST_STATE_VOID_PENDING && state >= GST_STATE_PAUSED &&
                              nextStreamOpening();
     if (pending != GST_STATE_VOID_PENDING && !nextOpening) return;
-    if ((nextOpening ? pending : state) == wantedState_) return;
+    if ((nextOpening ? pending : state) == wantedState_) {
+        context_->setStateAfterSeeks(std::nullopt);
+        return;
+    }
     if (state == GST_STATE_NULL) {
         startPipeline();
         return;
     }
+    if (context_->setStateAfterSeeks(static_cast<GstState>(wantedState_))) return;
     // Set once the next stream's source is made, if it is being set up.
     if (!context_->setState(playbin_, static_cast<GstState>(wantedState_))) return;
     followStateWhileNextOpens();
