@@ -118,7 +118,7 @@ MacAppModel::MacAppModel(AppEnvironment environment, QObject* parent)
             runtime_, client, env.artworkCacheDir, 2592000.0,
             ArtworkService::Limits(33554432, 134217728, 1200),
             ArtworkService::Environment{*env.workers, *env.mainQueue, addressPolicy});
-        artworkService_->setLateCoverHandler(
+        lateCovers_ = artworkService_->observeLateCovers(
             [this, alive = std::weak_ptr<int>(alive_)](const std::string& key) {
                 if (!alive.expired()) lateCoverArrived(key);
             });

@@ -209,6 +209,7 @@ class MacAppModel : public QObject {
     std::shared_ptr<PlaybackURLResolving> resolver_;
     std::unique_ptr<PlaybackService> playback_;
     std::shared_ptr<ArtworkService> artworkService_;
+    std::shared_ptr<void> lateCovers_;
     std::shared_ptr<OnlinePlaylistImportService> onlinePlaylistImporter_;
     std::unique_ptr<TrackDetailRefreshCoordinator> detailRefresh_;
     std::shared_ptr<VeltoModelContainer> container_;

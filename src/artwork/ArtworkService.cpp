@@ -1,6 +1,7 @@
 #include "artwork/ArtworkService.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <deque>
 #include <limits>
@@ -9,6 +10,7 @@
 #include <stop_token>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "artwork/ArtworkCacheHash.h"
 #include "artwork/ArtworkDecoder.h"
@@ -87,6 +89,137 @@ private:
     std::size_t running_ = 0;
 };
 
+// Jobs on the shared pool grouped by the place they wait on, at most `width` running at once and
+// at most `perPlace` of one place: a place that stopped answering holds a few workers, and the
+// jobs of every other place pass its queue. Places take turns; the jobs of one start in the
+// order asked.
+class PlacedJobs : public std::enable_shared_from_this<PlacedJobs> {
+public:
+    PlacedJobs(WorkerPool& pool, std::size_t width, std::size_t perPlace)
+        : pool_(pool),
+          width_(std::max<std::size_t>(width, 1)),
+          perPlace_(std::clamp<std::size_t>(perPlace, 1, width_)) {}
+
+    void add(const std::string& place, std::function<void()> job) {
+        std::optional<Started> next;
+        {
+            std::lock_guard lock(mutex_);
+            lanes_[place].jobs.push_back(std::move(job));
+            next = takeNext();
+        }
+        if (next) pool_.submit([self = shared_from_this(), next = std::move(*next)]() mutable {
+            self->drain(std::move(next));
+        });
+    }
+
+private:
+    struct Lane {
+        std::deque<std::function<void()>> jobs;
+        std::size_t running = 0;
+    };
+    struct Started {
+        std::string place;
+        std::function<void()> job;
+    };
+
+    // Under the lock.
+    std::optional<Started> takeNext() {
+        if (running_ >= width_ || lanes_.empty()) return std::nullopt;
+        auto lane = lanes_.upper_bound(lastServed_);
+        for (std::size_t looked = 0; looked < lanes_.size(); ++looked, ++lane) {
+            if (lane == lanes_.end()) lane = lanes_.begin();
+            if (lane->second.jobs.empty() || lane->second.running >= perPlace_) continue;
+            ++lane->second.running;
+            ++running_;
+            lastServed_ = lane->first;
+            Started started{lane->first, std::move(lane->second.jobs.front())};
+            lane->second.jobs.pop_front();
+            return started;
+        }
+        return std::nullopt;
+    }
+
+    void drain(Started started) {
+        for (;;) {
+            try {
+                started.job();
+            } catch (...) {
+                // Jobs report through their own results.
+            }
+            std::lock_guard lock(mutex_);
+            auto lane = lanes_.find(started.place);
+            --running_;
+            if (--lane->second.running == 0 && lane->second.jobs.empty()) lanes_.erase(lane);
+            auto next = takeNext();
+            if (!next) return;
+            started = std::move(*next);
+        }
+    }
+
+    WorkerPool& pool_;
+    const std::size_t width_;
+    const std::size_t perPlace_;
+    std::mutex mutex_;
+    std::map<std::string, Lane> lanes_;
+    std::string lastServed_;
+    std::size_t running_ = 0;
+};
+
+// Places of the work that is no read of the user's files (mount points start with "/").
+const std::string network = "network";
+const std::string processor;
+
+// The patience of a read of the user's files: it runs out once the file system has not answered
+// for `deadline` of main-queue time, however long the read takes in all.
+class ReadPatience : public std::enable_shared_from_this<ReadPatience> {
+public:
+    ReadPatience(MainQueue& queue, double deadline) : queue_(queue), deadline_(seconds(deadline)) {}
+
+    std::stop_token token() const { return out_.get_token(); }
+
+    // Any thread.
+    void start() {
+        std::lock_guard lock(mutex_);
+        timer_ = queue_.schedule(deadline_, [self = shared_from_this()] { self->check(); });
+    }
+    void end() {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        queue_.cancel(timer_);
+    }
+    // At most one note on its way at a time, however fast the answers come.
+    void answered() {
+        if (noting_.exchange(true)) return;
+        queue_.post([self = shared_from_this()] {
+            self->noting_ = false;
+            self->lastAnswer_ = self->queue_.uptime();
+        });
+    }
+
+private:
+    // Main thread.
+    void check() {
+        std::lock_guard lock(mutex_);
+        if (ended_) return;
+        const MainQueue::Duration now = queue_.uptime();
+        if (lastAnswer_ && now - *lastAnswer_ < deadline_) {
+            timer_ = queue_.schedule(*lastAnswer_ + deadline_ - now,
+                                     [self = shared_from_this()] { self->check(); });
+            return;
+        }
+        out_.request_stop();
+    }
+
+    MainQueue& queue_;
+    const MainQueue::Duration deadline_;
+    std::stop_source out_;
+    std::mutex mutex_;
+    MainQueue::TimerId timer_ = 0;
+    bool ended_ = false;
+    std::atomic<bool> noting_{false};
+    std::optional<MainQueue::Duration> lastAnswer_;  // main thread
+};
+
 // Where a key's picture comes from: a track, or an address.
 struct Origin {
     std::optional<Track> track;
@@ -111,13 +244,16 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         : runtime(std::move(runtime)), client(std::move(client)), directory(std::move(directory)),
           ttl(ttl), limits(limits), workers(environment.workers),
           mainQueue(environment.mainQueue), addresses(environment.addresses),
+          localReads(std::move(environment.localReads)),
           disk(std::make_shared<LimitedJobs>(environment.workers, 1)),
           // Pictures already on disk never wait behind downloads or reads of the user's files.
           cacheReads(std::make_shared<LimitedJobs>(environment.workers,
                                                    environment.workers.threadCount() / 4)),
-          // Slow servers must not hold every worker: downloads and decodes get half the pool.
-          loads(std::make_shared<LimitedJobs>(environment.workers,
-                                              environment.workers.threadCount() / 2)) {}
+          // Slow servers and shares must not hold every worker: downloads, reads of the user's
+          // files and decodes get half the pool, and one place half of that.
+          loads(std::make_shared<PlacedJobs>(environment.workers,
+                                             environment.workers.threadCount() / 2,
+                                             environment.workers.threadCount() / 4)) {}
 
     // Set at construction, read on any thread.
     const std::shared_ptr<SourceRuntime> runtime;
@@ -128,9 +264,10 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     WorkerPool& workers;
     MainQueue& mainQueue;
     const ArtworkAddressPolicy addresses;
+    const LocalRead localReads;
     const std::shared_ptr<LimitedJobs> disk;
     const std::shared_ptr<LimitedJobs> cacheReads;
-    const std::shared_ptr<LimitedJobs> loads;
+    const std::shared_ptr<PlacedJobs> loads;
 
     // Main thread only.
     struct MemoryEntry {
@@ -159,7 +296,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     std::unordered_map<std::string, BackgroundPending> backgroundPending;
     std::unordered_map<std::string, Date> staleRetryAfter;
     std::uint64_t nextID = 0;
-    std::function<void(const std::string&)> lateCovers;
+    std::map<std::uint64_t, std::function<void(const std::string&)>> lateCoverObservers;
 
     fs::path cacheURL(std::string_view key) const {
         return directory / (ArtworkCacheHash::hexDigest(key) + ".img");
@@ -178,23 +315,22 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     // read past the deadline: the cover counts as missing then, and the read goes on; the
     // cover it still finds is cached and announced (see arrivedLate).
     std::string readLocal(const Track& track, Date now, const std::stop_token& stop) {
-        auto patience = std::make_shared<std::stop_source>();
-        const MainQueue::TimerId timer = mainQueue.schedule(
-            seconds(localReadDeadline), [patience] { patience->request_stop(); });
+        auto patience = std::make_shared<ReadPatience>(mainQueue, localReadDeadline);
         auto late = [weak = weak_from_this(), key = track.musicID(),
                      now](std::optional<std::string> data) {
             if (auto self = weak.lock(); self && data) self->arrivedLate(key, std::move(*data), now);
         };
         std::optional<std::string> data;
+        patience->start();
         try {
-            data = LocalArtworkLoader::loadLocalArtworkData(track, stop,
-                                                            {patience->get_token(), late});
+            data = localReads(track, stop, {patience->token(), late},
+                              [patience] { patience->answered(); });
         } catch (...) {
-            mainQueue.cancel(timer);
+            patience->end();
             throw;
         }
-        mainQueue.cancel(timer);
-        if (!data && patience->stop_requested())
+        patience->end();
+        if (!data && patience->token().stop_requested())
             Log::info("artwork", "local cover not read in time: " + track.songmid);
         if (!data) throw SourceError::source(noLocalArtwork);
         return std::move(*data);
@@ -202,7 +338,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
 
     // Any thread: a local cover read after its deadline.
     void arrivedLate(const std::string& key, std::string data, Date now) {
-        loads->add([self = shared_from_this(), key, data = std::move(data), now] {
+        loads->add(processor, [self = shared_from_this(), key, data = std::move(data), now] {
             ArtworkImagePtr image;
             try {
                 image = self->decode(data, {});
@@ -214,8 +350,36 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
                 if (self->memoryCache.contains(key)) return;  // read anew meanwhile
                 self->admit(image, key, addSeconds(now, self->ttl), now);
                 self->disk->add([self, image, key, now] { self->persist(*image, key, now); });
-                if (self->lateCovers) self->lateCovers(key);
+                self->announceLate(key);
             });
+        });
+    }
+
+    // Main thread. An observer may end its own or another's observation meanwhile.
+    void announceLate(const std::string& key) {
+        std::vector<std::uint64_t> ids;
+        for (const auto& [id, observer] : lateCoverObservers) ids.push_back(id);
+        for (std::uint64_t id : ids) {
+            auto found = lateCoverObservers.find(id);
+            if (found == lateCoverObservers.end()) continue;
+            auto observer = found->second;
+            observer(key);
+        }
+    }
+
+    // Blocking, on a worker; never waits on a share.
+    std::string placeOf(const Origin& origin) const {
+        if (origin.track && origin.track->source == MusicSource::local)
+            return LocalArtworkLoader::placeOf(*origin.track);
+        return network;
+    }
+
+    // Runs `job` in the lane of the place the origin's picture comes from.
+    void load(const Origin& origin, std::function<void()> job) {
+        if (!origin.track || origin.track->source != MusicSource::local)
+            return loads->add(network, std::move(job));
+        workers.submit([self = shared_from_this(), origin, job = std::move(job)]() mutable {
+            self->loads->add(self->placeOf(origin), std::move(job));
         });
     }
 
@@ -259,10 +423,6 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
 
     // Runs `work` on a worker and `done` with its outcome on the main queue, whatever it was:
     // a cancellation nobody asked for still reaches `done`, which decides what is stale.
-    template <class T, class Work, class Done>
-    void run(const std::shared_ptr<std::stop_source>& stop, Work work, Done done) {
-        loads->add(job<T>(stop, std::move(work), std::move(done)));
-    }
 
     template <class T, class Work, class Done>
     std::function<void()> job(const std::shared_ptr<std::stop_source>& stop, Work work, Done done) {
@@ -322,7 +482,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
                 return LoadOutcome{self.fetchImage(origin, now, token), std::nullopt};
             },
             finished);
-        cacheReads->add([self = shared_from_this(), stop, key, now, finished,
+        cacheReads->add([self = shared_from_this(), stop, key, origin, now, finished,
                          fetched = std::move(fetched)]() mutable {
             if (stop->stop_requested()) return;
             std::optional<LoadOutcome> hit;
@@ -331,7 +491,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
             } catch (...) {
                 // Read as a miss: the source has the picture too.
             }
-            if (!hit) return self->loads->add(std::move(fetched));
+            if (!hit) return self->loads->add(self->placeOf(origin), std::move(fetched));
             TaskResult<LoadOutcome> result(std::move(*hit));
             self->mainQueue.post([self, finished, result = std::move(result)]() mutable {
                 finished(*self, result);
@@ -389,14 +549,14 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         const std::uint64_t requestID = ++nextID;
         auto stop = std::make_shared<std::stop_source>();
         backgroundPending.emplace(key, BackgroundPending{requestID, stop});
-        run<ArtworkImagePtr>(
-            stop,
-            [origin, now](Core& self, std::stop_token token) {
-                return self.fetchImage(origin, now, token);
-            },
-            [key, requestID, now](Core& self, TaskResult<ArtworkImagePtr>& result) {
-                self.finishBackground(key, requestID, result, now);
-            });
+        load(origin, job<ArtworkImagePtr>(
+                         stop,
+                         [origin, now](Core& self, std::stop_token token) {
+                             return self.fetchImage(origin, now, token);
+                         },
+                         [key, requestID, now](Core& self, TaskResult<ArtworkImagePtr>& result) {
+                             self.finishBackground(key, requestID, result, now);
+                         }));
     }
 
     void finishBackground(const std::string& key, std::uint64_t requestID,
@@ -506,7 +666,7 @@ ArtworkRequest ArtworkService::accentHex(const Track& track, Date now, AccentDon
     };
     ArtworkRequest inner = image(track, now, [core = core_, outer, answer](TaskResult<ArtworkImagePtr> result) {
         if (!result.ok()) return answer(TaskResult<std::optional<std::string>>(result.error()));
-        core->loads->add([core, outer, answer, image = result.value()] {
+        core->loads->add(processor, [core, outer, answer, image = result.value()] {
             if (outer->cancelled) return;
             auto accent = ArtworkPalette::accentHexFrom(*image);
             core->mainQueue.post([answer, accent] {
@@ -520,8 +680,13 @@ ArtworkRequest ArtworkService::accentHex(const Track& track, Date now, AccentDon
 
 void ArtworkService::removeCachedArtwork(const Track& track) { core_->remove(track.musicID()); }
 
-void ArtworkService::setLateCoverHandler(std::function<void(const std::string& key)> handler) {
-    core_->lateCovers = std::move(handler);
+std::shared_ptr<void> ArtworkService::observeLateCovers(
+    std::function<void(const std::string& key)> observer) {
+    const std::uint64_t id = ++core_->nextID;
+    core_->lateCoverObservers.emplace(id, std::move(observer));
+    return std::shared_ptr<void>(nullptr, [weak = std::weak_ptr<Core>(core_), id](void*) {
+        if (auto core = weak.lock()) core->lateCoverObservers.erase(id);
+    });
 }
 
 ArtworkService::CacheUsage ArtworkService::cacheUsage() const {

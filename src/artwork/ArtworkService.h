@@ -13,6 +13,7 @@
 #include "artwork/ArtworkHTTPClient.h"
 #include "artwork/ArtworkImage.h"
 #include "artwork/ArtworkRequest.h"
+#include "artwork/LocalArtworkLoader.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Task.h"
 #include "foundation/WorkerPool.h"
@@ -29,9 +30,11 @@ namespace velto {
 // State lives on the main thread: every call, and every callback, is made there. Disk work,
 // decoding and downloads run on the workers: every write and deletion of the cache folder on
 // one serial queue, reads of the cache folder on at most a quarter of the pool, downloads, reads
-// of the user's files and their decodes on at most half (each at least one worker). The service
-// reads the clock only through the main queue's timers: each decision uses the `now` of the
-// call that caused it.
+// of the user's files and their decodes on at most half (each at least one worker), and of
+// those at most half for one place (a mount holding the user's files, the network), so a share
+// that stops answering never holds up the covers of another place. The service reads the clock
+// only through the main queue: each decision on a picture's age uses the `now` of the call
+// that caused it.
 class ArtworkService {
 public:
     using Date = ArtworkDate;
@@ -54,16 +57,24 @@ public:
         std::int64_t backgroundRequests = 0;  // refreshes under way
     };
 
+    // Reads a local song's cover bytes, as LocalArtworkLoader does; `answered` runs after each
+    // answer of the file system.
+    using LocalRead = std::function<std::optional<std::string>(
+        const Track&, std::stop_token, AbandonableWork::Late<std::optional<std::string>>,
+        std::function<void()> answered)>;
+
     struct Environment {
         WorkerPool& workers;
         MainQueue& mainQueue;
         ArtworkAddressPolicy addresses{};
+        LocalRead localReads = LocalArtworkLoader::loadLocalArtworkData;
     };
 
     // After a failed background refresh, none for the same key for this long.
     static constexpr double staleRetryInterval = 300;
-    // A local song's cover not read by then counts as missing until asked again, or until its
-    // read ends after all.
+    // A local song's cover whose files gave no answer for this long counts as missing until
+    // asked again, or until its read ends after all. A slow share that keeps answering is
+    // waited for.
     static constexpr double localReadDeadline = 3;
 
     // `cacheDirectory` absent: the Artwork folder of Velto's XDG cache folder. The folder is
@@ -90,9 +101,11 @@ public:
     // Forgets the track's picture in every tier; its waiters get CancellationError.
     void removeCachedArtwork(const Track& track);
     // A local cover answered as missing at its deadline whose read still ends with a picture:
-    // the picture is cached then and its key handed to `handler` on the main queue, so that
-    // whoever shows the placeholder can ask again.
-    void setLateCoverHandler(std::function<void(const std::string& key)> handler);
+    // the picture is cached then and its key handed to every observer on the main queue, so
+    // that whoever shows the placeholder can ask again. The observer stays while the returned
+    // handle lives.
+    [[nodiscard]] std::shared_ptr<void> observeLateCovers(
+        std::function<void(const std::string& key)> observer);
     CacheUsage cacheUsage() const;
 
     const std::filesystem::path& cacheDirectory() const;

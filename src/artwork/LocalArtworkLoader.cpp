@@ -85,22 +85,26 @@ std::optional<std::string> embedded(TagLib::File* opened) {
     return std::nullopt;
 }
 
-std::optional<std::string> read(const fs::path& file, std::stop_token stop) {
+std::optional<std::string> read(const fs::path& file, std::stop_token stop,
+                                const std::function<void()>& answered) {
     const fs::path folder = file.parent_path();
     for (std::string_view name : sideFiles) {
         throwIfCancelled(stop);
-        auto data = RegularFile::read(folder / name, ArtworkDiskCache::maximumFileBytes, true, stop);
+        auto data = RegularFile::read(folder / name, ArtworkDiskCache::maximumFileBytes, true, stop,
+                                      answered);
         if (data && !data->empty()) return data;
     }
 
     // TagLib would block on a pipe and has nothing to read in a folder.
     struct stat info{};
-    if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    const bool stated = ::stat(file.c_str(), &info) == 0;
+    if (answered) answered();
+    if (!stated || !S_ISREG(info.st_mode)) return std::nullopt;
     std::optional<std::string> found;
     bool stopped = false;
     try {
         // Bounded like the scanner's reads, so that a large file of zeros ends in moments.
-        LocalAudioReadStream stream(file, stop);
+        LocalAudioReadStream stream(file, stop, answered);
         TagLib::FileRef ref(&stream, false);
         found = embedded(ref.file());
         stopped = stream.stopped();
@@ -113,20 +117,32 @@ std::optional<std::string> read(const fs::path& file, std::stop_token stop) {
 
 }  // namespace
 
-std::optional<std::string> loadLocalArtworkData(
-    const Track& track, std::stop_token stop,
-    AbandonableWork::Late<std::optional<std::string>> late) {
-    std::string path = track.songmid;
+std::string fileOf(const Track& track) {
     if (auto payload = track.rawPayload(); payload && payload->is_object()) {
         auto found = payload->find("filePath");
-        if (found != payload->end() && found->is_string()) path = found->get<std::string>();
+        if (found != payload->end() && found->is_string()) return found->get<std::string>();
     }
+    return track.songmid;
+}
+
+std::string placeOf(const Track& track) {
+    const std::string path = fileOf(track);
+    return path.empty() ? std::string() : AbandonableWork::shared().placeOfRead(path);
+}
+
+std::optional<std::string> loadLocalArtworkData(
+    const Track& track, std::stop_token stop,
+    AbandonableWork::Late<std::optional<std::string>> late, std::function<void()> answered) {
+    const std::string path = fileOf(track);
     if (path.empty()) return std::nullopt;
     try {
         // The file may sit on a share that stopped answering: a stop or the bound frees this
         // worker then.
         return AbandonableWork::shared().run<std::optional<std::string>>(
-            stop, [file = fs::path(path)](std::stop_token stop) { return read(file, stop); },
+            stop,
+            [file = fs::path(path), answered = std::move(answered)](std::stop_token stop) {
+                return read(file, stop, answered);
+            },
             path, std::move(late));
     } catch (const AbandonableWork::Busy&) {
         return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -19,9 +20,16 @@ namespace velto::LocalArtworkLoader {
 // scanner's read allowance.
 //
 // With `late`, a caller that stops waiting at `patience` leaves the read to go on unstopped; the
-// picture it then finds goes to `late`, on a thread of its own.
+// picture it then finds goes to `late`, on a thread of its own. `answered`, when given, runs
+// after each answer of the file system (a lookup, a read), on the read's thread.
 std::optional<std::string> loadLocalArtworkData(
     const Track& track, std::stop_token stop = {},
-    AbandonableWork::Late<std::optional<std::string>> late = {});
+    AbandonableWork::Late<std::optional<std::string>> late = {},
+    std::function<void()> answered = {});
+
+// The file whose picture is looked for: the payload's "filePath", or the songmid.
+std::string fileOf(const Track& track);
+// Where reads of that file go first (see AbandonableWork::placeOfRead); never waits on a share.
+std::string placeOf(const Track& track);
 
 }  // namespace velto::LocalArtworkLoader

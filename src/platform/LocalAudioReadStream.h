@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <stop_token>
 
 namespace velto {
@@ -18,7 +19,9 @@ class LocalAudioReadStream final : public TagLib::FileStream {
     static constexpr std::uint64_t blockAllowance = 64u << 20;
     static constexpr unsigned long scanBlockLimit = 64u << 10;
 
-    LocalAudioReadStream(const std::filesystem::path& path, std::stop_token stop);
+    // `answered`, when given, runs after the opening and after each read of the file.
+    LocalAudioReadStream(const std::filesystem::path& path, std::stop_token stop,
+                         std::function<void()> answered = {});
 
     TagLib::ByteVector readBlock(unsigned long length) override;
 
@@ -27,6 +30,7 @@ class LocalAudioReadStream final : public TagLib::FileStream {
 
   private:
     std::stop_token stop_;
+    std::function<void()> answered_;
     std::uint64_t scanned_ = 0;
     std::uint64_t read_ = 0;
     bool stopped_ = false;

@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkService.h"
+#include "artwork/LocalArtworkLoader.h"
 #include "foundation/Cancellation.h"
 #include "foundation/ManualMainQueue.h"
 #include "support/Eventually.h"
@@ -339,13 +342,14 @@ TEST_F(ArtworkServiceTest, HangingDownloadsLeaveWorkersForOtherWork) {
 // Local covers on a share that stopped answering give their workers back at the deadline and
 // count as missing until asked again; covers already on disk never wait for them.
 TEST_F(ArtworkServiceTest, StalledLocalCoversAreMissingPastTheirDeadline) {
-    WorkerPool four{4};
-    ASSERT_NO_FATAL_FAILURE(serveOnPoolWithCoverOfCCached(four));
+    WorkerPool eight{8};  // two reads of one place at a time
+    ASSERT_NO_FATAL_FAILURE(serveOnPoolWithCoverOfCCached(eight));
     const fs::path album = dir.path() / "share";
     fs::create_directories(album);
     std::ofstream(album / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
     std::vector<std::string> late;
-    service->setLateCoverHandler([&](const std::string& key) { late.push_back(key); });
+    auto observing =
+        service->observeLateCovers([&](const std::string& key) { late.push_back(key); });
     auto stalled = std::make_unique<StalledShare>();
     std::vector<std::shared_ptr<Outcome>> covers;
     auto local = [&](int i) {
@@ -393,6 +397,144 @@ TEST_F(ArtworkServiceTest, StalledLocalCoversAreMissingPastTheirDeadline) {
     ASSERT_TRUE(read->image);
     EXPECT_LT(redAt(*read->image, 0, 0), 50);
     EXPECT_EQ(service->cacheUsage().memoryEntries, 5);
+    service.reset();
+}
+
+// Answers of the file system that come only when the test lets them, as from a slow share.
+class SlowAnswers {
+public:
+    // The reads of local covers, each answer held until let through.
+    ArtworkService::LocalRead reads() {
+        return [this](const Track& track, std::stop_token stop,
+                      AbandonableWork::Late<std::optional<std::string>> late,
+                      std::function<void()> answered) {
+            return LocalArtworkLoader::loadLocalArtworkData(
+                track, stop, std::move(late), [this, answered] {
+                    pass();
+                    answered();
+                });
+        };
+    }
+    // Waits, bounded, until an answer waits to be let through.
+    bool waitUntilWaiting() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return waiting_ > 0; });
+    }
+    // Lets the waiting answer through and waits, bounded, until the read waits for its next
+    // one or has ended.
+    bool letOneThrough(const std::function<bool()>& ended) {
+        std::unique_lock lock(mutex_);
+        const int before = passed_;
+        ++permits_;
+        changed_.notify_all();
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+            return passed_ > before && (waiting_ > 0 || ended());
+        });
+    }
+    void letAllThrough() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    // Wakes letOneThrough when a read ended.
+    void ended() { changed_.notify_all(); }
+
+private:
+    void pass() {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return open_ || permits_ > 0; });
+        if (!open_) --permits_;
+        --waiting_;
+        ++passed_;
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int waiting_ = 0;
+    int permits_ = 0;
+    int passed_ = 0;
+    bool open_ = false;
+};
+
+// The deadline of a local cover judges time in which its files gave no answer: a share that
+// answers every two seconds gets its cover, however long the read takes in all; one that
+// answers once and then hangs is given up a deadline after that answer.
+TEST_F(ArtworkServiceTest, LocalCoversAreGivenUpOnlyAfterADeadlineWithoutAnAnswer) {
+    SlowAnswers answers;
+    service = std::make_unique<ArtworkService>(
+        runtime, client, dir.path() / "Artwork", 1000, ArtworkService::Limits{1 << 20, 1 << 20, 1200},
+        ArtworkService::Environment{pool, queue, {}, answers.reads()});
+    const double deadline = ArtworkService::localReadDeadline;
+    auto local = [&](const std::string& folder) {
+        fs::create_directories(dir.path() / folder);
+        std::ofstream(dir.path() / folder / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
+        return song((dir.path() / folder / "x.mp3").string(), MusicSource::local);
+    };
+
+    // The side file's opening, its contents and its end: three answers, two seconds apart.
+    const Track slow = local("slow");
+    auto slowly = ask(&slow, at(0));
+    for (int answer = 0; answer < 3; ++answer) {
+        ASSERT_TRUE(answers.waitUntilWaiting());
+        queue.advance(seconds(deadline * 2 / 3));
+        EXPECT_FALSE(slowly->answered);
+        ASSERT_TRUE(answers.letOneThrough([&] { return answer == 2; }));
+    }
+    ASSERT_TRUE(queue.runUntil([&] { return slowly->answered; }));
+    ASSERT_TRUE(slowly->image) << slowly->message();
+    EXPECT_LT(redAt(*slowly->image, 0, 0), 50);
+
+    const Track hung = local("hung");
+    auto hanging = ask(&hung, at(0));
+    ASSERT_TRUE(answers.waitUntilWaiting());
+    queue.advance(seconds(deadline * 2 / 3));
+    ASSERT_TRUE(answers.letOneThrough([] { return false; }));
+    queue.advance(seconds(deadline - 0.1));
+    EXPECT_EQ(queue.pendingTimerCount(), 1u);  // still waited for
+    queue.advance(seconds(0.1));
+    ASSERT_TRUE(queue.runUntil([&] { return hanging->answered; }));
+    EXPECT_EQ(hanging->message(), "本地音频暂无封面");
+    answers.letAllThrough();
+    EXPECT_TRUE(eventually([] { return AbandonableWork::shared().running() == 0; }));
+    service.reset();
+}
+
+// Covers of a share that stopped answering hold no more than their place's part of the
+// workers: covers of the home disk and of the network pass them at once.
+TEST_F(ArtworkServiceTest, AHungShareDelaysNoCoverOfAnotherPlace) {
+    WorkerPool four{4};  // two loads at a time, one of a place
+    service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
+                                               ArtworkService::Limits{1 << 20, 1 << 20, 1200},
+                                               ArtworkService::Environment{four, queue});
+    const fs::path share = dir.path() / "share", home = dir.path() / "home";
+    for (const fs::path& folder : {share, home}) {
+        fs::create_directories(folder);
+        std::ofstream(folder / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
+    }
+    StalledShare stalled(share);
+    std::vector<std::shared_ptr<Outcome>> shared;
+    for (int i = 0; i < 6; ++i) {
+        const Track track = song((share / (std::to_string(i) + ".mp3")).string(), MusicSource::local);
+        shared.push_back(ask(&track, at(0)));
+    }
+    ASSERT_TRUE(stalled.waitUntilHeld(1));
+    const Track onHome = song((home / "h.mp3").string(), MusicSource::local);
+    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
+    auto fromHome = ask(&onHome, at(0));
+    auto fromNetwork = ask(&a, at(0));
+    // No time passes: no deadline of the share's reads frees a worker.
+    EXPECT_TRUE(queue.runUntil([&] { return fromHome->answered && fromNetwork->answered; },
+                               std::chrono::seconds(5)));
+    EXPECT_TRUE(fromHome->image);
+    EXPECT_TRUE(fromNetwork->image);
+
+    stalled.answer();
+    EXPECT_TRUE(queue.runUntil([&] {
+        return std::all_of(shared.begin(), shared.end(), [](const auto& o) { return o->image != nullptr; });
+    }));
     service.reset();
 }
 

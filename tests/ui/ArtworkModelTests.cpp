@@ -43,6 +43,19 @@ TEST(MacArtworkModel, CoverFollowsTheKeyAndDropsLateOrFailedAnswers) {
     fake.answer("wy_c", solidImage(Qt::yellow));
     EXPECT_EQ(colourOf(model), QColor(Qt::yellow).rgb());
 
+    // A cover that came late is asked for again only by a view of its song still without one.
+    auto loads = fake.loads.size();
+    emit fake.loader.coverCameLate(QStringLiteral("wy_c"));
+    emit fake.loader.coverCameLate(QStringLiteral("wy_b"));
+    EXPECT_EQ(fake.loads.size(), loads);
+    model.setTrack(makeSong("e"));
+    fake.answer("wy_e", std::nullopt);
+    loads = fake.loads.size();
+    emit fake.loader.coverCameLate(QStringLiteral("wy_e"));
+    ASSERT_EQ(fake.loads.size(), loads + 1);
+    fake.answer("wy_e", solidImage(Qt::cyan));
+    EXPECT_EQ(colourOf(model), QColor(Qt::cyan).rgb());
+
     // Text that is no address loads nothing; leaving cancels what is under way.
     const auto before = fake.loads.size();
     model.setURL(QStringLiteral("not an address"));

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "../artwork/ArtworkTestSupport.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/WorkerPool.h"
+#include "support/StalledShare.h"
 #include "support/TempDir.h"
+#include "ui/artwork/MacArtworkModel.h"
 #include "ui/artwork/ServiceArtworkLoader.h"
 
 namespace velto {
@@ -67,6 +72,37 @@ TEST(ServiceArtworkLoader, RoutesReachTheServiceAndCancelsStopTheAnswer) {
     none.loadTrack(song("a"), [&](std::optional<QImage> image) { answers += !image; });
     none.loadAddress("https://pictures.test/p", [&](std::optional<QImage> image) { answers += !image; });
     EXPECT_EQ(answers, 2);
+}
+
+// A cover read past its deadline reaches every view of its song that shows the placeholder: a
+// row and an album's page alike, not only the song playing.
+TEST(ServiceArtworkLoader, ACoverReadPastItsDeadlineReachesEveryViewOfItsSong) {
+    ManualMainQueue queue;
+    WorkerPool pool(2);
+    TempDir dir;
+    const auto album = dir.path() / "album";
+    std::filesystem::create_directories(album);
+    std::ofstream(album / "cover.jpg") << jpeg(4, 4, 250, 0, 0);
+    const Track local = song((album / "a.mp3").string(), MusicSource::local);
+    auto service = std::make_shared<ArtworkService>(
+        std::make_shared<ScriptedRuntime>(), std::make_shared<ScriptedClient>(),
+        dir.path() / "Artwork", 1000, ArtworkService::Limits{1 << 20, 1 << 20, 100},
+        ArtworkService::Environment{pool, queue});
+    ServiceArtworkLoader loader(service, [&] { return queue.wallNow(); });
+    MacArtworkModel row, page;
+    auto share = std::make_unique<StalledShare>();
+    for (MacArtworkModel* view : {&row, &page}) {
+        view->setLoader(&loader);
+        view->setTrack(local);
+    }
+    ASSERT_TRUE(share->waitUntilHeld(1));
+    queue.advance(seconds(ArtworkService::localReadDeadline));
+    ASSERT_TRUE(queue.runUntil([&] { return service->cacheUsage().pendingConsumers == 0; }));
+    EXPECT_FALSE(row.hasImage() || page.hasImage());
+
+    share.reset();
+    EXPECT_TRUE(queue.runUntil([&] { return row.hasImage() && page.hasImage(); }));
+    EXPECT_GT(QColor(row.image().pixel(1, 1)).red(), 200);
 }
 
 }  // namespace

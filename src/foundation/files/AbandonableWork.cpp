@@ -122,11 +122,12 @@ AbandonableWork& AbandonableWork::shared() {
 
 void AbandonableWork::holdWorkUntil(std::shared_future<void> released, std::string share) {
     std::string mount;
+    std::string point;
     if (!share.empty()) {
         // Written as the kernel writes a share's line, which may not answer.
         std::error_code error;
         auto real = std::filesystem::weakly_canonical(share, error);
-        std::string point = error ? share : real.string();
+        point = error ? share : real.string();
         for (char c : point) {
             if (c == ' ' || c == '\t' || c == '\n' || c == '\\') {
                 char escape[5];
@@ -141,6 +142,7 @@ void AbandonableWork::holdWorkUntil(std::shared_future<void> released, std::stri
     std::lock_guard lock(holdMutex_);
     hold_ = std::move(released);
     share_ = std::move(mount);
+    sharePoint_ = std::move(point);
 }
 
 std::string AbandonableWork::placeOfRead(const std::string& file) {

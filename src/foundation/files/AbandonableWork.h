@@ -84,8 +84,11 @@ class AbandonableWork {
 
     // Every work started from now on first waits for `released`, deaf to stops, as a read of a
     // share that stopped answering does; an empty future ends that. A share is mounted at the
-    // folder `share`, when named, as far as places go. For tests.
+    // folder `share`, when named, as far as places go, and only reads there wait. For tests.
     void holdWorkUntil(std::shared_future<void> released, std::string share = {});
+
+    // placeOf(file), with the share named to holdWorkUntil.
+    std::string placeOfRead(const std::string& file);
 
     // `file` names what the work reads, when it reads one file.
     template <class T>
@@ -125,7 +128,7 @@ class AbandonableWork {
         std::shared_future<void> hold;
         {
             std::lock_guard lock(holdMutex_);
-            hold = hold_;
+            if (sharePoint_.empty() || (!place.empty() && place == sharePoint_)) hold = hold_;
         }
         counter->running.fetch_add(1);
         try {
@@ -232,13 +235,12 @@ class AbandonableWork {
         bool abandoned = false;
     };
 
-    std::string placeOfRead(const std::string& file);
-
     std::shared_ptr<Counter> counter_;
     const Clock::duration bound_;
     std::mutex holdMutex_;
     std::shared_future<void> hold_;
     std::string share_;
+    std::string sharePoint_;
 };
 
 }  // namespace velto

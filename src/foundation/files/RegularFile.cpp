@@ -22,12 +22,18 @@ FileDescriptor open(const std::filesystem::path& path, int flags, struct stat* i
     return {};
 }
 
-std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token stop) {
+std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token stop,
+                                   const std::function<void()>& answered) {
     std::string data;
     char buffer[65536];
     for (;;) {
         throwIfCancelled(stop);
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (answered) {
+            const int error = errno;
+            answered();
+            errno = error;
+        }
         if (count < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
@@ -42,15 +48,21 @@ std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token
 }
 
 std::optional<std::string> read(const std::filesystem::path& path, std::size_t maxBytes,
-                                bool followLinks, std::stop_token stop) {
+                                bool followLinks, std::stop_token stop,
+                                const std::function<void()>& answered) {
     struct stat info {};
     FileDescriptor fd = open(path, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW), &info);
+    if (answered) {
+        const int error = errno;
+        answered();
+        errno = error;
+    }
     if (!fd) return std::nullopt;
     if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
         errno = EFBIG;
         return std::nullopt;
     }
-    return readAll(fd.get(), maxBytes, stop);
+    return readAll(fd.get(), maxBytes, stop, answered);
 }
 
 }  // namespace velto::RegularFile

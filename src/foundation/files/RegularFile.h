@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -21,12 +22,16 @@ FileDescriptor open(const std::filesystem::path& path, int flags, struct stat* i
 
 // The rest of `fd`, read as it arrives, while it stays within `maxBytes`. None on a read error
 // or past the limit (errno EFBIG then). Throws CancellationError on a stop between reads.
-std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token stop = {});
+// `answered`, when given, runs after each read.
+std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token stop = {},
+                                   const std::function<void()>& answered = {});
 
 // The contents of a regular file of at most `maxBytes`; none for anything else (a folder, a
 // device, a pipe, a larger file, a link when `followLinks` is off) or on a read error, errno
-// saying which (EFBIG for a larger file).
+// saying which (EFBIG for a larger file). `answered`, when given, runs after the opening,
+// whatever it found, and after each read.
 std::optional<std::string> read(const std::filesystem::path& path, std::size_t maxBytes,
-                                bool followLinks = true, std::stop_token stop = {});
+                                bool followLinks = true, std::stop_token stop = {},
+                                const std::function<void()>& answered = {});
 
 }  // namespace velto::RegularFile

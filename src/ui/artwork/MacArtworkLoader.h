@@ -12,7 +12,8 @@ namespace velto {
 
 // The artwork views' way to the artwork layer: a song's cover by the song, and a picture named
 // by catalogue data by its address (the layer decides which addresses may be fetched; nothing
-// else loads pictures). Each load answers once on the main thread unless cancelled.
+// else loads pictures). Each load answers once on the main thread unless cancelled; a cover
+// answered as missing that can be had after all is announced by the song's key.
 class MacArtworkLoader : public QObject {
     Q_OBJECT
 public:
@@ -30,6 +31,9 @@ public:
     Cancel loadAddress(const std::string& address, Done done) const {
         return address_(address, std::move(done));
     }
+
+signals:
+    void coverCameLate(const QString& key);
 
 private:
     TrackLoad track_;

@@ -13,7 +13,11 @@ MacArtworkModel::~MacArtworkModel() {
 
 void MacArtworkModel::setLoader(MacArtworkLoader* loader) {
     if (loader == loader_) return;
+    disconnect(lateCovers_);
     loader_ = loader;
+    if (loader_)
+        lateCovers_ = connect(loader_, &MacArtworkLoader::coverCameLate, this,
+                              &MacArtworkModel::coverCameLate);
     emit loaderChanged();
     restartTrack();
     restartAddress();
@@ -68,6 +72,10 @@ void MacArtworkModel::answer(Load& load, std::uint64_t generation, std::optional
     if (next.isNull() && load.image.isNull()) return;
     load.image = std::move(next);
     emit imageChanged();
+}
+
+void MacArtworkModel::coverCameLate(const QString& key) {
+    if (cover_.image.isNull() && key_ && *key_ == key.toStdString()) restartTrack();
 }
 
 void MacArtworkModel::restartTrack() {

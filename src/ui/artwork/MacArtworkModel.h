@@ -18,8 +18,8 @@ namespace velto {
 
 // The picture of one artwork view. The song's cover is loaded by the song's key: a new key
 // clears the picture at once and restarts the load, and an answer for an earlier key or after
-// a failure never shows. Without a cover the address's picture shows; else nothing (the view's
-// placeholder).
+// a failure never shows; a cover of the key that comes late is asked for again. Without a
+// cover the address's picture shows; else nothing (the view's placeholder).
 class MacArtworkModel : public QObject, public QQmlParserStatus {
     Q_OBJECT
     Q_INTERFACES(QQmlParserStatus)
@@ -62,8 +62,10 @@ private:
     void restartAddress();
     void stop(Load& load);
     void answer(Load& load, std::uint64_t generation, std::optional<QImage> image);
+    void coverCameLate(const QString& key);
 
     QPointer<MacArtworkLoader> loader_;
+    QMetaObject::Connection lateCovers_;
     std::optional<Track> track_;
     std::optional<std::string> key_;
     QString url_;

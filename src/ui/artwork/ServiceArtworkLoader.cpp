@@ -36,7 +36,12 @@ ServiceArtworkLoader::ServiceArtworkLoader(std::shared_ptr<ArtworkService> servi
               }
               return canceller(service->imageAtAddress(address, clock(), answer(std::move(done))));
           },
-          parent) {}
+          parent) {
+    if (service)
+        lateCovers_ = service->observeLateCovers([this](const std::string& key) {
+            emit coverCameLate(QString::fromStdString(key));
+        });
+}
 
 QImage ServiceArtworkLoader::image(ArtworkImagePtr picture) {
     if (!picture) return {};

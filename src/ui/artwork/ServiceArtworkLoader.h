@@ -23,6 +23,9 @@ public:
 
     // The picture's pixels as they are, kept alive by the image (and its copies) holding them.
     static QImage image(ArtworkImagePtr picture);
+
+private:
+    std::shared_ptr<void> lateCovers_;
 };
 
 }  // namespace velto
