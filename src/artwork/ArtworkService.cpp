@@ -297,6 +297,12 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     std::unordered_map<std::string, Date> staleRetryAfter;
     std::uint64_t nextID = 0;
     std::map<std::uint64_t, std::function<void(const std::string&)>> lateCoverObservers;
+    // Local covers answered as missing at their deadline, by key.
+    struct GivenUp {
+        std::string place;
+        Track track;
+    };
+    std::unordered_map<std::string, GivenUp> givenUp;
 
     fs::path cacheURL(std::string_view key) const {
         return directory / (ArtworkCacheHash::hexDigest(key) + ".img");
@@ -313,12 +319,13 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
 
     // Blocking; on a worker. A share that stopped answering, or a disk spinning up, holds the
     // read past the deadline: the cover counts as missing then, and the read goes on; the
-    // cover it still finds is cached and announced (see arrivedLate).
+    // cover it still finds is cached and announced (see arrivedLate). A cover whose read
+    // never began, as the place held too many reads already, is read again once the place
+    // answers.
     std::string readLocal(const Track& track, Date now, const std::stop_token& stop) {
         auto patience = std::make_shared<ReadPatience>(mainQueue, localReadDeadline);
-        auto late = [weak = weak_from_this(), key = track.musicID(),
-                     now](std::optional<std::string> data) {
-            if (auto self = weak.lock(); self && data) self->arrivedLate(key, std::move(*data), now);
+        auto late = [weak = weak_from_this(), track, now](std::optional<std::string> data) {
+            if (auto self = weak.lock(); self && data) self->arrivedLate(track, std::move(*data), now);
         };
         std::optional<std::string> data;
         patience->start();
@@ -330,29 +337,65 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
             throw;
         }
         patience->end();
-        if (!data && patience->token().stop_requested())
+        if (!data && patience->token().stop_requested()) {
             Log::info("artwork", "local cover not read in time: " + track.songmid);
+            mainQueue.post([self = shared_from_this(), track,
+                            place = LocalArtworkLoader::placeOf(track)] {
+                self->givenUp.insert_or_assign(track.musicID(), GivenUp{place, track});
+            });
+        }
         if (!data) throw SourceError::source(noLocalArtwork);
         return std::move(*data);
     }
 
-    // Any thread: a local cover read after its deadline.
-    void arrivedLate(const std::string& key, std::string data, Date now) {
-        loads->add(processor, [self = shared_from_this(), key, data = std::move(data), now] {
+    // Any thread: a local cover read after its deadline; its place answers again.
+    void arrivedLate(const Track& track, std::string data, Date now) {
+        loads->add(processor, [self = shared_from_this(), track, data = std::move(data), now] {
             ArtworkImagePtr image;
             try {
                 image = self->decode(data, {});
             } catch (...) {
-                return;
+                // The place answered all the same.
             }
-            if (!image) return;
-            self->mainQueue.post([self, key, image, now] {
-                if (self->memoryCache.contains(key)) return;  // read anew meanwhile
-                self->admit(image, key, addSeconds(now, self->ttl), now);
-                self->disk->add([self, image, key, now] { self->persist(*image, key, now); });
-                self->announceLate(key);
+            self->mainQueue.post([self, key = track.musicID(), image,
+                                  place = LocalArtworkLoader::placeOf(track), now] {
+                self->givenUp.erase(key);
+                self->cameLate(key, image, now);
+                self->readAgain(place, now);
             });
         });
+    }
+
+    // Main thread.
+    void cameLate(const std::string& key, const ArtworkImagePtr& image, Date now) {
+        if (!image || memoryCache.contains(key)) return;  // read anew meanwhile
+        admit(image, key, addSeconds(now, ttl), now);
+        disk->add([self = shared_from_this(), image, key, now] { self->persist(*image, key, now); });
+        announceLate(key);
+    }
+
+    // Main thread: the covers given up at `place` are read again, now that it answers. A read
+    // still left behind there is refused at once and announces its cover itself.
+    void readAgain(const std::string& place, Date now) {
+        for (auto it = givenUp.begin(); it != givenUp.end();) {
+            if (it->second.place != place) {
+                ++it;
+                continue;
+            }
+            const std::string key = it->first;
+            const Track track = std::move(it->second.track);
+            it = givenUp.erase(it);
+            if (memoryCache.contains(key) || pending.contains(key)) continue;
+            loads->add(place, [self = shared_from_this(), key, track, now] {
+                ArtworkImagePtr image;
+                try {
+                    image = self->fetchImage(Origin{track, {}}, now, {});
+                } catch (...) {
+                    return;  // missing still, or given up again
+                }
+                self->mainQueue.post([self, key, image, now] { self->cameLate(key, image, now); });
+            });
+        }
     }
 
     // Main thread. An observer may end its own or another's observation meanwhile.
@@ -509,6 +552,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
 
         std::optional<TaskResult<ArtworkImagePtr>> delivered;
         if (result.ok()) {
+            givenUp.erase(key);
             LoadOutcome& outcome = result.value();
             if (outcome.diskStamp) {
                 const Date expiresAt = addSeconds(*outcome.diskStamp, ttl);
@@ -626,6 +670,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
             backgroundPending.erase(found);
         }
         staleRetryAfter.erase(key);
+        givenUp.erase(key);
         disk->add([file = cacheURL(key)] { std::error_code ignored; fs::remove(file, ignored); });
     }
 };
