@@ -1,6 +1,8 @@
 #include "artwork/LocalArtworkLoader.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
@@ -25,6 +27,7 @@
 #include "artwork/ArtworkDiskCache.h"
 #include "foundation/files/AbandonableWork.h"
 #include "foundation/Cancellation.h"
+#include "foundation/files/FileDescriptor.h"
 #include "foundation/files/RegularFile.h"
 #include "platform/LocalAudioReadStream.h"
 
@@ -87,24 +90,37 @@ std::optional<std::string> embedded(TagLib::File* opened) {
 
 std::optional<std::string> read(const fs::path& file, std::stop_token stop,
                                 const std::function<void()>& answered) {
+    // Each step of a path on a share is a question to its server. Opened once, the folder
+    // spares every file in it the walk there, so that on a slow share no single opening
+    // takes as long as the whole way.
+    static const bool descriptorsNamed = ::access("/proc/self/fd", X_OK) == 0;
     const fs::path folder = file.parent_path();
+    FileDescriptor opened;
+    if (descriptorsNamed) {
+        opened = FileDescriptor(
+            ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (answered) answered();
+    }
+    const fs::path in =
+        opened ? fs::path("/proc/self/fd") / std::to_string(opened.get()) : folder;
     for (std::string_view name : sideFiles) {
         throwIfCancelled(stop);
-        auto data = RegularFile::read(folder / name, ArtworkDiskCache::maximumFileBytes, true, stop,
-                                      answered);
+        auto data =
+            RegularFile::read(in / name, ArtworkDiskCache::maximumFileBytes, true, stop, answered);
         if (data && !data->empty()) return data;
     }
 
     // TagLib would block on a pipe and has nothing to read in a folder.
+    const fs::path audio = in / file.filename();
     struct stat info{};
-    const bool stated = ::stat(file.c_str(), &info) == 0;
+    const bool stated = ::stat(audio.c_str(), &info) == 0;
     if (answered) answered();
     if (!stated || !S_ISREG(info.st_mode)) return std::nullopt;
     std::optional<std::string> found;
     bool stopped = false;
     try {
         // Bounded like the scanner's reads, so that a large file of zeros ends in moments.
-        LocalAudioReadStream stream(file, stop, answered);
+        LocalAudioReadStream stream(audio, stop, answered);
         TagLib::FileRef ref(&stream, false);
         found = embedded(ref.file());
         stopped = stream.stopped();

@@ -9,17 +9,37 @@
 
 namespace velto::RegularFile {
 
-FileDescriptor open(const std::filesystem::path& path, int flags, struct stat* info, mode_t mode) {
+namespace {
+
+// Runs `answered`, keeping errno.
+void report(const std::function<void()>& answered) {
+    if (!answered) return;
+    const int error = errno;
+    answered();
+    errno = error;
+}
+
+// The opening and the look at what was opened each ask the file system once.
+FileDescriptor openReporting(const std::filesystem::path& path, int flags, struct stat* info,
+                             mode_t mode, const std::function<void()>& answered) {
     FileDescriptor fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode));
+    report(answered);
     if (!fd) return fd;
     struct stat found {};
     const bool known = ::fstat(fd.get(), &found) == 0;
+    report(answered);
     if (info) *info = found;
     if (known && S_ISREG(found.st_mode)) return fd;
     const int error = known ? ENXIO : errno;
     fd.close();
     errno = error;
     return {};
+}
+
+}  // namespace
+
+FileDescriptor open(const std::filesystem::path& path, int flags, struct stat* info, mode_t mode) {
+    return openReporting(path, flags, info, mode, {});
 }
 
 std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token stop,
@@ -29,11 +49,7 @@ std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token
     for (;;) {
         throwIfCancelled(stop);
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (answered) {
-            const int error = errno;
-            answered();
-            errno = error;
-        }
+        report(answered);
         if (count < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
@@ -51,12 +67,8 @@ std::optional<std::string> read(const std::filesystem::path& path, std::size_t m
                                 bool followLinks, std::stop_token stop,
                                 const std::function<void()>& answered) {
     struct stat info {};
-    FileDescriptor fd = open(path, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW), &info);
-    if (answered) {
-        const int error = errno;
-        answered();
-        errno = error;
-    }
+    FileDescriptor fd =
+        openReporting(path, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW), &info, 0, answered);
     if (!fd) return std::nullopt;
     if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
         errno = EFBIG;

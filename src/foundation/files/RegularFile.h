@@ -28,8 +28,8 @@ std::optional<std::string> readAll(int fd, std::size_t maxBytes, std::stop_token
 
 // The contents of a regular file of at most `maxBytes`; none for anything else (a folder, a
 // device, a pipe, a larger file, a link when `followLinks` is off) or on a read error, errno
-// saying which (EFBIG for a larger file). `answered`, when given, runs after the opening,
-// whatever it found, and after each read.
+// saying which (EFBIG for a larger file). `answered`, when given, runs after each question to
+// the file system (the opening, whatever it found, the look at the file, each read).
 std::optional<std::string> read(const std::filesystem::path& path, std::size_t maxBytes,
                                 bool followLinks = true, std::stop_token stop = {},
                                 const std::function<void()>& answered = {});
