@@ -464,9 +464,8 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         ArtworkDiskCache::trim(directory, limits.diskBytes);
     }
 
-    // Runs `work` on a worker and `done` with its outcome on the main queue, whatever it was:
-    // a cancellation nobody asked for still reaches `done`, which decides what is stale.
-
+    // A job that runs `work` and then `done` with its outcome on the main queue, whatever it
+    // was: a cancellation nobody asked for still reaches `done`, which decides what is stale.
     template <class T, class Work, class Done>
     std::function<void()> job(const std::shared_ptr<std::stop_source>& stop, Work work, Done done) {
         return [self = shared_from_this(), stop, work = std::move(work),

@@ -12,7 +12,8 @@ namespace velto {
 
 // While it lives, every read of the user's files started holds like one on a network share that
 // stopped answering: deaf to stops, until released. Its end releases them and waits, bounded,
-// for the held reads to finish. Files under `folder`, when named, lie on a mount of their own.
+// for the held reads to finish. Files under `folder`, when named, lie on a mount of their own,
+// and only reads there hold.
 class StalledShare {
   public:
     explicit StalledShare(const std::filesystem::path& folder = {}) {
