@@ -483,7 +483,7 @@ TEST_F(ArtworkServiceTest, LocalCoversAreGivenUpOnlyAfterADeadlineWithoutAnAnswe
     SlowAnswers answers;
     service = std::make_unique<ArtworkService>(
         runtime, client, dir.path() / "Artwork", 1000, ArtworkService::Limits{1 << 20, 1 << 20, 1200},
-        ArtworkService::Environment{pool, queue, {}, answers.reads()});
+        ArtworkService::Environment{pool, queue, ArtworkAddressPolicy(), answers.reads()});
     const double deadline = ArtworkService::localReadDeadline;
     auto local = [&](const std::string& folder) {
         fs::create_directories(dir.path() / folder);
