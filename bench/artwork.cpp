@@ -274,7 +274,8 @@ BENCHMARK(BM_EmptyBlocksPng)->Unit(benchmark::kMillisecond)->Iterations(1);
 // whose codes stand for as many symbols as its frame may, a symbol each (kind 0), and a 3000²
 // RGBA PNG whose image data takes as many blocks as it may, all but one empty dynamic ones
 // (kind 1). Kind 2 is the PNG whose rows allow the most blocks for their bytes, a grey one a
-// pixel wide, with as many empty dynamic blocks as a cover's 16 MB hold.
+// pixel wide, with as many empty dynamic blocks as may be; kind 3 the largest PNG the budget
+// takes, 2700² of 16-bit RGBA, with as many as may be.
 const std::string& atWorkBound(std::int64_t kind) {
     static const std::string gif = [] {
         const std::int64_t symbols = ArtworkDecoder::gifSymbolLimit(3000 * 3000);
@@ -285,21 +286,23 @@ const std::string& atWorkBound(std::int64_t kind) {
         return HostileCovers::zeroPng(3000, 3000, 8, 6, -1, blocks - 1);
     }();
     static const std::string thinPng = [] {
-        const std::int64_t blocks = ArtworkDiskCache::maximumFileBytes * 2 / 23 - 1000;  // 11.5 B
-        const std::int64_t rows = (blocks - ArtworkDecoder::pngBlockAllowance) /
-                                  ArtworkDecoder::pngRowBlocks(2);
-        return HostileCovers::zeroPng(1, static_cast<int>(rows), 8, 0, -1, blocks - 1);
+        const std::int64_t blocks = ArtworkDecoder::pngTableBlockLimit;
+        const std::int64_t rows = blocks / ArtworkDecoder::pngRowBlocks(2) + 1;
+        return HostileCovers::zeroPng(1, static_cast<int>(rows), 8, 0, -1, blocks);
     }();
-    return kind == 0 ? gif : kind == 1 ? png : thinPng;
+    static const std::string largestPng = [] {
+        const std::int64_t blocks = std::min(ArtworkDecoder::pngBlockLimit(2700, 1 + 2700 * 8) - 1,
+                                             ArtworkDecoder::pngTableBlockLimit);
+        return HostileCovers::zeroPng(2700, 2700, 16, 6, -1, blocks);
+    }();
+    return kind == 0 ? gif : kind == 1 ? png : kind == 2 ? thinPng : largestPng;
 }
 
 void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
     decodeEach(state, atWorkBound(state.range(0)));
 }
 BENCHMARK(BM_WorkBoundWorstCaseOtherFormats)
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
+    ->DenseRange(0, 3)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

@@ -49,6 +49,14 @@ std::optional<ArtworkPNGStrips::Header> ArtworkPNGStrips::header(const std::uint
     header.height = static_cast<std::int64_t>(read32(fields + 4));
     header.depth = fields[8];
     const int type = fields[9];
+    // The colour types and depths PNG has: some others the library takes (RGB, grey with alpha
+    // and RGBA under 8 bits) in pixels that are no whole number of bytes, nor divide one.
+    const int depth = header.depth;
+    const bool grey = type == 0 && (depth == 1 || depth == 2 || depth == 4 || depth == 8 ||
+                                    depth == 16);
+    const bool palette = type == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8);
+    const bool whole = (type == 2 || type == 4 || type == 6) && (depth == 8 || depth == 16);
+    if (!grey && !palette && !whole) return std::nullopt;
     header.channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
     header.interlaced = fields[12] != 0;
     header.blockLimit = ArtworkDecoder::pngBlockAllowance;
@@ -287,16 +295,38 @@ bool ArtworkPNGStrips::inflateStep(int& result) {
         pieces_.front() = pieces_.front().subspan(count);
         if (pieces_.front().empty()) pieces_.pop_front();
     }
+    // Judged as it begins, before the inflater builds its tables.
+    if (atBlock_ && bringsTables() &&
+        ++work_.tableBlocks > ArtworkDecoder::pngTableBlockLimit)
+        return false;
+    atBlock_ = false;
+    const Bytef* before = stream_.next_in;
     result = inflate(&stream_, Z_BLOCK);
+    if (stream_.next_in != before) lastTaken_ = stream_.next_in[-1];
     // No progress without more data: the data ends before its stream does.
     if (result == Z_BUF_ERROR && stream_.avail_in == 0) return false;
     if (result != Z_OK && result != Z_STREAM_END) return false;
     if (stream_.data_type & 128) {  // stopped at the end of a block
+        atBlock_ = true;
         ++work_.deflateBlocks;
         if (options_.onWork) options_.onWork(work_);
         if (work_.deflateBlocks > header_.blockLimit) return false;
     }
     return true;
+}
+
+// Whether the block whose header comes next has code tables of its own. Its first three bits
+// (last, then the type's two) start with those the inflater left of the last byte it took, the
+// high ones, and go on into the next byte.
+bool ArtworkPNGStrips::bringsTables() const {
+    const int left = stream_.total_in == 0 ? 0 : stream_.data_type & 7;
+    unsigned bits = left > 0 ? static_cast<unsigned>(lastTaken_) >> (8 - left) : 0;
+    if (left < 3) {
+        // None: the data ends there, and the inflater fails.
+        if (stream_.avail_in == 0) return false;
+        bits |= static_cast<unsigned>(stream_.next_in[0]) << left;
+    }
+    return (bits >> 1 & 3) == 2;
 }
 
 bool ArtworkPNGStrips::inflateInto(std::uint8_t* out, std::size_t size) {

@@ -21,7 +21,8 @@ namespace velto {
 // stoppable between them), its filters undone and its interlaced passes put in place; each strip
 // holds its rows unfiltered in uncompressed deflate blocks, which the library copies. Only what
 // the header needs is inflated: a stream that holds more or less, or takes more blocks than the
-// header allows (see `ArtworkDecoder::pngRowBlocks`), is refused.
+// header allows (see `ArtworkDecoder::pngRowBlocks` and `pngTableBlockLimit`), is refused, and so
+// is a header naming a colour type at a depth PNG does not have.
 class ArtworkPNGStrips {
   public:
     // What the header says. `bytes` is what the image data inflates to, interlaced passes
@@ -61,6 +62,7 @@ class ArtworkPNGStrips {
     bool split(const std::uint8_t* data, std::size_t size);
     bool start();
     bool inflateStep(int& result);
+    bool bringsTables() const;
     bool inflateInto(std::uint8_t* out, std::size_t size);
     bool endsHere();
     bool unfilter(std::uint8_t* rows, std::int64_t width, std::int64_t height);
@@ -78,6 +80,8 @@ class ArtworkPNGStrips {
     std::string tail_;
     z_stream stream_{};
     bool inflating_ = false;
+    bool atBlock_ = true;          // the inflater stands before a block's header
+    std::uint8_t lastTaken_ = 0;   // the last byte of the data the inflater took
     ArtworkDecoder::Work work_;
     std::unique_ptr<std::uint8_t[]> raw_;    // as inflated; unfiltered in place
     std::unique_ptr<std::uint8_t[]> image_;  // the rows in place, each after a filter byte of 0

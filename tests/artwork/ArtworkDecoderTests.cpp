@@ -436,7 +436,8 @@ TEST(ArtworkDecoder, GifWorkIsCountedFromItsCodesBeforeDecoding) {
 
 // A deflate block costs its inflater the building of its code tables however little it holds.
 // A PNG's blocks are counted as its image data is inflated, and those past what the header's
-// size allows refused there; a stop ends the inflating between blocks.
+// size allows refused there, those with tables past their own bound too; a stop ends the
+// inflating between blocks.
 TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
     std::vector<ArtworkDecoder::Work> seen;
     auto watch = [&](const ArtworkDecoder::Work& work) { seen.push_back(work); };
@@ -452,6 +453,21 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
     EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::zeroPng(64, 64, 8, 6, -1, 100 * limit),
                                             64, {.onWork = watch}));
     EXPECT_EQ(last().deflateBlocks, limit + 1);
+
+    // Blocks with tables of their own are bounded apart, so that rows a byte wide cannot make a
+    // cover all of them: refused as the first past the bound begins, before its tables.
+    const std::int64_t tables = ArtworkDecoder::pngTableBlockLimit;
+    const int rows = static_cast<int>(tables / ArtworkDecoder::pngRowBlocks(2) + 1);
+    ArtworkDecoder::Work lastSeen;
+    auto keep = [&](const ArtworkDecoder::Work& work) { lastSeen = work; };
+    EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::zeroPng(1, rows, 8, 0, -1, tables), 1,
+                                           {.onWork = keep}));
+    EXPECT_EQ(lastSeen.tableBlocks, tables);
+    EXPECT_EQ(lastSeen.deflateBlocks, tables + 1);
+    EXPECT_FALSE(ArtworkDecoder::downsample(
+        HostileCovers::zeroPng(1, rows, 8, 0, -1, tables + 1), 1, {.onWork = keep}));
+    EXPECT_EQ(lastSeen.tableBlocks, tables);
+    EXPECT_EQ(lastSeen.deflateBlocks, tables);
 
     std::stop_source stop;
     int blocks = 0;
@@ -576,8 +592,8 @@ HostileCovers::PngPicture randomPngPicture(int type, int depth, bool interlaced,
 // and whose interlaced passes were put in place beforehand: the picture is still the one it makes
 // of the whole file, in every colour type and depth, interlaced or not, over several strips, and
 // in the CgBI variant. So for every zlib setting: at its smallest memory levels zlib ends a block
-// every 127 or 255 symbols, and a writer that flushes after each row ends one there and adds an
-// empty one; pictures of noise, all literals, take the most blocks.
+// every 127 or 255 symbols, and a writer that flushes after each row, or twice in a row, ends one
+// there and adds an empty one; pictures of noise, all literals, take the most blocks.
 TEST(ArtworkDecoder, PngsDecodedInStripsAreTheLibrarysPictureOfTheWholeFile) {
     const std::pair<int, int> kinds[] = {{0, 1}, {0, 2},  {0, 4},  {0, 8}, {0, 16},
                                          {2, 8}, {2, 16}, {3, 1},  {3, 2}, {3, 4},
@@ -596,13 +612,16 @@ TEST(ArtworkDecoder, PngsDecodedInStripsAreTheLibrarysPictureOfTheWholeFile) {
                 std::vector<std::string> files{file};
                 if (type == 6 && depth == 8) files.push_back(cgbi(file));
                 if (depth == 8 && width == 300)
-                    for (auto [memoryLevel, rowFlush] : {std::pair{1, Z_NO_FLUSH},
-                                                         {2, Z_NO_FLUSH},
-                                                         {8, Z_SYNC_FLUSH},
-                                                         {8, Z_FULL_FLUSH},
-                                                         {1, Z_SYNC_FLUSH},
-                                                         {1, Z_FULL_FLUSH}})
-                        files.push_back(HostileCovers::png(picture, {memoryLevel, rowFlush}));
+                    for (const HostileCovers::PngDeflation deflation :
+                         {HostileCovers::PngDeflation{1, Z_NO_FLUSH},
+                          {2, Z_NO_FLUSH},
+                          {8, Z_SYNC_FLUSH},
+                          {8, Z_FULL_FLUSH},
+                          {1, Z_SYNC_FLUSH},
+                          {1, Z_FULL_FLUSH},
+                          {1, Z_SYNC_FLUSH, 2},
+                          {1, Z_FULL_FLUSH, 2}})
+                        files.push_back(HostileCovers::png(picture, deflation));
                 for (const std::string& each : files) {
                     const auto image = ArtworkDecoder::downsample(each, std::max(width, height));
                     ASSERT_TRUE(image) << kind;
@@ -616,6 +635,16 @@ TEST(ArtworkDecoder, PngsDecodedInStripsAreTheLibrarysPictureOfTheWholeFile) {
                     EXPECT_EQ(differing, 0) << kind << " file " << (&each - files.data());
                 }
             }
+        }
+    }
+    // Colour types at depths PNG does not have, some of which the library takes (RGB, grey with
+    // alpha and RGBA under 8 bits, pixels of 3 or 6 bits among them), are refused.
+    for (auto [type, depth] : {std::pair{2, 1}, {2, 2}, {2, 4}, {4, 1}, {4, 2}, {4, 4}, {6, 1},
+                               {6, 2}, {6, 4}, {3, 16}}) {
+        for (bool interlaced : {false, true}) {
+            const auto picture = randomPngPicture(type, depth, interlaced, 37, 29, seed);
+            EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::png(picture), 37))
+                << type << "/" << depth << (interlaced ? " interlaced" : "");
         }
     }
 }
