@@ -371,6 +371,19 @@ const std::string& detailedPng(bool interlaced = false) {
     return data[interlaced ? 1 : 0];
 }
 
+// A 10,000,000 × 1 RGBA PNG with detail: its one row is 40 MB.
+const std::string& rowPng() {
+    static const std::string data = [] {
+        const int width = 10'000'000;
+        HostileCovers::PngPicture picture{width, 1, 6, 8};
+        picture.samples.resize(static_cast<std::size_t>(width) * 4);
+        for (std::size_t i = 0; i < picture.samples.size(); ++i)
+            picture.samples[i] = static_cast<std::uint16_t>((i * 7 + i / 4099) & 255);
+        return HostileCovers::png(picture);
+    }();
+    return data;
+}
+
 // CPU time of a thread, by its clock.
 double cpuMilliseconds(clockid_t clock) {
     timespec now{};
@@ -383,12 +396,13 @@ double cpuMilliseconds(clockid_t clock) {
 // another point, spread over the time the whole decode takes; the worst is kept. Kinds: 0, the
 // 3000² RGBA PNG with detail; 1, the 2600² 16-bit RGBA PNG; 2, the 3000² GIF at its work bound;
 // 3, the same GIF asked to stop as the library has read it whole (from where the library decodes
-// alone); 4, the PNG of kind 0 interlaced.
+// alone); 4, the PNG of kind 0 interlaced; 5, the PNG of one 40 MB row.
 void BM_StopAtAnyPointOfADecode(benchmark::State& state) {
     const auto kind = state.range(0);
     const std::string& data = kind == 0   ? detailedPng()
                               : kind == 1 ? sixteenBitPng(2600)
                               : kind == 4 ? detailedPng(true)
+                              : kind == 5 ? rowPng()
                                           : atWorkBound(0);
     const auto started = std::chrono::steady_clock::now();
     ArtworkDecoder::downsample(data, 1200);
@@ -432,7 +446,7 @@ void BM_StopAtAnyPointOfADecode(benchmark::State& state) {
     state.counters["decoded"] = decoded;
 }
 BENCHMARK(BM_StopAtAnyPointOfADecode)
-    ->DenseRange(0, 4)
+    ->DenseRange(0, 5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(40);

@@ -52,8 +52,8 @@ std::optional<ArtworkPNGStrips::Header> ArtworkPNGStrips::header(const std::uint
     // The colour types and depths PNG has: some others the library takes (RGB, grey with alpha
     // and RGBA under 8 bits) in pixels that are no whole number of bytes, nor divide one.
     const int depth = header.depth;
-    const bool grey = type == 0 && (depth == 1 || depth == 2 || depth == 4 || depth == 8 ||
-                                    depth == 16);
+    const bool grey =
+        type == 0 && (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16);
     const bool palette = type == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8);
     const bool whole = (type == 2 || type == 4 || type == 6) && (depth == 8 || depth == 16);
     if (!grey && !palette && !whole) return std::nullopt;
@@ -179,36 +179,39 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
     const std::vector<std::uint8_t> zeros(length);
     const std::uint8_t* above = zeros.data();
     for (std::int64_t y = 0; y < height; ++y) {
-        if (options_.stop.stop_requested()) return false;
         std::uint8_t* row = rows + static_cast<std::size_t>(y) * (length + 1);
         const int filter = row[0];
+        if (filter > 4) return false;
         row[0] = 0;
         std::uint8_t* x = row + 1;
-        switch (filter) {
-            case 0:
-                break;
-            case 1:
-                for (std::size_t i = step; i < length; ++i) x[i] += x[i - step];
-                break;
-            case 2:
-                for (std::size_t i = 0; i < length; ++i) x[i] += above[i];
-                break;
-            case 3:
-                for (std::size_t i = 0; i < length; ++i)
-                    x[i] +=
-                        static_cast<std::uint8_t>(((i >= step ? x[i - step] : 0) + above[i]) / 2);
-                break;
-            case 4:
-                for (std::size_t i = 0; i < length; ++i) {
-                    const int a = i >= step ? x[i - step] : 0, b = above[i];
-                    const int c = i >= step ? above[i - step] : 0;
-                    const int pa = std::abs(b - c), pb = std::abs(a - c),
-                              pc = std::abs(a + b - 2 * c);
-                    x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-                }
-                break;
-            default:
-                return false;
+        // A piece of a row at a time, so that a stop is seen within a row that holds much.
+        for (std::size_t from = 0; from == 0 || from < length; from += stripBytes) {
+            if (options_.stop.stop_requested()) return false;
+            const std::size_t to = std::min(length, from + std::size_t{stripBytes});
+            switch (filter) {
+                case 1:
+                    for (std::size_t i = std::max(from, step); i < to; ++i) x[i] += x[i - step];
+                    break;
+                case 2:
+                    for (std::size_t i = from; i < to; ++i) x[i] += above[i];
+                    break;
+                case 3:
+                    for (std::size_t i = from; i < to; ++i)
+                        x[i] += static_cast<std::uint8_t>(
+                            ((i >= step ? x[i - step] : 0) + above[i]) / 2);
+                    break;
+                case 4:
+                    for (std::size_t i = from; i < to; ++i) {
+                        const int a = i >= step ? x[i - step] : 0, b = above[i];
+                        const int c = i >= step ? above[i - step] : 0;
+                        const int pa = std::abs(b - c), pb = std::abs(a - c),
+                                  pc = std::abs(a + b - 2 * c);
+                        x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a
+                                                          : pb <= pc           ? b
+                                                                               : c);
+                    }
+                    break;
+            }
         }
         above = x;
     }
@@ -242,11 +245,16 @@ bool ArtworkPNGStrips::placePass(const std::uint8_t* rows, std::int64_t width, s
     return true;
 }
 
-// `chunks`, which end with the header's, saying `rows` rows, not interlaced.
-std::string ArtworkPNGStrips::chunksWithHeight(std::string_view chunks, std::int64_t rows) const {
+// `chunks`, which end with the header's, saying `columns` columns and `rows` rows, not
+// interlaced.
+std::string ArtworkPNGStrips::chunksWithSize(std::string_view chunks, std::int64_t columns,
+                                             std::int64_t rows) const {
     std::string out(chunks);
     const std::size_t fields = essentials_.size() - 4 - 13;
-    for (int i = 0; i < 4; ++i) out[fields + 4 + i] = static_cast<char>(rows >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i) {
+        out[fields + i] = static_cast<char>(columns >> (24 - 8 * i));
+        out[fields + 4 + i] = static_cast<char>(rows >> (24 - 8 * i));
+    }
     out[fields + 12] = '\0';
     return out;
 }
@@ -255,17 +263,32 @@ std::string ArtworkPNGStrips::nextStrip() {
     const std::int64_t left = header_.height - nextRow_;
     if (left <= 0) return {};
     const std::int64_t rows = std::clamp<std::int64_t>(stripBytes / rowBytes_, 1, left);
-    std::string out = nextRow_ == 0 ? chunksWithHeight(head_, rows)
-                                    : chunksWithHeight(essentials_, rows) + extras_;
+    // A row larger than a strip goes in pieces of whole bytes, a row of its own each.
+    const std::int64_t bits = header_.channels * header_.depth;
+    const std::int64_t pieceColumns = std::max<std::int64_t>(8, stripBytes * 8 / bits / 8 * 8);
+    const bool inPieces = rowBytes_ - 1 > stripBytes;
+    const std::int64_t columns =
+        inPieces ? std::min(pieceColumns, header_.width - nextColumn_) : header_.width;
+    const bool first = nextRow_ == 0 && nextColumn_ == 0;
+    std::string out = first ? chunksWithSize(head_, columns, rows)
+                            : chunksWithSize(essentials_, columns, rows) + extras_;
+    const char* rowsAt = reinterpret_cast<const char*>(image_.get()) + nextRow_ * rowBytes_;
+    std::string piece;
+    if (inPieces) {
+        piece.push_back('\0');
+        piece.append(rowsAt + 1 + nextColumn_ * bits / 8,
+                     static_cast<std::size_t>((columns * bits + 7) / 8));
+        rowsAt = piece.data();
+    }
     // One chunk of image data: the zlib header (none in the CgBI variant), the rows in stored
     // blocks, the stream's check value (which the library does not read, nor the chunk's).
-    const std::int64_t bytes = rows * rowBytes_;
+    const std::int64_t bytes =
+        inPieces ? static_cast<std::int64_t>(piece.size()) : rows * rowBytes_;
     const std::int64_t blocks = (bytes + std::int64_t{storedMost} - 1) / std::int64_t{storedMost};
     const std::int64_t length = (cgbi_ ? 0 : 2 + 4) + bytes + 5 * blocks;
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(length >> shift));
     out += "IDAT";
     if (!cgbi_) out += "\x78\x01";
-    const auto* rowsAt = reinterpret_cast<const char*>(image_.get()) + nextRow_ * rowBytes_;
     for (std::int64_t written = 0; written < bytes;) {
         const auto size =
             static_cast<std::size_t>(std::min<std::int64_t>(storedMost, bytes - written));
@@ -277,8 +300,12 @@ std::string ArtworkPNGStrips::nextStrip() {
         written += static_cast<std::int64_t>(size);
     }
     out.append(cgbi_ ? 4 : 8, '\0');
-    out += nextRow_ == 0 ? std::string_view(tail_) : endChunk;
-    nextRow_ += rows;
+    out += first ? std::string_view(tail_) : endChunk;
+    nextColumn_ += columns;
+    if (nextColumn_ == header_.width) {
+        nextColumn_ = 0;
+        nextRow_ += rows;
+    }
     ++work_.strips;
     if (options_.onWork) options_.onWork(work_);
     return out;
@@ -296,8 +323,7 @@ bool ArtworkPNGStrips::inflateStep(int& result) {
         if (pieces_.front().empty()) pieces_.pop_front();
     }
     // Judged as it begins, before the inflater builds its tables.
-    if (atBlock_ && bringsTables() &&
-        ++work_.tableBlocks > ArtworkDecoder::pngTableBlockLimit)
+    if (atBlock_ && bringsTables() && ++work_.tableBlocks > ArtworkDecoder::pngTableBlockLimit)
         return false;
     atBlock_ = false;
     const Bytef* before = stream_.next_in;

@@ -247,8 +247,7 @@ TEST(UserDefaults, AForcedWriteThatFailedIsMadeAgainLaterAndAtTheEnd) {
             file,
             [&](const std::filesystem::path& at, std::string_view text, Durability durability) {
                 ++tries;
-                if (failures-- > 0)
-                    throw std::runtime_error("no space left on device");
+                if (failures-- > 0) throw std::runtime_error("no space left on device");
                 writeFileAtomically(at, text, 0600, durability);
             },
             &queue);
@@ -334,8 +333,8 @@ TEST(UserDefaults, ALinkedSettingsFileStaysLinkedAndItsTargetTakesTheWrites) {
     for (const auto& folder : {dotfiles, config})
         for (const auto& entry : fs::directory_iterator(folder))
             left.insert(entry.path().filename().string());
-    EXPECT_EQ(left, (std::set<std::string>{"settings.json", "pipe", "linked.json",
-                                           "defaults.json", "defaults.json.deferred"}));
+    EXPECT_EQ(left, (std::set<std::string>{"settings.json", "pipe", "linked.json", "defaults.json",
+                                           "defaults.json.deferred"}));
 }
 
 TEST(UserDefaults, InvalidUtf8TextDoesNotLoseTheOtherSettings) {

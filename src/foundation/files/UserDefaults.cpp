@@ -141,8 +141,8 @@ class UserDefaults::Writes {
             };
             thread_ = startThread_ ? startThread_(run) : std::thread(run);
         } catch (const std::exception& error) {
-            Log::error("defaults", std::string("no thread for the settings' writes: ") +
-                                       error.what());
+            Log::error("defaults",
+                       std::string("no thread for the settings' writes: ") + error.what());
             drain(lock);
         }
     }
