@@ -176,8 +176,9 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
     const auto length =
         static_cast<std::size_t>((width * header_.channels * header_.depth + 7) / 8);
     const std::size_t step = std::max(1, header_.channels * header_.depth / 8);
-    const std::vector<std::uint8_t> zeros(length);
-    const std::uint8_t* above = zeros.data();
+    // Above the first row: zeros, a piece's worth and the pixel before it.
+    const std::vector<std::uint8_t> zeros(std::min<std::size_t>(length, stripBytes) + step);
+    const std::uint8_t* above = nullptr;
     for (std::int64_t y = 0; y < height; ++y) {
         std::uint8_t* row = rows + static_cast<std::size_t>(y) * (length + 1);
         const int filter = row[0];
@@ -185,25 +186,28 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
         row[0] = 0;
         std::uint8_t* x = row + 1;
         // A piece of a row at a time, so that a stop is seen within a row that holds much.
-        for (std::size_t from = 0; from == 0 || from < length; from += stripBytes) {
+        for (std::size_t from = 0; from < length; from += stripBytes) {
             if (options_.stop.stop_requested()) return false;
             const std::size_t to = std::min(length, from + std::size_t{stripBytes});
+            // The piece above this one: up[k] is above x[from + k], from k = -step on.
+            const std::uint8_t* up = above ? above + from : zeros.data() + step;
+            const auto k = [from](std::size_t i) { return static_cast<std::ptrdiff_t>(i - from); };
             switch (filter) {
                 case 1:
                     for (std::size_t i = std::max(from, step); i < to; ++i) x[i] += x[i - step];
                     break;
                 case 2:
-                    for (std::size_t i = from; i < to; ++i) x[i] += above[i];
+                    for (std::size_t i = from; i < to; ++i) x[i] += up[k(i)];
                     break;
                 case 3:
                     for (std::size_t i = from; i < to; ++i)
                         x[i] += static_cast<std::uint8_t>(
-                            ((i >= step ? x[i - step] : 0) + above[i]) / 2);
+                            ((i >= step ? x[i - step] : 0) + up[k(i)]) / 2);
                     break;
                 case 4:
                     for (std::size_t i = from; i < to; ++i) {
-                        const int a = i >= step ? x[i - step] : 0, b = above[i];
-                        const int c = i >= step ? above[i - step] : 0;
+                        const int a = i >= step ? x[i - step] : 0, b = up[k(i)];
+                        const int c = i >= step ? up[k(i) - std::ptrdiff_t(step)] : 0;
                         const int pa = std::abs(b - c), pb = std::abs(a - c),
                                   pc = std::abs(a + b - 2 * c);
                         x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a
