@@ -20,7 +20,8 @@ struct AreaRows::Taps {
     std::vector<int> start;
     std::vector<int> count;
     std::vector<int> offset;
-    std::vector<std::int32_t> weights;
+    // Each at most weightOne: two bytes hold it, so a row of millions of pixels weighs less.
+    std::vector<std::int16_t> weights;
     int widest = 1;
 
     Taps(int from, int to, const std::stop_token& stop) : start(to), count(to), offset(to) {
@@ -44,7 +45,7 @@ struct AreaRows::Taps {
             std::int32_t before = share(first);
             for (int j = first; j < from && (j < end || j == first); ++j) {
                 const std::int32_t after = share(j + 1);
-                weights.push_back(after - before);
+                weights.push_back(static_cast<std::int16_t>(after - before));
                 before = after;
                 ++count[i];
             }
@@ -93,7 +94,7 @@ void AreaRows::across(const std::uint8_t* src, int y, int come) {
     int x = acrossMade_;
     for (; x < newWidth_ && columns.start[x] + columns.count[x] <= come; ++x) {
         std::int32_t sum[4] = {0, 0, 0, 0};
-        const std::int32_t* w = columns.weights.data() + columns.offset[x];
+        const std::int16_t* w = columns.weights.data() + columns.offset[x];
         const std::uint8_t* p = src + static_cast<std::size_t>(columns.start[x]) * 4;
         for (int t = 0; t < columns.count[x]; ++t, p += 4) {
             sum[0] += p[0] * w[t], sum[1] += p[1] * w[t];
@@ -110,7 +111,7 @@ void AreaRows::across(const std::uint8_t* src, int y, int come) {
 void AreaRows::down(int y) {
     const Taps& rows = *rows_;
     std::fill(sum_.begin(), sum_.end(), 0);
-    const std::int32_t* w = rows.weights.data() + rows.offset[y];
+    const std::int16_t* w = rows.weights.data() + rows.offset[y];
     for (int t = 0; t < rows.count[y]; ++t) {
         const int source = rows.start[y] + t;
         const std::uint16_t* values =
