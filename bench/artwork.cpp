@@ -274,7 +274,8 @@ BENCHMARK(BM_EmptyBlocksPng)->Unit(benchmark::kMillisecond)->Iterations(1);
 // whose codes stand for as many symbols as its frame may, a symbol each (kind 0), and a 3000²
 // RGBA PNG whose image data takes as many blocks as it may, all but one empty dynamic ones
 // (kind 1). Kind 2 is the PNG whose rows allow the most blocks for their bytes, a grey one a
-// pixel wide, with as many empty dynamic blocks as a cover's 16 MB hold.
+// pixel wide, with as many empty dynamic blocks as may be; kind 3 the largest PNG the budget
+// takes, 2700² of 16-bit RGBA, with as many as may be.
 const std::string& atWorkBound(std::int64_t kind) {
     static const std::string gif = [] {
         const std::int64_t symbols = ArtworkDecoder::gifSymbolLimit(3000 * 3000);
@@ -285,21 +286,23 @@ const std::string& atWorkBound(std::int64_t kind) {
         return HostileCovers::zeroPng(3000, 3000, 8, 6, -1, blocks - 1);
     }();
     static const std::string thinPng = [] {
-        const std::int64_t blocks = ArtworkDiskCache::maximumFileBytes * 2 / 23 - 1000;  // 11.5 B
-        const std::int64_t rows = (blocks - ArtworkDecoder::pngBlockAllowance) /
-                                  ArtworkDecoder::pngRowBlocks(2);
-        return HostileCovers::zeroPng(1, static_cast<int>(rows), 8, 0, -1, blocks - 1);
+        const std::int64_t blocks = ArtworkDecoder::pngTableBlockLimit;
+        const std::int64_t rows = blocks / ArtworkDecoder::pngRowBlocks(2) + 1;
+        return HostileCovers::zeroPng(1, static_cast<int>(rows), 8, 0, -1, blocks);
     }();
-    return kind == 0 ? gif : kind == 1 ? png : thinPng;
+    static const std::string largestPng = [] {
+        const std::int64_t blocks = std::min(ArtworkDecoder::pngBlockLimit(2700, 1 + 2700 * 8) - 1,
+                                             ArtworkDecoder::pngTableBlockLimit);
+        return HostileCovers::zeroPng(2700, 2700, 16, 6, -1, blocks);
+    }();
+    return kind == 0 ? gif : kind == 1 ? png : kind == 2 ? thinPng : largestPng;
 }
 
 void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
     decodeEach(state, atWorkBound(state.range(0)));
 }
 BENCHMARK(BM_WorkBoundWorstCaseOtherFormats)
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
+    ->DenseRange(0, 3)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
@@ -368,6 +371,19 @@ const std::string& detailedPng(bool interlaced = false) {
     return data[interlaced ? 1 : 0];
 }
 
+// A 10,000,000 × 1 RGBA PNG with detail: its one row is 40 MB.
+const std::string& rowPng() {
+    static const std::string data = [] {
+        const int width = 10'000'000;
+        HostileCovers::PngPicture picture{width, 1, 6, 8};
+        picture.samples.resize(static_cast<std::size_t>(width) * 4);
+        for (std::size_t i = 0; i < picture.samples.size(); ++i)
+            picture.samples[i] = static_cast<std::uint16_t>((i * 7 + i / 4099) & 255);
+        return HostileCovers::png(picture);
+    }();
+    return data;
+}
+
 // CPU time of a thread, by its clock.
 double cpuMilliseconds(clockid_t clock) {
     timespec now{};
@@ -380,12 +396,13 @@ double cpuMilliseconds(clockid_t clock) {
 // another point, spread over the time the whole decode takes; the worst is kept. Kinds: 0, the
 // 3000² RGBA PNG with detail; 1, the 2600² 16-bit RGBA PNG; 2, the 3000² GIF at its work bound;
 // 3, the same GIF asked to stop as the library has read it whole (from where the library decodes
-// alone); 4, the PNG of kind 0 interlaced.
+// alone); 4, the PNG of kind 0 interlaced; 5, the PNG of one 40 MB row.
 void BM_StopAtAnyPointOfADecode(benchmark::State& state) {
     const auto kind = state.range(0);
     const std::string& data = kind == 0   ? detailedPng()
                               : kind == 1 ? sixteenBitPng(2600)
                               : kind == 4 ? detailedPng(true)
+                              : kind == 5 ? rowPng()
                                           : atWorkBound(0);
     const auto started = std::chrono::steady_clock::now();
     ArtworkDecoder::downsample(data, 1200);
@@ -429,7 +446,7 @@ void BM_StopAtAnyPointOfADecode(benchmark::State& state) {
     state.counters["decoded"] = decoded;
 }
 BENCHMARK(BM_StopAtAnyPointOfADecode)
-    ->DenseRange(0, 4)
+    ->DenseRange(0, 5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(40);

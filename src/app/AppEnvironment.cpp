@@ -47,7 +47,8 @@ AppEnvironment AppEnvironment::system(MainQueue& mainQueue, std::shared_ptr<File
     AppEnvironment environment;
     environment.mainQueue = &mainQueue;
     environment.workers = &WorkerPool::shared();
-    environment.defaults = std::make_shared<UserDefaults>(Paths::defaultsFile());
+    environment.defaults =
+        std::make_shared<UserDefaults>(Paths::defaultsFile(), UserDefaults::Writer{}, &mainQueue);
     environment.applicationSupportDir = Paths::applicationSupportDir();
     environment.artworkCacheDir = Paths::cachesDir() / "Artwork";
     environment.resourceDir = Paths::resourceDir();

@@ -438,7 +438,7 @@ std::int64_t otherCost(std::int64_t width, std::int64_t height,
 // `target`, resized as its rows come when it is larger.
 class KeptPicture {
   public:
-    KeptPicture(int width, int height, std::int64_t target)
+    KeptPicture(int width, int height, std::int64_t target, const std::stop_token& stop)
         : width_(width), kept_{width, height, {}} {
         const int longest = std::max(width, height);
         if (longest <= target) {
@@ -448,17 +448,27 @@ class KeptPicture {
         const double scale = static_cast<double>(target) / longest;
         kept_.width = std::max(1, static_cast<int>(std::lround(width * scale)));
         kept_.height = std::max(1, static_cast<int>(std::lround(height * scale)));
-        resize_.emplace(width, height, kept_.width, kept_.height);
+        resize_.emplace(width, height, kept_.width, kept_.height, stop);
     }
 
     int width() const { return width_; }
     std::int64_t rows() const { return rows_; }
 
-    // The next row of `width` pixels.
-    void add(const std::uint8_t* row) {
+    // The next row of `width` pixels, or its first `columns` so far: the same row, with more of
+    // it, comes again until it is whole.
+    void add(const std::uint8_t* row) { add(row, width_); }
+    void add(const std::uint8_t* row, int columns) {
+        if (resize_) {
+            resize_->add(row, columns);
+        } else {
+            kept_.pixels.insert(kept_.pixels.end(),
+                                row + static_cast<std::size_t>(columnsKept_) * 4,
+                                row + static_cast<std::size_t>(columns) * 4);
+        }
+        columnsKept_ = columns;
+        if (columns < width_) return;
+        columnsKept_ = 0;
         ++rows_;
-        if (resize_) return resize_->add(row);
-        kept_.pixels.insert(kept_.pixels.end(), row, row + static_cast<std::size_t>(width_) * 4);
     }
 
     Decoded take() {
@@ -471,10 +481,21 @@ class KeptPicture {
     Decoded kept_;
     std::optional<ArtworkResample::AreaRows> resize_;
     std::int64_t rows_ = 0;
+    int columnsKept_ = 0;
 };
 
-// Gives `kept` the `rows` rows of RGBA at `pixels`, premultiplied unless they are opaque; false
-// on a stop, seen between the rows.
+// `bytes` of RGBA at `from`, premultiplied, to `to`.
+void premultiply(const std::uint8_t* from, std::size_t bytes, std::uint8_t* to) {
+    for (std::size_t i = 0; i < bytes; i += 4) {
+        const int alpha = from[i + 3];
+        for (int c = 0; c < 3; ++c)
+            to[i + c] = static_cast<std::uint8_t>((from[i + c] * alpha + 127) / 255);
+        to[i + 3] = static_cast<std::uint8_t>(alpha);
+    }
+}
+
+// Gives `kept` the `rows` rows of RGBA at `pixels`, premultiplied unless they are opaque (or
+// premultiplied already); false on a stop, seen between the rows.
 bool keepRows(const std::uint8_t* pixels, int rows, bool opaque, KeptPicture& kept,
               const Options& options) {
     const std::size_t rowBytes = static_cast<std::size_t>(kept.width()) * 4;
@@ -483,13 +504,7 @@ bool keepRows(const std::uint8_t* pixels, int rows, bool opaque, KeptPicture& ke
         if (options.stop.stop_requested()) return false;
         const std::uint8_t* row = pixels + rowBytes * static_cast<std::size_t>(y);
         if (!opaque) {
-            for (std::size_t i = 0; i < rowBytes; i += 4) {
-                const int alpha = row[i + 3];
-                for (int c = 0; c < 3; ++c)
-                    premultiplied[i + c] =
-                        static_cast<std::uint8_t>((row[i + c] * alpha + 127) / 255);
-                premultiplied[i + 3] = static_cast<std::uint8_t>(alpha);
-            }
+            premultiply(row, rowBytes, premultiplied.data());
             row = premultiplied.data();
         }
         kept.add(row);
@@ -506,7 +521,11 @@ std::optional<Decoded> decodePng(const stbi_uc* bytes, std::size_t size,
                                  std::int64_t target, const Options& options) {
     auto strips = ArtworkPNGStrips::open(bytes, size, header, options);
     if (!strips || !strips->prepare()) return std::nullopt;
-    KeptPicture kept(width, height, target);
+    KeptPicture kept(width, height, target, options.stop);
+    // A row handed over in pieces, premultiplied as they come, and the columns come so far. Left
+    // as allocated (zeroing a row of millions of pixels would be a wait no stop ends).
+    std::unique_ptr<std::uint8_t[]> row;
+    int column = 0;
     for (int y = 0; y < height;) {
         if (options.stop.stop_requested()) return std::nullopt;
         const std::string strip = strips->nextStrip();
@@ -516,11 +535,23 @@ std::optional<Decoded> decodePng(const stbi_uc* bytes, std::size_t size,
                                   static_cast<int>(strip.size()), &stripWidth, &rows, &channels,
                                   4),
             stbi_image_free);
-        if (!pixels || stripWidth != width || rows < 1 || rows > height - y ||
-            !keepRows(pixels.get(), rows, false, kept, options)) {
+        if (!pixels || stripWidth < 1 || stripWidth > width - column || rows < 1 ||
+            rows > height - y || (stripWidth < width && rows != 1))
             return std::nullopt;
+        if (stripWidth == width) {
+            if (!keepRows(pixels.get(), rows, false, kept, options)) return std::nullopt;
+            y += rows;
+            continue;
         }
-        y += rows;
+        if (!row) row.reset(new std::uint8_t[static_cast<std::size_t>(width) * 4]);
+        premultiply(pixels.get(), static_cast<std::size_t>(stripWidth) * 4,
+                    row.get() + static_cast<std::size_t>(column) * 4);
+        column += stripWidth;
+        kept.add(row.get(), column);
+        if (column < width) continue;
+        if (options.onRow) options.onRow(kept.rows());
+        column = 0;
+        ++y;
     }
     return kept.take();
 }
@@ -558,7 +589,7 @@ std::optional<Decoded> decodeOther(std::string_view data, std::int64_t target,
                                                   &decodedHeight, &channels, 4),
                          stbi_image_free);
     if (!pixels || decodedWidth != width || decodedHeight != height) return std::nullopt;
-    KeptPicture kept(width, height, target);
+    KeptPicture kept(width, height, target, options.stop);
     if (!keepRows(pixels.get(), height, false, kept, options)) return std::nullopt;
     return kept.take();
 }
@@ -604,7 +635,7 @@ ArtworkImagePtr downsample(std::string_view data, std::int64_t maximumPixelDimen
     if (jpeg) {
         // Decoded at the smallest scale that reaches the target, whole: resized after.
         if (std::max(decoded->width, decoded->height) > target) {
-            KeptPicture kept(decoded->width, decoded->height, target);
+            KeptPicture kept(decoded->width, decoded->height, target, options.stop);
             if (!keepRows(decoded->pixels.data(), decoded->height, true, kept, options))
                 return nullptr;
             decoded = kept.take();

@@ -21,8 +21,10 @@ inline constexpr std::int64_t defaultPixelLimit = 40'000'000;
 struct Work {
     int scans = 0;
     std::int64_t blocks = 0;  // summed over the scans
-    // PNG: the deflate blocks of the image data inflated so far.
+    // PNG: the deflate blocks of the image data inflated so far, and those of them begun that
+    // bring code tables of their own.
     std::int64_t deflateBlocks = 0;
+    std::int64_t tableBlocks = 0;
     // GIF: the symbols (pixels) the first frame's LZW codes stand for, a clear code counted as
     // one, counted so far.
     std::int64_t symbols = 0;
@@ -51,18 +53,23 @@ constexpr std::int64_t gifSymbolLimit(std::int64_t framePixels) {
 }
 
 // A deflate block with code tables of its own costs its inflater about a microsecond to build
-// them, however little it holds (an empty one is 11.5 bytes: 16 MB of them, 1.4 M microseconds).
-// An encoder's blocks hold image data: zlib ends one every 16 K symbols, but every 127 at its
-// smallest memory level, and a writer that flushes after each row ends one there and adds an
-// empty one. So a row of n bytes may take n / 127 blocks, rounded up, and one more; a PNG whose
-// image data takes more blocks than its rows may, and this allowance, is refused when it gets
-// there. A picture a pixel wide lets a cover's whole 16 MB be empty blocks (1.2 s here); a
-// 3000² RGBA one, 288 K of them.
+// them, however little it holds (an empty one is 11.5 bytes: 16 MB of them, 1.4 M microseconds);
+// a stored or fixed-code one some 15 ns. An encoder's blocks hold image data: zlib ends one every
+// 16 K symbols, but every 127 at its smallest memory level, and a writer that flushes in a row
+// ends one there and adds an empty one. So a row of n bytes flushed twice may take n / 127
+// blocks, rounded up, and three more; a PNG whose image data takes more blocks than its rows
+// may, and this allowance, is refused when it gets there.
 inline constexpr std::int64_t pngBlockAllowance = 64;
 inline constexpr std::int64_t pngSymbolsPerBlock = 127;
 constexpr std::int64_t pngRowBlocks(std::int64_t rowBytes) {
-    return (rowBytes + pngSymbolsPerBlock - 1) / pngSymbolsPerBlock + 1;
+    return (rowBytes + pngSymbolsPerBlock - 1) / pngSymbolsPerBlock + 3;
 }
+// Rows that narrow let a cover's 16 MB be all blocks with tables, so those are bounded apart, to
+// about 0.3 s of CPU: a PNG whose image data begins more is refused before their tables are
+// built. zlib's smallest blocks reach that many with 38 MB of image data (an 8-bit RGBA picture
+// of 3080²), its next smallest with twice that, more than the decode budget takes (60 MB, a
+// 16-bit RGBA picture of 2700²); its usual ones with 4.9 GB.
+inline constexpr std::int64_t pngTableBlockLimit = 300'000;
 // A picture stored without interlacing, `rows` of `rowBytes` each (its filter byte counted).
 constexpr std::int64_t pngBlockLimit(std::int64_t rows, std::int64_t rowBytes) {
     return pngBlockAllowance + rows * pngRowBlocks(rowBytes);

@@ -49,6 +49,14 @@ std::optional<ArtworkPNGStrips::Header> ArtworkPNGStrips::header(const std::uint
     header.height = static_cast<std::int64_t>(read32(fields + 4));
     header.depth = fields[8];
     const int type = fields[9];
+    // The colour types and depths PNG has: some others the library takes (RGB, grey with alpha
+    // and RGBA under 8 bits) in pixels that are no whole number of bytes, nor divide one.
+    const int depth = header.depth;
+    const bool grey =
+        type == 0 && (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16);
+    const bool palette = type == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8);
+    const bool whole = (type == 2 || type == 4 || type == 6) && (depth == 8 || depth == 16);
+    if (!grey && !palette && !whole) return std::nullopt;
     header.channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
     header.interlaced = fields[12] != 0;
     header.blockLimit = ArtworkDecoder::pngBlockAllowance;
@@ -168,39 +176,46 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
     const auto length =
         static_cast<std::size_t>((width * header_.channels * header_.depth + 7) / 8);
     const std::size_t step = std::max(1, header_.channels * header_.depth / 8);
-    const std::vector<std::uint8_t> zeros(length);
-    const std::uint8_t* above = zeros.data();
+    // Above the first row: zeros, a piece's worth and the pixel before it.
+    const std::vector<std::uint8_t> zeros(std::min<std::size_t>(length, stripBytes) + step);
+    const std::uint8_t* above = nullptr;
     for (std::int64_t y = 0; y < height; ++y) {
-        if (options_.stop.stop_requested()) return false;
         std::uint8_t* row = rows + static_cast<std::size_t>(y) * (length + 1);
         const int filter = row[0];
+        if (filter > 4) return false;
         row[0] = 0;
         std::uint8_t* x = row + 1;
-        switch (filter) {
-            case 0:
-                break;
-            case 1:
-                for (std::size_t i = step; i < length; ++i) x[i] += x[i - step];
-                break;
-            case 2:
-                for (std::size_t i = 0; i < length; ++i) x[i] += above[i];
-                break;
-            case 3:
-                for (std::size_t i = 0; i < length; ++i)
-                    x[i] +=
-                        static_cast<std::uint8_t>(((i >= step ? x[i - step] : 0) + above[i]) / 2);
-                break;
-            case 4:
-                for (std::size_t i = 0; i < length; ++i) {
-                    const int a = i >= step ? x[i - step] : 0, b = above[i];
-                    const int c = i >= step ? above[i - step] : 0;
-                    const int pa = std::abs(b - c), pb = std::abs(a - c),
-                              pc = std::abs(a + b - 2 * c);
-                    x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-                }
-                break;
-            default:
-                return false;
+        // A piece of a row at a time, so that a stop is seen within a row that holds much.
+        for (std::size_t from = 0; from < length; from += stripBytes) {
+            if (options_.stop.stop_requested()) return false;
+            const std::size_t to = std::min(length, from + std::size_t{stripBytes});
+            // The piece above this one: up[k] is above x[from + k], from k = -step on.
+            const std::uint8_t* up = above ? above + from : zeros.data() + step;
+            const auto k = [from](std::size_t i) { return static_cast<std::ptrdiff_t>(i - from); };
+            switch (filter) {
+                case 1:
+                    for (std::size_t i = std::max(from, step); i < to; ++i) x[i] += x[i - step];
+                    break;
+                case 2:
+                    for (std::size_t i = from; i < to; ++i) x[i] += up[k(i)];
+                    break;
+                case 3:
+                    for (std::size_t i = from; i < to; ++i)
+                        x[i] += static_cast<std::uint8_t>(
+                            ((i >= step ? x[i - step] : 0) + up[k(i)]) / 2);
+                    break;
+                case 4:
+                    for (std::size_t i = from; i < to; ++i) {
+                        const int a = i >= step ? x[i - step] : 0, b = up[k(i)];
+                        const int c = i >= step ? up[k(i) - std::ptrdiff_t(step)] : 0;
+                        const int pa = std::abs(b - c), pb = std::abs(a - c),
+                                  pc = std::abs(a + b - 2 * c);
+                        x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a
+                                                          : pb <= pc           ? b
+                                                                               : c);
+                    }
+                    break;
+            }
         }
         above = x;
     }
@@ -234,11 +249,16 @@ bool ArtworkPNGStrips::placePass(const std::uint8_t* rows, std::int64_t width, s
     return true;
 }
 
-// `chunks`, which end with the header's, saying `rows` rows, not interlaced.
-std::string ArtworkPNGStrips::chunksWithHeight(std::string_view chunks, std::int64_t rows) const {
+// `chunks`, which end with the header's, saying `columns` columns and `rows` rows, not
+// interlaced.
+std::string ArtworkPNGStrips::chunksWithSize(std::string_view chunks, std::int64_t columns,
+                                             std::int64_t rows) const {
     std::string out(chunks);
     const std::size_t fields = essentials_.size() - 4 - 13;
-    for (int i = 0; i < 4; ++i) out[fields + 4 + i] = static_cast<char>(rows >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i) {
+        out[fields + i] = static_cast<char>(columns >> (24 - 8 * i));
+        out[fields + 4 + i] = static_cast<char>(rows >> (24 - 8 * i));
+    }
     out[fields + 12] = '\0';
     return out;
 }
@@ -247,17 +267,32 @@ std::string ArtworkPNGStrips::nextStrip() {
     const std::int64_t left = header_.height - nextRow_;
     if (left <= 0) return {};
     const std::int64_t rows = std::clamp<std::int64_t>(stripBytes / rowBytes_, 1, left);
-    std::string out = nextRow_ == 0 ? chunksWithHeight(head_, rows)
-                                    : chunksWithHeight(essentials_, rows) + extras_;
+    // A row larger than a strip goes in pieces of whole bytes, a row of its own each.
+    const std::int64_t bits = header_.channels * header_.depth;
+    const std::int64_t pieceColumns = std::max<std::int64_t>(8, stripBytes * 8 / bits / 8 * 8);
+    const bool inPieces = rowBytes_ - 1 > stripBytes;
+    const std::int64_t columns =
+        inPieces ? std::min(pieceColumns, header_.width - nextColumn_) : header_.width;
+    const bool first = nextRow_ == 0 && nextColumn_ == 0;
+    std::string out = first ? chunksWithSize(head_, columns, rows)
+                            : chunksWithSize(essentials_, columns, rows) + extras_;
+    const char* rowsAt = reinterpret_cast<const char*>(image_.get()) + nextRow_ * rowBytes_;
+    std::string piece;
+    if (inPieces) {
+        piece.push_back('\0');
+        piece.append(rowsAt + 1 + nextColumn_ * bits / 8,
+                     static_cast<std::size_t>((columns * bits + 7) / 8));
+        rowsAt = piece.data();
+    }
     // One chunk of image data: the zlib header (none in the CgBI variant), the rows in stored
     // blocks, the stream's check value (which the library does not read, nor the chunk's).
-    const std::int64_t bytes = rows * rowBytes_;
+    const std::int64_t bytes =
+        inPieces ? static_cast<std::int64_t>(piece.size()) : rows * rowBytes_;
     const std::int64_t blocks = (bytes + std::int64_t{storedMost} - 1) / std::int64_t{storedMost};
     const std::int64_t length = (cgbi_ ? 0 : 2 + 4) + bytes + 5 * blocks;
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(length >> shift));
     out += "IDAT";
     if (!cgbi_) out += "\x78\x01";
-    const auto* rowsAt = reinterpret_cast<const char*>(image_.get()) + nextRow_ * rowBytes_;
     for (std::int64_t written = 0; written < bytes;) {
         const auto size =
             static_cast<std::size_t>(std::min<std::int64_t>(storedMost, bytes - written));
@@ -269,8 +304,12 @@ std::string ArtworkPNGStrips::nextStrip() {
         written += static_cast<std::int64_t>(size);
     }
     out.append(cgbi_ ? 4 : 8, '\0');
-    out += nextRow_ == 0 ? std::string_view(tail_) : endChunk;
-    nextRow_ += rows;
+    out += first ? std::string_view(tail_) : endChunk;
+    nextColumn_ += columns;
+    if (nextColumn_ == header_.width) {
+        nextColumn_ = 0;
+        nextRow_ += rows;
+    }
     ++work_.strips;
     if (options_.onWork) options_.onWork(work_);
     return out;
@@ -287,16 +326,37 @@ bool ArtworkPNGStrips::inflateStep(int& result) {
         pieces_.front() = pieces_.front().subspan(count);
         if (pieces_.front().empty()) pieces_.pop_front();
     }
+    // Judged as it begins, before the inflater builds its tables.
+    if (atBlock_ && bringsTables() && ++work_.tableBlocks > ArtworkDecoder::pngTableBlockLimit)
+        return false;
+    atBlock_ = false;
+    const Bytef* before = stream_.next_in;
     result = inflate(&stream_, Z_BLOCK);
+    if (stream_.next_in != before) lastTaken_ = stream_.next_in[-1];
     // No progress without more data: the data ends before its stream does.
     if (result == Z_BUF_ERROR && stream_.avail_in == 0) return false;
     if (result != Z_OK && result != Z_STREAM_END) return false;
     if (stream_.data_type & 128) {  // stopped at the end of a block
+        atBlock_ = true;
         ++work_.deflateBlocks;
         if (options_.onWork) options_.onWork(work_);
         if (work_.deflateBlocks > header_.blockLimit) return false;
     }
     return true;
+}
+
+// Whether the block whose header comes next has code tables of its own. Its first three bits
+// (last, then the type's two) start with those the inflater left of the last byte it took, the
+// high ones, and go on into the next byte.
+bool ArtworkPNGStrips::bringsTables() const {
+    const int left = stream_.total_in == 0 ? 0 : stream_.data_type & 7;
+    unsigned bits = left > 0 ? static_cast<unsigned>(lastTaken_) >> (8 - left) : 0;
+    if (left < 3) {
+        // None: the data ends there, and the inflater fails.
+        if (stream_.avail_in == 0) return false;
+        bits |= static_cast<unsigned>(stream_.next_in[0]) << left;
+    }
+    return (bits >> 1 & 3) == 2;
 }
 
 bool ArtworkPNGStrips::inflateInto(std::uint8_t* out, std::size_t size) {

@@ -21,7 +21,8 @@ namespace velto {
 // stoppable between them), its filters undone and its interlaced passes put in place; each strip
 // holds its rows unfiltered in uncompressed deflate blocks, which the library copies. Only what
 // the header needs is inflated: a stream that holds more or less, or takes more blocks than the
-// header allows (see `ArtworkDecoder::pngRowBlocks`), is refused.
+// header allows (see `ArtworkDecoder::pngRowBlocks` and `pngTableBlockLimit`), is refused, and so
+// is a header naming a colour type at a depth PNG does not have.
 class ArtworkPNGStrips {
   public:
     // What the header says. `bytes` is what the image data inflates to, interlaced passes
@@ -51,8 +52,9 @@ class ArtworkPNGStrips {
     // needs, takes too many blocks, names a filter there is not, or on a stop.
     bool prepare();
     // The next rows, about `stripBytes` of them (at least one), as a PNG the library decodes
-    // alone; empty when none are left. The first strip keeps every chunk of the file, so the
-    // library judges them once; the others only those it needs.
+    // alone; empty when none are left. A row larger than that comes in pieces of about as many
+    // bytes, each a PNG of one row, from its left. The first strip keeps every chunk of the
+    // file, so the library judges them once; the others only those it needs.
     std::string nextStrip();
     static constexpr std::int64_t stripBytes = 256 * 1024;
 
@@ -61,12 +63,14 @@ class ArtworkPNGStrips {
     bool split(const std::uint8_t* data, std::size_t size);
     bool start();
     bool inflateStep(int& result);
+    bool bringsTables() const;
     bool inflateInto(std::uint8_t* out, std::size_t size);
     bool endsHere();
     bool unfilter(std::uint8_t* rows, std::int64_t width, std::int64_t height);
     bool placePass(const std::uint8_t* rows, std::int64_t width, std::int64_t height, int x0,
                    int y0, int dx, int dy);
-    std::string chunksWithHeight(std::string_view chunks, std::int64_t rows) const;
+    std::string chunksWithSize(std::string_view chunks, std::int64_t columns,
+                               std::int64_t rows) const;
 
     const Header header_;
     const ArtworkDecoder::Options& options_;
@@ -78,11 +82,14 @@ class ArtworkPNGStrips {
     std::string tail_;
     z_stream stream_{};
     bool inflating_ = false;
+    bool atBlock_ = true;         // the inflater stands before a block's header
+    std::uint8_t lastTaken_ = 0;  // the last byte of the data the inflater took
     ArtworkDecoder::Work work_;
     std::unique_ptr<std::uint8_t[]> raw_;    // as inflated; unfiltered in place
     std::unique_ptr<std::uint8_t[]> image_;  // the rows in place, each after a filter byte of 0
     std::int64_t rowBytes_ = 0;              // of `image_`, the filter byte counted
     std::int64_t nextRow_ = 0;
+    std::int64_t nextColumn_ = 0;
 };
 
 }  // namespace velto

@@ -20,12 +20,17 @@ struct AreaRows::Taps {
     std::vector<int> start;
     std::vector<int> count;
     std::vector<int> offset;
-    std::vector<std::int32_t> weights;
+    // Each at most weightOne: two bytes hold it, so a row of millions of pixels weighs less.
+    std::vector<std::int16_t> weights;
     int widest = 1;
 
-    Taps(int from, int to) : start(to), count(to), offset(to) {
+    Taps(int from, int to, const std::stop_token& stop) : start(to), count(to), offset(to) {
+        // A source index is under two outputs at most.
+        weights.reserve(static_cast<std::size_t>(from) + static_cast<std::size_t>(to));
         const double scale = static_cast<double>(from) / to;
         for (int i = 0; i < to; ++i) {
+            // An output may stand for millions of sources (a picture a row high, shrunk).
+            if (stop.stop_requested()) return;
             const double begin = i * scale;
             const double end = std::min<double>(from, (i + 1) * scale);
             const int first = std::min(static_cast<int>(std::floor(begin)), from - 1);
@@ -37,8 +42,11 @@ struct AreaRows::Taps {
                 const double covered = std::clamp((at - begin) / (end - begin), 0.0, 1.0);
                 return static_cast<std::int32_t>(std::lround(covered * weightOne));
             };
+            std::int32_t before = share(first);
             for (int j = first; j < from && (j < end || j == first); ++j) {
-                weights.push_back(share(j + 1) - share(j));
+                const std::int32_t after = share(j + 1);
+                weights.push_back(static_cast<std::int16_t>(after - before));
+                before = after;
                 ++count[i];
             }
             widest = std::max(widest, count[i]);
@@ -46,12 +54,13 @@ struct AreaRows::Taps {
     }
 };
 
-AreaRows::AreaRows(int width, int height, int newWidth, int newHeight)
-    : height_(height),
+AreaRows::AreaRows(int width, int height, int newWidth, int newHeight, std::stop_token stop)
+    : width_(width),
+      height_(height),
       newWidth_(newWidth),
       newHeight_(newHeight),
-      columns_(std::make_unique<const Taps>(width, newWidth)),
-      rows_(std::make_unique<const Taps>(height, newHeight)),
+      columns_(std::make_unique<const Taps>(width, newWidth, stop)),
+      rows_(std::make_unique<const Taps>(height, newHeight, stop)),
       rowValues_(static_cast<std::size_t>(newWidth) * 4),
       ringRows_(rows_->widest),
       ring_(rowValues_ * static_cast<std::size_t>(ringRows_)),
@@ -62,8 +71,15 @@ AreaRows::AreaRows(int width, int height, int newWidth, int newHeight)
 AreaRows::~AreaRows() = default;
 
 void AreaRows::add(const std::uint8_t* row) {
+    add(row, width_);
+}
+
+void AreaRows::add(const std::uint8_t* row, int columns) {
     if (added_ == height_) return;
-    across(row, added_++);
+    across(row, added_, columns);
+    if (columns < width_) return;
+    acrossMade_ = 0;
+    ++added_;
     while (made_ < newHeight_ && rows_->start[made_] + rows_->count[made_] <= added_) down(made_++);
 }
 
@@ -71,12 +87,14 @@ std::vector<std::uint8_t> AreaRows::take() {
     return std::move(out_);
 }
 
-void AreaRows::across(const std::uint8_t* src, int y) {
+// The outputs of source row `y` whose sources are among its first `come` columns.
+void AreaRows::across(const std::uint8_t* src, int y, int come) {
     const Taps& columns = *columns_;
     std::uint16_t* dst = ring_.data() + rowValues_ * static_cast<std::size_t>(y % ringRows_);
-    for (int x = 0; x < newWidth_; ++x) {
+    int x = acrossMade_;
+    for (; x < newWidth_ && columns.start[x] + columns.count[x] <= come; ++x) {
         std::int32_t sum[4] = {0, 0, 0, 0};
-        const std::int32_t* w = columns.weights.data() + columns.offset[x];
+        const std::int16_t* w = columns.weights.data() + columns.offset[x];
         const std::uint8_t* p = src + static_cast<std::size_t>(columns.start[x]) * 4;
         for (int t = 0; t < columns.count[x]; ++t, p += 4) {
             sum[0] += p[0] * w[t], sum[1] += p[1] * w[t];
@@ -87,12 +105,13 @@ void AreaRows::across(const std::uint8_t* src, int y) {
                 (sum[c] + (1 << (weightBits - middleBits - 1))) >> (weightBits - middleBits));
         }
     }
+    acrossMade_ = x;
 }
 
 void AreaRows::down(int y) {
     const Taps& rows = *rows_;
     std::fill(sum_.begin(), sum_.end(), 0);
-    const std::int32_t* w = rows.weights.data() + rows.offset[y];
+    const std::int16_t* w = rows.weights.data() + rows.offset[y];
     for (int t = 0; t < rows.count[y]; ++t) {
         const int source = rows.start[y] + t;
         const std::uint16_t* values =

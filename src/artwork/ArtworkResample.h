@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <vector>
 
 #include "artwork/ArtworkImage.h"
@@ -17,25 +18,29 @@ std::vector<std::uint8_t> area(const std::uint8_t* pixels, int width, int height
 ArtworkImagePtr area(const ArtworkImage& image, int newWidth, int newHeight);
 
 // The same, taking the source a row at a time: each output row is made as soon as the rows
-// under it have come, and only those are kept.
+// under it have come, and only those are kept. Its weights, one for each source column and row,
+// are worked out at once; a stop ends that, leaving a resampler that makes nothing of worth.
 class AreaRows {
   public:
-    AreaRows(int width, int height, int newWidth, int newHeight);
+    AreaRows(int width, int height, int newWidth, int newHeight, std::stop_token stop = {});
     AreaRows(const AreaRows&) = delete;
     AreaRows& operator=(const AreaRows&) = delete;
     ~AreaRows();
 
-    // The next source row, `width` pixels.
+    // The next source row, `width` pixels. Or its first `columns` pixels so far: the same row,
+    // with more of it, comes again until it is whole (a row of millions of pixels is not taken
+    // in one go).
     void add(const std::uint8_t* row);
+    void add(const std::uint8_t* row, int columns);
     // The output, once every source row has come.
     std::vector<std::uint8_t> take();
 
   private:
     struct Taps;
-    void across(const std::uint8_t* row, int y);
+    void across(const std::uint8_t* row, int y, int columns);
     void down(int y);
 
-    int height_, newWidth_, newHeight_;
+    int width_, height_, newWidth_, newHeight_;
     std::unique_ptr<const Taps> columns_, rows_;
     std::size_t rowValues_;
     std::vector<std::uint8_t> out_;
@@ -45,6 +50,8 @@ class AreaRows {
     std::vector<std::int32_t> sum_;
     int added_ = 0;
     int made_ = 0;
+    // Of the row being added, the outputs made across.
+    int acrossMade_ = 0;
 };
 
 }  // namespace velto::ArtworkResample

@@ -16,6 +16,7 @@
 
 #include "ArtworkTestSupport.h"
 #include "artwork/ArtworkDecoder.h"
+#include "artwork/ArtworkResample.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
 #include "support/Eventually.h"
@@ -436,7 +437,8 @@ TEST(ArtworkDecoder, GifWorkIsCountedFromItsCodesBeforeDecoding) {
 
 // A deflate block costs its inflater the building of its code tables however little it holds.
 // A PNG's blocks are counted as its image data is inflated, and those past what the header's
-// size allows refused there; a stop ends the inflating between blocks.
+// size allows refused there, those with tables past their own bound too; a stop ends the
+// inflating between blocks.
 TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
     std::vector<ArtworkDecoder::Work> seen;
     auto watch = [&](const ArtworkDecoder::Work& work) { seen.push_back(work); };
@@ -452,6 +454,21 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
     EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::zeroPng(64, 64, 8, 6, -1, 100 * limit),
                                             64, {.onWork = watch}));
     EXPECT_EQ(last().deflateBlocks, limit + 1);
+
+    // Blocks with tables of their own are bounded apart, so that rows a byte wide cannot make a
+    // cover all of them: refused as the first past the bound begins, before its tables.
+    const std::int64_t tables = ArtworkDecoder::pngTableBlockLimit;
+    const int rows = static_cast<int>(tables / ArtworkDecoder::pngRowBlocks(2) + 1);
+    ArtworkDecoder::Work lastSeen;
+    auto keep = [&](const ArtworkDecoder::Work& work) { lastSeen = work; };
+    EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::zeroPng(1, rows, 8, 0, -1, tables), 1,
+                                           {.onWork = keep}));
+    EXPECT_EQ(lastSeen.tableBlocks, tables);
+    EXPECT_EQ(lastSeen.deflateBlocks, tables + 1);
+    EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::zeroPng(1, rows, 8, 0, -1, tables + 1),
+                                            1, {.onWork = keep}));
+    EXPECT_EQ(lastSeen.tableBlocks, tables);
+    EXPECT_EQ(lastSeen.deflateBlocks, tables);
 
     std::stop_source stop;
     int blocks = 0;
@@ -572,12 +589,13 @@ HostileCovers::PngPicture randomPngPicture(int type, int depth, bool interlaced,
     return picture;
 }
 
-// The picture library is handed a PNG a strip of rows at a time, rows whose filters were undone
-// and whose interlaced passes were put in place beforehand: the picture is still the one it makes
-// of the whole file, in every colour type and depth, interlaced or not, over several strips, and
-// in the CgBI variant. So for every zlib setting: at its smallest memory levels zlib ends a block
-// every 127 or 255 symbols, and a writer that flushes after each row ends one there and adds an
-// empty one; pictures of noise, all literals, take the most blocks.
+// The picture library is handed a PNG a strip of rows at a time (a row wider than a strip in
+// pieces), rows whose filters were undone and whose interlaced passes were put in place
+// beforehand: the picture is still the one it makes of the whole file, in every colour type and
+// depth, interlaced or not, over several strips, and in the CgBI variant. So for every zlib
+// setting: at its smallest memory levels zlib ends a block every 127 or 255 symbols, and a writer
+// that flushes after each row, or twice in a row, ends one there and adds an empty one; pictures of
+// noise, all literals, take the most blocks.
 TEST(ArtworkDecoder, PngsDecodedInStripsAreTheLibrarysPictureOfTheWholeFile) {
     const std::pair<int, int> kinds[] = {{0, 1}, {0, 2},  {0, 4},  {0, 8}, {0, 16},
                                          {2, 8}, {2, 16}, {3, 1},  {3, 2}, {3, 4},
@@ -585,7 +603,10 @@ TEST(ArtworkDecoder, PngsDecodedInStripsAreTheLibrarysPictureOfTheWholeFile) {
     std::uint32_t seed = 11;
     for (auto [type, depth] : kinds) {
         for (bool interlaced : {false, true}) {
-            for (auto [width, height] : {std::pair{1, 1}, {5, 3}, {37, 29}, {300, 301}}) {
+            // Rows wider than a strip, in pieces: 70001 pixels of any kind, and of 1 bit, more
+            // than 8 × 256 K.
+            const auto wide = depth == 1 ? std::pair{2'100'003, 1} : std::pair{70'001, 2};
+            for (auto [width, height] : {std::pair{1, 1}, {5, 3}, {37, 29}, {300, 301}, wide}) {
                 const std::string kind = std::to_string(type) + "/" + std::to_string(depth) +
                                          (interlaced ? " interlaced " : " ") +
                                          std::to_string(width) + "x" + std::to_string(height);
@@ -596,13 +617,16 @@ TEST(ArtworkDecoder, PngsDecodedInStripsAreTheLibrarysPictureOfTheWholeFile) {
                 std::vector<std::string> files{file};
                 if (type == 6 && depth == 8) files.push_back(cgbi(file));
                 if (depth == 8 && width == 300)
-                    for (auto [memoryLevel, rowFlush] : {std::pair{1, Z_NO_FLUSH},
-                                                         {2, Z_NO_FLUSH},
-                                                         {8, Z_SYNC_FLUSH},
-                                                         {8, Z_FULL_FLUSH},
-                                                         {1, Z_SYNC_FLUSH},
-                                                         {1, Z_FULL_FLUSH}})
-                        files.push_back(HostileCovers::png(picture, {memoryLevel, rowFlush}));
+                    for (const HostileCovers::PngDeflation deflation :
+                         {HostileCovers::PngDeflation{1, Z_NO_FLUSH},
+                          {2, Z_NO_FLUSH},
+                          {8, Z_SYNC_FLUSH},
+                          {8, Z_FULL_FLUSH},
+                          {1, Z_SYNC_FLUSH},
+                          {1, Z_FULL_FLUSH},
+                          {1, Z_SYNC_FLUSH, 2},
+                          {1, Z_FULL_FLUSH, 2}})
+                        files.push_back(HostileCovers::png(picture, deflation));
                 for (const std::string& each : files) {
                     const auto image = ArtworkDecoder::downsample(each, std::max(width, height));
                     ASSERT_TRUE(image) << kind;
@@ -614,8 +638,37 @@ TEST(ArtworkDecoder, PngsDecodedInStripsAreTheLibrarysPictureOfTheWholeFile) {
                         differing += !std::equal(row, row + width * 4, image->row(y));
                     }
                     EXPECT_EQ(differing, 0) << kind << " file " << (&each - files.data());
+                    if (width != wide.first) continue;
+                    // Shrunk a piece at a time: the whole picture shrunk.
+                    const auto shrunk = ArtworkDecoder::downsample(each, 1000);
+                    ASSERT_TRUE(shrunk) << kind;
+                    const auto whole = ArtworkResample::area(expected.data(), width, height,
+                                                             shrunk->width(), shrunk->height());
+                    const std::size_t shrunkRow = std::size_t(shrunk->width()) * 4;
+                    for (int y = 0; y < shrunk->height(); ++y) {
+                        const std::uint8_t* row = whole.data() + y * shrunkRow;
+                        EXPECT_TRUE(std::equal(row, row + shrunkRow, shrunk->row(y))) << kind;
+                    }
                 }
             }
+        }
+    }
+    // Colour types at depths PNG does not have, some of which the library takes (RGB, grey with
+    // alpha and RGBA under 8 bits, pixels of 3 or 6 bits among them), are refused.
+    for (auto [type, depth] : {std::pair{2, 1},
+                               {2, 2},
+                               {2, 4},
+                               {4, 1},
+                               {4, 2},
+                               {4, 4},
+                               {6, 1},
+                               {6, 2},
+                               {6, 4},
+                               {3, 16}}) {
+        for (bool interlaced : {false, true}) {
+            const auto picture = randomPngPicture(type, depth, interlaced, 37, 29, seed);
+            EXPECT_FALSE(ArtworkDecoder::downsample(HostileCovers::png(picture), 37))
+                << type << "/" << depth << (interlaced ? " interlaced" : "");
         }
     }
 }

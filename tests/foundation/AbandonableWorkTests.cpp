@@ -117,7 +117,8 @@ TEST(AbandonableWork, PastItsBoundACallerLeavesAndOnlyReadsLeftBehindAreCapped) 
 
 // A read's place is the mount it goes through first that may not answer, links followed up to
 // it and not beyond: a link on a share is not read, as the read itself goes through the share.
-// Else it is the mount holding the file: the deepest, by whole names.
+// Else it is the mount holding the file: the deepest, by whole names. `..` after a link leads to
+// the folder above the link's target, which may lie off the share.
 TEST(AbandonableWork, APlaceIsTheMountAReadGoesThroughFirst) {
     namespace fs = std::filesystem;
     TempDir dir;
@@ -132,6 +133,7 @@ TEST(AbandonableWork, APlaceIsTheMountAReadGoesThroughFirst) {
     fs::create_directory_symlink(disk / "Albums", home / "Disk");
     fs::create_directory_symlink("Music/../Elsewhere", home / "Through");
     fs::create_symlink(home / "Loop", home / "Loop");
+    fs::create_directory_symlink(share, home / "Nas");
     std::ifstream in("/proc/self/mountinfo");
     std::stringstream table;
     table << in.rdbuf() << "900 1 0:90 / " << share.string() << " rw - nfs4 nas:/music rw\n"
@@ -148,6 +150,9 @@ TEST(AbandonableWork, APlaceIsTheMountAReadGoesThroughFirst) {
     EXPECT_EQ(place(home / "Music" / "a.mp3"), share.string());
     EXPECT_EQ(place(home / "Music" / ".." / "Elsewhere" / "a.mp3"), share.string());
     EXPECT_EQ(place(home / "Through" / "a.mp3"), share.string());
+    EXPECT_EQ(place(home / "Nas"), share.string());
+    EXPECT_EQ(place(home / "Nas" / ".." / "home" / "song.mp3"), homePlace);
+    EXPECT_EQ(place(share / ".." / "home" / "song.mp3"), homePlace);
     EXPECT_EQ(place(share / "Elsewhere" / "a.mp3"), share.string());
     EXPECT_EQ(place(home / "Disk" / "a.mp3"), disk.string());
     EXPECT_EQ(place("/media/music/a.mp3"), "/media/music");
@@ -203,7 +208,8 @@ TEST(AbandonableWork, ReadsHeldOnOneStalledPlaceLeaveOtherPlacesFree) {
 }
 
 // A caller waiting its turn behind reads held at its file's place waits no longer than it would
-// for its own read: its stop, its patience. And when a held read there ends, it goes on.
+// for its own read: its stop, its patience, the work's bound. And when a held read there ends,
+// it goes on.
 TEST(AbandonableWork, AWaitForRoomEndsWithItsCallerOrWhenAHeldReadEnds) {
     Share share;
     AbandonableWork work(8, unbounded, 1);
@@ -252,4 +258,20 @@ TEST(AbandonableWork, AWaitForRoomEndsWithItsCallerOrWhenAHeldReadEnds) {
     EXPECT_TRUE(woke);
     EXPECT_EQ(patient.get(), 7);
     waitUntilIdle(work);
+
+    // Neither stop nor patience: the bound ends the wait, and the work never starts, though the
+    // place makes room later.
+    Share later;
+    AbandonableWork bounded(8, std::chrono::seconds(0), 1);
+    auto heldLater = [released = later.released()](std::stop_token) {
+        hold(released);
+        return 0;
+    };
+    EXPECT_THROW(bounded.run<int>({}, heldLater, place + "held.mp3"), AbandonableWork::TimedOut);
+    std::atomic<int> started = 0;
+    auto counted = [&started](std::stop_token) { return ++started; };
+    EXPECT_THROW(bounded.run<int>({}, counted, place + "next.mp3"), AbandonableWork::TimedOut);
+    later.answer();
+    waitUntilIdle(bounded);
+    EXPECT_EQ(started, 0) << "the wait for room outlived the bound";
 }

@@ -13,10 +13,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "foundation/ManualMainQueue.h"
 #include "foundation/files/FileDescriptor.h"
 #include "foundation/files/UserDefaults.h"
 #include "support/Eventually.h"
@@ -96,31 +98,41 @@ std::unique_ptr<UserDefaults> openedPromptly(const std::filesystem::path& file) 
 // What cannot be settings, as settings or as deferred settings, counts as a damaged file: one
 // holding the settings is moved aside and they start empty; a deferred one counts for nothing,
 // as one a power cut emptied. None holds the start or fills the memory, and the next writes
-// replace it.
+// replace it. Settings take a few kilobytes: a file past 4 MiB is something else, however well
+// it reads.
 TEST(UserDefaults, FilesOfOtherKindsOrSizesAreDamagedFiles) {
     using Lay = std::function<void(const std::filesystem::path&)>;
     const std::pair<std::string, Lay> kinds[] = {
-        {"a pipe", [](const auto& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
-        {"a link to a device",
-         [](const auto& at) { std::filesystem::create_symlink("/dev/zero", at); }},
-        {"a file of 400 MB",
+        {"a pipe",
          [](const auto& at) {
-             std::ofstream(at) << "{}";
-             std::filesystem::resize_file(at, 400'000'000);
+             std::filesystem::remove(at);
+             ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
          }},
+        {"a link to a device",
+         [](const auto& at) {
+             std::filesystem::remove(at);
+             std::filesystem::create_symlink("/dev/zero", at);
+         }},
+        {"its own text grown to 5 MiB",
+         [](const auto& at) { std::ofstream(at, std::ios::app) << std::string(5 << 20, ' '); }},
     };
     for (const auto& [kind, lay] : kinds) {
         for (const bool deferred : {false, true}) {
             TempDir dir;
             const auto file = dir.path() / "defaults.json";
             const std::string what = kind + (deferred ? " as deferred settings" : " as settings");
-            if (deferred) UserDefaults(file).setString("volume", "0.35");
+            {
+                UserDefaults laid(file);
+                laid.setString("volume", "0.35");
+                laid.setData("position", Bytes{3}, Durability::deferred);
+            }
             lay(deferred ? std::filesystem::path(file.string() + ".deferred") : file);
             auto defaults = openedPromptly(file);
             ASSERT_TRUE(defaults) << what << " held the start";
             EXPECT_EQ(defaults->stringValue("volume"),
                       deferred ? std::optional<std::string>("0.35") : std::nullopt)
                 << what;
+            EXPECT_FALSE(defaults->contains("position")) << what;
             EXPECT_EQ(std::filesystem::exists(
                           std::filesystem::symlink_status(dir.path() / "defaults.json.corrupt")),
                       !deferred)
@@ -218,6 +230,111 @@ TEST(UserDefaults, AForcedWriteThatFailedIsMadeAgainByTheNextChange) {
     UserDefaults reopened(file);
     EXPECT_EQ(reopened.stringValue("volume"), "0.3");
     EXPECT_EQ(reopened.dataValue("session"), Bytes{5});
+}
+
+// Nothing else may change for long (a tray player left alone): a forced write that failed is
+// made again after a while on the main queue, again twice as late while it fails, and at the
+// end of the settings however soon that comes.
+TEST(UserDefaults, AForcedWriteThatFailedIsMadeAgainLaterAndAtTheEnd) {
+    using std::chrono::milliseconds;
+    for (const bool ending : {false, true}) {
+        TempDir dir;
+        ManualMainQueue queue;
+        const auto file = dir.path() / "defaults.json";
+        // Ending, the first failure is the last; else two.
+        std::atomic<int> failures = ending ? 1 : 2, tries = 0;
+        auto defaults = std::make_unique<UserDefaults>(
+            file,
+            [&](const std::filesystem::path& at, std::string_view text, Durability durability) {
+                ++tries;
+                if (failures-- > 0) throw std::runtime_error("no space left on device");
+                writeFileAtomically(at, text, 0600, durability);
+            },
+            &queue);
+        defaults->setString("volume", "0.3");
+        defaults->flush();
+        ASSERT_EQ(tries, 1);
+        if (ending) {
+            defaults.reset();
+            EXPECT_EQ(tries, 2);
+            EXPECT_EQ(UserDefaults(file).stringValue("volume"), "0.3");
+            EXPECT_EQ(queue.pendingTimerCount(), 0u);
+            continue;
+        }
+        for (const auto wait : {UserDefaults::retryDelay, 2 * UserDefaults::retryDelay}) {
+            const int before = tries;
+            queue.advance(wait - milliseconds(1));
+            defaults->flush();
+            EXPECT_EQ(tries, before) << "made again early";
+            queue.advance(milliseconds(1));
+            defaults->flush();
+            EXPECT_EQ(tries, before + 1);
+        }
+        EXPECT_EQ(UserDefaults(file).stringValue("volume"), "0.3");
+        queue.advance(UserDefaults::longestRetryDelay);
+        defaults.reset();
+        EXPECT_EQ(tries, 3) << "written again once written";
+    }
+}
+
+// With no thread to be had, a change is written where it is made: none is lost, none throws.
+TEST(UserDefaults, WithNoThreadAChangeIsWrittenWhereItIsMade) {
+    TempDir dir;
+    const auto file = dir.path() / "defaults.json";
+    std::atomic<int> refused = 0;
+    {
+        UserDefaults defaults(file, {}, nullptr, [&](std::function<void()>) -> std::thread {
+            ++refused;
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        });
+        EXPECT_NO_THROW(defaults.setString("volume", "0.3"));
+        EXPECT_EQ(UserDefaults(file).stringValue("volume"), "0.3");
+        EXPECT_NO_THROW(defaults.setData("position", Bytes{4}, Durability::deferred));
+        EXPECT_NO_THROW(defaults.flush());
+    }
+    EXPECT_GT(refused, 0);
+    UserDefaults reopened(file);
+    EXPECT_EQ(reopened.stringValue("volume"), "0.3");
+    EXPECT_EQ(reopened.dataValue("position"), Bytes{4});
+}
+
+// Settings kept with other dotfiles and linked into place: the writes replace the file the
+// links lead to, each read from its own folder, beside it; the links stay, and writes a kill
+// left unfinished there are removed. A link to what is no file (here a pipe) is replaced
+// itself, what it led to left alone.
+TEST(UserDefaults, ALinkedSettingsFileStaysLinkedAndItsTargetTakesTheWrites) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const auto dotfiles = dir.path() / "dotfiles" / "velto";
+    const auto config = dir.path() / "config" / "velto";
+    fs::create_directories(dotfiles);
+    fs::create_directories(config);
+    std::ofstream(dotfiles / "settings.json") << R"({"volume": "0.1"})";
+    std::ofstream(dotfiles / "settings.json.tmp-a1B2c3") << "{\"torn";
+    fs::create_symlink("../../dotfiles/velto/settings.json", config / "linked.json");
+    fs::create_symlink("linked.json", config / "defaults.json");
+    ASSERT_EQ(::mkfifo((dotfiles / "pipe").c_str(), 0600), 0);
+    fs::create_symlink(dotfiles / "pipe", config / "defaults.json.deferred");
+    {
+        UserDefaults defaults(config / "defaults.json");
+        EXPECT_EQ(defaults.stringValue("volume"), "0.1");
+        EXPECT_FALSE(fs::exists(dotfiles / "settings.json.tmp-a1B2c3"));
+        defaults.setString("volume", "0.3");
+        defaults.setData("position", Bytes{6}, Durability::deferred);
+    }
+    EXPECT_TRUE(fs::is_symlink(config / "defaults.json"));
+    EXPECT_TRUE(fs::is_symlink(config / "linked.json"));
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dotfiles / "pipe")));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(config / "defaults.json.deferred")));
+    EXPECT_EQ(UserDefaults(dotfiles / "settings.json").stringValue("volume"), "0.3");
+    EXPECT_EQ(UserDefaults(config / "defaults.json").dataValue("position"), Bytes{6});
+    std::set<std::string> left;
+    for (const auto& folder : {dotfiles, config})
+        for (const auto& entry : fs::directory_iterator(folder))
+            left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"settings.json", "pipe", "linked.json", "defaults.json",
+                                           "defaults.json.deferred"}));
 }
 
 TEST(UserDefaults, InvalidUtf8TextDoesNotLoseTheOtherSettings) {

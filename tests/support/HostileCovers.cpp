@@ -271,7 +271,7 @@ std::string png(const PngPicture& picture, PngDeflation deflation) {
                      Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("zlib refused the settings");
     std::string data;
-    auto deflateBytes = [&](std::vector<std::uint8_t>& bytes, int flush) {
+    auto deflateBytes = [&](std::span<std::uint8_t> bytes, int flush) {
         stream.next_in = bytes.data();
         stream.avail_in = static_cast<uInt>(bytes.size());
         int result;
@@ -323,11 +323,15 @@ std::string png(const PngPicture& picture, PngDeflation deflation) {
                 row[i + 1] = static_cast<std::uint8_t>(line[i] - predicted);
             }
             std::swap(above, line);
-            deflateBytes(row, deflation.rowFlush);
+            const std::size_t parts = static_cast<std::size_t>(std::max(deflation.rowParts, 1));
+            for (std::size_t part = 0; part < parts; ++part) {
+                const std::size_t from = row.size() * part / parts;
+                const std::size_t to = row.size() * (part + 1) / parts;
+                deflateBytes(std::span(row).subspan(from, to - from), deflation.rowFlush);
+            }
         }
     }
-    std::vector<std::uint8_t> none;
-    deflateBytes(none, Z_FINISH);
+    deflateBytes({}, Z_FINISH);
     deflateEnd(&stream);
 
     std::string header;

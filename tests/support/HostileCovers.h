@@ -43,10 +43,12 @@ std::string zeroPng(int width, int height, int bitDepth, int colourType,
 
 // How zlib deflates a PNG's image data: at a memory level from 1 to 9 (at 1 and 2 it ends a
 // block every 127 and 255 symbols), and after each row with the given flush (Z_SYNC_FLUSH or
-// Z_FULL_FLUSH, as a writer that streams its rows does; Z_NO_FLUSH for none).
+// Z_FULL_FLUSH, as a writer that streams its rows does; Z_NO_FLUSH for none), the row handed
+// over in `rowParts` parts, each flushed.
 struct PngDeflation {
     int memoryLevel = 8;
     int rowFlush = 0;
+    int rowParts = 1;
 };
 
 // A PNG of any colour type (0 grey, 2 RGB, 3 palette, 4 grey with alpha, 6 RGBA) and depth,

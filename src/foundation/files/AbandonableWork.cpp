@@ -178,7 +178,13 @@ std::string AbandonableWork::placeOf(const std::string& file, std::string_view m
         }
         const std::string next = joined(at, name);
         const Mount& mount = mountOf(next, mounts);
-        if (!answersAlways(mount.type)) return mount.point;
+        if (!answersAlways(mount.type)) {
+            // A name is looked up in the file system of its folder: one inside asks this one.
+            if (mount.point != next) return mount.point;
+            // Its mount point is found in the folder above; `..` leads back out unasked.
+            at = next;
+            continue;
+        }
         struct stat info {};
         const bool found = ::lstat(next.c_str(), &info) == 0;
         if (found && !S_ISLNK(info.st_mode)) {

@@ -12,11 +12,28 @@
 namespace velto {
 
 AtomicFileWriter::AtomicFileWriter(const std::filesystem::path& path)
-    : path_(path), temp_(path.string() + ".tmp-XXXXXX") {
+    : path_(destinationOf(path)), temp_(path_.string() + ".tmp-XXXXXX") {
     std::error_code ignored;
-    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ignored);
+    if (path_.has_parent_path()) std::filesystem::create_directories(path_.parent_path(), ignored);
     fd_ = FileDescriptor(::mkstemp(temp_.data()));
     if (!fd_) fail("create");
+}
+
+std::filesystem::path AtomicFileWriter::destinationOf(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)) ||
+        !std::filesystem::is_regular_file(std::filesystem::status(path, error)))
+        return path;
+    std::filesystem::path at = path;
+    // As many links as the kernel follows (it found a file at their end).
+    for (int links = 0; links < 40; ++links) {
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(at, error))) return at;
+        const std::filesystem::path target = std::filesystem::read_symlink(at, error);
+        if (error) break;
+        // A relative target starts at the link's folder.
+        at = target.is_absolute() ? target : at.parent_path() / target;
+    }
+    return path;
 }
 
 AtomicFileWriter::~AtomicFileWriter() {

@@ -17,10 +17,14 @@ enum class Durability { forced, deferred };
 
 // A file written piece by piece under a temporary name beside `path` (its folder created when
 // missing) and renamed over `path` by commit(), so a reader sees the old or the new file, never
-// a torn one. Left uncommitted, the temporary file is removed. Throws std::runtime_error.
+// a torn one. Left uncommitted, the temporary file is removed. Where `path` is a symbolic link
+// to a regular file, that file is the one replaced, beside itself, and the link stays; a link
+// to anything else (a device, a pipe, nothing) is replaced itself. Throws std::runtime_error.
 class AtomicFileWriter {
   public:
     explicit AtomicFileWriter(const std::filesystem::path& path);
+    // The file a write to `path` replaces.
+    static std::filesystem::path destinationOf(const std::filesystem::path& path);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include "foundation/text/Base64.h"
 #include "foundation/text/BoundedJson.h"
 #include "foundation/Log.h"
+#include "foundation/MainQueue.h"
 
 namespace velto {
 
@@ -62,31 +64,45 @@ std::string dump(const nlohmann::json& value) {
 // The writes of one settings file and its deferred file, in order, on a thread of its own.
 class UserDefaults::Writes {
   public:
-    explicit Writes(UserDefaults& owner) : owner_(owner) {}
+    Writes(UserDefaults& owner, MainQueue* mainQueue, ThreadStarter startThread)
+        : owner_(owner), mainQueue_(mainQueue), startThread_(std::move(startThread)) {
+        gate_->writes = this;
+    }
     ~Writes() {
         {
-            std::lock_guard lock(mutex_);
-            ending_ = true;
+            std::lock_guard lock(gate_->mutex);
+            gate_->writes = nullptr;
         }
+        std::unique_lock lock(mutex_);
+        ending_ = true;
+        if (retry_) mainQueue_->cancel(*retry_);
+        // The last chance of a forced write that failed.
+        if (failed_) pending_.push_back(*std::move(failed_));
+        failed_.reset();
+        if (!thread_.joinable()) {
+            drain(lock);
+            return;
+        }
+        lock.unlock();
         changed_.notify_all();
-        if (thread_.joinable()) thread_.join();
+        thread_.join();
     }
 
     // Behind a write under way, replaces a write of the same file waiting there: the text
     // asked last wins, and a disk that does not answer holds two texts at most.
     void add(std::filesystem::path file, std::string text, Durability durability) {
-        {
-            std::lock_guard lock(mutex_);
-            if (writing_)
-                std::erase_if(pending_, [&](const Write& write) { return write.file == file; });
-            pending_.push_back({std::move(file), std::move(text), durability});
-            if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-        }
-        changed_.notify_all();
+        std::unique_lock lock(mutex_);
+        if (writing_)
+            std::erase_if(pending_, [&](const Write& write) { return write.file == file; });
+        // A forced write carries every value: one that failed before has nothing left to say.
+        if (durability == Durability::forced) failed_.reset();
+        pending_.push_back({std::move(file), std::move(text), durability});
+        start(lock);
     }
 
     void flush() {
         std::unique_lock lock(mutex_);
+        if (!thread_.joinable()) drain(lock);
         changed_.wait(lock, [this] { return pending_.empty() && !writing_; });
     }
 
@@ -99,40 +115,107 @@ class UserDefaults::Writes {
         std::string text;
         Durability durability;
     };
+    // What a retry timer reaches, until the writes end.
+    struct Gate {
+        std::mutex mutex;
+        Writes* writes = nullptr;
+    };
 
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return !pending_.empty() || ending_; });
-            if (pending_.empty()) return;
+    // Mutex held. Starts the thread the writes go on, or, when none can be started, makes them
+    // here.
+    void start(std::unique_lock<std::mutex>& lock) {
+        if (thread_.joinable()) {
+            lock.unlock();
+            changed_.notify_all();
+            return;
+        }
+        try {
+            auto run = [this] {
+                std::unique_lock lock(mutex_);
+                for (;;) {
+                    changed_.wait(lock,
+                                  [this] { return (!pending_.empty() && !writing_) || ending_; });
+                    if (pending_.empty()) return;
+                    drain(lock);
+                }
+            };
+            thread_ = startThread_ ? startThread_(run) : std::thread(run);
+        } catch (const std::exception& error) {
+            Log::error("defaults",
+                       std::string("no thread for the settings' writes: ") + error.what());
+            drain(lock);
+        }
+    }
+
+    // Mutex held. Makes the writes waiting, unless another thread is making them.
+    void drain(std::unique_lock<std::mutex>& lock) {
+        while (!pending_.empty() && !writing_) {
             Write write = std::move(pending_.front());
             pending_.pop_front();
             writing_ = true;
             lock.unlock();
+            bool written = true;
             try {
                 owner_.write(write.file, write.text, write.durability);
             } catch (const std::exception& error) {
-                if (write.durability == Durability::forced) failedForced_ = true;
+                written = false;
                 Log::error("defaults", std::string("cannot save settings: ") + error.what());
             }
             lock.lock();
             writing_ = false;
+            if (write.durability == Durability::forced && written) delay_ = retryDelay;
+            if (write.durability == Durability::forced && !written) failed(std::move(write));
             changed_.notify_all();
         }
     }
 
+    // Mutex held. Keeps a forced write that failed for its retry, unless a later one waits.
+    void failed(Write write) {
+        failedForced_ = true;
+        const bool superseded = std::any_of(pending_.begin(), pending_.end(), [&](const Write& w) {
+            return w.durability == Durability::forced;
+        });
+        if (superseded) return;
+        failed_ = std::move(write);
+        if (!mainQueue_ || retry_ || ending_) return;
+        retry_ = mainQueue_->schedule(delay_, [gate = gate_] {
+            std::lock_guard lock(gate->mutex);
+            if (gate->writes) gate->writes->retry();
+        });
+        delay_ = std::min<MainQueue::Duration>(delay_ * 2, longestRetryDelay);
+    }
+
+    void retry() {
+        std::unique_lock lock(mutex_);
+        retry_.reset();
+        if (!failed_) return;
+        pending_.push_back(*std::move(failed_));
+        failed_.reset();
+        start(lock);
+    }
+
     UserDefaults& owner_;
+    MainQueue* const mainQueue_;
+    const ThreadStarter startThread_;
+    const std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Write> pending_;
     bool writing_ = false;
     bool ending_ = false;
     std::atomic<bool> failedForced_{false};
+    // The last forced write, while it failed and none came after it; its retry on the main queue.
+    std::optional<Write> failed_;
+    std::optional<MainQueue::TimerId> retry_;
+    MainQueue::Duration delay_ = retryDelay;
     std::thread thread_;
 };
 
-UserDefaults::UserDefaults(std::filesystem::path file, Writer write)
-    : file_(std::move(file)), write_(std::move(write)), writes_(std::make_unique<Writes>(*this)) {
+UserDefaults::UserDefaults(std::filesystem::path file, Writer write, MainQueue* mainQueue,
+                           ThreadStarter startThread)
+    : file_(std::move(file)),
+      write_(std::move(write)),
+      writes_(std::make_unique<Writes>(*this, mainQueue, std::move(startThread))) {
     removeLeftTemporaries();
     load();
 }
@@ -145,19 +228,20 @@ UserDefaults::~UserDefaults() {
 void UserDefaults::flush() { writes_->flush(); }
 
 void UserDefaults::removeLeftTemporaries() const {
-    // Named as AtomicFileWriter names them: the file's name, ".tmp-" and six characters.
-    std::set<std::string> files = {file_.filename().string(), deferredFile().filename().string()};
-    std::error_code error;
-    const auto folder = file_.has_parent_path() ? file_.parent_path() : ".";
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        const auto mark = name.rfind(".tmp-");
-        if (mark == std::string::npos || name.size() != mark + 11 ||
-            !files.contains(name.substr(0, mark)))
-            continue;
-        if (::unlink(it->path().c_str()) == 0)
-            Log::info("defaults", "removed a write left unfinished: " + name);
+    // Named as AtomicFileWriter names them, beside the file a link leads to: the file's name,
+    // ".tmp-" and six characters.
+    for (const auto& file : {file_, deferredFile()}) {
+        const auto written = AtomicFileWriter::destinationOf(file);
+        const std::string prefix = written.filename().string() + ".tmp-";
+        std::error_code error;
+        const auto folder = written.has_parent_path() ? written.parent_path() : ".";
+        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
+            if (::unlink(it->path().c_str()) == 0)
+                Log::info("defaults", "removed a write left unfinished: " + name);
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -10,11 +11,14 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "foundation/files/AtomicFile.h"
 
 namespace velto {
+
+class MainQueue;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -26,7 +30,12 @@ using Bytes = std::vector<std::uint8_t>;
 //
 // The writes go to the disk on a thread of their own, one after another in the order of the
 // changes; of several changes made while a write is under way, the next write carries the
-// last. The end of the settings waits for the last write.
+// last. When no thread can be started, the change is written where it was made. A forced write
+// that failed (a full disk) is made again after `retryDelay` on the main queue, when given one,
+// at the next change, and at the end of the settings, which waits for the last write.
+//
+// Where the file is a symbolic link (settings kept with other dotfiles and linked into place),
+// the writes replace the file it leads to, which stays linked.
 //
 // A value set `deferred` (one rewritten often, whose last seconds a power cut may take back) is
 // written, without forcing, to a file of its own beside the settings ("<file>.deferred"), which
@@ -39,8 +48,17 @@ public:
     // Replaces the file whole; writeFileAtomically unless a test watches the writes.
     using Writer =
         std::function<void(const std::filesystem::path&, std::string_view, Durability)>;
+    // Starts a thread running `work`, or throws std::system_error when none can be started;
+    // std::thread unless a test refuses threads.
+    using ThreadStarter = std::function<std::thread(std::function<void()> work)>;
 
-    explicit UserDefaults(std::filesystem::path file, Writer write = {});
+    // Long enough for a disk to be given room, short enough that little waits unwritten; a
+    // further failure waits twice as long, up to `longestRetryDelay`.
+    static constexpr std::chrono::seconds retryDelay{5};
+    static constexpr std::chrono::seconds longestRetryDelay{300};
+
+    explicit UserDefaults(std::filesystem::path file, Writer write = {},
+                          MainQueue* mainQueue = nullptr, ThreadStarter startThread = {});
     ~UserDefaults();
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
