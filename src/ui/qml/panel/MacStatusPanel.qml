@@ -57,6 +57,8 @@ Item {
         width: root.bandArea.width
         height: root.bandArea.height
         visible: root.showsMessages
+        // Wherever it lies, its controls act for the page: the focus they leave goes there.
+        readonly property Item focusPlace: column
         color: root.panelWindow?.color ?? Theme.background
         Rectangle {
             visible: root.covered > 0
@@ -192,7 +194,7 @@ Item {
                     sourceComponent: MacPanelCatalogView {
                         model: root.panel.catalogServices
                         destination: root.panel.catalogDestination
-                        onPush: destination => root.panel.openCatalogValue(destination)
+                        onPush: (destination, from) => root.panel.openCatalogValue(destination, from)
                         onBack: root.panel.closeCatalog()
                     }
                 }
