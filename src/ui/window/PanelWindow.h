@@ -146,7 +146,7 @@ private:
     // released before it) it last moved there: a press less than a double-click interval later would act on whatever
     // came under the pointer, not on what the person aimed at, and is dropped with its release.
     QPoint contentAt_;
-    ulong inputAt_ = 0;
+    std::optional<ulong> inputAt_;
     std::optional<ulong> movedAt_;
     bool droppingPress_ = false;
 };
