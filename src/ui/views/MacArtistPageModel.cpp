@@ -60,6 +60,10 @@ void MacArtistPageModel::appear() {
     if (!detail_ || shown_) return;
     shown_ = true;
     detail_->loadSelectedIfNeeded();
+    // The play button offers the popular songs on every tab, the page shown again on another too.
+    if (detail_->selectedTab() != ArtistDetailTab::popular && detail_->popularTracks().empty() &&
+        !detail_->popularError())
+        detail_->loadPopular();
 }
 
 void MacArtistPageModel::disappear() { shown_ = false; }

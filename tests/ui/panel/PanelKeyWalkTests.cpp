@@ -706,6 +706,9 @@ TEST_F(PanelKeys, BackFromAnAlbumShowsTheArtistPageAsItWasLeft) {
     EXPECT_EQ(grid->property("contentY").toDouble(), scrolled);
     EXPECT_EQ(nameOf(focused()), "albumCard7 in albumGrid");
     EXPECT_EQ(unseen(), "");
+    QQuickItem* play = find("catalogPagePlay");
+    ASSERT_TRUE(play);
+    EXPECT_TRUE(play->isEnabled()) << "the popular songs not loaded";
 }
 
 // In a list of 37 favourites wheeled to their end and back, Home, Right and Left move along
