@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMetaType>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -31,11 +32,26 @@ class MacCatalogDestination {
         return std::get_if<PlaylistSummary>(&summary_);
     }
 
+    // How the place's page was left for a place opened from it, so that going back shows it
+    // so: its tab, how far its list was scrolled, and the entry that opened the next place.
+    struct Left {
+        int tab = 0;
+        double scroll = 0;
+        int entry = -1;
+    };
+    const std::optional<Left>& left() const { return left_; }
+    MacCatalogDestination leftAs(Left left) const {
+        MacCatalogDestination copy = *this;
+        copy.left_ = left;
+        return copy;
+    }
+
   private:
     using Summary = std::variant<ArtistSummary, AlbumSummary, PlaylistSummary>;
     MacCatalogDestination(Summary summary) : summary_(std::move(summary)) {}
 
     Summary summary_;
+    std::optional<Left> left_;
 };
 
 }  // namespace velto

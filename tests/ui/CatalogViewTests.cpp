@@ -98,7 +98,7 @@ TEST_F(CatalogViews, ArtistPageTabsAndNavigation) {
         harness.grab();
         EXPECT_EQ(ViewHarness::linesOutsideItsRing(item(card)).join(" | ").toStdString(), "") << card;
     }
-    QSignalSpy pushed(frame, SIGNAL(push(QVariant)));
+    QSignalSpy pushed(frame, SIGNAL(push(QVariant,QVariant)));
     click(item("albumCard0"));
     ASSERT_EQ(pushed.count(), 1);
 

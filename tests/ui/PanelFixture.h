@@ -5,7 +5,7 @@
 namespace velto {
 
 // A stand-in for the status panel: its width, a field, `rows` songs, the model it was given, a
-// count of the close notifications it saw, and whether a page is open with the tallest's height.
+// count of the close notifications it saw, and whether a page is open with what the pages are made of.
 inline PanelWindow::Root panelFixtureRoot(int rows = 12) {
     static const QByteArray source = R"(
 import QtQuick
@@ -17,7 +17,7 @@ Rectangle {
     property int closes: 0
     property QtObject model: null
     property bool pageOpen: false
-    property real tallestPage: 0
+    property var pageParts: ({})
     implicitWidth: 380; implicitHeight: 520
     color: Theme.background
     Connections {

@@ -166,5 +166,36 @@ TEST(PanelPlacement, ABandLiesBesideTheContentOrOverItsBottom) {
               PanelPlacement::frame(notched, {380, 400}));
 }
 
+// The height held over a bottom tray fits whichever page is tallest: the parts above every page
+// and the page's own, a gap between each two shown, within the margins.
+TEST(PanelPlacement, TheHeldHeightFitsTheTallestPage) {
+    PanelPlacement::PageParts parts;
+    parts.margins = 32;
+    parts.spacing = 12;
+    parts.header = 28;
+    parts.strip = 70;
+    parts.divider = 1;
+    parts.importSheet = 440;
+    parts.settings = 380;
+    parts.searchField = 32;
+    parts.scopePicker = 26;
+    parts.results = 260;
+    parts.summary = 16;
+    parts.catalog = 300;
+    parts.lyrics = 300;
+    const int above = 32 + 28 + 12 + 70 + 12 + 1 + 12;
+    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 440);  // the import sheet
+    parts.settings = 470;
+    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 470);
+    parts.scopePicker = 160;  // the search page: field, scopes, results and count
+    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 32 + 160 + 260 + 16 + 3 * 12);
+    parts.catalog = 500;  // a catalog page under the field
+    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 32 + 500 + 12);
+    parts.lyrics = 600;
+    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 600);
+    parts.results = 620;  // the favourites with their count, or the search page with them
+    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 32 + 160 + 620 + 16 + 3 * 12);
+}
+
 }  // namespace
 }  // namespace velto

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QQuickItem>
 #include <QSignalSpy>
+#include <QStyleHints>
 #include <QTest>
 #include <cstdlib>
 #include <cstring>
@@ -169,7 +170,7 @@ TEST(PanelWindow, HoldsThePageHeightOverABottomTrayWhileShown) {
     PanelWindow window(panelFixtureRoot());
     ASSERT_TRUE(window.ensureRoot());
     QQuickItem* root = window.rootItem();
-    root->setProperty("tallestPage", 480);
+    root->setProperty("pageParts", QVariantMap{{"margins", 32}, {"header", 40}, {"settings", 408}});
     const PanelPlacement::Anchor bottom{{0, 0, 800, 600}, PanelPlacement::Align::centre, 400,
                                         PanelPlacement::Align::end, 570};
     const PanelPlacement::Anchor top{{0, 30, 800, 570}, PanelPlacement::Align::centre, 400,
@@ -192,6 +193,65 @@ TEST(PanelWindow, HoldsThePageHeightOverABottomTrayWhileShown) {
         window.showAt(anchor);
         settle();
         EXPECT_EQ(window.height(), 155) << held << " reopened";
+        window.performClose();
+    }
+}
+
+// A press closer than a double click after the content moved would act on what came under the
+// pointer: over a bottom tray the page opened by a click at the compact panel's top grows the
+// panel up, and a second click where the pointer rests is dropped, press, double click and
+// release, while one a double-click interval later acts. Over a top tray nothing moves, and the
+// quick second click acts.
+TEST(PanelWindow, APressRightAfterTheContentMovedIsDropped) {
+    ViewHarness harness;
+    static const QByteArray source = R"(
+import QtQuick
+Rectangle {
+    id: root
+    property bool pageOpen: false
+    property var pageParts: ({})
+    property int opened: 0
+    property int hits: 0
+    implicitWidth: 380; implicitHeight: pageOpen ? 500 : 150
+    MouseArea { width: 380; height: 60; onClicked: { root.opened += 1; root.pageOpen = true } }
+    MouseArea { y: 60; width: 380; height: root.height - 60; onPressed: root.hits += 1 }
+})";
+    const PanelPlacement::Anchor bottom{{0, 0, 800, 600}, PanelPlacement::Align::centre, 400,
+                                        PanelPlacement::Align::end, 570};
+    const PanelPlacement::Anchor top{{0, 30, 800, 570}, PanelPlacement::Align::centre, 400,
+                                     PanelPlacement::Align::start, 26};
+    const ulong interval = ulong(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+    for (const auto& [anchor, moves] : {std::pair{bottom, true}, {top, false}}) {
+        PanelWindow window({QUrl(QStringLiteral("qrc:/velto/fixture/PressFixture.qml")), source, {}});
+        ASSERT_TRUE(window.ensureRoot());
+        QQuickItem* root = window.rootItem();
+        window.showAt(anchor);
+        settle();
+        // The pointer rests on the screen; the window's origin is where it was at each press.
+        const QPoint global = window.geometry().topLeft() + QPoint(190, 30);
+        ulong at = 1000;
+        const auto send = [&](QEvent::Type type, Qt::MouseButtons buttons, ulong time) {
+            const QPointF local = QPointF(global - window.geometry().topLeft());
+            QMouseEvent event(type, local, QPointF(global), Qt::LeftButton, buttons, {});
+            event.setTimestamp(time);
+            QCoreApplication::sendEvent(&window, &event);
+            settle();
+        };
+        const auto click = [&](ulong time) {
+            send(QEvent::MouseButtonPress, Qt::LeftButton, time);
+            send(QEvent::MouseButtonRelease, Qt::NoButton, time + 60);
+        };
+        click(at);
+        ASSERT_EQ(root->property("opened").toInt(), 1) << moves;
+        ASSERT_EQ(window.height(), 500) << moves;
+        send(QEvent::MouseButtonPress, Qt::LeftButton, at + 60 + interval / 2);
+        send(QEvent::MouseButtonDblClick, Qt::LeftButton, at + 60 + interval / 2);
+        send(QEvent::MouseButtonRelease, Qt::NoButton, at + 120 + interval / 2);
+        EXPECT_EQ(root->property("hits").toInt() + root->property("opened").toInt() - 1, moves ? 0 : 1)
+            << "a double click, " << moves;
+        click(at + 60 + interval + 300);
+        EXPECT_EQ(root->property("hits").toInt() + root->property("opened").toInt() - 1, moves ? 1 : 2)
+            << "a later click, " << moves;
         window.performClose();
     }
 }

@@ -1,6 +1,7 @@
 #include "ui/keys/FocusChain.h"
 
 #include <QKeyEvent>
+#include <QMetaProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <algorithm>
@@ -224,6 +225,23 @@ QQuickItem* FocusChain::listOf(QQuickItem* item, int* row) const {
     return nullptr;
 }
 
+QQuickItem* FocusChain::footerListOf(QQuickItem* item) const {
+    for (QQuickItem* at = item; at; at = at->parentItem()) {
+        QQuickItem* content = at->parentItem();
+        QQuickItem* view = content ? content->parentItem() : nullptr;
+        if (view && isItemView(view) && itemProperty(view, "contentItem") == content &&
+            itemProperty(view, "footerItem") == at)
+            return view;
+    }
+    return nullptr;
+}
+
+QQuickItem* FocusChain::placeOf(QQuickItem* item) const {
+    for (QQuickItem* at = item; at; at = at->parentItem())
+        if (QQuickItem* place = itemProperty(at, "focusPlace"); place && !place->isAncestorOf(item)) return place;
+    return nullptr;
+}
+
 QList<QQuickItem*> FocusChain::listsIn(QQuickItem* item) const {
     QList<QQuickItem*> lists;
     if (!item) return lists;
@@ -435,13 +453,23 @@ void FocusChain::focusMoved() {
     }
     for (QQuickItem* list : listsIn(scope_))
         if (itemProperty(list, "emptyControl") == now) held.emptyOf = list;
-    const QList<Stop> chain = stopsIn(scope_);
-    for (qsizetype i = 1; i < chain.size(); ++i) {
-        if (chain[i].item != now) continue;
-        if (chain[i - 1].list) {
-            held.after = chain[i - 1].item;
-            held.afterCount = countOf(held.after);
-        }
+    // The list the control loads rows into.
+    held.place = placeOf(now);
+    if (QQuickItem* list = footerListOf(now)) {
+        held.after = list;
+    } else if (held.place) {
+        for (QQuickItem* list : listsIn(held.place))
+            if (isItemView(list) && list->isVisible()) held.after = list;
+    } else {
+        const QList<Stop> chain = stopsIn(scope_);
+        for (qsizetype i = 1; i < chain.size(); ++i)
+            if (chain[i].item == now && chain[i - 1].list) held.after = chain[i - 1].item;
+    }
+    if (held.after) held.afterCount = countOf(held.after);
+    // Outside the view's flow, it stands right after the part it acts for.
+    if (held.place) {
+        const QRectF place = boxOf(held.place);
+        held.box = QRectF(place.right(), place.bottom(), 0, 0);
     }
     held_ = held;
     // Hidden, a control may keep the focus it can no longer show.
@@ -452,6 +480,36 @@ void FocusChain::focusMoved() {
     };
     watching_ = {connect(now, &QQuickItem::visibleChanged, this, check),
                  connect(now, &QQuickItem::enabledChanged, this, check)};
+    // Rows removed or added before its own move it along the list: where it stands is its row's
+    // place now, the one a row coming in its stead takes.
+    if (QQuickItem* rowItem = rowItemOf(held_.list, now)) {
+        const QMetaProperty index = rowItem->metaObject()->property(rowItem->metaObject()->indexOfProperty("index"));
+        if (index.hasNotifySignal())
+            watching_ << connect(rowItem, index.notifySignal(), this,
+                                 metaObject()->method(metaObject()->indexOfSlot("followRow()")));
+    }
+}
+
+void FocusChain::followRow() {
+    QQuickItem* rowItem = rowItemOf(held_.list, held_.item);
+    const int index = rowItem ? rowItem->property("index").toInt() : -1;
+    if (index >= 0) held_.row = index;
+}
+
+bool FocusChain::holdsRow(QQuickItem* list, int index, QQuickItem* item) const {
+    if (!item) return false;
+    if (!isItemView(list)) return rowItemOf(list, item) != nullptr;
+    // A removed row stays a moment as it leaves, no longer the list's row at any index.
+    QQuickItem* row = nullptr;
+    QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, row), Q_ARG(int, index));
+    return row && (row == item || row->isAncestorOf(item));
+}
+
+QQuickItem* FocusChain::rowItemOf(QQuickItem* list, QQuickItem* item) const {
+    if (!list || !item) return nullptr;
+    for (const Row& row : rowsOf(list))
+        if (row.item == item || row.item->isAncestorOf(item)) return row.item;
+    return nullptr;
 }
 
 void FocusChain::recover() {
@@ -464,8 +522,12 @@ void FocusChain::recover() {
     // A closed window starts again with nothing focused; a click leaves the focus where it
     // puts it, with no ring.
     if (!window_->isVisible() || pointed_ || (!gone.item && gone.name.isEmpty())) return;
-    // Still shown, it gave the focus up to what asked for it.
-    if (gone.item && !gone.went) return;
+    // Still shown, it gave the focus up to what asked for it; a row's control goes with its
+    // row, which may stay shown a moment as it leaves.
+    const bool rowLeft = gone.list && !holdsRow(gone.list, gone.row, gone.item);
+    // Taken out of the view (a repeater's entry gone), it went, whether or not it is deleted yet.
+    const bool taken = gone.item && !scope_->isAncestorOf(gone.item);
+    if (gone.item && !gone.went && !rowLeft && !taken) return;
     // Disabled for a moment and back: it keeps the focus.
     if (isShownStop(gone.item)) {
         gone.item->forceActiveFocus(Qt::TabFocusReason);
@@ -488,7 +550,7 @@ void FocusChain::recover() {
         }
         // The row in its place: itself where the control in it went, else the next, else the one before.
         QList<int> rows = ListKeys::rowsInPlaceOf(std::min(gone.row, count - 1), count);
-        if (!gone.item && gone.row >= 0 && gone.row < count) rows.prepend(gone.row);
+        if (rowLeft && gone.row >= 0 && gone.row < count) rows.prepend(gone.row);
         else if (gone.row >= count && count > 0) rows.prepend(count - 1);
         for (int index : rows)
             if (focusRow(gone.list, index, gone.name, reason)) return;
@@ -507,10 +569,11 @@ void FocusChain::recover() {
     // The nearest control before it, else the first.
     const QList<Stop> chain = stopsIn(scope_, gone.item);
     qsizetype at = -1;
+    const bool inFlow = gone.item && !gone.place;
     for (qsizetype i = 0; i < chain.size() && at < 0; ++i)
-        if (gone.item && chain[i].item == gone.item) at = i;
+        if (inFlow && chain[i].item == gone.item) at = i;
     for (qsizetype i = 0; i < chain.size() && at < 0; ++i)
-        if (gone.item && chain[i].item->isAncestorOf(gone.item)) at = i;
+        if (inFlow && chain[i].item->isAncestorOf(gone.item)) at = i;
     if (at < 0) {
         for (qsizetype i = 0; i < chain.size(); ++i)
             if (before(chain[i].box, gone.box)) at = i + 1;

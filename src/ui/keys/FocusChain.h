@@ -22,8 +22,11 @@ namespace velto {
 // focused control goes away (removed, hidden, disabled), the focus moves to what took its place
 // (the row in its place, the rows a list's `emptyControl` stood in for, the rows a control after
 // a list loaded into it), else to the nearest control before it, else to the first one, ring and
-// all; what comes back in its place takes it again. After a click it stays where the click left
-// it, with no ring.
+// all; what comes back in its place takes it again. A control loads rows into the list whose
+// footer holds it, else into the list just before it; one lying outside the view's flow (a band
+// of messages) names in `focusPlace` the part of the view it acts for: it stands after that part,
+// and rows coming into a list there are what it brought. After a click the focus stays where the
+// click left it, with no ring.
 class FocusChain : public QObject {
     Q_OBJECT
     Q_PROPERTY(QQuickItem* scope READ scope WRITE setScope NOTIFY scopeChanged)
@@ -71,8 +74,9 @@ private:
         int row = -1;
         double listY = 0;              // where the list was scrolled to
         QPointer<QQuickItem> emptyOf;  // the list it stands in for while that is empty
-        QPointer<QQuickItem> after;    // the list just before it, and its rows then
+        QPointer<QQuickItem> after;    // the list it loads rows into, and its rows then
         int afterCount = 0;
+        QPointer<QQuickItem> place;    // the part of the view it stands after, outside it
         bool went = false;  // hidden or disabled since
     };
 
@@ -91,6 +95,11 @@ private:
     void awaitRows(QQuickItem* control, QQuickItem* list, int count);
     void stopWaiting();
     Q_SLOT void checkWaiting();
+    Q_SLOT void followRow();
+    // The row of the list that holds the item, if it is one of the list's rows still.
+    QQuickItem* rowItemOf(QQuickItem* list, QQuickItem* item) const;
+    // Whether the item lies in the list's row at that index.
+    bool holdsRow(QQuickItem* list, int index, QQuickItem* item) const;
     void focusMoved();
     void recover();
     bool step(bool forward);
@@ -104,6 +113,10 @@ private:
     QRectF viewportOf(QQuickItem* list) const;
     QQuickItem* rowAt(QQuickItem* list, int index) const;
     QQuickItem* listOf(QQuickItem* item, int* row = nullptr) const;
+    // The item view whose footer holds the item.
+    QQuickItem* footerListOf(QQuickItem* item) const;
+    // The part of the view an item outside its flow acts for.
+    QQuickItem* placeOf(QQuickItem* item) const;
     QList<QQuickItem*> listsIn(QQuickItem* item) const;
     QList<QQuickItem*> controlsOf(QQuickItem* row) const;
     bool focusRow(QQuickItem* list, int index, const QString& name, Qt::FocusReason reason);

@@ -301,9 +301,11 @@ void MacStatusPanel::openCatalog(CatalogDestination destination) {
     setCatalogPath(std::move(path));
 }
 
-void MacStatusPanel::openCatalogValue(const QVariant& destination) {
-    if (destination.canConvert<MacCatalogDestination>())
-        openCatalog(destination.value<MacCatalogDestination>());
+void MacStatusPanel::openCatalogValue(const QVariant& destination, const QVariant& from) {
+    if (!destination.canConvert<MacCatalogDestination>()) return;
+    if (from.canConvert<MacCatalogDestination>() && !catalogPath_.empty())
+        catalogPath_.back() = from.value<MacCatalogDestination>();
+    openCatalog(destination.value<MacCatalogDestination>());
 }
 
 void MacStatusPanel::openArtist(int row) {
@@ -348,9 +350,19 @@ void MacStatusPanel::focusSearchSoon() {
     });
 }
 
-void MacStatusPanel::submitSearch() { search_->search(std::nullopt); }
+void MacStatusPanel::setQuerySearched(bool searched) {
+    if (searched == querySearched_) return;
+    querySearched_ = searched;
+    emit querySearchedChanged();
+}
+
+void MacStatusPanel::submitSearch() {
+    setQuerySearched(true);
+    search_->search(std::nullopt);
+}
 
 void MacStatusPanel::pick(const QString& entry, bool fromKeyboard) {
+    setQuerySearched(true);
     search_->setQueryText(entry);
     search_->search(std::nullopt);
     if (fromKeyboard) setSearchFocused(true);
@@ -362,6 +374,7 @@ void MacStatusPanel::clearHistory() {
 }
 
 void MacStatusPanel::editQuery(const QString& query, bool composing) {
+    setQuerySearched(false);
     setComposing(composing);
     search_->setQueryText(query);
 }

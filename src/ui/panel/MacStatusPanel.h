@@ -72,6 +72,9 @@ class MacStatusPanel : public QObject {
     Q_PROPERTY(QStringList rateLabels READ rateLabels CONSTANT)
     Q_PROPERTY(QStringList sleepLabels READ sleepLabels CONSTANT)
     Q_PROPERTY(bool searchEnabled READ searchEnabled NOTIFY searchEnabledChanged)
+    // The field shows the query of a search run, not yet edited: it stays selected, so that
+    // what is typed next replaces it.
+    Q_PROPERTY(bool querySearched READ querySearched NOTIFY querySearchedChanged)
 
   public:
     enum class MusicTab { search, favorites, lyrics };
@@ -175,8 +178,9 @@ class MacStatusPanel : public QObject {
     Q_INVOKABLE void finishRemovalFeedback(const QString& key);
     void finishRemovalFeedback(const std::string& key);
     void openCatalog(CatalogDestination destination);
-    // The catalog page's push: a destination it was handed.
-    Q_INVOKABLE void openCatalogValue(const QVariant& destination);
+    // The catalog page's push: a destination it was handed, and the place on top as its page
+    // was left (shown so again on the way back).
+    Q_INVOKABLE void openCatalogValue(const QVariant& destination, const QVariant& from = {});
     Q_INVOKABLE void openArtist(int visibleRow);
     Q_INVOKABLE void openAlbum(int row);
     Q_INVOKABLE void openPlaylist(int row);
@@ -243,6 +247,7 @@ class MacStatusPanel : public QObject {
     static QStringList rateLabels();
     static QStringList sleepLabels();
     bool searchEnabled() const;
+    bool querySearched() const { return querySearched_; }
 
   signals:
     void tabChanged();
@@ -263,6 +268,7 @@ class MacStatusPanel : public QObject {
     void lyricsSectionChanged();
     void settingsChanged();
     void searchEnabledChanged();
+    void querySearchedChanged();
     void quitRequested();
 
   private:
@@ -274,6 +280,7 @@ class MacStatusPanel : public QObject {
     void setRemovalFeedback(std::map<std::string, FavoriteRemovalFeedback> feedback);
     void setQualityNotice(std::optional<std::string> notice);
     void focusSearchSoon();
+    void setQuerySearched(bool searched);
     void restartNoticeTimer();
     void cancelNoticeTimer();
     void noticeTimerFired(const std::string& remembered);
@@ -312,6 +319,7 @@ class MacStatusPanel : public QObject {
     std::optional<std::string> qualityNotice_;
     std::uint64_t qualityPick_ = 0;
     bool searchFocused_ = false;
+    bool querySearched_ = false;
     bool shown_ = false;
     bool composing_ = false;
     bool holdingSongs_ = false;

@@ -8,7 +8,7 @@ ColumnLayout {
     id: root
     required property MacCatalogServices services
     required property var destination
-    signal push(var destination)
+    signal push(var destination, var from)
 
     objectName: "artistPage"
     spacing: 8
@@ -17,7 +17,7 @@ ColumnLayout {
         id: page
         services: root.services
         destination: root.destination
-        onPush: (destination) => root.push(destination)
+        onPush: (destination, from) => root.push(destination, from)
     }
     // Each showing of the page starts its load; hiding it ends the load it started.
     Component.onCompleted: if (visible) page.appear()
@@ -81,6 +81,19 @@ ColumnLayout {
         cellHeight: 96 + 5 + 28 + 5 + 14 + 2 * 4 + 12
         model: page.albums
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        // Back from the album a card opened, once the cards are there again: scrolled as it was
+        // left, and the ring, where a key brought the page back (onto its back button), on that card.
+        onCountChanged: Qt.callLater(showAsLeft)
+        function showAsLeft() {
+            if (page.leftCard < 0 || count <= page.leftCard)
+                return
+            contentY = Math.max(originY, Math.min(page.leftScroll, originY + contentHeight - height))
+            const card = itemAtIndex(page.leftCard)
+            const back = root.Window.window?.activeFocusItem ?? null
+            if (card && back && back.objectName === "catalogBack")
+                card.forceActiveFocus(Qt.TabFocusReason)
+            page.forgetLeft()
+        }
         delegate: AbstractButton {
             FocusRing {}
             id: card
@@ -93,7 +106,7 @@ ColumnLayout {
             hoverEnabled: true
             Accessible.role: Accessible.Button
             Accessible.name: modelData.name
-            onClicked: page.openAlbum(index)
+            onClicked: page.openAlbum(index, grid.contentY)
             contentItem: ColumnLayout {
                 spacing: 5
                 MacArtworkView {

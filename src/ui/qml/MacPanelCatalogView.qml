@@ -9,7 +9,7 @@ ColumnLayout {
     id: root
     required property MacCatalogServices model
     required property var destination
-    signal push(var destination)
+    signal push(var destination, var from)
     signal back()
 
     objectName: "catalogView"
@@ -82,7 +82,7 @@ ColumnLayout {
         MacPanelArtistDetail {
             services: root.model
             destination: frame.destination
-            onPush: (destination) => root.push(destination)
+            onPush: (destination, from) => root.push(destination, from)
         }
     }
     Component {

@@ -50,9 +50,8 @@ ColumnLayout {
     PanelButton {
         objectName: "playlistLoadMore"
         Layout.alignment: Qt.AlignHCenter
-        // Kept enabled while it loads, so that the focus stays on it; a press meanwhile
-        // does nothing.
         visible: page.content === "tracks" && page.hasMore
+        busy: page.isLoading
         text: page.loadMoreTitle
         onClicked: page.loadNextPage()
     }

@@ -48,6 +48,11 @@ bool MacArtistPageModel::build(const MacCatalogDestination& destination) {
         emit selectedTabChanged();
         if (shown_) detail_->loadSelectedIfNeeded();
     });
+    // Back from a place it opened: on the tab it was left on.
+    if (const auto& left = destination.left()) {
+        left_ = left;
+        selectTab(left->tab);
+    }
     return true;
 }
 
@@ -55,6 +60,10 @@ void MacArtistPageModel::appear() {
     if (!detail_ || shown_) return;
     shown_ = true;
     detail_->loadSelectedIfNeeded();
+    // The play button offers the popular songs on every tab, the page shown again on another too.
+    if (detail_->selectedTab() != ArtistDetailTab::popular && detail_->popularTracks().empty() &&
+        !detail_->popularError())
+        detail_->loadPopular();
 }
 
 void MacArtistPageModel::disappear() { shown_ = false; }
@@ -68,9 +77,17 @@ void MacArtistPageModel::retry() {
     }
 }
 
-void MacArtistPageModel::openAlbum(int index) {
+void MacArtistPageModel::openAlbum(int index, double scroll) {
     if (!detail_ || index < 0 || std::size_t(index) >= detail_->albums().size()) return;
-    emit push(QVariant::fromValue(MacCatalogDestination::album(detail_->albums()[std::size_t(index)])));
+    const auto here = destination().value<MacCatalogDestination>().leftAs({selectedTab(), scroll, index});
+    emit push(QVariant::fromValue(MacCatalogDestination::album(detail_->albums()[std::size_t(index)])),
+              QVariant::fromValue(here));
+}
+
+void MacArtistPageModel::forgetLeft() {
+    if (!left_) return;
+    left_.reset();
+    emit leftChanged();
 }
 
 QString MacArtistPageModel::emptyTitle() const {

@@ -21,6 +21,10 @@ class MacArtistPageModel : public MacCatalogPageModel {
     Q_PROPERTY(QVariantList albums READ albums NOTIFY albumsChanged)
     Q_PROPERTY(QString emptyTitle READ emptyTitle NOTIFY selectedTabChanged)
     Q_PROPERTY(QString emptyDetail READ emptyDetail NOTIFY selectedTabChanged)
+    // Back from the album a card opened: the card, and how far the grid was scrolled, till the
+    // grid has shown them again (-1: none).
+    Q_PROPERTY(int leftCard READ leftCard NOTIFY leftChanged)
+    Q_PROPERTY(double leftScroll READ leftScroll NOTIFY leftChanged)
 
   public:
     using MacCatalogPageModel::MacCatalogPageModel;
@@ -43,12 +47,16 @@ class MacArtistPageModel : public MacCatalogPageModel {
     void disappear() override;
     // Reloads the selected tab, also when it has data.
     void retry() override;
-    // An album card: pushes that album's place.
-    Q_INVOKABLE void openAlbum(int index);
+    // An album card, with the grid scrolled so far: pushes that album's place.
+    Q_INVOKABLE void openAlbum(int index, double scroll = 0);
+    int leftCard() const { return left_ ? left_->entry : -1; }
+    double leftScroll() const { return left_ ? left_->scroll : 0; }
+    Q_INVOKABLE void forgetLeft();
 
   signals:
     void selectedTabChanged();
     void albumsChanged();
+    void leftChanged();
 
   protected:
     bool build(const MacCatalogDestination& destination) override;
@@ -58,6 +66,7 @@ class MacArtistPageModel : public MacCatalogPageModel {
     ArtistDetailViewModel* detail_ = nullptr;
     QVariantList albums_;
     bool shown_ = false;
+    std::optional<MacCatalogDestination::Left> left_;
 };
 
 }  // namespace velto

@@ -82,8 +82,9 @@ class MacCatalogPageModel : public QObject, public QQmlParserStatus {
     void isLoadingChanged();
     void contentChanged();
     void playEnabledChanged();
-    // Opens a further place (a MacCatalogDestination) on top of this one.
-    void push(const QVariant& destination);
+    // Opens a further place (a MacCatalogDestination) on top of this one; `from` is this one
+    // with how its page was left, or nothing.
+    void push(const QVariant& destination, const QVariant& from);
 
   protected:
     // Makes the detail model from the destination; false when it is not of the page's kind.

@@ -56,7 +56,23 @@ void MacAppDelegate::applicationDidFinishLaunching() {
         connect(statusItem_, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     if (reason == QSystemTrayIcon::Trigger) toggleStatusPanel();
+                    // The menu is open already; the panel goes as it does on any other click.
+                    if (reason == QSystemTrayIcon::Context && popover_->isShown()) {
+                        menuOverPanel_ = QCursor::pos();
+                        close(CloseCause::request);
+                    }
                 });
+        // Opened while the panel had the activation, the menu is closed by Qt as the activation
+        // moves on to the tray icon's own window: closed so before a key or a press reached it,
+        // it opens again there, once.
+        menu_->installEventFilter(this);
+        connect(menu_.get(), &QMenu::aboutToHide, this, [this] {
+            const auto at = std::exchange(menuOverPanel_, std::nullopt);
+            if (!at) return;
+            mainQueue_.post([self = QPointer(this), at] {
+                if (self && self->menu_ && !self->menu_->isVisible()) self->menu_->popup(*at);
+            });
+        });
         statusItem_->show();
     } else if (wantsStatusItem_) {
         Log::info("app", "no system tray on this desktop; running without a status item");
@@ -82,6 +98,13 @@ void MacAppDelegate::applicationDidFinishLaunching() {
     if (auto* notch = notchWindow())
         connect(notch, &NotchWindowController::shownFrameChanged, this,
                 [this] { popover_->setObstacle(notchFrame()); });
+}
+
+bool MacAppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == menu_.get() && (type == QEvent::KeyPress || type == QEvent::MouseButtonPress))
+        menuOverPanel_.reset();
+    return false;
 }
 
 NotchWindowController* MacAppDelegate::notchWindow() const {

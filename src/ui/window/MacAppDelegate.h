@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <chrono>
 #include <functional>
@@ -59,6 +60,9 @@ public:
     MacStatusPanel* statusPanel() const { return statusPanel_.get(); }
     PanelWindow& panel() const { return *popover_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     enum class CloseCause { request, lostActivation };
     void show(bool byTrayClick);
@@ -80,6 +84,8 @@ private:
     QMetaObject::Connection popoverFocusObserver_;
     QMetaObject::Connection activationObserver_;
     std::optional<MainQueue::Duration> lostActivationAt_;
+    // Where the menu opened by a right-click over the shown panel was asked for.
+    std::optional<QPoint> menuOverPanel_;
 };
 
 }  // namespace velto

@@ -1,6 +1,8 @@
 #include "ui/window/PanelPlacement.h"
 
 #include <algorithm>
+#include <initializer_list>
+#include <numeric>
 
 namespace velto {
 
@@ -169,6 +171,17 @@ PanelPlacement::Banded PanelPlacement::withBand(const Anchor& anchor, QRect cont
     if (fits) return {content.united(beyond), beyond};
     const int over = std::min(band, content.height());
     return {content, QRect(content.x(), content.bottom() + 1 - over, content.width(), over)};
+}
+
+int PanelPlacement::tallestPage(const PageParts& p) {
+    const auto stacked = [&](std::initializer_list<int> heights) {
+        return std::accumulate(heights.begin(), heights.end(), 0) + p.spacing * int(heights.size() - 1);
+    };
+    const int page = std::max({stacked({p.importSheet}), stacked({p.settings}),
+                               stacked({p.searchField, p.scopePicker, p.results, p.summary}),
+                               stacked({p.searchField, p.catalog}), stacked({p.lyrics}),
+                               stacked({p.results, p.summary})});
+    return p.margins + stacked({p.header, p.strip, p.divider, page});
 }
 
 }  // namespace velto

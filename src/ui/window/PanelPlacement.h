@@ -71,6 +71,27 @@ struct PanelPlacement {
     static Banded withBand(const Anchor& anchor, QRect content, int band);
     static QPoint topLeft(const Input& input) { return frame(anchor(input), input.panel).topLeft(); }
 
+    // The heights the panel's pages are made of, as its view lays them out.
+    struct PageParts {
+        int margins = 0;  // above and below its column
+        int spacing = 0;  // between two parts shown
+        int header = 0;   // header, strip and divider: above every page
+        int strip = 0;
+        int divider = 0;
+        int importSheet = 0;
+        int settings = 0;
+        int searchField = 0;
+        int scopePicker = 0;
+        int results = 0;
+        int summary = 0;
+        int catalog = 0;
+        int lyrics = 0;
+    };
+    // The height the panel holds over a bottom tray once a page is open: that of its tallest
+    // page, whichever it is (the import sheet, the settings, the search page with its scopes and
+    // count line, a catalog page under the field, the lyrics, the favourites with their count).
+    static int tallestPage(const PageParts& parts);
+
 private:
     static Anchor placed(const Input& input);
 };

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QStyleHints>
 #include <QPalette>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -74,7 +75,7 @@ bool PanelWindow::ensureRoot() {
     item->setParentItem(contentItem());
     connect(item, &QQuickItem::implicitWidthChanged, this, &PanelWindow::fitToRoot);
     connect(item, &QQuickItem::implicitHeightChanged, this, &PanelWindow::fitToRoot);
-    for (const char* name : {"noticeHeight", "pageOpen", "tallestPage"})
+    for (const char* name : {"noticeHeight", "pageOpen", "pageParts"})
         QQmlProperty(item, QString::fromLatin1(name)).connectNotifySignal(this, SLOT(fitToRoot()));
     fitToRoot();
     return true;
@@ -96,8 +97,16 @@ int PanelWindow::band() const {
 QSize PanelWindow::contentSize() const {
     QSize size = panelSize() - QSize(0, band());
     // Over a top tray a page's growth moves nothing above it, so each takes its own height.
-    if (pageHeld_ && growsUpward()) size.setHeight(std::max(size.height(), int(std::ceil(rootValue("tallestPage")))));
+    if (pageHeld_ && growsUpward()) size.setHeight(std::max(size.height(), PanelPlacement::tallestPage(pageParts())));
     return size;
+}
+
+PanelPlacement::PageParts PanelWindow::pageParts() const {
+    const QVariantMap parts = root_ ? root_->property("pageParts").toMap() : QVariantMap();
+    const auto part = [&](const char* name) { return int(std::ceil(parts.value(QString::fromLatin1(name)).toReal())); };
+    return {part("margins"), part("spacing"), part("header"), part("strip"), part("divider"),
+            part("importSheet"), part("settings"), part("searchField"), part("scopePicker"),
+            part("results"), part("summary"), part("catalog"), part("lyrics")};
 }
 
 QRect PanelWindow::contentFrame() const {
@@ -126,6 +135,10 @@ void PanelWindow::fitToRoot() {
 // usable area may cut the frame, and the root scrolls what is left.
 void PanelWindow::place() {
     corrections_ = 0;
+    if (const QPoint at = contentFrame().topLeft(); at != contentAt_) {
+        contentAt_ = at;
+        movedAt_ = inputAt_;
+    }
     const QRect frame = placedFrame();
     // A window not on the screen yet has no frame to keep still.
     if (!isVisible()) reported_ = frame;
@@ -155,6 +168,9 @@ void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
     if (shown_) return;
     shown_ = true;
     pageHeld_ = root_ && root_->property("pageOpen").toBool();
+    contentAt_ = PanelPlacement::frame(anchor, contentSize()).topLeft();
+    movedAt_.reset();
+    droppingPress_ = false;
     const bool grewUpward = growsUpward();
     anchor_ = anchor;
     if (growsUpward() != grewUpward) emit growsUpwardChanged();
@@ -200,6 +216,7 @@ bool PanelWindow::event(QEvent* event) {
         ++corrections_;
         setGeometry(placedFrame());
     }
+    if (dropsPress(event)) return true;
     if (event->type() == QEvent::MouseButtonPress) {
         keyed_ = nullptr;
         keyedName_.clear();
@@ -210,6 +227,30 @@ bool PanelWindow::event(QEvent* event) {
     if (event->type() == QEvent::Move || event->type() == QEvent::Resize) followFrame();
     if (event->type() == QEvent::Move) pointAgain();
     return handled;
+}
+
+bool PanelWindow::dropsPress(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        const ulong at = static_cast<QInputEvent*>(event)->timestamp();
+        inputAt_ = at;
+        const auto interval = ulong(std::max(0, QGuiApplication::styleHints()->mouseDoubleClickInterval()));
+        droppingPress_ = movedAt_ && at >= *movedAt_ && at - *movedAt_ < interval;
+        return droppingPress_;
+    }
+    case QEvent::MouseButtonDblClick:
+        return droppingPress_;
+    case QEvent::MouseButtonRelease: {
+        inputAt_ = static_cast<QInputEvent*>(event)->timestamp();
+        const bool dropping = droppingPress_;
+        if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton) droppingPress_ = false;
+        return dropping;
+    }
+    case QEvent::MouseMove:
+        return droppingPress_;
+    default:
+        return false;
+    }
 }
 
 // A window that moves under a pointer at rest gets no pointer event, so the scene would go on

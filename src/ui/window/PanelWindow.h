@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <QVariantMap>
 #include <memory>
+#include <optional>
 
 #include "ui/window/PanelPlacement.h"
 
@@ -20,9 +21,11 @@ namespace velto {
 // to it and the root's content scrolls. The root may hold a band (its `noticeHeight`, part of
 // its implicit height) that comes and goes: PanelPlacement::withBand says where it lies, and the
 // content stays where it stood on the screen. Over a bottom tray, once the root has opened a
-// page (its `pageOpen`) the content keeps at least the height of its tallest page (its
-// `tallestPage`) until the panel closes, so that a click that changes the page moves no control
-// under the pointer. The root view is made on the first showing and takes the window's size.
+// page (its `pageOpen`) the content keeps at least the height of its tallest page (worked out
+// from its `pageParts`) until the panel closes, so that a click that changes the page moves no control
+// under the pointer; a press that follows the content's move closer than a double click would
+// land on what moved there, and is dropped. The root view is made on the first showing and takes
+// the window's size.
 // Every close, however caused, ends in one `didClose`.
 class PanelWindow : public QQuickWindow {
     Q_OBJECT
@@ -100,7 +103,11 @@ private:
     int band() const;
     qreal rootValue(const char* name) const;
     QRect contentFrame() const;
+    // What the root's pages are made of (its `pageParts`).
+    PanelPlacement::PageParts pageParts() const;
     void followFrame();
+    // Whether the event is a press too soon after the content moved, or what belongs to one.
+    bool dropsPress(QEvent* event);
     void pointAgain();
     void place();
     void keepOutOfTaskbar();
@@ -135,6 +142,13 @@ private:
     // The control the last key pressed acted on, until a mouse button is pressed.
     QPointer<QQuickItem> keyed_;
     QString keyedName_;
+    // Where the content stands on the screen, and the time (of the last button pressed or
+    // released before it) it last moved there: a press less than a double-click interval later would act on whatever
+    // came under the pointer, not on what the person aimed at, and is dropped with its release.
+    QPoint contentAt_;
+    std::optional<ulong> inputAt_;
+    std::optional<ulong> movedAt_;
+    bool droppingPress_ = false;
 };
 
 }  // namespace velto

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <functional>
 
 #include "StatusPanelViewFixture.h"
@@ -31,8 +32,10 @@ class CatalogRuntime : public searchtest::SearchTestRuntime {
         return {text, std::nullopt, {}, {}};
     }
     std::vector<Track> artistPopularTracks(const ArtistSummary&, std::stop_token) override {
+        if (artistFails) throw SourceError::source("网络连接已断开");
         return someSongs("h", 24);
     }
+    std::atomic<bool> artistFails = false;
     AlbumPage artistAlbums(const ArtistSummary&, int, std::stop_token) override { return nineAlbums("al", "专辑 "); }
     AlbumDetail albumTracks(const AlbumSummary& album, std::stop_token) override {
         return {album, someSongs("a", 14)};
@@ -408,7 +411,152 @@ TEST_F(PanelKeys, AControlThatGoesHandsTheFocusOn) {
     press(Qt::Key_Return);
     EXPECT_EQ(panel->search().results().size(), 3u);
     EXPECT_EQ(unseen(), "") << "retried";
+
+    // A control still shown that gives the focus up keeps it given: nothing hands it back.
+    QQuickItem* field = focus("mac-panel-search-input");
+    ASSERT_TRUE(field);
+    field->setFocus(false);
+    layOut();
+    EXPECT_FALSE(field->hasActiveFocus());
 }
+
+// The four desktops an action is walked on: 1024×600 and 1366×768, under a bottom bar and
+// below a top one.
+const struct Edge {
+    const char* name;
+    PanelPlacement::Anchor anchor;
+} edges[] = {{"1024x600-bottom", {{0, 0, 1024, 570}, Align::centre, 872, Align::end, 574}},
+             {"1024x600-top", {{0, 30, 1024, 570}, Align::centre, 872, Align::start, 26}},
+             {"1366x768-bottom", {{0, 0, 1366, 738}, Align::centre, 1200, Align::end, 742}},
+             {"1366x768-top", {{0, 30, 1366, 738}, Align::centre, 1200, Align::start, 26}}};
+void PrintTo(const Edge& edge, std::ostream* out) { *out << edge.name; }
+
+// An action that takes its own control away or replaces it, pressed by key: the state it is
+// pressed in, its control, what happens before the press (a service coming back), and the
+// control the focus must land on, where the action brings one ("" for any in the view).
+struct Action {
+    const char* name;
+    std::function<void()> state;
+    const char* control;
+    std::function<void()> before;
+    std::function<std::string()> lands;
+};
+
+class ActionWalks : public PanelKeys, public testing::WithParamInterface<Edge> {
+  public:
+    // Not on the header while the view holds another control.
+    std::string onHeader() {
+        QQuickItem* header = find("mac-panel-header");
+        if (!header || !header->isAncestorOf(focused())) return {};
+        for (QQuickItem* at : shownItems())
+            if (at->activeFocusOnTab() && at->isEnabled() && !header->isAncestorOf(at) && !isList(at))
+                return "on the header, though " + nameOf(at) + " is in the view";
+        return {};
+    }
+};
+
+TEST_P(ActionWalks, TheFocusLandsOnWhatTheActionBroughtElseBeforeIt) {
+    const auto rows = [](const char* row, const char* list) {
+        return [row, list]() { return std::string(row) + " in " + list; };
+    };
+    const Action actions[] = {
+        {"band-retry",
+         [this] {
+             searchRuntime->songs["雨"] = searchtest::SearchTestRuntime::failing<SearchPage>("搜索失败，请重试。");
+             panel->selectTab("search");
+             panel->editQuery("雨", false);
+             panel->submitSearch();
+         },
+         "mac-panel-message-button",
+         [this] { searchRuntime->songs["雨"] = [] { return SearchPage{someSongs("r", 3), 3, 1}; }; },
+         rows("mac-panel-song-play", "mac-panel-song-scroll")},
+        {"more-artists", [this] { searchRain("歌手"); }, "mac-panel-more-artists", nullptr,
+         [this] {
+             return "mac-panel-artist-" + std::to_string(panel->search().visibleArtistResults().size()) +
+                    " in mac-panel-artists";
+         }},
+        {"more-artists-retry",
+         [this] {
+             searchRain("歌手");
+             const auto second = searchRuntime->artists["雨:2"];
+             searchRuntime->artists["雨:2"] = searchtest::SearchTestRuntime::failing<ArtistSearchPage>("网络连接已断开");
+             panel->expandArtists();
+             settle();
+             searchRuntime->artists["雨:2"] = second;
+         },
+         "inlineErrorRetry", nullptr,
+         [this] {
+             return "mac-panel-artist-" + std::to_string(panel->search().visibleArtistResults().size()) +
+                    " in mac-panel-artists";
+         }},
+        {"page-retry",
+         [this] {
+             static_cast<CatalogRuntime&>(*searchRuntime).artistFails = true;
+             searchRain("歌手");
+             panel->openArtist(0);
+         },
+         "inlineErrorRetry",
+         [this] { static_cast<CatalogRuntime&>(*searchRuntime).artistFails = false; }, nullptr},
+        {"clear-history",
+         [this] {
+             for (const char* keyword : {"林", "灯塔"}) searchSongs(keyword, someSongs(keyword, 2));
+             if (!panel->tab()) panel->selectTab("search");
+             panel->editQuery("", false);
+         },
+         "mac-panel-clear-history", nullptr, nullptr},
+        {"notice-close",
+         [this] {
+             manyFavourites();
+             model->setNotice("已加入个人歌单");
+         },
+         "mac-panel-message-close", nullptr, nullptr},
+        {"heart",
+         [this] { manyFavourites(); },
+         "mac-panel-song-heart", nullptr, rows("mac-panel-song-heart", "mac-panel-song-scroll")},
+        {"import-close",
+         [this] { panel->toggleSettings(); },
+         "online-playlist-import-close",
+         [this] {
+             // Opened from its row by key, as a person would.
+             focus("mac-settings-import-online-playlist");
+             press(Qt::Key_Space);
+             focus("online-playlist-import-close");
+         },
+         [] { return std::string("mac-settings-import-online-playlist"); }},
+    };
+    for (const Action& action : actions) {
+        const std::string at = std::string(action.name) + " " + GetParam().name;
+        made.reset();
+        panel.reset();
+        model.reset();
+        makePanel();
+        model->play({song("now", "正在播放")}, 0);
+        settle();
+        action.state();
+        settle();
+        open(GetParam().anchor);
+        if (action.before) action.before();
+        QQuickItem* control = focus(action.control);
+        ASSERT_TRUE(control) << at;
+        const std::string lands = action.lands ? action.lands() : std::string();
+        press(Qt::Key_Space);
+        advance(1);
+        layOut();
+        EXPECT_EQ(unseen(), "") << at;
+        EXPECT_EQ(onHeader(), "") << at;
+        if (!lands.empty()) {
+            EXPECT_EQ(nameOf(focused()), lands) << at;
+        }
+        made->performClose();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothTrayEdges, ActionWalks, testing::ValuesIn(edges),
+                         [](const testing::TestParamInfo<Edge>& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 // "搜索" pressed from the keyboard runs the search and leaves the query selected, so that what is
 // typed next replaces it; Up from the first result goes back to the field, as Down came.
@@ -430,6 +578,21 @@ TEST_F(PanelKeys, ASearchFromTheKeyboardLeavesItsQuerySelected) {
     EXPECT_EQ(field->property("text").toString(), "灯塔");
     press(Qt::Key_Return);
     EXPECT_EQ(field->property("selectedText").toString(), "灯塔") << "searched with Return";
+    // A search run from elsewhere while the field has the focus: it shows the query anew, selected.
+    panel->pick("海盐");
+    layOut();
+    ASSERT_EQ(focused(), field);
+    EXPECT_EQ(field->property("selectedText").toString(), "海盐") << "shown anew";
+    // A history entry picked by key after an edit is searched too: the field shows it selected.
+    press(Qt::Key_Backspace);
+    ASSERT_EQ(field->property("text").toString(), "");
+    QQuickItem* chip = focus("mac-panel-chip-1");
+    ASSERT_TRUE(chip);
+    const QString picked = chip->property("modelData").toString();
+    press(Qt::Key_Space);
+    ASSERT_EQ(field->property("text").toString(), picked);
+    EXPECT_EQ(focused(), field);
+    EXPECT_EQ(field->property("selectedText").toString(), picked) << "picked";
 
     field->setProperty("text", "林");
     panel->editQuery("林", false);
@@ -477,10 +640,33 @@ TEST_F(PanelKeys, PickersTakeTheArrows) {
 }
 
 // "显示更多歌手" comes after the rows it extends; pressed from the keyboard, the focus stays on
-// it or goes to the first row it added, and Tab goes on past it.
+// it or goes to the first row it added, and Tab goes on past it. While it loads it reads so and
+// is drawn disabled, taking no press, yet keeps the focus.
 TEST_F(PanelKeys, ShowingMoreKeepsTheFocusAfterTheRows) {
     searchRain("歌手");
     open(screens[0].anchor);
+    QQuickItem* more = focus("mac-panel-more-artists");
+    ASSERT_TRUE(more);
+    const auto shown = panel->search().visibleArtistResults().size();
+    QTest::keyClick(made.get(), Qt::Key_Space);
+    made->grabWindow();
+    ASSERT_EQ(more->property("text").toString(), "正在载入…");
+    EXPECT_EQ(focused(), more);
+    QQuickItem* label = nullptr;
+    for (QQuickItem* part : more->property("contentItem").value<QQuickItem*>()->childItems())
+        if (part->property("text") == more->property("text")) label = part;
+    ASSERT_TRUE(label);
+    EXPECT_LT(label->opacity(), 1) << "drawn as enabled";
+    const QPoint centre = more->mapToScene({more->width() / 2, more->height() / 2}).toPoint();
+    QTest::mousePress(made.get(), Qt::LeftButton, {}, centre);
+    EXPECT_FALSE(more->property("pressed").toBool()) << "pressed while loading";
+    QTest::mouseRelease(made.get(), Qt::LeftButton, {}, centre);
+    QTest::keyPress(made.get(), Qt::Key_Space);
+    EXPECT_FALSE(more->property("pressed").toBool()) << "pressed by key while loading";
+    QTest::keyRelease(made.get(), Qt::Key_Space);
+    EXPECT_EQ(focused(), more);
+    layOut();
+    EXPECT_EQ(focused()->objectName().toStdString(), "mac-panel-artist-" + std::to_string(shown));
     for (int press = 0; press < 3 && find("mac-panel-more-artists"); ++press) {
         ASSERT_TRUE(focus("mac-panel-more-artists"));
         const int shown = int(panel->search().visibleArtistResults().size());
@@ -495,6 +681,34 @@ TEST_F(PanelKeys, ShowingMoreKeepsTheFocusAfterTheRows) {
         this->press(Qt::Key_Tab);
         EXPECT_FALSE(listOf(focused())) << press << " " << nameOf(focused());
     }
+}
+
+// Back from an album opened by key from an artist's albums, the artist page shows as it was
+// left: on its albums, scrolled as it was, the ring on the card that was opened.
+TEST_F(PanelKeys, BackFromAnAlbumShowsTheArtistPageAsItWasLeft) {
+    searchRain("歌手");
+    panel->openArtist(0);
+    open(screens[0].anchor);
+    ASSERT_TRUE(focus("artistTab2"));
+    press(Qt::Key_Space);
+    ASSERT_TRUE(focus("albumCard7"));
+    QQuickItem* grid = find("albumGrid");
+    ASSERT_TRUE(grid);
+    const double scrolled = grid->property("contentY").toDouble();
+    ASSERT_GT(scrolled, 0);
+    press(Qt::Key_Space);
+    ASSERT_EQ(panel->catalogPath().size(), 2u);
+    ASSERT_TRUE(focus("catalogBack"));
+    press(Qt::Key_Space);
+    ASSERT_EQ(panel->catalogPath().size(), 1u);
+    grid = find("albumGrid");
+    ASSERT_TRUE(grid) << "not on the albums";
+    EXPECT_EQ(grid->property("contentY").toDouble(), scrolled);
+    EXPECT_EQ(nameOf(focused()), "albumCard7 in albumGrid");
+    EXPECT_EQ(unseen(), "");
+    QQuickItem* play = find("catalogPagePlay");
+    ASSERT_TRUE(play);
+    EXPECT_TRUE(play->isEnabled()) << "the popular songs not loaded";
 }
 
 // In a list of 37 favourites wheeled to their end and back, Home, Right and Left move along

@@ -159,13 +159,17 @@ class PanelWindowedViews : public PanelViews {
     }
     // A click delivered at once, leaving the frames the window asked for unconfirmed: as on a
     // desktop, where the window manager answers later.
+    // Clicks a second apart, as a person's.
     void clickNow(QPoint at) {
         const QPointF global = window().mapToGlobal(QPointF(at));
         QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, {});
+        press.setTimestamp(clickTime += 1000);
         QCoreApplication::sendEvent(&window(), &press);
         QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, {});
+        release.setTimestamp(clickTime + 50);
         QCoreApplication::sendEvent(&window(), &release);
     }
+    ulong clickTime = 0;
 
     PanelWindow& window() { return *made; }
     // As the program closes it: the panel model goes back to the compact panel.

@@ -61,7 +61,9 @@ TEST_F(PanelViews, ScopeStates) {
     for (const auto& s : scopes) {
         panel->selectScope(s.scope);
         expectRendered(root, QString("search-%1-loading").arg(s.name));
+        EXPECT_TRUE(shown("mac-panel-searching")) << s.name;
         settle();
+        EXPECT_FALSE(shown("mac-panel-searching")) << s.name;
         EXPECT_GT(s.count(), 0u);
         EXPECT_EQ(property("mac-panel-summary", "text").toString(),
                   QString::number(s.count()) + s.unit);
@@ -180,14 +182,16 @@ TEST_F(PanelViews, CatalogPageTakesTheListsPlace) {
     panel->closeCatalog();
     EXPECT_TRUE(shown("mac-panel-scope-picker"));
 
-    // A composition under way is an edit too: the pages close before anything is committed.
+    // A composition under way is an edit too: the pages close before anything is committed, and
+    // it takes the place of the query searched, which the field holds selected.
     panel->openAlbum(0);
     QQuickItem* field = item("mac-panel-search-input");
     field->forceActiveFocus();
+    EXPECT_EQ(field->property("selectedText").toString(), "雨");
     QInputMethodEvent compose(QStringLiteral("yu"), {});
     QCoreApplication::sendEvent(field, &compose);
     EXPECT_TRUE(panel->catalogPath().empty());
-    EXPECT_EQ(panel->search().query(), "雨");
+    EXPECT_EQ(panel->search().query(), field->property("text").toString().toStdString());
 }
 
 TEST_F(PanelViews, WithoutALibrary) {
@@ -912,6 +916,11 @@ TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsP
     expectHeartOf("2", "the next one at once");
     advance(1);
     expectHeartOf("2", "their rows gone");
+    // Its row gone once it has slid away.
+    model->removeFavorite(song("2"));
+    settle();
+    layOut();
+    expectHeartOf("3", "its song removed elsewhere");
     QTest::keyClick(&window(), Qt::Key_End);
     QTest::keyClick(&window(), Qt::Key_Space);
     expectHeartOf("10", "the last removed");

@@ -22,15 +22,17 @@ Item {
     readonly property rect contentArea: panelWindow?.contentArea ?? Qt.rect(0, 0, width, height - noticeHeight)
     readonly property rect bandArea: panelWindow?.bandArea ?? Qt.rect(0, height - noticeHeight, width, noticeHeight)
     readonly property real covered: panelWindow?.bandOverContent ?? 0
-    // A page is open (the window holds its height over a bottom tray), and the height the
-    // tallest page takes: the import sheet, the settings, the search page with its count line,
-    // or a catalog page under the field.
+    // A page is open (the window holds its height over a bottom tray), and the heights the
+    // pages are made of, from which the window works out the tallest.
     readonly property bool pageOpen: layout.divider ?? false
-    readonly property real tallestPage: 32 + header.implicitHeight + strip.implicitHeight + 1 + 3 * column.spacing
-        + Math.max(importSlot.Layout.preferredHeight, settings.implicitHeight,
-                   searchField.implicitHeight + scopePicker.implicitHeight + results.Layout.preferredHeight
-                   + summary.implicitHeight + 3 * column.spacing,
-                   searchField.implicitHeight + catalogSlot.Layout.preferredHeight + column.spacing)
+    readonly property var pageParts: ({
+        "margins": 32, "spacing": column.spacing, "header": header.implicitHeight,
+        "strip": strip.implicitHeight, "divider": 1, "importSheet": importSlot.Layout.preferredHeight,
+        "settings": settings.implicitHeight, "searchField": searchField.implicitHeight,
+        "scopePicker": scopePicker.implicitHeight, "results": results.Layout.preferredHeight,
+        "summary": summary.implicitHeight, "catalog": catalogSlot.Layout.preferredHeight,
+        "lyrics": lyricsSection.Layout.preferredHeight
+    })
 
     objectName: "mac-panel"
     implicitWidth: 380
@@ -55,6 +57,8 @@ Item {
         width: root.bandArea.width
         height: root.bandArea.height
         visible: root.showsMessages
+        // Wherever it lies, its controls act for the page: the focus they leave goes there.
+        readonly property Item focusPlace: column
         color: root.panelWindow?.color ?? Theme.background
         Rectangle {
             visible: root.covered > 0
@@ -173,6 +177,7 @@ Item {
                     panel: root.panel
                 }
                 PanelLyricsSection {
+                    id: lyricsSection
                     Layout.fillWidth: true
                     Layout.preferredHeight: 300
                     visible: root.layout.lyrics ?? false
@@ -189,7 +194,7 @@ Item {
                     sourceComponent: MacPanelCatalogView {
                         model: root.panel.catalogServices
                         destination: root.panel.catalogDestination
-                        onPush: destination => root.panel.openCatalogValue(destination)
+                        onPush: (destination, from) => root.panel.openCatalogValue(destination, from)
                         onBack: root.panel.closeCatalog()
                     }
                 }

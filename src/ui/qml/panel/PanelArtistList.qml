@@ -72,10 +72,9 @@ ListView {
         PanelButton {
             objectName: "mac-panel-more-artists"
             Layout.alignment: Qt.AlignHCenter
-            // Kept enabled while it loads, so that the focus stays on it; a press meanwhile
-            // does nothing.
             visible: artists.search?.canExpandArtistResults ?? false
-            text: (artists.search?.isLoadingMoreArtists ?? false) ? "正在载入…" : "显示更多歌手"
+            busy: artists.search?.isLoadingMoreArtists ?? false
+            text: busy ? "正在载入…" : "显示更多歌手"
             onClicked: artists.panel.expandArtists()
         }
         Repeater {

@@ -9,6 +9,10 @@ Button {
     id: button
     property string symbol
     property real textSize: Theme.caption
+    // While what it started loads: drawn disabled and deaf to presses, yet it keeps the focus,
+    // which a disabled control would lose.
+    property bool busy: false
+    readonly property bool looksEnabled: enabled && !busy
 
     implicitWidth: contentItem.implicitWidth + leftPadding + rightPadding
     leftPadding: 10
@@ -24,7 +28,15 @@ Button {
                : button.down ? Theme.separator : Theme.quaternaryFill
         border.width: button.flat || button.highlighted ? 0 : 1
         border.color: Theme.separator
-        opacity: button.enabled ? 1 : 0.5
+        opacity: button.looksEnabled ? 1 : 0.5
+    }
+    Keys.onPressed: event => event.accepted = button.busy && event.key === Qt.Key_Space
+    Keys.onReleased: event => event.accepted = button.busy && event.key === Qt.Key_Space
+    MouseArea {
+        z: 1
+        anchors.fill: parent
+        enabled: button.busy
+        acceptedButtons: Qt.AllButtons
     }
     contentItem: Row {
         spacing: 4
@@ -40,7 +52,7 @@ Button {
             text: button.text
             size: button.textSize
             color: button.highlighted ? "white" : Theme.primary
-            opacity: button.enabled ? 1 : 0.4
+            opacity: button.looksEnabled ? 1 : 0.4
         }
     }
 }

@@ -33,13 +33,23 @@ Item {
         active: results.kind === "albums" || results.kind === "playlists"
         sourceComponent: PanelCardGrid { panel: results.panel; kind: results.kind }
     }
-    BusyIndicator {
-        objectName: "mac-panel-scope-loading"
+    // Every scope shows its search on its way alike.
+    Row {
+        objectName: "mac-panel-searching"
         anchors.centerIn: parent
-        implicitWidth: 20
-        implicitHeight: 20
-        visible: results.kind !== "songs" && results.overlay === "loading"
-        running: visible
+        visible: results.overlay === "loading"
+        spacing: 6
+        BusyIndicator {
+            anchors.verticalCenter: parent.verticalCenter
+            implicitWidth: 20
+            implicitHeight: 20
+            running: parent.visible
+        }
+        PanelText {
+            anchors.verticalCenter: parent.verticalCenter
+            text: "正在搜索…"
+            color: Theme.secondary
+        }
     }
     PanelHint {
         objectName: "mac-panel-scope-hint"

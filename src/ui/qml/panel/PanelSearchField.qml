@@ -43,14 +43,11 @@ Rectangle {
             background: null
             padding: 0
             text: row.panel?.search.query ?? ""
-            // Set by a search run till the next edit: the query searched is selected whenever the
-            // field shows it anew or takes the focus.
-            property bool searched: false
-            onTextEdited: {
-                searched = false
-                row.panel.editQuery(text, preeditText.length > 0)
-            }
+            // The query searched is selected whenever the field shows it anew or takes the focus.
+            readonly property bool searched: row.panel?.querySearched ?? false
+            onTextEdited: row.panel.editQuery(text, preeditText.length > 0)
             onTextChanged: if (searched) selectAll()
+            onSearchedChanged: if (searched) selectAll()
             onPreeditTextChanged: row.panel.editComposition(preeditText)
             // Down goes on into the suggestions or results, and Up from their first line back.
             readonly property string listsBelow: "mac-panel-results"
@@ -74,7 +71,6 @@ Rectangle {
     function submit() {
         row.panel.submitSearch()
         field.selectAll()
-        field.searched = true
     }
 
     Connections {

@@ -4,7 +4,7 @@ import QtQuick.Layouts
 import Velto
 import ".."
 
-// The song rows of the favourites or the song results, with the loading and empty states.
+// The song rows of the favourites or the song results, with their empty states.
 Item {
     id: songs
     required property var panel
@@ -44,23 +44,6 @@ Item {
         }
     }
 
-    Row {
-        objectName: "mac-panel-searching"
-        anchors.centerIn: parent
-        visible: songs.panel?.layout.overlay === "loading"
-        spacing: 6
-        BusyIndicator {
-            anchors.verticalCenter: parent.verticalCenter
-            implicitWidth: 20
-            implicitHeight: 20
-            running: parent.visible
-        }
-        PanelText {
-            anchors.verticalCenter: parent.verticalCenter
-            text: "正在搜索…"
-            color: Theme.secondary
-        }
-    }
     PanelHint {
         anchors.centerIn: parent
         visible: songs.panel?.layout.overlay === "hint"
