@@ -276,7 +276,9 @@ TEST_F(PanelWindowedViews, AStandingErrorOnAFullHeightPanel) {
                 else panel->selectTab("search");
                 open(tray.anchor);
                 const std::string at = std::string(page) + " " + tray.name + (dark ? " dark" : "");
-                if (panel->showsSettings()) EXPECT_EQ(window().height(), tray.anchor.area.height() - 16) << at;
+                if (panel->showsSettings()) {
+                    EXPECT_EQ(window().height(), tray.anchor.area.height() - 16) << at;
+                }
                 EXPECT_EQ(find("mac-panel-message-button")->property("text").toString(), "重试") << at;
                 EXPECT_FALSE(inScene(find("mac-panel-notice-band")).intersects(inScene(find("mac-panel-header"))))
                     << at;
