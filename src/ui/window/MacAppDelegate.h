@@ -19,6 +19,7 @@ class MacAppModel;
 class MacArtworkLoader;
 class MacStatusPanel;
 class NotchWindowController;
+class TrayHostWatcher;
 
 // The program's desktop presence: the tray item and its menu, the status panel's window and
 // the rules that open and close it. Everything runs on the main thread.
@@ -61,6 +62,7 @@ public:
 
 private:
     enum class CloseCause { request, lostActivation };
+    void makeStatusItem();
     void show(bool byTrayClick);
     void close(CloseCause cause);
     void popoverDidClose();
@@ -75,6 +77,7 @@ private:
     std::unique_ptr<MacStatusPanel> statusPanel_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon* statusItem_ = nullptr;
+    std::unique_ptr<TrayHostWatcher> trayHosts_;
     std::unique_ptr<PanelWindow> popover_;
     QMetaObject::Connection observer_;
     QMetaObject::Connection popoverFocusObserver_;
