@@ -5,6 +5,8 @@
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QRect>
 #include <QTest>
 #include <cerrno>
@@ -496,13 +498,35 @@ TEST_F(NotchOnX, FarMovesSeldomWakeTheMeter) {
     EXPECT_LE(meter->counts().turns - turns, 5u);
 }
 
-// The tray's host is followed as it starts after the program, ends and starts again.
+// A status-notifier watcher on the session bus, as a desktop's panel runs one.
+class StatusNotifierWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    bool hostRegistered() const { return host_; }
+    void setHostRegistered(bool host) {
+        host_ = host;
+        QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+            QStringLiteral("/StatusNotifierWatcher"), QStringLiteral("org.kde.StatusNotifierWatcher"),
+            host ? QStringLiteral("StatusNotifierHostRegistered") : QStringLiteral("StatusNotifierHostUnregistered")));
+    }
+
+private:
+    bool host_ = false;
+};
+
+// The tray's host is followed as it starts after the program, ends and starts again: one that
+// owns the screen's tray selection, or one registered with the bus's status-notifier watcher.
 TEST_F(NotchOnX, TrayHostsAreFollowed) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) GTEST_SKIP() << "no session bus: tray hosts go unchecked";
     TrayHostWatcher hosts(display.name().constData());
     int appeared = 0;
     QObject::connect(&hosts, &TrayHostWatcher::hostAppeared, [&] { ++appeared; });
     harness.settle();
     EXPECT_FALSE(hosts.hostPresent());
+
     xcb_window_t host = desk->own("_NET_SYSTEM_TRAY_S0");
     EXPECT_TRUE(Desk::waitUntil([&] { return hosts.hostPresent(); })) << "started";
     EXPECT_EQ(appeared, 1);
@@ -511,6 +535,33 @@ TEST_F(NotchOnX, TrayHostsAreFollowed) {
     host = desk->own("_NET_SYSTEM_TRAY_S0");
     EXPECT_TRUE(Desk::waitUntil([&] { return hosts.hostPresent(); })) << "started again";
     EXPECT_EQ(appeared, 2);
+    desk->destroy(host);
+    ASSERT_TRUE(Desk::waitUntil([&] { return !hosts.hostPresent(); }));
+
+    // The bus's watcher starts without a host; a host registers with it, goes, and the watcher
+    // itself restarts with one.
+    StatusNotifierWatcher watcher;
+    const auto serve = [&] {
+        ASSERT_TRUE(bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                       QDBusConnection::ExportAllProperties));
+        ASSERT_TRUE(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+    };
+    serve();
+    harness.settle();
+    watcher.setHostRegistered(true);
+    EXPECT_TRUE(Desk::waitUntil([&] { return hosts.hostPresent(); })) << "a host registered";
+    EXPECT_EQ(appeared, 3);
+    watcher.setHostRegistered(false);
+    EXPECT_TRUE(Desk::waitUntil([&] { return !hosts.hostPresent(); })) << "the host unregistered";
+    bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+    watcher.setHostRegistered(true);
+    harness.settle();
+    serve();
+    EXPECT_TRUE(Desk::waitUntil([&] { return hosts.hostPresent(); })) << "the watcher restarted with a host";
+    EXPECT_EQ(appeared, 4);
+    bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
 }
 
 // Time counted from before its start, as a wall clock in 1970 reads against 2001, falls on a
@@ -587,3 +638,5 @@ TEST_F(NotchOnX, AFullScreenWindowHidesTheNotchOnlyInFrontOfIt) {
 
 }  // namespace
 }  // namespace velto
+
+#include "NotchOnXTests.moc"
