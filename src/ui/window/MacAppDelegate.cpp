@@ -55,7 +55,8 @@ void MacAppDelegate::applicationDidFinishLaunching() {
             makeStatusItem();
         } else {
             Log::info("app", "no system tray on this desktop yet; the status item comes with one");
-            if (trayHosts_) connect(trayHosts_.get(), &TrayHostWatcher::hostAppeared, this, &MacAppDelegate::makeStatusItem);
+            if (trayHosts_)
+                connect(trayHosts_.get(), &TrayHostWatcher::hostAppeared, this, &MacAppDelegate::makeStatusItem);
         }
     }
 

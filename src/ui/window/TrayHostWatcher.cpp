@@ -3,7 +3,6 @@
 #include <xcb/xcb.h>
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -35,11 +34,12 @@ TrayHostWatcher::TrayHostWatcher(const char* displayName, QObject* parent) : QOb
         } else {
             auto it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
             for (int i = 0; i < screenNumber && it.rem > 0; ++i) xcb_screen_next(&it);
-            selection_ = std::make_unique<X11SelectionOwner>(connection_, it.data->root,
-                                                              "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber));
+            selection_ = std::make_unique<X11SelectionOwner>(
+                connection_, it.data->root, "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber));
             xembedHost_ = selection_->owner() != XCB_NONE;
             xcb_flush(connection_);
-            notifier_ = new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
+            notifier_ = new QSocketNotifier(xcb_get_file_descriptor(connection_),
+                                            QSocketNotifier::Read, this);
             connect(notifier_, &QSocketNotifier::activated, this, &TrayHostWatcher::readEvents);
             // What the first replies brought along, which the socket no longer tells.
             QMetaObject::invokeMethod(this, &TrayHostWatcher::readEvents, Qt::QueuedConnection);
@@ -49,11 +49,15 @@ TrayHostWatcher::TrayHostWatcher(const char* displayName, QObject* parent) : QOb
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
     // Hosts register with the watcher, which may itself start late or restart.
-    auto* services = new QDBusServiceWatcher(watcherService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
-    connect(services, &QDBusServiceWatcher::serviceOwnerChanged, this, &TrayHostWatcher::askStatusNotifierHost);
-    bus.connect(watcherService, watcherPath, watcherService, QStringLiteral("StatusNotifierHostRegistered"), this,
+    auto* services = new QDBusServiceWatcher(watcherService, bus,
+                                             QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(services, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &TrayHostWatcher::askStatusNotifierHost);
+    bus.connect(watcherService, watcherPath, watcherService,
+                QStringLiteral("StatusNotifierHostRegistered"), this,
                 SLOT(askStatusNotifierHost()));
-    bus.connect(watcherService, watcherPath, watcherService, QStringLiteral("StatusNotifierHostUnregistered"), this,
+    bus.connect(watcherService, watcherPath, watcherService,
+                QStringLiteral("StatusNotifierHostUnregistered"), this,
                 SLOT(askStatusNotifierHost()));
     askStatusNotifierHost();
 }
@@ -76,18 +80,19 @@ void TrayHostWatcher::readEvents() {
 }
 
 void TrayHostWatcher::askStatusNotifierHost() {
-    QDBusMessage ask = QDBusMessage::createMethodCall(watcherService, watcherPath,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
     ask << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
     auto* answer = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(ask), this);
-    connect(answer, &QDBusPendingCallWatcher::finished, this, [this, asked = ++asked_](QDBusPendingCallWatcher* call) {
-        call->deleteLater();
-        if (asked != asked_) return;
-        const QDBusPendingReply<QDBusVariant> reply = *call;
-        // No watcher answers: no host.
-        tell(statusNotifierHost_, !reply.isError() && reply.value().variant().toBool());
-    });
+    connect(answer, &QDBusPendingCallWatcher::finished, this,
+            [this, asked = ++asked_](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (asked != asked_) return;
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                // No watcher answers: no host.
+                tell(statusNotifierHost_, !reply.isError() && reply.value().variant().toBool());
+            });
 }
 
 void TrayHostWatcher::tell(bool& host, bool present) {
