@@ -4,16 +4,22 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/sync.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <mutex>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <sstream>
 #include <string>
@@ -35,8 +41,9 @@
 // run to about a minute); VELTO_BENCH_SONG_SECONDS sets the length of the song played beside
 // playbin (four minutes, an ordinary song: the open panel draws each time its seek slider's
 // knob moves a pixel, so a short song costs more); VELTO_BENCH_DISPLAY picks the X display
-// (":71"; by default the first free one from :90); VELTO_BENCH_WRAPPER names a tool to run the
-// program under, whose own figures then count too.
+// (":71"; by default the first free one from :90); VELTO_BENCH_COMPOSITOR names a compositing
+// manager to run on it ("xcompmgr"); VELTO_BENCH_WRAPPER names a tool to run the program under,
+// whose own figures then count too.
 
 extern char** environ;
 
@@ -254,6 +261,9 @@ public:
             manager_.emplace(std::vector<std::string>{"openbox"},
                              std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name,
                                                       "HOME=" + dir_.path().string()});
+            if (const char* compositor = std::getenv("VELTO_BENCH_COMPOSITOR"); compositor && *compositor)
+                compositor_.emplace(std::vector<std::string>{compositor},
+                                    std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name});
             std::this_thread::sleep_for(1s);  // until it manages the screen
             return;
         }
@@ -267,6 +277,7 @@ private:
     TempDir dir_;
     std::optional<Child> server_;
     std::optional<Child> manager_;
+    std::optional<Child> compositor_;
     std::string display_;
 };
 
@@ -310,6 +321,116 @@ private:
     xcb_connection_t* connection_;
     xcb_window_t window_ = 0;
     std::jthread mover_;
+};
+
+// The least a client can spend on a meter that swings in a window of its own: a 24×20 picture
+// redrawn 7.14 times a second from 64 frames kept on the server, the steps queued ten seconds
+// ahead and held back by the server until their time (SYNC's Await on SERVERTIME). Its thread
+// wakes once in nearly ten seconds. Runs in this process; its CPU is its thread's.
+class FloorClient {
+public:
+    explicit FloorClient(const std::string& display) : connection_(xcb_connect(display.c_str(), nullptr)) {
+        if (xcb_connection_has_error(connection_)) return;
+        const auto* sync = xcb_get_extension_data(connection_, &xcb_sync_id);
+        if (!sync || !sync->present) return;
+        std::free(xcb_sync_initialize_reply(connection_, xcb_sync_initialize(connection_, 3, 1), nullptr));
+        const std::uint32_t counter = serverTime();
+        if (counter == 0) return;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        const xcb_window_t window = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {screen->black_pixel, 1};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, screen->root, 950, 14, width, height, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(connection_, window);
+        const xcb_gcontext_t gc = xcb_generate_id(connection_);
+        const std::uint32_t gcValues[] = {screen->white_pixel, 0};
+        xcb_create_gc(connection_, gc, window, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, gcValues);
+        std::vector<xcb_pixmap_t> frames;
+        for (int frame = 0; frame < 64; ++frame) {
+            const xcb_pixmap_t pixmap = xcb_generate_id(connection_);
+            xcb_create_pixmap(connection_, screen->root_depth, pixmap, window, width, height);
+            const xcb_rectangle_t bar{0, 0, width, std::uint16_t(1 + frame * height / 64)};
+            xcb_poly_fill_rectangle(connection_, pixmap, gc, 1, &bar);
+            frames.push_back(pixmap);
+        }
+        auto* value = xcb_sync_query_counter_reply(connection_, xcb_sync_query_counter(connection_, counter), nullptr);
+        if (!value) return;
+        const std::int64_t serverNow = (std::int64_t(value->counter_value.hi) << 32) | value->counter_value.lo;
+        std::free(value);
+        const auto start = std::chrono::steady_clock::now();
+        stepper_ = std::jthread([this, counter, window, gc, frames, serverNow, start](std::stop_token stop) {
+            tid_ = gettid();
+            constexpr auto step = std::chrono::microseconds(140000);
+            auto queuedUntil = start;
+            int index = 0;
+            while (!stop.stop_requested()) {
+                for (auto at = queuedUntil + step; at <= std::chrono::steady_clock::now() + 10s; at += step) {
+                    const std::int64_t due =
+                        serverNow + std::chrono::duration_cast<std::chrono::milliseconds>(at - start).count();
+                    xcb_sync_waitcondition_t condition{};
+                    condition.trigger.counter = counter;
+                    condition.trigger.wait_type = XCB_SYNC_VALUETYPE_ABSOLUTE;
+                    condition.trigger.wait_value = {std::int32_t(due >> 32), std::uint32_t(due)};
+                    condition.trigger.test_type = XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON;
+                    condition.event_threshold = {std::numeric_limits<std::int32_t>::max(),
+                                                 std::numeric_limits<std::uint32_t>::max()};
+                    xcb_sync_await(connection_, 1, &condition);
+                    xcb_copy_area(connection_, frames[std::size_t(index++ % 64)], window, gc, 0, 0, 0, 0, width,
+                                  height);
+                    queuedUntil = at;
+                }
+                xcb_flush(connection_);
+                std::mutex mutex;
+                std::unique_lock lock(mutex);
+                std::condition_variable_any().wait_until(lock, stop, queuedUntil - 300ms, [] { return false; });
+            }
+        });
+    }
+    ~FloorClient() {
+        stepper_ = {};
+        xcb_disconnect(connection_);
+    }
+    FloorClient(const FloorClient&) = delete;
+    FloorClient& operator=(const FloorClient&) = delete;
+
+    bool stepping() const { return stepper_.joinable(); }
+    double cpuSeconds() const {
+        std::ifstream schedstat("/proc/self/task/" + std::to_string(tid_.load()) + "/schedstat");
+        double nanoseconds = 0;
+        schedstat >> nanoseconds;
+        return nanoseconds / 1e9;
+    }
+
+private:
+    static constexpr std::uint16_t width = 24, height = 20;
+
+    // The SERVERTIME counter, 0 when the server has none: entries of a counter, a resolution, a
+    // name length and the name, padded to four bytes.
+    std::uint32_t serverTime() {
+        auto* list = xcb_sync_list_system_counters_reply(connection_, xcb_sync_list_system_counters(connection_),
+                                                         nullptr);
+        if (!list) return 0;
+        const auto* data = reinterpret_cast<const std::uint8_t*>(list + 1);
+        const std::size_t length = std::size_t(list->length) * 4;
+        std::uint32_t found = 0;
+        std::size_t at = 0;
+        for (std::uint32_t i = 0; i < list->counters_len && at + 14 <= length; ++i) {
+            std::uint32_t counter;
+            std::uint16_t nameLength;
+            std::memcpy(&counter, data + at, 4);
+            std::memcpy(&nameLength, data + at + 12, 2);
+            if (at + 14 + nameLength > length) break;
+            if (std::string(reinterpret_cast<const char*>(data + at + 14), nameLength) == "SERVERTIME") found = counter;
+            at += (14 + nameLength + 3) & ~std::size_t(3);
+        }
+        std::free(list);
+        return found;
+    }
+
+    xcb_connection_t* connection_;
+    std::atomic<pid_t> tid_ = 0;
+    std::jthread stepper_;
 };
 
 // A FLAC of a sine tone made by GStreamer itself.
@@ -369,6 +490,29 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
         return true;
     };
     if (server && !measureMoverAlone()) return state.SkipWithError("no window could be moved on the X display");
+    // The floor: playbin beside the least client that shows a meter, with the server (playbin,
+    // client, server in ms/s), measured before the program starts.
+    std::optional<std::tuple<double, double, double>> floor;
+    if (server) {
+        FloorClient client(display);
+        if (!client.stepping()) return state.SkipWithError("the floor client found no SERVERTIME counter");
+        Child playbin({"gst-launch-1.0", "-q", "playbin", "uri=file://" + song.string(),
+                       "audio-sink=fakesink sync=true", "flags=2"},
+                      {"PATH=/usr/bin:/bin"});
+        std::this_thread::sleep_for(3s);
+        const double playbinBefore = playbin.cpuSeconds();
+        const double clientBefore = client.cpuSeconds();
+        const double serverBefore = server->cpuSeconds();
+        std::this_thread::sleep_for(std::chrono::duration<double>(window));
+        floor.emplace(1000 * (playbin.cpuSeconds() - playbinBefore) / window,
+                      1000 * (client.cpuSeconds() - clientBefore) / window,
+                      1000 * (server->cpuSeconds() - serverBefore) / window);
+        const auto& [playbinMs, clientMs, serverMs] = *floor;
+        state.counters["floor_playbin_ms_per_s"] = playbinMs;
+        state.counters["floor_client_ms_per_s"] = clientMs;
+        state.counters["floor_x_server_ms_per_s"] = serverMs;
+        state.counters["floor_ratio"] = playbinMs > 0 ? (playbinMs + clientMs + serverMs) / playbinMs : 0;
+    }
     for (auto _ : state) {
         Program program(song, "playInOrder", display);
         if (!program.play()) return state.SkipWithError("the program did not start playing");
@@ -400,6 +544,15 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
         };
         measure("closed");
         if (server) {
+            // Each step of the meter wakes the server; a run in which it never stepped measures
+            // a program that shows less than it should.
+            if (state.counters["x_server_closed_wakeups_per_s"] < 1000.0 / 140 / 2)
+                return state.SkipWithError("the notch meter never stepped");
+            const auto& [playbinMs, clientMs, serverMs] = *floor;
+            const double floorMs = playbinMs + clientMs + serverMs;
+            state.counters["closed_over_floor"] =
+                floorMs > 0 ? (state.counters["closed_ms_per_s"] + state.counters["x_server_closed_ms_per_s"]) / floorMs
+                            : 0;
             std::optional<WindowMover> mover(std::in_place, display);
             std::this_thread::sleep_for(1s);
             measure("moving");

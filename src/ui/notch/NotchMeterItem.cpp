@@ -81,6 +81,9 @@ void NotchMeterItem::placeNative() {
         native_->place(0, {}, 1);
         return;
     }
+    // Qt calls a window visible before its own connection has sent the map: the window is
+    // handed over once the server has shown it, and its frames come only after that.
+    if (!shownIn->isExposed()) return;
     const double ratio = shownIn->effectiveDevicePixelRatio();
     const QRectF area = mapRectToScene(boundingRect());
     const QRect pixels(QRectF(area.topLeft() * ratio, area.size() * ratio).toAlignedRect());

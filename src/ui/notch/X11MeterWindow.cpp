@@ -24,6 +24,7 @@
 #include "foundation/Log.h"
 #include "ui/notch/NotchMeterItem.h"
 #include "ui/notch/NotchMeterModel.h"
+#include "ui/notch/X11SelectionOwner.h"
 #include "ui/notch/X11Stacking.h"
 
 namespace velto {
@@ -176,6 +177,15 @@ class MeterWorker {
     // stays far inside the socket's buffer.
     static constexpr auto horizon = std::chrono::seconds(10);
     static constexpr auto lead = std::chrono::milliseconds(300);
+    // Frames stay on the server this long under a cover, so that a window passing over the
+    // meter costs no new upload.
+    static constexpr auto filmKept = std::chrono::seconds(3);
+    // How late a window that comes over a seen meter may be noticed where a compositing manager
+    // runs: every window's change is told then, and each read is a wake-up.
+    static constexpr auto coverLatency = std::chrono::seconds(1);
+    // Asked again after a failed answer (a window not made on the server yet), from this long.
+    static constexpr auto firstRetry = std::chrono::milliseconds(50);
+    static constexpr auto lastRetry = std::chrono::seconds(2);
 
     // The notch window the meter lies on, as the server last told of it.
     struct Notch {
@@ -185,10 +195,16 @@ class MeterWorker {
         QPoint inTop;           // of the notch window in `top`, inside its border
         bool shown = false;
         bool moved = false;
+        bool known = false;  // the server answered about it
+        Clock::time_point askAgainAt{};
+        Clock::duration retry{};
     };
     struct Drawn {
         std::uint32_t parent = 0;
         std::uint32_t window = 0;
+        // Inside `window` and as large, where the bars are drawn: made anew to drop the steps
+        // queued for it, while the window and the frames stay.
+        std::uint32_t stage = 0;
         std::uint32_t gc = 0;
         QRect area;
     };
@@ -201,9 +217,14 @@ class MeterWorker {
     };
 
     void knowNotch(std::uint32_t window);
+    void askAgainLater();
+    void watchCompositor(std::uint32_t root, int screen);
+    void followCompositor();
     void follow(const Wanted& wanted);
     void create(const Wanted& wanted);
     void lay(const QRect& area);
+    void makeStage();
+    void dropSteps();
     void judgeCover(const Wanted& wanted);
     bool coveredWhole();
     void shoot(const Wanted& wanted);
@@ -222,6 +243,7 @@ class MeterWorker {
     std::string displayName_;
     X11MeterWindow::Counts& counts_;
     std::optional<X11Stacking> stacking_;  // over the notch's root
+    std::optional<X11SelectionOwner> compositor_;  // of the notch's screen
     const xcb_screen_t* screen_ = nullptr;
     Notch notch_;
     Drawn drawn_;
@@ -239,11 +261,32 @@ class MeterWorker {
     bool judgedByStacking_ = false;
     bool coverStale_ = true;
     Drawn judged_;  // where the meter was when last judged or told
-    // Changes of other windows are read at most once a step: one dragged about sends one for
+    // Changes of other windows are read in spells (see `wait`): one dragged about sends one for
     // each move, and none of them should cost a wake-up of their own.
     Clock::time_point eventsQuietUntil_{};
+    std::optional<Clock::time_point> filmDropAt_;  // while hidden
     QImage image_;
 };
+
+namespace {
+
+// Whether the two looks draw the same: a swing's own heights are not drawn.
+bool drawAlike(const X11MeterWindow::Look& a, const X11MeterWindow::Look& b) {
+    return a.swinging == b.swinging && a.opacity == b.opacity && a.backdrop == b.backdrop &&
+           (a.swinging || a.heights == b.heights);
+}
+
+int millisecondsUntil(Clock::time_point at) {
+    return static_cast<int>(
+        std::max<long long>(std::chrono::ceil<std::chrono::milliseconds>(at - Clock::now()).count(), 0));
+}
+
+// The earlier of two waits, -1 standing for none.
+int sooner(int a, int b) {
+    return a < 0 ? b : b < 0 ? a : std::min(a, b);
+}
+
+}  // namespace
 
 int MeterWorker::turn(const Wanted& asked) {
     knowNotch(asked.parent);
@@ -252,38 +295,51 @@ int MeterWorker::turn(const Wanted& asked) {
     if (!notch_.shown) wanted.parent = 0;
     judgeCover(wanted);
     // Steps already queued would go on showing the old look or size, or where nobody sees
-    // them: they go with the window.
-    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area.size() != drawn_.area.size() ||
-                   wanted.look != shown_ || wanted.ratio != film_.ratio || hidden_)) {
-        takeAway();
-        pacer_.reset();
-    }
+    // them: they go with the stage.
+    const bool sameLook = drawAlike(wanted.look, shown_);
+    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area.size() != drawn_.area.size() || !sameLook ||
+                   wanted.ratio != film_.ratio || hidden_))
+        dropSteps();
     follow(wanted);
     judgeCover(wanted);
-    stale_ = stale_ || wanted.look != shown_;
+    stale_ = stale_ || !sameLook;
     shown_ = wanted.look;
 
     int timeout = -1;
     if (drawn_.window != 0 && wanted.look.swinging && !hidden_) {
+        filmDropAt_.reset();
         timeout = swing(wanted);
     } else {
-        // Frames nobody sees are not kept on the server.
-        if (hidden_) dropFilm();
-        if (drawn_.window != 0 && stale_) {
-            send(drawn_.window, paint(wanted.look.heights, wanted.look, wanted.ratio));
+        // Frames nobody sees are not kept on the server past a brief cover.
+        if (hidden_ && !film_.frames.empty()) {
+            if (!filmDropAt_) filmDropAt_ = Clock::now() + filmKept;
+            if (Clock::now() >= *filmDropAt_) {
+                dropFilm();
+                filmDropAt_.reset();
+            } else {
+                timeout = millisecondsUntil(*filmDropAt_);
+            }
+        }
+        if (drawn_.window != 0 && stale_ && !hidden_) {
+            if (drawn_.stage == 0) makeStage();
+            send(drawn_.stage, paint(wanted.look.heights, wanted.look, wanted.ratio));
             stale_ = false;
         }
     }
+    if (notch_.window != 0 && !notch_.known) timeout = sooner(timeout, millisecondsUntil(notch_.askAgainAt));
     xcb_flush(connection_);
     return timeout;
 }
 
 void MeterWorker::knowNotch(std::uint32_t window) {
-    if (window == notch_.window) return;
-    notch_ = {.window = window};
+    if (window != notch_.window) {
+        notch_ = {.window = window, .retry = firstRetry};
+    } else if (notch_.known || Clock::now() < notch_.askAgainAt) {
+        return;
+    }
     if (window == 0) return;
     auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
-    if (!geometry) return;
+    if (!geometry) return askAgainLater();
     const std::uint32_t root = geometry->root;
     std::free(geometry);
     int number = 0;
@@ -295,21 +351,13 @@ void MeterWorker::knowNotch(std::uint32_t window) {
         stacking_.emplace(connection_, root);
         const xcb_setup_t* setup = xcb_get_setup(connection_);
         stacking_->passOver(setup->resource_id_base, setup->resource_id_mask);
-        // Other windows' changes matter only where the server tells no visibility.
-        const std::string name = "_NET_WM_CM_S" + std::to_string(number);
-        auto* atom = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
-            nullptr);
-        auto* owner = atom ? xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, atom->atom),
-                                                           nullptr)
-                           : nullptr;
-        judgedByStacking_ = owner && owner->owner != XCB_NONE;
-        std::free(owner);
-        std::free(atom);
-        const std::uint32_t watch = judgedByStacking_ ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0;
-        xcb_change_window_attributes(connection_, root, XCB_CW_EVENT_MASK, &watch);
+        watchCompositor(root, number);
     }
     notch_.top = stacking_->topLevel(window);
+    // Its moves, restacks, unmapping and end, told from before it is asked about, so that a
+    // change between the question and the answer is not missed.
+    const std::uint32_t watch = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, notch_.top, XCB_CW_EVENT_MASK, &watch);
     const auto attributesAsked = xcb_get_window_attributes(connection_, notch_.top);
     const auto topAsked = xcb_get_geometry(connection_, notch_.top);
     const auto placeAsked = xcb_translate_coordinates(connection_, window, root, 0, 0);
@@ -320,13 +368,38 @@ void MeterWorker::knowNotch(std::uint32_t window) {
         notch_.shown = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
         notch_.origin = QPoint(place->dst_x, place->dst_y);
         notch_.inTop = notch_.origin - QPoint(top->x + top->border_width, top->y + top->border_width);
+        notch_.moved = true;
+        notch_.known = true;
     }
     std::free(attributes);
     std::free(top);
     std::free(place);
-    // Its moves, restacks, unmapping and end.
-    const std::uint32_t watch = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(connection_, notch_.top, XCB_CW_EVENT_MASK, &watch);
+    if (!notch_.known) askAgainLater();
+}
+
+void MeterWorker::askAgainLater() {
+    notch_.shown = false;
+    notch_.askAgainAt = Clock::now() + notch_.retry;
+    notch_.retry = std::min<Clock::duration>(notch_.retry * 2, lastRetry);
+}
+
+void MeterWorker::watchCompositor(std::uint32_t root, int screen) {
+    compositor_.emplace(connection_, root, "_NET_WM_CM_S" + std::to_string(screen));
+    followCompositor();
+}
+
+void MeterWorker::followCompositor() {
+    // Other windows' changes matter only where the server tells no visibility.
+    const bool was = std::exchange(judgedByStacking_, compositor_->owner() != XCB_NONE);
+    const std::uint32_t watch = judgedByStacking_ ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0;
+    xcb_change_window_attributes(connection_, stacking_->root(), XCB_CW_EVENT_MASK, &watch);
+    if (was == judgedByStacking_) return;
+    // Judged anew the other way; the server tells the meter's visibility again once its
+    // window is no longer redirected.
+    coverStale_ = true;
+    stale_ = stale_ || hidden_;
+    hidden_ = false;
+    eventsQuietUntil_ = {};
 }
 
 void MeterWorker::follow(const Wanted& wanted) {
@@ -338,7 +411,10 @@ void MeterWorker::follow(const Wanted& wanted) {
     if (drawn_.window == 0) return;
     if (wanted.area != drawn_.area || notch_.moved) {
         lay(wanted.area);
-        if (wanted.area.size() != drawn_.area.size()) stale_ = true;
+        if (wanted.area.size() != drawn_.area.size()) {
+            stale_ = true;
+            dropSteps();
+        }
         drawn_.area = wanted.area;
         coverStale_ = true;
     }
@@ -367,16 +443,35 @@ void MeterWorker::create(const Wanted& wanted) {
     // No expose events for copies: a lost part comes back through the window's own.
     const std::uint32_t noExposures = 0;
     xcb_create_gc(connection_, drawn_.gc, drawn_.window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
-    xcb_map_window(connection_, drawn_.window);
     drawn_.area = area;
-    stale_ = true;
-    // The same place again (made anew to drop the steps queued for the old window) lies under
-    // the same windows.
+    makeStage();
+    xcb_map_window(connection_, drawn_.window);
     if (wanted.parent != judged_.parent || area != judged_.area) {
         coverStale_ = true;
         hidden_ = false;
-        judged_ = {drawn_.parent, 0, 0, area};
+        judged_ = {.parent = drawn_.parent, .area = area};
     }
+}
+
+void MeterWorker::makeStage() {
+    drawn_.stage = xcb_generate_id(connection_);
+    // No background of its own: made anew, it shows what lay there until it is drawn.
+    const std::uint32_t watch = XCB_EVENT_MASK_EXPOSURE;
+    xcb_create_window(connection_, screen_->root_depth, drawn_.stage, drawn_.window, 0, 0,
+                      static_cast<std::uint16_t>(drawn_.area.width()),
+                      static_cast<std::uint16_t>(drawn_.area.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen_->root_visual, XCB_CW_EVENT_MASK, &watch);
+    xcb_shape_rectangles(connection_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, drawn_.stage,
+                         0, 0, 0, nullptr);
+    xcb_map_window(connection_, drawn_.stage);
+    stale_ = true;
+}
+
+void MeterWorker::dropSteps() {
+    pacer_.reset();
+    if (drawn_.stage == 0) return;
+    xcb_destroy_window(connection_, drawn_.stage);
+    drawn_.stage = 0;
 }
 
 void MeterWorker::lay(const QRect& area) {
@@ -395,7 +490,7 @@ void MeterWorker::judgeCover(const Wanted& wanted) {
     // Only a swing is held: judged when it is due, on the window where it would be drawn.
     if (!judgedByStacking_ || !coverStale_ || drawn_.window == 0 || !wanted.look.swinging) return;
     coverStale_ = false;
-    judged_ = {drawn_.parent, 0, 0, drawn_.area};
+    judged_ = {.parent = drawn_.parent, .area = drawn_.area};
     const bool was = std::exchange(hidden_, coveredWhole());
     stale_ = stale_ || was != hidden_;
 }
@@ -434,11 +529,12 @@ void MeterWorker::shoot(const Wanted& wanted) {
 }
 
 int MeterWorker::swing(const Wanted& wanted) {
+    if (drawn_.stage == 0) makeStage();
     shoot(wanted);
     const auto now = Clock::now();
     if (!pacer_ && !pacerUnavailable_) {
-        xcb_flush(connection_);  // the window and frames exist before the other connection names them
-        pacer_ = ServerPacer::connect(displayName_, drawn_.window);
+        xcb_flush(connection_);  // the stage and frames exist before the other connection names them
+        pacer_ = ServerPacer::connect(displayName_, drawn_.stage);
         pacerUnavailable_ = !pacer_;
         queuedUntil_ = now;
     }
@@ -455,9 +551,7 @@ int MeterWorker::swing(const Wanted& wanted) {
         }
         pacer_->flush();
     }
-    const auto wakeAt = pacer_ ? queuedUntil_ - lead : nextStep_;
-    return static_cast<int>(
-        std::max<long long>(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now()).count(), 0));
+    return millisecondsUntil(pacer_ ? queuedUntil_ - lead : nextStep_);
 }
 
 std::uint32_t MeterWorker::frameAt(Clock::time_point at) const {
@@ -468,7 +562,7 @@ std::uint32_t MeterWorker::frameAt(Clock::time_point at) const {
 }
 
 void MeterWorker::copy(std::uint32_t frame) {
-    xcb_copy_area(connection_, frame, drawn_.window, drawn_.gc, 0, 0, 0, 0,
+    xcb_copy_area(connection_, frame, drawn_.stage, drawn_.gc, 0, 0, 0, 0,
                   static_cast<std::uint16_t>(film_.size.width()), static_cast<std::uint16_t>(film_.size.height()));
 }
 
@@ -493,6 +587,8 @@ void MeterWorker::dropFilm() {
 }
 
 void MeterWorker::takeAway() {
+    pacer_.reset();
+    filmDropAt_.reset();
     if (drawn_.window == 0) return;
     dropFilm();
     xcb_free_gc(connection_, drawn_.gc);
@@ -503,16 +599,18 @@ void MeterWorker::takeAway() {
 void MeterWorker::wait(int wakeFd, int timeout) {
     // Replies waited for in the turn may have brought events along, which no poll would tell.
     if (readEvents(false)) return;
-    const auto now = Clock::now();
-    const bool quiet = now < eventsQuietUntil_;
-    if (quiet) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(eventsQuietUntil_ - now).count();
-        timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
+    const auto due = Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+    pollfd fds[3];
+    for (;;) {
+        // The end of a quiet spell wakes nobody: the server is listened to again from there.
+        const bool quiet = Clock::now() < eventsQuietUntil_;
+        int left = timeout < 0 ? -1 : millisecondsUntil(due);
+        if (quiet) left = sooner(left, millisecondsUntil(eventsQuietUntil_));
+        fds[0] = {quiet ? -1 : xcb_get_file_descriptor(connection_), POLLIN, 0};
+        fds[1] = {wakeFd, POLLIN, 0};
+        fds[2] = {pacer_ ? pacer_->descriptor() : -1, POLLIN, 0};
+        if (poll(fds, 3, left) != 0 || !quiet || (timeout >= 0 && Clock::now() >= due)) break;
     }
-    pollfd fds[] = {{quiet ? -1 : xcb_get_file_descriptor(connection_), POLLIN, 0},
-                    {wakeFd, POLLIN, 0},
-                    {pacer_ ? pacer_->descriptor() : -1, POLLIN, 0}};
-    poll(fds, 3, timeout);
     if (pacer_ && fds[2].revents != 0) {
         pacer_->drain();
         if (pacer_->broken()) {
@@ -523,12 +621,20 @@ void MeterWorker::wait(int wakeFd, int timeout) {
             nextStep_ = Clock::now();
         }
     }
+    bool woken = false;
     if (fds[1].revents & POLLIN) {
         std::uint64_t count;
         [[maybe_unused]] const auto taken = read(wakeFd, &count, sizeof count);
+        woken = true;
     }
-    if (fds[0].revents != 0 && readEvents(true) && judgedByStacking_)
-        eventsQuietUntil_ = Clock::now() + NotchMeterModel::interval;
+    // Awake anyway, what the server told so far is read too: the notch's moves come with the
+    // places asked in it.
+    if ((fds[0].revents != 0 || woken) && readEvents(true) && judgedByStacking_) {
+        // Windows that change about a seen meter are read at most once in `coverLatency`, and
+        // those about a hidden one at most once a step, so that an uncovered meter swings at once.
+        eventsQuietUntil_ = Clock::now() + (hidden_ ? Clock::duration(NotchMeterModel::interval)
+                                                    : Clock::duration(coverLatency));
+    }
 }
 
 bool MeterWorker::readEvents(bool readable) {
@@ -548,6 +654,8 @@ bool MeterWorker::readEvents(bool readable) {
                 const bool was = std::exchange(hidden_, told->state == XCB_VISIBILITY_FULLY_OBSCURED);
                 stale_ = stale_ || was != hidden_;
             }
+        } else if (compositor_ && compositor_->take(event)) {
+            followCompositor();
         } else if (type != 0) {
             ++counts_.events;
             notchChanged(event);
@@ -576,6 +684,13 @@ void MeterWorker::notchChanged(const xcb_generic_event_t* event) {
         return;
     case XCB_DESTROY_NOTIFY:
         if (reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == notch_.top) notch_.shown = false;
+        return;
+    case XCB_REPARENT_NOTIFY:
+        // Taken into a window manager's frame (or out of it): what holds it is asked anew.
+        if (reinterpret_cast<const xcb_reparent_notify_event_t*>(event)->window == notch_.top) {
+            notch_.known = false;
+            notch_.askAgainAt = {};
+        }
         return;
     default:
         return;

@@ -13,6 +13,7 @@
 #include "ui/window/PanelPlacement.h"
 #include "ui/artwork/ServiceArtworkLoader.h"
 #include "ui/window/StatusIcon.h"
+#include "ui/window/TrayHostWatcher.h"
 #include "ui/panel/MacStatusPanel.h"
 
 namespace velto {
@@ -41,41 +42,22 @@ MacAppDelegate::~MacAppDelegate() {
 
 void MacAppDelegate::applicationDidFinishLaunching() {
     // No main window: the panel is a utility window kept out of the taskbar (PanelWindow).
-    if (wantsStatusItem_ && QSystemTrayIcon::isSystemTrayAvailable()) {
-        menu_ = std::make_unique<QMenu>();
-        // Some tray hosts only ever open the menu, never sending the click.
-        QAction* open = menu_->addAction(QStringLiteral("打开 Velto"));
-        connect(open, &QAction::triggered, this, &MacAppDelegate::toggleStatusPanel);
-        QAction* quit = menu_->addAction(QStringLiteral("退出 Velto"));
-        quit->setObjectName(QStringLiteral("mac-status-quit"));
-        connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
-
-        statusItem_ = new QSystemTrayIcon(makeStatusIcon(), this);
-        statusItem_->setToolTip(QStringLiteral("Velto · 音乐与灵动岛"));
-        statusItem_->setContextMenu(menu_.get());
-        connect(statusItem_, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger) toggleStatusPanel();
-                    // The menu is open already; the panel goes as it does on any other click.
-                    if (reason == QSystemTrayIcon::Context && popover_->isShown()) {
-                        menuOverPanel_ = QCursor::pos();
-                        close(CloseCause::request);
-                    }
-                });
-        // Opened while the panel had the activation, the menu is closed by Qt as the activation
-        // moves on to the tray icon's own window: closed so before a key or a press reached it,
-        // it opens again there, once.
-        menu_->installEventFilter(this);
-        connect(menu_.get(), &QMenu::aboutToHide, this, [this] {
-            const auto at = std::exchange(menuOverPanel_, std::nullopt);
-            if (!at) return;
-            mainQueue_.post([self = QPointer(this), at] {
-                if (self && self->menu_ && !self->menu_->isVisible()) self->menu_->popup(*at);
-            });
-        });
-        statusItem_->show();
-    } else if (wantsStatusItem_) {
-        Log::info("app", "no system tray on this desktop; running without a status item");
+    if (wantsStatusItem_) {
+        // At login the tray's host may start after the program, or restart later: the icon is
+        // made once one is there, and Qt docks it again with each host after.
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+            const QByteArray display = qgetenv("DISPLAY");
+            trayHosts_ = std::make_unique<TrayHostWatcher>(display.isEmpty() ? nullptr : display.constData());
+        }
+        // Qt settles at its first look whether the bus's hosts take the icon: it looks only
+        // once a host is known.
+        if (trayHosts_ ? trayHosts_->hostPresent() : QSystemTrayIcon::isSystemTrayAvailable()) {
+            makeStatusItem();
+        } else {
+            Log::info("app", "no system tray on this desktop yet; the status item comes with one");
+            if (trayHosts_)
+                connect(trayHosts_.get(), &TrayHostWatcher::hostAppeared, this, &MacAppDelegate::makeStatusItem);
+        }
     }
 
     // Open requests are taken on a later turn, never inside the posting call.
@@ -105,6 +87,43 @@ bool MacAppDelegate::eventFilter(QObject* watched, QEvent* event) {
     if (watched == menu_.get() && (type == QEvent::KeyPress || type == QEvent::MouseButtonPress))
         menuOverPanel_.reset();
     return false;
+}
+
+void MacAppDelegate::makeStatusItem() {
+    if (statusItem_) return;
+    menu_ = std::make_unique<QMenu>();
+    // Some tray hosts only ever open the menu, never sending the click.
+    QAction* open = menu_->addAction(QStringLiteral("打开 Velto"));
+    connect(open, &QAction::triggered, this, &MacAppDelegate::toggleStatusPanel);
+    QAction* quit = menu_->addAction(QStringLiteral("退出 Velto"));
+    quit->setObjectName(QStringLiteral("mac-status-quit"));
+    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    statusItem_ = new QSystemTrayIcon(makeStatusIcon(), this);
+    statusItem_->setToolTip(QStringLiteral("Velto · 音乐与灵动岛"));
+    statusItem_->setContextMenu(menu_.get());
+    connect(statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) toggleStatusPanel();
+        // The menu is open already; the panel goes as it does on any other click.
+        if (reason == QSystemTrayIcon::Context && popover_->isShown()) {
+            menuOverPanel_ = QCursor::pos();
+            close(CloseCause::request);
+        }
+    });
+    // Opened while the panel had the activation, the menu is closed by Qt as the activation
+    // moves on to the tray icon's own window: closed so before a key or a press reached it,
+    // it opens again there, once.
+    menu_->installEventFilter(this);
+    connect(menu_.get(), &QMenu::aboutToHide, this, [this] {
+        const auto at = std::exchange(menuOverPanel_, std::nullopt);
+        if (!at) return;
+        mainQueue_.post([self = QPointer(this), at] {
+            if (self && self->menu_ && !self->menu_->isVisible()) self->menu_->popup(*at);
+        });
+    });
+    statusItem_->show();
+    // Qt follows the hosts from here on.
+    if (trayHosts_) trayHosts_.release()->deleteLater();
 }
 
 NotchWindowController* MacAppDelegate::notchWindow() const {

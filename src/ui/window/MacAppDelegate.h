@@ -20,6 +20,7 @@ class MacAppModel;
 class MacArtworkLoader;
 class MacStatusPanel;
 class NotchWindowController;
+class TrayHostWatcher;
 
 // The program's desktop presence: the tray item and its menu, the status panel's window and
 // the rules that open and close it. Everything runs on the main thread.
@@ -65,6 +66,7 @@ protected:
 
 private:
     enum class CloseCause { request, lostActivation };
+    void makeStatusItem();
     void show(bool byTrayClick);
     void close(CloseCause cause);
     void popoverDidClose();
@@ -79,6 +81,7 @@ private:
     std::unique_ptr<MacStatusPanel> statusPanel_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon* statusItem_ = nullptr;
+    std::unique_ptr<TrayHostWatcher> trayHosts_;
     std::unique_ptr<PanelWindow> popover_;
     QMetaObject::Connection observer_;
     QMetaObject::Connection popoverFocusObserver_;

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <xcb/composite.h>
 #include <xcb/damage.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QRect>
 #include <QTest>
 #include <cerrno>
@@ -19,6 +22,7 @@
 #include "../XvfbDisplay.h"
 #include "ui/notch/X11MeterWindow.h"
 #include "ui/notch/X11RootWatcher.h"
+#include "ui/window/TrayHostWatcher.h"
 
 namespace velto {
 namespace {
@@ -44,7 +48,8 @@ public:
 
     // An override-redirect window on the root (or inside `parent`), mapped; 32 bits deep with
     // an alpha channel as the notch's, or as deep as the root.
-    xcb_window_t window(QRect frame, bool alpha = false, xcb_window_t parent = 0) {
+    // `id`: one taken earlier from `newId`.
+    xcb_window_t window(QRect frame, bool alpha = false, xcb_window_t parent = 0, xcb_window_t id = 0) {
         xcb_visualid_t visual = screen_->root_visual;
         std::uint8_t depth = screen_->root_depth;
         xcb_colormap_t colormap = screen_->default_colormap;
@@ -57,7 +62,7 @@ public:
             colormap = xcb_generate_id(connection_);
             xcb_create_colormap(connection_, XCB_COLORMAP_ALLOC_NONE, colormap, root(), visual);
         }
-        const xcb_window_t window = xcb_generate_id(connection_);
+        const xcb_window_t window = id ? id : newId();
         const std::uint32_t values[] = {0, 0, 1, colormap};
         xcb_create_window(connection_, depth, window, parent ? parent : root(), std::int16_t(frame.x()),
                           std::int16_t(frame.y()), std::uint16_t(frame.width()), std::uint16_t(frame.height()), 0,
@@ -67,6 +72,7 @@ public:
         map(window);
         return window;
     }
+    xcb_window_t newId() { return xcb_generate_id(connection_); }
     void map(xcb_window_t window) { xcb_map_window(connection_, window), sync(); }
     void unmap(xcb_window_t window) { xcb_unmap_window(connection_, window), sync(); }
     void destroy(xcb_window_t window) { xcb_destroy_window(connection_, window), sync(); }
@@ -94,12 +100,27 @@ public:
     }
 
     // Owns the selection by which a compositing manager tells it runs on the first screen.
-    void poseAsCompositor() {
+    xcb_window_t poseAsCompositor() { return own("_NET_WM_CM_S0"); }
+    // As a compositing manager that starts: the root's windows are drawn off screen, and the
+    // server no longer tells whether they are seen. It ends with the returned window.
+    xcb_window_t startCompositor() {
+        std::free(xcb_composite_query_version_reply(connection_, xcb_composite_query_version(connection_, 0, 4),
+                                                    nullptr));
+        xcb_composite_redirect_subwindows(connection_, root(), XCB_COMPOSITE_REDIRECT_MANUAL);
+        return poseAsCompositor();
+    }
+    void stopCompositor(xcb_window_t owner) {
+        xcb_composite_unredirect_subwindows(connection_, root(), XCB_COMPOSITE_REDIRECT_MANUAL);
+        destroy(owner);
+    }
+    // Owns the selection `name` with a window of its own, which ends the ownership when destroyed.
+    xcb_window_t own(const char* name) {
         const xcb_window_t owner = xcb_generate_id(connection_);
         xcb_create_window(connection_, 0, owner, root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
                           XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_set_selection_owner(connection_, owner, atom("_NET_WM_CM_S0"), XCB_CURRENT_TIME);
+        xcb_set_selection_owner(connection_, owner, atom(name), XCB_CURRENT_TIME);
         sync();
+        return owner;
     }
 
     // The root's child stacked just above `window`, 0 when there is none.
@@ -240,9 +261,9 @@ protected:
 
 class NotchOnXWithOrWithoutCompositor : public NotchOnX, public ::testing::WithParamInterface<bool> {};
 
-// The meter steps while it is seen; covered whole by windows above it neither steps nor keeps
-// its frames on the server; and when the server closes the connection that times its steps, it
-// steps by itself. The server tells the meter's window whether it is seen, unless a compositing
+// The meter steps while it is seen; covered whole by windows above it does not step, and past a
+// brief cover keeps no frames on the server, though its window stays; and when the server closes
+// the connection that times its steps, it steps by itself. The server tells the meter's window whether it is seen, unless a compositing
 // manager redirects it: then it is judged from the windows stacked above.
 TEST_P(NotchOnXWithOrWithoutCompositor, TheMeterStepsOnlyWhileSeen) {
     if (GetParam()) desk->poseAsCompositor();
@@ -259,16 +280,22 @@ TEST_P(NotchOnXWithOrWithoutCompositor, TheMeterStepsOnlyWhileSeen) {
     // Two windows, each over a part of it, hide it whole.
     const xcb_window_t left = desk->window({400, 0, 240, 40});
     const xcb_window_t right = desk->window({640, 0, 300, 40});
-    const auto meterOnly = [&] {
-        const auto clients = desk->otherClients();
-        return clients.size() == 1 && clients[0].second == 0;
+    const auto meterHolds = [&](int pixmaps) {
+        return Desk::waitUntil([&] {
+            const auto clients = desk->otherClients();
+            return clients.size() == 1 && clients[0].second == pixmaps;
+        });
     };
-    EXPECT_TRUE(Desk::waitUntil(meterOnly)) << "covered: clients and their pixmaps " << testing::PrintToString(desk->otherClients());
-    // Made anew with the steps queued for it dropped.
-    bars = desk->above(notch);
-    desk->watchDrawing(bars);
+    EXPECT_TRUE(meterHolds(X11MeterWindow::filmLength))
+        << "briefly covered: clients and their pixmaps " << testing::PrintToString(desk->otherClients());
     desk->unmap(right);
     EXPECT_TRUE(desk->drawnAgain(4)) << "half covered";
+    EXPECT_EQ(desk->above(notch), bars) << "the same window after a cover";
+    desk->map(right);
+    EXPECT_TRUE(meterHolds(0)) << "covered long: clients and their pixmaps "
+                               << testing::PrintToString(desk->otherClients());
+    desk->unmap(right);
+    EXPECT_TRUE(desk->drawnAgain(4)) << "half covered again";
     desk->destroy(left);
 
     std::vector<std::pair<std::uint32_t, int>> clients;
@@ -372,6 +399,171 @@ TEST_F(NotchOnX, OnlyChangesOverTheMeterAreJudged) {
     EXPECT_EQ(counts.judgements, first + judged);
 }
 
+// The meter keeps its window and frames while what it shows changes and comes back, as at a
+// change of song.
+TEST_F(NotchOnX, TheMeterOutlivesItsLooks) {
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    const X11MeterWindow::Look swinging{.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9,
+                                        .backdrop = Qt::black};
+    meter->show(swinging);
+    const xcb_window_t bars = desk->madeAbove(notch);
+    ASSERT_NE(bars, 0u);
+    desk->watchDrawing(bars);
+    ASSERT_TRUE(desk->drawnAgain(2));
+    // Its heights move on while it swings; they are not drawn.
+    meter->show({.swinging = true, .heights = {11, 12, 13, 14}, .opacity = 0.9, .backdrop = Qt::black});
+    meter->show({.swinging = false, .heights = {4, 4, 4, 4}, .opacity = 0.4, .backdrop = Qt::black});
+    ASSERT_TRUE(desk->drawnAgain(1)) << "stands still";
+    meter->show(swinging);
+    EXPECT_TRUE(desk->drawnAgain(4)) << "swings again";
+    EXPECT_EQ(desk->above(notch), bars);
+    const auto clients = desk->otherClients();
+    const std::uint32_t meterClient = bars & ~std::uint32_t(0x1fffff);
+    EXPECT_TRUE(std::count(clients.begin(), clients.end(), std::pair(meterClient, X11MeterWindow::filmLength)) == 1)
+        << testing::PrintToString(clients);
+}
+
+// A notch window handed over before the server has made it, or before it is mapped, is asked
+// about again: the meter comes once it is there.
+TEST_F(NotchOnX, TheMeterWaitsForANotchNotYetMade) {
+    const xcb_window_t notch = desk->newId();
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    // Its thread has asked and been refused.
+    ASSERT_TRUE(Desk::waitUntil([&] { return meter->counts().turns > 0; }));
+    desk->roundTrips();
+    desk->window({500, 0, 280, 32}, true, 0, notch);
+    const xcb_window_t bars = desk->madeAbove(notch);
+    ASSERT_NE(bars, 0u);
+    EXPECT_EQ(desk->frame(bars), std::pair(QRect(620, 4, 40, 24), true));
+}
+
+// A compositing manager that starts after the meter, ends and starts again: the cover is judged
+// from the windows above while one runs, and told by the server while none does.
+TEST_F(NotchOnX, TheMeterFollowsACompositorThatComesAndGoes) {
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    const xcb_window_t bars = desk->madeAbove(notch);
+    ASSERT_NE(bars, 0u);
+    desk->watchDrawing(bars);
+    ASSERT_TRUE(desk->drawnAgain(2));
+    const auto steps = [&] { return desk->otherClients().size() == 2; };  // with its stepping connection
+    const auto stopped = [&] { return Desk::waitUntil([&] { return !steps(); }); };
+
+    xcb_window_t compositor = desk->startCompositor();
+    const xcb_window_t cover = desk->window({400, 0, 400, 40});
+    EXPECT_TRUE(stopped()) << "covered after a compositor came";
+    desk->unmap(cover);
+    EXPECT_TRUE(desk->drawnAgain(4)) << "uncovered";
+    desk->stopCompositor(compositor);
+    desk->map(cover);
+    EXPECT_TRUE(stopped()) << "covered after it went";
+    desk->unmap(cover);
+    EXPECT_TRUE(desk->drawnAgain(4)) << "uncovered again";
+    compositor = desk->startCompositor();
+    desk->map(cover);
+    EXPECT_TRUE(stopped()) << "covered after it came back";
+    desk->unmap(cover);
+    EXPECT_TRUE(desk->drawnAgain(4)) << "uncovered at last";
+}
+
+// With a compositing manager, a window moving far from the meter wakes its thread seldom, though
+// the server tells each move.
+TEST_F(NotchOnX, FarMovesSeldomWakeTheMeter) {
+    desk->startCompositor();
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    const xcb_window_t bars = desk->madeAbove(notch);
+    ASSERT_NE(bars, 0u);
+    desk->watchDrawing(bars);
+    const xcb_window_t other = desk->window({0, 400, 200, 200});
+    ASSERT_TRUE(desk->drawnAgain(2));
+    const std::uint64_t turns = meter->counts().turns;
+    // A move in each of 21 steps: three seconds.
+    for (int step = 0; step < 21; ++step) {
+        desk->move(other, {step * 10, 400});
+        ASSERT_TRUE(desk->drawnAgain(1));
+    }
+    EXPECT_LE(meter->counts().turns - turns, 5u);
+}
+
+// A status-notifier watcher on the session bus, as a desktop's panel runs one.
+class StatusNotifierWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    bool hostRegistered() const { return host_; }
+    void setHostRegistered(bool host) {
+        host_ = host;
+        QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+            QStringLiteral("/StatusNotifierWatcher"), QStringLiteral("org.kde.StatusNotifierWatcher"),
+            host ? QStringLiteral("StatusNotifierHostRegistered") : QStringLiteral("StatusNotifierHostUnregistered")));
+    }
+
+private:
+    bool host_ = false;
+};
+
+// The tray's host is followed as it starts after the program, ends and starts again: one that
+// owns the screen's tray selection, or one registered with the bus's status-notifier watcher.
+TEST_F(NotchOnX, TrayHostsAreFollowed) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) GTEST_SKIP() << "no session bus: tray hosts go unchecked";
+    TrayHostWatcher hosts(display.name().constData());
+    int appeared = 0;
+    QObject::connect(&hosts, &TrayHostWatcher::hostAppeared, [&] { ++appeared; });
+    harness.settle();
+    EXPECT_FALSE(hosts.hostPresent());
+
+    xcb_window_t host = desk->own("_NET_SYSTEM_TRAY_S0");
+    EXPECT_TRUE(Desk::waitUntil([&] { return hosts.hostPresent(); })) << "started";
+    EXPECT_EQ(appeared, 1);
+    desk->destroy(host);
+    EXPECT_TRUE(Desk::waitUntil([&] { return !hosts.hostPresent(); })) << "ended";
+    host = desk->own("_NET_SYSTEM_TRAY_S0");
+    EXPECT_TRUE(Desk::waitUntil([&] { return hosts.hostPresent(); })) << "started again";
+    EXPECT_EQ(appeared, 2);
+    desk->destroy(host);
+    ASSERT_TRUE(Desk::waitUntil([&] { return !hosts.hostPresent(); }));
+
+    // The bus's watcher starts without a host; a host registers with it, goes, and the watcher
+    // itself restarts with one.
+    StatusNotifierWatcher watcher;
+    const auto serve = [&] {
+        ASSERT_TRUE(bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                       QDBusConnection::ExportAllProperties));
+        ASSERT_TRUE(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+    };
+    serve();
+    harness.settle();
+    watcher.setHostRegistered(true);
+    EXPECT_TRUE(Desk::waitUntil([&] { return hosts.hostPresent(); })) << "a host registered";
+    EXPECT_EQ(appeared, 3);
+    watcher.setHostRegistered(false);
+    EXPECT_TRUE(Desk::waitUntil([&] { return !hosts.hostPresent(); })) << "the host unregistered";
+    bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+    watcher.setHostRegistered(true);
+    harness.settle();
+    serve();
+    EXPECT_TRUE(Desk::waitUntil([&] { return hosts.hostPresent(); })) << "the watcher restarted with a host";
+    EXPECT_EQ(appeared, 4);
+    bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+}
+
 // Time counted from before its start, as a wall clock in 1970 reads against 2001, falls on a
 // frame as well as any other.
 TEST(NotchMeterFilm, EveryTimeFallsOnAFrameOfThePeriod) {
@@ -446,3 +638,5 @@ TEST_F(NotchOnX, AFullScreenWindowHidesTheNotchOnlyInFrontOfIt) {
 
 }  // namespace
 }  // namespace velto
+
+#include "NotchOnXTests.moc"
