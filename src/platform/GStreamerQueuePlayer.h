@@ -104,7 +104,13 @@ private:
     void started(std::uint64_t epoch);
     void updateTimeControl();
     void handOverNext();
-    enum class Continuation { reopened, playing, broken };
+    // Where in the queue the item of the stream handed over, or to be handed over, is.
+    std::size_t nextIndex() const { return awaitingNext_ ? 0 : 1; }
+    // The current stream's data have been played out, at `end` on the playbin's running clock,
+    // before the next stream's came.
+    void currentRanOut(std::uint64_t end);
+    // `awaiting`: ended before the next one's data came; the clock waits for them.
+    enum class Continuation { reopened, playing, broken, awaiting };
     void finishCurrent(Continuation next);
     void failCurrent(unsigned domain, int code, const std::string& original, bool fromSource);
     struct Failure {
@@ -139,6 +145,10 @@ private:
     bool starting_ = false;  // the fresh playbin is being started on a thread of its own
     bool playingState_ = false;
     bool buffering_ = false;
+    // The current item is the next stream's, ended into while its data had not come: the
+    // playbin is held paused until they do, and then goes on from where the one before ran out.
+    bool awaitingNext_ = false;
+    std::uint64_t ranOutAt_ = 0;
     int streamStarts_ = 0;
     int currentStream_ = 1;  // the number of the current item's stream in the playbin's order
     mutable double lastPosition_ = 0;

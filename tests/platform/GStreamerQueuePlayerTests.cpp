@@ -1171,6 +1171,118 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamIsHandedOverOnceAStateChangeOfTheP
         << "handed over while the playbin still changed state";
 }
 
+// A next song whose data come late, from a server slow to answer or a share that stops answering
+// while its file is looked at, is heard from its first sample: once the song before has been
+// played out the clock waits for the data, and the song shows as current and loading meanwhile.
+TEST_F(GStreamerQueuePlayerTest, ANextSongWhoseDataComeLateIsHeardFromItsStart) {
+    ASSERT_TRUE(findPlaybins());
+    for (bool share : {false, true}) {
+        SCOPED_TRACE(share ? "a share that stops answering" : "a server slow to answer");
+        auto look = std::make_shared<HeldLook>();
+        HeldLook::Releaser releaseLook{*look};
+        std::promise<void> answered;
+        FakeHttpServer server;
+        serveWhenAnswered(server, "b", 0.3, answered.get_future().share());
+        struct Answer {  // before the server stops, which waits for its handlers
+            std::promise<void>& promise;
+            bool given = false;
+            void now() {
+                if (!std::exchange(given, true)) promise.set_value();
+            }
+            ~Answer() { now(); }
+        } answer{answered};
+        makePlayer("fakesink sync=true signal-handoffs=true", {},
+                   share ? heldBy(look) : std::function<bool(const std::string&)>{});
+        events.clear();
+        {
+            std::lock_guard lock(mutex);
+            buffers.clear();
+        }
+        auto a = item("a", 1.0);
+        auto b = share ? item("b", 0.3) : named("b", server.url("/b.wav"));
+        player->insert(a);
+        GstElement* playbin = latestPlaybin;
+        player->insert(b);
+        // How late each buffer is played on the playbin's clock; shared with the sink, which may
+        // outlive this round in a playbin still being stopped.
+        auto latest = std::make_shared<std::atomic<gint64>>(0);
+        GstElement* audioSink = nullptr;
+        g_object_get(playbin, "audio-sink", &audioSink, nullptr);
+        ASSERT_NE(audioSink, nullptr);
+        GstIterator* sinks =
+            gst_bin_iterate_all_by_element_factory_name(GST_BIN(audioSink), "fakesink");
+        gst_object_unref(audioSink);
+        GValue found = G_VALUE_INIT;
+        ASSERT_EQ(gst_iterator_next(sinks, &found), GST_ITERATOR_OK);
+        g_signal_connect_data(
+            g_value_get_object(&found), "handoff",
+            G_CALLBACK(+[](GstElement* sink, GstBuffer* buffer, GstPad* pad, gpointer data) {
+                GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+                GstClock* clock = gst_element_get_clock(sink);
+                if (event && clock) {
+                    GstSegment segment;
+                    gst_event_copy_segment(event, &segment);
+                    const auto due = gst_segment_to_running_time(&segment, GST_FORMAT_TIME,
+                                                                 GST_BUFFER_PTS(buffer));
+                    const auto now = gst_clock_get_time(clock) - gst_element_get_base_time(sink);
+                    auto& late = *static_cast<std::shared_ptr<std::atomic<gint64>>*>(data)->get();
+                    late = std::max<gint64>(late, GST_CLOCK_DIFF(due, now));
+                }
+                if (event) gst_event_unref(event);
+                if (clock) gst_object_unref(clock);
+            }),
+            new std::shared_ptr<std::atomic<gint64>>(latest),
+            [](gpointer data, GClosure*) {
+                delete static_cast<std::shared_ptr<std::atomic<gint64>>*>(data);
+            },
+            GConnectFlags(0));
+        g_value_unset(&found);
+        gst_iterator_free(sinks);
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+        // Half a second of silence after the first song's end, on the playbin's clock, unless
+        // the clock waits.
+        GstClock* clock = gst_element_get_clock(playbin);
+        ASSERT_NE(clock, nullptr);
+        struct Silence {
+            explicit Silence(ManualMainQueue& queue) : queue(queue) {}
+            ManualMainQueue& queue;
+            std::atomic<bool> lasted{false};
+        };
+        auto silence = std::make_shared<Silence>(queue);
+        GstClockID id = gst_clock_new_single_shot_id(
+            clock, gst_element_get_base_time(playbin) + 3 * GST_SECOND / 2);
+        gst_object_unref(clock);
+        gst_clock_id_wait_async(
+            id,
+            +[](GstClock*, GstClockTime, GstClockID, gpointer data) -> gboolean {
+                auto& silence = **static_cast<std::shared_ptr<Silence>*>(data);
+                silence.lasted = true;
+                silence.queue.post([] {});
+                return TRUE;
+            },
+            new std::shared_ptr<Silence>(silence),
+            [](gpointer data) { delete static_cast<std::shared_ptr<Silence>*>(data); });
+        const bool waited = queue.runUntil([&] { return saw("current b") || silence->lasted; });
+        gst_clock_id_unschedule(id);
+        gst_clock_id_unref(id);
+        ASSERT_TRUE(waited);
+        EXPECT_TRUE(saw("end a")) << ::testing::PrintToString(events);
+        EXPECT_EQ(player->currentItem(), b);
+        EXPECT_EQ(b->status(), PlayerItem::Status::unknown);
+        EXPECT_EQ(timeControl, Status::waitingToPlayAtSpecifiedRate);
+        answer.now();
+        look->release();
+        ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+        std::vector<std::string> expected = {"current a", "status a ready", "end a", "current b",
+                                             "status b ready", "end b", "current none"};
+        EXPECT_EQ(events, expected);
+        EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
+        EXPECT_LT(latest->load(), GST_SECOND / 10) << "played late";
+        player.reset();  // its connection would hold up the server's stop
+    }
+}
+
 // Streams from a server that ignores "Range" cannot seek, and their whole body arrives at once,
 // so the next stream is handed over while the current one is still filling its buffer. Every
 // way of moving on must still bring the next item to play; the race is rare, so it is looped.
