@@ -72,6 +72,15 @@ void holdAt(std::atomic<HandOverGate*>& which) {
 void holdAfterHandOver(GstElement*, gpointer) { holdAt(handOverGate); }
 void holdBeforeHandOver(GstElement*, gpointer) { holdAt(askGate); }
 
+// The playbin that last told it played to its end.
+std::atomic<GstElement*> endPostedBy{nullptr};
+
+void onPostMessagePre(GstTracer*, guint64, GstElement* element, GstMessage* message) {
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS &&
+        std::string_view(G_OBJECT_TYPE_NAME(element)) == "GstPlayBin")
+        endPostedBy = element;
+}
+
 // Called whenever a playbin is given an address.
 std::atomic<std::function<void()>*> onAddress{nullptr};
 
@@ -111,6 +120,8 @@ void playbin_finder_init(PlaybinFinder* self) {
     gst_tracing_register_hook(GST_TRACER(self), "element-new", G_CALLBACK(onElementNew));
     gst_tracing_register_hook(GST_TRACER(self), "element-change-state-pre",
                               G_CALLBACK(onChangeStatePre));
+    gst_tracing_register_hook(GST_TRACER(self), "element-post-message-pre",
+                              G_CALLBACK(onPostMessagePre));
 }
 
 bool findPlaybins() {
@@ -511,11 +522,13 @@ TEST_F(GStreamerQueuePlayerTest, SeeksSampleAccuratelyOnceTheItemIsReady) {
 // A flushing seek waits for the streaming thread, which a stalled read holds (here the sink,
 // held by the test), and holds the playbin's state meanwhile. Asked then, it leaves the caller
 // free, as do a pause and a look at the time after it; the seek lands once the stream goes on,
-// and the pause holds.
+// and the pause holds. The pause is set right after the seek, not once the main thread comes
+// back: the seek goes to the song's last tenth of a second, which plays out meanwhile.
 TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheStreamIsHeldLeavesTheCallerFree) {
     ASSERT_TRUE(findPlaybins());
     makePlayer("fakesink sync=true");
-    player->insert(item("a", 2.0));
+    auto a = item("a", 2.0);
+    player->insert(a);
     player->play();
     ASSERT_TRUE(queue.runUntil(
         [&] { return timeControl == Status::playing && sinkBuffers().size() > 1; }));
@@ -526,7 +539,7 @@ TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheStreamIsHeldLeavesTheCallerFree) {
         ASSERT_TRUE(spinUntil([&] { return probeCalls > calls; }))
             << "the stream never reached the sink again";
         auto asked = std::async(std::launch::async, [&] {
-            player->seek(1.5, [&](bool finished) { moved = finished; });
+            player->seek(1.9, [&](bool finished) { moved = finished; });
             player->pause();
             player->currentTime();
         });
@@ -535,6 +548,12 @@ TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheStreamIsHeldLeavesTheCallerFree) {
         asked.wait();
         ASSERT_TRUE(free) << "the seek, the pause or the time waited for the held stream";
     }
+    // The main thread stays away until the pause is set, or the song has been played out
+    // without it.
+    GstElement* playbin = latestPlaybin;
+    EXPECT_TRUE(spinUntil([&] {
+        return targetState(playbin) == GST_STATE_PAUSED || endPostedBy == playbin;
+    }));
     ASSERT_TRUE(queue.runUntil([&] { return moved.has_value(); }));
     EXPECT_EQ(moved, true);
     EXPECT_TRUE(queue.runUntil([&] {
