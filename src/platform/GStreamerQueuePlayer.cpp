@@ -583,10 +583,14 @@ struct GStreamerQueuePlayer::Callbacks {
             std::unique_lock handOver(self->handOverMutex_);
             // A joined stream would start at normal speed, so at another rate the next item is
             // opened on its own after the end, where the rate is applied before it plays. A
+            // seek on its way flushes the end this call is for, unless its flush has passed:
+            // then this is the end the seek leads to, and the seek is no reason to wait. A
             // seek sent during the look flushed the end this call was for; the end reached
             // after it asks again.
+            const bool seekAhead = self->holdHandOver_ &&
+                                   (self->seekUnsent_ || self->seekFlushed_ != self->seeksSent_);
             if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
-                self->holdHandOver_ || (looked && self->seeksSent_ != seeksBeforeLook)) {
+                seekAhead || (looked && self->seeksSent_ != seeksBeforeLook)) {
                 return;
             }
             PlayerItemPtr next = self->handOverCandidate_;
@@ -974,6 +978,7 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
     finishSeek(false);  // a new seek interrupts the one under way
     double target = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
     seek_ = PendingSeek{target, std::move(completion), false};
+    seekUnsent_.store(true);
     holdHandOver_.store(true);
     if (prerolled_) issueSeek(target);
 }
@@ -1006,6 +1011,7 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     lastPosition_ = 0;
     if (keepSeek && seek_) {
         seek_->issued = false;
+        seekUnsent_.store(true);
     } else {
         finishSeek(false);
     }
@@ -1298,6 +1304,7 @@ void GStreamerQueuePlayer::issueSeek(double target) {
     {
         std::lock_guard lock(handOverMutex_);
         flush = ++seeksSent_;
+        seekUnsent_.store(false);
     }
     if (seek_) {
         seek_->issued = true;
@@ -1314,6 +1321,7 @@ void GStreamerQueuePlayer::issueSeek(double target) {
 
 void GStreamerQueuePlayer::finishSeek(bool finished) {
     holdHandOver_.store(false);
+    seekUnsent_.store(false);
     if (!seek_) return;
     auto completion = std::move(seek_->completion);
     if (finished) lastPosition_ = seek_->target;

@@ -161,6 +161,7 @@ private:
     // Shared with the streaming threads.
     std::atomic<double> rate_{1.0};
     std::atomic<bool> holdHandOver_{false};  // a seek is waiting to be sent
+    std::atomic<bool> seekUnsent_{false};    // ... and not even counted in seeksSent_
     std::mutex handOverMutex_;
     PlayerItemPtr handOverCandidate_;           // the item behind the current one
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
