@@ -1156,7 +1156,9 @@ void GStreamerQueuePlayer::handOverNext() {
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
-// `playing` gaplessly, or `broken`: handed over but failing, which the caller reports.
+// `playing` gaplessly, or `broken`: handed over but failing, which the caller reports, or
+// `awaiting` its data, handed over (or about to be) but not come when the current one's had
+// been played. Once awaited, the next one goes on as one of the others, the end told already.
 void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     // Ended already when its data ran out.
     const bool ended = std::exchange(awaitingNext_, next == Continuation::awaiting);

@@ -22,6 +22,9 @@ namespace velto {
 // playbin cannot take a hand-over back: an item put behind the current one after it opens on
 // its own when the current one has ended, after a short gap, and the stream handed over is
 // never heard. At a rate other than 1 the next item opens after the current one ends instead.
+// A stream handed over whose data have not come when the current one has been played out (a
+// slow server, a share that stopped answering) becomes the current item, loading, and the clock
+// waits for it: it is heard from its first sample.
 // Bus messages are taken off the bus on the thread that posts them and handled on the main
 // queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, started
 // and, once replaced, stopped off the main thread, so a source stuck in an open (a file on a

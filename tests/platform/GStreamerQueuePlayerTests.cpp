@@ -1293,6 +1293,8 @@ TEST_F(GStreamerQueuePlayerTest, ANextSongWhoseDataComeLateIsHeardFromItsStart) 
         answer.now();
         look->release();
         ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+        // A network stream may tell its buffer is filling once it plays; it pauses the clock too.
+        std::erase(events, "stalled b");
         std::vector<std::string> expected = {"current a", "status a ready", "end a", "current b",
                                              "status b ready", "end b", "current none"};
         EXPECT_EQ(events, expected);
