@@ -258,6 +258,21 @@ struct GStreamerQueuePlayer::PlaybinContext {
     // stop waits for one already begun.
     int switching = 0;
     std::condition_variable switched;
+    // The playbin is asking for the next stream (a look at its file may hold the ask).
+    bool askingForNext = false;
+    // Where the data that reached the sink last end, in stream time.
+    GstClockTime dataEnd = GST_CLOCK_TIME_NONE;
+    // Fires when the current stream's data, all at the sink, have been played: if the next
+    // stream has not reached the sink by then, its data come late. Streams started at the sink
+    // when it was set.
+    GstClockID ranOutWatch = nullptr;
+    int streamsWhenWatched = 0;
+
+    void stopWatchingRunOut() {
+        if (!ranOutWatch) return;
+        gst_clock_id_unschedule(ranOutWatch);
+        gst_clock_id_unref(std::exchange(ranOutWatch, nullptr));
+    }
 
     // Has `state` set after the seek on its way, in place of one asked before; none keeps the
     // state as it is. False if no seek is on its way: the state is for the caller to set.
@@ -290,6 +305,7 @@ struct GStreamerQueuePlayer::PlaybinContext {
     }
 
     ~PlaybinContext() {
+        stopWatchingRunOut();
         for (GstElement* source : sources) gst_object_unref(source);
     }
 };
@@ -540,6 +556,18 @@ struct GStreamerQueuePlayer::Callbacks {
 
     static void onAboutToFinish(GstElement* playbin, gpointer data) {
         PlaybinContext& context = **static_cast<ContextPtr*>(data);
+        // Told while it lasts: the current stream may run out meanwhile.
+        struct Asking {
+            PlaybinContext& context;
+            explicit Asking(PlaybinContext& asking) : context(asking) {
+                std::lock_guard lock(context.mutex);
+                context.askingForNext = true;
+            }
+            ~Asking() {
+                std::lock_guard lock(context.mutex);
+                context.askingForNext = false;
+            }
+        } asking(context);
         std::unique_lock locked(context.mutex, std::defer_lock);
         // The next item's file is looked at with no lock held: on a share that stopped
         // answering the look lasts as long as the share does, and the main thread takes these
@@ -555,10 +583,14 @@ struct GStreamerQueuePlayer::Callbacks {
             std::unique_lock handOver(self->handOverMutex_);
             // A joined stream would start at normal speed, so at another rate the next item is
             // opened on its own after the end, where the rate is applied before it plays. A
+            // seek on its way flushes the end this call is for, unless its flush has passed:
+            // then this is the end the seek leads to, and the seek is no reason to wait. A
             // seek sent during the look flushed the end this call was for; the end reached
             // after it asks again.
+            const bool seekAhead = self->holdHandOver_ &&
+                                   (self->seekUnsent_ || self->seekFlushed_ != self->seeksSent_);
             if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
-                self->holdHandOver_ || (looked && self->seeksSent_ != seeksBeforeLook)) {
+                seekAhead || (looked && self->seeksSent_ != seeksBeforeLook)) {
                 return;
             }
             PlayerItemPtr next = self->handOverCandidate_;
@@ -594,6 +626,47 @@ struct GStreamerQueuePlayer::Callbacks {
         gst_element_get_state(playbin, nullptr, nullptr, GST_SECOND);
     }
 
+    // Called with the context locked, once the sink has had all of the current stream: watches
+    // the playbin's clock for the moment its data have been played.
+    static void watchRunOut(const ContextPtr& context, GstPad* pad) {
+        context->stopWatchingRunOut();
+        if (!GST_CLOCK_TIME_IS_VALID(context->dataEnd)) return;
+        GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+        if (!event) return;
+        GstSegment segment;
+        gst_event_copy_segment(event, &segment);
+        gst_event_unref(event);
+        const guint64 end = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, context->dataEnd);
+        GstClock* clock = gst_element_get_clock(context->playbin);
+        if (!clock || !GST_CLOCK_TIME_IS_VALID(end)) {
+            if (clock) gst_object_unref(clock);
+            return;
+        }
+        context->ranOutWatch = gst_clock_new_single_shot_id(
+            clock, gst_element_get_base_time(context->playbin) + end);
+        gst_object_unref(clock);
+        context->streamsWhenWatched = context->sinkStreams;
+        gst_clock_id_wait_async(context->ranOutWatch, &Callbacks::onRunOut,
+                                new std::pair<ContextPtr, GstClockTime>(context, end),
+                                [](gpointer data) {
+                                    delete static_cast<std::pair<ContextPtr, GstClockTime>*>(data);
+                                });
+    }
+
+    static gboolean onRunOut(GstClock*, GstClockTime, GstClockID id, gpointer data) {
+        auto& [context, end] = *static_cast<std::pair<ContextPtr, GstClockTime>*>(data);
+        std::lock_guard locked(context->mutex);
+        if (context->ranOutWatch != id) return TRUE;  // stopped meanwhile
+        gst_clock_id_unref(std::exchange(context->ranOutWatch, nullptr));
+        auto* self = context->owner;
+        // The next stream started at the sink in time.
+        if (!self || context->sinkStreams != context->streamsWhenWatched) return TRUE;
+        self->later([self, epoch = context->epoch, end = end] {
+            if (epoch == self->epoch_) self->currentRanOut(end);
+        });
+        return TRUE;
+    }
+
     // Keeps a handed-over stream that left the queue from being heard: it starts when the
     // current one ends, and the main thread reopens the playbin with the item queued instead.
     // So is a retired playbin until it is stopped. Only data is dropped: the sink pad keeps the
@@ -620,10 +693,15 @@ struct GStreamerQueuePlayer::Callbacks {
         };
         if (event) {
             const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
-            if (type == GST_EVENT_FLUSH_STOP) self->seekFlushed_.store(context.seekGiven.load());
+            if (type == GST_EVENT_FLUSH_STOP) {
+                self->seekFlushed_.store(context.seekGiven.load());
+                context.stopWatchingRunOut();
+                context.dataEnd = GST_CLOCK_TIME_NONE;
+            }
             if (type == GST_EVENT_GAP || type == GST_EVENT_EOS) land();
             if (type == GST_EVENT_STREAM_START) {
                 context.streamDone = false;
+                context.dataEnd = GST_CLOCK_TIME_NONE;
                 if (++context.sinkStreams == self->droppedStream_) self->silenced_.store(true);
             } else if (type == GST_EVENT_STREAM_GROUP_DONE) {
                 context.streamDone = true;
@@ -631,11 +709,22 @@ struct GStreamerQueuePlayer::Callbacks {
                 self->later([self, epoch] {
                     if (epoch == self->epoch_) self->endBeforeFailedHandOver();
                 });
+                watchRunOut(*static_cast<ContextPtr*>(data), pad);
             }
             return GST_PAD_PROBE_OK;
         }
         if (self->silenced_) return GST_PAD_PROBE_DROP;
         land();
+        GstBuffer* last = info->type & GST_PAD_PROBE_TYPE_BUFFER
+                              ? GST_PAD_PROBE_INFO_BUFFER(info)
+                              : gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info),
+                                                    gst_buffer_list_length(
+                                                        GST_PAD_PROBE_INFO_BUFFER_LIST(info)) -
+                                                        1);
+        if (last && GST_BUFFER_PTS_IS_VALID(last)) {
+            context.dataEnd = GST_BUFFER_PTS(last) +
+                              (GST_BUFFER_DURATION_IS_VALID(last) ? GST_BUFFER_DURATION(last) : 0);
+        }
         if (!self->options_.sinkBufferProbe) return GST_PAD_PROBE_OK;
         GstAudioInfo audio;
         GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -764,6 +853,7 @@ void GStreamerQueuePlayer::retirePipeline() {
     {
         std::lock_guard lock(context_->mutex);
         context_->owner = nullptr;
+        context_->stopWatchingRunOut();
         // Whoever still holds the context (a thread it started) must not keep the playbin's
         // sources alive after the playbin.
         for (GstElement* source : context_->sources) gst_object_unref(source);
@@ -873,7 +963,8 @@ double GStreamerQueuePlayer::currentTime() const {
     if (items_.empty()) return 0;
     if (seek_) return seek_->target;
     gint64 position = 0;
-    if (prerolled_ && playbin_ && gst_element_query_position(playbin_, GST_FORMAT_TIME, &position))
+    if (prerolled_ && playbin_ && !awaitingNext_ &&
+        gst_element_query_position(playbin_, GST_FORMAT_TIME, &position))
         lastPosition_ = std::max(0.0, toSeconds(position));
     return lastPosition_;
 }
@@ -887,6 +978,7 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
     finishSeek(false);  // a new seek interrupts the one under way
     double target = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
     seek_ = PendingSeek{target, std::move(completion), false};
+    seekUnsent_.store(true);
     holdHandOver_.store(true);
     if (prerolled_) issueSeek(target);
 }
@@ -907,6 +999,7 @@ void GStreamerQueuePlayer::stopPipeline() {
     seekable_ = false;
     playingState_ = false;
     buffering_ = false;
+    awaitingNext_ = false;
     starting_ = false;
 }
 
@@ -918,6 +1011,7 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     lastPosition_ = 0;
     if (keepSeek && seek_) {
         seek_->issued = false;
+        seekUnsent_.store(true);
     } else {
         finishSeek(false);
     }
@@ -937,7 +1031,7 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
 void GStreamerQueuePlayer::applyTargetState() {
     auto current = currentItem();
     if (!playbin_ || !current || current->status() == PlayerItem::Status::failed) return;
-    bool run = wantsToPlay_ && !buffering_;
+    bool run = wantsToPlay_ && !buffering_ && !awaitingNext_;
     setPipelineState(run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
 }
 
@@ -1053,7 +1147,7 @@ void GStreamerQueuePlayer::updateTimeControl() {
 // the next item as soon as it runs, and must not be handed the one that just became current.
 void GStreamerQueuePlayer::handOverNext() {
     std::lock_guard lock(handOverMutex_);
-    handOverCandidate_ = items_.size() > 1 ? items_[1] : nullptr;
+    handOverCandidate_ = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr;
     bool dropped =
         handedOver_ && (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_);
     // The stream handed over follows the current one; the current one's own start may not have
@@ -1062,15 +1156,25 @@ void GStreamerQueuePlayer::handOverNext() {
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
-// `playing` gaplessly, or `broken`: handed over but failing, which the caller reports.
+// `playing` gaplessly, or `broken`: handed over but failing, which the caller reports, or
+// `awaiting` its data, handed over (or about to be) but not come when the current one's had
+// been played. Once awaited, the next one goes on as one of the others, the end told already.
 void GStreamerQueuePlayer::finishCurrent(Continuation next) {
-    auto finished = currentItem();
-    if (!finished) return;
-    finishSeek(false);
-    items_.pop_front();
+    // Ended already when its data ran out.
+    const bool ended = std::exchange(awaitingNext_, next == Continuation::awaiting);
+    if (!ended) {
+        auto finished = currentItem();
+        if (!finished) return;
+        finishSeek(false);
+        items_.pop_front();
+        later([this, finished] { emitPlayedToEnd(finished); });
+    }
     handOverNext();
-    later([this, finished] { emitPlayedToEnd(finished); });
     auto current = currentItem();
+    if (next == Continuation::awaiting) {
+        lastPosition_ = 0;
+        applyTargetState();
+    }
     if (next == Continuation::playing && context_) {
         ++currentStream_;
         {
@@ -1089,11 +1193,39 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
             later([this, current] { emitItemStatusChanged(current); });
         }
         queryDuration();
+        // Its data play from where the stream before ran out, however long they took.
+        if (ended && playbin_) {
+            const GstClockTime paused = gst_element_get_start_time(playbin_);
+            if (GST_CLOCK_TIME_IS_VALID(paused) && paused > ranOutAt_)
+                gst_element_set_start_time(playbin_, ranOutAt_);
+            applyTargetState();
+        }
     } else if (next == Continuation::reopened) {
         openCurrent();
     }
-    later([this, current] { emitCurrentItemChanged(current); });
+    if (!ended) later([this, current] { emitCurrentItemChanged(current); });
     updateTimeControl();
+}
+
+void GStreamerQueuePlayer::currentRanOut(std::uint64_t end) {
+    if (awaitingNext_ || items_.size() < 2 || !playbin_ || !playingState_ || handOverFailure_)
+        return;
+    bool asking;
+    {
+        std::lock_guard lock(context_->mutex);
+        asking = context_->askingForNext;
+    }
+    std::optional<PlayerItem::Id> handedOver;
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver = handedOver_;
+    }
+    // Only a stream on its way is waited for: without one the current stream ends, and the next
+    // item opens on its own.
+    const bool coming = handedOver ? *handedOver == items_[1]->id() && droppedStream_ == 0 : asking;
+    if (!coming) return;
+    ranOutAt_ = end;
+    finishCurrent(Continuation::awaiting);
 }
 
 void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::string& original,
@@ -1141,7 +1273,7 @@ void GStreamerQueuePlayer::endBeforeFailedHandOver() {
         std::lock_guard lock(handOverMutex_);
         handedOver = handedOver_;
     }
-    if (handedOver && items_.size() > 1 && *handedOver == items_[1]->id()) {
+    if (handedOver && items_.size() > nextIndex() && *handedOver == items_[nextIndex()]->id()) {
         finishCurrent(Continuation::broken);
         failCurrent(failure.domain, failure.code, failure.message, failure.fromSource);
     } else {
@@ -1162,7 +1294,7 @@ void GStreamerQueuePlayer::issueSeek(double target) {
         std::lock_guard lock(handOverMutex_);
         handedOver = handedOver_.has_value();
     }
-    if (handedOver) {
+    if (handedOver || awaitingNext_) {
         // A flushing seek now would jump to the stream already handed over; reopen this one
         // and seek once it is ready. The hold keeps the hand-over until the seek is sent.
         if (!seek_) seek_ = PendingSeek{target, {}, false};
@@ -1174,6 +1306,7 @@ void GStreamerQueuePlayer::issueSeek(double target) {
     {
         std::lock_guard lock(handOverMutex_);
         flush = ++seeksSent_;
+        seekUnsent_.store(false);
     }
     if (seek_) {
         seek_->issued = true;
@@ -1190,6 +1323,7 @@ void GStreamerQueuePlayer::issueSeek(double target) {
 
 void GStreamerQueuePlayer::finishSeek(bool finished) {
     holdHandOver_.store(false);
+    seekUnsent_.store(false);
     if (!seek_) return;
     auto completion = std::move(seek_->completion);
     if (finished) lastPosition_ = seek_->target;
@@ -1295,7 +1429,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                 std::lock_guard lock(handOverMutex_);
                 started.swap(handedOver_);
             }
-            if (items_.size() > 1 && started == items_[1]->id()) {
+            if (items_.size() > nextIndex() && started == items_[nextIndex()]->id()) {
                 finishCurrent(Continuation::playing);
             } else {
                 // The stream handed over was dequeued meanwhile: go on with what is queued now.

@@ -22,6 +22,9 @@ namespace velto {
 // playbin cannot take a hand-over back: an item put behind the current one after it opens on
 // its own when the current one has ended, after a short gap, and the stream handed over is
 // never heard. At a rate other than 1 the next item opens after the current one ends instead.
+// A stream handed over whose data have not come when the current one has been played out (a
+// slow server, a share that stopped answering) becomes the current item, loading, and the clock
+// waits for it: it is heard from its first sample.
 // Bus messages are taken off the bus on the thread that posts them and handled on the main
 // queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, started
 // and, once replaced, stopped off the main thread, so a source stuck in an open (a file on a
@@ -104,7 +107,13 @@ private:
     void started(std::uint64_t epoch);
     void updateTimeControl();
     void handOverNext();
-    enum class Continuation { reopened, playing, broken };
+    // Where in the queue the item of the stream handed over, or to be handed over, is.
+    std::size_t nextIndex() const { return awaitingNext_ ? 0 : 1; }
+    // The current stream's data have been played out, at `end` on the playbin's running clock,
+    // before the next stream's came.
+    void currentRanOut(std::uint64_t end);
+    // `awaiting`: ended before the next one's data came; the clock waits for them.
+    enum class Continuation { reopened, playing, broken, awaiting };
     void finishCurrent(Continuation next);
     void failCurrent(unsigned domain, int code, const std::string& original, bool fromSource);
     struct Failure {
@@ -139,6 +148,10 @@ private:
     bool starting_ = false;  // the fresh playbin is being started on a thread of its own
     bool playingState_ = false;
     bool buffering_ = false;
+    // The current item is the next stream's, ended into while its data had not come: the
+    // playbin is held paused until they do, and then goes on from where the one before ran out.
+    bool awaitingNext_ = false;
+    std::uint64_t ranOutAt_ = 0;
     int streamStarts_ = 0;
     int currentStream_ = 1;  // the number of the current item's stream in the playbin's order
     mutable double lastPosition_ = 0;
@@ -151,6 +164,7 @@ private:
     // Shared with the streaming threads.
     std::atomic<double> rate_{1.0};
     std::atomic<bool> holdHandOver_{false};  // a seek is waiting to be sent
+    std::atomic<bool> seekUnsent_{false};    // ... and not even counted in seeksSent_
     std::mutex handOverMutex_;
     PlayerItemPtr handOverCandidate_;           // the item behind the current one
     std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started

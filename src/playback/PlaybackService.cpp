@@ -116,6 +116,13 @@ PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& reso
 }
 
 PlaybackService::~PlaybackService() {
+    // The program ends here (a quit, a logout): a restart restores the place of this moment,
+    // not that of the last save along the song, up to five seconds back or in a pass before.
+    // Taken quietly: whoever watched the time may be gone already.
+    if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
+        player_.currentItem() && player_.currentItem() == currentItem_)
+        elapsed_ = player_.currentTime();
+    persistSession(true);
     *alive_ = false;
     if (remoteCommands_) remoteCommands_->setHandlers({});
     for (auto token : observerTokens_) player_.removeObserver(token);
@@ -428,6 +435,9 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
     setPlaybackRequested(autoplay);
     setElapsed(std::exchange(loadStartsAt_, 0));
     setDuration(track->durationSeconds().value_or(0));
+    // Another song, or the same one from its start: the place saved in the one before is no
+    // longer where playback is. The restore itself only puts back what was saved.
+    if (!restoring_) persistSession(true);
 
     if (!refreshing && handOverToPreparedItem(*track, autoplay)) {
         if (done) done();

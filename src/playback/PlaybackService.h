@@ -331,6 +331,7 @@ class PlaybackService : public QObject {
     // Where the next load shows its song at until its seek ends: a restored session's place,
     // so that the desktop never sees the restored song at its start first.
     double loadStartsAt_ = 0;
+    bool restoring_ = false;  // the saved session is being loaded
     double duration_ = 0;
     bool playbackRequested_ = false;
     Quality preferredQuality_ = Quality::master;

@@ -6,8 +6,8 @@
 #include "playback/PlaybackServiceCommon.h"
 #include "sources/model/MusicSource.h"
 
-// Filling and editing the queue, and the saved session: written while playing and on pause,
-// restored at start.
+// Filling and editing the queue, and the saved session: written while playing, on pause, at each
+// song change and when the service ends, restored at start.
 
 namespace velto {
 
@@ -72,6 +72,7 @@ void PlaybackService::restoreLastSessionIfNeeded(std::function<void()> done) {
                    : 0.0;
     };
     loadStartsAt_ = restoredPlace(session->track.durationSeconds().value_or(0));
+    restoring_ = true;
     replaceQueue({session->track}, std::nullopt, false, std::nullopt, {},
                  [this, overtaken, restoredPlace, finish] {
                      if (overtaken() || state_.kind == StateKind::failed) return finish();
@@ -87,6 +88,7 @@ void PlaybackService::restoreLastSessionIfNeeded(std::function<void()> done) {
                          settle();
                  });
     loadStartsAt_ = 0;
+    restoring_ = false;
     // The load began inside replaceQueue; its counters are the restore's own.
     *revision = intentRevision_;
     *generation = recoveryGate_.generation;

@@ -16,6 +16,7 @@
 #include "ui/window/MacAppDelegate.h"
 #include "ui/window/PanelNotifications.h"
 #include "ui/window/QtFileChooser.h"
+#include "ui/window/QuitOnTermination.h"
 #include "ui/style/ReduceMotionSetting.h"
 #include "ui/window/SingleInstance.h"
 #include "ui/style/Theme.h"
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
     // Once per user: a later start opens the running program's panel and leaves.
     velto::SingleInstance instance(velto::SingleInstance::runtimeFolder());
     if (!instance.claim()) return instance.openRunning() ? 0 : 1;
+    // A logout's SIGTERM ends the program as the quit action does, through every destructor.
+    velto::QuitOnTermination termination;
 
     // The views use no shader effects, so they need no GPU; the software scene graph spares
     // the GL driver, which otherwise doubles the resident size of a program that idles all day.

@@ -256,12 +256,24 @@ TEST_F(PlaybackServiceEngine, AStallThatOutlastsTheTimeoutIsRecoveredOnce) {
 }
 
 // An item that never opens sends no stall; every way into a load must still end, after its one
-// recovery, in a failure the user reads instead of an endless spinner.
+// recovery, in a failure the user reads instead of an endless spinner. A song's end into a
+// prepared next song that never opens (its share hangs) waits as a Next into it does.
 TEST_F(PlaybackServiceEngine, ALoadThatNeverOpensEndsInTheTimeOutFailure) {
-    player.openItemsAutomatically(false);
-    for (bool pausedFirst : {false, true}) {
-        startPlaying(makeSongs(2));
-        if (pausedFirst) {
+    enum class Way { play, pauseThenNext, endIntoPrepared };
+    for (Way way : {Way::play, Way::pauseThenNext, Way::endIntoPrepared}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        player.openItemsAutomatically(way == Way::endIntoPrepared);
+        if (way == Way::endIntoPrepared) {
+            playIntoLastMoments(2);
+            ASSERT_TRUE(service->preparedNextItem());
+            player.openItemsAutomatically(false);
+            player.finishCurrentItem();
+            settle();
+            EXPECT_EQ(currentID(), "wy_s2");
+        } else {
+            startPlaying(makeSongs(2));
+        }
+        if (way == Way::pauseThenNext) {
             service->pause();
             service->next();
             settle();

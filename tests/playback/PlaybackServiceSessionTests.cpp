@@ -167,25 +167,50 @@ TEST_F(PlaybackServiceSession, SessionIsSavedAtMostEveryFiveSecondsWhilePlaying)
     EXPECT_GT(later->elapsed, first->elapsed + 4);
     EXPECT_EQ(later->track, makeSongs(1)[0]);
     defaults.flush();
-    EXPECT_EQ(defaultsWrites, (std::vector{forced, deferred}));
+    EXPECT_EQ(defaultsWrites, std::vector{deferred});  // the song's start was saved at once
 
     service->next();
     settle();
     defaults.flush();
-    defaultsWrites.clear();
-    mainQueue.advance(12s);
+    EXPECT_EQ(defaultsWrites.back(), forced);
     EXPECT_EQ(PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->track,
               makeSongs(2)[1]);
+    defaultsWrites.clear();
+    mainQueue.advance(12s);
     // A pause between the clock's ticks saves the place where the song stopped, not the tick's.
     mainQueue.advance(1500ms);
     const double stoppedAt = player.currentTime();
     service->pause();
     defaults.flush();
-    EXPECT_EQ(defaultsWrites, (std::vector{forced, deferred, forced}));
+    EXPECT_EQ(defaultsWrites, (std::vector{deferred, deferred, forced}));
     EXPECT_DOUBLE_EQ(
         PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->elapsed,
         stoppedAt);
     EXPECT_DOUBLE_EQ(service->elapsed(), stoppedAt);
+}
+
+// A restart restores where playback was when the program ended, not the last save along the
+// song; and a song started again (a loop of one) is saved from its new start, not at the end of
+// the pass before.
+TEST_F(PlaybackServiceSession, TheSessionIsSavedAtEachSongChangeAndWhenTheServiceEnds) {
+    auto saved = [&] {
+        return PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
+    };
+    service->setPlaybackMode(Mode::repeatOne);
+    startPlaying(makeSongs(2));
+    mainQueue.advance(238s);
+    settle();
+    ASSERT_GT(saved()->elapsed, 230);
+    player.finishCurrentItem();
+    settle();
+    ASSERT_EQ(currentID(), "wy_s1");
+    EXPECT_EQ(saved()->elapsed, 0);
+    mainQueue.advance(3500ms);
+    const double playingAt = player.currentTime();
+    ASSERT_GT(playingAt, 3);
+    service.reset();
+    EXPECT_DOUBLE_EQ(saved()->elapsed, playingAt);
+    EXPECT_EQ(saved()->track, makeSongs(1)[0]);
 }
 
 TEST_F(PlaybackServiceSession, SavingGoesOnAfterTheClockIsSetBack) {
