@@ -5,6 +5,7 @@
 #include "foundation/Log.h"
 #include "foundation/files/Paths.h"
 #include "foundation/files/UserDefaults.h"
+#include "foundation/FreedMemoryReturner.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PerfLog.h"
 #include "platform/GStreamerQueuePlayer.h"
@@ -66,7 +67,12 @@ AppEnvironment AppEnvironment::system(MainQueue& mainQueue, std::shared_ptr<File
         std::string(NetEaseCookieStore::keychainService),
         std::string(NetEaseCookieStore::keychainAccount));
     environment.variables = NetEaseCookieStore::processEnvironment();
-    environment.player = std::make_shared<GStreamerQueuePlayer>(mainQueue);
+    auto player = std::make_shared<GStreamerQueuePlayer>(mainQueue);
+    auto returner = std::make_shared<FreedMemoryReturner>(
+        [](std::function<void()> job) { WorkerPool::shared().submit(std::move(job)); });
+    // For as long as the player lives: it owns the observer, and the observer the returner.
+    player->addCurrentItemObserver([returner](const PlayerItemPtr&) { returner->request(); });
+    environment.player = std::move(player);
     auto mpris = std::make_shared<MprisNowPlayingCenter>(mainQueue);
     environment.nowPlaying = mpris;
     environment.remoteCommands = mpris;

@@ -33,6 +33,12 @@ int main(int argc, char** argv) {
     // mapped and given back when freed: eight 2600² 16-bit PNGs at once on sixteen workers peak
     // at 146 MB instead of 433 MB. Before any thread starts.
     ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    // Every thread that allocates gets an arena of its own, up to eight per core, and GStreamer
+    // starts new threads with every song: each arena keeps what its threads freed, and the
+    // resident set grew while the heap in use stayed flat. Two arenas, with the free pages
+    // handed back at each song change: after 600 one-second songs 20.4 MB instead of 23.5 MB,
+    // 0.5 kB gained a song instead of 1.7 kB.
+    ::mallopt(M_ARENA_MAX, 2);
     // Native Wayland lets no program place its own windows (the panel at the tray, the notch
     // player at the top): run on X11 through XWayland where there is one, unless the user chose.
     velto::NotchPlatform::preferX11();

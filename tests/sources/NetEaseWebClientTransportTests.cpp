@@ -161,13 +161,15 @@ TEST_F(NetEaseWebClientTransportTest, StatusCodeAndBodyDecideTheFailureWithoutRe
 
 TEST_F(NetEaseWebClientTransportTest, TransportFailureIsRetriedOnceAfterAPause) {
     int port = unusedPort();
+    // Made before the client, so that it stops after the client has closed its idle
+    // connection: the other way round its stop waits out the keep-alive time.
+    std::unique_ptr<NetEaseFakeServer> late;
     auto offline = makeClient("http://127.0.0.1:" + std::to_string(port));
     EXPECT_THROW(offline->hotSearches(12), HttpError);
     ASSERT_EQ(sleeper.pauses.size(), 1u);
     EXPECT_EQ(sleeper.pauses[0], 350ms);
 
     // The second attempt really goes out: a server that comes up during the pause answers it.
-    std::unique_ptr<NetEaseFakeServer> late;
     sleeper.duringPause = [&] {
         late = std::make_unique<NetEaseFakeServer>(port);
         late->answerJSON("/api/search/hot", {{"result", {{"hots", {{{"first", "雾中河"}}}}}}});

@@ -13,7 +13,7 @@ void FakeHttpServer::Server::widenBacklog() {
     ::listen(svr_sock_, SOMAXCONN);
 }
 
-FakeHttpServer::FakeHttpServer() {
+FakeHttpServer::FakeHttpServer(int port) {
     // A client that hangs up mid-answer must not kill the test program through SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
     // Idle keep-alive connections hold a server thread this long after stop().
@@ -22,11 +22,25 @@ FakeHttpServer::FakeHttpServer() {
     server_.set_tcp_nodelay(true);
     // Room for many concurrent clients, hung handlers and idle keep-alive connections at once.
     server_.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    // The library's default adds SO_REUSEPORT, under which a second server on a chosen port
+    // would share it silently instead of failing.
+    server_.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         dispatch(request, response);
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    if (port_ <= 0) throw std::runtime_error("fake HTTP server: cannot bind to 127.0.0.1");
+    if (port > 0) {
+        if (!server_.bind_to_port("127.0.0.1", port)) {
+            throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) +
+                                     " (in use, or not allowed)");
+        }
+        port_ = port;
+    } else {
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        if (port_ <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
     server_.widenBacklog();
     thread_ = std::thread([this] {
         server_.listen_after_bind();

@@ -16,7 +16,7 @@
 
 namespace velto {
 
-// An HTTP server on 127.0.0.1 (a free port) for network tests. Handlers may be registered at any
+// An HTTP server on 127.0.0.1 (a free port unless one is asked for) for network tests. Handlers may be registered at any
 // time; every request is recorded before its handler runs. Paths without a handler answer 404.
 class FakeHttpServer {
 public:
@@ -33,7 +33,8 @@ public:
         std::optional<std::string> param(const std::string& name) const;
     };
 
-    FakeHttpServer();
+    // Throws when `port` (0: any free one) cannot be bound.
+    explicit FakeHttpServer(int port = 0);
     // Releases handlers blocked in hangUntilStopped(), then stops and joins the server. Idle
     // keep-alive connections of clients still alive delay the stop by up to a second.
     ~FakeHttpServer();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 
 #include "artwork/ArtworkImage.h"
@@ -61,8 +62,9 @@ constexpr std::int64_t publishTime = 1'700'000'000'000;
 
 }  // namespace
 
-FakeMusicServices::FakeMusicServices(double streamSeconds)
+FakeMusicServices::FakeMusicServices(double streamSeconds, int port)
     : streamSeconds_(streamSeconds),
+      server_(port),
       songs_{{"9001", "雾港晨钟", "岚屿", "潮汐集",
               "[00:00.50]钟声落在雾里\n[00:04.00]船还没有回来\n[00:08.00]灯塔一闪一闪\n[00:12.00]潮水漫过石阶\n",
               "[00:00.50]The bell falls into the fog\n[00:04.00]The boat has not come back\n"
@@ -298,6 +300,9 @@ void FakeMusicServices::serveMedia() {
     for (const auto& song : songs_) {
         if (&song == &brokenSong()) continue;  // no handler: 404
         server_.get("/stream/" + song.id + ".wav", [this](const httplib::Request&, httplib::Response& response) {
+            if (const auto delay = mediaDelay_.load(); delay.count() > 0 && !server_.pause(delay)) {
+                return void(response.status = 503);  // stopping
+            }
             if (ignoreRange_) return answerIgnoringRange(response, 200, "audio/wav", wav_);
             response.set_content(wav_, "audio/wav");  // the server cuts requested ranges itself
         });
@@ -353,8 +358,10 @@ std::vector<const FakeMusicServices::Song*> FakeMusicServices::songsWhere(const 
 
 void FakeMusicServices::writeResources(const std::filesystem::path& folder) const {
     std::filesystem::create_directories(folder);
-    std::ofstream(folder / "BuildCredentials.json")
-        << json{{"chkszKey", "fake-key"}, {"wyToken", "MUSIC_U=fake-cookie"}}.dump();
+    std::ofstream out(folder / "BuildCredentials.json");
+    out << json{{"chkszKey", "fake-key"}, {"wyToken", "MUSIC_U=fake-cookie"}}.dump();
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + (folder / "BuildCredentials.json").string());
 }
 
 std::size_t FakeMusicServices::requestCount(const std::string& path) const {

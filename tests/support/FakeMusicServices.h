@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,8 +33,8 @@ class FakeMusicServices {
         std::vector<std::string> songIDs;
     };
 
-    // Every song's stream is a tone `streamSeconds` long.
-    explicit FakeMusicServices(double streamSeconds = 30);
+    // Every song's stream is a tone `streamSeconds` long. `port` 0 takes any free one.
+    explicit FakeMusicServices(double streamSeconds = 30, int port = 0);
 
     std::string origin() const { return server_.baseURL(); }
     const std::vector<Song>& songs() const { return songs_; }
@@ -46,6 +47,9 @@ class FakeMusicServices {
     void failSongSearch(bool fail) { songSearchFails_ = fail; }
     // Streams answer the whole file to every request, like a media server without byte ranges.
     void ignoreRange(bool ignore) { ignoreRange_ = ignore; }
+    // Every stream request (each byte range, each HEAD) is answered `delay` late, like a busy or
+    // distant media server; the other endpoints answer at once.
+    void delayMedia(std::chrono::milliseconds delay) { mediaDelay_ = delay; }
     // Writes BuildCredentials.json (a dummy RoVOz key and NetEase cookie) into `folder`.
     void writeResources(const std::filesystem::path& folder) const;
     // How often a path was asked for.
@@ -76,6 +80,7 @@ class FakeMusicServices {
     std::atomic<bool> netEaseStreamsFail_{false};
     std::atomic<bool> ignoreRange_{false};
     std::atomic<bool> songSearchFails_{false};
+    std::atomic<std::chrono::milliseconds> mediaDelay_{std::chrono::milliseconds(0)};
 };
 
 }  // namespace velto

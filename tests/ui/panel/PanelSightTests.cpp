@@ -55,7 +55,9 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
     bool overBottomTray() const { return tray().anchor.vertical == Align::end; }
 
     // The item a click at `scene` goes to: the topmost shown one there that takes a left button,
-    // with what a clipping view hides taking nothing.
+    // with what a clipping view hides taking nothing. The popup layer over the window keeps a
+    // click from what lies beneath only while a modal popup is open: a tooltip that a resting
+    // pointer brings up (after a delay on the wall clock) lets clicks elsewhere through.
     static QQuickItem* takerAt(QQuickItem* item, QPointF scene) {
         if (!item->isVisible()) return nullptr;
         const bool inside = item->contains(item->mapFromScene(scene));
@@ -65,7 +67,21 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
                          [](QQuickItem* a, QQuickItem* b) { return a->z() < b->z(); });
         for (auto it = children.crbegin(); it != children.crend(); ++it)
             if (QQuickItem* found = takerAt(*it, scene)) return found;
+        if (item->inherits("QQuickOverlay") && !modalPopupOpen(item->window()->contentItem())) return nullptr;
         return inside && (item->acceptedMouseButtons() & Qt::LeftButton) ? item : nullptr;
+    }
+    static bool modalPopupOpen(QQuickItem* root) {
+        for (std::vector<QQuickItem*> items{root}; !items.empty();) {
+            QQuickItem* at = items.back();
+            items.pop_back();
+            for (QObject* child : at->findChildren<QObject*>(Qt::FindDirectChildrenOnly)) {
+                if (child->inherits("QQuickPopup") && child->property("opened").toBool() &&
+                    child->property("modal").toBool())
+                    return true;
+            }
+            for (QQuickItem* child : at->childItems()) items.push_back(child);
+        }
+        return false;
     }
     QRectF band() {
         QQuickItem* found = find("mac-panel-notice-band");
@@ -82,7 +98,9 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
             EXPECT_FALSE(band().intersects(rect)) << at << " " << name << " under the band";
             QQuickItem* taker = takerAt(this->window().contentItem(), rect.center());
             EXPECT_EQ(taker, control) << at << " " << name << " takes no click, "
-                                      << (taker ? taker->objectName().toStdString() : "nothing") << " does";
+                                      << (taker ? taker->objectName().toStdString() + " (" + taker->metaObject()->className() + ")"
+                                                : "nothing")
+                                      << " does";
         }
     }
     // Scrolled to its end, the content's last line stands clear of the band; then back.
