@@ -1,5 +1,6 @@
 #include "platform/GStreamerQueuePlayer.h"
 
+#include <fcntl.h>
 #include <glib/gstdio.h>
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
@@ -73,12 +74,21 @@ GstElement* makeSink(const std::string& description) {
 }
 
 // True for every URI that is not a local file, else whether the file can be read, asked of
-// `readable` if given.
+// `readable` if given. The file is opened, not just checked for rights: on a share that stopped
+// answering a check may answer at once while the open waits, and the open that waits is better
+// here than in the playbin's switch, which holds the playbin while it does.
 bool readableFile(const std::string& uri,
                   const std::function<bool(const std::string& path)>& readable) {
     gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
     if (!path) return true;
-    const bool result = readable ? readable(path) : g_access(path, R_OK) == 0;
+    bool result;
+    if (readable) {
+        result = readable(path);
+    } else {
+        const int fd = g_open(path, O_RDONLY | O_CLOEXEC, 0);
+        result = fd >= 0;
+        if (result) g_close(fd, nullptr);
+    }
     g_free(path);
     return result;
 }

@@ -1191,12 +1191,51 @@ TEST_F(GStreamerQueuePlayerTest, TheNextStreamIsHandedOverOnceAStateChangeOfTheP
 }
 
 // A next song whose data come late, from a server slow to answer or a share that stops answering
-// while its file is looked at, is heard from its first sample: once the song before has been
-// played out the clock waits for the data, and the song shows as current and loading meanwhile.
+// while its file is looked at or opened, is heard from its first sample: once the song before
+// has been played out the clock waits for the data, and the song shows as current and loading
+// meanwhile.
 TEST_F(GStreamerQueuePlayerTest, ANextSongWhoseDataComeLateIsHeardFromItsStart) {
     ASSERT_TRUE(findPlaybins());
-    for (bool share : {false, true}) {
-        SCOPED_TRACE(share ? "a share that stops answering" : "a server slow to answer");
+    enum class Late { server, look, open };
+    for (Late late : {Late::server, Late::look, Late::open}) {
+        SCOPED_TRACE(late == Late::server ? "a server slow to answer"
+                     : late == Late::look ? "a share that stops answering a look"
+                                          : "a share that stops answering an open");
+        const bool share = late == Late::look;
+        // A pipe with no writer: opening it waits for one, as an open on a stalled share does.
+        // The share answers when a writer lets the waiting open end and the song takes the
+        // pipe's place.
+        const auto pipe = dir.path() / "b-pipe.wav";
+        if (late == Late::open) {
+            item("b", 0.3);
+            ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+        }
+        struct Pipe {
+            std::filesystem::path path;
+            std::filesystem::path song;
+            std::once_flag given;
+            void answer() {
+                if (path.empty()) return;
+                std::call_once(given, [&] {
+                    const int fd = ::open(path.c_str(), O_RDWR);
+                    std::filesystem::copy_file(song, path.string() + ".part");
+                    std::filesystem::rename(path.string() + ".part", path);
+                    if (fd >= 0) ::close(fd);
+                });
+            }
+            ~Pipe() { answer(); }
+        } pipeAnswer{late == Late::open ? pipe : std::filesystem::path{}, dir.path() / "b.wav"};
+        // A player whose main thread waits for the open would wait for good: the share answers
+        // after a while then, and the test fails instead of hanging.
+        std::promise<void> waitedOut;
+        auto unfreeze = std::async(std::launch::async, [&pipeAnswer, out = waitedOut.get_future()] {
+            if (out.wait_for(std::chrono::seconds(10)) == std::future_status::timeout)
+                pipeAnswer.answer();
+        });
+        struct Done {
+            std::promise<void>& promise;
+            ~Done() { promise.set_value(); }
+        } done{waitedOut};
         auto look = std::make_shared<HeldLook>();
         HeldLook::Releaser releaseLook{*look};
         std::promise<void> answered;
@@ -1218,7 +1257,9 @@ TEST_F(GStreamerQueuePlayerTest, ANextSongWhoseDataComeLateIsHeardFromItsStart) 
             buffers.clear();
         }
         auto a = item("a", 1.0);
-        auto b = share ? item("b", 0.3) : named("b", server.url("/b.wav"));
+        auto b = share                ? item("b", 0.3)
+                 : late == Late::open ? named("b", uriOf(pipe))
+                                      : named("b", server.url("/b.wav"));
         player->insert(a);
         GstElement* playbin = latestPlaybin;
         player->insert(b);
@@ -1292,6 +1333,7 @@ TEST_F(GStreamerQueuePlayerTest, ANextSongWhoseDataComeLateIsHeardFromItsStart) 
         EXPECT_EQ(timeControl, Status::waitingToPlayAtSpecifiedRate);
         answer.now();
         look->release();
+        pipeAnswer.answer();
         ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
         // A network stream may tell its buffer is filling once it plays; it pauses the clock too.
         std::erase(events, "stalled b");
