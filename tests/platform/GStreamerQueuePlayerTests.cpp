@@ -198,6 +198,17 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         return result;
     }
 
+    // Gives a held answer once, at the latest as it goes: declared after the server, it lets the
+    // server's handlers go before the server stops, which waits for them.
+    struct AnswerOnce {
+        std::promise<void>& promise;
+        bool given = false;
+        void now() {
+            if (!std::exchange(given, true)) promise.set_value();
+        }
+        ~AnswerOnce() { now(); }
+    };
+
     // Serves a song `label` of `seconds` at /label.wav, each answer held until `answer` is given.
     void serveWhenAnswered(FakeHttpServer& server, const std::string& label, double seconds,
                            std::shared_future<void> answer) {
@@ -1241,14 +1252,7 @@ TEST_F(GStreamerQueuePlayerTest, ANextSongWhoseDataComeLateIsHeardFromItsStart) 
         std::promise<void> answered;
         FakeHttpServer server;
         serveWhenAnswered(server, "b", 0.3, answered.get_future().share());
-        struct Answer {  // before the server stops, which waits for its handlers
-            std::promise<void>& promise;
-            bool given = false;
-            void now() {
-                if (!std::exchange(given, true)) promise.set_value();
-            }
-            ~Answer() { now(); }
-        } answer{answered};
+        AnswerOnce answer{answered};
         makePlayer("fakesink sync=true signal-handoffs=true", {},
                    share ? heldBy(look) : std::function<bool(const std::string&)>{});
         events.clear();
@@ -1773,14 +1777,7 @@ TEST_F(GStreamerQueuePlayerTest, PauseAndPlayTakeEffectWhileTheNextStreamOpens) 
     std::promise<void> answered;
     FakeHttpServer server;
     serveWhenAnswered(server, "b", 0.3, answered.get_future().share());
-    struct Answer {  // before the server stops, which waits for its handlers
-        std::promise<void>& promise;
-        bool given = false;
-        void now() {
-            if (!std::exchange(given, true)) promise.set_value();
-        }
-        ~Answer() { now(); }
-    } letGo{answered};
+    AnswerOnce letGo{answered};
     makePlayer("fakesink sync=true");
     player->insert(item("a", 2.0));
     GstElement* playbin = latestPlaybin;
