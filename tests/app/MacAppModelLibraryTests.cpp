@@ -155,7 +155,8 @@ TEST_F(AppModelTest, LocalImportCountsNewSongsAndReportsOnesNotStored) {
     EXPECT_EQ(model->errorMessage(), "未在所选文件或目录中找到受支持的音频文件");
     model->setErrorMessage(std::nullopt);
 
-    sql("CREATE TRIGGER injected BEFORE INSERT ON track_records WHEN NEW.music_id LIKE '%bad%'"
+    // GLOB, not LIKE: LIKE ignores case, and a temporary folder named "…BAD…" matched every song.
+    sql("CREATE TRIGGER injected BEFORE INSERT ON track_records WHEN NEW.music_id GLOB '*sub/bad.wav*'"
         " BEGIN SELECT RAISE(ABORT, 'x'); END");
     chooser->openAnswer = {music};
     model->importLocalMusic();
