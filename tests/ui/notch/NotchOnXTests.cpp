@@ -136,11 +136,13 @@ public:
         std::free(tree);
         return found;
     }
-    // Where `window` lies on the root and whether it is shown.
+    // Where `window` lies on the root and whether it is shown. Another client's requests may be
+    // handled between the two questions: the state is asked first, so that a window told shown
+    // is told where it lies since.
     std::pair<QRect, bool> frame(xcb_window_t window) {
+        const auto attributesAsked = xcb_get_window_attributes(connection_, window);
         auto* geometry = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
-        auto* attributes =
-            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
+        auto* attributes = xcb_get_window_attributes_reply(connection_, attributesAsked, nullptr);
         std::pair<QRect, bool> found;
         if (geometry) found.first = QRect(geometry->x, geometry->y, geometry->width, geometry->height);
         found.second = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
@@ -156,10 +158,12 @@ public:
         std::free(pointer);
         return found;
     }
-    // The window another client stacked just above `window`, once there is one.
+    // The window another client stacked just above `window` and showed, once there is one. A
+    // window is made on top and only then placed and shown: made, it may lie above for a while
+    // where it does not belong yet.
     xcb_window_t madeAbove(xcb_window_t window) {
         xcb_window_t found = 0;
-        waitUntil([&] { return (found = above(window)) != 0; });
+        waitUntil([&] { return (found = above(window)) != 0 && frame(found).second; });
         return found;
     }
 
