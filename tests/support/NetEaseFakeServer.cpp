@@ -10,6 +10,8 @@ std::string NetEaseFakeServer::Recorded::header(const std::string& name) const {
 }
 
 NetEaseFakeServer::NetEaseFakeServer(int port) {
+    // Without it, the body written after the head waits for the client's delayed acknowledgement.
+    server_.set_tcp_nodelay(true);
     server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         Reply reply{404, R"({"code":404})"};
         std::optional<Handler> handler;
