@@ -73,6 +73,7 @@ AppEnvironment AppEnvironment::system(MainQueue& mainQueue, std::shared_ptr<File
     // For as long as the player lives: it owns the observer, and the observer the returner.
     player->addCurrentItemObserver([returner](const PlayerItemPtr&) { returner->request(); });
     environment.player = std::move(player);
+    environment.freedMemory = std::move(returner);
     auto mpris = std::make_shared<MprisNowPlayingCenter>(mainQueue);
     environment.nowPlaying = mpris;
     environment.remoteCommands = mpris;

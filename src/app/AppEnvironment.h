@@ -17,6 +17,7 @@ namespace velto {
 class ArtworkHTTPClient;
 class CredentialStore;
 class FileChooser;
+class FreedMemoryReturner;
 class MainQueue;
 class NetEaseKeychain;
 class NotchControllerFactory;
@@ -57,6 +58,9 @@ struct AppEnvironment {
     // Cover downloads; null: the shared session.
     std::shared_ptr<ArtworkHTTPClient> artworkClient;
     std::shared_ptr<QueuePlayer> player;
+    // Asked at each of the player's song changes; the views add their script engines to it.
+    // Null: nothing is handed back.
+    std::shared_ptr<FreedMemoryReturner> freedMemory;
     std::shared_ptr<NowPlayingCenter> nowPlaying;
     std::shared_ptr<RemoteCommandCenter> remoteCommands;
     std::shared_ptr<FileChooser> fileChooser;

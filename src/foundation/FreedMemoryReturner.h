@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace velto {
 
@@ -17,6 +18,11 @@ public:
     // `trim` runs on `executor` (a worker: a trim walks every arena under its lock).
     explicit FreedMemoryReturner(Executor executor, std::function<void()> trim = trimHeap);
 
+    // Garbage that waits for a collector of its own (a script engine's, which runs only once its
+    // heap has grown well past what lives) is collected on the asking thread when a trim is
+    // queued, so that this trim hands back what the collection frees. Added on that thread.
+    void addCollector(std::function<void()> collect);
+
     void request();
 
     // malloc_trim(0): every arena's whole free pages go back, not only each heap's top.
@@ -25,6 +31,7 @@ public:
 private:
     Executor executor_;
     std::function<void()> trim_;
+    std::vector<std::function<void()>> collectors_;
     std::atomic<bool> pending_{false};
 };
 

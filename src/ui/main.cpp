@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QPointer>
 #include <QQmlEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
@@ -10,6 +11,7 @@
 
 #include "app/AppEnvironment.h"
 #include "app/MacAppModel.h"
+#include "foundation/FreedMemoryReturner.h"
 #include "foundation/Log.h"
 #include "foundation/QtMainQueue.h"
 #include "ui/style/AppFonts.h"
@@ -98,8 +100,12 @@ int main(int argc, char** argv) {
             // dialog ends, with what the choice brought (an import's notice).
             auto files = std::make_shared<velto::QtFileChooser>(
                 [] { emit velto::PanelNotifications::shared().veltoOpenStatusPanel(); });
-            return std::make_unique<velto::MacAppModel>(
-                velto::AppEnvironment::system(mainQueue, std::move(files), std::move(notch)));
+            auto environment = velto::AppEnvironment::system(mainQueue, std::move(files), std::move(notch));
+            // Its views leave garbage with each change of what plays.
+            environment.freedMemory->addCollector([engine = QPointer<QQmlEngine>(&notchEngine)] {
+                if (engine) engine->collectGarbage();
+            });
+            return std::make_unique<velto::MacAppModel>(std::move(environment));
         },
         [](velto::MacAppModel*, velto::MacStatusPanel* panel) {
             return velto::PanelWindow::Root{

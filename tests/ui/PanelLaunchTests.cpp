@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <QJSEngine>
+#include <QPointer>
+#include <QQmlEngine>
 #include <QQuickItem>
+#include <deque>
+#include <functional>
 
 #include "PanelFixture.h"
 #include "ViewHarness.h"
 #include "app/AppEnvironment.h"
 #include "app/MacAppModel.h"
 #include "app/NotchControllerFactory.h"
+#include "foundation/FreedMemoryReturner.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/files/UserDefaults.h"
 #include "foundation/WorkerPool.h"
@@ -36,17 +42,14 @@ public:
     MacAppModel* madeFor = nullptr;
 };
 
-TEST(PanelLaunch, TheModelIsMadeFirstAndStartedLastWithThePanelReadingIt) {
-    ViewHarness harness;
+struct LaunchParts {
     ManualMainQueue mainQueue;
-    WorkerPool workers(1);
+    WorkerPool workers{1};
     TempDir dir;
-    FakeQueuePlayer player(mainQueue);
+    FakeQueuePlayer player{mainQueue};
     FakeNowPlayingCenter nowPlaying;
-    auto notch = std::make_shared<EagerNotchFactory>();
 
-    MacAppDelegate::Setup setup = panelFixtureSetup(mainQueue);
-    setup.makeModel = [&] {
+    AppEnvironment environment() {
         AppEnvironment env;
         env.mainQueue = &mainQueue;
         env.workers = &workers;
@@ -62,8 +65,21 @@ TEST(PanelLaunch, TheModelIsMadeFirstAndStartedLastWithThePanelReadingIt) {
         env.nowPlaying = std::shared_ptr<NowPlayingCenter>(&nowPlaying, [](NowPlayingCenter*) {});
         env.remoteCommands =
             std::shared_ptr<RemoteCommandCenter>(&nowPlaying, [](RemoteCommandCenter*) {});
+        env.clock = [this] { return mainQueue.wallNow(); };
+        return env;
+    }
+};
+
+TEST(PanelLaunch, TheModelIsMadeFirstAndStartedLastWithThePanelReadingIt) {
+    ViewHarness harness;
+    LaunchParts parts;
+    auto& mainQueue = parts.mainQueue;
+    auto notch = std::make_shared<EagerNotchFactory>();
+
+    MacAppDelegate::Setup setup = panelFixtureSetup(mainQueue);
+    setup.makeModel = [&] {
+        AppEnvironment env = parts.environment();
         env.notchFactory = notch;
-        env.clock = [&] { return mainQueue.wallNow(); };
         return std::make_unique<MacAppModel>(std::move(env));
     };
     setup.makeRoot = [](MacAppModel* model, MacStatusPanel*) {
@@ -106,6 +122,43 @@ TEST(PanelLaunch, TheModelIsMadeFirstAndStartedLastWithThePanelReadingIt) {
     delegate.applicationWillTerminate();
     EXPECT_FALSE(content.shown());
     EXPECT_FALSE(content.showsSettings());
+    EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
+}
+
+// The closed panel's views follow each song and leave garbage that their engine would collect
+// only much later: a song change collects it, before the freed heap is handed back.
+TEST(PanelLaunch, ASongChangeCollectsThePanelViewsGarbageBeforeTheTrim) {
+    ViewHarness harness;
+    LaunchParts parts;
+    std::deque<std::function<void()>> trims;
+    auto returner = std::make_shared<FreedMemoryReturner>(
+        [&](std::function<void()> job) { trims.push_back(std::move(job)); }, [] {});
+    MacAppDelegate::Setup setup = panelFixtureSetup(parts.mainQueue);
+    setup.makeModel = [&] {
+        AppEnvironment env = parts.environment();
+        env.freedMemory = returner;
+        return std::make_unique<MacAppModel>(std::move(env));
+    };
+    auto delegate = std::make_unique<MacAppDelegate>(std::move(setup));
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate->panel().ensureRoot());
+
+    QPointer<QObject> garbage = new QObject;
+    QJSEngine::setObjectOwnership(garbage, QJSEngine::JavaScriptOwnership);
+    delegate->panel().engine().newQObject(garbage);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(garbage);
+    returner->request();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(garbage);
+    ASSERT_EQ(trims.size(), 1u);
+    trims.front()();
+    trims.clear();
+    // The returner may outlive the panel (the player holds it): a later song change finds no
+    // engine to collect and still trims.
+    delegate.reset();
+    returner->request();
+    EXPECT_EQ(trims.size(), 1u);
     EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
 }
 

@@ -3,10 +3,12 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QQmlEngine>
 #include <QScreen>
 #include <QSystemTrayIcon>
 
 #include "app/MacAppModel.h"
+#include "foundation/FreedMemoryReturner.h"
 #include "app/notch/NotchWindowController.h"
 #include "foundation/Log.h"
 #include "ui/window/PanelNotifications.h"
@@ -30,6 +32,12 @@ MacAppDelegate::MacAppDelegate(Setup setup, QObject* parent)
                           : nullptr),
       popover_(std::make_unique<PanelWindow>(setup.makeRoot(model_.get(), statusPanel_.get()))) {
     connect(popover_.get(), &PanelWindow::didClose, this, &MacAppDelegate::popoverDidClose);
+    // The panel's views follow the song while it is closed too, and leave garbage each time.
+    if (model_ && model_->environment().freedMemory) {
+        model_->environment().freedMemory->addCollector([engine = QPointer(&popover_->engine())] {
+            if (engine) engine->collectGarbage();
+        });
+    }
 }
 
 MacAppDelegate::~MacAppDelegate() {
