@@ -16,6 +16,10 @@ struct _GstMessage;
 
 namespace velto {
 
+struct PlaybinContext;
+class PlaybinCallbacks;
+class PlaybinTeardowns;
+
 // The queue player on a GStreamer playbin. The current item is the playbin's URI; the item
 // behind it is handed to the playbin once the current one has been read to its end (seconds
 // before it is heard to end, at once for a short file), so the two join without a gap. The
@@ -81,11 +85,9 @@ public:
     // done. For tests that count what playbins leave behind.
     bool tearingDown() const;
 
-    struct PlaybinContext;
-
 private:
-    struct Callbacks;
-    struct Teardowns;
+    friend class PlaybinCallbacks;
+    friend class PlaybinTeardowns;
     struct PendingSeek {
         double target = 0;
         std::function<void(bool)> completion;
@@ -134,7 +136,7 @@ private:
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
     _GstElement* volumeControl_ = nullptr;  // the playbin's element with our volume; not owned
     std::shared_ptr<PlaybinContext> context_;
-    std::shared_ptr<Teardowns> teardowns_;
+    std::shared_ptr<PlaybinTeardowns> teardowns_;
 
     // Main thread.
     std::deque<PlayerItemPtr> items_;

@@ -21,7 +21,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
-#include "platform/GStreamerQueuePlayer.h"
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "support/FakeHttpServer.h"
 #include "support/RangeIgnoringAnswer.h"
 #include "support/TempDir.h"

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include "platform/gstreamer/PlaybinContext.h"
+
+namespace velto {
+
+// What runs on a playbin's own threads (its streaming threads, its bus, its clock) and what the
+// player starts off the main thread for it. Each is given the playbin's context, and reaches the
+// player only while the playbin is the player's.
+class PlaybinCallbacks {
+public:
+    static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data);
+    // A playbin's first state change makes its source, which opens the file: on a share that
+    // stalls, open() waits until the share answers. So it runs on a thread of its own.
+    static void start(const PlaybinContextPtr& context);
+    static void sendSeeks(const PlaybinContextPtr& context);
+    static void onSourceSetup(GstElement*, GstElement* source, gpointer data);
+    // Each group's decoder, as the playbin adds it: its end is watched before and after the
+    // playbin's own handling of it, which switches to the next group.
+    static void onElementSetup(GstElement*, GstElement* element, gpointer data);
+    static void onSwitchBegins(GstElement* decoder, gpointer data);
+    static void onSwitchEnded(GstElement*, gpointer data);
+    static void onAboutToFinish(GstElement* playbin, gpointer data);
+    // Keeps a handed-over stream that left the queue from being heard, and tells the player
+    // where seeks land and streams end.
+    static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data);
+
+private:
+    // Called with the context locked, once the sink has had all of the current stream: watches
+    // the playbin's clock for the moment its data have been played.
+    static void watchRunOut(const PlaybinContextPtr& context, GstPad* pad);
+    static gboolean onRunOut(GstClock*, GstClockTime, GstClockID id, gpointer data);
+};
+
+}  // namespace velto
