@@ -6,7 +6,6 @@
 #include <cmath>
 #include <chrono>
 #include <memory>
-#include <thread>
 #include <utility>
 
 #include "foundation/Log.h"
@@ -14,7 +13,7 @@
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinTeardowns.h"
 #include "platform/gstreamer/PlaybinSupport.h"
-
+#include "platform/gstreamer/PlaybinWorker.h"
 
 namespace velto {
 
@@ -83,10 +82,11 @@ bool GStreamerQueuePlayer::makePipeline() {
     gst_object_unref(bus);
     playbin_ = playbin;
     volumeControl_ = volume ? volume : playbin;
+    worker_ = std::make_shared<PlaybinWorker>(context_, options_.startThread, teardowns_);
     return true;
 }
 
-// Cuts the playbin off the player and has it stopped off the main thread: stopping waits for
+// Cuts the playbin off the player and has its worker stop it: stopping waits for
 // its streaming threads, and one blocked in a read of a stalled file would hold the caller.
 void GStreamerQueuePlayer::retirePipeline() {
     if (!playbin_) return;
@@ -99,14 +99,10 @@ void GStreamerQueuePlayer::retirePipeline() {
         for (GstElement* source : context_->sources) gst_object_unref(source);
         context_->sources.clear();
     }
-    auto context = std::move(context_);
-    GstElement* playbin = std::exchange(playbin_, nullptr);
+    context_.reset();
+    playbin_ = nullptr;  // the worker's stop takes the reference
     volumeControl_ = nullptr;
-    teardowns_->track(playbin, teardowns_);
-    const bool needsThread = teardowns_->queue({playbin, std::move(context)});
-    // Without a thread it is stopped here, whatever the wait: a playbin left running would play
-    // on unheard.
-    if (needsThread) offMainThread([teardowns = teardowns_] { teardowns->stopWaiting(); });
+    std::exchange(worker_, nullptr)->stop();
 }
 
 bool GStreamerQueuePlayer::tearingDown() const {
@@ -287,14 +283,15 @@ void GStreamerQueuePlayer::settleOnWantedState() {
                              nextStreamOpening();
     if (pending != GST_STATE_VOID_PENDING && !nextOpening) return;
     if ((nextOpening ? pending : state) == wantedState_) {
-        context_->setStateAfterSeeks(std::nullopt);
+        worker_->setStateAfterWork(std::nullopt);
         return;
     }
     if (state == GST_STATE_NULL) {
         startPipeline();
         return;
     }
-    if (context_->setStateAfterSeeks(static_cast<GstState>(wantedState_))) return;
+    // A state asked while a seek holds the playbin is set after it.
+    if (worker_->setStateAfterWork(static_cast<GstState>(wantedState_))) return;
     // Set once the next stream's source is made, if it is being set up.
     if (!context_->setState(playbin_, static_cast<GstState>(wantedState_))) return;
     followStateWhileNextOpens();
@@ -325,27 +322,14 @@ bool GStreamerQueuePlayer::nextStreamOpening() {
     return opening;
 }
 
-// Prerolls the fresh playbin off the main thread (see PlaybinCallbacks::start); the wanted state is
-// set once it is back. Not before the turn that opened it is over: a short song is read to its
-// end while it prerolls, and asks for the next one then, which the caller may queue right after.
+// Prerolls the fresh playbin on its worker; the wanted state is set once it is back. Not before
+// the turn that opened it is over: a short song is read to its end while it prerolls, and asks
+// for the next one then, which the caller may queue right after.
 void GStreamerQueuePlayer::startPipeline() {
     starting_ = true;
     later([this, epoch = epoch_] {
-        if (epoch == epoch_) offMainThread([context = context_] { PlaybinCallbacks::start(context); });
+        if (epoch == epoch_) worker_->start();
     });
-}
-
-// Runs `work` on a thread of its own, or here when none can be had.
-void GStreamerQueuePlayer::offMainThread(std::function<void()> work) {
-    try {
-        if (options_.startThread)
-            options_.startThread(work);
-        else
-            std::thread(work).detach();
-    } catch (const std::exception& error) {
-        Log::error(logCategory, std::string("no thread for a playbin: ") + error.what());
-        work();
-    }
 }
 
 void GStreamerQueuePlayer::started(std::uint64_t epoch) {
@@ -462,29 +446,36 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
                withoutSecrets("item " + std::to_string(current->id()) + " (" + current->uri() +
                               ") failed: " + original + " [" + g_quark_to_string(domain) + " " +
                               std::to_string(code) + "]"));
-    // The playbin cannot go on after an error; retire it until the queue changes.
-    stopPipeline();
-    finishSeek(false);
-    auto fail = [this, current, wasReady, epoch = epoch_](const std::string& message) {
-        if (epoch != epoch_) return;  // the item was left meanwhile
+    // Why it failed may be told by its file, looked at on the playbin's worker before its stop:
+    // on a share that stopped answering the look lasts as long as the share does, and would
+    // hold every pause, seek and skip meanwhile.
+    const bool byFile = worker_ && toldByFile(domain, fromSource, current->uri());
+    auto failedAt = std::make_shared<std::uint64_t>(0);  // the epoch once retired, below
+    auto fail = [this, current, wasReady, failedAt](const std::string& message) {
+        if (*failedAt != epoch_) return;  // the item was left meanwhile
         current->setStatus(PlayerItem::Status::failed, message);
         later([this, current] { emitItemStatusChanged(current); });
         if (wasReady) later([this, current, message] { emitFailedToPlayToEnd(current, message); });
         updateTimeControl();
     };
-    if (!toldByFile(domain, fromSource, current->uri())) {
+    if (byFile) {
+        worker_->post([teardowns = teardowns_, uri = current->uri(),
+                       readable = options_.fileReadable, domain, code, fromSource, fail] {
+            std::string message =
+                describeFailure(domain, code, fromSource, lookAtFile(uri, readable));
+            std::lock_guard lock(teardowns->mutex);
+            if (teardowns->owner) teardowns->owner->later([fail, message] { fail(message); });
+        });
+    }
+    // The playbin cannot go on after an error; retire it until the queue changes.
+    stopPipeline();
+    *failedAt = epoch_;
+    finishSeek(false);
+    if (!byFile) {
         fail(describeFailure(domain, code, fromSource, std::nullopt));
         return;
     }
-    // Not looked at here: on a share that stopped answering the look lasts as long as the share
-    // does, and would hold every pause, seek and skip meanwhile.
     updateTimeControl();
-    offMainThread([teardowns = teardowns_, uri = current->uri(),
-                   readable = options_.fileReadable, domain, code, fromSource, fail] {
-        std::string message = describeFailure(domain, code, fromSource, lookAtFile(uri, readable));
-        std::lock_guard lock(teardowns->mutex);
-        if (teardowns->owner) teardowns->owner->later([fail, message] { fail(message); });
-    });
 }
 
 // After the stream handed over failed: the current item ends, and the failure is the next
@@ -537,13 +528,7 @@ void GStreamerQueuePlayer::issueSeek(double target) {
         seek_->issued = true;
         seek_->flush = flush;
     }
-    bool startSending;
-    {
-        std::lock_guard lock(context_->seekMutex);
-        context_->nextSeek = PlaybinContext::Seek{rate_, target, flush};
-        startSending = !std::exchange(context_->sendingSeeks, true);
-    }
-    if (startSending) offMainThread([context = context_] { PlaybinCallbacks::sendSeeks(context); });
+    worker_->seek({rate_, target, flush});
 }
 
 void GStreamerQueuePlayer::finishSeek(bool finished) {

@@ -19,6 +19,7 @@ namespace velto {
 struct PlaybinContext;
 class PlaybinCallbacks;
 class PlaybinTeardowns;
+class PlaybinWorker;
 
 // The queue player on a GStreamer playbin. The current item is the playbin's URI; the item
 // behind it is handed to the playbin once the current one has been read to its end (seconds
@@ -88,6 +89,7 @@ public:
 private:
     friend class PlaybinCallbacks;
     friend class PlaybinTeardowns;
+    friend class PlaybinWorker;
     struct PendingSeek {
         double target = 0;
         std::function<void(bool)> completion;
@@ -105,7 +107,6 @@ private:
     bool nextStreamOpening();
     void followStateWhileNextOpens();
     void startPipeline();
-    void offMainThread(std::function<void()> work);
     void started(std::uint64_t epoch);
     void updateTimeControl();
     void handOverNext();
@@ -136,6 +137,7 @@ private:
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
     _GstElement* volumeControl_ = nullptr;  // the playbin's element with our volume; not owned
     std::shared_ptr<PlaybinContext> context_;
+    std::shared_ptr<PlaybinWorker> worker_;  // the current playbin's
     std::shared_ptr<PlaybinTeardowns> teardowns_;
 
     // Main thread.

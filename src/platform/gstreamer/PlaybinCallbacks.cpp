@@ -53,82 +53,6 @@ GstBusSyncReply PlaybinCallbacks::onBusMessage(GstBus*, GstMessage* message, gpo
     return GST_BUS_DROP;
 }
 
-void PlaybinCallbacks::start(const ContextPtr& context) {
-    GstElement* playbin;
-    {
-        std::lock_guard lock(context->mutex);
-        if (!context->owner) return;  // replaced before it started: nothing to stop
-        playbin = GST_ELEMENT(gst_object_ref(context->playbin));
-    }
-    context->setState(playbin, GST_STATE_PAUSED);
-    bool replaced;
-    {
-        std::lock_guard lock(context->mutex);
-        auto* self = context->owner;
-        replaced = !self;
-        if (self) {
-            std::uint64_t epoch = context->epoch;
-            self->later([self, epoch] { self->started(epoch); });
-        }
-    }
-    // Replaced meanwhile, it may have been stopped before this start: stopped again.
-    if (replaced) {
-        context->waitOutSwitches();
-        gst_element_set_state(playbin, GST_STATE_NULL);
-    }
-    gst_object_unref(playbin);
-}
-
-void PlaybinCallbacks::sendSeeks(const ContextPtr& context) {
-    while (true) {
-        PlaybinContext::Seek seek;
-        std::optional<GstState> state;  // asked after the seek before, so set before the next
-        {
-            std::lock_guard lock(context->seekMutex);
-            state = std::exchange(context->nextState, std::nullopt);
-            if (!state && !context->nextSeek) {
-                context->sendingSeeks = false;
-                return;
-            }
-            if (!state) seek = *std::exchange(context->nextSeek, std::nullopt);
-        }
-        GstElement* playbin;
-        {
-            std::lock_guard lock(context->mutex);
-            if (!context->owner) continue;  // replaced: nothing to move
-            playbin = GST_ELEMENT(gst_object_ref(context->playbin));
-        }
-        if (state) {
-            context->setState(playbin, *state);
-            gst_object_unref(playbin);
-            continue;
-        }
-        context->seekGiven.store(seek.flush);
-        auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-        bool sent = gst_element_seek(playbin, seek.rate, GST_FORMAT_TIME, flags,
-                                     GST_SEEK_TYPE_SET,
-                                     static_cast<gint64>(seek.target * GST_SECOND),
-                                     GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
-        gst_object_unref(playbin);
-        std::lock_guard lock(context->mutex);
-        auto* self = context->owner;
-        if (!self) continue;
-        {
-            // The stream's end is reached anew after the flush; the hand-over is asked for
-            // again, unless another seek is on its way.
-            std::lock_guard hold(self->handOverMutex_);
-            if (self->seeksSent_ == seek.flush) self->holdHandOver_.store(false);
-        }
-        if (!sent) {
-            std::uint64_t epoch = context->epoch;
-            self->later([self, epoch, flush = seek.flush] {
-                if (epoch == self->epoch_ && self->seek_ && self->seek_->flush == flush)
-                    self->finishSeek(false);
-            });
-        }
-    }
-}
-
 void PlaybinCallbacks::onSourceSetup(GstElement*, GstElement* source, gpointer data) {
     PlaybinContext& context = **static_cast<ContextPtr*>(data);
     std::lock_guard locked(context.mutex);
@@ -158,7 +82,7 @@ void PlaybinCallbacks::onElementSetup(GstElement*, GstElement* element, gpointer
 void PlaybinCallbacks::onSwitchBegins(GstElement* decoder, gpointer data) {
     PlaybinContext& context = **static_cast<ContextPtr*>(data);
     std::lock_guard locked(context.mutex);
-    if (context.owner) {
+    if (!context.retired) {
         ++context.switching;
     } else {
         g_signal_stop_emission_by_name(decoder, "drained");

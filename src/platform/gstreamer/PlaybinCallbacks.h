@@ -6,16 +6,11 @@
 
 namespace velto {
 
-// What runs on a playbin's own threads (its streaming threads, its bus, its clock) and what the
-// player starts off the main thread for it. Each is given the playbin's context, and reaches the
+// What runs on a playbin's own threads: its streaming threads, its bus, its clock. Each is given the playbin's context, and reaches the
 // player only while the playbin is the player's.
 class PlaybinCallbacks {
 public:
     static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data);
-    // A playbin's first state change makes its source, which opens the file: on a share that
-    // stalls, open() waits until the share answers. So it runs on a thread of its own.
-    static void start(const PlaybinContextPtr& context);
-    static void sendSeeks(const PlaybinContextPtr& context);
     static void onSourceSetup(GstElement*, GstElement* source, gpointer data);
     // Each group's decoder, as the playbin adds it: its end is watched before and after the
     // playbin's own handling of it, which switches to the next group.

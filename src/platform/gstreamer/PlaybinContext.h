@@ -24,26 +24,13 @@ class GStreamerQueuePlayer;
 struct PlaybinContext {
     std::mutex mutex;
     GStreamerQueuePlayer* owner = nullptr;  // null once the playbin is retired
+    bool retired = false;  // asked to stop: nothing more is done with it but the stop
     GstElement* playbin = nullptr;          // not owned
     playbin_support::FileReadable fileReadable;  // the player's option
     std::uint64_t epoch = 0;
     // The sources of the current stream and of the one handed over after it, in that order;
     // none once the playbin is retired.
     std::deque<GstElement*> sources;
-    // Seeks are sent off the main thread, one after the other, the last one asked for first:
-    // a flushing seek waits for the streaming thread, which a stalled read holds. Apart from
-    // `mutex`, which streaming threads may hold while they wait.
-    struct Seek {
-        double rate = 1;
-        double target = 0;
-        std::uint64_t flush = 0;
-    };
-    std::mutex seekMutex;
-    std::optional<Seek> nextSeek;
-    bool sendingSeeks = false;
-    // A seek holds the playbin's state until the stream lets it through, which a read stalled on
-    // a share may not for long; a state wanted meanwhile is set by the sending thread after it.
-    std::optional<GstState> nextState;
     // The last seek given to the playbin: a flush reaching the sink is its own, though another
     // may have been asked for meanwhile.
     std::atomic<std::uint64_t> seekGiven{0};
@@ -78,14 +65,6 @@ struct PlaybinContext {
         if (!ranOutWatch) return;
         gst_clock_id_unschedule(ranOutWatch);
         gst_clock_id_unref(std::exchange(ranOutWatch, nullptr));
-    }
-
-    // Has `state` set after the seek on its way, in place of one asked before; none keeps the
-    // state as it is. False if no seek is on its way: the state is for the caller to set.
-    bool setStateAfterSeeks(std::optional<GstState> state) {
-        std::lock_guard lock(seekMutex);
-        if (sendingSeeks) nextState = state;
-        return sendingSeeks;
     }
 
     void waitOutSwitches() {
