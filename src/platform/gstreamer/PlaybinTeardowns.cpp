@@ -53,7 +53,6 @@ void PlaybinTeardowns::stopWaiting() {
             retired = std::move(waiting_.front());
             waiting_.pop_front();
         }
-        retired.context->waitOutSwitches();
         stop(retired.playbin);
     }
 }
