@@ -99,6 +99,7 @@ void GStreamerQueuePlayer::retirePipeline() {
         for (GstElement* source : context_->sources) gst_object_unref(source);
         context_->sources.clear();
     }
+    context_->lookAgain();
     context_.reset();
     playbin_ = nullptr;  // the worker's stop takes the reference
     volumeControl_ = nullptr;
@@ -170,6 +171,7 @@ void GStreamerQueuePlayer::pause() {
 void GStreamerQueuePlayer::setRate(double rate) {
     if (!std::isfinite(rate) || rate <= 0 || rate == rate_) return;
     rate_.store(rate);
+    wakeAskForNext();
     // A rate is a property of the playing segment, so it takes a seek to where we are.
     if (prerolled_) issueSeek(seek_ ? seek_->target : currentTime());
 }
@@ -201,6 +203,7 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
     seek_ = PendingSeek{target, std::move(completion), false};
     seekUnsent_.store(true);
     holdHandOver_.store(true);
+    wakeAskForNext();
     if (prerolled_) issueSeek(target);
 }
 
@@ -244,6 +247,7 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
                          static_cast<gint64>(current->preferredForwardBuffer() * GST_SECOND),
                          nullptr);
         }
+        lookAtNext();
         applyTargetState();
     }
     updateTimeControl();
@@ -355,13 +359,31 @@ void GStreamerQueuePlayer::updateTimeControl() {
 // Called whenever the queue changes, before the playbin is (re)started: the playbin may ask for
 // the next item as soon as it runs, and must not be handed the one that just became current.
 void GStreamerQueuePlayer::handOverNext() {
-    std::lock_guard lock(handOverMutex_);
-    handOverCandidate_ = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr;
-    bool dropped =
-        handedOver_ && (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_);
-    // The stream handed over follows the current one; the current one's own start may not have
-    // reached the sink yet.
-    droppedStream_.store(dropped ? currentStream_ + 1 : 0);
+    {
+        std::lock_guard lock(handOverMutex_);
+        handOverCandidate_ = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr;
+        bool dropped =
+            handedOver_ && (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_);
+        // The stream handed over follows the current one; the current one's own start may not
+        // have reached the sink yet.
+        droppedStream_.store(dropped ? currentStream_ + 1 : 0);
+    }
+    lookAtNext();
+}
+
+// Has the file of the item behind the current one looked at for the playbin, which asks for it
+// once the current stream has been read to its end, and wakes an ask waiting for a look.
+void GStreamerQueuePlayer::lookAtNext() {
+    if (!worker_) return;
+    if (auto next = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr)
+        worker_->lookAtNext(next->id(), next->uri());
+    wakeAskForNext();
+}
+
+// For a change of what an ask for the next stream waits on: the item behind the current one, a
+// seek, the rate.
+void GStreamerQueuePlayer::wakeAskForNext() {
+    if (context_) context_->lookAgain();
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
@@ -524,6 +546,7 @@ void GStreamerQueuePlayer::issueSeek(double target) {
         flush = ++seeksSent_;
         seekUnsent_.store(false);
     }
+    wakeAskForNext();
     if (seek_) {
         seek_->issued = true;
         seek_->flush = flush;

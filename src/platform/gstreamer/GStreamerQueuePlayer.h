@@ -110,6 +110,8 @@ private:
     void started(std::uint64_t epoch);
     void updateTimeControl();
     void handOverNext();
+    void lookAtNext();
+    void wakeAskForNext();
     // Where in the queue the item of the stream handed over, or to be handed over, is.
     std::size_t nextIndex() const { return awaitingNext_ ? 0 : 1; }
     // The current stream's data have been played out, at `end` on the playbin's running clock,

@@ -113,50 +113,63 @@ void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
         }
     } asking(context);
     std::unique_lock locked(context.mutex, std::defer_lock);
-    // The next item's file is looked at with no lock held: on a share that stopped
-    // answering the look lasts as long as the share does, and the main thread takes these
-    // locks at every pause, seek and change of the queue. What it found holds only for the
-    // item it looked at, so it is asked again if another one came behind the current.
-    PlayerItemPtr looked;
-    bool lookedReadable = false;
-    std::uint64_t seeksBeforeLook = 0;
+    // The next item's file was looked at on the worker as it became next; if the look is not
+    // back, it is waited for, which on a share that stopped answering lasts as long as the share
+    // does. Meanwhile another item may come behind the current one: its look is waited for
+    // instead.
+    std::optional<std::uint64_t> seeksAtAsk;
     while (true) {
+        std::uint64_t lookedAgain;  // before what is looked at: a change after it wakes the wait
+        {
+            std::lock_guard lock(context.lookMutex);
+            lookedAgain = context.asksToLookAgain;
+        }
         locked.lock();
         auto* self = context.owner;
         if (!self) return;
         std::unique_lock handOver(self->handOverMutex_);
         // A joined stream would start at normal speed, so at another rate the next item is
-        // opened on its own after the end, where the rate is applied before it plays. A
-        // seek on its way flushes the end this call is for, unless its flush has passed:
-        // then this is the end the seek leads to, and the seek is no reason to wait. A
-        // seek sent during the look flushed the end this call was for; the end reached
-        // after it asks again.
+        // opened on its own after the end, where the rate is applied before it plays. A seek on
+        // its way flushes the end this call is for, unless its flush has passed: then this is
+        // the end the seek leads to, and the seek is no reason to wait. A seek sent during the
+        // wait flushed the end this call was for; the end reached after it asks again.
         const bool seekAhead = self->holdHandOver_ &&
                                (self->seekUnsent_ || self->seekFlushed_ != self->seeksSent_);
-        if (!self->handOverCandidate_ || self->handedOver_ || self->rate_ != 1.0 ||
-            seekAhead || (looked && self->seeksSent_ != seeksBeforeLook)) {
+        if (!seeksAtAsk) seeksAtAsk = self->seeksSent_;
+        if (self->handedOver_ || self->rate_ != 1.0 || seekAhead ||
+            self->seeksSent_ != *seeksAtAsk) {
             return;
         }
         PlayerItemPtr next = self->handOverCandidate_;
-        if (next == looked) {
-            // A file that cannot be opened would stall the playbin's switch; let the
-            // current stream end instead and open the next one on its own, where it fails
-            // cleanly.
-            if (!lookedReadable) return;
+        std::optional<bool> readable;
+        bool looking;
+        {
+            std::lock_guard lock(context.lookMutex);
+            auto look = next ? context.nextLooks.find(next->id()) : context.nextLooks.end();
+            if (look != context.nextLooks.end()) readable = look->second;
+            looking = std::any_of(context.nextLooks.begin(), context.nextLooks.end(),
+                                  [](const auto& look) { return !look.second; });
+        }
+        // The item behind the current one may be changed during a look, by a removal, then an
+        // insert: the ask is answered once the looks are back.
+        if (!readable && !looking) return;
+        if (readable) {
+            // A file that cannot be opened would stall the playbin's switch; let the current
+            // stream end instead and open the next one on its own, where it fails cleanly.
+            if (!*readable) return;
             g_object_set(playbin, "uri", next->uri().c_str(), nullptr);
             if (next->preferredForwardBuffer() > 0) {
-                g_object_set(
-                    playbin, "buffer-duration",
-                    static_cast<gint64>(next->preferredForwardBuffer() * GST_SECOND), nullptr);
+                g_object_set(playbin, "buffer-duration",
+                             static_cast<gint64>(next->preferredForwardBuffer() * GST_SECOND),
+                             nullptr);
             }
             self->handedOver_ = next->id();
             break;
         }
-        seeksBeforeLook = self->seeksSent_;
         handOver.unlock();
         locked.unlock();
-        lookedReadable = readableFile(next->uri(), context.fileReadable);
-        looked = std::move(next);
+        std::unique_lock lock(context.lookMutex);
+        context.nextLooked.wait(lock, [&] { return context.asksToLookAgain != lookedAgain; });
     }
     context.openingNext = true;
     // The playbin sets the next stream up once this returns, so a state change of ours

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,6 +54,24 @@ struct PlaybinContext {
     std::condition_variable switched;
     // The playbin is asking for the next stream (a look at its file may hold the ask).
     bool askingForNext = false;
+    // The looks at the files of the items put behind the current one, made on the worker as each
+    // became next: by item, whether its file could be opened; none while the look lasts. Apart
+    // from `mutex`, which streaming threads hold while they wait on the sink, and after it.
+    std::mutex lookMutex;
+    std::map<std::uint64_t, std::optional<bool>> nextLooks;
+    // Counts the ends of looks and the player's changes of what an ask for the next stream
+    // waits on (the item behind the current one, a seek, the rate, the retirement).
+    std::uint64_t asksToLookAgain = 0;
+    std::condition_variable nextLooked;
+
+    // Wakes an ask for the next stream that waits for a look.
+    void lookAgain() {
+        {
+            std::lock_guard lock(lookMutex);
+            ++asksToLookAgain;
+        }
+        nextLooked.notify_all();
+    }
     // Where the data that reached the sink last end, in stream time.
     GstClockTime dataEnd = GST_CLOCK_TIME_NONE;
     // Fires when the current stream's data, all at the sink, have been played: if the next

@@ -19,7 +19,7 @@ PlaybinWorker::PlaybinWorker(PlaybinContextPtr context, StartThread startThread,
       teardowns_(std::move(teardowns)) {}
 
 void PlaybinWorker::start() {
-    enqueue(Kind::other, [context = context_] {
+    enqueue(playbinLane_, Kind::other, [context = context_] {
         GstElement* playbin;
         {
             std::lock_guard lock(context->mutex);
@@ -35,15 +35,15 @@ void PlaybinWorker::start() {
 }
 
 void PlaybinWorker::seek(Seek seek) {
-    enqueue(Kind::seek, [this, seek] { sendSeek(seek); });
+    enqueue(playbinLane_, Kind::seek, [this, seek] { sendSeek(seek); });
 }
 
 bool PlaybinWorker::setStateAfterWork(std::optional<GstState> state) {
     std::lock_guard lock(mutex_);
-    if (!running_) return false;
-    std::erase_if(queued_, [](const Task& task) { return task.kind == Kind::state; });
+    if (!playbinLane_.running) return false;
+    std::erase_if(playbinLane_.queued, [](const Task& task) { return task.kind == Kind::state; });
     if (state) {
-        queued_.push_back({Kind::state, [context = context_, state = *state] {
+        playbinLane_.queued.push_back({Kind::state, [context = context_, state = *state] {
                                GstElement* playbin;
                                {
                                    std::lock_guard lock(context->mutex);
@@ -58,7 +58,7 @@ bool PlaybinWorker::setStateAfterWork(std::optional<GstState> state) {
 }
 
 void PlaybinWorker::post(std::function<void()> work) {
-    enqueue(Kind::other, std::move(work));
+    enqueue(playbinLane_, Kind::other, std::move(work));
 }
 
 void PlaybinWorker::stop() {
@@ -67,7 +67,7 @@ void PlaybinWorker::stop() {
         context_->retired = true;
     }
     teardowns_->track(context_->playbin, teardowns_);
-    enqueue(Kind::stop, [context = context_, teardowns = teardowns_] {
+    enqueue(playbinLane_, Kind::stop, [context = context_, teardowns = teardowns_] {
         // The playbin's switch does not look whether the playbin is being stopped: run over a
         // stop, it starts the group the stop has just put back, and waits on the stop from the
         // very thread the stop waits for.
@@ -76,17 +76,32 @@ void PlaybinWorker::stop() {
     });
 }
 
-void PlaybinWorker::enqueue(Kind kind, std::function<void()> work) {
+void PlaybinWorker::lookAtNext(std::uint64_t item, const std::string& uri) {
+    {
+        std::lock_guard lock(context_->lookMutex);
+        if (!context_->nextLooks.emplace(item, std::nullopt).second) return;
+    }
+    enqueue(lookLane_, Kind::other, [context = context_, item, uri] {
+        const bool readable = readableFile(uri, context->fileReadable);
+        {
+            std::lock_guard lock(context->lookMutex);
+            context->nextLooks[item] = readable;
+        }
+        context->lookAgain();
+    });
+}
+
+void PlaybinWorker::enqueue(Lane& lane, Kind kind, std::function<void()> work) {
     {
         std::lock_guard lock(mutex_);
         // The last seek asked for is the only one worth sending: a seek not sent yet goes.
         if (kind == Kind::seek)
-            std::erase_if(queued_, [](const Task& task) { return task.kind == Kind::seek; });
-        queued_.push_back({kind, std::move(work)});
-        if (std::exchange(running_, true)) return;
+            std::erase_if(lane.queued, [](const Task& task) { return task.kind == Kind::seek; });
+        lane.queued.push_back({kind, std::move(work)});
+        if (std::exchange(lane.running, true)) return;
     }
     // Holds the worker, and with it the context, until the queue has been run.
-    auto run = [self = shared_from_this()] { self->runQueued(); };
+    auto run = [self = shared_from_this(), &lane] { self->runQueued(lane); };
     try {
         if (startThread_) {
             startThread_(run);
@@ -100,17 +115,17 @@ void PlaybinWorker::enqueue(Kind kind, std::function<void()> work) {
     }
 }
 
-void PlaybinWorker::runQueued() {
+void PlaybinWorker::runQueued(Lane& lane) {
     while (true) {
         Task task;
         {
             std::lock_guard lock(mutex_);
-            if (queued_.empty()) {
-                running_ = false;
+            if (lane.queued.empty()) {
+                lane.running = false;
                 return;
             }
-            task = std::move(queued_.front());
-            queued_.pop_front();
+            task = std::move(lane.queued.front());
+            lane.queued.pop_front();
         }
         task.work();
     }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinTeardowns.h"
@@ -43,8 +44,14 @@ public:
     // none keeps the state as it is. False if no work is under way or queued: the state is for
     // the caller to set at once.
     bool setStateAfterWork(std::optional<GstState> state);
-    // Runs `work` after everything asked before, unless the playbin is stopped by then.
+    // Runs `work` after everything asked before.
     void post(std::function<void()> work);
+    // Has the file of `item`, now behind the current one, looked at unless it was already, for
+    // the playbin's ask for the next stream. Not behind the work on the playbin: on a share that
+    // stopped answering the look lasts as long as the share does, and a pause or a seek of the
+    // current song must not wait for it. The looks go one after the other on a thread of their
+    // own.
+    void lookAtNext(std::uint64_t item, const std::string& uri);
     // Cuts the playbin off: no switch to its next stream starts from now on, and once the work
     // asked before is done and a switch begun has ended, it is stopped by `teardowns`, taking its
     // reference to the playbin.
@@ -58,16 +65,20 @@ private:
         Kind kind;
         std::function<void()> work;
     };
-    void enqueue(Kind kind, std::function<void()> work);
-    void runQueued();
+    struct Lane {
+        std::deque<Task> queued;
+        bool running = false;  // a thread (or a caller without one) runs the queue
+    };
+    void enqueue(Lane& lane, Kind kind, std::function<void()> work);
+    void runQueued(Lane& lane);
     void sendSeek(const Seek& seek);
 
     const PlaybinContextPtr context_;
     const StartThread startThread_;
     const std::shared_ptr<PlaybinTeardowns> teardowns_;
     std::mutex mutex_;
-    std::deque<Task> queued_;
-    bool running_ = false;  // a thread (or a caller without one) runs the queue
+    Lane playbinLane_;
+    Lane lookLane_;
 };
 
 }  // namespace velto
