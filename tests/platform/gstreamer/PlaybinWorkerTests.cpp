@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <atomic>
 #include <utility>
 #include <memory>
@@ -170,6 +171,13 @@ protected:
                                            [&] { return stopBegun->reached; });
     }
 
+    // Stops the playbin; whether it has been let go of in time.
+    bool stops() {
+        stopped = true;
+        worker->stop();
+        return stoppedInTime();
+    }
+
     // Whether the playbin stopped has been let go of in time.
     bool stoppedInTime() {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -225,6 +233,58 @@ TEST_F(PlaybinWorkerTest, APlaybinAskedToStopStartsNoSwitch) {
     EXPECT_TRUE(stoppedInTime()) << "the playbin never stopped";
     EXPECT_EQ(asked, 0);
     EXPECT_EQ(context->switching, 0);
+}
+
+// A flushing seek holds the playbin's state until the stream lets it through, which a read
+// stalled on a share may not for long (here the seek is held on its way to the source). A state
+// asked meanwhile neither waits for it nor is lost: it is set once the seek is through.
+TEST_F(PlaybinWorkerTest, AStateAskedDuringASeekIsSetAfterIt) {
+    writeWavFile(dir.path() / "a.wav", 2.0);
+    worker->start();
+    auto target = [&] {
+        GST_OBJECT_LOCK(playbin);
+        const GstState target = GST_STATE_TARGET(playbin);
+        GST_OBJECT_UNLOCK(playbin);
+        return target;
+    };
+    const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (target() != GST_STATE_PAUSED && std::chrono::steady_clock::now() < started)
+        std::this_thread::yield();
+    GstState state = GST_STATE_VOID_PENDING;
+    ASSERT_EQ(gst_element_get_state(playbin, &state, nullptr, 10 * GST_SECOND),
+              GST_STATE_CHANGE_SUCCESS);
+    ASSERT_EQ(state, GST_STATE_PAUSED);
+    auto seekHeld = std::make_shared<Gate>();
+    GstElement* sink = nullptr;
+    g_object_get(playbin, "audio-sink", &sink, nullptr);
+    GstPad* pad = gst_element_get_static_pad(sink, "sink");
+    gst_object_unref(sink);
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM,
+        +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
+            if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_SEEK)
+                (*static_cast<GatePtr*>(data))->pass();
+            return GST_PAD_PROBE_OK;
+        },
+        new GatePtr(seekHeld), [](gpointer data) { delete static_cast<GatePtr*>(data); });
+    gst_object_unref(pad);
+    worker->seek({1.0, 1.5, 1});
+    ASSERT_TRUE(seekHeld->waitReached());
+    auto asked = std::async(std::launch::async, [&] {
+        if (!worker->setStateAfterWork(GST_STATE_PLAYING))
+            gst_element_set_state(playbin, GST_STATE_PLAYING);  // as the player would
+    });
+    const bool free = asked.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    const GstState whileHeld = target();
+    seekHeld->release();
+    asked.wait();
+    EXPECT_TRUE(free) << "the state waited for the seek";
+    EXPECT_EQ(whileHeld, GST_STATE_PAUSED) << "the state was set before the seek";
+    const auto set = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (target() != GST_STATE_PLAYING && std::chrono::steady_clock::now() < set)
+        std::this_thread::yield();
+    EXPECT_EQ(target(), GST_STATE_PLAYING) << "the state was lost";
+    EXPECT_TRUE(stops());
 }
 
 }  // namespace
