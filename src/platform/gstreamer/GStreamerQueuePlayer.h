@@ -31,9 +31,9 @@ class PlaybinWorker;
 // slow server, a share that stopped answering) becomes the current item, loading, and the clock
 // waits for it: it is heard from its first sample.
 // Bus messages are taken off the bus on the thread that posts them and handled on the main
-// queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, started
-// and, once replaced, stopped off the main thread, so a source stuck in an open (a file on a
-// share that stalls) or a read never holds it up.
+// queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, with a
+// worker that starts it, seeks in it and, once it is replaced, stops it off the main thread, so a
+// source stuck in an open (a file on a share that stalls) or a read never holds it up.
 class GStreamerQueuePlayer final : public QueuePlayer {
 public:
     struct SinkBuffer {

@@ -18,14 +18,13 @@ namespace velto {
 
 class GStreamerQueuePlayer;
 
-
 // What one playbin's callbacks, on streaming threads, share with the player: the player
 // itself, cut when the playbin is retired so that a playbin still being torn down (perhaps for
 // long, on a source stuck in a read) never touches it again, and the sources it opened.
 struct PlaybinContext {
     std::mutex mutex;
     GStreamerQueuePlayer* owner = nullptr;  // null once the playbin is retired
-    bool retired = false;  // asked to stop: nothing more is done with it but the stop
+    bool retired = false;                   // asked to stop: nothing is done with it but that
     GstElement* playbin = nullptr;          // not owned
     playbin_support::FileReadable fileReadable;  // the player's option
     std::uint64_t epoch = 0;
@@ -48,8 +47,8 @@ struct PlaybinContext {
     // Streams read to their end whose switch to the next group is under way on their own
     // streaming thread. The playbin's switch does not look whether the playbin is being stopped:
     // run over a stop, it starts the group the stop has just put back, and waits on the stop
-    // from the very thread the stop waits for. So a retired playbin starts no switch, and its
-    // stop waits for one already begun.
+    // from the very thread the stop waits for. So a playbin asked to stop starts no switch, and
+    // its stop waits for one already begun.
     int switching = 0;
     std::condition_variable switched;
     // The playbin is asking for the next stream (a look at its file may hold the ask).
@@ -63,15 +62,6 @@ struct PlaybinContext {
     // waits on (the item behind the current one, a seek, the rate, the retirement).
     std::uint64_t asksToLookAgain = 0;
     std::condition_variable nextLooked;
-
-    // Wakes an ask for the next stream that waits for a look.
-    void lookAgain() {
-        {
-            std::lock_guard lock(lookMutex);
-            ++asksToLookAgain;
-        }
-        nextLooked.notify_all();
-    }
     // Where the data that reached the sink last end, in stream time.
     GstClockTime dataEnd = GST_CLOCK_TIME_NONE;
     // Fires when the current stream's data, all at the sink, have been played: if the next
@@ -84,6 +74,15 @@ struct PlaybinContext {
         if (!ranOutWatch) return;
         gst_clock_id_unschedule(ranOutWatch);
         gst_clock_id_unref(std::exchange(ranOutWatch, nullptr));
+    }
+
+    // Wakes an ask for the next stream that waits for a look.
+    void lookAgain() {
+        {
+            std::lock_guard lock(lookMutex);
+            ++asksToLookAgain;
+        }
+        nextLooked.notify_all();
     }
 
     void waitOutSwitches() {
