@@ -20,14 +20,8 @@ PlaybinWorker::PlaybinWorker(PlaybinContextPtr context, StartThread startThread,
 
 void PlaybinWorker::start() {
     enqueue(playbinLane_, Kind::other, [context = context_] {
-        GstElement* playbin;
-        {
-            std::lock_guard lock(context->mutex);
-            if (context->retired) return;  // stopped before it started: nothing to start
-            playbin = GST_ELEMENT(gst_object_ref(context->playbin));
-        }
-        context->setState(playbin, GST_STATE_PAUSED);
-        gst_object_unref(playbin);
+        // Stopped before it started: nothing to start.
+        if (!setState(*context, GST_STATE_PAUSED)) return;
         std::lock_guard lock(context->mutex);
         if (auto* self = context->owner)
             self->later([self, epoch = context->epoch] { self->started(epoch); });
@@ -43,17 +37,21 @@ bool PlaybinWorker::setStateAfterWork(std::optional<GstState> state) {
     if (!playbinLane_.running) return false;
     std::erase_if(playbinLane_.queued, [](const Task& task) { return task.kind == Kind::state; });
     if (state) {
-        playbinLane_.queued.push_back({Kind::state, [context = context_, state = *state] {
-                               GstElement* playbin;
-                               {
-                                   std::lock_guard lock(context->mutex);
-                                   if (context->retired) return;
-                                   playbin = GST_ELEMENT(gst_object_ref(context->playbin));
-                               }
-                               context->setState(playbin, state);
-                               gst_object_unref(playbin);
-                           }});
+        playbinLane_.queued.push_back(
+            {Kind::state, [context = context_, state = *state] { setState(*context, state); }});
     }
+    return true;
+}
+
+bool PlaybinWorker::setState(PlaybinContext& context, GstState state) {
+    GstElement* playbin;
+    {
+        std::lock_guard lock(context.mutex);
+        if (context.retired) return false;
+        playbin = GST_ELEMENT(gst_object_ref(context.playbin));
+    }
+    context.setState(playbin, state);
+    gst_object_unref(playbin);
     return true;
 }
 

@@ -72,6 +72,8 @@ private:
     void enqueue(Lane& lane, Kind kind, std::function<void()> work);
     void runQueued(Lane& lane);
     void sendSeek(const Seek& seek);
+    // Unless the playbin is asked to stop (false then).
+    static bool setState(PlaybinContext& context, GstState state);
 
     const PlaybinContextPtr context_;
     const StartThread startThread_;
