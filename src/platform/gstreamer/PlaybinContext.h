@@ -51,6 +51,7 @@ struct PlaybinContext {
     // its stop waits for one already begun.
     int switching = 0;
     std::condition_variable switched;
+    int stopsWaitingForSwitch = 0;  // tells a test the stop has come to the switch and waits
     // The playbin is asking for the next stream (a look at its file may hold the ask).
     bool askingForNext = false;
     // The looks at the files of the items put behind the current one, made on the worker as each
@@ -87,7 +88,10 @@ struct PlaybinContext {
 
     void waitOutSwitches() {
         std::unique_lock lock(mutex);
+        if (switching == 0) return;
+        ++stopsWaitingForSwitch;
         switched.wait(lock, [&] { return switching == 0; });
+        --stopsWaitingForSwitch;
     }
 
     // Sets a state change of ours, which the hand-over waits for; none is set while the next
