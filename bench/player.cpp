@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "foundation/ManualMainQueue.h"
-#include "platform/GStreamerQueuePlayer.h"
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
 

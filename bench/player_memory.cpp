@@ -6,7 +6,7 @@
 
 #include "BenchMemory.h"
 #include "foundation/ManualMainQueue.h"
-#include "platform/GStreamerQueuePlayer.h"
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
 

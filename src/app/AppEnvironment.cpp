@@ -8,7 +8,7 @@
 #include "foundation/FreedMemoryReturner.h"
 #include "foundation/WorkerPool.h"
 #include "playback/PerfLog.h"
-#include "platform/GStreamerQueuePlayer.h"
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "platform/MprisNowPlayingCenter.h"
 #include "sources/credentials/BuildCredentialStore.h"
 #include "sources/credentials/KeychainCredentialStore.h"

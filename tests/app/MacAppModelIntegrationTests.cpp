@@ -11,7 +11,7 @@
 #include "library/store/LibraryStore.h"
 #include "library/online/OnlinePlaylistImportService.h"
 #include "library/exchange/PlaylistBackup.h"
-#include "platform/GStreamerQueuePlayer.h"
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "playback/PlaybackService.h"
 #include "sources/credentials/InMemoryCredentialStore.h"
 #include "sources/model/SourceRuntime.h"

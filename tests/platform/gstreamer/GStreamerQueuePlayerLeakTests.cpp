@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "foundation/ManualMainQueue.h"
-#include "platform/GStreamerQueuePlayer.h"
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
 

@@ -14,6 +14,7 @@
 #include <future>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -21,7 +22,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
-#include "platform/GStreamerQueuePlayer.h"
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "support/FakeHttpServer.h"
 #include "support/RangeIgnoringAnswer.h"
 #include "support/TempDir.h"
@@ -285,6 +286,7 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         std::mutex mutex;
         std::condition_variable changed;
         std::vector<std::string> asked;  // the names of the files looked at
+        std::set<std::thread::id> threads;  // ... and the threads that looked
         bool open = false;
         bool overran = false;  // one waited out the bound
         void release() {
@@ -306,6 +308,7 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         return [look, this](const std::string& path) {
             std::unique_lock lock(look->mutex);
             look->asked.push_back(std::filesystem::path(path).stem().string());
+            look->threads.insert(std::this_thread::get_id());
             queue.post([] {});
             if (!look->changed.wait_for(lock, std::chrono::seconds(20), [&] { return look->open; }))
                 look->overran = true;
@@ -1645,10 +1648,23 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
 // answering lasts as long as the share does. A pause, a seek and a change of the queue asked
 // meanwhile return at once. A song queued behind the current one meanwhile is looked at in turn
 // and joined in place of the one looked at first; after a seek the song behind is still joined,
-// at the end the seek leads to.
+// at the end the seek leads to. The look is made as the song becomes next, not on the playbin's
+// thread that asks for it, which only waits for the answer.
 TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
+    ASSERT_TRUE(findPlaybins());
     for (bool seeking : {false, true}) {
         SCOPED_TRACE(seeking ? "a seek" : "a change of the queue");
+        std::mutex askingMutex;
+        std::set<std::thread::id> asking;
+        HandOverGate asked{.open = true};
+        asked.onReached = [&] {
+            std::lock_guard lock(askingMutex);
+            asking.insert(std::this_thread::get_id());
+        };
+        struct Unhook {
+            ~Unhook() { askGate = nullptr; }
+        } unhook;
+        askGate = &asked;
         auto look = std::make_shared<HeldLook>();
         HeldLook::Releaser release{*look};
         makePlayer("fakesink sync=true", {}, heldBy(look));
@@ -1689,6 +1705,13 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
         } else {
             std::lock_guard lock(look->mutex);
             EXPECT_EQ(look->asked, (std::vector<std::string>{"b", "c"}));
+        }
+        {
+            std::lock_guard lock(look->mutex);
+            std::lock_guard asks(askingMutex);
+            ASSERT_FALSE(asking.empty());
+            for (auto thread : look->threads)
+                EXPECT_EQ(asking.count(thread), 0u) << "looked at on the thread that asked";
         }
         player.reset();
     }

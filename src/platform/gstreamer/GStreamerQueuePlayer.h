@@ -16,6 +16,11 @@ struct _GstMessage;
 
 namespace velto {
 
+struct PlaybinContext;
+class PlaybinCallbacks;
+class PlaybinTeardowns;
+class PlaybinWorker;
+
 // The queue player on a GStreamer playbin. The current item is the playbin's URI; the item
 // behind it is handed to the playbin once the current one has been read to its end (seconds
 // before it is heard to end, at once for a short file), so the two join without a gap. The
@@ -26,9 +31,9 @@ namespace velto {
 // slow server, a share that stopped answering) becomes the current item, loading, and the clock
 // waits for it: it is heard from its first sample.
 // Bus messages are taken off the bus on the thread that posts them and handled on the main
-// queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, started
-// and, once replaced, stopped off the main thread, so a source stuck in an open (a file on a
-// share that stalls) or a read never holds it up.
+// queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, with a
+// worker that starts it, seeks in it and, once it is replaced, stops it off the main thread, so a
+// source stuck in an open (a file on a share that stalls) or a read never holds it up.
 class GStreamerQueuePlayer final : public QueuePlayer {
 public:
     struct SinkBuffer {
@@ -81,11 +86,10 @@ public:
     // done. For tests that count what playbins leave behind.
     bool tearingDown() const;
 
-    struct PlaybinContext;
-
 private:
-    struct Callbacks;
-    struct Teardowns;
+    friend class PlaybinCallbacks;
+    friend class PlaybinTeardowns;
+    friend class PlaybinWorker;
     struct PendingSeek {
         double target = 0;
         std::function<void(bool)> completion;
@@ -103,10 +107,11 @@ private:
     bool nextStreamOpening();
     void followStateWhileNextOpens();
     void startPipeline();
-    void offMainThread(std::function<void()> work);
     void started(std::uint64_t epoch);
     void updateTimeControl();
     void handOverNext();
+    void lookAtNext();
+    void wakeAskForNext();
     // Where in the queue the item of the stream handed over, or to be handed over, is.
     std::size_t nextIndex() const { return awaitingNext_ ? 0 : 1; }
     // The current stream's data have been played out, at `end` on the playbin's running clock,
@@ -134,7 +139,8 @@ private:
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
     _GstElement* volumeControl_ = nullptr;  // the playbin's element with our volume; not owned
     std::shared_ptr<PlaybinContext> context_;
-    std::shared_ptr<Teardowns> teardowns_;
+    std::shared_ptr<PlaybinWorker> worker_;  // the current playbin's
+    std::shared_ptr<PlaybinTeardowns> teardowns_;
 
     // Main thread.
     std::deque<PlayerItemPtr> items_;

@@ -1,0 +1,529 @@
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <cmath>
+#include <chrono>
+#include <memory>
+#include <utility>
+
+#include "foundation/Log.h"
+#include "platform/gstreamer/PlaybinCallbacks.h"
+#include "platform/gstreamer/PlaybinContext.h"
+#include "platform/gstreamer/PlaybinTeardowns.h"
+#include "platform/gstreamer/PlaybinSupport.h"
+#include "platform/gstreamer/PlaybinWorker.h"
+
+namespace velto {
+
+using namespace playbin_support;
+
+GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options)
+    : QueuePlayer(mainQueue),
+      options_(std::move(options)),
+      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)) {
+    teardowns_->owner = this;
+    ensureGStreamer();
+    if (GstElementFactory* factory = gst_element_factory_find("playbin")) {
+        gst_object_unref(factory);
+    } else {
+        Log::error(logCategory, "playbin is missing; playback is unavailable");
+    }
+}
+
+GStreamerQueuePlayer::~GStreamerQueuePlayer() {
+    retirePipeline();
+    // A teardown ends at once unless a source is stuck in a read; such a one is left behind
+    // rather than keeping the program from exiting.
+    teardowns_->release(std::chrono::seconds(2));
+}
+
+// A fresh playbin for each item opened: the one before may be stuck on its source, and is
+// stopped off the main thread (retirePipeline) instead of being reused.
+bool GStreamerQueuePlayer::makePipeline() {
+    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    if (!playbin) return false;
+    gst_object_ref_sink(playbin);
+    context_ = std::make_shared<PlaybinContext>();
+    context_->owner = this;
+    context_->playbin = playbin;
+    context_->epoch = epoch_;
+    context_->fileReadable = options_.fileReadable;
+    GstElement* sink = makeSink(describeSink(options_.audioSink));
+    GstElement* volume = nullptr;
+    if (sink) {
+        if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
+            gst_pad_add_probe(pad,
+                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                           GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                           GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                              &PlaybinCallbacks::onSinkData, holdContext(context_), &releaseContext);
+            gst_object_unref(pad);
+        }
+        g_object_set(playbin, "audio-sink", withVolume(sink, &volume), nullptr);
+    }
+    if (volume) {
+        g_object_set(playbin, "flags", playFlagAudio, nullptr);
+        g_object_set(volume, "volume", volume_, nullptr);
+    } else {
+        g_object_set(playbin, "flags", playFlagAudio | playFlagSoftVolume, "volume", volume_,
+                     nullptr);
+    }
+    g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(&PlaybinCallbacks::onAboutToFinish),
+                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
+    g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&PlaybinCallbacks::onSourceSetup),
+                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
+    g_signal_connect_data(playbin, "element-setup", G_CALLBACK(&PlaybinCallbacks::onElementSetup),
+                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
+    GstBus* bus = gst_element_get_bus(playbin);
+    gst_bus_set_sync_handler(bus, &PlaybinCallbacks::onBusMessage, holdContext(context_), &releaseContext);
+    gst_object_unref(bus);
+    playbin_ = playbin;
+    volumeControl_ = volume ? volume : playbin;
+    worker_ = std::make_shared<PlaybinWorker>(context_, options_.startThread, teardowns_);
+    return true;
+}
+
+// Cuts the playbin off the player and has its worker stop it: stopping waits for
+// its streaming threads, and one blocked in a read of a stalled file would hold the caller.
+void GStreamerQueuePlayer::retirePipeline() {
+    if (!playbin_) return;
+    {
+        std::lock_guard lock(context_->mutex);
+        context_->owner = nullptr;
+        context_->stopWatchingRunOut();
+        // Whoever still holds the context (a thread it started) must not keep the playbin's
+        // sources alive after the playbin.
+        for (GstElement* source : context_->sources) gst_object_unref(source);
+        context_->sources.clear();
+    }
+    context_->lookAgain();
+    context_.reset();
+    playbin_ = nullptr;  // the worker's stop takes the reference
+    volumeControl_ = nullptr;
+    std::exchange(worker_, nullptr)->stop();
+}
+
+bool GStreamerQueuePlayer::tearingDown() const {
+    return teardowns_->running();
+}
+
+std::vector<PlayerItemPtr> GStreamerQueuePlayer::items() const {
+    return {items_.begin(), items_.end()};
+}
+
+PlayerItemPtr GStreamerQueuePlayer::currentItem() const {
+    return items_.empty() ? nullptr : items_.front();
+}
+
+bool GStreamerQueuePlayer::insert(PlayerItemPtr item, const PlayerItemPtr& after) {
+    bool becomesCurrent = items_.empty();
+    if (!insertInto(items_, std::move(item), after)) return false;
+    handOverNext();
+    if (becomesCurrent) {
+        openCurrent();
+        later([this, current = items_.front()] { emitCurrentItemChanged(current); });
+    }
+    return true;
+}
+
+void GStreamerQueuePlayer::remove(const PlayerItemPtr& item) {
+    auto it = std::find(items_.begin(), items_.end(), item);
+    if (it == items_.end()) return;
+    if (it == items_.begin()) {
+        advanceToNextItem();
+        return;
+    }
+    items_.erase(it);
+    handOverNext();
+}
+
+void GStreamerQueuePlayer::removeAllItems() {
+    if (items_.empty()) return;
+    items_.clear();
+    handOverNext();
+    openCurrent();
+    later([this] { emitCurrentItemChanged(nullptr); });
+}
+
+void GStreamerQueuePlayer::advanceToNextItem() {
+    if (items_.empty()) return;
+    items_.pop_front();
+    handOverNext();
+    openCurrent();
+    later([this, current = currentItem()] { emitCurrentItemChanged(current); });
+}
+
+void GStreamerQueuePlayer::play() {
+    wantsToPlay_ = true;
+    applyTargetState();
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::pause() {
+    wantsToPlay_ = false;
+    applyTargetState();
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::setRate(double rate) {
+    if (!std::isfinite(rate) || rate <= 0 || rate == rate_) return;
+    rate_.store(rate);
+    wakeAskForNext();
+    // A rate is a property of the playing segment, so it takes a seek to where we are.
+    if (prerolled_) issueSeek(seek_ ? seek_->target : currentTime());
+}
+
+void GStreamerQueuePlayer::setVolume(double volume) {
+    if (!std::isfinite(volume)) return;
+    volume_ = std::clamp(volume, 0.0, 1.0);
+    if (volumeControl_) g_object_set(volumeControl_, "volume", volume_, nullptr);
+}
+
+double GStreamerQueuePlayer::currentTime() const {
+    if (items_.empty()) return 0;
+    if (seek_) return seek_->target;
+    gint64 position = 0;
+    if (prerolled_ && playbin_ && !awaitingNext_ &&
+        gst_element_query_position(playbin_, GST_FORMAT_TIME, &position))
+        lastPosition_ = std::max(0.0, toSeconds(position));
+    return lastPosition_;
+}
+
+void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> completion) {
+    auto current = currentItem();
+    if (!current || current->status() == PlayerItem::Status::failed || !playbin_) {
+        if (completion) later([completion] { completion(false); });
+        return;
+    }
+    finishSeek(false);  // a new seek interrupts the one under way
+    double target = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
+    seek_ = PendingSeek{target, std::move(completion), false};
+    seekUnsent_.store(true);
+    holdHandOver_.store(true);
+    wakeAskForNext();
+    if (prerolled_) issueSeek(target);
+}
+
+// Retires the playbin and forgets what it played: messages of the old stream are dropped by
+// the new epoch, and no hand-over is pending.
+void GStreamerQueuePlayer::stopPipeline() {
+    retirePipeline();
+    ++epoch_;
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver_.reset();
+    }
+    handOverFailure_.reset();
+    droppedStream_.store(0);
+    silenced_.store(false);
+    prerolled_ = false;
+    seekable_ = false;
+    playingState_ = false;
+    buffering_ = false;
+    awaitingNext_ = false;
+    starting_ = false;
+}
+
+// Plays the current item from its start on a fresh playbin, dropping whatever played before.
+void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
+    stopPipeline();
+    streamStarts_ = 0;
+    currentStream_ = 1;
+    lastPosition_ = 0;
+    if (keepSeek && seek_) {
+        seek_->issued = false;
+        seekUnsent_.store(true);
+    } else {
+        finishSeek(false);
+    }
+    auto current = currentItem();
+    if (current && current->status() != PlayerItem::Status::failed && makePipeline()) {
+        g_object_set(playbin_, "uri", current->uri().c_str(), nullptr);
+        if (current->preferredForwardBuffer() > 0) {
+            g_object_set(playbin_, "buffer-duration",
+                         static_cast<gint64>(current->preferredForwardBuffer() * GST_SECOND),
+                         nullptr);
+        }
+        lookAtNext();
+        applyTargetState();
+    }
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::applyTargetState() {
+    auto current = currentItem();
+    if (!playbin_ || !current || current->status() == PlayerItem::Status::failed) return;
+    bool run = wantsToPlay_ && !buffering_ && !awaitingNext_;
+    setPipelineState(run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+}
+
+// A state set while the playbin still moves to another (prerolling, then going on to play, or
+// winning back the state a flushing seek lost) can be lost: the playbin stays marked busy and
+// never moves again. So a state is set only while the playbin rests, and whenever it comes to
+// rest, by whichever change (ours, a seek's, one going on by itself after a preroll), in
+// another state than the one wanted, the wanted one is set. Whether it rests is asked of the
+// playbin itself: a message at rest may belong to another change than the one under way.
+void GStreamerQueuePlayer::setPipelineState(int state) {
+    wantedState_ = state;
+    settleOnWantedState();
+}
+
+void GStreamerQueuePlayer::settleOnWantedState() {
+    if (!playbin_ || starting_) return;
+    GstState state = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    // Without waiting: a failure is reported on the bus, and a change under way ends with a
+    // state message that brings us back here.
+    GstStateChangeReturn result = gst_element_get_state(playbin_, &state, &pending, 0);
+    if (result == GST_STATE_CHANGE_FAILURE) return;
+    // A change of the playbin waits for the stream handed over to open, which may take until
+    // the current one has ended; meanwhile the playbin passes the state it is going to on to
+    // the rest of its elements over and over, so one set now takes effect at once, and a pause
+    // is not held back until the end of the song.
+    const bool nextOpening = pending != GST_STATE_VOID_PENDING && state >= GST_STATE_PAUSED &&
+                             nextStreamOpening();
+    if (pending != GST_STATE_VOID_PENDING && !nextOpening) return;
+    if ((nextOpening ? pending : state) == wantedState_) {
+        worker_->setStateAfterWork(std::nullopt);
+        return;
+    }
+    if (state == GST_STATE_NULL) {
+        startPipeline();
+        return;
+    }
+    // A state asked while a seek holds the playbin is set after it.
+    if (worker_->setStateAfterWork(static_cast<GstState>(wantedState_))) return;
+    // Set once the next stream's source is made, if it is being set up.
+    if (!context_->setState(playbin_, static_cast<GstState>(wantedState_))) return;
+    followStateWhileNextOpens();
+}
+
+// While the stream handed over opens, the playbin tells it is on its way to a state its sink is
+// already in (see settleOnWantedState); a message of it may be older than a change of ours.
+void GStreamerQueuePlayer::followStateWhileNextOpens() {
+    if (!playbin_) return;
+    GstState state = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    if (gst_element_get_state(playbin_, &state, &pending, 0) == GST_STATE_CHANGE_ASYNC &&
+        pending != GST_STATE_VOID_PENDING && nextStreamOpening())
+        playingState_ = pending == GST_STATE_PLAYING;
+}
+
+// Whether the stream handed over is still opening (reading its start, to find what it is).
+bool GStreamerQueuePlayer::nextStreamOpening() {
+    GstElement* stream = nullptr;
+    {
+        std::lock_guard lock(context_->mutex);
+        if (context_->sources.size() > 1)
+            stream = GST_ELEMENT(gst_object_get_parent(GST_OBJECT(context_->sources.back())));
+    }
+    if (!stream) return false;
+    bool opening = gst_element_get_state(stream, nullptr, nullptr, 0) == GST_STATE_CHANGE_ASYNC;
+    gst_object_unref(stream);
+    return opening;
+}
+
+// Prerolls the fresh playbin on its worker; the wanted state is set once it is back. Not before
+// the turn that opened it is over: a short song is read to its end while it prerolls, and asks
+// for the next one then, which the caller may queue right after.
+void GStreamerQueuePlayer::startPipeline() {
+    starting_ = true;
+    later([this, epoch = epoch_] {
+        if (epoch == epoch_) worker_->start();
+    });
+}
+
+void GStreamerQueuePlayer::started(std::uint64_t epoch) {
+    if (epoch != epoch_) return;
+    starting_ = false;
+    settleOnWantedState();
+}
+
+void GStreamerQueuePlayer::updateTimeControl() {
+    auto current = currentItem();
+    TimeControlStatus status = TimeControlStatus::paused;
+    if (wantsToPlay_) {
+        bool sounding = current && current->status() == PlayerItem::Status::readyToPlay &&
+                        playingState_ && !buffering_;
+        status =
+            sounding ? TimeControlStatus::playing : TimeControlStatus::waitingToPlayAtSpecifiedRate;
+    }
+    if (status == timeControl_) return;
+    timeControl_ = status;
+    later([this, status] { emitTimeControlStatusChanged(status); });
+}
+
+// Called whenever the queue changes, before the playbin is (re)started: the playbin may ask for
+// the next item as soon as it runs, and must not be handed the one that just became current.
+void GStreamerQueuePlayer::handOverNext() {
+    {
+        std::lock_guard lock(handOverMutex_);
+        handOverCandidate_ = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr;
+        bool dropped =
+            handedOver_ && (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_);
+        // The stream handed over follows the current one; the current one's own start may not
+        // have reached the sink yet.
+        droppedStream_.store(dropped ? currentStream_ + 1 : 0);
+    }
+    lookAtNext();
+}
+
+// Has the file of the item behind the current one looked at for the playbin, which asks for it
+// once the current stream has been read to its end, and wakes an ask waiting for a look.
+void GStreamerQueuePlayer::lookAtNext() {
+    if (!worker_) return;
+    if (auto next = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr)
+        worker_->lookAtNext(next->id(), next->uri());
+    wakeAskForNext();
+}
+
+// For a change of what an ask for the next stream waits on: the item behind the current one, a
+// seek, the rate.
+void GStreamerQueuePlayer::wakeAskForNext() {
+    if (context_) context_->lookAgain();
+}
+
+// The current item reached its end. The next one is `reopened` from its start, or already
+// `playing` gaplessly, or `broken`: handed over but failing, which the caller reports, or
+// `awaiting` its data, handed over (or about to be) but not come when the current one's had
+// been played. Once awaited, the next one goes on as one of the others, the end told already.
+void GStreamerQueuePlayer::finishCurrent(Continuation next) {
+    // Ended already when its data ran out.
+    const bool ended = std::exchange(awaitingNext_, next == Continuation::awaiting);
+    if (!ended) {
+        auto finished = currentItem();
+        if (!finished) return;
+        finishSeek(false);
+        items_.pop_front();
+        later([this, finished] { emitPlayedToEnd(finished); });
+    }
+    handOverNext();
+    auto current = currentItem();
+    if (next == Continuation::awaiting) {
+        lastPosition_ = 0;
+        applyTargetState();
+    }
+    if (next == Continuation::playing && context_) {
+        ++currentStream_;
+        {
+            std::lock_guard lock(context_->mutex);
+            if (!context_->sources.empty()) {
+                gst_object_unref(context_->sources.front());
+                context_->sources.pop_front();
+            }
+        }
+        seekable_ = currentSourceCanSeek();
+    }
+    if (next == Continuation::playing && current) {
+        lastPosition_ = 0;
+        if (current->status() != PlayerItem::Status::readyToPlay) {
+            current->setStatus(PlayerItem::Status::readyToPlay);
+            later([this, current] { emitItemStatusChanged(current); });
+        }
+        queryDuration();
+        // Its data play from where the stream before ran out, however long they took.
+        if (ended && playbin_) {
+            const GstClockTime paused = gst_element_get_start_time(playbin_);
+            if (GST_CLOCK_TIME_IS_VALID(paused) && paused > ranOutAt_)
+                gst_element_set_start_time(playbin_, ranOutAt_);
+            applyTargetState();
+        }
+    } else if (next == Continuation::reopened) {
+        openCurrent();
+    }
+    if (!ended) later([this, current] { emitCurrentItemChanged(current); });
+    updateTimeControl();
+}
+
+void GStreamerQueuePlayer::currentRanOut(std::uint64_t end) {
+    if (awaitingNext_ || items_.size() < 2 || !playbin_ || !playingState_ || handOverFailure_)
+        return;
+    bool asking;
+    {
+        std::lock_guard lock(context_->mutex);
+        asking = context_->askingForNext;
+    }
+    std::optional<PlayerItem::Id> handedOver;
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver = handedOver_;
+    }
+    // Only a stream on its way is waited for: without one the current stream ends, and the next
+    // item opens on its own.
+    const bool coming = handedOver ? *handedOver == items_[1]->id() && droppedStream_ == 0 : asking;
+    if (!coming) return;
+    ranOutAt_ = end;
+    finishCurrent(Continuation::awaiting);
+}
+
+void GStreamerQueuePlayer::issueSeek(double target) {
+    if (!seekable_) {
+        // Neither the position nor the rate can change; the stream plays on as it is.
+        finishSeek(false);
+        return;
+    }
+    holdHandOver_.store(true);
+    bool handedOver;
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver = handedOver_.has_value();
+    }
+    if (handedOver || awaitingNext_) {
+        // A flushing seek now would jump to the stream already handed over; reopen this one
+        // and seek once it is ready. The hold keeps the hand-over until the seek is sent.
+        if (!seek_) seek_ = PendingSeek{target, {}, false};
+        openCurrent(true);
+        return;
+    }
+    // Counted before it is sent: its flush may reach the sink before the call returns.
+    std::uint64_t flush;
+    {
+        std::lock_guard lock(handOverMutex_);
+        flush = ++seeksSent_;
+        seekUnsent_.store(false);
+    }
+    wakeAskForNext();
+    if (seek_) {
+        seek_->issued = true;
+        seek_->flush = flush;
+    }
+    worker_->seek({rate_, target, flush});
+}
+
+void GStreamerQueuePlayer::finishSeek(bool finished) {
+    holdHandOver_.store(false);
+    seekUnsent_.store(false);
+    if (!seek_) return;
+    auto completion = std::move(seek_->completion);
+    if (finished) lastPosition_ = seek_->target;
+    seek_.reset();
+    if (completion) later([completion, finished] { completion(finished); });
+}
+
+bool GStreamerQueuePlayer::currentSourceCanSeek() {
+    if (auto current = currentItem(); current && unseekableUri_ == current->uri()) return false;
+    GstElement* source = nullptr;
+    {
+        std::lock_guard lock(context_->mutex);
+        if (!context_->sources.empty())
+            source = GST_ELEMENT(gst_object_ref(context_->sources.front()));
+    }
+    if (!source) return false;
+    bool seekable = canSeek(source);
+    gst_object_unref(source);
+    return seekable;
+}
+
+void GStreamerQueuePlayer::queryDuration() {
+    auto current = currentItem();
+    gint64 duration = 0;
+    if (current && playbin_ && gst_element_query_duration(playbin_, GST_FORMAT_TIME, &duration) &&
+        duration > 0) {
+        current->setDuration(toSeconds(duration));
+    }
+}
+
+}  // namespace velto

@@ -1,0 +1,218 @@
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "foundation/Log.h"
+#include "platform/gstreamer/PlaybinContext.h"
+#include "platform/gstreamer/PlaybinSupport.h"
+#include "platform/gstreamer/PlaybinWorker.h"
+
+// The player's answers to what its playbin tells: the messages of its bus, and its failures.
+namespace velto {
+
+using namespace playbin_support;
+
+void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message,
+                                         bool ofNextStream) {
+    if (epoch != epoch_ || items_.empty()) return;
+    auto current = currentItem();
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR: {
+            GError* error = nullptr;
+            gchar* debug = nullptr;
+            gst_message_parse_error(message, &error, &debug);
+            std::string text = error ? error->message : "playback error";
+            GQuark domain = error ? error->domain : 0;
+            int code = error ? error->code : 0;
+            bool fromSource = isSourceElement(GST_MESSAGE_SRC(message));
+            if (debug) Log::debug(logCategory, withoutSecrets(debug));
+            g_clear_error(&error);
+            g_free(debug);
+            std::optional<PlayerItem::Id> handedOver;
+            {
+                std::lock_guard lock(handOverMutex_);
+                handedOver = handedOver_;
+            }
+            // A server that announces no ranges but a length seems seekable, and answers a seek
+            // with the whole stream, which its source takes as a failure: the song starts again
+            // and is not sought any more. The failing source tells whose seek it was: the
+            // current stream's, or that of a song already ended, which changes nothing.
+            if (fromSource && domain == GST_RESOURCE_ERROR && code == GST_RESOURCE_ERROR_SEEK) {
+                bool known;
+                bool ofCurrentStream;
+                {
+                    std::lock_guard lock(context_->mutex);
+                    auto& sources = context_->sources;
+                    auto failing = std::find(sources.begin(), sources.end(),
+                                             GST_ELEMENT(GST_MESSAGE_SRC(message)));
+                    known = failing != sources.end();
+                    ofCurrentStream = failing == sources.begin() && known;
+                }
+                if (!known) break;
+                if (ofCurrentStream && unseekableUri_ != current->uri()) {
+                    unseekableUri_ = current->uri();
+                    openCurrent();
+                    break;
+                }
+            }
+            // An error of the stream handed over: the playbin still plays the current one out
+            // but holds back its end, so the current item ends once it has reached the sink.
+            if (handedOver && ofNextStream) {
+                if (!handOverFailure_) handOverFailure_ = Failure{domain, code, text, fromSource};
+                bool playedOut;
+                {
+                    std::lock_guard lock(context_->mutex);
+                    playedOut = context_->streamDone;
+                }
+                if (playedOut) endBeforeFailedHandOver();
+                break;
+            }
+            // Any other error after the hand-over stops both streams; the current one is taken
+            // as ended, the next one as failed.
+            if (handedOver) {
+                handOverFailure_ = Failure{domain, code, text, fromSource};
+                endBeforeFailedHandOver();
+                break;
+            }
+            failCurrent(domain, code, text, fromSource);
+            break;
+        }
+        case GST_MESSAGE_EOS:
+            finishCurrent(Continuation::reopened);
+            break;
+        case GST_MESSAGE_STREAM_START: {
+            if (++streamStarts_ == 1) break;
+            std::optional<PlayerItem::Id> started;
+            {
+                std::lock_guard lock(handOverMutex_);
+                started.swap(handedOver_);
+            }
+            if (items_.size() > nextIndex() && started == items_[nextIndex()]->id()) {
+                finishCurrent(Continuation::playing);
+            } else {
+                // The stream handed over was dequeued meanwhile: go on with what is queued now.
+                finishCurrent(Continuation::reopened);
+            }
+            break;
+        }
+        case GST_MESSAGE_ASYNC_DONE:
+            if (!prerolled_) {
+                prerolled_ = true;
+                seekable_ = currentSourceCanSeek();
+                queryDuration();
+                if (current->status() != PlayerItem::Status::readyToPlay) {
+                    current->setStatus(PlayerItem::Status::readyToPlay);
+                    later([this, current] { emitItemStatusChanged(current); });
+                }
+                if (seek_) {
+                    issueSeek(seek_->target);
+                } else if (rate_ != 1.0) {
+                    issueSeek(0);
+                }
+            }
+            updateTimeControl();
+            break;
+        case GST_MESSAGE_STATE_CHANGED: {
+            GstState state;
+            GstState pending;
+            gst_message_parse_state_changed(message, nullptr, &state, &pending);
+            playingState_ = state == GST_STATE_PLAYING;
+            if (pending == GST_STATE_VOID_PENDING) settleOnWantedState();
+            followStateWhileNextOpens();
+            updateTimeControl();
+            break;
+        }
+        case GST_MESSAGE_BUFFERING: {
+            gint percent = 100;
+            gst_message_parse_buffering(message, &percent);
+            bool buffering = percent < 100;
+            if (buffering) {
+                // The current stream was read to its end before the hand-over, so this is the
+                // next one filling up; pausing for it would stall the end of the current one.
+                // A full buffer is always taken: it may be the current stream's own, posted
+                // just before the hand-over, and dropping it would leave it paused for good.
+                std::lock_guard lock(handOverMutex_);
+                if (handedOver_) break;
+            }
+            if (buffering == buffering_) break;
+            if (buffering && timeControl_ == TimeControlStatus::playing)
+                later([this, current] { emitStalled(current); });
+            buffering_ = buffering;
+            applyTargetState();
+            updateTimeControl();
+            break;
+        }
+        case GST_MESSAGE_DURATION_CHANGED:
+            queryDuration();
+            break;
+        default:
+            break;
+    }
+}
+
+// After the stream handed over failed: the current item ends, and the failure is the next
+// item's if that stream is still the one queued behind it.
+void GStreamerQueuePlayer::endBeforeFailedHandOver() {
+    if (!handOverFailure_) return;
+    Failure failure = std::move(*handOverFailure_);
+    handOverFailure_.reset();
+    std::optional<PlayerItem::Id> handedOver;
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver = handedOver_;
+    }
+    if (handedOver && items_.size() > nextIndex() && *handedOver == items_[nextIndex()]->id()) {
+        finishCurrent(Continuation::broken);
+        failCurrent(failure.domain, failure.code, failure.message, failure.fromSource);
+    } else {
+        // The failing stream was dequeued meanwhile: go on with what is queued now.
+        finishCurrent(Continuation::reopened);
+    }
+}
+
+void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::string& original,
+                                       bool fromSource) {
+    auto current = currentItem();
+    if (!current) return;
+    const bool wasReady = current->status() == PlayerItem::Status::readyToPlay;
+    Log::error(logCategory,
+               withoutSecrets("item " + std::to_string(current->id()) + " (" + current->uri() +
+                              ") failed: " + original + " [" + g_quark_to_string(domain) + " " +
+                              std::to_string(code) + "]"));
+    // Why it failed may be told by its file, looked at on the playbin's worker before its stop:
+    // on a share that stopped answering the look lasts as long as the share does, and would
+    // hold every pause, seek and skip meanwhile.
+    const bool byFile = worker_ && toldByFile(domain, fromSource, current->uri());
+    auto failedAt = std::make_shared<std::uint64_t>(0);  // the epoch once retired, below
+    auto fail = [this, current, wasReady, failedAt](const std::string& message) {
+        if (*failedAt != epoch_) return;  // the item was left meanwhile
+        current->setStatus(PlayerItem::Status::failed, message);
+        later([this, current] { emitItemStatusChanged(current); });
+        if (wasReady) later([this, current, message] { emitFailedToPlayToEnd(current, message); });
+        updateTimeControl();
+    };
+    if (byFile) {
+        worker_->post([teardowns = teardowns_, uri = current->uri(),
+                       readable = options_.fileReadable, domain, code, fromSource, fail] {
+            std::string message =
+                describeFailure(domain, code, fromSource, lookAtFile(uri, readable));
+            std::lock_guard lock(teardowns->mutex);
+            if (teardowns->owner) teardowns->owner->later([fail, message] { fail(message); });
+        });
+    }
+    // The playbin cannot go on after an error; retire it until the queue changes.
+    stopPipeline();
+    *failedAt = epoch_;
+    finishSeek(false);
+    if (!byFile) {
+        fail(describeFailure(domain, code, fromSource, std::nullopt));
+        return;
+    }
+    updateTimeControl();
+}
+
+}  // namespace velto

@@ -1,0 +1,334 @@
+#include "platform/gstreamer/PlaybinCallbacks.h"
+
+#include <gst/audio/audio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "platform/gstreamer/GStreamerQueuePlayer.h"
+
+namespace velto {
+
+using namespace playbin_support;
+using ContextPtr = PlaybinContextPtr;
+
+GstBusSyncReply PlaybinCallbacks::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
+    PlaybinContext& context = **static_cast<ContextPtr*>(data);
+    std::lock_guard locked(context.mutex);
+    auto* self = context.owner;
+    if (!self) {
+        gst_message_unref(message);
+        return GST_BUS_DROP;
+    }
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_STATE_CHANGED:
+            if (GST_MESSAGE_SRC(message) != GST_OBJECT(context.playbin)) break;
+            [[fallthrough]];
+        case GST_MESSAGE_ERROR:
+        case GST_MESSAGE_EOS:
+        case GST_MESSAGE_STREAM_START:
+        case GST_MESSAGE_ASYNC_DONE:
+        case GST_MESSAGE_BUFFERING:
+        case GST_MESSAGE_DURATION_CHANGED: {
+            // Stamped now: a message of an item that was replaced meanwhile is dropped.
+            std::uint64_t epoch = context.epoch;
+            // Told now as well: the playbin may take a failed stream apart meanwhile.
+            bool ofNextStream = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR &&
+                                context.sources.size() > 1 &&
+                                ofStream(GST_MESSAGE_SRC(message), context.sources.back());
+            std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
+            self->later([self, epoch, held, ofNextStream] {
+                self->handleMessage(epoch, held.get(), ofNextStream);
+            });
+            break;
+        }
+        default:
+            break;
+    }
+    // A sync handler that drops a message owns it: unreleased, it would keep its source
+    // element, and with it the item's whole decoding chain, alive for good.
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+void PlaybinCallbacks::onSourceSetup(GstElement*, GstElement* source, gpointer data) {
+    PlaybinContext& context = **static_cast<ContextPtr*>(data);
+    std::lock_guard locked(context.mutex);
+    auto* self = context.owner;
+    if (!self) return;
+    context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
+    if (!std::exchange(context.openingNext, false)) return;
+    // The next stream has its address: a state held back meanwhile is set now.
+    std::uint64_t epoch = context.epoch;
+    self->later([self, epoch] {
+        if (epoch == self->epoch_) self->settleOnWantedState();
+    });
+}
+
+void PlaybinCallbacks::onElementSetup(GstElement*, GstElement* element, gpointer data) {
+    if (std::string_view(G_OBJECT_TYPE_NAME(element)) != "GstURIDecodeBin") return;
+    // A group's decoder is added again each time the group is reused.
+    if (g_object_get_qdata(G_OBJECT(element), switchQuark())) return;
+    g_object_set_qdata(G_OBJECT(element), switchQuark(), element);
+    const ContextPtr& context = *static_cast<ContextPtr*>(data);
+    g_signal_connect_data(element, "drained", G_CALLBACK(&PlaybinCallbacks::onSwitchBegins),
+                          holdContext(context), &releaseContextClosure, GConnectFlags(0));
+    g_signal_connect_data(element, "drained", G_CALLBACK(&PlaybinCallbacks::onSwitchEnded),
+                          holdContext(context), &releaseContextClosure, G_CONNECT_AFTER);
+}
+
+void PlaybinCallbacks::onSwitchBegins(GstElement* decoder, gpointer data) {
+    PlaybinContext& context = **static_cast<ContextPtr*>(data);
+    std::lock_guard locked(context.mutex);
+    if (!context.retired) {
+        ++context.switching;
+    } else {
+        g_signal_stop_emission_by_name(decoder, "drained");
+    }
+}
+
+void PlaybinCallbacks::onSwitchEnded(GstElement*, gpointer data) {
+    PlaybinContext& context = **static_cast<ContextPtr*>(data);
+    {
+        std::lock_guard locked(context.mutex);
+        --context.switching;
+    }
+    context.switched.notify_all();
+}
+
+void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
+    PlaybinContext& context = **static_cast<ContextPtr*>(data);
+    // Told while it lasts: the current stream may run out meanwhile.
+    struct Asking {
+        PlaybinContext& context;
+        explicit Asking(PlaybinContext& asking) : context(asking) {
+            std::lock_guard lock(context.mutex);
+            context.askingForNext = true;
+        }
+        ~Asking() {
+            std::lock_guard lock(context.mutex);
+            context.askingForNext = false;
+        }
+    } asking(context);
+    std::unique_lock locked(context.mutex, std::defer_lock);
+    // The next item's file was looked at on the worker as it became next; if the look is not
+    // back, it is waited for, which on a share that stopped answering lasts as long as the share
+    // does. Meanwhile another item may come behind the current one: its look is waited for
+    // instead.
+    std::optional<std::uint64_t> seeksAtAsk;
+    while (true) {
+        std::uint64_t lookedAgain;  // before what is looked at: a change after it wakes the wait
+        {
+            std::lock_guard lock(context.lookMutex);
+            lookedAgain = context.asksToLookAgain;
+        }
+        locked.lock();
+        auto* self = context.owner;
+        if (!self) return;
+        std::unique_lock handOver(self->handOverMutex_);
+        // A joined stream would start at normal speed, so at another rate the next item is
+        // opened on its own after the end, where the rate is applied before it plays. A seek on
+        // its way flushes the end this call is for, unless its flush has passed: then this is
+        // the end the seek leads to, and the seek is no reason to wait. A seek sent during the
+        // wait flushed the end this call was for; the end reached after it asks again.
+        const bool seekAhead = self->holdHandOver_ &&
+                               (self->seekUnsent_ || self->seekFlushed_ != self->seeksSent_);
+        if (!seeksAtAsk) seeksAtAsk = self->seeksSent_;
+        if (self->handedOver_ || self->rate_ != 1.0 || seekAhead ||
+            self->seeksSent_ != *seeksAtAsk) {
+            return;
+        }
+        PlayerItemPtr next = self->handOverCandidate_;
+        std::optional<bool> readable;
+        bool looking;
+        {
+            std::lock_guard lock(context.lookMutex);
+            auto look = next ? context.nextLooks.find(next->id()) : context.nextLooks.end();
+            if (look != context.nextLooks.end()) readable = look->second;
+            looking = std::any_of(context.nextLooks.begin(), context.nextLooks.end(),
+                                  [](const auto& look) { return !look.second; });
+        }
+        // The item behind the current one may be changed during a look, by a removal, then an
+        // insert: the ask is answered once the looks are back.
+        if (!readable && !looking) return;
+        if (readable) {
+            // A file that cannot be opened would stall the playbin's switch; let the current
+            // stream end instead and open the next one on its own, where it fails cleanly.
+            if (!*readable) return;
+            g_object_set(playbin, "uri", next->uri().c_str(), nullptr);
+            if (next->preferredForwardBuffer() > 0) {
+                g_object_set(playbin, "buffer-duration",
+                             static_cast<gint64>(next->preferredForwardBuffer() * GST_SECOND),
+                             nullptr);
+            }
+            self->handedOver_ = next->id();
+            break;
+        }
+        handOver.unlock();
+        locked.unlock();
+        std::unique_lock lock(context.lookMutex);
+        context.nextLooked.wait(lock, [&] { return context.asksToLookAgain != lookedAgain; });
+    }
+    context.openingNext = true;
+    // The playbin sets the next stream up once this returns, so a state change of ours
+    // under way is let end first; skipping the hand-over instead would cost the join. The
+    // wait lets go of the context, which that change's messages take on the main thread.
+    context.stateSet.wait(locked, [&] { return !context.settingState; });
+    // So is one the playbin goes on with by itself (after a preroll, after a seek): run
+    // over the switch, it sets the old stream's parts going again as the switch stops them,
+    // and they are freed running. A little, for one that waits on something else.
+    locked.unlock();
+    gst_element_get_state(playbin, nullptr, nullptr, GST_SECOND);
+}
+
+void PlaybinCallbacks::watchRunOut(const ContextPtr& context, GstPad* pad) {
+    context->stopWatchingRunOut();
+    if (!GST_CLOCK_TIME_IS_VALID(context->dataEnd)) return;
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) return;
+    GstSegment segment;
+    gst_event_copy_segment(event, &segment);
+    gst_event_unref(event);
+    const guint64 end = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, context->dataEnd);
+    GstClock* clock = gst_element_get_clock(context->playbin);
+    if (!clock || !GST_CLOCK_TIME_IS_VALID(end)) {
+        if (clock) gst_object_unref(clock);
+        return;
+    }
+    context->ranOutWatch = gst_clock_new_single_shot_id(
+        clock, gst_element_get_base_time(context->playbin) + end);
+    gst_object_unref(clock);
+    context->streamsWhenWatched = context->sinkStreams;
+    gst_clock_id_wait_async(context->ranOutWatch, &PlaybinCallbacks::onRunOut,
+                            new std::pair<ContextPtr, GstClockTime>(context, end),
+                            [](gpointer data) {
+                                delete static_cast<std::pair<ContextPtr, GstClockTime>*>(data);
+                            });
+}
+
+gboolean PlaybinCallbacks::onRunOut(GstClock*, GstClockTime, GstClockID id, gpointer data) {
+    auto& [context, end] = *static_cast<std::pair<ContextPtr, GstClockTime>*>(data);
+    std::lock_guard locked(context->mutex);
+    if (context->ranOutWatch != id) return TRUE;  // stopped meanwhile
+    gst_clock_id_unref(std::exchange(context->ranOutWatch, nullptr));
+    auto* self = context->owner;
+    // The next stream started at the sink in time.
+    if (!self || context->sinkStreams != context->streamsWhenWatched) return TRUE;
+    self->later([self, epoch = context->epoch, end = end] {
+        if (epoch == self->epoch_) self->currentRanOut(end);
+    });
+    return TRUE;
+}
+
+// Keeps a handed-over stream that left the queue from being heard: it starts when the
+// current one ends, and the main thread reopens the playbin with the item queued instead.
+// So is a retired playbin until it is stopped. Only data is dropped: the sink pad keeps the
+// stream's events, without which the data after them is not the sink's to take.
+GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    PlaybinContext& context = **static_cast<ContextPtr*>(data);
+    std::lock_guard locked(context.mutex);
+    auto* self = context.owner;
+    const bool event =
+        info->type & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH);
+    if (!self) return event ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+    // Data, a gap or the end reaching the sink after a seek's flush come from where the
+    // seek went: it is done. The playbin's word that it is done changing state tells less:
+    // it comes also when no seek ended (a second time after the preroll, over and over as
+    // it starts playing). A source whose server fails the seek's request sends nothing but
+    // its error, and an end after it.
+    auto land = [self] {
+        const std::uint64_t flush = self->seekFlushed_.load();
+        if (self->seekLanded_.exchange(flush) == flush) return;
+        self->later([self, flush] {
+            if (self->seek_ && self->seek_->issued && self->seek_->flush == flush)
+                self->finishSeek(true);
+        });
+    };
+    if (event) {
+        const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
+        if (type == GST_EVENT_FLUSH_STOP) {
+            self->seekFlushed_.store(context.seekGiven.load());
+            context.stopWatchingRunOut();
+            context.dataEnd = GST_CLOCK_TIME_NONE;
+        }
+        if (type == GST_EVENT_GAP || type == GST_EVENT_EOS) land();
+        if (type == GST_EVENT_STREAM_START) {
+            context.streamDone = false;
+            context.dataEnd = GST_CLOCK_TIME_NONE;
+            if (++context.sinkStreams == self->droppedStream_) self->silenced_.store(true);
+        } else if (type == GST_EVENT_STREAM_GROUP_DONE) {
+            context.streamDone = true;
+            std::uint64_t epoch = context.epoch;
+            self->later([self, epoch] {
+                if (epoch == self->epoch_) self->endBeforeFailedHandOver();
+            });
+            watchRunOut(*static_cast<ContextPtr*>(data), pad);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    if (self->silenced_) return GST_PAD_PROBE_DROP;
+    land();
+    GstBuffer* last = info->type & GST_PAD_PROBE_TYPE_BUFFER
+                          ? GST_PAD_PROBE_INFO_BUFFER(info)
+                          : gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info),
+                                                gst_buffer_list_length(
+                                                    GST_PAD_PROBE_INFO_BUFFER_LIST(info)) -
+                                                    1);
+    if (last && GST_BUFFER_PTS_IS_VALID(last)) {
+        context.dataEnd = GST_BUFFER_PTS(last) +
+                          (GST_BUFFER_DURATION_IS_VALID(last) ? GST_BUFFER_DURATION(last) : 0);
+    }
+    if (!self->options_.sinkBufferProbe) return GST_PAD_PROBE_OK;
+    GstAudioInfo audio;
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    bool known = caps && gst_audio_info_from_caps(&audio, caps);
+    if (caps) gst_caps_unref(caps);
+    if (!known || GST_AUDIO_INFO_BPF(&audio) == 0) return GST_PAD_PROBE_OK;
+    GStreamerQueuePlayer::SinkBuffer report;
+    GstSegment segment;
+    gst_segment_init(&segment, GST_FORMAT_TIME);
+    if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
+        gst_event_copy_segment(event, &segment);
+        report.rate = segment.rate;
+        gst_event_unref(event);
+    }
+    bool first = true;
+    auto measure = [&](GstBuffer* buffer) {
+        std::size_t frames = gst_buffer_get_size(buffer) / GST_AUDIO_INFO_BPF(&audio);
+        report.frames += frames;
+        GstClockTime pts = GST_BUFFER_PTS(buffer);
+        if (GST_CLOCK_TIME_IS_VALID(pts) && segment.format == GST_FORMAT_TIME) {
+            if (first) {
+                guint64 stream = gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, pts);
+                if (GST_CLOCK_TIME_IS_VALID(stream)) report.streamTime = toSeconds(stream);
+            }
+            GstClockTime end = pts + gst_util_uint64_scale(frames, GST_SECOND, audio.rate);
+            guint64 running = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, end);
+            if (GST_CLOCK_TIME_IS_VALID(running)) report.runningEnd = toSeconds(running);
+        }
+        first = false;
+        if (GST_AUDIO_INFO_FORMAT(&audio) != GST_AUDIO_FORMAT_S16) return;
+        GstMapInfo map;
+        if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
+        // A buffer cut out of a stream at any byte need not be aligned for its samples.
+        for (gsize i = 0; i + sizeof(gint16) <= map.size; i += sizeof(gint16)) {
+            gint16 sample;
+            std::memcpy(&sample, map.data + i, sizeof sample);
+            report.peak = std::max(report.peak, std::abs(sample) / 32768.0);
+        }
+        gst_buffer_unmap(buffer, &map);
+    };
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        measure(GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        for (guint i = 0; i < gst_buffer_list_length(list); ++i)
+            measure(gst_buffer_list_get(list, i));
+    }
+    self->options_.sinkBufferProbe(report);
+    return GST_PAD_PROBE_OK;
+}
+
+}  // namespace velto

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include "platform/gstreamer/PlaybinContext.h"
+
+namespace velto {
+
+// What runs on a playbin's own threads: its streaming threads, its bus, its clock. Each is given the playbin's context, and reaches the
+// player only while the playbin is the player's.
+class PlaybinCallbacks {
+public:
+    static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data);
+    static void onSourceSetup(GstElement*, GstElement* source, gpointer data);
+    // Each group's decoder, as the playbin adds it: its end is watched before and after the
+    // playbin's own handling of it, which switches to the next group.
+    static void onElementSetup(GstElement*, GstElement* element, gpointer data);
+    static void onSwitchBegins(GstElement* decoder, gpointer data);
+    static void onSwitchEnded(GstElement*, gpointer data);
+    static void onAboutToFinish(GstElement* playbin, gpointer data);
+    // Keeps a handed-over stream that left the queue from being heard, and tells the player
+    // where seeks land and streams end.
+    static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data);
+
+private:
+    // Called with the context locked, once the sink has had all of the current stream: watches
+    // the playbin's clock for the moment its data have been played.
+    static void watchRunOut(const PlaybinContextPtr& context, GstPad* pad);
+    static gboolean onRunOut(GstClock*, GstClockTime, GstClockID id, gpointer data);
+};
+
+}  // namespace velto

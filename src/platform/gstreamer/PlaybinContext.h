@@ -1,0 +1,127 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "platform/gstreamer/PlaybinSupport.h"
+
+namespace velto {
+
+class GStreamerQueuePlayer;
+
+// What one playbin's callbacks, on streaming threads, share with the player: the player
+// itself, cut when the playbin is retired so that a playbin still being torn down (perhaps for
+// long, on a source stuck in a read) never touches it again, and the sources it opened.
+struct PlaybinContext {
+    std::mutex mutex;
+    GStreamerQueuePlayer* owner = nullptr;  // null once the playbin is retired
+    bool retired = false;                   // asked to stop: nothing is done with it but that
+    GstElement* playbin = nullptr;          // not owned
+    playbin_support::FileReadable fileReadable;  // the player's option
+    std::uint64_t epoch = 0;
+    // The sources of the current stream and of the one handed over after it, in that order;
+    // none once the playbin is retired.
+    std::deque<GstElement*> sources;
+    // The last seek given to the playbin: a flush reaching the sink is its own, though another
+    // may have been asked for meanwhile.
+    std::atomic<std::uint64_t> seekGiven{0};
+    // The playbin adds the handed-over stream's decoder before giving it its address, and a
+    // state change of ours reaching it then fails it for want of one. So neither runs while the
+    // other is under way.
+    bool settingState = false;  // a state change of ours is under way
+    bool openingNext = false;   // the next stream is being set up, its source not made yet
+    std::condition_variable stateSet;  // a state change of ours has ended
+    // The sink has had all of the current stream; the playbin holds back its end while another
+    // is handed over.
+    bool streamDone = false;
+    int sinkStreams = 0;  // streams whose start has reached the sink
+    // Streams read to their end whose switch to the next group is under way on their own
+    // streaming thread. The playbin's switch does not look whether the playbin is being stopped:
+    // run over a stop, it starts the group the stop has just put back, and waits on the stop
+    // from the very thread the stop waits for. So a playbin asked to stop starts no switch, and
+    // its stop waits for one already begun.
+    int switching = 0;
+    std::condition_variable switched;
+    int stopsWaitingForSwitch = 0;  // tells a test the stop has come to the switch and waits
+    // The playbin is asking for the next stream (a look at its file may hold the ask).
+    bool askingForNext = false;
+    // The looks at the files of the items put behind the current one, made on the worker as each
+    // became next: by item, whether its file could be opened; none while the look lasts. Apart
+    // from `mutex`, which streaming threads hold while they wait on the sink, and after it.
+    std::mutex lookMutex;
+    std::map<std::uint64_t, std::optional<bool>> nextLooks;
+    // Counts the ends of looks and the player's changes of what an ask for the next stream
+    // waits on (the item behind the current one, a seek, the rate, the retirement).
+    std::uint64_t asksToLookAgain = 0;
+    std::condition_variable nextLooked;
+    // Where the data that reached the sink last end, in stream time.
+    GstClockTime dataEnd = GST_CLOCK_TIME_NONE;
+    // Fires when the current stream's data, all at the sink, have been played: if the next
+    // stream has not reached the sink by then, its data come late. Streams started at the sink
+    // when it was set.
+    GstClockID ranOutWatch = nullptr;
+    int streamsWhenWatched = 0;
+
+    void stopWatchingRunOut() {
+        if (!ranOutWatch) return;
+        gst_clock_id_unschedule(ranOutWatch);
+        gst_clock_id_unref(std::exchange(ranOutWatch, nullptr));
+    }
+
+    // Wakes an ask for the next stream that waits for a look.
+    void lookAgain() {
+        {
+            std::lock_guard lock(lookMutex);
+            ++asksToLookAgain;
+        }
+        nextLooked.notify_all();
+    }
+
+    void waitOutSwitches() {
+        std::unique_lock lock(mutex);
+        if (switching == 0) return;
+        ++stopsWaitingForSwitch;
+        switched.wait(lock, [&] { return switching == 0; });
+        --stopsWaitingForSwitch;
+    }
+
+    // Sets a state change of ours, which the hand-over waits for; none is set while the next
+    // stream is being set up (false then).
+    bool setState(GstElement* element, GstState state) {
+        {
+            std::lock_guard lock(mutex);
+            if (openingNext) return false;
+            settingState = true;
+        }
+        gst_element_set_state(element, state);
+        {
+            std::lock_guard lock(mutex);
+            settingState = false;
+        }
+        stateSet.notify_all();
+        return true;
+    }
+
+    ~PlaybinContext() {
+        stopWatchingRunOut();
+        for (GstElement* source : sources) gst_object_unref(source);
+    }
+};
+
+using PlaybinContextPtr = std::shared_ptr<PlaybinContext>;
+
+// A context held by a signal handler or probe of its playbin, released with it.
+gpointer holdContext(const PlaybinContextPtr& context);
+void releaseContext(gpointer data);
+void releaseContextClosure(gpointer data, GClosure*);
+
+}  // namespace velto
