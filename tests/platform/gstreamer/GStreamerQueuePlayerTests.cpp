@@ -148,6 +148,14 @@ using SinkBuffer = GStreamerQueuePlayer::SinkBuffer;
 
 constexpr int sampleRate = 44100;
 
+// A number of the calling thread's own. Thread ids are given again once a thread has ended,
+// and the player's threads come and go.
+std::uint64_t threadSerial() {
+    static std::atomic<std::uint64_t> last{0};
+    thread_local const std::uint64_t serial = ++last;
+    return serial;
+}
+
 class GStreamerQueuePlayerTest : public ::testing::Test {
   protected:
     // A GStreamer warning is a fault of the player's (data let onto a pad not told of its
@@ -286,7 +294,7 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         std::mutex mutex;
         std::condition_variable changed;
         std::vector<std::string> asked;  // the names of the files looked at
-        std::set<std::thread::id> threads;  // ... and the threads that looked
+        std::set<std::uint64_t> threads;  // ... and the threads that looked (`threadSerial`)
         bool open = false;
         bool overran = false;  // one waited out the bound
         void release() {
@@ -308,7 +316,7 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         return [look, this](const std::string& path) {
             std::unique_lock lock(look->mutex);
             look->asked.push_back(std::filesystem::path(path).stem().string());
-            look->threads.insert(std::this_thread::get_id());
+            look->threads.insert(threadSerial());
             queue.post([] {});
             if (!look->changed.wait_for(lock, std::chrono::seconds(20), [&] { return look->open; }))
                 look->overran = true;
@@ -1655,11 +1663,11 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
     for (bool seeking : {false, true}) {
         SCOPED_TRACE(seeking ? "a seek" : "a change of the queue");
         std::mutex askingMutex;
-        std::set<std::thread::id> asking;
+        std::set<std::uint64_t> asking;
         HandOverGate asked{.open = true};
         asked.onReached = [&] {
             std::lock_guard lock(askingMutex);
-            asking.insert(std::this_thread::get_id());
+            asking.insert(threadSerial());
         };
         struct Unhook {
             ~Unhook() { askGate = nullptr; }
