@@ -186,10 +186,30 @@ double GStreamerQueuePlayer::currentTime() const {
     if (items_.empty()) return 0;
     if (seek_) return seek_->target;
     gint64 position = 0;
-    if (prerolled_ && playbin_ && !awaitingNext_ &&
+    if (prerolled_ && playbin_ && !awaitingNext_ && !joinedUnheard() &&
         gst_element_query_position(playbin_, GST_FORMAT_TIME, &position))
         lastPosition_ = std::max(0.0, toSeconds(position));
     return lastPosition_;
+}
+
+bool GStreamerQueuePlayer::joinedUnheard() const {
+    if (!joinedUnheard_ || !context_) return false;
+    bool heard = false;
+    {
+        std::lock_guard lock(context_->firstDataMutex);
+        if (context_->firstDataStream == currentStream_ &&
+            GST_CLOCK_TIME_IS_VALID(context_->firstDataAt)) {
+            GST_OBJECT_LOCK(playbin_);
+            const bool playing = GST_STATE(playbin_) == GST_STATE_PLAYING;
+            GST_OBJECT_UNLOCK(playbin_);
+            // Paused, the running clock has no meaning; the song stays at its start.
+            const GstClockTime now =
+                playing ? gst_element_get_current_running_time(playbin_) : GST_CLOCK_TIME_NONE;
+            heard = GST_CLOCK_TIME_IS_VALID(now) && now >= context_->firstDataAt;
+        }
+    }
+    if (heard) joinedUnheard_ = false;
+    return joinedUnheard_;
 }
 
 void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> completion) {
@@ -233,6 +253,7 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     streamStarts_ = 0;
     currentStream_ = 1;
     lastPosition_ = 0;
+    joinedUnheard_ = false;
     if (keepSeek && seek_) {
         seek_->issued = false;
         seekUnsent_.store(true);
@@ -419,6 +440,7 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     }
     if (next == Continuation::playing && current) {
         lastPosition_ = 0;
+        joinedUnheard_ = true;
         if (current->status() != PlayerItem::Status::readyToPlay) {
             current->setStatus(PlayerItem::Status::readyToPlay);
             later([this, current] { emitItemStatusChanged(current); });
@@ -460,6 +482,7 @@ void GStreamerQueuePlayer::currentRanOut(std::uint64_t end) {
 }
 
 void GStreamerQueuePlayer::issueSeek(double target) {
+    joinedUnheard_ = false;  // the seek starts the running clock again
     if (!seekable_) {
         // Neither the position nor the rate can change; the stream plays on as it is.
         finishSeek(false);

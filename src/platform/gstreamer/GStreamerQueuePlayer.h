@@ -131,6 +131,7 @@ private:
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
+    bool joinedUnheard() const;
     bool currentSourceCanSeek();
     // `ofNextStream`: an error of the stream handed over, not of the current one.
     void handleMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream);
@@ -161,6 +162,10 @@ private:
     int streamStarts_ = 0;
     int currentStream_ = 1;  // the number of the current item's stream in the playbin's order
     mutable double lastPosition_ = 0;
+    // The current item's stream was joined to the one before, whose last data the sink still
+    // plays out and counts in the position it tells: until the clock reaches the new stream's
+    // first data, the item is at its start.
+    mutable bool joinedUnheard_ = false;
     std::optional<PendingSeek> seek_;
     // The stream handed over failed; taken up once the current one has been played out.
     std::optional<Failure> handOverFailure_;

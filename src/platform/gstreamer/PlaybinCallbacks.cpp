@@ -222,6 +222,22 @@ gboolean PlaybinCallbacks::onRunOut(GstClock*, GstClockTime, GstClockID id, gpoi
     return TRUE;
 }
 
+void PlaybinCallbacks::noteFirstData(PlaybinContext& context, GstPad* pad, GstClockTime pts) {
+    {
+        std::lock_guard lock(context.firstDataMutex);
+        if (context.firstDataStream == context.sinkStreams) return;
+    }
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) return;
+    GstSegment segment;
+    gst_event_copy_segment(event, &segment);
+    gst_event_unref(event);
+    const guint64 at = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, pts);
+    std::lock_guard lock(context.firstDataMutex);
+    context.firstDataStream = context.sinkStreams;
+    context.firstDataAt = at;
+}
+
 // Keeps a handed-over stream that left the queue from being heard: it starts when the
 // current one ends, and the main thread reopens the playbin with the item queued instead.
 // So is a retired playbin until it is stopped. Only data is dropped: the sink pad keeps the
@@ -276,6 +292,11 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
                                                 gst_buffer_list_length(
                                                     GST_PAD_PROBE_INFO_BUFFER_LIST(info)) -
                                                     1);
+    GstBuffer* firstData = info->type & GST_PAD_PROBE_TYPE_BUFFER
+                           ? GST_PAD_PROBE_INFO_BUFFER(info)
+                           : gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info), 0);
+    if (firstData && GST_BUFFER_PTS_IS_VALID(firstData))
+        noteFirstData(context, pad, GST_BUFFER_PTS(firstData));
     if (last && GST_BUFFER_PTS_IS_VALID(last)) {
         context.dataEnd = GST_BUFFER_PTS(last) +
                           (GST_BUFFER_DURATION_IS_VALID(last) ? GST_BUFFER_DURATION(last) : 0);

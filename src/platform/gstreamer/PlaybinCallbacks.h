@@ -27,6 +27,9 @@ private:
     // the playbin's clock for the moment its data have been played.
     static void watchRunOut(const PlaybinContextPtr& context, GstPad* pad);
     static gboolean onRunOut(GstClock*, GstClockTime, GstClockID id, gpointer data);
+    // Called with the context locked for data reaching the sink, the first at `pts`: notes where
+    // a stream's first data are heard.
+    static void noteFirstData(PlaybinContext& context, GstPad* pad, GstClockTime pts);
 };
 
 }  // namespace velto

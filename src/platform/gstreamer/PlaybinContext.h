@@ -44,6 +44,11 @@ struct PlaybinContext {
     // is handed over.
     bool streamDone = false;
     int sinkStreams = 0;  // streams whose start has reached the sink
+    // Where on the running clock the first data of the latest stream to reach the sink with data
+    // are heard, and that stream's number (as `sinkStreams` counts). Set on the streaming thread.
+    std::mutex firstDataMutex;
+    int firstDataStream = 0;
+    GstClockTime firstDataAt = GST_CLOCK_TIME_NONE;
     // Streams read to their end whose switch to the next group is under way on their own
     // streaming thread. The playbin's switch does not look whether the playbin is being stopped:
     // run over a stop, it starts the group the stop has just put back, and waits on the stop

@@ -432,6 +432,26 @@ TEST_F(GStreamerQueuePlayerTest, ConsecutiveItemsJoinWithoutLosingASample) {
     expectJoined("a", "b");
 }
 
+// The song joined is current as the one before plays its last buffer out; from then on the place
+// told is in the new song, however the sink still counts the last buffer of the one before.
+TEST_F(GStreamerQueuePlayerTest, ThePositionAtASongChangeIsInTheNewSong) {
+    makePlayer("fakesink sync=true");
+    auto a = item("a", 0.6);
+    auto b = item("b", 1.0);
+    std::optional<double> atChange;
+    player->addCurrentItemObserver([&](const PlayerItemPtr& item) {
+        if (item == b) atChange = player->currentTime();
+    });
+    player->insert(a);
+    player->insert(b, a);
+    player->play();
+    ASSERT_TRUE(waitFor("current b"));
+    ASSERT_TRUE(atChange);
+    EXPECT_LT(*atChange, 0.3) << "the end of a was taken for the place in b";
+    EXPECT_TRUE(spinUntil([&] { return player->currentTime() > 0.4; })) << "b stood at its start";
+    ASSERT_TRUE(waitFor("current none"));
+}
+
 TEST_F(GStreamerQueuePlayerTest, AMissingFileFailsItsItem) {
     makePlayer();
     auto missing = named("missing", uriOf(dir.path() / "nothing-here.wav"));
