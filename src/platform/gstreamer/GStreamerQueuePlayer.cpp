@@ -194,21 +194,20 @@ double GStreamerQueuePlayer::currentTime() const {
 
 bool GStreamerQueuePlayer::joinedUnheard() const {
     if (!joinedUnheard_ || !context_) return false;
-    bool heard = false;
+    GstClockTime firstDataAt = GST_CLOCK_TIME_NONE;
     {
+        // Only the sink's note is read under the lock; the playbin is asked outside it.
         std::lock_guard lock(context_->firstDataMutex);
-        if (context_->firstDataStream == currentStream_ &&
-            GST_CLOCK_TIME_IS_VALID(context_->firstDataAt)) {
-            GST_OBJECT_LOCK(playbin_);
-            const bool playing = GST_STATE(playbin_) == GST_STATE_PLAYING;
-            GST_OBJECT_UNLOCK(playbin_);
-            // Paused, the running clock has no meaning; the song stays at its start.
-            const GstClockTime now =
-                playing ? gst_element_get_current_running_time(playbin_) : GST_CLOCK_TIME_NONE;
-            heard = GST_CLOCK_TIME_IS_VALID(now) && now >= context_->firstDataAt;
-        }
+        if (context_->firstDataStream == currentStream_) firstDataAt = context_->firstDataAt;
     }
-    if (heard) joinedUnheard_ = false;
+    if (!GST_CLOCK_TIME_IS_VALID(firstDataAt)) return true;
+    GST_OBJECT_LOCK(playbin_);
+    const bool playing = GST_STATE(playbin_) == GST_STATE_PLAYING;
+    GST_OBJECT_UNLOCK(playbin_);
+    // Paused, the running clock has no meaning; the song stays at its start.
+    if (!playing) return true;
+    const GstClockTime now = gst_element_get_current_running_time(playbin_);
+    if (GST_CLOCK_TIME_IS_VALID(now) && now >= firstDataAt) joinedUnheard_ = false;
     return joinedUnheard_;
 }
 
