@@ -1,12 +1,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <future>
+#include <stdexcept>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +26,7 @@
 #include <vector>
 
 #include "foundation/ManualMainQueue.h"
+#include "foundation/files/AtomicFile.h"
 #include "foundation/files/FileDescriptor.h"
 #include "foundation/files/UserDefaults.h"
 #include "support/Eventually.h"
@@ -108,10 +116,21 @@ TEST(UserDefaults, FilesOfOtherKindsOrSizesAreDamagedFiles) {
              std::filesystem::remove(at);
              ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
          }},
-        {"a link to a device",
-         [](const auto& at) {
+        // Made beside it: a write through a link must never reach anything outside the test's
+        // own folder, whatever breaks.
+        {"a link to a socket",
+         [](const std::filesystem::path& at) {
              std::filesystem::remove(at);
-             std::filesystem::create_symlink("/dev/zero", at);
+             const auto socketPath = at.parent_path() / (at.filename().string() + ".socket");
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             ASSERT_LT(socketPath.string().size(), sizeof address.sun_path);
+             std::strcpy(address.sun_path, socketPath.c_str());
+             FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+             ASSERT_TRUE(socket);
+             ASSERT_EQ(::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address),
+                       0);
+             std::filesystem::create_symlink(socketPath.filename(), at);
          }},
         {"its own text grown to 5 MiB",
          [](const auto& at) { std::ofstream(at, std::ios::app) << std::string(5 << 20, ' '); }},
@@ -143,6 +162,11 @@ TEST(UserDefaults, FilesOfOtherKindsOrSizesAreDamagedFiles) {
             UserDefaults reopened(file);
             EXPECT_EQ(reopened.stringValue("mode"), "shuffle") << what;
             EXPECT_EQ(reopened.dataValue("session"), Bytes{1}) << what;
+            for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+                if (entry.path().extension() == ".socket") {
+                    EXPECT_TRUE(entry.is_socket()) << what << ": written through its link";
+                }
+            }
         }
     }
 }
@@ -277,6 +301,51 @@ TEST(UserDefaults, AForcedWriteThatFailedIsMadeAgainLaterAndAtTheEnd) {
     }
 }
 
+// A forced write carries every value: one that failed is never made again over a later one,
+// whether the later one waited behind it or came after it, neither by its retry nor at the end.
+TEST(UserDefaults, AFailedWriteMadeAgainNeverOverwritesALaterOne) {
+    for (const bool laterWaited : {true, false}) {
+        TempDir dir;
+        ManualMainQueue queue;
+        const auto file = dir.path() / "defaults.json";
+        std::promise<void> fail;
+        std::shared_future<void> failing = fail.get_future().share();
+        std::atomic<bool> entered = false;
+        std::atomic<int> tries = 0;
+        auto defaults = std::make_unique<UserDefaults>(
+            file,
+            [&](const std::filesystem::path& at, std::string_view text, Durability durability) {
+                if (tries++ == 0) {
+                    entered = true;
+                    // A disk slow to refuse, for as long as no passing run comes near.
+                    failing.wait_for(std::chrono::seconds(5));
+                    throw std::runtime_error("no space left on device");
+                }
+                writeFileAtomically(at, text, 0600, durability);
+            },
+            &queue);
+        const std::string what = laterWaited ? "waited behind it" : "came after it";
+        defaults->setString("volume", "0.1");
+        if (laterWaited) {
+            ASSERT_TRUE(eventually([&] { return entered.load(); }));
+            defaults->setString("volume", "0.2");
+            fail.set_value();
+        } else {
+            fail.set_value();
+            defaults->flush();
+            defaults->setString("volume", "0.2");
+        }
+        defaults->flush();
+        EXPECT_EQ(UserDefaults(file).stringValue("volume"), "0.2") << what;
+        queue.advance(UserDefaults::longestRetryDelay);
+        defaults->flush();
+        EXPECT_EQ(UserDefaults(file).stringValue("volume"), "0.2") << what << ", then its retry";
+        defaults.reset();
+        EXPECT_EQ(UserDefaults(file).stringValue("volume"), "0.2") << what << ", then the end";
+        EXPECT_EQ(tries, 2) << what;
+    }
+}
+
 // With no thread to be had, a change is written where it is made: none is lost, none throws.
 TEST(UserDefaults, WithNoThreadAChangeIsWrittenWhereItIsMade) {
     TempDir dir;
@@ -335,6 +404,71 @@ TEST(UserDefaults, ALinkedSettingsFileStaysLinkedAndItsTargetTakesTheWrites) {
             left.insert(entry.path().filename().string());
     EXPECT_EQ(left, (std::set<std::string>{"settings.json", "pipe", "linked.json", "defaults.json",
                                            "defaults.json.deferred"}));
+}
+
+// Settings linked from managed dotfiles that the program may not write (a folder not the
+// user's, a read-only file system): the link gives way to a file of the settings' own, the file
+// it led to is left as it was, and no change is lost at the next start. A linked file that can
+// be written keeps its own permission bits.
+TEST(UserDefaults, ALinkedFileThatCannotBeWrittenGivesWayToAFileOfTheirOwn) {
+    namespace fs = std::filesystem;
+    const std::string managedText = R"({"mode": "shuffle", "volume": "0.1"})";
+    struct Laid {
+        fs::path managed, link;
+    };
+    auto lay = [&](const TempDir& dir) {
+        const Laid laid{dir.path() / "dotfiles" / "settings.json",
+                        dir.path() / "config" / "defaults.json"};
+        fs::create_directories(laid.managed.parent_path());
+        fs::create_directories(laid.link.parent_path());
+        std::ofstream(laid.managed) << managedText;
+        fs::permissions(laid.managed, fs::perms(0644));
+        fs::create_symlink(laid.managed, laid.link);
+        return laid;
+    };
+    {
+        TempDir dir;
+        const auto laid = lay(dir);
+        UserDefaults(laid.link).setString("notch", "on");
+        EXPECT_TRUE(fs::is_symlink(laid.link));
+        EXPECT_EQ(fs::status(laid.managed).permissions(), fs::perms(0644));
+        EXPECT_EQ(UserDefaults(laid.managed).stringValue("notch"), "on");
+    }
+
+    // Refused as the system refuses: as root, which may write any folder, a folder's mode
+    // refuses nothing.
+    auto refusing = [](const fs::path& folder, int code) -> UserDefaults::Writer {
+        return [folder, code](const fs::path& at, std::string_view text, Durability durability) {
+            if (at.parent_path() == folder)
+                throw std::system_error(code, std::generic_category(), "cannot create");
+            writeFileAtomically(at, text, 0600, durability, false);
+        };
+    };
+    const std::pair<std::string, int> refusals[] = {
+        {"a read-only file system", EROFS},
+        {"a folder not the user's", EACCES},
+        {"a folder of mode 0555", 0},
+    };
+    for (const auto& [where, code] : refusals) {
+        if (!code && ::geteuid() == 0) continue;
+        TempDir dir;
+        const auto laid = lay(dir);
+        const auto folder = laid.managed.parent_path();
+        if (!code) fs::permissions(folder, fs::perms(0555));
+        {
+            UserDefaults defaults(laid.link, code ? refusing(folder, code) : UserDefaults::Writer{});
+            defaults.setString("volume", "0.35");
+            defaults.setData("position", Bytes{8}, Durability::deferred);
+        }
+        if (!code) fs::permissions(folder, fs::perms(0755));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(laid.link))) << where;
+        std::ifstream managed(laid.managed);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(managed), {}), managedText) << where;
+        UserDefaults reopened(laid.link);
+        EXPECT_EQ(reopened.stringValue("volume"), "0.35") << where;
+        EXPECT_EQ(reopened.stringValue("mode"), "shuffle") << where;
+        EXPECT_EQ(reopened.dataValue("position"), Bytes{8}) << where;
+    }
 }
 
 TEST(UserDefaults, InvalidUtf8TextDoesNotLoseTheOtherSettings) {

@@ -8,11 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace velto {
 
-AtomicFileWriter::AtomicFileWriter(const std::filesystem::path& path)
-    : path_(destinationOf(path)), temp_(path_.string() + ".tmp-XXXXXX") {
+AtomicFileWriter::AtomicFileWriter(const std::filesystem::path& path, bool followLinks)
+    : path_(followLinks ? destinationOf(path) : path), temp_(path_.string() + ".tmp-XXXXXX") {
     std::error_code ignored;
     if (path_.has_parent_path()) std::filesystem::create_directories(path_.parent_path(), ignored);
     fd_ = FileDescriptor(::mkstemp(temp_.data()));
@@ -73,13 +74,13 @@ void AtomicFileWriter::commit(unsigned mode, Durability durability) {
 }
 
 void AtomicFileWriter::fail(const char* what) const {
-    throw std::runtime_error(std::string("cannot ") + what + " " + temp_ + ": " +
-                             std::strerror(errno));
+    throw std::system_error(errno, std::generic_category(),
+                            std::string("cannot ") + what + " " + temp_);
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
-                         unsigned mode, Durability durability) {
-    AtomicFileWriter writer(path);
+                         unsigned mode, Durability durability, bool followLinks) {
+    AtomicFileWriter writer(path, followLinks);
     writer.append(contents);
     writer.commit(mode, durability);
 }

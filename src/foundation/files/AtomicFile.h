@@ -18,11 +18,12 @@ enum class Durability { forced, deferred };
 // A file written piece by piece under a temporary name beside `path` (its folder created when
 // missing) and renamed over `path` by commit(), so a reader sees the old or the new file, never
 // a torn one. Left uncommitted, the temporary file is removed. Where `path` is a symbolic link
-// to a regular file, that file is the one replaced, beside itself, and the link stays; a link
-// to anything else (a device, a pipe, nothing) is replaced itself. Throws std::runtime_error.
+// to a regular file, that file is the one replaced, beside itself, and the link stays, unless
+// `followLinks` is off; a link to anything else (a device, a pipe, nothing) is replaced itself.
+// Throws std::system_error, with the system's error code.
 class AtomicFileWriter {
   public:
-    explicit AtomicFileWriter(const std::filesystem::path& path);
+    explicit AtomicFileWriter(const std::filesystem::path& path, bool followLinks = true);
     // The file a write to `path` replaces.
     static std::filesystem::path destinationOf(const std::filesystem::path& path);
     ~AtomicFileWriter();
@@ -48,6 +49,7 @@ class AtomicFileWriter {
 
 // The whole of `contents` through an AtomicFileWriter.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
-                         unsigned mode = 0600, Durability durability = Durability::forced);
+                         unsigned mode = 0600, Durability durability = Durability::forced,
+                         bool followLinks = true);
 
 }  // namespace velto

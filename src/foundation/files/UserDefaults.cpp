@@ -1,5 +1,6 @@
 #include "foundation/files/UserDefaults.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "foundation/files/AtomicFile.h"
@@ -396,10 +398,32 @@ void UserDefaults::store(const std::string& key, nlohmann::json value, Durabilit
 
 void UserDefaults::write(const std::filesystem::path& file, std::string_view text,
                          Durability durability) {
+    const auto target = AtomicFileWriter::destinationOf(file);
+    if (target == file) return writeAt(file, text, durability, 0600);
+    struct stat info {};
+    const unsigned mode = ::stat(target.c_str(), &info) == 0 ? info.st_mode & 07777 : 0600;
+    try {
+        writeAt(target, text, durability, mode);
+    } catch (const std::system_error& error) {
+        const int code = error.code().value();
+        if (error.code().category() != std::generic_category() ||
+            (code != EACCES && code != EPERM && code != EROFS))
+            throw;
+        // Kept there, the change would be lost at the next start; the file linked is left as
+        // it was, and the settings go on in a file of their own.
+        Log::error("defaults", "cannot write " + target.string() + " (" + error.what() +
+                                   "); the link " + file.string() +
+                                   " is replaced by a file holding the settings");
+        writeAt(file, text, durability, 0600);
+    }
+}
+
+void UserDefaults::writeAt(const std::filesystem::path& path, std::string_view text,
+                           Durability durability, unsigned mode) {
     if (write_)
-        write_(file, text, durability);
+        write_(path, text, durability);
     else
-        writeFileAtomically(file, text, 0600, durability);
+        writeFileAtomically(path, text, mode, durability, false);
 }
 
 void UserDefaults::save() {

@@ -35,7 +35,10 @@ using Bytes = std::vector<std::uint8_t>;
 // at the next change, and at the end of the settings, which waits for the last write.
 //
 // Where the file is a symbolic link (settings kept with other dotfiles and linked into place),
-// the writes replace the file it leads to, which stays linked.
+// the writes replace the file it leads to, which stays linked and keeps its permission bits.
+// When that file cannot be replaced (its folder is not the user's to write, its file system is
+// read-only), the link itself is replaced by a file of the settings' own: the file it led to
+// stays as it was, and no change is lost at the next start.
 //
 // A value set `deferred` (one rewritten often, whose last seconds a power cut may take back) is
 // written, without forcing, to a file of its own beside the settings ("<file>.deferred"), which
@@ -45,7 +48,8 @@ using Bytes = std::vector<std::uint8_t>;
 // carries the deferred values into the settings file.
 class UserDefaults {
 public:
-    // Replaces the file whole; writeFileAtomically unless a test watches the writes.
+    // Replaces the file at the path whole, a link there included (never what it leads to);
+    // writeFileAtomically unless a test watches the writes.
     using Writer =
         std::function<void(const std::filesystem::path&, std::string_view, Durability)>;
     // Starts a thread running `work`, or throws std::system_error when none can be started;
@@ -101,6 +105,8 @@ private:
     void save();
     void saveDeferred();
     void write(const std::filesystem::path& file, std::string_view text, Durability durability);
+    void writeAt(const std::filesystem::path& path, std::string_view text, Durability durability,
+                 unsigned mode);
 
     std::filesystem::path file_;
     Writer write_;
