@@ -76,6 +76,10 @@ class MacAppModel : public QObject {
     MacAppModel(const MacAppModel&) = delete;
     MacAppModel& operator=(const MacAppModel&) = delete;
 
+    // What the end of the program keeps (the place in the song, every setting), on the disk
+    // when it returns: for an end of the program that ends no object.
+    void saveForEnd();
+
     // Constant services the views use directly.
     const std::shared_ptr<SourceRuntime>& runtime() const { return runtime_; }
     PlaybackService& playback() const { return *playback_; }

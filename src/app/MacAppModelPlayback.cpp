@@ -3,6 +3,7 @@
 #include <QUrl>
 
 #include "app/NotchController.h"
+#include "foundation/files/UserDefaults.h"
 #include "artwork/ArtworkService.h"
 #include "library/details/TrackDetailRefreshCoordinator.h"
 #include "playback/LRCParser.h"
@@ -35,6 +36,11 @@ MacAppModel::~MacAppModel() {
     lifetime_.request_stop();
     // The playback service's signals reach this object; it goes before the rest of the graph.
     playback_->disconnect(this);
+}
+
+void MacAppModel::saveForEnd() {
+    playback_->saveForEnd();
+    if (environment_.defaults) environment_.defaults->flush();
 }
 
 void MacAppModel::observePlayback() {

@@ -116,13 +116,7 @@ PlaybackService::PlaybackService(QueuePlayer& player, PlaybackURLResolving& reso
 }
 
 PlaybackService::~PlaybackService() {
-    // The program ends here (a quit, a logout): a restart restores the place of this moment,
-    // not that of the last save along the song, up to five seconds back or in a pass before.
-    // Taken quietly: whoever watched the time may be gone already.
-    if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
-        player_.currentItem() && player_.currentItem() == currentItem_)
-        elapsed_ = player_.currentTime();
-    persistSession(true);
+    saveForEnd();
     *alive_ = false;
     if (remoteCommands_) remoteCommands_->setHandlers({});
     for (auto token : observerTokens_) player_.removeObserver(token);
@@ -722,6 +716,16 @@ void PlaybackService::togglePlayback() {
         pause();
     else
         play();
+}
+
+void PlaybackService::saveForEnd() {
+    // A restart restores the place of this moment, not that of the last save along the song, up
+    // to five seconds back or in a pass before. Taken quietly: whoever watched the time may be
+    // gone already.
+    if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
+        player_.currentItem() && player_.currentItem() == currentItem_)
+        elapsed_ = player_.currentTime();
+    persistSession(true);
 }
 
 void PlaybackService::pause() {

@@ -137,6 +137,9 @@ class PlaybackService : public QObject {
 
     // --- Queue and session -------------------------------------------------------------------
     void restoreLastSessionIfNeeded(std::function<void()> done = {});
+    // What the end of the program keeps: the place of this moment in the song, forced to the
+    // disk. Made as the service ends, and by an end of the program that ends no object.
+    void saveForEnd();
     void replaceQueue(const std::vector<Track>& tracks, std::optional<std::ptrdiff_t> startingAt,
                       bool autoplay, std::optional<std::string> activePlaylistID = std::nullopt,
                       const std::set<std::string>& preservingPlayedMusicIDs = {},

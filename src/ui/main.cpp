@@ -14,6 +14,7 @@
 #include "foundation/FreedMemoryReturner.h"
 #include "foundation/Log.h"
 #include "foundation/QtMainQueue.h"
+#include "foundation/SaveOnExit.h"
 #include "ui/style/AppFonts.h"
 #include "ui/window/MacAppDelegate.h"
 #include "ui/window/PanelNotifications.h"
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
     // Once per user: a later start opens the running program's panel and leaves.
     velto::SingleInstance instance(velto::SingleInstance::runtimeFolder());
     if (!instance.claim()) return instance.openRunning() ? 0 : 1;
-    // A logout's SIGTERM ends the program as the quit action does, through every destructor.
+    // A logout's SIGTERM, a closed terminal's SIGHUP and Ctrl+C's SIGINT end the program as the
+    // quit action does, through every destructor.
     velto::QuitOnTermination termination;
 
     // The views use no shader effects, so they need no GPU; the software scene graph spares
@@ -115,6 +117,11 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &velto::SingleInstance::openRequested, &delegate,
                      &velto::MacAppDelegate::applicationShouldHandleReopen);
     delegate.applicationDidFinishLaunching();
+    // The loss of the X connection ends the program in Qt's exit() (a logout without a session
+    // manager): what the quit keeps is saved there too, without a look at the display.
+    velto::SaveOnExit saveOnExit([&delegate] {
+        if (auto* model = delegate.model()) model->saveForEnd();
+    });
     velto::Log::info("app", "started");
     QApplication::exec();
     return 0;

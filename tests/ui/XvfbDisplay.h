@@ -33,6 +33,11 @@ public:
     // ":N", empty when the server did not start.
     const QByteArray& name() const { return name_; }
     QByteArray errors() { return server_.readAllStandardError(); }
+    // Ends the server at once, as a crash or the end of the session does.
+    void kill() {
+        server_.kill();
+        server_.waitForFinished(5000);
+    }
 
 private:
     QProcess server_;

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "foundation/Log.h"
 
@@ -17,9 +19,11 @@ namespace {
 // The handler may only write: the signal comes between any two instructions of the program.
 int wakeFds[2] = {-1, -1};
 
-void onTerminate(int) {
+constexpr int endingSignals[] = {SIGTERM, SIGHUP, SIGINT};
+
+void onTerminate(int signal) {
     const int saved = errno;
-    const char byte = 1;
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] auto written = ::write(wakeFds[1], &byte, 1);
     errno = saved;
 }
@@ -28,22 +32,24 @@ void onTerminate(int) {
 
 QuitOnTermination::QuitOnTermination(QObject* parent) : QObject(parent) {
     if (::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        Log::error("app", "no pipe for SIGTERM; a logout ends the program without saving");
+        Log::error("app", "no pipe for signals; a logout ends the program without saving");
         return;
     }
     notifier_ = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [] {
         char bytes[16];
-        while (::read(wakeFds[0], bytes, sizeof bytes) > 0) {
-        }
-        Log::info("app", "SIGTERM: quitting");
+        ssize_t count = 0;
+        int last = 0;
+        while ((count = ::read(wakeFds[0], bytes, sizeof bytes)) > 0) last = bytes[count - 1];
+        const char* name = last ? sigabbrev_np(last) : nullptr;
+        Log::info("app", (name ? "SIG" + std::string(name) : std::string("a signal")) + ": quitting");
         QCoreApplication::quit();
     });
     struct sigaction action {};
     action.sa_handler = &onTerminate;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : endingSignals) ::sigaction(signal, &action, nullptr);
 }
 
 QuitOnTermination::~QuitOnTermination() {
@@ -51,7 +57,7 @@ QuitOnTermination::~QuitOnTermination() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : endingSignals) ::sigaction(signal, &action, nullptr);
     delete notifier_;
     ::close(wakeFds[0]);
     ::close(wakeFds[1]);

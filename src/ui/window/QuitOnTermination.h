@@ -6,10 +6,11 @@ class QSocketNotifier;
 
 namespace velto {
 
-// The end of a session (a logout, a shutdown) asks programs to go with SIGTERM. Left to its
-// default the signal ends the program where it stands, and what it keeps on its way out (the
-// place in the song playing) is lost; taken here, it quits the event loop as the quit action
-// does. One per process, while the application runs.
+// The end of a session (a logout, a shutdown) asks programs to go with SIGTERM; a closed
+// terminal sends SIGHUP, Ctrl+C in it SIGINT. Left to their default these signals end the
+// program where it stands, and what it keeps on its way out (the place in the song playing) is
+// lost; taken here, each quits the event loop as the quit action does. One per process, while
+// the application runs.
 class QuitOnTermination : public QObject {
     Q_OBJECT
 public:
