@@ -35,14 +35,19 @@ inline const std::filesystem::path& scratchFolder(const std::string& name) {
                     : std::filesystem::is_directory("/dev/shm", ec)
                         ? std::filesystem::path("/dev/shm")
                         : std::filesystem::temp_directory_path();
-        auto path = base / ("velto-fuzz-" + name + "-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(scratchFolder({}), ignored);
-        });
-        return path;
+        // Made new under a name no one could have laid a link at beforehand.
+        std::string pattern = (base / ("velto-fuzz-" + name + "-XXXXXX")).string();
+        if (!::mkdtemp(pattern.data())) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        return std::filesystem::path(pattern);
     }();
+    // Registered once the folder is made, so that it runs before the folder's name is destroyed.
+    [[maybe_unused]] static const int removal = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    });
     return folder;
 }
 
