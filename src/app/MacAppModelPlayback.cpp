@@ -3,8 +3,8 @@
 #include <QUrl>
 
 #include "app/NotchController.h"
-#include "foundation/files/UserDefaults.h"
 #include "artwork/ArtworkService.h"
+#include "foundation/files/UserDefaults.h"
 #include "library/details/TrackDetailRefreshCoordinator.h"
 #include "playback/LRCParser.h"
 #include "playback/PlaybackService.h"
