@@ -274,24 +274,21 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     std::string fetch(const Origin& origin, Date now, std::stop_token stop) {
         if (origin.track && origin.track->source == MusicSource::local)
             return readLocal(*origin.track, now, stop);
-        // Any answer, an error too, shows the network answers.
-        auto asking = [&](auto question) {
-            try {
-                auto answer = question();
-                loads->answered(network);
-                return answer;
-            } catch (const CancellationError&) {
-                throw;
-            } catch (...) {
-                loads->answered(network);
-                throw;
-            }
-        };
-        const std::string url = origin.track ? asking([&] { return runtime->picURL(*origin.track, stop); })
-                                             : origin.address;
+        const std::string url =
+            origin.track ? runtime->picURL(*origin.track, stop) : origin.address;
         throwIfCancelled(stop);
         if (!addresses.allows(url)) throw SourceError::source(badAnswer);
-        return asking([&] { return client->data(url, stop); });
+        // Any answer of the server, an error too, shows the network answers.
+        try {
+            std::string data = client->data(url, stop);
+            loads->answered(network);
+            return data;
+        } catch (const CancellationError&) {
+            throw;
+        } catch (...) {
+            loads->answered(network);
+            throw;
+        }
     }
 
     ArtworkImagePtr fetchImage(const Origin& origin, Date now, std::stop_token stop) {

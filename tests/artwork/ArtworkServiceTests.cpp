@@ -614,6 +614,43 @@ TEST_F(ArtworkServiceTest, AHungShareDelaysNoCoverOfAnotherPlace) {
     service.reset();
 }
 
+// Stale covers of a share that stopped answering are served from disk and refreshed behind
+// them in the share's own lane: the refreshes hang there, and network covers pass them.
+TEST_F(ArtworkServiceTest, RefreshesOfAHungShareHoldNoNetworkCover) {
+    WorkerPool four{4};
+    const double ttl = 100;
+    auto make = [&] {
+        service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", ttl,
+                                                   ArtworkService::Limits{1 << 20, 1 << 20, 1200},
+                                                   ArtworkService::Environment{four, queue});
+    };
+    make();
+    const fs::path share = dir.path() / "share";
+    std::vector<Track> covers;
+    for (int i = 0; i < 6; ++i) {
+        fs::create_directories(share / std::to_string(i));
+        std::ofstream(share / std::to_string(i) / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
+        covers.push_back(song((share / std::to_string(i) / "x.mp3").string(), MusicSource::local));
+        auto loaded = ask(&covers.back(), at(0));
+        ASSERT_TRUE(queue.runUntil([&] { return loaded->answered; }));
+        ASSERT_TRUE(loaded->image);
+    }
+    make();
+    StalledShare stalled(share);
+    for (const Track& track : covers) {
+        auto stale = ask(&track, at(ttl + 1));
+        ASSERT_TRUE(queue.runUntil([&] { return stale->answered; }));
+        EXPECT_TRUE(stale->image);
+    }
+    ASSERT_TRUE(stalled.waitUntilHeld(1));
+    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
+    auto fromNetwork = ask(&a, at(ttl + 1));
+    EXPECT_TRUE(queue.runUntil([&] { return fromNetwork->answered; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(fromNetwork->image);
+    stalled.answer();
+    service.reset();
+}
+
 TEST_F(ArtworkServiceTest, StaleLocalCoverIsRefreshedFromTheFolder) {
     const double ttl = 100;
     make(ttl);
