@@ -15,7 +15,9 @@ LoadRoom::LoadRoom(std::size_t width, std::set<std::string> kept, std::set<std::
 bool LoadRoom::mayStart(const std::string& place) const {
     if (running_ >= width_) return false;
     if (computing_.contains(place)) return true;
-    if (waitingAt(place) >= quietBound_) return false;
+    auto found = places_.find(place);
+    if (found != places_.end() && found->second.waiting >= quietBound_ + found->second.credit)
+        return false;
     return kept(place) || waitingElsewhere_ + 1 + keptRoom_ <= width_;
 }
 
@@ -39,8 +41,9 @@ void LoadRoom::ended(const Ticket& ticket) {
     if (!computing_.contains(ticket.place) && at.answers == ticket.answersBefore) {
         --at.waiting;
         if (!kept(ticket.place)) --waitingElsewhere_;
+        at.credit = 0;
     }
-    if (--at.running == 0) places_.erase(found);
+    --at.running;
 }
 
 void LoadRoom::answered(const std::string& place) {
@@ -50,6 +53,7 @@ void LoadRoom::answered(const std::string& place) {
     ++at.answers;
     if (!kept(place)) waitingElsewhere_ -= at.waiting;
     at.waiting = 0;
+    at.credit = std::min(at.credit + 1, width_ - quietBound_);
 }
 
 std::size_t LoadRoom::waitingAt(const std::string& place) const {

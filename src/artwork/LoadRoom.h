@@ -13,8 +13,10 @@ namespace velto {
 // place from one that will never answer. The rule:
 //  - a load waits on an answer from the time it starts until its place next answers (any
 //    answer of any load there: the place is awake);
-//  - a place holds at most `quietBound()` waiting loads: a place that does not answer holds a
-//    few workers and no more, however many loads it is asked for;
+//  - a place holds at most `quietBound()` waiting loads, and one more for each answer it gave
+//    since a load of it last ended unanswered (all in all no more than the pool): a place that
+//    does not answer holds a few workers, however many loads it is asked for, and one that
+//    answers comes to the whole pool, even when each of its loads answers only as it ends;
 //  - the waiting loads of all places other than the kept ones (the home disk, the network)
 //    leave room for one load of each kept place, as far as the pool allows: however many
 //    places hang, those keep room of their own;
@@ -51,6 +53,7 @@ private:
         std::size_t running = 0;
         std::size_t waiting = 0;
         std::uint64_t answers = 0;
+        std::size_t credit = 0;  // answers since a load ended unanswered
     };
     bool kept(const std::string& place) const { return kept_.contains(place); }
 

@@ -18,7 +18,6 @@ void PlacedJobs::answered(const std::string& place) {
     std::vector<Started> next;
     {
         std::lock_guard lock(mutex_);
-        if (room_.waitingAt(place) == 0) return;
         room_.answered(place);
         while (auto started = takeNext()) next.push_back(std::move(*started));
     }

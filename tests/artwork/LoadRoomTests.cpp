@@ -76,24 +76,43 @@ TEST(LoadRoom, APlaceThatAnswersUsesTheRoomTheOthersLeave) {
     }
 }
 
-// A place answers: its running loads wait no more. One that stopped answering since holds its
-// bound again with the loads it starts; ending loads that waited give their room back, ending
-// loads that were answered leave the waiting ones counted.
-TEST(LoadRoom, AnAnswerFreesTheLoadsRunningThenOnly) {
+// A place answers: its running loads wait no more, and it may start one more than its bound
+// until a load of it ends without an answer.
+TEST(LoadRoom, AnAnswerFreesTheLoadsRunningThenAndEarnsOneMore) {
     LoadRoom loads = room(16);
     const std::string share = "/mnt/a";
     std::vector<LoadRoom::Ticket> first, second;
     EXPECT_EQ(fill(loads, share, first), 4u);
     loads.answered(share);
     EXPECT_EQ(loads.waitingAt(share), 0u);
-    EXPECT_EQ(fill(loads, share, second), 4u);
+    EXPECT_EQ(fill(loads, share, second), 5u);
     for (const auto& ticket : first) loads.ended(ticket);
+    EXPECT_EQ(loads.waitingAt(share), 5u);
+    EXPECT_FALSE(loads.mayStart(share));
+    loads.ended(second[0]);  // unanswered: the place has earned nothing more
     EXPECT_EQ(loads.waitingAt(share), 4u);
     EXPECT_FALSE(loads.mayStart(share));
-    loads.ended(second.front());
-    EXPECT_EQ(loads.waitingAt(share), 3u);
+    loads.ended(second[1]);
     EXPECT_TRUE(loads.mayStart(share));
     EXPECT_EQ(loads.running(), 3u);
+}
+
+// Online covers answer only as their downloads end: on two and four workers they still keep
+// every worker busy once they answer.
+TEST(LoadRoom, LoadsAnsweringAsTheyEndComeToTheWholePool) {
+    for (std::size_t width : {2u, 4u, 8u}) {
+        SCOPED_TRACE(width);
+        LoadRoom loads = room(width);
+        std::vector<LoadRoom::Ticket> running;
+        fill(loads, network, running);
+        for (int answer = 0; answer < 20; ++answer) {
+            loads.answered(network);
+            loads.ended(running.front());
+            running.erase(running.begin());
+            fill(loads, network, running);
+        }
+        EXPECT_EQ(loads.running(), width);
+    }
 }
 
 // Decodes wait on no place: only the size of the pool bounds them.
