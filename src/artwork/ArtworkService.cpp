@@ -75,7 +75,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
           mainQueue(environment.mainQueue), addresses(environment.addresses),
           localReads(std::move(environment.localReads)),
           disk(std::make_shared<LimitedJobs>(environment.workers, 1)),
-          // Pictures already on disk never wait behind downloads or reads of the user's files.
+          // Pictures already on disk queue apart from downloads and reads of the user's files.
           cacheReads(std::make_shared<LimitedJobs>(environment.workers,
                                                    environment.workers.threadCount() / 4)),
           // Slow servers and shares must not hold every worker, nor keep the pool from the

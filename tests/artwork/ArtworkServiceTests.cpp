@@ -581,7 +581,7 @@ TEST_F(ArtworkServiceTest, LocalCoversAreGivenUpOnlyAfterADeadlineWithoutAnAnswe
 // Covers of a share that stopped answering hold no more than their place's part of the
 // workers: covers of the home disk and of the network pass them at once.
 TEST_F(ArtworkServiceTest, AHungShareDelaysNoCoverOfAnotherPlace) {
-    WorkerPool four{4};  // two loads at a time, one of a place
+    WorkerPool four{4};  // one load of a place that does not answer
     service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
                                                ArtworkService::Limits{1 << 20, 1 << 20, 1200},
                                                ArtworkService::Environment{four, queue});
