@@ -14,9 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include <zlib.h>
+
 #include "artwork/ArtworkDecoder.h"
 #include "artwork/ArtworkDiskCache.h"
 #include "artwork/ArtworkJPEG.h"
+#include "artwork/ArtworkPNGStrips.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
 #include "support/HostileCovers.h"
@@ -272,39 +275,72 @@ BENCHMARK(BM_EmptyBlocksPng)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The costliest GIF and PNG the work bounds let through, within the memory budget: a 3000² GIF
 // whose codes stand for as many symbols as its frame may, a symbol each (kind 0), and a 3000²
-// RGBA PNG whose image data takes as many blocks as it may, all but one empty dynamic ones
-// (kind 1). Kind 2 is the PNG whose rows allow the most blocks for their bytes, a grey one a
+// RGBA PNG whose image data takes as many blocks with tables as it may, all but one empty
+// dynamic ones (kind 1). Kind 2 is the PNG whose rows allow the most blocks for their bytes, a grey one a
 // pixel wide, with as many empty dynamic blocks as may be; kind 3 the largest PNG the budget
-// takes, 2700² of 16-bit RGBA, with as many as may be.
+// takes, 2700² of 16-bit RGBA, with as many as its rows allow. Kind 4 is the thin grey one again
+// as tall as a cover's 16 MiB allow, 13.4 M rows, with as many empty dynamic blocks as may be,
+// then as many empty fixed-code ones (10 bits each) as blocks that make next to nothing may be.
 const std::string& atWorkBound(std::int64_t kind) {
     static const std::string gif = [] {
         const std::int64_t symbols = ArtworkDecoder::gifSymbolLimit(3000 * 3000);
         return HostileCovers::gif(3000, 3000, HostileCovers::rootCodes(symbols, 1));
     }();
-    static const std::string png = [] {
-        const std::int64_t blocks = ArtworkDecoder::pngBlockLimit(3000, 1 + 3000 * 4);
-        return HostileCovers::zeroPng(3000, 3000, 8, 6, -1, blocks - 1);
-    }();
+    // As many empty dynamic blocks as a picture's rows allow, and its blocks with tables.
+    auto mostEmpty = [](int side, int depth) {
+        const std::string plain = HostileCovers::zeroPng(side, side, depth, 6);
+        const auto header = ArtworkPNGStrips::header(
+            reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size());
+        const std::int64_t blocks = std::min(header->blockLimit - 1, header->tableBlockLimit);
+        return HostileCovers::zeroPng(side, side, depth, 6, -1, blocks);
+    };
+    static const std::string png = mostEmpty(3000, 8);
     static const std::string thinPng = [] {
         const std::int64_t blocks = ArtworkDecoder::pngTableBlockLimit;
         const std::int64_t rows = blocks / ArtworkDecoder::pngRowBlocks(2) + 1;
         return HostileCovers::zeroPng(1, static_cast<int>(rows), 8, 0, -1, blocks);
     }();
-    static const std::string largestPng = [] {
-        const std::int64_t blocks = std::min(ArtworkDecoder::pngBlockLimit(2700, 1 + 2700 * 8) - 1,
-                                             ArtworkDecoder::pngTableBlockLimit);
-        return HostileCovers::zeroPng(2700, 2700, 16, 6, -1, blocks);
+    static const std::string largestPng = mostEmpty(2700, 16);
+    static const std::string thinFixedPng = [] {
+        const std::string plain = HostileCovers::zeroPng(1, 13'400'000, 8, 0);
+        const std::int64_t tables = ArtworkPNGStrips::header(
+            reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size())->tableBlockLimit;
+        return HostileCovers::zeroPng(1, 13'400'000, 8, 0, -1, tables,
+                                      ArtworkDecoder::pngShortBlockLimit - tables);
     }();
-    return kind == 0 ? gif : kind == 1 ? png : kind == 2 ? thinPng : largestPng;
+    return kind == 0   ? gif
+           : kind == 1 ? png
+           : kind == 2 ? thinPng
+           : kind == 3 ? largestPng
+                       : thinFixedPng;
 }
 
 void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
     decodeEach(state, atWorkBound(state.range(0)));
 }
 BENCHMARK(BM_WorkBoundWorstCaseOtherFormats)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, 4)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// A valid 3300² RGBA PNG written by zlib with literals only at its smallest memory level: a block
+// every 127 bytes, 343,000 of them, nearly all with code tables.
+void BM_HuffmanOnlyPng(benchmark::State& state) {
+    static const std::string data = [] {
+        HostileCovers::PngPicture picture;
+        picture.width = picture.height = 3300;
+        picture.samples.resize(std::size_t{3300} * 3300 * 4);
+        std::uint32_t seed = 11;
+        for (std::size_t i = 0; i < picture.samples.size(); ++i) {
+            seed = seed * 1103515245 + 12345;
+            const std::size_t pixel = i / 4, x = pixel % 3300, y = pixel / 3300;
+            picture.samples[i] = i % 4 == 3 ? 255 : static_cast<std::uint16_t>((x + 2 * y + (seed >> 30)) % 256);
+        }
+        return HostileCovers::png(picture, {.memoryLevel = 1, .strategy = Z_HUFFMAN_ONLY});
+    }();
+    decodeEach(state, data);
+}
+BENCHMARK(BM_HuffmanOnlyPng)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // A stop in the middle of a long decode: how long the decode runs on after the stop is asked
 // (0 when it returned before). Kinds: 0, the 10000² JPEG bomb let through by a raised work limit,

@@ -1,8 +1,11 @@
-// Measures covers over a FUSE share served by this program, through the artwork service and the
-// views' artwork models: rows asked while the share sleeps, then it wakes ("wake"); 40 covers
-// from a share answering each request in 0.3, 0.5 and 1 s ("slow"); a home-disk and a network
-// cover asked behind 100 covers of a hung share ("hung"). No argument runs all three. It mounts
-// the share, so it runs as root; it is no google-benchmark program and prints its figures.
+// Measures covers over FUSE shares served by this program, through the artwork service and the
+// views' artwork models: rows asked while the share sleeps, then it wakes ("wake"); the same with
+// songs without a cover asked first ("wake-bare"); 40 covers from a share answering each request
+// in 0.3, 0.5 and 1 s ("slow"), and 20 at 0.5 s on pools of 2 and 4 workers ("slow-small"); a
+// home-disk and a network cover asked behind 100 covers of each of one, two and three hung
+// shares ("hung"); 20 online covers at 0.5 s each on pools of 2, 4 and 8 workers ("grid"). No
+// argument runs them all. It mounts the shares, so it runs as root; it is no google-benchmark
+// program and prints its figures.
 #include <fcntl.h>
 #include <linux/fuse.h>
 #include <sys/mount.h>
@@ -10,6 +13,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +30,7 @@
 #include <vector>
 
 #include "../tests/artwork/ArtworkTestSupport.h"
+#include "artwork/ArtworkHTTPClient.h"
 #include "artwork/ArtworkJPEG.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/MainQueue.h"
@@ -109,12 +114,13 @@ private:
     TimerId next_ = 0;
 };
 
-// A share of albums "a000".."a<n>", each holding cover.jpg. Every request but the opening
-// waits as the mode says: none, a delay, or until the share wakes.
+// A share of albums "a000".."a<n>", each holding cover.jpg but those from `bare` on. Every
+// request but the opening waits as the mode says: none, a delay, or until the share wakes.
 class FuseShare {
 public:
-    FuseShare(fs::path point, int albums, std::string cover)
-        : point_(std::move(point)), albums_(albums), cover_(std::move(cover)) {
+    FuseShare(fs::path point, int albums, std::string cover, int bare = -1)
+        : point_(std::move(point)), albums_(albums), bare_(bare < 0 ? albums : bare),
+          cover_(std::move(cover)) {
         fs::create_directories(point_);
         fd_ = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
         const std::string options = "fd=" + std::to_string(fd_) +
@@ -244,7 +250,8 @@ private:
             if (in.nodeid == 1) {
                 for (int album = 0; album < albums_ && !node; ++album)
                     if (wanted == name(album)) node = 2 + 2 * std::uint64_t(album);
-            } else if (in.nodeid % 2 == 0 && wanted == "cover.jpg") {
+            } else if (in.nodeid % 2 == 0 && wanted == "cover.jpg" &&
+                       int(in.nodeid - 2) / 2 < bare_) {
                 node = in.nodeid + 1;
             }
             if (!node) return reply(in.unique, ENOENT);
@@ -289,6 +296,7 @@ private:
 
     fs::path point_;
     int albums_;
+    int bare_;
     std::string cover_;
     int fd_ = -1;
     std::thread reader_;
@@ -299,18 +307,46 @@ private:
     std::atomic<std::size_t> requests_{0};
 };
 
+// Answers every address with the cover after `delay`, as a slow server does.
+class SlowClient final : public ArtworkHTTPClient {
+public:
+    SlowClient(std::string cover, double delay) : cover_(std::move(cover)), delay_(delay) {}
+    std::string data(const std::string&, std::stop_token) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(delay_));
+        return cover_;
+    }
+
+private:
+    std::string cover_;
+    double delay_;
+};
+
 struct Setup {
     RealMainQueue queue;
-    WorkerPool pool{16};
+    WorkerPool pool;
     std::shared_ptr<ScriptedClient> client = std::make_shared<ScriptedClient>();
     std::shared_ptr<ArtworkService> service;
-    explicit Setup(const fs::path& cache) {
+    explicit Setup(const fs::path& cache, std::size_t threads = 16,
+                   std::shared_ptr<ArtworkHTTPClient> http = nullptr)
+        : pool(threads) {
         service = std::make_shared<ArtworkService>(
-            std::make_shared<ScriptedRuntime>(), client, cache, 2592000.0,
+            std::make_shared<ScriptedRuntime>(), http ? http : client, cache, 2592000.0,
             ArtworkService::Limits(33554432, 134217728, 1200),
             ArtworkService::Environment{pool, queue});
     }
 };
+
+// Waits until every request asked is answered; when the last was, in seconds from `asked`, and
+// how many brought a picture.
+std::pair<double, int> answerAll(Setup& setup, std::vector<std::shared_ptr<double>>& at,
+                                 std::vector<std::shared_ptr<bool>>& shown, double limit) {
+    setup.queue.runUntil(
+        [&] { return std::all_of(at.begin(), at.end(), [](const auto& t) { return *t >= 0; }); },
+        limit);
+    double last = 0;
+    for (const auto& t : at) last = std::max(last, *t);
+    return {last, int(std::count_if(shown.begin(), shown.end(), [](const auto& s) { return *s; }))};
+}
 
 Track local(const fs::path& file) { return song(file.string(), MusicSource::local); }
 
@@ -331,28 +367,34 @@ int main(int argc, char** argv) {
     const std::string cover = *ArtworkJPEG::encode(*ArtworkImage::make(600, 600, std::move(pixels)), 0.5);
     std::ofstream(root / "home" / "cover.jpg") << cover;
     std::printf("cover file: %zu bytes\n", cover.size());
-    FuseShare share(root / "share", 1000, cover);
-    int album = 0;
+    // Albums from 900 on hold no cover.
+    FuseShare share(root / "share", 1000, cover, 900);
+    int album = 0, bareAlbum = 900;
     const std::string which = argc > 1 ? argv[1] : "all";
 
-    if (which == "all" || which == "wake") {
-        // Rows on screen while the share sleeps; then it wakes.
-        Setup setup(root / "cache-wake");
+    // Rows on screen while the share sleeps (songs without a cover first, when `bare`, and the
+    // covered ones 3.5 s later); then it wakes.
+    auto wakeCase = [&](const char* name, int bare) {
+        Setup setup(root / (std::string("cache-") + name));
         ServiceArtworkLoader loader(setup.service, [] { return std::chrono::system_clock::now(); });
-        const int rows = 12;
-        std::vector<std::unique_ptr<MacArtworkModel>> views;
+        const int rows = bare ? 8 : 12;
+        std::vector<std::unique_ptr<MacArtworkModel>> views, bareViews;
+        auto show = [&](std::vector<std::unique_ptr<MacArtworkModel>>& into, const Track& track) {
+            into.push_back(std::make_unique<MacArtworkModel>());
+            into.back()->setLoader(&loader);
+            into.back()->setTrack(track);
+        };
         share.sleep();
         const auto asked = Clock::now();
-        for (int row = 0; row < rows; ++row) {
-            views.push_back(std::make_unique<MacArtworkModel>());
-            views.back()->setLoader(&loader);
-            views.back()->setTrack(local(share.cover(album++)));
-        }
+        for (int row = 0; row < bare; ++row) show(bareViews, local(share.cover(bareAlbum++)));
+        if (bare) setup.queue.runUntil([] { return false; }, 3.5);
+        for (int row = 0; row < rows; ++row) show(views, local(share.cover(album++)));
         setup.queue.runUntil([&] { return setup.service->cacheUsage().pendingConsumers == 0; }, 120);
         int shown = 0;
         for (auto& view : views) shown += view->hasImage();
-        std::printf("wake: %d rows asked while asleep; all answered after %.2f s, %d shown\n", rows,
-                    since(asked), shown);
+        std::printf("%s: %d covered rows asked while asleep (%d without a cover before them); all "
+                    "answered after %.2f s, %d shown\n",
+                    name, rows, bare, since(asked), shown);
         setup.queue.runUntil([] { return false; }, 5);
         const auto woke = Clock::now();
         share.wake(0);
@@ -371,76 +413,107 @@ int main(int argc, char** argv) {
         double last = 0;
         for (double t : at) {
             within += t >= 0 && t <= 2;
-            last = std::max(last, t);
+            last = t < 0 ? 1e9 : std::max(last, t);
         }
-        std::printf("wake: %d of %d rows show within 2 s of waking, last at %.2f s\n", within, rows,
-                    last);
-    }
+        std::printf("%s: %d of %d covered rows show within 2 s of waking, last at %s\n", name,
+                    within, rows, last > 1e8 ? "never (30 s)" : (std::to_string(last) + " s").c_str());
+    };
+    if (which == "all" || which == "wake") wakeCase("wake", 0);
+    if (which == "all" || which == "wake-bare") wakeCase("wake-bare", 4);
 
-    for (double delay : {0.3, 0.5, 1.0}) {
-        if (which != "all" && which != "slow") break;
-        Setup setup(root / ("cache-slow-" + std::to_string(delay)));
+    // `covers` covers of the share answering each request in `delay` s.
+    auto slowCase = [&](double delay, std::size_t threads, int covers) {
+        Setup setup(root / ("cache-slow-" + std::to_string(delay) + "-" + std::to_string(threads)),
+                    threads);
         share.wake(delay);
-        const int covers = 40;
         const std::size_t before = share.requests();
-        std::vector<std::shared_ptr<int>> outcomes;  // 0 waiting, 1 shown, 2 missing
-        std::vector<double> at(covers, -1);
+        std::vector<std::shared_ptr<double>> at;
+        std::vector<std::shared_ptr<bool>> shown;
         std::vector<ArtworkRequest> requests;
         const auto asked = Clock::now();
         for (int i = 0; i < covers; ++i) {
-            auto outcome = std::make_shared<int>(0);
-            outcomes.push_back(outcome);
+            at.push_back(std::make_shared<double>(-1));
+            shown.push_back(std::make_shared<bool>(false));
             requests.push_back(setup.service->image(
                 local(share.cover(album++)), std::chrono::system_clock::now(),
-                [outcome, &at, i, asked](TaskResult<ArtworkImagePtr> result) {
-                    *outcome = result.ok() && result.value() ? 1 : 2;
-                    at[i] = since(asked);
+                [t = at.back(), s = shown.back(), asked](TaskResult<ArtworkImagePtr> result) {
+                    *s = result.ok() && result.value();
+                    *t = since(asked);
                 }));
         }
-        setup.queue.runUntil(
-            [&] {
-                for (auto& o : outcomes)
-                    if (*o == 0) return false;
-                return true;
-            },
-            300);
-        int shown = 0;
-        double last = 0;
-        for (int i = 0; i < covers; ++i) {
-            shown += *outcomes[i] == 1;
-            last = std::max(last, at[i]);
-        }
-        std::printf("slow %.1f s a request: %d of %d covers shown on first ask, last answer at %.1f s, "
-                    "%.1f requests a cover\n",
-                    delay, shown, covers, last, double(share.requests() - before) / covers);
+        const auto [last, count] = answerAll(setup, at, shown, 300);
+        std::printf("slow %.1f s a request, %zu workers: %d of %d covers shown on first ask, last "
+                    "answer at %.1f s, %.1f requests a cover\n",
+                    delay, threads, count, covers, last,
+                    double(share.requests() - before) / covers);
         share.wake(0);
-    }
+    };
+    if (which == "all" || which == "slow")
+        for (double delay : {0.3, 0.5, 1.0}) slowCase(delay, 16, 40);
+    if (which == "all" || which == "slow-small")
+        for (std::size_t threads : {2u, 4u}) slowCase(0.5, threads, 20);
 
     if (which == "all" || which == "hung") {
-        Setup setup(root / "cache-hung");
-        share.sleep();
-        std::vector<ArtworkRequest> requests;
-        for (int i = 0; i < 100; ++i)
-            requests.push_back(setup.service->image(local(share.cover(album++)),
-                                                    std::chrono::system_clock::now(),
-                                                    [](TaskResult<ArtworkImagePtr>) {}));
-        setup.queue.runUntil([] { return false; }, 0.5);
-        setup.client->answer("https://covers.test/net", cover);
-        double home = -1, network = -1;
-        const auto asked = Clock::now();
-        requests.push_back(setup.service->image(
-            local(root / "home" / "x.mp3"), std::chrono::system_clock::now(),
-            [&](TaskResult<ArtworkImagePtr> result) { home = result.ok() ? since(asked) : -2; }));
-        requests.push_back(setup.service->image(
-            song("net"), std::chrono::system_clock::now(),
-            [&](TaskResult<ArtworkImagePtr> result) { network = result.ok() ? since(asked) : -2; }));
-        setup.queue.runUntil([&] { return home != -1 && network != -1; }, 120);
-        std::printf("hung: behind 100 covers of a hung share, home cover after %.3f s, network "
-                    "cover after %.3f s\n",
-                    home, network);
-        share.wake(0);
-        setup.queue.runUntil([&] { return setup.service->cacheUsage().pendingConsumers == 0; }, 60);
+        FuseShare second(root / "share2", 1000, cover), third(root / "share3", 1000, cover);
+        std::vector<FuseShare*> shares = {&share, &second, &third};
+        std::vector<int> next = {album, 0, 0};
+        for (std::size_t hung = 1; hung <= shares.size(); ++hung) {
+            Setup setup(root / ("cache-hung-" + std::to_string(hung)));
+            std::vector<ArtworkRequest> requests;
+            for (std::size_t i = 0; i < hung; ++i) {
+                shares[i]->sleep();
+                for (int j = 0; j < 100; ++j)
+                    requests.push_back(setup.service->image(
+                        local(shares[i]->cover(next[i]++)), std::chrono::system_clock::now(),
+                        [](TaskResult<ArtworkImagePtr>) {}));
+            }
+            setup.queue.runUntil([] { return false; }, 0.5);
+            setup.client->answer("https://covers.test/net", cover);
+            double home = -1, network = -1;
+            const auto asked = Clock::now();
+            requests.push_back(setup.service->image(
+                local(root / "home" / "x.mp3"), std::chrono::system_clock::now(),
+                [&](TaskResult<ArtworkImagePtr> result) { home = result.ok() ? since(asked) : -2; }));
+            requests.push_back(setup.service->image(
+                song("net"), std::chrono::system_clock::now(), [&](TaskResult<ArtworkImagePtr> result) {
+                    network = result.ok() ? since(asked) : -2;
+                }));
+            setup.queue.runUntil([&] { return home != -1 && network != -1; }, 120);
+            std::printf("hung: behind 100 covers of each of %zu hung shares, home cover after %.3f "
+                        "s, network cover after %.3f s\n",
+                        hung, home, network);
+            for (std::size_t i = 0; i < hung; ++i) shares[i]->wake(0);
+            setup.queue.runUntil(
+                [&] { return setup.service->cacheUsage().pendingConsumers == 0; }, 60);
+        }
+        album = next[0];
+        second.unmount();
+        third.unmount();
     }
+
+    if (which == "all" || which == "grid")
+        for (std::size_t threads : {2u, 4u, 8u}) {
+            Setup setup(root / ("cache-grid-" + std::to_string(threads)), threads,
+                        std::make_shared<SlowClient>(cover, 0.5));
+            std::vector<std::shared_ptr<double>> at;
+            std::vector<std::shared_ptr<bool>> shown;
+            std::vector<ArtworkRequest> requests;
+            const auto asked = Clock::now();
+            for (int i = 0; i < 20; ++i) {
+                at.push_back(std::make_shared<double>(-1));
+                shown.push_back(std::make_shared<bool>(false));
+                requests.push_back(setup.service->image(
+                    song("card" + std::to_string(i)), std::chrono::system_clock::now(),
+                    [t = at.back(), s = shown.back(), asked](TaskResult<ArtworkImagePtr> result) {
+                        *s = result.ok() && result.value();
+                        *t = since(asked);
+                    }));
+            }
+            const auto [last, count] = answerAll(setup, at, shown, 120);
+            std::printf("grid: 20 online covers at 0.5 s each on %zu workers: %d shown, the last "
+                        "after %.2f s\n",
+                        threads, count, last);
+        }
     share.unmount();
     std::_Exit(0);
 }

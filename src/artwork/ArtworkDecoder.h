@@ -25,6 +25,9 @@ struct Work {
     // bring code tables of their own.
     std::int64_t deflateBlocks = 0;
     std::int64_t tableBlocks = 0;
+    // PNG: of the deflate blocks inflated so far, those that made fewer than
+    // `pngSymbolsPerBlock` bytes.
+    std::int64_t shortBlocks = 0;
     // GIF: the symbols (pixels) the first frame's LZW codes stand for, a clear code counted as
     // one, counted so far.
     std::int64_t symbols = 0;
@@ -64,12 +67,17 @@ inline constexpr std::int64_t pngSymbolsPerBlock = 127;
 constexpr std::int64_t pngRowBlocks(std::int64_t rowBytes) {
     return (rowBytes + pngSymbolsPerBlock - 1) / pngSymbolsPerBlock + 3;
 }
-// Rows that narrow let a cover's 16 MB be all blocks with tables, so those are bounded apart, to
-// about 0.3 s of CPU: a PNG whose image data begins more is refused before their tables are
-// built. zlib's smallest blocks reach that many with 38 MB of image data (an 8-bit RGBA picture
-// of 3080²), its next smallest with twice that, more than the decode budget takes (60 MB, a
-// 16-bit RGBA picture of 2700²); its usual ones with 4.9 GB.
-inline constexpr std::int64_t pngTableBlockLimit = 300'000;
+// Blocks with tables are bounded apart, so that rows a byte wide cannot make a cover's 16 MB all
+// of them: a PNG whose image data begins more than it needs at zlib's smallest blocks (one every
+// 127 bytes, one more for each row of 127 bytes or more that a flush cuts, and the allowance),
+// and more than this floor, is refused before their tables are built. The floor, about 0.1 s of
+// CPU, leaves pictures of narrower rows a block with tables for each of 100,000 rows.
+inline constexpr std::int64_t pngTableBlockLimit = 100'000;
+// Blocks that inflate fewer bytes than zlib's smallest hold symbols come only where a writer
+// flushes (the block it cuts, and an empty one after it) and at the stream's end; each costs
+// its inflater its setting up, however little it holds, so past this many (some 15 ms) a PNG
+// is refused. A writer flushing every row reaches it at 500,000 rows.
+inline constexpr std::int64_t pngShortBlockLimit = 1'000'000;
 // A picture stored without interlacing, `rows` of `rowBytes` each (its filter byte counted).
 constexpr std::int64_t pngBlockLimit(std::int64_t rows, std::int64_t rowBytes) {
     return pngBlockAllowance + rows * pngRowBlocks(rowBytes);

@@ -60,18 +60,24 @@ std::optional<ArtworkPNGStrips::Header> ArtworkPNGStrips::header(const std::uint
     header.channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
     header.interlaced = fields[12] != 0;
     header.blockLimit = ArtworkDecoder::pngBlockAllowance;
+    std::int64_t cutRows = 0;  // rows a flush may end a block with tables in
     auto addPass = [&](std::int64_t w, std::int64_t h) {
         if (w < 1 || h < 1) return;
         const std::int64_t rowBytes = 1 + (w * header.channels * header.depth + 7) / 8;
         header.bytes += h * rowBytes;
         header.blockLimit += h * ArtworkDecoder::pngRowBlocks(rowBytes);
+        if (rowBytes >= ArtworkDecoder::pngSymbolsPerBlock) cutRows += h;
     };
     if (!header.interlaced) {
         addPass(header.width, header.height);
-        return header;
+    } else {
+        for (const auto& [x, y, dx, dy] : passes)
+            addPass(passSide(header.width, x, dx), passSide(header.height, y, dy));
     }
-    for (const auto& [x, y, dx, dy] : passes)
-        addPass(passSide(header.width, x, dx), passSide(header.height, y, dy));
+    header.tableBlockLimit =
+        std::max(ArtworkDecoder::pngBlockAllowance +
+                     header.bytes / ArtworkDecoder::pngSymbolsPerBlock + cutRows,
+                 ArtworkDecoder::pngTableBlockLimit);
     return header;
 }
 
@@ -326,9 +332,12 @@ bool ArtworkPNGStrips::inflateStep(int& result) {
         pieces_.front() = pieces_.front().subspan(count);
         if (pieces_.front().empty()) pieces_.pop_front();
     }
-    // Judged as it begins, before the inflater builds its tables.
-    if (atBlock_ && bringsTables() && ++work_.tableBlocks > ArtworkDecoder::pngTableBlockLimit)
+    // Judged as it begins, before the inflater builds its tables. Past the last block comes the
+    // stream's check value, no block.
+    const bool pastLast = stream_.data_type & 64;
+    if (atBlock_ && !pastLast && bringsTables() && ++work_.tableBlocks > header_.tableBlockLimit)
         return false;
+    if (atBlock_) blockStart_ = stream_.total_out;
     atBlock_ = false;
     const Bytef* before = stream_.next_in;
     result = inflate(&stream_, Z_BLOCK);
@@ -339,8 +348,11 @@ bool ArtworkPNGStrips::inflateStep(int& result) {
     if (stream_.data_type & 128) {  // stopped at the end of a block
         atBlock_ = true;
         ++work_.deflateBlocks;
+        if (stream_.total_out - blockStart_ < uLong{ArtworkDecoder::pngSymbolsPerBlock})
+            ++work_.shortBlocks;
         if (options_.onWork) options_.onWork(work_);
         if (work_.deflateBlocks > header_.blockLimit) return false;
+        if (work_.shortBlocks > ArtworkDecoder::pngShortBlockLimit) return false;
     }
     return true;
 }

@@ -21,12 +21,14 @@ namespace velto {
 // stoppable between them), its filters undone and its interlaced passes put in place; each strip
 // holds its rows unfiltered in uncompressed deflate blocks, which the library copies. Only what
 // the header needs is inflated: a stream that holds more or less, or takes more blocks than the
-// header allows (see `ArtworkDecoder::pngRowBlocks` and `pngTableBlockLimit`), is refused, and so
-// is a header naming a colour type at a depth PNG does not have.
+// header allows (see `ArtworkDecoder::pngRowBlocks`, `pngTableBlockLimit` and
+// `pngShortBlockLimit`), is refused, and so is a header naming a colour type at a depth PNG does
+// not have.
 class ArtworkPNGStrips {
   public:
     // What the header says. `bytes` is what the image data inflates to, interlaced passes
-    // counted; `blockLimit` the most deflate blocks it may take.
+    // counted; `blockLimit` the most deflate blocks it may take, `tableBlockLimit` the most
+    // of those with code tables of their own.
     struct Header {
         std::int64_t width = 0;
         std::int64_t height = 0;
@@ -35,6 +37,7 @@ class ArtworkPNGStrips {
         bool interlaced = false;
         std::int64_t bytes = 0;
         std::int64_t blockLimit = 0;
+        std::int64_t tableBlockLimit = 0;
     };
     // None for a header that does not say.
     static std::optional<Header> header(const std::uint8_t* data, std::size_t size);
@@ -84,6 +87,7 @@ class ArtworkPNGStrips {
     bool inflating_ = false;
     bool atBlock_ = true;         // the inflater stands before a block's header
     std::uint8_t lastTaken_ = 0;  // the last byte of the data the inflater took
+    uLong blockStart_ = 0;        // the bytes inflated before the block under way
     ArtworkDecoder::Work work_;
     std::unique_ptr<std::uint8_t[]> raw_;    // as inflated; unfiltered in place
     std::unique_ptr<std::uint8_t[]> image_;  // the rows in place, each after a filter byte of 0

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <deque>
 #include <limits>
 #include <map>
-#include <mutex>
 #include <stop_token>
 #include <unordered_map>
 #include <utility>
@@ -16,7 +14,11 @@
 #include "artwork/ArtworkDecoder.h"
 #include "artwork/ArtworkJPEG.h"
 #include "artwork/ArtworkPalette.h"
+#include "artwork/LimitedJobs.h"
+#include "artwork/LoadRoom.h"
 #include "artwork/LocalArtworkLoader.h"
+#include "artwork/PlacedJobs.h"
+#include "artwork/ReadPatience.h"
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
 #include "foundation/files/Paths.h"
@@ -43,182 +45,9 @@ ArtworkDate addSeconds(ArtworkDate date, double seconds) {
     return date + Duration(static_cast<Duration::rep>(std::llround(ticks)));
 }
 
-// Jobs on the shared pool, at most `width` of them running at once, started in the order
-// asked. Width 1 is the disk queue: writes and deletions one after another, so a deletion asked
-// after a write never finds that write still to come and no trim meets a file half written.
-class LimitedJobs : public std::enable_shared_from_this<LimitedJobs> {
-public:
-    LimitedJobs(WorkerPool& pool, std::size_t width)
-        : pool_(pool), width_(std::max<std::size_t>(width, 1)) {}
-
-    void add(std::function<void()> job) {
-        {
-            std::lock_guard lock(mutex_);
-            jobs_.push_back(std::move(job));
-            if (running_ == width_) return;
-            ++running_;
-        }
-        pool_.submit([self = shared_from_this()] { self->drain(); });
-    }
-
-private:
-    void drain() {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::lock_guard lock(mutex_);
-                if (jobs_.empty()) {
-                    --running_;
-                    return;
-                }
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-            }
-            try {
-                job();
-            } catch (...) {
-                // Jobs report through their own results.
-            }
-        }
-    }
-
-    WorkerPool& pool_;
-    const std::size_t width_;
-    std::mutex mutex_;
-    std::deque<std::function<void()>> jobs_;
-    std::size_t running_ = 0;
-};
-
-// Jobs on the shared pool grouped by the place they wait on, at most `width` running at once and
-// at most `perPlace` of one place: a place that stopped answering holds a few workers, and the
-// jobs of every other place pass its queue. Places take turns; the jobs of one start in the
-// order asked.
-class PlacedJobs : public std::enable_shared_from_this<PlacedJobs> {
-public:
-    PlacedJobs(WorkerPool& pool, std::size_t width, std::size_t perPlace)
-        : pool_(pool),
-          width_(std::max<std::size_t>(width, 1)),
-          perPlace_(std::clamp<std::size_t>(perPlace, 1, width_)) {}
-
-    void add(const std::string& place, std::function<void()> job) {
-        std::optional<Started> next;
-        {
-            std::lock_guard lock(mutex_);
-            lanes_[place].jobs.push_back(std::move(job));
-            next = takeNext();
-        }
-        if (next) pool_.submit([self = shared_from_this(), next = std::move(*next)]() mutable {
-            self->drain(std::move(next));
-        });
-    }
-
-private:
-    struct Lane {
-        std::deque<std::function<void()>> jobs;
-        std::size_t running = 0;
-    };
-    struct Started {
-        std::string place;
-        std::function<void()> job;
-    };
-
-    // Under the lock.
-    std::optional<Started> takeNext() {
-        if (running_ >= width_ || lanes_.empty()) return std::nullopt;
-        auto lane = lanes_.upper_bound(lastServed_);
-        for (std::size_t looked = 0; looked < lanes_.size(); ++looked, ++lane) {
-            if (lane == lanes_.end()) lane = lanes_.begin();
-            if (lane->second.jobs.empty() || lane->second.running >= perPlace_) continue;
-            ++lane->second.running;
-            ++running_;
-            lastServed_ = lane->first;
-            Started started{lane->first, std::move(lane->second.jobs.front())};
-            lane->second.jobs.pop_front();
-            return started;
-        }
-        return std::nullopt;
-    }
-
-    void drain(Started started) {
-        for (;;) {
-            try {
-                started.job();
-            } catch (...) {
-                // Jobs report through their own results.
-            }
-            std::lock_guard lock(mutex_);
-            auto lane = lanes_.find(started.place);
-            --running_;
-            if (--lane->second.running == 0 && lane->second.jobs.empty()) lanes_.erase(lane);
-            auto next = takeNext();
-            if (!next) return;
-            started = std::move(*next);
-        }
-    }
-
-    WorkerPool& pool_;
-    const std::size_t width_;
-    const std::size_t perPlace_;
-    std::mutex mutex_;
-    std::map<std::string, Lane> lanes_;
-    std::string lastServed_;
-    std::size_t running_ = 0;
-};
-
 // Places of the work that is no read of the user's files (mount points start with "/").
 const std::string network = "network";
 const std::string processor;
-
-// The patience of a read of the user's files: it runs out once the file system has not answered
-// for `deadline` of main-queue time, however long the read takes in all.
-class ReadPatience : public std::enable_shared_from_this<ReadPatience> {
-public:
-    ReadPatience(MainQueue& queue, double deadline) : queue_(queue), deadline_(seconds(deadline)) {}
-
-    std::stop_token token() const { return out_.get_token(); }
-
-    // Any thread.
-    void start() {
-        std::lock_guard lock(mutex_);
-        timer_ = queue_.schedule(deadline_, [self = shared_from_this()] { self->check(); });
-    }
-    void end() {
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        queue_.cancel(timer_);
-    }
-    // At most one note on its way at a time, however fast the answers come.
-    void answered() {
-        if (noting_.exchange(true)) return;
-        queue_.post([self = shared_from_this()] {
-            self->noting_ = false;
-            self->lastAnswer_ = self->queue_.uptime();
-        });
-    }
-
-private:
-    // Main thread.
-    void check() {
-        std::lock_guard lock(mutex_);
-        if (ended_) return;
-        const MainQueue::Duration now = queue_.uptime();
-        if (lastAnswer_ && now - *lastAnswer_ < deadline_) {
-            timer_ = queue_.schedule(*lastAnswer_ + deadline_ - now,
-                                     [self = shared_from_this()] { self->check(); });
-            return;
-        }
-        out_.request_stop();
-    }
-
-    MainQueue& queue_;
-    const MainQueue::Duration deadline_;
-    std::stop_source out_;
-    std::mutex mutex_;
-    MainQueue::TimerId timer_ = 0;
-    bool ended_ = false;
-    std::atomic<bool> noting_{false};
-    std::optional<MainQueue::Duration> lastAnswer_;  // main thread
-};
 
 // Where a key's picture comes from: a track, or an address.
 struct Origin {
@@ -246,14 +75,16 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
           mainQueue(environment.mainQueue), addresses(environment.addresses),
           localReads(std::move(environment.localReads)),
           disk(std::make_shared<LimitedJobs>(environment.workers, 1)),
-          // Pictures already on disk never wait behind downloads or reads of the user's files.
+          // Pictures already on disk queue apart from downloads and reads of the user's files.
           cacheReads(std::make_shared<LimitedJobs>(environment.workers,
                                                    environment.workers.threadCount() / 4)),
-          // Slow servers and shares must not hold every worker: downloads, reads of the user's
-          // files and decodes get half the pool, and one place half of that.
-          loads(std::make_shared<PlacedJobs>(environment.workers,
-                                             environment.workers.threadCount() / 2,
-                                             environment.workers.threadCount() / 4)) {}
+          // Slow servers and shares must not hold every worker, nor keep the pool from the
+          // places that answer.
+          loads(std::make_shared<PlacedJobs>(
+              environment.workers,
+              LoadRoom(environment.workers.threadCount(),
+                       {network, AbandonableWork::shared().placeOfRead(Paths::homeDir().string())},
+                       {processor}))) {}
 
     // Set at construction, read on any thread.
     const std::shared_ptr<SourceRuntime> runtime;
@@ -318,20 +149,29 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
     }
 
     // Blocking; on a worker. A share that stopped answering, or a disk spinning up, holds the
-    // read past the deadline: the cover counts as missing then, and the read goes on; the
-    // cover it still finds is cached and announced (see arrivedLate). A cover whose read
-    // never began, as the place held too many reads already, is read again once the place
-    // answers.
+    // read past the deadline: the cover counts as missing then, and the read goes on; what it
+    // still finds is passed on (see arrivedLate). Any answer of the place means it is awake:
+    // the covers given up there are read again, also those whose reads never began as the
+    // place held too many reads already.
     std::string readLocal(const Track& track, Date now, const std::stop_token& stop) {
+        const std::string place = LocalArtworkLoader::placeOf(track);
         auto patience = std::make_shared<ReadPatience>(mainQueue, localReadDeadline);
         auto late = [weak = weak_from_this(), track, now](std::optional<std::string> data) {
-            if (auto self = weak.lock(); self && data) self->arrivedLate(track, std::move(*data), now);
+            if (auto self = weak.lock()) self->arrivedLate(track, std::move(data), now);
+        };
+        auto heard = std::make_shared<std::atomic<bool>>(false);
+        auto answered = [weak = weak_from_this(), patience, heard, place, now] {
+            patience->answered();
+            auto self = weak.lock();
+            if (!self) return;
+            self->loads->answered(place);
+            if (!heard->exchange(true))
+                self->mainQueue.post([self, place, now] { self->readAgain(place, now); });
         };
         std::optional<std::string> data;
         patience->start();
         try {
-            data = localReads(track, stop, {patience->token(), late},
-                              [patience] { patience->answered(); });
+            data = localReads(track, stop, {patience->token(), late}, answered);
         } catch (...) {
             patience->end();
             throw;
@@ -339,8 +179,7 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         patience->end();
         if (!data && patience->token().stop_requested()) {
             Log::info("artwork", "local cover not read in time: " + track.songmid);
-            mainQueue.post([self = shared_from_this(), track,
-                            place = LocalArtworkLoader::placeOf(track)] {
+            mainQueue.post([self = shared_from_this(), track, place] {
                 self->givenUp.insert_or_assign(track.musicID(), GivenUp{place, track});
             });
         }
@@ -348,21 +187,26 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
         return std::move(*data);
     }
 
-    // Any thread: a local cover read after its deadline; its place answers again.
-    void arrivedLate(const Track& track, std::string data, Date now) {
-        loads->add(processor, [self = shared_from_this(), track, data = std::move(data), now] {
+    // Any thread: a local read left behind at its deadline ended after all, with or without a
+    // picture; its place answers again.
+    void arrivedLate(const Track& track, std::optional<std::string> data, Date now) {
+        auto passOn = [self = shared_from_this(), key = track.musicID(),
+                       place = LocalArtworkLoader::placeOf(track), now](ArtworkImagePtr image) {
+            self->mainQueue.post([self, key, place, now, image] {
+                self->givenUp.erase(key);
+                self->cameLate(key, image, now);
+                self->readAgain(place, now);
+            });
+        };
+        if (!data) return passOn(nullptr);
+        loads->add(processor, [self = shared_from_this(), data = std::move(*data), passOn] {
             ArtworkImagePtr image;
             try {
                 image = self->decode(data, {});
             } catch (...) {
                 // The place answered all the same.
             }
-            self->mainQueue.post([self, key = track.musicID(), image,
-                                  place = LocalArtworkLoader::placeOf(track), now] {
-                self->givenUp.erase(key);
-                self->cameLate(key, image, now);
-                self->readAgain(place, now);
-            });
+            passOn(image);
         });
     }
 
@@ -434,7 +278,17 @@ struct ArtworkService::Core : std::enable_shared_from_this<Core> {
             origin.track ? runtime->picURL(*origin.track, stop) : origin.address;
         throwIfCancelled(stop);
         if (!addresses.allows(url)) throw SourceError::source(badAnswer);
-        return client->data(url, stop);
+        // Any answer of the server, an error too, shows the network answers.
+        try {
+            std::string data = client->data(url, stop);
+            loads->answered(network);
+            return data;
+        } catch (const CancellationError&) {
+            throw;
+        } catch (...) {
+            loads->answered(network);
+            throw;
+        }
     }
 
     ArtworkImagePtr fetchImage(const Origin& origin, Date now, std::stop_token stop) {

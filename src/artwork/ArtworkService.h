@@ -29,10 +29,10 @@ namespace velto {
 //
 // State lives on the main thread: every call, and every callback, is made there. Disk work,
 // decoding and downloads run on the workers: every write and deletion of the cache folder on
-// one serial queue, reads of the cache folder on at most a quarter of the pool, downloads, reads
-// of the user's files and their decodes on at most half (each at least one worker), and of
-// those at most half for one place (a mount holding the user's files, the network), so a share
-// that stops answering never holds up the covers of another place. The service reads the clock
+// one serial queue, reads of the cache folder on at most a quarter of the pool (at least one
+// worker), downloads, reads of the user's files and their decodes by the place they wait on
+// (a mount holding the user's files, the network) as LoadRoom allows, so a share that stops
+// answering never holds up the covers of another place. The service reads the clock
 // only through the main queue: each decision on a picture's age uses the `now` of the call
 // that caused it.
 class ArtworkService {
@@ -100,10 +100,10 @@ public:
     ArtworkRequest accentHex(const Track& track, Date now, AccentDone done);
     // Forgets the track's picture in every tier; its waiters get CancellationError.
     void removeCachedArtwork(const Track& track);
-    // A local cover answered as missing at its deadline whose read still ends with a picture:
-    // the picture is cached then and its key handed to every observer on the main queue, so
-    // that whoever shows the placeholder can ask again. The observer stays while the returned
-    // handle lives.
+    // A local cover answered as missing at its deadline whose read still ends with a picture,
+    // or that is read again once its place answers: the picture is cached then and its key
+    // handed to every observer on the main queue, so that whoever shows the placeholder can ask
+    // again. The observer stays while the returned handle lives.
     [[nodiscard]] std::shared_ptr<void> observeLateCovers(
         std::function<void(const std::string& key)> observer);
     CacheUsage cacheUsage() const;

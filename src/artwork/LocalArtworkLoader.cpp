@@ -156,8 +156,16 @@ std::optional<std::string> loadLocalArtworkData(
         // worker then.
         return AbandonableWork::shared().run<std::optional<std::string>>(
             stop,
-            [file = fs::path(path), answered = std::move(answered)](std::stop_token stop) {
-                return read(file, stop, answered);
+            [file = fs::path(path), answered = std::move(answered)](
+                std::stop_token stop) -> std::optional<std::string> {
+                try {
+                    return read(file, stop, answered);
+                } catch (const CancellationError&) {
+                    throw;
+                } catch (...) {
+                    // The files answered with an error: no picture there, said at once or late.
+                    return std::nullopt;
+                }
             },
             path, std::move(late));
     } catch (const AbandonableWork::Busy&) {

@@ -435,6 +435,37 @@ TEST(ArtworkDecoder, GifWorkIsCountedFromItsCodesBeforeDecoding) {
     EXPECT_EQ(blocks, 3);
 }
 
+// zlib writing literals only at its smallest memory level begins a block with tables every 127
+// bytes: a valid picture of 41 MB of image data takes more of them than the floor of their
+// bound, and is decoded all the same, every pixel where it belongs.
+TEST(ArtworkDecoder, PngOfZlibsSmallestBlocksIsDecodedAtAnySize) {
+    HostileCovers::PngPicture picture;
+    picture.width = picture.height = 3200;
+    const auto side = static_cast<std::size_t>(picture.width);
+    picture.samples.resize(side * side * 4);
+    std::uint32_t seed = 5;
+    for (std::size_t pixel = 0; pixel < side * side; ++pixel) {
+        seed = seed * 1103515245 + 12345;
+        const std::size_t x = pixel % side, y = pixel / side;
+        for (std::size_t c = 0; c < 3; ++c)
+            picture.samples[pixel * 4 + c] =
+                static_cast<std::uint16_t>((x + 2 * y + 40 * c + (seed >> 30)) % 256);
+        picture.samples[pixel * 4 + 3] = 255;
+    }
+    const std::string data =
+        HostileCovers::png(picture, {.memoryLevel = 1, .strategy = Z_HUFFMAN_ONLY});
+    ArtworkDecoder::Work lastSeen;
+    auto image = ArtworkDecoder::downsample(data, 3200, {.onWork = [&](const auto& work) {
+                                                             lastSeen = work;
+                                                         }});
+    EXPECT_GT(lastSeen.tableBlocks, ArtworkDecoder::pngTableBlockLimit);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width(), 3200);
+    for (int y : {0, 1, 1777, 3199})
+        for (int x : {0, 5, 2048, 3199})
+            EXPECT_EQ(redAt(*image, x, y), picture.samples[(std::size_t(y) * side + std::size_t(x)) * 4]);
+}
+
 // A deflate block costs its inflater the building of its code tables however little it holds.
 // A PNG's blocks are counted as its image data is inflated, and those past what the header's
 // size allows refused there, those with tables past their own bound too; a stop ends the
@@ -469,6 +500,26 @@ TEST(ArtworkDecoder, PngBlocksAreCountedAsTheyAreInflated) {
                                             1, {.onWork = keep}));
     EXPECT_EQ(lastSeen.tableBlocks, tables);
     EXPECT_EQ(lastSeen.deflateBlocks, tables);
+
+    // What follows the last block (the stream's check value) begins no block: in this one it
+    // reads as the header of a block with tables.
+    EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::zeroPng(31, 31, 16, 6, -1, 1), 31,
+                                           {.onWork = keep}));
+    EXPECT_EQ(lastSeen.tableBlocks, 1);
+    EXPECT_EQ(lastSeen.deflateBlocks, 2);
+
+    // Blocks that make next to nothing are bounded apart too, whatever their kind: rows two
+    // bytes wide allow four blocks each, and empty fixed-code ones are 10 bits.
+    const std::int64_t shortMost = ArtworkDecoder::pngShortBlockLimit;
+    const int tall = static_cast<int>(shortMost / ArtworkDecoder::pngRowBlocks(2) + 1);
+    EXPECT_TRUE(ArtworkDecoder::downsample(HostileCovers::zeroPng(1, tall, 8, 0, -1, 0, shortMost - 1),
+                                           1, {.onWork = keep}));
+    EXPECT_EQ(lastSeen.shortBlocks, shortMost - 1);
+    EXPECT_EQ(lastSeen.deflateBlocks, shortMost);
+    EXPECT_FALSE(ArtworkDecoder::downsample(
+        HostileCovers::zeroPng(1, tall, 8, 0, -1, 2, shortMost), 1, {.onWork = keep}));
+    EXPECT_EQ(lastSeen.shortBlocks, shortMost + 1);
+    EXPECT_EQ(lastSeen.deflateBlocks, shortMost + 1);
 
     std::stop_source stop;
     int blocks = 0;

@@ -416,6 +416,63 @@ TEST_F(ArtworkServiceTest, StalledLocalCoversAreMissingPastTheirDeadline) {
     service.reset();
 }
 
+// A share that wakes answers the reads it held whatever they find: reads of songs without a
+// cover, ending with no picture, wake it as well, and every cover given up while it slept (also
+// those whose reads never began) is read again and announced.
+TEST_F(ArtworkServiceTest, ASharesWakeFromCoverlessReadsBringsEveryCoverGivenUp) {
+    WorkerPool eight{8};
+    service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
+                                               ArtworkService::Limits{1 << 20, 1 << 20, 1200},
+                                               ArtworkService::Environment{eight, queue});
+    const fs::path share = dir.path() / "share";
+    auto local = [&](const std::string& name, bool covered) {
+        fs::create_directories(share / name);
+        if (covered) std::ofstream(share / name / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
+        return song((share / name / "x.mp3").string(), MusicSource::local);
+    };
+    std::vector<std::string> late;
+    auto observing =
+        service->observeLateCovers([&](const std::string& key) { late.push_back(key); });
+    auto stalled = std::make_unique<StalledShare>(share);
+    std::vector<std::shared_ptr<Outcome>> asked;
+    for (int i = 0; i < 4; ++i) {
+        const Track track = local("bare" + std::to_string(i), false);
+        asked.push_back(ask(&track, at(0)));
+    }
+    ASSERT_TRUE(stalled->waitUntilHeld(1));
+    std::vector<Track> covered;
+    for (int i = 0; i < 8; ++i) {
+        covered.push_back(local("covered" + std::to_string(i), true));
+        asked.push_back(ask(&covered.back(), at(0)));
+    }
+    auto answered = [&] {
+        return std::all_of(asked.begin(), asked.end(), [](const auto& o) { return o->answered; });
+    };
+    for (int round = 0; !answered(); ++round) {
+        ASSERT_LT(round, 40);
+        ASSERT_TRUE(eventually([&] { return queue.pendingTimerCount() > 0 || answered(); }));
+        queue.advance(seconds(ArtworkService::localReadDeadline));
+        queue.runUntil([&] { return answered(); }, std::chrono::milliseconds(200));
+    }
+    for (const auto& outcome : asked) EXPECT_EQ(outcome->message(), "本地音频暂无封面");
+    EXPECT_TRUE(late.empty());
+
+    // No time passes: the reads held end, and what follows comes of their answers alone.
+    stalled->answer();
+    ASSERT_TRUE(queue.runUntil([&] { return late.size() >= covered.size(); }, std::chrono::seconds(5)))
+        << late.size() << " of " << covered.size() << " announced";
+    std::sort(late.begin(), late.end());
+    for (const Track& track : covered)
+        EXPECT_TRUE(std::binary_search(late.begin(), late.end(), track.musicID()));
+    for (const Track& track : covered) {
+        auto again = ask(&track, at(1));
+        ASSERT_TRUE(queue.runUntil([&] { return again->answered; }));
+        EXPECT_TRUE(again->image);
+    }
+    stalled.reset();
+    service.reset();
+}
+
 // Answers of the file system that come only when the test lets them, as from a slow share.
 class SlowAnswers {
 public:
@@ -524,7 +581,7 @@ TEST_F(ArtworkServiceTest, LocalCoversAreGivenUpOnlyAfterADeadlineWithoutAnAnswe
 // Covers of a share that stopped answering hold no more than their place's part of the
 // workers: covers of the home disk and of the network pass them at once.
 TEST_F(ArtworkServiceTest, AHungShareDelaysNoCoverOfAnotherPlace) {
-    WorkerPool four{4};  // two loads at a time, one of a place
+    WorkerPool four{4};  // one load of a place that does not answer
     service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", 1000,
                                                ArtworkService::Limits{1 << 20, 1 << 20, 1200},
                                                ArtworkService::Environment{four, queue});
@@ -554,6 +611,43 @@ TEST_F(ArtworkServiceTest, AHungShareDelaysNoCoverOfAnotherPlace) {
     EXPECT_TRUE(queue.runUntil([&] {
         return std::all_of(shared.begin(), shared.end(), [](const auto& o) { return o->image != nullptr; });
     }));
+    service.reset();
+}
+
+// Stale covers of a share that stopped answering are served from disk and refreshed behind
+// them in the share's own lane: the refreshes hang there, and network covers pass them.
+TEST_F(ArtworkServiceTest, RefreshesOfAHungShareHoldNoNetworkCover) {
+    WorkerPool four{4};
+    const double ttl = 100;
+    auto make = [&] {
+        service = std::make_unique<ArtworkService>(runtime, client, dir.path() / "Artwork", ttl,
+                                                   ArtworkService::Limits{1 << 20, 1 << 20, 1200},
+                                                   ArtworkService::Environment{four, queue});
+    };
+    make();
+    const fs::path share = dir.path() / "share";
+    std::vector<Track> covers;
+    for (int i = 0; i < 6; ++i) {
+        fs::create_directories(share / std::to_string(i));
+        std::ofstream(share / std::to_string(i) / "cover.jpg") << jpeg(10, 10, 0, 0, 200);
+        covers.push_back(song((share / std::to_string(i) / "x.mp3").string(), MusicSource::local));
+        auto loaded = ask(&covers.back(), at(0));
+        ASSERT_TRUE(queue.runUntil([&] { return loaded->answered; }));
+        ASSERT_TRUE(loaded->image);
+    }
+    make();
+    StalledShare stalled(share);
+    for (const Track& track : covers) {
+        auto stale = ask(&track, at(ttl + 1));
+        ASSERT_TRUE(queue.runUntil([&] { return stale->answered; }));
+        EXPECT_TRUE(stale->image);
+    }
+    ASSERT_TRUE(stalled.waitUntilHeld(1));
+    client->answer(url(a), jpeg(10, 10, 200, 0, 0));
+    auto fromNetwork = ask(&a, at(ttl + 1));
+    EXPECT_TRUE(queue.runUntil([&] { return fromNetwork->answered; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(fromNetwork->image);
+    stalled.answer();
     service.reset();
 }
 

@@ -88,9 +88,15 @@ void emptyDynamicBlock(BitWriter& writer) {
 
 // A zlib stream of `count` zero bytes: `emptyBlocks` empty dynamic blocks, then one literal and
 // back-references of 258 bytes at distance 1 in a fixed-Huffman block.
-std::string zlibZeros(std::uint64_t count, std::int64_t emptyBlocks = 0) {
+std::string zlibZeros(std::uint64_t count, std::int64_t emptyBlocks = 0,
+                      std::int64_t emptyFixedBlocks = 0) {
     BitWriter writer;
     for (std::int64_t i = 0; i < emptyBlocks; ++i) emptyDynamicBlock(writer);
+    for (std::int64_t i = 0; i < emptyFixedBlocks; ++i) {
+        writer.bits(0, 1);  // not the last block
+        writer.bits(1, 2);  // fixed codes
+        writer.code(0, 7);  // end of block
+    }
     writer.bits(1, 1);  // last block
     writer.bits(1, 2);  // fixed codes
     std::uint64_t written = 0;
@@ -237,7 +243,8 @@ std::string baselineJpeg(int width, int height) {
 }
 
 std::string zeroPng(int width, int height, int bitDepth, int colourType,
-                    std::int64_t inflatedBytes, std::int64_t emptyBlocks) {
+                    std::int64_t inflatedBytes, std::int64_t emptyBlocks,
+                    std::int64_t emptyFixedBlocks) {
     const int channels = colourType == 6 ? 4 : colourType == 2 ? 3 : colourType == 4 ? 2 : 1;
     std::string header;
     put32(header, static_cast<std::uint32_t>(width));
@@ -249,7 +256,7 @@ std::string zeroPng(int width, int height, int bitDepth, int colourType,
     chunk(out, "IHDR", header);
     chunk(out, "IDAT", zlibZeros(inflatedBytes < 0 ? rowBytes * static_cast<std::uint64_t>(height)
                                                    : static_cast<std::uint64_t>(inflatedBytes),
-                                 emptyBlocks));
+                                 emptyBlocks, emptyFixedBlocks));
     chunk(out, "IEND", "");
     return out;
 }
@@ -268,7 +275,7 @@ std::string png(const PngPicture& picture, PngDeflation deflation) {
     };
     z_stream stream{};
     if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, deflation.memoryLevel,
-                     Z_DEFAULT_STRATEGY) != Z_OK)
+                     deflation.strategy) != Z_OK)
         throw std::runtime_error("zlib refused the settings");
     std::string data;
     auto deflateBytes = [&](std::span<std::uint8_t> bytes, int flush) {

@@ -36,19 +36,21 @@ std::string refinementJpeg(int width, int height, int refinements = 499);
 // A PNG of all-zero samples at the given bit depth and colour type (0 grey, 2 RGB, 4 grey with
 // alpha, 6 RGBA), its image data deflated to about 1 byte per 160. The data inflates to
 // `inflatedBytes`, or (when negative) to exactly what the header needs. `emptyBlocks` deflate
-// blocks that hold nothing (dynamic-Huffman ones, 11.5 bytes each) come ahead of the data, one
-// block.
+// blocks that hold nothing (dynamic-Huffman ones, 11.5 bytes each), then `emptyFixedBlocks`
+// (fixed-code ones, 10 bits each), come ahead of the data, one block.
 std::string zeroPng(int width, int height, int bitDepth, int colourType,
-                    std::int64_t inflatedBytes = -1, std::int64_t emptyBlocks = 0);
+                    std::int64_t inflatedBytes = -1, std::int64_t emptyBlocks = 0,
+                    std::int64_t emptyFixedBlocks = 0);
 
 // How zlib deflates a PNG's image data: at a memory level from 1 to 9 (at 1 and 2 it ends a
 // block every 127 and 255 symbols), and after each row with the given flush (Z_SYNC_FLUSH or
 // Z_FULL_FLUSH, as a writer that streams its rows does; Z_NO_FLUSH for none), the row handed
-// over in `rowParts` parts, each flushed.
+// over in `rowParts` parts, each flushed; with the given strategy.
 struct PngDeflation {
     int memoryLevel = 8;
     int rowFlush = 0;
     int rowParts = 1;
+    int strategy = 0;  // Z_DEFAULT_STRATEGY; Z_HUFFMAN_ONLY writes literals only
 };
 
 // A PNG of any colour type (0 grey, 2 RGB, 3 palette, 4 grey with alpha, 6 RGBA) and depth,
