@@ -593,6 +593,17 @@ TEST_F(PanelKeys, ASearchFromTheKeyboardLeavesItsQuerySelected) {
     ASSERT_EQ(field->property("text").toString(), picked);
     EXPECT_EQ(focused(), field);
     EXPECT_EQ(field->property("selectedText").toString(), picked) << "picked";
+    // Picked with the mouse, the field keeps no focus, and shows no selection: that comes with
+    // the focus.
+    ASSERT_TRUE(focus("mac-panel-search-submit"));
+    ASSERT_NE(focused(), field);
+    panel->pick("林");
+    layOut();
+    EXPECT_EQ(field->property("text").toString(), "林");
+    EXPECT_EQ(field->property("selectedText").toString(), "") << "picked with the mouse";
+    field->forceActiveFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(field->property("selectedText").toString(), "林")
+        << "focused after the pick";
 
     field->setProperty("text", "林");
     panel->editQuery("林", false);
