@@ -722,6 +722,41 @@ TEST_F(PanelKeys, BackFromAnAlbumShowsTheArtistPageAsItWasLeft) {
     EXPECT_TRUE(play->isEnabled()) << "the popular songs not loaded";
 }
 
+// Back from an album opened by mouse from the top of an artist's albums, the grid stands where it
+// stood, its top margin kept, and no ring shows.
+TEST_F(PanelKeys, BackByMouseShowsTheAlbumGridWhereItStood) {
+    searchRain("歌手");
+    panel->openArtist(0);
+    open(screens[0].anchor);
+    ASSERT_TRUE(focus("artistTab2"));
+    press(Qt::Key_Space);
+    QQuickItem* grid = find("albumGrid");
+    ASSERT_TRUE(grid);
+    const double top = grid->property("contentY").toDouble();
+    QQuickItem* card = find("albumCard0");
+    ASSERT_TRUE(card);
+    const QPointF cardAt = card->mapToScene({0, 0});
+    const auto click = [&](QQuickItem* item) {
+        const QPoint at = item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+        QTest::mouseMove(made.get(), at);
+        QTest::mouseClick(made.get(), Qt::LeftButton, {}, at);
+        layOut();
+    };
+    click(card);
+    ASSERT_EQ(panel->catalogPath().size(), 2u);
+    QQuickItem* back = find("catalogBack");
+    ASSERT_TRUE(back);
+    click(back);
+    ASSERT_EQ(panel->catalogPath().size(), 1u);
+    grid = find("albumGrid");
+    ASSERT_TRUE(grid) << "not on the albums";
+    EXPECT_EQ(grid->property("contentY").toDouble(), top);
+    card = find("albumCard0");
+    ASSERT_TRUE(card);
+    EXPECT_EQ(card->mapToScene({0, 0}), cardAt);
+    EXPECT_FALSE(focused() && focused()->objectName().startsWith("albumCard")) << nameOf(focused());
+}
+
 // In a list of 37 favourites wheeled to their end and back, Home, Right and Left move along
 // its rows, and Shift+Tab comes out of it the way Tab went in, leaving it unscrolled; the walk
 // of the favourites view passes the list with one Tab.
