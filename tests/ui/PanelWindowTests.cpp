@@ -192,6 +192,8 @@ TEST(PanelWindow, HoldsThePageHeightOverABottomTrayWhileThePointerIsIn) {
         root->setProperty("pageParts", QVariantMap{{"shownPage", open ? height - 72 : 0}, {"settings", 408}});
         root->setImplicitHeight(height);
         root->setProperty("pageOpen", open);
+        // A frame: the held height is worked out once the view has laid it out.
+        window.grabWindow();
         settle();
     };
     for (const auto& [anchor, held] : {std::pair{bottom, true}, {top, false}}) {

@@ -47,6 +47,9 @@ PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
     engine_ = std::make_unique<QQmlEngine>();
     engine_->rootContext()->setContextProperty(QStringLiteral("panelNotifications"),
                                                &PanelNotifications::shared());
+    // After the frame the view laid out: its layouts settle one by one, and heights read midway
+    // disagree.
+    connect(this, &QQuickWindow::afterSynchronizing, this, &PanelWindow::holdTallest, Qt::QueuedConnection);
 }
 
 PanelWindow::~PanelWindow() {
@@ -129,15 +132,26 @@ void PanelWindow::fitToRoot() {
     if (shown_) {
         if (pageOpen()) {
             pageHeld_ = true;
-            heldHeight_ = PanelPlacement::tallestPage(panelSize().height() - band(), pageParts());
+            heldStale_ = true;
+            update();
         } else if (!pointerIn_) {
             pageHeld_ = false;
+            heldHeight_ = 0;
         }
         return place();
     }
     resize(panelSize());
     if (!isVisible()) reported_.setSize(panelSize());
     followFrame();
+}
+
+void PanelWindow::holdTallest() {
+    if (!shown_ || !heldStale_ || !pageOpen()) return;
+    heldStale_ = false;
+    const int held = PanelPlacement::tallestPage(panelSize().height() - band(), pageParts());
+    if (held == heldHeight_) return;
+    heldHeight_ = held;
+    place();
 }
 
 // A shown panel grows and shrinks from its anchor, so its side facing the tray stays put; the
@@ -174,6 +188,7 @@ void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
     if (shown_) return;
     shown_ = true;
     pageHeld_ = false;
+    heldHeight_ = 0;
     pointerIn_ = false;
     pointer_.reset();
     droppingPress_ = false;

@@ -98,6 +98,8 @@ protected:
 
 private slots:
     void fitToRoot();
+    // Works out the held height again once the view has laid out a frame.
+    void holdTallest();
 
 private:
     int band() const;
@@ -131,6 +133,7 @@ private:
     // content keeps the held height, the tallest page's, taken while a page is open.
     bool pageHeld_ = false;
     int heldHeight_ = 0;
+    bool heldStale_ = false;
     bool pointerIn_ = false;
     // Corrections of the window manager's moves per frame the panel asks for.
     static constexpr int maxCorrections = 8;
