@@ -148,7 +148,9 @@ void PanelWindow::fitToRoot() {
 void PanelWindow::holdTallest() {
     if (!shown_ || !heldStale_ || !pageOpen()) return;
     heldStale_ = false;
-    const int held = PanelPlacement::tallestPage(panelSize().height() - band(), pageParts());
+    // It only grows while held: a frame may still show a page whose layouts have not all caught
+    // up with a row that came, and nothing is to move for that.
+    const int held = std::max(heldHeight_, PanelPlacement::tallestPage(panelSize().height() - band(), pageParts()));
     if (held == heldHeight_) return;
     heldHeight_ = held;
     place();

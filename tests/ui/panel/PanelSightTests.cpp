@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <functional>
+#include <set>
 #include <tuple>
 
 #include "StatusPanelViewFixture.h"
@@ -266,7 +267,23 @@ TEST_P(PanelSight, EveryViewKeepsItsControlsInSightAndStill) {
     // Page buttons clicked at their places: favourites, lyrics, settings, and back to search.
     const std::pair<int, QString> clicks[] = {{1, "favorites"}, {2, "lyrics"}, {3, "settings"}, {0, "search"}};
     for (const auto& [button, page] : clicks) {
+        // Over a bottom tray the window keeps its frame throughout, not only once settled.
+        const QRect frame = window().geometry();
+        std::set<std::tuple<int, int, int, int>> frames;
+        const auto note = [&] {
+            const QRect now = window().geometry();
+            frames.insert({now.x(), now.y(), now.width(), now.height()});
+        };
+        const QMetaObject::Connection noted[] = {QObject::connect(&window(), &QWindow::yChanged, note),
+                                                 QObject::connect(&window(), &QWindow::heightChanged, note)};
         clickAt(still[button].center());
+        for (const auto& connection : noted) QObject::disconnect(connection);
+        if (overBottomTray()) {
+            EXPECT_EQ(window().geometry(), frame) << page.toStdString() << " " << tray().name;
+            frames.erase({frame.x(), frame.y(), frame.width(), frame.height()});
+            EXPECT_TRUE(frames.empty()) << page.toStdString() << " " << tray().name << ", went through "
+                                        << ::testing::PrintToString(frames);
+        }
         EXPECT_EQ(panel->showsSettings() ? QString("settings") : panel->tabText(), page) << tray().name;
         expectStill(page.toStdString());
         checkMessages(page.toStdString());
