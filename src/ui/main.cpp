@@ -94,14 +94,16 @@ int main(int argc, char** argv) {
     QQmlEngine notchEngine;
     velto::MacAppDelegate delegate({
         &mainQueue,
-        [&mainQueue, &notchEngine] {
+        [&mainQueue, &notchEngine, &delegate] {
             auto notch = std::make_shared<velto::QuickNotchControllerFactory>(&notchEngine, [] {
                 emit velto::PanelNotifications::shared().veltoOpenStatusPanel();
             });
             // A dialog takes the activation and so closes the panel: it comes back when the
-            // dialog ends, with what the choice brought (an import's notice).
+            // dialog ends, with what the choice brought (an import's notice). Dialogs leave the
+            // notch uncovered.
             auto files = std::make_shared<velto::QtFileChooser>(
-                [] { emit velto::PanelNotifications::shared().veltoOpenStatusPanel(); });
+                [] { emit velto::PanelNotifications::shared().veltoOpenStatusPanel(); },
+                [&delegate] { return delegate.notchFrame(); });
             auto environment = velto::AppEnvironment::system(mainQueue, std::move(files), std::move(notch));
             // Its views leave garbage with each change of what plays.
             environment.freedMemory->addCollector([engine = QPointer<QQmlEngine>(&notchEngine)] {

@@ -166,15 +166,12 @@ TEST(PanelPlacement, ABandLiesBesideTheContentOrOverItsBottom) {
               PanelPlacement::frame(notched, {380, 400}));
 }
 
-// The height held over a bottom tray fits whichever page is tallest: the parts above every page
-// and the page's own, a gap between each two shown, within the margins.
+// The height held over a bottom tray fits whichever page is tallest: the content with that page
+// in place of the one shown, a gap between each two parts of a page.
 TEST(PanelPlacement, TheHeldHeightFitsTheTallestPage) {
     PanelPlacement::PageParts parts;
-    parts.margins = 32;
+    parts.shownPage = 200;
     parts.spacing = 12;
-    parts.header = 28;
-    parts.strip = 70;
-    parts.divider = 1;
     parts.importSheet = 440;
     parts.settings = 380;
     parts.searchField = 32;
@@ -183,18 +180,20 @@ TEST(PanelPlacement, TheHeldHeightFitsTheTallestPage) {
     parts.summary = 16;
     parts.catalog = 300;
     parts.lyrics = 300;
-    const int above = 32 + 28 + 12 + 70 + 12 + 1 + 12;
-    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 440);  // the import sheet
+    const int content = 347, above = content - 200;
+    EXPECT_EQ(PanelPlacement::tallestPage(content, parts), above + 440);  // the import sheet
     parts.settings = 470;
-    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 470);
+    EXPECT_EQ(PanelPlacement::tallestPage(content, parts), above + 470);
     parts.scopePicker = 160;  // the search page: field, scopes, results and count
-    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 32 + 160 + 260 + 16 + 3 * 12);
+    EXPECT_EQ(PanelPlacement::tallestPage(content, parts), above + 32 + 160 + 260 + 16 + 3 * 12);
     parts.catalog = 500;  // a catalog page under the field
-    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 32 + 500 + 12);
+    EXPECT_EQ(PanelPlacement::tallestPage(content, parts), above + 32 + 500 + 12);
     parts.lyrics = 600;
-    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 600);
+    EXPECT_EQ(PanelPlacement::tallestPage(content, parts), above + 600);
     parts.results = 620;  // the favourites with their count, or the search page with them
-    EXPECT_EQ(PanelPlacement::tallestPage(parts), above + 32 + 160 + 620 + 16 + 3 * 12);
+    EXPECT_EQ(PanelPlacement::tallestPage(content, parts), above + 32 + 160 + 620 + 16 + 3 * 12);
+    parts.shownPage = 0;  // the compact panel: nothing shown
+    EXPECT_EQ(PanelPlacement::tallestPage(content, parts), content + 32 + 160 + 620 + 16 + 3 * 12);
 }
 
 }  // namespace

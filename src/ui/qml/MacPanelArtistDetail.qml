@@ -85,14 +85,14 @@ ColumnLayout {
         // left, and the ring, where a key brought the page back (onto its back button), on that card.
         onCountChanged: Qt.callLater(showAsLeft)
         function showAsLeft() {
-            if (page.leftCard < 0 || count <= page.leftCard)
+            const shown = page.showAsLeft(count, originY, contentHeight, height, topMargin, bottomMargin,
+                                          root.Window.window?.activeFocusItem?.objectName ?? "")
+            if (shown.card === undefined)
                 return
-            contentY = Math.max(originY, Math.min(page.leftScroll, originY + contentHeight - height))
-            const card = itemAtIndex(page.leftCard)
-            const back = root.Window.window?.activeFocusItem ?? null
-            if (card && back && back.objectName === "catalogBack")
+            contentY = shown.contentY
+            const card = itemAtIndex(shown.card)
+            if (card && shown.ring)
                 card.forceActiveFocus(Qt.TabFocusReason)
-            page.forgetLeft()
         }
         delegate: AbstractButton {
             FocusRing {}

@@ -1,6 +1,7 @@
 #include "ui/views/MacArtistPageModel.h"
 
 #include <QVariantMap>
+#include <algorithm>
 
 namespace velto {
 
@@ -88,6 +89,18 @@ void MacArtistPageModel::forgetLeft() {
     if (!left_) return;
     left_.reset();
     emit leftChanged();
+}
+
+QVariantMap MacArtistPageModel::showAsLeft(int count, double origin, double contentHeight, double viewHeight,
+                                           double topMargin, double bottomMargin, const QString& focusedName) {
+    if (!left_ || count <= left_->entry) return {};
+    const double first = origin - topMargin;
+    const double last = std::max(first, origin + contentHeight + bottomMargin - viewHeight);
+    QVariantMap shown{{QStringLiteral("contentY"), std::clamp(left_->scroll, first, last)},
+                      {QStringLiteral("card"), left_->entry},
+                      {QStringLiteral("ring"), focusedName == QLatin1String("catalogBack")}};
+    forgetLeft();
+    return shown;
 }
 
 QString MacArtistPageModel::emptyTitle() const {

@@ -52,6 +52,13 @@ class MacArtistPageModel : public MacCatalogPageModel {
     int leftCard() const { return left_ ? left_->entry : -1; }
     double leftScroll() const { return left_ ? left_->scroll : 0; }
     Q_INVOKABLE void forgetLeft();
+    // Back from the album a card opened, once the grid holds `count` cards again (else empty):
+    // "contentY", the scroll it was left at, kept within the grid's margins (from `origin` less
+    // `topMargin` to the content's end past `bottomMargin`, the view `viewHeight` high); "card",
+    // that card; "ring", whether it takes the focus: where a key brought the page back, the focus
+    // is on the back button (`focusedName`). The place is forgotten then.
+    Q_INVOKABLE QVariantMap showAsLeft(int count, double origin, double contentHeight, double viewHeight,
+                                       double topMargin, double bottomMargin, const QString& focusedName);
 
   signals:
     void selectedTabChanged();

@@ -60,6 +60,8 @@ public:
     MacAppModel* model() const { return model_.get(); }
     MacStatusPanel* statusPanel() const { return statusPanel_.get(); }
     PanelWindow& panel() const { return *popover_; }
+    // Where the notch player stands on the screen (empty without one).
+    QRect notchFrame() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,7 +73,6 @@ private:
     void close(CloseCause cause);
     void popoverDidClose();
     NotchWindowController* notchWindow() const;
-    QRect notchFrame() const;
 
     MainQueue& mainQueue_;
     bool wantsStatusItem_;

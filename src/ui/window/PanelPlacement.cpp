@@ -173,7 +173,7 @@ PanelPlacement::Banded PanelPlacement::withBand(const Anchor& anchor, QRect cont
     return {content, QRect(content.x(), content.bottom() + 1 - over, content.width(), over)};
 }
 
-int PanelPlacement::tallestPage(const PageParts& p) {
+int PanelPlacement::tallestPage(int content, const PageParts& p) {
     const auto stacked = [&](std::initializer_list<int> heights) {
         return std::accumulate(heights.begin(), heights.end(), 0) + p.spacing * int(heights.size() - 1);
     };
@@ -181,7 +181,7 @@ int PanelPlacement::tallestPage(const PageParts& p) {
                                stacked({p.searchField, p.scopePicker, p.results, p.summary}),
                                stacked({p.searchField, p.catalog}), stacked({p.lyrics}),
                                stacked({p.results, p.summary})});
-    return p.margins + stacked({p.header, p.strip, p.divider, page});
+    return content - p.shownPage + page;
 }
 
 }  // namespace velto

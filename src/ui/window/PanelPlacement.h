@@ -71,13 +71,11 @@ struct PanelPlacement {
     static Banded withBand(const Anchor& anchor, QRect content, int band);
     static QPoint topLeft(const Input& input) { return frame(anchor(input), input.panel).topLeft(); }
 
-    // The heights the panel's pages are made of, as its view lays them out.
+    // The heights of what the panel's pages are made of, each at its tallest (rows that come and
+    // go counted), and of the page shown now as the view lays it out.
     struct PageParts {
-        int margins = 0;  // above and below its column
+        int shownPage = 0;
         int spacing = 0;  // between two parts shown
-        int header = 0;   // header, strip and divider: above every page
-        int strip = 0;
-        int divider = 0;
         int importSheet = 0;
         int settings = 0;
         int searchField = 0;
@@ -87,10 +85,11 @@ struct PanelPlacement {
         int catalog = 0;
         int lyrics = 0;
     };
-    // The height the panel holds over a bottom tray once a page is open: that of its tallest
-    // page, whichever it is (the import sheet, the settings, the search page with its scopes and
-    // count line, a catalog page under the field, the lyrics, the favourites with their count).
-    static int tallestPage(const PageParts& parts);
+    // The content's height with its tallest page in place of the one shown (whose height is
+    // `content`): what the panel holds over a bottom tray once a page is open (the import sheet,
+    // the settings, the search page with its scopes and count line, a catalog page under the
+    // field, the lyrics, the favourites with their count).
+    static int tallestPage(int content, const PageParts& parts);
 
 private:
     static Anchor placed(const Input& input);

@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QMoveEvent>
 #include <QResizeEvent>
-#include <QStyleHints>
 #include <QPalette>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -48,6 +47,9 @@ PanelWindow::PanelWindow(Root root) : rootSpec_(std::move(root)) {
     engine_ = std::make_unique<QQmlEngine>();
     engine_->rootContext()->setContextProperty(QStringLiteral("panelNotifications"),
                                                &PanelNotifications::shared());
+    // After the frame the view laid out: its layouts settle one by one, and heights read midway
+    // disagree.
+    connect(this, &QQuickWindow::afterSynchronizing, this, &PanelWindow::holdTallest, Qt::QueuedConnection);
 }
 
 PanelWindow::~PanelWindow() {
@@ -90,6 +92,10 @@ qreal PanelWindow::rootValue(const char* name) const {
     return root_ ? root_->property(name).toReal() : 0;
 }
 
+bool PanelWindow::pageOpen() const {
+    return root_ && root_->property("pageOpen").toBool();
+}
+
 int PanelWindow::band() const {
     return std::clamp(int(rootValue("noticeHeight")), 0, panelSize().height());
 }
@@ -97,16 +103,15 @@ int PanelWindow::band() const {
 QSize PanelWindow::contentSize() const {
     QSize size = panelSize() - QSize(0, band());
     // Over a top tray a page's growth moves nothing above it, so each takes its own height.
-    if (pageHeld_ && growsUpward()) size.setHeight(std::max(size.height(), PanelPlacement::tallestPage(pageParts())));
+    if (pageHeld_ && growsUpward()) size.setHeight(std::max(size.height(), heldHeight_));
     return size;
 }
 
 PanelPlacement::PageParts PanelWindow::pageParts() const {
     const QVariantMap parts = root_ ? root_->property("pageParts").toMap() : QVariantMap();
     const auto part = [&](const char* name) { return int(std::ceil(parts.value(QString::fromLatin1(name)).toReal())); };
-    return {part("margins"), part("spacing"), part("header"), part("strip"), part("divider"),
-            part("importSheet"), part("settings"), part("searchField"), part("scopePicker"),
-            part("results"), part("summary"), part("catalog"), part("lyrics")};
+    return {part("shownPage"), part("spacing"), part("importSheet"), part("settings"), part("searchField"),
+            part("scopePicker"), part("results"), part("summary"), part("catalog"), part("lyrics")};
 }
 
 QRect PanelWindow::contentFrame() const {
@@ -124,21 +129,38 @@ void PanelWindow::setObstacle(QRect obstacle) {
 }
 
 void PanelWindow::fitToRoot() {
-    if (shown_ && root_ && root_->property("pageOpen").toBool()) pageHeld_ = true;
-    if (shown_) return place();
+    if (shown_) {
+        if (pageOpen()) {
+            pageHeld_ = true;
+            heldStale_ = true;
+            update();
+        } else if (!pointerIn_) {
+            pageHeld_ = false;
+            heldHeight_ = 0;
+        }
+        return place();
+    }
     resize(panelSize());
     if (!isVisible()) reported_.setSize(panelSize());
     followFrame();
+}
+
+void PanelWindow::holdTallest() {
+    if (!shown_ || !heldStale_ || !pageOpen()) return;
+    heldStale_ = false;
+    // It only grows while held: a frame may still show a page whose layouts have not all caught
+    // up with a row that came, and nothing is to move for that.
+    const int held = std::max(heldHeight_, PanelPlacement::tallestPage(panelSize().height() - band(), pageParts()));
+    if (held == heldHeight_) return;
+    heldHeight_ = held;
+    place();
 }
 
 // A shown panel grows and shrinks from its anchor, so its side facing the tray stays put; the
 // usable area may cut the frame, and the root scrolls what is left.
 void PanelWindow::place() {
     corrections_ = 0;
-    if (const QPoint at = contentFrame().topLeft(); at != contentAt_) {
-        contentAt_ = at;
-        movedAt_ = inputAt_;
-    }
+    contentAt_ = contentFrame().topLeft();
     const QRect frame = placedFrame();
     // A window not on the screen yet has no frame to keep still.
     if (!isVisible()) reported_ = frame;
@@ -167,12 +189,14 @@ void PanelWindow::followFrame() {
 void PanelWindow::showAt(const PanelPlacement::Anchor& anchor) {
     if (shown_) return;
     shown_ = true;
-    pageHeld_ = root_ && root_->property("pageOpen").toBool();
-    contentAt_ = PanelPlacement::frame(anchor, contentSize()).topLeft();
-    movedAt_.reset();
+    pageHeld_ = false;
+    heldHeight_ = 0;
+    pointerIn_ = false;
+    pointer_.reset();
     droppingPress_ = false;
     const bool grewUpward = growsUpward();
     anchor_ = anchor;
+    fitToRoot();
     if (growsUpward() != grewUpward) emit growsUpwardChanged();
     // Opaque: without a compositor a transparent window shows black. Taken on each showing, as
     // the controls' palette, so that a light or dark desktop palette set meanwhile applies.
@@ -216,6 +240,7 @@ bool PanelWindow::event(QEvent* event) {
         ++corrections_;
         setGeometry(placedFrame());
     }
+    followPointer(event);
     if (dropsPress(event)) return true;
     if (event->type() == QEvent::MouseButtonPress) {
         keyed_ = nullptr;
@@ -229,19 +254,46 @@ bool PanelWindow::event(QEvent* event) {
     return handled;
 }
 
+// Where the pointer is and whether it is over the panel. Only a pointer that moves takes the
+// content where it stands now as what it aims at; the window moving under a resting pointer
+// brings crossing events at the same place, and the pointer told again is no move.
+void PanelWindow::followPointer(QEvent* event) {
+    std::optional<QPointF> at;
+    switch (event->type()) {
+    case QEvent::Enter:
+        pointerIn_ = true;
+        at = static_cast<QEnterEvent*>(event)->globalPosition();
+        break;
+    case QEvent::Leave:
+        pointerIn_ = false;
+        // Nothing rests on the compact panel any more: it takes its own height.
+        if (shown_ && pageHeld_ && !pageOpen()) fitToRoot();
+        return;
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (QRectF(QPointF(), size()).contains(mouse->position())) pointerIn_ = true;
+        if (!pointingAgain_) at = mouse->globalPosition();
+        break;
+    }
+    default:
+        return;
+    }
+    if (!at || at == pointer_) return;
+    pointer_ = at;
+    aimedAt_ = contentAt_;
+}
+
 bool PanelWindow::dropsPress(QEvent* event) {
     switch (event->type()) {
-    case QEvent::MouseButtonPress: {
-        const ulong at = static_cast<QInputEvent*>(event)->timestamp();
-        inputAt_ = at;
-        const auto interval = ulong(std::max(0, QGuiApplication::styleHints()->mouseDoubleClickInterval()));
-        droppingPress_ = movedAt_ && at >= *movedAt_ && at - *movedAt_ < interval;
+    case QEvent::MouseButtonPress:
+        droppingPress_ = aimedAt_ != contentAt_;
         return droppingPress_;
-    }
     case QEvent::MouseButtonDblClick:
         return droppingPress_;
     case QEvent::MouseButtonRelease: {
-        inputAt_ = static_cast<QInputEvent*>(event)->timestamp();
         const bool dropping = droppingPress_;
         if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton) droppingPress_ = false;
         return dropping;
@@ -262,7 +314,9 @@ void PanelWindow::pointAgain() {
     const QPoint global = QCursor::pos(screen());
     QMouseEvent moved(QEvent::MouseMove, mapFromGlobal(QPointF(global)), QPointF(global), Qt::NoButton,
                       Qt::NoButton, QGuiApplication::keyboardModifiers());
+    pointingAgain_ = true;
     QCoreApplication::sendEvent(this, &moved);
+    pointingAgain_ = false;
 }
 
 void PanelWindow::performClose() {

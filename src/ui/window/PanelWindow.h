@@ -22,10 +22,10 @@ namespace velto {
 // its implicit height) that comes and goes: PanelPlacement::withBand says where it lies, and the
 // content stays where it stood on the screen. Over a bottom tray, once the root has opened a
 // page (its `pageOpen`) the content keeps at least the height of its tallest page (worked out
-// from its `pageParts`) until the panel closes, so that a click that changes the page moves no control
-// under the pointer; a press that follows the content's move closer than a double click would
-// land on what moved there, and is dropped. The root view is made on the first showing and takes
-// the window's size.
+// from its `pageParts`) while a page is open and while the pointer is over the panel, so that a
+// click that changes the page moves no control under the pointer. A press on content that moved
+// since the pointer last moved would land on what came there, not on what the person aimed at,
+// and is dropped. The root view is made on the first showing and takes the window's size.
 // Every close, however caused, ends in one `didClose`.
 class PanelWindow : public QQuickWindow {
     Q_OBJECT
@@ -98,15 +98,20 @@ protected:
 
 private slots:
     void fitToRoot();
+    // Works out the held height again once the view has laid out a frame.
+    void holdTallest();
 
 private:
     int band() const;
+    bool pageOpen() const;
     qreal rootValue(const char* name) const;
     QRect contentFrame() const;
     // What the root's pages are made of (its `pageParts`).
     PanelPlacement::PageParts pageParts() const;
     void followFrame();
-    // Whether the event is a press too soon after the content moved, or what belongs to one.
+    void followPointer(QEvent* event);
+    // Whether the event is a press on content that moved under a resting pointer, or what belongs
+    // to one.
     bool dropsPress(QEvent* event);
     void pointAgain();
     void place();
@@ -124,8 +129,12 @@ private:
     QRect reported_;
     QRect contentArea_;
     QRect bandArea_;
-    // A page has been open since the panel was shown: over a bottom tray its height is held.
+    // A page is open, or was while the pointer has stayed over the panel: over a bottom tray the
+    // content keeps the held height, the tallest page's, taken while a page is open.
     bool pageHeld_ = false;
+    int heldHeight_ = 0;
+    bool heldStale_ = false;
+    bool pointerIn_ = false;
     // Corrections of the window manager's moves per frame the panel asks for.
     static constexpr int maxCorrections = 8;
     int corrections_ = 0;
@@ -142,12 +151,12 @@ private:
     // The control the last key pressed acted on, until a mouse button is pressed.
     QPointer<QQuickItem> keyed_;
     QString keyedName_;
-    // Where the content stands on the screen, and the time (of the last button pressed or
-    // released before it) it last moved there: a press less than a double-click interval later would act on whatever
-    // came under the pointer, not on what the person aimed at, and is dropped with its release.
+    // Where the content stands on the screen, and where it stood when the pointer last moved (to
+    // `pointer_`, on the screen): a press while they differ is dropped with its release.
     QPoint contentAt_;
-    std::optional<ulong> inputAt_;
-    std::optional<ulong> movedAt_;
+    QPoint aimedAt_;
+    std::optional<QPointF> pointer_;
+    bool pointingAgain_ = false;
     bool droppingPress_ = false;
 };
 

@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTreeView>
@@ -18,6 +20,10 @@ namespace {
 const QString jsonFilter = QStringLiteral("JSON 文件 (*.json)");
 // Wide enough for the detail view's name, size, type and date columns.
 constexpr QSize dialogSize(900, 560);
+// Between a dialog and the notch above it.
+constexpr int gap = 8;
+// A title bar, until the window manager has given the dialog its frame.
+constexpr int titleBar = 32;
 
 // The detail view's size, type and date columns as wide as what they show, the name taking the
 // rest; the side bar wide enough for its folder names.
@@ -58,7 +64,21 @@ std::filesystem::path localPath(const QString& file) {
 
 }  // namespace
 
-QtFileChooser::QtFileChooser(std::function<void()> ended) : ended_(std::move(ended)) {}
+QtFileChooser::QtFileChooser(std::function<void()> ended, std::function<QRect()> keptClear)
+    : ended_(std::move(ended)), keptClear_(std::move(keptClear)) {}
+
+QRect QtFileChooser::placed(QSize frame, QRect area, QRect obstacle, int minimumHeight) {
+    QRect placed(QPoint(), frame.boundedTo(area.size()));
+    placed.moveCenter(area.center());
+    placed.moveLeft(std::max(placed.left(), area.left()));
+    placed.moveTop(std::max(placed.top(), area.top()));
+    if (obstacle.isEmpty() || !placed.intersects(obstacle)) return placed;
+    const int top = obstacle.bottom() + 1 + gap;
+    placed.moveTop(std::max(placed.top(), top));
+    if (placed.bottom() > area.bottom())
+        placed.setBottom(std::max(area.bottom(), placed.top() + minimumHeight - 1));
+    return placed;
+}
 
 QString QtFileChooser::startFolder(const QString& lastUsed) {
     if (!lastUsed.isEmpty() && QFileInfo(lastUsed).isDir()) return lastUsed;
@@ -101,6 +121,20 @@ QFileDialog* QtFileChooser::prepare(QFileDialog* dialog) const {
     return dialog;
 }
 
+// The dialog opens on the notch's screen clear of the notch: on a low screen the collapsed notch
+// would cover its title bar.
+void QtFileChooser::keepClear(QFileDialog* dialog) const {
+    const QRect obstacle = keptClear_ ? keptClear_() : QRect();
+    if (obstacle.isEmpty()) return;
+    QScreen* screen = QGuiApplication::screenAt(obstacle.center());
+    if (!screen) return;
+    const QSize decoration(0, titleBar);
+    const QRect frame = placed(dialog->size() + decoration, screen->availableGeometry(), obstacle,
+                               dialog->minimumSizeHint().height() + decoration.height());
+    dialog->resize(frame.size() - decoration);
+    dialog->move(frame.topLeft());
+}
+
 void QtFileChooser::present(QFileDialog* dialog,
                             std::function<QStringList(QFileDialog*, bool accepted)> finished) {
     std::erase_if(open_, [](const QPointer<QFileDialog>& open) { return open.isNull(); });
@@ -111,6 +145,7 @@ void QtFileChooser::present(QFileDialog* dialog,
                          lastFolder_ = folderUsed(dialog->directory().absolutePath(), chosen);
                          if (ended_) ended_();
                      });
+    keepClear(dialog);
     dialog->open();
     fitColumns(dialog);
 }

@@ -593,6 +593,17 @@ TEST_F(PanelKeys, ASearchFromTheKeyboardLeavesItsQuerySelected) {
     ASSERT_EQ(field->property("text").toString(), picked);
     EXPECT_EQ(focused(), field);
     EXPECT_EQ(field->property("selectedText").toString(), picked) << "picked";
+    // Picked with the mouse, the field keeps no focus, and shows no selection: that comes with
+    // the focus.
+    ASSERT_TRUE(focus("mac-panel-search-submit"));
+    ASSERT_NE(focused(), field);
+    panel->pick("林");
+    layOut();
+    EXPECT_EQ(field->property("text").toString(), "林");
+    EXPECT_EQ(field->property("selectedText").toString(), "") << "picked with the mouse";
+    field->forceActiveFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(field->property("selectedText").toString(), "林")
+        << "focused after the pick";
 
     field->setProperty("text", "林");
     panel->editQuery("林", false);
@@ -709,6 +720,41 @@ TEST_F(PanelKeys, BackFromAnAlbumShowsTheArtistPageAsItWasLeft) {
     QQuickItem* play = find("catalogPagePlay");
     ASSERT_TRUE(play);
     EXPECT_TRUE(play->isEnabled()) << "the popular songs not loaded";
+}
+
+// Back from an album opened by mouse from the top of an artist's albums, the grid stands where it
+// stood, its top margin kept, and no ring shows.
+TEST_F(PanelKeys, BackByMouseShowsTheAlbumGridWhereItStood) {
+    searchRain("歌手");
+    panel->openArtist(0);
+    open(screens[0].anchor);
+    ASSERT_TRUE(focus("artistTab2"));
+    press(Qt::Key_Space);
+    QQuickItem* grid = find("albumGrid");
+    ASSERT_TRUE(grid);
+    const double top = grid->property("contentY").toDouble();
+    QQuickItem* card = find("albumCard0");
+    ASSERT_TRUE(card);
+    const QPointF cardAt = card->mapToScene({0, 0});
+    const auto click = [&](QQuickItem* item) {
+        const QPoint at = item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+        QTest::mouseMove(made.get(), at);
+        QTest::mouseClick(made.get(), Qt::LeftButton, {}, at);
+        layOut();
+    };
+    click(card);
+    ASSERT_EQ(panel->catalogPath().size(), 2u);
+    QQuickItem* back = find("catalogBack");
+    ASSERT_TRUE(back);
+    click(back);
+    ASSERT_EQ(panel->catalogPath().size(), 1u);
+    grid = find("albumGrid");
+    ASSERT_TRUE(grid) << "not on the albums";
+    EXPECT_EQ(grid->property("contentY").toDouble(), top);
+    card = find("albumCard0");
+    ASSERT_TRUE(card);
+    EXPECT_EQ(card->mapToScene({0, 0}), cardAt);
+    EXPECT_FALSE(focused() && focused()->objectName().startsWith("albumCard")) << nameOf(focused());
 }
 
 // In a list of 37 favourites wheeled to their end and back, Home, Right and Left move along

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <functional>
+#include <set>
 #include <tuple>
 
 #include "StatusPanelViewFixture.h"
@@ -8,6 +9,17 @@ namespace velto::paneltest {
 namespace {
 
 using Align = PanelPlacement::Align;
+
+// Counts the presses the scene hands to its items.
+struct PressesToItems : QObject {
+    PressesToItems() { QCoreApplication::instance()->installEventFilter(this); }
+    ~PressesToItems() override { QCoreApplication::instance()->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress && qobject_cast<QQuickItem*>(watched)) ++count;
+        return false;
+    }
+    int count = 0;
+};
 
 struct Tray {
     const char* name;
@@ -136,6 +148,18 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
         QTest::mouseClick(&window(), Qt::LeftButton, {}, global.toPoint() - reported);
         relayOut();
     }
+    // A click at a place fixed on the screen `later` ms after the last, the pointer resting.
+    void clickResting(QPointF global, ulong later) {
+        const QPointF local = global - QPointF(reported);
+        QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, {});
+        clickTime = std::max(clickTime, ulong(QTest::lastMouseTimestamp));
+        press.setTimestamp(clickTime += later);
+        QCoreApplication::sendEvent(&window(), &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, {});
+        release.setTimestamp(clickTime += 60);
+        QCoreApplication::sendEvent(&window(), &release);
+        relayOut();
+    }
     void relayOut() {
         settle();
         layOut();
@@ -195,7 +219,17 @@ TEST_P(PanelSight, EveryViewKeepsItsControlsInSightAndStill) {
 
     // The first step from the compact panel sets the height; from there every page button and
     // scope stays where the pointer rests, and a click there lands on what it aimed at.
-    clickAt(onScreen(find("mac-panel-tab-search")).center());
+    const QPointF searchButton = onScreen(find("mac-panel-tab-search")).center();
+    clickAt(searchButton);
+    ASSERT_EQ(panel->tabText(), "search");
+    // The pointer rests where it clicked: a second click, however late, reaches nothing that
+    // moved there. Over a top tray nothing moved: it reaches the button again.
+    for (const ulong later : {400, 700, 1000}) {
+        PressesToItems presses;
+        clickResting(searchButton, later);
+        EXPECT_EQ(presses.count, overBottomTray() ? 0 : 1) << later << " ms " << tray().name;
+        if (!overBottomTray()) clickResting(searchButton, later);  // the page it closed, again
+    }
     ASSERT_EQ(panel->tabText(), "search");
     panel->editQuery("雨", false);
     panel->submitSearch();
@@ -222,10 +256,34 @@ TEST_P(PanelSight, EveryViewKeepsItsControlsInSightAndStill) {
     }
     searchAgain(false);
 
+    // A stream reports its quality while the settings page is hidden: its line was counted
+    // before it came.
+    resolver->setReportedQuality([](Quality) { return Quality::standard; });
+    model->play({song("B")}, 0);
+    relayOut();
+    ASSERT_FALSE(panel->settingsValue().value("lastActualLine").toString().isEmpty());
+    expectStill("quality reported");
+
     // Page buttons clicked at their places: favourites, lyrics, settings, and back to search.
     const std::pair<int, QString> clicks[] = {{1, "favorites"}, {2, "lyrics"}, {3, "settings"}, {0, "search"}};
     for (const auto& [button, page] : clicks) {
+        // Over a bottom tray the window keeps its frame throughout, not only once settled.
+        const QRect frame = window().geometry();
+        std::set<std::tuple<int, int, int, int>> frames;
+        const auto note = [&] {
+            const QRect now = window().geometry();
+            frames.insert({now.x(), now.y(), now.width(), now.height()});
+        };
+        const QMetaObject::Connection noted[] = {QObject::connect(&window(), &QWindow::yChanged, note),
+                                                 QObject::connect(&window(), &QWindow::heightChanged, note)};
         clickAt(still[button].center());
+        for (const auto& connection : noted) QObject::disconnect(connection);
+        if (overBottomTray()) {
+            EXPECT_EQ(window().geometry(), frame) << page.toStdString() << " " << tray().name;
+            frames.erase({frame.x(), frame.y(), frame.width(), frame.height()});
+            EXPECT_TRUE(frames.empty()) << page.toStdString() << " " << tray().name << ", went through "
+                                        << ::testing::PrintToString(frames);
+        }
         EXPECT_EQ(panel->showsSettings() ? QString("settings") : panel->tabText(), page) << tray().name;
         expectStill(page.toStdString());
         checkMessages(page.toStdString());
@@ -250,6 +308,21 @@ TEST_P(PanelSight, EveryViewKeepsItsControlsInSightAndStill) {
     ASSERT_TRUE(panel->layout().importView);
     expectStill("import");
     checkMessages("import");
+
+    // Closed with its own button, the page leaves the compact panel at the height held while
+    // the pointer rests on it; the panel takes its own height once the pointer has left it, and
+    // at the next opening.
+    clickAt(still[3].center());
+    ASSERT_FALSE(panel->layout().divider);
+    expectStill("closed by its button");
+    const int own = window().rootItem()->implicitHeight();
+    QEvent left(QEvent::Leave);
+    QCoreApplication::sendEvent(&window(), &left);
+    relayOut();
+    EXPECT_EQ(window().height(), own) << "the pointer gone " << tray().name;
+    window().performClose();
+    open(tray().anchor);
+    EXPECT_EQ(window().height(), own) << "reopened " << tray().name;
     window().performClose();
 }
 

@@ -22,16 +22,16 @@ Item {
     readonly property rect contentArea: panelWindow?.contentArea ?? Qt.rect(0, 0, width, height - noticeHeight)
     readonly property rect bandArea: panelWindow?.bandArea ?? Qt.rect(0, height - noticeHeight, width, noticeHeight)
     readonly property real covered: panelWindow?.bandOverContent ?? 0
-    // A page is open (the window holds its height over a bottom tray), and the heights the
-    // pages are made of, from which the window works out the tallest.
+    // A page is open (the window holds its height over a bottom tray), the page shown as laid
+    // out, and the parts the pages are made of at their tallest, from which the window works out
+    // the tallest page.
     readonly property bool pageOpen: layout.divider ?? false
     readonly property var pageParts: ({
-        "margins": 32, "spacing": column.spacing, "header": header.implicitHeight,
-        "strip": strip.implicitHeight, "divider": 1, "importSheet": importSlot.Layout.preferredHeight,
-        "settings": settings.implicitHeight, "searchField": searchField.implicitHeight,
-        "scopePicker": scopePicker.implicitHeight, "results": results.Layout.preferredHeight,
-        "summary": summary.implicitHeight, "catalog": catalogSlot.Layout.preferredHeight,
-        "lyrics": lyricsSection.Layout.preferredHeight
+        "shownPage": body.implicitHeight, "spacing": body.spacing,
+        "importSheet": importSlot.Layout.preferredHeight, "settings": settings.tallestHeight,
+        "searchField": searchField.implicitHeight, "scopePicker": scopePicker.implicitHeight,
+        "results": results.Layout.preferredHeight, "summary": summary.implicitHeight,
+        "catalog": catalogSlot.Layout.preferredHeight, "lyrics": lyricsSection.Layout.preferredHeight
     })
 
     objectName: "mac-panel"
@@ -136,83 +136,91 @@ Item {
                 }
                 Rectangle {
                     Layout.fillWidth: true
-                    visible: root.layout.divider ?? false
+                    visible: root.pageOpen
                     implicitHeight: 1
                     color: Theme.separator
                 }
 
-                // The import sheet, in the settings page's place; each presentation gets a new view.
-                Rectangle {
-                    id: importSlot
-                    objectName: "mac-panel-import-slot"
+                // The page shown.
+                ColumnLayout {
+                    id: body
                     Layout.fillWidth: true
-                    Layout.preferredHeight: 440
-                    visible: root.layout.importView ?? false
-                    radius: 12
-                    color: Theme.quaternaryFill
-                    clip: true
-                    Repeater {
-                        model: (root.panel?.importPresentationID ?? "").length > 0 ? [root.panel.importPresentationID] : []
-                        delegate: OnlinePlaylistImportView {
-                            width: parent.width
-                            height: parent.height
-                            sheet: root.panel.importSheet
+                    visible: root.pageOpen
+                    spacing: column.spacing
+
+                    // The import sheet, in the settings page's place; each presentation gets a new view.
+                    Rectangle {
+                        id: importSlot
+                        objectName: "mac-panel-import-slot"
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 440
+                        visible: root.layout.importView ?? false
+                        radius: 12
+                        color: Theme.quaternaryFill
+                        clip: true
+                        Repeater {
+                            model: (root.panel?.importPresentationID ?? "").length > 0 ? [root.panel.importPresentationID] : []
+                            delegate: OnlinePlaylistImportView {
+                                width: parent.width
+                                height: parent.height
+                                sheet: root.panel.importSheet
+                            }
                         }
                     }
-                }
-                PanelSettings {
-                    id: settings
-                    Layout.fillWidth: true
-                    visible: root.layout.settingsPage ?? false
-                    panel: root.panel
-                }
-                PanelSearchField {
-                    id: searchField
-                    visible: root.layout.searchField ?? false
-                    panel: root.panel
-                }
-                PanelScopePicker {
-                    id: scopePicker
-                    visible: root.layout.scopePicker ?? false
-                    panel: root.panel
-                }
-                PanelLyricsSection {
-                    id: lyricsSection
-                    Layout.fillWidth: true
-                    Layout.preferredHeight: 300
-                    visible: root.layout.lyrics ?? false
-                    panel: root.panel
-                }
-                // The catalog page of the last place on the path.
-                Loader {
-                    id: catalogSlot
-                    objectName: "mac-panel-catalog-slot"
-                    Layout.fillWidth: true
-                    Layout.preferredHeight: 300
-                    visible: root.layout.catalog ?? false
-                    active: visible
-                    sourceComponent: MacPanelCatalogView {
-                        model: root.panel.catalogServices
-                        destination: root.panel.catalogDestination
-                        onPush: (destination, from) => root.panel.openCatalogValue(destination, from)
-                        onBack: root.panel.closeCatalog()
+                    PanelSettings {
+                        id: settings
+                        Layout.fillWidth: true
+                        visible: root.layout.settingsPage ?? false
+                        panel: root.panel
                     }
-                }
-                PanelResults {
-                    id: results
-                    Layout.fillWidth: true
-                    Layout.preferredHeight: 260
-                    visible: root.layout.results ?? false
-                    panel: root.panel
-                }
-                PanelText {
-                    id: summary
-                    objectName: "mac-panel-summary"
-                    Layout.fillWidth: true
-                    visible: root.layout.summary ?? false
-                    text: root.panel?.resultSummary ?? ""
-                    size: Theme.caption
-                    color: Theme.secondary
+                    PanelSearchField {
+                        id: searchField
+                        visible: root.layout.searchField ?? false
+                        panel: root.panel
+                    }
+                    PanelScopePicker {
+                        id: scopePicker
+                        visible: root.layout.scopePicker ?? false
+                        panel: root.panel
+                    }
+                    PanelLyricsSection {
+                        id: lyricsSection
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 300
+                        visible: root.layout.lyrics ?? false
+                        panel: root.panel
+                    }
+                    // The catalog page of the last place on the path.
+                    Loader {
+                        id: catalogSlot
+                        objectName: "mac-panel-catalog-slot"
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 300
+                        visible: root.layout.catalog ?? false
+                        active: visible
+                        sourceComponent: MacPanelCatalogView {
+                            model: root.panel.catalogServices
+                            destination: root.panel.catalogDestination
+                            onPush: (destination, from) => root.panel.openCatalogValue(destination, from)
+                            onBack: root.panel.closeCatalog()
+                        }
+                    }
+                    PanelResults {
+                        id: results
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 260
+                        visible: root.layout.results ?? false
+                        panel: root.panel
+                    }
+                    PanelText {
+                        id: summary
+                        objectName: "mac-panel-summary"
+                        Layout.fillWidth: true
+                        visible: root.layout.summary ?? false
+                        text: root.panel?.resultSummary ?? ""
+                        size: Theme.caption
+                        color: Theme.secondary
+                    }
                 }
             }
         }

@@ -11,6 +11,18 @@ PanelCard {
     readonly property var settings: panel?.settings ?? ({})
 
     objectName: "mac-panel-playback-card"
+    // The lines that come and go, each with the gap before it: those in, all of them, and those
+    // the card's layout counted when it last laid out. A layout on a hidden page lays out nothing
+    // till it is shown, so the card's height holds the lines of the last time it was.
+    readonly property real rowsIn: (lastQuality.shown ? lastQuality.implicitHeight + spacing : 0)
+                                   + (qualityNotice.shown ? qualityNotice.implicitHeight + spacing : 0)
+    readonly property real allRows: lastQuality.implicitHeight + qualityNotice.implicitHeight + 2 * spacing
+    property real rowsLaidOut: 0
+    Component.onCompleted: rowsLaidOut = rowsIn
+    onRowsInChanged: if (visible) rowsLaidOut = rowsIn
+    onVisibleChanged: if (visible) rowsLaidOut = rowsIn
+    // What the card's height lacks of its tallest.
+    readonly property real awayRows: allRows - rowsLaidOut
 
     RowLayout {
         Layout.fillWidth: true
@@ -46,16 +58,20 @@ PanelCard {
         }
     }
     PanelText {
+        id: lastQuality
         objectName: "mac-panel-last-quality"
-        visible: text.length > 0
+        readonly property bool shown: text.length > 0
+        visible: shown
         text: card.settings.lastActualLine ?? ""
         size: Theme.caption2
         color: Theme.secondary
     }
     PanelText {
+        id: qualityNotice
         objectName: "mac-panel-quality-notice"
+        readonly property bool shown: text.length > 0
         Layout.fillWidth: true
-        visible: text.length > 0
+        visible: shown
         text: card.settings.qualityNotice ?? ""
         size: Theme.caption2
         color: Theme.secondary

@@ -43,11 +43,12 @@ Rectangle {
             background: null
             padding: 0
             text: row.panel?.search.query ?? ""
-            // The query searched is selected whenever the field shows it anew or takes the focus.
+            // The query searched is selected whenever the field shows it anew with the focus or
+            // takes the focus: a selection without the focus would only be drawn, and stay.
             readonly property bool searched: row.panel?.querySearched ?? false
             onTextEdited: row.panel.editQuery(text, preeditText.length > 0)
-            onTextChanged: if (searched) selectAll()
-            onSearchedChanged: if (searched) selectAll()
+            onTextChanged: if (searched && activeFocus) selectAll()
+            onSearchedChanged: if (searched && activeFocus) selectAll()
             onPreeditTextChanged: row.panel.editComposition(preeditText)
             // Down goes on into the suggestions or results, and Up from their first line back.
             readonly property string listsBelow: "mac-panel-results"
@@ -70,7 +71,8 @@ Rectangle {
     // The query searched stays selected, so that what is typed next replaces it.
     function submit() {
         row.panel.submitSearch()
-        field.selectAll()
+        if (field.activeFocus)
+            field.selectAll()
     }
 
     Connections {

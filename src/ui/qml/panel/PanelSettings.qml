@@ -13,6 +13,8 @@ ColumnLayout {
 
     objectName: "mac-panel-settings-page"
     spacing: 12
+    // Its height with every row that comes and goes in place.
+    readonly property real tallestHeight: implicitHeight + playbackCard.awayRows
 
     PanelCard {
         RowLayout {
@@ -39,7 +41,10 @@ ColumnLayout {
         }
     }
 
-    PanelPlaybackCard { panel: page.panel }
+    PanelPlaybackCard {
+        id: playbackCard
+        panel: page.panel
+    }
 
     PanelCard {
         objectName: "mac-panel-library-card"
