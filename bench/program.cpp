@@ -130,6 +130,19 @@ public:
         }
         return switches;
     }
+    // The voluntary context switches of all its live threads so far: how often any of them woke.
+    double allThreadsWakeups() const {
+        double total = 0;
+        std::error_code error;
+        const auto tasks = std::filesystem::path("/proc") / std::to_string(pid_) / "task";
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream status(task.path() / "status");
+            std::string line;
+            while (std::getline(status, line))
+                if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stod(line.substr(24));
+        }
+        return total;
+    }
     double anonymousResidentBytes() const {
         std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
         std::string line;
@@ -511,7 +524,7 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
                    "flags=2"},
                   {"PATH=/usr/bin:/bin"});
     std::this_thread::sleep_for(3s);
-    std::vector<double> overFloor, movingVsStill;
+    std::vector<double> overFloor, movingVsStill, movingExtraWakeups;
     for (auto _ : state) {
         for (int round = 0; round < rounds; ++round) {
             // The floor: playbin, the client and the server together, over playbin alone.
@@ -542,12 +555,15 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
                 const double playbinBefore = playbin.cpuSeconds();
                 const double serverBefore = server ? server->cpuSeconds() : 0;
                 const auto switchesBefore = program.child().mainThreadSwitches();
+                const double allWakeupsBefore = program.child().allThreadsWakeups();
                 const auto serverSwitchesBefore =
                     server ? server->mainThreadSwitches() : std::pair<double, double>();
                 std::this_thread::sleep_for(std::chrono::duration<double>(window));
                 const double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
                 const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
                 const auto switches = program.child().mainThreadSwitches();
+                state.counters[name + "_all_threads_wakeups_per_s"] =
+                    (program.child().allThreadsWakeups() - allWakeupsBefore) / window;
                 state.counters[name + "_ms_per_s"] = programMs;
                 state.counters["playbin_" + name + "_ms_per_s"] = playbinMs;
                 state.counters[name + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
@@ -575,6 +591,8 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
                 measure("moving");
                 mover.reset();
                 if (still > 0) movingVsStill.push_back(state.counters["moving_ratio"] / still);
+                movingExtraWakeups.push_back(state.counters["moving_all_threads_wakeups_per_s"] -
+                                             state.counters["closed_all_threads_wakeups_per_s"]);
             }
             if (round + 1 < rounds) continue;
             if (!program.openPanel()) return state.SkipWithError("the panel did not open");
@@ -589,6 +607,8 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
     const auto [movingMedian, movingSpread] = medianAndSpread(movingVsStill);
     state.counters["moving_vs_still"] = movingMedian;
     state.counters["moving_vs_still_spread"] = movingSpread;
+    // What wakes only for the moves: the threads' wake-ups a second beyond those with nothing moving.
+    state.counters["moving_extra_wakeups_per_s"] = medianAndSpread(movingExtraWakeups).first;
     if (!measureMoverAlone()) return;
     // The server's CPU and wake-ups beyond what the moves alone cost it, beside its own with
     // nothing moving (the meter's steps are in both).
