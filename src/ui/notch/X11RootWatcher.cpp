@@ -51,8 +51,9 @@ X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root,
     stateAtom_ = atom("_NET_WM_STATE");
     fullScreenAtom_ = atom("_NET_WM_STATE_FULLSCREEN");
 
-    // The active window is named on the root. Other windows' moves are not watched: only the
-    // active window and the notch decide whether the one hides the other.
+    // The active window is named on the root. Other windows' moves are not watched (but while
+    // the notch is kept above by hand): only the active window and the notch decide whether
+    // the one hides the other.
     rootMask_ = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &rootMask_);
 

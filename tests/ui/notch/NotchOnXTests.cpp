@@ -536,7 +536,6 @@ TEST_F(NotchOnX, TheMeterLiesOverTheNotch) {
     ASSERT_NE(meter, nullptr);
     meter->place(notch, {120, 4, 40, 24}, 1);
     meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
-    // It may be made anew, to drop what was queued for it.
     const auto liesAt = [&](QPoint at) {
         return Desk::waitUntil([&] {
             const xcb_window_t bars = desk->above(notch);
