@@ -38,7 +38,8 @@
 // on an X server of its own (Xvfb with openbox, which skip where missing), with the main
 // thread's wake-ups; on X also the server's CPU and wake-ups over the same windows, since what
 // the program draws, and the steps it leaves the server to time, cost the desktop there. VELTO_BENCH_SECONDS lengthens the measured windows (the default keeps a
-// run to about a minute); VELTO_BENCH_SONG_SECONDS sets the length of the song played beside
+// run offscreen to about a minute, on X to about three); VELTO_BENCH_ROUNDS sets the rounds on X
+// (4); VELTO_BENCH_SONG_SECONDS sets the length of the song played beside
 // playbin (four minutes, an ordinary song: the open panel draws each time its seek slider's
 // knob moves a pixel, so a short song costs more); VELTO_BENCH_DISPLAY picks the X display
 // (":71"; by default the first free one from :90); VELTO_BENCH_COMPOSITOR names a compositing
@@ -128,6 +129,19 @@ public:
             if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) switches.second = std::stod(line.substr(27));
         }
         return switches;
+    }
+    // The voluntary context switches of all its live threads so far: how often any of them woke.
+    double allThreadsWakeups() const {
+        double total = 0;
+        std::error_code error;
+        const auto tasks = std::filesystem::path("/proc") / std::to_string(pid_) / "task";
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream status(task.path() / "status");
+            std::string line;
+            while (std::getline(status, line))
+                if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stod(line.substr(24));
+        }
+        return total;
     }
     double anonymousResidentBytes() const {
         std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
@@ -459,24 +473,40 @@ bool toolsMissing(benchmark::State& state) {
     return false;
 }
 
-// Both players start together on the same file; each window measures both at once, first
-// with the panel closed, then with it open: the CPU per second of audio and the program's
-// main-thread wake-ups (and involuntary switches) a second. Given the X server, its CPU and
-// wake-ups too, and the ratio of the program and the server together to playbin, which needs
-// no server: openbox, the server's only other client, stays idle meanwhile. On X also with the
-// panel closed while another program's window moves far from the notch ("moving"): the
-// program's CPU beside its own with nothing moving, and the server's beyond what the same
-// moves cost it before the program started, beside its own with nothing moving.
+// The median of `values` and half their range.
+std::pair<double, double> medianAndSpread(std::vector<double> values) {
+    if (values.empty()) return {0, 0};
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return {median, (values.back() - values.front()) / 2};
+}
+
+// One playbin plays the song through the whole run, and every window is measured beside it:
+// a machine's load moves from window to window, and two playbins differ from each other by more
+// than the margins measured here. Each window's figures are divided by that playbin's CPU in the
+// same window. The program plays the same file; each window measures the CPU per second of
+// audio and its main thread's wake-ups (and involuntary switches) a second, first with the
+// panel closed, then with it open. Given the X server, its CPU and wake-ups too, and the ratio
+// of the program and the server together to playbin, which needs no server: openbox, the
+// server's only other client, stays idle meanwhile. On X the run takes several rounds, each of
+// three windows: the floor (the least client that shows a meter, with the server, the program
+// not running), the program with the panel closed, and the same while another program's window
+// moves far from the notch ("moving"). `closed_over_floor` and `moving_vs_still` are the
+// rounds' medians, with half their range as the spread; the other figures are the last
+// round's. The server's cost of the moves beyond what the same moves cost it alone is measured
+// before the program first starts and again at the end, as the machine's load drifts.
 void measureBesidePlaybin(benchmark::State& state, const std::string& display, const Child* server = nullptr) {
-    const double window = measuredSeconds(15);
-    // It outlasts both windows whatever its length.
-    const double songSeconds = std::max(positiveSetting("VELTO_BENCH_SONG_SECONDS", 240), 2 * window + 20);
+    const double window = measuredSeconds(server ? 10 : 15);
+    const int rounds = server ? int(positiveSetting("VELTO_BENCH_ROUNDS", 4)) : 1;
+    // It outlasts every window whatever their length.
+    const double songSeconds =
+        std::max(positiveSetting("VELTO_BENCH_SONG_SECONDS", 240), rounds * (3 * window + 20) + 3 * window + 60);
     TempDir dir;
     auto song = dir.path() / "song.flac";
     if (!writeFlac(song, songSeconds)) return state.SkipWithError("flacenc is missing");
     state.counters["song_seconds"] = songSeconds;
-    // What the moves alone cost the server (CPU, wake-ups), measured before the program starts
-    // and again after it ended, as the machine's load drifts.
+    state.counters["rounds"] = rounds;
     std::pair<double, double> moverAlone;
     const auto measureMoverAlone = [&] {
         WindowMover mover(display);
@@ -490,81 +520,96 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
         return true;
     };
     if (server && !measureMoverAlone()) return state.SkipWithError("no window could be moved on the X display");
-    // The floor: playbin beside the least client that shows a meter, with the server (playbin,
-    // client, server in ms/s), measured before the program starts.
-    std::optional<std::tuple<double, double, double>> floor;
-    if (server) {
-        FloorClient client(display);
-        if (!client.stepping()) return state.SkipWithError("the floor client found no SERVERTIME counter");
-        Child playbin({"gst-launch-1.0", "-q", "playbin", "uri=file://" + song.string(),
-                       "audio-sink=fakesink sync=true", "flags=2"},
-                      {"PATH=/usr/bin:/bin"});
-        std::this_thread::sleep_for(3s);
-        const double playbinBefore = playbin.cpuSeconds();
-        const double clientBefore = client.cpuSeconds();
-        const double serverBefore = server->cpuSeconds();
-        std::this_thread::sleep_for(std::chrono::duration<double>(window));
-        floor.emplace(1000 * (playbin.cpuSeconds() - playbinBefore) / window,
-                      1000 * (client.cpuSeconds() - clientBefore) / window,
-                      1000 * (server->cpuSeconds() - serverBefore) / window);
-        const auto& [playbinMs, clientMs, serverMs] = *floor;
-        state.counters["floor_playbin_ms_per_s"] = playbinMs;
-        state.counters["floor_client_ms_per_s"] = clientMs;
-        state.counters["floor_x_server_ms_per_s"] = serverMs;
-        state.counters["floor_ratio"] = playbinMs > 0 ? (playbinMs + clientMs + serverMs) / playbinMs : 0;
-    }
+    Child playbin({"gst-launch-1.0", "-q", "playbin", "uri=file://" + song.string(), "audio-sink=fakesink sync=true",
+                   "flags=2"},
+                  {"PATH=/usr/bin:/bin"});
+    std::this_thread::sleep_for(3s);
+    std::vector<double> overFloor, movingVsStill, movingExtraWakeups;
     for (auto _ : state) {
-        Program program(song, "playInOrder", display);
-        if (!program.play()) return state.SkipWithError("the program did not start playing");
-        Child playbin({"gst-launch-1.0", "-q", "playbin", "uri=file://" + song.string(),
-                       "audio-sink=fakesink sync=true", "flags=2"},
-                      {"PATH=/usr/bin:/bin"});
-        std::this_thread::sleep_for(3s);  // past start-up and the first frames
-        auto measure = [&](const std::string& name) {
-            const double programBefore = program.child().cpuSeconds();
-            const double playbinBefore = playbin.cpuSeconds();
-            const double serverBefore = server ? server->cpuSeconds() : 0;
-            const auto switchesBefore = program.child().mainThreadSwitches();
-            const auto serverSwitchesBefore = server ? server->mainThreadSwitches() : std::pair<double, double>();
-            std::this_thread::sleep_for(std::chrono::duration<double>(window));
-            const double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
-            const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
-            const auto switches = program.child().mainThreadSwitches();
-            state.counters[name + "_ms_per_s"] = programMs;
-            state.counters["playbin_" + name + "_ms_per_s"] = playbinMs;
-            state.counters[name + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
-            state.counters[name + "_wakeups_per_s"] = (switches.first - switchesBefore.first) / window;
-            state.counters[name + "_involuntary_per_s"] = (switches.second - switchesBefore.second) / window;
-            if (!server) return;
-            const double serverMs = 1000 * (server->cpuSeconds() - serverBefore) / window;
-            state.counters["x_server_" + name + "_ms_per_s"] = serverMs;
-            state.counters["x_server_" + name + "_wakeups_per_s"] =
-                (server->mainThreadSwitches().first - serverSwitchesBefore.first) / window;
-            state.counters[name + "_with_x_server_ratio"] = playbinMs > 0 ? (programMs + serverMs) / playbinMs : 0;
-        };
-        measure("closed");
-        if (server) {
-            // Each step of the meter wakes the server; a run in which it never stepped measures
-            // a program that shows less than it should.
-            if (state.counters["x_server_closed_wakeups_per_s"] < 1000.0 / 140 / 2)
-                return state.SkipWithError("the notch meter never stepped");
-            const auto& [playbinMs, clientMs, serverMs] = *floor;
-            const double floorMs = playbinMs + clientMs + serverMs;
-            state.counters["closed_over_floor"] =
-                floorMs > 0 ? (state.counters["closed_ms_per_s"] + state.counters["x_server_closed_ms_per_s"]) / floorMs
-                            : 0;
-            std::optional<WindowMover> mover(std::in_place, display);
-            std::this_thread::sleep_for(1s);
-            measure("moving");
-            mover.reset();
-            const double stillMs = state.counters["closed_ms_per_s"];
-            state.counters["moving_vs_still"] = stillMs > 0 ? state.counters["moving_ms_per_s"] / stillMs : 0;
+        for (int round = 0; round < rounds; ++round) {
+            // The floor: playbin, the client and the server together, over playbin alone.
+            double floorOverPlaybin = 0;
+            if (server) {
+                FloorClient client(display);
+                if (!client.stepping()) return state.SkipWithError("the floor client found no SERVERTIME counter");
+                std::this_thread::sleep_for(2s);
+                const double playbinBefore = playbin.cpuSeconds();
+                const double clientBefore = client.cpuSeconds();
+                const double serverBefore = server->cpuSeconds();
+                std::this_thread::sleep_for(std::chrono::duration<double>(window));
+                const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
+                const double clientMs = 1000 * (client.cpuSeconds() - clientBefore) / window;
+                const double serverMs = 1000 * (server->cpuSeconds() - serverBefore) / window;
+                state.counters["floor_playbin_ms_per_s"] = playbinMs;
+                state.counters["floor_client_ms_per_s"] = clientMs;
+                state.counters["floor_x_server_ms_per_s"] = serverMs;
+                floorOverPlaybin = playbinMs > 0 ? (playbinMs + clientMs + serverMs) / playbinMs : 0;
+                state.counters["floor_ratio"] = floorOverPlaybin;
+            }
+            Program program(song, "playInOrder", display);
+            if (!program.play()) return state.SkipWithError("the program did not start playing");
+            std::this_thread::sleep_for(3s);  // past start-up and the first frames
+            // The program (with the server) over playbin in the window.
+            auto measure = [&](const std::string& name) {
+                const double programBefore = program.child().cpuSeconds();
+                const double playbinBefore = playbin.cpuSeconds();
+                const double serverBefore = server ? server->cpuSeconds() : 0;
+                const auto switchesBefore = program.child().mainThreadSwitches();
+                const double allWakeupsBefore = program.child().allThreadsWakeups();
+                const auto serverSwitchesBefore =
+                    server ? server->mainThreadSwitches() : std::pair<double, double>();
+                std::this_thread::sleep_for(std::chrono::duration<double>(window));
+                const double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
+                const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
+                const auto switches = program.child().mainThreadSwitches();
+                state.counters[name + "_all_threads_wakeups_per_s"] =
+                    (program.child().allThreadsWakeups() - allWakeupsBefore) / window;
+                state.counters[name + "_ms_per_s"] = programMs;
+                state.counters["playbin_" + name + "_ms_per_s"] = playbinMs;
+                state.counters[name + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
+                state.counters[name + "_wakeups_per_s"] = (switches.first - switchesBefore.first) / window;
+                state.counters[name + "_involuntary_per_s"] = (switches.second - switchesBefore.second) / window;
+                if (!server) return state.counters[name + "_ratio"].value;
+                const double serverMs = 1000 * (server->cpuSeconds() - serverBefore) / window;
+                state.counters["x_server_" + name + "_ms_per_s"] = serverMs;
+                state.counters["x_server_" + name + "_wakeups_per_s"] =
+                    (server->mainThreadSwitches().first - serverSwitchesBefore.first) / window;
+                state.counters[name + "_with_x_server_ratio"] =
+                    playbinMs > 0 ? (programMs + serverMs) / playbinMs : 0;
+                return state.counters[name + "_with_x_server_ratio"].value;
+            };
+            const double closed = measure("closed");
+            if (server) {
+                // Each step of the meter wakes the server; a run in which it never stepped measures
+                // a program that shows less than it should.
+                if (state.counters["x_server_closed_wakeups_per_s"] < 1000.0 / 140 / 2)
+                    return state.SkipWithError("the notch meter never stepped");
+                if (floorOverPlaybin > 0) overFloor.push_back(closed / floorOverPlaybin);
+                const double still = state.counters["closed_ratio"];
+                std::optional<WindowMover> mover(std::in_place, display);
+                std::this_thread::sleep_for(1s);
+                measure("moving");
+                mover.reset();
+                if (still > 0) movingVsStill.push_back(state.counters["moving_ratio"] / still);
+                movingExtraWakeups.push_back(state.counters["moving_all_threads_wakeups_per_s"] -
+                                             state.counters["closed_all_threads_wakeups_per_s"]);
+            }
+            if (round + 1 < rounds) continue;
+            if (!program.openPanel()) return state.SkipWithError("the panel did not open");
+            std::this_thread::sleep_for(2s);
+            measure("open");
         }
-        if (!program.openPanel()) return state.SkipWithError("the panel did not open");
-        std::this_thread::sleep_for(2s);
-        measure("open");
     }
-    if (!server || !measureMoverAlone()) return;
+    if (!server) return;
+    const auto [overFloorMedian, overFloorSpread] = medianAndSpread(overFloor);
+    state.counters["closed_over_floor"] = overFloorMedian;
+    state.counters["closed_over_floor_spread"] = overFloorSpread;
+    const auto [movingMedian, movingSpread] = medianAndSpread(movingVsStill);
+    state.counters["moving_vs_still"] = movingMedian;
+    state.counters["moving_vs_still_spread"] = movingSpread;
+    // What wakes only for the moves: the threads' wake-ups a second beyond those with nothing moving.
+    state.counters["moving_extra_wakeups_per_s"] = medianAndSpread(movingExtraWakeups).first;
+    if (!measureMoverAlone()) return;
     // The server's CPU and wake-ups beyond what the moves alone cost it, beside its own with
     // nothing moving (the meter's steps are in both).
     const double stillServerMs = state.counters["x_server_closed_ms_per_s"];
@@ -593,15 +638,16 @@ void BM_ProgramCpuBesidePlaybinOnX(benchmark::State& state) {
 }
 BENCHMARK(BM_ProgramCpuBesidePlaybinOnX)->Iterations(1)->Unit(benchmark::kSecond);
 
-// Short songs on repeat: after the first ten, the anonymous memory the program gains per song,
-// as the system counts it (RssAnon). A longer warm-up would hide what the allocator keeps: that
+// Short songs on repeat (one second, and five, which change songs less often than the
+// program's collections and trims run): after the first ten seconds, the anonymous memory the
+// program gains per song and per minute, as the system counts it (RssAnon). A longer warm-up would hide what the allocator keeps: that
 // growth levels off after a few hundred songs, megabytes higher. Sampled each second and fitted
 // by least squares, so that the moment of a song's change at either end of the window does not
 // count; the window's halves are fitted apart too: growth that slows down is settling, growth
 // that keeps its pace is a leak.
 void BM_ProgramMemoryPerSong(benchmark::State& state) {
     if (toolsMissing(state)) return;
-    const double songSeconds = 1;
+    const double songSeconds = double(state.range(0));
     const double warmUp = 10;
     // Long enough for the script engine's collector to have run: its heap grows between runs.
     const double window = measuredSeconds(600);
@@ -636,9 +682,11 @@ void BM_ProgramMemoryPerSong(benchmark::State& state) {
         state.counters["anon_bytes_per_song"] = slope(samples) * songSeconds;
         state.counters["anon_bytes_per_song_first_half"] = slope({samples.begin(), half}) * songSeconds;
         state.counters["anon_bytes_per_song_second_half"] = slope({half, samples.end()}) * songSeconds;
+        state.counters["anon_bytes_per_minute"] = slope(samples) * 60;
+        state.counters["anon_bytes_per_minute_second_half"] = slope({half, samples.end()}) * 60;
     }
 }
-BENCHMARK(BM_ProgramMemoryPerSong)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_ProgramMemoryPerSong)->ArgName("song_seconds")->Arg(1)->Arg(5)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace velto

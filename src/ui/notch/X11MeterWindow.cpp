@@ -51,11 +51,12 @@ std::int64_t milliseconds(Clock::time_point at) {
 
 // Swing steps queued ahead on a connection of their own, each held back by the server until its
 // time (the SYNC extension's Await on the server's SERVERTIME counter, in milliseconds of the
-// same monotonic clock on a local server). Only dropping the connection and the window drops
-// what it still holds, so it lives for one window and one look.
+// same monotonic clock on a local server). A closed connection's held requests still run when
+// their time comes: they are dropped by ending the graphics context they copy through, which
+// the meter's own connection owns, so the pacer lives for one such context.
 class ServerPacer {
   public:
-    static std::unique_ptr<ServerPacer> connect(const std::string& displayName, std::uint32_t window) {
+    static std::unique_ptr<ServerPacer> connect(const std::string& displayName) {
         xcb_connection_t* connection = xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), nullptr);
         std::unique_ptr<ServerPacer> pacer(new ServerPacer(connection));
         if (xcb_connection_has_error(connection)) return nullptr;
@@ -72,10 +73,6 @@ class ServerPacer {
         const std::int64_t server = (std::int64_t(value->counter_value.hi) << 32) | value->counter_value.lo;
         std::free(value);
         pacer->offset_ = server - milliseconds(before + (after - before) / 2);
-        pacer->window_ = window;
-        pacer->gc_ = xcb_generate_id(connection);
-        const std::uint32_t noExposures = 0;
-        xcb_create_gc(connection, pacer->gc_, window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
         return pacer;
     }
     ~ServerPacer() { xcb_disconnect(connection_); }
@@ -83,8 +80,8 @@ class ServerPacer {
     int descriptor() const { return xcb_get_file_descriptor(connection_); }
     // The server closed it: its descriptor stays readable, and nothing it holds will come.
     bool broken() const { return xcb_connection_has_error(connection_) != 0; }
-    // Copies `frame` of `size` into the window at `at`.
-    void queue(Clock::time_point at, std::uint32_t frame, QSize size) {
+    // Copies `frame` of `size` into `window` through `gc` at `at`.
+    void queue(Clock::time_point at, std::uint32_t frame, std::uint32_t window, std::uint32_t gc, QSize size) {
         const std::int64_t due = milliseconds(at) + offset_;
         xcb_sync_waitcondition_t condition{};
         condition.trigger.counter = counter_;
@@ -94,7 +91,7 @@ class ServerPacer {
         // Late by this much before the server tells: never, so that a step wakes nobody here.
         condition.event_threshold = {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::uint32_t>::max()};
         xcb_sync_await(connection_, 1, &condition);
-        xcb_copy_area(connection_, frame, window_, gc_, 0, 0, 0, 0, static_cast<std::uint16_t>(size.width()),
+        xcb_copy_area(connection_, frame, window, gc, 0, 0, 0, 0, static_cast<std::uint16_t>(size.width()),
                       static_cast<std::uint16_t>(size.height()));
     }
     void flush() { xcb_flush(connection_); }
@@ -133,8 +130,6 @@ class ServerPacer {
     xcb_connection_t* connection_;
     std::uint32_t counter_ = 0;
     std::int64_t offset_ = 0;  // server milliseconds minus steady ones
-    std::uint32_t window_ = 0;
-    std::uint32_t gc_ = 0;
 };
 
 // The backdrop as a pixel of the meter's window, as deep as the root.
@@ -181,8 +176,11 @@ class MeterWorker {
     // meter costs no new upload.
     static constexpr auto filmKept = std::chrono::seconds(3);
     // How late a window that comes over a seen meter may be noticed where a compositing manager
-    // runs: every window's change is told then, and each read is a wake-up.
+    // runs: every window's change is told then, and each read is a wake-up. While many changes
+    // come, all far from the meter (a window dragged or animated elsewhere), the spell doubles
+    // up to the queue's reach, so that such a window wakes the thread no more than its steps do.
     static constexpr auto coverLatency = std::chrono::seconds(1);
+    static constexpr std::uint64_t manyChanges = 4;
     // Asked again after a failed answer (a window not made on the server yet), from this long.
     static constexpr auto firstRetry = std::chrono::milliseconds(50);
     static constexpr auto lastRetry = std::chrono::seconds(2);
@@ -202,10 +200,10 @@ class MeterWorker {
     struct Drawn {
         std::uint32_t parent = 0;
         std::uint32_t window = 0;
-        // Inside `window` and as large, where the bars are drawn: made anew to drop the steps
-        // queued for it, while the window and the frames stay.
-        std::uint32_t stage = 0;
         std::uint32_t gc = 0;
+        // The one queued steps copy through: ended, with the pacer, to drop them, while the
+        // window and its frames stay.
+        std::uint32_t stepsGc = 0;
         QRect area;
     };
     struct Film {
@@ -223,7 +221,7 @@ class MeterWorker {
     void follow(const Wanted& wanted);
     void create(const Wanted& wanted);
     void lay(const QRect& area);
-    void makeStage();
+    void makeStepsGc();
     void dropSteps();
     void judgeCover(const Wanted& wanted);
     bool coveredWhole();
@@ -264,6 +262,7 @@ class MeterWorker {
     // Changes of other windows are read in spells (see `wait`): one dragged about sends one for
     // each move, and none of them should cost a wake-up of their own.
     Clock::time_point eventsQuietUntil_{};
+    Clock::duration quietSpell_ = coverLatency;
     std::optional<Clock::time_point> filmDropAt_;  // while hidden
     QImage image_;
 };
@@ -294,11 +293,11 @@ int MeterWorker::turn(const Wanted& asked) {
     Wanted wanted = asked;
     if (!notch_.shown) wanted.parent = 0;
     judgeCover(wanted);
-    // Steps already queued would go on showing the old look or size, or where nobody sees
-    // them: they go with the stage.
+    // Steps already queued would go on at the old size, over a still picture or where nobody
+    // sees them. A swing in new colours keeps them: its frames are painted over in place.
     const bool sameLook = drawAlike(wanted.look, shown_);
-    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area.size() != drawn_.area.size() || !sameLook ||
-                   wanted.ratio != film_.ratio || hidden_))
+    if (pacer_ && (wanted.parent != drawn_.parent || wanted.area.size() != drawn_.area.size() ||
+                   !wanted.look.swinging || hidden_))
         dropSteps();
     follow(wanted);
     judgeCover(wanted);
@@ -321,8 +320,7 @@ int MeterWorker::turn(const Wanted& asked) {
             }
         }
         if (drawn_.window != 0 && stale_ && !hidden_) {
-            if (drawn_.stage == 0) makeStage();
-            send(drawn_.stage, paint(wanted.look.heights, wanted.look, wanted.ratio));
+            send(drawn_.window, paint(wanted.look.heights, wanted.look, wanted.ratio));
             stale_ = false;
         }
     }
@@ -400,6 +398,7 @@ void MeterWorker::followCompositor() {
     stale_ = stale_ || hidden_;
     hidden_ = false;
     eventsQuietUntil_ = {};
+    quietSpell_ = coverLatency;
 }
 
 void MeterWorker::follow(const Wanted& wanted) {
@@ -444,7 +443,8 @@ void MeterWorker::create(const Wanted& wanted) {
     const std::uint32_t noExposures = 0;
     xcb_create_gc(connection_, drawn_.gc, drawn_.window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
     drawn_.area = area;
-    makeStage();
+    makeStepsGc();
+    stale_ = true;
     xcb_map_window(connection_, drawn_.window);
     if (wanted.parent != judged_.parent || area != judged_.area) {
         coverStale_ = true;
@@ -453,25 +453,18 @@ void MeterWorker::create(const Wanted& wanted) {
     }
 }
 
-void MeterWorker::makeStage() {
-    drawn_.stage = xcb_generate_id(connection_);
-    // No background of its own: made anew, it shows what lay there until it is drawn.
-    const std::uint32_t watch = XCB_EVENT_MASK_EXPOSURE;
-    xcb_create_window(connection_, screen_->root_depth, drawn_.stage, drawn_.window, 0, 0,
-                      static_cast<std::uint16_t>(drawn_.area.width()),
-                      static_cast<std::uint16_t>(drawn_.area.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen_->root_visual, XCB_CW_EVENT_MASK, &watch);
-    xcb_shape_rectangles(connection_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, drawn_.stage,
-                         0, 0, 0, nullptr);
-    xcb_map_window(connection_, drawn_.stage);
-    stale_ = true;
+void MeterWorker::makeStepsGc() {
+    drawn_.stepsGc = xcb_generate_id(connection_);
+    const std::uint32_t noExposures = 0;
+    xcb_create_gc(connection_, drawn_.stepsGc, drawn_.window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
 }
 
 void MeterWorker::dropSteps() {
     pacer_.reset();
-    if (drawn_.stage == 0) return;
-    xcb_destroy_window(connection_, drawn_.stage);
-    drawn_.stage = 0;
+    if (drawn_.stepsGc == 0) return;
+    // What the closed connection still holds fails on the ended context, unseen.
+    xcb_free_gc(connection_, drawn_.stepsGc);
+    makeStepsGc();
 }
 
 void MeterWorker::lay(const QRect& area) {
@@ -509,32 +502,38 @@ bool MeterWorker::coveredWhole() {
 
 void MeterWorker::shoot(const Wanted& wanted) {
     const auto& look = wanted.look;
-    if (!film_.frames.empty() && film_.size == drawn_.area.size() && film_.ratio == wanted.ratio &&
-        film_.opacity == look.opacity && film_.backdrop == look.backdrop)
+    const bool sameSize = !film_.frames.empty() && film_.size == drawn_.area.size();
+    if (sameSize && film_.ratio == wanted.ratio && film_.opacity == look.opacity && film_.backdrop == look.backdrop)
         return;
-    dropFilm();
-    film_ = {{}, drawn_.area.size(), wanted.ratio, look.opacity, look.backdrop};
+    // In new colours the frames are painted over where they are, so that the steps queued
+    // for them show the new look in their time.
+    if (!sameSize) dropFilm();
+    film_.size = drawn_.area.size();
+    film_.ratio = wanted.ratio;
+    film_.opacity = look.opacity;
+    film_.backdrop = look.backdrop;
     for (int frame = 0; frame < X11MeterWindow::filmLength; ++frame) {
         QList<double> heights(NotchMeterModel::barCount);
         for (int i = 0; i < heights.size(); ++i)
             heights[i] = NotchMeterModel::swingHeight(
                 i, frame * X11MeterWindow::filmPeriod / X11MeterWindow::filmLength);
-        const std::uint32_t pixmap = xcb_generate_id(connection_);
-        xcb_create_pixmap(connection_, screen_->root_depth, pixmap, drawn_.window,
-                          static_cast<std::uint16_t>(film_.size.width()),
-                          static_cast<std::uint16_t>(film_.size.height()));
-        send(pixmap, paint(heights, look, wanted.ratio));
-        film_.frames.push_back(pixmap);
+        if (!sameSize) {
+            const std::uint32_t pixmap = xcb_generate_id(connection_);
+            xcb_create_pixmap(connection_, screen_->root_depth, pixmap, drawn_.window,
+                              static_cast<std::uint16_t>(film_.size.width()),
+                              static_cast<std::uint16_t>(film_.size.height()));
+            film_.frames.push_back(pixmap);
+        }
+        send(film_.frames[std::size_t(frame)], paint(heights, look, wanted.ratio));
     }
 }
 
 int MeterWorker::swing(const Wanted& wanted) {
-    if (drawn_.stage == 0) makeStage();
     shoot(wanted);
     const auto now = Clock::now();
     if (!pacer_ && !pacerUnavailable_) {
-        xcb_flush(connection_);  // the stage and frames exist before the other connection names them
-        pacer_ = ServerPacer::connect(displayName_, drawn_.stage);
+        xcb_flush(connection_);  // the context and frames exist before the other connection names them
+        pacer_ = ServerPacer::connect(displayName_);
         pacerUnavailable_ = !pacer_;
         queuedUntil_ = now;
     }
@@ -546,7 +545,7 @@ int MeterWorker::swing(const Wanted& wanted) {
     if (pacer_ && queuedUntil_ - now < lead) {
         for (auto at = std::max(queuedUntil_, now) + NotchMeterModel::interval; at <= now + horizon;
              at += NotchMeterModel::interval) {
-            pacer_->queue(at, frameAt(at), film_.size);
+            pacer_->queue(at, frameAt(at), drawn_.window, drawn_.stepsGc, film_.size);
             queuedUntil_ = at;
         }
         pacer_->flush();
@@ -562,7 +561,7 @@ std::uint32_t MeterWorker::frameAt(Clock::time_point at) const {
 }
 
 void MeterWorker::copy(std::uint32_t frame) {
-    xcb_copy_area(connection_, frame, drawn_.stage, drawn_.gc, 0, 0, 0, 0,
+    xcb_copy_area(connection_, frame, drawn_.window, drawn_.gc, 0, 0, 0, 0,
                   static_cast<std::uint16_t>(film_.size.width()), static_cast<std::uint16_t>(film_.size.height()));
 }
 
@@ -592,6 +591,7 @@ void MeterWorker::takeAway() {
     if (drawn_.window == 0) return;
     dropFilm();
     xcb_free_gc(connection_, drawn_.gc);
+    xcb_free_gc(connection_, drawn_.stepsGc);
     xcb_destroy_window(connection_, drawn_.window);
     drawn_ = {};
 }
@@ -611,6 +611,8 @@ void MeterWorker::wait(int wakeFd, int timeout) {
         fds[2] = {pacer_ ? pacer_->descriptor() : -1, POLLIN, 0};
         if (poll(fds, 3, left) != 0 || !quiet || (timeout >= 0 && Clock::now() >= due)) break;
     }
+    // Awake in a quiet spell, what came meanwhile is read without a wake-up of its own.
+    const bool unheard = fds[0].fd < 0;
     if (pacer_ && fds[2].revents != 0) {
         pacer_->drain();
         if (pacer_->broken()) {
@@ -629,11 +631,15 @@ void MeterWorker::wait(int wakeFd, int timeout) {
     }
     // Awake anyway, what the server told so far is read too: the notch's moves come with the
     // places asked in it.
-    if ((fds[0].revents != 0 || woken) && readEvents(true) && judgedByStacking_) {
-        // Windows that change about a seen meter are read at most once in `coverLatency`, and
-        // those about a hidden one at most once a step, so that an uncovered meter swings at once.
-        eventsQuietUntil_ = Clock::now() + (hidden_ ? Clock::duration(NotchMeterModel::interval)
-                                                    : Clock::duration(coverLatency));
+    const bool wasStale = coverStale_;
+    const std::uint64_t eventsBefore = counts_.events;
+    if ((fds[0].revents != 0 || woken || (unheard && judgedByStacking_)) && readEvents(true) && judgedByStacking_) {
+        // Windows that change about a seen meter are read at most once a spell, and those about
+        // a hidden one at most once a step, so that an uncovered meter swings at once.
+        const bool busyFarAway = !(coverStale_ && !wasStale) && counts_.events - eventsBefore >= manyChanges;
+        quietSpell_ = busyFarAway ? std::min<Clock::duration>(quietSpell_ * 2, horizon) : Clock::duration(coverLatency);
+        eventsQuietUntil_ =
+            Clock::now() + (hidden_ ? Clock::duration(NotchMeterModel::interval) : quietSpell_);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "foundation/Log.h"
 
@@ -36,20 +37,25 @@ std::unique_ptr<X11RootWatcher> X11RootWatcher::connect(const char* displayName,
     }
     auto it = xcb_setup_roots_iterator(xcb_get_setup(connection));
     for (int i = 0; i < screenNumber && it.rem > 0; ++i) xcb_screen_next(&it);
-    return std::unique_ptr<X11RootWatcher>(new X11RootWatcher(connection, it.data->root, parent));
+    return std::unique_ptr<X11RootWatcher>(new X11RootWatcher(connection, it.data->root, screenNumber, parent));
 }
 
-X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, QObject* parent)
-    : QObject(parent), connection_(connection), root_(root), stacking_(connection, root) {
+X11RootWatcher::X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, int screen, QObject* parent)
+    : QObject(parent),
+      connection_(connection),
+      root_(root),
+      stacking_(connection, root),
+      windowManager_(connection, root, "WM_S" + std::to_string(screen)) {
     activeWindowAtom_ = atom("_NET_ACTIVE_WINDOW");
     pidAtom_ = atom("_NET_WM_PID");
     stateAtom_ = atom("_NET_WM_STATE");
     fullScreenAtom_ = atom("_NET_WM_STATE_FULLSCREEN");
 
-    // The active window is named on the root. Other windows' moves are not watched: only the
-    // active window and the notch decide whether the one hides the other.
-    const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &rootMask);
+    // The active window is named on the root. Other windows' moves are not watched (but while
+    // the notch is kept above by hand): only the active window and the notch decide whether
+    // the one hides the other.
+    rootMask_ = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &rootMask_);
 
     const auto* extension = xcb_get_extension_data(connection_, &xcb_input_id);
     if (extension && extension->present) {
@@ -103,7 +109,11 @@ void X11RootWatcher::watchPresses(bool on) {
 void X11RootWatcher::setNotchWindow(std::uint32_t window) {
     if (window == notch_) return;
     notch_ = window;
+    // The notch's own windows and the others of its connection are not the ones to stay above.
+    stacking_.passOver(window & ~xcb_get_setup(connection_)->resource_id_mask,
+                       window == 0 ? 0 : xcb_get_setup(connection_)->resource_id_mask);
     watchWindows();
+    followWindowManager();
     judgeFullScreen();
     // What its replies brought along, which the socket no longer tells, on a later turn.
     QMetaObject::invokeMethod(this, &X11RootWatcher::readEvents, Qt::QueuedConnection);
@@ -113,7 +123,10 @@ void X11RootWatcher::readEvents() {
     // A full-screen window dragged about sends many changes: they are judged once a round,
     // after the last.
     // The judging's replies may bring further events along, which the socket no longer tells.
-    while (takeEvents()) judgeFullScreen();
+    while (takeEvents()) {
+        judgeFullScreen();
+        if (keepsNotchAbove()) keepNotchAbove();
+    }
     if (xcb_connection_has_error(connection_)) {
         Log::error(logCategory, "the desktop watcher lost its X connection");
         notifier_->setEnabled(false);
@@ -141,6 +154,15 @@ bool X11RootWatcher::takeEvents() {
                 watchWindows();
                 windowsChanged = true;
             }
+        } else if (windowManager_.take(event)) {
+            followWindowManager();
+        } else if (keepsNotchAbove() && type >= XCB_CREATE_NOTIFY && type <= XCB_CIRCULATE_NOTIFY &&
+                   reinterpret_cast<xcb_configure_notify_event_t*>(event)->event == root_) {
+            // Told by the root while the notch is kept above by hand: the notch moved, or
+            // another window came over it (or may have).
+            const auto* changed = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+            if ((type == XCB_CONFIGURE_NOTIFY && changed->window == notch_) || stacking_.concerns(event))
+                windowsChanged = true;
         } else if (type == XCB_CONFIGURE_NOTIFY || type == XCB_MAP_NOTIFY || type == XCB_UNMAP_NOTIFY ||
                    type == XCB_DESTROY_NOTIFY || type == XCB_REPARENT_NOTIFY || type == XCB_CIRCULATE_NOTIFY) {
             // Only the windows selected below tell these: the active one, its frame, the notch.
@@ -263,6 +285,38 @@ std::optional<qint64> X11RootWatcher::process(std::uint32_t window) {
     if (pid && xcb_get_property_value_length(pid) >= 4) std::memcpy(&process, xcb_get_property_value(pid), 4);
     std::free(pid);
     return static_cast<qint64>(process);
+}
+
+bool X11RootWatcher::keepsNotchAbove() const {
+    return notch_ != 0 && windowManager_.owner() == XCB_NONE;
+}
+
+void X11RootWatcher::followWindowManager() {
+    // The root's children are followed only while nobody else keeps the notch above: each of
+    // their moves anywhere would wake this thread.
+    const std::uint32_t wanted =
+        XCB_EVENT_MASK_PROPERTY_CHANGE | (keepsNotchAbove() ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0);
+    if (wanted != rootMask_) {
+        rootMask_ = wanted;
+        xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &rootMask_);
+    }
+    if (keepsNotchAbove()) keepNotchAbove();
+    xcb_flush(connection_);
+}
+
+void X11RootWatcher::keepNotchAbove() {
+    // With no window manager the notch is a child of the root. Windows that ask to be
+    // left alone (menus, tooltips, other notches) stay where they are.
+    const auto notch = frameOnRoot(notch_);
+    if (!notch) return;
+    stacking_.watch(*notch);
+    const auto above = stacking_.above(notch_);
+    if (!above) return;
+    const auto over = stacking_.highestOver(*above, *notch);
+    if (!over) return;
+    const std::uint32_t values[] = {*over, XCB_STACK_MODE_ABOVE};
+    xcb_configure_window(connection_, notch_, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values);
+    xcb_flush(connection_);
 }
 
 void X11RootWatcher::reportObscured(bool wasObscured) {

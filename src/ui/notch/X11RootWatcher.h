@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "ui/notch/X11SelectionOwner.h"
 #include "ui/notch/X11Stacking.h"
 
 class QSocketNotifier;
@@ -18,7 +19,8 @@ namespace velto {
 // Watches the X display's root window on a connection of its own: raw button presses of every
 // program (XInput 2.1 or later; only while asked), the window manager's active window and
 // whether it is full-screen in front of the notch, and the screen saver (which lockers start
-// too).
+// too). While no window manager runs, it also keeps the notch above the windows that come over
+// it: only a window manager honours a window's wish to stay above.
 class X11RootWatcher final : public QObject {
     Q_OBJECT
   public:
@@ -48,7 +50,7 @@ class X11RootWatcher final : public QObject {
     std::uint64_t judgements() const { return judgements_; }
 
   private:
-    X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, QObject* parent);
+    X11RootWatcher(xcb_connection_t* connection, std::uint32_t root, int screen, QObject* parent);
     void readEvents();
     // Whether the active window or the notch changed so that the one may come in front of the
     // other or leave it.
@@ -61,6 +63,9 @@ class X11RootWatcher final : public QObject {
     std::optional<QRect> frameOnRoot(std::uint32_t window);
     void judgeFullScreen();
     std::optional<qint64> process(std::uint32_t window);
+    void followWindowManager();
+    bool keepsNotchAbove() const;
+    void keepNotchAbove();
     void reportObscured(bool wasObscured);
     std::uint32_t atom(const char* name);
 
@@ -74,6 +79,8 @@ class X11RootWatcher final : public QObject {
     bool activeFullScreen_ = false;   // as its state says
     std::uint32_t notch_ = 0;
     X11Stacking stacking_;
+    X11SelectionOwner windowManager_;
+    std::uint32_t rootMask_ = 0;
     // The windows this connection selected events on, with their masks.
     std::map<std::uint32_t, std::uint32_t> selected_;
     std::uint64_t judgements_ = 0;

@@ -61,6 +61,31 @@ std::vector<QRect> X11Stacking::shownFrames(const std::vector<std::uint32_t>& wi
     return frames;
 }
 
+std::optional<std::uint32_t> X11Stacking::highestOver(const std::vector<std::uint32_t>& windows, QRect area) {
+    std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> asked;
+    asked.reserve(windows.size());
+    for (std::uint32_t window : windows)
+        asked.emplace_back(xcb_get_window_attributes(connection_, window), xcb_get_geometry(connection_, window));
+    std::optional<std::uint32_t> found;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        auto* attributes = xcb_get_window_attributes_reply(connection_, asked[i].first, nullptr);
+        auto* geometry = xcb_get_geometry_reply(connection_, asked[i].second, nullptr);
+        if (geometry) {
+            const QRect frame = outer(geometry->x, geometry->y, geometry->width, geometry->height,
+                                      geometry->border_width);
+            learn(windows[i], frame);
+            const bool own = ownMask_ != 0 && (windows[i] & ~ownMask_) == ownBase_;
+            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+                attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT && !attributes->override_redirect && !own &&
+                frame.intersects(area))
+                found = windows[i];
+        }
+        std::free(attributes);
+        std::free(geometry);
+    }
+    return found;
+}
+
 bool X11Stacking::meets(std::uint32_t window) const {
     const auto known = frames_.find(window);
     return known != frames_.end() && known->second.intersects(area_);

@@ -25,6 +25,10 @@ class X11Stacking {
     std::optional<std::vector<std::uint32_t>> above(std::uint32_t top);
     // The frames on the root, borders included, of those of `windows` that are shown and drawn.
     std::vector<QRect> shownFrames(const std::vector<std::uint32_t>& windows);
+    // The highest of `windows` (bottom first) that is shown, drawn, placed by its program's
+    // own wish rather than over every other (not override-redirect), not the caller's, and
+    // meets `area`.
+    std::optional<std::uint32_t> highestOver(const std::vector<std::uint32_t>& windows, QRect area);
 
     // Windows of the client with this resource base and mask (the caller's own) concern it not.
     void passOver(std::uint32_t base, std::uint32_t mask) { ownBase_ = base, ownMask_ = mask; }

@@ -7,8 +7,10 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QProcess>
 #include <QRect>
 #include <QTest>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 
 #include "../ViewHarness.h"
 #include "../XvfbDisplay.h"
+#include "support/TempDir.h"
 #include "ui/notch/X11MeterWindow.h"
 #include "ui/notch/X11RootWatcher.h"
 #include "ui/window/TrayHostWatcher.h"
@@ -48,8 +51,10 @@ public:
 
     // An override-redirect window on the root (or inside `parent`), mapped; 32 bits deep with
     // an alpha channel as the notch's, or as deep as the root.
-    // `id`: one taken earlier from `newId`.
-    xcb_window_t window(QRect frame, bool alpha = false, xcb_window_t parent = 0, xcb_window_t id = 0) {
+    // `id`: one taken earlier from `newId`. `managed`: one left to a window manager, as a
+    // program's own windows and a desktop's panel are.
+    xcb_window_t window(QRect frame, bool alpha = false, xcb_window_t parent = 0, xcb_window_t id = 0,
+                        bool managed = false) {
         xcb_visualid_t visual = screen_->root_visual;
         std::uint8_t depth = screen_->root_depth;
         xcb_colormap_t colormap = screen_->default_colormap;
@@ -63,7 +68,7 @@ public:
             xcb_create_colormap(connection_, XCB_COLORMAP_ALLOC_NONE, colormap, root(), visual);
         }
         const xcb_window_t window = id ? id : newId();
-        const std::uint32_t values[] = {0, 0, 1, colormap};
+        const std::uint32_t values[] = {0, 0, managed ? 0u : 1u, colormap};
         xcb_create_window(connection_, depth, window, parent ? parent : root(), std::int16_t(frame.x()),
                           std::int16_t(frame.y()), std::uint16_t(frame.width()), std::uint16_t(frame.height()), 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, visual,
@@ -123,6 +128,44 @@ public:
         return owner;
     }
 
+    // Hosts the tray of the first screen in a window of its own at `frame`, as a desktop's panel
+    // that starts: owns its selection and tells the root's listeners.
+    xcb_window_t hostTray(QRect frame) {
+        const xcb_window_t host = window(frame);
+        trayOpcode_ = atom("_NET_SYSTEM_TRAY_OPCODE");
+        const xcb_atom_t selection = atom("_NET_SYSTEM_TRAY_S0");
+        xcb_set_selection_owner(connection_, host, selection, XCB_CURRENT_TIME);
+        xcb_client_message_event_t told{};
+        told.response_type = XCB_CLIENT_MESSAGE;
+        told.format = 32;
+        told.window = root();
+        told.type = atom("MANAGER");
+        told.data.data32[0] = XCB_CURRENT_TIME;
+        told.data.data32[1] = selection;
+        told.data.data32[2] = host;
+        xcb_send_event(connection_, 0, root(), XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&told));
+        sync();
+        return host;
+    }
+    // The window a program asked the tray to take, 0 while none has.
+    xcb_window_t dockRequested() {
+        forgetDrawing();
+        return docked_;
+    }
+    // Whether the root's child `upper` is stacked above its child `lower`.
+    bool stackedAbove(xcb_window_t upper, xcb_window_t lower) {
+        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root()), nullptr);
+        int upperAt = -1, lowerAt = -1;
+        if (tree) {
+            const xcb_window_t* children = xcb_query_tree_children(tree);
+            for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+                if (children[i] == upper) upperAt = i;
+                if (children[i] == lower) lowerAt = i;
+            }
+        }
+        std::free(tree);
+        return upperAt >= 0 && lowerAt >= 0 && upperAt > lowerAt;
+    }
     // The root's child stacked just above `window`, 0 when there is none.
     xcb_window_t above(xcb_window_t window) {
         auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root()), nullptr);
@@ -182,7 +225,30 @@ public:
     // Drawings told so far are not counted by `drawn`. Called before an act whose drawing is
     // awaited, as the drawing may be told before `drawn` asks.
     void forgetDrawing() {
-        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) std::free(event);
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) take(event);
+    }
+    // Each window made inside `parent` from now on is counted by `made`.
+    void watchMaking(xcb_window_t parent) {
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, parent, XCB_CW_EVENT_MASK, &mask);
+        sync();
+    }
+    int made() {
+        sync();
+        forgetDrawing();
+        return made_;
+    }
+    // The colour of one pixel of `window` as the screen shows it.
+    std::uint32_t pixel(xcb_window_t window, QPoint at) {
+        auto* image = xcb_get_image_reply(
+            connection_,
+            xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, std::int16_t(at.x()), std::int16_t(at.y()),
+                          1, 1, ~0u),
+            nullptr);
+        std::uint32_t found = 0;
+        if (image && xcb_get_image_data_length(image) >= 4) std::memcpy(&found, xcb_get_image_data(image), 4);
+        std::free(image);
+        return found & 0xffffff;
     }
     // Waits for `count` drawings into the watched window not yet forgotten.
     bool drawn(int count) {
@@ -195,7 +261,7 @@ public:
                 if ((event->response_type & ~0x80) == damageEvent_ &&
                     reinterpret_cast<xcb_damage_notify_event_t*>(event)->drawable == watched_)
                     ++seen;
-                std::free(event);
+                take(event);
             }
         }
         return seen >= count;
@@ -243,6 +309,18 @@ public:
     }
 
 private:
+    void take(xcb_generic_event_t* event) {
+        const std::uint8_t type = event->response_type & ~0x80;
+        if (type == XCB_CREATE_NOTIFY) ++made_;
+        if (type == XCB_CLIENT_MESSAGE) {
+            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+            // A request to dock: its time, the opcode 0, the window.
+            if (trayOpcode_ != 0 && message->type == trayOpcode_ && message->data.data32[1] == 0)
+                docked_ = message->data.data32[2];
+        }
+        std::free(event);
+    }
+
     xcb_atom_t atom(const char* name) {
         auto* reply = xcb_intern_atom_reply(
             connection_, xcb_intern_atom(connection_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
@@ -256,6 +334,62 @@ private:
     xcb_screen_t* screen_ = nullptr;
     std::uint8_t damageEvent_ = 0;
     xcb_window_t watched_ = 0;
+    int made_ = 0;
+    xcb_atom_t trayOpcode_ = 0;
+    xcb_window_t docked_ = 0;
+};
+
+// The built program on the test's X display, in folders of its own and on a session bus of its
+// own, where no status-notifier host runs: its tray icon docks in the X tray.
+class ProgramOnX {
+public:
+    explicit ProgramOnX(const QByteArray& display) {
+        const auto folder = [&](const char* name) {
+            std::filesystem::create_directories(dir_.path() / name);
+            return QString::fromStdString((dir_.path() / name).string());
+        };
+        environment_.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+        environment_.insert(QStringLiteral("HOME"), folder("home"));
+        environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), folder("config"));
+        environment_.insert(QStringLiteral("XDG_DATA_HOME"), folder("data"));
+        environment_.insert(QStringLiteral("XDG_CACHE_HOME"), folder("cache"));
+        environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder("runtime"));
+        std::filesystem::permissions(dir_.path() / "runtime", std::filesystem::perms::owner_all);
+        environment_.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+        environment_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment_.insert(QStringLiteral("VELTO_AUDIO_SINK"), QStringLiteral("fakesink sync=true"));
+        bus_.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+        QByteArray address;
+        while (!address.contains('\n') && bus_.waitForReadyRead(10000)) address += bus_.readAllStandardOutput();
+        environment_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(address.trimmed()));
+        program_.setProcessEnvironment(environment_);
+        program_.setProcessChannelMode(QProcess::MergedChannels);
+        program_.start(QStringLiteral(VELTO_PROGRAM), {});
+    }
+    ~ProgramOnX() {
+        program_.terminate();
+        if (!program_.waitForFinished(10000)) program_.kill();
+        bus_.terminate();
+        bus_.waitForFinished(5000);
+    }
+    ProgramOnX(const ProgramOnX&) = delete;
+    ProgramOnX& operator=(const ProgramOnX&) = delete;
+
+    // Waits until it has written `words` to its log.
+    bool said(const QByteArray& words) {
+        return Desk::waitUntil([&] {
+            output_ += program_.readAll();
+            return output_.contains(words);
+        });
+    }
+    const QByteArray& output() const { return output_; }
+
+private:
+    TempDir dir_;
+    QProcessEnvironment environment_;
+    QProcess bus_;
+    QProcess program_;
+    QByteArray output_;
 };
 
 class NotchOnX : public ::testing::Test {
@@ -345,7 +479,6 @@ TEST_F(NotchOnX, TheMeterLiesOverTheNotch) {
     ASSERT_NE(meter, nullptr);
     meter->place(notch, {120, 4, 40, 24}, 1);
     meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
-    // It may be made anew, to drop what was queued for it.
     const auto liesAt = [&](QPoint at) {
         return Desk::waitUntil([&] {
             const xcb_window_t bars = desk->above(notch);
@@ -441,6 +574,115 @@ TEST_F(NotchOnX, TheMeterOutlivesItsLooks) {
         << testing::PrintToString(clients);
 }
 
+// A song change brings a new backdrop, and may stop the swing for a moment: the meter paints
+// its frames over in the window it has, and makes no window for it.
+TEST_F(NotchOnX, ASongChangeMakesNoWindow) {
+    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    X11MeterWindow::Look look{.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9,
+                              .backdrop = QColor(0x10, 0x20, 0x30)};
+    meter->show(look);
+    const xcb_window_t bars = desk->madeAbove(notch);
+    ASSERT_NE(bars, 0u);
+    desk->watchDrawing(bars);
+    ASSERT_TRUE(desk->drawnAgain(2));
+    desk->watchMaking(desk->root());
+    desk->watchMaking(bars);
+    // The corner of the meter shows the backdrop; the bars lie in the middle.
+    const auto shows = [&](QColor colour) {
+        return Desk::waitUntil([&] { return desk->pixel(bars, {0, 0}) == (colour.rgb() & 0xffffff); });
+    };
+    ASSERT_TRUE(shows(look.backdrop));
+    const QColor accents[] = {QColor(0xc0, 0x30, 0x20), QColor(0x20, 0x90, 0x40), QColor(0x30, 0x40, 0xd0)};
+    for (int change = 0; change < 3; ++change) {
+        if (change == 1) {
+            meter->show({.swinging = false, .heights = {4, 4, 4, 4}, .opacity = 0.9, .backdrop = look.backdrop});
+            ASSERT_TRUE(desk->drawnAgain(1)) << "stopped for the change";
+        }
+        look.backdrop = accents[change];
+        meter->show(look);
+        EXPECT_TRUE(shows(look.backdrop)) << "change " << change;
+        // Steps queued before the change show the new colours too.
+        EXPECT_TRUE(desk->drawnAgain(8)) << "change " << change;
+        EXPECT_TRUE(shows(look.backdrop)) << "change " << change;
+    }
+    EXPECT_EQ(desk->made(), 0);
+    EXPECT_EQ(desk->above(notch), bars);
+}
+
+// With no window manager, a window that comes over the notch (a desktop's panel along the top
+// edge, started or raised after it) is stacked under it again, and the meter over the notch
+// draws; menus and the like stay above it. While a window manager runs, that is its business.
+TEST_F(NotchOnX, WithoutAWindowManagerTheNotchStaysAbove) {
+    xcb_window_t manager = desk->own("WM_S0");
+    // The notch's program is not the panel's.
+    Desk program(display.name());
+    const xcb_window_t notch = program.window({500, 0, 280, 32}, true);
+    auto watcher = X11RootWatcher::connect(display.name().constData());
+    ASSERT_NE(watcher, nullptr);
+    watcher->setNotchWindow(notch);
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    const xcb_window_t bars = desk->madeAbove(notch);
+    ASSERT_NE(bars, 0u);
+    desk->watchDrawing(bars);
+    ASSERT_TRUE(desk->drawnAgain(2));
+    const auto settled = [&] {
+        desk->roundTrips();
+        QCoreApplication::processEvents();
+        desk->roundTrips();
+        QCoreApplication::processEvents();
+    };
+    const auto notchOver = [&](xcb_window_t window) {
+        return Desk::waitUntil([&] { return desk->stackedAbove(notch, window); });
+    };
+
+    const xcb_window_t panel = desk->window({0, 0, 2560, 40}, false, 0, 0, true);
+    settled();
+    EXPECT_TRUE(desk->stackedAbove(panel, notch)) << "a window manager runs";
+    desk->destroy(manager);
+    EXPECT_TRUE(notchOver(panel)) << "the window manager ended";
+    EXPECT_EQ(desk->above(notch), bars) << "the meter follows the notch";
+    EXPECT_TRUE(desk->drawnAgain(4)) << "over the panel";
+    desk->raise(panel);
+    EXPECT_TRUE(notchOver(panel)) << "the panel raised";
+    EXPECT_TRUE(desk->drawnAgain(4)) << "over the panel raised";
+    const xcb_window_t started = desk->window({400, 0, 400, 40}, false, 0, 0, true);
+    EXPECT_TRUE(notchOver(started)) << "a window made over it";
+    const xcb_window_t menu = desk->window({550, 0, 100, 100});
+    settled();
+    EXPECT_TRUE(desk->stackedAbove(menu, notch)) << "a menu over it";
+    desk->destroy(menu);
+    desk->destroy(started);
+
+    manager = desk->own("WM_S0");
+    settled();
+    desk->raise(panel);
+    settled();
+    EXPECT_TRUE(desk->stackedAbove(panel, notch)) << "a window manager came back";
+}
+
+// A notch window refused by the server is asked about again after a delay that doubles, so
+// that its thread neither spins nor asks often for long: five questions after the first take
+// at least 50 + 100 + 200 + 400 + 800 ms.
+TEST_F(NotchOnX, ANotchNotYetMadeIsAskedAboutLessAndLessOften) {
+    const xcb_window_t notch = desk->newId();
+    auto meter = X11MeterWindow::connect(display.name().constData());
+    ASSERT_NE(meter, nullptr);
+    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    meter->place(notch, {120, 4, 40, 24}, 1);
+    // Past the turns the two wake-ups above may bring.
+    ASSERT_TRUE(Desk::waitUntil([&] { return meter->counts().turns >= 3; }));
+    const auto start = Clock::now();
+    const std::uint64_t turns = meter->counts().turns;
+    ASSERT_TRUE(Desk::waitUntil([&] { return meter->counts().turns >= turns + 5; }));
+    EXPECT_GE(Clock::now() - start, 1200ms) << meter->counts().turns - turns << " turns";
+}
+
 // A notch window handed over before the server has made it, or before it is mapped, is asked
 // about again: the meter comes once it is there.
 TEST_F(NotchOnX, TheMeterWaitsForANotchNotYetMade) {
@@ -491,7 +733,7 @@ TEST_F(NotchOnX, TheMeterFollowsACompositorThatComesAndGoes) {
 }
 
 // With a compositing manager, a window moving far from the meter wakes its thread seldom, though
-// the server tells each move.
+// the server tells each move: ever less often, up to as seldom as its steps are queued.
 TEST_F(NotchOnX, FarMovesSeldomWakeTheMeter) {
     desk->startCompositor();
     const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
@@ -505,8 +747,8 @@ TEST_F(NotchOnX, FarMovesSeldomWakeTheMeter) {
     const xcb_window_t other = desk->window({0, 400, 200, 200});
     ASSERT_TRUE(desk->drawnAgain(2));
     const std::uint64_t turns = meter->counts().turns;
-    // A move in each of 21 steps: three seconds.
-    for (int step = 0; step < 21; ++step) {
+    // A move in each of 56 steps: eight seconds, read after 0, 1, 3 and 7 s.
+    for (int step = 0; step < 56; ++step) {
         desk->move(other, {step * 10, 400});
         ASSERT_TRUE(desk->drawnAgain(1));
     }
@@ -577,6 +819,16 @@ TEST_F(NotchOnX, TrayHostsAreFollowed) {
     EXPECT_EQ(appeared, 4);
     bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
     bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+}
+
+// The program started before the tray's host: its icon docks once a host appears.
+TEST_F(NotchOnX, TheTrayIconComesWithALateHost) {
+    ProgramOnX program(display.name());
+    ASSERT_TRUE(program.said("the status item comes with one")) << program.output().toStdString();
+    // At the right end of the top edge, clear of the notch.
+    desk->hostTray({2400, 0, 32, 32});
+    EXPECT_TRUE(Desk::waitUntil([&] { return desk->dockRequested() != 0; }))
+        << "the icon docks: " << program.output().toStdString();
 }
 
 // Time counted from before its start, as a wall clock in 1970 reads against 2001, falls on a
