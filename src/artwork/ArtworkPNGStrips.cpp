@@ -159,9 +159,12 @@ bool ArtworkPNGStrips::prepare() {
         return true;
     }
     image_.reset(new std::uint8_t[static_cast<std::size_t>(rowBytes_ * header_.height)]);
-    for (std::int64_t y = 0; y < header_.height; ++y) {
+    // A strip's worth at a time, a stop seen between: not a call a row, for rows of a byte.
+    const std::int64_t imageBytes = rowBytes_ * header_.height;
+    for (std::int64_t at = 0; at < imageBytes; at += stripBytes) {
         if (options_.stop.stop_requested()) return false;
-        std::memset(image_.get() + y * rowBytes_, 0, static_cast<std::size_t>(rowBytes_));
+        std::memset(image_.get() + at, 0,
+                    static_cast<std::size_t>(std::min<std::int64_t>(stripBytes, imageBytes - at)));
     }
     std::uint8_t* pass = raw_.get();
     for (const auto& [x, y, dx, dy] : passes) {
