@@ -208,15 +208,20 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
                 case 2:
                     for (std::size_t i = from; i < to; ++i) x[i] += up[k(i)];
                     break;
-                case 3:
-                    for (std::size_t i = from; i < to; ++i)
-                        x[i] += static_cast<std::uint8_t>(
-                            ((i >= step ? x[i - step] : 0) + up[k(i)]) / 2);
+                case 3: {
+                    // The first pixel has none to its left; the rest, without asking each time.
+                    std::size_t i = from;
+                    for (; i < std::min(to, step); ++i) x[i] += static_cast<std::uint8_t>(up[k(i)] / 2);
+                    for (; i < to; ++i)
+                        x[i] += static_cast<std::uint8_t>((x[i - step] + up[k(i)]) / 2);
                     break;
-                case 4:
-                    for (std::size_t i = from; i < to; ++i) {
-                        const int a = i >= step ? x[i - step] : 0, b = up[k(i)];
-                        const int c = i >= step ? up[k(i) - std::ptrdiff_t(step)] : 0;
+                }
+                case 4: {
+                    std::size_t i = from;
+                    for (; i < std::min(to, step); ++i) x[i] += up[k(i)];  // Paeth of 0, b, 0
+                    const std::uint8_t* left = up - std::ptrdiff_t(step);
+                    for (; i < to; ++i) {
+                        const int a = x[i - step], b = up[k(i)], c = left[k(i)];
                         const int pa = std::abs(b - c), pb = std::abs(a - c),
                                   pc = std::abs(a + b - 2 * c);
                         x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a
@@ -224,6 +229,7 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
                                                                                : c);
                     }
                     break;
+                }
             }
         }
         above = x;
