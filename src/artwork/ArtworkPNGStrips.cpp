@@ -35,6 +35,33 @@ std::int64_t passSide(std::int64_t side, int first, int step) {
     return (side - first + step - 1) / step;
 }
 
+// `width` pixels of `Size` bytes from `from` to every `step`th pixel from `to`: a copy of a size
+// known here, not a call for each pixel.
+template <std::size_t Size>
+void placeEach(const std::uint8_t* from, std::int64_t width, std::uint8_t* to, int step) {
+    for (std::int64_t x = 0; x < width; ++x)
+        std::memcpy(to + static_cast<std::size_t>(x * step) * Size,
+                    from + static_cast<std::size_t>(x) * Size, Size);
+}
+
+void placePixels(const std::uint8_t* from, std::int64_t width, std::uint8_t* to, int step,
+                 int pixelBytes) {
+    switch (pixelBytes) {
+        case 1:
+            return placeEach<1>(from, width, to, step);
+        case 2:
+            return placeEach<2>(from, width, to, step);
+        case 3:
+            return placeEach<3>(from, width, to, step);
+        case 4:
+            return placeEach<4>(from, width, to, step);
+        case 6:
+            return placeEach<6>(from, width, to, step);
+        default:
+            return placeEach<8>(from, width, to, step);
+    }
+}
+
 const std::string_view endChunk{"\0\0\0\0IEND\xAE\x42\x60\x82", 12};
 
 }  // namespace
@@ -211,7 +238,8 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
                 case 3: {
                     // The first pixel has none to its left; the rest, without asking each time.
                     std::size_t i = from;
-                    for (; i < std::min(to, step); ++i) x[i] += static_cast<std::uint8_t>(up[k(i)] / 2);
+                    for (; i < std::min(to, step); ++i)
+                        x[i] += static_cast<std::uint8_t>(up[k(i)] / 2);
                     for (; i < to; ++i)
                         x[i] += static_cast<std::uint8_t>((x[i - step] + up[k(i)]) / 2);
                     break;
@@ -247,10 +275,9 @@ bool ArtworkPNGStrips::placePass(const std::uint8_t* rows, std::int64_t width, s
         const std::uint8_t* from = rows + static_cast<std::size_t>(y) * length + 1;
         std::uint8_t* to = image_.get() + static_cast<std::size_t>((y0 + y * dy) * rowBytes_) + 1;
         if (bits >= 8) {
-            const auto pixel = static_cast<std::size_t>(bits / 8);
-            for (std::int64_t x = 0; x < width; ++x)
-                std::memcpy(to + static_cast<std::size_t>(x0 + x * dx) * pixel,
-                            from + static_cast<std::size_t>(x) * pixel, pixel);
+            placePixels(from, width,
+                        to + static_cast<std::size_t>(x0) * static_cast<std::size_t>(bits / 8), dx,
+                        static_cast<int>(bits / 8));
             continue;
         }
         // Samples of 1, 2 or 4 bits, the first in a byte's high bits.

@@ -1,6 +1,7 @@
 #include "artwork/ArtworkResample.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 
@@ -50,13 +51,14 @@ struct AreaRows::Taps {
                 return roundHalfUp(covered * weightOne);
             };
             std::int32_t before = share(first);
-            for (int j = first; j < from && (j < end || j == first); ++j) {
+            int n = 0;
+            for (int j = first; j < from && (j < end || j == first); ++j, ++n) {
                 const std::int32_t after = share(j + 1);
                 weights.push_back(static_cast<std::int16_t>(after - before));
                 before = after;
-                ++count[i];
             }
-            widest = std::max(widest, count[i]);
+            count[i] = n;
+            widest = std::max(widest, n);
         }
     }
 };
@@ -74,6 +76,7 @@ AreaRows::AreaRows(int width, int height, int newWidth, int newHeight, std::stop
       ring_(rowValues_ * static_cast<std::size_t>(ringRows_)),
       sum_(rowValues_) {
     out_.reserve(rowValues_ * static_cast<std::size_t>(newHeight));
+    due_ = newHeight_ > 0 ? rows_->start[0] + rows_->count[0] : INT_MAX;
 }
 
 AreaRows::~AreaRows() = default;
@@ -89,7 +92,10 @@ void AreaRows::add(const std::uint8_t* row, int columns) {
     acrossMade_ = 0;
     ++added_;
     if (++addedSlot_ == ringRows_) addedSlot_ = 0;
-    while (made_ < newHeight_ && rows_->start[made_] + rows_->count[made_] <= added_) down(made_++);
+    while (added_ >= due_) {
+        down(made_++);
+        due_ = made_ < newHeight_ ? rows_->start[made_] + rows_->count[made_] : INT_MAX;
+    }
 }
 
 std::vector<std::uint8_t> AreaRows::take() {

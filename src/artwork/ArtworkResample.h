@@ -52,6 +52,8 @@ class AreaRows {
     int added_ = 0;
     int addedSlot_ = 0;  // where in the ring the row being added goes
     int made_ = 0;
+    // The source rows the next output row needs to have come (all of them: none is left).
+    int due_ = 0;
     // Of the row being added, the outputs made across.
     int acrossMade_ = 0;
 };
