@@ -247,9 +247,9 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
                 case 4: {
                     std::size_t i = from;
                     for (; i < std::min(to, step); ++i) x[i] += up[k(i)];  // Paeth of 0, b, 0
-                    const std::uint8_t* left = up - std::ptrdiff_t(step);
                     for (; i < to; ++i) {
-                        const int a = x[i - step], b = up[k(i)], c = left[k(i)];
+                        const int a = x[i - step], b = up[k(i)];
+                        const int c = up[k(i) - std::ptrdiff_t(step)];
                         const int pa = std::abs(b - c), pb = std::abs(a - c),
                                   pc = std::abs(a + b - 2 * c);
                         x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a
