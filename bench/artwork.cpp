@@ -281,6 +281,7 @@ BENCHMARK(BM_EmptyBlocksPng)->Unit(benchmark::kMillisecond)->Iterations(1);
 // takes, 2700² of 16-bit RGBA, with as many as its rows allow. Kind 4 is the thin grey one again
 // as tall as a cover's 16 MiB allow, 13.4 M rows, with as many empty dynamic blocks as may be,
 // then as many empty fixed-code ones (10 bits each) as blocks that make next to nothing may be.
+// Kind 5 is kind 4 interlaced: the same rows and bytes, each row put in its place after.
 const std::string& atWorkBound(std::int64_t kind) {
     static const std::string gif = [] {
         const std::int64_t symbols = ArtworkDecoder::gifSymbolLimit(3000 * 3000);
@@ -301,32 +302,38 @@ const std::string& atWorkBound(std::int64_t kind) {
         return HostileCovers::zeroPng(1, static_cast<int>(rows), 8, 0, -1, blocks);
     }();
     static const std::string largestPng = mostEmpty(2700, 16);
-    static const std::string thinFixedPng = [] {
-        const std::string plain = HostileCovers::zeroPng(1, 13'400'000, 8, 0);
+    auto thinFixed = [](bool interlaced) {
+        const std::string plain = HostileCovers::zeroPng(1, 13'400'000, 8, 0, -1, 0, 0, interlaced);
         const std::int64_t tables = ArtworkPNGStrips::header(
             reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size())->tableBlockLimit;
         return HostileCovers::zeroPng(1, 13'400'000, 8, 0, -1, tables,
-                                      ArtworkDecoder::pngShortBlockLimit - tables);
-    }();
+                                      ArtworkDecoder::pngShortBlockLimit - tables, interlaced);
+    };
+    static const std::string thinFixedPng = thinFixed(false);
+    static const std::string thinFixedInterlacedPng = thinFixed(true);
     return kind == 0   ? gif
            : kind == 1 ? png
            : kind == 2 ? thinPng
            : kind == 3 ? largestPng
-                       : thinFixedPng;
+           : kind == 4 ? thinFixedPng
+                       : thinFixedInterlacedPng;
 }
 
 void BM_WorkBoundWorstCaseOtherFormats(benchmark::State& state) {
     decodeEach(state, atWorkBound(state.range(0)));
 }
 BENCHMARK(BM_WorkBoundWorstCaseOtherFormats)
-    ->DenseRange(0, 4)
+    ->DenseRange(0, 5)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
 // A valid 3300² RGBA PNG written by zlib with literals only at its smallest memory level: a block
-// every 127 bytes, 343,000 of them, nearly all with code tables.
+// every 127 bytes, 343,000 of them, nearly all with code tables (0). And (1) the largest picture
+// the budget takes, 2700² of 16-bit RGBA, noise in every sample, alpha too, written so: 459,000
+// blocks with tables, every byte a literal, a fifth of the rows under the costliest filter; (2)
+// that one interlaced, each pass's pixels then put in place.
 void BM_HuffmanOnlyPng(benchmark::State& state) {
-    static const std::string data = [] {
+    static const std::string eightBit = [] {
         HostileCovers::PngPicture picture;
         picture.width = picture.height = 3300;
         picture.samples.resize(std::size_t{3300} * 3300 * 4);
@@ -338,9 +345,23 @@ void BM_HuffmanOnlyPng(benchmark::State& state) {
         }
         return HostileCovers::png(picture, {.memoryLevel = 1, .strategy = Z_HUFFMAN_ONLY});
     }();
-    decodeEach(state, data);
+    auto sixteenBit = [](bool interlaced) {
+        HostileCovers::PngPicture picture{2700, 2700, 6, 16, interlaced};
+        picture.samples.resize(std::size_t{2700} * 2700 * 4);
+        // Noise of a few values on a gradient: literals take fewer bits than stored bytes.
+        std::uint32_t seed = 7;
+        for (std::size_t i = 0; i < picture.samples.size(); ++i) {
+            seed = seed * 1103515245 + 12345;
+            const std::size_t pixel = i / 4, x = pixel % 2700, y = pixel / 2700;
+            picture.samples[i] = static_cast<std::uint16_t>((x + 2 * y + (seed >> 30)) % 256 * 257);
+        }
+        return HostileCovers::png(picture, {.memoryLevel = 1, .strategy = Z_HUFFMAN_ONLY});
+    };
+    static const std::string largest = sixteenBit(false), largestInterlaced = sixteenBit(true);
+    const std::int64_t kind = state.range(0);
+    decodeEach(state, kind == 0 ? eightBit : kind == 1 ? largest : largestInterlaced);
 }
-BENCHMARK(BM_HuffmanOnlyPng)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_HuffmanOnlyPng)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // A stop in the middle of a long decode: how long the decode runs on after the stop is asked
 // (0 when it returned before). Kinds: 0, the 10000² JPEG bomb let through by a raised work limit,

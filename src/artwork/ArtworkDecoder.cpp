@@ -484,10 +484,15 @@ class KeptPicture {
     int columnsKept_ = 0;
 };
 
-// `bytes` of RGBA at `from`, premultiplied, to `to`.
+// `bytes` of RGBA at `from`, premultiplied, to `to` (which may be `from`).
 void premultiply(const std::uint8_t* from, std::size_t bytes, std::uint8_t* to) {
     for (std::size_t i = 0; i < bytes; i += 4) {
         const int alpha = from[i + 3];
+        // An opaque pixel stays as it is: most are, in most pictures.
+        if (alpha == 255) {
+            if (to != from) std::memcpy(to + i, from + i, 4);
+            continue;
+        }
         for (int c = 0; c < 3; ++c)
             to[i + c] = static_cast<std::uint8_t>((from[i + c] * alpha + 127) / 255);
         to[i + 3] = static_cast<std::uint8_t>(alpha);
@@ -539,7 +544,9 @@ std::optional<Decoded> decodePng(const stbi_uc* bytes, std::size_t size,
             rows > height - y || (stripWidth < width && rows != 1))
             return std::nullopt;
         if (stripWidth == width) {
-            if (!keepRows(pixels.get(), rows, false, kept, options)) return std::nullopt;
+            // The whole strip at once, in place: a strip may hold a million rows of a pixel.
+            premultiply(pixels.get(), static_cast<std::size_t>(width) * 4 * rows, pixels.get());
+            if (!keepRows(pixels.get(), rows, true, kept, options)) return std::nullopt;
             y += rows;
             continue;
         }

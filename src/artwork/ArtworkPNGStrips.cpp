@@ -35,6 +35,33 @@ std::int64_t passSide(std::int64_t side, int first, int step) {
     return (side - first + step - 1) / step;
 }
 
+// `width` pixels of `Size` bytes from `from` to every `step`th pixel from `to`: a copy of a size
+// known here, not a call for each pixel.
+template <std::size_t Size>
+void placeEach(const std::uint8_t* from, std::int64_t width, std::uint8_t* to, int step) {
+    for (std::int64_t x = 0; x < width; ++x)
+        std::memcpy(to + static_cast<std::size_t>(x * step) * Size,
+                    from + static_cast<std::size_t>(x) * Size, Size);
+}
+
+void placePixels(const std::uint8_t* from, std::int64_t width, std::uint8_t* to, int step,
+                 int pixelBytes) {
+    switch (pixelBytes) {
+        case 1:
+            return placeEach<1>(from, width, to, step);
+        case 2:
+            return placeEach<2>(from, width, to, step);
+        case 3:
+            return placeEach<3>(from, width, to, step);
+        case 4:
+            return placeEach<4>(from, width, to, step);
+        case 6:
+            return placeEach<6>(from, width, to, step);
+        default:
+            return placeEach<8>(from, width, to, step);
+    }
+}
+
 const std::string_view endChunk{"\0\0\0\0IEND\xAE\x42\x60\x82", 12};
 
 }  // namespace
@@ -159,9 +186,12 @@ bool ArtworkPNGStrips::prepare() {
         return true;
     }
     image_.reset(new std::uint8_t[static_cast<std::size_t>(rowBytes_ * header_.height)]);
-    for (std::int64_t y = 0; y < header_.height; ++y) {
+    // A strip's worth at a time, a stop seen between: not a call a row, for rows of a byte.
+    const std::int64_t imageBytes = rowBytes_ * header_.height;
+    for (std::int64_t at = 0; at < imageBytes; at += stripBytes) {
         if (options_.stop.stop_requested()) return false;
-        std::memset(image_.get() + y * rowBytes_, 0, static_cast<std::size_t>(rowBytes_));
+        std::memset(image_.get() + at, 0,
+                    static_cast<std::size_t>(std::min<std::int64_t>(stripBytes, imageBytes - at)));
     }
     std::uint8_t* pass = raw_.get();
     for (const auto& [x, y, dx, dy] : passes) {
@@ -205,15 +235,21 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
                 case 2:
                     for (std::size_t i = from; i < to; ++i) x[i] += up[k(i)];
                     break;
-                case 3:
-                    for (std::size_t i = from; i < to; ++i)
-                        x[i] += static_cast<std::uint8_t>(
-                            ((i >= step ? x[i - step] : 0) + up[k(i)]) / 2);
+                case 3: {
+                    // The first pixel has none to its left; the rest, without asking each time.
+                    std::size_t i = from;
+                    for (; i < std::min(to, step); ++i)
+                        x[i] += static_cast<std::uint8_t>(up[k(i)] / 2);
+                    for (; i < to; ++i)
+                        x[i] += static_cast<std::uint8_t>((x[i - step] + up[k(i)]) / 2);
                     break;
-                case 4:
-                    for (std::size_t i = from; i < to; ++i) {
-                        const int a = i >= step ? x[i - step] : 0, b = up[k(i)];
-                        const int c = i >= step ? up[k(i) - std::ptrdiff_t(step)] : 0;
+                }
+                case 4: {
+                    std::size_t i = from;
+                    for (; i < std::min(to, step); ++i) x[i] += up[k(i)];  // Paeth of 0, b, 0
+                    for (; i < to; ++i) {
+                        const int a = x[i - step], b = up[k(i)];
+                        const int c = up[k(i) - std::ptrdiff_t(step)];
                         const int pa = std::abs(b - c), pb = std::abs(a - c),
                                   pc = std::abs(a + b - 2 * c);
                         x[i] += static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a
@@ -221,6 +257,7 @@ bool ArtworkPNGStrips::unfilter(std::uint8_t* rows, std::int64_t width, std::int
                                                                                : c);
                     }
                     break;
+                }
             }
         }
         above = x;
@@ -238,10 +275,9 @@ bool ArtworkPNGStrips::placePass(const std::uint8_t* rows, std::int64_t width, s
         const std::uint8_t* from = rows + static_cast<std::size_t>(y) * length + 1;
         std::uint8_t* to = image_.get() + static_cast<std::size_t>((y0 + y * dy) * rowBytes_) + 1;
         if (bits >= 8) {
-            const auto pixel = static_cast<std::size_t>(bits / 8);
-            for (std::int64_t x = 0; x < width; ++x)
-                std::memcpy(to + static_cast<std::size_t>(x0 + x * dx) * pixel,
-                            from + static_cast<std::size_t>(x) * pixel, pixel);
+            placePixels(from, width,
+                        to + static_cast<std::size_t>(x0) * static_cast<std::size_t>(bits / 8), dx,
+                        static_cast<int>(bits / 8));
             continue;
         }
         // Samples of 1, 2 or 4 bits, the first in a byte's high bits.

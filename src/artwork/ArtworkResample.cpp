@@ -1,6 +1,7 @@
 #include "artwork/ArtworkResample.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 
@@ -11,6 +12,13 @@ constexpr int weightBits = 14;
 constexpr int weightOne = 1 << weightBits;
 // Rows resampled across keep this many extra bits between the two passes.
 constexpr int middleBits = 8;
+
+// As std::lround for a value that is not negative, inline: the weights of a picture of millions
+// of rows take one each, and a call into the maths library for it cost more than the rest.
+std::int32_t roundHalfUp(double value) {
+    auto whole = static_cast<std::int32_t>(value);
+    return value - whole >= 0.5 ? whole + 1 : whole;
+}
 
 }  // namespace
 
@@ -40,16 +48,17 @@ struct AreaRows::Taps {
             // weightOne however many sources one output covers.
             const auto share = [&](double at) {
                 const double covered = std::clamp((at - begin) / (end - begin), 0.0, 1.0);
-                return static_cast<std::int32_t>(std::lround(covered * weightOne));
+                return roundHalfUp(covered * weightOne);
             };
             std::int32_t before = share(first);
-            for (int j = first; j < from && (j < end || j == first); ++j) {
+            int n = 0;
+            for (int j = first; j < from && (j < end || j == first); ++j, ++n) {
                 const std::int32_t after = share(j + 1);
                 weights.push_back(static_cast<std::int16_t>(after - before));
                 before = after;
-                ++count[i];
             }
-            widest = std::max(widest, count[i]);
+            count[i] = n;
+            widest = std::max(widest, n);
         }
     }
 };
@@ -61,11 +70,13 @@ AreaRows::AreaRows(int width, int height, int newWidth, int newHeight, std::stop
       newHeight_(newHeight),
       columns_(std::make_unique<const Taps>(width, newWidth, stop)),
       rows_(std::make_unique<const Taps>(height, newHeight, stop)),
+      sameWidth_(width == newWidth),
       rowValues_(static_cast<std::size_t>(newWidth) * 4),
       ringRows_(rows_->widest),
       ring_(rowValues_ * static_cast<std::size_t>(ringRows_)),
       sum_(rowValues_) {
     out_.reserve(rowValues_ * static_cast<std::size_t>(newHeight));
+    due_ = newHeight_ > 0 ? rows_->start[0] + rows_->count[0] : INT_MAX;
 }
 
 AreaRows::~AreaRows() = default;
@@ -76,21 +87,34 @@ void AreaRows::add(const std::uint8_t* row) {
 
 void AreaRows::add(const std::uint8_t* row, int columns) {
     if (added_ == height_) return;
-    across(row, added_, columns);
+    across(row, addedSlot_, columns);
     if (columns < width_) return;
     acrossMade_ = 0;
     ++added_;
-    while (made_ < newHeight_ && rows_->start[made_] + rows_->count[made_] <= added_) down(made_++);
+    if (++addedSlot_ == ringRows_) addedSlot_ = 0;
+    while (added_ >= due_) {
+        down(made_++);
+        due_ = made_ < newHeight_ ? rows_->start[made_] + rows_->count[made_] : INT_MAX;
+    }
 }
 
 std::vector<std::uint8_t> AreaRows::take() {
     return std::move(out_);
 }
 
-// The outputs of source row `y` whose sources are among its first `come` columns.
-void AreaRows::across(const std::uint8_t* src, int y, int come) {
+// The outputs of the row being added, kept at `slot` of the ring, whose sources are among its
+// first `come` columns.
+void AreaRows::across(const std::uint8_t* src, int slot, int come) {
     const Taps& columns = *columns_;
-    std::uint16_t* dst = ring_.data() + rowValues_ * static_cast<std::size_t>(y % ringRows_);
+    std::uint16_t* dst = ring_.data() + rowValues_ * static_cast<std::size_t>(slot);
+    if (sameWidth_) {
+        // Nothing to resample across: each value as it is, with the extra bits.
+        for (std::size_t i = static_cast<std::size_t>(acrossMade_) * 4;
+             i < static_cast<std::size_t>(come) * 4; ++i)
+            dst[i] = static_cast<std::uint16_t>(src[i] << middleBits);
+        acrossMade_ = come;
+        return;
+    }
     int x = acrossMade_;
     for (; x < newWidth_ && columns.start[x] + columns.count[x] <= come; ++x) {
         std::int32_t sum[4] = {0, 0, 0, 0};
@@ -112,12 +136,14 @@ void AreaRows::down(int y) {
     const Taps& rows = *rows_;
     std::fill(sum_.begin(), sum_.end(), 0);
     const std::int16_t* w = rows.weights.data() + rows.offset[y];
+    // The ring's slots walked in turn, not found by a division each: an output row of a tall
+    // picture shrunk stands for thousands of source rows.
+    int slot = rows.start[y] % ringRows_;
     for (int t = 0; t < rows.count[y]; ++t) {
-        const int source = rows.start[y] + t;
-        const std::uint16_t* values =
-            ring_.data() + rowValues_ * static_cast<std::size_t>(source % ringRows_);
+        const std::uint16_t* values = ring_.data() + rowValues_ * static_cast<std::size_t>(slot);
         const std::int32_t weight = w[t];
         for (std::size_t i = 0; i < rowValues_; ++i) sum_[i] += values[i] * weight;
+        if (++slot == ringRows_) slot = 0;
     }
     const std::size_t at = out_.size();
     out_.resize(at + rowValues_);

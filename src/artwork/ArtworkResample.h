@@ -37,11 +37,12 @@ class AreaRows {
 
   private:
     struct Taps;
-    void across(const std::uint8_t* row, int y, int columns);
+    void across(const std::uint8_t* row, int slot, int columns);
     void down(int y);
 
     int width_, height_, newWidth_, newHeight_;
     std::unique_ptr<const Taps> columns_, rows_;
+    bool sameWidth_;
     std::size_t rowValues_;
     std::vector<std::uint8_t> out_;
     // A ring of source rows already resampled across; the rows an output row needs always fit.
@@ -49,7 +50,10 @@ class AreaRows {
     std::vector<std::uint16_t> ring_;
     std::vector<std::int32_t> sum_;
     int added_ = 0;
+    int addedSlot_ = 0;  // where in the ring the row being added goes
     int made_ = 0;
+    // The source rows the next output row needs to have come (all of them: none is left).
+    int due_ = 0;
     // Of the row being added, the outputs made across.
     int acrossMade_ = 0;
 };

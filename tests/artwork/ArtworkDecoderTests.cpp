@@ -166,19 +166,24 @@ TEST(ArtworkDecoder, OtherFormatsAlphaAndCmyk) {
 
 TEST(ArtworkDecoder, ShrinkingFarKeepsColoursWithinAlpha) {
     // Thousands of sources per output pixel: the weights must neither go negative nor drift.
-    const int width = 15105;
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * 4);
-    for (int x = 0; x < width; ++x) {
+    // Across a row, and down a column a pixel wide (which nothing resamples across).
+    const int length = 15105;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(length) * 4);
+    for (int x = 0; x < length; ++x) {
         const std::uint8_t alpha = x % 3 == 0 ? 200 : 0;
         pixels[x * 4] = alpha, pixels[x * 4 + 2] = alpha, pixels[x * 4 + 3] = alpha;
     }
-    auto image = ArtworkDecoder::downsample(png(*ArtworkImage::make(width, 1, pixels)), 6);
-    ASSERT_TRUE(image);
-    ASSERT_EQ(image->width(), 6);
-    for (int x = 0; x < 6; ++x) {
-        const auto* p = image->row(0) + x * 4;
-        EXPECT_LE(p[2], p[3]);
-        EXPECT_NEAR(p[3], 67, 1);
+    for (const bool across : {true, false}) {
+        const int width = across ? length : 1, height = across ? 1 : length;
+        auto image = ArtworkDecoder::downsample(png(*ArtworkImage::make(width, height, pixels)), 6);
+        ASSERT_TRUE(image);
+        ASSERT_EQ(image->width() * image->height(), 6);
+        for (int i = 0; i < 6; ++i) {
+            const auto* p = across ? image->row(0) + i * 4 : image->row(i);
+            EXPECT_LE(p[2], p[3]) << across;
+            EXPECT_NEAR(p[3], 67, 1) << across;
+            EXPECT_EQ(p[1], 0) << across;
+        }
     }
 }
 

@@ -244,12 +244,13 @@ std::string baselineJpeg(int width, int height) {
 
 std::string zeroPng(int width, int height, int bitDepth, int colourType,
                     std::int64_t inflatedBytes, std::int64_t emptyBlocks,
-                    std::int64_t emptyFixedBlocks) {
+                    std::int64_t emptyFixedBlocks, bool interlaced) {
     const int channels = colourType == 6 ? 4 : colourType == 2 ? 3 : colourType == 4 ? 2 : 1;
     std::string header;
     put32(header, static_cast<std::uint32_t>(width));
     put32(header, static_cast<std::uint32_t>(height));
-    header += {static_cast<char>(bitDepth), static_cast<char>(colourType), 0, 0, 0};
+    header += {static_cast<char>(bitDepth), static_cast<char>(colourType), 0, 0,
+               static_cast<char>(interlaced)};
     const std::uint64_t rowBytes =
         1 + (static_cast<std::uint64_t>(width) * channels * bitDepth + 7) / 8;
     std::string out("\x89PNG\r\n\x1a\n", 8);

@@ -37,10 +37,12 @@ std::string refinementJpeg(int width, int height, int refinements = 499);
 // alpha, 6 RGBA), its image data deflated to about 1 byte per 160. The data inflates to
 // `inflatedBytes`, or (when negative) to exactly what the header needs. `emptyBlocks` deflate
 // blocks that hold nothing (dynamic-Huffman ones, 11.5 bytes each), then `emptyFixedBlocks`
-// (fixed-code ones, 10 bits each), come ahead of the data, one block.
+// (fixed-code ones, 10 bits each), come ahead of the data, one block. Interlaced, the header
+// says so; the data is the same size only where the passes' rows hold as many bytes as the
+// picture's (a picture a pixel wide).
 std::string zeroPng(int width, int height, int bitDepth, int colourType,
                     std::int64_t inflatedBytes = -1, std::int64_t emptyBlocks = 0,
-                    std::int64_t emptyFixedBlocks = 0);
+                    std::int64_t emptyFixedBlocks = 0, bool interlaced = false);
 
 // How zlib deflates a PNG's image data: at a memory level from 1 to 9 (at 1 and 2 it ends a
 // block every 127 and 255 symbols), and after each row with the given flush (Z_SYNC_FLUSH or
