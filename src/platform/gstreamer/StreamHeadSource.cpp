@@ -1,0 +1,313 @@
+#include "platform/gstreamer/StreamHeadSource.h"
+
+#include <gst/base/gstbasesrc.h>
+#include <gst/gst.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include "foundation/Cancellation.h"
+#include "platform/StreamHeads.h"
+
+namespace velto {
+namespace {
+
+// One range fetched on a thread of its own, so that a flush (a seek, a stop) never waits for a
+// late server: the reader stops waiting at once, and an answer no longer wanted is dropped.
+struct RangeFetch {
+    std::uint64_t offset = 0;
+    std::stop_source stop;
+    std::mutex mutex;
+    std::condition_variable_any ended;
+    bool done = false;
+    std::shared_ptr<const StreamBytes> bytes;
+    std::optional<StreamFetchError> error;
+
+    static std::shared_ptr<RangeFetch> start(const std::string& url, std::uint64_t offset,
+                                             bool askRange) {
+        auto fetch = std::make_shared<RangeFetch>();
+        fetch->offset = offset;
+        std::thread([fetch, url, askRange] {
+            std::shared_ptr<const StreamBytes> bytes;
+            std::optional<StreamFetchError> error;
+            try {
+                bytes = std::make_shared<const StreamBytes>(fetchStreamBytes(
+                    url, fetch->offset, StreamHeads::chunkBytes, askRange, fetch->stop.get_token()));
+            } catch (const StreamFetchError& failure) {
+                error = failure;
+            } catch (const std::exception& failure) {
+                error = StreamFetchError{0, failure.what()};
+            }
+            {
+                std::lock_guard lock(fetch->mutex);
+                fetch->done = true;
+                fetch->bytes = std::move(bytes);
+                fetch->error = std::move(error);
+            }
+            fetch->ended.notify_all();
+        }).detach();
+        return fetch;
+    }
+
+    bool covers(std::uint64_t at) const { return at >= offset && at < offset + StreamHeads::chunkBytes; }
+
+    bool wait(std::stop_token interrupt) {
+        std::unique_lock lock(mutex);
+        return ended.wait(lock, interrupt, [&] { return done; });
+    }
+};
+
+// What the element reads from; its streaming thread is the only one that reads or writes it but
+// for `interrupt`, which unlock() fires from another.
+struct Reader {
+    std::mutex mutex;
+    std::string uri;
+    std::stop_source interrupt;
+    std::shared_ptr<StreamHead> head;
+    std::shared_ptr<const StreamBytes> chunk;  // the last range fetched after the head
+    std::shared_ptr<RangeFetch> ahead;
+
+    std::stop_token interruption() {
+        std::lock_guard lock(mutex);
+        return interrupt.get_token();
+    }
+
+    void dropAhead() {
+        if (ahead) ahead->stop.request_stop();
+        ahead.reset();
+    }
+};
+
+}  // namespace
+}  // namespace velto
+
+extern "C" {
+
+struct VeltoHeadSrc {
+    GstBaseSrc parent;
+    velto::Reader* reader;
+};
+
+struct VeltoHeadSrcClass {
+    GstBaseSrcClass parent_class;
+};
+
+static void velto_head_src_uri_handler_init(gpointer iface, gpointer);
+
+G_DEFINE_TYPE_WITH_CODE(VeltoHeadSrc, velto_head_src, GST_TYPE_BASE_SRC,
+                        G_IMPLEMENT_INTERFACE(GST_TYPE_URI_HANDLER,
+                                              velto_head_src_uri_handler_init))
+}
+
+namespace velto {
+namespace {
+
+Reader& readerOf(gpointer element) {
+    return *reinterpret_cast<VeltoHeadSrc*>(element)->reader;
+}
+
+GstStaticPadTemplate sourceTemplate =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS_ANY);
+
+void postError(GstBaseSrc* base, const StreamFetchError& error) {
+    const int code = error.status == 401 || error.status == 403 ? GST_RESOURCE_ERROR_NOT_AUTHORIZED
+                     : error.status == 404                      ? GST_RESOURCE_ERROR_NOT_FOUND
+                                                                : GST_RESOURCE_ERROR_READ;
+    gst_element_message_full(GST_ELEMENT(base), GST_MESSAGE_ERROR, GST_RESOURCE_ERROR, code,
+                             g_strdup("stream unavailable"), g_strdup(error.detail.c_str()),
+                             __FILE__, GST_FUNCTION, __LINE__);
+}
+
+gboolean start(GstBaseSrc* base) {
+    Reader& reader = readerOf(base);
+    std::string uri;
+    {
+        std::lock_guard lock(reader.mutex);
+        uri = reader.uri;
+    }
+    reader.head = StreamHeads::find(uri);
+    if (!reader.head) {
+        postError(base, StreamFetchError{404, "the song's head is no longer held"});
+        return FALSE;
+    }
+    return TRUE;
+}
+
+gboolean stop(GstBaseSrc* base) {
+    Reader& reader = readerOf(base);
+    reader.dropAhead();
+    reader.chunk.reset();
+    reader.head.reset();
+    return TRUE;
+}
+
+gboolean unlock(GstBaseSrc* base) {
+    Reader& reader = readerOf(base);
+    std::lock_guard lock(reader.mutex);
+    reader.interrupt.request_stop();
+    return TRUE;
+}
+
+gboolean unlockStop(GstBaseSrc* base) {
+    Reader& reader = readerOf(base);
+    std::lock_guard lock(reader.mutex);
+    reader.interrupt = std::stop_source();
+    return TRUE;
+}
+
+gboolean isSeekable(GstBaseSrc*) {
+    // A server without ranges is read again from its start: slower, but it still seeks.
+    return TRUE;
+}
+
+gboolean getSize(GstBaseSrc* base, guint64* size) {
+    Reader& reader = readerOf(base);
+    if (!reader.head || !reader.head->done()) return FALSE;
+    auto bytes = reader.head->bytes();
+    if (!bytes || !bytes->total) return FALSE;
+    *size = *bytes->total;
+    return TRUE;
+}
+
+// Pushed, not pulled: a parser pulling at will would wait on the server in its own thread, where
+// a seek does not reach the reader to end the wait.
+gboolean query(GstBaseSrc* base, GstQuery* query) {
+    if (GST_QUERY_TYPE(query) == GST_QUERY_SCHEDULING) {
+        gst_query_set_scheduling(query, GST_SCHEDULING_FLAG_SEEKABLE, 1, -1, 0);
+        gst_query_add_scheduling_mode(query, GST_PAD_MODE_PUSH);
+        return TRUE;
+    }
+    return GST_BASE_SRC_CLASS(velto_head_src_parent_class)->query(base, query);
+}
+
+GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** out) {
+    Reader& reader = readerOf(base);
+    const std::stop_token interrupt = reader.interruption();
+    if (!reader.head->wait(interrupt)) return GST_FLOW_FLUSHING;
+    const auto head = reader.head->bytes();
+    if (!head) {
+        postError(base, reader.head->error().value_or(StreamFetchError{}));
+        return GST_FLOW_ERROR;
+    }
+    std::optional<std::uint64_t> total = head->total;
+    if (reader.chunk && reader.chunk->total) total = reader.chunk->total;
+    std::string data;
+    data.reserve(size);
+    std::uint64_t at = offset;
+    while (data.size() < size && !(total && at >= *total)) {
+        const StreamBytes* region = nullptr;
+        for (const StreamBytes* each : {head.get(), reader.chunk.get()}) {
+            if (each && at >= each->offset && at < each->offset + each->bytes.size()) region = each;
+        }
+        if (!region) {
+            if (!reader.ahead || !reader.ahead->covers(at)) {
+                reader.dropAhead();
+                reader.ahead = RangeFetch::start(reader.head->url(), at, head->ranged);
+            }
+            if (!reader.ahead->wait(interrupt)) return GST_FLOW_FLUSHING;
+            auto fetched = std::exchange(reader.ahead, nullptr);
+            if (!fetched->bytes) {
+                postError(base, fetched->error.value_or(StreamFetchError{}));
+                return GST_FLOW_ERROR;
+            }
+            reader.chunk = fetched->bytes;
+            if (reader.chunk->total) total = reader.chunk->total;
+            const std::uint64_t end = reader.chunk->offset + reader.chunk->bytes.size();
+            if (at < reader.chunk->offset || at >= end) {
+                if (!total || *total > at) total = at;  // nothing there: the stream ends before
+            }
+            continue;
+        }
+        const std::size_t from = at - region->offset;
+        const std::size_t count = std::min<std::size_t>(size - data.size(), region->bytes.size() - from);
+        data.append(region->bytes, from, count);
+        at += count;
+        // The rest is asked for as soon as the bytes at hand are being played.
+        const std::uint64_t end = region->offset + region->bytes.size();
+        if (!reader.ahead && (!total || end < *total))
+            reader.ahead = RangeFetch::start(reader.head->url(), end, head->ranged);
+    }
+    if (data.empty()) return GST_FLOW_EOS;
+    GstBuffer* buffer = gst_buffer_new_memdup(data.data(), data.size());
+    GST_BUFFER_OFFSET(buffer) = offset;
+    GST_BUFFER_OFFSET_END(buffer) = offset + data.size();
+    *out = buffer;
+    return GST_FLOW_OK;
+}
+
+void finalize(GObject* object) {
+    delete reinterpret_cast<VeltoHeadSrc*>(object)->reader;
+    G_OBJECT_CLASS(velto_head_src_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+void registerStreamHeadSource() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        gst_element_register(nullptr, "veltoheadsrc", GST_RANK_PRIMARY, velto_head_src_get_type());
+    });
+}
+
+}  // namespace velto
+
+extern "C" {
+
+static void velto_head_src_class_init(VeltoHeadSrcClass* klass) {
+    G_OBJECT_CLASS(klass)->finalize = &velto::finalize;
+    GstElementClass* element = GST_ELEMENT_CLASS(klass);
+    gst_element_class_add_static_pad_template(element, &velto::sourceTemplate);
+    gst_element_class_set_static_metadata(element, "Stream head source", "Source/Network",
+                                          "Plays a song from its first data fetched ahead",
+                                          "Velto");
+    GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
+    base->start = &velto::start;
+    base->stop = &velto::stop;
+    base->unlock = &velto::unlock;
+    base->unlock_stop = &velto::unlockStop;
+    base->is_seekable = &velto::isSeekable;
+    base->get_size = &velto::getSize;
+    base->query = &velto::query;
+    base->create = &velto::create;
+}
+
+static void velto_head_src_init(VeltoHeadSrc* self) {
+    self->reader = new velto::Reader();
+    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_BYTES);
+}
+
+static GstURIType uriType(GType) {
+    return GST_URI_SRC;
+}
+
+static const gchar* const* protocols(GType) {
+    static const gchar* const list[] = {velto::StreamHeads::scheme, nullptr};
+    return list;
+}
+
+static gchar* getUri(GstURIHandler* handler) {
+    velto::Reader& reader = velto::readerOf(handler);
+    std::lock_guard lock(reader.mutex);
+    return g_strdup(reader.uri.c_str());
+}
+
+static gboolean setUri(GstURIHandler* handler, const gchar* uri, GError**) {
+    velto::Reader& reader = velto::readerOf(handler);
+    std::lock_guard lock(reader.mutex);
+    reader.uri = uri ? uri : "";
+    return TRUE;
+}
+
+static void velto_head_src_uri_handler_init(gpointer iface, gpointer) {
+    auto* handler = static_cast<GstURIHandlerInterface*>(iface);
+    handler->get_type = &uriType;
+    handler->get_protocols = &protocols;
+    handler->get_uri = &getUri;
+    handler->set_uri = &setUri;
+}
+}
