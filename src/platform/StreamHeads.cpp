@@ -45,7 +45,8 @@ HttpResponse get(const std::string& url, std::optional<std::string> range, std::
         throw StreamFetchError{0, error.detail()};
     }
     if (response.statusCode >= 400 || response.statusCode < 200)
-        throw StreamFetchError{response.statusCode, "HTTP " + std::to_string(response.statusCode)};
+        throw StreamFetchError{response.statusCode,
+                               "the server answered (" + std::to_string(response.statusCode) + ")"};
     return response;
 }
 
@@ -145,6 +146,7 @@ StreamHeads::~StreamHeads() {
 
 void StreamHeads::fetch(std::uint64_t id, const std::string& url) {
     if (!url.starts_with("http://") && !url.starts_with("https://")) return;
+    std::lock_guard held(mutex_);
     if (std::any_of(heads_.begin(), heads_.end(), [&](const Held& held) { return held.id == id; }))
         return;
     auto head = std::make_shared<StreamHead>(
@@ -157,7 +159,13 @@ void StreamHeads::fetch(std::uint64_t id, const std::string& url) {
     head->start();
 }
 
+std::size_t StreamHeads::count() const {
+    std::lock_guard lock(mutex_);
+    return heads_.size();
+}
+
 void StreamHeads::keepOnly(const std::set<std::uint64_t>& keep) {
+    std::lock_guard held(mutex_);
     auto dropped = std::stable_partition(heads_.begin(), heads_.end(),
                                          [&](const Held& held) { return keep.contains(held.id); });
     if (dropped == heads_.end()) return;
@@ -170,6 +178,7 @@ void StreamHeads::keepOnly(const std::set<std::uint64_t>& keep) {
 }
 
 std::string StreamHeads::addressFor(std::uint64_t id, const std::string& url) const {
+    std::lock_guard lock(mutex_);
     auto held = std::find_if(heads_.begin(), heads_.end(),
                              [&](const Held& each) { return each.id == id; });
     if (held == heads_.end()) return url;

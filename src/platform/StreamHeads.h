@@ -86,7 +86,7 @@ public:
     void fetch(std::uint64_t id, const std::string& url);
     // Drops the heads of every song but `keep`.
     void keepOnly(const std::set<std::uint64_t>& keep);
-    std::size_t count() const { return heads_.size(); }
+    std::size_t count() const;
 
     // The address a playbin reads song `id` by: its head's while that is fetched or usable,
     // else `url` itself.
@@ -99,6 +99,7 @@ private:
         std::uint64_t id;
         std::shared_ptr<StreamHead> head;
     };
+    mutable std::mutex mutex_;
     std::vector<Held> heads_;
 };
 

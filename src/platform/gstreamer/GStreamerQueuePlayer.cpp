@@ -6,6 +6,7 @@
 #include <cmath>
 #include <chrono>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "foundation/Log.h"
@@ -14,6 +15,8 @@
 #include "platform/gstreamer/PlaybinTeardowns.h"
 #include "platform/gstreamer/PlaybinSupport.h"
 #include "platform/gstreamer/PlaybinWorker.h"
+#include "platform/gstreamer/StreamHeadSource.h"
+#include "platform/StreamHeads.h"
 
 namespace velto {
 
@@ -22,9 +25,11 @@ using namespace playbin_support;
 GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options)
     : QueuePlayer(mainQueue),
       options_(std::move(options)),
-      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)) {
+      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)),
+      heads_(std::make_shared<StreamHeads>()) {
     teardowns_->owner = this;
     ensureGStreamer();
+    registerStreamHeadSource();
     if (GstElementFactory* factory = gst_element_factory_find("playbin")) {
         gst_object_unref(factory);
     } else {
@@ -50,6 +55,7 @@ bool GStreamerQueuePlayer::makePipeline() {
     context_->playbin = playbin;
     context_->epoch = epoch_;
     context_->fileReadable = options_.fileReadable;
+    context_->heads = heads_;
     GstElement* sink = makeSink(describeSink(options_.audioSink));
     GstElement* volume = nullptr;
     if (sink) {
@@ -261,7 +267,8 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     }
     auto current = currentItem();
     if (current && current->status() != PlayerItem::Status::failed && makePipeline()) {
-        g_object_set(playbin_, "uri", current->uri().c_str(), nullptr);
+        g_object_set(playbin_, "uri", heads_->addressFor(current->id(), current->uri()).c_str(),
+                     nullptr);
         if (current->preferredForwardBuffer() > 0) {
             g_object_set(playbin_, "buffer-duration",
                          static_cast<gint64>(current->preferredForwardBuffer() * GST_SECOND),
@@ -388,6 +395,15 @@ void GStreamerQueuePlayer::handOverNext() {
         // have reached the sink yet.
         droppedStream_.store(dropped ? currentStream_ + 1 : 0);
     }
+    // The next song's first data are fetched as soon as it is next, so that the change to it
+    // does not wait on its server; a song neither current nor next keeps none.
+    std::set<PlayerItem::Id> keep;
+    if (!items_.empty()) keep.insert(items_.front()->id());
+    if (items_.size() > nextIndex()) {
+        keep.insert(items_[nextIndex()]->id());
+        heads_->fetch(items_[nextIndex()]->id(), items_[nextIndex()]->uri());
+    }
+    heads_->keepOnly(keep);
     lookAtNext();
 }
 

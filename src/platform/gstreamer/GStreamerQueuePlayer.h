@@ -17,6 +17,7 @@ struct _GstMessage;
 namespace velto {
 
 struct PlaybinContext;
+class StreamHeads;
 class PlaybinCallbacks;
 class PlaybinTeardowns;
 class PlaybinWorker;
@@ -142,6 +143,8 @@ private:
     std::shared_ptr<PlaybinContext> context_;
     std::shared_ptr<PlaybinWorker> worker_;  // the current playbin's
     std::shared_ptr<PlaybinTeardowns> teardowns_;
+    // The first data of the network songs current and next, fetched ahead.
+    std::shared_ptr<StreamHeads> heads_;
 
     // Main thread.
     std::deque<PlayerItemPtr> items_;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/StreamHeads.h"
 #include "platform/gstreamer/GStreamerQueuePlayer.h"
 
 namespace velto {
@@ -157,7 +158,8 @@ void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
             // A file that cannot be opened would stall the playbin's switch; let the current
             // stream end instead and open the next one on its own, where it fails cleanly.
             if (!*readable) return;
-            g_object_set(playbin, "uri", next->uri().c_str(), nullptr);
+            g_object_set(playbin, "uri",
+                         context.heads->addressFor(next->id(), next->uri()).c_str(), nullptr);
             if (next->preferredForwardBuffer() > 0) {
                 g_object_set(playbin, "buffer-duration",
                              static_cast<gint64>(next->preferredForwardBuffer() * GST_SECOND),

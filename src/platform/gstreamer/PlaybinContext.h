@@ -17,6 +17,7 @@
 namespace velto {
 
 class GStreamerQueuePlayer;
+class StreamHeads;
 
 // What one playbin's callbacks, on streaming threads, share with the player: the player
 // itself, cut when the playbin is retired so that a playbin still being torn down (perhaps for
@@ -27,6 +28,7 @@ struct PlaybinContext {
     bool retired = false;                   // asked to stop: nothing is done with it but that
     GstElement* playbin = nullptr;          // not owned
     playbin_support::FileReadable fileReadable;  // the player's option
+    std::shared_ptr<StreamHeads> heads;          // the player's, which give a song its address
     std::uint64_t epoch = 0;
     // The sources of the current stream and of the one handed over after it, in that order;
     // none once the playbin is retired.

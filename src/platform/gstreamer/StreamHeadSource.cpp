@@ -10,6 +10,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "foundation/Cancellation.h"
 #include "platform/StreamHeads.h"
@@ -189,11 +190,10 @@ GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** o
     Reader& reader = readerOf(base);
     const std::stop_token interrupt = reader.interruption();
     if (!reader.head->wait(interrupt)) return GST_FLOW_FLUSHING;
-    const auto head = reader.head->bytes();
-    if (!head) {
-        postError(base, reader.head->error().value_or(StreamFetchError{}));
-        return GST_FLOW_ERROR;
-    }
+    // A head that could not be fetched ahead is fetched now, as the rest is: its failure may
+    // have been the server's moment, and the song's own request tells.
+    static const auto noHead = std::make_shared<const StreamBytes>(StreamBytes{0, {}, {}, true});
+    const auto head = reader.head->bytes() ? reader.head->bytes() : noHead;
     std::optional<std::uint64_t> total = head->total;
     if (reader.chunk && reader.chunk->total) total = reader.chunk->total;
     std::string data;
