@@ -1868,5 +1868,76 @@ TEST_F(GStreamerQueuePlayerTest, PauseAndPlayTakeEffectWhileTheNextStreamOpens) 
     expectJoined("a", "b");
 }
 
+
+// A network song's first data are asked for as soon as it is next, before the current song has
+// been read to its end, and its hand-over plays from them: the server's late answers to any
+// later request hold nothing.
+TEST_F(GStreamerQueuePlayerTest, ANetworkSongsFirstDataAreFetchedAsSoonAsItIsNext) {
+    ASSERT_TRUE(findPlaybins());
+    auto path = dir.path() / "b.wav";
+    frames["b"] = writeWavFile(path, 0.3, sampleRate, 2, 0.5);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    std::promise<void> late;  // answers a request after the first, at the end of the test
+    std::shared_future<void> lateAnswer = late.get_future().share();
+    std::atomic<int> requests{0};
+    FakeHttpServer server;
+    server.get("/b.wav", [&, content = body.str()](const httplib::Request&,
+                                                    httplib::Response& response) {
+        if (requests++ > 0) lateAnswer.wait();
+        queue.post([] {});
+        response.set_content(content, "audio/wav");
+    });
+    AnswerOnce answerLate{late};
+    HandOverGate read;  // the current song is not read to its end until the test says so
+    struct Unhold {
+        HandOverGate& gate;
+        ~Unhold() {
+            gate.release();
+            askGate = nullptr;
+        }
+    } unhold{read};
+    askGate = &read;
+    makePlayer("fakesink sync=true");
+    events.clear();
+    auto a = item("a", 0.3);
+    player->insert(a);
+    player->insert(named("b", server.url("/b.wav")));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return requests.load() > 0; }))
+        << "b's data were not asked for before a was read to its end";
+    read.release();
+    ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+    expectJoined("a", "b");
+    EXPECT_EQ(requests.load(), 1);
+}
+
+// A seek asked while the next song waits for its data (a natural change to a late server) goes
+// out with that song's first request: no second request, no second wait.
+TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheNextSongWaitsForItsDataAsksNoMoreOfTheServer) {
+    ASSERT_TRUE(findPlaybins());
+    std::promise<void> answered;
+    FakeHttpServer server;
+    serveWhenAnswered(server, "b", 1.0, answered.get_future().share());
+    AnswerOnce answer{answered};
+    makePlayer("fakesink sync=true");
+    events.clear();
+    player->insert(item("a", 0.2));
+    player->insert(named("b", server.url("/b.wav")));
+    player->play();
+    // a has been played out; b waits for its server.
+    ASSERT_TRUE(waitFor("current b")) << ::testing::PrintToString(events);
+    ASSERT_FALSE(saw("status b ready"));
+    std::optional<bool> sought;
+    player->seek(0.5, [&](bool done) { sought = done; });
+    queue.runPending();
+    answer.now();
+    ASSERT_TRUE(queue.runUntil([&] { return sought.has_value(); }));
+    EXPECT_EQ(sought, true);
+    ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+    EXPECT_TRUE(framesFrom(0.5).has_value()) << "b was not heard from where it was sought";
+    EXPECT_EQ(server.requestCount(), 1u) << "the seek asked the late server again";
+}
+
 }  // namespace
 }  // namespace velto
