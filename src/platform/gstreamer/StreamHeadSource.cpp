@@ -131,8 +131,12 @@ gboolean start(GstBaseSrc* base) {
         std::lock_guard lock(reader.mutex);
         uri = reader.uri;
     }
-    reader.head = StreamHeads::find(uri);
-    if (!reader.head) {
+    auto head = StreamHeads::find(uri);
+    {
+        std::lock_guard lock(reader.mutex);
+        reader.head = head;
+    }
+    if (!head) {
         postError(base, StreamFetchError{404, "the song's head is no longer held"});
         return FALSE;
     }
@@ -143,6 +147,7 @@ gboolean stop(GstBaseSrc* base) {
     Reader& reader = readerOf(base);
     reader.dropAhead();
     reader.chunk.reset();
+    std::lock_guard lock(reader.mutex);
     reader.head.reset();
     return TRUE;
 }
@@ -168,8 +173,13 @@ gboolean isSeekable(GstBaseSrc*) {
 
 gboolean getSize(GstBaseSrc* base, guint64* size) {
     Reader& reader = readerOf(base);
-    if (!reader.head || !reader.head->done()) return FALSE;
-    auto bytes = reader.head->bytes();
+    std::shared_ptr<StreamHead> head;
+    {
+        std::lock_guard lock(reader.mutex);
+        head = reader.head;
+    }
+    if (!head || !head->done()) return FALSE;
+    auto bytes = head->bytes();
     if (!bytes || !bytes->total) return FALSE;
     *size = *bytes->total;
     return TRUE;
@@ -190,10 +200,19 @@ GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** o
     Reader& reader = readerOf(base);
     const std::stop_token interrupt = reader.interruption();
     if (!reader.head->wait(interrupt)) return GST_FLOW_FLUSHING;
-    // A head that could not be fetched ahead is fetched now, as the rest is: its failure may
-    // have been the server's moment, and the song's own request tells.
+    // A head the server refused is asked for again, as the rest is: the refusal may have been
+    // the server's moment, and the song's own request tells. A server that did not answer at
+    // all has had its time.
     static const auto noHead = std::make_shared<const StreamBytes>(StreamBytes{0, {}, {}, true});
-    const auto head = reader.head->bytes() ? reader.head->bytes() : noHead;
+    auto head = reader.head->bytes();
+    if (!head) {
+        const auto error = reader.head->error().value_or(StreamFetchError{});
+        if (error.status == 0) {
+            postError(base, error);
+            return GST_FLOW_ERROR;
+        }
+        head = noHead;
+    }
     std::optional<std::uint64_t> total = head->total;
     if (reader.chunk && reader.chunk->total) total = reader.chunk->total;
     std::string data;
