@@ -60,31 +60,17 @@ std::atomic<std::uint64_t> tokens{0};
 
 }  // namespace
 
-StreamBytes fetchStreamBytes(const std::string& url, std::uint64_t offset, std::size_t length,
-                             bool askRange, std::stop_token stop) {
+StreamBytes fetchStreamHead(const std::string& url, std::size_t length, std::stop_token stop) {
+    HttpResponse response = get(url, "bytes=0-" + std::to_string(length - 1), length, stop);
     StreamBytes result;
-    result.offset = offset;
-    if (askRange) {
-        HttpResponse response =
-            get(url, "bytes=" + std::to_string(offset) + "-" + std::to_string(offset + length - 1),
-                length, stop);
-        if (response.statusCode == 206) {
-            result.ranged = true;
-            auto range = response.headers.find("content-range");
-            if (range != response.headers.end()) result.total = totalOf(range->second);
-            result.bytes = std::move(response.body);
-            return result;
-        }
-        if (offset == 0) {
-            if (!response.bodyTruncated) result.total = response.body.size();
-            result.bytes = std::move(response.body);
-            return result;
-        }
+    result.ranged = response.statusCode == 206;
+    if (result.ranged) {
+        auto range = response.headers.find("content-range");
+        if (range != response.headers.end()) result.total = totalOf(range->second);
+    } else if (!response.bodyTruncated) {
+        result.total = response.body.size();
     }
-    // Without ranges the stream is read from its start up to what is wanted.
-    HttpResponse response = get(url, std::nullopt, offset + length, stop);
-    if (!response.bodyTruncated) result.total = response.body.size();
-    if (response.body.size() > offset) result.bytes = response.body.substr(offset);
+    result.bytes = std::move(response.body);
     return result;
 }
 
@@ -121,7 +107,7 @@ void StreamHead::start() {
         std::optional<StreamFetchError> error;
         try {
             bytes = std::make_shared<const StreamBytes>(
-                fetchStreamBytes(head->url_, 0, StreamHeads::headBytes, true, stop));
+                fetchStreamHead(head->url_, StreamHeads::headBytes, stop));
         } catch (const StreamFetchError& failure) {
             error = failure;
             Log::info(logCategory, "A song's first data could not be fetched ahead: " + failure.detail);

@@ -28,11 +28,9 @@ struct StreamBytes {
     bool ranged = false;                 // the server answered the range asked for
 };
 
-// Fetches `length` bytes of `url` from `offset`, blocking until they are all in, the stream
-// ends or `stop` is requested (CancellationError). A server that ignores ranges is read from
-// its start. Throws StreamFetchError.
-StreamBytes fetchStreamBytes(const std::string& url, std::uint64_t offset, std::size_t length,
-                             bool askRange, std::stop_token stop);
+// Fetches the first `length` bytes of `url` (fewer if the stream is shorter), blocking until
+// they are in or `stop` is requested (CancellationError). Throws StreamFetchError.
+StreamBytes fetchStreamHead(const std::string& url, std::size_t length, std::stop_token stop);
 
 // The first bytes of a network stream, fetched ahead on a thread of their own so that its song
 // starts without waiting on the server.
@@ -73,8 +71,8 @@ public:
     // How much of a song is fetched ahead: a minute of a 128 kbit/s stream, a dozen seconds of
     // CD-quality PCM.
     static constexpr std::size_t headBytes = 1 << 20;
-    // How much of the rest is fetched by one request while a song plays from its head.
-    static constexpr std::size_t chunkBytes = 512 << 10;
+    // How much of the rest is read ahead of where a song plays, after its head.
+    static constexpr std::size_t streamBufferBytes = 512 << 10;
     static constexpr const char* scheme = "veltohead";
 
     StreamHeads() = default;

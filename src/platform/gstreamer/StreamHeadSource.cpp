@@ -13,55 +13,11 @@
 #include <utility>
 
 #include "foundation/Cancellation.h"
+#include "platform/HttpByteStream.h"
 #include "platform/StreamHeads.h"
 
 namespace velto {
 namespace {
-
-// One range fetched on a thread of its own, so that a flush (a seek, a stop) never waits for a
-// late server: the reader stops waiting at once, and an answer no longer wanted is dropped.
-struct RangeFetch {
-    std::uint64_t offset = 0;
-    std::stop_source stop;
-    std::mutex mutex;
-    std::condition_variable_any ended;
-    bool done = false;
-    std::shared_ptr<const StreamBytes> bytes;
-    std::optional<StreamFetchError> error;
-
-    static std::shared_ptr<RangeFetch> start(const std::string& url, std::uint64_t offset,
-                                             bool askRange) {
-        auto fetch = std::make_shared<RangeFetch>();
-        fetch->offset = offset;
-        std::thread([fetch, url, askRange] {
-            std::shared_ptr<const StreamBytes> bytes;
-            std::optional<StreamFetchError> error;
-            try {
-                bytes = std::make_shared<const StreamBytes>(fetchStreamBytes(
-                    url, fetch->offset, StreamHeads::chunkBytes, askRange, fetch->stop.get_token()));
-            } catch (const StreamFetchError& failure) {
-                error = failure;
-            } catch (const std::exception& failure) {
-                error = StreamFetchError{0, failure.what()};
-            }
-            {
-                std::lock_guard lock(fetch->mutex);
-                fetch->done = true;
-                fetch->bytes = std::move(bytes);
-                fetch->error = std::move(error);
-            }
-            fetch->ended.notify_all();
-        }).detach();
-        return fetch;
-    }
-
-    bool covers(std::uint64_t at) const { return at >= offset && at < offset + StreamHeads::chunkBytes; }
-
-    bool wait(std::stop_token interrupt) {
-        std::unique_lock lock(mutex);
-        return ended.wait(lock, interrupt, [&] { return done; });
-    }
-};
 
 // What the element reads from; its streaming thread is the only one that reads or writes it but
 // for `interrupt`, which unlock() fires from another.
@@ -70,17 +26,11 @@ struct Reader {
     std::string uri;
     std::stop_source interrupt;
     std::shared_ptr<StreamHead> head;
-    std::shared_ptr<const StreamBytes> chunk;  // the last range fetched after the head
-    std::shared_ptr<RangeFetch> ahead;
+    std::unique_ptr<HttpByteStream> rest;  // what comes after the head, streaming
 
     std::stop_token interruption() {
         std::lock_guard lock(mutex);
         return interrupt.get_token();
-    }
-
-    void dropAhead() {
-        if (ahead) ahead->stop.request_stop();
-        ahead.reset();
     }
 };
 
@@ -145,8 +95,7 @@ gboolean start(GstBaseSrc* base) {
 
 gboolean stop(GstBaseSrc* base) {
     Reader& reader = readerOf(base);
-    reader.dropAhead();
-    reader.chunk.reset();
+    reader.rest.reset();
     std::lock_guard lock(reader.mutex);
     reader.head.reset();
     return TRUE;
@@ -214,42 +163,37 @@ GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** o
         head = noHead;
     }
     std::optional<std::uint64_t> total = head->total;
-    if (reader.chunk && reader.chunk->total) total = reader.chunk->total;
+    if (reader.rest && reader.rest->total()) total = reader.rest->total();
+    if (total && offset >= *total) return GST_FLOW_EOS;
+    const std::uint64_t headEnd = head->offset + head->bytes.size();
     std::string data;
-    data.reserve(size);
-    std::uint64_t at = offset;
-    while (data.size() < size && !(total && at >= *total)) {
-        const StreamBytes* region = nullptr;
-        for (const StreamBytes* each : {head.get(), reader.chunk.get()}) {
-            if (each && at >= each->offset && at < each->offset + each->bytes.size()) region = each;
+    if (offset < headEnd) {
+        data = head->bytes.substr(offset - head->offset, size);
+        // The rest is asked for as soon as the head is being played.
+        if (!reader.rest && (!total || headEnd < *total))
+            reader.rest = std::make_unique<HttpByteStream>(reader.head->url(), headEnd,
+                                                           StreamHeads::streamBufferBytes);
+    } else {
+        // A seek elsewhere abandons the request under way, answered or not, for one from there.
+        if (!reader.rest || reader.rest->position() != offset)
+            reader.rest = std::make_unique<HttpByteStream>(reader.head->url(), offset,
+                                                           StreamHeads::streamBufferBytes);
+        for (bool again = true;; again = false) {
+            try {
+                auto bytes = reader.rest->read(size, interrupt);
+                if (!bytes) return GST_FLOW_FLUSHING;
+                data = std::move(*bytes);
+                break;
+            } catch (const StreamFetchError& error) {
+                // A connection the server dropped (after a long pause) is made again, once.
+                if (error.status != 0 || !again || reader.rest->position() == reader.rest->start()) {
+                    postError(base, error);
+                    return GST_FLOW_ERROR;
+                }
+                reader.rest = std::make_unique<HttpByteStream>(reader.head->url(), offset,
+                                                               StreamHeads::streamBufferBytes);
+            }
         }
-        if (!region) {
-            if (!reader.ahead || !reader.ahead->covers(at)) {
-                reader.dropAhead();
-                reader.ahead = RangeFetch::start(reader.head->url(), at, head->ranged);
-            }
-            if (!reader.ahead->wait(interrupt)) return GST_FLOW_FLUSHING;
-            auto fetched = std::exchange(reader.ahead, nullptr);
-            if (!fetched->bytes) {
-                postError(base, fetched->error.value_or(StreamFetchError{}));
-                return GST_FLOW_ERROR;
-            }
-            reader.chunk = fetched->bytes;
-            if (reader.chunk->total) total = reader.chunk->total;
-            const std::uint64_t end = reader.chunk->offset + reader.chunk->bytes.size();
-            if (at < reader.chunk->offset || at >= end) {
-                if (!total || *total > at) total = at;  // nothing there: the stream ends before
-            }
-            continue;
-        }
-        const std::size_t from = at - region->offset;
-        const std::size_t count = std::min<std::size_t>(size - data.size(), region->bytes.size() - from);
-        data.append(region->bytes, from, count);
-        at += count;
-        // The rest is asked for as soon as the bytes at hand are being played.
-        const std::uint64_t end = region->offset + region->bytes.size();
-        if (!reader.ahead && (!total || end < *total))
-            reader.ahead = RangeFetch::start(reader.head->url(), end, head->ranged);
     }
     if (data.empty()) return GST_FLOW_EOS;
     GstBuffer* buffer = gst_buffer_new_memdup(data.data(), data.size());
