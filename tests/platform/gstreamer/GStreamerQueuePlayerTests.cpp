@@ -22,6 +22,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
+#include "platform/StreamHeads.h"
 #include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "support/FakeHttpServer.h"
 #include "support/RangeIgnoringAnswer.h"
@@ -1910,6 +1911,58 @@ TEST_F(GStreamerQueuePlayerTest, ANetworkSongsFirstDataAreFetchedAsSoonAsItIsNex
     ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
     expectJoined("a", "b");
     EXPECT_EQ(requests.load(), 1);
+}
+
+// A network song longer than its head fetched ahead plays whole: the rest is asked for from
+// where the head ends, as one request, and a seek past what has come asks from there.
+TEST_F(GStreamerQueuePlayerTest, ANetworkSongLongerThanItsHeadPlaysWholeAndSeeksPastIt) {
+    ASSERT_TRUE(findPlaybins());
+    auto path = dir.path() / "b.wav";
+    frames["b"] = writeWavFile(path, 9.0, sampleRate, 2, 0.5);  // over 1.5 MB
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    ASSERT_GT(body.str().size(), StreamHeads::headBytes + StreamHeads::streamBufferBytes);
+    FakeHttpServer server;
+    server.get("/b.wav", [content = body.str()](const httplib::Request&,
+                                                 httplib::Response& response) {
+        response.set_content(content, "audio/wav");
+    });
+    for (bool seek : {false, true}) {
+        SCOPED_TRACE(seek ? "sought past the head" : "played through");
+        makePlayer("fakesink sync=false");
+        events.clear();
+        {
+            std::lock_guard lock(mutex);
+            buffers.clear();
+        }
+        const std::size_t asked = server.requestCount();
+        player->insert(item("a", 0.2));
+        player->insert(named("b", server.url("/b.wav")));
+        std::optional<bool> sought;
+        if (seek) {
+            // Paused at b's start, it is sought near its end.
+            player->advanceToNextItem();
+            ASSERT_TRUE(waitFor("status b ready")) << ::testing::PrintToString(events);
+            player->seek(8.0, [&](bool done) { sought = done; });
+        }
+        player->play();
+        ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+        std::vector<std::string> ranges;
+        auto requests = server.requests();
+        for (std::size_t i = asked; i < requests.size(); ++i)
+            ranges.push_back(requests[i].header("Range").value_or(""));
+        const std::string afterHead = "bytes=" + std::to_string(StreamHeads::headBytes) + "-";
+        if (!seek) {
+            EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
+            EXPECT_EQ(std::count(ranges.begin(), ranges.end(), afterHead), 1)
+                << ::testing::PrintToString(ranges);
+        } else {
+            EXPECT_EQ(sought, true);
+            ASSERT_TRUE(framesFrom(8.0).has_value()) << "b was not heard from where it was sought";
+            EXPECT_EQ(*framesFrom(8.0), frames["b"] - 8 * sampleRate);
+        }
+        player.reset();
+    }
 }
 
 // A seek asked while the next song waits for its data (a natural change to a late server) goes
