@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 #include <thread>
 
 namespace velto {
@@ -36,8 +37,9 @@ struct HttpByteStream::State {
     mutable std::mutex mutex;
     std::condition_variable_any changed;
     std::stop_source stop;
-    std::string buffer;        // the bytes from `position` on
-    std::uint64_t position;    // of the buffer's first byte
+    std::string buffer;        // the bytes from `position` on, after `taken`
+    std::size_t taken = 0;     // bytes at the buffer's front already read
+    std::uint64_t position;    // of the first byte not yet read
     std::uint64_t skip = 0;    // bytes still to drop: the server ignored the range
     bool answered = false;     // the answer's head has been taken in
     long status = 0;
@@ -48,7 +50,11 @@ struct HttpByteStream::State {
     std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
 
     State(std::string address, std::uint64_t from, std::size_t most)
-        : url(std::move(address)), offset(from), bound(most), position(from) {}
+        : url(std::move(address)), offset(from), bound(most), position(from) {
+        buffer.reserve(bound);  // never grown beyond: the bound is what it allocates
+    }
+
+    std::size_t available() const { return buffer.size() - taken; }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* user) {
         auto& self = *static_cast<State*>(user);
@@ -101,11 +107,12 @@ struct HttpByteStream::State {
         while (!bytes.empty()) {
             // Waits for room: the transfer stands still while the bytes are not wanted yet.
             if (!self.changed.wait(lock, self.stop.get_token(),
-                                   [&] { return self.buffer.size() < self.bound; }))
+                                   [&] { return self.available() < self.bound; }))
                 return 0;
-            const std::size_t taken = std::min(bytes.size(), self.bound - self.buffer.size());
-            self.buffer.append(bytes.substr(0, taken));
-            bytes.remove_prefix(taken);
+            self.buffer.erase(0, std::exchange(self.taken, 0));
+            const std::size_t room = std::min(bytes.size(), self.bound - self.buffer.size());
+            self.buffer.append(bytes.substr(0, room));
+            bytes.remove_prefix(room);
             self.changed.notify_all();
         }
         self.lastProgress = std::chrono::steady_clock::now();
@@ -176,16 +183,16 @@ std::optional<std::string> HttpByteStream::read(std::size_t max, std::stop_token
     State& state = *state_;
     std::unique_lock lock(state.mutex);
     if (!state.changed.wait(lock, interrupt,
-                            [&] { return !state.buffer.empty() || state.ended; }))
+                            [&] { return state.available() > 0 || state.ended; }))
         return std::nullopt;
-    if (state.buffer.empty()) {
+    if (state.available() == 0) {
         if (state.error) throw *state.error;
         return std::string();
     }
-    const std::size_t taken = std::min(max, state.buffer.size());
-    std::string bytes = state.buffer.substr(0, taken);
-    state.buffer.erase(0, taken);
-    state.position += taken;
+    const std::size_t count = std::min(max, state.available());
+    std::string bytes = state.buffer.substr(state.taken, count);
+    state.taken += count;
+    state.position += count;
     lock.unlock();
     state.changed.notify_all();
     return bytes;
@@ -211,7 +218,7 @@ std::size_t HttpByteStream::bound() const {
 
 std::size_t HttpByteStream::buffered() const {
     std::lock_guard lock(state_->mutex);
-    return state_->buffer.size();
+    return state_->available();
 }
 
 }  // namespace velto

@@ -71,6 +71,7 @@ StreamBytes fetchStreamHead(const std::string& url, std::size_t length, std::sto
         result.total = response.body.size();
     }
     result.bytes = std::move(response.body);
+    result.bytes.shrink_to_fit();  // what it holds is what it costs
     return result;
 }
 
