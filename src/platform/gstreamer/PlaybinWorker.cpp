@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "foundation/Log.h"
-#include "platform/gstreamer/GStreamerQueuePlayer.h"
 
 namespace velto {
 
@@ -21,10 +20,9 @@ PlaybinWorker::PlaybinWorker(PlaybinContextPtr context, StartThread startThread,
 void PlaybinWorker::start() {
     enqueue(playbinLane_, Kind::other, [context = context_] {
         // Stopped before it started: nothing to start.
-        if (!setState(*context, GST_STATE_PAUSED)) return;
+        if (!setStateUnlessRetired(*context, GST_STATE_PAUSED)) return;
         std::lock_guard lock(context->mutex);
-        if (auto* self = context->owner)
-            self->later([self, epoch = context->epoch] { self->started(epoch); });
+        if (auto* owner = context->owner) owner->playbinStarted(context->epoch);
     });
 }
 
@@ -38,19 +36,20 @@ bool PlaybinWorker::setStateAfterWork(std::optional<GstState> state) {
     std::erase_if(playbinLane_.queued, [](const Task& task) { return task.kind == Kind::state; });
     if (state) {
         playbinLane_.queued.push_back(
-            {Kind::state, [context = context_, state = *state] { setState(*context, state); }});
+            {Kind::state,
+             [context = context_, state = *state] { setStateUnlessRetired(*context, state); }});
     }
     return true;
 }
 
-bool PlaybinWorker::setState(PlaybinContext& context, GstState state) {
+bool PlaybinWorker::setStateUnlessRetired(PlaybinContext& context, GstState state) {
     GstElement* playbin;
     {
         std::lock_guard lock(context.mutex);
         if (context.retired) return false;
         playbin = GST_ELEMENT(gst_object_ref(context.playbin));
     }
-    context.setState(playbin, state);
+    context.setStateUnlessNextOpens(playbin, state);
     gst_object_unref(playbin);
     return true;
 }
@@ -143,20 +142,15 @@ void PlaybinWorker::sendSeek(const Seek& seek) {
                                  GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
     gst_object_unref(playbin);
     std::lock_guard lock(context_->mutex);
-    auto* self = context_->owner;
-    if (!self) return;
+    auto* owner = context_->owner;
+    if (!owner) return;
     {
         // The stream's end is reached anew after the flush; the hand-over is asked for again,
         // unless another seek is on its way.
-        std::lock_guard hold(self->handOverMutex_);
-        if (self->seeksSent_ == seek.flush) self->holdHandOver_.store(false);
+        std::lock_guard hold(context_->handOverMutex);
+        context_->handOver.seekSent = seek.flush;
     }
-    if (!sent) {
-        self->later([self, epoch = context_->epoch, flush = seek.flush] {
-            if (epoch == self->epoch_ && self->seek_ && self->seek_->flush == flush)
-                self->finishSeek(false);
-        });
-    }
+    if (!sent) owner->seekRefused(context_->epoch, seek.flush);
 }
 
 }  // namespace velto

@@ -20,8 +20,9 @@ namespace velto {
 // stalls waits until the share answers), flushing seeks (they wait for the streaming thread,
 // which a stalled read holds), the states wanted while one of those is under way, looks at its
 // failed song's file, and its stop. So a stop asked after a start stops what the start made, a
-// state asked after a seek is set after it, and the main thread is never held by the playbin.
-// The thread runs while there is work, and is started again for the next.
+// state asked after a seek is set after it, and none of these holds the main thread (which
+// still sets a state itself when nothing is under way here, and asks the playbin without
+// waiting). The thread runs while there is work, and is started again for the next.
 class PlaybinWorker : public std::enable_shared_from_this<PlaybinWorker> {
 public:
     // Starts a detached thread that runs `work`, or throws when none can be started; the work
@@ -73,7 +74,7 @@ private:
     void runQueued(Lane& lane);
     void sendSeek(const Seek& seek);
     // Unless the playbin is asked to stop (false then).
-    static bool setState(PlaybinContext& context, GstState state);
+    static bool setStateUnlessRetired(PlaybinContext& context, GstState state);
 
     const PlaybinContextPtr context_;
     const StartThread startThread_;

@@ -263,6 +263,31 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
     bool waitFor(const std::string& event) {
         return queue.runUntil([&] { return saw(event); });
     }
+    // Runs the queue until `delay` has passed on `playbin`'s clock.
+    bool waitOnClockOf(GstElement* playbin, GstClockTime delay) {
+        GstClock* clock = gst_element_get_clock(playbin);
+        if (!clock) return false;
+        auto passed = std::make_shared<std::atomic<bool>>(false);
+        GstClockID id = gst_clock_new_single_shot_id(clock, gst_clock_get_time(clock) + delay);
+        gst_object_unref(clock);
+        struct Wake {
+            std::shared_ptr<std::atomic<bool>> passed;
+            ManualMainQueue& queue;
+        };
+        gst_clock_id_wait_async(
+            id,
+            +[](GstClock*, GstClockTime, GstClockID, gpointer data) -> gboolean {
+                auto& wake = *static_cast<Wake*>(data);
+                *wake.passed = true;
+                wake.queue.post([] {});
+                return TRUE;
+            },
+            new Wake{passed, queue}, [](gpointer data) { delete static_cast<Wake*>(data); });
+        const bool waited = queue.runUntil([&] { return passed->load(); });
+        gst_clock_id_unschedule(id);
+        gst_clock_id_unref(id);
+        return waited;
+    }
     // Waits for another thread to make `done` hold, without running the queue.
     static bool spinUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -1374,6 +1399,9 @@ TEST_F(GStreamerQueuePlayerTest, ANextSongWhoseDataComeLateIsHeardFromItsStart) 
         EXPECT_EQ(player->currentItem(), b);
         EXPECT_EQ(b->status(), PlayerItem::Status::unknown);
         EXPECT_EQ(timeControl, Status::waitingToPlayAtSpecifiedRate);
+        // The data come half a second after the song became current, on the playbin's clock: a
+        // clock that ran meanwhile would have them played that late.
+        ASSERT_TRUE(waitOnClockOf(playbin, GST_SECOND / 2));
         answer.now();
         look->release();
         pipeAnswer.answer();
