@@ -1941,6 +1941,57 @@ TEST_F(GStreamerQueuePlayerTest, ANetworkSongsFirstDataAreFetchedAsSoonAsItIsNex
     EXPECT_EQ(requests.load(), 1);
 }
 
+// A song no longer next lets its first data go at once: their fetch, on a server that trickles
+// them, is cancelled, in whichever way it stopped being next.
+TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHasItsFetchCancelled) {
+    ASSERT_TRUE(findPlaybins());
+    enum class Change { removed, replaced, cleared };
+    for (Change change : {Change::removed, Change::replaced, Change::cleared}) {
+        SCOPED_TRACE(static_cast<int>(change));
+        std::atomic<bool> asked{false};
+        std::atomic<bool> dropped{false};
+        FakeHttpServer server;
+        server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
+            asked = true;
+            queue.post([] {});
+            response.set_chunked_content_provider(
+                "audio/wav", [&](size_t, httplib::DataSink& sink) {
+                    // A byte now and then, until the client goes away.
+                    while (sink.is_writable() && sink.write("R", 1)) {
+                        if (!server.pause(std::chrono::milliseconds(20))) return false;
+                    }
+                    dropped = true;
+                    queue.post([] {});
+                    return false;
+                });
+        });
+        HandOverGate read;  // a is not read to its end meanwhile
+        struct Unhold {
+            HandOverGate& gate;
+            ~Unhold() {
+                gate.release();
+                askGate = nullptr;
+            }
+        } unhold{read};
+        askGate = &read;
+        makePlayer("fakesink sync=true");
+        auto a = item("a", 0.3);
+        auto b = named("b", server.url("/b.wav"));
+        player->insert(a);
+        player->insert(b);
+        ASSERT_TRUE(queue.runUntil([&] { return asked.load(); }));
+        EXPECT_FALSE(dropped.load());
+        switch (change) {
+            case Change::removed: player->remove(b); break;
+            case Change::replaced: player->insert(item("c", 0.2), a); break;
+            case Change::cleared: player->removeAllItems(); break;
+        }
+        EXPECT_TRUE(queue.runUntil([&] { return dropped.load(); }))
+            << "the fetch of a song no longer next went on";
+        player.reset();
+    }
+}
+
 // A network song longer than its head fetched ahead plays whole: the rest is asked for from
 // where the head ends, as one request, and a seek past what has come asks from there.
 TEST_F(GStreamerQueuePlayerTest, ANetworkSongLongerThanItsHeadPlaysWholeAndSeeksPastIt) {
