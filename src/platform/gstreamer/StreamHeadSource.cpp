@@ -3,16 +3,13 @@
 #include <gst/base/gstbasesrc.h>
 #include <gst/gst.h>
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
 #include <string>
-#include <thread>
 #include <utility>
 
-#include "foundation/Cancellation.h"
 #include "platform/HttpByteStream.h"
 #include "platform/StreamHeads.h"
 
@@ -115,9 +112,18 @@ gboolean unlockStop(GstBaseSrc* base) {
     return TRUE;
 }
 
-gboolean isSeekable(GstBaseSrc*) {
-    // A server without ranges is read again from its start: slower, but it still seeks.
-    return TRUE;
+// Until the head has come, whether the server takes ranges is not known; a server that does not
+// could only be read again from its start for each seek, and is not sought, as with any source.
+gboolean isSeekable(GstBaseSrc* base) {
+    Reader& reader = readerOf(base);
+    std::shared_ptr<StreamHead> head;
+    {
+        std::lock_guard lock(reader.mutex);
+        head = reader.head;
+    }
+    if (!head || !head->done()) return TRUE;
+    auto bytes = head->bytes();
+    return !bytes || head->usable();
 }
 
 gboolean getSize(GstBaseSrc* base, guint64* size) {
