@@ -13,6 +13,7 @@
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinTeardowns.h"
 #include "platform/gstreamer/PlaybinSupport.h"
+#include "platform/gstreamer/PlaybinThreads.h"
 #include "platform/gstreamer/PlaybinWorker.h"
 
 namespace velto {
@@ -22,7 +23,9 @@ using namespace playbin_support;
 GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options)
     : QueuePlayer(mainQueue),
       options_(std::move(options)),
-      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)) {
+      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)),
+      threads_(std::make_shared<PlaybinThreads>(options_.startThread, maxThreadsPerPlace,
+                                                keptThreads)) {
     teardowns_->owner = static_cast<PlaybinOwner*>(this);
     ensureGStreamer();
     if (GstElementFactory* factory = gst_element_factory_find("playbin")) {
@@ -37,6 +40,7 @@ GStreamerQueuePlayer::~GStreamerQueuePlayer() {
     // A teardown ends at once unless a source is stuck in a read; such a one is left behind
     // rather than keeping the program from exiting.
     teardowns_->release(std::chrono::seconds(2));
+    threads_->close();
 }
 
 // A fresh playbin for each item opened: the one before may be stuck on its source, and is
@@ -84,7 +88,8 @@ bool GStreamerQueuePlayer::makePipeline() {
     gst_object_unref(bus);
     playbin_ = playbin;
     volumeControl_ = volume ? volume : playbin;
-    worker_ = std::make_shared<PlaybinWorker>(context_, options_.startThread, teardowns_);
+    worker_ = std::make_shared<PlaybinWorker>(context_, threads_, teardowns_,
+                                              PlaybinThreads::placeOf(currentItem()->uri()));
     return true;
 }
 
@@ -110,6 +115,10 @@ void GStreamerQueuePlayer::retirePipeline() {
 
 bool GStreamerQueuePlayer::tearingDown() const {
     return teardowns_->running();
+}
+
+int GStreamerQueuePlayer::busyThreads() const {
+    return threads_->busy();
 }
 
 std::vector<PlayerItemPtr> GStreamerQueuePlayer::items() const {
