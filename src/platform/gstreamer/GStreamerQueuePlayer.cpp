@@ -199,9 +199,23 @@ double GStreamerQueuePlayer::currentTime() const {
     if (seek_) return seek_->target;
     gint64 position = 0;
     if (prerolled_ && playbin_ && !awaitingNext_ && !joinedUnheard() &&
-        gst_element_query_position(playbin_, GST_FORMAT_TIME, &position))
-        lastPosition_ = std::max(0.0, toSeconds(position));
+        gst_element_query_position(playbin_, GST_FORMAT_TIME, &position)) {
+        double at = toSeconds(position);
+        // The playbin's clock runs on while its source gives nothing (a share that hangs in a
+        // read); the song stands where its data end.
+        if (auto heard = heardUpTo()) at = std::min(at, *heard);
+        lastPosition_ = std::max(0.0, at);
+    }
     return lastPosition_;
+}
+
+std::optional<double> GStreamerQueuePlayer::heardUpTo() const {
+    std::lock_guard lock(context_->firstDataMutex);
+    // Data of the next stream at the sink: the current one's are all there.
+    if (context_->heardStream != currentStream_ ||
+        !GST_CLOCK_TIME_IS_VALID(context_->heardUpTo))
+        return std::nullopt;
+    return toSeconds(context_->heardUpTo);
 }
 
 bool GStreamerQueuePlayer::joinedUnheard() const {

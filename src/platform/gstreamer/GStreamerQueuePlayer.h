@@ -144,6 +144,8 @@ private:
     void finishSeek(bool finished);
     void queryDuration();
     bool joinedUnheard() const;
+    // Where the current stream's data that reached the sink end, in the stream's time.
+    std::optional<double> heardUpTo() const;
     bool currentSourceCanSeek();
     // `ofNextStream`: an error of the stream handed over, not of the current one.
     void handleMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream);

@@ -1969,5 +1969,49 @@ TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
     }
 }
 
+// A song whose share stops answering in the middle of a read is heard up to where its data end.
+// The playbin's clock runs on meanwhile, but the song's position stands there, and goes on from
+// there, without a jump back, once the data come again.
+TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
+    ASSERT_TRUE(findPlaybins());
+    makePlayer("fakesink sync=true");
+    const auto song = dir.path() / "song.wav";
+    writeWavFile(song, 2.0);
+    std::ostringstream bytes;
+    bytes << std::ifstream(song, std::ios::binary).rdbuf();
+    const std::string whole = bytes.str();
+    const auto pipe = dir.path() / "stalling.wav";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // Held open by its writer, the pipe keeps a read of it waiting once it is empty.
+    struct Writer {
+        int fd = -1;
+        ~Writer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } writer{::open(pipe.c_str(), O_RDWR)};
+    ASSERT_GE(writer.fd, 0);
+    // Room for the whole song, so that no write waits for the reader.
+    ASSERT_GE(::fcntl(writer.fd, F_SETPIPE_SZ, 1 << 20), 1 << 19);
+    constexpr std::size_t frameBytes = 2 * sizeof(std::int16_t);
+    const std::size_t heard =
+        whole.size() - 2 * sampleRate * frameBytes + std::size_t(0.4 * sampleRate) * frameBytes;
+    ASSERT_EQ(::write(writer.fd, whole.data(), heard), ssize_t(heard));
+    player->insert(named("stalling", uriOf(pipe)));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    ASSERT_TRUE(waitOnClockOf(latestPlaybin, GST_SECOND));
+    const double standing = player->currentTime();
+    EXPECT_LE(standing, 0.4 + 1e-3) << "the position ran on without data";
+    const std::string rest = whole.substr(heard);
+    ASSERT_EQ(::write(writer.fd, rest.data(), rest.size()), ssize_t(rest.size()));
+    ::close(std::exchange(writer.fd, -1));
+    double lowest = standing;
+    ASSERT_TRUE(queue.runUntil([&] {
+        if (!saw("end stalling")) lowest = std::min(lowest, player->currentTime());
+        return saw("end stalling");
+    }));
+    EXPECT_GE(lowest, standing - 1e-3) << "the position jumped back";
+}
+
 }  // namespace
 }  // namespace velto
