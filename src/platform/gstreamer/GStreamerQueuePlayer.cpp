@@ -14,6 +14,7 @@
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinTeardowns.h"
 #include "platform/gstreamer/PlaybinSupport.h"
+#include "platform/gstreamer/PlaybinThreads.h"
 #include "platform/gstreamer/PlaybinWorker.h"
 #include "platform/gstreamer/StreamHeadSource.h"
 #include "platform/StreamHeads.h"
@@ -26,6 +27,8 @@ GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options
     : QueuePlayer(mainQueue),
       options_(std::move(options)),
       teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)),
+      threads_(std::make_shared<PlaybinThreads>(options_.startThread, maxThreadsPerPlace,
+                                                keptThreads)),
       heads_(std::make_shared<StreamHeads>()) {
     teardowns_->owner = static_cast<PlaybinOwner*>(this);
     ensureGStreamer();
@@ -42,6 +45,7 @@ GStreamerQueuePlayer::~GStreamerQueuePlayer() {
     // A teardown ends at once unless a source is stuck in a read; such a one is left behind
     // rather than keeping the program from exiting.
     teardowns_->release(std::chrono::seconds(2));
+    threads_->close();
 }
 
 // A fresh playbin for each item opened: the one before may be stuck on its source, and is
@@ -90,7 +94,8 @@ bool GStreamerQueuePlayer::makePipeline() {
     gst_object_unref(bus);
     playbin_ = playbin;
     volumeControl_ = volume ? volume : playbin;
-    worker_ = std::make_shared<PlaybinWorker>(context_, options_.startThread, teardowns_);
+    worker_ = std::make_shared<PlaybinWorker>(context_, threads_, teardowns_,
+                                              PlaybinThreads::placeOf(currentItem()->uri()));
     return true;
 }
 
@@ -116,6 +121,10 @@ void GStreamerQueuePlayer::retirePipeline() {
 
 bool GStreamerQueuePlayer::tearingDown() const {
     return teardowns_->running();
+}
+
+int GStreamerQueuePlayer::busyThreads() const {
+    return threads_->busy();
 }
 
 std::vector<PlayerItemPtr> GStreamerQueuePlayer::items() const {
@@ -196,9 +205,23 @@ double GStreamerQueuePlayer::currentTime() const {
     if (seek_) return seek_->target;
     gint64 position = 0;
     if (prerolled_ && playbin_ && !awaitingNext_ && !joinedUnheard() &&
-        gst_element_query_position(playbin_, GST_FORMAT_TIME, &position))
-        lastPosition_ = std::max(0.0, toSeconds(position));
+        gst_element_query_position(playbin_, GST_FORMAT_TIME, &position)) {
+        double at = toSeconds(position);
+        // The playbin's clock runs on while its source gives nothing (a share that hangs in a
+        // read); the song stands where its data end.
+        if (auto heard = heardUpTo()) at = std::min(at, *heard);
+        lastPosition_ = std::max(0.0, at);
+    }
     return lastPosition_;
+}
+
+std::optional<double> GStreamerQueuePlayer::heardUpTo() const {
+    std::lock_guard lock(context_->firstDataMutex);
+    // Data of the next stream at the sink: the current one's are all there.
+    if (context_->heardStream != currentStream_ ||
+        !GST_CLOCK_TIME_IS_VALID(context_->heardUpTo))
+        return std::nullopt;
+    return toSeconds(context_->heardUpTo);
 }
 
 bool GStreamerQueuePlayer::joinedUnheard() const {

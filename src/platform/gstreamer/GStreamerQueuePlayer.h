@@ -19,6 +19,7 @@ namespace velto {
 struct PlaybinContext;
 class StreamHeads;
 class PlaybinTeardowns;
+class PlaybinThreads;
 class PlaybinWorker;
 
 // The queue player on a GStreamer playbin. The current item is the playbin's URI; the item
@@ -45,7 +46,8 @@ public:
         // measurements and tests.
         std::function<void(const SinkBuffer&)> sinkBufferProbe;
         // Starts a detached thread that runs `work`, or throws (std::system_error) when none
-        // can be started. Empty: std::thread. For tests that count or refuse threads.
+        // can be started. Empty: std::thread. For tests that count or refuse threads. The
+        // threads are kept for the next work while the player lives.
         std::function<void(std::function<void()> work)> startThread;
         // Whether the local file at `path` can be read, asked of the next item's file before it
         // is handed over and of a failed item's file to tell why. Empty: the file system. For
@@ -55,6 +57,11 @@ public:
     // Replaced playbins are stopped by at most this many threads at a time; the others wait
     // for one of them, so sources stuck in reads tie up no more.
     static constexpr int maxRetiringThreads = 2;
+    // Work on the files of one folder (opening a song, looking at one) takes at most this many
+    // threads at a time; the rest waits, so a share that stops answering ties up no more.
+    static constexpr int maxThreadsPerPlace = 2;
+    // Threads kept idle for the next work; one more is made when all are at work.
+    static constexpr int keptThreads = 4;
 
     explicit GStreamerQueuePlayer(MainQueue& mainQueue, Options options = {});
     ~GStreamerQueuePlayer() override;
@@ -79,6 +86,8 @@ public:
     // Whether a playbin replaced is still being stopped; the main queue is woken when one is
     // done. For tests that count what playbins leave behind.
     bool tearingDown() const;
+    // Threads at work for the player's playbins; for tests that count what stuck work holds.
+    int busyThreads() const;
 
 private:
     // What the playbin's threads tell.
@@ -136,6 +145,8 @@ private:
     void finishSeek(bool finished);
     void queryDuration();
     bool joinedUnheard() const;
+    // Where the current stream's data that reached the sink end, in the stream's time.
+    std::optional<double> heardUpTo() const;
     bool currentSourceCanSeek();
     // `ofNextStream`: an error of the stream handed over, not of the current one.
     void handleMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream);
@@ -146,6 +157,7 @@ private:
     std::shared_ptr<PlaybinContext> context_;
     std::shared_ptr<PlaybinWorker> worker_;  // the current playbin's
     std::shared_ptr<PlaybinTeardowns> teardowns_;
+    std::shared_ptr<PlaybinThreads> threads_;
     // The first data of the network songs current and next, fetched ahead.
     std::shared_ptr<StreamHeads> heads_;
 

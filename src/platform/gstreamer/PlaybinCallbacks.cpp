@@ -215,6 +215,19 @@ gboolean PlaybinCallbacks::onRunOut(GstClock*, GstClockTime, GstClockID id, gpoi
     return TRUE;
 }
 
+void PlaybinCallbacks::noteDataEnd(PlaybinContext& context, GstPad* pad) {
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) return;
+    GstSegment segment;
+    gst_event_copy_segment(event, &segment);
+    gst_event_unref(event);
+    if (segment.format != GST_FORMAT_TIME) return;
+    const guint64 end = gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, context.dataEnd);
+    std::lock_guard lock(context.firstDataMutex);
+    context.heardStream = context.sinkStreams;
+    context.heardUpTo = end;
+}
+
 void PlaybinCallbacks::noteFirstData(PlaybinContext& context, GstPad* pad, GstClockTime pts) {
     {
         std::lock_guard lock(context.firstDataMutex);
@@ -263,6 +276,10 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
                 std::lock_guard lock(context.handOverMutex);
                 context.handOver.seekFlushed = context.seekGiven.load();
             }
+            {
+                std::lock_guard lock(context.firstDataMutex);
+                context.heardUpTo = GST_CLOCK_TIME_NONE;
+            }
             context.stopWatchingRunOut();
             context.dataEnd = GST_CLOCK_TIME_NONE;
         }
@@ -296,6 +313,7 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
     if (last && GST_BUFFER_PTS_IS_VALID(last)) {
         context.dataEnd = GST_BUFFER_PTS(last) +
                           (GST_BUFFER_DURATION_IS_VALID(last) ? GST_BUFFER_DURATION(last) : 0);
+        noteDataEnd(context, pad);
     }
     if (!context.sinkBufferProbe) return GST_PAD_PROBE_OK;
     GstAudioInfo audio;

@@ -59,6 +59,10 @@ struct PlaybinContext {
     std::mutex firstDataMutex;
     int firstDataStream = 0;
     GstClockTime firstDataAt = GST_CLOCK_TIME_NONE;
+    // Where, in its stream's time, the data that reached the sink last end, and that stream's
+    // number; none after a flush until data come again.
+    int heardStream = 0;
+    GstClockTime heardUpTo = GST_CLOCK_TIME_NONE;
     // Streams read to their end whose switch to the next group is under way on their own
     // streaming thread. The playbin's switch does not look whether the playbin is being stopped:
     // run over a stop, it starts the group the stop has just put back, and waits on the stop

@@ -294,26 +294,6 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
         while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
         return done();
     }
-    // The player's threads, counted while they run.
-    struct Threads {
-        std::mutex mutex;
-        std::condition_variable changed;
-        int live = 0;
-    };
-    static std::function<void(std::function<void()>)> countedBy(std::shared_ptr<Threads> threads) {
-        return [threads](std::function<void()> work) {
-            {
-                std::lock_guard lock(threads->mutex);
-                ++threads->live;
-            }
-            std::thread([threads, work = std::move(work)] {
-                work();
-                std::lock_guard lock(threads->mutex);
-                --threads->live;
-                threads->changed.notify_all();
-            }).detach();
-        };
-    }
     // Looks at files that last as on a share that stopped answering, until released; at most
     // 20 s, for a look that holds the test's own thread.
     struct HeldLook {
@@ -1598,8 +1578,7 @@ TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnP
 // the few threads that stop replaced playbins and the one whose open waits.
 TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) {
     ASSERT_TRUE(findPlaybins());
-    auto threads = std::make_shared<Threads>();
-    makePlayer("fakesink sync=false", countedBy(threads));
+    makePlayer("fakesink sync=false");
     // Writers that never finish: reads block until they close, which ends every stuck read.
     // Before that, empty files take the pipes' places, so no song opened later blocks there.
     struct Writers {
@@ -1692,15 +1671,12 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
     ASSERT_EQ(::write(writers.fds.back(), song.data(), song.size()), ssize_t(song.size()));
     ASSERT_TRUE(spinUntil([&] { return reachedSink.load(); }));
     bool played = waitFor("end a");
-    // Threads that started playbins which opened end at once; what stays is what is stuck.
-    int live;
-    {
-        std::unique_lock lock(threads->mutex);
-        threads->changed.wait_for(lock, std::chrono::seconds(10), [&] {
-            return threads->live <= GStreamerQueuePlayer::maxRetiringThreads + 1;
-        });
-        live = threads->live;
-    }
+    // Threads that started playbins which opened are free at once; what stays busy is what is
+    // stuck.
+    spinUntil([&] {
+        return player->busyThreads() <= GStreamerQueuePlayer::maxRetiringThreads + 1;
+    });
+    const int live = player->busyThreads();
     writers.close();
     ASSERT_TRUE(played);
     EXPECT_LE(live, GStreamerQueuePlayer::maxRetiringThreads + 1);
@@ -1792,8 +1768,7 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtAFailedSongsFileHoldsNothingElse) {
         SCOPED_TRACE(skipping ? "a skip" : "a pause and a seek");
         auto look = std::make_shared<HeldLook>();
         HeldLook::Releaser release{*look};
-        auto threads = std::make_shared<Threads>();
-        makePlayer("fakesink sync=false", countedBy(threads), heldBy(look));
+        makePlayer("fakesink sync=false", {}, heldBy(look));
         events.clear();
         auto missing = named("missing", uriOf(dir.path() / "gone.wav"));
         auto a = item("a", 0.3);
@@ -1823,11 +1798,8 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtAFailedSongsFileHoldsNothingElse) {
             ASSERT_TRUE(returnsAtOnce([&] { player->advanceToNextItem(); })) << "the skip waited";
             EXPECT_TRUE(waitFor("end a")) << "the next song waited for the look";
             look->release();
-            // Every look and every playbin's thread ended: whatever they posted is in the queue.
-            std::unique_lock lock(threads->mutex);
-            ASSERT_TRUE(threads->changed.wait_for(lock, std::chrono::seconds(10),
-                                                  [&] { return threads->live == 0; }));
-            lock.unlock();
+            // Every look and every playbin's work ended: whatever they posted is in the queue.
+            ASSERT_TRUE(spinUntil([&] { return player->busyThreads() == 0; }));
             queue.runPending();
             EXPECT_FALSE(saw("status missing failed")) << ::testing::PrintToString(events);
             EXPECT_EQ(missing->status(), PlayerItem::Status::unknown);
@@ -1897,6 +1869,159 @@ TEST_F(GStreamerQueuePlayerTest, PauseAndPlayTakeEffectWhileTheNextStreamOpens) 
     expectJoined("a", "b");
 }
 
+// A song change, joined or skipped to, makes no thread: the work on playbins goes to threads the
+// player already has.
+TEST_F(GStreamerQueuePlayerTest, ASongChangeMakesNoThread) {
+    auto made = std::make_shared<std::atomic<int>>(0);
+    makePlayer("fakesink sync=true", [made](std::function<void()> work) {
+        ++*made;
+        std::thread(std::move(work)).detach();
+    });
+    for (const char* label : {"a", "b", "c"}) item(label, 0.3);
+    player->play();
+    // A song joined to the one before, a skip to one opened anew, the end of the queue.
+    auto changes = [&] {
+        events.clear();
+        auto a = named("a", uriOf(dir.path() / "a.wav"));
+        player->insert(a);
+        player->insert(named("b", uriOf(dir.path() / "b.wav")));
+        if (!waitFor("end a")) return false;
+        player->insert(named("c", uriOf(dir.path() / "c.wav")));
+        player->advanceToNextItem();
+        return waitFor("current none") && queue.runUntil([&] { return !player->tearingDown(); });
+    };
+    ASSERT_TRUE(changes());  // the threads the player keeps are made here
+    ASSERT_TRUE(changes());
+    const int kept = *made;
+    for (int round = 0; round < 3; ++round) ASSERT_TRUE(changes()) << round;
+    EXPECT_EQ(*made - kept, 0) << "threads made over nine song changes";
+}
+
+// Each pick of a song whose open() never returns (its share stopped answering) leaves a playbin
+// behind that waits for it, and a look at its file. The opens and the looks at one place hold a
+// bounded number of threads; a playbin picked over before its open began never starts one, and
+// is let go of at once.
+TEST_F(GStreamerQueuePlayerTest, PicksOfASongWhoseOpenNeverReturnsHoldFewThreads) {
+    auto live = std::make_shared<std::atomic<int>>(0);
+    makePlayer("fakesink sync=false", [live](std::function<void()> work) {
+        ++*live;
+        std::thread([live, work = std::move(work)] {
+            work();
+            --*live;
+        }).detach();
+    });
+    // A pipe with no writer: opening it waits for one. The writer, at the end, lets every open
+    // end.
+    struct Writer {
+        std::filesystem::path path;
+        ~Writer() {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+    } writer{dir.path() / "hung.wav"};
+    ASSERT_EQ(mkfifo(writer.path.c_str(), 0600), 0);
+    player->play();
+    constexpr int picks = 50;
+    for (int pick = 0; pick < picks; ++pick) {
+        player->insert(named("hung", uriOf(writer.path)), player->currentItem());
+        if (pick > 0) player->advanceToNextItem();
+        queue.runPending();
+    }
+    // Stuck at the place: the opens, and the looks at the file as it was queued next; beside
+    // them, the threads kept idle.
+    const int stuck = 2 * GStreamerQueuePlayer::maxThreadsPerPlace;
+    EXPECT_TRUE(spinUntil([&] {
+        return player->busyThreads() <= stuck &&
+               *live <= stuck + GStreamerQueuePlayer::keptThreads;
+    })) << *live << " threads, " << player->busyThreads() << " at work after " << picks
+        << " picks";
+}
+
+// The look at the next song's file on a share that stopped answering holds that song only: the
+// song put behind the current one in its place, in either order of the changes, is joined when
+// the current one ends, as if the share had answered.
+TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
+    for (bool removedFirst : {true, false}) {
+        SCOPED_TRACE(removedFirst ? "removed, then another queued" : "another queued, then removed");
+        auto look = std::make_shared<HeldLook>();
+        HeldLook::Releaser release{*look};
+        auto held = heldBy(look);
+        makePlayer("fakesink sync=true", {}, [held](const std::string& path) {
+            return std::filesystem::path(path).stem() == "share" ? held(path) : true;
+        });
+        events.clear();
+        {
+            std::lock_guard lock(mutex);
+            buffers.clear();
+        }
+        auto a = item("a", 0.5);
+        auto share = item("share", 0.3);
+        auto home = item("home", 0.3);
+        player->insert(a);
+        player->insert(share);
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
+        if (removedFirst) {
+            player->remove(share);
+            player->insert(home);
+        } else {
+            player->insert(home, a);
+            player->remove(share);
+        }
+        EXPECT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+        const std::vector<std::string> expected = {
+            "current a", "status a ready", "end a", "status home ready", "current home",
+            "end home", "current none"};
+        EXPECT_EQ(events, expected);
+        EXPECT_EQ(totalFrames(), frames["a"] + frames["home"]);
+        look->release();
+        player.reset();
+    }
+}
+
+// A song whose share stops answering in the middle of a read is heard up to where its data end.
+// The playbin's clock runs on meanwhile, but the song's position stands there, and goes on from
+// there, without a jump back, once the data come again.
+TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
+    ASSERT_TRUE(findPlaybins());
+    makePlayer("fakesink sync=true");
+    const auto song = dir.path() / "song.wav";
+    writeWavFile(song, 2.0);
+    std::ostringstream bytes;
+    bytes << std::ifstream(song, std::ios::binary).rdbuf();
+    const std::string whole = bytes.str();
+    const auto pipe = dir.path() / "stalling.wav";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // Held open by its writer, the pipe keeps a read of it waiting once it is empty.
+    struct Writer {
+        int fd = -1;
+        ~Writer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } writer{::open(pipe.c_str(), O_RDWR)};
+    ASSERT_GE(writer.fd, 0);
+    // Room for the whole song, so that no write waits for the reader.
+    ASSERT_GE(::fcntl(writer.fd, F_SETPIPE_SZ, 1 << 20), 1 << 19);
+    constexpr std::size_t frameBytes = 2 * sizeof(std::int16_t);
+    const std::size_t heard =
+        whole.size() - 2 * sampleRate * frameBytes + std::size_t(0.4 * sampleRate) * frameBytes;
+    ASSERT_EQ(::write(writer.fd, whole.data(), heard), ssize_t(heard));
+    player->insert(named("stalling", uriOf(pipe)));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    ASSERT_TRUE(waitOnClockOf(latestPlaybin, GST_SECOND));
+    const double standing = player->currentTime();
+    EXPECT_LE(standing, 0.4 + 1e-3) << "the position ran on without data";
+    const std::string rest = whole.substr(heard);
+    ASSERT_EQ(::write(writer.fd, rest.data(), rest.size()), ssize_t(rest.size()));
+    ::close(std::exchange(writer.fd, -1));
+    double lowest = standing;
+    ASSERT_TRUE(queue.runUntil([&] {
+        if (!saw("end stalling")) lowest = std::min(lowest, player->currentTime());
+        return saw("end stalling");
+    }));
+    EXPECT_GE(lowest, standing - 1e-3) << "the position jumped back";
+}
 
 // A network song's first data are asked for as soon as it is next, before the current song has
 // been read to its end, and its hand-over plays from them: the server's late answers to any

@@ -17,6 +17,7 @@
 #include "platform/gstreamer/PlaybinCallbacks.h"
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinTeardowns.h"
+#include "platform/gstreamer/PlaybinThreads.h"
 #include "platform/gstreamer/PlaybinWorker.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
@@ -97,11 +98,13 @@ protected:
         context = std::make_shared<PlaybinContext>();
         context->playbin = playbin;
         teardowns = std::make_shared<PlaybinTeardowns>(2);
-        worker = std::make_shared<PlaybinWorker>(context, PlaybinWorker::StartThread{}, teardowns);
+        threads = std::make_shared<PlaybinThreads>(PlaybinThreads::StartThread{}, 2, 2);
+        worker = std::make_shared<PlaybinWorker>(context, threads, teardowns);
     }
 
     void TearDown() override {
         for (const auto& gate : {beforeWatch, afterWatch}) gate->release();
+        threads->close();
         if (!stopped && playbin) {
             gst_element_set_state(playbin, GST_STATE_NULL);
             gst_object_unref(playbin);
@@ -212,6 +215,7 @@ protected:
     GstElement* playbin = nullptr;
     PlaybinContextPtr context;
     std::shared_ptr<PlaybinTeardowns> teardowns;
+    std::shared_ptr<PlaybinThreads> threads;
     std::shared_ptr<PlaybinWorker> worker;
     GatePtr beforeWatch = std::make_shared<Gate>(true);
     GatePtr afterWatch = std::make_shared<Gate>(true);
