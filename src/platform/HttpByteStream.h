@@ -13,7 +13,7 @@ namespace velto {
 
 // A network stream read from a byte on, by one request, on a thread of its own into a buffer of
 // bounded size: the transfer waits while the buffer is full, so what is read ahead costs no more
-// memory however slowly it is played, and a late server's wait is paid once, not per piece.
+// memory however slowly it is played, and a late server's wait is paid once, not per request.
 // A server that ignores the range is read from its start and what comes before is skipped.
 // Dropping the stream stops it without waiting for the server.
 class HttpByteStream {
