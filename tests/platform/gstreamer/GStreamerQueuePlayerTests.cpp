@@ -1535,9 +1535,14 @@ TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnP
         released.wait();
         answerIgnoringRange(response, 200, "audio/wav", body.str());
     });
+    // The next song's, fetched ahead as it becomes next: not the current one's ask.
+    server.get("/next.wav", [&](const httplib::Request&, httplib::Response& response) {
+        released.wait();
+        answerIgnoringRange(response, 200, "audio/wav", body.str());
+    });
     makePlayer("fakesink sync=true");
     player->insert(named("a", server.url("/song.wav")));
-    player->insert(named("b", server.url("/song.wav")));
+    player->insert(named("b", server.url("/next.wav")));
     const bool held = queue.runUntil([&] { return asked.load(); });
     GstElement* playbin = latestPlaybin;
     // What is asked while the playbin moves to its first state waits for it to settle.
