@@ -61,7 +61,8 @@ void PlaybinThreads::dispatch(std::unique_lock<std::mutex>& lock, Job job) {
     const Ticket ticket = job.ticket;
     if (!closed_) {
         jobs_.push_back(std::move(job));
-        if (idle_ >= static_cast<int>(jobs_.size())) {
+        // Threads on their way take work as idle ones do.
+        if (idle_ + starting_ >= static_cast<int>(jobs_.size())) {
             ready_.notify_one();
             return;
         }
@@ -69,6 +70,7 @@ void PlaybinThreads::dispatch(std::unique_lock<std::mutex>& lock, Job job) {
         // burst, finds them there whichever way it falls.
         const int wanted = std::max(1, maxIdle_ - threads_);
         threads_ += wanted;
+        starting_ += wanted;
         lock.unlock();
         int started = 0;
         try {
@@ -84,6 +86,7 @@ void PlaybinThreads::dispatch(std::unique_lock<std::mutex>& lock, Job job) {
         }
         lock.lock();
         threads_ -= wanted - started;
+        starting_ -= wanted - started;
         if (started > 0) return;
         auto it = std::find_if(jobs_.begin(), jobs_.end(),
                                [&](const Job& queued) { return queued.ticket == ticket; });
@@ -122,7 +125,7 @@ void PlaybinThreads::leave(const std::string& place) {
 
 int PlaybinThreads::busy() const {
     std::lock_guard lock(mutex_);
-    return threads_ - idle_;
+    return threads_ - idle_ - starting_;
 }
 
 void PlaybinThreads::close() {
@@ -133,13 +136,18 @@ void PlaybinThreads::close() {
 
 void PlaybinThreads::loop() {
     std::unique_lock lock(mutex_);
+    --starting_;
     while (true) {
-        ++idle_;
-        ready_.wait(lock, [&] { return !jobs_.empty() || closed_; });
-        --idle_;
         if (jobs_.empty()) {
-            --threads_;
-            return;
+            // Closed, or enough threads kept idle already: this one ends.
+            if (closed_ || idle_ >= maxIdle_) {
+                --threads_;
+                return;
+            }
+            ++idle_;
+            ready_.wait(lock, [&] { return !jobs_.empty() || closed_; });
+            --idle_;
+            continue;
         }
         Job job = std::move(jobs_.front());
         jobs_.pop_front();
@@ -148,11 +156,6 @@ void PlaybinThreads::loop() {
         job.work = nullptr;  // what it holds goes before the next
         lock.lock();
         if (!job.place.empty()) leave(job.place);
-        // More idle threads than are kept: this one ends.
-        if (jobs_.empty() && idle_ >= maxIdle_) {
-            --threads_;
-            return;
-        }
     }
 }
 

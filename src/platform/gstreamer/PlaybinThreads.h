@@ -62,6 +62,7 @@ private:
     std::map<std::string, int> running_;              // by place
     Ticket lastTicket_ = 0;
     int threads_ = 0;
+    int starting_ = 0;  // started, not yet taking work
     int idle_ = 0;
     bool closed_ = false;
 };
