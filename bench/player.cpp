@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <thread>
 
 #include "foundation/ManualMainQueue.h"
 #include "platform/gstreamer/GStreamerQueuePlayer.h"
@@ -71,6 +73,51 @@ void BM_CpuPerPlaybackSecond(benchmark::State& state) {
     state.counters["cpu_ms_per_s"] = 1000 * cpu / played;
 }
 BENCHMARK(BM_CpuPerPlaybackSecond)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// CPU and threads made per song change, once the player runs: half the changes are a song
+// joined to the one before, half a skip to a song opened anew.
+void BM_SongChange(benchmark::State& state) {
+    TempDir dir;
+    auto path = dir.path() / "song.wav";
+    writeWavFile(path, 0.3);
+    std::atomic<int> threadsMade = 0;
+    ManualMainQueue queue;
+    GStreamerQueuePlayer::Options options;
+    options.audioSink = "fakesink sync=true";
+    options.startThread = [&threadsMade](std::function<void()> work) {
+        ++threadsMade;
+        std::thread(std::move(work)).detach();
+    };
+    GStreamerQueuePlayer player(queue, options);
+    int ended = 0;
+    player.addPlayedToEndObserver([&](const PlayerItemPtr&) { ++ended; });
+    auto song = [&] { return std::make_shared<PlayerItem>(fileUri(path)); };
+    // Two songs joined, then a skip into the second of two more: three changes.
+    auto round = [&] {
+        player.insert(song());
+        player.insert(song());
+        queue.runUntil([&] { return ended >= 1; }, std::chrono::seconds(30));
+        player.insert(song());
+        player.advanceToNextItem();
+        queue.runUntil([&] { return player.items().empty(); }, std::chrono::seconds(30));
+        queue.runUntil([&] { return !player.tearingDown(); }, std::chrono::seconds(30));
+        ended = 0;
+    };
+    player.play();
+    round();  // the threads a player keeps are made here
+    double cpu = 0;
+    int changes = 0;
+    const int madeBefore = threadsMade;
+    for (auto _ : state) {
+        const double before = cpuSeconds();
+        round();
+        cpu += cpuSeconds() - before;
+        changes += 3;
+    }
+    state.counters["cpu_ms_per_change"] = 1000 * cpu / changes;
+    state.counters["threads_per_change"] = double(threadsMade - madeBefore) / changes;
+}
+BENCHMARK(BM_SongChange)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace
 }  // namespace velto

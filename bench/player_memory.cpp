@@ -2,11 +2,14 @@
 #include <malloc.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "BenchMemory.h"
 #include "foundation/ManualMainQueue.h"
+#include "platform/StreamHeads.h"
 #include "platform/gstreamer/GStreamerQueuePlayer.h"
+#include "support/FakeHttpServer.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
 
@@ -85,6 +88,91 @@ void BM_MemoryPerSong(benchmark::State& state) {
     state.counters["anon_rss_bytes_per_song"] = anonymous / played;
 }
 BENCHMARK(BM_MemoryPerSong)->Arg(300)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The bound on a network song's first data fetched ahead: songs of 8 MiB become next one after
+// the other, each head fetched whole before the next; what the store holds with a current and a
+// next song, and what stays once it holds none.
+void BM_StreamHeadsHeld(benchmark::State& state) {
+    const std::string stream(8 << 20, 'x');
+    FakeHttpServer server;
+    server.get("/song", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content(stream, "audio/mpeg");
+    });
+    const std::string url = server.url("/song");
+    const auto songs = state.range(0);
+    double held = 0;
+    double left = 0;
+    for (auto _ : state) {
+        malloc_trim(0);
+        const double before = heapBytes();
+        {
+            StreamHeads heads;
+            for (std::uint64_t id = 1; id <= std::uint64_t(songs); ++id) {
+                heads.fetch(id, url);
+                heads.keepOnly({id - 1, id});
+                auto head = StreamHeads::find(heads.addressFor(id, url));
+                if (!head || !head->wait({}) || !head->usable())
+                    return state.SkipWithError("a head was not fetched");
+            }
+            malloc_trim(0);
+            held += heapBytes() - before;
+        }
+        malloc_trim(0);
+        left += heapBytes() - before;
+    }
+    state.counters["head_bound_bytes"] = double(StreamHeads::headBytes);
+    state.counters["heap_bytes_held_current_and_next"] = held / double(state.iterations());
+    state.counters["heap_bytes_left_after"] = left / double(state.iterations());
+}
+BENCHMARK(BM_StreamHeadsHeld)->Arg(50)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Memory kept per network song played through its head fetched ahead: each song is queued
+// behind the one playing, as the program queues the next song.
+void BM_NetworkMemoryPerSong(benchmark::State& state) {
+    TempDir dir;
+    auto path = dir.path() / "song.wav";
+    writeWavFile(path, 0.5);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    FakeHttpServer server;
+    server.get("/song.wav", [content = body.str()](const httplib::Request&,
+                                                   httplib::Response& response) {
+        response.set_content(content, "audio/wav");
+    });
+    const std::string uri = server.url("/song.wav");
+    const int warmUp = 20;
+    const auto songs = state.range(0);
+    double heap = 0;
+    double anonymous = 0;
+    for (auto _ : state) {
+        Engine engine("fakesink sync=false");
+        engine.player.insert(std::make_shared<PlayerItem>(uri));
+        auto playNext = [&] {
+            const int before = engine.ended;
+            engine.player.insert(std::make_shared<PlayerItem>(uri));
+            return engine.queue.runUntil([&] { return engine.ended > before || engine.failed > 0; }) &&
+                   engine.failed == 0;
+        };
+        for (int i = 0; i < warmUp; ++i) {
+            if (!playNext()) return state.SkipWithError("a song did not play");
+        }
+        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
+        malloc_trim(0);
+        double heapBefore = heapBytes();
+        double anonymousBefore = anonymousResidentBytes();
+        for (int i = 0; i < songs; ++i) {
+            if (!playNext()) return state.SkipWithError("a song did not play");
+        }
+        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
+        malloc_trim(0);
+        heap += heapBytes() - heapBefore;
+        anonymous += anonymousResidentBytes() - anonymousBefore;
+    }
+    const double played = double(songs) * double(state.iterations());
+    state.counters["heap_bytes_per_song"] = heap / played;
+    state.counters["anon_rss_bytes_per_song"] = anonymous / played;
+}
+BENCHMARK(BM_NetworkMemoryPerSong)->Arg(200)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace velto

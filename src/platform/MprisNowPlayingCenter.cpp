@@ -126,7 +126,7 @@ struct MprisNowPlayingCenter::Bus {
     double positionLocked() const {
         if (!info) return 0;
         double position = info->elapsed;
-        if (state == PlaybackState::playing) {
+        if (state == PlaybackState::playing && !info->waiting) {
             position += std::chrono::duration<double>(mainQueue.uptime() - infoSetAt).count() *
                         std::max(info->rate, 0.0);
         }
@@ -491,13 +491,18 @@ void MprisNowPlayingCenter::setInfo(const Info& info) {
         const auto& old = bus_->info;
         const bool seeked = old && old->trackId == info.trackId &&
                             std::abs(bus_->positionLocked() - info.elapsed) > seekThreshold;
-        if (seeked) bus_->pendingSeeked = info.elapsed;
+        // Players that run their own clock from Position and Rate while Playing take it up again
+        // where the sound begins; the status stays Playing through a wait, as the user asked.
+        const bool soundBegins =
+            old && old->trackId == info.trackId && old->waiting && !info.waiting;
+        if (seeked || soundBegins) bus_->pendingSeeked = info.elapsed;
         // The position is never announced, so a song that merely played on changes nothing
         // the bus hears: the flush, and the wake-up of the bus thread, are spared.
         const bool same = old && !seeked && old->trackId == info.trackId &&
                           old->title == info.title && old->artist == info.artist &&
                           old->album == info.album && old->duration == info.duration &&
-                          old->artUrl == info.artUrl && old->rate == info.rate;
+                          old->artUrl == info.artUrl && old->rate == info.rate &&
+                          old->waiting == info.waiting;
         bus_->info = info;
         bus_->infoSetAt = bus_->mainQueue.uptime();
         if (same) return;

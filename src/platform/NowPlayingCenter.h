@@ -20,6 +20,9 @@ public:
         std::optional<std::string> artUrl;  // file, http or https URL of the cover
         double elapsed = 0;                 // seconds into the song when this was set
         double rate = 1.0;                  // speed at which `elapsed` moves on while playing
+        // Playing as asked, but waiting for the song's data: nothing is heard, and the
+        // position stands at `elapsed` until they come.
+        bool waiting = false;
     };
 
     virtual ~NowPlayingCenter() = default;

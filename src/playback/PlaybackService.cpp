@@ -204,7 +204,10 @@ void PlaybackService::installObservers() {
         player_.addTimeControlStatusObserver([this](QueuePlayer::TimeControlStatus status) {
             // Playing again, the watched changes are planned from where it resumed.
             if (status == QueuePlayer::TimeControlStatus::playing && timeWatched()) installClock();
+            const auto before = state_.kind;
             synchronizePlaybackState();
+            // A wait for the song's data begins or ends: the desktop's clock stands or runs.
+            if (state_.kind != before) updateNowPlaying();
         }));
     observerTokens_.push_back(player_.addItemStatusObserver([this](const PlayerItemPtr& item) {
         if (!item) return;

@@ -93,6 +93,7 @@ void PlaybackService::publishNowPlaying() {
     if (duration_ > 0) info.duration = duration_;
     info.elapsed = elapsed_;
     info.rate = playbackRate_;
+    info.waiting = state_.kind == StateKind::loading && playbackRequested_;
     if (nowPlayingArtwork_)
         info.artUrl = artworkURL(*nowPlayingArtwork_);
     else

@@ -285,6 +285,21 @@ TEST_F(MprisNowPlayingCenterTest, AnnouncesChangesAndJumps) {
     for (const auto& s : recorder.signals()) seeks += s.rfind("Seeked", 0) == 0;
     EXPECT_EQ(seeks, 1u);
     EXPECT_TRUE(sawSignal("Seeked (120000000,)"));
+
+    // A song waiting for its data stays Playing, as asked, but its position stands; when its
+    // sound begins, players that run a clock of their own are told where it stands.
+    info.trackId = "netease:186017";
+    info.elapsed = 0;
+    info.waiting = true;
+    center->setInfo(info);
+    queue.advance(std::chrono::seconds(3));
+    EXPECT_EQ(property(player, "Position"), "0");
+    EXPECT_EQ(property(player, "PlaybackStatus"), "'Playing'");
+    info.waiting = false;
+    center->setInfo(info);
+    ASSERT_TRUE(queue.runUntil([&] { return sawSignal("Seeked (0,)"); }));
+    queue.advance(std::chrono::seconds(2));
+    EXPECT_EQ(property(player, "Position"), "2000000");
 }
 
 TEST_F(MprisNowPlayingCenterTest, VolumeIsAnnouncedAndWritesGoToTheHandler) {

@@ -24,9 +24,13 @@ TEST_F(PlaybackServiceNowPlaying, StateAndSongFollowTheTransport) {
 
     service->replaceQueue(makeSongs(2), 0, true);
     EXPECT_EQ(nowPlaying.state(), PlaybackState::playing);  // on its way, as asked
+    // ... but waiting: its position stands until its sound begins.
+    ASSERT_TRUE(nowPlaying.info);
+    EXPECT_TRUE(info().waiting);
     settle();
     EXPECT_EQ(nowPlaying.state(), PlaybackState::playing);
     ASSERT_TRUE(nowPlaying.info);
+    EXPECT_FALSE(info().waiting);
     EXPECT_EQ(info().trackId, "wy_s1");
     EXPECT_EQ(info().title, "title s1");
     EXPECT_EQ(info().artist, "artist s1");

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <chrono>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "foundation/Log.h"
@@ -13,7 +14,10 @@
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinTeardowns.h"
 #include "platform/gstreamer/PlaybinSupport.h"
+#include "platform/gstreamer/PlaybinThreads.h"
 #include "platform/gstreamer/PlaybinWorker.h"
+#include "platform/gstreamer/StreamHeadSource.h"
+#include "platform/StreamHeads.h"
 
 namespace velto {
 
@@ -22,9 +26,13 @@ using namespace playbin_support;
 GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options)
     : QueuePlayer(mainQueue),
       options_(std::move(options)),
-      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)) {
-    teardowns_->owner = this;
+      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)),
+      threads_(std::make_shared<PlaybinThreads>(options_.startThread, maxThreadsPerPlace,
+                                                keptThreads)),
+      heads_(std::make_shared<StreamHeads>()) {
+    teardowns_->owner = static_cast<PlaybinOwner*>(this);
     ensureGStreamer();
+    registerStreamHeadSource();
     if (GstElementFactory* factory = gst_element_factory_find("playbin")) {
         gst_object_unref(factory);
     } else {
@@ -37,6 +45,7 @@ GStreamerQueuePlayer::~GStreamerQueuePlayer() {
     // A teardown ends at once unless a source is stuck in a read; such a one is left behind
     // rather than keeping the program from exiting.
     teardowns_->release(std::chrono::seconds(2));
+    threads_->close();
 }
 
 // A fresh playbin for each item opened: the one before may be stuck on its source, and is
@@ -50,6 +59,9 @@ bool GStreamerQueuePlayer::makePipeline() {
     context_->playbin = playbin;
     context_->epoch = epoch_;
     context_->fileReadable = options_.fileReadable;
+    context_->heads = heads_;
+    context_->sinkBufferProbe = options_.sinkBufferProbe;
+    context_->handOver.plan = plan_;
     GstElement* sink = makeSink(describeSink(options_.audioSink));
     GstElement* volume = nullptr;
     if (sink) {
@@ -82,7 +94,8 @@ bool GStreamerQueuePlayer::makePipeline() {
     gst_object_unref(bus);
     playbin_ = playbin;
     volumeControl_ = volume ? volume : playbin;
-    worker_ = std::make_shared<PlaybinWorker>(context_, options_.startThread, teardowns_);
+    worker_ = std::make_shared<PlaybinWorker>(context_, threads_, teardowns_,
+                                              PlaybinThreads::placeOf(currentItem()->uri()));
     return true;
 }
 
@@ -108,6 +121,10 @@ void GStreamerQueuePlayer::retirePipeline() {
 
 bool GStreamerQueuePlayer::tearingDown() const {
     return teardowns_->running();
+}
+
+int GStreamerQueuePlayer::busyThreads() const {
+    return threads_->busy();
 }
 
 std::vector<PlayerItemPtr> GStreamerQueuePlayer::items() const {
@@ -170,8 +187,9 @@ void GStreamerQueuePlayer::pause() {
 
 void GStreamerQueuePlayer::setRate(double rate) {
     if (!std::isfinite(rate) || rate <= 0 || rate == rate_) return;
-    rate_.store(rate);
-    wakeAskForNext();
+    rate_ = rate;
+    plan_.rate = rate;
+    publishPlan();
     // A rate is a property of the playing segment, so it takes a seek to where we are.
     if (prerolled_) issueSeek(seek_ ? seek_->target : currentTime());
 }
@@ -187,9 +205,23 @@ double GStreamerQueuePlayer::currentTime() const {
     if (seek_) return seek_->target;
     gint64 position = 0;
     if (prerolled_ && playbin_ && !awaitingNext_ && !joinedUnheard() &&
-        gst_element_query_position(playbin_, GST_FORMAT_TIME, &position))
-        lastPosition_ = std::max(0.0, toSeconds(position));
+        gst_element_query_position(playbin_, GST_FORMAT_TIME, &position)) {
+        double at = toSeconds(position);
+        // The playbin's clock runs on while its source gives nothing (a share that hangs in a
+        // read); the song stands where its data end.
+        if (auto heard = heardUpTo()) at = std::min(at, *heard);
+        lastPosition_ = std::max(0.0, at);
+    }
     return lastPosition_;
+}
+
+std::optional<double> GStreamerQueuePlayer::heardUpTo() const {
+    std::lock_guard lock(context_->firstDataMutex);
+    // Data of the next stream at the sink: the current one's are all there.
+    if (context_->heardStream != currentStream_ ||
+        !GST_CLOCK_TIME_IS_VALID(context_->heardUpTo))
+        return std::nullopt;
+    return toSeconds(context_->heardUpTo);
 }
 
 bool GStreamerQueuePlayer::joinedUnheard() const {
@@ -220,9 +252,9 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
     finishSeek(false);  // a new seek interrupts the one under way
     double target = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
     seek_ = PendingSeek{target, std::move(completion), false};
-    seekUnsent_.store(true);
-    holdHandOver_.store(true);
-    wakeAskForNext();
+    plan_.seekUnsent = true;
+    plan_.seekWaiting = true;
+    publishPlan();
     if (prerolled_) issueSeek(target);
 }
 
@@ -231,13 +263,8 @@ void GStreamerQueuePlayer::seek(double seconds, std::function<void(bool)> comple
 void GStreamerQueuePlayer::stopPipeline() {
     retirePipeline();
     ++epoch_;
-    {
-        std::lock_guard lock(handOverMutex_);
-        handedOver_.reset();
-    }
     handOverFailure_.reset();
-    droppedStream_.store(0);
-    silenced_.store(false);
+    plan_.droppedStream = 0;
     prerolled_ = false;
     seekable_ = false;
     playingState_ = false;
@@ -255,13 +282,14 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     joinedUnheard_ = false;
     if (keepSeek && seek_) {
         seek_->issued = false;
-        seekUnsent_.store(true);
+        plan_.seekUnsent = true;
     } else {
         finishSeek(false);
     }
     auto current = currentItem();
     if (current && current->status() != PlayerItem::Status::failed && makePipeline()) {
-        g_object_set(playbin_, "uri", current->uri().c_str(), nullptr);
+        g_object_set(playbin_, "uri", heads_->addressFor(current->id(), current->uri()).c_str(),
+                     nullptr);
         if (current->preferredForwardBuffer() > 0) {
             g_object_set(playbin_, "buffer-duration",
                          static_cast<gint64>(current->preferredForwardBuffer() * GST_SECOND),
@@ -277,7 +305,7 @@ void GStreamerQueuePlayer::applyTargetState() {
     auto current = currentItem();
     if (!playbin_ || !current || current->status() == PlayerItem::Status::failed) return;
     bool run = wantsToPlay_ && !buffering_ && !awaitingNext_;
-    setPipelineState(run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+    wantState(run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
 }
 
 // A state set while the playbin still moves to another (prerolling, then going on to play, or
@@ -286,7 +314,7 @@ void GStreamerQueuePlayer::applyTargetState() {
 // rest, by whichever change (ours, a seek's, one going on by itself after a preroll), in
 // another state than the one wanted, the wanted one is set. Whether it rests is asked of the
 // playbin itself: a message at rest may belong to another change than the one under way.
-void GStreamerQueuePlayer::setPipelineState(int state) {
+void GStreamerQueuePlayer::wantState(int state) {
     wantedState_ = state;
     settleOnWantedState();
 }
@@ -317,7 +345,8 @@ void GStreamerQueuePlayer::settleOnWantedState() {
     // A state asked while a seek holds the playbin is set after it.
     if (worker_->setStateAfterWork(static_cast<GstState>(wantedState_))) return;
     // Set once the next stream's source is made, if it is being set up.
-    if (!context_->setState(playbin_, static_cast<GstState>(wantedState_))) return;
+    if (!context_->setStateUnlessNextOpens(playbin_, static_cast<GstState>(wantedState_)))
+        return;
     followStateWhileNextOpens();
 }
 
@@ -356,6 +385,50 @@ void GStreamerQueuePlayer::startPipeline() {
     });
 }
 
+void GStreamerQueuePlayer::playbinStarted(std::uint64_t epoch) {
+    later([this, epoch] { started(epoch); });
+}
+
+void GStreamerQueuePlayer::playbinMessage(std::uint64_t epoch, GstMessage* message,
+                                          bool ofNextStream) {
+    std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
+    later([this, epoch, held, ofNextStream] { handleMessage(epoch, held.get(), ofNextStream); });
+}
+
+void GStreamerQueuePlayer::nextSourceMade(std::uint64_t epoch) {
+    later([this, epoch] {
+        if (epoch == epoch_) settleOnWantedState();
+    });
+}
+
+void GStreamerQueuePlayer::currentStreamDone(std::uint64_t epoch) {
+    later([this, epoch] {
+        if (epoch == epoch_) endBeforeFailedHandOver();
+    });
+}
+
+void GStreamerQueuePlayer::currentRanOut(std::uint64_t epoch, std::uint64_t end) {
+    later([this, epoch, end] {
+        if (epoch == epoch_) ranOut(end);
+    });
+}
+
+void GStreamerQueuePlayer::seekLanded(std::uint64_t flush) {
+    later([this, flush] {
+        if (seek_ && seek_->issued && seek_->flush == flush) finishSeek(true);
+    });
+}
+
+void GStreamerQueuePlayer::seekRefused(std::uint64_t epoch, std::uint64_t flush) {
+    later([this, epoch, flush] {
+        if (epoch == epoch_ && seek_ && seek_->flush == flush) finishSeek(false);
+    });
+}
+
+void GStreamerQueuePlayer::onMainQueue(std::function<void()> work) {
+    later(std::move(work));
+}
+
 void GStreamerQueuePlayer::started(std::uint64_t epoch) {
     if (epoch != epoch_) return;
     starting_ = false;
@@ -379,16 +452,42 @@ void GStreamerQueuePlayer::updateTimeControl() {
 // Called whenever the queue changes, before the playbin is (re)started: the playbin may ask for
 // the next item as soon as it runs, and must not be handed the one that just became current.
 void GStreamerQueuePlayer::handOverNext() {
-    {
-        std::lock_guard lock(handOverMutex_);
-        handOverCandidate_ = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr;
-        bool dropped =
-            handedOver_ && (!handOverCandidate_ || handOverCandidate_->id() != *handedOver_);
+    plan_.candidate = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr;
+    if (context_) {
+        // Told against the stream handed over as it is now, which a streaming thread may set.
+        std::lock_guard lock(context_->handOverMutex);
+        const auto& given = context_->handOver.handedOver;
+        const bool dropped = given && (!plan_.candidate || plan_.candidate->id() != *given);
         // The stream handed over follows the current one; the current one's own start may not
         // have reached the sink yet.
-        droppedStream_.store(dropped ? currentStream_ + 1 : 0);
+        plan_.droppedStream = dropped ? currentStream_ + 1 : 0;
+        context_->handOver.plan = plan_;
     }
+    // The next song's first data are fetched as soon as it is next, so that the change to it
+    // does not wait on its server; a song neither current nor next keeps none.
+    std::set<PlayerItem::Id> keep;
+    if (!items_.empty()) keep.insert(items_.front()->id());
+    if (items_.size() > nextIndex()) {
+        keep.insert(items_[nextIndex()]->id());
+        heads_->fetch(items_[nextIndex()]->id(), items_[nextIndex()]->uri());
+    }
+    heads_->keepOnly(keep);
     lookAtNext();
+}
+
+void GStreamerQueuePlayer::publishPlan() {
+    if (!context_) return;
+    {
+        std::lock_guard lock(context_->handOverMutex);
+        context_->handOver.plan = plan_;
+    }
+    context_->lookAgain();
+}
+
+std::optional<PlayerItem::Id> GStreamerQueuePlayer::handedOver() const {
+    if (!context_) return std::nullopt;
+    std::lock_guard lock(context_->handOverMutex);
+    return context_->handOver.handedOver;
 }
 
 // Has the file of the item behind the current one looked at for the playbin, which asks for it
@@ -397,13 +496,8 @@ void GStreamerQueuePlayer::lookAtNext() {
     if (!worker_) return;
     if (auto next = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr)
         worker_->lookAtNext(next->id(), next->uri());
-    wakeAskForNext();
-}
-
-// For a change of what an ask for the next stream waits on: the item behind the current one, a
-// seek, the rate.
-void GStreamerQueuePlayer::wakeAskForNext() {
-    if (context_) context_->lookAgain();
+    // The item behind the current one is what an ask for the next stream waits on.
+    context_->lookAgain();
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
@@ -459,7 +553,7 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     updateTimeControl();
 }
 
-void GStreamerQueuePlayer::currentRanOut(std::uint64_t end) {
+void GStreamerQueuePlayer::ranOut(std::uint64_t end) {
     if (awaitingNext_ || items_.size() < 2 || !playbin_ || !playingState_ || handOverFailure_)
         return;
     bool asking;
@@ -467,14 +561,10 @@ void GStreamerQueuePlayer::currentRanOut(std::uint64_t end) {
         std::lock_guard lock(context_->mutex);
         asking = context_->askingForNext;
     }
-    std::optional<PlayerItem::Id> handedOver;
-    {
-        std::lock_guard lock(handOverMutex_);
-        handedOver = handedOver_;
-    }
+    const auto given = handedOver();
     // Only a stream on its way is waited for: without one the current stream ends, and the next
     // item opens on its own.
-    const bool coming = handedOver ? *handedOver == items_[1]->id() && droppedStream_ == 0 : asking;
+    const bool coming = given ? *given == items_[1]->id() && plan_.droppedStream == 0 : asking;
     if (!coming) return;
     ranOutAt_ = end;
     finishCurrent(Continuation::awaiting);
@@ -487,13 +577,8 @@ void GStreamerQueuePlayer::issueSeek(double target) {
         finishSeek(false);
         return;
     }
-    holdHandOver_.store(true);
-    bool handedOver;
-    {
-        std::lock_guard lock(handOverMutex_);
-        handedOver = handedOver_.has_value();
-    }
-    if (handedOver || awaitingNext_) {
+    plan_.seekWaiting = true;
+    if (handedOver() || awaitingNext_) {
         // A flushing seek now would jump to the stream already handed over; reopen this one
         // and seek once it is ready. The hold keeps the hand-over until the seek is sent.
         if (!seek_) seek_ = PendingSeek{target, {}, false};
@@ -501,13 +586,9 @@ void GStreamerQueuePlayer::issueSeek(double target) {
         return;
     }
     // Counted before it is sent: its flush may reach the sink before the call returns.
-    std::uint64_t flush;
-    {
-        std::lock_guard lock(handOverMutex_);
-        flush = ++seeksSent_;
-        seekUnsent_.store(false);
-    }
-    wakeAskForNext();
+    const std::uint64_t flush = ++plan_.seeksSent;
+    plan_.seekUnsent = false;
+    publishPlan();
     if (seek_) {
         seek_->issued = true;
         seek_->flush = flush;
@@ -516,8 +597,9 @@ void GStreamerQueuePlayer::issueSeek(double target) {
 }
 
 void GStreamerQueuePlayer::finishSeek(bool finished) {
-    holdHandOver_.store(false);
-    seekUnsent_.store(false);
+    plan_.seekWaiting = false;
+    plan_.seekUnsent = false;
+    publishPlan();
     if (!seek_) return;
     auto completion = std::move(seek_->completion);
     if (finished) lastPosition_ = seek_->target;

@@ -1,15 +1,15 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/QueuePlayer.h"
+#include "platform/gstreamer/PlaybinHandOver.h"
+#include "platform/gstreamer/PlaybinOwner.h"
 
 struct _GstElement;
 struct _GstMessage;
@@ -17,8 +17,9 @@ struct _GstMessage;
 namespace velto {
 
 struct PlaybinContext;
-class PlaybinCallbacks;
+class StreamHeads;
 class PlaybinTeardowns;
+class PlaybinThreads;
 class PlaybinWorker;
 
 // The queue player on a GStreamer playbin. The current item is the playbin's URI; the item
@@ -34,15 +35,9 @@ class PlaybinWorker;
 // queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, with a
 // worker that starts it, seeks in it and, once it is replaced, stops it off the main thread, so a
 // source stuck in an open (a file on a share that stalls) or a read never holds it up.
-class GStreamerQueuePlayer final : public QueuePlayer {
+class GStreamerQueuePlayer final : public QueuePlayer, private PlaybinOwner {
 public:
-    struct SinkBuffer {
-        std::size_t frames = 0;
-        double rate = 1.0;      // playback rate of the segment the buffer belongs to
-        double peak = 0;        // largest sample magnitude, 0...1 (16-bit integer samples only)
-        double streamTime = 0;  // position of the buffer's start in its item, seconds
-        double runningEnd = 0;  // end of the buffer on the sink's running clock, seconds
-    };
+    using SinkBuffer = PlaybinSinkBuffer;
     struct Options {
         // A gst-launch style description of the audio sink, e.g. "fakesink sync=true". Empty:
         // the environment variable VELTO_AUDIO_SINK, else autoaudiosink.
@@ -51,7 +46,8 @@ public:
         // measurements and tests.
         std::function<void(const SinkBuffer&)> sinkBufferProbe;
         // Starts a detached thread that runs `work`, or throws (std::system_error) when none
-        // can be started. Empty: std::thread. For tests that count or refuse threads.
+        // can be started. Empty: std::thread. For tests that count or refuse threads. The
+        // threads are kept for the next work while the player lives.
         std::function<void(std::function<void()> work)> startThread;
         // Whether the local file at `path` can be read, asked of the next item's file before it
         // is handed over and of a failed item's file to tell why. Empty: the file system. For
@@ -61,6 +57,11 @@ public:
     // Replaced playbins are stopped by at most this many threads at a time; the others wait
     // for one of them, so sources stuck in reads tie up no more.
     static constexpr int maxRetiringThreads = 2;
+    // Work on the files of one folder (opening a song, looking at one) takes at most this many
+    // threads at a time; the rest waits, so a share that stops answering ties up no more.
+    static constexpr int maxThreadsPerPlace = 2;
+    // Threads kept idle for the next work; one more is made when all are at work.
+    static constexpr int keptThreads = 4;
 
     explicit GStreamerQueuePlayer(MainQueue& mainQueue, Options options = {});
     ~GStreamerQueuePlayer() override;
@@ -85,11 +86,20 @@ public:
     // Whether a playbin replaced is still being stopped; the main queue is woken when one is
     // done. For tests that count what playbins leave behind.
     bool tearingDown() const;
+    // Threads at work for the player's playbins; for tests that count what stuck work holds.
+    int busyThreads() const;
 
 private:
-    friend class PlaybinCallbacks;
-    friend class PlaybinTeardowns;
-    friend class PlaybinWorker;
+    // What the playbin's threads tell.
+    void playbinStarted(std::uint64_t epoch) override;
+    void playbinMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream) override;
+    void nextSourceMade(std::uint64_t epoch) override;
+    void currentStreamDone(std::uint64_t epoch) override;
+    void currentRanOut(std::uint64_t epoch, std::uint64_t end) override;
+    void seekLanded(std::uint64_t flush) override;
+    void seekRefused(std::uint64_t epoch, std::uint64_t flush) override;
+    void onMainQueue(std::function<void()> work) override;
+
     struct PendingSeek {
         double target = 0;
         std::function<void(bool)> completion;
@@ -102,7 +112,7 @@ private:
     void stopPipeline();
     void openCurrent(bool keepSeek = false);
     void applyTargetState();
-    void setPipelineState(int state);
+    void wantState(int state);
     void settleOnWantedState();
     bool nextStreamOpening();
     void followStateWhileNextOpens();
@@ -111,12 +121,15 @@ private:
     void updateTimeControl();
     void handOverNext();
     void lookAtNext();
-    void wakeAskForNext();
+    // Gives the plan to the playbin's threads, and wakes an ask for the next stream waiting on
+    // it.
+    void publishPlan();
+    std::optional<PlayerItem::Id> handedOver() const;
     // Where in the queue the item of the stream handed over, or to be handed over, is.
     std::size_t nextIndex() const { return awaitingNext_ ? 0 : 1; }
     // The current stream's data have been played out, at `end` on the playbin's running clock,
     // before the next stream's came.
-    void currentRanOut(std::uint64_t end);
+    void ranOut(std::uint64_t end);
     // `awaiting`: ended before the next one's data came; the clock waits for them.
     enum class Continuation { reopened, playing, broken, awaiting };
     void finishCurrent(Continuation next);
@@ -132,6 +145,8 @@ private:
     void finishSeek(bool finished);
     void queryDuration();
     bool joinedUnheard() const;
+    // Where the current stream's data that reached the sink end, in the stream's time.
+    std::optional<double> heardUpTo() const;
     bool currentSourceCanSeek();
     // `ofNextStream`: an error of the stream handed over, not of the current one.
     void handleMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream);
@@ -142,6 +157,9 @@ private:
     std::shared_ptr<PlaybinContext> context_;
     std::shared_ptr<PlaybinWorker> worker_;  // the current playbin's
     std::shared_ptr<PlaybinTeardowns> teardowns_;
+    std::shared_ptr<PlaybinThreads> threads_;
+    // The first data of the network songs current and next, fetched ahead.
+    std::shared_ptr<StreamHeads> heads_;
 
     // Main thread.
     std::deque<PlayerItemPtr> items_;
@@ -172,23 +190,9 @@ private:
     // The last stream whose server answered a seek with the whole stream: not sought again.
     std::string unseekableUri_;
 
-    // Shared with the streaming threads.
-    std::atomic<double> rate_{1.0};
-    std::atomic<bool> holdHandOver_{false};  // a seek is waiting to be sent
-    std::atomic<bool> seekUnsent_{false};    // ... and not even counted in seeksSent_
-    std::mutex handOverMutex_;
-    PlayerItemPtr handOverCandidate_;           // the item behind the current one
-    std::optional<PlayerItem::Id> handedOver_;  // given to the playbin, not yet started
-    // ... and no longer the item behind the current: the number of its stream in the playbin's
-    // order (1 the first it played), 0 for none.
-    std::atomic<int> droppedStream_{0};
-    std::atomic<bool> silenced_{false};         // the sink drops what reaches it until reopened
-    // Flushing seeks asked for; the last one whose flush reached the sink (one asked for later
-    // may not have been sent yet); the last one whose flush was followed there by data, a gap or
-    // the end.
-    std::atomic<std::uint64_t> seeksSent_{0};
-    std::atomic<std::uint64_t> seekFlushed_{0};
-    std::atomic<std::uint64_t> seekLanded_{0};
+    double rate_ = 1.0;
+    // What the playbin's threads go by; theirs is a copy, written whole under its lock.
+    HandOverPlan plan_;
 };
 
 }  // namespace velto

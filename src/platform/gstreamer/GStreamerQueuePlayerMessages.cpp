@@ -32,11 +32,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             if (debug) Log::debug(logCategory, withoutSecrets(debug));
             g_clear_error(&error);
             g_free(debug);
-            std::optional<PlayerItem::Id> handedOver;
-            {
-                std::lock_guard lock(handOverMutex_);
-                handedOver = handedOver_;
-            }
+            const auto given = handedOver();
             // A server that announces no ranges but a length seems seekable, and answers a seek
             // with the whole stream, which its source takes as a failure: the song starts again
             // and is not sought any more. The failing source tells whose seek it was: the
@@ -61,7 +57,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             }
             // An error of the stream handed over: the playbin still plays the current one out
             // but holds back its end, so the current item ends once it has reached the sink.
-            if (handedOver && ofNextStream) {
+            if (given && ofNextStream) {
                 if (!handOverFailure_) handOverFailure_ = Failure{domain, code, text, fromSource};
                 bool playedOut;
                 {
@@ -73,7 +69,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             }
             // Any other error after the hand-over stops both streams; the current one is taken
             // as ended, the next one as failed.
-            if (handedOver) {
+            if (given) {
                 handOverFailure_ = Failure{domain, code, text, fromSource};
                 endBeforeFailedHandOver();
                 break;
@@ -88,8 +84,8 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             if (++streamStarts_ == 1) break;
             std::optional<PlayerItem::Id> started;
             {
-                std::lock_guard lock(handOverMutex_);
-                started.swap(handedOver_);
+                std::lock_guard lock(context_->handOverMutex);
+                started.swap(context_->handOver.handedOver);
             }
             if (items_.size() > nextIndex() && started == items_[nextIndex()]->id()) {
                 finishCurrent(Continuation::playing);
@@ -135,8 +131,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                 // next one filling up; pausing for it would stall the end of the current one.
                 // A full buffer is always taken: it may be the current stream's own, posted
                 // just before the hand-over, and dropping it would leave it paused for good.
-                std::lock_guard lock(handOverMutex_);
-                if (handedOver_) break;
+                if (handedOver()) break;
             }
             if (buffering == buffering_) break;
             if (buffering && timeControl_ == TimeControlStatus::playing)
@@ -160,12 +155,8 @@ void GStreamerQueuePlayer::endBeforeFailedHandOver() {
     if (!handOverFailure_) return;
     Failure failure = std::move(*handOverFailure_);
     handOverFailure_.reset();
-    std::optional<PlayerItem::Id> handedOver;
-    {
-        std::lock_guard lock(handOverMutex_);
-        handedOver = handedOver_;
-    }
-    if (handedOver && items_.size() > nextIndex() && *handedOver == items_[nextIndex()]->id()) {
+    const auto given = handedOver();
+    if (given && items_.size() > nextIndex() && *given == items_[nextIndex()]->id()) {
         finishCurrent(Continuation::broken);
         failCurrent(failure.domain, failure.code, failure.message, failure.fromSource);
     } else {
@@ -201,7 +192,7 @@ void GStreamerQueuePlayer::failCurrent(GQuark domain, int code, const std::strin
             std::string message =
                 describeFailure(domain, code, fromSource, lookAtFile(uri, readable));
             std::lock_guard lock(teardowns->mutex);
-            if (teardowns->owner) teardowns->owner->later([fail, message] { fail(message); });
+            if (teardowns->owner) teardowns->owner->onMainQueue([fail, message] { fail(message); });
         });
     }
     // The playbin cannot go on after an error; retire it until the queue changes.

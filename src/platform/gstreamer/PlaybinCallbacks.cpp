@@ -7,7 +7,9 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/gstreamer/GStreamerQueuePlayer.h"
+#include "platform/PlayerItem.h"
+#include "platform/StreamHeads.h"
+
 
 namespace velto {
 
@@ -38,10 +40,7 @@ GstBusSyncReply PlaybinCallbacks::onBusMessage(GstBus*, GstMessage* message, gpo
             bool ofNextStream = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR &&
                                 context.sources.size() > 1 &&
                                 ofStream(GST_MESSAGE_SRC(message), context.sources.back());
-            std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
-            self->later([self, epoch, held, ofNextStream] {
-                self->handleMessage(epoch, held.get(), ofNextStream);
-            });
+            self->playbinMessage(epoch, message, ofNextStream);
             break;
         }
         default:
@@ -61,10 +60,7 @@ void PlaybinCallbacks::onSourceSetup(GstElement*, GstElement* source, gpointer d
     context.sources.push_back(GST_ELEMENT(gst_object_ref(source)));
     if (!std::exchange(context.openingNext, false)) return;
     // The next stream has its address: a state held back meanwhile is set now.
-    std::uint64_t epoch = context.epoch;
-    self->later([self, epoch] {
-        if (epoch == self->epoch_) self->settleOnWantedState();
-    });
+    self->nextSourceMade(context.epoch);
 }
 
 void PlaybinCallbacks::onElementSetup(GstElement*, GstElement* element, gpointer data) {
@@ -125,22 +121,20 @@ void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
             lookedAgain = context.asksToLookAgain;
         }
         locked.lock();
-        auto* self = context.owner;
-        if (!self) return;
-        std::unique_lock handOver(self->handOverMutex_);
+        if (!context.owner) return;
+        std::unique_lock handOverLock(context.handOverMutex);
+        PlaybinHandOver& handOver = context.handOver;
+        const HandOverPlan& plan = handOver.plan;
         // A joined stream would start at normal speed, so at another rate the next item is
         // opened on its own after the end, where the rate is applied before it plays. A seek on
-        // its way flushes the end this call is for, unless its flush has passed: then this is
-        // the end the seek leads to, and the seek is no reason to wait. A seek sent during the
-        // wait flushed the end this call was for; the end reached after it asks again.
-        const bool seekAhead = self->holdHandOver_ &&
-                               (self->seekUnsent_ || self->seekFlushed_ != self->seeksSent_);
-        if (!seeksAtAsk) seeksAtAsk = self->seeksSent_;
-        if (self->handedOver_ || self->rate_ != 1.0 || seekAhead ||
-            self->seeksSent_ != *seeksAtAsk) {
+        // its way flushes the end this call is for, unless its flush has passed. A seek sent
+        // during the wait flushed the end this call was for; the end reached after it asks again.
+        if (!seeksAtAsk) seeksAtAsk = plan.seeksSent;
+        if (handOver.handedOver || plan.rate != 1.0 || handOver.seekAhead() ||
+            plan.seeksSent != *seeksAtAsk) {
             return;
         }
-        PlayerItemPtr next = self->handOverCandidate_;
+        PlayerItemPtr next = plan.candidate;
         std::optional<bool> readable;
         bool looking;
         {
@@ -157,16 +151,17 @@ void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
             // A file that cannot be opened would stall the playbin's switch; let the current
             // stream end instead and open the next one on its own, where it fails cleanly.
             if (!*readable) return;
-            g_object_set(playbin, "uri", next->uri().c_str(), nullptr);
+            g_object_set(playbin, "uri",
+                         context.heads->addressFor(next->id(), next->uri()).c_str(), nullptr);
             if (next->preferredForwardBuffer() > 0) {
                 g_object_set(playbin, "buffer-duration",
                              static_cast<gint64>(next->preferredForwardBuffer() * GST_SECOND),
                              nullptr);
             }
-            self->handedOver_ = next->id();
+            handOver.handedOver = next->id();
             break;
         }
-        handOver.unlock();
+        handOverLock.unlock();
         locked.unlock();
         std::unique_lock lock(context.lookMutex);
         context.nextLooked.wait(lock, [&] { return context.asksToLookAgain != lookedAgain; });
@@ -216,10 +211,21 @@ gboolean PlaybinCallbacks::onRunOut(GstClock*, GstClockTime, GstClockID id, gpoi
     auto* self = context->owner;
     // The next stream started at the sink in time.
     if (!self || context->sinkStreams != context->streamsWhenWatched) return TRUE;
-    self->later([self, epoch = context->epoch, end = end] {
-        if (epoch == self->epoch_) self->currentRanOut(end);
-    });
+    self->currentRanOut(context->epoch, end);
     return TRUE;
+}
+
+void PlaybinCallbacks::noteDataEnd(PlaybinContext& context, GstPad* pad) {
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) return;
+    GstSegment segment;
+    gst_event_copy_segment(event, &segment);
+    gst_event_unref(event);
+    if (segment.format != GST_FORMAT_TIME) return;
+    const guint64 end = gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, context.dataEnd);
+    std::lock_guard lock(context.firstDataMutex);
+    context.heardStream = context.sinkStreams;
+    context.heardUpTo = end;
 }
 
 void PlaybinCallbacks::noteFirstData(PlaybinContext& context, GstPad* pad, GstClockTime pts) {
@@ -254,18 +260,26 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
     // it comes also when no seek ended (a second time after the preroll, over and over as
     // it starts playing). A source whose server fails the seek's request sends nothing but
     // its error, and an end after it.
-    auto land = [self] {
-        const std::uint64_t flush = self->seekFlushed_.load();
-        if (self->seekLanded_.exchange(flush) == flush) return;
-        self->later([self, flush] {
-            if (self->seek_ && self->seek_->issued && self->seek_->flush == flush)
-                self->finishSeek(true);
-        });
+    auto land = [&context, self] {
+        std::uint64_t flush;
+        {
+            std::lock_guard lock(context.handOverMutex);
+            flush = context.handOver.seekFlushed;
+            if (std::exchange(context.handOver.seekLanded, flush) == flush) return;
+        }
+        self->seekLanded(flush);
     };
     if (event) {
         const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
         if (type == GST_EVENT_FLUSH_STOP) {
-            self->seekFlushed_.store(context.seekGiven.load());
+            {
+                std::lock_guard lock(context.handOverMutex);
+                context.handOver.seekFlushed = context.seekGiven.load();
+            }
+            {
+                std::lock_guard lock(context.firstDataMutex);
+                context.heardUpTo = GST_CLOCK_TIME_NONE;
+            }
             context.stopWatchingRunOut();
             context.dataEnd = GST_CLOCK_TIME_NONE;
         }
@@ -273,18 +287,17 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
         if (type == GST_EVENT_STREAM_START) {
             context.streamDone = false;
             context.dataEnd = GST_CLOCK_TIME_NONE;
-            if (++context.sinkStreams == self->droppedStream_) self->silenced_.store(true);
+            ++context.sinkStreams;
+            std::lock_guard lock(context.handOverMutex);
+            if (context.sinkStreams == context.handOver.plan.droppedStream) context.silenced = true;
         } else if (type == GST_EVENT_STREAM_GROUP_DONE) {
             context.streamDone = true;
-            std::uint64_t epoch = context.epoch;
-            self->later([self, epoch] {
-                if (epoch == self->epoch_) self->endBeforeFailedHandOver();
-            });
+            self->currentStreamDone(context.epoch);
             watchRunOut(*static_cast<ContextPtr*>(data), pad);
         }
         return GST_PAD_PROBE_OK;
     }
-    if (self->silenced_) return GST_PAD_PROBE_DROP;
+    if (context.silenced) return GST_PAD_PROBE_DROP;
     land();
     GstBuffer* last = info->type & GST_PAD_PROBE_TYPE_BUFFER
                           ? GST_PAD_PROBE_INFO_BUFFER(info)
@@ -300,14 +313,15 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
     if (last && GST_BUFFER_PTS_IS_VALID(last)) {
         context.dataEnd = GST_BUFFER_PTS(last) +
                           (GST_BUFFER_DURATION_IS_VALID(last) ? GST_BUFFER_DURATION(last) : 0);
+        noteDataEnd(context, pad);
     }
-    if (!self->options_.sinkBufferProbe) return GST_PAD_PROBE_OK;
+    if (!context.sinkBufferProbe) return GST_PAD_PROBE_OK;
     GstAudioInfo audio;
     GstCaps* caps = gst_pad_get_current_caps(pad);
     bool known = caps && gst_audio_info_from_caps(&audio, caps);
     if (caps) gst_caps_unref(caps);
     if (!known || GST_AUDIO_INFO_BPF(&audio) == 0) return GST_PAD_PROBE_OK;
-    GStreamerQueuePlayer::SinkBuffer report;
+    PlaybinSinkBuffer report;
     GstSegment segment;
     gst_segment_init(&segment, GST_FORMAT_TIME);
     if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
@@ -348,7 +362,7 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
         for (guint i = 0; i < gst_buffer_list_length(list); ++i)
             measure(gst_buffer_list_get(list, i));
     }
-    self->options_.sinkBufferProbe(report);
+    context.sinkBufferProbe(report);
     return GST_PAD_PROBE_OK;
 }
 

@@ -30,6 +30,9 @@ private:
     // Called with the context locked for data reaching the sink, the first at `pts`: notes where
     // a stream's first data are heard.
     static void noteFirstData(PlaybinContext& context, GstPad* pad, GstClockTime pts);
+    // Called with the context locked for data reaching the sink: notes where, in its stream's
+    // time, the data there end.
+    static void noteDataEnd(PlaybinContext& context, GstPad* pad);
 };
 
 }  // namespace velto

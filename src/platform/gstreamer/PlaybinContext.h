@@ -6,28 +6,38 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
 
+#include "platform/gstreamer/PlaybinHandOver.h"
+#include "platform/gstreamer/PlaybinOwner.h"
 #include "platform/gstreamer/PlaybinSupport.h"
 
 namespace velto {
 
-class GStreamerQueuePlayer;
+class StreamHeads;
 
 // What one playbin's callbacks, on streaming threads, share with the player: the player
 // itself, cut when the playbin is retired so that a playbin still being torn down (perhaps for
 // long, on a source stuck in a read) never touches it again, and the sources it opened.
 struct PlaybinContext {
     std::mutex mutex;
-    GStreamerQueuePlayer* owner = nullptr;  // null once the playbin is retired
+    PlaybinOwner* owner = nullptr;  // null once the playbin is retired
     bool retired = false;                   // asked to stop: nothing is done with it but that
     GstElement* playbin = nullptr;          // not owned
     playbin_support::FileReadable fileReadable;  // the player's option
+    std::shared_ptr<StreamHeads> heads;          // the player's, which give a song its address
     std::uint64_t epoch = 0;
+    // Called for every buffer that reaches the sink; the player's option.
+    std::function<void(const PlaybinSinkBuffer&)> sinkBufferProbe;
+    // Taken after `mutex` when both are.
+    std::mutex handOverMutex;
+    PlaybinHandOver handOver;
+    bool silenced = false;  // the sink drops what reaches it until the playbin is replaced
     // The sources of the current stream and of the one handed over after it, in that order;
     // none once the playbin is retired.
     std::deque<GstElement*> sources;
@@ -49,6 +59,10 @@ struct PlaybinContext {
     std::mutex firstDataMutex;
     int firstDataStream = 0;
     GstClockTime firstDataAt = GST_CLOCK_TIME_NONE;
+    // Where, in its stream's time, the data that reached the sink last end, and that stream's
+    // number; none after a flush until data come again.
+    int heardStream = 0;
+    GstClockTime heardUpTo = GST_CLOCK_TIME_NONE;
     // Streams read to their end whose switch to the next group is under way on their own
     // streaming thread. The playbin's switch does not look whether the playbin is being stopped:
     // run over a stop, it starts the group the stop has just put back, and waits on the stop
@@ -101,7 +115,7 @@ struct PlaybinContext {
 
     // Sets a state change of ours, which the hand-over waits for; none is set while the next
     // stream is being set up (false then).
-    bool setState(GstElement* element, GstState state) {
+    bool setStateUnlessNextOpens(GstElement* element, GstState state) {
         {
             std::lock_guard lock(mutex);
             if (openingNext) return false;

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "foundation/Log.h"
-#include "platform/gstreamer/GStreamerQueuePlayer.h"
 
 namespace velto {
 
@@ -38,7 +37,7 @@ void PlaybinTeardowns::finish() {
     --running_;
     done_.notify_all();
     // Wakes a main queue waiting for tearingDown() to end.
-    if (owner) owner->later([] {});
+    if (owner) owner->onMainQueue([] {});
 }
 
 void PlaybinTeardowns::stopWaiting() {

@@ -35,7 +35,7 @@ public:
 
     // Null once the player is being destroyed; threads of the player's own that may outlive it
     // (a look stuck on a stalled share) reach it only through here. With `mutex` held.
-    GStreamerQueuePlayer* owner = nullptr;
+    PlaybinOwner* owner = nullptr;
     mutable std::mutex mutex;
 
     // A stop fails when a stream the playbin opens fails on the way down (its decoder takes

@@ -1,62 +1,59 @@
 #include "platform/gstreamer/PlaybinWorker.h"
 
-#include <exception>
 #include <string>
-#include <thread>
 #include <utility>
 
-#include "foundation/Log.h"
-#include "platform/gstreamer/GStreamerQueuePlayer.h"
 
 namespace velto {
 
 using namespace playbin_support;
 
-PlaybinWorker::PlaybinWorker(PlaybinContextPtr context, StartThread startThread,
-                             std::shared_ptr<PlaybinTeardowns> teardowns)
+PlaybinWorker::PlaybinWorker(PlaybinContextPtr context, std::shared_ptr<PlaybinThreads> threads,
+                             std::shared_ptr<PlaybinTeardowns> teardowns, std::string place)
     : context_(std::move(context)),
-      startThread_(std::move(startThread)),
-      teardowns_(std::move(teardowns)) {}
+      threads_(std::move(threads)),
+      teardowns_(std::move(teardowns)),
+      place_(std::move(place)) {}
 
 void PlaybinWorker::start() {
-    enqueue(playbinLane_, Kind::other, [context = context_] {
+    enqueue(Kind::other, [context = context_] {
         // Stopped before it started: nothing to start.
-        if (!setState(*context, GST_STATE_PAUSED)) return;
+        if (!setStateUnlessRetired(*context, GST_STATE_PAUSED)) return;
         std::lock_guard lock(context->mutex);
-        if (auto* self = context->owner)
-            self->later([self, epoch = context->epoch] { self->started(epoch); });
+        if (auto* owner = context->owner) owner->playbinStarted(context->epoch);
     });
 }
 
 void PlaybinWorker::seek(Seek seek) {
-    enqueue(playbinLane_, Kind::seek, [this, seek] { sendSeek(seek); });
+    enqueue(Kind::seek, [this, seek] { sendSeek(seek); });
 }
 
 bool PlaybinWorker::setStateAfterWork(std::optional<GstState> state) {
     std::lock_guard lock(mutex_);
-    if (!playbinLane_.running) return false;
-    std::erase_if(playbinLane_.queued, [](const Task& task) { return task.kind == Kind::state; });
+    if (!running_) return false;
+    std::erase_if(queued_, [](const Task& task) { return task.kind == Kind::state; });
     if (state) {
-        playbinLane_.queued.push_back(
-            {Kind::state, [context = context_, state = *state] { setState(*context, state); }});
+        queued_.push_back(
+            {Kind::state,
+             [context = context_, state = *state] { setStateUnlessRetired(*context, state); }});
     }
     return true;
 }
 
-bool PlaybinWorker::setState(PlaybinContext& context, GstState state) {
+bool PlaybinWorker::setStateUnlessRetired(PlaybinContext& context, GstState state) {
     GstElement* playbin;
     {
         std::lock_guard lock(context.mutex);
         if (context.retired) return false;
         playbin = GST_ELEMENT(gst_object_ref(context.playbin));
     }
-    context.setState(playbin, state);
+    context.setStateUnlessNextOpens(playbin, state);
     gst_object_unref(playbin);
     return true;
 }
 
 void PlaybinWorker::post(std::function<void()> work) {
-    enqueue(playbinLane_, Kind::other, std::move(work));
+    enqueue(Kind::other, std::move(work));
 }
 
 void PlaybinWorker::stop() {
@@ -65,13 +62,21 @@ void PlaybinWorker::stop() {
         context_->retired = true;
     }
     teardowns_->track(context_->playbin, teardowns_);
-    enqueue(playbinLane_, Kind::stop, [context = context_, teardowns = teardowns_] {
+    enqueue(Kind::stop, [context = context_, teardowns = teardowns_, threads = threads_] {
         // The playbin's switch does not look whether the playbin is being stopped: run over a
         // stop, it starts the group the stop has just put back, and waits on the stop from the
         // very thread the stop waits for.
         context->waitOutSwitches();
-        if (teardowns->queue({context->playbin, context})) teardowns->stopWaiting();
+        // Stopped apart from the work on its place: a stop stuck on a read would hold it.
+        if (teardowns->queue({context->playbin, context}))
+            threads->run({}, [teardowns] { teardowns->stopWaiting(); });
     });
+    PlaybinThreads::Ticket ticket;
+    {
+        std::lock_guard lock(mutex_);
+        ticket = ticket_;
+    }
+    threads_->hurry(ticket);
 }
 
 void PlaybinWorker::lookAtNext(std::uint64_t item, const std::string& uri) {
@@ -79,7 +84,9 @@ void PlaybinWorker::lookAtNext(std::uint64_t item, const std::string& uri) {
         std::lock_guard lock(context_->lookMutex);
         if (!context_->nextLooks.emplace(item, std::nullopt).second) return;
     }
-    enqueue(lookLane_, Kind::other, [context = context_, item, uri] {
+    const std::string place = PlaybinThreads::placeOf(uri);
+    // Looks have their own count at a place: a look stuck there holds no open of a song.
+    threads_->run(place.empty() ? place : "look " + place, [context = context_, item, uri] {
         const bool readable = readableFile(uri, context->fileReadable);
         {
             std::lock_guard lock(context->lookMutex);
@@ -89,41 +96,32 @@ void PlaybinWorker::lookAtNext(std::uint64_t item, const std::string& uri) {
     });
 }
 
-void PlaybinWorker::enqueue(Lane& lane, Kind kind, std::function<void()> work) {
+void PlaybinWorker::enqueue(Kind kind, std::function<void()> work) {
     {
         std::lock_guard lock(mutex_);
         // The last seek asked for is the only one worth sending: a seek not sent yet goes.
         if (kind == Kind::seek)
-            std::erase_if(lane.queued, [](const Task& task) { return task.kind == Kind::seek; });
-        lane.queued.push_back({kind, std::move(work)});
-        if (std::exchange(lane.running, true)) return;
+            std::erase_if(queued_, [](const Task& task) { return task.kind == Kind::seek; });
+        queued_.push_back({kind, std::move(work)});
+        if (std::exchange(running_, true)) return;
     }
     // Holds the worker, and with it the context, until the queue has been run.
-    auto run = [self = shared_from_this(), &lane] { self->runQueued(lane); };
-    try {
-        if (startThread_) {
-            startThread_(run);
-        } else {
-            std::thread(run).detach();
-        }
-    } catch (const std::exception& error) {
-        // Done here then, whatever the wait: a playbin left running would play on unheard.
-        Log::error(logCategory, std::string("no thread for a playbin: ") + error.what());
-        run();
-    }
+    const auto ticket = threads_->run(place_, [self = shared_from_this()] { self->runQueued(); });
+    std::lock_guard lock(mutex_);
+    ticket_ = ticket;
 }
 
-void PlaybinWorker::runQueued(Lane& lane) {
+void PlaybinWorker::runQueued() {
     while (true) {
         Task task;
         {
             std::lock_guard lock(mutex_);
-            if (lane.queued.empty()) {
-                lane.running = false;
+            if (queued_.empty()) {
+                running_ = false;
                 return;
             }
-            task = std::move(lane.queued.front());
-            lane.queued.pop_front();
+            task = std::move(queued_.front());
+            queued_.pop_front();
         }
         task.work();
     }
@@ -143,20 +141,15 @@ void PlaybinWorker::sendSeek(const Seek& seek) {
                                  GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
     gst_object_unref(playbin);
     std::lock_guard lock(context_->mutex);
-    auto* self = context_->owner;
-    if (!self) return;
+    auto* owner = context_->owner;
+    if (!owner) return;
     {
         // The stream's end is reached anew after the flush; the hand-over is asked for again,
         // unless another seek is on its way.
-        std::lock_guard hold(self->handOverMutex_);
-        if (self->seeksSent_ == seek.flush) self->holdHandOver_.store(false);
+        std::lock_guard hold(context_->handOverMutex);
+        context_->handOver.seekSent = seek.flush;
     }
-    if (!sent) {
-        self->later([self, epoch = context_->epoch, flush = seek.flush] {
-            if (epoch == self->epoch_ && self->seek_ && self->seek_->flush == flush)
-                self->finishSeek(false);
-        });
-    }
+    if (!sent) owner->seekRefused(context_->epoch, seek.flush);
 }
 
 }  // namespace velto

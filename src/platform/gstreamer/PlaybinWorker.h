@@ -12,29 +12,29 @@
 
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinTeardowns.h"
+#include "platform/gstreamer/PlaybinThreads.h"
 
 namespace velto {
 
-// Runs, one after the other on a thread of its own, everything asked of one playbin that may
+// Runs, one after the other on a thread of `threads`, everything asked of one playbin that may
 // block on it: its start (the first state change opens the source, and open() on a share that
 // stalls waits until the share answers), flushing seeks (they wait for the streaming thread,
 // which a stalled read holds), the states wanted while one of those is under way, looks at its
 // failed song's file, and its stop. So a stop asked after a start stops what the start made, a
-// state asked after a seek is set after it, and the main thread is never held by the playbin.
-// The thread runs while there is work, and is started again for the next.
+// state asked after a seek is set after it, and none of these holds the main thread (which
+// still sets a state itself when nothing is under way here, and asks the playbin without
+// waiting). A thread is taken while there is work, and given back when there is none.
 class PlaybinWorker : public std::enable_shared_from_this<PlaybinWorker> {
 public:
-    // Starts a detached thread that runs `work`, or throws when none can be started; the work
-    // is then done on the caller's thread.
-    using StartThread = std::function<void(std::function<void()> work)>;
     struct Seek {
         double rate = 1;
         double target = 0;
         std::uint64_t flush = 0;  // the player's count of the seeks it sent
     };
 
-    PlaybinWorker(PlaybinContextPtr context, StartThread startThread,
-                  std::shared_ptr<PlaybinTeardowns> teardowns);
+    // `place`: that of the playbin's first stream (see PlaybinThreads).
+    PlaybinWorker(PlaybinContextPtr context, std::shared_ptr<PlaybinThreads> threads,
+                  std::shared_ptr<PlaybinTeardowns> teardowns, std::string place = {});
 
     // Brings the playbin to PAUSED; the player, if it still owns it, is told on its main queue.
     void start();
@@ -49,12 +49,13 @@ public:
     // Has the file of `item`, now behind the current one, looked at unless it was already, for
     // the playbin's ask for the next stream. Not behind the work on the playbin: on a share that
     // stopped answering the look lasts as long as the share does, and a pause or a seek of the
-    // current song must not wait for it. The looks go one after the other on a thread of their
-    // own.
+    // current song must not wait for it, nor the look at another song that became next
+    // meanwhile: each look is work of its own, bounded only by the place of its file.
     void lookAtNext(std::uint64_t item, const std::string& uri);
     // Cuts the playbin off: no switch to its next stream starts from now on, and once the work
     // asked before is done and a switch begun has ended, it is stopped by `teardowns`, taking its
-    // reference to the playbin.
+    // reference to the playbin. Work still waiting for its place goes at once: cut off, it
+    // does nothing but the stop.
     void stop();
 
     const PlaybinContextPtr& context() const { return context_; }
@@ -65,22 +66,20 @@ private:
         Kind kind;
         std::function<void()> work;
     };
-    struct Lane {
-        std::deque<Task> queued;
-        bool running = false;  // a thread (or a caller without one) runs the queue
-    };
-    void enqueue(Lane& lane, Kind kind, std::function<void()> work);
-    void runQueued(Lane& lane);
+    void enqueue(Kind kind, std::function<void()> work);
+    void runQueued();
     void sendSeek(const Seek& seek);
     // Unless the playbin is asked to stop (false then).
-    static bool setState(PlaybinContext& context, GstState state);
+    static bool setStateUnlessRetired(PlaybinContext& context, GstState state);
 
     const PlaybinContextPtr context_;
-    const StartThread startThread_;
+    const std::shared_ptr<PlaybinThreads> threads_;
     const std::shared_ptr<PlaybinTeardowns> teardowns_;
+    const std::string place_;
     std::mutex mutex_;
-    Lane playbinLane_;
-    Lane lookLane_;
+    std::deque<Task> queued_;
+    bool running_ = false;  // a thread (or a caller without one) runs the queue
+    PlaybinThreads::Ticket ticket_ = 0;  // of the run of the queue
 };
 
 }  // namespace velto

@@ -22,6 +22,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
+#include "platform/StreamHeads.h"
 #include "platform/gstreamer/GStreamerQueuePlayer.h"
 #include "support/FakeHttpServer.h"
 #include "support/RangeIgnoringAnswer.h"
@@ -262,31 +263,36 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
     bool waitFor(const std::string& event) {
         return queue.runUntil([&] { return saw(event); });
     }
+    // Runs the queue until `delay` has passed on `playbin`'s clock.
+    bool waitOnClockOf(GstElement* playbin, GstClockTime delay) {
+        GstClock* clock = gst_element_get_clock(playbin);
+        if (!clock) return false;
+        auto passed = std::make_shared<std::atomic<bool>>(false);
+        GstClockID id = gst_clock_new_single_shot_id(clock, gst_clock_get_time(clock) + delay);
+        gst_object_unref(clock);
+        struct Wake {
+            std::shared_ptr<std::atomic<bool>> passed;
+            ManualMainQueue& queue;
+        };
+        gst_clock_id_wait_async(
+            id,
+            +[](GstClock*, GstClockTime, GstClockID, gpointer data) -> gboolean {
+                auto& wake = *static_cast<Wake*>(data);
+                *wake.passed = true;
+                wake.queue.post([] {});
+                return TRUE;
+            },
+            new Wake{passed, queue}, [](gpointer data) { delete static_cast<Wake*>(data); });
+        const bool waited = queue.runUntil([&] { return passed->load(); });
+        gst_clock_id_unschedule(id);
+        gst_clock_id_unref(id);
+        return waited;
+    }
     // Waits for another thread to make `done` hold, without running the queue.
     static bool spinUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
         return done();
-    }
-    // The player's threads, counted while they run.
-    struct Threads {
-        std::mutex mutex;
-        std::condition_variable changed;
-        int live = 0;
-    };
-    static std::function<void(std::function<void()>)> countedBy(std::shared_ptr<Threads> threads) {
-        return [threads](std::function<void()> work) {
-            {
-                std::lock_guard lock(threads->mutex);
-                ++threads->live;
-            }
-            std::thread([threads, work = std::move(work)] {
-                work();
-                std::lock_guard lock(threads->mutex);
-                --threads->live;
-                threads->changed.notify_all();
-            }).detach();
-        };
     }
     // Looks at files that last as on a share that stopped answering, until released; at most
     // 20 s, for a look that holds the test's own thread.
@@ -962,8 +968,15 @@ TEST_F(GStreamerQueuePlayerTest, ANextItemSwappedAfterTheHandOverPlaysWholeAfter
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
         std::atomic<bool> asked{false};
+        std::atomic<int> requests{0};
         FakeHttpServer server;
         server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
+            // The first data fetched ahead, as b becomes next, are refused: the hand-over then
+            // asks for the stream itself, and that is held.
+            if (requests++ == 0) {
+                response.status = 503;
+                return;
+            }
             asked = true;
             queue.post([] {});
             released.wait();
@@ -1366,6 +1379,9 @@ TEST_F(GStreamerQueuePlayerTest, ANextSongWhoseDataComeLateIsHeardFromItsStart) 
         EXPECT_EQ(player->currentItem(), b);
         EXPECT_EQ(b->status(), PlayerItem::Status::unknown);
         EXPECT_EQ(timeControl, Status::waitingToPlayAtSpecifiedRate);
+        // The data come half a second after the song became current, on the playbin's clock: a
+        // clock that ran meanwhile would have them played that late.
+        ASSERT_TRUE(waitOnClockOf(playbin, GST_SECOND / 2));
         answer.now();
         look->release();
         pipeAnswer.answer();
@@ -1451,8 +1467,10 @@ TEST_F(GStreamerQueuePlayerTest, ASeekTheServerCannotAnswerLeavesTheSongPlaying)
     } letGo{answers};
     for (const std::string route : {"/whole.wav", "/ranged.wav"}) {
         server.get(route, [&, route](const httplib::Request& request, httplib::Response& response) {
+            // A request for the start (the first data fetched ahead, or the stream opened)
+            // is answered; the seek's is held.
             if (const auto range = request.get_header_value("Range");
-                !range.empty() && range != "bytes=0-") {
+                !range.empty() && !range.starts_with("bytes=0-")) {
                 std::unique_lock lock(answers.mutex);
                 answers.asked = true;
                 queue.post([] {});
@@ -1517,9 +1535,14 @@ TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnP
         released.wait();
         answerIgnoringRange(response, 200, "audio/wav", body.str());
     });
+    // The next song's, fetched ahead as it becomes next: not the current one's ask.
+    server.get("/next.wav", [&](const httplib::Request&, httplib::Response& response) {
+        released.wait();
+        answerIgnoringRange(response, 200, "audio/wav", body.str());
+    });
     makePlayer("fakesink sync=true");
     player->insert(named("a", server.url("/song.wav")));
-    player->insert(named("b", server.url("/song.wav")));
+    player->insert(named("b", server.url("/next.wav")));
     const bool held = queue.runUntil([&] { return asked.load(); });
     GstElement* playbin = latestPlaybin;
     // What is asked while the playbin moves to its first state waits for it to settle.
@@ -1560,8 +1583,7 @@ TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnP
 // the few threads that stop replaced playbins and the one whose open waits.
 TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) {
     ASSERT_TRUE(findPlaybins());
-    auto threads = std::make_shared<Threads>();
-    makePlayer("fakesink sync=false", countedBy(threads));
+    makePlayer("fakesink sync=false");
     // Writers that never finish: reads block until they close, which ends every stuck read.
     // Before that, empty files take the pipes' places, so no song opened later blocks there.
     struct Writers {
@@ -1654,15 +1676,12 @@ TEST_F(GStreamerQueuePlayerTest, ItemsStuckInAReadAreLeftWithoutWaitingForThem) 
     ASSERT_EQ(::write(writers.fds.back(), song.data(), song.size()), ssize_t(song.size()));
     ASSERT_TRUE(spinUntil([&] { return reachedSink.load(); }));
     bool played = waitFor("end a");
-    // Threads that started playbins which opened end at once; what stays is what is stuck.
-    int live;
-    {
-        std::unique_lock lock(threads->mutex);
-        threads->changed.wait_for(lock, std::chrono::seconds(10), [&] {
-            return threads->live <= GStreamerQueuePlayer::maxRetiringThreads + 1;
-        });
-        live = threads->live;
-    }
+    // Threads that started playbins which opened are free at once; what stays busy is what is
+    // stuck.
+    spinUntil([&] {
+        return player->busyThreads() <= GStreamerQueuePlayer::maxRetiringThreads + 1;
+    });
+    const int live = player->busyThreads();
     writers.close();
     ASSERT_TRUE(played);
     EXPECT_LE(live, GStreamerQueuePlayer::maxRetiringThreads + 1);
@@ -1754,8 +1773,7 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtAFailedSongsFileHoldsNothingElse) {
         SCOPED_TRACE(skipping ? "a skip" : "a pause and a seek");
         auto look = std::make_shared<HeldLook>();
         HeldLook::Releaser release{*look};
-        auto threads = std::make_shared<Threads>();
-        makePlayer("fakesink sync=false", countedBy(threads), heldBy(look));
+        makePlayer("fakesink sync=false", {}, heldBy(look));
         events.clear();
         auto missing = named("missing", uriOf(dir.path() / "gone.wav"));
         auto a = item("a", 0.3);
@@ -1785,11 +1803,8 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtAFailedSongsFileHoldsNothingElse) {
             ASSERT_TRUE(returnsAtOnce([&] { player->advanceToNextItem(); })) << "the skip waited";
             EXPECT_TRUE(waitFor("end a")) << "the next song waited for the look";
             look->release();
-            // Every look and every playbin's thread ended: whatever they posted is in the queue.
-            std::unique_lock lock(threads->mutex);
-            ASSERT_TRUE(threads->changed.wait_for(lock, std::chrono::seconds(10),
-                                                  [&] { return threads->live == 0; }));
-            lock.unlock();
+            // Every look and every playbin's work ended: whatever they posted is in the queue.
+            ASSERT_TRUE(spinUntil([&] { return player->busyThreads() == 0; }));
             queue.runPending();
             EXPECT_FALSE(saw("status missing failed")) << ::testing::PrintToString(events);
             EXPECT_EQ(missing->status(), PlayerItem::Status::unknown);
@@ -1857,6 +1872,333 @@ TEST_F(GStreamerQueuePlayerTest, PauseAndPlayTakeEffectWhileTheNextStreamOpens) 
     letGo.now();
     ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
     expectJoined("a", "b");
+}
+
+// A song change, joined or skipped to, makes no thread: the work on playbins goes to threads the
+// player already has.
+TEST_F(GStreamerQueuePlayerTest, ASongChangeMakesNoThread) {
+    auto made = std::make_shared<std::atomic<int>>(0);
+    makePlayer("fakesink sync=true", [made](std::function<void()> work) {
+        ++*made;
+        std::thread(std::move(work)).detach();
+    });
+    for (const char* label : {"a", "b", "c"}) item(label, 0.3);
+    player->play();
+    // A song joined to the one before, a skip to one opened anew, the end of the queue.
+    auto changes = [&] {
+        events.clear();
+        auto a = named("a", uriOf(dir.path() / "a.wav"));
+        player->insert(a);
+        player->insert(named("b", uriOf(dir.path() / "b.wav")));
+        if (!waitFor("end a")) return false;
+        player->insert(named("c", uriOf(dir.path() / "c.wav")));
+        player->advanceToNextItem();
+        return waitFor("current none") && queue.runUntil([&] { return !player->tearingDown(); });
+    };
+    ASSERT_TRUE(changes());  // the threads the player keeps are made here
+    ASSERT_TRUE(changes());
+    const int kept = *made;
+    for (int round = 0; round < 3; ++round) ASSERT_TRUE(changes()) << round;
+    EXPECT_EQ(*made - kept, 0) << "threads made over nine song changes";
+}
+
+// Each pick of a song whose open() never returns (its share stopped answering) leaves a playbin
+// behind that waits for it, and a look at its file. The opens and the looks at one place hold a
+// bounded number of threads; a playbin picked over before its open began never starts one, and
+// is let go of at once.
+TEST_F(GStreamerQueuePlayerTest, PicksOfASongWhoseOpenNeverReturnsHoldFewThreads) {
+    auto live = std::make_shared<std::atomic<int>>(0);
+    makePlayer("fakesink sync=false", [live](std::function<void()> work) {
+        ++*live;
+        std::thread([live, work = std::move(work)] {
+            work();
+            --*live;
+        }).detach();
+    });
+    // A pipe with no writer: opening it waits for one. The writer, at the end, lets every open
+    // end.
+    struct Writer {
+        std::filesystem::path path;
+        ~Writer() {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+    } writer{dir.path() / "hung.wav"};
+    ASSERT_EQ(mkfifo(writer.path.c_str(), 0600), 0);
+    player->play();
+    constexpr int picks = 50;
+    for (int pick = 0; pick < picks; ++pick) {
+        player->insert(named("hung", uriOf(writer.path)), player->currentItem());
+        if (pick > 0) player->advanceToNextItem();
+        queue.runPending();
+    }
+    // Stuck at the place: the opens, and the looks at the file as it was queued next; beside
+    // them, the threads kept idle.
+    const int stuck = 2 * GStreamerQueuePlayer::maxThreadsPerPlace;
+    EXPECT_TRUE(spinUntil([&] {
+        return player->busyThreads() <= stuck &&
+               *live <= stuck + GStreamerQueuePlayer::keptThreads;
+    })) << *live << " threads, " << player->busyThreads() << " at work after " << picks
+        << " picks";
+}
+
+// The look at the next song's file on a share that stopped answering holds that song only: the
+// song put behind the current one in its place, in either order of the changes, is joined when
+// the current one ends, as if the share had answered.
+TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
+    for (bool removedFirst : {true, false}) {
+        SCOPED_TRACE(removedFirst ? "removed, then another queued" : "another queued, then removed");
+        auto look = std::make_shared<HeldLook>();
+        HeldLook::Releaser release{*look};
+        auto held = heldBy(look);
+        makePlayer("fakesink sync=true", {}, [held](const std::string& path) {
+            return std::filesystem::path(path).stem() == "share" ? held(path) : true;
+        });
+        events.clear();
+        {
+            std::lock_guard lock(mutex);
+            buffers.clear();
+        }
+        auto a = item("a", 0.5);
+        auto share = item("share", 0.3);
+        auto home = item("home", 0.3);
+        player->insert(a);
+        player->insert(share);
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
+        if (removedFirst) {
+            player->remove(share);
+            player->insert(home);
+        } else {
+            player->insert(home, a);
+            player->remove(share);
+        }
+        EXPECT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+        const std::vector<std::string> expected = {
+            "current a", "status a ready", "end a", "status home ready", "current home",
+            "end home", "current none"};
+        EXPECT_EQ(events, expected);
+        EXPECT_EQ(totalFrames(), frames["a"] + frames["home"]);
+        look->release();
+        player.reset();
+    }
+}
+
+// A song whose share stops answering in the middle of a read is heard up to where its data end.
+// The playbin's clock runs on meanwhile, but the song's position stands there, and goes on from
+// there, without a jump back, once the data come again.
+TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
+    ASSERT_TRUE(findPlaybins());
+    makePlayer("fakesink sync=true");
+    const auto song = dir.path() / "song.wav";
+    writeWavFile(song, 2.0);
+    std::ostringstream bytes;
+    bytes << std::ifstream(song, std::ios::binary).rdbuf();
+    const std::string whole = bytes.str();
+    const auto pipe = dir.path() / "stalling.wav";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // Held open by its writer, the pipe keeps a read of it waiting once it is empty.
+    struct Writer {
+        int fd = -1;
+        ~Writer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } writer{::open(pipe.c_str(), O_RDWR)};
+    ASSERT_GE(writer.fd, 0);
+    // Room for the whole song, so that no write waits for the reader.
+    ASSERT_GE(::fcntl(writer.fd, F_SETPIPE_SZ, 1 << 20), 1 << 19);
+    constexpr std::size_t frameBytes = 2 * sizeof(std::int16_t);
+    const std::size_t heard =
+        whole.size() - 2 * sampleRate * frameBytes + std::size_t(0.4 * sampleRate) * frameBytes;
+    ASSERT_EQ(::write(writer.fd, whole.data(), heard), ssize_t(heard));
+    player->insert(named("stalling", uriOf(pipe)));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    ASSERT_TRUE(waitOnClockOf(latestPlaybin, GST_SECOND));
+    const double standing = player->currentTime();
+    EXPECT_LE(standing, 0.4 + 1e-3) << "the position ran on without data";
+    const std::string rest = whole.substr(heard);
+    ASSERT_EQ(::write(writer.fd, rest.data(), rest.size()), ssize_t(rest.size()));
+    ::close(std::exchange(writer.fd, -1));
+    double lowest = standing;
+    ASSERT_TRUE(queue.runUntil([&] {
+        if (!saw("end stalling")) lowest = std::min(lowest, player->currentTime());
+        return saw("end stalling");
+    }));
+    EXPECT_GE(lowest, standing - 1e-3) << "the position jumped back";
+}
+
+// A network song's first data are asked for as soon as it is next, before the current song has
+// been read to its end, and its hand-over plays from them: the server's late answers to any
+// later request hold nothing.
+TEST_F(GStreamerQueuePlayerTest, ANetworkSongsFirstDataAreFetchedAsSoonAsItIsNext) {
+    ASSERT_TRUE(findPlaybins());
+    auto path = dir.path() / "b.wav";
+    frames["b"] = writeWavFile(path, 0.3, sampleRate, 2, 0.5);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    std::promise<void> late;  // answers a request after the first, at the end of the test
+    std::shared_future<void> lateAnswer = late.get_future().share();
+    std::atomic<int> requests{0};
+    FakeHttpServer server;
+    server.get("/b.wav", [&, content = body.str()](const httplib::Request&,
+                                                    httplib::Response& response) {
+        if (requests++ > 0) lateAnswer.wait();
+        queue.post([] {});
+        response.set_content(content, "audio/wav");
+    });
+    AnswerOnce answerLate{late};
+    HandOverGate read;  // the current song is not read to its end until the test says so
+    struct Unhold {
+        HandOverGate& gate;
+        ~Unhold() {
+            gate.release();
+            askGate = nullptr;
+        }
+    } unhold{read};
+    askGate = &read;
+    makePlayer("fakesink sync=true");
+    events.clear();
+    auto a = item("a", 0.3);
+    player->insert(a);
+    player->insert(named("b", server.url("/b.wav")));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return requests.load() > 0; }))
+        << "b's data were not asked for before a was read to its end";
+    read.release();
+    ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+    expectJoined("a", "b");
+    EXPECT_EQ(requests.load(), 1);
+}
+
+// A song no longer next lets its first data go at once: their fetch, on a server that trickles
+// them, is cancelled, in whichever way it stopped being next.
+TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHasItsFetchCancelled) {
+    ASSERT_TRUE(findPlaybins());
+    enum class Change { removed, replaced, cleared };
+    for (Change change : {Change::removed, Change::replaced, Change::cleared}) {
+        SCOPED_TRACE(static_cast<int>(change));
+        std::atomic<bool> asked{false};
+        std::atomic<bool> dropped{false};
+        FakeHttpServer server;
+        server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
+            asked = true;
+            queue.post([] {});
+            response.set_chunked_content_provider(
+                "audio/wav", [&](size_t, httplib::DataSink& sink) {
+                    // A byte now and then, until the client goes away.
+                    while (sink.is_writable() && sink.write("R", 1)) {
+                        if (!server.pause(std::chrono::milliseconds(20))) return false;
+                    }
+                    dropped = true;
+                    queue.post([] {});
+                    return false;
+                });
+        });
+        HandOverGate read;  // a is not read to its end meanwhile
+        struct Unhold {
+            HandOverGate& gate;
+            ~Unhold() {
+                gate.release();
+                askGate = nullptr;
+            }
+        } unhold{read};
+        askGate = &read;
+        makePlayer("fakesink sync=true");
+        auto a = item("a", 0.3);
+        auto b = named("b", server.url("/b.wav"));
+        player->insert(a);
+        player->insert(b);
+        ASSERT_TRUE(queue.runUntil([&] { return asked.load(); }));
+        EXPECT_FALSE(dropped.load());
+        switch (change) {
+            case Change::removed: player->remove(b); break;
+            case Change::replaced: player->insert(item("c", 0.2), a); break;
+            case Change::cleared: player->removeAllItems(); break;
+        }
+        EXPECT_TRUE(queue.runUntil([&] { return dropped.load(); }))
+            << "the fetch of a song no longer next went on";
+        player.reset();
+    }
+}
+
+// A network song longer than its head fetched ahead plays whole: the rest is asked for from
+// where the head ends, as one request, and a seek past what has come asks from there.
+TEST_F(GStreamerQueuePlayerTest, ANetworkSongLongerThanItsHeadPlaysWholeAndSeeksPastIt) {
+    ASSERT_TRUE(findPlaybins());
+    auto path = dir.path() / "b.wav";
+    frames["b"] = writeWavFile(path, 9.0, sampleRate, 2, 0.5);  // over 1.5 MB
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    ASSERT_GT(body.str().size(), StreamHeads::headBytes + StreamHeads::streamBufferBytes);
+    FakeHttpServer server;
+    server.get("/b.wav", [content = body.str()](const httplib::Request&,
+                                                 httplib::Response& response) {
+        response.set_content(content, "audio/wav");
+    });
+    for (bool seek : {false, true}) {
+        SCOPED_TRACE(seek ? "sought past the head" : "played through");
+        makePlayer("fakesink sync=false");
+        events.clear();
+        {
+            std::lock_guard lock(mutex);
+            buffers.clear();
+        }
+        const std::size_t asked = server.requestCount();
+        player->insert(item("a", 0.2));
+        player->insert(named("b", server.url("/b.wav")));
+        std::optional<bool> sought;
+        if (seek) {
+            // Paused at b's start, it is sought near its end.
+            player->advanceToNextItem();
+            ASSERT_TRUE(waitFor("status b ready")) << ::testing::PrintToString(events);
+            player->seek(8.0, [&](bool done) { sought = done; });
+        }
+        player->play();
+        ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+        std::vector<std::string> ranges;
+        auto requests = server.requests();
+        for (std::size_t i = asked; i < requests.size(); ++i)
+            ranges.push_back(requests[i].header("Range").value_or(""));
+        const std::string afterHead = "bytes=" + std::to_string(StreamHeads::headBytes) + "-";
+        if (!seek) {
+            EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
+            EXPECT_EQ(std::count(ranges.begin(), ranges.end(), afterHead), 1)
+                << ::testing::PrintToString(ranges);
+        } else {
+            EXPECT_EQ(sought, true);
+            ASSERT_TRUE(framesFrom(8.0).has_value()) << "b was not heard from where it was sought";
+            EXPECT_EQ(*framesFrom(8.0), frames["b"] - 8 * sampleRate);
+        }
+        player.reset();
+    }
+}
+
+// A seek asked while the next song waits for its data (a natural change to a late server) goes
+// out with that song's first request: no second request, no second wait.
+TEST_F(GStreamerQueuePlayerTest, ASeekWhileTheNextSongWaitsForItsDataAsksNoMoreOfTheServer) {
+    ASSERT_TRUE(findPlaybins());
+    std::promise<void> answered;
+    FakeHttpServer server;
+    serveWhenAnswered(server, "b", 1.0, answered.get_future().share());
+    AnswerOnce answer{answered};
+    makePlayer("fakesink sync=true");
+    events.clear();
+    player->insert(item("a", 0.2));
+    player->insert(named("b", server.url("/b.wav")));
+    player->play();
+    // a has been played out; b waits for its server.
+    ASSERT_TRUE(waitFor("current b")) << ::testing::PrintToString(events);
+    ASSERT_FALSE(saw("status b ready"));
+    std::optional<bool> sought;
+    player->seek(0.5, [&](bool done) { sought = done; });
+    queue.runPending();
+    answer.now();
+    ASSERT_TRUE(queue.runUntil([&] { return sought.has_value(); }));
+    EXPECT_EQ(sought, true);
+    ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+    EXPECT_TRUE(framesFrom(0.5).has_value()) << "b was not heard from where it was sought";
+    EXPECT_EQ(server.requestCount(), 1u) << "the seek asked the late server again";
 }
 
 }  // namespace

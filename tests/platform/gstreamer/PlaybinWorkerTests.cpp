@@ -17,6 +17,7 @@
 #include "platform/gstreamer/PlaybinCallbacks.h"
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinTeardowns.h"
+#include "platform/gstreamer/PlaybinThreads.h"
 #include "platform/gstreamer/PlaybinWorker.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
@@ -97,11 +98,13 @@ protected:
         context = std::make_shared<PlaybinContext>();
         context->playbin = playbin;
         teardowns = std::make_shared<PlaybinTeardowns>(2);
-        worker = std::make_shared<PlaybinWorker>(context, PlaybinWorker::StartThread{}, teardowns);
+        threads = std::make_shared<PlaybinThreads>(PlaybinThreads::StartThread{}, 2, 2);
+        worker = std::make_shared<PlaybinWorker>(context, threads, teardowns);
     }
 
     void TearDown() override {
         for (const auto& gate : {beforeWatch, afterWatch}) gate->release();
+        threads->close();
         if (!stopped && playbin) {
             gst_element_set_state(playbin, GST_STATE_NULL);
             gst_object_unref(playbin);
@@ -212,6 +215,7 @@ protected:
     GstElement* playbin = nullptr;
     PlaybinContextPtr context;
     std::shared_ptr<PlaybinTeardowns> teardowns;
+    std::shared_ptr<PlaybinThreads> threads;
     std::shared_ptr<PlaybinWorker> worker;
     GatePtr beforeWatch = std::make_shared<Gate>(true);
     GatePtr afterWatch = std::make_shared<Gate>(true);
@@ -307,6 +311,65 @@ TEST_F(PlaybinWorkerTest, AStateAskedDuringASeekIsSetAfterIt) {
         std::this_thread::yield();
     EXPECT_EQ(target(), GST_STATE_PLAYING) << "the state was lost";
     EXPECT_TRUE(stops());
+}
+
+// Everything asked of a playbin runs in the order asked, and of the seeks asked while the lane is
+// busy only the last is sent: the others would only move the playbin to where it no longer goes.
+TEST_F(PlaybinWorkerTest, TheWorkRunsInOrderAndAQueuedSeekReplacesAnUnsentOne) {
+    writeWavFile(dir.path() / "a.wav", 2.0);
+    worker->start();
+    // Held behind the start, the lane holds all that follows.
+    auto held = std::make_shared<Gate>();
+    worker->post([held] { held->pass(); });
+    ASSERT_TRUE(held->waitReached());
+    GstState state = GST_STATE_VOID_PENDING;
+    ASSERT_EQ(gst_element_get_state(playbin, &state, nullptr, 10 * GST_SECOND),
+              GST_STATE_CHANGE_SUCCESS);
+    ASSERT_EQ(state, GST_STATE_PAUSED);
+    struct Seen {
+        std::mutex mutex;
+        std::vector<std::string> done;
+    };
+    auto seen = std::make_shared<Seen>();
+    auto note = [seen](std::string what) {
+        std::lock_guard lock(seen->mutex);
+        seen->done.push_back(std::move(what));
+    };
+    GstElement* sink = nullptr;
+    g_object_get(playbin, "audio-sink", &sink, nullptr);
+    GstPad* pad = gst_element_get_static_pad(sink, "sink");
+    gst_object_unref(sink);
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM,
+        +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
+            GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+            if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
+                gint64 start = 0;
+                gst_event_parse_seek(event, nullptr, nullptr, nullptr, nullptr, &start, nullptr,
+                                     nullptr);
+                auto& seen = **static_cast<std::shared_ptr<Seen>*>(data);
+                std::lock_guard lock(seen.mutex);
+                seen.done.push_back("seek " + std::to_string(start / (GST_SECOND / 10)));
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        new std::shared_ptr<Seen>(seen),
+        [](gpointer data) { delete static_cast<std::shared_ptr<Seen>*>(data); });
+    gst_object_unref(pad);
+    worker->post([note] { note("one"); });
+    worker->seek({1.0, 0.5, 1});
+    worker->post([note] { note("two"); });
+    worker->seek({1.0, 1.0, 2});
+    worker->post([note] { note("three"); });
+    worker->seek({1.0, 1.5, 3});
+    auto ended = std::make_shared<Gate>(true);
+    worker->post([ended] { ended->pass(); });
+    held->release();
+    ASSERT_TRUE(ended->waitReached());
+    std::lock_guard lock(seen->mutex);
+    const std::vector<std::string> expected = {"one", "two", "three", "seek 15"};
+    EXPECT_EQ(seen->done, expected);
+    EXPECT_EQ(context->seekGiven.load(), 3u);
 }
 
 }  // namespace

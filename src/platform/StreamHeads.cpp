@@ -1,0 +1,183 @@
+#include "platform/StreamHeads.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <map>
+#include <thread>
+
+#include "foundation/Cancellation.h"
+#include "foundation/Log.h"
+#include "platform/HttpClient.h"
+
+namespace velto {
+
+namespace {
+
+constexpr std::string_view logCategory = "Player";
+
+// A server that stops answering fails the song after this long, as a stalled share does.
+constexpr std::chrono::seconds fetchTimeout{20};
+
+// "bytes 0-1023/52000": the total after the slash, unless it is "*".
+std::optional<std::uint64_t> totalOf(const std::string& contentRange) {
+    auto slash = contentRange.rfind('/');
+    if (slash == std::string::npos) return std::nullopt;
+    std::uint64_t total = 0;
+    const char* first = contentRange.data() + slash + 1;
+    const char* last = contentRange.data() + contentRange.size();
+    auto [end, ec] = std::from_chars(first, last, total);
+    if (ec != std::errc() || end != last) return std::nullopt;
+    return total;
+}
+
+HttpResponse get(const std::string& url, std::optional<std::string> range, std::size_t maxBytes,
+                 std::stop_token stop) {
+    HttpRequest request;
+    request.url = url;
+    request.timeout = fetchTimeout;
+    request.maxBodyBytes = maxBytes;
+    if (range) request.headers.emplace_back("Range", *range);
+    HttpResponse response;
+    try {
+        response = HttpSession().perform(request, stop);
+    } catch (const HttpError& error) {
+        throw StreamFetchError{0, error.detail()};
+    }
+    if (response.statusCode >= 400 || response.statusCode < 200)
+        throw StreamFetchError{response.statusCode,
+                               "the server answered (" + std::to_string(response.statusCode) + ")"};
+    return response;
+}
+
+std::mutex registryMutex;
+std::map<std::string, std::weak_ptr<StreamHead>>& registry() {
+    static std::map<std::string, std::weak_ptr<StreamHead>> heads;
+    return heads;
+}
+
+std::atomic<std::uint64_t> tokens{0};
+
+}  // namespace
+
+StreamBytes fetchStreamHead(const std::string& url, std::size_t length, std::stop_token stop) {
+    HttpResponse response = get(url, "bytes=0-" + std::to_string(length - 1), length, stop);
+    StreamBytes result;
+    result.ranged = response.statusCode == 206;
+    if (result.ranged) {
+        auto range = response.headers.find("content-range");
+        if (range != response.headers.end()) result.total = totalOf(range->second);
+    } else if (!response.bodyTruncated) {
+        result.total = response.body.size();
+    }
+    result.bytes = std::move(response.body);
+    result.bytes.shrink_to_fit();  // what it holds is what it costs
+    return result;
+}
+
+bool StreamHead::wait(std::stop_token stop) const {
+    std::unique_lock lock(mutex_);
+    return ended_.wait(lock, stop, [&] { return done_; });
+}
+
+bool StreamHead::done() const {
+    std::lock_guard lock(mutex_);
+    return done_;
+}
+
+std::shared_ptr<const StreamBytes> StreamHead::bytes() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+}
+
+std::optional<StreamFetchError> StreamHead::error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+bool StreamHead::usable() const {
+    std::lock_guard lock(mutex_);
+    return bytes_ && (bytes_->ranged || (bytes_->total && *bytes_->total == bytes_->bytes.size()));
+}
+
+// On a thread of its own, which holds the head: a server that never answers holds nothing of
+// the player's, and the thread ends within moments of the head's cancellation.
+void StreamHead::start() {
+    std::thread([head = shared_from_this(), stop = stop_.get_token()] {
+        std::shared_ptr<const StreamBytes> bytes;
+        std::optional<StreamFetchError> error;
+        try {
+            bytes = std::make_shared<const StreamBytes>(
+                fetchStreamHead(head->url_, StreamHeads::headBytes, stop));
+        } catch (const StreamFetchError& failure) {
+            error = failure;
+            Log::info(logCategory, "A song's first data could not be fetched ahead: " + failure.detail);
+        } catch (const CancellationError&) {
+            error = StreamFetchError{0, "cancelled"};
+        } catch (const std::exception& failure) {
+            error = StreamFetchError{0, failure.what()};
+        }
+        {
+            std::lock_guard lock(head->mutex_);
+            head->done_ = true;
+            head->bytes_ = std::move(bytes);
+            head->error_ = std::move(error);
+        }
+        head->ended_.notify_all();
+    }).detach();
+}
+
+StreamHeads::~StreamHeads() {
+    keepOnly({});
+}
+
+void StreamHeads::fetch(std::uint64_t id, const std::string& url) {
+    if (!url.starts_with("http://") && !url.starts_with("https://")) return;
+    std::lock_guard held(mutex_);
+    if (std::any_of(heads_.begin(), heads_.end(), [&](const Held& held) { return held.id == id; }))
+        return;
+    auto head = std::make_shared<StreamHead>(
+        url, std::string(scheme) + "://" + std::to_string(++tokens));
+    {
+        std::lock_guard lock(registryMutex);
+        registry()[head->token()] = head;
+    }
+    heads_.push_back({id, head});
+    head->start();
+}
+
+std::size_t StreamHeads::count() const {
+    std::lock_guard lock(mutex_);
+    return heads_.size();
+}
+
+void StreamHeads::keepOnly(const std::set<std::uint64_t>& keep) {
+    std::lock_guard held(mutex_);
+    auto dropped = std::stable_partition(heads_.begin(), heads_.end(),
+                                         [&](const Held& held) { return keep.contains(held.id); });
+    if (dropped == heads_.end()) return;
+    {
+        std::lock_guard lock(registryMutex);
+        for (auto it = dropped; it != heads_.end(); ++it) registry().erase(it->head->token());
+    }
+    for (auto it = dropped; it != heads_.end(); ++it) it->head->cancel();
+    heads_.erase(dropped, heads_.end());
+}
+
+std::string StreamHeads::addressFor(std::uint64_t id, const std::string& url) const {
+    std::lock_guard lock(mutex_);
+    auto held = std::find_if(heads_.begin(), heads_.end(),
+                             [&](const Held& each) { return each.id == id; });
+    if (held == heads_.end()) return url;
+    const StreamHead& head = *held->head;
+    if (head.done() && !head.usable()) return url;
+    return head.token();
+}
+
+std::shared_ptr<StreamHead> StreamHeads::find(const std::string& address) {
+    std::lock_guard lock(registryMutex);
+    auto it = registry().find(address);
+    return it == registry().end() ? nullptr : it->second.lock();
+}
+
+}  // namespace velto

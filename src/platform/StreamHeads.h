@@ -1,0 +1,104 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace velto {
+
+// Why a fetch of stream bytes failed, in the terms a media source reports: the answer's HTTP
+// status, or none for a transport failure (no answer at all).
+struct StreamFetchError {
+    int status = 0;
+    std::string detail;  // for the log
+};
+
+// Bytes of a network stream, fetched with a byte range where the server honours one.
+struct StreamBytes {
+    std::uint64_t offset = 0;
+    std::string bytes;
+    std::optional<std::uint64_t> total;  // the whole stream's length, once told
+    bool ranged = false;                 // the server answered the range asked for
+};
+
+// Fetches the first `length` bytes of `url` (fewer if the stream is shorter), blocking until
+// they are in or `stop` is requested (CancellationError). Throws StreamFetchError.
+StreamBytes fetchStreamHead(const std::string& url, std::size_t length, std::stop_token stop);
+
+// The first bytes of a network stream, fetched ahead on a thread of their own so that its song
+// starts without waiting on the server.
+class StreamHead : public std::enable_shared_from_this<StreamHead> {
+public:
+    StreamHead(std::string url, std::string token) : url_(std::move(url)), token_(std::move(token)) {}
+    const std::string& url() const { return url_; }
+    const std::string& token() const { return token_; }
+
+    // Waits until the fetch has ended; false if `stop` came first.
+    bool wait(std::stop_token stop) const;
+    bool done() const;
+    // Once done: the bytes, or why there are none.
+    std::shared_ptr<const StreamBytes> bytes() const;
+    std::optional<StreamFetchError> error() const;
+    // Once done: whether the song can be played from these bytes on (the rest fetched by ranges,
+    // or none left).
+    bool usable() const;
+
+    void start();
+    void cancel() { stop_.request_stop(); }
+
+private:
+    std::string url_;
+    std::string token_;
+    std::stop_source stop_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable_any ended_;
+    bool done_ = false;
+    std::shared_ptr<const StreamBytes> bytes_;
+    std::optional<StreamFetchError> error_;
+};
+
+// The heads fetched for the songs a player is about to play: one per song, freed (and its fetch
+// cancelled) as soon as the song is no longer one of them. Main thread; `find` from any thread.
+class StreamHeads {
+public:
+    // How much of a song is fetched ahead: a minute of a 128 kbit/s stream, a dozen seconds of
+    // CD-quality PCM.
+    static constexpr std::size_t headBytes = 1 << 20;
+    // How much of the rest is read ahead of where a song plays, after its head.
+    static constexpr std::size_t streamBufferBytes = 512 << 10;
+    static constexpr const char* scheme = "veltohead";
+
+    StreamHeads() = default;
+    ~StreamHeads();
+    StreamHeads(const StreamHeads&) = delete;
+    StreamHeads& operator=(const StreamHeads&) = delete;
+
+    // Starts fetching the head of the song `id` at `url` (http or https only) unless it has one.
+    void fetch(std::uint64_t id, const std::string& url);
+    // Drops the heads of every song but `keep`.
+    void keepOnly(const std::set<std::uint64_t>& keep);
+    std::size_t count() const;
+
+    // The address a playbin reads song `id` by: its head's while that is fetched or usable,
+    // else `url` itself.
+    std::string addressFor(std::uint64_t id, const std::string& url) const;
+    // The head an address given by addressFor names, if it is still held by a player.
+    static std::shared_ptr<StreamHead> find(const std::string& address);
+
+private:
+    struct Held {
+        std::uint64_t id;
+        std::shared_ptr<StreamHead> head;
+    };
+    mutable std::mutex mutex_;
+    std::vector<Held> heads_;
+};
+
+}  // namespace velto
