@@ -635,6 +635,15 @@ TEST_F(ArtworkServiceTest, RefreshesOfAHungShareHoldNoNetworkCover) {
         ASSERT_TRUE(queue.runUntil([&] { return loaded->answered; }));
         ASSERT_TRUE(loaded->image);
     }
+    // The covers are written to the cache after they are answered: a stale ask must find them
+    // there, not fall through to the share about to hang.
+    ASSERT_TRUE(eventually([&] {
+        std::size_t written = 0;
+        for (const auto& entry : fs::directory_iterator(dir.path() / "Artwork"))
+            written += entry.path().extension() == ".img" &&
+                       !entry.path().filename().string().starts_with(".");  // not one being written
+        return written == covers.size();
+    }));
     make();
     StalledShare stalled(share);
     for (const Track& track : covers) {
