@@ -67,7 +67,9 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
         }
         ASSERT_NE(bytes, nullptr);
         EXPECT_TRUE(bytes->bytes == each.head) << bytes->bytes.size() << " bytes held";
-        if (each.path == "/ranged") EXPECT_EQ(bytes->total, large.size());
+        if (each.path == "/ranged") {
+            EXPECT_EQ(bytes->total, large.size());
+        }
     }
     // The rest, from where the head ends, by a range or read past where there is none, never
     // more of it held than the stream's buffer takes.
