@@ -1902,6 +1902,45 @@ TEST_F(GStreamerQueuePlayerTest, ASongChangeMakesNoThread) {
     EXPECT_EQ(*made - kept, 0) << "threads made over nine song changes";
 }
 
+// Nor does a change between network songs: their first data fetched ahead and the rest streamed
+// run on transfer threads the player keeps, not on one per fetch.
+TEST_F(GStreamerQueuePlayerTest, ANetworkSongChangeMakesNoThread) {
+    auto path = dir.path() / "song.wav";
+    writeWavFile(path, 0.3);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    FakeHttpServer server;
+    server.get("/song.wav", [content = body.str()](const httplib::Request&,
+                                                   httplib::Response& response) {
+        response.set_content(content, "audio/wav");
+    });
+    auto made = std::make_shared<std::atomic<int>>(0);
+    makePlayer("fakesink sync=true", [made](std::function<void()> work) {
+        ++*made;
+        std::thread(std::move(work)).detach();
+    });
+    player->play();
+    // Each song queued behind the one playing, as the program queues the next, then a skip.
+    int played = 0;
+    auto changes = [&] {
+        for (int i = 0; i < 3; ++i) {
+            const std::string label = "s" + std::to_string(++played);
+            player->insert(named(label, server.url("/song.wav")));
+            if (!waitFor("current " + label)) return false;
+        }
+        player->insert(named("skipped", server.url("/song.wav")));
+        player->advanceToNextItem();
+        return waitFor("current skipped");
+    };
+    // The threads kept are made as they are first wanted, a transfer thread perhaps only when
+    // a song's rest and the next one's head first overlap: what is made over twenty changes
+    // stays within the threads kept, where a thread per fetch would make two a song.
+    for (int round = 0; round < 5; ++round)
+        ASSERT_TRUE(changes()) << round << ::testing::PrintToString(events);
+    EXPECT_LE(*made, GStreamerQueuePlayer::keptThreads + StreamHeads::transferThreads)
+        << "threads made over twenty network song changes";
+}
+
 // Each pick of a song whose open() never returns (its share stopped answering) leaves a playbin
 // behind that waits for it, and a look at its file. The opens and the looks at one place hold a
 // bounded number of threads; a playbin picked over before its open began never starts one, and
