@@ -31,7 +31,12 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
     server.get("/whole-small", [&](const httplib::Request&, httplib::Response& response) {
         answerIgnoringRange(response, 200, "audio/mpeg", small);
     });
-    server.get("/gone", [](const httplib::Request&, httplib::Response& response) {
+    // A refusal waits until its head's address was taken: a head already refused is given to
+    // no playbin, and could not be found by it.
+    std::promise<void> goneAsked;
+    std::shared_future<void> goneAnswers = goneAsked.get_future().share();
+    server.get("/gone", [goneAnswers](const httplib::Request&, httplib::Response& response) {
+        goneAnswers.wait();
         response.status = 404;
     });
     StreamHeads heads;
@@ -53,6 +58,7 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
         heads.fetch(++id, url);
         const std::string address = heads.addressFor(id, url);
         auto head = StreamHeads::find(address);
+        if (each.path == "/gone") goneAsked.set_value();
         ASSERT_NE(head, nullptr);
         ASSERT_TRUE(head->wait({}));
         EXPECT_EQ(head->usable(), each.usable);
