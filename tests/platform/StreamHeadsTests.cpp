@@ -81,7 +81,8 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
     // more of it held than the stream's buffer takes.
     for (const std::string path : {"/ranged", "/whole-large"}) {
         SCOPED_TRACE(path);
-        HttpByteStream rest(*heads.transfers(), server.url(path), StreamHeads::headBytes * 2, StreamHeads::streamBufferBytes);
+        HttpByteStream rest(*heads.transfers(), server.url(path), StreamHeads::headBytes * 2,
+                            StreamHeads::streamBufferBytes);
         std::string read;
         while (auto bytes = rest.read(64 << 10, {})) {
             if (bytes->empty()) break;
@@ -90,12 +91,13 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
         }
         EXPECT_TRUE(read == large.substr(StreamHeads::headBytes * 2)) << read.size();
         // The answer without ranges comes in chunks, its length untold.
-        EXPECT_EQ(rest.total(), path == "/ranged" ? std::optional<std::uint64_t>(large.size())
-                                                  : std::nullopt);
+        EXPECT_EQ(rest.total(),
+                  path == "/ranged" ? std::optional<std::uint64_t>(large.size()) : std::nullopt);
         EXPECT_EQ(rest.position(), large.size());
     }
     // A refusal is told by its status.
-    HttpByteStream gone(*heads.transfers(), server.url("/gone"), 10, StreamHeads::streamBufferBytes);
+    HttpByteStream gone(*heads.transfers(), server.url("/gone"), 10,
+                        StreamHeads::streamBufferBytes);
     try {
         gone.read(1, {});
         ADD_FAILURE() << "a refused stream read as bytes";
