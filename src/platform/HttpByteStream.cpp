@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <utility>
-#include <thread>
 
 namespace velto {
 
@@ -169,9 +168,14 @@ struct HttpByteStream::State {
     }
 };
 
-HttpByteStream::HttpByteStream(std::string url, std::uint64_t offset, std::size_t bufferBytes)
+HttpByteStream::HttpByteStream(TransferThreads& transfers, std::string url, std::uint64_t offset,
+                               std::size_t bufferBytes)
     : state_(std::make_shared<State>(std::move(url), offset, std::max<std::size_t>(bufferBytes, 1))) {
-    std::thread([state = state_] { state->run(); }).detach();
+    if (!transfers.run([state = state_] { state->run(); })) {
+        std::lock_guard lock(state_->mutex);
+        state_->ended = true;
+        state_->error = StreamFetchError{0, "no transfer thread"};
+    }
 }
 
 HttpByteStream::~HttpByteStream() {

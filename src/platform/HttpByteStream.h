@@ -8,17 +8,19 @@
 #include <string>
 
 #include "platform/StreamHeads.h"
+#include "platform/TransferThreads.h"
 
 namespace velto {
 
-// A network stream read from a byte on, by one request, on a thread of its own into a buffer of
+// A network stream read from a byte on, by one request, on a transfer thread into a buffer of
 // bounded size: the transfer waits while the buffer is full, so what is read ahead costs no more
 // memory however slowly it is played, and a late server's wait is paid once, not per request.
 // A server that ignores the range is read from its start and what comes before is skipped.
 // Dropping the stream stops it without waiting for the server.
 class HttpByteStream {
 public:
-    HttpByteStream(std::string url, std::uint64_t offset, std::size_t bufferBytes);
+    HttpByteStream(TransferThreads& transfers, std::string url, std::uint64_t offset,
+                   std::size_t bufferBytes);
     ~HttpByteStream();
     HttpByteStream(const HttpByteStream&) = delete;
     HttpByteStream& operator=(const HttpByteStream&) = delete;

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <charconv>
 #include <map>
-#include <thread>
 
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
@@ -100,10 +99,10 @@ bool StreamHead::usable() const {
     return bytes_ && (bytes_->ranged || (bytes_->total && *bytes_->total == bytes_->bytes.size()));
 }
 
-// On a thread of its own, which holds the head: a server that never answers holds nothing of
-// the player's, and the thread ends within moments of the head's cancellation.
+// On a transfer thread, which holds the head: a server that never answers holds nothing of the
+// player's, and the thread is free within moments of the head's cancellation.
 void StreamHead::start() {
-    std::thread([head = shared_from_this(), stop = stop_.get_token()] {
+    auto fetch = [head = shared_from_this(), stop = stop_.get_token()] {
         std::shared_ptr<const StreamBytes> bytes;
         std::optional<StreamFetchError> error;
         try {
@@ -117,18 +116,31 @@ void StreamHead::start() {
         } catch (const std::exception& failure) {
             error = StreamFetchError{0, failure.what()};
         }
-        {
-            std::lock_guard lock(head->mutex_);
-            head->done_ = true;
-            head->bytes_ = std::move(bytes);
-            head->error_ = std::move(error);
-        }
-        head->ended_.notify_all();
-    }).detach();
+        head->finish(std::move(bytes), std::move(error));
+    };
+    if (!transfers_->run(std::move(fetch))) {
+        Log::error(logCategory, "No thread to fetch a song's first data ahead");
+        finish(nullptr, StreamFetchError{0, "no transfer thread"});
+    }
 }
+
+void StreamHead::finish(std::shared_ptr<const StreamBytes> bytes,
+                        std::optional<StreamFetchError> error) {
+    {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+        bytes_ = std::move(bytes);
+        error_ = std::move(error);
+    }
+    ended_.notify_all();
+}
+
+StreamHeads::StreamHeads(TransferThreads::StartThread startThread)
+    : transfers_(std::make_shared<TransferThreads>(std::move(startThread), transferThreads)) {}
 
 StreamHeads::~StreamHeads() {
     keepOnly({});
+    transfers_->close();
 }
 
 void StreamHeads::fetch(std::uint64_t id, const std::string& url) {
@@ -137,7 +149,7 @@ void StreamHeads::fetch(std::uint64_t id, const std::string& url) {
     if (std::any_of(heads_.begin(), heads_.end(), [&](const Held& held) { return held.id == id; }))
         return;
     auto head = std::make_shared<StreamHead>(
-        url, std::string(scheme) + "://" + std::to_string(++tokens));
+        url, std::string(scheme) + "://" + std::to_string(++tokens), transfers_);
     {
         std::lock_guard lock(registryMutex);
         registry()[head->token()] = head;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/TransferThreads.h"
+
 namespace velto {
 
 // Why a fetch of stream bytes failed, in the terms a media source reports: the answer's HTTP
@@ -32,13 +34,16 @@ struct StreamBytes {
 // they are in or `stop` is requested (CancellationError). Throws StreamFetchError.
 StreamBytes fetchStreamHead(const std::string& url, std::size_t length, std::stop_token stop);
 
-// The first bytes of a network stream, fetched ahead on a thread of their own so that its song
+// The first bytes of a network stream, fetched ahead on a transfer thread so that its song
 // starts without waiting on the server.
 class StreamHead : public std::enable_shared_from_this<StreamHead> {
 public:
-    StreamHead(std::string url, std::string token) : url_(std::move(url)), token_(std::move(token)) {}
+    StreamHead(std::string url, std::string token, std::shared_ptr<TransferThreads> transfers)
+        : url_(std::move(url)), token_(std::move(token)), transfers_(std::move(transfers)) {}
     const std::string& url() const { return url_; }
     const std::string& token() const { return token_; }
+    // The threads its song's transfers run on, the rest's too.
+    const std::shared_ptr<TransferThreads>& transfers() const { return transfers_; }
 
     // Waits until the fetch has ended; false if `stop` came first.
     bool wait(std::stop_token stop) const;
@@ -54,8 +59,11 @@ public:
     void cancel() { stop_.request_stop(); }
 
 private:
+    void finish(std::shared_ptr<const StreamBytes> bytes, std::optional<StreamFetchError> error);
+
     std::string url_;
     std::string token_;
+    std::shared_ptr<TransferThreads> transfers_;
     std::stop_source stop_;
     mutable std::mutex mutex_;
     mutable std::condition_variable_any ended_;
@@ -75,7 +83,12 @@ public:
     static constexpr std::size_t streamBufferBytes = 512 << 10;
     static constexpr const char* scheme = "veltohead";
 
-    StreamHeads() = default;
+    // The transfers of the current and the next song, each of which may be replaced by a seek
+    // while the one replaced ends.
+    static constexpr int transferThreads = 4;
+
+    // Transfer threads are started by `startThread` (std::thread when empty).
+    explicit StreamHeads(TransferThreads::StartThread startThread = {});
     ~StreamHeads();
     StreamHeads(const StreamHeads&) = delete;
     StreamHeads& operator=(const StreamHeads&) = delete;
@@ -85,6 +98,8 @@ public:
     // Drops the heads of every song but `keep`.
     void keepOnly(const std::set<std::uint64_t>& keep);
     std::size_t count() const;
+    // The threads the heads and the rest of their songs are fetched on.
+    const std::shared_ptr<TransferThreads>& transfers() const { return transfers_; }
 
     // The address a playbin reads song `id` by: its head's while that is fetched or usable,
     // else `url` itself.
@@ -97,6 +112,7 @@ private:
         std::uint64_t id;
         std::shared_ptr<StreamHead> head;
     };
+    std::shared_ptr<TransferThreads> transfers_;
     mutable std::mutex mutex_;
     std::vector<Held> heads_;
 };

@@ -31,7 +31,12 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
     server.get("/whole-small", [&](const httplib::Request&, httplib::Response& response) {
         answerIgnoringRange(response, 200, "audio/mpeg", small);
     });
-    server.get("/gone", [](const httplib::Request&, httplib::Response& response) {
+    // A refusal waits until its head's address was taken: a head already refused is given to
+    // no playbin, and could not be found by it.
+    std::promise<void> goneAsked;
+    std::shared_future<void> goneAnswers = goneAsked.get_future().share();
+    server.get("/gone", [goneAnswers](const httplib::Request&, httplib::Response& response) {
+        goneAnswers.wait();
         response.status = 404;
     });
     StreamHeads heads;
@@ -53,6 +58,7 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
         heads.fetch(++id, url);
         const std::string address = heads.addressFor(id, url);
         auto head = StreamHeads::find(address);
+        if (each.path == "/gone") goneAsked.set_value();
         ASSERT_NE(head, nullptr);
         ASSERT_TRUE(head->wait({}));
         EXPECT_EQ(head->usable(), each.usable);
@@ -75,7 +81,8 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
     // more of it held than the stream's buffer takes.
     for (const std::string path : {"/ranged", "/whole-large"}) {
         SCOPED_TRACE(path);
-        HttpByteStream rest(server.url(path), StreamHeads::headBytes * 2, StreamHeads::streamBufferBytes);
+        HttpByteStream rest(*heads.transfers(), server.url(path), StreamHeads::headBytes * 2,
+                            StreamHeads::streamBufferBytes);
         std::string read;
         while (auto bytes = rest.read(64 << 10, {})) {
             if (bytes->empty()) break;
@@ -84,12 +91,13 @@ TEST(StreamHeadsTest, AHeadIsBoundedAndTellsWhetherTheRestCanBeFetched) {
         }
         EXPECT_TRUE(read == large.substr(StreamHeads::headBytes * 2)) << read.size();
         // The answer without ranges comes in chunks, its length untold.
-        EXPECT_EQ(rest.total(), path == "/ranged" ? std::optional<std::uint64_t>(large.size())
-                                                  : std::nullopt);
+        EXPECT_EQ(rest.total(),
+                  path == "/ranged" ? std::optional<std::uint64_t>(large.size()) : std::nullopt);
         EXPECT_EQ(rest.position(), large.size());
     }
     // A refusal is told by its status.
-    HttpByteStream gone(server.url("/gone"), 10, StreamHeads::streamBufferBytes);
+    HttpByteStream gone(*heads.transfers(), server.url("/gone"), 10,
+                        StreamHeads::streamBufferBytes);
     try {
         gone.read(1, {});
         ADD_FAILURE() << "a refused stream read as bytes";

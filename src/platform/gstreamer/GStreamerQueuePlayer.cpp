@@ -29,7 +29,7 @@ GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options
       teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)),
       threads_(std::make_shared<PlaybinThreads>(options_.startThread, maxThreadsPerPlace,
                                                 keptThreads)),
-      heads_(std::make_shared<StreamHeads>()) {
+      heads_(std::make_shared<StreamHeads>(options_.startThread)) {
     teardowns_->owner = static_cast<PlaybinOwner*>(this);
     ensureGStreamer();
     registerStreamHeadSource();

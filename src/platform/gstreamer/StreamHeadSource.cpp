@@ -177,12 +177,12 @@ GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** o
         data = head->bytes.substr(offset - head->offset, size);
         // The rest is asked for as soon as the head is being played.
         if (!reader.rest && (!total || headEnd < *total))
-            reader.rest = std::make_unique<HttpByteStream>(reader.head->url(), headEnd,
+            reader.rest = std::make_unique<HttpByteStream>(*reader.head->transfers(), reader.head->url(), headEnd,
                                                            StreamHeads::streamBufferBytes);
     } else {
         // A seek elsewhere abandons the request under way, answered or not, for one from there.
         if (!reader.rest || reader.rest->position() != offset)
-            reader.rest = std::make_unique<HttpByteStream>(reader.head->url(), offset,
+            reader.rest = std::make_unique<HttpByteStream>(*reader.head->transfers(), reader.head->url(), offset,
                                                            StreamHeads::streamBufferBytes);
         for (bool again = true;; again = false) {
             try {
@@ -196,7 +196,7 @@ GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** o
                     postError(base, error);
                     return GST_FLOW_ERROR;
                 }
-                reader.rest = std::make_unique<HttpByteStream>(reader.head->url(), offset,
+                reader.rest = std::make_unique<HttpByteStream>(*reader.head->transfers(), reader.head->url(), offset,
                                                                StreamHeads::streamBufferBytes);
             }
         }

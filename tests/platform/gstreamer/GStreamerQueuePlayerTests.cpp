@@ -27,6 +27,7 @@
 #include "support/FakeHttpServer.h"
 #include "support/RangeIgnoringAnswer.h"
 #include "support/TempDir.h"
+#include "support/ThreadStarts.h"
 #include "support/WavFile.h"
 
 // Finds the playbin a player made last, through the tracing hooks that any tracer object may
@@ -1901,6 +1902,45 @@ TEST_F(GStreamerQueuePlayerTest, ASongChangeMakesNoThread) {
     const int kept = *made;
     for (int round = 0; round < 3; ++round) ASSERT_TRUE(changes()) << round;
     EXPECT_EQ(*made - kept, 0) << "threads made over nine song changes";
+}
+
+// Nor does a change between network songs: their first data fetched ahead and the rest streamed
+// run on a few transfer threads the player keeps, not on one per fetch. Counted in the whole
+// process, as a transfer may start its thread by any means.
+TEST_F(GStreamerQueuePlayerTest, ANetworkSongChangeMakesNoThread) {
+    auto path = dir.path() / "song.wav";
+    writeWavFile(path, 0.3);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    FakeHttpServer server;
+    server.get("/song.wav", [content = body.str()](const httplib::Request&,
+                                                   httplib::Response& response) {
+        response.set_content(content, "audio/wav");
+    });
+    makePlayer("fakesink sync=true");
+    player->play();
+    // Each song queued behind the one playing, as the program queues the next, then a skip.
+    int played = 0;
+    auto changes = [&] {
+        for (int i = 0; i < 3; ++i) {
+            const std::string label = "s" + std::to_string(++played);
+            player->insert(named(label, server.url("/song.wav")));
+            if (!waitFor("current " + label)) return false;
+        }
+        player->insert(named("skipped", server.url("/song.wav")));
+        player->advanceToNextItem();
+        return waitFor("current skipped");
+    };
+    ASSERT_TRUE(changes()) << ::testing::PrintToString(events);  // the kept threads are made here
+    ASSERT_TRUE(changes()) << ::testing::PrintToString(events);
+    const std::uint64_t before = threadsStarted();
+    for (int round = 0; round < 4; ++round)
+        ASSERT_TRUE(changes()) << round << ::testing::PrintToString(events);
+    // A kept thread may still be added the first time more transfers or playbin tasks overlap
+    // than before; a few at most, whatever the number of songs, where a thread per fetch makes
+    // two a song.
+    EXPECT_LE(threadsStarted() - before, std::uint64_t(StreamHeads::transferThreads))
+        << "threads made over sixteen network song changes";
 }
 
 // Each pick of a song whose open() never returns (its share stopped answering) leaves a playbin
