@@ -9,6 +9,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/HttpClient.h"
+
 namespace velto {
 
 namespace {
@@ -135,13 +137,9 @@ struct HttpByteStream::State {
         const std::string range = "Range: bytes=" + std::to_string(offset) + "-";
         headers = curl_slist_append(headers, range.c_str());
         curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        HttpSession::setTransportDefaults(handle);
         curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &State::onHeader);
         curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);

@@ -308,12 +308,8 @@ HttpResponse transferOnce(Slot& slot, const HttpRequest& request, const std::str
     char errorText[CURL_ERROR_SIZE] = {};
 
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    HttpSession::setTransportDefaults(easy);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (request.method == HttpRequest::Method::head) {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else {
@@ -454,6 +450,14 @@ HttpResponse HttpSession::perform(const HttpRequest& request, std::stop_token st
         url = std::move(next.url);
         origin = std::move(next.origin);
     }
+}
+
+void HttpSession::setTransportDefaults(void* easy) {
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
 }
 
 }  // namespace velto

@@ -94,6 +94,10 @@ public:
 
     static HttpSession& shared();
 
+    // What every transfer of the program sets on its curl handle (`easy`): no signals, http and
+    // https only, redirects included, and TLS verified.
+    static void setTransportDefaults(void* easy);
+
 private:
     struct State;
     State* state_;

@@ -38,12 +38,12 @@ std::optional<std::vector<std::uint32_t>> X11Stacking::above(std::uint32_t top) 
     return found;
 }
 
-std::vector<QRect> X11Stacking::shownFrames(const std::vector<std::uint32_t>& windows) {
+void X11Stacking::eachFrame(const std::vector<std::uint32_t>& windows, const FrameVisitor& visit) {
+    // All asked before any reply is read: one round trip, not one a window.
     std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> asked;
     asked.reserve(windows.size());
     for (std::uint32_t window : windows)
         asked.emplace_back(xcb_get_window_attributes(connection_, window), xcb_get_geometry(connection_, window));
-    std::vector<QRect> frames;
     for (std::size_t i = 0; i < windows.size(); ++i) {
         auto* attributes = xcb_get_window_attributes_reply(connection_, asked[i].first, nullptr);
         auto* geometry = xcb_get_geometry_reply(connection_, asked[i].second, nullptr);
@@ -51,38 +51,29 @@ std::vector<QRect> X11Stacking::shownFrames(const std::vector<std::uint32_t>& wi
             const QRect frame = outer(geometry->x, geometry->y, geometry->width, geometry->height,
                                       geometry->border_width);
             learn(windows[i], frame);
-            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-                attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT)
-                frames.push_back(frame);
+            const bool drawn = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+                               attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT;
+            visit(windows[i], frame, drawn, attributes && attributes->override_redirect);
         }
         std::free(attributes);
         std::free(geometry);
     }
+}
+
+std::vector<QRect> X11Stacking::shownFrames(const std::vector<std::uint32_t>& windows) {
+    std::vector<QRect> frames;
+    eachFrame(windows, [&](std::uint32_t, QRect frame, bool drawn, bool) {
+        if (drawn) frames.push_back(frame);
+    });
     return frames;
 }
 
 std::optional<std::uint32_t> X11Stacking::highestOver(const std::vector<std::uint32_t>& windows, QRect area) {
-    std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> asked;
-    asked.reserve(windows.size());
-    for (std::uint32_t window : windows)
-        asked.emplace_back(xcb_get_window_attributes(connection_, window), xcb_get_geometry(connection_, window));
     std::optional<std::uint32_t> found;
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        auto* attributes = xcb_get_window_attributes_reply(connection_, asked[i].first, nullptr);
-        auto* geometry = xcb_get_geometry_reply(connection_, asked[i].second, nullptr);
-        if (geometry) {
-            const QRect frame = outer(geometry->x, geometry->y, geometry->width, geometry->height,
-                                      geometry->border_width);
-            learn(windows[i], frame);
-            const bool own = ownMask_ != 0 && (windows[i] & ~ownMask_) == ownBase_;
-            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-                attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT && !attributes->override_redirect && !own &&
-                frame.intersects(area))
-                found = windows[i];
-        }
-        std::free(attributes);
-        std::free(geometry);
-    }
+    eachFrame(windows, [&](std::uint32_t window, QRect frame, bool drawn, bool overAll) {
+        const bool own = ownMask_ != 0 && (window & ~ownMask_) == ownBase_;
+        if (drawn && !overAll && !own && frame.intersects(area)) found = window;
+    });
     return found;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QRect>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -41,6 +42,10 @@ class X11Stacking {
     bool concerns(const xcb_generic_event_t* event);
 
   private:
+    // Each of `windows` whose frame the server gives: (window, frame on the root, shown and drawn,
+    // override-redirect).
+    using FrameVisitor = std::function<void(std::uint32_t, QRect, bool, bool)>;
+    void eachFrame(const std::vector<std::uint32_t>& windows, const FrameVisitor& visit);
     bool meets(std::uint32_t window) const;
     void learn(std::uint32_t window, QRect frame) { frames_[window] = frame; }
 
