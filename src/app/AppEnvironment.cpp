@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/NotchControllerFactory.h"
 #include "foundation/Log.h"
 #include "foundation/files/Paths.h"
 #include "foundation/files/UserDefaults.h"
@@ -72,6 +73,10 @@ AppEnvironment AppEnvironment::system(MainQueue& mainQueue, std::shared_ptr<File
         [](std::function<void()> job) { WorkerPool::shared().submit(std::move(job)); });
     // For as long as the player lives: it owns the observer, and the observer the returner.
     player->addCurrentItemObserver([returner](const PlayerItemPtr&) { returner->request(); });
+    if (notchFactory)
+        returner->addCollector([factory = std::weak_ptr(notchFactory)] {
+            if (auto notch = factory.lock()) notch->collectGarbage();
+        });
     environment.player = std::move(player);
     environment.freedMemory = std::move(returner);
     auto mpris = std::make_shared<MprisNowPlayingCenter>(mainQueue);

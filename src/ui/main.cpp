@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
-#include <QPointer>
 #include <QQmlEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
@@ -11,7 +10,6 @@
 
 #include "app/AppEnvironment.h"
 #include "app/MacAppModel.h"
-#include "foundation/FreedMemoryReturner.h"
 #include "foundation/Log.h"
 #include "foundation/QtMainQueue.h"
 #include "foundation/SaveOnExit.h"
@@ -105,10 +103,6 @@ int main(int argc, char** argv) {
                 [] { emit velto::PanelNotifications::shared().veltoOpenStatusPanel(); },
                 [&delegate] { return delegate.notchFrame(); });
             auto environment = velto::AppEnvironment::system(mainQueue, std::move(files), std::move(notch));
-            // Its views leave garbage with each change of what plays.
-            environment.freedMemory->addCollector([engine = QPointer<QQmlEngine>(&notchEngine)] {
-                if (engine) engine->collectGarbage();
-            });
             return std::make_unique<velto::MacAppModel>(std::move(environment));
         },
         [](velto::MacAppModel*, velto::MacStatusPanel* panel) {

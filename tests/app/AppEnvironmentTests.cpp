@@ -5,9 +5,9 @@
 
 #include "app/AppEnvironment.h"
 #include "app/MacAppModel.h"
+#include "AppModelFixture.h"
 #include "artwork/ArtworkService.h"
 #include "foundation/ManualMainQueue.h"
-#include "foundation/FreedMemoryReturner.h"
 #include "platform/PlayerItem.h"
 #include "platform/QueuePlayer.h"
 #include "support/TempDir.h"
@@ -51,17 +51,15 @@ TEST(AppEnvironmentTest, SystemEnvironmentBuildsTheGraphInTheXDGFolders) {
     for (const auto& [name, value] : variables) setenv(name, value.c_str(), 1);
     ManualMainQueue mainQueue;
     {
-        int collected = 0;
-        auto env = AppEnvironment::system(mainQueue, nullptr, nullptr);
+        auto notch = std::make_shared<RecordingNotchFactory>();
+        auto env = AppEnvironment::system(mainQueue, nullptr, notch);
         EXPECT_EQ(env.neteaseOrigin, "http://127.0.0.1:9");
         EXPECT_FALSE(env.rovozOrigin);  // plain http off loopback is refused
-        // Each song change hands the freed memory back, the views' script engines collected
-        // first: the player's streaming threads are new with every song.
-        ASSERT_TRUE(env.freedMemory);
-        env.freedMemory->addCollector([&collected] { ++collected; });
+        // Each song change hands the freed memory back, the notch views' script engine collected
+        // first.
         env.player->insert(
             std::make_shared<PlayerItem>("file://" + (dir.path() / "gone.mp3").string()));
-        EXPECT_TRUE(mainQueue.runUntil([&] { return collected > 0; }));
+        EXPECT_TRUE(mainQueue.runUntil([&] { return notch->collected > 0; }));
         env.player->removeAllItems();
         mainQueue.runPending();
         MacAppModel model(std::move(env));

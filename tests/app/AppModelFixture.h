@@ -42,7 +42,9 @@ class RecordingNotchFactory final : public NotchControllerFactory {
         ++made;
         return std::make_unique<RecordingNotch>(calls);
     }
+    void collectGarbage() override { ++collected; }
     int made = 0;
+    int collected = 0;
     std::vector<std::string> calls;
 };
 

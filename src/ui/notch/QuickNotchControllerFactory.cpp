@@ -37,6 +37,10 @@ class ModelFavorites final : public TrackListActions {
 QuickNotchControllerFactory::QuickNotchControllerFactory(QQmlEngine* engine, std::function<void()> openStatusPanel)
     : engine_(engine), openStatusPanel_(std::move(openStatusPanel)) {}
 
+void QuickNotchControllerFactory::collectGarbage() {
+    if (engine_) engine_->collectGarbage();
+}
+
 std::unique_ptr<NotchController> QuickNotchControllerFactory::make(MacAppModel& model) {
     MainQueue& queue = *model.environment().mainQueue;
     // The model owns the controller, which owns the panel and everything below it.

@@ -3,9 +3,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/NotchControllerFactory.h"
+#include <QPointer>
+#include <QQmlEngine>
 
-class QQmlEngine;
+#include "app/NotchControllerFactory.h"
 
 namespace velto {
 
@@ -16,9 +17,10 @@ class QuickNotchControllerFactory final : public NotchControllerFactory {
     QuickNotchControllerFactory(QQmlEngine* engine, std::function<void()> openStatusPanel);
 
     std::unique_ptr<NotchController> make(MacAppModel& model) override;
+    void collectGarbage() override;
 
   private:
-    QQmlEngine* engine_;
+    QPointer<QQmlEngine> engine_;
     std::function<void()> openStatusPanel_;
 };
 
