@@ -37,32 +37,6 @@ class PlaybackMediaPrefixProbeTest : public ::testing::Test {
     }
 };
 
-// The error a probe failure carries under its network failure.
-std::exception_ptr underlyingOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const SourceError& error) {
-        EXPECT_EQ(error.kind(), SourceError::Kind::network);
-        return error.underlying();
-    }
-    ADD_FAILURE() << "expected a network failure";
-    return {};
-}
-
-// The code of the HttpError under the network failure `work` throws.
-HttpError::Code underlyingCodeOf(const std::function<void()>& work) {
-    if (const auto error = underlyingOf(work)) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const HttpError& failure) {
-            return failure.code();
-        } catch (...) {
-        }
-    }
-    ADD_FAILURE() << "no HttpError underneath";
-    return HttpError::Code::other;
-}
-
 TEST_F(PlaybackMediaPrefixProbeTest, ShortRangeAnswerEndsBeforeTheCap) {
     server.get("/a.mp3", [](const httplib::Request&, httplib::Response& response) {
         response.status = 206;
@@ -129,7 +103,7 @@ TEST_F(PlaybackMediaPrefixProbeTest, PlainProbeFollowsWebRedirectsOnly) {
 
     for (const std::string target : {"file:///etc/passwd", "ftp://127.0.0.1/a.mp3"}) {
         redirect("/away", target);
-        EXPECT_EQ(underlyingCodeOf([&] { client.probe(rangeRequest("/away"), 64, 8.0, {}); }),
+        EXPECT_EQ(httpCodeUnder([&] { client.probe(rangeRequest("/away"), 64, 8.0, {}); }),
                   HttpError::Code::redirectRefused)
             << target;
     }
@@ -158,7 +132,7 @@ TEST_F(PlaybackMediaPrefixProbeTest, SameOriginProbeNeedsAnAddress) {
 TEST_F(PlaybackMediaPrefixProbeTest, SilentServerHitsTheDeadline) {
     server.get("/hang",
                [&](const httplib::Request&, httplib::Response&) { server.hangUntilStopped(); });
-    EXPECT_EQ(underlyingCodeOf([&] { client.probe(rangeRequest("/hang"), 64, 0.2, {}); }),
+    EXPECT_EQ(httpCodeUnder([&] { client.probe(rangeRequest("/hang"), 64, 0.2, {}); }),
               HttpError::Code::timedOut);
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/HttpClient.h"
 #include "sources/model/SourceError.h"
 
 namespace velto {
@@ -27,6 +28,34 @@ inline std::string sourceErrorOf(const std::function<void()>& work,
     }
     ADD_FAILURE() << "no error thrown";
     return {};
+}
+
+// What the network failure ("网络失败") that `work` throws carries underneath; a failure when it
+// throws none.
+inline std::exception_ptr underlyingOf(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const SourceError& error) {
+        EXPECT_EQ(error.kind(), SourceError::Kind::network) << error.what();
+        EXPECT_STREQ(error.what(), "网络失败");
+        return error.underlying();
+    }
+    ADD_FAILURE() << "expected a network failure";
+    return {};
+}
+
+// The code of the HttpError under the network failure `work` throws.
+inline HttpError::Code httpCodeUnder(const std::function<void()>& work) {
+    if (const auto error = underlyingOf(work)) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const HttpError& failure) {
+            return failure.code();
+        } catch (...) {
+        }
+    }
+    ADD_FAILURE() << "no HttpError underneath";
+    return HttpError::Code::other;
 }
 
 }  // namespace velto
