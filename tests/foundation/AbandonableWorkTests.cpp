@@ -40,6 +40,15 @@ class Share {
     // A read holds on a copy, which outlives the share.
     std::shared_future<void> released() const { return released_; }
 
+    // A read held by the share that first asks its caller to stop, as a caller giving up would.
+    auto stoppingItsCaller(std::stop_source& caller) const {
+        return [&caller, released = released()](std::stop_token) {
+            caller.request_stop();
+            hold(released);
+            return 0;
+        };
+    }
+
   private:
     std::promise<void> promise_;
     std::shared_future<void> released_ = promise_.get_future().share();
@@ -177,13 +186,9 @@ TEST(AbandonableWork, ReadsHeldOnOneStalledPlaceLeaveOtherPlacesFree) {
 
     for (int i = 0; i < 12; ++i) {
         std::stop_source caller;
-        auto read = [&caller, released = share.released()](std::stop_token) {
-            caller.request_stop();
-            hold(released);
-            return 0;
-        };
         auto asked = std::async(std::launch::async, [&] {
-            return work.run<int>(caller.get_token(), read, stalled + std::to_string(i) + ".mp3");
+            return work.run<int>(caller.get_token(), share.stoppingItsCaller(caller),
+                                 stalled + std::to_string(i) + ".mp3");
         });
         // The caller leaves as soon as its read is held, or while it waits its turn.
         ASSERT_TRUE(eventually([&] {
@@ -216,12 +221,7 @@ TEST(AbandonableWork, AWaitForRoomEndsWithItsCallerOrWhenAHeldReadEnds) {
     const std::string place = "/proc/velto-stalled-share/";
     {
         std::stop_source caller;
-        auto held = [&caller, released = share.released()](std::stop_token) {
-            caller.request_stop();
-            hold(released);
-            return 0;
-        };
-        EXPECT_THROW(work.run<int>(caller.get_token(), held, place + "held.mp3"),
+        EXPECT_THROW(work.run<int>(caller.get_token(), share.stoppingItsCaller(caller), place + "held.mp3"),
                      CancellationError);
     }
     const auto quick = [](std::stop_token) { return 7; };

@@ -11,6 +11,7 @@
 #include "sources/netease/NetEaseWebClient.h"
 #include "sources/resolving/NetEasePlaybackResolver.h"
 #include "support/FakeHttpServer.h"
+#include "support/SourceErrorOf.h"
 
 namespace velto {
 namespace {
@@ -60,13 +61,8 @@ TEST(AlternatePlaybackURLResolverTest, AnyPreferredFailureHandsOverAtTheSameQual
 
 TEST(AlternatePlaybackURLResolverTest, BothFailuresAreJoinedUnderTheirLabels) {
     Chain chain(failing("A"), failing("B"));
-    try {
-        chain.resolver.musicURL(makeTrack(MusicSource::wy, "1"), Quality::high, {});
-        FAIL() << "expected a failure";
-    } catch (const SourceError& error) {
-        EXPECT_EQ(error.kind(), SourceError::Kind::source);
-        EXPECT_EQ(error.message(), "脚本解析：A；备用解析：B");
-    }
+    EXPECT_EQ(sourceErrorOf([&] { chain.resolver.musicURL(makeTrack(MusicSource::wy, "1"), Quality::high, {}); }),
+              "脚本解析：A；备用解析：B");
 }
 
 TEST(AlternatePlaybackURLResolverTest, JoinedMessageUsesDescriptionsOfAnyKind) {

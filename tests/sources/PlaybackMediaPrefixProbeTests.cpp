@@ -11,6 +11,7 @@
 #include "sources/resolving/URLSessionPlaybackHTTPClient.h"
 #include "support/FakeHttpServer.h"
 #include "support/RangeIgnoringAnswer.h"
+#include "support/SourceErrorOf.h"
 
 namespace velto {
 namespace {
@@ -35,18 +36,6 @@ class PlaybackMediaPrefixProbeTest : public ::testing::Test {
         });
     }
 };
-
-// The error a probe failure carries under its network failure.
-std::exception_ptr underlyingOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const SourceError& error) {
-        EXPECT_EQ(error.kind(), SourceError::Kind::network);
-        return error.underlying();
-    }
-    ADD_FAILURE() << "expected a network failure";
-    return {};
-}
 
 TEST_F(PlaybackMediaPrefixProbeTest, ShortRangeAnswerEndsBeforeTheCap) {
     server.get("/a.mp3", [](const httplib::Request&, httplib::Response& response) {
@@ -114,14 +103,9 @@ TEST_F(PlaybackMediaPrefixProbeTest, PlainProbeFollowsWebRedirectsOnly) {
 
     for (const std::string target : {"file:///etc/passwd", "ftp://127.0.0.1/a.mp3"}) {
         redirect("/away", target);
-        auto error = underlyingOf([&] { client.probe(rangeRequest("/away"), 64, 8.0, {}); });
-        try {
-            std::rethrow_exception(error);
-        } catch (const HttpError& failure) {
-            EXPECT_EQ(failure.code(), HttpError::Code::redirectRefused) << target;
-        } catch (...) {
-            ADD_FAILURE() << "unexpected error for " << target;
-        }
+        EXPECT_EQ(httpCodeUnder([&] { client.probe(rangeRequest("/away"), 64, 8.0, {}); }),
+                  HttpError::Code::redirectRefused)
+            << target;
     }
 }
 
@@ -132,14 +116,8 @@ TEST_F(PlaybackMediaPrefixProbeTest, SameOriginProbeRefusesRedirectsOffItsOrigin
     // A plain-http start is no https origin, so even a redirect to the same server is refused.
     redirect("/a.mp3", server.url("/b.mp3"));
     auto error = underlyingOf([&] { client.probeSameOrigin(rangeRequest("/a.mp3"), 64, 8.0, {}); });
-    try {
-        std::rethrow_exception(error);
-    } catch (const SourceError& refusal) {
-        EXPECT_EQ(refusal.kind(), SourceError::Kind::source);
-        EXPECT_EQ(refusal.message(), "脚本接口跳转到了未授权的地址");
-    } catch (...) {
-        ADD_FAILURE() << "unexpected underlying error";
-    }
+    ASSERT_TRUE(error);
+    EXPECT_EQ(sourceErrorOf([&] { std::rethrow_exception(error); }), "脚本接口跳转到了未授权的地址");
     EXPECT_EQ(server.requestCount(), 1u);
 
     // Without redirects the same-origin probe answers like the plain one.
@@ -147,27 +125,15 @@ TEST_F(PlaybackMediaPrefixProbeTest, SameOriginProbeRefusesRedirectsOffItsOrigin
 }
 
 TEST_F(PlaybackMediaPrefixProbeTest, SameOriginProbeNeedsAnAddress) {
-    PlaybackHTTPRequest request;
-    try {
-        client.probeSameOrigin(request, 64, 8.0, {});
-        FAIL() << "expected a failure";
-    } catch (const SourceError& error) {
-        EXPECT_EQ(error.kind(), SourceError::Kind::source);
-        EXPECT_EQ(error.message(), "脚本请求地址无效");
-    }
+    EXPECT_EQ(sourceErrorOf([&] { client.probeSameOrigin(PlaybackHTTPRequest(), 64, 8.0, {}); }),
+              "脚本请求地址无效");
 }
 
 TEST_F(PlaybackMediaPrefixProbeTest, SilentServerHitsTheDeadline) {
     server.get("/hang",
                [&](const httplib::Request&, httplib::Response&) { server.hangUntilStopped(); });
-    auto error = underlyingOf([&] { client.probe(rangeRequest("/hang"), 64, 0.2, {}); });
-    try {
-        std::rethrow_exception(error);
-    } catch (const HttpError& failure) {
-        EXPECT_EQ(failure.code(), HttpError::Code::timedOut);
-    } catch (...) {
-        ADD_FAILURE() << "unexpected underlying error";
-    }
+    EXPECT_EQ(httpCodeUnder([&] { client.probe(rangeRequest("/hang"), 64, 0.2, {}); }),
+              HttpError::Code::timedOut);
 }
 
 TEST_F(PlaybackMediaPrefixProbeTest, CancellationEndsAHungProbe) {

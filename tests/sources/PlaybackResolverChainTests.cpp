@@ -19,6 +19,7 @@
 #include "support/RangeIgnoringAnswer.h"
 #include "support/ScriptedChkszNetEase.h"
 #include "support/TempDir.h"
+#include "support/SourceErrorOf.h"
 
 namespace velto {
 namespace {
@@ -81,13 +82,11 @@ TEST_F(PlaybackResolverChainTest, LocalSongsReachOnlyTheFallback) {
     std::ofstream(file) << "ID3";
     EXPECT_EQ(chain.musicURL(testing::makeTrack(MusicSource::local, file.string()), Quality::master, {}),
               "file://" + file.string());
-    try {
-        chain.musicURL(testing::makeTrack(MusicSource::local, (dir.path() / "b.mp3").string()), Quality::high,
-                       {});
-        FAIL() << "expected a failure";
-    } catch (const SourceError& error) {
-        EXPECT_EQ(error.message(), "本地音频文件不存在或已移动: b.mp3");
-    }
+    EXPECT_EQ(sourceErrorOf([&] {
+                  chain.musicURL(testing::makeTrack(MusicSource::local, (dir.path() / "b.mp3").string()),
+                                 Quality::high, {});
+              }, std::nullopt),
+              "本地音频文件不存在或已移动: b.mp3");
     EXPECT_EQ(server.requestCount(), 0u);
 }
 

@@ -22,6 +22,7 @@
 #include "support/ScriptedChkszNetEase.h"
 #include "support/StalledShare.h"
 #include "support/TempDir.h"
+#include "support/SourceErrorOf.h"
 
 namespace velto {
 namespace {
@@ -207,13 +208,9 @@ TEST(PlaybackURLResolverWiringTest, BuiltInServiceClientAsksForTheKey) {
                                  std::make_shared<InMemoryCredentialStore>(),
                                  std::make_shared<ChkszCircuitBreaker>(),
                                  std::make_shared<PlaybackURLCache>(1200));
-    try {
-        resolver.musicURL(makeTrack(), Quality::high, {});
-        FAIL() << "expected a failure";
-    } catch (const SourceError& error) {
-        EXPECT_EQ(error.kind(), SourceError::Kind::credentialRequired);
-        EXPECT_EQ(error.message(), "未配置第三方音源凭据，暂不可用");
-    }
+    EXPECT_EQ(sourceErrorOf([&] { resolver.musicURL(makeTrack(), Quality::high, {}); },
+                            SourceError::Kind::credentialRequired),
+              "未配置第三方音源凭据，暂不可用");
 }
 
 class LocalFileTest : public ::testing::Test {

@@ -13,17 +13,6 @@
 namespace velto {
 namespace {
 
-HttpError::Code underlyingCode(const SourceError& error) {
-    try {
-        std::rethrow_exception(error.underlying());
-    } catch (const HttpError& http) {
-        return http.code();
-    } catch (...) {
-    }
-    ADD_FAILURE() << "no HttpError underneath";
-    return HttpError::Code::other;
-}
-
 class URLSessionPlaybackHTTPClientTest : public ::testing::Test {
   protected:
     FakeHttpServer server;
@@ -39,15 +28,7 @@ class URLSessionPlaybackHTTPClientTest : public ::testing::Test {
     }
     // The network failure of a request, with the code of the error underneath.
     HttpError::Code networkFailureOf(const PlaybackHTTPRequest& request) {
-        try {
-            client.send(request, {});
-        } catch (const SourceError& error) {
-            EXPECT_EQ(error.kind(), SourceError::Kind::network);
-            EXPECT_STREQ(error.what(), "网络失败");
-            return underlyingCode(error);
-        }
-        ADD_FAILURE() << "the request did not fail";
-        return HttpError::Code::other;
+        return httpCodeUnder([&] { client.send(request, {}); });
     }
 };
 

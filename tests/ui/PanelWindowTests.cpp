@@ -27,6 +27,12 @@ void settle() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
 
+// An 800×600 desktop's tray at its bottom edge, and one under a bar at its top.
+const PanelPlacement::Anchor bottomTray{{0, 0, 800, 600}, PanelPlacement::Align::centre, 400,
+                                        PanelPlacement::Align::end, 570};
+const PanelPlacement::Anchor topTray{{0, 30, 800, 570}, PanelPlacement::Align::centre, 400,
+                                     PanelPlacement::Align::start, 26};
+
 // The delegate over the stand-in root. The panel gets the activation it asks for, as from a
 // window manager that allows it; another window can take it away.
 class PanelRules : public ::testing::Test {
@@ -132,8 +138,7 @@ TEST(PanelWindow, ResizesFromItsAnchor) {
     ViewHarness harness;
     PanelWindow window(panelFixtureRoot());
     ASSERT_TRUE(window.ensureRoot());
-    const PanelPlacement::Anchor anchor{{0, 0, 800, 600}, PanelPlacement::Align::centre, 400,
-                                        PanelPlacement::Align::end, 570};
+    const PanelPlacement::Anchor& anchor = bottomTray;
     window.showAt(anchor);
     settle();
     for (const auto& [height, frame] : {std::pair{155, QRect(210, 415, 380, 155)},
@@ -171,10 +176,6 @@ TEST(PanelWindow, HoldsThePageHeightOverABottomTrayWhileThePointerIsIn) {
     PanelWindow window(panelFixtureRoot());
     ASSERT_TRUE(window.ensureRoot());
     QQuickItem* root = window.rootItem();
-    const PanelPlacement::Anchor bottom{{0, 0, 800, 600}, PanelPlacement::Align::centre, 400,
-                                        PanelPlacement::Align::end, 570};
-    const PanelPlacement::Anchor top{{0, 30, 800, 570}, PanelPlacement::Align::centre, 400,
-                                     PanelPlacement::Align::start, 26};
     const auto enter = [&] {
         QEnterEvent entered(QPointF(190, 30), QPointF(190, 30), window.mapToGlobal(QPointF(190, 30)));
         QCoreApplication::sendEvent(&window, &entered);
@@ -196,7 +197,7 @@ TEST(PanelWindow, HoldsThePageHeightOverABottomTrayWhileThePointerIsIn) {
         window.grabWindow();
         settle();
     };
-    for (const auto& [anchor, held] : {std::pair{bottom, true}, {top, false}}) {
+    for (const auto& [anchor, held] : {std::pair{bottomTray, true}, {topTray, false}}) {
         const int most = anchor.area.height() - 16;
         const auto expected = [&](int height, bool holding) {
             return std::min(holding && held ? std::max(height, 480) : height, most);
@@ -256,12 +257,8 @@ Rectangle {
     MouseArea { width: 380; height: 60; onClicked: { root.opened += 1; root.pageOpen = true } }
     MouseArea { y: 60; width: 380; height: root.height - 60; onPressed: root.hits += 1 }
 })";
-    const PanelPlacement::Anchor bottom{{0, 0, 800, 600}, PanelPlacement::Align::centre, 400,
-                                        PanelPlacement::Align::end, 570};
-    const PanelPlacement::Anchor top{{0, 30, 800, 570}, PanelPlacement::Align::centre, 400,
-                                     PanelPlacement::Align::start, 26};
     for (const ulong later : {ulong(400), ulong(550), ulong(700), ulong(1000), ulong(5000)}) {
-        for (const auto& [anchor, moves] : {std::pair{bottom, true}, {top, false}}) {
+        for (const auto& [anchor, moves] : {std::pair{bottomTray, true}, {topTray, false}}) {
             const std::string at = std::to_string(later) + (moves ? " ms, bottom" : " ms, top");
             PanelWindow window({QUrl(QStringLiteral("qrc:/velto/fixture/PressFixture.qml")), source, {}});
             ASSERT_TRUE(window.ensureRoot());

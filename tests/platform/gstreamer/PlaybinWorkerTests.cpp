@@ -39,6 +39,16 @@ struct Gate {
         changed.notify_all();
         changed.wait(lock, [&] { return open; });
     }
+    // Tells it reached without stopping there.
+    void reach() {
+        std::lock_guard lock(mutex);
+        reached = true;
+        changed.notify_all();
+    }
+    bool wasReached() {
+        std::lock_guard lock(mutex);
+        return reached;
+    }
     void release() {
         std::lock_guard lock(mutex);
         open = true;
@@ -149,11 +159,7 @@ protected:
                 if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STATE_CHANGED) {
                     gst_message_parse_state_changed(message, &from, &to, nullptr);
                     if (from == GST_STATE_PAUSED && to == GST_STATE_READY) {
-                        {
-                            std::lock_guard lock(begun->mutex);
-                            begun->reached = true;
-                        }
-                        begun->changed.notify_all();
+                        begun->reach();
                         gate->release();
                     }
                 }
@@ -170,21 +176,12 @@ protected:
     bool stopBeginsOverSwitch() {
         stopped = true;
         worker->stop();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (;;) {
-            {
-                std::lock_guard lock(stopBegun->mutex);
-                if (stopBegun->reached) return true;
-            }
-            {
-                std::lock_guard lock(context->mutex);
-                if (context->stopsWaitingForSwitch > 0) break;
-            }
-            if (std::chrono::steady_clock::now() > deadline) return true;
-            std::this_thread::yield();
-        }
-        std::lock_guard lock(stopBegun->mutex);
-        return stopBegun->reached;
+        const bool waits = soon([&] {
+            if (stopBegun->wasReached()) return true;
+            std::lock_guard lock(context->mutex);
+            return context->stopsWaitingForSwitch > 0;
+        });
+        return !waits || stopBegun->wasReached();
     }
 
     // Asks the worker to stop the playbin; whether the stop began in time.
@@ -205,10 +202,51 @@ protected:
 
     // Whether the playbin stopped has been let go of in time.
     bool stoppedInTime() {
+        return soon([&] { return !teardowns->running(); });
+    }
+
+    // Whether `done` comes true within ten seconds, asked over and over.
+    static bool soon(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (teardowns->running() && std::chrono::steady_clock::now() < deadline)
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::yield();
-        return !teardowns->running();
+        }
+        return true;
+    }
+
+    GstState target() {
+        GST_OBJECT_LOCK(playbin);
+        const GstState state = GST_STATE_TARGET(playbin);
+        GST_OBJECT_UNLOCK(playbin);
+        return state;
+    }
+
+    // The playbin has paused on the first song, its start done.
+    void expectPaused() {
+        GstState state = GST_STATE_VOID_PENDING;
+        ASSERT_EQ(gst_element_get_state(playbin, &state, nullptr, 10 * GST_SECOND),
+                  GST_STATE_CHANGE_SUCCESS);
+        ASSERT_EQ(state, GST_STATE_PAUSED);
+    }
+
+    // Calls `seen` with each seek that reaches the sink's pad on its way up, on the thread that
+    // sends it and before it goes on.
+    void onSeek(std::function<void(GstEvent*)> seen) {
+        using Seen = std::function<void(GstEvent*)>;
+        GstElement* sink = nullptr;
+        g_object_get(playbin, "audio-sink", &sink, nullptr);
+        GstPad* pad = gst_element_get_static_pad(sink, "sink");
+        gst_object_unref(sink);
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM,
+            +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+                if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) (*static_cast<Seen*>(data))(event);
+                return GST_PAD_PROBE_OK;
+            },
+            new Seen(std::move(seen)), [](gpointer data) { delete static_cast<Seen*>(data); });
+        gst_object_unref(pad);
     }
 
     TempDir dir;
@@ -267,33 +305,10 @@ TEST_F(PlaybinWorkerTest, APlaybinAskedToStopStartsNoSwitch) {
 TEST_F(PlaybinWorkerTest, AStateAskedDuringASeekIsSetAfterIt) {
     writeWavFile(dir.path() / "a.wav", 2.0);
     worker->start();
-    auto target = [&] {
-        GST_OBJECT_LOCK(playbin);
-        const GstState target = GST_STATE_TARGET(playbin);
-        GST_OBJECT_UNLOCK(playbin);
-        return target;
-    };
-    const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (target() != GST_STATE_PAUSED && std::chrono::steady_clock::now() < started)
-        std::this_thread::yield();
-    GstState state = GST_STATE_VOID_PENDING;
-    ASSERT_EQ(gst_element_get_state(playbin, &state, nullptr, 10 * GST_SECOND),
-              GST_STATE_CHANGE_SUCCESS);
-    ASSERT_EQ(state, GST_STATE_PAUSED);
+    soon([&] { return target() == GST_STATE_PAUSED; });
+    ASSERT_NO_FATAL_FAILURE(expectPaused());
     auto seekHeld = std::make_shared<Gate>();
-    GstElement* sink = nullptr;
-    g_object_get(playbin, "audio-sink", &sink, nullptr);
-    GstPad* pad = gst_element_get_static_pad(sink, "sink");
-    gst_object_unref(sink);
-    gst_pad_add_probe(
-        pad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM,
-        +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
-            if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_SEEK)
-                (*static_cast<GatePtr*>(data))->pass();
-            return GST_PAD_PROBE_OK;
-        },
-        new GatePtr(seekHeld), [](gpointer data) { delete static_cast<GatePtr*>(data); });
-    gst_object_unref(pad);
+    onSeek([seekHeld](GstEvent*) { seekHeld->pass(); });
     worker->seek({1.0, 1.5, 1});
     ASSERT_TRUE(seekHeld->waitReached());
     auto asked = std::async(std::launch::async, [&] {
@@ -306,9 +321,7 @@ TEST_F(PlaybinWorkerTest, AStateAskedDuringASeekIsSetAfterIt) {
     asked.wait();
     EXPECT_TRUE(free) << "the state waited for the seek";
     EXPECT_EQ(whileHeld, GST_STATE_PAUSED) << "the state was set before the seek";
-    const auto set = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (target() != GST_STATE_PLAYING && std::chrono::steady_clock::now() < set)
-        std::this_thread::yield();
+    soon([&] { return target() == GST_STATE_PLAYING; });
     EXPECT_EQ(target(), GST_STATE_PLAYING) << "the state was lost";
     EXPECT_TRUE(stops());
 }
@@ -322,10 +335,7 @@ TEST_F(PlaybinWorkerTest, TheWorkRunsInOrderAndAQueuedSeekReplacesAnUnsentOne) {
     auto held = std::make_shared<Gate>();
     worker->post([held] { held->pass(); });
     ASSERT_TRUE(held->waitReached());
-    GstState state = GST_STATE_VOID_PENDING;
-    ASSERT_EQ(gst_element_get_state(playbin, &state, nullptr, 10 * GST_SECOND),
-              GST_STATE_CHANGE_SUCCESS);
-    ASSERT_EQ(state, GST_STATE_PAUSED);
+    ASSERT_NO_FATAL_FAILURE(expectPaused());
     struct Seen {
         std::mutex mutex;
         std::vector<std::string> done;
@@ -335,27 +345,11 @@ TEST_F(PlaybinWorkerTest, TheWorkRunsInOrderAndAQueuedSeekReplacesAnUnsentOne) {
         std::lock_guard lock(seen->mutex);
         seen->done.push_back(std::move(what));
     };
-    GstElement* sink = nullptr;
-    g_object_get(playbin, "audio-sink", &sink, nullptr);
-    GstPad* pad = gst_element_get_static_pad(sink, "sink");
-    gst_object_unref(sink);
-    gst_pad_add_probe(
-        pad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM,
-        +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
-            GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-            if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
-                gint64 start = 0;
-                gst_event_parse_seek(event, nullptr, nullptr, nullptr, nullptr, &start, nullptr,
-                                     nullptr);
-                auto& seen = **static_cast<std::shared_ptr<Seen>*>(data);
-                std::lock_guard lock(seen.mutex);
-                seen.done.push_back("seek " + std::to_string(start / (GST_SECOND / 10)));
-            }
-            return GST_PAD_PROBE_OK;
-        },
-        new std::shared_ptr<Seen>(seen),
-        [](gpointer data) { delete static_cast<std::shared_ptr<Seen>*>(data); });
-    gst_object_unref(pad);
+    onSeek([note](GstEvent* seek) {
+        gint64 start = 0;
+        gst_event_parse_seek(seek, nullptr, nullptr, nullptr, nullptr, &start, nullptr, nullptr);
+        note("seek " + std::to_string(start / (GST_SECOND / 10)));
+    });
     worker->post([note] { note("one"); });
     worker->seek({1.0, 0.5, 1});
     worker->post([note] { note("two"); });

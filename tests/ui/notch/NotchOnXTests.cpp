@@ -152,32 +152,28 @@ public:
         forgetDrawing();
         return docked_;
     }
-    // Whether the root's child `upper` is stacked above its child `lower`.
-    bool stackedAbove(xcb_window_t upper, xcb_window_t lower) {
+    // The root's children, bottom first.
+    std::vector<xcb_window_t> stack() {
         auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root()), nullptr);
-        int upperAt = -1, lowerAt = -1;
+        std::vector<xcb_window_t> children;
         if (tree) {
-            const xcb_window_t* children = xcb_query_tree_children(tree);
-            for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
-                if (children[i] == upper) upperAt = i;
-                if (children[i] == lower) lowerAt = i;
-            }
+            const xcb_window_t* first = xcb_query_tree_children(tree);
+            children.assign(first, first + xcb_query_tree_children_length(tree));
         }
         std::free(tree);
-        return upperAt >= 0 && lowerAt >= 0 && upperAt > lowerAt;
+        return children;
+    }
+    // Whether the root's child `upper` is stacked above its child `lower`.
+    bool stackedAbove(xcb_window_t upper, xcb_window_t lower) {
+        const auto children = stack();
+        const auto upperAt = std::find(children.begin(), children.end(), upper);
+        return upperAt != children.end() && std::find(children.begin(), upperAt, lower) != upperAt;
     }
     // The root's child stacked just above `window`, 0 when there is none.
     xcb_window_t above(xcb_window_t window) {
-        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root()), nullptr);
-        xcb_window_t found = 0;
-        if (tree) {
-            const xcb_window_t* children = xcb_query_tree_children(tree);
-            const int count = xcb_query_tree_children_length(tree);
-            for (int i = 0; i + 1 < count; ++i)
-                if (children[i] == window) found = children[i + 1];
-        }
-        std::free(tree);
-        return found;
+        const auto children = stack();
+        const auto at = std::find(children.begin(), children.end(), window);
+        return at != children.end() && at + 1 != children.end() ? *(at + 1) : 0;
     }
     // Where `window` lies on the root and whether it is shown. Another client's requests may be
     // handled between the two questions: the state is asked first, so that a window told shown
@@ -401,9 +397,38 @@ protected:
         ASSERT_TRUE(desk->connected());
     }
 
+    // The meter swinging, as while a song plays.
+    static X11MeterWindow::Look swinging(QColor backdrop = Qt::black) {
+        return {.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = backdrop};
+    }
+    // A notch window as the program's, on the top edge, 32 bits deep.
+    xcb_window_t makeNotch() { return desk->window({500, 0, 280, 32}, true); }
+    // The meter on the display, placed in `in` and showing `look`.
+    void showMeter(xcb_window_t in, const X11MeterWindow::Look& look = swinging()) {
+        notch = in;
+        meter = X11MeterWindow::connect(display.name().constData());
+        ASSERT_NE(meter, nullptr);
+        meter->place(notch, {120, 4, 40, 24}, 1);
+        meter->show(look);
+    }
+    // The same, and `bars`, its window, once made over the notch: watched, and drawn `drawings`
+    // times since.
+    void watchMeter(xcb_window_t in, const X11MeterWindow::Look& look = swinging(), int drawings = 2) {
+        ASSERT_NO_FATAL_FAILURE(showMeter(in, look));
+        bars = desk->madeAbove(notch);
+        ASSERT_NE(bars, 0u);
+        desk->watchDrawing(bars);
+        if (drawings > 0) {
+            ASSERT_TRUE(desk->drawnAgain(drawings));
+        }
+    }
+
     ViewHarness harness;
     XvfbDisplay display{QStringLiteral("2560x800x24")};
     std::optional<Desk> desk;
+    xcb_window_t notch = 0;
+    xcb_window_t bars = 0;
+    std::unique_ptr<X11MeterWindow> meter;
 };
 
 class NotchOnXWithOrWithoutCompositor : public NotchOnX, public ::testing::WithParamInterface<bool> {};
@@ -414,14 +439,7 @@ class NotchOnXWithOrWithoutCompositor : public NotchOnX, public ::testing::WithP
 // manager redirects it: then it is judged from the windows stacked above.
 TEST_P(NotchOnXWithOrWithoutCompositor, TheMeterStepsOnlyWhileSeen) {
     if (GetParam()) desk->poseAsCompositor();
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
-    xcb_window_t bars = desk->madeAbove(notch);
-    ASSERT_NE(bars, 0u);
-    desk->watchDrawing(bars);
+    ASSERT_NO_FATAL_FAILURE(watchMeter(makeNotch(), swinging(), 0));
     EXPECT_TRUE(desk->drawnAgain(4)) << "shown";
 
     // Two windows, each over a part of it, hide it whole.
@@ -455,15 +473,7 @@ INSTANTIATE_TEST_SUITE_P(NotchOnX, NotchOnXWithOrWithoutCompositor, ::testing::B
 
 // While it swings, the server times the steps: the meter's thread sleeps through them.
 TEST_F(NotchOnX, ItsThreadSleepsThroughTheSteps) {
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
-    const xcb_window_t bars = desk->madeAbove(notch);
-    ASSERT_NE(bars, 0u);
-    desk->watchDrawing(bars);
-    ASSERT_TRUE(desk->drawnAgain(2));
+    ASSERT_NO_FATAL_FAILURE(watchMeter(makeNotch()));
     const std::uint64_t turns = meter->counts().turns;
     // Three seconds of steps.
     ASSERT_TRUE(desk->drawnAgain(22));
@@ -473,12 +483,9 @@ TEST_F(NotchOnX, ItsThreadSleepsThroughTheSteps) {
 // The meter lies over its place in the notch, stacked just above it, wherever the notch goes,
 // and only while the notch is shown.
 TEST_F(NotchOnX, TheMeterLiesOverTheNotch) {
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    notch = makeNotch();
     desk->window({0, 0, 100, 100});
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    ASSERT_NO_FATAL_FAILURE(showMeter(notch));
     const auto liesAt = [&](QPoint at) {
         return Desk::waitUntil([&] {
             const xcb_window_t bars = desk->above(notch);
@@ -504,14 +511,11 @@ TEST_F(NotchOnX, TheMeterLiesOverTheNotch) {
 // round trips.
 TEST_F(NotchOnX, OnlyChangesOverTheMeterAreJudged) {
     desk->poseAsCompositor();
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    notch = makeNotch();
     const xcb_window_t other = desk->window({0, 400, 200, 200});
     const xcb_window_t spare = desk->window({900, 400, 100, 100});
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
+    ASSERT_NO_FATAL_FAILURE(showMeter(notch));
     const auto& counts = meter->counts();
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
     ASSERT_TRUE(Desk::waitUntil([&] { return counts.judgements > 0; }));
 
     const std::uint64_t first = counts.judgements;
@@ -548,24 +552,14 @@ TEST_F(NotchOnX, OnlyChangesOverTheMeterAreJudged) {
 // The meter keeps its window and frames while what it shows changes and comes back, as at a
 // change of song.
 TEST_F(NotchOnX, TheMeterOutlivesItsLooks) {
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    const X11MeterWindow::Look swinging{.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9,
-                                        .backdrop = Qt::black};
-    meter->show(swinging);
-    const xcb_window_t bars = desk->madeAbove(notch);
-    ASSERT_NE(bars, 0u);
-    desk->watchDrawing(bars);
-    ASSERT_TRUE(desk->drawnAgain(2));
+    ASSERT_NO_FATAL_FAILURE(watchMeter(makeNotch()));
     // Its heights move on while it swings; they are not drawn.
     meter->show({.swinging = true, .heights = {11, 12, 13, 14}, .opacity = 0.9, .backdrop = Qt::black});
     // Standing still, it draws once: that drawing may come before the wait for it begins.
     desk->forgetDrawing();
     meter->show({.swinging = false, .heights = {4, 4, 4, 4}, .opacity = 0.4, .backdrop = Qt::black});
     ASSERT_TRUE(desk->drawn(1)) << "stands still";
-    meter->show(swinging);
+    meter->show(swinging());
     EXPECT_TRUE(desk->drawnAgain(4)) << "swings again";
     EXPECT_EQ(desk->above(notch), bars);
     const auto clients = desk->otherClients();
@@ -577,17 +571,8 @@ TEST_F(NotchOnX, TheMeterOutlivesItsLooks) {
 // A song change brings a new backdrop, and may stop the swing for a moment: the meter paints
 // its frames over in the window it has, and makes no window for it.
 TEST_F(NotchOnX, ASongChangeMakesNoWindow) {
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    X11MeterWindow::Look look{.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9,
-                              .backdrop = QColor(0x10, 0x20, 0x30)};
-    meter->show(look);
-    const xcb_window_t bars = desk->madeAbove(notch);
-    ASSERT_NE(bars, 0u);
-    desk->watchDrawing(bars);
-    ASSERT_TRUE(desk->drawnAgain(2));
+    X11MeterWindow::Look look = swinging(QColor(0x10, 0x20, 0x30));
+    ASSERT_NO_FATAL_FAILURE(watchMeter(makeNotch(), look));
     desk->watchMaking(desk->root());
     desk->watchMaking(bars);
     // The corner of the meter shows the backdrop; the bars lie in the middle.
@@ -619,18 +604,11 @@ TEST_F(NotchOnX, WithoutAWindowManagerTheNotchStaysAbove) {
     xcb_window_t manager = desk->own("WM_S0");
     // The notch's program is not the panel's.
     Desk program(display.name());
-    const xcb_window_t notch = program.window({500, 0, 280, 32}, true);
+    notch = program.window({500, 0, 280, 32}, true);
     auto watcher = X11RootWatcher::connect(display.name().constData());
     ASSERT_NE(watcher, nullptr);
     watcher->setNotchWindow(notch);
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
-    const xcb_window_t bars = desk->madeAbove(notch);
-    ASSERT_NE(bars, 0u);
-    desk->watchDrawing(bars);
-    ASSERT_TRUE(desk->drawnAgain(2));
+    ASSERT_NO_FATAL_FAILURE(watchMeter(notch));
     const auto settled = [&] {
         desk->roundTrips();
         QCoreApplication::processEvents();
@@ -670,10 +648,10 @@ TEST_F(NotchOnX, WithoutAWindowManagerTheNotchStaysAbove) {
 // that its thread neither spins nor asks often for long: five questions after the first take
 // at least 50 + 100 + 200 + 400 + 800 ms.
 TEST_F(NotchOnX, ANotchNotYetMadeIsAskedAboutLessAndLessOften) {
-    const xcb_window_t notch = desk->newId();
-    auto meter = X11MeterWindow::connect(display.name().constData());
+    notch = desk->newId();
+    meter = X11MeterWindow::connect(display.name().constData());
     ASSERT_NE(meter, nullptr);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    meter->show(swinging());
     meter->place(notch, {120, 4, 40, 24}, 1);
     // Past the turns the two wake-ups above may bring.
     ASSERT_TRUE(Desk::waitUntil([&] { return meter->counts().turns >= 3; }));
@@ -686,16 +664,12 @@ TEST_F(NotchOnX, ANotchNotYetMadeIsAskedAboutLessAndLessOften) {
 // A notch window handed over before the server has made it, or before it is mapped, is asked
 // about again: the meter comes once it is there.
 TEST_F(NotchOnX, TheMeterWaitsForANotchNotYetMade) {
-    const xcb_window_t notch = desk->newId();
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
+    ASSERT_NO_FATAL_FAILURE(showMeter(desk->newId()));
     // Its thread has asked and been refused.
     ASSERT_TRUE(Desk::waitUntil([&] { return meter->counts().turns > 0; }));
     desk->roundTrips();
     desk->window({500, 0, 280, 32}, true, 0, notch);
-    const xcb_window_t bars = desk->madeAbove(notch);
+    bars = desk->madeAbove(notch);
     ASSERT_NE(bars, 0u);
     EXPECT_EQ(desk->frame(bars), std::pair(QRect(620, 4, 40, 24), true));
 }
@@ -703,15 +677,7 @@ TEST_F(NotchOnX, TheMeterWaitsForANotchNotYetMade) {
 // A compositing manager that starts after the meter, ends and starts again: the cover is judged
 // from the windows above while one runs, and told by the server while none does.
 TEST_F(NotchOnX, TheMeterFollowsACompositorThatComesAndGoes) {
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
-    const xcb_window_t bars = desk->madeAbove(notch);
-    ASSERT_NE(bars, 0u);
-    desk->watchDrawing(bars);
-    ASSERT_TRUE(desk->drawnAgain(2));
+    ASSERT_NO_FATAL_FAILURE(watchMeter(makeNotch()));
     const auto steps = [&] { return desk->otherClients().size() == 2; };  // with its stepping connection
     const auto stopped = [&] { return Desk::waitUntil([&] { return !steps(); }); };
 
@@ -736,14 +702,7 @@ TEST_F(NotchOnX, TheMeterFollowsACompositorThatComesAndGoes) {
 // the server tells each move: ever less often, up to as seldom as its steps are queued.
 TEST_F(NotchOnX, FarMovesSeldomWakeTheMeter) {
     desk->startCompositor();
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
-    auto meter = X11MeterWindow::connect(display.name().constData());
-    ASSERT_NE(meter, nullptr);
-    meter->place(notch, {120, 4, 40, 24}, 1);
-    meter->show({.swinging = true, .heights = {10, 10, 10, 10}, .opacity = 0.9, .backdrop = Qt::black});
-    const xcb_window_t bars = desk->madeAbove(notch);
-    ASSERT_NE(bars, 0u);
-    desk->watchDrawing(bars);
+    ASSERT_NO_FATAL_FAILURE(watchMeter(makeNotch(), swinging(), 0));
     const xcb_window_t other = desk->window({0, 400, 200, 200});
     ASSERT_TRUE(desk->drawnAgain(2));
     const std::uint64_t turns = meter->counts().turns;
@@ -850,7 +809,7 @@ TEST(NotchMeterFilm, EveryTimeFallsOnAFrameOfThePeriod) {
 // With no descriptor left to wake its thread there is no meter window, though the display can be
 // reached: the scene draws the meter.
 TEST_F(NotchOnX, WithoutAWakeDescriptorThereIsNoMeterWindow) {
-    auto meter = X11MeterWindow::connect(display.name().constData(), [] {
+    meter = X11MeterWindow::connect(display.name().constData(), [] {
         errno = EMFILE;
         return -1;
     });
@@ -864,7 +823,7 @@ TEST_F(NotchOnX, WithoutAWakeDescriptorThereIsNoMeterWindow) {
 // stacked above the notch; unmapped or destroyed, that window is full-screen no more, though
 // the window manager still names it. The right half of the display stands for a second screen.
 TEST_F(NotchOnX, AFullScreenWindowHidesTheNotchOnlyInFrontOfIt) {
-    const xcb_window_t notch = desk->window({500, 0, 280, 32}, true);
+    notch = makeNotch();
     // A managed window lies in its window manager's frame.
     const xcb_window_t frame = desk->window({1280, 0, 1280, 800});
     const xcb_window_t player = desk->window({0, 0, 1280, 800}, false, frame);

@@ -79,10 +79,17 @@ class PanelKeys : public PanelViews {
         made.reset();
         PanelViews::TearDown();
     }
+    // A panel made anew over a new model, a song playing.
+    void remake() {
+        made.reset();
+        panel.reset();
+        model.reset();
+        makePanel();
+        model->play({song("now", "正在播放")}, 0);
+        settle();
+    }
     void open(const PanelPlacement::Anchor& anchor) {
-        made = std::make_unique<PanelWindow>(PanelWindow::Root{
-            QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
-            {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+        made = makeWindow();
         ASSERT_TRUE(made->ensureRoot());
         made->showAt(anchor);
         panel->setShown(true);
@@ -288,6 +295,13 @@ struct View {
     std::function<void(PanelKeys&)> make;
 };
 void PrintTo(const View& view, std::ostream* out) { *out << view.name; }
+// A parameter's name as a test's name may hold it.
+template <class Param>
+std::string nameOf(const testing::TestParamInfo<Param>& info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
 
 // Two pages of 12 of 30 artists, 9 albums, 9 playlists.
 void scriptRain(searchtest::SearchTestRuntime& runtime) {
@@ -321,12 +335,7 @@ TEST_P(Walks, TabAndShiftTabGoRoundInVisualOrder) {
     for (const Screen& screen : screens) {
         std::optional<ViewHarness::DarkScheme> scheme;
         if (screen.dark) scheme.emplace();
-        made.reset();
-        panel.reset();
-        model.reset();
-        makePanel();
-        model->play({song("now", "正在播放")}, 0);
-        settle();
+        remake();
         GetParam().make(*this);
         settle();
         open(screen.anchor);
@@ -378,12 +387,7 @@ const View views[] = {
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(EveryView, Walks, testing::ValuesIn(views),
-                         [](const testing::TestParamInfo<View>& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryView, Walks, testing::ValuesIn(views), nameOf<View>);
 
 // A control that goes as a key acts on it hands the focus, ring and all, to a control shown:
 // what took its place, else the one before it. The history cleared by "清空"; the error band
@@ -526,12 +530,7 @@ TEST_P(ActionWalks, TheFocusLandsOnWhatTheActionBroughtElseBeforeIt) {
     };
     for (const Action& action : actions) {
         const std::string at = std::string(action.name) + " " + GetParam().name;
-        made.reset();
-        panel.reset();
-        model.reset();
-        makePanel();
-        model->play({song("now", "正在播放")}, 0);
-        settle();
+        remake();
         action.state();
         settle();
         open(GetParam().anchor);
@@ -551,12 +550,7 @@ TEST_P(ActionWalks, TheFocusLandsOnWhatTheActionBroughtElseBeforeIt) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothTrayEdges, ActionWalks, testing::ValuesIn(edges),
-                         [](const testing::TestParamInfo<Edge>& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(BothTrayEdges, ActionWalks, testing::ValuesIn(edges), nameOf<Edge>);
 
 // "搜索" pressed from the keyboard runs the search and leaves the query selected, so that what is
 // typed next replaces it; Up from the first result goes back to the field, as Down came.

@@ -38,8 +38,6 @@ const Tray trays[] = {
     {"scaled_top", {{0, 30, 960, 510}, Align::centre, 900, Align::start, 26}},
 };
 
-QRectF inScene(QQuickItem* item) { return item->mapRectToScene({0, 0, item->width(), item->height()}); }
-
 const char* const headerControls[] = {"mac-panel-notch", "mac-panel-settings", "mac-panel-quit"};
 const char* const pageButtons[] = {"mac-panel-tab-search", "mac-panel-tab-favorites", "mac-panel-tab-lyrics",
                                    "mac-panel-settings"};
@@ -97,7 +95,7 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
     }
     QRectF band() {
         QQuickItem* found = find("mac-panel-notice-band");
-        return found && found->isVisible() && found->height() > 0 ? inScene(found) : QRectF();
+        return found && found->isVisible() && found->height() > 0 ? sceneBox(found) : QRectF();
     }
 
     void expectHeaderInSight(const std::string& at) {
@@ -105,7 +103,7 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
         for (const char* name : headerControls) {
             QQuickItem* control = find(name);
             ASSERT_TRUE(control) << at;
-            const QRectF rect = inScene(control);
+            const QRectF rect = sceneBox(control);
             EXPECT_TRUE(window.contains(rect)) << at << " " << name;
             EXPECT_FALSE(band().intersects(rect)) << at << " " << name << " under the band";
             QQuickItem* taker = takerAt(this->window().contentItem(), rect.center());
@@ -128,7 +126,7 @@ class PanelSight : public PanelWindowedViews, public ::testing::WithParamInterfa
         QQuickItem* content = scroller->property("contentItem").value<QQuickItem*>();
         QQuickItem* column = content->childItems().value(0);
         ASSERT_TRUE(column) << at;
-        EXPECT_LE(inScene(column).bottom(), band().top() + 0.5) << at;
+        EXPECT_LE(sceneBox(column).bottom(), band().top() + 0.5) << at;
         scroller->setProperty("contentY", kept);
     }
     // Where the controls a pointer may rest on stand on the screen: the page buttons first.
@@ -339,13 +337,13 @@ TEST_F(PanelWindowedViews, ABandComingMovesTheFocusedControlClearOfIt) {
         exporter->forceActiveFocus(Qt::TabFocusReason);
         layOut();
         const QRectF inWindow(0, 0, window().width(), window().height());
-        ASSERT_TRUE(inWindow.contains(inScene(exporter))) << tray.name;
+        ASSERT_TRUE(inWindow.contains(sceneBox(exporter))) << tray.name;
         model->setNotice("歌单备份已导出");
         layOut();
         QQuickItem* band = find("mac-panel-notice-band");
         ASSERT_TRUE(band->isVisible() && band->height() > 0) << tray.name;
-        const QRectF focused = inScene(exporter);
-        EXPECT_FALSE(inScene(band).intersects(focused)) << tray.name;
+        const QRectF focused = sceneBox(exporter);
+        EXPECT_FALSE(sceneBox(band).intersects(focused)) << tray.name;
         EXPECT_TRUE(inWindow.contains(focused)) << tray.name;
         advance(3);
         closePanel();
@@ -371,7 +369,7 @@ TEST_F(PanelWindowedViews, AStandingErrorOnAFullHeightPanel) {
                     EXPECT_EQ(window().height(), tray.anchor.area.height() - 16) << at;
                 }
                 EXPECT_EQ(find("mac-panel-message-button")->property("text").toString(), "重试") << at;
-                EXPECT_FALSE(inScene(find("mac-panel-notice-band")).intersects(inScene(find("mac-panel-header"))))
+                EXPECT_FALSE(sceneBox(find("mac-panel-notice-band")).intersects(sceneBox(find("mac-panel-header"))))
                     << at;
                 save(QString("standing-error-%1-%2%3").arg(page, tray.name, dark ? "-dark" : ""));
                 closePanel();

@@ -67,6 +67,22 @@ class PanelViews : public StatusPanelTest {
         QQuickItem* found = item(objectName);
         return found ? found->property(name) : QVariant();
     }
+    // The ring a control draws round itself, shown while it has the focus from the keyboard.
+    static QQuickItem* ringOf(const QQuickItem* control) {
+        QQuickItem* ring = nullptr;
+        for (QQuickItem* child : control->childItems())
+            if (child->objectName() == "focusRing") ring = child;
+        return ring;
+    }
+    static QRectF sceneBox(const QQuickItem* item) {
+        return item->mapRectToScene({0, 0, item->width(), item->height()});
+    }
+    // The panel in a window of its own, as the program shows it.
+    std::unique_ptr<PanelWindow> makeWindow() {
+        return std::make_unique<PanelWindow>(
+            PanelWindow::Root{QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
+                              {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+    }
     void scriptScopes() {
         std::vector<ArtistSummary> artists;
         for (int i = 1; i <= 5; ++i)
@@ -98,9 +114,7 @@ class PanelWindowedViews : public PanelViews {
   protected:
     void SetUp() override {
         PanelViews::SetUp();
-        made = std::make_unique<PanelWindow>(PanelWindow::Root{
-            QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
-            {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+        made = makeWindow();
         ASSERT_TRUE(made->ensureRoot());
     }
     void TearDown() override {
@@ -111,6 +125,21 @@ class PanelWindowedViews : public PanelViews {
         window().showAt(anchor);
         panel->setShown(true);
         layOut();
+    }
+    // Opened over a 1920×1080 desktop's bottom tray, and active.
+    void openActive() {
+        open({{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048});
+        window().requestActivate();
+    }
+    void press(int key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(&window(), Qt::Key(key), modifiers);
+        layOut();
+    }
+    QQuickItem* focused() { return window().activeFocusItem(); }
+    QQuickItem* focus(QQuickItem* control) {
+        control->forceActiveFocus(Qt::TabFocusReason);
+        layOut();
+        return control;
     }
     // A frame, what the view left for after it, and the frame after.
     void layOut() {

@@ -236,8 +236,8 @@ TEST_F(PanelViews, DarkSchemeDrawsEveryControlDark) {
     ASSERT_TRUE(rateText && rateRing);
     EXPECT_GE(rateText->x() + rateText->property("leftPadding").toDouble() - (rateRing->x() + 2), 4);
 
-    PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
-                        {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+    const auto made = makeWindow();
+    PanelWindow& window = *made;
     ASSERT_TRUE(window.ensureRoot());
     window.showAt({{}, PanelPlacement::Align::start, 0, PanelPlacement::Align::start, 0});
     window.grabWindow();
@@ -406,22 +406,14 @@ TEST_F(PanelWindowedViews, NoticesComeAndGoWithoutMovingAControl) {
 // and a drop-down box; a text field keeps Return for itself.
 TEST_F(PanelWindowedViews, EnterActsAsSpaceDoes) {
     searchSongs("雨", {song("1", "雨巷"), song("2", "雨后"), song("3", "停在雨里")});
-    open({{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048});
-    window().requestActivate();
-    const auto focus = [&](QQuickItem* control) {
-        control->forceActiveFocus(Qt::TabFocusReason);
-        layOut();
-        return control;
-    };
+    openActive();
     // A tab button made anew as its tab opens keeps the focus.
     focus(find("mac-panel-tab-favorites"));
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     EXPECT_EQ(panel->layout().results_kind, "songs");
-    EXPECT_EQ(window().activeFocusItem()->objectName().toStdString(), "mac-panel-tab-favorites");
+    EXPECT_EQ(focused()->objectName().toStdString(), "mac-panel-tab-favorites");
     focus(find("mac-panel-tab-search"));
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
 
     QQuickItem* row = find("mac-panel-song-0");
     ASSERT_TRUE(row);
@@ -437,54 +429,47 @@ TEST_F(PanelWindowedViews, EnterActsAsSpaceDoes) {
     // In the field Return searches, as it did: the field keeps its text and the focus.
     QQuickItem* field = focus(find("mac-panel-search-input"));
     QTest::keyClick(&window(), Qt::Key_Return);
-    EXPECT_EQ(window().activeFocusItem(), field);
+    EXPECT_EQ(focused(), field);
     EXPECT_EQ(field->property("text").toString(), "雨");
 
     focus(find("mac-panel-settings"));
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     ASSERT_TRUE(panel->showsSettings());
     const bool notch = model->notchEnabled();
     focus(find("mac-panel-notch-switch"));
     QTest::keyClick(&window(), Qt::Key_Return);
     EXPECT_NE(model->notchEnabled(), notch);
     QQuickItem* rate = focus(find("mac-settings-rate"));
-    QTest::keyClick(&window(), Qt::Key_Enter, Qt::KeypadModifier);
-    layOut();
+    press(Qt::Key_Enter, Qt::KeypadModifier);
     auto* popup = rate->property("popup").value<QObject*>();
     ASSERT_TRUE(popup);
     EXPECT_TRUE(popup->property("visible").toBool());
     // In the open list Return picks the highlighted rate, and the box keeps the focus.
     const int rateIndex = panel->settingsValue()["rateIndex"].toInt();
     QTest::keyClick(&window(), Qt::Key_Down);
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     EXPECT_FALSE(popup->property("visible").toBool());
     EXPECT_EQ(panel->settingsValue()["rateIndex"].toInt(), rateIndex + 1);
-    EXPECT_EQ(window().activeFocusItem(), rate);
+    EXPECT_EQ(focused(), rate);
     // A menu opened from the keyboard keeps the keys for its entries.
     QQuickItem* sleep = focus(find("mac-settings-sleep-timer"));
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     auto* menu = sleep->findChild<QObject*>("mac-settings-sleep-menu");
     ASSERT_TRUE(menu);
     EXPECT_TRUE(menu->property("visible").toBool());
-    EXPECT_NE(window().activeFocusItem(), sleep);
-    QTest::keyClick(&window(), Qt::Key_Escape);
-    layOut();
+    EXPECT_NE(focused(), sleep);
+    press(Qt::Key_Escape);
     EXPECT_FALSE(menu->property("visible").toBool());
-    EXPECT_EQ(window().activeFocusItem(), sleep);
+    EXPECT_EQ(focused(), sleep);
     // Down to the first timer past "关闭定时", Return to start it; the focus goes back to the button.
     const QString off = panel->settingsValue()["sleepTitle"].toString();
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     QTest::keyClick(&window(), Qt::Key_Down);
     QTest::keyClick(&window(), Qt::Key_Down);
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     EXPECT_FALSE(menu->property("visible").toBool());
     EXPECT_NE(panel->settingsValue()["sleepTitle"].toString(), off);
-    EXPECT_EQ(window().activeFocusItem(), sleep);
+    EXPECT_EQ(focused(), sleep);
     window().performClose();
 }
 
@@ -497,20 +482,16 @@ TEST_F(PanelWindowedViews, APageOpenedFromTheKeyboardGoesOnFromItsFirstControl) 
     scriptScopes();
     searchRuntime->tips["雨天"] = [] { return std::vector<std::string>{"雨天的歌", "雨天心情"}; };
     panel->selectTab("search");
-    open({{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048});
-    window().requestActivate();
+    openActive();
     panel->editQuery("雨天", false);
     advance(0.4);
     settle();
     layOut();
     ASSERT_EQ(panel->search().shownSuggestions().size(), 2u);
-    const auto focused = [&] { return window().activeFocusItem(); };
     const auto ringShown = [&](const char* step) {
         QQuickItem* at = focused();
         ASSERT_TRUE(at) << step;
-        QQuickItem* ring = nullptr;
-        for (QQuickItem* child : at->childItems())
-            if (child->objectName() == "focusRing") ring = child;
+        QQuickItem* ring = ringOf(at);
         if (!ring) ring = at->parentItem()->parentItem()->findChild<QQuickItem*>("focusRing");
         EXPECT_TRUE(ring && ring->isVisible()) << step << " " << at->objectName().toStdString();
     };
@@ -518,8 +499,7 @@ TEST_F(PanelWindowedViews, APageOpenedFromTheKeyboardGoesOnFromItsFirstControl) 
     // Down from the field to the first of the results, its ring round all it shows.
     const auto downFromTheField = [&](const char* first) {
         field->forceActiveFocus(Qt::TabFocusReason);
-        QTest::keyClick(&window(), Qt::Key_Down);
-        layOut();
+        press(Qt::Key_Down);
         EXPECT_EQ(focused()->objectName().toStdString(), first);
         EXPECT_EQ(ViewHarness::linesOutsideItsRing(focused()).join(" | ").toStdString(), "");
     };
@@ -539,15 +519,13 @@ TEST_F(PanelWindowedViews, APageOpenedFromTheKeyboardGoesOnFromItsFirstControl) 
     layOut();
     downFromTheField("mac-panel-card-0");
     save("focused-card");
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     ASSERT_EQ(panel->catalogPath().size(), 1u);
     EXPECT_EQ(focused()->objectName().toStdString(), "catalogBack");
     ringShown("card opened");
     save("catalog-opened-from-the-keyboard");
     // Back from the keyboard: the card that opened the page has the focus again.
-    QTest::keyClick(&window(), Qt::Key_Space);
-    layOut();
+    press(Qt::Key_Space);
     ASSERT_TRUE(panel->catalogPath().empty());
     EXPECT_EQ(focused()->objectName().toStdString(), "mac-panel-card-0");
     ringShown("back");
@@ -564,13 +542,11 @@ TEST_F(PanelWindowedViews, APageOpenedFromTheKeyboardGoesOnFromItsFirstControl) 
     panel->toggleSettings();
     layOut();
     find("mac-settings-import-online-playlist")->forceActiveFocus(Qt::TabFocusReason);
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     EXPECT_EQ(focused()->objectName().toStdString(), "online-playlist-import-input");
     ringShown("sheet opened");
     find("online-playlist-import-close")->forceActiveFocus(Qt::TabFocusReason);
-    QTest::keyClick(&window(), Qt::Key_Return);
-    layOut();
+    press(Qt::Key_Return);
     EXPECT_FALSE(find("mac-panel-import-slot")->isVisible());
     EXPECT_EQ(focused()->objectName().toStdString(), "mac-settings-import-online-playlist");
     window().performClose();
@@ -693,11 +669,9 @@ TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
         if (seen.contains(focused)) break;  // round again
         seen.insert(focused);
         if (!focused->property("visualFocus").isValid()) continue;  // the seek slider's own look
-        QQuickItem* ring = nullptr;
-        for (QQuickItem* child : focused->childItems())
-            if (child->objectName() == "focusRing") ring = child;
+        QQuickItem* ring = ringOf(focused);
         ASSERT_TRUE(ring && ring->isVisible()) << press << " " << focused->objectName().toStdString();
-        const QRectF at = focused->mapRectToScene({0, 0, focused->width(), focused->height()});
+        const QRectF at = sceneBox(focused);
         // Reading order: further down, or on the same line further right.
         EXPECT_TRUE(at.top() >= last.y() + 12 || (std::abs(at.top() - last.y()) < 12 && at.left() > last.x()))
             << press << " " << focused->objectName().toStdString();
@@ -716,8 +690,8 @@ TEST_F(PanelViews, TabShowsWhereTheFocusIsInReadingOrder) {
 // A key acts only on a control that shows it holds the focus: a reopened panel starts with none
 // focused, and a click leaves none behind.
 TEST_F(PanelViews, KeysActOnlyWhereTheRingShows) {
-    PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
-                        {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+    const auto made = makeWindow();
+    PanelWindow& window = *made;
     QObject::connect(&window, &PanelWindow::didClose, panel.get(), &MacStatusPanel::panelDidClose);
     ASSERT_TRUE(window.ensureRoot());
     const auto open = [&] {
@@ -725,11 +699,7 @@ TEST_F(PanelViews, KeysActOnlyWhereTheRingShows) {
         QCoreApplication::processEvents();
         window.grabWindow();
     };
-    const auto ringShown = [](QQuickItem* item) {
-        for (QQuickItem* child : item ? item->childItems() : QList<QQuickItem*>())
-            if (child->objectName() == "focusRing") return child->isVisible();
-        return false;
-    };
+    const auto ringShown = [](QQuickItem* item) { return item && ringOf(item) && ringOf(item)->isVisible(); };
     for (const char* name : {"mac-panel-notch", "mac-panel-settings"}) {
         model->setNotchEnabled(false);
         open();
@@ -781,13 +751,10 @@ TEST_F(PanelViews, ListKeysMoveTheFocusedRow) {
         ASSERT_TRUE(at) << step;
         EXPECT_EQ(at->property("index").toInt(), row) << step;
         EXPECT_EQ(focused->objectName(), control) << step;
-        QQuickItem* ring = nullptr;
-        for (QQuickItem* child : focused->childItems())
-            if (child->objectName() == "focusRing") ring = child;
+        QQuickItem* ring = ringOf(focused);
         ASSERT_TRUE(ring && ring->isVisible()) << step;
         EXPECT_EQ(ViewHarness::linesOutsideItsRing(focused), QStringList()) << step;
-        const QRectF shown = list->mapRectToScene({0, 0, list->width(), list->height()});
-        EXPECT_TRUE(shown.contains(ring->mapRectToScene({0, 0, ring->width(), ring->height()}))) << step;
+        EXPECT_TRUE(sceneBox(list).contains(sceneBox(ring))) << step;
     };
     for (int press = 0; press < 20 && !focusedRow(); ++press) QTest::keyClick(window, Qt::Key_Tab);
     expectFocus(0, "mac-panel-song-play", "tab");
@@ -799,25 +766,23 @@ TEST_F(PanelViews, ListKeysMoveTheFocusedRow) {
     // Up from the first row goes back to the field, Down from it to the rows.
     QTest::keyClick(window, Qt::Key_Up);
     EXPECT_EQ(window->activeFocusItem()->objectName(), "mac-panel-search-input");
-    QTest::keyClick(window, Qt::Key_Down);
-    expectFocus(0, "mac-panel-song-play", "down from the field");
-    QTest::keyClick(window, Qt::Key_PageDown);  // five rows of 49 and 2 between fill the 260
-    expectFocus(5, "mac-panel-song-play", "page down");
-    QTest::keyClick(window, Qt::Key_Right);
-    expectFocus(5, "mac-panel-song-heart", "right to the heart");
-    QTest::keyClick(window, Qt::Key_Right);
-    expectFocus(5, "mac-panel-song-heart", "right at the row's end");
-    QTest::keyClick(window, Qt::Key_Down);
-    expectFocus(6, "mac-panel-song-heart", "down from the heart");
-    QTest::keyClick(window, Qt::Key_End);
-    expectFocus(11, "mac-panel-song-heart", "end");
-    EXPECT_GT(list->property("contentY").toDouble(), 0);
-    QTest::keyClick(window, Qt::Key_Down);
-    expectFocus(11, "mac-panel-song-heart", "down at the end");
-    QTest::keyClick(window, Qt::Key_PageUp);
-    expectFocus(6, "mac-panel-song-heart", "page up");
-    QTest::keyClick(window, Qt::Key_Home);
-    expectFocus(0, "mac-panel-song-heart", "home");
+    const std::tuple<Qt::Key, int, const char*, const char*> steps[] = {
+        {Qt::Key_Down, 0, "mac-panel-song-play", "down from the field"},
+        {Qt::Key_PageDown, 5, "mac-panel-song-play", "page down"},  // five rows of 49 and 2 between fill the 260
+        {Qt::Key_Right, 5, "mac-panel-song-heart", "right to the heart"},
+        {Qt::Key_Right, 5, "mac-panel-song-heart", "right at the row's end"},
+        {Qt::Key_Down, 6, "mac-panel-song-heart", "down from the heart"},
+        {Qt::Key_End, 11, "mac-panel-song-heart", "end"},
+        {Qt::Key_Down, 11, "mac-panel-song-heart", "down at the end"},
+        {Qt::Key_PageUp, 6, "mac-panel-song-heart", "page up"},
+        {Qt::Key_Home, 0, "mac-panel-song-heart", "home"}};
+    for (const auto& [key, row, control, step] : steps) {
+        QTest::keyClick(window, key);
+        expectFocus(row, control, step);
+        if (key == Qt::Key_End) {
+            EXPECT_GT(list->property("contentY").toDouble(), 0);
+        }
+    }
     // The list is one stop: Tab leaves it, Shift+Tab comes back to the control last focused.
     QTest::keyClick(window, Qt::Key_Tab);
     EXPECT_EQ(focusedRow(), nullptr);
@@ -852,12 +817,9 @@ TEST_F(PanelViews, TabIntoAScrolledListShowsTheFocusedRow) {
         harness.grab();
         QQuickItem* focused = window->activeFocusItem();
         ASSERT_TRUE(inList(focused)) << step;
-        QQuickItem* ring = nullptr;
-        for (QQuickItem* child : focused->childItems())
-            if (child->objectName() == "focusRing") ring = child;
+        QQuickItem* ring = ringOf(focused);
         ASSERT_TRUE(ring && ring->isVisible()) << step;
-        const QRectF shown = list->mapRectToScene({0, 0, list->width(), list->height()});
-        EXPECT_TRUE(shown.contains(ring->mapRectToScene({0, 0, ring->width(), ring->height()})))
+        EXPECT_TRUE(sceneBox(list).contains(sceneBox(ring)))
             << step << " " << focused->parentItem()->parentItem()->objectName().toStdString();
     };
     harness.grab();
@@ -882,8 +844,7 @@ TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsP
     for (int i = 0; i < 12; ++i) ids.push_back(std::to_string(i));
     favourites(ids);
     panel->selectTab("favorites");
-    open({{0, 0, 1920, 1040}, PanelPlacement::Align::centre, 1000, PanelPlacement::Align::end, 1048});
-    window().requestActivate();
+    openActive();
     QQuickItem* list = find("mac-panel-song-scroll");
     ASSERT_TRUE(list);
     // The focused control, of that name, shows its ring in view.
@@ -892,9 +853,7 @@ TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsP
         QQuickItem* focused = window().activeFocusItem();
         ASSERT_TRUE(focused) << step;
         EXPECT_EQ(focused->objectName().toStdString(), name) << step;
-        QQuickItem* ring = nullptr;
-        for (QQuickItem* child : focused->childItems())
-            if (child->objectName() == "focusRing") ring = child;
+        QQuickItem* ring = ringOf(focused);
         ASSERT_TRUE(ring && ring->isVisible()) << step << " " << focused->objectName().toStdString();
         EXPECT_TRUE(inView(ring)) << step;
     };
@@ -905,9 +864,7 @@ TEST_F(PanelWindowedViews, AFavouriteRemovedByKeyHandsTheFocusToTheRowTakingItsP
         while (row && !row->property("musicID").isValid()) row = row->parentItem();
         ASSERT_TRUE(row) << step;
         EXPECT_EQ(row->property("musicID").toString().toStdString(), song(id).musicID()) << step;
-        EXPECT_TRUE(list->mapRectToScene({0, 0, list->width(), list->height()})
-                        .contains(focused->mapRectToScene({0, 0, focused->width(), focused->height()})))
-            << step;
+        EXPECT_TRUE(sceneBox(list).contains(sceneBox(focused))) << step;
     };
     find("mac-panel-song-0")->findChild<QQuickItem*>("mac-panel-song-heart")->forceActiveFocus(Qt::TabFocusReason);
     QTest::keyClick(&window(), Qt::Key_Space);
@@ -951,8 +908,8 @@ TEST_F(PanelViews, FavouritesSurviveOpeningScrollingAndClosingOverAndOver) {
     model->play(songs, 3);
     settle();
     ASSERT_EQ(model->libraryTracks().size(), 1000u);
-    PanelWindow window({QUrl(QStringLiteral("qrc:/velto/qml/panel/MacStatusPanel.qml")), {},
-                        {{"panel", QVariant::fromValue<QObject*>(panel.get())}}});
+    const auto made = makeWindow();
+    PanelWindow& window = *made;
     QObject::connect(&window, &PanelWindow::didClose, panel.get(), &MacStatusPanel::panelDidClose);
     ASSERT_TRUE(window.ensureRoot());
     auto* list = window.rootItem()->findChild<QQuickItem*>("mac-panel-song-scroll");
