@@ -227,8 +227,11 @@ void PlaybackService::installObservers() {
         if (item != currentItem_ || currentItemGeneration_ != recoveryGate_.generation) return;
         if (item->status() == PlayerItem::Status::readyToPlay) {
             noteItemReady(*item);
+            const auto before = state_.kind;
             synchronizePlaybackState();
             prefetchUpcomingTrackIfNeeded();
+            // Its data came after the player told the wait: the sound begins here.
+            if (state_.kind != before) updateNowPlaying();
         } else if (item->status() == PlayerItem::Status::failed) {
             handlePlaybackFailure(
                 item, currentItemGeneration_,

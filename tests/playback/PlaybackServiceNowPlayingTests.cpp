@@ -22,11 +22,19 @@ TEST_F(PlaybackServiceNowPlaying, StateAndSongFollowTheTransport) {
     EXPECT_GE(nowPlaying.clears, 1);
     EXPECT_EQ(nowPlaying.state(), PlaybackState::stopped);
 
+    player.openItemsAutomatically(false);
     service->replaceQueue(makeSongs(2), 0, true);
     EXPECT_EQ(nowPlaying.state(), PlaybackState::playing);  // on its way, as asked
     // ... but waiting: its position stands until its sound begins.
     ASSERT_TRUE(nowPlaying.info);
     EXPECT_TRUE(info().waiting);
+    settle();
+    EXPECT_TRUE(info().waiting);
+    // Its data come after the wait was told: the desktop hears the sound begin then, not at the
+    // clock's next tick.
+    ASSERT_TRUE(player.currentItem());
+    player.makeReady(player.currentItem(), 240);
+    player.openItemsAutomatically(true, 240);
     settle();
     EXPECT_EQ(nowPlaying.state(), PlaybackState::playing);
     ASSERT_TRUE(nowPlaying.info);
