@@ -67,6 +67,30 @@ TEST_F(PlaybackServiceNowPlaying, StateAndSongFollowTheTransport) {
     EXPECT_EQ(info().trackId, "wy_s2");
     EXPECT_EQ(info().elapsed, 0);
 
+    // One that will not load with another behind it is left for that one by itself: the
+    // desktop is shown a wait, never a stop.
+    resolver.failAlways("wy_s1", sourceFailure("歌曲下架"));
+    nowPlaying.states.clear();
+    service->replaceQueue(makeSongs(2), 0, true);
+    settle();
+    EXPECT_EQ(kind(), Kind::failed);
+    EXPECT_TRUE(info().waiting);
+    mainQueue.advance(150ms);
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_EQ(
+        std::count(nowPlaying.states.begin(), nowPlaying.states.end(), PlaybackState::stopped), 0);
+    // A pause in that moment stops the move: the failure shows.
+    service->replaceQueue(makeSongs(2), 0, true);
+    settle();
+    service->pause();
+    mainQueue.advance(150ms);
+    settle();
+    EXPECT_EQ(currentID(), "wy_s1");
+    EXPECT_NE(nowPlaying.state(), PlaybackState::playing);
+    EXPECT_FALSE(info().waiting);
+
     // A song that will not load is still shown, but not as playing or paused.
     resolver.failAlways("wy_s1", sourceFailure("歌曲下架"));
     service->replaceQueue({makeSong("s1")}, 0, true);
