@@ -227,8 +227,11 @@ void PlaybackService::installObservers() {
         if (item != currentItem_ || currentItemGeneration_ != recoveryGate_.generation) return;
         if (item->status() == PlayerItem::Status::readyToPlay) {
             noteItemReady(*item);
+            const auto before = state_.kind;
             synchronizePlaybackState();
             prefetchUpcomingTrackIfNeeded();
+            // Its data came after the player told the wait: the sound begins here.
+            if (state_.kind != before) updateNowPlaying();
         } else if (item->status() == PlayerItem::Status::failed) {
             handlePlaybackFailure(
                 item, currentItemGeneration_,
@@ -589,6 +592,12 @@ void PlaybackService::handlePlaybackFailure(const PlayerItemPtr& item, std::int6
     updateNowPlaying();
 }
 
+bool PlaybackService::movesOnByItself() const {
+    return state_.kind == StateKind::failed && playbackRequested_ && plannedSkip_ &&
+           plannedSkip_->first == recoveryGate_.generation &&
+           plannedSkip_->second == intentRevision_;
+}
+
 void PlaybackService::recover(std::int64_t generation, double position) {
     auto track = queue_.current();
     if (!track) return;
@@ -631,7 +640,9 @@ void PlaybackService::handleAutoplayFailureAndSkip(std::int64_t generation, std:
     ++consecutiveAutoplayFailures_;
     if (consecutiveAutoplayFailures_ > maxConsecutiveAutoplaySkips) return;
     if (queue_.tracks().size() < 2) return;
+    plannedSkip_ = {generation, revision};
     scheduleOnce(autoplaySkipDelay_, [this, generation, revision] {
+        if (plannedSkip_ == std::pair{generation, revision}) plannedSkip_.reset();
         if (generation != recoveryGate_.generation || revision != intentRevision_) return;
         auto next = queue_.advance(wraps());
         announceQueue();

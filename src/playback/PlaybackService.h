@@ -285,6 +285,8 @@ class PlaybackService : public QObject {
     void handlePlaybackFailure(const PlayerItemPtr& item, std::int64_t generation,
                                const std::string& message, bool allowsAutoplaySkip);
     void handleAutoplayFailureAndSkip(std::int64_t generation, std::int64_t revision);
+    // A failed song that the service leaves for the next one by itself, as asked to play.
+    bool movesOnByItself() const;
     void recover(std::int64_t generation, double position);
     void startBufferingTimeoutIfNeeded();
     void cancelBufferingTimeout();
@@ -351,6 +353,8 @@ class PlaybackService : public QObject {
     std::int64_t backgroundTransitionRevision_ = 0;
     bool isTransitionInProgress_ = false;
     int consecutiveAutoplayFailures_ = 0;
+    // The load generation and intent revision of the skip planned after a failure.
+    std::optional<std::pair<std::int64_t, std::int64_t>> plannedSkip_;
     std::optional<UpcomingResolution> upcomingResolution_;
     std::optional<AdoptedPrefetch> adoptedPrefetch_;
     std::uint64_t nextUpcomingID_ = 1;

@@ -74,8 +74,11 @@ void PlaybackService::publishNowPlaying() {
         case StateKind::paused:
             playbackState = PlaybackState::paused;
             break;
-        case StateKind::idle:
         case StateKind::failed:
+            // Left for the next song in a moment: a wait, as in a load.
+            if (movesOnByItself()) playbackState = PlaybackState::playing;
+            break;
+        case StateKind::idle:
             break;
     }
     nowPlaying_->setPlaybackState(playbackState);
@@ -93,7 +96,7 @@ void PlaybackService::publishNowPlaying() {
     if (duration_ > 0) info.duration = duration_;
     info.elapsed = elapsed_;
     info.rate = playbackRate_;
-    info.waiting = state_.kind == StateKind::loading && playbackRequested_;
+    info.waiting = (state_.kind == StateKind::loading && playbackRequested_) || movesOnByItself();
     if (nowPlayingArtwork_)
         info.artUrl = artworkURL(*nowPlayingArtwork_);
     else

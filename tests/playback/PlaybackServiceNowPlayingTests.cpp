@@ -22,11 +22,19 @@ TEST_F(PlaybackServiceNowPlaying, StateAndSongFollowTheTransport) {
     EXPECT_GE(nowPlaying.clears, 1);
     EXPECT_EQ(nowPlaying.state(), PlaybackState::stopped);
 
+    player.openItemsAutomatically(false);
     service->replaceQueue(makeSongs(2), 0, true);
     EXPECT_EQ(nowPlaying.state(), PlaybackState::playing);  // on its way, as asked
     // ... but waiting: its position stands until its sound begins.
     ASSERT_TRUE(nowPlaying.info);
     EXPECT_TRUE(info().waiting);
+    settle();
+    EXPECT_TRUE(info().waiting);
+    // Its data come after the wait was told: the desktop hears the sound begin then, not at the
+    // clock's next tick.
+    ASSERT_TRUE(player.currentItem());
+    player.makeReady(player.currentItem(), 240);
+    player.openItemsAutomatically(true, 240);
     settle();
     EXPECT_EQ(nowPlaying.state(), PlaybackState::playing);
     ASSERT_TRUE(nowPlaying.info);
@@ -58,6 +66,30 @@ TEST_F(PlaybackServiceNowPlaying, StateAndSongFollowTheTransport) {
     EXPECT_EQ(nowPlaying.state(), PlaybackState::playing);
     EXPECT_EQ(info().trackId, "wy_s2");
     EXPECT_EQ(info().elapsed, 0);
+
+    // One that will not load with another behind it is left for that one by itself: the
+    // desktop is shown a wait, never a stop.
+    resolver.failAlways("wy_s1", sourceFailure("歌曲下架"));
+    nowPlaying.states.clear();
+    service->replaceQueue(makeSongs(2), 0, true);
+    settle();
+    EXPECT_EQ(kind(), Kind::failed);
+    EXPECT_TRUE(info().waiting);
+    mainQueue.advance(150ms);
+    settle();
+    EXPECT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_EQ(
+        std::count(nowPlaying.states.begin(), nowPlaying.states.end(), PlaybackState::stopped), 0);
+    // A pause in that moment stops the move: the failure shows.
+    service->replaceQueue(makeSongs(2), 0, true);
+    settle();
+    service->pause();
+    mainQueue.advance(150ms);
+    settle();
+    EXPECT_EQ(currentID(), "wy_s1");
+    EXPECT_NE(nowPlaying.state(), PlaybackState::playing);
+    EXPECT_FALSE(info().waiting);
 
     // A song that will not load is still shown, but not as playing or paused.
     resolver.failAlways("wy_s1", sourceFailure("歌曲下架"));
