@@ -187,5 +187,62 @@ void BM_SongChange(benchmark::State& state) {
 }
 BENCHMARK(BM_SongChange)->Unit(benchmark::kMillisecond)->Iterations(20);
 
+// CPU per skip to a song opened anew, songs queued behind it, from the skip until the song
+// plays and the playbin it replaced is stopped: a skip a listener makes. Each is followed by the
+// same on bare playbins, a fresh one for each song: `floor_ms_per_skip`.
+void BM_Skip(benchmark::State& state) {
+    TempDir dir;
+    auto path = dir.path() / "song.wav";
+    writeWavFile(path, 2.0);
+    const std::string uri = fileUri(path);
+    ManualMainQueue queue;
+    GStreamerQueuePlayer::Options options;
+    options.audioSink = "fakesink sync=true";
+    GStreamerQueuePlayer player(queue, options);
+    auto skip = [&] {
+        player.insert(std::make_shared<PlayerItem>(uri));
+        player.advanceToNextItem();
+        return queue.runUntil(
+            [&] {
+                return player.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
+                       !player.tearingDown();
+            },
+            std::chrono::seconds(30));
+    };
+    GstElement* bare = nullptr;
+    auto bareSkip = [&] {
+        if (bare) {
+            gst_element_set_state(bare, GST_STATE_NULL);
+            gst_object_unref(bare);
+        }
+        bare = barePlaybin(options.audioSink);
+        g_object_set(bare, "uri", uri.c_str(), nullptr);
+        gst_element_set_state(bare, GST_STATE_PLAYING);
+        return gst_element_get_state(bare, nullptr, nullptr, 30 * GST_SECOND) ==
+               GST_STATE_CHANGE_SUCCESS;
+    };
+    player.insert(std::make_shared<PlayerItem>(uri));
+    player.play();
+    if (!skip() || !skip() || !bareSkip()) state.SkipWithError("no song played");
+    double cpu = 0;
+    double floor = 0;
+    int skips = 0;
+    for (auto _ : state) {
+        double before = cpuSeconds();
+        if (!skip()) state.SkipWithError("no song played");
+        cpu += cpuSeconds() - before;
+        before = cpuSeconds();
+        if (!bareSkip()) state.SkipWithError("a bare playbin did not play");
+        floor += cpuSeconds() - before;
+        ++skips;
+    }
+    bareSkip();
+    gst_element_set_state(bare, GST_STATE_NULL);
+    gst_object_unref(bare);
+    state.counters["cpu_ms_per_skip"] = 1000 * cpu / skips;
+    state.counters["floor_ms_per_skip"] = 1000 * floor / skips;
+}
+BENCHMARK(BM_Skip)->Unit(benchmark::kMillisecond)->Iterations(30);
+
 }  // namespace
 }  // namespace velto
