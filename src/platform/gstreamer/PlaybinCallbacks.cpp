@@ -99,20 +99,10 @@ void PlaybinCallbacks::onSourceSetup(GstElement*, GstElement* source, gpointer d
 
 void PlaybinCallbacks::onElementSetup(GstElement*, GstElement* element, gpointer data) {
     if (std::string_view(G_OBJECT_TYPE_NAME(element)) != "GstURIDecodeBin") return;
+    // A group's decoder is added again each time the group is reused.
+    if (g_object_get_qdata(G_OBJECT(element), switchQuark())) return;
+    g_object_set_qdata(G_OBJECT(element), switchQuark(), element);
     const ContextPtr& context = *static_cast<ContextPtr*>(data);
-    // A group's decoder is added again each time the group is reused, and in a playbin used
-    // once more it is still connected to the context of its use before (which the connection
-    // holds, so no other context has its address).
-    gpointer connectedTo = g_object_get_qdata(G_OBJECT(element), switchQuark());
-    if (connectedTo == context.get()) return;
-    if (connectedTo) {
-        for (gpointer callback : {reinterpret_cast<gpointer>(&onSwitchBegins),
-                                  reinterpret_cast<gpointer>(&onSwitchEnded)}) {
-            g_signal_handlers_disconnect_matched(element, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                                 callback, nullptr);
-        }
-    }
-    g_object_set_qdata(G_OBJECT(element), switchQuark(), context.get());
     g_signal_connect_data(element, "drained", G_CALLBACK(&PlaybinCallbacks::onSwitchBegins),
                           holdContext(context), &releaseContextClosure, GConnectFlags(0));
     g_signal_connect_data(element, "drained", G_CALLBACK(&PlaybinCallbacks::onSwitchEnded),

@@ -13,7 +13,7 @@ public:
     // Connects a playbin made by makePlaybin to `context`: its signals, its bus, its sink.
     static void attach(GstElement* playbin, const PlaybinContextPtr& context);
     // Undoes attach, releasing the context, so that the stopped playbin can be attached to
-    // another; its groups' decoders are connected anew as the playbin adds them again.
+    // another. Stopped, it has let its groups' decoders go, and their connections with them.
     static void detach(GstElement* playbin);
     static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data);
     static void onSourceSetup(GstElement*, GstElement* source, gpointer data);

@@ -80,7 +80,7 @@ inline double toSeconds(gint64 nanoseconds) {
 
 // Marks a retired playbin; the data's release tells that it is done with.
 GQuark teardownQuark();
-// Marks a group's decoder whose end is watched, with the context it is watched for.
+// Marks a group's decoder whose end is watched.
 GQuark switchQuark();
 
 }  // namespace velto::playbin_support

@@ -417,23 +417,24 @@ TEST_F(GStreamerQueuePlayerTest, PlaysAnItemToItsEndAndKeepsTheWishToPlay) {
 }
 
 // A skip opens the song on a playbin that stopped when it was replaced at a skip before, not on
-// one built anew. Used again, the playbin plays the song whole at the volume set meanwhile, and
-// joins the song behind it.
+// one built anew. Used again, a playbin that had joined two songs plays the song whole at the
+// volume set meanwhile, and joins the song behind it.
 TEST_F(GStreamerQueuePlayerTest, ASkipOpensTheSongOnAPlaybinStoppedBefore) {
     ASSERT_TRUE(findPlaybins());
     makePlayer("fakesink sync=true");
-    auto a = item("a", 2.0);
+    auto a = item("a", 0.3);
     auto b = item("b", 2.0);
-    auto c = item("c", 0.3);
-    auto d = item("d", 0.2);
-    for (const auto& song : {a, b, c, d}) player->insert(song);
+    auto c = item("c", 2.0);
+    auto d = item("d", 0.3);
+    auto e = item("e", 0.2);
+    for (const auto& song : {a, b, c, d, e}) player->insert(song);
     player->play();
-    ASSERT_TRUE(waitFor("status a ready"));
+    ASSERT_TRUE(waitFor("current b"));
     player->advanceToNextItem();
     ASSERT_TRUE(queue.runUntil([&] {
-        return b->status() == PlayerItem::Status::readyToPlay && !player->tearingDown();
+        return c->status() == PlayerItem::Status::readyToPlay && !player->tearingDown();
     }));
-    GstElement* playingB = latestPlaybin;
+    GstElement* playingC = latestPlaybin;
     const int made = playbinsMade;
     player->setVolume(0.5);
     player->advanceToNextItem();
@@ -444,17 +445,17 @@ TEST_F(GStreamerQueuePlayerTest, ASkipOpensTheSongOnAPlaybinStoppedBefore) {
     events.clear();
     ASSERT_TRUE(waitFor("current none"));
     EXPECT_EQ(playbinsMade - made, 0) << "playbins built for the skip";
-    EXPECT_NE(latestPlaybin, playingB);
-    std::vector<std::string> expected = {"current c", "status c ready", "end c",
-                                         "status d ready", "current d", "end d",
+    EXPECT_NE(latestPlaybin, playingC);
+    std::vector<std::string> expected = {"current d", "status d ready", "end d",
+                                         "status e ready", "current e", "end e",
                                          "current none"};
     EXPECT_EQ(events, expected);
-    EXPECT_EQ(totalFrames(), frames["c"] + frames["d"]);
+    EXPECT_EQ(totalFrames(), frames["d"] + frames["e"]);
     double peak = 0;
     for (const auto& buffer : sinkBuffers()) peak = std::max(peak, buffer.peak);
     EXPECT_NEAR(peak, 0.25, 0.01);
-    ASSERT_TRUE(c->duration().has_value());
-    EXPECT_NEAR(*c->duration(), 0.3, 1e-3);
+    ASSERT_TRUE(d->duration().has_value());
+    EXPECT_NEAR(*d->duration(), 0.3, 1e-3);
 }
 
 // A short song is read to its end while it prerolls, and the playbin asks for the next one then:
