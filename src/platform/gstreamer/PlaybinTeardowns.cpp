@@ -78,7 +78,8 @@ void PlaybinTeardowns::keepOrRelease(GstElement* playbin) {
         releaseTracked(tracked);
         return;
     }
-    if (tracked) g_object_set_qdata_full(G_OBJECT(playbin), teardownQuark(), tracked, &releaseTracked);
+    if (tracked)
+        g_object_set_qdata_full(G_OBJECT(playbin), teardownQuark(), tracked, &releaseTracked);
     gst_object_unref(playbin);
 }
 

@@ -431,9 +431,8 @@ TEST_F(GStreamerQueuePlayerTest, ASkipOpensTheSongOnAPlaybinStoppedBefore) {
     player->play();
     ASSERT_TRUE(waitFor("current b"));
     player->advanceToNextItem();
-    ASSERT_TRUE(queue.runUntil([&] {
-        return c->status() == PlayerItem::Status::readyToPlay && !player->tearingDown();
-    }));
+    ASSERT_TRUE(queue.runUntil(
+        [&] { return c->status() == PlayerItem::Status::readyToPlay && !player->tearingDown(); }));
     GstElement* playingC = latestPlaybin;
     const int made = playbinsMade;
     player->setVolume(0.5);
@@ -446,8 +445,8 @@ TEST_F(GStreamerQueuePlayerTest, ASkipOpensTheSongOnAPlaybinStoppedBefore) {
     ASSERT_TRUE(waitFor("current none"));
     EXPECT_EQ(playbinsMade - made, 0) << "playbins built for the skip";
     EXPECT_NE(latestPlaybin, playingC);
-    std::vector<std::string> expected = {"current d", "status d ready", "end d",
-                                         "status e ready", "current e", "end e",
+    std::vector<std::string> expected = {"current d",      "status d ready", "end d",
+                                         "status e ready", "current e",      "end e",
                                          "current none"};
     EXPECT_EQ(events, expected);
     EXPECT_EQ(totalFrames(), frames["d"] + frames["e"]);
