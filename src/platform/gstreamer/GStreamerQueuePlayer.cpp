@@ -26,7 +26,7 @@ using namespace playbin_support;
 GStreamerQueuePlayer::GStreamerQueuePlayer(MainQueue& mainQueue, Options options)
     : QueuePlayer(mainQueue),
       options_(std::move(options)),
-      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads)),
+      teardowns_(std::make_shared<PlaybinTeardowns>(maxRetiringThreads, keptPlaybins)),
       threads_(std::make_shared<PlaybinThreads>(options_.startThread, maxThreadsPerPlace,
                                                 keptThreads)),
       heads_(std::make_shared<StreamHeads>(options_.startThread)) {
@@ -48,12 +48,17 @@ GStreamerQueuePlayer::~GStreamerQueuePlayer() {
     threads_->close();
 }
 
-// A fresh playbin for each item opened: the one before may be stuck on its source, and is
-// stopped off the main thread (retirePipeline) instead of being reused.
+// A playbin for each item opened: a fresh one, or one kept that stopped when it was replaced;
+// never the one before, which may be stuck on its source, and is stopped off the main thread
+// (retirePipeline).
 bool GStreamerQueuePlayer::makePipeline() {
-    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
-    if (!playbin) return false;
-    gst_object_ref_sink(playbin);
+    GstElement* playbin = teardowns_->takeStopped();
+    if (playbin) {
+        g_object_set(playbin, "buffer-duration", gint64{-1}, nullptr);
+    } else {
+        playbin = makePlaybin(describeSink(options_.audioSink));
+        if (!playbin) return false;
+    }
     context_ = std::make_shared<PlaybinContext>();
     context_->owner = this;
     context_->playbin = playbin;
@@ -62,36 +67,9 @@ bool GStreamerQueuePlayer::makePipeline() {
     context_->heads = heads_;
     context_->sinkBufferProbe = options_.sinkBufferProbe;
     context_->handOver.plan = plan_;
-    GstElement* sink = makeSink(describeSink(options_.audioSink));
-    GstElement* volume = nullptr;
-    if (sink) {
-        if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
-            gst_pad_add_probe(pad,
-                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                           GST_PAD_PROBE_TYPE_BUFFER_LIST |
-                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
-                                                           GST_PAD_PROBE_TYPE_EVENT_FLUSH),
-                              &PlaybinCallbacks::onSinkData, holdContext(context_), &releaseContext);
-            gst_object_unref(pad);
-        }
-        g_object_set(playbin, "audio-sink", withVolume(sink, &volume), nullptr);
-    }
-    if (volume) {
-        g_object_set(playbin, "flags", playFlagAudio, nullptr);
-        g_object_set(volume, "volume", volume_, nullptr);
-    } else {
-        g_object_set(playbin, "flags", playFlagAudio | playFlagSoftVolume, "volume", volume_,
-                     nullptr);
-    }
-    g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(&PlaybinCallbacks::onAboutToFinish),
-                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
-    g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&PlaybinCallbacks::onSourceSetup),
-                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
-    g_signal_connect_data(playbin, "element-setup", G_CALLBACK(&PlaybinCallbacks::onElementSetup),
-                          holdContext(context_), &releaseContextClosure, GConnectFlags(0));
-    GstBus* bus = gst_element_get_bus(playbin);
-    gst_bus_set_sync_handler(bus, &PlaybinCallbacks::onBusMessage, holdContext(context_), &releaseContext);
-    gst_object_unref(bus);
+    PlaybinCallbacks::attach(playbin, context_);
+    GstElement* volume = partsOf(playbin)->volume;
+    g_object_set(volume ? volume : playbin, "volume", volume_, nullptr);
     playbin_ = playbin;
     volumeControl_ = volume ? volume : playbin;
     worker_ = std::make_shared<PlaybinWorker>(context_, threads_, teardowns_,
@@ -102,6 +80,8 @@ bool GStreamerQueuePlayer::makePipeline() {
 // Cuts the playbin off the player and has its worker stop it: stopping waits for
 // its streaming threads, and one blocked in a read of a stalled file would hold the caller.
 void GStreamerQueuePlayer::retirePipeline() {
+    // With nothing to play, no playbin is kept.
+    teardowns_->keepStopped(!items_.empty());
     if (!playbin_) return;
     {
         std::lock_guard lock(context_->mutex);

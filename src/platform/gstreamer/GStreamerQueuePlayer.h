@@ -34,7 +34,8 @@ class PlaybinWorker;
 // Bus messages are taken off the bus on the thread that posts them and handled on the main
 // queue; no GLib main loop is needed anywhere. Each item opened gets a playbin of its own, with a
 // worker that starts it, seeks in it and, once it is replaced, stops it off the main thread, so a
-// source stuck in an open (a file on a share that stalls) or a read never holds it up.
+// source stuck in an open (a file on a share that stalls) or a read never holds it up. A playbin
+// that stopped at once is kept for an item opened later; one that did not is never used again.
 class GStreamerQueuePlayer final : public QueuePlayer, private PlaybinOwner {
 public:
     using SinkBuffer = PlaybinSinkBuffer;
@@ -57,6 +58,9 @@ public:
     // Replaced playbins are stopped by at most this many threads at a time; the others wait
     // for one of them, so sources stuck in reads tie up no more.
     static constexpr int maxRetiringThreads = 2;
+    // Replaced playbins that stopped are kept, at most this many, for the songs opened next
+    // while there is something to play.
+    static constexpr int keptPlaybins = 2;
     // Work on the files of one folder (opening a song, looking at one) takes at most this many
     // threads at a time; the rest waits, so a share that stops answering ties up no more.
     static constexpr int maxThreadsPerPlace = 2;

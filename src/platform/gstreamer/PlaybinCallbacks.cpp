@@ -16,6 +16,40 @@ namespace velto {
 using namespace playbin_support;
 using ContextPtr = PlaybinContextPtr;
 
+void PlaybinCallbacks::attach(GstElement* playbin, const ContextPtr& context) {
+    if (PlaybinParts* parts = partsOf(playbin); parts && parts->sinkPad) {
+        parts->sinkProbe = gst_pad_add_probe(
+            parts->sinkPad,
+            static_cast<GstPadProbeType>(
+                GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+            &onSinkData, holdContext(context), &releaseContext);
+    }
+    g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(&onAboutToFinish),
+                          holdContext(context), &releaseContextClosure, GConnectFlags(0));
+    g_signal_connect_data(playbin, "source-setup", G_CALLBACK(&onSourceSetup), holdContext(context),
+                          &releaseContextClosure, GConnectFlags(0));
+    g_signal_connect_data(playbin, "element-setup", G_CALLBACK(&onElementSetup),
+                          holdContext(context), &releaseContextClosure, GConnectFlags(0));
+    GstBus* bus = gst_element_get_bus(playbin);
+    gst_bus_set_sync_handler(bus, &onBusMessage, holdContext(context), &releaseContext);
+    gst_object_unref(bus);
+}
+
+void PlaybinCallbacks::detach(GstElement* playbin) {
+    if (PlaybinParts* parts = partsOf(playbin); parts && parts->sinkProbe)
+        gst_pad_remove_probe(parts->sinkPad, std::exchange(parts->sinkProbe, 0));
+    for (gpointer callback :
+         {reinterpret_cast<gpointer>(&onAboutToFinish), reinterpret_cast<gpointer>(&onSourceSetup),
+          reinterpret_cast<gpointer>(&onElementSetup)}) {
+        g_signal_handlers_disconnect_matched(playbin, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr, callback,
+                                             nullptr);
+    }
+    GstBus* bus = gst_element_get_bus(playbin);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+}
+
 GstBusSyncReply PlaybinCallbacks::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
     PlaybinContext& context = **static_cast<ContextPtr*>(data);
     std::lock_guard locked(context.mutex);

@@ -10,6 +10,11 @@ namespace velto {
 // player only while the playbin is the player's.
 class PlaybinCallbacks {
 public:
+    // Connects a playbin made by makePlaybin to `context`: its signals, its bus, its sink.
+    static void attach(GstElement* playbin, const PlaybinContextPtr& context);
+    // Undoes attach, releasing the context, so that the stopped playbin can be attached to
+    // another. Stopped, it has let its groups' decoders go, and their connections with them.
+    static void detach(GstElement* playbin);
     static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data);
     static void onSourceSetup(GstElement*, GstElement* source, gpointer data);
     // Each group's decoder, as the playbin adds it: its end is watched before and after the

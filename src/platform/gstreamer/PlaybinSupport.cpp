@@ -53,6 +53,39 @@ GstElement* makeSink(const std::string& description) {
     return sink;
 }
 
+namespace {
+
+GQuark partsQuark() {
+    static const GQuark quark = g_quark_from_static_string("velto-parts");
+    return quark;
+}
+
+}  // namespace
+
+GstElement* makePlaybin(const std::string& sinkDescription) {
+    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    if (!playbin) return nullptr;
+    gst_object_ref_sink(playbin);
+    auto* parts = new PlaybinParts;
+    g_object_set_qdata_full(G_OBJECT(playbin), partsQuark(), parts, [](gpointer data) {
+        auto* parts = static_cast<PlaybinParts*>(data);
+        if (parts->sinkPad) gst_object_unref(parts->sinkPad);
+        delete parts;
+    });
+    GstElement* sink = makeSink(sinkDescription);
+    if (sink) {
+        parts->sinkPad = gst_element_get_static_pad(sink, "sink");
+        g_object_set(playbin, "audio-sink", withVolume(sink, &parts->volume), nullptr);
+    }
+    g_object_set(playbin, "flags",
+                 parts->volume ? playFlagAudio : playFlagAudio | playFlagSoftVolume, nullptr);
+    return playbin;
+}
+
+PlaybinParts* partsOf(GstElement* playbin) {
+    return static_cast<PlaybinParts*>(g_object_get_qdata(G_OBJECT(playbin), partsQuark()));
+}
+
 // True for every URI that is not a local file, else whether the file can be read, asked of
 // `readable` if given. The file is opened, not just checked for rights: on a share that stopped
 // answering a check may answer at once while the open waits, and the open that waits is better

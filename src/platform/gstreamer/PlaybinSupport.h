@@ -28,6 +28,20 @@ GstElement* withVolume(GstElement* sink, GstElement** volume);
 std::string describeSink(const std::string& configured);
 GstElement* makeSink(const std::string& description);
 
+// What the player reaches again in a playbin it uses once more: the volume element in front of
+// the sink (none if the playbin's own software volume is used), and the sink's pad with the
+// probe the player's callbacks watch it by.
+struct PlaybinParts {
+    GstElement* volume = nullptr;
+    GstPad* sinkPad = nullptr;  // owned
+    gulong sinkProbe = 0;
+};
+// A playbin playing audio only into the sink described, a volume element in front of it, its
+// parts kept with it.
+GstElement* makePlaybin(const std::string& sinkDescription);
+// Null if the playbin was not made by makePlaybin.
+PlaybinParts* partsOf(GstElement* playbin);
+
 using FileReadable = std::function<bool(const std::string& path)>;
 
 // True for every URI that is not a local file, else whether the file can be read, asked of

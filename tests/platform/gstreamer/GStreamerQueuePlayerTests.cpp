@@ -30,11 +30,12 @@
 #include "support/ThreadStarts.h"
 #include "support/WavFile.h"
 
-// Finds the playbin a player made last, through the tracing hooks that any tracer object may
-// register.
+// Finds the playbin a player made or used again last, through the tracing hooks that any tracer
+// object may register.
 namespace {
 
 std::atomic<GstElement*> latestPlaybin{nullptr};
+std::atomic<int> playbinsMade{0};
 
 struct PlaybinFinder {
     GstTracer parent;
@@ -87,7 +88,8 @@ void onPostMessagePre(GstTracer*, guint64, GstElement* element, GstMessage* mess
 // Called whenever a playbin is given an address.
 std::atomic<std::function<void()>*> onAddress{nullptr};
 
-void addressGiven(GObject*, GParamSpec*, gpointer) {
+void addressGiven(GObject* playbin, GParamSpec*, gpointer) {
+    latestPlaybin = GST_ELEMENT(playbin);
     if (auto* callback = onAddress.load()) (*callback)();
 }
 
@@ -113,6 +115,7 @@ void onChangeStatePre(GstTracer*, guint64, GstElement* element, GstStateChange t
 void onElementNew(GstTracer*, guint64, GstElement* element) {
     if (std::string_view(G_OBJECT_TYPE_NAME(element)) != "GstPlayBin") return;
     latestPlaybin = element;
+    ++playbinsMade;
     // Before and after the player's own handler, which sets the next stream's address.
     g_signal_connect(element, "about-to-finish", G_CALLBACK(holdBeforeHandOver), nullptr);
     g_signal_connect_after(element, "about-to-finish", G_CALLBACK(holdAfterHandOver), nullptr);
@@ -411,6 +414,47 @@ TEST_F(GStreamerQueuePlayerTest, PlaysAnItemToItsEndAndKeepsTheWishToPlay) {
     player->insert(b);
     ASSERT_TRUE(waitFor("end b"));
     EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
+}
+
+// A skip opens the song on a playbin that stopped when it was replaced at a skip before, not on
+// one built anew. Used again, a playbin that had joined two songs plays the song whole at the
+// volume set meanwhile, and joins the song behind it.
+TEST_F(GStreamerQueuePlayerTest, ASkipOpensTheSongOnAPlaybinStoppedBefore) {
+    ASSERT_TRUE(findPlaybins());
+    makePlayer("fakesink sync=true");
+    auto a = item("a", 0.3);
+    auto b = item("b", 2.0);
+    auto c = item("c", 2.0);
+    auto d = item("d", 0.3);
+    auto e = item("e", 0.2);
+    for (const auto& song : {a, b, c, d, e}) player->insert(song);
+    player->play();
+    ASSERT_TRUE(waitFor("current b"));
+    player->advanceToNextItem();
+    ASSERT_TRUE(queue.runUntil(
+        [&] { return c->status() == PlayerItem::Status::readyToPlay && !player->tearingDown(); }));
+    GstElement* playingC = latestPlaybin;
+    const int made = playbinsMade;
+    player->setVolume(0.5);
+    player->advanceToNextItem();
+    {
+        std::lock_guard lock(mutex);
+        buffers.clear();
+    }
+    events.clear();
+    ASSERT_TRUE(waitFor("current none"));
+    EXPECT_EQ(playbinsMade - made, 0) << "playbins built for the skip";
+    EXPECT_NE(latestPlaybin, playingC);
+    std::vector<std::string> expected = {"current d",      "status d ready", "end d",
+                                         "status e ready", "current e",      "end e",
+                                         "current none"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(totalFrames(), frames["d"] + frames["e"]);
+    double peak = 0;
+    for (const auto& buffer : sinkBuffers()) peak = std::max(peak, buffer.peak);
+    EXPECT_NEAR(peak, 0.25, 0.01);
+    ASSERT_TRUE(d->duration().has_value());
+    EXPECT_NEAR(*d->duration(), 0.3, 1e-3);
 }
 
 // A short song is read to its end while it prerolls, and the playbin asks for the next one then:
