@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
             // notch uncovered.
             auto files = std::make_shared<velto::QtFileChooser>(
                 [] { emit velto::PanelNotifications::shared().veltoOpenStatusPanel(); },
-                [&delegate] { return delegate.notchFrame(); });
+                [&delegate] { return delegate.notchFrame(); }, &mainQueue);
             auto environment = velto::AppEnvironment::system(mainQueue, std::move(files), std::move(notch));
             return std::make_unique<velto::MacAppModel>(std::move(environment));
         },

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <vector>
 
+#include "foundation/ManualMainQueue.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 #include "ui/window/QtFileChooser.h"
 
@@ -27,6 +32,68 @@ TEST(FileChooser, OpensInTheLastFolderElseMusicElseHome) {
     std::filesystem::remove(last);
     EXPECT_EQ(start(last), music.string());
     qputenv("XDG_CONFIG_HOME", config);
+}
+
+// The folder last used lies on a share that stopped answering: the dialog opens at home after a
+// short wait instead of holding the main thread until the share answers, a second dialog asks no
+// more of the share while the first look hangs, and the look's late answer opens nothing.
+TEST(FileChooser, AStartFolderOnAStalledShareHoldsNothing) {
+    ManualMainQueue queue;
+    auto looks = std::make_shared<QtFileChooser::StartFolderLooks>();
+    looks->queue = &queue;
+    struct Unhook {
+        QtFileChooser::StartFolderLooks& looks;
+        ~Unhook() {
+            std::lock_guard lock(looks.mutex);
+            looks.queue = nullptr;
+        }
+    } unhook{*looks};
+    const QString share = QStringLiteral("/srv/音乐");
+    // Shared with the look, which may outlive a failing test until the share wakes.
+    struct Share {
+        std::promise<void> wake;
+        std::shared_future<void> woken = wake.get_future().share();
+        std::atomic<int> looks = 0;
+    };
+    auto stalled = std::make_shared<Share>();
+    struct Wake {
+        Share& share;
+        ~Wake() {
+            if (share.woken.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+                share.wake.set_value();
+        }
+    } wakeAtEnd{*stalled};
+    const auto isFolder = [stalled, share](const QString& path) {
+        if (path != share) return false;
+        ++stalled->looks;
+        stalled->woken.wait();
+        return true;
+    };
+    const auto looksAtShare = [&] { return stalled->looks.load(); };
+    std::vector<QString> opened;
+    const auto open = [&](QString folder) { opened.push_back(std::move(folder)); };
+    QtFileChooser::findStartFolder(looks, share, open, isFolder, std::chrono::milliseconds(800));
+    ASSERT_TRUE(eventually([&] { return looksAtShare() == 1; }));
+    queue.advance(std::chrono::milliseconds(799));
+    EXPECT_TRUE(opened.empty());
+    queue.advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(opened, std::vector{QDir::homePath()});
+    QtFileChooser::findStartFolder(looks, share, open, isFolder, std::chrono::milliseconds(800));
+    queue.runPending();
+    EXPECT_EQ(opened, (std::vector{QDir::homePath(), QDir::homePath()}));
+    EXPECT_EQ(looksAtShare(), 1);
+    stalled->wake.set_value();
+    ASSERT_TRUE(queue.runUntil([&] {
+        std::lock_guard lock(looks->mutex);
+        return !looks->looking;
+    }));
+    queue.runPending();
+    EXPECT_EQ(opened.size(), 2u);
+    // Awake, it answers before the wait ends.
+    QtFileChooser::findStartFolder(looks, share, open, isFolder, std::chrono::milliseconds(800));
+    ASSERT_TRUE(queue.runUntil([&] { return opened.size() == 3; }));
+    EXPECT_EQ(opened.back(), share);
+    EXPECT_EQ(queue.pendingTimerCount(), 0u);
 }
 
 TEST(FileChooser, TheFolderLastUsedHoldsWhatWasChosenEvenWhenItsPathWasTyped) {

@@ -11,6 +11,10 @@
 #include <QStandardPaths>
 #include <QTreeView>
 #include <algorithm>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "playback/LocalAudioScanner.h"
 
@@ -64,8 +68,11 @@ std::filesystem::path localPath(const QString& file) {
 
 }  // namespace
 
-QtFileChooser::QtFileChooser(std::function<void()> ended, std::function<QRect()> keptClear)
-    : ended_(std::move(ended)), keptClear_(std::move(keptClear)) {}
+QtFileChooser::QtFileChooser(std::function<void()> ended, std::function<QRect()> keptClear,
+                             MainQueue* mainQueue)
+    : ended_(std::move(ended)), keptClear_(std::move(keptClear)) {
+    looks_->queue = mainQueue;
+}
 
 QRect QtFileChooser::placed(QSize frame, QRect area, QRect obstacle, int minimumHeight) {
     QRect placed(QPoint(), frame.boundedTo(area.size()));
@@ -80,11 +87,60 @@ QRect QtFileChooser::placed(QSize frame, QRect area, QRect obstacle, int minimum
     return placed;
 }
 
-QString QtFileChooser::startFolder(const QString& lastUsed) {
-    if (!lastUsed.isEmpty() && QFileInfo(lastUsed).isDir()) return lastUsed;
+QString QtFileChooser::startFolder(const QString& lastUsed,
+                                   const std::function<bool(const QString&)>& isFolder) {
+    const auto folder = [&](const QString& path) {
+        return !path.isEmpty() && (isFolder ? isFolder(path) : QFileInfo(path).isDir());
+    };
+    if (folder(lastUsed)) return lastUsed;
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
+    if (folder(music)) return music;
     return QDir::homePath();
+}
+
+void QtFileChooser::findStartFolder(const std::shared_ptr<StartFolderLooks>& looks,
+                                    const QString& lastUsed, std::function<void(QString)> answer,
+                                    std::function<bool(const QString&)> isFolder,
+                                    MainQueue::Duration patience) {
+    MainQueue* mainQueue;
+    bool looking;
+    {
+        std::lock_guard lock(looks->mutex);
+        mainQueue = looks->queue;
+        if (!mainQueue) return;
+        looking = std::exchange(looks->looking, true);
+    }
+    MainQueue& queue = *mainQueue;
+    if (looking) {
+        queue.post([answer = std::move(answer)] { answer(QDir::homePath()); });
+        return;
+    }
+    struct Once {
+        std::function<void(QString)> answer;
+        MainQueue::TimerId timer = 0;
+    };
+    auto once = std::make_shared<Once>();
+    once->answer = std::move(answer);
+    // Runs on the main queue only: the look's answer or the timer's, whichever comes first.
+    auto give = [once, &queue](const QString& folder) {
+        if (!once->answer) return;
+        queue.cancel(once->timer);
+        std::exchange(once->answer, nullptr)(folder);
+    };
+    once->timer = queue.schedule(patience, [give] { give(QDir::homePath()); });
+    try {
+        // Detached: a look at a share that stopped answering ends only when the share does.
+        std::thread([looks, lastUsed, give, isFolder = std::move(isFolder)] {
+            QString folder = startFolder(lastUsed, isFolder);
+            std::lock_guard lock(looks->mutex);
+            looks->looking = false;
+            if (looks->queue) looks->queue->post([give, folder = std::move(folder)] { give(folder); });
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to look with: the timer opens the dialog at home.
+        std::lock_guard lock(looks->mutex);
+        looks->looking = false;
+    }
 }
 
 QString QtFileChooser::folderUsed(const QString& browsed, const QStringList& chosen) {
@@ -104,6 +160,10 @@ QStringList QtFileChooser::audioFilters() {
 }
 
 QtFileChooser::~QtFileChooser() {
+    {
+        std::lock_guard lock(looks_->mutex);
+        looks_->queue = nullptr;
+    }
     // Whoever asked may be going too: a dialog left open answers nobody.
     for (const auto& dialog : open_) {
         if (!dialog) continue;
@@ -112,11 +172,19 @@ QtFileChooser::~QtFileChooser() {
     }
 }
 
-QFileDialog* QtFileChooser::prepare(QFileDialog* dialog) const {
+void QtFileChooser::withStartFolder(std::function<void(const QString& folder)> open) {
+    if (!looks_->queue) return open(startFolder(lastFolder_));
+    findStartFolder(looks_, lastFolder_,
+                    [alive = std::weak_ptr<int>(alive_), open = std::move(open)](QString folder) {
+                        if (alive.lock()) open(folder);
+                    });
+}
+
+QFileDialog* QtFileChooser::prepare(QFileDialog* dialog, const QString& folder) const {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Before a suggested name, which a change of folder would clear.
-    dialog->setDirectory(startFolder(lastFolder_));
+    dialog->setDirectory(folder);
     dialog->resize(dialogSize);
     return dialog;
 }
@@ -152,8 +220,15 @@ void QtFileChooser::present(QFileDialog* dialog,
 
 void QtFileChooser::chooseToOpen(const OpenRequest& request,
                                  std::function<void(std::vector<std::filesystem::path>)> done) {
+    withStartFolder([this, request, done = std::move(done)](const QString& folder) mutable {
+        open(request, folder, std::move(done));
+    });
+}
+
+void QtFileChooser::open(const OpenRequest& request, const QString& folder,
+                         std::function<void(std::vector<std::filesystem::path>)> done) {
     const bool mixed = request.files && request.folders;
-    QFileDialog* dialog = prepare(mixed ? new FilesAndFoldersDialog : new QFileDialog);
+    QFileDialog* dialog = prepare(mixed ? new FilesAndFoldersDialog : new QFileDialog, folder);
     dialog->setWindowTitle(QString::fromStdString(request.message));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     if (request.files) {
@@ -179,7 +254,14 @@ void QtFileChooser::chooseToOpen(const OpenRequest& request,
 
 void QtFileChooser::chooseToSave(const SaveRequest& request,
                                  std::function<void(std::optional<std::filesystem::path>)> done) {
-    QFileDialog* dialog = prepare(new QFileDialog);
+    withStartFolder([this, request, done = std::move(done)](const QString& folder) mutable {
+        save(request, folder, std::move(done));
+    });
+}
+
+void QtFileChooser::save(const SaveRequest& request, const QString& folder,
+                         std::function<void(std::optional<std::filesystem::path>)> done) {
+    QFileDialog* dialog = prepare(new QFileDialog, folder);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     if (request.jsonOnly) {

@@ -3,10 +3,14 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "app/FileChooser.h"
+#include "foundation/MainQueue.h"
 
 class QFileDialog;
 
@@ -21,12 +25,33 @@ class QtFileChooser final : public FileChooser {
     // `ended` runs after each dialog has answered (the panel it came from closed as it opened);
     // `keptClear` tells what the dialogs leave uncovered (the notch player hanging from the top
     // of a screen; empty when there is none).
-    explicit QtFileChooser(std::function<void()> ended = {}, std::function<QRect()> keptClear = {});
+    // `mainQueue` times the look at the start folder (see findStartFolder); none: it is looked at
+    // on the caller's thread.
+    explicit QtFileChooser(std::function<void()> ended = {}, std::function<QRect()> keptClear = {},
+                           MainQueue* mainQueue = nullptr);
     ~QtFileChooser() override;
 
     // Where a dialog opens: the folder last used while it exists, else the user's music folder
     // (XDG_MUSIC_DIR) while it exists, else home.
-    static QString startFolder(const QString& lastUsed);
+    static QString startFolder(const QString& lastUsed,
+                               const std::function<bool(const QString&)>& isFolder = {});
+    // A look that has not answered within this, at a share that stopped answering, opens the
+    // dialog at home instead.
+    static constexpr std::chrono::milliseconds startFolderPatience{800};
+    // The looks at start folders of one chooser; a look that ends after `queue` is cleared tells
+    // nobody.
+    struct StartFolderLooks {
+        std::mutex mutex;
+        MainQueue* queue = nullptr;
+        bool looking = false;
+    };
+    // startFolder(lastUsed) looked at on a thread of its own, answered on the looks' queue once,
+    // with home when the look has not answered within `patience` or one before it still hangs:
+    // a stalled share holds neither the main thread nor more than one thread. On the main thread.
+    static void findStartFolder(const std::shared_ptr<StartFolderLooks>& looks, const QString& lastUsed,
+                                std::function<void(QString)> answer,
+                                std::function<bool(const QString&)> isFolder = {},
+                                MainQueue::Duration patience = startFolderPatience);
     // The folder a dialog leaves as last used: the one holding what was chosen (a path typed into
     // the name field never changes the folder browsed), else the one browsed.
     static QString folderUsed(const QString& browsed, const QStringList& chosen);
@@ -43,9 +68,15 @@ class QtFileChooser final : public FileChooser {
                       std::function<void(std::optional<std::filesystem::path>)> done) override;
 
   private:
-    // Non-native, in the start folder, at a size that shows the details.
-    QFileDialog* prepare(QFileDialog* dialog) const;
+    // Non-native, in `folder`, at a size that shows the details.
+    QFileDialog* prepare(QFileDialog* dialog, const QString& folder) const;
+    // Runs `open` with the folder a dialog starts in, once it is known.
+    void withStartFolder(std::function<void(const QString& folder)> open);
     void keepClear(QFileDialog* dialog) const;
+    void open(const OpenRequest& request, const QString& folder,
+              std::function<void(std::vector<std::filesystem::path>)> done);
+    void save(const SaveRequest& request, const QString& folder,
+              std::function<void(std::optional<std::filesystem::path>)> done);
     // `finished` answers with what was chosen (nothing when the dialog was cancelled).
     void present(QFileDialog* dialog,
                  std::function<QStringList(QFileDialog*, bool accepted)> finished);
@@ -54,6 +85,9 @@ class QtFileChooser final : public FileChooser {
     std::function<void()> ended_;
     std::function<QRect()> keptClear_;
     QString lastFolder_;
+    std::shared_ptr<StartFolderLooks> looks_ = std::make_shared<StartFolderLooks>();
+    // Answers that come after the chooser has gone find nobody.
+    std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 
 }  // namespace velto
