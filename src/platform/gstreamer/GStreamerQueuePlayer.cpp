@@ -381,6 +381,17 @@ void GStreamerQueuePlayer::nextSourceMade(std::uint64_t epoch) {
     });
 }
 
+// While the stream handed over opens, the playbin tells no change of state for one set by the
+// worker (see followStateWhileNextOpens): it is followed here, or a song played on would be
+// taken as held.
+void GStreamerQueuePlayer::stateSetAfterWork(std::uint64_t epoch) {
+    later([this, epoch] {
+        if (epoch != epoch_) return;
+        followStateWhileNextOpens();
+        updateTimeControl();
+    });
+}
+
 void GStreamerQueuePlayer::currentStreamDone(std::uint64_t epoch) {
     later([this, epoch] {
         if (epoch == epoch_) endBeforeFailedHandOver();

@@ -98,6 +98,7 @@ private:
     void playbinStarted(std::uint64_t epoch) override;
     void playbinMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream) override;
     void nextSourceMade(std::uint64_t epoch) override;
+    void stateSetAfterWork(std::uint64_t epoch) override;
     void currentStreamDone(std::uint64_t epoch) override;
     void currentRanOut(std::uint64_t epoch, std::uint64_t end) override;
     void seekLanded(std::uint64_t flush) override;

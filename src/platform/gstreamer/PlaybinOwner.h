@@ -28,6 +28,8 @@ public:
     virtual void playbinMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream) = 0;
     // The stream handed over has its source: a state held back meanwhile can be set.
     virtual void nextSourceMade(std::uint64_t epoch) = 0;
+    // The worker has set a state asked while it was at work.
+    virtual void stateSetAfterWork(std::uint64_t epoch) = 0;
     // The sink has had all of the current stream.
     virtual void currentStreamDone(std::uint64_t epoch) = 0;
     // The current stream's data have been played out, at `end` on the running clock, before

@@ -33,9 +33,12 @@ bool PlaybinWorker::setStateAfterWork(std::optional<GstState> state) {
     if (!running_) return false;
     std::erase_if(queued_, [](const Task& task) { return task.kind == Kind::state; });
     if (state) {
-        queued_.push_back(
-            {Kind::state,
-             [context = context_, state = *state] { setStateUnlessRetired(*context, state); }});
+        queued_.push_back({Kind::state, [context = context_, state = *state] {
+                               if (!setStateUnlessRetired(*context, state)) return;
+                               std::lock_guard lock(context->mutex);
+                               if (auto* owner = context->owner)
+                                   owner->stateSetAfterWork(context->epoch);
+                           }});
     }
     return true;
 }

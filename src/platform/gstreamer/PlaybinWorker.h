@@ -40,9 +40,9 @@ public:
     void start();
     // Sends a flushing seek; one asked before and not sent yet is dropped.
     void seek(Seek seek);
-    // Has `state` set after the work under way or queued, in place of a state queued before;
-    // none keeps the state as it is. False if no work is under way or queued: the state is for
-    // the caller to set at once.
+    // Has `state` set after the work under way or queued, in place of a state queued before,
+    // and tells the player once it is; none keeps the state as it is. False if no work is under
+    // way or queued: the state is for the caller to set at once.
     bool setStateAfterWork(std::optional<GstState> state);
     // Runs `work` after everything asked before.
     void post(std::function<void()> work);

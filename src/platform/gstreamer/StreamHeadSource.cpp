@@ -79,14 +79,11 @@ gboolean start(GstBaseSrc* base) {
         uri = reader.uri;
     }
     auto head = StreamHeads::find(uri);
-    {
-        std::lock_guard lock(reader.mutex);
-        reader.head = head;
-    }
-    if (!head) {
-        postError(base, StreamFetchError{404, "the song's head is no longer held"});
-        return FALSE;
-    }
+    std::lock_guard lock(reader.mutex);
+    reader.head = head;
+    // A head no longer held (its song left the queue) is told by the stream, as a server's
+    // refusal is: a failed start would fail the playbin's state change under way, which the
+    // playbin passes on again while a stream handed over opens, and leave it short of playing.
     return TRUE;
 }
 
@@ -154,6 +151,10 @@ gboolean query(GstBaseSrc* base, GstQuery* query) {
 GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** out) {
     Reader& reader = readerOf(base);
     const std::stop_token interrupt = reader.interruption();
+    if (!reader.head) {
+        postError(base, StreamFetchError{404, "the song's head is no longer held"});
+        return GST_FLOW_ERROR;
+    }
     if (!reader.head->wait(interrupt)) return GST_FLOW_FLUSHING;
     // A head the server refused is asked for again, as the rest is: the refusal may have been
     // the server's moment, and the song's own request tells. A server that did not answer at
