@@ -101,11 +101,12 @@ void PlaybackService::persistSession(bool force) {
     auto song = track->musicID();
     auto durability =
         force || song != lastSessionSong_ ? Durability::forced : Durability::deferred;
+    // A save that cannot be made is not tried again before its next turn either.
+    lastSessionSaveAt_ = at;
     try {
         defaults_.setData(sessionKey,
                           PersistedSession{*track, elapsed_, mainQueue_.wallNow()}.encode(),
                           durability);
-        lastSessionSaveAt_ = at;
         lastSessionSong_ = std::move(song);
     } catch (const std::exception&) {
         // A song that cannot be coded is simply not saved.

@@ -228,6 +228,18 @@ TEST_F(PlaybackServiceSession, SavingGoesOnAfterTheClockIsSetBack) {
               later->elapsed);
 }
 
+// A song whose record cannot be written is not saved, nor tried again before the saves' next
+// turn: the clock wakes for it no oftener than for any other.
+TEST_F(PlaybackServiceSession, ASongThatCannotBeSavedWakesTheClockNoOftener) {
+    auto song = makeSong("s1");
+    song.title = "\xff";  // not UTF-8
+    startPlaying({song});
+    QSignalSpy ticks(service.get(), &PlaybackService::elapsedChanged);
+    mainQueue.advance(9s);
+    EXPECT_EQ(ticks.count(), 1);  // the turn 5 s in
+    EXPECT_FALSE(defaults.dataValue("velto.playback.session"));
+}
+
 TEST_F(PlaybackServiceSession, ReplaceQueueKeepsEverythingWhenTheChosenSongCannotPlay) {
     startPlaying(makeSongs(2));
     QSignalSpy queue(service.get(), &PlaybackService::queueChanged);
