@@ -156,8 +156,8 @@ void PlaybackService::installClock(std::optional<double> position) {
                        : elapsed_;
     }
     if (clockToken_) player_.removeObserver(*clockToken_);
-    clockToken_ = player_.addPeriodicTimeObserver(
-        nextTickDelay(*position), [this](double seconds) { clockTicked(seconds); });
+    clockToken_ = player_.addPeriodicTimeObserver(nextTickDelay(*position),
+                                                  [this](double seconds) { clockTicked(seconds); });
 }
 
 MainQueue::Duration PlaybackService::nextTickDelay(double position) const {
@@ -176,7 +176,8 @@ MainQueue::Duration PlaybackService::nextTickDelay(double position) const {
     } else {
         changes = {nextSaveAt(position), nextPrefetchAt(position)};
     }
-    const double longest = timeWatched() ? Seconds(coarseClockInterval).count() : sessionSaveInterval;
+    const double longest =
+        timeWatched() ? Seconds(coarseClockInterval).count() : sessionSaveInterval;
     const double first = *std::min_element(changes.begin(), changes.end());
     if (!std::isfinite(first)) return seconds(longest);
     double last = first;
