@@ -35,16 +35,17 @@
 // folders: its CPU per second of audio beside a bare GStreamer playbin on the same file, and
 // the anonymous memory it gains per song over a run on repeat. Both need GStreamer's command
 // line tools and skip with a message where they are missing. The CPU is measured offscreen and
-// on an X server of its own (Xvfb with openbox, which skip where missing), with the main
-// thread's wake-ups; on X also the server's CPU and wake-ups over the same windows, since what
-// the program draws, and the steps it leaves the server to time, cost the desktop there. VELTO_BENCH_SECONDS lengthens the measured windows (the default keeps a
-// run offscreen to about a minute, on X to about three); VELTO_BENCH_ROUNDS sets the rounds on X
-// (4); VELTO_BENCH_SONG_SECONDS sets the length of the song played beside
-// playbin (four minutes, an ordinary song: the open panel draws each time its seek slider's
-// knob moves a pixel, so a short song costs more); VELTO_BENCH_DISPLAY picks the X display
-// (":71"; by default the first free one from :90); VELTO_BENCH_COMPOSITOR names a compositing
-// manager to run on it ("xcompmgr"); VELTO_BENCH_WRAPPER names a tool to run the program under,
-// whose own figures then count too.
+// on an X server of its own (Xvfb with openbox, which skip where missing; the floor it is held
+// against runs on a second one at the same time), with the main thread's wake-ups; on X also
+// the server's CPU and wake-ups over the same windows, since what the program draws, and the
+// steps it leaves the server to time, cost the desktop there. VELTO_BENCH_SECONDS lengthens the
+// measured windows (the default keeps a run offscreen to about a minute, on X to about four);
+// VELTO_BENCH_ROUNDS sets the rounds on X (7); VELTO_BENCH_SONG_SECONDS sets the length of the
+// song played beside playbin (four minutes, an ordinary song: the open panel draws each time its
+// seek slider's knob moves a pixel, so a short song costs more); VELTO_BENCH_DISPLAY picks the X
+// display of the program (":71"; by default the server takes a free one);
+// VELTO_BENCH_COMPOSITOR names a compositing manager to run on the X servers ("xcompmgr");
+// VELTO_BENCH_WRAPPER names a tool to run the program under, whose own figures then count too.
 
 extern char** environ;
 
@@ -67,7 +68,9 @@ double measuredSeconds(double fallback) { return positiveSetting("VELTO_BENCH_SE
 // A child process that is killed and reaped when it goes out of scope.
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    // `output`: where its standard output goes.
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const std::string& output = "/dev/null") {
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -76,7 +79,7 @@ public:
         vars.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         if (posix_spawnp(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), vars.data()) != 0)
             pid_ = -1;
@@ -252,35 +255,45 @@ public:
         return std::nullopt;
     }
 
-    XDesktop() {
-        std::vector<int> candidates;
-        if (const char* chosen = std::getenv("VELTO_BENCH_DISPLAY"); chosen && *chosen)
-            candidates.push_back(std::atoi(chosen + (chosen[0] == ':' ? 1 : 0)));
-        else
-            for (int n = 90; n < 100; ++n) candidates.push_back(n);
-        for (int n : candidates) {
-            if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-            const std::string name = ":" + std::to_string(n);
-            server_.emplace(std::vector<std::string>{"Xvfb", name, "-screen", "0", "1920x1080x24", "-nolisten",
-                                                     "tcp", "-s", "0"},
-                            std::vector<std::string>{"PATH=/usr/bin:/bin"});
-            const auto socket = "/tmp/.X11-unix/X" + std::to_string(n);
+    // `chosen`: VELTO_BENCH_DISPLAY may name its display.
+    explicit XDesktop(bool chosen = true) {
+        const std::vector<std::string> screen{"-screen", "0", "1920x1080x24", "-nolisten", "tcp", "-s", "0"};
+        const std::vector<std::string> env{"PATH=/usr/bin:/bin"};
+        if (const char* name = chosen ? std::getenv("VELTO_BENCH_DISPLAY") : nullptr; name && *name) {
+            const std::string display = name[0] == ':' ? name : ":" + std::string(name);
+            std::vector<std::string> argv{"Xvfb", display};
+            argv.insert(argv.end(), screen.begin(), screen.end());
+            server_.emplace(argv, env);
+            const auto socket = "/tmp/.X11-unix/X" + display.substr(1);
             for (int i = 0; i < 100 && server_->running() && !std::filesystem::exists(socket); ++i)
                 std::this_thread::sleep_for(100ms);
-            if (!server_->running() || !std::filesystem::exists(socket)) {
-                server_.reset();
-                continue;
+            if (server_->running() && std::filesystem::exists(socket)) display_ = display;
+        } else {
+            // The server takes a free display itself and writes its number once it listens, so
+            // that runs started together never take each other's.
+            const auto written = dir_.path() / "display";
+            std::vector<std::string> argv{"Xvfb", "-displayfd", "1"};
+            argv.insert(argv.end(), screen.begin(), screen.end());
+            server_.emplace(argv, env, written.string());
+            for (int i = 0; i < 100 && server_->running() && display_.empty(); ++i) {
+                std::this_thread::sleep_for(100ms);
+                std::ifstream file(written);
+                std::string number;
+                if (std::getline(file, number) && !file.eof() && !number.empty()) display_ = ":" + number;
             }
-            display_ = name;
-            manager_.emplace(std::vector<std::string>{"openbox"},
-                             std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name,
-                                                      "HOME=" + dir_.path().string()});
-            if (const char* compositor = std::getenv("VELTO_BENCH_COMPOSITOR"); compositor && *compositor)
-                compositor_.emplace(std::vector<std::string>{compositor},
-                                    std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name});
-            std::this_thread::sleep_for(1s);  // until it manages the screen
+        }
+        if (display_.empty() || !server_->running()) {
+            display_.clear();
+            server_.reset();
             return;
         }
+        manager_.emplace(std::vector<std::string>{"openbox"},
+                         std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + display_,
+                                                  "HOME=" + dir_.path().string()});
+        if (const char* compositor = std::getenv("VELTO_BENCH_COMPOSITOR"); compositor && *compositor)
+            compositor_.emplace(std::vector<std::string>{compositor},
+                                std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + display_});
+        std::this_thread::sleep_for(1s);  // until it manages the screen
     }
 
     // Empty when no server could be started.
@@ -489,19 +502,23 @@ std::pair<double, double> medianAndSpread(std::vector<double> values) {
 // audio and its main thread's wake-ups (and involuntary switches) a second, first with the
 // panel closed, then with it open. Given the X server, its CPU and wake-ups too, and the ratio
 // of the program and the server together to playbin, which needs no server: openbox, the
-// server's only other client, stays idle meanwhile. On X the run takes several rounds, each of
-// three windows: the floor (the least client that shows a meter, with the server, the program
-// not running), the program with the panel closed, and the same while another program's window
-// moves far from the notch ("moving"). `closed_over_floor` and `moving_vs_still` are the
-// rounds' medians, with half their range as the spread; the other figures are the last
-// round's. The server's cost of the moves beyond what the same moves cost it alone is measured
-// before the program first starts and again at the end, as the machine's load drifts.
-void measureBesidePlaybin(benchmark::State& state, const std::string& display, const Child* server = nullptr) {
+// server's only other client, stays idle meanwhile. On X the floor (the least client that shows
+// a meter, with a server of its own) runs all along on a second X server, and every window
+// measures it too: floor and program see the same load at the same time, where one after the
+// other they would each see another. The run takes several rounds, each of two windows: the
+// panel closed, and the same while another program's window moves far from the notch
+// ("moving"). `closed_over_floor` and `moving_vs_still` are the rounds' medians, with half their
+// range as the spread; the other figures are the last round's. The server's cost of the moves
+// beyond what the same moves cost it alone is measured before the program starts and again at
+// the end, as the machine's load drifts.
+void measureBesidePlaybin(benchmark::State& state, const std::string& display, const Child* server = nullptr,
+                          const std::string& floorDisplay = {}, const Child* floorServer = nullptr) {
     const double window = measuredSeconds(server ? 10 : 15);
-    const int rounds = server ? int(positiveSetting("VELTO_BENCH_ROUNDS", 4)) : 1;
+    // Odd, so that the median is a round's own.
+    const int rounds = server ? int(positiveSetting("VELTO_BENCH_ROUNDS", 7)) : 1;
     // It outlasts every window whatever their length.
     const double songSeconds =
-        std::max(positiveSetting("VELTO_BENCH_SONG_SECONDS", 240), rounds * (3 * window + 20) + 3 * window + 60);
+        std::max(positiveSetting("VELTO_BENCH_SONG_SECONDS", 240), rounds * (2 * window + 2) + 3 * window + 60);
     TempDir dir;
     auto song = dir.path() / "song.flac";
     if (!writeFlac(song, songSeconds)) return state.SkipWithError("flacenc is missing");
@@ -523,82 +540,78 @@ void measureBesidePlaybin(benchmark::State& state, const std::string& display, c
     Child playbin({"gst-launch-1.0", "-q", "playbin", "uri=file://" + song.string(), "audio-sink=fakesink sync=true",
                    "flags=2"},
                   {"PATH=/usr/bin:/bin"});
+    std::optional<FloorClient> floor;
+    if (server) {
+        floor.emplace(floorDisplay);
+        if (!floor->stepping()) return state.SkipWithError("the floor client found no SERVERTIME counter");
+    }
     std::this_thread::sleep_for(3s);
     std::vector<double> overFloor, movingVsStill, movingExtraWakeups;
     for (auto _ : state) {
+        Program program(song, "playInOrder", display);
+        if (!program.play()) return state.SkipWithError("the program did not start playing");
+        std::this_thread::sleep_for(3s);  // past start-up and the first frames
+        // The program (with the server) over playbin in the window; beside it the floor:
+        // playbin, the client and its server together, over playbin alone.
+        double floorOverPlaybin = 0;
+        auto measure = [&](const std::string& name) {
+            const double programBefore = program.child().cpuSeconds();
+            const double playbinBefore = playbin.cpuSeconds();
+            const double serverBefore = server ? server->cpuSeconds() : 0;
+            const double clientBefore = floor ? floor->cpuSeconds() : 0;
+            const double floorServerBefore = floorServer ? floorServer->cpuSeconds() : 0;
+            const auto switchesBefore = program.child().mainThreadSwitches();
+            const double allWakeupsBefore = program.child().allThreadsWakeups();
+            const auto serverSwitchesBefore =
+                server ? server->mainThreadSwitches() : std::pair<double, double>();
+            std::this_thread::sleep_for(std::chrono::duration<double>(window));
+            const double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
+            const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
+            const auto switches = program.child().mainThreadSwitches();
+            state.counters[name + "_all_threads_wakeups_per_s"] =
+                (program.child().allThreadsWakeups() - allWakeupsBefore) / window;
+            state.counters[name + "_ms_per_s"] = programMs;
+            state.counters["playbin_" + name + "_ms_per_s"] = playbinMs;
+            state.counters[name + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
+            state.counters[name + "_wakeups_per_s"] = (switches.first - switchesBefore.first) / window;
+            state.counters[name + "_involuntary_per_s"] = (switches.second - switchesBefore.second) / window;
+            if (!server) return state.counters[name + "_ratio"].value;
+            const double serverMs = 1000 * (server->cpuSeconds() - serverBefore) / window;
+            state.counters["x_server_" + name + "_ms_per_s"] = serverMs;
+            state.counters["x_server_" + name + "_wakeups_per_s"] =
+                (server->mainThreadSwitches().first - serverSwitchesBefore.first) / window;
+            state.counters[name + "_with_x_server_ratio"] =
+                playbinMs > 0 ? (programMs + serverMs) / playbinMs : 0;
+            const double clientMs = 1000 * (floor->cpuSeconds() - clientBefore) / window;
+            const double floorServerMs = 1000 * (floorServer->cpuSeconds() - floorServerBefore) / window;
+            state.counters["floor_playbin_ms_per_s"] = playbinMs;
+            state.counters["floor_client_ms_per_s"] = clientMs;
+            state.counters["floor_x_server_ms_per_s"] = floorServerMs;
+            floorOverPlaybin = playbinMs > 0 ? (playbinMs + clientMs + floorServerMs) / playbinMs : 0;
+            state.counters["floor_ratio"] = floorOverPlaybin;
+            return state.counters[name + "_with_x_server_ratio"].value;
+        };
         for (int round = 0; round < rounds; ++round) {
-            // The floor: playbin, the client and the server together, over playbin alone.
-            double floorOverPlaybin = 0;
-            if (server) {
-                FloorClient client(display);
-                if (!client.stepping()) return state.SkipWithError("the floor client found no SERVERTIME counter");
-                std::this_thread::sleep_for(2s);
-                const double playbinBefore = playbin.cpuSeconds();
-                const double clientBefore = client.cpuSeconds();
-                const double serverBefore = server->cpuSeconds();
-                std::this_thread::sleep_for(std::chrono::duration<double>(window));
-                const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
-                const double clientMs = 1000 * (client.cpuSeconds() - clientBefore) / window;
-                const double serverMs = 1000 * (server->cpuSeconds() - serverBefore) / window;
-                state.counters["floor_playbin_ms_per_s"] = playbinMs;
-                state.counters["floor_client_ms_per_s"] = clientMs;
-                state.counters["floor_x_server_ms_per_s"] = serverMs;
-                floorOverPlaybin = playbinMs > 0 ? (playbinMs + clientMs + serverMs) / playbinMs : 0;
-                state.counters["floor_ratio"] = floorOverPlaybin;
-            }
-            Program program(song, "playInOrder", display);
-            if (!program.play()) return state.SkipWithError("the program did not start playing");
-            std::this_thread::sleep_for(3s);  // past start-up and the first frames
-            // The program (with the server) over playbin in the window.
-            auto measure = [&](const std::string& name) {
-                const double programBefore = program.child().cpuSeconds();
-                const double playbinBefore = playbin.cpuSeconds();
-                const double serverBefore = server ? server->cpuSeconds() : 0;
-                const auto switchesBefore = program.child().mainThreadSwitches();
-                const double allWakeupsBefore = program.child().allThreadsWakeups();
-                const auto serverSwitchesBefore =
-                    server ? server->mainThreadSwitches() : std::pair<double, double>();
-                std::this_thread::sleep_for(std::chrono::duration<double>(window));
-                const double programMs = 1000 * (program.child().cpuSeconds() - programBefore) / window;
-                const double playbinMs = 1000 * (playbin.cpuSeconds() - playbinBefore) / window;
-                const auto switches = program.child().mainThreadSwitches();
-                state.counters[name + "_all_threads_wakeups_per_s"] =
-                    (program.child().allThreadsWakeups() - allWakeupsBefore) / window;
-                state.counters[name + "_ms_per_s"] = programMs;
-                state.counters["playbin_" + name + "_ms_per_s"] = playbinMs;
-                state.counters[name + "_ratio"] = playbinMs > 0 ? programMs / playbinMs : 0;
-                state.counters[name + "_wakeups_per_s"] = (switches.first - switchesBefore.first) / window;
-                state.counters[name + "_involuntary_per_s"] = (switches.second - switchesBefore.second) / window;
-                if (!server) return state.counters[name + "_ratio"].value;
-                const double serverMs = 1000 * (server->cpuSeconds() - serverBefore) / window;
-                state.counters["x_server_" + name + "_ms_per_s"] = serverMs;
-                state.counters["x_server_" + name + "_wakeups_per_s"] =
-                    (server->mainThreadSwitches().first - serverSwitchesBefore.first) / window;
-                state.counters[name + "_with_x_server_ratio"] =
-                    playbinMs > 0 ? (programMs + serverMs) / playbinMs : 0;
-                return state.counters[name + "_with_x_server_ratio"].value;
-            };
             const double closed = measure("closed");
-            if (server) {
-                // Each step of the meter wakes the server; a run in which it never stepped measures
-                // a program that shows less than it should.
-                if (state.counters["x_server_closed_wakeups_per_s"] < 1000.0 / 140 / 2)
-                    return state.SkipWithError("the notch meter never stepped");
-                if (floorOverPlaybin > 0) overFloor.push_back(closed / floorOverPlaybin);
-                const double still = state.counters["closed_ratio"];
-                std::optional<WindowMover> mover(std::in_place, display);
-                std::this_thread::sleep_for(1s);
-                measure("moving");
-                mover.reset();
-                if (still > 0) movingVsStill.push_back(state.counters["moving_ratio"] / still);
-                movingExtraWakeups.push_back(state.counters["moving_all_threads_wakeups_per_s"] -
-                                             state.counters["closed_all_threads_wakeups_per_s"]);
-            }
-            if (round + 1 < rounds) continue;
-            if (!program.openPanel()) return state.SkipWithError("the panel did not open");
-            std::this_thread::sleep_for(2s);
-            measure("open");
+            if (!server) continue;
+            // Each step of the meter wakes the server; a run in which it never stepped measures
+            // a program that shows less than it should.
+            if (state.counters["x_server_closed_wakeups_per_s"] < 1000.0 / 140 / 2)
+                return state.SkipWithError("the notch meter never stepped");
+            if (floorOverPlaybin > 0) overFloor.push_back(closed / floorOverPlaybin);
+            const double still = state.counters["closed_ratio"];
+            std::optional<WindowMover> mover(std::in_place, display);
+            std::this_thread::sleep_for(1s);
+            measure("moving");
+            mover.reset();
+            if (still > 0) movingVsStill.push_back(state.counters["moving_ratio"] / still);
+            movingExtraWakeups.push_back(state.counters["moving_all_threads_wakeups_per_s"] -
+                                         state.counters["closed_all_threads_wakeups_per_s"]);
+            std::this_thread::sleep_for(1s);  // past what the last moves left to do
         }
+        if (!program.openPanel()) return state.SkipWithError("the panel did not open");
+        std::this_thread::sleep_for(2s);
+        measure("open");
     }
     if (!server) return;
     const auto [overFloorMedian, overFloorSpread] = medianAndSpread(overFloor);
@@ -634,7 +647,9 @@ void BM_ProgramCpuBesidePlaybinOnX(benchmark::State& state) {
     if (auto missing = XDesktop::missingTool()) return state.SkipWithError(missing->c_str());
     XDesktop desktop;
     if (desktop.display().empty()) return state.SkipWithError("no X display could be started");
-    measureBesidePlaybin(state, desktop.display(), &desktop.server());
+    XDesktop floorDesktop(false);
+    if (floorDesktop.display().empty()) return state.SkipWithError("no second X display could be started");
+    measureBesidePlaybin(state, desktop.display(), &desktop.server(), floorDesktop.display(), &floorDesktop.server());
 }
 BENCHMARK(BM_ProgramCpuBesidePlaybinOnX)->Iterations(1)->Unit(benchmark::kSecond);
 

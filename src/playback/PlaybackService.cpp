@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 #include "foundation/Cancellation.h"
@@ -148,20 +149,15 @@ PlaybackService::TimeWatch PlaybackService::watchTime(NextChange nextChange) {
 }
 
 void PlaybackService::installClock(std::optional<double> position) {
-    MainQueue::Duration interval = coarseClockInterval;
-    if (timeWatched()) {
-        if (!position) {
-            const bool current = player_.currentItem() && player_.currentItem() == currentItem_;
-            position = current && player_.timeControlStatus() ==
-                                      QueuePlayer::TimeControlStatus::playing
-                           ? player_.currentTime()
-                           : elapsed_;
-        }
-        interval = nextTickDelay(*position);
+    if (!position) {
+        const bool current = player_.currentItem() && player_.currentItem() == currentItem_;
+        position = current && player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing
+                       ? player_.currentTime()
+                       : elapsed_;
     }
     if (clockToken_) player_.removeObserver(*clockToken_);
-    clockToken_ = player_.addPeriodicTimeObserver(
-        interval, [this](double seconds) { clockTicked(seconds); });
+    clockToken_ = player_.addPeriodicTimeObserver(nextTickDelay(*position),
+                                                  [this](double seconds) { clockTicked(seconds); });
 }
 
 MainQueue::Duration PlaybackService::nextTickDelay(double position) const {
@@ -169,19 +165,35 @@ MainQueue::Duration PlaybackService::nextTickDelay(double position) const {
     const double rate = playbackRate_ > 0 ? double(playbackRate_) : 1.0;
     // Positions move `rate` times as fast as the wall clock.
     const double fine = Seconds(fineClockInterval).count() * rate;
+    // Watched, the ticks come at least once in a coarse interval, and each one serves the save
+    // and the prefetch as well; unwatched, only these two call for a tick.
     std::vector<double> changes;
-    changes.reserve(timeWatchers_.size());
-    for (const auto& [id, nextChange] : timeWatchers_) {
-        const double change = nextChange(position);
-        changes.push_back(std::isnan(change) ? position : change);
+    if (timeWatched()) {
+        for (const auto& [id, nextChange] : timeWatchers_) {
+            const double change = nextChange(position);
+            changes.push_back(std::isnan(change) ? position : change);
+        }
+    } else {
+        changes = {nextSaveAt(position), nextPrefetchAt(position)};
     }
+    const double longest =
+        timeWatched() ? Seconds(coarseClockInterval).count() : sessionSaveInterval;
     const double first = *std::min_element(changes.begin(), changes.end());
-    if (!std::isfinite(first)) return coarseClockInterval;
+    if (!std::isfinite(first)) return seconds(longest);
     double last = first;
     for (double change : changes)
         if (change <= first + fine) last = std::max(last, change);
-    const double wait = std::min((last - position) / rate, Seconds(coarseClockInterval).count());
+    const double wait = std::min((last - position) / rate, longest);
     return std::max(seconds(wait) + clockLeeway, MainQueue::Duration(fineClockInterval));
+}
+
+double PlaybackService::nextSaveAt(double position) const {
+    if (!queue_.current()) return std::numeric_limits<double>::infinity();
+    if (!lastSessionSaveAt_) return position;
+    const double due =
+        sessionSaveInterval -
+        std::chrono::duration<double>(mainQueue_.uptime() - *lastSessionSaveAt_).count();
+    return position + std::max(due, 0.0) * (playbackRate_ > 0 ? double(playbackRate_) : 1.0);
 }
 
 void PlaybackService::clockTicked(double seconds) {
@@ -194,16 +206,16 @@ void PlaybackService::clockTicked(double seconds) {
     persistSession(false);
     publishNowPlaying();
     prefetchUpcomingTrackIfNeeded();
-    // Watched, each tick plans the next; the coarse clock just repeats.
-    if (timeWatched()) installClock(elapsed_);
+    // Each tick plans the next, from what was just saved and fetched.
+    installClock(elapsed_);
 }
 
 void PlaybackService::installObservers() {
     installClock();
     observerTokens_.push_back(
         player_.addTimeControlStatusObserver([this](QueuePlayer::TimeControlStatus status) {
-            // Playing again, the watched changes are planned from where it resumed.
-            if (status == QueuePlayer::TimeControlStatus::playing && timeWatched()) installClock();
+            // Playing again, the clock is planned from where it resumed.
+            if (status == QueuePlayer::TimeControlStatus::playing) installClock();
             const auto before = state_.kind;
             synchronizePlaybackState();
             // A wait for the song's data begins or ends: the desktop's clock stands or runs.
@@ -279,14 +291,15 @@ void PlaybackService::setElapsed(double value) {
     if (value == elapsed_) return;
     elapsed_ = value;
     emit elapsedChanged();
-    // A move other than the clock's (a seek, another song) puts the watched changes elsewhere.
-    if (!ticking_ && timeWatched()) installClock(value);
+    // A move other than the clock's (a seek, another song) puts the next changes elsewhere.
+    if (!ticking_) installClock(value);
 }
 
 void PlaybackService::setDuration(double value) {
     if (value == duration_) return;
     duration_ = value;
     emit durationChanged();
+    installClock();  // the prefetch moment moved
 }
 
 void PlaybackService::setPlaybackRequested(bool value) {
@@ -438,6 +451,7 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
     // Another song, or the same one from its start: the place saved in the one before is no
     // longer where playback is. The restore itself only puts back what was saved.
     if (!restoring_) persistSession(true);
+    installClock();  // from the new song's place, length and save
 
     if (!refreshing && handOverToPreparedItem(*track, autoplay)) {
         if (done) done();
@@ -576,6 +590,7 @@ void PlaybackService::handlePlaybackFailure(const PlayerItemPtr& item, std::int6
     cancelBufferingTimeout();
     if (!recoveryGate_.recoveryConsumed) {
         recoveryGate_.recoveryConsumed = true;
+        catchUpElapsed();
         double position = elapsed_;
         setState({StateKind::loading, {}});
         updateNowPlaying();
@@ -845,7 +860,7 @@ void PlaybackService::setPlaybackRate(float rate) {
     defaults_.setDouble(rateKey, double(value));
     if (state_.kind == StateKind::playing) player_.setRate(value);
     updateNowPlaying();
-    if (timeWatched()) installClock();
+    installClock();
 }
 
 }  // namespace velto

@@ -194,14 +194,15 @@ class PlaybackService : public QObject {
     const std::optional<std::string>& nowPlayingArtwork() const { return nowPlayingArtwork_; }
     const std::optional<std::string>& currentMediaHost() const { return currentMediaHost_; }
 
-    // The clock that moves `elapsed`. Unwatched, it ticks once a second, for what runs unseen
-    // (the saved position, the next song's prefetch, the desktop's position). A view that shows
-    // the time moving holds a watch, which tells from a position the next position at which the
-    // view shows something else (without one: any). While watched, the clock ticks just after
+    // The clock that moves `elapsed`. Unwatched, it ticks only when what keeps the position
+    // unseen needs it: the save of the place along the song, and the next song's prefetch
+    // moment (the desktop reckons the position itself from the last one it was given). A view
+    // that shows the time moving holds a watch, which tells from a position the next position
+    // at which the view shows something else (without one: any). The clock ticks just after
     // the earliest of these changes, together with those due within a fine interval after it
-    // (so none is shown later than that), and the ticks stay between a fine and a coarse
-    // interval apart. A new watch brings `elapsed` up to date at once; so does any other move
-    // of `elapsed` than the clock's, from where the clock plans again.
+    // (so none is shown later than that); while watched, the ticks stay between a fine and a
+    // coarse interval apart. A new watch brings `elapsed` up to date at once; any other move of
+    // `elapsed` than the clock's, or of the song's length or speed, plans the clock again.
     using NextChange = std::function<double(double elapsed)>;
     using TimeWatch = std::shared_ptr<const void>;
     [[nodiscard]] TimeWatch watchTime(NextChange nextChange = {});
@@ -277,6 +278,8 @@ class PlaybackService : public QObject {
     void persistSession(bool force);
     void synchronizePlaybackState();
     void prefetchUpcomingTrackIfNeeded();
+    // The current song plays from a ready item and no load is under way.
+    bool playsReadyItem() const;
     void finishPrefetch(std::uint64_t id, TaskResult<Resolved>& result);
     void prepareUpcomingItem();
     void recordActualQuality(const std::optional<Quality>& quality);
@@ -295,6 +298,9 @@ class PlaybackService : public QObject {
     // `position`: where playback is now, if known; otherwise read from the player.
     void installClock(std::optional<double> position = std::nullopt);
     MainQueue::Duration nextTickDelay(double position) const;
+    // The positions at which what keeps the position unseen needs it next.
+    double nextSaveAt(double position) const;
+    double nextPrefetchAt(double position) const;
     void clockTicked(double seconds);
     void installRemoteCommands();
     void markStage(const char* stage, std::optional<double> TransitionTiming::*field);
@@ -345,7 +351,8 @@ class PlaybackService : public QObject {
     PlayerItemPtr endingItem_;
     std::optional<Quality> lastActualQuality_;
     float playbackRate_ = 1.0f;
-    std::optional<std::chrono::system_clock::time_point> lastSessionSaveAt_;
+    // On the main queue's monotonic clock: a clock set back or forward moves no save.
+    std::optional<MainQueue::Duration> lastSessionSaveAt_;
     std::string lastSessionSong_;  // music ID of the song last saved
     std::optional<std::string> nowPlayingArtwork_;
     std::optional<std::string> currentMediaHost_;

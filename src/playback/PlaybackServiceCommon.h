@@ -11,6 +11,8 @@ constexpr std::string_view logCategory = "PlaybackTransition";
 constexpr const char* qualityKey = "preferredPlaybackQuality";
 constexpr const char* lastQualityKey = "lastPlayedQuality";
 constexpr const char* sessionKey = "velto.playback.session";
+// The place in the song is saved at most this often along it (seconds).
+constexpr double sessionSaveInterval = 5.0;
 // Seconds of a network stream the player keeps buffered ahead.
 constexpr double preferredForwardBuffer = 10;
 

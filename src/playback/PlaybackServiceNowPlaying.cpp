@@ -1,6 +1,7 @@
 #include <cctype>
 
 #include "platform/NowPlayingCenter.h"
+#include "platform/PlayerItem.h"
 #include "platform/QueuePlayer.h"
 #include "playback/PlaybackService.h"
 
@@ -50,12 +51,16 @@ void PlaybackService::updateNowPlaying() {
     publishNowPlaying();
 }
 
-// The clock's ticks may be a second apart: what goes out or is saved between them takes the
-// position as it is now, so that the desktop does not take the lag for a seek and a pause keeps
-// the place where the song stopped.
+// The clock's ticks may be seconds apart: what goes out or is saved between them takes the
+// position as it is now, so that the desktop does not take the lag for a seek, and a pause or a
+// wait for data keeps the place where the song stopped. An item still opening knows no place.
 void PlaybackService::catchUpElapsed() {
-    if (player_.timeControlStatus() == QueuePlayer::TimeControlStatus::playing &&
-        player_.currentItem() && player_.currentItem() == currentItem_)
+    const auto item = player_.currentItem();
+    if (!item || item != currentItem_) return;
+    const auto status = player_.timeControlStatus();
+    if (status == QueuePlayer::TimeControlStatus::playing ||
+        (status == QueuePlayer::TimeControlStatus::waitingToPlayAtSpecifiedRate &&
+         item->status() == PlayerItem::Status::readyToPlay))
         setElapsed(player_.currentTime());
 }
 

@@ -27,6 +27,7 @@ void PlaybackService::setPreferredQuality(Quality quality,
     recoveryGate_ = {recoveryGate_.generation + 1, false};
     const auto generation = recoveryGate_.generation;
     cancelBufferingTimeout();
+    catchUpElapsed();
     const double rememberedElapsed = elapsed_;
     const State rememberedState = state_;
     const auto rememberedRevision = intentRevision_;

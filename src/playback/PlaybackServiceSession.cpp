@@ -13,12 +13,6 @@ namespace velto {
 
 using namespace playback_service;
 
-namespace {
-
-constexpr double sessionSaveInterval = 5.0;
-
-}  // namespace
-
 void PlaybackService::replaceQueue(const std::vector<Track>& tracks,
                                    std::optional<std::ptrdiff_t> startingAt, bool autoplay,
                                    std::optional<std::string> activePlaylistID,
@@ -97,22 +91,22 @@ void PlaybackService::restoreLastSessionIfNeeded(std::function<void()> done) {
 void PlaybackService::persistSession(bool force) {
     auto track = queue_.current();
     if (!track) return;
-    auto now = mainQueue_.wallNow();
-    if (!force && lastSessionSaveAt_) {
-        // A last save "in the future" means the clock was set back: saving is due.
-        double since = std::chrono::duration<double>(now - *lastSessionSaveAt_).count();
-        if (since >= 0 && since <= sessionSaveInterval) return;
-    }
+    const auto at = mainQueue_.uptime();
+    if (!force && lastSessionSaveAt_ &&
+        std::chrono::duration<double>(at - *lastSessionSaveAt_).count() < sessionSaveInterval)
+        return;
     // The saves along a song are not forced to the disk: a power cut may take the last of them
     // back, a few seconds of position, and never another setting. A pause and a new song, whose
     // loss would bring back another place or another song, go to the disk.
     auto song = track->musicID();
     auto durability =
         force || song != lastSessionSong_ ? Durability::forced : Durability::deferred;
+    // A save that cannot be made is not tried again before its next turn either.
+    lastSessionSaveAt_ = at;
     try {
-        defaults_.setData(sessionKey, PersistedSession{*track, elapsed_, now}.encode(),
+        defaults_.setData(sessionKey,
+                          PersistedSession{*track, elapsed_, mainQueue_.wallNow()}.encode(),
                           durability);
-        lastSessionSaveAt_ = now;
         lastSessionSong_ = std::move(song);
     } catch (const std::exception&) {
         // A song that cannot be coded is simply not saved.

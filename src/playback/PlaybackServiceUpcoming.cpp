@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <limits>
 
 #include "platform/QueuePlayer.h"
 #include "playback/PlaybackService.h"
@@ -67,6 +68,22 @@ void PlaybackService::discardUpcoming(bool cancelResolution, bool removePrepared
     }
 }
 
+bool PlaybackService::playsReadyItem() const {
+    return currentItem_ && player_.currentItem() == currentItem_ &&
+           currentItem_->status() == PlayerItem::Status::readyToPlay &&
+           !activeURLResolutionTask_.valid();
+}
+
+double PlaybackService::nextPrefetchAt(double position) const {
+    const double at = duration_ - prefetchLeadSeconds;
+    if (duration_ > 0 && position < at) return at;
+    // Past the moment (a seek into the song's last stretch) with the next song not yet asked
+    // for: due at once.
+    const bool pending = !upcomingResolution_ && playbackMode_ != PlaybackMode::repeatOne &&
+                         playsReadyItem() && queue_.peekNext(wraps());
+    return pending ? position : std::numeric_limits<double>::infinity();
+}
+
 void PlaybackService::prefetchUpcomingTrackIfNeeded() {
     auto next = playbackMode_ == PlaybackMode::repeatOne ? std::nullopt : queue_.peekNext(wraps());
     if (!next) {
@@ -83,10 +100,7 @@ void PlaybackService::prefetchUpcomingTrackIfNeeded() {
         discardUpcoming(true, true);
     }
     // Due only once the current song plays from a ready item, near enough to its end.
-    if (!currentItem_ || player_.currentItem() != currentItem_ ||
-        currentItem_->status() != PlayerItem::Status::readyToPlay ||
-        activeURLResolutionTask_.valid())
-        return;
+    if (!playsReadyItem()) return;
     if (duration_ > 0 && duration_ - elapsed_ > prefetchLeadSeconds) return;
 
     UpcomingResolution upcoming;

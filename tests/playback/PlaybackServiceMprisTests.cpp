@@ -7,6 +7,9 @@
 #include "platform/MprisNowPlayingCenter.h"
 #include "support/MprisTestClient.h"
 
+// After GLib, whose D-Bus headers name a member after a Qt keyword.
+#include <QSignalSpy>
+
 using namespace velto;
 
 namespace {
@@ -75,6 +78,19 @@ TEST_F(PlaybackServiceMpris, PlayPauseFromTheBusReachesTheServiceAndTheSongIsSho
     EXPECT_NE(metadata.find("'xesam:title': <'title s2'>"), std::string::npos) << metadata;
     EXPECT_NE(metadata.find("'mpris:length': <int64 210000000>"), std::string::npos) << metadata;
     EXPECT_EQ(metadata.find("mpris:artUrl"), std::string::npos) << metadata;
+}
+
+// Playing on with no view watching the time, the service wakes only for the save of the place
+// along the song: no notice of the position each second and nothing for the bus to announce,
+// while the desktop still reads where the song is, reckoned from the last position given.
+TEST_F(PlaybackServiceMpris, ASongPlayingOnUnwatchedIsReckonedNotRepublished) {
+    startPlaying(makeSongs(2));
+    const auto flushes = center->flushesScheduled();
+    QSignalSpy notices(service.get(), &PlaybackService::elapsedChanged);
+    mainQueue.advance(std::chrono::milliseconds(12500));
+    EXPECT_EQ(notices.count(), 2);  // the saves 5 and 10 s in
+    EXPECT_EQ(center->flushesScheduled(), flushes);
+    EXPECT_EQ(property("Position"), "12500000");
 }
 
 // The desktop's volume control: it reads the service's volume, is told of changes, and its

@@ -47,8 +47,9 @@ TEST_F(PlaybackServiceNowPlaying, StateAndSongFollowTheTransport) {
     EXPECT_EQ(info().rate, 1.0);
     EXPECT_FALSE(info().artUrl);
 
-    for (int i = 0; i < 50; ++i) mainQueue.advance(200ms);
-    EXPECT_NEAR(info().elapsed, 10, 0.3);  // the position is republished while playing
+    for (int i = 0; i < 51; ++i) mainQueue.advance(200ms);
+    // The position is given again with each save of the place along the song (every 5 s).
+    EXPECT_NEAR(info().elapsed, 10, 0.3);
     service->setPlaybackRate(1.5);
     mainQueue.advance(200ms);
     EXPECT_EQ(info().rate, 1.5);

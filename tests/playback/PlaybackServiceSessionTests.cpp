@@ -219,13 +219,25 @@ TEST_F(PlaybackServiceSession, SavingGoesOnAfterTheClockIsSetBack) {
     auto first = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
     ASSERT_TRUE(first);
     mainQueue.setWallClock(mainQueue.wallNow() - 1h);
-    mainQueue.advance(7s);  // unwatched, the clock ticks once a second
+    mainQueue.advance(7s);
     auto later = PersistedSession::decode(*defaults.dataValue("velto.playback.session"));
     EXPECT_GT(later->elapsed, first->elapsed + 4);
     EXPECT_LT(later->savedAt, first->savedAt);
-    mainQueue.advance(3s);  // and still at most every five seconds
+    mainQueue.advance(1900ms);  // and still at most every five seconds
     EXPECT_EQ(PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->elapsed,
               later->elapsed);
+}
+
+// A song whose record cannot be written is not saved, nor tried again before the saves' next
+// turn: the clock wakes for it no oftener than for any other.
+TEST_F(PlaybackServiceSession, ASongThatCannotBeSavedWakesTheClockNoOftener) {
+    auto song = makeSong("s1");
+    song.title = "\xff";  // not UTF-8
+    startPlaying({song});
+    QSignalSpy ticks(service.get(), &PlaybackService::elapsedChanged);
+    mainQueue.advance(9s);
+    EXPECT_EQ(ticks.count(), 1);  // the turn 5 s in
+    EXPECT_FALSE(defaults.dataValue("velto.playback.session"));
 }
 
 TEST_F(PlaybackServiceSession, ReplaceQueueKeepsEverythingWhenTheChosenSongCannotPlay) {
