@@ -113,7 +113,8 @@ gboolean unlockStop(GstBaseSrc* base) {
 }
 
 // Until the head has come, whether the server takes ranges is not known; a server that does not
-// could only be read again from its start for each seek, and is not sought, as with any source.
+// (it answered the head's range with the whole stream) could only be read again from its start
+// for each seek, and is not sought, however short the stream, as with any source.
 gboolean isSeekable(GstBaseSrc* base) {
     Reader& reader = readerOf(base);
     std::shared_ptr<StreamHead> head;
@@ -123,7 +124,7 @@ gboolean isSeekable(GstBaseSrc* base) {
     }
     if (!head || !head->done()) return TRUE;
     auto bytes = head->bytes();
-    return !bytes || head->usable();
+    return !bytes || bytes->ranged;
 }
 
 gboolean getSize(GstBaseSrc* base, guint64* size) {
