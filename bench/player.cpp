@@ -1,6 +1,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -172,6 +173,48 @@ void BM_SeekInTheFirstWait(benchmark::State& state) {
 BENCHMARK(BM_SeekInTheFirstWait)
     ->Args({3000, 0})
     ->Args({3000, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// Time from play() to the first sound of a network song opened directly, on a server that
+// sends 16 kB every `pause` ms (the argument; 62: about 256 kB/s).
+void BM_FirstSoundOnASlowServer(benchmark::State& state) {
+    const auto pause = std::chrono::milliseconds(state.range(0));
+    TempDir dir;
+    writeWavFile(dir.path() / "song.wav", 10.0);
+    std::ostringstream body;
+    body << std::ifstream(dir.path() / "song.wav", std::ios::binary).rdbuf();
+    const std::string content = body.str();
+    for (auto _ : state) {
+        FakeHttpServer server;
+        server.get("/song.wav", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_content_provider(
+                content.size(), "audio/wav",
+                [&](size_t offset, size_t length, httplib::DataSink& sink) {
+                    return server.pause(pause) &&
+                           sink.write(content.data() + offset, std::min<size_t>(length, 16384));
+                });
+        });
+        ManualMainQueue queue;
+        std::atomic<bool> heard = false;
+        GStreamerQueuePlayer::Options options;
+        options.audioSink = "fakesink sync=true";
+        options.sinkBufferProbe = [&](const GStreamerQueuePlayer::SinkBuffer&) {
+            if (!heard.exchange(true)) queue.post([] {});
+        };
+        auto player = std::make_unique<GStreamerQueuePlayer>(queue, options);
+        const auto asked = std::chrono::steady_clock::now();
+        player->insert(std::make_shared<PlayerItem>(server.url("/song.wav")));
+        player->play();
+        queue.runUntil([&] { return heard.load(); }, std::chrono::seconds(60));
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+        player.reset();
+    }
+}
+BENCHMARK(BM_FirstSoundOnASlowServer)
+    ->Arg(62)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);

@@ -1561,7 +1561,10 @@ TEST_F(GStreamerQueuePlayerTest, AHeldStreamThatCannotSeekEndsPlayingAndPlaysOnP
     makePlayer("fakesink sync=true");
     player->insert(named("a", server.url("/song.wav")));
     player->insert(named("b", server.url("/next.wav")));
-    const bool held = queue.runUntil([&] { return asked.load(); });
+    // The song's first data may be asked for before its playbin starts: held, and on its way.
+    const bool held = queue.runUntil([&] {
+        return asked.load() && latestPlaybin && targetState(latestPlaybin) == GST_STATE_PAUSED;
+    });
     GstElement* playbin = latestPlaybin;
     // What is asked while the playbin moves to its first state waits for it to settle.
     std::vector<GstState> targets;
@@ -2229,6 +2232,66 @@ TEST_F(GStreamerQueuePlayerTest, ANetworkSongLongerThanItsHeadPlaysWholeAndSeeks
             EXPECT_EQ(*framesFrom(8.0), frames["b"] - 8 * sampleRate);
         }
         player.reset();
+    }
+}
+
+// A network song is heard as soon as its first data come, opened directly or handed over, not
+// once all that is fetched ahead has come: on a slow server that would be seconds.
+TEST_F(GStreamerQueuePlayerTest, ANetworkSongIsHeardWhileItsFirstDataStillArrive) {
+    ASSERT_TRUE(findPlaybins());
+    auto path = dir.path() / "b.wav";
+    frames["b"] = writeWavFile(path, 1.0, sampleRate, 2, 0.5);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    const std::string content = body.str();
+    constexpr std::size_t sent = 64 << 10;  // then the server holds the rest
+    struct Rest {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool given = false;
+        void give() {
+            std::lock_guard lock(mutex);
+            given = true;
+            changed.notify_all();
+        }
+    };
+    for (bool direct : {true, false}) {
+        SCOPED_TRACE(direct ? "a song opened directly" : "the next song, handed over");
+        Rest rest;
+        FakeHttpServer server;
+        struct GiveRest {  // before the server stops, which waits for its handlers
+            Rest& rest;
+            ~GiveRest() { rest.give(); }
+        } giveRest{rest};
+        server.get("/b.wav", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_content_provider(
+                content.size(), "audio/wav",
+                [&](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                    if (offset >= sent) {
+                        std::unique_lock lock(rest.mutex);
+                        rest.changed.wait(lock, [&] { return rest.given; });
+                    }
+                    const std::size_t piece =
+                        offset < sent ? std::min(length, sent - offset) : length;
+                    return sink.write(content.data() + offset, piece);
+                });
+        });
+        makePlayer("fakesink sync=false");
+        events.clear();
+        {
+            std::lock_guard lock(mutex);
+            buffers.clear();
+        }
+        if (!direct) player->insert(item("a", 0.2));
+        player->insert(named("b", server.url("/b.wav")));
+        player->play();
+        const std::size_t before = direct ? 0 : frames["a"];
+        EXPECT_TRUE(queue.runUntil([&] { return totalFrames() > before; }))
+            << "b was not heard before the rest of its first data came";
+        rest.give();
+        ASSERT_TRUE(waitFor("end b")) << ::testing::PrintToString(events);
+        EXPECT_EQ(totalFrames(), before + frames["b"]);
+        player.reset();  // its connection would hold up the server's stop
     }
 }
 
