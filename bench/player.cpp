@@ -139,11 +139,11 @@ void BM_SeekInTheFirstWait(benchmark::State& state) {
     double requests = 0;
     for (auto _ : state) {
         FakeHttpServer server;
-        server.get("/song.wav", [&, content = body.str()](const httplib::Request&,
-                                                           httplib::Response& response) {
-            server.pause(late);
-            response.set_content(content, "audio/wav");
-        });
+        server.get("/song.wav",
+                   [&, content = body.str()](const httplib::Request&, httplib::Response& response) {
+                       server.pause(late);
+                       response.set_content(content, "audio/wav");
+                   });
         ManualMainQueue queue;
         std::atomic<bool> heard = false;
         GStreamerQueuePlayer::Options options;

@@ -20,16 +20,26 @@ constexpr std::string_view logCategory = "Player";
 // A server that stops answering fails the song after this long, as a stalled share does.
 constexpr std::chrono::seconds fetchTimeout{20};
 
-// "bytes 0-1023/52000": the total after the slash, unless it is "*".
-std::optional<std::uint64_t> totalOf(const std::string& contentRange) {
-    auto slash = contentRange.rfind('/');
+std::optional<std::uint64_t> numberOf(std::string_view text) {
+    std::uint64_t number = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return number;
+}
+
+// A range's "bytes 0-1023/52000" (the total after the slash, unless it is "*"), or the whole
+// stream's "Content-Length: 52000".
+std::optional<std::uint64_t> totalTold(int status,
+                                       const std::map<std::string, std::string>& headers) {
+    if (status != 206) {
+        auto length = headers.find("content-length");
+        return length == headers.end() ? std::nullopt : numberOf(length->second);
+    }
+    auto range = headers.find("content-range");
+    if (range == headers.end()) return std::nullopt;
+    auto slash = range->second.rfind('/');
     if (slash == std::string::npos) return std::nullopt;
-    std::uint64_t total = 0;
-    const char* first = contentRange.data() + slash + 1;
-    const char* last = contentRange.data() + contentRange.size();
-    auto [end, ec] = std::from_chars(first, last, total);
-    if (ec != std::errc() || end != last) return std::nullopt;
-    return total;
+    return numberOf(std::string_view(range->second).substr(slash + 1));
 }
 
 std::mutex registryMutex;
@@ -39,21 +49,6 @@ std::map<std::string, std::weak_ptr<StreamHead>>& registry() {
 }
 
 std::atomic<std::uint64_t> tokens{0};
-
-// "Content-Length: 52000" or a range's "bytes 0-1023/52000": the stream's length.
-std::optional<std::uint64_t> totalTold(int status, const std::map<std::string, std::string>& headers) {
-    if (status == 206) {
-        auto range = headers.find("content-range");
-        return range == headers.end() ? std::nullopt : totalOf(range->second);
-    }
-    auto length = headers.find("content-length");
-    std::uint64_t total = 0;
-    if (length == headers.end()) return std::nullopt;
-    const std::string& text = length->second;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), total);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return total;
-}
 
 }  // namespace
 

@@ -2293,7 +2293,8 @@ TEST_F(GStreamerQueuePlayerTest, ANetworkSongIsHeardWhileItsFirstDataStillArrive
                         std::unique_lock lock(rest.mutex);
                         rest.changed.wait(lock, [&] { return rest.given; });
                     }
-                    const std::size_t piece = first && at < sent ? std::min(length, sent - at) : length;
+                    const std::size_t piece =
+                        first && at < sent ? std::min(length, sent - at) : length;
                     return sink.write(content.data() + at, piece);
                 });
         });
@@ -2350,14 +2351,14 @@ TEST_F(GStreamerQueuePlayerTest, ASeekWhileASongWaitsForItsFirstDataCostsOneAnsw
             Answers& answers;
             ~LetGo() { answers.letThrough(1 << 20); }
         } letGo{answers};
-        server.get("/b.wav", [&, content = body.str()](const httplib::Request&,
-                                                        httplib::Response& response) {
-            std::unique_lock lock(answers.mutex);
-            const int turn = ++answers.asked;
-            queue.post([] {});
-            answers.changed.wait(lock, [&] { return answers.let >= turn; });
-            response.set_content(content, "audio/wav");
-        });
+        server.get("/b.wav",
+                   [&, content = body.str()](const httplib::Request&, httplib::Response& response) {
+                       std::unique_lock lock(answers.mutex);
+                       const int turn = ++answers.asked;
+                       queue.post([] {});
+                       answers.changed.wait(lock, [&] { return answers.let >= turn; });
+                       response.set_content(content, "audio/wav");
+                   });
         makePlayer("fakesink sync=true");
         events.clear();
         {
