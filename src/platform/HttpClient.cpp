@@ -159,6 +159,9 @@ struct Transfer {
     HttpResponse response;
     std::optional<std::size_t> cap;
     bool capReached = false;
+    CURL* easy = nullptr;
+    const HttpRequest* request = nullptr;
+    std::size_t received = 0;  // body bytes taken, kept or handed on
     Clock::time_point lastActivity = Clock::now();
     std::string lastHeader;  // where a folded continuation line belongs
     bool interimHead = false;  // the head being read is a 1xx one
@@ -205,13 +208,21 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
     transfer->lastActivity = Clock::now();
-    std::string& body = transfer->response.body;
-    if (transfer->cap && body.size() + length > *transfer->cap) {
-        body.append(data, *transfer->cap - body.size());
+    const bool capped = transfer->cap && transfer->received + length > *transfer->cap;
+    const std::string_view piece(data, capped ? *transfer->cap - transfer->received : length);
+    transfer->received += piece.size();
+    long status = 0;
+    if (transfer->request->onBodyPiece)
+        curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 200 && status < 300) {
+        transfer->request->onBodyPiece(static_cast<int>(status), transfer->response.headers, piece);
+    } else {
+        transfer->response.body.append(piece);
+    }
+    if (capped) {
         transfer->capReached = true;
         return 0;  // aborts the transfer: nothing past the cap is read
     }
-    body.append(data, length);
     return length;
 }
 
@@ -305,6 +316,8 @@ HttpResponse transferOnce(Slot& slot, const HttpRequest& request, const std::str
 
     Transfer transfer;
     transfer.cap = request.maxBodyBytes;
+    transfer.easy = easy;
+    transfer.request = &request;
     char errorText[CURL_ERROR_SIZE] = {};
 
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());

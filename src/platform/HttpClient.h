@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,12 @@ struct HttpRequest {
     // Asked before each redirect is followed (current URL, next URL); false ends the request
     // with the 3xx answer. Only with Redirects::follow.
     std::function<bool(const std::string& from, const std::string& to)> redirectPolicy;
+    // When set, the body of a 2xx answer is handed to it piece by piece as it arrives, with the
+    // answer's status and headers, instead of being kept in the response: for callers that use
+    // the first bytes before the last have come. `maxBodyBytes` still counts them.
+    std::function<void(int status, const std::map<std::string, std::string>& headers,
+                       std::string_view piece)>
+        onBodyPiece;
 };
 
 struct HttpResponse {

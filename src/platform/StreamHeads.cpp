@@ -4,6 +4,8 @@
 #include <atomic>
 #include <charconv>
 #include <map>
+#include <string_view>
+#include <utility>
 
 #include "foundation/Cancellation.h"
 #include "foundation/Log.h"
@@ -18,35 +20,26 @@ constexpr std::string_view logCategory = "Player";
 // A server that stops answering fails the song after this long, as a stalled share does.
 constexpr std::chrono::seconds fetchTimeout{20};
 
-// "bytes 0-1023/52000": the total after the slash, unless it is "*".
-std::optional<std::uint64_t> totalOf(const std::string& contentRange) {
-    auto slash = contentRange.rfind('/');
-    if (slash == std::string::npos) return std::nullopt;
-    std::uint64_t total = 0;
-    const char* first = contentRange.data() + slash + 1;
-    const char* last = contentRange.data() + contentRange.size();
-    auto [end, ec] = std::from_chars(first, last, total);
-    if (ec != std::errc() || end != last) return std::nullopt;
-    return total;
+std::optional<std::uint64_t> numberOf(std::string_view text) {
+    std::uint64_t number = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return number;
 }
 
-HttpResponse get(const std::string& url, std::optional<std::string> range, std::size_t maxBytes,
-                 std::stop_token stop) {
-    HttpRequest request;
-    request.url = url;
-    request.timeout = fetchTimeout;
-    request.maxBodyBytes = maxBytes;
-    if (range) request.headers.emplace_back("Range", *range);
-    HttpResponse response;
-    try {
-        response = HttpSession().perform(request, stop);
-    } catch (const HttpError& error) {
-        throw StreamFetchError{0, error.detail()};
+// A range's "bytes 0-1023/52000" (the total after the slash, unless it is "*"), or the whole
+// stream's "Content-Length: 52000".
+std::optional<std::uint64_t> totalTold(int status,
+                                       const std::map<std::string, std::string>& headers) {
+    if (status != 206) {
+        auto length = headers.find("content-length");
+        return length == headers.end() ? std::nullopt : numberOf(length->second);
     }
-    if (response.statusCode >= 400 || response.statusCode < 200)
-        throw StreamFetchError{response.statusCode,
-                               "the server answered (" + std::to_string(response.statusCode) + ")"};
-    return response;
+    auto range = headers.find("content-range");
+    if (range == headers.end()) return std::nullopt;
+    auto slash = range->second.rfind('/');
+    if (slash == std::string::npos) return std::nullopt;
+    return numberOf(std::string_view(range->second).substr(slash + 1));
 }
 
 std::mutex registryMutex;
@@ -59,19 +52,40 @@ std::atomic<std::uint64_t> tokens{0};
 
 }  // namespace
 
-StreamBytes fetchStreamHead(const std::string& url, std::size_t length, std::stop_token stop) {
-    HttpResponse response = get(url, "bytes=0-" + std::to_string(length - 1), length, stop);
-    StreamBytes result;
-    result.ranged = response.statusCode == 206;
-    if (result.ranged) {
-        auto range = response.headers.find("content-range");
-        if (range != response.headers.end()) result.total = totalOf(range->second);
-    } else if (!response.bodyTruncated) {
-        result.total = response.body.size();
+void StreamHead::fetch(std::stop_token stop) {
+    HttpRequest request;
+    request.url = url_;
+    request.timeout = fetchTimeout;
+    request.maxBodyBytes = StreamHeads::headBytes;
+    request.headers.emplace_back("Range", "bytes=0-" + std::to_string(StreamHeads::headBytes - 1));
+    request.onBodyPiece = [this](int status, const std::map<std::string, std::string>& headers,
+                                 std::string_view piece) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!std::exchange(answered_, true)) {
+                arrived_.ranged = status == 206;
+                arrived_.total = totalTold(status, headers);
+            }
+            arrived_.bytes.append(piece);
+        }
+        ended_.notify_all();
+    };
+    HttpResponse response;
+    try {
+        response = HttpSession().perform(request, stop);
+    } catch (const HttpError& error) {
+        std::lock_guard lock(mutex_);
+        // What a ranged answer brought before its transfer broke is a head still: the rest is
+        // asked for from where it ends.
+        if (arrived_.ranged && !arrived_.bytes.empty()) return;
+        throw StreamFetchError{0, error.detail()};
     }
-    result.bytes = std::move(response.body);
-    result.bytes.shrink_to_fit();  // what it holds is what it costs
-    return result;
+    if (response.statusCode >= 400 || response.statusCode < 200)
+        throw StreamFetchError{response.statusCode,
+                               "the server answered (" + std::to_string(response.statusCode) + ")"};
+    std::lock_guard lock(mutex_);
+    if (!std::exchange(answered_, true)) arrived_.ranged = response.statusCode == 206;
+    if (!arrived_.ranged && !response.bodyTruncated) arrived_.total = arrived_.bytes.size();
 }
 
 bool StreamHead::wait(std::stop_token stop) const {
@@ -99,15 +113,39 @@ bool StreamHead::usable() const {
     return bytes_ && (bytes_->ranged || (bytes_->total && *bytes_->total == bytes_->bytes.size()));
 }
 
+bool StreamHead::waitFor(std::uint64_t offset, std::stop_token stop) const {
+    std::unique_lock lock(mutex_);
+    return ended_.wait(lock, stop, [&] { return done_ || arrived_.bytes.size() > offset; });
+}
+
+std::optional<std::string> StreamHead::arriving(std::uint64_t offset, std::size_t max) const {
+    std::lock_guard lock(mutex_);
+    if (done_) return std::nullopt;
+    if (offset >= arrived_.bytes.size()) return std::string();
+    return arrived_.bytes.substr(offset, max);
+}
+
+std::optional<bool> StreamHead::ranged() const {
+    std::lock_guard lock(mutex_);
+    if (bytes_) return bytes_->ranged;
+    if (answered_ && !done_) return arrived_.ranged;
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> StreamHead::total() const {
+    std::lock_guard lock(mutex_);
+    if (bytes_) return bytes_->total;
+    if (answered_ && !done_) return arrived_.total;
+    return std::nullopt;
+}
+
 // On a transfer thread, which holds the head: a server that never answers holds nothing of the
 // player's, and the thread is free within moments of the head's cancellation.
 void StreamHead::start() {
     auto fetch = [head = shared_from_this(), stop = stop_.get_token()] {
-        std::shared_ptr<const StreamBytes> bytes;
         std::optional<StreamFetchError> error;
         try {
-            bytes = std::make_shared<const StreamBytes>(
-                fetchStreamHead(head->url_, StreamHeads::headBytes, stop));
+            head->fetch(stop);
         } catch (const StreamFetchError& failure) {
             error = failure;
             Log::info(logCategory, "A song's first data could not be fetched ahead: " + failure.detail);
@@ -116,20 +154,23 @@ void StreamHead::start() {
         } catch (const std::exception& failure) {
             error = StreamFetchError{0, failure.what()};
         }
-        head->finish(std::move(bytes), std::move(error));
+        head->finish(std::move(error));
     };
     if (!transfers_->run(std::move(fetch))) {
         Log::error(logCategory, "No thread to fetch a song's first data ahead");
-        finish(nullptr, StreamFetchError{0, "no transfer thread"});
+        finish(StreamFetchError{0, "no transfer thread"});
     }
 }
 
-void StreamHead::finish(std::shared_ptr<const StreamBytes> bytes,
-                        std::optional<StreamFetchError> error) {
+void StreamHead::finish(std::optional<StreamFetchError> error) {
     {
         std::lock_guard lock(mutex_);
         done_ = true;
-        bytes_ = std::move(bytes);
+        if (!error) {
+            arrived_.bytes.shrink_to_fit();  // what it holds is what it costs
+            bytes_ = std::make_shared<const StreamBytes>(std::move(arrived_));
+        }
+        arrived_ = StreamBytes{};
         error_ = std::move(error);
     }
     ended_.notify_all();

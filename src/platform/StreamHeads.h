@@ -30,12 +30,8 @@ struct StreamBytes {
     bool ranged = false;                 // the server answered the range asked for
 };
 
-// Fetches the first `length` bytes of `url` (fewer if the stream is shorter), blocking until
-// they are in or `stop` is requested (CancellationError). Throws StreamFetchError.
-StreamBytes fetchStreamHead(const std::string& url, std::size_t length, std::stop_token stop);
-
 // The first bytes of a network stream, fetched ahead on a transfer thread so that its song
-// starts without waiting on the server.
+// starts without waiting on the server, and read from while they arrive.
 class StreamHead : public std::enable_shared_from_this<StreamHead> {
 public:
     StreamHead(std::string url, std::string token, std::shared_ptr<TransferThreads> transfers)
@@ -48,6 +44,16 @@ public:
     // Waits until the fetch has ended; false if `stop` came first.
     bool wait(std::stop_token stop) const;
     bool done() const;
+    // Waits until the byte at `offset` has come or the fetch has ended; false if `stop` came
+    // first.
+    bool waitFor(std::uint64_t offset, std::stop_token stop) const;
+    // While the fetch goes on, what has come from `offset` on, at most `max` bytes; once it has
+    // ended, none (bytes() tells then).
+    std::optional<std::string> arriving(std::uint64_t offset, std::size_t max) const;
+    // Once the server has answered: whether it took the range asked (a server that sends the
+    // whole stream instead cannot be sought), and the stream's length if it told.
+    std::optional<bool> ranged() const;
+    std::optional<std::uint64_t> total() const;
     // Once done: the bytes, or why there are none.
     std::shared_ptr<const StreamBytes> bytes() const;
     std::optional<StreamFetchError> error() const;
@@ -59,7 +65,9 @@ public:
     void cancel() { stop_.request_stop(); }
 
 private:
-    void finish(std::shared_ptr<const StreamBytes> bytes, std::optional<StreamFetchError> error);
+    // Throws StreamFetchError, or CancellationError once `stop` is requested.
+    void fetch(std::stop_token stop);
+    void finish(std::optional<StreamFetchError> error);
 
     std::string url_;
     std::string token_;
@@ -68,6 +76,8 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable_any ended_;
     bool done_ = false;
+    bool answered_ = false;
+    StreamBytes arrived_;  // while the fetch goes on
     std::shared_ptr<const StreamBytes> bytes_;
     std::optional<StreamFetchError> error_;
 };

@@ -268,6 +268,9 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
     }
     auto current = currentItem();
     if (current && current->status() != PlayerItem::Status::failed && makePipeline()) {
+        // A network song opened directly is read from a head too: a seek asked while it waits
+        // for its first data then goes out with that request, not after its answer.
+        heads_->fetch(current->id(), current->uri());
         g_object_set(playbin_, "uri", heads_->addressFor(current->id(), current->uri()).c_str(),
                      nullptr);
         if (current->preferredForwardBuffer() > 0) {

@@ -109,8 +109,9 @@ gboolean unlockStop(GstBaseSrc* base) {
     return TRUE;
 }
 
-// Until the head has come, whether the server takes ranges is not known; a server that does not
-// could only be read again from its start for each seek, and is not sought, as with any source.
+// Until the server has answered the head's request, whether it takes ranges is not known; one
+// that does not (it answered with the whole stream) could only be read again from its start for
+// each seek, and is not sought, however short the stream, as with any source.
 gboolean isSeekable(GstBaseSrc* base) {
     Reader& reader = readerOf(base);
     std::shared_ptr<StreamHead> head;
@@ -118,9 +119,7 @@ gboolean isSeekable(GstBaseSrc* base) {
         std::lock_guard lock(reader.mutex);
         head = reader.head;
     }
-    if (!head || !head->done()) return TRUE;
-    auto bytes = head->bytes();
-    return !bytes || head->usable();
+    return !head || head->ranged().value_or(true);
 }
 
 gboolean getSize(GstBaseSrc* base, guint64* size) {
@@ -130,10 +129,9 @@ gboolean getSize(GstBaseSrc* base, guint64* size) {
         std::lock_guard lock(reader.mutex);
         head = reader.head;
     }
-    if (!head || !head->done()) return FALSE;
-    auto bytes = head->bytes();
-    if (!bytes || !bytes->total) return FALSE;
-    *size = *bytes->total;
+    const auto total = head ? head->total() : std::nullopt;
+    if (!total) return FALSE;
+    *size = *total;
     return TRUE;
 }
 
@@ -148,6 +146,13 @@ gboolean query(GstBaseSrc* base, GstQuery* query) {
     return GST_BASE_SRC_CLASS(velto_head_src_parent_class)->query(base, query);
 }
 
+GstBuffer* bufferOf(const std::string& data, guint64 offset) {
+    GstBuffer* buffer = gst_buffer_new_memdup(data.data(), data.size());
+    GST_BUFFER_OFFSET(buffer) = offset;
+    GST_BUFFER_OFFSET_END(buffer) = offset + data.size();
+    return buffer;
+}
+
 GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** out) {
     Reader& reader = readerOf(base);
     const std::stop_token interrupt = reader.interruption();
@@ -155,7 +160,12 @@ GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** o
         postError(base, StreamFetchError{404, "the song's head is no longer held"});
         return GST_FLOW_ERROR;
     }
-    if (!reader.head->wait(interrupt)) return GST_FLOW_FLUSHING;
+    // The head is played from as it arrives: a song starts once its first bytes have come.
+    if (!reader.head->waitFor(offset, interrupt)) return GST_FLOW_FLUSHING;
+    if (auto arriving = reader.head->arriving(offset, size); arriving && !arriving->empty()) {
+        *out = bufferOf(*arriving, offset);
+        return GST_FLOW_OK;
+    }
     // A head the server refused is asked for again, as the rest is: the refusal may have been
     // the server's moment, and the song's own request tells. A server that did not answer at
     // all has had its time.
@@ -203,10 +213,7 @@ GstFlowReturn create(GstBaseSrc* base, guint64 offset, guint size, GstBuffer** o
         }
     }
     if (data.empty()) return GST_FLOW_EOS;
-    GstBuffer* buffer = gst_buffer_new_memdup(data.data(), data.size());
-    GST_BUFFER_OFFSET(buffer) = offset;
-    GST_BUFFER_OFFSET_END(buffer) = offset + data.size();
-    *out = buffer;
+    *out = bufferOf(data, offset);
     return GST_FLOW_OK;
 }
 
