@@ -2059,14 +2059,28 @@ TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
     const double standing = player->currentTime();
     EXPECT_LE(standing, 0.4 + 1e-3) << "the position ran on without data";
     const std::string rest = whole.substr(heard);
+    GstClock* clock = gst_element_get_clock(latestPlaybin);
+    ASSERT_NE(clock, nullptr);
+    const GstClockTime resumedAt = gst_clock_get_time(clock);
     ASSERT_EQ(::write(writer.fd, rest.data(), rest.size()), ssize_t(rest.size()));
     ::close(std::exchange(writer.fd, -1));
     double lowest = standing;
+    // How far the song got ahead of the time it played since its data came again: what a
+    // real sink skips, as it plays the late data at the clock's place.
+    double ahead = 0;
     ASSERT_TRUE(queue.runUntil([&] {
-        if (!saw("end stalling")) lowest = std::min(lowest, player->currentTime());
+        if (!saw("end stalling")) {
+            const double at = player->currentTime();
+            lowest = std::min(lowest, at);
+            const double played = double(gst_clock_get_time(clock) - resumedAt) / GST_SECOND;
+            ahead = std::max(ahead, at - standing - played);
+        }
         return saw("end stalling");
     }));
+    gst_object_unref(clock);
     EXPECT_GE(lowest, standing - 1e-3) << "the position jumped back";
+    EXPECT_LE(ahead, 0.15) << "the song went on from where the clock ran to, not from where its "
+                              "data ended: the part held up was skipped";
 }
 
 // A network song's first data are asked for as soon as it is next, before the current song has
