@@ -250,6 +250,7 @@ void GStreamerQueuePlayer::stopPipeline() {
     playingState_ = false;
     buffering_ = false;
     awaitingNext_ = false;
+    stalledAt_.reset();
     starting_ = false;
 }
 
@@ -287,7 +288,7 @@ void GStreamerQueuePlayer::openCurrent(bool keepSeek) {
 void GStreamerQueuePlayer::applyTargetState() {
     auto current = currentItem();
     if (!playbin_ || !current || current->status() == PlayerItem::Status::failed) return;
-    bool run = wantsToPlay_ && !buffering_ && !awaitingNext_;
+    bool run = wantsToPlay_ && !buffering_ && !awaitingNext_ && !stalledAt_;
     wantState(run ? GST_STATE_PLAYING : GST_STATE_PAUSED);
 }
 
@@ -407,6 +408,32 @@ void GStreamerQueuePlayer::currentRanOut(std::uint64_t epoch, std::uint64_t end)
     });
 }
 
+void GStreamerQueuePlayer::currentStalled(std::uint64_t epoch, std::uint64_t end) {
+    later([this, epoch, end] {
+        if (epoch != epoch_ || awaitingNext_ || stalledAt_) return;
+        stalledAt_ = end;
+        if (timeControl_ == TimeControlStatus::playing)
+            later([this, current = currentItem()] { emitStalled(current); });
+        applyTargetState();
+        updateTimeControl();
+    });
+}
+
+void GStreamerQueuePlayer::currentFlowsAgain(std::uint64_t epoch) {
+    later([this, epoch] {
+        if (epoch != epoch_ || !stalledAt_) return;
+        // Its data play from where they ended, however long they took; after a seek's flush the
+        // clock starts afresh.
+        const GstClockTime paused = playbin_ ? gst_element_get_start_time(playbin_)
+                                             : GST_CLOCK_TIME_NONE;
+        if (GST_CLOCK_TIME_IS_VALID(paused) && paused > *stalledAt_)
+            gst_element_set_start_time(playbin_, *stalledAt_);
+        stalledAt_.reset();
+        applyTargetState();
+        updateTimeControl();
+    });
+}
+
 void GStreamerQueuePlayer::seekLanded(std::uint64_t flush) {
     later([this, flush] {
         if (seek_ && seek_->issued && seek_->flush == flush) finishSeek(true);
@@ -434,7 +461,7 @@ void GStreamerQueuePlayer::updateTimeControl() {
     TimeControlStatus status = TimeControlStatus::paused;
     if (wantsToPlay_) {
         bool sounding = current && current->status() == PlayerItem::Status::readyToPlay &&
-                        playingState_ && !buffering_;
+                        playingState_ && !buffering_ && !stalledAt_;
         status =
             sounding ? TimeControlStatus::playing : TimeControlStatus::waitingToPlayAtSpecifiedRate;
     }

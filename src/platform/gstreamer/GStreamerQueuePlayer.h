@@ -101,6 +101,8 @@ private:
     void stateSetAfterWork(std::uint64_t epoch) override;
     void currentStreamDone(std::uint64_t epoch) override;
     void currentRanOut(std::uint64_t epoch, std::uint64_t end) override;
+    void currentStalled(std::uint64_t epoch, std::uint64_t end) override;
+    void currentFlowsAgain(std::uint64_t epoch) override;
     void seekLanded(std::uint64_t flush) override;
     void seekRefused(std::uint64_t epoch, std::uint64_t flush) override;
     void onMainQueue(std::function<void()> work) override;
@@ -182,6 +184,9 @@ private:
     // playbin is held paused until they do, and then goes on from where the one before ran out.
     bool awaitingNext_ = false;
     std::uint64_t ranOutAt_ = 0;
+    // The current stream's data ran out before its end, at this point of the running clock: the
+    // playbin is held paused until they come again, and then goes on from there.
+    std::optional<std::uint64_t> stalledAt_;
     int streamStarts_ = 0;
     int currentStream_ = 1;  // the number of the current item's stream in the playbin's order
     mutable double lastPosition_ = 0;

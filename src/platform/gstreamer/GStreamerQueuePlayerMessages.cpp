@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "foundation/Log.h"
+#include "platform/gstreamer/PlaybinCallbacks.h"
 #include "platform/gstreamer/PlaybinContext.h"
 #include "platform/gstreamer/PlaybinSupport.h"
 #include "platform/gstreamer/PlaybinWorker.h"
@@ -117,6 +118,11 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             GstState pending;
             gst_message_parse_state_changed(message, nullptr, &state, &pending);
             playingState_ = state == GST_STATE_PLAYING;
+            // A clock paused meanwhile left the watch on the data's run-out unset.
+            if (playingState_ && context_) {
+                std::lock_guard lock(context_->mutex);
+                PlaybinCallbacks::watchStall(context_);
+            }
             if (pending == GST_STATE_VOID_PENDING) settleOnWantedState();
             followStateWhileNextOpens();
             updateTimeControl();

@@ -249,6 +249,49 @@ gboolean PlaybinCallbacks::onRunOut(GstClock*, GstClockTime, GstClockID id, gpoi
     return TRUE;
 }
 
+// Late data are not a stall yet: a decoder under load may give them a little after their time.
+static constexpr GstClockTime stallMargin = GST_SECOND / 4;
+
+void PlaybinCallbacks::watchStall(const ContextPtr& context) {
+    if (context->stallWatch || context->stalled || context->streamDone || context->endAtSink ||
+        !GST_CLOCK_TIME_IS_VALID(context->dataRunningEnd))
+        return;
+    GstClock* clock = gst_element_get_clock(context->playbin);
+    if (!clock) return;
+    context->stallWatch = gst_clock_new_single_shot_id(
+        clock, gst_element_get_base_time(context->playbin) + context->dataRunningEnd + stallMargin);
+    gst_object_unref(clock);
+    gst_clock_id_wait_async(context->stallWatch, &PlaybinCallbacks::onStall,
+                            holdContext(context), &releaseContext);
+}
+
+gboolean PlaybinCallbacks::onStall(GstClock* clock, GstClockTime, GstClockID id, gpointer data) {
+    const ContextPtr& context = *static_cast<ContextPtr*>(data);
+    std::lock_guard locked(context->mutex);
+    if (context->stallWatch != id) return TRUE;  // stopped meanwhile
+    gst_clock_id_unref(std::exchange(context->stallWatch, nullptr));
+    auto* self = context->owner;
+    if (!self || context->streamDone || context->endAtSink) return TRUE;
+    GstState state;
+    GstState pending;
+    GST_OBJECT_LOCK(context->playbin);
+    state = GST_STATE(context->playbin);
+    pending = GST_STATE_PENDING(context->playbin);
+    GST_OBJECT_UNLOCK(context->playbin);
+    // A paused clock stands: watched again once the playbin plays.
+    if (state != GST_STATE_PLAYING || pending != GST_STATE_VOID_PENDING) return TRUE;
+    const GstClockTime base = gst_element_get_base_time(context->playbin);
+    const GstClockTime now = gst_clock_get_time(clock);
+    // Data came meanwhile, or the clock was paused and started again since it was set.
+    if (now < base || now - base < context->dataRunningEnd + stallMargin) {
+        watchStall(context);
+        return TRUE;
+    }
+    context->stalled = true;
+    self->currentStalled(context->epoch, context->dataRunningEnd);
+    return TRUE;
+}
+
 void PlaybinCallbacks::noteDataEnd(PlaybinContext& context, GstPad* pad) {
     GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
     if (!event) return;
@@ -257,6 +300,7 @@ void PlaybinCallbacks::noteDataEnd(PlaybinContext& context, GstPad* pad) {
     gst_event_unref(event);
     if (segment.format != GST_FORMAT_TIME) return;
     const guint64 end = gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, context.dataEnd);
+    context.dataRunningEnd = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, context.dataEnd);
     std::lock_guard lock(context.firstDataMutex);
     context.heardStream = context.sinkStreams;
     context.heardUpTo = end;
@@ -316,16 +360,26 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
             }
             context.stopWatchingRunOut();
             context.dataEnd = GST_CLOCK_TIME_NONE;
+            context.stopWatchingStall();
+            context.dataRunningEnd = GST_CLOCK_TIME_NONE;
+            context.endAtSink = false;
+        }
+        if (type == GST_EVENT_EOS) {
+            context.endAtSink = true;
+            context.stopWatchingStall();
         }
         if (type == GST_EVENT_GAP || type == GST_EVENT_EOS) land();
         if (type == GST_EVENT_STREAM_START) {
             context.streamDone = false;
             context.dataEnd = GST_CLOCK_TIME_NONE;
+            context.dataRunningEnd = GST_CLOCK_TIME_NONE;
+            context.endAtSink = false;
             ++context.sinkStreams;
             std::lock_guard lock(context.handOverMutex);
             if (context.sinkStreams == context.handOver.plan.droppedStream) context.silenced = true;
         } else if (type == GST_EVENT_STREAM_GROUP_DONE) {
             context.streamDone = true;
+            context.stopWatchingStall();
             self->currentStreamDone(context.epoch);
             watchRunOut(*static_cast<ContextPtr*>(data), pad);
         }
@@ -348,6 +402,8 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
         context.dataEnd = GST_BUFFER_PTS(last) +
                           (GST_BUFFER_DURATION_IS_VALID(last) ? GST_BUFFER_DURATION(last) : 0);
         noteDataEnd(context, pad);
+        if (std::exchange(context.stalled, false)) self->currentFlowsAgain(context.epoch);
+        watchStall(*static_cast<ContextPtr*>(data));
     }
     if (!context.sinkBufferProbe) return GST_PAD_PROBE_OK;
     GstAudioInfo audio;

@@ -26,12 +26,16 @@ public:
     // Keeps a handed-over stream that left the queue from being heard, and tells the player
     // where seeks land and streams end.
     static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data);
+    // Called with the context locked, while the current stream's data come and as the playbin
+    // starts playing: watches the playbin's clock for the moment they run out before its end.
+    static void watchStall(const PlaybinContextPtr& context);
 
 private:
     // Called with the context locked, once the sink has had all of the current stream: watches
     // the playbin's clock for the moment its data have been played.
     static void watchRunOut(const PlaybinContextPtr& context, GstPad* pad);
     static gboolean onRunOut(GstClock*, GstClockTime, GstClockID id, gpointer data);
+    static gboolean onStall(GstClock*, GstClockTime, GstClockID id, gpointer data);
     // Called with the context locked for data reaching the sink, the first at `pts`: notes where
     // a stream's first data are heard.
     static void noteFirstData(PlaybinContext& context, GstPad* pad, GstClockTime pts);

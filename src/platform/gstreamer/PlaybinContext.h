@@ -89,11 +89,27 @@ struct PlaybinContext {
     // when it was set.
     GstClockID ranOutWatch = nullptr;
     int streamsWhenWatched = 0;
+    // Where on the running clock the data at the sink end; none after a flush until data come.
+    GstClockTime dataRunningEnd = GST_CLOCK_TIME_NONE;
+    // Fires a little after the data at the sink have been played: if none came meanwhile and the
+    // current stream is not all there, its source holds them up. At most one at a time, set
+    // again from where the data end then.
+    GstClockID stallWatch = nullptr;
+    // The current stream's data ran out before its end; the player holds the playbin until they
+    // come again (after a seek's flush too).
+    bool stalled = false;
+    bool endAtSink = false;  // the end of the current stream reached the sink: no stall follows
 
     void stopWatchingRunOut() {
         if (!ranOutWatch) return;
         gst_clock_id_unschedule(ranOutWatch);
         gst_clock_id_unref(std::exchange(ranOutWatch, nullptr));
+    }
+
+    void stopWatchingStall() {
+        if (!stallWatch) return;
+        gst_clock_id_unschedule(stallWatch);
+        gst_clock_id_unref(std::exchange(stallWatch, nullptr));
     }
 
     // Wakes an ask for the next stream that waits for a look.
@@ -132,6 +148,7 @@ struct PlaybinContext {
 
     ~PlaybinContext() {
         stopWatchingRunOut();
+        stopWatchingStall();
         for (GstElement* source : sources) gst_object_unref(source);
     }
 };

@@ -35,6 +35,11 @@ public:
     // The current stream's data have been played out, at `end` on the running clock, before
     // the next stream's came.
     virtual void currentRanOut(std::uint64_t epoch, std::uint64_t end) = 0;
+    // The current stream's data have been played out, at `end` on the running clock, before
+    // its end: its source holds them up.
+    virtual void currentStalled(std::uint64_t epoch, std::uint64_t end) = 0;
+    // Data reached the sink again after the current stream stalled.
+    virtual void currentFlowsAgain(std::uint64_t epoch) = 0;
     // Data, a gap or the end reached the sink after the flush of the seek counted `flush`.
     virtual void seekLanded(std::uint64_t flush) = 0;
     // The playbin refused the seek counted `flush`.

@@ -2158,47 +2158,89 @@ TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
 }
 
 // A song whose share stops answering in the middle of a read is heard up to where its data end.
-// The playbin's clock runs on meanwhile, but the song's position stands there, and goes on from
-// there, without a jump back, once the data come again.
+// The playbin's clock is held meanwhile, and the song goes on from there, without a jump back
+// and without skipping what was held up, once the data come again: at once, or when played
+// again after a pause during the wait.
 TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
     ASSERT_TRUE(findPlaybins());
-    makePlayer("fakesink sync=true");
     const auto song = dir.path() / "song.wav";
-    writeWavFile(song, 2.0);
+    const std::size_t songFrames = writeWavFile(song, 2.0);
     std::ostringstream bytes;
     bytes << std::ifstream(song, std::ios::binary).rdbuf();
     const std::string whole = bytes.str();
-    const auto pipe = dir.path() / "stalling.wav";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    // Held open by its writer, the pipe keeps a read of it waiting once it is empty.
-    struct Writer {
-        int fd = -1;
-        ~Writer() {
-            if (fd >= 0) ::close(fd);
+    for (bool pausedMeanwhile : {false, true}) {
+        SCOPED_TRACE(pausedMeanwhile ? "paused during the wait" : "played through");
+        makePlayer("fakesink sync=true");
+        events.clear();
+        {
+            std::lock_guard lock(mutex);
+            buffers.clear();
         }
-    } writer{::open(pipe.c_str(), O_RDWR)};
-    ASSERT_GE(writer.fd, 0);
-    // Room for the whole song, so that no write waits for the reader.
-    ASSERT_GE(::fcntl(writer.fd, F_SETPIPE_SZ, 1 << 20), 1 << 19);
-    constexpr std::size_t frameBytes = 2 * sizeof(std::int16_t);
-    const std::size_t heard =
-        whole.size() - 2 * sampleRate * frameBytes + std::size_t(0.4 * sampleRate) * frameBytes;
-    ASSERT_EQ(::write(writer.fd, whole.data(), heard), ssize_t(heard));
-    player->insert(named("stalling", uriOf(pipe)));
-    player->play();
-    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
-    ASSERT_TRUE(waitOnClockOf(latestPlaybin, GST_SECOND));
-    const double standing = player->currentTime();
-    EXPECT_LE(standing, 0.4 + 1e-3) << "the position ran on without data";
-    const std::string rest = whole.substr(heard);
-    ASSERT_EQ(::write(writer.fd, rest.data(), rest.size()), ssize_t(rest.size()));
-    ::close(std::exchange(writer.fd, -1));
-    double lowest = standing;
-    ASSERT_TRUE(queue.runUntil([&] {
-        if (!saw("end stalling")) lowest = std::min(lowest, player->currentTime());
-        return saw("end stalling");
-    }));
-    EXPECT_GE(lowest, standing - 1e-3) << "the position jumped back";
+        const auto pipe = dir.path() / (pausedMeanwhile ? "paused.wav" : "stalling.wav");
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+        // Held open by its writer, the pipe keeps a read of it waiting once it is empty.
+        struct Writer {
+            int fd = -1;
+            ~Writer() {
+                if (fd >= 0) ::close(fd);
+            }
+        } writer{::open(pipe.c_str(), O_RDWR)};
+        ASSERT_GE(writer.fd, 0);
+        // Room for the whole song, so that no write waits for the reader.
+        ASSERT_GE(::fcntl(writer.fd, F_SETPIPE_SZ, 1 << 20), 1 << 19);
+        constexpr std::size_t frameBytes = 2 * sizeof(std::int16_t);
+        const std::size_t heard =
+            whole.size() - 2 * sampleRate * frameBytes + std::size_t(0.4 * sampleRate) * frameBytes;
+        ASSERT_EQ(::write(writer.fd, whole.data(), heard), ssize_t(heard));
+        const std::string name = pausedMeanwhile ? "paused" : "stalling";
+        player->insert(named(name, uriOf(pipe)));
+        player->play();
+        ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+        ASSERT_TRUE(queue.runUntil([&] { return saw("stalled " + name); }))
+            << ::testing::PrintToString(events);
+        EXPECT_EQ(timeControl, Status::waitingToPlayAtSpecifiedRate);
+        ASSERT_TRUE(waitOnClockOf(latestPlaybin, GST_SECOND / 2));
+        const double standing = player->currentTime();
+        EXPECT_LE(standing, 0.4 + 1e-3) << "the position ran on without data";
+        EXPECT_GE(standing, 0.4 - 0.05) << "the song stood before its data ended";
+        const std::string rest = whole.substr(heard);
+        GstClock* clock = gst_element_get_clock(latestPlaybin);
+        ASSERT_NE(clock, nullptr);
+        if (pausedMeanwhile) {
+            player->pause();
+            const std::size_t before = totalFrames();
+            ASSERT_EQ(::write(writer.fd, rest.data(), rest.size()), ssize_t(rest.size()));
+            ASSERT_TRUE(queue.runUntil([&] { return totalFrames() > before; }));
+            ASSERT_TRUE(waitOnClockOf(latestPlaybin, GST_SECOND / 4));
+            EXPECT_EQ(timeControl, Status::paused);
+            EXPECT_NEAR(player->currentTime(), standing, 1e-3) << "the song moved while paused";
+            player->play();
+        }
+        const GstClockTime resumedAt = gst_clock_get_time(clock);
+        if (!pausedMeanwhile) {
+            ASSERT_EQ(::write(writer.fd, rest.data(), rest.size()), ssize_t(rest.size()));
+        }
+        ::close(std::exchange(writer.fd, -1));
+        double lowest = standing;
+        // How far the song got ahead of the time it played since its data came again: what a
+        // real sink skips, as it plays the late data at the clock's place.
+        double ahead = 0;
+        ASSERT_TRUE(queue.runUntil([&] {
+            if (!saw("end " + name)) {
+                const double at = player->currentTime();
+                lowest = std::min(lowest, at);
+                const double played = double(gst_clock_get_time(clock) - resumedAt) / GST_SECOND;
+                ahead = std::max(ahead, at - standing - played);
+            }
+            return saw("end " + name);
+        }));
+        gst_object_unref(clock);
+        EXPECT_GE(lowest, standing - 1e-3) << "the position jumped back";
+        EXPECT_LE(ahead, 0.15) << "the song went on from where the clock ran to, not from where "
+                                  "its data ended: the part held up was skipped";
+        EXPECT_EQ(totalFrames(), songFrames) << "data were lost";
+        player.reset();
+    }
 }
 
 // A network song's first data are asked for as soon as it is next, before the current song has
