@@ -269,7 +269,8 @@ void GStreamerQueuePlayer::stopPipeline() {
     seekable_ = false;
     playingState_ = false;
     buffering_ = false;
-    awaitingNext_ = false;
+    // The item behind the current one is the second again, not the current one it awaited.
+    if (std::exchange(awaitingNext_, false)) handOverNext();
     starting_ = false;
 }
 
@@ -496,8 +497,10 @@ void GStreamerQueuePlayer::lookAtNext() {
     if (!worker_) return;
     if (auto next = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr)
         worker_->lookAtNext(next->id(), next->uri());
-    // The item behind the current one is what an ask for the next stream waits on.
-    context_->lookAgain();
+    // The item behind the current one is what an ask for the next stream waits on. Woken once
+    // the turn is over, the ask finds the queue as the turn left it: a removal, then an insert,
+    // is one change, not an end with nothing behind.
+    later([context = context_] { context->lookAgain(); });
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already
