@@ -2106,6 +2106,35 @@ TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
     }
 }
 
+// A song sought while it waits for its data at a natural change is opened again at that place;
+// the song behind it stays the one behind it: looked at, and joined to it.
+TEST_F(GStreamerQueuePlayerTest, TheSongBehindASongSoughtWhileItWaitsForItsDataIsJoinedToIt) {
+    ASSERT_TRUE(findPlaybins());
+    std::promise<void> answered;
+    FakeHttpServer server;
+    serveWhenAnswered(server, "b", 1.0, answered.get_future().share());
+    AnswerOnce answer{answered};
+    makePlayer("fakesink sync=true");
+    events.clear();
+    player->insert(item("a", 0.2));
+    player->insert(named("b", server.url("/b.wav")));
+    player->insert(item("c", 0.3));
+    player->play();
+    ASSERT_TRUE(waitFor("current b")) << ::testing::PrintToString(events);
+    ASSERT_FALSE(saw("status b ready"));
+    std::optional<bool> sought;
+    player->seek(0.5, [&](bool done) { sought = done; });
+    queue.runPending();
+    answer.now();
+    ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+    EXPECT_EQ(sought, true);
+    const std::vector<std::string> expected = {
+        "current a", "status a ready", "end a",     "current b", "status b ready",
+        "end b",     "status c ready", "current c", "end c",     "current none"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(framesFrom(0.5), frames["b"] - std::size_t(0.5 * sampleRate) + frames["c"]);
+}
+
 // A song whose share stops answering in the middle of a read is heard up to where its data end.
 // The playbin's clock runs on meanwhile, but the song's position stands there, and goes on from
 // there, without a jump back, once the data come again.
