@@ -2011,7 +2011,8 @@ TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
                             change == Change::queuedThenRemoved ||
                             change == Change::removedThenQueuedLater ||
                             change == Change::removedThenQueuedWhileTheEndWaits;
-        HandOverGate asked{.open = change != Change::removedThenQueuedLater};
+        HandOverGate asked{.open = change != Change::removedThenQueuedLater,
+                           .onReached = [this] { queue.post([] {}); }};
         struct Unhook {
             HandOverGate& gate;
             ~Unhook() {
@@ -2034,7 +2035,9 @@ TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
             std::lock_guard lock(mutex);
             buffers.clear();
         }
-        auto a = item("a", whileTheEndWaits ? 2.0 : 0.5);
+        // Long enough for the song joined to start before the current one is played out,
+        // with the main thread late under load.
+        auto a = item("a", whileTheEndWaits ? 2.0 : 1.5);
         auto share = item("share", 0.3);
         auto home = item("home", 0.3);
         player->insert(a);
