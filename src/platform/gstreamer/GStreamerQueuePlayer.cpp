@@ -463,6 +463,7 @@ void GStreamerQueuePlayer::handOverNext() {
         // have reached the sink yet.
         plan_.droppedStream = dropped ? currentStream_ + 1 : 0;
         context_->handOver.plan = plan_;
+        ++context_->handOver.queueChanges;
     }
     // The next song's first data are fetched as soon as it is next, so that the change to it
     // does not wait on its server; a song neither current nor next keeps none.
@@ -474,6 +475,14 @@ void GStreamerQueuePlayer::handOverNext() {
     }
     heads_->keepOnly(keep);
     lookAtNext();
+    if (!context_) return;
+    later([context = context_] {
+        {
+            std::lock_guard lock(context->handOverMutex);
+            --context->handOver.queueChanges;
+        }
+        context->lookAgain();
+    });
 }
 
 void GStreamerQueuePlayer::publishPlan() {
@@ -497,10 +506,8 @@ void GStreamerQueuePlayer::lookAtNext() {
     if (!worker_) return;
     if (auto next = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr)
         worker_->lookAtNext(next->id(), next->uri());
-    // The item behind the current one is what an ask for the next stream waits on. Woken once
-    // the turn is over, the ask finds the queue as the turn left it: a removal, then an insert,
-    // is one change, not an end with nothing behind.
-    later([context = context_] { context->lookAgain(); });
+    // The item behind the current one is what an ask for the next stream waits on.
+    context_->lookAgain();
 }
 
 // The current item reached its end. The next one is `reopened` from its start, or already

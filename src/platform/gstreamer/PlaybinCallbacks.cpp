@@ -112,7 +112,8 @@ void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
     // The next item's file was looked at on the worker as it became next; if the look is not
     // back, it is waited for, which on a share that stopped answering lasts as long as the share
     // does. Meanwhile another item may come behind the current one: its look is waited for
-    // instead; with none, the current stream ends at once. An item no longer next holds nothing.
+    // instead; with none once the queue's changes are over, the current stream ends at once. An
+    // item no longer next holds nothing.
     std::optional<std::uint64_t> seeksAtAsk;
     while (true) {
         std::uint64_t lookedAgain;  // before what is looked at: a change after it wakes the wait
@@ -135,9 +136,9 @@ void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
             return;
         }
         PlayerItemPtr next = plan.candidate;
-        if (!next) return;
+        if (!next && handOver.queueChanges == 0) return;
         std::optional<bool> readable;
-        {
+        if (next) {
             std::lock_guard lock(context.lookMutex);
             auto look = context.nextLooks.find(next->id());
             if (look != context.nextLooks.end()) readable = look->second;
