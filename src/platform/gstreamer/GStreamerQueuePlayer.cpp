@@ -249,8 +249,9 @@ void GStreamerQueuePlayer::stopPipeline() {
     seekable_ = false;
     playingState_ = false;
     buffering_ = false;
-    awaitingNext_ = false;
     stalledAt_.reset();
+    // The item behind the current one is the second again, not the current one it awaited.
+    if (std::exchange(awaitingNext_, false)) handOverNext();
     starting_ = false;
 }
 
@@ -483,6 +484,7 @@ void GStreamerQueuePlayer::handOverNext() {
         // have reached the sink yet.
         plan_.droppedStream = dropped ? currentStream_ + 1 : 0;
         context_->handOver.plan = plan_;
+        ++context_->handOver.queueChanges;
     }
     // The next song's first data are fetched as soon as it is next, so that the change to it
     // does not wait on its server; a song neither current nor next keeps none.
@@ -494,6 +496,14 @@ void GStreamerQueuePlayer::handOverNext() {
     }
     heads_->keepOnly(keep);
     lookAtNext();
+    if (!context_) return;
+    later([context = context_] {
+        {
+            std::lock_guard lock(context->handOverMutex);
+            --context->handOver.queueChanges;
+        }
+        context->lookAgain();
+    });
 }
 
 void GStreamerQueuePlayer::publishPlan() {

@@ -146,7 +146,8 @@ void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
     // The next item's file was looked at on the worker as it became next; if the look is not
     // back, it is waited for, which on a share that stopped answering lasts as long as the share
     // does. Meanwhile another item may come behind the current one: its look is waited for
-    // instead.
+    // instead; with none once the queue's changes are over, the current stream ends at once. An
+    // item no longer next holds nothing.
     std::optional<std::uint64_t> seeksAtAsk;
     while (true) {
         std::uint64_t lookedAgain;  // before what is looked at: a change after it wakes the wait
@@ -169,18 +170,13 @@ void PlaybinCallbacks::onAboutToFinish(GstElement* playbin, gpointer data) {
             return;
         }
         PlayerItemPtr next = plan.candidate;
+        if (!next && handOver.queueChanges == 0) return;
         std::optional<bool> readable;
-        bool looking;
-        {
+        if (next) {
             std::lock_guard lock(context.lookMutex);
-            auto look = next ? context.nextLooks.find(next->id()) : context.nextLooks.end();
+            auto look = context.nextLooks.find(next->id());
             if (look != context.nextLooks.end()) readable = look->second;
-            looking = std::any_of(context.nextLooks.begin(), context.nextLooks.end(),
-                                  [](const auto& look) { return !look.second; });
         }
-        // The item behind the current one may be changed during a look, by a removal, then an
-        // insert: the ask is answered once the looks are back.
-        if (!readable && !looking) return;
         if (readable) {
             // A file that cannot be opened would stall the playbin's switch; let the current
             // stream end instead and open the next one on its own, where it fails cleanly.

@@ -24,6 +24,10 @@ struct HandOverPlan {
 struct PlaybinHandOver {
     HandOverPlan plan;  // written by the main thread only
     std::optional<PlayerItem::Id> handedOver;  // given to the playbin, not yet started
+    // Changes of the queue in the main thread's turn under way, counted down once it is over:
+    // until then nothing behind the current item may be only the moment between a removal and
+    // an insert.
+    int queueChanges = 0;
     // The last seek whose call to the playbin returned; the last one whose flush reached the
     // sink (one counted later may not have been sent yet); the last one whose flush was
     // followed there by data, a gap or the end.

@@ -2115,46 +2115,159 @@ TEST_F(GStreamerQueuePlayerTest, PicksOfASongWhoseOpenNeverReturnsHoldFewThreads
         << " picks";
 }
 
-// The look at the next song's file on a share that stopped answering holds that song only: the
-// song put behind the current one in its place, in either order of the changes, is joined when
-// the current one ends, as if the share had answered.
+// The look at the next song's file on a share that stopped answering holds that song only. Once
+// it is no longer next, in whichever order of the changes and at whatever moment, even while the
+// current song's end waits for that look: the song put in its place is joined when the current
+// one ends, as if the share had answered, and with none put there the current one ends at once.
 TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
-    for (bool removedFirst : {true, false}) {
-        SCOPED_TRACE(removedFirst ? "removed, then another queued" : "another queued, then removed");
+    ASSERT_TRUE(findPlaybins());
+    enum class Change {
+        removedThenQueued,       // in one turn
+        queuedThenRemoved,       // in one turn
+        removedThenQueuedLater,  // once the current song plays, before its end asks
+        removed,                 // before the end asks for the next song
+        removedWhileTheEndWaits,
+        removedThenQueuedWhileTheEndWaits,  // in one turn
+        pausedAndSoughtWhileTheEndWaitsThenRemoved,
+    };
+    for (Change change :
+         {Change::removedThenQueued, Change::queuedThenRemoved, Change::removedThenQueuedLater,
+          Change::removed, Change::removedWhileTheEndWaits,
+          Change::removedThenQueuedWhileTheEndWaits,
+          Change::pausedAndSoughtWhileTheEndWaitsThenRemoved}) {
+        SCOPED_TRACE(static_cast<int>(change));
+        const bool whileTheEndWaits = change == Change::removedWhileTheEndWaits ||
+                                      change == Change::removedThenQueuedWhileTheEndWaits ||
+                                      change == Change::pausedAndSoughtWhileTheEndWaitsThenRemoved;
+        const bool queued = change == Change::removedThenQueued ||
+                            change == Change::queuedThenRemoved ||
+                            change == Change::removedThenQueuedLater ||
+                            change == Change::removedThenQueuedWhileTheEndWaits;
+        HandOverGate asked{.open = change != Change::removedThenQueuedLater,
+                           .onReached = [this] { queue.post([] {}); }};
+        struct Unhook {
+            HandOverGate& gate;
+            ~Unhook() {
+                gate.release();
+                askGate = nullptr;
+            }
+        } unhook{asked};
+        askGate = &asked;
         auto look = std::make_shared<HeldLook>();
         HeldLook::Releaser release{*look};
         auto held = heldBy(look);
-        makePlayer("fakesink sync=true", {}, [held](const std::string& path) {
-            return std::filesystem::path(path).stem() == "share" ? held(path) : true;
-        });
+        // Unsynchronised, the current song is read to its end at once, and the end waits for
+        // the look while the song is still far from played out.
+        makePlayer(whileTheEndWaits ? "fakesink sync=false" : "fakesink sync=true", {},
+                   [held](const std::string& path) {
+                       return std::filesystem::path(path).stem() == "share" ? held(path) : true;
+                   });
         events.clear();
         {
             std::lock_guard lock(mutex);
             buffers.clear();
         }
-        auto a = item("a", 0.5);
+        // Long enough for the song joined to start before the current one is played out,
+        // with the main thread late under load.
+        auto a = item("a", whileTheEndWaits ? 2.0 : 1.5);
         auto share = item("share", 0.3);
         auto home = item("home", 0.3);
         player->insert(a);
         player->insert(share);
         player->play();
         ASSERT_TRUE(queue.runUntil([&] { return look->count() > 0; }));
-        if (removedFirst) {
-            player->remove(share);
-            player->insert(home);
-        } else {
-            player->insert(home, a);
-            player->remove(share);
+        std::optional<bool> sought;
+        if (whileTheEndWaits) {
+            ASSERT_TRUE(queue.runUntil([&] {
+                std::lock_guard lock(asked.mutex);
+                return asked.reached;
+            }));
+        }
+        if (change == Change::pausedAndSoughtWhileTheEndWaitsThenRemoved) {
+            // The current song has been read to its end: all of it that reaches the sink from
+            // its place on comes after the seek.
+            std::lock_guard lock(mutex);
+            buffers.clear();
+        }
+        switch (change) {
+            case Change::removedThenQueued:
+            case Change::removedThenQueuedWhileTheEndWaits:
+                player->remove(share);
+                player->insert(home);
+                break;
+            case Change::queuedThenRemoved:
+                player->insert(home, a);
+                player->remove(share);
+                break;
+            case Change::removedThenQueuedLater:
+                player->remove(share);
+                ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+                player->insert(home);
+                asked.release();
+                break;
+            case Change::removed:
+            case Change::removedWhileTheEndWaits:
+                player->remove(share);
+                break;
+            case Change::pausedAndSoughtWhileTheEndWaitsThenRemoved:
+                player->pause();
+                player->seek(0.5, [&](bool finished) { sought = finished; });
+                ASSERT_TRUE(queue.runUntil([&] { return sought.has_value(); }));
+                player->remove(share);
+                player->play();
+                break;
         }
         EXPECT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
-        const std::vector<std::string> expected = {
-            "current a", "status a ready", "end a", "status home ready", "current home",
-            "end home", "current none"};
+        std::vector<std::string> expected = {"current a", "status a ready", "end a"};
+        if (queued)
+            expected.insert(expected.end(), {"status home ready", "current home", "end home"});
+        expected.push_back("current none");
         EXPECT_EQ(events, expected);
-        EXPECT_EQ(totalFrames(), frames["a"] + frames["home"]);
+        if (change == Change::pausedAndSoughtWhileTheEndWaitsThenRemoved) {
+            EXPECT_EQ(sought, true);
+            EXPECT_EQ(framesFrom(0.5), frames["a"] - std::size_t(0.5 * sampleRate));
+        } else {
+            EXPECT_EQ(totalFrames(), frames["a"] + (queued ? frames["home"] : 0));
+        }
+        if (!queued) {
+            // Ended as an empty queue ends, the wish to play kept, the look still held.
+            EXPECT_TRUE(player->items().empty());
+            EXPECT_EQ(player->timeControlStatus(), Status::waitingToPlayAtSpecifiedRate);
+            std::lock_guard lock(look->mutex);
+            EXPECT_FALSE(look->open || look->overran);
+        }
         look->release();
         player.reset();
     }
+}
+
+// A song sought while it waits for its data at a natural change is opened again at that place;
+// the song behind it stays the one behind it: looked at, and joined to it.
+TEST_F(GStreamerQueuePlayerTest, TheSongBehindASongSoughtWhileItWaitsForItsDataIsJoinedToIt) {
+    ASSERT_TRUE(findPlaybins());
+    std::promise<void> answered;
+    FakeHttpServer server;
+    serveWhenAnswered(server, "b", 1.0, answered.get_future().share());
+    AnswerOnce answer{answered};
+    makePlayer("fakesink sync=true");
+    events.clear();
+    player->insert(item("a", 0.2));
+    player->insert(named("b", server.url("/b.wav")));
+    player->insert(item("c", 0.3));
+    player->play();
+    ASSERT_TRUE(waitFor("current b")) << ::testing::PrintToString(events);
+    ASSERT_FALSE(saw("status b ready"));
+    std::optional<bool> sought;
+    player->seek(0.5, [&](bool done) { sought = done; });
+    queue.runPending();
+    answer.now();
+    ASSERT_TRUE(waitFor("current none")) << ::testing::PrintToString(events);
+    EXPECT_EQ(sought, true);
+    const std::vector<std::string> expected = {
+        "current a", "status a ready", "end a",     "current b", "status b ready",
+        "end b",     "status c ready", "current c", "end c",     "current none"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(framesFrom(0.5), frames["b"] - std::size_t(0.5 * sampleRate) + frames["c"]);
 }
 
 // A song whose share stops answering in the middle of a read is heard up to where its data end.
