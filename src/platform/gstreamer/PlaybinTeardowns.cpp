@@ -86,8 +86,10 @@ void PlaybinTeardowns::keepOrRelease(GstElement* playbin) {
 GstElement* PlaybinTeardowns::takeStopped() {
     std::lock_guard lock(mutex);
     if (kept_.empty()) return nullptr;
-    GstElement* playbin = kept_.back();
-    kept_.pop_back();
+    // The longest kept first: which one a skip gets does not hang on how soon the playbin it
+    // replaced has stopped.
+    GstElement* playbin = kept_.front();
+    kept_.erase(kept_.begin());
     return playbin;
 }
 
