@@ -420,15 +420,18 @@ void GStreamerQueuePlayer::currentStalled(std::uint64_t epoch, std::uint64_t end
     });
 }
 
+// Data that come after the clock was held for them play from where the data before ran out,
+// however long they took; a clock started afresh since (a seek's flush) is left as it is.
+void GStreamerQueuePlayer::resumeClockFrom(std::uint64_t end) {
+    if (!playbin_) return;
+    const GstClockTime paused = gst_element_get_start_time(playbin_);
+    if (GST_CLOCK_TIME_IS_VALID(paused) && paused > end) gst_element_set_start_time(playbin_, end);
+}
+
 void GStreamerQueuePlayer::currentFlowsAgain(std::uint64_t epoch) {
     later([this, epoch] {
         if (epoch != epoch_ || !stalledAt_) return;
-        // Its data play from where they ended, however long they took; after a seek's flush the
-        // clock starts afresh.
-        const GstClockTime paused = playbin_ ? gst_element_get_start_time(playbin_)
-                                             : GST_CLOCK_TIME_NONE;
-        if (GST_CLOCK_TIME_IS_VALID(paused) && paused > *stalledAt_)
-            gst_element_set_start_time(playbin_, *stalledAt_);
+        resumeClockFrom(*stalledAt_);
         stalledAt_.reset();
         applyTargetState();
         updateTimeControl();
@@ -570,11 +573,8 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
             later([this, current] { emitItemStatusChanged(current); });
         }
         queryDuration();
-        // Its data play from where the stream before ran out, however long they took.
         if (ended && playbin_) {
-            const GstClockTime paused = gst_element_get_start_time(playbin_);
-            if (GST_CLOCK_TIME_IS_VALID(paused) && paused > ranOutAt_)
-                gst_element_set_start_time(playbin_, ranOutAt_);
+            resumeClockFrom(ranOutAt_);
             applyTargetState();
         }
     } else if (next == Continuation::reopened) {

@@ -137,6 +137,8 @@ private:
     // The current stream's data have been played out, at `end` on the playbin's running clock,
     // before the next stream's came.
     void ranOut(std::uint64_t end);
+    // Sets the playbin's running clock back to `end`, where the data before ran out.
+    void resumeClockFrom(std::uint64_t end);
     // `awaiting`: ended before the next one's data came; the clock waits for them.
     enum class Continuation { reopened, playing, broken, awaiting };
     void finishCurrent(Continuation next);

@@ -100,17 +100,13 @@ struct PlaybinContext {
     bool stalled = false;
     bool endAtSink = false;  // the end of the current stream reached the sink: no stall follows
 
-    void stopWatchingRunOut() {
-        if (!ranOutWatch) return;
-        gst_clock_id_unschedule(ranOutWatch);
-        gst_clock_id_unref(std::exchange(ranOutWatch, nullptr));
+    static void stopWatching(GstClockID& watch) {
+        if (!watch) return;
+        gst_clock_id_unschedule(watch);
+        gst_clock_id_unref(std::exchange(watch, nullptr));
     }
-
-    void stopWatchingStall() {
-        if (!stallWatch) return;
-        gst_clock_id_unschedule(stallWatch);
-        gst_clock_id_unref(std::exchange(stallWatch, nullptr));
-    }
+    void stopWatchingRunOut() { stopWatching(ranOutWatch); }
+    void stopWatchingStall() { stopWatching(stallWatch); }
 
     // Wakes an ask for the next stream that waits for a look.
     void lookAgain() {
