@@ -429,6 +429,7 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
     }
     endingItem_.reset();
     failedItem_.reset();
+    const double startsAt = std::exchange(loadStartsAt_, 0);
 
     auto track = queue_.current();
     if (!track) {
@@ -446,14 +447,15 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
     }
 
     setPlaybackRequested(autoplay);
-    setElapsed(std::exchange(loadStartsAt_, 0));
+    unheardPlace_ = startsAt;
+    setElapsed(startsAt);
     setDuration(track->durationSeconds().value_or(0));
     // Another song, or the same one from its start: the place saved in the one before is no
     // longer where playback is. The restore itself only puts back what was saved.
     if (!restoring_) persistSession(true);
     installClock();  // from the new song's place, length and save
 
-    if (!refreshing && handOverToPreparedItem(*track, autoplay)) {
+    if (!refreshing && startsAt == 0 && handOverToPreparedItem(*track, autoplay)) {
         if (done) done();
         return;
     }
@@ -473,9 +475,11 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
     setState({StateKind::loading, {}});
     updateNowPlaying();
 
-    auto finish = [this, generation, autoplay, track = *track,
-                   done = std::move(done)](TaskResult<Resolved>& result) {
-        finishLoad(generation, autoplay, track, result, done);
+    // The restore waits for its own seek before it settles.
+    const double seekTo = restoring_ ? 0 : startsAt;
+    auto finish = [this, generation, autoplay, track = *track, done = std::move(done),
+                   seekTo](TaskResult<Resolved>& result) {
+        finishLoad(generation, autoplay, track, result, done, seekTo);
     };
     if (adopted && adopted->result) {
         TaskResult<Resolved> result(*adopted->result);
@@ -490,7 +494,8 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
 }
 
 void PlaybackService::finishLoad(std::int64_t generation, bool autoplay, const Track& track,
-                                 TaskResult<Resolved>& result, const std::function<void()>& done) {
+                                 TaskResult<Resolved>& result, const std::function<void()>& done,
+                                 double startsAt) {
     if (generation != recoveryGate_.generation) {
         if (done) done();
         return;
@@ -519,6 +524,8 @@ void PlaybackService::finishLoad(std::int64_t generation, bool autoplay, const T
     player_.removeAllItems();
     player_.insert(item);
     installItem(item, generation);
+    // Before it plays, so that its start is never heard.
+    if (startsAt > 0) player_.seek(startsAt, [](bool) {});
     // A pause during the resolution wins over the load's autoplay.
     if (autoplay && playbackRequested_) player_.play();
     synchronizePlaybackState();
@@ -568,6 +575,7 @@ void PlaybackService::synchronizePlaybackState() {
             isTransitionInProgress_ = false;
             markStage("ready", &TransitionTiming::readyMilliseconds);
             markStage("playing", &TransitionTiming::playingMilliseconds);
+            unheardPlace_.reset();
             setState({StateKind::playing, {}});
             break;
         case QueuePlayer::TimeControlStatus::waitingToPlayAtSpecifiedRate:
@@ -734,7 +742,7 @@ void PlaybackService::play() {
         prefetchUpcomingTrackIfNeeded();
         updateNowPlaying();
     } else {
-        loadCurrent(true, item != nullptr);
+        reloadCurrent(item != nullptr);
     }
 }
 
@@ -810,6 +818,7 @@ void PlaybackService::seek(double seconds, std::function<void()> done) {
         auto flag = alive.lock();
         if (!flag || !*flag) return;
         if (generation == recoveryGate_.generation && player_.currentItem() == item) {
+            if (unheardPlace_) unheardPlace_ = target;
             setElapsed(target);
             // While paused no time observer runs, so the desktop would keep the old position.
             updateNowPlaying();
@@ -848,7 +857,12 @@ void PlaybackService::setPlaybackModeText(const QString& raw) {
 void PlaybackService::retryCurrent() {
     if (!queue_.current()) return;
     consecutiveAutoplayFailures_ = 0;
-    loadCurrent(true, true);
+    reloadCurrent(true);
+}
+
+void PlaybackService::reloadCurrent(bool refreshing) {
+    loadStartsAt_ = unheardPlace_.value_or(0);
+    loadCurrent(true, refreshing);
 }
 
 void PlaybackService::setPlaybackRate(float rate) {

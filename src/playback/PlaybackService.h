@@ -270,7 +270,10 @@ class PlaybackService : public QObject {
     void loadAsAsked();
     void catchUpElapsed();
     void finishLoad(std::int64_t generation, bool autoplay, const Track& track,
-                    TaskResult<Resolved>& result, const std::function<void()>& done);
+                    TaskResult<Resolved>& result, const std::function<void()>& done,
+                    double startsAt);
+    // Loads the current song again, as asked to play, from where it is to be heard.
+    void reloadCurrent(bool refreshing);
     bool handOverToPreparedItem(const Track& track, bool autoplay);
     void installItem(const PlayerItemPtr& item, std::int64_t generation);
     void discardUpcoming(bool cancelResolution, bool removePreparedItem);
@@ -340,8 +343,13 @@ class PlaybackService : public QObject {
     PlaybackMode playbackMode_ = PlaybackMode::sequence;
     double elapsed_ = 0;
     // Where the next load shows its song at until its seek ends: a restored session's place,
-    // so that the desktop never sees the restored song at its start first.
+    // so that the desktop never sees the restored song at its start first. A load other than
+    // the restore seeks there itself.
     double loadStartsAt_ = 0;
+    // Where the current song is to be heard from, until it is: a restored session's place, or
+    // where a seek put it before it played. A reload of it (a retry, a play after a failure)
+    // starts there, so a song the restore could not load yet keeps its place.
+    std::optional<double> unheardPlace_;
     bool restoring_ = false;  // the saved session is being loaded
     double duration_ = 0;
     bool playbackRequested_ = false;

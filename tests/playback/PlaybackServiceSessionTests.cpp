@@ -123,12 +123,48 @@ TEST_F(PlaybackServiceSession, NeverReplacesAQueueOrUndoesWhatTheUserDid) {
     EXPECT_TRUE(player.seekTargets().empty());
 }
 
-TEST_F(PlaybackServiceSession, ARestoreThatCannotLoadShowsTheFailure) {
-    save(makeSong("s1"), 30, 1h);
+// A song the restore could not load keeps the session's place, shown and saved, through tries
+// that fail as well; the retry that loads it plays from there. Once heard, a song that fails is
+// tried again from its start.
+TEST_F(PlaybackServiceSession, ARestoreThatCannotLoadShowsTheFailureAndItsRetryGoesOnFromItsPlace) {
+    auto savedElapsed = [&] {
+        return PersistedSession::decode(*defaults.dataValue("velto.playback.session"))->elapsed;
+    };
+    save(makeSong("s1", "3:00"), 95, 1h);
     resolver.failAlways("wy_s1", sourceFailure("版权受限"));
     EXPECT_TRUE(restore());
     EXPECT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
     EXPECT_EQ(service->failureMessage(), QString("版权受限"));
+    EXPECT_EQ(service->elapsed(), 95);
+
+    service->play();  // the desktop's play, which tries the song again too
+    settle();
+    EXPECT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
+    EXPECT_EQ(service->elapsed(), 95);
+    EXPECT_EQ(savedElapsed(), 95);
+
+    resolver.clearFailures();
+    service->retryCurrent();
+    settle();
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_EQ(player.seekTargets(), std::vector<double>{95});
+    EXPECT_NEAR(player.currentTime(), 95, 0.01);
+    EXPECT_EQ(service->elapsed(), 95);
+    EXPECT_EQ(savedElapsed(), 95);
+
+    mainQueue.advance(2s);
+    resolver.failOnce("wy_s1", sourceFailure("版权受限"));
+    player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
+    settle();
+    mainQueue.advance(400ms);  // the one refresh fails as well
+    settle();
+    ASSERT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
+    player.clearCalls();
+    service->retryCurrent();
+    settle();
+    EXPECT_EQ(kind(), Kind::playing);
+    EXPECT_TRUE(player.seekTargets().empty());
+    EXPECT_NEAR(player.currentTime(), 0, 0.01);
 }
 
 TEST_F(PlaybackServiceSession, AStreamFailingWhileTheRestoreSeeksStaysFailed) {

@@ -284,18 +284,25 @@ TEST_F(LocalFileTest, MissingOrEmptyPathsFailWithTheirMessages) {
                   resolver.musicURL(local("", nlohmann::json::object()), Quality::high, {});
               }),
               "本地音频路径为空");
-    // A file on a share that stopped answering: the check ends at once on a stop.
+    // A file on a share that stopped answering: the check ends at once on a stop. One that
+    // cannot be looked at for now is not told as gone.
     {
         StalledShare share;
         std::stop_source stop;
+        const auto held = touch("d.mp3").string();
         auto check = std::async(std::launch::async, [&] {
-            return resolver.musicURL(local(touch("d.mp3").string(), nlohmann::json::object()),
-                                     Quality::high, stop.get_token());
+            return resolver.musicURL(local(held, nlohmann::json::object()), Quality::high,
+                                     stop.get_token());
         });
         ASSERT_TRUE(share.waitUntilHeld(1));
         stop.request_stop();
         ASSERT_EQ(check.wait_for(std::chrono::seconds(10)), std::future_status::ready);
         EXPECT_THROW(check.get(), CancellationError);
+        EXPECT_EQ(messageOf([&] {
+                      resolver.refreshMusicURL(local(held, nlohmann::json::object()),
+                                               Quality::high, {});
+                  }),
+                  "本地音频文件暂时无法读取，请稍后重试: d.mp3");
     }
     EXPECT_EQ(messageOf([&] {
                   resolver.musicURL(local("x", {{"filePath", ""}}), Quality::high, {});

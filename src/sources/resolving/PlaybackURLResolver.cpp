@@ -161,8 +161,11 @@ std::string PlaybackURLResolver::localFileURL(const Track& track, std::stop_toke
     std::error_code error;
     const auto absolute = std::filesystem::absolute(std::filesystem::path(path), error);
     const auto file = error ? std::filesystem::path(path) : absolute.lexically_normal();
-    // Only a regular file plays; a path naming a device, pipe or folder counts as missing, and
-    // so does one on a share that does not answer within the bound of the user's file reads.
+    auto name = file.filename();
+    if (name.empty()) name = file.parent_path().filename();
+    // Only a regular file plays; a path naming a device, pipe or folder counts as missing. A
+    // share that does not answer within the bound of the user's file reads says nothing of
+    // whether the file is there, so that is told apart: trying again later may play it.
     bool regular = false;
     try {
         regular = AbandonableWork::shared().run<bool>(
@@ -174,12 +177,9 @@ std::string PlaybackURLResolver::localFileURL(const Track& track, std::stop_toke
             file);
     } catch (const AbandonableWork::Busy& busy) {
         Log::info("sources", std::string("local audio file not examined: ") + busy.what());
+        throw SourceError::source("本地音频文件暂时无法读取，请稍后重试: " + name.string());
     }
-    if (!regular) {
-        auto name = file.filename();
-        if (name.empty()) name = file.parent_path().filename();
-        throw SourceError::source("本地音频文件不存在或已移动: " + name.string());
-    }
+    if (!regular) throw SourceError::source("本地音频文件不存在或已移动: " + name.string());
     return "file://" + percentEncodedPath(file.string());
 }
 
