@@ -408,6 +408,12 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
     if (caps) gst_caps_unref(caps);
     if (!known || GST_AUDIO_INFO_BPF(&audio) == 0) return GST_PAD_PROBE_OK;
     PlaybinSinkBuffer report;
+    if (GstClock* clock = gst_element_get_clock(context.playbin)) {
+        const GstClockTime now = gst_clock_get_time(clock);
+        const GstClockTime base = gst_element_get_base_time(context.playbin);
+        if (now > base) report.arrivedAt = toSeconds(now - base);
+        gst_object_unref(clock);
+    }
     GstSegment segment;
     gst_segment_init(&segment, GST_FORMAT_TIME);
     if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
