@@ -360,6 +360,9 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
             context.dataRunningEnd = GST_CLOCK_TIME_NONE;
             context.endAtSink = false;
         }
+        // The data stopped for their end, not a stall: a stream held for more would never end.
+        const bool ends = type == GST_EVENT_EOS || type == GST_EVENT_STREAM_GROUP_DONE;
+        if (ends && std::exchange(context.stalled, false)) self->currentFlowsAgain(context.epoch);
         if (type == GST_EVENT_EOS) {
             context.endAtSink = true;
             context.stopWatchingStall();

@@ -2305,7 +2305,8 @@ TEST_F(GStreamerQueuePlayerTest, TheSongBehindASongSoughtWhileItWaitsForItsDataI
 // A song whose share stops answering in the middle of a read is heard up to where its data end.
 // The playbin's clock is held meanwhile, and the song goes on from there, without a jump back
 // and without skipping what was held up, once the data come again: at once, or when played
-// again after a pause during the wait.
+// again after a pause during the wait. An end held up after the data (a decoder late with it
+// under load) is such a wait too: the song ends when it comes.
 TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
     ASSERT_TRUE(findPlaybins());
     const auto song = dir.path() / "song.wav";
@@ -2386,6 +2387,61 @@ TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
         EXPECT_EQ(totalFrames(), songFrames) << "data were lost";
         player.reset();
     }
+    makePlayer("fakesink sync=true");
+    events.clear();
+    {
+        std::lock_guard lock(mutex);
+        buffers.clear();
+    }
+    player->insert(named("ending", uriOf(song)));
+    ASSERT_TRUE(waitFor("status ending ready")) << ::testing::PrintToString(events);
+    GstElement* sink = nullptr;
+    g_object_get(latestPlaybin, "audio-sink", &sink, nullptr);
+    ASSERT_NE(sink, nullptr);
+    GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+    gst_object_unref(sink);
+    ASSERT_NE(sinkPad, nullptr);
+    GstPad* feeding = gst_pad_get_peer(sinkPad);
+    gst_object_unref(sinkPad);
+    ASSERT_NE(feeding, nullptr);
+    struct EndHeld {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool holding = true;
+        GstPad* pad = nullptr;
+        gulong probe = 0;
+        void release() {
+            {
+                std::lock_guard lock(mutex);
+                holding = false;
+            }
+            released.notify_all();
+        }
+        ~EndHeld() {
+            release();
+            gst_pad_remove_probe(pad, probe);
+            gst_object_unref(pad);
+        }
+    } end;
+    end.pad = feeding;
+    end.probe = gst_pad_add_probe(
+        feeding, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+        [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+            const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
+            if (type == GST_EVENT_STREAM_GROUP_DONE || type == GST_EVENT_EOS) {
+                auto& held = *static_cast<EndHeld*>(data);
+                std::unique_lock lock(held.mutex);
+                held.released.wait(lock, [&] { return !held.holding; });
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        &end, nullptr);
+    player->play();
+    ASSERT_TRUE(waitFor("stalled ending")) << ::testing::PrintToString(events);
+    end.release();
+    EXPECT_TRUE(waitFor("end ending")) << "the end after the wait was held as a stall";
+    EXPECT_EQ(totalFrames(), songFrames);
+    player.reset();
 }
 
 // A network song's first data are asked for as soon as it is next, before the current song has
