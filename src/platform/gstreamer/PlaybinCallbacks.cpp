@@ -360,6 +360,9 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
             context.dataRunningEnd = GST_CLOCK_TIME_NONE;
             context.endAtSink = false;
         }
+        // The data stopped for their end, not a stall: a stream held for more would never end.
+        const bool ends = type == GST_EVENT_EOS || type == GST_EVENT_STREAM_GROUP_DONE;
+        if (ends && std::exchange(context.stalled, false)) self->currentFlowsAgain(context.epoch);
         if (type == GST_EVENT_EOS) {
             context.endAtSink = true;
             context.stopWatchingStall();
@@ -408,6 +411,12 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
     if (caps) gst_caps_unref(caps);
     if (!known || GST_AUDIO_INFO_BPF(&audio) == 0) return GST_PAD_PROBE_OK;
     PlaybinSinkBuffer report;
+    if (GstClock* clock = gst_element_get_clock(context.playbin)) {
+        const GstClockTime now = gst_clock_get_time(clock);
+        const GstClockTime base = gst_element_get_base_time(context.playbin);
+        if (now > base) report.arrivedAt = toSeconds(now - base);
+        gst_object_unref(clock);
+    }
     GstSegment segment;
     gst_segment_init(&segment, GST_FORMAT_TIME);
     if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {

@@ -15,6 +15,7 @@ struct PlaybinSinkBuffer {
     double peak = 0;        // largest sample magnitude, 0...1 (16-bit integer samples only)
     double streamTime = 0;  // position of the buffer's start in its item, seconds
     double runningEnd = 0;  // end of the buffer on the sink's running clock, seconds
+    double arrivedAt = 0;   // the running clock when the buffer reached the sink, seconds
 };
 
 // What a playbin's own threads tell the player that owns it. Each call is made on one of those
