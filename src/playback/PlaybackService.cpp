@@ -202,6 +202,7 @@ void PlaybackService::clockTicked(double seconds) {
         setElapsed(seconds);
         ticking_ = false;
     }
+    refreshDuration();  // the player's estimate may have moved without the position
     synchronizePlaybackState();
     persistSession(false);
     publishNowPlaying();
@@ -238,7 +239,7 @@ void PlaybackService::installObservers() {
         }
         if (item != currentItem_ || currentItemGeneration_ != recoveryGate_.generation) return;
         if (item->status() == PlayerItem::Status::readyToPlay) {
-            noteItemReady(*item);
+            noteItemReady();
             const auto before = state_.kind;
             synchronizePlaybackState();
             prefetchUpcomingTrackIfNeeded();
@@ -290,6 +291,8 @@ void PlaybackService::setState(State state) {
 void PlaybackService::setElapsed(double value) {
     if (value == elapsed_) return;
     elapsed_ = value;
+    // First, so that no view reading both ever sees the position past the length.
+    refreshDuration();
     emit elapsedChanged();
     // A move other than the clock's (a seek, another song) puts the next changes elsewhere.
     if (!ticking_) installClock(value);
@@ -300,6 +303,18 @@ void PlaybackService::setDuration(double value) {
     duration_ = value;
     emit durationChanged();
     installClock();  // the prefetch moment moved
+}
+
+// The player's length is the stream's own, learnt as it reads on (an MP3 without a VBR header
+// is only estimated at first) and so better than the song's; a known length is never shown
+// under the position heard. Unknown stays 0.
+void PlaybackService::refreshDuration() {
+    if (currentItem_ && currentItemGeneration_ == recoveryGate_.generation) {
+        if (auto seconds = currentItem_->duration(); seconds && *seconds > 0)
+            streamLength_ = *seconds;
+    }
+    const double length = streamLength_.value_or(songLength_);
+    setDuration(length > 0 ? std::max(length, elapsed_) : 0);
 }
 
 void PlaybackService::setPlaybackRequested(bool value) {
@@ -350,8 +365,8 @@ QString PlaybackService::lastActualQualityText() const {
     return QString::fromUtf8(raw.data(), qsizetype(raw.size()));
 }
 
-void PlaybackService::noteItemReady(const PlayerItem& item) {
-    if (duration_ <= 0 && item.duration() && *item.duration() > 0) setDuration(*item.duration());
+void PlaybackService::noteItemReady() {
+    refreshDuration();
     mark("item_ready", "");
     markStage("ready", &TransitionTiming::readyMilliseconds);
 }
@@ -437,8 +452,10 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
         player_.pause();
         player_.removeAllItems();
         currentItem_.reset();
+        songLength_ = 0;
+        streamLength_.reset();
         setElapsed(0);
-        setDuration(0);
+        refreshDuration();
         setState({StateKind::idle, {}});
         updateNowPlaying();
         if (done) done();
@@ -446,8 +463,10 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
     }
 
     setPlaybackRequested(autoplay);
+    songLength_ = track->durationSeconds().value_or(0);
+    streamLength_.reset();
     setElapsed(std::exchange(loadStartsAt_, 0));
-    setDuration(track->durationSeconds().value_or(0));
+    refreshDuration();
     // Another song, or the same one from its start: the place saved in the one before is no
     // longer where playback is. The restore itself only puts back what was saved.
     if (!restoring_) persistSession(true);

@@ -307,7 +307,9 @@ class PlaybackService : public QObject {
     TaskHandle resolve(const Track& track, Quality quality, bool refreshing, ResolveDone done);
     void mark(std::string_view name, std::string_view detail);
     // The current item became ready: its length, the perf marks.
-    void noteItemReady(const PlayerItem& item);
+    void noteItemReady();
+    // `duration` from what is known of the current song's length now.
+    void refreshDuration();
     void scheduleOnce(MainQueue::Duration delay, std::function<void()> work);
 
     // Setters that announce only real changes.
@@ -344,6 +346,8 @@ class PlaybackService : public QObject {
     double loadStartsAt_ = 0;
     bool restoring_ = false;  // the saved session is being loaded
     double duration_ = 0;
+    double songLength_ = 0;               // as the song gives it (a scan may misjudge it)
+    std::optional<double> streamLength_;  // as the player last gave it for this song
     bool playbackRequested_ = false;
     Quality preferredQuality_ = Quality::master;
     std::int64_t intentRevision_ = 0;
