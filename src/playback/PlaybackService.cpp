@@ -305,15 +305,19 @@ void PlaybackService::setDuration(double value) {
     installClock();  // the prefetch moment moved
 }
 
-// The player's length is the stream's own, learnt as it reads on (an MP3 without a VBR header
-// is only estimated at first) and so better than the song's; a known length is never shown
-// under the position heard. Unknown stays 0.
+// The player's length is the stream's own, and the stream may be another cut than the one a
+// catalogue wrote of (a trial clip): it wins. A local song's length was measured from the very
+// file, frames counted, which the player only estimates for an MP3 without a length header
+// until it has read it all: there the player's only raises it. A known length is never shown
+// under the position heard; unknown stays 0.
 void PlaybackService::refreshDuration() {
     if (currentItem_ && currentItemGeneration_ == recoveryGate_.generation) {
         if (auto seconds = currentItem_->duration(); seconds && *seconds > 0)
             streamLength_ = *seconds;
     }
-    const double length = streamLength_.value_or(songLength_);
+    double length = songLength_;
+    if (streamLength_)
+        length = songLengthMeasured_ ? std::max(*streamLength_, songLength_) : *streamLength_;
     setDuration(length > 0 ? std::max(length, elapsed_) : 0);
 }
 
@@ -453,6 +457,7 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
         player_.removeAllItems();
         currentItem_.reset();
         songLength_ = 0;
+        songLengthMeasured_ = false;
         streamLength_.reset();
         setElapsed(0);
         refreshDuration();
@@ -464,6 +469,7 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
 
     setPlaybackRequested(autoplay);
     songLength_ = track->durationSeconds().value_or(0);
+    songLengthMeasured_ = track->source == MusicSource::local;
     streamLength_.reset();
     setElapsed(std::exchange(loadStartsAt_, 0));
     refreshDuration();

@@ -347,6 +347,7 @@ class PlaybackService : public QObject {
     bool restoring_ = false;  // the saved session is being loaded
     double duration_ = 0;
     double songLength_ = 0;               // as the song gives it (a scan may misjudge it)
+    bool songLengthMeasured_ = false;     // read from the very file played
     std::optional<double> streamLength_;  // as the player last gave it for this song
     bool playbackRequested_ = false;
     Quality preferredQuality_ = Quality::master;
