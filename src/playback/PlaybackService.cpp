@@ -11,6 +11,7 @@
 #include "platform/NowPlayingCenter.h"
 #include "platform/QueuePlayer.h"
 #include "platform/RemoteCommandCenter.h"
+#include "playback/LocalAudioScanner.h"
 #include "playback/PerfLog.h"
 #include "playback/PlaybackFailureDiagnostics.h"
 #include "playback/PlaybackServiceCommon.h"
@@ -319,6 +320,20 @@ void PlaybackService::refreshDuration() {
     if (streamLength_)
         length = songLengthMeasured_ ? std::max(*streamLength_, songLength_) : *streamLength_;
     setDuration(length > 0 ? std::max(length, elapsed_) : 0);
+}
+
+// Only a longer length is proof: the player's last estimate of a stream without a length
+// header may still fall short of what the scan counted, never of what was heard. A catalogue's
+// song keeps the catalogue's length, the stream may be another cut of it.
+void PlaybackService::keepLengthHeard() {
+    auto track = queue_.current();
+    if (!track || !songLengthMeasured_) return;
+    refreshDuration();
+    if (std::trunc(duration_) <= songLength_) return;
+    Track heard = *track;
+    heard.interval = LocalAudioScanner::intervalText(duration_);
+    queue_.updateTrack(heard);  // what is saved of the session and played again
+    emit songLengthLearned(heard);
 }
 
 void PlaybackService::setPlaybackRequested(bool value) {
@@ -719,6 +734,7 @@ void PlaybackService::schedulePlaybackEnd(const PlayerItemPtr& item) {
     // reload would only bring back the tail of the song, or leave nothing playing if it failed.
     if (!item || item != currentItem_ || item == endingItem_) return;
     endingItem_ = item;
+    keepLengthHeard();
     if (playbackMode_ == PlaybackMode::repeatOne) {
         loadAsAsked();
         return;

@@ -235,6 +235,9 @@ class PlaybackService : public QObject {
     void preferredQualityChanged();
     void lastActualQualityChanged();
     void playbackRequestedChanged();
+    // A local song played to its end longer than the length it came with (read by an older
+    // scan, say); `track` is the song with the length heard, for the library to keep.
+    void songLengthLearned(const velto::Track& track);
 
   private:
     struct Resolved {
@@ -310,6 +313,8 @@ class PlaybackService : public QObject {
     void noteItemReady();
     // `duration` from what is known of the current song's length now.
     void refreshDuration();
+    // The current song ended by itself: what it showed of its length is kept where it is longer.
+    void keepLengthHeard();
     void scheduleOnce(MainQueue::Duration delay, std::function<void()> work);
 
     // Setters that announce only real changes.

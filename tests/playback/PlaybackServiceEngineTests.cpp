@@ -84,6 +84,9 @@ TEST_F(PlaybackServiceEngine, TheStreamsLengthWinsAndNeverSitsUnderThePosition) 
     };
     QObject::connect(service.get(), &PlaybackService::elapsedChanged, check);
     QObject::connect(service.get(), &PlaybackService::durationChanged, check);
+    std::vector<Track> learned;
+    QObject::connect(service.get(), &PlaybackService::songLengthLearned,
+                     [&](const Track& track) { learned.push_back(track); });
     auto watch = service->watchTime();
     mainQueue.advance(7s);
     settle();
@@ -125,6 +128,16 @@ TEST_F(PlaybackServiceEngine, TheStreamsLengthWinsAndNeverSitsUnderThePosition) 
     mainQueue.advance(1s);
     EXPECT_EQ(service->duration(), 61);
     EXPECT_EQ(under, std::vector<std::string>{});
+
+    // Played to its end, the local song keeps the longer length it showed; the others' streams
+    // said nothing of their songs.
+    EXPECT_TRUE(learned.empty());
+    player.finishCurrentItem();
+    settle();
+    ASSERT_EQ(learned.size(), 1u);
+    EXPECT_EQ(learned[0].musicID(), "local_s3");
+    EXPECT_EQ(learned[0].interval, "1:01");
+    EXPECT_EQ(service->queue().tracks()[2].interval, "1:01");
 }
 
 TEST_F(PlaybackServiceEngine, APreparedSongIsDroppedWhenTheNextSongChanges) {
