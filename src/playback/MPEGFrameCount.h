@@ -14,8 +14,8 @@ namespace velto {
 // first frame's bitrate for the whole stream is off by as much as the bitrate varies. Stateless.
 namespace MPEGFrameCount {
 
-// Frames counted at most; past them the rest of the stream is taken at the rate counted, so a
-// huge file costs no more than this.
+// Bytes read at most while counting; past them the rest of the stream is taken at the rate
+// counted, so a huge file costs no more than this.
 inline constexpr std::uint64_t countedBytesCap = 16u << 20;
 
 // The seconds of the frames that follow one another from `first` (a frame's offset), when

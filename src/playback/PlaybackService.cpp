@@ -322,9 +322,9 @@ void PlaybackService::refreshDuration() {
     setDuration(length > 0 ? std::max(length, elapsed_) : 0);
 }
 
-// Only a longer length is proof: the player's last estimate of a stream without a length
-// header may still fall short of what the scan counted, never of what was heard. A catalogue's
-// song keeps the catalogue's length, the stream may be another cut of it.
+// Only a longer length is proof: the song was heard to last that long, while the player's last
+// estimate of a stream without a length header may fall short of what the scan counted. A
+// catalogue's song keeps the catalogue's length, the stream may be another cut of it.
 void PlaybackService::keepLengthHeard() {
     auto track = queue_.current();
     if (!track || !songLengthMeasured_) return;
