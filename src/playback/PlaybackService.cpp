@@ -306,19 +306,16 @@ void PlaybackService::setDuration(double value) {
     installClock();  // the prefetch moment moved
 }
 
-// The player's length is the stream's own, and the stream may be another cut than the one a
-// catalogue wrote of (a trial clip): it wins. A local song's length was measured from the very
-// file, frames counted, which the player only estimates for an MP3 without a length header
-// until it has read it all: there the player's only raises it. A known length is never shown
-// under the position heard; unknown stays 0.
+// The player only estimates the length of a stream without a length header until it has read
+// it all, so its length raises the song's written one and never shortens it. A known length is
+// never shown under the position heard; unknown stays 0.
 void PlaybackService::refreshDuration() {
     if (currentItem_ && currentItemGeneration_ == recoveryGate_.generation) {
         if (auto seconds = currentItem_->duration(); seconds && *seconds > 0)
             streamLength_ = *seconds;
     }
     double length = songLength_;
-    if (streamLength_)
-        length = songLengthMeasured_ ? std::max(*streamLength_, songLength_) : *streamLength_;
+    if (streamLength_) length = std::max(*streamLength_, songLength_);
     setDuration(length > 0 ? std::max(length, elapsed_) : 0);
 }
 
