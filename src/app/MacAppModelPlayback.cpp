@@ -4,8 +4,10 @@
 
 #include "app/NotchController.h"
 #include "artwork/ArtworkService.h"
+#include "foundation/Log.h"
 #include "foundation/files/UserDefaults.h"
 #include "library/details/TrackDetailRefreshCoordinator.h"
+#include "library/store/LibraryStore.h"
 #include "playback/LRCParser.h"
 #include "playback/PlaybackService.h"
 #include "sources/model/SourceRuntime.h"
@@ -51,6 +53,18 @@ void MacAppModel::observePlayback() {
     });
     connect(playback_.get(), &PlaybackService::playbackRequestedChanged, this,
             &MacAppModel::announcePlaybackActionTitle);
+    // The stored song keeps the length it was heard to have, for its lists and its next play.
+    connect(playback_.get(), &PlaybackService::songLengthLearned, this, [this](const Track& track) {
+        if (!library_) return;
+        try {
+            library_->updateTrack(track);
+        } catch (const std::exception& error) {
+            // Nothing is lost: the length is heard again the next time the song plays to its end.
+            Log::error("app", std::string("song length not saved: ") + error.what());
+            return;
+        }
+        reloadLibrary();
+    });
 }
 
 // Several changes in one turn make one run, which reads the values as they are by then.

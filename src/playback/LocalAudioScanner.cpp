@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <taglib/fileref.h>
+#include <taglib/mpegfile.h>
 #include <taglib/oggfile.h>
 #include <taglib/oggpageheader.h>
 #include <taglib/tpropertymap.h>
@@ -21,6 +22,7 @@
 #include "foundation/text/JsonWriter.h"
 #include "foundation/text/UnicodeTrim.h"
 #include "platform/LocalAudioReadStream.h"
+#include "playback/MPEGFrameCount.h"
 
 namespace velto::LocalAudioScanner {
 
@@ -173,6 +175,16 @@ long long oggLengthCorrection(TagLib::Ogg::File& file, TagLib::IOStream& stream,
     return missed > 0 ? missed * 1000 / sampleRate : 0;
 }
 
+// TagLib takes an MPEG stream without a VBR header for a steady one and reads its length from
+// the first frame's bitrate; the frames themselves tell when that is wrong.
+std::optional<double> mpegSeconds(TagLib::MPEG::File& file, TagLib::IOStream& stream) {
+    const auto* properties = file.audioProperties();
+    if (!properties || properties->xingHeader()) return std::nullopt;
+    std::int64_t end = stream.length();
+    if (file.hasID3v1Tag()) end -= 128;
+    return MPEGFrameCount::seconds(stream, file.firstFrameOffset(), end);
+}
+
 }  // namespace
 
 const std::set<std::string>& supportedExtensions() {
@@ -227,10 +239,13 @@ std::optional<Track> track(const fs::path& given, std::stop_token stop) {
             if (auto artist = lastValue(properties, "ARTIST")) song.artist = *artist;
             if (auto album = lastValue(properties, "ALBUM")) song.album = *album;
             if (auto* audio = file.audioProperties()) {
-                long long milliseconds = audio->lengthInMilliseconds();
+                double seconds = audio->lengthInMilliseconds() / 1000.0;
                 if (auto* ogg = dynamic_cast<TagLib::Ogg::File*>(file.file()))
-                    milliseconds += oggLengthCorrection(*ogg, stream, audio->sampleRate());
-                song.interval = intervalText(double(milliseconds) / 1000.0);
+                    seconds +=
+                        double(oggLengthCorrection(*ogg, stream, audio->sampleRate())) / 1000;
+                if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.file()))
+                    seconds = mpegSeconds(*mpeg, stream).value_or(seconds);
+                song.interval = intervalText(seconds);
             }
         }
         if (stream.stopped()) throw CancellationError();

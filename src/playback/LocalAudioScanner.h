@@ -29,9 +29,10 @@ bool isAudioFile(const std::filesystem::path& path);
 std::vector<Track> scan(const std::vector<std::filesystem::path>& paths, std::stop_token stop = {});
 
 // The song of one file; none when nothing readable is at the path. Unreadable tags fall back to
-// the file and folder names, an unknown duration leaves the interval out. A file is read only so
-// far (see LocalAudioReadStream), so one that holds no audio ends quickly. Throws
-// CancellationError when `stop` is requested, also while the file is being read.
+// the file and folder names, an unknown duration leaves the interval out; an MP3 without a VBR
+// header is as long as its frames (see MPEGFrameCount). A file is read only so far (see
+// LocalAudioReadStream), so one that holds no audio ends quickly. Throws CancellationError when
+// `stop` is requested, also while the file is being read.
 std::optional<Track> track(const std::filesystem::path& path, std::stop_token stop = {});
 
 // Whole seconds as "m:ss" (minutes unbounded); none below one second or for non-finite values.

@@ -11,6 +11,7 @@
 #include "platform/NowPlayingCenter.h"
 #include "platform/QueuePlayer.h"
 #include "platform/RemoteCommandCenter.h"
+#include "playback/LocalAudioScanner.h"
 #include "playback/PerfLog.h"
 #include "playback/PlaybackFailureDiagnostics.h"
 #include "playback/PlaybackServiceCommon.h"
@@ -202,6 +203,7 @@ void PlaybackService::clockTicked(double seconds) {
         setElapsed(seconds);
         ticking_ = false;
     }
+    refreshDuration();  // the player's estimate may have moved without the position
     synchronizePlaybackState();
     persistSession(false);
     publishNowPlaying();
@@ -238,7 +240,7 @@ void PlaybackService::installObservers() {
         }
         if (item != currentItem_ || currentItemGeneration_ != recoveryGate_.generation) return;
         if (item->status() == PlayerItem::Status::readyToPlay) {
-            noteItemReady(*item);
+            noteItemReady();
             const auto before = state_.kind;
             synchronizePlaybackState();
             prefetchUpcomingTrackIfNeeded();
@@ -290,6 +292,8 @@ void PlaybackService::setState(State state) {
 void PlaybackService::setElapsed(double value) {
     if (value == elapsed_) return;
     elapsed_ = value;
+    // First, so that no view reading both ever sees the position past the length.
+    refreshDuration();
     emit elapsedChanged();
     // A move other than the clock's (a seek, another song) puts the next changes elsewhere.
     if (!ticking_) installClock(value);
@@ -300,6 +304,33 @@ void PlaybackService::setDuration(double value) {
     duration_ = value;
     emit durationChanged();
     installClock();  // the prefetch moment moved
+}
+
+// The player only estimates the length of a stream without a length header until it has read
+// it all, so its length raises the song's written one and never shortens it. A known length is
+// never shown under the position heard; unknown stays 0.
+void PlaybackService::refreshDuration() {
+    if (currentItem_ && currentItemGeneration_ == recoveryGate_.generation) {
+        if (auto seconds = currentItem_->duration(); seconds && *seconds > 0)
+            streamLength_ = *seconds;
+    }
+    double length = songLength_;
+    if (streamLength_) length = std::max(*streamLength_, songLength_);
+    setDuration(length > 0 ? std::max(length, elapsed_) : 0);
+}
+
+// Only a longer length is proof: the song was heard to last that long, while the player's last
+// estimate of a stream without a length header may fall short of what the scan counted. A
+// catalogue's song keeps the catalogue's length, the stream may be another cut of it.
+void PlaybackService::keepLengthHeard() {
+    auto track = queue_.current();
+    if (!track || !songLengthMeasured_) return;
+    refreshDuration();
+    if (std::trunc(duration_) <= songLength_) return;
+    Track heard = *track;
+    heard.interval = LocalAudioScanner::intervalText(duration_);
+    queue_.updateTrack(heard);  // what is saved of the session and played again
+    emit songLengthLearned(heard);
 }
 
 void PlaybackService::setPlaybackRequested(bool value) {
@@ -350,8 +381,8 @@ QString PlaybackService::lastActualQualityText() const {
     return QString::fromUtf8(raw.data(), qsizetype(raw.size()));
 }
 
-void PlaybackService::noteItemReady(const PlayerItem& item) {
-    if (duration_ <= 0 && item.duration() && *item.duration() > 0) setDuration(*item.duration());
+void PlaybackService::noteItemReady() {
+    refreshDuration();
     mark("item_ready", "");
     markStage("ready", &TransitionTiming::readyMilliseconds);
 }
@@ -438,8 +469,11 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
         player_.pause();
         player_.removeAllItems();
         currentItem_.reset();
+        songLength_ = 0;
+        songLengthMeasured_ = false;
+        streamLength_.reset();
         setElapsed(0);
-        setDuration(0);
+        refreshDuration();
         setState({StateKind::idle, {}});
         updateNowPlaying();
         if (done) done();
@@ -448,8 +482,11 @@ void PlaybackService::loadCurrent(bool autoplay, bool refreshing, std::function<
 
     setPlaybackRequested(autoplay);
     unheardPlace_ = startsAt;
+    songLength_ = track->durationSeconds().value_or(0);
+    songLengthMeasured_ = track->source == MusicSource::local;
+    streamLength_.reset();
     setElapsed(startsAt);
-    setDuration(track->durationSeconds().value_or(0));
+    refreshDuration();
     // Another song, or the same one from its start: the place saved in the one before is no
     // longer where playback is. The restore itself only puts back what was saved.
     if (!restoring_) persistSession(true);
@@ -702,6 +739,7 @@ void PlaybackService::schedulePlaybackEnd(const PlayerItemPtr& item) {
     // reload would only bring back the tail of the song, or leave nothing playing if it failed.
     if (!item || item != currentItem_ || item == endingItem_) return;
     endingItem_ = item;
+    keepLengthHeard();
     if (playbackMode_ == PlaybackMode::repeatOne) {
         loadAsAsked();
         return;

@@ -235,6 +235,9 @@ class PlaybackService : public QObject {
     void preferredQualityChanged();
     void lastActualQualityChanged();
     void playbackRequestedChanged();
+    // A local song played to its end longer than the length it came with (read by an older
+    // scan, say); `track` is the song with the length heard, for the library to keep.
+    void songLengthLearned(const velto::Track& track);
 
   private:
     struct Resolved {
@@ -310,7 +313,11 @@ class PlaybackService : public QObject {
     TaskHandle resolve(const Track& track, Quality quality, bool refreshing, ResolveDone done);
     void mark(std::string_view name, std::string_view detail);
     // The current item became ready: its length, the perf marks.
-    void noteItemReady(const PlayerItem& item);
+    void noteItemReady();
+    // `duration` from what is known of the current song's length now.
+    void refreshDuration();
+    // The current song ended by itself: what it showed of its length is kept where it is longer.
+    void keepLengthHeard();
     void scheduleOnce(MainQueue::Duration delay, std::function<void()> work);
 
     // Setters that announce only real changes.
@@ -352,6 +359,9 @@ class PlaybackService : public QObject {
     std::optional<double> unheardPlace_;
     bool restoring_ = false;  // the saved session is being loaded
     double duration_ = 0;
+    double songLength_ = 0;               // as the song gives it (a scan may misjudge it)
+    bool songLengthMeasured_ = false;     // read from the very file played
+    std::optional<double> streamLength_;  // as the player last gave it for this song
     bool playbackRequested_ = false;
     Quality preferredQuality_ = Quality::master;
     std::int64_t intentRevision_ = 0;

@@ -49,7 +49,7 @@ bool PlaybackService::handOverToPreparedItem(const Track& track, bool autoplay) 
     setState({StateKind::loading, {}});
     if (item->status() == PlayerItem::Status::readyToPlay) {
         // Opened while it waited behind the song before; ready the moment it takes over.
-        noteItemReady(*item);
+        noteItemReady();
     }
     synchronizePlaybackState();
     prefetchUpcomingTrackIfNeeded();

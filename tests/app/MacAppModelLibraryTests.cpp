@@ -114,6 +114,32 @@ TEST_F(AppModelTest, SongIsRecordedOnceItPlaysAndAgainAfterAFailedWrite) {
     EXPECT_EQ(keys(model->recentTracks()), (std::vector<std::string>{"wy_2", "wy_1"}));
 }
 
+// A local song stored with a length too short (read by its first frame) keeps the longer one
+// heard when it plays to its end: its list shows it, and so does its next play.
+TEST_F(AppModelTest, ALocalSongKeepsTheLongerLengthHeard) {
+    make();
+    Track local = song("1");
+    local.source = MusicSource::local;
+    local.songmid = (dir.path() / "vbr.mp3").string();
+    local.interval = "0:05";
+    model->collect(local);
+    settle();
+    ASSERT_EQ(model->libraryTracks().size(), 1u);
+    EXPECT_EQ(model->libraryTracks()[0].durationSeconds(), 5);
+
+    player.openItemsAutomatically(true, 30.2);
+    model->playFavorites(0, {});
+    settle();
+    EXPECT_EQ(model->playback().duration(), 30.2);
+    player.finishCurrentItem();
+    settle();
+    ASSERT_EQ(model->libraryTracks().size(), 1u);
+    EXPECT_EQ(model->libraryTracks()[0].durationSeconds(), 30);
+    model->playFavorites(0, {});
+    settle();
+    EXPECT_EQ(model->playback().queue().current()->durationSeconds(), 30);
+}
+
 TEST_F(AppModelTest, RestoredSongLoadsOnceAndIsRecordedOnlyWhenPlayed) {
     defaults->setData("velto.playback.session",
                       PersistedSession{song("5"), 30, mainQueue.wallNow()}.encode());

@@ -15,6 +15,7 @@
 
 #include "foundation/Cancellation.h"
 #include "playback/LocalAudioScanner.h"
+#include "support/Mp3File.h"
 #include "support/TempDir.h"
 #include "support/WavFile.h"
 
@@ -142,6 +143,52 @@ TEST(LocalAudioScanner, RealDurationsFollowTheRule) {
     EXPECT_EQ(LocalAudioScanner::track(dir.path() / "short.wav")->interval, std::nullopt);
     EXPECT_EQ(LocalAudioScanner::track(dir.path() / "almost.wav")->interval, "0:59");
     EXPECT_EQ(LocalAudioScanner::track(dir.path() / "long.wav")->interval, "62:05");
+}
+
+// Without a VBR header the first frame's bitrate says nothing of the rest: a loud start read
+// as the whole file's rate makes a 30 s song 5 s long, a quiet one makes it 50 s.
+TEST(LocalAudioScanner, MP3WithoutAVBRHeaderIsAsLongAsItsFrames) {
+    TempDir dir;
+    auto frames = [](int first, int firstRate, int rest, int restRate) {
+        std::vector<int> kbps(std::size_t(first), firstRate);
+        kbps.insert(kbps.end(), std::size_t(rest), restRate);
+        return kbps;
+    };
+    struct Case {
+        const char* name;
+        std::vector<int> kbps;
+        std::optional<std::string> interval;
+    };
+    for (const auto& c : std::vector<Case>{{"loud start.mp3", frames(86, 320, 1063, 32), "0:30"},
+                                           {"quiet start.mp3", frames(1063, 32, 86, 320), "0:30"},
+                                           {"steady.mp3", frames(1149, 128, 0, 0), "0:30"}}) {
+        const double seconds = writeMp3Frames(dir.path() / c.name, c.kbps);
+        ASSERT_EQ(LocalAudioScanner::intervalText(seconds), c.interval);
+        auto song = LocalAudioScanner::track(dir.path() / c.name);
+        ASSERT_TRUE(song) << c.name;
+        EXPECT_EQ(song->interval, c.interval) << c.name;
+    }
+
+    // Bytes that are no frame between frames are stepped over, not taken for the end.
+    const auto loud = dir.path() / "loud start.mp3";
+    std::string bytes;
+    {
+        std::ifstream in(loud, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const auto junk = dir.path() / "junk.mp3";
+    writeText(junk, bytes.substr(0, bytes.size() / 2) + std::string(3000, '\x55') +
+                        bytes.substr(bytes.size() / 2));
+    EXPECT_EQ(LocalAudioScanner::track(junk)->interval, "0:30");
+
+    // Longer than the part counted: the rest is taken at the rate of what was counted, which
+    // here alternates as evenly through the file as in its first part.
+    std::vector<int> alternating;
+    for (int i = 0; i < 60000; ++i) alternating.push_back(i % 3 == 0 ? 320 : 48);
+    const double seconds = writeMp3Frames(dir.path() / "long.mp3", alternating);
+    auto song = LocalAudioScanner::track(dir.path() / "long.mp3");
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->interval, LocalAudioScanner::intervalText(seconds));
 }
 
 TEST(LocalAudioScanner, BrokenFileBecomesASongWithFallbacks) {

@@ -12,7 +12,10 @@ class PlaybackServiceEngine : public PlaybackServiceTest {
     // Plays the current song until `secondsLeft` remain, letting prefetches finish.
     void playUntilLeft(double secondsLeft) {
         double target = service->duration() - secondsLeft;
-        while (service->elapsed() < target - 0.1) {
+        // The player's position standing (at the end of its stream) ends the wait as well.
+        for (double before = -1;
+             service->elapsed() < target - 0.1 && player.currentTime() > before;) {
+            before = player.currentTime();
             mainQueue.advance(200ms);
             settle();
         }
@@ -59,6 +62,77 @@ TEST_F(PlaybackServiceEngine, NextSongIsPreparedNearTheEndAndTakesOverWithoutAGa
     EXPECT_EQ(service->lastActualQuality(), Quality::standard);
     EXPECT_FALSE(service->preparedNextItem());
     EXPECT_NE(logLines.back().find("prepared=1"), std::string::npos);
+}
+
+// A song's length as written may be wrong (an MP3 read by its first frame) or of another cut
+// (a trial clip): once the player knows the stream's own, that is the length for views, seeks
+// and the next song's fetch alike. A local file's measured length yields only to a longer one:
+// the player may be estimating. Whatever is known, no view is shown a length under the
+// position heard.
+TEST_F(PlaybackServiceEngine, TheStreamsLongerLengthWinsAndNeverSitsUnderThePosition) {
+    player.openItemsAutomatically(true, std::nullopt);
+    startPlaying({makeSong("s1", "0:05"), makeSong("s2", "50:00"),
+                  makeSong("s3", "0:40", MusicSource::local), makeSong("s4")});
+    EXPECT_EQ(service->duration(), 5);
+    std::vector<std::string> under;
+    auto check = [&] {
+        if (service->duration() < service->elapsed())
+            under.push_back(std::to_string(service->duration()) + " < " +
+                            std::to_string(service->elapsed()));
+        if (nowPlaying.info && nowPlaying.info->duration.value_or(0) < nowPlaying.info->elapsed)
+            under.push_back("published " + std::to_string(nowPlaying.info->elapsed));
+    };
+    QObject::connect(service.get(), &PlaybackService::elapsedChanged, check);
+    QObject::connect(service.get(), &PlaybackService::durationChanged, check);
+    std::vector<Track> learned;
+    QObject::connect(service.get(), &PlaybackService::songLengthLearned,
+                     [&](const Track& track) { learned.push_back(track); });
+    auto watch = service->watchTime();
+    mainQueue.advance(7s);
+    settle();
+    EXPECT_GT(service->elapsed(), 6.5);
+    EXPECT_EQ(under, std::vector<std::string>{});
+
+    // The player's estimate as it reads on, under the position as well as over it.
+    player.currentItem()->setDuration(6.5);
+    mainQueue.advance(400ms);
+    EXPECT_EQ(service->duration(), service->elapsed());
+    player.currentItem()->setDuration(95);
+    mainQueue.advance(400ms);
+    EXPECT_EQ(service->duration(), 95);
+    EXPECT_EQ(under, std::vector<std::string>{});
+    service->seek(200);
+    settle();
+    EXPECT_EQ(service->elapsed(), 95);
+    // Past the length written, the end may come any moment: the next song is fetched then.
+    EXPECT_EQ(callsFor("wy_s2"), 1u);
+
+    // An estimate under the length written does not shorten it.
+    player.openItemsAutomatically(true, 120);
+    player.finishCurrentItem();
+    settle();
+    ASSERT_EQ(currentID(), "wy_s2");
+    EXPECT_EQ(service->duration(), 3000);
+
+    player.openItemsAutomatically(true, 5.2);
+    player.finishCurrentItem();
+    settle();
+    ASSERT_EQ(currentID(), "local_s3");
+    EXPECT_EQ(service->duration(), 40);
+    player.currentItem()->setDuration(61);
+    mainQueue.advance(1s);
+    EXPECT_EQ(service->duration(), 61);
+    EXPECT_EQ(under, std::vector<std::string>{});
+
+    // Played to its end, the local song keeps the longer length it showed; the others' streams
+    // said nothing of their songs.
+    EXPECT_TRUE(learned.empty());
+    player.finishCurrentItem();
+    settle();
+    ASSERT_EQ(learned.size(), 1u);
+    EXPECT_EQ(learned[0].musicID(), "local_s3");
+    EXPECT_EQ(learned[0].interval, "1:01");
+    EXPECT_EQ(service->queue().tracks()[2].interval, "1:01");
 }
 
 TEST_F(PlaybackServiceEngine, APreparedSongIsDroppedWhenTheNextSongChanges) {
@@ -122,9 +196,9 @@ TEST_F(PlaybackServiceEngine, APauseInASongsLastMomentsHoldsThroughItsEnd) {
     for (auto mode : PlaybackService::allPlaybackModes) {
         for (int count : {1, 3}) {
             for (bool movedOnFirst : {false, true}) {
-                SCOPED_TRACE(testing::Message() << "mode " << PlaybackService::rawValue(mode)
-                                                << ", songs " << count << ", moved on first "
-                                                << movedOnFirst);
+                SCOPED_TRACE(testing::Message()
+                             << "mode " << PlaybackService::rawValue(mode) << ", songs " << count
+                             << ", moved on first " << movedOnFirst);
                 service->setPlaybackMode(mode);
                 playIntoLastMoments(count);
                 const bool wraps = mode != Mode::playInOrder;
@@ -213,7 +287,8 @@ TEST_F(PlaybackServiceEngine, WhatMovesOnNearTheEndYieldsToAPauseOrPlayAfterIt) 
     };
     for (const auto& move : moves) {
         for (bool playAfter : {false, true}) {
-            SCOPED_TRACE(testing::Message() << move.name << (playAfter ? ", pause, play" : ", pause"));
+            SCOPED_TRACE(testing::Message()
+                         << move.name << (playAfter ? ", pause, play" : ", pause"));
             service->setPlaybackMode(move.mode);
             playIntoLastMoments(3, move.from);
             move.start();

@@ -72,6 +72,7 @@ TEST_F(PlaybackServiceMpris, PlayPauseFromTheBusReachesTheServiceAndTheSongIsSho
     ASSERT_TRUE(mainQueue.runUntil([&] { return kind() == Kind::playing; }));
     EXPECT_EQ(property("PlaybackStatus"), "'Playing'");
 
+    player.openItemsAutomatically(true, 210);  // the stream's length is the one shown
     service->next();
     settle();
     metadata = property("Metadata");
