@@ -342,8 +342,9 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
     }
     // Runs the queue until `playbin`'s clock reads `at(clock)`, or `sooner` holds: whether either
     // came.
-    bool runUntilClockOf(GstElement* playbin, const std::function<GstClockTime(GstClock*)>& at,
-                         const std::function<bool()>& sooner = [] { return false; }) {
+    bool runUntilClockOf(
+        GstElement* playbin, const std::function<GstClockTime(GstClock*)>& at,
+        const std::function<bool()>& sooner = [] { return false; }) {
         GstClock* clock = gst_element_get_clock(playbin);
         if (!clock) return false;
         auto passed = std::make_shared<std::atomic<bool>>(false);
@@ -369,8 +370,8 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
     }
     // Runs the queue until `delay` has passed on `playbin`'s clock.
     bool waitOnClockOf(GstElement* playbin, GstClockTime delay) {
-        return runUntilClockOf(playbin,
-                               [delay](GstClock* clock) { return gst_clock_get_time(clock) + delay; });
+        return runUntilClockOf(
+            playbin, [delay](GstClock* clock) { return gst_clock_get_time(clock) + delay; });
     }
     // Waits for another thread to make `done` hold, without running the queue.
     static bool spinUntil(const std::function<bool()>& done) {
@@ -529,8 +530,8 @@ TEST_F(GStreamerQueuePlayerTest, ASkipOpensTheSongOnAPlaybinStoppedBefore) {
     ASSERT_TRUE(waitFor("current none"));
     EXPECT_EQ(playbinsMade - made, 0) << "playbins built for the skip";
     EXPECT_NE(latestPlaybin, playingC);
-    EXPECT_EQ(events, (Events{"current d", "status d ready", "end d", "status e ready",
-                              "current e", "end e", "current none"}));
+    EXPECT_EQ(events, (Events{"current d", "status d ready", "end d", "status e ready", "current e",
+                              "end e", "current none"}));
     EXPECT_EQ(totalFrames(), frames["d"] + frames["e"]);
     EXPECT_NEAR(peakHeard(), 0.25, 0.01);
     ASSERT_TRUE(d->duration().has_value());
@@ -1214,8 +1215,8 @@ TEST_F(GStreamerQueuePlayerTest, AStateAskedWhileTheNextStreamIsSetUpIsSetOnceIt
     gate.release();
     ASSERT_TRUE(waitFor("current none"));
     // Joined to the end of the first, as handed over.
-    EXPECT_EQ(events, (Events{"current a", "status a ready", "end a", "status b ready",
-                              "current b", "end b", "current none"}));
+    EXPECT_EQ(events, (Events{"current a", "status a ready", "end a", "status b ready", "current b",
+                              "end b", "current none"}));
     EXPECT_EQ(totalFrames(), frames["a"] + frames["b"]);
 }
 
@@ -1790,8 +1791,9 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
         player->play();
         ASSERT_TRUE(waitFor("current none"));
         const std::string next = seeking ? "b" : "c";
-        EXPECT_EQ(events, (Events{"current a", "status a ready", "end a", "status " + next + " ready",
-                                  "current " + next, "end " + next, "current none"}));
+        EXPECT_EQ(events,
+                  (Events{"current a", "status a ready", "end a", "status " + next + " ready",
+                          "current " + next, "end " + next, "current none"}));
         if (seeking) {
             EXPECT_EQ(sought, true);
             EXPECT_EQ(framesFrom(0.5), frames["a"] - std::size_t(0.5 * sampleRate) + frames["b"]);
