@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -60,6 +61,12 @@ class SignalRecorder {
         g_main_context_unref(context_);
     }
     const std::vector<std::string>& signals() const { return signals_; }
+    // Whether a signal received holds `needle`.
+    bool saw(const std::string& needle) const {
+        return std::any_of(signals_.begin(), signals_.end(), [&](const std::string& signal) {
+            return signal.find(needle) != std::string::npos;
+        });
+    }
 
   private:
     static void onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*,
@@ -262,13 +269,8 @@ TEST_F(MprisNowPlayingCenterTest, AnnouncesChangesAndJumps) {
     SignalRecorder recorder(client->connection(), queue);
     center->setInfo(song());
     center->setPlaybackState(NowPlayingCenter::PlaybackState::playing);
-    auto sawSignal = [&](const std::string& needle) {
-        for (const auto& s : recorder.signals())
-            if (s.find(needle) != std::string::npos) return true;
-        return false;
-    };
-    ASSERT_TRUE(queue.runUntil([&] { return sawSignal("'PlaybackStatus': <'Playing'>"); }));
-    EXPECT_TRUE(sawSignal("'xesam:title': <'雾中河'>"));
+    ASSERT_TRUE(queue.runUntil([&] { return recorder.saw("'PlaybackStatus': <'Playing'>"); }));
+    EXPECT_TRUE(recorder.saw("'xesam:title': <'雾中河'>"));
 
     // A repeated state and a regular update along the way are no news: the bus thread is not
     // even woken. An update far from the running position is a jump.
@@ -280,11 +282,11 @@ TEST_F(MprisNowPlayingCenterTest, AnnouncesChangesAndJumps) {
     EXPECT_EQ(center->flushesScheduled(), flushes);
     info.elapsed = 120;
     center->setInfo(info);
-    ASSERT_TRUE(queue.runUntil([&] { return sawSignal("Seeked"); }));
+    ASSERT_TRUE(queue.runUntil([&] { return recorder.saw("Seeked"); }));
     std::size_t seeks = 0;
     for (const auto& s : recorder.signals()) seeks += s.rfind("Seeked", 0) == 0;
     EXPECT_EQ(seeks, 1u);
-    EXPECT_TRUE(sawSignal("Seeked (120000000,)"));
+    EXPECT_TRUE(recorder.saw("Seeked (120000000,)"));
 
     // A song waiting for its data stays Playing, as asked, but its position stands; when its
     // sound begins, players that run a clock of their own are told where it stands.
@@ -297,7 +299,7 @@ TEST_F(MprisNowPlayingCenterTest, AnnouncesChangesAndJumps) {
     EXPECT_EQ(property(player, "PlaybackStatus"), "'Playing'");
     info.waiting = false;
     center->setInfo(info);
-    ASSERT_TRUE(queue.runUntil([&] { return sawSignal("Seeked (0,)"); }));
+    ASSERT_TRUE(queue.runUntil([&] { return recorder.saw("Seeked (0,)"); }));
     queue.advance(std::chrono::seconds(2));
     EXPECT_EQ(property(player, "Position"), "2000000");
 }
@@ -307,11 +309,7 @@ TEST_F(MprisNowPlayingCenterTest, VolumeIsAnnouncedAndWritesGoToTheHandler) {
     std::vector<double> written;
     center->setHandlers({.changeVolume = [&](double v) { written.push_back(v); }});
     center->setVolume(0.5);
-    ASSERT_TRUE(queue.runUntil([&] {
-        for (const auto& s : recorder.signals())
-            if (s.find("'Volume': <0.5>") != std::string::npos) return true;
-        return false;
-    }));
+    ASSERT_TRUE(queue.runUntil([&] { return recorder.saw("'Volume': <0.5>"); }));
     EXPECT_EQ(property(player, "Volume"), "0.5");
     client->setProperty("Volume", g_variant_new_double(1.5));
     queue.runPending();
