@@ -1817,6 +1817,7 @@ TEST_F(GStreamerQueuePlayerTest, ALookAtTheNextSongsFileHoldsNothingElse) {
         player->play();
         ASSERT_TRUE(waitFor("current none"));
         const std::string next = seeking ? "b" : "c";
+        takeLateDataAsJoined(next);
         EXPECT_EQ(events,
                   (Events{"current a", "status a ready", "end a", "status " + next + " ready",
                           "current " + next, "end " + next, "current none"}));
@@ -2135,6 +2136,7 @@ TEST_F(GStreamerQueuePlayerTest, ASongNoLongerNextHoldsNothing) {
         if (queued)
             expected.insert(expected.end(), {"status home ready", "current home", "end home"});
         expected.push_back("current none");
+        if (queued) takeLateDataAsJoined("home");
         EXPECT_EQ(events, expected);
         if (change == Change::pausedAndSoughtWhileTheEndWaitsThenRemoved) {
             EXPECT_EQ(sought, true);
