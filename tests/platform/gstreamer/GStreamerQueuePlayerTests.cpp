@@ -375,10 +375,15 @@ class GStreamerQueuePlayerTest : public ::testing::Test {
             playbin, [delay](GstClock* clock) { return gst_clock_get_time(clock) + delay; });
     }
     // Waits for another thread to make `done` hold, without running the queue.
+    // What `done` saw last is the answer: asked once more, a passing state might say otherwise
+    // than what the caller noted of it.
     static bool spinUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-        return done();
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::yield();
+        }
+        return true;
     }
     // Looks at files that last as on a share that stopped answering, until released; at most
     // 20 s, for a look that holds the test's own thread.
