@@ -16,7 +16,7 @@ namespace velto::playbin_support {
 struct VolumeSwitch {
     std::mutex mutex;
     GstElement* volume = nullptr;  // owned; a child of `bin` only while placed
-    GstElement* bin = nullptr;     // not owned: it owns this through its entry's query function
+    GstElement* bin = nullptr;     // not owned: it holds this
     GstElement* sink = nullptr;    // a child of `bin`
     GstPad* entry = nullptr;       // the bin's sink pad
     GstCaps* formats = nullptr;    // what the volume element takes; owned
@@ -142,13 +142,6 @@ void setVolume(GstElement* playbin, double level) {
     gst_pad_add_probe(volume->entry, GST_PAD_PROBE_TYPE_IDLE, &onEntryIdle,
                       new VolumeSwitchPtr(volume),
                       [](gpointer data) { delete static_cast<VolumeSwitchPtr*>(data); });
-}
-
-bool volumePlaced(GstElement* playbin) {
-    PlaybinParts* parts = partsOf(playbin);
-    if (!parts || !parts->volume) return false;
-    std::lock_guard lock(parts->volume->mutex);
-    return parts->volume->placed;
 }
 
 void ensureGStreamer() {

@@ -49,8 +49,6 @@ PlaybinParts* partsOf(GstElement* playbin);
 // Sets the volume, 0 to 1, of a playbin made by makePlaybin. Its volume element is placed or
 // taken out of the sink's bin once no data pass there, at once if none flow.
 void setVolume(GstElement* playbin, double volume);
-// Whether the volume element is in the path to the sink.
-bool volumePlaced(GstElement* playbin);
 
 using FileReadable = std::function<bool(const std::string& path)>;
 
