@@ -68,10 +68,8 @@ bool GStreamerQueuePlayer::makePipeline() {
     context_->sinkBufferProbe = options_.sinkBufferProbe;
     context_->handOver.plan = plan_;
     PlaybinCallbacks::attach(playbin, context_);
-    GstElement* volume = partsOf(playbin)->volume;
-    g_object_set(volume ? volume : playbin, "volume", volume_, nullptr);
+    playbin_support::setVolume(playbin, volume_);
     playbin_ = playbin;
-    volumeControl_ = volume ? volume : playbin;
     worker_ = std::make_shared<PlaybinWorker>(context_, threads_, teardowns_,
                                               PlaybinThreads::placeOf(currentItem()->uri()));
     return true;
@@ -87,15 +85,11 @@ void GStreamerQueuePlayer::retirePipeline() {
         std::lock_guard lock(context_->mutex);
         context_->owner = nullptr;
         context_->stopWatchingRunOut();
-        // Whoever still holds the context (a thread it started) must not keep the playbin's
-        // sources alive after the playbin.
-        for (GstElement* source : context_->sources) gst_object_unref(source);
-        context_->sources.clear();
+        context_->releaseElements();
     }
     context_->lookAgain();
     context_.reset();
     playbin_ = nullptr;  // the worker's stop takes the reference
-    volumeControl_ = nullptr;
     std::exchange(worker_, nullptr)->stop();
 }
 
@@ -177,7 +171,7 @@ void GStreamerQueuePlayer::setRate(double rate) {
 void GStreamerQueuePlayer::setVolume(double volume) {
     if (!std::isfinite(volume)) return;
     volume_ = std::clamp(volume, 0.0, 1.0);
-    if (volumeControl_) g_object_set(volumeControl_, "volume", volume_, nullptr);
+    if (playbin_) playbin_support::setVolume(playbin_, volume_);
 }
 
 double GStreamerQueuePlayer::currentTime() const {

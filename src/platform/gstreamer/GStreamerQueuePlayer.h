@@ -162,7 +162,6 @@ private:
 
     Options options_;
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play
-    _GstElement* volumeControl_ = nullptr;  // the playbin's element with our volume; not owned
     std::shared_ptr<PlaybinContext> context_;
     std::shared_ptr<PlaybinWorker> worker_;  // the current playbin's
     std::shared_ptr<PlaybinTeardowns> teardowns_;

@@ -261,6 +261,11 @@ void PlaybinCallbacks::watchStall(const ContextPtr& context) {
                             holdContext(context), &releaseContext);
 }
 
+void PlaybinCallbacks::watchStallUnlessQueued(const ContextPtr& context) {
+    if (context->queueBeforeSink && buffersIn(context->queueBeforeSink) > 0) return;
+    watchStall(context);
+}
+
 gboolean PlaybinCallbacks::onStall(GstClock* clock, GstClockTime, GstClockID id, gpointer data) {
     const ContextPtr& context = *static_cast<ContextPtr*>(data);
     std::lock_guard locked(context->mutex);
@@ -280,7 +285,7 @@ gboolean PlaybinCallbacks::onStall(GstClock* clock, GstClockTime, GstClockID id,
     const GstClockTime now = gst_clock_get_time(clock);
     // Data came meanwhile, or the clock was paused and started again since it was set.
     if (now < base || now - base < context->dataRunningEnd + stallMargin) {
-        watchStall(context);
+        watchStallUnlessQueued(context);
         return TRUE;
     }
     context->stalled = true;
@@ -373,6 +378,7 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
             context.dataEnd = GST_CLOCK_TIME_NONE;
             context.dataRunningEnd = GST_CLOCK_TIME_NONE;
             context.endAtSink = false;
+            context.queueSought = false;
             ++context.sinkStreams;
             std::lock_guard lock(context.handOverMutex);
             if (context.sinkStreams == context.handOver.plan.droppedStream) context.silenced = true;
@@ -402,7 +408,12 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
                           (GST_BUFFER_DURATION_IS_VALID(last) ? GST_BUFFER_DURATION(last) : 0);
         noteDataEnd(context, pad);
         if (std::exchange(context.stalled, false)) self->currentFlowsAgain(context.epoch);
-        watchStall(*static_cast<ContextPtr*>(data));
+        // Where the stream's chain is set up again, the queue may be another.
+        if (!std::exchange(context.queueSought, true)) {
+            if (context.queueBeforeSink) gst_object_unref(context.queueBeforeSink);
+            context.queueBeforeSink = queueBefore(pad);
+        }
+        watchStallUnlessQueued(*static_cast<ContextPtr*>(data));
     }
     if (!context.sinkBufferProbe) return GST_PAD_PROBE_OK;
     GstAudioInfo audio;

@@ -29,6 +29,9 @@ public:
     // Called with the context locked, while the current stream's data come and as the playbin
     // starts playing: watches the playbin's clock for the moment they run out before its end.
     static void watchStall(const PlaybinContextPtr& context);
+    // The same for data that came, unless more are queued before the sink: those come through
+    // the sink's probe, which looks again, so a steady flow keeps the clock's thread asleep.
+    static void watchStallUnlessQueued(const PlaybinContextPtr& context);
 
 private:
     // Called with the context locked, once the sink has had all of the current stream: watches

@@ -99,6 +99,11 @@ struct PlaybinContext {
     // come again (after a seek's flush too).
     bool stalled = false;
     bool endAtSink = false;  // the end of the current stream reached the sink: no stall follows
+    // The queue before the sink, looked for once data come after a stream's start; null if
+    // there is none. While it holds data, more are on their way to the sink, which look at
+    // the watch again, so the data's flow sets none.
+    GstElement* queueBeforeSink = nullptr;  // owned
+    bool queueSought = false;
 
     static void stopWatching(GstClockID& watch) {
         if (!watch) return;
@@ -142,10 +147,18 @@ struct PlaybinContext {
         return true;
     }
 
+    // Whoever still holds the context once its playbin is retired (a thread it started) must
+    // not keep the playbin's elements alive after the playbin. With `mutex` held.
+    void releaseElements() {
+        for (GstElement* source : sources) gst_object_unref(source);
+        sources.clear();
+        if (queueBeforeSink) gst_object_unref(std::exchange(queueBeforeSink, nullptr));
+    }
+
     ~PlaybinContext() {
         stopWatchingRunOut();
         stopWatchingStall();
-        for (GstElement* source : sources) gst_object_unref(source);
+        releaseElements();
     }
 };
 

@@ -4,23 +4,144 @@
 #include <glib/gstdio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "foundation/Log.h"
 
 namespace velto::playbin_support {
 
-GstElement* withVolume(GstElement* sink, GstElement** volume) {
-    *volume = gst_element_factory_make("volume", nullptr);
-    if (!*volume) return sink;
-    GstElement* bin = gst_bin_new(nullptr);
-    gst_bin_add_many(GST_BIN(bin), *volume, sink, nullptr);
-    gst_element_link(*volume, sink);
-    GstPad* target = gst_element_get_static_pad(*volume, "sink");
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
+struct VolumeSwitch {
+    std::mutex mutex;
+    GstElement* volume = nullptr;  // owned; a child of `bin` only while placed
+    GstElement* bin = nullptr;     // not owned: it holds this
+    GstElement* sink = nullptr;    // a child of `bin`
+    GstPad* entry = nullptr;       // the bin's sink pad
+    GstCaps* formats = nullptr;    // what the volume element takes; owned
+    double level = 1.0;
+    bool placed = false;
+    bool moving = false;  // a wait for the entry to be idle is under way
+    // The thread placing it: a relink sends events through the entry, which call the wait's
+    // callback again on that thread.
+    std::atomic<std::thread::id> placer{};
+
+    ~VolumeSwitch() {
+        if (formats) gst_caps_unref(formats);
+        if (volume) gst_object_unref(volume);
+    }
+
+    // With no data passing the entry.
+    void place(bool wanted) {
+        if (wanted == placed) return;
+        gst_ghost_pad_set_target(GST_GHOST_PAD(entry), nullptr);
+        GstPad* target;
+        if (wanted) {
+            gst_bin_add(GST_BIN(bin), volume);
+            gst_element_link(volume, sink);
+            gst_element_sync_state_with_parent(volume);
+            target = gst_element_get_static_pad(volume, "sink");
+        } else {
+            gst_element_unlink(volume, sink);
+            gst_element_set_state(volume, GST_STATE_NULL);
+            gst_bin_remove(GST_BIN(bin), volume);
+            target = gst_element_get_static_pad(sink, "sink");
+        }
+        gst_ghost_pad_set_target(GST_GHOST_PAD(entry), target);
+        gst_object_unref(target);
+        placed = wanted;
+    }
+};
+
+namespace {
+
+using VolumeSwitchPtr = std::shared_ptr<VolumeSwitch>;
+
+GQuark volumeQuark() {
+    static const GQuark quark = g_quark_from_static_string("velto-volume");
+    return quark;
+}
+
+VolumeSwitch& switchOf(GstObject* bin) {
+    return **static_cast<VolumeSwitchPtr*>(g_object_get_qdata(G_OBJECT(bin), volumeQuark()));
+}
+
+// The sink's formats narrowed to the volume element's, whether or not it is placed.
+gboolean onEntryQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
+    GstCaps* formats = switchOf(parent).formats;
+    if (GST_QUERY_TYPE(query) == GST_QUERY_ACCEPT_CAPS) {
+        GstCaps* caps;
+        gst_query_parse_accept_caps(query, &caps);
+        if (!gst_caps_can_intersect(caps, formats)) {
+            gst_query_set_accept_caps_result(query, FALSE);
+            return TRUE;
+        }
+    }
+    if (!gst_pad_query_default(pad, parent, query)) return FALSE;
+    if (GST_QUERY_TYPE(query) == GST_QUERY_CAPS) {
+        GstCaps* caps;
+        gst_query_parse_caps_result(query, &caps);
+        GstCaps* narrowed = gst_caps_intersect(caps, formats);
+        gst_query_set_caps_result(query, narrowed);
+        gst_caps_unref(narrowed);
+    }
+    return TRUE;
+}
+
+GstPadProbeReturn onEntryIdle(GstPad*, GstPadProbeInfo*, gpointer data) {
+    VolumeSwitch& volume = **static_cast<VolumeSwitchPtr*>(data);
+    if (volume.placer.load() == std::this_thread::get_id()) return GST_PAD_PROBE_PASS;
+    std::lock_guard lock(volume.mutex);
+    volume.placer = std::this_thread::get_id();
+    volume.place(volume.level != 1.0);
+    volume.placer = std::thread::id();
+    volume.moving = false;
+    return GST_PAD_PROBE_REMOVE;
+}
+
+}  // namespace
+
+GstElement* withVolume(GstElement* sink, std::shared_ptr<VolumeSwitch>* volume) {
+    GstElement* element = gst_element_factory_make("volume", nullptr);
+    if (!element) return sink;
+    auto made = std::make_shared<VolumeSwitch>();
+    made->volume = GST_ELEMENT(gst_object_ref_sink(element));
+    GstPad* volumeSink = gst_element_get_static_pad(element, "sink");
+    made->formats = gst_pad_get_pad_template_caps(volumeSink);
+    gst_object_unref(volumeSink);
+    made->bin = gst_bin_new(nullptr);
+    made->sink = sink;
+    gst_bin_add(GST_BIN(made->bin), sink);
+    GstPad* target = gst_element_get_static_pad(sink, "sink");
+    made->entry = gst_ghost_pad_new("sink", target);
     gst_object_unref(target);
-    return bin;
+    g_object_set_qdata_full(G_OBJECT(made->bin), volumeQuark(), new VolumeSwitchPtr(made),
+                            [](gpointer data) { delete static_cast<VolumeSwitchPtr*>(data); });
+    gst_pad_set_query_function(made->entry, &onEntryQuery);
+    gst_element_add_pad(made->bin, made->entry);
+    *volume = made;
+    return made->bin;
+}
+
+void setVolume(GstElement* playbin, double level) {
+    PlaybinParts* parts = partsOf(playbin);
+    if (!parts || !parts->volume) {
+        g_object_set(playbin, "volume", level, nullptr);
+        return;
+    }
+    const VolumeSwitchPtr& volume = parts->volume;
+    {
+        std::lock_guard lock(volume->mutex);
+        volume->level = level;
+        g_object_set(volume->volume, "volume", level, nullptr);
+        if ((level != 1.0) == volume->placed || volume->moving) return;
+        volume->moving = true;
+    }
+    // Called at once when no data pass, else by the streaming thread once they have.
+    gst_pad_add_probe(volume->entry, GST_PAD_PROBE_TYPE_IDLE, &onEntryIdle,
+                      new VolumeSwitchPtr(volume),
+                      [](gpointer data) { delete static_cast<VolumeSwitchPtr*>(data); });
 }
 
 void ensureGStreamer() {
@@ -193,6 +314,46 @@ bool canSeek(GstElement* source) {
         gst_query_parse_seeking(query, nullptr, &seekable, nullptr, nullptr);
     gst_query_unref(query);
     return seekable;
+}
+
+GstElement* queueBefore(GstPad* pad) {
+    GstPad* at = GST_PAD(gst_object_ref(pad));
+    // A few steps reach it in any playbin; more would mean a loop.
+    for (int step = 0; step < 32 && at; ++step) {
+        GstPad* peer = gst_pad_get_peer(at);
+        gst_object_unref(at);
+        at = nullptr;
+        if (!peer) return nullptr;
+        // Out of a bin: the pad inside that its source pad stands for.
+        while (GST_IS_GHOST_PAD(peer)) {
+            GstPad* target = gst_ghost_pad_get_target(GST_GHOST_PAD(peer));
+            gst_object_unref(peer);
+            if (!target) return nullptr;
+            peer = target;
+        }
+        // Into a bin from inside: on from the bin's own sink pad.
+        if (GST_IS_PROXY_PAD(peer) && !GST_PAD_PARENT(peer)) return nullptr;
+        if (GST_IS_PROXY_PAD(peer) && GST_IS_GHOST_PAD(GST_PAD_PARENT(peer))) {
+            at = GST_PAD(gst_object_ref(GST_PAD_PARENT(peer)));
+            gst_object_unref(peer);
+            continue;
+        }
+        GstElement* element = gst_pad_get_parent_element(peer);
+        gst_object_unref(peer);
+        if (!element) return nullptr;
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (factory && std::string_view(GST_OBJECT_NAME(factory)) == "queue") return element;
+        at = gst_element_get_static_pad(element, "sink");
+        gst_object_unref(element);
+    }
+    if (at) gst_object_unref(at);
+    return nullptr;
+}
+
+guint buffersIn(GstElement* queue) {
+    guint buffers = 0;
+    g_object_get(queue, "current-level-buffers", &buffers, nullptr);
+    return buffers;
 }
 
 bool ofStream(GstObject* element, GstElement* source) {

@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,10 +20,14 @@ inline constexpr guint playFlagSoftVolume = 1 << 4;
 
 void ensureGStreamer();
 
-// The sink with a volume element in front of it, as one bin. playbin's own software volume
-// leaves its volume element behind when the playbin is destroyed, and every item opened gets
-// a playbin; this one goes with the sink. Null `volume` if there is no volume element.
-GstElement* withVolume(GstElement* sink, GstElement** volume);
+// The volume element of a sink's bin, placed in front of the sink only while the volume is not
+// 1: at 1 it would pass every buffer on unchanged, at a cost. playbin's own software volume
+// leaves its volume element behind when the playbin is destroyed, and every item opened gets a
+// playbin; this one goes with the sink. The bin takes only formats the volume element takes,
+// so that placing it never asks the stream for another.
+struct VolumeSwitch;
+// The sink in a bin with a volume switch, null if there is no volume element.
+GstElement* withVolume(GstElement* sink, std::shared_ptr<VolumeSwitch>* volume);
 // The sink asked for: `configured`, else the environment variable VELTO_AUDIO_SINK, else
 // autoaudiosink.
 std::string describeSink(const std::string& configured);
@@ -32,7 +37,7 @@ GstElement* makeSink(const std::string& description);
 // the sink (none if the playbin's own software volume is used), and the sink's pad with the
 // probe the player's callbacks watch it by.
 struct PlaybinParts {
-    GstElement* volume = nullptr;
+    std::shared_ptr<VolumeSwitch> volume;
     GstPad* sinkPad = nullptr;  // owned
     gulong sinkProbe = 0;
 };
@@ -41,6 +46,9 @@ struct PlaybinParts {
 GstElement* makePlaybin(const std::string& sinkDescription);
 // Null if the playbin was not made by makePlaybin.
 PlaybinParts* partsOf(GstElement* playbin);
+// Sets the volume, 0 to 1, of a playbin made by makePlaybin. Its volume element is placed or
+// taken out of the sink's bin once no data pass there, at once if none flow.
+void setVolume(GstElement* playbin, double volume);
 
 using FileReadable = std::function<bool(const std::string& path)>;
 
@@ -68,6 +76,12 @@ std::string describeFailure(GQuark domain, int code, bool fromSource,
                             const std::optional<FileLook>& file);
 // Addresses in log lines lose their user info, query and fragment: they may carry keys.
 std::string withoutSecrets(std::string_view text);
+
+// The queue nearest upstream of `pad`, through bins and the elements between (converters, the
+// volume element), with a reference; null if there is none.
+GstElement* queueBefore(GstPad* pad);
+// Buffers held in `queue`, a queue element.
+guint buffersIn(GstElement* queue);
 
 // Whether a stream's source can jump to another byte.
 bool canSeek(GstElement* source);
