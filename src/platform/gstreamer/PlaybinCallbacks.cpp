@@ -248,14 +248,15 @@ gboolean PlaybinCallbacks::onRunOut(GstClock*, GstClockTime, GstClockID id, gpoi
 // Late data are not a stall yet: a decoder under load may give them a little after their time.
 static constexpr GstClockTime stallMargin = GST_SECOND / 4;
 
-void PlaybinCallbacks::watchStall(const ContextPtr& context) {
+void PlaybinCallbacks::watchStall(const ContextPtr& context, GstClockTime notBefore) {
     if (context->stallWatch || context->stalled || context->streamDone || context->endAtSink ||
         !GST_CLOCK_TIME_IS_VALID(context->dataRunningEnd))
         return;
     GstClock* clock = gst_element_get_clock(context->playbin);
     if (!clock) return;
     context->stallWatch = gst_clock_new_single_shot_id(
-        clock, gst_element_get_base_time(context->playbin) + context->dataRunningEnd + stallMargin);
+        clock, gst_element_get_base_time(context->playbin) +
+                   std::max(context->dataRunningEnd + stallMargin, notBefore));
     gst_object_unref(clock);
     gst_clock_id_wait_async(context->stallWatch, &PlaybinCallbacks::onStall,
                             holdContext(context), &releaseContext);
@@ -287,6 +288,16 @@ gboolean PlaybinCallbacks::onStall(GstClock* clock, GstClockTime, GstClockID id,
     if (now < base || now - base < context->dataRunningEnd + stallMargin) {
         watchStallUnlessQueued(context);
         return TRUE;
+    }
+    // Data still in the sink are no stall: a sink slower than its clock (a sound server taking a
+    // long buffer in small parts) holds them in its render, and paused there it would keep them
+    // for good, with no data passing to lift the pause.
+    if (PlaybinParts* parts = partsOf(context->playbin); parts && parts->sinkPad) {
+        if (!GST_PAD_STREAM_TRYLOCK(parts->sinkPad)) {
+            watchStall(context, now - base + stallMargin);
+            return TRUE;
+        }
+        GST_PAD_STREAM_UNLOCK(parts->sinkPad);
     }
     context->stalled = true;
     self->currentStalled(context->epoch, context->dataRunningEnd);

@@ -28,7 +28,7 @@ public:
     static GstPadProbeReturn onSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     // Called with the context locked, while the current stream's data come and as the playbin
     // starts playing: watches the playbin's clock for the moment they run out before its end.
-    static void watchStall(const PlaybinContextPtr& context);
+    static void watchStall(const PlaybinContextPtr& context, GstClockTime notBefore = 0);
     // The same for data that came, unless more are queued before the sink: those come through
     // the sink's probe, which looks again, so a steady flow keeps the clock's thread asleep.
     static void watchStallUnlessQueued(const PlaybinContextPtr& context);

@@ -2189,7 +2189,7 @@ TEST_F(GStreamerQueuePlayerTest, TheSongBehindASongSoughtWhileItWaitsForItsDataI
 // The playbin's clock is held meanwhile, and the song goes on from there, without a jump back
 // and without skipping what was held up, once the data come again: at once, or when played
 // again after a pause during the wait. An end held up after the data (a decoder late with it
-// under load) is such a wait too: the song ends when it comes.
+// under load) is such a wait too: the song ends when it comes. Data held in a slow sink are not.
 TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
     const std::string whole = songBytes("song", 2.0);
     for (bool pausedMeanwhile : {false, true}) {
@@ -2300,6 +2300,14 @@ TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
     EXPECT_TRUE(waitFor("end ending")) << "the end after the wait was held as a stall";
     EXPECT_EQ(totalFrames(), frames["song"]);
     player.reset();
+    // A sink slower than its clock holds the data it has in its render: no stall, whose pause
+    // would keep them there for good.
+    makePlayer("identity sleep-time=400000 ! fakesink sync=true");
+    player->insert(item("slow", 0.1));
+    player->play();
+    EXPECT_TRUE(waitFor("end slow")) << "the data held in the sink were taken for a stall";
+    EXPECT_FALSE(saw("stalled slow"));
+    EXPECT_EQ(totalFrames(), frames["slow"]);
 }
 
 // A network song's first data are asked for as soon as it is next, before the current song has
