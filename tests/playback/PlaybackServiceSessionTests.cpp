@@ -16,6 +16,15 @@ class PlaybackServiceSession : public PlaybackServiceTest {
         defaults.setData("velto.playback.session",
                          PersistedSession{track, elapsed, mainQueue.wallNow() - age}.encode());
     }
+    // The current song fails, and the one refresh of its address fails as well.
+    void failWithItsRefresh() {
+        resolver.failOnce("wy_s1", sourceFailure("版权受限"));
+        player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
+        settle();
+        mainQueue.advance(400ms);
+        settle();
+        ASSERT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
+    }
     bool restore() {
         bool done = false;
         service->restoreLastSessionIfNeeded([&] { done = true; });
@@ -153,12 +162,7 @@ TEST_F(PlaybackServiceSession, ARestoreThatCannotLoadShowsTheFailureAndItsRetryG
     EXPECT_EQ(savedElapsed(), 95);
 
     mainQueue.advance(2s);
-    resolver.failOnce("wy_s1", sourceFailure("版权受限"));
-    player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
-    settle();
-    mainQueue.advance(400ms);  // the one refresh fails as well
-    settle();
-    ASSERT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
+    ASSERT_NO_FATAL_FAILURE(failWithItsRefresh());
     player.clearCalls();
     service->retryCurrent();
     settle();
@@ -174,12 +178,7 @@ TEST_F(PlaybackServiceSession, AStreamFailingWhileTheRestoreSeeksStaysFailed) {
     service->restoreLastSessionIfNeeded([&] { done = true; });
     settle();
     ASSERT_EQ(player.pendingSeekCount(), 1u);
-    resolver.failOnce("wy_s1", sourceFailure("版权受限"));
-    player.setItemStatus(player.currentItem(), PlayerItem::Status::failed, "连接中断");
-    settle();
-    mainQueue.advance(400ms);  // the one refresh fails as well
-    settle();
-    ASSERT_EQ(service->state(), PlaybackService::State::failed("版权受限"));
+    ASSERT_NO_FATAL_FAILURE(failWithItsRefresh());
     player.completeSeeks(true);
     settle();
     EXPECT_TRUE(done);
