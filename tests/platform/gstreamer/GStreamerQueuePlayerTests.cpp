@@ -2265,38 +2265,29 @@ TEST_F(GStreamerQueuePlayerTest, ThePositionStandsWhileNoDataAreHeard) {
     GstPad* feeding = gst_pad_get_peer(sinkPad);
     gst_object_unref(sinkPad);
     ASSERT_NE(feeding, nullptr);
-    struct EndHeld {
-        std::mutex mutex;
-        std::condition_variable released;
-        bool holding = true;
-        void release() {
-            {
-                std::lock_guard lock(mutex);
-                holding = false;
-            }
-            released.notify_all();
-        }
-    } end;
+    std::promise<void> endLetGo;
+    std::shared_future<void> endHeld = endLetGo.get_future().share();
     const gulong probe = gst_pad_add_probe(
         feeding, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
-        [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+        [](GstPad*, GstPadProbeInfo* info, gpointer held) {
             const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
-            if (type == GST_EVENT_STREAM_GROUP_DONE || type == GST_EVENT_EOS) {
-                auto& held = *static_cast<EndHeld*>(data);
-                std::unique_lock lock(held.mutex);
-                held.released.wait(lock, [&] { return !held.holding; });
-            }
+            if (type == GST_EVENT_STREAM_GROUP_DONE || type == GST_EVENT_EOS)
+                static_cast<std::shared_future<void>*>(held)->wait();
             return GST_PAD_PROBE_OK;
         },
-        &end, nullptr);
-    AtScopeEnd letEndGo{[&] {
-        end.release();
+        &endHeld, nullptr);
+    bool letGo = false;
+    const auto letEndGo = [&] {
+        if (!std::exchange(letGo, true)) endLetGo.set_value();
+    };
+    AtScopeEnd unprobe{[&] {
+        letEndGo();
         gst_pad_remove_probe(feeding, probe);
         gst_object_unref(feeding);
     }};
     player->play();
     ASSERT_TRUE(waitFor("stalled ending"));
-    end.release();
+    letEndGo();
     EXPECT_TRUE(waitFor("end ending")) << "the end after the wait was held as a stall";
     EXPECT_EQ(totalFrames(), frames["song"]);
     player.reset();
