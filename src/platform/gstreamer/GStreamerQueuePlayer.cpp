@@ -406,6 +406,12 @@ void GStreamerQueuePlayer::currentRanOut(std::uint64_t epoch, std::uint64_t end)
 void GStreamerQueuePlayer::currentStalled(std::uint64_t epoch, std::uint64_t end) {
     later([this, epoch, end] {
         if (epoch != epoch_ || awaitingNext_ || stalledAt_) return;
+        // The next stream failed after the current one was read whole: its data stopping is
+        // its end, which the playbin may never pass on behind the failed switch.
+        if (handOverFailure_) {
+            endBeforeFailedHandOver();
+            return;
+        }
         stalledAt_ = end;
         if (timeControl_ == TimeControlStatus::playing)
             later([this, current = currentItem()] { emitStalled(current); });

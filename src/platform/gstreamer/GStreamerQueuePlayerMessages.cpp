@@ -57,7 +57,8 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                 }
             }
             // An error of the stream handed over: the playbin still plays the current one out
-            // but holds back its end, so the current item ends once it has reached the sink.
+            // but holds back its end, so the current item ends once it has reached the sink,
+            // or once its data stop (see currentStalled).
             if (given && ofNextStream) {
                 if (!handOverFailure_) handOverFailure_ = Failure{domain, code, text, fromSource};
                 bool playedOut;
@@ -65,7 +66,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                     std::lock_guard lock(context_->mutex);
                     playedOut = context_->streamDone;
                 }
-                if (playedOut) endBeforeFailedHandOver();
+                if (playedOut || stalledAt_) endBeforeFailedHandOver();
                 break;
             }
             // Any other error after the hand-over stops both streams; the current one is taken

@@ -274,13 +274,18 @@ gboolean PlaybinCallbacks::onStall(GstClock* clock, GstClockTime, GstClockID id,
     gst_clock_id_unref(std::exchange(context->stallWatch, nullptr));
     auto* self = context->owner;
     if (!self || context->streamDone || context->endAtSink) return TRUE;
+    PlaybinParts* parts = partsOf(context->playbin);
+    // A paused clock stands: watched again once the playbin plays. Its sink tells, not the
+    // playbin, which stays on its way to playing while a stream handed over opens, and for good
+    // once that stream has failed.
+    GstElement* sink = parts && parts->sinkPad ? GST_PAD_PARENT(parts->sinkPad) : nullptr;
+    GstElement* playing = sink ? sink : context->playbin;
     GstState state;
     GstState pending;
-    GST_OBJECT_LOCK(context->playbin);
-    state = GST_STATE(context->playbin);
-    pending = GST_STATE_PENDING(context->playbin);
-    GST_OBJECT_UNLOCK(context->playbin);
-    // A paused clock stands: watched again once the playbin plays.
+    GST_OBJECT_LOCK(playing);
+    state = GST_STATE(playing);
+    pending = GST_STATE_PENDING(playing);
+    GST_OBJECT_UNLOCK(playing);
     if (state != GST_STATE_PLAYING || pending != GST_STATE_VOID_PENDING) return TRUE;
     const GstClockTime base = gst_element_get_base_time(context->playbin);
     const GstClockTime now = gst_clock_get_time(clock);
@@ -292,7 +297,7 @@ gboolean PlaybinCallbacks::onStall(GstClock* clock, GstClockTime, GstClockID id,
     // Data still in the sink are no stall: a sink slower than its clock (a sound server taking a
     // long buffer in small parts) holds them in its render, and paused there it would keep them
     // for good, with no data passing to lift the pause.
-    if (PlaybinParts* parts = partsOf(context->playbin); parts && parts->sinkPad) {
+    if (parts && parts->sinkPad) {
         if (!GST_PAD_STREAM_TRYLOCK(parts->sinkPad)) {
             watchStall(context, now - base + stallMargin);
             return TRUE;
