@@ -227,5 +227,76 @@ BENCHMARK(BM_NetworkMemoryPerSong)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// Memory kept per network song that cannot play (its server answers 404), as the program meets
+// one in a queue: queued behind the song playing it fails while handed over and is dropped; then
+// opened on its own it fails again, and is opened once more before the queue moves on. A song
+// that plays comes between, so the failures meet a playbin kept, as they do in the program.
+void BM_NetworkMemoryPerFailedSong(benchmark::State& state) {
+    TempDir dir;
+    auto path = dir.path() / "song.wav";
+    writeWavFile(path, 0.3);
+    std::ostringstream body;
+    body << std::ifstream(path, std::ios::binary).rdbuf();
+    ServerElsewhere server(body.str());
+    const std::string uri = server.url("/song.wav");
+    const std::string missing = server.url("/missing.wav");
+    if (uri.empty()) return state.SkipWithError("the server did not start");
+    const int warmUp = 10;
+    const auto songs = state.range(0);
+    double heap = 0;
+    double anonymous = 0;
+    for (auto _ : state) {
+        Engine engine("fakesink sync=false");
+        bool stuck = false;
+        auto failOne = [&](bool behindPlaying) {
+            const int failedBefore = engine.failed;
+            const int endedBefore = engine.ended;
+            if (behindPlaying) engine.player.insert(std::make_shared<PlayerItem>(uri));
+            auto item = std::make_shared<PlayerItem>(missing);
+            engine.player.insert(item);
+            if (!engine.queue.runUntil([&] { return engine.failed > failedBefore; })) {
+                // Still the song before, ready, with the one that cannot play behind it.
+                auto current = engine.player.currentItem();
+                stuck = behindPlaying && current && current != item &&
+                        current->status() == PlayerItem::Status::readyToPlay;
+                return false;
+            }
+            engine.player.remove(item);
+            if (behindPlaying && !engine.queue.runUntil([&] { return engine.ended > endedBefore; }))
+                return false;
+            return engine.queue.runUntil([&] { return !engine.player.currentItem(); });
+        };
+        // Handed over behind a song, then twice on its own.
+        auto round = [&] { return failOne(true) && failOne(false) && failOne(false); };
+        auto skip = [&] {
+            state.SkipWithError(stuck ? "the song before one that cannot play neither ended nor "
+                                        "failed: the hand-over's failure was never taken up"
+                                      : "a song did not end as expected");
+        };
+        for (int i = 0; i < warmUp; ++i) {
+            if (!round()) return skip();
+        }
+        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
+        malloc_trim(0);
+        double heapBefore = heapBytes();
+        double anonymousBefore = anonymousResidentBytes();
+        for (int i = 0; i < songs; ++i) {
+            if (!round()) return skip();
+        }
+        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
+        malloc_trim(0);
+        heap += heapBytes() - heapBefore;
+        anonymous += anonymousResidentBytes() - anonymousBefore;
+    }
+    const double failedSongs = double(songs) * double(state.iterations());
+    state.counters["heap_bytes_per_failed_song"] = heap / failedSongs;
+    state.counters["anon_rss_bytes_per_failed_song"] = anonymous / failedSongs;
+}
+BENCHMARK(BM_NetworkMemoryPerFailedSong)
+    ->Arg(100)
+    ->Arg(300)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace velto

@@ -223,7 +223,12 @@ std::string StreamHeads::addressFor(std::uint64_t id, const std::string& url) co
                              [&](const Held& each) { return each.id == id; });
     if (held == heads_.end()) return url;
     const StreamHead& head = *held->head;
-    if (head.done() && !head.usable()) return url;
+    // A head the server refused is given all the same: its source asks again on our transfers.
+    // GStreamer's own HTTP source would set up a session of its own, with its threads and TLS,
+    // for every song that cannot play, and what they leave behind grows with each.
+    const auto error = head.error();
+    const bool refused = error && error->status != 0;
+    if (head.done() && !head.usable() && !refused) return url;
     return head.token();
 }
 

@@ -111,8 +111,8 @@ public:
     // The threads the heads and the rest of their songs are fetched on.
     const std::shared_ptr<TransferThreads>& transfers() const { return transfers_; }
 
-    // The address a playbin reads song `id` by: its head's while that is fetched or usable,
-    // else `url` itself.
+    // The address a playbin reads song `id` by: its head's while that is fetched, usable or
+    // refused by the server (asked again by the source), else `url` itself.
     std::string addressFor(std::uint64_t id, const std::string& url) const;
     // The head an address given by addressFor names, if it is still held by a player.
     static std::shared_ptr<StreamHead> find(const std::string& address);
