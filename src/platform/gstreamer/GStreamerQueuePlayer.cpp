@@ -300,6 +300,12 @@ void GStreamerQueuePlayer::wantState(int state) {
 
 void GStreamerQueuePlayer::settleOnWantedState() {
     if (!playbin_ || starting_) return;
+    // A playbin whose next stream failed changes state no more, nor may it have started the
+    // current one: it plays on only what its sink already plays.
+    if (handOverFailure_ && (wantedState_ != GST_STATE_PLAYING || !sinkPlays(playbin_))) {
+        reopenWhereHeard();
+        return;
+    }
     GstState state = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
     // Without waiting: a failure is reported on the bus, and a change under way ends with a
@@ -478,6 +484,7 @@ void GStreamerQueuePlayer::updateTimeControl() {
 // the next item as soon as it runs, and must not be handed the one that just became current.
 void GStreamerQueuePlayer::handOverNext() {
     plan_.candidate = items_.size() > nextIndex() ? items_[nextIndex()] : nullptr;
+    if (plan_.candidate && plan_.candidate->id() == failedHandOver_) plan_.candidate = nullptr;
     if (context_) {
         // Told against the stream handed over as it is now, which a streaming thread may set.
         std::lock_guard lock(context_->handOverMutex);
@@ -539,6 +546,7 @@ void GStreamerQueuePlayer::lookAtNext() {
 // `awaiting` its data, handed over (or about to be) but not come when the current one's had
 // been played. Once awaited, the next one goes on as one of the others, the end told already.
 void GStreamerQueuePlayer::finishCurrent(Continuation next) {
+    failedHandOver_.reset();
     // Ended already when its data ran out.
     const bool ended = std::exchange(awaitingNext_, next == Continuation::awaiting);
     if (!ended) {

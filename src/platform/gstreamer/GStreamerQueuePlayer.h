@@ -150,6 +150,7 @@ private:
         bool fromSource = false;
     };
     void endBeforeFailedHandOver();
+    void reopenWhereHeard();
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
@@ -198,6 +199,8 @@ private:
     std::optional<PendingSeek> seek_;
     // The stream handed over failed; taken up once the current one has been played out.
     std::optional<Failure> handOverFailure_;
+    // A stream that failed handed over: not handed over again behind the current item.
+    std::optional<PlayerItem::Id> failedHandOver_;
     // The last stream whose server answered a seek with the whole stream: not sought again.
     std::string unseekableUri_;
 

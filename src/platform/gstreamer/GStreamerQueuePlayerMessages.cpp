@@ -66,7 +66,11 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
                     std::lock_guard lock(context_->mutex);
                     playedOut = context_->streamDone;
                 }
-                if (playedOut || stalledAt_) endBeforeFailedHandOver();
+                if (playedOut || stalledAt_) {
+                    endBeforeFailedHandOver();
+                } else {
+                    settleOnWantedState();
+                }
                 break;
             }
             // Any other error after the hand-over stops both streams; the current one is taken
@@ -154,6 +158,16 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
         default:
             break;
     }
+}
+
+// The current item goes on from where it was heard on a fresh playbin, and the stream that failed
+// behind it is opened on its own in its turn, where it fails cleanly.
+void GStreamerQueuePlayer::reopenWhereHeard() {
+    failedHandOver_ = handedOver();
+    handOverFailure_.reset();
+    handOverNext();
+    if (!seek_) seek_ = PendingSeek{currentTime(), {}, false};
+    openCurrent(true);
 }
 
 // After the stream handed over failed: the current item ends, and the failure is the next

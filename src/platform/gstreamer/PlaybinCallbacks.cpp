@@ -274,19 +274,11 @@ gboolean PlaybinCallbacks::onStall(GstClock* clock, GstClockTime, GstClockID id,
     gst_clock_id_unref(std::exchange(context->stallWatch, nullptr));
     auto* self = context->owner;
     if (!self || context->streamDone || context->endAtSink) return TRUE;
-    PlaybinParts* parts = partsOf(context->playbin);
     // A paused clock stands: watched again once the playbin plays. Its sink tells, not the
     // playbin, which stays on its way to playing while a stream handed over opens, and for good
     // once that stream has failed.
-    GstElement* sink = parts && parts->sinkPad ? GST_PAD_PARENT(parts->sinkPad) : nullptr;
-    GstElement* playing = sink ? sink : context->playbin;
-    GstState state;
-    GstState pending;
-    GST_OBJECT_LOCK(playing);
-    state = GST_STATE(playing);
-    pending = GST_STATE_PENDING(playing);
-    GST_OBJECT_UNLOCK(playing);
-    if (state != GST_STATE_PLAYING || pending != GST_STATE_VOID_PENDING) return TRUE;
+    if (!sinkPlays(context->playbin)) return TRUE;
+    PlaybinParts* parts = partsOf(context->playbin);
     const GstClockTime base = gst_element_get_base_time(context->playbin);
     const GstClockTime now = gst_clock_get_time(clock);
     // Data came meanwhile, or the clock was paused and started again since it was set.

@@ -203,6 +203,16 @@ GstElement* makePlaybin(const std::string& sinkDescription) {
     return playbin;
 }
 
+bool sinkPlays(GstElement* playbin) {
+    PlaybinParts* parts = partsOf(playbin);
+    GstElement* element = parts && parts->sinkPad ? GST_PAD_PARENT(parts->sinkPad) : playbin;
+    GST_OBJECT_LOCK(element);
+    const bool plays =
+        GST_STATE(element) == GST_STATE_PLAYING && GST_STATE_PENDING(element) == GST_STATE_VOID_PENDING;
+    GST_OBJECT_UNLOCK(element);
+    return plays;
+}
+
 PlaybinParts* partsOf(GstElement* playbin) {
     return static_cast<PlaybinParts*>(g_object_get_qdata(G_OBJECT(playbin), partsQuark()));
 }

@@ -46,6 +46,9 @@ struct PlaybinParts {
 GstElement* makePlaybin(const std::string& sinkDescription);
 // Null if the playbin was not made by makePlaybin.
 PlaybinParts* partsOf(GstElement* playbin);
+// Whether the sink of a playbin made by makePlaybin (else the playbin) plays, with no change under
+// way: its clock runs then, whatever the playbin tells of itself.
+bool sinkPlays(GstElement* playbin);
 // Sets the volume, 0 to 1, of a playbin made by makePlaybin. Its volume element is placed or
 // taken out of the sink's bin once no data pass there, at once if none flow.
 void setVolume(GstElement* playbin, double volume);
