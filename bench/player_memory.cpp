@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -176,50 +177,59 @@ void BM_StreamHeadsHeld(benchmark::State& state) {
 }
 BENCHMARK(BM_StreamHeadsHeld)->Arg(50)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// Memory kept per network song played through its head fetched ahead: each song is queued
-// behind the one playing, as the program queues the next song. The server runs in a process of
-// its own, so that only the player's memory is counted.
-void BM_NetworkMemoryPerSong(benchmark::State& state) {
+// Memory kept per round of `round` on an engine fed by a server in a process of its own (so that
+// only the player's memory is counted), over the bench's count of rounds after `warmUp` rounds.
+// `round` gives the song's address and one the server refuses, and says why it went wrong, if it
+// did.
+void measureNetworkRounds(benchmark::State& state, double songSeconds, int warmUp,
+                          const std::string& perWhat,
+                          const std::function<std::string(Engine&, const std::string& song,
+                                                          const std::string& refused)>& round) {
     TempDir dir;
     auto path = dir.path() / "song.wav";
-    writeWavFile(path, 0.5);
+    writeWavFile(path, songSeconds);
     std::ostringstream body;
     body << std::ifstream(path, std::ios::binary).rdbuf();
     ServerElsewhere server(body.str());
-    const std::string uri = server.url("/song.wav");
-    if (uri.empty()) return state.SkipWithError("the server did not start");
-    const int warmUp = 20;
-    const auto songs = state.range(0);
+    const std::string song = server.url("/song.wav");
+    const std::string refused = server.url("/missing.wav");
+    if (song.empty()) return state.SkipWithError("the server did not start");
+    const auto rounds = state.range(0);
     double heap = 0;
     double anonymous = 0;
     for (auto _ : state) {
         Engine engine("fakesink sync=false");
-        engine.player.insert(std::make_shared<PlayerItem>(uri));
-        auto playNext = [&] {
-            const int before = engine.ended;
-            engine.player.insert(std::make_shared<PlayerItem>(uri));
-            return engine.queue.runUntil([&] {
-                return engine.ended > before || engine.failed > 0;
-            }) && engine.failed == 0;
+        auto run = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                if (auto wrong = round(engine, song, refused); !wrong.empty()) return wrong;
+            }
+            return engine.settle() ? std::string() : std::string("a playbin was not stopped");
         };
-        for (int i = 0; i < warmUp; ++i) {
-            if (!playNext()) return state.SkipWithError("a song did not play");
-        }
-        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
+        if (auto wrong = run(warmUp); !wrong.empty()) return state.SkipWithError(wrong.c_str());
         malloc_trim(0);
         double heapBefore = heapBytes();
         double anonymousBefore = anonymousResidentBytes();
-        for (int i = 0; i < songs; ++i) {
-            if (!playNext()) return state.SkipWithError("a song did not play");
-        }
-        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
+        if (auto wrong = run(int(rounds)); !wrong.empty())
+            return state.SkipWithError(wrong.c_str());
         malloc_trim(0);
         heap += heapBytes() - heapBefore;
         anonymous += anonymousResidentBytes() - anonymousBefore;
     }
-    const double played = double(songs) * double(state.iterations());
-    state.counters["heap_bytes_per_song"] = heap / played;
-    state.counters["anon_rss_bytes_per_song"] = anonymous / played;
+    const double counted = double(rounds) * double(state.iterations());
+    state.counters["heap_bytes_per_" + perWhat] = heap / counted;
+    state.counters["anon_rss_bytes_per_" + perWhat] = anonymous / counted;
+}
+
+// Memory kept per network song played through its head fetched ahead: each song is queued
+// behind the one playing, as the program queues the next song.
+void BM_NetworkMemoryPerSong(benchmark::State& state) {
+    measureNetworkRounds(state, 0.5, 20, "song",
+                         [](Engine& engine, const std::string& song, const std::string&) {
+                             if (!engine.player.currentItem())
+                                 engine.player.insert(std::make_shared<PlayerItem>(song));
+                             return engine.playOne(song) ? std::string()
+                                                         : std::string("a song did not play");
+                         });
 }
 BENCHMARK(BM_NetworkMemoryPerSong)
     ->Arg(200)
@@ -232,65 +242,35 @@ BENCHMARK(BM_NetworkMemoryPerSong)
 // opened on its own it fails again, and is opened once more before the queue moves on. A song
 // that plays comes between, so the failures meet a playbin kept, as they do in the program.
 void BM_NetworkMemoryPerFailedSong(benchmark::State& state) {
-    TempDir dir;
-    auto path = dir.path() / "song.wav";
-    writeWavFile(path, 0.3);
-    std::ostringstream body;
-    body << std::ifstream(path, std::ios::binary).rdbuf();
-    ServerElsewhere server(body.str());
-    const std::string uri = server.url("/song.wav");
-    const std::string missing = server.url("/missing.wav");
-    if (uri.empty()) return state.SkipWithError("the server did not start");
-    const int warmUp = 10;
-    const auto songs = state.range(0);
-    double heap = 0;
-    double anonymous = 0;
-    for (auto _ : state) {
-        Engine engine("fakesink sync=false");
-        bool stuck = false;
-        auto failOne = [&](bool behindPlaying) {
-            const int failedBefore = engine.failed;
-            const int endedBefore = engine.ended;
-            if (behindPlaying) engine.player.insert(std::make_shared<PlayerItem>(uri));
-            auto item = std::make_shared<PlayerItem>(missing);
-            engine.player.insert(item);
-            if (!engine.queue.runUntil([&] { return engine.failed > failedBefore; })) {
-                // Still the song before, ready, with the one that cannot play behind it.
-                auto current = engine.player.currentItem();
-                stuck = behindPlaying && current && current != item &&
-                        current->status() == PlayerItem::Status::readyToPlay;
-                return false;
-            }
-            engine.player.remove(item);
-            if (behindPlaying && !engine.queue.runUntil([&] { return engine.ended > endedBefore; }))
-                return false;
-            return engine.queue.runUntil([&] { return !engine.player.currentItem(); });
-        };
-        // Handed over behind a song, then twice on its own.
-        auto round = [&] { return failOne(true) && failOne(false) && failOne(false); };
-        auto skip = [&] {
-            state.SkipWithError(stuck ? "the song before one that cannot play neither ended nor "
-                                        "failed: the hand-over's failure was never taken up"
-                                      : "a song did not end as expected");
-        };
-        for (int i = 0; i < warmUp; ++i) {
-            if (!round()) return skip();
-        }
-        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
-        malloc_trim(0);
-        double heapBefore = heapBytes();
-        double anonymousBefore = anonymousResidentBytes();
-        for (int i = 0; i < songs; ++i) {
-            if (!round()) return skip();
-        }
-        if (!engine.settle()) return state.SkipWithError("a playbin was not stopped");
-        malloc_trim(0);
-        heap += heapBytes() - heapBefore;
-        anonymous += anonymousResidentBytes() - anonymousBefore;
-    }
-    const double failedSongs = double(songs) * double(state.iterations());
-    state.counters["heap_bytes_per_failed_song"] = heap / failedSongs;
-    state.counters["anon_rss_bytes_per_failed_song"] = anonymous / failedSongs;
+    measureNetworkRounds(
+        state, 0.3, 10, "failed_song",
+        [](Engine& engine, const std::string& song, const std::string& refused) {
+            bool stuck = false;
+            auto failOne = [&](bool behindPlaying) {
+                const int failedBefore = engine.failed;
+                const int endedBefore = engine.ended;
+                if (behindPlaying) engine.player.insert(std::make_shared<PlayerItem>(song));
+                auto item = std::make_shared<PlayerItem>(refused);
+                engine.player.insert(item);
+                if (!engine.queue.runUntil([&] { return engine.failed > failedBefore; })) {
+                    // Still the song before, ready, with the one that cannot play behind it.
+                    auto current = engine.player.currentItem();
+                    stuck = behindPlaying && current && current != item &&
+                            current->status() == PlayerItem::Status::readyToPlay;
+                    return false;
+                }
+                engine.player.remove(item);
+                if (behindPlaying &&
+                    !engine.queue.runUntil([&] { return engine.ended > endedBefore; }))
+                    return false;
+                return engine.queue.runUntil([&] { return !engine.player.currentItem(); });
+            };
+            // Handed over behind a song, then twice on its own.
+            if (failOne(true) && failOne(false) && failOne(false)) return std::string();
+            return std::string(stuck ? "the song before one that cannot play neither ended nor "
+                                       "failed: the hand-over's failure was never taken up"
+                                     : "a song did not end as expected");
+        });
 }
 BENCHMARK(BM_NetworkMemoryPerFailedSong)
     ->Arg(100)
