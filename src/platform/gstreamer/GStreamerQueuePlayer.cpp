@@ -244,6 +244,7 @@ void GStreamerQueuePlayer::stopPipeline() {
     playingState_ = false;
     buffering_ = false;
     stalledAt_.reset();
+    endBeforeFlush_ = false;
     // The item behind the current one is the second again, not the current one it awaited.
     if (std::exchange(awaitingNext_, false)) handOverNext();
     starting_ = false;
@@ -446,13 +447,23 @@ void GStreamerQueuePlayer::currentFlowsAgain(std::uint64_t epoch) {
 
 void GStreamerQueuePlayer::seekLanded(std::uint64_t flush) {
     later([this, flush] {
-        if (seek_ && seek_->issued && seek_->flush == flush) finishSeek(true);
+        if (!seek_ || !seek_->issued || seek_->flush != flush) return;
+        endBeforeFlush_ = false;
+        finishSeek(true);
     });
+}
+
+bool GStreamerQueuePlayer::seekFlushAhead() const {
+    if (!seek_ || !seek_->issued || !context_) return false;
+    std::lock_guard lock(context_->handOverMutex);
+    return context_->handOver.seekFlushed < seek_->flush;
 }
 
 void GStreamerQueuePlayer::seekRefused(std::uint64_t epoch, std::uint64_t flush) {
     later([this, epoch, flush] {
-        if (epoch == epoch_ && seek_ && seek_->flush == flush) finishSeek(false);
+        if (epoch != epoch_ || !seek_ || seek_->flush != flush) return;
+        finishSeek(false);
+        if (std::exchange(endBeforeFlush_, false)) finishCurrent(Continuation::reopened);
     });
 }
 
@@ -593,7 +604,9 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
 }
 
 void GStreamerQueuePlayer::ranOut(std::uint64_t end) {
-    if (awaitingNext_ || items_.size() < 2 || !playbin_ || !playingState_ || handOverFailure_)
+    // Run out before a seek's flush: the data that ran out are those the seek flushes.
+    if (awaitingNext_ || items_.size() < 2 || !playbin_ || !playingState_ || handOverFailure_ ||
+        seekFlushAhead())
         return;
     bool asking;
     {

@@ -151,6 +151,8 @@ private:
     };
     void endBeforeFailedHandOver();
     void reopenWhereHeard();
+    // A seek is sent whose flush has not reached the sink.
+    bool seekFlushAhead() const;
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
@@ -201,6 +203,8 @@ private:
     std::optional<Failure> handOverFailure_;
     // A stream that failed handed over: not handed over again behind the current item.
     std::optional<PlayerItem::Id> failedHandOver_;
+    // The end reached the sink before a seek's flush: the current item's, if the seek is refused.
+    bool endBeforeFlush_ = false;
     // The last stream whose server answered a seek with the whole stream: not sought again.
     std::string unseekableUri_;
 

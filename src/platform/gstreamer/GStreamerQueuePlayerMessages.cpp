@@ -84,6 +84,13 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             break;
         }
         case GST_MESSAGE_EOS:
+            // An end that reached the sink before the flush of a seek on its way (one sent as
+            // the end was asked for) is the end of what that seek flushes: taken up only if the
+            // seek is refused.
+            if (seekFlushAhead()) {
+                endBeforeFlush_ = true;
+                break;
+            }
             finishCurrent(Continuation::reopened);
             break;
         case GST_MESSAGE_STREAM_START: {

@@ -848,6 +848,44 @@ TEST_F(GStreamerQueuePlayerTest, ASeekThatLandsOnAGapEnds) {
     EXPECT_EQ(sought, true);
 }
 
+// The end of the data a seek is to flush may reach the sink while the seek is still on its way up
+// (a seek sent as the song's end is asked for): that end is not the song's. The seek lands, and
+// the song ends once played from there.
+TEST_F(GStreamerQueuePlayerTest, AnEndBeforeASeeksFlushIsNotTheSongsEnd) {
+    makePlayer("fakesink sync=true");
+    player->insert(item("a", 1.0));
+    player->play();
+    ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
+    GstElement* playbin = latestPlaybin;
+    static HandOverGate* seekHeld = nullptr;
+    HandOverGate held;
+    seekHeld = &held;
+    AtScopeEnd release{[&] {
+        held.release();
+        seekHeld = nullptr;
+    }};
+    probeBeforeSink(playbin, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM,
+                    [](GstPad*, GstPadProbeInfo* info, gpointer) {
+                        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_SEEK &&
+                            seekHeld)
+                            seekHeld->wait();
+                        return GST_PAD_PROBE_OK;
+                    },
+                    nullptr);
+    std::optional<bool> sought;
+    endPostedBy = nullptr;
+    player->seek(0.5, [&](bool finished) { sought = finished; });
+    clearSinkBuffers();
+    ASSERT_TRUE(spinUntil([&] { return endPostedBy == playbin; }));
+    queue.runPending();
+    held.release();
+    ASSERT_TRUE(queue.runUntil([&] { return sought.has_value(); })) << "the seek never ended";
+    EXPECT_EQ(sought, true);
+    ASSERT_TRUE(waitFor("end a"));
+    EXPECT_EQ(events, (Events{"current a", "status a ready", "end a", "current none"}));
+    EXPECT_EQ(framesFrom(0.5), frames["a"] - sampleRate / 2);
+}
+
 // A second seek asked while the first is still on its way: the first's flush, and what reaches
 // the sink after it (data, or a gap where the song has none), come once the second is counted,
 // and are not the second's landing. Only the second is reported done, at its own place, and
