@@ -686,27 +686,19 @@ TEST_F(GStreamerQueuePlayerTest, FailuresAreDescribedInChineseAndLoggedWithoutSe
 // started plays from where it was heard, the failing one behind it opened on its own.
 TEST_F(GStreamerQueuePlayerTest, AFailingNextFileFailsAfterTheFirstEnds) {
     std::ofstream(dir.path() / "broken.mp3") << std::string(4096, '\x7f') << "not audio";
-    std::atomic<int> logged{0};
+    std::atomic<int> decoderFailures{0};  // logged as each is taken up
     Log::setSink([&](Log::Level, std::string_view, std::string_view line) {
-        if (line.find("decodebin") != std::string_view::npos) ++logged;
+        if (line.find("decodebin") != std::string_view::npos) ++decoderFailures;
     });
     AtScopeEnd unlog{[] { Log::setSink({}); }};
     enum class Way { missing, endLost, failedBeforePlay };
     for (Way way : {Way::missing, Way::endLost, Way::failedBeforePlay}) {
-        SCOPED_TRACE(way == Way::missing   ? "a missing file"
-                     : way == Way::endLost ? "the end before a broken one lost"
-                                           : "a broken one failed before the play");
+        SCOPED_TRACE(static_cast<int>(way));
         const std::string name = way == Way::missing ? "missing" : "broken";
-        // Handed over only once a plays, with the end of its data lost before the sink.
-        HandOverGate asked;
-        GstPad* feeding = nullptr;
-        gulong probe = 0;
+        HandOverGate asked;  // with the end lost: handed over only once a plays
         AtScopeEnd unhold{[&] {
             asked.release();
             askGate = nullptr;
-            if (!feeding) return;
-            gst_pad_remove_probe(feeding, probe);
-            gst_object_unref(feeding);
         }};
         if (way == Way::endLost) askGate = &asked;
         makePlayer("fakesink sync=true");
@@ -716,26 +708,20 @@ TEST_F(GStreamerQueuePlayerTest, AFailingNextFileFailsAfterTheFirstEnds) {
         player->insert(a);
         player->insert(failing);
         if (way == Way::failedBeforePlay) {
-            // The decoder's failure is logged as it is taken up.
-            ASSERT_TRUE(queue.runUntil([&] { return logged > 0; }));
+            ASSERT_TRUE(queue.runUntil([&] { return decoderFailures > 0; }));
         }
         player->play();
         if (way == Way::endLost) {
             ASSERT_TRUE(queue.runUntil([&] { return timeControl == Status::playing; }));
-            GstPad* sinkPad = sinkPadOf(latestPlaybin);
-            ASSERT_NE(sinkPad, nullptr);
-            feeding = gst_pad_get_peer(sinkPad);
-            gst_object_unref(sinkPad);
-            ASSERT_NE(feeding, nullptr);
-            probe = gst_pad_add_probe(
-                feeding, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+            probeBeforeSink(
+                latestPlaybin, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
                 [](GstPad*, GstPadProbeInfo* info, gpointer) {
                     const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
                     return type == GST_EVENT_STREAM_GROUP_DONE || type == GST_EVENT_EOS
                                ? GST_PAD_PROBE_DROP
                                : GST_PAD_PROBE_OK;
                 },
-                nullptr, nullptr);
+                nullptr);
             asked.release();
         }
         ASSERT_TRUE(waitFor("status " + name + " failed")) << "the song before never ended";
@@ -749,7 +735,7 @@ TEST_F(GStreamerQueuePlayerTest, AFailingNextFileFailsAfterTheFirstEnds) {
             heard = buffer.streamTime < 0.5 / sampleRate ? buffer.frames : heard + buffer.frames;
         EXPECT_EQ(heard, frames["a"]);
         player.reset();
-        logged = 0;
+        decoderFailures = 0;
     }
 }
 
