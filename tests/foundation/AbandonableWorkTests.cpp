@@ -11,6 +11,7 @@
 #include "foundation/files/AbandonableWork.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
+#include "support/ThreadStarts.h"
 
 using namespace velto;
 
@@ -80,7 +81,13 @@ TEST(AbandonableWork, AStopFreesTheCallerOfAHeldReadAndHeldReadsAreCapped) {
         waitUntilIdle(work);
         // The abandoned reads saw the stop too, so reads that can end do end.
         EXPECT_EQ(sawStop, 2);
-        EXPECT_EQ(work.run<int>({}, value), 7);
+        // Threads whose work ended wait for more: reads one after another start none.
+        const auto started = threadsStarted();
+        for (int read = 0; read < 3; ++read) {
+            EXPECT_EQ(work.run<int>({}, value), 7);
+            waitUntilIdle(work);
+        }
+        EXPECT_EQ(threadsStarted(), started);
     }
 }
 
