@@ -8,6 +8,7 @@
 #include "sources/credentials/NetEaseCookieStore.h"
 #include "support/InMemoryNetEaseKeychain.h"
 #include "support/TempDir.h"
+#include "support/ThreadStarts.h"
 
 namespace velto {
 namespace {
@@ -181,6 +182,10 @@ TEST(LibsecretNetEaseKeychainTest, WithoutASessionBusThereIsNoItemAndNoWait) {
     // A bus address that leads nowhere is no secret service either.
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velto-test-bus", 1);
     EXPECT_EQ(keychain.read(), std::nullopt);
+    // A read is made at each network song's change: its calls' time limits start no thread.
+    const auto started = threadsStarted();
+    for (int read = 0; read < 3; ++read) EXPECT_EQ(keychain.read(), std::nullopt);
+    EXPECT_EQ(threadsStarted(), started);
     if (saved) {
         setenv("DBUS_SESSION_BUS_ADDRESS", saved->c_str(), 1);
     } else {

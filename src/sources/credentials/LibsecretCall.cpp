@@ -3,9 +3,14 @@
 #include <gio/gio.h>
 #include <libsecret/secret.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
 
 namespace velto {
 
@@ -63,25 +68,72 @@ bool busCallAnswersTrue(GDBusConnection* bus, const char* method, GCancellable* 
     return answer;
 }
 
+// Cancels the calls that outlive their limits. A call is forgotten before its cancellable goes,
+// and cancelled under the same lock, so a cancel never meets a call that ended.
+class CallLimits {
+  public:
+    // Never destroyed: its thread may still wait while the process ends.
+    static CallLimits& shared() {
+        static auto* limits = new CallLimits;
+        return *limits;
+    }
+
+    std::uint64_t watch(std::chrono::steady_clock::time_point at, GCancellable* cancellable) {
+        std::lock_guard lock(mutex_);
+        if (!started_) {
+            std::thread([this] { run(); }).detach();
+            started_ = true;
+        }
+        const auto id = ++lastID_;
+        calls_.emplace(id, Call{at, cancellable});
+        changed_.notify_one();
+        return id;
+    }
+    void forget(std::uint64_t id) {
+        std::lock_guard lock(mutex_);
+        calls_.erase(id);
+    }
+
+  private:
+    struct Call {
+        std::chrono::steady_clock::time_point at;
+        GCancellable* cancellable;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (calls_.empty()) {
+                changed_.wait(lock);
+                continue;
+            }
+            auto first = std::min_element(calls_.begin(), calls_.end(), [](auto& a, auto& b) {
+                return a.second.at < b.second.at;
+            });
+            if (std::chrono::steady_clock::now() < first->second.at) {
+                changed_.wait_until(lock, first->second.at);
+                continue;
+            }
+            g_cancellable_cancel(first->second.cancellable);
+            calls_.erase(first);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::uint64_t, Call> calls_;
+    std::uint64_t lastID_ = 0;
+    bool started_ = false;
+};
+
 }  // namespace
 
 LibsecretCall::LibsecretCall(std::chrono::milliseconds limit)
-    : limit_(limit), cancellable_(g_cancellable_new()) {
-    watchdog_ = std::thread([this] {
-        std::unique_lock lock(mutex_);
-        if (!cv_.wait_for(lock, limit_, [this] { return done_; })) {
-            g_cancellable_cancel(cancellable_);
-        }
-    });
-}
+    : limit_(limit), cancellable_(g_cancellable_new()),
+      watched_(CallLimits::shared().watch(std::chrono::steady_clock::now() + limit, cancellable_)) {}
 
 LibsecretCall::~LibsecretCall() {
-    {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-    }
-    cv_.notify_all();
-    watchdog_.join();
+    CallLimits::shared().forget(watched_);
     g_object_unref(cancellable_);
 }
 

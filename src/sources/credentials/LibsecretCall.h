@@ -1,11 +1,9 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <cstdint>
 #include <optional>
 #include <string>
-#include <thread>
 
 typedef struct _GCancellable GCancellable;
 
@@ -45,10 +43,7 @@ class LibsecretCall {
   private:
     std::chrono::milliseconds limit_;
     GCancellable* cancellable_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread watchdog_;
+    std::uint64_t watched_;
 };
 
 }  // namespace velto
