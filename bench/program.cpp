@@ -30,6 +30,7 @@
 #include "foundation/files/UserDefaults.h"
 #include "playback/LocalAudioScanner.h"
 #include "playback/PersistedSession.h"
+#include "support/FakeMusicServices.h"
 #include "support/TempDir.h"
 
 // The whole program while it plays, as a separate process on its own session bus and private
@@ -150,6 +151,18 @@ public:
         }
         return total;
     }
+    // CPU seconds of all its threads so far, those that ended included (in clock ticks).
+    double totalCpuSeconds() const {
+        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // After the command's closing parenthesis: state is field 3, utime and stime 14 and 15.
+        std::istringstream fields(text.substr(std::min(text.size(), text.rfind(')') + 1)));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i >= 14) ticks += std::stod(field);
+        return ticks / double(sysconf(_SC_CLK_TCK));
+    }
     double anonymousResidentBytes() const {
         std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
         std::string line;
@@ -183,11 +196,14 @@ std::string run(const std::string& command) {
 class Program {
 public:
     // `display`: the X display to show it on, offscreen when empty.
-    Program(const std::filesystem::path& song, const std::string& mode, const std::string& display = {}) {
+    Program(const std::filesystem::path& song, const std::string& mode, const std::string& display = {})
+        : Program(LocalAudioScanner::track(song, {}), mode, display, {}) {}
+    // `extraEnv`: more variables for the program ("NAME=value"), such as the services to ask.
+    Program(const std::optional<Track>& track, const std::string& mode, const std::string& display,
+            const std::vector<std::string>& extraEnv) {
         for (const char* sub : {"config", "data", "cache", "runtime"})
             std::filesystem::create_directories(dir_.path() / sub);
         std::filesystem::permissions(dir_.path() / "runtime", std::filesystem::perms::owner_all);
-        auto track = LocalAudioScanner::track(song, {});
         if (!track) return;
         UserDefaults defaults(dir_.path() / "config" / "velto" / "defaults.json");
         defaults.setString("playbackMode", mode);
@@ -210,6 +226,7 @@ public:
                 "QT_QPA_PLATFORM=" + std::string(display.empty() ? "offscreen" : "xcb"),
                 "VELTO_AUDIO_SINK=fakesink sync=true"};
         if (!display.empty()) env_.push_back("DISPLAY=" + display);
+        env_.insert(env_.end(), extraEnv.begin(), extraEnv.end());
         std::vector<std::string> command{programPath()};
         // A tool to run the program under, for looking into what a figure shows (heaptrack).
         if (const char* wrapper = std::getenv("VELTO_BENCH_WRAPPER"); wrapper && *wrapper)
@@ -697,55 +714,130 @@ void BM_ProgramCpuBesidePlaybinOnX(benchmark::State& state) {
 }
 BENCHMARK(BM_ProgramCpuBesidePlaybinOnX)->Iterations(1)->Unit(benchmark::kSecond);
 
-// Short songs on repeat (one second, and five, which change songs less often than the
-// program's collections and trims run): after the first ten seconds, the anonymous memory the
-// program gains per song and per minute, as the system counts it (RssAnon). A longer warm-up would hide what the allocator keeps: that
-// growth levels off after a few hundred songs, megabytes higher. Sampled each second and fitted
-// by least squares, so that the moment of a song's change at either end of the window does not
-// count; the window's halves are fitted apart too: growth that slows down is settling, growth
-// that keeps its pace is a leak.
-void BM_ProgramMemoryPerSong(benchmark::State& state) {
-    if (toolsMissing(state)) return;
-    const double songSeconds = double(state.range(0));
+// Bytes per second of a least-squares line through (seconds, bytes).
+double slope(const std::vector<std::pair<double, double>>& samples) {
+    double n = double(samples.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const auto& [x, y] : samples) {
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+    }
+    const double spread = n * sxx - sx * sx;
+    return spread > 0 ? (n * sxy - sx * sy) / spread : 0.0;
+}
+
+// After the first ten seconds of a program playing songs of `songSeconds` on repeat, the
+// anonymous memory it gains per song and per minute, as the system counts it (RssAnon). A longer
+// warm-up would hide what the allocator keeps: that growth levels off after a few hundred songs,
+// megabytes higher. Sampled each second and fitted by least squares, so that the moment of a
+// song's change at either end of the window does not count; the window's halves are fitted apart
+// too: growth that slows down is settling, growth that keeps its pace is a leak.
+void measureMemoryOnRepeat(benchmark::State& state, Program& program, double songSeconds) {
     const double warmUp = 10;
     // Long enough for the script engine's collector to have run: its heap grows between runs.
     const double window = measuredSeconds(600);
+    if (!program.play()) return state.SkipWithError("the program did not start playing");
+    std::this_thread::sleep_for(std::chrono::duration<double>(warmUp));
+    std::vector<std::pair<double, double>> samples;
+    const auto start = std::chrono::steady_clock::now();
+    for (double at = 0; at <= window; at += 1) {
+        std::this_thread::sleep_until(start + std::chrono::duration<double>(at));
+        samples.emplace_back(at, program.child().anonymousResidentBytes());
+    }
+    const auto half = samples.begin() + std::ptrdiff_t(samples.size() / 2);
+    state.counters["anon_rss_start_MB"] = samples.front().second / 1e6;
+    state.counters["anon_rss_end_MB"] = samples.back().second / 1e6;
+    state.counters["anon_bytes_per_song"] = slope(samples) * songSeconds;
+    state.counters["anon_bytes_per_song_first_half"] = slope({samples.begin(), half}) * songSeconds;
+    state.counters["anon_bytes_per_song_second_half"] = slope({half, samples.end()}) * songSeconds;
+    state.counters["anon_bytes_per_minute"] = slope(samples) * 60;
+    state.counters["anon_bytes_per_minute_second_half"] = slope({half, samples.end()}) * 60;
+}
+
+// Short local songs on repeat (one second, and five, which change songs less often than the
+// program's collections and trims run).
+void BM_ProgramMemoryPerSong(benchmark::State& state) {
+    if (toolsMissing(state)) return;
+    const double songSeconds = double(state.range(0));
     TempDir dir;
     auto song = dir.path() / "song.flac";
     if (!writeFlac(song, songSeconds)) return state.SkipWithError("flacenc is missing");
-    // Bytes per second of a least-squares line through (seconds, bytes).
-    const auto slope = [](const std::vector<std::pair<double, double>>& samples) {
-        double n = double(samples.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
-        for (const auto& [x, y] : samples) {
-            sx += x;
-            sy += y;
-            sxx += x * x;
-            sxy += x * y;
-        }
-        const double spread = n * sxx - sx * sx;
-        return spread > 0 ? (n * sxy - sx * sy) / spread : 0.0;
-    };
     for (auto _ : state) {
         Program program(song, "repeatOne");
-        if (!program.play()) return state.SkipWithError("the program did not start playing");
-        std::this_thread::sleep_for(std::chrono::duration<double>(warmUp));
-        std::vector<std::pair<double, double>> samples;
-        const auto start = std::chrono::steady_clock::now();
-        for (double at = 0; at <= window; at += 1) {
-            std::this_thread::sleep_until(start + std::chrono::duration<double>(at));
-            samples.emplace_back(at, program.child().anonymousResidentBytes());
-        }
-        const auto half = samples.begin() + std::ptrdiff_t(samples.size() / 2);
-        state.counters["anon_rss_start_MB"] = samples.front().second / 1e6;
-        state.counters["anon_rss_end_MB"] = samples.back().second / 1e6;
-        state.counters["anon_bytes_per_song"] = slope(samples) * songSeconds;
-        state.counters["anon_bytes_per_song_first_half"] = slope({samples.begin(), half}) * songSeconds;
-        state.counters["anon_bytes_per_song_second_half"] = slope({half, samples.end()}) * songSeconds;
-        state.counters["anon_bytes_per_minute"] = slope(samples) * 60;
-        state.counters["anon_bytes_per_minute_second_half"] = slope({half, samples.end()}) * 60;
+        measureMemoryOnRepeat(state, program, songSeconds);
     }
 }
 BENCHMARK(BM_ProgramMemoryPerSong)->ArgName("song_seconds")->Arg(1)->Arg(5)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The CPU a song change costs the whole program: one program plays two-second songs on repeat
+// while another plays one long song, side by side over the same window; the difference of their
+// CPU, per change. Counted from the kernel's totals for each process, so that threads that end
+// with a song count too. A process keeps its own pace all its life, so each round
+// (VELTO_BENCH_ROUNDS, 5) starts both afresh; the median of the rounds and half their range. In
+// a list each change is a gapless hand-over; repeating one song loads it anew.
+void BM_ProgramCpuPerSongChange(benchmark::State& state, const std::string& mode) {
+    if (toolsMissing(state)) return;
+    const double songSeconds = 2;
+    const double window = measuredSeconds(60);
+    const int rounds = int(positiveSetting("VELTO_BENCH_ROUNDS", 5));
+    TempDir dir;
+    const auto shortSong = dir.path() / "short.flac";
+    const auto longSong = dir.path() / "long.flac";
+    if (!writeFlac(shortSong, songSeconds) || !writeFlac(longSong, window + 60))
+        return state.SkipWithError("flacenc is missing");
+    for (auto _ : state) {
+        std::vector<double> perChange;
+        for (int round = 0; round < rounds; ++round) {
+            Program changing(shortSong, mode);
+            Program steady(longSong, mode);
+            if (!changing.play() || !steady.play())
+                return state.SkipWithError("the program did not start playing");
+            std::this_thread::sleep_for(10s);
+            const double changingBefore = changing.child().totalCpuSeconds();
+            const double steadyBefore = steady.child().totalCpuSeconds();
+            std::this_thread::sleep_for(std::chrono::duration<double>(window));
+            const double changingSpent = changing.child().totalCpuSeconds() - changingBefore;
+            const double steadySpent = steady.child().totalCpuSeconds() - steadyBefore;
+            perChange.push_back(1000 * (changingSpent - steadySpent) / (window / songSeconds));
+        }
+        const auto [median, spread] = medianAndSpread(perChange);
+        state.counters["cpu_ms_per_change"] = median;
+        state.counters["cpu_ms_per_change_spread"] = spread;
+    }
+}
+BENCHMARK_CAPTURE(BM_ProgramCpuPerSongChange, list, std::string("listLoop"))
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_ProgramCpuPerSongChange, repeat_one, std::string("repeatOne"))
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// Five-second network songs on repeat from a media server that answers every request three
+// seconds late: each song's first data are fetched ahead while the one before plays.
+void BM_ProgramNetworkMemoryPerSong(benchmark::State& state) {
+    if (toolsMissing(state)) return;
+    const double songSeconds = 5;
+    TempDir dir;
+    FakeMusicServices services(songSeconds);
+    services.delayMedia(3s);
+    services.writeResources(dir.path() / "resources");
+    const auto& song = services.songs().front();
+    const Track track{MusicSource::wy, song.id, song.title, song.artist, song.album, std::nullopt, "{}"};
+    for (auto _ : state) {
+        Program program(track, "listLoop", {},
+                        {"VELTO_NETEASE_BASE_URL=" + services.origin(),
+                         "VELTO_ROVOZ_BASE_URL=" + services.origin(),
+                         "VELTO_RESOURCE_DIR=" + (dir.path() / "resources").string()});
+        const auto begun = std::chrono::steady_clock::now();
+        measureMemoryOnRepeat(state, program, songSeconds);
+        // At least one a song: a run whose songs stood asks for fewer.
+        const std::chrono::duration<double> ran = std::chrono::steady_clock::now() - begun;
+        state.counters["stream_requests_per_minute"] =
+            double(services.requestCount("/stream/" + song.id + ".wav")) * 60 / ran.count();
+    }
+}
+BENCHMARK(BM_ProgramNetworkMemoryPerSong)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace velto
