@@ -70,7 +70,7 @@ AppEnvironment AppEnvironment::system(MainQueue& mainQueue, std::shared_ptr<File
     environment.variables = NetEaseCookieStore::processEnvironment();
     auto player = std::make_shared<GStreamerQueuePlayer>(mainQueue);
     auto returner = std::make_shared<FreedMemoryReturner>(
-        [](std::function<void()> job) { WorkerPool::shared().submit(std::move(job)); });
+        [](std::function<void()> job) { WorkerPool::shared().submit(std::move(job)); }, mainQueue);
     // For as long as the player lives: it owns the observer, and the observer the returner.
     player->addCurrentItemObserver([returner](const PlayerItemPtr&) { returner->request(); });
     if (notchFactory)

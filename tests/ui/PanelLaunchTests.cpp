@@ -132,7 +132,8 @@ TEST(PanelLaunch, ASongChangeCollectsThePanelViewsGarbageBeforeTheTrim) {
     LaunchParts parts;
     std::deque<std::function<void()>> trims;
     auto returner = std::make_shared<FreedMemoryReturner>(
-        [&](std::function<void()> job) { trims.push_back(std::move(job)); }, [] {});
+        [&](std::function<void()> job) { trims.push_back(std::move(job)); }, parts.mainQueue,
+        FreedMemoryReturner::defaultSpacing, [] {});
     MacAppDelegate::Setup setup = panelFixtureSetup(parts.mainQueue);
     setup.makeModel = [&] {
         AppEnvironment env = parts.environment();
@@ -158,6 +159,7 @@ TEST(PanelLaunch, ASongChangeCollectsThePanelViewsGarbageBeforeTheTrim) {
     // engine to collect and still trims.
     delegate.reset();
     returner->request();
+    parts.mainQueue.advance(FreedMemoryReturner::defaultSpacing);
     EXPECT_EQ(trims.size(), 1u);
     EXPECT_TRUE(harness.warnings.isEmpty()) << harness.warnings.join("\n").toStdString();
 }
