@@ -3,7 +3,6 @@
 #include <gio/gio.h>
 #include <libsecret/secret.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace velto {
 
@@ -78,28 +78,26 @@ class CallLimits {
         return *limits;
     }
 
-    std::uint64_t watch(std::chrono::steady_clock::time_point at, GCancellable* cancellable) {
+    // Calls are known by their limit, and their order among calls of the same limit.
+    using Key = std::pair<std::chrono::steady_clock::time_point, std::uint64_t>;
+
+    Key watch(std::chrono::steady_clock::time_point at, GCancellable* cancellable) {
         std::lock_guard lock(mutex_);
         if (!started_) {
             std::thread([this] { run(); }).detach();
             started_ = true;
         }
-        const auto id = ++lastID_;
-        calls_.emplace(id, Call{at, cancellable});
+        const Key key{at, ++lastID_};
+        calls_.emplace(key, cancellable);
         changed_.notify_one();
-        return id;
+        return key;
     }
-    void forget(std::uint64_t id) {
+    void forget(const Key& key) {
         std::lock_guard lock(mutex_);
-        calls_.erase(id);
+        calls_.erase(key);
     }
 
   private:
-    struct Call {
-        std::chrono::steady_clock::time_point at;
-        GCancellable* cancellable;
-    };
-
     void run() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -107,21 +105,20 @@ class CallLimits {
                 changed_.wait(lock);
                 continue;
             }
-            auto first = std::min_element(calls_.begin(), calls_.end(), [](auto& a, auto& b) {
-                return a.second.at < b.second.at;
-            });
-            if (std::chrono::steady_clock::now() < first->second.at) {
-                changed_.wait_until(lock, first->second.at);
-                continue;
+            // A copy: the call may be forgotten while this waits.
+            const auto [at, id] = calls_.begin()->first;
+            if (std::chrono::steady_clock::now() < at) {
+                changed_.wait_until(lock, at);
+            } else {
+                g_cancellable_cancel(calls_.begin()->second);
+                calls_.erase(calls_.begin());
             }
-            g_cancellable_cancel(first->second.cancellable);
-            calls_.erase(first);
         }
     }
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::map<std::uint64_t, Call> calls_;
+    std::map<Key, GCancellable*> calls_;
     std::uint64_t lastID_ = 0;
     bool started_ = false;
 };

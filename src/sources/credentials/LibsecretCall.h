@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 typedef struct _GCancellable GCancellable;
 
@@ -43,7 +44,8 @@ class LibsecretCall {
   private:
     std::chrono::milliseconds limit_;
     GCancellable* cancellable_;
-    std::uint64_t watched_;
+    // Where the one watcher of all calls' limits keeps this one.
+    std::pair<std::chrono::steady_clock::time_point, std::uint64_t> watched_;
 };
 
 }  // namespace velto
