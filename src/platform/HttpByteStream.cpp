@@ -166,7 +166,7 @@ struct HttpByteStream::State {
     }
 };
 
-HttpByteStream::HttpByteStream(TransferThreads& transfers, std::string url, std::uint64_t offset,
+HttpByteStream::HttpByteStream(KeptThreads& transfers, std::string url, std::uint64_t offset,
                                std::size_t bufferBytes)
     : state_(std::make_shared<State>(std::move(url), offset, std::max<std::size_t>(bufferBytes, 1))) {
     if (!transfers.run([state = state_] { state->run(); })) {

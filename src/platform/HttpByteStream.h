@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/StreamHeads.h"
-#include "platform/TransferThreads.h"
+#include "foundation/KeptThreads.h"
 
 namespace velto {
 
@@ -19,7 +19,7 @@ namespace velto {
 // Dropping the stream stops it without waiting for the server.
 class HttpByteStream {
 public:
-    HttpByteStream(TransferThreads& transfers, std::string url, std::uint64_t offset,
+    HttpByteStream(KeptThreads& transfers, std::string url, std::uint64_t offset,
                    std::size_t bufferBytes);
     ~HttpByteStream();
     HttpByteStream(const HttpByteStream&) = delete;

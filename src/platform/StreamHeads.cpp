@@ -176,8 +176,8 @@ void StreamHead::finish(std::optional<StreamFetchError> error) {
     ended_.notify_all();
 }
 
-StreamHeads::StreamHeads(TransferThreads::StartThread startThread)
-    : transfers_(std::make_shared<TransferThreads>(std::move(startThread), transferThreads)) {}
+StreamHeads::StreamHeads(KeptThreads::StartThread startThread)
+    : transfers_(std::make_shared<KeptThreads>(std::move(startThread), transferThreads)) {}
 
 StreamHeads::~StreamHeads() {
     keepOnly({});

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/TransferThreads.h"
+#include "foundation/KeptThreads.h"
 
 namespace velto {
 
@@ -34,12 +34,12 @@ struct StreamBytes {
 // starts without waiting on the server, and read from while they arrive.
 class StreamHead : public std::enable_shared_from_this<StreamHead> {
 public:
-    StreamHead(std::string url, std::string token, std::shared_ptr<TransferThreads> transfers)
+    StreamHead(std::string url, std::string token, std::shared_ptr<KeptThreads> transfers)
         : url_(std::move(url)), token_(std::move(token)), transfers_(std::move(transfers)) {}
     const std::string& url() const { return url_; }
     const std::string& token() const { return token_; }
     // The threads its song's transfers run on, the rest's too.
-    const std::shared_ptr<TransferThreads>& transfers() const { return transfers_; }
+    const std::shared_ptr<KeptThreads>& transfers() const { return transfers_; }
 
     // Waits until the fetch has ended; false if `stop` came first.
     bool wait(std::stop_token stop) const;
@@ -71,7 +71,7 @@ private:
 
     std::string url_;
     std::string token_;
-    std::shared_ptr<TransferThreads> transfers_;
+    std::shared_ptr<KeptThreads> transfers_;
     std::stop_source stop_;
     mutable std::mutex mutex_;
     mutable std::condition_variable_any ended_;
@@ -98,7 +98,7 @@ public:
     static constexpr int transferThreads = 4;
 
     // Transfer threads are started by `startThread` (std::thread when empty).
-    explicit StreamHeads(TransferThreads::StartThread startThread = {});
+    explicit StreamHeads(KeptThreads::StartThread startThread = {});
     ~StreamHeads();
     StreamHeads(const StreamHeads&) = delete;
     StreamHeads& operator=(const StreamHeads&) = delete;
@@ -109,7 +109,7 @@ public:
     void keepOnly(const std::set<std::uint64_t>& keep);
     std::size_t count() const;
     // The threads the heads and the rest of their songs are fetched on.
-    const std::shared_ptr<TransferThreads>& transfers() const { return transfers_; }
+    const std::shared_ptr<KeptThreads>& transfers() const { return transfers_; }
 
     // The address a playbin reads song `id` by: its head's while that is fetched, usable or
     // refused by the server (asked again by the source), else `url` itself.
@@ -122,7 +122,7 @@ private:
         std::uint64_t id;
         std::shared_ptr<StreamHead> head;
     };
-    std::shared_ptr<TransferThreads> transfers_;
+    std::shared_ptr<KeptThreads> transfers_;
     mutable std::mutex mutex_;
     std::vector<Held> heads_;
 };

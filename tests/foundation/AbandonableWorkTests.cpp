@@ -84,8 +84,8 @@ TEST(AbandonableWork, AStopFreesTheCallerOfAHeldReadAndHeldReadsAreCapped) {
         // Threads whose work ended wait for more: reads one after another start none.
         const auto started = threadsStarted();
         for (int read = 0; read < 3; ++read) {
+            ASSERT_TRUE(eventually([&] { return work.keptIdle() > 0; }));
             EXPECT_EQ(work.run<int>({}, value), 7);
-            waitUntilIdle(work);
         }
         EXPECT_EQ(threadsStarted(), started);
     }

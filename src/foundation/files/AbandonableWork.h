@@ -4,9 +4,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <future>
 #include <map>
 #include <memory>
@@ -18,9 +18,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <utility>
+#include <system_error>
 
 #include "foundation/Cancellation.h"
+#include "foundation/KeptThreads.h"
 
 namespace velto {
 
@@ -66,7 +67,7 @@ class AbandonableWork {
     AbandonableWork(std::size_t capacity, Clock::duration bound, std::size_t perPlace = 4)
         : counter_(std::make_shared<Counter>(capacity, perPlace)), bound_(bound) {}
     // Threads kept for more work end; work still running or left behind goes on.
-    ~AbandonableWork() { counter_->close(); }
+    ~AbandonableWork() { counter_->threads->close(); }
     AbandonableWork(const AbandonableWork&) = delete;
     AbandonableWork& operator=(const AbandonableWork&) = delete;
 
@@ -85,6 +86,8 @@ class AbandonableWork {
     // The same in the mounts of `mountTable`, written as /proc/self/mountinfo.
     static std::string placeOf(const std::string& file, std::string_view mountTable);
 
+    // Threads waiting for more work.
+    std::size_t keptIdle() const { return std::size_t(counter_->threads->idle()); }
     // Works started and not yet finished.
     std::size_t running() const { return counter_->running.load(); }
     // Of those, the ones their callers left.
@@ -142,8 +145,8 @@ class AbandonableWork {
         }
         counter->running.fetch_add(1);
         try {
-            Counter::start(counter, [counter, outcome, token = own->get_token(), hold, file, place,
-                                     work = std::move(work)] {
+            const bool started = counter->threads->run([counter, outcome, token = own->get_token(),
+                                                        hold, file, place, work = std::move(work)] {
                 if (hold.valid()) hold.wait();
                 std::optional<T> value;
                 std::exception_ptr error;
@@ -173,7 +176,10 @@ class AbandonableWork {
                         // What comes late is taken or not; nobody waits for it.
                     }
                 }
+                counter->running.fetch_sub(1);
             });
+            if (!started)
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
         } catch (...) {
             counter->running.fetch_sub(1);
             throw;
@@ -209,11 +215,9 @@ class AbandonableWork {
         std::condition_variable_any room;
         std::multiset<std::string> held;             // files of the works left behind
         std::map<std::string, std::size_t> heldAt;  // and their places
-        std::mutex poolMutex;
-        std::condition_variable jobReady;
-        std::deque<std::function<void()>> jobs;  // each taken by a kept thread already waiting
-        std::size_t idle = 0;
-        bool closing = false;
+        // No cap: work that hangs must not hold up the next.
+        std::shared_ptr<KeptThreads> threads = std::make_shared<KeptThreads>(
+            nullptr, std::numeric_limits<int>::max(), int(keptThreads));
 
         bool hasRoom(const std::string& place) const {
             auto found = heldAt.find(place);
@@ -225,38 +229,6 @@ class AbandonableWork {
             std::lock_guard lock(mutex);
             held.insert(file);
             ++heldAt[place];
-        }
-        // Runs `job` on a kept thread, or a new one when none waits.
-        static void start(const std::shared_ptr<Counter>& self, std::function<void()> job) {
-            {
-                std::lock_guard lock(self->poolMutex);
-                if (self->jobs.size() < self->idle) {
-                    self->jobs.push_back(std::move(job));
-                    self->jobReady.notify_one();
-                    return;
-                }
-            }
-            std::thread([self, job = std::move(job)]() mutable {
-                for (;;) {
-                    std::exchange(job, nullptr)();
-                    std::unique_lock lock(self->poolMutex);
-                    const bool kept = !self->closing && self->idle < keptThreads;
-                    if (kept) ++self->idle;
-                    // Once no work runs, its thread is ready for the next.
-                    self->running.fetch_sub(1);
-                    if (!kept) return;
-                    self->jobReady.wait(lock, [&] { return self->closing || !self->jobs.empty(); });
-                    --self->idle;
-                    if (self->jobs.empty()) return;
-                    job = std::move(self->jobs.front());
-                    self->jobs.pop_front();
-                }
-            }).detach();
-        }
-        void close() {
-            std::lock_guard lock(poolMutex);
-            closing = true;
-            jobReady.notify_all();
         }
         void release(const std::string& file, const std::string& place) {
             abandoned.fetch_sub(1);

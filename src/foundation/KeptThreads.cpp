@@ -1,18 +1,18 @@
-#include "platform/TransferThreads.h"
+#include "foundation/KeptThreads.h"
 
 #include <thread>
 #include <utility>
 
 namespace velto {
 
-TransferThreads::TransferThreads(StartThread startThread, int most)
+KeptThreads::KeptThreads(StartThread startThread, int most, int mostIdle)
     : startThread_(startThread ? std::move(startThread)
                                : StartThread([](std::function<void()> work) {
                                      std::thread(std::move(work)).detach();
                                  })),
-      most_(most < 1 ? 1 : most) {}
+      most_(most < 1 ? 1 : most), mostIdle_(mostIdle) {}
 
-bool TransferThreads::run(std::function<void()> work) {
+bool KeptThreads::run(std::function<void()> work) {
     std::unique_lock lock(mutex_);
     if (closed_) return false;
     // Transfers already given out take idle threads first.
@@ -36,21 +36,28 @@ bool TransferThreads::run(std::function<void()> work) {
     return true;
 }
 
-int TransferThreads::threads() const {
+int KeptThreads::threads() const {
     std::lock_guard lock(mutex_);
     return threads_;
 }
 
-void TransferThreads::close() {
+int KeptThreads::idle() const {
+    std::lock_guard lock(mutex_);
+    return idle_;
+}
+
+void KeptThreads::close() {
     std::lock_guard lock(mutex_);
     closed_ = true;
     jobs_.clear();
     ready_.notify_all();
 }
 
-void TransferThreads::loop() {
+void KeptThreads::loop() {
     std::unique_lock lock(mutex_);
     for (;;) {
+        // Work already given out is a waiting thread's to take.
+        if (idle_ - static_cast<int>(jobs_.size()) >= mostIdle_) break;
         ++idle_;
         ready_.wait(lock, [&] { return closed_ || !jobs_.empty(); });
         --idle_;
