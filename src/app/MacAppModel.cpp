@@ -67,7 +67,7 @@ MacAppModel::MacAppModel(AppEnvironment environment, QObject* parent)
     sleepTimer_ = std::make_shared<SleepTimer>(
         *env.mainQueue, nullptr, env.bootClock ? env.bootClock : BootClock::Now(&BootClock::now));
 
-    credentials_ = std::make_shared<BuildCredentialStore>(env.resourceDir, env.credentialFallback.get());
+    credentials_ = std::make_shared<BuildCredentialStore>(env.resourceDir, env.credentialFallback);
     auto breaker = std::make_shared<ChkszCircuitBreaker>();
     rovozAPI_ = std::make_shared<ChkszAPIClient>(httpClient(env), credentials_, breaker,
                                                  env.rovozOrigin, 8.0);

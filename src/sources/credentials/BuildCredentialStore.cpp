@@ -5,18 +5,22 @@
 #include <sstream>
 
 #include "foundation/text/BoundedJson.h"
-#include "foundation/files/Paths.h"
 #include "sources/model/JsonReading.h"
 
 namespace velto {
 
-BuildCredentialStore::BuildCredentialStore(const CredentialStore* fallback)
-    : BuildCredentialStore(Paths::resourceDir(), fallback) {}
-
 BuildCredentialStore::BuildCredentialStore(const std::filesystem::path& resourceDir,
-                                           const CredentialStore* fallback) {
-    key_ = readValue(resourceDir / resourceName, "chkszKey");
-    if (!key_ && fallback) key_ = fallback->chkszKey();
+                                           std::shared_ptr<const CredentialStore> fallback)
+    : key_(readValue(resourceDir / resourceName, "chkszKey")) {
+    if (!key_) fallback_ = std::move(fallback);
+}
+
+std::optional<std::string> BuildCredentialStore::chkszKey() const {
+    std::call_once(fallbackRead_, [this] {
+        if (fallback_) key_ = fallback_->chkszKey();
+        fallback_.reset();
+    });
+    return key_;
 }
 
 std::optional<std::string> BuildCredentialStore::readValue(const std::filesystem::path& file,

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,17 +12,16 @@
 namespace velto {
 
 // The key packaged with the program in the resource "BuildCredentials.json"; when that holds
-// none, the fallback store's key (the keychain item), read once at construction: the fallback
-// is not kept, so a key stored later is seen only after the next start.
+// none, the fallback store's key (the keychain item), read once, at the first request: a
+// secret service that does not answer then holds that request's worker, not the start-up.
 class BuildCredentialStore : public CredentialStore {
   public:
     static constexpr std::string_view resourceName = "BuildCredentials.json";
 
-    // Reads the resource from Paths::resourceDir().
-    explicit BuildCredentialStore(const CredentialStore* fallback = nullptr);
-    BuildCredentialStore(const std::filesystem::path& resourceDir, const CredentialStore* fallback);
+    BuildCredentialStore(const std::filesystem::path& resourceDir,
+                         std::shared_ptr<const CredentialStore> fallback);
 
-    std::optional<std::string> chkszKey() const override { return key_; }
+    std::optional<std::string> chkszKey() const override;
 
     // A value of the resource file, trimmed; absent when the file is missing or unreadable,
     // is not a JSON object of texts only, lacks the key, or the value is blank.
@@ -28,7 +29,9 @@ class BuildCredentialStore : public CredentialStore {
                                                 std::string_view key);
 
   private:
-    std::optional<std::string> key_;
+    mutable std::once_flag fallbackRead_;
+    mutable std::shared_ptr<const CredentialStore> fallback_;
+    mutable std::optional<std::string> key_;
 };
 
 }  // namespace velto
