@@ -1,6 +1,10 @@
+#include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 
@@ -191,6 +195,101 @@ TEST(LibsecretNetEaseKeychainTest, WithoutASessionBusThereIsNoItemAndNoWait) {
     } else {
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
+}
+
+// A secret service on a bus of its own that takes every call and answers none, or, while told
+// to, refuses them at once.
+class StandInSecretService {
+  public:
+    StandInSecretService() {
+        FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        char address[512] = {}, pid[32] = {};
+        if (!daemon) return;
+        if (std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon)) {
+            address[std::strcspn(address, "\n")] = 0;
+            daemonPid_ = std::atoi(pid);
+        }
+        pclose(daemon);
+        connection_ = g_dbus_connection_new_for_address_sync(
+            address,
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        if (!connection_) return;
+        g_dbus_connection_add_filter(connection_, &StandInSecretService::filter, this, nullptr);
+        GVariant* reply = g_dbus_connection_call_sync(
+            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "RequestName", g_variant_new("(su)", "org.freedesktop.secrets", 0u), nullptr,
+            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        if (!reply) return;
+        g_variant_unref(reply);
+        setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+        owned_ = true;
+    }
+    ~StandInSecretService() {
+        if (connection_) g_object_unref(connection_);
+        if (daemonPid_ > 0) kill(daemonPid_, SIGTERM);
+    }
+    bool owned() const { return owned_; }
+    int calls() const { return calls_; }
+    void refuse(bool refusing) { refusing_ = refusing; }
+
+  private:
+    static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                                gpointer self) {
+        auto* service = static_cast<StandInSecretService*>(self);
+        if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
+            return message;
+        ++service->calls_;
+        if (service->refusing_) return message;  // no object: the connection answers an error
+        g_object_unref(message);
+        return nullptr;
+    }
+
+    GDBusConnection* connection_ = nullptr;
+    int daemonPid_ = 0;
+    bool owned_ = false;
+    std::atomic<int> calls_ = 0;
+    std::atomic<bool> refusing_ = false;
+};
+
+// The cookie is read at every network song's change. A service that lets a read run out its
+// limit is left alone for a while, longer at each silence, and asked at once again after it
+// answers. In a fresh process: GLib keeps the first bus it reaches for the process's life.
+bool readsFromASilentService() {
+    StandInSecretService service;
+    if (!service.owned()) return false;
+    auto now = std::chrono::steady_clock::time_point() + std::chrono::hours(1);
+    LibsecretNetEaseKeychain keychain("cn.quorvanel.velto.netease.test", "MUSIC_U",
+                                      std::chrono::milliseconds(100), [&now] { return now; });
+    const auto quiet = LibsecretNetEaseKeychain::firstQuiet;
+    bool ok = !keychain.read() && service.calls() > 0;
+    int asked = service.calls();
+    ok = ok && !keychain.read();
+    now += quiet - std::chrono::seconds(1);
+    ok = ok && !keychain.read() && service.calls() == asked;
+    now += std::chrono::seconds(1);
+    ok = ok && !keychain.read() && service.calls() > asked;
+    // Silent again: twice as long now.
+    asked = service.calls();
+    now += quiet;
+    ok = ok && !keychain.read() && service.calls() == asked;
+    now += quiet;
+    service.refuse(true);
+    ok = ok && !keychain.read() && service.calls() > asked;
+    asked = service.calls();
+    ok = ok && !keychain.read() && service.calls() > asked;
+    // An answer starts the count of silences afresh.
+    service.refuse(false);
+    ok = ok && !keychain.read();
+    asked = service.calls();
+    now += quiet;
+    return ok && !keychain.read() && service.calls() > asked;
+}
+
+TEST(LibsecretNetEaseKeychainTest, ASilentServiceIsNotAskedAgainForAWhile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(readsFromASilentService() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -176,6 +176,8 @@ void LibsecretCall::clear(const std::string& service, const std::string& account
                                "account", account.c_str(), nullptr);
 }
 
+bool LibsecretCall::ranOut() const { return g_cancellable_is_cancelled(cancellable_); }
+
 std::optional<LibsecretCall::Failure> LibsecretCall::store(const std::string& service,
                                                            const std::string& account,
                                                            const std::string& label,

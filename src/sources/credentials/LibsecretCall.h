@@ -40,6 +40,8 @@ class LibsecretCall {
     // None when stored.
     std::optional<Failure> store(const std::string& service, const std::string& account,
                                  const std::string& label, const std::string& secret);
+    // True once the limit cancelled this object's calls: the service (or the bus) did not answer.
+    bool ranOut() const;
 
   private:
     std::chrono::milliseconds limit_;

@@ -1,23 +1,47 @@
 #include "sources/credentials/LibsecretNetEaseKeychain.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
+#include "foundation/Log.h"
 #include "sources/credentials/LibsecretCall.h"
 
 namespace velto {
 
 LibsecretNetEaseKeychain::LibsecretNetEaseKeychain(std::string service, std::string account,
-                                                   std::chrono::milliseconds callLimit)
-    : service_(std::move(service)), account_(std::move(account)), callLimit_(callLimit) {}
+                                                   std::chrono::milliseconds callLimit, Clock now)
+    : service_(std::move(service)),
+      account_(std::move(account)),
+      callLimit_(callLimit),
+      now_(std::move(now)) {}
 
 bool LibsecretNetEaseKeychain::serviceReachable() const {
     return LibsecretCall(callLimit_).serviceReachable();
 }
 
 std::optional<std::string> LibsecretNetEaseKeychain::read() {
-    if (!serviceReachable()) return std::nullopt;
-    return LibsecretCall(callLimit_).lookup(service_, account_);
+    {
+        std::lock_guard lock(quietMutex_);
+        if (now_() < quietUntil_) return std::nullopt;
+    }
+    LibsecretCall call(callLimit_);
+    std::optional<std::string> value;
+    if (call.serviceReachable()) value = call.lookup(service_, account_);
+
+    std::lock_guard lock(quietMutex_);
+    const auto now = now_();
+    if (!call.ranOut()) {
+        nextQuiet_ = firstQuiet;
+    } else if (now >= quietUntil_) {  // reads that ran out side by side are one silence
+        quietUntil_ = now + nextQuiet_;
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(nextQuiet_);
+        Log::info("credentials",
+                  "the secret service let the cookie's read run out; not asked for " +
+                      std::to_string(seconds.count()) + " s");
+        nextQuiet_ = std::min(2 * nextQuiet_, longestQuiet);
+    }
+    return value;
 }
 
 void LibsecretNetEaseKeychain::remove() {
