@@ -210,7 +210,8 @@ public:
         defaults.setData("velto.playback.session",
                          PersistedSession{*track, 0, std::chrono::system_clock::now()}.encode());
 
-        std::istringstream bus(run("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
+        std::istringstream bus(run("dbus-daemon --session --fork --print-address=1 --print-pid=1 "
+                                   "--address=unix:dir=" + (dir_.path() / "runtime").string()));
         std::string pid;
         std::getline(bus, busAddress_);
         std::getline(bus, pid);

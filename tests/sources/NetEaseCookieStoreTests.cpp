@@ -202,7 +202,9 @@ TEST(LibsecretNetEaseKeychainTest, WithoutASessionBusThereIsNoItemAndNoWait) {
 class StandInSecretService {
   public:
     StandInSecretService() {
-        FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        const std::string start = "dbus-daemon --session --fork --print-address=1 --print-pid=1 "
+                                  "--address=unix:dir=" + socketDir_.path().string();
+        FILE* daemon = popen(start.c_str(), "r");
         char address[512] = {}, pid[32] = {};
         if (!daemon) return;
         if (std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon)) {
@@ -246,6 +248,7 @@ class StandInSecretService {
         return nullptr;
     }
 
+    TempDir socketDir_;
     GDBusConnection* connection_ = nullptr;
     int daemonPid_ = 0;
     bool owned_ = false;

@@ -114,13 +114,15 @@ TEST(QuitOnTermination, TheProgramEndsInOrderOnEachEndingSignal) {
     }
 }
 
-// A session bus of the test's own: the program's media-player name is then its alone.
+// A session bus of the test's own: the program's media-player name is then its alone. Its
+// socket is in the test's folder.
 class PrivateBus {
   public:
     PrivateBus() {
         QProcess daemon;
         daemon.start(QStringLiteral("dbus-daemon"),
-                     {"--session", "--fork", "--print-address=1", "--print-pid=1"});
+                     {"--session", "--fork", "--print-address=1", "--print-pid=1",
+                      QString::fromStdString("--address=unix:dir=" + socketDir_.path().string())});
         if (!daemon.waitForFinished(10000)) return;
         const auto lines = daemon.readAllStandardOutput().split('\n');
         if (lines.size() < 2) return;
@@ -137,6 +139,7 @@ class PrivateBus {
     }
 
   private:
+    TempDir socketDir_;
     QString address_;
     int pid_ = 0;
 };

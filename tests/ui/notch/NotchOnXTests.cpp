@@ -354,7 +354,8 @@ public:
         environment_.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
         environment_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment_.insert(QStringLiteral("VELTO_AUDIO_SINK"), QStringLiteral("fakesink sync=true"));
-        bus_.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+        bus_.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1",
+                                                   "--address=unix:dir=" + folder("runtime")});
         QByteArray address;
         while (!address.contains('\n') && bus_.waitForReadyRead(10000)) address += bus_.readAllStandardOutput();
         environment_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(address.trimmed()));
