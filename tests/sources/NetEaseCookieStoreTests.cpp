@@ -202,8 +202,10 @@ TEST(LibsecretNetEaseKeychainTest, WithoutASessionBusThereIsNoItemAndNoWait) {
 class StandInSecretService {
   public:
     StandInSecretService() {
-        const std::string start = "dbus-daemon --session --fork --print-address=1 --print-pid=1 "
-                                  "--address=unix:dir=" + socketDir_.path().string();
+        const std::string start =
+            "dbus-daemon --session --fork --print-address=1 --print-pid=1 "
+            "--address=unix:dir=" +
+            socketDir_.path().string();
         FILE* daemon = popen(start.c_str(), "r");
         char address[512] = {}, pid[32] = {};
         if (!daemon) return;
@@ -240,7 +242,8 @@ class StandInSecretService {
     static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
                                 gpointer self) {
         auto* service = static_cast<StandInSecretService*>(self);
-        if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
+        if (!incoming ||
+            g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
             return message;
         ++service->calls_;
         if (service->refusing_) return message;  // no object: the connection answers an error
@@ -266,28 +269,25 @@ bool readsFromASilentService() {
     LibsecretNetEaseKeychain keychain("cn.quorvanel.velto.netease.test", "MUSIC_U",
                                       std::chrono::milliseconds(100), [&now] { return now; });
     const auto quiet = LibsecretNetEaseKeychain::firstQuiet;
-    bool ok = !keychain.read() && service.calls() > 0;
-    int asked = service.calls();
-    ok = ok && !keychain.read();
+    const auto asksOnRead = [&] {
+        const int before = service.calls();
+        return !keychain.read() && service.calls() > before;
+    };
+    bool ok = asksOnRead() && !asksOnRead();
     now += quiet - std::chrono::seconds(1);
-    ok = ok && !keychain.read() && service.calls() == asked;
+    ok = ok && !asksOnRead();
     now += std::chrono::seconds(1);
-    ok = ok && !keychain.read() && service.calls() > asked;
-    // Silent again: twice as long now.
-    asked = service.calls();
+    ok = ok && asksOnRead();  // silent again: twice as long now
     now += quiet;
-    ok = ok && !keychain.read() && service.calls() == asked;
+    ok = ok && !asksOnRead();
     now += quiet;
     service.refuse(true);
-    ok = ok && !keychain.read() && service.calls() > asked;
-    asked = service.calls();
-    ok = ok && !keychain.read() && service.calls() > asked;
+    ok = ok && asksOnRead() && asksOnRead();
     // An answer starts the count of silences afresh.
     service.refuse(false);
-    ok = ok && !keychain.read();
-    asked = service.calls();
+    ok = ok && asksOnRead();
     now += quiet;
-    return ok && !keychain.read() && service.calls() > asked;
+    return ok && asksOnRead();
 }
 
 TEST(LibsecretNetEaseKeychainTest, ASilentServiceIsNotAskedAgainForAWhile) {
