@@ -65,10 +65,6 @@ void StreamHead::fetch(std::stop_token stop) {
             if (!std::exchange(answered_, true)) {
                 arrived_.ranged = status == 206;
                 arrived_.total = totalTold(status, headers);
-                // Taken at once: grown piece by piece, each song's head passed through every
-                // size up to 1 MB, each a new block of the transfer thread's heap.
-                arrived_.bytes.reserve(std::size_t(std::min<std::uint64_t>(
-                    StreamHeads::headBytes, arrived_.total.value_or(StreamHeads::headBytes))));
             }
             arrived_.bytes.append(piece);
         }
