@@ -206,14 +206,13 @@ class StandInSecretService {
             "dbus-daemon --session --fork --print-address=1 --print-pid=1 "
             "--address=unix:dir=" +
             socketDir_.path().string();
-        FILE* daemon = popen(start.c_str(), "r");
         char address[512] = {}, pid[32] = {};
-        if (!daemon) return;
-        if (std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon)) {
-            address[std::strcspn(address, "\n")] = 0;
-            daemonPid_ = std::atoi(pid);
+        if (FILE* daemon = popen(start.c_str(), "r")) {
+            if (std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon))
+                daemonPid_ = std::atoi(pid);
+            pclose(daemon);
         }
-        pclose(daemon);
+        address[std::strcspn(address, "\n")] = 0;
         connection_ = g_dbus_connection_new_for_address_sync(
             address,
             GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <system_error>
 
 #include "foundation/Cancellation.h"

@@ -16,10 +16,6 @@ LibsecretNetEaseKeychain::LibsecretNetEaseKeychain(std::string service, std::str
       callLimit_(callLimit),
       now_(std::move(now)) {}
 
-bool LibsecretNetEaseKeychain::serviceReachable() const {
-    return LibsecretCall(callLimit_).serviceReachable();
-}
-
 std::optional<std::string> LibsecretNetEaseKeychain::read() {
     {
         std::lock_guard lock(quietMutex_);
@@ -45,16 +41,17 @@ std::optional<std::string> LibsecretNetEaseKeychain::read() {
 }
 
 void LibsecretNetEaseKeychain::remove() {
-    if (!serviceReachable()) return;
-    LibsecretCall(callLimit_).clear(service_, account_);
+    LibsecretCall call(callLimit_);
+    if (call.serviceReachable()) call.clear(service_, account_);
 }
 
 void LibsecretNetEaseKeychain::add(const std::string& value) {
-    if (!serviceReachable()) {
+    LibsecretCall call(callLimit_);
+    if (!call.serviceReachable()) {
         throw std::system_error(std::make_error_code(std::errc::host_unreachable));
     }
     const std::string label = service_ + " (" + account_ + ")";
-    if (auto failure = LibsecretCall(callLimit_).store(service_, account_, label, value)) {
+    if (auto failure = call.store(service_, account_, label, value)) {
         throw std::system_error(failure->code, std::system_category());
     }
 }

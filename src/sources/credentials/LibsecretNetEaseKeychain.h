@@ -31,8 +31,6 @@ class LibsecretNetEaseKeychain final : public NetEaseKeychain {
     void add(const std::string& value) override;
 
   private:
-    bool serviceReachable() const;
-
     std::string service_;
     std::string account_;
     std::chrono::milliseconds callLimit_;
