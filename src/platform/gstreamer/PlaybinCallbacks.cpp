@@ -262,8 +262,17 @@ void PlaybinCallbacks::watchStall(const ContextPtr& context, GstClockTime notBef
                             holdContext(context), &releaseContext);
 }
 
-void PlaybinCallbacks::watchStallUnlessQueued(const ContextPtr& context) {
-    if (context->queueBeforeSink && buffersIn(context->queueBeforeSink) > 0) return;
+void PlaybinCallbacks::watchStallUnlessQueued(const ContextPtr& context, guint arrived) {
+    if (context->queuedAhead > arrived) {
+        context->queuedAhead -= arrived;
+        return;
+    }
+    context->queuedAhead = 0;
+    if (context->queueBeforeSink) {
+        ++context->queueLooks;
+        context->queuedAhead = buffersIn(context->queueBeforeSink);
+        if (context->queuedAhead > 0) return;
+    }
     watchStall(context);
 }
 
@@ -372,6 +381,7 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
             context.stopWatchingStall();
             context.dataRunningEnd = GST_CLOCK_TIME_NONE;
             context.endAtSink = false;
+            context.queuedAhead = 0;
         }
         // The data stopped for their end, not a stall: a stream held for more would never end.
         const bool ends = type == GST_EVENT_EOS || type == GST_EVENT_STREAM_GROUP_DONE;
@@ -387,6 +397,7 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
             context.dataRunningEnd = GST_CLOCK_TIME_NONE;
             context.endAtSink = false;
             context.queueSought = false;
+            context.queuedAhead = 0;
             ++context.sinkStreams;
             std::lock_guard lock(context.handOverMutex);
             if (context.sinkStreams == context.handOver.plan.droppedStream) context.silenced = true;
@@ -421,7 +432,10 @@ GstPadProbeReturn PlaybinCallbacks::onSinkData(GstPad* pad, GstPadProbeInfo* inf
             if (context.queueBeforeSink) gst_object_unref(context.queueBeforeSink);
             context.queueBeforeSink = queueBefore(pad);
         }
-        watchStallUnlessQueued(*static_cast<ContextPtr*>(data));
+        watchStallUnlessQueued(*static_cast<ContextPtr*>(data),
+                               info->type & GST_PAD_PROBE_TYPE_BUFFER
+                                   ? 1
+                                   : gst_buffer_list_length(GST_PAD_PROBE_INFO_BUFFER_LIST(info)));
     }
     if (!context.sinkBufferProbe) return GST_PAD_PROBE_OK;
     GstAudioInfo audio;

@@ -31,7 +31,8 @@ public:
     static void watchStall(const PlaybinContextPtr& context, GstClockTime notBefore = 0);
     // The same for data that came, unless more are queued before the sink: those come through
     // the sink's probe, which looks again, so a steady flow keeps the clock's thread asleep.
-    static void watchStallUnlessQueued(const PlaybinContextPtr& context);
+    // `arrived`: buffers that have just reached the sink, none when asked from the clock.
+    static void watchStallUnlessQueued(const PlaybinContextPtr& context, guint arrived = 0);
 
 private:
     // Called with the context locked, once the sink has had all of the current stream: watches

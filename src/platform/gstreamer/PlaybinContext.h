@@ -104,6 +104,11 @@ struct PlaybinContext {
     // the watch again, so the data's flow sets none.
     GstElement* queueBeforeSink = nullptr;  // owned
     bool queueSought = false;
+    // Buffers that queue held at the last look and that have not reached the sink yet: they
+    // are sure to come (or a flush to clear them), so the sink does not look again meanwhile.
+    // A look takes the queue's lock, which its upstream thread has just been woken to take.
+    guint queuedAhead = 0;
+    int queueLooks = 0;  // tells a test how often the queue was looked at
 
     static void stopWatching(GstClockID& watch) {
         if (!watch) return;

@@ -83,6 +83,7 @@ TEST(PlaybinCallbacksTest, DataQueuedBeforeTheSinkSetNoStallWatch) {
     std::mutex mutex;
     std::condition_variable heard;
     std::size_t frames = 0;
+    int buffers = 0;
     auto context = std::make_shared<PlaybinContext>();
     context->owner = &owner;
     context->playbin = playbin;
@@ -90,6 +91,7 @@ TEST(PlaybinCallbacksTest, DataQueuedBeforeTheSinkSetNoStallWatch) {
         {
             std::lock_guard lock(mutex);
             frames += buffer.frames;
+            ++buffers;
         }
         heard.notify_all();
     };
@@ -101,12 +103,21 @@ TEST(PlaybinCallbacksTest, DataQueuedBeforeTheSinkSetNoStallWatch) {
         return heard.wait_for(lock, std::chrono::seconds(10),
                               [&] { return frames >= std::size_t(seconds * rate); });
     };
+    const auto looksAndBuffers = [&] {
+        std::lock_guard locked(context->mutex);
+        std::lock_guard lock(mutex);
+        return std::pair(context->queueLooks, buffers);
+    };
     ASSERT_TRUE(heardFor(1.0));
     const int watchesAfterStart = g_atomic_int_get(&clock->watches);
+    const auto [looksBefore, buffersBefore] = looksAndBuffers();
     ASSERT_TRUE(heardFor(2.5));
     const int watchesLater = g_atomic_int_get(&clock->watches);
     EXPECT_EQ(watchesLater, watchesAfterStart)
         << "the clock was watched anew while data were queued before the sink";
+    // Nor is the queue looked at again for data it was seen to hold.
+    const auto [looksAfter, buffersAfter] = looksAndBuffers();
+    EXPECT_LE(2 * (looksAfter - looksBefore), buffersAfter - buffersBefore);
     {
         std::lock_guard lock(context->mutex);
         EXPECT_EQ(owner.stalls, 0);
