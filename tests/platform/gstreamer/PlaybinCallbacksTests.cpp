@@ -83,7 +83,7 @@ TEST(PlaybinCallbacksTest, DataQueuedBeforeTheSinkSetNoStallWatch) {
     std::mutex mutex;
     std::condition_variable heard;
     std::size_t frames = 0;
-    int buffers = 0;
+    int buffers = 0, looks = 0;  // looks at the queue, as of the last buffer
     auto context = std::make_shared<PlaybinContext>();
     context->owner = &owner;
     context->playbin = playbin;
@@ -92,6 +92,7 @@ TEST(PlaybinCallbacksTest, DataQueuedBeforeTheSinkSetNoStallWatch) {
             std::lock_guard lock(mutex);
             frames += buffer.frames;
             ++buffers;
+            looks = context->queueLooks;  // the probe holds the context's lock
         }
         heard.notify_all();
     };
@@ -104,9 +105,8 @@ TEST(PlaybinCallbacksTest, DataQueuedBeforeTheSinkSetNoStallWatch) {
                               [&] { return frames >= std::size_t(seconds * rate); });
     };
     const auto looksAndBuffers = [&] {
-        std::lock_guard locked(context->mutex);
         std::lock_guard lock(mutex);
-        return std::pair(context->queueLooks, buffers);
+        return std::pair(looks, buffers);
     };
     ASSERT_TRUE(heardFor(1.0));
     const int watchesAfterStart = g_atomic_int_get(&clock->watches);
