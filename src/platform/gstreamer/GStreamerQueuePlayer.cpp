@@ -376,9 +376,11 @@ void GStreamerQueuePlayer::playbinStarted(std::uint64_t epoch) {
 }
 
 void GStreamerQueuePlayer::playbinMessage(std::uint64_t epoch, GstMessage* message,
-                                          bool ofNextStream) {
+                                          bool ofNextStream, std::uint64_t seeksFlushed) {
     std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
-    later([this, epoch, held, ofNextStream] { handleMessage(epoch, held.get(), ofNextStream); });
+    later([this, epoch, held, ofNextStream, seeksFlushed] {
+        handleMessage(epoch, held.get(), ofNextStream, seeksFlushed);
+    });
 }
 
 void GStreamerQueuePlayer::nextSourceMade(std::uint64_t epoch) {
@@ -404,9 +406,10 @@ void GStreamerQueuePlayer::currentStreamDone(std::uint64_t epoch) {
     });
 }
 
-void GStreamerQueuePlayer::currentRanOut(std::uint64_t epoch, std::uint64_t end) {
-    later([this, epoch, end] {
-        if (epoch == epoch_) ranOut(end);
+void GStreamerQueuePlayer::currentRanOut(std::uint64_t epoch, std::uint64_t end,
+                                         std::uint64_t seeksFlushed) {
+    later([this, epoch, end, seeksFlushed] {
+        if (epoch == epoch_) ranOut(end, seeksFlushed);
     });
 }
 
@@ -453,10 +456,8 @@ void GStreamerQueuePlayer::seekLanded(std::uint64_t flush) {
     });
 }
 
-bool GStreamerQueuePlayer::seekFlushAhead() const {
-    if (!seek_ || !seek_->issued || !context_) return false;
-    std::lock_guard lock(context_->handOverMutex);
-    return context_->handOver.seekFlushed < seek_->flush;
+bool GStreamerQueuePlayer::seekFlushAhead(std::uint64_t seeksFlushed) const {
+    return seek_ && seek_->issued && seeksFlushed < seek_->flush;
 }
 
 void GStreamerQueuePlayer::seekRefused(std::uint64_t epoch, std::uint64_t flush) {
@@ -603,10 +604,10 @@ void GStreamerQueuePlayer::finishCurrent(Continuation next) {
     updateTimeControl();
 }
 
-void GStreamerQueuePlayer::ranOut(std::uint64_t end) {
+void GStreamerQueuePlayer::ranOut(std::uint64_t end, std::uint64_t seeksFlushed) {
     // Run out before a seek's flush: the data that ran out are those the seek flushes.
     if (awaitingNext_ || items_.size() < 2 || !playbin_ || !playingState_ || handOverFailure_ ||
-        seekFlushAhead())
+        seekFlushAhead(seeksFlushed))
         return;
     bool asking;
     {

@@ -96,11 +96,12 @@ public:
 private:
     // What the playbin's threads tell.
     void playbinStarted(std::uint64_t epoch) override;
-    void playbinMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream) override;
+    void playbinMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream,
+                        std::uint64_t seeksFlushed) override;
     void nextSourceMade(std::uint64_t epoch) override;
     void stateSetAfterWork(std::uint64_t epoch) override;
     void currentStreamDone(std::uint64_t epoch) override;
-    void currentRanOut(std::uint64_t epoch, std::uint64_t end) override;
+    void currentRanOut(std::uint64_t epoch, std::uint64_t end, std::uint64_t seeksFlushed) override;
     void currentStalled(std::uint64_t epoch, std::uint64_t end) override;
     void currentFlowsAgain(std::uint64_t epoch) override;
     void seekLanded(std::uint64_t flush) override;
@@ -136,7 +137,7 @@ private:
     std::size_t nextIndex() const { return awaitingNext_ ? 0 : 1; }
     // The current stream's data have been played out, at `end` on the playbin's running clock,
     // before the next stream's came.
-    void ranOut(std::uint64_t end);
+    void ranOut(std::uint64_t end, std::uint64_t seeksFlushed);
     // Sets the playbin's running clock back to `end`, where the data before ran out.
     void resumeClockFrom(std::uint64_t end);
     // `awaiting`: ended before the next one's data came; the clock waits for them.
@@ -151,8 +152,9 @@ private:
     };
     void endBeforeFailedHandOver();
     void reopenWhereHeard();
-    // A seek is sent whose flush has not reached the sink.
-    bool seekFlushAhead() const;
+    // A seek is sent whose flush had not reached the sink when what is judged happened there,
+    // with `seeksFlushed` counted.
+    bool seekFlushAhead(std::uint64_t seeksFlushed) const;
     void issueSeek(double target);
     void finishSeek(bool finished);
     void queryDuration();
@@ -161,7 +163,8 @@ private:
     std::optional<double> heardUpTo() const;
     bool currentSourceCanSeek();
     // `ofNextStream`: an error of the stream handed over, not of the current one.
-    void handleMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream);
+    void handleMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream,
+                       std::uint64_t seeksFlushed);
 
     Options options_;
     _GstElement* playbin_ = nullptr;  // the current item's; none while there is nothing to play

@@ -18,7 +18,7 @@ namespace velto {
 using namespace playbin_support;
 
 void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* message,
-                                         bool ofNextStream) {
+                                         bool ofNextStream, std::uint64_t seeksFlushed) {
     if (epoch != epoch_ || items_.empty()) return;
     auto current = currentItem();
     switch (GST_MESSAGE_TYPE(message)) {
@@ -87,7 +87,7 @@ void GStreamerQueuePlayer::handleMessage(std::uint64_t epoch, GstMessage* messag
             // An end that reached the sink before the flush of a seek on its way (one sent as
             // the end was asked for) is the end of what that seek flushes: taken up only if the
             // seek is refused.
-            if (seekFlushAhead()) {
+            if (seekFlushAhead(seeksFlushed)) {
                 endBeforeFlush_ = true;
                 break;
             }

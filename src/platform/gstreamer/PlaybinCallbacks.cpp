@@ -74,7 +74,7 @@ GstBusSyncReply PlaybinCallbacks::onBusMessage(GstBus*, GstMessage* message, gpo
             bool ofNextStream = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR &&
                                 context.sources.size() > 1 &&
                                 ofStream(GST_MESSAGE_SRC(message), context.sources.back());
-            self->playbinMessage(epoch, message, ofNextStream);
+            self->playbinMessage(epoch, message, ofNextStream, context.handOver.seekFlushed);
             break;
         }
         default:
@@ -241,7 +241,7 @@ gboolean PlaybinCallbacks::onRunOut(GstClock*, GstClockTime, GstClockID id, gpoi
     auto* self = context->owner;
     // The next stream started at the sink in time.
     if (!self || context->sinkStreams != context->streamsWhenWatched) return TRUE;
-    self->currentRanOut(context->epoch, end);
+    self->currentRanOut(context->epoch, end, context->handOver.seekFlushed);
     return TRUE;
 }
 

@@ -25,8 +25,11 @@ class PlaybinOwner {
 public:
     // The playbin has been brought to PAUSED by its worker.
     virtual void playbinStarted(std::uint64_t epoch) = 0;
-    // `ofNextStream`: an error of the stream handed over, not of the current one.
-    virtual void playbinMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream) = 0;
+    // `ofNextStream`: an error of the stream handed over, not of the current one. `seeksFlushed`:
+    // the last seek whose flush had reached the sink when it was posted, as with each call below
+    // that has it; the main thread may learn of it only after a later flush.
+    virtual void playbinMessage(std::uint64_t epoch, _GstMessage* message, bool ofNextStream,
+                                std::uint64_t seeksFlushed) = 0;
     // The stream handed over has its source: a state held back meanwhile can be set.
     virtual void nextSourceMade(std::uint64_t epoch) = 0;
     // The worker has set a state asked while it was at work.
@@ -35,7 +38,7 @@ public:
     virtual void currentStreamDone(std::uint64_t epoch) = 0;
     // The current stream's data have been played out, at `end` on the running clock, before
     // the next stream's came.
-    virtual void currentRanOut(std::uint64_t epoch, std::uint64_t end) = 0;
+    virtual void currentRanOut(std::uint64_t epoch, std::uint64_t end, std::uint64_t seeksFlushed) = 0;
     // The current stream's data have been played out, at `end` on the running clock, before
     // its end: its source holds them up.
     virtual void currentStalled(std::uint64_t epoch, std::uint64_t end) = 0;

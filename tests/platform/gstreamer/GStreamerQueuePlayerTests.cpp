@@ -835,8 +835,9 @@ TEST_F(GStreamerQueuePlayerTest, ASeekThatLandsOnAGapEnds) {
 }
 
 // The end of the data a seek is to flush may reach the sink while the seek is still on its way up
-// (a seek sent as the song's end is asked for): that end is not the song's. The seek lands, and
-// the song ends once played from there.
+// (a seek sent as the song's end is asked for): that end is not the song's, though the main
+// thread learns of it only once the flush has passed. The seek lands, and the song ends once
+// played from there.
 TEST_F(GStreamerQueuePlayerTest, AnEndBeforeASeeksFlushIsNotTheSongsEnd) {
     makePlayer("fakesink sync=true");
     // Long enough for the seek to be asked before the end, with the main thread late under load.
@@ -864,8 +865,8 @@ TEST_F(GStreamerQueuePlayerTest, AnEndBeforeASeeksFlushIsNotTheSongsEnd) {
     player->seek(2.5, [&](bool finished) { sought = finished; });
     clearSinkBuffers();
     ASSERT_TRUE(spinUntil([&] { return endPostedBy == playbin; }));
-    queue.runPending();
     held.release();
+    ASSERT_TRUE(spinUntil([&] { return framesFrom(2.5).has_value(); }));
     ASSERT_TRUE(queue.runUntil([&] { return sought.has_value(); })) << "the seek never ended";
     EXPECT_EQ(sought, true);
     ASSERT_TRUE(waitFor("end a"));

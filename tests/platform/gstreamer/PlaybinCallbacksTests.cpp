@@ -48,11 +48,11 @@ namespace {
 class StallCountingOwner : public PlaybinOwner {
 public:
     void playbinStarted(std::uint64_t) override {}
-    void playbinMessage(std::uint64_t, _GstMessage*, bool) override {}
+    void playbinMessage(std::uint64_t, _GstMessage*, bool, std::uint64_t) override {}
     void nextSourceMade(std::uint64_t) override {}
     void stateSetAfterWork(std::uint64_t) override {}
     void currentStreamDone(std::uint64_t) override {}
-    void currentRanOut(std::uint64_t, std::uint64_t) override {}
+    void currentRanOut(std::uint64_t, std::uint64_t, std::uint64_t) override {}
     void currentStalled(std::uint64_t, std::uint64_t) override { ++stalls; }
     void currentFlowsAgain(std::uint64_t) override {}
     void seekLanded(std::uint64_t) override {}
