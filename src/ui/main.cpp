@@ -1,5 +1,3 @@
-#include <malloc.h>
-
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QQmlEngine>
@@ -10,6 +8,7 @@
 
 #include "app/AppEnvironment.h"
 #include "app/MacAppModel.h"
+#include "foundation/AllocatorSettings.h"
 #include "foundation/Log.h"
 #include "foundation/QtMainQueue.h"
 #include "foundation/SaveOnExit.h"
@@ -27,19 +26,7 @@
 #include "ui/panel/MacStatusPanel.h"
 
 int main(int argc, char** argv) {
-    // Picture decodes take tens to hundreds of MB at a time on the workers. glibc's adaptive
-    // mapping threshold rises to such a size once one is freed, and then serves them from each
-    // worker's own heap, which keeps the memory when they are freed: the peak grows with the
-    // number of workers that ever decoded, past the decode budget. Fixed at 32 MB, they are
-    // mapped and given back when freed: eight 2600² 16-bit PNGs at once on sixteen workers peak
-    // at 146 MB instead of 433 MB. Before any thread starts.
-    ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-    // Every thread that allocates gets an arena of its own, up to eight per core, and GStreamer
-    // starts new threads with every song: each arena keeps what its threads freed, and the
-    // resident set grew while the heap in use stayed flat. Two arenas, with the free pages
-    // handed back at each song change: after 600 one-second songs 20.4 MB instead of 23.5 MB,
-    // 0.5 kB gained a song instead of 1.7 kB.
-    ::mallopt(M_ARENA_MAX, 2);
+    velto::AllocatorSettings::apply(argv);
     // Native Wayland lets no program place its own windows (the panel at the tray, the notch
     // player at the top): run on X11 through XWayland where there is one, unless the user chose.
     velto::NotchPlatform::preferX11();

@@ -18,6 +18,7 @@
 
 #include "ViewHarness.h"
 #include "XvfbDisplay.h"
+#include "foundation/AllocatorSettings.h"
 #include "foundation/files/UserDefaults.h"
 #include "foundation/text/Base64.h"
 #include "playback/LocalAudioScanner.h"
@@ -44,6 +45,7 @@ class Program {
   public:
     explicit Program(const TempDir& home) : home_(home.path()) {
         environment_ = QProcessEnvironment::systemEnvironment();
+        environment_.remove(QStringLiteral("GLIBC_TUNABLES"));
         for (const char* folder : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
                                    "XDG_CACHE_HOME", "HOME"}) {
             auto path = home_ / folder;
@@ -105,6 +107,11 @@ TEST(QuitOnTermination, TheProgramEndsInOrderOnEachEndingSignal) {
         TempDir home;
         Program program(home);
         ASSERT_TRUE(program.start()) << name << ": " << program.output();
+        // Started again by itself under the allocator's setting, as the same process.
+        std::ifstream environment("/proc/" + std::to_string(program.process().processId()) + "/environ");
+        const std::string variables(std::istreambuf_iterator<char>(environment), {});
+        EXPECT_NE(variables.find("GLIBC_TUNABLES=" + std::string(AllocatorSettings::threadCacheOff)),
+                  std::string::npos);
         ::kill(pid_t(program.process().processId()), signal);
         ASSERT_TRUE(program.process().waitForFinished(30000)) << name;
         EXPECT_EQ(program.process().exitStatus(), QProcess::NormalExit) << name << program.output();
