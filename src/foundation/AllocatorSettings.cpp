@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace velto {
 
@@ -30,7 +32,12 @@ void AllocatorSettings::apply(char** argv) {
     if (tunables) {
         const std::optional<std::string> before =
             current ? std::optional<std::string>(current) : std::nullopt;
-        if (::setenv("GLIBC_TUNABLES", tunables->c_str(), 1) == 0) ::execv("/proc/self/exe", argv);
+        // Its own file by name, not the /proc link: the process is named after the file it runs,
+        // and tools that find the player by name look for its name.
+        std::error_code error;
+        const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+        if (!error && ::setenv("GLIBC_TUNABLES", tunables->c_str(), 1) == 0)
+            ::execv(self.c_str(), argv);
         // Not started again: the program goes on with the caches, and its children as asked.
         if (before)
             ::setenv("GLIBC_TUNABLES", before->c_str(), 1);
