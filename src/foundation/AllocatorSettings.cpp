@@ -4,25 +4,21 @@
 #include <sys/auxv.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <system_error>
 
 namespace velto {
 
 std::optional<std::string> AllocatorSettings::tunablesWithThreadCacheOff(const char* current) {
-    const std::string_view name = threadCacheOff.substr(0, threadCacheOff.find('=') + 1);
-    std::string value = current ? current : "";
+    const std::string_view off = threadCacheOff;
+    const std::string value = current ? current : "";
     // Entries are name=value, separated by colons.
-    for (std::size_t at = 0; at <= value.size();) {
-        const std::size_t end = std::min(value.find(':', at), value.size());
-        if (std::string_view(value).substr(at, end - at).starts_with(name)) return std::nullopt;
-        at = end + 1;
-    }
-    if (!value.empty()) value += ':';
-    value += threadCacheOff;
-    return value;
+    const std::string name = ':' + std::string(off.substr(0, off.find('=') + 1));
+    if ((':' + value).find(name) != std::string::npos) return std::nullopt;
+    return value.empty() ? std::string(off) : value + ':' + std::string(off);
 }
 
 void AllocatorSettings::apply(char** argv) {

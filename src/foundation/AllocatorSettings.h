@@ -18,8 +18,8 @@ class AllocatorSettings {
     static constexpr std::string_view threadCacheOff = "glibc.malloc.tcache_count=0";
 
     // The GLIBC_TUNABLES value to start again with (`current` and threadCacheOff), or none when
-    // `current` already says how many blocks a thread keeps: the user chose, or the program was
-    // already started again.
+    // `current` already says how many blocks a thread keeps: the user chose, or the program
+    // started again.
     static std::optional<std::string> tunablesWithThreadCacheOff(const char* current);
 
     // glibc reads its tunables only as a process starts: the program replaces itself once with

@@ -107,17 +107,14 @@ TEST(QuitOnTermination, TheProgramEndsInOrderOnEachEndingSignal) {
         TempDir home;
         Program program(home);
         ASSERT_TRUE(program.start()) << name << ": " << program.output();
-        // Started again by itself under the allocator's setting, as the same process of the same
-        // name.
-        const std::string proc = "/proc/" + std::to_string(program.process().processId());
-        std::ifstream environment(proc + "/environ");
-        const std::string variables(std::istreambuf_iterator<char>(environment), {});
-        EXPECT_NE(variables.find("GLIBC_TUNABLES=" + std::string(AllocatorSettings::threadCacheOff)),
-                  std::string::npos);
-        std::ifstream comm(proc + "/comm");
-        std::string processName;
-        std::getline(comm, processName);
-        EXPECT_EQ(processName, std::filesystem::path(VELTO_PROGRAM).filename().string());
+        // Started again by itself under the allocator's setting: the same process, of its name.
+        const auto proc = [&](const char* file) {
+            std::ifstream in("/proc/" + std::to_string(program.process().processId()) + file);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        const std::string setting(AllocatorSettings::threadCacheOff);
+        EXPECT_NE(proc("/environ").find("GLIBC_TUNABLES=" + setting), std::string::npos);
+        EXPECT_EQ(proc("/comm"), std::filesystem::path(VELTO_PROGRAM).filename().string() + '\n');
         ::kill(pid_t(program.process().processId()), signal);
         ASSERT_TRUE(program.process().waitForFinished(30000)) << name;
         EXPECT_EQ(program.process().exitStatus(), QProcess::NormalExit) << name << program.output();
